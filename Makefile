@@ -1,0 +1,26 @@
+# The two set-up commands: `make test` (and, once the program exists, `make run`).
+JOBS ?= $(shell nproc)
+TEST_DIR := build/test
+BENCH_DIR := build/bench
+
+.PHONY: test bench deps clean
+
+deps:
+	./scripts/install-deps
+
+test: deps
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DKELDWICK_SANITIZE=ON -DKELDWICK_WERROR=ON -DKELDWICK_TESTS=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 300
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DKELDWICK_TESTS=OFF -DKELDWICK_BENCH=ON
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	./bench/run $(BENCH_DIR)
+
+clean:
+	rm -rf build

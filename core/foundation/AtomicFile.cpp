@@ -1,0 +1,106 @@
+#include "foundation/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "foundation/POSIXFailure.h"
+
+namespace keldwick::AtomicFile {
+
+namespace {
+
+std::string parentOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string randomSuffix() {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (int i = 0; i < 12; ++i) s.push_back(digits[generator() % 16]);
+    return s;
+}
+
+struct FileDescriptor {
+    int fd = -1;
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+void write(const std::string& path, std::string_view bytes, mode_t mode) {
+    const std::string folder = parentOf(path);
+    const auto slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary;
+    FileDescriptor file;
+    for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
+        temporary = folder + "/." + name + ".keldwick-write-" + randomSuffix();
+        file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (file.fd < 0 && errno != EEXIST) throw POSIXFailure("create", temporary, errno);
+    }
+    if (file.fd < 0) throw POSIXFailure("create", temporary, EEXIST);
+
+    auto fail = [&](const char* operation, int code) {
+        ::unlink(temporary.c_str());
+        throw POSIXFailure(operation, operation == std::string("rename") ? temporary + " → " + path : temporary,
+                           code);
+    };
+    // umask may have narrowed the mode given to open.
+    if (::fchmod(file.fd, mode) != 0) fail("chmod", errno);
+    size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t n = ::write(file.fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail("write", errno);
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (::fsync(file.fd) != 0) fail("fsync", errno);
+    if (::close(file.fd) != 0) {
+        file.fd = -1;
+        fail("close", errno);
+    }
+    file.fd = -1;
+    if (::rename(temporary.c_str(), path.c_str()) != 0) fail("rename", errno);
+
+    FileDescriptor dir;
+    dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir.fd < 0) throw POSIXFailure("open", folder, errno);
+    if (::fsync(dir.fd) != 0) throw POSIXFailure("fsync", folder, errno);
+}
+
+std::string read(const std::string& path, size_t maxBytes) {
+    FileDescriptor file;
+    file.fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file.fd < 0) throw POSIXFailure("open", path, errno);
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) throw POSIXFailure("stat", path, errno);
+    if (!S_ISREG(st.st_mode)) throw POSIXFailure("open", path, EINVAL);
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) throw POSIXFailure("read", path, EFBIG);
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw POSIXFailure("read", path, errno);
+        }
+        if (n == 0) break;
+        if (bytes.size() + static_cast<size_t>(n) > maxBytes) throw POSIXFailure("read", path, EFBIG);
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    return bytes;
+}
+
+}  // namespace keldwick::AtomicFile
