@@ -1,0 +1,7 @@
+#include "engine/EngineConfiguration.h"
+
+namespace keldwick {
+
+EngineConfiguration::EngineConfiguration() = default;
+
+}  // namespace keldwick
