@@ -1,0 +1,112 @@
+#include "foundation/OpenFileChecking.h"
+
+#include <unicode/utf8.h>
+
+#include <string_view>
+#include <unordered_set>
+
+namespace keldwick {
+
+namespace {
+
+// Process names are shown to the user; invalid bytes become U+FFFD.
+std::string displayText(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const auto length = static_cast<int32_t>(bytes.size());
+    int32_t i = 0;
+    while (i < length) {
+        int32_t start = i;
+        UChar32 c;
+        U8_NEXT(data, i, length, c);
+        if (c < 0)
+            text += "\xEF\xBF\xBD";
+        else
+            text.append(bytes.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
+    }
+    return text;
+}
+
+std::string withoutTrailingSlashes(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+bool isUnder(const std::string& path, const std::string& folder) {
+    if (path == folder) return true;
+    if (!folder.empty() && folder.back() == '/') return path.compare(0, folder.size(), folder) == 0;
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+}
+
+std::optional<std::string> appComponent(std::string_view path) {
+    constexpr std::string_view suffix = ".app";
+    size_t position = 0;
+    while (position < path.size()) {
+        size_t slash = path.find('/', position);
+        std::string_view piece = path.substr(position, slash == std::string_view::npos ? slash : slash - position);
+        if (piece.size() >= suffix.size() && piece.substr(piece.size() - suffix.size()) == suffix)
+            return displayText(piece.substr(0, piece.size() - suffix.size()));
+        if (slash == std::string_view::npos) break;
+        position = slash + 1;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ProcessOpenFileChecker::ProcessOpenFileChecker(std::string procRoot) : proc_(std::move(procRoot)) {}
+
+std::vector<OpenFileUsage> ProcessOpenFileChecker::usage(const std::string& given) const {
+    const std::string folder = withoutTrailingSlashes(given);
+    std::vector<OpenFileUsage> result;
+    for (int32_t pid : proc_.processIDs()) {
+        std::vector<std::string> found;
+        std::unordered_set<std::string> seen;
+        for (auto& path : proc_.openRegularFiles(pid)) {
+            if (!isUnder(path, folder)) continue;
+            seen.insert(path);
+            found.push_back(std::move(path));
+        }
+        // A running program or a mapped library keeps its file busy without a descriptor.
+        std::vector<std::string> mapped;
+        if (auto exe = proc_.executableFile(pid)) mapped.push_back(std::move(*exe));
+        for (auto& path : proc_.mappedRegularFiles(pid)) mapped.push_back(std::move(path));
+        for (auto& path : mapped) {
+            if (!isUnder(path, folder) || !seen.insert(path).second) continue;
+            found.push_back(std::move(path));
+        }
+        if (auto cwd = proc_.workingDirectory(pid); cwd && *cwd != "/" && isUnder(*cwd, folder))
+            found.push_back(std::move(*cwd));
+        if (found.empty()) continue;
+
+        std::string name;
+        if (auto owner = AppOwner::name(pid, proc_))
+            name = std::move(*owner);
+        else if (auto shortName = proc_.shortName(pid))
+            name = displayText(*shortName);
+        for (auto& path : found) result.push_back(OpenFileUsage{std::move(path), pid, name});
+    }
+    return result;
+}
+
+namespace AppOwner {
+
+std::optional<std::string> name(int32_t pid) { return name(pid, platform::ProcFS()); }
+
+std::optional<std::string> name(int32_t pid, const platform::ProcFS& proc) {
+    for (int looked = 0; looked < 8; ++looked) {
+        if (pid < 2) return std::nullopt;
+        if (auto exe = proc.executablePath(pid)) {
+            if (auto app = appComponent(*exe)) return app;
+        }
+        auto parent = proc.parentID(pid);
+        if (!parent || *parent == pid) return std::nullopt;
+        pid = *parent;
+    }
+    return std::nullopt;
+}
+
+}  // namespace AppOwner
+
+}  // namespace keldwick
