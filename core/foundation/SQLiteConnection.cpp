@@ -1,0 +1,150 @@
+#include "foundation/SQLiteConnection.h"
+
+#include <sqlite3.h>
+
+#include <climits>
+#include <type_traits>
+
+namespace keldwick {
+
+SQLiteError::SQLiteError(int32_t code, std::string message)
+    : std::runtime_error("SQLite error " + std::to_string(code) + ": " + message),
+      code_(code),
+      message_(std::move(message)) {}
+
+const SQLValue& SQLRow::operator[](const std::string& name) const {
+    static const SQLValue null = nullptr;
+    auto it = values.find(name);
+    return it == values.end() ? null : it->second;
+}
+
+// Owns one prepared statement; finalized on every way out of run() and query().
+class SQLiteConnection::Statement {
+public:
+    explicit Statement(sqlite3_stmt* statement) : statement_(statement) {}
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(Statement&& other) noexcept : statement_(other.statement_) { other.statement_ = nullptr; }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return statement_; }
+
+private:
+    sqlite3_stmt* statement_;
+};
+
+SQLiteConnection::SQLiteConnection(const std::string& path, int busyTimeoutMilliseconds) {
+    sqlite3* handle = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    const int rc = sqlite3_open_v2(path.c_str(), &handle, flags, nullptr);
+    if (rc == SQLITE_OK && handle != nullptr) {
+        handle_ = handle;
+        sqlite3_busy_timeout(handle_, busyTimeoutMilliseconds);
+        return;
+    }
+    std::string message = handle != nullptr ? sqlite3_errmsg(handle) : "cannot open database";
+    sqlite3_close(handle);
+    throw SQLiteError(rc, std::move(message));
+}
+
+SQLiteConnection::~SQLiteConnection() { sqlite3_close_v2(handle_); }
+
+void SQLiteConnection::fail(int code) const { throw SQLiteError(code, sqlite3_errmsg(handle_)); }
+
+void SQLiteConnection::exec(const std::string& sql) {
+    const int rc = sqlite3_exec(handle_, sql.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) fail(rc);
+}
+
+SQLiteConnection::Statement SQLiteConnection::prepare(const std::string& sql,
+                                                      const std::vector<SQLValue>& parameters) {
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(handle_, sql.c_str(), -1, &raw, nullptr);
+    if (rc != SQLITE_OK) fail(rc);
+    // Text that holds no statement (only white space or a comment) yields no statement
+    // and the result code SQLITE_OK.
+    if (raw == nullptr) fail(rc);
+    Statement statement(raw);
+
+    // A missing parameter would be bound as NULL and a NOT NULL-less column would store
+    // it silently, so the counts must agree.
+    const int expected = sqlite3_bind_parameter_count(raw);
+    if (static_cast<size_t>(expected) != parameters.size()) {
+        throw SQLiteError(SQLITE_RANGE, "statement takes " + std::to_string(expected) + " parameters, " +
+                                            std::to_string(parameters.size()) + " given");
+    }
+    for (size_t i = 0; i < parameters.size(); ++i) {
+        const int position = static_cast<int>(i + 1);
+        const int bound = std::visit(
+            [&](const auto& value) -> int {
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, int64_t>) {
+                    return sqlite3_bind_int64(raw, position, value);
+                } else if constexpr (std::is_same_v<T, double>) {
+                    return sqlite3_bind_double(raw, position, value);
+                } else if constexpr (std::is_same_v<T, std::string>) {
+                    // The explicit length keeps NUL bytes inside the text.
+                    return sqlite3_bind_text64(raw, position, value.data(), value.size(), SQLITE_TRANSIENT,
+                                               SQLITE_UTF8);
+                } else {
+                    return sqlite3_bind_null(raw, position);
+                }
+            },
+            parameters[i]);
+        // A failed bind leaves NULL in its place; storing that would report success falsely.
+        if (bound != SQLITE_OK) fail(bound);
+    }
+    return statement;
+}
+
+int64_t SQLiteConnection::run(const std::string& sql, const std::vector<SQLValue>& parameters) {
+    Statement statement = prepare(sql, parameters);
+    int rc;
+    do {
+        rc = sqlite3_step(statement.get());
+    } while (rc == SQLITE_ROW);
+    if (rc != SQLITE_DONE) fail(rc);
+    return sqlite3_last_insert_rowid(handle_);
+}
+
+std::vector<SQLRow> SQLiteConnection::query(const std::string& sql, const std::vector<SQLValue>& parameters) {
+    Statement statement = prepare(sql, parameters);
+    sqlite3_stmt* raw = statement.get();
+    std::vector<SQLRow> rows;
+    for (;;) {
+        const int rc = sqlite3_step(raw);
+        if (rc == SQLITE_DONE) return rows;
+        if (rc != SQLITE_ROW) fail(rc);
+        SQLRow row;
+        const int columns = sqlite3_column_count(raw);
+        for (int c = 0; c < columns; ++c) {
+            const char* name = sqlite3_column_name(raw, c);
+            SQLValue value = nullptr;
+            switch (sqlite3_column_type(raw, c)) {
+                case SQLITE_INTEGER: value = static_cast<int64_t>(sqlite3_column_int64(raw, c)); break;
+                case SQLITE_FLOAT: value = sqlite3_column_double(raw, c); break;
+                case SQLITE_TEXT: {
+                    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
+                    const int length = sqlite3_column_bytes(raw, c);
+                    if (text == nullptr && sqlite3_errcode(handle_) == SQLITE_NOMEM) fail(SQLITE_NOMEM);
+                    value = std::string(text != nullptr ? text : "", text != nullptr ? size_t(length) : 0);
+                    break;
+                }
+                default: break;  // BLOB and NULL
+            }
+            row.values.insert_or_assign(name != nullptr ? name : "", std::move(value));
+        }
+        rows.push_back(std::move(row));
+    }
+}
+
+int64_t SQLiteConnection::userVersion() {
+    auto rows = query("PRAGMA user_version");
+    if (rows.empty()) return 0;
+    const auto& value = rows.front()["user_version"];
+    if (const auto* version = std::get_if<int64_t>(&value)) return *version;
+    return 0;
+}
+
+bool SQLiteConnection::inTransaction() const { return sqlite3_get_autocommit(handle_) == 0; }
+
+}  // namespace keldwick
