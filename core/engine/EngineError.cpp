@@ -1,21 +1,14 @@
 #include "engine/EngineError.h"
 
 #include "foundation/Formatting.h"
+#include "scanning/ItemName.h"
 
 namespace keldwick {
 
 namespace {
 
-// The name the user knows the item by.
-std::string displayName(const std::string& path) {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-    auto slash = trimmed.rfind('/');
-    if (slash == std::string::npos || trimmed.size() == 1) return trimmed;
-    return trimmed.substr(slash + 1);
-}
-
-std::string quoted(const std::string& path) { return "\u201C" + displayName(path) + "\u201D"; }
+// The name the user knows the item by, in typographic quotes.
+std::string quoted(const std::string& path) { return "\u201C" + ItemName::display(path) + "\u201D"; }
 
 std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
     std::string out;
