@@ -1,0 +1,67 @@
+#include "foundation/PathUtil.h"
+
+#include <climits>
+#include <cstdlib>
+
+#include "foundation/Utf8.h"
+
+namespace keldwick::PathUtil {
+
+namespace {
+
+// The end of the path once trailing slashes are dropped; a path of slashes keeps one.
+size_t endWithoutTrailingSlashes(std::string_view path) {
+    size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') --end;
+    return end;
+}
+
+}  // namespace
+
+std::string join(std::string_view parent, std::string_view child) {
+    if (child.empty()) return std::string(parent);
+    std::string result(parent);
+    if (result.empty() || result.back() != '/') result += '/';
+    result += child;
+    return result;
+}
+
+std::string name(std::string_view path) {
+    if (path.empty()) return std::string();
+    size_t end = endWithoutTrailingSlashes(path);
+    std::string_view trimmed = path.substr(0, end);
+    if (trimmed == "/") return "/";
+    size_t slash = trimmed.rfind('/');
+    return std::string(slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1));
+}
+
+std::string parent(std::string_view path) {
+    if (path.empty()) return std::string();
+    std::string_view trimmed = path.substr(0, endWithoutTrailingSlashes(path));
+    if (trimmed == "/") return "/";
+    size_t slash = trimmed.rfind('/');
+    if (slash == std::string_view::npos) return std::string();
+    std::string_view rest = trimmed.substr(0, slash);
+    rest = rest.substr(0, endWithoutTrailingSlashes(rest));
+    return rest.empty() ? "/" : std::string(rest);
+}
+
+bool isInside(std::string_view path, std::string_view folder) {
+    if (path == folder) return true;
+    if (!folder.empty() && folder.back() == '/') return path.starts_with(folder);
+    return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
+}
+
+bool isInsideIgnoringCase(std::string_view path, std::string_view folder) {
+    return isInside(Utf8::lowercased(path), Utf8::lowercased(folder));
+}
+
+std::optional<std::string> canonical(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) return std::nullopt;
+    std::string result(resolved);
+    free(resolved);
+    return result;
+}
+
+}  // namespace keldwick::PathUtil
