@@ -1,0 +1,85 @@
+#include "scanning/Candidate.h"
+
+#include <algorithm>
+
+#include "scanning/ItemName.h"
+
+namespace keldwick {
+
+std::string_view toString(LastUsedSource source) {
+    switch (source) {
+        case LastUsedSource::spotlight: return "spotlight";
+        case LastUsedSource::accessDate: return "accessDate";
+        case LastUsedSource::modificationDate: return "modificationDate";
+        case LastUsedSource::creationDate: return "creationDate";
+        case LastUsedSource::addedDate: return "addedDate";
+    }
+    return "modificationDate";
+}
+
+std::optional<LastUsedSource> parseLastUsedSource(std::string_view text) {
+    for (auto source : {LastUsedSource::spotlight, LastUsedSource::accessDate, LastUsedSource::modificationDate,
+                        LastUsedSource::creationDate, LastUsedSource::addedDate}) {
+        if (toString(source) == text) return source;
+    }
+    return std::nullopt;
+}
+
+Candidate::Candidate(std::string path, bool isDirectory, int64_t size, int64_t fileCount, Date lastUsed,
+                     LastUsedSource lastUsedSource, double score, bool isRecent, std::optional<WholeKind> whole,
+                     std::optional<int64_t> driveSize, std::vector<Candidate> parts)
+    : path(std::move(path)),
+      isDirectory(isDirectory),
+      size(size),
+      driveSize(std::max(driveSize.value_or(size), size)),
+      parts(std::move(parts)),
+      fileCount(fileCount),
+      lastUsed(lastUsed),
+      lastUsedSource(lastUsedSource),
+      score(score),
+      isRecent(isRecent),
+      whole(whole) {}
+
+std::string Candidate::name() const {
+    std::string_view p = path;
+    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    auto slash = p.rfind('/');
+    if (slash == std::string_view::npos || p == "/") return std::string(p);
+    return std::string(p.substr(slash + 1));
+}
+
+std::string Candidate::displayName() const { return ItemName::display(path); }
+
+namespace {
+
+void combine(size_t& seed, size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); }
+
+void feed(size_t& seed, const Candidate& c) {
+    combine(seed, std::hash<std::string>{}(c.path));
+    combine(seed, std::hash<bool>{}(c.isDirectory));
+    combine(seed, std::hash<int64_t>{}(c.size));
+    combine(seed, std::hash<int64_t>{}(c.driveSize));
+    combine(seed, std::hash<size_t>{}(c.parts.size()));
+    for (const auto& part : c.parts) feed(seed, part);
+    combine(seed, std::hash<int64_t>{}(c.fileCount));
+    combine(seed, std::hash<double>{}(c.lastUsed.secondsSince1970 == 0 ? 0.0 : c.lastUsed.secondsSince1970));
+    combine(seed, std::hash<std::string_view>{}(toString(c.lastUsedSource)));
+    combine(seed, std::hash<double>{}(c.score == 0 ? 0.0 : c.score));
+    combine(seed, std::hash<bool>{}(c.isRecent));
+    if (!c.whole) {
+        combine(seed, 0);
+    } else {
+        combine(seed, 1);
+        combine(seed, std::hash<std::string_view>{}(toString(*c.whole)));
+    }
+}
+
+}  // namespace
+
+size_t Candidate::hashValue() const {
+    size_t seed = 0;
+    feed(seed, *this);
+    return seed;
+}
+
+}  // namespace keldwick

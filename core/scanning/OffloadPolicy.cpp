@@ -1,0 +1,62 @@
+#include "scanning/OffloadPolicy.h"
+
+#include "foundation/Utf8.h"
+
+namespace keldwick {
+
+const std::vector<UTType>& OffloadPolicy::sequentialTypes() {
+    static const std::vector<UTType> types = {
+        UTType::compositeContent, UTType::presentation, UTType::spreadsheet, UTType::rtf,
+        UTType::rtfd,             UTType::flatRTFD,     UTType::plainText,   UTType::image,
+        UTType::movie,            UTType::audio,        UTType::archive,     UTType::diskImage,
+    };
+    return types;
+}
+
+const std::unordered_set<std::string>& OffloadPolicy::sequentialExtensions() {
+    static const std::unordered_set<std::string> extensions = {
+        "mkv", "webm", "flv", "ogv", "m2ts", "mts", "vob", "opus", "ogg",
+        "rar", "xz",   "bz2", "zst", "tar",  "cbz", "cbr", "rtfd",
+    };
+    return extensions;
+}
+
+const std::vector<UTType>& OffloadPolicy::randomAccessTypes() {
+    static const std::vector<UTType> types = {
+        UTType::sourceCode, UTType::script, UTType::executable, UTType::database, UTType::application, UTType::bundle,
+    };
+    return types;
+}
+
+const OffloadPolicy& OffloadPolicy::light() {
+    static const OffloadPolicy policy = [] {
+        OffloadPolicy p;
+        p.allowedTypes = sequentialTypes();
+        p.allowedExtensions = sequentialExtensions();
+        p.deniedTypes = randomAccessTypes();
+        return p;
+    }();
+    return policy;
+}
+
+bool OffloadPolicy::allowsType(std::string_view fileName, bool isPackage) const {
+    std::string extension = Utf8::lowercased(pathExtension(fileName));
+    std::optional<UTType> type;
+    if (!extension.empty()) {
+        type = UTType::forExtension(extension, isPackage ? UTType::package : UTType::data);
+    }
+    if (type) {
+        for (const auto& denied : deniedTypes) {
+            if (type->conforms(denied)) return false;
+        }
+    }
+    if (!allowedTypes) return true;
+    if (allowedExtensions.count(extension) != 0) return true;
+    if (!type) return false;
+    for (const auto& allowed : *allowedTypes) {
+        if (type->conforms(allowed)) return true;
+    }
+    return false;
+}
+
+}  // namespace keldwick
