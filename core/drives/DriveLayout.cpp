@@ -1,0 +1,77 @@
+#include "drives/DriveLayout.h"
+
+#include <sys/stat.h>
+
+#include "drives/DriveMarker.h"
+#include "foundation/PathUtil.h"
+#include "foundation/UUID.h"
+#include "foundation/Utf8.h"
+
+namespace keldwick {
+
+namespace {
+
+constexpr std::string_view kCurrentFolder = "Keldwick";
+constexpr std::string_view kLegacyFolder = "Marrowfen";
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+namespace DriveLayout {
+
+std::string folderName() { return std::string(kCurrentFolder); }
+
+std::string folderName(const std::string& root) {
+    if (exists(PathUtil::join(root, kCurrentFolder))) return std::string(kCurrentFolder);
+    const std::string legacy = PathUtil::join(root, kLegacyFolder);
+    if (exists(firstExistingPath(DriveMarker::fileNames(), legacy))) return std::string(kLegacyFolder);
+    return std::string(kCurrentFolder);
+}
+
+std::string appFolder(const std::string& root) { return PathUtil::join(root, folderName(root)); }
+
+std::string relativePath(const std::string& original, const std::string& machine, const std::string& folder) {
+    return folder + "/" + machine + original;
+}
+
+}  // namespace DriveLayout
+
+std::string firstExistingPath(const std::vector<std::string>& names, const std::string& folder) {
+    std::string first;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string candidate = names[i].empty() ? folder : PathUtil::join(folder, names[i]);
+        if (exists(candidate)) return candidate;
+        if (i == 0) first = std::move(candidate);
+    }
+    return first;
+}
+
+std::string uniqueRelativePath(const std::string& wanted, bool isFolder,
+                               const std::unordered_set<std::string>& takenLowercased, const std::string& root) {
+    const std::string name = PathUtil::name(wanted);
+    const std::string parent = PathUtil::parent(wanted);
+    std::string stem = name;
+    std::string extension;
+    if (!isFolder) {
+        auto dot = name.rfind('.');
+        if (dot != std::string::npos && dot > 0 && dot + 1 < name.size()) {
+            extension = name.substr(dot + 1);
+            stem = name.substr(0, dot);
+        }
+    }
+    for (int n = 2; n <= 9999; ++n) {
+        std::string candidateName = stem + " " + std::to_string(n);
+        if (!extension.empty()) candidateName += "." + extension;
+        std::string candidate = PathUtil::join(parent, candidateName);
+        if (takenLowercased.count(Utf8::lowercased(candidate))) continue;
+        if (exists(PathUtil::join(root, candidate))) continue;
+        return candidate;
+    }
+    return PathUtil::join(parent, stem + " " + UUID::random());
+}
+
+}  // namespace keldwick

@@ -1,0 +1,46 @@
+#pragma once
+// Where the system's files lie on its drive: one app folder at the top of the drive
+// ("Keldwick", or "Marrowfen" on drives prepared under the older name) holding the marker,
+// the read-me, the drive manifest and one folder per machine in which moved items keep
+// their original absolute paths.
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace keldwick {
+
+namespace DriveLayout {
+
+// The current app folder name, "Keldwick".
+std::string folderName();
+
+// The app folder's name on the drive at `root`: "Keldwick" when anything of that name
+// exists there (any kind, even a plain file); else "Marrowfen" when that folder holds a
+// marker of either name; else "Keldwick". Probed afresh on every call; never fails.
+std::string folderName(const std::string& root);
+
+// root joined with folderName(root).
+std::string appFolder(const std::string& root);
+
+// folder + "/" + machine + original, e.g. "Keldwick/Studio (1A2B3C4D)/Users/ann/big.iso".
+// Plain concatenation; `original` is an absolute path and begins with "/".
+std::string relativePath(const std::string& original, const std::string& machine, const std::string& folder);
+
+}  // namespace DriveLayout
+
+// The first of the candidates (`folder` itself for an empty name, else folder joined with
+// the name) that lstat finds, of any kind; the first candidate when none exists. `names`
+// must not be empty.
+std::string firstExistingPath(const std::vector<std::string>& names, const std::string& folder);
+
+// A free drive-relative path beside `wanted`: the name gets " 2", " 3", … " 9999" before
+// its extension (folders and names with only a leading dot have none; "archive.tar.gz"
+// gives "archive.tar 2.gz"). A candidate is skipped when its lower-cased form is in
+// `takenLowercased` (lower-cased by the caller with Utf8::lowercased) or when anything
+// exists at it under `root`. After 9999 the stem gets " " + a new UUID, unchecked.
+std::string uniqueRelativePath(const std::string& wanted, bool isFolder,
+                               const std::unordered_set<std::string>& takenLowercased, const std::string& root);
+
+}  // namespace keldwick

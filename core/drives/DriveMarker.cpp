@@ -1,0 +1,176 @@
+#include "drives/DriveMarker.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "drives/DriveLayout.h"
+#include "foundation/AtomicFile.h"
+#include "foundation/FileOps.h"
+#include "foundation/Log.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "foundation/UUID.h"
+
+namespace keldwick::DriveMarker {
+
+namespace {
+
+// A marker is a few hundred bytes; anything far larger is not ours.
+constexpr size_t kMaxMarkerBytes = 1u << 20;
+
+constexpr std::string_view kReadMe =
+    "Keldwick\n"
+    "\n"
+    "The folders in here hold files Keldwick moved off a Mac to free up space. There's one\n"
+    "folder per Mac, and inside it the files keep the folders they came from (Users > name >\n"
+    "Downloads\u2026).\n"
+    "\n"
+    "They're ordinary files: you can open them or copy them anytime, with or without the app.\n"
+    "On the Mac, each one has a shortcut in its old place that opens it while this drive is\n"
+    "plugged in.\n"
+    "\n"
+    "To put everything back on your Mac, open Keldwick from the menu bar and choose Show\n"
+    "Files on this drive, then Bring Everything Back.\n";
+
+std::optional<struct stat> status(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return st;
+}
+
+// Whole seconds only: a fraction makes the date, and so the marker, unreadable.
+std::optional<Date> parseWholeSecondDate(const std::string& text) {
+    if (text.find('.') != std::string::npos) return std::nullopt;
+    return Date::parseISO8601(text);
+}
+
+std::optional<int64_t> integerValue(const nlohmann::json& value) {
+    if (value.is_number_unsigned()) {
+        auto v = value.get<uint64_t>();
+        if (v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+        return static_cast<int64_t>(v);
+    }
+    if (value.is_number_integer()) return value.get<int64_t>();
+    if (value.is_number_float()) {
+        double v = value.get<double>();
+        if (std::trunc(v) == v && std::fabs(v) < 9.2e18) return static_cast<int64_t>(v);
+    }
+    return std::nullopt;
+}
+
+void writeReadMe(const std::string& path) {
+    try {
+        AtomicFile::write(path, kReadMe);
+    } catch (const std::exception& error) {
+        Log::notice("drive", std::string("Couldn't write the read-me: ") + error.what());
+    }
+}
+
+void flushFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// "<marker>.unreadable-20250301T093000Z", with "-2", "-3", … when that name is taken.
+std::string asidePath(const std::string& marker) {
+    std::string stamp;
+    for (char c : Date::now().iso8601())
+        if (c != '-' && c != ':') stamp.push_back(c);
+    std::string base = marker + ".unreadable-" + stamp;
+    std::string candidate = base;
+    for (int n = 2; status(candidate); ++n) candidate = base + "-" + std::to_string(n);
+    return candidate;
+}
+
+}  // namespace
+
+const std::vector<std::string>& fileNames() {
+    static const std::vector<std::string> names{".keldwick-drive.json", ".marrowfen-drive.json"};
+    return names;
+}
+
+std::string_view readMeText() { return kReadMe; }
+
+std::string encode(const Contents& contents) {
+    // nlohmann's object keeps its keys sorted.
+    nlohmann::json json{{"version", contents.version},
+                        {"id", contents.id},
+                        {"name", contents.name},
+                        {"created", contents.created.iso8601()}};
+    return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::optional<Contents> decode(std::string_view bytes) {
+    auto json = nlohmann::json::parse(bytes, nullptr, false);
+    if (json.is_discarded() || !json.is_object()) return std::nullopt;
+    auto field = [&json](const char* key) -> const nlohmann::json* {
+        auto it = json.find(key);
+        return it == json.end() ? nullptr : &*it;
+    };
+    const auto* version = field("version");
+    const auto* id = field("id");
+    const auto* name = field("name");
+    const auto* created = field("created");
+    if (!version || !id || !name || !created) return std::nullopt;
+    if (!id->is_string() || !name->is_string() || !created->is_string()) return std::nullopt;
+    auto versionValue = integerValue(*version);
+    auto date = parseWholeSecondDate(created->get<std::string>());
+    if (!versionValue || !date) return std::nullopt;
+    return Contents{*versionValue, id->get<std::string>(), name->get<std::string>(), *date};
+}
+
+std::optional<Drive> read(const std::string& root) {
+    const std::string folder = DriveLayout::appFolder(root);
+    // Through a linked app folder the marker would speak for another place.
+    auto folderStatus = status(folder);
+    if (!folderStatus || !S_ISDIR(folderStatus->st_mode)) return std::nullopt;
+    const std::string path = firstExistingPath(fileNames(), folder);
+    std::string bytes;
+    try {
+        bytes = AtomicFile::read(path, kMaxMarkerBytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    auto contents = decode(bytes);
+    if (!contents) return std::nullopt;
+    return Drive{contents->id, contents->name};
+}
+
+Drive adopt(const std::string& root, const std::string& name) {
+    const std::string folder = DriveLayout::appFolder(root);
+    const std::string readMe = PathUtil::join(folder, kReadMeName);
+
+    if (auto existing = read(root)) {
+        if (!status(readMe)) writeReadMe(readMe);
+        return *existing;
+    }
+
+    auto folderStatus = status(folder);
+    if (folderStatus && !S_ISDIR(folderStatus->st_mode)) throw POSIXFailure("mkdir", folder, EEXIST);
+    if (!folderStatus) {
+        createDirectory(folder);
+        flushFolder(PathUtil::parent(folder));
+    }
+    writeReadMe(readMe);
+
+    Contents contents{1, UUID::random(), name, Date::now()};
+    const std::string bytes = encode(contents);
+    const std::string marker = firstExistingPath(fileNames(), folder);
+    if (status(marker)) {
+        const std::string aside = asidePath(marker);
+        if (::rename(marker.c_str(), aside.c_str()) != 0) throw POSIXFailure("rename", marker + " → " + aside, errno);
+        Log::notice("drive", "Set an unreadable drive marker aside as " + aside);
+    }
+    AtomicFile::write(marker, bytes);
+    return Drive{contents.id, contents.name};
+}
+
+}  // namespace keldwick::DriveMarker

@@ -1,0 +1,36 @@
+#include "foundation/UUID.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "foundation/POSIXFailure.h"
+
+namespace keldwick::UUID {
+
+std::string random() {
+    uint8_t bytes[16];
+    size_t filled = 0;
+    while (filled < sizeof bytes) {
+        ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw POSIXFailure("getrandom", "", errno);
+        }
+        filled += static_cast<size_t>(n);
+    }
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(36);
+    for (size_t i = 0; i < sizeof bytes; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+}  // namespace keldwick::UUID
