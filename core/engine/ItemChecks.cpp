@@ -1,0 +1,44 @@
+#include "engine/ItemChecks.h"
+
+#include <unistd.h>
+
+#include "foundation/PathUtil.h"
+#include "foundation/Utf8.h"
+
+namespace keldwick {
+
+namespace {
+
+// The text after the last "." of the last component; a leading dot alone (".app") makes
+// a hidden name, not an extension.
+std::string extensionOf(std::string_view nameOrPath) {
+    std::string name = PathUtil::name(nameOrPath);
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return std::string();
+    return name.substr(dot + 1);
+}
+
+}  // namespace
+
+std::optional<std::string> databaseCompanion(const std::string& path) {
+    for (std::string_view suffix : {"-wal", "-shm", "-journal"}) {
+        std::string longer = path + std::string(suffix);
+        if (FileStat::peek(longer)) return longer;
+        if (path.size() > suffix.size() && path.ends_with(suffix)) {
+            std::string shorter = path.substr(0, path.size() - suffix.size());
+            if (FileStat::peek(shorter)) return shorter;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name) {
+    if (status.ownerID != getuid()) return "Owned by another user";
+    if (status.isLocked()) return "Locked";
+    if (status.isDataless()) return "Cloud placeholder (not downloaded)";
+    if (status.isDirectory() && Utf8::lowercased(extensionOf(name)) == "app") return "App or app component";
+    if (status.isFile() && status.linkCount >= 2) return "Has multiple hard links";
+    return std::nullopt;
+}
+
+}  // namespace keldwick
