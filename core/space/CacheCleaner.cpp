@@ -1,0 +1,282 @@
+#include "space/CacheCleaner.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <limits>
+
+#include "foundation/FileOps.h"
+#include "foundation/OpenFileChecking.h"
+#include "foundation/PathUtil.h"
+#include "platform/Statx.h"
+#include "space/SpaceSizes.h"
+#include "space/SystemData.h"
+
+namespace keldwick::CacheCleaner {
+namespace {
+
+struct Row {
+    const char* name;
+    const char* note;
+    std::vector<std::string> folders;  // relative to the home folder
+    bool selectedByDefault;
+};
+
+const char* const kSamePackagesNote = "Packages download again when you install them";
+
+std::optional<std::string> absoluteValue(const std::optional<std::string>& value) {
+    if (value && !value->empty() && value->front() == '/') return value;
+    return std::nullopt;
+}
+
+std::optional<std::string> environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+// The form of `path` to compare with others: resolved when it exists, as given otherwise.
+std::string comparable(const std::string& path) { return PathUtil::canonical(path).value_or(path); }
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// The folder the "Tool caches" row clears. A cache home that is the home folder or lies
+// above it would empty the whole home: such a value counts as unset.
+std::string toolCacheFolder(const std::string& home, const XdgFolders& xdg) {
+    const std::string fallback = PathUtil::join(home, ".cache");
+    auto chosen = absoluteValue(xdg.cacheHome);
+    if (!chosen) return fallback;
+    chosen = withoutTrailingSlashes(*chosen);
+    const std::string resolvedHome = comparable(home);
+    const std::string resolvedCache = comparable(*chosen);
+    if (PathUtil::isInside(withoutTrailingSlashes(home), *chosen) || PathUtil::isInside(resolvedHome, resolvedCache)) {
+        return fallback;
+    }
+    return *chosen;
+}
+
+// The program's own folders in the XDG data folder (its support folder, under either
+// name), in the forms a cache folder could reach them by.
+std::vector<std::string> ownFolderPaths(const std::string& home, const XdgFolders& xdg) {
+    const std::string dataHome = absoluteValue(xdg.dataHome).value_or(PathUtil::join(home, ".local/share"));
+    std::vector<std::string> paths;
+    for (const auto& own : SystemData::ownFolders()) {
+        const std::string path = PathUtil::join(dataHome, own);
+        paths.push_back(path);
+        if (auto resolved = PathUtil::canonical(path); resolved && *resolved != path) paths.push_back(*resolved);
+    }
+    return paths;
+}
+
+// The name of the entry of `folder` that leads to `path`, when `path` lies below it.
+std::optional<std::string> entryLeadingTo(const std::string& path, const std::string& folder) {
+    if (path == folder || !PathUtil::isInside(path, folder)) return std::nullopt;
+    std::string rest = path.substr(folder.size());
+    while (!rest.empty() && rest.front() == '/') rest.erase(0, 1);
+    const auto slash = rest.find('/');
+    std::string first = rest.substr(0, slash);
+    if (first.empty()) return std::nullopt;
+    return first;
+}
+
+// A cache folder as it really is on disk: links on the way resolved, so that entry paths
+// match the paths the kernel reports for open files. Nothing when it is not a folder.
+struct ResolvedFolder {
+    std::string path;
+    uint64_t device = 0;
+};
+
+std::optional<ResolvedFolder> resolveFolder(const std::string& folder) {
+    auto resolved = PathUtil::canonical(folder);
+    if (!resolved) return std::nullopt;
+    struct statx record {};
+    if (platform::statxNoFollow(AT_FDCWD, resolved->c_str(), record) != 0) return std::nullopt;
+    if (!S_ISDIR(record.stx_mode)) return std::nullopt;
+    return ResolvedFolder{*resolved, makedev(record.stx_dev_major, record.stx_dev_minor)};
+}
+
+uint64_t deviceOf(const struct statx& record) { return makedev(record.stx_dev_major, record.stx_dev_minor); }
+
+bool isKeptByName(const std::string& name, const CacheLocation& location) {
+    if (name == ".DS_Store" || location.keeping.count(name) > 0) return true;
+    return std::any_of(location.keepingPrefixes.begin(), location.keepingPrefixes.end(),
+                       [&](const std::string& prefix) { return name.compare(0, prefix.size(), prefix) == 0; });
+}
+
+// Entry names of the folder that clearing may remove, in listing order.
+std::vector<std::string> removableNames(const ResolvedFolder& folder, const CacheLocation& location) {
+    std::vector<std::string> names;
+    try {
+        names = listDirectory(folder.path);
+    } catch (...) {
+        return {};
+    }
+    std::erase_if(names, [&](const std::string& name) { return isKeptByName(name, location); });
+    return names;
+}
+
+// True when the entry starts another mount (or lies on another device than its cache
+// folder): clearing never reaches into another file system.
+bool isOnOtherMount(const std::string& entry, const ResolvedFolder& folder) {
+    struct statx record {};
+    if (platform::statxNoFollow(AT_FDCWD, entry.c_str(), record) != 0) return false;
+    return deviceOf(record) != folder.device || platform::isMountRoot(record);
+}
+
+bool isHeldOpen(const std::string& entry, const std::vector<std::string>& openPaths) {
+    return std::any_of(openPaths.begin(), openPaths.end(),
+                       [&](const std::string& open) { return PathUtil::isInside(open, entry); });
+}
+
+int64_t folderSize(const std::string& folder, const CacheLocation& location) {
+    auto resolved = resolveFolder(folder);
+    if (!resolved) return 0;
+    int64_t total = 0;
+    for (const auto& name : removableNames(*resolved, location)) {
+        const std::string entry = PathUtil::join(resolved->path, name);
+        if (isOnOtherMount(entry, *resolved)) continue;
+        total = SpaceSizes::add(total, entrySize(entry));
+    }
+    return total;
+}
+
+}  // namespace
+
+XdgFolders XdgFolders::fromEnvironment() {
+    return XdgFolders{environmentValue("XDG_CACHE_HOME"), environmentValue("XDG_DATA_HOME")};
+}
+
+std::vector<CacheLocation> table(const std::string& home, const std::set<std::string>& keepingAppCaches,
+                                 const XdgFolders& xdg) {
+    const std::vector<Row> rows = {
+        {"Xcode build files", "Each project's next build takes longer", {"Library/Developer/Xcode/DerivedData"}, true},
+        {"Simulator caches", "Rebuilt when a simulator starts", {"Library/Developer/CoreSimulator/Caches"}, true},
+        {"App caches", "Apps rebuild them as you use them", {"Library/Caches"}, true},
+        {"npm cache", kSamePackagesNote, {".npm/_cacache"}, true},
+        {"Gradle caches", "Android builds download what they need again", {".gradle/caches"}, true},
+        {"Rust downloads", "Crates download again when you build", {".cargo/registry/cache"}, true},
+        {"Bun cache", kSamePackagesNote, {".bun/install/cache"}, true},
+        {"Yarn cache", kSamePackagesNote, {".yarn/berry/cache"}, true},
+        {"Tool caches", "uv, pip and other tools download again what they need", {".cache"}, true},
+        {"Xcode previews", "Rebuilt when you open a preview", {"Library/Developer/Xcode/UserData/Previews"}, true},
+        {"iPhone and iPad updates",
+         "Downloaded again if you update or restore a device from this Mac",
+         {"Library/iTunes/iPhone Software Updates", "Library/iTunes/iPad Software Updates",
+          "Library/iTunes/iPod Software Updates"},
+         true},
+        {"iPhone and iPad debug files",
+         "Xcode copies them again from your device when you connect it",
+         {"Library/Developer/Xcode/iOS DeviceSupport"},
+         false},
+    };
+    const auto ownPaths = ownFolderPaths(home, xdg);
+
+    std::vector<CacheLocation> locations;
+    for (const auto& row : rows) {
+        CacheLocation location;
+        location.name = row.name;
+        location.note = row.note;
+        location.selectedByDefault = row.selectedByDefault;
+        const bool isToolCaches = location.name == "Tool caches";
+        for (const auto& relative : row.folders) {
+            location.folders.push_back(isToolCaches ? toolCacheFolder(home, xdg) : PathUtil::join(home, relative));
+        }
+        if (location.name == "App caches") {
+            location.keeping = keepingAppCaches;
+            location.keepingPrefixes = {"com.apple."};
+        }
+        if (isToolCaches) {
+            location.keeping = {"huggingface", "lm-studio"};
+            // The program's own caches sit here on this system, under its names.
+            for (const auto& own : SystemData::ownFolders()) location.keeping.insert(own);
+            location.keeping.insert(keepingAppCaches.begin(), keepingAppCaches.end());
+        }
+        // Never let a cache folder's clearing reach the program's support folder.
+        for (const auto& folder : location.folders) {
+            for (const auto& form : {folder, comparable(folder)}) {
+                for (const auto& own : ownPaths) {
+                    if (auto entry = entryLeadingTo(own, form)) location.keeping.insert(*entry);
+                }
+            }
+        }
+        locations.push_back(std::move(location));
+    }
+    return locations;
+}
+
+std::vector<CacheLocation> locations(const std::string& home, const std::set<std::string>& keepingAppCaches,
+                                     const XdgFolders& xdg) {
+    std::vector<CacheLocation> found;
+    for (auto& location : table(home, keepingAppCaches, xdg)) {
+        int64_t size = 0;
+        for (const auto& folder : location.folders) size = SpaceSizes::add(size, folderSize(folder, location));
+        if (size <= 0) continue;
+        location.size = size;
+        found.push_back(std::move(location));
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const CacheLocation& a, const CacheLocation& b) { return a.size > b.size; });
+    return found;
+}
+
+ClearResult clear(const CacheLocation& location, const OpenFileChecking& openFiles) {
+    ClearResult result;
+    for (const auto& folder : location.folders) {
+        auto resolved = resolveFolder(folder);
+        if (!resolved) continue;
+        std::vector<std::string> openPaths;
+        for (const auto& usage : openFiles.usage(resolved->path)) openPaths.push_back(usage.path);
+
+        for (const auto& name : removableNames(*resolved, location)) {
+            // Reported as the table names it; matched and removed where it really is.
+            const std::string shown = PathUtil::join(folder, name);
+            const std::string entry = PathUtil::join(resolved->path, name);
+            if (isHeldOpen(entry, openPaths) || isOnOtherMount(entry, *resolved)) {
+                result.kept.push_back(shown);
+                continue;
+            }
+            const int64_t size = entrySize(entry);
+            try {
+                PathUtil::removeTree(entry);
+                result.freed = SpaceSizes::add(result.freed, size);
+            } catch (...) {
+                result.kept.push_back(shown);
+            }
+        }
+    }
+    return result;
+}
+
+int64_t entrySize(const std::string& path) {
+    struct statx top {};
+    if (platform::statxNoFollow(AT_FDCWD, path.c_str(), top) != 0) return 0;
+    if (S_ISREG(top.stx_mode)) return SpaceSizes::allocatedIfSoleLink(top);
+    if (!S_ISDIR(top.stx_mode)) return 0;
+
+    const uint64_t device = deviceOf(top);
+    std::vector<std::string> relatives;
+    collectRelativePaths("", path, relatives);
+    int64_t total = 0;
+    std::string skipBelow;  // a nested mount: removal stops there, so measuring does too
+    for (const auto& relative : relatives) {
+        if (!skipBelow.empty() && PathUtil::isInside(relative, skipBelow)) continue;
+        skipBelow.clear();
+        struct statx record {};
+        if (platform::statxNoFollow(AT_FDCWD, PathUtil::join(path, relative).c_str(), record) != 0) continue;
+        if (deviceOf(record) != device || platform::isMountRoot(record)) {
+            skipBelow = relative;
+            continue;
+        }
+        if (S_ISREG(record.stx_mode)) total = SpaceSizes::add(total, SpaceSizes::allocatedIfSoleLink(record));
+    }
+    return total;
+}
+
+}  // namespace keldwick::CacheCleaner

@@ -1,0 +1,283 @@
+#include "space/SystemDataDiscovery.h"
+
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "foundation/FileOps.h"
+#include "foundation/PathUtil.h"
+#include "platform/Statx.h"
+#include "scanning/Simulators.h"
+#include "space/SpaceSizes.h"
+#include "space/SystemData.h"
+
+namespace keldwick::SystemData {
+namespace {
+
+struct ModelFolder {
+    const char* relativePath;
+    const char* name;
+};
+
+constexpr ModelFolder kModelFolders[] = {
+    {".ollama/models", "Ollama models"},
+    {".cache/huggingface", "Hugging Face models"},
+    {".lmstudio/models", "LM Studio models"},
+    {".cache/lm-studio/models", "LM Studio models"},
+};
+
+// A backup's "Info.plist" is written by whatever made the backup; a file larger than
+// this is not a description and is not read.
+constexpr off_t kInfoPlistLimit = 64 * 1024 * 1024;
+
+bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool isFolder(const std::string& path) {
+    struct statx record {};
+    return platform::statxNoFollow(AT_FDCWD, path.c_str(), record) == 0 && S_ISDIR(record.stx_mode);
+}
+
+struct PlistDeleter {
+    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using Plist = std::unique_ptr<void, PlistDeleter>;
+
+// The property-list dictionary in a regular file, opened without following a link;
+// nothing when it is missing, too large or not a dictionary.
+Plist readDictionary(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    std::string bytes;
+    struct stat status {};
+    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= kInfoPlistLimit;
+    if (ok) {
+        char buffer[65536];
+        while (true) {
+            const ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count < 0) {
+                if (errno == EINTR) continue;
+                ok = false;
+                break;
+            }
+            if (count == 0) break;
+            bytes.append(buffer, static_cast<size_t>(count));
+            if (bytes.size() > static_cast<size_t>(kInfoPlistLimit)) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (!ok || bytes.empty()) return nullptr;
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    Plist dictionary(root);
+    if (!root || plist_get_node_type(root) != PLIST_DICT) return nullptr;
+    return dictionary;
+}
+
+std::optional<std::string> stringValue(const Plist& dictionary, const char* key) {
+    if (!dictionary) return std::nullopt;
+    plist_t node = plist_dict_get_item(static_cast<plist_t>(dictionary.get()), key);
+    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    char* value = nullptr;
+    plist_get_string_val(node, &value);
+    if (!value) return std::nullopt;
+    std::string text(value);
+    std::free(value);
+    return text;
+}
+
+std::optional<Date> dateValue(const Plist& dictionary, const char* key) {
+    if (!dictionary) return std::nullopt;
+    plist_t node = plist_dict_get_item(static_cast<plist_t>(dictionary.get()), key);
+    if (!node || plist_get_node_type(node) != PLIST_DATE) return std::nullopt;
+    int32_t seconds = 0;
+    int32_t microseconds = 0;
+    plist_get_date_val(node, &seconds, &microseconds);
+    return Date::fromSecondsSince2001(static_cast<double>(seconds) + static_cast<double>(microseconds) / 1e6);
+}
+
+// Measures a candidate folder; nothing when it is not a folder or is too small.
+struct Measured {
+    int64_t size = 0;
+    std::optional<Date> lastModified;
+};
+
+std::optional<Measured> measureCandidate(const std::string& path, int64_t minimumSize) {
+    if (!isFolder(path)) return std::nullopt;
+    Measured measured;
+    measured.size = measureFolder(path, measured.lastModified);
+    if (measured.size < minimumSize) return std::nullopt;
+    return measured;
+}
+
+MovableData makeItem(const std::string& path, std::string name, MovableData::Kind kind, const Measured& measured,
+                     std::optional<Date> lastUsed) {
+    MovableData item;
+    item.path = path;
+    item.name = std::move(name);
+    item.kind = kind;
+    item.size = measured.size;
+    item.lastUsed = lastUsed ? lastUsed : measured.lastModified;
+    return item;
+}
+
+void addAppFiles(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
+    const std::string support = PathUtil::join(home, "Library/Application Support");
+    for (const auto& name : listFolder(support)) {
+        if (startsWith(name, "com.apple.") || systemAppFolders().count(name) > 0 || ownFolders().count(name) > 0) continue;
+        const std::string path = PathUtil::join(support, name);
+        if (auto measured = measureCandidate(path, minimumSize)) {
+            items.push_back(makeItem(path, name, MovableData::Kind::appFiles, *measured, std::nullopt));
+        }
+    }
+}
+
+void addDeviceBackups(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
+    const std::string backups = PathUtil::join(PathUtil::join(home, "Library/Application Support"), "MobileSync/Backup");
+    for (const auto& entry : listFolder(backups)) {
+        const std::string path = PathUtil::join(backups, entry);
+        auto measured = measureCandidate(path, minimumSize);
+        if (!measured) continue;
+        const Plist info = readDictionary(PathUtil::join(path, "Info.plist"));
+        std::string name = stringValue(info, "Device Name").value_or("iPhone or iPad");
+        items.push_back(makeItem(path, std::move(name), MovableData::Kind::deviceBackup, *measured,
+                                 dateValue(info, "Last Backup Date")));
+    }
+}
+
+void addSimulators(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
+    const std::string devices = Simulators::devicesFolder(home);
+    for (const auto& entry : listFolder(devices)) {
+        const std::string path = PathUtil::join(devices, entry);
+        if (!Simulators::isDeviceFolder(path)) continue;
+        auto device = SimulatorDevice::read(path);
+        if (!device) continue;
+        auto measured = measureCandidate(path, minimumSize);
+        if (!measured) continue;
+        MovableData item = makeItem(path, device->name, MovableData::Kind::simulator, *measured, device->lastBooted);
+        if (device->runtime) item.system = simulatorSystemName(*device->runtime);
+        items.push_back(std::move(item));
+    }
+}
+
+void addEmulators(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
+    const std::string avd = PathUtil::join(home, ".android/avd");
+    for (const auto& entry : listFolder(avd)) {
+        if (!endsWith(entry, ".avd")) continue;
+        const std::string path = PathUtil::join(avd, entry);
+        auto measured = measureCandidate(path, minimumSize);
+        if (!measured) continue;
+        std::string name = entry.substr(0, entry.size() - 4);
+        std::replace(name.begin(), name.end(), '_', ' ');
+        items.push_back(makeItem(path, std::move(name), MovableData::Kind::emulator, *measured, std::nullopt));
+    }
+}
+
+void addModels(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
+    for (const auto& folder : kModelFolders) {
+        const std::string path = PathUtil::join(home, folder.relativePath);
+        if (auto measured = measureCandidate(path, minimumSize)) {
+            items.push_back(makeItem(path, folder.name, MovableData::Kind::models, *measured, std::nullopt));
+        }
+    }
+}
+
+void addArchives(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
+    const std::string path = PathUtil::join(home, "Library/Developer/Xcode/Archives");
+    if (auto measured = measureCandidate(path, minimumSize)) {
+        items.push_back(makeItem(path, "Xcode archives", MovableData::Kind::archives, *measured, std::nullopt));
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> listFolder(const std::string& folder) {
+    if (!isFolder(folder)) return {};
+    try {
+        return listDirectory(folder);
+    } catch (...) {
+        return {};
+    }
+}
+
+int64_t measureFolder(const std::string& folder, std::optional<Date>& lastModified) {
+    std::vector<std::string> relatives;
+    collectRelativePaths("", folder, relatives);
+    int64_t total = 0;
+    for (const auto& relative : relatives) {
+        struct statx record {};
+        if (platform::statxNoFollow(AT_FDCWD, PathUtil::join(folder, relative).c_str(), record) != 0) continue;
+        if (!S_ISREG(record.stx_mode)) continue;
+        total = SpaceSizes::add(total, SpaceSizes::allocated(record));
+        const Date modified = Date::fromTimespec(Timespec{record.stx_mtime.tv_sec, record.stx_mtime.tv_nsec});
+        if (!lastModified || modified >= *lastModified) lastModified = modified;
+    }
+    return total;
+}
+
+std::string simulatorSystemName(const std::string& runtime) {
+    const auto dot = runtime.rfind('.');
+    const std::string last = dot == std::string::npos ? runtime : runtime.substr(dot + 1);
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        const auto dash = last.find('-', start);
+        parts.push_back(last.substr(start, dash == std::string::npos ? std::string::npos : dash - start));
+        if (dash == std::string::npos) break;
+        start = dash + 1;
+    }
+    if (parts.size() < 2) return runtime;
+    std::string result = parts[0] + " ";
+    for (size_t i = 1; i < parts.size(); ++i) {
+        if (i > 1) result += ".";
+        result += parts[i];
+    }
+    return result;
+}
+
+std::optional<OpenFileUsage> firstUsage(const std::vector<OpenFileUsage>& usages, const std::string& path) {
+    for (const auto& usage : usages) {
+        if (PathUtil::isInside(usage.path, path)) return usage;
+    }
+    return std::nullopt;
+}
+
+std::vector<MovableData> movable(const std::string& home, const OpenFileChecking& openFiles, int64_t minimumSize) {
+    std::vector<MovableData> items;
+    addAppFiles(home, minimumSize, items);
+    addDeviceBackups(home, minimumSize, items);
+    addSimulators(home, minimumSize, items);
+    addEmulators(home, minimumSize, items);
+    addModels(home, minimumSize, items);
+    addArchives(home, minimumSize, items);
+
+    // The kernel reports open files by their real paths: match against the resolved
+    // form of each item, so a link on the way (home or a folder above an item) can't
+    // hide a file in use.
+    // An item that really lies outside the home folder is asked about on its own.
+    const std::string realHome = PathUtil::canonical(home).value_or(home);
+    const auto usages = openFiles.usage(realHome);
+    for (auto& item : items) {
+        const std::string real = PathUtil::canonical(item.path).value_or(item.path);
+        auto usage = PathUtil::isInside(real, realHome) ? firstUsage(usages, real) : firstUsage(openFiles.usage(real), real);
+        if (usage) {
+            item.openIn = item.kind == MovableData::Kind::simulator ? std::string("Simulator") : usage->processName;
+        }
+    }
+    std::stable_sort(items.begin(), items.end(),
+                     [](const MovableData& a, const MovableData& b) { return a.size > b.size; });
+    return items;
+}
+
+}  // namespace keldwick::SystemData

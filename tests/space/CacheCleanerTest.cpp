@@ -1,0 +1,346 @@
+#include "space/CacheCleaner.h"
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "space/SpaceSizes.h"
+#include "space/SpaceFixtures.h"
+
+using namespace keldwick;
+using namespace keldwick::test;
+
+namespace {
+
+const std::set<std::string> kOwnBundle = {"com.orvandel.Keldwick"};
+
+const CacheLocation* find(const std::vector<CacheLocation>& list, const std::string& name) {
+    auto it = std::find_if(list.begin(), list.end(), [&](const CacheLocation& l) { return l.name == name; });
+    return it == list.end() ? nullptr : &*it;
+}
+
+std::vector<std::string> names(const std::vector<CacheLocation>& list) {
+    std::vector<std::string> out;
+    for (const auto& l : list) out.push_back(l.name);
+    return out;
+}
+
+// Two identical entries with files of the given sizes in a cache folder.
+void fillCache(const std::string& folder, size_t bytes) {
+    writeSized(folder + "/a/one", bytes);
+    writeSized(folder + "/a/deeper/two", bytes * 2);
+    writeSized(folder + "/b", bytes);
+}
+
+}  // namespace
+
+TEST(CacheCleanerTable, RowsInOrderWithTheirFoldersAndKeptNames) {
+    auto rows = CacheCleaner::table("/h", kOwnBundle);
+    ASSERT_EQ(rows.size(), 12u);
+    EXPECT_EQ(names(rows), (std::vector<std::string>{"Xcode build files", "Simulator caches", "App caches", "npm cache",
+                                                     "Gradle caches", "Rust downloads", "Bun cache", "Yarn cache",
+                                                     "Tool caches", "Xcode previews", "iPhone and iPad updates",
+                                                     "iPhone and iPad debug files"}));
+    EXPECT_EQ(rows[0].folders, std::vector<std::string>{"/h/Library/Developer/Xcode/DerivedData"});
+    EXPECT_EQ(rows[0].note, "Each project's next build takes longer");
+    EXPECT_EQ(rows[2].folders, std::vector<std::string>{"/h/Library/Caches"});
+    EXPECT_EQ(rows[2].keeping, kOwnBundle);
+    EXPECT_EQ(rows[2].keepingPrefixes, std::vector<std::string>{"com.apple."});
+    EXPECT_EQ(rows[3].note, "Packages download again when you install them");
+    EXPECT_EQ(rows[7].folders, std::vector<std::string>{"/h/.yarn/berry/cache"});
+    EXPECT_EQ(rows[8].folders, std::vector<std::string>{"/h/.cache"});
+    EXPECT_EQ(rows[8].note, "uv, pip and other tools download again what they need");
+    for (const char* kept : {"huggingface", "lm-studio", "Keldwick", "Marrowfen", "com.orvandel.Keldwick"}) {
+        EXPECT_EQ(rows[8].keeping.count(kept), 1u) << kept;
+    }
+    EXPECT_TRUE(rows[8].keepingPrefixes.empty());
+    EXPECT_EQ(rows[10].folders,
+              (std::vector<std::string>{"/h/Library/iTunes/iPhone Software Updates",
+                                        "/h/Library/iTunes/iPad Software Updates",
+                                        "/h/Library/iTunes/iPod Software Updates"}));
+    EXPECT_EQ(rows[10].note, "Downloaded again if you update or restore a device from this Mac");
+    EXPECT_EQ(rows[11].folders, std::vector<std::string>{"/h/Library/Developer/Xcode/iOS DeviceSupport"});
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].selectedByDefault, i != 11) << rows[i].name;
+        EXPECT_EQ(rows[i].size, 0);
+        if (i != 2 && i != 8) {
+            EXPECT_TRUE(rows[i].keeping.empty()) << rows[i].name;
+        }
+    }
+    // A home written with its trailing slash gives no double slash.
+    EXPECT_EQ(CacheCleaner::table("/h/", {})[3].folders, std::vector<std::string>{"/h/.npm/_cacache"});
+}
+
+TEST(CacheCleanerTable, ToolCachesFollowTheXdgCacheFolderOnlyWhenItIsSafe) {
+    auto toolFolder = [](std::optional<std::string> cacheHome) {
+        return CacheCleaner::table("/h", {}, {cacheHome, std::nullopt})[8].folders;
+    };
+    EXPECT_EQ(toolFolder("/data/cache"), std::vector<std::string>{"/data/cache"});
+    EXPECT_EQ(toolFolder("relative/cache"), std::vector<std::string>{"/h/.cache"});
+    EXPECT_EQ(toolFolder(""), std::vector<std::string>{"/h/.cache"});
+    EXPECT_EQ(toolFolder("/h"), std::vector<std::string>{"/h/.cache"});
+    EXPECT_EQ(toolFolder("/h/"), std::vector<std::string>{"/h/.cache"});
+    EXPECT_EQ(toolFolder("/"), std::vector<std::string>{"/h/.cache"});
+    // Only the tool row moves; the others stay relative to the home folder.
+    EXPECT_EQ(CacheCleaner::table("/h", {}, {"/data/cache", std::nullopt})[3].folders,
+              std::vector<std::string>{"/h/.npm/_cacache"});
+}
+
+TEST(CacheCleanerTable, TheSupportFolderInsideACacheFolderIsKept) {
+    auto rows = CacheCleaner::table("/h", {}, {std::nullopt, "/h/.cache/data"});
+    EXPECT_EQ(rows[8].keeping.count("data"), 1u);
+    rows = CacheCleaner::table("/h", {}, {"/h/.local", std::nullopt});
+    EXPECT_EQ(rows[8].keeping.count("share"), 1u);
+}
+
+TEST(CacheCleanerLocations, NothingPresentListsNothing) {
+    TempDir home;
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    makeDirs(home / ".npm/_cacache");  // present but empty
+    writeFile(home / ".cache/.DS_Store", "x");
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+}
+
+TEST(CacheCleanerLocations, MeasuresLargestFirstWithTiesInTableOrder) {
+    TempDir home;
+    fillCache(home / ".gradle/caches", 8192);
+    fillCache(home / ".npm/_cacache", 8192);
+    writeSized(home / ".cargo/registry/cache/big", 200000);
+    writeSized(home / "Library/Developer/Xcode/iOS DeviceSupport/17.2/symbols", 4096);
+
+    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    ASSERT_EQ(names(found), (std::vector<std::string>{"Rust downloads", "npm cache", "Gradle caches",
+                                                      "iPhone and iPad debug files"}));
+    const int64_t npm = allocatedOf(home / ".npm/_cacache/a/one") + allocatedOf(home / ".npm/_cacache/a/deeper/two") +
+                        allocatedOf(home / ".npm/_cacache/b");
+    EXPECT_EQ(found[1].size, npm);
+    EXPECT_EQ(found[2].size, npm);
+    EXPECT_EQ(found[0].size, allocatedOf(home / ".cargo/registry/cache/big"));
+    EXPECT_FALSE(found[3].selectedByDefault);
+}
+
+TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
+    TempDir home;
+    writeSized(home / "Library/Caches/com.apple.Safari/x", 4096);
+    writeSized(home / "Library/Caches/com.orvandel.Keldwick/x", 4096);
+    writeSized(home / "Library/Caches/.DS_Store", 4096);
+    writeSized(home / "Library/Caches/org.other/x", 4096);
+    writeSized(home / ".cache/huggingface/hub/model", 4096);
+    writeSized(home / ".cache/lm-studio/models/m", 4096);
+    writeSized(home / ".cache/Keldwick/state", 4096);
+    writeSized(home / ".cache/pip/http/blob", 4096);
+
+    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    const CacheLocation* apps = find(found, "App caches");
+    const CacheLocation* tools = find(found, "Tool caches");
+    ASSERT_TRUE(apps && tools);
+    EXPECT_EQ(apps->size, allocatedOf(home / "Library/Caches/org.other/x"));
+    EXPECT_EQ(tools->size, allocatedOf(home / ".cache/pip/http/blob"));
+
+    FakeOpenFiles none;
+    auto cleared = CacheCleaner::clear(*apps, none);
+    EXPECT_EQ(cleared.freed, apps->size);
+    EXPECT_TRUE(cleared.kept.empty());
+    cleared = CacheCleaner::clear(*tools, none);
+    EXPECT_EQ(cleared.freed, tools->size);
+    EXPECT_TRUE(cleared.kept.empty());
+
+    EXPECT_FALSE(exists(home / "Library/Caches/org.other"));
+    EXPECT_FALSE(exists(home / ".cache/pip"));
+    for (const char* stays : {"Library/Caches/com.apple.Safari/x", "Library/Caches/com.orvandel.Keldwick/x",
+                              "Library/Caches/.DS_Store", ".cache/huggingface/hub/model",
+                              ".cache/lm-studio/models/m", ".cache/Keldwick/state"}) {
+        EXPECT_TRUE(exists(home / stays)) << stays;
+    }
+    EXPECT_TRUE(exists(home / ".cache"));  // the folders themselves stay
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+}
+
+TEST(CacheCleanerLocations, XdgCacheFolderIsTheOneCleared) {
+    TempDir root;
+    const std::string home = root / "home";
+    writeSized(home + "/.cache/pip/blob", 4096);
+    writeSized(root / "xdg-cache/uv/blob", 4096);
+    auto found = CacheCleaner::locations(home, kOwnBundle, {root / "xdg-cache", std::nullopt});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].folders, std::vector<std::string>{root / "xdg-cache"});
+    CacheCleaner::clear(found[0], FakeOpenFiles());
+    EXPECT_FALSE(exists(root / "xdg-cache/uv"));
+    EXPECT_TRUE(exists(home + "/.cache/pip/blob"));
+}
+
+TEST(CacheCleanerClear, EntryHoldingOpenFilesStaysAndIsListedOnce) {
+    TempDir home;
+    const std::string cache = home / ".gradle/caches";
+    writeSized(cache + "/busy/one", 4096);
+    writeSized(cache + "/busy/two", 4096);
+    writeSized(cache + "/busyness", 4096);  // a sibling whose name begins the same way
+    writeSized(cache + "/idle", 4096);
+    const int64_t freeable = allocatedOf(cache + "/busyness") + allocatedOf(cache + "/idle");
+
+    FakeOpenFiles openFiles({{cache + "/busy/one", 10, "java"}, {cache + "/busy/two", 11, "java"}});
+    auto location = *find(CacheCleaner::locations(home.path(), {}), "Gradle caches");
+    auto result = CacheCleaner::clear(location, openFiles);
+    EXPECT_EQ(result.kept, std::vector<std::string>{cache + "/busy"});
+    EXPECT_EQ(result.freed, freeable);
+    EXPECT_TRUE(exists(cache + "/busy/one"));
+    EXPECT_TRUE(exists(cache + "/busy/two"));
+    EXPECT_FALSE(exists(cache + "/busyness"));
+    EXPECT_FALSE(exists(cache + "/idle"));
+}
+
+TEST(CacheCleanerClear, FileHeldOpenByARunningProcessIsLeftAlone) {
+    TempDir home;
+    const std::string cache = home / ".cache";
+    writeSized(cache + "/tool/held", 4096);
+    writeSized(cache + "/other/file", 4096);
+    OpenFileHolder holder(cache + "/tool/held");
+    ASSERT_TRUE(holder.ok());
+
+    auto location = *find(CacheCleaner::locations(home.path(), {}), "Tool caches");
+    auto result = CacheCleaner::clear(location, ProcessOpenFileChecker());
+    EXPECT_EQ(result.kept, std::vector<std::string>{cache + "/tool"});
+    EXPECT_TRUE(exists(cache + "/tool/held"));
+    EXPECT_FALSE(exists(cache + "/other"));
+}
+
+TEST(CacheCleanerClear, LinksOnTheWayToACacheStillProtectOpenFiles) {
+    // ~/.yarn is a link to another disk; the kernel reports the open file by its real path.
+    TempDir root;
+    const std::string home = root / "home";
+    const std::string real = root / "elsewhere/yarn";
+    writeSized(real + "/berry/cache/pkg-a.zip", 4096);
+    writeSized(real + "/berry/cache/pkg-b.zip", 4096);
+    makeDirs(home);
+    ASSERT_EQ(::symlink(real.c_str(), (home + "/.yarn").c_str()), 0);
+    OpenFileHolder holder(home + "/.yarn/berry/cache/pkg-a.zip");
+    ASSERT_TRUE(holder.ok());
+
+    auto found = CacheCleaner::locations(home, {});
+    ASSERT_EQ(names(found), std::vector<std::string>{"Yarn cache"});
+    auto result = CacheCleaner::clear(found[0], ProcessOpenFileChecker());
+    EXPECT_EQ(result.kept, std::vector<std::string>{home + "/.yarn/berry/cache/pkg-a.zip"});
+    EXPECT_EQ(result.freed, found[0].size / 2);
+    EXPECT_TRUE(exists(real + "/berry/cache/pkg-a.zip"));
+    EXPECT_FALSE(exists(real + "/berry/cache/pkg-b.zip"));
+    EXPECT_TRUE(exists(home + "/.yarn"));
+}
+
+TEST(CacheCleanerClear, HardLinkedFilesFreeNothingAndAreNotCounted) {
+    TempDir home;
+    const std::string cache = home / ".cache/uv/archive";
+    writeSized(cache + "/linked", 65536);
+    writeSized(cache + "/own", 4096);
+    makeDirs(home / "project/.venv");
+    ASSERT_EQ(::link((cache + "/linked").c_str(), (home / "project/.venv/linked").c_str()), 0);
+
+    auto location = *find(CacheCleaner::locations(home.path(), {}), "Tool caches");
+    EXPECT_EQ(location.size, allocatedOf(cache + "/own"));
+    auto result = CacheCleaner::clear(location, FakeOpenFiles());
+    EXPECT_EQ(result.freed, location.size);
+    EXPECT_TRUE(exists(home / "project/.venv/linked"));
+    EXPECT_FALSE(exists(home / ".cache/uv"));
+}
+
+TEST(CacheCleanerClear, LinkEntriesGoWithoutTheirTargets) {
+    TempDir home;
+    writeSized(home / "precious/file", 4096);
+    makeDirs(home / ".npm/_cacache");
+    ASSERT_EQ(::symlink((home / "precious").c_str(), (home / ".npm/_cacache/link").c_str()), 0);
+    CacheLocation location = CacheCleaner::table(home.path(), {})[3];
+    auto result = CacheCleaner::clear(location, FakeOpenFiles());
+    EXPECT_EQ(result.freed, 0);
+    EXPECT_TRUE(result.kept.empty());
+    EXPECT_FALSE(exists(home / ".npm/_cacache/link"));
+    EXPECT_TRUE(exists(home / "precious/file"));
+}
+
+TEST(CacheCleanerClear, EntriesThatCantBeRemovedAreKeptAndCountNothing) {
+    // As an unprivileged user, a cache folder holding another user's locked folder.
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    TempDir home;
+    const std::string cache = home / ".npm/_cacache";
+    writeSized(cache + "/theirs/blob", 4096);
+    writeSized(cache + "/mine", 4096);
+    const int64_t mine = allocatedOf(cache + "/mine");
+    ASSERT_EQ(::chmod(home.path().c_str(), 0755), 0);
+    for (const auto& path : {home / ".npm", cache, cache + "/mine"}) ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod((cache + "/theirs").c_str(), 0755), 0);
+
+    int results[2];
+    ASSERT_EQ(::pipe(results), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(results[0]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[3], FakeOpenFiles());
+        const bool ok = result.freed == mine && result.kept == std::vector<std::string>{cache + "/theirs"};
+        const char c = ok ? 1 : 0;
+        ssize_t ignored = ::write(results[1], &c, 1);
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(results[1]);
+    char c = 0;
+    const bool answered = ::read(results[0], &c, 1) == 1;
+    ::close(results[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(c, 1);
+    EXPECT_TRUE(exists(cache + "/theirs/blob"));
+    EXPECT_FALSE(exists(cache + "/mine"));
+}
+
+TEST(CacheCleanerClear, AnotherMountInsideACacheIsNeverEntered) {
+    TempDir home;
+    const std::string cache = home / ".cargo/registry/cache";
+    writeSized(cache + "/plain", 4096);
+    makeDirs(cache + "/mounted");
+    makeDirs(cache + "/holder/inner");
+
+    int results[2];
+    ASSERT_EQ(::pipe(results), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(results[0]);
+        char c = 2;  // 2: mounts are not possible here
+        if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            ::mount("tmpfs", (cache + "/mounted").c_str(), "tmpfs", 0, nullptr) == 0 &&
+            ::mount("tmpfs", (cache + "/holder/inner").c_str(), "tmpfs", 0, nullptr) == 0) {
+            writeSized(cache + "/mounted/file", 4096);
+            writeSized(cache + "/holder/inner/file", 4096);
+            auto found = CacheCleaner::locations(home.path(), {});
+            const bool measuredOnlyThisMount = found.size() == 1 && found[0].size == allocatedOf(cache + "/plain") &&
+                                               CacheCleaner::entrySize(cache + "/holder") == 0;
+            auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[5], FakeOpenFiles());
+            const bool ok = measuredOnlyThisMount && exists(cache + "/mounted/file") &&
+                            exists(cache + "/holder/inner/file") &&
+                            !exists(cache + "/plain") &&
+                            std::find(result.kept.begin(), result.kept.end(), cache + "/mounted") != result.kept.end();
+            c = ok ? 1 : 0;
+        }
+        ssize_t ignored = ::write(results[1], &c, 1);
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(results[1]);
+    char c = 0;
+    const bool answered = ::read(results[0], &c, 1) == 1;
+    ::close(results[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(answered);
+    if (c == 2) GTEST_SKIP() << "no private mount namespace here (needs CAP_SYS_ADMIN)";
+    EXPECT_EQ(c, 1);
+}
+
+TEST(SpaceSizes, SumsSaturateAtTheTop) {
+    const int64_t max = std::numeric_limits<int64_t>::max();
+    EXPECT_EQ(SpaceSizes::add(max - 1, 5), max);
+    EXPECT_EQ(SpaceSizes::add(max, max), max);
+    EXPECT_EQ(SpaceSizes::add(40, 2), 42);
+}

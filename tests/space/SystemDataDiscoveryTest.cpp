@@ -1,0 +1,246 @@
+#include "space/SystemDataDiscovery.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "space/SpaceFixtures.h"
+
+using namespace keldwick;
+using namespace keldwick::test;
+using Kind = MovableData::Kind;
+
+namespace {
+
+const char* const kDeviceA = "11111111-2222-3333-4444-555555555555";
+const char* const kDeviceB = "AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE";
+
+// A file of `bytes` bytes whose modification time is `seconds` since 1970.
+std::string writeDated(const std::string& path, size_t bytes, int64_t seconds) {
+    writeSized(path, bytes);
+    struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) throw std::runtime_error("utimensat");
+    return path;
+}
+
+std::string plist(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\"><dict>" +
+           body + "</dict></plist>\n";
+}
+
+const MovableData* find(const std::vector<MovableData>& items, const std::string& path) {
+    for (const auto& item : items) {
+        if (item.path == path) return &item;
+    }
+    return nullptr;
+}
+
+Date at(int64_t seconds) { return Date{static_cast<double>(seconds)}; }
+
+}  // namespace
+
+TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
+    TempDir home;
+    const std::string support = home / "Library/Application Support";
+    writeDated(support + "/Steam/games/a.pak", 20000, 1000);
+    writeDated(support + "/Steam/games/b.pak", 4096, 3000);
+
+    const std::string backup = support + "/MobileSync/Backup/0001";
+    writeDated(backup + "/blob", 8192, 5000);
+    writeFile(backup + "/Info.plist",
+              plist("<key>Device Name</key><string>Ann's iPhone</string>"
+                    "<key>Last Backup Date</key><date>2024-05-01T12:00:00Z</date>"));
+
+    const std::string simulator = home / "Library/Developer/CoreSimulator/Devices/" + kDeviceA;
+    writeDated(simulator + "/data/disk.img", 12288, 7000);
+    writeFile(simulator + "/device.plist",
+              plist("<key>name</key><string>iPhone 15</string>"
+                    "<key>runtime</key><string>com.apple.CoreSimulator.SimRuntime.iOS-17-2</string>"
+                    "<key>state</key><integer>1</integer>"));
+
+    writeDated(home / ".android/avd/Pixel_7_API_34.avd/userdata.img", 16384, 9000);
+    writeDated(home / ".ollama/models/blobs/sha256-1", 24576, 11000);
+    writeDated(home / ".lmstudio/models/m.gguf", 4096, 12000);
+    writeDated(home / ".cache/lm-studio/models/n.gguf", 4096, 13000);
+    writeDated(home / "Library/Developer/Xcode/Archives/2024/App.xcarchive/x", 4096, 14000);
+
+    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
+    ASSERT_EQ(items.size(), 8u);
+    for (size_t i = 1; i < items.size(); ++i) EXPECT_GE(items[i - 1].size, items[i].size);
+
+    const MovableData* app = find(items, support + "/Steam");
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->name, "Steam");
+    EXPECT_EQ(app->kind, Kind::appFiles);
+    EXPECT_EQ(app->size, allocatedOf(support + "/Steam/games/a.pak") + allocatedOf(support + "/Steam/games/b.pak"));
+    EXPECT_EQ(app->lastUsed, at(3000));
+    EXPECT_FALSE(app->system);
+    EXPECT_FALSE(app->openIn);
+
+    const MovableData* device = find(items, backup);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->name, "Ann's iPhone");
+    EXPECT_EQ(device->kind, Kind::deviceBackup);
+    EXPECT_EQ(device->lastUsed, Date::parseISO8601("2024-05-01T12:00:00Z"));
+    EXPECT_EQ(device->size, allocatedOf(backup + "/blob") + allocatedOf(backup + "/Info.plist"));
+
+    const MovableData* sim = find(items, simulator);
+    ASSERT_TRUE(sim);
+    EXPECT_EQ(sim->name, "iPhone 15");
+    EXPECT_EQ(sim->kind, Kind::simulator);
+    EXPECT_EQ(sim->system, "iOS 17.2");
+    EXPECT_TRUE(sim->lastUsed.has_value());  // no boot date: the latest file's
+
+    const MovableData* emulator = find(items, home / ".android/avd/Pixel_7_API_34.avd");
+    ASSERT_TRUE(emulator);
+    EXPECT_EQ(emulator->name, "Pixel 7 API 34");
+    EXPECT_EQ(emulator->kind, Kind::emulator);
+    EXPECT_EQ(emulator->lastUsed, at(9000));
+
+    const MovableData* ollama = find(items, home / ".ollama/models");
+    ASSERT_TRUE(ollama);
+    EXPECT_EQ(ollama->name, "Ollama models");
+    EXPECT_EQ(ollama->kind, Kind::models);
+    EXPECT_EQ(ollama->size, allocatedOf(home / ".ollama/models/blobs/sha256-1"));
+    ASSERT_TRUE(find(items, home / ".lmstudio/models"));
+    ASSERT_TRUE(find(items, home / ".cache/lm-studio/models"));
+    EXPECT_EQ(find(items, home / ".cache/lm-studio/models")->name, "LM Studio models");
+
+    const MovableData* archives = find(items, home / "Library/Developer/Xcode/Archives");
+    ASSERT_TRUE(archives);
+    EXPECT_EQ(archives->name, "Xcode archives");
+    EXPECT_EQ(archives->kind, Kind::archives);
+    EXPECT_EQ(archives->lastUsed, at(14000));
+}
+
+TEST(SystemDataDiscovery, SystemAndOwnFoldersAreNeverListed) {
+    TempDir home;
+    const std::string support = home / "Library/Application Support";
+    for (const char* name : {"com.apple.sharedfilelist", "Safari", "Keldwick", "Marrowfen", "MobileSync", "safari2"}) {
+        writeSized(support + "/" + name + "/data", 4096);
+    }
+    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
+    ASSERT_EQ(items.size(), 1u);  // MobileSync is a system folder; its backups are their own source
+    EXPECT_EQ(items[0].name, "safari2");
+}
+
+TEST(SystemDataDiscovery, MinimumSizeIsInclusive) {
+    TempDir home;
+    writeSized(home / ".ollama/models/blob", 10000);
+    const int64_t size = allocatedOf(home / ".ollama/models/blob");
+    EXPECT_EQ(SystemData::movable(home.path(), FakeOpenFiles(), size).size(), 1u);
+    EXPECT_TRUE(SystemData::movable(home.path(), FakeOpenFiles(), size + 1).empty());
+}
+
+TEST(SystemDataDiscovery, BackupWithoutDescriptionUsesItsFiles) {
+    TempDir home;
+    const std::string backup = home / "Library/Application Support/MobileSync/Backup/0002";
+    writeDated(backup + "/a", 4096, 4000);
+    writeDated(backup + "/b", 4096, 6000);
+    writeFile(home / "Library/Application Support/MobileSync/Backup/0003/Info.plist", "not a property list");
+    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].name, "iPhone or iPad");
+    EXPECT_EQ(items[0].lastUsed, at(6000));
+    EXPECT_EQ(items[1].name, "iPhone or iPad");
+}
+
+TEST(SystemDataDiscovery, SimulatorsNeedAUuidNameAndADescription) {
+    TempDir home;
+    const std::string devices = home / "Library/Developer/CoreSimulator/Devices";
+    const std::string description = plist("<key>name</key><string>iPad</string>");
+    writeFile(devices + "/not-a-uuid/device.plist", description);
+    writeSized(devices + "/not-a-uuid/disk", 4096);
+    writeSized(devices + "/" + kDeviceB + "/disk", 4096);  // no device.plist
+    writeFile(devices + "/" + kDeviceA + "/device.plist",
+              plist("<key>name</key><string>iPad</string><key>lastBootedAt</key><date>2024-01-02T03:04:05Z</date>"));
+    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].path, devices + "/" + kDeviceA);
+    EXPECT_FALSE(items[0].system);
+    EXPECT_EQ(items[0].lastUsed, Date::parseISO8601("2024-01-02T03:04:05Z"));
+}
+
+TEST(SystemDataDiscovery, EmulatorFoldersEndInAvd) {
+    TempDir home;
+    writeSized(home / ".android/avd/Pixel_7_API_34.avd/img", 4096);
+    writeSized(home / ".android/avd/Pixel_7_API_34.ini", 100);
+    writeSized(home / ".android/avd/stray/img", 4096);
+    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].name, "Pixel 7 API 34");
+}
+
+TEST(SystemDataDiscovery, EqualSizesKeepDiscoveryOrder) {
+    TempDir home;
+    writeSized(home / "Library/Developer/Xcode/Archives/x", 4096);
+    writeSized(home / ".ollama/models/x", 4096);
+    writeSized(home / ".android/avd/A.avd/x", 4096);
+    writeSized(home / "Library/Application Support/MobileSync/Backup/1/x", 4096);
+    writeSized(home / "Library/Application Support/Zed/x", 4096);
+    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
+    std::vector<Kind> kinds;
+    for (const auto& item : items) kinds.push_back(item.kind);
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::appFiles, Kind::deviceBackup, Kind::emulator, Kind::models,
+                                        Kind::archives}));
+}
+
+TEST(SystemDataDiscovery, OpenFilesNameTheProcess) {
+    TempDir home;
+    const std::string simulator = home / "Library/Developer/CoreSimulator/Devices/" + kDeviceA;
+    writeFile(simulator + "/device.plist", plist("<key>name</key><string>iPhone</string>"));
+    writeSized(simulator + "/data/db", 4096);
+    writeSized(home / ".ollama/models/blob", 4096);
+    writeSized(home / ".ollama/models-old/blob", 4096);
+    writeSized(home / ".lmstudio/models/m", 4096);
+
+    FakeOpenFiles openFiles({{home / ".ollama/models-old/blob", 7, "ollama"},
+                             {simulator + "/data/db", 8, "launchd_sim"},
+                             {home / ".lmstudio/models/m", 9, "LM Studio"}});
+    auto items = SystemData::movable(home.path(), openFiles, 0);
+    EXPECT_EQ(openFiles.asked, std::vector<std::string>{home.path()});
+    EXPECT_EQ(find(items, simulator)->openIn, "Simulator");
+    EXPECT_EQ(find(items, home / ".lmstudio/models")->openIn, "LM Studio");
+    EXPECT_FALSE(find(items, home / ".ollama/models")->openIn);  // "models-old" is a sibling, not inside
+}
+
+TEST(SystemDataDiscovery, OpenFilesAreSeenThroughLinksOnTheWay) {
+    // ~/.android is a link to another disk; a running emulator holds its image open.
+    TempDir root;
+    const std::string home = root / "home";
+    writeSized(root / "disk/android/avd/Tablet.avd/userdata.img", 4096);
+    makeDirs(home);
+    ASSERT_EQ(::symlink((root / "disk/android").c_str(), (home + "/.android").c_str()), 0);
+    OpenFileHolder holder(home + "/.android/avd/Tablet.avd/userdata.img");
+    ASSERT_TRUE(holder.ok());
+    auto items = SystemData::movable(home, ProcessOpenFileChecker(), 0);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].path, home + "/.android/avd/Tablet.avd");
+    EXPECT_TRUE(items[0].openIn.has_value());
+}
+
+TEST(SystemDataDiscovery, SimulatorSystemNames) {
+    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.iOS-17-2"), "iOS 17.2");
+    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.watchOS-10-0-1"), "watchOS 10.0.1");
+    EXPECT_EQ(SystemData::simulatorSystemName("xrOS-1"), "xrOS 1");
+    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.iOS"),
+              "com.apple.CoreSimulator.SimRuntime.iOS");
+}
+
+TEST(SystemDataDiscovery, ListingAndMeasuringMissingOrOddFolders) {
+    TempDir root;
+    EXPECT_TRUE(SystemData::listFolder(root / "missing").empty());
+    writeFile(root / "file", "x");
+    EXPECT_TRUE(SystemData::listFolder(root / "file").empty());
+    makeDirs(root / "real/b");
+    makeDirs(root / "real/a");
+    ASSERT_EQ(::symlink((root / "real").c_str(), (root / "link").c_str()), 0);
+    EXPECT_TRUE(SystemData::listFolder(root / "link").empty());
+    EXPECT_EQ(SystemData::listFolder(root / "real"), (std::vector<std::string>{"a", "b"}));
+
+    std::optional<Date> date;
+    EXPECT_EQ(SystemData::measureFolder(root / "real", date), 0);
+    EXPECT_FALSE(date);
+}
