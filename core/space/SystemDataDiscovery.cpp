@@ -135,7 +135,7 @@ MovableData makeItem(const std::string& path, std::string name, MovableData::Kin
 void addAppFiles(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
     const std::string support = PathUtil::join(home, "Library/Application Support");
     for (const auto& name : listFolder(support)) {
-        if (startsWith(name, "com.apple.") || systemAppFolders().count(name) > 0 || ownFolders().count(name) > 0) continue;
+        if (startsWith(name, "com.apple.") || isSystemAppFolder(name) || ownFolders().count(name) > 0) continue;
         const std::string path = PathUtil::join(support, name);
         if (auto measured = measureCandidate(path, minimumSize)) {
             items.push_back(makeItem(path, name, MovableData::Kind::appFiles, *measured, std::nullopt));
