@@ -97,6 +97,25 @@ TEST(CacheCleanerLocations, NothingPresentListsNothing) {
     EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
 }
 
+TEST(CacheCleanerLocations, EveryKindIsMeasuredAndCleared) {
+    TempDir home;
+    for (const auto& location : CacheCleaner::table(home.path(), kOwnBundle)) {
+        for (const auto& folder : location.folders) writeSized(folder + "/entry/blob", 4096);
+    }
+    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    ASSERT_EQ(found.size(), 12u);
+    for (const auto& location : found) {
+        auto result = CacheCleaner::clear(location, FakeOpenFiles());
+        EXPECT_EQ(result.freed, location.size) << location.name;
+        EXPECT_TRUE(result.kept.empty()) << location.name;
+        for (const auto& folder : location.folders) {
+            EXPECT_FALSE(exists(folder + "/entry")) << folder;
+            EXPECT_TRUE(exists(folder)) << folder;
+        }
+    }
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+}
+
 TEST(CacheCleanerLocations, MeasuresLargestFirstWithTiesInTableOrder) {
     TempDir home;
     fillCache(home / ".gradle/caches", 8192);
