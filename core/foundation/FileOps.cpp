@@ -63,8 +63,9 @@ std::vector<std::string> readNames(DIR* dir, const std::string& folder) {
     return names;
 }
 
-// The names of the folder open as `fd` (the descriptor stays open and owned by the caller).
-std::vector<std::string> listOpenFolder(int fd, const std::string& folder) {
+}  // namespace
+
+std::vector<std::string> listDirectoryAt(int fd, const std::string& folder) {
     int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) throw POSIXFailure("opendir", folder, errno);
     DIR* dir = fdopendir(copy);
@@ -73,8 +74,11 @@ std::vector<std::string> listOpenFolder(int fd, const std::string& folder) {
         close(copy);
         throw POSIXFailure("opendir", folder, error);
     }
+    rewinddir(dir);  // the shared offset may have been moved by an earlier listing
     return readNames(dir, folder);
 }
+
+namespace {
 
 void removeEntry(int dirfd, const char* name, const std::string& path);
 
@@ -82,7 +86,7 @@ void removeEntry(int dirfd, const char* name, const std::string& path);
 // descriptor, so that renaming a folder above or swapping one for a link mid-walk can't
 // send the removal anywhere else.
 void removeContents(int fd, const std::string& path) {
-    for (const std::string& name : listOpenFolder(fd, path)) removeEntry(fd, name.c_str(), PathUtil::join(path, name));
+    for (const std::string& name : listDirectoryAt(fd, path)) removeEntry(fd, name.c_str(), PathUtil::join(path, name));
 }
 
 void removeEntry(int dirfd, const char* name, const std::string& path) {

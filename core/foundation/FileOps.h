@@ -22,6 +22,9 @@ const char* toString(TemporaryKind kind);
 // "B" before "a"). Throws POSIXFailure "opendir" when the folder can't be opened and
 // "readdir" when reading it fails part-way: a listing is never silently partial.
 std::vector<std::string> listDirectory(const std::string& folder);
+// The same for a folder already open as `fd` (which stays open), for walks that go by
+// descriptor so that a folder swapped for a link can't redirect them.
+std::vector<std::string> listDirectoryAt(int fd, const std::string& folderForErrors);
 
 // Appends the relative path of every entry beneath root (root itself excluded), depth
 // first, a folder before its contents, each folder in listDirectory order. `relative`

@@ -1,5 +1,6 @@
 #include "foundation/FileOps.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,28 @@ TEST_F(FileOpsTest, ListingFailuresThrowButCollectingTreatsThemAsEmpty) {
         return seen == std::vector<std::string>{"closed", "open"} ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
+}
+
+TEST_F(FileOpsTest, AReadErrorIsNeverTakenForTheEndOfTheFolder) {
+    test::writeFile(tmp / "dir/a", "");
+    int fd = open((tmp / "dir").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(listDirectoryAt(fd, tmp / "dir"), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(listDirectoryAt(fd, tmp / "dir"), (std::vector<std::string>{"a"}));  // read again from the start
+    close(fd);
+
+    // A descriptor that can be opened as a folder stream but not read: every read fails
+    // (EBADF), which must surface instead of passing for an empty folder.
+    int pathOnly = open((tmp / "dir").c_str(), O_PATH | O_DIRECTORY);
+    ASSERT_GE(pathOnly, 0);
+    try {
+        listDirectoryAt(pathOnly, tmp / "dir");
+        ADD_FAILURE() << "a failed read passed for an empty folder";
+    } catch (const POSIXFailure& failure) {
+        EXPECT_EQ(failure.operation(), "readdir");
+        EXPECT_EQ(failure.code(), EBADF);
+    }
+    close(pathOnly);
 }
 
 TEST_F(FileOpsTest, CreatesFolderChainsAndRefusesFiles) {

@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include "foundation/POSIXFailure.h"
 #include "platform/InodeFlags.h"
@@ -132,4 +135,59 @@ TEST_F(FileStatTest, ExtraStatStandsInWhereLinuxKeepsNothing) {
         EXPECT_GE(*extra.privateSize, 0);
     }
     EXPECT_FALSE(ExtraStat::read(tmp.path()).privateSize);  // folders never have one
+}
+
+namespace {
+
+// A small btrfs volume on a loop device, for the shared-extent cases; unmounted when done.
+class BtrfsVolume {
+public:
+    explicit BtrfsVolume(const TempDir& tmp) : image_(tmp / "btrfs.img"), mountPoint_(tmp / "btrfs") {
+        test::makeDirs(mountPoint_);
+        std::string make = "truncate -s 128M '" + image_ + "' && mkfs.btrfs -q '" + image_ + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) return;
+        std::string attach = "mount -o loop '" + image_ + "' '" + mountPoint_ + "' >/dev/null 2>&1";
+        mounted_ = std::system(attach.c_str()) == 0;
+    }
+    ~BtrfsVolume() {
+        if (mounted_) umount2(mountPoint_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    std::string operator/(const std::string& name) const { return mountPoint_ + "/" + name; }
+
+private:
+    std::string image_;
+    std::string mountPoint_;
+    bool mounted_ = false;
+};
+
+}  // namespace
+
+TEST_F(FileStatTest, PrivateSizeLeavesOutExtentsSharedWithClones) {
+    BtrfsVolume volume(tmp);
+    if (!volume.mounted()) GTEST_SKIP() << "needs mkfs.btrfs and loop mounts";
+    constexpr int64_t kSize = 1 << 20;
+    std::string bytes(kSize, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::string original = test::writeFile(volume / "original", bytes);
+    EXPECT_EQ(ExtraStat::read(original).privateSize, kSize);
+
+    int source = open(original.c_str(), O_RDONLY);
+    int clone = open((volume / "clone").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(source, 0);
+    ASSERT_GE(clone, 0);
+    ASSERT_EQ(ioctl(clone, FICLONE, source), 0);
+    close(source);
+    EXPECT_EQ(ExtraStat::read(original).privateSize, 0);
+    EXPECT_EQ(ExtraStat::read(volume / "clone").privateSize, 0);
+
+    // Rewriting part of the clone gives it a private extent of its own.
+    std::string patch(65536, 'p');
+    ASSERT_EQ(pwrite(clone, patch.data(), patch.size(), 0), static_cast<ssize_t>(patch.size()));
+    ASSERT_EQ(fsync(clone), 0);
+    close(clone);
+    auto clonePrivate = ExtraStat::read(volume / "clone").privateSize;
+    ASSERT_TRUE(clonePrivate);
+    EXPECT_GE(*clonePrivate, 65536);
+    EXPECT_LT(*clonePrivate, kSize);
 }
