@@ -70,6 +70,12 @@ protected:
 TEST_F(FileOpsTest, ListsByBytesAndCollectsDepthFirstWithoutFollowingLinks) {
     for (const char* name : {"b", "a", "B", ".hidden"}) test::writeFile(tmp / ("list/" + std::string(name)), "");
     EXPECT_EQ(listDirectory(tmp / "list"), (std::vector<std::string>{".hidden", "B", "a", "b"}));
+    // Names are bytes: one that isn't UTF-8 comes back unchanged, so it still names the file,
+    // and byte order puts the non-ASCII bytes last.
+    std::string raw = "caf\xE9";
+    test::writeFile(tmp / ("list/" + raw), "");
+    EXPECT_EQ(listDirectory(tmp / "list").back(), raw);
+    EXPECT_TRUE(FileStat::read(tmp / ("list/" + listDirectory(tmp / "list").back())));
 
     test::writeFile(tmp / "root/f/x", "");
     test::writeFile(tmp / "root/g", "");

@@ -69,6 +69,7 @@ protected:
 };
 
 TEST_F(RemoveTreeTest, RemovesNestedTreesAndAcceptsMissingPaths) {
+    test::writeFile(tmp / "t/not-utf8-\xFF/x", "");
     EXPECT_NO_THROW(PathUtil::removeTree(tmp / "missing"));
     EXPECT_NO_THROW(PathUtil::removeTree(tmp / "missing/deeper"));
     test::writeFile(tmp / "t/a/b/c.txt", "x");
@@ -96,8 +97,10 @@ TEST_F(RemoveTreeTest, RemovesALinkAndLeavesItsTargetAlone) {
 TEST_F(RemoveTreeTest, RemovesLockedFiles) {
     test::writeFile(tmp / "t/locked", "x");
     test::writeFile(tmp / "t/sub/appendonly", "y");
+    test::writeFile(tmp / "t/frozen/inside", "z");
     if (platform::changeLockBits(AT_FDCWD, (tmp / "t/locked").c_str(), platform::kSystemImmutable, 0) != 0 ||
-        platform::changeLockBits(AT_FDCWD, (tmp / "t/sub/appendonly").c_str(), platform::kSystemAppend, 0) != 0) {
+        platform::changeLockBits(AT_FDCWD, (tmp / "t/sub/appendonly").c_str(), platform::kSystemAppend, 0) != 0 ||
+        platform::changeLockBits(AT_FDCWD, (tmp / "t/frozen").c_str(), platform::kSystemImmutable, 0) != 0) {
         GTEST_SKIP() << "this file system or process can't set the immutable and append attributes";
     }
     PathUtil::removeTree(tmp / "t");
