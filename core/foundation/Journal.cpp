@@ -1,0 +1,489 @@
+#include "foundation/Journal.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "foundation/Log.h"
+#include "foundation/POSIXFailure.h"
+
+namespace keldwick {
+
+namespace {
+
+constexpr const char* logCategory = "journal";
+
+// The migration scripts are stored and run exactly as first written; each ends by setting
+// the user version, inside its step's transaction.
+constexpr const char* migrationScripts[] = {
+    "CREATE TABLE records (\n"
+    "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+    "    original_path TEXT NOT NULL,\n"
+    "    drive_id TEXT NOT NULL,\n"
+    "    drive_relative_path TEXT NOT NULL,\n"
+    "    is_directory INTEGER NOT NULL,\n"
+    "    size INTEGER NOT NULL,\n"
+    "    checksum TEXT,\n"
+    "    phase TEXT NOT NULL,\n"
+    "    last_used REAL,\n"
+    "    created_at REAL NOT NULL,\n"
+    "    updated_at REAL NOT NULL,\n"
+    "    error TEXT\n"
+    ");\n"
+    "CREATE INDEX records_phase ON records(phase);\n"
+    "CREATE INDEX records_original_path ON records(original_path);\n"
+    "CREATE TABLE tree_entries (\n"
+    "    record_id INTEGER NOT NULL REFERENCES records(id) ON DELETE CASCADE,\n"
+    "    position INTEGER NOT NULL,\n"
+    "    path TEXT NOT NULL,\n"
+    "    kind TEXT NOT NULL,\n"
+    "    size INTEGER NOT NULL,\n"
+    "    sha256 TEXT,\n"
+    "    PRIMARY KEY (record_id, path)\n"
+    ");\n"
+    "CREATE TABLE events (\n"
+    "    id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+    "    record_id INTEGER,\n"
+    "    at REAL NOT NULL,\n"
+    "    level TEXT NOT NULL,\n"
+    "    message TEXT NOT NULL\n"
+    ");\n"
+    "PRAGMA user_version = 1;",
+
+    "CREATE TABLE pins (\n"
+    "    path TEXT PRIMARY KEY,\n"
+    "    created_at REAL NOT NULL\n"
+    ");\n"
+    "PRAGMA user_version = 2;",
+
+    "ALTER TABLE records ADD COLUMN restore_checksum TEXT;\n"
+    "PRAGMA user_version = 3;",
+
+    "ALTER TABLE tree_entries ADD COLUMN target TEXT;\n"
+    "PRAGMA user_version = 4;",
+
+    "CREATE TEMP TABLE kept_entries AS SELECT * FROM tree_entries WHERE record_id IN\n"
+    "  (SELECT id FROM records WHERE phase NOT IN ('restored', 'abandoned', 'superseded'));\n"
+    "DELETE FROM tree_entries;\n"
+    "INSERT INTO tree_entries SELECT * FROM kept_entries;\n"
+    "DROP TABLE kept_entries;\n"
+    "PRAGMA user_version = 5;",
+};
+
+constexpr const char* insertEventSQL = "INSERT INTO events (record_id, at, level, message) VALUES (?, ?, ?, ?)";
+constexpr const char* insertRecordSQL =
+    "INSERT INTO records (original_path, drive_id, drive_relative_path, is_directory, size,\n"
+    "                     checksum, phase, last_used, created_at, updated_at)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr const char* selectRecordSQL = "SELECT * FROM records WHERE id = ?";
+constexpr const char* deleteTreeSQL = "DELETE FROM tree_entries WHERE record_id = ?";
+constexpr const char* insertTreeSQL =
+    "INSERT INTO tree_entries (record_id, position, path, kind, size, sha256, target) VALUES (?, ?, ?, ?, ?, ?, ?)";
+
+SQLValue textOrNull(const std::optional<std::string>& text) {
+    if (text) return *text;
+    return nullptr;
+}
+
+SQLValue dateOrNull(const std::optional<Date>& date) {
+    if (date) return date->secondsSince1970;
+    return nullptr;
+}
+
+std::optional<std::string> text(const SQLValue& value) {
+    if (const auto* s = std::get_if<std::string>(&value)) return *s;
+    return std::nullopt;
+}
+
+std::optional<int64_t> integer(const SQLValue& value) {
+    if (const auto* i = std::get_if<int64_t>(&value)) return *i;
+    return std::nullopt;
+}
+
+// REAL seconds, or INTEGER taken as whole seconds.
+std::optional<Date> date(const SQLValue& value) {
+    if (const auto* d = std::get_if<double>(&value)) return Date{*d};
+    if (const auto* i = std::get_if<int64_t>(&value)) return Date{static_cast<double>(*i)};
+    return std::nullopt;
+}
+
+std::optional<OffloadRecord> decodeRecord(const SQLRow& row) {
+    auto id = integer(row["id"]);
+    auto originalPath = text(row["original_path"]);
+    auto driveID = text(row["drive_id"]);
+    auto driveRelativePath = text(row["drive_relative_path"]);
+    auto phaseText = text(row["phase"]);
+    auto phase = phaseText ? parsePhase(*phaseText) : std::nullopt;
+    auto createdAt = date(row["created_at"]);
+    auto updatedAt = date(row["updated_at"]);
+    if (!id || !originalPath || !driveID || !driveRelativePath || !phase || !createdAt || !updatedAt) {
+        return std::nullopt;
+    }
+    OffloadRecord record;
+    record.id = *id;
+    record.originalPath = std::move(*originalPath);
+    record.driveID = std::move(*driveID);
+    record.driveRelativePath = std::move(*driveRelativePath);
+    record.isDirectory = integer(row["is_directory"]).value_or(0) != 0;
+    record.size = integer(row["size"]).value_or(0);
+    record.checksum = text(row["checksum"]);
+    record.phase = *phase;
+    record.lastUsed = date(row["last_used"]);
+    record.createdAt = *createdAt;
+    record.updatedAt = *updatedAt;
+    record.error = text(row["error"]);
+    record.restoreChecksum = text(row["restore_checksum"]);
+    return record;
+}
+
+std::optional<TreeEntry> decodeTreeEntry(const SQLRow& row) {
+    auto path = text(row["path"]);
+    auto kindText = text(row["kind"]);
+    auto kind = kindText ? parseTreeEntryKind(*kindText) : std::nullopt;
+    if (!path || !kind) return std::nullopt;
+    return TreeEntry{std::move(*path), *kind, integer(row["size"]).value_or(0), text(row["sha256"]),
+                     text(row["target"])};
+}
+
+std::optional<JournalEvent> decodeEvent(const SQLRow& row) {
+    auto id = integer(row["id"]);
+    auto at = date(row["at"]);
+    auto message = text(row["message"]);
+    if (!id || !at || !message) return std::nullopt;
+    auto levelText = text(row["level"]);
+    auto level = levelText ? parseEventLevel(*levelText) : std::nullopt;
+    return JournalEvent{*id, integer(row["record_id"]), *at, level.value_or(EventLevel::info), std::move(*message)};
+}
+
+// Creates the database's folder first; SQLite creates only the file.
+std::string preparedPath(const std::string& path) {
+    if (path == ":memory:") return path;
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return path;
+    const std::string folder = path.substr(0, slash);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw POSIXFailure("mkdir", folder, error.value());
+    return path;
+}
+
+// Sets WAL mode and returns the mode now in effect. Switching a new file needs an
+// exclusive lock, and SQLite reports a conflict with another connection doing the same
+// at once as busy without waiting (waiting could deadlock), so that is retried here for
+// as long as the busy timeout would have waited.
+std::string switchToWriteAheadLogging(SQLiteConnection& db, int busyTimeoutMilliseconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(busyTimeoutMilliseconds);
+    for (;;) {
+        try {
+            auto rows = db.query("PRAGMA journal_mode = WAL");
+            return rows.empty() ? "" : text(rows.front()["journal_mode"]).value_or("");
+        } catch (const SQLiteError& error) {
+            if (error.code() != SQLITE_BUSY || Clock::now() >= deadline) throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void execIgnoringFailure(SQLiteConnection& db, const char* sql) noexcept {
+    try {
+        db.exec(sql);
+    } catch (...) {
+        // The caller is already on a failure or clean-up road; the first failure counts.
+    }
+}
+
+}  // namespace
+
+// MARK: Opening
+
+Journal::Journal(std::string path, int busyTimeoutMilliseconds)
+    : path_(std::move(path)), db_(preparedPath(path_), busyTimeoutMilliseconds) {
+    const std::string mode = switchToWriteAheadLogging(db_, busyTimeoutMilliseconds);
+    db_.exec("PRAGMA synchronous = FULL");
+    // No effect off macOS, where synchronous = FULL already flushes the device cache.
+    db_.exec("PRAGMA fullfsync = ON");
+    db_.exec("PRAGMA checkpoint_fullfsync = ON");
+    db_.exec("PRAGMA foreign_keys = ON");
+    migrate();
+    if (auto warning = journalModeWarning(path_, mode)) log(*warning, EventLevel::warning);
+}
+
+std::shared_ptr<Journal> Journal::open(const std::string& path) { return std::make_shared<Journal>(path); }
+
+std::shared_ptr<Journal> Journal::inMemory() { return open(":memory:"); }
+
+std::optional<std::string> Journal::journalModeWarning(const std::string& path, std::string_view mode) {
+    if (path == ":memory:" || mode == "wal") return std::nullopt;
+    return "The journal at “" + path + "” runs in “" + std::string(mode) +
+           "” mode instead of write-ahead logging, so a crash may lose its latest changes.";
+}
+
+void Journal::migrate() {
+    std::lock_guard guard(lock_);
+    // Steps 1-4. Each step checks the version again once it holds the write lock, so a
+    // second process opening the same new file skips what the first has done.
+    for (int64_t step = 1; step <= 4; ++step) {
+        if (db_.userVersion() > step - 1) continue;
+        db_.exec("BEGIN IMMEDIATE");
+        try {
+            if (db_.userVersion() <= step - 1) db_.exec(migrationScripts[step - 1]);
+            db_.exec("COMMIT");
+        } catch (...) {
+            execIgnoringFailure(db_, "ROLLBACK");
+            throw;
+        }
+    }
+
+    // Step 5 drops the trees of finished records and compacts the file.
+    if (db_.userVersion() > 4) return;
+    db_.exec("PRAGMA foreign_keys = OFF");
+    try {
+        db_.exec("BEGIN IMMEDIATE");
+    } catch (...) {
+        execIgnoringFailure(db_, "PRAGMA foreign_keys = ON");
+        throw;
+    }
+    bool migrated = false;
+    try {
+        if (db_.userVersion() <= 4) {
+            db_.exec(migrationScripts[4]);
+            migrated = true;
+        }
+        db_.exec("COMMIT");
+    } catch (...) {
+        execIgnoringFailure(db_, "ROLLBACK");
+        execIgnoringFailure(db_, "PRAGMA foreign_keys = ON");
+        throw;
+    }
+    if (migrated) {
+        execIgnoringFailure(db_, "VACUUM");
+        execIgnoringFailure(db_, "PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    execIgnoringFailure(db_, "PRAGMA foreign_keys = ON");
+}
+
+// MARK: Transactions
+
+Journal::Transaction::Transaction(Journal& journal) : journal_(journal), guard_(journal.lock_) {
+    auto& db = journal_.db_;
+    if (db.inTransaction()) {
+        savepoint_ = "keldwick_" + std::to_string(++journal_.savepointDepth_);
+        try {
+            db.exec("SAVEPOINT " + *savepoint_);
+        } catch (...) {
+            --journal_.savepointDepth_;
+            throw;
+        }
+    } else {
+        db.exec("BEGIN IMMEDIATE");
+    }
+}
+
+Journal::Transaction::~Transaction() {
+    if (open_) rollback();
+}
+
+void Journal::Transaction::commit() {
+    if (!open_) return;
+    try {
+        journal_.db_.exec(savepoint_ ? "RELEASE " + *savepoint_ : std::string("COMMIT"));
+    } catch (...) {
+        rollback();
+        throw;
+    }
+    open_ = false;
+    if (savepoint_) --journal_.savepointDepth_;
+}
+
+void Journal::Transaction::rollback() noexcept {
+    open_ = false;
+    auto& db = journal_.db_;
+    if (savepoint_) {
+        // Rolling back to the savepoint keeps the enclosing transaction; releasing it then
+        // removes the savepoint itself. Either fails only when SQLite already rolled back.
+        try {
+            db.exec("ROLLBACK TO " + *savepoint_ + "; RELEASE " + *savepoint_);
+        } catch (...) {
+        }
+        --journal_.savepointDepth_;
+    } else {
+        execIgnoringFailure(db, "ROLLBACK");
+    }
+}
+
+// MARK: Events
+
+void Journal::log(const std::string& message, EventLevel level, std::optional<int64_t> recordID) noexcept {
+    Log::write(level == EventLevel::info ? Log::Level::info : Log::Level::error, logCategory, message);
+    try {
+        std::lock_guard guard(lock_);
+        db_.run(insertEventSQL, {recordID ? SQLValue(*recordID) : SQLValue(nullptr), Date::now().secondsSince1970,
+                                 std::string(toString(level)), message});
+    } catch (...) {
+        // The event log is history, not state: callers log from their own failure roads
+        // and must not fail because the log can't be written.
+    }
+}
+
+std::vector<JournalEvent> Journal::events(int64_t limit) {
+    std::lock_guard guard(lock_);
+    std::vector<JournalEvent> events;
+    for (const auto& row : db_.query("SELECT * FROM events ORDER BY id DESC LIMIT ?", {limit})) {
+        if (auto event = decodeEvent(row)) events.push_back(std::move(*event));
+    }
+    return events;
+}
+
+// MARK: Records
+
+OffloadRecord Journal::insertUnlocked(const NewRecord& record) {
+    const double now = Date::now().secondsSince1970;
+    const int64_t id = db_.run(insertRecordSQL, {
+                                                    record.originalPath,
+                                                    record.driveID,
+                                                    record.driveRelativePath,
+                                                    int64_t(record.isDirectory ? 1 : 0),
+                                                    record.size,
+                                                    textOrNull(record.checksum),
+                                                    std::string(toString(record.phase)),
+                                                    dateOrNull(record.lastUsed),
+                                                    record.createdAt ? record.createdAt->secondsSince1970 : now,
+                                                    now,
+                                                });
+    auto rows = db_.query(selectRecordSQL, {id});
+    auto stored = rows.empty() ? std::nullopt : decodeRecord(rows.front());
+    if (!stored) throw SQLiteError(0, "insert lost");
+    return *stored;
+}
+
+OffloadRecord Journal::insert(const NewRecord& record) {
+    std::lock_guard guard(lock_);
+    return insertUnlocked(record);
+}
+
+OffloadRecord Journal::insert(const NewRecord& record, const std::optional<std::vector<TreeEntry>>& entries) {
+    // One transaction (a savepoint inside a caller's), so that the record never stands
+    // without its tree.
+    return transaction([&] {
+        auto stored = insertUnlocked(record);
+        replaceTreeEntries(entries.value_or(std::vector<TreeEntry>{}), stored.id);
+        return stored;
+    });
+}
+
+std::optional<OffloadRecord> Journal::record(int64_t id) {
+    std::lock_guard guard(lock_);
+    auto rows = db_.query(selectRecordSQL, {id});
+    if (rows.empty()) return std::nullopt;
+    return decodeRecord(rows.front());
+}
+
+std::vector<OffloadRecord> Journal::decodeRecords(const std::vector<SQLRow>& rows) const {
+    std::vector<OffloadRecord> records;
+    records.reserve(rows.size());
+    for (const auto& row : rows) {
+        if (auto record = decodeRecord(row)) records.push_back(std::move(*record));
+    }
+    return records;
+}
+
+std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
+    if (phases.empty()) return {};
+    std::string placeholders;
+    std::vector<SQLValue> parameters;
+    for (Phase phase : phases) {
+        if (!placeholders.empty()) placeholders += ",";
+        placeholders += "?";
+        parameters.emplace_back(std::string(toString(phase)));
+    }
+    std::lock_guard guard(lock_);
+    return decodeRecords(
+        db_.query("SELECT * FROM records WHERE phase IN (" + placeholders + ") ORDER BY id", parameters));
+}
+
+std::vector<OffloadRecord> Journal::allRecords() {
+    std::lock_guard guard(lock_);
+    return decodeRecords(db_.query("SELECT * FROM records ORDER BY id"));
+}
+
+std::vector<OffloadRecord> Journal::activeRecords(const std::string& originalPath) {
+    std::lock_guard guard(lock_);
+    auto records = decodeRecords(db_.query("SELECT * FROM records WHERE original_path = ? ORDER BY id", {originalPath}));
+    std::erase_if(records, [](const OffloadRecord& r) { return isFinished(r.phase); });
+    return records;
+}
+
+void Journal::markVerified(int64_t id, const std::string& checksum,
+                           const std::optional<std::vector<TreeEntry>>& entries) {
+    transaction([&] {
+        db_.run("UPDATE records SET checksum = ?, phase = ?, updated_at = ? WHERE id = ?",
+                {checksum, std::string(toString(Phase::offloadVerified)), Date::now().secondsSince1970, id});
+        replaceTreeEntries(entries.value_or(std::vector<TreeEntry>{}), id);
+    });
+}
+
+void Journal::setPhase(int64_t id, Phase phase, const std::optional<std::string>& error) {
+    auto update = [&] {
+        db_.run("UPDATE records SET phase = ?, error = ?, updated_at = ? WHERE id = ?",
+                {std::string(toString(phase)), textOrNull(error), Date::now().secondsSince1970, id});
+    };
+    if (!isFinished(phase)) {
+        std::lock_guard guard(lock_);
+        update();
+        return;
+    }
+    // The phase and the dropped tree land together: a failure leaves both as they were.
+    transaction([&] {
+        update();
+        db_.run(deleteTreeSQL, {id});
+    });
+}
+
+void Journal::setRestoreChecksum(int64_t id, const std::string& checksum) {
+    std::lock_guard guard(lock_);
+    db_.run("UPDATE records SET restore_checksum = ? WHERE id = ?", {checksum, id});
+}
+
+void Journal::replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id) {
+    db_.run(deleteTreeSQL, {id});
+    int64_t position = 0;
+    for (const auto& entry : entries) {
+        db_.run(insertTreeSQL, {id, position++, entry.path, std::string(toString(entry.kind)), entry.size,
+                                textOrNull(entry.sha256), textOrNull(entry.target)});
+    }
+}
+
+std::vector<TreeEntry> Journal::treeEntries(int64_t id) {
+    std::lock_guard guard(lock_);
+    std::vector<TreeEntry> entries;
+    for (const auto& row : db_.query("SELECT * FROM tree_entries WHERE record_id = ? ORDER BY position", {id})) {
+        if (auto entry = decodeTreeEntry(row)) entries.push_back(std::move(*entry));
+    }
+    return entries;
+}
+
+// MARK: Pins
+
+std::vector<std::string> Journal::pins() {
+    std::lock_guard guard(lock_);
+    std::vector<std::string> paths;
+    for (const auto& row : db_.query("SELECT path FROM pins ORDER BY path")) {
+        if (auto path = text(row["path"])) paths.push_back(std::move(*path));
+    }
+    return paths;
+}
+
+void Journal::pin(const std::string& path) {
+    std::lock_guard guard(lock_);
+    db_.run("INSERT OR IGNORE INTO pins (path, created_at) VALUES (?, ?)", {path, Date::now().secondsSince1970});
+}
+
+void Journal::unpin(const std::string& path) {
+    std::lock_guard guard(lock_);
+    db_.run("DELETE FROM pins WHERE path = ?", {path});
+}
+
+}  // namespace keldwick

@@ -1,0 +1,133 @@
+#pragma once
+// The durable record of every item moved or being moved: one row per item with its
+// phase, the item's tree while it is needed, the event log and the pinned paths. One
+// SQLite database at user version 5, in WAL mode with full synchronous commits.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "foundation/JournalEvent.h"
+#include "foundation/OffloadRecord.h"
+#include "foundation/Phase.h"
+#include "foundation/SQLiteConnection.h"
+#include "foundation/TreeManifest.h"
+
+namespace keldwick {
+
+class Journal {
+public:
+    static constexpr int64_t schemaVersion = 5;
+
+    // Opens or creates the database at `path` (creating its folder) and brings its schema
+    // to version 5; a later version is left as it is. Throws POSIXFailure ("mkdir") or
+    // SQLiteError; nothing stays open on failure. Several processes may open one new file
+    // at once: each migration step checks the version again inside its own transaction.
+    explicit Journal(std::string path, int busyTimeoutMilliseconds = SQLiteConnection::defaultBusyTimeoutMilliseconds);
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    static std::shared_ptr<Journal> open(const std::string& path);
+    static std::shared_ptr<Journal> inMemory();
+
+    const std::string& path() const { return path_; }
+    // The connection, for a caller's own statements inside transaction().
+    SQLiteConnection& db() { return db_; }
+    // Taken by every operation; recursive, so a caller may hold it across several.
+    std::recursive_mutex& lock() { return lock_; }
+
+    // A transaction on the journal's connection that holds the lock until it ends: "BEGIN
+    // IMMEDIATE" when none is open, else a savepoint inside the open one, so that journal
+    // operations that are transactions themselves nest. Rolled back when destroyed without
+    // commit(); commit() throws SQLiteError after rolling back when it fails.
+    class Transaction {
+    public:
+        explicit Transaction(Journal& journal);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void commit();
+
+    private:
+        void rollback() noexcept;
+        Journal& journal_;
+        std::unique_lock<std::recursive_mutex> guard_;
+        std::optional<std::string> savepoint_;
+        bool open_ = true;
+    };
+
+    // Runs body() in a Transaction, committing when it returns and rolling back when it throws.
+    template <typename Body>
+    auto transaction(Body&& body) -> std::invoke_result_t<Body&> {
+        Transaction transaction(*this);
+        if constexpr (std::is_void_v<std::invoke_result_t<Body&>>) {
+            body();
+            transaction.commit();
+        } else {
+            auto result = body();
+            transaction.commit();
+            return result;
+        }
+    }
+
+    // Writes the message to the system log, then appends it as an event. Never throws;
+    // a failed insert is dropped.
+    void log(const std::string& message, EventLevel level = EventLevel::info,
+             std::optional<int64_t> recordID = std::nullopt) noexcept;
+
+    // Inserts the record and returns it as stored, with its new id; createdAt defaults to
+    // the insert time, which is also updatedAt.
+    OffloadRecord insert(const NewRecord& record);
+    // The same with the record's tree entries (none when absent), atomically.
+    OffloadRecord insert(const NewRecord& record, const std::optional<std::vector<TreeEntry>>& entries);
+    // insert() for a caller that already holds lock().
+    OffloadRecord insertUnlocked(const NewRecord& record);
+
+    // Nothing for an unknown id or a row that can't be read.
+    std::optional<OffloadRecord> record(int64_t id);
+    // The records in any of the phases, by ascending id; an empty set touches nothing.
+    std::vector<OffloadRecord> records(const std::set<Phase>& phases);
+    std::vector<OffloadRecord> allRecords();
+    // The not-finished records whose original path is exactly `originalPath`, by id.
+    std::vector<OffloadRecord> activeRecords(const std::string& originalPath);
+
+    // Stores the checksum and the tree (absent entries: none) and sets "offload-verified",
+    // all or nothing.
+    void markVerified(int64_t id, const std::string& checksum, const std::optional<std::vector<TreeEntry>>& entries);
+    // Sets phase, error (absent clears it) and update time; a finished phase also drops
+    // the record's tree, in the same transaction. An unknown id changes nothing.
+    void setPhase(int64_t id, Phase phase, const std::optional<std::string>& error = std::nullopt);
+    // Leaves the update time as it is.
+    void setRestoreChecksum(int64_t id, const std::string& checksum);
+    // In manifest order; rows that can't be read are left out.
+    std::vector<TreeEntry> treeEntries(int64_t id);
+
+    // Pinned paths in byte order.
+    std::vector<std::string> pins();
+    // Pinning again keeps the first date.
+    void pin(const std::string& path);
+    void unpin(const std::string& path);
+    // The newest `limit` events, newest first.
+    std::vector<JournalEvent> events(int64_t limit);
+
+    // The warning logged when a database file did not take write-ahead logging, or nothing.
+    static std::optional<std::string> journalModeWarning(const std::string& path, std::string_view mode);
+
+private:
+    void migrate();
+    void replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id);
+    std::vector<OffloadRecord> decodeRecords(const std::vector<SQLRow>& rows) const;
+
+    std::string path_;
+    std::recursive_mutex lock_;
+    SQLiteConnection db_;
+    int savepointDepth_ = 0;
+};
+
+}  // namespace keldwick
