@@ -1,0 +1,301 @@
+#include "engine/ChunkStream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "foundation/Checksum.h"
+#include "foundation/POSIXFailure.h"
+
+namespace keldwick::ChunkStream {
+
+namespace {
+
+constexpr size_t kAlignment = 16'384;
+// Buffers in flight in a pipeline: one being read, one hashed, one written, one spare.
+constexpr int kBuffers = 4;
+// Chunks of a copy that may be waiting for write-back before the writer waits for the
+// oldest: bounds the dirty memory a copy to a slow drive can pile up.
+constexpr size_t kWritebackWindow = 4;
+
+struct AlignedBuffer {
+    explicit AlignedBuffer(size_t size) {
+        size_t rounded = (size + kAlignment - 1) / kAlignment * kAlignment;
+        bytes = static_cast<unsigned char*>(std::aligned_alloc(kAlignment, rounded == 0 ? kAlignment : rounded));
+        if (bytes == nullptr) throw std::bad_alloc();
+    }
+    ~AlignedBuffer() { std::free(bytes); }
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    unsigned char* bytes;
+};
+
+// Reads until `count` bytes or the end of the file; EINTR retried.
+size_t readFully(int fd, unsigned char* into, size_t count, const std::string& path) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(fd, into + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw POSIXFailure("read", path, errno);
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+void writeFully(int fd, const unsigned char* bytes, size_t count, int64_t offset, const std::string& path) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(fd, bytes + done, count - done, offset + static_cast<int64_t>(done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw POSIXFailure("write", path, errno);
+        }
+        if (n == 0) throw POSIXFailure("write", path, EIO);
+        done += static_cast<size_t>(n);
+    }
+}
+
+bool allZero(const unsigned char* bytes, size_t count) {
+    return count == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0);
+}
+
+void dropRange(int fd, int64_t offset, int64_t length) {
+    (void)::posix_fadvise(fd, offset, length, POSIX_FADV_DONTNEED);
+}
+
+// Starts write-back of each chunk as it is written and waits for the oldest once the
+// window is full, dropping its pages then (they are clean).
+class Writeback {
+public:
+    Writeback(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+    void wrote(int64_t offset, int64_t length) {
+        check(::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE));
+        pending_.emplace_back(offset, length);
+        if (pending_.size() > kWritebackWindow) {
+            auto [o, l] = pending_.front();
+            pending_.pop_front();
+            check(::sync_file_range(fd_, o, l,
+                                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
+            dropRange(fd_, o, l);
+        }
+    }
+
+private:
+    void check(int result) {
+        // Only a failed write-back is the copy's failure; a file system that can't do
+        // ranged write-back (EINVAL, ESPIPE) is flushed whole by the final fsync.
+        if (result != 0 && (errno == EIO || errno == ENOSPC || errno == EDQUOT))
+            throw POSIXFailure("write", path_, errno);
+    }
+
+    int fd_;
+    std::string path_;
+    std::deque<std::pair<int64_t, int64_t>> pending_;
+};
+
+// A blocking queue of buffer indices that can be aborted: pop() then gives nothing.
+class SlotQueue {
+public:
+    void push(int slot) {
+        {
+            std::lock_guard guard(lock_);
+            slots_.push_back(slot);
+        }
+        ready_.notify_one();
+    }
+    std::optional<int> pop() {
+        std::unique_lock guard(lock_);
+        ready_.wait(guard, [&] { return aborted_ || !slots_.empty(); });
+        if (aborted_) return std::nullopt;
+        int slot = slots_.front();
+        slots_.pop_front();
+        return slot;
+    }
+    void abort() {
+        {
+            std::lock_guard guard(lock_);
+            aborted_ = true;
+        }
+        ready_.notify_all();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<int> slots_;
+    bool aborted_ = false;
+};
+
+struct Chunk {
+    std::unique_ptr<AlignedBuffer> buffer;
+    size_t length = 0;
+    int64_t offset = 0;
+};
+
+// Where a chunk goes after it is hashed. Without a destination the stream only hashes.
+struct Destination {
+    int fd = -1;
+    bool skipZeroChunks = false;
+    const std::string* path = nullptr;
+};
+
+Result runPipelined(int source, Destination destination, size_t chunkSize, const Progress& progress,
+                    const std::string& sourcePath) {
+    std::vector<Chunk> chunks(kBuffers);
+    for (auto& c : chunks) c.buffer = std::make_unique<AlignedBuffer>(chunkSize);
+
+    SlotQueue free, toHash, toWrite;
+    std::mutex errorLock;
+    std::exception_ptr firstError;
+    auto fail = [&](std::exception_ptr error) {
+        {
+            std::lock_guard guard(errorLock);
+            if (!firstError) firstError = error;
+        }
+        free.abort();
+        toHash.abort();
+        toWrite.abort();
+    };
+    for (int i = 0; i < kBuffers; ++i) free.push(i);
+
+    // A chunk of length 0 marks the end of the file.
+    std::thread reader([&] {
+        try {
+            int64_t offset = 0;
+            for (;;) {
+                auto slot = free.pop();
+                if (!slot) return;
+                Chunk& c = chunks[*slot];
+                c.offset = offset;
+                c.length = readFully(source, c.buffer->bytes, chunkSize, sourcePath);
+                if (c.length > 0) dropRange(source, offset, static_cast<int64_t>(c.length));
+                offset += static_cast<int64_t>(c.length);
+                toHash.push(*slot);
+                if (c.length == 0) return;
+            }
+        } catch (...) {
+            fail(std::current_exception());
+        }
+    });
+
+    std::thread writer;
+    if (destination.fd >= 0) {
+        writer = std::thread([&] {
+            try {
+                Writeback writeback(destination.fd, *destination.path);
+                for (;;) {
+                    auto slot = toWrite.pop();
+                    if (!slot) return;
+                    Chunk& c = chunks[*slot];
+                    if (c.length == 0) return;
+                    if (!(destination.skipZeroChunks && allZero(c.buffer->bytes, c.length))) {
+                        writeFully(destination.fd, c.buffer->bytes, c.length, c.offset, *destination.path);
+                        writeback.wrote(c.offset, static_cast<int64_t>(c.length));
+                    }
+                    free.push(*slot);
+                }
+            } catch (...) {
+                fail(std::current_exception());
+            }
+        });
+    }
+
+    Checksum::Hasher hasher;
+    int64_t total = 0;
+    try {
+        for (;;) {
+            auto slot = toHash.pop();
+            if (!slot) break;
+            Chunk& c = chunks[*slot];
+            if (c.length == 0) {
+                if (destination.fd >= 0) toWrite.push(*slot);
+                break;
+            }
+            hasher.update(c.buffer->bytes, c.length);
+            total += static_cast<int64_t>(c.length);
+            if (destination.fd >= 0)
+                toWrite.push(*slot);
+            else
+                free.push(*slot);
+            if (progress) progress(total);
+        }
+    } catch (...) {
+        fail(std::current_exception());
+    }
+    if (writer.joinable()) writer.join();
+    reader.join();
+    if (firstError) std::rethrow_exception(firstError);
+    return {hasher.finishHex(), total};
+}
+
+Result runSerial(int source, Destination destination, size_t chunkSize, const Progress& progress,
+                 const std::string& sourcePath) {
+    AlignedBuffer buffer(chunkSize);
+    Checksum::Hasher hasher;
+    int64_t total = 0;
+    for (;;) {
+        size_t n = readFully(source, buffer.bytes, chunkSize, sourcePath);
+        if (n == 0) break;
+        dropRange(source, total, static_cast<int64_t>(n));
+        hasher.update(buffer.bytes, n);
+        if (destination.fd >= 0 && !(destination.skipZeroChunks && allZero(buffer.bytes, n)))
+            writeFully(destination.fd, buffer.bytes, n, total, *destination.path);
+        total += static_cast<int64_t>(n);
+        if (progress) progress(total);
+    }
+    return {hasher.finishHex(), total};
+}
+
+bool worthPipelining(int fd, size_t chunkSize) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(chunkSize);
+}
+
+size_t checkedChunkSize(int64_t chunkSize) {
+    if (chunkSize <= 0) throw std::invalid_argument("chunk size must be positive");
+    return static_cast<size_t>(chunkSize);
+}
+
+}  // namespace
+
+void dropCachedPages(int fd) { dropRange(fd, 0, 0); }
+
+Result copy(int source, int destination, int64_t chunkSize, bool sourceSparse, const Progress& progress,
+            const std::string& sourcePath, const std::string& destinationPath) {
+    size_t chunk = checkedChunkSize(chunkSize);
+    (void)::posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
+    Destination to{destination, sourceSparse, &destinationPath};
+    Result result = worthPipelining(source, chunk) ? runPipelined(source, to, chunk, progress, sourcePath)
+                                                   : runSerial(source, to, chunk, progress, sourcePath);
+    // Holes left at the end still count towards the copy's length.
+    if (sourceSparse && ::ftruncate(destination, result.bytes) != 0)
+        throw POSIXFailure("write", destinationPath, errno);
+    return result;
+}
+
+Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path) {
+    size_t chunk = checkedChunkSize(chunkSize);
+    dropCachedPages(fd);
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    Destination none{};
+    return worthPipelining(fd, chunk) ? runPipelined(fd, none, chunk, nullptr, path)
+                                      : runSerial(fd, none, chunk, nullptr, path);
+}
+
+}  // namespace keldwick::ChunkStream

@@ -1,0 +1,43 @@
+#pragma once
+// The byte work under the copier: streaming a file through SHA-256 into a copy, and
+// hashing a file as the medium holds it. Internal to the engine.
+//
+// Files of more than one chunk go through a pipeline: a reader thread fills a few
+// aligned buffers, the calling thread hashes them in order and reports progress, and a
+// writer thread writes them out. A move then runs at the speed of its slowest stage
+// rather than the sum of all three. Progress (and so cancellation and fault points)
+// still runs on the calling thread between chunks, and the first error is thrown only
+// after both threads have stopped.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace keldwick::ChunkStream {
+
+// Called with the bytes handled so far; may throw to stop the stream.
+using Progress = std::function<void(int64_t bytesDone)>;
+
+struct Result {
+    std::string sha256;  // lowercase hex
+    int64_t bytes = 0;
+};
+
+// Reads `source` to its end, hashing every byte, and writes the same bytes to
+// `destination` (both open descriptors; the destination empty and positioned at 0).
+// `sourceSparse`: runs of zero chunks are left as holes in the copy instead of being
+// written. Dirty pages of the copy are written back as the copy goes, so a large copy
+// never piles up unwritten memory. Throws POSIXFailure "read" (sourcePath) or "write"
+// (destinationPath), or what `progress` throws.
+Result copy(int source, int destination, int64_t chunkSize, bool sourceSparse, const Progress& progress,
+            const std::string& sourcePath, const std::string& destinationPath);
+
+// The SHA-256 of the file's content as the medium holds it: cached pages of the file are
+// dropped before it is read (this works for pages already written back, so flush
+// first), and the pages read are dropped again afterwards. Throws POSIXFailure "read".
+Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path);
+
+// Drops the file's cached pages; they must be clean (flushed) to go.
+void dropCachedPages(int fd);
+
+}  // namespace keldwick::ChunkStream

@@ -1,0 +1,119 @@
+#include "platform/Metadata.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "foundation/POSIXFailure.h"
+
+namespace keldwick::platform {
+
+namespace {
+
+ssize_t listRaw(const MetadataTarget& item, char* into, size_t size) {
+    return item.isLink() ? ::llistxattr(item.path.c_str(), into, size) : ::flistxattr(item.fd, into, size);
+}
+
+ssize_t getRaw(const MetadataTarget& item, const std::string& name, void* into, size_t size) {
+    return item.isLink() ? ::lgetxattr(item.path.c_str(), name.c_str(), into, size)
+                         : ::fgetxattr(item.fd, name.c_str(), into, size);
+}
+
+int setRaw(const MetadataTarget& item, const std::string& name, const std::string& value) {
+    return item.isLink() ? ::lsetxattr(item.path.c_str(), name.c_str(), value.data(), value.size(), 0)
+                         : ::fsetxattr(item.fd, name.c_str(), value.data(), value.size(), 0);
+}
+
+}  // namespace
+
+std::vector<std::string> xattrNames(const MetadataTarget& item) {
+    std::string buffer;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ssize_t size = listRaw(item, nullptr, 0);
+        if (size <= 0) return {};
+        buffer.assign(static_cast<size_t>(size), '\0');
+        ssize_t got = listRaw(item, buffer.data(), buffer.size());
+        if (got < 0 && errno == ERANGE) continue;  // grew in between
+        if (got < 0) return {};
+        buffer.resize(static_cast<size_t>(got));
+        std::vector<std::string> names;
+        size_t start = 0;
+        while (start < buffer.size()) {
+            size_t end = buffer.find('\0', start);
+            if (end == std::string::npos) end = buffer.size();
+            if (end > start) names.push_back(buffer.substr(start, end - start));
+            start = end + 1;
+        }
+        return names;
+    }
+    return {};
+}
+
+std::optional<std::string> xattrValue(const MetadataTarget& item, const std::string& name) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ssize_t size = getRaw(item, name, nullptr, 0);
+        if (size < 0) return std::nullopt;
+        std::string value(static_cast<size_t>(size), '\0');
+        ssize_t got = getRaw(item, name, value.data(), value.size());
+        if (got < 0 && errno == ERANGE) continue;
+        if (got < 0) return std::nullopt;
+        value.resize(static_cast<size_t>(got));
+        return value;
+    }
+    return std::nullopt;
+}
+
+std::optional<size_t> xattrSize(const MetadataTarget& item, const std::string& name) {
+    ssize_t size = getRaw(item, name, nullptr, 0);
+    if (size < 0) return std::nullopt;
+    return static_cast<size_t>(size);
+}
+
+void copyXattrs(const MetadataTarget& from, const MetadataTarget& to) {
+    for (const auto& name : xattrNames(from)) {
+        auto value = xattrValue(from, name);
+        if (value) (void)setRaw(to, name, *value);
+    }
+}
+
+void copyOwner(const struct statx& source, const MetadataTarget& to) {
+    if (to.isLink())
+        (void)::fchownat(AT_FDCWD, to.path.c_str(), source.stx_uid, source.stx_gid, AT_SYMLINK_NOFOLLOW);
+    else
+        (void)::fchown(to.fd, source.stx_uid, source.stx_gid);
+}
+
+void copyMode(const struct statx& source, const MetadataTarget& to) {
+    if (to.isLink()) return;
+    if (::fchmod(to.fd, source.stx_mode & 07777) != 0) throw POSIXFailure("chmod", to.path, errno);
+}
+
+void copyTimes(const struct statx& source, const MetadataTarget& to) {
+    struct timespec times[2] = {
+        {static_cast<time_t>(source.stx_atime.tv_sec), static_cast<long>(source.stx_atime.tv_nsec)},
+        {static_cast<time_t>(source.stx_mtime.tv_sec), static_cast<long>(source.stx_mtime.tv_nsec)},
+    };
+    int result = to.isLink() ? ::utimensat(AT_FDCWD, to.path.c_str(), times, AT_SYMLINK_NOFOLLOW)
+                             : ::futimens(to.fd, times);
+    if (result != 0) throw POSIXFailure("utimens", to.path, errno);
+}
+
+void copyLockAttributes(const struct statx& source, const MetadataTarget& to) {
+    if (to.isLink()) return;
+    int wanted = 0;
+    if (source.stx_attributes_mask & STATX_ATTR_IMMUTABLE && source.stx_attributes & STATX_ATTR_IMMUTABLE)
+        wanted |= FS_IMMUTABLE_FL;
+    if (source.stx_attributes_mask & STATX_ATTR_APPEND && source.stx_attributes & STATX_ATTR_APPEND)
+        wanted |= FS_APPEND_FL;
+    if (wanted == 0) return;
+    int flags = 0;
+    if (::ioctl(to.fd, FS_IOC_GETFLAGS, &flags) != 0) return;
+    flags |= wanted;
+    (void)::ioctl(to.fd, FS_IOC_SETFLAGS, &flags);
+}
+
+}  // namespace keldwick::platform
