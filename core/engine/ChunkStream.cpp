@@ -78,11 +78,31 @@ void dropRange(int fd, int64_t offset, int64_t length) {
     (void)::posix_fadvise(fd, offset, length, POSIX_FADV_DONTNEED);
 }
 
+// Drops the pages of a file behind a moving position. The page cache holds files in
+// folios of up to 2 MiB, and a folio goes only when a drop covers it whole, so drops
+// run in 2 MiB-aligned steps; finish() drops whatever is left.
+class Dropper {
+public:
+    explicit Dropper(int fd) : fd_(fd) {}
+    void consumedUpTo(int64_t end) {
+        int64_t aligned = end / kFolioSpan * kFolioSpan;
+        if (aligned <= from_) return;
+        dropRange(fd_, from_, aligned - from_);
+        from_ = aligned;
+    }
+    void finish() { dropRange(fd_, 0, 0); }
+
+private:
+    static constexpr int64_t kFolioSpan = 2 * 1024 * 1024;
+    int fd_;
+    int64_t from_ = 0;
+};
+
 // Starts write-back of each chunk as it is written and waits for the oldest once the
 // window is full, dropping its pages then (they are clean).
 class Writeback {
 public:
-    Writeback(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    Writeback(int fd, std::string path) : fd_(fd), path_(std::move(path)), dropper_(fd) {}
 
     void wrote(int64_t offset, int64_t length) {
         check(::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE));
@@ -92,7 +112,7 @@ public:
             pending_.pop_front();
             check(::sync_file_range(fd_, o, l,
                                     SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
-            dropRange(fd_, o, l);
+            dropper_.consumedUpTo(o + l);
         }
     }
 
@@ -107,6 +127,7 @@ private:
     int fd_;
     std::string path_;
     std::deque<std::pair<int64_t, int64_t>> pending_;
+    Dropper dropper_;
 };
 
 // A blocking queue of buffer indices that can be aborted: pop() then gives nothing.
@@ -178,14 +199,16 @@ Result runPipelined(int source, Destination destination, size_t chunkSize, const
     std::thread reader([&] {
         try {
             int64_t offset = 0;
+            Dropper dropper(source);
             for (;;) {
                 auto slot = free.pop();
                 if (!slot) return;
                 Chunk& c = chunks[*slot];
                 c.offset = offset;
                 c.length = readFully(source, c.buffer->bytes, chunkSize, sourcePath);
-                if (c.length > 0) dropRange(source, offset, static_cast<int64_t>(c.length));
                 offset += static_cast<int64_t>(c.length);
+                dropper.consumedUpTo(offset);
+                if (c.length == 0) dropper.finish();
                 toHash.push(*slot);
                 if (c.length == 0) return;
             }
@@ -248,11 +271,15 @@ Result runSerial(int source, Destination destination, size_t chunkSize, const Pr
                  const std::string& sourcePath) {
     AlignedBuffer buffer(chunkSize);
     Checksum::Hasher hasher;
+    Dropper dropper(source);
     int64_t total = 0;
     for (;;) {
         size_t n = readFully(source, buffer.bytes, chunkSize, sourcePath);
-        if (n == 0) break;
-        dropRange(source, total, static_cast<int64_t>(n));
+        if (n == 0) {
+            dropper.finish();
+            break;
+        }
+        dropper.consumedUpTo(total + static_cast<int64_t>(n));
         hasher.update(buffer.bytes, n);
         if (destination.fd >= 0 && !(destination.skipZeroChunks && allZero(buffer.bytes, n)))
             writeFully(destination.fd, buffer.bytes, n, total, *destination.path);

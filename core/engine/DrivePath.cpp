@@ -1,0 +1,104 @@
+#include "engine/DrivePath.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "foundation/POSIXFailure.h"
+
+namespace keldwick::DrivePath {
+
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::vector<std::string> components(const std::string& relative) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t slash = relative.find('/', start);
+        parts.push_back(relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return parts;
+}
+
+// Walks the existing folders on the way one by one, for kernels without openat2.
+int checkByLstat(int rootFd, const std::vector<std::string>& folders) {
+    struct stat rootStatus {};
+    if (::fstat(rootFd, &rootStatus) != 0) return errno;
+    std::string prefix;
+    for (const auto& name : folders) {
+        prefix += prefix.empty() ? name : "/" + name;
+        struct stat status {};
+        if (::fstatat(rootFd, prefix.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) return 0;
+            return errno;
+        }
+        if (S_ISLNK(status.st_mode)) return ELOOP;
+        if (!S_ISDIR(status.st_mode)) return ENOTDIR;
+        if (status.st_dev != rootStatus.st_dev) return EXDEV;
+    }
+    return 0;
+}
+
+int check(const std::string& root, const std::string& path) {
+    std::string base = root;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    if (base.empty() || base.front() != '/') return EXDEV;
+    std::string prefix = base == "/" ? "/" : base + "/";
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return EXDEV;
+    auto parts = components(path.substr(prefix.size()));
+    for (const auto& part : parts)
+        if (part.empty() || part == "." || part == "..") return EXDEV;
+    parts.pop_back();  // the item itself is never followed by the callers
+
+    Fd rootFd(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (rootFd.get() < 0) return errno;
+    if (parts.empty()) return 0;
+
+    std::string folders;
+    for (const auto& part : parts) folders += folders.empty() ? part : "/" + part;
+    struct open_how how {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+    long fd = ::syscall(SYS_openat2, rootFd.get(), folders.c_str(), &how, sizeof how);
+    if (fd >= 0) {
+        ::close(static_cast<int>(fd));
+        return 0;
+    }
+    int error = errno;
+    if (error == ENOSYS) return checkByLstat(rootFd.get(), parts);
+    // Resolution goes from the root down, so a link or another mount on the way is
+    // reported before a folder that is still missing.
+    if (error == ENOENT) return 0;
+    return error;
+}
+
+}  // namespace
+
+void requireBeneath(const std::string& root, const std::string& path) {
+    if (int error = check(root, path)) throw POSIXFailure("resolve", path, error);
+}
+
+bool isBeneath(const std::string& root, const std::string& path) { return check(root, path) == 0; }
+
+}  // namespace keldwick::DrivePath

@@ -1,0 +1,590 @@
+#include "engine/FileCopier.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <map>
+
+#include "engine/ChunkStream.h"
+#include "engine/DrivePath.h"
+#include "engine/EngineError.h"
+#include "foundation/FileOps.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "foundation/Utf8.h"
+#include "platform/Metadata.h"
+#include "platform/Statx.h"
+
+namespace keldwick {
+
+namespace {
+
+// Tags and comments: the metadata a user would miss, so a copy without them fails.
+constexpr std::array<const char*, 2> kKeyAttributes{"user.xdg.tags", "user.xdg.comment"};
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = other.release();
+        }
+        return *this;
+    }
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Opens for reading without following a final link and without touching the access
+// time where this process may ask for that (the original's last use must not move).
+int openQuietly(int dirfd, const char* name, int flags) {
+    flags |= O_RDONLY | O_NOFOLLOW | O_CLOEXEC;
+    int fd;
+    do {
+        fd = ::openat(dirfd, name, flags | O_NOATIME);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == EPERM) {
+        do {
+            fd = ::openat(dirfd, name, flags);
+        } while (fd < 0 && errno == EINTR);
+    }
+    return fd;
+}
+
+struct statx statOf(int fd, const std::string& path) {
+    struct statx record;
+    if (int error = platform::statxOfDescriptor(fd, record)) throw POSIXFailure("lstat", path, error);
+    return record;
+}
+
+// 0, or the errno of a status read that found nothing or failed.
+int statAt(int dirfd, const std::string& name, struct statx& record) {
+    return platform::statxNoFollow(dirfd, name.c_str(), record);
+}
+
+std::optional<TreeEntry::Kind> entryKind(uint16_t mode) {
+    if (S_ISREG(mode)) return TreeEntry::Kind::file;
+    if (S_ISDIR(mode)) return TreeEntry::Kind::directory;
+    if (S_ISLNK(mode)) return TreeEntry::Kind::symlink;
+    return std::nullopt;
+}
+
+bool sameDevice(const struct statx& a, const struct statx& b) {
+    return a.stx_dev_major == b.stx_dev_major && a.stx_dev_minor == b.stx_dev_minor;
+}
+
+bool sameTime(const struct statx_timestamp& a, const struct statx_timestamp& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Sparse: fewer blocks than the size needs. Only then are zero chunks left as holes.
+bool isSparse(const struct statx& record) {
+    return record.stx_size > 0 && record.stx_blocks * 512 < record.stx_size;
+}
+
+// The whole target of the link `name` in `dirfd`, however long; nothing on failure.
+std::optional<std::string> readLinkAt(int dirfd, const std::string& name) {
+    size_t size = 256;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string buffer(size, '\0');
+        ssize_t n = ::readlinkat(dirfd, name.c_str(), buffer.data(), buffer.size());
+        if (n < 0) return std::nullopt;
+        if (static_cast<size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<size_t>(n));
+            return buffer;
+        }
+        size *= 4;
+    }
+    return std::nullopt;
+}
+
+// The names in an open folder, "." and ".." left out, sorted by bytes. A folder that
+// can't be read fully is an error, never a shorter list.
+std::vector<std::string> listNames(int dirfd, const std::string& path) {
+    int copy = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (copy < 0) throw POSIXFailure("opendir", path, errno);
+    DIR* dir = ::fdopendir(copy);
+    if (dir == nullptr) {
+        int error = errno;
+        ::close(copy);
+        throw POSIXFailure("opendir", path, error);
+    }
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            int error = errno;
+            ::closedir(dir);
+            if (error != 0) throw POSIXFailure("readdir", path, error);
+            break;
+        }
+        std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string childPath(const std::string& folder, const std::string& relative) {
+    return relative.empty() ? folder : PathUtil::join(folder, relative);
+}
+
+void requireKeyAttributes(const platform::MetadataTarget& from, const platform::MetadataTarget& to,
+                          const std::string& sourcePath) {
+    for (const char* name : kKeyAttributes) {
+        auto size = platform::xattrSize(from, name);
+        if (!size || *size == 0) continue;
+        if (platform::xattrSize(to, name) != size) throw EngineError::metadataNotCopied(sourcePath);
+    }
+}
+
+struct Times {
+    struct statx_timestamp access;
+    struct statx_timestamp modification;
+};
+
+// Metadata onto a copy, in the order that keeps each step from undoing another: owner
+// (which drops file capabilities), attributes and ACLs, mode, the check of tags and
+// comments, times, and the lock attributes last (nothing may be changed after them).
+void applyMetadata(const struct statx& source, const platform::MetadataTarget& from,
+                   const platform::MetadataTarget& to, const std::string& sourcePath, std::optional<Times> times) {
+    platform::copyOwner(source, to);
+    platform::copyXattrs(from, to);
+    platform::copyMode(source, to);
+    requireKeyAttributes(from, to, sourcePath);
+    if (times) {
+        struct statx withTimes = source;
+        withTimes.stx_atime = times->access;
+        withTimes.stx_mtime = times->modification;
+        platform::copyTimes(withTimes, to);
+    }
+    platform::copyLockAttributes(source, to);
+}
+
+// Whether the drive's file system keeps extended attributes itself; formats that don't
+// (FAT, exFAT, NTFS) get "._" sidecar files when a Mac writes to them.
+bool storesMetadataNatively(const std::string& root) {
+    struct statfs info {};
+    if (::statfs(root.c_str(), &info) != 0) return true;
+    switch (static_cast<unsigned long>(info.f_type)) {
+        case MSDOS_SUPER_MAGIC:
+        case 0x2011BAB0UL:  // exfat
+        case 0x5346544EUL:  // ntfs
+        case 0x7366746EUL:  // ntfs3
+            return false;
+        default:
+            return true;
+    }
+}
+
+Times timesOf(const struct statx& record) { return {record.stx_atime, record.stx_mtime}; }
+
+struct statx_timestamp timestampOf(Timespec t) {
+    struct statx_timestamp out {};
+    out.tv_sec = t.seconds;
+    out.tv_nsec = static_cast<uint32_t>(t.nanoseconds);
+    return out;
+}
+
+enum class Flush { file, fileAndVolume, deferred };
+
+struct CopiedFile {
+    std::string sha256;
+    int64_t bytes = 0;
+};
+
+CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::string& sourcePath, int destinationDir,
+                      const std::string& destinationName, const std::string& destinationPath, Flush flush,
+                      int64_t chunkSize, const ChunkStream::Progress& progress) {
+    Fd source(openQuietly(sourceDir, sourceName.c_str(), O_NONBLOCK));
+    if (source.get() < 0) throw POSIXFailure("open", sourcePath, errno);
+    struct statx before = statOf(source.get(), sourcePath);
+    // Anything but a regular file (a FIFO swapped in) must not be read.
+    if (!S_ISREG(before.stx_mode)) throw EngineError::unsupportedItem(sourcePath);
+
+    Fd destination(::openat(destinationDir, destinationName.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (destination.get() < 0) throw POSIXFailure("create", destinationPath, errno);
+
+    auto copied = ChunkStream::copy(source.get(), destination.get(), chunkSize, isSparse(before), progress,
+                                    sourcePath, destinationPath);
+
+    // A file written while it was read gives a copy that matches no version of it.
+    struct statx after = statOf(source.get(), sourcePath);
+    if (copied.bytes != static_cast<int64_t>(before.stx_size) || after.stx_size != before.stx_size ||
+        !sameTime(after.stx_mtime, before.stx_mtime) || !sameTime(after.stx_ctime, before.stx_ctime))
+        throw EngineError::sourceChanged(sourcePath);
+
+    applyMetadata(before, {source.get(), sourcePath}, {destination.get(), destinationPath}, sourcePath,
+                  timesOf(before));
+
+    if (flush != Flush::deferred) {
+        if (::fsync(destination.get()) != 0) throw POSIXFailure("fsync", destinationPath, errno);
+        // The folders made for the copy and its own name in its folder.
+        if (flush == Flush::fileAndVolume && ::syncfs(destination.get()) != 0)
+            throw POSIXFailure("syncfs", destinationPath, errno);
+        ChunkStream::dropCachedPages(destination.get());
+    }
+    if (::close(destination.release()) != 0 && errno != EINTR) throw POSIXFailure("write", destinationPath, errno);
+    return {copied.sha256, copied.bytes};
+}
+
+// The walk with what the copier needs besides the entries: the status of each folder
+// taken before it was listed (listing may move its access time).
+struct Walk {
+    std::vector<TreeEntry> entries;
+    std::map<std::string, struct statx> folders;  // by relative path; "" is the top
+};
+
+class Walker {
+public:
+    Walker(std::string top, FileCopier::SpecialFiles specials) : top_(std::move(top)), specials_(specials) {}
+
+    Walk run() {
+        Fd topFd(openQuietly(AT_FDCWD, top_.c_str(), O_DIRECTORY));
+        if (topFd.get() < 0) throw POSIXFailure("opendir", top_, errno);
+        topStatus_ = statOf(topFd.get(), top_);
+        result_.folders[""] = topStatus_;
+        visit(topFd.get(), "");
+        return std::move(result_);
+    }
+
+private:
+    void visit(int dirfd, const std::string& prefix) {
+        std::string folderPath = childPath(top_, prefix);
+        for (const auto& name : listNames(dirfd, folderPath)) {
+            std::string relative = prefix.empty() ? name : prefix + "/" + name;
+            std::string full = PathUtil::join(top_, relative);
+            // Names are recorded in JSON and the journal, which take UTF-8 only.
+            if (!Utf8::isValid(name)) throw EngineError::unsupportedItem(full);
+            struct statx record;
+            if (int error = statAt(dirfd, name, record)) {
+                if (error == ENOENT || error == ENOTDIR) continue;  // vanished meanwhile
+                throw POSIXFailure("lstat", full, error);
+            }
+            if (!sameDevice(record, topStatus_) || platform::isMountRoot(record))
+                throw EngineError::notEligible(top_, "\u201C" + relative + "\u201D: On another disk");
+            auto kind = entryKind(record.stx_mode);
+            if (!kind) {
+                if (specials_ == FileCopier::SpecialFiles::skip) continue;
+                throw EngineError::unsupportedItem(full);
+            }
+            TreeEntry entry{relative, *kind, 0, std::nullopt, std::nullopt};
+            switch (*kind) {
+                case TreeEntry::Kind::file:
+                    entry.size = static_cast<int64_t>(record.stx_size);
+                    result_.entries.push_back(std::move(entry));
+                    break;
+                case TreeEntry::Kind::symlink: {
+                    auto target = readLinkAt(dirfd, name);
+                    if (!target || !Utf8::isValid(*target)) throw EngineError::unsupportedItem(full);
+                    entry.target = std::move(*target);
+                    result_.entries.push_back(std::move(entry));
+                    break;
+                }
+                case TreeEntry::Kind::directory: {
+                    Fd child(openQuietly(dirfd, name.c_str(), O_DIRECTORY));
+                    if (child.get() < 0) {
+                        if (errno == ENOENT) continue;
+                        throw POSIXFailure("opendir", full, errno);
+                    }
+                    result_.folders[relative] = record;
+                    result_.entries.push_back(std::move(entry));
+                    visit(child.get(), relative);
+                    break;
+                }
+            }
+        }
+    }
+
+    std::string top_;
+    FileCopier::SpecialFiles specials_;
+    struct statx topStatus_ {};
+    Walk result_;
+};
+
+std::string parentOf(const std::string& relative) {
+    auto slash = relative.rfind('/');
+    return slash == std::string::npos ? "" : relative.substr(0, slash);
+}
+
+std::string lastComponent(const std::string& relative) {
+    auto slash = relative.rfind('/');
+    return slash == std::string::npos ? relative : relative.substr(slash + 1);
+}
+
+// The digest and size of a file as the medium holds it.
+ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize) {
+    Fd fd(openQuietly(AT_FDCWD, path.c_str(), O_NONBLOCK));
+    if (fd.get() < 0) throw POSIXFailure("open", path, errno);
+    struct statx record = statOf(fd.get(), path);
+    if (!S_ISREG(record.stx_mode)) throw POSIXFailure("open", path, EINVAL);
+    return ChunkStream::hashFromMedium(fd.get(), chunkSize, path);
+}
+
+}  // namespace
+
+std::string FileCopier::copyFile(const std::string& source, const std::string& destination, bool fullSync,
+                                 const Progress& progress) const {
+    return copyFileAt(AT_FDCWD, source, source, AT_FDCWD, destination, destination,
+                      fullSync ? Flush::fileAndVolume : Flush::file, chunkSize, progress)
+        .sha256;
+}
+
+std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std::string& destination,
+                                            const Progress& progress) const {
+    auto status = FileStat::read(source);
+    if (!status) throw POSIXFailure("lstat", source, ENOENT);
+    if (!status->isDirectory()) throw EngineError::unsupportedItem(source);
+    Walk walked = Walker(source, SpecialFiles::refuse).run();
+
+    Fd sourceTop(openQuietly(AT_FDCWD, source.c_str(), O_DIRECTORY));
+    if (sourceTop.get() < 0) throw POSIXFailure("opendir", source, errno);
+    if (::mkdir(destination.c_str(), 0700) != 0) throw POSIXFailure("mkdir", destination, errno);
+    Fd destinationTop(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (destinationTop.get() < 0) throw POSIXFailure("open", destination, errno);
+
+    // Open folders of the entry being copied, from the top down; walk order puts each
+    // folder before its content, so an entry's folder is always on this stack.
+    struct Frame {
+        std::string relative;
+        Fd source;
+        Fd destination;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({"", Fd(::dup(sourceTop.get())), Fd(::dup(destinationTop.get()))});
+
+    std::vector<TreeEntry> entries;
+    entries.reserve(walked.entries.size());
+    int64_t earlierFiles = 0;
+    for (const auto& walkedEntry : walked.entries) {
+        const std::string& relative = walkedEntry.path;
+        std::string parent = parentOf(relative);
+        while (stack.size() > 1 && stack.back().relative != parent) stack.pop_back();
+        if (stack.back().relative != parent) throw EngineError::invalidState("The copy lost its place in the folder.");
+        Frame& frame = stack.back();
+        std::string name = lastComponent(relative);
+        std::string sourcePath = PathUtil::join(source, relative);
+        std::string destinationPath = PathUtil::join(destination, relative);
+
+        struct statx record;
+        if (int error = statAt(frame.source.get(), name, record)) {
+            if (error == ENOENT || error == ENOTDIR) throw EngineError::sourceChanged(sourcePath);
+            throw POSIXFailure("lstat", sourcePath, error);
+        }
+        if (entryKind(record.stx_mode) != walkedEntry.kind) throw EngineError::unsupportedItem(sourcePath);
+
+        TreeEntry entry{relative, walkedEntry.kind, 0, std::nullopt, std::nullopt};
+        switch (walkedEntry.kind) {
+            case TreeEntry::Kind::directory: {
+                if (::mkdirat(frame.destination.get(), name.c_str(), 0700) != 0)
+                    throw POSIXFailure("mkdir", destinationPath, errno);
+                Fd sourceDir(openQuietly(frame.source.get(), name.c_str(), O_DIRECTORY));
+                if (sourceDir.get() < 0) {
+                    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+                        throw EngineError::sourceChanged(sourcePath);
+                    throw POSIXFailure("opendir", sourcePath, errno);
+                }
+                Fd destinationDir(
+                    ::openat(frame.destination.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                if (destinationDir.get() < 0) throw POSIXFailure("open", destinationPath, errno);
+                entries.push_back(std::move(entry));
+                stack.push_back({relative, std::move(sourceDir), std::move(destinationDir)});
+                break;
+            }
+            case TreeEntry::Kind::symlink: {
+                auto target = readLinkAt(frame.source.get(), name);
+                if (!target || target != walkedEntry.target) throw EngineError::sourceChanged(sourcePath);
+                if (::symlinkat(target->c_str(), frame.destination.get(), name.c_str()) != 0)
+                    throw POSIXFailure("symlink", destinationPath, errno);
+                platform::MetadataTarget from{-1, sourcePath};
+                platform::MetadataTarget to{-1, destinationPath};
+                platform::copyOwner(record, to);
+                platform::copyXattrs(from, to);
+                platform::copyTimes(record, to);
+                entry.target = std::move(*target);
+                entries.push_back(std::move(entry));
+                break;
+            }
+            case TreeEntry::Kind::file: {
+                auto copied = copyFileAt(frame.source.get(), name, sourcePath, frame.destination.get(), name,
+                                         destinationPath, Flush::deferred, chunkSize, [&](int64_t done) {
+                                             if (progress) progress(earlierFiles + done);
+                                         });
+                earlierFiles += copied.bytes;
+                entry.size = copied.bytes;
+                entry.sha256 = std::move(copied.sha256);
+                entries.push_back(std::move(entry));
+                break;
+            }
+        }
+    }
+    stack.clear();
+
+    // Folders last and deepest first: creating their content moved their dates.
+    auto applyFolder = [&](const std::string& relative, int sourceFd, int destinationFd) {
+        const struct statx& before = walked.folders.at(relative);
+        std::string sourcePath = childPath(source, relative);
+        applyMetadata(before, {sourceFd, sourcePath}, {destinationFd, childPath(destination, relative)}, sourcePath,
+                      timesOf(before));
+    };
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        if (it->kind != TreeEntry::Kind::directory) continue;
+        Fd sourceDir(openQuietly(sourceTop.get(), it->path.c_str(), O_DIRECTORY));
+        if (sourceDir.get() < 0) throw EngineError::sourceChanged(PathUtil::join(source, it->path));
+        Fd destinationDir(::openat(destinationTop.get(), it->path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (destinationDir.get() < 0) throw POSIXFailure("open", PathUtil::join(destination, it->path), errno);
+        applyFolder(it->path, sourceDir.get(), destinationDir.get());
+    }
+    applyFolder("", sourceTop.get(), destinationTop.get());
+
+    // One flush for every file and folder of the copy and the folders made above it.
+    if (::syncfs(destinationTop.get()) != 0) throw POSIXFailure("syncfs", destination, errno);
+    return entries;
+}
+
+std::vector<TreeEntry> FileCopier::walk(const std::string& folder, SpecialFiles specialFiles) const {
+    return Walker(folder, specialFiles).run().entries;
+}
+
+std::vector<TreeEntry> FileCopier::hashedEntries(const std::string& folder,
+                                                 const std::set<std::string>& excluding) const {
+    std::vector<TreeEntry> entries;
+    for (auto& entry : walk(folder, SpecialFiles::skip)) {
+        if (excluding.count(entry.path)) continue;
+        if (entry.kind == TreeEntry::Kind::file)
+            entry.sha256 = hashFile(PathUtil::join(folder, entry.path), chunkSize).sha256;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+bool FileCopier::holdsOnlyPartsOf(const std::string& original, const std::string& driveItem,
+                                  const std::string& driveRoot, Compare compare) const {
+    try {
+        if (!DrivePath::isBeneath(driveRoot, driveItem)) return false;
+        auto originalStatus = FileStat::read(original);
+        auto driveStatus = FileStat::read(driveItem);
+        if (!originalStatus || !driveStatus) return false;
+        auto sameFile = [&](const std::string& a, int64_t sizeA, const std::string& b, int64_t sizeB) {
+            if (sizeA != sizeB) return false;
+            return compare == Compare::sizes || hashFile(a, chunkSize).sha256 == hashFile(b, chunkSize).sha256;
+        };
+        if (originalStatus->isFile() && driveStatus->isFile())
+            return sameFile(original, originalStatus->size, driveItem, driveStatus->size);
+        if (!driveStatus->isDirectory()) return false;
+
+        auto entries = walk(driveItem, SpecialFiles::refuse);
+        auto sidecars = sidecarPaths(entries, driveRoot);
+        for (const auto& entry : entries) {
+            if (sidecars.count(entry.path)) continue;
+            std::string originalPath = PathUtil::join(original, entry.path);
+            auto status = FileStat::read(originalPath);
+            if (!status) return false;
+            switch (entry.kind) {
+                case TreeEntry::Kind::directory:
+                    if (!status->isDirectory()) return false;
+                    break;
+                case TreeEntry::Kind::symlink:
+                    if (!status->isSymlink() || readLink(originalPath) != entry.target) return false;
+                    break;
+                case TreeEntry::Kind::file:
+                    if (!status->isFile() ||
+                        !sameFile(originalPath, status->size, PathUtil::join(driveItem, entry.path), entry.size))
+                        return false;
+                    break;
+            }
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void FileCopier::verify(const std::string& root, const std::vector<TreeEntry>& entries) const {
+    for (const auto& entry : entries) {
+        std::string path = childPath(root, entry.path);
+        struct statx record;
+        if (int error = statAt(AT_FDCWD, path, record)) {
+            if (error == ENOENT || error == ENOTDIR) throw EngineError::checksumMismatch(path);
+            throw POSIXFailure("lstat", path, error);
+        }
+        if (entryKind(record.stx_mode) != entry.kind) throw EngineError::checksumMismatch(path);
+        switch (entry.kind) {
+            case TreeEntry::Kind::directory:
+                break;
+            case TreeEntry::Kind::symlink:
+                if (readLinkAt(AT_FDCWD, path) != entry.target) throw EngineError::checksumMismatch(path);
+                break;
+            case TreeEntry::Kind::file: {
+                if (static_cast<int64_t>(record.stx_size) != entry.size) throw EngineError::checksumMismatch(path);
+                auto hashed = hashFile(path, chunkSize);
+                if (hashed.bytes != entry.size || !entry.sha256 || hashed.sha256 != *entry.sha256)
+                    throw EngineError::checksumMismatch(path);
+                break;
+            }
+        }
+    }
+}
+
+void FileCopier::copyMetadata(const std::string& source, const std::string& destination,
+                              const std::optional<FileStat>& stat) const {
+    struct statx record;
+    if (int error = statAt(AT_FDCWD, source, record)) throw POSIXFailure("lstat", source, error);
+    std::optional<Times> times;
+    if (stat) times = Times{timestampOf(stat->accessTime), timestampOf(stat->modificationTime)};
+
+    if (!S_ISREG(record.stx_mode) && !S_ISDIR(record.stx_mode)) {
+        applyMetadata(record, {-1, source}, {-1, destination}, source, times);
+        return;
+    }
+    int extra = S_ISDIR(record.stx_mode) ? O_DIRECTORY : O_NONBLOCK;
+    Fd from(openQuietly(AT_FDCWD, source.c_str(), extra));
+    if (from.get() < 0) throw POSIXFailure("open", source, errno);
+    Fd to(::open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | extra));
+    if (to.get() < 0) throw POSIXFailure("open", destination, errno);
+    applyMetadata(record, {from.get(), source}, {to.get(), destination}, source, times);
+}
+
+std::set<std::string> FileCopier::sidecarPaths(const std::vector<TreeEntry>& entries,
+                                               const std::string& driveRoot) const {
+    std::set<std::string> sidecars;
+    if (storesMetadataNatively(driveRoot)) return sidecars;
+    std::set<std::string> paths;
+    for (const auto& entry : entries) paths.insert(entry.path);
+    for (const auto& entry : entries) {
+        if (entry.kind != TreeEntry::Kind::file) continue;
+        std::string name = lastComponent(entry.path);
+        if (name.size() <= 2 || name.compare(0, 2, "._") != 0) continue;
+        std::string parent = parentOf(entry.path);
+        std::string companion = (parent.empty() ? "" : parent + "/") + name.substr(2);
+        if (paths.count(companion)) sidecars.insert(entry.path);
+    }
+    return sidecars;
+}
+
+}  // namespace keldwick

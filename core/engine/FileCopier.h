@@ -1,0 +1,107 @@
+#pragma once
+// The engine's byte work: copies one file or one folder tree to another volume while
+// computing SHA-256 from the same buffers it writes, lists trees as TreeEntry values,
+// copies the metadata a user would miss, and checks a copy against its entries.
+//
+// Every failure is thrown: POSIXFailure (operations "open", "create", "read", "write",
+// "mkdir", "symlink", "lstat", "opendir", "readdir", "readlink", "fsync", "syncfs",
+// "chmod", "utimens") or EngineError. The copier never deletes what it created: a
+// partial copy left by a failure is the caller's to remove.
+//
+// Durability: a copy is flushed before it is returned (a single file with fsync, a
+// tree and the folders above it with one syncfs of its file system), and verify() and
+// the hashes of what lies on a drive read from the medium, not from the page cache.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/FileStat.h"
+#include "foundation/TreeManifest.h"
+
+namespace keldwick {
+
+class FileCopier {
+public:
+    // Called with the bytes of the item copied so far; may throw (cancellation, a fault
+    // point) to stop the copy between two chunks.
+    using Progress = std::function<void(int64_t bytesDone)>;
+
+    enum class SpecialFiles { refuse, skip };
+    // How holdsOnlyPartsOf compares files: by content, or (for a dry run, which must not
+    // read whole drive copies) by size only.
+    enum class Compare { contents, sizes };
+
+    explicit FileCopier(int64_t chunkSize = 4'194'304) : chunkSize(chunkSize) {}
+
+    // Size of every read buffer.
+    int64_t chunkSize;
+
+    // Copies the regular file `source` (a final link is not followed) to `destination`,
+    // which must not exist (created exclusively, never through a link), with the
+    // source's metadata. Returns the lowercase hex SHA-256 of the bytes copied. Flushes
+    // the copy; with fullSync also everything else pending on its file system (the
+    // folders just made for it). The copy's cached pages are dropped, so a following
+    // verify reads the medium. A source that changes while it is read gives
+    // EngineError::sourceChanged; one that is not a regular file, unsupportedItem.
+    std::string copyFile(const std::string& source, const std::string& destination, bool fullSync,
+                         const Progress& progress) const;
+
+    // Copies the folder `source` to `destination` (which must not exist) and returns its
+    // entries in walk order with each file's digest and copied size. Folders get their
+    // metadata after their content, deepest first, so their dates stay the originals'.
+    // Ends with a syncfs of the destination's file system. Throws EngineError:
+    // unsupportedItem (the source is not a folder; a special file, a name that is not
+    // UTF-8, or an entry that changed kind), sourceChanged (an entry vanished, a link
+    // was re-pointed, a file changed while read), notEligible (a mount inside the tree).
+    std::vector<TreeEntry> copyTree(const std::string& source, const std::string& destination,
+                                    const Progress& progress) const;
+
+    // Every entry below the folder, depth first, names sorted by bytes, a folder before
+    // its content; files with their size, folders and links with 0, links with their
+    // whole target; no digests. Entries that vanish while it runs are left out; every
+    // other failure is thrown (a folder that can't be read is never taken as empty).
+    // Special files are refused (EngineError::unsupportedItem naming the item) or left
+    // out; names that are not UTF-8 are refused (unsupportedItem); another file system
+    // mounted inside the tree is refused with notEligible(folder, "“rel”: On another
+    // disk") and never entered.
+    std::vector<TreeEntry> walk(const std::string& folder, SpecialFiles specialFiles = SpecialFiles::refuse) const;
+
+    // walk() with special files left out, less the excluded relative paths, each file
+    // with the SHA-256 of its content as the medium holds it.
+    std::vector<TreeEntry> hashedEntries(const std::string& folder, const std::set<std::string>& excluding) const;
+
+    // Whether the existing `driveItem` holds nothing but parts of `original`, so that it
+    // may be cleared and copied again in place: two files of equal size and digest, or a
+    // drive folder each of whose entries (sidecars aside) the original has with the same
+    // kind, link target, size and digest. A drive item that does not lie strictly
+    // beneath driveRoot (through "..", or a link on the way) never qualifies. Any error
+    // gives false.
+    bool holdsOnlyPartsOf(const std::string& original, const std::string& driveItem, const std::string& driveRoot,
+                          Compare compare = Compare::contents) const;
+
+    // Checks the copy at `root` against `entries` (an entry with an empty path is the
+    // root itself, as for a single file). A missing item, another kind, another link
+    // target, size or digest throws EngineError::checksumMismatch with the item's full
+    // path; other failures are POSIXFailure. File contents are read from the medium.
+    void verify(const std::string& root, const std::vector<TreeEntry>& entries) const;
+
+    // Copies extended attributes (POSIX ACLs among them), owner where permitted, mode
+    // and, with a stat, the access and modification times from the stat; immutable and
+    // append-only attributes last. Nothing is followed. When the source has tags
+    // ("user.xdg.tags") or a comment ("user.xdg.comment") that the destination did not
+    // take, throws EngineError::metadataNotCopied naming the source.
+    void copyMetadata(const std::string& source, const std::string& destination,
+                      const std::optional<FileStat>& stat) const;
+
+    // The "._name" files among the entries that sit beside a "name" entry, when the
+    // drive's file system does not keep metadata natively; otherwise none.
+    std::set<std::string> sidecarPaths(const std::vector<TreeEntry>& entries, const std::string& driveRoot) const;
+
+    bool operator==(const FileCopier&) const = default;
+};
+
+}  // namespace keldwick
