@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/PathUtil.h"
 #include "scanning/ItemName.h"
 
 namespace keldwick {
@@ -40,13 +41,7 @@ Candidate::Candidate(std::string path, bool isDirectory, int64_t size, int64_t f
       isRecent(isRecent),
       whole(whole) {}
 
-std::string Candidate::name() const {
-    std::string_view p = path;
-    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
-    auto slash = p.rfind('/');
-    if (slash == std::string_view::npos || p == "/") return std::string(p);
-    return std::string(p.substr(slash + 1));
-}
+std::string Candidate::name() const { return PathUtil::name(path); }
 
 std::string Candidate::displayName() const { return ItemName::display(path); }
 

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "foundation/PathUtil.h"
 #include "scanning/Simulators.h"
 
 namespace keldwick::ItemName {
@@ -20,18 +21,10 @@ std::unordered_map<std::string, std::string>& cache() {
     return names;
 }
 
-std::string lastComponent(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    auto slash = p.rfind('/');
-    if (slash == std::string::npos || p == "/") return p;
-    return p.substr(slash + 1);
-}
-
 }  // namespace
 
 std::string display(const std::string& path) {
-    if (!Simulators::isDeviceFolder(path)) return lastComponent(path);
+    if (!Simulators::isDeviceFolder(path)) return PathUtil::name(path);
     {
         std::lock_guard<std::mutex> guard(cacheLock());
         auto hit = cache().find(path);

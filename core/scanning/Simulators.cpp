@@ -8,54 +8,12 @@
 #include <cerrno>
 #include <memory>
 
-#include <dirent.h>
-
-#include <algorithm>
+#include "foundation/FileOps.h"
+#include "foundation/PathUtil.h"
 
 namespace keldwick {
 
 namespace {
-
-// Stand-ins until the shared path functions land.
-std::string joinPath(const std::string& parent, const std::string& child) {
-    if (child.empty()) return parent;
-    if (!parent.empty() && parent.back() == '/') return parent + child;
-    return parent + "/" + child;
-}
-
-std::string trimmed(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    return p;
-}
-
-std::string lastComponent(const std::string& path) {
-    std::string p = trimmed(path);
-    auto slash = p.rfind('/');
-    if (slash == std::string::npos || p == "/") return p;
-    return p.substr(slash + 1);
-}
-
-std::string parentPath(const std::string& path) {
-    std::string p = trimmed(path);
-    auto slash = p.rfind('/');
-    if (slash == std::string::npos) return "";
-    if (slash == 0) return "/";
-    return p.substr(0, slash);
-}
-
-std::optional<std::vector<std::string>> listNames(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return std::nullopt;
-    std::vector<std::string> names;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 constexpr std::string_view devicesSuffix = "/Library/Developer/CoreSimulator/Devices";
 
@@ -100,7 +58,7 @@ bool isTrue(plist_t node) {
 }  // namespace
 
 std::optional<SimulatorDevice> SimulatorDevice::read(const std::string& folder) {
-    auto bytes = readSmallRegularFile(joinPath(folder, "device.plist"));
+    auto bytes = readSmallRegularFile(PathUtil::join(folder, "device.plist"));
     if (!bytes || bytes->empty()) return std::nullopt;
     plist_t rootNode = nullptr;
     plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &rootNode);
@@ -164,18 +122,22 @@ bool isUUID(std::string_view text) {
 }
 
 bool isDeviceFolder(const std::string& path) {
-    if (!isUUID(lastComponent(path))) return false;
-    std::string parent = parentPath(path);
+    if (!isUUID(PathUtil::name(path))) return false;
+    std::string parent = PathUtil::parent(path);
     return parent.size() >= devicesSuffix.size() &&
            std::string_view(parent).substr(parent.size() - devicesSuffix.size()) == devicesSuffix;
 }
 
 std::vector<std::string> deviceFolders(const std::string& folder) {
     std::vector<std::string> result;
-    auto names = listNames(folder);
-    if (!names) return result;
-    for (const auto& name : *names) {
-        if (isUUID(name)) result.push_back(joinPath(folder, name));
+    std::vector<std::string> names;
+    try {
+        names = listDirectory(folder);
+    } catch (const std::exception&) {
+        return result;
+    }
+    for (const auto& name : names) {
+        if (isUUID(name)) result.push_back(PathUtil::join(folder, name));
     }
     return result;
 }

@@ -1,0 +1,109 @@
+#include "platform/XdgUserDirs.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <sstream>
+
+#include "foundation/PathUtil.h"
+
+namespace keldwick::XdgUserDirs {
+
+namespace {
+
+// The file is a few hundred bytes; refuse anything that isn't a small regular file.
+constexpr off_t maxBytes = 64 * 1024;
+
+std::string readSmallFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {};
+    std::string text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxBytes) {
+        char buffer[4096];
+        for (;;) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            text.append(buffer, static_cast<size_t>(n));
+            if (text.size() > static_cast<size_t>(maxBytes)) {
+                text.clear();
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+std::string trim(const std::string& s) {
+    size_t begin = s.find_first_not_of(" \t\r");
+    if (begin == std::string::npos) return {};
+    size_t end = s.find_last_not_of(" \t\r");
+    return s.substr(begin, end - begin + 1);
+}
+
+bool isKey(const std::string& key) {
+    if (key.size() <= 8 || !key.starts_with("XDG_") || !key.ends_with("_DIR")) return false;
+    for (char c : key) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+    }
+    return true;
+}
+
+// The quoted value with shell escapes undone; nothing when the quoting is broken.
+std::optional<std::string> unquote(const std::string& value) {
+    if (value.size() < 2 || value.front() != '"' || value.back() != '"') return std::nullopt;
+    std::string out;
+    for (size_t i = 1; i + 1 < value.size(); ++i) {
+        char c = value[i];
+        if (c == '\\') {
+            if (i + 2 >= value.size()) return std::nullopt;
+            out += value[++i];
+        } else if (c == '"') {
+            return std::nullopt;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> parse(const std::string& text, const std::string& home) {
+    std::vector<std::string> folders;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        line = trim(line);
+        if (line.empty() || line.front() == '#') continue;
+        size_t equals = line.find('=');
+        if (equals == std::string::npos || !isKey(trim(line.substr(0, equals)))) continue;
+        auto value = unquote(trim(line.substr(equals + 1)));
+        if (!value) continue;
+        std::string path;
+        if (value->starts_with("$HOME/")) {
+            path = PathUtil::join(home, value->substr(6));
+        } else if (*value == "$HOME") {
+            continue;
+        } else if (value->starts_with("/")) {
+            path = *value;
+        } else {
+            continue;
+        }
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        if (path == home || !PathUtil::isInside(path, home)) continue;
+        folders.push_back(path);
+    }
+    return folders;
+}
+
+std::vector<std::string> read(const std::string& home) {
+    return parse(readSmallFile(PathUtil::join(home, ".config/user-dirs.dirs")), home);
+}
+
+}  // namespace keldwick::XdgUserDirs

@@ -1,0 +1,51 @@
+#include "scanning/CloudSyncRule.h"
+
+#include <utility>
+#include <vector>
+
+#include "foundation/PathUtil.h"
+
+namespace keldwick {
+
+namespace {
+
+const std::vector<std::pair<std::string, std::string>>& syncMarkers() {
+    static const std::vector<std::pair<std::string, std::string>> rows = {
+        {".dropbox", "Dropbox"},
+        {".dropbox.cache", "Dropbox"},
+        {".stfolder", "Syncthing"},
+        {".sync", "Resilio Sync"},
+        {".owncloudsync.log", "Nextcloud or ownCloud"},
+        {".tmp.drivedownload", "Google Drive"},
+        {".tmp.driveupload", "Google Drive"},
+        {".megaignore", "MEGA"},
+    };
+    return rows;
+}
+
+// Linux keeps no per-item iCloud attribute, so no folder reads as synced with it.
+bool isUbiquitousItem(const std::string&) { return false; }
+
+}  // namespace
+
+std::optional<std::string> CloudSyncRule::syncReason(const std::string& folder) const {
+    for (const auto& [marker, service] : syncMarkers()) {
+        if (pathExists(PathUtil::join(folder, marker))) return "Synced by " + service;
+    }
+    if (checksICloud_ && isUbiquitousItem(folder)) return "Synced with iCloud Drive";
+    return std::nullopt;
+}
+
+std::optional<std::string> CloudSyncRule::skipReason(const std::string& path, const FileStat& stat, bool) const {
+    if (!stat.isDirectory()) return std::nullopt;
+    return syncReason(path);
+}
+
+std::optional<std::string> CloudSyncRule::skipReasonForAncestorsOf(const std::string& path) const {
+    for (const auto& ancestor : ancestors(path)) {
+        if (auto reason = syncReason(ancestor)) return reason;
+    }
+    return std::nullopt;
+}
+
+}  // namespace keldwick

@@ -1,0 +1,63 @@
+#include "scanning/ProtectedLocationRule.h"
+
+#include "foundation/PathUtil.h"
+#include "scanning/NeverTouch.h"
+#include "scanning/Simulators.h"
+#include "space/SystemData.h"
+
+namespace keldwick {
+
+ProtectedLocationRule::ProtectedLocationRule(const std::string& home, const std::vector<std::string>& systemFolders,
+                                             bool chosenByHand)
+    : simulatorDevices_(Simulators::devicesFolder(home)),
+      home_(home),
+      library_(PathUtil::join(home, "Library")),
+      chosenByHand_(chosenByHand) {
+    protected_ = {
+        {PathUtil::join(home, "Library"), "Inside your Library folder"},
+        {PathUtil::join(home, ".Trash"), "In the Trash"},
+        {PathUtil::join(home, "Music/Music"), "Managed by the Music app"},
+        {PathUtil::join(home, "Music/iTunes"), "Managed by the Music app"},
+        {PathUtil::join(home, "Movies/TV"), "Managed by the TV app"},
+        {PathUtil::join(home, "Pictures/Photo Booth Library"), "Managed by Photo Booth"},
+    };
+    for (const auto& [relative, reason] : NeverTouch::linuxProtectedHomeFolders()) {
+        protected_.push_back({PathUtil::join(home, relative), reason});
+    }
+    firstSystemRow_ = protected_.size();
+    for (const auto& folder : systemFolders) protected_.push_back({folder, "A system folder"});
+}
+
+std::optional<std::string> ProtectedLocationRule::protectedReason(const std::string& path) const {
+    for (size_t i = 0; i < protected_.size(); ++i) {
+        const Row& row = protected_[i];
+        if (!PathUtil::isInside(path, row.path)) continue;
+        // A system folder that holds the home folder (a home under /var/home, say)
+        // protects everything but the home folder itself; otherwise nothing could move.
+        if (i >= firstSystemRow_ && !home_.empty() && PathUtil::isInside(home_, row.path) &&
+            PathUtil::isInside(path, home_)) {
+            continue;
+        }
+        if (chosenByHand_ && row.path == library_) {
+            if (SystemData::isOpenToChosen(path, home_)) continue;
+            return row.reason;
+        }
+        return row.reason;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ProtectedLocationRule::skipReason(const std::string& path, const FileStat&, bool) const {
+    return protectedReason(path);
+}
+
+std::optional<std::string> ProtectedLocationRule::skipReasonForAncestorsOf(const std::string& path) const {
+    return protectedReason(PathUtil::parent(path));
+}
+
+std::optional<std::string> ProtectedLocationRule::skipReasonWhole(const std::string& folder, WholeKind kind) const {
+    if (kind == WholeKind::simulator && PathUtil::parent(folder) == simulatorDevices_) return std::nullopt;
+    return protectedReason(folder);
+}
+
+}  // namespace keldwick
