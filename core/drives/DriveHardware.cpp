@@ -1,0 +1,134 @@
+#include "drives/DriveHardware.h"
+
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "platform/SysfsDeviceRegistry.h"
+
+namespace keldwick {
+
+namespace {
+
+std::optional<std::string> trimmed(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    static const char* whitespace = " \t\n\r\v\f";
+    auto first = text->find_first_not_of(whitespace);
+    if (first == std::string::npos) return std::nullopt;
+    auto last = text->find_last_not_of(whitespace);
+    return text->substr(first, last - first + 1);
+}
+
+std::optional<int> asInt(const std::optional<int64_t>& value) {
+    if (!value || *value < std::numeric_limits<int>::min() || *value > std::numeric_limits<int>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*value);
+}
+
+}  // namespace
+
+bool DriveHardware::isDiskImage() const { return interconnect == "Virtual Interface" || location == "File"; }
+
+bool DriveHardware::isUSB2() const { return usbLinkSpeed && *usbLinkSpeed < 1'000'000'000; }
+
+std::optional<std::string> DriveHardware::connection() const {
+    if (!usbLinkSpeed) return interconnect;
+    int64_t speed = *usbLinkSpeed;
+    if (speed < 1'000'000'000) return "USB 2";
+    if (speed < 6'000'000'000) return "USB 3 (5 Gb/s)";
+    if (speed < 12'000'000'000) return "USB 3 (10 Gb/s)";
+    return "USB (" + std::to_string(speed / 1'000'000'000) + " Gb/s)";
+}
+
+std::optional<std::string> DriveHardware::displayName() const {
+    if (vendor && product) return *vendor + " " + *product;
+    if (vendor) return vendor;
+    return product;
+}
+
+std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName) {
+    return inspect(bsdName, SysfsDeviceRegistry::system());
+}
+
+std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName, const DeviceRegistry& registry) {
+    auto facts = registry.characteristics(bsdName);
+    if (!facts) return std::nullopt;
+    DriveHardware hardware;
+    if (facts->mediumType == "Solid State") hardware.medium = Medium::solidState;
+    else if (facts->mediumType == "Rotational") hardware.medium = Medium::rotational;
+    else hardware.medium = Medium::unknown;
+    hardware.interconnect = facts->physicalInterconnect;
+    hardware.location = facts->physicalInterconnectLocation;
+    hardware.vendor = trimmed(facts->vendorName);
+    hardware.product = trimmed(facts->productName);
+    hardware.usbLinkSpeed = facts->usbLinkSpeed;
+    return hardware;
+}
+
+std::optional<DrivePowerState> DriveHardware::powerState(const std::string& bsdName) {
+    return powerState(bsdName, SysfsDeviceRegistry::system());
+}
+
+std::optional<DrivePowerState> DriveHardware::powerState(const std::string& bsdName,
+                                                         const DeviceRegistry& registry) {
+    auto entries = registry.powerEntries(bsdName);
+    if (!entries) return std::nullopt;
+    for (const auto& entry : *entries) {
+        if (!entry || !entry->idleTimerPeriod) continue;
+        auto device = asInt(entry->devicePowerState);
+        auto highest = asInt(entry->maxPowerState);
+        if (!device || !highest) continue;
+        return DrivePowerState{*device, *highest, asInt(entry->timeSinceLastTickle)};
+    }
+    return std::nullopt;
+}
+
+std::string toString(DriveHardware::Medium medium) {
+    switch (medium) {
+        case DriveHardware::Medium::solidState: return "solidState";
+        case DriveHardware::Medium::rotational: return "rotational";
+        case DriveHardware::Medium::unknown: return "unknown";
+    }
+    return "unknown";
+}
+
+std::optional<DriveHardware::Medium> parseMedium(std::string_view text) {
+    if (text == "solidState") return DriveHardware::Medium::solidState;
+    if (text == "rotational") return DriveHardware::Medium::rotational;
+    if (text == "unknown") return DriveHardware::Medium::unknown;
+    return std::nullopt;
+}
+
+void to_json(nlohmann::json& json, const DriveHardware& hardware) {
+    json = nlohmann::json::object();
+    json["medium"] = toString(hardware.medium);
+    if (hardware.interconnect) json["interconnect"] = *hardware.interconnect;
+    if (hardware.location) json["location"] = *hardware.location;
+    if (hardware.vendor) json["vendor"] = *hardware.vendor;
+    if (hardware.product) json["product"] = *hardware.product;
+    if (hardware.usbLinkSpeed) json["usbLinkSpeed"] = *hardware.usbLinkSpeed;
+}
+
+void from_json(const nlohmann::json& json, DriveHardware& hardware) {
+    DriveHardware decoded;
+    auto medium = parseMedium(json.at("medium").get<std::string>());
+    if (!medium) throw std::invalid_argument("unknown drive medium \"" + json.at("medium").get<std::string>() + "\"");
+    decoded.medium = *medium;
+    auto optionalString = [&](const char* key) -> std::optional<std::string> {
+        auto found = json.find(key);
+        if (found == json.end() || found->is_null()) return std::nullopt;
+        return found->get<std::string>();
+    };
+    decoded.interconnect = optionalString("interconnect");
+    decoded.location = optionalString("location");
+    decoded.vendor = optionalString("vendor");
+    decoded.product = optionalString("product");
+    if (auto found = json.find("usbLinkSpeed"); found != json.end() && !found->is_null()) {
+        if (!found->is_number_integer()) throw std::invalid_argument("usbLinkSpeed is not a whole number");
+        decoded.usbLinkSpeed = found->get<int64_t>();
+    }
+    hardware = std::move(decoded);
+}
+
+}  // namespace keldwick
