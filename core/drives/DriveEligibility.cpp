@@ -1,0 +1,32 @@
+#include "drives/DriveEligibility.h"
+
+#include <sys/stat.h>
+
+#include "drives/FileSystemFormats.h"
+
+namespace keldwick::DriveEligibility {
+
+std::vector<DriveProblem> problems(const VolumeInfo& volume, const std::optional<DriveHardware>& hardware) {
+    std::vector<DriveProblem> found;
+    if (volume.isRootFileSystem) found.push_back(DriveProblem::startupDisk());
+    if (hardware && hardware->isDiskImage()) {
+        found.push_back(DriveProblem::diskImage());
+    } else if (!volume.isRootFileSystem && volume.isInternal) {
+        found.push_back(DriveProblem::internalDisk());
+    }
+    if (!volume.isLocal) found.push_back(DriveProblem::networkVolume());
+    if (volume.isReadOnly) found.push_back(DriveProblem::readOnly());
+    std::string backups = volume.mountPath == "/" ? "/Backups.backupdb" : volume.mountPath + "/Backups.backupdb";
+    struct stat status;
+    if (::stat(backups.c_str(), &status) == 0) found.push_back(DriveProblem::timeMachine());
+    if (!FileSystemFormats::isUsable(volume.fileSystem)) {
+        if (volume.fileSystem == "msdos") {
+            found.push_back(DriveProblem::fat32());
+        } else if (volume.isLocal) {
+            found.push_back(DriveProblem::unsupportedFormat(volume.fileSystem));
+        }
+    }
+    return found;
+}
+
+}  // namespace keldwick::DriveEligibility

@@ -1,0 +1,20 @@
+#pragma once
+// Whether a volume may hold moved items, and if not, every reason why.
+
+#include <optional>
+#include <vector>
+
+#include "drives/DriveHardware.h"
+#include "drives/DriveProblem.h"
+#include "drives/VolumeInfo.h"
+
+namespace keldwick::DriveEligibility {
+
+// Every problem, in check order: startup disk; disk image (with hardware facts; a disk
+// image is not also reported internal); internal disk (not for the startup disk); network
+// volume; read-only; Time Machine backups ("Backups.backupdb" at the top, links followed);
+// format (usable formats add nothing, "msdos" is fat32, any other is unsupportedFormat
+// for a local volume only). Empty means the volume may serve.
+std::vector<DriveProblem> problems(const VolumeInfo& volume, const std::optional<DriveHardware>& hardware);
+
+}  // namespace keldwick::DriveEligibility

@@ -1,0 +1,202 @@
+#include "drives/VolumeInfo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "drives/FileSystemFormats.h"
+#include "platform/BlockDevices.h"
+#include "platform/MountFacts.h"
+#include "platform/MountTable.h"
+#include "platform/Sysfs.h"
+#include "platform/SysfsDeviceRegistry.h"
+
+namespace keldwick {
+
+namespace {
+
+bool isInside(const std::string& path, const std::string& folder) {
+    if (folder == "/") return !path.empty() && path[0] == '/';
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
+}
+
+int64_t bytes(uint64_t blocks, uint64_t blockSize) {
+    if (blockSize != 0 && blocks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) / blockSize) {
+        return std::numeric_limits<int64_t>::max();
+    }
+    return static_cast<int64_t>(blocks * blockSize);
+}
+
+// The mount-table entry of the mount that holds `path`. The kernel names the mount
+// (statx mount id); its device number must agree. Without that, the deepest mount point
+// above the real path wins, preferring mounts of the same device.
+std::optional<MountEntry> entryHolding(const std::string& path, const std::vector<MountEntry>& table) {
+    struct statx status {};
+    bool haveStatus = ::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_MNT_ID, &status) == 0;
+    if (haveStatus && (status.stx_mask & STATX_MNT_ID)) {
+        for (const auto& entry : table) {
+            if (static_cast<uint64_t>(entry.mountId) == status.stx_mnt_id && entry.major == status.stx_dev_major &&
+                entry.minor == status.stx_dev_minor) {
+                return entry;
+            }
+        }
+    }
+    auto real = Sysfs::resolved(path);
+    if (!real) return std::nullopt;
+    const MountEntry* best = nullptr;
+    bool bestSameDevice = false;
+    for (const auto& entry : table) {
+        if (!isInside(*real, entry.mountPoint)) continue;
+        bool sameDevice = haveStatus && entry.major == status.stx_dev_major && entry.minor == status.stx_dev_minor;
+        bool better = !best || (sameDevice && !bestSameDevice) ||
+                      (sameDevice == bestSameDevice && entry.mountPoint.size() >= best->mountPoint.size());
+        if (better) {
+            best = &entry;
+            bestSameDevice = sameDevice;
+        }
+    }
+    if (!best) return std::nullopt;
+    return *best;
+}
+
+std::optional<std::string> bsdNameOf(const MountEntry& entry, const SystemRoots& roots) {
+    if (entry.major != 0) {
+        if (auto name = BlockDevices::nameForNumber(entry.major, entry.minor, roots)) return name;
+    }
+    // btrfs and a few others show an anonymous device number; the source still names the device.
+    return BlockDevices::nameForSource(entry.source, roots);
+}
+
+VolumeInfo build(const MountEntry& entry, const struct statvfs& space, const std::vector<MountEntry>& table,
+                 const SystemRoots& roots) {
+    VolumeInfo volume;
+    volume.mountPath = entry.mountPoint;
+    volume.bsdName = bsdNameOf(entry, roots);
+    BlockDevices::Identity identity;
+    if (volume.bsdName) identity = BlockDevices::identify(*volume.bsdName, roots);
+    volume.name = identity.label ? *identity.label : Sysfs::lastComponent(entry.mountPoint);
+    if (volume.name.empty()) volume.name = entry.mountPoint;  // "/"
+    volume.volumeUUID = identity.uuid;
+    volume.fileSystem = MountFacts::fileSystemName(entry.fsType, identity.type);
+    if (volume.bsdName) {
+        auto facts = SysfsDeviceRegistry(roots).characteristics(*volume.bsdName);
+        volume.isInternal = facts && facts->physicalInterconnectLocation == "Internal";
+    }
+    volume.isLocal = !MountFacts::isNetwork(entry.fsType);
+    volume.isReadOnly = entry.isReadOnly() || (space.f_flag & ST_RDONLY);
+    volume.isRootFileSystem = MountFacts::isRootFileSystem(entry, table);
+    volume.totalBytes = bytes(space.f_blocks, space.f_frsize);
+    volume.availableBytes = bytes(space.f_bavail, space.f_frsize);
+    return volume;
+}
+
+std::optional<VolumeInfo> buildAtMountPoint(const MountEntry& entry, const std::vector<MountEntry>& table,
+                                            const SystemRoots& roots) {
+    struct statvfs space {};
+    if (::statvfs(entry.mountPoint.c_str(), &space) != 0) return std::nullopt;
+    return build(entry, space, table, roots);
+}
+
+std::vector<MountEntry> shownEntries(const std::vector<MountEntry>& table) {
+    std::vector<MountEntry> shown;
+    for (auto& entry : MountFacts::visibleEntries(table)) {
+        if (!MountFacts::isHidden(entry)) shown.push_back(std::move(entry));
+    }
+    return shown;
+}
+
+}  // namespace
+
+std::optional<VolumeInfo> VolumeInfo::read(const std::string& path, const SystemRoots& roots) {
+    struct statvfs space {};
+    if (path.empty() || ::statvfs(path.c_str(), &space) != 0) return std::nullopt;
+    auto table = MountTable::read(roots.mountinfo);
+    auto entry = entryHolding(path, table);
+    if (!entry) return std::nullopt;
+    return build(*entry, space, table, roots);
+}
+
+std::vector<VolumeInfo> VolumeInfo::externalCandidates(const SystemRoots& roots) {
+    auto table = MountTable::read(roots.mountinfo);
+    std::vector<VolumeInfo> volumes;
+    for (const auto& entry : shownEntries(table)) {
+        if (MountFacts::isRootFileSystem(entry, table)) continue;
+        if (auto volume = buildAtMountPoint(entry, table, roots)) volumes.push_back(std::move(*volume));
+    }
+    return volumes;
+}
+
+std::vector<std::string> VolumeInfo::localExternalMountPaths(const SystemRoots& roots) {
+    auto table = MountTable::read(roots.mountinfo);
+    std::vector<std::string> paths;
+    for (const auto& entry : shownEntries(table)) {
+        if (MountFacts::isNetwork(entry.fsType) || MountFacts::isRootFileSystem(entry, table)) continue;
+        paths.push_back(entry.mountPoint);
+    }
+    return paths;
+}
+
+std::vector<VolumeInfo> VolumeInfo::localExternalCandidates(const SystemRoots& roots) {
+    auto table = MountTable::read(roots.mountinfo);
+    std::vector<VolumeInfo> volumes;
+    for (const auto& entry : shownEntries(table)) {
+        if (MountFacts::isNetwork(entry.fsType) || MountFacts::isRootFileSystem(entry, table)) continue;
+        if (auto volume = buildAtMountPoint(entry, table, roots)) volumes.push_back(std::move(*volume));
+    }
+    return volumes;
+}
+
+bool VolumeInfo::storesMetadataNatively(const std::string& path, const SystemRoots& roots) {
+    struct statvfs space {};
+    if (path.empty() || ::statvfs(path.c_str(), &space) != 0) return true;
+    auto table = MountTable::read(roots.mountinfo);
+    auto entry = entryHolding(path, table);
+    if (!entry) return true;
+    std::optional<std::string> probed;
+    if (MountFacts::needsProbe(entry->fsType)) {
+        if (auto name = bsdNameOf(*entry, roots)) probed = BlockDevices::identify(*name, roots).type;
+    }
+    return FileSystemFormats::storesMetadataNatively(MountFacts::fileSystemName(entry->fsType, probed));
+}
+
+void to_json(nlohmann::json& json, const VolumeInfo& volume) {
+    json = nlohmann::json::object();
+    json["mountPath"] = volume.mountPath;
+    json["name"] = volume.name;
+    if (volume.volumeUUID) json["volumeUUID"] = *volume.volumeUUID;
+    json["fileSystem"] = volume.fileSystem;
+    if (volume.bsdName) json["bsdName"] = *volume.bsdName;
+    json["isInternal"] = volume.isInternal;
+    json["isLocal"] = volume.isLocal;
+    json["isReadOnly"] = volume.isReadOnly;
+    json["isRootFileSystem"] = volume.isRootFileSystem;
+    json["totalBytes"] = volume.totalBytes;
+    json["availableBytes"] = volume.availableBytes;
+}
+
+void from_json(const nlohmann::json& json, VolumeInfo& volume) {
+    VolumeInfo decoded;
+    json.at("mountPath").get_to(decoded.mountPath);
+    json.at("name").get_to(decoded.name);
+    if (auto found = json.find("volumeUUID"); found != json.end() && !found->is_null()) {
+        decoded.volumeUUID = found->get<std::string>();
+    }
+    json.at("fileSystem").get_to(decoded.fileSystem);
+    if (auto found = json.find("bsdName"); found != json.end() && !found->is_null()) {
+        decoded.bsdName = found->get<std::string>();
+    }
+    json.at("isInternal").get_to(decoded.isInternal);
+    json.at("isLocal").get_to(decoded.isLocal);
+    json.at("isReadOnly").get_to(decoded.isReadOnly);
+    json.at("isRootFileSystem").get_to(decoded.isRootFileSystem);
+    json.at("totalBytes").get_to(decoded.totalBytes);
+    json.at("availableBytes").get_to(decoded.availableBytes);
+    volume = std::move(decoded);
+}
+
+}  // namespace keldwick

@@ -1,0 +1,40 @@
+#pragma once
+// What a mount-table entry says about the volume: its file-system name in the vocabulary
+// the drive checks use, whether it is local, whether it is the startup volume, and whether
+// the file manager would show it at all.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/MountTable.h"
+
+namespace keldwick::MountFacts {
+
+// The file-system name the drive checks use: "msdos" for FAT (vfat, msdos, fusefat),
+// "exfat", "ntfs" (ntfs, ntfs3, ntfs-3g), "hfs" for HFS+ ("hfs-standard" for the old HFS),
+// "apfs"; every other type keeps its Linux name ("ext4", "btrfs", "tmpfs", "nfs4", ...).
+// FUSE mounts of a block device ("fuseblk", plain "fuse") don't name their format: the
+// probed type of the device (libblkid's name) decides, else the mount type stays.
+std::string fileSystemName(const std::string& mountType, const std::optional<std::string>& probedType);
+
+// True when the mount type hides the real format behind FUSE.
+bool needsProbe(const std::string& mountType);
+
+// Network and remote file systems (NFS, SMB, sshfs, ...). FUSE mounts of local devices are local.
+bool isNetwork(const std::string& mountType);
+
+// The startup volume: the entry at "/", or another mount of the same file system (a bind
+// mount of "/" or a subvolume of it), which would free nothing on the startup disk.
+bool isRootFileSystem(const MountEntry& entry, const std::vector<MountEntry>& table);
+
+// Mounts the file manager doesn't show: kernel and pseudo file systems, the system's own
+// mount points (/proc, /sys, /dev, /run except /run/media, /boot, /efi, snaps, container
+// storage), and mounts of a folder inside a file system rather than the whole of it.
+bool isHidden(const MountEntry& entry);
+
+// Mounts that cover earlier ones at the same mount point leave only the last visible:
+// the table in order, without entries covered by a later mount at the same point.
+std::vector<MountEntry> visibleEntries(const std::vector<MountEntry>& table);
+
+}  // namespace keldwick::MountFacts

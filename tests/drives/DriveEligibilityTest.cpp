@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "drives/DriveEligibility.h"
+#include "support/TempDir.h"
+
+using namespace keldwick;
+using Kind = DriveProblem::Kind;
+
+namespace {
+
+VolumeInfo volume(std::string fileSystem, std::string mountPath = "/nonexistent/volume") {
+    VolumeInfo v;
+    v.mountPath = std::move(mountPath);
+    v.name = "Drive";
+    v.fileSystem = std::move(fileSystem);
+    v.isLocal = true;
+    return v;
+}
+
+std::vector<Kind> kinds(const std::vector<DriveProblem>& problems) {
+    std::vector<Kind> out;
+    for (const auto& p : problems) out.push_back(p.kind);
+    return out;
+}
+
+}  // namespace
+
+TEST(DriveEligibilityTest, UsableFormatsPass) {
+    for (auto format : {"apfs", "hfs", "exfat", "ext4", "ext3", "ext2", "btrfs", "xfs", "f2fs"}) {
+        EXPECT_TRUE(DriveEligibility::problems(volume(format), std::nullopt).empty()) << format;
+    }
+}
+
+TEST(DriveEligibilityTest, ChecksRunInOrderAndTheFixableOneIsShown) {
+    auto stick = volume("msdos");
+    stick.isReadOnly = true;
+    auto found = DriveEligibility::problems(stick, std::nullopt);
+    EXPECT_EQ(kinds(found), (std::vector<Kind>{Kind::readOnly, Kind::fat32}));
+    EXPECT_EQ(DriveProblem::mostHelpful(found)->kind, Kind::fat32);
+
+    auto internal = volume("apfs");
+    internal.isInternal = true;
+    EXPECT_EQ(kinds(DriveEligibility::problems(internal, std::nullopt)), (std::vector<Kind>{Kind::internalDisk}));
+
+    auto startup = volume("ext4");
+    startup.isRootFileSystem = true;
+    startup.isInternal = true;
+    EXPECT_EQ(kinds(DriveEligibility::problems(startup, std::nullopt)), (std::vector<Kind>{Kind::startupDisk}));
+
+    DriveHardware image{DriveHardware::Medium::unknown, "Virtual Interface"};
+    EXPECT_EQ(kinds(DriveEligibility::problems(internal, image)), (std::vector<Kind>{Kind::diskImage}));
+    DriveHardware usb{DriveHardware::Medium::solidState, "USB", "External"};
+    EXPECT_EQ(kinds(DriveEligibility::problems(internal, usb)), (std::vector<Kind>{Kind::internalDisk}));
+
+    auto share = volume("smbfs");
+    share.isLocal = false;
+    EXPECT_EQ(kinds(DriveEligibility::problems(share, std::nullopt)), (std::vector<Kind>{Kind::networkVolume}));
+    auto fatShare = volume("msdos");
+    fatShare.isLocal = false;
+    found = DriveEligibility::problems(fatShare, std::nullopt);
+    EXPECT_EQ(kinds(found), (std::vector<Kind>{Kind::networkVolume, Kind::fat32}));
+    EXPECT_EQ(DriveProblem::mostHelpful(found)->kind, Kind::fat32);
+
+    auto windows = volume("ntfs");
+    windows.isReadOnly = true;
+    found = DriveEligibility::problems(windows, std::nullopt);
+    EXPECT_EQ(found, (std::vector<DriveProblem>{DriveProblem::readOnly(), DriveProblem::unsupportedFormat("ntfs")}));
+    EXPECT_EQ(DriveProblem::mostHelpful(found)->explanation(),
+              "This drive is formatted for Windows, so your Mac can't save files to it. Use a different drive, or "
+              "erase it as exFAT or APFS in Disk Utility \u2014 erasing deletes everything on it.");
+
+    EXPECT_FALSE(DriveProblem::mostHelpful({}));
+    EXPECT_EQ(DriveProblem::mostHelpful({DriveProblem::readOnly(), DriveProblem::networkVolume()})->kind,
+              Kind::readOnly);
+}
+
+TEST(DriveEligibilityTest, TimeMachineBackupsAreFoundThroughLinks) {
+    test::TempDir temp;
+    EXPECT_TRUE(DriveEligibility::problems(volume("apfs", temp.path()), std::nullopt).empty());
+    test::makeDirs(temp / "real");
+    ASSERT_EQ(symlink((temp / "real").c_str(), (temp / "Backups.backupdb").c_str()), 0);
+    EXPECT_EQ(kinds(DriveEligibility::problems(volume("apfs", temp.path()), std::nullopt)),
+              (std::vector<Kind>{Kind::timeMachine}));
+    ASSERT_EQ(unlink((temp / "Backups.backupdb").c_str()), 0);
+    ASSERT_EQ(symlink((temp / "missing").c_str(), (temp / "Backups.backupdb").c_str()), 0);
+    EXPECT_TRUE(DriveEligibility::problems(volume("apfs", temp.path()), std::nullopt).empty());
+}
+
+TEST(DriveEligibilityTest, ExplanationsWordForWord) {
+    EXPECT_EQ(DriveProblem::unsupportedFormat("tmpfs").explanation(),
+              "Keldwick can't use this drive's format (tmpfs). Use a drive formatted as APFS, Mac OS Extended or "
+              "exFAT.");
+    EXPECT_EQ(DriveProblem::unsupportedFormat("NTFS").explanation(),
+              "Keldwick can't use this drive's format (NTFS). Use a drive formatted as APFS, Mac OS Extended or "
+              "exFAT.");
+    EXPECT_EQ(DriveProblem::startupDisk().explanation(), "This is your Mac's own disk.");
+    EXPECT_EQ(DriveProblem::internalDisk().explanation(),
+              "This disk is inside your Mac. Keldwick needs an external drive.");
+    EXPECT_EQ(DriveProblem::networkVolume().explanation(),
+              "Network drives can disappear without warning, so Keldwick doesn't use them.");
+    EXPECT_EQ(DriveProblem::readOnly().explanation(), "Your Mac can't save files to this drive (it's read-only).");
+    EXPECT_EQ(DriveProblem::diskImage().explanation(), "This is a disk image, not a drive.");
+    EXPECT_EQ(DriveProblem::timeMachine().explanation(),
+              "This drive holds your Time Machine backups. Use a different drive for Keldwick.");
+    EXPECT_EQ(DriveProblem::fat32().explanation(),
+              "This drive can't hold files bigger than 4 GB (it's formatted as FAT32). Use a different drive, or "
+              "erase it as exFAT or APFS in Disk Utility \u2014 erasing deletes everything on it.");
+}
