@@ -2,6 +2,11 @@
 
 #include <unistd.h>
 
+#include <set>
+#include <vector>
+
+#include "engine/EngineError.h"
+#include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 
@@ -39,6 +44,23 @@ std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_
     if (status.isDirectory() && Utf8::lowercased(extensionOf(name)) == "app") return "App or app component";
     if (status.isFile() && status.linkCount >= 2) return "Has multiple hard links";
     return std::nullopt;
+}
+
+void checkNotInUse(const std::string& path, const OpenFileChecking& openFiles) {
+    auto usage = openFiles.usage(path);
+    if (usage.empty()) return;
+    std::set<std::string> names;
+    for (const auto& use : usage)
+        names.insert(use.processName.empty() ? "process " + std::to_string(use.pid) : use.processName);
+    throw EngineError::inUse(path, std::vector<std::string>(names.begin(), names.end()));
+}
+
+bool isLinkToDriveCopy(const std::string& path, const OffloadRecord& record) {
+    if (record.driveRelativePath.empty()) return false;
+    auto status = FileStat::peek(path);
+    if (!status || !status->isSymlink()) return false;
+    auto text = readLink(path);
+    return text && text->ends_with("/" + record.driveRelativePath);
 }
 
 }  // namespace keldwick

@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "foundation/FileStat.h"
+#include "foundation/OffloadRecord.h"
+#include "foundation/OpenFileChecking.h"
 
 namespace keldwick {
 
@@ -20,5 +22,16 @@ std::optional<std::string> databaseCompanion(const std::string& path);
 // that order. `name` is the item's name or path; only its extension is used. Links and
 // special files get nothing. Never throws.
 std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name);
+
+// Right before an item is replaced: throws EngineError::inUse with the path and the
+// names of the processes holding anything at or under it (each once, sorted by bytes; a
+// process without a name is named by its id). Returns when nothing is in use.
+void checkNotInUse(const std::string& path, const OpenFileChecking& openFiles);
+
+// Whether the item at `path` is the link the engine left for `record`: a symbolic link
+// whose text ends with "/" + the record's drive-relative path. The drive's mount point
+// is not compared, so the link counts wherever the drive is mounted now. False for
+// anything else, a missing or unreadable item, or a record without a relative path.
+bool isLinkToDriveCopy(const std::string& path, const OffloadRecord& record);
 
 }  // namespace keldwick
