@@ -2,9 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <cerrno>
 #include <map>
 
+#include "drives/VolumeInfo.h"
 #include "engine/ChunkStream.h"
 #include "engine/DrivePath.h"
 #include "engine/EngineError.h"
@@ -183,22 +182,6 @@ void applyMetadata(const struct statx& source, const platform::MetadataTarget& f
         platform::copyTimes(withTimes, to);
     }
     platform::copyLockAttributes(source, to);
-}
-
-// Whether the drive's file system keeps extended attributes itself; formats that don't
-// (FAT, exFAT, NTFS) get "._" sidecar files when a Mac writes to them.
-bool storesMetadataNatively(const std::string& root) {
-    struct statfs info {};
-    if (::statfs(root.c_str(), &info) != 0) return true;
-    switch (static_cast<unsigned long>(info.f_type)) {
-        case MSDOS_SUPER_MAGIC:
-        case 0x2011BAB0UL:  // exfat
-        case 0x5346544EUL:  // ntfs
-        case 0x7366746EUL:  // ntfs3
-            return false;
-        default:
-            return true;
-    }
 }
 
 Times timesOf(const struct statx& record) { return {record.stx_atime, record.stx_mtime}; }
@@ -572,10 +555,14 @@ void FileCopier::copyMetadata(const std::string& source, const std::string& dest
 
 std::set<std::string> FileCopier::sidecarPaths(const std::vector<TreeEntry>& entries,
                                                const std::string& driveRoot) const {
-    std::set<std::string> sidecars;
-    if (storesMetadataNatively(driveRoot)) return sidecars;
+    if (VolumeInfo::storesMetadataNatively(driveRoot)) return {};
+    return sidecarsAmong(entries);
+}
+
+std::set<std::string> FileCopier::sidecarsAmong(const std::vector<TreeEntry>& entries) {
     std::set<std::string> paths;
     for (const auto& entry : entries) paths.insert(entry.path);
+    std::set<std::string> sidecars;
     for (const auto& entry : entries) {
         if (entry.kind != TreeEntry::Kind::file) continue;
         std::string name = lastComponent(entry.path);

@@ -100,6 +100,8 @@ public:
     // The "._name" files among the entries that sit beside a "name" entry, when the
     // drive's file system does not keep metadata natively; otherwise none.
     std::set<std::string> sidecarPaths(const std::vector<TreeEntry>& entries, const std::string& driveRoot) const;
+    // The same "._name" files whatever the volume.
+    static std::set<std::string> sidecarsAmong(const std::vector<TreeEntry>& entries);
 
     bool operator==(const FileCopier&) const = default;
 };

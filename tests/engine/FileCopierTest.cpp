@@ -544,7 +544,13 @@ TEST(FileCopierDriveTest, SidecarsCountOnlyBesideTheirCompanion) {
         {"a.txt", TreeEntry::Kind::file, 1, std::nullopt, std::nullopt},
         {"._a.txt", TreeEntry::Kind::file, 1, std::nullopt, std::nullopt},
         {"._lonely", TreeEntry::Kind::file, 1, std::nullopt, std::nullopt},
+        {"sub", TreeEntry::Kind::directory, 0, std::nullopt, std::nullopt},
+        {"sub/._sub", TreeEntry::Kind::file, 1, std::nullopt, std::nullopt},
+        {"sub/x", TreeEntry::Kind::symlink, 0, std::nullopt, "y"},
+        {"sub/._x", TreeEntry::Kind::file, 1, std::nullopt, std::nullopt},
+        {"._sub", TreeEntry::Kind::directory, 0, std::nullopt, std::nullopt},
     };
+    EXPECT_EQ(FileCopier::sidecarsAmong(entries), (std::set<std::string>{"._a.txt", "sub/._x"}));
     // This machine's test folders keep metadata natively: no sidecars.
     EXPECT_TRUE(FileCopier().sidecarPaths(entries, dir.path()).empty());
 }
