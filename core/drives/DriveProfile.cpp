@@ -1,0 +1,173 @@
+#include "drives/DriveProfile.h"
+
+#include <cmath>
+
+#include "foundation/JsonFields.h"
+
+namespace keldwick {
+
+namespace {
+
+constexpr int64_t usb2Limit = 1'000'000'000;  // bits per second
+
+bool onUSB2(const std::optional<DriveHardware>& hardware) {
+    return hardware && hardware->usbLinkSpeed && *hardware->usbLinkSpeed < usb2Limit;
+}
+
+// An unmeasured drive without a solid-state or rotational report: the speed test
+// hasn't run yet.
+bool notCheckedYet(const DriveProfile& p) {
+    return !p.benchmark && (!p.hardware || p.hardware->medium != DriveHardware::Medium::rotational);
+}
+
+// Speeds of 100 or more go to the nearest ten, smaller ones to the nearest whole number,
+// halves away from zero. Nothing for a value that can't be shown as a 64-bit integer.
+std::optional<std::string> roundedSpeed(double mbps) {
+    if (!std::isfinite(mbps) || std::fabs(mbps) >= 9.0e18) return std::nullopt;
+    double rounded = std::fabs(mbps) >= 100 ? std::round(mbps / 10) * 10 : std::round(mbps);
+    return std::to_string(static_cast<long long>(rounded));
+}
+
+const char* mediumName(DriveHardware::Medium m) {
+    switch (m) {
+        case DriveHardware::Medium::solidState: return "solidState";
+        case DriveHardware::Medium::rotational: return "rotational";
+        case DriveHardware::Medium::unknown: return "unknown";
+    }
+    return "unknown";
+}
+
+const char* const slowUse = "Keldwick will use it for documents, photos, videos, music and downloads";
+const char* const appsStay = "Apps stay on your Mac, where they run faster.";
+
+}  // namespace
+
+DriveTier DriveProfile::tier() const {
+    using Medium = DriveHardware::Medium;
+    if (hardware && hardware->medium == Medium::rotational) return DriveTier::hardDrive;
+    if (benchmark) {
+        const auto& b = *benchmark;
+        if (b.randomReadMedianMs >= Thresholds::spinningLatencyMs) return DriveTier::hardDrive;
+        if (b.sequentialReadMBps >= Thresholds::fastReadMBps && b.sequentialWriteMBps >= Thresholds::fastWriteMBps &&
+            b.randomReadMedianMs <= Thresholds::flashLatencyMs)
+            return DriveTier::fastSSD;
+        return DriveTier::slow;
+    }
+    if (!hardware || hardware->medium != Medium::solidState) return DriveTier::hardDrive;
+    return onUSB2(hardware) ? DriveTier::slow : DriveTier::fastSSD;
+}
+
+std::optional<bool> DriveProfile::measuredAsSpinning() const {
+    if (!benchmark) return std::nullopt;
+    if (benchmark->randomReadMedianMs >= Thresholds::spinningLatencyMs) return true;
+    if (benchmark->randomReadMedianMs <= Thresholds::flashLatencyMs) return false;
+    return std::nullopt;
+}
+
+bool DriveProfile::misreportsMedium() const {
+    return hardware && hardware->medium == DriveHardware::Medium::solidState && benchmark &&
+           benchmark->randomReadMedianMs >= Thresholds::spinningLatencyMs;
+}
+
+std::string DriveProfile::kind() const {
+    switch (tier()) {
+        case DriveTier::fastSSD: return "Fast SSD";
+        case DriveTier::slow: return "Slow drive";
+        case DriveTier::hardDrive: return notCheckedYet(*this) ? "Not checked yet" : "Hard drive";
+    }
+    return "Hard drive";
+}
+
+std::string DriveProfile::summary() const {
+    switch (tier()) {
+        case DriveTier::fastSSD:
+            return "This is a fast drive, so Keldwick can move whole folders to it too. Apps stay on your Mac.";
+        case DriveTier::slow: {
+            std::string reason = onUSB2(hardware) ? "is connected over USB 2, which is slow" : "is on the slow side";
+            return "This drive " + reason + ", so " + slowUse + ". " + appsStay;
+        }
+        case DriveTier::hardDrive:
+            break;
+    }
+    if (notCheckedYet(*this))
+        return "Until Keldwick has checked this drive's speed, it will only use it for documents, photos, videos, "
+               "music and downloads.";
+    std::string opening =
+        misreportsMedium() ? "This drive says it's an SSD, but it works like a hard drive" : "This is a hard drive";
+    return opening + ", so " + slowUse + ". " + appsStay;
+}
+
+std::optional<std::string> DriveProfile::speedDetails() const {
+    if (!benchmark) return std::nullopt;
+    auto read = roundedSpeed(benchmark->sequentialReadMBps);
+    auto write = roundedSpeed(benchmark->sequentialWriteMBps);
+    if (!read || !write) return std::nullopt;
+    return "Reads about " + *read + " MB/s, writes about " + *write + " MB/s";
+}
+
+OffloadPolicy DriveProfile::policy(OffloadPolicy base) const {
+    if (tier() == DriveTier::fastSSD) {
+        base.maxFolderFileCount = 20'000;
+        base.allowedTypes = std::nullopt;
+        base.allowedExtensions = {};
+        base.deniedTypes = {};
+    } else {
+        base.maxFolderFileCount = 1'000;
+        base.allowedTypes = OffloadPolicy::sequentialTypes();
+        base.allowedExtensions = OffloadPolicy::sequentialExtensions();
+        base.deniedTypes = OffloadPolicy::randomAccessTypes();
+    }
+    return base;
+}
+
+nlohmann::json hardwareToJson(const DriveHardware& h) {
+    nlohmann::json j = nlohmann::json::object();
+    j["medium"] = mediumName(h.medium);
+    if (h.interconnect) j["interconnect"] = *h.interconnect;
+    if (h.location) j["location"] = *h.location;
+    if (h.vendor) j["vendor"] = *h.vendor;
+    if (h.product) j["product"] = *h.product;
+    if (h.usbLinkSpeed) j["usbLinkSpeed"] = *h.usbLinkSpeed;
+    return j;
+}
+
+DriveHardware hardwareFromJson(const nlohmann::json& object) {
+    using namespace JsonFields;
+    DriveHardware h;
+    std::string medium = string(required(object, "medium"));
+    if (medium == "solidState") h.medium = DriveHardware::Medium::solidState;
+    else if (medium == "rotational") h.medium = DriveHardware::Medium::rotational;
+    else if (medium == "unknown") h.medium = DriveHardware::Medium::unknown;
+    else throw Mismatch("unknown medium " + medium);
+    // A key that is present must hold the right kind of value; null counts as absent.
+    auto optionalString = [&](const char* key) -> std::optional<std::string> {
+        const nlohmann::json* v = member(object, key);
+        if (!v || v->is_null()) return std::nullopt;
+        return string(*v);
+    };
+    h.interconnect = optionalString("interconnect");
+    h.location = optionalString("location");
+    h.vendor = optionalString("vendor");
+    h.product = optionalString("product");
+    if (const nlohmann::json* v = member(object, "usbLinkSpeed"); v && !v->is_null()) h.usbLinkSpeed = int64(*v);
+    return h;
+}
+
+nlohmann::json DriveProfile::toJson() const {
+    nlohmann::json j = nlohmann::json::object();
+    if (hardware) j["hardware"] = hardwareToJson(*hardware);
+    if (benchmark) j["benchmark"] = benchmark->toJson();
+    return j;
+}
+
+DriveProfile DriveProfile::fromJson(const nlohmann::json& object) {
+    using namespace JsonFields;
+    if (!object.is_object()) throw Mismatch("drive profile is not an object");
+    DriveProfile p;
+    if (const nlohmann::json* h = member(object, "hardware"); h && !h->is_null()) p.hardware = hardwareFromJson(*h);
+    if (const nlohmann::json* b = member(object, "benchmark"); b && !b->is_null())
+        p.benchmark = BenchmarkResult::fromJson(*b);
+    return p;
+}
+
+}  // namespace keldwick

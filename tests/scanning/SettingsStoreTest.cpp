@@ -1,0 +1,254 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <limits>
+
+#include "foundation/POSIXFailure.h"
+#include "scanning/SettingsStore.h"
+#include "support/TempDir.h"
+
+using namespace keldwick;
+using keldwick::test::TempDir;
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+AppSettings loaded(const TempDir& dir, const std::string& text) {
+    test::writeFile(dir / "settings.json", text);
+    return SettingsStore{dir / "settings.json"}.load();
+}
+
+AppSettings fullSettings() {
+    AppSettings s;
+    s.onboardingComplete = true;
+    s.drive = Drive{"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", "Backup Disk"};
+    s.driveVolumeUUID = "1234-ABCD";
+    DriveHardware h;
+    h.medium = DriveHardware::Medium::solidState;
+    h.interconnect = "USB";
+    h.location = "External";
+    h.product = "Portable SSD";
+    h.usbLinkSpeed = 10'000'000'000;
+    BenchmarkResult b{412.25, 380.5, 0.125, 0.5, 536'870'912, Date{1'734'000'000.5}};
+    s.driveProfile = DriveProfile{h, b};
+    s.managedFolders = {"/home/ann/Downloads", "/home/ann/Vidéos"};
+    s.thresholdBytes = 50'000'000'000;
+    s.targetBytes = 75'000'000'000;
+    s.minimumAgeDays = 60;
+    s.minimumItemMegabytes = 250;
+    s.moveRecentLightFiles = false;
+    s.moveProjectsAndSimulators = false;
+    s.clearCachesWhenLow = false;
+    s.isPaused = true;
+    s.dryRunMode = true;
+    s.automaticRunsApproved = true;
+    s.checkIntervalMinutes = 30;
+    s.notificationsEnabled = false;
+    return s;
+}
+
+}  // namespace
+
+TEST(SettingsStoreTest, SaveThenLoadGivesBackAnEqualValue) {
+    TempDir dir;
+    SettingsStore store{dir / "Support/Keldwick/settings.json"};
+    for (const AppSettings& s : {AppSettings(), fullSettings()}) {
+        store.save(s);
+        EXPECT_EQ(store.load(), s);
+    }
+    // Nothing but the file itself is left in the folder.
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir((dir / "Support/Keldwick").c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"settings.json"});
+
+    auto text = test::readFile(store.path);
+    auto json = nlohmann::json::parse(text);
+    EXPECT_DOUBLE_EQ(json["driveProfile"]["benchmark"]["date"].get<double>(), 1'734'000'000.5 - 978'307'200.0);
+    EXPECT_EQ(json["drive"], (nlohmann::json{{"id", "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0"}, {"name", "Backup Disk"}}));
+    // Keys come out sorted.
+    EXPECT_LT(text.find("\"automaticRunsApproved\""), text.find("\"checkIntervalMinutes\""));
+    EXPECT_LT(text.find("\"driveProfile\""), text.find("\"managedFolders\""));
+}
+
+TEST(SettingsStoreTest, OptionalFieldsAreLeftOutWhenAbsent) {
+    TempDir dir;
+    SettingsStore store{dir / "settings.json"};
+    store.save(AppSettings());
+    auto json = nlohmann::json::parse(test::readFile(store.path));
+    EXPECT_FALSE(json.contains("drive"));
+    EXPECT_FALSE(json.contains("driveVolumeUUID"));
+    EXPECT_FALSE(json.contains("driveProfile"));
+    EXPECT_EQ(json.size(), 14u);
+    EXPECT_EQ(json["thresholdBytes"], 20'000'000'000);
+}
+
+TEST(SettingsStoreTest, EachBadValueCostsOnlyItsOwnField) {
+    TempDir dir;
+    EXPECT_EQ(loaded(dir, "{}"), AppSettings());
+
+    AppSettings s = loaded(dir, R"({"isPaused":"yes","dryRunMode":true,"thresholdBytes":40000000000,
+        "managedFolders":["/a",7],"checkIntervalMinutes":12.5,"minimumAgeDays":null,"extra":{"x":1},
+        "drive":{"id":"X"},"driveVolumeUUID":42,"driveProfile":{"hardware":{"vendor":"Acme"}},
+        "notificationsEnabled":0,"minimumItemMegabytes":20.0,"targetBytes":18446744073709551615})");
+    AppSettings expected;
+    expected.dryRunMode = true;
+    expected.thresholdBytes = 40'000'000'000;
+    expected.minimumItemMegabytes = 20;
+    expected.targetBytes = 41'000'000'000;  // the default 30 GB, raised by normalising
+    EXPECT_EQ(s, expected);
+    EXPECT_FALSE(exists(dir / "settings.json.corrupt"));
+}
+
+TEST(SettingsStoreTest, LoadNormalisesOutOfRangeValues) {
+    TempDir dir;
+    AppSettings s = loaded(dir, R"({"thresholdBytes":500000000,"targetBytes":0,"checkIntervalMinutes":0,
+        "minimumAgeDays":-3,"minimumItemMegabytes":0})");
+    EXPECT_EQ(s.thresholdBytes, 1'000'000'000);
+    EXPECT_EQ(s.targetBytes, 2'000'000'000);
+    EXPECT_EQ(s.checkIntervalMinutes, 1);
+    EXPECT_EQ(s.minimumAgeDays, 1);
+    EXPECT_EQ(s.minimumItemMegabytes, 1);
+    EXPECT_EQ(loaded(dir, R"({"checkIntervalMinutes":5000})").checkIntervalMinutes, 1440);
+
+    // The edge of the Int64 range saturates instead of overflowing.
+    s = loaded(dir, R"({"thresholdBytes":9223372036854775807,"targetBytes":-9223372036854775808})");
+    EXPECT_EQ(s.thresholdBytes, std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(s.targetBytes, std::numeric_limits<int64_t>::max());
+}
+
+TEST(SettingsStoreTest, UndecodableFileIsMovedAsideAndDefaultsReturned) {
+    TempDir dir;
+    const std::string path = dir / "settings.json";
+    for (const char* text : {"not json", "", "[1,2]", "{\"isPaused\": tru"}) {
+        test::writeFile(path + ".corrupt", "older damaged file");
+        test::writeFile(path, text);
+        EXPECT_EQ(SettingsStore{path}.load(), AppSettings()) << text;
+        EXPECT_FALSE(exists(path));
+        EXPECT_EQ(test::readFile(path + ".corrupt"), text);
+    }
+}
+
+TEST(SettingsStoreTest, MissingFileIsAFirstStartAndMovesNothing) {
+    TempDir dir;
+    EXPECT_EQ(SettingsStore{dir / "settings.json"}.load(), AppSettings());
+    EXPECT_FALSE(exists(dir / "settings.json.corrupt"));
+    EXPECT_EQ(SettingsStore{dir / "no/such/folder/settings.json"}.load(), AppSettings());
+}
+
+TEST(SettingsStoreTest, UnreadableFileIsKeptAsideNotOverwritten) {
+    TempDir dir;
+    const std::string path = dir / "settings.json";
+    AppSettings mine = fullSettings();
+    SettingsStore{path}.save(mine);
+    ::chmod(dir.path().c_str(), 0777);
+    ::chmod(path.c_str(), 0);
+
+    // A user who can't read the file gets defaults, and the file moves aside intact.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        SettingsStore store{path};
+        bool ok = store.load() == AppSettings();
+        struct stat st {};
+        ok = ok && ::lstat(path.c_str(), &st) != 0 && ::lstat((path + ".corrupt").c_str(), &st) == 0;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) GTEST_SKIP() << "can't switch to uid 65534";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ::chmod((path + ".corrupt").c_str(), 0644);
+    EXPECT_EQ(SettingsStore{path + ".corrupt"}.load(), mine);
+}
+
+TEST(SettingsStoreTest, SaveMovesADamagedFileAsideFirstAndRefusesWhenItCannot) {
+    TempDir dir;
+    const std::string path = dir / "settings.json";
+    test::writeFile(path, "{ damaged");
+    SettingsStore{path}.save(AppSettings());
+    EXPECT_EQ(test::readFile(path + ".corrupt"), "{ damaged");
+
+    // A folder in the file's place can't be read as settings nor be replaced by a rename
+    // onto a file: the save is refused and the folder stays.
+    TempDir other;
+    const std::string blocked = other / "settings.json";
+    test::makeDirs(blocked + "/keep");
+    test::makeDirs(blocked + ".corrupt/busy");
+    EXPECT_THROW(SettingsStore{blocked}.save(AppSettings()), std::runtime_error);
+    EXPECT_TRUE(exists(blocked + "/keep"));
+}
+
+TEST(SettingsStoreTest, SaveFailsClearlyWhenTheFolderCannotBeMade) {
+    TempDir dir;
+    test::writeFile(dir / "file", "x");
+    try {
+        SettingsStore{dir / "file/settings.json"}.save(AppSettings());
+        FAIL() << "expected a failure";
+    } catch (const POSIXFailure& failure) {
+        EXPECT_EQ(failure.operation(), "mkdir");
+    }
+    AppSettings badName;
+    badName.managedFolders = {std::string("/home/ann/\xff\xfe")};
+    EXPECT_THROW(SettingsStore{dir / "settings.json"}.save(badName), std::runtime_error);
+    EXPECT_FALSE(exists(dir / "settings.json"));
+}
+
+TEST(AppSettingsTest, TargetsAndDefaultFolders) {
+    EXPECT_EQ(AppSettings::target(1'000'000'000), 6'000'000'000);
+    EXPECT_EQ(AppSettings::target(10'000'000'000), 15'000'000'000);
+    EXPECT_EQ(AppSettings::target(20'000'000'000), 30'000'000'000);
+    EXPECT_EQ(AppSettings::target(50'000'000'000), 75'000'000'000);
+    EXPECT_EQ(AppSettings::target(std::numeric_limits<int64_t>::max()), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(AppSettings::freeSpaceChoices(),
+              (std::vector<int64_t>{10'000'000'000, 20'000'000'000, 50'000'000'000}));
+
+    std::vector<std::string> expected{"/home/ann/Downloads", "/home/ann/Desktop", "/home/ann/Documents"};
+    EXPECT_EQ(AppSettings::defaultFolders("/home/ann"), expected);
+    EXPECT_EQ(AppSettings::defaultFolders("/home/ann/"), expected);
+}
+
+TEST(AppSettingsTest, PolicyComesFromTheSettingsNarrowedByTheDrive) {
+    AppSettings s;
+    s.minimumAgeDays = 45;
+    s.minimumItemMegabytes = 25;
+    s.moveProjectsAndSimulators = false;
+    OffloadPolicy p = s.policy();
+    EXPECT_EQ(p.minimumAge, 45 * 86'400.0);
+    EXPECT_EQ(p.minimumItemSize, 25'000'000);
+    EXPECT_TRUE(p.allowFolders);
+    EXPECT_EQ(p.folderInactivity, 7'776'000.0);
+    EXPECT_EQ(p.recentLightFiles, RecentLightFiles{});
+    EXPECT_FALSE(p.moveProjects);
+    EXPECT_EQ(p.minimumSimulatorSize, 100'000'000);
+    EXPECT_TRUE(p.driveIsMacFormatted);
+    // No profile: an unmeasured drive, so the narrow policy.
+    EXPECT_EQ(p.maxFolderFileCount, 1000);
+    EXPECT_EQ(p.allowedTypes, OffloadPolicy::sequentialTypes());
+
+    EXPECT_FALSE(s.policy(false).recentLightFiles);
+    s.moveRecentLightFiles = false;
+    EXPECT_FALSE(s.policy(true).recentLightFiles);
+
+    DriveHardware ssd;
+    ssd.medium = DriveHardware::Medium::solidState;
+    s.driveProfile = DriveProfile{ssd, std::nullopt};
+    EXPECT_EQ(s.policy().maxFolderFileCount, 20000);
+    EXPECT_FALSE(s.policy().allowedTypes);
+
+    s.minimumItemMegabytes = std::numeric_limits<int64_t>::max() / 10;
+    EXPECT_EQ(s.policy().minimumItemSize, std::numeric_limits<int64_t>::max());
+}
