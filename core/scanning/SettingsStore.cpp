@@ -1,12 +1,12 @@
 #include "scanning/SettingsStore.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <stdexcept>
 
 #include "foundation/AtomicFile.h"
+#include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
 #include "foundation/Log.h"
 #include "foundation/POSIXFailure.h"
@@ -22,19 +22,6 @@ std::string parentOf(const std::string& path) {
     if (slash == std::string::npos) return "";
     if (slash == 0) return "/";
     return path.substr(0, slash);
-}
-
-// Creates `folder` and any missing parents; an existing folder is fine.
-void makeFolders(const std::string& folder) {
-    if (folder.empty()) return;
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return;
-        throw POSIXFailure("mkdir", folder, EEXIST);
-    }
-    std::string parent = parentOf(folder);
-    if (!parent.empty() && parent != folder) makeFolders(parent);
-    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) throw POSIXFailure("mkdir", folder, errno);
 }
 
 }  // namespace
@@ -75,7 +62,7 @@ AppSettings SettingsStore::load() const {
 }
 
 void SettingsStore::save(const AppSettings& settings) const {
-    makeFolders(parentOf(path));
+    if (std::string folder = parentOf(path); !folder.empty()) createDirectory(folder);
     if (inspect(nullptr) == FileState::stuck)
         throw std::runtime_error("The settings file at " + path +
                                  " can't be read and can't be moved aside, so it was left as it is.");

@@ -1,0 +1,243 @@
+#include "drives/DriveBenchmark.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+
+#include "drives/DriveLayout.h"
+#include "engine/EngineError.h"
+#include "foundation/FileOps.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "foundation/UUID.h"
+
+namespace keldwick {
+
+namespace {
+
+constexpr size_t blockSize = 4096;
+constexpr size_t chunkAlignment = 16384;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct AlignedBuffer {
+    void* data = nullptr;
+    AlignedBuffer(size_t alignment, size_t size) {
+        if (posix_memalign(&data, alignment, size) != 0) throw std::bad_alloc();
+    }
+    ~AlignedBuffer() { free(data); }
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    char* bytes() { return static_cast<char*>(data); }
+};
+
+// A descriptor that bypasses the page cache: O_DIRECT where the file system takes it,
+// else a cached descriptor whose pages are dropped before each read phase.
+struct TestFile {
+    int fd = -1;
+    bool direct = false;
+    std::string path;
+
+    TestFile(const std::string& p, int flags, mode_t mode, const char* operation) : path(p) {
+        fd = ::open(p.c_str(), flags | O_DIRECT | O_CLOEXEC | O_NOFOLLOW, mode);
+        direct = fd >= 0;
+        if (fd < 0 && errno == EINVAL) fd = ::open(p.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd < 0) throw POSIXFailure(operation, p, errno);
+        if (!direct) dropCache();
+    }
+    ~TestFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    TestFile(const TestFile&) = delete;
+    TestFile& operator=(const TestFile&) = delete;
+
+    void dropCache() const { ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); }
+
+    // Falls back to cached I/O when the file system accepted O_DIRECT at open but
+    // refuses a transfer (alignment rules differ between file systems).
+    bool leaveDirectMode() {
+        if (!direct) return false;
+        int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0) return false;
+        direct = false;
+        return true;
+    }
+};
+
+void checkCancel(const CancellationFlag* cancel) {
+    if (cancel && cancel->isCancelled()) throw CancellationError();
+}
+
+void fillRandom(char* bytes, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::getrandom(bytes + done, size - done, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw POSIXFailure("getrandom", "", errno);
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+struct Timed {
+    int64_t bytes = 0;
+    double seconds = 0;
+};
+
+Timed writePhase(const DriveBenchmark& b, const std::string& path, const CancellationFlag* cancel, bool& created) {
+    TestFile file(path, O_WRONLY | O_CREAT | O_EXCL, 0600, "create");
+    created = true;
+    const size_t chunk = static_cast<size_t>(b.chunkSize);
+    AlignedBuffer buffer(chunkAlignment, chunk);
+    fillRandom(buffer.bytes(), chunk);
+
+    const auto start = Clock::now();
+    int64_t written = 0;
+    while (b.keepsWriting(written, secondsSince(start))) {
+        checkCancel(cancel);
+        // No two chunks are alike, so nothing on the way can deduplicate them.
+        std::memcpy(buffer.bytes(), &written, sizeof written);
+        size_t done = 0;
+        while (done < chunk) {
+            ssize_t n = ::pwrite(file.fd, buffer.bytes() + done, chunk - done, written + static_cast<off_t>(done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno == EINVAL && file.leaveDirectMode()) continue;
+                throw POSIXFailure("write", path, errno);
+            }
+            done += static_cast<size_t>(n);
+        }
+        written += b.chunkSize;
+    }
+    if (::fsync(file.fd) != 0) throw POSIXFailure("fsync", path, errno);
+    Timed result{written, secondsSince(start)};
+    if (!file.direct) file.dropCache();
+    return result;
+}
+
+std::vector<double> randomReadPhase(const DriveBenchmark& b, const std::string& path, int64_t span,
+                                    const CancellationFlag* cancel) {
+    TestFile file(path, O_RDONLY, 0, "open");
+    AlignedBuffer buffer(blockSize, blockSize);
+    const uint32_t blocks = static_cast<uint32_t>(
+        std::clamp<int64_t>(span / static_cast<int64_t>(blockSize), 1, std::numeric_limits<uint32_t>::max()));
+    std::vector<double> times;
+    times.reserve(static_cast<size_t>(std::max(b.randomSamples, 0)));
+    for (int i = 0; i < b.randomSamples; ++i) {
+        checkCancel(cancel);
+        const off_t offset = static_cast<off_t>(arc4random_uniform(blocks)) * static_cast<off_t>(blockSize);
+        const auto start = Clock::now();
+        ssize_t n = ::pread(file.fd, buffer.bytes(), blockSize, offset);
+        if (n < 0 && errno == EINVAL && file.leaveDirectMode()) {
+            file.dropCache();
+            n = ::pread(file.fd, buffer.bytes(), blockSize, offset);
+        }
+        if (n < 0) throw POSIXFailure("read", path, errno);
+        times.push_back(secondsSince(start));
+    }
+    return times;
+}
+
+Timed sequentialReadPhase(const DriveBenchmark& b, const std::string& path, const CancellationFlag* cancel) {
+    TestFile file(path, O_RDONLY, 0, "open");
+    const size_t chunk = static_cast<size_t>(b.chunkSize);
+    AlignedBuffer buffer(chunkAlignment, chunk);
+    const auto start = Clock::now();
+    int64_t read = 0;
+    for (;;) {
+        checkCancel(cancel);
+        if (!b.keepsReading(read, secondsSince(start))) break;
+        ssize_t n = ::pread(file.fd, buffer.bytes(), chunk, read);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EINVAL && file.leaveDirectMode()) continue;
+            throw POSIXFailure("read", path, errno);
+        }
+        if (n == 0) break;
+        read += n;
+    }
+    return {read, secondsSince(start)};
+}
+
+}  // namespace
+
+bool DriveBenchmark::keepsWriting(int64_t written, double elapsed) const {
+    if (written >= maxBytes) return false;
+    return !(written >= minBytes && elapsed >= writeBudget);
+}
+
+bool DriveBenchmark::keepsReading(int64_t read, double elapsed) const {
+    return !(read >= minBytes && elapsed >= readBudget);
+}
+
+DriveBenchmark::Latency DriveBenchmark::latency(std::vector<double> seconds) {
+    if (seconds.empty()) return {};
+    std::sort(seconds.begin(), seconds.end());
+    const size_t n = seconds.size();
+    return {seconds[n / 2] * 1000, seconds[std::min(9 * n / 10, n - 1)] * 1000};
+}
+
+double DriveBenchmark::megabytesPerSecond(int64_t bytes, double seconds) {
+    return (static_cast<double>(bytes) / 1'000'000) / std::max(seconds, 0.0001);
+}
+
+void DriveBenchmark::removeStaleFiles(const std::string& folder, double now) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    std::vector<std::string> stale;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.rfind(filePrefix, 0) != 0) continue;
+        struct stat st {};
+        std::string path = PathUtil::join(folder, name);
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        // A test still running keeps writing its file; only old ones are leftovers.
+        if (now - static_cast<double>(st.st_mtim.tv_sec) > staleAfter) stale.push_back(path);
+    }
+    ::closedir(dir);
+    for (const auto& path : stale) ::unlink(path.c_str());
+}
+
+BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationFlag* cancel) const {
+    const std::string folder = PathUtil::join(root, DriveLayout::folderName(root));
+    createDirectory(folder);
+    removeStaleFiles(folder, Date::now().secondsSince1970);
+    const std::string path = PathUtil::join(folder, std::string(filePrefix) + UUID::random());
+
+    bool created = false;
+    try {
+        Timed write = writePhase(*this, path, cancel, created);
+        const int64_t span = std::max<int64_t>(write.bytes / 2, 4 << 20);
+        Latency random = latency(randomReadPhase(*this, path, span, cancel));
+        Timed read = sequentialReadPhase(*this, path, cancel);
+        ::unlink(path.c_str());
+        BenchmarkResult result;
+        result.sequentialWriteMBps = megabytesPerSecond(write.bytes, write.seconds);
+        result.sequentialReadMBps = megabytesPerSecond(read.bytes, read.seconds);
+        result.randomReadMedianMs = random.medianMs;
+        result.randomReadP90Ms = random.p90Ms;
+        result.bytesTested = write.bytes;
+        result.date = Date::now();
+        return result;
+    } catch (...) {
+        // A "create" failure (the name was taken) leaves that other file alone.
+        if (created) ::unlink(path.c_str());
+        throw;
+    }
+}
+
+}  // namespace keldwick

@@ -1,0 +1,58 @@
+#pragma once
+// The speed test: sequential write and read speed and the latency of small random reads,
+// measured with a temporary file in the program's folder on the drive. Every descriptor
+// bypasses the page cache (O_DIRECT; where the file system refuses it, the cached pages
+// are dropped with posix_fadvise before each read phase) so the test measures the drive,
+// not memory.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drives/BenchmarkResult.h"
+#include "engine/CancellationFlag.h"
+
+namespace keldwick {
+
+struct DriveBenchmark {
+    int64_t maxBytes = 512 << 20;  // the write phase never writes more
+    int64_t minBytes = 64 << 20;   // written and read at least, whatever the time
+    double writeBudget = 4.0;      // seconds; past minBytes, writing stops after this
+    double readBudget = 4.0;       // seconds; past minBytes, reading stops after this
+    int randomSamples = 96;        // random 4,096-byte reads
+    int chunkSize = 8 << 20;       // each sequential write and read
+
+    static constexpr const char* filePrefix = ".keldwick-benchmark-";
+    // Leftovers of a test that died are removed once they are this old.
+    static constexpr double staleAfter = 3600;
+
+    // The whole test on the drive mounted at `root`: creates the program's folder when
+    // missing, removes stale leftovers of earlier tests, writes, reads at random, reads
+    // sequentially and removes its file. `cancel` may be null (the test can't be
+    // stopped). Throws POSIXFailure ("mkdir", "create", "write", "fsync", "open",
+    // "read") and CancellationError, checked before each chunk and each random read;
+    // the temporary file is removed on every road.
+    BenchmarkResult run(const std::string& root, const CancellationFlag* cancel) const;
+
+    // Whether the write (or sequential read) phase takes another chunk after `done`
+    // bytes and `elapsed` seconds.
+    bool keepsWriting(int64_t written, double elapsed) const;
+    bool keepsReading(int64_t read, double elapsed) const;
+
+    // The median (upper middle for an even count) and the 90th percentile of the read
+    // times in seconds, in milliseconds; 0 and 0 without times.
+    struct Latency {
+        double medianMs = 0;
+        double p90Ms = 0;
+    };
+    static Latency latency(std::vector<double> seconds);
+
+    // Megabytes of 10^6 bytes per second, the time raised to at least 0.1 ms.
+    static double megabytesPerSecond(int64_t bytes, double seconds);
+
+    // Removes the temporary files of earlier tests in `folder` whose last change is more
+    // than staleAfter seconds before `now`. Never fails.
+    static void removeStaleFiles(const std::string& folder, double now);
+};
+
+}  // namespace keldwick
