@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
