@@ -1,6 +1,9 @@
 #include "drives/DriveProfile.h"
 
 #include <cmath>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
 
 #include "foundation/JsonFields.h"
 
@@ -26,15 +29,6 @@ std::optional<std::string> roundedSpeed(double mbps) {
     if (!std::isfinite(mbps) || std::fabs(mbps) >= 9.0e18) return std::nullopt;
     double rounded = std::fabs(mbps) >= 100 ? std::round(mbps / 10) * 10 : std::round(mbps);
     return std::to_string(static_cast<long long>(rounded));
-}
-
-const char* mediumName(DriveHardware::Medium m) {
-    switch (m) {
-        case DriveHardware::Medium::solidState: return "solidState";
-        case DriveHardware::Medium::rotational: return "rotational";
-        case DriveHardware::Medium::unknown: return "unknown";
-    }
-    return "unknown";
 }
 
 const char* const slowUse = "Keldwick will use it for documents, photos, videos, music and downloads";
@@ -120,42 +114,9 @@ OffloadPolicy DriveProfile::policy(OffloadPolicy base) const {
     return base;
 }
 
-nlohmann::json hardwareToJson(const DriveHardware& h) {
-    nlohmann::json j = nlohmann::json::object();
-    j["medium"] = mediumName(h.medium);
-    if (h.interconnect) j["interconnect"] = *h.interconnect;
-    if (h.location) j["location"] = *h.location;
-    if (h.vendor) j["vendor"] = *h.vendor;
-    if (h.product) j["product"] = *h.product;
-    if (h.usbLinkSpeed) j["usbLinkSpeed"] = *h.usbLinkSpeed;
-    return j;
-}
-
-DriveHardware hardwareFromJson(const nlohmann::json& object) {
-    using namespace JsonFields;
-    DriveHardware h;
-    std::string medium = string(required(object, "medium"));
-    if (medium == "solidState") h.medium = DriveHardware::Medium::solidState;
-    else if (medium == "rotational") h.medium = DriveHardware::Medium::rotational;
-    else if (medium == "unknown") h.medium = DriveHardware::Medium::unknown;
-    else throw Mismatch("unknown medium " + medium);
-    // A key that is present must hold the right kind of value; null counts as absent.
-    auto optionalString = [&](const char* key) -> std::optional<std::string> {
-        const nlohmann::json* v = member(object, key);
-        if (!v || v->is_null()) return std::nullopt;
-        return string(*v);
-    };
-    h.interconnect = optionalString("interconnect");
-    h.location = optionalString("location");
-    h.vendor = optionalString("vendor");
-    h.product = optionalString("product");
-    if (const nlohmann::json* v = member(object, "usbLinkSpeed"); v && !v->is_null()) h.usbLinkSpeed = int64(*v);
-    return h;
-}
-
 nlohmann::json DriveProfile::toJson() const {
     nlohmann::json j = nlohmann::json::object();
-    if (hardware) j["hardware"] = hardwareToJson(*hardware);
+    if (hardware) j["hardware"] = *hardware;
     if (benchmark) j["benchmark"] = benchmark->toJson();
     return j;
 }
@@ -164,7 +125,15 @@ DriveProfile DriveProfile::fromJson(const nlohmann::json& object) {
     using namespace JsonFields;
     if (!object.is_object()) throw Mismatch("drive profile is not an object");
     DriveProfile p;
-    if (const nlohmann::json* h = member(object, "hardware"); h && !h->is_null()) p.hardware = hardwareFromJson(*h);
+    if (const nlohmann::json* h = member(object, "hardware"); h && !h->is_null()) {
+        try {
+            p.hardware = h->get<DriveHardware>();
+        } catch (const nlohmann::json::exception& error) {
+            throw Mismatch(error.what());
+        } catch (const std::invalid_argument& error) {
+            throw Mismatch(error.what());
+        }
+    }
     if (const nlohmann::json* b = member(object, "benchmark"); b && !b->is_null())
         p.benchmark = BenchmarkResult::fromJson(*b);
     return p;

@@ -55,9 +55,4 @@ struct DriveProfile {
     static DriveProfile fromJson(const nlohmann::json& object);
 };
 
-// The coded form of the hardware facts: "medium" always ("solidState", "rotational",
-// "unknown"), the optional fields only when present.
-nlohmann::json hardwareToJson(const DriveHardware& hardware);
-DriveHardware hardwareFromJson(const nlohmann::json& object);
-
 }  // namespace keldwick
