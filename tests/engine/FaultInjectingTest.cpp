@@ -3,6 +3,7 @@
 #include "engine/FaultInjecting.h"
 #include "engine/IconPlacing.h"
 #include "engine/EngineConfiguration.h"
+#include "engine/EngineContext.h"
 #include "support/FaultActions.h"
 
 using namespace keldwick;
@@ -71,4 +72,13 @@ TEST(EngineVocabularyTest, DefaultsAndNoIconPlacing) {
     NoIconPlacing icons;
     EXPECT_EQ(icons.place("/home/a/x"), std::nullopt);
     icons.restore(IconPlace{1, 2}, "/home/a/x");
+}
+
+TEST(EngineVocabularyTest, ContextCopierUsesTheConfiguredChunkSize) {
+    EngineConfiguration configuration;
+    configuration.chunkSize = 65536;
+    auto context = EngineContext::make(nullptr, nullptr, nullptr, std::make_shared<NoFaults>(),
+                                       std::make_shared<NoIconPlacing>(), configuration, {});
+    EXPECT_EQ(context.copier.chunkSize, 65536);
+    EXPECT_EQ(context.configuration, configuration);
 }

@@ -1,0 +1,42 @@
+#pragma once
+// The parts every engine component is given: built once by the engine and handed to its
+// executors and to recovery. Shared services are held by reference; the configuration,
+// copier and rules are values.
+
+#include <memory>
+
+#include "drives/DriveLocating.h"
+#include "engine/EngineConfiguration.h"
+#include "engine/FaultInjecting.h"
+#include "engine/FileCopier.h"
+#include "engine/IconPlacing.h"
+#include "foundation/Journal.h"
+#include "foundation/OpenFileChecking.h"
+#include "scanning/ScanRule.h"
+
+namespace keldwick {
+
+struct EngineContext {
+    std::shared_ptr<Journal> journal;
+    std::shared_ptr<DriveLocating> locator;
+    std::shared_ptr<OpenFileChecking> openFiles;
+    std::shared_ptr<FaultInjecting> faults;
+    std::shared_ptr<IconPlacing> icons;
+    EngineConfiguration configuration;
+    // Copies in chunks of configuration.chunkSize.
+    FileCopier copier;
+    // Every item is checked against these again right before it moves.
+    RuleList rules;
+
+    // A context whose copier uses the configuration's chunk size.
+    static EngineContext make(std::shared_ptr<Journal> journal, std::shared_ptr<DriveLocating> locator,
+                              std::shared_ptr<OpenFileChecking> openFiles, std::shared_ptr<FaultInjecting> faults,
+                              std::shared_ptr<IconPlacing> icons, EngineConfiguration configuration, RuleList rules) {
+        FileCopier copier(configuration.chunkSize);
+        return EngineContext{std::move(journal), std::move(locator),      std::move(openFiles),
+                             std::move(faults),  std::move(icons),        std::move(configuration),
+                             copier,             std::move(rules)};
+    }
+};
+
+}  // namespace keldwick
