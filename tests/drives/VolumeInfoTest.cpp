@@ -4,6 +4,7 @@
 
 #include "drives/VolumeInfo.h"
 #include "platform/BlockDevices.h"
+#include "support/RealMounts.h"
 #include "support/SysfsFixture.h"
 #include "support/TempDir.h"
 
@@ -179,4 +180,18 @@ TEST(VolumeInfoTest, ASubfolderOfTheTemporaryFolderBelongsToItsVolume) {
         EXPECT_FALSE(volume->isRootFileSystem && VolumeInfo::externalCandidates().size() > 0 &&
                      VolumeInfo::externalCandidates().front().mountPath == "/");
     }
+}
+
+TEST(BlockDevicesTest, LibblkidReadsTheSuperBlockWithoutUdev) {
+    test::TempDir temp;
+    test::SysfsFixture fixture{temp.path()};
+    // The device node is an image file: libblkid probes files as it probes devices.
+    if (!test::run("command -v mkfs.vfat") ||
+        !test::run("truncate -s 40M '" + fixture.root() + "/dev/sdx1' && mkfs.vfat -F 32 -n KELSTICK -i 22B2160F '" +
+                   fixture.root() + "/dev/sdx1'")) {
+        GTEST_SKIP() << "mkfs.vfat is not installed";
+    }
+    auto identity = BlockDevices::identify("sdx1", fixture.roots());
+    EXPECT_EQ(identity, (BlockDevices::Identity{"vfat", "22B2-160F", "KELSTICK"}));
+    EXPECT_EQ(BlockDevices::identify("missing", fixture.roots()), BlockDevices::Identity{});
 }
