@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -289,9 +290,17 @@ Result runSerial(int source, Destination destination, size_t chunkSize, const Pr
     return {hasher.finishHex(), total};
 }
 
-bool worthPipelining(int fd, size_t chunkSize) {
+int64_t sizeOf(int fd) {
     struct stat st {};
-    return ::fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(chunkSize);
+    return ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+bool worthPipelining(int64_t size, size_t chunkSize) { return size > static_cast<int64_t>(chunkSize); }
+
+// A small file needs no more buffer than its size and one byte to see its end.
+size_t serialBuffer(int64_t size, size_t chunkSize) {
+    if (size < 0) return chunkSize;
+    return std::min(chunkSize, static_cast<size_t>(size) + 1);
 }
 
 size_t checkedChunkSize(int64_t chunkSize) {
@@ -308,21 +317,24 @@ Result copy(int source, int destination, int64_t chunkSize, bool sourceSparse, c
     size_t chunk = checkedChunkSize(chunkSize);
     (void)::posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
     Destination to{destination, sourceSparse, &destinationPath};
-    Result result = worthPipelining(source, chunk) ? runPipelined(source, to, chunk, progress, sourcePath)
-                                                   : runSerial(source, to, chunk, progress, sourcePath);
+    int64_t size = sizeOf(source);
+    Result result = worthPipelining(size, chunk)
+                        ? runPipelined(source, to, chunk, progress, sourcePath)
+                        : runSerial(source, to, serialBuffer(size, chunk), progress, sourcePath);
     // Holes left at the end still count towards the copy's length.
     if (sourceSparse && ::ftruncate(destination, result.bytes) != 0)
         throw POSIXFailure("write", destinationPath, errno);
     return result;
 }
 
-Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path) {
+Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool alreadyDropped) {
     size_t chunk = checkedChunkSize(chunkSize);
-    dropCachedPages(fd);
+    if (!alreadyDropped) dropCachedPages(fd);
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     Destination none{};
-    return worthPipelining(fd, chunk) ? runPipelined(fd, none, chunk, nullptr, path)
-                                      : runSerial(fd, none, chunk, nullptr, path);
+    int64_t size = sizeOf(fd);
+    return worthPipelining(size, chunk) ? runPipelined(fd, none, chunk, nullptr, path)
+                                        : runSerial(fd, none, serialBuffer(size, chunk), nullptr, path);
 }
 
 }  // namespace keldwick::ChunkStream

@@ -34,8 +34,10 @@ Result copy(int source, int destination, int64_t chunkSize, bool sourceSparse, c
 
 // The SHA-256 of the file's content as the medium holds it: cached pages of the file are
 // dropped before it is read (this works for pages already written back, so flush
-// first), and the pages read are dropped again afterwards. Throws POSIXFailure "read".
-Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path);
+// first), and the pages read are dropped again afterwards. `alreadyDropped`: the caller
+// dropped them and may have read the file ahead from the medium since. Throws
+// POSIXFailure "read".
+Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool alreadyDropped = false);
 
 // Drops the file's cached pages; they must be clean (flushed) to go.
 void dropCachedPages(int fd);

@@ -14,6 +14,7 @@
 #include "engine/ChunkStream.h"
 #include "engine/DrivePath.h"
 #include "engine/EngineError.h"
+#include "engine/Prefetcher.h"
 #include "foundation/FileOps.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
@@ -320,14 +321,25 @@ std::string lastComponent(const std::string& relative) {
     return slash == std::string::npos ? relative : relative.substr(slash + 1);
 }
 
-// The digest and size of a file as the medium holds it.
-ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize) {
+// The digest and size of a file as the medium holds it. `prefetched`: a Prefetcher
+// reading from the medium has dropped and read it ahead.
+ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize, bool prefetched = false) {
     Fd fd(openQuietly(AT_FDCWD, path.c_str(), O_NONBLOCK));
     if (fd.get() < 0) throw POSIXFailure("open", path, errno);
     struct statx record = statOf(fd.get(), path);
     if (!S_ISREG(record.stx_mode)) throw POSIXFailure("open", path, EINVAL);
-    return ChunkStream::hashFromMedium(fd.get(), chunkSize, path);
+    return ChunkStream::hashFromMedium(fd.get(), chunkSize, path, prefetched);
 }
+
+// The files among the entries, with their paths below `root`, for a Prefetcher.
+std::vector<Prefetcher::File> filesOf(const std::string& root, const std::vector<TreeEntry>& entries) {
+    std::vector<Prefetcher::File> files;
+    for (const auto& entry : entries)
+        if (entry.kind == TreeEntry::Kind::file) files.push_back({childPath(root, entry.path), entry.size});
+    return files;
+}
+
+bool isPrefetched(int64_t size) { return size <= Prefetcher::kMaxFileSize; }
 
 }  // namespace
 
@@ -364,6 +376,8 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     std::vector<TreeEntry> entries;
     entries.reserve(walked.entries.size());
     int64_t earlierFiles = 0;
+    Prefetcher prefetcher(filesOf(source, walked.entries), false);
+    size_t fileIndex = 0;
     for (const auto& walkedEntry : walked.entries) {
         const std::string& relative = walkedEntry.path;
         std::string parent = parentOf(relative);
@@ -414,6 +428,7 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
                 break;
             }
             case TreeEntry::Kind::file: {
+                prefetcher.reach(fileIndex++);
                 auto copied = copyFileAt(frame.source.get(), name, sourcePath, frame.destination.get(), name,
                                          destinationPath, Flush::deferred, chunkSize, [&](int64_t done) {
                                              if (progress) progress(earlierFiles + done);
@@ -457,11 +472,14 @@ std::vector<TreeEntry> FileCopier::walk(const std::string& folder, SpecialFiles 
 std::vector<TreeEntry> FileCopier::hashedEntries(const std::string& folder,
                                                  const std::set<std::string>& excluding) const {
     std::vector<TreeEntry> entries;
-    for (auto& entry : walk(folder, SpecialFiles::skip)) {
-        if (excluding.count(entry.path)) continue;
-        if (entry.kind == TreeEntry::Kind::file)
-            entry.sha256 = hashFile(PathUtil::join(folder, entry.path), chunkSize).sha256;
-        entries.push_back(std::move(entry));
+    for (auto& entry : walk(folder, SpecialFiles::skip))
+        if (!excluding.count(entry.path)) entries.push_back(std::move(entry));
+    Prefetcher prefetcher(filesOf(folder, entries), true);
+    size_t fileIndex = 0;
+    for (auto& entry : entries) {
+        if (entry.kind != TreeEntry::Kind::file) continue;
+        prefetcher.reach(fileIndex++);
+        entry.sha256 = hashFile(PathUtil::join(folder, entry.path), chunkSize, isPrefetched(entry.size)).sha256;
     }
     return entries;
 }
@@ -509,6 +527,8 @@ bool FileCopier::holdsOnlyPartsOf(const std::string& original, const std::string
 }
 
 void FileCopier::verify(const std::string& root, const std::vector<TreeEntry>& entries) const {
+    Prefetcher prefetcher(filesOf(root, entries), true);
+    size_t fileIndex = 0;
     for (const auto& entry : entries) {
         std::string path = childPath(root, entry.path);
         struct statx record;
@@ -524,8 +544,9 @@ void FileCopier::verify(const std::string& root, const std::vector<TreeEntry>& e
                 if (readLinkAt(AT_FDCWD, path) != entry.target) throw EngineError::checksumMismatch(path);
                 break;
             case TreeEntry::Kind::file: {
+                prefetcher.reach(fileIndex++);
                 if (static_cast<int64_t>(record.stx_size) != entry.size) throw EngineError::checksumMismatch(path);
-                auto hashed = hashFile(path, chunkSize);
+                auto hashed = hashFile(path, chunkSize, isPrefetched(entry.size));
                 if (hashed.bytes != entry.size || !entry.sha256 || hashed.sha256 != *entry.sha256)
                     throw EngineError::checksumMismatch(path);
                 break;

@@ -1,0 +1,72 @@
+#include "engine/Prefetcher.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace keldwick {
+
+namespace {
+
+// How far ahead of the reader, in files and in bytes.
+constexpr size_t kWindowFiles = 64;
+constexpr int64_t kWindowBytes = 32 << 20;
+
+void readAhead(const std::string& path, int64_t size, bool fromMedium) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOATIME);
+    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;  // the reader will report it
+    if (fromMedium) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    (void)::posix_fadvise(fd, 0, size, POSIX_FADV_WILLNEED);
+    ::close(fd);
+}
+
+}  // namespace
+
+Prefetcher::Prefetcher(std::vector<File> files, bool fromMedium)
+    : files_(std::move(files)), fromMedium_(fromMedium), thread_([this] { run(); }) {}
+
+Prefetcher::~Prefetcher() {
+    {
+        std::lock_guard guard(lock_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void Prefetcher::reach(size_t index) {
+    std::unique_lock guard(lock_);
+    reader_ = index;
+    changed_.notify_all();
+    changed_.wait(guard, [&] { return stop_ || handled_ > index; });
+}
+
+void Prefetcher::run() {
+    int64_t aheadBytes = 0;
+    size_t windowStart = 0;
+    for (size_t i = 0; i < files_.size(); ++i) {
+        {
+            std::unique_lock guard(lock_);
+            changed_.wait(guard, [&] {
+                // Files the reader has passed no longer count against the window.
+                while (windowStart < reader_ && windowStart < i) {
+                    if (files_[windowStart].size <= kMaxFileSize) aheadBytes -= files_[windowStart].size;
+                    ++windowStart;
+                }
+                return stop_ || i <= reader_ || (i < reader_ + kWindowFiles && aheadBytes < kWindowBytes);
+            });
+            if (stop_) return;
+        }
+        if (files_[i].size <= kMaxFileSize) {
+            readAhead(files_[i].path, files_[i].size, fromMedium_);
+            aheadBytes += files_[i].size;
+        }
+        {
+            std::lock_guard guard(lock_);
+            handled_ = i + 1;
+        }
+        changed_.notify_all();
+    }
+}
+
+}  // namespace keldwick
