@@ -297,10 +297,11 @@ int64_t sizeOf(int fd) {
 
 bool worthPipelining(int64_t size, size_t chunkSize) { return size > static_cast<int64_t>(chunkSize); }
 
-// A small file needs no more buffer than its size and one byte to see its end.
+// A small file needs no more buffer than its size and one byte to see its end (but
+// enough that a file growing meanwhile is still read in sizeable pieces).
 size_t serialBuffer(int64_t size, size_t chunkSize) {
     if (size < 0) return chunkSize;
-    return std::min(chunkSize, static_cast<size_t>(size) + 1);
+    return std::min(chunkSize, std::max<size_t>(static_cast<size_t>(size) + 1, 65'536));
 }
 
 size_t checkedChunkSize(int64_t chunkSize) {

@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -464,12 +465,32 @@ TEST(FileCopierTreeTest, WalkRefusesWhatCantBeCopiedSafely) {
     // A source that is not a folder.
     EXPECT_EQ(engineErrorOf([&] { copier.copyTree(t.source + "/a.txt", t.copy, nullptr); }),
               EngineError::Kind::unsupportedItem);
-    // A folder that can't be listed is an error, never an empty folder.
-    if (::geteuid() != 0) {
-        ::chmod((t.source + "/hollow").c_str(), 0);
-        EXPECT_THROW(copier.walk(t.source), POSIXFailure);
-        ::chmod((t.source + "/hollow").c_str(), 0700);
+}
+
+TEST(FileCopierTreeTest, AFolderThatCantBeReadIsAnErrorNotAnEmptyFolder) {
+    Tree t;
+    ::chmod(t.dir.path().c_str(), 0755);
+    ::chmod(t.source.c_str(), 0755);
+    ::chmod((t.source + "/sub").c_str(), 0);
+    // Permissions bind only an unprivileged user: walk as nobody in a child process.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+        try {
+            FileCopier(kChunk).walk(t.source);
+        } catch (const POSIXFailure& e) {
+            ::_exit(e.operation() == "opendir" && e.code() == EACCES ? 0 : 3);
+        } catch (...) {
+            ::_exit(4);
+        }
+        ::_exit(5);
     }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::chmod((t.source + "/sub").c_str(), 0700);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(FileCopierTreeTest, AMountInsideTheTreeIsAnotherDisk) {
