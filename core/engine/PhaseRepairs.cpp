@@ -1,0 +1,303 @@
+// The repair of each phase in which a move or a restore can be cut short. Each looks at
+// what is really at the original path, at the working names and on the drive, decides
+// whether the step its phase announces happened, and finishes the road or walks it back.
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "drives/DriveLayout.h"
+#include "engine/EngineError.h"
+#include "engine/ItemChecks.h"
+#include "engine/RecoveryManager.h"
+#include "engine/RecoveryTexts.h"
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+
+namespace keldwick {
+
+using RecoveryTexts::quoted;
+
+namespace {
+
+std::string stagedPath(const OffloadRecord& record) {
+    return temporaryPath(record.originalPath, TemporaryKind::link, record.id);
+}
+std::string trashPath(const OffloadRecord& record) {
+    return temporaryPath(record.originalPath, TemporaryKind::trash, record.id);
+}
+std::string restoreCopyPath(const OffloadRecord& record) {
+    return temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
+}
+
+bool itemAt(const std::string& path) { return FileStat::peek(path).has_value(); }
+
+bool nonLinkItemAt(const std::string& path) {
+    auto status = FileStat::peek(path);
+    return status && !status->isSymlink();
+}
+
+}  // namespace
+
+// --- The offload road.
+
+RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, const Failure& failure) {
+    if (isLinkToDriveCopy(record.originalPath, record)) return resolveOffloadSwap(record, failure);
+    unlinkIfOurs(stagedPath(record), record);
+    auto root = mountPoint(record.driveID);
+
+    bool undoOnDrive = root.has_value();
+    if (!itemAt(record.originalPath) && record.checksum && root && itemAt(record.drivePath(*root)))
+        return markRecord(record,
+                          "It disappeared from your Mac while it was being moved. The copy on your drive was kept.",
+                          Phase::linkMissing, RecoveryAction::markedLinkMissing);
+    if (!undoOnDrive) {
+        context.journal->log(quoted(record.displayName()) +
+                                 " stayed on your Mac. Its unfinished copy will be removed from the drive when it's "
+                                 "connected.",
+                             EventLevel::info, record.id);
+        return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
+    }
+
+    removeDriveCopy(record, *root);
+    context.journal->setPhase(record.id, Phase::abandoned, failure);
+    context.journal->log("Undid the unfinished move of " + quoted(record.displayName()) + ". It's still on your Mac.",
+                         EventLevel::info, record.id);
+    return result(record, RecoveryAction::rolledBack);
+}
+
+RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, const Failure& failure) {
+    const std::string& original = record.originalPath;
+    const std::string staged = stagedPath(record);
+    const std::string trash = trashPath(record);
+    const std::string displaced = record.isDirectory ? trash : staged;
+
+    if (isLinkToDriveCopy(original, record)) {
+        // The swap happened: the link stands, the original was set aside.
+        auto aside = FileStat::peek(displaced);
+        if (!aside || aside->isSymlink()) {
+            unlinkIfOurs(staged, record);
+            return finishMove(record);
+        }
+        if (!matchesChecksum(displaced, record)) {
+            if (!record.isDirectory) {
+                // The Mac version takes the link's place again; the move is undone.
+                if (!replaceOwnLink(record, displaced)) keepBeside(record, displaced);
+                return rollBackOffload(record, EngineError::sourceChanged(original).message());
+            }
+            std::string message = keepChangedFolder(record, displaced);
+            context.journal->setPhase(record.id, Phase::offloaded);
+            context.journal->log(message, EventLevel::warning, record.id);
+            return result(record, RecoveryAction::rolledForward, message);
+        }
+        if (record.isDirectory) {
+            context.journal->setPhase(record.id, Phase::offloadCleanup);
+            OffloadRecord cleaning = record;
+            cleaning.phase = Phase::offloadCleanup;
+            return finishOffloadCleanup(cleaning);
+        }
+        if (auto deferred = deferUnlessDriveCopyStands(record, mountPoint(record.driveID), displaced))
+            return *deferred;
+        PathUtil::removeTree(displaced);
+        return finishMove(record);
+    }
+
+    if (!itemAt(original)) {
+        if (nonLinkItemAt(displaced)) {
+            renameExclusive(displaced, original);
+            return rollBackOffload(record, failure);
+        }
+        if (isLinkToDriveCopy(staged, record)) {
+            renameExclusive(staged, original);
+            context.journal->setPhase(record.id, Phase::offloaded);
+            return result(record, RecoveryAction::rolledForward);
+        }
+        return recreateLink(record);
+    }
+
+    // Another item stands at the original path: the original itself when the swap never
+    // happened, or a new item that took the link's place after it. Whatever was set
+    // aside is kept where the user can see it before the move is undone.
+    unlinkIfOurs(staged, record);
+    if (record.isDirectory && itemAt(trash)) keepBeside(record, trash);
+    if (!record.isDirectory && nonLinkItemAt(staged)) keepBeside(record, staged);
+    return rollBackOffload(record, failure);
+}
+
+RecoveryResult RecoveryManager::finishOffloadCleanup(const OffloadRecord& record) {
+    const std::string trash = trashPath(record);
+    auto root = mountPoint(record.driveID);
+    if (auto deferred = deferUnlessDriveCopyStands(record, root, trash)) return *deferred;
+    std::optional<std::string> changedMessage = deleteDisplacedFolder(record, trash);
+    context.journal->setPhase(record.id, Phase::offloaded);
+    context.journal->log("Finished moving " + quoted(record.displayName()) + " after an interruption.",
+                         EventLevel::info, record.id);
+    if (root) {
+        OffloadRecord finished = record;
+        finished.phase = Phase::offloaded;
+        appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, *root);
+    }
+    if (auto again = context.journal->record(record.id)) {
+        RecoveryResult linkResult = checkLink(*again);
+        if (linkResult.action != RecoveryAction::unchanged) return linkResult;
+    }
+    return result(record, RecoveryAction::rolledForward, changedMessage);
+}
+
+RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
+    auto root = mountPoint(record.driveID);
+    if (!root || !itemAt(record.drivePath(*root)))
+        return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
+    const std::string target = record.drivePath(*root);
+    if (::symlink(target.c_str(), record.originalPath.c_str()) != 0)
+        throw POSIXFailure("symlink", record.originalPath, errno);
+    context.journal->setPhase(record.id, Phase::offloaded);
+    context.journal->log("Re-created the link for " + quoted(record.displayName()) + "; it's on the drive.",
+                         EventLevel::info, record.id);
+    return result(record, RecoveryAction::rolledForward);
+}
+
+// A displaced folder is the item's last copy on this machine: it goes only when it still
+// holds what was copied. One that changed meanwhile (an app kept writing into it) is
+// kept next to the link instead. Gives the warning's text when it was kept.
+std::optional<std::string> RecoveryManager::deleteDisplacedFolder(const OffloadRecord& record,
+                                                                   const std::string& trash) {
+    if (!FileStat::peek(trash)) return std::nullopt;
+    if (!matchesChecksum(trash, record)) {
+        std::string message = keepChangedFolder(record, trash);
+        context.journal->log(message, EventLevel::warning, record.id);
+        return message;
+    }
+    finishDeletingOriginal(trash, record);
+    return std::nullopt;
+}
+
+std::string RecoveryManager::keepChangedFolder(const OffloadRecord& record, const std::string& displaced) {
+    const std::string kept = uniqueSiblingPath(PathUtil::name(record.originalPath), RecoveryTexts::recoveredSuffix,
+                                               PathUtil::parent(record.originalPath), false);
+    renameExclusive(displaced, kept);
+    return quoted(record.displayName()) +
+           " changed while it was being moved. The copy on your drive is in its place, and the version from your "
+           "Mac is next to it as " +
+           quoted(PathUtil::name(kept)) + ".";
+}
+
+// --- The restore road.
+
+RecoveryResult RecoveryManager::resolveRestoreCopy(const OffloadRecord& record, const Failure& failure) {
+    if (isLinkToDriveCopy(record.originalPath, record)) {
+        context.journal->setPhase(record.id, Phase::offloaded, failure);
+        context.journal->log("The restore of " + quoted(record.displayName()) +
+                                 " was interrupted. It's still on the drive and its link still works.",
+                             EventLevel::info, record.id);
+        return result(record, RecoveryAction::rolledBack);
+    }
+    if (!itemAt(record.originalPath))
+        return markRecord(record, RecoveryTexts::shortcutDeleted, Phase::linkMissing,
+                          RecoveryAction::markedLinkMissing);
+    return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
+}
+
+RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, const Failure& failure) {
+    const std::string& original = record.originalPath;
+    const std::string staged = stagedPath(record);
+    const std::string restoreCopy = restoreCopyPath(record);
+
+    if (itemAt(staged) && !isLinkToDriveCopy(staged, record)) {
+        const std::string kept = uniqueSiblingPath(PathUtil::name(original), RecoveryTexts::recoveredSuffix,
+                                                   PathUtil::parent(original), false);
+        renameExclusive(staged, kept);
+        context.journal->log("Found an item hidden at a working name and kept it as " + quoted(PathUtil::name(kept)) +
+                                 ".",
+                             EventLevel::warning, record.id);
+    }
+
+    if (isLinkToDriveCopy(original, record)) {
+        // The swap never happened.
+        PathUtil::removeTree(restoreCopy);
+        unlinkIfOurs(staged, record);
+        return resolveRestoreCopy(record, failure);
+    }
+
+    if (itemAt(original)) {
+        unlinkIfOurs(staged, record);
+        if (isLinkToDriveCopy(restoreCopy, record)) {
+            if (::unlink(restoreCopy.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", restoreCopy, errno);
+            return finishRestoreAfterSwap(record);
+        }
+        if (!itemAt(restoreCopy)) return finishRestoreAfterSwap(record);
+        // Both places hold an item: the restored one belongs at the original path, and
+        // whatever else is kept beside it unless it is the restored bytes again.
+        if (matchesRestoreChecksum(original, record)) swapItems(restoreCopy, original);
+        if (!matchesRestoreChecksum(restoreCopy, record))
+            renameExclusive(restoreCopy, uniqueSiblingPath(PathUtil::name(original), RecoveryTexts::restoredSuffix,
+                                                           PathUtil::parent(original), false));
+        else
+            PathUtil::removeTree(restoreCopy);
+        return markRecord(record,
+                          "An app saved a new version while it was being brought back. The newer version was kept; "
+                          "the copy on your drive is older.",
+                          Phase::returned, RecoveryAction::markedReturned);
+    }
+
+    if (nonLinkItemAt(restoreCopy)) {
+        renameExclusive(restoreCopy, original);
+        unlinkIfOurs(staged, record);
+        return finishRestoreAfterSwap(record);
+    }
+    if (isLinkToDriveCopy(staged, record)) {
+        renameExclusive(staged, original);
+        return resolveRestoreCopy(record, failure);
+    }
+    // The restored item was taken away after the swap: the old link set aside at the
+    // working name has no use left, and a new one stands in for the item.
+    unlinkIfOurs(restoreCopy, record);
+    return recreateLink(record);
+}
+
+RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& record) {
+    auto root = mountPoint(record.driveID);
+    if (!root) {
+        context.journal->log(quoted(record.displayName()) +
+                                 " is back on your Mac. Its old copy will be removed from the drive when it's connected.",
+                             EventLevel::info, record.id);
+        return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
+    }
+    if (itemAt(record.drivePath(*root))) {
+        auto restored = FileStat::peek(record.originalPath);
+        bool same = restored && !restored->isSymlink() && restored->isDirectory() == record.isDirectory &&
+                    digestOfDriveCopy(record, *root) == digestOf(record.originalPath, record.isDirectory);
+        if (!same)
+            return markRecord(record,
+                              quoted(record.displayName()) +
+                                  " is back on your Mac, but the copy on your drive is different, so both were kept.",
+                              Phase::returned, RecoveryAction::markedReturned);
+    }
+    context.journal->setPhase(record.id, Phase::restoreCleanup);
+    OffloadRecord cleaning = record;
+    cleaning.phase = Phase::restoreCleanup;
+    return finishRestoreCleanup(cleaning);
+}
+
+RecoveryResult RecoveryManager::finishRestoreCleanup(const OffloadRecord& record) {
+    auto root = mountPoint(record.driveID);
+    if (!root) {
+        context.journal->log(quoted(record.displayName()) +
+                                 " is back on your Mac. Its old copy will be removed from the drive when it's connected.",
+                             EventLevel::info, record.id);
+        return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
+    }
+    const std::string drivePath = record.drivePath(*root);
+    removeLeftovers(drivePath, record);
+    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(*root, DriveLayout::folderName(*root)));
+    context.journal->setPhase(record.id, Phase::restored);
+    OffloadRecord finished = record;
+    finished.phase = Phase::restored;
+    appendManifestEntry(finished, DriveManifest::Entry::Event::restored, *root);
+    context.journal->log("Finished restoring " + quoted(record.displayName()) + ".", EventLevel::info, record.id);
+    return result(record, RecoveryAction::rolledForward);
+}
+
+}  // namespace keldwick

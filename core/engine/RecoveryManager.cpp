@@ -1,0 +1,332 @@
+#include "engine/RecoveryManager.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+
+#include "drives/DriveLayout.h"
+#include "engine/DrivePath.h"
+#include "engine/EngineError.h"
+#include "engine/ItemChecks.h"
+#include "engine/RecoveryTexts.h"
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/Log.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "foundation/Utf8.h"
+
+namespace keldwick {
+
+using RecoveryTexts::quoted;
+
+namespace {
+
+const std::set<Phase> inFlightPhases = {
+    Phase::offloadCopying, Phase::offloadVerified, Phase::offloadSwapping, Phase::offloadCleanup,
+    Phase::restoreCopying, Phase::restoreSwapping, Phase::restoreCleanup,
+};
+
+// Components neither empty, "." nor "..".
+bool hasCleanComponents(std::string_view path) {
+    size_t start = 0;
+    for (;;) {
+        size_t slash = path.find('/', start);
+        std::string_view part = path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        if (slash == std::string_view::npos) return true;
+        start = slash + 1;
+    }
+}
+
+bool isCleanAbsolute(std::string_view path) {
+    return path.size() > 1 && path.front() == '/' && Utf8::isValid(path) && hasCleanComponents(path.substr(1));
+}
+
+bool isCleanRelative(std::string_view path) {
+    return !path.empty() && path.front() != '/' && Utf8::isValid(path) && hasCleanComponents(path);
+}
+
+}  // namespace
+
+// --- The passes.
+
+std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
+    std::vector<OffloadRecord> records;
+    try {
+        records = context.journal->records(inFlightPhases);
+    } catch (const std::exception& error) {
+        Log::error("journal", std::string("Recovery couldn't list the unfinished records: ") + error.what());
+    }
+    std::vector<RecoveryResult> results;
+    for (const auto& record : records)
+        if (auto outcome = repair(record, std::nullopt, false)) results.push_back(*outcome);
+    return results;
+}
+
+std::optional<RecoveryResult> RecoveryManager::recoverRecord(int64_t recordID, const Failure& failure) {
+    std::optional<OffloadRecord> record;
+    try {
+        record = context.journal->record(recordID);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!record) return std::nullopt;
+    return repair(*record, failure, true);
+}
+
+std::optional<RecoveryResult> RecoveryManager::repair(const OffloadRecord& record, const Failure& failure,
+                                                      bool fromExecutor) {
+    std::string description;
+    try {
+        switch (record.phase) {
+            case Phase::offloadCopying:
+            case Phase::offloadVerified:
+                return rollBackOffload(record, failure);
+            case Phase::offloadSwapping:
+                return resolveOffloadSwap(record, failure);
+            case Phase::offloadCleanup:
+                return finishOffloadCleanup(record);
+            case Phase::restoreCopying:
+                PathUtil::removeTree(temporaryPath(record.originalPath, TemporaryKind::restore, record.id));
+                return resolveRestoreCopy(record, failure);
+            case Phase::restoreSwapping:
+                return resolveRestoreSwap(record, failure);
+            case Phase::restoreCleanup:
+                return finishRestoreCleanup(record);
+            default:
+                return result(record, RecoveryAction::unchanged);
+        }
+    } catch (const std::exception& error) {
+        description = error.what();
+    } catch (...) {
+        description = "An unknown error occurred.";
+    }
+    std::string lead = fromExecutor ? "Couldn't clean up after " : "Couldn't finish recovering ";
+    context.journal->log(lead + quoted(record.displayName()) + ": " + description, EventLevel::error, record.id);
+    return result(record, RecoveryAction::deferred, description);
+}
+
+std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::string& driveID) {
+    std::vector<RecoveryResult> results;
+    auto root = mountPoint(driveID);
+    if (!root) return results;
+    std::vector<DriveManifest::Entry> entries;
+    try {
+        entries = DriveManifest{*root}.latestEntries(context.configuration.machineID);
+    } catch (const std::exception& error) {
+        context.journal->log(std::string("Couldn't read the drive's manifest: ") + error.what(), EventLevel::warning);
+        return results;
+    }
+    // Only what this machine put in its own folder on the drive may join the journal:
+    // a manifest is read from a removable drive, and an adopted record's drive path is
+    // later deleted by a restore or a discard.
+    const std::string machinePrefix =
+        DriveLayout::folderName(*root) + "/" + context.configuration.machineFolder + "/";
+    for (const auto& entry : entries) {
+        bool clean = isCleanAbsolute(entry.originalPath) && isCleanRelative(entry.relativePath) &&
+                     entry.relativePath.size() > machinePrefix.size() && entry.relativePath.starts_with(machinePrefix) &&
+                     !context.configuration.machineFolder.empty();
+        if (clean && entry.entries)
+            for (const auto& treeEntry : *entry.entries) clean = clean && isCleanRelative(treeEntry.path);
+        const std::string drivePath = PathUtil::join(*root, entry.relativePath);
+        if (!clean || !DrivePath::isBeneath(*root, drivePath)) {
+            Log::notice("drive", "Recovery left out a manifest entry outside this computer's folder: " + entry.relativePath);
+            continue;
+        }
+        try {
+            if (!context.journal->activeRecords(entry.originalPath).empty()) continue;
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (!FileStat::peek(drivePath)) continue;
+
+        NewRecord newRecord;
+        newRecord.originalPath = entry.originalPath;
+        newRecord.driveID = driveID;
+        newRecord.driveRelativePath = entry.relativePath;
+        newRecord.isDirectory = entry.isDirectory;
+        newRecord.size = entry.size;
+        newRecord.phase = Phase::offloaded;
+        newRecord.checksum = entry.checksum;
+        newRecord.createdAt = entry.date;
+        OffloadRecord added;
+        try {
+            added = context.journal->transaction([&] { return context.journal->insert(newRecord, entry.entries); });
+        } catch (const std::exception& error) {
+            context.journal->log("Couldn't add " + quoted(PathUtil::name(entry.originalPath)) +
+                                     " from the drive: " + error.what(),
+                                 EventLevel::warning);
+            continue;
+        }
+        context.journal->log("Found " + quoted(added.displayName()) + " on the drive and added it back to Keldwick's list.",
+                             EventLevel::info, added.id);
+        results.push_back(result(added, RecoveryAction::adopted));
+        RecoveryResult linkResult = checkLinkGuarded(added);
+        if (linkResult.action != RecoveryAction::unchanged) results.push_back(linkResult);
+    }
+    return results;
+}
+
+std::vector<RecoveryResult> RecoveryManager::checkLinks() {
+    std::vector<OffloadRecord> records;
+    try {
+        records = context.journal->records({Phase::offloaded, Phase::linkMissing});
+    } catch (const std::exception&) {
+    }
+    std::vector<RecoveryResult> results;
+    for (const auto& record : records) {
+        RecoveryResult outcome = checkLinkGuarded(record);
+        if (outcome.action != RecoveryAction::unchanged) results.push_back(outcome);
+    }
+    return results;
+}
+
+void RecoveryManager::finishPendingDeletions() {
+    std::vector<OffloadRecord> records;
+    try {
+        records = context.journal->records({Phase::offloaded});
+    } catch (const std::exception&) {
+    }
+    for (const auto& record : records) {
+        if (!record.isDirectory) continue;
+        const std::string trash = temporaryPath(record.originalPath, TemporaryKind::trash, record.id);
+        auto displaced = FileStat::peek(trash);
+        if (!displaced || !displaced->isDirectory()) continue;
+        auto atOriginal = FileStat::peek(record.originalPath);
+        if (!atOriginal || !atOriginal->isSymlink()) continue;
+        auto target = readLink(record.originalPath);
+        if (!target || !target->ends_with("/" + record.driveRelativePath)) continue;
+        // The displaced folder holds the item's last bytes on this machine until the
+        // drive copy is seen in place.
+        if (!driveCopyStands(record, mountPoint(record.driveID), trash)) continue;
+        try {
+            deleteDisplacedFolder(record, trash);
+        } catch (const std::exception& error) {
+            context.journal->log("Couldn't finish deleting the original of " + quoted(record.displayName()) + " (" +
+                                     error.what() +
+                                     "). The copy on the drive is complete; Keldwick will try again later.",
+                                 EventLevel::warning, record.id);
+        }
+    }
+}
+
+void RecoveryManager::updateManifest(const std::string& driveID) {
+    auto root = mountPoint(driveID);
+    if (!root) return;
+    std::set<std::string> known;
+    try {
+        for (const auto& entry : DriveManifest{*root}.latestEntries(context.configuration.machineID))
+            known.insert(entry.originalPath);
+    } catch (const std::exception&) {
+        return;
+    }
+    std::vector<OffloadRecord> records;
+    try {
+        records = context.journal->records({Phase::offloaded});
+    } catch (const std::exception&) {
+    }
+    for (const auto& record : records)
+        if (record.driveID == driveID && !known.contains(record.originalPath))
+            appendManifestEntry(record, DriveManifest::Entry::Event::offloaded, *root);
+}
+
+// --- Links.
+
+RecoveryResult RecoveryManager::checkLinkGuarded(const OffloadRecord& record) {
+    try {
+        return checkLink(record);
+    } catch (const std::exception& error) {
+        context.journal->log("Couldn't check the link for " + quoted(record.displayName()) + ": " + error.what(),
+                             EventLevel::warning, record.id);
+        return result(record, RecoveryAction::deferred, std::string(error.what()));
+    }
+}
+
+RecoveryResult RecoveryManager::checkLink(const OffloadRecord& record) {
+    const std::string& original = record.originalPath;
+    if (record.phase == Phase::linkMissing) {
+        if (!isLinkToDriveCopy(original, record)) return result(record, RecoveryAction::unchanged);
+        context.journal->setPhase(record.id, Phase::offloaded);
+        context.journal->log("The shortcut to " + quoted(record.displayName()) + " is back in its place.",
+                             EventLevel::info, record.id);
+        OffloadRecord linked = record;
+        linked.phase = Phase::offloaded;
+        linked.error.reset();
+        RecoveryResult again = checkLink(linked);
+        return again.action == RecoveryAction::unchanged ? result(record, RecoveryAction::relinked) : again;
+    }
+    if (record.phase != Phase::offloaded) return result(record, RecoveryAction::unchanged);
+
+    std::optional<FileStat> status;
+    try {
+        status = FileStat::read(original);
+    } catch (const std::exception& error) {
+        context.journal->log("Couldn't check the link for " + quoted(record.displayName()) + ": " + error.what(),
+                             EventLevel::warning, record.id);
+        return result(record, RecoveryAction::deferred, std::string(error.what()));
+    }
+    if (!status) return markRecord(record, RecoveryTexts::shortcutDeleted, Phase::linkMissing, RecoveryAction::markedLinkMissing);
+    if (status->isSymlink()) {
+        if (!isLinkToDriveCopy(original, record))
+            return markRecord(record, RecoveryTexts::shortcutElsewhere, Phase::linkMissing,
+                              RecoveryAction::markedLinkMissing);
+        auto root = mountPoint(record.driveID);
+        if (!root) return result(record, RecoveryAction::unchanged);
+        const std::string expected = record.drivePath(*root);
+        auto target = readLink(original);
+        if (!target || *target != expected) return updateLink(record, expected);
+        return result(record, RecoveryAction::unchanged);
+    }
+    return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
+}
+
+RecoveryResult RecoveryManager::updateLink(const OffloadRecord& record, const std::string& target) {
+    clearLockFlags(record.originalPath);
+    const std::string staged = temporaryPath(record.originalPath, TemporaryKind::link, record.id);
+    PathUtil::removeTree(staged);
+    if (::symlink(target.c_str(), staged.c_str()) != 0) throw POSIXFailure("symlink", staged, errno);
+    if (!replaceOwnLink(record, staged)) {
+        unlinkIfOurs(staged, record);
+        return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
+    }
+    context.journal->log("Updated the link for " + quoted(record.displayName()) + " to the drive's new location.",
+                         EventLevel::info, record.id);
+    return result(record, RecoveryAction::relinked);
+}
+
+// --- Deleting a drive copy.
+
+void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::string& reason) {
+    if (record.phase != Phase::returned && record.phase != Phase::linkMissing)
+        throw EngineError::invalidState("Only copies that are no longer linked can be deleted.");
+    if (isLinkToDriveCopy(record.originalPath, record)) {
+        checkLinkGuarded(record);
+        throw EngineError::invalidState(quoted(record.displayName()) +
+                                        " has its shortcut again, so its copy on the drive is in use.");
+    }
+    auto root = mountPoint(record.driveID);
+    if (!root) throw EngineError::driveUnavailable();
+
+    std::set<Phase> active;
+    for (Phase phase : allPhases)
+        if (!isFinished(phase)) active.insert(phase);
+    const std::string mine = Utf8::lowercased(record.driveRelativePath);
+    const std::string mineAsFolder = mine.ends_with("/") ? mine : mine + "/";
+    for (const auto& other : context.journal->records(active)) {
+        if (other.id == record.id || other.driveID != record.driveID) continue;
+        const std::string theirs = Utf8::lowercased(other.driveRelativePath);
+        if (theirs == mine || theirs.starts_with(mineAsFolder)) throw EngineError::holdsOtherItems(record.originalPath);
+    }
+
+    const std::string drivePath = record.drivePath(*root);
+    removeLeftovers(drivePath, record);
+    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(*root, DriveLayout::folderName(*root)));
+    context.journal->setPhase(record.id, Phase::superseded);
+    appendManifestEntry(record, DriveManifest::Entry::Event::discarded, *root);
+    context.journal->log("Deleted the drive copy of " + quoted(record.displayName()) + " (" + reason + ").",
+                         EventLevel::info, record.id);
+}
+
+}  // namespace keldwick

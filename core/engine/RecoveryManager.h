@@ -1,0 +1,140 @@
+#pragma once
+// Settles every move and restore that the journal shows cut short, and the steps the
+// executors share with it. Each decision is taken from the record's phase and from what
+// lies at the original path, at the working names and on the drive at that moment: it
+// finishes what can be finished and undoes what can't. It deletes only the program's own
+// working names and items whose digest matches the record; anything else is kept, beside
+// the original under a " (recovered by Keldwick)" name or left alone with a warning.
+//
+// Nothing leaves recover's passes as an exception: every outcome is a RecoveryResult and
+// a journal event, and a record that can't be settled now keeps its phase ("deferred")
+// for the next recovery. Runs on the caller's thread while the engine holds its lock.
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/EngineContext.h"
+#include "engine/RecoveryResult.h"
+#include "foundation/DriveManifest.h"
+#include "foundation/OffloadRecord.h"
+#include "foundation/Phase.h"
+#include "foundation/TreeManifest.h"
+
+namespace keldwick {
+
+class RecoveryManager {
+public:
+    // The error that ended an operation, as its message; nothing after a crash.
+    using Failure = std::optional<std::string>;
+
+    explicit RecoveryManager(EngineContext context) : context(std::move(context)) {}
+
+    EngineContext context;
+
+    // --- The passes of a start-up recovery, in the order the engine runs them.
+
+    // Repairs every record in an in-flight phase, in journal order: one result each.
+    std::vector<RecoveryResult> recoverInFlight();
+    // Adds to the journal the items this machine's manifest on the drive lists and the
+    // journal lacks, then checks their links. Only entries whose paths are clean and lie
+    // in this machine's folder on the drive are taken.
+    std::vector<RecoveryResult> adoptManifestEntries(const std::string& driveID);
+    // Checks the link of every "offloaded" and "link-missing" record; results other
+    // than unchanged.
+    std::vector<RecoveryResult> checkLinks();
+    // Deletes the displaced folders that moves left behind once their copy is safe.
+    void finishPendingDeletions();
+    // Writes the manifest entries the drive lacks for this machine's moved items.
+    void updateManifest(const std::string& driveID);
+
+    // --- Entries for the executors and the engine.
+
+    // Repairs one record from its phase after its operation failed with `failure`.
+    // Nothing when the journal doesn't know the id.
+    std::optional<RecoveryResult> recoverRecord(int64_t recordID, const Failure& failure);
+    std::optional<RecoveryResult> recoverRecord(int64_t recordID, const std::exception& failure) {
+        return recoverRecord(recordID, Failure(failure.what()));
+    }
+
+    // Deletes the drive copy of a "returned" or "link-missing" record and marks it
+    // "superseded". Throws EngineError (invalidState, driveUnavailable, holdsOtherItems)
+    // or the journal's and file system's errors; a refusal changes nothing.
+    void discardDriveCopy(const OffloadRecord& record, const std::string& reason);
+
+    // Whether the record's link stands at its original path and points at the drive's
+    // current place; marks the record "link-missing" or "returned" when it doesn't, and
+    // "offloaded" again when a missing link came back.
+    RecoveryResult checkLink(const OffloadRecord& record);
+
+    // --- Shared steps.
+
+    // Removes what lies at `path`, a path on the record's drive, by first renaming it to
+    // its trash working name. Requires the drive mounted and the path strictly beneath
+    // its root (EngineError::driveUnavailable, POSIXFailure "resolve"). Throws on failure.
+    void removeLeftovers(const std::string& path, const OffloadRecord& record);
+    // Appends the record's manifest entry at the drive mounted at `root`; a folder's
+    // "offloaded" entry carries its tree (from the journal when not given). A failure is
+    // a warning event, never an exception.
+    void appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event, const std::string& root,
+                             const std::optional<std::vector<TreeEntry>>& entries = std::nullopt) noexcept;
+    // Deletes the displaced original at `path`; a failure is a warning event.
+    void finishDeletingOriginal(const std::string& path, const OffloadRecord& record) noexcept;
+    // Sets the phase with `detail` as its error text, logs a warning and gives the result.
+    RecoveryResult markRecord(const OffloadRecord& record, const std::string& detail, Phase phase,
+                              RecoveryAction action);
+
+    // --- Repairs of each interrupted phase. Each may throw; the dispatch turns a throw
+    // into a deferred result and the record keeps its phase.
+
+    RecoveryResult rollBackOffload(const OffloadRecord& record, const Failure& failure);  // copying, verified
+    RecoveryResult resolveOffloadSwap(const OffloadRecord& record, const Failure& failure);  // swapping
+    RecoveryResult finishOffloadCleanup(const OffloadRecord& record);  // cleanup
+    RecoveryResult resolveRestoreCopy(const OffloadRecord& record, const Failure& failure);  // restore-copying
+    RecoveryResult resolveRestoreSwap(const OffloadRecord& record, const Failure& failure);  // restore-swapping
+    RecoveryResult finishRestoreCleanup(const OffloadRecord& record);  // restore-cleanup
+    RecoveryResult finishRestoreAfterSwap(const OffloadRecord& record);
+    RecoveryResult recreateLink(const OffloadRecord& record);
+
+    // --- Digest tests; they throw when reading fails.
+
+    // The drive copy's digest (a folder's "._" companions left out) equals the checksum.
+    bool isOwnDriveCopy(const OffloadRecord& record, const std::string& root);
+    // The item at `path` has the record's checksum.
+    bool matchesChecksum(const std::string& path, const OffloadRecord& record);
+    // The item at `path` has the restore checksum (else the checksum).
+    bool matchesRestoreChecksum(const std::string& path, const OffloadRecord& record);
+
+private:
+    std::optional<RecoveryResult> repair(const OffloadRecord& record, const Failure& failure, bool fromExecutor);
+    std::optional<std::string> mountPoint(const std::string& driveID);
+    RecoveryResult checkLinkGuarded(const OffloadRecord& record);
+    std::string keepBeside(const OffloadRecord& record, const std::string& path);
+    std::string keepChangedFolder(const OffloadRecord& record, const std::string& displaced);
+    std::optional<std::string> deleteDisplacedFolder(const OffloadRecord& record, const std::string& trash);
+    RecoveryResult updateLink(const OffloadRecord& record, const std::string& target);
+    RecoveryResult finishMove(const OffloadRecord& record);
+    std::optional<RecoveryResult> deferUnlessDriveCopyStands(const OffloadRecord& record,
+                                                            const std::optional<std::string>& root,
+                                                            const std::string& displaced);
+    bool driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root,
+                         const std::string& displaced);
+    bool replaceOwnLink(const OffloadRecord& record, const std::string& source);
+    void unlinkIfOurs(const std::string& path, const OffloadRecord& record);
+    std::string digestOfDriveCopy(const OffloadRecord& record, const std::string& root);
+    std::string digestOf(const std::string& path, bool isDirectory);
+    void removeDriveCopy(const OffloadRecord& record, const std::string& root);
+    RecoveryResult result(const OffloadRecord& record, RecoveryAction action,
+                          std::optional<std::string> detail = std::nullopt) const;
+};
+
+// A free name beside an item: parent + "/" + base + suffix + tail, where tail is "." +
+// the name's extension when keepExtension is set and it has one. When that exists (lstat
+// finds anything), " 2", " 3", … go before the tail, without limit. The base is cut on
+// whole characters so that the name fits 255 bytes.
+std::string uniqueSiblingPath(const std::string& name, const std::string& suffix, const std::string& parent,
+                              bool keepExtension);
+
+}  // namespace keldwick

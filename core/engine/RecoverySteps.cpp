@@ -1,0 +1,278 @@
+// The steps recovery shares with the executors, and the small helpers of its repairs.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+
+#include "drives/DriveLayout.h"
+#include "engine/DrivePath.h"
+#include "engine/EngineError.h"
+#include "engine/ItemChecks.h"
+#include "engine/RecoveryManager.h"
+#include "engine/RecoveryTexts.h"
+#include "foundation/Checksum.h"
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+
+namespace keldwick {
+
+using RecoveryTexts::quoted;
+
+namespace {
+
+constexpr size_t digestChunkSize = 4'194'304;
+
+}  // namespace
+
+std::optional<std::string> RecoveryManager::mountPoint(const std::string& driveID) {
+    if (!context.locator) return std::nullopt;
+    try {
+        return context.locator->mountPoint(driveID);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+RecoveryResult RecoveryManager::result(const OffloadRecord& record, RecoveryAction action,
+                                       std::optional<std::string> detail) const {
+    return RecoveryResult{record.id, record.displayName(), action, std::move(detail)};
+}
+
+RecoveryResult RecoveryManager::markRecord(const OffloadRecord& record, const std::string& detail, Phase phase,
+                                           RecoveryAction action) {
+    context.journal->setPhase(record.id, phase, detail);
+    context.journal->log(quoted(record.displayName()) + ": " + detail, EventLevel::warning, record.id);
+    return result(record, action, detail);
+}
+
+void RecoveryManager::removeLeftovers(const std::string& path, const OffloadRecord& record) {
+    // Only ever a path on the drive: never through a link or ".." out of it.
+    auto root = mountPoint(record.driveID);
+    if (!root) throw EngineError::driveUnavailable();
+    DrivePath::requireBeneath(*root, path);
+    const std::string trash = temporaryPath(path, TemporaryKind::trash, record.id);
+    PathUtil::removeTree(trash);
+    if (FileStat::peek(path)) {
+        clearLockFlags(path);
+        renameItem(path, trash);
+        PathUtil::removeTree(trash);
+    }
+}
+
+void RecoveryManager::appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
+                                          const std::string& root,
+                                          const std::optional<std::vector<TreeEntry>>& entries) noexcept {
+    try {
+        DriveManifest::Entry entry;
+        entry.version = 1;
+        entry.mac = context.configuration.machineID;
+        entry.event = event;
+        entry.originalPath = record.originalPath;
+        entry.relativePath = record.driveRelativePath;
+        entry.isDirectory = record.isDirectory;
+        entry.size = record.size;
+        entry.checksum = record.checksum;
+        entry.entries = entries;
+        if (!entry.entries && record.isDirectory && event == DriveManifest::Entry::Event::offloaded) {
+            try {
+                entry.entries = context.journal->treeEntries(record.id);
+            } catch (const std::exception&) {
+            }
+        }
+        entry.date = Date::now();
+        DriveManifest{root}.append(entry);
+    } catch (const std::exception& error) {
+        context.journal->log(std::string("Couldn't update the drive's manifest: ") + error.what(), EventLevel::warning,
+                             record.id);
+    } catch (...) {
+        context.journal->log("Couldn't update the drive's manifest.", EventLevel::warning, record.id);
+    }
+}
+
+void RecoveryManager::finishDeletingOriginal(const std::string& path, const OffloadRecord& record) noexcept {
+    try {
+        if (FileStat::peek(path)) PathUtil::removeTree(path);
+    } catch (const std::exception& error) {
+        context.journal->log("Couldn't finish deleting the original of " + quoted(record.displayName()) + " (" +
+                                 error.what() +
+                                 "). The copy on the drive is complete; Keldwick will try again later.",
+                             EventLevel::warning, record.id);
+    }
+}
+
+// --- Helpers of the repairs.
+
+void RecoveryManager::unlinkIfOurs(const std::string& path, const OffloadRecord& record) {
+    if (!isLinkToDriveCopy(path, record)) return;
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", path, errno);
+}
+
+std::string RecoveryManager::keepBeside(const OffloadRecord& record, const std::string& path) {
+    const std::string kept = uniqueSiblingPath(PathUtil::name(record.originalPath), RecoveryTexts::recoveredSuffix,
+                                               PathUtil::parent(record.originalPath), false);
+    renameExclusive(path, kept);
+    context.journal->log("Kept " + quoted(record.displayName()) + " as " + quoted(PathUtil::name(kept)) +
+                             " because a new item appeared in its place.",
+                         EventLevel::warning, record.id);
+    return kept;
+}
+
+bool RecoveryManager::replaceOwnLink(const OffloadRecord& record, const std::string& source) {
+    const std::string& original = record.originalPath;
+    if (swapItems(source, original)) {
+        if (isLinkToDriveCopy(source, record)) {
+            unlinkIfOurs(source, record);
+            return true;
+        }
+        swapItems(source, original);  // someone else's item was there: put it back
+        return false;
+    }
+    // Without an exchange, whatever stands at the path is moved aside and looked at
+    // before anything takes its place, so a save that lands meanwhile is never lost.
+    const std::string aside = temporaryPath(original, TemporaryKind::restore, record.id);
+    renameExclusive(original, aside);
+    if (!isLinkToDriveCopy(aside, record)) {
+        try {
+            renameExclusive(aside, original);
+        } catch (const POSIXFailure&) {
+            keepBeside(record, aside);
+        }
+        return false;
+    }
+    try {
+        renameExclusive(source, original);
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() != EEXIST) {
+            renameExclusive(aside, original);
+            throw;
+        }
+        unlinkIfOurs(aside, record);  // a new item took the place meanwhile
+        return false;
+    }
+    unlinkIfOurs(aside, record);
+    return true;
+}
+
+std::string RecoveryManager::digestOf(const std::string& path, bool isDirectory) {
+    if (isDirectory) return TreeManifest{context.copier.hashedEntries(path, {})}.digest();
+    return Checksum::sha256OfFile(path, digestChunkSize);
+}
+
+std::string RecoveryManager::digestOfDriveCopy(const OffloadRecord& record, const std::string& root) {
+    const std::string path = record.drivePath(root);
+    if (!record.isDirectory) return Checksum::sha256OfFile(path, digestChunkSize);
+    std::set<std::string> own;
+    for (const auto& entry : context.journal->treeEntries(record.id)) own.insert(entry.path);
+    std::set<std::string> excluded;
+    auto walked = context.copier.walk(path, FileCopier::SpecialFiles::skip);
+    for (const auto& sidecar : context.copier.sidecarPaths(walked, root))
+        if (!own.contains(sidecar)) excluded.insert(sidecar);
+    return TreeManifest{context.copier.hashedEntries(path, excluded)}.digest();
+}
+
+bool RecoveryManager::isOwnDriveCopy(const OffloadRecord& record, const std::string& root) {
+    if (!record.checksum) return false;
+    auto status = FileStat::peek(record.drivePath(root));
+    if (!status || status->isDirectory() != record.isDirectory || status->isSymlink()) return false;
+    return digestOfDriveCopy(record, root) == *record.checksum;
+}
+
+bool RecoveryManager::matchesChecksum(const std::string& path, const OffloadRecord& record) {
+    if (!record.checksum) return false;
+    auto status = FileStat::peek(path);
+    if (!status || status->isDirectory() != record.isDirectory || status->isSymlink()) return false;
+    return digestOf(path, record.isDirectory) == *record.checksum;
+}
+
+bool RecoveryManager::matchesRestoreChecksum(const std::string& path, const OffloadRecord& record) {
+    const auto& expected = record.restoreChecksum ? record.restoreChecksum : record.checksum;
+    if (!expected) return false;
+    auto status = FileStat::peek(path);
+    if (!status || status->isDirectory() != record.isDirectory || status->isSymlink()) return false;
+    return digestOf(path, record.isDirectory) == *expected;
+}
+
+bool RecoveryManager::driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root,
+                                      const std::string& displaced) {
+    if (!root) return false;
+    const std::string drivePath = record.drivePath(*root);
+    if (!DrivePath::isBeneath(*root, drivePath)) return false;
+    auto copy = FileStat::peek(drivePath);
+    if (!copy) return false;
+    if (record.isDirectory) return copy->isDirectory();
+    if (!copy->isFile()) return false;
+    auto original = FileStat::peek(displaced);
+    int64_t expected = original && original->isFile() ? original->size : record.size;
+    return copy->size == expected;
+}
+
+std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const OffloadRecord& record,
+                                                                          const std::optional<std::string>& root,
+                                                                          const std::string& displaced) {
+    if (!FileStat::peek(displaced)) return std::nullopt;  // nothing left to delete
+    if (!root) {
+        context.journal->log(quoted(record.displayName()) +
+                                 " is on your drive. Its original stays on your Mac until the drive is connected "
+                                 "and its copy there can be checked.",
+                             EventLevel::info, record.id);
+        return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
+    }
+    if (driveCopyStands(record, root, displaced)) return std::nullopt;
+    const std::string detail = EngineError::driveCopyMissing(record.originalPath).message();
+    context.journal->log(detail + " Its original stays on your Mac.",
+                         EventLevel::warning, record.id);
+    return result(record, RecoveryAction::deferred, detail);
+}
+
+void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::string& root) {
+    const std::string drivePath = record.drivePath(root);
+    DrivePath::requireBeneath(root, drivePath);
+    PathUtil::removeTree(temporaryPath(drivePath, TemporaryKind::partial, record.id));
+    PathUtil::removeTree(temporaryPath(drivePath, TemporaryKind::trash, record.id));
+    if (FileStat::peek(drivePath)) {
+        if (isOwnDriveCopy(record, root))
+            removeLeftovers(drivePath, record);
+        else
+            context.journal->log("Left what's at " + quoted(record.displayName()) +
+                                     "'s place on the drive alone: it isn't the copy Keldwick made.",
+                                 EventLevel::warning, record.id);
+    }
+    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
+}
+
+RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {
+    context.journal->setPhase(record.id, Phase::offloaded);
+    context.journal->log("Finished moving " + quoted(record.displayName()) + " after an interruption.",
+                         EventLevel::info, record.id);
+    if (auto root = mountPoint(record.driveID)) {
+        OffloadRecord finished = record;
+        finished.phase = Phase::offloaded;
+        appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, *root);
+    }
+    return result(record, RecoveryAction::rolledForward);
+}
+
+std::string uniqueSiblingPath(const std::string& name, const std::string& suffix, const std::string& parent,
+                              bool keepExtension) {
+    std::string base = name;
+    std::string tail;
+    if (keepExtension) {
+        size_t dot = name.rfind('.');
+        if (dot != std::string::npos && dot != 0 && dot + 1 < name.size()) {
+            base = name.substr(0, dot);
+            tail = name.substr(dot);
+        }
+    }
+    // Room for the suffix, the tail and a " NNNN" number within a 255-byte name.
+    const size_t reserved = suffix.size() + tail.size() + 5;
+    base = truncatedToUTF8Bytes(base, reserved < 255 ? 255 - reserved : 0);
+    std::string candidate = PathUtil::join(parent, base + suffix + tail);
+    for (int64_t number = 2; FileStat::peek(candidate); ++number)
+        candidate = PathUtil::join(parent, base + suffix + " " + std::to_string(number) + tail);
+    return candidate;
+}
+
+}  // namespace keldwick

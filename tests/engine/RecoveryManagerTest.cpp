@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/EngineError.h"
+#include "engine/ItemChecks.h"
+#include "engine/RecoveryWorld.h"
+#include "foundation/Utf8.h"
+#include "platform/Rename.h"
+
+namespace keldwick {
+namespace {
+
+using test::RecoveryWorld;
+namespace fs = std::filesystem;
+
+std::vector<std::string> messages(const RecoveryWorld& world) {
+    std::vector<std::string> result;
+    auto events = world.journal->events(1000);
+    for (auto it = events.rbegin(); it != events.rend(); ++it) result.push_back(it->message);
+    return result;
+}
+
+bool logged(const RecoveryWorld& world, const std::string& message) {
+    auto all = messages(world);
+    return std::find(all.begin(), all.end(), message) != all.end();
+}
+
+TEST(RecoveryActionTest, NamesRoundTripAndNothingElseParses) {
+    for (int i = 0; i <= int(RecoveryAction::unchanged); ++i)
+        EXPECT_EQ(parseRecoveryAction(toString(RecoveryAction(i))), RecoveryAction(i));
+    EXPECT_EQ(toString(RecoveryAction::markedLinkMissing), "markedLinkMissing");
+    EXPECT_EQ(parseRecoveryAction("RolledBack"), std::nullopt);
+    EXPECT_EQ(parseRecoveryAction(""), std::nullopt);
+}
+
+TEST(UniqueSiblingPathTest, NumbersTakenNamesAndKeepsExtensionsOnlyWhenAsked) {
+    test::TempDir dir;
+    EXPECT_EQ(uniqueSiblingPath("Report.pdf", " (recovered by Keldwick)", dir.path(), false),
+              dir / "Report.pdf (recovered by Keldwick)");
+    test::writeFile(dir / "Report (from Travel).pdf", "");
+    EXPECT_EQ(uniqueSiblingPath("Report.pdf", " (from Travel)", dir.path(), true), dir / "Report (from Travel) 2.pdf");
+    test::writeFile(dir / "Report (from Travel) 2.pdf", "");
+    EXPECT_EQ(uniqueSiblingPath("Report.pdf", " (from Travel)", dir.path(), true), dir / "Report (from Travel) 3.pdf");
+    // A link counts as taken even when it dangles.
+    fs::create_symlink("/nowhere", dir / ".hidden (x)");
+    EXPECT_EQ(uniqueSiblingPath(".hidden", " (x)", dir.path(), true), dir / ".hidden (x) 2");
+}
+
+TEST(UniqueSiblingPathTest, LongNamesAreCutOnWholeCharactersToFit) {
+    test::TempDir dir;
+    std::string name;
+    for (int i = 0; i < 120; ++i) name += "\xC3\xA9";  // 240 bytes of "é"
+    std::string path = uniqueSiblingPath(name + ".txt", " (restored by Keldwick)", dir.path(), true);
+    std::string leaf = PathUtil::name(path);
+    EXPECT_LE(leaf.size() + 5, 255u);
+    EXPECT_TRUE(leaf.ends_with(" (restored by Keldwick).txt"));
+    EXPECT_TRUE(Utf8::isValid(leaf));
+    test::writeFile(path, "");  // the cut name is usable, and so is its numbered sibling
+    test::writeFile(uniqueSiblingPath(name + ".txt", " (restored by Keldwick)", dir.path(), true), "");
+}
+
+class RecoveryManagerTest : public testing::Test {
+protected:
+    RecoveryWorld world;
+};
+
+TEST_F(RecoveryManagerTest, LinkUnderAnOldMountPathIsPointedAtTheNewOneWithOrWithoutExchange) {
+    for (bool exchange : {true, false}) {
+        platform::ScopedRenameSupport support({true, exchange});
+        std::string original = world.makeItem(false, exchange ? "a.txt" : "b.txt");
+        OffloadRecord record = world.offloadCompletely(original, false);
+        // The drive comes back under another mount path.
+        std::string moved = world.temp / (exchange ? "drive-2" : "drive-3");
+        fs::rename(world.drive, moved);
+        world.locator->root = world.drive = moved;
+
+        RecoveryResult result = world.manager().checkLink(record);
+        EXPECT_EQ(result.action, RecoveryAction::relinked);
+        EXPECT_TRUE(world.isOurLink(original, record));
+        EXPECT_EQ(world.reload(record).phase, Phase::offloaded);
+        EXPECT_TRUE(logged(world, "Updated the link for \xE2\x80\x9C" + PathUtil::name(original) +
+                                      "\xE2\x80\x9D to the drive's new location."));
+        EXPECT_EQ(world.workingNames(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(RecoveryManagerTest, LinkCheckMarksWhatStandsAtTheOriginalPath) {
+    std::string gone = world.makeItem(false, "gone.txt");
+    std::string elsewhere = world.makeItem(false, "elsewhere.txt");
+    std::string replaced = world.makeItem(false, "replaced.txt");
+    OffloadRecord r1 = world.offloadCompletely(gone, false);
+    OffloadRecord r2 = world.offloadCompletely(elsewhere, false);
+    OffloadRecord r3 = world.offloadCompletely(replaced, false);
+    fs::remove(gone);
+    fs::remove(elsewhere);
+    fs::create_symlink("/somewhere/else", elsewhere);
+    fs::remove(replaced);
+    test::writeFile(replaced, "new");
+
+    auto results = world.manager().checkLinks();
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0], (RecoveryResult{r1.id, "gone.txt", RecoveryAction::markedLinkMissing,
+                                          "Its shortcut was deleted or moved. The file is still on your drive."}));
+    EXPECT_EQ(results[1].action, RecoveryAction::markedLinkMissing);
+    EXPECT_EQ(results[1].detail, "Its shortcut now points somewhere else. The file is still on your drive.");
+    EXPECT_EQ(results[2].action, RecoveryAction::markedReturned);
+    EXPECT_EQ(world.reload(r3).phase, Phase::returned);
+    EXPECT_TRUE(logged(world, "\xE2\x80\x9Cgone.txt\xE2\x80\x9D: Its shortcut was deleted or moved. The file is "
+                              "still on your drive."));
+
+    // The shortcut put back: the record is linked again.
+    fs::create_symlink(world.drivePath(r1), gone);
+    results = world.manager().checkLinks();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0], (RecoveryResult{r1.id, "gone.txt", RecoveryAction::relinked, std::nullopt}));
+    EXPECT_EQ(world.reload(r1).phase, Phase::offloaded);
+    EXPECT_TRUE(logged(world, "The shortcut to \xE2\x80\x9Cgone.txt\xE2\x80\x9D is back in its place."));
+    EXPECT_EQ(world.manager().checkLinks(), std::vector<RecoveryResult>{});
+}
+
+TEST_F(RecoveryManagerTest, ExecutorsEntryRepairsWithTheFailureAndIgnoresUnknownIDs) {
+    EXPECT_EQ(world.manager().recoverRecord(42, std::runtime_error("boom")), std::nullopt);
+    EXPECT_TRUE(world.journal->events(10).empty());
+
+    std::string original = world.makeItem(false);
+    OffloadRecord record = world.copyAndVerify(world.insert(original, false));
+    auto result = world.manager().recoverRecord(record.id, EngineError::inUse(original, {"Editor"}));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->action, RecoveryAction::rolledBack);
+    OffloadRecord after = world.reload(record);
+    EXPECT_EQ(after.phase, Phase::abandoned);
+    EXPECT_EQ(after.error, EngineError::inUse(original, {"Editor"}).message());
+    EXPECT_FALSE(FileStat::peek(world.drivePath(record)));
+    EXPECT_EQ(test::readFile(original), "quarterly numbers\n");
+    EXPECT_TRUE(logged(world, "Undid the unfinished move of \xE2\x80\x9CReport.txt\xE2\x80\x9D. It's still on your Mac."));
+}
+
+TEST_F(RecoveryManagerTest, ForeignItemAtTheDrivePathIsLeftAlone) {
+    std::string original = world.makeItem(false);
+    OffloadRecord record = world.insert(original, false);
+    test::writeFile(world.drivePath(record), "someone else's file");
+
+    auto results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].action, RecoveryAction::rolledBack);
+    EXPECT_EQ(world.reload(record).phase, Phase::abandoned);
+    EXPECT_EQ(test::readFile(world.drivePath(record)), "someone else's file");
+    EXPECT_TRUE(logged(world, "Left what's at \xE2\x80\x9CReport.txt\xE2\x80\x9D's place on the drive alone: it isn't "
+                              "the copy Keldwick made."));
+}
+
+TEST_F(RecoveryManagerTest, UnpluggedDriveDefersAndKeepsThePhase) {
+    std::string original = world.makeItem(false);
+    OffloadRecord record = world.copyAndVerify(world.insert(original, false));
+    world.locator->present = false;
+    auto results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0], (RecoveryResult{record.id, "Report.txt", RecoveryAction::deferred, "The drive isn't connected."}));
+    EXPECT_EQ(world.reload(record).phase, Phase::offloadVerified);
+    EXPECT_TRUE(logged(world, "\xE2\x80\x9CReport.txt\xE2\x80\x9D stayed on your Mac. Its unfinished copy will be removed "
+                              "from the drive when it's connected."));
+}
+
+// The displaced original holds the item's last bytes on this machine: it goes only once
+// the drive copy is seen where it belongs.
+TEST_F(RecoveryManagerTest, DisplacedOriginalStaysUntilItsDriveCopyIsSeen) {
+    std::string original = world.makeItem(false);
+    OffloadRecord record = world.copyAndVerify(world.insert(original, false));
+    world.journal->setPhase(record.id, Phase::offloadSwapping);
+    std::string staged = temporaryPath(original, TemporaryKind::link, record.id);
+    fs::create_symlink(world.drivePath(record), staged);
+    ASSERT_TRUE(swapItems(staged, original));
+
+    world.locator->present = false;
+    auto results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].action, RecoveryAction::deferred);
+    EXPECT_EQ(results[0].detail, "The drive isn't connected.");
+    EXPECT_EQ(test::readFile(staged), "quarterly numbers\n");
+
+    world.locator->present = true;
+    fs::remove(world.drivePath(record));  // the copy was lost on the way
+    results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].action, RecoveryAction::deferred);
+    EXPECT_EQ(results[0].detail, EngineError::driveCopyMissing(original).message());
+    EXPECT_EQ(world.reload(record).phase, Phase::offloadSwapping);
+    EXPECT_EQ(test::readFile(staged), "quarterly numbers\n");
+
+    test::writeFile(world.drivePath(record), "quarterly numbers\n");
+    results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].action, RecoveryAction::rolledForward);
+    EXPECT_FALSE(FileStat::peek(staged));
+    EXPECT_TRUE(logged(world, "Finished moving \xE2\x80\x9CReport.txt\xE2\x80\x9D after an interruption."));
+}
+
+TEST_F(RecoveryManagerTest, PendingFolderDeletionWaitsForTheDriveCopy) {
+    std::string original = world.makeItem(true);
+    OffloadRecord record = world.offloadCompletely(original, true);
+    std::string trash = temporaryPath(original, TemporaryKind::trash, record.id);
+    RecoveryWorld::copyItem(world.drivePath(record), trash);  // a deletion that failed earlier
+
+    world.locator->present = false;
+    world.manager().finishPendingDeletions();
+    EXPECT_TRUE(FileStat::peek(trash));
+    world.locator->present = true;
+    world.manager().finishPendingDeletions();
+    EXPECT_FALSE(FileStat::peek(trash));
+    EXPECT_TRUE(world.isOurLink(original, record));
+}
+
+TEST_F(RecoveryManagerTest, ManifestRepairWritesMissingEntriesOnce) {
+    std::string original = world.makeItem(true);
+    OffloadRecord record = world.copyAndVerify(world.insert(original, true));
+    world.journal->setPhase(record.id, Phase::offloaded);
+    DriveManifest manifest{world.drive};
+    EXPECT_TRUE(manifest.latestEntries(world.configuration.machineID).empty());
+
+    world.manager().updateManifest(RecoveryWorld::driveID);
+    auto entries = manifest.latestEntries(world.configuration.machineID);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].originalPath, original);
+    EXPECT_EQ(entries[0].relativePath, record.driveRelativePath);
+    EXPECT_EQ(entries[0].mac, world.configuration.machineID);
+    EXPECT_EQ(entries[0].checksum, record.checksum);
+    EXPECT_EQ(entries[0].entries, world.journal->treeEntries(record.id));
+    world.manager().updateManifest(RecoveryWorld::driveID);
+    EXPECT_EQ(manifest.read().size(), 1u);
+}
+
+TEST_F(RecoveryManagerTest, DiscardingADriveCopyIsRefusedWhileItIsLinkedOrHoldsOtherItems) {
+    std::string original = world.makeItem(true);
+    OffloadRecord record = world.offloadCompletely(original, true);
+    RecoveryManager recovery = world.manager();
+    try {
+        recovery.discardDriveCopy(record, "you asked");
+        FAIL();
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error.message(), "Only copies that are no longer linked can be deleted.");
+    }
+
+    world.journal->setPhase(record.id, Phase::linkMissing);
+    try {
+        recovery.discardDriveCopy(world.reload(record), "you asked");
+        FAIL();
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error.message(), "\xE2\x80\x9C" "Album\xE2\x80\x9D has its shortcut again, so its copy on the drive is in use.");
+    }
+    EXPECT_EQ(world.reload(record).phase, Phase::offloaded);
+
+    // Another moved item lies inside its folder on the drive (letter case aside).
+    fs::remove(original);
+    world.journal->setPhase(record.id, Phase::linkMissing);
+    NewRecord inner;
+    inner.originalPath = original + "/inner.txt";
+    inner.driveID = RecoveryWorld::driveID;
+    inner.driveRelativePath = Utf8::lowercased(record.driveRelativePath) + "/inner.txt";
+    inner.phase = Phase::offloaded;
+    OffloadRecord innerRecord = world.journal->insert(inner);
+    EXPECT_THROW(recovery.discardDriveCopy(world.reload(record), "you asked"), EngineError);
+    EXPECT_TRUE(FileStat::peek(world.drivePath(record)));
+
+    world.journal->setPhase(innerRecord.id, Phase::abandoned);
+    world.locator->present = false;
+    EXPECT_EQ(([&] {
+                  try {
+                      recovery.discardDriveCopy(world.reload(record), "you asked");
+                  } catch (const EngineError& error) {
+                      return error.kind();
+                  }
+                  return EngineError::Kind::invalidState;
+              })(),
+              EngineError::Kind::driveUnavailable);
+
+    world.locator->present = true;
+    recovery.discardDriveCopy(world.reload(record), "you asked");
+    EXPECT_FALSE(FileStat::peek(world.drivePath(record)));
+    EXPECT_FALSE(FileStat::peek(PathUtil::parent(world.drivePath(record))));  // emptied parents go too
+    EXPECT_TRUE(FileStat::peek(DriveLayout::appFolder(world.drive)));
+    EXPECT_EQ(world.reload(record).phase, Phase::superseded);
+    EXPECT_TRUE(DriveManifest{world.drive}.latestEntries(world.configuration.machineID).empty());
+    EXPECT_TRUE(logged(world, "Deleted the drive copy of \xE2\x80\x9C" "Album\xE2\x80\x9D (you asked)."));
+}
+
+class AdoptionTest : public RecoveryManagerTest {
+protected:
+    DriveManifest::Entry entryFor(const std::string& original, bool makeCopy = true) {
+        DriveManifest::Entry entry;
+        entry.mac = world.configuration.machineID;
+        entry.originalPath = original;
+        entry.relativePath = world.relativePathFor(original);
+        entry.size = 18;
+        entry.checksum = std::string(64, 'a');
+        entry.date = Date{1'700'000'000};
+        if (makeCopy) test::writeFile(PathUtil::join(world.drive, entry.relativePath), "quarterly numbers\n");
+        return entry;
+    }
+};
+
+TEST_F(AdoptionTest, EntriesTheJournalLacksAreAddedAndTheirLinksChecked) {
+    std::string linked = world.mac + "/Documents/linked.txt";
+    std::string unlinked = world.mac + "/Documents/unlinked.txt";
+    DriveManifest manifest{world.drive};
+    auto first = entryFor(linked);
+    manifest.append(first);
+    fs::create_symlink(PathUtil::join(world.drive, first.relativePath), linked);
+    manifest.append(entryFor(unlinked));
+    manifest.append(entryFor(world.mac + "/Documents/missing.txt", false));  // nothing on the drive
+
+    auto results = world.manager().adoptManifestEntries(RecoveryWorld::driveID);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].action, RecoveryAction::adopted);
+    EXPECT_EQ(results[0].name, "linked.txt");
+    EXPECT_EQ(results[1].action, RecoveryAction::adopted);
+    EXPECT_EQ(results[2].action, RecoveryAction::markedLinkMissing);
+    EXPECT_EQ(results[2].recordID, results[1].recordID);
+
+    auto adopted = *world.journal->record(results[0].recordID);
+    EXPECT_EQ(adopted.phase, Phase::offloaded);
+    EXPECT_EQ(adopted.driveID, RecoveryWorld::driveID);
+    EXPECT_EQ(adopted.checksum, first.checksum);
+    EXPECT_EQ(adopted.createdAt, first.date);
+    EXPECT_TRUE(logged(world, "Found \xE2\x80\x9Clinked.txt\xE2\x80\x9D on the drive and added it back to Keldwick's list."));
+    // Known now: nothing is adopted twice.
+    EXPECT_EQ(world.manager().adoptManifestEntries(RecoveryWorld::driveID), std::vector<RecoveryResult>{});
+}
+
+TEST_F(AdoptionTest, HostileManifestTouchesNothingOutsideTheDrive) {
+    std::string victim = test::writeFile(world.mac + "/Documents/precious.txt", "keep me");
+    std::string outside = test::writeFile(world.temp / "outside/keep.txt", "outside");
+    DriveManifest manifest{world.drive};
+    const std::string prefix = DriveLayout::folderName() + "/" + world.configuration.machineFolder;
+
+    auto climbing = entryFor(world.mac + "/Documents/a.txt", false);
+    climbing.relativePath = prefix + "/../../../mac/Documents/precious.txt";
+    auto absolute = entryFor(world.mac + "/Documents/b.txt", false);
+    absolute.relativePath = victim;
+    auto otherMachine = entryFor(world.mac + "/Documents/c.txt", false);
+    otherMachine.relativePath = DriveLayout::folderName() + "/Other Machine/c.txt";
+    test::writeFile(PathUtil::join(world.drive, otherMachine.relativePath), "theirs");
+    auto relativeOriginal = entryFor("Documents/d.txt", false);
+    relativeOriginal.relativePath = prefix + "/Documents/d.txt";
+    test::writeFile(PathUtil::join(world.drive, relativeOriginal.relativePath), "d");
+    // A folder on the drive that is a link out of it.
+    fs::create_directories(PathUtil::join(world.drive, prefix));
+    fs::create_directory_symlink(world.temp / "outside", PathUtil::join(world.drive, prefix + "/escape"));
+    auto throughLink = entryFor(world.mac + "/Documents/e.txt", false);
+    throughLink.relativePath = prefix + "/escape/keep.txt";
+    auto dottedTree = entryFor(world.mac + "/Documents/f", false);
+    dottedTree.isDirectory = true;
+    dottedTree.relativePath = prefix + "/Documents/f";
+    fs::create_directories(PathUtil::join(world.drive, dottedTree.relativePath));
+    dottedTree.entries = std::vector<TreeEntry>{TreeEntry{"../../escape", TreeEntry::Kind::file, 1, std::nullopt, std::nullopt}};
+    for (const auto& entry : {climbing, absolute, otherMachine, relativeOriginal, throughLink, dottedTree})
+        manifest.append(entry);
+
+    auto before = world.trees();
+    EXPECT_EQ(world.recover(), std::vector<RecoveryResult>{});
+    EXPECT_TRUE(world.journal->allRecords().empty());
+    EXPECT_EQ(test::readFile(victim), "keep me");
+    EXPECT_EQ(test::readFile(outside), "outside");
+    auto after = world.trees();
+    EXPECT_EQ(after, before);
+}
+
+}  // namespace
+}  // namespace keldwick

@@ -1,0 +1,307 @@
+// Every state a move or a restore can be interrupted in, for a file and a folder, with
+// and without name exchange, with the drive present or unplugged at the first recovery,
+// and with the item disturbed meanwhile. After recovery (and, where it had to wait, a
+// second one with the drive back) the record is settled, no working name is left, the
+// item's latest bytes are visible somewhere, and another recovery changes nothing.
+
+#include <gtest/gtest.h>
+
+#include "engine/ItemChecks.h"
+#include "platform/Rename.h"
+#include "engine/RecoveryWorld.h"
+
+namespace keldwick {
+namespace {
+
+using test::RecoveryWorld;
+
+// Where the road was cut: the offload executor's fault points, then the restore's.
+enum class Stop {
+    offloadRecorded, offloadMidCopy, offloadCopied, offloadVerified, offloadLinkStaged, offloadSwapped,
+    restoreRecorded, restoreMidCopy, restoreVerified, restoreFirstSwap, restoreSwapped, restoreDriveCopyDeleted,
+};
+const char* stopNames[] = {"OffloadRecorded", "OffloadMidCopy", "OffloadCopied", "OffloadVerified",
+                           "OffloadLinkStaged", "OffloadSwapped", "RestoreRecorded", "RestoreMidCopy",
+                           "RestoreVerified", "RestoreFirstSwap", "RestoreSwapped", "RestoreDriveCopyDeleted"};
+
+enum class Disturbance { none, itemEdited, linkReplaced, originalDeleted };
+const char* disturbanceNames[] = {"Untouched", "ItemEdited", "LinkReplaced", "OriginalDeleted"};
+
+struct Case {
+    Stop stop;
+    bool folder;
+    bool exchange;
+    bool driveAtFirstRecovery;
+    Disturbance disturbance;
+};
+
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    const Case& c = info.param;
+    return std::string(stopNames[int(c.stop)]) + (c.folder ? "Folder" : "File") + (c.exchange ? "Exchange" : "Rename") +
+           (c.driveAtFirstRecovery ? "DrivePresent" : "DriveAbsent") + disturbanceNames[int(c.disturbance)];
+}
+
+bool isRestore(Stop stop) { return stop >= Stop::restoreRecorded; }
+
+class RecoveryMatrix : public testing::TestWithParam<Case> {
+public:
+    RecoveryWorld world;
+    std::string original;
+    OffloadRecord record;
+    std::vector<std::string> expectedBytes;  // must be visible somewhere afterwards
+
+    std::string staged() const { return temporaryPath(original, TemporaryKind::link, record.id); }
+    std::string trash() const { return temporaryPath(original, TemporaryKind::trash, record.id); }
+    std::string restoreCopy() const { return temporaryPath(original, TemporaryKind::restore, record.id); }
+    std::string partial() const { return temporaryPath(world.drivePath(record), TemporaryKind::partial, record.id); }
+
+    // Plays the road up to the stop, as the executors leave it.
+    void playUpTo(const Case& c) {
+        original = world.makeItem(c.folder);
+        if (!isRestore(c.stop)) {
+            record = world.insert(original, c.folder);
+            createDirectory(PathUtil::parent(world.drivePath(record)));
+            if (c.stop == Stop::offloadRecorded) return;
+            if (c.stop == Stop::offloadMidCopy) {
+                if (c.folder) test::writeFile(partial() + "/a.txt", "first");
+                else test::writeFile(partial(), "quarterly");
+                return;
+            }
+            if (c.stop == Stop::offloadCopied) {
+                RecoveryWorld::copyItem(original, partial());
+                return;
+            }
+            record = world.copyAndVerify(record);
+            if (c.stop == Stop::offloadVerified) return;
+            world.journal->setPhase(record.id, Phase::offloadSwapping);
+            if (c.folder) {
+                renameItem(original, trash());
+                if (c.stop == Stop::offloadLinkStaged) return;
+                symlinkTo(original);
+                world.journal->setPhase(record.id, Phase::offloadCleanup);
+                return;
+            }
+            symlinkTo(staged());
+            if (c.stop == Stop::offloadLinkStaged) return;
+            if (c.exchange) ASSERT_TRUE(swapItems(staged(), original));
+            else renameItem(staged(), original);
+            return;
+        }
+
+        record = world.offloadCompletely(original, c.folder);
+        world.journal->setPhase(record.id, Phase::restoreCopying);
+        if (c.stop == Stop::restoreRecorded) return;
+        if (c.stop == Stop::restoreMidCopy) {
+            if (c.folder) test::writeFile(restoreCopy() + "/a.txt", "first");
+            else test::writeFile(restoreCopy(), "quarterly");
+            return;
+        }
+        RecoveryWorld::copyItem(world.drivePath(record), restoreCopy());
+        world.journal->setRestoreChecksum(record.id, world.digest(restoreCopy(), c.folder).first);
+        if (c.stop == Stop::restoreVerified) return;
+        world.journal->setPhase(record.id, Phase::restoreSwapping);
+        if (c.stop == Stop::restoreFirstSwap) {
+            if (c.exchange) {
+                ASSERT_TRUE(swapItems(restoreCopy(), original));  // the old link now at the working name
+            } else {
+                renameExclusive(original, staged());  // the link set aside, the copy not yet in place
+            }
+            return;
+        }
+        PathUtil::removeTree(original);  // the old link, unlinked after the swap
+        renameItem(restoreCopy(), original);
+        if (c.stop == Stop::restoreSwapped) return;
+        world.journal->setPhase(record.id, Phase::restoreCleanup);
+        PathUtil::removeTree(world.drivePath(record));
+    }
+
+    void symlinkTo(const std::string& at) {
+        std::filesystem::create_symlink(world.drivePath(record), at);
+    }
+
+    // The item on this machine's side that holds its bytes, not a link.
+    std::optional<std::string> macSideItem() const {
+        for (const auto& path : {original, staged(), trash()}) {
+            auto status = FileStat::peek(path);
+            if (status && !status->isSymlink()) return path;
+        }
+        return std::nullopt;
+    }
+
+    static bool applicable(const Case& c) {
+        switch (c.disturbance) {
+            case Disturbance::none:
+                return true;
+            case Disturbance::itemEdited:
+                // Only what a user or an app can reach: not the restore's own working copy.
+                if (isRestore(c.stop)) return c.stop >= Stop::restoreSwapped || (c.stop == Stop::restoreFirstSwap && c.exchange);
+                return !(c.stop == Stop::offloadSwapped && !c.folder && !c.exchange);
+            case Disturbance::linkReplaced:
+                return c.stop == Stop::offloadSwapped || (c.stop >= Stop::restoreRecorded && c.stop <= Stop::restoreVerified);
+            case Disturbance::originalDeleted:
+                if (c.stop == Stop::offloadLinkStaged && c.folder) return false;
+                return !(c.stop == Stop::restoreFirstSwap && !c.exchange);
+        }
+        return false;
+    }
+
+    void disturb(const Case& c) {
+        expectedBytes = c.folder ? std::vector<std::string>{"first photo", "second photo"}
+                                 : std::vector<std::string>{"quarterly numbers\n"};
+        switch (c.disturbance) {
+            case Disturbance::none:
+                return;
+            case Disturbance::itemEdited: {
+                auto item = macSideItem();
+                ASSERT_TRUE(item);
+                if (c.folder) {
+                    test::writeFile(*item + "/a.txt", "first photo, retouched");
+                    expectedBytes = {"first photo, retouched", "second photo"};
+                } else {
+                    test::writeFile(*item, "quarterly numbers, corrected\n");
+                    expectedBytes = {"quarterly numbers, corrected\n"};
+                }
+                return;
+            }
+            case Disturbance::linkReplaced: {
+                ASSERT_TRUE(isLinkToDriveCopy(original, record));
+                std::string saved = test::writeFile(world.temp / "saved-by-app", "a new version");
+                renameItem(saved, original);
+                expectedBytes = {"a new version"};
+                return;
+            }
+            case Disturbance::originalDeleted: {
+                auto status = FileStat::peek(original);
+                ASSERT_TRUE(status);
+                bool onlyLink = status->isSymlink();
+                PathUtil::removeTree(original);
+                // Bytes the user threw away before a checked copy existed are gone by choice;
+                // so are those of a restored item deleted after its drive copy went.
+                bool copyChecked = c.stop >= Stop::offloadVerified && c.stop != Stop::restoreDriveCopyDeleted;
+                if (!onlyLink && !copyChecked) expectedBytes.clear();
+                if (c.stop == Stop::restoreDriveCopyDeleted) expectedBytes.clear();
+                return;
+            }
+        }
+    }
+
+    // Where each case must end once the drive is there.
+    Phase expectedPhase(const Case& c) const {
+        const Disturbance d = c.disturbance;
+        switch (c.stop) {
+            case Stop::offloadRecorded:
+            case Stop::offloadMidCopy:
+            case Stop::offloadCopied:
+                return Phase::abandoned;
+            case Stop::offloadVerified:
+                return d == Disturbance::originalDeleted ? Phase::linkMissing : Phase::abandoned;
+            case Stop::offloadLinkStaged:
+                return !c.folder && d == Disturbance::originalDeleted ? Phase::offloaded : Phase::abandoned;
+            case Stop::offloadSwapped:
+                if (d == Disturbance::none) return Phase::offloaded;
+                // A folder's move was past its point of no return: the displaced folder
+                // goes, and the link check settles what happened at its place.
+                if (c.folder && d == Disturbance::linkReplaced) return Phase::returned;
+                if (c.folder && d == Disturbance::originalDeleted) return Phase::linkMissing;
+                if (c.folder) return Phase::offloaded;
+                if (d == Disturbance::linkReplaced) return Phase::abandoned;
+                if (d == Disturbance::originalDeleted && !c.exchange) return Phase::offloaded;  // link made again
+                return Phase::abandoned;
+            case Stop::restoreRecorded:
+            case Stop::restoreMidCopy:
+            case Stop::restoreVerified:
+                if (d == Disturbance::linkReplaced) return Phase::returned;
+                if (d == Disturbance::originalDeleted) return Phase::linkMissing;
+                return Phase::offloaded;
+            case Stop::restoreFirstSwap:
+            case Stop::restoreSwapped:
+                if (d == Disturbance::itemEdited) return Phase::returned;
+                if (d == Disturbance::originalDeleted) return Phase::offloaded;  // link made again
+                return Phase::restored;
+            case Stop::restoreDriveCopyDeleted:
+                return Phase::restored;
+        }
+        return Phase::abandoned;
+    }
+
+    void expectTreesFit(Phase phase) {
+        auto atOriginal = FileStat::peek(original);
+        bool driveCopy = FileStat::peek(world.drivePath(record)).has_value();
+        switch (phase) {
+            case Phase::offloaded:
+                EXPECT_TRUE(world.isOurLink(original, record));
+                EXPECT_TRUE(driveCopy);
+                break;
+            case Phase::abandoned:
+            case Phase::restored:
+                EXPECT_FALSE(driveCopy);
+                if (!expectedBytes.empty()) {
+                    ASSERT_TRUE(atOriginal);
+                    EXPECT_FALSE(atOriginal->isSymlink());
+                }
+                break;
+            case Phase::returned:
+                ASSERT_TRUE(atOriginal);
+                EXPECT_FALSE(atOriginal->isSymlink());
+                EXPECT_TRUE(driveCopy);
+                break;
+            case Phase::linkMissing:
+                EXPECT_FALSE(isLinkToDriveCopy(original, record));
+                EXPECT_TRUE(driveCopy);
+                break;
+            default:
+                ADD_FAILURE() << "not settled: " << toString(phase);
+        }
+    }
+};
+
+TEST_P(RecoveryMatrix, SettlesKeepsTheBytesAndIsIdempotent) {
+    const Case c = GetParam();
+    platform::ScopedRenameSupport support({true, c.exchange});
+    playUpTo(c);
+    disturb(c);
+    if (HasFatalFailure()) return;
+
+    world.locator->present = c.driveAtFirstRecovery;
+    auto first = world.recover();
+    if (!c.driveAtFirstRecovery) {
+        // Nothing on the drive could be touched; whatever waited is taken up once it's back.
+        for (const auto& result : first) {
+            if (result.recordID == record.id && result.action == RecoveryAction::deferred) {
+                EXPECT_TRUE(isInFlight(world.reload(record).phase)) << result.detail.value_or("");
+            }
+        }
+        world.locator->present = true;
+        world.recover();
+    }
+
+    OffloadRecord settled = world.reload(record);
+    EXPECT_EQ(toString(settled.phase), toString(expectedPhase(c))) << settled.error.value_or("");
+    expectTreesFit(settled.phase);
+    EXPECT_EQ(world.workingNames(), std::vector<std::string>{});
+    auto visible = world.visibleContents();
+    for (const auto& bytes : expectedBytes) EXPECT_TRUE(visible.contains(bytes)) << "lost: " << bytes;
+
+    auto treesBefore = world.trees();
+    auto again = world.recover();
+    EXPECT_EQ(again, std::vector<RecoveryResult>{});
+    EXPECT_EQ(world.trees(), treesBefore);
+    EXPECT_EQ(world.reload(record), settled);
+}
+
+std::vector<Case> allCases() {
+    std::vector<Case> cases;
+    for (int stop = 0; stop <= int(Stop::restoreDriveCopyDeleted); ++stop)
+        for (bool folder : {false, true})
+            for (bool exchange : {true, false})
+                for (bool drive : {true, false})
+                    for (int d = 0; d <= int(Disturbance::originalDeleted); ++d)
+                        if (Case c{Stop(stop), folder, exchange, drive, Disturbance(d)}; RecoveryMatrix::applicable(c))
+                            cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllStops, RecoveryMatrix, testing::ValuesIn(allCases()), caseName);
+
+}  // namespace
+}  // namespace keldwick
