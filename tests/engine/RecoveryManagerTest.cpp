@@ -367,3 +367,32 @@ TEST_F(AdoptionTest, HostileManifestTouchesNothingOutsideTheDrive) {
 
 }  // namespace
 }  // namespace keldwick
+
+namespace keldwick {
+namespace {
+
+// A file swapped on a volume that could exchange, recovered where it can't (the home
+// remounted through FUSE, say): the changed original goes back in the link's place by
+// moving the link aside first, never by renaming over whatever stands there.
+TEST_F(RecoveryManagerTest, ChangedDisplacedFileReturnsWithoutExchange) {
+    std::string original = world.makeItem(false);
+    OffloadRecord record = world.copyAndVerify(world.insert(original, false));
+    world.journal->setPhase(record.id, Phase::offloadSwapping);
+    std::string staged = temporaryPath(original, TemporaryKind::link, record.id);
+    fs::create_symlink(world.drivePath(record), staged);
+    ASSERT_TRUE(swapItems(staged, original));
+    test::writeFile(staged, "edited after the swap");
+
+    platform::ScopedRenameSupport noExchange({true, false});
+    auto results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].action, RecoveryAction::rolledBack);
+    EXPECT_EQ(test::readFile(original), "edited after the swap");
+    EXPECT_EQ(world.reload(record).phase, Phase::abandoned);
+    EXPECT_EQ(world.reload(record).error, EngineError::sourceChanged(original).message());
+    EXPECT_EQ(world.workingNames(), std::vector<std::string>{});
+    EXPECT_FALSE(FileStat::peek(world.drivePath(record)));
+}
+
+}  // namespace
+}  // namespace keldwick
