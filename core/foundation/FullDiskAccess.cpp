@@ -1,0 +1,92 @@
+#include "foundation/FullDiskAccess.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "foundation/AtomicFile.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+
+namespace keldwick::FullDiskAccess {
+
+namespace {
+
+std::optional<std::string> userDirsValue(std::string_view text, std::string_view key) {
+    std::optional<std::string> found;
+    while (!text.empty()) {
+        auto newline = text.find('\n');
+        std::string_view line = text.substr(0, newline);
+        text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        if (line.substr(0, key.size()) != key || line.substr(key.size(), 2) != "=\"") continue;
+        line.remove_prefix(key.size() + 2);
+        std::string value;
+        for (size_t i = 0; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) ++i;
+            value.push_back(line[i]);
+        }
+        found = value;
+    }
+    return found;
+}
+
+}  // namespace
+
+std::optional<std::string> settingsURL() { return std::nullopt; }
+
+std::vector<std::string> probePaths(const std::string& home, std::string_view userDirsText) {
+    std::vector<std::string> probes;
+    auto add = [&](const std::string& path) {
+        if (std::find(probes.begin(), probes.end(), path) == probes.end()) probes.push_back(path);
+    };
+    std::string trimmedHome = home;
+    while (trimmedHome.size() > 1 && trimmedHome.back() == '/') trimmedHome.pop_back();
+    for (const char* key : {"XDG_DESKTOP_DIR", "XDG_DOCUMENTS_DIR", "XDG_DOWNLOAD_DIR", "XDG_MUSIC_DIR",
+                            "XDG_PICTURES_DIR", "XDG_VIDEOS_DIR"}) {
+        auto value = userDirsValue(userDirsText, key);
+        if (!value) continue;
+        std::string relative;
+        if (value->rfind("$HOME/", 0) == 0) {
+            relative = value->substr(6);
+        } else if (PathUtil::isInside(*value, trimmedHome) && *value != trimmedHome) {
+            relative = value->substr(trimmedHome.size() + (trimmedHome == "/" ? 0 : 1));
+        }
+        while (!relative.empty() && relative.back() == '/') relative.pop_back();
+        if (relative.empty()) continue;  // a folder turned off points at the home itself
+        add(PathUtil::join(home, relative));
+    }
+    for (const char* name : {"Desktop", "Documents", "Downloads"}) add(PathUtil::join(home, name));
+    return probes;
+}
+
+bool isGranted(const std::vector<std::string>& probes) {
+    for (const auto& probe : probes) {
+        int fd = ::open(probe.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        if (errno == EACCES || errno == EPERM) return false;
+    }
+    return false;
+}
+
+bool isGranted(const std::string& home) {
+    std::string config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+        config = xdg;
+    else
+        config = PathUtil::join(home, ".config");
+    std::string userDirs;
+    try {
+        userDirs = AtomicFile::read(PathUtil::join(config, "user-dirs.dirs"), 65536);
+    } catch (const POSIXFailure&) {
+    }
+    return isGranted(probePaths(home, userDirs));
+}
+
+}  // namespace keldwick::FullDiskAccess

@@ -1,0 +1,32 @@
+#include "foundation/InstanceLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "foundation/FileOps.h"
+#include "foundation/PathUtil.h"
+
+namespace keldwick {
+
+std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& path) {
+    try {
+        createDirectory(PathUtil::parent(path));
+    } catch (const std::exception&) {
+        // The open below reports what matters.
+    }
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
+}
+
+InstanceLock::~InstanceLock() {
+    ::flock(descriptor_, LOCK_UN);
+    ::close(descriptor_);
+}
+
+}  // namespace keldwick
