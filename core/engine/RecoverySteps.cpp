@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
 #include <set>
 
 #include "drives/DriveLayout.h"
@@ -133,6 +134,7 @@ bool RecoveryManager::replaceOwnLink(const OffloadRecord& record, const std::str
     // Without an exchange, whatever stands at the path is moved aside and looked at
     // before anything takes its place, so a save that lands meanwhile is never lost.
     const std::string aside = temporaryPath(original, TemporaryKind::restore, record.id);
+    unlinkIfOurs(aside, record);  // left by an attempt that was cut short
     renameExclusive(original, aside);
     if (!isLinkToDriveCopy(aside, record)) {
         try {
@@ -202,7 +204,25 @@ bool RecoveryManager::driveCopyStands(const OffloadRecord& record, const std::op
     if (!DrivePath::isBeneath(*root, drivePath)) return false;
     auto copy = FileStat::peek(drivePath);
     if (!copy) return false;
-    if (record.isDirectory) return copy->isDirectory();
+    if (record.isDirectory) {
+        if (!copy->isDirectory()) return false;
+        // Every recorded entry stands on the drive with its kind and size; contents are
+        // not read again here (the copy was verified when it was made).
+        try {
+            std::map<std::string, TreeEntry> onDrive;
+            for (auto& entry : context.copier.walk(drivePath, FileCopier::SpecialFiles::skip))
+                onDrive.emplace(entry.path, entry);
+            for (const auto& recorded : context.journal->treeEntries(record.id)) {
+                auto found = onDrive.find(recorded.path);
+                if (found == onDrive.end() || found->second.kind != recorded.kind ||
+                    found->second.size != recorded.size)
+                    return false;
+            }
+        } catch (const std::exception&) {
+            return false;
+        }
+        return true;
+    }
     if (!copy->isFile()) return false;
     auto original = FileStat::peek(displaced);
     int64_t expected = original && original->isFile() ? original->size : record.size;

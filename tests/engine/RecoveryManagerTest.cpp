@@ -206,6 +206,11 @@ TEST_F(RecoveryManagerTest, PendingFolderDeletionWaitsForTheDriveCopy) {
     world.manager().finishPendingDeletions();
     EXPECT_TRUE(FileStat::peek(trash));
     world.locator->present = true;
+    std::string photo = world.drivePath(record) + "/sub/b.txt";
+    fs::rename(photo, world.temp / "b.txt");  // part of the drive copy is missing
+    world.manager().finishPendingDeletions();
+    EXPECT_TRUE(FileStat::peek(trash));
+    fs::rename(world.temp / "b.txt", photo);
     world.manager().finishPendingDeletions();
     EXPECT_FALSE(FileStat::peek(trash));
     EXPECT_TRUE(world.isOurLink(original, record));
