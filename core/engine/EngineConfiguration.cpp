@@ -1,7 +1,10 @@
 #include "engine/EngineConfiguration.h"
 
+#include "foundation/MachineIdentity.h"
+
 namespace keldwick {
 
-EngineConfiguration::EngineConfiguration() = default;
+EngineConfiguration::EngineConfiguration()
+    : machineID(MachineIdentity::current()), machineFolder(MachineIdentity::folderName()) {}
 
 }  // namespace keldwick

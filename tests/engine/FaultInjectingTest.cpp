@@ -2,6 +2,7 @@
 
 #include "engine/FaultInjecting.h"
 #include "engine/IconPlacing.h"
+#include "foundation/MachineIdentity.h"
 #include "engine/EngineConfiguration.h"
 #include "engine/EngineContext.h"
 #include "support/FaultActions.h"
@@ -69,6 +70,8 @@ TEST(EngineVocabularyTest, DefaultsAndNoIconPlacing) {
     EXPECT_EQ(configuration.chunkSize, 4 * 1024 * 1024);
     EXPECT_EQ(configuration.driveReserveBytes, 1024LL * 1024 * 1024);
     EXPECT_EQ(configuration.macReserveBytes, 1024LL * 1024 * 1024);
+    EXPECT_EQ(configuration.machineID, MachineIdentity::current());
+    EXPECT_EQ(configuration.machineFolder, MachineIdentity::folderName());
     NoIconPlacing icons;
     EXPECT_EQ(icons.place("/home/a/x"), std::nullopt);
     icons.restore(IconPlace{1, 2}, "/home/a/x");
