@@ -18,6 +18,7 @@
 #include "foundation/Checksum.h"
 #include "foundation/FileStat.h"
 #include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -440,6 +441,10 @@ TEST(FileCopierTreeTest, ChangesDuringTheCopyAreRefused) {
             if (done > 5 + kChunk) throw CancellationError();
         };
         EXPECT_THROW(FileCopier(kChunk).copyTree(t.source, t.copy, cancel), CancellationError);
+        // The partial copy is left for the caller, who can remove it whole.
+        ASSERT_TRUE(FileStat::read(t.copy + "/sub/big.bin"));
+        PathUtil::removeTree(t.copy);
+        EXPECT_FALSE(FileStat::read(t.copy));
     }
 }
 
