@@ -1,14 +1,19 @@
 #pragma once
-// The append-only log kept on the drive next to the moved items: one JSON line each time
-// an item finishes moving there, comes back, or has its drive copy deleted. The journal
-// is the primary record; recovery reads this one to learn what this machine has on the
-// drive. The drive is removable and untrusted: the file is never followed through a
-// link, must be a regular file of bounded size, and lines whose paths are not clean are
-// skipped like torn ones.
+// The drive manifest: an append-only JSON Lines log in the drive's app folder of the items
+// moved to the drive, brought back or deleted from it. The journal on the machine is the
+// primary record; start-up recovery reads this log to learn what this machine has on the
+// drive.
+//
+// The drive is untrusted. The manifest and its folder are opened without following links
+// and the manifest must be a regular file of bounded size; entries whose paths could
+// reach outside the drive's app folder (or that name no absolute original) are skipped as
+// unreadable, like torn lines.
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/Date.h"
@@ -16,58 +21,65 @@
 
 namespace keldwick {
 
+// The manifest can't be used: what stands at its place is not a regular file, it is too
+// large, or an entry can't be written as JSON.
+class DriveManifestError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 struct DriveManifest {
     struct Entry {
         enum class Event { offloaded, restored, discarded };
 
         int64_t version = 1;
-        std::optional<std::string> mac;  // the writer's machine id; absent in old entries
+        std::optional<std::string> mac;  // the writing machine's id; absent: possibly any machine
         Event event = Event::offloaded;
-        std::string originalPath;  // absolute, on the machine
-        std::string relativePath;  // below the drive root
+        std::string originalPath;        // absolute path on the machine
+        std::string relativePath;        // path on the drive, relative to the drive root
         bool isDirectory = false;
         int64_t size = 0;
         std::optional<std::string> checksum;
         std::optional<std::vector<TreeEntry>> entries;
-        Date date;  // whole seconds once written
+        Date date;
 
         bool operator==(const Entry&) const = default;
     };
 
-    // The mount path of the drive (not the program's folder on it).
-    std::string root;
+    explicit DriveManifest(std::string root) : root(std::move(root)) {}
 
-    // The largest manifest read; a bigger one is refused rather than loaded.
-    static constexpr size_t maximumBytes = 256u << 20;
+    std::string root;  // the drive's mount path, not its app folder
 
-    // The file used: ".keldwick-manifest.jsonl", or ".marrowfen-manifest.jsonl" where only
-    // that one exists, in the program's folder on the drive.
+    // The manifest's path: ".keldwick-manifest.jsonl" in the app folder, or the legacy
+    // ".marrowfen-manifest.jsonl" when only that one exists. Resolved afresh on each call.
     std::string path() const;
 
-    // Adds one line at the end, creating the folder and the file (0644) when needed,
-    // first closing a torn last line, and flushes it. Throws POSIXFailure ("mkdir",
-    // "open" (ELOOP for a link, EINVAL for anything but a regular file), "write", "fsync").
+    // Adds one line at the end, creating the app folder and the file (0644 less the umask)
+    // when needed and flushing a new file or folder in its parent. A file whose last line
+    // is unfinished gets a line feed first. Returns once the line is on the medium.
+    // Throws POSIXFailure ("mkdir", "open", "write", "fsync") or DriveManifestError.
     void append(const Entry& entry) const;
 
-    // Every readable entry in file order; nothing when there is no file. Lines that don't
-    // decode, or whose paths aren't clean (an original that isn't absolute, a drive path
-    // or tree path with "", "." or ".." components or a leading "/"), are skipped.
-    // Throws POSIXFailure when the file can't be read (a link, a FIFO, too large).
+    // Every readable entry in file order; empty when there is no manifest. Lines that
+    // don't decode or fail the path checks are skipped. Throws POSIXFailure ("open",
+    // "read") or DriveManifestError when the file itself can't be read safely.
     std::vector<Entry> read() const;
 
-    // Per original path, the latest entry that belongs to this machine (its id, or no id
-    // for a path no other machine recorded), kept when that entry is "offloaded"; sorted
-    // by original path.
+    // For each original path, this machine's latest entry, kept when it is "offloaded";
+    // sorted by original path (bytes). Entries without a machine id count as this
+    // machine's unless another machine recorded the same path. Throws as read().
     std::vector<Entry> latestEntries(const std::string& machineID) const;
 
-    // One entry as its line's JSON (no line feed): compact, optional keys left out,
-    // every "/" written as "\/", the date as ISO 8601 UTC with whole seconds.
+    // One compact JSON object without its line feed: absent optionals left out, "/" written
+    // as "\/", the date as whole-second UTC ISO 8601. Throws DriveManifestError for text
+    // that is not valid UTF-8.
     static std::string encode(const Entry& entry);
-    // Nothing for a line that isn't a complete, clean entry.
-    static std::optional<Entry> decode(const std::string& line);
+    // Nothing when the line is not an entry, or when its paths fail the checks.
+    static std::optional<Entry> decode(std::string_view line);
 };
 
 // "offloaded", "restored", "discarded".
-const char* toString(DriveManifest::Entry::Event event);
+std::string_view toString(DriveManifest::Entry::Event event);
+std::optional<DriveManifest::Entry::Event> parseDriveManifestEvent(std::string_view text);
 
 }  // namespace keldwick

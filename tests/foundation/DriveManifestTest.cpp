@@ -1,124 +1,211 @@
+#include "foundation/DriveManifest.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <filesystem>
+#include <nlohmann/json.hpp>
 
-#include "drives/DriveLayout.h"
-#include "foundation/DriveManifest.h"
 #include "foundation/POSIXFailure.h"
 #include "support/TempDir.h"
 
-namespace keldwick {
-namespace {
-
-namespace fs = std::filesystem;
+using namespace keldwick;
+using Entry = DriveManifest::Entry;
 using Event = DriveManifest::Entry::Event;
 
-DriveManifest::Entry entry(const std::string& original, Event event = Event::offloaded,
-                           std::optional<std::string> mac = "mac-A") {
-    DriveManifest::Entry e;
+namespace {
+
+Entry entry(const std::string& original, Event event, std::optional<std::string> mac = "MAC-A") {
+    Entry e;
     e.mac = std::move(mac);
     e.event = event;
     e.originalPath = original;
-    e.relativePath = "Keldwick/Studio" + original;
-    e.size = 12;
-    e.date = Date{1'714'564'800.75};
+    e.relativePath = "Keldwick/Mac (12345678)" + original;
+    e.size = 10;
+    e.date = Date{1740821400};
     return e;
 }
 
-TEST(DriveManifestTest, LineFormatIsCompactWithEscapedSlashesAndNoAbsentKeys) {
-    auto e = entry("/home/ann/a b.txt");
-    e.checksum = "ab12";
-    EXPECT_EQ(DriveManifest::encode(e),
-              R"({"version":1,"mac":"mac-A","event":"offloaded","originalPath":"\/home\/ann\/a b.txt",)"
-              R"("relativePath":"Keldwick\/Studio\/home\/ann\/a b.txt","isDirectory":false,"size":12,)"
-              R"("checksum":"ab12","date":"2024-05-01T12:00:00Z"})");
-    e.mac.reset();
-    e.checksum.reset();
-    e.isDirectory = true;
-    e.entries = std::vector<TreeEntry>{{"x/y", TreeEntry::Kind::symlink, 0, std::nullopt, "../z"}};
-    auto line = DriveManifest::encode(e);
-    EXPECT_EQ(line.find("\"mac\""), std::string::npos);
-    EXPECT_EQ(line.find("\"checksum\""), std::string::npos);
-    auto back = DriveManifest::decode(line);
-    ASSERT_TRUE(back);
-    e.date = Date{1'714'564'800};  // whole seconds once written
-    EXPECT_EQ(*back, e);
-}
-
-TEST(DriveManifestTest, AppendsCreateTheFileRepairATornLineAndKeepTheLegacyName) {
-    test::TempDir drive;
-    DriveManifest manifest{drive.path()};
-    EXPECT_TRUE(manifest.read().empty());
-    manifest.append(entry("/a"));
-    const std::string file = drive / "Keldwick/.keldwick-manifest.jsonl";
-    struct stat status {};
-    ASSERT_EQ(::stat(file.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0644u);
-
-    std::string bytes = test::readFile(file);
-    test::writeFile(file, bytes + R"({"version":1,"event":"offl)");
-    manifest.append(entry("/b"));
-    auto all = manifest.read();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[1].originalPath, "/b");
-    EXPECT_NE(test::readFile(file).find("\"offl\n{"), std::string::npos);
-
-    test::TempDir legacy;
-    test::writeFile(legacy / "Keldwick/.marrowfen-manifest.jsonl", "");
-    DriveManifest{legacy.path()}.append(entry("/c"));
-    EXPECT_FALSE(fs::exists(legacy / "Keldwick/.keldwick-manifest.jsonl"));
-    EXPECT_EQ(DriveManifest{legacy.path()}.read().size(), 1u);
-}
-
-TEST(DriveManifestTest, LatestEntriesBelongToThisMachineAndEndOffloaded) {
-    test::TempDir drive;
-    DriveManifest manifest{drive.path()};
-    manifest.append(entry("/z/restored"));
-    manifest.append(entry("/z/restored", Event::restored));
-    manifest.append(entry("/y/again", Event::restored));
-    manifest.append(entry("/y/again"));
-    manifest.append(entry("/x/shared", Event::offloaded, std::nullopt));
-    manifest.append(entry("/x/shared", Event::offloaded, "mac-B"));
-    manifest.append(entry("/w/unowned", Event::offloaded, std::nullopt));
-    manifest.append(entry("/v/mine"));
-    manifest.append(entry("/v/mine", Event::restored, "mac-B"));  // another machine's news hides nothing
+std::vector<std::string> originals(const std::vector<Entry>& entries) {
     std::vector<std::string> paths;
-    for (const auto& e : manifest.latestEntries("mac-A")) paths.push_back(e.originalPath);
-    EXPECT_EQ(paths, (std::vector<std::string>{"/v/mine", "/w/unowned", "/y/again"}));
-}
-
-TEST(DriveManifestTest, HostileDriveIsRefusedOrSkipped) {
-    test::TempDir drive;
-    test::TempDir elsewhere;
-    DriveManifest manifest{drive.path()};
-    std::string outside = test::writeFile(elsewhere / "outside-manifest", "");
-    fs::create_directories(drive / "Keldwick");
-    fs::create_symlink(outside, drive / "Keldwick/.keldwick-manifest.jsonl");
-    EXPECT_THROW(manifest.append(entry("/a")), POSIXFailure);
-    EXPECT_THROW(manifest.read(), POSIXFailure);
-    EXPECT_EQ(test::readFile(outside), "");
-    fs::remove(drive / "Keldwick/.keldwick-manifest.jsonl");
-    fs::remove(outside);
-
-    ASSERT_EQ(::mkfifo((drive / "Keldwick/.keldwick-manifest.jsonl").c_str(), 0644), 0);
-    EXPECT_THROW(manifest.read(), POSIXFailure);
-    EXPECT_THROW(manifest.append(entry("/a")), POSIXFailure);
-    fs::remove(drive / "Keldwick/.keldwick-manifest.jsonl");
-
-    auto climbing = entry("/a");
-    climbing.relativePath = "Keldwick/Studio/../../../etc";
-    auto relativeOriginal = entry("home/a");
-    auto absoluteDrivePath = entry("/b");
-    absoluteDrivePath.relativePath = "/etc/passwd";
-    auto dottedTree = entry("/c");
-    dottedTree.entries = std::vector<TreeEntry>{{"../x", TreeEntry::Kind::file, 1, std::nullopt, std::nullopt}};
-    for (const auto& e : {climbing, relativeOriginal, absoluteDrivePath, dottedTree}) manifest.append(e);
-    manifest.append(entry("/fine"));
-    auto all = manifest.read();
-    ASSERT_EQ(all.size(), 1u);
-    EXPECT_EQ(all[0].originalPath, "/fine");
+    for (const auto& e : entries) paths.push_back(e.originalPath);
+    return paths;
 }
 
 }  // namespace
-}  // namespace keldwick
+
+TEST(DriveManifestTest, FirstAppendCreatesFolderAndFileWithTheExactLine) {
+    test::TempDir root;
+    DriveManifest manifest(root.path());
+    EXPECT_TRUE(manifest.read().empty());
+    EXPECT_TRUE(manifest.latestEntries("MAC-A").empty());
+
+    Entry e = entry("/home/ann/a b.txt", Event::offloaded);
+    e.checksum = std::string(64, 'a');
+    e.date = Date{1740821400.7};
+    mode_t old = ::umask(022);
+    manifest.append(e);
+    ::umask(old);
+
+    const std::string file = root / "Keldwick/.keldwick-manifest.jsonl";
+    EXPECT_EQ(manifest.path(), file);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(test::readFile(file),
+              "{\"checksum\":\"" + std::string(64, 'a') +
+                  "\",\"date\":\"2025-03-01T09:30:00Z\",\"event\":\"offloaded\",\"isDirectory\":false,"
+                  "\"mac\":\"MAC-A\",\"originalPath\":\"\\/home\\/ann\\/a b.txt\",\"relativePath\":"
+                  "\"Keldwick\\/Mac (12345678)\\/home\\/ann\\/a b.txt\",\"size\":10,\"version\":1}\n");
+
+    Entry folder = entry("/home/ann/Project", Event::restored, std::nullopt);
+    folder.isDirectory = true;
+    folder.entries = std::vector<TreeEntry>{{"src", TreeEntry::Kind::directory, 0, {}, {}},
+                                            {"src/main.c", TreeEntry::Kind::file, 5, std::string(64, 'b'), {}},
+                                            {"link", TreeEntry::Kind::symlink, 0, {}, std::string("/etc/hosts")}};
+    manifest.append(folder);
+    const std::string text = test::readFile(file);
+    const std::string second = text.substr(text.find('\n') + 1);
+    EXPECT_EQ(second.find("\"mac\""), std::string::npos);
+    EXPECT_EQ(second.find("\"checksum\""), std::string::npos);
+    EXPECT_EQ(second.find("null"), std::string::npos);
+    EXPECT_NE(second.find("\"target\":\"\\/etc\\/hosts\""), std::string::npos);
+
+    e.date = Date{1740821400};
+    EXPECT_EQ(manifest.read(), (std::vector<Entry>{e, folder}));
+}
+
+TEST(DriveManifestTest, ALegacyManifestIsKeptAndATornLineIsClosedByTheNextAppend) {
+    test::TempDir root;
+    const std::string legacy = root / "Marrowfen/.marrowfen-manifest.jsonl";
+    const std::string first = DriveManifest::encode(entry("/a", Event::offloaded));
+    test::writeFile(root / "Marrowfen/.marrowfen-drive.json", "{}");
+    test::writeFile(legacy, first + "\n{\"version\":1,\"ev");  // a write cut short
+    DriveManifest manifest(root.path());
+    EXPECT_EQ(manifest.path(), legacy);
+    EXPECT_EQ(originals(manifest.read()), std::vector<std::string>{"/a"});
+
+    manifest.append(entry("/b", Event::offloaded));
+    const std::string second = DriveManifest::encode(entry("/b", Event::offloaded));
+    EXPECT_EQ(test::readFile(legacy), first + "\n{\"version\":1,\"ev\n" + second + "\n");
+    EXPECT_EQ(originals(manifest.read()), (std::vector<std::string>{"/a", "/b"}));
+    struct stat st {};
+    EXPECT_NE(::lstat((root / "Marrowfen/.keldwick-manifest.jsonl").c_str(), &st), 0);
+    EXPECT_NE(::lstat((root / "Keldwick").c_str(), &st), 0);
+
+    // An empty file gets no leading line feed; blank lines are nothing.
+    test::TempDir other;
+    test::writeFile(other / "Keldwick/.keldwick-manifest.jsonl", "");
+    DriveManifest fresh(other.path());
+    fresh.append(entry("/c", Event::offloaded));
+    EXPECT_EQ(test::readFile(other / "Keldwick/.keldwick-manifest.jsonl"),
+              DriveManifest::encode(entry("/c", Event::offloaded)) + "\n");
+    test::writeFile(other / "Keldwick/.keldwick-manifest.jsonl", "\n\n" + first + "\n\n");
+    EXPECT_EQ(originals(fresh.read()), std::vector<std::string>{"/a"});
+}
+
+TEST(DriveManifestTest, LatestEntriesPerPathForThisMachine) {
+    test::TempDir root;
+    DriveManifest manifest(root.path());
+    for (const Entry& e : {
+             entry("/z/restored-then-offloaded", Event::restored),
+             entry("/shared/no-mac", Event::offloaded, std::nullopt),    // another machine has this path
+             entry("/shared/no-mac", Event::offloaded, "MAC-B"),
+             entry("/m/offloaded-then-restored", Event::offloaded),
+             entry("/lone/no-mac", Event::offloaded, std::nullopt),      // nobody else: ours
+             entry("/m/offloaded-then-restored", Event::restored),
+             entry("/z/restored-then-offloaded", Event::offloaded),
+             entry("/mine", Event::offloaded),
+             entry("/mine", Event::discarded, "MAC-B"),                  // never hides our own
+             entry("/a/discarded", Event::offloaded),
+             entry("/a/discarded", Event::discarded),
+         })
+        manifest.append(e);
+    auto latest = manifest.latestEntries("MAC-A");
+    EXPECT_EQ(originals(latest), (std::vector<std::string>{"/lone/no-mac", "/mine", "/z/restored-then-offloaded"}));
+    EXPECT_EQ(latest[2].event, Event::offloaded);
+    EXPECT_EQ(originals(manifest.latestEntries("MAC-B")), (std::vector<std::string>{"/lone/no-mac", "/shared/no-mac"}));
+    EXPECT_EQ(originals(manifest.latestEntries("MAC-C")), std::vector<std::string>{"/lone/no-mac"});
+}
+
+TEST(DriveManifestTest, DecodingSkipsWhatIsNotAnEntryOrCouldLeaveTheDrive) {
+    const std::string good = DriveManifest::encode(entry("/home/ann/x", Event::offloaded));
+    ASSERT_TRUE(DriveManifest::decode(good));
+    auto plain = DriveManifest::decode(
+        R"({"version":3,"mac":null,"event":"discarded","originalPath":"/h/x","relativePath":"Marrowfen/M/h/x",)"
+        R"("isDirectory":true,"size":0,"checksum":null,"entries":null,"date":"2025-03-01T10:30:00+01:00","new":1})");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->mac, std::nullopt);
+    EXPECT_EQ(plain->entries, std::nullopt);
+    EXPECT_EQ(plain->date.secondsSince1970, 1740821400);
+
+    auto with = [&](const std::string& key, const std::string& value) {
+        auto json = nlohmann::json::parse(good);
+        json[key] = nlohmann::json::parse(value);
+        return DriveManifest::decode(json.dump()).has_value();
+    };
+    EXPECT_FALSE(with("event", R"("moved")"));
+    EXPECT_FALSE(with("date", R"("2025-03-01T09:30:00.5Z")"));
+    EXPECT_FALSE(with("date", R"("2025-03-01T09:30:00")"));
+    EXPECT_FALSE(with("size", "1.5"));
+    EXPECT_FALSE(with("isDirectory", "0"));
+    EXPECT_FALSE(with("mac", "7"));
+    EXPECT_FALSE(with("entries", R"([{"path":"a","kind":"pipe","size":0}])"));
+    for (const char* original : {R"("relative/x")", R"("/a/../etc")", R"("/a/./b")", R"("/a//b")", R"("/")", R"("")"})
+        EXPECT_FALSE(with("originalPath", original)) << original;
+    for (const char* relative : {R"("/etc/passwd")", R"("Keldwick/../../etc")", R"("Other/M/x")", R"("Keldwick")",
+                                 R"("Keldwick/")", R"("keldwick/M/x")"})
+        EXPECT_FALSE(with("relativePath", relative)) << relative;
+    for (const char* tree : {R"([{"path":"../x","kind":"file","size":1}])", R"([{"path":"/x","kind":"file","size":1}])",
+                             R"([{"path":"","kind":"directory","size":0}])"})
+        EXPECT_FALSE(with("entries", tree)) << tree;
+    EXPECT_TRUE(with("entries", R"([{"path":"a/b","kind":"file","size":1}])"));
+    auto missing = nlohmann::json::parse(good);
+    missing.erase("relativePath");
+    EXPECT_FALSE(DriveManifest::decode(missing.dump()));
+    EXPECT_FALSE(DriveManifest::decode("[1,2]"));
+
+    Entry bad = entry("/home/ann/\xFF", Event::offloaded);
+    test::TempDir root;
+    EXPECT_THROW(DriveManifest(root.path()).append(bad), DriveManifestError);
+    struct stat st {};
+    EXPECT_NE(::lstat((root / "Keldwick").c_str(), &st), 0);  // nothing made for an entry that can't be written
+}
+
+TEST(DriveManifestTest, AHostileDriveTouchesNothingOutside) {
+    test::TempDir outside;
+    const std::string victim = test::writeFile(outside / "profile", "export A=1\n");
+
+    test::TempDir linked;
+    test::makeDirs(linked / "Keldwick");
+    ASSERT_EQ(::symlink(victim.c_str(), (linked / "Keldwick/.keldwick-manifest.jsonl").c_str()), 0);
+    DriveManifest viaLink(linked.path());
+    EXPECT_THROW(viaLink.append(entry("/a", Event::offloaded)), DriveManifestError);
+    EXPECT_THROW(viaLink.read(), DriveManifestError);
+    EXPECT_EQ(test::readFile(victim), "export A=1\n");
+
+    test::TempDir fifo;
+    test::makeDirs(fifo / "Keldwick");
+    ASSERT_EQ(::mkfifo((fifo / "Keldwick/.keldwick-manifest.jsonl").c_str(), 0644), 0);
+    EXPECT_THROW(DriveManifest(fifo.path()).read(), DriveManifestError);
+    EXPECT_THROW(DriveManifest(fifo.path()).append(entry("/a", Event::offloaded)), DriveManifestError);
+
+    test::TempDir redirected;
+    ASSERT_EQ(::symlink(outside.path().c_str(), (redirected / "Keldwick").c_str()), 0);
+    EXPECT_THROW(DriveManifest(redirected.path()).append(entry("/a", Event::offloaded)), POSIXFailure);
+    EXPECT_THROW(DriveManifest(redirected.path()).read(), POSIXFailure);
+    struct stat st {};
+    EXPECT_NE(::lstat((outside / ".keldwick-manifest.jsonl").c_str(), &st), 0);
+
+    // Crafted lines are skipped; the honest ones around them survive.
+    test::TempDir crafted;
+    DriveManifest manifest(crafted.path());
+    manifest.append(entry("/home/ann/ok", Event::offloaded));
+    Entry escape = entry("/home/ann/evil", Event::offloaded);
+    escape.relativePath = "Keldwick/../../../home/ann/.bashrc";
+    auto line = DriveManifest::encode(escape);
+    const std::string file = manifest.path();
+    test::writeFile(file, test::readFile(file) + line + "\n");
+    manifest.append(entry("/home/ann/ok2", Event::offloaded));
+    EXPECT_EQ(originals(manifest.latestEntries("MAC-A")), (std::vector<std::string>{"/home/ann/ok", "/home/ann/ok2"}));
+}
