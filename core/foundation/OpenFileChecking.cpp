@@ -33,10 +33,10 @@ std::string withoutTrailingSlashes(std::string folder) {
     return folder;
 }
 
-bool isUnder(const std::string& path, const std::string& folder) {
+bool isUnder(std::string_view path, std::string_view folder) {
     if (path == folder) return true;
-    if (!folder.empty() && folder.back() == '/') return path.compare(0, folder.size(), folder) == 0;
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+    if (!folder.empty() && folder.back() == '/') return path.substr(0, folder.size()) == folder;
+    return path.size() > folder.size() && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
 }
 
 std::optional<std::string> appComponent(std::string_view path) {
@@ -60,18 +60,18 @@ ProcessOpenFileChecker::ProcessOpenFileChecker(std::string procRoot) : proc_(std
 std::vector<OpenFileUsage> ProcessOpenFileChecker::usage(const std::string& given) const {
     const std::string folder = withoutTrailingSlashes(given);
     std::vector<OpenFileUsage> result;
+    const platform::ProcFS::PathFilter under = [&folder](std::string_view path) { return isUnder(path, folder); };
     for (int32_t pid : proc_.processIDs()) {
         std::vector<std::string> found;
         std::unordered_set<std::string> seen;
-        for (auto& path : proc_.openRegularFiles(pid)) {
-            if (!isUnder(path, folder)) continue;
+        for (auto& path : proc_.openRegularFiles(pid, under)) {
             seen.insert(path);
             found.push_back(std::move(path));
         }
         // A running program or a mapped library keeps its file busy without a descriptor.
         std::vector<std::string> mapped;
         if (auto exe = proc_.executableFile(pid)) mapped.push_back(std::move(*exe));
-        for (auto& path : proc_.mappedRegularFiles(pid)) mapped.push_back(std::move(path));
+        for (auto& path : proc_.mappedRegularFiles(pid, under)) mapped.push_back(std::move(path));
         for (auto& path : mapped) {
             if (!isUnder(path, folder) || !seen.insert(path).second) continue;
             found.push_back(std::move(path));

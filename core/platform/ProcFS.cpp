@@ -102,7 +102,7 @@ std::vector<int32_t> ProcFS::processIDs() const {
     return ids;
 }
 
-std::vector<std::string> ProcFS::openRegularFiles(int32_t pid) const {
+std::vector<std::string> ProcFS::openRegularFiles(int32_t pid, const PathFilter& wanted) const {
     const std::string folder = processPath(pid, "fd");
     std::vector<int> descriptors;
     for (const auto& name : entryNames(folder)) {
@@ -116,6 +116,7 @@ std::vector<std::string> ProcFS::openRegularFiles(int32_t pid) const {
         auto target = readLinkText(link);
         // Sockets, pipes and anonymous inodes read as "socket:[…]", "anon_inode:…".
         if (!target || target->empty() || target->front() != '/') continue;
+        if (wanted && !wanted(*target)) continue;
         // stat follows the magic link to the open inode itself, whatever its name now.
         struct stat st {};
         if (::stat(link.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
@@ -125,7 +126,7 @@ std::vector<std::string> ProcFS::openRegularFiles(int32_t pid) const {
     return paths;
 }
 
-std::vector<std::string> ProcFS::mappedRegularFiles(int32_t pid) const {
+std::vector<std::string> ProcFS::mappedRegularFiles(int32_t pid, const PathFilter& wanted) const {
     std::vector<std::string> paths;
     auto text = readWhole(processPath(pid, "maps"));
     if (!text) return paths;
@@ -136,7 +137,7 @@ std::vector<std::string> ProcFS::mappedRegularFiles(int32_t pid) const {
         std::string_view line = rest.substr(0, newline);
         rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
         auto mapping = parseMapsLine(line);
-        if (!mapping || seen.count(mapping->path)) continue;
+        if (!mapping || seen.count(mapping->path) || (wanted && !wanted(mapping->path))) continue;
         // Device and inode numbers are not compared: btrfs subvolumes and overlay mounts
         // report other numbers through stat than the map shows, and a stale match only
         // errs towards "in use".

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,10 @@ class ProcFS {
 public:
     explicit ProcFS(std::string root = "/proc");
 
+    // Narrows a listing to the paths a caller cares about before any file is examined,
+    // which keeps a pass over every process's map cheap.
+    using PathFilter = std::function<bool(std::string_view path)>;
+
     const std::string& root() const { return root_; }
 
     // The numeric entries of the root, ascending.
@@ -27,11 +32,11 @@ public:
     // Paths of the regular files the process holds open, in descriptor order (a file open
     // on two descriptors appears twice). Sockets, pipes, anonymous inodes, folders and
     // files already deleted are left out.
-    std::vector<std::string> openRegularFiles(int32_t pid) const;
+    std::vector<std::string> openRegularFiles(int32_t pid, const PathFilter& wanted = nullptr) const;
 
     // Paths of the regular files the process has mapped into memory, each once, in the
     // order of the map. A mapping is kept only when the path still names the mapped inode.
-    std::vector<std::string> mappedRegularFiles(int32_t pid) const;
+    std::vector<std::string> mappedRegularFiles(int32_t pid, const PathFilter& wanted = nullptr) const;
 
     // The working directory; nothing when unreadable or when the folder was deleted.
     std::optional<std::string> workingDirectory(int32_t pid) const;
