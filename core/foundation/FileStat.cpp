@@ -98,4 +98,11 @@ ExtraStat ExtraStat::read(const std::string& path) {
     return extra;
 }
 
+ExtraStat ExtraStat::fromStatus(const std::string& path, const FileStat& status, bool volumeSharesExtents) {
+    ExtraStat extra;
+    extra.added = status.changeDate();
+    if (status.isFile() && volumeSharesExtents) extra.privateSize = platform::privateSize(path.c_str());
+    return extra;
+}
+
 }  // namespace keldwick

@@ -73,6 +73,9 @@ struct ExtraStat {
 
     // Never fails: a fact the item or its volume can't give stays empty.
     static ExtraStat read(const std::string& path);
+    // The same from a status already read, for walks: `volumeSharesExtents` is
+    // platform::volumeSharesExtents of the item's volume, asked once per volume.
+    static ExtraStat fromStatus(const std::string& path, const FileStat& status, bool volumeSharesExtents);
 
     bool operator==(const ExtraStat&) const = default;
 };

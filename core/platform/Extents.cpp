@@ -59,6 +59,13 @@ std::optional<int64_t> unsharedBytes(int fd) {
 
 }  // namespace
 
+bool volumeSharesExtents(const char* path) {
+    struct statfs fs;
+    if (statfs(path, &fs) != 0) return false;
+    const long type = static_cast<long>(fs.f_type);
+    return type == kBtrfsMagic || type == kXfsMagic || type == kBcachefsMagic || type == kOcfs2Magic;
+}
+
 std::optional<int64_t> privateSize(const char* path) {
     // Look before opening: opening a device or a FIFO can have effects of its own.
     struct statx record;

@@ -13,4 +13,9 @@ namespace keldwick::platform {
 // so many extents that mapping it would cost more than the answer is worth.
 std::optional<int64_t> privateSize(const char* path);
 
+// Whether the volume holding `path` can share extents between files. Where it can't,
+// privateSize always gives nothing, so a walk asks this once per volume and spares
+// every file the open that privateSize costs. False when the volume can't be read.
+bool volumeSharesExtents(const char* path);
+
 }  // namespace keldwick::platform

@@ -1,0 +1,80 @@
+#pragma once
+// Walks the managed folders into the items that could move to the drive, ranked, and a
+// report of what it refused and why. Reads the file system only; never changes it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "foundation/Date.h"
+#include "foundation/OpenFileChecking.h"
+#include "scanning/Candidate.h"
+#include "scanning/OffloadPolicy.h"
+#include "scanning/Ranker.h"
+#include "scanning/ScanRule.h"
+
+namespace keldwick {
+
+// An item the scan refused, with the short sentence the user sees.
+struct SkippedItem {
+    std::string path;
+    std::string reason;
+
+    const std::string& id() const { return path; }
+    bool operator==(const SkippedItem&) const = default;
+};
+
+struct ScanReport {
+    std::vector<Candidate> candidates;  // one per path, ranked
+    std::vector<SkippedItem> skipped;   // the first skippedReportLimit skips, in the order found
+    int64_t skippedCount = 0;           // every skip, also those beyond the limit
+    int64_t itemsVisited = 0;           // items looked at in the walk and the simulator pass
+    double duration = 0;                // seconds
+
+    bool operator==(const ScanReport&) const = default;
+};
+
+// The text of an item whose name can't be written to the journal or the manifest.
+inline constexpr const char* kUnrecordableNameReason = "Name has characters that can't be recorded";
+
+struct Scanner {
+    OffloadPolicy policy;
+    RuleList rules;  // asked in order; the first reason wins
+    // The folder holding simulator device folders; nothing means no simulator pass.
+    std::optional<std::string> simulatorDevices;
+    // Folders walked but never proposed as one whole folder (compared as stored).
+    std::unordered_set<std::string> fixedFolders;
+    // Last-used dates by exact path (the recently-used bookmarks).
+    std::unordered_map<std::string, Date> lastUsedDates;
+    // Files and working folders held open when the scan began.
+    std::vector<OpenFileUsage> inUse;
+    Date now;  // every age is measured from here
+    Ranker ranker;
+    int64_t skippedReportLimit = 2000;
+
+    Scanner(OffloadPolicy policy, RuleList rules, std::unordered_map<std::string, Date> lastUsedDates,
+            std::vector<OpenFileUsage> inUse, Date now);
+
+    // Walks the roots (resolved; repeats and nested roots walked once) and the simulator
+    // folder. Candidates: files and packages that qualify, the outermost qualifying plain
+    // folders (holding what qualified inside them as parts), and code projects and
+    // simulator devices as whole items; ranked. Never throws: what can't be read is left
+    // out and keeps its folder from moving whole.
+    ScanReport scan(const std::vector<std::string>& roots) const;
+
+    // Why a managed folder can't be scanned at all: "Folder not found" when it can't be
+    // read, else the first rule's reason for its folders or for itself. Never throws.
+    std::optional<std::string> reasonToSkip(const std::string& managedFolder) const;
+    static std::optional<std::string> reasonToSkip(const std::string& managedFolder, const RuleList& rules);
+
+    // What is in use under the managed folders, for `inUse`: each folder is asked as
+    // stored and, when it resolves elsewhere, as resolved, because processes report
+    // resolved paths and the walk runs over resolved folders. Repeats are left out.
+    static std::vector<OpenFileUsage> openFilesUnder(const std::vector<std::string>& folders,
+                                                     const OpenFileChecking& checker);
+};
+
+}  // namespace keldwick

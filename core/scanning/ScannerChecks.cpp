@@ -1,0 +1,119 @@
+#include "scanning/ScannerChecks.h"
+
+#include <unordered_set>
+
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/PathUtil.h"
+#include "foundation/Utf8.h"
+#include "scanning/UTType.h"
+
+namespace keldwick {
+
+namespace {
+
+bool isAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+std::string asciiLowercased(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+// True when `path` lies below `folder` (not equal to it), by the "/" boundary; a folder
+// that already ends with "/" (the root) needs no second one.
+bool isStrictlyInside(const std::string& path, const std::string& folder) {
+    if (path == folder || folder.empty()) return false;
+    if (folder.back() == '/') return path.compare(0, folder.size(), folder) == 0;
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+}
+
+}  // namespace
+
+bool isPackageName(std::string_view name) {
+    const std::string extension = pathExtension(name);
+    if (extension.empty()) return false;
+    // Most names are ASCII; spare them the trip through ICU.
+    return UTType::isPackageExtension(isAscii(extension) ? asciiLowercased(extension) : Utf8::lowercased(extension));
+}
+
+bool isPackage(const std::string& path) {
+    if (!isPackageName(PathUtil::name(path))) return false;
+    auto status = FileStat::peek(path);
+    return status && status->isDirectory();
+}
+
+std::vector<std::string> canonicalRoots(const std::vector<std::string>& roots) {
+    std::vector<std::string> resolved;
+    std::unordered_set<std::string> seen;
+    for (const auto& root : roots) {
+        auto real = PathUtil::canonical(root);
+        if (!real) continue;
+        if (seen.insert(*real).second) resolved.push_back(std::move(*real));
+    }
+    std::vector<std::string> outermost;
+    for (const auto& root : resolved) {
+        bool nested = false;
+        for (const auto& other : resolved) {
+            if (isStrictlyInside(root, other)) {
+                nested = true;
+                break;
+            }
+        }
+        if (!nested) outermost.push_back(root);
+    }
+    return outermost;
+}
+
+std::vector<Candidate> uniqueByPath(std::vector<Candidate> candidates) {
+    std::unordered_set<std::string> seen;
+    std::vector<Candidate> unique;
+    unique.reserve(candidates.size());
+    for (auto& candidate : candidates) {
+        if (seen.insert(candidate.path).second) unique.push_back(std::move(candidate));
+    }
+    return unique;
+}
+
+std::optional<std::string> recheckItem(const std::string& path, const RuleList& rules,
+                                       std::optional<WholeKind> whole) {
+    if (whole) {
+        for (const auto& rule : rules) {
+            if (auto reason = rule->skipReasonWhole(path, *whole)) return reason;
+        }
+        return std::nullopt;
+    }
+    if (rules.empty()) return std::nullopt;
+    auto status = FileStat::peek(path);
+    if (!status) return std::nullopt;
+    const bool package = status->isDirectory() && isPackageName(PathUtil::name(path));
+    for (const auto& rule : rules) {
+        if (auto reason = rule->skipReasonForAncestorsOf(path)) return reason;
+        if (auto reason = rule->skipReason(path, *status, package)) return reason;
+    }
+    if (!status->isDirectory()) return std::nullopt;
+
+    std::vector<std::string> inside;
+    collectRelativePaths("", path, inside);
+    for (const auto& relative : inside) {
+        const std::string full = PathUtil::join(path, relative);
+        auto entry = FileStat::peek(full);
+        if (!entry) continue;
+        const bool entryIsPackage = entry->isDirectory() && isPackageName(PathUtil::name(full));
+        for (const auto& rule : rules) {
+            if (auto reason = rule->skipReason(full, *entry, entryIsPackage)) {
+                return *reason + " (“" + relative + "”)";
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace keldwick

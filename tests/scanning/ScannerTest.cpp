@@ -1,0 +1,486 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/PathUtil.h"
+#include "scanning/NeverTouch.h"
+#include "scanning/Scanner.h"
+#include "scanning/ScannerChecks.h"
+#include "scanning/SpotlightIndex.h"
+#include "support/AsUser.h"
+#include "support/TempDir.h"
+
+using namespace keldwick;
+using test::writeFile;
+
+namespace {
+
+constexpr double kDay = 86'400;
+
+// Refuses every item whose name begins with the given text.
+class RefuseNamed final : public ScanRule {
+public:
+    explicit RefuseNamed(std::string prefix, std::string reason = "Refused by test")
+        : prefix_(std::move(prefix)), reason_(std::move(reason)) {}
+    std::optional<std::string> skipReason(const std::string& path, const FileStat&, bool) const override {
+        if (PathUtil::name(path).starts_with(prefix_)) return reason_;
+        return std::nullopt;
+    }
+
+private:
+    std::string prefix_, reason_;
+};
+
+class FakeChecker final : public OpenFileChecking {
+public:
+    std::vector<OpenFileUsage> uses;
+    std::vector<OpenFileUsage> usage(const std::string& folder) const override {
+        std::vector<OpenFileUsage> under;
+        for (const auto& use : uses) {
+            if (PathUtil::isInside(use.path, folder)) under.push_back(use);
+        }
+        return under;
+    }
+};
+
+void setTimes(const std::string& path, Date accessed, Date modified) {
+    struct timespec times[2] = {{static_cast<time_t>(accessed.secondsSince1970), 0},
+                                {static_cast<time_t>(modified.secondsSince1970), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+const Candidate* find(const std::vector<Candidate>& list, const std::string& path) {
+    for (const auto& candidate : list) {
+        if (candidate.path == path) return &candidate;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> paths(const std::vector<Candidate>& list) {
+    std::vector<std::string> out;
+    for (const auto& candidate : list) out.push_back(candidate.path);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::optional<std::string> reasonFor(const ScanReport& report, const std::string& path) {
+    for (const auto& skipped : report.skipped) {
+        if (skipped.path == path) return skipped.reason;
+    }
+    return std::nullopt;
+}
+
+// Every file date on Linux includes the change time, which a test can't set back, so
+// the scans here take place 1,000 days from now: freshly made files are old, and a
+// file is made recent by dating it shortly before that moment.
+class ScannerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = *PathUtil::canonical(dir.path()) + "/home";
+        test::makeDirs(root);
+        policy.minimumAge = 30 * kDay;
+        policy.minimumItemSize = 1;
+        policy.folderInactivity = 90 * kDay;
+    }
+
+    Scanner scanner(RuleList rules = {}) const { return Scanner(policy, std::move(rules), {}, {}, now); }
+    std::string file(const std::string& relative, const std::string& bytes = "data") const {
+        return writeFile(root + "/" + relative, bytes);
+    }
+    std::string folder(const std::string& relative) const {
+        test::makeDirs(root + "/" + relative);
+        return root + "/" + relative;
+    }
+    // Rules as an automatic scan has them, with this test's home and no system folders
+    // (the temporary folder is one of them).
+    RuleList standardRules(const std::vector<std::string>& pinned = {}) const {
+        return NeverTouch::rules(root, pinned, {}, {}, {"/usr"});
+    }
+
+    test::TempDir dir;
+    std::string root;
+    OffloadPolicy policy;
+    Date now = Date::now().adding(1000 * kDay);
+};
+
+TEST_F(ScannerTest, OutermostQualifyingFolderHoldsInnerProposalsAsParts) {
+    file("A/a1");
+    file("A/a2");
+    file("A/B/b1");
+    // A folder with a link can't move whole; its other files still move one by one.
+    file("L/f");
+    ASSERT_EQ(symlink("f", (root + "/L/link").c_str()), 0);
+    // Used 60 days ago: old enough for a file, too recent for a whole folder.
+    setTimes(file("M/m1"), now.adding(-60 * kDay), now.adding(-60 * kDay));
+    // A folder with more files than allowed.
+    policy.maxFolderFileCount = 3;
+    file("N/n1");
+    file("N/n2");
+    file("N/n3");
+    file("N/n4");
+
+    const auto report = scanner().scan({root});
+    EXPECT_EQ(paths(report.candidates),
+              (std::vector<std::string>{root + "/A", root + "/L/f", root + "/M/m1", root + "/N/n1", root + "/N/n2",
+                                        root + "/N/n3", root + "/N/n4"}));
+    const Candidate* a = find(report.candidates, root + "/A");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(a->isDirectory);
+    EXPECT_EQ(a->fileCount, 3);
+    EXPECT_EQ(paths(a->parts), (std::vector<std::string>{root + "/A/B", root + "/A/a1", root + "/A/a2"}));
+    EXPECT_EQ(paths(find(a->parts, root + "/A/B")->parts), (std::vector<std::string>{root + "/A/B/b1"}));
+    EXPECT_EQ(a->size, find(a->parts, root + "/A/a1")->size * 3);
+    EXPECT_EQ(a->driveSize, a->size);  // never less than the blocks it frees
+    EXPECT_GT(a->score, 0);
+    EXPECT_EQ(report.skippedCount, 0);
+    // root, A, a1, a2, B, b1, L, f, link, M, m1, N, n1, n2, n3, n4
+    EXPECT_EQ(report.itemsVisited, 16);
+
+    // Equal inputs and an unchanged disk give equal reports.
+    auto again = scanner().scan({root});
+    again.duration = report.duration;
+    EXPECT_EQ(again, report);
+}
+
+TEST_F(ScannerTest, AgeSizeTypeAndRecentLightFiles) {
+    setTimes(file("young.pdf"), now.adding(-10 * kDay), now.adding(-10 * kDay));
+    file("old.txt", "x");
+    policy.minimumItemSize = 8192;
+    EXPECT_TRUE(scanner().scan({root}).candidates.empty());  // one 4 KiB block each
+
+    policy.minimumItemSize = 1;
+    policy.recentLightFiles = RecentLightFiles{7 * kDay, 1};
+    const auto report = scanner().scan({root});
+    ASSERT_EQ(report.candidates.size(), 2u);
+    EXPECT_EQ(report.candidates[0].path, root + "/old.txt");  // recent items rank last
+    EXPECT_FALSE(report.candidates[0].isRecent);
+    EXPECT_EQ(report.candidates[1].path, root + "/young.pdf");
+    EXPECT_TRUE(report.candidates[1].isRecent);
+
+    // Scripts are not among the light types.
+    setTimes(file("young.py"), now.adding(-10 * kDay), now.adding(-10 * kDay));
+    EXPECT_FALSE(find(scanner().scan({root}).candidates, root + "/young.py"));
+}
+
+TEST_F(ScannerTest, RefusalsAreReportedAndKeepTheirFolderInPlace) {
+    FakeChecker checker;
+    checker.uses = {{file("O/open.txt"), 7, "Editor"}, {folder("Busy"), 8, "Shell"}};
+    file("O/closed.txt");
+    file("Busy/inner.txt");
+    file("D/x.db");
+    file("D/x.db-wal");
+    file("T/.draft.keldwick-partial-3");
+    file("T/kept.txt");
+    const std::string badName = file("U/bad\xff.txt");
+    file("U/fine.txt");
+    const std::string linked = file("H/linked");
+    ASSERT_EQ(link(linked.c_str(), (root + "/H2").c_str()), 0);
+    folder("P/Tool.app");
+    file("P/Tool.app/Contents/binary");
+    file("R/refused.txt");
+
+    Scanner scan(policy, {std::make_shared<RefuseNamed>("refused")}, {}, Scanner::openFilesUnder({root}, checker), now);
+    const auto report = scan.scan({root});
+
+    EXPECT_EQ(reasonFor(report, root + "/O/open.txt"), "Open in Editor");
+    EXPECT_EQ(reasonFor(report, root + "/D/x.db"), "Part of a database (with “x.db-wal”)");
+    EXPECT_EQ(reasonFor(report, root + "/D/x.db-wal"), "Part of a database (with “x.db”)");
+    EXPECT_EQ(reasonFor(report, badName), kUnrecordableNameReason);
+    EXPECT_EQ(reasonFor(report, linked), "Has multiple hard links");
+    EXPECT_EQ(reasonFor(report, root + "/P/Tool.app"), "App or app component");
+    EXPECT_EQ(reasonFor(report, root + "/R/refused.txt"), "Refused by test");
+    EXPECT_FALSE(reasonFor(report, root + "/T/.draft.keldwick-partial-3"));  // never looked at
+    EXPECT_EQ(report.skippedCount, static_cast<int64_t>(report.skipped.size()));
+
+    // A database's files count in their folder and don't keep it from moving whole.
+    EXPECT_EQ(paths(report.candidates),
+              (std::vector<std::string>{root + "/Busy/inner.txt", root + "/D", root + "/O/closed.txt",
+                                        root + "/T/kept.txt", root + "/U/fine.txt"}));
+    EXPECT_TRUE(find(report.candidates, root + "/D")->parts.empty());
+}
+
+TEST_F(ScannerTest, SkipListKeepsTheFirstTwoThousand) {
+    for (int i = 0; i < 2500; ++i) file("many/r" + std::to_string(10000 + i));
+    Scanner scan = scanner({std::make_shared<RefuseNamed>("r")});
+    const auto report = scan.scan({root});
+    EXPECT_EQ(report.skipped.size(), 2000u);
+    EXPECT_EQ(report.skippedCount, 2500);
+    EXPECT_EQ(report.skipped.front().path, root + "/many/r10000");
+    scan.skippedReportLimit = 0;
+    EXPECT_TRUE(scan.scan({root}).skipped.empty());
+
+    const auto nothing = scanner().scan({});
+    EXPECT_TRUE(nothing.candidates.empty());
+    EXPECT_EQ(nothing.itemsVisited, 0);
+}
+
+TEST_F(ScannerTest, RootsAreResolvedAndWalkedOnce) {
+    file("sub/f");
+    const std::string sibling = root + "-2";
+    writeFile(sibling + "/g", "g");
+    ASSERT_EQ(symlink(root.c_str(), (dir.path() + "/alias").c_str()), 0);
+
+    const auto roots = canonicalRoots({root, root + "/sub", dir.path() + "/alias", sibling, root + "/missing"});
+    EXPECT_EQ(roots, (std::vector<std::string>{root, sibling}));
+    EXPECT_EQ(canonicalRoots({"/", root}), std::vector<std::string>{"/"});
+
+    // Every given folder is walked but never proposed whole, nested ones included.
+    const auto report = scanner().scan({root + "/sub", root, dir.path() + "/alias", root + "/missing"});
+    EXPECT_EQ(paths(report.candidates), (std::vector<std::string>{root + "/sub/f"}));
+    EXPECT_EQ(paths(scanner().scan({root}).candidates), (std::vector<std::string>{root + "/sub"}));
+    EXPECT_EQ(report.skippedCount, 0);
+
+    // A root that is a file offers nothing; a refused root is reported.
+    EXPECT_TRUE(scanner().scan({root + "/sub/f"}).candidates.empty());
+    const auto pinned = scanner(standardRules({root + "/sub"})).scan({root + "/sub"});
+    ASSERT_EQ(pinned.skipped.size(), 1u);
+    EXPECT_EQ(pinned.skipped[0], (SkippedItem{root + "/sub", "Kept on this Mac"}));
+    EXPECT_EQ(Scanner::reasonToSkip(root + "/missing", {}), "Folder not found");
+}
+
+TEST_F(ScannerTest, RulesOfAnAutomaticScanAndTheWholeFolderRoad) {
+    file("Documents/report.txt");
+    file("Documents/.hidden/cache");
+    file("work/app/package.json", "{}");
+    file("work/app/src/main.js");
+    file("pinned/keep.txt");
+
+    // Projects refused before they are looked into.
+    policy.moveProjects = false;
+    auto report = scanner(standardRules({root + "/pinned"})).scan({root});
+    EXPECT_EQ(reasonFor(report, root + "/work/app"), "Code project");
+    EXPECT_EQ(reasonFor(report, root + "/Documents/.hidden"), "Hidden folder (app or tool data)");
+    EXPECT_EQ(reasonFor(report, root + "/pinned"), "Kept on this Mac");
+    EXPECT_FALSE(find(report.candidates, root + "/work/app/src/main.js"));
+    EXPECT_FALSE(find(report.candidates, root + "/work"));  // holds a refused project
+    EXPECT_TRUE(find(report.candidates, root + "/Documents/report.txt"));
+
+    policy.moveProjects = true;
+    policy.driveIsMacFormatted = false;
+    report = scanner(standardRules()).scan({root});
+    EXPECT_EQ(reasonFor(report, root + "/work/app"), "Only moves to a drive formatted for the Mac");
+
+    policy.driveIsMacFormatted = true;
+    FakeChecker checker;
+    checker.uses = {{root + "/work/app/src/main.js", 9, "node"}};
+    Scanner scan(policy, standardRules(), {}, Scanner::openFilesUnder({root}, checker), now);
+    EXPECT_EQ(reasonFor(scan.scan({root}), root + "/work/app"), "In use by node");
+}
+
+TEST_F(ScannerTest, ProjectsMoveWholeWhenIdleAndLargeEnough) {
+    file("work/old/Makefile", "all:");
+    file("work/old/src/main.c", "int main;");
+    file("work/young/Cargo.toml", "[package]");
+    setTimes(file("work/young/src/lib.rs"), now.adding(-2 * kDay), now.adding(-2 * kDay));
+    file("small/tiny/go.mod", "module x");
+    file("small/other.txt");
+
+    policy.minimumItemSize = 8192;
+    const auto report = scanner(standardRules()).scan({root});
+    const Candidate* old = find(report.candidates, root + "/work/old");
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->whole, WholeKind::project);
+    EXPECT_EQ(old->fileCount, 2);
+    EXPECT_TRUE(old->parts.empty());
+    EXPECT_FALSE(old->isRecent);
+    EXPECT_EQ(reasonFor(report, root + "/work/young"), "Code you're working on");
+    // One block is below the size threshold: no candidate, no skip, and the folder above
+    // can't move whole either.
+    EXPECT_FALSE(reasonFor(report, root + "/small/tiny"));
+    EXPECT_FALSE(find(report.candidates, root + "/small"));
+    EXPECT_TRUE(find(report.candidates, root + "/small/other.txt") == nullptr);  // below the size too
+    EXPECT_FALSE(find(report.candidates, root + "/work"));
+}
+
+TEST_F(ScannerTest, SimulatorDevicesThatRunAreSkipped) {
+    const std::string devices = folder("Sim/Devices");
+    const std::string uuid = devices + "/0A1B2C3D-0000-4000-8000-00000000000A";
+    writeFile(uuid + "/device.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>name</key>"
+              "<string>Phone</string><key>state</key><integer>3</integer></dict></plist>");
+    writeFile(uuid + "/data/disk.img", "x");
+    writeFile(devices + "/not-a-device/file", "x");
+    Scanner scan = scanner();
+    scan.simulatorDevices = devices;
+    const auto report = scan.scan({});
+    ASSERT_EQ(report.skipped.size(), 1u);
+    EXPECT_EQ(report.skipped[0], (SkippedItem{uuid, "Running"}));
+    EXPECT_EQ(report.itemsVisited, 1);
+
+    // Idle devices: one used lately, one old enough. The walk's finding of a device
+    // folder comes before the simulator pass's.
+    const std::string idle = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>name</key>"
+                             "<string>Pad</string><key>state</key><integer>1</integer></dict></plist>";
+    writeFile(uuid + "/device.plist", idle);
+    const std::string lately = devices + "/0A1B2C3D-0000-4000-8000-00000000000B";
+    writeFile(lately + "/device.plist", idle);
+    setTimes(writeFile(lately + "/data/disk.img", "x"), now.adding(-kDay), now.adding(-kDay));
+    policy.minimumSimulatorSize = 1;
+    scan = scanner();
+    scan.simulatorDevices = devices;
+    auto idleReport = scan.scan({});
+    EXPECT_EQ(reasonFor(idleReport, lately), "Used lately");
+    ASSERT_EQ(idleReport.candidates.size(), 1u);
+    EXPECT_EQ(idleReport.candidates[0].path, uuid);
+    EXPECT_EQ(idleReport.candidates[0].whole, WholeKind::simulator);
+
+    idleReport = scan.scan({root + "/Sim"});
+    const Candidate* walked = find(idleReport.candidates, uuid);
+    ASSERT_TRUE(walked);
+    EXPECT_EQ(walked->whole, std::nullopt);
+    EXPECT_EQ(std::count_if(idleReport.candidates.begin(), idleReport.candidates.end(),
+                            [&](const Candidate& c) { return c.path == uuid; }),
+              1);
+}
+
+TEST_F(ScannerTest, LastUsedDatesFromBookmarksAndFileTimes) {
+    const std::string opened = file("opened.pdf");
+    const std::string read = file("read.pdf");
+    const std::string both = file("both.pdf");
+    setTimes(read, now.adding(-kDay), Date::now().adding(-100 * kDay));
+    setTimes(both, now.adding(-kDay), Date::now().adding(-100 * kDay));
+    const auto stamp = [](Date date) { return date.iso8601(); };
+    const std::string xbel = writeFile(
+        dir.path() + "/recently-used.xbel",
+        "<?xml version=\"1.0\"?><xbel version=\"1.0\">"
+        "<bookmark href=\"file://" + opened + "\" modified=\"" + stamp(now.adding(-2 * kDay)) + "\"/>"
+        "<bookmark href=\"file://" + both + "\" modified=\"" + stamp(Date::now().adding(-50 * kDay)) + "\"/>"
+        "</xbel>");
+
+    Scanner scan = scanner();
+    scan.lastUsedDates = SpotlightIndex::lastUsedDates({root}, {xbel});
+    auto report = scan.scan({root});
+    // A bookmark makes the untouched file recent; the access time makes the read one recent;
+    // the bookmark stands in for the access time even when that is later.
+    EXPECT_EQ(paths(report.candidates), std::vector<std::string>{both});
+    EXPECT_NE(report.candidates[0].lastUsedSource, LastUsedSource::accessDate);
+
+    // A damaged bookmark file gives no dates: the access times decide.
+    writeFile(xbel, "<xbel><bookmark href=\"file://" + opened + "\"");
+    scan.lastUsedDates = SpotlightIndex::lastUsedDates({root}, {xbel});
+    EXPECT_TRUE(scan.lastUsedDates.empty());
+    report = scan.scan({root});
+    EXPECT_EQ(paths(report.candidates), std::vector<std::string>{opened});
+}
+
+TEST_F(ScannerTest, FileHeldOpenByAChildProcessThroughALinkedManagedFolder) {
+    const std::string held = file("held.txt");
+    file("free.txt");
+    const std::string alias = dir.path() + "/alias";
+    ASSERT_EQ(symlink(root.c_str(), alias.c_str()), 0);
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int fd = open((alias + "/held.txt").c_str(), O_RDONLY);
+        char byte = fd >= 0 ? 'y' : 'n';
+        if (write(ready[1], &byte, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+
+    ProcessOpenFileChecker checker;
+    Scanner scan(policy, {}, {}, Scanner::openFilesUnder({alias}, checker), now);
+    const auto report = scan.scan({alias});
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+
+    ASSERT_EQ(byte, 'y');
+    auto reason = reasonFor(report, held);
+    ASSERT_TRUE(reason);
+    EXPECT_TRUE(reason->starts_with("Open in ")) << *reason;
+    EXPECT_EQ(paths(report.candidates), std::vector<std::string>{root + "/free.txt"});
+}
+
+TEST_F(ScannerTest, ItemsOfOtherUsersLockedItemsAndOtherDisks) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files away, lock them and mount";
+    const std::string theirs = file("theirs.txt");
+    ASSERT_EQ(chown(theirs.c_str(), test::kNobody, test::kNobody), 0);
+    const std::string locked = file("locked.txt");
+    restoreLockFlags(locked, 0x20000);
+    const bool lockWorks = FileStat::read(locked)->isLocked();
+    const std::string mounted = folder("mounted");
+    const bool mountWorks = mount("tmpfs", mounted.c_str(), "tmpfs", 0, "size=1m") == 0;
+    if (mountWorks) writeFile(mounted + "/inside", "x");
+
+    const auto report = scanner().scan({root});
+    if (mountWorks) umount2(mounted.c_str(), MNT_DETACH);
+    clearLockFlags(locked);
+
+    EXPECT_EQ(reasonFor(report, theirs), "Owned by another user");
+    if (lockWorks) {
+        EXPECT_EQ(reasonFor(report, locked), "Locked");
+    }
+    if (mountWorks) {
+        EXPECT_EQ(reasonFor(report, mounted), "On another disk");
+    }
+}
+
+TEST_F(ScannerTest, RecheckRefusesWhatChangedSinceTheScan) {
+    const std::string item = file("docs/sub/paper.txt");
+    const std::string folderItem = root + "/docs";
+    ASSERT_TRUE(find(scanner(standardRules()).scan({root}).candidates, folderItem));
+
+    // Nothing objects while nothing changed; no rules, no objection.
+    EXPECT_FALSE(recheckItem(folderItem, standardRules(), std::nullopt));
+    EXPECT_FALSE(recheckItem(folderItem, {}, std::nullopt));
+    EXPECT_FALSE(recheckItem(root + "/gone", standardRules({root + "/gone"}), std::nullopt));
+
+    // The user pins a file inside after the scan.
+    EXPECT_EQ(recheckItem(folderItem, standardRules({item}), std::nullopt), "Kept on this Mac (“sub/paper.txt”)");
+    EXPECT_EQ(recheckItem(item, standardRules({item}), std::nullopt), "Kept on this Mac");
+    EXPECT_EQ(recheckItem(item, standardRules({folderItem}), std::nullopt), "Inside a folder kept on this Mac");
+    // A whole item is judged by the rules' whole-item reasons only.
+    EXPECT_EQ(recheckItem(folderItem, standardRules({item}), WholeKind::chosen), "Holds something kept on this Mac");
+    EXPECT_FALSE(recheckItem(folderItem, {std::make_shared<RefuseNamed>("paper")}, WholeKind::chosen));
+    EXPECT_EQ(recheckItem(folderItem, {std::make_shared<RefuseNamed>("paper")}, std::nullopt),
+              "Refused by test (“sub/paper.txt”)");
+}
+
+TEST(ScannerChecksTest, PackagesAndUniquePaths) {
+    test::TempDir dir;
+    test::makeDirs(dir / "Movie.RTFD");
+    writeFile(dir / "file.rtfd", "x");
+    test::makeDirs(dir / "plain.folder");
+    EXPECT_TRUE(isPackage(dir / "Movie.RTFD"));
+    EXPECT_FALSE(isPackage(dir / "file.rtfd"));
+    EXPECT_FALSE(isPackage(dir / "plain.folder"));
+    EXPECT_FALSE(isPackage(dir / "missing.app"));
+
+    std::vector<Candidate> list{Candidate("/a", false, 1, 1, Date{}, LastUsedSource::spotlight),
+                                Candidate("/b", false, 2, 1, Date{}, LastUsedSource::spotlight),
+                                Candidate("/a", false, 3, 1, Date{}, LastUsedSource::spotlight)};
+    auto unique = uniqueByPath(list);
+    ASSERT_EQ(unique.size(), 2u);
+    EXPECT_EQ(unique[0], list[0]);
+    EXPECT_EQ(unique[1], list[1]);
+}
+
+TEST(ScannerChecksTest, ManagedFolderReasonsGoRuleByRule) {
+    test::TempDir dir;
+    const std::string home = *PathUtil::canonical(dir.path());
+    test::makeDirs(home + "/proj/.git");
+    test::makeDirs(home + "/proj/sub");
+    // The development rule's reason for the folder above comes before the pin's item reason.
+    auto rules = NeverTouch::rules(home + "/x", {home + "/proj/sub"}, {}, {}, {"/usr"});
+    EXPECT_EQ(Scanner::reasonToSkip(home + "/proj/sub", rules), "Git repository (inside “proj”)");
+    rules = NeverTouch::rules(home + "/x", {home + "/proj"}, {}, {}, {"/usr"});
+    EXPECT_EQ(Scanner::reasonToSkip(home + "/proj", rules), "Git repository");
+    EXPECT_FALSE(Scanner::reasonToSkip(home, {}));
+}
+
+}  // namespace
