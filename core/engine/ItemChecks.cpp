@@ -38,7 +38,11 @@ std::optional<std::string> databaseCompanion(const std::string& path) {
 }
 
 std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name) {
-    if (status.ownerID != getuid()) return "Owned by another user";
+    return reasonNotMovable(status, name, getuid());
+}
+
+std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name, uint32_t userID) {
+    if (status.ownerID != userID) return "Owned by another user";
     if (status.isLocked()) return "Locked";
     if (status.isDataless()) return "Cloud placeholder (not downloaded)";
     if (status.isDirectory() && Utf8::lowercased(extensionOf(name)) == "app") return "App or app component";

@@ -1,6 +1,7 @@
 #pragma once
 // Checks the scanner and the engine share, so that a scan refuses what a move would.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,8 @@ std::optional<std::string> databaseCompanion(const std::string& path);
 // that order. `name` is the item's name or path; only its extension is used. Links and
 // special files get nothing. Never throws.
 std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name);
+// The same with the current user's id already known (a walk asks getuid once).
+std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name, uint32_t userID);
 
 // Right before an item is replaced: throws EngineError::inUse with the path and the
 // names of the processes holding anything at or under it (each once, sorted by bytes; a

@@ -94,7 +94,11 @@ ExtraStat ExtraStat::read(const std::string& path) {
     struct statx record;
     if (platform::statxNoFollow(AT_FDCWD, path.c_str(), record) != 0) return extra;
     extra.added = Date::fromTimespec(exact(record.stx_ctime));
-    if (S_ISREG(record.stx_mode)) extra.privateSize = platform::privateSize(path.c_str());
+    // Asking the volume first spares files where nothing is shared the open that
+    // mapping extents needs.
+    if (S_ISREG(record.stx_mode) && platform::volumeSharesExtents(path.c_str())) {
+        extra.privateSize = platform::privateSize(path.c_str());
+    }
     return extra;
 }
 

@@ -61,6 +61,22 @@ std::string truncatedToBytes(std::string_view text, size_t maxBytes) {
 }
 
 std::string lowercased(std::string_view text) {
+    // ASCII lower-cases the same under every rule; most names and extensions are ASCII,
+    // and they are lower-cased once per item of a scan.
+    bool ascii = true;
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        std::string out(text);
+        for (char& c : out) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return out;
+    }
     if (!isValid(text)) return std::string(text);
     icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     u.toLower(icu::Locale::getRoot());

@@ -79,13 +79,8 @@ bool DevelopmentRule::hasProjectMarker(const std::string& folder) {
     for (const auto& name : projectFiles()) {
         if (pathExists(PathUtil::join(folder, name))) return true;
     }
-    std::vector<std::string> names;
-    try {
-        names = listDirectory(folder);
-    } catch (const std::exception&) {
-        return false;  // an unreadable folder counts as empty
-    }
-    for (const auto& name : names) {
+    // A folder that can't be listed counts as empty.
+    for (const auto& name : folderNames(folder)) {
         if (projectExtensions().count(pathExtension(name)) != 0) return true;
     }
     return false;

@@ -11,6 +11,7 @@ OlderCopyRule::OlderCopyRule(std::vector<std::string> paths) : paths_(std::move(
 }
 
 bool OlderCopyRule::isCovered(const std::string& path) const {
+    if (lowered_.empty()) return false;  // spares every item of a scan the lower-casing
     std::string lowered = Utf8::lowercased(path);
     for (const auto& p : lowered_) {
         if (PathUtil::isInside(lowered, p)) return true;
@@ -29,6 +30,7 @@ std::optional<std::string> OlderCopyRule::skipReasonForAncestorsOf(const std::st
 }
 
 bool OlderCopyRule::keepsTogether(const std::string& path) const {
+    if (lowered_.empty()) return false;
     std::string lowered = Utf8::lowercased(path);
     for (const auto& p : lowered_) {
         if (PathUtil::isInside(p, lowered)) return true;

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
+#include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 
 namespace keldwick {
@@ -29,9 +32,53 @@ std::vector<std::string> ancestors(const std::string& path) {
     return result;
 }
 
+namespace {
+// The innermost hint of this thread; each links to the one it covers.
+thread_local const FolderListingHint* innermostHint = nullptr;
+}  // namespace
+
+FolderListingHint::FolderListingHint(const std::string& folder, const std::vector<std::string>& sortedNames)
+    : folder_(folder), names_(sortedNames), previous_(innermostHint) {
+    innermostHint = this;
+}
+
+FolderListingHint::~FolderListingHint() { innermostHint = previous_; }
+
+const FolderListingHint* FolderListingHint::find(std::string_view folder) {
+    // Only the two innermost: a walk probes the folder it is in and, for build folders,
+    // the one above.
+    int looked = 0;
+    for (const FolderListingHint* hint = innermostHint; hint && looked < 2; hint = hint->previous_, ++looked) {
+        if (hint->folder_ == folder) return hint;
+    }
+    return nullptr;
+}
+
+bool FolderListingHint::contains(std::string_view name) const {
+    return std::binary_search(names_.begin(), names_.end(), name,
+                              [](std::string_view a, std::string_view b) { return a < b; });
+}
+
 bool pathExists(const std::string& path) {
+    if (innermostHint) {
+        const auto slash = path.rfind('/');
+        if (slash != std::string::npos && slash > 0 && slash + 1 < path.size()) {
+            if (const auto* hint = FolderListingHint::find(std::string_view(path).substr(0, slash))) {
+                return hint->contains(std::string_view(path).substr(slash + 1));
+            }
+        }
+    }
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> folderNames(const std::string& folder) {
+    if (const auto* hint = FolderListingHint::find(folder)) return hint->names();
+    try {
+        return listDirectory(folder);
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 std::string insideNote(const std::string& reason, const std::string& folder) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/FileStat.h"
@@ -39,8 +40,35 @@ using RuleList = std::vector<std::shared_ptr<const ScanRule>>;
 // path ends with its first component; a bare name has none).
 std::vector<std::string> ancestors(const std::string& path);
 
-// Whether an lstat of the path succeeds; any failure counts as absent.
+// Whether an lstat of the path succeeds; any failure counts as absent. Answered from a
+// FolderListingHint of the path's folder when one is in place.
 bool pathExists(const std::string& path);
+
+// The names in the folder (listDirectory order); a folder that can't be listed has
+// none. Answered from a FolderListingHint of the folder when one is in place.
+std::vector<std::string> folderNames(const std::string& folder);
+
+// While alive, pathExists and folderNames answer for `folder` from `sortedNames` on this
+// thread instead of asking the file system again. A walk that has just listed a folder
+// installs one, so the rules' many probes of that folder cost nothing. Only for a folder
+// whose entries can be looked up (searchable), so the answers equal an lstat's.
+class FolderListingHint {
+public:
+    FolderListingHint(const std::string& folder, const std::vector<std::string>& sortedNames);
+    ~FolderListingHint();
+    FolderListingHint(const FolderListingHint&) = delete;
+    FolderListingHint& operator=(const FolderListingHint&) = delete;
+
+    // The hint in place for `folder` on this thread, or null.
+    static const FolderListingHint* find(std::string_view folder);
+    bool contains(std::string_view name) const;
+    const std::vector<std::string>& names() const { return names_; }
+
+private:
+    const std::string& folder_;
+    const std::vector<std::string>& names_;
+    const FolderListingHint* previous_;
+};
 
 // reason + " (inside “" + name of folder + "”)".
 std::string insideNote(const std::string& reason, const std::string& folder);

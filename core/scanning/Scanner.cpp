@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <map>
@@ -74,12 +77,68 @@ bool isAsciiOrValidUTF8(std::string_view name) {
     return true;
 }
 
+// A folder's names, read through a descriptor held open for its entries' lookups.
+struct Listing {
+    int fd = -1;  // -1: entries are named by path
+    std::vector<std::string> names;
+    bool listed = false;
+
+    Listing() = default;
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+    ~Listing() { release(); }
+    void release() {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+};
+
+// Sorted names of the folder open as `fd`, "." and ".." left out; false when reading fails.
+bool readNames(int fd, std::vector<std::string>& names) {
+    alignas(struct dirent64) char buffer[32768];
+    for (;;) {
+        const ssize_t got = getdents64(fd, buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) break;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+            names.emplace_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
 std::optional<FileStat> statEntry(const Folder* parent, const std::string& name, const std::string& path) {
     struct statx record;
     const int error = parent && parent->fd >= 0 ? platform::statxNoFollow(parent->fd, name.c_str(), record)
                                                 : platform::statxNoFollow(AT_FDCWD, path.c_str(), record);
     if (error != 0) return std::nullopt;
     return FileStat::fromStatx(record);
+}
+
+// databaseCompanion answered from the listing of the file's folder when the walk holds
+// one (the companions are its siblings), else from the file system.
+std::optional<std::string> companionOf(const std::string& path) {
+    static constexpr std::string_view suffixes[] = {"-wal", "-shm", "-journal"};
+    const auto slash = path.rfind('/');
+    const FolderListingHint* hint =
+        slash == std::string::npos || slash == 0 ? nullptr : FolderListingHint::find(std::string_view(path).substr(0, slash));
+    const std::string_view name = std::string_view(path).substr(slash + 1);
+    // A name that is just a suffix has the folder itself as its shorter form.
+    if (!hint || name.empty() || std::find(std::begin(suffixes), std::end(suffixes), name) != std::end(suffixes)) {
+        return databaseCompanion(path);
+    }
+    for (const std::string_view suffix : suffixes) {
+        if (hint->contains(std::string(name) + std::string(suffix))) return path + std::string(suffix);
+        if (name.size() > suffix.size() && name.ends_with(suffix) && hint->contains(name.substr(0, name.size() - suffix.size()))) {
+            return path.substr(0, path.size() - suffix.size());
+        }
+    }
+    return std::nullopt;
 }
 
 class Walk {
@@ -112,8 +171,10 @@ private:
     }
 
     Visit visit(const Folder* parent, const std::string& path, const std::string& name, bool isRoot, int depth);
-    Visit walkFolder(const Folder* parent, const std::string& path, const std::string& name, const FileStat& stat,
-                     bool isRoot, bool neverWhole, int depth);
+    void list(const Folder* parent, const std::string& path, const std::string& name, int depth,
+              Listing& listing) const;
+    Visit walkFolder(const std::string& path, const FileStat& stat, Listing& listing, bool isRoot, bool neverWhole,
+                     int depth);
     Visit leaf(const std::string& path, const std::string& name, const FileStat& stat, bool package, Summary summary);
     Visit visitWhole(const std::string& path, const FileStat& stat, WholeKind kind,
                      const std::optional<SimulatorDevice>& simulator);
@@ -121,6 +182,7 @@ private:
     Summary packageSummary(const std::string& path, std::optional<uint64_t> device);
     std::optional<std::string> itemReason(const std::string& path, const FileStat& stat, bool package) const;
     std::optional<std::string> inUseInside(const std::string& folder) const;
+    bool searchable(const FileStat& stat, int fd) const;
     double age(Date lastUsed) const { return scanner_.now.timeIntervalSince(lastUsed); }
     int64_t privateOrAllocated(const std::string& path, const FileStat& stat) const;
 
@@ -220,23 +282,37 @@ Visit Walk::visit(const Folder* parent, const std::string& path, const std::stri
     const bool isFolder = status->isDirectory();
     const bool package = isFolder && isPackageName(name);
 
+    const bool plainFolder = isFolder && !package;
+    // A plain folder is listed once, before the rules look at it: their probes of its
+    // entries are answered from the listing, and the walk goes on with it.
+    Listing listing;
+    std::optional<FolderListingHint> hint;
+
     if (isRoot) {
-        if (isFolder && !package) return walkFolder(parent, path, name, *status, true, true, depth);
-        return Node{};  // a managed folder that is a file or a package offers nothing
+        if (!plainFolder) return Node{};  // a managed folder that is a file or a package offers nothing
+        list(parent, path, name, depth, listing);
+        if (listing.listed && searchable(*status, listing.fd)) hint.emplace(path, listing.names);
+        return walkFolder(path, *status, listing, true, true, depth);
     }
 
     if (state_.device && *state_.device != status->device) return skip(path, "On another disk");
     const bool isFixed = isFolder && state_.fixed.count(path) != 0;
-    if (isFolder && !isFixed && !package && DevelopmentRule::isProject(path)) {
-        return visitWhole(path, *status, WholeKind::project, std::nullopt);
+    if (plainFolder) {
+        list(parent, path, name, depth, listing);
+        if (listing.listed && searchable(*status, listing.fd)) hint.emplace(path, listing.names);
+        if (!isFixed && DevelopmentRule::isProject(path)) {
+            hint.reset();
+            listing.release();
+            return visitWhole(path, *status, WholeKind::project, std::nullopt);
+        }
     }
-    if (auto reason = reasonNotMovable(*status, name)) return skip(path, std::move(*reason));
+    if (auto reason = reasonNotMovable(*status, name, uid_)) return skip(path, std::move(*reason));
     if (auto reason = itemReason(path, *status, package)) return skip(path, std::move(*reason));
     if (auto open = state_.openFiles.find(path); open != state_.openFiles.end()) {
         return skip(path, "Open in " + open->second);
     }
 
-    if (isFolder && !package) return walkFolder(parent, path, name, *status, false, isFixed, depth);
+    if (plainFolder) return walkFolder(path, *status, listing, false, isFixed, depth);
     Summary summary;
     if (package) {
         summary = packageSummary(path, state_.device);
@@ -274,7 +350,7 @@ Visit Walk::leaf(const std::string& path, const std::string& name, const FileSta
         return node;
     }
     if (!package) {
-        if (auto companion = databaseCompanion(path)) {
+        if (auto companion = companionOf(path)) {
             recordSkip(path, "Part of a database (with “" + PathUtil::name(*companion) + "”)");
             return node;
         }
@@ -285,33 +361,36 @@ Visit Walk::leaf(const std::string& path, const std::string& name, const FileSta
     return node;
 }
 
-Visit Walk::walkFolder(const Folder* parent, const std::string& path, const std::string& name, const FileStat& stat,
-                       bool isRoot, bool neverWhole, int depth) {
+void Walk::list(const Folder* parent, const std::string& path, const std::string& name, int depth,
+                Listing& listing) const {
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    listing.fd = parent && parent->fd >= 0 ? openat(parent->fd, name.c_str(), flags) : open(path.c_str(), flags);
+    if (listing.fd < 0) return;
+    listing.listed = readNames(listing.fd, listing.names);
+    if (!listing.listed) listing.names.clear();
+    if (depth >= kMaxOpenDepth) listing.release();
+}
+
+bool Walk::searchable(const FileStat& stat, int fd) const {
+    if (uid_ == 0) return true;
+    if (stat.ownerID == uid_) return (stat.mode & S_IXUSR) != 0;
+    return fd >= 0 && faccessat(fd, ".", X_OK, AT_EACCESS) == 0;
+}
+
+Visit Walk::walkFolder(const std::string& path, const FileStat& stat, Listing& listing, bool isRoot, bool neverWhole,
+                       int depth) {
     Summary summary;
     summary.offer(stat.modificationDate(), LastUsedSource::modificationDate);
     summary.offer(stat.creationDate(), LastUsedSource::creationDate);
     if (auto added = ExtraStat::fromStatus(path, stat, false).added) summary.offer(*added, LastUsedSource::addedDate);
     if (state_.busyFolders.count(path) != 0) summary.movable = false;
-
-    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = parent && parent->fd >= 0 ? openat(parent->fd, name.c_str(), flags) : open(path.c_str(), flags);
-    std::vector<std::string> names;
-    bool listed = false;
-    try {
-        names = fd >= 0 ? listDirectoryAt(fd, path) : listDirectory(path);
-        listed = true;
-    } catch (const std::exception&) {
-        // Counted as empty; but what it holds is unknown, so it can't move as a whole.
-    }
-    if (!listed) summary.movable = false;
-    if (fd >= 0 && depth >= kMaxOpenDepth) {
-        close(fd);
-        fd = -1;
-    }
+    // Counted as empty when it can't be listed; but what it holds is unknown, so it
+    // can't move as a whole.
+    if (!listing.listed) summary.movable = false;
 
     std::vector<Candidate> candidates;
-    const Folder self{path, fd};
-    for (const auto& child : names) {
+    const Folder self{path, listing.fd};
+    for (const auto& child : listing.names) {
         const std::string childPath = PathUtil::join(path, child);
         Visit result = visit(&self, childPath, child, false, depth + 1);
         if (!result) {
@@ -330,7 +409,7 @@ Visit Walk::walkFolder(const Folder* parent, const std::string& path, const std:
             for (auto& candidate : result->candidates) candidates.push_back(std::move(candidate));
         }
     }
-    if (fd >= 0) close(fd);
+    listing.release();
 
     const OffloadPolicy& policy = scanner_.policy;
     bool whole = !isRoot && !neverWhole && policy.allowFolders && summary.movable && summary.fileCount >= 1 &&
@@ -360,7 +439,7 @@ Visit Walk::visitWhole(const std::string& path, const FileStat& stat, WholeKind 
     const OffloadPolicy& policy = scanner_.policy;
     if (kind == WholeKind::project && !policy.moveProjects) return skip(path, "Code project");
     if (!policy.driveIsMacFormatted) return skip(path, "Only moves to a drive formatted for the Mac");
-    if (auto reason = reasonNotMovable(stat, PathUtil::name(path))) return skip(path, std::move(*reason));
+    if (auto reason = reasonNotMovable(stat, PathUtil::name(path), uid_)) return skip(path, std::move(*reason));
     for (const auto& rule : scanner_.rules) {
         if (auto reason = rule->skipReasonWhole(path, kind)) return skip(path, std::move(*reason));
     }
@@ -442,7 +521,7 @@ Summary Walk::packageSummary(const std::string& path, std::optional<uint64_t> de
                 summary.movable = false;  // can't be recorded, as in the walk
             } else if (entry->isSymlink() || entry->kind == FileStat::Kind::other) {
                 summary.movable = false;
-            } else if (reasonNotMovable(*entry, name)) {
+            } else if (reasonNotMovable(*entry, name, uid_)) {
                 summary.movable = false;
             } else if (itemReason(full, *entry, entry->isDirectory() && isPackageName(name))) {
                 summary.movable = false;

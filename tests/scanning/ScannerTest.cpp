@@ -11,6 +11,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
+#include "scanning/DevelopmentRule.h"
 #include "scanning/NeverTouch.h"
 #include "scanning/Scanner.h"
 #include "scanning/ScannerChecks.h"
@@ -449,6 +450,45 @@ TEST_F(ScannerTest, RecheckRefusesWhatChangedSinceTheScan) {
     EXPECT_FALSE(recheckItem(folderItem, {std::make_shared<RefuseNamed>("paper")}, WholeKind::chosen));
     EXPECT_EQ(recheckItem(folderItem, {std::make_shared<RefuseNamed>("paper")}, std::nullopt),
               "Refused by test (“sub/paper.txt”)");
+}
+
+TEST_F(ScannerTest, ProbesOfAFolderThatCantBeSearchedAreNotAnsweredFromItsListing) {
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to act as another user";
+    file("locked/project/Makefile", "all:");
+    file("locked/project/main.c", "int main;");
+    test::chownTree(root);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    // Readable but not searchable: its names can be listed, its entries can't be looked at.
+    ASSERT_EQ(chmod((root + "/locked/project").c_str(), 0444), 0);
+    policy.moveProjects = false;
+    const Scanner scan = scanner();
+    const std::string project = root + "/locked/project";
+    const int status = test::runAsNobody([&] {
+        const auto report = scan.scan({root});
+        // A project would be refused as one; unexamined, it is only kept in place.
+        if (report.itemsVisited != 5) return 2;  // home, locked, project and its two names
+        return reasonFor(report, project) || !report.candidates.empty() ? 1 : 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(FolderListingHintTest, ProbesOfTheListedFolderAreAnsweredFromItsNames) {
+    test::TempDir dir;
+    writeFile(dir / "real", "x");
+    const std::string folder = dir.path();
+    const std::vector<std::string> names = {"Makefile", "listed"};
+    EXPECT_TRUE(pathExists(dir / "real"));
+    EXPECT_FALSE(pathExists(dir / "listed"));
+    {
+        FolderListingHint hint(folder, names);
+        EXPECT_TRUE(pathExists(dir / "listed"));
+        EXPECT_FALSE(pathExists(dir / "real"));
+        EXPECT_EQ(folderNames(folder), names);
+        EXPECT_TRUE(pathExists(folder));  // not inside the hinted folder: asked of the file system
+        EXPECT_TRUE(DevelopmentRule::isProject(folder));
+    }
+    EXPECT_FALSE(pathExists(dir / "listed"));
+    EXPECT_EQ(folderNames(folder), std::vector<std::string>{"real"});
 }
 
 TEST(ScannerChecksTest, PackagesAndUniquePaths) {

@@ -1,0 +1,280 @@
+// The scanner against find(1) over the same generated tree, in the same run.
+//
+// Builds a home-like tree under $TMPDIR (100,000 entries; KELDWICK_SCAN_ENTRIES sets
+// another count, e.g. 1000000), in a typical and a project-heavy shape, then times
+// `find ROOT -printf '%s %T@ %A@\n'` and Scanner::scan over it, warm (one discarded run,
+// then the median of five), each in a child process so that its peak memory is its own.
+// Prints entries per second, the ratio (scanner speed over find's) and peak memory.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "foundation/Date.h"
+#include "scanning/NeverTouch.h"
+#include "scanning/Scanner.h"
+
+using namespace keldwick;
+
+extern char** environ;
+
+namespace {
+
+constexpr int kRuns = 5;
+
+struct Tree {
+    std::string home;
+    std::vector<std::string> roots;  // the managed folders
+    long entries = 0;                // everything beneath the roots, roots included
+};
+
+class Generator {
+public:
+    explicit Generator(long budget) : budget_(budget) {}
+
+    long made() const { return made_; }
+    bool full() const { return made_ >= budget_; }
+
+    void folder(const std::string& path) {
+        if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) fail("mkdir", path);
+        ++made_;
+    }
+    void file(const std::string& path, bool withData) {
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) fail("open", path);
+        if (withData && write(fd, "x", 1) != 1) fail("write", path);
+        close(fd);
+        ++made_;
+    }
+
+    // Folders of eight files and three subfolders, breadth first, until the budget is met.
+    void typical(const std::string& top, long budget) {
+        static const char* const extensions[] = {".txt", ".jpg", ".pdf", ".md", ".png", ".mp3", ".docx", ".csv"};
+        const long stop = std::min(made_ + budget, budget_);
+        std::deque<std::string> pending{top};
+        folder(top);
+        while (!pending.empty() && made_ < stop) {
+            const std::string at = pending.front();
+            pending.pop_front();
+            for (int i = 0; i < 8 && made_ < stop; ++i) {
+                file(at + "/file" + std::to_string(i) + extensions[i], i % 4 == 0);
+            }
+            for (int i = 0; i < 3 && made_ < stop; ++i) {
+                const std::string sub = at + "/folder " + std::to_string(i);
+                folder(sub);
+                pending.push_back(sub);
+            }
+        }
+    }
+
+    // A code project of about 300 entries: sources, dependencies and a Git folder.
+    void project(const std::string& at) {
+        folder(at);
+        file(at + "/package.json", true);
+        file(at + "/README.md", true);
+        for (int s = 0; s < 3; ++s) {
+            const std::string src = at + "/src/part" + std::to_string(s);
+            if (s == 0) folder(at + "/src");
+            folder(src);
+            for (int i = 0; i < 10; ++i) file(src + "/module" + std::to_string(i) + ".js", true);
+        }
+        folder(at + "/node_modules");
+        for (int p = 0; p < 20; ++p) {
+            const std::string package = at + "/node_modules/package" + std::to_string(p);
+            folder(package);
+            file(package + "/package.json", true);
+            file(package + "/index.js", true);
+            folder(package + "/lib");
+            for (int i = 0; i < 8; ++i) file(package + "/lib/part" + std::to_string(i) + ".js", false);
+        }
+        folder(at + "/.git");
+        file(at + "/.git/HEAD", true);
+        for (int o = 0; o < 4; ++o) {
+            const std::string objects = at + "/.git/objects" + std::to_string(o);
+            folder(objects);
+            for (int i = 0; i < 10; ++i) file(objects + "/object" + std::to_string(i), true);
+        }
+    }
+
+private:
+    [[noreturn]] static void fail(const char* call, const std::string& path) {
+        std::perror((std::string(call) + " " + path).c_str());
+        std::exit(1);
+    }
+
+    long budget_;
+    long made_ = 0;
+};
+
+Tree generate(const std::string& base, const std::string& shape, long entries) {
+    Tree tree;
+    tree.home = base + "/" + shape;
+    std::filesystem::create_directories(tree.home);
+    Generator make(entries);
+    if (shape == "typical") {
+        const long share = entries / 3;
+        for (const char* top : {"Documents", "Downloads", "Pictures"}) {
+            tree.roots.push_back(tree.home + "/" + top);
+            make.typical(tree.roots.back(), share + 1);
+        }
+        if (!make.full()) make.typical(tree.roots.back() + "/more", entries);
+    } else {
+        tree.roots = {tree.home + "/Documents", tree.home + "/Projects"};
+        make.typical(tree.roots[0], entries / 2);
+        make.folder(tree.roots[1]);
+        for (int p = 0; make.made() + 320 <= entries; ++p) make.project(tree.roots[1] + "/project" + std::to_string(p));
+        if (!make.full()) make.typical(tree.roots[0] + "/more", entries - make.made());
+    }
+    tree.entries = make.made();
+    return tree;
+}
+
+struct Measure {
+    double seconds = 0;
+    long peakKiB = 0;       // the child's peak resident size
+    long baselineKiB = 0;   // its resident size before the work began (scanner only)
+    long long detail = 0;   // scanner: candidates found
+};
+
+long residentKiB() {
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Runs find over the roots with its output thrown away.
+Measure runFind(const Tree& tree) {
+    std::vector<std::string> args = {"find"};
+    args.insert(args.end(), tree.roots.begin(), tree.roots.end());
+    args.push_back("-printf");
+    args.push_back("%s %T@ %A@\n");
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid;
+    if (posix_spawnp(&pid, "find", &actions, nullptr, argv.data(), environ) != 0) {
+        std::perror("find");
+        std::exit(1);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    Measure m;
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.peakKiB = usage.ru_maxrss;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "find failed\n");
+        std::exit(1);
+    }
+    return m;
+}
+
+// Runs one scan in a child process; the child reports its timing through a pipe.
+Measure runScanner(const Tree& tree, bool everyFile) {
+    int channel[2];
+    if (pipe(channel) != 0) std::exit(1);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(channel[0]);
+        OffloadPolicy policy;
+        if (everyFile) policy.minimumItemSize = 0;
+        std::vector<std::string> system;
+        for (const auto& folder : NeverTouch::systemFolders()) {
+            if (folder != "/tmp" && folder != "/var") system.push_back(folder);
+        }
+        Scanner scanner(policy, NeverTouch::rules(tree.home, {}, {}, {}, system), {}, {},
+                        Date::now().adding(1000 * 86'400.0));
+        Measure m;
+        m.baselineKiB = residentKiB();
+        const auto start = std::chrono::steady_clock::now();
+        const ScanReport report = scanner.scan(tree.roots);
+        m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        m.detail = static_cast<long long>(report.candidates.size());
+        if (write(channel[1], &m, sizeof m) != sizeof m) _exit(1);
+        _exit(0);
+    }
+    close(channel[1]);
+    Measure m;
+    const bool got = read(channel[0], &m, sizeof m) == sizeof m;
+    close(channel[0]);
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "scan failed\n");
+        std::exit(1);
+    }
+    m.peakKiB = usage.ru_maxrss;
+    return m;
+}
+
+template <typename Run>
+Measure median(Run run) {
+    run();  // warms the caches; not counted
+    std::vector<Measure> all;
+    for (int i = 0; i < kRuns; ++i) all.push_back(run());
+    std::sort(all.begin(), all.end(), [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
+    Measure m = all[kRuns / 2];
+    for (const auto& each : all) m.peakKiB = std::max(m.peakKiB, each.peakKiB);
+    return m;
+}
+
+}  // namespace
+
+int main() {
+    long entries = 100'000;
+    if (const char* wanted = std::getenv("KELDWICK_SCAN_ENTRIES")) entries = std::max(1000L, std::atol(wanted));
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/keldwick-scan-bench-XXXXXX";
+    if (!mkdtemp(base.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+
+    std::printf("scan over %ld entries per shape (warm cache, median of %d)\n", entries, kRuns);
+    std::printf("%-14s %-22s %12s %9s %11s %9s %10s\n", "shape", "run", "entries/s", "ratio", "peak MiB",
+                "B/entry", "candidates");
+    for (const std::string shape : {"typical", "project-heavy"}) {
+        const auto madeAt = std::chrono::steady_clock::now();
+        const Tree tree = generate(base, shape, entries);
+        const double made = std::chrono::duration<double>(std::chrono::steady_clock::now() - madeAt).count();
+        std::fprintf(stderr, "%s: %ld entries made in %.1f s\n", shape.c_str(), tree.entries, made);
+
+        const Measure find = median([&] { return runFind(tree); });
+        const double findRate = tree.entries / find.seconds;
+        std::printf("%-14s %-22s %12.0f %9s %11.1f %9s %10s\n", shape.c_str(), "find -printf", findRate, "1.00",
+                    find.peakKiB / 1024.0, "", "");
+        for (bool everyFile : {false, true}) {
+            const Measure scan = median([&] { return runScanner(tree, everyFile); });
+            const double rate = tree.entries / scan.seconds;
+            const double perEntry = std::max(0L, scan.peakKiB - scan.baselineKiB) * 1024.0 / tree.entries;
+            std::printf("%-14s %-22s %12.0f %8.2fx %11.1f %9.0f %10lld\n", shape.c_str(),
+                        everyFile ? "Scanner (every file)" : "Scanner (default)", rate, rate / findRate,
+                        scan.peakKiB / 1024.0, perEntry, scan.detail);
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);
+    return 0;
+}
