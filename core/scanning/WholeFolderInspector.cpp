@@ -12,6 +12,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
+#include "platform/Extents.h"
 #include "scanning/DevelopmentRule.h"
 
 namespace keldwick {
@@ -67,6 +68,7 @@ struct Walk {
     WholeFolderInspector::Summary summary;
     std::map<std::pair<uint64_t, uint64_t>, HardLink> hardLinks;  // keyed by (device, inode)
     std::optional<WholeFolderInspector::Result> stop;
+    bool sharesExtents = false;  // the required device's volume (asked once)
 
     void offer(Date date, LastUsedSource source) {
         if (date > summary.lastUsed) {
@@ -141,7 +143,8 @@ struct Walk {
     }
 
     void count(const FileStat& stat, const std::string& full) {
-        ExtraStat extra = ExtraStat::read(full);
+        // Every counted file is on the required device, so the volume's answer holds for all.
+        ExtraStat extra = device ? ExtraStat::fromStatus(full, stat, sharesExtents) : ExtraStat::read(full);
         int64_t ownSize = extra.privateSize.value_or(stat.allocatedSize);
         if (stat.linkCount < 2) {
             summary.size = saturatingAdd(summary.size, ownSize);
@@ -205,7 +208,8 @@ WholeFolderInspector::Result WholeFolderInspector::inspect(const std::string& fo
     if (!requiredDevice) {
         if (auto own = FileStat::peek(folder)) requiredDevice = own->device;
     }
-    Walk walk{*this, folder, requiredDevice, static_cast<uint32_t>(::getuid()), {}, {}, {}};
+    Walk walk{*this, folder, requiredDevice, static_cast<uint32_t>(::getuid()), {}, {}, {}, false};
+    if (requiredDevice) walk.sharesExtents = platform::volumeSharesExtents(folder.c_str());
     if (alsoUsed) walk.offer(*alsoUsed, LastUsedSource::modificationDate);
     if (auto added = ExtraStat::read(folder).added) walk.offer(*added, LastUsedSource::addedDate);
     if (walk.isTooRecent()) return Result::usedRecently();
