@@ -3,6 +3,7 @@
 // report of what it refused and why. Reads the file system only; never changes it.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -78,3 +79,10 @@ struct Scanner {
 };
 
 }  // namespace keldwick
+
+template <>
+struct std::hash<keldwick::SkippedItem> {
+    size_t operator()(const keldwick::SkippedItem& item) const noexcept {
+        return std::hash<std::string>{}(item.path) * 31 + std::hash<std::string>{}(item.reason);
+    }
+};
