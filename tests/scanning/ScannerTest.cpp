@@ -151,6 +151,19 @@ TEST_F(ScannerTest, OutermostQualifyingFolderHoldsInnerProposalsAsParts) {
     EXPECT_EQ(again, report);
 }
 
+TEST_F(ScannerTest, DeepTreesAreWalkedWhole) {
+    // Deeper than the walk keeps folders open: the lower levels are read by path.
+    std::string deep = "top";
+    for (int level = 0; level < 200; ++level) deep += "/d";
+    file(deep + "/bottom.txt");
+    file("top/side.txt");
+    const auto report = scanner().scan({root});
+    ASSERT_EQ(report.candidates.size(), 1u);
+    EXPECT_EQ(report.candidates[0].path, root + "/top");
+    EXPECT_EQ(report.candidates[0].fileCount, 2);
+    EXPECT_EQ(report.itemsVisited, 204);  // root, top, side.txt, 200 folders, bottom.txt
+}
+
 TEST_F(ScannerTest, AgeSizeTypeAndRecentLightFiles) {
     setTimes(file("young.pdf"), now.adding(-10 * kDay), now.adding(-10 * kDay));
     file("old.txt", "x");
@@ -452,22 +465,28 @@ TEST_F(ScannerTest, RecheckRefusesWhatChangedSinceTheScan) {
               "Refused by test (“sub/paper.txt”)");
 }
 
-TEST_F(ScannerTest, ProbesOfAFolderThatCantBeSearchedAreNotAnsweredFromItsListing) {
+TEST_F(ScannerTest, FoldersThatCantBeSearchedOrListed) {
     if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to act as another user";
     file("locked/project/Makefile", "all:");
     file("locked/project/main.c", "int main;");
+    file("outer/f.txt");
+    folder("outer/closed");
     test::chownTree(root);
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
     // Readable but not searchable: its names can be listed, its entries can't be looked at.
     ASSERT_EQ(chmod((root + "/locked/project").c_str(), 0444), 0);
+    // Not readable: what it holds is unknown, so the folder around it can't move whole.
+    ASSERT_EQ(chmod((root + "/outer/closed").c_str(), 0300), 0);
     policy.moveProjects = false;
     const Scanner scan = scanner();
     const std::string project = root + "/locked/project";
     const int status = test::runAsNobody([&] {
         const auto report = scan.scan({root});
+        // home, locked, project and its two names, outer, closed, f.txt
+        if (report.itemsVisited != 8) return 2;
+        if (paths(report.candidates) != std::vector<std::string>{root + "/outer/f.txt"}) return 3;
         // A project would be refused as one; unexamined, it is only kept in place.
-        if (report.itemsVisited != 5) return 2;  // home, locked, project and its two names
-        return reasonFor(report, project) || !report.candidates.empty() ? 1 : 0;
+        return reasonFor(report, project) ? 1 : 0;
     });
     EXPECT_EQ(status, 0);
 }
