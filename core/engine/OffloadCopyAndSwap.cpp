@@ -1,0 +1,217 @@
+// The back half of a move: copy, verify, link swap. Before each file-system step the
+// journal already holds the phase from which recovery finishes or undoes it.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "drives/DriveLayout.h"
+#include "engine/DrivePath.h"
+#include "engine/EngineError.h"
+#include "engine/FaultInjecting.h"
+#include "engine/ItemChecks.h"
+#include "engine/OffloadExecutor.h"
+#include "engine/RecoveryManager.h"
+#include "foundation/Checksum.h"
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/Formatting.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "scanning/ItemName.h"
+
+namespace keldwick {
+
+namespace {
+
+std::string quotedName(const std::string& path) { return "\u201C" + ItemName::display(path) + "\u201D"; }
+
+// Makes the folder's entries durable. On the drive a failure throws, because the
+// original is deleted on the strength of it; on this computer a folder that can't be
+// opened or flushed is passed over, as the item there stays either way.
+void flushFolder(const std::string& folder, bool strict) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        if (strict) throw POSIXFailure("open", folder, errno);
+        return;
+    }
+    int failed = ::fsync(fd) != 0 ? errno : 0;
+    ::close(fd);
+    if (failed != 0 && strict) throw POSIXFailure("fsync", folder, failed);
+}
+
+void makeLink(const std::string& target, const std::string& at) {
+    if (::symlink(target.c_str(), at.c_str()) != 0) throw POSIXFailure("symlink", at, errno);
+}
+
+}  // namespace
+
+void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const std::string& root, bool clearLeftovers,
+                                  const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress) {
+    const std::string& original = record.originalPath;
+    const Reach reach = [&](FaultPoint point, std::optional<std::string> working) {
+        if (context.faults) context.faults->reach(point, FaultContext{record.id, original, std::move(working)});
+    };
+    RecoveryManager recovery(context);
+
+    // 1-2.
+    const std::string drivePath = record.drivePath(root);
+    const std::string partial = temporaryPath(drivePath, TemporaryKind::partial, record.id);
+    reach(FaultPoint::offloadRecorded, std::nullopt);
+
+    // 3. What the item looks like before a byte is copied.
+    const FingerprintSnapshot before = Fingerprint::snapshot(original, record.isDirectory);
+
+    // 4-5. The folders on the drive, never through a link planted there.
+    DrivePath::requireBeneath(root, drivePath);
+    createDirectory(PathUtil::parent(drivePath));
+    DrivePath::requireBeneath(root, drivePath);
+    PathUtil::removeTree(partial);
+
+    // 6.
+    if (clearLeftovers) {
+        recovery.removeLeftovers(drivePath, record);
+        context.journal->log("Cleared what was left of an earlier copy of " + quotedName(original) + " on " +
+                                 drive.name + ".",
+                             EventLevel::info, record.id);
+    }
+
+    // 7. Copy and hash in one pass.
+    bool firstTick = true;
+    const FileCopier::Progress tick = [&](int64_t bytesDone) {
+        if (cancel && cancel->isCancelled()) throw CancellationError();
+        if (progress) progress(bytesDone);
+        if (firstTick) {
+            firstTick = false;
+            reach(FaultPoint::offloadMidCopy, partial);
+        }
+    };
+    std::string checksum;
+    std::optional<std::vector<TreeEntry>> entries;
+    if (record.isDirectory) {
+        entries = context.copier.copyTree(original, partial, tick);
+        checksum = TreeManifest{*entries}.digest();
+    } else {
+        checksum = context.copier.copyFile(original, partial, true, tick);
+    }
+
+    // 8.
+    reach(FaultPoint::offloadCopied, partial);
+
+    // 9. Read back from the medium; a mismatch names the item the user knows.
+    try {
+        if (record.isDirectory) {
+            context.copier.verify(partial, *entries);
+        } else if (Checksum::sha256OfFile(partial, static_cast<size_t>(context.copier.chunkSize)) != checksum) {
+            throw EngineError::checksumMismatch(original);
+        }
+    } catch (const EngineError& error) {
+        if (error.kind() == EngineError::Kind::checksumMismatch) throw EngineError::checksumMismatch(original);
+        throw;
+    }
+
+    // 10-13. Verified, then its final name; a copy only counts once its name is durable.
+    context.journal->markVerified(record.id, checksum, entries);
+    renameExclusive(partial, drivePath);
+    flushFolder(PathUtil::parent(drivePath), true);
+    reach(FaultPoint::offloadVerified, drivePath);
+
+    // 14-16. The original must be exactly as copied, unused, and the user must not
+    // have asked to stop.
+    if (!sameSnapshot(before, Fingerprint::snapshot(original, record.isDirectory), Fingerprint::same))
+        throw EngineError::sourceChanged(original);
+    if (context.openFiles) checkNotInUse(original, *context.openFiles);
+    if (cancel && cancel->isCancelled()) throw CancellationError();
+
+    // 17.
+    std::optional<IconPlace> place;
+    if (context.icons) {
+        try {
+            place = context.icons->place(original);
+        } catch (...) {
+            place.reset();  // a place that can't be read is not kept
+        }
+    }
+
+    // 18-19.
+    context.journal->setPhase(record.id, Phase::offloadSwapping);
+    if (record.isDirectory)
+        swapFolder(record, drivePath, before, reach);
+    else
+        swapFile(record, drivePath, before, reach);
+
+    // 20.
+    if (place && context.icons) {
+        try {
+            context.icons->restore(*place, original);
+        } catch (...) {
+            // The icon only loses its place.
+        }
+    }
+
+    // 21-23.
+    context.journal->setPhase(record.id, Phase::offloaded);
+    context.journal->log("Moved " + quotedName(original) + " (" + byteCountText(record.size) + ") to " + drive.name +
+                             ".",
+                         EventLevel::info, record.id);
+    OffloadRecord finished = record;
+    finished.checksum = checksum;
+    recovery.appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, root, entries);
+}
+
+void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& drivePath,
+                               const FingerprintSnapshot& before, const Reach& reach) {
+    const std::string& original = record.originalPath;
+    const std::string staged = temporaryPath(original, TemporaryKind::link, record.id);
+
+    // 1-2. The link, ready beside the file.
+    PathUtil::removeTree(staged);
+    makeLink(drivePath, staged);
+    reach(FaultPoint::offloadLinkStaged, staged);
+
+    if (swapItems(staged, original)) {
+        // 4. The link stands at the path; the file sits at the staged name.
+        reach(FaultPoint::offloadSwapped, staged);
+        if (!sameSnapshot(before, Fingerprint::snapshot(staged, false), Fingerprint::sameIgnoringChangeDate)) {
+            // Written to between the check and the swap: it goes back to its place.
+            swapItems(staged, original);
+            throw EngineError::sourceChanged(original);
+        }
+        if (::unlink(staged.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", staged, errno);
+    } else {
+        // 5. No exchange here: look once more, then the link replaces the file.
+        if (!sameSnapshot(before, Fingerprint::snapshot(original, false), Fingerprint::sameIgnoringChangeDate))
+            throw EngineError::sourceChanged(original);
+        renameItem(staged, original);
+        reach(FaultPoint::offloadSwapped, std::nullopt);
+    }
+
+    // 6.
+    flushFolder(PathUtil::parent(original), false);
+}
+
+void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string& drivePath,
+                                 const FingerprintSnapshot& before, const Reach& reach) {
+    const std::string& original = record.originalPath;
+    const std::string trash = temporaryPath(original, TemporaryKind::trash, record.id);
+
+    // 1-3. The folder steps aside; changed meanwhile, it comes straight back.
+    renameItem(original, trash);
+    reach(FaultPoint::offloadLinkStaged, trash);
+    if (!sameSnapshot(before, Fingerprint::snapshot(trash, true), Fingerprint::sameIgnoringChangeDate)) {
+        renameExclusive(trash, original);
+        throw EngineError::sourceChanged(original);
+    }
+
+    // 4-5. The link in its place.
+    makeLink(drivePath, original);
+    flushFolder(PathUtil::parent(original), false);
+
+    // 6-8. Only now may the displaced folder go.
+    context.journal->setPhase(record.id, Phase::offloadCleanup);
+    reach(FaultPoint::offloadSwapped, trash);
+    RecoveryManager(context).finishDeletingOriginal(trash, record);
+}
+
+}  // namespace keldwick

@@ -1,0 +1,260 @@
+#include "engine/OffloadExecutor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+
+#include "drives/DriveLayout.h"
+#include "drives/VolumeInfo.h"
+#include "engine/DrivePath.h"
+#include "engine/EngineError.h"
+#include "engine/FaultInjecting.h"
+#include "engine/ItemChecks.h"
+#include "engine/RecoveryManager.h"
+#include "foundation/FileStat.h"
+#include "foundation/Formatting.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "foundation/Utf8.h"
+#include "foundation/VolumeSpace.h"
+#include "scanning/ItemName.h"
+#include "scanning/ScannerChecks.h"
+#include "scanning/Simulators.h"
+#include "scanning/WholeFolderInspector.h"
+
+namespace keldwick {
+
+namespace {
+
+std::string quotedName(const std::string& path) { return "\u201C" + ItemName::display(path) + "\u201D"; }
+
+// "/" is not added again when the prefix already ends with one.
+bool beginsWithFolder(const std::string& path, const std::string& folder) {
+    const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
+    return path.starts_with(prefix);
+}
+
+// The newest of a status's modification and creation dates.
+Date newestOf(const FileStat& status) { return std::max(status.modificationDate(), status.creationDate()); }
+
+}  // namespace
+
+const std::set<Phase>& OffloadExecutor::activePhases() {
+    static const std::set<Phase> phases = [] {
+        std::set<Phase> all(allPhases.begin(), allPhases.end());
+        all.erase(Phase::restored);
+        all.erase(Phase::abandoned);
+        all.erase(Phase::superseded);
+        return all;
+    }();
+    return phases;
+}
+
+OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bool dryRun,
+                                                  const std::shared_ptr<CancellationFlag>& cancel,
+                                                  const Progress& progress) {
+    const std::string& path = candidate.path;
+
+    // 1-2. The item itself, never what a link points at.
+    auto status = FileStat::read(path);
+    if (!status) throw EngineError::sourceMissing(path);
+    if (!status->isFile() && !status->isDirectory())
+        throw EngineError::notEligible(path, "not a regular file or folder");
+
+    // 3. Movability; and a path the journal and the manifest can't record as text.
+    if (auto reason = reasonNotMovable(*status, PathUtil::name(path))) throw EngineError::notEligible(path, *reason);
+    if (!Utf8::isValid(path)) throw EngineError::notEligible(path, "Name has characters that can't be recorded");
+
+    // 4. The rules, which may have changed since the scan (a new pin, say).
+    if (auto reason = recheckItem(path, context.rules, candidate.whole)) throw EngineError::notEligible(path, *reason);
+
+    // 5. The drive.
+    auto mounted = context.locator ? context.locator->mountPoint(drive.id) : std::nullopt;
+    if (!mounted) throw EngineError::driveUnavailable();
+    const std::string root = *mounted;
+
+    // 6. A folder that moves as one piece.
+    if (candidate.whole) recheckWhole(candidate, *candidate.whole, root);
+
+    // 7. A database file must not leave its side files behind (or the other way round).
+    if (status->isFile()) {
+        if (auto companion = databaseCompanion(path))
+            throw EngineError::notEligible(path, "Part of a database (with \u201C" + PathUtil::name(*companion) + "\u201D)");
+    }
+
+    // 8. The newest date of the item itself.
+    Date newest = std::max(newestOf(*status), ExtraStat::read(path).added.value_or(WholeFolderInspector::distantPast));
+
+    // 9. Its place on the drive, unless a record already holds it.
+    std::string relativePath =
+        DriveLayout::relativePath(path, context.configuration.machineFolder, DriveLayout::folderName(root));
+    checkNotOnDrive(path, relativePath);
+
+    // 10. Whatever lies there now: our own unfinished copy is cleared and reused; anything
+    // else keeps its place and the item takes a free name beside it. A dry run compares
+    // sizes only, so that it never reads whole copies on the drive.
+    std::string destination = PathUtil::join(root, relativePath);
+    DrivePath::requireBeneath(root, destination);
+    bool clearLeftovers = false;
+    if (FileStat::read(destination)) {
+        const auto compare = dryRun ? FileCopier::Compare::sizes : FileCopier::Compare::contents;
+        if (context.copier.holdsOnlyPartsOf(path, destination, root, compare)) {
+            clearLeftovers = true;
+        } else {
+            relativePath = uniqueRelativePath(relativePath, status->isDirectory(), takenRelativePaths(), root);
+            checkNotOnDrive(path, relativePath);
+            destination = PathUtil::join(root, relativePath);
+            DrivePath::requireBeneath(root, destination);
+        }
+    }
+
+    // 11. What it holds now.
+    int64_t total = 0;
+    if (status->isFile()) {
+        total = status->size;
+    } else {
+        const auto entries = context.copier.walk(path);
+        for (const auto& entry : entries) total += entry.size;
+        if (!candidate.whole) {
+            for (const auto& entry : entries) {
+                const std::string full = PathUtil::join(path, entry.path);
+                if (entry.kind == TreeEntry::Kind::symlink) throw EngineError::unsupportedItem(full);
+                auto inner = FileStat::read(full);
+                if (!inner) continue;  // vanished since the walk
+                auto reason = reasonNotMovable(*inner, PathUtil::name(full));
+                if (!reason && inner->device != status->device) reason = "On another disk";
+                if (reason)
+                    throw EngineError::notEligible(path, "\u201C" + entry.path + "\u201D: " + *reason);
+                if (inner->isFile()) newest = std::max(newest, newestOf(*inner));
+            }
+        }
+    }
+
+    // 12. Used since the scan dated it.
+    if (!candidate.whole && newest > candidate.lastUsed.adding(1))
+        throw EngineError::notEligible(path, "Used since the last check");
+
+    // 13. Room on the drive above its reserve.
+    const int64_t available = VolumeSpace::availableBytes(root).value_or(0);
+    const int64_t usable = available - context.configuration.driveReserveBytes;
+    const int64_t needed = std::max(candidate.size, total);
+    if (needed > usable) throw EngineError::notEnoughSpaceOnDrive(needed, std::max<int64_t>(usable, 0));
+
+    // 14. Held open by a running process (descriptors, mappings, working folders).
+    if (context.openFiles) checkNotInUse(path, *context.openFiles);
+
+    // 15. A dry run ends here, with nothing written but its event.
+    if (dryRun) {
+        context.journal->log("Dry run: would move " + quotedName(path) + " (" + byteCountText(candidate.size) +
+                                 ") to " + drive.name + ".",
+                             EventLevel::info);
+        return Outcome::wouldMove(candidate);
+    }
+
+    // 16. Something appeared at the destination since step 10.
+    if (!clearLeftovers && FileStat::read(destination)) throw EngineError::destinationExists(destination);
+
+    // 17. The record, from which recovery settles whatever happens next.
+    NewRecord newRecord;
+    newRecord.originalPath = path;
+    newRecord.driveID = drive.id;
+    newRecord.driveRelativePath = relativePath;
+    newRecord.isDirectory = status->isDirectory();
+    newRecord.size = candidate.size;
+    newRecord.lastUsed = candidate.lastUsed;
+    newRecord.phase = Phase::offloadCopying;
+    OffloadRecord record;
+    {
+        std::lock_guard guard(context.journal->lock());
+        record = context.journal->insertUnlocked(newRecord);
+    }
+
+    // 18-19.
+    context.journal->log("Moving " + quotedName(path) + " to " + drive.name + "\u2026", EventLevel::info, record.id);
+    try {
+        copyAndSwap(record, root, clearLeftovers, cancel, progress);
+    } catch (const SimulatedCrash&) {
+        throw;  // as after a real crash: the record waits for start-up recovery
+    } catch (const std::exception& failure) {
+        context.journal->log("Couldn't move " + quotedName(path) + ": " + failure.what(), EventLevel::warning,
+                             record.id);
+        try {
+            RecoveryManager(context).recoverRecord(record.id, failure);
+        } catch (const SimulatedCrash&) {
+            throw;
+        } catch (...) {
+            // Recovery reports its own trouble; the move's error is what the caller needs.
+        }
+        throw;
+    }
+
+    // 20.
+    if (auto stored = context.journal->record(record.id)) return Outcome::moved(*stored);
+    return Outcome::moved(record);
+}
+
+void OffloadExecutor::recheckWhole(const Candidate& candidate, WholeKind kind, const std::string& root) const {
+    const std::string& path = candidate.path;
+    std::optional<Date> lastBooted;
+    if (kind == WholeKind::simulator) {
+        auto device = SimulatorDevice::read(path);
+        if (!device || !device->isIdle) throw EngineError::notEligible(path, "Running");
+        lastBooted = device->lastBooted;
+    }
+
+    const bool native = VolumeInfo::storesMetadataNatively(root);
+    if (!native && (kind == WholeKind::project || kind == WholeKind::simulator))
+        throw EngineError::notEligible(path, "Only moves to a drive formatted for the Mac");
+
+    WholeFolderInspector inspector;
+    inspector.alsoUsed = lastBooted;
+    inspector.keepsSymlinks = native;
+    const auto result = inspector.inspect(path);
+    switch (result.kind) {
+        case WholeFolderInspector::Result::Kind::blocked:
+            throw EngineError::notEligible(path, result.reason);
+        case WholeFolderInspector::Result::Kind::movable:
+            if (result.summary.lastUsed > candidate.lastUsed.adding(1))
+                throw EngineError::notEligible(path, "Used since the last check");
+            break;
+        case WholeFolderInspector::Result::Kind::usedRecently:
+            break;
+    }
+}
+
+void OffloadExecutor::checkNotOnDrive(const std::string& originalPath, const std::string& relativePath) {
+    const std::string original = Utf8::lowercased(originalPath);
+    const std::string relative = Utf8::lowercased(relativePath);
+    for (const auto& record : context.journal->records(activePhases())) {
+        if (record.driveID != drive.id) continue;
+        const std::string recordOriginal = Utf8::lowercased(record.originalPath);
+        const std::string recordRelative = Utf8::lowercased(record.driveRelativePath);
+        std::optional<std::string> of;
+        if (recordOriginal == original)
+            of = originalPath;
+        else if (recordRelative == relative || beginsWithFolder(relative, recordRelative) ||
+                 beginsWithFolder(recordRelative, relative))
+            of = record.originalPath;
+        if (!of) continue;
+        if (record.phase == Phase::returned || record.phase == Phase::linkMissing)
+            throw EngineError::olderCopyOnDrive(originalPath, *of);
+        throw EngineError::alreadyManaged(originalPath);
+    }
+}
+
+std::unordered_set<std::string> OffloadExecutor::takenRelativePaths() {
+    std::unordered_set<std::string> taken;
+    for (const auto& record : context.journal->records(activePhases()))
+        if (record.driveID == drive.id) taken.insert(Utf8::lowercased(record.driveRelativePath));
+    return taken;
+}
+
+bool sameSnapshot(const FingerprintSnapshot& before, const FingerprintSnapshot& after,
+                  Fingerprint::Comparison comparison) {
+    if (before.fingerprints.size() != after.fingerprints.size() || before.folders != after.folders) return false;
+    for (const auto& [path, fingerprint] : after.fingerprints)
+        if (!fingerprintUnchanged(path, fingerprint, before, comparison)) return false;
+    return true;
+}
+
+}  // namespace keldwick

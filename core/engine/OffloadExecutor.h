@@ -1,0 +1,108 @@
+#pragma once
+// Moves one candidate from this computer to the drive. Time has passed since the scan
+// that proposed it, so every check runs again on the item as it is now; a refusal is an
+// EngineError whose sentence the user reads, and nothing has been written when it comes.
+// Once the item passes, one journal record is written ("offload-copying") and the item
+// is copied with its digest, verified, given its final name on the drive, replaced by a
+// symbolic link, and the record ends "offloaded" with a line in the drive's manifest.
+//
+// The journal holds each phase before the file-system step that depends on it, so a
+// crash anywhere leaves a record that recovery can finish or undo. A failure after the
+// record exists is logged and handed to recovery at once, then rethrown; a
+// SimulatedCrash passes untouched and leaves the record for start-up recovery.
+//
+// Runs on its caller's thread while the engine holds its operation lock.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "drives/Drive.h"
+#include "engine/CancellationFlag.h"
+#include "engine/EngineContext.h"
+#include "engine/FaultPoint.h"
+#include "foundation/Fingerprint.h"
+#include "foundation/OffloadRecord.h"
+#include "foundation/Phase.h"
+#include "foundation/TreeManifest.h"
+#include "scanning/Candidate.h"
+#include "scanning/WholeKind.h"
+
+namespace keldwick {
+
+class OffloadExecutor {
+public:
+    // Given the bytes of the item copied so far.
+    using Progress = std::function<void(int64_t bytesDone)>;
+
+    struct Outcome {
+        enum class Kind { moved, wouldMove };
+        Kind kind = Kind::moved;
+        OffloadRecord record;  // moved: the journal's row after the move
+        Candidate candidate;   // wouldMove: the candidate as given
+
+        static Outcome moved(OffloadRecord record) { return {Kind::moved, std::move(record), {}}; }
+        static Outcome wouldMove(Candidate candidate) { return {Kind::wouldMove, {}, std::move(candidate)}; }
+        bool operator==(const Outcome&) const = default;
+    };
+
+    OffloadExecutor(EngineContext context, Drive drive) : context(std::move(context)), drive(std::move(drive)) {}
+
+    EngineContext context;
+    Drive drive;
+
+    // The phases whose records still hold their place on the drive: all but "restored",
+    // "abandoned" and "superseded".
+    static const std::set<Phase>& activePhases();
+
+    // Checks the candidate again, then moves it (see the file comment). In a dry run
+    // every check runs, one "Dry run: would move" event is written and nothing else
+    // changes. Throws EngineError, POSIXFailure, SQLiteError, CancellationError and
+    // SimulatedCrash.
+    Outcome offload(const Candidate& candidate, bool dryRun, const std::shared_ptr<CancellationFlag>& cancel,
+                    const Progress& progress);
+
+    // A folder moving as one piece: a simulator must be idle, a project or simulator
+    // needs a drive that keeps metadata natively, and the whole folder must pass the
+    // inspection and not have been used since the scan. Throws EngineError::notEligible.
+    void recheckWhole(const Candidate& candidate, WholeKind kind, const std::string& root) const;
+
+    // Refuses an item whose original path, or whose drive path (or a folder above or
+    // below it), a record of this drive still holds, letter case ignored:
+    // olderCopyOnDrive when that record is "returned" or "link-missing", else
+    // alreadyManaged.
+    void checkNotOnDrive(const std::string& originalPath, const std::string& relativePath);
+
+    // The lower-cased drive paths the active records of this drive hold.
+    std::unordered_set<std::string> takenRelativePaths();
+
+    // The back half of a move, entered with the record in "offload-copying": copy and
+    // hash to the partial name, verify, mark verified, final name, check the original
+    // did not change and is not in use, swap the link in, delete the displaced
+    // original, "offloaded", manifest line. Undoes nothing on failure except putting a
+    // changed original back at its path; the record's phase tells recovery the rest.
+    void copyAndSwap(const OffloadRecord& record, const std::string& root, bool clearLeftovers,
+                     const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress);
+
+private:
+    // Reaches a fault point for this record with the given working path.
+    using Reach = std::function<void(FaultPoint, std::optional<std::string>)>;
+
+    void swapFile(const OffloadRecord& record, const std::string& drivePath, const FingerprintSnapshot& before,
+                  const Reach& reach);
+    void swapFolder(const OffloadRecord& record, const std::string& drivePath, const FingerprintSnapshot& before,
+                    const Reach& reach);
+};
+
+// Whether `after` shows the same items as `before`: as many entries, the same folders,
+// and each entry of `after` recorded in `before` with an unchanged fingerprint (folders
+// by inode alone, everything else by `comparison`).
+bool sameSnapshot(const FingerprintSnapshot& before, const FingerprintSnapshot& after,
+                  Fingerprint::Comparison comparison);
+
+}  // namespace keldwick
