@@ -1,0 +1,520 @@
+#include "engine/OffloadExecutor.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include "engine/EngineError.h"
+#include "foundation/Checksum.h"
+#include "foundation/DriveManifest.h"
+#include "foundation/POSIXFailure.h"
+#include "platform/Rename.h"
+#include "scanning/PinnedRule.h"
+#include "support/FaultActions.h"
+#include "support/RealMounts.h"
+#include "engine/OffloadFixture.h"
+#include "foundation/Utf8.h"
+#include "foundation/VolumeSpace.h"
+
+namespace keldwick {
+namespace {
+
+using test::FaultActions;
+using test::makeDirs;
+using test::readFile;
+using test::writeFile;
+
+class OffloadExecutorTest : public test::OffloadFixture {
+protected:
+    std::shared_ptr<FaultActions> actions = std::make_shared<FaultActions>();
+
+    OffloadExecutorTest() { faults = actions; }
+
+    // The engine error a call throws; fails the test when it throws none.
+    template <typename Call>
+    EngineError engineErrorOf(Call&& call) {
+        try {
+            call();
+        } catch (const EngineError& error) {
+            return error;
+        }
+        ADD_FAILURE() << "no EngineError thrown";
+        return EngineError::invalidState("none");
+    }
+
+    EngineError refusal(const Candidate& candidate, bool dryRun = false) {
+        return engineErrorOf([&] { executor().offload(candidate, dryRun, nullptr, nullptr); });
+    }
+
+    // Records the journal phase at every point reached.
+    void watchPhases() {
+        auto seen = std::make_shared<std::vector<std::pair<FaultPoint, Phase>>>();
+        for (auto point : FaultPoints::offloadPoints())
+            actions->at(point, [this, point, seen](const FaultContext& c) {
+                seen->emplace_back(point, journal->record(c.recordID)->phase);
+            });
+        seenPhases_ = seen;
+    }
+    std::vector<std::pair<FaultPoint, Phase>> phasesSeen() const { return *seenPhases_; }
+
+    std::vector<std::string> names(const std::string& folder) const { return listDirectory(folder); }
+
+private:
+    std::shared_ptr<std::vector<std::pair<FaultPoint, Phase>>> seenPhases_;
+};
+
+// --- The whole road ---
+
+TEST_F(OffloadExecutorTest, MovesAFileAndLeavesALinkToTheDriveCopy) {
+    const std::string file = writeFile(home + "/Movies/clip.mov", std::string(10'000, 'x'));
+    watchPhases();
+    std::vector<int64_t> ticks;
+    auto outcome = executor().offload(candidateFor(file), false, nullptr, [&](int64_t done) { ticks.push_back(done); });
+
+    ASSERT_EQ(outcome.kind, OffloadExecutor::Outcome::Kind::moved);
+    const OffloadRecord& record = outcome.record;
+    EXPECT_EQ(record.phase, Phase::offloaded);
+    EXPECT_EQ(record.originalPath, file);
+    EXPECT_EQ(record.driveID, drive.id);
+    EXPECT_EQ(record.driveRelativePath, relativeFor(file));
+    EXPECT_FALSE(record.isDirectory);
+    EXPECT_EQ(record.size, 10'000);
+    EXPECT_EQ(record.checksum, Checksum::sha256(std::string(10'000, 'x')));
+
+    EXPECT_EQ(readLink(file), drivePathFor(file));
+    EXPECT_EQ(readFile(file), std::string(10'000, 'x'));  // through the link
+    EXPECT_EQ(names(home + "/Movies"), std::vector<std::string>{"clip.mov"});
+    EXPECT_EQ(names(PathUtil::parent(drivePathFor(file))), std::vector<std::string>{"clip.mov"});
+    ASSERT_FALSE(ticks.empty());
+    EXPECT_EQ(ticks.back(), 10'000);
+
+    using P = Phase;
+    using F = FaultPoint;
+    EXPECT_EQ(phasesSeen(), (std::vector<std::pair<F, P>>{{F::offloadRecorded, P::offloadCopying},
+                                                          {F::offloadMidCopy, P::offloadCopying},
+                                                          {F::offloadCopied, P::offloadCopying},
+                                                          {F::offloadVerified, P::offloadVerified},
+                                                          {F::offloadLinkStaged, P::offloadSwapping},
+                                                          {F::offloadSwapped, P::offloadSwapping}}));
+    EXPECT_EQ(eventTexts(), (std::vector<std::string>{"Moving \u201Cclip.mov\u201D to Travel\u2026",
+                                                      "Moved \u201Cclip.mov\u201D (10.0 KB) to Travel."}));
+
+    auto entries = DriveManifest{root}.latestEntries("machine-1");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].event, DriveManifest::Entry::Event::offloaded);
+    EXPECT_EQ(entries[0].mac, "machine-1");
+    EXPECT_EQ(entries[0].originalPath, file);
+    EXPECT_EQ(entries[0].relativePath, relativeFor(file));
+    EXPECT_EQ(entries[0].checksum, record.checksum);
+    EXPECT_FALSE(entries[0].entries.has_value());
+}
+
+TEST_F(OffloadExecutorTest, MovesAFolderWithItsTreeThroughCleanup) {
+    const std::string folder = home + "/Documents/Trip";
+    writeFile(folder + "/a.txt", "alpha");
+    writeFile(folder + "/sub/b.txt", std::string(9000, 'b'));
+    makeDirs(folder + "/empty");
+    watchPhases();
+    auto outcome = move(folder);
+
+    ASSERT_EQ(outcome.kind, OffloadExecutor::Outcome::Kind::moved);
+    EXPECT_EQ(outcome.record.phase, Phase::offloaded);
+    EXPECT_TRUE(outcome.record.isDirectory);
+    auto stored = journal->treeEntries(outcome.record.id);
+    EXPECT_EQ(outcome.record.checksum, TreeManifest{stored}.digest());
+    EXPECT_EQ(stored.size(), 4u);
+
+    EXPECT_EQ(readLink(folder), drivePathFor(folder));
+    EXPECT_EQ(readFile(folder + "/sub/b.txt"), std::string(9000, 'b'));
+    EXPECT_EQ(names(home + "/Documents"), std::vector<std::string>{"Trip"});
+    EXPECT_EQ(names(drivePathFor(folder)), (std::vector<std::string>{"a.txt", "empty", "sub"}));
+
+    auto seen = phasesSeen();
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_EQ(seen[4], std::make_pair(FaultPoint::offloadLinkStaged, Phase::offloadSwapping));
+    EXPECT_EQ(seen[5], std::make_pair(FaultPoint::offloadSwapped, Phase::offloadCleanup));
+
+    auto entries = DriveManifest{root}.latestEntries("machine-1");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].entries, stored);
+}
+
+TEST_F(OffloadExecutorTest, WithoutExchangeTheLinkReplacesTheFileByRename) {
+    platform::ScopedRenameSupport noExchange({.exclusive = true, .exchange = false});
+    const std::string file = writeFile(home + "/old.iso", "disk image");
+    move(file);
+    EXPECT_EQ(readLink(file), drivePathFor(file));
+    EXPECT_EQ(names(home), std::vector<std::string>{"old.iso"});
+    auto contexts = actions->contexts();
+    ASSERT_FALSE(contexts.empty());
+    EXPECT_EQ(actions->reached().back(), FaultPoint::offloadSwapped);
+    EXPECT_EQ(contexts.back().workingCopyPath, std::nullopt);
+}
+
+TEST_F(OffloadExecutorTest, WorkingPathsOfEachFaultPoint) {
+    const std::string file = writeFile(home + "/f.bin", std::string(5000, 'f'));
+    const std::string folder = home + "/dir";
+    writeFile(folder + "/x", "x");
+    auto fileRecord = move(file).record;
+    auto folderRecord = move(folder).record;
+    const std::string partialFile = temporaryPath(drivePathFor(file), TemporaryKind::partial, fileRecord.id);
+    const std::string partialFolder = temporaryPath(drivePathFor(folder), TemporaryKind::partial, folderRecord.id);
+    std::vector<std::optional<std::string>> working;
+    for (const auto& c : actions->contexts()) working.push_back(c.workingCopyPath);
+    // The folder's single one-byte file gives one tick, so it too reaches the mid-copy point.
+    EXPECT_EQ(working, (std::vector<std::optional<std::string>>{
+                           std::nullopt, partialFile, partialFile, drivePathFor(file),
+                           temporaryPath(file, TemporaryKind::link, fileRecord.id),
+                           temporaryPath(file, TemporaryKind::link, fileRecord.id),
+                           std::nullopt, partialFolder, partialFolder, drivePathFor(folder),
+                           temporaryPath(folder, TemporaryKind::trash, folderRecord.id),
+                           temporaryPath(folder, TemporaryKind::trash, folderRecord.id)}));
+}
+
+TEST_F(OffloadExecutorTest, IconPlaceReadBeforeTheSwapIsPutBackOnTheLink) {
+    icons->current = IconPlace{120, 340};
+    const std::string file = writeFile(home + "/Desktop/notes.pdf", "pdf");
+    move(file);
+    ASSERT_EQ(icons->restored.size(), 1u);
+    EXPECT_EQ(icons->restored[0].first, (IconPlace{120, 340}));
+    EXPECT_EQ(icons->restored[0].second, file);
+}
+
+TEST_F(OffloadExecutorTest, DryRunChecksEverythingAndChangesNothing) {
+    const std::string file = writeFile(home + "/big.mkv", std::string(2500, 'm'));
+    auto candidate = candidateFor(file);
+    auto outcome = executor().offload(candidate, true, nullptr, nullptr);
+    EXPECT_EQ(outcome.kind, OffloadExecutor::Outcome::Kind::wouldMove);
+    EXPECT_EQ(outcome.candidate, candidate);
+    EXPECT_TRUE(journal->allRecords().empty());
+    EXPECT_TRUE(names(root).empty());
+    EXPECT_EQ(FileStat::read(file)->kind, FileStat::Kind::file);
+    EXPECT_EQ(eventTexts(), std::vector<std::string>{"Dry run: would move \u201Cbig.mkv\u201D (2.50 KB) to Travel."});
+    EXPECT_TRUE(actions->reached().empty());
+
+    // The refusals apply to a dry run too.
+    openFiles->uses = {{file, 4242, "Player"}};
+    EXPECT_EQ(refusal(candidate, true).kind(), EngineError::Kind::inUse);
+    EXPECT_EQ(eventTexts().size(), 1u);
+}
+
+// --- Refusals before anything is written ---
+
+TEST_F(OffloadExecutorTest, RefusesWhatIsNotThereOrNotAPlainItem) {
+    auto missing = candidateFor(home + "/gone.txt");
+    EXPECT_EQ(refusal(missing), EngineError::sourceMissing(home + "/gone.txt"));
+
+    const std::string target = writeFile(home + "/real.txt", "r");
+    ASSERT_EQ(::symlink(target.c_str(), (home + "/alias.txt").c_str()), 0);
+    auto link = candidateFor(target);
+    link.path = home + "/alias.txt";
+    EXPECT_EQ(refusal(link), EngineError::notEligible(home + "/alias.txt", "not a regular file or folder"));
+
+    ASSERT_EQ(::mkfifo((home + "/pipe").c_str(), 0600), 0);
+    EXPECT_EQ(refusal(candidateFor(home + "/pipe")),
+              EngineError::notEligible(home + "/pipe", "not a regular file or folder"));
+
+    const std::string badName = writeFile(home + "/caf\xE9.txt", "latin-1 name");
+    EXPECT_EQ(refusal(candidateFor(badName)),
+              EngineError::notEligible(badName, "Name has characters that can't be recorded"));
+    EXPECT_TRUE(journal->allRecords().empty());
+}
+
+TEST_F(OffloadExecutorTest, RefusesByRuleMovabilityAndDatabaseCompanions) {
+    const std::string pinned = writeFile(home + "/keep/me.txt", "k");
+    rules.push_back(std::make_shared<PinnedRule>(std::vector<std::string>{home + "/keep"}, "Kept on this Mac",
+                                                 "Inside a kept folder", "Holds kept items"));
+    EXPECT_EQ(refusal(candidateFor(pinned)).kind(), EngineError::Kind::notEligible);
+
+    const std::string linked = writeFile(home + "/twice.txt", "t");
+    ASSERT_EQ(::link(linked.c_str(), (home + "/twice-2.txt").c_str()), 0);
+    EXPECT_EQ(refusal(candidateFor(linked)), EngineError::notEligible(linked, "Has multiple hard links"));
+
+    const std::string db = writeFile(home + "/app.db", "sqlite");
+    writeFile(home + "/app.db-wal", "wal");
+    EXPECT_EQ(refusal(candidateFor(db)),
+              EngineError::notEligible(db, "Part of a database (with \u201Capp.db-wal\u201D)"));
+    EXPECT_TRUE(journal->allRecords().empty());
+}
+
+TEST_F(OffloadExecutorTest, RefusesWhenTheDriveIsNotPluggedIn) {
+    const std::string file = writeFile(home + "/a.txt", "a");
+    locator->root.reset();
+    EXPECT_EQ(refusal(candidateFor(file)), EngineError::driveUnavailable());
+    EXPECT_EQ(refusal(candidateFor(file)).message(), "Your drive isn't plugged in.");
+}
+
+TEST_F(OffloadExecutorTest, RefusesFoldersHoldingLinksOrUsedSinceTheScan) {
+    const std::string folder = home + "/Project";
+    writeFile(folder + "/src/main.c", "int main;");
+    ASSERT_EQ(::symlink("main.c", (folder + "/src/alias.c").c_str()), 0);
+    EXPECT_EQ(refusal(candidateFor(folder)), EngineError::unsupportedItem(folder + "/src/alias.c"));
+
+    ::unlink((folder + "/src/alias.c").c_str());
+    auto stale = candidateFor(folder);
+    stale.lastUsed = Date::now().adding(-3600);
+    EXPECT_EQ(refusal(stale), EngineError::notEligible(folder, "Used since the last check"));
+
+    const std::string locked = writeFile(folder + "/other.txt", "o");
+    ASSERT_EQ(::chown(locked.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(refusal(candidateFor(folder)),
+              EngineError::notEligible(folder, "\u201Cother.txt\u201D: Owned by another user"));
+}
+
+TEST_F(OffloadExecutorTest, UsedSinceTheLastCheckAllowsExactlyOneSecond) {
+    const std::string file = writeFile(home + "/a.txt", "a");
+    const Date modified = FileStat::read(file)->modificationDate();
+    const Date changed = FileStat::read(file)->changeDate();
+    const Date newest = std::max(modified, changed);
+    auto candidate = candidateFor(file);
+    candidate.lastUsed = newest.adding(-1.5);
+    EXPECT_EQ(refusal(candidate), EngineError::notEligible(file, "Used since the last check"));
+    candidate.lastUsed = newest.adding(-1);
+    EXPECT_EQ(executor().offload(candidate, true, nullptr, nullptr).kind, OffloadExecutor::Outcome::Kind::wouldMove);
+}
+
+TEST_F(OffloadExecutorTest, RefusesWithoutRoomAboveTheReserve) {
+    // A drive of its own, so that nothing else changes its free space meanwhile.
+    if (auto reason = test::mountSkipReason()) GTEST_SKIP() << *reason;
+    test::TmpfsMount mount(root);
+    if (!mount.mounted()) GTEST_SKIP() << "can't mount tmpfs";
+    const std::string file = writeFile(home + "/a.bin", std::string(3000, 'a'));
+    const int64_t available = *VolumeSpace::availableBytes(root);
+    auto candidate = candidateFor(file);
+    candidate.size = 1000;  // the size measured now counts when it is larger
+    configuration.driveReserveBytes = available - 2999;
+    EXPECT_EQ(refusal(candidate), EngineError::notEnoughSpaceOnDrive(3000, 2999));
+    configuration.driveReserveBytes = available + 10;
+    EXPECT_EQ(refusal(candidate), EngineError::notEnoughSpaceOnDrive(3000, 0));
+    configuration.driveReserveBytes = available - 3000;
+    EXPECT_EQ(executor().offload(candidate, true, nullptr, nullptr).kind, OffloadExecutor::Outcome::Kind::wouldMove);
+}
+
+TEST_F(OffloadExecutorTest, RefusesAFileHeldOpenByAnotherProcess) {
+    const std::string file = writeFile(home + "/held.log", "busy");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int fd = ::open(file.c_str(), O_RDONLY);
+        char byte = fd >= 0 ? '1' : '0';
+        (void)!::write(ready[1], &byte, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ASSERT_EQ(byte, '1');
+    openFileChecker = std::make_shared<ProcessOpenFileChecker>();
+    auto error = refusal(candidateFor(file));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(error.kind(), EngineError::Kind::inUse);
+    EXPECT_EQ(error.path(), file);
+    EXPECT_TRUE(journal->allRecords().empty());
+    EXPECT_EQ(FileStat::read(file)->kind, FileStat::Kind::file);
+}
+
+// --- Other records on the drive ---
+
+TEST_F(OffloadExecutorTest, RecordsOfThisDriveRefuseTheSamePlaceIgnoringCase) {
+    const std::string file = writeFile(home + "/Report.pdf", "r");
+    auto insert = [&](const std::string& original, const std::string& relative, Phase phase,
+                      const std::string& driveID) {
+        NewRecord r{original, driveID, relative, false, 1, std::nullopt, phase, std::nullopt, std::nullopt};
+        return journal->insert(r);
+    };
+    auto exec = executor();
+    const std::string rel = relativeFor(file);
+
+    insert(home + "/REPORT.pdf", "elsewhere", Phase::offloaded, "other-drive");
+    EXPECT_NO_THROW(exec.checkNotOnDrive(file, rel));
+
+    auto same = insert(home + "/REPORT.pdf", "x/y", Phase::offloaded, drive.id);
+    EXPECT_EQ(engineErrorOf([&] { exec.checkNotOnDrive(file, rel); }), EngineError::alreadyManaged(file));
+    journal->setPhase(same.id, Phase::returned);
+    EXPECT_EQ(engineErrorOf([&] { exec.checkNotOnDrive(file, rel); }), EngineError::olderCopyOnDrive(file, file));
+    journal->setPhase(same.id, Phase::restored);
+    EXPECT_NO_THROW(exec.checkNotOnDrive(file, rel));
+
+    // A record whose folder holds the new place, or that lies inside it; not a sibling
+    // whose name merely begins alike.
+    auto outer = insert(home + "/Old", "Keldwick/Test Machine" + home, Phase::linkMissing, drive.id);
+    EXPECT_EQ(engineErrorOf([&] { exec.checkNotOnDrive(file, rel); }),
+              EngineError::olderCopyOnDrive(file, home + "/Old"));
+    journal->setPhase(outer.id, Phase::abandoned);
+    insert(home + "/Inner", rel + "/inner.txt", Phase::offloadCopying, drive.id);
+    EXPECT_EQ(engineErrorOf([&] { exec.checkNotOnDrive(file, rel); }), EngineError::alreadyManaged(file));
+    EXPECT_NO_THROW(exec.checkNotOnDrive(home + "/New", relativeFor(home + "/Report.pdf2")));
+
+    EXPECT_EQ(exec.takenRelativePaths(),
+              (std::unordered_set<std::string>{Utf8::lowercased(rel + "/inner.txt")}));
+}
+
+TEST_F(OffloadExecutorTest, ForeignItemAtTheDestinationGivesAFreeName) {
+    const std::string file = writeFile(home + "/song.mp3", "our song");
+    writeFile(drivePathFor(file), "someone else's song");
+    auto record = move(file).record;
+    EXPECT_EQ(record.driveRelativePath, relativeFor(home + "/song 2.mp3"));
+    EXPECT_EQ(readFile(drivePathFor(file)), "someone else's song");
+    EXPECT_EQ(readFile(file), "our song");
+}
+
+TEST_F(OffloadExecutorTest, OwnEarlierCopyAtTheDestinationIsClearedAndReused) {
+    const std::string file = writeFile(home + "/song.mp3", "our song");
+    writeFile(drivePathFor(file), "our song");
+    auto record = move(file).record;
+    EXPECT_EQ(record.driveRelativePath, relativeFor(file));
+    EXPECT_EQ(eventTexts()[1], "Cleared what was left of an earlier copy of \u201Csong.mp3\u201D on Travel.");
+    EXPECT_EQ(names(PathUtil::parent(drivePathFor(file))), std::vector<std::string>{"song.mp3"});
+}
+
+TEST_F(OffloadExecutorTest, RefusesADrivePathThatLeadsThroughALink) {
+    const std::string file = writeFile(home + "/a.txt", "a");
+    makeDirs(root + "/Keldwick");
+    ASSERT_EQ(::symlink(home.c_str(), (root + "/Keldwick/Test Machine").c_str()), 0);
+    try {
+        move(file);
+        FAIL() << "moved through a link on the drive";
+    } catch (const POSIXFailure& failure) {
+        EXPECT_EQ(failure.operation(), "resolve");
+    }
+    EXPECT_TRUE(journal->allRecords().empty());
+    EXPECT_EQ(readFile(file), "a");
+}
+
+// --- Changes and stops during the move ---
+
+TEST_F(OffloadExecutorTest, AFileEditedAfterTheCopyStaysOnThisComputer) {
+    const std::string file = writeFile(home + "/draft.txt", "first");
+    actions->at(FaultPoint::offloadVerified, [&](const FaultContext&) { writeFile(file, "second version"); });
+    EXPECT_EQ(engineErrorOf([&] { move(file); }), EngineError::sourceChanged(file));
+    EXPECT_EQ(readFile(file), "second version");
+    EXPECT_EQ(FileStat::read(file)->kind, FileStat::Kind::file);
+    auto events = eventTexts();
+    EXPECT_EQ(events[1], "Couldn't move \u201Cdraft.txt\u201D: \u201Cdraft.txt\u201D changed while it was being "
+                         "copied, so it stayed on your Mac.");
+}
+
+TEST_F(OffloadExecutorTest, ChangeDateOnlyCountsBeforeTheSwapNotAfter) {
+    const std::string before = writeFile(home + "/before.txt", "b");
+    actions->at(FaultPoint::offloadVerified, [&](const FaultContext& c) {
+        if (c.originalPath == before) ::chmod(before.c_str(), 0600);
+    });
+    EXPECT_EQ(engineErrorOf([&] { move(before); }).kind(), EngineError::Kind::sourceChanged);
+
+    const std::string after = writeFile(home + "/after.txt", "a");
+    actions->at(FaultPoint::offloadLinkStaged, [&](const FaultContext& c) {
+        if (c.originalPath == after) ::chmod(after.c_str(), 0600);
+    });
+    EXPECT_EQ(move(after).record.phase, Phase::offloaded);
+}
+
+TEST_F(OffloadExecutorTest, AFileWrittenJustBeforeTheSwapIsSwappedBack) {
+    const std::string file = writeFile(home + "/live.txt", "old");
+    actions->at(FaultPoint::offloadSwapped, [&](const FaultContext& c) {
+        // The displaced file, at the staged name, gets new bytes through an open descriptor.
+        int fd = ::open(c.workingCopyPath->c_str(), O_WRONLY | O_APPEND);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "+new", 4), 4);
+        ::close(fd);
+    });
+    EXPECT_EQ(engineErrorOf([&] { move(file); }), EngineError::sourceChanged(file));
+    EXPECT_EQ(FileStat::read(file)->kind, FileStat::Kind::file);
+    EXPECT_EQ(readFile(file), "old+new");
+}
+
+TEST_F(OffloadExecutorTest, AFolderChangedWhileSetAsideComesBack) {
+    const std::string folder = home + "/Album";
+    writeFile(folder + "/1.jpg", "one");
+    actions->at(FaultPoint::offloadLinkStaged, [&](const FaultContext& c) {
+        writeFile(*c.workingCopyPath + "/2.jpg", "two");
+    });
+    EXPECT_EQ(engineErrorOf([&] { move(folder); }), EngineError::sourceChanged(folder));
+    EXPECT_EQ(FileStat::read(folder)->kind, FileStat::Kind::directory);
+    EXPECT_EQ(readFile(folder + "/2.jpg"), "two");
+}
+
+TEST_F(OffloadExecutorTest, ACorruptCopyNamesTheItemOnThisComputer) {
+    const std::string file = writeFile(home + "/photo.raw", std::string(6000, 'p'));
+    actions->at(FaultPoint::offloadCopied, [&](const FaultContext& c) {
+        int fd = ::open(c.workingCopyPath->c_str(), O_WRONLY);
+        ASSERT_EQ(::pwrite(fd, "X", 1, 100), 1);
+        ::close(fd);
+    });
+    EXPECT_EQ(engineErrorOf([&] { move(file); }), EngineError::checksumMismatch(file));
+    EXPECT_EQ(readFile(file), std::string(6000, 'p'));
+}
+
+TEST_F(OffloadExecutorTest, CancellingStopsTheCopyOrTheSwap) {
+    const std::string file = writeFile(home + "/long.bin", std::string(20'000, 'l'));
+    auto flag = std::make_shared<CancellationFlag>();
+    auto run = [&] {
+        try {
+            executor().offload(candidateFor(file), false, flag, [&](int64_t) { flag->cancel(); });
+        } catch (const CancellationError&) {
+            return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(run());
+    EXPECT_EQ(actions->reached(), (std::vector<FaultPoint>{FaultPoint::offloadRecorded, FaultPoint::offloadMidCopy}));
+    EXPECT_EQ(readFile(file), std::string(20'000, 'l'));
+
+    // After verification: stops before the phase becomes "offload-swapping".
+    const std::string other = writeFile(home + "/other.bin", "o");
+    flag = std::make_shared<CancellationFlag>();
+    auto phaseThen = std::make_shared<std::optional<Phase>>();
+    actions->at(FaultPoint::offloadVerified, [&](const FaultContext& c) {
+        flag->cancel();
+        *phaseThen = journal->record(c.recordID)->phase;
+    });
+    EXPECT_THROW(executor().offload(candidateFor(other), false, flag, nullptr), CancellationError);
+    EXPECT_EQ(*phaseThen, Phase::offloadVerified);
+    EXPECT_EQ(FileStat::read(other)->kind, FileStat::Kind::file);
+}
+
+TEST_F(OffloadExecutorTest, ASimulatedCrashPassesWithoutAFailureEvent) {
+    const std::string file = writeFile(home + "/c.txt", "c");
+    faults = std::make_shared<CrashAt>(FaultPoint::offloadCopied);
+    EXPECT_THROW(move(file), SimulatedCrash);
+    auto records = journal->allRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].phase, Phase::offloadCopying);
+    EXPECT_EQ(eventTexts(), std::vector<std::string>{"Moving \u201Cc.txt\u201D to Travel\u2026"});
+}
+
+// --- A real second file system ---
+
+TEST_F(OffloadExecutorTest, MovesOntoALoopMountedExt4Drive) {
+    if (auto reason = test::mountSkipReason("mkfs.ext4")) GTEST_SKIP() << *reason;
+    const std::string mountPoint = tmp / "ext4";
+    makeDirs(mountPoint);
+    test::LoopVolume volume(tmp / "ext4.img", 16, "mkfs.ext4 -q -F -L Travel", "mount", mountPoint);
+    if (!volume.mounted()) GTEST_SKIP() << "can't mount: " << volume.error();
+    root = mountPoint;
+    locator->root = mountPoint;
+
+    const std::string file = writeFile(home + "/Music/set.flac", std::string(50'000, 's'));
+    const std::string folder = home + "/Music/Live";
+    writeFile(folder + "/one.flac", std::string(7000, '1'));
+    auto fileRecord = move(file).record;
+    auto folderRecord = move(folder).record;
+    EXPECT_EQ(readLink(file), mountPoint + "/" + relativeFor(file));
+    EXPECT_EQ(readFile(file), std::string(50'000, 's'));
+    EXPECT_EQ(readFile(folder + "/one.flac"), std::string(7000, '1'));
+    EXPECT_NE(FileStat::read(mountPoint + "/" + relativeFor(file))->device, FileStat::read(home)->device);
+    EXPECT_EQ(fileRecord.phase, Phase::offloaded);
+    EXPECT_EQ(folderRecord.phase, Phase::offloaded);
+    EXPECT_EQ(DriveManifest{mountPoint}.latestEntries("machine-1").size(), 2u);
+}
+
+}  // namespace
+}  // namespace keldwick
