@@ -27,8 +27,9 @@ using test::FaultActions;
 using test::makeDirs;
 using test::readFile;
 using test::writeFile;
+using test::makeDirs;
 
-class OffloadExecutorTest : public test::OffloadFixture {
+class OffloadExecutorTest : public test::offloading::OffloadFixture {
 protected:
     std::shared_ptr<FaultActions> actions = std::make_shared<FaultActions>();
 

@@ -21,7 +21,7 @@
 #include "foundation/PathUtil.h"
 #include "support/TempDir.h"
 
-namespace keldwick::test {
+namespace keldwick::test::offloading {
 
 // A drive that is plugged in at `root`, or not at all.
 class SwitchableLocator final : public DriveLocating {
@@ -121,4 +121,4 @@ protected:
     }
 };
 
-}  // namespace keldwick::test
+}  // namespace keldwick::test::offloading
