@@ -21,6 +21,10 @@
 #include "foundation/VolumeSpace.h"
 
 namespace keldwick {
+
+// Failures show the error's sentence.
+void PrintTo(const EngineError& error, std::ostream* out) { *out << "EngineError(" << error.what() << ")"; }
+
 namespace {
 
 using test::FaultActions;
@@ -321,6 +325,58 @@ TEST_F(OffloadExecutorTest, RefusesAFileHeldOpenByAnotherProcess) {
     EXPECT_EQ(error.path(), file);
     EXPECT_TRUE(journal->allRecords().empty());
     EXPECT_EQ(FileStat::read(file)->kind, FileStat::Kind::file);
+}
+
+// --- Folders that move as one piece ---
+
+std::string devicePlist(int state, const std::string& lastBooted) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>name</key><string>iPhone 15</string><key>state</key><integer>" +
+           std::to_string(state) + "</integer><key>lastBootedAt</key><date>" + lastBooted +
+           "</date></dict></plist>\n";
+}
+
+TEST_F(OffloadExecutorTest, WholeSimulatorMustBeIdleAndUnusedSinceTheScan) {
+    const std::string device = home + "/Sim/0A1B2C3D-0000-1111-2222-333344445555";
+    writeFile(device + "/data/app.bin", "bytes");
+    EXPECT_EQ(refusal(candidateFor(device, WholeKind::simulator)), EngineError::notEligible(device, "Running"));
+
+    writeFile(device + "/device.plist", devicePlist(3, "2020-01-01T00:00:00Z"));
+    EXPECT_EQ(refusal(candidateFor(device, WholeKind::simulator)), EngineError::notEligible(device, "Running"));
+
+    writeFile(device + "/device.plist", devicePlist(1, "2040-01-01T00:00:00Z"));
+    EXPECT_EQ(refusal(candidateFor(device, WholeKind::simulator)),
+              EngineError::notEligible(device, "Used since the last check"));
+
+    writeFile(device + "/device.plist", devicePlist(1, "2020-01-01T00:00:00Z"));
+    EXPECT_EQ(executor().offload(candidateFor(device, WholeKind::simulator), true, nullptr, nullptr).kind,
+              OffloadExecutor::Outcome::Kind::wouldMove);
+}
+
+TEST_F(OffloadExecutorTest, WholeFolderKeepsItsInnerLinks) {
+    const std::string folder = home + "/Code/tool";
+    writeFile(folder + "/src/main.c", "int main;");
+    ASSERT_EQ(::symlink("src/main.c", (folder + "/current.c").c_str()), 0);
+    auto record = executor().offload(candidateFor(folder, WholeKind::chosen), false, nullptr, nullptr).record;
+    EXPECT_EQ(record.phase, Phase::offloaded);
+    EXPECT_EQ(readLink(drivePathFor(folder) + "/current.c"), "src/main.c");
+    EXPECT_EQ(readFile(folder + "/current.c"), "int main;");
+}
+
+TEST_F(OffloadExecutorTest, ProjectsNeedADriveThatKeepsMetadata) {
+    if (auto reason = test::mountSkipReason("mount.exfat-fuse")) GTEST_SKIP() << *reason;
+    const std::string mountPoint = tmp / "fat";
+    makeDirs(mountPoint);
+    test::LoopVolume volume(tmp / "fat.img", 16, "mkfs.exfat -L Travel", "mount.exfat-fuse", mountPoint);
+    if (!volume.mounted()) GTEST_SKIP() << "can't mount: " << volume.error();
+    locator->root = mountPoint;
+
+    const std::string project = home + "/Code/app";
+    writeFile(project + "/main.c", "int main;");
+    EXPECT_EQ(refusal(candidateFor(project, WholeKind::project), true),
+              EngineError::notEligible(project, "Only moves to a drive formatted for the Mac"));
+    EXPECT_EQ(executor().offload(candidateFor(project, WholeKind::chosen), true, nullptr, nullptr).kind,
+              OffloadExecutor::Outcome::Kind::wouldMove);
 }
 
 // --- Other records on the drive ---
