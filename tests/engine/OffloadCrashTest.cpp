@@ -11,6 +11,7 @@
 #include <map>
 #include <tuple>
 
+#include "engine/EngineError.h"
 #include "engine/OffloadExecutor.h"
 #include "engine/RecoveryManager.h"
 #include "engine/OffloadFixture.h"
@@ -187,6 +188,23 @@ TEST_F(OffloadCrash, FolderSetAsideComesBackWhenTheMoveFailsAfterwards) {
     EXPECT_EQ(journal->allRecords().at(0).error, "disk hiccup");
     EXPECT_EQ(workingNamesUnder(home), std::vector<std::string>{});
     EXPECT_EQ(workingNamesUnder(root), std::vector<std::string>{});
+}
+
+TEST_F(OffloadCrash, FileWrittenDuringTheCopyStaysAndThePartialCopyGoes) {
+    const std::string item = makeItem(false);
+    auto actions = std::make_shared<test::FaultActions>();
+    actions->at(FaultPoint::offloadMidCopy, [&](const FaultContext&) { writeFile(item, "saved meanwhile"); });
+    faults = actions;
+    try {
+        move(item);
+        FAIL() << "moved a file that changed while it was copied";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error.kind(), EngineError::Kind::sourceChanged);
+    }
+    EXPECT_EQ(readFile(item), "saved meanwhile");
+    EXPECT_EQ(journal->allRecords().at(0).phase, Phase::abandoned);
+    EXPECT_EQ(workingNamesUnder(root), std::vector<std::string>{});
+    EXPECT_FALSE(FileStat::peek(drivePathFor(item)).has_value());
 }
 
 // A real process, killed outright at each point of a move, with its journal on disk.

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fcntl.h>
+
+#include <functional>
 
 #include "engine/EngineError.h"
 #include "foundation/Checksum.h"
@@ -299,32 +302,66 @@ TEST_F(OffloadExecutorTest, RefusesWithoutRoomAboveTheReserve) {
     EXPECT_EQ(executor().offload(candidate, true, nullptr, nullptr).kind, OffloadExecutor::Outcome::Kind::wouldMove);
 }
 
-TEST_F(OffloadExecutorTest, RefusesAFileHeldOpenByAnotherProcess) {
-    const std::string file = writeFile(home + "/held.log", "busy");
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        int fd = ::open(file.c_str(), O_RDONLY);
-        char byte = fd >= 0 ? '1' : '0';
-        (void)!::write(ready[1], &byte, 1);
-        ::pause();
-        ::_exit(0);
+// A child process that holds something (set up by `hold`, true on success) until killed.
+class HoldingChild {
+public:
+    explicit HoldingChild(const std::function<bool()>& hold) {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            char byte = hold() ? '1' : '0';
+            (void)!::write(ready[1], &byte, 1);
+            for (;;) ::pause();
+        }
+        char byte = 0;
+        holding_ = pid_ > 0 && ::read(ready[0], &byte, 1) == 1 && byte == '1';
+        ::close(ready[0]);
+        ::close(ready[1]);
     }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    ASSERT_EQ(byte, '1');
+    ~HoldingChild() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    bool holding() const { return holding_; }
+
+private:
+    pid_t pid_ = -1;
+    bool holding_ = false;
+};
+
+TEST_F(OffloadExecutorTest, RefusesWhatAnotherProcessHoldsOpenMapsOrWorksIn) {
     openFileChecker = std::make_shared<ProcessOpenFileChecker>();
-    auto error = refusal(candidateFor(file));
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
-    EXPECT_EQ(error.kind(), EngineError::Kind::inUse);
-    EXPECT_EQ(error.path(), file);
+    const std::string opened = writeFile(home + "/held.log", "busy");
+    const std::string mapped = writeFile(home + "/mapped.db", std::string(4096, 'm'));
+    const std::string folder = home + "/Workspace";
+    writeFile(folder + "/notes.txt", "n");
+    {
+        HoldingChild child([&] { return ::open(opened.c_str(), O_RDONLY) >= 0; });
+        ASSERT_TRUE(child.holding());
+        auto error = refusal(candidateFor(opened));
+        EXPECT_EQ(error.kind(), EngineError::Kind::inUse);
+        EXPECT_EQ(error.path(), opened);
+    }
+    {
+        // Mapped, with its descriptor closed: writes through the mapping would be lost.
+        HoldingChild child([&] {
+            int fd = ::open(mapped.c_str(), O_RDWR);
+            void* map = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            ::close(fd);
+            return map != MAP_FAILED;
+        });
+        ASSERT_TRUE(child.holding());
+        EXPECT_EQ(refusal(candidateFor(mapped)).kind(), EngineError::Kind::inUse);
+    }
+    {
+        HoldingChild child([&] { return ::chdir(folder.c_str()) == 0; });
+        ASSERT_TRUE(child.holding());
+        EXPECT_EQ(refusal(candidateFor(folder)).kind(), EngineError::Kind::inUse);
+    }
     EXPECT_TRUE(journal->allRecords().empty());
-    EXPECT_EQ(FileStat::read(file)->kind, FileStat::Kind::file);
+    EXPECT_EQ(move(opened).record.phase, Phase::offloaded);  // once let go
 }
 
 // --- Folders that move as one piece ---
