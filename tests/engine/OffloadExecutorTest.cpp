@@ -9,7 +9,10 @@
 
 #include <fcntl.h>
 
+#include <cmath>
 #include <functional>
+
+#include <nlohmann/json.hpp>
 
 #include "engine/EngineError.h"
 #include "foundation/Checksum.h"
@@ -119,6 +122,36 @@ TEST_F(OffloadExecutorTest, MovesAFileAndLeavesALinkToTheDriveCopy) {
     EXPECT_EQ(entries[0].relativePath, relativeFor(file));
     EXPECT_EQ(entries[0].checksum, record.checksum);
     EXPECT_FALSE(entries[0].entries.has_value());
+}
+
+TEST_F(OffloadExecutorTest, ManifestLineOfAMovedFile) {
+    const std::string file = writeFile(home + "/a/b.txt", "bee");
+    const Date before = Date::now();
+    move(file);
+    const std::string text = readFile(root + "/Keldwick/.keldwick-manifest.jsonl");
+    ASSERT_FALSE(text.empty());
+    ASSERT_EQ(text.back(), '\n');
+    const std::string line = text.substr(0, text.size() - 1);
+    EXPECT_EQ(line.find('\n'), std::string::npos);  // one line
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '/') {
+            EXPECT_TRUE(i > 0 && line[i - 1] == '\\') << "unescaped slash at " << i;
+        }
+    }
+
+    auto json = nlohmann::json::parse(line);
+    auto date = Date::parseISO8601(json.at("date").get<std::string>());
+    ASSERT_TRUE(date.has_value());
+    EXPECT_GE(date->secondsSince1970, std::floor(before.secondsSince1970));
+    json.erase("date");
+    EXPECT_EQ(json, (nlohmann::json{{"version", 1},
+                                    {"mac", "machine-1"},
+                                    {"event", "offloaded"},
+                                    {"originalPath", file},
+                                    {"relativePath", relativeFor(file)},
+                                    {"isDirectory", false},
+                                    {"size", 3},
+                                    {"checksum", Checksum::sha256("bee")}}));
 }
 
 TEST_F(OffloadExecutorTest, MovesAFolderWithItsTreeThroughCleanup) {
