@@ -269,7 +269,7 @@ TEST_F(OffloadExecutorTest, RefusesByRuleMovabilityAndDatabaseCompanions) {
     const std::string pinned = writeFile(home + "/keep/me.txt", "k");
     rules.push_back(std::make_shared<PinnedRule>(std::vector<std::string>{home + "/keep"}, "Kept on this Mac",
                                                  "Inside a kept folder", "Holds kept items"));
-    EXPECT_EQ(refusal(candidateFor(pinned)).kind(), EngineError::Kind::notEligible);
+    EXPECT_EQ(refusal(candidateFor(pinned)).text(), "Inside a kept folder");
 
     const std::string linked = writeFile(home + "/twice.txt", "t");
     ASSERT_EQ(::link(linked.c_str(), (home + "/twice-2.txt").c_str()), 0);
