@@ -12,8 +12,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Utf8.h"
-#include "scanning/UTType.h"
+#include "scanning/ScannerChecks.h"
 
 namespace keldwick {
 
@@ -28,11 +27,6 @@ constexpr uint32_t hiddenFlag = 0x8000;
 const std::unordered_set<std::string>& neverListed() {
     static const std::unordered_set<std::string> names{"$RECYCLE.BIN", "System Volume Information", "Icon\r"};
     return names;
-}
-
-// A folder shown as one file (an app, a bundle, a document package).
-bool isPackageFolder(const std::string& name) {
-    return UTType::isPackageExtension(Utf8::lowercased(pathExtension(name)));
 }
 
 // The collator of the user's locale (from LC_ALL, LC_COLLATE or LANG), numeric ordering
@@ -92,7 +86,7 @@ std::vector<DriveItem> items(const std::string& folder) {
         item.path = path;
         item.modified = stat->modificationDate();
         if (stat->isDirectory()) {
-            item.isFolder = !isPackageFolder(name);
+            item.isFolder = !isPackageName(name);
         } else if (stat->isFile() || stat->isSymlink()) {
             item.size = stat->size;
         } else {

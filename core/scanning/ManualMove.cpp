@@ -12,7 +12,8 @@
 #include "foundation/Utf8.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/Simulators.h"
-#include "scanning/UTType.h"
+#include "scanning/Scanner.h"
+#include "scanning/ScannerChecks.h"
 #include "scanning/WholeFolderInspector.h"
 
 namespace keldwick::ManualMove {
@@ -48,10 +49,6 @@ std::string resolveParent(std::string path) {
 // else its allocated size.
 int64_t localSize(const std::string& path, const FileStat& stat) {
     return ExtraStat::read(path).privateSize.value_or(stat.allocatedSize);
-}
-
-bool isPackageFolder(const std::string& path) {
-    return UTType::isPackageExtension(Utf8::lowercased(pathExtension(path)));
 }
 
 bool isInsideStrictly(const std::string& path, const std::string& folder) {
@@ -115,14 +112,14 @@ Result candidates(const std::vector<std::string>& paths, const std::string& home
         }
         // The journal and the drive manifest record names as JSON text.
         if (!Utf8::isValid(p)) {
-            refuse(p, "Name has characters that can't be recorded");
+            refuse(p, kUnrecordableNameReason);
             continue;
         }
         if (stat->isFile()) {
             accept(makeCandidate(p, false, localSize(p, *stat), stat->size, 1, std::nullopt, now));
             continue;
         }
-        if (isPackageFolder(p)) {
+        if (isPackageName(PathUtil::name(p))) {
             int64_t size = 0, logical = 0;
             std::vector<std::string> inner;
             collectRelativePaths("", p, inner);
