@@ -1,0 +1,400 @@
+#include "engine/RestoreExecutor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+#include <utility>
+
+#include "drives/DriveLayout.h"
+#include "engine/DrivePath.h"
+#include "engine/EngineError.h"
+#include "engine/ItemChecks.h"
+#include "engine/RecoveryManager.h"
+#include "foundation/Checksum.h"
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/Formatting.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "foundation/VolumeSpace.h"
+#include "scanning/DevelopmentRule.h"
+#include "scanning/Simulators.h"
+
+namespace keldwick {
+
+namespace {
+
+// A drive file whose digest disagrees with the record is read again in this size.
+constexpr size_t rereadChunkSize = 4'194'304;
+
+std::string quoted(const std::string& name) { return "\u201C" + name + "\u201D"; }
+
+void unlinkIgnoringMissing(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", path, errno);
+}
+
+// Makes a rename in `folder` durable before the drive copy it replaces is deleted. A
+// folder that can't be opened is not flushed; one that can and fails to flush is a
+// failed write.
+void flushFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    int result = ::fsync(fd);
+    int error = errno;
+    ::close(fd);
+    if (result != 0 && error != EINVAL && error != EROFS) throw POSIXFailure("fsync", folder, error);
+}
+
+std::string returnedText(const std::string& name) {
+    return quoted(name) +
+           " is back on your Mac. Part of it changed on the drive although nothing saved it, so its copy there was "
+           "kept too, just in case.";
+}
+
+bool unchangedSince(const FingerprintSnapshot& before, const FingerprintSnapshot& after) {
+    if (after.fingerprints.size() != before.fingerprints.size()) return false;
+    return RestoreExecutor::allEntries(after.fingerprints, [&](const std::string& path, const Fingerprint& now) {
+        auto found = before.fingerprints.find(path);
+        return found != before.fingerprints.end() && found->second == now;
+    });
+}
+
+}  // namespace
+
+RestoreExecutor::RestoreExecutor(EngineContext context)
+    : context(std::move(context)), availableBytes([](const std::string& path) {
+          return VolumeSpace::availableBytes(path);
+      }) {}
+
+bool RestoreExecutor::allEntries(const std::unordered_map<std::string, Fingerprint>& fingerprints,
+                                 const std::function<bool(const std::string&, const Fingerprint&)>& test) {
+    return std::all_of(fingerprints.begin(), fingerprints.end(),
+                       [&](const auto& entry) { return test(entry.first, entry.second); });
+}
+
+std::unordered_map<std::string, TreeEntry> RestoreExecutor::entriesByPath(const std::vector<TreeEntry>& entries) {
+    std::unordered_map<std::string, TreeEntry> byPath;
+    for (const auto& entry : entries) byPath.insert_or_assign(entry.path, entry);
+    return byPath;
+}
+
+void RestoreExecutor::reach(FaultPoint point, const OffloadRecord& record,
+                            const std::optional<std::string>& workingCopyPath) {
+    if (context.faults) context.faults->reach(point, FaultContext{record.id, record.originalPath, workingCopyPath});
+}
+
+OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std::string>& copySuffix,
+                                       const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress) {
+    Journal& journal = *context.journal;
+    auto found = journal.record(recordID);
+    if (!found) throw EngineError::invalidState("That item isn't in Keldwick's log.");
+    const OffloadRecord record = *found;
+    const std::string name = record.displayName();
+    const bool asCopy = copySuffix.has_value();
+
+    const bool allowed = asCopy ? (record.phase == Phase::returned || record.phase == Phase::linkMissing)
+                                : (record.phase == Phase::offloaded || record.phase == Phase::linkMissing);
+    if (!allowed)
+        throw EngineError::invalidState(quoted(name) + " can't be brought back right now (" +
+                                        std::string(toString(record.phase)) + ").");
+
+    if (asCopy && record.phase == Phase::linkMissing && isLinkToDriveCopy(record.originalPath, record)) {
+        RecoveryManager(context).checkLink(record);
+        throw EngineError::invalidState(quoted(name) + " has its shortcut again: bring it back the usual way.");
+    }
+
+    auto root = context.locator ? context.locator->mountPoint(record.driveID) : std::nullopt;
+    if (!root) throw EngineError::driveUnavailable();
+    const std::string drivePath = record.drivePath(*root);
+    // The drive is untrusted: what is read from it and later deleted must lie beneath it.
+    DrivePath::requireBeneath(*root, drivePath);
+
+    auto driveStat = FileStat::read(drivePath);
+    if (!driveStat || (record.isDirectory ? !driveStat->isDirectory() : !driveStat->isFile()))
+        throw EngineError::driveCopyMissing(record.originalPath);
+
+    checkNotInUse(drivePath, *context.openFiles);
+
+    std::string destination = record.originalPath;
+    const bool replacesLink = !asCopy && record.phase == Phase::offloaded;
+    if (replacesLink) {
+        if (!isLinkToDriveCopy(record.originalPath, record)) {
+            RecoveryManager(context).checkLink(record);
+            throw EngineError::linkReplaced(record.originalPath);
+        }
+    } else if (!asCopy) {
+        if (FileStat::peek(record.originalPath)) throw EngineError::destinationExists(record.originalPath);
+    } else {
+        // A folder's name has no extension to keep: "Photos.2019" becomes "Photos.2019 (from X)".
+        destination = uniqueSiblingPath(PathUtil::name(record.originalPath), *copySuffix,
+                                        PathUtil::parent(record.originalPath), !record.isDirectory);
+    }
+
+    createDirectory(PathUtil::parent(destination));
+
+    const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
+
+    int64_t measured = driveStat->size;
+    std::optional<std::vector<TreeEntry>> expected;
+    if (record.isDirectory) {
+        auto walked = context.copier.walk(drivePath);
+        std::set<std::string> recorded;
+        for (const auto& entry : journal.treeEntries(record.id)) recorded.insert(entry.path);
+        std::set<std::string> sidecars;
+        for (const auto& path : context.copier.sidecarPaths(walked, *root))
+            if (!recorded.count(path)) sidecars.insert(path);
+        expected.emplace();
+        measured = 0;
+        for (auto& entry : walked) {
+            if (sidecars.count(entry.path)) continue;
+            measured += entry.size;
+            expected->push_back(std::move(entry));
+        }
+    }
+    const int64_t needed = std::max(measured, record.size);
+    const std::string destinationFolder = PathUtil::parent(destination);
+    const int64_t available =
+        (availableBytes ? availableBytes(destinationFolder) : std::nullopt).value_or(0) -
+        context.configuration.macReserveBytes;
+    if (needed > available) throw EngineError::notEnoughSpaceOnMac(needed, std::max<int64_t>(available, 0));
+
+    const std::string workingCopy = temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
+    PathUtil::removeTree(workingCopy);
+
+    journal.setPhase(record.id, Phase::restoreCopying);
+    try {
+        journal.log("Bringing back " + quoted(name) + "\u2026", EventLevel::info, record.id);
+        copyBack(record, *root, drivePath, before, expected, workingCopy, destination, replacesLink, cancel,
+                 progress);
+    } catch (const SimulatedCrash&) {
+        throw;
+    } catch (const std::exception& error) {
+        journal.log("Couldn't bring back " + quoted(name) + ": " + error.what(), EventLevel::warning, record.id);
+        try {
+            RecoveryManager(context).recoverRecord(record.id, error);
+        } catch (const SimulatedCrash&) {
+            throw;
+        } catch (const std::exception&) {
+            // The repair logs its own failure; the restore's error is the one to report.
+        }
+        throw;
+    }
+    return journal.record(record.id).value_or(record);
+}
+
+void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& root, const std::string& drivePath,
+                               const FingerprintSnapshot& before, const std::optional<std::vector<TreeEntry>>&,
+                               const std::string& workingCopy, const std::string& destination, bool replacesLink,
+                               const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress) {
+    Journal& journal = *context.journal;
+    reach(FaultPoint::restoreRecorded, record, std::nullopt);
+
+    bool reported = false;
+    auto step = [&](int64_t bytesDone) {
+        if (cancel && cancel->isCancelled()) throw CancellationError();
+        if (progress) progress(bytesDone);
+        if (!reported) {
+            reported = true;
+            reach(FaultPoint::restoreMidCopy, record, workingCopy);
+        }
+    };
+
+    std::string restoreChecksum;
+    bool driveChanged = false;
+    if (!record.isDirectory) {
+        const std::string digest = context.copier.copyFile(drivePath, workingCopy, true, step);
+        // The copy must read back as the bytes that left the drive. Named after the item,
+        // not the hidden working copy, which means nothing to the user.
+        if (Checksum::sha256OfFile(workingCopy, static_cast<size_t>(context.copier.chunkSize)) != digest)
+            throw EngineError::checksumMismatch(record.originalPath);
+        if (record.checksum && digest != *record.checksum) {
+            if (Checksum::sha256OfFile(drivePath, rereadChunkSize) != digest)
+                throw EngineError::driveCopyCorrupted(record.originalPath);
+            // Content that differs from the record counts as changed unless the drive copy
+            // was saved (through its link) after the move.
+            auto item = before.fingerprints.find("");
+            driveChanged = item == before.fingerprints.end() || !(item->second.modificationDate() > record.createdAt);
+        }
+        restoreChecksum = digest;
+    } else {
+        const auto entries = context.copier.copyTree(drivePath, workingCopy, step);
+        try {
+            context.copier.verify(workingCopy, entries);
+        } catch (const EngineError& error) {
+            if (error.kind() == EngineError::Kind::checksumMismatch)
+                throw EngineError::checksumMismatch(record.originalPath);
+            throw;
+        }
+        restoreChecksum = TreeManifest{entries}.digest();
+        if (!record.checksum || *record.checksum != restoreChecksum)
+            driveChanged = compareRestoredTree(entries, journal.treeEntries(record.id), record, before, drivePath);
+    }
+
+    const uint32_t savedFlags = clearLockFlags(workingCopy);
+    journal.setRestoreChecksum(record.id, restoreChecksum);
+    reach(FaultPoint::restoreVerified, record, workingCopy);
+    if (cancel && cancel->isCancelled()) throw CancellationError();
+
+    if (destination != record.originalPath) {
+        finishAsCopy(record, root, drivePath, before, driveChanged, workingCopy, destination, savedFlags);
+        return;
+    }
+
+    std::optional<IconPlace> icon = context.icons ? context.icons->place(record.originalPath) : std::nullopt;
+    try {
+        journal.setPhase(record.id, Phase::restoreSwapping);
+        putInPlace(record, workingCopy, replacesLink);
+        restoreLockFlags(record.originalPath, savedFlags);
+        flushFolder(PathUtil::parent(record.originalPath));
+        reach(FaultPoint::restoreSwapped, record, std::nullopt);
+        finishInPlace(record, root, drivePath, before, driveChanged);
+    } catch (...) {
+        if (icon) context.icons->restore(*icon, record.originalPath);
+        throw;
+    }
+    if (icon) context.icons->restore(*icon, record.originalPath);
+}
+
+void RestoreExecutor::putInPlace(const OffloadRecord& record, const std::string& workingCopy, bool replacesLink) {
+    const std::string& original = record.originalPath;
+    if (!replacesLink) {
+        renameExclusive(workingCopy, original);
+        return;
+    }
+    clearLockFlags(original);
+    if (swapItems(workingCopy, original)) {
+        if (!isLinkToDriveCopy(workingCopy, record)) {
+            // Something else took the link's place meanwhile: it goes back, untouched.
+            swapItems(workingCopy, original);
+            throw EngineError::linkReplaced(original);
+        }
+        reach(FaultPoint::restoreSwapped, record, workingCopy);
+        unlinkIgnoringMissing(workingCopy);
+        return;
+    }
+    // No exchange here: move the link aside, check it is ours, then move the copy in.
+    const std::string linkName = temporaryPath(original, TemporaryKind::link, record.id);
+    if (isLinkToDriveCopy(linkName, record)) unlinkIgnoringMissing(linkName);
+    renameExclusive(original, linkName);
+    if (!isLinkToDriveCopy(linkName, record)) {
+        renameExclusive(linkName, original);
+        throw EngineError::linkReplaced(original);
+    }
+    reach(FaultPoint::restoreLinkRemoved, record, linkName);
+    renameExclusive(workingCopy, original);
+    unlinkIgnoringMissing(linkName);
+}
+
+bool RestoreExecutor::driveCopyUnchanged(const OffloadRecord& record, const std::string& drivePath,
+                                         const FingerprintSnapshot& before) {
+    try {
+        if (!unchangedSince(before, Fingerprint::snapshot(drivePath, record.isDirectory))) return false;
+        return context.openFiles->usage(drivePath).empty();
+    } catch (const std::exception&) {
+        // A drive copy that can't be looked at now (gone, unplugged) is not known to be unchanged.
+        return false;
+    }
+}
+
+void RestoreExecutor::finishInPlace(const OffloadRecord& record, const std::string& root,
+                                    const std::string& drivePath, const FingerprintSnapshot& before,
+                                    bool driveChanged) {
+    Journal& journal = *context.journal;
+    const std::string name = record.displayName();
+    if (driveChanged) {
+        journal.setPhase(record.id, Phase::returned, returnedText(name));
+        journal.log(returnedText(name), EventLevel::warning, record.id);
+        return;
+    }
+    if (!driveCopyUnchanged(record, drivePath, before)) {
+        keepBoth(record, std::nullopt);
+        return;
+    }
+    journal.setPhase(record.id, Phase::restoreCleanup);
+    deleteDriveCopy(record, root, drivePath);
+    reach(FaultPoint::restoreDriveCopyDeleted, record, std::nullopt);
+    journal.setPhase(record.id, Phase::restored);
+    journal.log("Brought back " + quoted(name) + " (" + byteCountText(record.size) + ") to your Mac.",
+                EventLevel::info, record.id);
+    RecoveryManager(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
+}
+
+void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::string& root,
+                                   const std::string& drivePath, const FingerprintSnapshot& before,
+                                   bool driveChanged, const std::string& workingCopy, const std::string& destination,
+                                   uint32_t savedFlags) {
+    Journal& journal = *context.journal;
+    const std::string name = record.displayName();
+    if (!driveCopyUnchanged(record, drivePath, before)) {
+        PathUtil::removeTree(workingCopy);
+        throw EngineError::sourceChanged(drivePath);
+    }
+    renameExclusive(workingCopy, destination);
+    restoreLockFlags(destination, savedFlags);
+    flushFolder(PathUtil::parent(destination));
+    if (driveChanged) {
+        journal.setPhase(record.id, Phase::returned, returnedText(name));
+        journal.log(returnedText(name), EventLevel::warning, record.id);
+        return;
+    }
+    journal.setPhase(record.id, Phase::restoreCleanup);
+    deleteDriveCopy(record, root, drivePath);
+    journal.setPhase(record.id, Phase::restored);
+    journal.log("Brought back the copy of " + quoted(name) + " as " + quoted(PathUtil::name(destination)) + ".",
+                EventLevel::info, record.id);
+    RecoveryManager(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
+}
+
+void RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::string& root,
+                                      const std::string& drivePath) {
+    RecoveryManager(context).removeLeftovers(drivePath, record);
+    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
+}
+
+void RestoreExecutor::keepBoth(const OffloadRecord& record, const std::optional<std::string>& message) {
+    const std::string text = message.value_or("The copy on your drive changed while " +
+                                              quoted(record.displayName()) +
+                                              " was being brought back, so both were kept: one on your Mac, one on "
+                                              "the drive.");
+    context.journal->setPhase(record.id, Phase::returned, text);
+    context.journal->log(text, EventLevel::warning, record.id);
+}
+
+bool RestoreExecutor::compareRestoredTree(const std::vector<TreeEntry>& copied,
+                                          const std::vector<TreeEntry>& recorded, const OffloadRecord& record,
+                                          const FingerprintSnapshot& before, const std::string& drivePath) {
+    const auto copies = entriesByPath(copied);
+    const bool ordinary = !Simulators::isDeviceFolder(record.originalPath) && !DevelopmentRule::isProject(drivePath);
+    auto savedAfterMove = [&](const std::string& path) {
+        auto found = before.fingerprints.find(path);
+        return found != before.fingerprints.end() && found->second.modificationDate() > record.createdAt;
+    };
+    bool changed = false;
+    for (const auto& entry : recorded) {
+        if (entry.kind != TreeEntry::Kind::file || !entry.sha256) continue;
+        auto copy = copies.find(entry.path);
+        if (copy != copies.end()) {
+            if (copy->second.sha256 == entry.sha256) continue;
+            const std::string driveFile = PathUtil::join(drivePath, entry.path);
+            if (Checksum::sha256OfFile(driveFile, rereadChunkSize) != copy->second.sha256)
+                throw EngineError::driveCopyCorrupted(record.originalPath);
+            if (ordinary && !savedAfterMove(entry.path)) changed = true;
+            continue;
+        }
+        if (!ordinary) continue;
+        // Deleted through the link after the move: its folder's date says so.
+        std::string folder = entry.path;
+        for (;;) {
+            auto slash = folder.rfind('/');
+            folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
+            if (before.fingerprints.count(folder) || folder.empty()) break;
+        }
+        if (!savedAfterMove(folder)) changed = true;
+    }
+    return changed;
+}
+
+}  // namespace keldwick

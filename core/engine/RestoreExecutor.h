@@ -1,0 +1,99 @@
+#pragma once
+// Brings one moved item back from the drive: to its original place (replacing its link,
+// or into the empty place of a link that went missing), or as a copy beside whatever now
+// stands there. The road of a move run backwards and guarded the same way: each phase is
+// in the journal before the step that depends on it, the copy is made at a hidden
+// working name and verified before it replaces anything, and the drive copy is deleted
+// last, only when nothing on the drive changed meanwhile. When either side changed in a
+// way the executor can't explain, both versions stay and the record ends "returned".
+//
+// Runs on the caller's thread inside the engine's operation lock.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/CancellationFlag.h"
+#include "engine/EngineContext.h"
+#include "foundation/Fingerprint.h"
+#include "foundation/OffloadRecord.h"
+#include "foundation/TreeManifest.h"
+
+namespace keldwick {
+
+class RestoreExecutor {
+public:
+    // Called with the bytes of this item copied so far.
+    using Progress = std::function<void(int64_t bytesDone)>;
+    // Free bytes of the volume holding a path, or nothing when it can't be asked.
+    using SpaceProbe = std::function<std::optional<int64_t>(const std::string& path)>;
+
+    explicit RestoreExecutor(EngineContext context);
+
+    EngineContext context;
+    // VolumeSpace::availableBytes; tests put the Mac's free space where they need it.
+    SpaceProbe availableBytes;
+
+    // Brings the record's item back and returns the record as the journal holds it
+    // afterwards: "restored", or "returned" when both versions were kept (callers read
+    // the phase). Without a copy suffix the item goes back to its original place (records
+    // in "offloaded" or "link-missing"); with one it arrives beside what stands there now,
+    // under a free name carrying the suffix (records in "returned" or "link-missing").
+    //
+    // Refusals before anything is written throw EngineError and change nothing (a link
+    // check may have corrected the record's phase, and the destination's folder may have
+    // been created). From "restore-copying" on, a failure is logged, the record is
+    // repaired from its phase at once (undone or finished), and the error is rethrown; a
+    // SimulatedCrash passes untouched and leaves the repair to start-up recovery. A set
+    // cancel flag ends the restore with CancellationError by the same road.
+    OffloadRecord restore(int64_t recordID, const std::optional<std::string>& copySuffix,
+                          const std::shared_ptr<CancellationFlag>& cancel = nullptr, const Progress& progress = {});
+
+    // Copies the drive copy to `workingCopy`, verifies it, and puts it at `destination`
+    // (the original path, replacing the record's link when `replacesLink`, else a free
+    // sibling name); then deletes the drive copy, or keeps it and ends "returned". The
+    // record must be in "restore-copying". `entries` is what the drive copy of a folder
+    // is expected to hold (unused beyond the space check, kept for callers' symmetry).
+    void copyBack(const OffloadRecord& record, const std::string& root, const std::string& drivePath,
+                  const FingerprintSnapshot& before, const std::optional<std::vector<TreeEntry>>& entries,
+                  const std::string& workingCopy, const std::string& destination, bool replacesLink,
+                  const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress);
+
+    // Ends the record in "returned" with `message` (or the standard text about a drive
+    // copy that changed during the restore) as its error, and logs it as a warning.
+    void keepBoth(const OffloadRecord& record, const std::optional<std::string>& message);
+
+    // Whether the folder copy brought back differs from what the journal recorded although
+    // nothing saved the drive copy since the move. Only the recorded files are looked at:
+    // one missing from the copy, or with another digest, counts as changed unless its
+    // folder (or the file) was modified after the move; in a simulator device folder or a
+    // code project such differences are expected and never count. A recorded file whose
+    // drive copy reads back differently a second time throws driveCopyCorrupted.
+    bool compareRestoredTree(const std::vector<TreeEntry>& copied, const std::vector<TreeEntry>& recorded,
+                             const OffloadRecord& record, const FingerprintSnapshot& before,
+                             const std::string& drivePath);
+
+    // True when `test` holds for every (relative path, fingerprint); true for none.
+    static bool allEntries(const std::unordered_map<std::string, Fingerprint>& fingerprints,
+                           const std::function<bool(const std::string&, const Fingerprint&)>& test);
+    // The entries by path; a later entry with the same path replaces an earlier one.
+    static std::unordered_map<std::string, TreeEntry> entriesByPath(const std::vector<TreeEntry>& entries);
+
+private:
+    void reach(FaultPoint point, const OffloadRecord& record, const std::optional<std::string>& workingCopyPath);
+    bool driveCopyUnchanged(const OffloadRecord& record, const std::string& drivePath,
+                            const FingerprintSnapshot& before);
+    void putInPlace(const OffloadRecord& record, const std::string& workingCopy, bool replacesLink);
+    void finishInPlace(const OffloadRecord& record, const std::string& root, const std::string& drivePath,
+                       const FingerprintSnapshot& before, bool driveChanged);
+    void finishAsCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath,
+                      const FingerprintSnapshot& before, bool driveChanged, const std::string& workingCopy,
+                      const std::string& destination, uint32_t savedFlags);
+    void deleteDriveCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath);
+};
+
+}  // namespace keldwick
