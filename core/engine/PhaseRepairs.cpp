@@ -120,9 +120,28 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
     // Another item stands at the original path: the original itself when the swap never
     // happened, or a new item that took the link's place after it. Whatever was set
     // aside is kept where the user can see it before the move is undone.
+    const bool linkStillWaiting = isLinkToDriveCopy(staged, record);
     unlinkIfOurs(staged, record);
-    if (record.isDirectory && itemAt(trash)) keepBeside(record, trash);
-    if (!record.isDirectory && nonLinkItemAt(staged)) keepBeside(record, staged);
+    bool keptAside = false;
+    if (record.isDirectory && itemAt(trash)) {
+        keepBeside(record, trash);
+        keptAside = true;
+    }
+    if (!record.isDirectory && nonLinkItemAt(staged)) {
+        keepBeside(record, staged);
+        keptAside = true;
+    }
+    // Where names can't be exchanged the link replaces a file outright, so after that
+    // rename the drive holds the only copy of the moved version. Unless the link still
+    // waits beside the item (the swap never happened), or the item there is the one that
+    // was moved (its content, or its birth before the move began), an item that took the
+    // link's place is a newer version: the drive copy stays, as for any link replaced by
+    // an app.
+    if (!keptAside && !linkStillWaiting && !matchesChecksum(original, record)) {
+        auto standing = FileStat::peek(original);
+        if (!standing || !(standing->creationDate() < record.createdAt))
+            return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
+    }
     return rollBackOffload(record, failure);
 }
 

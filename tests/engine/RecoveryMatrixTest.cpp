@@ -167,7 +167,7 @@ public:
                 ASSERT_TRUE(isLinkToDriveCopy(original, record));
                 std::string saved = test::writeFile(world.temp / "saved-by-app", "a new version");
                 renameItem(saved, original);
-                expectedBytes = {"a new version"};
+                expectedBytes.push_back("a new version");  // the version it replaced is kept too
                 return;
             }
             case Disturbance::originalDeleted: {
@@ -204,7 +204,12 @@ public:
                 if (c.folder && d == Disturbance::linkReplaced) return Phase::returned;
                 if (c.folder && d == Disturbance::originalDeleted) return Phase::linkMissing;
                 if (c.folder) return Phase::offloaded;
-                if (d == Disturbance::linkReplaced) return Phase::abandoned;
+                // With exchange the displaced file is kept beside the new one and the move
+                // undone. Without, the link replaced the file outright and the drive copy
+                // is the only copy of the moved version: it stays (as it does when the
+                // first recovery, without the drive, already set the displaced file aside).
+                if (d == Disturbance::linkReplaced)
+                    return c.exchange && c.driveAtFirstRecovery ? Phase::abandoned : Phase::returned;
                 if (d == Disturbance::originalDeleted && !c.exchange) return Phase::offloaded;  // link made again
                 return Phase::abandoned;
             case Stop::restoreRecorded:
