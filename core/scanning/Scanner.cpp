@@ -63,10 +63,8 @@ struct Node {
 // Nothing: the item was refused or can't be examined, so its folder can't move whole.
 using Visit = std::optional<Node>;
 
-// A folder of the walk: its path, and a descriptor its entries are read through (or -1,
-// when they are named by path).
+// A folder of the walk as its entries are read: through a descriptor, or (-1) by path.
 struct Folder {
-    const std::string& path;
     int fd;
 };
 
@@ -389,7 +387,7 @@ Visit Walk::walkFolder(const std::string& path, const FileStat& stat, Listing& l
     if (!listing.listed) summary.movable = false;
 
     std::vector<Candidate> candidates;
-    const Folder self{path, listing.fd};
+    const Folder self{listing.fd};
     for (const auto& child : listing.names) {
         const std::string childPath = PathUtil::join(path, child);
         Visit result = visit(&self, childPath, child, false, depth + 1);
@@ -562,22 +560,6 @@ std::optional<std::string> Scanner::reasonToSkip(const std::string& managedFolde
         if (auto reason = rule->skipReason(managedFolder, *status, false)) return reason;
     }
     return std::nullopt;
-}
-
-std::vector<OpenFileUsage> Scanner::openFilesUnder(const std::vector<std::string>& folders,
-                                                   const OpenFileChecking& checker) {
-    std::vector<OpenFileUsage> all;
-    std::unordered_set<OpenFileUsage> seen;
-    auto gather = [&](const std::string& folder) {
-        for (auto& usage : checker.usage(folder)) {
-            if (seen.insert(usage).second) all.push_back(std::move(usage));
-        }
-    };
-    for (const auto& folder : folders) {
-        gather(folder);
-        if (auto real = PathUtil::canonical(folder); real && *real != folder) gather(*real);
-    }
-    return all;
 }
 
 }  // namespace keldwick

@@ -70,12 +70,6 @@ struct Scanner {
     // read, else the first rule's reason for its folders or for itself. Never throws.
     std::optional<std::string> reasonToSkip(const std::string& managedFolder) const;
     static std::optional<std::string> reasonToSkip(const std::string& managedFolder, const RuleList& rules);
-
-    // What is in use under the managed folders, for `inUse`: each folder is asked as
-    // stored and, when it resolves elsewhere, as resolved, because processes report
-    // resolved paths and the walk runs over resolved folders. Repeats are left out.
-    static std::vector<OpenFileUsage> openFilesUnder(const std::vector<std::string>& folders,
-                                                     const OpenFileChecking& checker);
 };
 
 }  // namespace keldwick

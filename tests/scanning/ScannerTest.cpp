@@ -201,7 +201,7 @@ TEST_F(ScannerTest, RefusalsAreReportedAndKeepTheirFolderInPlace) {
     file("P/Tool.app/Contents/binary");
     file("R/refused.txt");
 
-    Scanner scan(policy, {std::make_shared<RefuseNamed>("refused")}, {}, Scanner::openFilesUnder({root}, checker), now);
+    Scanner scan(policy, {std::make_shared<RefuseNamed>("refused")}, {}, checker.usage(root), now);
     const auto report = scan.scan({root});
 
     EXPECT_EQ(reasonFor(report, root + "/O/open.txt"), "Open in Editor");
@@ -285,7 +285,7 @@ TEST_F(ScannerTest, RulesOfAnAutomaticScanAndTheWholeFolderRoad) {
     policy.driveIsMacFormatted = true;
     FakeChecker checker;
     checker.uses = {{root + "/work/app/src/main.js", 9, "node"}};
-    Scanner scan(policy, standardRules(), {}, Scanner::openFilesUnder({root}, checker), now);
+    Scanner scan(policy, standardRules(), {}, checker.usage(root), now);
     EXPECT_EQ(reasonFor(scan.scan({root}), root + "/work/app"), "In use by node");
 }
 
@@ -407,8 +407,9 @@ TEST_F(ScannerTest, FileHeldOpenByAChildProcessThroughALinkedManagedFolder) {
     close(ready[0]);
     close(ready[1]);
 
+    // Processes name the file by its resolved path, as the walk does.
     ProcessOpenFileChecker checker;
-    Scanner scan(policy, {}, {}, Scanner::openFilesUnder({alias}, checker), now);
+    Scanner scan(policy, {}, {}, checker.usage(root), now);
     const auto report = scan.scan({alias});
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
