@@ -1,8 +1,13 @@
 #include "scanning/SettingsStore.h"
 
+#include <locale.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "foundation/AtomicFile.h"
@@ -24,13 +29,53 @@ std::string parentOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// A number too large for a double (an edited "1e999") would make the JSON parser reject
+// the whole file. Such a number is read as null instead, so only its own field falls back
+// to its default (or, inside the drive profile, the profile is dropped). Parsed in the C
+// locale: the program's locale may use a decimal comma.
+std::string overflowingNumbersAsNull(const std::string& text) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    std::string out;
+    out.reserve(text.size());
+    bool inString = false;
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (inString) {
+            out += c;
+            if (c == '\\' && i + 1 < text.size()) {
+                out += text[i + 1];
+                i += 2;
+                continue;
+            }
+            if (c == '"') inString = false;
+            ++i;
+            continue;
+        }
+        if (c == '"') inString = true;
+        if (c != '-' && (c < '0' || c > '9')) {
+            out += c;
+            ++i;
+            continue;
+        }
+        size_t end = i + 1;
+        while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) ||
+                                     (text[end] != '\0' && std::strchr("+-.eE", text[end]) != nullptr)))
+            ++end;
+        const std::string token = text.substr(i, end - i);
+        const double value = cLocale ? strtod_l(token.c_str(), nullptr, cLocale) : 0;
+        out += std::isinf(value) ? "null" : token;
+        i = end;
+    }
+    return out;
+}
+
 }  // namespace
 
 SettingsStore::FileState SettingsStore::inspect(AppSettings* decoded) const {
     std::string bytes;
     try {
         bytes = AtomicFile::read(path, maximumSize);
-        auto json = nlohmann::json::parse(bytes);
+        auto json = nlohmann::json::parse(overflowingNumbersAsNull(bytes));
         AppSettings settings = AppSettings::fromJson(json);
         if (decoded) *decoded = std::move(settings);
         return FileState::readable;

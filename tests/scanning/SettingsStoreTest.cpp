@@ -111,6 +111,19 @@ TEST(SettingsStoreTest, EachBadValueCostsOnlyItsOwnField) {
     EXPECT_FALSE(exists(dir / "settings.json.corrupt"));
 }
 
+TEST(SettingsStoreTest, NumbersBeyondADoubleCostOnlyTheirField) {
+    TempDir dir;
+    AppSettings s = loaded(dir, R"({"thresholdBytes": 1e999, "isPaused": true, "managedFolders": ["/a \"1e999\" b"],
+        "driveProfile": {"benchmark": {"sequentialWriteMBps": -2E+999, "sequentialReadMBps": 1,
+        "randomReadMedianMs": 1, "randomReadP90Ms": 1, "bytesTested": 1, "date": 0}}, "minimumAgeDays": 7e0})");
+    AppSettings expected;
+    expected.isPaused = true;
+    expected.managedFolders = {"/a \"1e999\" b"};
+    expected.minimumAgeDays = 7;
+    EXPECT_EQ(s, expected);
+    EXPECT_FALSE(exists(dir / "settings.json.corrupt"));
+}
+
 TEST(SettingsStoreTest, LoadNormalisesOutOfRangeValues) {
     TempDir dir;
     AppSettings s = loaded(dir, R"({"thresholdBytes":500000000,"targetBytes":0,"checkIntervalMinutes":0,
