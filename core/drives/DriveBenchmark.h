@@ -34,7 +34,7 @@ struct DriveBenchmark {
     // the temporary file is removed on every road.
     BenchmarkResult run(const std::string& root, const CancellationFlag* cancel) const;
 
-    // Whether the write (or sequential read) phase takes another chunk after `done`
+    // Whether the write (or sequential read) phase takes another chunk after that many
     // bytes and `elapsed` seconds.
     bool keepsWriting(int64_t written, double elapsed) const;
     bool keepsReading(int64_t read, double elapsed) const;
