@@ -105,18 +105,18 @@ public:
     std::string appFolder() const { return root + "/Keldwick"; }
 
     // A file of `size` bytes (a pattern that differs per name), or a folder "name" with
-    // files, a sub-folder and a link, in Documents.
+    // files, sub-folders and (as folders moved whole may have) a link, in Documents.
     std::string makeFile(const std::string& name, size_t size = 10'000) {
         std::string bytes(size, '\0');
         for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + (i * 7 + name.size()) % 26);
         return writeFile(mac + "/Documents/" + name, bytes);
     }
-    std::string makeFolder(const std::string& name) {
+    std::string makeFolder(const std::string& name, bool withLink = true) {
         std::string path = mac + "/Documents/" + name;
         writeFile(path + "/one.txt", std::string(9'000, 'x'));
         writeFile(path + "/sub/two.txt", "second file");
         writeFile(path + "/sub/deeper/three.bin", std::string(5'000, '\x03'));
-        if (::symlink("one.txt", (path + "/link-to-one").c_str()) != 0) throw std::runtime_error("symlink");
+        if (withLink && ::symlink("one.txt", (path + "/link-to-one").c_str()) != 0) throw std::runtime_error("symlink");
         return path;
     }
 

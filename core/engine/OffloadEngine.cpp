@@ -1,0 +1,247 @@
+#include "engine/OffloadEngine.h"
+
+#include <mutex>
+#include <utility>
+
+#include "engine/EngineError.h"
+#include "engine/RecoveryManager.h"
+#include "engine/RestoreExecutor.h"
+#include "foundation/FileStat.h"
+#include "foundation/Formatting.h"
+#include "foundation/PathUtil.h"
+#include "scanning/ItemName.h"
+
+namespace keldwick {
+
+namespace {
+
+constexpr const char* workingName = "Keldwick is working on your files";
+constexpr const char* movingName = "Keldwick is moving files to your drive";
+constexpr const char* restoringName = "Keldwick is restoring files to your Mac";
+
+// One lock for every engine in the process: see the header.
+std::mutex& operationLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::string quoted(const std::string& name) { return "\u201C" + name + "\u201D"; }
+
+// Holds off idle sleep for as long as it lives, with the platform's name for why.
+class OffloadEngineAssertion {
+public:
+    OffloadEngineAssertion(const SleepAssertion::Inhibitor& inhibitor, const std::string& name) {
+        if (inhibitor)
+            assertion_.emplace(name, inhibitor);
+        else
+            assertion_.emplace(name);
+    }
+
+private:
+    std::optional<SleepAssertion> assertion_;
+};
+
+}  // namespace
+
+// The frame of every locking operation: the lock, then the assertion; released in the
+// opposite order however the body ends.
+class OffloadEngine::Frame {
+public:
+    Frame(const OffloadEngine& engine, const std::string& name)
+        : guard_(operationLock()), assertion_(engine.inhibitor, name) {}
+
+private:
+    std::unique_lock<std::mutex> guard_;
+    OffloadEngineAssertion assertion_;
+};
+
+OffloadEngine::OffloadEngine(std::shared_ptr<Journal> journal, Drive drive, std::shared_ptr<DriveLocating> locator,
+                             std::shared_ptr<OpenFileChecking> openFiles, RuleList rules,
+                             std::shared_ptr<FaultInjecting> faults, std::shared_ptr<IconPlacing> icons,
+                             EngineConfiguration configuration)
+    : journal_(journal),
+      drive_(std::move(drive)),
+      context_(EngineContext::make(std::move(journal), std::move(locator), std::move(openFiles), std::move(faults),
+                                   std::move(icons), std::move(configuration), std::move(rules))) {}
+
+std::optional<std::string> OffloadEngine::driveRoot() const {
+    return context_.locator ? context_.locator->mountPoint(drive_.id) : std::nullopt;
+}
+
+OffloadEngine::OffloadOutcome OffloadEngine::offload(const Candidate& candidate, bool dryRun,
+                                                     const std::shared_ptr<CancellationFlag>& cancel,
+                                                     const ProgressCallback& progress) {
+    Frame frame(*this, workingName);
+    const std::string name = ItemName::display(candidate.path);
+    return OffloadExecutor(context_, drive_).offload(candidate, dryRun, cancel, [&](int64_t done) {
+        if (progress) progress(EngineProgress{name, 0, 1, done, candidate.size});
+    });
+}
+
+RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::shared_ptr<CancellationFlag>& cancel,
+                              const ProgressCallback& progress) {
+    Frame frame(*this, workingName);
+    OffloadEngineAssertion moving(inhibitor, movingName);
+    RunSummary summary;
+    summary.dryRun = dryRun;
+    const auto count = static_cast<int64_t>(plan.items.size());
+    for (int64_t index = 0; index < count; ++index) {
+        const Candidate& candidate = plan.items[static_cast<size_t>(index)];
+        if (cancel && cancel->isCancelled()) {
+            summary.cancelled = true;
+            break;
+        }
+        const std::string name = ItemName::display(candidate.path);
+        try {
+            auto outcome = OffloadExecutor(context_, drive_).offload(candidate, dryRun, cancel, [&](int64_t done) {
+                if (progress) progress(EngineProgress{name, index, count, done, candidate.size});
+            });
+            if (outcome.kind == OffloadOutcome::Kind::moved) {
+                summary.completed.push_back(outcome.record.originalPath);
+                summary.bytes += outcome.record.size;
+            } else {
+                summary.completed.push_back(outcome.candidate.path);
+                summary.bytes += outcome.candidate.size;
+            }
+        } catch (const SimulatedCrash&) {
+            throw;
+        } catch (const CancellationError&) {
+            summary.cancelled = true;
+            break;
+        } catch (const EngineError& error) {
+            if (error.kind() == EngineError::Kind::driveUnavailable) {
+                summary.stoppedBecause = error.message();
+                break;
+            }
+            summary.failures.push_back(RunFailure{candidate.path, error.what()});
+            journal_->log("Didn't move " + quoted(name) + ": " + error.what(), EventLevel::warning);
+        } catch (const std::exception& error) {
+            summary.failures.push_back(RunFailure{candidate.path, error.what()});
+            journal_->log("Didn't move " + quoted(name) + ": " + error.what(), EventLevel::warning);
+        }
+    }
+    std::string text = std::string(dryRun ? "Dry run: would move" : "Moved") + " " +
+                       std::to_string(summary.completed.size()) + " of " + std::to_string(count) + " items (" +
+                       byteCountText(summary.bytes) + ").";
+    if (!summary.failures.empty()) text += " " + std::to_string(summary.failures.size()) + " couldn't be moved.";
+    journal_->log(text, EventLevel::info);
+    return summary;
+}
+
+OffloadRecord OffloadEngine::restoreOne(int64_t recordID, const std::optional<std::string>& copySuffix,
+                                        const std::shared_ptr<CancellationFlag>& cancel,
+                                        const ProgressCallback& progress, int64_t index, int64_t count) {
+    std::string name;
+    int64_t total = 0;
+    try {
+        if (auto record = journal_->record(recordID)) {
+            name = PathUtil::name(record->originalPath);
+            total = record->size;
+        }
+    } catch (const std::exception&) {
+        // Only the progress report needs these; the executor reports a failing journal.
+    }
+    return RestoreExecutor(context_).restore(recordID, copySuffix, cancel, [&](int64_t done) {
+        if (progress) progress(EngineProgress{name, index, count, done, total});
+    });
+}
+
+OffloadRecord OffloadEngine::restore(int64_t recordID, const std::shared_ptr<CancellationFlag>& cancel,
+                                     const ProgressCallback& progress) {
+    Frame frame(*this, workingName);
+    return restoreOne(recordID, std::nullopt, cancel, progress, 0, 1);
+}
+
+OffloadRecord OffloadEngine::restoreAsCopy(int64_t recordID, const std::shared_ptr<CancellationFlag>& cancel,
+                                           const ProgressCallback& progress) {
+    Frame frame(*this, workingName);
+    return restoreOne(recordID, " (from " + drive_.name + ")", cancel, progress, 0, 1);
+}
+
+RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& cancel,
+                                     const ProgressCallback& progress) {
+    Frame frame(*this, workingName);
+    OffloadEngineAssertion restoring(inhibitor, restoringName);
+    std::vector<int64_t> kept;
+    for (const auto& record : journal_->records({Phase::offloaded, Phase::linkMissing})) {
+        // A missing link whose place is taken now is left to the user.
+        if (record.phase == Phase::offloaded || !FileStat::peek(record.originalPath)) kept.push_back(record.id);
+    }
+    RunSummary summary;
+    const auto count = static_cast<int64_t>(kept.size());
+    for (int64_t index = 0; index < count; ++index) {
+        const int64_t id = kept[static_cast<size_t>(index)];
+        if (cancel && cancel->isCancelled()) {
+            summary.cancelled = true;
+            break;
+        }
+        std::string originalPath;
+        try {
+            if (auto record = journal_->record(id)) originalPath = record->originalPath;
+        } catch (const std::exception&) {
+        }
+        try {
+            auto record = restoreOne(id, std::nullopt, cancel, progress, index, count);
+            summary.completed.push_back(record.originalPath);
+            summary.bytes += record.size;
+        } catch (const SimulatedCrash&) {
+            throw;
+        } catch (const CancellationError&) {
+            summary.cancelled = true;
+            break;
+        } catch (const EngineError& error) {
+            if (error.kind() == EngineError::Kind::driveUnavailable ||
+                error.kind() == EngineError::Kind::notEnoughSpaceOnMac) {
+                summary.stoppedBecause = error.message();
+                break;
+            }
+            summary.failures.push_back(RunFailure{originalPath, error.what()});
+        } catch (const std::exception& error) {
+            summary.failures.push_back(RunFailure{originalPath, error.what()});
+        }
+    }
+    journal_->log("Restored " + std::to_string(summary.completed.size()) + " of " + std::to_string(count) +
+                      " items (" + byteCountText(summary.bytes) + ").",
+                  EventLevel::info);
+    return summary;
+}
+
+void OffloadEngine::discardDriveCopy(int64_t recordID) {
+    Frame frame(*this, workingName);
+    auto record = journal_->record(recordID);
+    if (!record) throw EngineError::invalidState("That item isn't in Keldwick's log.");
+    RecoveryManager(context_).discardDriveCopy(*record, "you asked");
+}
+
+std::vector<RecoveryResult> OffloadEngine::recover() noexcept {
+    std::vector<RecoveryResult> results;
+    try {
+        Frame frame(*this, workingName);
+        RecoveryManager recovery(context_);
+        results = recovery.recoverInFlight();
+        auto adopted = recovery.adoptManifestEntries(drive_.id);
+        auto links = recovery.checkLinks();
+        recovery.finishPendingDeletions();
+        recovery.updateManifest(drive_.id);
+        results.insert(results.end(), adopted.begin(), adopted.end());
+        results.insert(results.end(), links.begin(), links.end());
+        if (!results.empty())
+            journal_->log("Recovery checked " + std::to_string(results.size()) + " item(s).", EventLevel::info);
+    } catch (const std::exception& error) {
+        // The passes report their own failures; this only keeps the promise never to throw.
+        journal_->log(std::string("Recovery stopped early: ") + error.what(), EventLevel::error);
+    } catch (...) {
+        journal_->log("Recovery stopped early.", EventLevel::error);
+    }
+    return results;
+}
+
+std::vector<OffloadRecord> OffloadEngine::records(const std::set<Phase>& phases) const noexcept {
+    try {
+        return journal_->records(phases);
+    } catch (...) {
+        return {};
+    }
+}
+
+}  // namespace keldwick

@@ -1,0 +1,287 @@
+#include "engine/OffloadEngine.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "EngineWorld.h"
+#include "engine/EngineError.h"
+#include "engine/ItemChecks.h"
+#include "support/FaultActions.h"
+
+namespace keldwick {
+namespace {
+
+using test::FaultActions;
+using test::readFile;
+using test::writeFile;
+using test::engine::contentOf;
+using test::engine::EngineWorld;
+using test::engine::workingNamesUnder;
+
+class OffloadEngineTest : public ::testing::Test {
+protected:
+    EngineWorld world;
+    std::vector<std::string> assertions;  // reasons of the sleep inhibitors taken, in order
+
+    std::unique_ptr<OffloadEngine> engine() {
+        auto made = std::make_unique<OffloadEngine>(world.journal, world.drive, world.locator, world.openFiles,
+                                                    RuleList{}, world.faults, world.icons, world.configuration);
+        made->inhibitor = [this](const std::string& reason) {
+            assertions.push_back(reason);
+            return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        };
+        return made;
+    }
+
+    // The item as a scan would have proposed it just now.
+    Candidate candidateFor(const std::string& path) const {
+        auto status = FileStat::read(path);
+        bool folder = status->isDirectory();
+        int64_t size = folder ? 0 : status->size;
+        if (folder)
+            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
+        return Candidate(path, folder, size, 1, Date::now().adding(60), LastUsedSource::modificationDate);
+    }
+
+    OffloadPlan planOf(const std::vector<std::string>& paths) const {
+        OffloadPlan plan;
+        for (const auto& path : paths) plan.items.push_back(candidateFor(path));
+        plan.bytesNeeded = 1;
+        return plan;
+    }
+
+    std::shared_ptr<FaultActions> actions() {
+        auto injected = std::make_shared<FaultActions>();
+        world.faults->inner = injected;
+        return injected;
+    }
+};
+
+// --- Runs.
+
+TEST_F(OffloadEngineTest, ARunMovesEveryItemOfThePlanAndSaysSo) {
+    const std::string report = world.makeFile("Report.txt", 2'000);
+    const std::string album = world.makeFolder("Album", false);
+    std::vector<EngineProgress> reports;
+    auto summary = engine()->run(planOf({report, album}), false, nullptr,
+                                 [&](const EngineProgress& progress) { reports.push_back(progress); });
+
+    EXPECT_EQ(summary.completed, (std::vector<std::string>{report, album}));
+    EXPECT_EQ(summary.bytes, 2'000 + 9'000 + 11 + 5'000);
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_FALSE(summary.cancelled);
+    EXPECT_FALSE(summary.dryRun);
+    EXPECT_TRUE(FileStat::read(report)->isSymlink());
+    EXPECT_TRUE(FileStat::read(album)->isSymlink());
+    EXPECT_EQ(world.eventTexts().back(), "Moved 2 of 2 items (16.0 KB).");
+    EXPECT_EQ(assertions, (std::vector<std::string>{"Keldwick is working on your files",
+                                                    "Keldwick is moving files to your drive"}));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), (EngineProgress{"Report.txt", 0, 2, reports.front().itemBytesDone, 2'000}));
+    EXPECT_EQ(reports.back().itemName, "Album");
+    EXPECT_EQ(reports.back().itemIndex, 1);
+    EXPECT_EQ(reports.back().itemBytesDone, 14'011);
+}
+
+TEST_F(OffloadEngineTest, AnEmptyOrCancelledRunStillWritesItsSummary) {
+    EXPECT_EQ(engine()->run(OffloadPlan{}, false), RunSummary{});
+    EXPECT_EQ(world.eventTexts().back(), "Moved 0 of 0 items (0 bytes).");
+
+    auto cancel = std::make_shared<CancellationFlag>();
+    cancel->cancel();
+    const std::string report = world.makeFile("Report.txt");
+    auto summary = engine()->run(planOf({report}), false, cancel);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_TRUE(summary.completed.empty());
+    EXPECT_EQ(world.eventTexts().back(), "Moved 0 of 1 items (0 bytes).");
+    EXPECT_TRUE(FileStat::read(report)->isFile());
+}
+
+TEST_F(OffloadEngineTest, ADryRunGoesOnPastAFailure) {
+    const std::string a = world.makeFile("A.txt", 1'000);
+    const std::string b = world.makeFile("B.txt", 1'000);
+    const std::string c = world.makeFile("C.txt", 1'000);
+    auto plan = planOf({a, b, c});
+    ::unlink(b.c_str());
+
+    auto summary = engine()->run(plan, true);
+    EXPECT_TRUE(summary.dryRun);
+    EXPECT_EQ(summary.completed, (std::vector<std::string>{a, c}));
+    EXPECT_EQ(summary.bytes, 2'000);
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_EQ(summary.failures[0].path, b);
+    EXPECT_TRUE(world.logged("Didn't move \u201CB.txt\u201D: " + summary.failures[0].message));
+    EXPECT_EQ(world.eventTexts().back(), "Dry run: would move 2 of 3 items (2.00 KB). 1 couldn't be moved.");
+    EXPECT_TRUE(FileStat::read(a)->isFile());
+}
+
+TEST_F(OffloadEngineTest, ADriveUnpluggedMidRunStopsItAndKeepsWhatMoved) {
+    const std::string a = world.makeFile("A.txt");
+    const std::string b = world.makeFile("B.txt");
+    actions()->onceAt(FaultPoint::offloadSwapped, [&](const FaultContext&) { world.locator->present = false; });
+    auto summary = engine()->run(planOf({a, b}), false);
+    EXPECT_EQ(summary.completed, std::vector<std::string>{a});
+    EXPECT_EQ(summary.stoppedBecause, "Your drive isn't plugged in.");
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_TRUE(FileStat::read(a)->isSymlink());
+    EXPECT_TRUE(FileStat::read(b)->isFile());
+}
+
+TEST_F(OffloadEngineTest, ASimulatedCrashEndsTheRunWithoutASummary) {
+    const std::string a = world.makeFile("A.txt");
+    world.faults->inner = std::make_shared<CrashAt>(FaultPoint::offloadCopied);
+    EXPECT_THROW(engine()->run(planOf({a}), false), SimulatedCrash);
+    for (const auto& text : world.eventTexts()) EXPECT_EQ(text.rfind("Moved ", 0), std::string::npos) << text;
+}
+
+// --- Restores.
+
+TEST_F(OffloadEngineTest, RestoreAllBringsBackWhatHasAFreePlace) {
+    const std::string a = world.makeFile("A.txt", 1'000);
+    const std::string b = world.makeFolder("B");
+    const std::string c = world.makeFile("C.txt", 1'000);
+    const auto contentA = contentOf(a), contentB = contentOf(b);
+    auto recordA = world.offloadByHand(a);
+    auto recordB = world.offloadByHand(b);
+    auto recordC = world.offloadByHand(c);
+    ::unlink(b.c_str());
+    world.journal->setPhase(recordB.id, Phase::linkMissing);
+    ::unlink(c.c_str());
+    writeFile(c, "a new C");
+    world.journal->setPhase(recordC.id, Phase::linkMissing);
+
+    std::vector<EngineProgress> reports;
+    auto summary = engine()->restoreAll(nullptr, [&](const EngineProgress& p) { reports.push_back(p); });
+    EXPECT_EQ(summary.completed, (std::vector<std::string>{a, b}));
+    EXPECT_EQ(summary.bytes, recordA.size + recordB.size);
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_EQ(contentOf(a), contentA);
+    EXPECT_EQ(contentOf(b), contentB);
+    EXPECT_EQ(readFile(c), "a new C");
+    EXPECT_EQ(world.phaseOf(recordC.id), Phase::linkMissing);
+    EXPECT_EQ(world.eventTexts().back(), "Restored 2 of 2 items (15.0 KB).");
+    EXPECT_EQ(assertions, (std::vector<std::string>{"Keldwick is working on your files",
+                                                    "Keldwick is restoring files to your Mac"}));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), (EngineProgress{"B", 1, 2, 14'011, recordB.size}));
+
+    EXPECT_EQ(engine()->restoreAll(), RunSummary{});
+    EXPECT_EQ(world.eventTexts().back(), "Restored 0 of 0 items (0 bytes).");
+}
+
+TEST_F(OffloadEngineTest, RestoreAllStopsWhenTheMacIsFullAndCollectsOtherFailures) {
+    auto first = world.offloadByHand(world.makeFile("A.txt"));
+    auto second = world.offloadByHand(world.makeFile("B.txt"));
+    auto third = world.offloadByHand(world.makeFile("C.txt"));
+    PathUtil::removeTree(world.drivePathFor(first.originalPath));
+
+    world.configuration.macReserveBytes = int64_t{1} << 62;
+    auto summary = engine()->restoreAll();
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_EQ(summary.failures[0], (RunFailure{first.originalPath,
+                                               EngineError::driveCopyMissing(first.originalPath).message()}));
+    ASSERT_TRUE(summary.stoppedBecause);
+    EXPECT_EQ(summary.stoppedBecause->rfind("There isn't enough room on your Mac", 0), 0u);
+    EXPECT_TRUE(summary.completed.empty());
+    EXPECT_EQ(world.phaseOf(second.id), Phase::offloaded);
+    EXPECT_EQ(world.phaseOf(third.id), Phase::offloaded);
+}
+
+TEST_F(OffloadEngineTest, RestoreAsCopyNamesTheCopyAfterTheDrive) {
+    const std::string path = world.makeFile("Report.pdf");
+    auto record = world.offloadByHand(path);
+    ::unlink(path.c_str());
+    world.journal->setPhase(record.id, Phase::linkMissing);
+    EXPECT_EQ(engine()->restoreAsCopy(record.id).phase, Phase::restored);
+    EXPECT_TRUE(FileStat::peek(world.mac + "/Documents/Report (from Travel).pdf"));
+    EXPECT_EQ(assertions, std::vector<std::string>{"Keldwick is working on your files"});
+}
+
+TEST_F(OffloadEngineTest, DiscardingADriveCopy) {
+    EXPECT_THROW(
+        {
+            try {
+                engine()->discardDriveCopy(99);
+            } catch (const EngineError& error) {
+                EXPECT_EQ(error.message(), "That item isn't in Keldwick's log.");
+                throw;
+            }
+        },
+        EngineError);
+
+    const std::string path = world.makeFile("Report.txt");
+    auto record = world.offloadByHand(path);
+    ::unlink(path.c_str());
+    writeFile(path, "the newer version");
+    world.journal->setPhase(record.id, Phase::returned);
+    engine()->discardDriveCopy(record.id);
+    EXPECT_EQ(world.phaseOf(record.id), Phase::superseded);
+    EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
+    EXPECT_TRUE(world.logged("Deleted the drive copy of \u201CReport.txt\u201D (you asked)."));
+}
+
+// --- Recovery and the one operation at a time.
+
+TEST_F(OffloadEngineTest, RecoveryCountsWhatItLookedAt) {
+    EXPECT_TRUE(engine()->recover().empty());
+    EXPECT_FALSE(world.logged("Recovery checked 0 item(s)."));
+
+    auto record = world.offloadByHand(world.makeFile("Report.txt"));
+    ::unlink(record.originalPath.c_str());
+    auto results = engine()->recover();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].action, RecoveryAction::markedLinkMissing);
+    EXPECT_EQ(world.eventTexts().back(), "Recovery checked 1 item(s).");
+    EXPECT_TRUE(engine()->recover().empty());
+}
+
+TEST_F(OffloadEngineTest, EnginesOverOneJournalRunOneOperationAtATime) {
+    auto record = world.offloadByHand(world.makeFile("Report.txt"));
+    std::promise<void> inside, release;
+    auto released = release.get_future().share();
+    actions()->at(FaultPoint::restoreVerified, [&](const FaultContext&) {
+        inside.set_value();
+        released.wait();
+    });
+    auto first = engine();
+    auto second = engine();  // as the program builds a new engine after a settings change
+
+    std::thread restoring([&] { first->restore(record.id); });
+    inside.get_future().wait();
+    std::atomic<bool> recovered = false;
+    std::optional<Phase> phaseSeenByRecovery;
+    std::thread recovering([&] {
+        second->recover();
+        recovered = true;
+    });
+    // The restore is between its copy and its swap: a recovery now would undo it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(recovered);
+    EXPECT_EQ(world.phaseOf(record.id), Phase::restoreCopying);
+    release.set_value();
+    restoring.join();
+    recovering.join();
+    EXPECT_TRUE(recovered);
+    EXPECT_EQ(world.phaseOf(record.id), Phase::restored);
+    EXPECT_TRUE(FileStat::read(record.originalPath)->isFile());
+}
+
+TEST_F(OffloadEngineTest, RecordsNeverThrow) {
+    auto record = world.offloadByHand(world.makeFile("Report.txt"));
+    auto made = engine();
+    EXPECT_EQ(made->records({Phase::offloaded}).size(), 1u);
+    EXPECT_EQ(made->driveRoot(), world.root);
+    world.journal->db().exec("DROP TABLE tree_entries; DROP TABLE records");
+    EXPECT_TRUE(made->records({Phase::offloaded}).empty());
+    world.locator->present = false;
+    EXPECT_EQ(made->driveRoot(), std::nullopt);
+    (void)record;
+}
+
+}  // namespace
+}  // namespace keldwick
