@@ -1,0 +1,253 @@
+// Every fault point of a move and of a restore, on a file and on a folder, on volumes that
+// can and can't exchange names, with the drive attached or not when recovery runs, with
+// and without an app saving a new version in between. After recovery (and the drive's
+// return) every version the user had must be visible at least once, on the computer or
+// on the drive, no working name may remain, no record may be left in flight, and a
+// further recovery must change nothing.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "EngineWorld.h"
+#include "engine/ItemChecks.h"
+#include "engine/OffloadEngine.h"
+#include "platform/Rename.h"
+
+namespace keldwick {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+using test::engine::contentOf;
+using test::engine::EngineWorld;
+using test::engine::workingNamesUnder;
+
+using Content = std::map<std::string, std::string>;
+
+// What the crashed operation was.
+enum class Request { move, restoreInPlace, restoreLinkMissing, restoreAsCopy };
+
+struct Case {
+    FaultPoint point;
+    bool folder;
+    Request request;
+    bool exchange;
+    bool driveAtRecovery;
+    bool mutate;
+
+    std::string describe() const {
+        static const char* requests[] = {"move", "restore in place", "restore of a missing link", "restore as copy"};
+        std::ostringstream out;
+        out << toString(point) << ", " << (folder ? "folder" : "file") << ", "
+            << requests[static_cast<int>(request)] << ", " << (exchange ? "exchange" : "no exchange") << ", drive "
+            << (driveAtRecovery ? "present" : "absent") << " at recovery" << (mutate ? ", app saved meanwhile" : "");
+        return out.str();
+    }
+};
+
+class CrashMatrix {
+public:
+    explicit CrashMatrix(const Case& c) : case_(c), support_({.exclusive = true, .exchange = c.exchange}) {}
+
+    // Plays the case and checks it; returns whether the operation crashed at its point.
+    bool play() {
+        const std::string path = case_.folder ? world_.makeFolder("Album", false) : world_.makeFile("Report.txt");
+        precious_.push_back(*contentOf(path));
+        int64_t id = 0;
+        if (case_.request != Request::move) id = prepareRestore(path);
+
+        world_.faults->inner = std::make_shared<CrashAt>(case_.point);
+        bool crashed = false;
+        try {
+            auto made = engine();
+            switch (case_.request) {
+                case Request::move:
+                    made->offload(candidateFor(path), false);
+                    break;
+                case Request::restoreInPlace:
+                case Request::restoreLinkMissing:
+                    made->restore(id);
+                    break;
+                case Request::restoreAsCopy:
+                    made->restoreAsCopy(id);
+                    break;
+            }
+        } catch (const SimulatedCrash& crash) {
+            EXPECT_EQ(crash.point(), case_.point);
+            crashed = true;
+        }
+        world_.faults->inner = std::make_shared<NoFaults>();
+
+        if (case_.mutate) saveNewVersion(path);
+
+        // A fresh engine, as after a restart.
+        world_.locator->present = case_.driveAtRecovery;
+        engine()->recover();
+        // Without the drive a displaced original may wait at its working name: it is
+        // deleted only once its drive copy is seen.
+        world_.locator->present = true;
+        engine()->recover();
+
+        checkSettled();
+        auto before = state();
+        EXPECT_TRUE(engine()->recover().empty()) << "a further recovery found work";
+        EXPECT_EQ(state(), before) << "a further recovery changed something";
+        return crashed;
+    }
+
+private:
+    Case case_;
+    EngineWorld world_;
+    platform::ScopedRenameSupport support_;
+    std::vector<Content> precious_;  // every version the user must still find
+
+    std::unique_ptr<OffloadEngine> engine() {
+        auto made = std::make_unique<OffloadEngine>(world_.journal, world_.drive, world_.locator, world_.openFiles,
+                                                    RuleList{}, world_.faults, world_.icons, world_.configuration);
+        made->inhibitor = [](const std::string&) { return -1; };
+        return made;
+    }
+
+    Candidate candidateFor(const std::string& path) const {
+        auto status = FileStat::read(path);
+        int64_t size = status->isDirectory() ? 0 : status->size;
+        if (status->isDirectory())
+            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
+        return Candidate(path, status->isDirectory(), size, 1, Date::now().adding(60), LastUsedSource::modificationDate);
+    }
+
+    // Moves the item for real, then puts its record in the phase the request starts from.
+    int64_t prepareRestore(const std::string& path) {
+        auto outcome = engine()->offload(candidateFor(path), false);
+        const int64_t id = outcome.record.id;
+        if (case_.request == Request::restoreLinkMissing) {
+            ::unlink(path.c_str());
+            engine()->recover();
+        } else if (case_.request == Request::restoreAsCopy) {
+            ::unlink(path.c_str());
+            writeFile(path, "the version saved after the move");
+            precious_.push_back(*contentOf(path));
+            engine()->recover();
+        }
+        return id;
+    }
+
+    // An app saves at the item's place: an edit of what stands there, or a new file
+    // where the link (or nothing) was.
+    void saveNewVersion(const std::string& path) {
+        auto status = FileStat::peek(path);
+        if (status && status->isFile()) {
+            std::ofstream(path, std::ios::app) << " edited";
+            // The version it replaced was the user's to change.
+            Content old = *contentOf(path);
+            old[""].resize(old[""].size() - 7);
+            std::erase(precious_, old);
+        } else if (status && status->isDirectory()) {
+            Content old = *contentOf(path);
+            writeFile(path + "/added by an app.txt", "new");
+            std::erase(precious_, old);
+        } else {
+            if (status) ::unlink(path.c_str());
+            writeFile(path, "saved by an app");
+        }
+        precious_.push_back(*contentOf(path));
+    }
+
+    // The items a user can see: in Documents, and anywhere on the drive under names
+    // that are not hidden.
+    std::vector<std::string> visibleItems() const {
+        std::vector<std::string> items;
+        for (const auto& name : listDirectory(world_.mac + "/Documents"))
+            if (name[0] != '.') items.push_back(world_.mac + "/Documents/" + name);
+        std::vector<std::string> relative;
+        collectRelativePaths("", world_.root, relative);
+        for (const auto& entry : relative)
+            if (entry.find("/.") == std::string::npos && entry[0] != '.') items.push_back(world_.root + "/" + entry);
+        return items;
+    }
+
+    void checkSettled() {
+        EXPECT_TRUE(workingNamesUnder(world_.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world_.root).empty());
+        const auto items = visibleItems();
+        for (const auto& version : precious_) {
+            bool found = false;
+            for (const auto& item : items)
+                if (contentOf(item) == version) found = true;
+            EXPECT_TRUE(found) << "a version is lost: " << version.begin()->second.substr(0, 40);
+        }
+        for (const auto& record : world_.journal->allRecords()) {
+            EXPECT_FALSE(isInFlight(record.phase)) << toString(record.phase);
+            const std::string drivePath = world_.drivePathFor(record.originalPath);
+            if (record.phase == Phase::offloaded) {
+                EXPECT_TRUE(isLinkToDriveCopy(record.originalPath, record));
+                EXPECT_TRUE(FileStat::peek(drivePath)) << "an offloaded record without its copy";
+            }
+            if (record.phase == Phase::returned || record.phase == Phase::linkMissing) {
+                EXPECT_TRUE(FileStat::peek(drivePath)) << toString(record.phase) << " without its drive copy";
+            }
+        }
+    }
+
+    std::map<std::string, std::string> state() const {
+        std::map<std::string, std::string> all;
+        for (const auto& top : {world_.mac, world_.root}) {
+            std::vector<std::string> relative;
+            collectRelativePaths("", top, relative);
+            for (const auto& entry : relative) {
+                auto content = contentOf(top + "/" + entry);
+                all[top + "/" + entry] = content && content->count("") ? content->at("") : "<dir>";
+            }
+        }
+        for (const auto& record : world_.journal->allRecords())
+            all["record " + std::to_string(record.id)] =
+                std::string(toString(record.phase)) + " " + record.error.value_or("");
+        return all;
+    }
+};
+
+struct PointAndKind {
+    FaultPoint point;
+    bool folder;
+};
+
+class CrashMatrixTest : public ::testing::TestWithParam<PointAndKind> {};
+
+TEST_P(CrashMatrixTest, NothingIsLostAndRecoverySettlesEverything) {
+    const auto [point, folder] = GetParam();
+    const bool offloadPoint = static_cast<int>(point) <= static_cast<int>(FaultPoint::offloadSwapped);
+    std::vector<Request> requests = offloadPoint ? std::vector<Request>{Request::move}
+                                                 : std::vector<Request>{Request::restoreInPlace,
+                                                                        Request::restoreLinkMissing,
+                                                                        Request::restoreAsCopy};
+    int crashes = 0;
+    for (Request request : requests)
+        for (bool exchange : {true, false})
+            for (bool driveAtRecovery : {true, false})
+                for (bool mutate : {false, true}) {
+                    Case c{point, folder, request, exchange, driveAtRecovery, mutate};
+                    SCOPED_TRACE(c.describe());
+                    if (CrashMatrix(c).play()) ++crashes;
+                }
+    EXPECT_GT(crashes, 0) << "the point was never reached";
+}
+
+std::vector<PointAndKind> allPoints() {
+    std::vector<PointAndKind> all;
+    for (FaultPoint point : FaultPoints::allCases())
+        for (bool folder : {false, true}) all.push_back({point, folder});
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPoint, CrashMatrixTest, ::testing::ValuesIn(allPoints()),
+                         [](const ::testing::TestParamInfo<PointAndKind>& info) {
+                             return toString(info.param.point) + (info.param.folder ? "Folder" : "File");
+                         });
+
+}  // namespace
+}  // namespace keldwick
