@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 TEST_DIR := build/test
 BENCH_DIR := build/bench
 
-.PHONY: test bench deps clean
+.PHONY: test bench soak deps clean
 
 deps:
 	./scripts/install-deps
@@ -15,6 +15,13 @@ test: deps
 	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The kill test at length: 1,000 kills of a process moving and restoring files.
+soak: deps
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DKELDWICK_SANITIZE=ON -DKELDWICK_WERROR=ON -DKELDWICK_TESTS=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	cd $(TEST_DIR) && KELDWICK_KILLS=$${KELDWICK_KILLS:-1000} ./engine_tests --gtest_filter='RealKill.*'
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \

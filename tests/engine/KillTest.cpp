@@ -1,0 +1,197 @@
+// A real process moves and restores the items of a generated tree in a loop and is killed
+// with SIGKILL at random moments; after each kill a fresh engine recovers, and every byte
+// of every item must be where the journal says, with no working name left. The number of
+// kills comes from KELDWICK_KILLS (200 by default; `make soak` runs 1,000) and the moments
+// from KELDWICK_KILL_SEED, so a failing sequence can be played again.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "EngineWorld.h"
+#include "drives/FolderDriveLocator.h"
+#include "engine/ItemChecks.h"
+#include "engine/OffloadEngine.h"
+
+namespace keldwick {
+namespace {
+
+using test::makeDirs;
+using test::writeFile;
+using test::engine::contentOf;
+using test::engine::workingNamesUnder;
+
+using Content = std::map<std::string, std::string>;
+
+constexpr const char* driveID = "0F0E0D0C-0B0A-0908-0706-050403020100";
+
+int64_t fromEnvironment(const char* name, int64_t fallback) {
+    const char* text = std::getenv(name);
+    return text && *text ? std::strtoll(text, nullptr, 10) : fallback;
+}
+
+// Tmpfs when there is one: the kills test the engine's order of steps, not the disk.
+std::string scratchFolder() {
+    std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+    std::string pattern = base + "/keldwick-kill-XXXXXX";
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    return pattern;
+}
+
+class KillWorld {
+public:
+    KillWorld() : base_(scratchFolder()), mac(base_ + "/mac/Documents"), root(base_ + "/drive") {
+        makeDirs(mac);
+        makeDirs(root);
+        configuration.machineID = "machine-1";
+        configuration.machineFolder = "Test Machine";
+        configuration.driveReserveBytes = 0;
+        configuration.macReserveBytes = 0;
+        configuration.chunkSize = 4096;
+    }
+    ~KillWorld() { PathUtil::removeTree(base_); }
+
+    // A few files of one to several chunks and a folder of files in sub-folders.
+    void generate() {
+        std::mt19937 bytes(7);
+        auto some = [&](size_t size) {
+            std::string text(size, '\0');
+            for (auto& c : text) c = static_cast<char>(bytes());
+            return text;
+        };
+        writeFile(mac + "/small.bin", some(900));
+        writeFile(mac + "/chunks.bin", some(3 * 4096 + 17));
+        writeFile(mac + "/Project notes.txt", some(6000));
+        writeFile(mac + "/Photos/a.jpg", some(5000));
+        writeFile(mac + "/Photos/2019/b.jpg", some(7000));
+        writeFile(mac + "/Photos/2019/summer/c.jpg", some(300));
+        for (const auto& name : listDirectory(mac)) originals[mac + "/" + name] = *contentOf(mac + "/" + name);
+    }
+
+    std::unique_ptr<OffloadEngine> engine(const std::shared_ptr<Journal>& journal) const {
+        auto made = std::make_unique<OffloadEngine>(
+            journal, Drive{driveID, "Travel"}, std::make_shared<FolderDriveLocator>(driveID, root),
+            std::make_shared<test::engine::HeldFiles>(), RuleList{}, std::make_shared<NoFaults>(),
+            std::make_shared<NoIconPlacing>(), configuration);
+        made->inhibitor = [](const std::string&) { return -1; };
+        return made;
+    }
+
+    std::string journalPath() const { return base_ + "/journal.sqlite"; }
+    std::string drivePathFor(const std::string& path) const { return root + "/Keldwick/Test Machine" + path; }
+
+    // The child: moves what is on the computer and brings back what is on the drive, one
+    // item after another, until it is killed. Never returns.
+    [[noreturn]] void churn(unsigned seed) const {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        std::mt19937 pick(seed);
+        try {
+            auto journal = Journal::open(journalPath());
+            auto made = engine(journal);
+            std::vector<std::string> paths;
+            for (const auto& [path, content] : originals) paths.push_back(path);
+            for (;;) {
+                const std::string& path = paths[pick() % paths.size()];
+                auto active = journal->activeRecords(path);
+                try {
+                    if (active.empty()) {
+                        made->offload(candidateFor(path), false);
+                    } else if (active.back().phase == Phase::offloaded) {
+                        made->restore(active.back().id);
+                    } else {
+                        std::_Exit(3);  // nothing else may be left between two operations
+                    }
+                } catch (const std::exception&) {
+                    std::_Exit(4);  // nobody else touches these items: no operation may fail
+                }
+            }
+        } catch (...) {
+            std::_Exit(5);
+        }
+    }
+
+    static Candidate candidateFor(const std::string& path) {
+        auto status = FileStat::read(path);
+        int64_t size = status->isDirectory() ? 0 : status->size;
+        if (status->isDirectory())
+            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
+        return Candidate(path, status->isDirectory(), size, 1, Date::now().adding(3600),
+                         LastUsedSource::modificationDate);
+    }
+
+    std::map<std::string, Content> originals;
+    EngineConfiguration configuration;
+
+private:
+    std::string base_;
+
+public:
+    std::string mac;
+    std::string root;
+};
+
+TEST(RealKill, EveryByteSurvivesSigkillAtRandomMoments) {
+    const int64_t kills = fromEnvironment("KELDWICK_KILLS", 200);
+    const auto seed = static_cast<unsigned>(fromEnvironment("KELDWICK_KILL_SEED", 20261208));
+    std::cout << "kills: " << kills << ", seed: " << seed << std::endl;
+    // A fresh world every few kills: the journal and the drive's manifest only grow, and
+    // reading them back at each recovery would slow every later kill.
+    constexpr int64_t killsPerWorld = 25;
+    std::unique_ptr<KillWorld> fresh;
+    std::mt19937 moments(seed);
+    std::map<std::string, int> phasesFound;  // what each kill interrupted
+    int64_t done = 0;
+
+    for (; done < kills; ++done) {
+        SCOPED_TRACE("kill " + std::to_string(done + 1) + " of seed " + std::to_string(seed));
+        if (done % killsPerWorld == 0) {
+            fresh.reset();
+            fresh = std::make_unique<KillWorld>();
+            fresh->generate();
+        }
+        KillWorld& world = *fresh;
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) world.churn(moments());
+        std::this_thread::sleep_for(std::chrono::microseconds(moments() % 15'000));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself with " << WEXITSTATUS(status);
+
+        auto journal = Journal::open(world.journalPath());
+        for (const auto& record : journal->allRecords())
+            if (isInFlight(record.phase)) ++phasesFound[std::string(toString(record.phase))];
+        world.engine(journal)->recover();
+
+        EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world.root).empty());
+        for (const auto& [path, original] : world.originals) {
+            auto active = journal->activeRecords(path);
+            if (active.empty()) {
+                EXPECT_EQ(contentOf(path), original) << path;
+                continue;
+            }
+            ASSERT_EQ(active.size(), 1u) << path;
+            EXPECT_EQ(toString(active[0].phase), toString(Phase::offloaded)) << path;
+            EXPECT_TRUE(isLinkToDriveCopy(path, active[0])) << path;
+            EXPECT_EQ(contentOf(world.drivePathFor(path)), original) << path;
+        }
+        if (::testing::Test::HasFailure()) break;
+    }
+    std::cout << "kills done: " << done << "; interrupted phases:";
+    for (const auto& [phase, count] : phasesFound) std::cout << " " << phase << " " << count;
+    std::cout << std::endl;
+    EXPECT_EQ(done, kills);
+    EXPECT_FALSE(phasesFound.empty()) << "no kill landed inside an operation";
+}
+
+}  // namespace
+}  // namespace keldwick
