@@ -422,6 +422,7 @@ Visit Walk::walkFolder(const std::string& path, const FileStat& stat, Listing& l
         }
     }
     if (whole) {
+        candidates.shrink_to_fit();  // kept as parts until the scan ends
         Candidate folder(path, true, summary.size, summary.fileCount, summary.lastUsed, summary.source,
                          Ranker::score(summary.size, summary.lastUsed, scanner_.now), false, std::nullopt,
                          summary.driveSize, std::move(candidates));
