@@ -116,7 +116,7 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     if (!driveStat || (record.isDirectory ? !driveStat->isDirectory() : !driveStat->isFile()))
         throw EngineError::driveCopyMissing(record.originalPath);
 
-    checkNotInUse(drivePath, *context.openFiles);
+    if (context.openFiles) checkNotInUse(drivePath, *context.openFiles);
 
     std::string destination = record.originalPath;
     const bool replacesLink = !asCopy && record.phase == Phase::offloaded;
@@ -292,7 +292,7 @@ bool RestoreExecutor::driveCopyUnchanged(const OffloadRecord& record, const std:
                                          const FingerprintSnapshot& before) {
     try {
         if (!unchangedSince(before, Fingerprint::snapshot(drivePath, record.isDirectory))) return false;
-        return context.openFiles->usage(drivePath).empty();
+        return !context.openFiles || context.openFiles->usage(drivePath).empty();
     } catch (const std::exception&) {
         // A drive copy that can't be looked at now (gone, unplugged) is not known to be unchanged.
         return false;

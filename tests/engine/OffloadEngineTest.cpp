@@ -271,6 +271,17 @@ TEST_F(OffloadEngineTest, EnginesOverOneJournalRunOneOperationAtATime) {
     EXPECT_TRUE(FileStat::read(record.originalPath)->isFile());
 }
 
+TEST_F(OffloadEngineTest, TheSleepInhibitorIsReleasedWhenAnOperationThrows) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    auto made = engine();
+    made->inhibitor = [&](const std::string&) { return ends[1]; };
+    EXPECT_THROW(made->discardDriveCopy(404), EngineError);
+    char byte;
+    EXPECT_EQ(::read(ends[0], &byte, 1), 0) << "the inhibitor is still held";
+    ::close(ends[0]);
+}
+
 TEST_F(OffloadEngineTest, RecordsNeverThrow) {
     auto record = world.offloadByHand(world.makeFile("Report.txt"));
     auto made = engine();

@@ -8,6 +8,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/ItemChecks.h"
+#include "foundation/POSIXFailure.h"
 #include "engine/RecoveryManager.h"
 #include "EngineWorld.h"
 #include "platform/Rename.h"
@@ -92,6 +93,18 @@ TEST_F(RestoreExecutorTest, RefusesWhatCantBeBroughtBackNow) {
     EXPECT_EQ(world.phaseOf(record.id), Phase::offloaded);
     EXPECT_FALSE(FileStat::peek(temporaryPath(record.originalPath, TemporaryKind::restore, record.id)));
     EXPECT_TRUE(isLinkToDriveCopy(record.originalPath, record));
+}
+
+TEST_F(RestoreExecutorTest, ACopyThatWouldLieOutsideTheDriveIsNeverTouched) {
+    // As a record adopted from a doctored manifest could say.
+    const std::string outside = writeFile(world.tmp / "outside.txt", "not the drive's");
+    auto forged = world.journal->insert(NewRecord{world.mac + "/Documents/Other.txt", world.drive.id,
+                                                  "Keldwick/../../outside.txt", false, 15, std::nullopt,
+                                                  Phase::linkMissing, std::nullopt, std::nullopt});
+    EXPECT_THROW(restore(forged.id), POSIXFailure);
+    EXPECT_EQ(readFile(outside), "not the drive's");
+    EXPECT_FALSE(FileStat::peek(world.mac + "/Documents/Other.txt"));
+    EXPECT_EQ(world.phaseOf(forged.id), Phase::linkMissing);
 }
 
 TEST_F(RestoreExecutorTest, AsCopyOfALinkMissingRecordWhoseLinkCameBackMarksItOffloaded) {
