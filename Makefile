@@ -21,7 +21,7 @@ soak: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	  -DKELDWICK_SANITIZE=ON -DKELDWICK_WERROR=ON -DKELDWICK_TESTS=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
-	cd $(TEST_DIR) && KELDWICK_KILLS=$${KELDWICK_KILLS:-1000} ./engine_tests --gtest_filter='RealKill.*'
+	cd $(TEST_DIR) && KELDWICK_KILLS=$${KELDWICK_KILLS:-1000} ./engine_tests --gtest_filter='Shards/RealKill.*'
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
