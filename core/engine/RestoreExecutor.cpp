@@ -244,6 +244,14 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
     }
 
     std::optional<IconPlace> icon = context.icons ? context.icons->place(record.originalPath) : std::nullopt;
+    // The icon goes back to its place however the swap ends; losing the place is no error.
+    auto placeIcon = [&] {
+        if (!icon) return;
+        try {
+            context.icons->restore(*icon, record.originalPath);
+        } catch (const std::exception&) {
+        }
+    };
     try {
         journal.setPhase(record.id, Phase::restoreSwapping);
         putInPlace(record, workingCopy, replacesLink);
@@ -252,10 +260,10 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         reach(FaultPoint::restoreSwapped, record, std::nullopt);
         finishInPlace(record, root, drivePath, before, driveChanged);
     } catch (...) {
-        if (icon) context.icons->restore(*icon, record.originalPath);
+        placeIcon();
         throw;
     }
-    if (icon) context.icons->restore(*icon, record.originalPath);
+    placeIcon();
 }
 
 void RestoreExecutor::putInPlace(const OffloadRecord& record, const std::string& workingCopy, bool replacesLink) {

@@ -385,7 +385,10 @@ TEST_F(RestoreExecutorTest, ALinkReplacedDuringTheRestoreKeepsTheNewVersion) {
             ::unlink(path.c_str());
             writeFile(path, "saved by an app");
         });
+        world.icons->current = IconPlace{1, 2};
+        world.icons->restored.clear();
         EXPECT_EQ(engineErrorOf([&] { restore(record.id); }), EngineError::linkReplaced(path));
+        EXPECT_EQ(world.icons->restored.size(), 1u) << "the icon goes back even when the swap fails";
         EXPECT_EQ(readFile(path), "saved by an app");
         EXPECT_EQ(world.phaseOf(record.id), Phase::returned);
         EXPECT_TRUE(FileStat::peek(world.drivePathFor(path)));
