@@ -31,7 +31,7 @@ using test::engine::workingNamesUnder;
 using Content = std::map<std::string, std::string>;
 
 // What the crashed operation was.
-enum class Request { move, restoreInPlace, restoreLinkMissing, restoreAsCopy };
+enum class Request { move, restoreInPlace, restoreLinkMissing, restoreAsCopy, restoreAsCopyLinkMissing };
 
 struct Case {
     FaultPoint point;
@@ -42,7 +42,8 @@ struct Case {
     bool mutate;
 
     std::string describe() const {
-        static const char* requests[] = {"move", "restore in place", "restore of a missing link", "restore as copy"};
+        static const char* requests[] = {"move", "restore in place", "restore of a missing link",
+                                         "restore as copy beside a new version", "restore as copy of a missing link"};
         std::ostringstream out;
         out << toString(point) << ", " << (folder ? "folder" : "file") << ", "
             << requests[static_cast<int>(request)] << ", " << (exchange ? "exchange" : "no exchange") << ", drive "
@@ -75,6 +76,7 @@ public:
                     made->restore(id);
                     break;
                 case Request::restoreAsCopy:
+                case Request::restoreAsCopyLinkMissing:
                     made->restoreAsCopy(id);
                     break;
             }
@@ -126,7 +128,7 @@ private:
     int64_t prepareRestore(const std::string& path) {
         auto outcome = engine()->offload(candidateFor(path), false);
         const int64_t id = outcome.record.id;
-        if (case_.request == Request::restoreLinkMissing) {
+        if (case_.request == Request::restoreLinkMissing || case_.request == Request::restoreAsCopyLinkMissing) {
             ::unlink(path.c_str());
             engine()->recover();
         } else if (case_.request == Request::restoreAsCopy) {
@@ -244,7 +246,8 @@ TEST_P(CrashMatrixTest, NothingIsLostAndRecoverySettlesEverything) {
     std::vector<Request> requests = offloadPoint ? std::vector<Request>{Request::move}
                                                  : std::vector<Request>{Request::restoreInPlace,
                                                                         Request::restoreLinkMissing,
-                                                                        Request::restoreAsCopy};
+                                                                        Request::restoreAsCopy,
+                                                                        Request::restoreAsCopyLinkMissing};
     ScratchOnTmpfs scratch;
     int crashes = 0;
     for (Request request : requests)
