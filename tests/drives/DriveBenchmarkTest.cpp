@@ -156,6 +156,32 @@ TEST(DriveBenchmarkTest, FullDriveFailsWithWriteAndRemovesItsFile) {
     EXPECT_TRUE(names(mountPoint + "/Keldwick").empty());
 }
 
+TEST(DriveBenchmarkTest, MeasuresAFileSystemThatRefusesDirectIO) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a ramfs needs root";
+    TempDir dir;
+    const std::string mountPoint = dir / "ram";
+    test::makeDirs(mountPoint);
+    if (::mount("ramfs", mountPoint.c_str(), "ramfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "can't mount a ramfs here: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mountPoint};
+    // ramfs has no direct I/O: an O_DIRECT open fails there, after creating the file.
+    const std::string probe = mountPoint + "/probe";
+    int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_DIRECT, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        GTEST_SKIP() << "this kernel's ramfs takes O_DIRECT";
+    }
+    ::unlink(probe.c_str());
+
+    BenchmarkResult r = small().run(mountPoint, nullptr);
+    EXPECT_EQ(r.bytesTested, 2 * MiB);
+    EXPECT_GT(r.sequentialReadMBps, 0);
+    EXPECT_TRUE(names(mountPoint + "/Keldwick").empty());
+}
+
 TEST(DriveBenchmarkTest, RemovesOnlyOldLeftoversOfEarlierTests) {
     TempDir dir;
     const std::string folder = dir / "Keldwick";
