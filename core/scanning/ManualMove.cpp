@@ -42,6 +42,9 @@ std::string resolveParent(std::string path) {
     const std::string name = PathUtil::name(path);
     const std::string parent = PathUtil::parent(path);
     if (name == "/" || parent.empty()) return path;
+    // "." and ".." name a folder, never a link: spelled out, they would slip past the
+    // kept-in-place test and become an item whose path can't be replaced.
+    if (name == "." || name == "..") return resolvedOrSame(path);
     return PathUtil::join(resolvedOrSame(parent), name);
 }
 

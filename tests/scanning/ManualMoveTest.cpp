@@ -83,6 +83,13 @@ TEST(ManualMoveTest, RefusalsCarryTheirReasonsInInputOrder) {
     EXPECT_EQ(candidatePaths(r), std::vector<std::string>{h / "Documents/Letters"});
     EXPECT_EQ(r.candidates[0].whole, WholeKind::chosen);
     EXPECT_EQ(r.candidates[0].fileCount, 1);
+
+    // A folder spelled with "." or ".." is still the folder kept in place.
+    auto dotted = h.choose({"Documents/.", "Documents/Letters/.."});
+    EXPECT_EQ(dotted.refusals, (std::vector<ManualMove::Refusal>{
+                                   {h / "Documents", "Your Mac keeps this folder where it is; what's inside it can move"},
+                               }));
+    EXPECT_TRUE(dotted.candidates.empty());
 }
 
 TEST(ManualMoveTest, ItemsInsideAChosenFolderGoWithIt) {
