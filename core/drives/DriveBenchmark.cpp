@@ -109,8 +109,9 @@ Timed writePhase(const DriveBenchmark& b, const std::string& path, const Cancell
 
     const auto start = Clock::now();
     int64_t written = 0;
-    while (b.keepsWriting(written, secondsSince(start))) {
+    while (written < b.maxBytes) {
         checkCancel(cancel);
+        if (!b.keepsWriting(written, secondsSince(start))) break;
         // No two chunks are alike, so nothing on the way can deduplicate them.
         std::memcpy(buffer.bytes(), &written, sizeof written);
         size_t done = 0;
