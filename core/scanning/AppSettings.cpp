@@ -4,25 +4,11 @@
 #include <limits>
 
 #include "foundation/JsonFields.h"
+#include "foundation/Saturating.h"
 
 namespace keldwick {
 
 namespace {
-
-constexpr int64_t int64Max = std::numeric_limits<int64_t>::max();
-constexpr int64_t int64Min = std::numeric_limits<int64_t>::min();
-
-int64_t saturatingAdd(int64_t a, int64_t b) {
-    int64_t r;
-    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? int64Max : int64Min;
-    return r;
-}
-
-int64_t saturatingMultiply(int64_t a, int64_t b) {
-    int64_t r;
-    if (__builtin_mul_overflow(a, b, &r)) return (a < 0) != (b < 0) ? int64Min : int64Max;
-    return r;
-}
 
 nlohmann::json driveToJson(const Drive& d) { return nlohmann::json{{"id", d.id}, {"name", d.name}}; }
 
@@ -61,7 +47,7 @@ const std::vector<int64_t>& AppSettings::freeSpaceChoices() {
     return choices;
 }
 
-int64_t AppSettings::target(int64_t t) { return saturatingAdd(t, std::max<int64_t>(t / 2, 5 * gigabyte)); }
+int64_t AppSettings::target(int64_t t) { return Saturating::add(t, std::max<int64_t>(t / 2, 5 * gigabyte)); }
 
 std::vector<std::string> AppSettings::defaultFolders(const std::string& home) {
     std::vector<std::string> folders;
@@ -74,7 +60,7 @@ std::vector<std::string> AppSettings::defaultFolders(const std::string& home) {
 
 void AppSettings::normalize() {
     thresholdBytes = std::max<int64_t>(thresholdBytes, gigabyte);
-    targetBytes = std::max(targetBytes, saturatingAdd(thresholdBytes, gigabyte));
+    targetBytes = std::max(targetBytes, Saturating::add(thresholdBytes, gigabyte));
     minimumAgeDays = std::max<int64_t>(minimumAgeDays, 1);
     minimumItemMegabytes = std::max<int64_t>(minimumItemMegabytes, 1);
     checkIntervalMinutes = std::clamp<int64_t>(checkIntervalMinutes, 1, 1440);
@@ -83,7 +69,7 @@ void AppSettings::normalize() {
 OffloadPolicy AppSettings::policy(bool includingRecent) const {
     OffloadPolicy base;
     base.minimumAge = static_cast<double>(minimumAgeDays) * 86'400.0;
-    base.minimumItemSize = saturatingMultiply(minimumItemMegabytes, 1'000'000);
+    base.minimumItemSize = Saturating::multiply(minimumItemMegabytes, 1'000'000);
     base.allowFolders = true;
     base.folderInactivity = 7'776'000;
     base.maxFolderFileCount = 20'000;

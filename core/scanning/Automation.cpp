@@ -4,6 +4,7 @@
 #include <limits>
 #include <set>
 
+#include "foundation/Saturating.h"
 #include "scanning/PinnedRule.h"
 
 namespace keldwick {
@@ -54,10 +55,8 @@ AutomationDecision decide(const AutomationInputs& in) {
     if (!s.drive) return AutomationDecision::blockedBy(AutomationBlocker::noDrive);
     if (!in.driveConnected) return AutomationDecision::blockedBy(AutomationBlocker::driveDisconnected);
     if (!in.canOffload) return AutomationDecision::blockedBy(AutomationBlocker::journalUnavailable);
-    // Saturating: a negative free count read from a broken source must not overflow.
-    int64_t needed;
-    if (__builtin_sub_overflow(s.targetBytes, *in.freeBytes, &needed)) needed = std::numeric_limits<int64_t>::max();
-    return AutomationDecision::offload(std::max<int64_t>(needed, 0));
+    // Saturating: a broken free count or an unnormalised target must not overflow.
+    return AutomationDecision::offload(std::max<int64_t>(Saturating::subtract(s.targetBytes, *in.freeBytes), 0));
 }
 
 std::vector<std::string> recentlyFailed(const std::vector<OffloadRecord>& records, Date now) {

@@ -9,6 +9,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
+#include "foundation/Saturating.h"
 #include "foundation/Utf8.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/Simulators.h"
@@ -19,12 +20,6 @@
 namespace keldwick::ManualMove {
 
 namespace {
-
-int64_t saturatingAdd(int64_t a, int64_t b) {
-    int64_t r;
-    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-    return r;
-}
 
 std::string resolvedOrSame(const std::string& path) { return PathUtil::canonical(path).value_or(path); }
 
@@ -130,8 +125,8 @@ Result candidates(const std::vector<std::string>& paths, const std::string& home
                 const std::string full = PathUtil::join(p, relative);
                 std::optional<FileStat> s = FileStat::peek(full);
                 if (!s || !s->isFile()) continue;
-                size = saturatingAdd(size, localSize(full, *s));
-                logical = saturatingAdd(logical, s->size);
+                size = Saturating::add(size, localSize(full, *s));
+                logical = Saturating::add(logical, s->size);
             }
             accept(makeCandidate(p, true, size, logical, 1, std::nullopt, now));
             continue;

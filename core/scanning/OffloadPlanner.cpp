@@ -3,27 +3,14 @@
 #include <algorithm>
 #include <limits>
 
+#include "foundation/Saturating.h"
 #include "scanning/Ranker.h"
 
 namespace keldwick {
 
 namespace {
 
-constexpr int64_t int64Max = std::numeric_limits<int64_t>::max();
-constexpr int64_t int64Min = std::numeric_limits<int64_t>::min();
 constexpr int64_t minimumCap = 2'000'000'000;
-
-int64_t saturatingAdd(int64_t a, int64_t b) {
-    int64_t r;
-    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? int64Max : int64Min;
-    return r;
-}
-
-int64_t saturatingSubtract(int64_t a, int64_t b) {
-    int64_t r;
-    if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? int64Max : int64Min;
-    return r;
-}
 
 struct Selection {
     int64_t need;
@@ -35,12 +22,12 @@ struct Selection {
         if (taken >= need) return;
         const int64_t remaining = need - taken;
         // 4 x remaining fits an Int64 only up to 2^61 - 1.
-        const int64_t cap = remaining > int64Max / 4 ? int64Max : std::max(4 * remaining, minimumCap);
+        const int64_t cap = remaining > Saturating::max / 4 ? Saturating::max : std::max(4 * remaining, minimumCap);
         if (c.parts.empty() || (c.driveSize <= space && c.size <= cap)) {
             if (c.driveSize <= space) {
                 picked.push_back(c);
-                taken = saturatingAdd(taken, c.size);
-                space = saturatingSubtract(space, c.driveSize);
+                taken = Saturating::add(taken, c.size);
+                space = Saturating::subtract(space, c.driveSize);
             }
             return;
         }
@@ -52,20 +39,20 @@ struct Selection {
 
 int64_t OffloadPlan::totalBytes() const {
     int64_t total = 0;
-    for (const auto& c : items) total = saturatingAdd(total, c.size);
+    for (const auto& c : items) total = Saturating::add(total, c.size);
     return total;
 }
 
 int64_t OffloadPlan::fileCount() const {
     int64_t count = 0;
-    for (const auto& c : items) count = saturatingAdd(count, c.fileCount);
+    for (const auto& c : items) count = Saturating::add(count, c.fileCount);
     return count;
 }
 
-int64_t OffloadPlan::shortfall() const { return std::max<int64_t>(saturatingSubtract(bytesNeeded, totalBytes()), 0); }
+int64_t OffloadPlan::shortfall() const { return std::max<int64_t>(Saturating::subtract(bytesNeeded, totalBytes()), 0); }
 
 int64_t OffloadPlanner::bytesNeeded(int64_t freeBytes, int64_t target) {
-    return std::max<int64_t>(saturatingSubtract(target, freeBytes), 0);
+    return std::max<int64_t>(Saturating::subtract(target, freeBytes), 0);
 }
 
 OffloadPlan OffloadPlanner::plan(const std::vector<Candidate>& ranked, int64_t bytesNeeded, int64_t driveRoom) const {

@@ -6,6 +6,7 @@
 
 #include "drives/VolumeInfo.h"
 #include "foundation/PathUtil.h"
+#include "foundation/Saturating.h"
 #include "foundation/VolumeSpace.h"
 #include "scanning/SpotlightIndex.h"
 
@@ -68,9 +69,7 @@ PlanBuilder::Result PlanBuilder::build(int64_t bytesNeeded, const std::string& d
     result.report = scanner.scan(folders);
 
     const int64_t available = (availableBytes ? availableBytes(driveRoot) : std::nullopt).value_or(0);
-    int64_t room;
-    if (__builtin_sub_overflow(available, driveReserveBytes, &room)) room = std::numeric_limits<int64_t>::min();
-    room = std::max<int64_t>(room, 0);
+    const int64_t room = std::max<int64_t>(Saturating::subtract(available, driveReserveBytes), 0);
     result.plan = OffloadPlanner().plan(result.report.candidates, bytesNeeded, room);
     return result;
 }

@@ -14,6 +14,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
+#include "foundation/Saturating.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
 #include "platform/Statx.h"
@@ -32,12 +33,6 @@ constexpr Date kDistantPast = WholeFolderInspector::distantPast;
 // Beyond this depth a walk stops holding each folder open and names children by path,
 // so that a very deep tree can't use up the process's descriptors.
 constexpr int kMaxOpenDepth = 128;
-
-int64_t addSaturating(int64_t a, int64_t b) {
-    int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-    return sum;
-}
 
 struct Summary {
     int64_t size = 0;       // bytes freed on this computer
@@ -396,9 +391,9 @@ Visit Walk::walkFolder(const std::string& path, const FileStat& stat, Listing& l
             continue;
         }
         const Summary& inner = result->summary;
-        summary.size = addSaturating(summary.size, inner.size);
-        summary.driveSize = addSaturating(summary.driveSize, inner.driveSize);
-        summary.fileCount = addSaturating(summary.fileCount, inner.fileCount);
+        summary.size = Saturating::add(summary.size, inner.size);
+        summary.driveSize = Saturating::add(summary.driveSize, inner.driveSize);
+        summary.fileCount = Saturating::add(summary.fileCount, inner.fileCount);
         summary.movable = summary.movable && inner.movable;
         summary.offer(inner.lastUsed, inner.source);
         if (candidates.empty()) {
@@ -527,9 +522,9 @@ Summary Walk::packageSummary(const std::string& path, std::optional<uint64_t> de
             }
         }
         if (entry->isFile()) {
-            summary.size = addSaturating(summary.size, privateOrAllocated(full, *entry));
-            summary.driveSize = addSaturating(summary.driveSize, entry->size);
-            summary.fileCount = addSaturating(summary.fileCount, 1);
+            summary.size = Saturating::add(summary.size, privateOrAllocated(full, *entry));
+            summary.driveSize = Saturating::add(summary.driveSize, entry->size);
+            summary.fileCount = Saturating::add(summary.fileCount, 1);
             summary.offer(entry->modificationDate(), LastUsedSource::modificationDate);
         }
     }

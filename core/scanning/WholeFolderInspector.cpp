@@ -11,6 +11,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
+#include "foundation/Saturating.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
 #include "scanning/DevelopmentRule.h"
@@ -18,12 +19,6 @@
 namespace keldwick {
 
 namespace {
-
-int64_t saturatingAdd(int64_t a, int64_t b) {
-    int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-    return sum;
-}
 
 // Invalid bytes shown as U+FFFD, so a reason about such a name is itself valid text.
 std::string displayable(std::string_view text) {
@@ -105,7 +100,7 @@ struct Walk {
                 continue;
             }
             if (stat->isSymlink()) {
-                summary.fileCount = saturatingAdd(summary.fileCount, 1);
+                summary.fileCount = Saturating::add(summary.fileCount, 1);
                 offer(stat->modificationDate(), LastUsedSource::modificationDate);
             } else {
                 count(*stat, full);
@@ -147,14 +142,14 @@ struct Walk {
         ExtraStat extra = device ? ExtraStat::fromStatus(full, stat, sharesExtents) : ExtraStat::read(full);
         int64_t ownSize = extra.privateSize.value_or(stat.allocatedSize);
         if (stat.linkCount < 2) {
-            summary.size = saturatingAdd(summary.size, ownSize);
+            summary.size = Saturating::add(summary.size, ownSize);
         } else {
             HardLink& link = hardLinks[{stat.device, stat.inode}];
             link.linkCount = stat.linkCount;
-            if (++link.sightings == 1) summary.size = saturatingAdd(summary.size, ownSize);
+            if (++link.sightings == 1) summary.size = Saturating::add(summary.size, ownSize);
         }
-        summary.driveSize = saturatingAdd(summary.driveSize, stat.size);
-        summary.fileCount = saturatingAdd(summary.fileCount, 1);
+        summary.driveSize = Saturating::add(summary.driveSize, stat.size);
+        summary.fileCount = Saturating::add(summary.fileCount, 1);
         offer(stat.modificationDate(), LastUsedSource::modificationDate);
         offer(stat.creationDate(), LastUsedSource::creationDate);
         if (extra.added) offer(*extra.added, LastUsedSource::addedDate);

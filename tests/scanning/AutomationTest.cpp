@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "scanning/Automation.h"
 
 using namespace keldwick;
@@ -71,6 +73,12 @@ TEST(AutomationTest, DecideTakesTheFirstRuleThatApplies) {
     in.freeBytes = 19 * GB;
     in.settings.targetBytes = 10 * GB;
     EXPECT_EQ(Automation::decide(in), AutomationDecision::offload(0));
+    // Figures at the ends of the range saturate instead of wrapping.
+    in.settings.targetBytes = std::numeric_limits<int64_t>::min();
+    EXPECT_EQ(Automation::decide(in), AutomationDecision::offload(0));
+    in.settings.targetBytes = 30 * GB;
+    in.freeBytes = std::numeric_limits<int64_t>::min();
+    EXPECT_EQ(Automation::decide(in), AutomationDecision::offload(std::numeric_limits<int64_t>::max()));
 }
 
 TEST(AutomationTest, BlockerTextsAndDecisionEquality) {
