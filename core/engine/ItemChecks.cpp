@@ -52,6 +52,16 @@ std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_
 
 void checkNotInUse(const std::string& path, const OpenFileChecking& openFiles) {
     auto usage = openFiles.usage(path);
+    // The kernel names open files by their real paths, so a link on the way to the item
+    // (a home under /var/home, a folder linked to another disk) would hide them. The item
+    // itself is not followed.
+    if (auto folder = PathUtil::canonical(PathUtil::parent(path))) {
+        std::string real = PathUtil::join(*folder, PathUtil::name(path));
+        if (real != path) {
+            auto more = openFiles.usage(real);
+            usage.insert(usage.end(), more.begin(), more.end());
+        }
+    }
     if (usage.empty()) return;
     std::set<std::string> names;
     for (const auto& use : usage)

@@ -28,7 +28,9 @@ std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_
 
 // Right before an item is replaced: throws EngineError::inUse with the path and the
 // names of the processes holding anything at or under it (each once, sorted by bytes; a
-// process without a name is named by its id). Returns when nothing is in use.
+// process without a name is named by its id). Links on the way to the item are resolved
+// too, as the kernel reports open files by their real paths; the item itself is not
+// followed. Returns when nothing is in use.
 void checkNotInUse(const std::string& path, const OpenFileChecking& openFiles);
 
 // Whether the item at `path` is the link the engine left for `record`: a symbolic link

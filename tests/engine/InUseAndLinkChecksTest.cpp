@@ -4,6 +4,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/ItemChecks.h"
+#include "space/SpaceFixtures.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -38,6 +39,19 @@ TEST(InUseCheckTest, NamesEachProcessOnceInOrder) {
         EXPECT_EQ(e, EngineError::inUse("/home/a/Project", {"Code", "process 43", "vim"}));
         EXPECT_EQ(e.message(), "\u201CProject\u201D is open in Code, process 43, vim. Close it and try again.");
     }
+}
+
+TEST(InUseCheckTest, SeesFilesOpenedThroughALinkOnTheWay) {
+    // ~/Media is a link to another disk: the kernel reports the open file by its real path.
+    test::TempDir dir;
+    test::writeFile(dir / "disk/Videos/Trip.mov", "x");
+    test::makeDirs(dir / "home");
+    ASSERT_EQ(::symlink((dir / "disk").c_str(), (dir / "home/Media").c_str()), 0);
+    test::OpenFileHolder holder(dir / "home/Media/Videos/Trip.mov");
+    ASSERT_TRUE(holder.ok());
+    ProcessOpenFileChecker checker;
+    EXPECT_THROW(checkNotInUse(dir / "home/Media/Videos/Trip.mov", checker), EngineError);
+    EXPECT_THROW(checkNotInUse(dir / "home/Media/Videos", checker), EngineError);
 }
 
 TEST(LinkCheckTest, RecognisesTheEnginesOwnLinkUnderAnyMountPoint) {
