@@ -87,7 +87,8 @@ std::optional<std::string> entryLeadingTo(const std::string& path, const std::st
 }
 
 // A cache folder as it really is on disk: links on the way resolved, so that entry paths
-// match the paths the kernel reports for open files. Nothing when it is not a folder.
+// match the paths the kernel reports for open files. Nothing when it is not a folder, or
+// when it resolves to a folder above itself.
 struct ResolvedFolder {
     std::string path;
     uint64_t device = 0;
@@ -96,6 +97,8 @@ struct ResolvedFolder {
 std::optional<ResolvedFolder> resolveFolder(const std::string& folder) {
     auto resolved = PathUtil::canonical(folder);
     if (!resolved) return std::nullopt;
+    // A cache folder linked to a folder above it (~/.cache -> ~) would empty the home.
+    if (*resolved != folder && PathUtil::isInside(folder, *resolved)) return std::nullopt;
     struct statx record {};
     if (platform::statxNoFollow(AT_FDCWD, resolved->c_str(), record) != 0) return std::nullopt;
     if (!S_ISDIR(record.stx_mode)) return std::nullopt;

@@ -270,6 +270,22 @@ TEST(CacheCleanerClear, LinkEntriesGoWithoutTheirTargets) {
     EXPECT_TRUE(exists(home / "precious/file"));
 }
 
+TEST(CacheCleanerClear, ACacheFolderLinkedToAFolderAboveItIsLeftAlone) {
+    // ~/.cache -> ~ and Library/Caches -> ~/Library: clearing them would empty the home.
+    TempDir home;
+    writeSized(home / "Documents/thesis.tex", 4096);
+    writeSized(home / "Library/notes", 4096);
+    ASSERT_EQ(::symlink(home.path().c_str(), (home / ".cache").c_str()), 0);
+    ASSERT_EQ(::symlink((home / "Library").c_str(), (home / "Library/Caches").c_str()), 0);
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), {}).empty());
+    for (const auto& location : CacheCleaner::table(home.path(), {})) {
+        auto result = CacheCleaner::clear(location, FakeOpenFiles());
+        EXPECT_EQ(result.freed, 0) << location.name;
+    }
+    EXPECT_TRUE(exists(home / "Documents/thesis.tex"));
+    EXPECT_TRUE(exists(home / "Library/notes"));
+}
+
 TEST(CacheCleanerClear, EntriesThatCantBeRemovedAreKeptAndCountNothing) {
     // As an unprivileged user, a cache folder holding another user's locked folder.
     if (::getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
