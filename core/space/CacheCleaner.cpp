@@ -98,7 +98,8 @@ std::optional<ResolvedFolder> resolveFolder(const std::string& folder) {
     auto resolved = PathUtil::canonical(folder);
     if (!resolved) return std::nullopt;
     // A cache folder linked to a folder above it (~/.cache -> ~) would empty the home.
-    if (*resolved != folder && PathUtil::isInside(folder, *resolved)) return std::nullopt;
+    auto parent = PathUtil::canonical(PathUtil::parent(folder));
+    if (!parent || PathUtil::isInside(*parent, *resolved)) return std::nullopt;
     struct statx record {};
     if (platform::statxNoFollow(AT_FDCWD, resolved->c_str(), record) != 0) return std::nullopt;
     if (!S_ISDIR(record.stx_mode)) return std::nullopt;

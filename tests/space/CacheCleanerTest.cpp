@@ -284,6 +284,15 @@ TEST(CacheCleanerClear, ACacheFolderLinkedToAFolderAboveItIsLeftAlone) {
     }
     EXPECT_TRUE(exists(home / "Documents/thesis.tex"));
     EXPECT_TRUE(exists(home / "Library/notes"));
+
+    // The home reached through a link (/home -> /var/home) and ~/.cache -> /var.
+    TempDir root;
+    writeSized(root / "var/home/u/Documents/thesis.tex", 4096);
+    ASSERT_EQ(::symlink((root / "var/home").c_str(), (root / "home").c_str()), 0);
+    ASSERT_EQ(::symlink((root / "var").c_str(), (root / "var/home/u/.cache").c_str()), 0);
+    auto tools = CacheCleaner::table(root / "home/u", {})[8];
+    EXPECT_EQ(CacheCleaner::clear(tools, FakeOpenFiles()).freed, 0);
+    EXPECT_TRUE(exists(root / "var/home/u/Documents/thesis.tex"));
 }
 
 TEST(CacheCleanerClear, EntriesThatCantBeRemovedAreKeptAndCountNothing) {
