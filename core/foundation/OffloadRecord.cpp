@@ -1,16 +1,11 @@
 #include "foundation/OffloadRecord.h"
 
+#include "foundation/PathUtil.h"
 #include "scanning/ItemName.h"
 
 namespace keldwick {
 
-std::string OffloadRecord::name() const {
-    std::string_view path = originalPath;
-    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-    if (path == "/") return "/";
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
+std::string OffloadRecord::name() const { return PathUtil::name(originalPath); }
 
 std::string OffloadRecord::displayName() const { return ItemName::display(originalPath); }
 

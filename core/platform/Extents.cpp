@@ -25,11 +25,15 @@ constexpr long kOcfs2Magic = 0x7461636f;
 constexpr unsigned kBatch = 256;
 constexpr unsigned kMaxExtents = 16384;
 
+// The file systems whose files can share extents (reflinks).
+bool isSharingFileSystem(const struct statfs& fs) {
+    const long type = static_cast<long>(fs.f_type);
+    return type == kBtrfsMagic || type == kXfsMagic || type == kBcachefsMagic || type == kOcfs2Magic;
+}
+
 bool sharesExtents(int fd) {
     struct statfs fs;
-    if (fstatfs(fd, &fs) != 0) return false;
-    long type = static_cast<long>(fs.f_type);
-    return type == kBtrfsMagic || type == kXfsMagic || type == kBcachefsMagic || type == kOcfs2Magic;
+    return fstatfs(fd, &fs) == 0 && isSharingFileSystem(fs);
 }
 
 std::optional<int64_t> unsharedBytes(int fd) {
@@ -61,9 +65,7 @@ std::optional<int64_t> unsharedBytes(int fd) {
 
 bool volumeSharesExtents(const char* path) {
     struct statfs fs;
-    if (statfs(path, &fs) != 0) return false;
-    const long type = static_cast<long>(fs.f_type);
-    return type == kBtrfsMagic || type == kXfsMagic || type == kBcachefsMagic || type == kOcfs2Magic;
+    return statfs(path, &fs) == 0 && isSharingFileSystem(fs);
 }
 
 std::optional<int64_t> privateSize(const char* path) {

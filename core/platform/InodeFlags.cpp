@@ -14,8 +14,10 @@ namespace keldwick::platform {
 
 namespace {
 
-long inodeBits(uint32_t portable) {
-    long bits = 0;
+// The kernel reads and writes these flags as a 32-bit int, whatever the ioctl's declared
+// argument type says; a long would put them in the wrong half on big-endian machines.
+int inodeBits(uint32_t portable) {
+    int bits = 0;
     if (portable & (kUserImmutable | kSystemImmutable)) bits |= FS_IMMUTABLE_FL;
     if (portable & (kUserAppend | kSystemAppend)) bits |= FS_APPEND_FL;
     return bits;
@@ -35,7 +37,7 @@ int changeLockBits(int dirfd, const char* path, uint32_t set, uint32_t clear) {
     if (fd < 0) return errno;
     int result = 0;
     struct stat now;
-    long flags = 0;
+    int flags = 0;
     if (fstat(fd, &now) != 0) {
         result = errno;
     } else if (!isFileOrFolder(now.st_mode) || now.st_ino != before.stx_ino) {
@@ -43,7 +45,7 @@ int changeLockBits(int dirfd, const char* path, uint32_t set, uint32_t clear) {
     } else if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
         result = errno;
     } else {
-        long updated = (flags | inodeBits(set)) & ~inodeBits(clear);
+        int updated = (flags | inodeBits(set)) & ~inodeBits(clear);
         if (updated != flags && ioctl(fd, FS_IOC_SETFLAGS, &updated) != 0) result = errno;
     }
     close(fd);
