@@ -125,7 +125,9 @@ void from_json(const nlohmann::json& json, DriveHardware& hardware) {
     decoded.vendor = optionalString("vendor");
     decoded.product = optionalString("product");
     if (auto found = json.find("usbLinkSpeed"); found != json.end() && !found->is_null()) {
-        if (!found->is_number_integer()) throw std::invalid_argument("usbLinkSpeed is not a whole number");
+        if (!found->is_number_integer() ||
+            (found->is_number_unsigned() && found->get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())))
+            throw std::invalid_argument("usbLinkSpeed is not a whole number within 64 bits");
         decoded.usbLinkSpeed = found->get<int64_t>();
     }
     hardware = std::move(decoded);

@@ -109,6 +109,12 @@ TEST(SettingsStoreTest, EachBadValueCostsOnlyItsOwnField) {
     expected.targetBytes = 41'000'000'000;  // the default 30 GB, raised by normalising
     EXPECT_EQ(s, expected);
     EXPECT_FALSE(exists(dir / "settings.json.corrupt"));
+
+    // A link speed beyond 64 bits is a bad value too, not a slow USB 2 link.
+    s = loaded(dir, R"({"isPaused":true,"driveProfile":{"hardware":{"medium":"solidState",
+        "usbLinkSpeed":18446744073709551615}}})");
+    EXPECT_TRUE(s.isPaused);
+    EXPECT_FALSE(s.driveProfile);
 }
 
 TEST(SettingsStoreTest, NumbersBeyondADoubleCostOnlyTheirField) {
