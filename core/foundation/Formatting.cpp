@@ -20,7 +20,8 @@ std::string byteCountText(int64_t bytes) {
     }
     int digits = value >= 99.95 ? 0 : value >= 9.995 ? 1 : 2;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f %s", digits, value, units[unit]);
+    // "'": the locale's digit grouping, which only a count of 1,000 PB or more reaches.
+    std::snprintf(buffer, sizeof buffer, "%'.*f %s", digits, value, units[unit]);
     return buffer;
 }
 

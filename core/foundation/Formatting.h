@@ -10,8 +10,8 @@ namespace keldwick {
 // "1.23 MB", "45.6 GB", "999 KB". Below 1,000 the plain digits (a negative count reads
 // as 0). Above, the largest unit from KB to PB that keeps the value below 999.5, with
 // 2, 1 or 0 fraction digits for values below 9.995, below 99.95, and above. The decimal
-// separator is the C library's current locale's (a point until the program sets one);
-// no grouping.
+// separator and digit grouping are the C library's current locale's (a point and no
+// grouping until the program sets one).
 std::string byteCountText(int64_t bytes);
 
 }  // namespace keldwick
