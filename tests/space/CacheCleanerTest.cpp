@@ -5,6 +5,7 @@
 #include <sys/mount.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 #include "space/SpaceSizes.h"
@@ -33,6 +34,28 @@ void fillCache(const std::string& folder, size_t bytes) {
     writeSized(folder + "/a/one", bytes);
     writeSized(folder + "/a/deeper/two", bytes * 2);
     writeSized(folder + "/b", bytes);
+}
+
+// Runs `body` in a forked child and returns what it answered, or -1 when it answered
+// nothing. `body` must not use gtest assertions: the parent checks the answer.
+int answerOfChild(const std::function<char()>& body) {
+    int results[2];
+    if (::pipe(results) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(results[0]);
+        const char c = body();
+        ssize_t ignored = ::write(results[1], &c, 1);
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(results[1]);
+    char c = 0;
+    const bool answered = ::read(results[0], &c, 1) == 1;
+    ::close(results[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return answered ? c : -1;
 }
 
 }  // namespace
@@ -307,27 +330,12 @@ TEST(CacheCleanerClear, EntriesThatCantBeRemovedAreKeptAndCountNothing) {
     for (const auto& path : {home / ".npm", cache, cache + "/mine"}) ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod((cache + "/theirs").c_str(), 0755), 0);
 
-    int results[2];
-    ASSERT_EQ(::pipe(results), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(results[0]);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    const int answer = answerOfChild([&]() -> char {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 2;
         auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[3], FakeOpenFiles());
-        const bool ok = result.freed == mine && result.kept == std::vector<std::string>{cache + "/theirs"};
-        const char c = ok ? 1 : 0;
-        ssize_t ignored = ::write(results[1], &c, 1);
-        (void)ignored;
-        ::_exit(0);
-    }
-    ::close(results[1]);
-    char c = 0;
-    const bool answered = ::read(results[0], &c, 1) == 1;
-    ::close(results[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(c, 1);
+        return result.freed == mine && result.kept == std::vector<std::string>{cache + "/theirs"};
+    });
+    EXPECT_EQ(answer, 1);
     EXPECT_TRUE(exists(cache + "/theirs/blob"));
     EXPECT_FALSE(exists(cache + "/mine"));
 }
@@ -339,40 +347,24 @@ TEST(CacheCleanerClear, AnotherMountInsideACacheIsNeverEntered) {
     makeDirs(cache + "/mounted");
     makeDirs(cache + "/holder/inner");
 
-    int results[2];
-    ASSERT_EQ(::pipe(results), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(results[0]);
-        char c = 2;  // 2: mounts are not possible here
-        if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-            ::mount("tmpfs", (cache + "/mounted").c_str(), "tmpfs", 0, nullptr) == 0 &&
-            ::mount("tmpfs", (cache + "/holder/inner").c_str(), "tmpfs", 0, nullptr) == 0) {
-            writeSized(cache + "/mounted/file", 4096);
-            writeSized(cache + "/holder/inner/file", 4096);
-            auto found = CacheCleaner::locations(home.path(), {});
-            const bool measuredOnlyThisMount = found.size() == 1 && found[0].size == allocatedOf(cache + "/plain") &&
-                                               CacheCleaner::entrySize(cache + "/holder") == 0;
-            auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[5], FakeOpenFiles());
-            const bool ok = measuredOnlyThisMount && exists(cache + "/mounted/file") &&
-                            exists(cache + "/holder/inner/file") &&
-                            !exists(cache + "/plain") &&
-                            std::find(result.kept.begin(), result.kept.end(), cache + "/mounted") != result.kept.end();
-            c = ok ? 1 : 0;
-        }
-        ssize_t ignored = ::write(results[1], &c, 1);
-        (void)ignored;
-        ::_exit(0);
-    }
-    ::close(results[1]);
-    char c = 0;
-    const bool answered = ::read(results[0], &c, 1) == 1;
-    ::close(results[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(answered);
-    if (c == 2) GTEST_SKIP() << "no private mount namespace here (needs CAP_SYS_ADMIN)";
-    EXPECT_EQ(c, 1);
+    const int answer = answerOfChild([&]() -> char {
+        // 2: mounts are not possible here
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", (cache + "/mounted").c_str(), "tmpfs", 0, nullptr) != 0 ||
+            ::mount("tmpfs", (cache + "/holder/inner").c_str(), "tmpfs", 0, nullptr) != 0)
+            return 2;
+        writeSized(cache + "/mounted/file", 4096);
+        writeSized(cache + "/holder/inner/file", 4096);
+        auto found = CacheCleaner::locations(home.path(), {});
+        const bool measuredOnlyThisMount = found.size() == 1 && found[0].size == allocatedOf(cache + "/plain") &&
+                                           CacheCleaner::entrySize(cache + "/holder") == 0;
+        auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[5], FakeOpenFiles());
+        return measuredOnlyThisMount && exists(cache + "/mounted/file") && exists(cache + "/holder/inner/file") &&
+               !exists(cache + "/plain") &&
+               std::find(result.kept.begin(), result.kept.end(), cache + "/mounted") != result.kept.end();
+    });
+    if (answer == 2) GTEST_SKIP() << "no private mount namespace here (needs CAP_SYS_ADMIN)";
+    EXPECT_EQ(answer, 1);
 }
 
 TEST(SpaceSizes, SumsSaturateAtTheTop) {
