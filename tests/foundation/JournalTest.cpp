@@ -219,6 +219,34 @@ TEST(JournalTest, OpeningFailsWithoutLeavingAJournal) {
     EXPECT_EQ(failureCode([&] { Journal journal(dir / "garbage.sqlite"); }), SQLITE_NOTADB);
 }
 
+TEST(JournalTest, AFailedMigrationStepLosesNothing) {
+    test::TempDir dir;
+    const auto path = dir / "journal.sqlite";
+    buildOldJournal(path, 4);
+    {
+        SQLiteConnection db(path);
+        db.exec("CREATE TRIGGER keep BEFORE DELETE ON tree_entries BEGIN SELECT RAISE(ABORT, 'kept'); END");
+    }
+    EXPECT_EQ(failureCode([&] { Journal journal(path); }), SQLITE_CONSTRAINT);
+    {
+        SQLiteConnection db(path);
+        EXPECT_EQ(db.userVersion(), 4);
+        EXPECT_EQ(count(db, "SELECT count(*) FROM tree_entries"), 150);
+        db.exec("DROP TRIGGER keep");
+    }
+    EXPECT_EQ(Journal(path).treeEntries(1).size(), 50u);
+
+    // An earlier step that fails stops the opening where it stood.
+    const auto second = dir / "second.sqlite";
+    buildOldJournal(second, 2);
+    SQLiteConnection(second).exec("ALTER TABLE records ADD COLUMN restore_checksum TEXT");
+    EXPECT_EQ(failureCode([&] { Journal journal(second); }), SQLITE_ERROR);
+    SQLiteConnection db(second);
+    EXPECT_EQ(db.userVersion(), 2);
+    EXPECT_FALSE(db.inTransaction());
+    EXPECT_EQ(count(db, "SELECT count(*) FROM tree_entries"), 150);
+}
+
 // MARK: Records
 
 TEST(JournalTest, InsertReturnsTheStoredRecord) {
