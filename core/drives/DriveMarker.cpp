@@ -16,6 +16,7 @@
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
+#include "foundation/Utf8.h"
 
 namespace keldwick::DriveMarker {
 
@@ -161,7 +162,8 @@ Drive adopt(const std::string& root, const std::string& name) {
     }
     writeReadMe(readMe);
 
-    Contents contents{1, UUID::random(), name, Date::now()};
+    // The name is kept as text, so the identity returned is the one the marker holds.
+    Contents contents{1, UUID::random(), Utf8::replacingInvalid(name), Date::now()};
     const std::string bytes = encode(contents);
     const std::string marker = firstExistingPath(fileNames(), folder);
     if (status(marker)) {

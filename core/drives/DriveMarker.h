@@ -50,7 +50,7 @@ std::optional<Drive> read(const std::string& root);
 // - With a readable marker: writes the read-me when it is missing (errors ignored) and
 //   returns the marker's identity unchanged; `name` is not used.
 // - Otherwise: creates the app folder, writes the read-me (errors ignored), and writes a
-//   new marker with a fresh id and `name`, under the name of the marker that was there
+//   new marker with a fresh id and `name` (ill-formed UTF-8 replaced by U+FFFD), under the name of the marker that was there
 //   (current or legacy) or else the current name. An unreadable marker is first renamed
 //   aside to "<marker name>.unreadable-<UTC date>", so its id can still be recovered.
 // Throws POSIXFailure: "mkdir" when the app folder can't be created or something other

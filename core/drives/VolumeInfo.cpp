@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "drives/FileSystemFormats.h"
+#include "foundation/Utf8.h"
 #include "platform/BlockDevices.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
@@ -79,7 +80,9 @@ VolumeInfo build(const MountEntry& entry, const struct statvfs& space, const std
     volume.bsdName = bsdNameOf(entry, roots);
     BlockDevices::Identity identity;
     if (volume.bsdName) identity = BlockDevices::identify(*volume.bsdName, roots);
-    volume.name = identity.label ? *identity.label : Sysfs::lastComponent(entry.mountPoint);
+    // Labels are the device's raw bytes (a FAT label is in a DOS code page): shown and
+    // recorded as text, so never ill-formed.
+    volume.name = Utf8::replacingInvalid(identity.label ? *identity.label : Sysfs::lastComponent(entry.mountPoint));
     if (volume.name.empty()) volume.name = entry.mountPoint;  // "/"
     volume.volumeUUID = identity.uuid;
     volume.fileSystem = MountFacts::fileSystemName(entry.fsType, identity.type);

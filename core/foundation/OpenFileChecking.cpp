@@ -1,32 +1,13 @@
 #include "foundation/OpenFileChecking.h"
 
-#include <unicode/utf8.h>
-
 #include <string_view>
 #include <unordered_set>
+
+#include "foundation/Utf8.h"
 
 namespace keldwick {
 
 namespace {
-
-// Process names are shown to the user; invalid bytes become U+FFFD.
-std::string displayText(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    const auto length = static_cast<int32_t>(bytes.size());
-    int32_t i = 0;
-    while (i < length) {
-        int32_t start = i;
-        UChar32 c;
-        U8_NEXT(data, i, length, c);
-        if (c < 0)
-            text += "\xEF\xBF\xBD";
-        else
-            text.append(bytes.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
-    }
-    return text;
-}
 
 std::string withoutTrailingSlashes(std::string folder) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -39,6 +20,7 @@ bool isUnder(std::string_view path, std::string_view folder) {
     return path.size() > folder.size() && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
 }
 
+// Names are shown to the user; invalid bytes become U+FFFD.
 std::optional<std::string> appComponent(std::string_view path) {
     constexpr std::string_view suffix = ".app";
     size_t position = 0;
@@ -46,7 +28,7 @@ std::optional<std::string> appComponent(std::string_view path) {
         size_t slash = path.find('/', position);
         std::string_view piece = path.substr(position, slash == std::string_view::npos ? slash : slash - position);
         if (piece.size() >= suffix.size() && piece.substr(piece.size() - suffix.size()) == suffix)
-            return displayText(piece.substr(0, piece.size() - suffix.size()));
+            return Utf8::replacingInvalid(piece.substr(0, piece.size() - suffix.size()));
         if (slash == std::string_view::npos) break;
         position = slash + 1;
     }
@@ -84,7 +66,7 @@ std::vector<OpenFileUsage> ProcessOpenFileChecker::usage(const std::string& give
         if (auto owner = AppOwner::name(pid, proc_))
             name = std::move(*owner);
         else if (auto shortName = proc_.shortName(pid))
-            name = displayText(*shortName);
+            name = Utf8::replacingInvalid(*shortName);
         for (auto& path : found) result.push_back(OpenFileUsage{std::move(path), pid, name});
     }
     return result;

@@ -21,6 +21,25 @@ bool isValid(std::string_view text) {
     return true;
 }
 
+std::string replacingInvalid(std::string_view text) {
+    if (isValid(text)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 8);
+    const auto length = static_cast<int32_t>(text.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    int32_t i = 0;
+    while (i < length) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
+    }
+    return out;
+}
+
 size_t scalarCount(std::string_view text) {
     int32_t i = 0;
     size_t count = 0;

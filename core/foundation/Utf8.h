@@ -22,6 +22,10 @@ std::string lowercased(std::string_view text);
 // Unicode Normalization Form C. Invalid input is returned unchanged.
 std::string nfc(std::string_view text);
 
+// The text with every ill-formed sequence replaced by U+FFFD, for names that come from
+// the system or a device and are shown or recorded as text.
+std::string replacingInvalid(std::string_view text);
+
 // Number of Unicode scalar values (code points); invalid bytes count one each.
 size_t scalarCount(std::string_view text);
 

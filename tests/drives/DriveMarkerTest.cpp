@@ -67,6 +67,13 @@ TEST(DriveMarkerTest, AdoptingAnEmptyDriveWritesFolderReadMeAndMarker) {
     ASSERT_EQ(created.size(), 20u);
     EXPECT_EQ(created.back(), 'Z');
     EXPECT_EQ(DriveMarker::read(root.path()), drive);
+
+    // A volume label that is not UTF-8 is recorded with U+FFFD, and the identity handed
+    // back is the one the marker holds.
+    test::TempDir other;
+    Drive stick = DriveMarker::adopt(other.path(), "CL\x90");
+    EXPECT_EQ(stick.name, "CL\xEF\xBF\xBD");
+    EXPECT_EQ(DriveMarker::read(other.path()), stick);
 }
 
 TEST(DriveMarkerTest, AdoptingAKnownDriveKeepsItsIdentityAndMarker) {

@@ -127,6 +127,16 @@ TEST_F(VolumeFixtureTest, FactsOfEachKind) {
     EXPECT_TRUE(byName["over"].isReadOnly);  // the covering mount
 }
 
+TEST_F(VolumeFixtureTest, ALabelInADosCodePageIsShownAsText) {
+    // FAT labels are raw bytes in the stick's code page ("CLÉ" in CP850); udev escapes them.
+    test::writeFile(fixture.root() + "/udev/b8:33",
+                    "E:ID_FS_TYPE=vfat\nE:ID_FS_UUID=22B2-160F\nE:ID_FS_LABEL_ENC=CL\\x90\n");
+    auto stick = VolumeInfo::read(temp / "stick", fixture.roots());
+    ASSERT_TRUE(stick);
+    EXPECT_EQ(stick->name, "CL\xEF\xBF\xBD");
+    EXPECT_NO_THROW(nlohmann::json(*stick).dump());
+}
+
 TEST_F(VolumeFixtureTest, ReadFindsTheVolumeHoldingAPath) {
     auto roots = fixture.roots();
     auto inside = VolumeInfo::read(temp / "media/ann/SANDISK SSD/Projects/deep", roots);

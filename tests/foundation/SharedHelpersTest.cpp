@@ -43,6 +43,8 @@ TEST(Utf8Test, ValidityCaseAndNormalisation) {
     EXPECT_TRUE(Utf8::isValid("Résumé"));
     EXPECT_FALSE(Utf8::isValid("bad\xFFname"));
     EXPECT_FALSE(Utf8::isValid("\xC3"));
+    EXPECT_EQ(Utf8::replacingInvalid("Résumé"), "Résumé");
+    EXPECT_EQ(Utf8::replacingInvalid("a\xFF" "b\xE2\x80"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
     EXPECT_EQ(Utf8::lowercased("ÄBC.APP"), "äbc.app");
     EXPECT_EQ(Utf8::nfc("e\xCC\x81"), "\xC3\xA9");
     EXPECT_EQ(Utf8::nfc("bad\xFF"), "bad\xFF");
