@@ -5,13 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
-#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "drives/DriveLayout.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/FileOps.h"
+#include "foundation/JsonFields.h"
 #include "foundation/Log.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
@@ -49,20 +48,6 @@ std::optional<struct stat> status(const std::string& path) {
 std::optional<Date> parseWholeSecondDate(const std::string& text) {
     if (text.find('.') != std::string::npos) return std::nullopt;
     return Date::parseISO8601(text);
-}
-
-std::optional<int64_t> integerValue(const nlohmann::json& value) {
-    if (value.is_number_unsigned()) {
-        auto v = value.get<uint64_t>();
-        if (v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
-        return static_cast<int64_t>(v);
-    }
-    if (value.is_number_integer()) return value.get<int64_t>();
-    if (value.is_number_float()) {
-        double v = value.get<double>();
-        if (std::trunc(v) == v && std::fabs(v) < 9.2e18) return static_cast<int64_t>(v);
-    }
-    return std::nullopt;
 }
 
 void writeReadMe(const std::string& path) {
@@ -122,7 +107,7 @@ std::optional<Contents> decode(std::string_view bytes) {
     const auto* created = field("created");
     if (!version || !id || !name || !created) return std::nullopt;
     if (!id->is_string() || !name->is_string() || !created->is_string()) return std::nullopt;
-    auto versionValue = integerValue(*version);
+    auto versionValue = JsonFields::optionalInt64(*version);
     auto date = parseWholeSecondDate(created->get<std::string>());
     if (!versionValue || !date) return std::nullopt;
     return Contents{*versionValue, id->get<std::string>(), name->get<std::string>(), *date};

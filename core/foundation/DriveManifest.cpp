@@ -12,6 +12,7 @@
 
 #include "drives/DriveLayout.h"
 #include "foundation/FileOps.h"
+#include "foundation/JsonFields.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 
@@ -70,16 +71,6 @@ bool isInsideAppFolder(std::string_view path) {
     size_t components = 0;
     if (path.empty() || path[0] == '/' || !hasCleanComponents(path, &components) || components < 2) return false;
     return kAppFolderNames.count(path.substr(0, path.find('/'))) > 0;
-}
-
-std::optional<int64_t> integerValue(const nlohmann::json& value) {
-    if (value.is_number_unsigned()) {
-        auto v = value.get<uint64_t>();
-        if (v > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
-        return static_cast<int64_t>(v);
-    }
-    if (value.is_number_integer()) return value.get<int64_t>();
-    return std::nullopt;
 }
 
 // Opens the app folder itself, never a link standing in its place.
@@ -166,8 +157,8 @@ std::optional<DriveManifest::Entry> DriveManifest::decode(std::string_view line)
         return std::nullopt;
 
     Entry entry;
-    auto versionValue = integerValue(*version);
-    auto sizeValue = integerValue(*size);
+    auto versionValue = JsonFields::optionalInt64(*version);
+    auto sizeValue = JsonFields::optionalInt64(*size);
     auto eventValue = parseDriveManifestEvent(event->get_ref<const std::string&>());
     const auto& dateText = date->get_ref<const std::string&>();
     // Whole seconds only, as written.

@@ -22,6 +22,14 @@ int64_t int64(const nlohmann::json& value) {
     throw Mismatch("not an integer");
 }
 
+std::optional<int64_t> optionalInt64(const nlohmann::json& value) {
+    try {
+        return int64(value);
+    } catch (const Mismatch&) {
+        return std::nullopt;
+    }
+}
+
 double number(const nlohmann::json& value) {
     if (!value.is_number()) throw Mismatch("not a number");
     double d = value.get<double>();

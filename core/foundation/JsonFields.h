@@ -19,6 +19,8 @@ struct Mismatch : std::runtime_error {
 // A JSON integer within the Int64 range. A number written with a fraction or an
 // exponent is accepted only when its value is a whole number within that range.
 int64_t int64(const nlohmann::json& value);
+// The same without throwing: nothing when the value is not such a number.
+std::optional<int64_t> optionalInt64(const nlohmann::json& value);
 // Any finite JSON number.
 double number(const nlohmann::json& value);
 bool boolean(const nlohmann::json& value);

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -35,17 +36,6 @@ int hexValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-std::string uuidText(const unsigned char bytes[16]) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (int i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-        text.push_back(digits[bytes[i] >> 4]);
-        text.push_back(digits[bytes[i] & 0x0F]);
-    }
-    return text;
 }
 
 bool isUUIDText(std::string_view text) {
@@ -133,7 +123,9 @@ std::optional<std::string> appSpecificID(std::string_view text) {
         return std::nullopt;
     digest[6] = static_cast<unsigned char>((digest[6] & 0x0F) | 0x40);
     digest[8] = static_cast<unsigned char>((digest[8] & 0x3F) | 0x80);
-    return uuidText(digest);
+    uint8_t id[16];
+    std::copy(digest, digest + 16, id);
+    return UUID::text(id);
 }
 
 std::string resolve(const Sources& sources) {

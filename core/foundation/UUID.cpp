@@ -22,15 +22,19 @@ std::string random() {
     }
     bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    return text(bytes);
+}
+
+std::string text(const uint8_t (&bytes)[16]) {
     static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(36);
-    for (size_t i = 0; i < sizeof bytes; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-        text.push_back(digits[bytes[i] >> 4]);
-        text.push_back(digits[bytes[i] & 0x0F]);
+    std::string out;
+    out.reserve(36);
+    for (size_t i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
+        out.push_back(digits[bytes[i] >> 4]);
+        out.push_back(digits[bytes[i] & 0x0F]);
     }
-    return text;
+    return out;
 }
 
 }  // namespace keldwick::UUID
