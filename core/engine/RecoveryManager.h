@@ -114,6 +114,7 @@ private:
     std::string keepBeside(const OffloadRecord& record, const std::string& path);
     std::string keepChangedFolder(const OffloadRecord& record, const std::string& displaced);
     std::optional<std::string> deleteDisplacedFolder(const OffloadRecord& record, const std::string& trash);
+    bool holdsOnlyCopiedEntries(const std::string& folder, const OffloadRecord& record);
     RecoveryResult updateLink(const OffloadRecord& record, const std::string& target);
     RecoveryResult finishMove(const OffloadRecord& record);
     std::optional<RecoveryResult> deferUnlessDriveCopyStands(const OffloadRecord& record,

@@ -216,6 +216,42 @@ TEST_F(RecoveryManagerTest, PendingFolderDeletionWaitsForTheDriveCopy) {
     EXPECT_TRUE(world.isOurLink(original, record));
 }
 
+// A displaced folder whose deletion was cut short (a crash, an entry that wouldn't go)
+// holds part of what was copied: the rest goes, and it is not taken for a folder an app
+// changed. One that gained an entry meanwhile is still kept beside the link.
+TEST_F(RecoveryManagerTest, AHalfDeletedDisplacedFolderIsFinishedNotKeptAsChanged) {
+    std::string original = world.makeItem(true);
+    OffloadRecord record = world.copyAndVerify(world.insert(original, true));
+    std::string trash = temporaryPath(original, TemporaryKind::trash, record.id);
+    fs::rename(original, trash);
+    fs::create_symlink(world.drivePath(record), original);
+    world.journal->setPhase(record.id, Phase::offloadCleanup);
+    fs::remove(trash + "/a.txt");
+    fs::remove(trash + "/sub/link");
+
+    auto results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].action, RecoveryAction::rolledForward);
+    EXPECT_EQ(results[0].detail, std::nullopt);
+    EXPECT_EQ(world.reload(record).phase, Phase::offloaded);
+    EXPECT_FALSE(FileStat::peek(trash));
+    EXPECT_FALSE(FileStat::peek(original + " (recovered by Keldwick)"));
+
+    // The same after a live deletion that failed part way, finished by a later recovery.
+    RecoveryWorld::copyItem(world.drivePath(record), trash);
+    fs::remove(trash + "/sub/b.txt");
+    world.manager().finishPendingDeletions();
+    EXPECT_FALSE(FileStat::peek(trash));
+    EXPECT_FALSE(FileStat::peek(original + " (recovered by Keldwick)"));
+
+    RecoveryWorld::copyItem(world.drivePath(record), trash);
+    fs::remove(trash + "/a.txt");
+    test::writeFile(trash + "/new.txt", "written after the copy");
+    world.manager().finishPendingDeletions();
+    EXPECT_FALSE(FileStat::peek(trash));
+    EXPECT_EQ(test::readFile(original + " (recovered by Keldwick)/new.txt"), "written after the copy");
+}
+
 TEST_F(RecoveryManagerTest, ManifestRepairWritesMissingEntriesOnce) {
     std::string original = world.makeItem(true);
     OffloadRecord record = world.copyAndVerify(world.insert(original, true));
