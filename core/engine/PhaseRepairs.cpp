@@ -151,14 +151,7 @@ RecoveryResult RecoveryManager::finishOffloadCleanup(const OffloadRecord& record
     auto root = mountPoint(record.driveID);
     if (auto deferred = deferUnlessDriveCopyStands(record, root, trash)) return *deferred;
     std::optional<std::string> changedMessage = deleteDisplacedFolder(record, trash);
-    context.journal->setPhase(record.id, Phase::offloaded);
-    context.journal->log("Finished moving " + quoted(record.displayName()) + " after an interruption.",
-                         EventLevel::info, record.id);
-    if (root) {
-        OffloadRecord finished = record;
-        finished.phase = Phase::offloaded;
-        appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, *root);
-    }
+    finishMove(record);
     if (auto again = context.journal->record(record.id)) {
         RecoveryResult linkResult = checkLink(*again);
         if (linkResult.action != RecoveryAction::unchanged) return linkResult;
@@ -297,14 +290,17 @@ RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, 
     return recreateLink(record);
 }
 
+// The restored item is in place; its drive copy waits for the drive.
+RecoveryResult RecoveryManager::deferRestoreCleanup(const OffloadRecord& record) {
+    context.journal->log(quoted(record.displayName()) +
+                             " is back on your Mac. Its old copy will be removed from the drive when it's connected.",
+                         EventLevel::info, record.id);
+    return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
+}
+
 RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& record) {
     auto root = mountPoint(record.driveID);
-    if (!root) {
-        context.journal->log(quoted(record.displayName()) +
-                                 " is back on your Mac. Its old copy will be removed from the drive when it's connected.",
-                             EventLevel::info, record.id);
-        return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
-    }
+    if (!root) return deferRestoreCleanup(record);
     if (itemAt(record.drivePath(*root))) {
         auto restored = FileStat::peek(record.originalPath);
         bool same = restored && !restored->isSymlink() && restored->isDirectory() == record.isDirectory &&
@@ -315,6 +311,8 @@ RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& reco
                                   " is back on your Mac, but the copy on your drive is different, so both were kept.",
                               Phase::returned, RecoveryAction::markedReturned);
     }
+    // The restored item's place must outlast a power cut before its drive copy goes.
+    flushRenamesIn(PathUtil::parent(record.originalPath));
     context.journal->setPhase(record.id, Phase::restoreCleanup);
     OffloadRecord cleaning = record;
     cleaning.phase = Phase::restoreCleanup;
@@ -323,12 +321,7 @@ RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& reco
 
 RecoveryResult RecoveryManager::finishRestoreCleanup(const OffloadRecord& record) {
     auto root = mountPoint(record.driveID);
-    if (!root) {
-        context.journal->log(quoted(record.displayName()) +
-                                 " is back on your Mac. Its old copy will be removed from the drive when it's connected.",
-                             EventLevel::info, record.id);
-        return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
-    }
+    if (!root) return deferRestoreCleanup(record);
     const std::string drivePath = record.drivePath(*root);
     removeLeftovers(drivePath, record);
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(*root, DriveLayout::folderName(*root)));

@@ -117,6 +117,7 @@ private:
     bool holdsOnlyCopiedEntries(const std::string& folder, const OffloadRecord& record);
     RecoveryResult updateLink(const OffloadRecord& record, const std::string& target);
     RecoveryResult finishMove(const OffloadRecord& record);
+    RecoveryResult deferRestoreCleanup(const OffloadRecord& record);
     std::optional<RecoveryResult> deferUnlessDriveCopyStands(const OffloadRecord& record,
                                                             const std::optional<std::string>& root,
                                                             const std::string& displaced);
@@ -130,6 +131,11 @@ private:
     RecoveryResult result(const OffloadRecord& record, RecoveryAction action,
                           std::optional<std::string> detail = std::nullopt) const;
 };
+
+// Makes the renames in `folder` durable, before the other copy of an item they put in
+// place is deleted. A folder that can't be opened is not flushed; a failed fsync throws
+// POSIXFailure "fsync".
+void flushRenamesIn(const std::string& folder);
 
 // A free name beside an item: parent + "/" + base + suffix + tail, where tail is "." +
 // the name's extension when keepExtension is set and it has one. When that exists (lstat

@@ -1,5 +1,6 @@
 // The steps recovery shares with the executors, and the small helpers of its repairs.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -273,6 +274,15 @@ RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {
         appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, *root);
     }
     return result(record, RecoveryAction::rolledForward);
+}
+
+void flushRenamesIn(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    int result = ::fsync(fd);
+    int error = errno;
+    ::close(fd);
+    if (result != 0 && error != EINVAL && error != EROFS) throw POSIXFailure("fsync", folder, error);
 }
 
 std::string uniqueSiblingPath(const std::string& name, const std::string& suffix, const std::string& parent,

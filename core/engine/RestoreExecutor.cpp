@@ -1,6 +1,5 @@
 #include "engine/RestoreExecutor.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,18 +33,6 @@ std::string quoted(const std::string& name) { return "\u201C" + name + "\u201D";
 
 void unlinkIgnoringMissing(const std::string& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", path, errno);
-}
-
-// Makes a rename in `folder` durable before the drive copy it replaces is deleted. A
-// folder that can't be opened is not flushed; one that can and fails to flush is a
-// failed write.
-void flushFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    int result = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    if (result != 0 && error != EINVAL && error != EROFS) throw POSIXFailure("fsync", folder, error);
 }
 
 std::string returnedText(const std::string& name) {
@@ -256,7 +243,7 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         journal.setPhase(record.id, Phase::restoreSwapping);
         putInPlace(record, workingCopy, replacesLink);
         restoreLockFlags(record.originalPath, savedFlags);
-        flushFolder(PathUtil::parent(record.originalPath));
+        flushRenamesIn(PathUtil::parent(record.originalPath));
         reach(FaultPoint::restoreSwapped, record, std::nullopt);
         finishInPlace(record, root, drivePath, before, driveChanged);
     } catch (...) {
@@ -342,7 +329,7 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
     }
     renameExclusive(workingCopy, destination);
     restoreLockFlags(destination, savedFlags);
-    flushFolder(PathUtil::parent(destination));
+    flushRenamesIn(PathUtil::parent(destination));
     if (driveChanged) {
         journal.setPhase(record.id, Phase::returned, returnedText(name));
         journal.log(returnedText(name), EventLevel::warning, record.id);
