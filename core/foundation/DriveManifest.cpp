@@ -259,8 +259,12 @@ std::vector<DriveManifest::Entry> DriveManifest::read() const {
     const std::string folder = DriveLayout::appFolder(root);
     Descriptor dir(openFolder(folder));
     if (dir.get() < 0) {
-        if (errno == ENOENT) return {};
-        throw POSIXFailure("open", folder, errno);
+        const int error = errno;
+        // A plain file named like the app folder holds no manifest; a link in its place is refused.
+        struct stat st {};
+        if (error == ENOENT || (error == ENOTDIR && ::lstat(folder.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)))
+            return {};
+        throw POSIXFailure("open", folder, error);
     }
     const std::string path = firstExistingPath(kFileNames, folder);
     Descriptor file(::openat(dir.get(), std::string(nameOf(path)).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

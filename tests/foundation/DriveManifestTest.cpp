@@ -194,6 +194,11 @@ TEST(DriveManifestTest, AHostileDriveTouchesNothingOutside) {
     ASSERT_EQ(::symlink(outside.path().c_str(), (redirected / "Keldwick").c_str()), 0);
     EXPECT_THROW(DriveManifest(redirected.path()).append(entry("/a", Event::offloaded)), POSIXFailure);
     EXPECT_THROW(DriveManifest(redirected.path()).read(), POSIXFailure);
+    // A plain file in the app folder's place holds no manifest; writing still fails.
+    test::TempDir plain;
+    test::writeFile(plain / "Keldwick", "");
+    EXPECT_TRUE(DriveManifest(plain.path()).read().empty());
+    EXPECT_THROW(DriveManifest(plain.path()).append(entry("/a", Event::offloaded)), POSIXFailure);
     struct stat st {};
     EXPECT_NE(::lstat((outside / ".keldwick-manifest.jsonl").c_str(), &st), 0);
 
