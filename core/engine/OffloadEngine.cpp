@@ -162,15 +162,16 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
                                      const ProgressCallback& progress) {
     Frame frame(*this, workingName);
     OffloadEngineAssertion restoring(inhibitor, restoringName);
-    std::vector<int64_t> kept;
+    std::vector<std::pair<int64_t, std::string>> kept;  // record id, its drive's id
     for (const auto& record : journal_->records({Phase::offloaded, Phase::linkMissing})) {
         // A missing link whose place is taken now is left to the user.
-        if (record.phase == Phase::offloaded || !FileStat::peek(record.originalPath)) kept.push_back(record.id);
+        if (record.phase == Phase::offloaded || !FileStat::peek(record.originalPath))
+            kept.emplace_back(record.id, record.driveID);
     }
     RunSummary summary;
     const auto count = static_cast<int64_t>(kept.size());
     for (int64_t index = 0; index < count; ++index) {
-        const int64_t id = kept[static_cast<size_t>(index)];
+        const auto& [id, driveID] = kept[static_cast<size_t>(index)];
         if (cancel && cancel->isCancelled()) {
             summary.cancelled = true;
             break;
@@ -190,8 +191,10 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
             summary.cancelled = true;
             break;
         } catch (const EngineError& error) {
-            if (error.kind() == EngineError::Kind::driveUnavailable ||
-                error.kind() == EngineError::Kind::notEnoughSpaceOnMac) {
+            // An item of an earlier drive that is away fails alone: the drive in use may
+            // still give back everything it holds.
+            const bool driveAway = error.kind() == EngineError::Kind::driveUnavailable && driveID == drive_.id;
+            if (driveAway || error.kind() == EngineError::Kind::notEnoughSpaceOnMac) {
                 summary.stoppedBecause = error.message();
                 break;
             }

@@ -192,6 +192,35 @@ TEST_F(OffloadEngineTest, RestoreAllStopsWhenTheMacIsFullAndCollectsOtherFailure
     EXPECT_EQ(world.phaseOf(third.id), Phase::offloaded);
 }
 
+// An item left on an earlier drive that is away can't come back now, but it doesn't keep
+// the items of the drive in use from coming back; that drive going away still stops all.
+TEST_F(OffloadEngineTest, RestoreAllGoesOnPastAnItemOfAnotherDriveThatIsAway) {
+    const std::string old = world.makeFile("Old.txt");
+    ::unlink(old.c_str());
+    ASSERT_EQ(::symlink("/media/elsewhere/Keldwick/Test Machine/Old.txt", old.c_str()), 0);
+    auto elsewhere = world.journal->insert(NewRecord{old, "EARLIER-DRIVE", world.relativeFor(old), false, 10,
+                                                     std::nullopt, Phase::offloaded, "0123", Date::now()});
+    const std::string path = world.makeFile("A.txt", 1'000);
+    const auto content = contentOf(path);
+    auto record = world.offloadByHand(path);
+
+    world.locator->present = false;
+    auto stopped = engine()->restoreAll();
+    EXPECT_EQ(stopped.failures, (std::vector<RunFailure>{{old, EngineError::driveUnavailable().message()}}));
+    EXPECT_EQ(stopped.stoppedBecause, EngineError::driveUnavailable().message());
+    EXPECT_TRUE(stopped.completed.empty());
+
+    world.locator->present = true;
+    auto summary = engine()->restoreAll();
+    EXPECT_EQ(summary.completed, (std::vector<std::string>{path}));
+    EXPECT_EQ(summary.failures, (std::vector<RunFailure>{{old, EngineError::driveUnavailable().message()}}));
+    EXPECT_FALSE(summary.stoppedBecause);
+    EXPECT_EQ(contentOf(path), content);
+    EXPECT_EQ(world.phaseOf(record.id), Phase::restored);
+    EXPECT_EQ(world.phaseOf(elsewhere.id), Phase::offloaded);
+    EXPECT_EQ(world.eventTexts().back(), "Restored 1 of 2 items (1.00 KB).");
+}
+
 TEST_F(OffloadEngineTest, RestoreAsCopyNamesTheCopyAfterTheDrive) {
     const std::string path = world.makeFile("Report.pdf");
     auto record = world.offloadByHand(path);
