@@ -1,5 +1,6 @@
 #include "scanning/ScanRule.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -60,7 +61,8 @@ bool FolderListingHint::contains(std::string_view name) const {
 }
 
 bool pathExists(const std::string& path) {
-    if (innermostHint) {
+    // lstat refuses a path this long (ENAMETOOLONG) whatever the listing holds.
+    if (innermostHint && path.size() < PATH_MAX) {
         const auto slash = path.rfind('/');
         if (slash != std::string::npos && slash > 0 && slash + 1 < path.size()) {
             if (const auto* hint = FolderListingHint::find(std::string_view(path).substr(0, slash))) {

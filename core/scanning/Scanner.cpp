@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <dirent.h>
+#include <limits.h>
 
 #include <algorithm>
 #include <chrono>
@@ -106,6 +107,9 @@ bool readNames(int fd, std::vector<std::string>& names) {
 }
 
 std::optional<FileStat> statEntry(const Folder* parent, const std::string& name, const std::string& path) {
+    // Looked up through its folder an entry can be reached at any depth, but what can't
+    // be named by path can't be moved or rechecked either: it has no status, as for lstat.
+    if (path.size() >= PATH_MAX) return std::nullopt;
     struct statx record;
     const int error = parent && parent->fd >= 0 ? platform::statxNoFollow(parent->fd, name.c_str(), record)
                                                 : platform::statxNoFollow(AT_FDCWD, path.c_str(), record);
@@ -126,7 +130,10 @@ std::optional<std::string> companionOf(const std::string& path) {
         return databaseCompanion(path);
     }
     for (const std::string_view suffix : suffixes) {
-        if (hint->contains(std::string(name) + std::string(suffix))) return path + std::string(suffix);
+        // A companion path too long to name fails lstat, so it isn't one.
+        if (path.size() + suffix.size() < PATH_MAX && hint->contains(std::string(name) + std::string(suffix))) {
+            return path + std::string(suffix);
+        }
         if (name.size() > suffix.size() && name.ends_with(suffix) && hint->contains(name.substr(0, name.size() - suffix.size()))) {
             return path.substr(0, path.size() - suffix.size());
         }

@@ -164,6 +164,38 @@ TEST_F(ScannerTest, DeepTreesAreWalkedWhole) {
     EXPECT_EQ(report.itemsVisited, 204);  // root, top, side.txt, 200 folders, bottom.txt
 }
 
+TEST_F(ScannerTest, EntriesTooLongToNameByPathAreLeftOut) {
+    // A folder whose path just fits, holding a project file whose path doesn't: an lstat
+    // can't see that file, so the folder is no project, and its other file moves alone.
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string folderPath = root;
+    while (folderPath.size() < PATH_MAX - 10) {
+        const size_t room = PATH_MAX - 10 - folderPath.size() - 1;
+        const std::string name(std::min<size_t>(room, 250), 'n');
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+        const int inner = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        ASSERT_GE(inner, 0);
+        fd = inner;
+        folderPath += "/" + name;
+    }
+    for (const char* name : {"CMakeLists.txt", "d"}) {
+        const int file = openat(fd, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(file, 0);
+        ASSERT_EQ(write(file, "data", 4), 4);
+        close(file);
+    }
+    close(fd);
+    ASSERT_LT(folderPath.size() + 2, size_t{PATH_MAX});
+    ASSERT_GE(folderPath.size() + 15, size_t{PATH_MAX});
+
+    const auto report = scanner(standardRules()).scan({root});
+    ASSERT_EQ(report.candidates.size(), 1u);
+    EXPECT_TRUE(report.candidates[0].path == folderPath + "/d");  // not the folder, as a project or whole
+    PathUtil::removeTree(root + "/" + std::string(250, 'n'));
+}
+
 TEST_F(ScannerTest, AgeSizeTypeAndRecentLightFiles) {
     setTimes(file("young.pdf"), now.adding(-10 * kDay), now.adding(-10 * kDay));
     file("old.txt", "x");
