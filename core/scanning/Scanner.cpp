@@ -18,6 +18,7 @@
 #include "foundation/Saturating.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
+#include "platform/NameMatching.h"
 #include "platform/Statx.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/ScannerChecks.h"
@@ -76,6 +77,7 @@ struct Listing {
     int fd = -1;  // -1: entries are named by path
     std::vector<std::string> names;
     bool listed = false;
+    bool exactNames = false;  // lookups in the folder compare names byte for byte
 
     Listing() = default;
     Listing(const Listing&) = delete;
@@ -162,6 +164,7 @@ private:
         std::unordered_set<std::string> fixed;
         std::optional<uint64_t> device;
         bool sharesExtents = false;  // the volume being walked
+        platform::NameMatching nameMatching = platform::NameMatching::unknown;  // the volume being walked
     };
 
     void recordSkip(const std::string& path, std::string reason);
@@ -183,6 +186,7 @@ private:
     std::optional<std::string> itemReason(const std::string& path, const FileStat& stat, bool package) const;
     std::optional<std::string> inUseInside(const std::string& folder) const;
     bool searchable(const FileStat& stat, int fd) const;
+    bool answersProbes(const Listing& listing, const FileStat& stat) const;
     double age(Date lastUsed) const { return scanner_.now.timeIntervalSince(lastUsed); }
     int64_t privateOrAllocated(const std::string& path, const FileStat& stat) const;
 
@@ -245,6 +249,7 @@ ScanReport Walk::run(const std::vector<std::string>& roots) {
         auto status = FileStat::peek(root);
         state_.device = status ? std::optional<uint64_t>(status->device) : std::nullopt;
         state_.sharesExtents = platform::volumeSharesExtents(root.c_str());
+        state_.nameMatching = platform::volumeNameMatching(root.c_str());
         if (auto node = visit(nullptr, root, PathUtil::name(root), true, 0)) {
             for (auto& candidate : node->candidates) found.push_back(std::move(candidate));
         }
@@ -291,7 +296,7 @@ Visit Walk::visit(const Folder* parent, const std::string& path, const std::stri
     if (isRoot) {
         if (!plainFolder) return Node{};  // a managed folder that is a file or a package offers nothing
         list(parent, path, name, depth, listing);
-        if (listing.listed && searchable(*status, listing.fd)) hint.emplace(path, listing.names);
+        if (answersProbes(listing, *status)) hint.emplace(path, listing.names);
         return walkFolder(path, *status, listing, true, true, depth);
     }
 
@@ -299,7 +304,7 @@ Visit Walk::visit(const Folder* parent, const std::string& path, const std::stri
     const bool isFixed = isFolder && state_.fixed.count(path) != 0;
     if (plainFolder) {
         list(parent, path, name, depth, listing);
-        if (listing.listed && searchable(*status, listing.fd)) hint.emplace(path, listing.names);
+        if (answersProbes(listing, *status)) hint.emplace(path, listing.names);
         if (!isFixed && DevelopmentRule::isProject(path)) {
             hint.reset();
             listing.release();
@@ -368,6 +373,7 @@ void Walk::list(const Folder* parent, const std::string& path, const std::string
     if (listing.fd < 0) return;
     listing.listed = readNames(listing.fd, listing.names);
     if (!listing.listed) listing.names.clear();
+    listing.exactNames = listing.listed && platform::folderMatchesNamesExactly(listing.fd, state_.nameMatching);
     if (depth >= kMaxOpenDepth) listing.release();
 }
 
@@ -375,6 +381,12 @@ bool Walk::searchable(const FileStat& stat, int fd) const {
     if (uid_ == 0) return true;
     if (stat.ownerID == uid_) return (stat.mode & S_IXUSR) != 0;
     return fd >= 0 && faccessat(fd, ".", X_OK, AT_EACCESS) == 0;
+}
+
+// The listing may stand in for lookups of the folder's names only where a lookup would
+// give the same answer: the names compare byte for byte and the entries can be reached.
+bool Walk::answersProbes(const Listing& listing, const FileStat& stat) const {
+    return listing.listed && listing.exactNames && searchable(stat, listing.fd);
 }
 
 Visit Walk::walkFolder(const std::string& path, const FileStat& stat, Listing& listing, bool isRoot, bool neverWhole,

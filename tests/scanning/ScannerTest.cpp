@@ -17,6 +17,7 @@
 #include "scanning/ScannerChecks.h"
 #include "scanning/SpotlightIndex.h"
 #include "support/AsUser.h"
+#include "support/RealMounts.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -194,6 +195,20 @@ TEST_F(ScannerTest, EntriesTooLongToNameByPathAreLeftOut) {
     ASSERT_EQ(report.candidates.size(), 1u);
     EXPECT_TRUE(report.candidates[0].path == folderPath + "/d");  // not the folder, as a project or whole
     PathUtil::removeTree(root + "/" + std::string(250, 'n'));
+}
+
+TEST_F(ScannerTest, ProjectMarkersAreFoundAsLookupsFindThemOnCaseInsensitiveVolumes) {
+    if (auto reason = test::mountSkipReason("mount.exfat-fuse")) GTEST_SKIP() << *reason;
+    test::LoopVolume volume(dir / "exfat.img", 16, "mkfs.exfat", "mount.exfat-fuse", root);
+    if (!volume.mounted()) GTEST_SKIP() << volume.error();
+    // exFAT finds "Makefile" where the folder lists "makefile": the folder is a project.
+    file("app/makefile", "all:");
+    file("app/main.c", "int main;");
+    const auto report = scanner(standardRules()).scan({root});
+    volume.unmount();
+    ASSERT_EQ(report.candidates.size(), 1u);
+    EXPECT_EQ(report.candidates[0].path, root + "/app");
+    EXPECT_EQ(report.candidates[0].whole, WholeKind::project);
 }
 
 TEST_F(ScannerTest, AgeSizeTypeAndRecentLightFiles) {
