@@ -27,12 +27,9 @@ std::string asciiLowercased(std::string_view text) {
     return lower;
 }
 
-// True when `path` lies below `folder` (not equal to it), by the "/" boundary; a folder
-// that already ends with "/" (the root) needs no second one.
+// True when `path` lies below `folder` (not equal to it), by the "/" boundary.
 bool isStrictlyInside(const std::string& path, const std::string& folder) {
-    if (path == folder || folder.empty()) return false;
-    if (folder.back() == '/') return path.compare(0, folder.size(), folder) == 0;
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+    return path != folder && !folder.empty() && PathUtil::isInside(path, folder);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "scanning/SpotlightIndex.h"
 
 #include <expat.h>
-#include <limits.h>
 #include <stdlib.h>
 
 #include <cstring>
@@ -9,6 +8,7 @@
 
 #include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
+#include "foundation/PathUtil.h"
 
 namespace keldwick::SpotlightIndex {
 
@@ -107,26 +107,12 @@ void XMLCALL endElement(void* data, const XML_Char* name) {
     state.currentLatest.reset();
 }
 
-bool isAtOrInside(const std::string& path, const std::string& folder) {
-    if (path == folder) return true;
-    if (folder.empty()) return false;
-    if (folder.back() == '/') return path.compare(0, folder.size(), folder) == 0;
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           path[folder.size()] == '/';
-}
-
-std::optional<std::string> realPath(const std::string& path) {
-    char buffer[PATH_MAX];
-    if (!::realpath(path.c_str(), buffer)) return std::nullopt;
-    return std::string(buffer);
-}
-
 // The entry's path with its parent folder resolved, so an item recorded through a
 // linked folder matches the walk, which runs over resolved roots.
 std::string canonicalEntryPath(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos || slash == 0) return path;
-    auto parent = realPath(path.substr(0, slash));
+    auto parent = PathUtil::canonical(path.substr(0, slash));
     if (!parent) return path;
     return (*parent == "/" ? std::string() : *parent) + path.substr(slash);
 }
@@ -172,7 +158,7 @@ std::unordered_map<std::string, Date> lastUsedDates(const std::vector<std::strin
     std::vector<std::string> scopes;
     for (const auto& root : roots) {
         scopes.push_back(root);
-        if (auto resolved = realPath(root); resolved && *resolved != root) scopes.push_back(*resolved);
+        if (auto resolved = PathUtil::canonical(root); resolved && *resolved != root) scopes.push_back(*resolved);
     }
 
     for (const auto& source : sources) {
@@ -192,7 +178,7 @@ std::unordered_map<std::string, Date> lastUsedDates(const std::vector<std::strin
             for (const std::string* candidate : forms) {
                 bool inScope = false;
                 for (const auto& scope : scopes) {
-                    if (isAtOrInside(*candidate, scope)) {
+                    if (!scope.empty() && PathUtil::isInside(*candidate, scope)) {
                         inScope = true;
                         break;
                     }

@@ -2,16 +2,9 @@
 
 #include <string_view>
 
+#include "foundation/PathUtil.h"
+
 namespace keldwick::SystemData {
-
-namespace {
-
-bool atOrInside(std::string_view path, std::string_view folder) {
-    return path == folder || (path.size() > folder.size() && path.substr(0, folder.size()) == folder &&
-                              path[folder.size()] == '/');
-}
-
-}  // namespace
 
 const std::unordered_set<std::string>& ownFolders() {
     static const std::unordered_set<std::string> names = {"Keldwick", "Marrowfen"};
@@ -48,9 +41,9 @@ bool isOpenToChosen(const std::string& path, const std::string& home) {
     const std::string support = home + "/" + "Library/Application Support";
     const std::string backups = support + "/" + "MobileSync/Backup";
     const std::string archives = home + "/" + "Library/Developer/Xcode/Archives";
-    if (atOrInside(path, backups)) return true;
-    if (atOrInside(path, archives)) return true;
-    if (path == support || !atOrInside(path, support)) return false;
+    if (PathUtil::isInside(path, backups)) return true;
+    if (PathUtil::isInside(path, archives)) return true;
+    if (path == support || !PathUtil::isInside(path, support)) return false;
     std::string_view rest = std::string_view(path).substr(support.size() + 1);
     std::string app(rest.substr(0, rest.find('/')));
     // "support/" or "support//x" names no app folder: it is the support folder itself.
