@@ -1,15 +1,43 @@
 #include "platform/NameMatching.h"
 
+#include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/vfs.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 namespace keldwick::platform {
 
 namespace {
 
 constexpr long kBcachefsMagic = 0xca451a4e;
+
+// The first version of XFS's geometry record (xfs/xfs_fs.h), enough to read its flags.
+struct XfsGeometryV1 {
+    uint32_t blocksize, rtextsize, agblocks, agcount, logblocks, sectsize, inodesize, imaxpct;
+    uint64_t datablocks, rtblocks, rtextents, logstart;
+    unsigned char uuid[16];
+    uint32_t sunit, swidth;
+    int32_t version;
+    uint32_t flags, logsectsize, rtsectsize, dirblocksize;
+};
+static_assert(sizeof(XfsGeometryV1) == 112);
+constexpr unsigned long kXfsGeometryV1 = _IOR('X', 100, XfsGeometryV1);
+constexpr uint32_t kXfsAsciiCaseInsensitive = 0x1000;
+
+// XFS can be made case-insensitive (for ASCII names) as a whole when it is formatted.
+NameMatching xfsNameMatching(const char* path) {
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return NameMatching::unknown;
+    XfsGeometryV1 geometry{};
+    const bool read = ioctl(fd, kXfsGeometryV1, &geometry) == 0;
+    close(fd);
+    if (!read || (geometry.flags & kXfsAsciiCaseInsensitive) != 0) return NameMatching::unknown;
+    return NameMatching::exact;
+}
 
 }  // namespace
 
@@ -18,8 +46,9 @@ NameMatching volumeNameMatching(const char* path) {
     if (statfs(path, &fs) != 0) return NameMatching::unknown;
     switch (static_cast<long>(fs.f_type)) {
         case BTRFS_SUPER_MAGIC:
-        case XFS_SUPER_MAGIC:
             return NameMatching::exact;
+        case XFS_SUPER_MAGIC:
+            return xfsNameMatching(path);
         case EXT4_SUPER_MAGIC:  // also ext2 and ext3
         case F2FS_SUPER_MAGIC:
         case TMPFS_MAGIC:

@@ -8,7 +8,7 @@
 namespace keldwick::platform {
 
 enum class NameMatching {
-    exact,      // every folder compares names byte for byte (btrfs, xfs)
+    exact,      // every folder compares names byte for byte (btrfs; xfs unless formatted case-insensitive)
     perFolder,  // byte for byte unless the folder is marked case-insensitive (ext4, f2fs, tmpfs, overlay, bcachefs)
     unknown,    // anything else, or the volume can't be read
 };
