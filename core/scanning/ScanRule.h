@@ -51,7 +51,8 @@ std::vector<std::string> folderNames(const std::string& folder);
 // While alive, pathExists and folderNames answer for `folder` from `sortedNames` on this
 // thread instead of asking the file system again. A walk that has just listed a folder
 // installs one, so the rules' many probes of that folder cost nothing. Only for a folder
-// whose entries can be looked up (searchable), so the answers equal an lstat's.
+// whose entries can be looked up (searchable) and whose lookups compare names byte for
+// byte, so the answers equal an lstat's.
 class FolderListingHint {
 public:
     FolderListingHint(const std::string& folder, const std::vector<std::string>& sortedNames);
