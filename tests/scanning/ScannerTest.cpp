@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
+#include "platform/NameMatching.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/NeverTouch.h"
 #include "scanning/Scanner.h"
@@ -209,6 +211,59 @@ TEST_F(ScannerTest, ProjectMarkersAreFoundAsLookupsFindThemOnCaseInsensitiveVolu
     ASSERT_EQ(report.candidates.size(), 1u);
     EXPECT_EQ(report.candidates[0].path, root + "/app");
     EXPECT_EQ(report.candidates[0].whole, WholeKind::project);
+}
+
+namespace {
+
+// The report as paths relative to `top`: candidates with their parts, then skips.
+std::vector<std::string> outline(const ScanReport& report, const std::string& top) {
+    std::vector<std::string> lines;
+    std::function<void(const Candidate&, const std::string&)> add = [&](const Candidate& c, const std::string& in) {
+        lines.push_back(in + c.path.substr(top.size()) + (c.isDirectory ? " folder" : "") +
+                        (c.whole ? " " + std::string(toString(*c.whole)) : ""));
+        for (const auto& part : c.parts) add(part, in + "  ");
+    };
+    for (const auto& candidate : report.candidates) add(candidate, "");
+    for (const auto& skipped : report.skipped) lines.push_back(skipped.path.substr(top.size()) + ": " + skipped.reason);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(ScannerTest, ListingHintsNeverChangeTheReport) {
+    // Here the walk answers the rules' probes from each folder's listing; on a FUSE
+    // volume it asks the file system each time. The same tree must give the same report.
+    if (platform::volumeNameMatching(root.c_str()) == platform::NameMatching::unknown) {
+        GTEST_SKIP() << "the temporary folder's volume doesn't let listings answer lookups";
+    }
+    if (auto reason = test::mountSkipReason("ntfs-3g")) GTEST_SKIP() << *reason;
+    if (auto reason = test::mountSkipReason("mkntfs")) GTEST_SKIP() << *reason;
+    const std::string fuseHome = dir / "fuse";
+    test::LoopVolume volume(dir / "ntfs.img", 32, "mkntfs -q -F -f", "ntfs-3g", fuseHome);
+    if (!volume.mounted()) GTEST_SKIP() << volume.error();
+    ASSERT_EQ(platform::volumeNameMatching(fuseHome.c_str()), platform::NameMatching::unknown);
+
+    const std::vector<std::string> tree = {
+        "Makefile", "build/out.o", "dist/app.js", "target/x", "docs/notes.txt",
+        "cmake/CMakeLists.txt", "cmake/main.c", "cargo/Cargo.toml", "node/node_modules/x/index.js",
+        "node/index.js", "xcode/App.xcodeproj/project.pbxproj", "xcode/main.swift", "git/.git/HEAD",
+        "git/readme.txt", "deps/Pods/p.txt", "venv/pyvenv.cfg", "venv/lib.py", "plain/env/pyvenv.cfg",
+        "plain/venv/x.py", "plain/__pycache__/c.pyc", "plain/.config/tool/x", "plain/a/b.txt",
+        "plain/a/build/keep.txt", "plain/data.sqlite", "plain/data.sqlite-wal", "plain/log", "plain/log-journal",
+        "plain/solo-shm", "synced/.stfolder/x", "synced/a.txt", "boxed/inner/.dropbox", "boxed/inner/b.txt",
+        "Makefile.bak/x", "pkg.app/Contents/x",
+    };
+    for (const auto& home : {root, fuseHome}) {
+        for (const auto& relative : tree) writeFile(home + "/t/" + relative, "data");
+    }
+    policy.minimumItemSize = 0;  // NTFS keeps small files in its records: sizes differ, choices mustn't
+    const auto local = scanner(NeverTouch::rules(root, {}, {}, {}, {})).scan({root + "/t"});
+    const auto fuse = scanner(NeverTouch::rules(fuseHome, {}, {}, {}, {})).scan({fuseHome + "/t"});
+    volume.unmount();
+    EXPECT_EQ(outline(local, root), outline(fuse, fuseHome));
+    EXPECT_EQ(local.itemsVisited, fuse.itemsVisited);
+    EXPECT_GE(local.skippedCount, 8);
 }
 
 TEST_F(ScannerTest, AgeSizeTypeAndRecentLightFiles) {
