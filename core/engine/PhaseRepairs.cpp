@@ -139,8 +139,12 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
     // link's place is a newer version: the drive copy stays, as for any link replaced by
     // an app.
     if (!keptAside && !linkStillWaiting && !matchesChecksum(original, record)) {
+        // File birth times come from the kernel's coarse clock, which can lag the clock
+        // that stamped the record by a tick; an item born within that slack of the move's
+        // start is taken for a new version, the choice that keeps the drive copy.
+        constexpr double birthClockSlackSeconds = 0.05;
         auto standing = FileStat::peek(original);
-        if (!standing || !(standing->creationDate() < record.createdAt))
+        if (!standing || !(standing->creationDate() < record.createdAt.adding(-birthClockSlackSeconds)))
             return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
     }
     return rollBackOffload(record, failure);

@@ -5,10 +5,12 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drives/DriveLayout.h"
@@ -87,6 +89,12 @@ public:
     }
 
     OffloadRecord insert(const std::string& original, bool folder, Phase phase = Phase::offloadCopying) {
+        // Recovery tells the moved item from a newer one by its birth, allowing the
+        // kernel's coarse file clock some slack; a real item is far older than its move.
+        if (auto status = FileStat::peek(original)) {
+            const double wait = status->creationDate().secondsSince1970 + 0.1 - Date::now().secondsSince1970;
+            if (wait > 0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+        }
         NewRecord record;
         record.originalPath = original;
         record.driveID = driveID;
