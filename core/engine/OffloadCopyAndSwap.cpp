@@ -47,9 +47,10 @@ void makeLink(const std::string& target, const std::string& at) {
 
 }  // namespace
 
-void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const std::string& root, bool clearLeftovers,
+void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, bool clearLeftovers,
                                   const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress) {
     const std::string& original = record.originalPath;
+    const std::string& root = located.root();
     const Reach reach = [&](FaultPoint point, std::optional<std::string> working) {
         if (context.faults) context.faults->reach(point, FaultContext{record.id, original, std::move(working)});
     };
@@ -63,7 +64,9 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const std::string
     // 3. What the item looks like before a byte is copied.
     const FingerprintSnapshot before = Fingerprint::snapshot(original, record.isDirectory);
 
-    // 4-5. The folders on the drive, never through a link planted there.
+    // 4-5. The folders on the drive, never through a link planted there, nor on the
+    // startup disk in the folder a drive that went away was mounted at.
+    located.confirm();
     DrivePath::requireBeneath(root, drivePath);
     createDirectory(PathUtil::parent(drivePath));
     DrivePath::requireBeneath(root, drivePath);
@@ -96,8 +99,9 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const std::string
         checksum = context.copier.copyFile(original, partial, true, tick);
     }
 
-    // 8.
+    // 8. A copy whose drive went away meanwhile may have been written elsewhere.
     reach(FaultPoint::offloadCopied, partial);
+    located.confirm();
 
     // 9. Read back from the medium; a mismatch names the item the user knows.
     try {
@@ -112,10 +116,15 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const std::string
     }
 
     // 10-13. Verified, then its final name; a copy only counts once its name is durable.
+    located.confirm();
     context.journal->markVerified(record.id, checksum, entries);
     renameExclusive(partial, drivePath);
     flushFolder(PathUtil::parent(drivePath), true);
     reach(FaultPoint::offloadVerified, drivePath);
+    // The last look: from here nothing is written to the drive, and the copy under its
+    // final name is durable on the drive located, so the original may go even if the
+    // drive leaves after this.
+    located.confirm();
 
     // 14-16. The original must be exactly as copied, unused, and the user must not
     // have asked to stop.
@@ -157,6 +166,8 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const std::string
                          EventLevel::info, record.id);
     OffloadRecord finished = record;
     finished.checksum = checksum;
+    // Without the drive the line waits for the next recovery, which adds what it lacks.
+    if (!located.isStillThere()) return;
     recovery.appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, root, entries);
 }
 

@@ -69,9 +69,8 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
     if (auto reason = recheckItem(path, context.rules, candidate.whole)) throw EngineError::notEligible(path, *reason);
 
     // 5. The drive.
-    auto mounted = context.locator ? context.locator->mountPoint(drive.id) : std::nullopt;
-    if (!mounted) throw EngineError::driveUnavailable();
-    const std::string root = *mounted;
+    const LocatedDrive located = LocatedDrive::locate(context.locator.get(), drive.id);
+    const std::string root = located.root();
 
     // 6. A folder that moves as one piece.
     if (candidate.whole) recheckWhole(candidate, *candidate.whole, root);
@@ -172,12 +171,15 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
     // 18-19.
     context.journal->log("Moving " + quotedName(path) + " to " + drive.name + "\u2026", EventLevel::info, record.id);
     try {
-        copyAndSwap(record, root, clearLeftovers, cancel, progress);
+        copyAndSwap(record, located, clearLeftovers, cancel, progress);
     } catch (const SimulatedCrash&) {
         throw;  // as after a real crash: the record waits for start-up recovery
     } catch (const std::exception& failure) {
         context.journal->log("Couldn't move " + quotedName(path) + ": " + failure.what(), EventLevel::warning,
                              record.id);
+        // Without the drive seen where it was, a repair now could judge the folder it was
+        // mounted at; the record waits for a recovery that finds the drive.
+        if (!located.isStillThere()) throw;
         try {
             RecoveryManager(context).recoverRecord(record.id, failure);
         } catch (const SimulatedCrash&) {

@@ -26,6 +26,7 @@
 #include "engine/CancellationFlag.h"
 #include "engine/EngineContext.h"
 #include "engine/FaultPoint.h"
+#include "engine/LocatedDrive.h"
 #include "foundation/Fingerprint.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/Phase.h"
@@ -86,7 +87,9 @@ public:
     // did not change and is not in use, swap the link in, delete the displaced
     // original, "offloaded", manifest line. Undoes nothing on failure except putting a
     // changed original back at its path; the record's phase tells recovery the rest.
-    void copyAndSwap(const OffloadRecord& record, const std::string& root, bool clearLeftovers,
+    // Each step on the drive first confirms the drive is still where it was located
+    // (EngineError::driveUnavailable), the last once the copy's final name is durable.
+    void copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, bool clearLeftovers,
                      const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress);
 
 private:

@@ -75,7 +75,8 @@ public:
     // its trash working name. Requires the drive mounted and the path strictly beneath
     // its root (EngineError::driveUnavailable, POSIXFailure "resolve"). Throws on failure.
     void removeLeftovers(const std::string& path, const OffloadRecord& record);
-    // Appends the record's manifest entry at the drive mounted at `root`; a folder's
+    // Appends the record's manifest entry at the drive mounted at `root` (only while the
+    // locator still finds the record's drive there); a folder's
     // "offloaded" entry carries its tree (from the journal when not given). A failure is
     // a warning event, never an exception.
     void appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event, const std::string& root,

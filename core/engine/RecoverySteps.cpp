@@ -68,6 +68,8 @@ void RecoveryManager::appendManifestEntry(const OffloadRecord& record, DriveMani
                                           const std::string& root,
                                           const std::optional<std::vector<TreeEntry>>& entries) noexcept {
     try {
+        // Never into the folder a drive that went away was mounted at.
+        if (mountPoint(record.driveID) != root) throw EngineError::driveUnavailable();
         DriveManifest::Entry entry;
         entry.version = 1;
         entry.mac = context.configuration.machineID;

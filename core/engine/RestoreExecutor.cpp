@@ -93,8 +93,8 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
         throw EngineError::invalidState(quoted(name) + " has its shortcut again: bring it back the usual way.");
     }
 
-    auto root = context.locator ? context.locator->mountPoint(record.driveID) : std::nullopt;
-    if (!root) throw EngineError::driveUnavailable();
+    located_ = LocatedDrive::locate(context.locator.get(), record.driveID);
+    const std::optional<std::string> root = located_->root();
     const std::string drivePath = record.drivePath(*root);
     // The drive is untrusted: what is read from it and later deleted must lie beneath it.
     DrivePath::requireBeneath(*root, drivePath);
@@ -160,6 +160,8 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
         throw;
     } catch (const std::exception& error) {
         journal.log("Couldn't bring back " + quoted(name) + ": " + error.what(), EventLevel::warning, record.id);
+        // As for a move: no repair while the drive isn't seen where it was found.
+        if (!located_->isStillThere()) throw;
         try {
             RecoveryManager(context).recoverRecord(record.id, error);
         } catch (const SimulatedCrash&) {
@@ -314,7 +316,8 @@ void RestoreExecutor::finishInPlace(const OffloadRecord& record, const std::stri
     journal.setPhase(record.id, Phase::restored);
     journal.log("Brought back " + quoted(name) + " (" + byteCountText(record.size) + ") to your Mac.",
                 EventLevel::info, record.id);
-    RecoveryManager(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
+    if (!located_ || located_->isStillThere())
+        RecoveryManager(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
 }
 
 void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::string& root,
@@ -340,11 +343,13 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
     journal.setPhase(record.id, Phase::restored);
     journal.log("Brought back the copy of " + quoted(name) + " as " + quoted(PathUtil::name(destination)) + ".",
                 EventLevel::info, record.id);
-    RecoveryManager(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
+    if (!located_ || located_->isStillThere())
+        RecoveryManager(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
 }
 
 void RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::string& root,
                                       const std::string& drivePath) {
+    if (located_) located_->confirm();
     RecoveryManager(context).removeLeftovers(drivePath, record);
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
 }

@@ -19,6 +19,7 @@
 
 #include "engine/CancellationFlag.h"
 #include "engine/EngineContext.h"
+#include "engine/LocatedDrive.h"
 #include "foundation/Fingerprint.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/TreeManifest.h"
@@ -84,6 +85,9 @@ public:
     static std::unordered_map<std::string, TreeEntry> entriesByPath(const std::vector<TreeEntry>& entries);
 
 private:
+    // Where restore() found the drive; the drive copy is deleted, and the manifest
+    // written, only while it is still there.
+    std::optional<LocatedDrive> located_;
     void reach(FaultPoint point, const OffloadRecord& record, const std::optional<std::string>& workingCopyPath);
     bool driveCopyUnchanged(const OffloadRecord& record, const std::string& drivePath,
                             const FingerprintSnapshot& before);

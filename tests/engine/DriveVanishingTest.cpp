@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "EngineWorld.h"
+#include "engine/EngineError.h"
 #include "engine/ItemChecks.h"
 #include "engine/OffloadEngine.h"
+#include "foundation/DriveManifest.h"
 #include "support/FaultActions.h"
 #include "support/RealMounts.h"
 
@@ -132,6 +136,125 @@ TEST_P(DriveVanishingTest, ALazilyUnmountedExt4DriveMidCopy) {
 
 INSTANTIATE_TEST_SUITE_P(FileAndFolder, DriveVanishingTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Folder" : "File"; });
+
+// A drive mounted at a folder that stays on this computer's disk when the drive goes
+// (/mnt/backup): from then on its paths lead into that empty folder, which a locator that
+// only looks for a folder still accepts. Whatever step the drive leaves at, nothing is
+// written into the folder, nothing is judged from it, the original is kept unless its copy
+// was already safe on the drive, and once the drive is back recovery settles the move.
+class LeftBehindMountPointTest : public ::testing::TestWithParam<std::tuple<FaultPoint, bool>> {
+protected:
+    EngineWorld world;
+
+    FaultPoint point() const { return std::get<0>(GetParam()); }
+    bool isFolder() const { return std::get<1>(GetParam()); }
+
+    std::unique_ptr<OffloadEngine> engine() {
+        auto made = std::make_unique<OffloadEngine>(world.journal, world.drive, world.locator, world.openFiles,
+                                                    RuleList{}, world.faults, world.icons, world.configuration);
+        made->inhibitor = [](const std::string&) { return -1; };
+        return made;
+    }
+
+    std::string makeItem() {
+        return isFolder() ? world.makeFolder("Album", false) : world.makeFile("Report.txt", 20'000);
+    }
+
+    Candidate candidateFor(const std::string& path) const {
+        auto status = FileStat::read(path);
+        int64_t size = status->isDirectory() ? 0 : status->size;
+        if (status->isDirectory())
+            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
+        return Candidate(path, status->isDirectory(), size, 1, Date::now().adding(60), LastUsedSource::modificationDate);
+    }
+
+    static std::vector<std::string> namesIn(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.push_back(entry.path().filename());
+        return names;
+    }
+
+    // Moves an item while `unplug` takes the drive away at the test's point, with the
+    // locator still answering with the root; `plugBackIn` returns it.
+    void moveWhileUnplugged(const std::function<void()>& unplug, const std::function<void()>& plugBackIn) {
+        const std::string path = makeItem();
+        const auto original = contentOf(path);
+        auto actions = std::make_shared<FaultActions>();
+        actions->onceAt(point(), [&](const FaultContext&) { unplug(); });
+        world.faults->inner = actions;
+
+        const bool copySafeBeforeItLeft = point() == FaultPoint::offloadLinkStaged || point() == FaultPoint::offloadSwapped;
+        if (copySafeBeforeItLeft) {
+            engine()->offload(candidateFor(path), false);
+        } else {
+            EXPECT_THROW(engine()->offload(candidateFor(path), false), EngineError);
+            EXPECT_EQ(contentOf(path), original);
+        }
+        EXPECT_TRUE(namesIn(world.root).empty()) << "written where the drive was mounted";
+        auto records = world.journal->allRecords();
+        ASSERT_EQ(records.size(), 1u);
+        const int64_t id = records[0].id;
+
+        plugBackIn();
+        engine()->recover();
+        auto settled = *world.journal->record(id);
+        EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world.root).empty());
+        if (copySafeBeforeItLeft) {
+            EXPECT_EQ(settled.phase, Phase::offloaded);
+            EXPECT_TRUE(isLinkToDriveCopy(path, settled));
+            EXPECT_EQ(contentOf(world.drivePathFor(path)), original);
+            // The manifest line the move couldn't write is there now.
+            auto latest = DriveManifest(world.root).latestEntries(world.configuration.machineID);
+            ASSERT_EQ(latest.size(), 1u);
+            EXPECT_EQ(latest[0].originalPath, path);
+        } else {
+            EXPECT_EQ(settled.phase, Phase::abandoned) << toString(settled.phase);
+            EXPECT_EQ(contentOf(path), original);
+            EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
+        }
+        EXPECT_TRUE(engine()->recover().empty());
+    }
+};
+
+// The folder the drive was at is swapped for an empty one (another folder at the same path,
+// as the startup disk's folder looks after an unmount); runs without privileges.
+TEST_P(LeftBehindMountPointTest, AFolderDriveReplacedByAnEmptyFolder) {
+    const std::string away = world.root + ".away";
+    moveWhileUnplugged(
+        [&] {
+            ASSERT_TRUE(test::run("mv '" + world.root + "' '" + away + "'"));
+            test::makeDirs(world.root);
+        },
+        [&] {
+            ASSERT_TRUE(test::run("rmdir '" + world.root + "'"));
+            ASSERT_TRUE(test::run("mv '" + away + "' '" + world.root + "'"));
+        });
+}
+
+// A real ext4 volume lazily unmounted from its mount point, then mounted there again.
+TEST_P(LeftBehindMountPointTest, AnExt4DriveUnmountedFromItsMountPoint) {
+    if (auto reason = test::mountSkipReason("mkfs.ext4")) GTEST_SKIP() << *reason;
+    const std::string mountPoint = world.tmp / "backup";
+    test::LoopVolume volume(world.tmp / "drive.img", 32, "mkfs.ext4 -q -F", "mount", mountPoint);
+    if (!volume.mounted()) GTEST_SKIP() << volume.error();
+    ASSERT_TRUE(test::run("rmdir '" + mountPoint + "/lost+found'"));
+    world.root = mountPoint;
+    world.locator->root = mountPoint;
+    moveWhileUnplugged([&] { ASSERT_TRUE(test::run("umount -l '" + mountPoint + "'")); },
+                       [&] { ASSERT_TRUE(test::run("mount '" + volume.device() + "' '" + mountPoint + "'")); });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, LeftBehindMountPointTest,
+    ::testing::Combine(::testing::Values(FaultPoint::offloadRecorded, FaultPoint::offloadMidCopy,
+                                         FaultPoint::offloadCopied, FaultPoint::offloadVerified,
+                                         FaultPoint::offloadSwapped),
+                       ::testing::Bool()),
+    [](const auto& info) {
+        return toString(std::get<0>(info.param)) + (std::get<1>(info.param) ? "Folder" : "File");
+    });
 
 }  // namespace
 }  // namespace keldwick
