@@ -287,6 +287,9 @@ void RestoreExecutor::putInPlace(const OffloadRecord& record, const std::string&
 
 bool RestoreExecutor::driveCopyUnchanged(const OffloadRecord& record, const std::string& drivePath,
                                          const FingerprintSnapshot& before) {
+    // Not judged from the folder a drive that went away was mounted at: the restore stops
+    // and recovery looks again once the drive is back.
+    if (located_) located_->confirm();
     try {
         if (!unchangedSince(before, Fingerprint::snapshot(drivePath, record.isDirectory))) return false;
         return !context.openFiles || context.openFiles->usage(drivePath).empty();

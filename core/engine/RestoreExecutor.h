@@ -85,8 +85,9 @@ public:
     static std::unordered_map<std::string, TreeEntry> entriesByPath(const std::vector<TreeEntry>& entries);
 
 private:
-    // Where restore() found the drive; the drive copy is deleted, and the manifest
-    // written, only while it is still there.
+    // Where restore() found the drive; the drive copy is judged and deleted, and the
+    // manifest written, only while it is still there (else EngineError::driveUnavailable
+    // and the record waits for recovery).
     std::optional<LocatedDrive> located_;
     void reach(FaultPoint point, const OffloadRecord& record, const std::optional<std::string>& workingCopyPath);
     bool driveCopyUnchanged(const OffloadRecord& record, const std::string& drivePath,

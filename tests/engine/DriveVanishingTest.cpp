@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "EngineWorld.h"
@@ -94,21 +95,23 @@ TEST_P(DriveVanishingTest, ARestoreCutOffFromItsDriveLosesNothing) {
     vanishAt(FaultPoint::restoreMidCopy, [&] { test::run("mv '" + world.root + "' '" + away + "'"); });
 
     // What was being read still arrives; whether it ends in place or not, the drive copy
-    // is not deleted while the drive can't be looked at.
+    // is not deleted while the drive can't be looked at, nor judged changed from afar.
     try {
         engine()->restore(moved.id);
     } catch (const std::exception&) {
     }
+    EXPECT_EQ(contentOf(away + "/" + world.relativeFor(path)), original);
     test::run("mv '" + away + "' '" + world.root + "'");
     world.locator->present = true;
     engine()->recover();
 
     auto settled = *world.journal->record(moved.id);
-    EXPECT_TRUE(settled.phase == Phase::offloaded || settled.phase == Phase::returned) << toString(settled.phase);
-    EXPECT_EQ(contentOf(world.drivePathFor(path)), original);
-    if (settled.phase == Phase::returned) {
+    EXPECT_TRUE(settled.phase == Phase::offloaded || settled.phase == Phase::restored) << toString(settled.phase);
+    if (settled.phase == Phase::restored) {
         EXPECT_EQ(contentOf(path), original);
+        EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
     } else {
+        EXPECT_EQ(contentOf(world.drivePathFor(path)), original);
         EXPECT_TRUE(isLinkToDriveCopy(path, settled));
     }
     EXPECT_TRUE(workingNamesUnder(world.mac).empty());
@@ -216,13 +219,52 @@ protected:
         }
         EXPECT_TRUE(engine()->recover().empty());
     }
+
+    // Brings a moved item back while `unplug` takes the drive away at the test's point.
+    // Nothing is judged from the folder left behind: the item ends back on this computer
+    // with its drive copy deleted, or still moved, never with both kept as if the drive
+    // copy had changed.
+    void restoreWhileUnplugged(const std::function<void()>& unplug, const std::function<void()>& plugBackIn) {
+        const std::string path = makeItem();
+        const auto original = contentOf(path);
+        const int64_t id = engine()->offload(candidateFor(path), false).record.id;
+        auto actions = std::make_shared<FaultActions>();
+        actions->onceAt(point(), [&](const FaultContext&) { unplug(); });
+        world.faults->inner = actions;
+
+        EXPECT_ANY_THROW(engine()->restore(id));
+        EXPECT_TRUE(namesIn(world.root).empty()) << "written where the drive was mounted";
+
+        plugBackIn();
+        engine()->recover();
+        auto settled = *world.journal->record(id);
+        EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world.root).empty());
+        if (settled.phase == Phase::restored) {
+            EXPECT_EQ(contentOf(path), original);
+            EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
+        } else {
+            EXPECT_EQ(settled.phase, Phase::offloaded) << toString(settled.phase);
+            EXPECT_TRUE(isLinkToDriveCopy(path, settled));
+            EXPECT_EQ(contentOf(world.drivePathFor(path)), original);
+        }
+        EXPECT_TRUE(engine()->recover().empty());
+    }
+
+    void runWhileUnplugged(const std::function<void()>& unplug, const std::function<void()>& plugBackIn) {
+        const auto& moves = FaultPoints::offloadPoints();
+        if (std::find(moves.begin(), moves.end(), point()) != moves.end())
+            moveWhileUnplugged(unplug, plugBackIn);
+        else
+            restoreWhileUnplugged(unplug, plugBackIn);
+    }
 };
 
 // The folder the drive was at is swapped for an empty one (another folder at the same path,
 // as the startup disk's folder looks after an unmount); runs without privileges.
 TEST_P(LeftBehindMountPointTest, AFolderDriveReplacedByAnEmptyFolder) {
     const std::string away = world.root + ".away";
-    moveWhileUnplugged(
+    runWhileUnplugged(
         [&] {
             ASSERT_TRUE(test::run("mv '" + world.root + "' '" + away + "'"));
             test::makeDirs(world.root);
@@ -242,7 +284,7 @@ TEST_P(LeftBehindMountPointTest, AnExt4DriveUnmountedFromItsMountPoint) {
     ASSERT_TRUE(test::run("rmdir '" + mountPoint + "/lost+found'"));
     world.root = mountPoint;
     world.locator->root = mountPoint;
-    moveWhileUnplugged([&] { ASSERT_TRUE(test::run("umount -l '" + mountPoint + "'")); },
+    runWhileUnplugged([&] { ASSERT_TRUE(test::run("umount -l '" + mountPoint + "'")); },
                        [&] { ASSERT_TRUE(test::run("mount '" + volume.device() + "' '" + mountPoint + "'")); });
 }
 
@@ -250,7 +292,9 @@ INSTANTIATE_TEST_SUITE_P(
     EachStep, LeftBehindMountPointTest,
     ::testing::Combine(::testing::Values(FaultPoint::offloadRecorded, FaultPoint::offloadMidCopy,
                                          FaultPoint::offloadCopied, FaultPoint::offloadVerified,
-                                         FaultPoint::offloadSwapped),
+                                         FaultPoint::offloadSwapped, FaultPoint::restoreRecorded,
+                                         FaultPoint::restoreMidCopy, FaultPoint::restoreVerified,
+                                         FaultPoint::restoreSwapped),
                        ::testing::Bool()),
     [](const auto& info) {
         return toString(std::get<0>(info.param)) + (std::get<1>(info.param) ? "Folder" : "File");
