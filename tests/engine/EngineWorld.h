@@ -26,6 +26,7 @@
 #include "foundation/Journal.h"
 #include "foundation/PathUtil.h"
 #include "foundation/TreeManifest.h"
+#include "support/EngineFakes.h"
 #include "support/TempDir.h"
 
 namespace keldwick::test::engine {
@@ -43,26 +44,6 @@ public:
 
 private:
     std::string driveID_;
-};
-
-// Processes "holding" the listed paths.
-class HeldFiles final : public OpenFileChecking {
-public:
-    std::vector<OpenFileUsage> uses;
-    std::vector<OpenFileUsage> usage(const std::string& folder) const override {
-        std::vector<OpenFileUsage> found;
-        for (const auto& use : uses)
-            if (PathUtil::isInside(use.path, folder)) found.push_back(use);
-        return found;
-    }
-};
-
-class IconLog final : public IconPlacing {
-public:
-    std::optional<IconPlace> current;
-    std::vector<std::pair<IconPlace, std::string>> restored;
-    std::optional<IconPlace> place(const std::string&) override { return current; }
-    void restore(const IconPlace& place, const std::string& path) override { restored.emplace_back(place, path); }
 };
 
 // Lets a test swap the injector an engine was built with.

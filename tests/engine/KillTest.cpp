@@ -79,7 +79,7 @@ public:
     std::unique_ptr<OffloadEngine> engine(const std::shared_ptr<Journal>& journal) const {
         auto made = std::make_unique<OffloadEngine>(
             journal, Drive{driveID, "Travel"}, std::make_shared<FolderDriveLocator>(driveID, root),
-            std::make_shared<test::engine::HeldFiles>(), RuleList{}, std::make_shared<NoFaults>(),
+            std::make_shared<test::HeldFiles>(), RuleList{}, std::make_shared<NoFaults>(),
             std::make_shared<NoIconPlacing>(), configuration);
         made->inhibitor = [](const std::string&) { return -1; };
         return made;

@@ -19,6 +19,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/Journal.h"
 #include "foundation/PathUtil.h"
+#include "support/EngineFakes.h"
 #include "support/TempDir.h"
 
 namespace keldwick::test::offloading {
@@ -39,26 +40,6 @@ public:
     std::optional<std::string> root;
 };
 
-// Reports the listed uses that lie under the folder asked about.
-class FakeOpenFiles final : public OpenFileChecking {
-public:
-    std::vector<OpenFileUsage> uses;
-    std::vector<OpenFileUsage> usage(const std::string& folder) const override {
-        std::vector<OpenFileUsage> found;
-        for (const auto& use : uses)
-            if (PathUtil::isInside(use.path, folder)) found.push_back(use);
-        return found;
-    }
-};
-
-class RecordingIcons final : public IconPlacing {
-public:
-    std::optional<IconPlace> current;
-    std::vector<std::pair<IconPlace, std::string>> restored;
-    std::optional<IconPlace> place(const std::string&) override { return current; }
-    void restore(const IconPlace& place, const std::string& path) override { restored.emplace_back(place, path); }
-};
-
 class OffloadFixture : public ::testing::Test {
 protected:
     TempDir tmp;
@@ -67,10 +48,10 @@ protected:
     Drive drive{"0F0E0D0C-0B0A-0908-0706-050403020100", "Travel"};
     std::shared_ptr<Journal> journal = Journal::inMemory();
     std::shared_ptr<SwitchableLocator> locator = std::make_shared<SwitchableLocator>(drive.id, root);
-    std::shared_ptr<FakeOpenFiles> openFiles = std::make_shared<FakeOpenFiles>();
+    std::shared_ptr<HeldFiles> openFiles = std::make_shared<HeldFiles>();
     std::shared_ptr<OpenFileChecking> openFileChecker = openFiles;
     std::shared_ptr<FaultInjecting> faults = std::make_shared<NoFaults>();
-    std::shared_ptr<RecordingIcons> icons = std::make_shared<RecordingIcons>();
+    std::shared_ptr<IconLog> icons = std::make_shared<IconLog>();
     RuleList rules;
     EngineConfiguration configuration = [] {
         EngineConfiguration c;
