@@ -24,6 +24,8 @@ namespace {
 
 using test::readFile;
 using test::writeFile;
+using test::engine::candidateFor;
+using test::engine::engineOver;
 using test::engine::contentOf;
 using test::engine::EngineWorld;
 using test::engine::workingNamesUnder;
@@ -109,20 +111,8 @@ private:
     platform::ScopedRenameSupport support_;
     std::vector<Content> precious_;  // every version the user must still find
 
-    std::unique_ptr<OffloadEngine> engine() {
-        auto made = std::make_unique<OffloadEngine>(world_.journal, world_.drive, world_.locator, world_.openFiles,
-                                                    RuleList{}, world_.faults, world_.icons, world_.configuration);
-        made->inhibitor = [](const std::string&) { return -1; };
-        return made;
-    }
+    std::unique_ptr<OffloadEngine> engine() { return engineOver(world_); }
 
-    Candidate candidateFor(const std::string& path) const {
-        auto status = FileStat::read(path);
-        int64_t size = status->isDirectory() ? 0 : status->size;
-        if (status->isDirectory())
-            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
-        return Candidate(path, status->isDirectory(), size, 1, Date::now().adding(60), LastUsedSource::modificationDate);
-    }
 
     // Moves the item for real, then puts its record in the phase the request starts from.
     int64_t prepareRestore(const std::string& path) {

@@ -19,6 +19,8 @@ namespace keldwick {
 namespace {
 
 using test::FaultActions;
+using test::engine::candidateFor;
+using test::engine::engineOver;
 using test::engine::contentOf;
 using test::engine::EngineWorld;
 using test::engine::workingNamesUnder;
@@ -27,24 +29,12 @@ class DriveVanishingTest : public ::testing::TestWithParam<bool> {
 protected:
     EngineWorld world;
 
-    std::unique_ptr<OffloadEngine> engine() {
-        auto made = std::make_unique<OffloadEngine>(world.journal, world.drive, world.locator, world.openFiles,
-                                                    RuleList{}, world.faults, world.icons, world.configuration);
-        made->inhibitor = [](const std::string&) { return -1; };
-        return made;
-    }
+    std::unique_ptr<OffloadEngine> engine() { return engineOver(world); }
 
     std::string makeItem() {
         return GetParam() ? world.makeFolder("Album", false) : world.makeFile("Report.txt", 20'000);
     }
 
-    Candidate candidateFor(const std::string& path) const {
-        auto status = FileStat::read(path);
-        int64_t size = status->isDirectory() ? 0 : status->size;
-        if (status->isDirectory())
-            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
-        return Candidate(path, status->isDirectory(), size, 1, Date::now().adding(60), LastUsedSource::modificationDate);
-    }
 
     // At `point`, `unplug` runs and the locator stops finding the drive.
     void vanishAt(FaultPoint point, std::function<void()> unplug) {
@@ -152,24 +142,12 @@ protected:
     FaultPoint point() const { return std::get<0>(GetParam()); }
     bool isFolder() const { return std::get<1>(GetParam()); }
 
-    std::unique_ptr<OffloadEngine> engine() {
-        auto made = std::make_unique<OffloadEngine>(world.journal, world.drive, world.locator, world.openFiles,
-                                                    RuleList{}, world.faults, world.icons, world.configuration);
-        made->inhibitor = [](const std::string&) { return -1; };
-        return made;
-    }
+    std::unique_ptr<OffloadEngine> engine() { return engineOver(world); }
 
     std::string makeItem() {
         return isFolder() ? world.makeFolder("Album", false) : world.makeFile("Report.txt", 20'000);
     }
 
-    Candidate candidateFor(const std::string& path) const {
-        auto status = FileStat::read(path);
-        int64_t size = status->isDirectory() ? 0 : status->size;
-        if (status->isDirectory())
-            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
-        return Candidate(path, status->isDirectory(), size, 1, Date::now().adding(60), LastUsedSource::modificationDate);
-    }
 
     static std::vector<std::string> namesIn(const std::string& folder) {
         std::vector<std::string> names;

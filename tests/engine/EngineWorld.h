@@ -19,6 +19,7 @@
 #include "drives/Drive.h"
 #include "drives/DriveLocating.h"
 #include "engine/EngineContext.h"
+#include "engine/OffloadEngine.h"
 #include "engine/FileCopier.h"
 #include "foundation/Checksum.h"
 #include "foundation/FileOps.h"
@@ -26,6 +27,7 @@
 #include "foundation/Journal.h"
 #include "foundation/PathUtil.h"
 #include "foundation/TreeManifest.h"
+#include "scanning/Candidate.h"
 #include "support/EngineFakes.h"
 #include "support/TempDir.h"
 
@@ -176,6 +178,24 @@ inline std::vector<std::string> workingNamesUnder(const std::string& folder) {
     for (const auto& entry : relative)
         if (isTemporaryName(PathUtil::name(entry))) found.push_back(entry);
     return found;
+}
+
+// The item as a scan would propose it: its whole size, one file, last used at `lastUsed`.
+inline Candidate candidateFor(const std::string& path, Date lastUsed = Date::now().adding(60)) {
+    auto status = FileStat::read(path);
+    const bool folder = status->isDirectory();
+    int64_t size = folder ? 0 : status->size;
+    if (folder)
+        for (const auto& entry : FileCopier().walk(path)) size += entry.size;
+    return Candidate(path, folder, size, 1, lastUsed, LastUsedSource::modificationDate);
+}
+
+// An engine over the world's parts, with no sleep inhibitor.
+inline std::unique_ptr<OffloadEngine> engineOver(const EngineWorld& world) {
+    auto made = std::make_unique<OffloadEngine>(world.journal, world.drive, world.locator, world.openFiles, RuleList{},
+                                                world.faults, world.icons, world.configuration);
+    made->inhibitor = [](const std::string&) { return -1; };
+    return made;
 }
 
 }  // namespace keldwick::test::engine

@@ -119,12 +119,7 @@ public:
     }
 
     static Candidate candidateFor(const std::string& path) {
-        auto status = FileStat::read(path);
-        int64_t size = status->isDirectory() ? 0 : status->size;
-        if (status->isDirectory())
-            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
-        return Candidate(path, status->isDirectory(), size, 1, Date::now().adding(3600),
-                         LastUsedSource::modificationDate);
+        return test::engine::candidateFor(path, Date::now().adding(3600));
     }
 
     std::map<std::string, Content> originals;

@@ -19,6 +19,7 @@ namespace {
 using test::FaultActions;
 using test::readFile;
 using test::writeFile;
+using test::engine::candidateFor;
 using test::engine::contentOf;
 using test::engine::EngineWorld;
 using test::engine::workingNamesUnder;
@@ -36,16 +37,6 @@ protected:
             return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         };
         return made;
-    }
-
-    // The item as a scan would have proposed it just now.
-    Candidate candidateFor(const std::string& path) const {
-        auto status = FileStat::read(path);
-        bool folder = status->isDirectory();
-        int64_t size = folder ? 0 : status->size;
-        if (folder)
-            for (const auto& entry : FileCopier().walk(path)) size += entry.size;
-        return Candidate(path, folder, size, 1, Date::now().adding(60), LastUsedSource::modificationDate);
     }
 
     OffloadPlan planOf(const std::vector<std::string>& paths) const {
