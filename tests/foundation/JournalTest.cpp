@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "foundation/POSIXFailure.h"
+#include "support/SQLiteFailure.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -85,15 +86,7 @@ std::vector<TreeEntry> tree(int files) {
     return entries;
 }
 
-int32_t failureCode(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const SQLiteError& error) {
-        return error.code();
-    }
-    ADD_FAILURE() << "no SQLiteError";
-    return -1;
-}
+using test::failureCode;
 
 }  // namespace
 

@@ -6,23 +6,12 @@
 #include <climits>
 #include <cmath>
 
+#include "support/SQLiteFailure.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
 
-namespace {
-
-int32_t failureCode(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const SQLiteError& error) {
-        return error.code();
-    }
-    ADD_FAILURE() << "no SQLiteError";
-    return -1;
-}
-
-}  // namespace
+using test::failureCode;
 
 TEST(SQLiteConnectionTest, OpenFailureCarriesSQLitesCodeAndText) {
     test::TempDir dir;
