@@ -65,19 +65,11 @@ std::optional<MountEntry> entryHolding(const std::string& path, const std::vecto
     return *best;
 }
 
-std::optional<std::string> bsdNameOf(const MountEntry& entry, const SystemRoots& roots) {
-    if (entry.major != 0) {
-        if (auto name = BlockDevices::nameForNumber(entry.major, entry.minor, roots)) return name;
-    }
-    // btrfs and a few others show an anonymous device number; the source still names the device.
-    return BlockDevices::nameForSource(entry.source, roots);
-}
-
 VolumeInfo build(const MountEntry& entry, const struct statvfs& space, const std::vector<MountEntry>& table,
                  const SystemRoots& roots) {
     VolumeInfo volume;
     volume.mountPath = entry.mountPoint;
-    volume.bsdName = bsdNameOf(entry, roots);
+    volume.bsdName = BlockDevices::nameForMount(entry, roots);
     BlockDevices::Identity identity;
     if (volume.bsdName) identity = BlockDevices::identify(*volume.bsdName, roots);
     // Labels are the device's raw bytes (a FAT label is in a DOS code page): shown and
@@ -162,7 +154,7 @@ bool VolumeInfo::storesMetadataNatively(const std::string& path, const SystemRoo
     if (!entry) return true;
     std::optional<std::string> probed;
     if (MountFacts::needsProbe(entry->fsType)) {
-        if (auto name = bsdNameOf(*entry, roots)) probed = BlockDevices::identify(*name, roots).type;
+        if (auto name = BlockDevices::nameForMount(*entry, roots)) probed = BlockDevices::identify(*name, roots).type;
     }
     return FileSystemFormats::storesMetadataNatively(MountFacts::fileSystemName(entry->fsType, probed));
 }

@@ -36,6 +36,13 @@ std::optional<std::string> nameForSource(const std::string& source, const System
     return name;
 }
 
+std::optional<std::string> nameForMount(const MountEntry& entry, const SystemRoots& roots) {
+    if (entry.major != 0) {
+        if (auto name = nameForNumber(entry.major, entry.minor, roots)) return name;
+    }
+    return nameForSource(entry.source, roots);
+}
+
 std::string decodeUdevEscapes(std::string_view text) {
     auto hex = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/MountTable.h"
 #include "platform/SystemRoots.h"
 
 namespace keldwick::BlockDevices {
@@ -25,6 +26,10 @@ std::optional<std::string> nameForNumber(uint32_t major, uint32_t minor, const S
 // The kernel name behind a mount source such as "/dev/sdb1" or "/dev/mapper/vault"
 // (followed through links); nothing when the source is not a known block device.
 std::optional<std::string> nameForSource(const std::string& source, const SystemRoots& roots);
+
+// The kernel name of the device a mount-table entry mounts: by its device number, else (btrfs
+// and others show an anonymous number) by its source; nothing when it is on no block device.
+std::optional<std::string> nameForMount(const MountEntry& entry, const SystemRoots& roots);
 
 struct Identity {
     std::optional<std::string> type;  // as libblkid names it: "vfat", "exfat", "ntfs", "ext4"
