@@ -1,0 +1,3 @@
+#include "desktop/DriveLog.h"
+
+Q_LOGGING_CATEGORY(keldwickDriveLog, "com.orvandel.Keldwick.drive")

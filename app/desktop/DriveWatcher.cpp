@@ -1,0 +1,193 @@
+#include "desktop/DriveWatcher.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "desktop/DriveLog.h"
+#include "desktop/MainThread.h"
+#include "foundation/Utf8.h"
+#include "platform/MountFacts.h"
+
+namespace keldwick {
+
+DriveWatcher::DriveWatcher(Options options, QObject* parent)
+    : QObject(parent), options_(std::move(options)), wake_(options_.wake) {
+    settle_.setSingleShot(true);
+    settle_.setInterval(options_.settleMilliseconds);
+    connect(&settle_, &QTimer::timeout, this, [this] { probe({}); });
+    wake_.onWake = [this] {
+        if (onWake) onWake();
+    };
+    worker_.setMaxThreadCount(1);
+}
+
+DriveWatcher::~DriveWatcher() {
+    // A probe still running reports into this object.
+    worker_.waitForDone();
+    if (mountTableFd_ >= 0) ::close(mountTableFd_);
+}
+
+std::optional<DiskVolume> DriveWatcher::diskVolume(const BlockDevices::Identity& identity,
+                                                   const std::optional<std::string>& mountPoint) {
+    DiskVolume volume;
+    if (identity.uuid && !identity.uuid->empty()) volume.uuid = identity.uuid;
+    // Labels are the device's raw bytes; shown and compared as text, so never ill-formed.
+    if (identity.label && !identity.label->empty()) volume.name = Utf8::replacingInvalid(*identity.label);
+    if (!volume.uuid && !volume.name) return std::nullopt;
+    volume.mountPath = mountPoint;
+    return volume;
+}
+
+void DriveWatcher::start() {
+    assertMainThread();
+    if (started_) return;
+    started_ = true;
+
+    std::string whyNot;
+    uevents_ = options_.openUevents ? options_.openUevents(options_.roots, whyNot) : nullptr;
+    if (uevents_) {
+        ueventNotifier_ = new QSocketNotifier(uevents_->descriptor(), QSocketNotifier::Read, this);
+        connect(ueventNotifier_, &QSocketNotifier::activated, this, [this] { readUevents(); });
+    } else {
+        qCWarning(keldwickDriveLog).noquote() << "Disks coming and going are not noticed:"
+                                              << QString::fromStdString(whyNot);
+    }
+
+    mountTableFd_ = ::open(options_.roots.mountinfo.c_str(), O_RDONLY | O_CLOEXEC);
+    if (mountTableFd_ >= 0) {
+        mountTableNotifier_ = new QSocketNotifier(mountTableFd_, QSocketNotifier::Exception, this);
+        connect(mountTableNotifier_, &QSocketNotifier::activated, this, [this] { mountTableChanged(); });
+    } else {
+        qCWarning(keldwickDriveLog).noquote() << "Mounts and unmounts are not noticed:"
+                                              << QString::fromStdString(options_.roots.mountinfo)
+                                              << std::strerror(errno);
+    }
+
+    wake_.start();
+    probe({.everyDisk = true, .removed = {}});
+}
+
+void DriveWatcher::mountTableChanged() {
+    assertMainThread();
+    settle_.start();
+}
+
+void DriveWatcher::readUevents() {
+    assertMainThread();
+    bool lost = false;
+    Request request;
+    for (const auto& event : uevents_->receive(lost)) {
+        if (event.subsystem != "block" || !BlockDevices::isValidName(event.devName)) continue;
+        if (event.action == "add" || event.action == "change" || event.action == "online") {
+            request.removed[event.devName] = false;
+        } else if (event.action == "remove") {
+            request.removed[event.devName] = true;
+        } else if (event.action == "move") {
+            // A renamed device: its old name is unknown here.
+            lost = true;
+        }
+    }
+    if (lost) {
+        request.everyDisk = true;
+        request.removed.clear();
+    } else if (request.removed.empty()) {
+        return;
+    }
+    probe(std::move(request));
+}
+
+void DriveWatcher::probe(Request request) {
+    worker_.start([this, roots = options_.roots, request = std::move(request)] {
+        Snapshot snapshot = take(roots, request);
+        QMetaObject::invokeMethod(
+            this, [this, snapshot = std::move(snapshot)] { apply(snapshot); }, Qt::QueuedConnection);
+    });
+}
+
+DriveWatcher::Snapshot DriveWatcher::take(const SystemRoots& roots, const Request& request) {
+    Snapshot snapshot;
+    snapshot.everyDisk = request.everyDisk;
+    auto table = MountTable::read(roots.mountinfo);
+    snapshot.visibleMounts = MountFacts::visibleEntries(table);
+    for (const auto& entry : snapshot.visibleMounts) {
+        if (entry.root != "/") continue;  // a folder of a volume, not the volume
+        if (auto name = BlockDevices::nameForMount(entry, roots)) snapshot.mountPoints.emplace(*name, entry.mountPoint);
+    }
+    auto identify = [&](const std::string& name) {
+        snapshot.disks[name] = BlockDevices::identify(name, roots);
+    };
+    if (request.everyDisk) {
+        std::error_code error;
+        for (const auto& item : std::filesystem::directory_iterator(roots.sys + "/class/block", error)) {
+            std::string name = item.path().filename().string();
+            if (BlockDevices::isValidName(name)) identify(name);
+        }
+        return snapshot;
+    }
+    for (const auto& [name, removed] : request.removed) {
+        // The kernel announces a removal before the device leaves sysfs: the event decides.
+        if (removed || !BlockDevices::deviceFolder(name, roots)) snapshot.disks[name] = std::nullopt;
+        else identify(name);
+    }
+    return snapshot;
+}
+
+void DriveWatcher::apply(const Snapshot& snapshot) {
+    assertMainThread();
+    bool first = std::exchange(firstSnapshot_, false);
+    bool mountsChanged = snapshot.visibleMounts != visibleMounts_;
+    visibleMounts_ = snapshot.visibleMounts;
+
+    std::set<std::string> names;
+    for (const auto& [name, identity] : snapshot.disks) {
+        names.insert(name);
+        if (identity) identities_[name] = *identity;
+        else identities_.erase(name);
+    }
+    if (snapshot.everyDisk) {
+        std::erase_if(identities_, [&](const auto& known) { return !snapshot.disks.contains(known.first); });
+        for (const auto& [name, volume] : reported_) names.insert(name);
+        for (const auto& [name, identity] : identities_) names.insert(name);
+    }
+    // Disks whose mount point came, went or moved.
+    for (const auto& [name, point] : mountPoints_) {
+        auto now = snapshot.mountPoints.find(name);
+        if (now == snapshot.mountPoints.end() || now->second != point) names.insert(name);
+    }
+    for (const auto& [name, point] : snapshot.mountPoints) {
+        if (!mountPoints_.contains(name)) names.insert(name);
+    }
+    mountPoints_ = snapshot.mountPoints;
+
+    bool renamed = false;
+    for (const auto& name : names) {
+        auto identity = identities_.find(name);
+        auto previous = reported_.find(name);
+        if (identity == identities_.end()) {
+            if (previous == reported_.end()) continue;
+            reported_.erase(previous);
+            if (onDiskChanged) onDiskChanged(name, std::nullopt);
+            continue;
+        }
+        auto point = mountPoints_.find(name);
+        auto volume = diskVolume(identity->second, point == mountPoints_.end() ? std::nullopt
+                                                                              : std::optional(point->second));
+        if (previous != reported_.end()) {
+            if (previous->second == volume) continue;
+            // A mounted volume given a new name counts as a volume change, like a mount.
+            renamed |= previous->second && volume && volume->mountPath && previous->second->name != volume->name;
+        }
+        reported_[name] = volume;
+        if (onDiskChanged) onDiskChanged(name, volume);
+    }
+    if (!first && (mountsChanged || renamed) && onVolumesChanged) onVolumesChanged();
+}
+
+}  // namespace keldwick

@@ -1,0 +1,110 @@
+#pragma once
+// Tells the model about drives: every disk that appears, changes or goes away (with the
+// volume on it, if any), volumes mounted, unmounted or given a new name, and the computer
+// waking from sleep. It only reports; the model decides what follows.
+//
+// Disks come from the kernel's uevents (subsystem "block") after one pass over the disks
+// already present; mounts from /proc/self/mountinfo, which polls "exceptional" on every
+// change of the mount table. What a disk holds (file-system UUID and label) is read on a
+// worker thread, because probing a device can wait for it to spin up; every callback is
+// made on the main thread, in the order the events came.
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "desktop/UeventSource.h"
+#include "desktop/WakeWatch.h"
+#include "drives/DiskList.h"
+#include "platform/BlockDevices.h"
+#include "platform/MountTable.h"
+#include "platform/SystemRoots.h"
+
+class QSocketNotifier;
+
+namespace keldwick {
+
+class DriveWatcher : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        SystemRoots roots = SystemRoots::system();
+        // Opens the source of device events; by default the netlink socket. Nothing, with a
+        // reason, when there is none.
+        std::function<std::unique_ptr<UeventSource>(const SystemRoots&, std::string& whyNot)> openUevents = openNetlinkUevents;
+        WakeWatch::Options wake;
+        // Mount-table changes come in bursts (a desktop mounting a drive, containers starting):
+        // they are read once the table has been quiet this long.
+        int settleMilliseconds = 250;
+    };
+
+    explicit DriveWatcher(Options options, QObject* parent = nullptr);
+    ~DriveWatcher() override;
+
+    // Set by the model before start; a callback that is not set is skipped.
+    std::function<void()> onVolumesChanged;
+    std::function<void()> onWake;
+    // A disk appeared or changed (with its volume, if it holds a file system) or went away
+    // (no volume). Keyed by the kernel's name for the disk ("sdb1").
+    std::function<void(const std::string& bsdName, const std::optional<DiskVolume>& volume)> onDiskChanged;
+
+    // Opens the sources and reports every disk already present. Later calls do nothing.
+    void start();
+
+    // The volume of a disk from what its file system says and where it is mounted: nothing
+    // when it has neither UUID nor label (a whole disk holding a partition table). Any
+    // non-empty UUID counts (FAT's "ABCD-1234" as much as ext4's), the same text that
+    // VolumeInfo gives the volume.
+    static std::optional<DiskVolume> diskVolume(const BlockDevices::Identity& identity,
+                                                const std::optional<std::string>& mountPoint);
+
+public slots:
+    // The mount table changed: it is read again once it settles. Called by the notifier on
+    // the mount table; tests call it after rewriting a recorded table.
+    void mountTableChanged();
+
+private:
+    struct Request {
+        bool everyDisk = false;
+        std::map<std::string, bool> removed;  // kernel name -> its last event was "remove"
+    };
+    struct Snapshot {
+        bool everyDisk = false;
+        std::map<std::string, std::optional<BlockDevices::Identity>> disks;  // none: gone
+        std::vector<MountEntry> visibleMounts;
+        std::map<std::string, std::string> mountPoints;  // kernel name -> first mount point
+    };
+
+    void readUevents();
+    void probe(Request request);
+    static Snapshot take(const SystemRoots& roots, const Request& request);
+    void apply(const Snapshot& snapshot);
+
+    Options options_;
+    std::unique_ptr<UeventSource> uevents_;
+    QSocketNotifier* ueventNotifier_ = nullptr;
+    int mountTableFd_ = -1;
+    QSocketNotifier* mountTableNotifier_ = nullptr;
+    QTimer settle_;
+    WakeWatch wake_;
+    bool started_ = false;
+    bool firstSnapshot_ = true;
+
+    std::map<std::string, BlockDevices::Identity> identities_;
+    std::map<std::string, std::optional<DiskVolume>> reported_;
+    std::vector<MountEntry> visibleMounts_;
+    std::map<std::string, std::string> mountPoints_;
+
+    // One thread, so probes finish in the order they were asked for.
+    QThreadPool worker_;
+};
+
+}  // namespace keldwick
