@@ -1,5 +1,7 @@
 #include "foundation/OpenFileChecking.h"
 
+#include <unistd.h>
+
 #include <string_view>
 #include <unordered_set>
 
@@ -43,10 +45,13 @@ std::vector<OpenFileUsage> ProcessOpenFileChecker::usage(const std::string& give
     const std::string folder = withoutTrailingSlashes(given);
     std::vector<OpenFileUsage> result;
     const platform::ProcFS::PathFilter under = [&folder](std::string_view path) { return isUnder(path, folder); };
+    const auto self = static_cast<int32_t>(::getpid());
     for (int32_t pid : proc_.processIDs()) {
         std::vector<std::string> found;
         std::unordered_set<std::string> seen;
-        for (auto& path : proc_.openRegularFiles(pid, under)) {
+        // A process holding a folder open can create files in it through that descriptor.
+        // This program's own folder descriptors are its walks, which create nothing.
+        for (auto& path : proc_.openRegularFiles(pid, under, pid != self)) {
             seen.insert(path);
             found.push_back(std::move(path));
         }

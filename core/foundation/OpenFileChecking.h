@@ -1,6 +1,6 @@
 #pragma once
-// Which running processes hold files open, or sit with their working directory, under a
-// folder. The scanner skips such items, the engine refuses them and the cache cleaner keeps
+// Which running processes hold files (or, other than this one, folders) open, or sit with
+// their working directory, under a folder. The scanner skips such items, the engine refuses them and the cache cleaner keeps
 // them.
 
 #include <cstdint>
@@ -28,7 +28,8 @@ public:
 
     // Every use under `folder` (the folder itself, or a path beginning with folder + "/";
     // trailing slashes of `folder` are ignored, "/" means everything). Grouped by process in
-    // ascending pid order; within a process its open files in descriptor order, then its
+    // ascending pid order; within a process its open files (and, for other processes than
+    // this one, open folders) in descriptor order, then its
     // executable and memory-mapped files (each once, and only when no descriptor named them),
     // then its working directory. A working directory of "/" is never listed. An empty list
     // means nothing under the folder is in use. Never throws.

@@ -102,7 +102,7 @@ std::vector<int32_t> ProcFS::processIDs() const {
     return ids;
 }
 
-std::vector<std::string> ProcFS::openRegularFiles(int32_t pid, const PathFilter& wanted) const {
+std::vector<std::string> ProcFS::openRegularFiles(int32_t pid, const PathFilter& wanted, bool withFolders) const {
     const std::string folder = processPath(pid, "fd");
     std::vector<int> descriptors;
     for (const auto& name : entryNames(folder)) {
@@ -119,7 +119,8 @@ std::vector<std::string> ProcFS::openRegularFiles(int32_t pid, const PathFilter&
         if (wanted && !wanted(*target)) continue;
         // stat follows the magic link to the open inode itself, whatever its name now.
         struct stat st {};
-        if (::stat(link.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::stat(link.c_str(), &st) != 0) continue;
+        if (!S_ISREG(st.st_mode) && !(withFolders && S_ISDIR(st.st_mode))) continue;
         if (st.st_nlink == 0) continue;  // deleted: nothing at that path any more
         paths.push_back(std::move(*target));
     }

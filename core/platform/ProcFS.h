@@ -30,9 +30,10 @@ public:
     std::vector<int32_t> processIDs() const;
 
     // Paths of the regular files the process holds open, in descriptor order (a file open
-    // on two descriptors appears twice). Sockets, pipes, anonymous inodes, folders and
-    // files already deleted are left out.
-    std::vector<std::string> openRegularFiles(int32_t pid, const PathFilter& wanted = nullptr) const;
+    // on two descriptors appears twice), and with `withFolders` the folders it holds open
+    // among them. Sockets, pipes, anonymous inodes and files already deleted are left out.
+    std::vector<std::string> openRegularFiles(int32_t pid, const PathFilter& wanted = nullptr,
+                                              bool withFolders = false) const;
 
     // Paths of the regular files the process has mapped into memory, each once, in the
     // order of the map. A mapping is kept only when the path still names the mapped inode.
