@@ -1,5 +1,10 @@
 #include "engine/OffloadEngine.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <mutex>
 #include <utility>
 
@@ -8,6 +13,7 @@
 #include "engine/RestoreExecutor.h"
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
+#include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "scanning/ItemName.h"
 
@@ -27,6 +33,33 @@ std::mutex& operationLock() {
 
 std::string quoted(const std::string& name) { return "\u201C" + name + "\u201D"; }
 
+// An exclusive flock on a file beside the journal, held for one operation: what the
+// process-wide lock is to engines in one process, this is to processes over one journal
+// (another instance, a tool run by hand). A journal held only in memory has no file.
+class JournalFileLock {
+public:
+    explicit JournalFileLock(const std::string& journalPath) {
+        if (journalPath.empty() || journalPath == ":memory:") return;
+        const std::string path = journalPath + ".lock";
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) throw POSIXFailure("open", path, errno);
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd_);
+            throw POSIXFailure("flock", path, error);
+        }
+    }
+    ~JournalFileLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    JournalFileLock(const JournalFileLock&) = delete;
+    JournalFileLock& operator=(const JournalFileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 // Holds off idle sleep for as long as it lives, with the platform's name for why.
 class OffloadEngineAssertion {
 public:
@@ -43,15 +76,16 @@ private:
 
 }  // namespace
 
-// The frame of every locking operation: the lock, then the assertion; released in the
-// opposite order however the body ends.
+// The frame of every locking operation: the process's lock, the journal's file lock,
+// then the assertion; released in the opposite order however the body ends.
 class OffloadEngine::Frame {
 public:
     Frame(const OffloadEngine& engine, const std::string& name)
-        : guard_(operationLock()), assertion_(engine.inhibitor, name) {}
+        : guard_(operationLock()), fileLock_(engine.journal_->path()), assertion_(engine.inhibitor, name) {}
 
 private:
     std::unique_lock<std::mutex> guard_;
+    JournalFileLock fileLock_;
     OffloadEngineAssertion assertion_;
 };
 

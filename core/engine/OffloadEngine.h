@@ -8,7 +8,8 @@
 // Every operation that changes files holds the operation lock from start to end. The
 // lock is process-wide, not per engine: the program builds a new engine whenever its
 // settings, pins or drive change, and a recovery by a new engine must never run beside
-// a move of the old one over the same journal. A second caller waits. Errors of single
+// a move of the old one over the same journal. Across processes the same holds through
+// an flock on the journal's path + ".lock". A second caller waits. Errors of single
 // operations reach the caller unchanged once the lock and the sleep inhibitor are
 // released; a SimulatedCrash always passes through untouched.
 

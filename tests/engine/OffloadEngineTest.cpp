@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +23,7 @@ using test::writeFile;
 using test::engine::candidateFor;
 using test::engine::contentOf;
 using test::engine::EngineWorld;
+using test::engine::engineOver;
 using test::engine::workingNamesUnder;
 
 class OffloadEngineTest : public ::testing::Test {
@@ -289,6 +291,63 @@ TEST_F(OffloadEngineTest, EnginesOverOneJournalRunOneOperationAtATime) {
     EXPECT_TRUE(recovered);
     EXPECT_EQ(world.phaseOf(record.id), Phase::restored);
     EXPECT_TRUE(FileStat::read(record.originalPath)->isFile());
+}
+
+// A second process over the same journal (another instance, a helper run by hand) runs
+// its start-up recovery while this one waits between verifying a copy and swapping it in.
+TEST(OffloadEngineProcessesTest, ARecoveryInAnotherProcessWaitsForAMoveToEnd) {
+    test::TempDir tmp;
+    EngineWorld world(Journal::open(tmp / "journal.sqlite"));
+    const std::string path = world.makeFile("Report.txt");
+    const auto precious = contentOf(path);
+
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Forked before the move takes any lock: the child's engine is a separate process's.
+        char byte = 0;
+        if (::read(go[0], &byte, 1) != 1) std::_Exit(2);
+        OffloadEngine other(Journal::open(tmp / "journal.sqlite"), world.drive, world.locator, world.openFiles,
+                            RuleList{}, std::make_shared<NoFaults>(), world.icons, world.configuration);
+        other.inhibitor = [](const std::string&) { return -1; };
+        other.recover();
+        std::_Exit(0);
+    }
+    ::close(go[0]);
+
+    bool childEndedDuringTheMove = false;
+    auto held = std::make_shared<FaultActions>();
+    held->at(FaultPoint::offloadVerified, [&](const FaultContext&) {
+        ASSERT_EQ(::write(go[1], "x", 1), 1);
+        // Long enough for an unhindered recovery to finish.
+        for (int waited = 0; waited < 100 && !childEndedDuringTheMove; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            int status = 0;
+            childEndedDuringTheMove = ::waitpid(child, &status, WNOHANG) == child;
+        }
+    });
+    world.faults->inner = held;
+    try {
+        engineOver(world)->offload(candidateFor(path), false);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+    }
+    ::close(go[1]);
+    int status = 0;
+    if (!childEndedDuringTheMove) {
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+    }
+
+    EXPECT_FALSE(childEndedDuringTheMove) << "the recovery ran beside the move";
+    auto records = world.journal->allRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].phase, Phase::offloaded);
+    EXPECT_TRUE(isLinkToDriveCopy(path, records[0]));
+    auto throughLink = FileStat::peek(world.drivePathFor(path));
+    ASSERT_TRUE(throughLink.has_value()) << "the file exists nowhere";
+    EXPECT_EQ(readFile(path), precious->at(""));
 }
 
 TEST_F(OffloadEngineTest, TheSleepInhibitorIsReleasedWhenAnOperationThrows) {
