@@ -45,6 +45,31 @@ void makeLink(const std::string& target, const std::string& at) {
     if (::symlink(target.c_str(), at.c_str()) != 0) throw POSIXFailure("symlink", at, errno);
 }
 
+// The folder an item sits in, held open from the swap to the end of its cleanup. Its
+// entries are reached through the descriptor, so a folder renamed or moved meanwhile
+// still has the displaced original removed (or kept in sight), never left behind under
+// a hidden working name.
+class HeldFolder {
+public:
+    explicit HeldFolder(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ < 0) throw POSIXFailure("open", folder, errno);
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+        if (!FileStat::peek(path_ + "/.")) path_ = folder;  // without procfs, by name alone
+    }
+    ~HeldFolder() { ::close(fd_); }
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+
+    // The folder, wherever it is now.
+    const std::string& path() const { return path_; }
+    // The entry of that name in it.
+    std::string entry(const std::string& name) const { return PathUtil::join(path_, name); }
+
+private:
+    int fd_;
+    std::string path_;
+};
+
 }  // namespace
 
 void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, bool clearLeftovers,
@@ -120,6 +145,7 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     context.journal->markVerified(record.id, checksum, entries);
     renameExclusive(partial, drivePath);
     flushFolder(PathUtil::parent(drivePath), true);
+    const FingerprintSnapshot copied = Fingerprint::snapshot(drivePath, record.isDirectory);
     reach(FaultPoint::offloadVerified, drivePath);
     // The last look: from here nothing is written to the drive, and the copy under its
     // final name is durable on the drive located, so the original may go even if the
@@ -132,6 +158,10 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
         throw EngineError::sourceChanged(original);
     if (context.openFiles) checkNotInUse(original, *context.openFiles);
     if (cancel && cancel->isCancelled()) throw CancellationError();
+    // The copy the original is given up for must still be the one verified, and the
+    // record still this move's: nothing else over this journal or on the drive may have
+    // rolled it back or touched it since.
+    if (!copyStillStands(record, drivePath, copied)) throw EngineError::driveCopyMissing(original);
 
     // 17.
     std::optional<IconPlace> place;
@@ -145,10 +175,12 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
 
     // 18-19.
     context.journal->setPhase(record.id, Phase::offloadSwapping);
+    OffloadRecord verified = record;
+    verified.checksum = checksum;
     if (record.isDirectory)
-        swapFolder(record, drivePath, before, reach);
+        swapFolder(verified, drivePath, before, reach);
     else
-        swapFile(record, drivePath, before, reach);
+        swapFile(verified, drivePath, before, reach);
 
     // 20.
     if (place && context.icons) {
@@ -171,58 +203,90 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     recovery.appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, root, entries);
 }
 
+bool OffloadExecutor::copyStillStands(const OffloadRecord& record, const std::string& drivePath,
+                                      const FingerprintSnapshot& copied) {
+    auto now = context.journal->record(record.id);
+    if (!now || now->phase != Phase::offloadVerified) return false;
+    try {
+        return sameSnapshot(copied, Fingerprint::snapshot(drivePath, record.isDirectory), Fingerprint::same);
+    } catch (const EngineError& error) {
+        if (error.kind() == EngineError::Kind::sourceMissing) return false;
+        throw;
+    }
+}
+
 void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& drivePath,
                                const FingerprintSnapshot& before, const Reach& reach) {
     const std::string& original = record.originalPath;
-    const std::string staged = temporaryPath(original, TemporaryKind::link, record.id);
+    const std::string stagedName = temporaryPath(original, TemporaryKind::link, record.id);
+    const HeldFolder parent(PathUtil::parent(original));
+    const std::string here = parent.entry(PathUtil::name(original));
+    const std::string staged = parent.entry(PathUtil::name(stagedName));
+    RecoveryManager recovery(context);
 
     // 1-2. The link, ready beside the file.
     PathUtil::removeTree(staged);
     makeLink(drivePath, staged);
-    reach(FaultPoint::offloadLinkStaged, staged);
+    reach(FaultPoint::offloadLinkStaged, stagedName);
 
-    if (swapItems(staged, original)) {
-        // 4. The link stands at the path; the file sits at the staged name.
-        reach(FaultPoint::offloadSwapped, staged);
+    if (!swapItems(staged, here)) {
+        // 3. No exchange here: the file steps aside, as a folder does, and the link is
+        // made in its free place, which fails if anything took the place meanwhile (a
+        // save by rename); recovery then keeps both versions.
+        if (::unlink(staged.c_str()) != 0) throw POSIXFailure("unlink", stagedName, errno);
+        renameExclusive(here, staged);
         if (!sameSnapshot(before, Fingerprint::snapshot(staged, false), Fingerprint::sameIgnoringChangeDate)) {
-            // Written to between the check and the swap: it goes back to its place.
-            swapItems(staged, original);
+            renameExclusive(staged, here);
             throw EngineError::sourceChanged(original);
         }
-        if (::unlink(staged.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", staged, errno);
-    } else {
-        // 5. No exchange here: look once more, then the link replaces the file.
-        if (!sameSnapshot(before, Fingerprint::snapshot(original, false), Fingerprint::sameIgnoringChangeDate))
-            throw EngineError::sourceChanged(original);
-        renameItem(staged, original);
-        reach(FaultPoint::offloadSwapped, std::nullopt);
+        if (::symlink(drivePath.c_str(), here.c_str()) != 0) {
+            const int error = errno;
+            if (error == EEXIST) throw EngineError::sourceChanged(original);
+            renameExclusive(staged, here);
+            throw POSIXFailure("symlink", original, error);
+        }
     }
 
+    // 4. The link stands at the path; the file sits at the staged name. It goes only when
+    // it is provably the version copied: size and dates can be put back by any program,
+    // its bytes can't.
+    reach(FaultPoint::offloadSwapped, stagedName);
+    if (!sameSnapshot(before, Fingerprint::snapshot(staged, false), Fingerprint::sameIgnoringChangeDate) ||
+        !recovery.matchesChecksum(staged, record)) {
+        // Written to around the swap: it goes back to its place.
+        if (!recovery.replaceOwnLink(record, staged)) recovery.keepBeside(record, staged);
+        throw EngineError::sourceChanged(original);
+    }
+    if (::unlink(staged.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", stagedName, errno);
+
     // 6.
-    flushFolder(PathUtil::parent(original), false);
+    flushFolder(parent.path(), false);
 }
 
 void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string& drivePath,
                                  const FingerprintSnapshot& before, const Reach& reach) {
     const std::string& original = record.originalPath;
-    const std::string trash = temporaryPath(original, TemporaryKind::trash, record.id);
+    const std::string trashName = temporaryPath(original, TemporaryKind::trash, record.id);
+    const HeldFolder parent(PathUtil::parent(original));
+    const std::string here = parent.entry(PathUtil::name(original));
+    const std::string trash = parent.entry(PathUtil::name(trashName));
 
     // 1-3. The folder steps aside; changed meanwhile, it comes straight back.
-    renameItem(original, trash);
-    reach(FaultPoint::offloadLinkStaged, trash);
+    renameItem(here, trash);
+    reach(FaultPoint::offloadLinkStaged, trashName);
     if (!sameSnapshot(before, Fingerprint::snapshot(trash, true), Fingerprint::sameIgnoringChangeDate)) {
-        renameExclusive(trash, original);
+        renameExclusive(trash, here);
         throw EngineError::sourceChanged(original);
     }
 
     // 4-5. The link in its place.
-    makeLink(drivePath, original);
-    flushFolder(PathUtil::parent(original), false);
+    makeLink(drivePath, here);
+    flushFolder(parent.path(), false);
 
-    // 6-8. Only now may the displaced folder go.
+    // 6-8. Only now may the displaced folder go, and only when all it holds was copied.
     context.journal->setPhase(record.id, Phase::offloadCleanup);
-    reach(FaultPoint::offloadSwapped, trash);
-    RecoveryManager(context).finishDeletingOriginal(trash, record);
+    reach(FaultPoint::offloadSwapped, trashName);
+    RecoveryManager(context).deleteDisplacedFolder(record, trash, parent.path());
 }
 
 }  // namespace keldwick

@@ -34,6 +34,16 @@ bool beginsWithFolder(const std::string& path, const std::string& folder) {
     return path.starts_with(prefix);
 }
 
+// Whether the item lies at or inside the drive's root, or holds it, links on the way
+// resolved. A path that can't be resolved counts as overlapping.
+bool overlapsDrive(const std::string& path, const std::string& root) {
+    auto realRoot = PathUtil::canonical(root);
+    auto realFolder = PathUtil::canonical(PathUtil::parent(path));
+    if (!realRoot || !realFolder) return true;
+    const std::string real = PathUtil::join(*realFolder, PathUtil::name(path));
+    return PathUtil::isInside(real, *realRoot) || PathUtil::isInside(*realRoot, real);
+}
+
 // The newest of a status's modification and creation dates.
 Date newestOf(const FileStat& status) { return std::max(status.modificationDate(), status.creationDate()); }
 
@@ -71,6 +81,9 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
     // 5. The drive.
     const LocatedDrive located = LocatedDrive::locate(context.locator.get(), drive.id);
     const std::string root = located.root();
+    // A folder used as the drive may hold the user's files and other items' copies:
+    // nothing on it, nor anything holding it, is moved onto it.
+    if (overlapsDrive(path, root)) throw EngineError::notEligible(path, "On the drive Keldwick moves items to");
 
     // 6. A folder that moves as one piece.
     if (candidate.whole) recheckWhole(candidate, *candidate.whole, root);

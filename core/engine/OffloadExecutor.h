@@ -96,6 +96,11 @@ private:
     // Reaches a fault point for this record with the given working path.
     using Reach = std::function<void(FaultPoint, std::optional<std::string>)>;
 
+    // Whether the record is still "offload-verified" and its drive copy still the one
+    // fingerprinted once verified.
+    bool copyStillStands(const OffloadRecord& record, const std::string& drivePath,
+                         const FingerprintSnapshot& copied);
+    // The record given carries the verified checksum.
     void swapFile(const OffloadRecord& record, const std::string& drivePath, const FingerprintSnapshot& before,
                   const Reach& reach);
     void swapFolder(const OffloadRecord& record, const std::string& drivePath, const FingerprintSnapshot& before,

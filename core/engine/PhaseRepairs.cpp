@@ -180,10 +180,11 @@ RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
 // holds was copied. One that changed meanwhile (an app kept writing into it) is kept next
 // to the link instead. Gives the warning's text when it was kept.
 std::optional<std::string> RecoveryManager::deleteDisplacedFolder(const OffloadRecord& record,
-                                                                   const std::string& trash) {
+                                                                   const std::string& trash,
+                                                                   const std::optional<std::string>& folder) {
     if (!FileStat::peek(trash)) return std::nullopt;
     if (!holdsOnlyCopiedEntries(trash, record)) {
-        std::string message = keepChangedFolder(record, trash);
+        std::string message = keepChangedFolder(record, trash, folder);
         context.journal->log(message, EventLevel::warning, record.id);
         return message;
     }
@@ -211,9 +212,10 @@ bool RecoveryManager::holdsOnlyCopiedEntries(const std::string& folder, const Of
     return true;
 }
 
-std::string RecoveryManager::keepChangedFolder(const OffloadRecord& record, const std::string& displaced) {
+std::string RecoveryManager::keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
+                                               const std::optional<std::string>& folder) {
     const std::string kept = uniqueSiblingPath(PathUtil::name(record.originalPath), RecoveryTexts::recoveredSuffix,
-                                               PathUtil::parent(record.originalPath), false);
+                                               folder.value_or(PathUtil::parent(record.originalPath)), false);
     renameExclusive(displaced, kept);
     return quoted(record.displayName()) +
            " changed while it was being moved. The copy on your drive is in its place, and the version from your "

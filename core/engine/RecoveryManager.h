@@ -83,6 +83,17 @@ public:
                              const std::optional<std::vector<TreeEntry>>& entries = std::nullopt) noexcept;
     // Deletes the displaced original at `path`; a failure is a warning event.
     void finishDeletingOriginal(const std::string& path, const OffloadRecord& record) noexcept;
+    // Deletes a displaced folder at `trash` when all it holds was copied; one that gained
+    // or changed entries is kept beside the item in `folder` (the original's parent when
+    // not given) under the recovered name, with a warning. Gives the warning when kept.
+    std::optional<std::string> deleteDisplacedFolder(const OffloadRecord& record, const std::string& trash,
+                                                     const std::optional<std::string>& folder = std::nullopt);
+    // Puts `source` back at the original path in place of the record's link; false, with
+    // `source` left where it is, when something else stands there.
+    bool replaceOwnLink(const OffloadRecord& record, const std::string& source);
+    // Renames the item at `path` to a free " (recovered by Keldwick)" name beside the
+    // original, with a warning event; gives that name.
+    std::string keepBeside(const OffloadRecord& record, const std::string& path);
     // Sets the phase with `detail` as its error text, logs a warning and gives the result.
     RecoveryResult markRecord(const OffloadRecord& record, const std::string& detail, Phase phase,
                               RecoveryAction action);
@@ -112,9 +123,8 @@ private:
     std::optional<RecoveryResult> repair(const OffloadRecord& record, const Failure& failure, bool fromExecutor);
     std::optional<std::string> mountPoint(const std::string& driveID);
     RecoveryResult checkLinkGuarded(const OffloadRecord& record);
-    std::string keepBeside(const OffloadRecord& record, const std::string& path);
-    std::string keepChangedFolder(const OffloadRecord& record, const std::string& displaced);
-    std::optional<std::string> deleteDisplacedFolder(const OffloadRecord& record, const std::string& trash);
+    std::string keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
+                                  const std::optional<std::string>& folder = std::nullopt);
     bool holdsOnlyCopiedEntries(const std::string& folder, const OffloadRecord& record);
     RecoveryResult updateLink(const OffloadRecord& record, const std::string& target);
     RecoveryResult finishMove(const OffloadRecord& record);
@@ -124,7 +134,6 @@ private:
                                                             const std::string& displaced);
     bool driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root,
                          const std::string& displaced);
-    bool replaceOwnLink(const OffloadRecord& record, const std::string& source);
     void unlinkIfOurs(const std::string& path, const OffloadRecord& record);
     std::string digestOfDriveCopy(const OffloadRecord& record, const std::string& root);
     std::string digestOf(const std::string& path, bool isDirectory);

@@ -22,6 +22,7 @@
 #include "scanning/PinnedRule.h"
 #include "support/FaultActions.h"
 #include "support/RealMounts.h"
+#include "engine/EngineWorld.h"
 #include "engine/OffloadFixture.h"
 #include "foundation/Utf8.h"
 #include "foundation/VolumeSpace.h"
@@ -193,7 +194,8 @@ TEST_F(OffloadExecutorTest, WithoutExchangeTheLinkReplacesTheFileByRename) {
     auto contexts = actions->contexts();
     ASSERT_FALSE(contexts.empty());
     EXPECT_EQ(actions->reached().back(), FaultPoint::offloadSwapped);
-    EXPECT_EQ(contexts.back().workingCopyPath, std::nullopt);
+    // The file was set aside at the staged name before the link took its place.
+    EXPECT_EQ(contexts.back().workingCopyPath, temporaryPath(file, TemporaryKind::link, contexts.back().recordID));
 }
 
 TEST_F(OffloadExecutorTest, WorkingPathsOfEachFaultPoint) {
@@ -287,6 +289,39 @@ TEST_F(OffloadExecutorTest, RefusesWhenTheDriveIsNotPluggedIn) {
     locator->root.reset();
     EXPECT_EQ(refusal(candidateFor(file)), EngineError::driveUnavailable());
     EXPECT_EQ(refusal(candidateFor(file)).message(), "Your drive isn't plugged in.");
+}
+
+TEST_F(OffloadExecutorTest, RefusesItemsOnTheDriveItselfOrHoldingIt) {
+    // A folder used as the drive can hold the user's files, and other items' copies.
+    const std::string besideCopies = writeFile(root + "/loose.txt", "on the drive already");
+    const std::string copied = writeFile(home + "/moved.txt", "moved first");
+    move(copied);
+    makeDirs(home + "/links");
+    ASSERT_EQ(::symlink(root.c_str(), (home + "/links/drive").c_str()), 0);
+    writeFile(home + "/Outer/inner.txt", "i");
+    const auto before = journal->allRecords();
+
+    struct Case {
+        std::string path;
+        std::string driveRoot;
+    };
+    for (const auto& [path, driveRoot] : std::vector<Case>{
+             {besideCopies, root},
+             {drivePathFor(copied), root},
+             {root, root},
+             {home + "/links/drive/loose.txt", root},  // reached through a link
+             {home + "/Outer", home + "/Outer/inner"},  // the drive lies inside the item
+         }) {
+        SCOPED_TRACE(path);
+        makeDirs(driveRoot);
+        locator->root = driveRoot;
+        const auto error = refusal(candidateFor(path));
+        EXPECT_EQ(error, EngineError::notEligible(path, "On the drive Keldwick moves items to"));
+    }
+    locator->root = root;
+    EXPECT_EQ(journal->allRecords(), before);
+    EXPECT_EQ(readFile(besideCopies), "on the drive already");
+    EXPECT_EQ(readFile(copied), "moved first");
 }
 
 TEST_F(OffloadExecutorTest, RefusesFoldersHoldingLinksOrUsedSinceTheScan) {
@@ -392,6 +427,13 @@ TEST_F(OffloadExecutorTest, RefusesWhatAnotherProcessHoldsOpenMapsOrWorksIn) {
         HoldingChild child([&] { return ::chdir(folder.c_str()) == 0; });
         ASSERT_TRUE(child.holding());
         EXPECT_EQ(refusal(candidateFor(folder)).kind(), EngineError::Kind::inUse);
+    }
+    for (const std::string& opened : {folder, folder + "/sub"}) {
+        // A descriptor on a folder: whatever the process creates through it would be lost.
+        makeDirs(folder + "/sub");
+        HoldingChild child([&] { return ::open(opened.c_str(), O_RDONLY | O_DIRECTORY) >= 0; });
+        ASSERT_TRUE(child.holding());
+        EXPECT_EQ(refusal(candidateFor(folder)).kind(), EngineError::Kind::inUse) << opened;
     }
     EXPECT_TRUE(journal->allRecords().empty());
     EXPECT_EQ(move(opened).record.phase, Phase::offloaded);  // once let go
@@ -567,6 +609,111 @@ TEST_F(OffloadExecutorTest, AFolderChangedWhileSetAsideComesBack) {
     EXPECT_EQ(engineErrorOf([&] { move(folder); }), EngineError::sourceChanged(folder));
     EXPECT_EQ(FileStat::read(folder)->kind, FileStat::Kind::directory);
     EXPECT_EQ(readFile(folder + "/2.jpg"), "two");
+}
+
+// Rewrites the first bytes of an item's file, keeping its size and modification date, as
+// a program that restores dates would; the descriptor is opened before the last look.
+class RewriteKeepingDate {
+public:
+    RewriteKeepingDate(FaultActions& actions, const std::string& file) {
+        actions.onceAt(FaultPoint::offloadVerified, [this, file](const FaultContext&) {
+            fd_ = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+            ASSERT_GE(fd_, 0);
+            struct stat status {};
+            ASSERT_EQ(::fstat(fd_, &status), 0);
+            times_[0] = status.st_atim;
+            times_[1] = status.st_mtim;
+        });
+        actions.onceAt(FaultPoint::offloadLinkStaged, [this](const FaultContext&) {
+            ASSERT_EQ(::pwrite(fd_, "NEW!", 4, 0), 4);
+            ASSERT_EQ(::futimens(fd_, times_), 0);
+        });
+    }
+    ~RewriteKeepingDate() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+private:
+    int fd_ = -1;
+    struct timespec times_[2] {};
+};
+
+TEST_F(OffloadExecutorTest, ARewriteKeepingSizeAndDateBeforeTheSwapIsNeverDeleted) {
+    for (bool exchange : {true, false}) {
+        for (bool folder : {false, true}) {
+            SCOPED_TRACE(std::string(exchange ? "exchange" : "no exchange") + (folder ? ", folder" : ", file"));
+            platform::ScopedRenameSupport support({.exclusive = true, .exchange = exchange});
+            faults = actions = std::make_shared<FaultActions>();
+            const std::string item = home + (folder ? "/Album" : "/note.txt") + (exchange ? "1" : "2");
+            const std::string file = folder ? item + "/one.txt" : item;
+            writeFile(file, "old bytes of the same length");
+            auto rewrite = std::make_unique<RewriteKeepingDate>(*actions, file);
+            if (!folder) {
+                EXPECT_EQ(engineErrorOf([&] { move(item); }), EngineError::sourceChanged(item));
+                EXPECT_TRUE(FileStat::read(item)->isFile());
+                EXPECT_EQ(readFile(item), "NEW!bytes of the same length");
+            } else {
+                // The copy is in place; the version that changed is kept beside it.
+                const auto record = move(item).record;
+                EXPECT_EQ(record.phase, Phase::offloaded);
+                EXPECT_EQ(readLink(item), drivePathFor(item));
+                EXPECT_EQ(readFile(item + " (recovered by Keldwick)/one.txt"), "NEW!bytes of the same length");
+                EXPECT_EQ(readFile(item + "/one.txt"), "old bytes of the same length");
+            }
+            EXPECT_TRUE(test::engine::workingNamesUnder(home).empty());
+        }
+    }
+}
+
+TEST_F(OffloadExecutorTest, AFileWrittenIntoAFolderDuringItsCleanupIsKeptBeside) {
+    const std::string folder = home + "/Album";
+    writeFile(folder + "/1.jpg", "one");
+    actions->at(FaultPoint::offloadSwapped, [&](const FaultContext& c) {
+        writeFile(*c.workingCopyPath + "/2.jpg", "saved during the cleanup");
+    });
+    const auto record = move(folder).record;
+    EXPECT_EQ(record.phase, Phase::offloaded);
+    EXPECT_EQ(readLink(folder), drivePathFor(folder));
+    EXPECT_EQ(readFile(folder + " (recovered by Keldwick)/2.jpg"), "saved during the cleanup");
+    EXPECT_EQ(eventTexts().at(1),
+              "\u201CAlbum\u201D changed while it was being moved. The copy on your drive is in its place, and the "
+              "version from your Mac is next to it as \u201CAlbum (recovered by Keldwick)\u201D.");
+    EXPECT_TRUE(test::engine::workingNamesUnder(home).empty());
+}
+
+TEST_F(OffloadExecutorTest, AParentRenamedDuringTheCleanupLeavesNoHiddenCopy) {
+    for (bool exchange : {true, false}) {
+        for (bool folder : {false, true}) {
+            SCOPED_TRACE(std::string(exchange ? "exchange" : "no exchange") + (folder ? ", folder" : ", file"));
+            platform::ScopedRenameSupport support({.exclusive = true, .exchange = exchange});
+            faults = actions = std::make_shared<FaultActions>();
+            const std::string suffix = std::to_string(exchange) + std::to_string(folder);
+            const std::string parent = home + "/Parent" + suffix;
+            const std::string renamed = home + "/Renamed" + suffix;
+            const std::string item = parent + (folder ? "/Album" : "/note.txt");
+            writeFile(folder ? item + "/one.txt" : item, "content");
+            actions->onceAt(FaultPoint::offloadSwapped,
+                            [&](const FaultContext&) { ASSERT_EQ(::rename(parent.c_str(), renamed.c_str()), 0); });
+            EXPECT_EQ(move(item).record.phase, Phase::offloaded);
+            const std::string there = renamed + "/" + PathUtil::name(item);
+            EXPECT_EQ(readLink(there), drivePathFor(item));
+            EXPECT_EQ(names(renamed), std::vector<std::string>{PathUtil::name(item)});
+        }
+    }
+}
+
+TEST_F(OffloadExecutorTest, WithoutExchangeASaveLandingAfterTheFileWasSetAsideStays) {
+    platform::ScopedRenameSupport noExchange({.exclusive = true, .exchange = false});
+    const std::string file = writeFile(home + "/draft.txt", "first");
+    actions->at(FaultPoint::offloadLinkStaged, [&](const FaultContext& c) {
+        // An editor saves by writing a new file and renaming it over the old one.
+        writeFile(home + "/.draft.txt.tmp", "saved meanwhile");
+        ASSERT_EQ(::rename((home + "/.draft.txt.tmp").c_str(), c.originalPath.c_str()), 0);
+    });
+    EXPECT_EQ(engineErrorOf([&] { move(file); }), EngineError::sourceChanged(file));
+    EXPECT_TRUE(FileStat::read(file)->isFile());
+    EXPECT_EQ(readFile(file), "saved meanwhile");
+    EXPECT_TRUE(test::engine::workingNamesUnder(home).empty());
 }
 
 TEST_F(OffloadExecutorTest, ACorruptCopyNamesTheItemOnThisComputer) {
