@@ -702,7 +702,7 @@ TEST_F(OffloadExecutorTest, AParentRenamedDuringTheCleanupLeavesNoHiddenCopy) {
     }
 }
 
-TEST_F(OffloadExecutorTest, WithoutExchangeASaveLandingAfterTheFileWasSetAsideStays) {
+TEST_F(OffloadExecutorTest, WithoutExchangeASaveByRenameJustBeforeTheSwapStays) {
     platform::ScopedRenameSupport noExchange({.exclusive = true, .exchange = false});
     const std::string file = writeFile(home + "/draft.txt", "first");
     actions->at(FaultPoint::offloadLinkStaged, [&](const FaultContext& c) {

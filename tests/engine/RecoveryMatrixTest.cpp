@@ -15,13 +15,15 @@ namespace {
 
 using test::RecoveryWorld;
 
-// Where the road was cut: the offload executor's fault points, then the restore's.
+// Where the road was cut: the offload executor's fault points (and, for a file where
+// names can't be exchanged, the moment it sits aside before its link is made), then the
+// restore's.
 enum class Stop {
-    offloadRecorded, offloadMidCopy, offloadCopied, offloadVerified, offloadLinkStaged, offloadSwapped,
+    offloadRecorded, offloadMidCopy, offloadCopied, offloadVerified, offloadLinkStaged, offloadSetAside, offloadSwapped,
     restoreRecorded, restoreMidCopy, restoreVerified, restoreFirstSwap, restoreSwapped, restoreDriveCopyDeleted,
 };
 const char* stopNames[] = {"OffloadRecorded", "OffloadMidCopy", "OffloadCopied", "OffloadVerified",
-                           "OffloadLinkStaged", "OffloadSwapped", "RestoreRecorded", "RestoreMidCopy",
+                           "OffloadLinkStaged", "OffloadSetAside", "OffloadSwapped", "RestoreRecorded", "RestoreMidCopy",
                            "RestoreVerified", "RestoreFirstSwap", "RestoreSwapped", "RestoreDriveCopyDeleted"};
 
 enum class Disturbance { none, itemEdited, linkReplaced, originalDeleted };
@@ -83,8 +85,15 @@ public:
             }
             symlinkTo(staged());
             if (c.stop == Stop::offloadLinkStaged) return;
-            if (c.exchange) ASSERT_TRUE(swapItems(staged(), original));
-            else renameItem(staged(), original);
+            if (c.exchange) {
+                ASSERT_TRUE(swapItems(staged(), original));
+                return;
+            }
+            // Without exchange the file steps aside and the link is made in its free place.
+            PathUtil::removeTree(staged());
+            renameExclusive(original, staged());
+            if (c.stop == Stop::offloadSetAside) return;
+            symlinkTo(original);
             return;
         }
 
@@ -129,13 +138,15 @@ public:
     }
 
     static bool applicable(const Case& c) {
+        if (c.stop == Stop::offloadSetAside)
+            return !c.folder && !c.exchange && (c.disturbance == Disturbance::none || c.disturbance == Disturbance::itemEdited);
         switch (c.disturbance) {
             case Disturbance::none:
                 return true;
             case Disturbance::itemEdited:
                 // Only what a user or an app can reach: not the restore's own working copy.
                 if (isRestore(c.stop)) return c.stop >= Stop::restoreSwapped || (c.stop == Stop::restoreFirstSwap && c.exchange);
-                return !(c.stop == Stop::offloadSwapped && !c.folder && !c.exchange);
+                return true;
             case Disturbance::linkReplaced:
                 return c.stop == Stop::offloadSwapped || (c.stop >= Stop::restoreRecorded && c.stop <= Stop::restoreVerified);
             case Disturbance::originalDeleted:
@@ -197,6 +208,8 @@ public:
                 return d == Disturbance::originalDeleted ? Phase::linkMissing : Phase::abandoned;
             case Stop::offloadLinkStaged:
                 return !c.folder && d == Disturbance::originalDeleted ? Phase::offloaded : Phase::abandoned;
+            case Stop::offloadSetAside:
+                return Phase::abandoned;  // the file goes back to its place
             case Stop::offloadSwapped:
                 if (d == Disturbance::none) return Phase::offloaded;
                 // A folder's move was past its point of no return: the displaced folder
@@ -204,13 +217,10 @@ public:
                 if (c.folder && d == Disturbance::linkReplaced) return Phase::returned;
                 if (c.folder && d == Disturbance::originalDeleted) return Phase::linkMissing;
                 if (c.folder) return Phase::offloaded;
-                // With exchange the displaced file is kept beside the new one and the move
-                // undone. Without, the link replaced the file outright and the drive copy
-                // is the only copy of the moved version: it stays (as it does when the
-                // first recovery, without the drive, already set the displaced file aside).
-                if (d == Disturbance::linkReplaced)
-                    return c.exchange && c.driveAtFirstRecovery ? Phase::abandoned : Phase::returned;
-                if (d == Disturbance::originalDeleted && !c.exchange) return Phase::offloaded;  // link made again
+                // The displaced file is kept beside the new one and the move undone; when
+                // the first recovery, without the drive, already set it aside, the drive
+                // copy stays as well.
+                if (d == Disturbance::linkReplaced) return c.driveAtFirstRecovery ? Phase::abandoned : Phase::returned;
                 return Phase::abandoned;
             case Stop::restoreRecorded:
             case Stop::restoreMidCopy:
