@@ -716,6 +716,24 @@ TEST_F(OffloadExecutorTest, WithoutExchangeASaveByRenameJustBeforeTheSwapStays) 
     EXPECT_TRUE(test::engine::workingNamesUnder(home).empty());
 }
 
+TEST_F(OffloadExecutorTest, TheOriginalStaysWhenItsCopyOrRecordChangedBeforeTheSwap) {
+    using Disturb = std::function<void(const FaultContext&)>;
+    const std::vector<std::pair<std::string, Disturb>> cases{
+        {"copy deleted", [](const FaultContext& c) { PathUtil::removeTree(*c.workingCopyPath); }},
+        {"copy rewritten", [](const FaultContext& c) { writeFile(*c.workingCopyPath, "other bytes, same size"); }},
+        {"record rolled back", [this](const FaultContext& c) { journal->setPhase(c.recordID, Phase::abandoned); }},
+    };
+    for (const auto& [name, disturb] : cases) {
+        SCOPED_TRACE(name);
+        faults = actions = std::make_shared<FaultActions>();
+        const std::string file = writeFile(home + "/" + name + ".txt", "the only version here!");
+        actions->at(FaultPoint::offloadVerified, disturb);
+        EXPECT_EQ(engineErrorOf([&] { move(file); }), EngineError::driveCopyMissing(file));
+        EXPECT_TRUE(FileStat::read(file)->isFile());
+        EXPECT_EQ(readFile(file), "the only version here!");
+    }
+}
+
 TEST_F(OffloadExecutorTest, ACorruptCopyNamesTheItemOnThisComputer) {
     const std::string file = writeFile(home + "/photo.raw", std::string(6000, 'p'));
     actions->at(FaultPoint::offloadCopied, [&](const FaultContext& c) {
