@@ -71,11 +71,16 @@ void DriveWatcher::start() {
     }
 
     wake_.start();
-    probe({.everyDisk = true, .removed = {}});
+    // Without device events a list of disks could never be corrected: report none, as when
+    // the disks can't be watched at all. The first read of the mount table is the baseline.
+    probe({.everyDisk = uevents_ != nullptr, .removed = {}});
 }
 
 void DriveWatcher::mountTableChanged() {
     assertMainThread();
+    // Each change restarts the wait, but a table that never settles is still read.
+    if (!settle_.isActive()) pendingSince_.start();
+    else if (pendingSince_.elapsed() >= 4 * options_.settleMilliseconds) return;
     settle_.start();
 }
 

@@ -9,6 +9,7 @@
 // worker thread, because probing a device can wait for it to spin up; every callback is
 // made on the main thread, in the order the events came.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QThreadPool>
 #include <QTimer>
@@ -42,7 +43,8 @@ public:
         std::function<std::unique_ptr<UeventSource>(const SystemRoots&, std::string& whyNot)> openUevents = openNetlinkUevents;
         WakeWatch::Options wake;
         // Mount-table changes come in bursts (a desktop mounting a drive, containers starting):
-        // they are read once the table has been quiet this long.
+        // they are read once the table has been quiet this long, or at the latest after four
+        // times as long.
         int settleMilliseconds = 250;
     };
 
@@ -56,7 +58,8 @@ public:
     // (no volume). Keyed by the kernel's name for the disk ("sdb1").
     std::function<void(const std::string& bsdName, const std::optional<DiskVolume>& volume)> onDiskChanged;
 
-    // Opens the sources and reports every disk already present. Later calls do nothing.
+    // Opens the sources and reports every disk already present (none when device events
+    // can't be had). Later calls do nothing.
     void start();
 
     // The volume of a disk from what its file system says and where it is mounted: nothing
@@ -94,6 +97,7 @@ private:
     int mountTableFd_ = -1;
     QSocketNotifier* mountTableNotifier_ = nullptr;
     QTimer settle_;
+    QElapsedTimer pendingSince_;
     WakeWatch wake_;
     bool started_ = false;
     bool firstSnapshot_ = true;

@@ -39,7 +39,7 @@ void WakeWatch::start() {
         watchClocks(QStringLiteral("the system bus is not used"));
         return;
     }
-    QDBusConnection bus = QDBusConnection::systemBus();
+    QDBusConnection bus = options_.bus ? *options_.bus : QDBusConnection::systemBus();
     if (!bus.isConnected()) {
         watchClocks(QStringLiteral("there is no system bus"));
         return;

@@ -3,10 +3,12 @@
 // where no logind answers there, the clocks: CLOCK_BOOTTIME runs on through a suspend and
 // CLOCK_MONOTONIC does not, so a growing gap between them means the machine slept.
 
+#include <QDBusConnection>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 namespace keldwick {
 
@@ -16,6 +18,8 @@ class WakeWatch : public QObject {
 public:
     struct Options {
         bool useSystemBus = true;
+        // The bus logind is on; the system bus when not given.
+        std::optional<QDBusConnection> bus;
         // Seconds the machine has spent suspended since boot.
         std::function<double()> suspendedSeconds = systemSuspendedSeconds;
         int tickMilliseconds = 5000;

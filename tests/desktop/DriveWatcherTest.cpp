@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "desktop/PrivateBus.h"
 #include "support/RealMounts.h"
 #include "support/SysfsFixture.h"
 #include "support/TempDir.h"
@@ -155,11 +158,15 @@ protected:
         fixture.partition(disk, "sdb1", "8:17");
         label("Travel\\x20Drive");
         mountTable("");
-        DriveWatcher::Options options;
         options.roots = fixture.roots();
-        options.openUevents = [shared = shared](const SystemRoots&, std::string&) { return std::make_unique<RecordedUevents>(shared); };
+        options.openUevents = [shared = shared](const SystemRoots&, std::string&) {
+            return std::make_unique<RecordedUevents>(shared);
+        };
         options.wake.useSystemBus = false;
         options.settleMilliseconds = 20;
+        makeWatcher();
+    }
+    void makeWatcher() {
         watcher = std::make_unique<DriveWatcher>(options);
         watcher->onDiskChanged = [this](const std::string& name, const std::optional<DiskVolume>& volume) {
             reports.push_back({name, volume});
@@ -189,6 +196,7 @@ protected:
     test::TempDir temp;
     test::SysfsFixture fixture;
     std::shared_ptr<RecordedUevents::Shared> shared = std::make_shared<RecordedUevents::Shared>();
+    DriveWatcher::Options options;
     std::unique_ptr<DriveWatcher> watcher;
     std::vector<Report> reports;
     int volumeChanges = 0;
@@ -244,27 +252,83 @@ TEST_F(FixtureWatch, LostEventsLookAtEveryDiskAgain) {
                                               {"sdc1", DiskVolume{"0f3c9a1e", std::nullopt, std::nullopt}}}));
 }
 
-TEST(WakeWatchTest, ClocksDrawingApartMeanTheMachineSlept) {
+TEST_F(FixtureWatch, WithoutDeviceEventsNoDisksButStillMounts) {
+    options.openUevents = [](const SystemRoots&, std::string& whyNot) -> std::unique_ptr<UeventSource> {
+        whyNot = "no netlink here";
+        return nullptr;
+    };
+    makeWatcher();
+    watcher->start();
+    EXPECT_EQ(settle(0), std::vector<Report>{});
+    mountTable(kMounted);
+    watcher->mountTableChanged();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return volumeChanges == 1; }, 2000));
+    EXPECT_EQ(settle(0), std::vector<Report>{});
+}
+
+// A wake watch on a clock the test sets, counting the wakes it reports.
+struct ClockedWatch {
+    explicit ClockedWatch(std::optional<QDBusConnection> bus) {
+        WakeWatch::Options options;
+        options.useSystemBus = bus.has_value();
+        options.bus = bus;
+        options.suspendedSeconds = [this] { return suspended; };
+        options.tickMilliseconds = 5;
+        watch = std::make_unique<WakeWatch>(options);
+        watch->onWake = [this] { ++wakes; };
+        watch->start();
+    }
     double suspended = 100;
-    WakeWatch::Options options;
-    options.useSystemBus = false;
-    options.suspendedSeconds = [&] { return suspended; };
-    options.tickMilliseconds = 5;
-    WakeWatch watch(options);
     int wakes = 0;
-    watch.onWake = [&] { ++wakes; };
-    watch.start();
+    std::unique_ptr<WakeWatch> watch;
+};
+
+TEST(WakeWatchTest, ClocksDrawingApartMeanTheMachineSlept) {
+    ClockedWatch clocked(std::nullopt);
     struct Step {
         double suspended;
         int wakes;
     };
     // Small growth (clock adjustments) is no sleep; each real gap counts once.
     for (auto step : {Step{100, 0}, Step{101.5, 0}, Step{160, 1}, Step{160, 1}, Step{3760, 2}}) {
-        suspended = step.suspended;
+        clocked.suspended = step.suspended;
         QTest::qWait(30);
-        EXPECT_EQ(wakes, step.wakes) << "at " << step.suspended;
+        EXPECT_EQ(clocked.wakes, step.wakes) << "at " << step.suspended;
     }
     EXPECT_GT(WakeWatch::systemSuspendedSeconds(), -1.0);
+}
+
+TEST(WakeWatchTest, LogindTellsOfWakingWhereItRunsAndTheClocksWhereNot) {
+    test::PrivateBus bus;
+    if (auto reason = bus.skipReason()) GTEST_SKIP() << *reason;
+    for (bool logindRuns : {true, false}) {
+        SCOPED_TRACE(logindRuns ? "logind runs" : "no logind");
+        QString logindName = logindRuns ? "logind" : "no-logind", watcherName = "watcher-" + logindName;
+        auto logind = QDBusConnection::connectToBus(bus.address(), logindName);
+        ASSERT_TRUE(logind.isConnected());
+        if (logindRuns) {
+            ASSERT_TRUE(logind.registerService("org.freedesktop.login1"));
+        }
+        ClockedWatch clocked(QDBusConnection::connectToBus(bus.address(), watcherName));
+        QTest::qWait(200);  // logind's presence is asked, the match rule reaches the bus
+        auto prepareForSleep = [&](bool starting) {
+            auto signal = QDBusMessage::createSignal("/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                                     "PrepareForSleep");
+            signal << starting;
+            logind.send(signal);
+            QTest::qWait(100);
+        };
+        prepareForSleep(true);
+        EXPECT_EQ(clocked.wakes, 0) << "going to sleep";
+        prepareForSleep(false);
+        EXPECT_EQ(clocked.wakes, logindRuns ? 1 : 0);
+        // Where logind reports, the clocks are not watched as well: one wake, one report.
+        clocked.suspended = 200;
+        QTest::qWait(100);
+        EXPECT_EQ(clocked.wakes, 1);
+        QDBusConnection::disconnectFromBus(logindName);  // gives up the name
+        QDBusConnection::disconnectFromBus(watcherName);
+    }
 }
 
 // The real thing: a loop-mounted ext4 image seen by a watcher on the real sources.

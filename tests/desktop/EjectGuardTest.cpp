@@ -4,11 +4,11 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "desktop/PrivateBus.h"
 #include "desktop/UdisksJob.h"
 #include "platform/MountTable.h"
 #include "support/RealMounts.h"
@@ -136,19 +136,12 @@ Interfaces block(const QString& drive, const QByteArrayList& mountPoints) {
 }
 
 TEST(EjectGuardTest, NoticesUdisksJobsThatTakeTheDriveAway) {
-    if (!test::run("command -v dbus-daemon")) GTEST_SKIP() << "dbus-daemon is not installed";
+    test::PrivateBus bus;
+    if (auto reason = bus.skipReason()) GTEST_SKIP() << *reason;
     qDBusRegisterMetaType<Interfaces>();
     qDBusRegisterMetaType<ManagedObjects>();
     qDBusRegisterMetaType<QByteArrayList>();
-    test::TempDir temp;
-    test::writeFile(temp / "bus.conf",
-                    "<busconfig><type>system</type><listen>unix:dir=" + temp.path() +
-                        "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\"/>"
-                        "<allow own=\"*\"/><allow eavesdrop=\"true\"/></policy></busconfig>");
-    QProcess daemon;
-    daemon.start("dbus-daemon", {"--nofork", "--print-address=1", "--config-file=" + QString::fromStdString(temp / "bus.conf")});
-    ASSERT_TRUE(daemon.waitForReadyRead(5000)) << "dbus-daemon did not start";
-    QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    QString address = bus.address();
 
     auto udisksBus = QDBusConnection::connectToBus(address, "fake-udisks");
     auto guardBus = QDBusConnection::connectToBus(address, "guard");
@@ -189,8 +182,6 @@ TEST(EjectGuardTest, NoticesUdisksJobsThatTakeTheDriveAway) {
     }
     QDBusConnection::disconnectFromBus("fake-udisks");
     QDBusConnection::disconnectFromBus("guard");
-    daemon.terminate();
-    daemon.waitForFinished(5000);
 }
 
 }  // namespace
