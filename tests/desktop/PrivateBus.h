@@ -1,9 +1,11 @@
 #pragma once
 // A message bus of the test's own (dbus-daemon on a socket in a temporary folder), standing
-// in for the system bus and the services on it.
+// in for the system or session bus and the services on it.
 
+#include <QDBusConnection>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <string>
@@ -14,7 +16,9 @@ namespace keldwick::test {
 
 class PrivateBus {
 public:
-    PrivateBus();
+    // With `sessionServices`, the desktop session's services (gio's metadata store, ...)
+    // start on demand as on a session bus; otherwise only the test's own are there.
+    explicit PrivateBus(bool sessionServices = false);
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
@@ -23,11 +27,15 @@ public:
     const std::optional<std::string>& skipReason() const { return skipReason_; }
     const QString& address() const { return address_; }
 
+    // A new connection to the bus, closed before the bus stops.
+    QDBusConnection connect();
+
 private:
     TempDir folder_;
     QProcess daemon_;
     QString address_;
     std::optional<std::string> skipReason_;
+    QStringList connections_;
 };
 
 }  // namespace keldwick::test
