@@ -1,0 +1,100 @@
+#include "desktop/LoginItem.h"
+
+#include "foundation/AtomicFile.h"
+#include "foundation/FileOps.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "foundation/Utf8.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStandardPaths>
+#include <cerrno>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace keldwick {
+
+namespace {
+
+// The Exec value naming the program as one argument: quoted where the entry format
+// reserves a character, "%" doubled (it starts field codes), and then the value's own
+// escapes for backslashes and control characters.
+std::string execValue(const std::string& programPath) {
+    constexpr std::string_view reserved = " \t\n\"'\\><~|&;$*?#()`";
+    std::string argument;
+    if (programPath.find_first_of(reserved) == std::string::npos) {
+        argument = programPath;
+    } else {
+        argument = "\"";
+        for (char c : programPath) {
+            if (c == '"' || c == '`' || c == '$' || c == '\\') {
+                argument += '\\';
+            }
+            argument += c;
+        }
+        argument += '"';
+    }
+    std::string value;
+    for (char c : argument) {
+        switch (c) {
+        case '%':
+            value += "%%";
+            break;
+        case '\\':
+            value += "\\\\";
+            break;
+        case '\n':
+            value += "\\n";
+            break;
+        case '\t':
+            value += "\\t";
+            break;
+        case '\r':
+            value += "\\r";
+            break;
+        default:
+            value += c;
+        }
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string loginItemPath() {
+    std::string config =
+        QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).toStdString();
+    return PathUtil::join(PathUtil::join(config, "autostart"), "keldwick.desktop");
+}
+
+std::string loginItemEntry(const std::string& programPath) {
+    if (!Utf8::isValid(programPath)) {
+        throw std::runtime_error("The program's path can't be written into an autostart entry: " +
+                                 Utf8::replacingInvalid(programPath));
+    }
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Keldwick\n"
+           "Exec=" +
+           execValue(programPath) +
+           "\n"
+           "Terminal=false\n"
+           "X-GNOME-Autostart-enabled=true\n";
+}
+
+void setLoginItem(bool on) {
+    const std::string path = loginItemPath();
+    if (on) {
+        std::string program = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
+        std::string entry = loginItemEntry(program);
+        createDirectory(PathUtil::parent(path));
+        AtomicFile::write(path, entry);
+        return;
+    }
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        throw POSIXFailure("unlink", path, errno);
+    }
+}
+
+}  // namespace keldwick
