@@ -1,0 +1,204 @@
+#include "desktop/UpdateController.h"
+
+#include "desktop/EdSignature.h"
+#include "desktop/MainThread.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSettings>
+
+namespace keldwick {
+
+namespace {
+
+const QString automaticKey = QStringLiteral("updates/automaticallyChecks");
+constexpr int firstCheckMs = 60 * 1000;
+constexpr int checkIntervalMs = 86400 * 1000;
+constexpr int transferTimeoutMs = 60 * 1000;
+
+}  // namespace
+
+UpdateController::UpdateController(QUrl feed, QString publicKey, QString currentVersion,
+                                   UpdateUserDriverDelegate* delegate, QSettings* store, QObject* parent)
+    : QObject(parent),
+      openPage([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+      hasFocus([] { return QGuiApplication::applicationState() == Qt::ApplicationActive; }),
+      feed_(std::move(feed)),
+      publicKey_(std::move(publicKey)),
+      currentVersion_(std::move(currentVersion)),
+      delegate_(delegate),
+      store_(store) {
+    assertMainThread();
+    if (store_ != nullptr) {
+        automaticChecks_ = store_->value(automaticKey, true).toBool();
+    }
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        checkForUpdatesInBackground();
+        timer_.start(checkIntervalMs);
+    });
+}
+
+void UpdateController::startUpdater() {
+    assertMainThread();
+    if (started_) {
+        return;
+    }
+    started_ = true;
+    setCanCheck(true);
+    schedule();
+}
+
+void UpdateController::schedule() {
+    if (started_ && automaticChecks_) {
+        if (!timer_.isActive()) {
+            timer_.start(firstCheckMs);
+        }
+    } else {
+        timer_.stop();
+    }
+}
+
+bool UpdateController::automaticallyChecksForUpdates() const {
+    return automaticChecks_;
+}
+
+void UpdateController::setAutomaticallyChecksForUpdates(bool on) {
+    assertMainThread();
+    automaticChecks_ = on;
+    if (store_ != nullptr) {
+        store_->setValue(automaticKey, on);
+    }
+    schedule();
+}
+
+void UpdateController::checkForUpdates() {
+    check(true);
+}
+
+void UpdateController::checkForUpdatesInBackground() {
+    check(false);
+}
+
+void UpdateController::check(bool userInitiated) {
+    assertMainThread();
+    if (!started_ || checking_) {
+        return;
+    }
+    checking_ = true;
+    userInitiated_ = userInitiated;
+    setCanCheck(false);
+    fetch(
+        feed_, feedLimit, [this](const QByteArray& feed) { feedArrived(feed); },
+        [this](const QString& error) { fail(QStringLiteral("Keldwick couldn't check for updates: ") + error); });
+}
+
+void UpdateController::fetch(const QUrl& url, qint64 limit, std::function<void(QByteArray)> then,
+                             std::function<void(QString)> failed) {
+    QNetworkRequest request(url);
+    request.setTransferTimeout(transferTimeoutMs);
+    QNetworkReply* reply = network_.get(request);
+    auto tooLarge = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, limit, tooLarge](qint64 received, qint64) {
+        if (received > limit && !*tooLarge) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this,
+            [reply, limit, tooLarge, then = std::move(then), failed = std::move(failed)] {
+                reply->deleteLater();
+                if (*tooLarge) {
+                    failed(QStringLiteral("%1 is larger than %2 bytes").arg(reply->url().toDisplayString()).arg(limit));
+                } else if (reply->error() != QNetworkReply::NoError) {
+                    failed(reply->errorString());
+                } else {
+                    then(reply->readAll());
+                }
+            });
+}
+
+void UpdateController::feedArrived(const QByteArray& feed) {
+    std::optional<AppcastItem> update;
+    try {
+        update = Appcast::newest(Appcast::parse(feed), currentVersion_);
+    } catch (const AppcastError& error) {
+        fail(QStringLiteral("The update feed can't be read: ") + QString::fromStdString(error.what()));
+        return;
+    }
+    if (!update) {
+        if (userInitiated_) {
+            emit noUpdateFound();
+        }
+        finish();
+        return;
+    }
+    if (update->signature.isEmpty()) {
+        fail(QStringLiteral("Keldwick %1 isn't signed, so it won't be offered.").arg(update->displayVersion));
+        return;
+    }
+    fetch(
+        update->archive, archiveLimit,
+        [this, update = *update](const QByteArray& archive) { archiveArrived(update, archive); },
+        [this](const QString& error) { fail(QStringLiteral("The update couldn't be downloaded: ") + error); });
+}
+
+void UpdateController::archiveArrived(const AppcastItem& update, const QByteArray& archive) {
+    if ((update.length >= 0 && update.length != archive.size()) ||
+        !EdSignature::verify(archive, update.signature, publicKey_)) {
+        fail(QStringLiteral("The download of Keldwick %1 doesn't match its signature, so it won't be offered.")
+                 .arg(update.displayVersion));
+        return;
+    }
+    found_ = update;
+    bool handleShowing = true;
+    if (!userInitiated_ && delegate_->supportsGentleScheduledUpdateReminders()) {
+        handleShowing = delegate_->standardUserDriverShouldHandleShowingScheduledUpdate(update, hasFocus());
+    }
+    delegate_->standardUserDriverWillHandleShowingUpdate(handleShowing, update);
+    finish();
+    if (handleShowing) {
+        emit updateShown(update);
+    }
+}
+
+void UpdateController::installUpdate() {
+    assertMainThread();
+    if (!found_) {
+        return;
+    }
+    AppcastItem update = *found_;
+    delegate_->standardUserDriverDidReceiveUserAttentionForUpdate(update);
+    openPage(update.link.isValid() && !update.link.isRelative() ? update.link : update.archive);
+    dismissUpdate();
+}
+
+void UpdateController::dismissUpdate() {
+    assertMainThread();
+    if (!found_) {
+        return;
+    }
+    found_.reset();
+    delegate_->standardUserDriverWillFinishUpdateSession();
+}
+
+void UpdateController::fail(const QString& message) {
+    finish();
+    emit checkFailed(message);
+}
+
+void UpdateController::finish() {
+    checking_ = false;
+    setCanCheck(true);
+}
+
+void UpdateController::setCanCheck(bool value) {
+    if (canCheck_ != value) {
+        canCheck_ = value;
+        emit canCheckForUpdatesChanged(value);
+    }
+}
+
+}  // namespace keldwick

@@ -1,0 +1,115 @@
+#include "desktop/Updater.h"
+
+#include "desktop/MainThread.h"
+
+#include <QUrl>
+
+#ifndef KELDWICK_SU_FEED_URL
+#define KELDWICK_SU_FEED_URL ""
+#endif
+#ifndef KELDWICK_SU_PUBLIC_ED_KEY
+#define KELDWICK_SU_PUBLIC_ED_KEY ""
+#endif
+#ifndef KELDWICK_VERSION
+#define KELDWICK_VERSION ""
+#endif
+
+namespace keldwick {
+
+namespace {
+
+QString stringEntry(const QVariantMap& info, const QString& key) {
+    auto found = info.find(key);
+    if (found == info.end() || found->typeId() != QMetaType::QString) {
+        return QString();
+    }
+    return found->toString();
+}
+
+}  // namespace
+
+QVariantMap bundleInfo() {
+    QVariantMap info;
+    const QString feed = QStringLiteral(KELDWICK_SU_FEED_URL), key = QStringLiteral(KELDWICK_SU_PUBLIC_ED_KEY);
+    if (!feed.isEmpty()) {
+        info.insert(QStringLiteral("SUFeedURL"), feed);
+    }
+    if (!key.isEmpty()) {
+        info.insert(QStringLiteral("SUPublicEDKey"), key);
+    }
+    const QString version = QStringLiteral(KELDWICK_VERSION);
+    if (!version.isEmpty()) {
+        info.insert(QStringLiteral("CFBundleShortVersionString"), version);
+        info.insert(QStringLiteral("CFBundleVersion"), version);
+    }
+    return info;
+}
+
+bool updatesConfigured(const QVariantMap& info) {
+    const QString feed = stringEntry(info, QStringLiteral("SUFeedURL"));
+    const QString key = stringEntry(info, QStringLiteral("SUPublicEDKey"));
+    QUrl url(feed, QUrl::StrictMode);
+    return !key.isEmpty() && url.isValid() && !url.host().isEmpty() && !feed.contains(QStringLiteral("YOUR-SITE"));
+}
+
+QString appVersionText(const QVariantMap& info) {
+    QString shortVersion = stringEntry(info, QStringLiteral("CFBundleShortVersionString"));
+    QString build = stringEntry(info, QStringLiteral("CFBundleVersion"));
+    return (shortVersion.isEmpty() ? QStringLiteral("?") : shortVersion) + QStringLiteral(" (") +
+           (build.isEmpty() ? QStringLiteral("?") : build) + QStringLiteral(")");
+}
+
+Updater::Updater(const QVariantMap& info, QSettings* store, QObject* parent) : QObject(parent) {
+    assertMainThread();
+    isConfigured_ = updatesConfigured(info);
+    controller_ = std::make_unique<UpdateController>(
+        QUrl(stringEntry(info, QStringLiteral("SUFeedURL"))), stringEntry(info, QStringLiteral("SUPublicEDKey")),
+        stringEntry(info, QStringLiteral("CFBundleVersion")), static_cast<UpdateUserDriverDelegate*>(this), store);
+    if (isConfigured_) {
+        controller_->startUpdater();
+        connect(controller_.get(), &UpdateController::canCheckForUpdatesChanged, this,
+                &Updater::setCanCheckForUpdates);
+        setCanCheckForUpdates(controller_->canCheckForUpdates());
+    }
+}
+
+bool Updater::supportsGentleScheduledUpdateReminders() {
+    return true;
+}
+
+bool Updater::standardUserDriverShouldHandleShowingScheduledUpdate(const AppcastItem&, bool immediateFocus) {
+    return immediateFocus;
+}
+
+void Updater::standardUserDriverWillHandleShowingUpdate(bool handleShowingUpdate, const AppcastItem& update) {
+    assertMainThread();
+    if (!handleShowingUpdate) {
+        setAvailableUpdate(update.displayVersion);
+    }
+}
+
+void Updater::standardUserDriverDidReceiveUserAttentionForUpdate(const AppcastItem&) {
+    assertMainThread();
+    setAvailableUpdate(std::nullopt);
+}
+
+void Updater::standardUserDriverWillFinishUpdateSession() {
+    assertMainThread();
+    setAvailableUpdate(std::nullopt);
+}
+
+void Updater::setAvailableUpdate(std::optional<QString> value) {
+    if (availableUpdate_ != value) {
+        availableUpdate_ = std::move(value);
+        emit availableUpdateChanged();
+    }
+}
+
+void Updater::setCanCheckForUpdates(bool value) {
+    if (canCheckForUpdates_ != value) {
+        canCheckForUpdates_ = value;
+        emit canCheckForUpdatesChanged();
+    }
+}
+
+}  // namespace keldwick

@@ -1,0 +1,66 @@
+#pragma once
+// The program's software updates: whether they are set up in this build, whether a
+// check can start now, and the version of a found update left to the menu to show.
+//
+// The feed address ("SUFeedURL") and signing key ("SUPublicEDKey") are build settings;
+// a build without them has updates switched off: the controller exists but never starts.
+
+#include "desktop/UpdateController.h"
+
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace keldwick {
+
+// The build's information entries: "SUFeedURL", "SUPublicEDKey" (absent when the build
+// sets none), "CFBundleShortVersionString" and "CFBundleVersion".
+QVariantMap bundleInfo();
+
+// Whether `info` has a usable feed and key: a non-empty key, and a feed that parses as a
+// URL with a host and isn't the "YOUR-SITE" placeholder. Entries that aren't strings
+// count as empty.
+bool updatesConfigured(const QVariantMap& info);
+
+// The short version, " (", the build version and ")"; "?" for an entry that is missing or
+// isn't a string.
+QString appVersionText(const QVariantMap& info = bundleInfo());
+
+class Updater final : public QObject, private UpdateUserDriverDelegate {
+    Q_OBJECT
+
+public:
+    // Main thread only. When configured, starts the controller at once, so
+    // `canCheckForUpdates` holds the controller's value on return.
+    explicit Updater(const QVariantMap& info = bundleInfo(), QSettings* store = nullptr, QObject* parent = nullptr);
+
+    const std::optional<QString>& availableUpdate() const { return availableUpdate_; }
+    bool canCheckForUpdates() const { return canCheckForUpdates_; }
+    UpdateController* controller() const { return controller_.get(); }
+    bool isConfigured() const { return isConfigured_; }
+
+signals:
+    void availableUpdateChanged();
+    void canCheckForUpdatesChanged();
+
+private:
+    bool supportsGentleScheduledUpdateReminders() override;
+    bool standardUserDriverShouldHandleShowingScheduledUpdate(const AppcastItem& update, bool immediateFocus) override;
+    void standardUserDriverWillHandleShowingUpdate(bool handleShowingUpdate, const AppcastItem& update) override;
+    void standardUserDriverDidReceiveUserAttentionForUpdate(const AppcastItem& update) override;
+    void standardUserDriverWillFinishUpdateSession() override;
+
+    void setAvailableUpdate(std::optional<QString> value);
+    void setCanCheckForUpdates(bool value);
+
+    std::optional<QString> availableUpdate_;
+    bool canCheckForUpdates_ = false;
+    bool isConfigured_ = false;
+    std::unique_ptr<UpdateController> controller_;
+};
+
+}  // namespace keldwick

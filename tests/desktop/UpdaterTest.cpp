@@ -1,0 +1,366 @@
+#include "desktop/Updater.h"
+
+#include "desktop/Appcast.h"
+#include "desktop/EdSignature.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <openssl/evp.h>
+
+namespace keldwick {
+namespace {
+
+// An Ed25519 key pair made for the test.
+class SigningKey {
+public:
+    SigningKey() {
+        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
+        EVP_PKEY_keygen_init(context);
+        EVP_PKEY_keygen(context, &key_);
+        EVP_PKEY_CTX_free(context);
+    }
+    ~SigningKey() { EVP_PKEY_free(key_); }
+
+    QString publicKey() const {
+        unsigned char raw[32];
+        size_t size = sizeof raw;
+        EVP_PKEY_get_raw_public_key(key_, raw, &size);
+        return QString::fromLatin1(QByteArray(reinterpret_cast<char*>(raw), static_cast<qsizetype>(size)).toBase64());
+    }
+    QString sign(const QByteArray& data) const {
+        unsigned char signature[64];
+        size_t size = sizeof signature;
+        EVP_MD_CTX* context = EVP_MD_CTX_new();
+        EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key_);
+        EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char*>(data.constData()),
+                       static_cast<size_t>(data.size()));
+        EVP_MD_CTX_free(context);
+        return QString::fromLatin1(
+            QByteArray(reinterpret_cast<char*>(signature), static_cast<qsizetype>(size)).toBase64());
+    }
+
+private:
+    EVP_PKEY* key_ = nullptr;
+};
+
+// Serves fixed files over HTTP/1.0 on the loopback interface.
+class FeedServer : public QObject {
+public:
+    FeedServer() {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QString url(const QString& path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
+    }
+
+    std::map<QString, QByteArray> files;
+
+private:
+    void answer(QTcpSocket* socket) {
+        QByteArray& request = pending_[socket];
+        request += socket->readAll();
+        if (!request.contains("\r\n\r\n")) {
+            return;
+        }
+        QString path = QString::fromLatin1(request.split(' ').value(1));
+        pending_.erase(socket);
+        auto found = files.find(path);
+        QByteArray body = found == files.end() ? QByteArray("missing") : found->second;
+        socket->write((found == files.end() ? "HTTP/1.0 404 Not Found\r\n" : "HTTP/1.0 200 OK\r\n") +
+                      QByteArray("Content-Length: ") + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer server_;
+    std::map<QTcpSocket*, QByteArray> pending_;
+};
+
+QByteArray feed(const QString& items) {
+    return (QStringLiteral("<?xml version=\"1.0\"?>\n<rss version=\"2.0\" "
+                           "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"
+                           "<title>Keldwick</title>") +
+            items + QStringLiteral("</channel></rss>"))
+        .toUtf8();
+}
+
+QString item(const QString& version, const QString& display, const QString& archive, const QString& signature,
+             const QString& link = QString()) {
+    return QStringLiteral("<item><title>Keldwick %1</title><sparkle:version>%2</sparkle:version>"
+                          "<sparkle:shortVersionString>%1</sparkle:shortVersionString>%5"
+                          "<enclosure url=\"%3\" sparkle:edSignature=\"%4\" type=\"application/octet-stream\"/>"
+                          "</item>")
+        .arg(display, version, archive, signature, link.isEmpty() ? QString() : "<link>" + link + "</link>");
+}
+
+TEST(UpdaterSettingsTest, ConfiguredOnlyWithAFeedWithAHostAndAKey) {
+    struct Case {
+        QVariant feed, key;
+        bool configured;
+    };
+    const QString key = QStringLiteral("bm90IGEgcmVhbCBrZXk=");
+    const Case cases[] = {
+        {QStringLiteral("https://example.com/appcast.xml"), key, true},
+        {QStringLiteral("appcast.xml"), key, false},
+        {QStringLiteral("/srv/appcast.xml"), key, false},
+        {QStringLiteral("file:///srv/appcast.xml"), key, false},
+        {QStringLiteral("https://YOUR-SITE.example/appcast.xml"), key, false},
+        {QStringLiteral("https://example.com/appcast.xml"), QStringLiteral(""), false},
+        {QStringLiteral("https://example.com/appcast.xml"), QVariant(), false},
+        {QVariant(42), key, false},
+        {QStringLiteral("https://example.com/appcast.xml"), QVariant(7), false},
+    };
+    for (const Case& c : cases) {
+        QVariantMap info;
+        if (c.feed.isValid()) {
+            info.insert(QStringLiteral("SUFeedURL"), c.feed);
+        }
+        if (c.key.isValid()) {
+            info.insert(QStringLiteral("SUPublicEDKey"), c.key);
+        }
+        EXPECT_EQ(updatesConfigured(info), c.configured) << c.feed.toString().toStdString();
+    }
+    // This build sets none: updates are off.
+    EXPECT_FALSE(updatesConfigured(bundleInfo()));
+}
+
+TEST(UpdaterSettingsTest, VersionTextMarksWhatIsMissing) {
+    EXPECT_EQ(appVersionText({}), "? (?)");
+    EXPECT_EQ(appVersionText({{"CFBundleShortVersionString", "1.2"}, {"CFBundleVersion", "120"}}), "1.2 (120)");
+    EXPECT_EQ(appVersionText({{"CFBundleShortVersionString", 1.2}, {"CFBundleVersion", "120"}}), "? (120)");
+    EXPECT_EQ(appVersionText(), "0.1.0 (0.1.0)");
+}
+
+TEST(AppcastTest, VersionsCompareByTheirNumbers) {
+    struct Case {
+        const char *a, *b;
+        int order;
+    };
+    const Case cases[] = {
+        {"1.10", "1.9", 1},   {"1.2", "1.2.0", 0},   {"1.2.1", "1.2", 1},        {"1.2b1", "1.2", -1},
+        {"2", "10", -1},      {"1.0-beta", "1.0", -1}, {"007", "7", 0},          {"99999999999999999999", "1", 1},
+        {"1.0a", "1.0b", -1}, {"120", "120", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Appcast::compareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
+        EXPECT_EQ(Appcast::compareVersions(c.b, c.a), -c.order) << c.b << " vs " << c.a;
+    }
+}
+
+TEST(AppcastTest, ParsesItemsAndPicksTheNewestAboveTheRunningVersion) {
+    QByteArray document = feed(item("110", "1.1", "https://example.com/k-1.1.tar.gz", "c2ln") +
+                               item("130", "1.3", "https://example.com/k-1.3.tar.gz", "c2ln",
+                                    "https://example.com/releases/1.3") +
+                               item("120", "1.2", "https://example.com/k-1.2.tar.gz", "c2ln") +
+                               "<item><title>no enclosure</title><sparkle:version>900</sparkle:version></item>" +
+                               item("", "", "https://example.com/unversioned.tar.gz", "c2ln"));
+    std::vector<AppcastItem> items = Appcast::parse(document);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[1].title, "Keldwick 1.3");
+    EXPECT_EQ(items[1].displayVersion, "1.3");
+    EXPECT_EQ(items[1].link, QUrl("https://example.com/releases/1.3"));
+    EXPECT_EQ(items[1].archive, QUrl("https://example.com/k-1.3.tar.gz"));
+    EXPECT_EQ(items[1].signature, "c2ln");
+
+    EXPECT_EQ(Appcast::newest(items, "100")->version, "130");
+    EXPECT_EQ(Appcast::newest(items, "120")->version, "130");
+    EXPECT_FALSE(Appcast::newest(items, "130").has_value());
+
+    for (const QByteArray& bad : {QByteArray("<rss><channel><item>"), QByteArray("not xml"),
+                                  QByteArray("<html><body/></html>"), QByteArray()}) {
+        EXPECT_THROW(Appcast::parse(bad), AppcastError) << bad.toStdString();
+    }
+}
+
+TEST(EdSignatureTest, OnlyTheKeysSignatureOfTheseBytesVerifies) {
+    SigningKey key, other;
+    const QByteArray archive("the archive's bytes");
+    const QString signature = key.sign(archive);
+    EXPECT_TRUE(EdSignature::verify(archive, signature, key.publicKey()));
+
+    QByteArray tampered = archive;
+    tampered[0] = 'T';
+    EXPECT_FALSE(EdSignature::verify(tampered, signature, key.publicKey()));
+    EXPECT_FALSE(EdSignature::verify(archive, other.sign(archive), key.publicKey()));
+    EXPECT_FALSE(EdSignature::verify(archive, signature, other.publicKey()));
+    EXPECT_FALSE(EdSignature::verify(archive, signature.left(20), key.publicKey()));
+    EXPECT_FALSE(EdSignature::verify(archive, "!!" + signature, key.publicKey()));
+    EXPECT_FALSE(EdSignature::verify(archive, signature, "c2hvcnQ="));
+    EXPECT_FALSE(EdSignature::verify(archive, QString(), key.publicKey()));
+}
+
+class UpdaterTest : public ::testing::Test {
+protected:
+    std::unique_ptr<Updater> makeUpdater(const QString& feedUrl) {
+        QVariantMap info{{"SUFeedURL", feedUrl},
+                         {"SUPublicEDKey", key_.publicKey()},
+                         {"CFBundleShortVersionString", "1.0"},
+                         {"CFBundleVersion", "100"}};
+        auto updater = std::make_unique<Updater>(info);
+        updater->controller()->openPage = [this](const QUrl& url) { opened_.push_back(url); };
+        updater->controller()->hasFocus = [this] { return focus_; };
+        failures_ = std::make_unique<QSignalSpy>(updater->controller(), &UpdateController::checkFailed);
+        shown_ = std::make_unique<QSignalSpy>(updater->controller(), &UpdateController::updateShown);
+        return updater;
+    }
+
+    void publish(const QByteArray& archive, const QString& signature) {
+        server_.files[QStringLiteral("/k-1.2.tar.gz")] = archive;
+        server_.files[QStringLiteral("/appcast.xml")] =
+            feed(item("90", "0.9", server_.url("/old.tar.gz"), "c2ln") +
+                 item("120", "1.2", server_.url("/k-1.2.tar.gz"), signature, "https://example.com/releases/1.2"));
+    }
+
+    // Runs a check to its end; false when it never ended.
+    bool waitForCheck(Updater& updater) {
+        return QTest::qWaitFor([&] { return updater.canCheckForUpdates(); }, 10000);
+    }
+
+    std::string failure() const {
+        return failures_->isEmpty() ? std::string() : failures_->last().at(0).toString().toStdString();
+    }
+
+    SigningKey key_;
+    FeedServer server_;
+    bool focus_ = false;
+    std::vector<QUrl> opened_;
+    std::unique_ptr<QSignalSpy> failures_, shown_;
+};
+
+TEST_F(UpdaterTest, WithoutSettingsTheControllerNeverStarts) {
+    Updater updater(QVariantMap{});
+    EXPECT_FALSE(updater.isConfigured());
+    ASSERT_NE(updater.controller(), nullptr);
+    EXPECT_FALSE(updater.controller()->isStarted());
+    EXPECT_FALSE(updater.canCheckForUpdates());
+    updater.controller()->checkForUpdates();
+    EXPECT_FALSE(updater.canCheckForUpdates());
+}
+
+TEST_F(UpdaterTest, AScheduledCheckLeavesAVerifiedUpdateToTheMenuUntilItIsInstalled) {
+    const QByteArray archive(4096, 'k');
+    publish(archive, key_.sign(archive));
+    auto updater = makeUpdater(server_.url("/appcast.xml"));
+    EXPECT_TRUE(updater->isConfigured());
+    EXPECT_TRUE(updater->canCheckForUpdates());  // the controller's value, at once
+
+    updater->controller()->checkForUpdatesInBackground();
+    EXPECT_FALSE(updater->canCheckForUpdates());
+    ASSERT_TRUE(waitForCheck(*updater));
+    EXPECT_EQ(failure(), "");
+    EXPECT_EQ(updater->availableUpdate(), QStringLiteral("1.2"));
+    EXPECT_EQ(shown_->count(), 0);
+
+    updater->controller()->installUpdate();
+    EXPECT_EQ(opened_, std::vector<QUrl>{QUrl("https://example.com/releases/1.2")});
+    EXPECT_EQ(updater->availableUpdate(), std::nullopt);
+    EXPECT_FALSE(updater->controller()->foundUpdate().has_value());
+}
+
+TEST_F(UpdaterTest, AnUpdateFoundWhileFocusedOrOnRequestIsShownNotLeftToTheMenu) {
+    const QByteArray archive("archive");
+    publish(archive, key_.sign(archive));
+    auto updater = makeUpdater(server_.url("/appcast.xml"));
+    for (bool userCheck : {false, true}) {
+        focus_ = !userCheck;
+        if (userCheck) {
+            updater->controller()->checkForUpdates();
+        } else {
+            updater->controller()->checkForUpdatesInBackground();
+        }
+        ASSERT_TRUE(waitForCheck(*updater));
+        EXPECT_EQ(updater->availableUpdate(), std::nullopt);
+        EXPECT_TRUE(updater->controller()->foundUpdate().has_value());
+        updater->controller()->dismissUpdate();
+    }
+    EXPECT_EQ(shown_->count(), 2);
+    EXPECT_EQ(failure(), "");
+    EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(UpdaterTest, AnUpToDateProgramIsToldSoOnRequest) {
+    server_.files[QStringLiteral("/appcast.xml")] = feed(item("100", "1.0", server_.url("/same.tar.gz"), "c2ln"));
+    auto updater = makeUpdater(server_.url("/appcast.xml"));
+    QSignalSpy upToDate(updater->controller(), &UpdateController::noUpdateFound);
+    updater->controller()->checkForUpdates();
+    ASSERT_TRUE(waitForCheck(*updater));
+    EXPECT_EQ(upToDate.count(), 1);
+    EXPECT_EQ(failure(), "");
+    EXPECT_EQ(updater->availableUpdate(), std::nullopt);
+}
+
+TEST_F(UpdaterTest, BadFeedsArchivesAndConnectionsEndInAMessageNeverAnUpdate) {
+    const QByteArray archive("archive");
+    struct Case {
+        const char* name;
+        std::function<QString()> prepare;  // gives the feed address
+        const char* message;
+    };
+    const Case cases[] = {
+        {"tampered archive",
+         [&] {
+             publish("archivE", key_.sign(archive));
+             return server_.url("/appcast.xml");
+         },
+         "doesn't match its signature"},
+        {"signed by another key",
+         [&] {
+             SigningKey other;
+             publish(archive, other.sign(archive));
+             return server_.url("/appcast.xml");
+         },
+         "doesn't match its signature"},
+        {"unsigned",
+         [&] {
+             publish(archive, QString());
+             return server_.url("/appcast.xml");
+         },
+         "isn't signed"},
+        {"malformed feed",
+         [&] {
+             server_.files[QStringLiteral("/appcast.xml")] = "<rss><channel><item><title>1.2</item>";
+             return server_.url("/appcast.xml");
+         },
+         "The update feed can't be read: "},
+        {"missing archive",
+         [&] {
+             publish(archive, key_.sign(archive));
+             server_.files.erase(QStringLiteral("/k-1.2.tar.gz"));
+             return server_.url("/appcast.xml");
+         },
+         "The update couldn't be downloaded: "},
+        {"refused connection",
+         [] {
+             QTcpServer closed;
+             closed.listen(QHostAddress::LocalHost);
+             quint16 port = closed.serverPort();
+             closed.close();
+             return QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(port);
+         },
+         "Keldwick couldn't check for updates: "},
+    };
+    for (const Case& c : cases) {
+        auto updater = makeUpdater(c.prepare());
+        updater->controller()->checkForUpdatesInBackground();
+        ASSERT_TRUE(waitForCheck(*updater)) << c.name;
+        EXPECT_NE(failure().find(c.message), std::string::npos) << c.name << ": " << failure();
+        EXPECT_EQ(updater->availableUpdate(), std::nullopt) << c.name;
+        EXPECT_FALSE(updater->controller()->foundUpdate().has_value()) << c.name;
+        updater->controller()->installUpdate();
+        EXPECT_TRUE(opened_.empty()) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace keldwick
