@@ -155,8 +155,8 @@ protected:
         if (QStandardPaths::findExecutable(QStringLiteral("gio")).isEmpty()) {
             GTEST_SKIP() << "gio is not installed (package libglib2.0-bin)";
         }
-        if (bus_.address().isEmpty()) {
-            GTEST_SKIP() << bus_.error().toStdString();
+        if (bus_.skipReason()) {
+            GTEST_SKIP() << *bus_.skipReason();
         }
         environment_ = QProcessEnvironment::systemEnvironment();
         environment_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus_.address());
@@ -179,7 +179,7 @@ protected:
     }
 
     test::TempDir dir_;
-    test::PrivateBus bus_;
+    test::PrivateBus bus_{true};
     QProcessEnvironment environment_;
     std::string desktop_;
 };
