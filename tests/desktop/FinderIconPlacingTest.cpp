@@ -15,6 +15,7 @@
 #include <fstream>
 #include <limits>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace keldwick {
@@ -85,6 +86,15 @@ TEST(IconPlacingToolTest, OnlyItemsDirectlyOnTheDesktopStartTheTool) {
     EXPECT_EQ(gio.runs(), 0);
     EXPECT_EQ(placing.place("/home/u/Desktop/item"), (IconPlace{7, 9}));
     EXPECT_EQ(gio.runs(), 1);
+}
+
+TEST(IconPlacingToolTest, PlacesAreReadFromAThreadOfTheEngines) {
+    FakeGio gio("echo 'attributes:'; echo '  metadata::caja-icon-position: 3,4'");
+    FinderIconPlacing placing("/d", gio.program());
+    std::optional<IconPlace> place;
+    std::thread engine([&] { place = placing.place("/d/item"); });
+    engine.join();
+    EXPECT_EQ(place, (IconPlace{3, 4}));
 }
 
 TEST(IconPlacingToolTest, FailuresGiveNone) {
