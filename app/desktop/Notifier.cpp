@@ -179,10 +179,17 @@ void Notifier::actionInvoked(uint id, const QString& actionKey) {
 void Notifier::notificationClosed(uint id, uint) {
     assertMainThread();
     targets_.erase(id);
-    for (auto& [identifier, shown] : shown_) {
+    // Forgotten once closed, so notices under fresh identifiers don't pile up here.
+    for (auto entry = shown_.begin(); entry != shown_.end();) {
+        Shown& shown = entry->second;
         if (shown.id == id) {
             shown.id = 0;
+            if (!shown.sending && !shown.next) {
+                entry = shown_.erase(entry);
+                continue;
+            }
         }
+        ++entry;
     }
 }
 
