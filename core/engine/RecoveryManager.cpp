@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
 #include <set>
 
 #include "drives/DriveLayout.h"
@@ -46,6 +47,48 @@ bool isCleanAbsolute(std::string_view path) {
 
 bool isCleanRelative(std::string_view path) {
     return !path.empty() && path.front() != '/' && Utf8::isValid(path) && hasCleanComponents(path);
+}
+
+// Drive paths compared as on a drive that ignores letter case: two overlap when they are
+// equal or one lies inside the other.
+class DrivePathOverlaps {
+public:
+    void add(std::string_view relative) {
+        std::string path = key(relative);
+        for (size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1))
+            folders_.insert(path.substr(0, slash));
+        ++counts_[std::move(path)];
+    }
+
+    // Whether the path overlaps one added; `added`: the path itself was added once, which
+    // doesn't count.
+    bool overlaps(std::string_view relative, bool added = false) const {
+        const std::string path = key(relative);
+        auto same = counts_.find(path);
+        if ((same != counts_.end() && same->second > (added ? 1 : 0)) || folders_.contains(path)) return true;
+        for (size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1))
+            if (counts_.contains(path.substr(0, slash))) return true;
+        return false;
+    }
+
+private:
+    static std::string key(std::string_view relative) {
+        std::string path = Utf8::lowercased(relative);
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        return path;
+    }
+
+    std::map<std::string, int> counts_;
+    std::set<std::string> folders_;  // every folder above an added path
+};
+
+// Names for one warning event: the first few, then how many more.
+std::string nameList(const std::vector<std::string>& names) {
+    constexpr size_t shown = 10;
+    std::string text;
+    for (size_t i = 0; i < names.size() && i < shown; ++i) text += (i ? ", " : "") + quoted(names[i]);
+    if (names.size() > shown) text += " and " + std::to_string(names.size() - shown) + " more";
+    return text;
 }
 
 }  // namespace
@@ -113,17 +156,31 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
     auto root = mountPoint(driveID);
     if (!root) return results;
     std::vector<DriveManifest::Entry> entries;
+    std::vector<OffloadRecord> known;
     try {
         entries = DriveManifest{*root}.latestEntries(context.configuration.machineID);
+        if (!entries.empty()) known = context.journal->allRecords();
     } catch (const std::exception& error) {
         context.journal->log(std::string("Couldn't read the drive's manifest: ") + error.what(), EventLevel::warning);
         return results;
     }
+    std::set<std::string> activePaths;
+    DrivePathOverlaps liveCopies;
+    std::map<std::string, const OffloadRecord*> latest;  // by original path, the newest record
+    for (const auto& record : known) {
+        latest.insert_or_assign(record.originalPath, &record);
+        if (isFinished(record.phase)) continue;
+        activePaths.insert(record.originalPath);
+        if (record.driveID == driveID) liveCopies.add(record.driveRelativePath);
+    }
+
     // Only what this machine put in its own folder on the drive may join the journal:
     // a manifest is read from a removable drive, and an adopted record's drive path is
     // later deleted by a restore or a discard.
     const std::string machinePrefix =
         DriveLayout::folderName(*root) + "/" + context.configuration.machineFolder + "/";
+    std::vector<const DriveManifest::Entry*> candidates;
+    std::vector<std::string> overlapping;
     for (const auto& entry : entries) {
         bool clean = isCleanAbsolute(entry.originalPath) && isCleanRelative(entry.relativePath) &&
                      entry.relativePath.size() > machinePrefix.size() && entry.relativePath.starts_with(machinePrefix) &&
@@ -135,13 +192,37 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
             Log::notice("drive", "Recovery left out a manifest entry outside this computer's folder: " + entry.relativePath);
             continue;
         }
-        try {
-            if (!context.journal->activeRecords(entry.originalPath).empty()) continue;
-        } catch (const std::exception&) {
+        if (activePaths.contains(entry.originalPath)) continue;
+        if (auto found = latest.find(entry.originalPath); found != latest.end() && closesEntry(*found->second, entry, driveID)) {
+            // The drive left before the line saying so reached it.
+            appendManifestEntry(*found->second,
+                                found->second->phase == Phase::restored ? DriveManifest::Entry::Event::restored
+                                                                        : DriveManifest::Entry::Event::discarded,
+                                *root);
             continue;
         }
         if (!FileStat::peek(drivePath)) continue;
+        if (liveCopies.overlaps(entry.relativePath)) {
+            overlapping.push_back(entry.originalPath);
+            continue;
+        }
+        candidates.push_back(&entry);
+    }
+    // Lines that overlap each other: at most one is current, and which can't be told.
+    DrivePathOverlaps candidateCopies;
+    for (const auto* entry : candidates) candidateCopies.add(entry->relativePath);
+    std::erase_if(candidates, [&](const DriveManifest::Entry* entry) {
+        if (!candidateCopies.overlaps(entry->relativePath, true)) return false;
+        overlapping.push_back(entry->originalPath);
+        return true;
+    });
+    if (!overlapping.empty())
+        context.journal->log("Left on the drive, not added to Keldwick's list, because their copies there overlap the "
+                             "copies of other items: " + nameList(overlapping) + ".",
+                             EventLevel::warning);
 
+    for (const auto* candidate : candidates) {
+        const DriveManifest::Entry& entry = *candidate;
         NewRecord newRecord;
         newRecord.originalPath = entry.originalPath;
         newRecord.driveID = driveID;
@@ -167,6 +248,13 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
         if (linkResult.action != RecoveryAction::unchanged) results.push_back(linkResult);
     }
     return results;
+}
+
+bool RecoveryManager::closesEntry(const OffloadRecord& record, const DriveManifest::Entry& entry,
+                                  const std::string& driveID) {
+    // The entry predates the record's end (its date is cut to whole seconds).
+    return (record.phase == Phase::restored || record.phase == Phase::superseded) && record.driveID == driveID &&
+           record.driveRelativePath == entry.relativePath && entry.date <= record.updatedAt.adding(1);
 }
 
 std::vector<RecoveryResult> RecoveryManager::checkLinks() {
@@ -298,17 +386,7 @@ RecoveryResult RecoveryManager::updateLink(const OffloadRecord& record, const st
 
 // --- Deleting a drive copy.
 
-void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::string& reason) {
-    if (record.phase != Phase::returned && record.phase != Phase::linkMissing)
-        throw EngineError::invalidState("Only copies that are no longer linked can be deleted.");
-    if (isLinkToDriveCopy(record.originalPath, record)) {
-        checkLinkGuarded(record);
-        throw EngineError::invalidState(quoted(record.displayName()) +
-                                        " has its shortcut again, so its copy on the drive is in use.");
-    }
-    auto root = mountPoint(record.driveID);
-    if (!root) throw EngineError::driveUnavailable();
-
+void RecoveryManager::requireHoldsNoOtherItems(const OffloadRecord& record) {
     std::set<Phase> active;
     for (Phase phase : allPhases)
         if (!isFinished(phase)) active.insert(phase);
@@ -319,6 +397,19 @@ void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::s
         const std::string theirs = Utf8::lowercased(other.driveRelativePath);
         if (theirs == mine || theirs.starts_with(mineAsFolder)) throw EngineError::holdsOtherItems(record.originalPath);
     }
+}
+
+void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::string& reason) {
+    if (record.phase != Phase::returned && record.phase != Phase::linkMissing)
+        throw EngineError::invalidState("Only copies that are no longer linked can be deleted.");
+    if (isLinkToDriveCopy(record.originalPath, record)) {
+        checkLinkGuarded(record);
+        throw EngineError::invalidState(quoted(record.displayName()) +
+                                        " has its shortcut again, so its copy on the drive is in use.");
+    }
+    auto root = mountPoint(record.driveID);
+    if (!root) throw EngineError::driveUnavailable();
+    requireHoldsNoOtherItems(record);
 
     const std::string drivePath = record.drivePath(*root);
     removeLeftovers(drivePath, record);

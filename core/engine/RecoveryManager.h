@@ -40,7 +40,10 @@ public:
     std::vector<RecoveryResult> recoverInFlight();
     // Adds to the journal the items this machine's manifest on the drive lists and the
     // journal lacks, then checks their links. Only entries whose paths are clean and lie
-    // in this machine's folder on the drive are taken.
+    // in this machine's folder on the drive are taken. An entry whose drive copy is, holds
+    // or lies inside another item's copy (a record not finished, or another entry) stays
+    // on the drive, named in a warning event. An entry the journal shows restored or
+    // discarded since gets the manifest line the drive missed instead.
     std::vector<RecoveryResult> adoptManifestEntries(const std::string& driveID);
     // Checks the link of every "offloaded" and "link-missing" record; results other
     // than unchanged.
@@ -63,6 +66,9 @@ public:
     // "superseded". Throws EngineError (invalidState, driveUnavailable, holdsOtherItems)
     // or the journal's and file system's errors; a refusal changes nothing.
     void discardDriveCopy(const OffloadRecord& record, const std::string& reason);
+    // Throws EngineError::holdsOtherItems when the record's drive copy is, or holds, the
+    // copy of another record on its drive that is not finished (letter case aside).
+    void requireHoldsNoOtherItems(const OffloadRecord& record);
 
     // Whether the record's link stands at its original path and points at the drive's
     // current place; marks the record "link-missing" or "returned" when it doesn't, and
@@ -123,6 +129,10 @@ private:
     std::optional<RecoveryResult> repair(const OffloadRecord& record, const Failure& failure, bool fromExecutor);
     std::optional<std::string> mountPoint(const std::string& driveID);
     RecoveryResult checkLinkGuarded(const OffloadRecord& record);
+    // Whether the manifest entry is the record's own "offloaded" line, left standing after
+    // the record was restored or discarded.
+    static bool closesEntry(const OffloadRecord& record, const DriveManifest::Entry& entry,
+                            const std::string& driveID);
     std::string keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
                                   const std::optional<std::string>& folder = std::nullopt);
     bool holdsOnlyCopiedEntries(const std::string& folder, const OffloadRecord& record);

@@ -98,6 +98,8 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     const std::string drivePath = record.drivePath(*root);
     // The drive is untrusted: what is read from it and later deleted must lie beneath it.
     DrivePath::requireBeneath(*root, drivePath);
+    // The drive copy is deleted at the end: never while it holds another item's copy.
+    RecoveryManager(context).requireHoldsNoOtherItems(record);
 
     auto driveStat = FileStat::read(drivePath);
     if (!driveStat || (record.isDirectory ? !driveStat->isDirectory() : !driveStat->isFile()))

@@ -45,6 +45,8 @@ public:
     // in "offloaded" or "link-missing"); with one it arrives beside what stands there now,
     // under a free name carrying the suffix (records in "returned" or "link-missing").
     //
+    // A drive copy that is or holds another unfinished record's copy is refused
+    // (EngineError::holdsOtherItems), as its deletion would take the other's copy along.
     // Refusals before anything is written throw EngineError and change nothing (a link
     // check may have corrected the record's phase, and the destination's folder may have
     // been created). From "restore-copying" on, a failure is logged, the record is

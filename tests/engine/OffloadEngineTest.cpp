@@ -12,6 +12,7 @@
 #include "EngineWorld.h"
 #include "engine/EngineError.h"
 #include "engine/ItemChecks.h"
+#include "foundation/DriveManifest.h"
 #include "support/FaultActions.h"
 
 namespace keldwick {
@@ -245,6 +246,34 @@ TEST_F(OffloadEngineTest, DiscardingADriveCopy) {
     EXPECT_EQ(world.phaseOf(record.id), Phase::superseded);
     EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
     EXPECT_TRUE(world.logged("Deleted the drive copy of \u201CReport.txt\u201D (you asked)."));
+}
+
+// A restore whose "restored" line never reached the drive, then a move of an item inside
+// that folder: the stale line must not come back as a record whose restore deletes the
+// newer item's only copy.
+TEST_F(OffloadEngineTest, AStaleManifestLineNeverTakesOverANewerItemsDriveCopy) {
+    const std::string album = world.makeFolder("Album", false);
+    auto moved = engine()->offload(candidateFor(album), false).record;
+    actions()->onceAt(FaultPoint::restoreDriveCopyDeleted, [&](const FaultContext&) { world.locator->present = false; });
+    EXPECT_EQ(engine()->restore(moved.id).phase, Phase::restored);
+    world.locator->present = true;
+    const DriveManifest manifest{world.root};
+    ASSERT_EQ(manifest.latestEntries(world.configuration.machineID).size(), 1u);  // the stale line
+
+    const std::string inner = album + "/sub";
+    auto innerRecord = engine()->offload(candidateFor(inner), false).record;
+    for (const auto& result : engine()->recover()) EXPECT_NE(result.action, RecoveryAction::adopted) << result.name;
+
+    // The missing line is written, and only the newer item is left on the drive's list.
+    auto latest = manifest.latestEntries(world.configuration.machineID);
+    ASSERT_EQ(latest.size(), 1u);
+    EXPECT_EQ(latest[0].originalPath, inner);
+    EXPECT_EQ(manifest.read().back().event, DriveManifest::Entry::Event::restored);
+    EXPECT_EQ(manifest.read().back().originalPath, album);
+    for (const auto& record : world.journal->records({Phase::returned, Phase::linkMissing, Phase::offloaded}))
+        EXPECT_EQ(record.id, innerRecord.id);
+    EXPECT_EQ(engine()->restore(innerRecord.id).phase, Phase::restored);
+    EXPECT_EQ(readFile(inner + "/two.txt"), "second file");
 }
 
 // --- Recovery and the one operation at a time.

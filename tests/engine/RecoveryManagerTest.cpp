@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "engine/EngineError.h"
@@ -366,6 +367,103 @@ TEST_F(AdoptionTest, EntriesTheJournalLacksAreAddedAndTheirLinksChecked) {
     EXPECT_TRUE(logged(world, "Found \xE2\x80\x9Clinked.txt\xE2\x80\x9D on the drive and added it back to Keldwick's list."));
     // Known now: nothing is adopted twice.
     EXPECT_EQ(world.manager().adoptManifestEntries(RecoveryWorld::driveID), std::vector<RecoveryResult>{});
+}
+
+// A drive copy that is, holds or lies inside another item's copy (letter case aside) is
+// never adopted: a restore or a discard of it would delete or damage the other's copy.
+TEST_F(AdoptionTest, EntriesOverlappingAnotherItemsDriveCopyAreLeftOnTheDrive) {
+    struct Case {
+        std::string entry;                         // below Documents
+        std::string other;                         // the other item's original path below Documents
+        std::optional<std::string> otherRelative;  // its drive path below Documents, when not its own
+        Phase phase;
+        std::string otherDrive;
+        bool adopted;
+    };
+    const std::string drive = RecoveryWorld::driveID;
+    const std::vector<Case> cases = {
+        {"Album", "Album/inner.txt", std::nullopt, Phase::offloaded, drive, false},
+        {"Album", "Album/Inner.txt", "ALBUM/Inner.txt", Phase::linkMissing, drive, false},
+        {"Album", "Elsewhere.txt", "Album", Phase::returned, drive, false},
+        {"Album/sub/b.txt", "Album", std::nullopt, Phase::offloaded, drive, false},
+        {"Album", "Album 2/inner.txt", std::nullopt, Phase::offloaded, drive, true},
+        {"Album", "Album/inner.txt", std::nullopt, Phase::restored, drive, true},
+        {"Album", "Album/inner.txt", std::nullopt, Phase::offloaded, "OTHER-DRIVE", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry + " beside " + c.other);
+        RecoveryWorld fresh;
+        const std::string documents = fresh.mac + "/Documents/";
+        auto entry = entryFor(documents + c.entry, false);
+        entry.isDirectory = c.entry == "Album";
+        entry.relativePath = fresh.relativePathFor(entry.originalPath);
+        test::writeFile(PathUtil::join(fresh.drive, entry.relativePath) + (entry.isDirectory ? "/a.txt" : ""), "x");
+        DriveManifest{fresh.drive}.append(entry);
+        NewRecord other;
+        other.originalPath = documents + c.other;
+        other.driveID = c.otherDrive;
+        other.driveRelativePath = fresh.relativePathFor(documents + c.otherRelative.value_or(c.other));
+        other.phase = c.phase;
+        fresh.journal->insert(other);
+
+        auto results = fresh.manager().adoptManifestEntries(RecoveryWorld::driveID);
+        EXPECT_EQ(!results.empty() && results[0].action == RecoveryAction::adopted, c.adopted);
+        EXPECT_TRUE(FileStat::peek(PathUtil::join(fresh.drive, entry.relativePath)));
+        if (!c.adopted) {
+            EXPECT_EQ(fresh.journal->allRecords().size(), 1u);
+            EXPECT_TRUE(logged(fresh, "Left on the drive, not added to Keldwick's list, because their copies there "
+                                      "overlap the copies of other items: \xE2\x80\x9C" + entry.originalPath +
+                                          "\xE2\x80\x9D."));
+        }
+    }
+}
+
+// A record restored or discarded while its drive was away still has its "offloaded" line
+// there: that line gets the line the drive missed, never a new record. A line written
+// after the record ended is another move and is taken.
+TEST_F(AdoptionTest, LinesOfRecordsEndedMeanwhileAreClosedNotAdopted) {
+    using Event = DriveManifest::Entry::Event;
+    struct Case {
+        Phase phase;
+        double lineAfterEnd;  // seconds
+        std::optional<Event> written;
+    };
+    for (const auto& c : {Case{Phase::restored, -60, Event::restored}, Case{Phase::superseded, 0, Event::discarded},
+                          Case{Phase::restored, 3600, std::nullopt}, Case{Phase::abandoned, -60, std::nullopt}}) {
+        SCOPED_TRACE(std::string(toString(c.phase)) + " " + std::to_string(c.lineAfterEnd));
+        RecoveryWorld fresh;
+        auto ended = fresh.insert(fresh.mac + "/Documents/Report.txt", false, c.phase);
+        auto entry = entryFor(ended.originalPath, false);
+        entry.relativePath = ended.driveRelativePath;
+        entry.date = Date{std::floor(ended.updatedAt.adding(c.lineAfterEnd).secondsSince1970)};
+        test::writeFile(fresh.drivePath(ended), "quarterly numbers\n");
+        DriveManifest manifest{fresh.drive};
+        manifest.append(entry);
+
+        auto results = fresh.manager().adoptManifestEntries(RecoveryWorld::driveID);
+        EXPECT_EQ(results.empty(), c.written.has_value());
+        EXPECT_EQ(manifest.read().back().event, c.written.value_or(Event::offloaded));
+        EXPECT_EQ(manifest.read().size(), c.written ? 2u : 1u);
+    }
+}
+
+// Two lines that overlap each other: at most one of them is current, and which one can't
+// be told, so neither is taken; an unrelated line still is.
+TEST_F(AdoptionTest, EntriesOverlappingEachOtherAreBothLeftOnTheDrive) {
+    DriveManifest manifest{world.drive};
+    auto outer = entryFor(world.mac + "/Documents/Album", false);
+    outer.isDirectory = true;
+    auto inner = entryFor(world.mac + "/Documents/Album/b.txt");
+    auto alone = entryFor(world.mac + "/Documents/Alone.txt");
+    auto twin = entryFor(world.mac + "/Documents/Twin.txt", false);
+    twin.relativePath = alone.relativePath;
+    auto single = entryFor(world.mac + "/Documents/Single.txt");
+    for (const auto& entry : {outer, inner, alone, twin, single}) manifest.append(entry);
+
+    world.manager().adoptManifestEntries(RecoveryWorld::driveID);
+    ASSERT_EQ(world.journal->allRecords().size(), 1u);
+    EXPECT_EQ(world.journal->allRecords()[0].originalPath, single.originalPath);
+    EXPECT_TRUE(FileStat::peek(PathUtil::join(world.drive, inner.relativePath)));
 }
 
 TEST_F(AdoptionTest, HostileManifestTouchesNothingOutsideTheDrive) {

@@ -9,6 +9,7 @@
 #include "engine/EngineError.h"
 #include "engine/ItemChecks.h"
 #include "foundation/POSIXFailure.h"
+#include "foundation/Utf8.h"
 #include "engine/RecoveryManager.h"
 #include "EngineWorld.h"
 #include "platform/Rename.h"
@@ -105,6 +106,27 @@ TEST_F(RestoreExecutorTest, ACopyThatWouldLieOutsideTheDriveIsNeverTouched) {
     EXPECT_EQ(readFile(outside), "not the drive's");
     EXPECT_FALSE(FileStat::peek(world.mac + "/Documents/Other.txt"));
     EXPECT_EQ(world.phaseOf(forged.id), Phase::linkMissing);
+}
+
+// Deleting a drive copy that holds another moved item's copy would lose that item: the
+// restore is refused, in place or as a copy, as a discard is.
+TEST_F(RestoreExecutorTest, ADriveCopyHoldingAnotherItemsCopyIsNeverBroughtBack) {
+    auto record = world.offloadByHand(world.makeFolder("Album"));
+    const std::string innerCopy = world.drivePathFor(record.originalPath) + "/sub/newer.txt";
+    writeFile(innerCopy, "only copy");
+    world.journal->insert(NewRecord{record.originalPath + "/sub/newer.txt", world.drive.id,
+                                    Utf8::lowercased(record.driveRelativePath) + "/sub/newer.txt", false, 9,
+                                    std::nullopt, Phase::offloaded, std::nullopt, std::nullopt});
+    EXPECT_EQ(engineErrorOf([&] { restore(record.id); }), EngineError::holdsOtherItems(record.originalPath));
+
+    ::unlink(record.originalPath.c_str());
+    world.makeFolder("Album");
+    world.journal->setPhase(record.id, Phase::returned);
+    EXPECT_EQ(engineErrorOf([&] { restore(record.id, " (from Travel)"); }),
+              EngineError::holdsOtherItems(record.originalPath));
+    EXPECT_EQ(world.phaseOf(record.id), Phase::returned);
+    EXPECT_EQ(readFile(innerCopy), "only copy");
+    EXPECT_FALSE(FileStat::peek(world.mac + "/Documents/Album (from Travel)"));
 }
 
 TEST_F(RestoreExecutorTest, AsCopyOfALinkMissingRecordWhoseLinkCameBackMarksItOffloaded) {
