@@ -15,6 +15,9 @@ struct EngineConfiguration {
     // This computer's id and its folder's name on the drive.
     std::string machineID;
     std::string machineFolder;
+    // The user's home folder. Items are adopted from a drive's manifest only for places
+    // strictly inside it; left empty, none are.
+    std::string homeFolder;
 
     // The defaults, with this computer's identity.
     EngineConfiguration();

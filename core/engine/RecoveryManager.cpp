@@ -17,6 +17,7 @@
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
+#include "scanning/NeverTouch.h"
 
 namespace keldwick {
 
@@ -81,6 +82,38 @@ private:
     std::map<std::string, int> counts_;
     std::set<std::string> folders_;  // every folder above an added path
 };
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// The path with the folders on its way that exist resolved (links, "." and ".."); its
+// last component is the item itself and is left as it is.
+std::optional<std::string> resolvedPlace(const std::string& path) {
+    std::string rest = PathUtil::name(path);
+    for (std::string folder = PathUtil::parent(path);; folder = PathUtil::parent(folder)) {
+        if (auto real = PathUtil::canonical(folder)) return PathUtil::join(*real, rest);
+        if (folder == "/" || folder.empty()) return std::nullopt;
+        rest = PathUtil::name(folder) + "/" + rest;
+    }
+}
+
+// Whether an item may be brought back to `original` from a manifest entry: strictly
+// inside the home, not on the drive and not in a folder the scan rules protect, both as
+// written and with the existing folders on its way resolved. A drive's manifest can be
+// written by anyone who holds the drive for a moment.
+bool isAdoptablePlace(const std::string& original, const std::string& home, const std::string& root) {
+    auto within = [](const std::string& path, const std::string& home, const std::string& root) {
+        return path != home && PathUtil::isInside(path, home) && !PathUtil::isInside(path, root) &&
+               !NeverTouch::protectedFolderReason(home, path);
+    };
+    if (!isCleanAbsolute(home) || !within(original, home, root)) return false;
+    auto realHome = PathUtil::canonical(home);
+    auto realRoot = PathUtil::canonical(root);
+    auto realPlace = resolvedPlace(original);
+    return realHome && realRoot && realPlace && within(*realPlace, *realHome, *realRoot);
+}
 
 // Names for one warning event: the first few, then how many more.
 std::string nameList(const std::vector<std::string>& names) {
@@ -179,7 +212,10 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
     // later deleted by a restore or a discard.
     const std::string machinePrefix =
         DriveLayout::folderName(*root) + "/" + context.configuration.machineFolder + "/";
+    const std::string home = withoutTrailingSlashes(context.configuration.homeFolder);
+    const std::string driveRoot = withoutTrailingSlashes(*root);
     std::vector<const DriveManifest::Entry*> candidates;
+    std::vector<std::string> outOfBounds;
     std::vector<std::string> overlapping;
     for (const auto& entry : entries) {
         bool clean = isCleanAbsolute(entry.originalPath) && isCleanRelative(entry.relativePath) &&
@@ -190,6 +226,10 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
         const std::string drivePath = PathUtil::join(*root, entry.relativePath);
         if (!clean || !DrivePath::isBeneath(*root, drivePath)) {
             Log::notice("drive", "Recovery left out a manifest entry outside this computer's folder: " + entry.relativePath);
+            continue;
+        }
+        if (!isAdoptablePlace(entry.originalPath, home, driveRoot)) {
+            outOfBounds.push_back(entry.originalPath);
             continue;
         }
         if (activePaths.contains(entry.originalPath)) continue;
@@ -216,6 +256,13 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
         overlapping.push_back(entry->originalPath);
         return true;
     });
+    if (!outOfBounds.empty())
+        context.journal->log(std::string("Left on the drive, not added to Keldwick's list, because ") +
+                                 (home.empty() ? "Keldwick doesn't know your home folder: "
+                                               : "their places lie outside your home folder, on the drive or in "
+                                                 "folders Keldwick never touches: ") +
+                                 nameList(outOfBounds) + ".",
+                             EventLevel::warning);
     if (!overlapping.empty())
         context.journal->log("Left on the drive, not added to Keldwick's list, because their copies there overlap the "
                              "copies of other items: " + nameList(overlapping) + ".",

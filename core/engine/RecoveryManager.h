@@ -40,7 +40,10 @@ public:
     std::vector<RecoveryResult> recoverInFlight();
     // Adds to the journal the items this machine's manifest on the drive lists and the
     // journal lacks, then checks their links. Only entries whose paths are clean and lie
-    // in this machine's folder on the drive are taken. An entry whose drive copy is, holds
+    // in this machine's folder on the drive are taken, and only for places strictly inside
+    // the configured home folder, outside the drive and outside the folders the scan
+    // rules protect (none without a home); the others stay on the drive, named in a
+    // warning event. An entry whose drive copy is, holds
     // or lies inside another item's copy (a record not finished, or another entry) stays
     // on the drive, named in a warning event. An entry the journal shows restored or
     // discarded since gets the manifest line the drive missed instead.

@@ -73,6 +73,19 @@ std::vector<std::string> standardFolders(const std::string& home) {
 
 namespace {
 
+constexpr const char* holdsKeys = "Holds keys or passwords";
+
+}  // namespace
+
+std::optional<std::string> protectedFolderReason(const std::string& home, const std::string& path) {
+    if (auto reason = ProtectedLocationRule(home, systemFolders(), false).protectedReason(path)) return reason;
+    for (const auto& name : credentialFolders())
+        if (PathUtil::isInside(path, PathUtil::join(home, name))) return holdsKeys;
+    return std::nullopt;
+}
+
+namespace {
+
 std::shared_ptr<const ScanRule> keptOnThisComputer(const std::vector<std::string>& pinned) {
     return std::make_shared<PinnedRule>(pinned, "Kept on this Mac", "Inside a folder kept on this Mac",
                                         "Holds something kept on this Mac");
@@ -99,7 +112,7 @@ RuleList rulesForChosen(const std::string& home, const std::vector<std::string>&
                         const std::vector<std::string>& withOlderCopies, const std::vector<std::string>& systemFolders) {
     std::vector<std::string> credentials;
     for (const auto& name : credentialFolders()) credentials.push_back(PathUtil::join(home, name));
-    const std::string keys = "Holds keys or passwords";
+    const std::string keys = holdsKeys;
     return {
         std::make_shared<ProtectedLocationRule>(home, systemFolders, true),
         std::make_shared<DevelopmentRule>(true, home),

@@ -5,6 +5,7 @@
 // the Linux additions are declared apart (linux* below) and follow them, so a Linux
 // system gets the same protection as the platform the tables were written for.
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,10 @@ const std::vector<std::string>& credentialFolders();
 // folders, then the folders the user's desktop names in ~/.config/user-dirs.dirs that
 // aren't listed yet.
 std::vector<std::string> standardFolders(const std::string& home);
+
+// Why `path` is, or lies in, a folder the scan rules never let go: the protected
+// locations (system folders included) and the credential folders below `home`.
+std::optional<std::string> protectedFolderReason(const std::string& home, const std::string& path);
 
 // Linux system and mount folders (never /home or /root).
 const std::vector<std::string>& linuxSystemFolders();

@@ -33,8 +33,10 @@ public:
     const std::string& library() const { return library_; }
     bool chosenByHand() const { return chosenByHand_; }
 
-private:
+    // The reason of the first row that holds the path (or is it), or nothing.
     std::optional<std::string> protectedReason(const std::string& path) const;
+
+private:
 
     std::vector<Row> protected_;
     size_t firstSystemRow_ = 0;

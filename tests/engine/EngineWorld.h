@@ -63,6 +63,7 @@ public:
         makeDirs(root);
         configuration.machineID = "machine-1";
         configuration.machineFolder = "Test Machine";
+        configuration.homeFolder = mac;
         configuration.driveReserveBytes = 0;
         configuration.macReserveBytes = 0;
         configuration.chunkSize = 4096;  // several chunks even for small items

@@ -53,6 +53,7 @@ public:
         makeDirs(root);
         configuration.machineID = "machine-1";
         configuration.machineFolder = "Test Machine";
+        configuration.homeFolder = PathUtil::parent(mac);
         configuration.driveReserveBytes = 0;
         configuration.macReserveBytes = 0;
         configuration.chunkSize = 4096;

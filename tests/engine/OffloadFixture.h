@@ -63,6 +63,7 @@ protected:
     }();
 
     OffloadFixture() {
+        configuration.homeFolder = home;
         makeDirs(home);
         makeDirs(root);
     }

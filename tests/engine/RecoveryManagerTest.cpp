@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <set>
 
 #include "engine/EngineError.h"
 #include "engine/ItemChecks.h"
@@ -445,6 +446,85 @@ TEST_F(AdoptionTest, LinesOfRecordsEndedMeanwhileAreClosedNotAdopted) {
         EXPECT_EQ(manifest.read().back().event, c.written.value_or(Event::offloaded));
         EXPECT_EQ(manifest.read().size(), c.written ? 2u : 1u);
     }
+}
+
+// A forged line must not bring anything back outside the user's own files: only places
+// strictly inside the home, off the drive and outside the protected folders are taken
+// (also as the folders on their way resolve), lines without a machine id included; the
+// rest stay on the drive, untouched and named.
+TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted) {
+    const std::string& home = world.mac;
+    fs::create_directories(world.temp / "outside");
+    fs::create_directory_symlink(world.temp / "outside", home + "/Documents/away");
+    fs::create_directories(world.drive + "/Photos");
+    fs::create_directory_symlink(world.drive + "/Photos", home + "/Documents/onto-drive");
+    struct Case {
+        std::string original;
+        bool adopted;
+        bool withMachineID = true;
+    };
+    const std::vector<Case> cases = {
+        {home + "/Documents/Report.txt", true},
+        {home + "/Documents/Old.txt", true, false},
+        {home + "/Notes.txt", true},
+        {home, false},
+        {world.temp / "outside/evil.desktop", false},
+        {"/etc/cron.d/evil", false, false},
+        {home + "/.ssh/authorized_keys", false},
+        {home + "/.gnupg", false},
+        {home + "/Library/LaunchAgents/evil.plist", false},
+        {home + "/.local/share/Trash/files/x", false},
+        {home + "/Documents/away/evil.desktop", false},
+        {home + "/Documents/onto-drive/evil.txt", false},
+    };
+    DriveManifest manifest{world.drive};
+    for (const auto& c : cases) {
+        auto entry = entryFor(c.original, c.original != home);  // the home's "copy" is the folder above the others
+        if (!c.withMachineID) entry.mac.reset();
+        manifest.append(entry);
+    }
+    auto before = world.trees();
+
+    world.manager().adoptManifestEntries(RecoveryWorld::driveID);
+    std::set<std::string> adopted;
+    for (const auto& record : world.journal->allRecords()) adopted.insert(record.originalPath);
+    const auto texts = messages(world);
+    auto warning = std::find_if(texts.begin(), texts.end(), [](const std::string& text) {
+        return text.starts_with("Left on the drive, not added to Keldwick's list, because their places lie outside");
+    });
+    ASSERT_NE(warning, texts.end());
+    for (const auto& c : cases) {
+        EXPECT_EQ(adopted.contains(c.original), c.adopted) << c.original;
+        EXPECT_EQ(warning->find("\xE2\x80\x9C" + c.original + "\xE2\x80\x9D") != std::string::npos, !c.adopted)
+            << c.original;
+    }
+    EXPECT_EQ(world.trees(), before);
+    EXPECT_FALSE(FileStat::peek(world.temp / "outside/evil.desktop"));
+}
+
+// Without a home folder nothing is known to be the user's own: nothing is adopted. Nor is
+// an item on the drive itself, when the drive is a folder inside the home.
+TEST_F(AdoptionTest, NothingIsAdoptedWithoutAHomeOrForAPlaceOnTheDrive) {
+    DriveManifest manifest{world.drive};
+    auto entry = entryFor(world.mac + "/Documents/Report.txt");
+    manifest.append(entry);
+    RecoveryWorld homeless;
+    homeless.locator->root = world.drive;
+    homeless.configuration.homeFolder.clear();
+    EXPECT_TRUE(homeless.manager().adoptManifestEntries(RecoveryWorld::driveID).empty());
+    EXPECT_TRUE(homeless.journal->allRecords().empty());
+    EXPECT_TRUE(logged(homeless, "Left on the drive, not added to Keldwick's list, because Keldwick doesn't know your "
+                                 "home folder: \xE2\x80\x9C" + entry.originalPath + "\xE2\x80\x9D."));
+
+    RecoveryWorld inside;
+    const std::string drive = inside.mac + "/Backup";
+    fs::create_directories(drive);
+    inside.locator->root = drive;
+    auto onDrive = entryFor(drive + "/Keldwick/Test Machine/x.txt", false);
+    test::writeFile(PathUtil::join(drive, onDrive.relativePath), "x");
+    DriveManifest{drive}.append(onDrive);
+    EXPECT_TRUE(inside.manager().adoptManifestEntries(RecoveryWorld::driveID).empty());
+    EXPECT_TRUE(inside.journal->allRecords().empty());
 }
 
 // Two lines that overlap each other: at most one of them is current, and which one can't

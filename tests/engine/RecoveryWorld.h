@@ -47,6 +47,7 @@ public:
         makeDirs(drive);
         configuration.machineID = "test-machine-id";
         configuration.machineFolder = "Test Machine";
+        configuration.homeFolder = mac;
     }
 
     EngineContext context() const {
