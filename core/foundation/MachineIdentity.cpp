@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
+#include "foundation/UserFolders.h"
 #include "foundation/Utf8.h"
 
 namespace keldwick::MachineIdentity {
@@ -45,19 +45,6 @@ bool isUUIDText(std::string_view text) {
         if (dash ? text[i] != '-' : (hexValue(text[i]) < 0 || (text[i] >= 'a' && text[i] <= 'f'))) return false;
     }
     return true;
-}
-
-std::string defaultSupportFolder() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/') return PathUtil::join(data, "Keldwick");
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
-        home = h;
-    } else if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) {
-        home = entry->pw_dir;
-    }
-    if (home.empty()) return std::string();
-    return PathUtil::join(home, ".local/share/Keldwick");
 }
 
 // The random id kept in the support folder, made on first use. Two processes racing to make
@@ -211,7 +198,7 @@ std::string makeFolderName(const std::optional<std::string>& computerName, std::
 const std::string& current() {
     static const std::string id = [] {
         Sources sources;
-        sources.supportFolder = defaultSupportFolder();
+        sources.supportFolder = UserFolders::support();
         return resolve(sources);
     }();
     return id;

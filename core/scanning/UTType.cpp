@@ -23,6 +23,7 @@ const std::vector<Declaration>& declarations() {
         {"public.content", {}, {}},
         {"public.data", {"public.item"}, {}},
         {"public.directory", {"public.item"}, {}},
+        {"public.folder", {"public.directory"}, {}},
         {"com.apple.package", {"public.directory"}, {}},
         {"com.apple.bundle", {"public.directory"}, {}},
         {"com.apple.application", {"public.item"}, {}},

@@ -29,7 +29,7 @@ struct UTType {
     // True when a folder with this extension (lower case) is a package.
     static bool isPackageExtension(std::string_view extension);
 
-    static const UTType item, content, data, directory, package, bundle, application, executable, database,
+    static const UTType item, content, data, directory, folder, package, bundle, application, executable, database,
         archive, diskImage, compositeContent, presentation, spreadsheet, text, plainText, sourceCode, script,
         rtf, rtfd, flatRTFD, image, audiovisualContent, movie, audio;
 };
@@ -38,6 +38,7 @@ inline constexpr UTType UTType::item{"public.item"};
 inline constexpr UTType UTType::content{"public.content"};
 inline constexpr UTType UTType::data{"public.data"};
 inline constexpr UTType UTType::directory{"public.directory"};
+inline constexpr UTType UTType::folder{"public.folder"};
 inline constexpr UTType UTType::package{"com.apple.package"};
 inline constexpr UTType UTType::bundle{"com.apple.bundle"};
 inline constexpr UTType UTType::application{"com.apple.application"};
