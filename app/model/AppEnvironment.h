@@ -1,0 +1,24 @@
+#pragma once
+// What the program's model is built from: the home folder, the support folder, how the
+// drive is found, and whether the program runs sandboxed.
+
+#include <memory>
+#include <string>
+
+#include "drives/DriveLocating.h"
+
+namespace keldwick {
+
+struct AppEnvironment {
+    std::string home;
+    std::string support;
+    std::shared_ptr<DriveLocating> locator;
+    bool isSandboxed = false;
+
+    // The running user's: the home folder made canonical (as given when that fails), the
+    // support folder under the XDG data folder, the volume-searching drive locator, and
+    // not sandboxed.
+    static AppEnvironment live();
+};
+
+}  // namespace keldwick

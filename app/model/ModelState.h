@@ -1,0 +1,117 @@
+#pragma once
+// The program model's observed state as one plain value. Every text, level, mark, gate and
+// follow-up the menu and the windows show is a function of it (StatusTexts, the outcome
+// functions), so the model object only gathers these fields and calls those functions.
+// The objects the model owns (journal, engine, tasks, lock, notifier) are not part of it.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drives/DiskList.h"
+#include "drives/VolumeInfo.h"
+#include "drives/WakeDetector.h"
+#include "engine/EngineProgress.h"
+#include "foundation/Date.h"
+#include "foundation/OffloadRecord.h"
+#include "model/AppWindow.h"
+#include "scanning/AppSettings.h"
+#include "scanning/Automation.h"
+#include "scanning/OffloadPlanner.h"
+
+namespace keldwick {
+
+// What the model is doing now.
+enum class Activity { idle, scanning, clearing, moving, restoring, recovering };
+
+// True while files are moved, brought back or recovered: quitting then waits. Scanning
+// and clearing caches don't count.
+bool isBusy(Activity activity);
+
+// Why the last automatic run did not free space.
+enum class Stall { nothingToMove, driveFull, testRun };
+
+// What a preview is for: the user's own, the first automatic run waiting for approval,
+// or one a notice suggested.
+enum class PreviewKind { manual, firstAutomatic, suggested };
+
+// The chosen drive is attached but not mounted yet; stuck once it has taken too long.
+struct DriveMounting {
+    Date since;
+    bool stuck = false;
+    bool operator==(const DriveMounting&) const = default;
+};
+
+struct StallState {
+    Stall kind = Stall::nothingToMove;
+    Date date;
+    int64_t freeBytes = 0;  // free space on the Mac when it was recorded
+    bool operator==(const StallState&) const = default;
+};
+
+struct StallNotice {
+    Stall kind = Stall::nothingToMove;
+    Date date;
+    bool operator==(const StallNotice&) const = default;
+};
+
+// A drive's name as shown beside an item, and whether it is plugged in.
+struct DriveStatus {
+    std::string name;
+    bool connected = false;
+    bool operator==(const DriveStatus&) const = default;
+};
+
+// What the model reads of the open preview.
+struct PreviewState {
+    PreviewKind kind = PreviewKind::manual;
+    bool dryRun = false;
+    bool keepAsking = false;
+    bool isScanning = true;
+    std::optional<OffloadPlan> plan;
+    bool operator==(const PreviewState&) const = default;
+};
+
+struct ModelState {
+    AppSettings settings;
+    std::vector<OffloadRecord> records;
+    bool hasBroughtFilesBack = false;
+    std::vector<std::string> pins;              // paths kept on the Mac
+    std::vector<std::string> recentlyRestored;  // paths
+    std::optional<int64_t> macFreeBytes;
+    std::optional<int64_t> macTotalBytes;
+    std::optional<std::string> driveRoot;  // mount path of the chosen drive while mounted
+    std::optional<VolumeInfo> driveVolume;
+    Activity activity = Activity::idle;
+    std::optional<EngineProgress> progress;
+    DriveWakeState wakeState = DriveWakeState::awake;
+    std::optional<DriveMounting> driveMounting;
+    DiskList disks;
+    bool hasFullDiskAccess = false;
+    AutomationDecision decision;
+    std::optional<std::string> lastRun;  // text of the last run's result
+    std::optional<Date> lastRunDate;
+    std::optional<Date> nextCheck;
+    std::optional<std::string> journalProblem;  // why the journal on disk could not be opened
+    std::optional<PreviewState> preview;
+    std::vector<WindowRequest> windowRequests;
+    std::optional<std::string> filesProblem;
+    std::map<std::string, DriveStatus> otherDrives;  // by drive id
+    SettingsTab settingsTab = SettingsTab::general;
+    FilesTab filesTab = FilesTab::moved;
+    std::string home;          // fixed for the run
+    bool isSandboxed = false;  // fixed for the run
+    bool started = false;
+    std::optional<StallNotice> lastStallNotice;
+    bool isChecking = false;
+    std::optional<StallState> stall;
+    std::optional<Date> lastAutomaticCacheClear;
+    std::map<std::string, Date> failedMoves;  // path -> when its move last failed
+    std::optional<Date> lastFailureNotice;
+
+    bool operator==(const ModelState&) const = default;
+};
+
+}  // namespace keldwick

@@ -1,0 +1,204 @@
+#include "model/StatusTexts.h"
+
+#include <unicode/listformatter.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+
+#include "foundation/Formatting.h"
+#include "foundation/PathUtil.h"
+#include "foundation/Saturating.h"
+#include "model/DisplayTexts.h"
+
+namespace keldwick {
+
+namespace {
+
+std::vector<OffloadRecord> recordsIn(const ModelState& state, std::initializer_list<Phase> phases) {
+    std::vector<OffloadRecord> found;
+    for (const auto& record : state.records) {
+        for (Phase phase : phases) {
+            if (record.phase == phase) {
+                found.push_back(record);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+std::optional<std::string> joinedByLocale(const std::vector<std::string>& names, const std::string& locale) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale where = locale.empty() ? icu::Locale::getDefault() : icu::Locale(locale.c_str());
+    std::unique_ptr<icu::ListFormatter> formatter(
+        icu::ListFormatter::createInstance(where, ULISTFMT_TYPE_AND, ULISTFMT_WIDTH_WIDE, status));
+    if (U_FAILURE(status) || !formatter) return std::nullopt;
+    std::vector<icu::UnicodeString> items;
+    items.reserve(names.size());
+    for (const auto& name : names) items.push_back(icu::UnicodeString::fromUTF8(name));
+    icu::UnicodeString joined;
+    formatter->format(items.data(), static_cast<int32_t>(items.size()), joined, status);
+    if (U_FAILURE(status)) return std::nullopt;
+    std::string text;
+    joined.toUTF8String(text);
+    return text;
+}
+
+MenuStatus status(std::string headline, std::optional<std::string> detail, int level) {
+    return MenuStatus{std::move(headline), std::move(detail), level};
+}
+
+}  // namespace
+
+std::vector<OffloadRecord> offloadedRecords(const ModelState& state) {
+    return recordsIn(state, {Phase::offloaded});
+}
+
+int64_t offloadedBytes(const ModelState& state) {
+    int64_t total = 0;
+    for (const auto& record : state.records) {
+        if (record.phase == Phase::offloaded) total = Saturating::add(total, record.size);
+    }
+    return total;
+}
+
+std::vector<OffloadRecord> recordsNeedingAttention(const ModelState& state) {
+    return recordsIn(state, {Phase::returned, Phase::linkMissing});
+}
+
+bool canOffload(const ModelState& state) {
+    return !state.journalProblem.has_value();
+}
+
+std::string driveDisplayName(const ModelState& state) {
+    if (state.settings.drive) return state.settings.drive->name;
+    if (state.driveVolume) return state.driveVolume->name;
+    return "your drive";
+}
+
+std::string managedFolderNames(const ModelState& state, const std::string& locale) {
+    std::vector<std::string> names;
+    for (const auto& folder : state.settings.managedFolders) names.push_back(PathUtil::name(folder));
+    if (auto joined = joinedByLocale(names, locale)) return *joined;
+    // ICU always has its root locale's list pattern; this only guards a broken install.
+    std::string text;
+    for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+std::string minimumAgeText(const ModelState& state) {
+    const int64_t days = state.settings.minimumAgeDays;
+    if (days == 30) return "a month";
+    if (days == 7) return "a week";
+    if (days % 7 == 0) return std::to_string(days / 7) + " weeks";
+    return std::to_string(days) + " days";
+}
+
+std::optional<std::string> progressText(const ModelState& state) {
+    if (!state.progress) return std::nullopt;
+    const EngineProgress& progress = *state.progress;
+    if (progress.itemCount >= 2) {
+        return std::to_string(Saturating::add(progress.itemIndex, 1)) + " of " + std::to_string(progress.itemCount) +
+               ": " + progress.itemName;
+    }
+    return progress.itemName;
+}
+
+MenuStatus statusText(const ModelState& state) {
+    const AppSettings& settings = state.settings;
+    const std::string name = driveDisplayName(state);
+
+    if (!settings.onboardingComplete) return status("Finish setting up Keldwick", "It only takes a minute.", 2);
+    if (state.journalProblem) {
+        return status("Keldwick can't open its records",
+                      "Quit Keldwick and open it again. Files on your drive are safe.", 2);
+    }
+    switch (state.activity) {
+        case Activity::moving:
+            if (settings.dryRunMode) return status("Test run\u2026", progressText(state), 1);
+            return status("Moving files to " + name + "\u2026", progressText(state), 1);
+        case Activity::restoring: return status("Bringing files back to your Mac\u2026", progressText(state), 1);
+        case Activity::recovering: return status("Checking your files\u2026", std::nullopt, 1);
+        case Activity::scanning: return status("Looking for files you haven't used\u2026", std::nullopt, 1);
+        case Activity::clearing: return status("Clearing caches\u2026", std::nullopt, 1);
+        case Activity::idle: break;
+    }
+    if (state.wakeState == DriveWakeState::waking) {
+        return status("Waking up " + name + "\u2026", "Hard drives take a few seconds to start.", 1);
+    }
+    if (settings.drive && !state.driveRoot) {
+        if (state.driveMounting && state.driveMounting->stuck) {
+            return status("macOS hasn't opened " + name + " yet",
+                          "It may still be checking it, which takes longer after a drive is unplugged without "
+                          "ejecting. If it doesn't open, select it in Disk Utility and click Mount.",
+                          2);
+        }
+        if (state.driveMounting) {
+            return status("Getting " + name + " ready\u2026",
+                          "macOS checks a drive before opening it. Hard drives can take a minute.", 1);
+        }
+        const auto onDrive = offloadedRecords(state);
+        if (onDrive.empty()) {
+            return status(name + " isn't plugged in",
+                          "Plug it in so Keldwick can free up space when your Mac needs it.", 2);
+        }
+        return status(name + " isn't plugged in",
+                      recordCountText(onDrive) + " on it won't open until you plug it back in.", 2);
+    }
+    if (!state.hasFullDiskAccess) {
+        return status("Keldwick needs your permission", "macOS is keeping it from reaching your files.", 2);
+    }
+    if (settings.isPaused) return status("Paused", "Keldwick won't move anything on its own.", 2);
+    if (!settings.drive) return status("Choose a drive for Keldwick.", std::nullopt, 2);
+    if (settings.managedFolders.empty()) {
+        return status("Choose folders for Keldwick", "Add at least one in Settings so it can free up space.", 2);
+    }
+    if (state.macFreeBytes && *state.macFreeBytes < settings.thresholdBytes) {
+        const std::string free = byteCountText(*state.macFreeBytes) + " free.";
+        const std::optional<Stall> stall = state.stall ? std::optional(state.stall->kind) : std::nullopt;
+        const std::string filling = "Your Mac is filling up";
+        if (stall == Stall::driveFull) {
+            return status(name + " is full", free + " Keldwick can't move more files until there's room on it.", 2);
+        }
+        if (state.preview && state.preview->kind == PreviewKind::firstAutomatic) {
+            return status(filling, free + " Keldwick is waiting for your OK in the Free Up Space window.", 2);
+        }
+        if (stall == Stall::testRun) {
+            return status(filling, free + " Test mode is on, so Keldwick only noted what it would move.", 2);
+        }
+        if (stall == Stall::nothingToMove) {
+            return status(filling, free + " Keldwick has already moved everything it can.", 2);
+        }
+        if (settings.automaticRunsApproved) {
+            return status(filling, free + " Keldwick will free up space in a moment.", 2);
+        }
+        return status(filling, free + " Keldwick can free up space by moving old files to " + name + ".", 2);
+    }
+    return status("Plenty of room", "Keldwick is keeping an eye on your Mac.", 0);
+}
+
+FillLevel macFillLevel(const ModelState& state) {
+    std::optional<int64_t> keepFree;
+    if (state.settings.onboardingComplete) keepFree = state.settings.thresholdBytes;
+    return storageFill(state.macFreeBytes, state.macTotalBytes, keepFree);
+}
+
+std::optional<double> driveFillFraction(const ModelState& state) {
+    if (!state.driveVolume) return std::nullopt;
+    return storageFill(state.driveVolume->availableBytes, state.driveVolume->totalBytes, std::nullopt).fill;
+}
+
+MenuBarGlyph::Mark menuBarMark(const ModelState& state) {
+    if (state.settings.onboardingComplete) {
+        if (state.settings.drive && !state.driveRoot && !offloadedRecords(state).empty()) {
+            return MenuBarGlyph::Mark::driveAway();
+        }
+        const FillLevel level = macFillLevel(state);
+        if (level.mark && level.fill > *level.mark) return MenuBarGlyph::Mark::overflow();
+    }
+    if (statusText(state).level == 2) return MenuBarGlyph::Mark::attention();
+    return MenuBarGlyph::Mark::none();
+}
+
+}  // namespace keldwick

@@ -1,0 +1,70 @@
+#pragma once
+// What the menu bar and the windows show of the model's state: filtered record lists,
+// the gate for moving files, the drive's name, the menu's status lines and level, the
+// fill levels and the glyph's mark. Each is recomputed from a ModelState on every read.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/OffloadRecord.h"
+#include "model/GlyphMark.h"
+#include "model/ModelState.h"
+#include "model/StorageFill.h"
+
+namespace keldwick {
+
+// The menu's status area: a headline, an optional second line, and a level: 0 all is
+// well, 1 working or waiting for the system, 2 the user should look or act.
+struct MenuStatus {
+    std::string headline;
+    std::optional<std::string> detail;
+    int level = 0;
+    bool operator==(const MenuStatus&) const = default;
+};
+
+// The records in phase "offloaded" (they live on the drive now), in records order.
+std::vector<OffloadRecord> offloadedRecords(const ModelState& state);
+// Their sizes added up, saturating; 0 for none.
+int64_t offloadedBytes(const ModelState& state);
+// The records in phase "returned" or "link-missing", in records order.
+std::vector<OffloadRecord> recordsNeedingAttention(const ModelState& state);
+
+// Moves are allowed exactly while the journal is usable; every road that moves files
+// asks first. canMoveFiles is the same gate under the windows' name.
+bool canOffload(const ModelState& state);
+inline bool canMoveFiles(const ModelState& state) { return canOffload(state); }
+
+// The chosen drive's name, else the mounted volume's name, else "your drive".
+std::string driveDisplayName(const ModelState& state);
+
+// The last component of each managed folder, joined as the locale joins a list with
+// "and" ("Desktop, Documents, and Downloads" in American English). `locale` is an ICU
+// locale id; empty means the process's default locale.
+std::string managedFolderNames(const ModelState& state, const std::string& locale = "");
+
+// The minimum age in words: "a month" (30 days), "a week" (7), "2 weeks" (a multiple of
+// 7), else "10 days".
+std::string minimumAgeText(const ModelState& state);
+
+// "2 of 3: name" while an operation of several items runs, the item's name alone for
+// one item; none without progress.
+std::optional<std::string> progressText(const ModelState& state);
+
+// The menu's status: the first of 24 rules in order of precedence (setup, records,
+// running work, drive waking and mounting, drive away, permission, pause, no drive or
+// folders, low space by stall, else plenty of room).
+MenuStatus statusText(const ModelState& state);
+
+// The Mac's fill, with the keep-free mark only once setup is complete.
+FillLevel macFillLevel(const ModelState& state);
+// The drive's used fraction, clamped to 0...1 (0 for a total below 1); none without a
+// mounted drive volume.
+std::optional<double> driveFillFraction(const ModelState& state);
+
+// driveAway when moved items are on a chosen drive that is away, overflow when the Mac is
+// past its keep-free mark (both only after setup), attention at status level 2, else none.
+MenuBarGlyph::Mark menuBarMark(const ModelState& state);
+
+}  // namespace keldwick

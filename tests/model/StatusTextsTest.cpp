@@ -1,0 +1,341 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+
+#include "ModelStateFixtures.h"
+#include "model/StatusTexts.h"
+
+using namespace keldwick;
+using keldwick::test::readyState;
+using keldwick::test::record;
+
+namespace {
+
+struct StatusCase {
+    const char* name;
+    std::function<void(ModelState&)> change;
+    std::string headline;
+    std::optional<std::string> detail;
+    int level;
+};
+
+void lowOnSpace(ModelState& s) {
+    s.macFreeBytes = 12'400'000'000;
+}
+
+void stalled(ModelState& s, Stall kind) {
+    lowOnSpace(s);
+    s.stall = StallState{kind, Date{1000}, 12'400'000'000};
+}
+
+void firstAutomaticPreview(ModelState& s) {
+    s.preview = PreviewState{PreviewKind::firstAutomatic, false, false, false, std::nullopt};
+}
+
+void away(ModelState& s) {
+    s.driveRoot.reset();
+}
+
+}  // namespace
+
+TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
+    const std::string free = "12.4 GB free.";
+    const std::vector<StatusCase> cases = {
+        {"setup beats everything",
+         [](ModelState& s) {
+             s.settings.onboardingComplete = false;
+             s.journalProblem = "disk I/O error";
+             s.activity = Activity::moving;
+         },
+         "Finish setting up Keldwick", "It only takes a minute.", 2},
+        {"journal problem beats a running move",
+         [](ModelState& s) {
+             s.journalProblem = "disk I/O error";
+             s.activity = Activity::moving;
+         },
+         "Keldwick can't open its records", "Quit Keldwick and open it again. Files on your drive are safe.", 2},
+        {"test run with progress",
+         [](ModelState& s) {
+             s.activity = Activity::moving;
+             s.settings.dryRunMode = true;
+             s.progress = EngineProgress{"Taxes", 1, 3, 0, 0};
+         },
+         "Test run\u2026", "2 of 3: Taxes", 1},
+        {"moving without progress", [](ModelState& s) { s.activity = Activity::moving; },
+         "Moving files to Archive\u2026", std::nullopt, 1},
+        {"restoring",
+         [](ModelState& s) {
+             s.activity = Activity::restoring;
+             s.progress = EngineProgress{"Taxes", 0, 1, 0, 0};
+         },
+         "Bringing files back to your Mac\u2026", "Taxes", 1},
+        {"recovering", [](ModelState& s) { s.activity = Activity::recovering; }, "Checking your files\u2026",
+         std::nullopt, 1},
+        {"scanning beats the drive being away",
+         [](ModelState& s) {
+             s.activity = Activity::scanning;
+             away(s);
+         },
+         "Looking for files you haven't used\u2026", std::nullopt, 1},
+        {"clearing", [](ModelState& s) { s.activity = Activity::clearing; }, "Clearing caches\u2026", std::nullopt,
+         1},
+        {"waking beats mounting",
+         [](ModelState& s) {
+             s.wakeState = DriveWakeState::waking;
+             away(s);
+             s.driveMounting = DriveMounting{Date{0}, true};
+         },
+         "Waking up Archive\u2026", "Hard drives take a few seconds to start.", 1},
+        {"mounting stuck",
+         [](ModelState& s) {
+             away(s);
+             s.driveMounting = DriveMounting{Date{0}, true};
+         },
+         "macOS hasn't opened Archive yet",
+         "It may still be checking it, which takes longer after a drive is unplugged without ejecting. If it "
+         "doesn't open, select it in Disk Utility and click Mount.",
+         2},
+        {"mounting",
+         [](ModelState& s) {
+             away(s);
+             s.driveMounting = DriveMounting{Date{0}, false};
+         },
+         "Getting Archive ready\u2026", "macOS checks a drive before opening it. Hard drives can take a minute.", 1},
+        {"away with nothing on it",
+         [](ModelState& s) {
+             away(s);
+             s.records = {record("/home/u/a", Phase::restored)};
+         },
+         "Archive isn't plugged in", "Plug it in so Keldwick can free up space when your Mac needs it.", 2},
+        {"away with 3 files and 1 folder on it",
+         [](ModelState& s) {
+             away(s);
+             s.hasFullDiskAccess = false;
+             s.records = {record("/home/u/a", Phase::offloaded), record("/home/u/b", Phase::offloaded),
+                          record("/home/u/c", Phase::offloaded), record("/home/u/d", Phase::offloaded, true),
+                          record("/home/u/e", Phase::returned)};
+         },
+         "Archive isn't plugged in", "3 files and 1 folder on it won't open until you plug it back in.", 2},
+        {"no permission", [](ModelState& s) { s.hasFullDiskAccess = false; }, "Keldwick needs your permission",
+         "macOS is keeping it from reaching your files.", 2},
+        {"paused",
+         [](ModelState& s) {
+             s.settings.isPaused = true;
+             s.settings.drive.reset();
+         },
+         "Paused", "Keldwick won't move anything on its own.", 2},
+        {"no drive chosen, none mounted",
+         [](ModelState& s) {
+             s.settings.drive.reset();
+             away(s);
+             s.records = {record("/home/u/a", Phase::offloaded)};
+         },
+         "Choose a drive for Keldwick.", std::nullopt, 2},
+        {"no folders",
+         [](ModelState& s) {
+             s.settings.managedFolders.clear();
+             lowOnSpace(s);
+         },
+         "Choose folders for Keldwick", "Add at least one in Settings so it can free up space.", 2},
+        {"drive full beats waiting for approval",
+         [](ModelState& s) {
+             stalled(s, Stall::driveFull);
+             firstAutomaticPreview(s);
+         },
+         "Archive is full", free + " Keldwick can't move more files until there's room on it.", 2},
+        {"waiting for approval beats a test-run stall",
+         [](ModelState& s) {
+             stalled(s, Stall::testRun);
+             firstAutomaticPreview(s);
+         },
+         "Your Mac is filling up", free + " Keldwick is waiting for your OK in the Free Up Space window.", 2},
+        {"test-run stall", [](ModelState& s) { stalled(s, Stall::testRun); }, "Your Mac is filling up",
+         free + " Test mode is on, so Keldwick only noted what it would move.", 2},
+        {"nothing-to-move stall beats approval",
+         [](ModelState& s) {
+             stalled(s, Stall::nothingToMove);
+             s.settings.automaticRunsApproved = true;
+         },
+         "Your Mac is filling up", free + " Keldwick has already moved everything it can.", 2},
+        {"approved",
+         [](ModelState& s) {
+             lowOnSpace(s);
+             s.settings.automaticRunsApproved = true;
+         },
+         "Your Mac is filling up", free + " Keldwick will free up space in a moment.", 2},
+        {"a manual preview does not count as waiting",
+         [](ModelState& s) {
+             lowOnSpace(s);
+             s.preview = PreviewState{};
+         },
+         "Your Mac is filling up", free + " Keldwick can free up space by moving old files to Archive.", 2},
+        {"plenty of room despite a stall",
+         [](ModelState& s) { s.stall = StallState{Stall::driveFull, Date{0}, 0}; }, "Plenty of room",
+         "Keldwick is keeping an eye on your Mac.", 0},
+        {"exactly at the keep-free level", [](ModelState& s) { s.macFreeBytes = s.settings.thresholdBytes; },
+         "Plenty of room", "Keldwick is keeping an eye on your Mac.", 0},
+        {"free space not measured yet",
+         [](ModelState& s) {
+             s.macFreeBytes.reset();
+             s.stall = StallState{Stall::driveFull, Date{0}, 0};
+         },
+         "Plenty of room", "Keldwick is keeping an eye on your Mac.", 0},
+    };
+    for (const auto& c : cases) {
+        ModelState state = readyState();
+        c.change(state);
+        EXPECT_EQ(statusText(state), (MenuStatus{c.headline, c.detail, c.level})) << c.name;
+    }
+}
+
+TEST(StatusTextsTest, GlyphMarkOrder) {
+    struct Case {
+        const char* name;
+        std::function<void(ModelState&)> change;
+        MenuBarGlyph::Mark mark;
+    };
+    auto overfull = [](ModelState& s) { s.macFreeBytes = 10'000'000'000; };  // fill 0.98 past the mark 0.96
+    auto awayWithItems = [](ModelState& s) {
+        s.driveRoot.reset();
+        s.records = {record("/home/u/a", Phase::offloaded)};
+    };
+    const std::vector<Case> cases = {
+        {"all well", [](ModelState&) {}, MenuBarGlyph::Mark::none()},
+        {"working is not attention", [](ModelState& s) { s.activity = Activity::scanning; },
+         MenuBarGlyph::Mark::none()},
+        {"drive away beats overflow",
+         [&](ModelState& s) {
+             overfull(s);
+             awayWithItems(s);
+         },
+         MenuBarGlyph::Mark::driveAway()},
+        {"overflow beats attention",
+         [&](ModelState& s) {
+             overfull(s);
+             s.settings.isPaused = true;
+         },
+         MenuBarGlyph::Mark::overflow()},
+        {"away with nothing on it is attention", [](ModelState& s) { s.driveRoot.reset(); },
+         MenuBarGlyph::Mark::attention()},
+        {"before setup only attention",
+         [&](ModelState& s) {
+             overfull(s);
+             awayWithItems(s);
+             s.settings.onboardingComplete = false;
+         },
+         MenuBarGlyph::Mark::attention()},
+        {"free space unknown has no mark",
+         [](ModelState& s) {
+             s.macFreeBytes.reset();
+             s.activity = Activity::moving;
+         },
+         MenuBarGlyph::Mark::none()},
+    };
+    for (const auto& c : cases) {
+        ModelState state = readyState();
+        c.change(state);
+        EXPECT_EQ(menuBarMark(state), c.mark) << c.name;
+    }
+}
+
+TEST(StatusTextsTest, RecordListsAndGate) {
+    ModelState state = readyState();
+    state.records = {record("/a", Phase::offloaded, false, 5), record("/b", Phase::linkMissing),
+                     record("/c", Phase::offloaded, true, std::numeric_limits<int64_t>::max()),
+                     record("/d", Phase::returned), record("/e", Phase::offloadCopying)};
+    auto paths = [](const std::vector<OffloadRecord>& records) {
+        std::vector<std::string> out;
+        for (const auto& r : records) out.push_back(r.originalPath);
+        return out;
+    };
+    EXPECT_EQ(paths(offloadedRecords(state)), (std::vector<std::string>{"/a", "/c"}));
+    EXPECT_EQ(paths(recordsNeedingAttention(state)), (std::vector<std::string>{"/b", "/d"}));
+    EXPECT_EQ(offloadedBytes(state), std::numeric_limits<int64_t>::max());  // saturates
+    state.records.clear();
+    EXPECT_EQ(offloadedBytes(state), 0);
+
+    EXPECT_TRUE(canOffload(state));
+    state.journalProblem = "unable to open database file";
+    EXPECT_FALSE(canOffload(state));
+    EXPECT_FALSE(canMoveFiles(state));
+}
+
+TEST(StatusTextsTest, DriveNameAgeAndProgress) {
+    ModelState state;
+    EXPECT_EQ(driveDisplayName(state), "your drive");
+    state.driveVolume = VolumeInfo{};
+    state.driveVolume->name = "USB STICK";
+    EXPECT_EQ(driveDisplayName(state), "USB STICK");
+    state.settings.drive = Drive{"ID", "Archive"};
+    EXPECT_EQ(driveDisplayName(state), "Archive");
+
+    const std::vector<std::pair<int64_t, std::string>> ages = {
+        {30, "a month"}, {7, "a week"}, {14, "2 weeks"}, {28, "4 weeks"}, {10, "10 days"}, {1, "1 days"}};
+    for (const auto& [days, text] : ages) {
+        state.settings.minimumAgeDays = days;
+        EXPECT_EQ(minimumAgeText(state), text) << days;
+    }
+
+    EXPECT_EQ(progressText(state), std::nullopt);
+    state.progress = EngineProgress{"Taxes", 0, 1, 0, 0};
+    EXPECT_EQ(progressText(state), "Taxes");
+    state.progress = EngineProgress{"Taxes", 1, 3, 0, 0};
+    EXPECT_EQ(progressText(state), "2 of 3: Taxes");
+}
+
+TEST(StatusTextsTest, ManagedFolderNamesFollowTheLocale) {
+    ModelState state;
+    state.settings.managedFolders = {"/home/u/Desktop", "/home/u/Documents/", "/home/u/Downloads"};
+    EXPECT_EQ(managedFolderNames(state, "en_US"), "Desktop, Documents, and Downloads");
+    EXPECT_EQ(managedFolderNames(state, "en_GB"), "Desktop, Documents and Downloads");
+    EXPECT_EQ(managedFolderNames(state, "de_DE"), "Desktop, Documents und Downloads");
+    state.settings.managedFolders = {"/home/u/Desktop", "/home/u/Bilder"};
+    EXPECT_EQ(managedFolderNames(state, "en_US"), "Desktop and Bilder");
+    state.settings.managedFolders = {"/home/u/Desktop"};
+    EXPECT_EQ(managedFolderNames(state, "en_US"), "Desktop");
+    state.settings.managedFolders.clear();
+    EXPECT_EQ(managedFolderNames(state, "en_US"), "");
+}
+
+TEST(StatusTextsTest, FillLevels) {
+    struct Case {
+        std::optional<int64_t> free, total, keepFree;
+        FillLevel level;
+    };
+    const std::vector<Case> cases = {
+        {250, 1000, std::nullopt, {0.75, std::nullopt}},
+        {250, 1000, 100, {0.75, 0.9}},
+        {2000, 1000, 5000, {0, 0}},  // more free than total, keep-free beyond total: clamped
+        {-5, 1000, -100, {1, 1}},
+        {250, 0, 100, {0, std::nullopt}},
+        {std::nullopt, 1000, 100, {0, std::nullopt}},
+        {250, std::nullopt, 100, {0, std::nullopt}},
+        {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max(), std::nullopt, {1, std::nullopt}},
+    };
+    auto expectLevel = [](const FillLevel& actual, const FillLevel& expected, const std::string& name) {
+        EXPECT_NEAR(actual.fill, expected.fill, 1e-12) << name;
+        ASSERT_EQ(actual.mark.has_value(), expected.mark.has_value()) << name;
+        if (expected.mark) {
+            EXPECT_NEAR(*actual.mark, *expected.mark, 1e-12) << name;
+        }
+    };
+    for (const auto& c : cases) {
+        expectLevel(storageFill(c.free, c.total, c.keepFree), c.level,
+                    std::to_string(c.free.value_or(-1)) + "/" + std::to_string(c.total.value_or(-1)) + "/" +
+                        std::to_string(c.keepFree.value_or(-1)));
+    }
+
+    ModelState state = readyState();
+    expectLevel(macFillLevel(state), {0.8, 0.96}, "after setup");
+    state.settings.onboardingComplete = false;
+    expectLevel(macFillLevel(state), {0.8, std::nullopt}, "before setup");
+
+    EXPECT_EQ(driveFillFraction(state), std::nullopt);
+    state.driveVolume = VolumeInfo{};
+    state.driveVolume->totalBytes = 0;
+    EXPECT_EQ(driveFillFraction(state), 0.0);
+    state.driveVolume->totalBytes = 1000;
+    state.driveVolume->availableBytes = 250;
+    EXPECT_EQ(driveFillFraction(state), 0.75);
+}
