@@ -1,0 +1,43 @@
+#include "model/RecoveryOutcome.h"
+
+namespace keldwick {
+
+namespace {
+
+std::vector<const RecoveryResult*> withAction(const std::vector<RecoveryResult>& results,
+                                              std::initializer_list<RecoveryAction> actions) {
+    std::vector<const RecoveryResult*> found;
+    for (const auto& result : results) {
+        for (RecoveryAction action : actions) {
+            if (result.action == action) {
+                found.push_back(&result);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, const std::string& driveName) {
+    RecoveryOutcome outcome;
+    const auto finished = withAction(results, {RecoveryAction::rolledBack, RecoveryAction::rolledForward});
+    if (finished.size() == 1) {
+        outcome.lastRun = "Finished an interrupted move of \u201C" + finished.front()->name + "\u201D. Nothing was lost.";
+    } else if (finished.size() > 1) {
+        outcome.lastRun = "Finished " + std::to_string(finished.size()) + " interrupted moves. Nothing was lost.";
+    }
+    const auto missing = withAction(results, {RecoveryAction::markedLinkMissing});
+    if (!missing.empty()) {
+        std::string title = missing.size() == 1 ? "The shortcut to \u201C" + missing.front()->name + "\u201D was removed"
+                                                : std::to_string(missing.size()) + " shortcuts were removed";
+        outcome.notice = Notice{std::move(title),
+                                "The files are still safe on " + driveName +
+                                    ". Click to bring them back or delete them.",
+                                NoticeTarget::offloaded, std::nullopt};
+    }
+    return outcome;
+}
+
+}  // namespace keldwick

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ModelStateFixtures.h"
+#include "model/ChosenMove.h"
+#include "support/TempDir.h"
+
+using namespace keldwick;
+using keldwick::test::readyState;
+using keldwick::test::record;
+
+TEST(ChosenMoveTest, RefusalLines) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Kept on this Mac", "\u201CTaxes\u201D stays on your Mac: kept on this Mac."},
+        {"It's already on Archive", "\u201CTaxes\u201D stays on your Mac: it's already on Archive."},
+        {"already lower", "\u201CTaxes\u201D stays on your Mac: already lower."},
+        {"", "\u201CTaxes\u201D stays on your Mac: ."},
+    };
+    for (const auto& [reason, line] : cases) {
+        EXPECT_EQ(refusalText(ManualMove::Refusal{"/home/u/Taxes", reason}), line) << reason;
+    }
+}
+
+TEST(ChosenMoveTest, PlansAndReports) {
+    test::TempDir home;
+    const std::string file = test::writeFile(home / "report.pdf", "pdf");
+    const std::string onDrive = home / "moved.mov";  // now a link to the drive; its record is offloaded
+    const std::string gone = home / "gone";
+    const std::string gone2 = home / "gone2";
+    const ChosenProblem plugIn{"Plug in Archive", "Keldwick moves files to Archive, so it needs to be plugged in."};
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> paths;
+        std::function<void(ModelState&)> change;
+        std::optional<ChosenProblem> report;
+        std::vector<std::string> planned;
+        std::optional<std::string> firstProblem;
+    };
+    const std::vector<Case> cases = {
+        {"nothing chosen", {}, [](ModelState& s) { s.settings.onboardingComplete = false; }, std::nullopt, {},
+         std::nullopt},
+        {"setup incomplete with the drive mounted", {file},
+         [](ModelState& s) { s.settings.onboardingComplete = false; }, plugIn, {}, std::nullopt},
+        {"drive unplugged", {file}, [](ModelState& s) { s.driveRoot.reset(); }, plugIn, {}, std::nullopt},
+        {"journal unusable", {file}, [](ModelState& s) { s.journalProblem = "disk I/O error"; },
+         ChosenProblem{"Keldwick can't open its records",
+                       "Quit Keldwick and open it again. Files on your drive are safe."},
+         {}, std::nullopt},
+        {"journal unusable in test mode",
+         {file},
+         [](ModelState& s) {
+             s.journalProblem = "disk I/O error";
+             s.settings.dryRunMode = true;
+         },
+         std::nullopt, {file}, std::nullopt},
+        {"busy", {file}, [](ModelState& s) { s.activity = Activity::scanning; },
+         ChosenProblem{"Keldwick is busy", "Try again once it's done with what it's doing."}, {}, std::nullopt},
+        {"one item already on the drive", {onDrive}, [](ModelState&) {},
+         ChosenProblem{"Couldn't move \u201Cmoved.mov\u201D",
+                       "\u201Cmoved.mov\u201D stays on your Mac: it's already on Archive."},
+         {}, std::nullopt},
+        {"several refused, the core's refusals first", {onDrive, gone, gone2}, [](ModelState&) {},
+         ChosenProblem{"Couldn't move these files", "\u201Cgone\u201D stays on your Mac: it isn't there anymore."},
+         {}, std::nullopt},
+        {"some move, some stay", {onDrive, file}, [](ModelState&) {}, std::nullopt, {file},
+         "\u201Cmoved.mov\u201D stays on your Mac: it's already on Archive."},
+    };
+    for (const auto& c : cases) {
+        ModelState state = readyState();
+        state.home = home.path();
+        state.records = {record(onDrive, Phase::offloaded), record(file, Phase::returned)};
+        c.change(state);
+        ChosenMovePlan plan = planChosenMove(state, c.paths, true, Date{2'000'000'000});
+        EXPECT_EQ(plan.report, c.report) << c.name;
+        std::vector<std::string> planned;
+        if (plan.plan) {
+            EXPECT_EQ(plan.plan->bytesNeeded, std::numeric_limits<int64_t>::max()) << c.name;
+            for (const auto& candidate : plan.plan->items) planned.push_back(candidate.path);
+        }
+        EXPECT_EQ(planned, c.planned) << c.name;
+        EXPECT_EQ(plan.firstProblem, c.firstProblem) << c.name;
+    }
+}
+
+TEST(ChosenMoveTest, MessageAfterTheRun) {
+    const ChosenMovePlan withRefusal{std::nullopt, OffloadPlan{}, "refused"};
+    const ChosenMovePlan clean{std::nullopt, OffloadPlan{}, std::nullopt};
+    const RunSummary failed{{}, 0, {{"/a", "first failure"}, {"/b", "second"}}, false, std::nullopt, false};
+    const RunSummary moved{{"/a"}, 1, {}, false, std::nullopt, false};
+    EXPECT_EQ(chosenMoveMessage(withRefusal, failed, "last"), "refused");
+    EXPECT_EQ(chosenMoveMessage(clean, failed, "last"), "first failure");
+    EXPECT_EQ(chosenMoveMessage(clean, moved, "last"), std::nullopt);
+    EXPECT_EQ(chosenMoveMessage(clean, std::nullopt, "last"), "last");  // the run was refused
+
+    FilesProblemReport report = chosenProblemReport(ChosenProblem{"Keldwick is busy", "Try again."});
+    EXPECT_EQ(report.filesProblem, "Try again.");
+    EXPECT_EQ(report.notice, (Notice{"Keldwick is busy", "Try again.", NoticeTarget::offloaded, "move-chosen"}));
+
+    ChooseFilesTexts texts = chooseFilesTexts("Archive");
+    EXPECT_EQ(texts.title, "Move to Archive");
+    EXPECT_EQ(texts.prompt, "Move");
+    EXPECT_EQ(texts.message, "Choose files or folders to move to Archive. Each stays in its folder as a shortcut.");
+}

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include "ModelStateFixtures.h"
+#include "model/OtherDrives.h"
+
+using namespace keldwick;
+using keldwick::test::readyState;
+using keldwick::test::record;
+
+namespace {
+
+class MapLocator : public DriveLocating {
+public:
+    std::map<std::string, std::string> mounts;
+    std::optional<std::string> mountPoint(const std::string& driveID) const override {
+        auto found = mounts.find(driveID);
+        if (found == mounts.end()) return std::nullopt;
+        return found->second;
+    }
+};
+
+}  // namespace
+
+TEST(OtherDrivesTest, NamesAndConnections) {
+    ModelState state = readyState();
+    const std::string chosen = state.settings.drive->id;
+    MapLocator locator;
+    auto nameAt = [](const std::string& mount) -> std::optional<std::string> {
+        if (mount == "/media/u/OLD") return "Old Archive";
+        return std::nullopt;
+    };
+
+    state.records = {record("/a", Phase::offloaded, false, 1, chosen), record("/b", Phase::restored, false, 1, chosen)};
+    EXPECT_TRUE(otherDrives(state, locator, nameAt).empty());
+
+    state.records.push_back(record("/c", Phase::restored, false, 1, "OLD"));
+    state.records.push_back(record("/d", Phase::offloaded, false, 1, "NAMELESS"));
+    state.records.push_back(record("/e", Phase::offloaded, false, 1, "NEVER-SEEN"));
+    locator.mounts = {{"OLD", "/media/u/OLD"}, {"NAMELESS", "/media/u/x"}, {chosen, "/media/u/Archive"}};
+    state.otherDrives = {{"GONE", {"Gone", false}}};
+    auto drives = otherDrives(state, locator, nameAt);
+    EXPECT_EQ(drives, (std::map<std::string, DriveStatus>{{"OLD", {"Old Archive", true}},
+                                                          {"NAMELESS", {"your other drive", true}},
+                                                          {"NEVER-SEEN", {"your other drive", false}}}));
+
+    // Unplugged, the old drive keeps the name learned while it was plugged in.
+    state.otherDrives = drives;
+    locator.mounts.clear();
+    drives = otherDrives(state, locator, nameAt);
+    EXPECT_EQ(drives.at("OLD"), (DriveStatus{"Old Archive", false}));
+    EXPECT_EQ(drives.at("NEVER-SEEN"), (DriveStatus{"your other drive", false}));
+
+    state.otherDrives = drives;
+    EXPECT_EQ(driveStatus(state, state.records[0]), (DriveStatus{"Archive", true}));
+    EXPECT_EQ(driveStatus(state, state.records[2]), (DriveStatus{"Old Archive", false}));
+    EXPECT_EQ(driveStatus(state, record("/f", Phase::offloaded, false, 1, "UNKNOWN")),
+              (DriveStatus{"your other drive", false}));
+    state.driveRoot.reset();
+    EXPECT_EQ(driveStatus(state, state.records[0]), (DriveStatus{"Archive", false}));
+
+    // Without a chosen drive, every record's drive is another drive.
+    state.settings.drive.reset();
+    EXPECT_EQ(otherDrives(state, locator, nameAt).count(chosen), 1u);
+}

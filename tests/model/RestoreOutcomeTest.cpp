@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include "ModelStateFixtures.h"
+#include "model/RecoveryOutcome.h"
+#include "model/RestoreOutcome.h"
+
+using namespace keldwick;
+using keldwick::test::readyState;
+using keldwick::test::record;
+
+TEST(RestoreOutcomeTest, ProblemReports) {
+    const std::vector<std::pair<std::vector<std::string>, std::optional<std::string>>> cases = {
+        {{}, std::nullopt},
+        {{"one"}, "one"},
+        {{"one", "two"}, "one (and 1 more problem)"},
+        {{"one", "two", "three"}, "one (and 2 more problems)"},
+    };
+    for (const auto& [messages, problem] : cases) {
+        FilesProblemReport report = filesProblemReport(messages, kRestoreProblemTitle);
+        EXPECT_EQ(report.filesProblem, problem);
+        if (problem) {
+            EXPECT_EQ(report.notice, (Notice{"Couldn't bring back everything", *problem, NoticeTarget::offloaded,
+                                             "files-problem"}));
+        } else {
+            EXPECT_EQ(report.notice, std::nullopt);
+        }
+    }
+}
+
+TEST(RestoreOutcomeTest, RestoredLines) {
+    const std::string home = "/home/u";
+    const OffloadRecord taxes = record("/home/u/Documents/Work/Taxes", Phase::restored, true, 2'000);
+    const OffloadRecord photo = record("/home/u/photo.jpg", Phase::restored, false, 1'000'000);
+    const OffloadRecord notes = record("/home/u/notes.txt", Phase::restored, false, 500);
+    struct Case {
+        std::vector<OffloadRecord> restored;
+        std::vector<std::string> failures;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {{taxes}, {}, "Brought back \u201CTaxes\u201D to Documents \u203A Work."},
+        {{photo}, {"“notes.txt” is open"}, "Brought back \u201Cphoto.jpg\u201D to Home folder. “notes.txt” is open"},
+        {{photo, notes, taxes}, {}, "Brought back 2 files and 1 folder (1.00 MB) to your Mac."},
+        {{}, {"“a” is open", "“b” is open"}, "“a” is open"},  // no leading space
+        {{}, {}, ""},                                       // cancelled before the first item
+    };
+    for (const auto& c : cases) EXPECT_EQ(restoredText(c.restored, c.failures, home), c.text);
+
+    EXPECT_EQ(restoredCopyText(photo, "Archive"),
+              "Brought back the copy of \u201Cphoto.jpg\u201D from Archive, next to the one on your Mac.");
+}
+
+TEST(RestoreOutcomeTest, RestoreAll) {
+    struct Case {
+        const char* name;
+        RunSummary summary;
+        std::vector<OffloadRecord> recordsAfter;
+        std::string text;
+        bool everythingBack;
+    };
+    const std::vector<Case> cases = {
+        {"all back", RunSummary{{"/a", "/b"}, 3'000, {}, false, std::nullopt, false},
+         {record("/a", Phase::restored)}, "Brought back 2 items (3.00 KB) to your Mac.", true},
+        {"one back while others stay", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false},
+         {record("/b", Phase::offloaded)}, "Brought back 1 item (1 byte) to your Mac.", false},
+        {"one needing attention remains", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false},
+         {record("/b", Phase::linkMissing)}, "Brought back 1 item (1 byte) to your Mac.", false},
+        {"one failure", RunSummary{{}, 0, {{"/b", "“b” is open"}}, false, std::nullopt, false}, {},
+         "Brought back 0 items (0 bytes) to your Mac. “b” is open", false},
+        {"failures, cancelled and stopped",
+         RunSummary{{"/a"}, 5, {{"/b", "“b” is open"}, {"/c", "“c” is open"}}, true, "Archive was unplugged.", false},
+         {}, "Brought back 1 item (5 bytes) to your Mac. 2 couldn't come back, for example: “b” is open Stopped "
+             "early. Archive was unplugged.",
+         false},
+    };
+    for (const auto& c : cases) {
+        ModelState state = readyState();
+        state.records = c.recordsAfter;
+        RestoreAllOutcome outcome = restoreAllOutcome(state, c.summary);
+        EXPECT_EQ(outcome.lastRun, c.text) << c.name;
+        EXPECT_EQ(outcome.filesProblem, c.everythingBack ? std::nullopt : std::optional(c.text)) << c.name;
+        EXPECT_EQ(outcome.notice,
+                  (Notice{c.everythingBack ? "Everything is back on your Mac" : "Some files are still on Archive",
+                          c.text, NoticeTarget::offloaded, std::nullopt}))
+            << c.name;
+    }
+}
+
+TEST(RestoreOutcomeTest, RecoveryNotices) {
+    auto result = [](const std::string& name, RecoveryAction action) {
+        return RecoveryResult{1, name, action, std::nullopt};
+    };
+    const std::string body = "The files are still safe on Archive. Click to bring them back or delete them.";
+    struct Case {
+        std::vector<RecoveryResult> results;
+        std::optional<std::string> lastRun;
+        std::optional<std::string> title;
+    };
+    const std::vector<Case> cases = {
+        {{}, std::nullopt, std::nullopt},
+        {{result("Taxes", RecoveryAction::rolledBack)},
+         "Finished an interrupted move of \u201CTaxes\u201D. Nothing was lost.", std::nullopt},
+        {{result("a", RecoveryAction::rolledBack), result("b", RecoveryAction::deferred),
+          result("c", RecoveryAction::rolledForward)},
+         "Finished 2 interrupted moves. Nothing was lost.", std::nullopt},
+        {{result("Taxes", RecoveryAction::markedLinkMissing), result("x", RecoveryAction::relinked)}, std::nullopt,
+         "The shortcut to \u201CTaxes\u201D was removed"},
+        {{result("a", RecoveryAction::markedLinkMissing), result("b", RecoveryAction::markedLinkMissing),
+          result("c", RecoveryAction::markedLinkMissing), result("d", RecoveryAction::rolledForward)},
+         "Finished an interrupted move of \u201Cd\u201D. Nothing was lost.", "3 shortcuts were removed"},
+        {{result("a", RecoveryAction::markedReturned), result("b", RecoveryAction::adopted),
+          result("c", RecoveryAction::unchanged)},
+         std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        RecoveryOutcome outcome = recoveryOutcome(c.results, "Archive");
+        EXPECT_EQ(outcome.lastRun, c.lastRun);
+        if (c.title) {
+            EXPECT_EQ(outcome.notice, (Notice{*c.title, body, NoticeTarget::offloaded, std::nullopt}));
+        } else {
+            EXPECT_EQ(outcome.notice, std::nullopt);
+        }
+    }
+}
