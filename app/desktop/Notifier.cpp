@@ -25,26 +25,12 @@ QDBusMessage serverCall(const QString& method) {
 }  // namespace
 
 const char* Notifier::toString(Target target) {
-    switch (target) {
-    case Target::preview:
-        return "preview";
-    case Target::suggested:
-        return "suggested";
-    case Target::offloaded:
-        return "offloaded";
-    case Target::menu:
-        return "menu";
-    }
-    return "menu";
+    // The raw values are literals, so the view is NUL-terminated.
+    return keldwick::toString(target).data();
 }
 
 std::optional<Notifier::Target> Notifier::parseTarget(std::string_view raw) {
-    for (Target target : {Target::preview, Target::suggested, Target::offloaded, Target::menu}) {
-        if (raw == toString(target)) {
-            return target;
-        }
-    }
-    return std::nullopt;
+    return parseNoticeTarget(raw);
 }
 
 Notifier::Notifier(QDBusConnection bus, QObject* parent) : QObject(parent), bus_(std::move(bus)) {

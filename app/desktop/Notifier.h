@@ -20,14 +20,16 @@
 #include <string>
 #include <string_view>
 
+#include "model/Notice.h"
+
 namespace keldwick {
 
 class Notifier final : public QObject {
     Q_OBJECT
 
 public:
-    // What a click on a notice opens.
-    enum class Target { preview, suggested, offloaded, menu };
+    // What a click on a notice opens (the model's notices name it).
+    using Target = NoticeTarget;
     static const char* toString(Target target);
     // The target of a raw value; any other text gives none.
     static std::optional<Target> parseTarget(std::string_view raw);
