@@ -247,7 +247,7 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         journal.setPhase(record.id, Phase::restoreSwapping);
         putInPlace(record, workingCopy, replacesLink);
         restoreLockFlags(record.originalPath, savedFlags);
-        flushRenamesIn(PathUtil::parent(record.originalPath));
+        flushFolder(PathUtil::parent(record.originalPath));
         reach(FaultPoint::restoreSwapped, record, std::nullopt);
         finishInPlace(record, root, drivePath, before, driveChanged);
     } catch (...) {
@@ -337,7 +337,7 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
     }
     renameExclusive(workingCopy, destination);
     restoreLockFlags(destination, savedFlags);
-    flushRenamesIn(PathUtil::parent(destination));
+    flushFolder(PathUtil::parent(destination));
     if (driveChanged) {
         journal.setPhase(record.id, Phase::returned, returnedText(name));
         journal.log(returnedText(name), EventLevel::warning, record.id);
