@@ -21,6 +21,17 @@ inline const std::string& scratchFolder() {
     return folder;
 }
 
+// A drive root in the scratch folder, with its app folder made.
+inline const std::string& scratchDrive() {
+    static const std::string root = [] {
+        const std::string folder = scratchFolder() + "/drive";
+        ::mkdir(folder.c_str(), 0700);
+        ::mkdir((folder + "/Keldwick").c_str(), 0700);
+        return folder;
+    }();
+    return root;
+}
+
 inline void writeAll(const std::string& path, const uint8_t* data, size_t size) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw std::runtime_error("open " + path);

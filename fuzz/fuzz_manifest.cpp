@@ -1,6 +1,4 @@
 // The drive's manifest: written by any machine that had the drive, or by hand.
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <string_view>
 
@@ -15,12 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Whatever is read can be written again and reads back the same.
         if (DriveManifest::decode(DriveManifest::encode(*entry)) != entry) std::abort();
     }
-    static const std::string root = [] {
-        const std::string folder = keldwick::fuzz::scratchFolder() + "/drive";
-        ::mkdir(folder.c_str(), 0700);
-        ::mkdir((folder + "/Keldwick").c_str(), 0700);
-        return folder;
-    }();
+    const std::string& root = keldwick::fuzz::scratchDrive();
     keldwick::fuzz::writeAll(root + "/Keldwick/.keldwick-manifest.jsonl", data, size);
     DriveManifest manifest(root);
     for (const auto& entry : manifest.latestEntries("mac-1")) {

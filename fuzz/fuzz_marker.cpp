@@ -1,6 +1,4 @@
 // The drive marker: a file on a drive anyone may have written.
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <string_view>
 
@@ -14,12 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (auto contents = DriveMarker::decode(text)) {
         if (DriveMarker::decode(DriveMarker::encode(*contents)) != contents) std::abort();
     }
-    static const std::string root = [] {
-        const std::string folder = keldwick::fuzz::scratchFolder() + "/drive";
-        ::mkdir(folder.c_str(), 0700);
-        ::mkdir((folder + "/Keldwick").c_str(), 0700);
-        return folder;
-    }();
+    const std::string& root = keldwick::fuzz::scratchDrive();
     keldwick::fuzz::writeAll(root + "/Keldwick/.keldwick-drive.json", data, size);
     DriveMarker::read(root);
     return 0;
