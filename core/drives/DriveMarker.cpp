@@ -15,6 +15,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::DriveMarker {
 
@@ -135,7 +136,7 @@ Drive adopt(const std::string& root, const std::string& name) {
     if (folderStatus && !S_ISDIR(folderStatus->st_mode)) throw POSIXFailure("mkdir", folder, EEXIST);
     if (!folderStatus) {
         createDirectory(folder);
-        flushFolder(PathUtil::parent(folder));
+        platform::flushFolder(PathUtil::parent(folder));
     }
     writeReadMe(readMe);
 

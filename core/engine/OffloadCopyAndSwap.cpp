@@ -19,6 +19,7 @@
 #include "foundation/Formatting.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 #include "scanning/ItemName.h"
 
 namespace keldwick {
@@ -130,7 +131,7 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     located.confirm();
     context.journal->markVerified(record.id, checksum, entries);
     renameExclusive(partial, drivePath);
-    flushFolder(PathUtil::parent(drivePath));
+    platform::flushFolder(PathUtil::parent(drivePath));
     const FingerprintSnapshot copied = Fingerprint::snapshot(drivePath, record.isDirectory);
     reach(FaultPoint::offloadVerified, drivePath);
     // The last look: from here nothing is written to the drive, and the copy under its
@@ -246,7 +247,7 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
     if (::unlink(staged.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", stagedName, errno);
 
     // 6. The original is gone already: nothing is deleted on this flush's strength.
-    flushFolderBestEffort(parent.path());
+    platform::flushFolderBestEffort(parent.path());
 }
 
 void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string& drivePath,
@@ -267,7 +268,7 @@ void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string&
 
     // 4-5. The link in its place.
     makeLink(drivePath, here);
-    flushFolder(parent.path());
+    platform::flushFolder(parent.path());
 
     // 6-8. Only now may the displaced folder go, and only when all it holds was copied.
     context.journal->setPhase(record.id, Phase::offloadCleanup);

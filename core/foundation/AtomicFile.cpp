@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <random>
 
-#include "foundation/FileOps.h"
 #include "foundation/POSIXFailure.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::AtomicFile {
 
@@ -75,7 +75,7 @@ void write(const std::string& path, std::string_view bytes, mode_t mode) {
     file.fd = -1;
     if (::rename(temporary.c_str(), path.c_str()) != 0) fail("rename", errno);
 
-    flushFolder(folder);
+    platform::flushFolder(folder);
 }
 
 std::string read(const std::string& path, size_t maxBytes) {

@@ -18,6 +18,7 @@
 #include "foundation/JsonFields.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -434,7 +435,7 @@ void DriveManifest::append(const Entry& entry) const {
     const bool folderIsNew = ::lstat(folder.c_str(), &folderStatus) != 0 && errno == ENOENT;
     if (folderIsNew) {
         createDirectory(folder);
-        flushFolder(PathUtil::parent(folder));
+        platform::flushFolder(PathUtil::parent(folder));
     }
     Descriptor dir(openFolder(folder));
     if (dir.get() < 0) throw POSIXFailure("open", folder, errno);
@@ -475,7 +476,7 @@ void DriveManifest::append(const Entry& entry) const {
         written += static_cast<size_t>(n);
     }
     if (::fsync(fd) != 0) throw POSIXFailure("fsync", path, errno);
-    if (created) flushFolderAt(dir.get(), folder);
+    if (created) platform::flushFolderAt(dir.get(), folder);
 }
 
 void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {

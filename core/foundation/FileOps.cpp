@@ -187,27 +187,6 @@ void collectRelativePaths(const std::string& relative, const std::string& root, 
     }
 }
 
-void flushFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) throw POSIXFailure("open", folder, errno);
-    const int failed = ::fsync(fd) != 0 ? errno : 0;
-    ::close(fd);
-    if (failed != 0) throw POSIXFailure("fsync", folder, failed);
-}
-
-void flushFolderAt(int fd, const std::string& folderForErrors) {
-    if (::fsync(fd) != 0) throw POSIXFailure("fsync", folderForErrors, errno);
-}
-
-bool flushFolderBestEffort(const std::string& folder) noexcept {
-    try {
-        flushFolder(folder);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 void createDirectory(const std::string& path) {
     auto isFolder = [](const std::string& p) {
         struct stat st;

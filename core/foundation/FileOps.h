@@ -37,15 +37,6 @@ void collectRelativePaths(const std::string& relative, const std::string& root, 
 // folder, or a link to one, is success. Throws POSIXFailure "mkdir".
 void createDirectory(const std::string& path);
 
-// Makes the names created, renamed or removed in the folder durable (fsync of the folder).
-// Throws POSIXFailure "open" or "fsync": what rests on the flush must not go ahead.
-void flushFolder(const std::string& folder);
-// The same for a folder already open as `fd`. Throws POSIXFailure "fsync".
-void flushFolderAt(int fd, const std::string& folderForErrors);
-// A flush that nothing is deleted on the strength of: a folder that can't be opened or
-// flushed is passed over. False when it wasn't flushed.
-bool flushFolderBestEffort(const std::string& folder) noexcept;
-
 // The whole target of a symbolic link, however long; nothing when the item is not a
 // link or can't be read.
 std::optional<std::string> readLink(const std::string& path);

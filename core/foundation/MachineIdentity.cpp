@@ -17,6 +17,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::MachineIdentity {
 
@@ -83,7 +84,7 @@ std::optional<std::string> storedID(const std::string& folder) {
             renameExclusive(staged, path);
             // An id that doesn't outlast a power cut would make this machine a stranger
             // to its own drive entries.
-            flushFolder(folder);
+            platform::flushFolder(folder);
             return fresh;
         } catch (const POSIXFailure& failure) {
             ::unlink(staged.c_str());
