@@ -2,8 +2,12 @@
 JOBS ?= $(shell nproc)
 TEST_DIR := build/test
 BENCH_DIR := build/bench
+FUZZ_DIR := build/fuzz
+# Seconds each fuzz harness runs, and how many run at once.
+FUZZ_SECONDS ?= 600
+FUZZ_JOBS ?= 3
 
-.PHONY: test bench soak deps clean
+.PHONY: test bench soak fuzz deps clean
 
 deps:
 	./scripts/install-deps
@@ -28,6 +32,14 @@ bench: deps
 	  -DKELDWICK_TESTS=OFF -DKELDWICK_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	./bench/run $(BENCH_DIR)
+
+# Every reader of outside input under libFuzzer, with clang, in a build of its own.
+fuzz:
+	./scripts/install-deps --fuzz
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKELDWICK_FUZZ=ON -DKELDWICK_TESTS=OFF -DKELDWICK_APP=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	./fuzz/run $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
 clean:
 	rm -rf build

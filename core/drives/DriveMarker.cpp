@@ -1,6 +1,5 @@
 #include "drives/DriveMarker.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::DriveMarker {
 
@@ -56,13 +56,6 @@ void writeReadMe(const std::string& path) {
     } catch (const std::exception& error) {
         Log::notice("drive", std::string("Couldn't write the read-me: ") + error.what());
     }
-}
-
-void flushFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 // "<marker>.unreadable-20250301T093000Z", with "-2", "-3", … when that name is taken.
@@ -143,7 +136,7 @@ Drive adopt(const std::string& root, const std::string& name) {
     if (folderStatus && !S_ISDIR(folderStatus->st_mode)) throw POSIXFailure("mkdir", folder, EEXIST);
     if (!folderStatus) {
         createDirectory(folder);
-        flushFolder(PathUtil::parent(folder));
+        platform::flushFolder(PathUtil::parent(folder));
     }
     writeReadMe(readMe);
 

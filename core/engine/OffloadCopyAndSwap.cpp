@@ -19,6 +19,7 @@
 #include "foundation/Formatting.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 #include "scanning/ItemName.h"
 
 namespace keldwick {
@@ -26,20 +27,6 @@ namespace keldwick {
 namespace {
 
 std::string quotedName(const std::string& path) { return "\u201C" + ItemName::display(path) + "\u201D"; }
-
-// Makes the folder's entries durable. On the drive a failure throws, because the
-// original is deleted on the strength of it; on this computer a folder that can't be
-// opened or flushed is passed over, as the item there stays either way.
-void flushFolder(const std::string& folder, bool strict) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        if (strict) throw POSIXFailure("open", folder, errno);
-        return;
-    }
-    int failed = ::fsync(fd) != 0 ? errno : 0;
-    ::close(fd);
-    if (failed != 0 && strict) throw POSIXFailure("fsync", folder, failed);
-}
 
 void makeLink(const std::string& target, const std::string& at) {
     if (::symlink(target.c_str(), at.c_str()) != 0) throw POSIXFailure("symlink", at, errno);
@@ -144,7 +131,7 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     located.confirm();
     context.journal->markVerified(record.id, checksum, entries);
     renameExclusive(partial, drivePath);
-    flushFolder(PathUtil::parent(drivePath), true);
+    platform::flushFolder(PathUtil::parent(drivePath));
     const FingerprintSnapshot copied = Fingerprint::snapshot(drivePath, record.isDirectory);
     reach(FaultPoint::offloadVerified, drivePath);
     // The last look: from here nothing is written to the drive, and the copy under its
@@ -259,8 +246,8 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
     }
     if (::unlink(staged.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", stagedName, errno);
 
-    // 6.
-    flushFolder(parent.path(), false);
+    // 6. The original is gone already: nothing is deleted on this flush's strength.
+    platform::flushFolderBestEffort(parent.path());
 }
 
 void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string& drivePath,
@@ -281,7 +268,7 @@ void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string&
 
     // 4-5. The link in its place.
     makeLink(drivePath, here);
-    flushFolder(parent.path(), false);
+    platform::flushFolder(parent.path());
 
     // 6-8. Only now may the displaced folder go, and only when all it holds was copied.
     context.journal->setPhase(record.id, Phase::offloadCleanup);

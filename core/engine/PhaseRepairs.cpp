@@ -16,6 +16,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -318,7 +319,7 @@ RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& reco
                               Phase::returned, RecoveryAction::markedReturned);
     }
     // The restored item's place must outlast a power cut before its drive copy goes.
-    flushRenamesIn(PathUtil::parent(record.originalPath));
+    platform::flushFolder(PathUtil::parent(record.originalPath));
     context.journal->setPhase(record.id, Phase::restoreCleanup);
     OffloadRecord cleaning = record;
     cleaning.phase = Phase::restoreCleanup;

@@ -155,11 +155,6 @@ private:
                           std::optional<std::string> detail = std::nullopt) const;
 };
 
-// Makes the renames in `folder` durable, before the other copy of an item they put in
-// place is deleted. A folder that can't be opened is not flushed; a failed fsync throws
-// POSIXFailure "fsync".
-void flushRenamesIn(const std::string& folder);
-
 // A free name beside an item: parent + "/" + base + suffix + tail, where tail is "." +
 // the name's extension when keepExtension is set and it has one. When that exists (lstat
 // finds anything), " 2", " 3", … go before the tail, without limit. The base is cut on

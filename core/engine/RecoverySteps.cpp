@@ -278,15 +278,6 @@ RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {
     return result(record, RecoveryAction::rolledForward);
 }
 
-void flushRenamesIn(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    int result = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    if (result != 0 && error != EINVAL && error != EROFS) throw POSIXFailure("fsync", folder, error);
-}
-
 std::string uniqueSiblingPath(const std::string& name, const std::string& suffix, const std::string& parent,
                               bool keepExtension) {
     std::string base = name;

@@ -19,6 +19,7 @@
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/VolumeSpace.h"
+#include "platform/FileIO.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/Simulators.h"
 
@@ -247,7 +248,7 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         journal.setPhase(record.id, Phase::restoreSwapping);
         putInPlace(record, workingCopy, replacesLink);
         restoreLockFlags(record.originalPath, savedFlags);
-        flushRenamesIn(PathUtil::parent(record.originalPath));
+        platform::flushFolder(PathUtil::parent(record.originalPath));
         reach(FaultPoint::restoreSwapped, record, std::nullopt);
         finishInPlace(record, root, drivePath, before, driveChanged);
     } catch (...) {
@@ -337,7 +338,7 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
     }
     renameExclusive(workingCopy, destination);
     restoreLockFlags(destination, savedFlags);
-    flushRenamesIn(PathUtil::parent(destination));
+    platform::flushFolder(PathUtil::parent(destination));
     if (driveChanged) {
         journal.setPhase(record.id, Phase::returned, returnedText(name));
         journal.log(returnedText(name), EventLevel::warning, record.id);

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "foundation/POSIXFailure.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::AtomicFile {
 
@@ -74,10 +75,7 @@ void write(const std::string& path, std::string_view bytes, mode_t mode) {
     file.fd = -1;
     if (::rename(temporary.c_str(), path.c_str()) != 0) fail("rename", errno);
 
-    FileDescriptor dir;
-    dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir.fd < 0) throw POSIXFailure("open", folder, errno);
-    if (::fsync(dir.fd) != 0) throw POSIXFailure("fsync", folder, errno);
+    platform::flushFolder(folder);
 }
 
 std::string read(const std::string& path, size_t maxBytes) {

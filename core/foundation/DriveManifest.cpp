@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -15,6 +18,7 @@
 #include "foundation/JsonFields.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -82,8 +86,227 @@ int openFolder(const std::string& folder) {
     throw DriveManifestError("The drive's manifest at " + path + " isn't a regular file.");
 }
 
-void flush(int fd) {
-    if (fd >= 0) ::fsync(fd);
+
+// Real strings are paths (at most 4 KiB), digests and dates; a string or number longer
+// than this is damage, and the line holding it is skipped without reading the token in.
+constexpr size_t kMaxTokenBytes = size_t(1) << 20;
+// Containers inside one another on one line; an entry needs three.
+constexpr size_t kMaxNesting = 16;
+
+// The manifest's bytes one line at a time, without holding more than a read buffer: the
+// line's end (its line feed, or the end of the input) reads as the end of the input.
+// Within a line, a string or bare token longer than kMaxTokenBytes ends the line's input
+// early, so a parser fed from here never holds more than that of one token.
+class LineSource {
+public:
+    // The bytes of a file, read through `fd` (not owned).
+    LineSource(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    // Bytes in memory.
+    explicit LineSource(std::string_view bytes) : data_(bytes.data()), size_(bytes.size()), atEnd_(true) {}
+
+    // True when no byte is left in the whole input.
+    bool exhausted() {
+        return !fill();
+    }
+    // True when the current line has no more bytes to give.
+    bool lineDone() {
+        if (lineDone_) return true;
+        if (!fill() || data_[position_] == '\n' || token_ > kMaxTokenBytes) lineDone_ = true;
+        return lineDone_;
+    }
+    char peek() const { return data_[position_]; }
+    void advance() {
+        track(data_[position_]);
+        ++position_;
+    }
+    // Passes over what is left of the current line and its line feed.
+    void nextLine() {
+        while (fill()) {
+            const char* start = data_ + position_;
+            const void* newline = std::memchr(start, '\n', size_ - position_);
+            if (newline) {
+                position_ += static_cast<const char*>(newline) - start + 1;
+                break;
+            }
+            position_ = size_;
+        }
+        lineDone_ = false;
+        inString_ = escaped_ = false;
+        token_ = 0;
+    }
+
+private:
+    bool fill() {
+        if (position_ < size_) return true;
+        if (atEnd_) return false;
+        for (;;) {
+            ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw POSIXFailure("read", path_, errno);
+            }
+            data_ = buffer_;
+            size_ = static_cast<size_t>(n);
+            position_ = 0;
+            atEnd_ = n == 0;
+            return n > 0;
+        }
+    }
+    // The length of the token the byte belongs to (zero between tokens).
+    void track(char c) {
+        if (inString_) {
+            if (escaped_) escaped_ = false;
+            else if (c == '\\') escaped_ = true;
+            else if (c == '"') inString_ = false;
+            ++token_;
+            return;
+        }
+        if (c == '"') {
+            inString_ = true;
+            token_ = 1;
+        } else if (std::strchr(" \t\r{}[],:", c) != nullptr) {
+            token_ = 0;
+        } else {
+            ++token_;
+        }
+    }
+
+    int fd_ = -1;
+    std::string path_;
+    char buffer_[65536];
+    const char* data_ = buffer_;
+    size_t size_ = 0;
+    size_t position_ = 0;
+    bool atEnd_ = false;
+    bool lineDone_ = false;
+    bool inString_ = false;
+    bool escaped_ = false;
+    size_t token_ = 0;
+};
+
+// The current line of a LineSource as an input iterator for the JSON parser.
+class LineIterator {
+public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = char;
+
+    LineIterator() = default;
+    explicit LineIterator(LineSource* source) : source_(source) {}
+    char operator*() const { return source_->peek(); }
+    LineIterator& operator++() {
+        source_->advance();
+        return *this;
+    }
+    bool operator==(const LineIterator& other) const { return done() == other.done(); }
+
+private:
+    bool done() const { return source_ == nullptr || source_->lineDone(); }
+    LineSource* source_ = nullptr;
+};
+
+// Builds one line's entry as the parser reads it, keeping only the members an entry has,
+// each tree entry decoded as soon as it closes, and refusing, as soon as it shows, a shape
+// no entry has: memory stays proportional to what the entry holds, whatever the line.
+class EntryBuilder final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    nlohmann::json members = nlohmann::json::object();  // the scalar members
+    std::optional<std::vector<TreeEntry>> tree;         // the "entries" member, when a list
+
+    bool null() override { return scalar(nullptr); }
+    bool boolean(bool value) override { return scalar(value); }
+    bool number_integer(number_integer_t value) override { return scalar(value); }
+    bool number_unsigned(number_unsigned_t value) override { return scalar(value); }
+    bool number_float(number_float_t value, const string_t&) override { return scalar(value); }
+    bool string(string_t& value) override { return scalar(std::move(value)); }
+    bool binary(binary_t&) override { return false; }
+    bool key(string_t& name) override {
+        if (skipping_ == 0) key_ = std::move(name);
+        return true;
+    }
+    bool start_object(std::size_t) override {
+        if (levels_.empty()) return enter(Level::root);
+        if (skipping_ > 0 || isUnknownMember()) return skip();
+        if (levels_.back() != Level::entries) return false;
+        treeEntry_ = nlohmann::json::object();
+        return enter(Level::treeEntry);
+    }
+    bool start_array(std::size_t) override {
+        if (levels_.empty()) return false;
+        if (skipping_ > 0 || isUnknownMember()) return skip();
+        if (levels_.back() != Level::root || key_ != "entries") return false;
+        members.erase("entries");
+        tree.emplace();
+        return enter(Level::entries);
+    }
+    bool end_object() override {
+        if (skipping_ == 0 && levels_.back() == Level::treeEntry) {
+            try {
+                tree->push_back(treeEntry_.get<TreeEntry>());
+            } catch (const std::exception&) {
+                return false;
+            }
+        }
+        return leave();
+    }
+    bool end_array() override { return leave(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    enum class Level { root, entries, treeEntry };
+
+    bool isUnknownMember() const {
+        static const std::set<std::string, std::less<>> entryKeys{
+            "version", "mac", "event", "originalPath", "relativePath", "isDirectory", "size", "checksum", "entries", "date"};
+        static const std::set<std::string, std::less<>> treeEntryKeys{"path", "kind", "size", "sha256", "target"};
+        if (levels_.back() == Level::root) return entryKeys.count(key_) == 0;
+        if (levels_.back() == Level::treeEntry) return treeEntryKeys.count(key_) == 0;
+        return false;
+    }
+    bool scalar(nlohmann::json value) {
+        if (levels_.empty()) return false;
+        if (skipping_ > 0 || isUnknownMember()) return true;
+        switch (levels_.back()) {
+            case Level::root:
+                if (key_ == "entries") tree.reset();
+                members[key_] = std::move(value);
+                return true;
+            case Level::treeEntry: treeEntry_[key_] = std::move(value); return true;
+            case Level::entries: return false;
+        }
+        return false;
+    }
+    bool enter(Level level) {
+        levels_.push_back(level);
+        return levels_.size() <= kMaxNesting;
+    }
+    bool skip() {
+        ++skipping_;
+        return levels_.size() + skipping_ <= kMaxNesting;
+    }
+    bool leave() {
+        if (skipping_ > 0) --skipping_;
+        else levels_.pop_back();
+        return true;
+    }
+
+    std::vector<Level> levels_;
+    size_t skipping_ = 0;  // containers entered inside a member no entry has
+    std::string key_;
+    nlohmann::json treeEntry_;
+};
+
+std::optional<DriveManifest::Entry> entryFrom(const nlohmann::json& json, std::optional<std::vector<TreeEntry>> tree);
+
+// One line of the source, consumed through its line feed.
+std::optional<DriveManifest::Entry> decodeLine(LineSource& source) {
+    EntryBuilder builder;
+    const bool parsed = nlohmann::json::sax_parse(LineIterator(&source), LineIterator(), &builder);
+    source.nextLine();
+    if (!parsed) return std::nullopt;
+    return entryFrom(builder.members, std::move(builder.tree));
 }
 
 }  // namespace
@@ -138,8 +361,17 @@ std::string DriveManifest::encode(const Entry& entry) {
 }
 
 std::optional<DriveManifest::Entry> DriveManifest::decode(std::string_view line) {
-    auto json = nlohmann::json::parse(line, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) return std::nullopt;
+    if (line.find('\n') != std::string_view::npos) return std::nullopt;
+    LineSource source(line);
+    return decodeLine(source);
+}
+
+namespace {
+
+// The entry of a line's scalar members and its tree; nothing when a member is missing or
+// mistyped, or when its paths fail the checks.
+std::optional<DriveManifest::Entry> entryFrom(const nlohmann::json& json, std::optional<std::vector<TreeEntry>> tree) {
+    using Entry = DriveManifest::Entry;
     auto field = [&json](const char* key) -> const nlohmann::json* {
         auto it = json.find(key);
         return it == json.end() ? nullptr : &*it;
@@ -179,17 +411,8 @@ std::optional<DriveManifest::Entry> DriveManifest::decode(std::string_view line)
         if (!checksum->is_string()) return std::nullopt;
         entry.checksum = checksum->get<std::string>();
     }
-    if (const auto* entries = optionalField("entries")) {
-        if (!entries->is_array()) return std::nullopt;
-        std::vector<TreeEntry> tree;
-        tree.reserve(entries->size());
-        try {
-            for (const auto& item : *entries) tree.push_back(item.get<TreeEntry>());
-        } catch (const std::exception&) {
-            return std::nullopt;
-        }
-        entry.entries = std::move(tree);
-    }
+    if (optionalField("entries")) return std::nullopt;  // neither a list nor null
+    entry.entries = std::move(tree);
 
     // Recovery joins these paths onto the drive root and the machine: none may lead
     // elsewhere.
@@ -202,6 +425,8 @@ std::optional<DriveManifest::Entry> DriveManifest::decode(std::string_view line)
     return entry;
 }
 
+}  // namespace
+
 void DriveManifest::append(const Entry& entry) const {
     const std::string line = encode(entry) + "\n";
 
@@ -210,8 +435,7 @@ void DriveManifest::append(const Entry& entry) const {
     const bool folderIsNew = ::lstat(folder.c_str(), &folderStatus) != 0 && errno == ENOENT;
     if (folderIsNew) {
         createDirectory(folder);
-        Descriptor parent(::open(PathUtil::parent(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        flush(parent.get());
+        platform::flushFolder(PathUtil::parent(folder));
     }
     Descriptor dir(openFolder(folder));
     if (dir.get() < 0) throw POSIXFailure("open", folder, errno);
@@ -252,10 +476,10 @@ void DriveManifest::append(const Entry& entry) const {
         written += static_cast<size_t>(n);
     }
     if (::fsync(fd) != 0) throw POSIXFailure("fsync", path, errno);
-    if (created) flush(dir.get());
+    if (created) platform::flushFolderAt(dir.get(), folder);
 }
 
-std::vector<DriveManifest::Entry> DriveManifest::read() const {
+void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {
     const std::string folder = DriveLayout::appFolder(root);
     Descriptor dir(openFolder(folder));
     if (dir.get() < 0) {
@@ -263,13 +487,13 @@ std::vector<DriveManifest::Entry> DriveManifest::read() const {
         // A plain file named like the app folder holds no manifest; a link in its place is refused.
         struct stat st {};
         if (error == ENOENT || (error == ENOTDIR && ::lstat(folder.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)))
-            return {};
+            return;
         throw POSIXFailure("open", folder, error);
     }
     const std::string path = firstExistingPath(kFileNames, folder);
     Descriptor file(::openat(dir.get(), std::string(nameOf(path)).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
-        if (errno == ENOENT) return {};
+        if (errno == ENOENT) return;
         if (errno == ELOOP) notAFile(path);
         throw POSIXFailure("open", path, errno);
     }
@@ -279,47 +503,44 @@ std::vector<DriveManifest::Entry> DriveManifest::read() const {
     if (st.st_size > kMaxManifestBytes)
         throw DriveManifestError("The drive's manifest at " + path + " is too large to read.");
 
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw POSIXFailure("read", path, errno);
-        }
-        if (n == 0) break;
-        if (bytes.size() + static_cast<size_t>(n) > static_cast<size_t>(kMaxManifestBytes))
-            throw DriveManifestError("The drive's manifest at " + path + " is too large to read.");
-        bytes.append(buffer, static_cast<size_t>(n));
+    LineSource source(file.get(), path);
+    while (!source.exhausted()) {
+        if (auto entry = decodeLine(source)) each(std::move(*entry));
     }
+}
 
+std::vector<DriveManifest::Entry> DriveManifest::read() const {
     std::vector<Entry> entries;
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        auto newline = rest.find('\n');
-        std::string_view piece = rest.substr(0, newline);
-        rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
-        if (piece.empty()) continue;
-        if (auto entry = decode(piece)) entries.push_back(std::move(*entry));
-    }
+    forEachEntry([&](Entry entry) { entries.push_back(std::move(entry)); });
     return entries;
 }
 
 std::vector<DriveManifest::Entry> DriveManifest::latestEntries(const std::string& machineID) const {
-    std::vector<Entry> all = read();
+    // One pass, keeping per path only the last line with this machine's id and the last
+    // without an id: which of them counts is known once every other machine's paths are.
+    struct Latest {
+        std::optional<Entry> withOurID;
+        std::optional<Entry> withoutID;
+        bool withoutIDIsLater = false;
+    };
+    std::map<std::string, Latest> latest;  // ordered by path bytes
     std::set<std::string> otherMachines;
-    for (const auto& entry : all) {
-        if (entry.mac && *entry.mac != machineID) otherMachines.insert(entry.originalPath);
-    }
-    std::map<std::string, Entry> latest;  // ordered by path bytes
-    for (auto& entry : all) {
-        bool ours = entry.mac ? *entry.mac == machineID : otherMachines.count(entry.originalPath) == 0;
-        if (ours) latest.insert_or_assign(entry.originalPath, std::move(entry));
-    }
+    forEachEntry([&](Entry entry) {
+        if (entry.mac && *entry.mac != machineID) {
+            otherMachines.insert(entry.originalPath);
+            return;
+        }
+        Latest& slot = latest[entry.originalPath];
+        slot.withoutIDIsLater = !entry.mac;
+        (entry.mac ? slot.withOurID : slot.withoutID) = std::move(entry);
+    });
     std::vector<Entry> result;
-    for (auto& [path, entry] : latest) {
-        if (entry.event == Entry::Event::offloaded) result.push_back(std::move(entry));
+    for (auto& [path, slot] : latest) {
+        const bool withoutIDCounts = otherMachines.count(path) == 0;
+        std::optional<Entry>& chosen =
+            withoutIDCounts && slot.withoutID && (slot.withoutIDIsLater || !slot.withOurID) ? slot.withoutID
+                                                                                             : slot.withOurID;
+        if (chosen && chosen->event == Entry::Event::offloaded) result.push_back(std::move(*chosen));
     }
     return result;
 }

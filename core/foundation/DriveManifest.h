@@ -10,6 +10,7 @@
 // unreadable, like torn lines.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -61,7 +62,9 @@ struct DriveManifest {
     void append(const Entry& entry) const;
 
     // Every readable entry in file order; empty when there is no manifest. Lines that
-    // don't decode or fail the path checks are skipped. Throws POSIXFailure ("open",
+    // don't decode or fail the path checks are skipped, as is a line holding a string or
+    // number longer than any entry has, or a shape no entry has: memory stays
+    // proportional to the entries returned, whatever the drive holds. Throws POSIXFailure ("open",
     // "read") or DriveManifestError when the file itself can't be read safely.
     std::vector<Entry> read() const;
 
@@ -76,6 +79,10 @@ struct DriveManifest {
     static std::string encode(const Entry& entry);
     // Nothing when the line is not an entry, or when its paths fail the checks.
     static std::optional<Entry> decode(std::string_view line);
+
+private:
+    // Each readable entry in file order, read one line at a time. Throws as read().
+    void forEachEntry(const std::function<void(Entry)>& each) const;
 };
 
 // "offloaded", "restored", "discarded".

@@ -1,6 +1,5 @@
 #include "foundation/MachineIdentity.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "foundation/UUID.h"
 #include "foundation/UserFolders.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::MachineIdentity {
 
@@ -69,10 +69,9 @@ std::optional<std::string> storedID(const std::string& folder) {
         AtomicFile::write(staged, fresh + "\n", 0644);
         try {
             renameExclusive(staged, path);
-            if (int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-                ::fsync(fd);
-                ::close(fd);
-            }
+            // An id that doesn't outlast a power cut would make this machine a stranger
+            // to its own drive entries.
+            platform::flushFolder(folder);
             return fresh;
         } catch (const POSIXFailure& failure) {
             ::unlink(staged.c_str());

@@ -20,7 +20,9 @@ namespace keldwick {
 
 namespace {
 
-constexpr size_t maximumSize = 16u << 20;  // a settings file is a few kilobytes
+// A settings file is a few kilobytes. The bound also caps the memory its parse can take,
+// which is many times the text for a hostile file.
+constexpr size_t maximumSize = 1u << 20;
 
 std::string parentOf(const std::string& path) {
     auto slash = path.find_last_of('/');

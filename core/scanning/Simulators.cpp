@@ -1,52 +1,17 @@
 #include "scanning/Simulators.h"
 
-#include <fcntl.h>
 #include <plist/plist.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <memory>
 
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
+#include "foundation/PropertyList.h"
 
 namespace keldwick {
 
 namespace {
 
 constexpr std::string_view devicesSuffix = "/Library/Developer/CoreSimulator/Devices";
-
-// A device description is a few kilobytes; anything far larger is not one.
-constexpr off_t maxDeviceFileBytes = 16 * 1024 * 1024;
-
-std::optional<std::string> readSmallRegularFile(const std::string& path) {
-    // Non-blocking so that a FIFO planted under the name can't hang the caller.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    std::unique_ptr<int, void (*)(int*)> guard(&fd, [](int* f) { ::close(*f); });
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxDeviceFileBytes) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-        if (bytes.size() > static_cast<size_t>(maxDeviceFileBytes)) return std::nullopt;
-    }
-    return bytes;
-}
-
-struct PlistFree {
-    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
-};
 
 bool isTrue(plist_t node) {
     if (node == nullptr || plist_get_node_type(node) != PLIST_BOOLEAN) return false;
@@ -58,21 +23,12 @@ bool isTrue(plist_t node) {
 }  // namespace
 
 std::optional<SimulatorDevice> SimulatorDevice::read(const std::string& folder) {
-    auto bytes = readSmallRegularFile(PathUtil::join(folder, "device.plist"));
-    if (!bytes || bytes->empty()) return std::nullopt;
-    plist_t rootNode = nullptr;
-    plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &rootNode);
-    std::unique_ptr<void, PlistFree> root(rootNode);
-    if (rootNode == nullptr || plist_get_node_type(rootNode) != PLIST_DICT) return std::nullopt;
-
-    plist_t nameNode = plist_dict_get_item(rootNode, "name");
-    if (nameNode == nullptr || plist_get_node_type(nameNode) != PLIST_STRING) return std::nullopt;
+    const PropertyList::Node root = PropertyList::readDictionary(PathUtil::join(folder, "device.plist"));
+    auto name = PropertyList::stringValue(root, "name");
+    if (!name) return std::nullopt;
+    const auto rootNode = static_cast<plist_t>(root.get());
     SimulatorDevice device;
-    char* name = nullptr;
-    plist_get_string_val(nameNode, &name);
-    if (name == nullptr) return std::nullopt;
-    device.name = name;
-    free(name);
+    device.name = std::move(*name);
 
     bool stateIsOne = false;
     plist_t stateNode = plist_dict_get_item(rootNode, "state");
@@ -84,23 +40,8 @@ std::optional<SimulatorDevice> SimulatorDevice::read(const std::string& folder) 
     device.isIdle = stateIsOne && !isTrue(plist_dict_get_item(rootNode, "isDeleted")) &&
                     !isTrue(plist_dict_get_item(rootNode, "isEphemeral"));
 
-    plist_t runtimeNode = plist_dict_get_item(rootNode, "runtime");
-    if (runtimeNode != nullptr && plist_get_node_type(runtimeNode) == PLIST_STRING) {
-        char* runtime = nullptr;
-        plist_get_string_val(runtimeNode, &runtime);
-        if (runtime != nullptr) {
-            device.runtime = std::string(runtime);
-            free(runtime);
-        }
-    }
-
-    plist_t bootedNode = plist_dict_get_item(rootNode, "lastBootedAt");
-    if (bootedNode != nullptr && plist_get_node_type(bootedNode) == PLIST_DATE) {
-        int32_t seconds = 0;
-        int32_t microseconds = 0;
-        plist_get_date_val(bootedNode, &seconds, &microseconds);
-        device.lastBooted = Date::fromSecondsSince2001(seconds + microseconds / 1e6);
-    }
+    device.runtime = PropertyList::stringValue(root, "runtime");
+    if (auto booted = PropertyList::dateValue(root, "lastBootedAt")) device.lastBooted = booted;
     return device;
 }
 

@@ -197,7 +197,11 @@ std::vector<CacheLocation> table(const std::string& home, const std::set<std::st
             location.keepingPrefixes = {"com.apple."};
         }
         if (isToolCaches) {
-            location.keeping = {"huggingface", "lm-studio"};
+            // Models, and data that lives only here although the folder is named a cache:
+            // rclone's write-back cache holds files not yet uploaded, and the local history
+            // of JetBrains IDEs (Android Studio's under "Google") holds past versions of the
+            // user's files.
+            location.keeping = {"huggingface", "lm-studio", "rclone", "JetBrains", "Google"};
             // The program's own caches sit here on this system, under its names.
             for (const auto& own : SystemData::ownFolders()) location.keeping.insert(own);
             location.keeping.insert(keepingAppCaches.begin(), keepingAppCaches.end());

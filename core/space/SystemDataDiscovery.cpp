@@ -1,7 +1,6 @@
 #include "space/SystemDataDiscovery.h"
 
 #include <fcntl.h>
-#include <plist/plist.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
+#include "foundation/PropertyList.h"
 #include "platform/Statx.h"
 #include "scanning/Simulators.h"
 #include "space/SpaceSizes.h"
@@ -31,10 +31,6 @@ constexpr ModelFolder kModelFolders[] = {
     {".cache/lm-studio/models", "LM Studio models"},
 };
 
-// A backup's "Info.plist" is written by whatever made the backup; a file larger than
-// this is not a description and is not read.
-constexpr off_t kInfoPlistLimit = 64 * 1024 * 1024;
-
 bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
@@ -44,67 +40,6 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 bool isFolder(const std::string& path) {
     struct statx record {};
     return platform::statxNoFollow(AT_FDCWD, path.c_str(), record) == 0 && S_ISDIR(record.stx_mode);
-}
-
-struct PlistDeleter {
-    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
-};
-using Plist = std::unique_ptr<void, PlistDeleter>;
-
-// The property-list dictionary in a regular file, opened without following a link;
-// nothing when it is missing, too large or not a dictionary.
-Plist readDictionary(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return nullptr;
-    std::string bytes;
-    struct stat status {};
-    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= kInfoPlistLimit;
-    if (ok) {
-        char buffer[65536];
-        while (true) {
-            const ssize_t count = ::read(fd, buffer, sizeof buffer);
-            if (count < 0) {
-                if (errno == EINTR) continue;
-                ok = false;
-                break;
-            }
-            if (count == 0) break;
-            bytes.append(buffer, static_cast<size_t>(count));
-            if (bytes.size() > static_cast<size_t>(kInfoPlistLimit)) {
-                ok = false;
-                break;
-            }
-        }
-    }
-    ::close(fd);
-    if (!ok || bytes.empty()) return nullptr;
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-    Plist dictionary(root);
-    if (!root || plist_get_node_type(root) != PLIST_DICT) return nullptr;
-    return dictionary;
-}
-
-std::optional<std::string> stringValue(const Plist& dictionary, const char* key) {
-    if (!dictionary) return std::nullopt;
-    plist_t node = plist_dict_get_item(static_cast<plist_t>(dictionary.get()), key);
-    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    if (!value) return std::nullopt;
-    std::string text(value);
-    std::free(value);
-    return text;
-}
-
-std::optional<Date> dateValue(const Plist& dictionary, const char* key) {
-    if (!dictionary) return std::nullopt;
-    plist_t node = plist_dict_get_item(static_cast<plist_t>(dictionary.get()), key);
-    if (!node || plist_get_node_type(node) != PLIST_DATE) return std::nullopt;
-    int32_t seconds = 0;
-    int32_t microseconds = 0;
-    plist_get_date_val(node, &seconds, &microseconds);
-    return Date::fromSecondsSince2001(static_cast<double>(seconds) + static_cast<double>(microseconds) / 1e6);
 }
 
 // Measures a candidate folder; nothing when it is not a folder or is too small.
@@ -149,10 +84,10 @@ void addDeviceBackups(const std::string& home, int64_t minimumSize, std::vector<
         const std::string path = PathUtil::join(backups, entry);
         auto measured = measureCandidate(path, minimumSize);
         if (!measured) continue;
-        const Plist info = readDictionary(PathUtil::join(path, "Info.plist"));
-        std::string name = stringValue(info, "Device Name").value_or("iPhone or iPad");
+        const PropertyList::Node info = PropertyList::readDictionary(PathUtil::join(path, "Info.plist"));
+        std::string name = PropertyList::stringValue(info, "Device Name").value_or("iPhone or iPad");
         items.push_back(makeItem(path, std::move(name), MovableData::Kind::deviceBackup, *measured,
-                                 dateValue(info, "Last Backup Date")));
+                                 PropertyList::dateValue(info, "Last Backup Date")));
     }
 }
 

@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 
+#include "foundation/DriveManifest.h"
 #include "foundation/POSIXFailure.h"
+#include "platform/FileIO.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -189,4 +193,77 @@ TEST(DriveTest, CodesAsJSON) {
     EXPECT_EQ(json.get<Drive>(), drive);
     EXPECT_THROW(nlohmann::json::parse(R"({"id":"x"})").get<Drive>(), nlohmann::json::exception);
     EXPECT_NE(std::hash<Drive>{}(drive), std::hash<Drive>{}(Drive{"ID-2", "Name"}));
+}
+
+namespace {
+
+// A volume whose write-back failed: every flush reports EIO.
+struct FailingFlushes : platform::FileSystemCalls {
+    int fsync(int) override {
+        errno = EIO;
+        return -1;
+    }
+};
+
+}  // namespace
+
+TEST(DriveWritesTest, AFailedFolderFlushFailsTheWrite) {
+    FailingFlushes failing;
+    platform::ScopedFileSystemCalls scoped(failing);
+    auto failsWithEIO = [](const std::function<void()>& write) {
+        try {
+            write();
+        } catch (const POSIXFailure& failure) {
+            return failure.code() == EIO;
+        }
+        return false;
+    };
+    test::TempDir manifestDrive, markerDrive;
+    DriveManifest::Entry entry;
+    entry.originalPath = "/home/ann/a";
+    entry.relativePath = "Keldwick/M/home/ann/a";
+    EXPECT_TRUE(failsWithEIO([&] { DriveManifest(manifestDrive.path()).append(entry); }));
+    EXPECT_TRUE(failsWithEIO([&] { DriveMarker::adopt(markerDrive.path(), "Backup Disk"); }));
+    EXPECT_FALSE(platform::flushFolderBestEffort(markerDrive.path()));
+}
+
+TEST(DriveWritesTest, AWriteWhoseFolderCantBeFlushedFails) {
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to act as another user";
+    // A drive root the writer may add to but not open: the new app folder's name can't be
+    // made durable in it, so no write that creates it may report success.
+    struct Case {
+        const char* name;
+        std::function<bool(const std::string& root)> failsAsItShould;
+    } cases[] = {
+        {"manifest line",
+         [](const std::string& root) {
+             DriveManifest::Entry entry;
+             entry.originalPath = "/home/ann/a";
+             entry.relativePath = "Keldwick/M/home/ann/a";
+             try {
+                 DriveManifest(root).append(entry);
+             } catch (const POSIXFailure& failure) {
+                 return failure.code() == EACCES;
+             }
+             return false;
+         }},
+        {"marker",
+         [](const std::string& root) {
+             try {
+                 DriveMarker::adopt(root, "Backup Disk");
+             } catch (const POSIXFailure& failure) {
+                 return failure.code() == EACCES;
+             }
+             return false;
+         }},
+    };
+    for (const auto& c : cases) {
+        test::TempDir tmp;
+        ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);
+        const std::string root = tmp / "drive";
+        ASSERT_EQ(::mkdir(root.c_str(), 0300), 0);
+        test::chownTree(root);
+        int status = test::runAsNobody([&] { return c.failsAsItShould(root) ? 0 : 1; });
+        EXPECT_EQ(status, 0) << c.name;
+    }
 }

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "foundation/POSIXFailure.h"
+#include "support/PeakMemory.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -213,4 +215,59 @@ TEST(DriveManifestTest, AHostileDriveTouchesNothingOutside) {
     test::writeFile(file, test::readFile(file) + line + "\n");
     manifest.append(entry("/home/ann/ok2", Event::offloaded));
     EXPECT_EQ(originals(manifest.latestEntries("MAC-A")), (std::vector<std::string>{"/home/ann/ok", "/home/ann/ok2"}));
+}
+
+TEST(DriveManifestTest, ShapesNoEntryHasAreRefusedAsTheyShow) {
+    const std::string good = DriveManifest::encode(entry("/home/ann/x", Event::offloaded));
+    const std::string body = good.substr(1, good.size() - 2);  // the members without braces
+    struct Case {
+        std::string name;
+        std::string line;
+        bool decodes;
+    } cases[] = {
+        {"unknown member holding containers", "{\"future\":{\"a\":[1,{\"b\":[]}]}," + body + "}", true},
+        {"repeated member: the last counts", "{\"size\":\"x\"," + body + "}", true},
+        {"tree entry with an unknown member", "{\"entries\":[{\"path\":\"a\",\"kind\":\"file\",\"size\":1,\"x\":[]}]," +
+                                                  body + "}", true},
+        {"a damaged tree entry, even in a member repeated later",
+         "{\"entries\":[{}],\"entries\":[{\"path\":\"a\",\"kind\":\"file\",\"size\":1}]," + body + "}", false},
+        {"list of lists", "{\"entries\":[[]]," + body + "}", false},
+        {"list of numbers", "{\"entries\":[1]," + body + "}", false},
+        {"object for a text member", "{\"originalPath\":{}," + body + "}", false},
+        {"a list at the top", "[" + good + "]", false},
+        {"a number at the top", "7", false},
+        {"nesting past any entry's", "{\"future\":" + std::string(20, '[') + std::string(20, ']') + "," + body + "}",
+         false},
+        {"a string longer than any path", "{\"future\":\"" + std::string((1 << 20) + 1, 'x') + "\"," + body + "}",
+         false},
+        {"trailing garbage", good + "x", false},
+        {"two lines", good + "\n" + good, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DriveManifest::decode(c.line).has_value(), c.decodes) << c.name;
+}
+
+TEST(DriveManifestTest, HostileLinesCostNoMoreMemoryThanTheEntriesKept) {
+    test::TempDir root;
+    DriveManifest manifest(root.path());
+    manifest.append(entry("/home/ann/first", Event::offloaded));
+    {
+        std::ofstream out(manifest.path(), std::ios::app);
+        auto repeat = [&](const std::string& open, const std::string& item, size_t bytes, const std::string& close) {
+            out << open;
+            for (size_t written = 0; written < bytes; written += item.size() + 1) out << item << ',';
+            out << item << close << '\n';
+        };
+        repeat("[", "{}", 40 << 20, "]");                           // a tree per byte pair
+        repeat("{\"entries\":[", "{}", 10 << 20, "]}");            // tree entries that aren't
+        repeat("{\"future\":[", "{\"a\":[1]}", 10 << 20, "]}");     // a member no entry has
+        out << "{\"originalPath\":\"" << std::string(30 << 20, 'x') << "\"}\n";  // one long token
+    }
+    manifest.append(entry("/home/ann/last", Event::offloaded));
+
+    const auto measured = test::measurePeakGrowth([&] {
+        return originals(manifest.read()) == std::vector<std::string>{"/home/ann/first", "/home/ann/last"};
+    });
+    EXPECT_TRUE(measured.passed);
+    EXPECT_GE(measured.grownBytes, 0);
+    EXPECT_LT(measured.grownBytes, 48 << 20);
 }

@@ -9,6 +9,7 @@
 #include "foundation/POSIXFailure.h"
 #include "scanning/SettingsStore.h"
 #include "support/AsUser.h"
+#include "support/PeakMemory.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -157,6 +158,23 @@ TEST(SettingsStoreTest, UndecodableFileIsMovedAsideAndDefaultsReturned) {
         EXPECT_FALSE(exists(path));
         EXPECT_EQ(test::readFile(path + ".corrupt"), text);
     }
+}
+
+TEST(SettingsStoreTest, AFileLargerThanAnySettingsIsSetAsideUnparsed) {
+    TempDir dir;
+    const std::string path = dir / "settings.json";
+    std::string text = "{\"isPaused\":true,\"padding\":[";
+    while (text.size() < (15u << 20)) text += "{},";
+    text += "{}]}";
+    test::writeFile(path, text);
+    text.clear();
+    text.shrink_to_fit();
+    const auto measured = test::measurePeakGrowth([&] { return SettingsStore{path}.load() == AppSettings(); });
+    EXPECT_TRUE(measured.passed);
+    EXPECT_GE(measured.grownBytes, 0);
+    EXPECT_LT(measured.grownBytes, 48 << 20);
+    EXPECT_FALSE(exists(path));
+    EXPECT_TRUE(exists(path + ".corrupt"));
 }
 
 TEST(SettingsStoreTest, MissingFileIsAFirstStartAndMovesNothing) {

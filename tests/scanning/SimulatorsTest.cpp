@@ -2,13 +2,12 @@
 
 #include <sys/stat.h>
 
-#include <cstring>
 #include <thread>
-#include <variant>
 
 #include "scanning/ItemName.h"
 #include "scanning/Simulators.h"
 #include "scanning/WholeKind.h"
+#include "support/BinaryPlist.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -24,50 +23,7 @@ std::string xmlPlist(const std::string& body) {
            "<plist version=\"1.0\"><dict>" + body + "</dict></plist>\n";
 }
 
-// A tiny binary property-list writer, so the binary reader is tested against bytes
-// made independently of the library that parses them.
-using BValue = std::variant<std::string, uint8_t, bool, double>;  // uint8_t = integer, double = date
-
-std::string binaryPlist(const std::vector<std::pair<std::string, BValue>>& entries) {
-    std::vector<std::string> objects;
-    auto asciiString = [](const std::string& s) {
-        std::string o(1, static_cast<char>(0x50 | s.size()));
-        return o + s;
-    };
-    std::string dict(1, static_cast<char>(0xD0 | entries.size()));
-    for (size_t i = 0; i < entries.size(); ++i) dict += static_cast<char>(1 + i);
-    for (size_t i = 0; i < entries.size(); ++i) dict += static_cast<char>(1 + entries.size() + i);
-    objects.push_back(dict);
-    for (const auto& [key, value] : entries) objects.push_back(asciiString(key));
-    for (const auto& [key, value] : entries) {
-        if (auto s = std::get_if<std::string>(&value)) objects.push_back(asciiString(*s));
-        else if (auto n = std::get_if<uint8_t>(&value)) objects.push_back(std::string("\x10") + static_cast<char>(*n));
-        else if (auto b = std::get_if<bool>(&value)) objects.push_back(std::string(1, *b ? '\x09' : '\x08'));
-        else {
-            double d = std::get<double>(value);
-            uint64_t bits;
-            std::memcpy(&bits, &d, 8);
-            std::string o(1, '\x33');
-            for (int shift = 56; shift >= 0; shift -= 8) o += static_cast<char>(bits >> shift);
-            objects.push_back(o);
-        }
-    }
-    std::string out = "bplist00";
-    std::vector<size_t> offsets;
-    for (const auto& o : objects) {
-        offsets.push_back(out.size());
-        out += o;
-    }
-    size_t tableOffset = out.size();
-    for (size_t off : offsets) out += std::string{static_cast<char>(off >> 8), static_cast<char>(off)};
-    auto be64 = [](uint64_t v) {
-        std::string s;
-        for (int shift = 56; shift >= 0; shift -= 8) s += static_cast<char>(v >> shift);
-        return s;
-    };
-    out += std::string(6, '\0') + '\x02' + '\x01' + be64(objects.size()) + be64(0) + be64(tableOffset);
-    return out;
-}
+using test::BinaryPlist::dictionary;
 
 }  // namespace
 
@@ -155,7 +111,7 @@ TEST(SimulatorsTest, ReadsIdleStateFromXMLDescriptions) {
 TEST(SimulatorsTest, ReadsBinaryDescriptions) {
     test::TempDir dir;
     test::writeFile(dir / "device.plist",
-                    binaryPlist({{"name", std::string("Phone B")},
+                    dictionary({{"name", std::string("Phone B")},
                                  {"state", uint8_t{1}},
                                  {"isEphemeral", false},
                                  {"lastBootedAt", 736257600.5}}));
@@ -167,8 +123,42 @@ TEST(SimulatorsTest, ReadsBinaryDescriptions) {
     ASSERT_TRUE(device->lastBooted);
     EXPECT_NEAR(device->lastBooted->secondsSince2001(), 736257600.5, 1e-6);
 
-    test::writeFile(dir / "device.plist", binaryPlist({{"name", std::string("Phone B")}, {"state", uint8_t{3}}}));
+    test::writeFile(dir / "device.plist", dictionary({{"name", std::string("Phone B")}, {"state", uint8_t{3}}}));
     EXPECT_FALSE(SimulatorDevice::read(dir.path())->isIdle);
+}
+
+TEST(SimulatorsTest, RefusesHostileDescriptionsWithoutCrashing) {
+    test::TempDir dir;
+    const std::u16string withNul{u'P', u'\0', u'x'};
+    // A device folder anyone can write: none of these may stop the scan.
+    struct Case {
+        std::string name;
+        std::string bytes;
+        std::optional<std::string> device;  // its name; nothing: no device
+        std::optional<std::string> runtime;
+    } cases[] = {
+        {"UTF-16 name", dictionary({{"name", std::u16string(u"Phone \u00e9")}}), "Phone \u00e9", std::nullopt},
+        {"name holding U+0000", dictionary({{"name", withNul}, {"state", uint8_t{1}}}), std::nullopt, std::nullopt},
+        {"runtime holding U+0000", dictionary({{"name", std::string("Phone")}, {"runtime", withNul}}), "Phone",
+         std::nullopt},
+        {"binary nested 100,000 deep", test::BinaryPlist::nestedArrays(100000), std::nullopt, std::nullopt},
+        {"XML nested 140,000 deep", "<plist>" + [] {
+             std::string deep;
+             for (int i = 0; i < 140000; ++i) deep += "<array>";
+             return deep;
+         }(), std::nullopt, std::nullopt},
+        {"larger than any description", xmlPlist("<key>name</key><string>" + std::string(2 << 20, 'x') + "</string>"),
+         std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        test::writeFile(dir / "device.plist", c.bytes);
+        auto device = SimulatorDevice::read(dir.path());
+        ASSERT_EQ(device.has_value(), c.device.has_value()) << c.name;
+        if (device) {
+            EXPECT_EQ(device->name, *c.device) << c.name;
+            EXPECT_EQ(device->runtime, c.runtime) << c.name;
+        }
+    }
 }
 
 TEST(SimulatorsTest, RefusesAFolderOrFifoInPlaceOfTheDescription) {

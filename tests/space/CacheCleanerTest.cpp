@@ -167,6 +167,10 @@ TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
     writeSized(home / ".cache/lm-studio/models/m", 4096);
     writeSized(home / ".cache/Keldwick/state", 4096);
     writeSized(home / ".cache/pip/http/blob", 4096);
+    // Data that lives only here: uploads not yet made, an IDE's history of edits.
+    writeSized(home / ".cache/rclone/vfs/remote/report.odt", 4096);
+    writeSized(home / ".cache/JetBrains/IntelliJIdea2024.1/LocalHistory/changes.storage", 4096);
+    writeSized(home / ".cache/Google/AndroidStudio2024.1/LocalHistory/changes.storage", 4096);
 
     auto found = CacheCleaner::locations(home.path(), kOwnBundle);
     const CacheLocation* apps = find(found, "App caches");
@@ -187,7 +191,10 @@ TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
     EXPECT_FALSE(exists(home / ".cache/pip"));
     for (const char* stays : {"Library/Caches/com.apple.Safari/x", "Library/Caches/com.orvandel.Keldwick/x",
                               "Library/Caches/.DS_Store", ".cache/huggingface/hub/model",
-                              ".cache/lm-studio/models/m", ".cache/Keldwick/state"}) {
+                              ".cache/lm-studio/models/m", ".cache/Keldwick/state",
+                              ".cache/rclone/vfs/remote/report.odt",
+                              ".cache/JetBrains/IntelliJIdea2024.1/LocalHistory/changes.storage",
+                              ".cache/Google/AndroidStudio2024.1/LocalHistory/changes.storage"}) {
         EXPECT_TRUE(exists(home / stays)) << stays;
     }
     EXPECT_TRUE(exists(home / ".cache"));  // the folders themselves stay

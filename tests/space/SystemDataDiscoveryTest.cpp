@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "space/SpaceFixtures.h"
+#include "support/BinaryPlist.h"
 
 using namespace keldwick;
 using namespace keldwick::test;
@@ -144,6 +145,20 @@ TEST(SystemDataDiscovery, BackupWithoutDescriptionUsesItsFiles) {
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].name, "iPhone or iPad");
     EXPECT_EQ(items[0].lastUsed, at(6000));
+    EXPECT_EQ(items[1].name, "iPhone or iPad");
+}
+
+TEST(SystemDataDiscovery, BackupDescriptionsThatCantBeReadSafelyAreNotUsed) {
+    TempDir home;
+    const std::string backups = home / "Library/Application Support/MobileSync/Backup/";
+    writeDated(backups + "0004/a", 4096, 4000);
+    writeFile(backups + "0004/Info.plist",
+              test::BinaryPlist::dictionary({{"Device Name", std::u16string{u'A', u'\0', u'B'}}}));
+    writeDated(backups + "0005/a", 4096, 5000);
+    writeFile(backups + "0005/Info.plist", test::BinaryPlist::nestedArrays(100000));
+    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].name, "iPhone or iPad");
     EXPECT_EQ(items[1].name, "iPhone or iPad");
 }
 
