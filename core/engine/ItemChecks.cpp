@@ -69,6 +69,11 @@ void checkNotInUse(const std::string& path, const OpenFileChecking& openFiles) {
     throw EngineError::inUse(path, std::vector<std::string>(names.begin(), names.end()));
 }
 
+std::string itemIdentity(const FileStat& status) {
+    return std::to_string(status.device) + ":" + std::to_string(status.inode) + ":" +
+           std::to_string(status.creationTime.seconds) + "." + std::to_string(status.creationTime.nanoseconds);
+}
+
 bool isLinkToDriveCopy(const std::string& path, const OffloadRecord& record) {
     if (record.driveRelativePath.empty()) return false;
     auto status = FileStat::peek(path);

@@ -33,6 +33,11 @@ std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_
 // followed. Returns when nothing is in use.
 void checkNotInUse(const std::string& path, const OpenFileChecking& openFiles);
 
+// What tells an item from another put at its place later, as text for the journal: its
+// device, inode and birth (the change time where the file system keeps no birth). A
+// freed inode number may be given to a new item, never with the old one's birth.
+std::string itemIdentity(const FileStat& status);
+
 // Whether the item at `path` is the link the engine left for `record`: a symbolic link
 // whose text ends with "/" + the record's drive-relative path. The drive's mount point
 // is not compared, so the link counts wherever the drive is mounted now. False for

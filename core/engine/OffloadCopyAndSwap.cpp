@@ -73,8 +73,12 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     const std::string partial = temporaryPath(drivePath, TemporaryKind::partial, record.id);
     reach(FaultPoint::offloadRecorded, std::nullopt);
 
-    // 3. What the item looks like before a byte is copied.
+    // 3. What the item looks like before a byte is copied, and which item it is: after a
+    // crash, recovery tells the item itself from another put at its place by that.
     const FingerprintSnapshot before = Fingerprint::snapshot(original, record.isDirectory);
+    const auto itself = FileStat::read(original);
+    if (!itself || itself->inode != before.fingerprints.at("").inode) throw EngineError::sourceChanged(original);
+    const std::string identity = itemIdentity(*itself);
 
     // 4-5. The folders on the drive, never through a link planted there, nor on the
     // startup disk in the folder a drive that went away was mounted at.
@@ -129,7 +133,7 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
 
     // 10-13. Verified, then its final name; a copy only counts once its name is durable.
     located.confirm();
-    context.journal->markVerified(record.id, checksum, entries);
+    context.journal->markVerified(record.id, checksum, entries, identity);
     renameExclusive(partial, drivePath);
     platform::flushFolder(PathUtil::parent(drivePath));
     const FingerprintSnapshot copied = Fingerprint::snapshot(drivePath, record.isDirectory);

@@ -46,7 +46,7 @@ bool nonLinkItemAt(const std::string& path) {
 // --- The offload road.
 
 RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, const Failure& failure) {
-    if (isLinkToDriveCopy(record.originalPath, record)) return resolveOffloadSwap(record, failure);
+    if (isOwnLink(record.originalPath, record)) return resolveOffloadSwap(record, failure);
     unlinkIfOurs(stagedPath(record), record);
     auto root = mountPoint(record.driveID);
 
@@ -76,7 +76,7 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
     const std::string trash = trashPath(record);
     const std::string displaced = record.isDirectory ? trash : staged;
 
-    if (isLinkToDriveCopy(original, record)) {
+    if (isOwnLink(original, record)) {
         // The swap happened: the link stands, the original was set aside.
         auto aside = FileStat::peek(displaced);
         if (!aside || aside->isSymlink()) {
@@ -86,7 +86,7 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
         if (!matchesChecksum(displaced, record)) {
             if (!record.isDirectory) {
                 // The Mac version takes the link's place again; the move is undone.
-                if (!replaceOwnLink(record, displaced)) keepBeside(record, displaced);
+                putOriginalBack(record, displaced);
                 return rollBackOffload(record, EngineError::sourceChanged(original).message());
             }
             std::string message = keepChangedFolder(record, displaced);
@@ -124,30 +124,16 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
     // aside is kept where the user can see it before the move is undone.
     const bool linkStillWaiting = isLinkToDriveCopy(staged, record);
     unlinkIfOurs(staged, record);
-    bool keptAside = false;
-    if (record.isDirectory && itemAt(trash)) {
-        keepBeside(record, trash);
-        keptAside = true;
-    }
-    if (!record.isDirectory && nonLinkItemAt(staged)) {
-        keepBeside(record, staged);
-        keptAside = true;
-    }
-    // Where names can't be exchanged the link replaces a file outright, so after that
-    // rename the drive holds the only copy of the moved version. Unless the link still
-    // waits beside the item (the swap never happened), or the item there is the one that
-    // was moved (its content, or its birth before the move began), an item that took the
-    // link's place is a newer version: the drive copy stays, as for any link replaced by
-    // an app.
-    if (!keptAside && !linkStillWaiting && !matchesChecksum(original, record)) {
-        // File birth times come from the kernel's coarse clock, which can lag the clock
-        // that stamped the record by a tick; an item born within that slack of the move's
-        // start is taken for a new version, the choice that keeps the drive copy.
-        constexpr double birthClockSlackSeconds = 0.05;
-        auto standing = FileStat::peek(original);
-        if (!standing || !(standing->creationDate() < record.createdAt.adding(-birthClockSlackSeconds)))
-            return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
-    }
+    std::optional<std::string> kept;
+    if (record.isDirectory && itemAt(trash)) kept = keepBeside(record, trash);
+    if (!record.isDirectory && nonLinkItemAt(staged)) kept = keepBeside(record, staged);
+    // Undoing the move deletes the drive copy, so the moved item must be proven to be on
+    // this machine: the swap never happened (its link still waits beside the item), or
+    // the item at the original path or the one just kept beside it is the recorded item
+    // or has its digest. Anything else there (a new version, or an older file put back,
+    // which keeps its dates) leaves the drive copy as the moved version's only copy.
+    if (!linkStillWaiting && !isRecordedItem(original, record) && !(kept && isRecordedItem(*kept, record)))
+        return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
     return rollBackOffload(record, failure);
 }
 
@@ -215,19 +201,26 @@ bool RecoveryManager::holdsOnlyCopiedEntries(const std::string& folder, const Of
 
 std::string RecoveryManager::keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
                                                const std::optional<std::string>& folder) {
-    const std::string kept = uniqueSiblingPath(PathUtil::name(record.originalPath), RecoveryTexts::recoveredSuffix,
-                                               folder.value_or(PathUtil::parent(record.originalPath)), false);
-    renameExclusive(displaced, kept);
+    const std::string kept = renameBeside(record, displaced, folder);
     return quoted(record.displayName()) +
            " changed while it was being moved. The copy on your drive is in its place, and the version from your "
            "Mac is next to it as " +
            quoted(PathUtil::name(kept)) + ".";
 }
 
+void RecoveryManager::keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced) {
+    const std::string kept = renameBeside(record, displaced);
+    context.journal->log("The copy of " + quoted(record.displayName()) +
+                             " on your drive is no longer the one Keldwick checked, so its original was kept next "
+                             "to its shortcut as " +
+                             quoted(PathUtil::name(kept)) + ".",
+                         EventLevel::warning, record.id);
+}
+
 // --- The restore road.
 
 RecoveryResult RecoveryManager::resolveRestoreCopy(const OffloadRecord& record, const Failure& failure) {
-    if (isLinkToDriveCopy(record.originalPath, record)) {
+    if (isOwnLink(record.originalPath, record)) {
         context.journal->setPhase(record.id, Phase::offloaded, failure);
         context.journal->log("The restore of " + quoted(record.displayName()) +
                                  " was interrupted. It's still on the drive and its link still works.",
@@ -254,7 +247,7 @@ RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, 
                              EventLevel::warning, record.id);
     }
 
-    if (isLinkToDriveCopy(original, record)) {
+    if (isOwnLink(original, record)) {
         // The swap never happened.
         PathUtil::removeTree(restoreCopy);
         unlinkIfOurs(staged, record);

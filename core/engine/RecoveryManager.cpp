@@ -329,14 +329,17 @@ void RecoveryManager::finishPendingDeletions() {
         const std::string trash = temporaryPath(record.originalPath, TemporaryKind::trash, record.id);
         auto displaced = FileStat::peek(trash);
         if (!displaced || !displaced->isDirectory()) continue;
-        auto atOriginal = FileStat::peek(record.originalPath);
-        if (!atOriginal || !atOriginal->isSymlink()) continue;
-        auto target = readLink(record.originalPath);
-        if (!target || !target->ends_with("/" + record.driveRelativePath)) continue;
-        // The displaced folder holds the item's last bytes on this machine until the
-        // drive copy is seen in place.
-        if (!driveCopyStands(record, mountPoint(record.driveID), trash)) continue;
         try {
+            if (!isOwnLink(record.originalPath, record)) continue;
+            // The displaced folder holds the item's last bytes on this machine until the
+            // drive copy is seen in place, whole. A copy that differs now (damaged, or
+            // changed through its link since) never will be: the folder is kept in view.
+            auto root = mountPoint(record.driveID);
+            if (!root) continue;
+            if (!driveCopyStands(record, root)) {
+                if (FileStat::peek(record.drivePath(*root))) keepDifferingOriginal(record, trash);
+                continue;
+            }
             deleteDisplacedFolder(record, trash);
         } catch (const std::exception& error) {
             context.journal->log("Couldn't finish deleting the original of " + quoted(record.displayName()) + " (" +
@@ -382,7 +385,9 @@ RecoveryResult RecoveryManager::checkLinkGuarded(const OffloadRecord& record) {
 RecoveryResult RecoveryManager::checkLink(const OffloadRecord& record) {
     const std::string& original = record.originalPath;
     if (record.phase == Phase::linkMissing) {
-        if (!isLinkToDriveCopy(original, record)) return result(record, RecoveryAction::unchanged);
+        // With another drive's record for the same path, the link may be that drive's.
+        if (!isLinkToDriveCopy(original, record) || hasRivalRecord(record))
+            return result(record, RecoveryAction::unchanged);
         context.journal->setPhase(record.id, Phase::offloaded);
         context.journal->log("The shortcut to " + quoted(record.displayName()) + " is back in its place.",
                              EventLevel::info, record.id);
@@ -404,7 +409,7 @@ RecoveryResult RecoveryManager::checkLink(const OffloadRecord& record) {
     }
     if (!status) return markRecord(record, RecoveryTexts::shortcutDeleted, Phase::linkMissing, RecoveryAction::markedLinkMissing);
     if (status->isSymlink()) {
-        if (!isLinkToDriveCopy(original, record))
+        if (!isOwnLink(original, record))
             return markRecord(record, RecoveryTexts::shortcutElsewhere, Phase::linkMissing,
                               RecoveryAction::markedLinkMissing);
         auto root = mountPoint(record.driveID);
@@ -415,6 +420,19 @@ RecoveryResult RecoveryManager::checkLink(const OffloadRecord& record) {
         return result(record, RecoveryAction::unchanged);
     }
     return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
+}
+
+bool RecoveryManager::hasRivalRecord(const OffloadRecord& record) {
+    for (const auto& other : context.journal->activeRecords(record.originalPath))
+        if (other.id != record.id && other.driveID != record.driveID) return true;
+    return false;
+}
+
+bool RecoveryManager::isOwnLink(const std::string& path, const OffloadRecord& record) {
+    if (!isLinkToDriveCopy(path, record)) return false;
+    if (!hasRivalRecord(record)) return true;
+    auto root = mountPoint(record.driveID);
+    return !root || readLink(path) == record.drivePath(*root);
 }
 
 RecoveryResult RecoveryManager::updateLink(const OffloadRecord& record, const std::string& target) {
@@ -449,7 +467,7 @@ void RecoveryManager::requireHoldsNoOtherItems(const OffloadRecord& record) {
 void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::string& reason) {
     if (record.phase != Phase::returned && record.phase != Phase::linkMissing)
         throw EngineError::invalidState("Only copies that are no longer linked can be deleted.");
-    if (isLinkToDriveCopy(record.originalPath, record)) {
+    if (isOwnLink(record.originalPath, record)) {
         checkLinkGuarded(record);
         throw EngineError::invalidState(quoted(record.displayName()) +
                                         " has its shortcut again, so its copy on the drive is in use.");

@@ -75,8 +75,17 @@ public:
 
     // Whether the record's link stands at its original path and points at the drive's
     // current place; marks the record "link-missing" or "returned" when it doesn't, and
-    // "offloaded" again when a missing link came back.
+    // "offloaded" again when a missing link came back. A link is never taken back, nor
+    // pointed at a new place, while another drive's live record holds the same path.
     RecoveryResult checkLink(const OffloadRecord& record);
+
+    // Whether the link at `path` may be the record's own. Its text must end in the
+    // record's place below a drive's root, which is the same on every drive; so while
+    // another drive's live record holds the same original path, it must also point into
+    // the record's drive as located now (unless that drive is away and nothing tells).
+    bool isOwnLink(const std::string& path, const OffloadRecord& record);
+    // Whether a record of another drive, in a phase not finished, has the same original path.
+    bool hasRivalRecord(const OffloadRecord& record);
 
     // --- Shared steps.
 
@@ -125,6 +134,9 @@ public:
     bool isOwnDriveCopy(const OffloadRecord& record, const std::string& root);
     // The item at `path` has the record's checksum.
     bool matchesChecksum(const std::string& path, const OffloadRecord& record);
+    // The item at `path` is the one moved: the very item recorded before the swap (its
+    // identity), or one with the record's checksum.
+    bool isRecordedItem(const std::string& path, const OffloadRecord& record);
     // The item at `path` has the restore checksum (else the checksum).
     bool matchesRestoreChecksum(const std::string& path, const OffloadRecord& record);
 
@@ -136,17 +148,28 @@ private:
     // the record was restored or discarded.
     static bool closesEntry(const OffloadRecord& record, const DriveManifest::Entry& entry,
                             const std::string& driveID);
+    // Renames the item at `path` to a free " (recovered by Keldwick)" name in `folder` (the
+    // original's parent when not given); the keep* steps add their own warnings.
+    std::string renameBeside(const OffloadRecord& record, const std::string& path,
+                             const std::optional<std::string>& folder = std::nullopt);
+    void keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced);
     std::string keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
                                   const std::optional<std::string>& folder = std::nullopt);
     bool holdsOnlyCopiedEntries(const std::string& folder, const OffloadRecord& record);
     RecoveryResult updateLink(const OffloadRecord& record, const std::string& target);
     RecoveryResult finishMove(const OffloadRecord& record);
     RecoveryResult deferRestoreCleanup(const OffloadRecord& record);
+    // Nothing when the displaced original may go (gone already, or its drive copy holds the
+    // recorded digest); otherwise a deferral while the drive is away or its copy missing,
+    // or, when a different copy stands there, the original put back and the move undone.
     std::optional<RecoveryResult> deferUnlessDriveCopyStands(const OffloadRecord& record,
                                                             const std::optional<std::string>& root,
                                                             const std::string& displaced);
-    bool driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root,
-                         const std::string& displaced);
+    // Whether the drive copy lies beneath the located root with the record's digest.
+    bool driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root);
+    // The displaced original back at its place: over the record's own link, or into an
+    // empty place; beside whatever else stands there.
+    void putOriginalBack(const OffloadRecord& record, const std::string& displaced);
     void unlinkIfOurs(const std::string& path, const OffloadRecord& record);
     std::string digestOfDriveCopy(const OffloadRecord& record, const std::string& root);
     std::string digestOf(const std::string& path, bool isDirectory);

@@ -114,10 +114,16 @@ void RecoveryManager::unlinkIfOurs(const std::string& path, const OffloadRecord&
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", path, errno);
 }
 
-std::string RecoveryManager::keepBeside(const OffloadRecord& record, const std::string& path) {
+std::string RecoveryManager::renameBeside(const OffloadRecord& record, const std::string& path,
+                                          const std::optional<std::string>& folder) {
     const std::string kept = uniqueSiblingPath(PathUtil::name(record.originalPath), RecoveryTexts::recoveredSuffix,
-                                               PathUtil::parent(record.originalPath), false);
+                                               folder.value_or(PathUtil::parent(record.originalPath)), false);
     renameExclusive(path, kept);
+    return kept;
+}
+
+std::string RecoveryManager::keepBeside(const OffloadRecord& record, const std::string& path) {
+    const std::string kept = renameBeside(record, path);
     context.journal->log("Kept " + quoted(record.displayName()) + " as " + quoted(PathUtil::name(kept)) +
                              " because a new item appeared in its place.",
                          EventLevel::warning, record.id);
@@ -192,6 +198,13 @@ bool RecoveryManager::matchesChecksum(const std::string& path, const OffloadReco
     return digestOf(path, record.isDirectory) == *record.checksum;
 }
 
+bool RecoveryManager::isRecordedItem(const std::string& path, const OffloadRecord& record) {
+    auto status = FileStat::peek(path);
+    if (!status || status->isSymlink()) return false;
+    if (record.originalIdentity && itemIdentity(*status) == *record.originalIdentity) return true;
+    return matchesChecksum(path, record);
+}
+
 bool RecoveryManager::matchesRestoreChecksum(const std::string& path, const OffloadRecord& record) {
     const auto& expected = record.restoreChecksum ? record.restoreChecksum : record.checksum;
     if (!expected) return false;
@@ -200,36 +213,20 @@ bool RecoveryManager::matchesRestoreChecksum(const std::string& path, const Offl
     return digestOf(path, record.isDirectory) == *expected;
 }
 
-bool RecoveryManager::driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root,
-                                      const std::string& displaced) {
+bool RecoveryManager::driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root) {
     if (!root) return false;
     const std::string drivePath = record.drivePath(*root);
     if (!DrivePath::isBeneath(*root, drivePath)) return false;
-    auto copy = FileStat::peek(drivePath);
-    if (!copy) return false;
-    if (record.isDirectory) {
-        if (!copy->isDirectory()) return false;
-        // Every recorded entry stands on the drive with its kind and size; contents are
-        // not read again here (the copy was verified when it was made).
-        try {
-            std::map<std::string, TreeEntry> onDrive;
-            for (auto& entry : context.copier.walk(drivePath, FileCopier::SpecialFiles::skip))
-                onDrive.emplace(entry.path, entry);
-            for (const auto& recorded : context.journal->treeEntries(record.id)) {
-                auto found = onDrive.find(recorded.path);
-                if (found == onDrive.end() || found->second.kind != recorded.kind ||
-                    found->second.size != recorded.size)
-                    return false;
-            }
-        } catch (const std::exception&) {
-            return false;
-        }
-        return true;
-    }
-    if (!copy->isFile()) return false;
-    auto original = FileStat::peek(displaced);
-    int64_t expected = original && original->isFile() ? original->size : record.size;
-    return copy->size == expected;
+    // The whole digest, not sizes: after an unclean unplug, or behind a bridge that
+    // dropped a flush, a damaged copy keeps its size.
+    return isOwnDriveCopy(record, *root);
+}
+
+void RecoveryManager::putOriginalBack(const OffloadRecord& record, const std::string& displaced) {
+    if (!FileStat::peek(record.originalPath))
+        renameExclusive(displaced, record.originalPath);
+    else if (!replaceOwnLink(record, displaced))
+        keepBeside(record, displaced);
 }
 
 std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const OffloadRecord& record,
@@ -243,7 +240,14 @@ std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const 
                              EventLevel::info, record.id);
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
     }
-    if (driveCopyStands(record, root, displaced)) return std::nullopt;
+    if (driveCopyStands(record, root)) return std::nullopt;
+    const std::string drivePath = record.drivePath(*root);
+    if (DrivePath::isBeneath(*root, drivePath) && FileStat::peek(drivePath)) {
+        // A copy stands there but isn't the one verified: the original takes the link's
+        // place again and the move is undone.
+        putOriginalBack(record, displaced);
+        return rollBackOffload(record, EngineError::checksumMismatch(record.originalPath).message());
+    }
     const std::string detail = EngineError::driveCopyMissing(record.originalPath).message();
     context.journal->log(detail + " Its original stays on your Mac.",
                          EventLevel::warning, record.id);

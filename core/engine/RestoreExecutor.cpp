@@ -89,7 +89,8 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
         throw EngineError::invalidState(quoted(name) + " can't be brought back right now (" +
                                         std::string(toString(record.phase)) + ").");
 
-    if (asCopy && record.phase == Phase::linkMissing && isLinkToDriveCopy(record.originalPath, record)) {
+    if (asCopy && record.phase == Phase::linkMissing &&
+        RecoveryManager(context).isOwnLink(record.originalPath, record)) {
         RecoveryManager(context).checkLink(record);
         throw EngineError::invalidState(quoted(name) + " has its shortcut again: bring it back the usual way.");
     }
@@ -111,7 +112,7 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     std::string destination = record.originalPath;
     const bool replacesLink = !asCopy && record.phase == Phase::offloaded;
     if (replacesLink) {
-        if (!isLinkToDriveCopy(record.originalPath, record)) {
+        if (!RecoveryManager(context).isOwnLink(record.originalPath, record)) {
             RecoveryManager(context).checkLink(record);
             throw EngineError::linkReplaced(record.originalPath);
         }

@@ -70,6 +70,9 @@ constexpr const char* migrationScripts[] = {
     "INSERT INTO tree_entries SELECT * FROM kept_entries;\n"
     "DROP TABLE kept_entries;\n"
     "PRAGMA user_version = 5;",
+
+    "ALTER TABLE records ADD COLUMN original_identity TEXT;\n"
+    "PRAGMA user_version = 6;",
 };
 
 constexpr const char* insertEventSQL = "INSERT INTO events (record_id, at, level, message) VALUES (?, ?, ?, ?)";
@@ -135,6 +138,7 @@ std::optional<OffloadRecord> decodeRecord(const SQLRow& row) {
     record.updatedAt = *updatedAt;
     record.error = text(row["error"]);
     record.restoreChecksum = text(row["restore_checksum"]);
+    record.originalIdentity = text(row["original_identity"]);
     return record;
 }
 
@@ -223,10 +227,14 @@ std::optional<std::string> Journal::journalModeWarning(const std::string& path, 
 
 void Journal::migrate() {
     std::lock_guard guard(lock_);
-    // Steps 1-4. Each step checks the version again once it holds the write lock, so a
-    // second process opening the same new file skips what the first has done.
-    for (int64_t step = 1; step <= 4; ++step) {
+    // Each step checks the version again once it holds the write lock, so a second
+    // process opening the same new file skips what the first has done.
+    for (int64_t step = 1; step <= schemaVersion; ++step) {
         if (db_.userVersion() > step - 1) continue;
+        if (step == 5) {
+            dropFinishedTrees();
+            continue;
+        }
         db_.exec("BEGIN IMMEDIATE");
         try {
             if (db_.userVersion() <= step - 1) db_.exec(migrationScripts[step - 1]);
@@ -236,9 +244,11 @@ void Journal::migrate() {
             throw;
         }
     }
+}
 
-    // Step 5 drops the trees of finished records and compacts the file.
-    if (db_.userVersion() > 4) return;
+// Step 5 drops the trees of finished records and compacts the file; foreign keys can
+// only be switched off outside a transaction.
+void Journal::dropFinishedTrees() {
     db_.exec("PRAGMA foreign_keys = OFF");
     try {
         db_.exec("BEGIN IMMEDIATE");
@@ -417,10 +427,12 @@ std::vector<OffloadRecord> Journal::activeRecords(const std::string& originalPat
 }
 
 void Journal::markVerified(int64_t id, const std::string& checksum,
-                           const std::optional<std::vector<TreeEntry>>& entries) {
+                           const std::optional<std::vector<TreeEntry>>& entries,
+                           const std::optional<std::string>& originalIdentity) {
     transaction([&] {
-        db_.run("UPDATE records SET checksum = ?, phase = ?, updated_at = ? WHERE id = ?",
-                {checksum, std::string(toString(Phase::offloadVerified)), Date::now().secondsSince1970, id});
+        db_.run("UPDATE records SET checksum = ?, original_identity = ?, phase = ?, updated_at = ? WHERE id = ?",
+                {checksum, textOrNull(originalIdentity), std::string(toString(Phase::offloadVerified)),
+                 Date::now().secondsSince1970, id});
         replaceTreeEntries(entries.value_or(std::vector<TreeEntry>{}), id);
     });
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The durable record of every item moved or being moved: one row per item with its
 // phase, the item's tree while it is needed, the event log and the pinned paths. One
-// SQLite database at user version 5, in WAL mode with full synchronous commits.
+// SQLite database at user version 6, in WAL mode with full synchronous commits.
 
 #include <cstdint>
 #include <memory>
@@ -23,10 +23,10 @@ namespace keldwick {
 
 class Journal {
 public:
-    static constexpr int64_t schemaVersion = 5;
+    static constexpr int64_t schemaVersion = 6;
 
     // Opens or creates the database at `path` (creating its folder) and brings its schema
-    // to version 5; a later version is left as it is. Throws POSIXFailure ("mkdir") or
+    // to version 6; a later version is left as it is. Throws POSIXFailure ("mkdir") or
     // SQLiteError; nothing stays open on failure. Several processes may open one new file
     // at once: each migration step checks the version again inside its own transaction.
     explicit Journal(std::string path, int busyTimeoutMilliseconds = SQLiteConnection::defaultBusyTimeoutMilliseconds);
@@ -97,9 +97,10 @@ public:
     // The not-finished records whose original path is exactly `originalPath`, by id.
     std::vector<OffloadRecord> activeRecords(const std::string& originalPath);
 
-    // Stores the checksum and the tree (absent entries: none) and sets "offload-verified",
-    // all or nothing.
-    void markVerified(int64_t id, const std::string& checksum, const std::optional<std::vector<TreeEntry>>& entries);
+    // Stores the checksum, the tree (absent entries: none) and the moved item's identity
+    // (see OffloadRecord) and sets "offload-verified", all or nothing.
+    void markVerified(int64_t id, const std::string& checksum, const std::optional<std::vector<TreeEntry>>& entries,
+                      const std::optional<std::string>& originalIdentity = std::nullopt);
     // Sets phase, error (absent clears it) and update time; a finished phase also drops
     // the record's tree, in the same transaction. An unknown id changes nothing.
     void setPhase(int64_t id, Phase phase, const std::optional<std::string>& error = std::nullopt);
@@ -121,6 +122,7 @@ public:
 
 private:
     void migrate();
+    void dropFinishedTrees();
     void replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id);
     std::vector<OffloadRecord> decodeRecords(const std::vector<SQLRow>& rows) const;
 

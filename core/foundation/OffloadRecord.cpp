@@ -53,5 +53,6 @@ size_t std::hash<keldwick::OffloadRecord>::operator()(const keldwick::OffloadRec
     mix(seed, r.updatedAt);
     mix(seed, r.error);
     mix(seed, r.restoreChecksum);
+    mix(seed, r.originalIdentity);
     return seed;
 }

@@ -25,8 +25,11 @@ struct OffloadRecord {
     Date updatedAt;                          // last change of phase or checksum
     std::optional<std::string> error;        // message of the latest phase change
     std::optional<std::string> restoreChecksum;  // of the copy brought back, set before the restore swap
+    // The moved item's device, inode and birth as verified, before the swap: what tells
+    // the item itself from another put at its place later. Absent in older journals.
+    std::optional<std::string> originalIdentity;
 
-    // All thirteen fields, dates exactly.
+    // All fourteen fields, dates exactly.
     bool operator==(const OffloadRecord&) const = default;
 
     // The last component of originalPath, a trailing "/" ignored.

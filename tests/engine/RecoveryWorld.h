@@ -5,15 +5,14 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "drives/DriveLayout.h"
+#include "engine/ItemChecks.h"
 #include "engine/RecoveryManager.h"
 #include "foundation/Checksum.h"
 #include "foundation/FileOps.h"
@@ -90,12 +89,6 @@ public:
     }
 
     OffloadRecord insert(const std::string& original, bool folder, Phase phase = Phase::offloadCopying) {
-        // Recovery tells the moved item from a newer one by its birth, allowing the
-        // kernel's coarse file clock some slack; a real item is far older than its move.
-        if (auto status = FileStat::peek(original)) {
-            const double wait = status->creationDate().secondsSince1970 + 0.1 - Date::now().secondsSince1970;
-            if (wait > 0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-        }
         NewRecord record;
         record.originalPath = original;
         record.driveID = driveID;
@@ -115,7 +108,7 @@ public:
                               std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
     }
 
-    // The checksum and tree the executor stores at verification.
+    // The checksum and tree the executor stores at verification (with the item's identity).
     std::pair<std::string, std::optional<std::vector<TreeEntry>>> digest(const std::string& path, bool folder) const {
         if (!folder) return {Checksum::sha256OfFile(path, 4'194'304), std::nullopt};
         auto entries = FileCopier(configuration.chunkSize).hashedEntries(path, {});
@@ -126,7 +119,7 @@ public:
     OffloadRecord copyAndVerify(const OffloadRecord& record) {
         auto [checksum, entries] = digest(record.originalPath, record.isDirectory);
         copyItem(record.originalPath, drivePath(record));
-        journal->markVerified(record.id, checksum, entries);
+        journal->markVerified(record.id, checksum, entries, itemIdentity(*FileStat::peek(record.originalPath)));
         return reload(record);
     }
 

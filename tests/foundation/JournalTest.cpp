@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <barrier>
 #include <thread>
 
@@ -35,12 +36,13 @@ const char* const oldSchemas[] = {
     "ALTER TABLE tree_entries ADD COLUMN target TEXT; PRAGMA user_version = 4;",
 };
 
-// A journal file at `version` (0-4) holding three records with trees (offloaded,
-// restored, superseded) and, from version 2 on, one pin.
+// A journal file at `version` (0-5) holding three records with trees (offloaded,
+// restored, superseded; at version 5 only the first keeps its tree) and, from version 2
+// on, one pin.
 void buildOldJournal(const std::string& path, int version) {
     SQLiteConnection db(path);
     db.exec("PRAGMA journal_mode = DELETE");
-    for (int v = 1; v <= version; ++v) db.exec(oldSchemas[v - 1]);
+    for (int v = 1; v <= std::min(version, 4); ++v) db.exec(oldSchemas[v - 1]);
     if (version == 0) return;
     db.exec("BEGIN");
     int id = 0;
@@ -56,6 +58,7 @@ void buildOldJournal(const std::string& path, int version) {
     }
     if (version >= 2) db.run("INSERT INTO pins (path, created_at) VALUES ('/home/u/keep', 7)");
     db.exec("COMMIT");
+    if (version >= 5) db.exec("DELETE FROM tree_entries WHERE record_id <> 1; VACUUM; PRAGMA user_version = 5;");
 }
 
 std::vector<std::string> columns(SQLiteConnection& db, const std::string& table) {
@@ -92,17 +95,17 @@ using test::failureCode;
 
 // MARK: Opening and migration
 
-TEST(JournalTest, NewFileReachesVersion5WithDurableSettings) {
+TEST(JournalTest, NewFileReachesTheLatestVersionWithDurableSettings) {
     test::TempDir dir;
     const auto path = dir / "support/Keldwick/journal.sqlite";  // folders are created
     {
         Journal journal(path);
         auto& db = journal.db();
-        EXPECT_EQ(db.userVersion(), 5);
+        EXPECT_EQ(db.userVersion(), 6);
         EXPECT_EQ(columns(db, "records"),
                   (std::vector<std::string>{"id", "original_path", "drive_id", "drive_relative_path", "is_directory",
                                             "size", "checksum", "phase", "last_used", "created_at", "updated_at",
-                                            "error", "restore_checksum"}));
+                                            "error", "restore_checksum", "original_identity"}));
         EXPECT_EQ(columns(db, "tree_entries"),
                   (std::vector<std::string>{"record_id", "position", "path", "kind", "size", "sha256", "target"}));
         EXPECT_EQ(columns(db, "events"), (std::vector<std::string>{"id", "record_id", "at", "level", "message"}));
@@ -122,16 +125,16 @@ TEST(JournalTest, NewFileReachesVersion5WithDurableSettings) {
 }
 
 TEST(JournalTest, MigratesEveryOlderVersionKeepingItsRows) {
-    for (int version = 0; version <= 4; ++version) {
+    for (int version = 0; version <= 5; ++version) {
         SCOPED_TRACE("from version " + std::to_string(version));
         test::TempDir dir;
         const auto path = dir / "journal.sqlite";
         buildOldJournal(path, version);
         Journal journal(path);
         auto& db = journal.db();
-        EXPECT_EQ(db.userVersion(), 5);
+        EXPECT_EQ(db.userVersion(), 6);
         EXPECT_EQ(columns(db, "tree_entries").back(), "target");
-        EXPECT_EQ(columns(db, "records").back(), "restore_checksum");
+        EXPECT_EQ(columns(db, "records").back(), "original_identity");
         if (version == 0) {
             EXPECT_TRUE(journal.allRecords().empty());
             continue;
@@ -143,6 +146,7 @@ TEST(JournalTest, MigratesEveryOlderVersionKeepingItsRows) {
         EXPECT_EQ(records[0].createdAt, Date{100});  // stored as INTEGER, read as seconds
         EXPECT_EQ(records[0].updatedAt, Date{200.25});
         EXPECT_FALSE(records[0].restoreChecksum);
+        EXPECT_FALSE(records[0].originalIdentity);
         // Only the tree of the record that still lives on the drive is kept.
         EXPECT_EQ(journal.treeEntries(1).size(), 50u);
         EXPECT_FALSE(journal.treeEntries(1)[0].target);
@@ -153,6 +157,8 @@ TEST(JournalTest, MigratesEveryOlderVersionKeepingItsRows) {
         // The new columns are in use.
         journal.setRestoreChecksum(1, "back");
         EXPECT_EQ(journal.record(1)->restoreChecksum, "back");
+        journal.markVerified(1, "sum", std::nullopt, "1:2:3.4");
+        EXPECT_EQ(journal.record(1)->originalIdentity, "1:2:3.4");
     }
 }
 
@@ -161,10 +167,10 @@ TEST(JournalTest, LeavesALaterSchemaAlone) {
     const auto path = dir / "journal.sqlite";
     {
         SQLiteConnection db(path);
-        db.exec("CREATE TABLE future (x); PRAGMA user_version = 6;");
+        db.exec("CREATE TABLE future (x); PRAGMA user_version = 7;");
     }
     Journal journal(path);
-    EXPECT_EQ(journal.db().userVersion(), 6);
+    EXPECT_EQ(journal.db().userVersion(), 7);
     EXPECT_TRUE(journal.db().query("SELECT name FROM sqlite_master WHERE name = 'records'").empty());
 }
 
