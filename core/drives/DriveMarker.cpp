@@ -16,6 +16,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::DriveMarker {
 
@@ -56,13 +57,6 @@ void writeReadMe(const std::string& path) {
     } catch (const std::exception& error) {
         Log::notice("drive", std::string("Couldn't write the read-me: ") + error.what());
     }
-}
-
-void flushFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 // "<marker>.unreadable-20250301T093000Z", with "-2", "-3", … when that name is taken.
@@ -143,7 +137,7 @@ Drive adopt(const std::string& root, const std::string& name) {
     if (folderStatus && !S_ISDIR(folderStatus->st_mode)) throw POSIXFailure("mkdir", folder, EEXIST);
     if (!folderStatus) {
         createDirectory(folder);
-        flushFolder(PathUtil::parent(folder));
+        platform::flushFolderBestEffort(PathUtil::parent(folder));
     }
     writeReadMe(readMe);
 
@@ -153,7 +147,7 @@ Drive adopt(const std::string& root, const std::string& name) {
     const std::string marker = firstExistingPath(fileNames(), folder);
     if (status(marker)) {
         const std::string aside = asidePath(marker);
-        if (::rename(marker.c_str(), aside.c_str()) != 0) throw POSIXFailure("rename", marker + " → " + aside, errno);
+        if (platform::calls().renameAt(AT_FDCWD, marker.c_str(), AT_FDCWD, aside.c_str(), 0) != 0) throw POSIXFailure("rename", marker + " → " + aside, errno);
         Log::notice("drive", "Set an unreadable drive marker aside as " + aside);
     }
     AtomicFile::write(marker, bytes);

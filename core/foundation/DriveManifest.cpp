@@ -15,6 +15,7 @@
 #include "foundation/JsonFields.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -25,20 +26,6 @@ const std::set<std::string, std::less<>> kAppFolderNames{"Keldwick", "Marrowfen"
 
 // Far above any real manifest; a bound on what a hostile drive can make us load.
 constexpr int64_t kMaxManifestBytes = int64_t(1) << 30;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string_view nameOf(const std::string& path) {
     auto slash = path.rfind('/');
@@ -80,10 +67,6 @@ int openFolder(const std::string& folder) {
 
 [[noreturn]] void notAFile(const std::string& path) {
     throw DriveManifestError("The drive's manifest at " + path + " isn't a regular file.");
-}
-
-void flush(int fd) {
-    if (fd >= 0) ::fsync(fd);
 }
 
 }  // namespace
@@ -210,10 +193,9 @@ void DriveManifest::append(const Entry& entry) const {
     const bool folderIsNew = ::lstat(folder.c_str(), &folderStatus) != 0 && errno == ENOENT;
     if (folderIsNew) {
         createDirectory(folder);
-        Descriptor parent(::open(PathUtil::parent(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        flush(parent.get());
+        platform::flushFolderBestEffort(PathUtil::parent(folder));
     }
-    Descriptor dir(openFolder(folder));
+    platform::Fd dir(openFolder(folder));
     if (dir.get() < 0) throw POSIXFailure("open", folder, errno);
 
     const std::string path = firstExistingPath(kFileNames, folder);
@@ -222,7 +204,7 @@ void DriveManifest::append(const Entry& entry) const {
     bool created = false;
     int fd = ::openat(dir.get(), name.c_str(), flags);
     if (fd < 0 && errno == ENOENT) {
-        fd = ::openat(dir.get(), name.c_str(), flags | O_CREAT | O_EXCL, 0644);
+        fd = platform::calls().openAt(dir.get(), name.c_str(), flags | O_CREAT | O_EXCL, 0644);
         created = fd >= 0;
         if (fd < 0 && errno == EEXIST) fd = ::openat(dir.get(), name.c_str(), flags);
     }
@@ -230,7 +212,7 @@ void DriveManifest::append(const Entry& entry) const {
         if (errno == ELOOP) notAFile(path);
         throw POSIXFailure("open", path, errno);
     }
-    Descriptor file(fd);
+    platform::Fd file(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) throw POSIXFailure("open", path, errno);
     if (!S_ISREG(st.st_mode)) notAFile(path);
@@ -244,20 +226,20 @@ void DriveManifest::append(const Entry& entry) const {
     }
     size_t written = 0;
     while (written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        ssize_t n = platform::calls().write(fd, bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("write", path, errno);
         }
         written += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0) throw POSIXFailure("fsync", path, errno);
-    if (created) flush(dir.get());
+    platform::flushFile(fd, path);
+    if (created) platform::calls().fsync(dir.get());
 }
 
 std::vector<DriveManifest::Entry> DriveManifest::read() const {
     const std::string folder = DriveLayout::appFolder(root);
-    Descriptor dir(openFolder(folder));
+    platform::Fd dir(openFolder(folder));
     if (dir.get() < 0) {
         const int error = errno;
         // A plain file named like the app folder holds no manifest; a link in its place is refused.
@@ -267,7 +249,7 @@ std::vector<DriveManifest::Entry> DriveManifest::read() const {
         throw POSIXFailure("open", folder, error);
     }
     const std::string path = firstExistingPath(kFileNames, folder);
-    Descriptor file(::openat(dir.get(), std::string(nameOf(path)).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    platform::Fd file(::openat(dir.get(), std::string(nameOf(path)).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
         if (errno == ENOENT) return {};
         if (errno == ELOOP) notAFile(path);

@@ -18,6 +18,7 @@
 #include "foundation/UUID.h"
 #include "foundation/UserFolders.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::MachineIdentity {
 
@@ -69,13 +70,10 @@ std::optional<std::string> storedID(const std::string& folder) {
         AtomicFile::write(staged, fresh + "\n", 0644);
         try {
             renameExclusive(staged, path);
-            if (int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-                ::fsync(fd);
-                ::close(fd);
-            }
+            platform::flushFolderBestEffort(folder);
             return fresh;
         } catch (const POSIXFailure& failure) {
-            ::unlink(staged.c_str());
+            platform::calls().unlinkAt(AT_FDCWD, staged.c_str(), 0);
             if (failure.code() != EEXIST) throw;
         }
         // Another process got there first, or what stands there can't serve as an id.
