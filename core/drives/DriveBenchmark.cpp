@@ -19,6 +19,7 @@
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -47,33 +48,28 @@ struct AlignedBuffer {
 // A descriptor that bypasses the page cache: O_DIRECT where the file system takes it,
 // else a cached descriptor whose pages are dropped before each read phase.
 struct TestFile {
-    int fd = -1;
+    platform::Fd descriptor;
     bool direct = false;
     std::string path;
 
     TestFile(const std::string& p, int flags, mode_t mode, const char* operation) : path(p) {
         // Direct mode is asked for after the open: a file system that refuses O_DIRECT
         // at open still creates the file first, so a second exclusive open would fail.
-        fd = ::open(p.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
-        if (fd < 0) throw POSIXFailure(operation, p, errno);
-        int current = ::fcntl(fd, F_GETFL);
-        direct = current >= 0 && ::fcntl(fd, F_SETFL, current | O_DIRECT) == 0;
+        descriptor.reset(platform::calls().openAt(AT_FDCWD, p.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode));
+        if (!descriptor) throw POSIXFailure(operation, p, errno);
+        int current = ::fcntl(fd(), F_GETFL);
+        direct = current >= 0 && ::fcntl(fd(), F_SETFL, current | O_DIRECT) == 0;
         if (!direct) dropCache();
     }
-    ~TestFile() {
-        if (fd >= 0) ::close(fd);
-    }
-    TestFile(const TestFile&) = delete;
-    TestFile& operator=(const TestFile&) = delete;
-
-    void dropCache() const { ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); }
+    int fd() const { return descriptor.get(); }
+    void dropCache() const { ::posix_fadvise(fd(), 0, 0, POSIX_FADV_DONTNEED); }
 
     // Falls back to cached I/O when the file system accepted O_DIRECT at open but
     // refuses a transfer (alignment rules differ between file systems).
     bool leaveDirectMode() {
         if (!direct) return false;
-        int flags = ::fcntl(fd, F_GETFL);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0) return false;
+        int flags = ::fcntl(fd(), F_GETFL);
+        if (flags < 0 || ::fcntl(fd(), F_SETFL, flags & ~O_DIRECT) != 0) return false;
         direct = false;
         return true;
     }
@@ -116,7 +112,7 @@ Timed writePhase(const DriveBenchmark& b, const std::string& path, const Cancell
         std::memcpy(buffer.bytes(), &written, sizeof written);
         size_t done = 0;
         while (done < chunk) {
-            ssize_t n = ::pwrite(file.fd, buffer.bytes() + done, chunk - done, written + static_cast<off_t>(done));
+            ssize_t n = platform::calls().pwrite(file.fd(), buffer.bytes() + done, chunk - done, written + static_cast<off_t>(done));
             if (n < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EINVAL && file.leaveDirectMode()) continue;
@@ -126,7 +122,7 @@ Timed writePhase(const DriveBenchmark& b, const std::string& path, const Cancell
         }
         written += b.chunkSize;
     }
-    if (::fsync(file.fd) != 0) throw POSIXFailure("fsync", path, errno);
+    platform::flushFile(file.fd(), path);
     Timed result{written, secondsSince(start)};
     if (!file.direct) file.dropCache();
     return result;
@@ -144,10 +140,10 @@ std::vector<double> randomReadPhase(const DriveBenchmark& b, const std::string& 
         checkCancel(cancel);
         const off_t offset = static_cast<off_t>(arc4random_uniform(blocks)) * static_cast<off_t>(blockSize);
         const auto start = Clock::now();
-        ssize_t n = ::pread(file.fd, buffer.bytes(), blockSize, offset);
+        ssize_t n = ::pread(file.fd(), buffer.bytes(), blockSize, offset);
         if (n < 0 && errno == EINVAL && file.leaveDirectMode()) {
             file.dropCache();
-            n = ::pread(file.fd, buffer.bytes(), blockSize, offset);
+            n = ::pread(file.fd(), buffer.bytes(), blockSize, offset);
         }
         if (n < 0) throw POSIXFailure("read", path, errno);
         times.push_back(secondsSince(start));
@@ -164,7 +160,7 @@ Timed sequentialReadPhase(const DriveBenchmark& b, const std::string& path, cons
     for (;;) {
         checkCancel(cancel);
         if (!b.keepsReading(read, secondsSince(start))) break;
-        ssize_t n = ::pread(file.fd, buffer.bytes(), chunk, read);
+        ssize_t n = ::pread(file.fd(), buffer.bytes(), chunk, read);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EINVAL && file.leaveDirectMode()) continue;
@@ -212,7 +208,7 @@ void DriveBenchmark::removeStaleFiles(const std::string& folder, double now) {
         if (now - static_cast<double>(st.st_mtim.tv_sec) > staleAfter) stale.push_back(path);
     }
     ::closedir(dir);
-    for (const auto& path : stale) ::unlink(path.c_str());
+    for (const auto& path : stale) platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0);
 }
 
 BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationFlag* cancel) const {
@@ -227,7 +223,7 @@ BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationF
         const int64_t span = std::max<int64_t>(write.bytes / 2, 4 << 20);
         Latency random = latency(randomReadPhase(*this, path, span, cancel));
         Timed read = sequentialReadPhase(*this, path, cancel);
-        ::unlink(path.c_str());
+        platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0);
         BenchmarkResult result;
         result.sequentialWriteMBps = megabytesPerSecond(write.bytes, write.seconds);
         result.sequentialReadMBps = megabytesPerSecond(read.bytes, read.seconds);
@@ -238,7 +234,7 @@ BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationF
         return result;
     } catch (...) {
         // A "create" failure (the name was taken) leaves that other file alone.
-        if (created) ::unlink(path.c_str());
+        if (created) platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0);
         throw;
     }
 }

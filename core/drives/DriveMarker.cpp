@@ -146,7 +146,7 @@ Drive adopt(const std::string& root, const std::string& name) {
     const std::string marker = firstExistingPath(fileNames(), folder);
     if (status(marker)) {
         const std::string aside = asidePath(marker);
-        if (::rename(marker.c_str(), aside.c_str()) != 0) throw POSIXFailure("rename", marker + " → " + aside, errno);
+        if (platform::calls().renameAt(AT_FDCWD, marker.c_str(), AT_FDCWD, aside.c_str(), 0) != 0) throw POSIXFailure("rename", marker + " → " + aside, errno);
         Log::notice("drive", "Set an unreadable drive marker aside as " + aside);
     }
     AtomicFile::write(marker, bytes);

@@ -11,14 +11,7 @@
 #include "drives/VolumeInfo.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
-
-// glibc 2.36 headers predate these; the kernel has had them since 6.8 and 5.8.
-#ifndef STATX_MNT_ID_UNIQUE
-#define STATX_MNT_ID_UNIQUE 0x00004000U
-#endif
-#ifndef STATX_ATTR_MOUNT_ROOT
-#define STATX_ATTR_MOUNT_ROOT 0x00002000
-#endif
+#include "platform/Statx.h"
 
 namespace keldwick {
 
@@ -27,14 +20,13 @@ std::vector<std::string> SystemVolumeSource::candidateMountPaths() const {
 }
 
 std::optional<MountIdentity> SystemVolumeSource::identity(const std::string& path) const {
-    struct statx status {};
-    if (path.empty() || ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW,
-                                STATX_BASIC_STATS | STATX_MNT_ID | STATX_MNT_ID_UNIQUE, &status) != 0) {
+    platform::MountStatus status;
+    if (path.empty() || platform::statxWithMount(path.c_str(), AT_SYMLINK_NOFOLLOW, true, status) != 0) {
         return std::nullopt;
     }
     bool isMountRoot = false;
-    if (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {
-        isMountRoot = (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    if (status.mountRoot) {
+        isMountRoot = *status.mountRoot;
     } else {
         // Older kernels: the path must be a mount point in the table.
         for (const auto& entry : MountFacts::visibleEntries(MountTable::read(roots_.mountinfo))) {
@@ -44,13 +36,12 @@ std::optional<MountIdentity> SystemVolumeSource::identity(const std::string& pat
     if (!isMountRoot) return std::nullopt;
 
     MountIdentity identity;
-    identity.device = makedev(status.stx_dev_major, status.stx_dev_minor);
-    if (status.stx_mask & STATX_MNT_ID_UNIQUE) {
-        identity.mountID = status.stx_mnt_id;
+    identity.device = makedev(status.record.stx_dev_major, status.record.stx_dev_minor);
+    identity.mountID = status.mountID.value_or(0);
+    if (status.mountIDIsUnique) {
         identity.isUnique = true;
         return identity;
     }
-    if (status.stx_mask & STATX_MNT_ID) identity.mountID = status.stx_mnt_id;
     struct statfs fileSystem {};
     if (::statfs(path.c_str(), &fileSystem) != 0) return std::nullopt;
     uint32_t words[2];

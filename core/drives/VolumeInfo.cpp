@@ -13,6 +13,7 @@
 #include "platform/BlockDevices.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
+#include "platform/Statx.h"
 #include "platform/Sysfs.h"
 #include "platform/SysfsDeviceRegistry.h"
 
@@ -37,11 +38,12 @@ int64_t bytes(uint64_t blocks, uint64_t blockSize) {
 // (statx mount id); its device number must agree. Without that, the deepest mount point
 // above the real path wins, preferring mounts of the same device.
 std::optional<MountEntry> entryHolding(const std::string& path, const std::vector<MountEntry>& table) {
-    struct statx status {};
-    bool haveStatus = ::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_MNT_ID, &status) == 0;
-    if (haveStatus && (status.stx_mask & STATX_MNT_ID)) {
+    platform::MountStatus mounted;
+    bool haveStatus = platform::statxWithMount(path.c_str(), 0, false, mounted) == 0;
+    const struct statx& status = mounted.record;
+    if (haveStatus && mounted.mountID) {
         for (const auto& entry : table) {
-            if (static_cast<uint64_t>(entry.mountId) == status.stx_mnt_id && entry.major == status.stx_dev_major &&
+            if (static_cast<uint64_t>(entry.mountId) == *mounted.mountID && entry.major == status.stx_dev_major &&
                 entry.minor == status.stx_dev_minor) {
                 return entry;
             }

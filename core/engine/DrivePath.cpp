@@ -1,33 +1,18 @@
 #include "engine/DrivePath.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
 #include "foundation/POSIXFailure.h"
+#include "platform/OpenBeneath.h"
 
 namespace keldwick::DrivePath {
 
 namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::vector<std::string> components(const std::string& relative) {
     std::vector<std::string> parts;
@@ -71,21 +56,15 @@ int check(const std::string& root, const std::string& path) {
         if (part.empty() || part == "." || part == "..") return EXDEV;
     parts.pop_back();  // the item itself is never followed by the callers
 
-    Fd rootFd(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (rootFd.get() < 0) return errno;
+    platform::Fd rootFd(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFd) return errno;
     if (parts.empty()) return 0;
 
     std::string folders;
     for (const auto& part : parts) folders += folders.empty() ? part : "/" + part;
-    struct open_how how {};
-    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
-    long fd = ::syscall(SYS_openat2, rootFd.get(), folders.c_str(), &how, sizeof how);
-    if (fd >= 0) {
-        ::close(static_cast<int>(fd));
-        return 0;
-    }
-    int error = errno;
+    platform::Fd opened;
+    int error = platform::openFolderBeneath(rootFd.get(), folders, opened);
+    if (error == 0) return 0;
     if (error == ENOSYS) return checkByLstat(rootFd.get(), parts);
     // Resolution goes from the root down, so a link or another mount on the way is
     // reported before a folder that is still missing.

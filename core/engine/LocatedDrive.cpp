@@ -7,21 +7,21 @@
 #include <optional>
 
 #include "engine/EngineError.h"
+#include "platform/Statx.h"
 
 namespace keldwick {
 
 namespace {
 
 std::optional<LocatedDrive::Identity> identify(const std::string& path) {
-    struct statx status {};
-    if (path.empty() ||
-        ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_INO | STATX_MNT_ID, &status) != 0)
+    platform::MountStatus status;
+    if (path.empty() || platform::statxWithMount(path.c_str(), AT_SYMLINK_NOFOLLOW, false, status) != 0)
         return std::nullopt;
-    if (!S_ISDIR(status.stx_mode)) return std::nullopt;
+    if (!S_ISDIR(status.record.stx_mode)) return std::nullopt;
     LocatedDrive::Identity identity;
-    identity.device = makedev(status.stx_dev_major, status.stx_dev_minor);
-    identity.inode = status.stx_ino;
-    if (status.stx_mask & STATX_MNT_ID) identity.mountID = status.stx_mnt_id;
+    identity.device = makedev(status.record.stx_dev_major, status.record.stx_dev_minor);
+    identity.inode = status.record.stx_ino;
+    identity.mountID = status.mountID.value_or(0);
     return identity;
 }
 

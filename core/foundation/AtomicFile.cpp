@@ -29,13 +29,6 @@ std::string randomSuffix() {
     return s;
 }
 
-struct FileDescriptor {
-    int fd = -1;
-    ~FileDescriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 }  // namespace
 
 void write(const std::string& path, std::string_view bytes, mode_t mode) {
@@ -43,53 +36,48 @@ void write(const std::string& path, std::string_view bytes, mode_t mode) {
     const auto slash = path.find_last_of('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string temporary;
-    FileDescriptor file;
-    for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
+    platform::FileSystemCalls& calls = platform::calls();
+    platform::Fd file;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
         temporary = folder + "/." + name + ".keldwick-write-" + randomSuffix();
-        file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (file.fd < 0 && errno != EEXIST) throw POSIXFailure("create", temporary, errno);
+        file.reset(calls.openAt(AT_FDCWD, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (!file && errno != EEXIST) throw POSIXFailure("create", temporary, errno);
     }
-    if (file.fd < 0) throw POSIXFailure("create", temporary, EEXIST);
+    if (!file) throw POSIXFailure("create", temporary, EEXIST);
 
     auto fail = [&](const char* operation, int code) {
-        ::unlink(temporary.c_str());
+        calls.unlinkAt(AT_FDCWD, temporary.c_str(), 0);
         throw POSIXFailure(operation, operation == std::string("rename") ? temporary + " → " + path : temporary,
                            code);
     };
     // umask may have narrowed the mode given to open.
-    if (::fchmod(file.fd, mode) != 0) fail("chmod", errno);
+    if (::fchmod(file.get(), mode) != 0) fail("chmod", errno);
     size_t written = 0;
     while (written < bytes.size()) {
-        ssize_t n = ::write(file.fd, bytes.data() + written, bytes.size() - written);
+        ssize_t n = calls.write(file.get(), bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
             fail("write", errno);
         }
         written += static_cast<size_t>(n);
     }
-    if (::fsync(file.fd) != 0) fail("fsync", errno);
-    if (::close(file.fd) != 0) {
-        file.fd = -1;
-        fail("close", errno);
-    }
-    file.fd = -1;
-    if (::rename(temporary.c_str(), path.c_str()) != 0) fail("rename", errno);
-
+    if (calls.fsync(file.get()) != 0) fail("fsync", errno);
+    if (::close(file.release()) != 0) fail("close", errno);
+    if (calls.renameAt(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), 0) != 0) fail("rename", errno);
     platform::flushFolder(folder);
 }
 
 std::string read(const std::string& path, size_t maxBytes) {
-    FileDescriptor file;
-    file.fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (file.fd < 0) throw POSIXFailure("open", path, errno);
+    platform::Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file) throw POSIXFailure("open", path, errno);
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0) throw POSIXFailure("stat", path, errno);
+    if (::fstat(file.get(), &st) != 0) throw POSIXFailure("stat", path, errno);
     if (!S_ISREG(st.st_mode)) throw POSIXFailure("open", path, EINVAL);
     if (static_cast<uint64_t>(st.st_size) > maxBytes) throw POSIXFailure("read", path, EFBIG);
     std::string bytes;
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+        ssize_t n = ::read(file.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("read", path, errno);

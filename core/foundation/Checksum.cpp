@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "foundation/POSIXFailure.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::Checksum {
 
@@ -52,18 +53,6 @@ namespace {
 
 constexpr size_t bufferAlignment = 16'384;
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { ::close(fd_); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 struct AlignedBuffer {
     void* bytes = nullptr;
     ~AlignedBuffer() { std::free(bytes); }
@@ -90,7 +79,7 @@ int openForHashing(const std::string& path) {
 
 std::string sha256OfFile(const std::string& path, size_t chunkSize) {
     if (chunkSize == 0) throw std::invalid_argument("Checksum::sha256OfFile needs a chunk size above 0");
-    Descriptor fd(openForHashing(path));
+    platform::Fd fd(openForHashing(path));
 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) throw POSIXFailure("open", path, errno);

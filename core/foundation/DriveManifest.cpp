@@ -30,20 +30,6 @@ const std::set<std::string, std::less<>> kAppFolderNames{"Keldwick", "Marrowfen"
 // Far above any real manifest; a bound on what a hostile drive can make us load.
 constexpr int64_t kMaxManifestBytes = int64_t(1) << 30;
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 std::string_view nameOf(const std::string& path) {
     auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
@@ -437,7 +423,7 @@ void DriveManifest::append(const Entry& entry) const {
         createDirectory(folder);
         platform::flushFolder(PathUtil::parent(folder));
     }
-    Descriptor dir(openFolder(folder));
+    platform::Fd dir(openFolder(folder));
     if (dir.get() < 0) throw POSIXFailure("open", folder, errno);
 
     const std::string path = firstExistingPath(kFileNames, folder);
@@ -446,7 +432,7 @@ void DriveManifest::append(const Entry& entry) const {
     bool created = false;
     int fd = ::openat(dir.get(), name.c_str(), flags);
     if (fd < 0 && errno == ENOENT) {
-        fd = ::openat(dir.get(), name.c_str(), flags | O_CREAT | O_EXCL, 0644);
+        fd = platform::calls().openAt(dir.get(), name.c_str(), flags | O_CREAT | O_EXCL, 0644);
         created = fd >= 0;
         if (fd < 0 && errno == EEXIST) fd = ::openat(dir.get(), name.c_str(), flags);
     }
@@ -454,7 +440,7 @@ void DriveManifest::append(const Entry& entry) const {
         if (errno == ELOOP) notAFile(path);
         throw POSIXFailure("open", path, errno);
     }
-    Descriptor file(fd);
+    platform::Fd file(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) throw POSIXFailure("open", path, errno);
     if (!S_ISREG(st.st_mode)) notAFile(path);
@@ -468,20 +454,20 @@ void DriveManifest::append(const Entry& entry) const {
     }
     size_t written = 0;
     while (written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        ssize_t n = platform::calls().write(fd, bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("write", path, errno);
         }
         written += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0) throw POSIXFailure("fsync", path, errno);
+    platform::flushFile(fd, path);
     if (created) platform::flushFolderAt(dir.get(), folder);
 }
 
 void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {
     const std::string folder = DriveLayout::appFolder(root);
-    Descriptor dir(openFolder(folder));
+    platform::Fd dir(openFolder(folder));
     if (dir.get() < 0) {
         const int error = errno;
         // A plain file named like the app folder holds no manifest; a link in its place is refused.
@@ -491,7 +477,7 @@ void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {
         throw POSIXFailure("open", folder, error);
     }
     const std::string path = firstExistingPath(kFileNames, folder);
-    Descriptor file(::openat(dir.get(), std::string(nameOf(path)).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    platform::Fd file(::openat(dir.get(), std::string(nameOf(path)).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
         if (errno == ENOENT) return;
         if (errno == ELOOP) notAFile(path);

@@ -16,6 +16,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 #include "platform/Acl.h"
+#include "platform/FileIO.h"
 #include "platform/InodeFlags.h"
 #include "platform/Rename.h"
 #include "platform/Statx.h"
@@ -28,20 +29,6 @@ constexpr const char* kTemporaryMarker = ".keldwick-";
 constexpr size_t kTemporaryNameBytes = 180;
 constexpr TemporaryKind kAllKinds[] = {TemporaryKind::partial, TemporaryKind::link, TemporaryKind::trash,
                                        TemporaryKind::restore};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Reads every name of an open folder stream, telling a read error from the end.
 std::vector<std::string> readNames(DIR* dir, const std::string& folder) {
@@ -109,7 +96,7 @@ void removeEntry(int dirfd, const char* name, const std::string& path) {
             throw POSIXFailure("opendir", path, errno);
         }
         {
-            Descriptor folder(fd);
+            platform::Fd folder(fd);
             struct stat opened;
             if (fstat(fd, &opened) != 0) throw POSIXFailure("opendir", path, errno);
             if (opened.st_ino != record.stx_ino ||
@@ -119,15 +106,15 @@ void removeEntry(int dirfd, const char* name, const std::string& path) {
             }
             removeContents(fd, path);
         }
-        if (unlinkat(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) throw POSIXFailure("rmdir", path, errno);
+        if (platform::calls().unlinkAt(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) throw POSIXFailure("rmdir", path, errno);
         return;
     }
 
-    if (unlinkat(dirfd, name, 0) == 0 || errno == ENOENT) return;
+    if (platform::calls().unlinkAt(dirfd, name, 0) == 0 || errno == ENOENT) return;
     error = errno;
     if (error == EPERM || error == EACCES) {
         platform::resetAcl(dirfd, name, false);
-        if (unlinkat(dirfd, name, 0) == 0 || errno == ENOENT) return;
+        if (platform::calls().unlinkAt(dirfd, name, 0) == 0 || errno == ENOENT) return;
         error = errno;
     }
     throw POSIXFailure("unlink", path, error);
@@ -193,7 +180,7 @@ void createDirectory(const std::string& path) {
         return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     };
     if (path.empty()) throw POSIXFailure("mkdir", path, ENOENT);
-    if (mkdir(path.c_str(), 0777) == 0) return;
+    if (platform::calls().mkdirAt(AT_FDCWD, path.c_str(), 0777) == 0) return;
     int error = errno;
     if (error == EEXIST) {
         if (isFolder(path)) return;
@@ -203,7 +190,7 @@ void createDirectory(const std::string& path) {
     std::string above = PathUtil::parent(path);
     if (above.empty() || above == withoutTrailingSlashes(path)) throw POSIXFailure("mkdir", path, error);
     createDirectory(above);
-    if (mkdir(path.c_str(), 0777) == 0) return;
+    if (platform::calls().mkdirAt(AT_FDCWD, path.c_str(), 0777) == 0) return;
     error = errno;
     if (error == EEXIST && isFolder(path)) return;  // made meanwhile by someone else
     throw POSIXFailure("mkdir", path, error);
@@ -264,7 +251,7 @@ void restoreLockFlags(const std::string& path, uint32_t bits) {
 }
 
 void renameItem(const std::string& from, const std::string& to) {
-    if (rename(from.c_str(), to.c_str()) != 0) throw POSIXFailure("rename", from + " → " + to, errno);
+    if (platform::calls().renameAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) throw POSIXFailure("rename", from + " → " + to, errno);
 }
 
 void renameExclusive(const std::string& from, const std::string& to) {
@@ -290,7 +277,7 @@ void removeEmptyParents(const std::string& folder, const std::string& top) {
     const std::string topFolder = withoutTrailingSlashes(top);
     std::string current = withoutTrailingSlashes(folder);
     while (current != topFolder && PathUtil::isInside(current, topFolder)) {
-        if (rmdir(current.c_str()) != 0) return;
+        if (platform::calls().unlinkAt(AT_FDCWD, current.c_str(), AT_REMOVEDIR) != 0) return;
         std::string above = PathUtil::parent(current);
         if (above == current) return;
         current = above;

@@ -6,6 +6,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -15,7 +16,7 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& path) {
     } catch (const std::exception&) {
         // The open below reports what matters.
     }
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int fd = platform::calls().openAt(AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);

@@ -3,9 +3,9 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "foundation/POSIXFailure.h"
 
@@ -166,10 +166,7 @@ std::string preparedPath(const std::string& path) {
     if (path == ":memory:") return path;
     const auto slash = path.rfind('/');
     if (slash == std::string::npos || slash == 0) return path;
-    const std::string folder = path.substr(0, slash);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw POSIXFailure("mkdir", folder, error.value());
+    createDirectory(path.substr(0, slash));
     return path;
 }
 

@@ -74,7 +74,7 @@ std::optional<std::string> storedID(const std::string& folder) {
             platform::flushFolder(folder);
             return fresh;
         } catch (const POSIXFailure& failure) {
-            ::unlink(staged.c_str());
+            platform::calls().unlinkAt(AT_FDCWD, staged.c_str(), 0);
             if (failure.code() != EEXIST) throw;
         }
         // Another process got there first, or what stands there can't serve as an id.

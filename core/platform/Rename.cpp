@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/FileIO.h"
+
 namespace keldwick::platform {
 
 namespace {
@@ -13,7 +15,7 @@ std::atomic<bool> exclusiveSupported{true};
 std::atomic<bool> exchangeSupported{true};
 
 int renameWithFlags(const char* from, const char* to, unsigned flags) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, flags) == 0) return 0;
+    if (calls().renameAt(AT_FDCWD, from, AT_FDCWD, to, flags) == 0) return 0;
     return errno;
 }
 }  // namespace

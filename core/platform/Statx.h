@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
 
 namespace keldwick::platform {
 
@@ -26,6 +27,21 @@ int statxNoFollow(int dirfd, const char* path, struct statx& out);
 
 // Status of an open descriptor. Returns 0 or errno.
 int statxOfDescriptor(int fd, struct statx& out);
+
+// An item's status with the mount that holds it, as the kernel names it.
+struct MountStatus {
+    struct statx record {};
+    // The mount id; nothing when the kernel gives none.
+    std::optional<uint64_t> mountID;
+    // The id is the kernel's unique one, never reused for a later mount.
+    bool mountIDIsUnique = false;
+    // Whether the item is the root of a mount; nothing when the kernel can't say.
+    std::optional<bool> mountRoot;
+};
+
+// Status of `path` (`flags` 0 or AT_SYMLINK_NOFOLLOW) with the id of its mount, the
+// unique id when `preferUnique` and the kernel has it. Returns 0, or the errno.
+int statxWithMount(const char* path, int flags, bool preferUnique, MountStatus& out);
 
 // The portable flag word for a status record (immutable -> 0x20000, append -> 0x40000).
 uint32_t portableFlags(const struct statx& record);

@@ -1,5 +1,6 @@
 #include "scanning/SettingsStore.h"
 
+#include <fcntl.h>
 #include <locale.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "foundation/JsonFields.h"
 #include "foundation/Log.h"
 #include "foundation/POSIXFailure.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -90,8 +92,9 @@ SettingsStore::FileState SettingsStore::inspect(AppSettings* decoded) const {
         Log::error("settings", std::string("settings file can't be decoded: ") + error.what());
     }
     const std::string aside = path + ".corrupt";
-    ::unlink(aside.c_str());
-    if (::rename(path.c_str(), aside.c_str()) != 0) {
+    platform::FileSystemCalls& calls = platform::calls();
+    calls.unlinkAt(AT_FDCWD, aside.c_str(), 0);
+    if (calls.renameAt(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), 0) != 0) {
         int code = errno;
         if (code == ENOENT) return FileState::missing;
         Log::error("settings", POSIXFailure("rename", path + " → " + aside, code).what());

@@ -1,0 +1,247 @@
+#include "platform/FileIO.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "foundation/AtomicFile.h"
+#include "foundation/DriveManifest.h"
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/PathUtil.h"
+#include "platform/OpenBeneath.h"
+#include "platform/Statx.h"
+#include "support/TempDir.h"
+
+using namespace keldwick;
+
+namespace {
+
+// Passes every call to the system, noting its kind, and fails the one kind asked for.
+class RecordingCalls : public platform::FileSystemCalls {
+public:
+    explicit RecordingCalls(std::string failing = "") : failing_(std::move(failing)) {}
+
+    std::vector<std::string> seen;
+
+    int openAt(int dirFd, const char* path, int flags, mode_t mode) override {
+        if ((flags & O_CREAT) && refuses("create")) return -1;
+        return FileSystemCalls::openAt(dirFd, path, flags, mode);
+    }
+    ssize_t write(int fd, const void* data, std::size_t size) override {
+        if (refuses("write")) return -1;
+        return FileSystemCalls::write(fd, data, size);
+    }
+    int fsync(int fd) override {
+        if (refuses("fsync")) return -1;
+        return FileSystemCalls::fsync(fd);
+    }
+    int renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) override {
+        if (refuses("rename")) return -1;
+        return FileSystemCalls::renameAt(fromDirFd, from, toDirFd, to, flags);
+    }
+    int unlinkAt(int dirFd, const char* path, int flags) override {
+        if (refuses(flags & AT_REMOVEDIR ? "rmdir" : "unlink")) return -1;
+        return FileSystemCalls::unlinkAt(dirFd, path, flags);
+    }
+    int mkdirAt(int dirFd, const char* path, mode_t mode) override {
+        if (refuses("mkdir")) return -1;
+        return FileSystemCalls::mkdirAt(dirFd, path, mode);
+    }
+
+    bool saw(const std::string& kind) const { return std::find(seen.begin(), seen.end(), kind) != seen.end(); }
+
+private:
+    bool refuses(const char* kind) {
+        seen.emplace_back(kind);
+        if (failing_ != kind) return false;
+        errno = EIO;
+        return true;
+    }
+    std::string failing_;
+};
+
+struct Operation {
+    const char* label;
+    std::function<void(const test::TempDir&)> prepare;
+    std::function<void(const test::TempDir&)> run;
+    // Each call the operation must make through the layer; failing any one fails it.
+    std::vector<std::string> calls;
+    // What must still hold after a failed call.
+    std::function<void(const test::TempDir&)> afterFailure;
+};
+
+DriveManifest::Entry manifestEntry() {
+    DriveManifest::Entry entry;
+    entry.mac = "MAC-A";
+    entry.event = DriveManifest::Entry::Event::offloaded;
+    entry.originalPath = "/home/ann/a.txt";
+    entry.relativePath = "Keldwick/Mac (12345678)/home/ann/a.txt";
+    entry.size = 10;
+    entry.date = Date{1740821400};
+    return entry;
+}
+
+const std::vector<Operation>& operations() {
+    static const std::vector<Operation> table{
+        {"atomic write",
+         [](const test::TempDir& dir) { test::writeFile(dir / "settings.json", "old"); },
+         [](const test::TempDir& dir) { AtomicFile::write(dir / "settings.json", "new"); },
+         {"create", "write", "fsync", "rename"},
+         [](const test::TempDir& dir) {
+             // The old contents stand and no temporary is left behind.
+             EXPECT_EQ(test::readFile(dir / "settings.json"), "old");
+             EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"settings.json"});
+         }},
+        {"tree removal",
+         [](const test::TempDir& dir) { test::writeFile(dir / "tree/inner/file", "x"); },
+         [](const test::TempDir& dir) { PathUtil::removeTree(dir / "tree"); },
+         {"unlink", "rmdir"},
+         [](const test::TempDir& dir) { EXPECT_TRUE(FileStat::peek(dir / "tree")); }},
+        {"folder creation",
+         [](const test::TempDir&) {},
+         [](const test::TempDir& dir) { createDirectory(dir / "a/b/c"); },
+         {"mkdir"},
+         [](const test::TempDir& dir) { EXPECT_FALSE(FileStat::peek(dir / "a/b/c")); }},
+        {"rename",
+         [](const test::TempDir& dir) { test::writeFile(dir / "from", "x"); },
+         [](const test::TempDir& dir) { renameItem(dir / "from", dir / "to"); },
+         {"rename"},
+         [](const test::TempDir& dir) { EXPECT_TRUE(FileStat::peek(dir / "from")); }},
+        {"exclusive rename",
+         [](const test::TempDir& dir) { test::writeFile(dir / "from", "x"); },
+         [](const test::TempDir& dir) { renameExclusive(dir / "from", dir / "to"); },
+         {"rename"},
+         [](const test::TempDir& dir) { EXPECT_FALSE(FileStat::peek(dir / "to")); }},
+        {"swap",
+         [](const test::TempDir& dir) {
+             test::writeFile(dir / "one", "1");
+             test::writeFile(dir / "two", "2");
+         },
+         [](const test::TempDir& dir) { ASSERT_TRUE(swapItems(dir / "one", dir / "two")); },
+         {"rename"},
+         [](const test::TempDir& dir) { EXPECT_EQ(test::readFile(dir / "one"), "1"); }},
+        {"manifest append",
+         [](const test::TempDir&) {},
+         [](const test::TempDir& dir) { DriveManifest(dir.path()).append(manifestEntry()); },
+         {"mkdir", "create", "write", "fsync"},
+         [](const test::TempDir&) {}},
+        {"folder flush",
+         [](const test::TempDir&) {},
+         [](const test::TempDir& dir) { platform::flushFolder(dir.path()); },
+         {"fsync"},
+         [](const test::TempDir&) {}},
+    };
+    return table;
+}
+
+}  // namespace
+
+TEST(FileIOTest, ChangesGoThroughTheLayerAndItsFailuresAreReported) {
+    for (const Operation& operation : operations()) {
+        SCOPED_TRACE(operation.label);
+        {
+            test::TempDir dir;
+            operation.prepare(dir);
+            RecordingCalls recording;
+            platform::ScopedFileSystemCalls scope(recording);
+            operation.run(dir);
+            for (const std::string& call : operation.calls) EXPECT_TRUE(recording.saw(call)) << call;
+        }
+        for (const std::string& call : operation.calls) {
+            SCOPED_TRACE("failing " + call);
+            test::TempDir dir;
+            operation.prepare(dir);
+            {
+                RecordingCalls failing(call);
+                platform::ScopedFileSystemCalls scope(failing);
+                EXPECT_THROW(operation.run(dir), POSIXFailure);
+            }
+            operation.afterFailure(dir);
+        }
+    }
+}
+
+TEST(FileIOTest, BestEffortFolderFlushReportsInsteadOfThrowing) {
+    test::TempDir dir;
+    EXPECT_TRUE(platform::flushFolderBestEffort(dir.path()));
+    EXPECT_FALSE(platform::flushFolderBestEffort(dir / "missing"));
+    RecordingCalls failing("fsync");
+    platform::ScopedFileSystemCalls scope(failing);
+    EXPECT_FALSE(platform::flushFolderBestEffort(dir.path()));
+}
+
+TEST(FileIOTest, ScopedCallsRestoreThePreviousOnes) {
+    RecordingCalls outer;
+    platform::ScopedFileSystemCalls outerScope(outer);
+    {
+        RecordingCalls inner;
+        platform::ScopedFileSystemCalls innerScope(inner);
+        EXPECT_EQ(&platform::calls(), &inner);
+    }
+    EXPECT_EQ(&platform::calls(), &outer);
+}
+
+TEST(FileIOTest, MountStatusNamesTheMountHoldingAnItem) {
+    test::TempDir dir;
+    test::writeFile(dir / "file", "x");
+    ASSERT_EQ(::symlink("file", (dir / "link").c_str()), 0);
+
+    platform::MountStatus folder, file, link, followed, root;
+    ASSERT_EQ(platform::statxWithMount(dir.path().c_str(), AT_SYMLINK_NOFOLLOW, false, folder), 0);
+    ASSERT_EQ(platform::statxWithMount((dir / "file").c_str(), AT_SYMLINK_NOFOLLOW, true, file), 0);
+    ASSERT_EQ(platform::statxWithMount((dir / "link").c_str(), AT_SYMLINK_NOFOLLOW, false, link), 0);
+    ASSERT_EQ(platform::statxWithMount((dir / "link").c_str(), 0, false, followed), 0);
+    ASSERT_EQ(platform::statxWithMount("/", 0, false, root), 0);
+
+    ASSERT_TRUE(folder.mountID);
+    EXPECT_FALSE(folder.mountIDIsUnique);  // not asked for
+    EXPECT_EQ(link.mountID, folder.mountID);
+    EXPECT_TRUE(S_ISLNK(link.record.stx_mode));
+    EXPECT_TRUE(S_ISREG(followed.record.stx_mode));
+    EXPECT_EQ(followed.record.stx_ino, file.record.stx_ino);
+    if (!file.mountIDIsUnique) {
+        EXPECT_EQ(file.mountID, folder.mountID);  // the same kind of id
+    }
+    if (root.mountRoot) {
+        EXPECT_TRUE(*root.mountRoot);
+    }
+    if (file.mountRoot) {
+        EXPECT_FALSE(*file.mountRoot);
+    }
+
+    EXPECT_EQ(platform::statxWithMount((dir / "missing").c_str(), 0, false, link), ENOENT);
+}
+
+TEST(FileIOTest, OpeningBeneathRefusesEveryWayOut) {
+    test::TempDir dir;
+    test::makeDirs(dir / "root/a/b");
+    test::makeDirs(dir / "outside");
+    test::writeFile(dir / "root/file", "x");
+    ASSERT_EQ(::symlink("a", (dir / "root/link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "root/away").c_str()), 0);
+    platform::Fd root(::open((dir / "root").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(root);
+
+    platform::Fd probe;
+    if (platform::openFolderBeneath(root.get(), "a", probe) == ENOSYS) GTEST_SKIP() << "no openat2 here";
+
+    const struct {
+        const char* relative;
+        int error;
+    } cases[] = {
+        {"a", 0},           {"a/b", 0},           {"link", ELOOP},       {"link/b", ELOOP}, {"away", ELOOP},
+        {"../outside", EXDEV}, {"a/../../outside", EXDEV}, {"missing", ENOENT}, {"file", ENOTDIR},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.relative);
+        platform::Fd opened;
+        EXPECT_EQ(platform::openFolderBeneath(root.get(), row.relative, opened), row.error);
+        EXPECT_EQ(opened.valid(), row.error == 0);
+    }
+}
