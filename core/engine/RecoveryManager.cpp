@@ -99,14 +99,22 @@ std::optional<std::string> resolvedPlace(const std::string& path) {
     }
 }
 
+// Whether the item lies in one of the home's hidden entries (".config", ".local",
+// ".profile" …): they hold what the session runs by itself (autostart entries, user
+// services, shell start-up files), so a line naming one is never brought back.
+bool isInHiddenHomeEntry(const std::string& path, const std::string& home) {
+    const std::string below = path.substr(home.size() + (home == "/" ? 0 : 1));
+    return below.starts_with(".");
+}
+
 // Whether an item may be brought back to `original` from a manifest entry: strictly
-// inside the home, not on the drive and not in a folder the scan rules protect, both as
-// written and with the existing folders on its way resolved. A drive's manifest can be
-// written by anyone who holds the drive for a moment.
+// inside the home, outside its hidden entries, not on the drive and not in a folder the
+// scan rules protect, both as written and with the existing folders on its way resolved.
+// A drive's manifest can be written by anyone who holds the drive for a moment.
 bool isAdoptablePlace(const std::string& original, const std::string& home, const std::string& root) {
     auto within = [](const std::string& path, const std::string& home, const std::string& root) {
-        return path != home && PathUtil::isInside(path, home) && !PathUtil::isInside(path, root) &&
-               !NeverTouch::protectedFolderReason(home, path);
+        return path != home && PathUtil::isInside(path, home) && !isInHiddenHomeEntry(path, home) &&
+               !PathUtil::isInside(path, root) && !NeverTouch::protectedFolderReason(home, path);
     };
     if (!isCleanAbsolute(home) || !within(original, home, root)) return false;
     auto realHome = PathUtil::canonical(home);

@@ -448,7 +448,8 @@ TEST_F(AdoptionTest, LinesOfRecordsEndedMeanwhileAreClosedNotAdopted) {
 }
 
 // A forged line must not bring anything back outside the user's own files: only places
-// strictly inside the home, off the drive and outside the protected folders are taken
+// strictly inside the home, outside its hidden entries (what the session runs by itself),
+// off the drive and outside the protected folders are taken
 // (also as the folders on their way resolve), lines without a machine id included; the
 // rest stay on the drive, untouched and named.
 TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted) {
@@ -473,6 +474,10 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
         {home + "/.gnupg", false},
         {home + "/Library/LaunchAgents/evil.plist", false},
         {home + "/.local/share/Trash/files/x", false},
+        {home + "/.config/autostart/evil.desktop", false},
+        {home + "/.config/systemd/user/evil.service", false},
+        {home + "/.bashrc", false, false},
+        {home + "/Documents/.hidden-notes.txt", true},
         {home + "/Documents/away/evil.desktop", false},
         {home + "/Documents/onto-drive/evil.txt", false},
     };
