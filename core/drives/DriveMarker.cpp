@@ -1,5 +1,6 @@
 #include "drives/DriveMarker.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

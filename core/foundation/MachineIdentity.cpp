@@ -1,5 +1,6 @@
 #include "foundation/MachineIdentity.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <unistd.h>
