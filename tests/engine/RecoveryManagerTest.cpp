@@ -448,8 +448,7 @@ TEST_F(AdoptionTest, LinesOfRecordsEndedMeanwhileAreClosedNotAdopted) {
 }
 
 // A forged line must not bring anything back outside the user's own files: only places
-// strictly inside the home, outside its hidden entries (what the session runs by itself),
-// off the drive and outside the protected folders are taken
+// strictly inside the home, off the drive and outside the protected folders are taken
 // (also as the folders on their way resolve), lines without a machine id included; the
 // rest stay on the drive, untouched and named.
 TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted) {
@@ -474,10 +473,6 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
         {home + "/.gnupg", false},
         {home + "/Library/LaunchAgents/evil.plist", false},
         {home + "/.local/share/Trash/files/x", false},
-        {home + "/.config/autostart/evil.desktop", false},
-        {home + "/.config/systemd/user/evil.service", false},
-        {home + "/.bashrc", false, false},
-        {home + "/Documents/.hidden-notes.txt", true},
         {home + "/Documents/away/evil.desktop", false},
         {home + "/Documents/onto-drive/evil.txt", false},
     };
@@ -504,6 +499,29 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
     }
     EXPECT_EQ(world.trees(), before);
     EXPECT_FALSE(FileStat::peek(world.temp / "outside/evil.desktop"));
+}
+
+// The home's hidden entries hold what the session runs by itself (autostart entries, user
+// services, shell start-up files): a line naming one stays on the drive, even without a
+// machine id; a hidden name deeper in the user's folders is the user's own.
+TEST_F(AdoptionTest, LinesNamingTheHomesHiddenEntriesStayOnTheDrive) {
+    const std::string& home = world.mac;
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {home + "/.config/autostart/evil.desktop", false},
+        {home + "/.config/systemd/user/evil.service", false},
+        {home + "/.bashrc", false},
+        {home + "/Documents/.hidden-notes.txt", true},
+    };
+    DriveManifest manifest{world.drive};
+    for (const auto& [original, adopted] : cases) {
+        auto entry = entryFor(original);
+        entry.mac.reset();
+        manifest.append(entry);
+    }
+    world.manager().adoptManifestEntries(RecoveryWorld::driveID);
+    std::set<std::string> adopted;
+    for (const auto& record : world.journal->allRecords()) adopted.insert(record.originalPath);
+    for (const auto& [original, expected] : cases) EXPECT_EQ(adopted.contains(original), expected) << original;
 }
 
 // Without a home folder nothing is known to be the user's own: nothing is adopted. Nor is
