@@ -18,6 +18,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -111,7 +112,7 @@ void RecoveryManager::finishDeletingOriginal(const std::string& path, const Offl
 
 void RecoveryManager::unlinkIfOurs(const std::string& path, const OffloadRecord& record) {
     if (!isLinkToDriveCopy(path, record)) return;
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", path, errno);
+    removeFile(path);
 }
 
 std::string RecoveryManager::keepBeside(const OffloadRecord& record, const std::string& path) {
@@ -279,12 +280,14 @@ RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {
 }
 
 void flushRenamesIn(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    int result = ::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    if (result != 0 && error != EINVAL && error != EROFS) throw POSIXFailure("fsync", folder, error);
+    platform::Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return;
+    try {
+        platform::flushFolderAt(fd.get(), folder);
+    } catch (const POSIXFailure& failure) {
+        // A file system that can't flush a folder, or a read-only one, has nothing to make durable.
+        if (failure.code() != EINVAL && failure.code() != EROFS) throw;
+    }
 }
 
 std::string uniqueSiblingPath(const std::string& name, const std::string& suffix, const std::string& parent,
