@@ -1,5 +1,6 @@
 #include "engine/RecoveryManager.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
