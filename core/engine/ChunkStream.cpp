@@ -19,6 +19,7 @@
 
 #include "foundation/Checksum.h"
 #include "foundation/POSIXFailure.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::ChunkStream {
 
@@ -61,7 +62,7 @@ size_t readFully(int fd, unsigned char* into, size_t count, const std::string& p
 void writeFully(int fd, const unsigned char* bytes, size_t count, int64_t offset, const std::string& path) {
     size_t done = 0;
     while (done < count) {
-        ssize_t n = ::pwrite(fd, bytes + done, count - done, offset + static_cast<int64_t>(done));
+        ssize_t n = platform::calls().pwrite(fd, bytes + done, count - done, offset + static_cast<int64_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("write", path, errno);
@@ -323,7 +324,7 @@ Result copy(int source, int destination, int64_t chunkSize, bool sourceSparse, c
                         ? runPipelined(source, to, chunk, progress, sourcePath)
                         : runSerial(source, to, serialBuffer(size, chunk), progress, sourcePath);
     // Holes left at the end still count towards the copy's length.
-    if (sourceSparse && ::ftruncate(destination, result.bytes) != 0)
+    if (sourceSparse && platform::calls().ftruncate(destination, result.bytes) != 0)
         throw POSIXFailure("write", destinationPath, errno);
     return result;
 }

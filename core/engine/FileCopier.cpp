@@ -19,6 +19,7 @@
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
 #include "platform/Metadata.h"
 #include "platform/Statx.h"
 
@@ -29,33 +30,7 @@ namespace {
 // Tags and comments: the metadata a user would miss, so a copy without them fails.
 constexpr std::array<const char*, 2> kKeyAttributes{"user.xdg.tags", "user.xdg.comment"};
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = other.release();
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
+using platform::Fd;
 
 // Opens for reading without following a final link and without touching the access
 // time where this process may ask for that (the original's last use must not move).
@@ -210,8 +185,8 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
     // Anything but a regular file (a FIFO swapped in) must not be read.
     if (!S_ISREG(before.stx_mode)) throw EngineError::unsupportedItem(sourcePath);
 
-    Fd destination(::openat(destinationDir, destinationName.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Fd destination(platform::calls().openAt(destinationDir, destinationName.c_str(),
+                                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (destination.get() < 0) throw POSIXFailure("create", destinationPath, errno);
 
     auto copied = ChunkStream::copy(source.get(), destination.get(), chunkSize, isSparse(before), progress,
@@ -227,10 +202,9 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
                   timesOf(before));
 
     if (flush != Flush::deferred) {
-        if (::fsync(destination.get()) != 0) throw POSIXFailure("fsync", destinationPath, errno);
+        platform::flushFile(destination.get(), destinationPath);
         // The folders made for the copy and its own name in its folder.
-        if (flush == Flush::fileAndVolume && ::syncfs(destination.get()) != 0)
-            throw POSIXFailure("syncfs", destinationPath, errno);
+        if (flush == Flush::fileAndVolume) platform::syncVolume(destination.get(), destinationPath);
         ChunkStream::dropCachedPages(destination.get());
     }
     if (::close(destination.release()) != 0 && errno != EINTR) throw POSIXFailure("write", destinationPath, errno);
@@ -359,7 +333,8 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
 
     Fd sourceTop(openQuietly(AT_FDCWD, source.c_str(), O_DIRECTORY));
     if (sourceTop.get() < 0) throw POSIXFailure("opendir", source, errno);
-    if (::mkdir(destination.c_str(), 0700) != 0) throw POSIXFailure("mkdir", destination, errno);
+    if (platform::calls().mkdirAt(AT_FDCWD, destination.c_str(), 0700) != 0)
+        throw POSIXFailure("mkdir", destination, errno);
     Fd destinationTop(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (destinationTop.get() < 0) throw POSIXFailure("open", destination, errno);
 
@@ -398,7 +373,7 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
         TreeEntry entry{relative, walkedEntry.kind, 0, std::nullopt, std::nullopt};
         switch (walkedEntry.kind) {
             case TreeEntry::Kind::directory: {
-                if (::mkdirat(frame.destination.get(), name.c_str(), 0700) != 0)
+                if (platform::calls().mkdirAt(frame.destination.get(), name.c_str(), 0700) != 0)
                     throw POSIXFailure("mkdir", destinationPath, errno);
                 Fd sourceDir(openQuietly(frame.source.get(), name.c_str(), O_DIRECTORY));
                 if (sourceDir.get() < 0) {
@@ -416,7 +391,7 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
             case TreeEntry::Kind::symlink: {
                 auto target = readLinkAt(frame.source.get(), name);
                 if (!target || target != walkedEntry.target) throw EngineError::sourceChanged(sourcePath);
-                if (::symlinkat(target->c_str(), frame.destination.get(), name.c_str()) != 0)
+                if (platform::calls().symlinkAt(target->c_str(), frame.destination.get(), name.c_str()) != 0)
                     throw POSIXFailure("symlink", destinationPath, errno);
                 platform::MetadataTarget from{-1, sourcePath};
                 platform::MetadataTarget to{-1, destinationPath};
@@ -461,7 +436,7 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     applyFolder("", sourceTop.get(), destinationTop.get());
 
     // One flush for every file and folder of the copy and the folders made above it.
-    if (::syncfs(destinationTop.get()) != 0) throw POSIXFailure("syncfs", destination, errno);
+    platform::syncVolume(destinationTop.get(), destination);
     return entries;
 }
 

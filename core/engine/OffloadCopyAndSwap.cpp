@@ -29,7 +29,7 @@ namespace {
 std::string quotedName(const std::string& path) { return "\u201C" + ItemName::display(path) + "\u201D"; }
 
 void makeLink(const std::string& target, const std::string& at) {
-    if (::symlink(target.c_str(), at.c_str()) != 0) throw POSIXFailure("symlink", at, errno);
+    if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, at.c_str()) != 0) throw POSIXFailure("symlink", at, errno);
 }
 
 // The folder an item sits in, held open from the swap to the end of its cleanup. Its
@@ -39,13 +39,10 @@ void makeLink(const std::string& target, const std::string& at) {
 class HeldFolder {
 public:
     explicit HeldFolder(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (fd_ < 0) throw POSIXFailure("open", folder, errno);
-        path_ = "/proc/self/fd/" + std::to_string(fd_);
+        if (!fd_) throw POSIXFailure("open", folder, errno);
+        path_ = "/proc/self/fd/" + std::to_string(fd_.get());
         if (!FileStat::peek(path_ + "/.")) path_ = folder;  // without procfs, by name alone
     }
-    ~HeldFolder() { ::close(fd_); }
-    HeldFolder(const HeldFolder&) = delete;
-    HeldFolder& operator=(const HeldFolder&) = delete;
 
     // The folder, wherever it is now.
     const std::string& path() const { return path_; }
@@ -53,7 +50,7 @@ public:
     std::string entry(const std::string& name) const { return PathUtil::join(path_, name); }
 
 private:
-    int fd_;
+    platform::Fd fd_;
     std::string path_;
 };
 
@@ -135,6 +132,7 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     located.confirm();
     context.journal->markVerified(record.id, checksum, entries, identity);
     renameExclusive(partial, drivePath);
+    // The original is deleted on the strength of this flush: its failure fails the move.
     platform::flushFolder(PathUtil::parent(drivePath));
     const FingerprintSnapshot copied = Fingerprint::snapshot(drivePath, record.isDirectory);
     reach(FaultPoint::offloadVerified, drivePath);
@@ -224,13 +222,14 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
         // 3. No exchange here: the file steps aside, as a folder does, and the link is
         // made in its free place, which fails if anything took the place meanwhile (a
         // save by rename); recovery then keeps both versions.
-        if (::unlink(staged.c_str()) != 0) throw POSIXFailure("unlink", stagedName, errno);
+        if (platform::calls().unlinkAt(AT_FDCWD, staged.c_str(), 0) != 0)
+            throw POSIXFailure("unlink", stagedName, errno);
         renameExclusive(here, staged);
         if (!sameSnapshot(before, Fingerprint::snapshot(staged, false), Fingerprint::sameIgnoringChangeDate)) {
             renameExclusive(staged, here);
             throw EngineError::sourceChanged(original);
         }
-        if (::symlink(drivePath.c_str(), here.c_str()) != 0) {
+        if (platform::calls().symlinkAt(drivePath.c_str(), AT_FDCWD, here.c_str()) != 0) {
             const int error = errno;
             if (error == EEXIST) throw EngineError::sourceChanged(original);
             renameExclusive(staged, here);
@@ -248,7 +247,8 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
         if (!recovery.replaceOwnLink(record, staged)) recovery.keepBeside(record, staged);
         throw EngineError::sourceChanged(original);
     }
-    if (::unlink(staged.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", stagedName, errno);
+    if (platform::calls().unlinkAt(AT_FDCWD, staged.c_str(), 0) != 0 && errno != ENOENT)
+        throw POSIXFailure("unlink", stagedName, errno);
 
     // 6. The original is gone already: nothing is deleted on this flush's strength.
     platform::flushFolderBestEffort(parent.path());

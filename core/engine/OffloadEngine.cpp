@@ -15,6 +15,7 @@
 #include "foundation/Formatting.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 #include "scanning/ItemName.h"
 
 namespace keldwick {
@@ -41,23 +42,16 @@ public:
     explicit JournalFileLock(const std::string& journalPath) {
         if (journalPath.empty() || journalPath == ":memory:") return;
         const std::string path = journalPath + ".lock";
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0) throw POSIXFailure("open", path, errno);
-        while (::flock(fd_, LOCK_EX) != 0) {
+        fd_.reset(platform::calls().openAt(AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        if (!fd_) throw POSIXFailure("open", path, errno);
+        while (::flock(fd_.get(), LOCK_EX) != 0) {
             if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd_);
-            throw POSIXFailure("flock", path, error);
+            throw POSIXFailure("flock", path, errno);
         }
     }
-    ~JournalFileLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    JournalFileLock(const JournalFileLock&) = delete;
-    JournalFileLock& operator=(const JournalFileLock&) = delete;
 
 private:
-    int fd_ = -1;
+    platform::Fd fd_;
 };
 
 // Holds off idle sleep for as long as it lives, with the platform's name for why.

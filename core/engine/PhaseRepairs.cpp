@@ -2,6 +2,7 @@
 // what is really at the original path, at the working names and on the drive, decides
 // whether the step its phase announces happened, and finishes the road or walks it back.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -155,7 +156,7 @@ RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
     if (!root || !itemAt(record.drivePath(*root)))
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
     const std::string target = record.drivePath(*root);
-    if (::symlink(target.c_str(), record.originalPath.c_str()) != 0)
+    if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, record.originalPath.c_str()) != 0)
         throw POSIXFailure("symlink", record.originalPath, errno);
     context.journal->setPhase(record.id, Phase::offloaded);
     context.journal->log("Re-created the link for " + quoted(record.displayName()) + "; it's on the drive.",
@@ -257,7 +258,7 @@ RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, 
     if (itemAt(original)) {
         unlinkIfOurs(staged, record);
         if (isLinkToDriveCopy(restoreCopy, record)) {
-            if (::unlink(restoreCopy.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", restoreCopy, errno);
+            removeFile(restoreCopy);
             return finishRestoreAfterSwap(record);
         }
         if (!itemAt(restoreCopy)) return finishRestoreAfterSwap(record);

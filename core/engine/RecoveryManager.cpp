@@ -1,5 +1,6 @@
 #include "engine/RecoveryManager.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include "foundation/Log.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 #include "foundation/Utf8.h"
 #include "scanning/NeverTouch.h"
 
@@ -447,7 +449,8 @@ RecoveryResult RecoveryManager::updateLink(const OffloadRecord& record, const st
     clearLockFlags(record.originalPath);
     const std::string staged = temporaryPath(record.originalPath, TemporaryKind::link, record.id);
     PathUtil::removeTree(staged);
-    if (::symlink(target.c_str(), staged.c_str()) != 0) throw POSIXFailure("symlink", staged, errno);
+    if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, staged.c_str()) != 0)
+        throw POSIXFailure("symlink", staged, errno);
     if (!replaceOwnLink(record, staged)) {
         unlinkIfOurs(staged, record);
         return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);

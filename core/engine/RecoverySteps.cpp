@@ -18,6 +18,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick {
 
@@ -111,7 +112,7 @@ void RecoveryManager::finishDeletingOriginal(const std::string& path, const Offl
 
 void RecoveryManager::unlinkIfOurs(const std::string& path, const OffloadRecord& record) {
     if (!isLinkToDriveCopy(path, record)) return;
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", path, errno);
+    removeFile(path);
 }
 
 std::string RecoveryManager::renameBeside(const OffloadRecord& record, const std::string& path,

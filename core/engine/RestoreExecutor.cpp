@@ -32,10 +32,6 @@ constexpr size_t rereadChunkSize = 4'194'304;
 
 std::string quoted(const std::string& name) { return "\u201C" + name + "\u201D"; }
 
-void unlinkIgnoringMissing(const std::string& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw POSIXFailure("unlink", path, errno);
-}
-
 std::string returnedText(const std::string& name) {
     return quoted(name) +
            " is back on your Mac. Part of it changed on the drive although nothing saved it, so its copy there was "
@@ -273,12 +269,12 @@ void RestoreExecutor::putInPlace(const OffloadRecord& record, const std::string&
             throw EngineError::linkReplaced(original);
         }
         reach(FaultPoint::restoreSwapped, record, workingCopy);
-        unlinkIgnoringMissing(workingCopy);
+        removeFile(workingCopy);
         return;
     }
     // No exchange here: move the link aside, check it is ours, then move the copy in.
     const std::string linkName = temporaryPath(original, TemporaryKind::link, record.id);
-    if (isLinkToDriveCopy(linkName, record)) unlinkIgnoringMissing(linkName);
+    if (isLinkToDriveCopy(linkName, record)) removeFile(linkName);
     renameExclusive(original, linkName);
     if (!isLinkToDriveCopy(linkName, record)) {
         renameExclusive(linkName, original);
@@ -286,7 +282,7 @@ void RestoreExecutor::putInPlace(const OffloadRecord& record, const std::string&
     }
     reach(FaultPoint::restoreLinkRemoved, record, linkName);
     renameExclusive(workingCopy, original);
-    unlinkIgnoringMissing(linkName);
+    removeFile(linkName);
 }
 
 bool RestoreExecutor::driveCopyUnchanged(const OffloadRecord& record, const std::string& drivePath,

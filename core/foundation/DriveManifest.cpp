@@ -430,11 +430,12 @@ void DriveManifest::append(const Entry& entry) const {
     const std::string name(nameOf(path));
     const int flags = O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     bool created = false;
-    int fd = ::openat(dir.get(), name.c_str(), flags);
+    platform::FileSystemCalls& calls = platform::calls();
+    int fd = calls.openAt(dir.get(), name.c_str(), flags, 0);
     if (fd < 0 && errno == ENOENT) {
-        fd = platform::calls().openAt(dir.get(), name.c_str(), flags | O_CREAT | O_EXCL, 0644);
+        fd = calls.openAt(dir.get(), name.c_str(), flags | O_CREAT | O_EXCL, 0644);
         created = fd >= 0;
-        if (fd < 0 && errno == EEXIST) fd = ::openat(dir.get(), name.c_str(), flags);
+        if (fd < 0 && errno == EEXIST) fd = calls.openAt(dir.get(), name.c_str(), flags, 0);
     }
     if (fd < 0) {
         if (errno == ELOOP) notAFile(path);
@@ -454,7 +455,7 @@ void DriveManifest::append(const Entry& entry) const {
     }
     size_t written = 0;
     while (written < bytes.size()) {
-        ssize_t n = platform::calls().write(fd, bytes.data() + written, bytes.size() - written);
+        ssize_t n = calls.write(fd, bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("write", path, errno);

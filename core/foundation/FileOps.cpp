@@ -250,6 +250,11 @@ void restoreLockFlags(const std::string& path, uint32_t bits) {
     platform::changeLockBits(AT_FDCWD, path.c_str(), bits, 0);
 }
 
+void removeFile(const std::string& path) {
+    if (platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0) != 0 && errno != ENOENT)
+        throw POSIXFailure("unlink", path, errno);
+}
+
 void renameItem(const std::string& from, const std::string& to) {
     if (platform::calls().renameAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) throw POSIXFailure("rename", from + " → " + to, errno);
 }

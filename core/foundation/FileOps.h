@@ -58,6 +58,9 @@ uint32_t clearLockFlags(const std::string& path);
 // Sets the given lock bits again (after clearLockFlags). Never fails.
 void restoreLockFlags(const std::string& path, uint32_t bits);
 
+// unlink(2); an item already gone is success. Throws POSIXFailure "unlink".
+void removeFile(const std::string& path);
+
 // rename(2). Throws POSIXFailure "rename" with "from → to".
 void renameItem(const std::string& from, const std::string& to);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "engine/FileCopier.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/FileOps.h"
@@ -37,9 +38,17 @@ public:
         if (refuses("write")) return -1;
         return FileSystemCalls::write(fd, data, size);
     }
+    ssize_t pwrite(int fd, const void* data, std::size_t size, off_t offset) override {
+        if (refuses("write")) return -1;
+        return FileSystemCalls::pwrite(fd, data, size, offset);
+    }
     int fsync(int fd) override {
         if (refuses("fsync")) return -1;
         return FileSystemCalls::fsync(fd);
+    }
+    int syncfs(int fd) override {
+        if (refuses("syncfs")) return -1;
+        return FileSystemCalls::syncfs(fd);
     }
     int renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) override {
         if (refuses("rename")) return -1;
@@ -52,6 +61,11 @@ public:
     int mkdirAt(int dirFd, const char* path, mode_t mode) override {
         if (refuses("mkdir")) return -1;
         return FileSystemCalls::mkdirAt(dirFd, path, mode);
+    }
+
+    int symlinkAt(const char* target, int dirFd, const char* path) override {
+        if (refuses("symlink")) return -1;
+        return FileSystemCalls::symlinkAt(target, dirFd, path);
     }
 
     bool saw(const std::string& kind) const { return std::find(seen.begin(), seen.end(), kind) != seen.end(); }
@@ -103,6 +117,14 @@ const std::vector<Operation>& operations() {
          [](const test::TempDir& dir) { PathUtil::removeTree(dir / "tree"); },
          {"unlink", "rmdir"},
          [](const test::TempDir& dir) { EXPECT_TRUE(FileStat::peek(dir / "tree")); }},
+        {"file removal",
+         [](const test::TempDir& dir) { test::writeFile(dir / "file", "x"); },
+         [](const test::TempDir& dir) {
+             removeFile(dir / "file");
+             removeFile(dir / "file");  // gone already: nothing to do
+         },
+         {"unlink"},
+         [](const test::TempDir& dir) { EXPECT_TRUE(FileStat::peek(dir / "file")); }},
         {"folder creation",
          [](const test::TempDir&) {},
          [](const test::TempDir& dir) { createDirectory(dir / "a/b/c"); },
@@ -131,6 +153,19 @@ const std::vector<Operation>& operations() {
          [](const test::TempDir& dir) { DriveManifest(dir.path()).append(manifestEntry()); },
          {"mkdir", "create", "write", "fsync"},
          [](const test::TempDir&) {}},
+        {"file copy",
+         [](const test::TempDir& dir) { test::writeFile(dir / "source", "bytes"); },
+         [](const test::TempDir& dir) { FileCopier(4096).copyFile(dir / "source", dir / "copy", true, nullptr); },
+         {"create", "write", "fsync", "syncfs"},
+         [](const test::TempDir& dir) { EXPECT_EQ(test::readFile(dir / "source"), "bytes"); }},
+        {"tree copy",
+         [](const test::TempDir& dir) {
+             test::writeFile(dir / "source/inner/file", "bytes");
+             ASSERT_EQ(::symlink("inner/file", (dir / "source/link").c_str()), 0);
+         },
+         [](const test::TempDir& dir) { FileCopier(4096).copyTree(dir / "source", dir / "copy", {}); },
+         {"mkdir", "create", "write", "symlink", "syncfs"},
+         [](const test::TempDir& dir) { EXPECT_EQ(test::readFile(dir / "source/inner/file"), "bytes"); }},
         {"folder flush",
          [](const test::TempDir&) {},
          [](const test::TempDir& dir) { platform::flushFolder(dir.path()); },
