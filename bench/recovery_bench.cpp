@@ -398,6 +398,7 @@ int main() {
     EngineConfiguration configuration;
     configuration.machineID = "B3A1F6C2-7D4E-4F80-9A1B-6C5D4E3F2A10";
     configuration.machineFolder = "Bench Computer";
+    configuration.homeFolder = folder;
 
     std::vector<Round> rounds;
     for (long r = 0; r < roundCount; ++r) {
