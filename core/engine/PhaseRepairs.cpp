@@ -97,6 +97,7 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
         }
         if (record.isDirectory) {
             context.journal->setPhase(record.id, Phase::offloadCleanup);
+            context.journal->makeDurable();  // the folder's deletion is only ever finished from this phase
             OffloadRecord cleaning = record;
             cleaning.phase = Phase::offloadCleanup;
             return finishOffloadCleanup(cleaning);
@@ -315,6 +316,7 @@ RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& reco
     // The restored item's place must outlast a power cut before its drive copy goes.
     platform::flushFolder(PathUtil::parent(record.originalPath));
     context.journal->setPhase(record.id, Phase::restoreCleanup);
+    context.journal->makeDurable();  // the drive copy goes unchecked from this phase on
     OffloadRecord cleaning = record;
     cleaning.phase = Phase::restoreCleanup;
     return finishRestoreCleanup(cleaning);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <map>
 #include <set>
 
@@ -145,9 +146,28 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
     } catch (const std::exception& error) {
         Log::error("journal", std::string("Recovery couldn't list the unfinished records: ") + error.what());
     }
+    // Each record's repair is safe to make again from the phase it started in, so the
+    // journal need not wait for the medium after each one; a repair whose phase must
+    // outlast a power cut before its next step flushes the journal itself. The manifest
+    // entries follow in one write once the journal changes behind them are durable (the
+    // group ends first), as each used to follow its own change.
+    ManifestHold hold(*this);
+    Journal::GroupCommit group(*context.journal);
+    auto lastFlush = std::chrono::steady_clock::now();
     std::vector<RecoveryResult> results;
-    for (const auto& record : records)
+    for (const auto& record : records) {
         if (auto outcome = repair(record, std::nullopt, false)) results.push_back(*outcome);
+        // Long repairs (large items hashed) don't leave much work to be redone after a power cut.
+        if (std::chrono::steady_clock::now() - lastFlush > std::chrono::seconds(1)) {
+            try {
+                context.journal->makeDurable();
+                writeHeldManifestEntries();
+            } catch (const std::exception& error) {
+                Log::error("journal", std::string("Recovery couldn't flush the journal: ") + error.what());
+            }
+            lastFlush = std::chrono::steady_clock::now();
+        }
+    }
     return results;
 }
 
@@ -278,6 +298,7 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
                              "copies of other items: " + nameList(overlapping) + ".",
                              EventLevel::warning);
 
+    Journal::GroupCommit group(*context.journal);  // each entry is adopted again if a power cut loses it
     for (const auto* candidate : candidates) {
         const DriveManifest::Entry& entry = *candidate;
         NewRecord newRecord;
@@ -320,6 +341,7 @@ std::vector<RecoveryResult> RecoveryManager::checkLinks() {
         records = context.journal->records({Phase::offloaded, Phase::linkMissing});
     } catch (const std::exception&) {
     }
+    Journal::GroupCommit group(*context.journal);  // each check is made again if a power cut loses it
     std::vector<RecoveryResult> results;
     for (const auto& record : records) {
         RecoveryResult outcome = checkLinkGuarded(record);
@@ -375,6 +397,7 @@ void RecoveryManager::updateManifest(const std::string& driveID) {
         records = context.journal->records({Phase::offloaded});
     } catch (const std::exception&) {
     }
+    ManifestHold hold(*this);  // one write for all
     for (const auto& record : records)
         if (record.driveID == driveID && !known.contains(record.originalPath))
             appendManifestEntry(record, DriveManifest::Entry::Event::offloaded, *root);

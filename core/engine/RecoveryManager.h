@@ -141,6 +141,39 @@ public:
     bool matchesRestoreChecksum(const std::string& path, const OffloadRecord& record);
 
 private:
+    // The manifest entries a pass holds back to write in one go once its journal changes
+    // are durable, with the drive each goes to.
+    struct HeldManifestEntry {
+        int64_t recordID = 0;
+        std::string driveID;
+        std::string root;
+        DriveManifest::Entry entry;
+    };
+    std::optional<std::vector<HeldManifestEntry>> heldManifestEntries_;
+    void writeHeldManifestEntries() noexcept;
+    // Holds appendManifestEntry's lines for as long as it lives (the outermost one) and
+    // writes them at its end. Cut short by an exception, the lines go unwritten, as after
+    // a crash; the next recovery writes the entries the drive lacks.
+    class ManifestHold {
+    public:
+        explicit ManifestHold(RecoveryManager& manager)
+            : manager_(manager), outer_(!manager.heldManifestEntries_), unwinding_(std::uncaught_exceptions()) {
+            if (outer_) manager_.heldManifestEntries_.emplace();
+        }
+        ~ManifestHold() {
+            if (!outer_) return;
+            if (std::uncaught_exceptions() == unwinding_) manager_.writeHeldManifestEntries();
+            manager_.heldManifestEntries_.reset();
+        }
+        ManifestHold(const ManifestHold&) = delete;
+        ManifestHold& operator=(const ManifestHold&) = delete;
+
+    private:
+        RecoveryManager& manager_;
+        bool outer_;
+        int unwinding_;
+    };
+
     std::optional<RecoveryResult> repair(const OffloadRecord& record, const Failure& failure, bool fromExecutor);
     std::optional<std::string> mountPoint(const std::string& driveID);
     RecoveryResult checkLinkGuarded(const OffloadRecord& record);

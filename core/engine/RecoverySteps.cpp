@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <set>
@@ -88,12 +89,52 @@ void RecoveryManager::appendManifestEntry(const OffloadRecord& record, DriveMani
             }
         }
         entry.date = Date::now();
+        if (heldManifestEntries_) {
+            DriveManifest::encode(entry);  // one that can't be written fails here, on its own
+            heldManifestEntries_->push_back({record.id, record.driveID, root, std::move(entry)});
+            return;
+        }
         DriveManifest{root}.append(entry);
     } catch (const std::exception& error) {
         context.journal->log(std::string("Couldn't update the drive's manifest: ") + error.what(), EventLevel::warning,
                              record.id);
     } catch (...) {
         context.journal->log("Couldn't update the drive's manifest.", EventLevel::warning, record.id);
+    }
+}
+
+void RecoveryManager::writeHeldManifestEntries() noexcept {
+    if (!heldManifestEntries_ || heldManifestEntries_->empty()) return;
+    std::vector<HeldManifestEntry> held;
+    held.swap(*heldManifestEntries_);
+    auto warn = [&](const HeldManifestEntry& item, const std::string& why) {
+        context.journal->log("Couldn't update the drive's manifest: " + why, EventLevel::warning, item.recordID);
+    };
+    // Each drive's lines in one write, in the order they were appended.
+    std::vector<std::string> roots;
+    for (const auto& item : held)
+        if (std::find(roots.begin(), roots.end(), item.root) == roots.end()) roots.push_back(item.root);
+    for (const auto& root : roots) {
+        std::vector<const HeldManifestEntry*> going;
+        std::vector<DriveManifest::Entry> entries;
+        for (const auto& item : held) {
+            if (item.root != root) continue;
+            // Never into the folder a drive that went away was mounted at.
+            if (mountPoint(item.driveID) != root) {
+                warn(item, EngineError::driveUnavailable().message());
+                continue;
+            }
+            going.push_back(&item);
+            entries.push_back(item.entry);
+        }
+        try {
+            DriveManifest{root}.append(entries);
+        } catch (const std::exception& error) {
+            for (const auto* item : going) warn(*item, error.what());
+        } catch (...) {
+            for (const auto* item : going)
+                context.journal->log("Couldn't update the drive's manifest.", EventLevel::warning, item->recordID);
+        }
     }
 }
 

@@ -413,8 +413,12 @@ std::optional<DriveManifest::Entry> entryFrom(const nlohmann::json& json, std::o
 
 }  // namespace
 
-void DriveManifest::append(const Entry& entry) const {
-    const std::string line = encode(entry) + "\n";
+void DriveManifest::append(const Entry& entry) const { append(std::vector<Entry>{entry}); }
+
+void DriveManifest::append(const std::vector<Entry>& entries) const {
+    if (entries.empty()) return;
+    std::string lines;
+    for (const auto& entry : entries) lines += encode(entry) + "\n";
 
     const std::string folder = DriveLayout::appFolder(root);
     struct stat folderStatus {};
@@ -447,7 +451,7 @@ void DriveManifest::append(const Entry& entry) const {
     if (!S_ISREG(st.st_mode)) notAFile(path);
 
     // Close a line a failed write left unfinished, so it stays a line of its own.
-    std::string bytes = line;
+    std::string bytes = std::move(lines);
     off_t end = ::lseek(fd, 0, SEEK_END);
     if (end >= 1) {
         char last = '\n';

@@ -60,6 +60,9 @@ struct DriveManifest {
     // is unfinished gets a line feed first. Returns once the line is on the medium.
     // Throws POSIXFailure ("mkdir", "open", "write", "fsync") or DriveManifestError.
     void append(const Entry& entry) const;
+    // The same for several entries, in order, with one write and one flush. Throws
+    // DriveManifestError before writing anything when an entry can't be encoded.
+    void append(const std::vector<Entry>& entries) const;
 
     // Every readable entry in file order; empty when there is no manifest. Lines that
     // don't decode or fail the path checks are skipped, as is a line holding a string or

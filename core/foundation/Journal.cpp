@@ -188,6 +188,17 @@ std::string switchToWriteAheadLogging(SQLiteConnection& db, int busyTimeoutMilli
     }
 }
 
+// Flushes the write-ahead log with SQLite's own flush, the one a full commit ends with,
+// which makes every commit appended to it durable.
+void flushLog(SQLiteConnection& db) {
+    sqlite3_file* file = nullptr;
+    int code = sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_JOURNAL_POINTER, &file);
+    if (code != SQLITE_OK) throw SQLiteError(code, "the write-ahead log can't be reached");
+    if (!file || !file->pMethods) return;  // not opened yet: nothing was written to it
+    code = file->pMethods->xSync(file, SQLITE_SYNC_NORMAL);
+    if (code != SQLITE_OK) throw SQLiteError(code, "the write-ahead log couldn't be flushed");
+}
+
 void execIgnoringFailure(SQLiteConnection& db, const char* sql) noexcept {
     try {
         db.exec(sql);
@@ -319,6 +330,52 @@ void Journal::Transaction::rollback() noexcept {
     } else {
         execIgnoringFailure(db, "ROLLBACK");
     }
+}
+
+// MARK: Group commits
+
+Journal::GroupCommit::GroupCommit(Journal& journal) : journal_(journal) {
+    std::lock_guard guard(journal_.lock_);
+    auto& db = journal_.db_;
+    if (journal_.groupDepth_ > 0) {
+        grouping_ = true;
+        ++journal_.groupDepth_;
+        return;
+    }
+    if (journal_.path_ == ":memory:" || db.inTransaction()) return;
+    try {
+        auto rows = db.query("PRAGMA journal_mode");
+        if (rows.empty() || text(rows.front()["journal_mode"]).value_or("") != "wal") return;
+        // In write-ahead logging a commit only appends to the log, so commits that a power
+        // cut loses are always the latest ones, never some earlier one alone.
+        db.exec("PRAGMA synchronous = NORMAL");
+    } catch (const std::exception& error) {
+        Log::error(logCategory, std::string("Couldn't group the journal's commits: ") + error.what());
+        return;
+    }
+    grouping_ = true;
+    journal_.groupDepth_ = 1;
+}
+
+Journal::GroupCommit::~GroupCommit() {
+    if (!grouping_) return;
+    std::lock_guard guard(journal_.lock_);
+    if (--journal_.groupDepth_ > 0) return;
+    try {
+        journal_.db_.exec("PRAGMA synchronous = FULL");
+    } catch (const std::exception& error) {
+        Log::error(logCategory, std::string("Couldn't flush the journal's commits one by one again: ") + error.what());
+    }
+    try {
+        flushLog(journal_.db_);
+    } catch (const std::exception& error) {
+        Log::error(logCategory, std::string("Couldn't flush the journal: ") + error.what());
+    }
+}
+
+void Journal::makeDurable() {
+    std::lock_guard guard(lock_);
+    if (groupDepth_ > 0) flushLog(db_);
 }
 
 // MARK: Events

@@ -76,6 +76,30 @@ public:
         }
     }
 
+    // While one is alive, commits on this journal stay atomic and in order but don't each
+    // wait for the medium: makeDurable(), or the end of the outermost scope, flushes all
+    // of them at once. Only in write-ahead logging, where that order survives a power
+    // cut; elsewhere, in memory, or when opened inside a transaction, commits stay
+    // flushed one by one. Commits of other threads on this journal meanwhile are grouped
+    // too. Opened and closed outside any transaction. For passes of many small changes, each safe to make again when
+    // a power cut loses it; a change that must outlast a power cut before some step on
+    // the file system calls makeDurable() first.
+    class GroupCommit {
+    public:
+        explicit GroupCommit(Journal& journal);
+        ~GroupCommit();
+        GroupCommit(const GroupCommit&) = delete;
+        GroupCommit& operator=(const GroupCommit&) = delete;
+
+    private:
+        Journal& journal_;
+        bool grouping_ = false;
+    };
+
+    // Puts every commit so far on the medium; nothing to do outside a GroupCommit.
+    // Throws SQLiteError when the flush fails.
+    void makeDurable();
+
     // Writes the message to the system log, then appends it as an event. Never throws;
     // a failed insert is dropped.
     void log(const std::string& message, EventLevel level = EventLevel::info,
@@ -130,6 +154,8 @@ private:
     std::recursive_mutex lock_;
     SQLiteConnection db_;
     int savepointDepth_ = 0;
+    // Open GroupCommit scopes that relaxed the commits' flush.
+    int groupDepth_ = 0;
 };
 
 }  // namespace keldwick

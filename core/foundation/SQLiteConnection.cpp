@@ -18,17 +18,41 @@ const SQLValue& SQLRow::operator[](const std::string& name) const {
     return it == values.end() ? null : it->second;
 }
 
-// Owns one prepared statement; finalized on every way out of run() and query().
+namespace {
+
+// Enough for every statement the journal runs; others are compiled each time.
+constexpr size_t cachedStatementLimit = 64;
+
+}  // namespace
+
+// Owns one prepared statement on every way out of run() and query(): reset and handed
+// back to the connection's cache, or finalized when the cache has it already or is full.
 class SQLiteConnection::Statement {
 public:
-    explicit Statement(sqlite3_stmt* statement) : statement_(statement) {}
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(Statement&& other) noexcept : statement_(other.statement_) { other.statement_ = nullptr; }
+    Statement(SQLiteConnection& connection, const std::string& sql, sqlite3_stmt* statement)
+        : connection_(&connection), sql_(&sql), statement_(statement) {}
+    ~Statement() {
+        if (!statement_) return;
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+        {
+            std::lock_guard guard(connection_->cacheLock_);
+            auto& cache = connection_->cache_;
+            if (cache.size() < cachedStatementLimit && cache.emplace(*sql_, statement_).second) return;
+        }
+        sqlite3_finalize(statement_);
+    }
+    Statement(Statement&& other) noexcept
+        : connection_(other.connection_), sql_(other.sql_), statement_(other.statement_) {
+        other.statement_ = nullptr;
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     sqlite3_stmt* get() const { return statement_; }
 
 private:
+    SQLiteConnection* connection_;
+    const std::string* sql_;
     sqlite3_stmt* statement_;
 };
 
@@ -46,7 +70,10 @@ SQLiteConnection::SQLiteConnection(const std::string& path, int busyTimeoutMilli
     throw SQLiteError(rc, std::move(message));
 }
 
-SQLiteConnection::~SQLiteConnection() { sqlite3_close_v2(handle_); }
+SQLiteConnection::~SQLiteConnection() {
+    for (auto& [sql, statement] : cache_) sqlite3_finalize(statement);
+    sqlite3_close_v2(handle_);
+}
 
 void SQLiteConnection::fail(int code) const { throw SQLiteError(code, sqlite3_errmsg(handle_)); }
 
@@ -58,12 +85,21 @@ void SQLiteConnection::exec(const std::string& sql) {
 SQLiteConnection::Statement SQLiteConnection::prepare(const std::string& sql,
                                                       const std::vector<SQLValue>& parameters) {
     sqlite3_stmt* raw = nullptr;
-    const int rc = sqlite3_prepare_v2(handle_, sql.c_str(), -1, &raw, nullptr);
-    if (rc != SQLITE_OK) fail(rc);
-    // Text that holds no statement (only white space or a comment) yields no statement
-    // and the result code SQLITE_OK.
-    if (raw == nullptr) fail(rc);
-    Statement statement(raw);
+    {
+        std::lock_guard guard(cacheLock_);
+        if (auto cached = cache_.find(sql); cached != cache_.end()) {
+            raw = cached->second;
+            cache_.erase(cached);
+        }
+    }
+    if (raw == nullptr) {
+        const int rc = sqlite3_prepare_v2(handle_, sql.c_str(), -1, &raw, nullptr);
+        if (rc != SQLITE_OK) fail(rc);
+        // Text that holds no statement (only white space or a comment) yields no statement
+        // and the result code SQLITE_OK.
+        if (raw == nullptr) fail(rc);
+    }
+    Statement statement(*this, sql, raw);
 
     // A missing parameter would be bound as NULL and a NOT NULL-less column would store
     // it silently, so the counts must agree.

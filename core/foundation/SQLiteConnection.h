@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -73,6 +75,10 @@ private:
     [[noreturn]] void fail(int code) const;
 
     sqlite3* handle_ = nullptr;
+    // Statements that ran before, reset, by their text: compiling one costs more than
+    // running it. A statement in use is out of the cache, so two threads never share one.
+    std::mutex cacheLock_;
+    std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
 
 }  // namespace keldwick

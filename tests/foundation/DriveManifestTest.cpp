@@ -106,6 +106,27 @@ TEST(DriveManifestTest, ALegacyManifestIsKeptAndATornLineIsClosedByTheNextAppend
     EXPECT_EQ(originals(fresh.read()), std::vector<std::string>{"/a"});
 }
 
+TEST(DriveManifestTest, SeveralEntriesGoInOneAppendInOrderOrNotAtAll) {
+    test::TempDir root;
+    DriveManifest manifest(root.path());
+    manifest.append(std::vector<Entry>{});
+    struct stat st {};
+    EXPECT_NE(::lstat((root / "Keldwick").c_str(), &st), 0);  // nothing to write, nothing made
+
+    const std::string file = root / "Keldwick/.keldwick-manifest.jsonl";
+    const std::string first = DriveManifest::encode(entry("/a", Event::offloaded));
+    test::writeFile(file, first + "\n{\"version\":1,\"ev");  // a write cut short
+    manifest.append(std::vector<Entry>{entry("/b", Event::offloaded), entry("/c", Event::restored)});
+    const std::string written = first + "\n{\"version\":1,\"ev\n" + DriveManifest::encode(entry("/b", Event::offloaded)) +
+                                "\n" + DriveManifest::encode(entry("/c", Event::restored)) + "\n";
+    EXPECT_EQ(test::readFile(file), written);
+
+    Entry unwritable = entry("/d", Event::offloaded);
+    unwritable.originalPath = "/d\xff";
+    EXPECT_THROW(manifest.append(std::vector<Entry>{entry("/e", Event::offloaded), unwritable}), DriveManifestError);
+    EXPECT_EQ(test::readFile(file), written);
+}
+
 TEST(DriveManifestTest, LatestEntriesPerPathForThisMachine) {
     test::TempDir root;
     DriveManifest manifest(root.path());

@@ -388,6 +388,41 @@ TEST(JournalTest, TransactionsNest) {
     EXPECT_FALSE(journal->record(record.id)->checksum);
 }
 
+TEST(JournalTest, GroupedCommitsWaitForOneFlushOnlyInWriteAheadLogging) {
+    test::TempDir dir;
+    Journal journal(dir / "journal.sqlite");
+    auto synchronous = [](Journal& j) { return j.db().query("PRAGMA synchronous")[0]["synchronous"]; };
+    const SQLValue full = int64_t(2), normal = int64_t(1);
+    OffloadRecord record;
+    {
+        Journal::GroupCommit group(journal);
+        EXPECT_EQ(synchronous(journal), normal);
+        record = journal.insert(newRecord("/grouped"));
+        {
+            Journal::GroupCommit inner(journal);
+        }
+        EXPECT_EQ(synchronous(journal), normal);  // only the outermost scope ends the group
+        journal.makeDurable();
+        Journal other(dir / "journal.sqlite");  // a commit is visible at once, flushed or not
+        EXPECT_TRUE(other.record(record.id));
+    }
+    EXPECT_EQ(synchronous(journal), full);
+    journal.makeDurable();  // nothing left to flush
+
+    // Inside a transaction, and in memory, every commit stays flushed on its own.
+    journal.transaction([&] {
+        Journal::GroupCommit group(journal);
+        EXPECT_EQ(synchronous(journal), full);
+        journal.setPhase(record.id, Phase::abandoned);
+    });
+    EXPECT_EQ(synchronous(journal), full);
+    EXPECT_EQ(journal.record(record.id)->phase, Phase::abandoned);
+    auto memory = Journal::inMemory();
+    Journal::GroupCommit group(*memory);
+    EXPECT_EQ(synchronous(*memory), full);
+    memory->makeDurable();
+}
+
 TEST(JournalTest, InsertWithEntriesIsAtomic) {
     auto journal = Journal::inMemory();
     auto adopted = journal->insert(newRecord("/adopted", Phase::offloaded), tree(2));

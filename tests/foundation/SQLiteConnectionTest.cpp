@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cmath>
+#include <thread>
 
 #include "support/SQLiteFailure.h"
 #include "support/TempDir.h"
@@ -95,6 +96,37 @@ TEST(SQLiteConnectionTest, FailuresAreThrownAndLeaveTheConnectionUsable) {
     db.exec("BEGIN");
     EXPECT_TRUE(db.inTransaction());
     db.exec("ROLLBACK");
+}
+
+TEST(SQLiteConnectionTest, AStatementRunAgainTakesItsNewParametersAndTheCurrentSchema) {
+    SQLiteConnection db(":memory:");
+    db.exec("CREATE TABLE t (id INTEGER PRIMARY KEY, v TEXT NOT NULL UNIQUE)");
+    const std::string insert = "INSERT INTO t (v) VALUES (?)";
+    const std::string select = "SELECT * FROM t WHERE v = ?";
+    EXPECT_EQ(db.run(insert, {std::string("a")}), 1);
+    EXPECT_EQ(failureCode([&] { db.run(insert, {std::string("a")}); }), SQLITE_CONSTRAINT);
+    EXPECT_EQ(failureCode([&] { db.run(insert); }), SQLITE_RANGE);
+    EXPECT_EQ(db.run(insert, {std::string("b")}), 2);
+    EXPECT_EQ(db.query(select, {std::string("b")}).size(), 1u);
+    EXPECT_TRUE(db.query(select, {std::string("c")}).empty());
+
+    db.exec("ALTER TABLE t ADD COLUMN w INTEGER DEFAULT 7");
+    auto rows = db.query(select, {std::string("a")});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["w"], SQLValue(int64_t(7)));
+
+    // The same text on two threads at once: each runs its own statement.
+    auto readMany = [&](const std::string& value, int64_t id, int& wrong) {
+        for (int i = 0; i < 500; ++i) {
+            auto found = db.query(select, {value});
+            if (found.size() != 1 || found[0]["id"] != SQLValue(id)) ++wrong;
+        }
+    };
+    int wrongA = 0, wrongB = 0;
+    std::thread other([&] { readMany("a", 1, wrongA); });
+    readMany("b", 2, wrongB);
+    other.join();
+    EXPECT_EQ(wrongA + wrongB, 0);
 }
 
 TEST(SQLiteConnectionTest, WaitsForAnotherWriterThenReportsBusy) {
