@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "drives/BenchmarkResult.h"
-#include "engine/CancellationFlag.h"
+#include "foundation/CancellationFlag.h"
 
 namespace keldwick {
 

@@ -23,7 +23,6 @@
 
 #include "drives/Drive.h"
 #include "drives/DriveLocating.h"
-#include "engine/CancellationFlag.h"
 #include "engine/EngineConfiguration.h"
 #include "engine/EngineContext.h"
 #include "engine/EngineProgress.h"
@@ -32,6 +31,7 @@
 #include "engine/OffloadExecutor.h"
 #include "engine/RecoveryResult.h"
 #include "engine/RunSummary.h"
+#include "foundation/CancellationFlag.h"
 #include "foundation/Journal.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/OpenFileChecking.h"

@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "drives/Drive.h"
-#include "engine/CancellationFlag.h"
 #include "engine/EngineContext.h"
 #include "engine/FaultPoint.h"
 #include "engine/LocatedDrive.h"
+#include "foundation/CancellationFlag.h"
 #include "foundation/Fingerprint.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/Phase.h"

@@ -17,9 +17,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/CancellationFlag.h"
 #include "engine/EngineContext.h"
 #include "engine/LocatedDrive.h"
+#include "foundation/CancellationFlag.h"
 #include "foundation/Fingerprint.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/TreeManifest.h"

@@ -2,8 +2,8 @@
 
 #include <thread>
 
-#include "engine/CancellationFlag.h"
 #include "engine/EngineError.h"
+#include "foundation/CancellationFlag.h"
 
 using namespace keldwick;
 
