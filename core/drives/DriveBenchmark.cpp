@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "drives/DriveLayout.h"
-#include "engine/EngineError.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"

@@ -11,8 +11,8 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
-#include "scanning/ScannerChecks.h"
 
 namespace keldwick {
 

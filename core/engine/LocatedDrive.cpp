@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "engine/EngineError.h"
+#include "foundation/EngineError.h"
 #include "platform/Statx.h"
 
 namespace keldwick {

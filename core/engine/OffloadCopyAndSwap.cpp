@@ -8,19 +8,19 @@
 
 #include "drives/DriveLayout.h"
 #include "engine/DrivePath.h"
-#include "engine/EngineError.h"
 #include "engine/FaultInjecting.h"
-#include "engine/ItemChecks.h"
 #include "engine/OffloadExecutor.h"
 #include "engine/RecoveryManager.h"
 #include "foundation/Checksum.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
+#include "foundation/ItemChecks.h"
+#include "foundation/ItemName.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
-#include "scanning/ItemName.h"
 
 namespace keldwick {
 

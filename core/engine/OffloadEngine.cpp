@@ -8,15 +8,15 @@
 #include <mutex>
 #include <utility>
 
-#include "engine/EngineError.h"
 #include "engine/RecoveryManager.h"
 #include "engine/RestoreExecutor.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
+#include "foundation/ItemName.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
-#include "scanning/ItemName.h"
 
 namespace keldwick {
 

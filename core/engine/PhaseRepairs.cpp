@@ -9,12 +9,12 @@
 #include <map>
 
 #include "drives/DriveLayout.h"
-#include "engine/EngineError.h"
-#include "engine/ItemChecks.h"
 #include "engine/RecoveryManager.h"
 #include "engine/RecoveryTexts.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"

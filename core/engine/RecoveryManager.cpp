@@ -10,11 +10,11 @@
 
 #include "drives/DriveLayout.h"
 #include "engine/DrivePath.h"
-#include "engine/EngineError.h"
-#include "engine/ItemChecks.h"
 #include "engine/RecoveryTexts.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/Log.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"

@@ -9,19 +9,19 @@
 
 #include "drives/DriveLayout.h"
 #include "engine/DrivePath.h"
-#include "engine/EngineError.h"
-#include "engine/ItemChecks.h"
 #include "engine/RecoveryManager.h"
 #include "foundation/Checksum.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "foundation/Simulators.h"
 #include "foundation/VolumeSpace.h"
 #include "platform/FileIO.h"
 #include "scanning/DevelopmentRule.h"
-#include "scanning/Simulators.h"
 
 namespace keldwick {
 

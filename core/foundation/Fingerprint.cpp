@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/EngineError.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 

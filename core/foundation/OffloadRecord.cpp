@@ -1,7 +1,7 @@
 #include "foundation/OffloadRecord.h"
 
+#include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
-#include "scanning/ItemName.h"
 
 namespace keldwick {
 

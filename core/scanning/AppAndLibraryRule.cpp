@@ -2,9 +2,9 @@
 
 #include <unordered_set>
 
+#include "foundation/UTType.h"
 #include "foundation/Utf8.h"
 #include "scanning/NeverTouch.h"
-#include "scanning/UTType.h"
 
 namespace keldwick {
 

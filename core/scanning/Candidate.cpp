@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
-#include "scanning/ItemName.h"
 
 namespace keldwick {
 

@@ -4,8 +4,8 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
+#include "foundation/UTType.h"
 #include "scanning/NeverTouch.h"
-#include "scanning/UTType.h"
 
 namespace keldwick {
 

@@ -8,11 +8,12 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
+#include "foundation/Simulators.h"
 #include "foundation/Utf8.h"
 #include "scanning/DevelopmentRule.h"
-#include "scanning/Simulators.h"
 #include "scanning/Scanner.h"
 #include "scanning/ScannerChecks.h"
 #include "scanning/WholeFolderInspector.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "scanning/UTType.h"
+#include "foundation/UTType.h"
 
 namespace keldwick {
 

@@ -1,8 +1,8 @@
 #include "scanning/ProtectedLocationRule.h"
 
 #include "foundation/PathUtil.h"
+#include "foundation/Simulators.h"
 #include "scanning/NeverTouch.h"
-#include "scanning/Simulators.h"
 #include "space/SystemData.h"
 
 namespace keldwick {

@@ -11,18 +11,18 @@
 #include <limits>
 #include <map>
 
-#include "engine/ItemChecks.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
+#include "foundation/Simulators.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
 #include "platform/NameMatching.h"
 #include "platform/Statx.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/ScannerChecks.h"
-#include "scanning/Simulators.h"
 #include "scanning/WholeFolderInspector.h"
 
 namespace keldwick {

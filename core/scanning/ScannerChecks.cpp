@@ -4,28 +4,12 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Utf8.h"
-#include "scanning/UTType.h"
 
 namespace keldwick {
 
 namespace {
-
-bool isAscii(std::string_view text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
-}
-
-std::string asciiLowercased(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
 
 // True when `path` lies below `folder` (not equal to it), by the "/" boundary.
 bool isStrictlyInside(const std::string& path, const std::string& folder) {
@@ -33,19 +17,6 @@ bool isStrictlyInside(const std::string& path, const std::string& folder) {
 }
 
 }  // namespace
-
-bool isPackageName(std::string_view name) {
-    const std::string extension = pathExtension(name);
-    if (extension.empty()) return false;
-    // Most names are ASCII; spare them the trip through ICU.
-    return UTType::isPackageExtension(isAscii(extension) ? asciiLowercased(extension) : Utf8::lowercased(extension));
-}
-
-bool isPackage(const std::string& path) {
-    if (!isPackageName(PathUtil::name(path))) return false;
-    auto status = FileStat::peek(path);
-    return status && status->isDirectory();
-}
 
 std::vector<std::string> canonicalRoots(const std::vector<std::string>& roots) {
     std::vector<std::string> resolved;

@@ -1,7 +1,7 @@
 #pragma once
-// The small checks around a scan: which folders are packages, the clean-up of the
-// managed folders and of the candidate list, and the re-check the engine runs on an item
-// just before it moves it, so that an item that became protected since the scan stays.
+// The small checks around a scan: the clean-up of the managed folders and of the
+// candidate list, and the re-check the engine runs on an item just before it moves it,
+// so that an item that became protected since the scan stays.
 
 #include <optional>
 #include <string>
@@ -13,13 +13,6 @@
 #include "scanning/WholeKind.h"
 
 namespace keldwick {
-
-// True when the item is a folder that counts as one document (an app bundle, a
-// document package): a folder whose extension, lower-cased, is a package type. False
-// for anything else and when the item can't be read. Doesn't follow a final link.
-bool isPackage(const std::string& path);
-// The same test on the name of an item already known to be a folder.
-bool isPackageName(std::string_view name);
 
 // The managed folders as the walk takes them: each resolved (realpath; one that doesn't
 // resolve is dropped), repeats dropped, and every folder that lies strictly inside

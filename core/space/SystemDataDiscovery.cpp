@@ -11,8 +11,8 @@
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 #include "foundation/PropertyList.h"
+#include "foundation/Simulators.h"
 #include "platform/Statx.h"
-#include "scanning/Simulators.h"
 #include "space/SpaceSizes.h"
 #include "space/SystemData.h"
 

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "drives/DriveBenchmark.h"
-#include "engine/EngineError.h"
+#include "foundation/EngineError.h"
 #include "foundation/POSIXFailure.h"
 #include "support/TempDir.h"
 

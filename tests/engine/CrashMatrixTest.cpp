@@ -15,8 +15,8 @@
 #include <sstream>
 
 #include "EngineWorld.h"
-#include "engine/ItemChecks.h"
 #include "engine/OffloadEngine.h"
+#include "foundation/ItemChecks.h"
 #include "platform/Rename.h"
 
 namespace keldwick {

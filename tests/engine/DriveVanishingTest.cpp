@@ -8,10 +8,10 @@
 #include <filesystem>
 
 #include "EngineWorld.h"
-#include "engine/EngineError.h"
-#include "engine/ItemChecks.h"
 #include "engine/OffloadEngine.h"
 #include "foundation/DriveManifest.h"
+#include "foundation/EngineError.h"
+#include "foundation/ItemChecks.h"
 #include "support/FaultActions.h"
 #include "support/RealMounts.h"
 

@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <random>
 
-#include "engine/EngineError.h"
 #include "engine/FileCopier.h"
 #include "foundation/Checksum.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileStat.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"

@@ -18,8 +18,8 @@
 
 #include "EngineWorld.h"
 #include "drives/FolderDriveLocator.h"
-#include "engine/ItemChecks.h"
 #include "engine/OffloadEngine.h"
+#include "foundation/ItemChecks.h"
 
 namespace keldwick {
 namespace {

@@ -11,10 +11,10 @@
 #include <map>
 #include <tuple>
 
-#include "engine/EngineError.h"
 #include "engine/OffloadExecutor.h"
-#include "engine/RecoveryManager.h"
 #include "engine/OffloadFixture.h"
+#include "engine/RecoveryManager.h"
+#include "foundation/EngineError.h"
 #include "platform/Rename.h"
 #include "support/FaultActions.h"
 

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "EngineWorld.h"
-#include "engine/EngineError.h"
-#include "engine/ItemChecks.h"
 #include "foundation/DriveManifest.h"
+#include "foundation/EngineError.h"
+#include "foundation/ItemChecks.h"
 #include "support/FaultActions.h"
 
 namespace keldwick {

@@ -14,18 +14,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/EngineError.h"
+#include "engine/EngineWorld.h"
+#include "engine/OffloadFixture.h"
 #include "foundation/Checksum.h"
 #include "foundation/DriveManifest.h"
+#include "foundation/EngineError.h"
 #include "foundation/POSIXFailure.h"
+#include "foundation/Utf8.h"
+#include "foundation/VolumeSpace.h"
 #include "platform/Rename.h"
 #include "scanning/PinnedRule.h"
 #include "support/FaultActions.h"
 #include "support/RealMounts.h"
-#include "engine/EngineWorld.h"
-#include "engine/OffloadFixture.h"
-#include "foundation/Utf8.h"
-#include "foundation/VolumeSpace.h"
 
 namespace keldwick {
 

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <set>
 
-#include "engine/EngineError.h"
-#include "engine/ItemChecks.h"
 #include "engine/RecoveryWorld.h"
+#include "foundation/EngineError.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/Utf8.h"
 #include "platform/Rename.h"
 

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/ItemChecks.h"
-#include "platform/Rename.h"
 #include "engine/RecoveryWorld.h"
+#include "foundation/ItemChecks.h"
+#include "platform/Rename.h"
 
 namespace keldwick {
 namespace {

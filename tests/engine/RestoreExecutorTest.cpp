@@ -6,12 +6,12 @@
 
 #include <fstream>
 
-#include "engine/EngineError.h"
-#include "engine/ItemChecks.h"
+#include "EngineWorld.h"
+#include "engine/RecoveryManager.h"
+#include "foundation/EngineError.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/Utf8.h"
-#include "engine/RecoveryManager.h"
-#include "EngineWorld.h"
 #include "platform/Rename.h"
 #include "support/FaultActions.h"
 

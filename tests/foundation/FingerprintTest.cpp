@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/EngineError.h"
+#include "foundation/EngineError.h"
 #include "foundation/POSIXFailure.h"
 #include "support/TempDir.h"
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/FileStat.h"
+#include "foundation/Simulators.h"
 #include "scanning/AppAndLibraryRule.h"
 #include "scanning/CloudSyncRule.h"
 #include "scanning/DevelopmentRule.h"
@@ -8,7 +9,6 @@
 #include "scanning/OlderCopyRule.h"
 #include "scanning/PinnedRule.h"
 #include "scanning/ProtectedLocationRule.h"
-#include "scanning/Simulators.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;

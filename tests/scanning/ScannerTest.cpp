@@ -11,6 +11,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
 #include "platform/NameMatching.h"
 #include "scanning/DevelopmentRule.h"

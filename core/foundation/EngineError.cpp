@@ -1,7 +1,7 @@
-#include "engine/EngineError.h"
+#include "foundation/EngineError.h"
 
 #include "foundation/Formatting.h"
-#include "scanning/ItemName.h"
+#include "foundation/ItemName.h"
 
 namespace keldwick {
 

@@ -1,13 +1,14 @@
-#include "engine/ItemChecks.h"
+#include "foundation/ItemChecks.h"
 
 #include <unistd.h>
 
 #include <set>
 #include <vector>
 
-#include "engine/EngineError.h"
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
+#include "foundation/UTType.h"
 #include "foundation/Utf8.h"
 
 namespace keldwick {
@@ -23,7 +24,35 @@ std::string extensionOf(std::string_view nameOrPath) {
     return name.substr(dot + 1);
 }
 
+bool isAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+std::string asciiLowercased(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
 }  // namespace
+
+bool isPackageName(std::string_view name) {
+    const std::string extension = pathExtension(name);
+    if (extension.empty()) return false;
+    // Most names are ASCII; spare them the trip through ICU.
+    return UTType::isPackageExtension(isAscii(extension) ? asciiLowercased(extension) : Utf8::lowercased(extension));
+}
+
+bool isPackage(const std::string& path) {
+    if (!isPackageName(PathUtil::name(path))) return false;
+    auto status = FileStat::peek(path);
+    return status && status->isDirectory();
+}
 
 std::optional<std::string> databaseCompanion(const std::string& path) {
     for (std::string_view suffix : {"-wal", "-shm", "-journal"}) {

@@ -2,8 +2,8 @@
 
 #include <thread>
 
-#include "engine/EngineError.h"
 #include "foundation/CancellationFlag.h"
+#include "foundation/EngineError.h"
 
 using namespace keldwick;
 

@@ -1,4 +1,4 @@
-#include "scanning/Simulators.h"
+#include "foundation/Simulators.h"
 
 #include <plist/plist.h>
 

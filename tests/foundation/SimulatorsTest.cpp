@@ -4,9 +4,8 @@
 
 #include <thread>
 
-#include "scanning/ItemName.h"
-#include "scanning/Simulators.h"
-#include "scanning/WholeKind.h"
+#include "foundation/ItemName.h"
+#include "foundation/Simulators.h"
 #include "support/BinaryPlist.h"
 #include "support/TempDir.h"
 
@@ -26,15 +25,6 @@ std::string xmlPlist(const std::string& body) {
 using test::BinaryPlist::dictionary;
 
 }  // namespace
-
-TEST(WholeKindTest, StringsRoundTripExactly) {
-    for (auto kind : {WholeKind::project, WholeKind::simulator, WholeKind::chosen}) {
-        EXPECT_EQ(parseWholeKind(toString(kind)), kind);
-    }
-    EXPECT_EQ(toString(WholeKind::simulator), "simulator");
-    EXPECT_FALSE(parseWholeKind("Project"));
-    EXPECT_FALSE(parseWholeKind(""));
-}
 
 TEST(SimulatorsTest, RecognisesDeviceFoldersByPlaceAndName) {
     std::string devices = Simulators::devicesFolder("/home/ann");

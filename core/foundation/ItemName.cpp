@@ -1,10 +1,10 @@
-#include "scanning/ItemName.h"
+#include "foundation/ItemName.h"
 
 #include <mutex>
 #include <unordered_map>
 
 #include "foundation/PathUtil.h"
-#include "scanning/Simulators.h"
+#include "foundation/Simulators.h"
 
 namespace keldwick::ItemName {
 

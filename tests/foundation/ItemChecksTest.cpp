@@ -1,4 +1,4 @@
-#include "engine/ItemChecks.h"
+#include "foundation/ItemChecks.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "scanning/UTType.h"
+#include "foundation/UTType.h"
 
 #include <unordered_map>
 #include <unordered_set>

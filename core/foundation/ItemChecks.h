@@ -1,5 +1,6 @@
 #pragma once
-// Checks the scanner and the engine share, so that a scan refuses what a move would.
+// Checks the scanner and the engine share, so that a scan refuses what a move would,
+// and the package test the drive browser shares with the scanner.
 
 #include <cstdint>
 #include <optional>
@@ -11,6 +12,13 @@
 #include "foundation/OpenFileChecking.h"
 
 namespace keldwick {
+
+// True when the item is a folder that counts as one document (an app bundle, a
+// document package): a folder whose extension, lower-cased, is a package type. False
+// for anything else and when the item can't be read. Doesn't follow a final link.
+bool isPackage(const std::string& path);
+// The same test on the name of an item already known to be a folder.
+bool isPackageName(std::string_view name);
 
 // The file a database file belongs with: for "-wal", "-shm" and "-journal" in that
 // order, path + suffix when that exists, else (when path ends with the suffix) the

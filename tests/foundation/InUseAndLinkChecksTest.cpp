@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include "engine/EngineError.h"
-#include "engine/ItemChecks.h"
+#include "foundation/EngineError.h"
+#include "foundation/ItemChecks.h"
 #include "space/SpaceFixtures.h"
 #include "support/TempDir.h"
 

@@ -1,0 +1,14 @@
+#include <gtest/gtest.h>
+
+#include "scanning/WholeKind.h"
+
+using namespace keldwick;
+
+TEST(WholeKindTest, StringsRoundTripExactly) {
+    for (auto kind : {WholeKind::project, WholeKind::simulator, WholeKind::chosen}) {
+        EXPECT_EQ(parseWholeKind(toString(kind)), kind);
+    }
+    EXPECT_EQ(toString(WholeKind::simulator), "simulator");
+    EXPECT_FALSE(parseWholeKind("Project"));
+    EXPECT_FALSE(parseWholeKind(""));
+}
