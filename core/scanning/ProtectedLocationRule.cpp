@@ -2,8 +2,8 @@
 
 #include "foundation/PathUtil.h"
 #include "foundation/Simulators.h"
+#include "foundation/SystemData.h"
 #include "scanning/NeverTouch.h"
-#include "space/SystemData.h"
 
 namespace keldwick {
 

@@ -12,9 +12,9 @@
 #include "foundation/FileOps.h"
 #include "foundation/OpenFileChecking.h"
 #include "foundation/PathUtil.h"
+#include "foundation/SystemData.h"
 #include "platform/Statx.h"
 #include "space/SpaceSizes.h"
-#include "space/SystemData.h"
 
 namespace keldwick::CacheCleaner {
 namespace {

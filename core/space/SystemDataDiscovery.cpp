@@ -12,9 +12,9 @@
 #include "foundation/PathUtil.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Simulators.h"
+#include "foundation/SystemData.h"
 #include "platform/Statx.h"
 #include "space/SpaceSizes.h"
-#include "space/SystemData.h"
 
 namespace keldwick::SystemData {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "space/SystemData.h"
+#include "foundation/SystemData.h"
 
 using namespace keldwick;
 

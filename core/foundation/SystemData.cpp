@@ -1,4 +1,4 @@
-#include "space/SystemData.h"
+#include "foundation/SystemData.h"
 
 #include <string_view>
 
