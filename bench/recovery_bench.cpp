@@ -282,7 +282,7 @@ Staged stage(const std::string& base, long count, const EngineConfiguration& con
     });
 
     // The restored items' moves had finished, so the drive's manifest lists them.
-    const std::string manifestPath = DriveManifest{world.drive}.path();
+    const std::string manifestPath = DriveManifest{DriveLayout::appFolder(world.drive)}.path();
     createDirectory(std::filesystem::path(manifestPath).parent_path());
     std::string lines;
     for (const auto& entry : manifest) lines += DriveManifest::encode(entry) + "\n";

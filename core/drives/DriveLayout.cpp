@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "drives/DriveMarker.h"
+#include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
@@ -39,16 +40,6 @@ std::string relativePath(const std::string& original, const std::string& machine
 }
 
 }  // namespace DriveLayout
-
-std::string firstExistingPath(const std::vector<std::string>& names, const std::string& folder) {
-    std::string first;
-    for (size_t i = 0; i < names.size(); ++i) {
-        std::string candidate = names[i].empty() ? folder : PathUtil::join(folder, names[i]);
-        if (exists(candidate)) return candidate;
-        if (i == 0) first = std::move(candidate);
-    }
-    return first;
-}
 
 std::string uniqueRelativePath(const std::string& wanted, bool isFolder,
                                const std::unordered_set<std::string>& takenLowercased, const std::string& root) {

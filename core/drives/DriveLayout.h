@@ -30,11 +30,6 @@ std::string relativePath(const std::string& original, const std::string& machine
 
 }  // namespace DriveLayout
 
-// The first of the candidates (`folder` itself for an empty name, else folder joined with
-// the name) that lstat finds, of any kind; the first candidate when none exists. `names`
-// must not be empty.
-std::string firstExistingPath(const std::vector<std::string>& names, const std::string& folder);
-
 // A free drive-relative path beside `wanted`: the name gets " 2", " 3", … " 9999" before
 // its extension (folders and names with only a leading dot have none; "archive.tar.gz"
 // gives "archive.tar 2.gz"). A candidate is skipped when its lower-cased form is in

@@ -15,6 +15,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/ItemChecks.h"
+#include "foundation/ItemName.h"
 #include "foundation/Log.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
@@ -210,7 +211,7 @@ std::optional<RecoveryResult> RecoveryManager::repair(const OffloadRecord& recor
         description = "An unknown error occurred.";
     }
     std::string lead = fromExecutor ? "Couldn't clean up after " : "Couldn't finish recovering ";
-    context.journal->log(lead + quoted(record.displayName()) + ": " + description, EventLevel::error, record.id);
+    context.journal->log(lead + quoted(ItemName::display(record.originalPath)) + ": " + description, EventLevel::error, record.id);
     return result(record, RecoveryAction::deferred, description);
 }
 
@@ -221,7 +222,7 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
     std::vector<DriveManifest::Entry> entries;
     std::vector<OffloadRecord> known;
     try {
-        entries = DriveManifest{*root}.latestEntries(context.configuration.machineID);
+        entries = DriveManifest{DriveLayout::appFolder(*root)}.latestEntries(context.configuration.machineID);
         if (!entries.empty()) known = context.journal->allRecords();
     } catch (const std::exception& error) {
         context.journal->log(std::string("Couldn't read the drive's manifest: ") + error.what(), EventLevel::warning);
@@ -319,7 +320,7 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
                                  EventLevel::warning);
             continue;
         }
-        context.journal->log("Found " + quoted(added.displayName()) + " on the drive and added it back to Keldwick's list.",
+        context.journal->log("Found " + quoted(ItemName::display(added.originalPath)) + " on the drive and added it back to Keldwick's list.",
                              EventLevel::info, added.id);
         results.push_back(result(added, RecoveryAction::adopted));
         RecoveryResult linkResult = checkLinkGuarded(added);
@@ -374,7 +375,7 @@ void RecoveryManager::finishPendingDeletions() {
             }
             deleteDisplacedFolder(record, trash);
         } catch (const std::exception& error) {
-            context.journal->log("Couldn't finish deleting the original of " + quoted(record.displayName()) + " (" +
+            context.journal->log("Couldn't finish deleting the original of " + quoted(ItemName::display(record.originalPath)) + " (" +
                                      error.what() +
                                      "). The copy on the drive is complete; Keldwick will try again later.",
                                  EventLevel::warning, record.id);
@@ -387,7 +388,7 @@ void RecoveryManager::updateManifest(const std::string& driveID) {
     if (!root) return;
     std::set<std::string> known;
     try {
-        for (const auto& entry : DriveManifest{*root}.latestEntries(context.configuration.machineID))
+        for (const auto& entry : DriveManifest{DriveLayout::appFolder(*root)}.latestEntries(context.configuration.machineID))
             known.insert(entry.originalPath);
     } catch (const std::exception&) {
         return;
@@ -409,7 +410,7 @@ RecoveryResult RecoveryManager::checkLinkGuarded(const OffloadRecord& record) {
     try {
         return checkLink(record);
     } catch (const std::exception& error) {
-        context.journal->log("Couldn't check the link for " + quoted(record.displayName()) + ": " + error.what(),
+        context.journal->log("Couldn't check the link for " + quoted(ItemName::display(record.originalPath)) + ": " + error.what(),
                              EventLevel::warning, record.id);
         return result(record, RecoveryAction::deferred, std::string(error.what()));
     }
@@ -422,7 +423,7 @@ RecoveryResult RecoveryManager::checkLink(const OffloadRecord& record) {
         if (!isLinkToDriveCopy(original, record) || hasRivalRecord(record))
             return result(record, RecoveryAction::unchanged);
         context.journal->setPhase(record.id, Phase::offloaded);
-        context.journal->log("The shortcut to " + quoted(record.displayName()) + " is back in its place.",
+        context.journal->log("The shortcut to " + quoted(ItemName::display(record.originalPath)) + " is back in its place.",
                              EventLevel::info, record.id);
         OffloadRecord linked = record;
         linked.phase = Phase::offloaded;
@@ -436,7 +437,7 @@ RecoveryResult RecoveryManager::checkLink(const OffloadRecord& record) {
     try {
         status = FileStat::read(original);
     } catch (const std::exception& error) {
-        context.journal->log("Couldn't check the link for " + quoted(record.displayName()) + ": " + error.what(),
+        context.journal->log("Couldn't check the link for " + quoted(ItemName::display(record.originalPath)) + ": " + error.what(),
                              EventLevel::warning, record.id);
         return result(record, RecoveryAction::deferred, std::string(error.what()));
     }
@@ -478,7 +479,7 @@ RecoveryResult RecoveryManager::updateLink(const OffloadRecord& record, const st
         unlinkIfOurs(staged, record);
         return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
     }
-    context.journal->log("Updated the link for " + quoted(record.displayName()) + " to the drive's new location.",
+    context.journal->log("Updated the link for " + quoted(ItemName::display(record.originalPath)) + " to the drive's new location.",
                          EventLevel::info, record.id);
     return result(record, RecoveryAction::relinked);
 }
@@ -503,7 +504,7 @@ void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::s
         throw EngineError::invalidState("Only copies that are no longer linked can be deleted.");
     if (isOwnLink(record.originalPath, record)) {
         checkLinkGuarded(record);
-        throw EngineError::invalidState(quoted(record.displayName()) +
+        throw EngineError::invalidState(quoted(ItemName::display(record.originalPath)) +
                                         " has its shortcut again, so its copy on the drive is in use.");
     }
     auto root = mountPoint(record.driveID);
@@ -515,7 +516,7 @@ void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::s
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(*root, DriveLayout::folderName(*root)));
     context.journal->setPhase(record.id, Phase::superseded);
     appendManifestEntry(record, DriveManifest::Entry::Event::discarded, *root);
-    context.journal->log("Deleted the drive copy of " + quoted(record.displayName()) + " (" + reason + ").",
+    context.journal->log("Deleted the drive copy of " + quoted(ItemName::display(record.originalPath)) + " (" + reason + ").",
                          EventLevel::info, record.id);
 }
 

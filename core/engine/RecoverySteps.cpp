@@ -17,6 +17,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/ItemChecks.h"
+#include "foundation/ItemName.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
@@ -42,13 +43,13 @@ std::optional<std::string> RecoveryManager::mountPoint(const std::string& driveI
 
 RecoveryResult RecoveryManager::result(const OffloadRecord& record, RecoveryAction action,
                                        std::optional<std::string> detail) const {
-    return RecoveryResult{record.id, record.displayName(), action, std::move(detail)};
+    return RecoveryResult{record.id, ItemName::display(record.originalPath), action, std::move(detail)};
 }
 
 RecoveryResult RecoveryManager::markRecord(const OffloadRecord& record, const std::string& detail, Phase phase,
                                            RecoveryAction action) {
     context.journal->setPhase(record.id, phase, detail);
-    context.journal->log(quoted(record.displayName()) + ": " + detail, EventLevel::warning, record.id);
+    context.journal->log(quoted(ItemName::display(record.originalPath)) + ": " + detail, EventLevel::warning, record.id);
     return result(record, action, detail);
 }
 
@@ -94,7 +95,7 @@ void RecoveryManager::appendManifestEntry(const OffloadRecord& record, DriveMani
             heldManifestEntries_->push_back({record.id, record.driveID, root, std::move(entry)});
             return;
         }
-        DriveManifest{root}.append(entry);
+        DriveManifest{DriveLayout::appFolder(root)}.append(entry);
     } catch (const std::exception& error) {
         context.journal->log(std::string("Couldn't update the drive's manifest: ") + error.what(), EventLevel::warning,
                              record.id);
@@ -128,7 +129,7 @@ void RecoveryManager::writeHeldManifestEntries() noexcept {
             entries.push_back(item.entry);
         }
         try {
-            DriveManifest{root}.append(entries);
+            DriveManifest{DriveLayout::appFolder(root)}.append(entries);
         } catch (const std::exception& error) {
             for (const auto* item : going) warn(*item, error.what());
         } catch (...) {
@@ -142,7 +143,7 @@ void RecoveryManager::finishDeletingOriginal(const std::string& path, const Offl
     try {
         if (FileStat::peek(path)) PathUtil::removeTree(path);
     } catch (const std::exception& error) {
-        context.journal->log("Couldn't finish deleting the original of " + quoted(record.displayName()) + " (" +
+        context.journal->log("Couldn't finish deleting the original of " + quoted(ItemName::display(record.originalPath)) + " (" +
                                  error.what() +
                                  "). The copy on the drive is complete; Keldwick will try again later.",
                              EventLevel::warning, record.id);
@@ -166,7 +167,7 @@ std::string RecoveryManager::renameBeside(const OffloadRecord& record, const std
 
 std::string RecoveryManager::keepBeside(const OffloadRecord& record, const std::string& path) {
     const std::string kept = renameBeside(record, path);
-    context.journal->log("Kept " + quoted(record.displayName()) + " as " + quoted(PathUtil::name(kept)) +
+    context.journal->log("Kept " + quoted(ItemName::display(record.originalPath)) + " as " + quoted(PathUtil::name(kept)) +
                              " because a new item appeared in its place.",
                          EventLevel::warning, record.id);
     return kept;
@@ -276,7 +277,7 @@ std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const 
                                                                           const std::string& displaced) {
     if (!FileStat::peek(displaced)) return std::nullopt;  // nothing left to delete
     if (!root) {
-        context.journal->log(quoted(record.displayName()) +
+        context.journal->log(quoted(ItemName::display(record.originalPath)) +
                                  " is on your drive. Its original stays on your Mac until the drive is connected "
                                  "and its copy there can be checked.",
                              EventLevel::info, record.id);
@@ -305,7 +306,7 @@ void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::st
         if (isOwnDriveCopy(record, root))
             removeLeftovers(drivePath, record);
         else
-            context.journal->log("Left what's at " + quoted(record.displayName()) +
+            context.journal->log("Left what's at " + quoted(ItemName::display(record.originalPath)) +
                                      "'s place on the drive alone: it isn't the copy Keldwick made.",
                                  EventLevel::warning, record.id);
     }
@@ -314,7 +315,7 @@ void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::st
 
 RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {
     context.journal->setPhase(record.id, Phase::offloaded);
-    context.journal->log("Finished moving " + quoted(record.displayName()) + " after an interruption.",
+    context.journal->log("Finished moving " + quoted(ItemName::display(record.originalPath)) + " after an interruption.",
                          EventLevel::info, record.id);
     if (auto root = mountPoint(record.driveID)) {
         OffloadRecord finished = record;

@@ -13,7 +13,6 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "drives/DriveLayout.h"
 #include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
 #include "foundation/POSIXFailure.h"
@@ -315,7 +314,7 @@ std::optional<DriveManifest::Entry::Event> parseDriveManifestEvent(std::string_v
 }
 
 std::string DriveManifest::path() const {
-    return firstExistingPath(kFileNames, DriveLayout::appFolder(root));
+    return firstExistingPath(kFileNames, appFolder);
 }
 
 std::string DriveManifest::encode(const Entry& entry) {
@@ -420,7 +419,7 @@ void DriveManifest::append(const std::vector<Entry>& entries) const {
     std::string lines;
     for (const auto& entry : entries) lines += encode(entry) + "\n";
 
-    const std::string folder = DriveLayout::appFolder(root);
+    const std::string& folder = appFolder;
     struct stat folderStatus {};
     const bool folderIsNew = ::lstat(folder.c_str(), &folderStatus) != 0 && errno == ENOENT;
     if (folderIsNew) {
@@ -471,7 +470,7 @@ void DriveManifest::append(const std::vector<Entry>& entries) const {
 }
 
 void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {
-    const std::string folder = DriveLayout::appFolder(root);
+    const std::string& folder = appFolder;
     platform::Fd dir(openFolder(folder));
     if (dir.get() < 0) {
         const int error = errno;

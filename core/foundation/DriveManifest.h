@@ -47,9 +47,10 @@ struct DriveManifest {
         bool operator==(const Entry&) const = default;
     };
 
-    explicit DriveManifest(std::string root) : root(std::move(root)) {}
+    // `appFolder`: the drive's app folder (the drive layout knows which one it is).
+    explicit DriveManifest(std::string appFolder) : appFolder(std::move(appFolder)) {}
 
-    std::string root;  // the drive's mount path, not its app folder
+    std::string appFolder;
 
     // The manifest's path: ".keldwick-manifest.jsonl" in the app folder, or the legacy
     // ".marrowfen-manifest.jsonl" when only that one exists. Resolved afresh on each call.

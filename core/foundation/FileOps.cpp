@@ -174,6 +174,17 @@ void collectRelativePaths(const std::string& relative, const std::string& root, 
     }
 }
 
+std::string firstExistingPath(const std::vector<std::string>& names, const std::string& folder) {
+    std::string first;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string candidate = names[i].empty() ? folder : PathUtil::join(folder, names[i]);
+        struct stat st {};
+        if (::lstat(candidate.c_str(), &st) == 0) return candidate;
+        if (i == 0) first = std::move(candidate);
+    }
+    return first;
+}
+
 void createDirectory(const std::string& path) {
     auto isFolder = [](const std::string& p) {
         struct stat st;

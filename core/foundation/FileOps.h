@@ -33,6 +33,11 @@ std::vector<std::string> listDirectoryAt(int fd, const std::string& folderForErr
 // listed but not descended into. Not for walks that precede a deletion.
 void collectRelativePaths(const std::string& relative, const std::string& root, std::vector<std::string>& into);
 
+// The first of the candidates (`folder` itself for an empty name, else folder joined with
+// the name) that lstat finds, of any kind; the first candidate when none exists. `names`
+// must not be empty.
+std::string firstExistingPath(const std::vector<std::string>& names, const std::string& folder);
+
 // Creates the folder and every missing parent (mode 0777 less the umask). An existing
 // folder, or a link to one, is success. Throws POSIXFailure "mkdir".
 void createDirectory(const std::string& path);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "foundation/FileOps.h"
 #include "foundation/Utf8.h"
 #include "support/TempDir.h"
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "EngineWorld.h"
+#include "drives/DriveLayout.h"
 #include "engine/OffloadEngine.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/EngineError.h"
@@ -187,7 +188,7 @@ protected:
             EXPECT_TRUE(isLinkToDriveCopy(path, settled));
             EXPECT_EQ(contentOf(world.drivePathFor(path)), original);
             // The manifest line the move couldn't write is there now.
-            auto latest = DriveManifest(world.root).latestEntries(world.configuration.machineID);
+            auto latest = DriveManifest(DriveLayout::appFolder(world.root)).latestEntries(world.configuration.machineID);
             ASSERT_EQ(latest.size(), 1u);
             EXPECT_EQ(latest[0].originalPath, path);
         } else {

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "drives/DriveLayout.h"
 #include "engine/EngineWorld.h"
 #include "engine/OffloadFixture.h"
 #include "foundation/Checksum.h"
@@ -115,7 +116,7 @@ TEST_F(OffloadExecutorTest, MovesAFileAndLeavesALinkToTheDriveCopy) {
     EXPECT_EQ(eventTexts(), (std::vector<std::string>{"Moving \u201Cclip.mov\u201D to Travel\u2026",
                                                       "Moved \u201Cclip.mov\u201D (10.0 KB) to Travel."}));
 
-    auto entries = DriveManifest{root}.latestEntries("machine-1");
+    auto entries = DriveManifest{DriveLayout::appFolder(root)}.latestEntries("machine-1");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].event, DriveManifest::Entry::Event::offloaded);
     EXPECT_EQ(entries[0].mac, "machine-1");
@@ -180,7 +181,7 @@ TEST_F(OffloadExecutorTest, MovesAFolderWithItsTreeThroughCleanup) {
     EXPECT_EQ(seen[4], std::make_pair(FaultPoint::offloadLinkStaged, Phase::offloadSwapping));
     EXPECT_EQ(seen[5], std::make_pair(FaultPoint::offloadSwapped, Phase::offloadCleanup));
 
-    auto entries = DriveManifest{root}.latestEntries("machine-1");
+    auto entries = DriveManifest{DriveLayout::appFolder(root)}.latestEntries("machine-1");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].entries, stored);
 }
@@ -805,7 +806,7 @@ TEST_F(OffloadExecutorTest, MovesOntoALoopMountedExt4Drive) {
     EXPECT_NE(FileStat::read(mountPoint + "/" + relativeFor(file))->device, FileStat::read(home)->device);
     EXPECT_EQ(fileRecord.phase, Phase::offloaded);
     EXPECT_EQ(folderRecord.phase, Phase::offloaded);
-    EXPECT_EQ(DriveManifest{mountPoint}.latestEntries("machine-1").size(), 2u);
+    EXPECT_EQ(DriveManifest{DriveLayout::appFolder(mountPoint)}.latestEntries("machine-1").size(), 2u);
 }
 
 }  // namespace

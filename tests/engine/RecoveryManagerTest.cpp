@@ -257,7 +257,7 @@ TEST_F(RecoveryManagerTest, ManifestRepairWritesMissingEntriesOnce) {
     std::string original = world.makeItem(true);
     OffloadRecord record = world.copyAndVerify(world.insert(original, true));
     world.journal->setPhase(record.id, Phase::offloaded);
-    DriveManifest manifest{world.drive};
+    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
     EXPECT_TRUE(manifest.latestEntries(world.configuration.machineID).empty());
 
     world.manager().updateManifest(RecoveryWorld::driveID);
@@ -322,7 +322,7 @@ TEST_F(RecoveryManagerTest, DiscardingADriveCopyIsRefusedWhileItIsLinkedOrHoldsO
     EXPECT_FALSE(FileStat::peek(PathUtil::parent(world.drivePath(record))));  // emptied parents go too
     EXPECT_TRUE(FileStat::peek(DriveLayout::appFolder(world.drive)));
     EXPECT_EQ(world.reload(record).phase, Phase::superseded);
-    EXPECT_TRUE(DriveManifest{world.drive}.latestEntries(world.configuration.machineID).empty());
+    EXPECT_TRUE(DriveManifest{DriveLayout::appFolder(world.drive)}.latestEntries(world.configuration.machineID).empty());
     EXPECT_TRUE(logged(world, "Deleted the drive copy of \xE2\x80\x9C" "Album\xE2\x80\x9D (you asked)."));
 }
 
@@ -344,7 +344,7 @@ protected:
 TEST_F(AdoptionTest, EntriesTheJournalLacksAreAddedAndTheirLinksChecked) {
     std::string linked = world.mac + "/Documents/linked.txt";
     std::string unlinked = world.mac + "/Documents/unlinked.txt";
-    DriveManifest manifest{world.drive};
+    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
     auto first = entryFor(linked);
     manifest.append(first);
     fs::create_symlink(PathUtil::join(world.drive, first.relativePath), linked);
@@ -571,7 +571,7 @@ TEST_F(AdoptionTest, EntriesOverlappingEachOtherAreBothLeftOnTheDrive) {
 TEST_F(AdoptionTest, HostileManifestTouchesNothingOutsideTheDrive) {
     std::string victim = test::writeFile(world.mac + "/Documents/precious.txt", "keep me");
     std::string outside = test::writeFile(world.temp / "outside/keep.txt", "outside");
-    DriveManifest manifest{world.drive};
+    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
     const std::string prefix = DriveLayout::folderName() + "/" + world.configuration.machineFolder;
 
     auto climbing = entryFor(world.mac + "/Documents/a.txt", false);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "drives/DriveLayout.h"
 #include "foundation/POSIXFailure.h"
 #include "support/PeakMemory.h"
 #include "support/TempDir.h"
@@ -38,7 +39,7 @@ std::vector<std::string> originals(const std::vector<Entry>& entries) {
 
 TEST(DriveManifestTest, FirstAppendCreatesFolderAndFileWithTheExactLine) {
     test::TempDir root;
-    DriveManifest manifest(root.path());
+    DriveManifest manifest(DriveLayout::appFolder(root.path()));
     EXPECT_TRUE(manifest.read().empty());
     EXPECT_TRUE(manifest.latestEntries("MAC-A").empty());
 
@@ -83,7 +84,7 @@ TEST(DriveManifestTest, ALegacyManifestIsKeptAndATornLineIsClosedByTheNextAppend
     const std::string first = DriveManifest::encode(entry("/a", Event::offloaded));
     test::writeFile(root / "Marrowfen/.marrowfen-drive.json", "{}");
     test::writeFile(legacy, first + "\n{\"version\":1,\"ev");  // a write cut short
-    DriveManifest manifest(root.path());
+    DriveManifest manifest(DriveLayout::appFolder(root.path()));
     EXPECT_EQ(manifest.path(), legacy);
     EXPECT_EQ(originals(manifest.read()), std::vector<std::string>{"/a"});
 
@@ -98,7 +99,7 @@ TEST(DriveManifestTest, ALegacyManifestIsKeptAndATornLineIsClosedByTheNextAppend
     // An empty file gets no leading line feed; blank lines are nothing.
     test::TempDir other;
     test::writeFile(other / "Keldwick/.keldwick-manifest.jsonl", "");
-    DriveManifest fresh(other.path());
+    DriveManifest fresh(DriveLayout::appFolder(other.path()));
     fresh.append(entry("/c", Event::offloaded));
     EXPECT_EQ(test::readFile(other / "Keldwick/.keldwick-manifest.jsonl"),
               DriveManifest::encode(entry("/c", Event::offloaded)) + "\n");
@@ -108,7 +109,7 @@ TEST(DriveManifestTest, ALegacyManifestIsKeptAndATornLineIsClosedByTheNextAppend
 
 TEST(DriveManifestTest, SeveralEntriesGoInOneAppendInOrderOrNotAtAll) {
     test::TempDir root;
-    DriveManifest manifest(root.path());
+    DriveManifest manifest(DriveLayout::appFolder(root.path()));
     manifest.append(std::vector<Entry>{});
     struct stat st {};
     EXPECT_NE(::lstat((root / "Keldwick").c_str(), &st), 0);  // nothing to write, nothing made
@@ -129,7 +130,7 @@ TEST(DriveManifestTest, SeveralEntriesGoInOneAppendInOrderOrNotAtAll) {
 
 TEST(DriveManifestTest, LatestEntriesPerPathForThisMachine) {
     test::TempDir root;
-    DriveManifest manifest(root.path());
+    DriveManifest manifest(DriveLayout::appFolder(root.path()));
     for (const Entry& e : {
              entry("/z/restored-then-offloaded", Event::restored),
              entry("/shared/no-mac", Event::offloaded, std::nullopt),    // another machine has this path
@@ -190,7 +191,7 @@ TEST(DriveManifestTest, DecodingSkipsWhatIsNotAnEntryOrCouldLeaveTheDrive) {
 
     Entry bad = entry("/home/ann/\xFF", Event::offloaded);
     test::TempDir root;
-    EXPECT_THROW(DriveManifest(root.path()).append(bad), DriveManifestError);
+    EXPECT_THROW(DriveManifest(DriveLayout::appFolder(root.path())).append(bad), DriveManifestError);
     struct stat st {};
     EXPECT_NE(::lstat((root / "Keldwick").c_str(), &st), 0);  // nothing made for an entry that can't be written
 }
@@ -202,7 +203,7 @@ TEST(DriveManifestTest, AHostileDriveTouchesNothingOutside) {
     test::TempDir linked;
     test::makeDirs(linked / "Keldwick");
     ASSERT_EQ(::symlink(victim.c_str(), (linked / "Keldwick/.keldwick-manifest.jsonl").c_str()), 0);
-    DriveManifest viaLink(linked.path());
+    DriveManifest viaLink(DriveLayout::appFolder(linked.path()));
     EXPECT_THROW(viaLink.append(entry("/a", Event::offloaded)), DriveManifestError);
     EXPECT_THROW(viaLink.read(), DriveManifestError);
     EXPECT_EQ(test::readFile(victim), "export A=1\n");
@@ -210,24 +211,24 @@ TEST(DriveManifestTest, AHostileDriveTouchesNothingOutside) {
     test::TempDir fifo;
     test::makeDirs(fifo / "Keldwick");
     ASSERT_EQ(::mkfifo((fifo / "Keldwick/.keldwick-manifest.jsonl").c_str(), 0644), 0);
-    EXPECT_THROW(DriveManifest(fifo.path()).read(), DriveManifestError);
-    EXPECT_THROW(DriveManifest(fifo.path()).append(entry("/a", Event::offloaded)), DriveManifestError);
+    EXPECT_THROW(DriveManifest(DriveLayout::appFolder(fifo.path())).read(), DriveManifestError);
+    EXPECT_THROW(DriveManifest(DriveLayout::appFolder(fifo.path())).append(entry("/a", Event::offloaded)), DriveManifestError);
 
     test::TempDir redirected;
     ASSERT_EQ(::symlink(outside.path().c_str(), (redirected / "Keldwick").c_str()), 0);
-    EXPECT_THROW(DriveManifest(redirected.path()).append(entry("/a", Event::offloaded)), POSIXFailure);
-    EXPECT_THROW(DriveManifest(redirected.path()).read(), POSIXFailure);
+    EXPECT_THROW(DriveManifest(DriveLayout::appFolder(redirected.path())).append(entry("/a", Event::offloaded)), POSIXFailure);
+    EXPECT_THROW(DriveManifest(DriveLayout::appFolder(redirected.path())).read(), POSIXFailure);
     // A plain file in the app folder's place holds no manifest; writing still fails.
     test::TempDir plain;
     test::writeFile(plain / "Keldwick", "");
-    EXPECT_TRUE(DriveManifest(plain.path()).read().empty());
-    EXPECT_THROW(DriveManifest(plain.path()).append(entry("/a", Event::offloaded)), POSIXFailure);
+    EXPECT_TRUE(DriveManifest(DriveLayout::appFolder(plain.path())).read().empty());
+    EXPECT_THROW(DriveManifest(DriveLayout::appFolder(plain.path())).append(entry("/a", Event::offloaded)), POSIXFailure);
     struct stat st {};
     EXPECT_NE(::lstat((outside / ".keldwick-manifest.jsonl").c_str(), &st), 0);
 
     // Crafted lines are skipped; the honest ones around them survive.
     test::TempDir crafted;
-    DriveManifest manifest(crafted.path());
+    DriveManifest manifest(DriveLayout::appFolder(crafted.path()));
     manifest.append(entry("/home/ann/ok", Event::offloaded));
     Entry escape = entry("/home/ann/evil", Event::offloaded);
     escape.relativePath = "Keldwick/../../../home/ann/.bashrc";
