@@ -15,6 +15,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/ItemChecks.h"
+#include "foundation/ItemName.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
@@ -57,7 +58,7 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
                           "It disappeared from your Mac while it was being moved. The copy on your drive was kept.",
                           Phase::linkMissing, RecoveryAction::markedLinkMissing);
     if (!undoOnDrive) {
-        context.journal->log(quoted(record.displayName()) +
+        context.journal->log(quoted(ItemName::display(record.originalPath)) +
                                  " stayed on your Mac. Its unfinished copy will be removed from the drive when it's "
                                  "connected.",
                              EventLevel::info, record.id);
@@ -66,7 +67,7 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
 
     removeDriveCopy(record, *root);
     context.journal->setPhase(record.id, Phase::abandoned, failure);
-    context.journal->log("Undid the unfinished move of " + quoted(record.displayName()) + ". It's still on your Mac.",
+    context.journal->log("Undid the unfinished move of " + quoted(ItemName::display(record.originalPath)) + ". It's still on your Mac.",
                          EventLevel::info, record.id);
     return result(record, RecoveryAction::rolledBack);
 }
@@ -160,7 +161,7 @@ RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
     if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, record.originalPath.c_str()) != 0)
         throw POSIXFailure("symlink", record.originalPath, errno);
     context.journal->setPhase(record.id, Phase::offloaded);
-    context.journal->log("Re-created the link for " + quoted(record.displayName()) + "; it's on the drive.",
+    context.journal->log("Re-created the link for " + quoted(ItemName::display(record.originalPath)) + "; it's on the drive.",
                          EventLevel::info, record.id);
     return result(record, RecoveryAction::rolledForward);
 }
@@ -204,7 +205,7 @@ bool RecoveryManager::holdsOnlyCopiedEntries(const std::string& folder, const Of
 std::string RecoveryManager::keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
                                                const std::optional<std::string>& folder) {
     const std::string kept = renameBeside(record, displaced, folder);
-    return quoted(record.displayName()) +
+    return quoted(ItemName::display(record.originalPath)) +
            " changed while it was being moved. The copy on your drive is in its place, and the version from your "
            "Mac is next to it as " +
            quoted(PathUtil::name(kept)) + ".";
@@ -212,7 +213,7 @@ std::string RecoveryManager::keepChangedFolder(const OffloadRecord& record, cons
 
 void RecoveryManager::keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced) {
     const std::string kept = renameBeside(record, displaced);
-    context.journal->log("The copy of " + quoted(record.displayName()) +
+    context.journal->log("The copy of " + quoted(ItemName::display(record.originalPath)) +
                              " on your drive is no longer the one Keldwick checked, so its original was kept next "
                              "to its shortcut as " +
                              quoted(PathUtil::name(kept)) + ".",
@@ -224,7 +225,7 @@ void RecoveryManager::keepDifferingOriginal(const OffloadRecord& record, const s
 RecoveryResult RecoveryManager::resolveRestoreCopy(const OffloadRecord& record, const Failure& failure) {
     if (isOwnLink(record.originalPath, record)) {
         context.journal->setPhase(record.id, Phase::offloaded, failure);
-        context.journal->log("The restore of " + quoted(record.displayName()) +
+        context.journal->log("The restore of " + quoted(ItemName::display(record.originalPath)) +
                                  " was interrupted. It's still on the drive and its link still works.",
                              EventLevel::info, record.id);
         return result(record, RecoveryAction::rolledBack);
@@ -294,7 +295,7 @@ RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, 
 
 // The restored item is in place; its drive copy waits for the drive.
 RecoveryResult RecoveryManager::deferRestoreCleanup(const OffloadRecord& record) {
-    context.journal->log(quoted(record.displayName()) +
+    context.journal->log(quoted(ItemName::display(record.originalPath)) +
                              " is back on your Mac. Its old copy will be removed from the drive when it's connected.",
                          EventLevel::info, record.id);
     return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
@@ -309,7 +310,7 @@ RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& reco
                     digestOfDriveCopy(record, *root) == digestOf(record.originalPath, record.isDirectory);
         if (!same)
             return markRecord(record,
-                              quoted(record.displayName()) +
+                              quoted(ItemName::display(record.originalPath)) +
                                   " is back on your Mac, but the copy on your drive is different, so both were kept.",
                               Phase::returned, RecoveryAction::markedReturned);
     }
@@ -332,7 +333,7 @@ RecoveryResult RecoveryManager::finishRestoreCleanup(const OffloadRecord& record
     OffloadRecord finished = record;
     finished.phase = Phase::restored;
     appendManifestEntry(finished, DriveManifest::Entry::Event::restored, *root);
-    context.journal->log("Finished restoring " + quoted(record.displayName()) + ".", EventLevel::info, record.id);
+    context.journal->log("Finished restoring " + quoted(ItemName::display(record.originalPath)) + ".", EventLevel::info, record.id);
     return result(record, RecoveryAction::rolledForward);
 }
 

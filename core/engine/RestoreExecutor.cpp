@@ -16,6 +16,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
 #include "foundation/ItemChecks.h"
+#include "foundation/ItemName.h"
 #include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Simulators.h"
@@ -76,7 +77,7 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     auto found = journal.record(recordID);
     if (!found) throw EngineError::invalidState("That item isn't in Keldwick's log.");
     const OffloadRecord record = *found;
-    const std::string name = record.displayName();
+    const std::string name = ItemName::display(record.originalPath);
     const bool asCopy = copySuffix.has_value();
 
     const bool allowed = asCopy ? (record.phase == Phase::returned || record.phase == Phase::linkMissing)
@@ -303,7 +304,7 @@ void RestoreExecutor::finishInPlace(const OffloadRecord& record, const std::stri
                                     const std::string& drivePath, const FingerprintSnapshot& before,
                                     bool driveChanged) {
     Journal& journal = *context.journal;
-    const std::string name = record.displayName();
+    const std::string name = ItemName::display(record.originalPath);
     if (driveChanged) {
         journal.setPhase(record.id, Phase::returned, returnedText(name));
         journal.log(returnedText(name), EventLevel::warning, record.id);
@@ -328,7 +329,7 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
                                    bool driveChanged, const std::string& workingCopy, const std::string& destination,
                                    uint32_t savedFlags) {
     Journal& journal = *context.journal;
-    const std::string name = record.displayName();
+    const std::string name = ItemName::display(record.originalPath);
     if (!driveCopyUnchanged(record, drivePath, before)) {
         PathUtil::removeTree(workingCopy);
         throw EngineError::sourceChanged(drivePath);
@@ -359,7 +360,7 @@ void RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::st
 
 void RestoreExecutor::keepBoth(const OffloadRecord& record, const std::optional<std::string>& message) {
     const std::string text = message.value_or("The copy on your drive changed while " +
-                                              quoted(record.displayName()) +
+                                              quoted(ItemName::display(record.originalPath)) +
                                               " was being brought back, so both were kept: one on your Mac, one on "
                                               "the drive.");
     context.journal->setPhase(record.id, Phase::returned, text);

@@ -1,13 +1,10 @@
 #include "foundation/OffloadRecord.h"
 
-#include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 
 namespace keldwick {
 
 std::string OffloadRecord::name() const { return PathUtil::name(originalPath); }
-
-std::string OffloadRecord::displayName() const { return ItemName::display(originalPath); }
 
 std::string OffloadRecord::drivePath(const std::string& root) const {
     if (driveRelativePath.empty()) return root;

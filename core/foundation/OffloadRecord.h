@@ -34,8 +34,6 @@ struct OffloadRecord {
 
     // The last component of originalPath, a trailing "/" ignored.
     std::string name() const;
-    // The name every message and window shows for the item.
-    std::string displayName() const;
     // The copy's absolute path on a drive mounted at `root`: root itself when the relative
     // path is empty, else root and the relative path joined by exactly the one "/" that
     // root may already end with.

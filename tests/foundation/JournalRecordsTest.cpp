@@ -3,6 +3,7 @@
 #include <set>
 #include <unordered_set>
 
+#include "foundation/ItemName.h"
 #include "foundation/JournalRecords.h"
 
 using namespace keldwick;
@@ -47,7 +48,7 @@ TEST(OffloadRecordTest, NamesAndEquality) {
     OffloadRecord record;
     record.originalPath = "/home/u/Projects/Old Stuff/";
     EXPECT_EQ(record.name(), "Old Stuff");
-    EXPECT_EQ(record.displayName(), "Old Stuff");
+    EXPECT_EQ(ItemName::display(record.originalPath), "Old Stuff");
     record.originalPath = "/home/u/a.txt";
     EXPECT_EQ(record.name(), "a.txt");
 
