@@ -99,21 +99,6 @@ std::optional<std::string> DriveProfile::speedDetails() const {
     return "Reads about " + *read + " MB/s, writes about " + *write + " MB/s";
 }
 
-OffloadPolicy DriveProfile::policy(OffloadPolicy base) const {
-    if (tier() == DriveTier::fastSSD) {
-        base.maxFolderFileCount = 20'000;
-        base.allowedTypes = std::nullopt;
-        base.allowedExtensions = {};
-        base.deniedTypes = {};
-    } else {
-        base.maxFolderFileCount = 1'000;
-        base.allowedTypes = OffloadPolicy::sequentialTypes();
-        base.allowedExtensions = OffloadPolicy::sequentialExtensions();
-        base.deniedTypes = OffloadPolicy::randomAccessTypes();
-    }
-    return base;
-}
-
 nlohmann::json DriveProfile::toJson() const {
     nlohmann::json j = nlohmann::json::object();
     if (hardware) j["hardware"] = *hardware;

@@ -1,7 +1,7 @@
 #pragma once
 // What is known of the chosen drive (hardware facts and the last speed test), the tier
-// derived from them, the texts shown about the drive, and the narrowing of the scan
-// policy that the tier calls for.
+// derived from them and the texts shown about the drive. The narrowing of the scan
+// policy that the tier calls for is the policy's own (policyForDrive).
 
 #include <optional>
 #include <string>
@@ -11,7 +11,6 @@
 #include "drives/BenchmarkResult.h"
 #include "drives/DriveHardware.h"
 #include "drives/DriveTier.h"
-#include "scanning/OffloadPolicy.h"
 
 namespace keldwick {
 
@@ -43,10 +42,6 @@ struct DriveProfile {
     // "Reads about R MB/s, writes about W MB/s"; absent without a benchmark, and when a
     // stored speed is not a finite number within the 64-bit range.
     std::optional<std::string> speedDetails() const;
-
-    // `base` with maxFolderFileCount, allowedTypes, allowedExtensions and deniedTypes set
-    // by the tier; every other field unchanged.
-    OffloadPolicy policy(OffloadPolicy base) const;
 
     // Keys "hardware" and "benchmark", each only when present.
     nlohmann::json toJson() const;

@@ -81,7 +81,7 @@ OffloadPolicy AppSettings::policy(bool includingRecent) const {
     base.moveProjects = moveProjectsAndSimulators;
     base.minimumSimulatorSize = 100'000'000;
     base.driveIsMacFormatted = true;
-    return driveProfile.value_or(DriveProfile{}).policy(std::move(base));
+    return policyForDrive(driveProfile.value_or(DriveProfile{}), std::move(base));
 }
 
 nlohmann::json AppSettings::toJson() const {

@@ -1,5 +1,6 @@
 #include "scanning/OffloadPolicy.h"
 
+#include "drives/DriveProfile.h"
 #include "foundation/Utf8.h"
 
 namespace keldwick {
@@ -57,6 +58,21 @@ bool OffloadPolicy::allowsType(std::string_view fileName, bool isPackage) const 
         if (type->conforms(allowed)) return true;
     }
     return false;
+}
+
+OffloadPolicy policyForDrive(const DriveProfile& profile, OffloadPolicy base) {
+    if (profile.tier() == DriveTier::fastSSD) {
+        base.maxFolderFileCount = 20'000;
+        base.allowedTypes = std::nullopt;
+        base.allowedExtensions = {};
+        base.deniedTypes = {};
+    } else {
+        base.maxFolderFileCount = 1'000;
+        base.allowedTypes = OffloadPolicy::sequentialTypes();
+        base.allowedExtensions = OffloadPolicy::sequentialExtensions();
+        base.deniedTypes = OffloadPolicy::randomAccessTypes();
+    }
+    return base;
 }
 
 }  // namespace keldwick

@@ -54,4 +54,11 @@ struct OffloadPolicy {
     bool allowsType(std::string_view fileName, bool isPackage) const;
 };
 
+struct DriveProfile;
+
+// `base` narrowed by the drive's tier: maxFolderFileCount, allowedTypes,
+// allowedExtensions and deniedTypes set by the tier; every other field unchanged. It
+// lives with the policy so that the drive code needn't know the scan's policy.
+OffloadPolicy policyForDrive(const DriveProfile& profile, OffloadPolicy base);
+
 }  // namespace keldwick

@@ -5,6 +5,7 @@
 
 #include "drives/DriveProfile.h"
 #include "foundation/JsonFields.h"
+#include "scanning/OffloadPolicy.h"
 
 using namespace keldwick;
 using Medium = DriveHardware::Medium;
@@ -116,13 +117,13 @@ TEST(DriveProfileTest, PolicyOverwritesExactlyTheFourTierFields) {
     base.moveProjects = false;
     base.driveIsMacFormatted = false;
 
-    OffloadPolicy slow = DriveProfile{}.policy(base);
+    OffloadPolicy slow = policyForDrive(DriveProfile{}, base);
     EXPECT_EQ(slow.maxFolderFileCount, 1000);
     EXPECT_EQ(slow.allowedTypes, OffloadPolicy::sequentialTypes());
     EXPECT_EQ(slow.allowedExtensions, OffloadPolicy::sequentialExtensions());
     EXPECT_EQ(slow.deniedTypes, OffloadPolicy::randomAccessTypes());
 
-    OffloadPolicy fast = DriveProfile{hardware(Medium::solidState), std::nullopt}.policy(slow);
+    OffloadPolicy fast = policyForDrive(DriveProfile{hardware(Medium::solidState), std::nullopt}, slow);
     EXPECT_EQ(fast.maxFolderFileCount, 20000);
     EXPECT_FALSE(fast.allowedTypes.has_value());
     EXPECT_TRUE(fast.allowedExtensions.empty());
