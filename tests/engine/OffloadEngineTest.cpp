@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "EngineWorld.h"
+#include "drives/DriveLayout.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/EngineError.h"
 #include "foundation/ItemChecks.h"
@@ -257,7 +258,7 @@ TEST_F(OffloadEngineTest, AStaleManifestLineNeverTakesOverANewerItemsDriveCopy) 
     actions()->onceAt(FaultPoint::restoreDriveCopyDeleted, [&](const FaultContext&) { world.locator->present = false; });
     EXPECT_EQ(engine()->restore(moved.id).phase, Phase::restored);
     world.locator->present = true;
-    const DriveManifest manifest{world.root};
+    const DriveManifest manifest{DriveLayout::appFolder(world.root)};
     ASSERT_EQ(manifest.latestEntries(world.configuration.machineID).size(), 1u);  // the stale line
 
     const std::string inner = album + "/sub";

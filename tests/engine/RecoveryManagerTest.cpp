@@ -398,7 +398,7 @@ TEST_F(AdoptionTest, EntriesOverlappingAnotherItemsDriveCopyAreLeftOnTheDrive) {
         entry.isDirectory = c.entry == "Album";
         entry.relativePath = fresh.relativePathFor(entry.originalPath);
         test::writeFile(PathUtil::join(fresh.drive, entry.relativePath) + (entry.isDirectory ? "/a.txt" : ""), "x");
-        DriveManifest{fresh.drive}.append(entry);
+        DriveManifest{DriveLayout::appFolder(fresh.drive)}.append(entry);
         NewRecord other;
         other.originalPath = documents + c.other;
         other.driveID = c.otherDrive;
@@ -437,7 +437,7 @@ TEST_F(AdoptionTest, LinesOfRecordsEndedMeanwhileAreClosedNotAdopted) {
         entry.relativePath = ended.driveRelativePath;
         entry.date = Date{std::floor(ended.updatedAt.adding(c.lineAfterEnd).secondsSince1970)};
         test::writeFile(fresh.drivePath(ended), "quarterly numbers\n");
-        DriveManifest manifest{fresh.drive};
+        DriveManifest manifest{DriveLayout::appFolder(fresh.drive)};
         manifest.append(entry);
 
         auto results = fresh.manager().adoptManifestEntries(RecoveryWorld::driveID);
@@ -476,7 +476,7 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
         {home + "/Documents/away/evil.desktop", false},
         {home + "/Documents/onto-drive/evil.txt", false},
     };
-    DriveManifest manifest{world.drive};
+    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
     for (const auto& c : cases) {
         auto entry = entryFor(c.original, c.original != home);  // the home's "copy" is the folder above the others
         if (!c.withMachineID) entry.mac.reset();
@@ -527,7 +527,7 @@ TEST_F(AdoptionTest, LinesNamingTheHomesHiddenEntriesStayOnTheDrive) {
 // Without a home folder nothing is known to be the user's own: nothing is adopted. Nor is
 // an item on the drive itself, when the drive is a folder inside the home.
 TEST_F(AdoptionTest, NothingIsAdoptedWithoutAHomeOrForAPlaceOnTheDrive) {
-    DriveManifest manifest{world.drive};
+    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
     auto entry = entryFor(world.mac + "/Documents/Report.txt");
     manifest.append(entry);
     RecoveryWorld homeless;
@@ -544,7 +544,7 @@ TEST_F(AdoptionTest, NothingIsAdoptedWithoutAHomeOrForAPlaceOnTheDrive) {
     inside.locator->root = drive;
     auto onDrive = entryFor(drive + "/Keldwick/Test Machine/x.txt", false);
     test::writeFile(PathUtil::join(drive, onDrive.relativePath), "x");
-    DriveManifest{drive}.append(onDrive);
+    DriveManifest{DriveLayout::appFolder(drive)}.append(onDrive);
     EXPECT_TRUE(inside.manager().adoptManifestEntries(RecoveryWorld::driveID).empty());
     EXPECT_TRUE(inside.journal->allRecords().empty());
 }
@@ -552,7 +552,7 @@ TEST_F(AdoptionTest, NothingIsAdoptedWithoutAHomeOrForAPlaceOnTheDrive) {
 // Two lines that overlap each other: at most one of them is current, and which one can't
 // be told, so neither is taken; an unrelated line still is.
 TEST_F(AdoptionTest, EntriesOverlappingEachOtherAreBothLeftOnTheDrive) {
-    DriveManifest manifest{world.drive};
+    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
     auto outer = entryFor(world.mac + "/Documents/Album", false);
     outer.isDirectory = true;
     auto inner = entryFor(world.mac + "/Documents/Album/b.txt");
