@@ -3,9 +3,9 @@
 #include <limits>
 #include <unordered_set>
 
-#include "scanning/ItemName.h"
-#include "scanning/NeverTouch.h"
+#include "foundation/ItemName.h"
 #include "model/StatusTexts.h"
+#include "scanning/NeverTouch.h"
 
 namespace keldwick {
 

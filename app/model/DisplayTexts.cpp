@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "foundation/PathUtil.h"
-#include "scanning/Simulators.h"
+#include "foundation/Simulators.h"
 
 namespace keldwick {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "foundation/OffloadRecord.h"
-#include "scanning/UTType.h"
+#include "foundation/UTType.h"
 
 namespace keldwick {
 

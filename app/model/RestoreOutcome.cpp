@@ -1,11 +1,11 @@
 #include "model/RestoreOutcome.h"
 
 #include "foundation/Formatting.h"
+#include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
 #include "model/DisplayTexts.h"
 #include "model/StatusTexts.h"
-#include "scanning/ItemName.h"
 
 namespace keldwick {
 
