@@ -34,7 +34,7 @@ DriveWatcher::~DriveWatcher() {
     if (mountTableFd_ >= 0) ::close(mountTableFd_);
 }
 
-std::optional<DiskVolume> DriveWatcher::diskVolume(const BlockDevices::Identity& identity,
+std::optional<DiskVolume> DriveWatcher::diskVolume(const platform::BlockDevices::Identity& identity,
                                                    const std::optional<std::string>& mountPoint) {
     DiskVolume volume;
     if (identity.uuid && !identity.uuid->empty()) volume.uuid = identity.uuid;
@@ -89,7 +89,7 @@ void DriveWatcher::readUevents() {
     bool lost = false;
     Request request;
     for (const auto& event : uevents_->receive(lost)) {
-        if (event.subsystem != "block" || !BlockDevices::isValidName(event.devName)) continue;
+        if (event.subsystem != "block" || !platform::BlockDevices::isValidName(event.devName)) continue;
         if (event.action == "add" || event.action == "change" || event.action == "online") {
             request.removed[event.devName] = false;
         } else if (event.action == "remove") {
@@ -116,29 +116,29 @@ void DriveWatcher::probe(Request request) {
     });
 }
 
-DriveWatcher::Snapshot DriveWatcher::take(const SystemRoots& roots, const Request& request) {
+DriveWatcher::Snapshot DriveWatcher::take(const platform::SystemRoots& roots, const Request& request) {
     Snapshot snapshot;
     snapshot.everyDisk = request.everyDisk;
-    auto table = MountTable::read(roots.mountinfo);
-    snapshot.visibleMounts = MountFacts::visibleEntries(table);
+    auto table = platform::MountTable::read(roots.mountinfo);
+    snapshot.visibleMounts = platform::MountFacts::visibleEntries(table);
     for (const auto& entry : snapshot.visibleMounts) {
         if (entry.root != "/") continue;  // a folder of a volume, not the volume
-        if (auto name = BlockDevices::nameForMount(entry, roots)) snapshot.mountPoints.emplace(*name, entry.mountPoint);
+        if (auto name = platform::BlockDevices::nameForMount(entry, roots)) snapshot.mountPoints.emplace(*name, entry.mountPoint);
     }
     auto identify = [&](const std::string& name) {
-        snapshot.disks[name] = BlockDevices::identify(name, roots);
+        snapshot.disks[name] = platform::BlockDevices::identify(name, roots);
     };
     if (request.everyDisk) {
         std::error_code error;
         for (const auto& item : std::filesystem::directory_iterator(roots.sys + "/class/block", error)) {
             std::string name = item.path().filename().string();
-            if (BlockDevices::isValidName(name)) identify(name);
+            if (platform::BlockDevices::isValidName(name)) identify(name);
         }
         return snapshot;
     }
     for (const auto& [name, removed] : request.removed) {
         // The kernel announces a removal before the device leaves sysfs: the event decides.
-        if (removed || !BlockDevices::deviceFolder(name, roots)) snapshot.disks[name] = std::nullopt;
+        if (removed || !platform::BlockDevices::deviceFolder(name, roots)) snapshot.disks[name] = std::nullopt;
         else identify(name);
     }
     return snapshot;

@@ -37,10 +37,10 @@ class DriveWatcher : public QObject {
 
 public:
     struct Options {
-        SystemRoots roots = SystemRoots::system();
+        platform::SystemRoots roots = platform::SystemRoots::system();
         // Opens the source of device events; by default the netlink socket. Nothing, with a
         // reason, when there is none.
-        std::function<std::unique_ptr<UeventSource>(const SystemRoots&, std::string& whyNot)> openUevents = openNetlinkUevents;
+        std::function<std::unique_ptr<UeventSource>(const platform::SystemRoots&, std::string& whyNot)> openUevents = openNetlinkUevents;
         WakeWatch::Options wake;
         // Mount-table changes come in bursts (a desktop mounting a drive, containers starting):
         // they are read once the table has been quiet this long, or at the latest after four
@@ -66,7 +66,7 @@ public:
     // when it has neither UUID nor label (a whole disk holding a partition table). Any
     // non-empty UUID counts (FAT's "ABCD-1234" as much as ext4's), the same text that
     // VolumeInfo gives the volume.
-    static std::optional<DiskVolume> diskVolume(const BlockDevices::Identity& identity,
+    static std::optional<DiskVolume> diskVolume(const platform::BlockDevices::Identity& identity,
                                                 const std::optional<std::string>& mountPoint);
 
 public slots:
@@ -81,14 +81,14 @@ private:
     };
     struct Snapshot {
         bool everyDisk = false;
-        std::map<std::string, std::optional<BlockDevices::Identity>> disks;  // none: gone
-        std::vector<MountEntry> visibleMounts;
+        std::map<std::string, std::optional<platform::BlockDevices::Identity>> disks;  // none: gone
+        std::vector<platform::MountEntry> visibleMounts;
         std::map<std::string, std::string> mountPoints;  // kernel name -> first mount point
     };
 
     void readUevents();
     void probe(Request request);
-    static Snapshot take(const SystemRoots& roots, const Request& request);
+    static Snapshot take(const platform::SystemRoots& roots, const Request& request);
     void apply(const Snapshot& snapshot);
 
     Options options_;
@@ -102,9 +102,9 @@ private:
     bool started_ = false;
     bool firstSnapshot_ = true;
 
-    std::map<std::string, BlockDevices::Identity> identities_;
+    std::map<std::string, platform::BlockDevices::Identity> identities_;
     std::map<std::string, std::optional<DiskVolume>> reported_;
-    std::vector<MountEntry> visibleMounts_;
+    std::vector<platform::MountEntry> visibleMounts_;
     std::map<std::string, std::string> mountPoints_;
 
     // One thread, so probes finish in the order they were asked for.

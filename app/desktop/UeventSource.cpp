@@ -77,8 +77,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<UeventSource> openNetlinkUevents(const SystemRoots& roots, std::string& whyNot) {
-    unsigned group = Sysfs::exists(Sysfs::parent(roots.udevData) + "/control") ? kUdevGroup : kKernelGroup;
+std::unique_ptr<UeventSource> openNetlinkUevents(const platform::SystemRoots& roots, std::string& whyNot) {
+    unsigned group = platform::Sysfs::exists(platform::Sysfs::parent(roots.udevData) + "/control") ? kUdevGroup : kKernelGroup;
     int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
     if (fd < 0) {
         whyNot = std::string("the uevent socket can't be opened: ") + std::strerror(errno);

@@ -25,6 +25,6 @@ public:
 // roots.udevData), so that each event comes after udevd has written the device's facts;
 // the kernel's group otherwise. Events from anyone but root are dropped. Nothing, with
 // the reason in `whyNot`, when the socket can't be opened (a container without netlink).
-std::unique_ptr<UeventSource> openNetlinkUevents(const SystemRoots& roots, std::string& whyNot);
+std::unique_ptr<UeventSource> openNetlinkUevents(const platform::SystemRoots& roots, std::string& whyNot);
 
 }  // namespace keldwick

@@ -48,10 +48,10 @@ std::optional<std::string> DriveHardware::displayName() const {
 }
 
 std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName) {
-    return inspect(bsdName, SysfsDeviceRegistry::system());
+    return inspect(bsdName, platform::SysfsDeviceRegistry::system());
 }
 
-std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName, const DeviceRegistry& registry) {
+std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName, const platform::DeviceRegistry& registry) {
     auto facts = registry.characteristics(bsdName);
     if (!facts) return std::nullopt;
     DriveHardware hardware;
@@ -67,11 +67,11 @@ std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName, 
 }
 
 std::optional<DrivePowerState> DriveHardware::powerState(const std::string& bsdName) {
-    return powerState(bsdName, SysfsDeviceRegistry::system());
+    return powerState(bsdName, platform::SysfsDeviceRegistry::system());
 }
 
 std::optional<DrivePowerState> DriveHardware::powerState(const std::string& bsdName,
-                                                         const DeviceRegistry& registry) {
+                                                         const platform::DeviceRegistry& registry) {
     auto entries = registry.powerEntries(bsdName);
     if (!entries) return std::nullopt;
     for (const auto& entry : *entries) {

@@ -29,7 +29,7 @@ std::optional<MountIdentity> SystemVolumeSource::identity(const std::string& pat
         isMountRoot = *status.mountRoot;
     } else {
         // Older kernels: the path must be a mount point in the table.
-        for (const auto& entry : MountFacts::visibleEntries(MountTable::read(roots_.mountinfo))) {
+        for (const auto& entry : platform::MountFacts::visibleEntries(platform::MountTable::read(roots_.mountinfo))) {
             if (entry.mountPoint == path) isMountRoot = true;
         }
     }

@@ -48,13 +48,13 @@ public:
 // The real system: the mount table, statx/statfs and the marker files.
 class SystemVolumeSource final : public VolumeSource {
 public:
-    explicit SystemVolumeSource(SystemRoots roots = SystemRoots::system()) : roots_(std::move(roots)) {}
+    explicit SystemVolumeSource(platform::SystemRoots roots = platform::SystemRoots::system()) : roots_(std::move(roots)) {}
     std::vector<std::string> candidateMountPaths() const override;
     std::optional<MountIdentity> identity(const std::string& path) const override;
     std::optional<Drive> marker(const std::string& root) const override;
 
 private:
-    SystemRoots roots_;
+    platform::SystemRoots roots_;
 };
 
 class VolumeDriveLocator final : public DriveLocating {

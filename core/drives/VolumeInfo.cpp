@@ -37,7 +37,7 @@ int64_t bytes(uint64_t blocks, uint64_t blockSize) {
 // The mount-table entry of the mount that holds `path`. The kernel names the mount
 // (statx mount id); its device number must agree. Without that, the deepest mount point
 // above the real path wins, preferring mounts of the same device.
-std::optional<MountEntry> entryHolding(const std::string& path, const std::vector<MountEntry>& table) {
+std::optional<platform::MountEntry> entryHolding(const std::string& path, const std::vector<platform::MountEntry>& table) {
     platform::MountStatus mounted;
     bool haveStatus = platform::statxWithMount(path.c_str(), 0, false, mounted) == 0;
     const struct statx& status = mounted.record;
@@ -49,9 +49,9 @@ std::optional<MountEntry> entryHolding(const std::string& path, const std::vecto
             }
         }
     }
-    auto real = Sysfs::resolved(path);
+    auto real = platform::Sysfs::resolved(path);
     if (!real) return std::nullopt;
-    const MountEntry* best = nullptr;
+    const platform::MountEntry* best = nullptr;
     bool bestSameDevice = false;
     for (const auto& entry : table) {
         if (!isInside(*real, entry.mountPoint)) continue;
@@ -67,98 +67,98 @@ std::optional<MountEntry> entryHolding(const std::string& path, const std::vecto
     return *best;
 }
 
-VolumeInfo build(const MountEntry& entry, const struct statvfs& space, const std::vector<MountEntry>& table,
-                 const SystemRoots& roots) {
+VolumeInfo build(const platform::MountEntry& entry, const struct statvfs& space, const std::vector<platform::MountEntry>& table,
+                 const platform::SystemRoots& roots) {
     VolumeInfo volume;
     volume.mountPath = entry.mountPoint;
-    volume.bsdName = BlockDevices::nameForMount(entry, roots);
-    BlockDevices::Identity identity;
-    if (volume.bsdName) identity = BlockDevices::identify(*volume.bsdName, roots);
+    volume.bsdName = platform::BlockDevices::nameForMount(entry, roots);
+    platform::BlockDevices::Identity identity;
+    if (volume.bsdName) identity = platform::BlockDevices::identify(*volume.bsdName, roots);
     // Labels are the device's raw bytes (a FAT label is in a DOS code page): shown and
     // recorded as text, so never ill-formed.
-    volume.name = Utf8::replacingInvalid(identity.label ? *identity.label : Sysfs::lastComponent(entry.mountPoint));
+    volume.name = Utf8::replacingInvalid(identity.label ? *identity.label : platform::Sysfs::lastComponent(entry.mountPoint));
     if (volume.name.empty()) volume.name = entry.mountPoint;  // "/"
     volume.volumeUUID = identity.uuid;
-    volume.fileSystem = MountFacts::fileSystemName(entry.fsType, identity.type);
+    volume.fileSystem = platform::MountFacts::fileSystemName(entry.fsType, identity.type);
     if (volume.bsdName) {
-        auto facts = SysfsDeviceRegistry(roots).characteristics(*volume.bsdName);
+        auto facts = platform::SysfsDeviceRegistry(roots).characteristics(*volume.bsdName);
         volume.isInternal = facts && facts->physicalInterconnectLocation == "Internal";
     }
-    volume.isLocal = !MountFacts::isNetwork(entry.fsType);
+    volume.isLocal = !platform::MountFacts::isNetwork(entry.fsType);
     volume.isReadOnly = entry.isReadOnly() || (space.f_flag & ST_RDONLY);
-    volume.isRootFileSystem = MountFacts::isRootFileSystem(entry, table);
+    volume.isRootFileSystem = platform::MountFacts::isRootFileSystem(entry, table);
     volume.totalBytes = bytes(space.f_blocks, space.f_frsize);
     volume.availableBytes = bytes(space.f_bavail, space.f_frsize);
     return volume;
 }
 
-std::optional<VolumeInfo> buildAtMountPoint(const MountEntry& entry, const std::vector<MountEntry>& table,
-                                            const SystemRoots& roots) {
+std::optional<VolumeInfo> buildAtMountPoint(const platform::MountEntry& entry, const std::vector<platform::MountEntry>& table,
+                                            const platform::SystemRoots& roots) {
     struct statvfs space {};
     if (::statvfs(entry.mountPoint.c_str(), &space) != 0) return std::nullopt;
     return build(entry, space, table, roots);
 }
 
-std::vector<MountEntry> shownEntries(const std::vector<MountEntry>& table) {
-    std::vector<MountEntry> shown;
-    for (auto& entry : MountFacts::visibleEntries(table)) {
-        if (!MountFacts::isHidden(entry)) shown.push_back(std::move(entry));
+std::vector<platform::MountEntry> shownEntries(const std::vector<platform::MountEntry>& table) {
+    std::vector<platform::MountEntry> shown;
+    for (auto& entry : platform::MountFacts::visibleEntries(table)) {
+        if (!platform::MountFacts::isHidden(entry)) shown.push_back(std::move(entry));
     }
     return shown;
 }
 
 }  // namespace
 
-std::optional<VolumeInfo> VolumeInfo::read(const std::string& path, const SystemRoots& roots) {
+std::optional<VolumeInfo> VolumeInfo::read(const std::string& path, const platform::SystemRoots& roots) {
     struct statvfs space {};
     if (path.empty() || ::statvfs(path.c_str(), &space) != 0) return std::nullopt;
-    auto table = MountTable::read(roots.mountinfo);
+    auto table = platform::MountTable::read(roots.mountinfo);
     auto entry = entryHolding(path, table);
     if (!entry) return std::nullopt;
     return build(*entry, space, table, roots);
 }
 
-std::vector<VolumeInfo> VolumeInfo::externalCandidates(const SystemRoots& roots) {
-    auto table = MountTable::read(roots.mountinfo);
+std::vector<VolumeInfo> VolumeInfo::externalCandidates(const platform::SystemRoots& roots) {
+    auto table = platform::MountTable::read(roots.mountinfo);
     std::vector<VolumeInfo> volumes;
     for (const auto& entry : shownEntries(table)) {
-        if (MountFacts::isRootFileSystem(entry, table)) continue;
+        if (platform::MountFacts::isRootFileSystem(entry, table)) continue;
         if (auto volume = buildAtMountPoint(entry, table, roots)) volumes.push_back(std::move(*volume));
     }
     return volumes;
 }
 
-std::vector<std::string> VolumeInfo::localExternalMountPaths(const SystemRoots& roots) {
-    auto table = MountTable::read(roots.mountinfo);
+std::vector<std::string> VolumeInfo::localExternalMountPaths(const platform::SystemRoots& roots) {
+    auto table = platform::MountTable::read(roots.mountinfo);
     std::vector<std::string> paths;
     for (const auto& entry : shownEntries(table)) {
-        if (MountFacts::isNetwork(entry.fsType) || MountFacts::isRootFileSystem(entry, table)) continue;
+        if (platform::MountFacts::isNetwork(entry.fsType) || platform::MountFacts::isRootFileSystem(entry, table)) continue;
         paths.push_back(entry.mountPoint);
     }
     return paths;
 }
 
-std::vector<VolumeInfo> VolumeInfo::localExternalCandidates(const SystemRoots& roots) {
-    auto table = MountTable::read(roots.mountinfo);
+std::vector<VolumeInfo> VolumeInfo::localExternalCandidates(const platform::SystemRoots& roots) {
+    auto table = platform::MountTable::read(roots.mountinfo);
     std::vector<VolumeInfo> volumes;
     for (const auto& entry : shownEntries(table)) {
-        if (MountFacts::isNetwork(entry.fsType) || MountFacts::isRootFileSystem(entry, table)) continue;
+        if (platform::MountFacts::isNetwork(entry.fsType) || platform::MountFacts::isRootFileSystem(entry, table)) continue;
         if (auto volume = buildAtMountPoint(entry, table, roots)) volumes.push_back(std::move(*volume));
     }
     return volumes;
 }
 
-bool VolumeInfo::storesMetadataNatively(const std::string& path, const SystemRoots& roots) {
+bool VolumeInfo::storesMetadataNatively(const std::string& path, const platform::SystemRoots& roots) {
     struct statvfs space {};
     if (path.empty() || ::statvfs(path.c_str(), &space) != 0) return true;
-    auto table = MountTable::read(roots.mountinfo);
+    auto table = platform::MountTable::read(roots.mountinfo);
     auto entry = entryHolding(path, table);
     if (!entry) return true;
     std::optional<std::string> probed;
-    if (MountFacts::needsProbe(entry->fsType)) {
-        if (auto name = BlockDevices::nameForMount(*entry, roots)) probed = BlockDevices::identify(*name, roots).type;
+    if (platform::MountFacts::needsProbe(entry->fsType)) {
+        if (auto name = platform::BlockDevices::nameForMount(*entry, roots)) probed = platform::BlockDevices::identify(*name, roots).type;
     }
-    return FileSystemFormats::storesMetadataNatively(MountFacts::fileSystemName(entry->fsType, probed));
+    return FileSystemFormats::storesMetadataNatively(platform::MountFacts::fileSystemName(entry->fsType, probed));
 }
 
 void to_json(nlohmann::json& json, const VolumeInfo& volume) {

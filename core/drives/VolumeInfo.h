@@ -33,21 +33,21 @@ struct VolumeInfo {
     // Facts of the volume that holds `path` (any path inside it); nothing when the path
     // can't be examined (statvfs fails) or no mount holds it.
     static std::optional<VolumeInfo> read(const std::string& path,
-                                          const SystemRoots& roots = SystemRoots::system());
+                                          const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     // The volumes to offer the user, in mount-table order: every shown volume except the
     // startup volume. Internal, network, read-only and disk-image volumes stay: the picker
     // shows them with their problems.
-    static std::vector<VolumeInfo> externalCandidates(const SystemRoots& roots = SystemRoots::system());
+    static std::vector<VolumeInfo> externalCandidates(const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     // The volumes the drive locator searches: local, shown, not the startup volume.
-    static std::vector<VolumeInfo> localExternalCandidates(const SystemRoots& roots = SystemRoots::system());
+    static std::vector<VolumeInfo> localExternalCandidates(const platform::SystemRoots& roots = platform::SystemRoots::system());
     // Just their mount points, read from the mount table alone (no device or volume access).
-    static std::vector<std::string> localExternalMountPaths(const SystemRoots& roots = SystemRoots::system());
+    static std::vector<std::string> localExternalMountPaths(const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     // Whether the volume holding `path` keeps file metadata natively (see FileSystemFormats);
     // true when it can't tell.
-    static bool storesMetadataNatively(const std::string& path, const SystemRoots& roots = SystemRoots::system());
+    static bool storesMetadataNatively(const std::string& path, const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     bool operator==(const VolumeInfo&) const = default;
 };

@@ -6,7 +6,7 @@
 
 #include "platform/Sysfs.h"
 
-namespace keldwick::BlockDevices {
+namespace keldwick::platform::BlockDevices {
 
 bool isValidName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
@@ -126,4 +126,4 @@ Identity identify(const std::string& name, const SystemRoots& roots) {
     return fromBlkid(name, roots);
 }
 
-}  // namespace keldwick::BlockDevices
+}  // namespace keldwick::platform::BlockDevices

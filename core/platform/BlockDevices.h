@@ -10,7 +10,7 @@
 #include "platform/MountTable.h"
 #include "platform/SystemRoots.h"
 
-namespace keldwick::BlockDevices {
+namespace keldwick::platform::BlockDevices {
 
 // A kernel block name is one path component: not empty, no "/", not "." or "..".
 bool isValidName(std::string_view name);
@@ -46,4 +46,4 @@ Identity identify(const std::string& name, const SystemRoots& roots);
 // Decodes udev's "\x20"-style escapes.
 std::string decodeUdevEscapes(std::string_view text);
 
-}  // namespace keldwick::BlockDevices
+}  // namespace keldwick::platform::BlockDevices

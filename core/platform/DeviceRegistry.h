@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace keldwick {
+namespace keldwick::platform {
 
 struct DeviceCharacteristics {
     // "Device Characteristics"
@@ -43,4 +43,4 @@ public:
         const std::string& bsdName) const = 0;
 };
 
-}  // namespace keldwick
+}  // namespace keldwick::platform

@@ -3,7 +3,7 @@
 #include <set>
 #include <string_view>
 
-namespace keldwick::MountFacts {
+namespace keldwick::platform::MountFacts {
 
 namespace {
 
@@ -92,4 +92,4 @@ std::vector<MountEntry> visibleEntries(const std::vector<MountEntry>& table) {
     return visible;
 }
 
-}  // namespace keldwick::MountFacts
+}  // namespace keldwick::platform::MountFacts

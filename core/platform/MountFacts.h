@@ -9,7 +9,7 @@
 
 #include "platform/MountTable.h"
 
-namespace keldwick::MountFacts {
+namespace keldwick::platform::MountFacts {
 
 // The file-system name the drive checks use: "msdos" for FAT (vfat, msdos, fusefat),
 // "exfat", "ntfs" (ntfs, ntfs3, ntfs-3g), "hfs" for HFS+ ("hfs-standard" for the old HFS),
@@ -37,4 +37,4 @@ bool isHidden(const MountEntry& entry);
 // the table in order, without entries covered by a later mount at the same point.
 std::vector<MountEntry> visibleEntries(const std::vector<MountEntry>& table);
 
-}  // namespace keldwick::MountFacts
+}  // namespace keldwick::platform::MountFacts

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace keldwick {
+namespace keldwick::platform {
 
 namespace {
 
@@ -123,4 +123,4 @@ const MountEntry* rootEntry(const std::vector<MountEntry>& table) {
 
 }  // namespace MountTable
 
-}  // namespace keldwick
+}  // namespace keldwick::platform

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace keldwick {
+namespace keldwick::platform {
 
 struct MountEntry {
     int64_t mountId = 0;
@@ -48,4 +48,4 @@ const MountEntry* rootEntry(const std::vector<MountEntry>& table);
 
 }  // namespace MountTable
 
-}  // namespace keldwick
+}  // namespace keldwick::platform

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace keldwick::Sysfs {
+namespace keldwick::platform::Sysfs {
 
 std::optional<std::string> binaryAttribute(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -68,4 +68,4 @@ std::string lastComponent(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace keldwick::Sysfs
+}  // namespace keldwick::platform::Sysfs

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace keldwick::Sysfs {
+namespace keldwick::platform::Sysfs {
 
 // The attribute's text without its trailing line break; nothing when it can't be read.
 // Reads at most 64 KiB.
@@ -21,4 +21,4 @@ bool exists(const std::string& path);
 std::string parent(const std::string& path);
 std::string lastComponent(const std::string& path);
 
-}  // namespace keldwick::Sysfs
+}  // namespace keldwick::platform::Sysfs

@@ -10,7 +10,7 @@
 #include "platform/BlockDevices.h"
 #include "platform/Sysfs.h"
 
-namespace keldwick {
+namespace keldwick::platform {
 
 namespace {
 
@@ -226,4 +226,4 @@ std::optional<std::vector<std::optional<PowerManagement>>> SysfsDeviceRegistry::
     return entries;
 }
 
-}  // namespace keldwick
+}  // namespace keldwick::platform

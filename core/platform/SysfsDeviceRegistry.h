@@ -26,7 +26,7 @@
 #include "platform/DeviceRegistry.h"
 #include "platform/SystemRoots.h"
 
-namespace keldwick {
+namespace keldwick::platform {
 
 class SysfsDeviceRegistry final : public DeviceRegistry {
 public:
@@ -60,4 +60,4 @@ private:
     mutable std::map<std::string, Activity> activity_;
 };
 
-}  // namespace keldwick
+}  // namespace keldwick::platform

@@ -1,10 +1,10 @@
 #include "platform/SystemRoots.h"
 
-namespace keldwick {
+namespace keldwick::platform {
 
 const SystemRoots& SystemRoots::system() {
     static const SystemRoots roots;
     return roots;
 }
 
-}  // namespace keldwick
+}  // namespace keldwick::platform

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace keldwick {
+namespace keldwick::platform {
 
 struct SystemRoots {
     std::string sys = "/sys";
@@ -16,4 +16,4 @@ struct SystemRoots {
     static const SystemRoots& system();
 };
 
-}  // namespace keldwick
+}  // namespace keldwick::platform

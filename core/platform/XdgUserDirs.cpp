@@ -10,7 +10,7 @@
 
 #include "foundation/PathUtil.h"
 
-namespace keldwick::XdgUserDirs {
+namespace keldwick::platform::XdgUserDirs {
 
 namespace {
 
@@ -106,4 +106,4 @@ std::vector<std::string> read(const std::string& home) {
     return parse(readSmallFile(PathUtil::join(home, ".config/user-dirs.dirs")), home);
 }
 
-}  // namespace keldwick::XdgUserDirs
+}  // namespace keldwick::platform::XdgUserDirs

@@ -22,7 +22,7 @@
 namespace keldwick {
 namespace {
 
-using Identity = BlockDevices::Identity;
+using Identity = platform::BlockDevices::Identity;
 
 // A kernel datagram as the netlink socket delivers it.
 std::string kernelEvent(const std::string& action, const std::string& name, const std::string& subsystem = "block") {
@@ -159,7 +159,7 @@ protected:
         label("Travel\\x20Drive");
         mountTable("");
         options.roots = fixture.roots();
-        options.openUevents = [shared = shared](const SystemRoots&, std::string&) {
+        options.openUevents = [shared = shared](const platform::SystemRoots&, std::string&) {
             return std::make_unique<RecordedUevents>(shared);
         };
         options.wake.useSystemBus = false;
@@ -253,7 +253,7 @@ TEST_F(FixtureWatch, LostEventsLookAtEveryDiskAgain) {
 }
 
 TEST_F(FixtureWatch, WithoutDeviceEventsNoDisksButStillMounts) {
-    options.openUevents = [](const SystemRoots&, std::string& whyNot) -> std::unique_ptr<UeventSource> {
+    options.openUevents = [](const platform::SystemRoots&, std::string& whyNot) -> std::unique_ptr<UeventSource> {
         whyNot = "no netlink here";
         return nullptr;
     };
@@ -336,7 +336,7 @@ TEST(DriveWatcherRealTest, SeesMountRelabelAndUnmountWithinASecond) {
     if (auto reason = test::mountSkipReason("mkfs.ext4")) GTEST_SKIP() << *reason;
     if (!test::run("command -v e2label")) GTEST_SKIP() << "e2label is not installed";
     std::string whyNot;
-    if (!openNetlinkUevents(SystemRoots::system(), whyNot)) GTEST_SKIP() << whyNot;
+    if (!openNetlinkUevents(platform::SystemRoots::system(), whyNot)) GTEST_SKIP() << whyNot;
     test::TempDir temp;
     DriveWatcher::Options options;
     options.wake.useSystemBus = false;
@@ -368,7 +368,7 @@ TEST(DriveWatcherRealTest, SeesMountRelabelAndUnmountWithinASecond) {
 
     int before = volumeChanges;
     ASSERT_TRUE(test::run("e2label " + volume.device() + " After"));
-    std::ofstream(SystemRoots::system().sys + "/class/block/" + name + "/uevent") << "change";
+    std::ofstream(platform::SystemRoots::system().sys + "/class/block/" + name + "/uevent") << "change";
     EXPECT_TRUE(seen("After", point)) << "relabelled";
     EXPECT_TRUE(QTest::qWaitFor([&] { return volumeChanges > before; }, 1000));
 

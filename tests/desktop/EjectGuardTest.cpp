@@ -83,7 +83,7 @@ TEST(EjectGuardTest, AsksForEachVolumeAndPostsTheBusyNoticeOnce) {
 }
 
 bool isMounted(const std::string& point) {
-    for (const auto& entry : MountTable::read("/proc/self/mountinfo")) {
+    for (const auto& entry : platform::MountTable::read("/proc/self/mountinfo")) {
         if (entry.mountPoint == point) return true;
     }
     return false;

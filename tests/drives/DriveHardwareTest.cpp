@@ -12,12 +12,12 @@ using Medium = DriveHardware::Medium;
 
 namespace {
 
-class FakeRegistry : public DeviceRegistry {
+class FakeRegistry : public platform::DeviceRegistry {
 public:
-    std::optional<DeviceCharacteristics> facts;
-    std::optional<std::vector<std::optional<PowerManagement>>> power;
-    std::optional<DeviceCharacteristics> characteristics(const std::string&) const override { return facts; }
-    std::optional<std::vector<std::optional<PowerManagement>>> powerEntries(const std::string&) const override {
+    std::optional<platform::DeviceCharacteristics> facts;
+    std::optional<std::vector<std::optional<platform::PowerManagement>>> power;
+    std::optional<platform::DeviceCharacteristics> characteristics(const std::string&) const override { return facts; }
+    std::optional<std::vector<std::optional<platform::PowerManagement>>> powerEntries(const std::string&) const override {
         return power;
     }
 };
@@ -68,7 +68,7 @@ TEST(DriveHardwareTest, RulesOverRegistryAnswers) {
     FakeRegistry registry;
     EXPECT_FALSE(DriveHardware::inspect("sdz", registry));  // no device
 
-    registry.facts = DeviceCharacteristics{};
+    registry.facts = platform::DeviceCharacteristics{};
     auto bare = DriveHardware::inspect("sdb", registry);
     ASSERT_TRUE(bare);
     EXPECT_EQ(*bare, DriveHardware{});  // a device without facts: unknown, nothing else
@@ -88,14 +88,14 @@ TEST(DriveHardwareTest, RulesOverRegistryAnswers) {
 TEST(DriveHardwareTest, PowerWalkTakesTheFirstUsableEntry) {
     FakeRegistry registry;
     EXPECT_FALSE(DriveHardware::powerState("sdb", registry));
-    registry.power = std::vector<std::optional<PowerManagement>>{};
+    registry.power = std::vector<std::optional<platform::PowerManagement>>{};
     EXPECT_FALSE(DriveHardware::powerState("sdb", registry));  // top reached
 
-    PowerManagement noTimer{std::nullopt, 1, 4, 10};
-    PowerManagement noState{2000, std::nullopt, 4, 10};
-    PowerManagement usable{2000, 1, 4, std::nullopt};
-    PowerManagement later{2000, 4, 4, 7};
-    registry.power = std::vector<std::optional<PowerManagement>>{std::nullopt, noTimer, noState, usable, later};
+    platform::PowerManagement noTimer{std::nullopt, 1, 4, 10};
+    platform::PowerManagement noState{2000, std::nullopt, 4, 10};
+    platform::PowerManagement usable{2000, 1, 4, std::nullopt};
+    platform::PowerManagement later{2000, 4, 4, 7};
+    registry.power = std::vector<std::optional<platform::PowerManagement>>{std::nullopt, noTimer, noState, usable, later};
     EXPECT_EQ(DriveHardware::powerState("sdb", registry), (DrivePowerState{1, 4, std::nullopt}));
 }
 
@@ -119,7 +119,7 @@ protected:
     test::TempDir temp;
     test::SysfsFixture fixture{temp.path()};
     int64_t clock = 1'000'000;
-    SysfsDeviceRegistry registry{fixture.roots(), [this] { return clock; }};
+    platform::SysfsDeviceRegistry registry{fixture.roots(), [this] { return clock; }};
 };
 
 TEST_F(SysfsHardwareTest, UsbSolidStateDrive) {
@@ -172,7 +172,7 @@ TEST_F(SysfsHardwareTest, SataSolidStateByItsRotationPage) {
     EXPECT_EQ(DriveHardware::inspect("sdd", registry)->medium, Medium::solidState);
     test::SysfsFixture other{temp.path() + "/other"};
     other.sataDisk("sde", "8:64", 0);  // rate not reported
-    SysfsDeviceRegistry otherRegistry{other.roots()};
+    platform::SysfsDeviceRegistry otherRegistry{other.roots()};
     EXPECT_EQ(DriveHardware::inspect("sde", otherRegistry)->medium, Medium::unknown);
 }
 

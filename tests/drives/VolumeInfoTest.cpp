@@ -171,10 +171,10 @@ TEST(VolumeInfoTest, JsonOmitsAbsentOptionals) {
 }
 
 TEST(BlockDevicesTest, UdevEscapesAndUnsafeNames) {
-    EXPECT_EQ(BlockDevices::decodeUdevEscapes("My\\x20Drive\\x2fx\\x2"), "My Drive/x\\x2");
-    EXPECT_FALSE(BlockDevices::isValidName("../sda"));
-    EXPECT_FALSE(BlockDevices::isValidName(".."));
-    EXPECT_TRUE(BlockDevices::isValidName("nvme0n1p2"));
+    EXPECT_EQ(platform::BlockDevices::decodeUdevEscapes("My\\x20Drive\\x2fx\\x2"), "My Drive/x\\x2");
+    EXPECT_FALSE(platform::BlockDevices::isValidName("../sda"));
+    EXPECT_FALSE(platform::BlockDevices::isValidName(".."));
+    EXPECT_TRUE(platform::BlockDevices::isValidName("nvme0n1p2"));
 }
 
 TEST(VolumeInfoTest, ASubfolderOfTheTemporaryFolderBelongsToItsVolume) {
@@ -201,7 +201,7 @@ TEST(BlockDevicesTest, LibblkidReadsTheSuperBlockWithoutUdev) {
                    fixture.root() + "/dev/sdx1'")) {
         GTEST_SKIP() << "mkfs.vfat is not installed";
     }
-    auto identity = BlockDevices::identify("sdx1", fixture.roots());
-    EXPECT_EQ(identity, (BlockDevices::Identity{"vfat", "22B2-160F", "KELSTICK"}));
-    EXPECT_EQ(BlockDevices::identify("missing", fixture.roots()), BlockDevices::Identity{});
+    auto identity = platform::BlockDevices::identify("sdx1", fixture.roots());
+    EXPECT_EQ(identity, (platform::BlockDevices::Identity{"vfat", "22B2-160F", "KELSTICK"}));
+    EXPECT_EQ(platform::BlockDevices::identify("missing", fixture.roots()), platform::BlockDevices::Identity{});
 }

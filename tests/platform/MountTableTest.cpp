@@ -3,7 +3,7 @@
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 
-using namespace keldwick;
+using namespace keldwick::platform;
 
 TEST(MountTableTest, ParsesFieldsOptionalFieldsAndEscapes) {
     auto table = MountTable::parse(

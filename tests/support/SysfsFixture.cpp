@@ -17,8 +17,8 @@ SysfsFixture::SysfsFixture(std::string root) : root_(std::move(root)) {
     makeDirs(root_ + "/udev");
 }
 
-SystemRoots SysfsFixture::roots() const {
-    SystemRoots roots;
+platform::SystemRoots SysfsFixture::roots() const {
+    platform::SystemRoots roots;
     roots.sys = root_ + "/sys";
     roots.dev = root_ + "/dev";
     roots.udevData = root_ + "/udev";

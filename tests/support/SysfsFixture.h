@@ -14,7 +14,7 @@ class SysfsFixture {
 public:
     explicit SysfsFixture(std::string root);
 
-    SystemRoots roots() const;
+    platform::SystemRoots roots() const;
     const std::string& root() const { return root_; }
 
     // A device folder <sys>/devices/<relative>, with a subsystem link when one is given.
