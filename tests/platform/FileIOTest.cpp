@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "drives/DriveLayout.h"
 #include "engine/FileCopier.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/DriveManifest.h"
@@ -150,7 +151,7 @@ const std::vector<Operation>& operations() {
          [](const test::TempDir& dir) { EXPECT_EQ(test::readFile(dir / "one"), "1"); }},
         {"manifest append",
          [](const test::TempDir&) {},
-         [](const test::TempDir& dir) { DriveManifest(dir.path()).append(manifestEntry()); },
+         [](const test::TempDir& dir) { DriveManifest(DriveLayout::appFolder(dir.path())).append(manifestEntry()); },
          {"mkdir", "create", "write", "fsync"},
          [](const test::TempDir&) {}},
         {"file copy",
