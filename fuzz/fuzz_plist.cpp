@@ -5,7 +5,7 @@
 
 #include "FuzzFiles.h"
 #include "foundation/PropertyList.h"
-#include "scanning/Simulators.h"
+#include "foundation/Simulators.h"
 
 namespace PropertyList = keldwick::PropertyList;
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
+#include "drives/DriveLayout.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/POSIXFailure.h"
 #include "platform/FileIO.h"
@@ -222,7 +223,7 @@ TEST(DriveWritesTest, AFailedFolderFlushFailsTheWrite) {
     DriveManifest::Entry entry;
     entry.originalPath = "/home/ann/a";
     entry.relativePath = "Keldwick/M/home/ann/a";
-    EXPECT_TRUE(failsWithEIO([&] { DriveManifest(manifestDrive.path()).append(entry); }));
+    EXPECT_TRUE(failsWithEIO([&] { DriveManifest(DriveLayout::appFolder(manifestDrive.path())).append(entry); }));
     EXPECT_TRUE(failsWithEIO([&] { DriveMarker::adopt(markerDrive.path(), "Backup Disk"); }));
     EXPECT_FALSE(platform::flushFolderBestEffort(markerDrive.path()));
 }
@@ -241,7 +242,7 @@ TEST(DriveWritesTest, AWriteWhoseFolderCantBeFlushedFails) {
              entry.originalPath = "/home/ann/a";
              entry.relativePath = "Keldwick/M/home/ann/a";
              try {
-                 DriveManifest(root).append(entry);
+                 DriveManifest(DriveLayout::appFolder(root)).append(entry);
              } catch (const POSIXFailure& failure) {
                  return failure.code() == EACCES;
              }

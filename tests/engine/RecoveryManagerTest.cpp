@@ -512,7 +512,7 @@ TEST_F(AdoptionTest, LinesNamingTheHomesHiddenEntriesStayOnTheDrive) {
         {home + "/.bashrc", false},
         {home + "/Documents/.hidden-notes.txt", true},
     };
-    DriveManifest manifest{world.drive};
+    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
     for (const auto& [original, adopted] : cases) {
         auto entry = entryFor(original);
         entry.mac.reset();

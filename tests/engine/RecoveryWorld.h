@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "drives/DriveLayout.h"
-#include "engine/ItemChecks.h"
 #include "engine/RecoveryManager.h"
 #include "foundation/Checksum.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
 #include "support/TempDir.h"
 

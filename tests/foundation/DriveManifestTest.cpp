@@ -270,7 +270,7 @@ TEST(DriveManifestTest, ShapesNoEntryHasAreRefusedAsTheyShow) {
 
 TEST(DriveManifestTest, HostileLinesCostNoMoreMemoryThanTheEntriesKept) {
     test::TempDir root;
-    DriveManifest manifest(root.path());
+    DriveManifest manifest(DriveLayout::appFolder(root.path()));
     manifest.append(entry("/home/ann/first", Event::offloaded));
     {
         std::ofstream out(manifest.path(), std::ios::app);
