@@ -1,0 +1,289 @@
+#include "support/PowerCutSimulator.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "foundation/FileOps.h"
+#include "foundation/FileStat.h"
+#include "foundation/POSIXFailure.h"
+#include "foundation/SQLiteConnection.h"
+#include "platform/FileIO.h"
+#include "support/TempDir.h"
+
+namespace keldwick {
+namespace {
+
+using platform::calls;
+using platform::Fd;
+using test::makeDirs;
+using test::PowerCut;
+using test::PowerCutSimulator;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+using Tree = std::map<std::string, std::string>;
+
+// Every entry under `root` by relative path: a file's bytes, "<dir>", or "-> target".
+Tree treeOf(const std::string& root) {
+    std::vector<std::string> relative;
+    collectRelativePaths("", root, relative);
+    Tree tree;
+    for (const auto& entry : relative) {
+        const std::string path = root + "/" + entry;
+        auto status = FileStat::peek(path);
+        if (status->isDirectory()) tree[entry] = "<dir>";
+        else if (status->isSymlink()) tree[entry] = "-> " + readLink(path).value_or("");
+        else tree[entry] = readFile(path);
+    }
+    return tree;
+}
+
+ino_t inodeOf(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// The calls a core would make, through the layer.
+struct Steps {
+    std::string a, b;  // two volumes
+
+    Fd open(const std::string& path, int flags) const {
+        Fd fd(calls().openAt(AT_FDCWD, path.c_str(), flags | O_CLOEXEC, 0644));
+        EXPECT_TRUE(fd) << path;
+        return fd;
+    }
+    void create(const std::string& path, const std::string& bytes, bool flush = false) const {
+        Fd fd = open(path, O_WRONLY | O_CREAT | O_EXCL);
+        write(fd, bytes);
+        if (flush) platform::flushFile(fd.get(), path);
+    }
+    void write(const Fd& fd, const std::string& bytes) const {
+        EXPECT_EQ(calls().write(fd.get(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    void rename(const std::string& from, const std::string& to, unsigned flags = 0) const {
+        EXPECT_EQ(calls().renameAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags), 0) << from;
+    }
+    void remove(const std::string& path, int flags = 0) const {
+        EXPECT_EQ(calls().unlinkAt(AT_FDCWD, path.c_str(), flags), 0) << path;
+    }
+    void mkdir(const std::string& path) const { EXPECT_EQ(calls().mkdirAt(AT_FDCWD, path.c_str(), 0755), 0) << path; }
+    void symlink(const std::string& target, const std::string& path) const {
+        EXPECT_EQ(calls().symlinkAt(target.c_str(), AT_FDCWD, path.c_str()), 0) << path;
+    }
+    void flushFolder(const std::string& path) const { platform::flushFolder(path); }
+    void syncVolume(const std::string& root) const {
+        Fd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        platform::syncVolume(fd.get(), root);
+    }
+};
+
+struct Case {
+    const char* name;
+    std::function<void(const Steps&)> act;
+    Tree a;                             // volume a after the cut ("f" = "old" and "g" = "two" before)
+    Tree b = {{"h", "three"}};          // volume b after the cut ("h" = "three" before)
+    std::vector<std::string> sameInode = {};  // names in a that must be the very inodes they were
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+class PowerCutReconstruction : public ::testing::TestWithParam<Case> {};
+
+TEST_P(PowerCutReconstruction, LeavesWhatTheVolumesMadeDurable) {
+    const Case& c = GetParam();
+    TempDir tmp;
+    Steps steps{tmp / "a", tmp / "b"};
+    writeFile(steps.a + "/f", "old");
+    writeFile(steps.a + "/g", "two");
+    makeDirs(steps.a + "/sub");
+    writeFile(steps.b + "/h", "three");
+    std::map<std::string, ino_t> inodes;
+    for (const auto& name : c.sameInode) inodes[name] = inodeOf(steps.a + "/" + name);
+
+    PowerCutSimulator simulator({steps.a, steps.b}, tmp / "keep");
+    {
+        platform::ScopedFileSystemCalls installed(simulator);
+        c.act(steps);
+        simulator.cutPower();
+    }
+    EXPECT_EQ(treeOf(steps.a), c.a);
+    EXPECT_EQ(treeOf(steps.b), c.b);
+    for (const auto& [name, inode] : inodes) EXPECT_EQ(inodeOf(steps.a + "/" + name), inode) << name;
+}
+
+const Tree before{{"f", "old"}, {"g", "two"}, {"sub", "<dir>"}};
+// `before` with entries changed, added, or ("-") gone.
+Tree with(Tree tree, const Tree& changes) {
+    for (const auto& [name, value] : changes) {
+        if (value == "-") tree.erase(name);
+        else tree[name] = value;
+    }
+    return tree;
+}
+
+const Case cases[] = {
+    {"UnflushedOverwriteReverts",
+     [](const Steps& s) { s.write(s.open(s.a + "/f", O_WRONLY | O_TRUNC), "new"); }, before, {{"h", "three"}}, {"f"}},
+    {"FlushedOverwriteStays",
+     [](const Steps& s) {
+         Fd fd = s.open(s.a + "/f", O_WRONLY | O_TRUNC);
+         s.write(fd, "new");
+         platform::flushFile(fd.get(), "f");
+     },
+     with(before, {{"f", "new"}})},
+    {"AppendRevertsToTheFlushedLength",
+     [](const Steps& s) {
+         Fd fd = s.open(s.a + "/f", O_WRONLY | O_APPEND);
+         s.write(fd, "1");
+         platform::flushFile(fd.get(), "f");
+         s.write(fd, "2");
+     },
+     with(before, {{"f", "old1"}})},
+    {"NewFileVanishesWithoutItsFolderFlushedThoughItsBytesWere",
+     [](const Steps& s) { s.create(s.a + "/new", "x", true); }, before},
+    {"NewFileInAFlushedFolderIsEmptyWithoutItsBytesFlushed",
+     [](const Steps& s) {
+         s.create(s.a + "/new", "x");
+         s.flushFolder(s.a);
+     },
+     with(before, {{"new", ""}})},
+    {"AtomicReplaceWithoutTheFolderFlushLeavesTheOldFile",
+     [](const Steps& s) {
+         s.create(s.a + "/tmp", "new", true);
+         s.rename(s.a + "/tmp", s.a + "/f");
+     },
+     before, {{"h", "three"}}, {"f"}},
+    {"AtomicReplaceWithTheFolderFlushStays",
+     [](const Steps& s) {
+         s.create(s.a + "/tmp", "new", true);
+         s.rename(s.a + "/tmp", s.a + "/f");
+         s.flushFolder(s.a);
+     },
+     with(before, {{"f", "new"}})},
+    {"RenameIntoAnotherFolderNeedsThatFolderFlushed",
+     [](const Steps& s) {
+         s.rename(s.a + "/f", s.a + "/sub/f");
+         s.flushFolder(s.a);
+     },
+     before, {{"h", "three"}}, {"f"}},
+    {"RenameIntoAFlushedFolderStays",
+     [](const Steps& s) {
+         s.rename(s.a + "/f", s.a + "/sub/f");
+         s.flushFolder(s.a + "/sub");
+     },
+     with(before, {{"f", "-"}, {"sub/f", "old"}})},
+    {"RemovedFileComesBackAsItself", [](const Steps& s) { s.remove(s.a + "/f"); }, before, {{"h", "three"}}, {"f"}},
+    {"RemovalInAFlushedFolderStays",
+     [](const Steps& s) {
+         s.remove(s.a + "/f");
+         s.flushFolder(s.a);
+     },
+     with(before, {{"f", "-"}})},
+    {"RemovedFolderComesBackWithItsEntries",
+     [](const Steps& s) {
+         s.create(s.a + "/sub/x", "inner", true);
+         s.flushFolder(s.a + "/sub");
+         s.remove(s.a + "/sub/x");
+         s.remove(s.a + "/sub", AT_REMOVEDIR);
+     },
+     with(before, {{"sub/x", "inner"}})},
+    {"FolderMadeInAnUnflushedFolderGoesWithItsDurableEntries",
+     [](const Steps& s) {
+         s.mkdir(s.a + "/made");
+         s.create(s.a + "/made/x", "inner", true);
+         s.flushFolder(s.a + "/made");
+     },
+     before},
+    {"ExchangeIsUndone",
+     [](const Steps& s) {
+         s.symlink("elsewhere", s.a + "/link");
+         s.flushFolder(s.a);
+         s.rename(s.a + "/link", s.a + "/f", RENAME_EXCHANGE);
+     },
+     with(before, {{"link", "-> elsewhere"}}), {{"h", "three"}}, {"f"}},
+    {"UnflushedSymlinkVanishes", [](const Steps& s) { s.symlink("f", s.a + "/link"); }, before},
+    {"SyncfsMakesTheWholeVolumeDurable",
+     [](const Steps& s) {
+         s.rename(s.a + "/f", s.a + "/sub/moved");
+         s.create(s.a + "/sub/new", "x");
+         s.write(s.open(s.a + "/g", O_WRONLY | O_TRUNC), "rewritten");
+         s.remove(s.b + "/h");
+         s.syncVolume(s.a);
+     },
+     with(before, {{"f", "-"}, {"sub/moved", "old"}, {"sub/new", "x"}, {"g", "rewritten"}}), {{"h", "three"}}},
+    {"VolumesAreIndependent",
+     [](const Steps& s) {
+         s.create(s.b + "/new", "x", true);
+         s.flushFolder(s.b);
+         s.remove(s.a + "/g");
+         s.syncVolume(s.b);
+     },
+     before, {{"h", "three"}, {"new", "x"}}, {"g"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, PowerCutReconstruction, ::testing::ValuesIn(cases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST(PowerCutSimulator, CutsAtTheChosenFlushAndNothingMoreHappensUntilThePowerIsBack) {
+    TempDir tmp;
+    Steps steps{tmp / "a", tmp / "b"};
+    makeDirs(steps.a);
+    PowerCutSimulator simulator({steps.a}, tmp / "keep");
+    platform::ScopedFileSystemCalls installed(simulator);
+    simulator.cutAt(3);
+    steps.create(steps.a + "/one", "1", true);  // flush 1
+    steps.flushFolder(steps.a);                 // flush 2
+    steps.create(steps.a + "/two", "2");
+    EXPECT_THROW(steps.flushFolder(steps.a), POSIXFailure);
+    EXPECT_TRUE(simulator.isOff());
+    try {
+        steps.remove(steps.a + "/one");
+        ADD_FAILURE() << "a removal went through with the power off";
+    } catch (const PowerCut& cut) {
+        EXPECT_EQ(cut.event, 3);
+    }
+    EXPECT_EQ(simulator.events(), 3);
+
+    simulator.cutPower();
+    EXPECT_FALSE(simulator.isOff());
+    EXPECT_EQ(treeOf(steps.a), (Tree{{"one", "1"}}));
+    steps.create(steps.a + "/three", "3", true);  // power is back and no cut is armed
+    EXPECT_EQ(simulator.events(), 1);
+}
+
+TEST(PowerCutSimulator, JournalCommitsAreCutPointsAndACutCommitIsLost) {
+    TempDir tmp;
+    auto journal = Journal::inMemory();
+    NewRecord record;
+    record.originalPath = "/home/a/Report.txt";
+    record.driveID = "DRIVE-1";
+    record.driveRelativePath = "Keldwick/Mac/home/a/Report.txt";
+    record.phase = Phase::offloadCopying;
+    PowerCutSimulator simulator({tmp.path()}, tmp / "keep");
+    simulator.watch(journal);
+    platform::ScopedFileSystemCalls installed(simulator);
+    simulator.cutAt(2);
+
+    const int64_t kept = journal->insert(record).id;
+    EXPECT_THROW(journal->setPhase(kept, Phase::offloadVerified), SQLiteError);
+    EXPECT_TRUE(simulator.isOff());
+    EXPECT_THROW(journal->insert(record), SQLiteError);  // no commit while the power is off
+    EXPECT_THROW((void)calls().mkdirAt(AT_FDCWD, (tmp / "x").c_str(), 0755), PowerCut);
+
+    simulator.cutPower();
+    auto records = journal->allRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].phase, Phase::offloadCopying);
+    journal->setPhase(kept, Phase::offloadVerified);
+    EXPECT_EQ(journal->record(kept)->phase, Phase::offloadVerified);
+}
+
+}  // namespace
+}  // namespace keldwick
