@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "EngineWorld.h"
+#include "EngineWorldChecks.h"
 #include "engine/OffloadEngine.h"
 #include "foundation/ItemChecks.h"
 #include "platform/Rename.h"
@@ -26,11 +27,12 @@ using test::readFile;
 using test::writeFile;
 using test::engine::candidateFor;
 using test::engine::engineOver;
+using test::engine::Content;
 using test::engine::contentOf;
 using test::engine::EngineWorld;
-using test::engine::workingNamesUnder;
-
-using Content = std::map<std::string, std::string>;
+using test::engine::expectSettled;
+using test::engine::ScratchOnTmpfs;
+using test::engine::stateOf;
 
 // What the crashed operation was.
 enum class Request { move, restoreInPlace, restoreLinkMissing, restoreAsCopy, restoreAsCopyLinkMissing };
@@ -151,76 +153,8 @@ private:
         precious_.push_back(*contentOf(path));
     }
 
-    // The items a user can see: in Documents, and anywhere on the drive under names
-    // that are not hidden.
-    std::vector<std::string> visibleItems() const {
-        std::vector<std::string> items;
-        for (const auto& name : listDirectory(world_.mac + "/Documents"))
-            if (name[0] != '.') items.push_back(world_.mac + "/Documents/" + name);
-        std::vector<std::string> relative;
-        collectRelativePaths("", world_.root, relative);
-        for (const auto& entry : relative)
-            if (entry.find("/.") == std::string::npos && entry[0] != '.') items.push_back(world_.root + "/" + entry);
-        return items;
-    }
-
-    void checkSettled() {
-        EXPECT_TRUE(workingNamesUnder(world_.mac).empty());
-        EXPECT_TRUE(workingNamesUnder(world_.root).empty());
-        const auto items = visibleItems();
-        for (const auto& version : precious_) {
-            bool found = false;
-            for (const auto& item : items)
-                if (contentOf(item) == version) found = true;
-            EXPECT_TRUE(found) << "a version is lost: " << version.begin()->second.substr(0, 40);
-        }
-        for (const auto& record : world_.journal->allRecords()) {
-            EXPECT_FALSE(isInFlight(record.phase)) << toString(record.phase);
-            const std::string drivePath = world_.drivePathFor(record.originalPath);
-            if (record.phase == Phase::offloaded) {
-                EXPECT_TRUE(isLinkToDriveCopy(record.originalPath, record));
-                EXPECT_TRUE(FileStat::peek(drivePath)) << "an offloaded record without its copy";
-            }
-            if (record.phase == Phase::returned || record.phase == Phase::linkMissing) {
-                EXPECT_TRUE(FileStat::peek(drivePath)) << toString(record.phase) << " without its drive copy";
-            }
-        }
-    }
-
-    std::map<std::string, std::string> state() const {
-        std::map<std::string, std::string> all;
-        for (const auto& top : {world_.mac, world_.root}) {
-            std::vector<std::string> relative;
-            collectRelativePaths("", top, relative);
-            for (const auto& entry : relative) {
-                auto content = contentOf(top + "/" + entry);
-                all[top + "/" + entry] = content && content->count("") ? content->at("") : "<dir>";
-            }
-        }
-        for (const auto& record : world_.journal->allRecords())
-            all["record " + std::to_string(record.id)] =
-                std::string(toString(record.phase)) + " " + record.error.value_or("");
-        return all;
-    }
-};
-
-// Simulated crashes lose no page cache, so the disk under the matrix doesn't matter:
-// tmpfs, where there is one, spares it hundreds of flushes.
-class ScratchOnTmpfs {
-public:
-    ScratchOnTmpfs() {
-        if (const char* now = std::getenv("TMPDIR")) previous_ = now;
-        if (::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
-    }
-    ~ScratchOnTmpfs() {
-        if (previous_) ::setenv("TMPDIR", previous_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
-    }
-    ScratchOnTmpfs(const ScratchOnTmpfs&) = delete;
-    ScratchOnTmpfs& operator=(const ScratchOnTmpfs&) = delete;
-
-private:
-    std::optional<std::string> previous_;
+    void checkSettled() { expectSettled(world_, precious_); }
+    std::map<std::string, std::string> state() const { return stateOf(world_); }
 };
 
 struct PointAndKind {

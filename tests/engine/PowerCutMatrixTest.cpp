@@ -1,0 +1,137 @@
+// The power goes at every flush, syncfs and journal commit of a move and of a restore, on
+// a file and on a folder, on volumes that can and can't exchange names, and once more just
+// after the operation ends; the computer and the drive then come back as a journaling file
+// system could leave them, each holding only what was flushed on it. The drive is attached
+// or not at the next start. After recovery (and the drive's return) every version the user
+// had must be visible at least once, no working name may remain, no record may be left in
+// flight, and a further recovery must change nothing.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "EngineWorld.h"
+#include "EngineWorldChecks.h"
+#include "engine/OffloadEngine.h"
+#include "platform/FileIO.h"
+#include "platform/Rename.h"
+#include "support/PowerCutSimulator.h"
+
+namespace keldwick {
+namespace {
+
+using test::PowerCut;
+using test::PowerCutSimulator;
+using test::engine::candidateFor;
+using test::engine::Content;
+using test::engine::contentOf;
+using test::engine::engineOver;
+using test::engine::EngineWorld;
+using test::engine::expectSettled;
+using test::engine::ScratchOnTmpfs;
+using test::engine::stateOf;
+
+struct Case {
+    bool restore;
+    bool folder;
+    bool exchange;
+    bool driveAtRecovery;
+
+    std::string name() const {
+        return std::string(restore ? "Restore" : "Move") + (folder ? "Folder" : "File") +
+               (exchange ? "Exchange" : "Rename") + (driveAtRecovery ? "DrivePresent" : "DriveAbsent");
+    }
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name(); }
+
+// One operation with the power cut at one point (0: never), then the next start.
+class PowerCutPlay {
+public:
+    PowerCutPlay(const Case& c, int cutAt) : case_(c), cutAt_(cutAt), support_({.exclusive = true, .exchange = c.exchange}) {}
+
+    // Plays the operation under the simulator and returns the cut points it went through.
+    int play() {
+        const std::string path = case_.folder ? world_.makeFolder("Album", false) : world_.makeFile("Report.txt");
+        precious_.push_back(*contentOf(path));
+        int64_t id = 0;
+        if (case_.restore) id = engineOver(world_)->offload(candidateFor(path), false).record.id;
+
+        int events = 0;
+        {
+            PowerCutSimulator simulator({world_.mac, world_.root}, world_.tmp / "kept by the simulator");
+            simulator.watch(world_.journal);
+            platform::ScopedFileSystemCalls installed(simulator);
+            simulator.cutAt(cutAt_);
+            bool failed = false;
+            try {
+                auto engine = engineOver(world_);
+                if (case_.restore) engine->restore(id);
+                else engine->offload(candidateFor(path), false);
+            } catch (const PowerCut& cut) {
+                EXPECT_EQ(cut.event, cutAt_);
+            } catch (const std::exception& error) {
+                // A refused commit reaches the core as a failed journal write.
+                failed = true;
+                EXPECT_TRUE(simulator.isOff()) << "the operation failed with the power on: " << error.what();
+            }
+            if (cutAt_ != 0) {
+                EXPECT_TRUE(simulator.isOff()) << "the cut point was never reached";
+            }
+            if (failed && !simulator.isOff()) return 0;
+            events = simulator.events();
+            simulator.cutPower();
+        }
+
+        // The next start: the drive may be missing at first.
+        world_.locator->present = case_.driveAtRecovery;
+        engineOver(world_)->recover();
+        world_.locator->present = true;
+        engineOver(world_)->recover();
+
+        expectSettled(world_, precious_);
+        const auto before = stateOf(world_);
+        EXPECT_TRUE(engineOver(world_)->recover().empty()) << "a further recovery found work";
+        EXPECT_EQ(stateOf(world_), before) << "a further recovery changed something";
+        return events;
+    }
+
+private:
+    Case case_;
+    int cutAt_;
+    EngineWorld world_;
+    platform::ScopedRenameSupport support_;
+    std::vector<Content> precious_;
+};
+
+class PowerCutMatrixTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(PowerCutMatrixTest, NothingIsLostWhereverThePowerGoes) {
+    ScratchOnTmpfs scratch;
+    // A first play without a cut counts the points; the power then goes just after it ends.
+    const int points = PowerCutPlay(GetParam(), 0).play();
+    ASSERT_GT(points, 0) << "the operation made nothing durable";
+    for (int point = 1; point <= points; ++point) {
+        SCOPED_TRACE("power cut at flush or commit " + std::to_string(point) + " of " + std::to_string(points));
+        PowerCutPlay(GetParam(), point).play();
+        if (HasFatalFailure()) return;
+    }
+}
+
+std::vector<Case> allCases() {
+    std::vector<Case> all;
+    for (bool restore : {false, true})
+        for (bool folder : {false, true})
+            for (bool exchange : {true, false})
+                for (bool driveAtRecovery : {true, false}) all.push_back({restore, folder, exchange, driveAtRecovery});
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Everywhere, PowerCutMatrixTest, ::testing::ValuesIn(allCases()),
+                         [](const ::testing::TestParamInfo<Case>& info) { return info.param.name(); });
+
+}  // namespace
+}  // namespace keldwick
