@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string& root = keldwick::fuzz::scratchDrive();
     keldwick::fuzz::writeAll(root + "/Keldwick/.keldwick-manifest.jsonl", data, size);
-    DriveManifest manifest(DriveLayout::appFolder(root));
+    DriveManifest manifest(keldwick::DriveLayout::appFolder(root));
     for (const auto& entry : manifest.latestEntries("mac-1")) {
         if (entry.event != DriveManifest::Entry::Event::offloaded) std::abort();
     }

@@ -8,9 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    auto table = keldwick::MountTable::parse(text);
-    keldwick::MountTable::rootEntry(table);
+    auto table = keldwick::platform::MountTable::parse(text);
+    keldwick::platform::MountTable::rootEntry(table);
     for (const auto& entry : table) entry.isReadOnly();
-    keldwick::MountTable::unescape(text);
+    keldwick::platform::MountTable::unescape(text);
     return 0;
 }

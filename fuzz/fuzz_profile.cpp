@@ -4,6 +4,7 @@
 
 #include "drives/DriveProfile.h"
 #include "foundation/JsonFields.h"
+#include "scanning/OffloadPolicy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto json = nlohmann::json::parse(data, data + size, nullptr, false);
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     profile.summary();
     profile.speedDetails();
     profile.misreportsMedium();
-    profile.policy(keldwick::OffloadPolicy());
+    keldwick::policyForDrive(profile, keldwick::OffloadPolicy());
     if (keldwick::DriveProfile::fromJson(profile.toJson()) != profile) std::abort();
     return 0;
 }

@@ -20,9 +20,9 @@ struct Tree {
     Tree() {
         const std::string disk = fixture.usbDisk("sdb", "8:16", "5000");
         const std::string partition = fixture.partition(disk, "sdb1", "8:17");
-        const std::string scsi = keldwick::Sysfs::parent(keldwick::Sysfs::parent(disk));
-        const std::string usb = keldwick::Sysfs::parent(keldwick::Sysfs::parent(keldwick::Sysfs::parent(
-            keldwick::Sysfs::parent(scsi))));
+        const std::string scsi = keldwick::platform::Sysfs::parent(keldwick::platform::Sysfs::parent(disk));
+        const std::string usb = keldwick::platform::Sysfs::parent(keldwick::platform::Sysfs::parent(keldwick::platform::Sysfs::parent(
+            keldwick::platform::Sysfs::parent(scsi))));
         const auto roots = fixture.roots();
         std::filesystem::create_directories(roots.udevData);
         files = {roots.udevData + "/b8:17",
@@ -38,7 +38,7 @@ struct Tree {
                  usb + "/power/control",
                  usb + "/power/autosuspend_delay_ms",
                  partition + "/dev"};
-        for (const auto& file : files) std::filesystem::create_directories(keldwick::Sysfs::parent(file));
+        for (const auto& file : files) std::filesystem::create_directories(keldwick::platform::Sysfs::parent(file));
     }
 };
 
@@ -54,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     }
     const auto roots = tree.fixture.roots();
-    keldwick::BlockDevices::identify("sdb1", roots);
-    keldwick::BlockDevices::identify("sdb", roots);
-    keldwick::BlockDevices::nameForNumber(8, 17, roots);
-    keldwick::BlockDevices::decodeUdevEscapes(std::string_view(reinterpret_cast<const char*>(data), size));
-    keldwick::SysfsDeviceRegistry registry(roots, [] { return int64_t(0); });
+    keldwick::platform::BlockDevices::identify("sdb1", roots);
+    keldwick::platform::BlockDevices::identify("sdb", roots);
+    keldwick::platform::BlockDevices::nameForNumber(8, 17, roots);
+    keldwick::platform::BlockDevices::decodeUdevEscapes(std::string_view(reinterpret_cast<const char*>(data), size));
+    keldwick::platform::SysfsDeviceRegistry registry(roots, [] { return int64_t(0); });
     registry.characteristics("sdb1");
     registry.powerEntries("sdb1");
     return 0;
