@@ -366,17 +366,21 @@ int PowerCutSimulator::unlinkAt(int dirFd, const char* path, int flags) {
     return result;
 }
 
+void PowerCutSimulator::recordCreated(int dirFd, const char* path) {
+    std::string name;
+    auto folder = folderOf(dirFd, path, name);
+    if (auto status = folder ? statAt(folder->handle.get(), name) : std::nullopt)
+        changes_.push_back({Change::Kind::created, folder, name, nullptr, "", {status->st_dev, status->st_ino},
+                            std::nullopt});
+}
+
 int PowerCutSimulator::mkdirAt(int dirFd, const char* path, mode_t mode) {
     std::lock_guard guard(lock_);
     if (off_) return powerGone();
     const int result = FileSystemCalls::mkdirAt(dirFd, path, mode);
     SavedErrno saved;
     if (result != 0) return result;
-    std::string name;
-    auto folder = folderOf(dirFd, path, name);
-    if (auto status = folder ? statAt(folder->handle.get(), name) : std::nullopt)
-        changes_.push_back({Change::Kind::created, folder, name, nullptr, "", {status->st_dev, status->st_ino},
-                            std::nullopt});
+    recordCreated(dirFd, path);
     return result;
 }
 
@@ -386,11 +390,7 @@ int PowerCutSimulator::symlinkAt(const char* target, int dirFd, const char* path
     const int result = FileSystemCalls::symlinkAt(target, dirFd, path);
     SavedErrno saved;
     if (result != 0) return result;
-    std::string name;
-    auto folder = folderOf(dirFd, path, name);
-    if (auto status = folder ? statAt(folder->handle.get(), name) : std::nullopt)
-        changes_.push_back({Change::Kind::created, folder, name, nullptr, "", {status->st_dev, status->st_ino},
-                            std::nullopt});
+    recordCreated(dirFd, path);
     return result;
 }
 

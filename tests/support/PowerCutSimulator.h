@@ -115,6 +115,8 @@ private:
     };
 
     static int commitHook(void* self);
+    // Logs the entry a successful call created at `path`, so a cut can take it away again.
+    void recordCreated(int dirFd, const char* path);
     int powerGone() const;  // throws PowerCut, or fails with EIO while an exception unwinds
     bool reachEvent();      // counts a cut point; true when the power goes here
     void noteBytesChange(int fd);
