@@ -68,10 +68,13 @@ PlanBuilder::Result PlanBuilder::build(int64_t bytesNeeded, const std::string& d
     Result result;
     result.report = scanner.scan(folders);
 
-    const int64_t available = (availableBytes ? availableBytes(driveRoot) : std::nullopt).value_or(0);
-    const int64_t room = std::max<int64_t>(Saturating::subtract(available, driveReserveBytes), 0);
-    result.plan = OffloadPlanner().plan(result.report.candidates, bytesNeeded, room);
+    result.plan = OffloadPlanner().plan(result.report.candidates, bytesNeeded, driveRoom(driveRoot));
     return result;
+}
+
+int64_t PlanBuilder::driveRoom(const std::string& driveRoot) const {
+    const int64_t available = (availableBytes ? availableBytes(driveRoot) : std::nullopt).value_or(0);
+    return std::max<int64_t>(Saturating::subtract(available, driveReserveBytes), 0);
 }
 
 int64_t PlanBuilder::movableBytes(const std::string& driveRoot) const {

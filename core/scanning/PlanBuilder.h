@@ -51,6 +51,10 @@ struct PlanBuilder {
     // processes report resolved paths and the walk runs over resolved folders. Never throws.
     Result build(int64_t bytesNeeded, const std::string& driveRoot) const;
 
+    // What the drive can take now: its available bytes (0 when unreadable) minus the
+    // reserve, never below 0.
+    int64_t driveRoom(const std::string& driveRoot) const;
+
     // Everything that could move now: a plan for an unlimited need, so each candidate that
     // fits the drive goes whole and only those that don't are split.
     int64_t movableBytes(const std::string& driveRoot) const;
