@@ -43,7 +43,10 @@ ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::st
         if (!onDrive.count(path)) toConsider.push_back(path);
     }
 
-    std::vector<std::string> keptInPlace = NeverTouch::standardFolders(state.home);
+    // The home folder itself never moves: it would take everything in it to the drive.
+    std::vector<std::string> keptInPlace{state.home};
+    const std::vector<std::string> standard = NeverTouch::standardFolders(state.home);
+    keptInPlace.insert(keptInPlace.end(), standard.begin(), standard.end());
     keptInPlace.insert(keptInPlace.end(), state.settings.managedFolders.begin(), state.settings.managedFolders.end());
     ManualMove::Result result = ManualMove::candidates(toConsider, state.home, keptInPlace, driveIsMacFormatted, now);
     const std::string name = driveDisplayName(state);

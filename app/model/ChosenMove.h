@@ -47,7 +47,8 @@ struct ChosenMovePlan {
 // looked at and nothing is refused nor movable. Paths already on the drive are refused
 // with "It's already on " + the drive's name, after the core's own refusals; one refusal
 // alone is titled "Couldn't move “name”", several "Couldn't move these files", and only
-// the first is put into words. `driveIsMacFormatted`: the drive keeps links, owners and
+// the first is put into words. The home folder itself, its standard folders and the managed
+// folders stay in place. `driveIsMacFormatted`: the drive keeps links, owners and
 // modes natively.
 ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::string>& paths,
                               bool driveIsMacFormatted, Date now);

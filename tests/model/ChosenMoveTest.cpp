@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "ModelStateFixtures.h"
+#include "foundation/ItemName.h"
 #include "model/ChosenMove.h"
 #include "support/TempDir.h"
 
@@ -28,6 +29,7 @@ TEST(ChosenMoveTest, PlansAndReports) {
     const std::string onDrive = home / "moved.mov";  // now a link to the drive; its record is offloaded
     const std::string gone = home / "gone";
     const std::string gone2 = home / "gone2";
+    const std::string homeName = ItemName::display(home.path());
     const ChosenProblem plugIn{"Plug in Archive", "Keldwick moves files to Archive, so it needs to be plugged in."};
 
     struct Case {
@@ -63,6 +65,11 @@ TEST(ChosenMoveTest, PlansAndReports) {
          {}, std::nullopt},
         {"several refused, the core's refusals first", {onDrive, gone, gone2}, [](ModelState&) {},
          ChosenProblem{"Couldn't move these files", "\u201Cgone\u201D stays on your Mac: it isn't there anymore."},
+         {}, std::nullopt},
+        {"the home folder itself", {home.path()}, [](ModelState&) {},
+         ChosenProblem{"Couldn't move \u201C" + homeName + "\u201D",
+                       "\u201C" + homeName +
+                           "\u201D stays on your Mac: your Mac keeps this folder where it is; what's inside it can move."},
          {}, std::nullopt},
         {"some move, some stay", {onDrive, file}, [](ModelState&) {}, std::nullopt, {file},
          "\u201Cmoved.mov\u201D stays on your Mac: it's already on Archive."},
