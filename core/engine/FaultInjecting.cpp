@@ -3,7 +3,7 @@
 namespace keldwick {
 
 SimulatedCrash::SimulatedCrash(FaultPoint point)
-    : std::runtime_error("Simulated crash at \u201C" + toString(point) + "\u201D."), point_(point) {}
+    : point_(point), message_("Simulated crash at \u201C" + toString(point) + "\u201D.") {}
 
 void CrashAt::reach(FaultPoint point, const FaultContext&) {
     if (toString(point) == toString(point_)) throw SimulatedCrash(point);

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 #include "engine/FaultPoint.h"
@@ -32,16 +31,19 @@ public:
     void reach(FaultPoint, const FaultContext&) override {}
 };
 
-// A crash at one point. Executors and the engine rethrow it untouched, with no clean-up
-// and no failure event, so nothing else must catch it as an ordinary error.
-class SimulatedCrash : public std::runtime_error {
+// A crash at one point. It must pass every handler untouched, with no clean-up and no
+// failure event, as the process's end would; so it is deliberately not a std::exception,
+// and no handler that catches errors in general can take it for one and carry on.
+class SimulatedCrash {
 public:
     explicit SimulatedCrash(FaultPoint point);
     FaultPoint point() const { return point_; }
+    const char* what() const noexcept { return message_.c_str(); }
     friend bool operator==(const SimulatedCrash& a, const SimulatedCrash& b) { return a.point_ == b.point_; }
 
 private:
     FaultPoint point_;
+    std::string message_;
 };
 
 // Throws SimulatedCrash at `point` and lets every other point pass.

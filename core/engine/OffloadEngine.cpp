@@ -131,8 +131,6 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
                 summary.completed.push_back(outcome.candidate.path);
                 summary.bytes += outcome.candidate.size;
             }
-        } catch (const SimulatedCrash&) {
-            throw;
         } catch (const CancellationError&) {
             summary.cancelled = true;
             break;
@@ -213,8 +211,6 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
             auto record = restoreOne(id, std::nullopt, cancel, progress, index, count);
             summary.completed.push_back(record.originalPath);
             summary.bytes += record.size;
-        } catch (const SimulatedCrash&) {
-            throw;
         } catch (const CancellationError&) {
             summary.cancelled = true;
             break;

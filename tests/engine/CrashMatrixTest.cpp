@@ -14,7 +14,7 @@
 #include <map>
 #include <sstream>
 
-#include "EngineWorld.h"
+#include "support/EngineWorld.h"
 #include "EngineWorldChecks.h"
 #include "engine/OffloadEngine.h"
 #include "foundation/ItemChecks.h"
@@ -25,14 +25,14 @@ namespace {
 
 using test::readFile;
 using test::writeFile;
-using test::engine::candidateFor;
-using test::engine::engineOver;
-using test::engine::Content;
-using test::engine::contentOf;
-using test::engine::EngineWorld;
-using test::engine::expectSettled;
-using test::engine::ScratchOnTmpfs;
-using test::engine::stateOf;
+using test::candidateFor;
+using test::engineOver;
+using test::Content;
+using test::contentOf;
+using test::EngineWorld;
+using test::expectSettled;
+using test::ScratchOnTmpfs;
+using test::stateOf;
 
 // What the crashed operation was.
 enum class Request { move, restoreInPlace, restoreLinkMissing, restoreAsCopy, restoreAsCopyLinkMissing };

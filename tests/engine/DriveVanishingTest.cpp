@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "EngineWorld.h"
+#include "support/EngineWorld.h"
 #include "drives/DriveLayout.h"
 #include "engine/OffloadEngine.h"
 #include "foundation/DriveManifest.h"
@@ -20,11 +20,11 @@ namespace keldwick {
 namespace {
 
 using test::FaultActions;
-using test::engine::candidateFor;
-using test::engine::engineOver;
-using test::engine::contentOf;
-using test::engine::EngineWorld;
-using test::engine::workingNamesUnder;
+using test::candidateFor;
+using test::engineOver;
+using test::contentOf;
+using test::EngineWorld;
+using test::workingNamesUnder;
 
 class DriveVanishingTest : public ::testing::TestWithParam<bool> {
 protected:
@@ -52,7 +52,7 @@ protected:
     void expectMoveUndone(const std::string& path, const std::optional<std::map<std::string, std::string>>& original,
                           const std::function<void()> plugBackIn) {
         EXPECT_EQ(contentOf(path), original);
-        EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world.home).empty());
         auto records = world.journal->allRecords();
         ASSERT_EQ(records.size(), 1u);
         EXPECT_TRUE(isInFlight(records[0].phase)) << "waits for the drive: " << toString(records[0].phase);
@@ -105,7 +105,7 @@ TEST_P(DriveVanishingTest, ARestoreCutOffFromItsDriveLosesNothing) {
         EXPECT_EQ(contentOf(world.drivePathFor(path)), original);
         EXPECT_TRUE(isLinkToDriveCopy(path, settled));
     }
-    EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+    EXPECT_TRUE(workingNamesUnder(world.home).empty());
     EXPECT_TRUE(workingNamesUnder(world.root).empty());
 }
 
@@ -116,7 +116,7 @@ TEST_P(DriveVanishingTest, ALazilyUnmountedExt4DriveMidCopy) {
     test::LoopVolume volume(world.tmp / "drive.img", 32, "mkfs.ext4 -q -F", "mount", mountPoint);
     if (!volume.mounted()) GTEST_SKIP() << volume.error();
     world.root = mountPoint;
-    world.locator->root = mountPoint;
+    world.locator->mounts[world.drive.id] = mountPoint;
 
     const std::string path = makeItem();
     const auto original = contentOf(path);
@@ -181,7 +181,7 @@ protected:
         plugBackIn();
         engine()->recover();
         auto settled = *world.journal->record(id);
-        EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world.home).empty());
         EXPECT_TRUE(workingNamesUnder(world.root).empty());
         if (copySafeBeforeItLeft) {
             EXPECT_EQ(settled.phase, Phase::offloaded);
@@ -217,7 +217,7 @@ protected:
         plugBackIn();
         engine()->recover();
         auto settled = *world.journal->record(id);
-        EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world.home).empty());
         EXPECT_TRUE(workingNamesUnder(world.root).empty());
         if (settled.phase == Phase::restored) {
             EXPECT_EQ(contentOf(path), original);
@@ -262,7 +262,7 @@ TEST_P(LeftBehindMountPointTest, AnExt4DriveUnmountedFromItsMountPoint) {
     if (!volume.mounted()) GTEST_SKIP() << volume.error();
     ASSERT_TRUE(test::run("rmdir '" + mountPoint + "/lost+found'"));
     world.root = mountPoint;
-    world.locator->root = mountPoint;
+    world.locator->mounts[world.drive.id] = mountPoint;
     runWhileUnplugged([&] { ASSERT_TRUE(test::run("umount -l '" + mountPoint + "'")); },
                        [&] { ASSERT_TRUE(test::run("mount '" + volume.device() + "' '" + mountPoint + "'")); });
 }

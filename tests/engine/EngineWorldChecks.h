@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "EngineWorld.h"
+#include "support/EngineWorld.h"
 #include "foundation/ItemChecks.h"
 
-namespace keldwick::test::engine {
+namespace keldwick::test {
 
 using Content = std::map<std::string, std::string>;
 
@@ -23,8 +23,8 @@ using Content = std::map<std::string, std::string>;
 // not hidden.
 inline std::vector<std::string> visibleItems(const EngineWorld& world) {
     std::vector<std::string> items;
-    for (const auto& name : listDirectory(world.mac + "/Documents"))
-        if (name[0] != '.') items.push_back(world.mac + "/Documents/" + name);
+    for (const auto& name : listDirectory(world.home + "/Documents"))
+        if (name[0] != '.') items.push_back(world.home + "/Documents/" + name);
     std::vector<std::string> relative;
     collectRelativePaths("", world.root, relative);
     for (const auto& entry : relative)
@@ -33,7 +33,7 @@ inline std::vector<std::string> visibleItems(const EngineWorld& world) {
 }
 
 inline void expectSettled(const EngineWorld& world, const std::vector<Content>& precious) {
-    EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+    EXPECT_TRUE(workingNamesUnder(world.home).empty());
     EXPECT_TRUE(workingNamesUnder(world.root).empty());
     const auto items = visibleItems(world);
     for (const auto& version : precious) {
@@ -59,7 +59,7 @@ inline void expectSettled(const EngineWorld& world, const std::vector<Content>& 
 // further recovery must leave as it is.
 inline std::map<std::string, std::string> stateOf(const EngineWorld& world) {
     std::map<std::string, std::string> all;
-    for (const auto& top : {world.mac, world.root}) {
+    for (const auto& top : {world.home, world.root}) {
         std::vector<std::string> relative;
         collectRelativePaths("", top, relative);
         for (const auto& entry : relative) {
@@ -93,4 +93,4 @@ private:
     std::optional<std::string> previous_;
 };
 
-}  // namespace keldwick::test::engine
+}  // namespace keldwick::test

@@ -16,7 +16,7 @@
 #include <random>
 #include <thread>
 
-#include "EngineWorld.h"
+#include "support/EngineWorld.h"
 #include "drives/FolderDriveLocator.h"
 #include "engine/OffloadEngine.h"
 #include "foundation/ItemChecks.h"
@@ -26,8 +26,8 @@ namespace {
 
 using test::makeDirs;
 using test::writeFile;
-using test::engine::contentOf;
-using test::engine::workingNamesUnder;
+using test::contentOf;
+using test::workingNamesUnder;
 
 using Content = std::map<std::string, std::string>;
 
@@ -80,7 +80,7 @@ public:
     std::unique_ptr<OffloadEngine> engine(const std::shared_ptr<Journal>& journal) const {
         auto made = std::make_unique<OffloadEngine>(
             journal, Drive{driveID, "Travel"}, std::make_shared<FolderDriveLocator>(driveID, root),
-            std::make_shared<test::HeldFiles>(), RuleList{}, std::make_shared<NoFaults>(),
+            std::make_shared<test::FakeOpenFiles>(), RuleList{}, std::make_shared<NoFaults>(),
             std::make_shared<NoIconPlacing>(), configuration);
         made->inhibitor = [](const std::string&) { return -1; };
         return made;
@@ -120,7 +120,7 @@ public:
     }
 
     static Candidate candidateFor(const std::string& path) {
-        return test::engine::candidateFor(path, Date::now().adding(3600));
+        return test::candidateFor(path, Date::now().adding(3600));
     }
 
     std::map<std::string, Content> originals;

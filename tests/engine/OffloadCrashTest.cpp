@@ -57,7 +57,7 @@ std::vector<std::string> workingNamesUnder(const std::string& folder) {
     return found;
 }
 
-class OffloadCrash : public test::offloading::OffloadFixture {
+class OffloadCrash : public test::OffloadFixture {
 protected:
     std::string makeItem(bool folder) {
         if (!folder) return writeFile(home + "/Documents/report.pdf", std::string(9000, 'r'));
@@ -70,16 +70,8 @@ protected:
 
     // What the engine's recovery runs at start-up, in its order.
     std::vector<RecoveryResult> recover() {
-        faults = std::make_shared<NoFaults>();
-        RecoveryManager manager(context());
-        auto results = manager.recoverInFlight();
-        auto adopted = manager.adoptManifestEntries(drive.id);
-        auto links = manager.checkLinks();
-        manager.finishPendingDeletions();
-        manager.updateManifest(drive.id);
-        results.insert(results.end(), adopted.begin(), adopted.end());
-        results.insert(results.end(), links.begin(), links.end());
-        return results;
+        faults->inner = std::make_shared<NoFaults>();
+        return EngineWorld::recover();
     }
 
     // The bytes are where the user looks: at the item's path (through its link when the
@@ -122,14 +114,14 @@ TEST_P(OffloadCrashMatrix, RecoveryFinishesOrUndoesTheMove) {
     const std::string item = makeItem(folder);
     const auto original = contentsOf(item);
 
-    faults = std::make_shared<CrashAt>(point);
+    faults->inner = std::make_shared<CrashAt>(point);
     EXPECT_THROW(move(item), SimulatedCrash);
 
     if (!driveThere) {
-        locator->root.reset();
+        locator->present = false;
         recover();
         expectVisible(item, original, "after recovery without the drive");
-        locator->root = root;
+        locator->present = true;
     }
     recover();
     expectVisible(item, original, "after recovery");
@@ -151,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(EveryPoint, OffloadCrashMatrix,
 
 TEST_F(OffloadCrash, DisplacedFileEditedAfterTheSwapComesBackInPlace) {
     const std::string item = makeItem(false);
-    faults = std::make_shared<CrashAt>(FaultPoint::offloadSwapped);
+    faults->inner = std::make_shared<CrashAt>(FaultPoint::offloadSwapped);
     EXPECT_THROW(move(item), SimulatedCrash);
     const auto record = journal->allRecords().at(0);
     writeFile(temporaryPath(item, TemporaryKind::link, record.id), "edited after the swap");
@@ -165,7 +157,7 @@ TEST_F(OffloadCrash, DisplacedFileEditedAfterTheSwapComesBackInPlace) {
 TEST_F(OffloadCrash, OriginalDeletedAfterVerificationKeepsTheDriveCopy) {
     const std::string item = makeItem(false);
     const auto original = contentsOf(item);
-    faults = std::make_shared<CrashAt>(FaultPoint::offloadVerified);
+    faults->inner = std::make_shared<CrashAt>(FaultPoint::offloadVerified);
     EXPECT_THROW(move(item), SimulatedCrash);
     ::unlink(item.c_str());
     recover();
@@ -180,7 +172,7 @@ TEST_F(OffloadCrash, FolderSetAsideComesBackWhenTheMoveFailsAfterwards) {
     const auto original = contentsOf(item);
     auto actions = std::make_shared<test::FaultActions>();
     actions->at(FaultPoint::offloadLinkStaged, [](const FaultContext&) { throw std::runtime_error("disk hiccup"); });
-    faults = actions;
+    faults->inner = actions;
     EXPECT_THROW(move(item), std::runtime_error);
     EXPECT_EQ(contentsOf(item), original);
     EXPECT_FALSE(FileStat::read(item)->isSymlink());
@@ -194,7 +186,7 @@ TEST_F(OffloadCrash, FileWrittenDuringTheCopyStaysAndThePartialCopyGoes) {
     const std::string item = makeItem(false);
     auto actions = std::make_shared<test::FaultActions>();
     actions->at(FaultPoint::offloadMidCopy, [&](const FaultContext&) { writeFile(item, "saved meanwhile"); });
-    faults = actions;
+    faults->inner = actions;
     try {
         move(item);
         FAIL() << "moved a file that changed while it was copied";
@@ -229,7 +221,7 @@ TEST_F(OffloadCrash, KilledProcessLeavesWhatRecoveryCanSettle) {
                 journal = Journal::open(journalPath);
                 auto actions = std::make_shared<test::FaultActions>();
                 actions->at(point, [](const FaultContext&) { ::kill(::getpid(), SIGKILL); });
-                faults = actions;
+                faults->inner = actions;
                 try {
                     move(item);
                 } catch (...) {

@@ -9,7 +9,7 @@
 #include <future>
 #include <thread>
 
-#include "EngineWorld.h"
+#include "support/EngineWorld.h"
 #include "drives/DriveLayout.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/EngineError.h"
@@ -22,11 +22,11 @@ namespace {
 using test::FaultActions;
 using test::readFile;
 using test::writeFile;
-using test::engine::candidateFor;
-using test::engine::contentOf;
-using test::engine::EngineWorld;
-using test::engine::engineOver;
-using test::engine::workingNamesUnder;
+using test::candidateFor;
+using test::contentOf;
+using test::EngineWorld;
+using test::engineOver;
+using test::workingNamesUnder;
 
 class OffloadEngineTest : public ::testing::Test {
 protected:
@@ -222,7 +222,7 @@ TEST_F(OffloadEngineTest, RestoreAsCopyNamesTheCopyAfterTheDrive) {
     ::unlink(path.c_str());
     world.journal->setPhase(record.id, Phase::linkMissing);
     EXPECT_EQ(engine()->restoreAsCopy(record.id).phase, Phase::restored);
-    EXPECT_TRUE(FileStat::peek(world.mac + "/Documents/Report (from Travel).pdf"));
+    EXPECT_TRUE(FileStat::peek(world.home + "/Documents/Report (from Travel).pdf"));
     EXPECT_EQ(assertions, std::vector<std::string>{"Keldwick is working on your files"});
 }
 

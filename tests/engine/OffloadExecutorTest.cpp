@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "drives/DriveLayout.h"
-#include "engine/EngineWorld.h"
+#include "support/EngineWorld.h"
 #include "engine/OffloadFixture.h"
 #include "foundation/Checksum.h"
 #include "foundation/DriveManifest.h"
@@ -41,11 +41,11 @@ using test::readFile;
 using test::writeFile;
 using test::makeDirs;
 
-class OffloadExecutorTest : public test::offloading::OffloadFixture {
+class OffloadExecutorTest : public test::OffloadFixture {
 protected:
     std::shared_ptr<FaultActions> actions = std::make_shared<FaultActions>();
 
-    OffloadExecutorTest() { faults = actions; }
+    OffloadExecutorTest() { faults->inner = actions; }
 
     // The engine error a call throws; fails the test when it throws none.
     template <typename Call>
@@ -287,7 +287,7 @@ TEST_F(OffloadExecutorTest, RefusesByRuleMovabilityAndDatabaseCompanions) {
 
 TEST_F(OffloadExecutorTest, RefusesWhenTheDriveIsNotPluggedIn) {
     const std::string file = writeFile(home + "/a.txt", "a");
-    locator->root.reset();
+    locator->present = false;
     EXPECT_EQ(refusal(candidateFor(file)), EngineError::driveUnavailable());
     EXPECT_EQ(refusal(candidateFor(file)).message(), "Your drive isn't plugged in.");
 }
@@ -315,11 +315,11 @@ TEST_F(OffloadExecutorTest, RefusesItemsOnTheDriveItselfOrHoldingIt) {
          }) {
         SCOPED_TRACE(path);
         makeDirs(driveRoot);
-        locator->root = driveRoot;
+        locator->mounts[drive.id] = driveRoot;
         const auto error = refusal(candidateFor(path));
         EXPECT_EQ(error, EngineError::notEligible(path, "On the drive Keldwick moves items to"));
     }
-    locator->root = root;
+    locator->mounts[drive.id] = root;
     EXPECT_EQ(journal->allRecords(), before);
     EXPECT_EQ(readFile(besideCopies), "on the drive already");
     EXPECT_EQ(readFile(copied), "moved first");
@@ -482,7 +482,7 @@ TEST_F(OffloadExecutorTest, ProjectsNeedADriveThatKeepsMetadata) {
     makeDirs(mountPoint);
     test::LoopVolume volume(tmp / "fat.img", 16, "mkfs.exfat -L Travel", "mount.exfat-fuse", mountPoint);
     if (!volume.mounted()) GTEST_SKIP() << "can't mount: " << volume.error();
-    locator->root = mountPoint;
+    locator->mounts[drive.id] = mountPoint;
 
     const std::string project = home + "/Code/app";
     writeFile(project + "/main.c", "int main;");
@@ -644,7 +644,7 @@ TEST_F(OffloadExecutorTest, ARewriteKeepingSizeAndDateBeforeTheSwapIsNeverDelete
         for (bool folder : {false, true}) {
             SCOPED_TRACE(std::string(exchange ? "exchange" : "no exchange") + (folder ? ", folder" : ", file"));
             platform::ScopedRenameSupport support({.exclusive = true, .exchange = exchange});
-            faults = actions = std::make_shared<FaultActions>();
+            faults->inner = actions = std::make_shared<FaultActions>();
             const std::string item = home + (folder ? "/Album" : "/note.txt") + (exchange ? "1" : "2");
             const std::string file = folder ? item + "/one.txt" : item;
             writeFile(file, "old bytes of the same length");
@@ -661,7 +661,7 @@ TEST_F(OffloadExecutorTest, ARewriteKeepingSizeAndDateBeforeTheSwapIsNeverDelete
                 EXPECT_EQ(readFile(item + " (recovered by Keldwick)/one.txt"), "NEW!bytes of the same length");
                 EXPECT_EQ(readFile(item + "/one.txt"), "old bytes of the same length");
             }
-            EXPECT_TRUE(test::engine::workingNamesUnder(home).empty());
+            EXPECT_TRUE(test::workingNamesUnder(home).empty());
         }
     }
 }
@@ -679,7 +679,7 @@ TEST_F(OffloadExecutorTest, AFileWrittenIntoAFolderDuringItsCleanupIsKeptBeside)
     EXPECT_EQ(eventTexts().at(1),
               "\u201CAlbum\u201D changed while it was being moved. The copy on your drive is in its place, and the "
               "version from your Mac is next to it as \u201CAlbum (recovered by Keldwick)\u201D.");
-    EXPECT_TRUE(test::engine::workingNamesUnder(home).empty());
+    EXPECT_TRUE(test::workingNamesUnder(home).empty());
 }
 
 TEST_F(OffloadExecutorTest, AParentRenamedDuringTheCleanupLeavesNoHiddenCopy) {
@@ -687,7 +687,7 @@ TEST_F(OffloadExecutorTest, AParentRenamedDuringTheCleanupLeavesNoHiddenCopy) {
         for (bool folder : {false, true}) {
             SCOPED_TRACE(std::string(exchange ? "exchange" : "no exchange") + (folder ? ", folder" : ", file"));
             platform::ScopedRenameSupport support({.exclusive = true, .exchange = exchange});
-            faults = actions = std::make_shared<FaultActions>();
+            faults->inner = actions = std::make_shared<FaultActions>();
             const std::string suffix = std::to_string(exchange) + std::to_string(folder);
             const std::string parent = home + "/Parent" + suffix;
             const std::string renamed = home + "/Renamed" + suffix;
@@ -714,7 +714,7 @@ TEST_F(OffloadExecutorTest, WithoutExchangeASaveByRenameJustBeforeTheSwapStays) 
     EXPECT_EQ(engineErrorOf([&] { move(file); }), EngineError::sourceChanged(file));
     EXPECT_TRUE(FileStat::read(file)->isFile());
     EXPECT_EQ(readFile(file), "saved meanwhile");
-    EXPECT_TRUE(test::engine::workingNamesUnder(home).empty());
+    EXPECT_TRUE(test::workingNamesUnder(home).empty());
 }
 
 TEST_F(OffloadExecutorTest, TheOriginalStaysWhenItsCopyOrRecordChangedBeforeTheSwap) {
@@ -726,7 +726,7 @@ TEST_F(OffloadExecutorTest, TheOriginalStaysWhenItsCopyOrRecordChangedBeforeTheS
     };
     for (const auto& [name, disturb] : cases) {
         SCOPED_TRACE(name);
-        faults = actions = std::make_shared<FaultActions>();
+        faults->inner = actions = std::make_shared<FaultActions>();
         const std::string file = writeFile(home + "/" + name + ".txt", "the only version here!");
         actions->at(FaultPoint::offloadVerified, disturb);
         EXPECT_EQ(engineErrorOf([&] { move(file); }), EngineError::driveCopyMissing(file));
@@ -776,7 +776,7 @@ TEST_F(OffloadExecutorTest, CancellingStopsTheCopyOrTheSwap) {
 
 TEST_F(OffloadExecutorTest, ASimulatedCrashPassesWithoutAFailureEvent) {
     const std::string file = writeFile(home + "/c.txt", "c");
-    faults = std::make_shared<CrashAt>(FaultPoint::offloadCopied);
+    faults->inner = std::make_shared<CrashAt>(FaultPoint::offloadCopied);
     EXPECT_THROW(move(file), SimulatedCrash);
     auto records = journal->allRecords();
     ASSERT_EQ(records.size(), 1u);
@@ -793,7 +793,7 @@ TEST_F(OffloadExecutorTest, MovesOntoALoopMountedExt4Drive) {
     test::LoopVolume volume(tmp / "ext4.img", 16, "mkfs.ext4 -q -F -L Travel", "mount", mountPoint);
     if (!volume.mounted()) GTEST_SKIP() << "can't mount: " << volume.error();
     root = mountPoint;
-    locator->root = mountPoint;
+    locator->mounts[drive.id] = mountPoint;
 
     const std::string file = writeFile(home + "/Music/set.flac", std::string(50'000, 's'));
     const std::string folder = home + "/Music/Live";

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "EngineWorld.h"
+#include "support/EngineWorld.h"
 #include "EngineWorldChecks.h"
 #include "engine/OffloadEngine.h"
 #include "platform/FileIO.h"
@@ -25,14 +25,14 @@ namespace {
 
 using test::PowerCut;
 using test::PowerCutSimulator;
-using test::engine::candidateFor;
-using test::engine::Content;
-using test::engine::contentOf;
-using test::engine::engineOver;
-using test::engine::EngineWorld;
-using test::engine::expectSettled;
-using test::engine::ScratchOnTmpfs;
-using test::engine::stateOf;
+using test::candidateFor;
+using test::Content;
+using test::contentOf;
+using test::engineOver;
+using test::EngineWorld;
+using test::expectSettled;
+using test::ScratchOnTmpfs;
+using test::stateOf;
 
 struct Case {
     bool restore;
@@ -62,7 +62,7 @@ public:
 
         int events = 0;
         {
-            PowerCutSimulator simulator({world_.mac, world_.root}, world_.tmp / "kept by the simulator");
+            PowerCutSimulator simulator({world_.home, world_.root}, world_.tmp / "kept by the simulator");
             simulator.watch(world_.journal);
             platform::ScopedFileSystemCalls installed(simulator);
             simulator.cutAt(cutAt_);

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <set>
 
-#include "engine/RecoveryWorld.h"
+#include "support/EngineWorld.h"
 #include "foundation/EngineError.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/Utf8.h"
@@ -13,17 +13,17 @@
 namespace keldwick {
 namespace {
 
-using test::RecoveryWorld;
+using test::EngineWorld;
 namespace fs = std::filesystem;
 
-std::vector<std::string> messages(const RecoveryWorld& world) {
+std::vector<std::string> messages(const EngineWorld& world) {
     std::vector<std::string> result;
     auto events = world.journal->events(1000);
     for (auto it = events.rbegin(); it != events.rend(); ++it) result.push_back(it->message);
     return result;
 }
 
-bool logged(const RecoveryWorld& world, const std::string& message) {
+bool logged(const EngineWorld& world, const std::string& message) {
     auto all = messages(world);
     return std::find(all.begin(), all.end(), message) != all.end();
 }
@@ -64,7 +64,7 @@ TEST(UniqueSiblingPathTest, LongNamesAreCutOnWholeCharactersToFit) {
 
 class RecoveryManagerTest : public testing::Test {
 protected:
-    RecoveryWorld world;
+    EngineWorld world;
 };
 
 TEST_F(RecoveryManagerTest, LinkUnderAnOldMountPathIsPointedAtTheNewOneWithOrWithoutExchange) {
@@ -73,9 +73,9 @@ TEST_F(RecoveryManagerTest, LinkUnderAnOldMountPathIsPointedAtTheNewOneWithOrWit
         std::string original = world.makeItem(false, exchange ? "a.txt" : "b.txt");
         OffloadRecord record = world.offloadCompletely(original, false);
         // The drive comes back under another mount path.
-        std::string moved = world.temp / (exchange ? "drive-2" : "drive-3");
-        fs::rename(world.drive, moved);
-        world.locator->root = world.drive = moved;
+        std::string moved = world.tmp / (exchange ? "drive-2" : "drive-3");
+        fs::rename(world.root, moved);
+        world.locator->mounts[world.drive.id] = world.root = moved;
 
         RecoveryResult result = world.manager().checkLink(record);
         EXPECT_EQ(result.action, RecoveryAction::relinked);
@@ -202,14 +202,14 @@ TEST_F(RecoveryManagerTest, PendingFolderDeletionWaitsForTheDriveCopy) {
     std::string original = world.makeItem(true);
     OffloadRecord record = world.offloadCompletely(original, true);
     std::string trash = temporaryPath(original, TemporaryKind::trash, record.id);
-    RecoveryWorld::copyItem(world.drivePath(record), trash);  // a deletion that failed earlier
+    EngineWorld::copyItem(world.drivePath(record), trash);  // a deletion that failed earlier
 
     world.locator->present = false;
     world.manager().finishPendingDeletions();
     EXPECT_TRUE(FileStat::peek(trash));
     world.locator->present = true;
     std::string photo = world.drivePath(record) + "/sub/b.txt";
-    fs::rename(photo, world.temp / "b.txt");  // part of the drive copy is missing
+    fs::rename(photo, world.tmp / "b.txt");  // part of the drive copy is missing
     world.manager().finishPendingDeletions();
     // Never deleted on the strength of a copy that isn't whole: kept in view instead.
     EXPECT_FALSE(FileStat::peek(trash));
@@ -239,13 +239,13 @@ TEST_F(RecoveryManagerTest, AHalfDeletedDisplacedFolderIsFinishedNotKeptAsChange
     EXPECT_FALSE(FileStat::peek(original + " (recovered by Keldwick)"));
 
     // The same after a live deletion that failed part way, finished by a later recovery.
-    RecoveryWorld::copyItem(world.drivePath(record), trash);
+    EngineWorld::copyItem(world.drivePath(record), trash);
     fs::remove(trash + "/sub/b.txt");
     world.manager().finishPendingDeletions();
     EXPECT_FALSE(FileStat::peek(trash));
     EXPECT_FALSE(FileStat::peek(original + " (recovered by Keldwick)"));
 
-    RecoveryWorld::copyItem(world.drivePath(record), trash);
+    EngineWorld::copyItem(world.drivePath(record), trash);
     fs::remove(trash + "/a.txt");
     test::writeFile(trash + "/new.txt", "written after the copy");
     world.manager().finishPendingDeletions();
@@ -257,10 +257,10 @@ TEST_F(RecoveryManagerTest, ManifestRepairWritesMissingEntriesOnce) {
     std::string original = world.makeItem(true);
     OffloadRecord record = world.copyAndVerify(world.insert(original, true));
     world.journal->setPhase(record.id, Phase::offloaded);
-    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
     EXPECT_TRUE(manifest.latestEntries(world.configuration.machineID).empty());
 
-    world.manager().updateManifest(RecoveryWorld::driveID);
+    world.manager().updateManifest(EngineWorld::driveID);
     auto entries = manifest.latestEntries(world.configuration.machineID);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].originalPath, original);
@@ -268,7 +268,7 @@ TEST_F(RecoveryManagerTest, ManifestRepairWritesMissingEntriesOnce) {
     EXPECT_EQ(entries[0].mac, world.configuration.machineID);
     EXPECT_EQ(entries[0].checksum, record.checksum);
     EXPECT_EQ(entries[0].entries, world.journal->treeEntries(record.id));
-    world.manager().updateManifest(RecoveryWorld::driveID);
+    world.manager().updateManifest(EngineWorld::driveID);
     EXPECT_EQ(manifest.read().size(), 1u);
 }
 
@@ -297,7 +297,7 @@ TEST_F(RecoveryManagerTest, DiscardingADriveCopyIsRefusedWhileItIsLinkedOrHoldsO
     world.journal->setPhase(record.id, Phase::linkMissing);
     NewRecord inner;
     inner.originalPath = original + "/inner.txt";
-    inner.driveID = RecoveryWorld::driveID;
+    inner.driveID = EngineWorld::driveID;
     inner.driveRelativePath = Utf8::lowercased(record.driveRelativePath) + "/inner.txt";
     inner.phase = Phase::offloaded;
     OffloadRecord innerRecord = world.journal->insert(inner);
@@ -320,9 +320,9 @@ TEST_F(RecoveryManagerTest, DiscardingADriveCopyIsRefusedWhileItIsLinkedOrHoldsO
     recovery.discardDriveCopy(world.reload(record), "you asked");
     EXPECT_FALSE(FileStat::peek(world.drivePath(record)));
     EXPECT_FALSE(FileStat::peek(PathUtil::parent(world.drivePath(record))));  // emptied parents go too
-    EXPECT_TRUE(FileStat::peek(DriveLayout::appFolder(world.drive)));
+    EXPECT_TRUE(FileStat::peek(DriveLayout::appFolder(world.root)));
     EXPECT_EQ(world.reload(record).phase, Phase::superseded);
-    EXPECT_TRUE(DriveManifest{DriveLayout::appFolder(world.drive)}.latestEntries(world.configuration.machineID).empty());
+    EXPECT_TRUE(DriveManifest{DriveLayout::appFolder(world.root)}.latestEntries(world.configuration.machineID).empty());
     EXPECT_TRUE(logged(world, "Deleted the drive copy of \xE2\x80\x9C" "Album\xE2\x80\x9D (you asked)."));
 }
 
@@ -332,26 +332,26 @@ protected:
         DriveManifest::Entry entry;
         entry.mac = world.configuration.machineID;
         entry.originalPath = original;
-        entry.relativePath = world.relativePathFor(original);
+        entry.relativePath = world.relativeFor(original);
         entry.size = 18;
         entry.checksum = std::string(64, 'a');
         entry.date = Date{1'700'000'000};
-        if (makeCopy) test::writeFile(PathUtil::join(world.drive, entry.relativePath), "quarterly numbers\n");
+        if (makeCopy) test::writeFile(PathUtil::join(world.root, entry.relativePath), "quarterly numbers\n");
         return entry;
     }
 };
 
 TEST_F(AdoptionTest, EntriesTheJournalLacksAreAddedAndTheirLinksChecked) {
-    std::string linked = world.mac + "/Documents/linked.txt";
-    std::string unlinked = world.mac + "/Documents/unlinked.txt";
-    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
+    std::string linked = world.home + "/Documents/linked.txt";
+    std::string unlinked = world.home + "/Documents/unlinked.txt";
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
     auto first = entryFor(linked);
     manifest.append(first);
-    fs::create_symlink(PathUtil::join(world.drive, first.relativePath), linked);
+    fs::create_symlink(PathUtil::join(world.root, first.relativePath), linked);
     manifest.append(entryFor(unlinked));
-    manifest.append(entryFor(world.mac + "/Documents/missing.txt", false));  // nothing on the drive
+    manifest.append(entryFor(world.home + "/Documents/missing.txt", false));  // nothing on the drive
 
-    auto results = world.manager().adoptManifestEntries(RecoveryWorld::driveID);
+    auto results = world.manager().adoptManifestEntries(EngineWorld::driveID);
     ASSERT_EQ(results.size(), 3u);
     EXPECT_EQ(results[0].action, RecoveryAction::adopted);
     EXPECT_EQ(results[0].name, "linked.txt");
@@ -361,12 +361,12 @@ TEST_F(AdoptionTest, EntriesTheJournalLacksAreAddedAndTheirLinksChecked) {
 
     auto adopted = *world.journal->record(results[0].recordID);
     EXPECT_EQ(adopted.phase, Phase::offloaded);
-    EXPECT_EQ(adopted.driveID, RecoveryWorld::driveID);
+    EXPECT_EQ(adopted.driveID, EngineWorld::driveID);
     EXPECT_EQ(adopted.checksum, first.checksum);
     EXPECT_EQ(adopted.createdAt, first.date);
     EXPECT_TRUE(logged(world, "Found \xE2\x80\x9Clinked.txt\xE2\x80\x9D on the drive and added it back to Keldwick's list."));
     // Known now: nothing is adopted twice.
-    EXPECT_EQ(world.manager().adoptManifestEntries(RecoveryWorld::driveID), std::vector<RecoveryResult>{});
+    EXPECT_EQ(world.manager().adoptManifestEntries(EngineWorld::driveID), std::vector<RecoveryResult>{});
 }
 
 // A drive copy that is, holds or lies inside another item's copy (letter case aside) is
@@ -380,7 +380,7 @@ TEST_F(AdoptionTest, EntriesOverlappingAnotherItemsDriveCopyAreLeftOnTheDrive) {
         std::string otherDrive;
         bool adopted;
     };
-    const std::string drive = RecoveryWorld::driveID;
+    const std::string drive = EngineWorld::driveID;
     const std::vector<Case> cases = {
         {"Album", "Album/inner.txt", std::nullopt, Phase::offloaded, drive, false},
         {"Album", "Album/Inner.txt", "ALBUM/Inner.txt", Phase::linkMissing, drive, false},
@@ -392,23 +392,23 @@ TEST_F(AdoptionTest, EntriesOverlappingAnotherItemsDriveCopyAreLeftOnTheDrive) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.entry + " beside " + c.other);
-        RecoveryWorld fresh;
-        const std::string documents = fresh.mac + "/Documents/";
+        EngineWorld fresh;
+        const std::string documents = fresh.home + "/Documents/";
         auto entry = entryFor(documents + c.entry, false);
         entry.isDirectory = c.entry == "Album";
-        entry.relativePath = fresh.relativePathFor(entry.originalPath);
-        test::writeFile(PathUtil::join(fresh.drive, entry.relativePath) + (entry.isDirectory ? "/a.txt" : ""), "x");
-        DriveManifest{DriveLayout::appFolder(fresh.drive)}.append(entry);
+        entry.relativePath = fresh.relativeFor(entry.originalPath);
+        test::writeFile(PathUtil::join(fresh.root, entry.relativePath) + (entry.isDirectory ? "/a.txt" : ""), "x");
+        DriveManifest{DriveLayout::appFolder(fresh.root)}.append(entry);
         NewRecord other;
         other.originalPath = documents + c.other;
         other.driveID = c.otherDrive;
-        other.driveRelativePath = fresh.relativePathFor(documents + c.otherRelative.value_or(c.other));
+        other.driveRelativePath = fresh.relativeFor(documents + c.otherRelative.value_or(c.other));
         other.phase = c.phase;
         fresh.journal->insert(other);
 
-        auto results = fresh.manager().adoptManifestEntries(RecoveryWorld::driveID);
+        auto results = fresh.manager().adoptManifestEntries(EngineWorld::driveID);
         EXPECT_EQ(!results.empty() && results[0].action == RecoveryAction::adopted, c.adopted);
-        EXPECT_TRUE(FileStat::peek(PathUtil::join(fresh.drive, entry.relativePath)));
+        EXPECT_TRUE(FileStat::peek(PathUtil::join(fresh.root, entry.relativePath)));
         if (!c.adopted) {
             EXPECT_EQ(fresh.journal->allRecords().size(), 1u);
             EXPECT_TRUE(logged(fresh, "Left on the drive, not added to Keldwick's list, because their copies there "
@@ -431,16 +431,16 @@ TEST_F(AdoptionTest, LinesOfRecordsEndedMeanwhileAreClosedNotAdopted) {
     for (const auto& c : {Case{Phase::restored, -60, Event::restored}, Case{Phase::superseded, 0, Event::discarded},
                           Case{Phase::restored, 3600, std::nullopt}, Case{Phase::abandoned, -60, std::nullopt}}) {
         SCOPED_TRACE(std::string(toString(c.phase)) + " " + std::to_string(c.lineAfterEnd));
-        RecoveryWorld fresh;
-        auto ended = fresh.insert(fresh.mac + "/Documents/Report.txt", false, c.phase);
+        EngineWorld fresh;
+        auto ended = fresh.insert(fresh.home + "/Documents/Report.txt", false, c.phase);
         auto entry = entryFor(ended.originalPath, false);
         entry.relativePath = ended.driveRelativePath;
         entry.date = Date{std::floor(ended.updatedAt.adding(c.lineAfterEnd).secondsSince1970)};
         test::writeFile(fresh.drivePath(ended), "quarterly numbers\n");
-        DriveManifest manifest{DriveLayout::appFolder(fresh.drive)};
+        DriveManifest manifest{DriveLayout::appFolder(fresh.root)};
         manifest.append(entry);
 
-        auto results = fresh.manager().adoptManifestEntries(RecoveryWorld::driveID);
+        auto results = fresh.manager().adoptManifestEntries(EngineWorld::driveID);
         EXPECT_EQ(results.empty(), c.written.has_value());
         EXPECT_EQ(manifest.read().back().event, c.written.value_or(Event::offloaded));
         EXPECT_EQ(manifest.read().size(), c.written ? 2u : 1u);
@@ -452,11 +452,11 @@ TEST_F(AdoptionTest, LinesOfRecordsEndedMeanwhileAreClosedNotAdopted) {
 // (also as the folders on their way resolve), lines without a machine id included; the
 // rest stay on the drive, untouched and named.
 TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted) {
-    const std::string& home = world.mac;
-    fs::create_directories(world.temp / "outside");
-    fs::create_directory_symlink(world.temp / "outside", home + "/Documents/away");
-    fs::create_directories(world.drive + "/Photos");
-    fs::create_directory_symlink(world.drive + "/Photos", home + "/Documents/onto-drive");
+    const std::string& home = world.home;
+    fs::create_directories(world.tmp / "outside");
+    fs::create_directory_symlink(world.tmp / "outside", home + "/Documents/away");
+    fs::create_directories(world.root + "/Photos");
+    fs::create_directory_symlink(world.root + "/Photos", home + "/Documents/onto-drive");
     struct Case {
         std::string original;
         bool adopted;
@@ -467,7 +467,7 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
         {home + "/Documents/Old.txt", true, false},
         {home + "/Notes.txt", true},
         {home, false},
-        {world.temp / "outside/evil.desktop", false},
+        {world.tmp / "outside/evil.desktop", false},
         {"/etc/cron.d/evil", false, false},
         {home + "/.ssh/authorized_keys", false},
         {home + "/.gnupg", false},
@@ -476,7 +476,7 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
         {home + "/Documents/away/evil.desktop", false},
         {home + "/Documents/onto-drive/evil.txt", false},
     };
-    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
     for (const auto& c : cases) {
         auto entry = entryFor(c.original, c.original != home);  // the home's "copy" is the folder above the others
         if (!c.withMachineID) entry.mac.reset();
@@ -484,7 +484,7 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
     }
     auto before = world.trees();
 
-    world.manager().adoptManifestEntries(RecoveryWorld::driveID);
+    world.manager().adoptManifestEntries(EngineWorld::driveID);
     std::set<std::string> adopted;
     for (const auto& record : world.journal->allRecords()) adopted.insert(record.originalPath);
     const auto texts = messages(world);
@@ -498,27 +498,27 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
             << c.original;
     }
     EXPECT_EQ(world.trees(), before);
-    EXPECT_FALSE(FileStat::peek(world.temp / "outside/evil.desktop"));
+    EXPECT_FALSE(FileStat::peek(world.tmp / "outside/evil.desktop"));
 }
 
 // The home's hidden entries hold what the session runs by itself (autostart entries, user
 // services, shell start-up files): a line naming one stays on the drive, even without a
 // machine id; a hidden name deeper in the user's folders is the user's own.
 TEST_F(AdoptionTest, LinesNamingTheHomesHiddenEntriesStayOnTheDrive) {
-    const std::string& home = world.mac;
+    const std::string& home = world.home;
     const std::vector<std::pair<std::string, bool>> cases = {
         {home + "/.config/autostart/evil.desktop", false},
         {home + "/.config/systemd/user/evil.service", false},
         {home + "/.bashrc", false},
         {home + "/Documents/.hidden-notes.txt", true},
     };
-    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
     for (const auto& [original, adopted] : cases) {
         auto entry = entryFor(original);
         entry.mac.reset();
         manifest.append(entry);
     }
-    world.manager().adoptManifestEntries(RecoveryWorld::driveID);
+    world.manager().adoptManifestEntries(EngineWorld::driveID);
     std::set<std::string> adopted;
     for (const auto& record : world.journal->allRecords()) adopted.insert(record.originalPath);
     for (const auto& [original, expected] : cases) EXPECT_EQ(adopted.contains(original), expected) << original;
@@ -527,72 +527,72 @@ TEST_F(AdoptionTest, LinesNamingTheHomesHiddenEntriesStayOnTheDrive) {
 // Without a home folder nothing is known to be the user's own: nothing is adopted. Nor is
 // an item on the drive itself, when the drive is a folder inside the home.
 TEST_F(AdoptionTest, NothingIsAdoptedWithoutAHomeOrForAPlaceOnTheDrive) {
-    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
-    auto entry = entryFor(world.mac + "/Documents/Report.txt");
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
+    auto entry = entryFor(world.home + "/Documents/Report.txt");
     manifest.append(entry);
-    RecoveryWorld homeless;
-    homeless.locator->root = world.drive;
+    EngineWorld homeless;
+    homeless.locator->mounts[homeless.drive.id] = world.root;
     homeless.configuration.homeFolder.clear();
-    EXPECT_TRUE(homeless.manager().adoptManifestEntries(RecoveryWorld::driveID).empty());
+    EXPECT_TRUE(homeless.manager().adoptManifestEntries(EngineWorld::driveID).empty());
     EXPECT_TRUE(homeless.journal->allRecords().empty());
     EXPECT_TRUE(logged(homeless, "Left on the drive, not added to Keldwick's list, because Keldwick doesn't know your "
                                  "home folder: \xE2\x80\x9C" + entry.originalPath + "\xE2\x80\x9D."));
 
-    RecoveryWorld inside;
-    const std::string drive = inside.mac + "/Backup";
+    EngineWorld inside;
+    const std::string drive = inside.home + "/Backup";
     fs::create_directories(drive);
-    inside.locator->root = drive;
+    inside.locator->mounts[inside.drive.id] = drive;
     auto onDrive = entryFor(drive + "/Keldwick/Test Machine/x.txt", false);
     test::writeFile(PathUtil::join(drive, onDrive.relativePath), "x");
     DriveManifest{DriveLayout::appFolder(drive)}.append(onDrive);
-    EXPECT_TRUE(inside.manager().adoptManifestEntries(RecoveryWorld::driveID).empty());
+    EXPECT_TRUE(inside.manager().adoptManifestEntries(EngineWorld::driveID).empty());
     EXPECT_TRUE(inside.journal->allRecords().empty());
 }
 
 // Two lines that overlap each other: at most one of them is current, and which one can't
 // be told, so neither is taken; an unrelated line still is.
 TEST_F(AdoptionTest, EntriesOverlappingEachOtherAreBothLeftOnTheDrive) {
-    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
-    auto outer = entryFor(world.mac + "/Documents/Album", false);
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
+    auto outer = entryFor(world.home + "/Documents/Album", false);
     outer.isDirectory = true;
-    auto inner = entryFor(world.mac + "/Documents/Album/b.txt");
-    auto alone = entryFor(world.mac + "/Documents/Alone.txt");
-    auto twin = entryFor(world.mac + "/Documents/Twin.txt", false);
+    auto inner = entryFor(world.home + "/Documents/Album/b.txt");
+    auto alone = entryFor(world.home + "/Documents/Alone.txt");
+    auto twin = entryFor(world.home + "/Documents/Twin.txt", false);
     twin.relativePath = alone.relativePath;
-    auto single = entryFor(world.mac + "/Documents/Single.txt");
+    auto single = entryFor(world.home + "/Documents/Single.txt");
     for (const auto& entry : {outer, inner, alone, twin, single}) manifest.append(entry);
 
-    world.manager().adoptManifestEntries(RecoveryWorld::driveID);
+    world.manager().adoptManifestEntries(EngineWorld::driveID);
     ASSERT_EQ(world.journal->allRecords().size(), 1u);
     EXPECT_EQ(world.journal->allRecords()[0].originalPath, single.originalPath);
-    EXPECT_TRUE(FileStat::peek(PathUtil::join(world.drive, inner.relativePath)));
+    EXPECT_TRUE(FileStat::peek(PathUtil::join(world.root, inner.relativePath)));
 }
 
 TEST_F(AdoptionTest, HostileManifestTouchesNothingOutsideTheDrive) {
-    std::string victim = test::writeFile(world.mac + "/Documents/precious.txt", "keep me");
-    std::string outside = test::writeFile(world.temp / "outside/keep.txt", "outside");
-    DriveManifest manifest{DriveLayout::appFolder(world.drive)};
+    std::string victim = test::writeFile(world.home + "/Documents/precious.txt", "keep me");
+    std::string outside = test::writeFile(world.tmp / "outside/keep.txt", "outside");
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
     const std::string prefix = DriveLayout::folderName() + "/" + world.configuration.machineFolder;
 
-    auto climbing = entryFor(world.mac + "/Documents/a.txt", false);
-    climbing.relativePath = prefix + "/../../../mac/Documents/precious.txt";
-    auto absolute = entryFor(world.mac + "/Documents/b.txt", false);
+    auto climbing = entryFor(world.home + "/Documents/a.txt", false);
+    climbing.relativePath = prefix + "/../../../home/Documents/precious.txt";
+    auto absolute = entryFor(world.home + "/Documents/b.txt", false);
     absolute.relativePath = victim;
-    auto otherMachine = entryFor(world.mac + "/Documents/c.txt", false);
+    auto otherMachine = entryFor(world.home + "/Documents/c.txt", false);
     otherMachine.relativePath = DriveLayout::folderName() + "/Other Machine/c.txt";
-    test::writeFile(PathUtil::join(world.drive, otherMachine.relativePath), "theirs");
+    test::writeFile(PathUtil::join(world.root, otherMachine.relativePath), "theirs");
     auto relativeOriginal = entryFor("Documents/d.txt", false);
     relativeOriginal.relativePath = prefix + "/Documents/d.txt";
-    test::writeFile(PathUtil::join(world.drive, relativeOriginal.relativePath), "d");
+    test::writeFile(PathUtil::join(world.root, relativeOriginal.relativePath), "d");
     // A folder on the drive that is a link out of it.
-    fs::create_directories(PathUtil::join(world.drive, prefix));
-    fs::create_directory_symlink(world.temp / "outside", PathUtil::join(world.drive, prefix + "/escape"));
-    auto throughLink = entryFor(world.mac + "/Documents/e.txt", false);
+    fs::create_directories(PathUtil::join(world.root, prefix));
+    fs::create_directory_symlink(world.tmp / "outside", PathUtil::join(world.root, prefix + "/escape"));
+    auto throughLink = entryFor(world.home + "/Documents/e.txt", false);
     throughLink.relativePath = prefix + "/escape/keep.txt";
-    auto dottedTree = entryFor(world.mac + "/Documents/f", false);
+    auto dottedTree = entryFor(world.home + "/Documents/f", false);
     dottedTree.isDirectory = true;
     dottedTree.relativePath = prefix + "/Documents/f";
-    fs::create_directories(PathUtil::join(world.drive, dottedTree.relativePath));
+    fs::create_directories(PathUtil::join(world.root, dottedTree.relativePath));
     dottedTree.entries = std::vector<TreeEntry>{TreeEntry{"../../escape", TreeEntry::Kind::file, 1, std::nullopt, std::nullopt}};
     for (const auto& entry : {climbing, absolute, otherMachine, relativeOriginal, throughLink, dottedTree})
         manifest.append(entry);

@@ -8,14 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/RecoveryWorld.h"
+#include "support/EngineWorld.h"
 #include "foundation/ItemChecks.h"
 #include "platform/Rename.h"
 
 namespace keldwick {
 namespace {
 
-using test::RecoveryWorld;
+using test::EngineWorld;
 
 // Where the road was cut: the offload executor's fault points (and, for a file where
 // names can't be exchanged, the moment it sits aside before its link is made), then the
@@ -50,7 +50,7 @@ bool isRestore(Stop stop) { return stop >= Stop::restoreRecorded; }
 
 class RecoveryMatrix : public testing::TestWithParam<Case> {
 public:
-    RecoveryWorld world;
+    EngineWorld world;
     std::string original;
     OffloadRecord record;
     std::vector<std::string> expectedBytes;  // must be visible somewhere afterwards
@@ -64,7 +64,7 @@ public:
     // Plays the road up to the stop, as the executors leave it.
     void playUpTo(const Case& c) {
         if (c.disturbance == Disturbance::olderItemPut)
-            olderItem = test::writeFile(world.temp / "Report from last year.txt", "last year's numbers\n");
+            olderItem = test::writeFile(world.tmp / "Report from last year.txt", "last year's numbers\n");
         original = world.makeItem(c.folder);
         if (!isRestore(c.stop)) {
             record = world.insert(original, c.folder);
@@ -76,7 +76,7 @@ public:
                 return;
             }
             if (c.stop == Stop::offloadCopied) {
-                RecoveryWorld::copyItem(original, partial());
+                EngineWorld::copyItem(original, partial());
                 return;
             }
             record = world.copyAndVerify(record);
@@ -111,7 +111,7 @@ public:
             else test::writeFile(restoreCopy(), "quarterly");
             return;
         }
-        RecoveryWorld::copyItem(world.drivePath(record), restoreCopy());
+        EngineWorld::copyItem(world.drivePath(record), restoreCopy());
         world.journal->setRestoreChecksum(record.id, world.digest(restoreCopy(), c.folder).first);
         if (c.stop == Stop::restoreVerified) return;
         world.journal->setPhase(record.id, Phase::restoreSwapping);
@@ -185,7 +185,7 @@ public:
             }
             case Disturbance::linkReplaced: {
                 ASSERT_TRUE(isLinkToDriveCopy(original, record));
-                std::string saved = test::writeFile(world.temp / "saved-by-app", "a new version");
+                std::string saved = test::writeFile(world.tmp / "saved-by-app", "a new version");
                 renameItem(saved, original);
                 expectedBytes.push_back("a new version");  // the version it replaced is kept too
                 return;

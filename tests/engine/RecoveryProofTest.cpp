@@ -9,13 +9,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/RecoveryWorld.h"
+#include "support/EngineWorld.h"
 #include "platform/Rename.h"
 
 namespace keldwick {
 namespace {
 
-using test::RecoveryWorld;
+using test::EngineWorld;
 namespace fs = std::filesystem;
 
 // Same length, other bytes: what an unclean unplug or a dropped flush can leave behind.
@@ -43,7 +43,7 @@ TEST(DamagedDriveCopyTest, TheSetAsideOriginalIsPutBackNotDeleted) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         platform::ScopedRenameSupport support({true, c.exchange});
-        RecoveryWorld world;
+        EngineWorld world;
         const std::string original = world.makeItem(c.folder);
         OffloadRecord record = world.copyAndVerify(world.insert(original, c.folder));
         world.journal->setPhase(record.id, Phase::offloadSwapping);
@@ -75,11 +75,11 @@ TEST(DamagedDriveCopyTest, TheSetAsideOriginalIsPutBackNotDeleted) {
 // A moved folder whose displaced original outlived the move: once its drive copy no
 // longer has the recorded digest it is never deleted, but kept in view beside the link.
 TEST(DamagedDriveCopyTest, APendingDeletionKeepsTheFolderWhenItsCopyDiffers) {
-    RecoveryWorld world;
+    EngineWorld world;
     const std::string original = world.makeItem(true);
     OffloadRecord record = world.offloadCompletely(original, true);
     const std::string trash = temporaryPath(original, TemporaryKind::trash, record.id);
-    RecoveryWorld::copyItem(world.drivePath(record), trash);
+    EngineWorld::copyItem(world.drivePath(record), trash);
     damage(world.drivePath(record) + "/sub/b.txt");
 
     world.recover();
@@ -91,11 +91,11 @@ TEST(DamagedDriveCopyTest, APendingDeletionKeepsTheFolderWhenItsCopyDiffers) {
     EXPECT_EQ(world.reload(record).phase, Phase::offloaded);
 
     // With an intact copy the pending deletion goes ahead.
-    RecoveryWorld intact;
+    EngineWorld intact;
     const std::string other = intact.makeItem(true);
     OffloadRecord moved = intact.offloadCompletely(other, true);
     const std::string otherTrash = temporaryPath(other, TemporaryKind::trash, moved.id);
-    RecoveryWorld::copyItem(intact.drivePath(moved), otherTrash);
+    EngineWorld::copyItem(intact.drivePath(moved), otherTrash);
     intact.recover();
     EXPECT_FALSE(FileStat::peek(otherTrash));
     EXPECT_FALSE(FileStat::peek(other + " (recovered by Keldwick)"));
@@ -127,8 +127,8 @@ TEST(ItemAtTheOriginalPlaceTest, TheDriveCopyGoesOnlyWhenTheItemIsProvenTheMoved
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         platform::ScopedRenameSupport support({true, c.exchange});
-        RecoveryWorld world;
-        const std::string older = test::writeFile(world.temp / "Report from last year.txt", "last year's numbers\n");
+        EngineWorld world;
+        const std::string older = test::writeFile(world.tmp / "Report from last year.txt", "last year's numbers\n");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // born well before the move
         const std::string original = world.makeItem(false);
         OffloadRecord record = world.copyAndVerify(world.insert(original, false));
@@ -149,7 +149,7 @@ TEST(ItemAtTheOriginalPlaceTest, TheDriveCopyGoesOnlyWhenTheItemIsProvenTheMoved
                 test::writeFile(original, "quarterly numbers\nedited\n");
                 break;
             case After::originalReplacedBySameBytes: {
-                const std::string saved = test::writeFile(world.temp / "saved", "quarterly numbers\n");
+                const std::string saved = test::writeFile(world.tmp / "saved", "quarterly numbers\n");
                 renameItem(saved, original);
                 break;
             }
@@ -188,7 +188,7 @@ TEST(LinkOfAnotherDriveTest, ARecordNeverTakesOverALinkIntoAnotherDrive) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        RecoveryWorld world;
+        EngineWorld world;
         const std::string original = world.makeItem(false);
         OffloadRecord onA = world.offloadCompletely(original, false);
         world.journal->setPhase(onA.id, c.before);
@@ -196,7 +196,7 @@ TEST(LinkOfAnotherDriveTest, ARecordNeverTakesOverALinkIntoAnotherDrive) {
 
         // The newer version, moved to drive B.
         test::writeFile(original, "a newer version\n");
-        const std::string driveB = world.temp / "drive-b";
+        const std::string driveB = world.tmp / "drive-b";
         NewRecord newer;
         newer.originalPath = original;
         newer.driveID = "DRIVE-2";
@@ -205,7 +205,7 @@ TEST(LinkOfAnotherDriveTest, ARecordNeverTakesOverALinkIntoAnotherDrive) {
         newer.phase = Phase::offloaded;
         newer.checksum = world.digest(original, false).first;
         OffloadRecord onB = world.journal->insert(newer);
-        RecoveryWorld::copyItem(original, onB.drivePath(driveB));
+        EngineWorld::copyItem(original, onB.drivePath(driveB));
         fs::remove(original);
         fs::create_symlink(onB.drivePath(driveB), original);
 
@@ -224,7 +224,7 @@ TEST(LinkOfAnotherDriveTest, ARecordNeverTakesOverALinkIntoAnotherDrive) {
     }
 
     // Where no other drive's record holds the path, a link put back is taken back.
-    RecoveryWorld world;
+    EngineWorld world;
     const std::string original = world.makeItem(false);
     OffloadRecord record = world.offloadCompletely(original, false);
     world.journal->setPhase(record.id, Phase::linkMissing);

@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "EngineWorld.h"
+#include "support/EngineWorld.h"
 #include "engine/RecoveryManager.h"
 #include "foundation/EngineError.h"
 #include "foundation/ItemChecks.h"
@@ -21,9 +21,9 @@ namespace {
 using test::FaultActions;
 using test::readFile;
 using test::writeFile;
-using test::engine::contentOf;
-using test::engine::EngineWorld;
-using test::engine::workingNamesUnder;
+using test::contentOf;
+using test::EngineWorld;
+using test::workingNamesUnder;
 
 class RestoreExecutorTest : public ::testing::Test {
 protected:
@@ -99,12 +99,12 @@ TEST_F(RestoreExecutorTest, RefusesWhatCantBeBroughtBackNow) {
 TEST_F(RestoreExecutorTest, ACopyThatWouldLieOutsideTheDriveIsNeverTouched) {
     // As a record adopted from a doctored manifest could say.
     const std::string outside = writeFile(world.tmp / "outside.txt", "not the drive's");
-    auto forged = world.journal->insert(NewRecord{world.mac + "/Documents/Other.txt", world.drive.id,
+    auto forged = world.journal->insert(NewRecord{world.home + "/Documents/Other.txt", world.drive.id,
                                                   "Keldwick/../../outside.txt", false, 15, std::nullopt,
                                                   Phase::linkMissing, std::nullopt, std::nullopt});
     EXPECT_THROW(restore(forged.id), POSIXFailure);
     EXPECT_EQ(readFile(outside), "not the drive's");
-    EXPECT_FALSE(FileStat::peek(world.mac + "/Documents/Other.txt"));
+    EXPECT_FALSE(FileStat::peek(world.home + "/Documents/Other.txt"));
     EXPECT_EQ(world.phaseOf(forged.id), Phase::linkMissing);
 }
 
@@ -126,7 +126,7 @@ TEST_F(RestoreExecutorTest, ADriveCopyHoldingAnotherItemsCopyIsNeverBroughtBack)
               EngineError::holdsOtherItems(record.originalPath));
     EXPECT_EQ(world.phaseOf(record.id), Phase::returned);
     EXPECT_EQ(readFile(innerCopy), "only copy");
-    EXPECT_FALSE(FileStat::peek(world.mac + "/Documents/Album (from Travel)"));
+    EXPECT_FALSE(FileStat::peek(world.home + "/Documents/Album (from Travel)"));
 }
 
 TEST_F(RestoreExecutorTest, AsCopyOfALinkMissingRecordWhoseLinkCameBackMarksItOffloaded) {
@@ -201,7 +201,7 @@ TEST_F(RestoreExecutorTest, AFileComesBackInPlaceAndItsDriveCopyGoes) {
     EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
     EXPECT_TRUE(FileStat::peek(world.appFolder())) << "the app folder stays";
     EXPECT_FALSE(FileStat::peek(world.appFolder() + "/Test Machine")) << "emptied folders go";
-    EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+    EXPECT_TRUE(workingNamesUnder(world.home).empty());
     EXPECT_EQ(reported.back(), 10'000);
     EXPECT_EQ(injected->reached(),
               (std::vector<FaultPoint>{FaultPoint::restoreRecorded, FaultPoint::restoreMidCopy,
@@ -230,7 +230,7 @@ TEST_F(RestoreExecutorTest, AFolderComesBackWithoutExchangeThroughTheLinkWorking
     EXPECT_EQ(restore(record.id).phase, Phase::restored);
     EXPECT_EQ(contentOf(path), original);
     EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
-    EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+    EXPECT_TRUE(workingNamesUnder(world.home).empty());
     EXPECT_EQ(injected->reached()[3], FaultPoint::restoreLinkRemoved);
 }
 
@@ -250,12 +250,12 @@ TEST_F(RestoreExecutorTest, ACopyArrivesBesideTheNewVersionUnderTheNextFreeName)
     auto record = world.offloadByHand(path);
     ::unlink(path.c_str());
     writeFile(path, "the newer version");
-    writeFile(world.mac + "/Documents/Report (from Travel).pdf", "taken");
+    writeFile(world.home + "/Documents/Report (from Travel).pdf", "taken");
     world.journal->setPhase(record.id, Phase::returned);
 
     EXPECT_EQ(restore(record.id, " (from Travel)").phase, Phase::restored);
     EXPECT_EQ(readFile(path), "the newer version");
-    EXPECT_EQ(contentOf(world.mac + "/Documents/Report (from Travel) 2.pdf"), original);
+    EXPECT_EQ(contentOf(world.home + "/Documents/Report (from Travel) 2.pdf"), original);
     EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
     EXPECT_TRUE(world.logged("Brought back the copy of \u201CReport.pdf\u201D as \u201CReport (from Travel) 2.pdf\u201D."));
 }
@@ -267,7 +267,7 @@ TEST_F(RestoreExecutorTest, AFolderCopyKeepsItsDottedNameWhole) {
     ::unlink(path.c_str());
     world.journal->setPhase(record.id, Phase::linkMissing);
     EXPECT_EQ(restore(record.id, " (from Travel)").phase, Phase::restored);
-    EXPECT_EQ(contentOf(world.mac + "/Documents/Photos.2019 (from Travel)"), original);
+    EXPECT_EQ(contentOf(world.home + "/Documents/Photos.2019 (from Travel)"), original);
     EXPECT_FALSE(FileStat::peek(path));
 }
 
@@ -394,7 +394,7 @@ TEST_F(RestoreExecutorTest, StopMidCopyLeavesTheItemOnTheDriveWithItsLink) {
     EXPECT_THROW(restore(record.id, std::nullopt, cancel), CancellationError);
     EXPECT_EQ(world.phaseOf(record.id), Phase::offloaded);
     EXPECT_TRUE(isLinkToDriveCopy(path, record));
-    EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+    EXPECT_TRUE(workingNamesUnder(world.home).empty());
 }
 
 TEST_F(RestoreExecutorTest, ALinkReplacedDuringTheRestoreKeepsTheNewVersion) {
@@ -414,7 +414,7 @@ TEST_F(RestoreExecutorTest, ALinkReplacedDuringTheRestoreKeepsTheNewVersion) {
         EXPECT_EQ(readFile(path), "saved by an app");
         EXPECT_EQ(world.phaseOf(record.id), Phase::returned);
         EXPECT_TRUE(FileStat::peek(world.drivePathFor(path)));
-        EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world.home).empty());
     }
 }
 
@@ -428,7 +428,7 @@ TEST_F(RestoreExecutorTest, ACrashMidCopyLeavesAWorkingCopyThatRecoveryRemoves) 
 
     RecoveryManager(world.context()).recoverInFlight();
     EXPECT_EQ(world.phaseOf(record.id), Phase::offloaded);
-    EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+    EXPECT_TRUE(workingNamesUnder(world.home).empty());
 }
 
 TEST(RestoreExecutorHelpers, LaterEntriesWinAndAllEntriesHoldsForNone) {

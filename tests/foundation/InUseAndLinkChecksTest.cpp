@@ -5,28 +5,17 @@
 #include "foundation/EngineError.h"
 #include "foundation/ItemChecks.h"
 #include "space/SpaceFixtures.h"
+#include "support/FakeOpenFiles.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
 
-namespace {
-
-class FakeOpenFiles final : public OpenFileChecking {
-public:
-    std::vector<OpenFileUsage> uses;
-    mutable std::string askedFor;
-    std::vector<OpenFileUsage> usage(const std::string& folder) const override {
-        askedFor = folder;
-        return uses;
-    }
-};
-
-}  // namespace
+using test::FakeOpenFiles;
 
 TEST(InUseCheckTest, NamesEachProcessOnceInOrder) {
     FakeOpenFiles open;
     EXPECT_NO_THROW(checkNotInUse("/home/a/Project", open));
-    EXPECT_EQ(open.askedFor, "/home/a/Project");
+    EXPECT_EQ(open.asked.back(), "/home/a/Project");
 
     open.uses = {{"/home/a/Project/x", 40, "vim"},
                  {"/home/a/Project/y", 41, "Code"},

@@ -2,29 +2,16 @@
 
 #include "ModelStateFixtures.h"
 #include "model/OtherDrives.h"
+#include "support/FakeDriveLocator.h"
 
 using namespace keldwick;
 using keldwick::test::readyState;
 using keldwick::test::record;
 
-namespace {
-
-class MapLocator : public DriveLocating {
-public:
-    std::map<std::string, std::string> mounts;
-    std::optional<std::string> mountPoint(const std::string& driveID) const override {
-        auto found = mounts.find(driveID);
-        if (found == mounts.end()) return std::nullopt;
-        return found->second;
-    }
-};
-
-}  // namespace
-
 TEST(OtherDrivesTest, NamesAndConnections) {
     ModelState state = readyState();
     const std::string chosen = state.settings.drive->id;
-    MapLocator locator;
+    test::FakeDriveLocator locator;
     auto nameAt = [](const std::string& mount) -> std::optional<std::string> {
         if (mount == "/media/u/OLD") return "Old Archive";
         return std::nullopt;

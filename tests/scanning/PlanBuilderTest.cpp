@@ -6,23 +6,16 @@
 
 #include "foundation/PathUtil.h"
 #include "scanning/PlanBuilder.h"
+#include "support/FakeOpenFiles.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
+using keldwick::test::FakeOpenFiles;
 using keldwick::test::TempDir;
 
 namespace {
 
 constexpr int64_t GiB = 1'073'741'824;
-
-struct FakeOpenFiles final : OpenFileChecking {
-    std::vector<OpenFileUsage> uses;
-    mutable std::vector<std::string> asked;
-    std::vector<OpenFileUsage> usage(const std::string& folder) const override {
-        asked.push_back(folder);
-        return uses;
-    }
-};
 
 struct Fixture {
     TempDir dir;

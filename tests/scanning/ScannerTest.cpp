@@ -20,6 +20,7 @@
 #include "scanning/ScannerChecks.h"
 #include "scanning/SpotlightIndex.h"
 #include "support/AsUser.h"
+#include "support/FakeOpenFiles.h"
 #include "support/RealMounts.h"
 #include "support/TempDir.h"
 
@@ -42,18 +43,6 @@ public:
 
 private:
     std::string prefix_, reason_;
-};
-
-class FakeChecker final : public OpenFileChecking {
-public:
-    std::vector<OpenFileUsage> uses;
-    std::vector<OpenFileUsage> usage(const std::string& folder) const override {
-        std::vector<OpenFileUsage> under;
-        for (const auto& use : uses) {
-            if (PathUtil::isInside(use.path, folder)) under.push_back(use);
-        }
-        return under;
-    }
 };
 
 void setTimes(const std::string& path, Date accessed, Date modified) {
@@ -288,7 +277,7 @@ TEST_F(ScannerTest, AgeSizeTypeAndRecentLightFiles) {
 }
 
 TEST_F(ScannerTest, RefusalsAreReportedAndKeepTheirFolderInPlace) {
-    FakeChecker checker;
+    test::FakeOpenFiles checker;
     checker.uses = {{file("O/open.txt"), 7, "Editor"}, {folder("Busy"), 8, "Shell"}};
     file("O/closed.txt");
     file("Busy/inner.txt");
@@ -386,7 +375,7 @@ TEST_F(ScannerTest, RulesOfAnAutomaticScanAndTheWholeFolderRoad) {
     EXPECT_EQ(reasonFor(report, root + "/work/app"), "Only moves to a drive formatted for the Mac");
 
     policy.driveIsMacFormatted = true;
-    FakeChecker checker;
+    test::FakeOpenFiles checker;
     checker.uses = {{root + "/work/app/src/main.js", 9, "node"}};
     Scanner scan(policy, standardRules(), {}, checker.usage(root), now);
     EXPECT_EQ(reasonFor(scan.scan({root}), root + "/work/app"), "In use by node");

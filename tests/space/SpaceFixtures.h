@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the space tests: files of a given size, what they occupy on disk, a fake
-// open-file checker and a child process that holds a file open.
+// Helpers of the space tests: files of a given size, what they occupy on disk and a child
+// process that holds a file open.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/OpenFileChecking.h"
+#include "support/FakeOpenFiles.h"
 #include "support/TempDir.h"
 
 namespace keldwick::test {
@@ -32,24 +32,6 @@ inline bool exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
-
-// Reports the usages it was given that lie under the asked folder, and records each folder.
-class FakeOpenFiles final : public OpenFileChecking {
-public:
-    explicit FakeOpenFiles(std::vector<OpenFileUsage> usages = {}) : usages_(std::move(usages)) {}
-    std::vector<OpenFileUsage> usage(const std::string& folder) const override {
-        asked.push_back(folder);
-        std::vector<OpenFileUsage> found;
-        for (const auto& u : usages_) {
-            if (u.path == folder || u.path.rfind(folder + "/", 0) == 0) found.push_back(u);
-        }
-        return found;
-    }
-    mutable std::vector<std::string> asked;
-
-private:
-    std::vector<OpenFileUsage> usages_;
-};
 
 // A child process that holds `path` open (opened by that spelling) until it goes away.
 class OpenFileHolder {

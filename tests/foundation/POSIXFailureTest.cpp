@@ -1,0 +1,13 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "foundation/POSIXFailure.h"
+
+using namespace keldwick;
+
+TEST(POSIXFailureTest, DescribesOperationPathAndSystemText) {
+    POSIXFailure f("rmdir", "/Volumes/X/a", ENOTEMPTY);
+    EXPECT_EQ(f.description(), "rmdir failed for /Volumes/X/a: Directory not empty");
+    EXPECT_EQ(f.code(), ENOTEMPTY);
+}
