@@ -1,0 +1,25 @@
+#include "ui/PlainText.h"
+
+#include <QFile>
+#include <QLabel>
+
+namespace keldwick {
+
+QString fromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+QString quoted(const QString& name) { return QStringLiteral("\u201c") + name + QStringLiteral("\u201d"); }
+
+QLabel* plainLabel(const QString& text, QWidget* parent, bool wrap) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(wrap);
+    label->setText(text);
+    return label;
+}
+
+QString toolTipText(const QString& text) {
+    if (text.isEmpty()) return {};
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+}  // namespace keldwick

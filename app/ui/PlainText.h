@@ -1,0 +1,27 @@
+#pragma once
+// Item names, paths and error texts are data, never markup. Qt guesses rich text for
+// labels, tooltips and message boxes, so a file named "<img src=…>" would render as
+// HTML: these helpers keep such texts plain.
+
+#include <QString>
+#include <string>
+
+class QLabel;
+class QWidget;
+
+namespace keldwick {
+
+// A path or name as stored (bytes, normally UTF-8) as text for the screen.
+QString fromPath(const std::string& path);
+
+// The name in typographic quotes: “name”.
+QString quoted(const QString& name);
+
+// A label that shows `text` exactly as written, word-wrapped when asked.
+QLabel* plainLabel(const QString& text, QWidget* parent = nullptr, bool wrap = false);
+
+// Markup for a tooltip that shows `text` exactly as written (line breaks kept). Tooltips
+// have no plain-text setting, so the text is escaped inside a paragraph.
+QString toolTipText(const QString& text);
+
+}  // namespace keldwick

@@ -1,0 +1,22 @@
+#pragma once
+// Dates relative to now, as people say them: "5 minutes ago", "yesterday", "last week",
+// "in 2 hours". Plain functions; safe from any thread.
+
+#include <string>
+
+#include "foundation/Date.h"
+
+namespace keldwick {
+
+// The largest whole unit between `date` and `now` (seconds below a minute, then minutes,
+// hours, days below a week, weeks below 30 days, months of 30 days below 365 days, then
+// years), in the locale's wording with named forms where it has them ("now",
+// "yesterday", "last week", "next month"). `locale` is an ICU locale id; empty means the
+// process's default locale.
+std::string relativeDateText(Date date, Date now, const std::string& locale = "");
+
+// When a run happened: "Just now" under 60 seconds either way, otherwise the relative
+// text with its first letter upper-cased ("Yesterday", "5 minutes ago").
+std::string lastRunText(Date date, Date now, const std::string& locale = "");
+
+}  // namespace keldwick

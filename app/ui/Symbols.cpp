@@ -1,0 +1,217 @@
+#include "ui/Symbols.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+#include <QStandardPaths>
+
+namespace keldwick::Symbols {
+
+namespace {
+
+// The pictures drawn when the theme has nothing.
+enum class Shape { dot, drive, computer, phone, folder, document, check, warning, info, arrowRight,
+                   arrowLeft, lock, clock, gauge, plug, minus, gear };
+
+struct Entry {
+    std::string_view symbol;
+    Shape shape;
+    QStringList names;
+};
+
+const std::vector<Entry>& table() {
+    static const std::vector<Entry> entries = {
+        {"laptopcomputer", Shape::computer, {"computer-laptop", "computer"}},
+        {"macwindow", Shape::computer, {"video-display", "computer"}},
+        {"externaldrive", Shape::drive, {"drive-harddisk-usb", "drive-removable-media", "drive-harddisk"}},
+        {"externaldrive.fill", Shape::drive, {"drive-harddisk-usb", "drive-removable-media", "drive-harddisk"}},
+        {"externaldrive.badge.xmark", Shape::drive, {"drive-removable-media", "drive-harddisk"}},
+        {"externaldrive.badge.exclamationmark", Shape::drive, {"drive-removable-media", "drive-harddisk"}},
+        {"externaldrive.badge.plus", Shape::drive, {"drive-removable-media", "drive-harddisk"}},
+        {"internaldrive", Shape::drive, {"drive-harddisk"}},
+        {"iphone", Shape::phone, {"phone"}},
+        {"ipad.and.iphone", Shape::phone, {"phone", "multimedia-player"}},
+        {"folder", Shape::folder, {"folder"}},
+        {"doc", Shape::document, {"text-x-generic"}},
+        {"doc.badge.clock", Shape::document, {"document-open-recent", "text-x-generic"}},
+        {"photo.on.rectangle", Shape::document, {"image-x-generic"}},
+        {"archivebox", Shape::document, {"package-x-generic"}},
+        {"checkmark.circle", Shape::check, {"emblem-ok-symbolic", "object-select-symbolic"}},
+        {"checkmark.circle.fill", Shape::check, {"emblem-ok-symbolic", "object-select-symbolic"}},
+        {"checkmark.shield", Shape::lock, {"security-high"}},
+        {"lock.shield", Shape::lock, {"security-high", "changes-prevent-symbolic"}},
+        {"hand.raised", Shape::warning, {"process-stop", "dialog-warning"}},
+        {"exclamationmark", Shape::warning, {"dialog-warning"}},
+        {"exclamationmark.triangle", Shape::warning, {"dialog-warning"}},
+        {"exclamationmark.triangle.fill", Shape::warning, {"dialog-warning"}},
+        {"info.circle", Shape::info, {"dialog-information"}},
+        {"info.circle.fill", Shape::info, {"dialog-information"}},
+        {"arrow.right", Shape::arrowRight, {"go-next"}},
+        {"chevron.right", Shape::arrowRight, {"go-next"}},
+        {"chevron.left", Shape::arrowLeft, {"go-previous"}},
+        {"arrow.uturn.backward", Shape::arrowLeft, {"edit-undo"}},
+        {"clock.arrow.circlepath", Shape::clock, {"document-open-recent", "view-refresh"}},
+        {"gauge.with.dots.needle.33percent", Shape::gauge, {"utilities-system-monitor", "system-run"}},
+        {"cable.connector", Shape::plug, {"network-wired", "drive-removable-media"}},
+        {"minus.circle", Shape::minus, {"list-remove"}},
+        {"testtube.2", Shape::gauge, {"applications-science"}},
+        {"gearshape", Shape::gear, {"preferences-system"}},
+        {"slider.horizontal.3", Shape::gear, {"preferences-other", "preferences-system"}},
+        {"brain", Shape::document, {"applications-science"}},
+        {"building.columns", Shape::document, {"package-x-generic"}},
+        {"chevron.left.forwardslash.chevron.right", Shape::document, {"text-x-script", "text-x-generic"}},
+    };
+    return entries;
+}
+
+const Entry* find(std::string_view symbol) {
+    for (const Entry& entry : table()) {
+        if (entry.symbol == symbol) return &entry;
+    }
+    return nullptr;
+}
+
+void drawShape(QPainter& p, Shape shape, const QColor& color) {
+    // In a 16 × 16 box.
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(color, 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    switch (shape) {
+    case Shape::dot:
+        p.setBrush(color);
+        p.drawEllipse(QRectF(5, 5, 6, 6));
+        break;
+    case Shape::drive:
+        p.drawRoundedRect(QRectF(2, 5, 12, 7), 2, 2);
+        p.setBrush(color);
+        p.drawEllipse(QRectF(10.5, 9, 1.6, 1.6));
+        break;
+    case Shape::computer:
+        p.drawRoundedRect(QRectF(3, 3, 10, 7.5), 1, 1);
+        p.drawLine(QPointF(1, 12.5), QPointF(15, 12.5));
+        break;
+    case Shape::phone:
+        p.drawRoundedRect(QRectF(5, 1.5, 6, 13), 1.5, 1.5);
+        break;
+    case Shape::folder: {
+        QPainterPath path;
+        path.moveTo(1.5, 4);
+        path.lineTo(6, 4);
+        path.lineTo(7.5, 5.5);
+        path.lineTo(14.5, 5.5);
+        path.lineTo(14.5, 13);
+        path.lineTo(1.5, 13);
+        path.closeSubpath();
+        p.drawPath(path);
+        break;
+    }
+    case Shape::document:
+        p.drawRect(QRectF(3.5, 1.5, 9, 13));
+        p.drawLine(QPointF(5.5, 6), QPointF(10.5, 6));
+        p.drawLine(QPointF(5.5, 9), QPointF(10.5, 9));
+        break;
+    case Shape::check:
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        p.drawPolyline(QPolygonF({QPointF(5, 8), QPointF(7.2, 10.5), QPointF(11, 5.5)}));
+        break;
+    case Shape::warning:
+        p.drawPolygon(QPolygonF({QPointF(8, 1.5), QPointF(15, 14), QPointF(1, 14)}));
+        p.drawLine(QPointF(8, 6), QPointF(8, 9.5));
+        p.drawPoint(QPointF(8, 12));
+        break;
+    case Shape::info:
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        p.drawLine(QPointF(8, 7), QPointF(8, 11.5));
+        p.drawPoint(QPointF(8, 4.8));
+        break;
+    case Shape::arrowRight:
+        p.drawLine(QPointF(2.5, 8), QPointF(13, 8));
+        p.drawPolyline(QPolygonF({QPointF(9, 4), QPointF(13, 8), QPointF(9, 12)}));
+        break;
+    case Shape::arrowLeft:
+        p.drawLine(QPointF(3, 8), QPointF(13.5, 8));
+        p.drawPolyline(QPolygonF({QPointF(7, 4), QPointF(3, 8), QPointF(7, 12)}));
+        break;
+    case Shape::lock:
+        p.drawRoundedRect(QRectF(3, 7, 10, 7.5), 1, 1);
+        p.drawArc(QRectF(5, 2, 6, 9), 0, 180 * 16);
+        break;
+    case Shape::clock:
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        p.drawPolyline(QPolygonF({QPointF(8, 4.5), QPointF(8, 8), QPointF(10.5, 9.5)}));
+        break;
+    case Shape::gauge:
+        p.drawArc(QRectF(1.5, 3, 13, 13), 0, 180 * 16);
+        p.drawLine(QPointF(8, 9.5), QPointF(5, 5.5));
+        break;
+    case Shape::plug:
+        p.drawRoundedRect(QRectF(4.5, 5, 7, 6), 1, 1);
+        p.drawLine(QPointF(6.5, 2), QPointF(6.5, 5));
+        p.drawLine(QPointF(9.5, 2), QPointF(9.5, 5));
+        p.drawLine(QPointF(8, 11), QPointF(8, 14.5));
+        break;
+    case Shape::minus:
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        p.drawLine(QPointF(5, 8), QPointF(11, 8));
+        break;
+    case Shape::gear:
+        p.drawEllipse(QRectF(3, 3, 10, 10));
+        p.drawEllipse(QRectF(6, 6, 4, 4));
+        break;
+    }
+}
+
+}  // namespace
+
+QStringList themeNames(std::string_view symbol) {
+    const Entry* entry = find(symbol);
+    return entry ? entry->names : QStringList();
+}
+
+QIcon drawn(std::string_view symbol, const QColor& color) {
+    const Entry* entry = find(symbol);
+    const Shape shape = entry ? entry->shape : Shape::dot;
+    const QColor ink = color.isValid() ? color : QGuiApplication::palette().color(QPalette::WindowText);
+    QIcon icon;
+    for (int size : {16, 24, 32, 48}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.scale(size / 16.0, size / 16.0);
+        drawShape(painter, shape, ink);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QIcon icon(std::string_view symbol) {
+    for (const QString& name : themeNames(symbol)) {
+        if (QIcon::hasThemeIcon(name)) return QIcon::fromTheme(name);
+    }
+    return drawn(symbol);
+}
+
+void useDesktopIconTheme() {
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        const QString icons = QDir(data).filePath(QStringLiteral("icons"));
+        if (!paths.contains(icons) && QDir(icons).exists()) paths.append(icons);
+    }
+    QIcon::setThemeSearchPaths(paths);
+    const QString theme = QIcon::themeName();
+    if (!theme.isEmpty() && theme != QStringLiteral("hicolor")) return;
+    for (const QString& name : {QStringLiteral("Adwaita"), QStringLiteral("breeze"), QStringLiteral("hicolor")}) {
+        for (const QString& path : paths) {
+            if (QFileInfo::exists(QDir(path).filePath(name + QStringLiteral("/index.theme")))) {
+                QIcon::setThemeName(name);
+                return;
+            }
+        }
+    }
+}
+
+}  // namespace keldwick::Symbols

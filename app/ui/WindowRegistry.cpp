@@ -1,0 +1,67 @@
+#include "ui/WindowRegistry.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include "desktop/MainThread.h"
+
+namespace keldwick {
+
+WindowRegistry::WindowRegistry(QObject* parent) : QObject(parent) {}
+
+QString WindowRegistry::idOf(std::optional<AppWindow> window) {
+    return window ? QString::fromUtf8(toString(*window).data(), toString(*window).size()) : QStringLiteral("settings");
+}
+
+void WindowRegistry::add(std::optional<AppWindow> window, Entry entry) {
+    Slot& slot = slots_[idOf(window)];
+    slot.entry = std::move(entry);
+}
+
+bool WindowRegistry::has(std::optional<AppWindow> window) const { return slots_.count(idOf(window)) != 0; }
+
+QWidget* WindowRegistry::window(std::optional<AppWindow> window) const {
+    auto found = slots_.find(idOf(window));
+    return found == slots_.end() ? nullptr : found->second.instance.data();
+}
+
+bool WindowRegistry::open(std::optional<AppWindow> window) {
+    assertMainThread();
+    const QString id = idOf(window);
+    auto found = slots_.find(id);
+    if (found == slots_.end() || !found->second.entry.make) {
+        qWarning("keldwick: no window is built yet for the request \"%s\"", qPrintable(id));
+        emit missing(id);
+        return false;
+    }
+    Slot& slot = found->second;
+    if (!slot.instance) {
+        QWidget* made = slot.entry.make();
+        // Each opening starts fresh; what must last lives in the model, not the window.
+        made->setAttribute(Qt::WA_DeleteOnClose);
+        made->setObjectName(id);
+        if (!slot.entry.title.isEmpty()) made->setWindowTitle(slot.entry.title);
+        const QSize size = slot.entry.size.isEmpty() ? made->sizeHint() : slot.entry.size;
+        QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (screen) made->setGeometry(placement(screen->availableGeometry(), size));
+        slot.instance = made;
+    }
+    QWidget* shown = slot.instance;
+    if (shown->isMinimized()) shown->showNormal();
+    shown->show();
+    shown->raise();
+    shown->activateWindow();
+    emit opened(id);
+    return true;
+}
+
+QRect placement(const QRect& available, const QSize& wanted) {
+    const QSize size = wanted.boundedTo(available.size());
+    return {available.x() + (available.width() - size.width()) / 2,
+            available.y() + (available.height() - size.height()) / 2, size.width(), size.height()};
+}
+
+}  // namespace keldwick
