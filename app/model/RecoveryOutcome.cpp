@@ -40,4 +40,16 @@ RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, cons
     return outcome;
 }
 
+std::optional<Notice> leftOnDriveNotice(const std::vector<JournalEvent>& newestFirst, int64_t lastEventBefore,
+                                        const std::string& driveName) {
+    std::string body;
+    for (auto event = newestFirst.rbegin(); event != newestFirst.rend(); ++event) {
+        if (event->id <= lastEventBefore || event->level != EventLevel::warning) continue;
+        if (!event->message.starts_with(kLeftOnDriveWarning)) continue;
+        body += (body.empty() ? "" : " ") + event->message;
+    }
+    if (body.empty()) return std::nullopt;
+    return Notice{"Some files were left on " + driveName, std::move(body), NoticeTarget::offloaded, std::nullopt};
+}
+
 }  // namespace keldwick

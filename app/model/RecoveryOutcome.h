@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/RecoveryResult.h"
+#include "foundation/JournalEvent.h"
 #include "model/Notice.h"
 
 namespace keldwick {
@@ -22,5 +23,13 @@ struct RecoveryOutcome {
 // marked missing give one notice "The shortcut to “name” was removed" (or "3 shortcuts
 // were removed") that opens the files window. Other actions say nothing.
 RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, const std::string& driveName);
+
+// Recovery can find items in the drive's manifest that it leaves there without adding them
+// to the list (their places lie outside the home folder, or their copies overlap). The
+// warnings it logged about them, among the events (newest first) logged after the event
+// `lastEventBefore`, oldest first, give one notice "Some files were left on Archive"
+// that opens the files window; none without such warnings.
+std::optional<Notice> leftOnDriveNotice(const std::vector<JournalEvent>& newestFirst, int64_t lastEventBefore,
+                                        const std::string& driveName);
 
 }  // namespace keldwick

@@ -288,15 +288,15 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
         return true;
     });
     if (!outOfBounds.empty())
-        context.journal->log(std::string("Left on the drive, not added to Keldwick's list, because ") +
+        context.journal->log(std::string(kLeftOnDriveWarning) +
                                  (home.empty() ? "Keldwick doesn't know your home folder: "
                                                : "their places lie outside your home folder, on the drive or in "
                                                  "folders Keldwick never touches: ") +
                                  nameList(outOfBounds) + ".",
                              EventLevel::warning);
     if (!overlapping.empty())
-        context.journal->log("Left on the drive, not added to Keldwick's list, because their copies there overlap the "
-                             "copies of other items: " + nameList(overlapping) + ".",
+        context.journal->log(std::string(kLeftOnDriveWarning) +
+                                 "their copies there overlap the copies of other items: " + nameList(overlapping) + ".",
                              EventLevel::warning);
 
     Journal::GroupCommit group(*context.journal);  // each entry is adopted again if a power cut loses it

@@ -26,6 +26,10 @@ std::string_view toString(RecoveryAction action);
 // Exactly one of the eight names; nothing for anything else.
 std::optional<RecoveryAction> parseRecoveryAction(std::string_view text);
 
+// How the warning events begin that name manifest entries recovery left on the drive
+// without adding them to the journal; the program tells the user about them.
+inline constexpr const char* kLeftOnDriveWarning = "Left on the drive, not added to Keldwick's list, because ";
+
 struct RecoveryResult {
     int64_t recordID = 0;
     std::string name;  // the item's display name

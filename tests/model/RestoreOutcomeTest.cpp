@@ -122,3 +122,35 @@ TEST(RestoreOutcomeTest, RecoveryNotices) {
         }
     }
 }
+
+TEST(RestoreOutcomeTest, ItemsLeftOnTheDrive) {
+    const std::string outside = std::string(kLeftOnDriveWarning) + "their places lie outside your home folder: “a”.";
+    const std::string overlap = std::string(kLeftOnDriveWarning) + "their copies there overlap: “b”.";
+    auto event = [](int64_t id, EventLevel level, std::string message) {
+        return JournalEvent{id, std::nullopt, Date{0}, level, std::move(message)};
+    };
+    struct Case {
+        const char* name;
+        std::vector<JournalEvent> newestFirst;
+        std::optional<std::string> body;
+    };
+    const std::vector<Case> cases = {
+        {"none", {}, std::nullopt},
+        {"only before recovery", {event(5, EventLevel::warning, outside)}, std::nullopt},
+        {"other events",
+         {event(8, EventLevel::info, outside), event(7, EventLevel::warning, "Couldn't update the drive's manifest.")},
+         std::nullopt},
+        {"both, oldest first",
+         {event(9, EventLevel::warning, overlap), event(8, EventLevel::info, "Found “c” on the drive"),
+          event(7, EventLevel::warning, outside), event(5, EventLevel::warning, outside)},
+         outside + " " + overlap},
+    };
+    for (const auto& c : cases) {
+        std::optional<Notice> notice = leftOnDriveNotice(c.newestFirst, 6, "Archive");
+        EXPECT_EQ(notice ? std::optional(notice->body) : std::nullopt, c.body) << c.name;
+        if (notice) {
+            EXPECT_EQ(notice->title, "Some files were left on Archive");
+            EXPECT_EQ(notice->target, NoticeTarget::offloaded);
+        }
+    }
+}
