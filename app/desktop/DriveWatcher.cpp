@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <set>
 
-#include "desktop/DriveLog.h"
-#include "desktop/MainThread.h"
+#include "model/DriveLog.h"
+#include "model/MainThread.h"
 #include "foundation/Utf8.h"
 #include "platform/MountFacts.h"
 

@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "desktop/DriveLog.h"
-#include "desktop/MainThread.h"
+#include "model/DriveLog.h"
+#include "model/MainThread.h"
 #include "desktop/UdisksJob.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "desktop/HiddenFilesToggle.h"
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

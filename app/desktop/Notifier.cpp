@@ -1,6 +1,6 @@
 #include "desktop/Notifier.h"
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "foundation/Log.h"
 
 #include <QDBusMessage>

@@ -1,7 +1,7 @@
 #include "desktop/UpdateController.h"
 
 #include "desktop/EdSignature.h"
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>

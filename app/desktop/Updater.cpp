@@ -1,6 +1,6 @@
 #include "desktop/Updater.h"
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 
 #include <QUrl>
 

@@ -7,8 +7,8 @@
 
 #include <ctime>
 
-#include "desktop/DriveLog.h"
-#include "desktop/MainThread.h"
+#include "model/DriveLog.h"
+#include "model/MainThread.h"
 
 namespace keldwick {
 

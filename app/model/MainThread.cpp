@@ -1,4 +1,4 @@
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,3 +1,3 @@
-#include "desktop/DriveLog.h"
+#include "model/DriveLog.h"
 
 Q_LOGGING_CATEGORY(keldwickDriveLog, "com.orvandel.Keldwick.drive")
