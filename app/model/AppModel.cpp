@@ -1,0 +1,119 @@
+#include "model/AppModel.h"
+
+#include "foundation/PathUtil.h"
+#include "model/StatusTexts.h"
+
+namespace keldwick {
+
+namespace {
+
+constexpr const char* firstRunDeclinedKey = "firstRunDeclinedAt";
+
+}  // namespace
+
+AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* parent)
+    : QObject(parent),
+      services_(std::move(services)),
+      support_(std::move(environment.support)),
+      locator_(std::move(environment.locator)),
+      store_{PathUtil::join(support_, "settings.json")},
+      relay_(std::make_shared<MainThreadRelay>(this)) {
+    assertMainThread();
+    state_.home = std::move(environment.home);
+    state_.isSandboxed = environment.isSandboxed;
+    state_.settings = store_.load();
+
+    // The lock comes before the journal: a second instance must not open, migrate or
+    // recover the first one's journal. It only shows its alert at start().
+    instanceLock_ = InstanceLock::acquire(PathUtil::join(support_, "keldwick.lock"));
+    if (instanceLock_) {
+        try {
+            journal_ = std::make_shared<Journal>(PathUtil::join(support_, "journal.sqlite"));
+        } catch (const std::exception& e) {
+            state_.journalProblem = e.what();
+        }
+    }
+    if (!journal_) journal_ = Journal::inMemory();
+
+    try {
+        state_.pins = journal_->pins();
+    } catch (const std::exception&) {
+        state_.pins.clear();
+    }
+    state_.recentlyRestored = recentlyRestoredPaths();
+    engine_ = makeEngine();
+}
+
+AppModel::~AppModel() {
+    // Work still running keeps its engine and journal (shared); what it hands back from
+    // now on is dropped.
+    relay_->close();
+}
+
+QPointer<AppModel>& AppModel::runningSlot() {
+    static QPointer<AppModel> model;
+    return model;
+}
+
+AppModel* AppModel::running() { return runningSlot().data(); }
+
+bool AppModel::isBusy() const { return keldwick::isBusy(state_.activity); }
+
+std::optional<Date> AppModel::firstRunDeclinedAt() const {
+    assertMainThread();
+    auto stored = services_.preferences->value(firstRunDeclinedKey);
+    if (!stored) return std::nullopt;
+    return Date::parseISO8601(*stored);
+}
+
+void AppModel::setFirstRunDeclinedAt(std::optional<Date> date) {
+    assertMainThread();
+    services_.preferences->setValue(firstRunDeclinedKey,
+                                    date ? std::optional<std::string>(date->iso8601()) : std::nullopt);
+}
+
+void AppModel::requestWindow(AppWindow window) {
+    assertMainThread();
+    state_.windowRequests.push_back(WindowRequest::make(window));
+    emit windowRequestsChanged();
+}
+
+void AppModel::showSettings(std::optional<SettingsTab> tab) {
+    assertMainThread();
+    if (tab) assign(state_.settingsTab, *tab, &AppModel::settingsTabChanged);
+    state_.windowRequests.push_back(WindowRequest::make(std::nullopt));
+    emit windowRequestsChanged();
+}
+
+void AppModel::clearWindowRequests() {
+    assertMainThread();
+    assign(state_.windowRequests, std::vector<WindowRequest>{}, &AppModel::windowRequestsChanged);
+}
+
+void AppModel::setFilesTab(FilesTab tab) {
+    assertMainThread();
+    assign(state_.filesTab, tab, &AppModel::filesTabChanged);
+}
+
+void AppModel::setEngine(std::shared_ptr<EngineOperations> engine) {
+    if (engine == engine_) return;
+    engine_ = std::move(engine);
+    emit engineChanged();
+}
+
+void AppModel::setCancelFlag(std::shared_ptr<CancellationFlag> flag) {
+    if (flag == cancelFlag_) return;
+    cancelFlag_ = std::move(flag);
+    emit cancelFlagChanged();
+}
+
+void AppModel::logDrive(const std::string& message) const {
+    if (services_.logDrive) services_.logDrive(message);
+}
+
+void AppModel::post(const Notice& notice) {
+    if (!services_.notifier->isEnabled) return;
+    services_.notifier->post(notice.postingIdentifier(), notice.title, notice.body, notice.target);
+}
+
+}  // namespace keldwick

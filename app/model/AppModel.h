@@ -1,0 +1,315 @@
+#pragma once
+// The program's one model: it lives on the main thread (every entry asserts it), holds the
+// observed state the menu and the windows show (a ModelState) and the objects behind it
+// (journal, engine, settings store, tasks), and runs everything the program does.
+//
+// Observers connect to one change signal per observed field; a signal is emitted only
+// when the value really changed (a write compares first), so a refresh that finds nothing
+// new notifies no one. Appending a window request always notifies (its token is fresh).
+//
+// Asynchronous operations take a continuation that is called on the main thread when
+// they end, and never if the model is gone by then. Engine work leaves the main thread
+// only through performEngineOperation; everything else the model does runs on the main
+// thread, with its waits as injected timers.
+//
+// The operations are spread over AppModel*.cpp by concern: the state and window requests
+// (AppModel.cpp), start-up and refresh (AppModelStartup.cpp), drive events
+// (AppModelDrive.cpp), settings writes (AppModelSettings.cpp), engine work and recovery
+// (AppModelEngine.cpp), and the automatic check (AppModelCheck.cpp).
+
+#include <QObject>
+#include <QPointer>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "drives/DriveProfile.h"
+#include "drives/WakeDetector.h"
+#include "foundation/InstanceLock.h"
+#include "foundation/Journal.h"
+#include "model/AppEnvironment.h"
+#include "model/AppServices.h"
+#include "model/MainThread.h"
+#include "model/MainThreadRelay.h"
+#include "model/ModelState.h"
+#include "model/ScanFindings.h"
+#include "model/SettingsWrite.h"
+#include "scanning/PlanBuilder.h"
+#include "scanning/SettingsStore.h"
+
+namespace keldwick {
+
+// The result of engine work: its value, or the error it threw.
+template <class T>
+struct EngineOutcome {
+    std::optional<T> value;
+    std::exception_ptr error;
+
+    bool succeeded() const { return value.has_value(); }
+    // The error's own sentence (an EngineError's user text, a system error's message).
+    std::string errorText() const;
+};
+
+class AppModel final : public QObject {
+    Q_OBJECT
+
+public:
+    using Done = std::function<void()>;
+
+    // Timings of the model's waits, in seconds.
+    static constexpr double firstCheckDelay = 10;      // after start-up recovery
+    static constexpr double afterWakeCheckDelay = 30;  // after the computer wakes
+    static constexpr double mountGrace = 2;            // before a mounting drive is reported
+    static constexpr double mountStuckAfter = 118;     // after the grace: "stuck"
+    static constexpr double wakePollInterval = 1;
+    static constexpr double wakeDetectorTimeout = 20;
+
+    // Builds the model: loads the settings, takes the single-instance lock, opens the
+    // journal in the support folder (only with the lock: a second instance never touches
+    // it), and builds the engine. A journal that can't be opened is replaced by one in
+    // memory, and journalProblem says why; nothing moves then.
+    AppModel(AppEnvironment environment, AppServices services, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    // The model start() made reachable from outside (the file-manager entry, quitting).
+    static AppModel* running();
+
+    // ---- State ----
+    const ModelState& state() const { return state_; }
+    const std::string& home() const { return state_.home; }
+    const std::string& support() const { return support_; }
+    bool isSandboxed() const { return state_.isSandboxed; }
+    const std::shared_ptr<DriveLocating>& locator() const { return locator_; }
+    const std::shared_ptr<Journal>& journal() const { return journal_; }
+    const std::shared_ptr<EngineOperations>& engine() const { return engine_; }
+    const std::shared_ptr<CancellationFlag>& cancelFlag() const { return cancelFlag_; }
+    AppServices& services() { return services_; }
+    bool holdsInstanceLock() const { return instanceLock_ != nullptr; }
+    bool isMountWatchRunning() const { return mountingTask_ != nullptr; }
+    bool isWakeWatchRunning() const { return wakeTask_ != nullptr; }
+    // Why the last settings save failed; none once a save succeeded.
+    const std::optional<std::string>& settingsProblem() const { return settingsProblem_; }
+
+    // Moving, restoring or recovering: quitting waits for these.
+    bool isBusy() const;
+
+    // The user's decline of the first automatic run ("firstRunDeclinedAt"); none when the
+    // preference is missing or holds no date.
+    std::optional<Date> firstRunDeclinedAt() const;
+    void setFirstRunDeclinedAt(std::optional<Date> date);
+
+    // ---- Windows ----
+    void requestWindow(AppWindow window);
+    // Opens the settings window, on `tab` when given, else on the tab it showed last.
+    void showSettings(std::optional<SettingsTab> tab = std::nullopt);
+    // The menu-bar icon opened every queued window.
+    void clearWindowRequests();
+    void setFilesTab(FilesTab tab);
+
+    // ---- Start-up, refresh, drive events ----
+    // Once: takes the lock or refuses a second instance, wires the desktop services,
+    // refreshes, watches the drive's wake state, asks for onboarding when setup is not
+    // complete, then runs start-up recovery and schedules the first check 10 s later.
+    void start();
+    // Reloads free space, full disk access, the drive, records, other drives, pins and
+    // recently restored paths; rebuilds the engine when the recently restored paths changed.
+    void refresh();
+    // A new engine for the chosen drive with `rules` (the scan rules when none).
+    std::shared_ptr<EngineOperations> makeEngine(std::optional<RuleList> rules = std::nullopt);
+    // Original paths of items brought back within the minimum age, in journal order.
+    std::vector<std::string> recentlyRestoredPaths();
+    // (Re)arms the one pending check: after `seconds`, or the regular interval.
+    void scheduleCheck(std::optional<double> seconds = std::nullopt);
+    void volumesChanged();
+    void diskChanged(const std::string& bsdName, const std::optional<DiskVolume>& volume);
+    void updateDriveMounting();
+    void endMountWatch();
+    void watchDriveWake();
+    // True (and the running operation is stopped) when the drive must stay mounted.
+    bool shouldRefuseEject(const std::string& path);
+    void openTarget(NoticeTarget target);
+
+    // ---- Full disk access and other drives ----
+    void refreshFullDiskAccess();
+    void refreshOtherDrives();
+    DriveStatus driveStatus(const OffloadRecord& record) const;
+
+    // ---- Settings writes ----
+    // The one write path: apply, normalise, save (a failure is kept in settingsProblem),
+    // publish, then the follow-ups the change calls for.
+    void updateSettings(const SettingsChange& change);
+    void approveAutomaticRuns();
+    void togglePaused();
+    void togglePaused(bool moveAutomatically);
+    void toggleAutomaticRunsApproved();
+    void toggleAutomaticRunsApproved(bool askFirst);
+    void setThresholdBytes(int64_t bytes);
+    void setGigabytes(double gigabytes, int64_t AppSettings::*field);
+    void addManagedFolders(const std::vector<std::string>& paths);
+    void removeManagedFolder(const std::string& path);
+    void setDriveVolumeUUID(const std::optional<std::string>& uuid);
+    // Re-reads where the chosen drive is mounted, then the mount watch.
+    void refreshDrive();
+    // The desktop's notification server needs no permission: nothing to ask.
+    void requestNotificationPermission(Done done = {});
+
+    // ---- Scans ----
+    RuleList scanRules() const;
+    // A builder for `folders` with the current settings carrying `profile`, without recent
+    // items, the scan rules, the open-file checker, the simulators when projects and
+    // simulators may move, and the home's standard folders as fixed folders.
+    PlanBuilder planBuilder(const std::vector<std::string>& folders, const std::optional<DriveProfile>& profile) const;
+
+    // ---- Engine work ----
+    template <class T>
+    using EngineWork = std::function<T(EngineOperations& engine, const EngineOperations::Cancel& cancel,
+                                       const EngineOperations::Progress& progress)>;
+
+    // Shows `activity`, makes a fresh cancel flag, runs `work` on a background thread with
+    // `engine` (the current engine when none; kept even if the engine is rebuilt
+    // meanwhile), carries each progress report to the main thread, then returns to idle,
+    // refreshes, and calls `done` with the outcome. Never refuses: callers check idle.
+    template <class T>
+    void performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine, EngineWork<T> work,
+                                std::function<void(EngineOutcome<T>)> done,
+                                WorkPriority priority = WorkPriority::user);
+
+    // Settles moves and restores cut short and tells the user what was finished.
+    void recoverInterrupted(Done done = {});
+
+    // ---- The automatic check ----
+    void check(Done done = {});
+    // Recovery, a first check, then the periodic check.
+    void startChecking(Done done = {});
+    void openPreview(PreviewKind kind, std::optional<int64_t> goal, std::optional<ScanFindings> findings,
+                     bool showWindow);
+
+signals:
+    void settingsChanged();
+    void recordsChanged();
+    void hasBroughtFilesBackChanged();
+    void pinsChanged();
+    void recentlyRestoredChanged();
+    void macFreeBytesChanged();
+    void macTotalBytesChanged();
+    void driveRootChanged();
+    void driveVolumeChanged();
+    void activityChanged();
+    void progressChanged();
+    void wakeStateChanged();
+    void driveMountingChanged();
+    void disksChanged();
+    void hasFullDiskAccessChanged();
+    void decisionChanged();
+    void lastRunChanged();
+    void lastRunDateChanged();
+    void nextCheckChanged();
+    void journalProblemChanged();
+    void previewChanged();
+    void windowRequestsChanged();
+    void filesProblemChanged();
+    void otherDrivesChanged();
+    void settingsTabChanged();
+    void filesTabChanged();
+    void engineChanged();
+    void cancelFlagChanged();
+    void startedChanged();
+    void lastStallNoticeChanged();
+    void isCheckingChanged();
+    void stallChanged();
+    void lastAutomaticCacheClearChanged();
+    void failedMovesChanged();
+    void lastFailureNoticeChanged();
+    void settingsProblemChanged();
+
+private:
+    // Stores `value` and emits `changed` only when it differs.
+    template <class T, class U>
+    bool assign(T& field, U&& value, void (AppModel::*changed)()) {
+        if (field == value) return false;
+        field = std::forward<U>(value);
+        emit(this->*changed)();
+        return true;
+    }
+    static QPointer<AppModel>& runningSlot();
+    void setEngine(std::shared_ptr<EngineOperations> engine);
+    void setCancelFlag(std::shared_ptr<CancellationFlag> flag);
+    Date now() const { return services_.clock->now(); }
+    void logDrive(const std::string& message) const;
+    void post(const Notice& notice);
+    void settleEngineOperation();
+    void holdDriveFor(Activity activity);
+    void pollDriveWake(std::string bsdName);
+    void mountWatchMarked();
+
+    AppServices services_;
+    ModelState state_;
+    std::string support_;
+    std::shared_ptr<DriveLocating> locator_;
+    SettingsStore store_;
+    std::unique_ptr<InstanceLock> instanceLock_;
+    std::shared_ptr<Journal> journal_;
+    std::shared_ptr<EngineOperations> engine_;
+    std::shared_ptr<CancellationFlag> cancelFlag_;
+    std::unique_ptr<Timer> checkTask_;
+    std::unique_ptr<Timer> wakeTask_;
+    std::unique_ptr<Timer> mountingTask_;
+    WakeDetector wakeDetector_;
+    std::optional<std::string> settingsProblem_;
+    bool probedFullDiskAccess_ = false;
+    std::shared_ptr<MainThreadRelay> relay_;
+};
+
+// ---- The engine runner ----
+
+template <class T>
+std::string EngineOutcome<T>::errorText() const {
+    if (!error) return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+template <class T>
+void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine,
+                                      EngineWork<T> work, std::function<void(EngineOutcome<T>)> done,
+                                      WorkPriority priority) {
+    assertMainThread();
+    assign(state_.activity, activity, &AppModel::activityChanged);
+    assign(state_.progress, std::nullopt, &AppModel::progressChanged);
+    setCancelFlag(std::make_shared<CancellationFlag>());
+    holdDriveFor(activity);
+    auto taken = engine ? std::move(engine) : engine_;
+    auto flag = cancelFlag_;
+    auto relay = relay_;
+    services_.background->run(priority, [this, taken, flag, relay, work = std::move(work),
+                                         done = std::move(done)]() mutable {
+        // Posted through the relay only: once the model is gone nothing reaches it.
+        EngineOperations::Progress progress = [this, relay](const EngineProgress& report) {
+            relay->post([this, report] { assign(state_.progress, report, &AppModel::progressChanged); });
+        };
+        auto outcome = std::make_shared<EngineOutcome<T>>();
+        try {
+            outcome->value.emplace(work(*taken, flag, progress));
+        } catch (...) {
+            outcome->error = std::current_exception();
+        }
+        // The engine and the work are released here, on the worker, not on the main thread.
+        taken.reset();
+        work = nullptr;
+        relay->post([this, outcome, done = std::move(done)] {
+            settleEngineOperation();
+            if (done) done(std::move(*outcome));
+        });
+    });
+}
+
+}  // namespace keldwick

@@ -1,0 +1,182 @@
+// Drives coming and going, mounting slowly or sleeping; unmount requests; notice clicks;
+// full disk access and the other drives that hold moved items.
+
+#include <cmath>
+
+#include "drives/VolumeDriveLocator.h"
+#include "model/AppModel.h"
+#include "model/DisplayTexts.h"
+#include "model/OtherDrives.h"
+#include "model/StatusTexts.h"
+
+namespace keldwick {
+
+void AppModel::refreshDrive() {
+    assertMainThread();
+    std::optional<std::string> root;
+    if (state_.settings.drive) root = locator_->mountPoint(state_.settings.drive->id);
+    assign(state_.driveRoot, root, &AppModel::driveRootChanged);
+    std::optional<VolumeInfo> volume;
+    if (state_.driveRoot) volume = services_.facts.volumeInfo(*state_.driveRoot);
+    assign(state_.driveVolume, std::move(volume), &AppModel::driveVolumeChanged);
+    updateDriveMounting();
+}
+
+void AppModel::volumesChanged() {
+    assertMainThread();
+    const bool wasSet = state_.driveRoot.has_value();
+    refreshDrive();
+    refreshOtherDrives();
+    const bool isSet = state_.driveRoot.has_value();
+    if (wasSet == isSet) return;
+
+    QPointer<AppModel> self(this);
+    if (wasSet) {
+        logDrive("Drive disconnected");
+        wakeTask_.reset();
+        assign(state_.wakeState, DriveWakeState::awake, &AppModel::wakeStateChanged);
+        const auto onDrive = offloadedRecords(state_);
+        if (onDrive.empty()) return;
+        post(Notice{driveDisplayName(state_) + " was unplugged",
+                    recordCountText(onDrive) + " on it won't open until you plug it back in.",
+                    NoticeTarget::offloaded, "drive-offline"});
+        return;
+    }
+    logDrive("Drive connected");
+    watchDriveWake();
+    recoverInterrupted([self] {
+        if (self) self->check();
+    });
+}
+
+void AppModel::diskChanged(const std::string& bsdName, const std::optional<DiskVolume>& volume) {
+    assertMainThread();
+    DiskList disks = state_.disks;
+    disks.update(bsdName, volume);
+    assign(state_.disks, std::move(disks), &AppModel::disksChanged);
+    updateDriveMounting();
+}
+
+void AppModel::updateDriveMounting() {
+    assertMainThread();
+    const auto& settings = state_.settings;
+    if (state_.driveRoot) {
+        endMountWatch();
+        auto uuid = state_.disks.uuid(*state_.driveRoot);
+        if (uuid && uuid != settings.driveVolumeUUID) setDriveVolumeUUID(uuid);
+        return;
+    }
+    if (settings.drive) {
+        auto disk = state_.disks.volume(settings.driveVolumeUUID, settings.drive->name);
+        if (disk && !disk->mountPath) {
+            if (state_.driveMounting || mountingTask_) return;
+            QPointer<AppModel> self(this);
+            mountingTask_ = services_.timers->after(mountGrace, [self] {
+                if (self) self->mountWatchMarked();
+            });
+            return;
+        }
+    }
+    endMountWatch();
+}
+
+void AppModel::mountWatchMarked() {
+    assign(state_.driveMounting, std::optional<DriveMounting>(DriveMounting{now(), false}),
+           &AppModel::driveMountingChanged);
+    logDrive("Drive plugged in; macOS is mounting it");
+    QPointer<AppModel> self(this);
+    mountingTask_ = services_.timers->after(mountStuckAfter, [self] {
+        if (!self || !self->state_.driveMounting) return;
+        DriveMounting stuck = *self->state_.driveMounting;
+        stuck.stuck = true;
+        self->assign(self->state_.driveMounting, std::optional<DriveMounting>(stuck), &AppModel::driveMountingChanged);
+        self->logDrive("macOS hasn't mounted the drive after 2 minutes");
+    });
+}
+
+void AppModel::endMountWatch() {
+    assertMainThread();
+    mountingTask_.reset();
+    if (!state_.driveMounting) return;
+    const Date since = state_.driveMounting->since;
+    assign(state_.driveMounting, std::nullopt, &AppModel::driveMountingChanged);
+    const auto seconds = static_cast<long>(std::floor(now().timeIntervalSince(since)));
+    logDrive(std::string("Drive ") + (state_.driveRoot ? "mounted" : "gone") + " after " + std::to_string(seconds) +
+             " s");
+}
+
+void AppModel::watchDriveWake() {
+    assertMainThread();
+    wakeTask_.reset();
+    assign(state_.wakeState, DriveWakeState::awake, &AppModel::wakeStateChanged);
+    const auto& profile = state_.settings.driveProfile;
+    if (!profile || profile->tier() != DriveTier::hardDrive) return;
+    if (!state_.driveVolume || !state_.driveVolume->bsdName) return;
+    const std::string bsdName = *state_.driveVolume->bsdName;
+    if (!services_.facts.powerState(bsdName)) return;
+    wakeDetector_ = WakeDetector{};
+    wakeDetector_.timeout = wakeDetectorTimeout;
+    pollDriveWake(bsdName);
+}
+
+void AppModel::pollDriveWake(std::string bsdName) {
+    const auto answer = wakeDetector_.update(services_.facts.powerState(bsdName), now());
+    assign(state_.wakeState, answer, &AppModel::wakeStateChanged);
+    // The poll belongs to the model: it ends with it (the timer dies with the model).
+    QPointer<AppModel> self(this);
+    wakeTask_ = services_.timers->after(wakePollInterval, [self, bsdName] {
+        if (self) self->pollDriveWake(bsdName);
+    });
+}
+
+bool AppModel::shouldRefuseEject(const std::string& path) {
+    assertMainThread();
+    if (!state_.driveRoot || *state_.driveRoot != path) return false;
+    if (state_.activity != Activity::moving && state_.activity != Activity::restoring) return false;
+    if (cancelFlag_) cancelFlag_->cancel();
+    return true;
+}
+
+void AppModel::openTarget(NoticeTarget target) {
+    assertMainThread();
+    switch (target) {
+        case NoticeTarget::preview:
+            requestWindow(AppWindow::preview);
+            break;
+        case NoticeTarget::suggested:
+            openPreview(PreviewKind::suggested, std::nullopt, std::nullopt, true);
+            break;
+        case NoticeTarget::offloaded:
+            requestWindow(AppWindow::offloaded);
+            break;
+        case NoticeTarget::menu:
+            break;
+    }
+}
+
+void AppModel::refreshFullDiskAccess() {
+    assertMainThread();
+    const bool before = state_.hasFullDiskAccess;
+    const bool granted = state_.isSandboxed || services_.facts.fullDiskAccess(state_.home);
+    assign(state_.hasFullDiskAccess, granted, &AppModel::hasFullDiskAccessChanged);
+    // The first probe finds access that was there all along, not access just granted:
+    // start-up's first check comes only after recovery.
+    const bool firstProbe = !probedFullDiskAccess_;
+    probedFullDiskAccess_ = true;
+    if (!firstProbe && !before && granted && state_.started && state_.settings.onboardingComplete &&
+        !state_.isChecking)
+        scheduleCheck(rescheduleSoonSeconds);
+}
+
+void AppModel::refreshOtherDrives() {
+    assertMainThread();
+    assign(state_.otherDrives, otherDrives(state_, *locator_, services_.facts.driveNameAt),
+           &AppModel::otherDrivesChanged);
+}
+
+DriveStatus AppModel::driveStatus(const OffloadRecord& record) const {
+    assertMainThread();
+    return keldwick::driveStatus(state_, record);
+}
+
+}  // namespace keldwick

@@ -1,0 +1,72 @@
+// The one settings write path and its named changes.
+
+#include "drives/VolumeDriveLocator.h"
+#include "model/AppModel.h"
+
+namespace keldwick {
+
+void AppModel::updateSettings(const SettingsChange& change) {
+    assertMainThread();
+    const AppSettings old = state_.settings;
+    AppSettings now = applySettingsChange(old, change);
+    // A failed save keeps the change in memory (the next write saves it again) and stays
+    // visible until a save succeeds, so settings are never lost unnoticed.
+    std::optional<std::string> problem;
+    try {
+        store_.save(now);
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    assign(settingsProblem_, std::move(problem), &AppModel::settingsProblemChanged);
+    assign(state_.settings, now, &AppModel::settingsChanged);
+    services_.notifier->isEnabled = state_.settings.notificationsEnabled;
+
+    const SettingsFollowUps followUps = settingsFollowUps(old, state_.settings, state_.started);
+    if (followUps.driveChanged) {
+        if (auto* volumes = dynamic_cast<VolumeDriveLocator*>(locator_.get())) volumes->forgetLocations();
+        setEngine(makeEngine());
+        refreshDrive();
+        watchDriveWake();
+    }
+    if (followUps.clearStall) assign(state_.stall, std::nullopt, &AppModel::stallChanged);
+    switch (followUps.reschedule) {
+        case CheckReschedule::soon:
+            scheduleCheck(rescheduleSoonSeconds);
+            break;
+        case CheckReschedule::regularInterval:
+            scheduleCheck();
+            break;
+        case CheckReschedule::none:
+            break;
+    }
+}
+
+void AppModel::approveAutomaticRuns() { updateSettings(SettingsChanges::approveAutomaticRuns()); }
+void AppModel::togglePaused() { updateSettings(SettingsChanges::togglePaused()); }
+void AppModel::togglePaused(bool moveAutomatically) {
+    updateSettings(SettingsChanges::togglePaused(moveAutomatically));
+}
+void AppModel::toggleAutomaticRunsApproved() { updateSettings(SettingsChanges::toggleAutomaticRunsApproved()); }
+void AppModel::toggleAutomaticRunsApproved(bool askFirst) {
+    updateSettings(SettingsChanges::toggleAutomaticRunsApproved(askFirst));
+}
+void AppModel::setThresholdBytes(int64_t bytes) { updateSettings(SettingsChanges::setThresholdBytes(bytes)); }
+void AppModel::setGigabytes(double gigabytes, int64_t AppSettings::*field) {
+    updateSettings(SettingsChanges::setGigabytes(gigabytes, field));
+}
+void AppModel::addManagedFolders(const std::vector<std::string>& paths) {
+    updateSettings(SettingsChanges::appendManagedFolders(paths));
+}
+void AppModel::removeManagedFolder(const std::string& path) {
+    updateSettings(SettingsChanges::removeManagedFolder(path));
+}
+void AppModel::setDriveVolumeUUID(const std::optional<std::string>& uuid) {
+    updateSettings(SettingsChanges::setDriveVolumeUUID(uuid));
+}
+
+void AppModel::requestNotificationPermission(Done done) {
+    assertMainThread();
+    if (done) done();
+}
+
+}  // namespace keldwick

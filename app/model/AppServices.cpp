@@ -1,0 +1,27 @@
+#include "model/AppServices.h"
+
+#include "drives/DriveHardware.h"
+#include "foundation/FullDiskAccess.h"
+#include "foundation/Log.h"
+#include "foundation/VolumeSpace.h"
+#include "model/OtherDrives.h"
+
+namespace keldwick {
+
+SystemFacts SystemFacts::live() {
+    SystemFacts facts;
+    facts.availableBytes = [](const std::string& path) { return VolumeSpace::availableBytes(path); };
+    facts.totalBytes = [](const std::string& path) { return VolumeSpace::totalBytes(path); };
+    facts.fullDiskAccess = [](const std::string& home) { return FullDiskAccess::isGranted(home); };
+    facts.volumeInfo = [](const std::string& mountPath) { return VolumeInfo::read(mountPath); };
+    facts.driveNameAt = [](const std::string& mountPath) { return keldwick::driveNameAt(mountPath); };
+    facts.powerState = [](const std::string& bsdName) { return DriveHardware::powerState(bsdName); };
+    facts.iconPlacing = [](const std::string&) -> std::shared_ptr<IconPlacing> { return nullptr; };
+    return facts;
+}
+
+AppServices::AppServices() {
+    logDrive = [](const std::string& message) { Log::info("drive", message); };
+}
+
+}  // namespace keldwick

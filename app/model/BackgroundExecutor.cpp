@@ -1,0 +1,65 @@
+#include "model/BackgroundExecutor.h"
+
+#include <QThreadPool>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace keldwick {
+
+namespace {
+
+// linux/ioprio.h is not in every libc's headers; the values are the kernel's ABI.
+constexpr int ioprioWhoProcess = 1;
+constexpr int ioprioClassIdle = 3;
+constexpr int ioprioClassShift = 13;
+constexpr int backgroundNice = 10;
+
+QThreadPool& pool(WorkPriority priority) {
+    // Never destroyed: a pool's destructor waits for its work, and work may outlive
+    // everything else at exit (the journal makes a cut-short move safe).
+    static QThreadPool* user = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(3);
+        return p;
+    }();
+    static QThreadPool* background = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return priority == WorkPriority::user ? *user : *background;
+}
+
+}  // namespace
+
+bool ThreadPoolExecutor::lowerCurrentThreadPriority() {
+    const pid_t thread = static_cast<pid_t>(syscall(SYS_gettid));
+    // On Linux nice and the I/O class belong to the thread named by its id.
+    const bool niced = setpriority(PRIO_PROCESS, static_cast<id_t>(thread), backgroundNice) == 0;
+    const bool idle =
+        syscall(SYS_ioprio_set, ioprioWhoProcess, thread, ioprioClassIdle << ioprioClassShift) == 0;
+    return niced && idle;
+}
+
+void ThreadPoolExecutor::run(WorkPriority priority, std::function<void()> work) {
+    if (priority == WorkPriority::user) {
+        pool(priority).start(std::move(work));
+        return;
+    }
+    pool(priority).start([work = std::move(work)] {
+        thread_local bool lowered = false;
+        if (!lowered) {
+            lowerCurrentThreadPriority();
+            lowered = true;
+        }
+        work();
+    });
+}
+
+std::shared_ptr<ThreadPoolExecutor> ThreadPoolExecutor::shared() {
+    static auto executor = std::make_shared<ThreadPoolExecutor>();
+    return executor;
+}
+
+}  // namespace keldwick

@@ -1,0 +1,270 @@
+// The model's life under QCoreApplication with hand-driven time: start-up, the second
+// instance, the journal problem, the engine runner across threads, and settings writes.
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <sys/stat.h>
+
+#include "model/ModelFakes.h"
+#include "model/StatusTexts.h"
+#include "scanning/SettingsStore.h"
+
+namespace keldwick::test {
+namespace {
+
+class AppModelTest : public ::testing::Test {
+protected:
+    ModelWorld world;
+};
+
+NewRecord offloadedRecord(const std::string& path, const std::string& driveID) {
+    NewRecord r;
+    r.originalPath = path;
+    r.driveID = driveID;
+    r.driveRelativePath = path.substr(path.rfind('/') + 1);
+    r.size = 1000;
+    r.phase = Phase::offloaded;
+    return r;
+}
+
+TEST_F(AppModelTest, StartsInOrderOnceThenChecksTenSecondsAfterRecovery) {
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto model = world.make();
+    int checks = 0;
+    QObject::connect(model.get(), &AppModel::nextCheckChanged, [&] { ++checks; });
+
+    model->start();
+    model->start();  // a second call does nothing
+
+    EXPECT_TRUE(model->state().started);
+    EXPECT_EQ(AppModel::running(), model.get());
+    EXPECT_EQ(world.watcher->starts, 1);
+    EXPECT_EQ(world.ejectGuard->starts, 1);
+    EXPECT_TRUE(world.notices->onOpen);
+    EXPECT_TRUE(world.watcher->onVolumesChanged && world.watcher->onDiskChanged && world.watcher->onWake);
+    EXPECT_EQ(model->state().driveRoot, world.driveRoot);
+    EXPECT_EQ(model->state().macFreeBytes, 100'000'000'000);
+    EXPECT_TRUE(model->state().hasFullDiskAccess);
+    EXPECT_TRUE(model->state().windowRequests.empty());  // setup is complete
+    // Recovery runs at background priority, through the runner.
+    EXPECT_EQ(model->state().activity, Activity::recovering);
+    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    EXPECT_EQ(world.executor->backgroundRuns, 1);
+    EXPECT_EQ(world.engines->last()->recoverCalls, 1);
+
+    // No check before recovery ends; the first 10 s after it; then the regular interval.
+    ASSERT_TRUE(model->state().nextCheck);
+    EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()), 10);
+    world.timers->advance(10);
+    ASSERT_TRUE(model->state().nextCheck);
+    EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()),
+              model->state().settings.checkIntervalMinutes * 60.0);
+    EXPECT_EQ(checks, 2);
+}
+
+TEST_F(AppModelTest, FirstStartAsksForOnboarding) {
+    auto model = world.make();
+    model->start();
+    ASSERT_EQ(model->state().windowRequests.size(), 1u);
+    EXPECT_EQ(model->state().windowRequests[0].window, AppWindow::onboarding);
+}
+
+TEST_F(AppModelTest, SecondInstanceIsRefusedAndNeverOpensTheJournal) {
+    auto first = world.make();
+    ASSERT_TRUE(first->holdsInstanceLock());
+    EXPECT_EQ(first->journal()->path(), world.support + "/journal.sqlite");
+
+    auto second = world.make();
+    EXPECT_FALSE(second->holdsInstanceLock());
+    EXPECT_EQ(second->journal()->path(), ":memory:");
+    EXPECT_FALSE(second->state().journalProblem);
+    const int watcherStarts = world.watcher->starts;
+    second->start();
+    ASSERT_EQ(world.alerts->shown.size(), 1u);
+    EXPECT_EQ(world.alerts->shown[0].first, "Keldwick is already running");
+    EXPECT_EQ(world.alerts->shown[0].second, "Look for its icon in the menu bar.");
+    EXPECT_EQ(world.terminations, 1);
+    EXPECT_EQ(world.watcher->starts, watcherStarts);
+    EXPECT_EQ(world.timers->pending(), 0u);
+    EXPECT_NE(AppModel::running(), second.get());
+}
+
+TEST_F(AppModelTest, JournalThatCannotOpenFallsBackToMemoryAndSaysWhy) {
+    makeDirs(world.support + "/journal.sqlite");  // a folder where the database should be
+    auto model = world.make();
+    ASSERT_TRUE(model->state().journalProblem);
+    EXPECT_FALSE(model->state().journalProblem->empty());
+    EXPECT_EQ(model->journal()->path(), ":memory:");
+    EXPECT_FALSE(canOffload(model->state()));
+}
+
+TEST_F(AppModelTest, ObservedFieldsNotifyOnlyOnRealChange) {
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto model = world.make();
+    model->refresh();
+    const auto engine = model->engine();
+    QSignalSpy anything(model.get(), &AppModel::recordsChanged);
+    QSignalSpy free(model.get(), &AppModel::macFreeBytesChanged);
+    QSignalSpy engines(model.get(), &AppModel::engineChanged);
+    model->refresh();
+    EXPECT_EQ(anything.count(), 0);
+    EXPECT_EQ(free.count(), 0);
+    EXPECT_EQ(engines.count(), 0);
+    EXPECT_EQ(model->engine(), engine);
+
+    world.freeBytes = 5;
+    model->journal()->insert(offloadedRecord(world.home + "/a.mov", world.drive.id));
+    model->refresh();
+    EXPECT_EQ(free.count(), 1);
+    EXPECT_EQ(anything.count(), 1);
+    EXPECT_EQ(model->state().records.size(), 1u);
+}
+
+TEST_F(AppModelTest, WindowRequestsAreDistinctAndSettingsRemembersItsTab) {
+    auto model = world.make();
+    QSignalSpy requests(model.get(), &AppModel::windowRequestsChanged);
+    model->requestWindow(AppWindow::preview);
+    model->requestWindow(AppWindow::preview);
+    EXPECT_EQ(requests.count(), 2);
+    EXPECT_NE(model->state().windowRequests[0], model->state().windowRequests[1]);
+    model->showSettings(SettingsTab::drive);
+    model->showSettings();
+    EXPECT_EQ(model->state().settingsTab, SettingsTab::drive);
+    EXPECT_EQ(model->state().windowRequests.size(), 4u);
+    EXPECT_FALSE(model->state().windowRequests[3].window);
+    model->clearWindowRequests();
+    EXPECT_TRUE(model->state().windowRequests.empty());
+}
+
+TEST_F(AppModelTest, FirstRunDeclineIsADateOrNothing) {
+    auto model = world.make();
+    EXPECT_FALSE(model->firstRunDeclinedAt());
+    model->setFirstRunDeclinedAt(Date{1'800'000'000});
+    EXPECT_EQ(model->firstRunDeclinedAt(), Date{1'800'000'000});
+    world.preferences->setValue("firstRunDeclinedAt", "yesterday");
+    EXPECT_FALSE(model->firstRunDeclinedAt());
+    model->setFirstRunDeclinedAt(std::nullopt);
+    EXPECT_FALSE(world.preferences->value("firstRunDeclinedAt"));
+}
+
+// ---- The engine runner ----
+
+TEST_F(AppModelTest, RunnerReturnsAnErrorAfterSettlingAndRefreshing) {
+    auto model = world.make();
+    model->journal()->insert(offloadedRecord(world.home + "/a.mov", world.drive.id));
+    bool called = false;
+    model->performEngineOperation<int>(
+        Activity::moving, nullptr,
+        [](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress&) -> int {
+            throw std::runtime_error("The drive is full.");
+        },
+        [&](EngineOutcome<int> outcome) {
+            called = true;
+            EXPECT_FALSE(outcome.succeeded());
+            EXPECT_EQ(outcome.errorText(), "The drive is full.");
+            EXPECT_EQ(model->state().activity, Activity::idle);
+            EXPECT_FALSE(model->state().progress);
+            EXPECT_FALSE(model->cancelFlag());
+            EXPECT_EQ(model->state().records.size(), 1u);  // refreshed first
+        });
+    EXPECT_EQ(model->state().activity, Activity::moving);
+    EXPECT_TRUE(model->cancelFlag());
+    ASSERT_TRUE(pumpUntil([&] { return called; }));
+}
+
+TEST_F(AppModelTest, RunnerCarriesProgressAndStopAcrossThreadsAndKeepsItsEngine) {
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto model = world.make();
+    model->refresh();
+    auto engineAtStart = model->engine();
+    std::atomic<bool> reported{false};
+    std::atomic<bool> stopped{false};
+    QSignalSpy progress(model.get(), &AppModel::progressChanged);
+    std::optional<EngineOutcome<std::string>> result;
+    model->performEngineOperation<std::string>(
+        Activity::moving, nullptr,
+        [&](EngineOperations& engine, const EngineOperations::Cancel& cancel,
+            const EngineOperations::Progress& report) {
+            report(EngineProgress{"a.mov", 0, 2, 10, 20});
+            reported = true;
+            while (!cancel->isCancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            stopped = true;
+            return engine.drive().name;
+        },
+        [&](EngineOutcome<std::string> outcome) { result = std::move(outcome); });
+    // The move holds the drive; an unmount of it is refused and stops the work.
+    EXPECT_EQ(world.ejectGuard->held, std::vector<std::string>{world.driveRoot});
+    ASSERT_TRUE(pumpUntil([&] { return model->state().progress.has_value(); }));
+    EXPECT_EQ(model->state().progress->itemName, "a.mov");
+    model->updateSettings([](AppSettings& s) { s.drive = Drive{"other-id", "Spare"}; });  // rebuilds the engine
+    EXPECT_NE(model->engine(), engineAtStart);
+    EXPECT_FALSE(model->shouldRefuseEject("/media/u/Other"));
+    EXPECT_FALSE(stopped);
+    model->cancelFlag()->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return result.has_value(); }));
+    ASSERT_TRUE(result->succeeded());
+    EXPECT_EQ(*result->value, "Archive");  // the engine taken at the start
+    EXPECT_GE(progress.count(), 2);        // the report, then none again
+    EXPECT_EQ(world.ejectGuard->releases, 1);
+}
+
+TEST_F(AppModelTest, ProgressAfterTheModelIsGoneIsDropped) {
+    auto model = world.make();
+    std::mutex gate;
+    gate.lock();
+    std::atomic<bool> finished{false};
+    bool doneCalled = false;
+    model->performEngineOperation<int>(
+        Activity::restoring, nullptr,
+        [&](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress& report) {
+            std::lock_guard wait(gate);
+            report(EngineProgress{"late", 0, 1, 0, 0});
+            finished = true;
+            return 1;
+        },
+        [&](EngineOutcome<int>) { doneCalled = true; });
+    model.reset();
+    gate.unlock();
+    ASSERT_TRUE(pumpUntil([&] { return finished.load(); }));
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_FALSE(doneCalled);
+}
+
+TEST_F(AppModelTest, UnmountIsRefusedOnlyForTheDriveWhileMovingOrRestoring) {
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    struct Case {
+        Activity activity;
+        std::string path;
+        bool refused;
+    };
+    const std::vector<Case> cases = {
+        {Activity::moving, "drive", true},      {Activity::restoring, "drive", true},
+        {Activity::scanning, "drive", false},   {Activity::clearing, "drive", false},
+        {Activity::recovering, "drive", false}, {Activity::moving, "other", false},
+    };
+    for (const auto& c : cases) {
+        auto model = world.make();
+        model->refresh();
+        const std::string path = c.path == "drive" ? world.driveRoot : world.dir / "other";
+        bool done = false;
+        model->performEngineOperation<int>(
+            c.activity, nullptr,
+            [](EngineOperations&, const EngineOperations::Cancel& cancel, const EngineOperations::Progress&) {
+                while (!cancel->isCancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return 0;
+            },
+            [&](EngineOutcome<int>) { done = true; });
+        EXPECT_EQ(model->shouldRefuseEject(path), c.refused) << static_cast<int>(c.activity) << " " << c.path;
+        EXPECT_EQ(model->cancelFlag()->isCancelled(), c.refused);
+        model->cancelFlag()->cancel();
+        ASSERT_TRUE(pumpUntil([&] { return done; }));
+    }
+}
+
+}  // namespace
+}  // namespace keldwick::test

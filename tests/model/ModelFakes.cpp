@@ -1,0 +1,164 @@
+#include "model/ModelFakes.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+#include <thread>
+
+#include "scanning/SettingsStore.h"
+
+namespace keldwick::test {
+
+namespace {
+
+class ManualTimer final : public Timer {
+public:
+    explicit ManualTimer(std::shared_ptr<bool> alive) : alive_(std::move(alive)) {}
+    ~ManualTimer() override { *alive_ = false; }
+
+private:
+    std::shared_ptr<bool> alive_;
+};
+
+}  // namespace
+
+std::unique_ptr<Timer> ManualTimers::after(double seconds, std::function<void()> fire) {
+    auto alive = std::make_shared<bool>(true);
+    entries_.push_back({clock_->now().secondsSince1970 + std::max(seconds, 0.0), nextOrder_++, std::move(fire), alive});
+    return std::make_unique<ManualTimer>(alive);
+}
+
+void ManualTimers::advance(double seconds) {
+    const double end = clock_->now().secondsSince1970 + seconds;
+    while (true) {
+        std::erase_if(entries_, [](const Entry& e) { return !*e.alive; });
+        auto next = std::min_element(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+            return a.due != b.due ? a.due < b.due : a.order < b.order;
+        });
+        if (next == entries_.end() || next->due > end) break;
+        Entry entry = std::move(*next);
+        entries_.erase(next);
+        clock_->set(Date{std::max(entry.due, clock_->now().secondsSince1970)});
+        *entry.alive = false;
+        entry.fire();
+        // Work the callback queued for the main thread runs before the next timer.
+        QCoreApplication::processEvents();
+    }
+    clock_->set(Date{end});
+}
+
+size_t ManualTimers::pending() const {
+    return std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return *e.alive; });
+}
+
+std::optional<double> ManualTimers::nextDue() const {
+    std::optional<double> due;
+    for (const auto& e : entries_)
+        if (*e.alive && (!due || e.due < *due)) due = e.due;
+    if (!due) return std::nullopt;
+    return *due - clock_->now().secondsSince1970;
+}
+
+void CountingExecutor::run(WorkPriority priority, std::function<void()> work) {
+    (priority == WorkPriority::user ? userRuns : backgroundRuns)++;
+    std::thread(std::move(work)).detach();
+}
+
+RunSummary FakeEngine::run(const OffloadPlan& plan, bool dryRun, const Cancel& cancel, const Progress& progress) {
+    if (onRun) return onRun(plan, dryRun, cancel, progress);
+    return RunSummary{};
+}
+OffloadRecord FakeEngine::restore(int64_t, const Cancel&, const Progress&) { return OffloadRecord{}; }
+OffloadRecord FakeEngine::restoreAsCopy(int64_t, const Cancel&, const Progress&) { return OffloadRecord{}; }
+RunSummary FakeEngine::restoreAll(const Cancel&, const Progress&) { return RunSummary{}; }
+void FakeEngine::discardDriveCopy(int64_t) {}
+std::vector<RecoveryResult> FakeEngine::recover() {
+    ++recoverCalls;
+    if (onRecover) return onRecover();
+    return {};
+}
+
+EngineFactory EngineLog::factory() {
+    return [this](const EngineSpec& spec) {
+        auto engine = std::make_shared<FakeEngine>(spec);
+        if (script) script(*engine);
+        std::lock_guard guard(lock);
+        built.push_back(engine);
+        return engine;
+    };
+}
+
+std::shared_ptr<FakeEngine> EngineLog::last() {
+    std::lock_guard guard(lock);
+    return built.empty() ? nullptr : built.back();
+}
+
+size_t EngineLog::count() {
+    std::lock_guard guard(lock);
+    return built.size();
+}
+
+ModelWorld::ModelWorld() {
+    makeDirs(home);
+    makeDirs(driveRoot);
+}
+
+void ModelWorld::writeReadySettings() {
+    AppSettings settings;
+    settings.onboardingComplete = true;
+    settings.drive = drive;
+    settings.managedFolders = {home + "/Downloads"};
+    SettingsStore{support + "/settings.json"}.save(settings);
+}
+
+AppServices ModelWorld::services() {
+    AppServices s;
+    s.clock = clock;
+    s.timers = timers;
+    s.background = executor;
+    s.engines = engines->factory();
+    s.notifier = notices;
+    s.watcher = watcher;
+    s.ejectGuard = ejectGuard;
+    s.filePicker = picker;
+    s.alerts = alerts;
+    s.loginItem = loginItem;
+    s.preferences = preferences;
+    s.terminate = [this] { ++terminations; };
+    s.logDrive = [log = driveLog](const std::string& message) { log->push_back(message); };
+    s.facts.availableBytes = [this](const std::string&) { return freeBytes; };
+    s.facts.totalBytes = [this](const std::string&) { return totalBytes; };
+    s.facts.fullDiskAccess = [this](const std::string&) {
+        ++fullDiskAccessProbes;
+        return fullDiskAccess;
+    };
+    s.facts.volumeInfo = [this](const std::string& path) -> std::optional<VolumeInfo> {
+        auto found = volumes.find(path);
+        if (found == volumes.end()) return std::nullopt;
+        return found->second;
+    };
+    s.facts.driveNameAt = [](const std::string&) -> std::optional<std::string> { return std::nullopt; };
+    s.facts.powerState = [this](const std::string& bsd) -> std::optional<DrivePowerState> {
+        auto found = powerStates.find(bsd);
+        if (found == powerStates.end()) return std::nullopt;
+        return found->second;
+    };
+    return s;
+}
+
+std::unique_ptr<AppModel> ModelWorld::make() {
+    return std::make_unique<AppModel>(AppEnvironment{home, support, locator, isSandboxed}, services());
+}
+
+bool pumpUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > 5000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+}  // namespace keldwick::test

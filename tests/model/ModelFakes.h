@@ -1,0 +1,224 @@
+#pragma once
+// Stand-ins for the model's services: hand-driven time, a scripted engine, and desktop
+// services that record what the model asked of them. With these a test runs a day of
+// the model's life instantly under QCoreApplication.
+
+#include <QCoreApplication>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "drives/FolderDriveLocator.h"
+#include "model/AppModel.h"
+#include "support/TempDir.h"
+
+namespace keldwick::test {
+
+// A clock that moves only when told to.
+class ManualClock final : public Clock {
+public:
+    Date now() const override { return now_; }
+    void set(Date date) { now_ = date; }
+
+private:
+    Date now_{1'800'000'000};
+};
+
+// Timers that fire when the test advances time; the clock moves with them.
+class ManualTimers final : public Timers {
+public:
+    explicit ManualTimers(std::shared_ptr<ManualClock> clock) : clock_(std::move(clock)) {}
+
+    std::unique_ptr<Timer> after(double seconds, std::function<void()> fire) override;
+
+    // Moves time forward by `seconds`, firing every timer that falls due, in order of due
+    // time (and of arming, for equal times); timers armed meanwhile fire too when due.
+    void advance(double seconds);
+    // Timers still pending.
+    size_t pending() const;
+    // Seconds until the next pending timer; none without one.
+    std::optional<double> nextDue() const;
+
+private:
+    struct Entry {
+        double due;
+        uint64_t order;
+        std::function<void()> fire;
+        std::shared_ptr<bool> alive;
+    };
+    std::shared_ptr<ManualClock> clock_;
+    std::vector<Entry> entries_;
+    uint64_t nextOrder_ = 0;
+};
+
+// Runs work on a real thread (engine work must leave the main thread) and counts it.
+class CountingExecutor final : public BackgroundExecutor {
+public:
+    void run(WorkPriority priority, std::function<void()> work) override;
+    std::atomic<int> userRuns{0};
+    std::atomic<int> backgroundRuns{0};
+};
+
+// An engine whose operations are scripted by the test. Unscripted calls do nothing.
+class FakeEngine final : public EngineOperations {
+public:
+    explicit FakeEngine(EngineSpec spec) : spec(std::move(spec)) {}
+
+    const Drive& drive() const override { return spec.drive; }
+    RunSummary run(const OffloadPlan& plan, bool dryRun, const Cancel& cancel, const Progress& progress) override;
+    OffloadRecord restore(int64_t recordID, const Cancel& cancel, const Progress& progress) override;
+    OffloadRecord restoreAsCopy(int64_t recordID, const Cancel& cancel, const Progress& progress) override;
+    RunSummary restoreAll(const Cancel& cancel, const Progress& progress) override;
+    void discardDriveCopy(int64_t recordID) override;
+    std::vector<RecoveryResult> recover() override;
+
+    EngineSpec spec;
+    std::function<RunSummary(const OffloadPlan&, bool, const Cancel&, const Progress&)> onRun;
+    std::function<std::vector<RecoveryResult>()> onRecover;
+    std::atomic<int> recoverCalls{0};
+};
+
+// Every engine the model built, in order.
+struct EngineLog {
+    std::mutex lock;
+    std::vector<std::shared_ptr<FakeEngine>> built;
+    // Applied to each new engine before the model gets it.
+    std::function<void(FakeEngine&)> script;
+
+    EngineFactory factory();
+    std::shared_ptr<FakeEngine> last();
+    size_t count();
+};
+
+struct PostedNotice {
+    std::string identifier, title, body;
+    NoticeTarget target;
+    bool operator==(const PostedNotice&) const = default;
+};
+
+class RecordingNotices final : public NoticePosting {
+public:
+    void post(const std::string& identifier, const std::string& title, const std::string& body,
+              NoticeTarget target) override {
+        if (isEnabled) posted.push_back({identifier, title, body, target});
+    }
+    std::vector<PostedNotice> posted;
+};
+
+class FakeDriveEvents final : public DriveEvents {
+public:
+    void start() override { ++starts; }
+    int starts = 0;
+};
+
+class FakeEjectGuard final : public EjectGuarding {
+public:
+    void start() override { ++starts; }
+    bool holdVolume(const std::string& path) override {
+        held.push_back(path);
+        return true;
+    }
+    void releaseVolume() override { ++releases; }
+    int starts = 0;
+    std::vector<std::string> held;
+    int releases = 0;
+};
+
+class RecordingAlerts final : public AlertPresenter {
+public:
+    void present(const std::string& message, const std::string& informative) override {
+        shown.emplace_back(message, informative);
+    }
+    std::vector<std::pair<std::string, std::string>> shown;
+};
+
+class ScriptedPicker final : public FilePicker {
+public:
+    std::optional<std::vector<std::string>> pick(const PickRequest& request) override {
+        requests.push_back(request);
+        return answer;
+    }
+    std::optional<std::vector<std::string>> answer;
+    std::vector<PickRequest> requests;
+};
+
+class RecordingLoginItem final : public LoginItem {
+public:
+    void set(bool on) override {
+        calls.push_back(on);
+        if (fails) throw std::runtime_error("autostart folder is read-only");
+    }
+    std::vector<bool> calls;
+    bool fails = false;
+};
+
+// Finds drives by id in a table the test edits: plugging in and unplugging is one line.
+class TableLocator final : public DriveLocating {
+public:
+    std::optional<std::string> mountPoint(const std::string& driveID) const override {
+        std::lock_guard guard(lock_);
+        auto found = mounts.find(driveID);
+        if (found == mounts.end()) return std::nullopt;
+        return found->second;
+    }
+    void set(const std::string& driveID, std::optional<std::string> root) {
+        std::lock_guard guard(lock_);
+        if (root) {
+            mounts[driveID] = *root;
+        } else {
+            mounts.erase(driveID);
+        }
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::map<std::string, std::string> mounts;
+};
+
+// A model world in a temporary folder: home, support folder, a drive folder found by a
+// FolderDriveLocator, and every service faked. `make()` builds the model.
+struct ModelWorld {
+    TempDir dir;
+    std::string home = dir / "home";
+    std::string support = dir / "support";
+    std::string driveRoot = dir / "drive";
+    Drive drive{"6F1C2A5E-0000-4000-8000-000000000001", "Archive"};
+    bool isSandboxed = false;
+
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    std::shared_ptr<ManualTimers> timers = std::make_shared<ManualTimers>(clock);
+    std::shared_ptr<CountingExecutor> executor = std::make_shared<CountingExecutor>();
+    std::shared_ptr<EngineLog> engines = std::make_shared<EngineLog>();
+    std::shared_ptr<RecordingNotices> notices = std::make_shared<RecordingNotices>();
+    std::shared_ptr<FakeDriveEvents> watcher = std::make_shared<FakeDriveEvents>();
+    std::shared_ptr<FakeEjectGuard> ejectGuard = std::make_shared<FakeEjectGuard>();
+    std::shared_ptr<RecordingAlerts> alerts = std::make_shared<RecordingAlerts>();
+    std::shared_ptr<ScriptedPicker> picker = std::make_shared<ScriptedPicker>();
+    std::shared_ptr<RecordingLoginItem> loginItem = std::make_shared<RecordingLoginItem>();
+    std::shared_ptr<MemoryPreferences> preferences = std::make_shared<MemoryPreferences>();
+    std::shared_ptr<std::vector<std::string>> driveLog = std::make_shared<std::vector<std::string>>();
+    int terminations = 0;
+    bool fullDiskAccess = true;
+    int fullDiskAccessProbes = 0;
+    std::optional<int64_t> freeBytes = 100'000'000'000;
+    std::optional<int64_t> totalBytes = 500'000'000'000;
+    std::map<std::string, VolumeInfo> volumes;                // by mount path
+    std::map<std::string, DrivePowerState> powerStates;      // by kernel name
+    std::shared_ptr<TableLocator> locator = std::make_shared<TableLocator>();
+
+    ModelWorld();
+    // Setup complete with the drive chosen, one managed folder, written to settings.json.
+    void writeReadySettings();
+    AppServices services();
+    std::unique_ptr<AppModel> make();
+};
+
+// Runs the event loop until `done` holds or about five seconds pass; false on timeout.
+bool pumpUntil(const std::function<bool()>& done);
+
+}  // namespace keldwick::test
