@@ -162,7 +162,7 @@ public:
     // A builder for `folders` with the current settings carrying `profile`, without recent
     // items, the scan rules, the open-file checker, the simulators when projects and
     // simulators may move, and the home's standard folders as fixed folders.
-    PlanBuilder planBuilder(const std::vector<std::string>& folders, const std::optional<DriveProfile>& profile) const;
+    PlanBuilder planBuilder(const std::vector<std::string>& folders, const DriveProfile& profile) const;
 
     // ---- Engine work ----
     template <class T>

@@ -3,10 +3,8 @@
 #include <algorithm>
 
 #include "foundation/PathUtil.h"
-#include "foundation/Simulators.h"
-#include "scanning/NeverTouch.h"
 #include "model/AppModel.h"
-#include "model/ScanRules.h"
+#include "model/AutomaticCheck.h"
 
 namespace keldwick {
 
@@ -136,14 +134,8 @@ std::vector<std::string> AppModel::recentlyRestoredPaths() {
 
 RuleList AppModel::scanRules() const { return keldwick::scanRules(state_); }
 
-PlanBuilder AppModel::planBuilder(const std::vector<std::string>& folders,
-                                  const std::optional<DriveProfile>& profile) const {
-    AppSettings settings = state_.settings;
-    settings.driveProfile = profile;
-    PlanBuilder builder(folders, scanRules(), settings.policy(false), std::make_shared<ProcessOpenFileChecker>());
-    if (settings.moveProjectsAndSimulators) builder.simulatorDevices = Simulators::devicesFolder(state_.home);
-    builder.fixedFolders = NeverTouch::standardFolders(state_.home);
-    return builder;
+PlanBuilder AppModel::planBuilder(const std::vector<std::string>& folders, const DriveProfile& profile) const {
+    return keldwick::planBuilder(state_, folders, profile);
 }
 
 void AppModel::scheduleCheck(std::optional<double> seconds) {
