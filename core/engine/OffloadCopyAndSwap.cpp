@@ -59,41 +59,70 @@ private:
 void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, bool clearLeftovers,
                                   const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress) {
     const std::string& original = record.originalPath;
-    const std::string& root = located.root();
     const Reach reach = [&](FaultPoint point, std::optional<std::string> working) {
         if (context.faults) context.faults->reach(point, FaultContext{record.id, original, std::move(working)});
     };
-    RecoveryManager recovery(context);
-
-    // 1-2.
-    const std::string drivePath = record.drivePath(root);
+    const std::string drivePath = record.drivePath(located.root());
     const std::string partial = temporaryPath(drivePath, TemporaryKind::partial, record.id);
     reach(FaultPoint::offloadRecorded, std::nullopt);
 
-    // 3. What the item looks like before a byte is copied, and which item it is: after a
+    const auto [before, identity] = fingerprintItem(record);
+    prepareDrive(record, located, drivePath, partial, clearLeftovers);
+    Copied copied = copyToPartial(record, partial, cancel, progress, reach);
+
+    // A copy whose drive went away meanwhile may have been written elsewhere.
+    reach(FaultPoint::offloadCopied, partial);
+    located.confirm();
+    verifyCopy(record, partial, copied);
+
+    const FingerprintSnapshot named = nameCopy(record, located, partial, drivePath, copied, identity);
+    reach(FaultPoint::offloadVerified, drivePath);
+    // The last look: from here nothing is written to the drive, and the copy under its
+    // final name is durable on the drive located, so the original may go even if the
+    // drive leaves after this.
+    located.confirm();
+    checkBeforeSwap(record, drivePath, before, named, cancel);
+
+    OffloadRecord verified = record;
+    verified.checksum = copied.checksum;
+    swapKeepingIconPlace(verified, drivePath, before, reach);
+    finishMove(verified, located, copied.entries);
+}
+
+std::pair<FingerprintSnapshot, std::string> OffloadExecutor::fingerprintItem(const OffloadRecord& record) {
+    // What the item looks like before a byte is copied, and which item it is: after a
     // crash, recovery tells the item itself from another put at its place by that.
-    const FingerprintSnapshot before = Fingerprint::snapshot(original, record.isDirectory);
+    const std::string& original = record.originalPath;
+    FingerprintSnapshot before = Fingerprint::snapshot(original, record.isDirectory);
     const auto itself = FileStat::read(original);
     if (!itself || itself->inode != before.fingerprints.at("").inode) throw EngineError::sourceChanged(original);
-    const std::string identity = itemIdentity(*itself);
+    return {std::move(before), itemIdentity(*itself)};
+}
 
-    // 4-5. The folders on the drive, never through a link planted there, nor on the
-    // startup disk in the folder a drive that went away was mounted at.
+void OffloadExecutor::prepareDrive(const OffloadRecord& record, const LocatedDrive& located,
+                                   const std::string& drivePath, const std::string& partial, bool clearLeftovers) {
+    // The folders on the drive, never through a link planted there, nor on the startup
+    // disk in the folder a drive that went away was mounted at.
+    const std::string& root = located.root();
     located.confirm();
     DrivePath::requireBeneath(root, drivePath);
     createDirectory(PathUtil::parent(drivePath));
     DrivePath::requireBeneath(root, drivePath);
     PathUtil::removeTree(partial);
 
-    // 6.
+    // Our own unfinished copy from an earlier attempt.
     if (clearLeftovers) {
-        recovery.removeLeftovers(drivePath, record);
-        context.journal->log("Cleared what was left of an earlier copy of " + quotedName(original) + " on " +
-                                 drive.name + ".",
+        RecoveryManager(context).removeLeftovers(drivePath, record);
+        context.journal->log("Cleared what was left of an earlier copy of " + quotedName(record.originalPath) +
+                                 " on " + drive.name + ".",
                              EventLevel::info, record.id);
     }
+}
 
-    // 7. Copy and hash in one pass.
+OffloadExecutor::Copied OffloadExecutor::copyToPartial(const OffloadRecord& record, const std::string& partial,
+                                                       const std::shared_ptr<CancellationFlag>& cancel,
+                                                       const Progress& progress, const Reach& reach) {
+    // Copy and hash in one pass.
     bool firstTick = true;
     const FileCopier::Progress tick = [&](int64_t bytesDone) {
         if (cancel && cancel->isCancelled()) throw CancellationError();
@@ -103,46 +132,48 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
             reach(FaultPoint::offloadMidCopy, partial);
         }
     };
-    std::string checksum;
-    std::optional<std::vector<TreeEntry>> entries;
+    Copied copied;
     if (record.isDirectory) {
-        entries = context.copier.copyTree(original, partial, tick);
-        checksum = TreeManifest{*entries}.digest();
+        copied.entries = context.copier.copyTree(record.originalPath, partial, tick);
+        copied.checksum = TreeManifest{*copied.entries}.digest();
     } else {
-        checksum = context.copier.copyFile(original, partial, true, tick);
+        copied.checksum = context.copier.copyFile(record.originalPath, partial, true, tick);
     }
+    return copied;
+}
 
-    // 8. A copy whose drive went away meanwhile may have been written elsewhere.
-    reach(FaultPoint::offloadCopied, partial);
-    located.confirm();
-
-    // 9. Read back from the medium; a mismatch names the item the user knows.
+void OffloadExecutor::verifyCopy(const OffloadRecord& record, const std::string& partial, const Copied& copied) {
+    // Read back from the medium; a mismatch names the item the user knows.
     try {
         if (record.isDirectory) {
-            context.copier.verify(partial, *entries);
-        } else if (Checksum::sha256OfFile(partial, static_cast<size_t>(context.copier.chunkSize)) != checksum) {
-            throw EngineError::checksumMismatch(original);
+            context.copier.verify(partial, *copied.entries);
+        } else if (Checksum::sha256OfFile(partial, static_cast<size_t>(context.copier.chunkSize)) != copied.checksum) {
+            throw EngineError::checksumMismatch(record.originalPath);
         }
     } catch (const EngineError& error) {
-        if (error.kind() == EngineError::Kind::checksumMismatch) throw EngineError::checksumMismatch(original);
+        if (error.kind() == EngineError::Kind::checksumMismatch) throw EngineError::checksumMismatch(record.originalPath);
         throw;
     }
+}
 
-    // 10-13. Verified, then its final name; a copy only counts once its name is durable.
+FingerprintSnapshot OffloadExecutor::nameCopy(const OffloadRecord& record, const LocatedDrive& located,
+                                              const std::string& partial, const std::string& drivePath,
+                                              const Copied& copied, const std::string& identity) {
+    // Verified, then its final name; a copy only counts once its name is durable.
     located.confirm();
-    context.journal->markVerified(record.id, checksum, entries, identity);
+    context.journal->markVerified(record.id, copied.checksum, copied.entries, identity);
     renameExclusive(partial, drivePath);
     // The original is deleted on the strength of this flush: its failure fails the move.
     platform::flushFolder(PathUtil::parent(drivePath));
-    const FingerprintSnapshot copied = Fingerprint::snapshot(drivePath, record.isDirectory);
-    reach(FaultPoint::offloadVerified, drivePath);
-    // The last look: from here nothing is written to the drive, and the copy under its
-    // final name is durable on the drive located, so the original may go even if the
-    // drive leaves after this.
-    located.confirm();
+    return Fingerprint::snapshot(drivePath, record.isDirectory);
+}
 
-    // 14-16. The original must be exactly as copied, unused, and the user must not
-    // have asked to stop.
+void OffloadExecutor::checkBeforeSwap(const OffloadRecord& record, const std::string& drivePath,
+                                      const FingerprintSnapshot& before, const FingerprintSnapshot& named,
+                                      const std::shared_ptr<CancellationFlag>& cancel) {
+    // The original must be exactly as copied, unused, and the user must not have asked
+    // to stop.
+    const std::string& original = record.originalPath;
     if (!sameSnapshot(before, Fingerprint::snapshot(original, record.isDirectory), Fingerprint::same))
         throw EngineError::sourceChanged(original);
     if (context.openFiles) checkNotInUse(original, *context.openFiles);
@@ -150,9 +181,13 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     // The copy the original is given up for must still be the one verified, and the
     // record still this move's: nothing else over this journal or on the drive may have
     // rolled it back or touched it since.
-    if (!copyStillStands(record, drivePath, copied)) throw EngineError::driveCopyMissing(original);
+    if (!copyStillStands(record, drivePath, named)) throw EngineError::driveCopyMissing(original);
+}
 
-    // 17.
+void OffloadExecutor::swapKeepingIconPlace(const OffloadRecord& verified, const std::string& drivePath,
+                                           const FingerprintSnapshot& before, const Reach& reach) {
+    // The icon's place in its folder, which the link takes over.
+    const std::string& original = verified.originalPath;
     std::optional<IconPlace> place;
     if (context.icons) {
         try {
@@ -162,16 +197,12 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
         }
     }
 
-    // 18-19.
-    context.journal->setPhase(record.id, Phase::offloadSwapping);
-    OffloadRecord verified = record;
-    verified.checksum = checksum;
-    if (record.isDirectory)
+    context.journal->setPhase(verified.id, Phase::offloadSwapping);
+    if (verified.isDirectory)
         swapFolder(verified, drivePath, before, reach);
     else
         swapFile(verified, drivePath, before, reach);
 
-    // 20.
     if (place && context.icons) {
         try {
             context.icons->restore(*place, original);
@@ -179,17 +210,19 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
             // The icon only loses its place.
         }
     }
+}
 
-    // 21-23.
-    context.journal->setPhase(record.id, Phase::offloaded);
-    context.journal->log("Moved " + quotedName(original) + " (" + byteCountText(record.size) + ") to " + drive.name +
-                             ".",
-                         EventLevel::info, record.id);
-    OffloadRecord finished = record;
-    finished.checksum = checksum;
+void OffloadExecutor::finishMove(const OffloadRecord& verified, const LocatedDrive& located,
+                                 const std::optional<std::vector<TreeEntry>>& entries) {
+    // "offloaded", its event, and the drive manifest's line.
+    context.journal->setPhase(verified.id, Phase::offloaded);
+    context.journal->log("Moved " + quotedName(verified.originalPath) + " (" + byteCountText(verified.size) + ") to " +
+                             drive.name + ".",
+                         EventLevel::info, verified.id);
     // Without the drive the line waits for the next recovery, which adds what it lacks.
     if (!located.isStillThere()) return;
-    recovery.appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, root, entries);
+    RecoveryManager(context).appendManifestEntry(verified, DriveManifest::Entry::Event::offloaded, located.root(),
+                                                 entries);
 }
 
 bool OffloadExecutor::copyStillStands(const OffloadRecord& record, const std::string& drivePath,
@@ -213,13 +246,13 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
     const std::string staged = parent.entry(PathUtil::name(stagedName));
     RecoveryManager recovery(context);
 
-    // 1-2. The link, ready beside the file.
+    // The link, ready beside the file.
     PathUtil::removeTree(staged);
     makeLink(drivePath, staged);
     reach(FaultPoint::offloadLinkStaged, stagedName);
 
     if (!swapItems(staged, here)) {
-        // 3. No exchange here: the file steps aside, as a folder does, and the link is
+        // No exchange here: the file steps aside, as a folder does, and the link is
         // made in its free place, which fails if anything took the place meanwhile (a
         // save by rename); recovery then keeps both versions.
         if (platform::calls().unlinkAt(AT_FDCWD, staged.c_str(), 0) != 0)
@@ -237,7 +270,7 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
         }
     }
 
-    // 4. The link stands at the path; the file sits at the staged name. It goes only when
+    // The link stands at the path; the file sits at the staged name. It goes only when
     // it is provably the version copied: size and dates can be put back by any program,
     // its bytes can't.
     reach(FaultPoint::offloadSwapped, stagedName);
@@ -250,7 +283,7 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
     if (platform::calls().unlinkAt(AT_FDCWD, staged.c_str(), 0) != 0 && errno != ENOENT)
         throw POSIXFailure("unlink", stagedName, errno);
 
-    // 6. The original is gone already: nothing is deleted on this flush's strength.
+    // The original is gone already: nothing is deleted on this flush's strength.
     platform::flushFolderBestEffort(parent.path());
 }
 
@@ -262,7 +295,7 @@ void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string&
     const std::string here = parent.entry(PathUtil::name(original));
     const std::string trash = parent.entry(PathUtil::name(trashName));
 
-    // 1-3. The folder steps aside; changed meanwhile, it comes straight back.
+    // The folder steps aside; changed meanwhile, it comes straight back.
     renameItem(here, trash);
     reach(FaultPoint::offloadLinkStaged, trashName);
     if (!sameSnapshot(before, Fingerprint::snapshot(trash, true), Fingerprint::sameIgnoringChangeDate)) {
@@ -270,11 +303,11 @@ void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string&
         throw EngineError::sourceChanged(original);
     }
 
-    // 4-5. The link in its place.
+    // The link in its place.
     makeLink(drivePath, here);
     platform::flushFolder(parent.path());
 
-    // 6-8. Only now may the displaced folder go, and only when all it holds was copied.
+    // Only now may the displaced folder go, and only when all it holds was copied.
     context.journal->setPhase(record.id, Phase::offloadCleanup);
     reach(FaultPoint::offloadSwapped, trashName);
     RecoveryManager(context).deleteDisplacedFolder(record, trash, parent.path());

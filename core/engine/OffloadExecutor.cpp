@@ -8,7 +8,7 @@
 #include "drives/VolumeInfo.h"
 #include "engine/DrivePath.h"
 #include "engine/FaultInjecting.h"
-#include "engine/RecoveryManager.h"
+#include "engine/RepairOnFailure.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
@@ -64,66 +64,109 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
                                                   const std::shared_ptr<CancellationFlag>& cancel,
                                                   const Progress& progress) {
     const std::string& path = candidate.path;
+    const FileStat status = checkItem(candidate);
+    const LocatedDrive located = LocatedDrive::locate(context.locator.get(), drive.id);
+    const std::string root = located.root();
+    checkPlace(candidate, status, root);
+    const Destination destination = chooseDestination(path, status, root, dryRun);
+    const int64_t total = checkContents(candidate, status);
+    checkRoomAndUse(candidate, total, root);
 
-    // 1-2. The item itself, never what a link points at.
+    // A dry run ends here, with nothing written but its event.
+    if (dryRun) {
+        context.journal->log("Dry run: would move " + quotedName(path) + " (" + byteCountText(candidate.size) +
+                                 ") to " + drive.name + ".",
+                             EventLevel::info);
+        return Outcome::wouldMove(candidate);
+    }
+
+    // Something appeared at the destination since it was chosen.
+    if (!destination.clearLeftovers && FileStat::read(destination.path))
+        throw EngineError::destinationExists(destination.path);
+
+    const OffloadRecord record = insertRecord(candidate, status, destination.relativePath);
+    context.journal->log("Moving " + quotedName(path) + " to " + drive.name + "\u2026", EventLevel::info, record.id);
+    runRepairingOnFailure(context, located, record.id, "Couldn't move " + quotedName(path),
+                          [&] { copyAndSwap(record, located, destination.clearLeftovers, cancel, progress); });
+
+    if (auto stored = context.journal->record(record.id)) return Outcome::moved(*stored);
+    return Outcome::moved(record);
+}
+
+FileStat OffloadExecutor::checkItem(const Candidate& candidate) const {
+    const std::string& path = candidate.path;
+
+    // The item itself, never what a link points at.
     auto status = FileStat::read(path);
     if (!status) throw EngineError::sourceMissing(path);
     if (!status->isFile() && !status->isDirectory())
         throw EngineError::notEligible(path, "not a regular file or folder");
 
-    // 3. Movability; and a path the journal and the manifest can't record as text.
+    // Movability; and a path the journal and the manifest can't record as text.
     if (auto reason = reasonNotMovable(*status, PathUtil::name(path))) throw EngineError::notEligible(path, *reason);
     if (!Utf8::isValid(path)) throw EngineError::notEligible(path, "Name has characters that can't be recorded");
 
-    // 4. The rules, which may have changed since the scan (a new pin, say).
+    // The rules, which may have changed since the scan (a new pin, say).
     if (auto reason = recheckItem(path, context.rules, candidate.whole)) throw EngineError::notEligible(path, *reason);
+    return *status;
+}
 
-    // 5. The drive.
-    const LocatedDrive located = LocatedDrive::locate(context.locator.get(), drive.id);
-    const std::string root = located.root();
+void OffloadExecutor::checkPlace(const Candidate& candidate, const FileStat& status, const std::string& root) const {
+    const std::string& path = candidate.path;
+
     // A folder used as the drive may hold the user's files and other items' copies:
     // nothing on it, nor anything holding it, is moved onto it.
     if (overlapsDrive(path, root)) throw EngineError::notEligible(path, "On the drive Keldwick moves items to");
 
-    // 6. A folder that moves as one piece.
+    // A folder that moves as one piece.
     if (candidate.whole) recheckWhole(candidate, *candidate.whole, root);
 
-    // 7. A database file must not leave its side files behind (or the other way round).
-    if (status->isFile()) {
+    // A database file must not leave its side files behind (or the other way round).
+    if (status.isFile()) {
         if (auto companion = databaseCompanion(path))
             throw EngineError::notEligible(path, "Part of a database (with \u201C" + PathUtil::name(*companion) + "\u201D)");
     }
+}
 
-    // 8. The newest date of the item itself.
-    Date newest = std::max(newestOf(*status), ExtraStat::read(path).added.value_or(WholeFolderInspector::distantPast));
-
-    // 9. Its place on the drive, unless a record already holds it.
-    std::string relativePath =
+OffloadExecutor::Destination OffloadExecutor::chooseDestination(const std::string& path, const FileStat& status,
+                                                                const std::string& root, bool dryRun) {
+    // Its place on the drive, unless a record already holds it.
+    Destination destination;
+    destination.relativePath =
         DriveLayout::relativePath(path, context.configuration.machineFolder, DriveLayout::folderName(root));
-    checkNotOnDrive(path, relativePath);
+    checkNotOnDrive(path, destination.relativePath);
 
-    // 10. Whatever lies there now: our own unfinished copy is cleared and reused; anything
+    // Whatever lies there now: our own unfinished copy is cleared and reused; anything
     // else keeps its place and the item takes a free name beside it. A dry run compares
     // sizes only, so that it never reads whole copies on the drive.
-    std::string destination = PathUtil::join(root, relativePath);
-    DrivePath::requireBeneath(root, destination);
-    bool clearLeftovers = false;
-    if (FileStat::read(destination)) {
+    destination.path = PathUtil::join(root, destination.relativePath);
+    DrivePath::requireBeneath(root, destination.path);
+    if (FileStat::read(destination.path)) {
         const auto compare = dryRun ? FileCopier::Compare::sizes : FileCopier::Compare::contents;
-        if (context.copier.holdsOnlyPartsOf(path, destination, root, compare)) {
-            clearLeftovers = true;
+        if (context.copier.holdsOnlyPartsOf(path, destination.path, root, compare)) {
+            destination.clearLeftovers = true;
         } else {
-            relativePath = uniqueRelativePath(relativePath, status->isDirectory(), takenRelativePaths(), root);
-            checkNotOnDrive(path, relativePath);
-            destination = PathUtil::join(root, relativePath);
-            DrivePath::requireBeneath(root, destination);
+            destination.relativePath =
+                uniqueRelativePath(destination.relativePath, status.isDirectory(), takenRelativePaths(), root);
+            checkNotOnDrive(path, destination.relativePath);
+            destination.path = PathUtil::join(root, destination.relativePath);
+            DrivePath::requireBeneath(root, destination.path);
         }
     }
+    return destination;
+}
 
-    // 11. What it holds now.
+int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileStat& status) const {
+    const std::string& path = candidate.path;
+
+    // The newest date of the item itself.
+    Date newest = std::max(newestOf(status), ExtraStat::read(path).added.value_or(WholeFolderInspector::distantPast));
+
+    // What it holds now: every entry of a folder must be movable and on the same disk,
+    // unless the folder moves as one piece.
     int64_t total = 0;
-    if (status->isFile()) {
-        total = status->size;
+    if (status.isFile()) {
+        total = status.size;
     } else {
         const auto entries = context.copier.walk(path);
         for (const auto& entry : entries) total += entry.size;
@@ -134,7 +177,7 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
                 auto inner = FileStat::read(full);
                 if (!inner) continue;  // vanished since the walk
                 auto reason = reasonNotMovable(*inner, PathUtil::name(full));
-                if (!reason && inner->device != status->device) reason = "On another disk";
+                if (!reason && inner->device != status.device) reason = "On another disk";
                 if (reason)
                     throw EngineError::notEligible(path, "\u201C" + entry.path + "\u201D: " + *reason);
                 if (inner->isFile()) newest = std::max(newest, newestOf(*inner));
@@ -142,70 +185,36 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
         }
     }
 
-    // 12. Used since the scan dated it.
+    // Used since the scan dated it.
     if (!candidate.whole && newest > candidate.lastUsed.adding(1))
         throw EngineError::notEligible(path, "Used since the last check");
+    return total;
+}
 
-    // 13. Room on the drive above its reserve.
+void OffloadExecutor::checkRoomAndUse(const Candidate& candidate, int64_t total, const std::string& root) const {
+    // Room on the drive above its reserve.
     const int64_t available = VolumeSpace::availableBytes(root).value_or(0);
     const int64_t usable = available - context.configuration.driveReserveBytes;
     const int64_t needed = std::max(candidate.size, total);
     if (needed > usable) throw EngineError::notEnoughSpaceOnDrive(needed, std::max<int64_t>(usable, 0));
 
-    // 14. Held open by a running process (descriptors, mappings, working folders).
-    if (context.openFiles) checkNotInUse(path, *context.openFiles);
+    // Held open by a running process (descriptors, mappings, working folders).
+    if (context.openFiles) checkNotInUse(candidate.path, *context.openFiles);
+}
 
-    // 15. A dry run ends here, with nothing written but its event.
-    if (dryRun) {
-        context.journal->log("Dry run: would move " + quotedName(path) + " (" + byteCountText(candidate.size) +
-                                 ") to " + drive.name + ".",
-                             EventLevel::info);
-        return Outcome::wouldMove(candidate);
-    }
-
-    // 16. Something appeared at the destination since step 10.
-    if (!clearLeftovers && FileStat::read(destination)) throw EngineError::destinationExists(destination);
-
-    // 17. The record, from which recovery settles whatever happens next.
+OffloadRecord OffloadExecutor::insertRecord(const Candidate& candidate, const FileStat& status,
+                                            const std::string& relativePath) {
+    // The record, from which recovery settles whatever happens next.
     NewRecord newRecord;
-    newRecord.originalPath = path;
+    newRecord.originalPath = candidate.path;
     newRecord.driveID = drive.id;
     newRecord.driveRelativePath = relativePath;
-    newRecord.isDirectory = status->isDirectory();
+    newRecord.isDirectory = status.isDirectory();
     newRecord.size = candidate.size;
     newRecord.lastUsed = candidate.lastUsed;
     newRecord.phase = Phase::offloadCopying;
-    OffloadRecord record;
-    {
-        std::lock_guard guard(context.journal->lock());
-        record = context.journal->insertUnlocked(newRecord);
-    }
-
-    // 18-19.
-    context.journal->log("Moving " + quotedName(path) + " to " + drive.name + "\u2026", EventLevel::info, record.id);
-    try {
-        copyAndSwap(record, located, clearLeftovers, cancel, progress);
-    } catch (const SimulatedCrash&) {
-        throw;  // as after a real crash: the record waits for start-up recovery
-    } catch (const std::exception& failure) {
-        context.journal->log("Couldn't move " + quotedName(path) + ": " + failure.what(), EventLevel::warning,
-                             record.id);
-        // Without the drive seen where it was, a repair now could judge the folder it was
-        // mounted at; the record waits for a recovery that finds the drive.
-        if (!located.isStillThere()) throw;
-        try {
-            RecoveryManager(context).recoverRecord(record.id, failure);
-        } catch (const SimulatedCrash&) {
-            throw;
-        } catch (...) {
-            // Recovery reports its own trouble; the move's error is what the caller needs.
-        }
-        throw;
-    }
-
-    // 20.
-    if (auto stored = context.journal->record(record.id)) return Outcome::moved(*stored);
-    return Outcome::moved(record);
+    std::lock_guard guard(context.journal->lock());
+    return context.journal->insertUnlocked(newRecord);
 }
 
 void OffloadExecutor::recheckWhole(const Candidate& candidate, WholeKind kind, const std::string& root) const {

@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "drives/Drive.h"
@@ -27,6 +28,7 @@
 #include "engine/FaultPoint.h"
 #include "engine/LocatedDrive.h"
 #include "foundation/CancellationFlag.h"
+#include "foundation/FileStat.h"
 #include "foundation/Fingerprint.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/Phase.h"
@@ -54,9 +56,6 @@ public:
 
     OffloadExecutor(EngineContext context, Drive drive) : context(std::move(context)), drive(std::move(drive)) {}
 
-    EngineContext context;
-    Drive drive;
-
     // The phases whose records still hold their place on the drive: all but "restored",
     // "abandoned" and "superseded".
     static const std::set<Phase>& activePhases();
@@ -68,11 +67,6 @@ public:
     Outcome offload(const Candidate& candidate, bool dryRun, const std::shared_ptr<CancellationFlag>& cancel,
                     const Progress& progress);
 
-    // A folder moving as one piece: a simulator must be idle, a project or simulator
-    // needs a drive that keeps metadata natively, and the whole folder must pass the
-    // inspection and not have been used since the scan. Throws EngineError::notEligible.
-    void recheckWhole(const Candidate& candidate, WholeKind kind, const std::string& root) const;
-
     // Refuses an item whose original path, or whose drive path (or a folder above or
     // below it), a record of this drive still holds, letter case ignored:
     // olderCopyOnDrive when that record is "returned" or "link-missing", else
@@ -81,6 +75,43 @@ public:
 
     // The lower-cased drive paths the active records of this drive hold.
     std::unordered_set<std::string> takenRelativePaths();
+
+private:
+    EngineContext context;
+    Drive drive;
+
+    // Where the item goes on the drive.
+    struct Destination {
+        std::string relativePath;
+        std::string path;             // beneath the drive's root
+        bool clearLeftovers = false;  // our own unfinished copy stands there, to be cleared
+    };
+
+    // --- The checks of offload(), in their order; each throws the refusal.
+
+    // The item itself (not what a link points at): a file or folder, movable, a name that
+    // can be recorded, and not refused by the rules now. Gives its status.
+    FileStat checkItem(const Candidate& candidate) const;
+    // Not on the drive nor holding it; a folder moving as one piece passes again; a
+    // database file goes with its side files.
+    void checkPlace(const Candidate& candidate, const FileStat& status, const std::string& root) const;
+    // The item's place on the drive, not held by another record; a free name beside
+    // whatever else lies there.
+    Destination chooseDestination(const std::string& path, const FileStat& status, const std::string& root,
+                                  bool dryRun);
+    // Every entry of a folder movable and on the same disk, and nothing used since the
+    // scan dated it. Gives the bytes the item holds now.
+    int64_t checkContents(const Candidate& candidate, const FileStat& status) const;
+    // Room on the drive above its reserve, and nothing held open by a running process.
+    void checkRoomAndUse(const Candidate& candidate, int64_t total, const std::string& root) const;
+
+    // A folder moving as one piece: a simulator must be idle, a project or simulator
+    // needs a drive that keeps metadata natively, and the whole folder must pass the
+    // inspection and not have been used since the scan. Throws EngineError::notEligible.
+    void recheckWhole(const Candidate& candidate, WholeKind kind, const std::string& root) const;
+
+    // The move's record, in "offload-copying".
+    OffloadRecord insertRecord(const Candidate& candidate, const FileStat& status, const std::string& relativePath);
 
     // The back half of a move, entered with the record in "offload-copying": copy and
     // hash to the partial name, verify, mark verified, final name, check the original
@@ -92,9 +123,40 @@ public:
     void copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, bool clearLeftovers,
                      const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress);
 
-private:
     // Reaches a fault point for this record with the given working path.
     using Reach = std::function<void(FaultPoint, std::optional<std::string>)>;
+
+    // What copying wrote at the partial name: its digest and, for a folder, its tree.
+    struct Copied {
+        std::string checksum;
+        std::optional<std::vector<TreeEntry>> entries;
+    };
+
+    // --- The steps of copyAndSwap(), in their order.
+
+    // The item's fingerprints before a byte is copied, and its identity.
+    std::pair<FingerprintSnapshot, std::string> fingerprintItem(const OffloadRecord& record);
+    // The copy's folders on the drive made, an old partial copy removed, and our own
+    // unfinished copy cleared when `clearLeftovers`.
+    void prepareDrive(const OffloadRecord& record, const LocatedDrive& located, const std::string& drivePath,
+                      const std::string& partial, bool clearLeftovers);
+    Copied copyToPartial(const OffloadRecord& record, const std::string& partial,
+                         const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress,
+                         const Reach& reach);
+    // Throws EngineError::checksumMismatch naming the item when the copy reads back otherwise.
+    void verifyCopy(const OffloadRecord& record, const std::string& partial, const Copied& copied);
+    // "offload-verified", then the copy's final name, made durable. Gives its fingerprints.
+    FingerprintSnapshot nameCopy(const OffloadRecord& record, const LocatedDrive& located, const std::string& partial,
+                                 const std::string& drivePath, const Copied& copied, const std::string& identity);
+    // The original unchanged and unused, no cancel, and the named copy still standing.
+    void checkBeforeSwap(const OffloadRecord& record, const std::string& drivePath, const FingerprintSnapshot& before,
+                         const FingerprintSnapshot& named, const std::shared_ptr<CancellationFlag>& cancel);
+    // "offload-swapping", the link in the original's place, and the icon's place kept.
+    void swapKeepingIconPlace(const OffloadRecord& verified, const std::string& drivePath,
+                              const FingerprintSnapshot& before, const Reach& reach);
+    // "offloaded", its event and, while the drive is still there, the manifest's line.
+    void finishMove(const OffloadRecord& verified, const LocatedDrive& located,
+                    const std::optional<std::vector<TreeEntry>>& entries);
 
     // Whether the record is still "offload-verified" and its drive copy still the one
     // fingerprinted once verified.

@@ -87,7 +87,7 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
         }
         if (!matchesChecksum(displaced, record)) {
             if (!record.isDirectory) {
-                // The Mac version takes the link's place again; the move is undone.
+                // The version on this computer takes the link's place again; the move is undone.
                 putOriginalBack(record, displaced);
                 return rollBackOffload(record, EngineError::sourceChanged(original).message());
             }

@@ -10,6 +10,7 @@
 #include "drives/DriveLayout.h"
 #include "engine/DrivePath.h"
 #include "engine/RecoveryManager.h"
+#include "engine/RepairOnFailure.h"
 #include "foundation/Checksum.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
@@ -74,7 +75,34 @@ void RestoreExecutor::reach(FaultPoint point, const OffloadRecord& record,
 OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std::string>& copySuffix,
                                        const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress) {
     Journal& journal = *context.journal;
-    auto found = journal.record(recordID);
+    const OffloadRecord record = checkRecord(recordID, copySuffix);
+    const std::string name = ItemName::display(record.originalPath);
+
+    located_ = LocatedDrive::locate(context.locator.get(), record.driveID);
+    const std::string root = located_->root();
+    const std::string drivePath = record.drivePath(root);
+    const FileStat driveStat = checkDriveCopy(record, root, drivePath);
+    const Destination destination = chooseDestination(record, copySuffix);
+    createDirectory(PathUtil::parent(destination.path));
+
+    const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
+    const auto [measured, expected] = measureDriveCopy(record, root, drivePath, driveStat);
+    checkRoomOnThisComputer(std::max(measured, record.size), PathUtil::parent(destination.path));
+
+    const std::string workingCopy = temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
+    PathUtil::removeTree(workingCopy);
+
+    journal.setPhase(record.id, Phase::restoreCopying);
+    runRepairingOnFailure(context, *located_, record.id, "Couldn't bring back " + quoted(name), [&] {
+        journal.log("Bringing back " + quoted(name) + "\u2026", EventLevel::info, record.id);
+        copyBack(record, root, drivePath, before, expected, workingCopy, destination.path, destination.replacesLink,
+                 cancel, progress);
+    });
+    return journal.record(record.id).value_or(record);
+}
+
+OffloadRecord RestoreExecutor::checkRecord(int64_t recordID, const std::optional<std::string>& copySuffix) {
+    auto found = context.journal->record(recordID);
     if (!found) throw EngineError::invalidState("That item isn't in Keldwick's log.");
     const OffloadRecord record = *found;
     const std::string name = ItemName::display(record.originalPath);
@@ -91,12 +119,13 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
         RecoveryManager(context).checkLink(record);
         throw EngineError::invalidState(quoted(name) + " has its shortcut again: bring it back the usual way.");
     }
+    return record;
+}
 
-    located_ = LocatedDrive::locate(context.locator.get(), record.driveID);
-    const std::optional<std::string> root = located_->root();
-    const std::string drivePath = record.drivePath(*root);
+FileStat RestoreExecutor::checkDriveCopy(const OffloadRecord& record, const std::string& root,
+                                         const std::string& drivePath) {
     // The drive is untrusted: what is read from it and later deleted must lie beneath it.
-    DrivePath::requireBeneath(*root, drivePath);
+    DrivePath::requireBeneath(root, drivePath);
     // The drive copy is deleted at the end: never while it holds another item's copy.
     RecoveryManager(context).requireHoldsNoOtherItems(record);
 
@@ -105,10 +134,14 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
         throw EngineError::driveCopyMissing(record.originalPath);
 
     if (context.openFiles) checkNotInUse(drivePath, *context.openFiles);
+    return *driveStat;
+}
 
-    std::string destination = record.originalPath;
-    const bool replacesLink = !asCopy && record.phase == Phase::offloaded;
-    if (replacesLink) {
+RestoreExecutor::Destination RestoreExecutor::chooseDestination(const OffloadRecord& record,
+                                                                const std::optional<std::string>& copySuffix) {
+    const bool asCopy = copySuffix.has_value();
+    Destination destination{record.originalPath, !asCopy && record.phase == Phase::offloaded};
+    if (destination.replacesLink) {
         if (!RecoveryManager(context).isOwnLink(record.originalPath, record)) {
             RecoveryManager(context).checkLink(record);
             throw EngineError::linkReplaced(record.originalPath);
@@ -117,62 +150,37 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
         if (FileStat::peek(record.originalPath)) throw EngineError::destinationExists(record.originalPath);
     } else {
         // A folder's name has no extension to keep: "Photos.2019" becomes "Photos.2019 (from X)".
-        destination = uniqueSiblingPath(PathUtil::name(record.originalPath), *copySuffix,
-                                        PathUtil::parent(record.originalPath), !record.isDirectory);
+        destination.path = uniqueSiblingPath(PathUtil::name(record.originalPath), *copySuffix,
+                                             PathUtil::parent(record.originalPath), !record.isDirectory);
     }
+    return destination;
+}
 
-    createDirectory(PathUtil::parent(destination));
-
-    const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
-
-    int64_t measured = driveStat->size;
-    std::optional<std::vector<TreeEntry>> expected;
-    if (record.isDirectory) {
-        auto walked = context.copier.walk(drivePath);
-        std::set<std::string> recorded;
-        for (const auto& entry : journal.treeEntries(record.id)) recorded.insert(entry.path);
-        std::set<std::string> sidecars;
-        for (const auto& path : context.copier.sidecarPaths(walked, *root))
-            if (!recorded.count(path)) sidecars.insert(path);
-        expected.emplace();
-        measured = 0;
-        for (auto& entry : walked) {
-            if (sidecars.count(entry.path)) continue;
-            measured += entry.size;
-            expected->push_back(std::move(entry));
-        }
+std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measureDriveCopy(
+    const OffloadRecord& record, const std::string& root, const std::string& drivePath, const FileStat& driveStat) {
+    if (!record.isDirectory) return {driveStat.size, std::nullopt};
+    // The "._" metadata companions a drive without native metadata holds beside the
+    // folder's files are not expected back unless the journal recorded them.
+    auto walked = context.copier.walk(drivePath);
+    std::set<std::string> recorded;
+    for (const auto& entry : context.journal->treeEntries(record.id)) recorded.insert(entry.path);
+    std::set<std::string> sidecars;
+    for (const auto& path : context.copier.sidecarPaths(walked, root))
+        if (!recorded.count(path)) sidecars.insert(path);
+    std::vector<TreeEntry> expected;
+    int64_t measured = 0;
+    for (auto& entry : walked) {
+        if (sidecars.count(entry.path)) continue;
+        measured += entry.size;
+        expected.push_back(std::move(entry));
     }
-    const int64_t needed = std::max(measured, record.size);
-    const std::string destinationFolder = PathUtil::parent(destination);
-    const int64_t available =
-        (availableBytes ? availableBytes(destinationFolder) : std::nullopt).value_or(0) -
-        context.configuration.macReserveBytes;
+    return {measured, std::move(expected)};
+}
+
+void RestoreExecutor::checkRoomOnThisComputer(int64_t needed, const std::string& destinationFolder) {
+    const int64_t available = (availableBytes ? availableBytes(destinationFolder) : std::nullopt).value_or(0) -
+                              context.configuration.macReserveBytes;
     if (needed > available) throw EngineError::notEnoughSpaceOnMac(needed, std::max<int64_t>(available, 0));
-
-    const std::string workingCopy = temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
-    PathUtil::removeTree(workingCopy);
-
-    journal.setPhase(record.id, Phase::restoreCopying);
-    try {
-        journal.log("Bringing back " + quoted(name) + "\u2026", EventLevel::info, record.id);
-        copyBack(record, *root, drivePath, before, expected, workingCopy, destination, replacesLink, cancel,
-                 progress);
-    } catch (const SimulatedCrash&) {
-        throw;
-    } catch (const std::exception& error) {
-        journal.log("Couldn't bring back " + quoted(name) + ": " + error.what(), EventLevel::warning, record.id);
-        // As for a move: no repair while the drive isn't seen where it was found.
-        if (!located_->isStillThere()) throw;
-        try {
-            RecoveryManager(context).recoverRecord(record.id, error);
-        } catch (const SimulatedCrash&) {
-            throw;
-        } catch (const std::exception&) {
-            // The repair logs its own failure; the restore's error is the one to report.
-        }
-        throw;
-    }
-    return journal.record(record.id).value_or(record);
 }
 
 void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& root, const std::string& drivePath,

@@ -15,11 +15,13 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/EngineContext.h"
 #include "engine/LocatedDrive.h"
 #include "foundation/CancellationFlag.h"
+#include "foundation/FileStat.h"
 #include "foundation/Fingerprint.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/TreeManifest.h"
@@ -36,7 +38,7 @@ public:
     explicit RestoreExecutor(EngineContext context);
 
     EngineContext context;
-    // VolumeSpace::availableBytes; tests put the Mac's free space where they need it.
+    // VolumeSpace::availableBytes; tests put this computer's free space where they need it.
     SpaceProbe availableBytes;
 
     // Brings the record's item back and returns the record as the journal holds it
@@ -87,6 +89,29 @@ public:
     static std::unordered_map<std::string, TreeEntry> entriesByPath(const std::vector<TreeEntry>& entries);
 
 private:
+    // Where the item arrives: its original path, or a free name beside it.
+    struct Destination {
+        std::string path;
+        bool replacesLink = false;  // the record's link stands there and is replaced
+    };
+
+    // --- The checks of restore(), in their order; each throws the refusal.
+
+    // The record, in a phase that may be brought back this way.
+    OffloadRecord checkRecord(int64_t recordID, const std::optional<std::string>& copySuffix);
+    // The drive copy: beneath the drive, holding no other item's copy, of the item's kind
+    // and not in use. Gives its status.
+    FileStat checkDriveCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath);
+    // The original path with the record's own link at it or empty, or a free sibling name.
+    Destination chooseDestination(const OffloadRecord& record, const std::optional<std::string>& copySuffix);
+    // The bytes the drive copy holds and, for a folder, the entries expected back.
+    std::pair<int64_t, std::optional<std::vector<TreeEntry>>> measureDriveCopy(const OffloadRecord& record,
+                                                                               const std::string& root,
+                                                                               const std::string& drivePath,
+                                                                               const FileStat& driveStat);
+    // Room on this computer above its reserve (EngineError::notEnoughSpaceOnMac).
+    void checkRoomOnThisComputer(int64_t needed, const std::string& destinationFolder);
+
     // Where restore() found the drive; the drive copy is judged and deleted, and the
     // manifest written, only while it is still there (else EngineError::driveUnavailable
     // and the record waits for recovery).

@@ -48,7 +48,7 @@ public:
     static EngineError alreadyManaged(std::string path);
     static EngineError invalidState(std::string message);
     static EngineError unsupportedItem(std::string path);
-    // `path` stays on the Mac because an older copy of `of` is still on the drive.
+    // `path` stays on this computer because an older copy of `of` is still on the drive.
     static EngineError olderCopyOnDrive(std::string path, std::string of);
     static EngineError holdsOtherItems(std::string path);
     static EngineError metadataNotCopied(std::string path);

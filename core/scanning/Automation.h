@@ -19,7 +19,7 @@ namespace keldwick {
 
 struct AutomationInputs {
     AppSettings settings;
-    std::optional<int64_t> freeBytes;  // free bytes on the Mac; nothing when unreadable
+    std::optional<int64_t> freeBytes;  // free bytes on this computer; nothing when unreadable
     bool driveConnected = false;       // the chosen drive is mounted
     bool canOffload = true;            // the journal is usable, so moves can be recorded
     bool hasFullDiskAccess = false;

@@ -14,7 +14,7 @@ struct OffloadPlan {
     std::vector<Candidate> items;  // in the order they were picked
     int64_t bytesNeeded = 0;       // what the plan was asked to free
 
-    // Sum of the items' sizes (bytes freed on the Mac), saturating.
+    // Sum of the items' sizes (bytes freed on this computer), saturating.
     int64_t totalBytes() const;
     // Sum of the items' file counts.
     int64_t fileCount() const;
@@ -32,7 +32,7 @@ struct OffloadPlanner {
     // it has no parts, or when it fits the drive room and is no larger than the cap
     // (four times what is still needed, at least 2 GB); a whole candidate that doesn't fit
     // the room is skipped. Otherwise its parts are ranked and considered the same way.
-    // Items count against the Mac by size and against the drive by driveSize. A need of 0
+    // Items count against this computer by size and against the drive by driveSize. A need of 0
     // or less gives an empty plan.
     OffloadPlan plan(const std::vector<Candidate>& ranked, int64_t bytesNeeded, int64_t driveRoom) const;
 };
