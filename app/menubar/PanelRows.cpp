@@ -1,0 +1,133 @@
+#include "menubar/PanelRows.h"
+
+#include <QKeySequence>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "ui/Brand.h"
+#include "ui/PlainText.h"
+#include "ui/Symbols.h"
+
+namespace keldwick {
+
+namespace {
+
+// Every row's text lines up on this inset; the highlight reaches it through 5 + 9.
+constexpr int margin = 14;
+constexpr int outer = 5;
+constexpr int rowHeight = 22;
+
+}  // namespace
+
+QColor colorOf(Tint tint, const QPalette& palette) {
+    switch (tint) {
+    case Tint::primary:
+        return palette.color(QPalette::WindowText);
+    case Tint::secondary:
+        return palette.color(QPalette::PlaceholderText);
+    case Tint::accent:
+        return palette.color(QPalette::Highlight);
+    case Tint::orange:
+        return brandOrange();
+    }
+    return {};
+}
+
+MenuActionRow::MenuActionRow(const PanelRow& row, QWidget* parent) : QAbstractButton(parent), row_(row) {
+    setAttribute(Qt::WA_Hover);
+    setEnabled(row.enabled);
+    setText(QString::fromStdString(row.title));
+    setAccessibleName(text());
+    setFocusPolicy(Qt::NoFocus);
+}
+
+QString MenuActionRow::shortcutHint() const {
+    if (!row_.shortcut) return {};
+    return QKeySequence(QKeyCombination(Qt::ControlModifier, Qt::Key(QChar(*row_.shortcut).toUpper().unicode())))
+        .toString(QKeySequence::NativeText);
+}
+
+QSize MenuActionRow::sizeHint() const { return {300, rowHeight}; }
+
+void MenuActionRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = QRectF(rect()).adjusted(outer, 0, -outer, 0);
+    const bool highlighted = isHighlighted();
+    if (highlighted) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(palette().color(QPalette::Highlight));
+        painter.drawRoundedRect(area, 5, 5);
+    }
+    const QRectF textArea = area.adjusted(9, 0, -9, 0);
+    QColor titleColor = colorOf(Tint::primary, palette());
+    if (!isEnabled()) {
+        titleColor = colorOf(Tint::secondary, palette());
+        titleColor.setAlphaF(0.6);
+    } else if (highlighted) {
+        titleColor = Qt::white;
+    }
+    QColor sideColor = highlighted ? QColor(255, 255, 255, 217) : QColor();
+    // Right to left: the shortcut hint at the end, the trailing text before it.
+    double right = textArea.right();
+    auto drawRight = [&](const QString& text, const QColor& color) {
+        if (text.isEmpty()) return;
+        const double w = fontMetrics().horizontalAdvance(text);
+        painter.setPen(color);
+        painter.drawText(QRectF(right - w, textArea.top(), w, textArea.height()), Qt::AlignVCenter, text);
+        right -= w + 6;
+    };
+    drawRight(shortcutHint(), sideColor.isValid() ? sideColor : colorOf(Tint::secondary, palette()));
+    drawRight(QString::fromStdString(row_.value), sideColor.isValid() ? sideColor : colorOf(row_.valueTint, palette()));
+    painter.setPen(titleColor);
+    const QRectF titleArea(textArea.left(), textArea.top(), std::max(0.0, right - 8 - textArea.left()), textArea.height());
+    painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft,
+                     fontMetrics().elidedText(text(), Qt::ElideRight, int(titleArea.width())));
+}
+
+StorageBarRow::StorageBarRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) {
+    setAccessibleName(QString::fromStdString(row.title));
+    setAccessibleDescription(QString::fromStdString(storageAccessibleValue(row)));
+}
+
+double StorageBarRow::fillWidth(double fill, double width) { return std::max(width * fill, 5.0); }
+
+double StorageBarRow::tickCentre(double mark, double width) { return width * mark; }
+
+QSize StorageBarRow::sizeHint() const { return {300, row_.fill ? 34 : 20}; }
+
+void StorageBarRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int left = margin, right = width() - margin;
+    const QRect line(left, 0, right - left, 18);
+    Symbols::icon(row_.symbol).paint(&painter, QRect(line.left(), line.top() + 2, 14, 14));
+    const QString value = QString::fromStdString(row_.value);
+    const int valueWidth = fontMetrics().horizontalAdvance(value);
+    painter.setPen(colorOf(row_.valueTint, palette()));
+    painter.drawText(QRect(right - valueWidth, line.top(), valueWidth, line.height()), Qt::AlignVCenter, value);
+    painter.setPen(colorOf(row_.fill ? Tint::primary : Tint::secondary, palette()));
+    const QRect titleArea(left + 23, line.top(), std::max(0, right - valueWidth - 8 - left - 23), line.height());
+    painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft,
+                     fontMetrics().elidedText(QString::fromStdString(row_.title), Qt::ElideRight, titleArea.width()));
+    if (!row_.fill) return;
+
+    // The bar starts under the title: the icon's 16 points and a spacing of 7.
+    const double barLeft = left + 23, barWidth = right - barLeft, barTop = 23;
+    painter.setPen(Qt::NoPen);
+    QColor track = colorOf(Tint::primary, palette());
+    track.setAlphaF(0.1);
+    painter.setBrush(track);
+    painter.drawRoundedRect(QRectF(barLeft, barTop, barWidth, 5), 2.5, 2.5);
+    painter.setBrush(colorOf(row_.tint, palette()));
+    painter.drawRoundedRect(QRectF(barLeft, barTop, fillWidth(*row_.fill, barWidth), 5), 2.5, 2.5);
+    if (row_.mark) {
+        QColor tick = colorOf(Tint::primary, palette());
+        tick.setAlphaF(0.6);
+        painter.setBrush(tick);
+        painter.drawRoundedRect(QRectF(barLeft + tickCentre(*row_.mark, barWidth) - 0.75, barTop - 2.5, 1.5, 10), 0.75,
+                                0.75);
+    }
+}
+
+}  // namespace keldwick

@@ -1,0 +1,54 @@
+#pragma once
+// The tray panel's row widgets: a command row that highlights under the pointer like a
+// menu item and shows its trailing text and shortcut, and a storage row with a thin bar
+// and the keep-free tick.
+
+#include <QAbstractButton>
+#include <QWidget>
+
+#include "menubar/PopoverRows.h"
+
+namespace keldwick {
+
+QColor colorOf(Tint tint, const QPalette& palette);
+
+class MenuActionRow final : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit MenuActionRow(const PanelRow& row, QWidget* parent = nullptr);
+
+    // Hovered and enabled: drawn on the accent colour.
+    bool isHighlighted() const { return underMouse() && isEnabled(); }
+    // "Ctrl+Q" for the shortcut 'q'; empty without one.
+    QString shortcutHint() const;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PanelRow row_;
+};
+
+class StorageBarRow final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StorageBarRow(const PanelRow& row, QWidget* parent = nullptr);
+
+    // The bar's filled part and the tick's centre across a bar `width` wide: never
+    // narrower than 5, so an almost empty bar still shows a dot.
+    static double fillWidth(double fill, double width);
+    static double tickCentre(double mark, double width);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PanelRow row_;
+};
+
+}  // namespace keldwick

@@ -1,0 +1,119 @@
+#include "menubar/TrayIcon.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+#include "desktop/MainThread.h"
+#include "ui/WindowRegistry.h"
+
+namespace keldwick {
+
+TrayIcon::TrayIcon(Model model, WindowRegistry& windows, PanelFactory makePanel, QObject* parent)
+    : QObject(parent), model_(std::move(model)), windows_(windows), makePanel_(std::move(makePanel)) {
+    drip_.setInterval(dripIntervalMs);
+    connect(&drip_, &QTimer::timeout, this, &TrayIcon::advanceDrip);
+}
+
+TrayIcon::~TrayIcon() { delete panel_.data(); }
+
+MenuBarGlyph::Tone TrayIcon::tone() const { return MenuBarGlyph::toneFor(QApplication::palette()); }
+
+bool TrayIcon::show(std::optional<bool> trayAvailable) {
+    assertMainThread();
+    hasTray_ = trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    if (hasTray_) {
+        tray_ = std::make_unique<QSystemTrayIcon>();
+        tray_->setToolTip(QStringLiteral("Keldwick"));
+        connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context) togglePanel();
+        });
+        refresh();
+        tray_->show();
+    } else {
+        refresh();
+        showPanel();
+    }
+    return hasTray_;
+}
+
+void TrayIcon::refresh() {
+    const ModelState& state = model_.state();
+    const bool dripping = MenuBarGlyph::isDripping(state.activity, reduceMotion_);
+    if (dripping && !drip_.isActive()) drip_.start();
+    if (!dripping) drip_.stop();
+    shown_ = MenuBarGlyph::shown(state, reduceMotion_, dripFrame_);
+    if (tray_) tray_->setIcon(MenuBarGlyph::image(shown_.fill, shown_.mark, tone()));
+}
+
+void TrayIcon::advanceDrip() {
+    if (!MenuBarGlyph::isDripping(model_.state().activity, reduceMotion_)) {
+        drip_.stop();
+        return;
+    }
+    dripFrame_ = (dripFrame_ + 1) % 4;
+    refresh();
+}
+
+void TrayIcon::setReduceMotion(bool on) {
+    reduceMotion_ = on;
+    refresh();
+}
+
+void TrayIcon::openRequestedWindows() {
+    assertMainThread();
+    // Emptying the queue notifies again; that second call must find nothing to do.
+    if (opening_ || model_.state().windowRequests.empty()) return;
+    opening_ = true;
+    const std::vector<WindowRequest> requests = model_.state().windowRequests;
+    for (const WindowRequest& request : requests) windows_.open(request.window);
+    opening_ = false;
+    model_.clearWindowRequests();
+}
+
+void TrayIcon::togglePanel() {
+    if (panel_ && panel_->isVisible() && hasTray_) {
+        panel_->close();
+        return;
+    }
+    showPanel();
+}
+
+void TrayIcon::showPanel() {
+    assertMainThread();
+    if (!panel_) {
+        panel_ = makePanel_();
+        panel_->setAttribute(Qt::WA_DeleteOnClose);
+        if (hasTray_) {
+            panel_->setWindowFlags(Qt::Popup);
+        } else {
+            panel_->setWindowFlags(Qt::Window);
+            panel_->setWindowTitle(QStringLiteral("Keldwick"));
+        }
+        panel_->adjustSize();
+        // Under the icon where the tray tells where it is; else by the pointer.
+        const QRect icon = tray_ ? tray_->geometry() : QRect();
+        QPoint anchor = icon.isValid() ? QPoint(icon.center().x(), icon.bottom() + 4) : QCursor::pos();
+        QScreen* screen = QGuiApplication::screenAt(anchor);
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            const QRect area = screen->availableGeometry();
+            QRect frame(QPoint(anchor.x() - panel_->width() / 2, anchor.y()), panel_->size());
+            if (!hasTray_) frame.moveCenter(area.center());
+            if (icon.isValid() && icon.center().y() > area.center().y()) frame.moveBottom(icon.top() - 4);
+            frame.moveRight(std::min(frame.right(), area.right()));
+            frame.moveLeft(std::max(frame.left(), area.left()));
+            frame.moveBottom(std::min(frame.bottom(), area.bottom()));
+            frame.moveTop(std::max(frame.top(), area.top()));
+            panel_->move(frame.topLeft());
+        }
+    }
+    panel_->show();
+    panel_->raise();
+    panel_->activateWindow();
+    emit panelShown();
+}
+
+}  // namespace keldwick

@@ -1,0 +1,83 @@
+#pragma once
+// The program's face in the tray: the glyph for the computer's fill and the model's mark,
+// drops pouring (a frame every 0.3 s) while files move or come back, and the one place
+// where requested windows are opened. Where the desktop has no tray, the panel is an
+// ordinary window instead, shown at start and whenever the program is launched again.
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "menubar/GlyphPicture.h"
+#include "menubar/MenuBarGlyph.h"
+#include "model/ModelState.h"
+
+class QSystemTrayIcon;
+class QWidget;
+
+namespace keldwick {
+
+class WindowRegistry;
+
+class TrayIcon final : public QObject {
+    Q_OBJECT
+
+public:
+    // What the tray reads and changes of the model.
+    struct Model {
+        std::function<const ModelState&()> state;
+        std::function<void()> clearWindowRequests;
+    };
+    // Makes a fresh panel each time it opens; the tray owns it while it is open.
+    using PanelFactory = std::function<QWidget*()>;
+
+    TrayIcon(Model model, WindowRegistry& windows, PanelFactory makePanel, QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    // Shows the icon when the desktop has a tray (true), else the panel as a window
+    // (false). `trayAvailable` stands in for the desktop's answer in tests.
+    bool show(std::optional<bool> trayAvailable = std::nullopt);
+
+    // Opens the panel (under the icon, or as a window without a tray), or closes it
+    // when it is open as a popup.
+    void togglePanel();
+    void showPanel();
+    QWidget* panel() const { return panel_; }
+    bool hasTray() const { return hasTray_; }
+
+    // The model changed what the glyph shows: redraw, start or stop the drops.
+    void refresh();
+    // Opens every queued window in order, then empties the queue.
+    void openRequestedWindows();
+
+    void setReduceMotion(bool on);
+    MenuBarGlyph::Shown shownGlyph() const { return shown_; }
+    int dripFrame() const { return dripFrame_; }
+    bool isAnimating() const { return drip_.isActive(); }
+    QSystemTrayIcon* tray() const { return tray_.get(); }
+
+    static constexpr int dripIntervalMs = 300;
+
+signals:
+    void panelShown();
+
+private:
+    void advanceDrip();
+    MenuBarGlyph::Tone tone() const;
+
+    Model model_;
+    WindowRegistry& windows_;
+    PanelFactory makePanel_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    QPointer<QWidget> panel_;
+    QTimer drip_;
+    int dripFrame_ = 0;  // kept between animations: the next one goes on from here
+    bool reduceMotion_ = false;
+    bool hasTray_ = false;
+    bool opening_ = false;
+    MenuBarGlyph::Shown shown_;
+};
+
+}  // namespace keldwick

@@ -1,0 +1,151 @@
+#include <QCheckBox>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "menubar/PanelRows.h"
+#include "menubar/TrayIcon.h"
+#include "menubar/TrayPanel.h"
+#include "model/ModelStateFixtures.h"
+#include "ui/WindowRegistry.h"
+
+namespace keldwick {
+namespace {
+
+class TrayTest : public ::testing::Test {
+protected:
+    TrayTest() {
+        for (auto window : {std::optional<AppWindow>(AppWindow::preview), std::optional<AppWindow>()}) {
+            windows_.add(window, {QString(), QSize(200, 100), [] { return new QWidget; }});
+        }
+        QObject::connect(&windows_, &WindowRegistry::opened, [this](const QString& id) { opened_.push_back(id); });
+        QObject::connect(&windows_, &WindowRegistry::missing,
+                         [this](const QString& id) { opened_.push_back("missing " + id); });
+    }
+    ~TrayTest() override {
+        for (auto window : {std::optional<AppWindow>(AppWindow::preview), std::optional<AppWindow>()}) {
+            delete windows_.window(window);
+        }
+    }
+
+    TrayIcon::Model model() {
+        return {[this]() -> const ModelState& { return state_; },
+                [this] {
+                    ++clears_;
+                    state_.windowRequests.clear();
+                    tray_->openRequestedWindows();  // the model notifies again
+                }};
+    }
+
+    void make() {
+        tray_ = std::make_unique<TrayIcon>(model(), windows_, [] { return new TrayPanel; });
+    }
+
+    ModelState state_ = test::readyState();
+    WindowRegistry windows_;
+    std::unique_ptr<TrayIcon> tray_;
+    std::vector<QString> opened_;
+    int clears_ = 0;
+};
+
+TEST_F(TrayTest, RequestedWindowsOpenOnceInOrderAndUnbuiltOnesAreLogged) {
+    make();
+    tray_->openRequestedWindows();  // nothing queued: nothing happens
+    EXPECT_EQ(clears_, 0);
+
+    state_.windowRequests = {WindowRequest::make(AppWindow::preview), WindowRequest::make(std::nullopt),
+                             WindowRequest::make(AppWindow::systemData), WindowRequest::make(AppWindow::preview)};
+    tray_->openRequestedWindows();
+    EXPECT_EQ(opened_, (std::vector<QString>{"preview", "settings", "missing systemData", "preview"}));
+    EXPECT_EQ(clears_, 1);
+    EXPECT_TRUE(state_.windowRequests.empty());
+}
+
+TEST_F(TrayTest, DropsPourWhileFilesMoveAndStandStillForLessMotion) {
+    make();
+    EXPECT_TRUE(tray_->show(true));
+    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::none());
+    EXPECT_FALSE(tray_->isAnimating());
+
+    state_.activity = Activity::moving;
+    tray_->refresh();
+    EXPECT_TRUE(tray_->isAnimating());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray_->dripFrame() == 2; }, 3000));
+    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::pouring(2));
+
+    tray_->setReduceMotion(true);
+    EXPECT_FALSE(tray_->isAnimating());
+    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::pouring(0));
+    QTest::qWait(TrayIcon::dripIntervalMs * 2);
+    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::pouring(0));
+
+    // The move ends: the model's own mark at once, and the frame is kept for next time.
+    tray_->setReduceMotion(false);
+    state_.activity = Activity::idle;
+    state_.driveRoot.reset();
+    state_.records = {test::record("/home/u/Downloads/a.iso", Phase::offloaded)};
+    tray_->refresh();
+    EXPECT_FALSE(tray_->isAnimating());
+    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::driveAway());
+    EXPECT_EQ(tray_->dripFrame(), 2);
+}
+
+TEST_F(TrayTest, WithoutATrayThePanelIsAWindow) {
+    make();
+    QSignalSpy shown(tray_.get(), &TrayIcon::panelShown);
+    EXPECT_FALSE(tray_->show(false));
+    ASSERT_NE(tray_->panel(), nullptr);
+    EXPECT_TRUE(tray_->panel()->isVisible());
+    EXPECT_EQ(tray_->panel()->windowFlags() & Qt::WindowType_Mask, Qt::Window);
+    EXPECT_EQ(tray_->panel()->windowTitle(), "Keldwick");
+    // Showing again (a second launch) brings the same panel forward.
+    QWidget* first = tray_->panel();
+    tray_->togglePanel();
+    EXPECT_EQ(tray_->panel(), first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(shown.count(), 2);
+}
+
+TEST(TrayPanelTest, RowsRunTheirCommandsAndShortcutsOnlyWhenEnabled) {
+    ModelState state = test::readyState();
+    state.hasFullDiskAccess = false;  // Free Up Space disabled
+    TrayPanel widget;
+    std::vector<PanelCommand> ran;
+    std::vector<bool> switched;
+    widget.onCommand = [&](PanelCommand c) { ran.push_back(c); };
+    widget.onSwitch = [&](bool on) { switched.push_back(on); };
+    widget.show(panel(state, std::nullopt, Date{0}));
+    widget.QWidget::show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+
+    auto row = [&](const QString& title) {
+        for (auto* r : widget.findChildren<MenuActionRow*>()) {
+            if (r->text() == title) return r;
+        }
+        return static_cast<MenuActionRow*>(nullptr);
+    };
+    MenuActionRow* freeUp = row(QStringLiteral("Free Up Space\u2026"));
+    MenuActionRow* quit = row(QStringLiteral("Quit Keldwick"));
+    ASSERT_TRUE(freeUp && quit);
+    EXPECT_FALSE(freeUp->isEnabled());
+    QTest::mouseClick(freeUp, Qt::LeftButton);
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(quit->shortcutHint(), "Ctrl+Q");
+
+    QTest::mouseClick(row(QStringLiteral("Give Keldwick Permission\u2026")), Qt::LeftButton);
+    QTest::keyClick(&widget, Qt::Key_Q, Qt::ControlModifier);
+    QTest::keyClick(&widget, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(ran, (std::vector<PanelCommand>{PanelCommand::givePermission, PanelCommand::quit,
+                                              PanelCommand::settings}));
+
+    ASSERT_NE(widget.automaticSwitch(), nullptr);
+    EXPECT_TRUE(widget.automaticSwitch()->isChecked());
+    widget.automaticSwitch()->click();
+    EXPECT_EQ(switched, std::vector<bool>{false});
+
+    QTest::keyClick(&widget, Qt::Key_Escape);
+    EXPECT_FALSE(widget.isVisible());
+}
+
+}  // namespace
+}  // namespace keldwick
