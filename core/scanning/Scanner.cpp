@@ -9,8 +9,13 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <atomic>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
 
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/ItemChecks.h"
@@ -23,6 +28,7 @@
 #include "platform/Statx.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/ScannerChecks.h"
+#include "scanning/TaskPool.h"
 #include "scanning/WholeFolderInspector.h"
 
 namespace keldwick {
@@ -89,9 +95,11 @@ struct Listing {
     }
 };
 
-// Sorted names of the folder open as `fd`, "." and ".." left out; false when reading fails.
-bool readNames(int fd, std::vector<std::string>& names) {
+// Sorted names of the folder open as `fd`, "." and ".." left out, and by position whether
+// the entry may be a folder (the type isn't known or says so); false when reading fails.
+bool readNames(int fd, std::vector<std::string>& names, std::vector<bool>& maybeFolder) {
     alignas(struct dirent64) char buffer[32768];
+    std::vector<std::pair<std::string, bool>> entries;
     for (;;) {
         const ssize_t got = getdents64(fd, buffer, sizeof buffer);
         if (got < 0) return false;
@@ -101,10 +109,16 @@ bool readNames(int fd, std::vector<std::string>& names) {
             at += entry->d_reclen;
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-            names.emplace_back(name);
+            entries.emplace_back(name, entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN);
         }
     }
-    std::sort(names.begin(), names.end());
+    std::sort(entries.begin(), entries.end());
+    names.reserve(entries.size());
+    maybeFolder.reserve(entries.size());
+    for (auto& [name, folder] : entries) {
+        names.push_back(std::move(name));
+        maybeFolder.push_back(folder);
+    }
     return true;
 }
 
@@ -143,63 +157,171 @@ std::optional<std::string> companionOf(const std::string& path) {
     return std::nullopt;
 }
 
+// Skips and counts as a stretch of the walk made them, in walk order.
+struct Log {
+    std::vector<SkippedItem> skipped;  // at most the report's limit
+    int64_t skippedCount = 0;
+    int64_t visited = 0;
+};
+
+// What a stretch of the walk found. Stretches are joined in walk order, whichever thread
+// finished first, so the report is the one a walk on a single thread makes.
+struct Part {
+    Summary summary;
+    std::vector<Candidate> candidates;
+    Log log;
+};
+
+void appendLog(Log& into, Log&& from, int64_t limit) {
+    into.skippedCount += from.skippedCount;
+    into.visited += from.visited;
+    for (auto& item : from.skipped) {
+        if (static_cast<int64_t>(into.skipped.size()) >= limit) break;
+        into.skipped.push_back(std::move(item));
+    }
+}
+
+// A child's summary counted into its folder's: sizes add up, one unmovable child keeps the
+// folder in place, and the latest date wins (the earlier on a tie, as in listing order).
+void absorb(Summary& into, const Summary& inner) {
+    into.size = Saturating::add(into.size, inner.size);
+    into.driveSize = Saturating::add(into.driveSize, inner.driveSize);
+    into.fileCount = Saturating::add(into.fileCount, inner.fileCount);
+    into.movable = into.movable && inner.movable;
+    into.offer(inner.lastUsed, inner.source);
+}
+
+void appendCandidates(std::vector<Candidate>& into, std::vector<Candidate>&& from) {
+    if (into.empty()) {
+        into = std::move(from);
+    } else {
+        for (auto& candidate : from) into.push_back(std::move(candidate));
+    }
+}
+
+// A visit's result counted into a stretch: a refused child only keeps the folder in place.
+void absorbVisit(Part& into, Visit&& visit) {
+    if (!visit) {
+        into.summary.movable = false;
+        return;
+    }
+    absorb(into.summary, visit->summary);
+    appendCandidates(into.candidates, std::move(visit->candidates));
+}
+
+// The facts of the volume a root (or the simulator folder) lies on.
+struct Volume {
+    std::optional<uint64_t> device;
+    bool sharesExtents = false;
+    platform::NameMatching nameMatching = platform::NameMatching::unknown;
+};
+
+// A plain folder being walked. Its subfolders are visited as tasks of their own, its
+// other entries in place; the last of them to end finishes the folder and hands its
+// result up, so no thread ever waits for another.
+struct FolderJob {
+    std::string path;
+    FileStat stat;
+    Listing listing;
+    std::vector<bool> maybeFolder;  // by listing position: visited as a task of its own
+    bool hinted = false;            // the listing answers the rules' probes of the folder
+    bool isRoot = false;
+    bool neverWhole = false;
+    int depth = 0;
+    const Volume* volume = nullptr;
+
+    FolderJob* parent = nullptr;  // nothing for a root
+    Part* out = nullptr;          // where the folder's result goes
+
+    Summary own;                  // the folder's own dates and state
+    std::vector<Part> stretches;  // entries visited in place: before the first subfolder, between, after
+    std::vector<Part> subfolders;
+    std::atomic<int64_t> pending{1};   // subfolders not finished, and the walk of the entries
+    std::atomic<int64_t> unopened{1};  // subfolders that may still look up through the descriptor, and the walk
+};
+
+// A visit either ends at once or leaves a plain folder to walk.
+struct Step {
+    Visit result;
+    std::unique_ptr<FolderJob> descend;
+
+    Step() = default;
+    Step(Visit result) : result(std::move(result)) {}
+    explicit Step(std::unique_ptr<FolderJob> folder) : descend(std::move(folder)) {}
+};
+
+enum TaskKind { kRootTask, kChildTask, kSimulatorTask };
+
 class Walk {
 public:
-    explicit Walk(const Scanner& scanner) : scanner_(scanner), uid_(getuid()) {}
+    explicit Walk(const Scanner& scanner) : scanner_(scanner), uid_(getuid()), limit_(scanner.skippedReportLimit) {}
 
     // The scan as a whole.
     ScanReport run(const std::vector<std::string>& roots);
 
 private:
-    struct State {
-        int64_t limit = 0;
-        std::vector<SkippedItem> skipped;
-        int64_t skippedCount = 0;
-        int64_t visited = 0;
-        std::unordered_map<std::string, std::string> openFiles;    // open item -> process
-        std::unordered_map<std::string, std::string> busyFolders;  // open folder -> process
-        // Both, ordered, for the "anything open inside this folder" question; an open
-        // file's name wins over a folder's on the same path.
-        std::map<std::string, std::string> inUseByPath;
-        std::unordered_set<std::string> fixed;
-        std::optional<uint64_t> device;
-        bool sharesExtents = false;  // the volume being walked
-        platform::NameMatching nameMatching = platform::NameMatching::unknown;  // the volume being walked
-    };
-
-    void recordSkip(const std::string& path, std::string reason);
-    Visit skip(const std::string& path, std::string reason) {
-        recordSkip(path, std::move(reason));
+    void recordSkip(Log& log, const std::string& path, std::string reason) const;
+    Visit skip(Log& log, const std::string& path, std::string reason) const {
+        recordSkip(log, path, std::move(reason));
         return std::nullopt;
     }
 
-    Visit visit(const Folder* parent, const std::string& path, const std::string& name, bool isRoot, int depth);
-    void list(const Folder* parent, const std::string& path, const std::string& name, int depth,
-              Listing& listing) const;
-    Visit walkFolder(const std::string& path, const FileStat& stat, Listing& listing, bool isRoot, bool neverWhole,
-                     int depth);
-    Visit leaf(const std::string& path, const std::string& name, const FileStat& stat, bool package, Summary summary);
-    Visit visitWhole(const std::string& path, const FileStat& stat, WholeKind kind,
-                     const std::optional<SimulatorDevice>& simulator);
-    std::vector<Candidate> scanSimulators(const std::string& folder);
-    Summary packageSummary(const std::string& path, std::optional<uint64_t> device);
+    void runTask(const TaskPool::Task& task, int worker);
+    void runRoot(size_t index, int worker);
+    void runChild(FolderJob* parent, uint32_t index, uint32_t slot, int worker);
+    void runSimulator(size_t index);
+    void walkEntries(FolderJob* job, int worker);
+    void childStarted(FolderJob* job) const;
+    void complete(FolderJob* job);
+    void finish(FolderJob* job);
+    bool stopped(bool poll = false);
+    void fail();
+
+    Step visit(const Volume& volume, Log& log, const Folder* parent, const std::string& path,
+               const std::string& name, bool isRoot, int depth) const;
+    void list(const Volume& volume, const Folder* parent, const std::string& path, const std::string& name,
+              int depth, Listing& listing, std::vector<bool>& maybeFolder) const;
+    Visit leaf(Log& log, const std::string& path, const std::string& name, const FileStat& stat, bool package,
+               Summary summary) const;
+    Visit visitWhole(const Volume& volume, Log& log, const std::string& path, const FileStat& stat, WholeKind kind,
+                     const std::optional<SimulatorDevice>& simulator) const;
+    Summary packageSummary(const Volume& volume, const std::string& path) const;
     std::optional<std::string> itemReason(const std::string& path, const FileStat& stat, bool package) const;
     std::optional<std::string> inUseInside(const std::string& folder) const;
     bool searchable(const FileStat& stat, int fd) const;
     bool answersProbes(const Listing& listing, const FileStat& stat) const;
     double age(Date lastUsed) const { return scanner_.now.timeIntervalSince(lastUsed); }
-    int64_t privateOrAllocated(const std::string& path, const FileStat& stat) const;
+    int64_t privateOrAllocated(const Volume& volume, const std::string& path, const FileStat& stat) const;
 
     const Scanner& scanner_;
     const uid_t uid_;
-    State state_;
+    const int64_t limit_;
+    int openDepth_ = kMaxOpenDepth;
+    TaskPool* pool_ = nullptr;
+
+    // Fixed once the walk begins; read by every thread.
+    std::unordered_map<std::string, std::string> openFiles_;    // open item -> process
+    std::unordered_map<std::string, std::string> busyFolders_;  // open folder -> process
+    // Both, ordered, for the "anything open inside this folder" question; an open file's
+    // name wins over a folder's on the same path.
+    std::map<std::string, std::string> inUseByPath_;
+    std::unordered_set<std::string> fixed_;
+    std::vector<std::string> roots_;
+    std::vector<Volume> rootVolumes_;
+    std::vector<Part> rootParts_;
+    std::vector<std::string> devices_;
+    Volume simulatorVolume_;
+    std::vector<Part> deviceParts_;
+
+    // Set once: the scan was cancelled, or a task failed.
+    std::atomic<bool> stop_{false};
+    std::mutex errorLock_;
+    std::exception_ptr error_;
 };
 
-void Walk::recordSkip(const std::string& path, std::string reason) {
-    ++state_.skippedCount;
-    if (static_cast<int64_t>(state_.skipped.size()) < state_.limit) {
-        state_.skipped.push_back(SkippedItem{path, std::move(reason)});
-    }
+void Walk::recordSkip(Log& log, const std::string& path, std::string reason) const {
+    ++log.skippedCount;
+    if (static_cast<int64_t>(log.skipped.size()) < limit_) log.skipped.push_back(SkippedItem{path, std::move(reason)});
 }
 
 std::optional<std::string> Walk::itemReason(const std::string& path, const FileStat& stat, bool package) const {
@@ -209,13 +331,13 @@ std::optional<std::string> Walk::itemReason(const std::string& path, const FileS
     return std::nullopt;
 }
 
-int64_t Walk::privateOrAllocated(const std::string& path, const FileStat& stat) const {
-    const ExtraStat extra = ExtraStat::fromStatus(path, stat, state_.sharesExtents);
+int64_t Walk::privateOrAllocated(const Volume& volume, const std::string& path, const FileStat& stat) const {
+    const ExtraStat extra = ExtraStat::fromStatus(path, stat, volume.sharesExtents);
     return extra.privateSize.value_or(stat.allocatedSize);
 }
 
 std::optional<std::string> Walk::inUseInside(const std::string& folder) const {
-    const auto& byPath = state_.inUseByPath;
+    const auto& byPath = inUseByPath_;
     if (auto exact = byPath.find(folder); exact != byPath.end()) return exact->second;
     const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
     auto next = byPath.lower_bound(prefix);
@@ -223,66 +345,297 @@ std::optional<std::string> Walk::inUseInside(const std::string& folder) const {
     return std::nullopt;
 }
 
+bool Walk::stopped(bool poll) {
+    if (poll && scanner_.cancel && scanner_.cancel->isCancelled()) stop_.store(true, std::memory_order_relaxed);
+    return stop_.load(std::memory_order_relaxed);
+}
+
+void Walk::fail() {
+    {
+        std::lock_guard guard(errorLock_);
+        if (!error_) error_ = std::current_exception();
+    }
+    stop_.store(true);
+}
+
 ScanReport Walk::run(const std::vector<std::string>& roots) {
     const auto start = std::chrono::steady_clock::now();
-    state_.limit = scanner_.skippedReportLimit;
+    if (scanner_.threads < 1) throw std::invalid_argument("A scan needs at least one thread");
+    // Each thread holds folders open down its own path; together they stay near the one
+    // thread's bound.
+    openDepth_ = std::max(16, kMaxOpenDepth / scanner_.threads);
 
     for (const auto& usage : scanner_.inUse) {
         auto status = FileStat::peek(usage.path);
-        auto& map = status && status->isDirectory() ? state_.busyFolders : state_.openFiles;
+        auto& map = status && status->isDirectory() ? busyFolders_ : openFiles_;
         map[usage.path] = usage.processName;
     }
-    state_.inUseByPath.insert(state_.busyFolders.begin(), state_.busyFolders.end());
-    for (const auto& [path, process] : state_.openFiles) state_.inUseByPath[path] = process;
+    inUseByPath_.insert(busyFolders_.begin(), busyFolders_.end());
+    for (const auto& [path, process] : openFiles_) inUseByPath_[path] = process;
 
-    state_.fixed = scanner_.fixedFolders;
+    fixed_ = scanner_.fixedFolders;
     for (const auto& root : roots) {
-        if (auto real = PathUtil::canonical(root)) state_.fixed.insert(std::move(*real));
+        if (auto real = PathUtil::canonical(root)) fixed_.insert(std::move(*real));
     }
 
-    std::vector<Candidate> found;
-    for (const auto& root : canonicalRoots(roots)) {
+    TaskPool pool(scanner_.threads, [this](const TaskPool::Task& task, int worker) { runTask(task, worker); });
+    pool_ = &pool;
+    roots_ = canonicalRoots(roots);
+    rootVolumes_.resize(roots_.size());
+    rootParts_.resize(roots_.size());
+    for (size_t i = 0; i < roots_.size(); ++i) {
+        const std::string& root = roots_[i];
         if (auto reason = scanner_.reasonToSkip(root)) {
-            recordSkip(root, std::move(*reason));
+            recordSkip(rootParts_[i].log, root, std::move(*reason));
             continue;
         }
         auto status = FileStat::peek(root);
-        state_.device = status ? std::optional<uint64_t>(status->device) : std::nullopt;
-        state_.sharesExtents = platform::volumeSharesExtents(root.c_str());
-        state_.nameMatching = platform::volumeNameMatching(root.c_str());
-        if (auto node = visit(nullptr, root, PathUtil::name(root), true, 0)) {
-            for (auto& candidate : node->candidates) found.push_back(std::move(candidate));
-        }
+        rootVolumes_[i].device = status ? std::optional<uint64_t>(status->device) : std::nullopt;
+        rootVolumes_[i].sharesExtents = platform::volumeSharesExtents(root.c_str());
+        rootVolumes_[i].nameMatching = platform::volumeNameMatching(root.c_str());
+        pool.push(0, {nullptr, static_cast<uint32_t>(i), 0, kRootTask});
     }
 
     if (scanner_.simulatorDevices) {
         if (auto real = PathUtil::canonical(*scanner_.simulatorDevices)) {
             auto status = FileStat::peek(*real);
-            state_.device = status ? std::optional<uint64_t>(status->device) : std::nullopt;
-            state_.sharesExtents = platform::volumeSharesExtents(real->c_str());
-            for (auto& candidate : scanSimulators(*real)) found.push_back(std::move(candidate));
+            simulatorVolume_.device = status ? std::optional<uint64_t>(status->device) : std::nullopt;
+            simulatorVolume_.sharesExtents = platform::volumeSharesExtents(real->c_str());
+            devices_ = Simulators::deviceFolders(*real);
+            deviceParts_.resize(devices_.size());
+            for (size_t i = 0; i < devices_.size(); ++i) {
+                pool.push(0, {nullptr, static_cast<uint32_t>(i), 0, kSimulatorTask});
+            }
+        }
+    }
+
+    pool.run();
+    pool_ = nullptr;
+    if (error_) std::rethrow_exception(error_);
+    if (stopped(true)) throw CancellationError();
+
+    std::vector<Candidate> found;
+    Log log;
+    for (auto* parts : {&rootParts_, &deviceParts_}) {
+        for (auto& part : *parts) {
+            appendCandidates(found, std::move(part.candidates));
+            appendLog(log, std::move(part.log), limit_);
         }
     }
 
     ScanReport report;
     report.candidates = scanner_.ranker.rank(uniqueByPath(std::move(found)));
-    report.skipped = std::move(state_.skipped);
-    report.skippedCount = state_.skippedCount;
-    report.itemsVisited = state_.visited;
+    report.skipped = std::move(log.skipped);
+    report.skippedCount = log.skippedCount;
+    report.itemsVisited = log.visited;
     report.duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return report;
 }
 
-Visit Walk::visit(const Folder* parent, const std::string& path, const std::string& name, bool isRoot, int depth) {
-    ++state_.visited;
-    if (isTemporaryName(name)) return std::nullopt;
+void Walk::runTask(const TaskPool::Task& task, int worker) {
+    switch (task.kind) {
+        case kRootTask: return runRoot(task.index, worker);
+        case kChildTask: return runChild(static_cast<FolderJob*>(task.item), task.index, task.slot, worker);
+        case kSimulatorTask: return runSimulator(task.index);
+    }
+}
+
+void Walk::runRoot(size_t index, int worker) {
+    Part& out = rootParts_[index];
+    if (stopped(true)) return;
+    const std::string& root = roots_[index];
+    Step step;
+    try {
+        step = visit(rootVolumes_[index], out.log, nullptr, root, PathUtil::name(root), true, 0);
+    } catch (...) {
+        fail();
+        return;
+    }
+    if (step.descend) {
+        FolderJob* job = step.descend.release();
+        job->out = &out;
+        walkEntries(job, worker);
+    } else if (step.result) {
+        appendCandidates(out.candidates, std::move(step.result->candidates));
+    }
+}
+
+void Walk::runChild(FolderJob* parent, uint32_t index, uint32_t slot, int worker) {
+    Part& out = parent->subfolders[slot];
+    Step step;
+    // The folder above answers the rules' probes of it here as in a walk on one thread.
+    std::optional<FolderListingHint> above;
+    if (!stopped(true)) {
+        try {
+            const std::string& name = parent->listing.names[index];
+            const std::string path = PathUtil::join(parent->path, name);
+            if (parent->hinted) above.emplace(parent->path, parent->listing.names);
+            const Folder folder{parent->listing.fd};
+            step = visit(*parent->volume, out.log, &folder, path, name, false, parent->depth + 1);
+        } catch (...) {
+            fail();
+            step = Step{};
+        }
+    }
+    childStarted(parent);
+    if (step.descend) {
+        FolderJob* job = step.descend.release();
+        job->parent = parent;
+        job->out = &out;
+        walkEntries(job, worker);  // the last of the parent's entries to end finishes it
+        return;
+    }
+    absorbVisit(out, std::move(step.result));
+    complete(parent);
+}
+
+void Walk::runSimulator(size_t index) {
+    if (stopped(true)) return;
+    Part& out = deviceParts_[index];
+    try {
+        const std::string& path = devices_[index];
+        ++out.log.visited;
+        auto status = FileStat::peek(path);
+        if (!status || !status->isDirectory()) return;
+        auto device = SimulatorDevice::read(path);
+        if (!device) return;
+        if (!device->isIdle) {
+            recordSkip(out.log, path, "Running");
+            return;
+        }
+        if (auto node = visitWhole(simulatorVolume_, out.log, path, *status, WholeKind::simulator, device)) {
+            appendCandidates(out.candidates, std::move(node->candidates));
+        }
+    } catch (...) {
+        fail();
+    }
+}
+
+// The descriptor of a folder serves its subfolders' first lookups; the last to have made
+// them closes it.
+void Walk::childStarted(FolderJob* job) const {
+    if (job->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1) job->listing.release();
+}
+
+void Walk::walkEntries(FolderJob* job, int worker) {
+    try {
+        Summary& own = job->own;
+        own.offer(job->stat.modificationDate(), LastUsedSource::modificationDate);
+        own.offer(job->stat.creationDate(), LastUsedSource::creationDate);
+        if (auto added = ExtraStat::fromStatus(job->path, job->stat, false).added) {
+            own.offer(*added, LastUsedSource::addedDate);
+        }
+        if (busyFolders_.count(job->path) != 0) own.movable = false;
+        // Counted as empty when it can't be listed; but what it holds is unknown, so it
+        // can't move as a whole.
+        if (!job->listing.listed) own.movable = false;
+
+        const auto subfolders = static_cast<size_t>(std::count(job->maybeFolder.begin(), job->maybeFolder.end(), true));
+        job->subfolders.resize(subfolders);
+        job->stretches.resize(subfolders + 1);
+
+        std::optional<FolderListingHint> hint;
+        if (job->hinted) hint.emplace(job->path, job->listing.names);
+        const Folder self{job->listing.fd};
+        uint32_t slot = 0;
+        for (size_t i = 0; i < job->listing.names.size() && !stopped(); ++i) {
+            if (job->maybeFolder[i]) {
+                // Counted before it can run: the walk's own count keeps the folder open meanwhile.
+                job->pending.fetch_add(1, std::memory_order_relaxed);
+                job->unopened.fetch_add(1, std::memory_order_relaxed);
+                try {
+                    pool_->push(worker, {job, static_cast<uint32_t>(i), slot, kChildTask});
+                } catch (...) {
+                    job->pending.fetch_sub(1, std::memory_order_relaxed);
+                    job->unopened.fetch_sub(1, std::memory_order_relaxed);
+                    throw;
+                }
+                ++slot;
+                continue;
+            }
+            const std::string& child = job->listing.names[i];
+            Part& stretch = job->stretches[slot];
+            Step step = visit(*job->volume, stretch.log, &self, PathUtil::join(job->path, child), child, false,
+                              job->depth + 1);
+            // Listed as no folder but one now: it changed under the walk, so it isn't
+            // looked into and keeps this folder in place.
+            if (step.descend) step.result.reset();
+            absorbVisit(stretch, std::move(step.result));
+        }
+    } catch (...) {
+        fail();
+    }
+    childStarted(job);
+    complete(job);
+}
+
+void Walk::complete(FolderJob* job) {
+    while (job && job->pending.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        FolderJob* parent = job->parent;
+        finish(job);
+        job = parent;
+    }
+}
+
+// Joins a folder's stretches and subfolders in listing order, proposes the folder whole
+// when it qualifies, and hands the result to the folder above.
+void Walk::finish(FolderJob* job) {
+    std::unique_ptr<FolderJob> owned(job);
+    Part& out = *job->out;
+    Summary summary = job->own;
+    std::vector<Candidate> candidates;
+    for (size_t i = 0; i < job->stretches.size(); ++i) {
+        for (Part* part : {&job->stretches[i], i < job->subfolders.size() ? &job->subfolders[i] : nullptr}) {
+            if (!part) continue;
+            absorb(summary, part->summary);
+            appendCandidates(candidates, std::move(part->candidates));
+            appendLog(out.log, std::move(part->log), limit_);
+        }
+    }
+    job->stretches.clear();
+    job->subfolders.clear();
+    out.summary = summary;
+    if (stopped()) return;
+
+    const OffloadPolicy& policy = scanner_.policy;
+    bool whole = !job->isRoot && !job->neverWhole && policy.allowFolders && summary.movable &&
+                 summary.fileCount >= 1 && summary.fileCount <= policy.maxFolderFileCount &&
+                 summary.size >= policy.minimumItemSize &&
+                 age(summary.lastUsed) >= std::max(policy.minimumAge, policy.folderInactivity);
+    try {
+        if (whole) {
+            for (const auto& rule : scanner_.rules) {
+                if (rule->keepsTogether(job->path)) {
+                    whole = false;
+                    break;
+                }
+            }
+        }
+        if (whole) {
+            candidates.shrink_to_fit();  // kept as parts until the scan ends
+            out.candidates.emplace_back(job->path, true, summary.size, summary.fileCount, summary.lastUsed,
+                                        summary.source, Ranker::score(summary.size, summary.lastUsed, scanner_.now),
+                                        false, std::nullopt, summary.driveSize, std::move(candidates));
+            return;
+        }
+    } catch (...) {
+        fail();
+        return;
+    }
+    out.candidates = std::move(candidates);
+}
+
+Step Walk::visit(const Volume& volume, Log& log, const Folder* parent, const std::string& path,
+                 const std::string& name, bool isRoot, int depth) const {
+    ++log.visited;
+    if (isTemporaryName(name)) return {};
     auto status = statEntry(parent, name, path);
-    if (!status) return std::nullopt;
-    if (status->isSymlink() || status->kind == FileStat::Kind::other) return std::nullopt;
+    if (!status) return {};
+    if (status->isSymlink() || status->kind == FileStat::Kind::other) return {};
     // The journal and the drive's manifest hold names as text: a name that isn't can't
     // be recorded, so neither it nor anything inside it can move.
     if (!isAsciiOrValidUTF8(isRoot ? std::string_view(path) : std::string_view(name))) {
-        return skip(path, kUnrecordableNameReason);
+        return {skip(log, path, kUnrecordableNameReason)};
     }
     const bool isFolder = status->isDirectory();
     const bool package = isFolder && isPackageName(name);
@@ -290,47 +643,60 @@ Visit Walk::visit(const Folder* parent, const std::string& path, const std::stri
     const bool plainFolder = isFolder && !package;
     // A plain folder is listed once, before the rules look at it: their probes of its
     // entries are answered from the listing, and the walk goes on with it.
-    Listing listing;
+    std::unique_ptr<FolderJob> job;
     std::optional<FolderListingHint> hint;
+    if (plainFolder) {
+        job = std::make_unique<FolderJob>();
+        job->path = path;
+        job->stat = *status;
+        job->isRoot = isRoot;
+        job->depth = depth;
+        job->volume = &volume;
+    }
 
     if (isRoot) {
-        if (!plainFolder) return Node{};  // a managed folder that is a file or a package offers nothing
-        list(parent, path, name, depth, listing);
-        if (answersProbes(listing, *status)) hint.emplace(path, listing.names);
-        return walkFolder(path, *status, listing, true, true, depth);
+        if (!plainFolder) return {Node{}};  // a managed folder that is a file or a package offers nothing
+        list(volume, parent, path, name, depth, job->listing, job->maybeFolder);
+        job->hinted = answersProbes(job->listing, *status);
+        job->neverWhole = true;
+        return Step(std::move(job));
     }
 
-    if (state_.device && *state_.device != status->device) return skip(path, "On another disk");
-    const bool isFixed = isFolder && state_.fixed.count(path) != 0;
+    if (volume.device && *volume.device != status->device) return {skip(log, path, "On another disk")};
+    const bool isFixed = isFolder && fixed_.count(path) != 0;
     if (plainFolder) {
-        list(parent, path, name, depth, listing);
-        if (answersProbes(listing, *status)) hint.emplace(path, listing.names);
+        list(volume, parent, path, name, depth, job->listing, job->maybeFolder);
+        job->hinted = answersProbes(job->listing, *status);
+        if (job->hinted) hint.emplace(job->path, job->listing.names);
         if (!isFixed && DevelopmentRule::isProject(path)) {
             hint.reset();
-            listing.release();
-            return visitWhole(path, *status, WholeKind::project, std::nullopt);
+            job.reset();
+            return {visitWhole(volume, log, path, *status, WholeKind::project, std::nullopt)};
         }
     }
-    if (auto reason = reasonNotMovable(*status, name, uid_)) return skip(path, std::move(*reason));
-    if (auto reason = itemReason(path, *status, package)) return skip(path, std::move(*reason));
-    if (auto open = state_.openFiles.find(path); open != state_.openFiles.end()) {
-        return skip(path, "Open in " + open->second);
+    if (auto reason = reasonNotMovable(*status, name, uid_)) return {skip(log, path, std::move(*reason))};
+    if (auto reason = itemReason(path, *status, package)) return {skip(log, path, std::move(*reason))};
+    if (auto open = openFiles_.find(path); open != openFiles_.end()) {
+        return {skip(log, path, "Open in " + open->second)};
     }
 
-    if (plainFolder) return walkFolder(path, *status, listing, false, isFixed, depth);
+    if (plainFolder) {
+        job->neverWhole = isFixed;
+        return Step(std::move(job));
+    }
     Summary summary;
     if (package) {
-        summary = packageSummary(path, state_.device);
+        summary = packageSummary(volume, path);
     } else {
-        summary.size = privateOrAllocated(path, *status);
+        summary.size = privateOrAllocated(volume, path, *status);
         summary.driveSize = status->size;
         summary.fileCount = 1;
     }
-    return leaf(path, name, *status, package, summary);
+    return {leaf(log, path, name, *status, package, summary)};
 }
 
-Visit Walk::leaf(const std::string& path, const std::string& name, const FileStat& stat, bool package,
-                 Summary summary) {
+Visit Walk::leaf(Log& log, const std::string& path, const std::string& name, const FileStat& stat, bool package,
+                 Summary summary) const {
     summary.offer(stat.modificationDate(), LastUsedSource::modificationDate);
     summary.offer(stat.creationDate(), LastUsedSource::creationDate);
     if (auto added = ExtraStat::fromStatus(path, stat, false).added) summary.offer(*added, LastUsedSource::addedDate);
@@ -356,7 +722,7 @@ Visit Walk::leaf(const std::string& path, const std::string& name, const FileSta
     }
     if (!package) {
         if (auto companion = companionOf(path)) {
-            recordSkip(path, "Part of a database (with “" + PathUtil::name(*companion) + "”)");
+            recordSkip(log, path, "Part of a database (with “" + PathUtil::name(*companion) + "”)");
             return node;
         }
     }
@@ -366,15 +732,18 @@ Visit Walk::leaf(const std::string& path, const std::string& name, const FileSta
     return node;
 }
 
-void Walk::list(const Folder* parent, const std::string& path, const std::string& name, int depth,
-                Listing& listing) const {
+void Walk::list(const Volume& volume, const Folder* parent, const std::string& path, const std::string& name,
+                int depth, Listing& listing, std::vector<bool>& maybeFolder) const {
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     listing.fd = parent && parent->fd >= 0 ? openat(parent->fd, name.c_str(), flags) : open(path.c_str(), flags);
     if (listing.fd < 0) return;
-    listing.listed = readNames(listing.fd, listing.names);
-    if (!listing.listed) listing.names.clear();
-    listing.exactNames = listing.listed && platform::folderMatchesNamesExactly(listing.fd, state_.nameMatching);
-    if (depth >= kMaxOpenDepth) listing.release();
+    listing.listed = readNames(listing.fd, listing.names, maybeFolder);
+    if (!listing.listed) {
+        listing.names.clear();
+        maybeFolder.clear();
+    }
+    listing.exactNames = listing.listed && platform::folderMatchesNamesExactly(listing.fd, volume.nameMatching);
+    if (depth >= openDepth_) listing.release();
 }
 
 bool Walk::searchable(const FileStat& stat, int fd) const {
@@ -389,74 +758,16 @@ bool Walk::answersProbes(const Listing& listing, const FileStat& stat) const {
     return listing.listed && listing.exactNames && searchable(stat, listing.fd);
 }
 
-Visit Walk::walkFolder(const std::string& path, const FileStat& stat, Listing& listing, bool isRoot, bool neverWhole,
-                       int depth) {
-    Summary summary;
-    summary.offer(stat.modificationDate(), LastUsedSource::modificationDate);
-    summary.offer(stat.creationDate(), LastUsedSource::creationDate);
-    if (auto added = ExtraStat::fromStatus(path, stat, false).added) summary.offer(*added, LastUsedSource::addedDate);
-    if (state_.busyFolders.count(path) != 0) summary.movable = false;
-    // Counted as empty when it can't be listed; but what it holds is unknown, so it
-    // can't move as a whole.
-    if (!listing.listed) summary.movable = false;
-
-    std::vector<Candidate> candidates;
-    const Folder self{listing.fd};
-    for (const auto& child : listing.names) {
-        const std::string childPath = PathUtil::join(path, child);
-        Visit result = visit(&self, childPath, child, false, depth + 1);
-        if (!result) {
-            summary.movable = false;
-            continue;
-        }
-        const Summary& inner = result->summary;
-        summary.size = Saturating::add(summary.size, inner.size);
-        summary.driveSize = Saturating::add(summary.driveSize, inner.driveSize);
-        summary.fileCount = Saturating::add(summary.fileCount, inner.fileCount);
-        summary.movable = summary.movable && inner.movable;
-        summary.offer(inner.lastUsed, inner.source);
-        if (candidates.empty()) {
-            candidates = std::move(result->candidates);
-        } else {
-            for (auto& candidate : result->candidates) candidates.push_back(std::move(candidate));
-        }
-    }
-    listing.release();
-
+Visit Walk::visitWhole(const Volume& volume, Log& log, const std::string& path, const FileStat& stat, WholeKind kind,
+                       const std::optional<SimulatorDevice>& simulator) const {
     const OffloadPolicy& policy = scanner_.policy;
-    bool whole = !isRoot && !neverWhole && policy.allowFolders && summary.movable && summary.fileCount >= 1 &&
-                 summary.fileCount <= policy.maxFolderFileCount && summary.size >= policy.minimumItemSize &&
-                 age(summary.lastUsed) >= std::max(policy.minimumAge, policy.folderInactivity);
-    if (whole) {
-        for (const auto& rule : scanner_.rules) {
-            if (rule->keepsTogether(path)) {
-                whole = false;
-                break;
-            }
-        }
-    }
-    if (whole) {
-        candidates.shrink_to_fit();  // kept as parts until the scan ends
-        Candidate folder(path, true, summary.size, summary.fileCount, summary.lastUsed, summary.source,
-                         Ranker::score(summary.size, summary.lastUsed, scanner_.now), false, std::nullopt,
-                         summary.driveSize, std::move(candidates));
-        Node node{summary, {}};
-        node.candidates.push_back(std::move(folder));
-        return node;
-    }
-    return Node{summary, std::move(candidates)};
-}
-
-Visit Walk::visitWhole(const std::string& path, const FileStat& stat, WholeKind kind,
-                       const std::optional<SimulatorDevice>& simulator) {
-    const OffloadPolicy& policy = scanner_.policy;
-    if (kind == WholeKind::project && !policy.moveProjects) return skip(path, "Code project");
-    if (!policy.driveIsMacFormatted) return skip(path, "Only moves to a drive formatted for the Mac");
-    if (auto reason = reasonNotMovable(stat, PathUtil::name(path), uid_)) return skip(path, std::move(*reason));
+    if (kind == WholeKind::project && !policy.moveProjects) return skip(log, path, "Code project");
+    if (!policy.driveIsMacFormatted) return skip(log, path, "Only moves to a drive formatted for the Mac");
+    if (auto reason = reasonNotMovable(stat, PathUtil::name(path), uid_)) return skip(log, path, std::move(*reason));
     for (const auto& rule : scanner_.rules) {
-        if (auto reason = rule->skipReasonWhole(path, kind)) return skip(path, std::move(*reason));
+        if (auto reason = rule->skipReasonWhole(path, kind)) return skip(log, path, std::move(*reason));
     }
-    if (auto process = inUseInside(path)) return skip(path, "In use by " + *process);
+    if (auto process = inUseInside(path)) return skip(log, path, "In use by " + *process);
 
     const double stopAge = policy.recentLightFiles ? policy.recentLightFiles->minimumAge : policy.minimumAge;
     WholeFolderInspector inspector;
@@ -465,12 +776,12 @@ Visit Walk::visitWhole(const std::string& path, const FileStat& stat, WholeKind 
     }
     inspector.stopIfUsedAfter = scanner_.now.adding(-stopAge);
     inspector.alsoUsed = simulator ? simulator->lastBooted : std::nullopt;
-    inspector.device = state_.device;
+    inspector.device = volume.device;
     inspector.keepsSymlinks = true;
     const auto result = inspector.inspect(path);
-    if (result.kind == WholeFolderInspector::Result::Kind::blocked) return skip(path, result.reason);
+    if (result.kind == WholeFolderInspector::Result::Kind::blocked) return skip(log, path, result.reason);
     if (result.kind == WholeFolderInspector::Result::Kind::usedRecently) {
-        return skip(path, kind == WholeKind::project ? "Code you're working on" : "Used lately");
+        return skip(log, path, kind == WholeKind::project ? "Code you're working on" : "Used lately");
     }
 
     const auto& inspected = result.summary;
@@ -494,32 +805,14 @@ Visit Walk::visitWhole(const std::string& path, const FileStat& stat, WholeKind 
     return node;
 }
 
-std::vector<Candidate> Walk::scanSimulators(const std::string& folder) {
-    std::vector<Candidate> found;
-    for (const auto& path : Simulators::deviceFolders(folder)) {
-        ++state_.visited;
-        auto status = FileStat::peek(path);
-        if (!status || !status->isDirectory()) continue;
-        auto device = SimulatorDevice::read(path);
-        if (!device) continue;
-        if (!device->isIdle) {
-            recordSkip(path, "Running");
-            continue;
-        }
-        if (auto node = visitWhole(path, *status, WholeKind::simulator, device)) {
-            for (auto& candidate : node->candidates) found.push_back(std::move(candidate));
-        }
-    }
-    return found;
-}
-
-Summary Walk::packageSummary(const std::string& path, std::optional<uint64_t> device) {
+Summary Walk::packageSummary(const Volume& volume, const std::string& path) const {
     Summary summary;
     auto status = FileStat::peek(path);
     if (!status || !status->isDirectory()) {
         summary.movable = false;
         return summary;
     }
+    const std::optional<uint64_t> device = volume.device;
     std::vector<std::string> inside;
     collectRelativePaths("", path, inside);
     for (const auto& relative : inside) {
@@ -541,7 +834,7 @@ Summary Walk::packageSummary(const std::string& path, std::optional<uint64_t> de
             }
         }
         if (entry->isFile()) {
-            summary.size = Saturating::add(summary.size, privateOrAllocated(full, *entry));
+            summary.size = Saturating::add(summary.size, privateOrAllocated(volume, full, *entry));
             summary.driveSize = Saturating::add(summary.driveSize, entry->size);
             summary.fileCount = Saturating::add(summary.fileCount, 1);
             summary.offer(entry->modificationDate(), LastUsedSource::modificationDate);

@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "foundation/CancellationFlag.h"
 #include "foundation/Date.h"
 #include "foundation/OpenFileChecking.h"
 #include "scanning/Candidate.h"
@@ -55,6 +57,12 @@ struct Scanner {
     Date now;  // every age is measured from here
     Ranker ranker;
     int64_t skippedReportLimit = 2000;
+    // Threads the walk runs on, the calling thread among them; at least 1. Folders are
+    // shared out among them, and the report is the same whatever their number or timing.
+    int threads = 1;
+    // When set and raised, the scan stops soon (a whole-folder inspection under way runs
+    // to its end) and throws CancellationError rather than report part of the tree.
+    std::shared_ptr<const CancellationFlag> cancel;
 
     Scanner(OffloadPolicy policy, RuleList rules, std::unordered_map<std::string, Date> lastUsedDates,
             std::vector<OpenFileUsage> inUse, Date now);
@@ -62,8 +70,9 @@ struct Scanner {
     // Walks the roots (resolved; repeats and nested roots walked once) and the simulator
     // folder. Candidates: files and packages that qualify, the outermost qualifying plain
     // folders (holding what qualified inside them as parts), and code projects and
-    // simulator devices as whole items; ranked. Never throws: what can't be read is left
-    // out and keeps its folder from moving whole.
+    // simulator devices as whole items; ranked. What can't be read is left out and keeps
+    // its folder from moving whole. Throws CancellationError (see `cancel`),
+    // std::invalid_argument for fewer than one thread, and what a rule throws.
     ScanReport scan(const std::vector<std::string>& roots) const;
 
     // Why a managed folder can't be scanned at all: "Folder not found" when it can't be
