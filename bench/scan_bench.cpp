@@ -1,10 +1,15 @@
-// The scanner against find(1) over the same generated tree, in the same run.
+// The scanner against gdu(1) and find(1) over the same generated tree, in the same run.
 //
-// Builds a home-like tree under $TMPDIR (100,000 entries; KELDWICK_SCAN_ENTRIES sets
-// another count, e.g. 1000000), in a typical and a project-heavy shape, then times
-// `find ROOT -printf '%s %T@ %A@\n'` and Scanner::scan over it, warm (one discarded run,
-// then the median of five), each in a child process so that its peak memory is its own.
-// Prints entries per second, the ratio (scanner speed over find's) and peak memory.
+// Builds a home-like tree under $TMPDIR for each size (200,000 and 1,000,000 entries;
+// KELDWICK_SCAN_ENTRIES sets others, comma-separated), in a typical and a project-heavy
+// shape, then times `gdu -npc HOME`, `find ROOTS -printf '%s %T@ %A@\n'` and
+// Scanner::scan on one thread and on every core (KELDWICK_SCAN_THREADS sets the count),
+// warm (one discarded run, then the median of five), each in a child process so that its
+// peak memory and CPU time are its own. Prints wall and CPU seconds, their ratios to
+// gdu's and find's, the load average while it ran (the machine may be shared), and the
+// scanner's peak memory per entry beyond what its candidates hold: the growth of the
+// resident size during the scan less the bytes the report's candidates take (their
+// records, path strings and part lists, with the allocator's 16 bytes per block).
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -14,16 +19,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/Date.h"
 #include "scanning/NeverTouch.h"
+#include "scanning/Candidate.h"
 #include "scanning/Scanner.h"
 
 using namespace keldwick;
@@ -143,10 +153,38 @@ Tree generate(const std::string& base, const std::string& shape, long entries) {
 
 struct Measure {
     double seconds = 0;
-    long peakKiB = 0;       // the child's peak resident size
-    long baselineKiB = 0;   // its resident size before the work began (scanner only)
-    long long detail = 0;   // scanner: candidates found
+    double cpuSeconds = 0;    // user and system time of the child, all its threads
+    long peakKiB = 0;         // the child's peak resident size
+    long baselineKiB = 0;     // its resident size before the work began (scanner only)
+    long long detail = 0;     // scanner: candidates found
+    long long heldBytes = 0;  // scanner: what the candidates hold
+    double load = 0;          // the one-minute load average after the run
 };
+
+double loadAverage() {
+    double load = 0;
+    if (FILE* file = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(file, "%lf", &load) != 1) load = 0;
+        std::fclose(file);
+    }
+    return load;
+}
+
+double cpuOf(const struct rusage& usage) {
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+}
+
+// Heap bytes a string keeps beyond its own record (short ones live inside it).
+long long heapOf(const std::string& text) {
+    return text.capacity() > 15 ? static_cast<long long>(text.capacity()) + 1 + 16 : 0;
+}
+
+// What a list of candidates holds on the heap, the candidates' own records included.
+long long heldBy(const std::vector<Candidate>& list) {
+    long long bytes = list.capacity() ? static_cast<long long>(list.capacity() * sizeof(Candidate)) + 16 : 0;
+    for (const auto& candidate : list) bytes += heapOf(candidate.path) + heldBy(candidate.parts);
+    return bytes;
+}
 
 long residentKiB() {
     long pages = 0, resident = 0;
@@ -157,12 +195,8 @@ long residentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// Runs find over the roots with its output thrown away.
-Measure runFind(const Tree& tree) {
-    std::vector<std::string> args = {"find"};
-    args.insert(args.end(), tree.roots.begin(), tree.roots.end());
-    args.push_back("-printf");
-    args.push_back("%s %T@ %A@\n");
+// Runs a tool with its output thrown away; false when it can't be started.
+bool runTool(std::vector<std::string> args, Measure& m) {
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -170,28 +204,55 @@ Measure runFind(const Tree& tree) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const auto start = std::chrono::steady_clock::now();
     pid_t pid;
-    if (posix_spawnp(&pid, "find", &actions, nullptr, argv.data(), environ) != 0) {
-        std::perror("find");
-        std::exit(1);
-    }
+    const int spawned = posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return false;
     int status = 0;
     struct rusage usage {};
     wait4(pid, &status, 0, &usage);
-    Measure m;
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.cpuSeconds = cpuOf(usage);
     m.peakKiB = usage.ru_maxrss;
-    posix_spawn_file_actions_destroy(&actions);
+    m.load = loadAverage();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "find failed\n");
+        std::fprintf(stderr, "%s failed\n", args[0].c_str());
+        std::exit(1);
+    }
+    return true;
+}
+
+Measure runFind(const Tree& tree) {
+    std::vector<std::string> args = {"find"};
+    args.insert(args.end(), tree.roots.begin(), tree.roots.end());
+    args.push_back("-printf");
+    args.push_back("%s %T@ %A@\n");
+    Measure m;
+    if (!runTool(args, m)) {
+        std::perror("find");
+        std::exit(1);
+    }
+    return m;
+}
+
+bool gduAvailable() {
+    Measure ignored;
+    return runTool({"gdu", "--version"}, ignored);
+}
+
+Measure runGdu(const Tree& tree) {
+    Measure m;
+    if (!runTool({"gdu", "-npc", tree.home}, m)) {
+        std::perror("gdu");
         std::exit(1);
     }
     return m;
 }
 
 // Runs one scan in a child process; the child reports its timing through a pipe.
-Measure runScanner(const Tree& tree, bool everyFile) {
+Measure runScanner(const Tree& tree, bool everyFile, int threads) {
     int channel[2];
     if (pipe(channel) != 0) std::exit(1);
     pid_t pid = fork();
@@ -205,12 +266,14 @@ Measure runScanner(const Tree& tree, bool everyFile) {
         }
         Scanner scanner(policy, NeverTouch::rules(tree.home, {}, {}, {}, system), {}, {},
                         Date::now().adding(1000 * 86'400.0));
+        scanner.threads = threads;
         Measure m;
         m.baselineKiB = residentKiB();
         const auto start = std::chrono::steady_clock::now();
         const ScanReport report = scanner.scan(tree.roots);
         m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         m.detail = static_cast<long long>(report.candidates.size());
+        m.heldBytes = heldBy(report.candidates);
         if (write(channel[1], &m, sizeof m) != sizeof m) _exit(1);
         _exit(0);
     }
@@ -226,6 +289,8 @@ Measure runScanner(const Tree& tree, bool everyFile) {
         std::exit(1);
     }
     m.peakKiB = usage.ru_maxrss;
+    m.cpuSeconds = cpuOf(usage);
+    m.load = loadAverage();
     return m;
 }
 
@@ -236,42 +301,89 @@ Measure median(Run run) {
     for (int i = 0; i < kRuns; ++i) all.push_back(run());
     std::sort(all.begin(), all.end(), [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
     Measure m = all[kRuns / 2];
-    for (const auto& each : all) m.peakKiB = std::max(m.peakKiB, each.peakKiB);
+    std::vector<double> cpu;
+    for (const auto& each : all) {
+        m.peakKiB = std::max(m.peakKiB, each.peakKiB);
+        m.load = std::max(m.load, each.load);
+        cpu.push_back(each.cpuSeconds);
+    }
+    std::sort(cpu.begin(), cpu.end());
+    m.cpuSeconds = cpu[kRuns / 2];
     return m;
+}
+
+
+std::vector<long> sizesWanted() {
+    std::vector<long> sizes;
+    const char* wanted = std::getenv("KELDWICK_SCAN_ENTRIES");
+    std::stringstream list(wanted && *wanted ? wanted : "200000,1000000");
+    for (std::string item; std::getline(list, item, ',');) sizes.push_back(std::max(1000L, std::atol(item.c_str())));
+    return sizes;
+}
+
+void printRow(const char* shape, const std::string& run, const Measure& m, const Measure* gdu, const Measure& find,
+              long entries) {
+    char versusGdu[32] = "-";
+    if (gdu) std::snprintf(versusGdu, sizeof versusGdu, "%.2fx %.2fx", m.seconds / gdu->seconds, m.cpuSeconds / gdu->cpuSeconds);
+    char beyond[16] = "";
+    if (m.baselineKiB) {
+        const double grown = std::max(0L, m.peakKiB - m.baselineKiB) * 1024.0 - static_cast<double>(m.heldBytes);
+        std::snprintf(beyond, sizeof beyond, "%.0f", grown / entries);
+    }
+    std::printf("%-14s %-24s %8.3f %8.3f %17s %12s %9.1f %8s %10lld %6.2f\n", shape, run.c_str(), m.seconds,
+                m.cpuSeconds, versusGdu,
+                (std::to_string(m.seconds / find.seconds).substr(0, 4) + "x " +
+                 std::to_string(m.cpuSeconds / find.cpuSeconds).substr(0, 4) + "x")
+                    .c_str(),
+                m.peakKiB / 1024.0, beyond, m.detail, m.load);
+    std::fflush(stdout);
 }
 
 }  // namespace
 
 int main() {
-    long entries = 100'000;
-    if (const char* wanted = std::getenv("KELDWICK_SCAN_ENTRIES")) entries = std::max(1000L, std::atol(wanted));
     const char* tmp = std::getenv("TMPDIR");
     std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/keldwick-scan-bench-XXXXXX";
     if (!mkdtemp(base.data())) {
         std::perror("mkdtemp");
         return 1;
     }
+    int cores = static_cast<int>(std::thread::hardware_concurrency());
+    if (const char* wanted = std::getenv("KELDWICK_SCAN_THREADS")) cores = std::max(1, std::atoi(wanted));
+    const bool withGdu = gduAvailable();
+    if (!withGdu) std::printf("gdu not found: its column is left out (scripts/install-deps installs it)\n");
 
-    std::printf("scan over %ld entries per shape (warm cache, median of %d)\n", entries, kRuns);
-    std::printf("%-14s %-22s %12s %9s %11s %9s %10s\n", "shape", "run", "entries/s", "ratio", "peak MiB",
-                "B/entry", "candidates");
-    for (const std::string shape : {"typical", "project-heavy"}) {
-        const auto madeAt = std::chrono::steady_clock::now();
-        const Tree tree = generate(base, shape, entries);
-        const double made = std::chrono::duration<double>(std::chrono::steady_clock::now() - madeAt).count();
-        std::fprintf(stderr, "%s: %ld entries made in %.1f s\n", shape.c_str(), tree.entries, made);
+    for (long entries : sizesWanted()) {
+        std::printf("\nscan over %ld entries per shape (warm cache, median of %d; %d cores)\n", entries, kRuns, cores);
+        std::printf("%-14s %-24s %8s %8s %17s %12s %9s %8s %10s %6s\n", "shape", "run", "wall s", "CPU s",
+                    "vs gdu wall CPU", "vs find", "peak MiB", "B/entry", "candidates", "load");
+        for (const std::string shape : {"typical", "project-heavy"}) {
+            const auto madeAt = std::chrono::steady_clock::now();
+            const Tree tree = generate(base, shape, entries);
+            const double made = std::chrono::duration<double>(std::chrono::steady_clock::now() - madeAt).count();
+            std::fprintf(stderr, "%s: %ld entries made in %.1f s\n", shape.c_str(), tree.entries, made);
 
-        const Measure find = median([&] { return runFind(tree); });
-        const double findRate = tree.entries / find.seconds;
-        std::printf("%-14s %-22s %12.0f %9s %11.1f %9s %10s\n", shape.c_str(), "find -printf", findRate, "1.00",
-                    find.peakKiB / 1024.0, "", "");
-        for (bool everyFile : {false, true}) {
-            const Measure scan = median([&] { return runScanner(tree, everyFile); });
-            const double rate = tree.entries / scan.seconds;
-            const double perEntry = std::max(0L, scan.peakKiB - scan.baselineKiB) * 1024.0 / tree.entries;
-            std::printf("%-14s %-22s %12.0f %8.2fx %11.1f %9.0f %10lld\n", shape.c_str(),
-                        everyFile ? "Scanner (every file)" : "Scanner (default)", rate, rate / findRate,
-                        scan.peakKiB / 1024.0, perEntry, scan.detail);
+            const Measure find = median([&] { return runFind(tree); });
+            std::optional<Measure> gdu;
+            if (withGdu) gdu = median([&] { return runGdu(tree); });
+            const Measure* gduRow = gdu ? &*gdu : nullptr;
+            if (gdu) printRow(shape.c_str(), "gdu -npc", *gdu, gduRow, find, tree.entries);
+            printRow(shape.c_str(), "find -printf", find, gduRow, find, tree.entries);
+            struct Run {
+                const char* name;
+                bool everyFile;
+                int threads;
+            };
+            const Run runs[] = {{"Scanner, 1 thread", false, 1},
+                                {"Scanner, all cores", false, cores},
+                                {"every file, 1 thread", true, 1},
+                                {"every file, all cores", true, cores}};
+            for (const auto& run : runs) {
+                const Measure scan = median([&] { return runScanner(tree, run.everyFile, run.threads); });
+                printRow(shape.c_str(), run.name, scan, gduRow, find, tree.entries);
+            }
+            std::error_code ignored;
+            std::filesystem::remove_all(tree.home, ignored);
         }
     }
     std::error_code ignored;

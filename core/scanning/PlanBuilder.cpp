@@ -64,6 +64,8 @@ PlanBuilder::Result PlanBuilder::build(int64_t bytesNeeded, const std::string& d
     for (const auto& folder : fixedFolders)
         if (auto real = PathUtil::canonical(folder)) scanner.fixedFolders.insert(*real);
     scanner.skippedReportLimit = 2000;
+    scanner.threads = threads;
+    scanner.cancel = cancel;
 
     Result result;
     result.report = scanner.scan(folders);

@@ -28,6 +28,9 @@ struct PlanBuilder {
     OffloadPolicy policy;
     std::shared_ptr<const OpenFileChecking> openFiles;
     int64_t driveReserveBytes = 1'073'741'824;     // always left free on the drive (1 GiB)
+    // The scan's threads (at least 1) and its Stop flag; see Scanner.
+    int threads = 1;
+    std::shared_ptr<const CancellationFlag> cancel;
 
     // Where the facts come from; tests replace them. Defaults: the recently-used bookmark
     // dates under the given roots, the volume's available bytes (nothing when unreadable),
@@ -48,7 +51,8 @@ struct PlanBuilder {
     // Gathers the last-used dates and the open files once, scans, and selects from the
     // ranked candidates within max(available bytes on the drive - reserve, 0). Open files
     // and dates are gathered for each folder both as stored and as resolved, since
-    // processes report resolved paths and the walk runs over resolved folders. Never throws.
+    // processes report resolved paths and the walk runs over resolved folders. Throws only
+    // what the scan throws (CancellationError once `cancel` is raised).
     Result build(int64_t bytesNeeded, const std::string& driveRoot) const;
 
     // What the drive can take now: its available bytes (0 when unreadable) minus the

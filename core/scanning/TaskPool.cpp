@@ -34,26 +34,21 @@ void TaskPool::push(int worker, const Task& task) {
 }
 
 bool TaskPool::take(int worker, Task& task) {
-    {
-        Worker& own = *workers_[worker];
-        std::lock_guard guard(own.lock);
-        if (!own.tasks.empty()) {
-            task = own.tasks.back();
-            own.tasks.pop_back();
-            queued_.fetch_sub(1);
-            return true;
-        }
-    }
+    // Its own newest task first, else the oldest of another worker.
     const int count = threads();
-    for (int step = 1; step < count; ++step) {
-        Worker& other = *workers_[(worker + step) % count];
-        std::lock_guard guard(other.lock);
-        if (!other.tasks.empty()) {
-            task = other.tasks.front();
-            other.tasks.pop_front();
-            queued_.fetch_sub(1);
-            return true;
+    for (int step = 0; step < count; ++step) {
+        Worker& from = *workers_[(worker + step) % count];
+        std::lock_guard guard(from.lock);
+        if (from.tasks.empty()) continue;
+        if (step == 0) {
+            task = from.tasks.back();
+            from.tasks.pop_back();
+        } else {
+            task = from.tasks.front();
+            from.tasks.pop_front();
         }
+        queued_.fetch_sub(1);
+        return true;
     }
     return false;
 }

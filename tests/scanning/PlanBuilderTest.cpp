@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "foundation/EngineError.h"
 #include "foundation/PathUtil.h"
 #include "scanning/PlanBuilder.h"
 #include "support/FakeOpenFiles.h"
@@ -68,6 +69,16 @@ TEST(PlanBuilderTest, ScansRanksAndPlansJustEnough) {
     for (const auto& c : result.report.candidates) all += c.size;
     EXPECT_EQ(b.movableBytes(f.dir / "drive"), all);
     EXPECT_EQ(b.build(0, f.dir / "drive").plan.items.size(), 0u);
+
+    // The scan's threads and its Stop flag reach the scanner.
+    b.threads = 4;
+    auto threaded = b.build(1, f.dir / "drive");
+    EXPECT_EQ(threaded.report.candidates, result.report.candidates);
+    EXPECT_EQ(names(threaded.plan), names(result.plan));
+    auto flag = std::make_shared<CancellationFlag>();
+    flag->cancel();
+    b.cancel = flag;
+    EXPECT_THROW(b.build(1, f.dir / "drive"), CancellationError);
 }
 
 TEST(PlanBuilderTest, LeavesTheReserveFreeOnTheDrive) {

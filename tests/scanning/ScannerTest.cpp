@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/ItemChecks.h"
@@ -633,6 +634,224 @@ TEST(ScannerChecksTest, ManagedFolderReasonsGoRuleByRule) {
     rules = NeverTouch::rules(home + "/x", {home + "/proj"}, {}, {}, {"/usr"});
     EXPECT_EQ(Scanner::reasonToSkip(home + "/proj", rules), "Git repository");
     EXPECT_FALSE(Scanner::reasonToSkip(home, {}));
+}
+
+}  // namespace
+
+namespace {
+
+// Cancels a scan from inside the walk, when it meets the named item.
+class CancelAt final : public ScanRule {
+public:
+    CancelAt(std::string name, std::shared_ptr<CancellationFlag> flag) : name_(std::move(name)), flag_(std::move(flag)) {}
+    std::optional<std::string> skipReason(const std::string& path, const FileStat&, bool) const override {
+        if (PathUtil::name(path) == name_) flag_->cancel();
+        return std::nullopt;
+    }
+
+private:
+    std::string name_;
+    std::shared_ptr<CancellationFlag> flag_;
+};
+
+int openDescriptors() {
+    int count = 0;
+    for (const auto& name : listDirectory("/proc/self/fd")) count += name.empty() ? 0 : 1;
+    return count;
+}
+
+constexpr const char* kIdleDevice =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>name</key>"
+    "<string>Pad</string><key>state</key><integer>1</integer></dict></plist>";
+constexpr const char* kRunningDevice =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>name</key>"
+    "<string>Phone</string><key>state</key><integer>3</integer></dict></plist>";
+
+class ScannerThreadsTest : public ScannerTest {
+protected:
+    // A home with something of every kind the walk meets, spread over enough folders
+    // that the threads share them out. `portable`: only what any volume can hold.
+    void richTree(bool portable) {
+        for (int d = 0; d < 6; ++d) {
+            for (int s = 0; s < 6; ++s) {
+                const std::string at = "Documents/" + std::to_string(d) + "/" + std::to_string(s) + "/";
+                for (int f = 0; f < 5; ++f) {
+                    const std::string path = file(at + "f" + std::to_string(f) + ".txt", std::string(1 + d * 7 + s + f, 'x'));
+                    if ((d + s + f) % 7 == 0) setTimes(path, now.adding(-3 * kDay), now.adding(-3 * kDay));
+                    if ((d + s + f) % 11 == 0) setTimes(path, now.adding(-60 * kDay), now.adding(-60 * kDay));
+                }
+                if ((d + s) % 5 == 0) file(at + "refused-" + std::to_string(s) + ".txt");
+            }
+        }
+        file("Documents/db/notes.sqlite");
+        file("Documents/db/notes.sqlite-wal");
+        file("Documents/Letter.pages/Index.xml");
+        file("Documents/Deck.key/Data/slide.jpg");
+        file("Documents/Tool.app/Contents/tool");
+        file("Documents/.config/tool/settings");
+        file("Documents/links/plain.txt");
+        file("Documents/.x.keldwick-partial-1");
+        file("Projects/old/Makefile", "all:");
+        file("Projects/old/src/main.c", "int main;");
+        file("Projects/web/package.json", "{}");
+        file("Projects/web/node_modules/x/index.js");
+        file("Projects/web/.git/HEAD");
+        file("Projects/young/Cargo.toml", "[package]");
+        setTimes(file("Projects/young/src/lib.rs"), now.adding(-2 * kDay), now.adding(-2 * kDay));
+        file("Projects/loose/build/out.o");
+        const std::string devices = folder("Sim/Devices");
+        writeFile(devices + "/0A1B2C3D-0000-4000-8000-00000000000A/device.plist", kIdleDevice);
+        writeFile(devices + "/0A1B2C3D-0000-4000-8000-00000000000A/data/disk.img", "x");
+        writeFile(devices + "/0A1B2C3D-0000-4000-8000-00000000000B/device.plist", kRunningDevice);
+        if (portable) return;
+        ASSERT_EQ(symlink("../0/0/f0.txt", (root + "/Documents/links/to-file").c_str()), 0);
+        const std::string first = file("Documents/hard/a.txt");
+        ASSERT_EQ(link(first.c_str(), (root + "/Documents/hard/b.txt").c_str()), 0);
+        file("Documents/bad/caf\xe9.txt");
+    }
+
+    Scanner richScanner(int threads) const {
+        FakeChecker checker;
+        checker.uses = {{root + "/Documents/0/0/f1.txt", 7, "Editor"}, {root + "/Documents/1/2", 8, "Shell"}};
+        RuleList rules = standardRules();
+        rules.push_back(std::make_shared<RefuseNamed>("refused"));
+        Scanner scan(policy, std::move(rules), {}, checker.usage(root), now);
+        scan.simulatorDevices = root + "/Sim/Devices";
+        scan.fixedFolders = {root + "/Documents/2"};
+        scan.threads = threads;
+        return scan;
+    }
+
+    // The managed folders as a user might give them: nested, repeated, one missing.
+    std::vector<std::string> richRoots() const {
+        return {root + "/Documents", root + "/Projects", root + "/Documents/3", root + "/Projects", root + "/Sim",
+                root + "/missing"};
+    }
+};
+
+ScanReport withoutDuration(ScanReport report) {
+    report.duration = 0;
+    return report;
+}
+
+TEST_F(ScannerThreadsTest, ReportsMatchOneThreadWhateverTheCountOrTiming) {
+    richTree(false);
+    struct Case {
+        const char* name;
+        int64_t limit;
+        int64_t minimumItemSize;
+        int64_t maxFolderFileCount;
+    };
+    const Case cases[] = {
+        {"every kind of item", 2000, 1, 20'000},
+        {"more refusals than the report keeps", 3, 1, 20'000},
+        {"every file, no whole folders", 2000, 0, 0},
+        {"small folders only", 2000, 1, 4},
+    };
+    for (const auto& c : cases) {
+        policy.minimumItemSize = c.minimumItemSize;
+        policy.maxFolderFileCount = c.maxFolderFileCount;
+        Scanner one = richScanner(1);
+        one.skippedReportLimit = c.limit;
+        const ScanReport expected = withoutDuration(one.scan(richRoots()));
+        ASSERT_FALSE(expected.candidates.empty()) << c.name;
+        ASSERT_GE(expected.skippedCount, 8) << c.name;
+        for (int threads : {2, 3, 8}) {
+            for (int round = 0; round < 4; ++round) {
+                Scanner many = richScanner(threads);
+                many.skippedReportLimit = c.limit;
+                EXPECT_EQ(withoutDuration(many.scan(richRoots())), expected) << c.name << ", " << threads << " threads";
+            }
+        }
+    }
+}
+
+TEST_F(ScannerThreadsTest, UnreadableFoldersGiveTheSameReportOnAnyNumberOfThreads) {
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to act as another user";
+    richTree(true);
+    file("Documents/4/closed/inner.txt");
+    file("Documents/5/sealed/project/Makefile", "all:");
+    test::chownTree(root);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((root + "/Documents/4/closed").c_str(), 0300), 0);         // can't be listed
+    ASSERT_EQ(chmod((root + "/Documents/5/sealed/project").c_str(), 0444), 0);  // can't be searched
+    ASSERT_EQ(chmod((root + "/Documents/1").c_str(), 0000), 0);                // neither
+    const Scanner one = richScanner(1);
+    const Scanner many = richScanner(6);
+    const int status = test::runAsNobody([&] {
+        const ScanReport expected = withoutDuration(one.scan(richRoots()));
+        for (int round = 0; round < 5; ++round) {
+            if (withoutDuration(many.scan(richRoots())) != expected) return 1;
+        }
+        return expected.candidates.empty() ? 2 : 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(ScannerThreadsTest, AFuseVolumeGivesTheSameReportOnAnyNumberOfThreads) {
+    if (auto reason = test::mountSkipReason("ntfs-3g")) GTEST_SKIP() << *reason;
+    if (auto reason = test::mountSkipReason("mkntfs")) GTEST_SKIP() << *reason;
+    const std::string home = root;
+    root = *PathUtil::canonical(dir.path()) + "/fuse";
+    test::LoopVolume volume(dir / "ntfs.img", 32, "mkntfs -q -F -f", "ntfs-3g", root);
+    if (!volume.mounted()) GTEST_SKIP() << volume.error();
+    richTree(true);
+    policy.minimumItemSize = 0;
+    const ScanReport expected = withoutDuration(richScanner(1).scan(richRoots()));
+    std::vector<ScanReport> reports;
+    for (int round = 0; round < 3; ++round) reports.push_back(withoutDuration(richScanner(5).scan(richRoots())));
+    volume.unmount();
+    EXPECT_FALSE(expected.candidates.empty());
+    for (const auto& report : reports) EXPECT_EQ(report, expected);
+    root = home;
+}
+
+TEST_F(ScannerThreadsTest, CancellationStopsTheWalkAndLeavesNoDescriptorOpen) {
+    richTree(false);
+    struct Case {
+        int threads;
+        const char* cancelAt;  // nothing: cancelled before the scan starts; "": never
+    };
+    const Case cases[] = {{1, nullptr}, {4, nullptr}, {1, "f3.txt"}, {4, "f3.txt"}, {8, "notes.sqlite"}, {1, ""}, {8, ""}};
+    for (const auto& c : cases) {
+        const int before = openDescriptors();
+        auto flag = std::make_shared<CancellationFlag>();
+        Scanner scan = richScanner(c.threads);
+        scan.cancel = flag;
+        if (!c.cancelAt) {
+            flag->cancel();
+        } else if (*c.cancelAt) {
+            scan.rules.push_back(std::make_shared<CancelAt>(c.cancelAt, flag));
+        }
+        const std::string label = std::to_string(c.threads) + " threads, cancelled at " +
+                                  (c.cancelAt ? std::string(c.cancelAt) : std::string("the start"));
+        if (c.cancelAt && !*c.cancelAt) {
+            EXPECT_EQ(withoutDuration(scan.scan(richRoots())), withoutDuration(richScanner(1).scan(richRoots())))
+                << label;
+        } else {
+            EXPECT_THROW(scan.scan(richRoots()), CancellationError) << label;
+        }
+        EXPECT_EQ(openDescriptors(), before) << label;
+    }
+}
+
+TEST_F(ScannerThreadsTest, DeepAndWideTreesOnManyThreads) {
+    // Deeper than the threads keep folders open, and wide enough that all take part.
+    std::string deep = "deep";
+    for (int level = 0; level < 150; ++level) deep += "/d";
+    file(deep + "/bottom.txt");
+    for (int i = 0; i < 200; ++i) file("wide/" + std::to_string(i) + "/x/f.txt");
+    const int before = openDescriptors();
+    Scanner one = scanner();
+    const ScanReport expected = withoutDuration(one.scan({root}));
+    EXPECT_EQ(expected.itemsVisited, 1 + 151 + 1 + 1 + 200 * 3);  // root, deep folders, bottom.txt, wide, its trees
+    Scanner many = scanner();
+    many.threads = 8;
+    EXPECT_EQ(withoutDuration(many.scan({root})), expected);
+    EXPECT_EQ(openDescriptors(), before);
+
+    many.threads = 0;
+    EXPECT_THROW(many.scan({root}), std::invalid_argument);
 }
 
 }  // namespace
