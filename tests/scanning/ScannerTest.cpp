@@ -711,7 +711,7 @@ protected:
     }
 
     Scanner richScanner(int threads) const {
-        FakeChecker checker;
+        test::FakeOpenFiles checker;
         checker.uses = {{root + "/Documents/0/0/f1.txt", 7, "Editor"}, {root + "/Documents/1/2", 8, "Shell"}};
         RuleList rules = standardRules();
         rules.push_back(std::make_shared<RefuseNamed>("refused"));
