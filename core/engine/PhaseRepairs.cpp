@@ -97,11 +97,12 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
             return result(record, RecoveryAction::rolledForward, message);
         }
         if (record.isDirectory) {
-            context.journal->setPhase(record.id, Phase::offloadCleanup);
-            context.journal->makeDurable();  // the folder's deletion is only ever finished from this phase
+            // The folder's deletion is only ever finished from this phase.
             OffloadRecord cleaning = record;
             cleaning.phase = Phase::offloadCleanup;
-            return finishOffloadCleanup(cleaning);
+            return afterDurable(
+                record, std::nullopt, [this, id = record.id] { context.journal->setPhase(id, Phase::offloadCleanup); },
+                [this, cleaning] { return finishOffloadCleanup(cleaning); });
         }
         if (auto deferred = deferUnlessDriveCopyStands(record, mountPoint(record.driveID), displaced))
             return *deferred;
@@ -314,13 +315,14 @@ RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& reco
                                   " is back on your Mac, but the copy on your drive is different, so both were kept.",
                               Phase::returned, RecoveryAction::markedReturned);
     }
-    // The restored item's place must outlast a power cut before its drive copy goes.
-    platform::flushFolder(PathUtil::parent(record.originalPath));
-    context.journal->setPhase(record.id, Phase::restoreCleanup);
-    context.journal->makeDurable();  // the drive copy goes unchecked from this phase on
+    // The restored item's place must outlast a power cut before its drive copy goes, and
+    // so must the phase: the drive copy goes unchecked from it on.
     OffloadRecord cleaning = record;
     cleaning.phase = Phase::restoreCleanup;
-    return finishRestoreCleanup(cleaning);
+    return afterDurable(
+        record, PathUtil::parent(record.originalPath),
+        [this, id = record.id] { context.journal->setPhase(id, Phase::restoreCleanup); },
+        [this, cleaning] { return finishRestoreCleanup(cleaning); });
 }
 
 RecoveryResult RecoveryManager::finishRestoreCleanup(const OffloadRecord& record) {

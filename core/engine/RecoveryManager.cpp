@@ -29,6 +29,9 @@ using RecoveryTexts::quoted;
 
 namespace {
 
+// Held steps run at the latest after this many, however quick the repairs.
+constexpr size_t maxHeldSteps = 4096;
+
 const std::set<Phase> inFlightPhases = {
     Phase::offloadCopying, Phase::offloadVerified, Phase::offloadSwapping, Phase::offloadCleanup,
     Phase::restoreCopying, Phase::restoreSwapping, Phase::restoreCleanup,
@@ -148,18 +151,22 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
         Log::error("journal", std::string("Recovery couldn't list the unfinished records: ") + error.what());
     }
     // Each record's repair is safe to make again from the phase it started in, so the
-    // journal need not wait for the medium after each one; a repair whose phase must
-    // outlast a power cut before its next step flushes the journal itself. The manifest
-    // entries follow in one write once the journal changes behind them are durable (the
-    // group ends first), as each used to follow its own change.
+    // journal need not wait for the medium after each one. A step that may only follow a
+    // flush (a deletion allowed by a phase, or by an item's place on this computer) is
+    // held back, so that one flush per folder and one of the journal serve many records.
+    // The manifest entries follow in one write once the journal changes behind them are
+    // durable (the group ends first), as each used to follow its own change.
     ManifestHold hold(*this);
     Journal::GroupCommit group(*context.journal);
+    heldSteps_.emplace();
     auto lastFlush = std::chrono::steady_clock::now();
     std::vector<RecoveryResult> results;
     for (const auto& record : records) {
+        currentSlot_ = results.size();
         if (auto outcome = repair(record, std::nullopt, false)) results.push_back(*outcome);
         // Long repairs (large items hashed) don't leave much work to be redone after a power cut.
-        if (std::chrono::steady_clock::now() - lastFlush > std::chrono::seconds(1)) {
+        if (heldSteps_->size() >= maxHeldSteps || std::chrono::steady_clock::now() - lastFlush > std::chrono::seconds(1)) {
+            runHeldSteps(results);
             try {
                 context.journal->makeDurable();
                 writeHeldManifestEntries();
@@ -169,7 +176,77 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
             lastFlush = std::chrono::steady_clock::now();
         }
     }
+    runHeldSteps(results);
+    heldSteps_.reset();
     return results;
+}
+
+RecoveryResult RecoveryManager::afterDurable(const OffloadRecord& record, std::optional<std::string> folder,
+                                             std::function<void()> mark, std::function<RecoveryResult()> step) {
+    if (!heldSteps_) {
+        if (folder) platform::flushFolder(*folder);
+        mark();
+        context.journal->makeDurable();
+        return step();
+    }
+    heldSteps_->push_back({currentSlot_, record, std::move(folder), std::move(mark), std::move(step)});
+    return result(record, RecoveryAction::deferred);
+}
+
+void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcept {
+    if (!heldSteps_ || heldSteps_->empty()) return;
+    std::vector<DurableStep> steps;
+    steps.swap(*heldSteps_);
+    // Steps held now run at once, not held again.
+    auto held = std::move(heldSteps_);
+    heldSteps_.reset();
+    std::map<std::string, std::optional<std::string>> flushFailures;  // by folder
+    std::vector<DurableStep*> allowed;
+    for (auto& step : steps) {
+        try {
+            if (step.folder) {
+                auto flushed = flushFailures.find(*step.folder);
+                if (flushed == flushFailures.end()) {
+                    try {
+                        platform::flushFolder(*step.folder);
+                        flushed = flushFailures.emplace(*step.folder, std::nullopt).first;
+                    } catch (const std::exception& error) {
+                        flushed = flushFailures.emplace(*step.folder, error.what()).first;
+                    }
+                }
+                if (flushed->second) {
+                    results[step.slot] = failedRepair(step.record, *flushed->second, false);
+                    continue;
+                }
+            }
+            step.mark();
+            allowed.push_back(&step);
+        } catch (const std::exception& error) {
+            results[step.slot] = failedRepair(step.record, error.what(), false);
+        } catch (...) {
+            results[step.slot] = failedRepair(step.record, "An unknown error occurred.", false);
+        }
+    }
+    std::optional<std::string> unflushed;
+    try {
+        context.journal->makeDurable();
+    } catch (const std::exception& error) {
+        unflushed = error.what();
+    }
+    for (auto* step : allowed) {
+        if (unflushed) {
+            results[step->slot] = failedRepair(step->record, *unflushed, false);
+            continue;
+        }
+        try {
+            results[step->slot] = step->step();
+        } catch (const std::exception& error) {
+            results[step->slot] = failedRepair(step->record, error.what(), false);
+        } catch (...) {
+            results[step->slot] = failedRepair(step->record, "An unknown error occurred.", false);
+        }
+    }
+    heldSteps_ = std::move(held);
 }
 
 std::optional<RecoveryResult> RecoveryManager::recoverRecord(int64_t recordID, const Failure& failure) {
@@ -210,6 +287,11 @@ std::optional<RecoveryResult> RecoveryManager::repair(const OffloadRecord& recor
     } catch (...) {
         description = "An unknown error occurred.";
     }
+    return failedRepair(record, description, fromExecutor);
+}
+
+RecoveryResult RecoveryManager::failedRepair(const OffloadRecord& record, const std::string& description,
+                                             bool fromExecutor) {
     std::string lead = fromExecutor ? "Couldn't clean up after " : "Couldn't finish recovering ";
     context.journal->log(lead + quoted(ItemName::display(record.originalPath)) + ": " + description, EventLevel::error, record.id);
     return result(record, RecoveryAction::deferred, description);

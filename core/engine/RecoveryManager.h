@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -173,6 +174,28 @@ private:
         bool outer_;
         int unwinding_;
     };
+
+    // The steps that may only follow a flush. While a pass holds them back (see
+    // afterDurable), many records' folder flushes and journal changes become durable at once.
+    struct DurableStep {
+        size_t slot = 0;  // where the step's result goes in the pass's results
+        OffloadRecord record;
+        std::optional<std::string> folder;  // flushed first
+        std::function<void()> mark;          // the journal change that allows the step
+        std::function<RecoveryResult()> step;
+    };
+    std::optional<std::vector<DurableStep>> heldSteps_;
+    size_t currentSlot_ = 0;
+    // Flushes `folder` (when given), makes `mark`, makes the journal durable, then runs
+    // `step` and gives its result. While a pass holds steps back, all of that waits for
+    // runHeldSteps and a stand-in result is given, which runHeldSteps replaces.
+    RecoveryResult afterDurable(const OffloadRecord& record, std::optional<std::string> folder,
+                                std::function<void()> mark, std::function<RecoveryResult()> step);
+    // Runs the held steps: one flush per folder, their journal changes, one journal flush,
+    // then each step, writing each result into its slot. A step whose flush or change
+    // fails is deferred with the failure, as a repair that throws.
+    void runHeldSteps(std::vector<RecoveryResult>& results) noexcept;
+    RecoveryResult failedRepair(const OffloadRecord& record, const std::string& description, bool fromExecutor);
 
     std::optional<RecoveryResult> repair(const OffloadRecord& record, const Failure& failure, bool fromExecutor);
     std::optional<std::string> mountPoint(const std::string& driveID);

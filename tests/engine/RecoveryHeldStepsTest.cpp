@@ -1,0 +1,99 @@
+// Recovery holds back the deletions that may only follow a flush and makes many records'
+// folders and phases durable at once. A folder that can't be flushed must hold back only
+// the records whose restored items lie in it: their phase stays where it was and their
+// drive copies stay, while the other records settle; a later recovery settles them too.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "support/EngineWorld.h"
+#include "platform/FileIO.h"
+
+namespace keldwick {
+namespace {
+
+using test::EngineWorld;
+
+// Fails every flush of one folder with EIO.
+class FailingFolderFlush final : public platform::FileSystemCalls {
+public:
+    explicit FailingFolderFlush(std::string folder) : folder_(std::move(folder)) {}
+    int fsync(int fd) override {
+        char path[4096];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+        if (n > 0 && std::string(path, size_t(n)) == folder_) {
+            ++refused;
+            errno = EIO;
+            return -1;
+        }
+        return FileSystemCalls::fsync(fd);
+    }
+    int refused = 0;
+
+private:
+    std::string folder_;
+};
+
+// A restore cut short once the restored item stood in its place, its drive copy not yet deleted.
+OffloadRecord restoredInPlace(EngineWorld& world, const std::string& original) {
+    OffloadRecord record = world.offloadCompletely(original, false);
+    world.journal->setPhase(record.id, Phase::restoreSwapping);
+    PathUtil::removeTree(original);
+    EngineWorld::copyItem(world.drivePath(record), original);
+    return world.reload(record);
+}
+
+struct HeldCase {
+    const char* name;
+    const char* failingFolder;  // below the computer folder; "" for none
+};
+
+TEST(RecoveryHeldStepsTest, AFolderThatCantBeFlushedHoldsBackOnlyItsOwnRecords) {
+    const HeldCase cases[] = {
+        {"no failure", ""},
+        {"Documents fails", "/Documents"},
+        {"Music fails", "/Music"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineWorld world;
+        test::makeDirs(world.home + "/Music");
+        std::vector<OffloadRecord> records;
+        for (const char* folder : {"/Documents", "/Music"})
+            for (const char* name : {"a.txt", "b.txt"}) {
+                const std::string original = world.home + folder + "/" + name;
+                test::writeFile(original, std::string(folder) + name);
+                records.push_back(restoredInPlace(world, original));
+            }
+
+        const std::string failing = *c.failingFolder ? world.home + c.failingFolder : "";
+        {
+            FailingFolderFlush calls(failing);
+            platform::ScopedFileSystemCalls installed(calls);
+            world.manager().recoverInFlight();
+            EXPECT_EQ(calls.refused, failing.empty() ? 0 : 1) << "one flush per folder, not per record";
+        }
+        for (const auto& record : records) {
+            const bool heldBack = !failing.empty() && PathUtil::parent(record.originalPath) == failing;
+            EXPECT_EQ(world.reload(record).phase, heldBack ? Phase::restoreSwapping : Phase::restored)
+                << record.originalPath;
+            EXPECT_EQ(FileStat::peek(world.drivePath(record)).has_value(), heldBack) << record.originalPath;
+            EXPECT_TRUE(FileStat::peek(record.originalPath)) << record.originalPath;
+        }
+
+        world.manager().recoverInFlight();
+        for (const auto& record : records) {
+            EXPECT_EQ(world.reload(record).phase, Phase::restored) << record.originalPath;
+            EXPECT_FALSE(FileStat::peek(world.drivePath(record))) << record.originalPath;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace keldwick
