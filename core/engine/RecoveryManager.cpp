@@ -212,6 +212,8 @@ void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcep
                         flushed = flushFailures.emplace(*step.folder, std::nullopt).first;
                     } catch (const std::exception& error) {
                         flushed = flushFailures.emplace(*step.folder, error.what()).first;
+                    } catch (...) {
+                        flushed = flushFailures.emplace(*step.folder, "An unknown error occurred.").first;
                     }
                 }
                 if (flushed->second) {
@@ -232,6 +234,8 @@ void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcep
         context.journal->makeDurable();
     } catch (const std::exception& error) {
         unflushed = error.what();
+    } catch (...) {
+        unflushed = "An unknown error occurred.";
     }
     for (auto* step : allowed) {
         if (unflushed) {

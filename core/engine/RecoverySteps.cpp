@@ -147,6 +147,10 @@ void RecoveryManager::finishDeletingOriginal(const std::string& path, const Offl
                                  error.what() +
                                  "). The copy on the drive is complete; Keldwick will try again later.",
                              EventLevel::warning, record.id);
+    } catch (...) {
+        context.journal->log("Couldn't finish deleting the original of " + quoted(ItemName::display(record.originalPath)) +
+                                 ". The copy on the drive is complete; Keldwick will try again later.",
+                             EventLevel::warning, record.id);
     }
 }
 
