@@ -1,13 +1,14 @@
-# The two set-up commands: `make test` (and, once the program exists, `make run`).
+# The two set-up commands: `make test` and `make run`.
 JOBS ?= $(shell nproc)
 TEST_DIR := build/test
+RELEASE_DIR := build/release
 BENCH_DIR := build/bench
 FUZZ_DIR := build/fuzz
 # Seconds each fuzz harness runs, and how many run at once.
 FUZZ_SECONDS ?= 600
 FUZZ_JOBS ?= 3
 
-.PHONY: test bench soak fuzz deps clean
+.PHONY: test run screenshots bench soak fuzz deps clean release
 
 deps:
 	./scripts/install-deps
@@ -19,6 +20,18 @@ test: deps
 	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The program, built for release.
+release: deps
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELDWICK_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target keldwick
+
+run: release
+	$(RELEASE_DIR)/app/keldwick
+
+# The real program under a virtual X server with a tray, pictured into build/screenshots.
+screenshots: release
+	./scripts/screenshots $(RELEASE_DIR)/app/keldwick build/screenshots
 
 # The kill test at length: 1,000 kills of a process moving and restoring files.
 soak: deps

@@ -60,6 +60,7 @@ struct PanelHeader {
 struct PanelContents {
     PanelHeader header;
     std::vector<PanelRow> rows;
+    bool operator==(const PanelContents&) const = default;
 };
 
 inline constexpr const char* testModeHelp =

@@ -30,12 +30,9 @@ bool TrayIcon::show(std::optional<bool> trayAvailable) {
         connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context) togglePanel();
         });
-        refresh();
-        tray_->show();
-    } else {
-        refresh();
-        showPanel();
     }
+    refresh();
+    if (tray_) tray_->show();
     return hasTray_;
 }
 
@@ -45,7 +42,10 @@ void TrayIcon::refresh() {
     if (dripping && !drip_.isActive()) drip_.start();
     if (!dripping) drip_.stop();
     shown_ = MenuBarGlyph::shown(state, reduceMotion_, dripFrame_);
-    if (tray_) tray_->setIcon(MenuBarGlyph::image(shown_.fill, shown_.mark, tone()));
+    if (!tray_) return;
+    const QIcon icon = MenuBarGlyph::image(shown_.fill, shown_.mark, tone());
+    // The tray host redraws on every new icon; an unchanged glyph needn't cost that.
+    if (icon.cacheKey() != tray_->icon().cacheKey()) tray_->setIcon(icon);
 }
 
 void TrayIcon::advanceDrip() {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QWidget>
 #include <functional>
 #include <memory>
 
@@ -15,7 +16,7 @@
 #include "model/ModelState.h"
 
 class QSystemTrayIcon;
-class QWidget;
+
 
 namespace keldwick {
 
@@ -36,8 +37,9 @@ public:
     TrayIcon(Model model, WindowRegistry& windows, PanelFactory makePanel, QObject* parent = nullptr);
     ~TrayIcon() override;
 
-    // Shows the icon when the desktop has a tray (true), else the panel as a window
-    // (false). `trayAvailable` stands in for the desktop's answer in tests.
+    // Shows the icon when the desktop has a tray (true); without one (false) the caller
+    // shows the panel, which is then an ordinary window. `trayAvailable` stands in for
+    // the desktop's answer in tests.
     bool show(std::optional<bool> trayAvailable = std::nullopt);
 
     // Opens the panel (under the icon, or as a window without a tray), or closes it

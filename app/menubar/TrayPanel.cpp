@@ -72,6 +72,9 @@ void TrayPanel::run(PanelCommand command) {
 }
 
 void TrayPanel::show(const PanelContents& panel) {
+    // The model announces many changes that leave the panel as it is.
+    if (built_ && panel == panel_) return;
+    built_ = true;
     panel_ = panel;
     qDeleteAll(shortcuts_);
     shortcuts_.clear();

@@ -24,7 +24,7 @@ public:
 
     explicit TrayPanel(QWidget* parent = nullptr);
 
-    // Rebuilds the contents for `panel`.
+    // Rebuilds the contents for `panel`; nothing when it shows that already.
     void show(const PanelContents& panel);
     const PanelContents& shown() const { return panel_; }
     QCheckBox* automaticSwitch() const { return switch_; }
@@ -33,6 +33,7 @@ private:
     void run(PanelCommand command);
 
     PanelContents panel_;
+    bool built_ = false;
     QVBoxLayout* rows_;
     QCheckBox* switch_ = nullptr;
     QList<QShortcut*> shortcuts_;

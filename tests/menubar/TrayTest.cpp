@@ -94,6 +94,8 @@ TEST_F(TrayTest, WithoutATrayThePanelIsAWindow) {
     make();
     QSignalSpy shown(tray_.get(), &TrayIcon::panelShown);
     EXPECT_FALSE(tray_->show(false));
+    EXPECT_EQ(tray_->panel(), nullptr);
+    tray_->showPanel();
     ASSERT_NE(tray_->panel(), nullptr);
     EXPECT_TRUE(tray_->panel()->isVisible());
     EXPECT_EQ(tray_->panel()->windowFlags() & Qt::WindowType_Mask, Qt::Window);

@@ -1,0 +1,113 @@
+// The program: a tray icon over the model. A second launch hands over to the running
+// instance, which shows its panel.
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMetaMethod>
+#include <cstdio>
+#include <cstdlib>
+
+#include "desktop/Updater.h"
+#include "model/AppModel.h"
+#include "shell/InstanceBus.h"
+#include "shell/Program.h"
+#include "shell/QuitController.h"
+#include "shell/Session.h"
+#include "ui/DialogPorts.h"
+#include "ui/Symbols.h"
+
+using namespace keldwick;
+
+namespace {
+
+// Every change the model announces redraws the tray; a queued window opens.
+void follow(AppModel& model, Program& program) {
+    const QMetaObject& meta = AppModel::staticMetaObject;
+    const QMetaMethod redraw = program.metaObject()->method(program.metaObject()->indexOfSlot("modelChanged()"));
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
+        QObject::connect(&model, method, &program, redraw);
+    }
+    QObject::connect(&model, &AppModel::windowRequestsChanged, &program, &Program::windowRequestsChanged);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (auto problem = sessionProblem([](const char* name) {
+            const char* value = std::getenv(name);
+            return std::string(value ? value : "");
+        })) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Keldwick"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("keldwick"));
+    // Closing a window never ends a tray program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Symbols::useDesktopIconTheme();
+
+    InstanceBus instance;
+    if (instance.claim() == InstanceBus::Claim::taken) {
+        bool answered = false;
+        QEventLoop waiting;
+        instance.handOver([&](bool ok) {
+            answered = ok;
+            waiting.quit();
+        });
+        waiting.exec();
+        if (answered) return 0;
+        // Nobody answered for the name: start, and let the single-instance lock decide.
+    }
+
+    AppServices services;
+    services.filePicker = std::make_shared<DialogFilePicker>();
+    services.alerts = std::make_shared<MessageBoxAlerts>();
+    AppModel model(AppEnvironment::live(), std::move(services));
+    Updater updater;
+
+    QuitController quitter({[&] { return model.isBusy(); },
+                            [&] {
+                                if (const auto& flag = model.cancelFlag()) flag->cancel();
+                            },
+                            [] { QCoreApplication::quit(); }});
+
+    ModelHooks hooks;
+    hooks.state = [&]() -> const ModelState& { return model.state(); };
+    hooks.start = [&] { model.start(); };
+    hooks.refresh = [&] { model.refresh(); };
+    hooks.clearWindowRequests = [&] { model.clearWindowRequests(); };
+    hooks.requestWindow = [&](AppWindow window) { model.requestWindow(window); };
+    hooks.showSettings = [&] { model.showSettings(); };
+    hooks.setMoveAutomatically = [&](bool on) { model.togglePaused(on); };
+    hooks.cancel = [&] {
+        if (const auto& flag = model.cancelFlag()) flag->cancel();
+    };
+    hooks.freeUpSpace = [&] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
+    hooks.chooseFilesToMove = [] { qWarning("keldwick: moving chosen files is not built yet"); };
+    hooks.checkForUpdates = [&] {
+        if (updater.controller()) updater.controller()->checkForUpdates();
+    };
+    hooks.availableUpdate = [&]() -> std::optional<std::string> {
+        if (!updater.availableUpdate()) return std::nullopt;
+        return updater.availableUpdate()->toStdString();
+    };
+    hooks.quit = [&] { quitter.request(); };
+
+    Program program(std::move(hooks));
+    follow(model, program);
+    QObject::connect(&updater, &Updater::availableUpdateChanged, &program, &Program::modelChanged);
+    QObject::connect(&instance, &InstanceBus::showPanelRequested, &program, &Program::showPanel);
+    program.start();
+
+    const int status = app.exec();
+    // A worker still holds the journal and the engine: leave without destroying them
+    // under it; the journal and start-up recovery settle what it was doing.
+    if (model.isBusy()) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
+}

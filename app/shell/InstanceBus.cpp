@@ -1,0 +1,43 @@
+#include "shell/InstanceBus.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+
+namespace keldwick {
+
+namespace {
+
+constexpr int handOverTimeoutMs = 5000;
+
+}  // namespace
+
+InstanceBus::InstanceBus(QDBusConnection bus, QObject* parent) : QObject(parent), bus_(std::move(bus)) {}
+
+InstanceBus::Claim InstanceBus::claim() {
+    if (!bus_.isConnected() || !bus_.interface()) return Claim::noBus;
+    const auto reply = bus_.interface()->registerService(QString::fromLatin1(serviceName),
+                                                         QDBusConnectionInterface::DontQueueService,
+                                                         QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid()) return Claim::noBus;
+    if (reply.value() != QDBusConnectionInterface::ServiceRegistered) return Claim::taken;
+    bus_.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportScriptableSlots);
+    return Claim::owner;
+}
+
+void InstanceBus::handOver(std::function<void(bool)> done) {
+    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(serviceName), QString::fromLatin1(objectPath),
+                                                       QString::fromLatin1(serviceName), QStringLiteral("ShowPanel"));
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, handOverTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        if (watcher->isError()) {
+            qWarning("keldwick: the running instance did not answer: %s", qPrintable(watcher->error().message()));
+        }
+        done(!watcher->isError());
+    });
+}
+
+void InstanceBus::ShowPanel() { emit showPanelRequested(); }
+
+}  // namespace keldwick
