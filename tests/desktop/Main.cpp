@@ -1,8 +1,9 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-// Desktop services draw icons and one checkbox: Qt's offscreen platform stands in
-// for a display, so the tests run without one.
+// Desktop services, the windows' kit, the tray and the program's wiring draw widgets
+// and icons: Qt's offscreen platform stands in for a display, so the tests run without
+// one. Their test programs share this main.
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
