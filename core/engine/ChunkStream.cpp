@@ -178,95 +178,123 @@ struct Destination {
     const std::string* path = nullptr;
 };
 
-Result runPipelined(int source, Destination destination, size_t chunkSize, const Progress& progress,
-                    const std::string& sourcePath) {
-    std::vector<Chunk> chunks(kBuffers);
-    for (auto& c : chunks) c.buffer = std::make_unique<AlignedBuffer>(chunkSize);
+// Reading, hashing and writing on three threads over a ring of buffers: a slot goes from
+// `free` to the reader, to `toHash`, to `toWrite` (when there is a destination) and back.
+// The first failure on any thread aborts every queue so the others stop, and is the one
+// rethrown.
+class Pipeline {
+public:
+    explicit Pipeline(size_t chunkSize) : chunkSize_(chunkSize), chunks_(kBuffers) {
+        for (auto& c : chunks_) c.buffer = std::make_unique<AlignedBuffer>(chunkSize);
+        for (int i = 0; i < kBuffers; ++i) free_.push(i);
+    }
 
-    SlotQueue free, toHash, toWrite;
-    std::mutex errorLock;
-    std::exception_ptr firstError;
-    auto fail = [&](std::exception_ptr error) {
-        {
-            std::lock_guard guard(errorLock);
-            if (!firstError) firstError = error;
-        }
-        free.abort();
-        toHash.abort();
-        toWrite.abort();
-    };
-    for (int i = 0; i < kBuffers; ++i) free.push(i);
-
-    // A chunk of length 0 marks the end of the file.
-    std::thread reader([&] {
-        try {
+    // Reads the source into free slots. A chunk of length 0 marks the end of the file.
+    void read(int source, const std::string& sourcePath) {
+        guarded([&] {
             int64_t offset = 0;
             Dropper dropper(source);
             for (;;) {
-                auto slot = free.pop();
+                auto slot = free_.pop();
                 if (!slot) return;
-                Chunk& c = chunks[*slot];
+                Chunk& c = chunks_[*slot];
                 c.offset = offset;
-                c.length = readFully(source, c.buffer->bytes, chunkSize, sourcePath);
+                c.length = readFully(source, c.buffer->bytes, chunkSize_, sourcePath);
                 offset += static_cast<int64_t>(c.length);
                 dropper.consumedUpTo(offset);
                 if (c.length == 0) dropper.finish();
-                toHash.push(*slot);
+                toHash_.push(*slot);
                 if (c.length == 0) return;
-            }
-        } catch (...) {
-            fail(std::current_exception());
-        }
-    });
-
-    std::thread writer;
-    if (destination.fd >= 0) {
-        writer = std::thread([&] {
-            try {
-                Writeback writeback(destination.fd, *destination.path);
-                for (;;) {
-                    auto slot = toWrite.pop();
-                    if (!slot) return;
-                    Chunk& c = chunks[*slot];
-                    if (c.length == 0) return;
-                    if (!(destination.skipZeroChunks && allZero(c.buffer->bytes, c.length))) {
-                        writeFully(destination.fd, c.buffer->bytes, c.length, c.offset, *destination.path);
-                        writeback.wrote(c.offset, static_cast<int64_t>(c.length));
-                    }
-                    free.push(*slot);
-                }
-            } catch (...) {
-                fail(std::current_exception());
             }
         });
     }
 
-    Checksum::Hasher hasher;
-    int64_t total = 0;
-    try {
-        for (;;) {
-            auto slot = toHash.pop();
-            if (!slot) break;
-            Chunk& c = chunks[*slot];
-            if (c.length == 0) {
-                if (destination.fd >= 0) toWrite.push(*slot);
-                break;
+    // Writes hashed chunks at their offsets until the end mark.
+    void write(const Destination& destination) {
+        guarded([&] {
+            Writeback writeback(destination.fd, *destination.path);
+            for (;;) {
+                auto slot = toWrite_.pop();
+                if (!slot) return;
+                Chunk& c = chunks_[*slot];
+                if (c.length == 0) return;
+                if (!(destination.skipZeroChunks && allZero(c.buffer->bytes, c.length))) {
+                    writeFully(destination.fd, c.buffer->bytes, c.length, c.offset, *destination.path);
+                    writeback.wrote(c.offset, static_cast<int64_t>(c.length));
+                }
+                free_.push(*slot);
             }
-            hasher.update(c.buffer->bytes, c.length);
-            total += static_cast<int64_t>(c.length);
-            if (destination.fd >= 0)
-                toWrite.push(*slot);
-            else
-                free.push(*slot);
-            if (progress) progress(total);
-        }
-    } catch (...) {
-        fail(std::current_exception());
+        });
     }
+
+    // Hashes the chunks in order, passing each to the writer (or back to the reader).
+    Result hash(bool writing, const Progress& progress) {
+        Checksum::Hasher hasher;
+        int64_t total = 0;
+        guarded([&] {
+            for (;;) {
+                auto slot = toHash_.pop();
+                if (!slot) return;
+                Chunk& c = chunks_[*slot];
+                if (c.length == 0) {
+                    if (writing) toWrite_.push(*slot);
+                    return;
+                }
+                hasher.update(c.buffer->bytes, c.length);
+                total += static_cast<int64_t>(c.length);
+                if (writing)
+                    toWrite_.push(*slot);
+                else
+                    free_.push(*slot);
+                if (progress) progress(total);
+            }
+        });
+        return {hasher.finishHex(), total};
+    }
+
+    // Throws the first failure of any thread.
+    void rethrowFailure() {
+        if (firstError_) std::rethrow_exception(firstError_);
+    }
+
+private:
+    template <typename Work>
+    void guarded(Work&& work) {
+        try {
+            work();
+        } catch (...) {
+            fail(std::current_exception());
+        }
+    }
+    void fail(std::exception_ptr error) {
+        {
+            std::lock_guard guard(errorLock_);
+            if (!firstError_) firstError_ = error;
+        }
+        free_.abort();
+        toHash_.abort();
+        toWrite_.abort();
+    }
+
+    size_t chunkSize_;
+    std::vector<Chunk> chunks_;
+    SlotQueue free_, toHash_, toWrite_;
+    std::mutex errorLock_;
+    std::exception_ptr firstError_;
+};
+
+Result runPipelined(int source, Destination destination, size_t chunkSize, const Progress& progress,
+                    const std::string& sourcePath) {
+    Pipeline pipeline(chunkSize);
+    const bool writing = destination.fd >= 0;
+    std::thread reader([&] { pipeline.read(source, sourcePath); });
+    std::thread writer;
+    if (writing) writer = std::thread([&] { pipeline.write(destination); });
+    Result result = pipeline.hash(writing, progress);
     if (writer.joinable()) writer.join();
     reader.join();
-    if (firstError) std::rethrow_exception(firstError);
-    return {hasher.finishHex(), total};
+    pipeline.rethrowFailure();
+    return result;
 }
 
 Result runSerial(int source, Destination destination, size_t chunkSize, const Progress& progress,

@@ -315,6 +315,152 @@ std::vector<Prefetcher::File> filesOf(const std::string& root, const std::vector
 
 bool isPrefetched(int64_t size) { return size <= Prefetcher::kMaxFileSize; }
 
+// One folder copy: the walk of the source, and the two top folders held open so that
+// every entry is reached beneath them by descriptor.
+class TreeCopy {
+public:
+    TreeCopy(std::string source, std::string destination, Walk walked)
+        : source_(std::move(source)), destination_(std::move(destination)), walked_(std::move(walked)),
+          sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
+        if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
+        if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
+            throw POSIXFailure("mkdir", destination_, errno);
+        destinationTop_ = Fd(::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (destinationTop_.get() < 0) throw POSIXFailure("open", destination_, errno);
+    }
+
+    // Every walked entry copied in walk order, each checked against the walk first.
+    std::vector<TreeEntry> copyEntries(int64_t chunkSize, const FileCopier::Progress& progress) {
+        // Open folders of the entry being copied, from the top down; walk order puts each
+        // folder before its content, so an entry's folder is always on this stack.
+        std::vector<Frame> stack;
+        stack.push_back({"", Fd(::dup(sourceTop_.get())), Fd(::dup(destinationTop_.get()))});
+        std::vector<TreeEntry> entries;
+        entries.reserve(walked_.entries.size());
+        int64_t earlierFiles = 0;
+        Prefetcher prefetcher(filesOf(source_, walked_.entries), false);
+        size_t fileIndex = 0;
+        for (const auto& walkedEntry : walked_.entries) {
+            const std::string& relative = walkedEntry.path;
+            const std::string parent = parentOf(relative);
+            while (stack.size() > 1 && stack.back().relative != parent) stack.pop_back();
+            if (stack.back().relative != parent)
+                throw EngineError::invalidState("The copy lost its place in the folder.");
+            Frame& frame = stack.back();
+            const Names names{lastComponent(relative), PathUtil::join(source_, relative),
+                              PathUtil::join(destination_, relative)};
+            const struct statx record = checkedStatus(frame, names, walkedEntry);
+
+            TreeEntry entry{relative, walkedEntry.kind, 0, std::nullopt, std::nullopt};
+            switch (walkedEntry.kind) {
+                case TreeEntry::Kind::directory:
+                    stack.push_back(copyFolder(frame, names, relative));
+                    break;
+                case TreeEntry::Kind::symlink:
+                    entry.target = copyLink(frame, names, record, walkedEntry);
+                    break;
+                case TreeEntry::Kind::file: {
+                    prefetcher.reach(fileIndex++);
+                    auto copied = copyFileAt(frame.source.get(), names.name, names.source, frame.destination.get(),
+                                             names.name, names.destination, Flush::deferred, chunkSize,
+                                             [&](int64_t done) {
+                                                 if (progress) progress(earlierFiles + done);
+                                             });
+                    earlierFiles += copied.bytes;
+                    entry.size = copied.bytes;
+                    entry.sha256 = std::move(copied.sha256);
+                    break;
+                }
+            }
+            entries.push_back(std::move(entry));
+        }
+        return entries;
+    }
+
+    // Folders last and deepest first: creating their content moved their dates.
+    void applyFolderMetadata(const std::vector<TreeEntry>& entries) {
+        for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+            if (it->kind != TreeEntry::Kind::directory) continue;
+            Fd sourceDir(openQuietly(sourceTop_.get(), it->path.c_str(), O_DIRECTORY));
+            if (sourceDir.get() < 0) throw EngineError::sourceChanged(PathUtil::join(source_, it->path));
+            Fd destinationDir(
+                ::openat(destinationTop_.get(), it->path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (destinationDir.get() < 0) throw POSIXFailure("open", PathUtil::join(destination_, it->path), errno);
+            applyFolder(it->path, sourceDir.get(), destinationDir.get());
+        }
+        applyFolder("", sourceTop_.get(), destinationTop_.get());
+    }
+
+    void flush() { platform::syncVolume(destinationTop_.get(), destination_); }
+
+private:
+    struct Frame {
+        std::string relative;
+        Fd source;
+        Fd destination;
+    };
+    // An entry's name in its folder, and its full paths for errors.
+    struct Names {
+        std::string name;
+        std::string source;
+        std::string destination;
+    };
+
+    // The entry's status now, which must still be of the kind walked.
+    static struct statx checkedStatus(const Frame& frame, const Names& names, const TreeEntry& walkedEntry) {
+        struct statx record;
+        if (int error = statAt(frame.source.get(), names.name, record)) {
+            if (error == ENOENT || error == ENOTDIR) throw EngineError::sourceChanged(names.source);
+            throw POSIXFailure("lstat", names.source, error);
+        }
+        if (entryKind(record.stx_mode) != walkedEntry.kind) throw EngineError::unsupportedItem(names.source);
+        return record;
+    }
+
+    // The folder made in the copy; gives the frame of both, opened, for its content.
+    static Frame copyFolder(const Frame& frame, const Names& names, const std::string& relative) {
+        if (platform::calls().mkdirAt(frame.destination.get(), names.name.c_str(), 0700) != 0)
+            throw POSIXFailure("mkdir", names.destination, errno);
+        Fd sourceDir(openQuietly(frame.source.get(), names.name.c_str(), O_DIRECTORY));
+        if (sourceDir.get() < 0) {
+            if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) throw EngineError::sourceChanged(names.source);
+            throw POSIXFailure("opendir", names.source, errno);
+        }
+        Fd destinationDir(
+            ::openat(frame.destination.get(), names.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (destinationDir.get() < 0) throw POSIXFailure("open", names.destination, errno);
+        return {relative, std::move(sourceDir), std::move(destinationDir)};
+    }
+
+    // The link made in the copy with the walked target, its owner, attributes and times.
+    static std::string copyLink(const Frame& frame, const Names& names, const struct statx& record,
+                                const TreeEntry& walkedEntry) {
+        auto target = readLinkAt(frame.source.get(), names.name);
+        if (!target || target != walkedEntry.target) throw EngineError::sourceChanged(names.source);
+        if (platform::calls().symlinkAt(target->c_str(), frame.destination.get(), names.name.c_str()) != 0)
+            throw POSIXFailure("symlink", names.destination, errno);
+        platform::MetadataTarget from{-1, names.source};
+        platform::MetadataTarget to{-1, names.destination};
+        platform::copyOwner(record, to);
+        platform::copyXattrs(from, to);
+        platform::copyTimes(record, to);
+        return std::move(*target);
+    }
+
+    void applyFolder(const std::string& relative, int sourceFd, int destinationFd) {
+        const struct statx& before = walked_.folders.at(relative);
+        std::string sourcePath = childPath(source_, relative);
+        applyMetadata(before, {sourceFd, sourcePath}, {destinationFd, childPath(destination_, relative)}, sourcePath,
+                      timesOf(before));
+    }
+
+    std::string source_;
+    std::string destination_;
+    Walk walked_;
+    Fd sourceTop_;
+    Fd destinationTop_;
+};
+
 }  // namespace
 
 std::string FileCopier::copyFile(const std::string& source, const std::string& destination, bool fullSync,
@@ -329,114 +475,11 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     auto status = FileStat::read(source);
     if (!status) throw POSIXFailure("lstat", source, ENOENT);
     if (!status->isDirectory()) throw EngineError::unsupportedItem(source);
-    Walk walked = Walker(source, SpecialFiles::refuse).run();
-
-    Fd sourceTop(openQuietly(AT_FDCWD, source.c_str(), O_DIRECTORY));
-    if (sourceTop.get() < 0) throw POSIXFailure("opendir", source, errno);
-    if (platform::calls().mkdirAt(AT_FDCWD, destination.c_str(), 0700) != 0)
-        throw POSIXFailure("mkdir", destination, errno);
-    Fd destinationTop(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (destinationTop.get() < 0) throw POSIXFailure("open", destination, errno);
-
-    // Open folders of the entry being copied, from the top down; walk order puts each
-    // folder before its content, so an entry's folder is always on this stack.
-    struct Frame {
-        std::string relative;
-        Fd source;
-        Fd destination;
-    };
-    std::vector<Frame> stack;
-    stack.push_back({"", Fd(::dup(sourceTop.get())), Fd(::dup(destinationTop.get()))});
-
-    std::vector<TreeEntry> entries;
-    entries.reserve(walked.entries.size());
-    int64_t earlierFiles = 0;
-    Prefetcher prefetcher(filesOf(source, walked.entries), false);
-    size_t fileIndex = 0;
-    for (const auto& walkedEntry : walked.entries) {
-        const std::string& relative = walkedEntry.path;
-        std::string parent = parentOf(relative);
-        while (stack.size() > 1 && stack.back().relative != parent) stack.pop_back();
-        if (stack.back().relative != parent) throw EngineError::invalidState("The copy lost its place in the folder.");
-        Frame& frame = stack.back();
-        std::string name = lastComponent(relative);
-        std::string sourcePath = PathUtil::join(source, relative);
-        std::string destinationPath = PathUtil::join(destination, relative);
-
-        struct statx record;
-        if (int error = statAt(frame.source.get(), name, record)) {
-            if (error == ENOENT || error == ENOTDIR) throw EngineError::sourceChanged(sourcePath);
-            throw POSIXFailure("lstat", sourcePath, error);
-        }
-        if (entryKind(record.stx_mode) != walkedEntry.kind) throw EngineError::unsupportedItem(sourcePath);
-
-        TreeEntry entry{relative, walkedEntry.kind, 0, std::nullopt, std::nullopt};
-        switch (walkedEntry.kind) {
-            case TreeEntry::Kind::directory: {
-                if (platform::calls().mkdirAt(frame.destination.get(), name.c_str(), 0700) != 0)
-                    throw POSIXFailure("mkdir", destinationPath, errno);
-                Fd sourceDir(openQuietly(frame.source.get(), name.c_str(), O_DIRECTORY));
-                if (sourceDir.get() < 0) {
-                    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
-                        throw EngineError::sourceChanged(sourcePath);
-                    throw POSIXFailure("opendir", sourcePath, errno);
-                }
-                Fd destinationDir(
-                    ::openat(frame.destination.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-                if (destinationDir.get() < 0) throw POSIXFailure("open", destinationPath, errno);
-                entries.push_back(std::move(entry));
-                stack.push_back({relative, std::move(sourceDir), std::move(destinationDir)});
-                break;
-            }
-            case TreeEntry::Kind::symlink: {
-                auto target = readLinkAt(frame.source.get(), name);
-                if (!target || target != walkedEntry.target) throw EngineError::sourceChanged(sourcePath);
-                if (platform::calls().symlinkAt(target->c_str(), frame.destination.get(), name.c_str()) != 0)
-                    throw POSIXFailure("symlink", destinationPath, errno);
-                platform::MetadataTarget from{-1, sourcePath};
-                platform::MetadataTarget to{-1, destinationPath};
-                platform::copyOwner(record, to);
-                platform::copyXattrs(from, to);
-                platform::copyTimes(record, to);
-                entry.target = std::move(*target);
-                entries.push_back(std::move(entry));
-                break;
-            }
-            case TreeEntry::Kind::file: {
-                prefetcher.reach(fileIndex++);
-                auto copied = copyFileAt(frame.source.get(), name, sourcePath, frame.destination.get(), name,
-                                         destinationPath, Flush::deferred, chunkSize, [&](int64_t done) {
-                                             if (progress) progress(earlierFiles + done);
-                                         });
-                earlierFiles += copied.bytes;
-                entry.size = copied.bytes;
-                entry.sha256 = std::move(copied.sha256);
-                entries.push_back(std::move(entry));
-                break;
-            }
-        }
-    }
-    stack.clear();
-
-    // Folders last and deepest first: creating their content moved their dates.
-    auto applyFolder = [&](const std::string& relative, int sourceFd, int destinationFd) {
-        const struct statx& before = walked.folders.at(relative);
-        std::string sourcePath = childPath(source, relative);
-        applyMetadata(before, {sourceFd, sourcePath}, {destinationFd, childPath(destination, relative)}, sourcePath,
-                      timesOf(before));
-    };
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        if (it->kind != TreeEntry::Kind::directory) continue;
-        Fd sourceDir(openQuietly(sourceTop.get(), it->path.c_str(), O_DIRECTORY));
-        if (sourceDir.get() < 0) throw EngineError::sourceChanged(PathUtil::join(source, it->path));
-        Fd destinationDir(::openat(destinationTop.get(), it->path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (destinationDir.get() < 0) throw POSIXFailure("open", PathUtil::join(destination, it->path), errno);
-        applyFolder(it->path, sourceDir.get(), destinationDir.get());
-    }
-    applyFolder("", sourceTop.get(), destinationTop.get());
-
+    TreeCopy copy(source, destination, Walker(source, SpecialFiles::refuse).run());
+    auto entries = copy.copyEntries(chunkSize, progress);
+    copy.applyFolderMetadata(entries);
     // One flush for every file and folder of the copy and the folders made above it.
-    platform::syncVolume(destinationTop.get(), destination);
+    copy.flush();
     return entries;
 }
 

@@ -61,6 +61,97 @@ std::optional<std::string> nonEmpty(std::optional<std::string> text) {
     return text;
 }
 
+// The buses among a device's ancestors, by subsystem ("ata" for libata's ports too).
+std::set<std::string> busesOf(const std::vector<std::string>& folders) {
+    std::set<std::string> buses;
+    for (const auto& folder : folders) {
+        if (auto subsystem = Sysfs::linkName(folder + "/subsystem")) buses.insert(*subsystem);
+        if (isAtaPortName(Sysfs::lastComponent(folder))) buses.insert("ata");
+    }
+    return buses;
+}
+
+// The most telling bus: USB before SCSI, since USB disks sit on a SCSI host.
+std::optional<std::string> interconnectOf(const std::set<std::string>& buses, bool isLoop) {
+    if (isLoop) return "Virtual Interface";
+    if (buses.count("usb")) return "USB";
+    if (buses.count("thunderbolt")) return "Thunderbolt";
+    if (buses.count("firewire") || buses.count("ieee1394")) return "FireWire";
+    if (buses.count("nvme") || buses.count("nvme-subsystem")) return "PCI-Express";
+    if (buses.count("ata")) return "SATA";
+    if (buses.count("mmc")) return "Secure Digital";
+    if (buses.count("virtio")) return "Virtio";
+    if (buses.count("scsi")) return "SCSI";
+    return std::nullopt;
+}
+
+std::optional<std::string> locationOf(const std::string& disk, const std::vector<std::string>& folders,
+                                      const std::set<std::string>& buses, bool isLoop) {
+    if (isLoop) {
+        if (Sysfs::exists(disk + "/loop/backing_file")) return "File";
+        return std::nullopt;
+    }
+    bool external = buses.count("usb") || buses.count("thunderbolt") || buses.count("firewire") ||
+                    buses.count("ieee1394") || buses.count("mmc") || Sysfs::attribute(disk + "/removable") == "1";
+    for (const auto& folder : folders) {
+        // PCI devices behind an external-facing port (Thunderbolt enclosures) say "removable".
+        if (Sysfs::attribute(folder + "/removable") == "removable") external = true;
+    }
+    return external ? "External" : "Internal";
+}
+
+// The medium of a real device, only on evidence.
+std::optional<std::string> mediumOf(const std::string& disk) {
+    if (auto page = Sysfs::binaryAttribute(disk + "/device/vpd_pg_b1"); page && page->size() >= 6) {
+        unsigned rate = (static_cast<unsigned char>((*page)[4]) << 8) | static_cast<unsigned char>((*page)[5]);
+        if (rate == 1) return "Solid State";
+        if (rate >= 0x0401 && rate <= 0xFFFE) return "Rotational";
+    }
+    if (Sysfs::attribute(disk + "/queue/rotational") == "0") return "Solid State";
+    return std::nullopt;
+}
+
+// Names: the nearest ancestor that knows them. Never a virtio or PCI "vendor" (a hex id).
+void nameFromDevice(const std::vector<std::string>& folders, const std::set<std::string>& buses,
+                    DeviceCharacteristics& facts) {
+    for (const auto& folder : folders) {
+        auto subsystem = Sysfs::linkName(folder + "/subsystem");
+        if (!subsystem) continue;
+        if (*subsystem == "scsi" && Sysfs::exists(folder + "/model")) {
+            facts.vendorName = nonEmpty(Sysfs::attribute(folder + "/vendor"));
+            facts.productName = nonEmpty(Sysfs::attribute(folder + "/model"));
+            // libata answers INQUIRY with the placeholder vendor "ATA".
+            if (buses.count("ata") && facts.vendorName) {
+                std::string vendor = *facts.vendorName;
+                vendor.erase(vendor.find_last_not_of(" \t") + 1);
+                if (vendor == "ATA") facts.vendorName.reset();
+            }
+            return;
+        }
+        if ((*subsystem == "nvme" || *subsystem == "nvme-subsystem") && Sysfs::exists(folder + "/model")) {
+            facts.productName = nonEmpty(Sysfs::attribute(folder + "/model"));
+            return;
+        }
+        if (*subsystem == "mmc" && Sysfs::exists(folder + "/name")) {
+            facts.productName = nonEmpty(Sysfs::attribute(folder + "/name"));
+            return;
+        }
+    }
+}
+
+// The USB link's speed, and the USB device's strings for names still missing.
+void nameFromUsb(const std::vector<std::string>& folders, DeviceCharacteristics& facts) {
+    for (const auto& folder : folders) {
+        if (Sysfs::linkName(folder + "/subsystem") != "usb") continue;
+        if (!facts.usbLinkSpeed) facts.usbLinkSpeed = parseUsbSpeed(Sysfs::attribute(folder + "/speed"));
+        if (Sysfs::exists(folder + "/idVendor")) {
+            if (!facts.vendorName) facts.vendorName = nonEmpty(Sysfs::attribute(folder + "/manufacturer"));
+            if (!facts.productName) facts.productName = nonEmpty(Sysfs::attribute(folder + "/product"));
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 SysfsDeviceRegistry::SysfsDeviceRegistry(SystemRoots roots, std::function<int64_t()> clockMilliseconds)
@@ -102,86 +193,17 @@ std::vector<std::string> SysfsDeviceRegistry::chain(const std::string& node) con
 std::optional<DeviceCharacteristics> SysfsDeviceRegistry::characteristics(const std::string& bsdName) const {
     auto device = physicalDevice(bsdName);
     if (!device) return std::nullopt;
+    const auto folders = chain(device->disk);
+    const std::set<std::string> buses = busesOf(folders);
+    const bool isLoop = Sysfs::exists(device->disk + "/loop");
+
     DeviceCharacteristics facts;
-    auto folders = chain(device->disk);
-
-    std::set<std::string> buses;
-    for (const auto& folder : folders) {
-        if (auto subsystem = Sysfs::linkName(folder + "/subsystem")) buses.insert(*subsystem);
-        if (isAtaPortName(Sysfs::lastComponent(folder))) buses.insert("ata");
-    }
-    bool isLoop = Sysfs::exists(device->disk + "/loop");
-    bool hasBackingFile = Sysfs::exists(device->disk + "/loop/backing_file");
-
-    if (isLoop) facts.physicalInterconnect = "Virtual Interface";
-    else if (buses.count("usb")) facts.physicalInterconnect = "USB";
-    else if (buses.count("thunderbolt")) facts.physicalInterconnect = "Thunderbolt";
-    else if (buses.count("firewire") || buses.count("ieee1394")) facts.physicalInterconnect = "FireWire";
-    else if (buses.count("nvme") || buses.count("nvme-subsystem")) facts.physicalInterconnect = "PCI-Express";
-    else if (buses.count("ata")) facts.physicalInterconnect = "SATA";
-    else if (buses.count("mmc")) facts.physicalInterconnect = "Secure Digital";
-    else if (buses.count("virtio")) facts.physicalInterconnect = "Virtio";
-    else if (buses.count("scsi")) facts.physicalInterconnect = "SCSI";
-
-    if (isLoop) {
-        if (hasBackingFile) facts.physicalInterconnectLocation = "File";
-    } else {
-        bool external = buses.count("usb") || buses.count("thunderbolt") || buses.count("firewire") ||
-                        buses.count("ieee1394") || buses.count("mmc") ||
-                        Sysfs::attribute(device->disk + "/removable") == "1";
-        for (const auto& folder : folders) {
-            // PCI devices behind an external-facing port (Thunderbolt enclosures) say "removable".
-            if (Sysfs::attribute(folder + "/removable") == "removable") external = true;
-        }
-        facts.physicalInterconnectLocation = external ? "External" : "Internal";
-    }
-
-    // Medium, only on evidence.
-    bool virtualDevice = isLoop || !Sysfs::exists(device->disk + "/device");
-    if (!virtualDevice) {
-        if (auto page = Sysfs::binaryAttribute(device->disk + "/device/vpd_pg_b1"); page && page->size() >= 6) {
-            unsigned rate = (static_cast<unsigned char>((*page)[4]) << 8) | static_cast<unsigned char>((*page)[5]);
-            if (rate == 1) facts.mediumType = "Solid State";
-            else if (rate >= 0x0401 && rate <= 0xFFFE) facts.mediumType = "Rotational";
-        }
-        if (!facts.mediumType && Sysfs::attribute(device->disk + "/queue/rotational") == "0") {
-            facts.mediumType = "Solid State";
-        }
-    }
-
-    // Names: the nearest ancestor that knows them. Never a virtio or PCI "vendor" (a hex id).
-    for (const auto& folder : folders) {
-        auto subsystem = Sysfs::linkName(folder + "/subsystem");
-        if (!subsystem) continue;
-        if (*subsystem == "scsi" && Sysfs::exists(folder + "/model")) {
-            facts.vendorName = nonEmpty(Sysfs::attribute(folder + "/vendor"));
-            facts.productName = nonEmpty(Sysfs::attribute(folder + "/model"));
-            // libata answers INQUIRY with the placeholder vendor "ATA".
-            if (buses.count("ata") && facts.vendorName) {
-                std::string vendor = *facts.vendorName;
-                vendor.erase(vendor.find_last_not_of(" \t") + 1);
-                if (vendor == "ATA") facts.vendorName.reset();
-            }
-            break;
-        }
-        if ((*subsystem == "nvme" || *subsystem == "nvme-subsystem") && Sysfs::exists(folder + "/model")) {
-            facts.productName = nonEmpty(Sysfs::attribute(folder + "/model"));
-            break;
-        }
-        if (*subsystem == "mmc" && Sysfs::exists(folder + "/name")) {
-            facts.productName = nonEmpty(Sysfs::attribute(folder + "/name"));
-            break;
-        }
-    }
-    for (const auto& folder : folders) {
-        if (Sysfs::linkName(folder + "/subsystem") != "usb") continue;
-        if (!facts.usbLinkSpeed) facts.usbLinkSpeed = parseUsbSpeed(Sysfs::attribute(folder + "/speed"));
-        if (Sysfs::exists(folder + "/idVendor")) {
-            if (!facts.vendorName) facts.vendorName = nonEmpty(Sysfs::attribute(folder + "/manufacturer"));
-            if (!facts.productName) facts.productName = nonEmpty(Sysfs::attribute(folder + "/product"));
-            break;
-        }
-    }
+    facts.physicalInterconnect = interconnectOf(buses, isLoop);
+    facts.physicalInterconnectLocation = locationOf(device->disk, folders, buses, isLoop);
+    // Loop and other virtual devices have no medium.
+    if (!isLoop && Sysfs::exists(device->disk + "/device")) facts.mediumType = mediumOf(device->disk);
+    nameFromDevice(folders, buses, facts);
+    nameFromUsb(folders, facts);
     return facts;
 }
 

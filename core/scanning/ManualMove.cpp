@@ -60,97 +60,91 @@ Candidate makeCandidate(const std::string& path, bool isDirectory, int64_t size,
                      std::max(size, driveSize), {});
 }
 
-}  // namespace
-
-Result candidates(const std::vector<std::string>& paths, const std::string& home,
-                  const std::vector<std::string>& keptInPlace, bool driveIsMacFormatted, Date now) {
+// Each path's folder resolved, repeats dropped, in input order.
+std::vector<std::string> resolvedPaths(const std::vector<std::string>& paths) {
     std::vector<std::string> resolved;
     std::unordered_set<std::string> seen;
     for (const auto& path : paths) {
         std::string r = resolveParent(path);
         if (seen.insert(r).second) resolved.push_back(std::move(r));
     }
-    const std::string realHome = resolvedOrSame(home);
-    std::unordered_set<std::string> kept;
-    for (const auto& k : keptInPlace) kept.insert(resolvedOrSame(k));
+    return resolved;
+}
 
-    // Each path's outcome in input order: a candidate or a refusal.
-    struct Outcome {
-        std::string path;
-        std::optional<Candidate> candidate;
-        std::optional<std::string> reason;
-    };
-    std::vector<Outcome> outcomes;
-    auto refuse = [&](const std::string& p, std::string reason) { outcomes.push_back({p, std::nullopt, std::move(reason)}); };
-    auto accept = [&](Candidate c) {
-        std::string p = c.path;
-        outcomes.push_back({std::move(p), std::move(c), std::nullopt});
-    };
+// A path's outcome: a candidate or a refusal.
+struct Outcome {
+    std::string path;
+    std::optional<Candidate> candidate;
+    std::optional<std::string> reason;
 
-    for (const std::string& p : resolved) {
-        std::optional<FileStat> stat = FileStat::peek(p);
-        if (!stat) {
-            refuse(p, "It isn't there anymore");
-            continue;
-        }
-        if (!PathUtil::isInside(p, realHome)) {
-            refuse(p, "Only what's in your home folder can move");
-            continue;
-        }
-        if (kept.count(p)) {
-            refuse(p, "Your Mac keeps this folder where it is; what's inside it can move");
-            continue;
-        }
-        if (stat->isSymlink()) {
-            refuse(p, "It's a shortcut");
-            continue;
-        }
-        if (!stat->isFile() && !stat->isDirectory()) {
-            refuse(p, "It's a special file");
-            continue;
-        }
-        // The journal and the drive manifest record names as JSON text.
-        if (!Utf8::isValid(p)) {
-            refuse(p, kUnrecordableNameReason);
-            continue;
-        }
-        if (stat->isFile()) {
-            accept(makeCandidate(p, false, localSize(p, *stat), stat->size, 1, std::nullopt, now));
-            continue;
-        }
-        if (isPackageName(PathUtil::name(p))) {
-            int64_t size = 0, logical = 0;
-            std::vector<std::string> inner;
-            collectRelativePaths("", p, inner);
-            for (const auto& relative : inner) {
-                const std::string full = PathUtil::join(p, relative);
-                std::optional<FileStat> s = FileStat::peek(full);
-                if (!s || !s->isFile()) continue;
-                size = Saturating::add(size, localSize(full, *s));
-                logical = Saturating::add(logical, s->size);
-            }
-            accept(makeCandidate(p, true, size, logical, 1, std::nullopt, now));
-            continue;
-        }
-        WholeKind kind = Simulators::isDeviceFolder(p)      ? WholeKind::simulator
-                         : DevelopmentRule::isProject(p) ? WholeKind::project
-                                                         : WholeKind::chosen;
-        if (kind != WholeKind::chosen && !driveIsMacFormatted) {
-            refuse(p, "Only moves to a drive formatted for the Mac");
-            continue;
-        }
-        WholeFolderInspector inspector;
-        inspector.keepsSymlinks = kind == WholeKind::chosen ? driveIsMacFormatted : true;
-        WholeFolderInspector::Result result = inspector.inspect(p);
-        if (result.kind == WholeFolderInspector::Result::Kind::blocked) {
-            refuse(p, result.reason);
-        } else if (result.kind == WholeFolderInspector::Result::Kind::movable) {
-            const auto& s = result.summary;
-            accept(makeCandidate(p, true, s.size, s.driveSize, s.fileCount, kind, now));
-        }
-        // Without a stop date the inspection never finds the folder used too recently.
+    static Outcome refused(const std::string& path, std::string reason) {
+        return {path, std::nullopt, std::move(reason)};
     }
+    static Outcome accepted(Candidate candidate) {
+        std::string path = candidate.path;
+        return {std::move(path), std::move(candidate), std::nullopt};
+    }
+};
 
+// Why an item that is there can't be offered at all, before its kind is looked at.
+std::optional<std::string> refusalReason(const std::string& p, const FileStat& stat, const std::string& realHome,
+                                         const std::unordered_set<std::string>& kept) {
+    if (!PathUtil::isInside(p, realHome)) return "Only what's in your home folder can move";
+    if (kept.count(p)) return "Your Mac keeps this folder where it is; what's inside it can move";
+    if (stat.isSymlink()) return "It's a shortcut";
+    if (!stat.isFile() && !stat.isDirectory()) return "It's a special file";
+    // The journal and the drive manifest record names as JSON text.
+    if (!Utf8::isValid(p)) return std::string(kUnrecordableNameReason);
+    return std::nullopt;
+}
+
+// A package moves as one item weighing all its files.
+Candidate packageCandidate(const std::string& p, Date now) {
+    int64_t size = 0, logical = 0;
+    std::vector<std::string> inner;
+    collectRelativePaths("", p, inner);
+    for (const auto& relative : inner) {
+        const std::string full = PathUtil::join(p, relative);
+        std::optional<FileStat> s = FileStat::peek(full);
+        if (!s || !s->isFile()) continue;
+        size = Saturating::add(size, localSize(full, *s));
+        logical = Saturating::add(logical, s->size);
+    }
+    return makeCandidate(p, true, size, logical, 1, std::nullopt, now);
+}
+
+// Any other folder moves as one piece when the inspection lets it. Nothing when the
+// inspection finds it used too recently, which it never does without a stop date.
+std::optional<Outcome> folderOutcome(const std::string& p, bool driveIsMacFormatted, Date now) {
+    WholeKind kind = Simulators::isDeviceFolder(p)      ? WholeKind::simulator
+                     : DevelopmentRule::isProject(p) ? WholeKind::project
+                                                     : WholeKind::chosen;
+    if (kind != WholeKind::chosen && !driveIsMacFormatted)
+        return Outcome::refused(p, "Only moves to a drive formatted for the Mac");
+    WholeFolderInspector inspector;
+    inspector.keepsSymlinks = kind == WholeKind::chosen ? driveIsMacFormatted : true;
+    WholeFolderInspector::Result result = inspector.inspect(p);
+    if (result.kind == WholeFolderInspector::Result::Kind::blocked) return Outcome::refused(p, result.reason);
+    if (result.kind == WholeFolderInspector::Result::Kind::movable) {
+        const auto& s = result.summary;
+        return Outcome::accepted(makeCandidate(p, true, s.size, s.driveSize, s.fileCount, kind, now));
+    }
+    return std::nullopt;
+}
+
+std::optional<Outcome> outcomeFor(const std::string& p, const std::string& realHome,
+                                  const std::unordered_set<std::string>& kept, bool driveIsMacFormatted, Date now) {
+    std::optional<FileStat> stat = FileStat::peek(p);
+    if (!stat) return Outcome::refused(p, "It isn't there anymore");
+    if (auto reason = refusalReason(p, *stat, realHome, kept)) return Outcome::refused(p, std::move(*reason));
+    if (stat->isFile())
+        return Outcome::accepted(makeCandidate(p, false, localSize(p, *stat), stat->size, 1, std::nullopt, now));
+    if (isPackageName(PathUtil::name(p))) return Outcome::accepted(packageCandidate(p, now));
+    return folderOutcome(p, driveIsMacFormatted, now);
+}
+
+// The outcomes in order, less those inside a folder that became a candidate.
+Result withoutNested(std::vector<Outcome> outcomes) {
     std::vector<std::string> folders;
     for (const auto& o : outcomes)
         if (o.candidate && o.candidate->isDirectory) folders.push_back(o.path);
@@ -163,6 +157,20 @@ Result candidates(const std::vector<std::string>& paths, const std::string& home
         else result.refusals.push_back({o.path, std::move(*o.reason)});
     }
     return result;
+}
+
+}  // namespace
+
+Result candidates(const std::vector<std::string>& paths, const std::string& home,
+                  const std::vector<std::string>& keptInPlace, bool driveIsMacFormatted, Date now) {
+    const std::string realHome = resolvedOrSame(home);
+    std::unordered_set<std::string> kept;
+    for (const auto& k : keptInPlace) kept.insert(resolvedOrSame(k));
+
+    std::vector<Outcome> outcomes;
+    for (const std::string& p : resolvedPaths(paths))
+        if (auto outcome = outcomeFor(p, realHome, kept, driveIsMacFormatted, now)) outcomes.push_back(std::move(*outcome));
+    return withoutNested(std::move(outcomes));
 }
 
 }  // namespace keldwick::ManualMove
