@@ -33,8 +33,6 @@ public:
 
     explicit RecoveryManager(EngineContext context) : context(std::move(context)) {}
 
-    EngineContext context;
-
     // --- The passes of a start-up recovery, in the order the engine runs them.
 
     // Repairs every record in an in-flight phase, in journal order: one result each.
@@ -85,10 +83,8 @@ public:
     // another drive's live record holds the same original path, it must also point into
     // the record's drive as located now (unless that drive is away and nothing tells).
     bool isOwnLink(const std::string& path, const OffloadRecord& record);
-    // Whether a record of another drive, in a phase not finished, has the same original path.
-    bool hasRivalRecord(const OffloadRecord& record);
 
-    // --- Shared steps.
+    // --- Steps the executors share with recovery.
 
     // Removes what lies at `path`, a path on the record's drive, by first renaming it to
     // its trash working name. Requires the drive mounted and the path strictly beneath
@@ -100,8 +96,6 @@ public:
     // a warning event, never an exception.
     void appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event, const std::string& root,
                              const std::optional<std::vector<TreeEntry>>& entries = std::nullopt) noexcept;
-    // Deletes the displaced original at `path`; a failure is a warning event.
-    void finishDeletingOriginal(const std::string& path, const OffloadRecord& record) noexcept;
     // Deletes a displaced folder at `trash` when all it holds was copied; one that gained
     // or changed entries is kept beside the item in `folder` (the original's parent when
     // not given) under the recovered name, with a warning. Gives the warning when kept.
@@ -113,6 +107,16 @@ public:
     // Renames the item at `path` to a free " (recovered by Keldwick)" name beside the
     // original, with a warning event; gives that name.
     std::string keepBeside(const OffloadRecord& record, const std::string& path);
+    // The item at `path` has the record's checksum; throws when reading fails.
+    bool matchesChecksum(const std::string& path, const OffloadRecord& record);
+
+private:
+    EngineContext context;
+
+    // Whether a record of another drive, in a phase not finished, has the same original path.
+    bool hasRivalRecord(const OffloadRecord& record);
+    // Deletes the displaced original at `path`; a failure is a warning event.
+    void finishDeletingOriginal(const std::string& path, const OffloadRecord& record) noexcept;
     // Sets the phase with `detail` as its error text, logs a warning and gives the result.
     RecoveryResult markRecord(const OffloadRecord& record, const std::string& detail, Phase phase,
                               RecoveryAction action);
@@ -133,15 +137,12 @@ public:
 
     // The drive copy's digest (a folder's "._" companions left out) equals the checksum.
     bool isOwnDriveCopy(const OffloadRecord& record, const std::string& root);
-    // The item at `path` has the record's checksum.
-    bool matchesChecksum(const std::string& path, const OffloadRecord& record);
     // The item at `path` is the one moved: the very item recorded before the swap (its
     // identity), or one with the record's checksum.
     bool isRecordedItem(const std::string& path, const OffloadRecord& record);
     // The item at `path` has the restore checksum (else the checksum).
     bool matchesRestoreChecksum(const std::string& path, const OffloadRecord& record);
 
-private:
     // The manifest entries a pass holds back to write in one go once its journal changes
     // are durable, with the drive each goes to.
     struct HeldManifestEntry {
