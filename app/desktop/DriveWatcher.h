@@ -24,6 +24,7 @@
 #include "desktop/UeventSource.h"
 #include "desktop/WakeWatch.h"
 #include "drives/DiskList.h"
+#include "model/ModelPorts.h"
 #include "platform/BlockDevices.h"
 #include "platform/MountTable.h"
 #include "platform/SystemRoots.h"
@@ -32,7 +33,7 @@ class QSocketNotifier;
 
 namespace keldwick {
 
-class DriveWatcher : public QObject {
+class DriveWatcher : public QObject, public DriveEvents {
     Q_OBJECT
 
 public:
@@ -51,16 +52,13 @@ public:
     explicit DriveWatcher(Options options, QObject* parent = nullptr);
     ~DriveWatcher() override;
 
-    // Set by the model before start; a callback that is not set is skipped.
-    std::function<void()> onVolumesChanged;
-    std::function<void()> onWake;
-    // A disk appeared or changed (with its volume, if it holds a file system) or went away
-    // (no volume). Keyed by the kernel's name for the disk ("sdb1").
-    std::function<void(const std::string& bsdName, const std::optional<DiskVolume>& volume)> onDiskChanged;
+    // The callbacks (onVolumesChanged, onWake, onDiskChanged) are set by the model before
+    // start; one that is not set is skipped. A disk that went away is reported without a
+    // volume, keyed by the kernel's name for the disk ("sdb1").
 
     // Opens the sources and reports every disk already present (none when device events
     // can't be had). Later calls do nothing.
-    void start();
+    void start() override;
 
     // The volume of a disk from what its file system says and where it is mounted: nothing
     // when it has neither UUID nor label (a whole disk holding a partition table). Any

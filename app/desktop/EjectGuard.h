@@ -17,11 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "model/ModelPorts.h"
+
 class QDBusMessage;
 
 namespace keldwick {
 
-class EjectGuard : public QObject {
+class EjectGuard : public QObject, public EjectGuarding {
     Q_OBJECT
 
 public:
@@ -37,19 +39,16 @@ public:
     explicit EjectGuard(Options options, QObject* parent = nullptr);
     ~EjectGuard() override;
 
-    // Set by the model before start; unset callbacks are skipped (nothing is refused).
-    // shouldRefuse: true when an unmount of the volume mounted at the path must be refused.
-    std::function<bool(const std::string& volumePath)> shouldRefuse;
-    // Shows a notice with the given text.
-    std::function<void(const std::string& text)> postNotice;
+    // shouldRefuse and postNotice are set by the model before start; unset callbacks are
+    // skipped (nothing is refused).
 
     // Starts noticing udisks2's unmount jobs. Later calls do nothing.
-    void start();
+    void start() override;
 
     // Holds the volume mounted at `path` until released (another volume held before is let
     // go). False, with nothing held, when the path can't be opened.
-    bool holdVolume(const std::string& path);
-    void releaseVolume();
+    bool holdVolume(const std::string& path) override;
+    void releaseVolume() override;
     const std::optional<std::string>& heldVolume() const { return held_; }
 
     // An unmount of these volumes is under way: asks shouldRefuse for each, and posts the

@@ -20,11 +20,12 @@
 #include <string>
 #include <string_view>
 
+#include "model/ModelPorts.h"
 #include "model/Notice.h"
 
 namespace keldwick {
 
-class Notifier final : public QObject {
+class Notifier final : public QObject, public NoticePosting {
     Q_OBJECT
 
 public:
@@ -38,14 +39,13 @@ public:
     // one in tests). Main thread only.
     explicit Notifier(QDBusConnection bus, QObject* parent = nullptr);
 
-    // What a click opens; none until the model sets it, and a click then does nothing.
-    std::function<void(Target)> onOpen;
-    // Whether the program posts notices; false drops every post (nothing is held back).
-    bool isEnabled = true;
+    // onOpen: what a click opens; none until the model sets it, and a click then does
+    // nothing. isEnabled: false drops every post (nothing is held back).
 
     // Shows a notice with a plain-text title and body, replacing the one still shown
     // under `identifier`. Does nothing when `isEnabled` is false. Main thread only.
-    void post(const std::string& identifier, const std::string& title, const std::string& body, Target target);
+    void post(const std::string& identifier, const std::string& title, const std::string& body,
+              Target target) override;
 
     // The body as the server should receive it: markup characters escaped when the server
     // reads the body as markup, so a file name such as "<b>&x" shows as typed.

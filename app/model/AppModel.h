@@ -36,6 +36,7 @@
 #include "model/MainThread.h"
 #include "model/MainThreadRelay.h"
 #include "model/ModelState.h"
+#include "model/OnboardingModel.h"
 #include "model/ScanFindings.h"
 #include "model/SettingsWrite.h"
 #include "scanning/PlanBuilder.h"
@@ -43,7 +44,7 @@
 
 namespace keldwick {
 
-// The result of engine work: its value, or the error it threw.
+// The result of work run off the main thread: its value, or the error it threw.
 template <class T>
 struct EngineOutcome {
     std::optional<T> value;
@@ -88,6 +89,8 @@ public:
     const std::shared_ptr<EngineOperations>& engine() const { return engine_; }
     const std::shared_ptr<CancellationFlag>& cancelFlag() const { return cancelFlag_; }
     AppServices& services() { return services_; }
+    // The first-run guide's choices, kept for the program's life.
+    OnboardingModel& onboarding() { return onboarding_; }
     bool holdsInstanceLock() const { return instanceLock_ != nullptr; }
     bool isMountWatchRunning() const { return mountingTask_ != nullptr; }
     bool isWakeWatchRunning() const { return wakeTask_ != nullptr; }
@@ -178,6 +181,11 @@ public:
                                 std::function<void(EngineOutcome<T>)> done,
                                 WorkPriority priority = WorkPriority::user);
 
+    // Runs `work` on a background thread and calls `done` with its value or error on the
+    // main thread, unless the model is gone by then.
+    template <class T>
+    void runInBackground(WorkPriority priority, std::function<T()> work, std::function<void(EngineOutcome<T>)> done);
+
     // Settles moves and restores cut short and tells the user what was finished.
     void recoverInterrupted(Done done = {});
 
@@ -261,6 +269,7 @@ private:
     WakeDetector wakeDetector_;
     std::optional<std::string> settingsProblem_;
     bool probedFullDiskAccess_ = false;
+    OnboardingModel onboarding_;
     std::shared_ptr<MainThreadRelay> relay_;
 };
 
@@ -279,6 +288,25 @@ std::string EngineOutcome<T>::errorText() const {
 }
 
 template <class T>
+void AppModel::runInBackground(WorkPriority priority, std::function<T()> work,
+                               std::function<void(EngineOutcome<T>)> done) {
+    auto relay = relay_;
+    services_.background->run(priority, [relay, work = std::move(work), done = std::move(done)]() mutable {
+        auto outcome = std::make_shared<EngineOutcome<T>>();
+        try {
+            outcome->value.emplace(work());
+        } catch (...) {
+            outcome->error = std::current_exception();
+        }
+        // What the work holds (an engine, a journal) is released here, not on the main thread.
+        work = nullptr;
+        relay->post([outcome, done = std::move(done)] {
+            if (done) done(std::move(*outcome));
+        });
+    });
+}
+
+template <class T>
 void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine,
                                       EngineWork<T> work, std::function<void(EngineOutcome<T>)> done,
                                       WorkPriority priority) {
@@ -290,26 +318,18 @@ void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineO
     auto taken = engine ? std::move(engine) : engine_;
     auto flag = cancelFlag_;
     auto relay = relay_;
-    services_.background->run(priority, [this, taken, flag, relay, work = std::move(work),
-                                         done = std::move(done)]() mutable {
-        // Posted through the relay only: once the model is gone nothing reaches it.
-        EngineOperations::Progress progress = [this, relay](const EngineProgress& report) {
-            relay->post([this, report] { assign(state_.progress, report, &AppModel::progressChanged); });
-        };
-        auto outcome = std::make_shared<EngineOutcome<T>>();
-        try {
-            outcome->value.emplace(work(*taken, flag, progress));
-        } catch (...) {
-            outcome->error = std::current_exception();
-        }
-        // The engine and the work are released here, on the worker, not on the main thread.
-        taken.reset();
-        work = nullptr;
-        relay->post([this, outcome, done = std::move(done)] {
+    // Each report is its own main-thread update, posted through the relay only: once the
+    // model is gone nothing reaches it.
+    EngineOperations::Progress progress = [this, relay](const EngineProgress& report) {
+        relay->post([this, report] { assign(state_.progress, report, &AppModel::progressChanged); });
+    };
+    runInBackground<T>(
+        priority,
+        [taken = std::move(taken), flag, progress, work = std::move(work)] { return work(*taken, flag, progress); },
+        [this, done = std::move(done)](EngineOutcome<T> outcome) {
             settleEngineOperation();
-            if (done) done(std::move(*outcome));
+            if (done) done(std::move(outcome));
         });
-    });
 }
 
 }  // namespace keldwick

@@ -100,9 +100,14 @@ void AppModel::endMountWatch() {
     if (!state_.driveMounting) return;
     const Date since = state_.driveMounting->since;
     assign(state_.driveMounting, std::nullopt, &AppModel::driveMountingChanged);
+    // The disk's new mount path may be reported before the mount itself is noticed.
+    bool mounted = state_.driveRoot.has_value();
+    if (!mounted && state_.settings.drive) {
+        auto disk = state_.disks.volume(state_.settings.driveVolumeUUID, state_.settings.drive->name);
+        mounted = disk && disk->mountPath;
+    }
     const auto seconds = static_cast<long>(std::floor(now().timeIntervalSince(since)));
-    logDrive(std::string("Drive ") + (state_.driveRoot ? "mounted" : "gone") + " after " + std::to_string(seconds) +
-             " s");
+    logDrive(std::string("Drive ") + (mounted ? "mounted" : "gone") + " after " + std::to_string(seconds) + " s");
 }
 
 void AppModel::watchDriveWake() {

@@ -15,6 +15,7 @@
 #include "engine/IconPlacing.h"
 #include "model/BackgroundExecutor.h"
 #include "model/Clock.h"
+#include "model/DriveOption.h"
 #include "model/EngineOperations.h"
 #include "model/ModelPorts.h"
 #include "model/Timers.h"
@@ -57,6 +58,8 @@ struct AppServices {
     // The drive log ("drive" category of the system log).
     std::function<void(const std::string& message)> logDrive;
     SystemFacts facts = SystemFacts::live();
+    // Listing and measuring drive options.
+    DriveOption::System driveSystem = DriveOption::System::live();
 
     AppServices();
 };

@@ -1,0 +1,182 @@
+#include "model/OnboardingModel.h"
+
+#include <algorithm>
+
+#include "foundation/Log.h"
+#include "foundation/PathUtil.h"
+#include "model/AppModel.h"
+#include "scanning/AppSettings.h"
+#include "scanning/Scanner.h"
+
+namespace keldwick {
+
+std::optional<OnboardingModel::Step> OnboardingModel::stepFromRaw(int raw) {
+    if (raw < 0 || raw > 4) return std::nullopt;
+    return static_cast<Step>(raw);
+}
+
+OnboardingModel::OnboardingModel(QObject* parent) : QObject(parent), keepFreeBytes_(AppSettings{}.thresholdBytes) {}
+
+void OnboardingModel::setStep(Step step) {
+    assertMainThread();
+    assign(step_, step, &OnboardingModel::stepChanged);
+}
+
+void OnboardingModel::setDrives(std::vector<DriveOption> drives) {
+    assertMainThread();
+    drives_ = std::move(drives);
+    emit drivesChanged();
+}
+
+void OnboardingModel::setKeepFreeBytes(int64_t bytes) {
+    assertMainThread();
+    assign(keepFreeBytes_, bytes, &OnboardingModel::keepFreeBytesChanged);
+}
+
+void OnboardingModel::setOpenAtLogin(bool on) {
+    assertMainThread();
+    assign(openAtLogin_, on, &OnboardingModel::openAtLoginChanged);
+}
+
+void OnboardingModel::setFolderOn(const std::string& path, bool on) {
+    assertMainThread();
+    auto found = std::find_if(folders_.begin(), folders_.end(), [&](const FolderChoice& f) { return f.path == path; });
+    if (found == folders_.end()) return;
+    found->isOn = on;
+    emit foldersChanged();
+}
+
+std::vector<FolderChoice> OnboardingModel::chosenFolders() const {
+    std::vector<FolderChoice> chosen;
+    std::copy_if(folders_.begin(), folders_.end(), std::back_inserter(chosen),
+                 [](const FolderChoice& f) { return f.isOn; });
+    return chosen;
+}
+
+bool OnboardingModel::canContinue() const {
+    switch (step_) {
+        case Step::space:
+            return !chosenFolders().empty();
+        case Step::drive:
+            return drive_.has_value() && !isMeasuring_;
+        default:
+            return true;
+    }
+}
+
+void OnboardingModel::refreshDrives(AppModel& app) {
+    assertMainThread();
+    const uint64_t listing = ++listing_;
+    app.runInBackground<std::vector<DriveOption>>(
+        WorkPriority::user, [system = app.services().driveSystem] { return DriveOption::all(system); },
+        [this, listing](EngineOutcome<std::vector<DriveOption>> outcome) {
+            if (listing != listing_ || !outcome.succeeded()) return;
+            setDrives(std::move(*outcome.value));
+        });
+}
+
+FolderChoice OnboardingModel::folderChoice(AppModel& app, std::string path) const {
+    auto reason = Scanner::reasonToSkip(path, app.scanRules());
+    return FolderChoice{std::move(path), !reason.has_value(), std::move(reason)};
+}
+
+void OnboardingModel::loadFolders(AppModel& app) {
+    assertMainThread();
+    if (!folders_.empty()) return;
+    std::vector<FolderChoice> folders;
+    for (auto& path : AppSettings::defaultFolders(app.home())) folders.push_back(folderChoice(app, path));
+    folders_ = std::move(folders);
+    emit foldersChanged();
+}
+
+void OnboardingModel::addFolder(AppModel& app) {
+    assertMainThread();
+    PickRequest request;
+    request.folders = true;
+    request.files = false;
+    request.multiple = true;
+    request.startIn = app.home();
+    request.button = "Add";
+    request.message = "Choose folders where Keldwick should look for old files.";
+    auto chosen = app.services().filePicker->pick(request);
+    if (!chosen) return;
+    for (const auto& picked : *chosen) {
+        std::string path = PathUtil::canonical(picked).value_or(picked);
+        if (std::any_of(folders_.begin(), folders_.end(), [&](const FolderChoice& f) { return f.path == path; }))
+            continue;
+        folders_.push_back(folderChoice(app, std::move(path)));
+        emit foldersChanged();
+    }
+}
+
+void OnboardingModel::estimateMovable(AppModel& app) {
+    assertMainThread();
+    const uint64_t estimate = ++estimate_;
+    assign(movableBytes_, std::nullopt, &OnboardingModel::movableBytesChanged);
+    if (!profile_ || !driveRoot_) return;
+    if (!app.state().hasFullDiskAccess || app.state().journalProblem) return;
+    std::vector<std::string> paths;
+    for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
+    auto builder = app.planBuilder(paths, *profile_);
+    app.runInBackground<int64_t>(
+        WorkPriority::user, [builder = std::move(builder), root = *driveRoot_] { return builder.movableBytes(root); },
+        [this, estimate](EngineOutcome<int64_t> outcome) {
+            // An estimate overtaken by a newer one, or cancelled, is dropped.
+            if (estimate != estimate_ || !outcome.succeeded()) return;
+            assign(movableBytes_, *outcome.value, &OnboardingModel::movableBytesChanged);
+        });
+}
+
+void OnboardingModel::cancelEstimate() {
+    assertMainThread();
+    ++estimate_;
+}
+
+void OnboardingModel::choose(AppModel& app, const DriveOption& option) {
+    assertMainThread();
+    const uint64_t pick = ++pick_;
+    assign(chosenDriveID_, option.id(), &OnboardingModel::chosenDriveIDChanged);
+    assign(drive_, std::nullopt, &OnboardingModel::driveChanged);
+    assign(profile_, std::nullopt, &OnboardingModel::profileChanged);
+    assign(driveRoot_, std::nullopt, &OnboardingModel::driveRootChanged);
+    assign(driveError_, std::nullopt, &OnboardingModel::driveErrorChanged);
+    assign(isMeasuring_, true, &OnboardingModel::isMeasuringChanged);
+    app.runInBackground<std::pair<Drive, DriveProfile>>(
+        WorkPriority::user, [option, system = app.services().driveSystem] { return option.measure(system); },
+        [this, pick, option](EngineOutcome<std::pair<Drive, DriveProfile>> outcome) {
+            // A later pick owns the fields now; this one's outcome is no longer wanted.
+            if (pick != pick_) return;
+            if (outcome.succeeded()) {
+                assign(drive_, outcome.value->first, &OnboardingModel::driveChanged);
+                assign(profile_, outcome.value->second, &OnboardingModel::profileChanged);
+                assign(driveRoot_, option.volume.mountPath, &OnboardingModel::driveRootChanged);
+            } else {
+                assign(driveError_, "Keldwick couldn't use " + option.volume.name + ": " + outcome.errorText(),
+                       &OnboardingModel::driveErrorChanged);
+                assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
+            }
+            assign(isMeasuring_, false, &OnboardingModel::isMeasuringChanged);
+        });
+}
+
+void OnboardingModel::finish(AppModel& app) {
+    assertMainThread();
+    if (!drive_ || !profile_) return;
+    std::vector<std::string> paths;
+    for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
+    const int64_t keep = keepFreeBytes_;
+    app.updateSettings(
+        SettingsChanges::completeOnboarding(*drive_, *profile_, std::move(paths), keep, AppSettings::target(keep)));
+    if (!app.isSandboxed()) {
+        try {
+            app.services().loginItem->set(openAtLogin_);
+        } catch (const std::exception& e) {
+            // The guide still finishes; the General tab shows the login item's real state.
+            Log::error("app", std::string("Couldn't change the login item: ") + e.what());
+        }
+        app.requestNotificationPermission();
+    }
+    app.startChecking();
+}
+
+}  // namespace keldwick

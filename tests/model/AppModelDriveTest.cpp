@@ -1,0 +1,366 @@
+// The model reacting to the world: drives mounting slowly, unplugged and plugged in, a
+// hard disk waking, permission granted, notice clicks, recovery's report, settings writes.
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "model/ModelFakes.h"
+#include "scanning/SettingsStore.h"
+
+namespace keldwick::test {
+namespace {
+
+NewRecord recordOn(const std::string& path, const std::string& driveID, Phase phase = Phase::offloaded,
+                   bool folder = false) {
+    NewRecord r;
+    r.originalPath = path;
+    r.driveID = driveID;
+    r.driveRelativePath = path.substr(path.rfind('/') + 1);
+    r.isDirectory = folder;
+    r.size = 1000;
+    r.phase = phase;
+    return r;
+}
+
+class AppModelDriveTest : public ::testing::Test {
+protected:
+    void SetUp() override { world.writeReadySettings(); }
+
+    // Started, recovery done and the first check scheduled.
+    std::unique_ptr<AppModel> started() {
+        auto model = world.make();
+        model->start();
+        EXPECT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+        return model;
+    }
+
+    ModelWorld world;
+};
+
+TEST_F(AppModelDriveTest, MountWatchMarksMountingAfterTheGraceThenStuckOrMounted) {
+    struct Case {
+        std::optional<double> mountedAfter;  // seconds after the disk appeared
+        std::optional<DriveMounting> expected;
+        std::vector<std::string> log;
+    };
+    const double t0 = 1'800'000'000;
+    const std::vector<Case> cases = {
+        {std::nullopt, DriveMounting{Date{t0 + 2}, true},
+         {"Drive plugged in; macOS is mounting it", "macOS hasn't mounted the drive after 2 minutes"}},
+        {30, std::nullopt, {"Drive plugged in; macOS is mounting it", "Drive mounted after 28 s", "Drive connected"}},
+        {1, std::nullopt, {"Drive connected"}},  // mounted within the grace: never reported
+    };
+    for (const auto& c : cases) {
+        world.driveLog->clear();
+        world.clock->set(Date{t0});
+        auto model = world.make();
+        model->refresh();
+        model->diskChanged("sdb1", DiskVolume{"VOL-UUID", "Archive", std::nullopt});
+        EXPECT_FALSE(model->state().driveMounting);
+        EXPECT_TRUE(model->isMountWatchRunning());
+        if (c.mountedAfter) {
+            world.timers->advance(*c.mountedAfter);
+            world.locator->set(world.drive.id, world.driveRoot);
+            model->diskChanged("sdb1", DiskVolume{"VOL-UUID", "Archive", world.driveRoot});
+            model->volumesChanged();
+            EXPECT_EQ(model->state().settings.driveVolumeUUID, "VOL-UUID");
+        }
+        world.timers->advance(200 - c.mountedAfter.value_or(0));
+        EXPECT_EQ(model->state().driveMounting, c.expected);
+        EXPECT_EQ(*world.driveLog, c.log);
+        world.locator->set(world.drive.id, std::nullopt);
+    }
+}
+
+TEST(AppModelUnplugTest, UnpluggingPostsDriveOfflineOnlyWithItemsOnIt) {
+    for (int items : {0, 1, 3}) {
+        ModelWorld world;
+        world.writeReadySettings();
+        world.locator->set(world.drive.id, world.driveRoot);
+        auto model = world.make();
+        model->start();
+        ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+        for (int i = 0; i < items; ++i)
+            model->journal()->insert(recordOn(world.home + "/f" + std::to_string(i), world.drive.id));
+        model->refresh();
+        world.locator->set(world.drive.id, std::nullopt);
+        model->volumesChanged();
+        model->volumesChanged();  // still gone: nothing more
+        EXPECT_EQ(*world.driveLog, std::vector<std::string>{"Drive disconnected"});
+        if (items == 0) {
+            EXPECT_TRUE(world.notices->posted.empty());
+            continue;
+        }
+        ASSERT_EQ(world.notices->posted.size(), 1u) << items;
+        const auto& notice = world.notices->posted[0];
+        EXPECT_EQ(notice.identifier, "drive-offline");
+        EXPECT_EQ(notice.title, "Archive was unplugged");
+        EXPECT_EQ(notice.body, (items == 1 ? "1 file" : "3 files") +
+                                   std::string(" on it won't open until you plug it back in."));
+        EXPECT_EQ(notice.target, NoticeTarget::offloaded);
+    }
+}
+
+TEST_F(AppModelDriveTest, PluggingInRecoversThenChecks) {
+    auto model = started();
+    const int recoveries = world.engines->last()->recoverCalls;
+    world.locator->set(world.drive.id, world.driveRoot);
+    model->volumesChanged();
+    EXPECT_EQ(model->state().activity, Activity::recovering);
+    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    int total = 0;
+    for (auto& engine : world.engines->built) total += engine->recoverCalls;
+    EXPECT_EQ(total, recoveries + 1);
+    EXPECT_EQ(world.driveLog->back(), "Drive connected");
+}
+
+TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
+    AppSettings settings = SettingsStore{world.support + "/settings.json"}.load();
+    settings.driveProfile = DriveProfile{DriveHardware(DriveHardware::Medium::rotational), std::nullopt};
+    SettingsStore{world.support + "/settings.json"}.save(settings);
+    world.locator->set(world.drive.id, world.driveRoot);
+    VolumeInfo volume;
+    volume.mountPath = world.driveRoot;
+    volume.name = "Archive";
+    volume.bsdName = "sdb1";
+    world.volumes[world.driveRoot] = volume;
+    world.powerStates["sdb1"] = DrivePowerState(1, 4);  // asleep
+    auto model = started();
+    ASSERT_TRUE(model->isWakeWatchRunning());
+    EXPECT_EQ(model->state().wakeState, DriveWakeState::asleep);
+    world.powerStates["sdb1"] = DrivePowerState(4, 4);
+    world.timers->advance(1);
+    EXPECT_EQ(model->state().wakeState, DriveWakeState::awake);
+
+    world.locator->set(world.drive.id, std::nullopt);
+    model->volumesChanged();
+    EXPECT_FALSE(model->isWakeWatchRunning());
+    EXPECT_EQ(model->state().wakeState, DriveWakeState::awake);
+
+    // A solid-state drive is never watched.
+    settings.driveProfile = DriveProfile{DriveHardware(DriveHardware::Medium::solidState), std::nullopt};
+    SettingsStore{world.support + "/settings.json"}.save(settings);
+    model.reset();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto ssd = world.make();
+    ssd->refresh();
+    ssd->watchDriveWake();
+    EXPECT_FALSE(ssd->isWakeWatchRunning());
+}
+
+TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComplete) {
+    struct Case {
+        bool sandboxed;
+        bool setupComplete;
+        bool scheduled;
+        int probes;
+    };
+    const std::vector<Case> cases = {{false, true, true, 4}, {false, false, false, 4}, {true, true, false, 0}};
+    for (const auto& c : cases) {
+        AppSettings settings;
+        settings.onboardingComplete = c.setupComplete;
+        SettingsStore{world.support + "/settings.json"}.save(settings);
+        world.isSandboxed = c.sandboxed;
+        world.fullDiskAccess = false;
+        world.fullDiskAccessProbes = 0;
+        auto model = world.make();
+        model->start();
+        ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+        EXPECT_EQ(model->state().hasFullDiskAccess, c.sandboxed);
+        const auto firstCheck = model->state().nextCheck;
+        world.fullDiskAccess = true;
+        model->refreshFullDiskAccess();
+        EXPECT_TRUE(model->state().hasFullDiskAccess);
+        const auto afterGrant = model->state().nextCheck;
+        model->refreshFullDiskAccess();  // already granted: nothing new
+        EXPECT_EQ(model->state().nextCheck, afterGrant);
+        if (c.scheduled) {
+            ASSERT_TRUE(afterGrant);
+            EXPECT_EQ(afterGrant->timeIntervalSince(world.clock->now()), 2);
+        } else {
+            EXPECT_EQ(afterGrant, firstCheck);
+        }
+        EXPECT_EQ(world.fullDiskAccessProbes, c.probes);
+    }
+}
+
+TEST_F(AppModelDriveTest, NoticeClicksOpenTheirWindows) {
+    auto model = world.make();
+    model->openTarget(NoticeTarget::menu);
+    EXPECT_TRUE(model->state().windowRequests.empty());
+    model->openTarget(NoticeTarget::offloaded);
+    model->openTarget(NoticeTarget::preview);
+    ASSERT_EQ(model->state().windowRequests.size(), 2u);
+    EXPECT_EQ(model->state().windowRequests[0].window, AppWindow::offloaded);
+    EXPECT_EQ(model->state().windowRequests[1].window, AppWindow::preview);
+}
+
+TEST_F(AppModelDriveTest, OtherDrivesKeepTheNameLearnedWhilePlugged) {
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto model = world.make();
+    model->journal()->insert(recordOn(world.home + "/old", "OLD-ID"));
+    model->journal()->insert(recordOn(world.home + "/new", world.drive.id));
+    model->services().facts.driveNameAt = [](const std::string&) { return std::optional<std::string>("Spare"); };
+    world.locator->set("OLD-ID", world.dir / "spare");
+    model->refresh();
+    EXPECT_EQ(model->state().otherDrives.at("OLD-ID"), (DriveStatus{"Spare", true}));
+    world.locator->set("OLD-ID", std::nullopt);
+    model->volumesChanged();
+    EXPECT_EQ(model->state().otherDrives.at("OLD-ID"), (DriveStatus{"Spare", false}));
+    for (const auto& record : model->state().records) {
+        const auto status = model->driveStatus(record);
+        const DriveStatus expected =
+            record.driveID == "OLD-ID" ? DriveStatus{"Spare", false} : DriveStatus{"Archive", true};
+        EXPECT_EQ(status, expected);
+    }
+}
+
+// ---- Recovery's report ----
+
+TEST_F(AppModelDriveTest, RecoveryReportsFinishedMovesAndRemovedShortcuts) {
+    struct Case {
+        std::vector<RecoveryAction> actions;
+        std::optional<std::string> lastRun;
+        std::optional<std::string> noticeTitle;
+    };
+    using A = RecoveryAction;
+    const std::vector<Case> cases = {
+        {{}, std::nullopt, std::nullopt},
+        {{A::relinked, A::adopted, A::unchanged}, std::nullopt, std::nullopt},
+        {{A::rolledBack}, "Finished an interrupted move of “a0”. Nothing was lost.", std::nullopt},
+        {{A::rolledBack, A::rolledForward}, "Finished 2 interrupted moves. Nothing was lost.", std::nullopt},
+        {{A::markedLinkMissing, A::markedLinkMissing, A::markedLinkMissing}, std::nullopt,
+         "3 shortcuts were removed"},
+    };
+    for (const auto& c : cases) {
+        world.notices->posted.clear();
+        world.engines->script = [&](FakeEngine& engine) {
+            engine.onRecover = [actions = c.actions] {
+                std::vector<RecoveryResult> results;
+                for (size_t i = 0; i < actions.size(); ++i)
+                    results.push_back(RecoveryResult{int64_t(i + 1), "a" + std::to_string(i), actions[i], std::nullopt});
+                return results;
+            };
+        };
+        auto model = started();
+        EXPECT_EQ(model->state().lastRun, c.lastRun);
+        EXPECT_EQ(model->state().lastRunDate.has_value(), c.lastRun.has_value());
+        if (c.noticeTitle) {
+            ASSERT_EQ(world.notices->posted.size(), 1u);
+            EXPECT_EQ(world.notices->posted[0].title, *c.noticeTitle);
+            EXPECT_EQ(world.notices->posted[0].body,
+                      "The files are still safe on Archive. Click to bring them back or delete them.");
+            EXPECT_EQ(world.notices->posted[0].target, NoticeTarget::offloaded);
+        } else {
+            EXPECT_TRUE(world.notices->posted.empty());
+        }
+    }
+}
+
+TEST_F(AppModelDriveTest, RecoveryWaitsForNothingWhileWorkRuns) {
+    auto model = started();
+    const auto before = world.engines->last()->recoverCalls.load();
+    std::atomic<bool> release{false};
+    bool moved = false;
+    model->performEngineOperation<int>(
+        Activity::moving, nullptr,
+        [&](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return 0;
+        },
+        [&](EngineOutcome<int>) { moved = true; });
+    bool recovered = false;
+    model->recoverInterrupted([&] { recovered = true; });
+    EXPECT_TRUE(recovered);  // returned at once
+    release = true;
+    ASSERT_TRUE(pumpUntil([&] { return moved; }));
+    EXPECT_EQ(world.engines->last()->recoverCalls, before);
+}
+
+// ---- Settings writes ----
+
+TEST_F(AppModelDriveTest, EachSettingsWriteStartsItsFollowUps) {
+    struct Case {
+        std::string name;
+        std::function<void(AppModel&)> write;
+        bool newEngine;
+        std::optional<double> checkIn;  // seconds from now; none: unchanged
+    };
+    const std::vector<Case> cases = {
+        {"approve", [](AppModel& m) { m.approveAutomaticRuns(); }, false, std::nullopt},
+        {"ask first", [](AppModel& m) { m.toggleAutomaticRunsApproved(); }, false, std::nullopt},
+        {"pause", [](AppModel& m) { m.togglePaused(); }, false, 2},
+        {"resume", [](AppModel& m) { m.togglePaused(true); }, false, std::nullopt},  // already moving
+        {"keep free", [](AppModel& m) { m.setThresholdBytes(40'000'000'000); }, false, 2},
+        {"gigabytes", [](AppModel& m) { m.setGigabytes(70.9, &AppSettings::targetBytes); }, false, 2},
+        {"add folder", [](AppModel& m) { m.addManagedFolders({"/x"}); }, false, 2},
+        {"remove missing", [](AppModel& m) { m.removeManagedFolder("/nowhere"); }, false, std::nullopt},
+        {"volume uuid", [](AppModel& m) { m.setDriveVolumeUUID("U"); }, false, std::nullopt},
+        {"other drive", [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.drive = Drive{"B", "Spare"}; }); },
+         true, 2},
+        {"rename drive",
+         [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.drive->name = "Renamed"; }); }, true, 2},
+        {"interval", [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.checkIntervalMinutes = 5; }); },
+         false, 300},
+        {"notifications", [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.notificationsEnabled = false; }); },
+         false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto model = started();
+        model->setDriveVolumeUUID("OLD");
+        const auto engine = model->engine();
+        const auto nextCheck = model->state().nextCheck;
+        c.write(*model);
+        EXPECT_EQ(model->engine() != engine, c.newEngine) << c.name;
+        if (c.checkIn) {
+            ASSERT_TRUE(model->state().nextCheck) << c.name;
+            EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()), *c.checkIn) << c.name;
+        } else {
+            EXPECT_EQ(model->state().nextCheck, nextCheck) << c.name;
+        }
+        EXPECT_EQ(SettingsStore{world.support + "/settings.json"}.load(), model->state().settings) << c.name;
+        EXPECT_EQ(world.notices->isEnabled, model->state().settings.notificationsEnabled) << c.name;
+        if (c.name == "other drive") {
+            EXPECT_FALSE(model->state().settings.driveVolumeUUID);
+        }
+        if (c.name == "rename drive") {
+            EXPECT_EQ(model->state().settings.driveVolumeUUID, "OLD");
+        }
+        world.writeReadySettings();
+    }
+}
+
+TEST_F(AppModelDriveTest, NothingIsScheduledBeforeSetupIsComplete) {
+    AppSettings settings;
+    SettingsStore{world.support + "/settings.json"}.save(settings);
+    auto model = started();
+    const auto nextCheck = model->state().nextCheck;
+    model->togglePaused();
+    model->setThresholdBytes(0);
+    model->updateSettings([](AppSettings& s) { s.drive = Drive{"B", "Spare"}; });
+    EXPECT_EQ(model->state().nextCheck, nextCheck);
+    EXPECT_EQ(model->state().settings.thresholdBytes, 1'000'000'000);
+    EXPECT_EQ(model->state().settings.targetBytes, 5'000'000'000);
+}
+
+TEST_F(AppModelDriveTest, AFailedSaveKeepsTheChangeAndStaysVisibleUntilASaveWorks) {
+    auto model = world.make();
+    std::filesystem::remove(world.support + "/settings.json");
+    // A folder stands where the file goes, and can't be set aside either.
+    makeDirs(world.support + "/settings.json");
+    makeDirs(world.support + "/settings.json.corrupt/full");
+    QSignalSpy problems(model.get(), &AppModel::settingsProblemChanged);
+    model->setThresholdBytes(40'000'000'000);
+    EXPECT_EQ(model->state().settings.thresholdBytes, 40'000'000'000);
+    ASSERT_TRUE(model->settingsProblem());
+    model->togglePaused();
+    EXPECT_EQ(problems.count(), 1);
+    std::filesystem::remove_all(world.support + "/settings.json.corrupt");
+    model->togglePaused();
+    EXPECT_FALSE(model->settingsProblem());
+    EXPECT_EQ(SettingsStore{world.support + "/settings.json"}.load().thresholdBytes, 40'000'000'000);
+}
+
+}  // namespace
+}  // namespace keldwick::test

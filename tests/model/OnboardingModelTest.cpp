@@ -1,0 +1,305 @@
+// The first-run guide's model: its steps, folders, drive options and measuring, the
+// estimate, and the one settings change of its finish.
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <filesystem>
+
+#include "drives/DriveBenchmark.h"
+#include "drives/DriveMarker.h"
+#include "model/ModelFakes.h"
+#include "scanning/SettingsStore.h"
+#include "support/RealMounts.h"
+
+namespace keldwick::test {
+namespace {
+
+VolumeInfo volumeNamed(const std::string& name, const std::string& mountPath, const std::string& fileSystem = "ext4",
+                       std::optional<std::string> bsdName = std::nullopt) {
+    VolumeInfo v;
+    v.mountPath = mountPath;
+    v.name = name;
+    v.fileSystem = fileSystem;
+    v.bsdName = std::move(bsdName);
+    v.isLocal = true;
+    v.totalBytes = 1'000'000'000'000;
+    v.availableBytes = 500'000'000'000;
+    return v;
+}
+
+BenchmarkResult measured() {
+    BenchmarkResult r;
+    r.sequentialWriteMBps = 300;
+    r.sequentialReadMBps = 400;
+    r.randomReadMedianMs = 0.2;
+    r.randomReadP90Ms = 0.4;
+    r.bytesTested = 64 << 20;
+    return r;
+}
+
+class OnboardingModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        system.volumes = [this] { return volumes; };
+        system.hardware = [](const std::string&) { return std::optional<DriveHardware>(DriveHardware(DriveHardware::Medium::solidState)); };
+        system.marker = [](const std::string&) -> std::optional<Drive> { return std::nullopt; };
+        system.adopt = [this](const std::string& root, const std::string& name) {
+            ++adopts;
+            if (root.find("broken") != std::string::npos) throw std::runtime_error("The folder can't be written.");
+            return Drive{"ID-" + name, name};
+        };
+        system.benchmark = [this](const std::string&) {
+            ++benchmarks;
+            return measured();
+        };
+    }
+
+    std::unique_ptr<AppModel> make() {
+        auto services = world.services();
+        services.driveSystem = system;
+        return std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, world.isSandboxed},
+                                          std::move(services));
+    }
+
+    ModelWorld world;
+    DriveOption::System system;
+    std::vector<VolumeInfo> volumes;
+    std::atomic<int> adopts{0};
+    std::atomic<int> benchmarks{0};
+};
+
+TEST(OnboardingStepTest, RawValuesOutsideTheStepsGiveNone) {
+    for (int raw = -1; raw <= 5; ++raw) {
+        const auto step = OnboardingModel::stepFromRaw(raw);
+        EXPECT_EQ(step.has_value(), raw >= 0 && raw <= 4) << raw;
+        if (step) {
+            EXPECT_EQ(static_cast<int>(*step), raw);
+        }
+    }
+}
+
+TEST_F(OnboardingModelTest, DriveOptionsListUsableFirstThenByPlainName) {
+    volumes = {volumeNamed("Backup", "/media/u/Backup", "vfat"), volumeNamed("archive", "/media/u/archive"),
+               volumeNamed("Zeta", "/media/u/Zeta", "ext4", "sdc1"), volumeNamed("archive", "/media/u/archive1")};
+    const auto options = DriveOption::all(system);
+    std::vector<std::string> order;
+    for (const auto& option : options) order.push_back(option.id());
+    EXPECT_EQ(order, (std::vector<std::string>{"/media/u/Zeta", "/media/u/archive", "/media/u/archive1",
+                                               "/media/u/Backup"}));
+    EXPECT_FALSE(options[3].problems.empty());
+    EXPECT_TRUE(options[0].hardware);  // only a volume with a kernel name has hardware
+    EXPECT_FALSE(options[1].hardware);
+    EXPECT_TRUE(DriveOption::all(DriveOption::System{[] { return std::vector<VolumeInfo>{}; }, {}, {}, {}, {}}).empty());
+}
+
+TEST_F(OnboardingModelTest, ContinuingNeedsAFolderOnTheSpaceStepAndAMeasuredDriveOnTheDriveStep) {
+    makeDirs(world.home + "/Downloads");
+    makeDirs(world.home + "/Documents");
+    auto model = make();
+    auto& onboarding = model->onboarding();
+    for (auto step : {OnboardingModel::Step::welcome, OnboardingModel::Step::fullDiskAccess, OnboardingModel::Step::done}) {
+        onboarding.setStep(step);
+        EXPECT_TRUE(onboarding.canContinue());
+    }
+    onboarding.setStep(OnboardingModel::Step::drive);
+    EXPECT_FALSE(onboarding.canContinue());
+    onboarding.choose(*model, DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
+    EXPECT_FALSE(onboarding.canContinue());  // measuring
+    ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+    EXPECT_TRUE(onboarding.canContinue());
+
+    onboarding.setStep(OnboardingModel::Step::space);
+    onboarding.loadFolders(*model);
+    EXPECT_TRUE(onboarding.canContinue());
+    for (const auto& folder : onboarding.folders()) onboarding.setFolderOn(folder.path, false);
+    EXPECT_FALSE(onboarding.canContinue());
+}
+
+TEST_F(OnboardingModelTest, DefaultFoldersLoadOnceAndAddedFoldersByTheirRealPath) {
+    makeDirs(world.home + "/Downloads");
+    makeDirs(world.home + "/Documents");  // no Desktop
+    std::filesystem::create_directory_symlink(world.home + "/Documents", world.home + "/Docs");
+    auto model = make();
+    auto& onboarding = model->onboarding();
+    onboarding.loadFolders(*model);
+    ASSERT_EQ(onboarding.folders().size(), 3u);
+    EXPECT_EQ(onboarding.folders()[0].path, world.home + "/Downloads");
+    EXPECT_EQ(onboarding.folders()[1].path, world.home + "/Desktop");
+    EXPECT_EQ(onboarding.folders()[2].path, world.home + "/Documents");
+    EXPECT_TRUE(onboarding.folders()[0].isOn);
+    EXPECT_FALSE(onboarding.folders()[1].isOn);  // the scanner would skip it: it isn't there
+    EXPECT_TRUE(onboarding.folders()[1].problem);
+
+    onboarding.setFolderOn(world.home + "/Downloads", false);
+    onboarding.loadFolders(*model);
+    EXPECT_FALSE(onboarding.folders()[0].isOn);  // the user's switch is kept
+
+    QSignalSpy appended(&onboarding, &OnboardingModel::foldersChanged);
+    world.picker->answer = std::nullopt;  // cancelled
+    onboarding.addFolder(*model);
+    makeDirs(world.home + "/Work");
+    world.picker->answer = std::vector<std::string>{world.home + "/Docs", world.home + "/Work", world.home + "/Work"};
+    onboarding.addFolder(*model);
+    ASSERT_EQ(onboarding.folders().size(), 4u);
+    EXPECT_EQ(onboarding.folders()[3].path, world.home + "/Work");
+    EXPECT_EQ(appended.count(), 1);
+    ASSERT_EQ(world.picker->requests.size(), 2u);
+    EXPECT_EQ(world.picker->requests[0].button, "Add");
+    EXPECT_EQ(world.picker->requests[0].message, "Choose folders where Keldwick should look for old files.");
+    EXPECT_EQ(world.picker->requests[0].startIn, world.home);
+}
+
+TEST_F(OnboardingModelTest, MeasuringThatFailsAtTheMarkerUndoesThePickWithoutASpeedTest) {
+    auto model = make();
+    auto& onboarding = model->onboarding();
+    onboarding.choose(*model, DriveOption{volumeNamed("Stick", world.dir / "broken"), {}, {}, {}});
+    EXPECT_EQ(onboarding.chosenDriveID(), world.dir / "broken");
+    ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+    EXPECT_EQ(onboarding.driveError(), "Keldwick couldn't use Stick: The folder can't be written.");
+    EXPECT_FALSE(onboarding.chosenDriveID());
+    EXPECT_FALSE(onboarding.drive());
+    EXPECT_FALSE(onboarding.profile());
+    EXPECT_FALSE(onboarding.driveRoot());
+    EXPECT_EQ(benchmarks, 0);
+}
+
+TEST_F(OnboardingModelTest, OnlyTheLatestPickIsApplied) {
+    // The first pick's speed test ends after the second pick's.
+    std::atomic<bool> releaseFirst{false};
+    system.benchmark = [&](const std::string& root) {
+        if (root.find("slow") != std::string::npos)
+            while (!releaseFirst) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return measured();
+    };
+    auto model = make();
+    auto& onboarding = model->onboarding();
+    onboarding.choose(*model, DriveOption{volumeNamed("Slow", world.dir / "slow"), {}, {}, {}});
+    onboarding.choose(*model, DriveOption{volumeNamed("Fast", world.dir / "fast"), {}, {}, {}});
+    ASSERT_TRUE(pumpUntil([&] { return onboarding.drive().has_value(); }));
+    EXPECT_EQ(onboarding.drive()->name, "Fast");
+    EXPECT_FALSE(onboarding.isMeasuring());
+    releaseFirst = true;
+    ASSERT_TRUE(pumpUntil([&] { return adopts == 2; }));
+    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(onboarding.drive()->name, "Fast");
+    EXPECT_EQ(onboarding.driveRoot(), world.dir / "fast");
+    EXPECT_EQ(onboarding.chosenDriveID(), world.dir / "fast");
+}
+
+TEST_F(OnboardingModelTest, FinishWritesEveryChoiceInOneChangeAndStartsChecking) {
+    struct Case {
+        int64_t keep;
+        int64_t target;
+        bool sandboxed;
+    };
+    for (const auto& c : std::vector<Case>{{20'000'000'000, 30'000'000'000, false},
+                                           {10'000'000'000, 15'000'000'000, false},
+                                           {8'000'000'000, 13'000'000'000, true}}) {
+        world.isSandboxed = c.sandboxed;
+        world.loginItem->calls.clear();
+        std::filesystem::remove_all(world.support);
+        makeDirs(world.home + "/Downloads");
+        auto model = make();
+        auto& onboarding = model->onboarding();
+        onboarding.finish(*model);  // nothing measured: nothing written
+        EXPECT_FALSE(std::filesystem::exists(world.support + "/settings.json"));
+
+        onboarding.choose(*model, DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
+        ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+        onboarding.loadFolders(*model);
+        onboarding.setKeepFreeBytes(c.keep);
+        onboarding.setOpenAtLogin(false);
+        QSignalSpy settingsChanges(model.get(), &AppModel::settingsChanged);
+        const int recoveries = world.engines->last()->recoverCalls;
+        onboarding.finish(*model);
+        EXPECT_EQ(settingsChanges.count(), 1);
+        const AppSettings saved = SettingsStore{world.support + "/settings.json"}.load();
+        EXPECT_TRUE(saved.onboardingComplete);
+        EXPECT_EQ(saved.drive, (Drive{"ID-Fast", "Fast"}));
+        EXPECT_EQ(saved.thresholdBytes, c.keep);
+        EXPECT_EQ(saved.targetBytes, c.target);
+        EXPECT_EQ(saved.managedFolders, std::vector<std::string>{world.home + "/Downloads"});
+        ASSERT_TRUE(saved.driveProfile);
+        EXPECT_EQ(saved.driveProfile->benchmark, measured());
+        EXPECT_EQ(world.loginItem->calls, c.sandboxed ? std::vector<bool>{} : std::vector<bool>{false});
+        // The checking starts with recovery.
+        ASSERT_TRUE(pumpUntil([&] {
+            int total = 0;
+            for (auto& engine : world.engines->built) total += engine->recoverCalls;
+            return total > recoveries;
+        }));
+        ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    }
+}
+
+TEST_F(OnboardingModelTest, AnEstimateNeedsPermissionAJournalAndIsDroppedWhenOvertaken) {
+    makeDirs(world.home + "/Downloads");
+    writeFile(world.home + "/Downloads/old.bin", std::string(4096, 'x'));
+    auto model = make();
+    auto& onboarding = model->onboarding();
+    onboarding.estimateMovable(*model);  // no drive measured yet
+    EXPECT_FALSE(onboarding.movableBytes());
+    onboarding.choose(*model, DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
+    ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+    onboarding.loadFolders(*model);
+
+    world.fullDiskAccess = false;
+    model->refreshFullDiskAccess();
+    onboarding.estimateMovable(*model);
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_FALSE(onboarding.movableBytes());
+
+    world.fullDiskAccess = true;
+    model->refreshFullDiskAccess();
+    onboarding.estimateMovable(*model);
+    onboarding.cancelEstimate();  // the page went away before the value came
+    const int before = world.executor->userRuns;
+    ASSERT_TRUE(pumpUntil([&] { return world.executor->userRuns == before; }));
+    for (int i = 0; i < 100; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_FALSE(onboarding.movableBytes());
+
+    onboarding.estimateMovable(*model);
+    ASSERT_TRUE(pumpUntil([&] { return onboarding.movableBytes().has_value(); }));
+    EXPECT_GE(*onboarding.movableBytes(), 0);
+}
+
+TEST_F(OnboardingModelTest, ALoopMountedDriveIsChosenAndMeasured) {
+    if (auto reason = mountSkipReason("mkfs.ext4")) GTEST_SKIP() << *reason;
+    const std::string mountPoint = world.dir / "mnt";
+    makeDirs(mountPoint);
+    LoopVolume volume(world.dir / "drive.img", 96, "mkfs.ext4 -q -F -L Loopy", "mount", mountPoint);
+    if (!volume.mounted()) GTEST_SKIP() << "couldn't mount a loop volume: " << volume.error();
+
+    system = DriveOption::System::live();
+    // A short speed test: the small volume could not hold the full one.
+    system.benchmark = [](const std::string& root) {
+        DriveBenchmark benchmark;
+        benchmark.minBytes = benchmark.maxBytes = 8 << 20;
+        benchmark.chunkSize = 1 << 20;
+        benchmark.randomSamples = 8;
+        return benchmark.run(root, nullptr);
+    };
+    system.volumes = [&] {
+        auto info = VolumeInfo::read(mountPoint);
+        return info ? std::vector<VolumeInfo>{*info} : std::vector<VolumeInfo>{};
+    };
+    auto model = make();
+    auto& onboarding = model->onboarding();
+    onboarding.refreshDrives(*model);
+    ASSERT_TRUE(pumpUntil([&] { return !onboarding.drives().empty(); }));
+    const DriveOption option = onboarding.drives()[0];
+    EXPECT_EQ(option.id(), mountPoint);
+    EXPECT_FALSE(option.existing);
+    onboarding.choose(*model, option);
+    ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+    ASSERT_FALSE(onboarding.driveError()) << *onboarding.driveError();
+    ASSERT_TRUE(onboarding.drive());
+    EXPECT_EQ(DriveMarker::read(mountPoint), onboarding.drive());
+    ASSERT_TRUE(onboarding.profile() && onboarding.profile()->benchmark);
+    EXPECT_GT(onboarding.profile()->benchmark->sequentialWriteMBps, 0);
+    EXPECT_EQ(onboarding.driveRoot(), mountPoint);
+}
+
+}  // namespace
+}  // namespace keldwick::test
