@@ -65,11 +65,18 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
     }
 
-    removeDriveCopy(record, *root);
-    context.journal->setPhase(record.id, Phase::abandoned, failure);
-    context.journal->log("Undid the unfinished move of " + quoted(ItemName::display(record.originalPath)) + ". It's still on your Mac.",
-                         EventLevel::info, record.id);
-    return result(record, RecoveryAction::rolledBack);
+    // The original's place (it may just have been put back) must outlast a power cut
+    // before the drive copy goes; a folder that is gone holds nothing to keep.
+    std::optional<std::string> place = PathUtil::parent(record.originalPath);
+    if (!itemAt(*place)) place.reset();
+    return afterDurable(record, place, [] {}, [this, record, root, failure] {
+        removeDriveCopy(record, *root);
+        context.journal->setPhase(record.id, Phase::abandoned, failure);
+        context.journal->log("Undid the unfinished move of " + quoted(ItemName::display(record.originalPath)) +
+                                 ". It's still on your Mac.",
+                             EventLevel::info, record.id);
+        return result(record, RecoveryAction::rolledBack);
+    });
 }
 
 RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, const Failure& failure) {
@@ -107,7 +114,9 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
         if (auto deferred = deferUnlessDriveCopyStands(record, mountPoint(record.driveID), displaced))
             return *deferred;
         PathUtil::removeTree(displaced);
-        return finishMove(record);
+        // The set-aside file's removal must outlast a power cut before the move counts as
+        // finished: nothing would look for it at its working name afterwards.
+        return afterDurable(record, PathUtil::parent(original), [] {}, [this, record] { return finishMove(record); });
     }
 
     if (!itemAt(original)) {

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <map>
 #include <set>
 
@@ -31,6 +33,10 @@ namespace {
 
 // Held steps run at the latest after this many, however quick the repairs.
 constexpr size_t maxHeldSteps = 4096;
+// Held steps run on this many threads besides the caller's once there are enough of them
+// for the waits on the disk (deletions, reads from the medium) to matter.
+constexpr size_t maxStepThreads = 3;
+constexpr size_t minStepsForThreads = 16;
 
 const std::set<Phase> inFlightPhases = {
     Phase::offloadCopying, Phase::offloadVerified, Phase::offloadSwapping, Phase::offloadCleanup,
@@ -237,19 +243,45 @@ void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcep
     } catch (...) {
         unflushed = "An unknown error occurred.";
     }
-    for (auto* step : allowed) {
+    auto run = [&](DurableStep& step) {
         if (unflushed) {
-            results[step->slot] = failedRepair(step->record, *unflushed, false);
-            continue;
+            results[step.slot] = failedRepair(step.record, *unflushed, false);
+            return;
         }
         try {
-            results[step->slot] = step->step();
+            results[step.slot] = step.step();
         } catch (const std::exception& error) {
-            results[step->slot] = failedRepair(step->record, error.what(), false);
+            results[step.slot] = failedRepair(step.record, error.what(), false);
         } catch (...) {
-            results[step->slot] = failedRepair(step->record, "An unknown error occurred.", false);
+            results[step.slot] = failedRepair(step.record, "An unknown error occurred.", false);
         }
+    };
+    // Each step is one record's: a few threads run them at once, the steps of records of
+    // one place in their order on one thread. Few steps run in order on this one.
+    std::vector<std::vector<DurableStep*>> byPlace;
+    std::map<std::string, size_t> placeIndex;
+    for (auto* step : allowed) {
+        auto [found, added] = placeIndex.emplace(step->record.originalPath, byPlace.size());
+        if (added) byPlace.emplace_back();
+        byPlace[found->second].push_back(step);
     }
+    const size_t threadCount = allowed.size() < minStepsForThreads ? 0 : maxStepThreads;
+    std::vector<std::thread> threads;
+    std::atomic<size_t> next{0};
+    std::mutex entriesLock;
+    heldEntriesLock_ = &entriesLock;
+    auto work = [&] {
+        for (size_t i = next++; i < byPlace.size(); i = next++)
+            for (auto* step : byPlace[i]) run(*step);
+    };
+    try {
+        for (size_t i = 0; i < threadCount; ++i) threads.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Without more threads, this one does all of the work.
+    }
+    work();
+    for (auto& thread : threads) thread.join();
+    heldEntriesLock_ = nullptr;
     heldSteps_ = std::move(held);
 }
 
@@ -309,6 +341,10 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
     std::vector<OffloadRecord> known;
     try {
         entries = DriveManifest{DriveLayout::appFolder(*root)}.latestEntries(context.configuration.machineID);
+        // The places it lists, for the manifest pass: this pass adds lines only for places
+        // listed already, and the passes between add none.
+        manifestPlaces_.emplace(*root, std::set<std::string>{});
+        for (const auto& entry : entries) manifestPlaces_->second.insert(entry.originalPath);
         if (!entries.empty()) known = context.journal->allRecords();
     } catch (const std::exception& error) {
         context.journal->log(std::string("Couldn't read the drive's manifest: ") + error.what(), EventLevel::warning);
@@ -473,11 +509,16 @@ void RecoveryManager::updateManifest(const std::string& driveID) {
     auto root = mountPoint(driveID);
     if (!root) return;
     std::set<std::string> known;
-    try {
-        for (const auto& entry : DriveManifest{DriveLayout::appFolder(*root)}.latestEntries(context.configuration.machineID))
-            known.insert(entry.originalPath);
-    } catch (const std::exception&) {
-        return;
+    if (manifestPlaces_ && manifestPlaces_->first == *root) {
+        known = std::move(manifestPlaces_->second);
+        manifestPlaces_.reset();
+    } else {
+        try {
+            for (const auto& entry : DriveManifest{DriveLayout::appFolder(*root)}.latestEntries(context.configuration.machineID))
+                known.insert(entry.originalPath);
+        } catch (const std::exception&) {
+            return;
+        }
     }
     std::vector<OffloadRecord> records;
     try {

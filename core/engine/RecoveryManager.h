@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -187,16 +189,23 @@ private:
     };
     std::optional<std::vector<DurableStep>> heldSteps_;
     size_t currentSlot_ = 0;
+    // Taken around the held manifest entries while held steps run on several threads.
+    std::mutex* heldEntriesLock_ = nullptr;
     // Flushes `folder` (when given), makes `mark`, makes the journal durable, then runs
     // `step` and gives its result. While a pass holds steps back, all of that waits for
     // runHeldSteps and a stand-in result is given, which runHeldSteps replaces.
     RecoveryResult afterDurable(const OffloadRecord& record, std::optional<std::string> folder,
                                 std::function<void()> mark, std::function<RecoveryResult()> step);
     // Runs the held steps: one flush per folder, their journal changes, one journal flush,
-    // then each step, writing each result into its slot. A step whose flush or change
-    // fails is deferred with the failure, as a repair that throws.
+    // then each step, writing each result into its slot; many steps run on a few threads
+    // at once, as they are of different records, so that waits on the disk overlap. A step
+    // whose flush or change fails is deferred with the failure, as a repair that throws.
     void runHeldSteps(std::vector<RecoveryResult>& results) noexcept;
     RecoveryResult failedRepair(const OffloadRecord& record, const std::string& description, bool fromExecutor);
+
+    // The places this machine's manifest on a drive lists, as adoption read them at the
+    // root, for updateManifest to use once instead of reading the manifest again.
+    std::optional<std::pair<std::string, std::set<std::string>>> manifestPlaces_;
 
     std::optional<RecoveryResult> repair(const OffloadRecord& record, const Failure& failure, bool fromExecutor);
     std::optional<std::string> mountPoint(const std::string& driveID);

@@ -92,6 +92,8 @@ void RecoveryManager::appendManifestEntry(const OffloadRecord& record, DriveMani
         entry.date = Date::now();
         if (heldManifestEntries_) {
             DriveManifest::encode(entry);  // one that can't be written fails here, on its own
+            std::unique_lock<std::mutex> guard;
+            if (heldEntriesLock_) guard = std::unique_lock(*heldEntriesLock_);
             heldManifestEntries_->push_back({record.id, record.driveID, root, std::move(entry)});
             return;
         }

@@ -1,6 +1,7 @@
-// Recovery holds back the deletions that may only follow a flush and makes many records'
-// folders and phases durable at once. A folder that can't be flushed must hold back only
-// the records whose restored items lie in it: their phase stays where it was and their
+// Recovery holds back the deletions that may only follow a flush, makes many records'
+// folders and phases durable at once and then deletes on several threads. A folder that
+// can't be flushed must hold back only the records whose items lie in it (restored items,
+// or originals whose verified copies are undone): their phase stays where it was and their
 // drive copies stay, while the other records settle; a later recovery settles them too.
 
 #include <gtest/gtest.h>
@@ -54,6 +55,11 @@ struct HeldCase {
     const char* failingFolder;  // below the computer folder; "" for none
 };
 
+// A move cut short once its copy was verified, the original still in its place.
+OffloadRecord verifiedCopy(EngineWorld& world, const std::string& original) {
+    return world.copyAndVerify(world.insert(original, false));
+}
+
 TEST(RecoveryHeldStepsTest, AFolderThatCantBeFlushedHoldsBackOnlyItsOwnRecords) {
     const HeldCase cases[] = {
         {"no failure", ""},
@@ -64,12 +70,18 @@ TEST(RecoveryHeldStepsTest, AFolderThatCantBeFlushedHoldsBackOnlyItsOwnRecords) 
         SCOPED_TRACE(c.name);
         EngineWorld world;
         test::makeDirs(world.home + "/Music");
-        std::vector<OffloadRecord> records;
+        struct Item {
+            OffloadRecord record;
+            Phase settled;
+        };
+        std::vector<Item> items;
+        // Enough records for the deletions to run on several threads.
         for (const char* folder : {"/Documents", "/Music"})
-            for (const char* name : {"a.txt", "b.txt"}) {
-                const std::string original = world.home + folder + "/" + name;
-                test::writeFile(original, std::string(folder) + name);
-                records.push_back(restoredInPlace(world, original));
+            for (int i = 0; i < 12; ++i) {
+                const std::string original = world.home + folder + "/" + std::to_string(i) + ".txt";
+                test::writeFile(original, std::string(folder) + std::to_string(i));
+                if (i % 2 == 0) items.push_back({restoredInPlace(world, original), Phase::restored});
+                else items.push_back({verifiedCopy(world, original), Phase::abandoned});
             }
 
         const std::string failing = *c.failingFolder ? world.home + c.failingFolder : "";
@@ -79,17 +91,16 @@ TEST(RecoveryHeldStepsTest, AFolderThatCantBeFlushedHoldsBackOnlyItsOwnRecords) 
             world.manager().recoverInFlight();
             EXPECT_EQ(calls.refused, failing.empty() ? 0 : 1) << "one flush per folder, not per record";
         }
-        for (const auto& record : records) {
+        for (const auto& [record, settled] : items) {
             const bool heldBack = !failing.empty() && PathUtil::parent(record.originalPath) == failing;
-            EXPECT_EQ(world.reload(record).phase, heldBack ? Phase::restoreSwapping : Phase::restored)
-                << record.originalPath;
+            EXPECT_EQ(world.reload(record).phase, heldBack ? record.phase : settled) << record.originalPath;
             EXPECT_EQ(FileStat::peek(world.drivePath(record)).has_value(), heldBack) << record.originalPath;
             EXPECT_TRUE(FileStat::peek(record.originalPath)) << record.originalPath;
         }
 
         world.manager().recoverInFlight();
-        for (const auto& record : records) {
-            EXPECT_EQ(world.reload(record).phase, Phase::restored) << record.originalPath;
+        for (const auto& [record, settled] : items) {
+            EXPECT_EQ(world.reload(record).phase, settled) << record.originalPath;
             EXPECT_FALSE(FileStat::peek(world.drivePath(record))) << record.originalPath;
         }
     }
