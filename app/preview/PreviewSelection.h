@@ -1,0 +1,34 @@
+#pragma once
+// The table's selection held as the rows' paths, so it survives a re-plan, which replaces
+// every row: after each reset the rows whose paths were selected are selected again, and
+// paths no longer in the table are forgotten. Sorting moves the selection with its rows.
+
+#include <QObject>
+#include <set>
+#include <string>
+
+class QItemSelectionModel;
+
+namespace keldwick {
+
+class PreviewTable;
+
+class PreviewSelection final : public QObject {
+    Q_OBJECT
+
+public:
+    // `selection` must select in `table`; both outlive this object.
+    PreviewSelection(PreviewTable* table, QItemSelectionModel* selection, QObject* parent = nullptr);
+
+    const std::set<std::string>& paths() const { return paths_; }
+
+private:
+    void restore();
+
+    PreviewTable* table_;
+    QItemSelectionModel* selection_;
+    std::set<std::string> paths_;
+    bool restoring_ = false;
+};
+
+}  // namespace keldwick
