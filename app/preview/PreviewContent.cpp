@@ -274,6 +274,7 @@ void PreviewContent::renderBody() {
             empty_->addButton(text(title), [this, action = action] { runAction(action); });
         }
         emptyLayout_->addWidget(empty_);
+        empty_->show();
         shownEmpty_ = screen_.empty;
     }
     body_->setCurrentWidget(emptyPage_);

@@ -51,6 +51,7 @@ void PreviewWindow::follow() {
         }
         content_ = new PreviewContent(host_, *current, [this] { close(); }, this);
         layout_->addWidget(content_);
+        content_->show();
         return;
     }
     renderEmpty();
@@ -68,6 +69,7 @@ void PreviewWindow::renderEmpty() {
         empty_->addButton(QString::fromStdString(button.first), [this] { host_.openPreview(); });
     }
     layout_->addWidget(empty_);
+    empty_->show();
     shownEmpty_ = screen.empty;
 }
 
