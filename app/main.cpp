@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
     follow(model, program);
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program, &Program::modelChanged);
     QObject::connect(&instance, &InstanceBus::showPanelRequested, &program, &Program::showPanel);
+    QObject::connect(&instance, &InstanceBus::moveRequested, [](const std::vector<std::string>& paths) {
+        qWarning("keldwick: moving %zu items handed over by the file manager is not built yet", paths.size());
+    });
     program.start();
 
     const int status = app.exec();

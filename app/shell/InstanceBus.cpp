@@ -3,6 +3,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QFile>
+#include <QUrl>
 
 namespace keldwick {
 
@@ -39,5 +41,23 @@ void InstanceBus::handOver(std::function<void(bool)> done) {
 }
 
 void InstanceBus::ShowPanel() { emit showPanelRequested(); }
+
+std::vector<std::string> InstanceBus::localPaths(const QStringList& uris) {
+    std::vector<std::string> paths;
+    for (const QString& uri : uris) {
+        const QUrl url(uri, QUrl::StrictMode);
+        if (!url.isValid() || url.scheme() != QLatin1String("file")) continue;
+        // A file URI naming another host is not on this computer.
+        if (!url.host().isEmpty() && url.host() != QLatin1String("localhost")) continue;
+        const QString path = url.path(QUrl::FullyDecoded);
+        if (path.startsWith(QLatin1Char('/'))) paths.push_back(QFile::encodeName(path).toStdString());
+    }
+    return paths;
+}
+
+void InstanceBus::MoveToDrive(const QStringList& uris) {
+    std::vector<std::string> paths = localPaths(uris);
+    if (!paths.empty()) emit moveRequested(paths);
+}
 
 }  // namespace keldwick

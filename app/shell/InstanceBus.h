@@ -1,11 +1,14 @@
 #pragma once
 // The program's name on the session bus. The first instance owns it and answers
 // ShowPanel; a later launch finds the name taken, asks the owner to show its panel and
-// ends, so launching the program again brings the running one forward.
+// ends, so launching the program again brings the running one forward. File managers'
+// "Move to Keldwick Drive" calls MoveToDrive with the chosen items' file URIs.
 
 #include <QDBusConnection>
 #include <QObject>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace keldwick {
 
@@ -31,11 +34,18 @@ public:
     // the answer arrives on the event loop.
     void handOver(std::function<void(bool answered)> done);
 
+    // The local paths of the file URIs, in order; other URIs (network, trash, ...) are left
+    // out, since only items on this computer can move.
+    static std::vector<std::string> localPaths(const QStringList& uris);
+
 public slots:
     Q_SCRIPTABLE void ShowPanel();
+    // Nothing happens when no URI names a local item.
+    Q_SCRIPTABLE void MoveToDrive(const QStringList& uris);
 
 signals:
     void showPanelRequested();
+    void moveRequested(const std::vector<std::string>& paths);
 
 private:
     QDBusConnection bus_;

@@ -1,6 +1,8 @@
 #include "shell/Program.h"
 
 #include <QCheckBox>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -151,6 +153,46 @@ TEST(InstanceBusTest, ASecondLaunchHandsOverToTheFirst) {
     EXPECT_EQ(shown, 1);
 
     EXPECT_EQ(InstanceBus(QDBusConnection(QStringLiteral("not-connected"))).claim(), InstanceBus::Claim::noBus);
+}
+
+TEST(InstanceBusTest, FileManagersHandOverLocalItemsOnly) {
+    struct Case {
+        const char* name;
+        QStringList uris;
+        std::vector<std::string> paths;
+    };
+    const Case cases[] = {
+        {"three files in order",
+         {"file:///home/u/b.iso", "file:///home/u/a%20b.mov", "file://localhost/home/u/c"},
+         {"/home/u/b.iso", "/home/u/a b.mov", "/home/u/c"}},
+        {"a newline in a name stays one path", {"file:///home/u/two%0Alines"}, {"/home/u/two\nlines"}},
+        {"other schemes are left out",
+         {"sftp://host/x", "trash:///y", "file:///home/u/z", "/home/u/plain"},
+         {"/home/u/z"}},
+        {"another host's file", {"file://server/share/f"}, {}},
+        {"nothing", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(InstanceBus::localPaths(c.uris), c.paths);
+    }
+
+    test::PrivateBus bus;
+    if (bus.skipReason()) GTEST_SKIP() << *bus.skipReason();
+    InstanceBus owner(bus.connect());
+    std::vector<std::vector<std::string>> moves;
+    QObject::connect(&owner, &InstanceBus::moveRequested, [&](const std::vector<std::string>& p) { moves.push_back(p); });
+    ASSERT_EQ(owner.claim(), InstanceBus::Claim::owner);
+    QDBusConnection caller = bus.connect();
+    for (const QStringList& uris : {QStringList{"trash:///a"}, QStringList{"file:///home/u/a", "file:///home/u/b"}}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(InstanceBus::serviceName, InstanceBus::objectPath,
+                                                           InstanceBus::serviceName, QStringLiteral("MoveToDrive"));
+        call << uris;
+        caller.asyncCall(call);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !moves.empty(); }, 5000));
+    QTest::qWait(50);
+    EXPECT_EQ(moves, (std::vector<std::vector<std::string>>{{"/home/u/a", "/home/u/b"}}));
 }
 
 }  // namespace
