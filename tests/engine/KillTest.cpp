@@ -31,34 +31,20 @@ using test::workingNamesUnder;
 
 using Content = std::map<std::string, std::string>;
 
-constexpr const char* driveID = "0F0E0D0C-0B0A-0908-0706-050403020100";
-
 int64_t fromEnvironment(const char* name, int64_t fallback) {
     const char* text = std::getenv(name);
     return text && *text ? std::strtoll(text, nullptr, 10) : fallback;
 }
 
 // Tmpfs when there is one: the kills test the engine's order of steps, not the disk.
-std::string scratchFolder() {
-    std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-    std::string pattern = base + "/keldwick-kill-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    return pattern;
+std::string scratchBase() {
+    if (::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+    return "";
 }
 
-class KillWorld {
+class KillWorld : public test::EngineWorld {
 public:
-    KillWorld() : base_(scratchFolder()), mac(base_ + "/mac/Documents"), root(base_ + "/drive") {
-        makeDirs(mac);
-        makeDirs(root);
-        configuration.machineID = "machine-1";
-        configuration.machineFolder = "Test Machine";
-        configuration.homeFolder = PathUtil::parent(mac);
-        configuration.driveReserveBytes = 0;
-        configuration.macReserveBytes = 0;
-        configuration.chunkSize = 4096;
-    }
-    ~KillWorld() { PathUtil::removeTree(base_); }
+    KillWorld() : EngineWorld(Journal::inMemory(), scratchBase()), documents(home + "/Documents") {}
 
     // A few files of one to several chunks and a folder of files in sub-folders.
     void generate() {
@@ -68,26 +54,27 @@ public:
             for (auto& c : text) c = static_cast<char>(bytes());
             return text;
         };
-        writeFile(mac + "/small.bin", some(900));
-        writeFile(mac + "/chunks.bin", some(3 * 4096 + 17));
-        writeFile(mac + "/Project notes.txt", some(6000));
-        writeFile(mac + "/Photos/a.jpg", some(5000));
-        writeFile(mac + "/Photos/2019/b.jpg", some(7000));
-        writeFile(mac + "/Photos/2019/summer/c.jpg", some(300));
-        for (const auto& name : listDirectory(mac)) originals[mac + "/" + name] = *contentOf(mac + "/" + name);
+        writeFile(documents + "/small.bin", some(900));
+        writeFile(documents + "/chunks.bin", some(3 * 4096 + 17));
+        writeFile(documents + "/Project notes.txt", some(6000));
+        writeFile(documents + "/Photos/a.jpg", some(5000));
+        writeFile(documents + "/Photos/2019/b.jpg", some(7000));
+        writeFile(documents + "/Photos/2019/summer/c.jpg", some(300));
+        for (const auto& name : listDirectory(documents))
+            originals[documents + "/" + name] = *contentOf(documents + "/" + name);
     }
 
+    // An engine over the journal file, finding the drive by its folder as the program does.
     std::unique_ptr<OffloadEngine> engine(const std::shared_ptr<Journal>& journal) const {
         auto made = std::make_unique<OffloadEngine>(
-            journal, Drive{driveID, "Travel"}, std::make_shared<FolderDriveLocator>(driveID, root),
+            journal, drive, std::make_shared<FolderDriveLocator>(drive.id, root),
             std::make_shared<test::FakeOpenFiles>(), RuleList{}, std::make_shared<NoFaults>(),
             std::make_shared<NoIconPlacing>(), configuration);
         made->inhibitor = [](const std::string&) { return -1; };
         return made;
     }
 
-    std::string journalPath() const { return base_ + "/journal.sqlite"; }
-    std::string drivePathFor(const std::string& path) const { return root + "/Keldwick/Test Machine" + path; }
+    std::string journalPath() const { return tmp / "journal.sqlite"; }
 
     // The child: moves what is on the computer and brings back what is on the drive, one
     // item after another, until it is killed. Never returns.
@@ -123,15 +110,8 @@ public:
         return test::candidateFor(path, Date::now().adding(3600));
     }
 
+    const std::string documents;
     std::map<std::string, Content> originals;
-    EngineConfiguration configuration;
-
-private:
-    std::string base_;
-
-public:
-    std::string mac;
-    std::string root;
 };
 
 // The kills are shared among a few shards that the test runner can run side by side.
@@ -175,7 +155,7 @@ TEST_P(RealKill, EveryByteSurvivesSigkillAtRandomMoments) {
             if (isInFlight(record.phase)) ++phasesFound[std::string(toString(record.phase))];
         world.engine(journal)->recover();
 
-        EXPECT_TRUE(workingNamesUnder(world.mac).empty());
+        EXPECT_TRUE(workingNamesUnder(world.documents).empty());
         EXPECT_TRUE(workingNamesUnder(world.root).empty());
         for (const auto& [path, original] : world.originals) {
             auto active = journal->activeRecords(path);

@@ -34,8 +34,7 @@ protected:
     std::vector<std::string> assertions;  // reasons of the sleep inhibitors taken, in order
 
     std::unique_ptr<OffloadEngine> engine() {
-        auto made = std::make_unique<OffloadEngine>(world.journal, world.drive, world.locator, world.openFiles,
-                                                    RuleList{}, world.faults, world.icons, world.configuration);
+        auto made = engineOver(world);
         made->inhibitor = [this](const std::string& reason) {
             assertions.push_back(reason);
             return ::open("/dev/null", O_RDONLY | O_CLOEXEC);

@@ -10,6 +10,7 @@
 #include "model/SpaceCalls.h"
 #include "scanning/NeverTouch.h"
 #include "scanning/PinnedRule.h"
+#include "support/FakeOpenFiles.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -223,21 +224,13 @@ TEST(AutomaticCheckTest, PinFormResolvesTheParentOnly) {
 }
 
 TEST(SpaceCallsTest, ClearingAddsUpFreedAndKept) {
-    struct HoldsOpen final : OpenFileChecking {
-        std::string path;
-        std::vector<OpenFileUsage> usage(const std::string& folder) const override {
-            if (PathUtil::isInside(path, folder)) return {OpenFileUsage{path, 42, "editor"}};
-            return {};
-        }
-    };
     test::TempDir dir;
     const std::string cache = dir / "cache";
     test::writeFile(cache + "/a/blob", std::string(100'000, 'a'));
     test::writeFile(cache + "/b/blob", std::string(100'000, 'b'));
     const std::string busy = dir / "busy";
     test::writeFile(busy + "/in-use/blob", std::string(100'000, 'c'));
-    HoldsOpen openFiles;
-    openFiles.path = PathUtil::canonical(busy).value() + "/in-use/blob";
+    test::FakeOpenFiles openFiles({{PathUtil::canonical(busy).value() + "/in-use/blob", 42, "editor"}});
 
     CacheLocation free;
     free.folders = {cache};

@@ -15,6 +15,7 @@
 
 #include "drives/FolderDriveLocator.h"
 #include "model/AppModel.h"
+#include "support/FakeDriveLocator.h"
 #include "support/TempDir.h"
 
 namespace keldwick::test {
@@ -157,29 +158,6 @@ public:
     bool fails = false;
 };
 
-// Finds drives by id in a table the test edits: plugging in and unplugging is one line.
-class TableLocator final : public DriveLocating {
-public:
-    std::optional<std::string> mountPoint(const std::string& driveID) const override {
-        std::lock_guard guard(lock_);
-        auto found = mounts.find(driveID);
-        if (found == mounts.end()) return std::nullopt;
-        return found->second;
-    }
-    void set(const std::string& driveID, std::optional<std::string> root) {
-        std::lock_guard guard(lock_);
-        if (root) {
-            mounts[driveID] = *root;
-        } else {
-            mounts.erase(driveID);
-        }
-    }
-
-private:
-    mutable std::mutex lock_;
-    std::map<std::string, std::string> mounts;
-};
-
 // A model world in a temporary folder: home, support folder, a drive folder found by a
 // FolderDriveLocator, and every service faked. `make()` builds the model.
 struct ModelWorld {
@@ -209,7 +187,7 @@ struct ModelWorld {
     std::optional<int64_t> totalBytes = 500'000'000'000;
     std::map<std::string, VolumeInfo> volumes;                // by mount path
     std::map<std::string, DrivePowerState> powerStates;      // by kernel name
-    std::shared_ptr<TableLocator> locator = std::make_shared<TableLocator>();
+    std::shared_ptr<FakeDriveLocator> locator = std::make_shared<FakeDriveLocator>();
 
     ModelWorld();
     // Setup complete with the drive chosen, one managed folder, written to settings.json.

@@ -52,8 +52,9 @@ class EngineWorld {
 public:
     static constexpr const char* driveID = "0F0E0D0C-0B0A-0908-0706-050403020100";
 
-    explicit EngineWorld(std::shared_ptr<Journal> journal = Journal::inMemory())
-        : home(tmp / "home"), root(tmp / "drive"), journal(std::move(journal)) {
+    // Under `base` when given, else under the system's temporary folder.
+    explicit EngineWorld(std::shared_ptr<Journal> journal = Journal::inMemory(), const std::string& base = "")
+        : tmp(base), home(tmp / "home"), root(tmp / "drive"), journal(std::move(journal)) {
         makeDirs(home + "/Documents");
         makeDirs(root);
         configuration.machineID = "machine-1";

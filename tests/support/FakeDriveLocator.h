@@ -2,7 +2,9 @@
 // A drive locator for tests: drives "attached" at the mount paths a test sets, which it
 // can unplug all at once and plug back in, or move to another mount path.
 
+#include <atomic>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -17,13 +19,27 @@ public:
 
     std::optional<std::string> mountPoint(const std::string& driveID) const override {
         if (!present) return std::nullopt;
+        std::lock_guard guard(lock_);
         auto found = mounts.find(driveID);
         if (found == mounts.end()) return std::nullopt;
         return found->second;
     }
 
-    std::map<std::string, std::string> mounts;  // drive id -> mount path
-    bool present = true;                        // false: no drive is attached at all
+    // Attaches the drive at `root`, or detaches it; safe while other threads ask.
+    void set(const std::string& driveID, const std::optional<std::string>& root) {
+        std::lock_guard guard(lock_);
+        if (root)
+            mounts[driveID] = *root;
+        else
+            mounts.erase(driveID);
+    }
+
+    // Drive id -> mount path. Edited directly only while no other thread asks.
+    std::map<std::string, std::string> mounts;
+    std::atomic<bool> present = true;  // false: no drive is attached at all
+
+private:
+    mutable std::mutex lock_;
 };
 
 }  // namespace keldwick::test

@@ -11,9 +11,10 @@
 
 namespace keldwick::test {
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/keldwick-test-XXXXXX";
+TempDir::TempDir(const std::string& base) {
+    const char* temporary = std::getenv("TMPDIR");
+    const std::string parent = !base.empty() ? base : temporary && *temporary ? temporary : "/tmp";
+    std::string pattern = parent + "/keldwick-test-XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }

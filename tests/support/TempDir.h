@@ -1,6 +1,7 @@
 #pragma once
-// A fresh folder under the system's temporary folder, removed with everything in it
-// when the object goes away. Tests build their trees here and never touch the home.
+// A fresh folder under the system's temporary folder (or under `base` when given), removed
+// with everything in it when the object goes away. Tests build their trees here and never
+// touch the home.
 
 #include <string>
 
@@ -8,7 +9,7 @@ namespace keldwick::test {
 
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const std::string& base = "");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
