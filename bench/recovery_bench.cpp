@@ -322,6 +322,14 @@ double rmOverCopies(const Staged& world) {
     return xargsOver(world.folder, copies, "rm -rf --");
 }
 
+// The machine's one-minute load average, as others' work shares the disk and processors.
+double loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double load = 0;
+    in >> load;
+    return load;
+}
+
 struct Round {
     double recovery = 0;
     double settledAgain = 0;
@@ -330,6 +338,7 @@ struct Round {
     double bytesRead = 0;
     double user = 0;
     double system = 0;
+    double load = 0;
 };
 
 Round runRound(const std::string& base, long count, const EngineConfiguration& configuration, bool describe) {
@@ -345,6 +354,7 @@ Round runRound(const std::string& base, long count, const EngineConfiguration& c
     engine.inhibitor = [](const std::string&) { return -1; };
 
     std::vector<RecoveryResult> results;
+    round.load = loadAverage();
     const double readBefore = bytesReadSoFar();
     const auto processorBefore = processorSeconds();
     round.recovery = seconds([&] { results = engine.recover(); });
@@ -403,11 +413,11 @@ int main() {
     std::vector<Round> rounds;
     for (long r = 0; r < roundCount; ++r) {
         Round round = runRound(folder + "/round-" + std::to_string(r), count, configuration, r == 0);
-        std::printf("round %ld: recovery %.3f s (%.1f us per record; processor %.3f s user, %.3f s system; "
-                    "%.1f MB read), settled journal again %.3f s; openssl dgst over the hashed files %.3f s, "
+        std::printf("round %ld (load %.2f): recovery %.3f s (%.1f us per record; processor %.3f s user, %.3f s "
+                    "system; %.1f MB read), settled journal again %.3f s; openssl dgst over the hashed files %.3f s, "
                     "rm of copies of the deleted items %.3f s\n",
-                    r + 1, round.recovery, round.recovery / double(count) * 1e6, round.user, round.system,
-                    round.bytesRead / 1e6, round.settledAgain, round.peer, round.rmPeer);
+                    r + 1, round.load, round.recovery, round.recovery / double(count) * 1e6, round.user,
+                    round.system, round.bytesRead / 1e6, round.settledAgain, round.peer, round.rmPeer);
         rounds.push_back(round);
     }
     std::sort(rounds.begin(), rounds.end(), [](const Round& a, const Round& b) { return a.recovery < b.recovery; });
