@@ -8,7 +8,7 @@ FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 600
 FUZZ_JOBS ?= 3
 
-.PHONY: test run screenshots bench soak fuzz deps clean release
+.PHONY: test run screenshots bench bench-program soak fuzz deps clean release
 
 deps:
 	./scripts/install-deps
@@ -32,6 +32,10 @@ run: release
 # The real program under a virtual X server with a tray, pictured into build/screenshots.
 screenshots: release
 	./scripts/screenshots $(RELEASE_DIR)/app/keldwick build/screenshots
+
+# The program at rest under a virtual X server: start-up time, idle CPU and memory.
+bench-program: release
+	./bench/program $(RELEASE_DIR)/app/keldwick
 
 # The kill test at length: 1,000 kills of a process moving and restoring files.
 soak: deps
