@@ -4,10 +4,8 @@
 #include <QTableView>
 #include <gtest/gtest.h>
 
-#include "model/ModelStateFixtures.h"
-#include "model/PreviewModel.h"
+#include "preview/FakePreviewHost.h"
 #include "preview/PreviewContent.h"
-#include "preview/PreviewHost.h"
 #include "preview/PreviewWindow.h"
 #include "ui/Symbols.h"
 
@@ -18,24 +16,6 @@ constexpr int64_t MB = 1'000'000;
 constexpr int64_t GB = 1000 * MB;
 constexpr double day = 86400;
 const Date kNow{1'800'000'000};
-
-// A model that holds one preview and answers nothing.
-class PictureHost final : public PreviewHost {
-public:
-    ModelState model = test::readyState();
-    std::unique_ptr<PreviewModel> open;
-
-    const ModelState& state() const override { return model; }
-    PreviewModel* preview() const override { return open.get(); }
-    Date now() const override { return kNow; }
-    void openPreview() override {}
-    void approvePreview(PreviewModel&) override {}
-    void previewClosed(PreviewModel*) override {}
-    void requestWindow(AppWindow) override {}
-    void chooseFilesToMove() override {}
-    void pin(const std::vector<std::string>&) override {}
-    void showItems(const std::vector<std::string>&) override {}
-};
 
 Candidate item(const std::string& path, int64_t size, double daysAgo, bool folder = false) {
     return Candidate(path, folder, size, 1, Date{kNow.secondsSince1970 - daysAgo * day},
@@ -82,7 +62,7 @@ TEST(PreviewPicturesTest, TheWindowInItsMainStates) {
     {
         // The first automatic run on a computer low on space: a plan, one item excluded,
         // a shortfall, and the approval switch.
-        PictureHost host;
+        test::FakePreviewHost host;
         host.model.macFreeBytes = 12 * GB;
         host.model.settings.managedFolders = {"/home/u/Downloads", "/home/u/Documents", "/home/u/Desktop"};
         host.open = std::make_unique<PreviewModel>(PreviewKind::firstAutomatic, 60 * GB, false);
@@ -93,20 +73,20 @@ TEST(PreviewPicturesTest, TheWindowInItsMainStates) {
         save(window, "plan");
     }
     {
-        PictureHost host;
+        test::FakePreviewHost host;
         host.open = std::make_unique<PreviewModel>(PreviewKind::manual, 60 * GB, true);
         PreviewWindow window(host);
         save(window, "scanning");
     }
     {
-        PictureHost host;
+        test::FakePreviewHost host;
         host.open = std::make_unique<PreviewModel>(PreviewKind::manual, 60 * GB, false);
         host.open->apply(realisticScan(), 0);
         PreviewWindow window(host);
         save(window, "drive-full");
     }
     {
-        PictureHost host;
+        test::FakePreviewHost host;
         PreviewWindow window(host);
         save(window, "nothing-to-review");
     }
