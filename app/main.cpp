@@ -9,6 +9,8 @@
 
 #include "desktop/Updater.h"
 #include "model/AppModel.h"
+#include "preview/AppModelPreviewHost.h"
+#include "preview/PreviewWindow.h"
 #include "shell/InstanceBus.h"
 #include "shell/Program.h"
 #include "shell/QuitController.h"
@@ -96,7 +98,10 @@ int main(int argc, char** argv) {
     };
     hooks.quit = [&] { quitter.request(); };
 
+    // Declared before the program: the windows it opens use it.
+    AppModelPreviewHost previewHost(model);
     Program program(std::move(hooks));
+    program.windows().add(AppWindow::preview, previewWindowEntry(previewHost));
     follow(model, program);
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program, &Program::modelChanged);
     QObject::connect(&instance, &InstanceBus::showPanelRequested, &program, &Program::showPanel);

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "model/PreviewModel.h"
+#include "preview/FakePreviewHost.h"
 #include "preview/PreviewContent.h"
-#include "preview/PreviewHost.h"
 #include "preview/PreviewTable.h"
 
 using namespace keldwick;
@@ -26,32 +26,6 @@ namespace {
 
 constexpr int64_t MB = 1'000'000;
 constexpr int kRuns = 21;
-
-// The window's model, holding one preview and doing nothing else.
-class StillHost final : public PreviewHost {
-public:
-    explicit StillHost(PreviewModel& preview) : preview_(preview) {
-        state_.home = "/home/u";
-        state_.driveRoot = "/media/u/Archive";
-        state_.settings.managedFolders = {"/home/u/Downloads", "/home/u/Documents"};
-        state_.macFreeBytes = 100'000 * MB;
-        state_.settings.thresholdBytes = 20'000 * MB;
-    }
-    const ModelState& state() const override { return state_; }
-    PreviewModel* preview() const override { return &preview_; }
-    Date now() const override { return Date{1'800'000'000}; }
-    void openPreview() override {}
-    void approvePreview(PreviewModel&) override {}
-    void previewClosed(PreviewModel*) override {}
-    void requestWindow(AppWindow) override {}
-    void chooseFilesToMove() override {}
-    void pin(const std::vector<std::string>&) override {}
-    void showItems(const std::vector<std::string>&) override {}
-
-private:
-    ModelState state_;
-    PreviewModel& preview_;
-};
 
 // Candidates best first: every tenth a folder of four parts, the rest files of 1-50 MB.
 ScanReport candidates(int count) {
@@ -88,9 +62,11 @@ int main(int argc, char** argv) {
     ScanReport report = candidates(count);
     int64_t total = 0;
     for (const Candidate& c : report.candidates) total += c.size;
-    PreviewModel preview(PreviewKind::suggested, std::numeric_limits<int64_t>::max(), false);
+    test::FakePreviewHost host;
+    host.model.settings.managedFolders = {"/home/u/Downloads", "/home/u/Documents"};
+    host.open = std::make_unique<PreviewModel>(PreviewKind::suggested, std::numeric_limits<int64_t>::max(), false);
+    PreviewModel& preview = *host.open;
     preview.apply(report, total / 2);
-    StillHost host(preview);
     PreviewContent content(host, preview, [] {});
     content.resize(820, 520);
     content.show();

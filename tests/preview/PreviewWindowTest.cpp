@@ -8,11 +8,9 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
-#include "model/ModelStateFixtures.h"
 #include "model/PreviewModel.h"
-#include "model/PreviewRequest.h"
+#include "preview/FakePreviewHost.h"
 #include "preview/PreviewContent.h"
-#include "preview/PreviewHost.h"
 #include "preview/PreviewTable.h"
 #include "preview/PreviewWindow.h"
 #include "ui/EmptyStateView.h"
@@ -35,58 +33,6 @@ ScanReport found() {
     return r;
 }
 
-// The model as the window sees it, recording what the window asks. Approving and closing
-// behave as the program's model does: approval drops the open preview first, and closing
-// drops only the open preview, remembering a declined first automatic run.
-class FakeHost final : public PreviewHost {
-public:
-    ModelState model = test::readyState();
-    std::unique_ptr<PreviewModel> open;
-    std::vector<std::unique_ptr<PreviewModel>> dropped;
-    std::vector<std::string> calls;
-    std::vector<std::vector<std::string>> pinned, shown;
-    bool declined = false;
-    bool approvedAutomaticRuns = false;
-
-    const ModelState& state() const override { return model; }
-    PreviewModel* preview() const override { return open.get(); }
-    Date now() const override { return Date{1'800'000'000}; }
-
-    PreviewModel& start(PreviewKind kind = PreviewKind::manual, bool dryRun = false) {
-        if (open) dropped.push_back(std::move(open));
-        open = std::make_unique<PreviewModel>(kind, 4 * GB, dryRun);
-        emit previewReplaced();
-        return *open;
-    }
-    void openPreview() override {
-        calls.push_back("openPreview");
-        start();
-    }
-    void approvePreview(PreviewModel& preview) override {
-        calls.push_back("approve");
-        ASSERT_EQ(&preview, open.get());
-        approvedAutomaticRuns = approvalApprovesAutomaticRuns(preview.state());
-        drop();
-    }
-    void previewClosed(PreviewModel* preview) override {
-        calls.push_back("closed");
-        if (!preview || preview != open.get()) return;
-        model.preview = preview->state();
-        declined = closingPreviewDeclines(model);
-        drop();
-    }
-    void requestWindow(AppWindow window) override { calls.push_back("window " + std::string(toString(window))); }
-    void chooseFilesToMove() override { calls.push_back("choose"); }
-    void pin(const std::vector<std::string>& paths) override { pinned.push_back(paths); }
-    void showItems(const std::vector<std::string>& paths) override { shown.push_back(paths); }
-
-private:
-    void drop() {
-        dropped.push_back(std::move(open));
-        emit previewReplaced();
-    }
-};
-
 void settle() { QCoreApplication::processEvents(); }
 
 QPushButton* button(EmptyStateView* view, const QString& text) {
@@ -97,7 +43,7 @@ QPushButton* button(EmptyStateView* view, const QString& text) {
 }
 
 TEST(PreviewWindowTest, WithoutAPreviewTheButtonOpensOneAndTheWindowStays) {
-    FakeHost host;
+    test::FakePreviewHost host;
     auto* window = new PreviewWindow(host);
     window->show();
     ASSERT_TRUE(window->emptyState());
@@ -144,7 +90,7 @@ TEST(PreviewWindowTest, ApprovingReachesTheModelBeforeTheWindowCloses) {
                           {"the user's own", PreviewKind::manual, false, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeHost host;
+        test::FakePreviewHost host;
         host.start(c.kind).apply(found(), 100 * GB);
         QPointer<PreviewWindow> window = new PreviewWindow(host);
         window->show();
@@ -169,7 +115,7 @@ TEST(PreviewWindowTest, ApprovingReachesTheModelBeforeTheWindowCloses) {
 TEST(PreviewWindowTest, NotNowAndEscapeCloseAndAFirstRunIsDeclined) {
     for (bool escape : {false, true}) {
         SCOPED_TRACE(escape);
-        FakeHost host;
+        test::FakePreviewHost host;
         host.start(PreviewKind::firstAutomatic).apply(found(), 100 * GB);
         QPointer<PreviewWindow> window = new PreviewWindow(host);
         window->show();
@@ -187,7 +133,7 @@ TEST(PreviewWindowTest, NotNowAndEscapeCloseAndAFirstRunIsDeclined) {
 }
 
 TEST(PreviewWindowTest, TestModeScanningAndTheFollowingOfANewerPreview) {
-    FakeHost host;
+    test::FakePreviewHost host;
     PreviewModel& first = host.start(PreviewKind::manual, true);
     PreviewWindow window(host);
     PreviewContent* content = window.content();
@@ -222,7 +168,7 @@ TEST(PreviewWindowTest, TestModeScanningAndTheFollowingOfANewerPreview) {
 }
 
 TEST(PreviewWindowTest, EmptyBodiesAndTheirButtons) {
-    FakeHost host;
+    test::FakePreviewHost host;
     host.start().apply(ScanReport{}, 100 * GB);
     PreviewWindow window(host);
     PreviewContent* content = window.content();
@@ -235,7 +181,7 @@ TEST(PreviewWindowTest, EmptyBodiesAndTheirButtons) {
     button(content->emptyState(), QStringLiteral("System Data\u2026"))->click();
     EXPECT_EQ(host.calls, (std::vector<std::string>{"choose", "window systemData"}));
 
-    FakeHost full;
+    test::FakePreviewHost full;
     full.start().apply(found(), 0);
     PreviewWindow fullWindow(full);
     EmptyStateView* empty = fullWindow.content()->emptyState();
@@ -245,7 +191,7 @@ TEST(PreviewWindowTest, EmptyBodiesAndTheirButtons) {
 }
 
 TEST(PreviewWindowTest, KeepingOnThisMacPinsAndExcludesWithoutAScan) {
-    FakeHost host;
+    test::FakePreviewHost host;
     PreviewModel& preview = host.start();
     preview.apply(found(), 100 * GB);
     PreviewWindow window(host);
