@@ -7,11 +7,12 @@
 // warm (one discarded run, then the median of five), each in a child process so that its
 // peak memory and CPU time are its own. Prints wall and CPU seconds, their ratios to
 // gdu's and find's, the load average while it ran (the machine may be shared), and the
-// scanner's peak memory per entry beyond what its candidates hold: the growth of the
-// resident size during the scan less the bytes the report's candidates take (their
-// records, path strings and part lists, with the allocator's 16 bytes per block).
+// scanner's peak memory per entry beyond what its report holds: the growth of the
+// resident size during the scan less the heap bytes still in use once the scan has
+// returned its report (mallinfo2 over every arena, before and after).
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -33,7 +34,6 @@
 
 #include "foundation/Date.h"
 #include "scanning/NeverTouch.h"
-#include "scanning/Candidate.h"
 #include "scanning/Scanner.h"
 
 using namespace keldwick;
@@ -157,7 +157,7 @@ struct Measure {
     long peakKiB = 0;         // the child's peak resident size
     long baselineKiB = 0;     // its resident size before the work began (scanner only)
     long long detail = 0;     // scanner: candidates found
-    long long heldBytes = 0;  // scanner: what the candidates hold
+    long long heldBytes = 0;  // scanner: heap the report holds
     double load = 0;          // the one-minute load average after the run
 };
 
@@ -174,17 +174,8 @@ double cpuOf(const struct rusage& usage) {
     return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
 }
 
-// Heap bytes a string keeps beyond its own record (short ones live inside it).
-long long heapOf(const std::string& text) {
-    return text.capacity() > 15 ? static_cast<long long>(text.capacity()) + 1 + 16 : 0;
-}
-
-// What a list of candidates holds on the heap, the candidates' own records included.
-long long heldBy(const std::vector<Candidate>& list) {
-    long long bytes = list.capacity() ? static_cast<long long>(list.capacity() * sizeof(Candidate)) + 16 : 0;
-    for (const auto& candidate : list) bytes += heapOf(candidate.path) + heldBy(candidate.parts);
-    return bytes;
-}
+// Heap bytes in use, in every arena.
+long long heapInUse() { return static_cast<long long>(mallinfo2().uordblks); }
 
 long residentKiB() {
     long pages = 0, resident = 0;
@@ -269,11 +260,12 @@ Measure runScanner(const Tree& tree, bool everyFile, int threads) {
         scanner.threads = threads;
         Measure m;
         m.baselineKiB = residentKiB();
+        const long long heapBefore = heapInUse();
         const auto start = std::chrono::steady_clock::now();
         const ScanReport report = scanner.scan(tree.roots);
         m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         m.detail = static_cast<long long>(report.candidates.size());
-        m.heldBytes = heldBy(report.candidates);
+        m.heldBytes = heapInUse() - heapBefore;
         if (write(channel[1], &m, sizeof m) != sizeof m) _exit(1);
         _exit(0);
     }
