@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QWidget>
@@ -56,6 +58,9 @@ AppServices desktopServices() {
     services.filePicker = std::make_shared<DialogFilePicker>();
     services.alerts = std::make_shared<MessageAlerts>();
     services.loginItem = std::make_shared<AutostartLoginItem>();
+    services.openURL = [](const std::string& url) {
+        return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    };
     services.facts.iconPlacing = [](const std::string& desktop) -> std::shared_ptr<IconPlacing> {
         return std::make_shared<FinderIconPlacing>(desktop);
     };

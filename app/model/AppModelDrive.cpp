@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "drives/VolumeDriveLocator.h"
+#include "foundation/FullDiskAccess.h"
 #include "model/AppModel.h"
 #include "model/DisplayTexts.h"
 #include "model/OtherDrives.h"
@@ -177,6 +178,12 @@ void AppModel::refreshOtherDrives() {
     assertMainThread();
     assign(state_.otherDrives, otherDrives(state_, *locator_, services_.facts.driveNameAt),
            &AppModel::otherDrivesChanged);
+}
+
+bool AppModel::openFullDiskAccessSettings() {
+    assertMainThread();
+    const auto url = FullDiskAccess::settingsURL();
+    return url && services_.openURL && services_.openURL(*url);
 }
 
 DriveStatus AppModel::driveStatus(const OffloadRecord& record) const {

@@ -55,6 +55,8 @@ struct AppServices {
     std::shared_ptr<Preferences> preferences = std::make_shared<StoredPreferences>();
     // Asks the application to end (after the second-instance alert).
     std::function<void()> terminate = [] { QCoreApplication::quit(); };
+    // Opens an address with the desktop; false when nothing opened it.
+    std::function<bool(const std::string& url)> openURL = [](const std::string&) { return false; };
     // The drive log ("drive" category of the system log).
     std::function<void(const std::string& message)> logDrive;
     SystemFacts facts = SystemFacts::live();

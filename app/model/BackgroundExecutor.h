@@ -23,7 +23,7 @@ public:
 };
 
 // Two thread pools kept for the life of the process, one per priority. A thread of the
-// background pool lowers its own priority once (nice 10, idle I/O class) and keeps it: an
+// background pool lowers its own priority once (nice raised by 10, idle I/O class) and keeps it: an
 // unprivileged thread could not raise it again.
 class ThreadPoolExecutor final : public BackgroundExecutor {
 public:

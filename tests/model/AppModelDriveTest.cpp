@@ -196,6 +196,14 @@ TEST_F(AppModelDriveTest, NoticeClicksOpenTheirWindows) {
     EXPECT_EQ(model->state().windowRequests[1].window, AppWindow::preview);
 }
 
+TEST_F(AppModelDriveTest, NoAccessPageIsOpenedWhereTheSystemHasNone) {
+    auto model = world.make();
+    int opened = 0;
+    model->services().openURL = [&](const std::string&) { return ++opened > 0; };
+    EXPECT_FALSE(model->openFullDiskAccessSettings());
+    EXPECT_EQ(opened, 0);
+}
+
 TEST_F(AppModelDriveTest, OtherDrivesKeepTheNameLearnedWhilePlugged) {
     world.locator->set(world.drive.id, world.driveRoot);
     auto model = world.make();
