@@ -253,6 +253,7 @@ void startUpWithRecords(long records) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is known
     startUpWithRecords(sizeFromEnvironment("KELDWICK_MODEL_RECORDS", 10'000));
     scanOfEntries(sizeFromEnvironment("KELDWICK_MODEL_ENTRIES", 200'000));
     runOfSmallFiles(sizeFromEnvironment("KELDWICK_MODEL_FILES", 10'000));
