@@ -66,6 +66,7 @@ struct PickRequest {
     bool files = false;
     bool multiple = true;
     std::string startIn;         // folder shown first
+    std::string title;           // the panel's title; empty: the toolkit's own
     std::string button;          // the accept button's title; empty: the toolkit's own
     std::string message;         // shown above the list; may be empty
     bool hiddenFilesToggle = false;
