@@ -313,6 +313,8 @@ private:
     void holdDriveFor(Activity activity);
     void pollDriveWake(std::string bsdName);
     void mountWatchMarked();
+    // The journal's pins into the state; none when they can't be read.
+    void loadPins();
     void clearCachesWhenLow(Done next);
     void decideAndAct(Done finish);
     void applyRunOutcome(const RunOutcome& outcome);

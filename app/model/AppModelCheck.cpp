@@ -138,8 +138,7 @@ void AppModel::pin(const std::vector<std::string>& paths) {
     reloadPins();
 }
 
-void AppModel::reloadPins() {
-    assertMainThread();
+void AppModel::loadPins() {
     std::vector<std::string> pins;
     try {
         pins = journal_->pins();
@@ -147,6 +146,11 @@ void AppModel::reloadPins() {
         pins.clear();
     }
     assign(state_.pins, std::move(pins), &AppModel::pinsChanged);
+}
+
+void AppModel::reloadPins() {
+    assertMainThread();
+    loadPins();
     setEngine(makeEngine());
     assign(state_.stall, std::nullopt, &AppModel::stallChanged);
 }

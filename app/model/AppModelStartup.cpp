@@ -89,13 +89,7 @@ void AppModel::refresh() {
     refreshOtherDrives();
     assign(state_.hasBroughtFilesBack, broughtBack, &AppModel::hasBroughtFilesBackChanged);
 
-    std::vector<std::string> pins;
-    try {
-        pins = journal_->pins();
-    } catch (const std::exception&) {
-        pins.clear();
-    }
-    assign(state_.pins, std::move(pins), &AppModel::pinsChanged);
+    loadPins();
 
     auto restored = recentlyRestoredPaths();
     if (restored == state_.recentlyRestored) return;
