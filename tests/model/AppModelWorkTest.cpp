@@ -314,12 +314,13 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     const std::string b = make("b.mov", 2 * MB);
     const std::string c = make("c.mov", 2 * MB);
     const std::string d = make("d.mov", 1 * MB);
+    const std::string e = make("e.mov", 1 * MB);
     build();
     startAndSettle();
     bool moved = false;
-    model->moveToDrive({a, b, c, d}, [&](std::optional<std::string>) { moved = true; });
+    model->moveToDrive({a, b, c, d, e}, [&](std::optional<std::string>) { moved = true; });
     ASSERT_TRUE(waitFor([&] { return moved; }));
-    ASSERT_EQ(offloadedRecords(model->state()).size(), 4u);
+    ASSERT_EQ(offloadedRecords(model->state()).size(), 5u);
     auto idOf = [&](const std::string& path) {
         for (const auto& record : model->state().records)
             if (record.originalPath == path) return record.id;
@@ -344,8 +345,12 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     // An app saved a new file where b's link was: recovery finds it, and the drive copy
     // comes back beside it.
     const int64_t bID = idOf(b);
-    ASSERT_EQ(::unlink(b.c_str()), 0);
-    writeFile(b, "newer");
+    const int64_t eID = idOf(e);
+    for (const std::string& replaced : {b, e}) {
+        ASSERT_EQ(::unlink(replaced.c_str()), 0);
+        writeFile(replaced, "newer");
+    }
+    items.erase(e);
     wait([&](AppModel::Done done) { model->recoverInterrupted(done); });
     wait([&](AppModel::Done done) { model->restoreCopy(bID, done); });
     const std::string copy = downloads + "/b (from Archive).mov";
@@ -368,6 +373,17 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     wait([&](AppModel::Done done) { model->deleteDriveCopy({idOf(d)}, done); });
     EXPECT_EQ(posted("Couldn't delete everything").size(), 1u);
     EXPECT_TRUE(isLink(d));
+    ASSERT_TRUE(model->state().filesProblem);
+
+    // e's copy is no longer needed: deleting it says nothing and clears the problem.
+    const auto eRecord = *std::find_if(model->state().records.begin(), model->state().records.end(),
+                                       [&](const OffloadRecord& r) { return r.id == eID; });
+    const auto lastRun = model->state().lastRun;
+    wait([&](AppModel::Done done) { model->deleteDriveCopy({eID}, done); });
+    EXPECT_FALSE(FileStat::peek(eRecord.drivePath(world.driveRoot)));
+    EXPECT_EQ(readFile(e), "newer");
+    EXPECT_EQ(model->state().lastRun, lastRun);
+    EXPECT_FALSE(model->state().filesProblem);
 
     // Everything back.
     wait([&](AppModel::Done done) { model->restoreAll(done); });
@@ -380,6 +396,35 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
         EXPECT_FALSE(isLink(path)) << path;
         expectIntact(path);
     }
+}
+
+TEST_F(ModelWorkTest, CachesAreClearedWhenLowAtMostOnceADay) {
+    // The cache folders are the temporary home's alone.
+    ::unsetenv("XDG_CACHE_HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    const std::string blob = world.home + "/.cache/some-tool/blob";
+    writeFile(blob, std::string(200'000, 'x'));
+    build([](AppSettings& s) { s.clearCachesWhenLow = true; });
+    auto cleared = [&] {
+        size_t count = 0;
+        for (const auto& event : model->journal()->events(1000))
+            if (event.message.starts_with("Cleared ") && event.message.ends_with(" of caches.")) ++count;
+        return count;
+    };
+    startAndSettle();
+    live(60);
+    EXPECT_FALSE(FileStat::peek(blob));
+    EXPECT_EQ(cleared(), 1u);
+    ASSERT_TRUE(model->state().lastAutomaticCacheClear);
+
+    // Refilled at once, but cleared again only once more than a day has passed.
+    writeFile(blob, std::string(200'000, 'x'));
+    live(86'400 - 60);
+    EXPECT_TRUE(FileStat::peek(blob));
+    EXPECT_EQ(cleared(), 1u);
+    live(15 * 60);
+    EXPECT_FALSE(FileStat::peek(blob));
+    EXPECT_EQ(cleared(), 2u);
 }
 
 TEST_F(ModelWorkTest, RecoveryAdoptsOnlyInsideTheHomeAndSaysWhatStaysOnTheDrive) {
