@@ -160,7 +160,6 @@ void AppModel::chooseFilesToMove() {
     request.folders = true;
     request.multiple = true;
     request.startIn = PathUtil::join(state_.home, "Desktop");
-    request.title = texts.title;
     request.button = texts.prompt;
     request.message = texts.message;
     request.hiddenFilesToggle = true;

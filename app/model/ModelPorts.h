@@ -66,7 +66,6 @@ struct PickRequest {
     bool files = false;
     bool multiple = true;
     std::string startIn;         // folder shown first
-    std::string title;           // the panel's title; empty: the toolkit's own
     std::string button;          // the accept button's title; empty: the toolkit's own
     std::string message;         // shown above the list; may be empty
     bool hiddenFilesToggle = false;
