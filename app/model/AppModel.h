@@ -34,11 +34,15 @@
 #include "model/AppEnvironment.h"
 #include "model/AppServices.h"
 #include "model/MainThread.h"
+#include "model/ChosenMove.h"
 #include "model/MainThreadRelay.h"
 #include "model/ModelState.h"
 #include "model/OnboardingModel.h"
+#include "model/PreviewModel.h"
+#include "model/RunOutcome.h"
 #include "model/ScanFindings.h"
 #include "model/SettingsWrite.h"
+#include "model/SpaceCalls.h"
 #include "scanning/PlanBuilder.h"
 #include "scanning/SettingsStore.h"
 
@@ -200,8 +204,64 @@ public:
     void check(Done done = {});
     // Recovery, a first check, then the periodic check.
     void startChecking(Done done = {});
+    // Scans for an automatic run: none without a drive, while a stall less than an hour
+    // old holds scans back, or when nothing could be planned (a stall, noticed at most once
+    // a day for each kind).
+    void findings(int64_t bytesNeeded, std::function<void(std::optional<ScanFindings>)> done);
+    // Keeps items on the computer from now on, each pinned with its folder resolved; the
+    // engine gets the new rules and the stall is forgotten.
+    void pin(const std::vector<std::string>& paths);
+    void reloadPins();
+
+    // ---- Runs and the preview ----
+    // The one road by which planned items move: refused (none) while something else runs
+    // or, unless it only tests, while the journal is unusable; then the result line, the
+    // memory of failed items, the stall of automatic runs and one notice.
+    void runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std::shared_ptr<EngineOperations> engine,
+                 std::function<void(std::optional<RunSummary>)> done = {});
+    // After an automatic run: an open preview that waits for nothing scans again.
+    void refreshPreview();
+    // The preview the preview window shows; none when closed. Opening one replaces it.
+    const std::shared_ptr<PreviewModel>& preview() const { return preview_; }
+    // Makes the one preview: its goal and scope by kind, then the given findings or a scan.
+    // Without a drive only the window is asked for.
     void openPreview(PreviewKind kind, std::optional<int64_t> goal, std::optional<ScanFindings> findings,
                      bool showWindow);
+    // Runs the preview's plan. Approving and dropping the preview happen at once, before
+    // the window closes, so a first automatic run approved is never taken for a decline.
+    void approvePreview(const std::shared_ptr<PreviewModel>& preview, Done done = {});
+    // The window of `closed` went away: when that is still the open preview, a first
+    // automatic run not approved is a decline, and the preview is dropped.
+    void previewClosed(const PreviewModel* closed);
+    void dismissPreview();
+    void clearFilesProblem();
+
+    // ---- Hand-picked moves ----
+    // Moves the paths like a run with the rules for chosen items; gives the problem to
+    // show (a refusal or the run's first failure), none when there is nothing to say.
+    void moveToDrive(const std::vector<std::string>& paths,
+                     std::function<void(std::optional<std::string>)> done = {});
+    // The open panel, then the move of what was chosen.
+    void chooseFilesToMove();
+
+    // ---- Restores and drive copies ----
+    void restoreRecord(std::vector<int64_t> ids, Done done = {});
+    void restoreCopy(int64_t id, Done done = {});
+    // Pins the items' places, then brings them back.
+    void keepOnMac(const std::vector<OffloadRecord>& records, Done done = {});
+    void restoreAll(Done done = {});
+    void deleteDriveCopy(std::vector<int64_t> ids, Done done = {});
+    // The first message (with the count of the others) as the files problem and a
+    // "files-problem" notice; no message clears the problem.
+    void reportFilesProblems(const std::vector<std::string>& messages, const std::string& title);
+
+    // ---- Caches and system data (measured and cleared on a background thread) ----
+    void cacheLocations(std::function<void(std::vector<CacheLocation>)> done,
+                        WorkPriority priority = WorkPriority::user);
+    // Shows "clearing" when nothing else runs; then refreshes and logs what was freed.
+    void clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done = {},
+                     WorkPriority priority = WorkPriority::user);
+    void movableSystemData(std::function<void(std::vector<MovableData>)> done);
 
 signals:
     void settingsChanged();
@@ -260,6 +320,14 @@ private:
     void holdDriveFor(Activity activity);
     void pollDriveWake(std::string bsdName);
     void mountWatchMarked();
+    // The journal's pins into the state; none when they can't be read.
+    void loadPins();
+    void clearCachesWhenLow(Done next);
+    void decideAndAct(Done finish);
+    void applyRunOutcome(const RunOutcome& outcome);
+    void setPreview(std::shared_ptr<PreviewModel> preview);
+    std::string reportChosenProblem(const ChosenProblem& problem);
+    void setLastRun(std::string text);
 
     AppServices services_;
     ModelState state_;
@@ -278,6 +346,7 @@ private:
     bool probedFullDiskAccess_ = false;
     OnboardingModel onboarding_;
     std::shared_ptr<MainThreadRelay> relay_;
+    std::shared_ptr<PreviewModel> preview_;
 };
 
 // ---- The engine runner ----

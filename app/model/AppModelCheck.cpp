@@ -1,13 +1,29 @@
-// The automatic check and what it opens.
+// The automatic check: caches cleared when low, the decision, the scan and its stalls,
+// then a run or the question before the first one; and the pins that feed the scan rules.
 
 #include "model/AppModel.h"
+#include "model/AutomaticCheck.h"
+#include "model/StatusTexts.h"
 
 namespace keldwick {
 
 void AppModel::check(Done done) {
     assertMainThread();
+    if (state_.isChecking) {
+        if (done) done();
+        return;
+    }
+    assign(state_.isChecking, true, &AppModel::isCheckingChanged);
+    QPointer<AppModel> self(this);
+    Done finish = [self, done] {
+        if (!self) return;
+        self->assign(self->state_.isChecking, false, &AppModel::isCheckingChanged);
+        if (done) done();
+    };
     refresh();
-    if (done) done();
+    clearCachesWhenLow([self, finish] {
+        if (self) self->decideAndAct(finish);
+    });
 }
 
 void AppModel::startChecking(Done done) {
@@ -23,9 +39,120 @@ void AppModel::startChecking(Done done) {
     });
 }
 
-void AppModel::openPreview(PreviewKind, std::optional<int64_t>, std::optional<ScanFindings>, bool showWindow) {
+void AppModel::clearCachesWhenLow(Done next) {
+    if (!automaticCacheClearDue(state_, now())) {
+        next();
+        return;
+    }
+    // Stamped before anything is cleared: a clearing that fails is not retried the same day.
+    assign(state_.lastAutomaticCacheClear, std::optional<Date>(now()), &AppModel::lastAutomaticCacheClearChanged);
+    QPointer<AppModel> self(this);
+    cacheLocations(
+        [self, next](std::vector<CacheLocation> locations) {
+            if (!self) return;
+            std::erase_if(locations, [](const CacheLocation& location) { return !location.selectedByDefault; });
+            if (locations.empty()) {
+                next();
+                return;
+            }
+            self->clearCaches(std::move(locations), [next](CacheClearing) { next(); }, WorkPriority::background);
+        },
+        WorkPriority::background);
+}
+
+void AppModel::decideAndAct(Done finish) {
+    const AutomationDecision decision = Automation::decide(automationInputs(state_));
+    assign(state_.decision, decision, &AppModel::decisionChanged);
+    if (decision.kind != AutomationDecision::Kind::offload || declineHoldsBack(state_, firstRunDeclinedAt(), now())) {
+        finish();
+        return;
+    }
+    const int64_t bytesNeeded = decision.bytesNeeded;
+    QPointer<AppModel> self(this);
+    findings(bytesNeeded, [self, bytesNeeded, finish](std::optional<ScanFindings> found) {
+        if (!self) return;
+        // The user may have paused, unplugged the drive or started something meanwhile.
+        if (!found || !mayActOnFindings(self->state_)) {
+            finish();
+            return;
+        }
+        if (self->state_.settings.automaticRunsApproved) {
+            self->runPlan(found->plan, self->state_.settings.dryRunMode, true, nullptr,
+                          [finish](std::optional<RunSummary>) { finish(); });
+            return;
+        }
+        self->openPreview(PreviewKind::firstAutomatic, bytesNeeded, std::move(found), true);
+        self->post(askFirstNotice(self->state_));
+        finish();
+    });
+}
+
+void AppModel::findings(int64_t bytesNeeded, std::function<void(std::optional<ScanFindings>)> done) {
     assertMainThread();
-    if (showWindow) requestWindow(AppWindow::preview);
+    if (!state_.driveRoot || stallHoldsBackScan(state_, now())) {
+        done(std::nullopt);
+        return;
+    }
+    assign(state_.activity, Activity::scanning, &AppModel::activityChanged);
+    std::vector<OffloadRecord> all;
+    try {
+        all = journal_->allRecords();
+    } catch (const std::exception&) {
+        all.clear();  // the rule then holds the model's own memory of failures alone
+    }
+    PlanBuilder builder = scanBuilder(state_, true, recentlyFailedPaths(all, state_.failedMoves, now()));
+    builder.now = [clock = services_.clock] { return clock->now(); };
+    builder.availableBytes = services_.facts.availableBytes;
+    auto relay = relay_;
+    services_.background->run(WorkPriority::background, [this, relay, builder = std::move(builder),
+                                                        root = *state_.driveRoot, bytesNeeded,
+                                                        done = std::move(done)]() mutable {
+        auto result = std::make_shared<PlanBuilder::Result>(builder.build(bytesNeeded, root));
+        const int64_t room = builder.driveRoom(root);
+        relay->post([this, result, room, done = std::move(done)] {
+            // A clearing that started beside the scan keeps its own activity.
+            if (state_.activity == Activity::scanning) assign(state_.activity, Activity::idle, &AppModel::activityChanged);
+            if (!result->plan.items.empty()) {
+                assign(state_.stall, std::nullopt, &AppModel::stallChanged);
+                done(ScanFindings{std::move(result->report), std::move(result->plan), room});
+                return;
+            }
+            const StallOutcome outcome = stallOutcome(state_, !result->report.candidates.empty(), now());
+            assign(state_.stall, std::optional(outcome.stall), &AppModel::stallChanged);
+            assign(state_.lastStallNotice, outcome.lastStallNotice, &AppModel::lastStallNoticeChanged);
+            if (outcome.notice) post(*outcome.notice);
+            done(std::nullopt);
+        });
+    });
+}
+
+void AppModel::pin(const std::vector<std::string>& paths) {
+    assertMainThread();
+    for (const auto& path : paths) {
+        try {
+            journal_->pin(pinForm(path));
+        } catch (const std::exception&) {
+            // The next path is still pinned; this one shows as not pinned in the list.
+        }
+    }
+    reloadPins();
+}
+
+void AppModel::loadPins() {
+    std::vector<std::string> pins;
+    try {
+        pins = journal_->pins();
+    } catch (const std::exception&) {
+        pins.clear();
+    }
+    assign(state_.pins, std::move(pins), &AppModel::pinsChanged);
+}
+
+void AppModel::reloadPins() {
+    assertMainThread();
+    loadPins();
+    setEngine(makeEngine());
+    assign(state_.stall, std::nullopt, &AppModel::stallChanged);
 }
 
 }  // namespace keldwick

@@ -6,6 +6,13 @@
 
 namespace keldwick {
 
+namespace {
+
+// Enough for every event one recovery logs besides its per-item lines.
+constexpr int64_t kRecentEventsRead = 500;
+
+}  // namespace
+
 void AppModel::holdDriveFor(Activity activity) {
     // Linux asks no one before unmounting: an open folder on the drive makes the kernel
     // refuse while files are copied to or from it.
@@ -28,13 +35,22 @@ void AppModel::recoverInterrupted(Done done) {
         if (done) done();
         return;
     }
+    // Recovery names the items it leaves on the drive only in the journal's events: those
+    // logged from here on are read back afterwards.
+    int64_t lastEventBefore = 0;
+    try {
+        auto newest = journal_->events(1);
+        if (!newest.empty()) lastEventBefore = newest.front().id;
+    } catch (const std::exception&) {
+        lastEventBefore = 0;
+    }
     QPointer<AppModel> self(this);
     performEngineOperation<std::vector<RecoveryResult>>(
         Activity::recovering, nullptr,
         [](EngineOperations& engine, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
             return engine.recover();
         },
-        [self, done](EngineOutcome<std::vector<RecoveryResult>> outcome) {
+        [self, done, lastEventBefore](EngineOutcome<std::vector<RecoveryResult>> outcome) {
             if (!self) return;
             if (outcome.succeeded()) {
                 auto report = recoveryOutcome(*outcome.value, driveDisplayName(self->state_));
@@ -44,6 +60,14 @@ void AppModel::recoverInterrupted(Done done) {
                                  &AppModel::lastRunDateChanged);
                 }
                 if (report.notice) self->post(*report.notice);
+                std::vector<JournalEvent> events;
+                try {
+                    events = self->journal_->events(kRecentEventsRead);
+                } catch (const std::exception&) {
+                    events.clear();
+                }
+                if (auto left = leftOnDriveNotice(events, lastEventBefore, driveDisplayName(self->state_)))
+                    self->post(*left);
             }
             if (done) done();
         },

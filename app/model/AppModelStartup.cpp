@@ -89,13 +89,7 @@ void AppModel::refresh() {
     refreshOtherDrives();
     assign(state_.hasBroughtFilesBack, broughtBack, &AppModel::hasBroughtFilesBackChanged);
 
-    std::vector<std::string> pins;
-    try {
-        pins = journal_->pins();
-    } catch (const std::exception&) {
-        pins.clear();
-    }
-    assign(state_.pins, std::move(pins), &AppModel::pinsChanged);
+    loadPins();
 
     auto restored = recentlyRestoredPaths();
     if (restored == state_.recentlyRestored) return;
@@ -109,6 +103,7 @@ std::shared_ptr<EngineOperations> AppModel::makeEngine(std::optional<RuleList> r
     spec.journal = journal_;
     spec.drive = state_.settings.drive.value_or(Drive{"", "No drive"});
     spec.locator = locator_;
+    spec.home = state_.home;
     spec.rules = rules ? std::move(*rules) : scanRules();
     if (!state_.isSandboxed && services_.facts.iconPlacing)
         spec.icons = services_.facts.iconPlacing(PathUtil::join(state_.home, "Desktop"));

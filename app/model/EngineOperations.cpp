@@ -2,10 +2,20 @@
 
 namespace keldwick {
 
+namespace {
+
+EngineConfiguration configurationFor(const EngineSpec& spec) {
+    EngineConfiguration configuration;
+    configuration.homeFolder = spec.home;
+    return configuration;
+}
+
+}  // namespace
+
 CoreEngine::CoreEngine(const EngineSpec& spec)
     : engine_(spec.journal, spec.drive, spec.locator, std::make_shared<ProcessOpenFileChecker>(), spec.rules,
               std::make_shared<NoFaults>(), spec.icons ? spec.icons : std::make_shared<NoIconPlacing>(),
-              EngineConfiguration{}) {}
+              configurationFor(spec)) {}
 
 RunSummary CoreEngine::run(const OffloadPlan& plan, bool dryRun, const Cancel& cancel, const Progress& progress) {
     return engine_.run(plan, dryRun, cancel, progress);

@@ -42,6 +42,9 @@ struct EngineSpec {
     std::shared_ptr<DriveLocating> locator;
     RuleList rules;
     std::shared_ptr<IconPlacing> icons;
+    // The user's home: items found in a drive's manifest are taken back only for places
+    // inside it.
+    std::string home;
 };
 
 using EngineFactory = std::function<std::shared_ptr<EngineOperations>(const EngineSpec&)>;
@@ -62,7 +65,7 @@ public:
     std::vector<RecoveryResult> recover() override;
 
     // Builds CoreEngines with the process open-file checker, no faults and the default
-    // configuration.
+    // configuration for the spec's home.
     static EngineFactory factory();
 
 private:

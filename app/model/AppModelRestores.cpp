@@ -1,0 +1,213 @@
+// Bringing items back, keeping them on the computer, deleting drive copies, and the
+// caches and system data the user clears or moves.
+
+#include "foundation/OpenFileChecking.h"
+#include "model/AppModel.h"
+#include "model/RestoreOutcome.h"
+#include "model/StatusTexts.h"
+
+namespace keldwick {
+
+namespace {
+
+// A failed item's message; the engine's errors carry the user's sentence.
+std::string failureText(std::exception_ptr error) { return EngineOutcome<int>{std::nullopt, error}.errorText(); }
+
+struct Restored {
+    std::vector<OffloadRecord> records;
+    std::vector<std::string> failures;
+};
+
+}  // namespace
+
+void AppModel::setLastRun(std::string text) {
+    assign(state_.lastRun, std::optional(std::move(text)), &AppModel::lastRunChanged);
+    assign(state_.lastRunDate, std::optional(now()), &AppModel::lastRunDateChanged);
+}
+
+void AppModel::reportFilesProblems(const std::vector<std::string>& messages, const std::string& title) {
+    assertMainThread();
+    const FilesProblemReport report = filesProblemReport(messages, title);
+    assign(state_.filesProblem, report.filesProblem, &AppModel::filesProblemChanged);
+    if (report.notice) post(*report.notice);
+}
+
+void AppModel::restoreRecord(std::vector<int64_t> ids, Done done) {
+    assertMainThread();
+    if (state_.activity != Activity::idle || ids.empty()) {
+        if (done) done();
+        return;
+    }
+    QPointer<AppModel> self(this);
+    performEngineOperation<Restored>(
+        Activity::restoring, nullptr,
+        [ids](EngineOperations& engine, const EngineOperations::Cancel& cancel,
+              const EngineOperations::Progress& progress) {
+            Restored restored;
+            const auto count = static_cast<int64_t>(ids.size());
+            for (int64_t i = 0; i < count; ++i) {
+                // Stopped between items: those back stay back, the rest are not failures.
+                if (cancel && cancel->isCancelled()) break;
+                EngineOperations::Progress itemProgress = [&progress, i, count](const EngineProgress& report) {
+                    EngineProgress shown = report;
+                    shown.itemIndex = i;
+                    shown.itemCount = count;
+                    if (progress) progress(shown);
+                };
+                try {
+                    restored.records.push_back(engine.restore(ids[i], cancel, itemProgress));
+                } catch (...) {
+                    restored.failures.push_back(failureText(std::current_exception()));
+                }
+            }
+            return restored;
+        },
+        [self, done](EngineOutcome<Restored> outcome) {
+            if (!self) return;
+            if (outcome.succeeded()) {
+                self->setLastRun(restoredText(outcome.value->records, outcome.value->failures, self->home()));
+                self->reportFilesProblems(outcome.value->failures, kRestoreProblemTitle);
+            }
+            if (done) done();
+        });
+}
+
+void AppModel::restoreCopy(int64_t id, Done done) {
+    assertMainThread();
+    if (state_.activity != Activity::idle) {
+        if (done) done();
+        return;
+    }
+    QPointer<AppModel> self(this);
+    performEngineOperation<OffloadRecord>(
+        Activity::restoring, nullptr,
+        [id](EngineOperations& engine, const EngineOperations::Cancel& cancel,
+             const EngineOperations::Progress& progress) { return engine.restoreAsCopy(id, cancel, progress); },
+        [self, done](EngineOutcome<OffloadRecord> outcome) {
+            if (!self) return;
+            if (outcome.succeeded()) {
+                self->setLastRun(restoredCopyText(*outcome.value, driveDisplayName(self->state_)));
+                self->assign(self->state_.filesProblem, std::nullopt, &AppModel::filesProblemChanged);
+            } else {
+                self->setLastRun(outcome.errorText());
+                self->reportFilesProblems({outcome.errorText()}, kRestoreCopyProblemTitle);
+            }
+            if (done) done();
+        });
+}
+
+void AppModel::keepOnMac(const std::vector<OffloadRecord>& records, Done done) {
+    assertMainThread();
+    if (state_.activity != Activity::idle) {
+        if (done) done();
+        return;
+    }
+    std::vector<std::string> paths;
+    std::vector<int64_t> ids;
+    for (const auto& record : records) {
+        paths.push_back(record.originalPath);
+        ids.push_back(record.id);
+    }
+    pin(paths);
+    restoreRecord(std::move(ids), std::move(done));
+}
+
+void AppModel::restoreAll(Done done) {
+    assertMainThread();
+    if (state_.activity != Activity::idle) {
+        if (done) done();
+        return;
+    }
+    QPointer<AppModel> self(this);
+    performEngineOperation<RunSummary>(
+        Activity::restoring, nullptr,
+        [](EngineOperations& engine, const EngineOperations::Cancel& cancel,
+           const EngineOperations::Progress& progress) { return engine.restoreAll(cancel, progress); },
+        [self, done](EngineOutcome<RunSummary> outcome) {
+            if (!self) return;
+            if (outcome.succeeded()) {
+                // The records were reloaded by the runner, so "everything is back" sees them.
+                RestoreAllOutcome result = restoreAllOutcome(self->state_, *outcome.value);
+                self->setLastRun(result.lastRun);
+                self->assign(self->state_.filesProblem, result.filesProblem, &AppModel::filesProblemChanged);
+                self->post(result.notice);
+            } else {
+                self->setLastRun(outcome.errorText());
+                self->reportFilesProblems({outcome.errorText()}, kRestoreAllProblemTitle);
+            }
+            if (done) done();
+        });
+}
+
+void AppModel::deleteDriveCopy(std::vector<int64_t> ids, Done done) {
+    assertMainThread();
+    if (state_.activity != Activity::idle || ids.empty()) {
+        if (done) done();
+        return;
+    }
+    QPointer<AppModel> self(this);
+    performEngineOperation<std::vector<std::string>>(
+        Activity::restoring, nullptr,
+        [ids](EngineOperations& engine, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
+            std::vector<std::string> failures;
+            for (int64_t id : ids) {
+                try {
+                    engine.discardDriveCopy(id);
+                } catch (...) {
+                    failures.push_back(failureText(std::current_exception()));
+                }
+            }
+            return failures;
+        },
+        [self, done](EngineOutcome<std::vector<std::string>> outcome) {
+            if (!self) return;
+            if (outcome.succeeded()) {
+                if (!outcome.value->empty()) self->setLastRun(outcome.value->front());
+                self->reportFilesProblems(*outcome.value, kDeleteProblemTitle);
+            } else {
+                self->setLastRun(outcome.errorText());
+                self->reportFilesProblems({outcome.errorText()}, kDeleteFailedTitle);
+            }
+            if (done) done();
+        });
+}
+
+void AppModel::cacheLocations(std::function<void(std::vector<CacheLocation>)> done, WorkPriority priority) {
+    assertMainThread();
+    auto relay = relay_;
+    services_.background->run(priority, [relay, home = state_.home, done = std::move(done)] {
+        auto locations = std::make_shared<std::vector<CacheLocation>>(measuredCacheLocations(home));
+        relay->post([locations, done] { done(std::move(*locations)); });
+    });
+}
+
+void AppModel::clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done,
+                           WorkPriority priority) {
+    assertMainThread();
+    // Beside an engine operation the clearing leaves that operation's activity alone.
+    const bool showsClearing = state_.activity == Activity::idle;
+    if (showsClearing) assign(state_.activity, Activity::clearing, &AppModel::activityChanged);
+    auto relay = relay_;
+    services_.background->run(priority, [this, relay, showsClearing, locations = std::move(locations),
+                                         done = std::move(done)] {
+        const CacheClearing cleared = clearCacheLocations(locations, ProcessOpenFileChecker());
+        relay->post([this, showsClearing, cleared, done] {
+            refresh();
+            journal_->log(cachesClearedMessage(cleared.freed), EventLevel::info);
+            if (showsClearing && state_.activity == Activity::clearing)
+                assign(state_.activity, Activity::idle, &AppModel::activityChanged);
+            if (done) done(cleared);
+        });
+    });
+}
+
+void AppModel::movableSystemData(std::function<void(std::vector<MovableData>)> done) {
+    assertMainThread();
+    auto relay = relay_;
+    services_.background->run(WorkPriority::user, [relay, home = state_.home, done = std::move(done)] {
+        auto found = std::make_shared<std::vector<MovableData>>(findMovableSystemData(home));
+        relay->post([found, done] { done(std::move(*found)); });
+    });
+}
+
+}  // namespace keldwick

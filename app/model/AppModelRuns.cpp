@@ -1,0 +1,179 @@
+// Running a plan and what it leaves behind, the preview the user approves plans in, and
+// moving hand-picked items.
+
+#include "drives/VolumeInfo.h"
+#include "foundation/PathUtil.h"
+#include "model/AppModel.h"
+#include "model/AutomaticCheck.h"
+#include "model/ChosenMove.h"
+#include "model/PreviewRequest.h"
+#include "model/RunOutcome.h"
+#include "model/StatusTexts.h"
+
+namespace keldwick {
+
+void AppModel::runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std::shared_ptr<EngineOperations> engine,
+                       std::function<void(std::optional<RunSummary>)> done) {
+    assertMainThread();
+    if (!canStartRun(state_, dryRun)) {
+        if (done) done(std::nullopt);
+        return;
+    }
+    QPointer<AppModel> self(this);
+    performEngineOperation<RunSummary>(
+        Activity::moving, std::move(engine),
+        [plan, dryRun](EngineOperations& engine, const EngineOperations::Cancel& cancel,
+                       const EngineOperations::Progress& progress) { return engine.run(plan, dryRun, cancel, progress); },
+        [self, plan, automatic, done](EngineOutcome<RunSummary> outcome) {
+            if (!self) return;
+            self->applyRunOutcome(outcome.succeeded()
+                                      ? runOutcome(self->state_, plan, *outcome.value, automatic, self->now())
+                                      : runErrorOutcome(self->state_, outcome.errorText()));
+            if (done) done(outcome.value);
+        },
+        automatic ? WorkPriority::background : WorkPriority::user);
+}
+
+void AppModel::applyRunOutcome(const RunOutcome& outcome) {
+    assign(state_.lastRun, std::optional(outcome.lastRun), &AppModel::lastRunChanged);
+    assign(state_.lastRunDate, std::optional(now()), &AppModel::lastRunDateChanged);
+    assign(state_.failedMoves, outcome.failedMoves, &AppModel::failedMovesChanged);
+    assign(state_.stall, outcome.stall, &AppModel::stallChanged);
+    assign(state_.lastFailureNotice, outcome.lastFailureNotice, &AppModel::lastFailureNoticeChanged);
+    if (outcome.refreshPreview) refreshPreview();
+    if (outcome.notice) post(*outcome.notice);
+}
+
+void AppModel::refreshPreview() {
+    assertMainThread();
+    if (preview_ && shouldRefreshPreview(state_)) openPreview(preview_->kind(), std::nullopt, std::nullopt, false);
+}
+
+void AppModel::setPreview(std::shared_ptr<PreviewModel> preview) {
+    if (preview_) QObject::disconnect(preview_.get(), nullptr, this, nullptr);
+    preview_ = std::move(preview);
+    state_.preview = preview_ ? std::optional(preview_->state()) : std::nullopt;
+    if (preview_) {
+        auto follow = [this] { assign(state_.preview, std::optional(preview_->state()), &AppModel::previewChanged); };
+        connect(preview_.get(), &PreviewModel::planChanged, this, follow);
+        connect(preview_.get(), &PreviewModel::isScanningChanged, this, follow);
+        connect(preview_.get(), &PreviewModel::keepAskingChanged, this, follow);
+    }
+    // A new preview is news even when it reads like the old one: the window shows this one.
+    emit previewChanged();
+}
+
+void AppModel::openPreview(PreviewKind kind, std::optional<int64_t> goal, std::optional<ScanFindings> findings,
+                           bool showWindow) {
+    assertMainThread();
+    if (!state_.driveRoot) {
+        if (showWindow) requestWindow(AppWindow::preview);
+        return;
+    }
+    const PreviewGoal aim = previewGoal(state_, kind, goal);
+    auto preview = std::make_shared<PreviewModel>(kind, aim.goalBytes, state_.settings.dryRunMode);
+    // The replaced preview's scan runs on and fills in only that preview.
+    setPreview(preview);
+    if (showWindow) requestWindow(AppWindow::preview);
+    if (findings) {
+        preview->apply(std::move(findings->report), findings->driveRoom);
+        return;
+    }
+    PlanBuilder builder = scanBuilder(state_, aim.includingRecent);
+    builder.now = [clock = services_.clock] { return clock->now(); };
+    builder.availableBytes = services_.facts.availableBytes;
+    preview->scan(std::move(builder), *state_.driveRoot, [background = services_.background](std::function<void()> work) {
+        background->run(WorkPriority::user, std::move(work));
+    });
+}
+
+void AppModel::approvePreview(const std::shared_ptr<PreviewModel>& preview, Done done) {
+    assertMainThread();
+    if (!preview || !canApprovePreview(state_, preview->state())) {
+        if (done) done();
+        return;
+    }
+    // All of this happens before the window closes, so its close handler never reads an
+    // approval as a decline.
+    if (approvalApprovesAutomaticRuns(preview->state())) approveAutomaticRuns();
+    if (preview == preview_) setPreview(nullptr);
+    runPlan(*preview->plan(), preview->dryRun(), false, nullptr, [done](std::optional<RunSummary>) {
+        if (done) done();
+    });
+}
+
+void AppModel::previewClosed(const PreviewModel* closed) {
+    assertMainThread();
+    // A window closing late must not drop a newer preview, nor one already approved.
+    if (!preview_ || preview_.get() != closed) return;
+    if (closingPreviewDeclines(state_)) setFirstRunDeclinedAt(now());
+    setPreview(nullptr);
+}
+
+void AppModel::dismissPreview() { previewClosed(preview_.get()); }
+
+void AppModel::clearFilesProblem() {
+    assertMainThread();
+    assign(state_.filesProblem, std::nullopt, &AppModel::filesProblemChanged);
+}
+
+void AppModel::moveToDrive(const std::vector<std::string>& paths, std::function<void(std::optional<std::string>)> done) {
+    assertMainThread();
+    auto finish = [done](std::optional<std::string> message) {
+        if (done) done(std::move(message));
+    };
+    const bool native = state_.driveRoot && VolumeInfo::storesMetadataNatively(*state_.driveRoot);
+    ChosenMovePlan chosen = planChosenMove(state_, paths, native, now());
+    if (chosen.report) {
+        finish(reportChosenProblem(*chosen.report));
+        return;
+    }
+    if (!chosen.plan) {
+        finish(std::nullopt);
+        return;
+    }
+    // Chosen items are checked with their own rules; the model's engine stays as it is.
+    auto engine = makeEngine(chosenRules(state_));
+    QPointer<AppModel> self(this);
+    const OffloadPlan plan = *chosen.plan;
+    runPlan(plan, state_.settings.dryRunMode, false, std::move(engine),
+            [self, chosen = std::move(chosen), finish](std::optional<RunSummary> summary) {
+                if (!self) return;
+                auto message = chosenMoveMessage(chosen, summary, self->state_.lastRun);
+                if (message) self->assign(self->state_.filesProblem, message, &AppModel::filesProblemChanged);
+                finish(std::move(message));
+            });
+}
+
+std::string AppModel::reportChosenProblem(const ChosenProblem& problem) {
+    const FilesProblemReport report = chosenProblemReport(problem);
+    assign(state_.filesProblem, report.filesProblem, &AppModel::filesProblemChanged);
+    if (report.notice) post(*report.notice);
+    return problem.message;
+}
+
+void AppModel::chooseFilesToMove() {
+    assertMainThread();
+    const ChooseFilesTexts texts = chooseFilesTexts(driveDisplayName(state_));
+    PickRequest request;
+    request.files = true;
+    request.folders = true;
+    request.multiple = true;
+    request.startIn = PathUtil::join(state_.home, "Desktop");
+    request.button = texts.prompt;
+    request.message = texts.message;
+    request.hiddenFilesToggle = true;
+    auto chosen = services_.filePicker->pick(request);
+    if (!chosen) return;
+    // The panel has closed; the move starts from the event loop, its problems already
+    // recorded in filesProblem and notices.
+    QPointer<AppModel> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, paths = std::move(*chosen)] {
+            if (self) self->moveToDrive(paths);
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace keldwick
