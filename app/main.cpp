@@ -8,6 +8,8 @@
 #include <cstdlib>
 
 #include "desktop/Updater.h"
+#include "files/FilesWindow.h"
+#include "files/HookedFilesHost.h"
 #include "model/AppModel.h"
 #include "preview/AppModelPreviewHost.h"
 #include "preview/PreviewWindow.h"
@@ -22,15 +24,20 @@ using namespace keldwick;
 
 namespace {
 
-// Every change the model announces redraws the tray; a queued window opens.
-void follow(AppModel& model, Program& program) {
+// Every change the model announces reaches `observer`'s modelChanged().
+void forwardChanges(AppModel& model, QObject& observer) {
     const QMetaObject& meta = AppModel::staticMetaObject;
-    const QMetaMethod redraw = program.metaObject()->method(program.metaObject()->indexOfSlot("modelChanged()"));
+    const QMetaMethod redraw = observer.metaObject()->method(observer.metaObject()->indexOfSlot("modelChanged()"));
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
         const QMetaMethod method = meta.method(i);
         if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
-        QObject::connect(&model, method, &program, redraw);
+        QObject::connect(&model, method, &observer, redraw);
     }
+}
+
+// Every change the model announces redraws the tray; a queued window opens.
+void follow(AppModel& model, Program& program) {
+    forwardChanges(model, program);
     QObject::connect(&model, &AppModel::windowRequestsChanged, &program, &Program::windowRequestsChanged);
 }
 
@@ -103,6 +110,19 @@ int main(int argc, char** argv) {
     Program program(std::move(hooks));
     program.windows().add(AppWindow::preview, previewWindowEntry(previewHost));
     follow(model, program);
+
+    FilesHooks files;
+    files.state = [&]() -> const ModelState& { return model.state(); };
+    files.driveStatus = [&](const OffloadRecord& record) { return model.driveStatus(record); };
+    files.refresh = [&] { model.refresh(); };
+    files.setFilesTab = [&](FilesTab tab) { model.setFilesTab(tab); };
+    files.openPreview = [&] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
+    files.cancel = [&] {
+        if (const auto& flag = model.cancelFlag()) flag->cancel();
+    };
+    HookedFilesHost filesHost(std::move(files));
+    forwardChanges(model, filesHost);
+    program.windows().add(AppWindow::offloaded, filesWindowEntry(filesHost));
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program, &Program::modelChanged);
     QObject::connect(&instance, &InstanceBus::showPanelRequested, &program, &Program::showPanel);
     QObject::connect(&instance, &InstanceBus::moveRequested, [](const std::vector<std::string>& paths) {

@@ -1,0 +1,316 @@
+#include "files/DriveContentsView.h"
+
+#include <QFutureWatcher>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+#include <exception>
+
+#include "files/DriveBrowsing.h"
+#include "files/DriveTable.h"
+#include "files/FilesHost.h"
+#include "model/StatusTexts.h"
+#include "ui/EmptyStateView.h"
+#include "ui/PlainText.h"
+#include "ui/Symbols.h"
+
+namespace keldwick {
+namespace {
+
+struct Listing {
+    std::vector<DriveItem> items;
+    std::optional<std::string> failure;
+};
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+}  // namespace
+
+DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget(parent), host_(host) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    unplugged_ = new QWidget(this);
+    auto* unpluggedLayout = new QVBoxLayout(unplugged_);
+    unpluggedLayout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(unplugged_, 1);
+
+    browser_ = new QWidget(this);
+    auto* column = new QVBoxLayout(browser_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* crumbs = new QWidget(browser_);
+    crumbBar_ = new QHBoxLayout(crumbs);
+    crumbBar_->setContentsMargins(12, 8, 12, 8);
+    crumbBar_->setSpacing(6);
+    back_ = new QToolButton(crumbs);
+    back_->setIcon(Symbols::icon("chevron.left"));
+    back_->setAutoRaise(true);
+    back_->setToolTip(QStringLiteral("Back"));
+    back_->setAccessibleName(QStringLiteral("Back"));
+    connect(back_, &QToolButton::clicked, this, &DriveContentsView::back);
+    column->addWidget(crumbs);
+    column->addWidget(divider(browser_));
+
+    noteBox_ = new QWidget(browser_);
+    auto* noteLayout = new QVBoxLayout(noteBox_);
+    noteLayout->setContentsMargins(0, 0, 0, 0);
+    noteLayout->setSpacing(0);
+    auto* noteRow = new QHBoxLayout;
+    noteRow->setContentsMargins(12, 8, 12, 8);
+    auto* noteIcon = new QLabel(noteBox_);
+    noteIcon->setPixmap(Symbols::icon("info.circle").pixmap(16, 16));
+    note_ = plainLabel(
+        QStringLiteral("These are files Keldwick moved. To bring this Mac's back, use Moved from This Mac."), noteBox_,
+        true);
+    noteRow->addWidget(noteIcon);
+    noteRow->addWidget(note_, 1);
+    noteLayout->addLayout(noteRow);
+    noteLayout->addWidget(divider(noteBox_));
+    column->addWidget(noteBox_);
+
+    model_ = new DriveTable(this);
+    table_ = new QTableView(browser_);
+    table_->setModel(model_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table_->setShowGrid(false);
+    table_->setWordWrap(false);
+    table_->verticalHeader()->hide();
+    table_->setDragEnabled(true);
+    table_->setDragDropMode(QAbstractItemView::DragOnly);
+    table_->setDefaultDropAction(Qt::CopyAction);
+    table_->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* header = table_->horizontalHeader();
+    header->setSectionResizeMode(DriveTable::nameColumn, QHeaderView::Stretch);
+    header->resizeSection(DriveTable::modifiedColumn, 170);
+    header->resizeSection(DriveTable::sizeColumn, 80);
+    header->resizeSection(DriveTable::kindColumn, 150);
+    column->addWidget(table_, 1);
+    connect(table_, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& index) { open(model_->pathsOf({index})); });
+    connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const QModelIndex clicked = table_->indexAt(at);
+        std::set<std::string> paths;
+        if (clicked.isValid()) {
+            const std::set<std::string> selected = model_->pathsOf(table_->selectionModel()->selectedRows());
+            const std::string path = *model_->pathsOf({clicked}).begin();
+            paths = selected.count(path) ? selected : std::set<std::string>{path};
+        }
+        auto* menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        connect(menu->addAction(QStringLiteral("Open")), &QAction::triggered, this, [this, paths] { open(paths); });
+        connect(menu->addAction(QStringLiteral("Show in Finder")), &QAction::triggered, this,
+                [this, paths] { reveal(paths); });
+        menu->popup(table_->viewport()->mapToGlobal(at));
+    });
+
+    column->addWidget(divider(browser_));
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(12, 8, 12, 8);
+    count_ = plainLabel(QString(), browser_);
+    footer->addWidget(count_);
+    footer->addStretch();
+    footer->addWidget(plainLabel(QStringLiteral("Drag files out to copy them to your Mac."), browser_));
+    column->addLayout(footer);
+    layout->addWidget(browser_, 1);
+
+    connect(&host_, &FilesHost::stateChanged, this, [this] {
+        if (host_.state().driveRoot != root_) driveRootChanged();
+        else render();
+    });
+    root_ = host_.state().driveRoot;
+    load();
+}
+
+std::string DriveContentsView::shownFolder() const { return folder_.value_or(root_.value_or("")); }
+
+void DriveContentsView::driveRootChanged() {
+    root_ = host_.state().driveRoot;
+    folder_.reset();
+    load();
+}
+
+void DriveContentsView::setFolder(std::optional<std::string> folder) {
+    folder_ = std::move(folder);
+    load();
+}
+
+void DriveContentsView::setSearch(const QString& search) {
+    search_ = search.toStdString();
+    render();
+}
+
+void DriveContentsView::back() {
+    if (!root_) return;
+    setFolder(backTarget(*root_, shownFolder()));
+}
+
+void DriveContentsView::load() {
+    const uint64_t generation = ++generation_;
+    table_->clearSelection();
+    if (!root_) {
+        isLoading_ = false;
+        render();
+        return;
+    }
+    isLoading_ = true;
+    failure_.reset();
+    render();
+    // The worker reaches the host only through this copy of the call; the watcher, a child
+    // of the view, drops the result when the view is gone.
+    auto* watcher = new QFutureWatcher<Listing>(this);
+    connect(watcher, &QFutureWatcher<Listing>::finished, this, [this, watcher, generation] {
+        Listing listing = watcher->result();
+        watcher->deleteLater();
+        apply(generation, std::move(listing.items), std::move(listing.failure));
+    });
+    const FilesHost* host = &host_;
+    watcher->setFuture(QtConcurrent::run([host, folder = shownFolder()] {
+        Listing listing;
+        try {
+            listing.items = host->listFolder(folder);
+        } catch (const std::exception& error) {
+            listing.failure = error.what();
+        }
+        return listing;
+    }));
+}
+
+void DriveContentsView::apply(uint64_t generation, std::vector<DriveItem> items, std::optional<std::string> failure) {
+    // A listing of a folder no longer shown: the newer one decides.
+    if (generation != generation_) return;
+    items_ = failure ? std::vector<DriveItem>{} : std::move(items);
+    failure_ = std::move(failure);
+    isLoading_ = false;
+    render();
+    emit listed();
+}
+
+std::vector<QToolButton*> DriveContentsView::crumbButtons() const {
+    std::vector<QToolButton*> buttons;
+    for (int i = 0; i < crumbBar_->count(); ++i)
+        if (auto* button = qobject_cast<QToolButton*>(crumbBar_->itemAt(i)->widget()); button && button != back_)
+            buttons.push_back(button);
+    return buttons;
+}
+
+void DriveContentsView::renderCrumbs() {
+    while (QLayoutItem* item = crumbBar_->takeAt(0)) {
+        if (item->widget() && item->widget() != back_) item->widget()->deleteLater();
+        delete item;
+    }
+    crumbBar_->addWidget(back_);
+    const std::vector<std::string> names = crumbs(*root_, shownFolder());
+    back_->setEnabled(!names.empty());
+    auto addButton = [this](const QString& title, bool bold, std::function<void()> action) {
+        auto* button = new QToolButton(crumbBar_->parentWidget());
+        button->setText(title);
+        button->setAutoRaise(true);
+        QFont font = button->font();
+        font.setBold(bold);
+        button->setFont(font);
+        connect(button, &QToolButton::clicked, this, std::move(action));
+        crumbBar_->addWidget(button);
+    };
+    addButton(QString::fromStdString(driveDisplayName(host_.state())), names.empty(), [this] { setFolder(std::nullopt); });
+    for (size_t i = 0; i < names.size(); ++i) {
+        auto* chevron = new QLabel(crumbBar_->parentWidget());
+        chevron->setPixmap(Symbols::icon("chevron.right").pixmap(10, 10));
+        crumbBar_->addWidget(chevron);
+        addButton(fromPath(names[i]), i + 1 == names.size(),
+                  [this, names, i] { setFolder(crumbTarget(*root_, names, i)); });
+    }
+    crumbBar_->addStretch();
+}
+
+void DriveContentsView::render() {
+    const std::string drive = driveDisplayName(host_.state());
+    unplugged_->setVisible(!root_);
+    browser_->setVisible(root_.has_value());
+    if (!root_) {
+        if (!unpluggedView_ || shownDriveName_ != drive) {
+            delete unpluggedView_;
+            unpluggedView_ = new EmptyStateView("externaldrive.badge.xmark", QString::fromStdString("Plug in " + drive),
+                                                QString::fromStdString("Plug in " + drive + " to see everything on it."),
+                                                unplugged_);
+            unplugged_->layout()->addWidget(unpluggedView_);
+            shownDriveName_ = drive;
+        }
+        return;
+    }
+    renderCrumbs();
+    noteBox_->setVisible(insideAppFolder(shownFolder(), host_.appFolder(*root_)));
+
+    std::vector<DriveItem> visible = visibleItems(items_, search_);
+    const size_t visibleCount = visible.size();
+    if (visible != model_->items()) model_->setItems(std::move(visible));
+    count_->setText(QString::fromStdString(itemCountText(items_.size())));
+
+    delete overlay_;
+    overlay_ = nullptr;
+    const QString searchText = QString::fromStdString(search_);
+    switch (browserOverlay(isLoading_, failure_.has_value(), items_.size(), visibleCount, search_)) {
+        case BrowserOverlay::loading:
+            overlay_ = new EmptyStateView("hourglass", QStringLiteral("Loading\u2026"), QString(), table_->viewport());
+            break;
+        case BrowserOverlay::failure:
+            overlay_ = new EmptyStateView("exclamationmark.triangle", QStringLiteral("Can't open this folder"),
+                                          QString::fromStdString(*failure_), table_->viewport());
+            break;
+        case BrowserOverlay::noResults:
+            overlay_ = new EmptyStateView("magnifyingglass", EmptyStateView::noResultsTitle(searchText),
+                                          EmptyStateView::noResultsDescription(), table_->viewport());
+            break;
+        case BrowserOverlay::empty:
+            overlay_ = new EmptyStateView("folder", QStringLiteral("This folder is empty"), QString(),
+                                          table_->viewport());
+            break;
+        case BrowserOverlay::none: break;
+    }
+    if (overlay_) {
+        overlay_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        overlay_->setGeometry(table_->viewport()->rect());
+        overlay_->show();
+    }
+}
+
+void DriveContentsView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (overlay_) overlay_->setGeometry(table_->viewport()->rect());
+}
+
+std::vector<DriveItem> DriveContentsView::itemsWithPaths(const std::set<std::string>& paths) const {
+    std::vector<DriveItem> chosen;
+    for (const auto& item : items_)
+        if (paths.count(item.path)) chosen.push_back(item);
+    return chosen;
+}
+
+void DriveContentsView::open(const std::set<std::string>& paths) {
+    const OpenChoice choice = openChoice(itemsWithPaths(paths));
+    if (choice.enter) {
+        setFolder(*choice.enter);
+        return;
+    }
+    for (const auto& path : choice.open) host_.open(path);
+}
+
+void DriveContentsView::reveal(const std::set<std::string>& paths) {
+    std::vector<std::string> chosen;
+    for (const auto& item : itemsWithPaths(paths)) chosen.push_back(item.path);
+    host_.showItems(chosen);
+}
+
+}  // namespace keldwick

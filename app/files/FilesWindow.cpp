@@ -1,0 +1,90 @@
+#include "files/FilesWindow.h"
+
+#include <QButtonGroup>
+#include <QLineEdit>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "files/DriveContentsView.h"
+#include "files/FilesHost.h"
+#include "files/MovedFilesView.h"
+#include "model/StatusTexts.h"
+
+namespace keldwick {
+
+FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent), host_(host) {
+    setWindowTitle(QStringLiteral("Files on Your Drive"));
+    setMinimumSize(820, 460);
+    resize(defaultWidth, defaultHeight);
+
+    auto* toolbar = addToolBar(QStringLiteral("Show"));
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    auto* left = new QWidget(toolbar);
+    left->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(left);
+    auto* group = new QButtonGroup(this);
+    group->setExclusive(true);
+    movedTab_ = new QToolButton(toolbar);
+    movedTab_->setText(QStringLiteral("Moved from This Mac"));
+    everythingTab_ = new QToolButton(toolbar);
+    for (QToolButton* button : {movedTab_, everythingTab_}) {
+        button->setCheckable(true);
+        button->setAccessibleDescription(QStringLiteral("Show"));
+        group->addButton(button);
+        toolbar->addWidget(button);
+    }
+    auto* right = new QWidget(toolbar);
+    right->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(right);
+    search_ = new QLineEdit(toolbar);
+    search_->setClearButtonEnabled(true);
+    search_->setFixedWidth(220);
+    toolbar->addWidget(search_);
+
+    connect(movedTab_, &QToolButton::clicked, this, [this] { host_.setFilesTab(FilesTab::moved); });
+    connect(everythingTab_, &QToolButton::clicked, this, [this] { host_.setFilesTab(FilesTab::everything); });
+    connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (moved_) moved_->setSearch(text);
+        if (everything_) everything_->setSearch(text);
+    });
+    connect(&host_, &FilesHost::stateChanged, this, &FilesWindow::follow);
+    follow();
+}
+
+MovedFilesView* FilesWindow::moved() const { return moved_; }
+DriveContentsView* FilesWindow::everything() const { return everything_; }
+
+void FilesWindow::follow() {
+    everythingTab_->setText(QStringLiteral("Everything on ") + QString::fromStdString(driveDisplayName(host_.state())));
+    const FilesTab tab = host_.state().filesTab;
+    movedTab_->setChecked(tab == FilesTab::moved);
+    everythingTab_->setChecked(tab == FilesTab::everything);
+    if (shown_ != tab) show(tab);
+}
+
+void FilesWindow::show(FilesTab tab) {
+    shown_ = tab;
+    // The tab left behind goes with its state.
+    delete takeCentralWidget();
+    {
+        const QSignalBlocker quiet(search_);
+        search_->clear();
+    }
+    if (tab == FilesTab::moved) {
+        search_->setPlaceholderText(QStringLiteral("Search moved files"));
+        moved_ = new MovedFilesView(host_, this);
+        setCentralWidget(moved_);
+    } else {
+        search_->setPlaceholderText(QStringLiteral("Search this folder"));
+        everything_ = new DriveContentsView(host_, this);
+        setCentralWidget(everything_);
+    }
+}
+
+WindowRegistry::Entry filesWindowEntry(FilesHost& host) {
+    return {QStringLiteral("Files on Your Drive"), QSize(FilesWindow::defaultWidth, FilesWindow::defaultHeight),
+            [&host] { return new FilesWindow(host); }};
+}
+
+}  // namespace keldwick

@@ -1,0 +1,54 @@
+#pragma once
+// "Files on Your Drive": two tabs chosen in the toolbar, the moved items and everything on
+// the drive. The chosen tab lives in the model, so closing and reopening the window keeps
+// it; the tab's view is made anew each time its tab is chosen (its search, selection and
+// folder start over).
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include "model/AppWindow.h"
+#include "ui/WindowRegistry.h"
+
+class QLineEdit;
+class QToolButton;
+
+namespace keldwick {
+
+class DriveContentsView;
+class FilesHost;
+class MovedFilesView;
+
+class FilesWindow final : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int defaultWidth = 900;
+    static constexpr int defaultHeight = 560;
+
+    explicit FilesWindow(FilesHost& host, QWidget* parent = nullptr);
+
+    // The view of the tab shown, or null for the other tab.
+    MovedFilesView* moved() const;
+    DriveContentsView* everything() const;
+    QToolButton* movedTab() const { return movedTab_; }
+    QToolButton* everythingTab() const { return everythingTab_; }
+    QLineEdit* searchField() const { return search_; }
+
+private:
+    void follow();
+    void show(FilesTab tab);
+
+    FilesHost& host_;
+    QToolButton* movedTab_;
+    QToolButton* everythingTab_;
+    QLineEdit* search_;
+    std::optional<FilesTab> shown_;
+    QPointer<MovedFilesView> moved_;
+    QPointer<DriveContentsView> everything_;
+};
+
+// The registry's entry for the window: its title, first size and a maker over `host`.
+WindowRegistry::Entry filesWindowEntry(FilesHost& host);
+
+}  // namespace keldwick

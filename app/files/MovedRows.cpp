@@ -1,0 +1,253 @@
+#include "files/MovedRows.h"
+
+#include <QString>
+#include <algorithm>
+
+#include "foundation/Formatting.h"
+#include "foundation/ItemName.h"
+#include "foundation/PathUtil.h"
+#include "model/DisplayTexts.h"
+#include "model/StatusTexts.h"
+
+namespace keldwick {
+namespace {
+
+bool containsIgnoringCase(const std::string& text, const QString& search) {
+    return QString::fromUtf8(text).contains(search, Qt::CaseInsensitive);
+}
+
+std::string quotedName(const OffloadRecord& record) { return "\u201C" + ItemName::display(record.originalPath) + "\u201D"; }
+
+bool idle(const ModelState& state) { return state.activity == Activity::idle; }
+
+}  // namespace
+
+std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& records, const std::string& search) {
+    const QString wanted = QString::fromUtf8(search);
+    std::vector<OffloadRecord> busy, offloaded;
+    for (const auto& record : records) {
+        if (!search.empty() && !containsIgnoringCase(record.originalPath, wanted) &&
+            !containsIgnoringCase(ItemName::display(record.originalPath), wanted))
+            continue;
+        (record.phase == Phase::offloaded ? offloaded : busy).push_back(record);
+    }
+    busy.insert(busy.end(), offloaded.begin(), offloaded.end());
+    return busy;
+}
+
+StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveConnected) {
+    switch (phase) {
+        case Phase::linkMissing:
+            return {"exclamationmark.triangle.fill", Tint::orange, "Shortcut removed",
+                    "The shortcut was deleted or moved. The file is safe on the drive."};
+        case Phase::returned:
+            return {"info.circle.fill", Tint::secondary, "Extra copy on drive",
+                    "Something else has this file's place on your Mac. The copy Keldwick moved is still on the drive."};
+        case Phase::offloaded:
+            if (driveConnected)
+                return {"checkmark.circle.fill", Tint::green, "On " + driveName, "Opens from its shortcut on your Mac."};
+            return {"externaldrive.badge.xmark", Tint::orange, "Drive not plugged in",
+                    "Plug in " + driveName + " to open this file."};
+        default:
+            return {"hourglass", Tint::orange, "Finishing up\u2026",
+                    "Keldwick will finish or undo this move automatically."};
+    }
+}
+
+std::optional<Problem> problemOf(const OffloadRecord& record, const std::string& driveName) {
+    switch (record.phase) {
+        case Phase::offloaded:
+            return std::nullopt;
+        case Phase::linkMissing:
+            return Problem{"exclamationmark.triangle.fill",
+                           record.error.value_or("The shortcut to " + quotedName(record) +
+                                                 " was deleted or moved, but the file is still safe on " + driveName +
+                                                 ".")};
+        case Phase::returned:
+            return Problem{"info.circle",
+                           record.error.value_or("Something else has the place of " + quotedName(record) +
+                                                 " on your Mac now \u2014 maybe a newer version saved by an app, "
+                                                 "maybe a different file. The copy Keldwick moved is still on " +
+                                                 driveName + ".")};
+        default:
+            return Problem{"hourglass", "Moving " + quotedName(record) +
+                                            " was interrupted. Keldwick will finish or undo it automatically. "
+                                            "Nothing will be lost."};
+    }
+}
+
+std::optional<OffloadRecord> problemRecord(const std::vector<OffloadRecord>& records,
+                                           const std::set<int64_t>& selection) {
+    auto selected = recordsWithIds(records, selection);
+    if (selected.size() != 1 || selected.front().phase == Phase::offloaded) return std::nullopt;
+    return selected.front();
+}
+
+std::string summaryText(const ModelState& state) {
+    const std::string drive = driveDisplayName(state);
+    const auto offloaded = offloadedRecords(state);
+    if (offloaded.empty()) return "Nothing on " + drive + " right now";
+    return recordCountText(offloaded) + " \u00B7 " + byteCountText(offloadedBytes(state)) + " on " + drive;
+}
+
+BottomStatus bottomStatus(const ModelState& state) {
+    if (state.activity == Activity::restoring && state.progress) {
+        return {BottomStatus::Kind::progress, "Bringing back " + state.progress->itemName + "\u2026",
+                state.progress->itemBytesDone, std::max<int64_t>(state.progress->itemBytesTotal, 1)};
+    }
+    if (state.filesProblem) return {BottomStatus::Kind::problem, *state.filesProblem};
+    if (!state.driveRoot && !offloadedRecords(state).empty())
+        return {BottomStatus::Kind::text, "Plug in " + driveDisplayName(state) + " to bring files back."};
+    return {BottomStatus::Kind::text, summaryText(state)};
+}
+
+std::optional<std::string> driveAwayBanner(const ModelState& state) {
+    if (!state.settings.drive || state.driveRoot || offloadedRecords(state).empty()) return std::nullopt;
+    return driveDisplayName(state) +
+           " isn't plugged in. These files won't open until you plug it back in, but you can still look "
+           "through the list.";
+}
+
+std::optional<MovedEmptyState> movedEmptyState(const ModelState& state, size_t listed, const std::string& search) {
+    const std::string drive = driveDisplayName(state);
+    if (state.records.empty() && state.hasBroughtFilesBack)
+        return MovedEmptyState{"checkmark.circle", "Everything is back on your Mac",
+                               "Files Keldwick moves to " + drive +
+                                   " will show up here. To move something now, drop it here."};
+    if (state.records.empty())
+        return MovedEmptyState{"externaldrive", "No files on your drive yet",
+                               "When your Mac gets low on space, the files Keldwick moves to " + drive +
+                                   " will show up here. To move something now, drop it here.",
+                               state.driveRoot.has_value() && !state.journalProblem};
+    if (listed == 0 && !search.empty()) return MovedEmptyState{"magnifyingglass", search, "", false, true};
+    return std::nullopt;
+}
+
+bool isRestorable(const OffloadRecord& record, const DriveStatusOf& driveStatus) {
+    return (record.phase == Phase::offloaded || record.phase == Phase::linkMissing) && driveStatus(record).connected;
+}
+
+bool offersCopy(const OffloadRecord& record, const ExistsAt& exists) {
+    return record.phase == Phase::returned || (record.phase == Phase::linkMissing && exists(record.originalPath));
+}
+
+std::vector<OffloadRecord> recordsWithIds(const std::vector<OffloadRecord>& records, const std::set<int64_t>& ids) {
+    std::vector<OffloadRecord> chosen;
+    for (const auto& record : records)
+        if (ids.count(record.id)) chosen.push_back(record);
+    return chosen;
+}
+
+std::vector<MenuEntry> movedRowMenu(const std::vector<OffloadRecord>& chosen, const ModelState& state,
+                                    const DriveStatusOf& driveStatus, const ExistsAt& exists) {
+    std::vector<MenuEntry> menu;
+    const bool anyRestorable = std::any_of(chosen.begin(), chosen.end(),
+                                           [&](const OffloadRecord& r) { return isRestorable(r, driveStatus); });
+    if (std::any_of(chosen.begin(), chosen.end(), [&](const OffloadRecord& r) {
+            return r.phase == Phase::offloaded && driveStatus(r).connected;
+        }))
+        menu.push_back({MovedAction::open, "Open", true});
+    menu.push_back({MovedAction::restore, "Bring Back to Mac", anyRestorable && idle(state)});
+    menu.push_back({MovedAction::keepOnMac, "Bring Back and Always Keep on This Mac", anyRestorable && idle(state)});
+    if (chosen.size() == 1 && offersCopy(chosen.front(), exists))
+        menu.push_back({MovedAction::restoreCopy, "Bring Back as a Copy",
+                        driveStatus(chosen.front()).connected && idle(state)});
+    menu.push_back({MovedAction::divider, "", true});
+    menu.push_back({MovedAction::showInFinder, "Show in Finder", true});
+    if (state.driveRoot) menu.push_back({MovedAction::showOnDrive, "Show on " + driveDisplayName(state), true});
+    if (chosen.size() == 1 &&
+        (chosen.front().phase == Phase::returned || chosen.front().phase == Phase::linkMissing)) {
+        const DriveStatus drive = driveStatus(chosen.front());
+        menu.push_back({MovedAction::divider, "", true});
+        menu.push_back({MovedAction::deleteCopy,
+                        (chosen.front().phase == Phase::returned ? "Delete Copy from " : "Delete from ") + drive.name +
+                            "\u2026",
+                        drive.connected && idle(state)});
+    }
+    return menu;
+}
+
+std::vector<std::string> pathsToOpen(const std::vector<OffloadRecord>& chosen, const ModelState& state) {
+    std::vector<std::string> paths;
+    if (!state.driveRoot) return paths;
+    for (const auto& record : chosen)
+        if (record.phase == Phase::offloaded) paths.push_back(record.originalPath);
+    return paths;
+}
+
+std::vector<std::string> pathsToReveal(const std::vector<OffloadRecord>& chosen, const ExistsAt& exists) {
+    std::vector<std::string> paths;
+    for (const auto& record : chosen)
+        paths.push_back(exists(record.originalPath) ? record.originalPath : PathUtil::parent(record.originalPath));
+    return paths;
+}
+
+ProblemButtons problemButtons(const OffloadRecord& record, const ModelState& state, const ExistsAt& exists) {
+    ProblemButtons buttons;
+    if (offersCopy(record, exists)) {
+        buttons.first = MovedAction::restoreCopy;
+        buttons.firstTitle = "Bring Back as a Copy";
+    } else if (record.phase == Phase::linkMissing) {
+        buttons.first = MovedAction::restore;
+        buttons.firstTitle = "Bring Back to Mac";
+    }
+    if (record.phase == Phase::returned || record.phase == Phase::linkMissing) {
+        buttons.offersDelete = true;
+        buttons.deleteTitle = record.phase == Phase::returned ? "Delete Copy\u2026" : "Delete from Drive\u2026";
+    }
+    buttons.enabled = state.driveRoot.has_value() && idle(state);
+    return buttons;
+}
+
+BottomButtons bottomButtons(const ModelState& state, const std::set<int64_t>& selection,
+                            const DriveStatusOf& driveStatus) {
+    BottomButtons buttons;
+    buttons.moveFilesEnabled = state.driveRoot && idle(state) && !state.journalProblem;
+    int64_t counted = 0;
+    bool anyFolder = false, anyRestorable = false;
+    for (const auto& record : recordsWithIds(state.records, selection)) {
+        if (record.phase == Phase::offloaded || record.phase == Phase::linkMissing) {
+            ++counted;
+            anyFolder = anyFolder || record.isDirectory;
+        }
+        anyRestorable = anyRestorable || isRestorable(record, driveStatus);
+    }
+    buttons.selectionTitle = counted < 2 ? "Bring Back to Mac"
+                                         : "Bring Back " + std::to_string(counted) + (anyFolder ? " Items" : " Files");
+    buttons.selectionEnabled = anyRestorable && idle(state);
+    buttons.restoreAllEnabled = !offloadedRecords(state).empty() && state.driveRoot && idle(state);
+    return buttons;
+}
+
+Confirmation restoreAllConfirmation(const ModelState& state) {
+    const auto offloaded = offloadedRecords(state);
+    Confirmation c;
+    c.title = offloaded.size() == 1 ? "Bring " + quotedName(offloaded.front()) + " back to your Mac?"
+                                    : "Bring all " + recordCountText(offloaded) + " back to your Mac?";
+    c.button = "Bring Everything Back";
+    if (state.macFreeBytes) {
+        const int64_t total = offloadedBytes(state);
+        const std::string totalText = byteCountText(total), freeText = byteCountText(*state.macFreeBytes);
+        c.message = *state.macFreeBytes >= total
+                        ? totalText + " will be copied back to this Mac (it has " + freeText + " free) and removed from " +
+                              driveDisplayName(state) + ". Keldwick won't move them again for at least " +
+                              std::to_string(state.settings.minimumAgeDays) + " days."
+                        : "That's " + totalText + ", but this Mac only has " + freeText +
+                              " free. Keldwick will bring back what fits and then stop safely.";
+    }
+    return c;
+}
+
+Confirmation deleteConfirmation(const OffloadRecord& record, const ModelState& state) {
+    const std::string drive = driveDisplayName(state);
+    if (record.phase == Phase::returned)
+        return {"Delete the copy of " + quotedName(record) + " from " + drive + "?",
+                "The file on your Mac isn't affected. Not sure which one you need? Bring it back as a copy instead. "
+                "This can't be undone.",
+                "Delete Copy"};
+    return {"Delete " + quotedName(record) + " from " + drive + "?",
+            "Its shortcut on your Mac was removed, so this is the only copy left. Deleting it can't be undone.",
+            "Delete from Drive"};
+}
+
+}  // namespace keldwick

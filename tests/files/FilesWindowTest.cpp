@@ -1,0 +1,322 @@
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QThreadPool>
+#include <QToolButton>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <map>
+
+#include "drives/DriveLayout.h"
+#include "files/DriveContentsView.h"
+#include "files/DriveTable.h"
+#include "files/FilesHost.h"
+#include "files/FilesWindow.h"
+#include "files/MovedFilesView.h"
+#include "model/StatusTexts.h"
+#include "support/TempDir.h"
+#include "ui/EmptyStateView.h"
+
+namespace keldwick {
+namespace {
+
+// A model stand-in that records what the window asks of it.
+class FakeHost final : public FilesHost {
+public:
+    ModelState model;
+    std::vector<std::string> calls;
+    std::vector<std::vector<int64_t>> restored;
+    std::vector<std::vector<std::string>> moved, shown;
+    std::vector<std::string> opened;
+    std::set<std::string> present;
+    std::function<std::vector<DriveItem>(const std::string&)> lister = DriveBrowser::items;
+    int refreshes = 0;
+
+    FakeHost() {
+        model.home = "/home/u";
+        model.settings.drive = Drive{"ID", "Vault"};
+        model.driveRoot = "/media/u/Vault";
+    }
+    ~FakeHost() override { QThreadPool::globalInstance()->waitForDone(); }
+    void changed() { emit stateChanged(); }
+
+    const ModelState& state() const override { return model; }
+    DriveStatus driveStatus(const OffloadRecord&) const override { return {"Vault", model.driveRoot.has_value()}; }
+    Date now() const override { return Date{1'800'000'000}; }
+    bool exists(const std::string& path) const override { return present.count(path) > 0; }
+    void refresh() override { ++refreshes; }
+    void clearFilesProblem() override { calls.push_back("clearFilesProblem"); }
+    void setFilesTab(FilesTab tab) override {
+        model.filesTab = tab;
+        changed();
+    }
+    void restoreRecords(const std::vector<int64_t>& ids) override { restored.push_back(ids); }
+    void restoreCopy(int64_t id) override { calls.push_back("restoreCopy " + std::to_string(id)); }
+    void keepOnMac(const std::vector<OffloadRecord>& records) override {
+        calls.push_back("keepOnMac " + std::to_string(records.size()));
+    }
+    void restoreAll() override { calls.push_back("restoreAll"); }
+    void deleteDriveCopy(const OffloadRecord& record) override {
+        calls.push_back("deleteDriveCopy " + std::to_string(record.id));
+    }
+    void moveToDrive(const std::vector<std::string>& paths) override { moved.push_back(paths); }
+    void chooseFilesToMove() override { calls.push_back("chooseFilesToMove"); }
+    void openPreview() override { calls.push_back("openPreview"); }
+    void cancel() override { calls.push_back("cancel"); }
+    void open(const std::string& path) override { opened.push_back(path); }
+    void showItems(const std::vector<std::string>& paths) override { shown.push_back(paths); }
+    std::vector<DriveItem> listFolder(const std::string& folder) const override { return lister(folder); }
+    std::string appFolder(const std::string& root) const override { return DriveLayout::appFolder(root); }
+};
+
+OffloadRecord record(int64_t id, const std::string& name, Phase phase, bool folder = false) {
+    OffloadRecord r;
+    r.id = id;
+    r.originalPath = "/home/u/Documents/" + name;
+    r.driveID = "ID";
+    r.driveRelativePath = "Keldwick/" + name;
+    r.phase = phase;
+    r.size = 1000 * id;
+    r.isDirectory = folder;
+    return r;
+}
+
+std::vector<int64_t> shownIds(const MovedFilesView& view) {
+    std::vector<int64_t> ids;
+    for (const auto& r : view.model()->records()) ids.push_back(r.id);
+    return ids;
+}
+
+TEST(MovedFilesViewTest, ActionsCallTheModelWithTheRightIds) {
+    FakeHost host;
+    host.model.records = {record(1, "a", Phase::offloaded), record(2, "b", Phase::returned),
+                          record(3, "c", Phase::linkMissing), record(4, "d", Phase::restoreCopying)};
+    MovedFilesView view(host);
+    EXPECT_EQ(shownIds(view), (std::vector<int64_t>{2, 3, 4, 1}));
+
+    view.run(MovedAction::restore, {1, 2, 3});  // a returned record is not restorable
+    view.run(MovedAction::keepOnMac, {1, 2});
+    view.run(MovedAction::restoreCopy, {2});
+    view.run(MovedAction::showOnDrive, {1, 3});
+    host.present = {"/home/u/Documents/a"};
+    view.run(MovedAction::showInFinder, {1, 3});
+    view.openRecords({1, 4});  // the item being restored opens nothing
+    EXPECT_EQ(host.restored, (std::vector<std::vector<int64_t>>{{1, 3}}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"keepOnMac 1", "restoreCopy 2"}));
+    EXPECT_EQ(host.shown, (std::vector<std::vector<std::string>>{
+                              {"/media/u/Vault/Keldwick/a", "/media/u/Vault/Keldwick/c"},
+                              {"/home/u/Documents/a", "/home/u/Documents"}}));
+    EXPECT_EQ(host.opened, std::vector<std::string>{"/home/u/Documents/a"});
+
+    // The bottom bar's selection button brings back the restorable selected ones.
+    view.setSelection({1, 2, 3});
+    EXPECT_EQ(view.selectionButton()->text(), "Bring Back 2 Files");
+    view.selectionButton()->click();
+    EXPECT_EQ(host.restored.back(), (std::vector<int64_t>{1, 3}));
+
+    // Deleting asks first, and only the confirmed button deletes.
+    view.run(MovedAction::deleteCopy, {2});
+    ASSERT_NE(view.confirmation(), nullptr);
+    EXPECT_TRUE(view.confirmation()->text().startsWith(QString::fromUtf8("Delete the copy of \u201Cb\u201D from Vault?")));
+    for (QAbstractButton* button : view.confirmation()->buttons())
+        if (button->text() == "Delete Copy") button->click();
+    EXPECT_EQ(host.calls.back(), "deleteDriveCopy 2");
+}
+
+TEST(MovedFilesViewTest, SelectionSearchAndProblemBarFollowTheModel) {
+    FakeHost host;
+    host.model.records = {record(3, "three.txt", Phase::linkMissing), record(5, "five.txt", Phase::offloaded),
+                          record(7, "seven.txt", Phase::offloaded)};
+    MovedFilesView view(host);
+    view.show();
+    EXPECT_EQ(host.refreshes, 1);
+    view.setSelection({3});
+    EXPECT_FALSE(view.problemBar()->isHidden());
+    view.setSelection({3, 5});
+    EXPECT_TRUE(view.problemBar()->isHidden());
+
+    // A refresh without 5 and with 3 elsewhere: 3 stays selected in the table, 5 in the set.
+    host.model.records = {record(7, "seven.txt", Phase::offloaded), record(3, "three.txt", Phase::offloaded)};
+    host.changed();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.selection(), (std::set<int64_t>{3, 5}));
+    EXPECT_EQ(view.model()->idsOf(view.table()->selectionModel()->selectedRows()), std::set<int64_t>{3});
+
+    view.setSearch("SEVEN");
+    EXPECT_EQ(shownIds(view), std::vector<int64_t>{7});
+    view.setSearch("nothing");
+    ASSERT_NE(view.emptyState(), nullptr);
+    EXPECT_EQ(view.emptyState()->titleLabel()->text(), EmptyStateView::noResultsTitle("nothing"));
+    EXPECT_EQ(view.selection(), (std::set<int64_t>{3, 5}));  // a hidden selection is kept
+}
+
+TEST(MovedFilesViewTest, DropsHandLocalPathsToTheMove) {
+    QMimeData textOnly;
+    textOnly.setText("hello");
+    EXPECT_EQ(droppedPaths(textOnly), std::nullopt);
+    QMimeData mixed;
+    mixed.setUrls({QUrl("https://example.com/x"), QUrl::fromLocalFile("/home/u/a b.txt"),
+                   QUrl::fromLocalFile("/home/u/c")});
+    EXPECT_EQ(droppedPaths(mixed), (std::vector<std::string>{"/home/u/a b.txt", "/home/u/c"}));
+
+    FakeHost host;
+    MovedFilesView view(host);
+    view.resize(600, 400);
+    view.show();
+    // A drop goes to the widget that took the drag as it entered.
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view.table()->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view.table()->viewport(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_TRUE(host.moved.empty());  // after the drop has returned
+    QCoreApplication::processEvents();
+    EXPECT_EQ(host.moved, (std::vector<std::vector<std::string>>{{"/home/u/a b.txt", "/home/u/c"}}));
+    QDragEnterEvent refused(QPoint(50, 50), Qt::CopyAction, &textOnly, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view.table()->viewport(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+}
+
+TEST(MovedFilesViewTest, NamesStayPlainText) {
+    FakeHost host;
+    host.model.records = {record(1, "<b>bold", Phase::linkMissing)};
+    MovedFilesView view(host);
+    view.setSelection({1});
+    const QModelIndex name = view.model()->index(0, MovedTable::nameColumn);
+    EXPECT_EQ(name.data().toString(), "<b>bold");
+    EXPECT_FALSE(name.data(Qt::ToolTipRole).toString().contains("<b>"));
+    EXPECT_EQ(view.statusLabel()->textFormat(), Qt::PlainText);
+}
+
+struct Drive {
+    test::TempDir dir;
+    Drive() {
+        test::writeFile(dir / "b.txt", "b");
+        test::writeFile(dir / "A/one.txt", "1");
+        test::writeFile(dir / "A/Sub/two.txt", "2");
+        test::makeDirs(dir / "Empty");
+        test::makeDirs(DriveLayout::appFolder(dir.path()) + "/x");
+    }
+};
+
+bool waitListed(DriveContentsView& view) {
+    QSignalSpy spy(&view, &DriveContentsView::listed);
+    return view.isLoading() ? spy.wait(5000) : true;
+}
+
+TEST(DriveContentsViewTest, BrowsesTheDrive) {
+    Drive drive;
+    FakeHost host;
+    host.model.driveRoot = drive.dir.path();
+    DriveContentsView view(host);
+    ASSERT_TRUE(waitListed(view));
+    EXPECT_FALSE(view.backButton()->isEnabled());
+    std::vector<std::string> names;
+    for (const auto& item : view.items()) names.push_back(item.name());
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "b.txt", "Empty", DriveLayout::folderName(drive.dir.path())}));
+
+    view.open({drive.dir / "A"});
+    ASSERT_TRUE(waitListed(view));
+    view.open({drive.dir / "A/Sub"});
+    ASSERT_TRUE(waitListed(view));
+    EXPECT_EQ(view.countLabel()->text(), "1 item");
+    EXPECT_EQ(view.crumbButtons().size(), 3u);  // the drive, A, Sub
+    view.back();
+    ASSERT_TRUE(waitListed(view));
+    EXPECT_EQ(view.folder(), drive.dir / "A");
+    view.open({drive.dir / "A/one.txt", drive.dir / "A/Sub"});  // several: each opens, no navigation
+    EXPECT_EQ(host.opened, (std::vector<std::string>{drive.dir / "A/one.txt", drive.dir / "A/Sub"}));
+    view.reveal({});
+    EXPECT_EQ(host.shown, (std::vector<std::vector<std::string>>{{}}));
+
+    view.setFolder(drive.dir / "Empty");
+    ASSERT_TRUE(waitListed(view));
+    EXPECT_EQ(view.countLabel()->text(), "0 items");
+    EXPECT_EQ(view.overlay()->titleLabel()->text(), "This folder is empty");
+    view.setSearch("x");
+    EXPECT_EQ(view.overlay()->titleLabel()->text(), EmptyStateView::noResultsTitle("x"));
+
+    view.setFolder(drive.dir / "b.txt");  // not a folder
+    ASSERT_TRUE(waitListed(view));
+    ASSERT_TRUE(view.failure());
+    EXPECT_EQ(view.overlay()->titleLabel()->text(), "Can't open this folder");
+    view.setFolder(DriveLayout::appFolder(drive.dir.path()) + "/x");
+    ASSERT_TRUE(waitListed(view));
+    EXPECT_FALSE(view.failure());
+    EXPECT_FALSE(view.note()->parentWidget()->isHidden());
+
+    // Dragging rows out offers their files.
+    view.setSearch("");
+    view.setFolder(std::nullopt);
+    ASSERT_TRUE(waitListed(view));
+    std::unique_ptr<QMimeData> dragged(view.model()->mimeData({view.model()->index(1, 0), view.model()->index(1, 2)}));
+    EXPECT_EQ(dragged->urls(), QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(drive.dir / "b.txt"))});
+
+    // Unplugged and back: the top level again.
+    view.setFolder(drive.dir / "A");
+    host.model.driveRoot.reset();
+    host.changed();
+    EXPECT_EQ(view.folder(), std::nullopt);
+    host.model.driveRoot = drive.dir.path();
+    host.changed();
+    ASSERT_TRUE(waitListed(view));
+    EXPECT_EQ(view.items().size(), 4u);
+}
+
+TEST(DriveContentsViewTest, AStaleListingIsDropped) {
+    FakeHost host;
+    host.model.driveRoot = "/drive";
+    QSemaphore release;
+    host.lister = [&release](const std::string& folder) {
+        DriveItem item;
+        item.path = folder + "/only";
+        if (folder == "/drive/slow") release.acquire();
+        return std::vector<DriveItem>{item};
+    };
+    DriveContentsView view(host);
+    ASSERT_TRUE(waitListed(view));
+    view.setFolder("/drive/slow");
+    view.setFolder("/drive/fast");
+    ASSERT_TRUE(waitListed(view));
+    release.release();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view.items().size(), 1u);
+    EXPECT_EQ(view.items()[0].path, "/drive/fast/only");
+}
+
+TEST(FilesWindowTest, TabsLiveInTheModel) {
+    FakeHost host;
+    host.lister = [](const std::string&) { return std::vector<DriveItem>{}; };
+    {
+        FilesWindow window(host);
+        EXPECT_GE(window.minimumSize().width(), 820);
+        EXPECT_GE(window.minimumSize().height(), 460);
+        ASSERT_NE(window.moved(), nullptr);
+        EXPECT_EQ(window.everythingTab()->text(), "Everything on Vault");
+        host.model.settings.drive.reset();
+        host.changed();
+        EXPECT_EQ(window.everythingTab()->text(), "Everything on your drive");
+        window.searchField()->setText("abc");
+        window.everythingTab()->click();
+        EXPECT_EQ(host.model.filesTab, FilesTab::everything);
+        ASSERT_NE(window.everything(), nullptr);
+        EXPECT_EQ(window.searchField()->text(), "");
+        EXPECT_EQ(window.searchField()->placeholderText(), "Search this folder");
+    }
+    EXPECT_EQ(host.calls, std::vector<std::string>{"clearFilesProblem"});  // the moved tab went
+    FilesWindow again(host);
+    EXPECT_EQ(again.everything() != nullptr, true);
+    EXPECT_TRUE(again.everythingTab()->isChecked());
+}
+
+}  // namespace
+}  // namespace keldwick
