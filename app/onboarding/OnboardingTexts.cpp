@@ -1,0 +1,142 @@
+#include "onboarding/OnboardingTexts.h"
+
+#include <algorithm>
+
+#include "foundation/Formatting.h"
+#include "foundation/PathUtil.h"
+#include "model/DisplayTexts.h"
+#include "model/StatusTexts.h"
+#include "scanning/AppSettings.h"
+
+namespace keldwick {
+
+namespace {
+constexpr int64_t kGigabyte = 1'000'000'000;
+}
+
+const char* const kPermissionBlocked =
+    "Keldwick can't open the folders in your home. That happens when it runs confined: in a "
+    "Flatpak or Snap sandbox without access to your home folder, or under an AppArmor or SELinux "
+    "rule. Give it access to your home folder (for a Flatpak: flatpak override --user "
+    "--filesystem=home), then come back here.";
+
+std::string driveNameOrDefault(const std::optional<Drive>& drive) {
+    return drive ? drive->name : kYourDrive;
+}
+
+std::vector<int64_t> keepFreeChoices(int64_t current) {
+    std::vector<int64_t> choices = AppSettings::freeSpaceChoices();
+    if (std::find(choices.begin(), choices.end(), current) == choices.end()) choices.push_back(current);
+    return choices;
+}
+
+std::string keepFreeCaption(int64_t bytes) {
+    const char* words = "your own amount";
+    switch (bytes / kGigabyte) {
+        case 10: words = "enough for everyday use"; break;
+        case 20: words = "recommended: room for updates and new downloads"; break;
+        case 50: words = "for big projects, video editing or games"; break;
+        default: break;
+    }
+    return "**" + gigabytesText(bytes) + "** \u2014 " + words;
+}
+
+std::string spaceHeaderText(std::optional<int64_t> freeBytes, const std::optional<Drive>& drive) {
+    std::string text;
+    if (freeBytes) text = "Your Mac has " + byteCountText(*freeBytes) + " free right now. ";
+    return text + "When it drops below the amount you choose, Keldwick moves old files to " +
+           driveNameOrDefault(drive) + " to make room.";
+}
+
+bool showsBelowLevelNote(std::optional<int64_t> freeBytes, int64_t keepFreeBytes) {
+    return freeBytes && *freeBytes < keepFreeBytes;
+}
+
+std::string folderSummary(const std::vector<FolderChoice>& folders, const std::string& locale) {
+    // The same list wording as the folders the program already searches.
+    ModelState chosen;
+    for (const auto& folder : folders)
+        if (folder.isOn) chosen.settings.managedFolders.push_back(folder.path);
+    if (chosen.settings.managedFolders.empty()) return "Choose at least one folder for Keldwick to look in.";
+    return "Keldwick looks for old files in " + managedFolderNames(chosen, locale) + ".";
+}
+
+std::string folderProblemText(const std::string& problem) {
+    return "Keldwick leaves this folder alone: " + problem + ".";
+}
+
+std::string driveRowSpaceText(const VolumeInfo& volume) {
+    return byteCountText(volume.availableBytes) + " free of " + byteCountText(volume.totalBytes);
+}
+
+bool driveRowShowsUsedBefore(const DriveOption& option) {
+    return option.existing.has_value() && option.problems.empty();
+}
+
+std::optional<std::string> driveRowProblemText(const DriveOption& option) {
+    if (auto problem = DriveProblem::mostHelpful(option.problems)) return problem->explanation();
+    return std::nullopt;
+}
+
+std::string driveRowHelp(const DriveOption& option) {
+    std::vector<std::string> parts;
+    std::string format = option.volume.fileSystem;
+    std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (!format.empty()) parts.push_back(format);
+    if (option.hardware) {
+        if (auto connection = option.hardware->connection()) parts.push_back(*connection);
+        if (auto name = option.hardware->displayName()) parts.push_back(*name);
+    }
+    std::string help;
+    for (const auto& part : parts) help += (help.empty() ? "" : " \u00b7 ") + part;
+    return help;
+}
+
+DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<Drive>& drive,
+                        const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError) {
+    if (isMeasuring)
+        return {DriveStepStatus::Kind::measuring, "Checking the drive's speed (about 10 seconds)\u2026", ""};
+    if (profile && drive) return {DriveStepStatus::Kind::ready, drive->name + " is ready", profile->summary()};
+    if (driveError) return {DriveStepStatus::Kind::failed, *driveError, ""};
+    return {};
+}
+
+DoneTexts doneTexts(const ModelState& state, const std::optional<Drive>& drive, int64_t keepFreeBytes,
+                    std::optional<int64_t> movableBytes) {
+    const std::string name = driveNameOrDefault(drive);
+    DoneTexts texts;
+    texts.levelTitle = "When your Mac has less than " + gigabytesText(keepFreeBytes) + " free";
+    texts.levelText = "Keldwick moves files you haven't used in a while to " + name +
+                      ". The first time, it shows you the list and waits for your OK.";
+    texts.keepTitle = "Keep " + name + " plugged in when you can";
+    texts.keepText =
+        "Files on it only open while it's connected. If Finder ever says a file's original can't be "
+        "found, just plug the drive back in.";
+    if (movableBytes && *movableBytes >= kGigabyte)
+        texts.movableText = byteCountText(*movableBytes) + " you haven't opened in " + minimumAgeText(state) +
+                            " could move to " + name + " now.";
+    return texts;
+}
+
+OnboardingBar onboardingBar(OnboardingModel::Step step, bool canContinue, bool hasFullDiskAccess) {
+    using Step = OnboardingModel::Step;
+    OnboardingBar bar;
+    bar.showsBack = step != Step::welcome;
+    bar.showsLater = step == Step::fullDiskAccess && !hasFullDiskAccess;
+    if (step == Step::done) {
+        bar.primaryTitle = "Done";
+        bar.primaryFinishes = true;
+        return bar;
+    }
+    bar.primaryTitle = step == Step::welcome ? "Get Started" : "Continue";
+    bar.primaryEnabled = canContinue && (step != Step::fullDiskAccess || hasFullDiskAccess);
+    return bar;
+}
+
+std::optional<OnboardingModel::Step> movedStep(OnboardingModel::Step step, int offset) {
+    auto moved = OnboardingModel::stepFromRaw(static_cast<int>(step) + offset);
+    if (!moved || *moved == step) return std::nullopt;
+    return moved;
+}
+
+}  // namespace keldwick

@@ -1,0 +1,87 @@
+#pragma once
+// What the first-run guide's pages say, as plain functions of the model's state and the
+// guide's choices, so the pages only lay the texts out.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/DriveOption.h"
+#include "model/ModelState.h"
+#include "model/OnboardingModel.h"
+
+namespace keldwick {
+
+inline constexpr const char* kYourDrive = "your drive";
+
+// The name of the guide's drive, else "your drive".
+std::string driveNameOrDefault(const std::optional<Drive>& drive);
+
+// ---- Keep-free picker ----
+// The fixed choices, then `current` as a fourth one when it is none of them.
+std::vector<int64_t> keepFreeChoices(int64_t current);
+// "**<gigabytes>** — <words>" (Markdown), the words picked by whole gigabytes.
+std::string keepFreeCaption(int64_t bytes);
+
+// ---- Space page ----
+std::string spaceHeaderText(std::optional<int64_t> freeBytes, const std::optional<Drive>& drive);
+// Whether the computer is already below the chosen level.
+bool showsBelowLevelNote(std::optional<int64_t> freeBytes, int64_t keepFreeBytes);
+// Which folders are searched, by their last component; or the plea to choose one.
+// `locale` as for managedFolderNames: empty for the user's.
+std::string folderSummary(const std::vector<FolderChoice>& folders, const std::string& locale = "");
+// "Keldwick leaves this folder alone: <problem>."
+std::string folderProblemText(const std::string& problem);
+
+// ---- Drive page ----
+// "<available> free of <total>".
+std::string driveRowSpaceText(const VolumeInfo& volume);
+// Whether the row says the drive was used before: a marker and no problems.
+bool driveRowShowsUsedBefore(const DriveOption& option);
+// The most helpful problem's explanation, if any.
+std::optional<std::string> driveRowProblemText(const DriveOption& option);
+// File system in upper case · connection · product, absent parts skipped.
+std::string driveRowHelp(const DriveOption& option);
+
+struct DriveStepStatus {
+    enum class Kind { none, measuring, ready, failed };
+    Kind kind = Kind::none;
+    std::string title;  // measuring: the progress line; ready: "<name> is ready"; failed: the error
+    std::string text;   // ready: the profile's summary
+    bool operator==(const DriveStepStatus&) const = default;
+};
+DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<Drive>& drive,
+                        const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError);
+
+// ---- Done page ----
+struct DoneTexts {
+    std::string levelTitle;
+    std::string levelText;
+    std::string keepTitle;
+    std::string keepText;
+    std::optional<std::string> movableText;  // the could-move-now box, from 1 GB on
+    bool operator==(const DoneTexts&) const = default;
+};
+DoneTexts doneTexts(const ModelState& state, const std::optional<Drive>& drive, int64_t keepFreeBytes,
+                    std::optional<int64_t> movableBytes);
+
+// ---- The window's button bar ----
+struct OnboardingBar {
+    bool showsBack = false;
+    bool showsLater = false;
+    std::string primaryTitle;
+    bool primaryEnabled = true;
+    bool primaryFinishes = false;  // "Done": finish and close
+    bool operator==(const OnboardingBar&) const = default;
+};
+OnboardingBar onboardingBar(OnboardingModel::Step step, bool canContinue, bool hasFullDiskAccess);
+// The step `offset` away, or none past either end.
+std::optional<OnboardingModel::Step> movedStep(OnboardingModel::Step step, int offset);
+
+// ---- Permission ----
+// What shuts the program out of the home on Linux and how to let it in: shown instead of
+// opening a settings page, which Linux has none of.
+extern const char* const kPermissionBlocked;
+
+}  // namespace keldwick

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include "model/ModelStateFixtures.h"
+#include "model/StatusTexts.h"
+#include "onboarding/OnboardingTexts.h"
+
+namespace keldwick {
+namespace {
+
+constexpr int64_t GB = 1'000'000'000;
+using Step = OnboardingModel::Step;
+
+TEST(KeepFreePickerTexts, ChoicesAndCaptions) {
+    struct Case {
+        int64_t current;
+        std::vector<int64_t> choices;
+        std::string caption;
+    };
+    const Case cases[] = {
+        {20 * GB, {10 * GB, 20 * GB, 50 * GB}, "**20 GB** \u2014 recommended: room for updates and new downloads"},
+        {10 * GB, {10 * GB, 20 * GB, 50 * GB}, "**10 GB** \u2014 enough for everyday use"},
+        {50 * GB, {10 * GB, 20 * GB, 50 * GB}, "**50 GB** \u2014 for big projects, video editing or games"},
+        // Not a fixed choice: listed fourth, worded by its whole gigabytes.
+        {10'500'000'000, {10 * GB, 20 * GB, 50 * GB, 10'500'000'000}, "**11 GB** \u2014 enough for everyday use"},
+        {30 * GB, {10 * GB, 20 * GB, 50 * GB, 30 * GB}, "**30 GB** \u2014 your own amount"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(keepFreeChoices(c.current), c.choices) << c.current;
+        EXPECT_EQ(keepFreeCaption(c.current), c.caption) << c.current;
+    }
+}
+
+TEST(SpacePageTexts, HeaderAndNote) {
+    const Drive archive{"6F1C2A5E-0000-4000-8000-000000000001", "Archive"};
+    EXPECT_EQ(spaceHeaderText(std::nullopt, std::nullopt),
+              "When it drops below the amount you choose, Keldwick moves old files to your drive to make room.");
+    EXPECT_EQ(spaceHeaderText(15 * GB, archive),
+              "Your Mac has 15.0 GB free right now. When it drops below the amount you choose, Keldwick moves old "
+              "files to Archive to make room.");
+    struct Case {
+        std::optional<int64_t> free;
+        int64_t keep;
+        bool note;
+    };
+    for (const auto& c : {Case{std::nullopt, 20 * GB, false}, Case{15 * GB, 20 * GB, true},
+                          Case{20 * GB, 20 * GB, false}, Case{50 * GB, 20 * GB, false}})
+        EXPECT_EQ(showsBelowLevelNote(c.free, c.keep), c.note) << c.free.value_or(-1);
+}
+
+TEST(SpacePageTexts, FolderSummary) {
+    auto folder = [](std::string path, bool on) { return FolderChoice{std::move(path), on, std::nullopt}; };
+    struct Case {
+        std::vector<FolderChoice> folders;
+        std::string summary;
+    };
+    const Case cases[] = {
+        {{}, "Choose at least one folder for Keldwick to look in."},
+        {{folder("/h/Downloads", false), folder("/h/Desktop", false)},
+         "Choose at least one folder for Keldwick to look in."},
+        {{folder("/h/Downloads", true), folder("/h/Desktop", false)}, "Keldwick looks for old files in Downloads."},
+        {{folder("/h/Downloads", true), folder("/h/Desktop", true)},
+         "Keldwick looks for old files in Downloads and Desktop."},
+        {{folder("/h/Downloads", true), folder("/h/Desktop", true), folder("/h/Documents", true)},
+         "Keldwick looks for old files in Downloads, Desktop, and Documents."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(folderSummary(c.folders, "en_US"), c.summary);
+    EXPECT_EQ(folderProblemText("Folder not found"), "Keldwick leaves this folder alone: Folder not found.");
+}
+
+TEST(DrivePageTexts, Rows) {
+    DriveOption plain;
+    plain.volume.name = "Backup";
+    plain.volume.fileSystem = "exfat";
+    plain.volume.availableBytes = 400 * GB;
+    plain.volume.totalBytes = 1000 * GB;
+    DriveOption usb = plain;
+    usb.hardware = DriveHardware(DriveHardware::Medium::solidState, "USB", std::nullopt, "Acme", "Portable",
+                                 10'000'000'000);
+    DriveOption used = plain;
+    used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    DriveOption broken = used;
+    broken.problems = {DriveProblem::readOnly()};
+
+    EXPECT_EQ(driveRowSpaceText(plain.volume), "400 GB free of 1.00 TB");
+    EXPECT_EQ(driveRowHelp(plain), "EXFAT");
+    EXPECT_EQ(driveRowHelp(usb), "EXFAT \u00b7 USB 3 (10 Gb/s) \u00b7 Acme Portable");
+    struct Case {
+        const DriveOption* option;
+        bool usedBefore;
+        bool problem;
+    };
+    for (const auto& c : {Case{&plain, false, false}, Case{&used, true, false}, Case{&broken, false, true}}) {
+        EXPECT_EQ(driveRowShowsUsedBefore(*c.option), c.usedBefore);
+        EXPECT_EQ(driveRowProblemText(*c.option).has_value(), c.problem);
+    }
+    EXPECT_EQ(driveRowProblemText(broken), DriveProblem::readOnly().explanation());
+}
+
+TEST(DrivePageTexts, StatusLine) {
+    const Drive drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    const DriveProfile profile;
+    const std::string error = "Keldwick couldn't use Backup: Read-only file system";
+    using Kind = DriveStepStatus::Kind;
+    // Measuring wins over a held drive and an earlier error; a profile over an error.
+    EXPECT_EQ(driveStepStatus(true, drive, profile, error).kind, Kind::measuring);
+    EXPECT_EQ(driveStepStatus(true, std::nullopt, std::nullopt, std::nullopt).title,
+              "Checking the drive's speed (about 10 seconds)\u2026");
+    EXPECT_EQ(driveStepStatus(false, drive, profile, std::nullopt),
+              (DriveStepStatus{Kind::ready, "Backup is ready", profile.summary()}));
+    EXPECT_EQ(driveStepStatus(false, drive, std::nullopt, error), (DriveStepStatus{Kind::failed, error, ""}));
+    EXPECT_EQ(driveStepStatus(false, std::nullopt, std::nullopt, std::nullopt).kind, Kind::none);
+}
+
+TEST(DonePageTexts, DriveNameAndMovableBox) {
+    ModelState state = test::readyState();
+    const Drive archive{"6F1C2A5E-0000-4000-8000-000000000001", "Archive"};
+    const DoneTexts none = doneTexts(state, std::nullopt, 20 * GB, std::nullopt);
+    EXPECT_EQ(none.levelTitle, "When your Mac has less than 20 GB free");
+    EXPECT_EQ(none.levelText, "Keldwick moves files you haven't used in a while to your drive. The first time, it "
+                              "shows you the list and waits for your OK.");
+    EXPECT_EQ(none.keepTitle, "Keep your drive plugged in when you can");
+    EXPECT_FALSE(none.movableText);
+    struct Case {
+        std::optional<int64_t> movable;
+        std::optional<std::string> text;
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt},
+        {999'999'999, std::nullopt},
+        {GB, "1.00 GB you haven't opened in " + minimumAgeText(state) + " could move to Archive now."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(doneTexts(state, archive, 20 * GB, c.movable).movableText, c.text);
+    EXPECT_EQ(doneTexts(state, archive, 20 * GB, std::nullopt).keepTitle, "Keep Archive plugged in when you can");
+}
+
+TEST(OnboardingBarTest, EachStep) {
+    struct Case {
+        Step step;
+        bool canContinue;
+        bool access;
+        OnboardingBar bar;
+    };
+    const Case cases[] = {
+        {Step::welcome, true, false, {false, false, "Get Started", true, false}},
+        {Step::fullDiskAccess, true, false, {true, true, "Continue", false, false}},
+        {Step::fullDiskAccess, true, true, {true, false, "Continue", true, false}},
+        {Step::drive, false, true, {true, false, "Continue", false, false}},
+        {Step::drive, true, false, {true, false, "Continue", true, false}},
+        {Step::space, false, true, {true, false, "Continue", false, false}},
+        {Step::done, false, false, {true, false, "Done", true, true}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(onboardingBar(c.step, c.canContinue, c.access), c.bar) << static_cast<int>(c.step);
+}
+
+TEST(OnboardingBarTest, MovesOneStepWithinTheEnds) {
+    struct Case {
+        Step from;
+        int offset;
+        std::optional<Step> to;
+    };
+    const Case cases[] = {
+        {Step::welcome, -1, std::nullopt}, {Step::welcome, 1, Step::fullDiskAccess},
+        {Step::done, 1, std::nullopt},     {Step::done, -1, Step::space},
+        {Step::drive, 0, std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(movedStep(c.from, c.offset), c.to) << static_cast<int>(c.from);
+}
+
+}  // namespace
+}  // namespace keldwick
