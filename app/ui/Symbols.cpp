@@ -34,6 +34,7 @@ const std::vector<Entry>& table() {
         {"internaldrive", Shape::drive, {"drive-harddisk"}},
         {"iphone", Shape::phone, {"phone"}},
         {"ipad.and.iphone", Shape::phone, {"phone", "multimedia-player"}},
+        {"candybarphone", Shape::phone, {"phone"}},
         {"folder", Shape::folder, {"folder"}},
         {"doc", Shape::document, {"text-x-generic"}},
         {"doc.badge.clock", Shape::document, {"document-open-recent", "text-x-generic"}},
