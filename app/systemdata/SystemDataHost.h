@@ -1,0 +1,46 @@
+#pragma once
+// What the "System Data" window asks of the program's model: its state, measuring and
+// clearing caches, the search for movable system data and a manual move. The slow calls
+// run off the main thread and call back on it. The program hands an adapter over the
+// model; tests hand a recording stand-in. Main thread only.
+
+#include <QObject>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/Date.h"
+#include "model/ModelState.h"
+#include "model/SpaceCalls.h"
+#include "space/CacheLocation.h"
+#include "space/MovableData.h"
+
+namespace keldwick {
+
+class SystemDataHost : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    ~SystemDataHost() override = default;
+
+    virtual const ModelState& state() const = 0;
+    virtual Date now() const = 0;
+
+    // The cache locations with fresh sizes.
+    virtual void cacheLocations(std::function<void(std::vector<CacheLocation>)> done) = 0;
+    // Empties the locations; what was freed and how many entries stayed.
+    virtual void clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done) = 0;
+    // Large system data under the home folder that could move.
+    virtual void findMovable(std::function<void(std::vector<MovableData>)> done) = 0;
+    // Moves the items like any hand-picked ones; the explanation when something stayed.
+    virtual void moveToDrive(std::vector<std::string> paths,
+                             std::function<void(std::optional<std::string>)> done) = 0;
+
+signals:
+    // A field of state() the window shows may have changed.
+    void stateChanged();
+};
+
+}  // namespace keldwick

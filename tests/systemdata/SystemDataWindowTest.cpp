@@ -1,0 +1,181 @@
+#include "systemdata/SystemDataWindow.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/TempDir.h"
+#include "systemdata/SystemDataHost.h"
+
+namespace keldwick {
+namespace {
+
+// Answers each call only when the test says so, as a background thread would later.
+class FakeHost final : public SystemDataHost {
+public:
+    ModelState model;
+    std::vector<std::function<void(std::vector<CacheLocation>)>> cacheCalls;
+    std::vector<std::function<void(std::vector<MovableData>)>> movableCalls;
+    std::vector<std::vector<CacheLocation>> cleared;
+    std::function<void(CacheClearing)> clearDone;
+    std::vector<std::string> moved;
+    std::function<void(std::optional<std::string>)> moveDone;
+
+    const ModelState& state() const override { return model; }
+    Date now() const override { return Date{1'700'000'000}; }
+    void cacheLocations(std::function<void(std::vector<CacheLocation>)> done) override {
+        cacheCalls.push_back(std::move(done));
+    }
+    void clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done) override {
+        cleared.push_back(std::move(locations));
+        clearDone = std::move(done);
+    }
+    void findMovable(std::function<void(std::vector<MovableData>)> done) override {
+        movableCalls.push_back(std::move(done));
+    }
+    void moveToDrive(std::vector<std::string> paths, std::function<void(std::optional<std::string>)> done) override {
+        moved.insert(moved.end(), paths.begin(), paths.end());
+        moveDone = std::move(done);
+    }
+};
+
+CacheLocation cache(const std::string& name, int64_t size, bool byDefault) {
+    CacheLocation location;
+    location.name = name;
+    location.size = size;
+    location.selectedByDefault = byDefault;
+    return location;
+}
+
+MovableData movable(const std::string& path, const std::string& name) {
+    MovableData item;
+    item.path = path;
+    item.name = name;
+    item.kind = MovableData::Kind::emulator;
+    item.size = 5'000'000'000;
+    return item;
+}
+
+struct SystemDataWindowTest : ::testing::Test {
+    FakeHost host;
+    bool asked = false;
+    void SetUp() override {
+        host.model.settings.onboardingComplete = true;
+        host.model.driveRoot = drive.path();
+    }
+    SystemDataWindow* open() {
+        return new SystemDataWindow(host, [this](QWidget*, const QString&) {
+            asked = true;
+            return true;
+        });
+    }
+    test::TempDir drive;
+    test::TempDir home;
+};
+
+TEST_F(SystemDataWindowTest, CachesAreStoredBeforeTheMovableItemsAndTicksFollowTheDefaults) {
+    std::unique_ptr<SystemDataWindow> window(open());
+    ASSERT_EQ(host.cacheCalls.size(), 1u);
+    ASSERT_EQ(host.movableCalls.size(), 1u);
+    EXPECT_FALSE(window->clearButton()->isEnabled());
+    host.movableCalls[0]({movable("/h/avd", "avd")});
+    EXPECT_FALSE(window->view().movable) << "the search ended first but waits for the caches";
+    host.cacheCalls[0]({cache("Browsers", 1'000'000'000, true), cache("Tools", 2'000'000'000, false)});
+    ASSERT_TRUE(window->view().movable);
+    ASSERT_EQ(window->cacheBoxes().size(), 2u);
+    EXPECT_TRUE(window->cacheBoxes()[0]->isChecked());
+    EXPECT_FALSE(window->cacheBoxes()[1]->isChecked());
+    EXPECT_EQ(window->clearButton()->text(), QString::fromUtf8("Clear 1.00 GB\u2026"));
+    window->cacheBoxes()[1]->setChecked(true);
+    EXPECT_EQ(window->clearButton()->text(), QString::fromUtf8("Clear 3.00 GB\u2026"));
+    ASSERT_EQ(window->moveButtons().size(), 1u);
+    EXPECT_TRUE(window->moveButtons()[0]->isEnabled());
+}
+
+TEST_F(SystemDataWindowTest, ClearingTheChosenCachesReportsWhatStayedAndMeasuresAgain) {
+    std::unique_ptr<SystemDataWindow> window(open());
+    host.cacheCalls[0]({cache("Browsers", 1'000'000'000, true), cache("Tools", 2'000'000'000, false)});
+    window->clearButton()->click();
+    EXPECT_TRUE(asked);
+    ASSERT_EQ(host.cleared.size(), 1u);
+    ASSERT_EQ(host.cleared[0].size(), 1u);
+    EXPECT_EQ(host.cleared[0][0].name, "Browsers");
+    EXPECT_FALSE(window->clearButton()->isEnabled()) << "one clearing at a time";
+    EXPECT_EQ(window->footerLabel()->text(), QString::fromUtf8(kClearingCaches));
+    host.clearDone({900'000'000, 1});
+    EXPECT_EQ(window->footerLabel()->text(),
+              QString::fromUtf8("Freed 900 MB. 1 item was open in an app, so they stayed."));
+    ASSERT_EQ(host.cacheCalls.size(), 2u);
+    host.cacheCalls[1]({cache("Browsers", 100'000'000, true), cache("Tools", 2'000'000'000, false)});
+    EXPECT_EQ(window->view().chosen, (std::set<std::string>{"Browsers"}));
+    EXPECT_EQ(window->clearButton()->text(), QString::fromUtf8("Clear 100 MB\u2026"));
+}
+
+TEST_F(SystemDataWindowTest, MovingOneItem) {
+    const std::string target = drive / "Keldwick/avd";
+    test::makeDirs(target);
+    struct Case {
+        const char* what;
+        bool link;
+        std::optional<std::string> returned;
+        QString message;
+        size_t rowsLeft;
+    };
+    const std::vector<Case> cases = {
+        {"a link into the drive", true, std::string("noted"), QString::fromUtf8("Moved \u201Cavd\u201D to your drive."), 0},
+        {"left in place", false, std::nullopt, QString::fromUtf8("Couldn't move \u201Cavd\u201D."), 1},
+        {"refused", false, std::string("Try again once it's done."), QStringLiteral("Try again once it's done."), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = home / "avd";
+        ::unlink(path.c_str());
+        host.moveDone = nullptr;
+        host.cacheCalls.clear();
+        host.movableCalls.clear();
+        std::unique_ptr<SystemDataWindow> window(open());
+        host.cacheCalls[0]({});
+        host.movableCalls[0]({movable(path, "avd")});
+        window->moveButtons()[0]->click();
+        ASSERT_TRUE(host.moveDone);
+        EXPECT_FALSE(window->moveButtons()[0]->isEnabled());
+        EXPECT_EQ(window->footerLabel()->text(), QString::fromUtf8("Moving \u201Cavd\u201D to your drive\u2026"));
+        if (c.link) {
+            ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+        }
+        host.moveDone(c.returned);
+        EXPECT_EQ(window->footerLabel()->text(), c.message);
+        EXPECT_EQ(window->view().movable->size(), c.rowsLeft);
+    }
+}
+
+TEST_F(SystemDataWindowTest, UnpluggedDriveAndOpenItemsKeepMoveOff) {
+    host.model.driveRoot.reset();
+    std::unique_ptr<SystemDataWindow> window(open());
+    host.cacheCalls[0]({});
+    MovableData open = movable("/h/b", "b");
+    open.openIn = "Emulator";
+    host.movableCalls[0]({movable("/h/a", "a"), open});
+    EXPECT_EQ(window->movableSubtitleLabel()->text(), QStringLiteral("Plug in your drive to move these."));
+    EXPECT_FALSE(window->moveButtons()[0]->isEnabled());
+    host.model.driveRoot = drive.path();
+    emit host.stateChanged();
+    EXPECT_TRUE(window->moveButtons()[0]->isEnabled());
+    EXPECT_FALSE(window->moveButtons()[1]->isEnabled());
+    window->moveButtons()[1]->click();
+    EXPECT_TRUE(host.moved.empty());
+}
+
+TEST_F(SystemDataWindowTest, AnswersAfterClosingAreDropped) {
+    SystemDataWindow* window = open();
+    delete window;
+    host.cacheCalls[0]({cache("Browsers", 1, true)});
+    host.movableCalls[0]({});
+    SUCCEED();
+}
+
+}  // namespace
+}  // namespace keldwick
