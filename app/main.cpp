@@ -13,11 +13,11 @@
 #include "model/AppModel.h"
 #include "preview/AppModelPreviewHost.h"
 #include "preview/PreviewWindow.h"
+#include "shell/DesktopServices.h"
 #include "shell/InstanceBus.h"
 #include "shell/Program.h"
 #include "shell/QuitController.h"
 #include "shell/Session.h"
-#include "ui/DialogPorts.h"
 #include "ui/Symbols.h"
 
 using namespace keldwick;
@@ -71,10 +71,7 @@ int main(int argc, char** argv) {
         // Nobody answered for the name: start, and let the single-instance lock decide.
     }
 
-    AppServices services;
-    services.filePicker = std::make_shared<DialogFilePicker>();
-    services.alerts = std::make_shared<MessageBoxAlerts>();
-    AppModel model(AppEnvironment::live(), std::move(services));
+    AppModel model(AppEnvironment::live(), desktopServices());
     Updater updater;
 
     QuitController quitter({[&] { return model.isBusy(); },

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "model/ModelPorts.h"
+
 namespace keldwick {
 
 // The autostart entry's path ($XDG_CONFIG_HOME, default ~/.config, then
@@ -18,5 +20,11 @@ void setLoginItem(bool on);
 
 // The entry's text for a program at `programPath`.
 std::string loginItemEntry(const std::string& programPath);
+
+// The model's login item: the autostart entry.
+class AutostartLoginItem final : public LoginItem {
+public:
+    void set(bool on) override { setLoginItem(on); }
+};
 
 }  // namespace keldwick

@@ -1,0 +1,33 @@
+#include "shell/DesktopServices.h"
+
+#include <QDBusConnection>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "desktop/DriveWatcher.h"
+#include "desktop/EjectGuard.h"
+#include "desktop/FinderIconPlacing.h"
+#include "desktop/LoginItem.h"
+#include "desktop/Notifier.h"
+#include "ui/DialogPorts.h"
+
+namespace keldwick {
+
+AppServices desktopServices() {
+    AppServices services;
+    services.notifier = std::make_shared<Notifier>(QDBusConnection::sessionBus());
+    services.watcher = std::make_shared<DriveWatcher>(DriveWatcher::Options{});
+    services.ejectGuard = std::make_shared<EjectGuard>(EjectGuard::Options{});
+    services.filePicker = std::make_shared<DialogFilePicker>();
+    services.alerts = std::make_shared<MessageBoxAlerts>();
+    services.loginItem = std::make_shared<AutostartLoginItem>();
+    services.openURL = [](const std::string& url) {
+        return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    };
+    services.facts.iconPlacing = [](const std::string& desktop) -> std::shared_ptr<IconPlacing> {
+        return std::make_shared<FinderIconPlacing>(desktop);
+    };
+    return services;
+}
+
+}  // namespace keldwick
