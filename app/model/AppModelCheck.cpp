@@ -1,6 +1,8 @@
 // The automatic check: caches cleared when low, the decision, the scan and its stalls,
 // then a run or the question before the first one; and the pins that feed the scan rules.
 
+#include <algorithm>
+
 #include "model/AppModel.h"
 #include "model/AutomaticCheck.h"
 #include "model/StatusTexts.h"
@@ -103,6 +105,7 @@ void AppModel::findings(int64_t bytesNeeded, std::function<void(std::optional<Sc
     PlanBuilder builder = scanBuilder(state_, true, recentlyFailedPaths(all, state_.failedMoves, now()));
     builder.now = [clock = services_.clock] { return clock->now(); };
     builder.availableBytes = services_.facts.availableBytes;
+    builder.threads = std::min(builder.threads, automaticScanThreads);
     auto relay = relay_;
     services_.background->run(WorkPriority::background, [this, relay, builder = std::move(builder),
                                                         root = *state_.driveRoot, bytesNeeded,

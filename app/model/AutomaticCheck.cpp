@@ -1,7 +1,9 @@
 #include "model/AutomaticCheck.h"
 
+#include <algorithm>
 #include <limits>
 #include <memory>
+#include <thread>
 
 #include "foundation/OpenFileChecking.h"
 #include "foundation/PathUtil.h"
@@ -108,6 +110,7 @@ PlanBuilder builderFor(const ModelState& state, const AppSettings& settings, std
                         std::make_shared<ProcessOpenFileChecker>());
     if (settings.moveProjectsAndSimulators) builder.simulatorDevices = Simulators::devicesFolder(state.home);
     builder.fixedFolders = NeverTouch::standardFolders(state.home);
+    builder.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return builder;
 }
 

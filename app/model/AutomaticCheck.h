@@ -78,7 +78,11 @@ RuleList scanRules(const ModelState& state);
 std::vector<std::string> recentlyFailedPaths(const std::vector<OffloadRecord>& allRecords,
                                              const std::map<std::string, Date>& failedMoves, Date now);
 
-// The builder of automatic and preview scans over the managed folders: the scan rules
+// Automatic checks scan beside the user's own work, on two threads at most; the scans
+// the user waits for (the preview, the first-run estimate) use every core.
+constexpr int automaticScanThreads = 2;
+
+// The builder of automatic and preview scans over the managed folders, on every core: the scan rules
 // (plus a rule keeping `failedPaths` out, when given), the settings' policy with or
 // without recent items, the process open-file checker, the simulators when projects and
 // simulators may move, and the home's standard folders as fixed folders.

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <thread>
 
 #include "ModelStateFixtures.h"
 #include "foundation/PathUtil.h"
@@ -210,6 +211,10 @@ TEST(AutomaticCheckTest, BuildersAndFailedPaths) {
     EXPECT_EQ(onboarding.folders, std::vector<std::string>{"/home/u/Videos"});
     EXPECT_EQ(onboarding.policy, withProfile.policy(false));
     EXPECT_EQ(onboarding.rules.size(), standardRules);
+
+    // The scans the user waits for use every core.
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    for (const PlanBuilder* builder : {&automatic, &preview, &onboarding}) EXPECT_EQ(builder->threads, cores);
 }
 
 TEST(AutomaticCheckTest, PinFormResolvesTheParentOnly) {
