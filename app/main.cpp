@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         if (const auto& flag = model.cancelFlag()) flag->cancel();
     };
     hooks.freeUpSpace = [&] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
-    hooks.chooseFilesToMove = [] { qWarning("keldwick: moving chosen files is not built yet"); };
+    hooks.chooseFilesToMove = [&] { model.chooseFilesToMove(); };
     hooks.checkForUpdates = [&] {
         if (updater.controller()) updater.controller()->checkForUpdates();
     };
@@ -122,9 +122,8 @@ int main(int argc, char** argv) {
     program.windows().add(AppWindow::offloaded, filesWindowEntry(filesHost));
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program, &Program::modelChanged);
     QObject::connect(&instance, &InstanceBus::showPanelRequested, &program, &Program::showPanel);
-    QObject::connect(&instance, &InstanceBus::moveRequested, [](const std::vector<std::string>& paths) {
-        qWarning("keldwick: moving %zu items handed over by the file manager is not built yet", paths.size());
-    });
+    QObject::connect(&instance, &InstanceBus::moveRequested, &model,
+                     [&](const std::vector<std::string>& paths) { model.moveToDrive(paths); });
     program.start();
 
     const int status = app.exec();
