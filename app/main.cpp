@@ -117,6 +117,14 @@ int main(int argc, char** argv) {
     files.cancel = [&] {
         if (const auto& flag = model.cancelFlag()) flag->cancel();
     };
+    files.clearFilesProblem = [&] { model.clearFilesProblem(); };
+    files.restoreRecords = [&](const std::vector<int64_t>& ids) { model.restoreRecord(ids); };
+    files.restoreCopy = [&](int64_t id) { model.restoreCopy(id); };
+    files.keepOnMac = [&](const std::vector<OffloadRecord>& records) { model.keepOnMac(records); };
+    files.restoreAll = [&] { model.restoreAll(); };
+    files.deleteDriveCopy = [&](const OffloadRecord& record) { model.deleteDriveCopy({record.id}); };
+    files.moveToDrive = [&](const std::vector<std::string>& paths) { model.moveToDrive(paths); };
+    files.chooseFilesToMove = [&] { model.chooseFilesToMove(); };
     HookedFilesHost filesHost(std::move(files));
     forwardChanges(model, filesHost);
     program.windows().add(AppWindow::offloaded, filesWindowEntry(filesHost));

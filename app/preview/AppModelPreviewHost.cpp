@@ -20,29 +20,25 @@ AppModelPreviewHost::AppModelPreviewHost(AppModel& model, QObject* parent)
 
 const ModelState& AppModelPreviewHost::state() const { return model_.state(); }
 
-// The model keeps what it reads of a preview (ModelState::preview), not yet the preview
-// itself: until it does, the window shows its offer to look for files.
-PreviewModel* AppModelPreviewHost::preview() const { return nullptr; }
+PreviewModel* AppModelPreviewHost::preview() const { return model_.preview().get(); }
 
 Date AppModelPreviewHost::now() const { return model_.services().clock->now(); }
 
 void AppModelPreviewHost::openPreview() { model_.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); }
 
-void AppModelPreviewHost::approvePreview(PreviewModel&) {
-    qWarning("keldwick: approving a preview is not built into the model yet");
+// Only the preview the model holds can be approved: a window still showing one the
+// model has replaced approves nothing.
+void AppModelPreviewHost::approvePreview(PreviewModel& preview) {
+    if (model_.preview().get() == &preview) model_.approvePreview(model_.preview());
 }
 
-void AppModelPreviewHost::previewClosed(PreviewModel* preview) {
-    if (preview) qWarning("keldwick: closing a preview is not built into the model yet");
-}
+void AppModelPreviewHost::previewClosed(PreviewModel* preview) { model_.previewClosed(preview); }
 
 void AppModelPreviewHost::requestWindow(AppWindow window) { model_.requestWindow(window); }
 
-void AppModelPreviewHost::chooseFilesToMove() { qWarning("keldwick: moving chosen files is not built yet"); }
+void AppModelPreviewHost::chooseFilesToMove() { model_.chooseFilesToMove(); }
 
-void AppModelPreviewHost::pin(const std::vector<std::string>&) {
-    qWarning("keldwick: keeping items on this computer is not built into the model yet");
-}
+void AppModelPreviewHost::pin(const std::vector<std::string>& paths) { model_.pin(paths); }
 
 void AppModelPreviewHost::showItems(const std::vector<std::string>& paths) { files_.showItems(paths); }
 
