@@ -18,6 +18,8 @@
 #include "shell/Program.h"
 #include "shell/QuitController.h"
 #include "shell/Session.h"
+#include "systemdata/SystemDataHost.h"
+#include "systemdata/SystemDataWindow.h"
 #include "ui/Symbols.h"
 
 using namespace keldwick;
@@ -40,6 +42,38 @@ void follow(AppModel& model, Program& program) {
     forwardChanges(model, program);
     QObject::connect(&model, &AppModel::windowRequestsChanged, &program, &Program::windowRequestsChanged);
 }
+
+// The system data window over the model: its slow calls already run off the main thread.
+class ModelSystemDataHost final : public SystemDataHost {
+public:
+    explicit ModelSystemDataHost(AppModel& model) : model_(model) {
+        const QMetaObject& meta = AppModel::staticMetaObject;
+        const QMetaMethod changed = QMetaMethod::fromSignal(&SystemDataHost::stateChanged);
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+            const QMetaMethod method = meta.method(i);
+            if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
+            connect(&model_, method, this, changed);
+        }
+    }
+
+    const ModelState& state() const override { return model_.state(); }
+    Date now() const override { return model_.services().clock->now(); }
+    void cacheLocations(std::function<void(std::vector<CacheLocation>)> done) override {
+        model_.cacheLocations(std::move(done));
+    }
+    void clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done) override {
+        model_.clearCaches(std::move(locations), std::move(done));
+    }
+    void findMovable(std::function<void(std::vector<MovableData>)> done) override {
+        model_.movableSystemData(std::move(done));
+    }
+    void moveToDrive(std::vector<std::string> paths, std::function<void(std::optional<std::string>)> done) override {
+        model_.moveToDrive(paths, std::move(done));
+    }
+
+private:
+    AppModel& model_;
+};
 
 }  // namespace
 
@@ -128,6 +162,8 @@ int main(int argc, char** argv) {
     HookedFilesHost filesHost(std::move(files));
     forwardChanges(model, filesHost);
     program.windows().add(AppWindow::offloaded, filesWindowEntry(filesHost));
+    ModelSystemDataHost systemDataHost(model);
+    program.windows().add(AppWindow::systemData, systemDataWindowEntry(systemDataHost));
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program, &Program::modelChanged);
     QObject::connect(&instance, &InstanceBus::showPanelRequested, &program, &Program::showPanel);
     QObject::connect(&instance, &InstanceBus::moveRequested, &model,
