@@ -15,6 +15,7 @@
 #include "files/DriveTable.h"
 #include "files/FilesHost.h"
 #include "model/StatusTexts.h"
+#include "ui/Divider.h"
 #include "ui/EmptyStateView.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
@@ -26,13 +27,6 @@ struct Listing {
     std::vector<DriveItem> items;
     std::optional<std::string> failure;
 };
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include "files/FilesHost.h"
 #include "model/StatusTexts.h"
 #include "ui/Brand.h"
+#include "ui/Divider.h"
 #include "ui/EmptyStateView.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
@@ -26,13 +27,6 @@ namespace keldwick {
 namespace {
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 QString tinted(const QColor& color, double alpha) {
     QColor c = color;

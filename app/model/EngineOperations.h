@@ -65,7 +65,7 @@ public:
     std::vector<RecoveryResult> recover() override;
 
     // Builds CoreEngines with the process open-file checker, no faults and the default
-    // configuration for the spec's home.
+    // configuration for the EngineSpec's home folder.
     static EngineFactory factory();
 
 private:

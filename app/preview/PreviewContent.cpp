@@ -20,6 +20,7 @@
 #include "preview/PreviewSelection.h"
 #include "preview/PreviewTable.h"
 #include "ui/Brand.h"
+#include "ui/Divider.h"
 #include "ui/EmptyStateView.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
@@ -29,13 +30,6 @@ namespace keldwick {
 namespace {
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 void useSecondaryStyle(QLabel* label) {
     QPalette palette = label->palette();
