@@ -1,9 +1,7 @@
-#include <QCoreApplication>
-#include <QDir>
-#include <QImage>
 #include <QTableView>
 #include <gtest/gtest.h>
 
+#include "desktop/Pictures.h"
 #include "preview/FakePreviewHost.h"
 #include "preview/PreviewContent.h"
 #include "preview/PreviewWindow.h"
@@ -46,15 +44,8 @@ ScanReport realisticScan() {
 }
 
 void save(QWidget& window, const char* name) {
-    window.resize(PreviewWindow::defaultWidth, PreviewWindow::defaultHeight);
-    window.show();
-    QCoreApplication::processEvents();
-    const QImage image = window.grab().toImage();
-    EXPECT_EQ(image.size(), QSize(PreviewWindow::defaultWidth, PreviewWindow::defaultHeight));
-    // The pictures land beside the test build, in build/screenshots.
-    const QString folder = QStringLiteral(QT_TESTCASE_BUILDDIR "/../screenshots");
-    QDir().mkpath(folder);
-    EXPECT_TRUE(image.save(folder + QStringLiteral("/preview-%1.png").arg(QLatin1String(name))));
+    test::savePicture(window, QSize(PreviewWindow::defaultWidth, PreviewWindow::defaultHeight),
+                      QStringLiteral("preview-%1").arg(QLatin1String(name)));
 }
 
 TEST(PreviewPicturesTest, TheWindowInItsMainStates) {
