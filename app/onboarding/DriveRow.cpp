@@ -1,0 +1,72 @@
+#include "onboarding/DriveRow.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "onboarding/OnboardingTexts.h"
+#include "onboarding/StepStyle.h"
+#include "ui/Brand.h"
+#include "ui/PlainText.h"
+#include "ui/Symbols.h"
+
+namespace keldwick {
+
+DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void()> choose, QWidget* parent)
+    : QFrame(parent), option_(option), isChosen_(isChosen) {
+    const bool usable = option.problems.empty();
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(12, 12, 12, 12);
+    row->setSpacing(12);
+    row->addWidget(style::symbolLabel("externaldrive.fill", 28, this, !usable), 0, Qt::AlignTop);
+
+    auto* lines = new QVBoxLayout;
+    lines->setSpacing(3);
+    auto* name = plainLabel(QString::fromStdString(option.volume.name), this);
+    style::font(name, 1.0, QFont::DemiBold);
+    lines->addWidget(name);
+    auto* space = plainLabel(QString::fromStdString(driveRowSpaceText(option.volume)), this);
+    style::secondary(space);
+    lines->addWidget(space);
+    if (driveRowShowsUsedBefore(option)) {
+        usedBefore_ = plainLabel(
+            QStringLiteral("Keldwick has used this drive before. It will pick up where it left off."), this, true);
+        style::secondary(usedBefore_);
+        lines->addWidget(usedBefore_);
+    }
+    if (auto problem = driveRowProblemText(option)) {
+        problem_ = plainLabel(QString::fromStdString(*problem), this, true);
+        style::tint(problem_, brandOrange());
+        lines->addWidget(problem_);
+    }
+    row->addLayout(lines, 1);
+
+    if (isChosen) {
+        auto* check = new QLabel(this);
+        check->setPixmap(Symbols::drawn("checkmark.circle.fill", successGreen()).pixmap(24, 24));
+        check->setAccessibleName(QStringLiteral("Chosen"));
+        row->addWidget(check, 0, Qt::AlignTop);
+    } else if (usable) {
+        button_ = new QPushButton(QStringLiteral("Use This Drive"), this);
+        connect(button_, &QPushButton::clicked, this, [choose = std::move(choose)] {
+            if (choose) choose();
+        });
+        row->addWidget(button_, 0, Qt::AlignTop);
+    }
+    setToolTip(toolTipText(QString::fromStdString(driveRowHelp(option))));
+}
+
+void DriveRow::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = palette().color(QPalette::Text);
+    fill.setAlpha(16);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    QFrame::paintEvent(event);
+}
+
+}  // namespace keldwick

@@ -1,0 +1,98 @@
+#include "onboarding/KeepFreePicker.h"
+
+#include <QButtonGroup>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "onboarding/OnboardingTexts.h"
+
+namespace keldwick {
+
+namespace {
+
+// A radio button can't show bold text, so each row's caption is a Markdown label beside
+// an empty button; clicking the caption picks the row like clicking the button.
+class Caption final : public QLabel {
+public:
+    Caption(const QString& markdown, QRadioButton* radio, QWidget* parent) : QLabel(parent), radio_(radio) {
+        setTextFormat(Qt::MarkdownText);
+        setText(markdown);
+        setBuddy(radio);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QLabel::mouseReleaseEvent(event);
+        if (radio_->isEnabled() && !radio_->isChecked()) radio_->click();
+    }
+
+private:
+    QRadioButton* radio_;
+};
+
+}  // namespace
+
+KeepFreePicker::KeepFreePicker(int64_t selection, QWidget* parent)
+    : QWidget(parent), selection_(selection), group_(new QButtonGroup(this)), layout_(new QVBoxLayout(this)) {
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(6);
+    setAccessibleName(QStringLiteral("Keep at least this much free:"));
+    rebuild();
+}
+
+void KeepFreePicker::setSelection(int64_t bytes) {
+    if (bytes == selection_) return;
+    selection_ = bytes;
+    rebuild();
+}
+
+QString KeepFreePicker::caption(int row) const { return rows_.at(row).caption->text(); }
+
+QRadioButton* KeepFreePicker::radio(int row) const { return rows_.at(row).radio; }
+
+void KeepFreePicker::pick(int64_t bytes) {
+    if (bytes == selection_) return;
+    selection_ = bytes;
+    // The picked row's click is still being handled: rows go once it returns.
+    rebuild();
+    emit selectionChanged(bytes);
+}
+
+void KeepFreePicker::rebuild() {
+    const std::vector<int64_t> choices = keepFreeChoices(selection_);
+    if (choices == choices_) {
+        for (size_t i = 0; i < rows_.size(); ++i) rows_[i].radio->setChecked(choices_[i] == selection_);
+        return;
+    }
+    for (const Row& row : rows_) {
+        group_->removeButton(row.radio);
+        row.radio->parentWidget()->hide();
+        row.radio->parentWidget()->deleteLater();
+    }
+    rows_.clear();
+    choices_ = choices;
+    for (int64_t bytes : choices_) {
+        auto* line = new QWidget(this);
+        auto* h = new QHBoxLayout(line);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->setSpacing(4);
+        auto* radio = new QRadioButton(line);
+        const QString markdown = QString::fromStdString(keepFreeCaption(bytes));
+        radio->setAccessibleName(QString(markdown).remove(QStringLiteral("**")));
+        radio->setChecked(bytes == selection_);
+        group_->addButton(radio);
+        connect(radio, &QRadioButton::toggled, this, [this, bytes](bool on) {
+            if (on) pick(bytes);
+        });
+        h->addWidget(radio);
+        auto* caption = new Caption(markdown, radio, line);
+        h->addWidget(caption, 1);
+        layout_->addWidget(line);
+        rows_.push_back({radio, caption});
+    }
+}
+
+}  // namespace keldwick

@@ -1,0 +1,25 @@
+#pragma once
+// How the guide's pieces look: symbols at a size, texts in the secondary style or in a
+// signal colour, semibold titles. Shared by the pages, the permission window and the
+// settings tabs that reuse the pieces.
+
+#include <QColor>
+#include <QString>
+#include <string_view>
+
+class QLabel;
+class QWidget;
+
+namespace keldwick::style {
+
+// A label showing `symbol` at `pixels`, greyed when `dimmed`; decoration only, so it is
+// left out of accessibility.
+QLabel* symbolLabel(std::string_view symbol, int pixels, QWidget* parent, bool dimmed = false);
+// Text drawn in the palette's secondary (placeholder) colour.
+void secondary(QWidget* widget);
+// Text drawn in `color`.
+void tint(QWidget* widget, const QColor& color);
+// The font scaled by `scale`, with `weight`.
+void font(QWidget* widget, double scale, int weight);
+
+}  // namespace keldwick::style
