@@ -9,14 +9,12 @@
 
 #include "desktop/Updater.h"
 #include "files/FilesWindow.h"
-#include "files/HookedFilesHost.h"
 #include "model/AppModel.h"
 #include "preview/AppModelPreviewHost.h"
 #include "preview/PreviewWindow.h"
 #include "shell/DesktopServices.h"
 #include "shell/InstanceBus.h"
-#include "shell/Program.h"
-#include "shell/QuitController.h"
+#include "shell/ProgramWiring.h"
 #include "shell/Session.h"
 #include "systemdata/SystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
@@ -25,23 +23,6 @@
 using namespace keldwick;
 
 namespace {
-
-// Every change the model announces reaches `observer`'s modelChanged().
-void forwardChanges(AppModel& model, QObject& observer) {
-    const QMetaObject& meta = AppModel::staticMetaObject;
-    const QMetaMethod redraw = observer.metaObject()->method(observer.metaObject()->indexOfSlot("modelChanged()"));
-    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
-        const QMetaMethod method = meta.method(i);
-        if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
-        QObject::connect(&model, method, &observer, redraw);
-    }
-}
-
-// Every change the model announces redraws the tray; a queued window opens.
-void follow(AppModel& model, Program& program) {
-    forwardChanges(model, program);
-    QObject::connect(&model, &AppModel::windowRequestsChanged, &program, &Program::windowRequestsChanged);
-}
 
 // The system data window over the model: its slow calls already run off the main thread.
 class ModelSystemDataHost final : public SystemDataHost {
@@ -107,68 +88,13 @@ int main(int argc, char** argv) {
 
     AppModel model(AppEnvironment::live(), desktopServices());
     Updater updater;
-
-    QuitController quitter({[&] { return model.isBusy(); },
-                            [&] {
-                                if (const auto& flag = model.cancelFlag()) flag->cancel();
-                            },
-                            [] { QCoreApplication::quit(); }});
-
-    ModelHooks hooks;
-    hooks.state = [&]() -> const ModelState& { return model.state(); };
-    hooks.start = [&] { model.start(); };
-    hooks.refresh = [&] { model.refresh(); };
-    hooks.clearWindowRequests = [&] { model.clearWindowRequests(); };
-    hooks.requestWindow = [&](AppWindow window) { model.requestWindow(window); };
-    hooks.showSettings = [&] { model.showSettings(); };
-    hooks.setMoveAutomatically = [&](bool on) { model.togglePaused(on); };
-    hooks.cancel = [&] {
-        if (const auto& flag = model.cancelFlag()) flag->cancel();
-    };
-    hooks.freeUpSpace = [&] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
-    hooks.chooseFilesToMove = [&] { model.chooseFilesToMove(); };
-    hooks.checkForUpdates = [&] {
-        if (updater.controller()) updater.controller()->checkForUpdates();
-    };
-    hooks.availableUpdate = [&]() -> std::optional<std::string> {
-        if (!updater.availableUpdate()) return std::nullopt;
-        return updater.availableUpdate()->toStdString();
-    };
-    hooks.quit = [&] { quitter.request(); };
-
-    // Declared before the program: the windows it opens use it.
-    AppModelPreviewHost previewHost(model);
-    Program program(std::move(hooks));
-    program.windows().add(AppWindow::preview, previewWindowEntry(previewHost));
-    follow(model, program);
-
-    FilesHooks files;
-    files.state = [&]() -> const ModelState& { return model.state(); };
-    files.driveStatus = [&](const OffloadRecord& record) { return model.driveStatus(record); };
-    files.refresh = [&] { model.refresh(); };
-    files.setFilesTab = [&](FilesTab tab) { model.setFilesTab(tab); };
-    files.openPreview = [&] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
-    files.cancel = [&] {
-        if (const auto& flag = model.cancelFlag()) flag->cancel();
-    };
-    files.clearFilesProblem = [&] { model.clearFilesProblem(); };
-    files.restoreRecords = [&](const std::vector<int64_t>& ids) { model.restoreRecord(ids); };
-    files.restoreCopy = [&](int64_t id) { model.restoreCopy(id); };
-    files.keepOnMac = [&](const std::vector<OffloadRecord>& records) { model.keepOnMac(records); };
-    files.restoreAll = [&] { model.restoreAll(); };
-    files.deleteDriveCopy = [&](const OffloadRecord& record) { model.deleteDriveCopy({record.id}); };
-    files.moveToDrive = [&](const std::vector<std::string>& paths) { model.moveToDrive(paths); };
-    files.chooseFilesToMove = [&] { model.chooseFilesToMove(); };
-    HookedFilesHost filesHost(std::move(files));
-    forwardChanges(model, filesHost);
-    program.windows().add(AppWindow::offloaded, filesWindowEntry(filesHost));
-    ModelSystemDataHost systemDataHost(model);
-    program.windows().add(AppWindow::systemData, systemDataWindowEntry(systemDataHost));
-    QObject::connect(&updater, &Updater::availableUpdateChanged, &program, &Program::modelChanged);
-    QObject::connect(&instance, &InstanceBus::showPanelRequested, &program, &Program::showPanel);
-    QObject::connect(&instance, &InstanceBus::moveRequested, &model,
-                     [&](const std::vector<std::string>& paths) { model.moveToDrive(paths); });
-    program.start();
+    ProgramWiring wiring(model, updater);
+    WindowRegistry& windows = wiring.program().windows();
+    windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));
+    windows.add(AppWindow::offloaded, filesWindowEntry(wiring.host<HookedFilesHost>(filesHooks(model))));
+    windows.add(AppWindow::systemData, systemDataWindowEntry(wiring.host<ModelSystemDataHost>(model)));
+    wiring.listen(instance);
+    wiring.start();
 
     const int status = app.exec();
     // A worker still holds the journal and the engine: leave without destroying them

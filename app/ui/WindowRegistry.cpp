@@ -11,6 +11,10 @@ namespace keldwick {
 
 WindowRegistry::WindowRegistry(QObject* parent) : QObject(parent) {}
 
+WindowRegistry::~WindowRegistry() {
+    for (auto& [id, slot] : slots_) delete slot.instance.data();
+}
+
 QString WindowRegistry::idOf(std::optional<AppWindow> window) {
     return window ? QString::fromUtf8(toString(*window).data(), toString(*window).size()) : QStringLiteral("settings");
 }

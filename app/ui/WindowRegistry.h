@@ -30,6 +30,8 @@ public:
     };
 
     explicit WindowRegistry(QObject* parent = nullptr);
+    // Open windows go with the registry, so none outlives the hosts it was made over.
+    ~WindowRegistry() override;
 
     // Registers the window for `window` (none: the settings window), replacing an earlier
     // registration; an open instance stays open.

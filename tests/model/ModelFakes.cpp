@@ -65,13 +65,36 @@ void CountingExecutor::run(WorkPriority priority, std::function<void()> work) {
 }
 
 RunSummary FakeEngine::run(const OffloadPlan& plan, bool dryRun, const Cancel& cancel, const Progress& progress) {
+    std::string call = "run";
+    for (const auto& item : plan.items) call += " " + item.path;
+    note(std::move(call));
     if (onRun) return onRun(plan, dryRun, cancel, progress);
     return RunSummary{};
 }
-OffloadRecord FakeEngine::restore(int64_t, const Cancel&, const Progress&) { return OffloadRecord{}; }
-OffloadRecord FakeEngine::restoreAsCopy(int64_t, const Cancel&, const Progress&) { return OffloadRecord{}; }
-RunSummary FakeEngine::restoreAll(const Cancel&, const Progress&) { return RunSummary{}; }
-void FakeEngine::discardDriveCopy(int64_t) {}
+OffloadRecord FakeEngine::restore(int64_t id, const Cancel&, const Progress&) {
+    note("restore " + std::to_string(id));
+    return OffloadRecord{};
+}
+OffloadRecord FakeEngine::restoreAsCopy(int64_t id, const Cancel&, const Progress&) {
+    note("restoreAsCopy " + std::to_string(id));
+    return OffloadRecord{};
+}
+RunSummary FakeEngine::restoreAll(const Cancel&, const Progress&) {
+    note("restoreAll");
+    return RunSummary{};
+}
+void FakeEngine::discardDriveCopy(int64_t id) { note("discard " + std::to_string(id)); }
+
+std::vector<std::string> FakeEngine::calls() {
+    std::lock_guard guard(callsLock_);
+    return calls_;
+}
+
+void FakeEngine::note(std::string call) {
+    std::lock_guard guard(callsLock_);
+    calls_.push_back(std::move(call));
+}
+
 std::vector<RecoveryResult> FakeEngine::recover() {
     ++recoverCalls;
     if (onRecover) return onRecover();

@@ -82,6 +82,15 @@ public:
     std::function<RunSummary(const OffloadPlan&, bool, const Cancel&, const Progress&)> onRun;
     std::function<std::vector<RecoveryResult>()> onRecover;
     std::atomic<int> recoverCalls{0};
+
+    // The operations asked of the engine, in order: "run /a /b", "restore 5",
+    // "restoreAsCopy 5", "restoreAll", "discard 5".
+    std::vector<std::string> calls();
+
+private:
+    void note(std::string call);
+    std::mutex callsLock_;
+    std::vector<std::string> calls_;
 };
 
 // Every engine the model built, in order.

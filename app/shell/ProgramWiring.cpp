@@ -1,0 +1,85 @@
+#include "shell/ProgramWiring.h"
+
+#include <QMetaMethod>
+
+#include "desktop/Updater.h"
+#include "model/AppModel.h"
+#include "shell/InstanceBus.h"
+
+namespace keldwick {
+
+void forwardChanges(AppModel& model, QObject& observer) {
+    const QMetaObject& meta = AppModel::staticMetaObject;
+    const QMetaObject& seen = *observer.metaObject();
+    const QMetaMethod redraw = seen.method(seen.indexOfSlot("modelChanged()"));
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
+        QObject::connect(&model, method, &observer, redraw);
+    }
+}
+
+void cancelRunning(AppModel& model) {
+    if (const auto& flag = model.cancelFlag()) flag->cancel();
+}
+
+QuitController::Hooks quitHooks(AppModel& model, std::function<void()> quit) {
+    return {[&model] { return model.isBusy(); }, [&model] { cancelRunning(model); }, std::move(quit)};
+}
+
+ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter) {
+    ModelHooks hooks;
+    hooks.state = [&model]() -> const ModelState& { return model.state(); };
+    hooks.start = [&model] { model.start(); };
+    hooks.refresh = [&model] { model.refresh(); };
+    hooks.clearWindowRequests = [&model] { model.clearWindowRequests(); };
+    hooks.requestWindow = [&model](AppWindow window) { model.requestWindow(window); };
+    hooks.showSettings = [&model] { model.showSettings(); };
+    hooks.setMoveAutomatically = [&model](bool on) { model.togglePaused(on); };
+    hooks.cancel = [&model] { cancelRunning(model); };
+    hooks.freeUpSpace = [&model] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
+    hooks.chooseFilesToMove = [&model] { model.chooseFilesToMove(); };
+    hooks.checkForUpdates = [&updater] {
+        if (updater.controller()) updater.controller()->checkForUpdates();
+    };
+    hooks.availableUpdate = [&updater]() -> std::optional<std::string> {
+        if (!updater.availableUpdate()) return std::nullopt;
+        return updater.availableUpdate()->toStdString();
+    };
+    hooks.quit = [&quitter] { quitter.request(); };
+    return hooks;
+}
+
+FilesHooks filesHooks(AppModel& model) {
+    FilesHooks files;
+    files.state = [&model]() -> const ModelState& { return model.state(); };
+    files.driveStatus = [&model](const OffloadRecord& record) { return model.driveStatus(record); };
+    files.refresh = [&model] { model.refresh(); };
+    files.setFilesTab = [&model](FilesTab tab) { model.setFilesTab(tab); };
+    files.openPreview = [&model] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
+    files.cancel = [&model] { cancelRunning(model); };
+    files.clearFilesProblem = [&model] { model.clearFilesProblem(); };
+    files.restoreRecords = [&model](const std::vector<int64_t>& ids) { model.restoreRecord(ids); };
+    files.restoreCopy = [&model](int64_t id) { model.restoreCopy(id); };
+    files.keepOnMac = [&model](const std::vector<OffloadRecord>& records) { model.keepOnMac(records); };
+    files.restoreAll = [&model] { model.restoreAll(); };
+    files.deleteDriveCopy = [&model](const OffloadRecord& record) { model.deleteDriveCopy({record.id}); };
+    files.moveToDrive = [&model](const std::vector<std::string>& paths) { model.moveToDrive(paths); };
+    files.chooseFilesToMove = [&model] { model.chooseFilesToMove(); };
+    return files;
+}
+
+ProgramWiring::ProgramWiring(AppModel& model, Updater& updater, std::function<void()> quit)
+    : model_(model), quitter_(quitHooks(model, std::move(quit))), program_(panelHooks(model, updater, quitter_)) {
+    forwardChanges(model_, program_);
+    QObject::connect(&model_, &AppModel::windowRequestsChanged, &program_, &Program::windowRequestsChanged);
+    QObject::connect(&updater, &Updater::availableUpdateChanged, &program_, &Program::modelChanged);
+}
+
+void ProgramWiring::listen(InstanceBus& instance) {
+    QObject::connect(&instance, &InstanceBus::showPanelRequested, &program_, &Program::showPanel);
+    QObject::connect(&instance, &InstanceBus::moveRequested, &model_,
+                     [this](const std::vector<std::string>& paths) { model_.moveToDrive(paths); });
+}
+
+}  // namespace keldwick

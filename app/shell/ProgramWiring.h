@@ -1,0 +1,75 @@
+#pragma once
+// The running program put together over its model: the tray panel's commands, the files
+// window's operations, quitting, and what arrives on the session bus, each reaching one
+// model operation here. Windows register with `program().windows()`, each over a host the
+// wiring keeps; a host lives as long as the windows that may use it.
+
+#include <QCoreApplication>
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "files/HookedFilesHost.h"
+#include "shell/Program.h"
+#include "shell/QuitController.h"
+
+namespace keldwick {
+
+class AppModel;
+class InstanceBus;
+class Updater;
+
+// Every change the model announces (each of its signals without arguments) calls
+// `observer`'s modelChanged() slot.
+void forwardChanges(AppModel& model, QObject& observer);
+
+// Asks the running move, restore or recovery to stop after its current item.
+void cancelRunning(AppModel& model);
+
+// Quitting waits for the model's running operation; `quit` ends the event loop.
+QuitController::Hooks quitHooks(AppModel& model, std::function<void()> quit);
+// The tray panel's commands.
+ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter);
+// The files window's operations.
+FilesHooks filesHooks(AppModel& model);
+
+class ProgramWiring final {
+public:
+    // `model` and `updater` outlive the wiring. `quit` ends the program's event loop.
+    ProgramWiring(AppModel& model, Updater& updater,
+                  std::function<void()> quit = [] { QCoreApplication::quit(); });
+    ProgramWiring(const ProgramWiring&) = delete;
+    ProgramWiring& operator=(const ProgramWiring&) = delete;
+
+    AppModel& model() { return model_; }
+    Program& program() { return program_; }
+    QuitController& quitter() { return quitter_; }
+
+    // A window's host, made with `args` and kept until the program's windows are gone. A
+    // host with a modelChanged() slot hears every change of the model.
+    template <class Host, class... Args>
+    Host& host(Args&&... args) {
+        auto made = std::make_unique<Host>(std::forward<Args>(args)...);
+        Host& kept = *made;
+        if (kept.metaObject()->indexOfSlot("modelChanged()") >= 0) forwardChanges(model_, kept);
+        hosts_.push_back(std::move(made));
+        return kept;
+    }
+
+    // A second launch brings the panel forward; a file manager's hand-over moves the
+    // items it names.
+    void listen(InstanceBus& instance);
+
+    // Shows the icon (or, without a tray, the panel as a window), then starts the model.
+    void start(std::optional<bool> trayAvailable = std::nullopt) { program_.start(trayAvailable); }
+
+private:
+    AppModel& model_;
+    QuitController quitter_;
+    std::vector<std::unique_ptr<QObject>> hosts_;  // declared before the program: its windows go first
+    Program program_;
+};
+
+}  // namespace keldwick

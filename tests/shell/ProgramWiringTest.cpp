@@ -1,0 +1,245 @@
+// The program's wiring over a real model with faked services: each hook of the tray
+// panel and of the files window reaches its own model operation, and quitting during a
+// move stops the move before the program ends.
+
+#include "shell/ProgramWiring.h"
+
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QThread>
+#include <QUrl>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+
+#include "desktop/Updater.h"
+#include "menubar/TrayPanel.h"
+#include "model/ModelFakes.h"
+#include "shell/InstanceBus.h"
+
+namespace keldwick {
+namespace {
+
+// A started model over a ready setup and a plugged-in folder drive.
+class ProgramWiringTest : public ::testing::Test {
+protected:
+    test::ModelWorld world;
+    std::string file = world.home + "/Downloads/report.pdf";
+    std::atomic<bool> holdRuns{false};  // runs go on until cancelled
+    std::unique_ptr<AppModel> model;
+    Updater updater{QVariantMap{}};
+    int quits = 0;
+    std::unique_ptr<ProgramWiring> wiring;
+
+    void SetUp() override {
+        test::makeDirs(world.home + "/Downloads");
+        std::ofstream(file) << "pdf";
+        world.writeReadySettings();
+        world.locator->set(world.drive.id, world.driveRoot);
+        world.engines->script = [this](test::FakeEngine& engine) {
+            engine.onRun = [this](const OffloadPlan&, bool, const EngineOperations::Cancel& cancel,
+                                  const EngineOperations::Progress&) {
+                while (holdRuns && !(cancel && cancel->isCancelled())) QThread::msleep(2);
+                return RunSummary{};
+            };
+        };
+        model = world.make();
+        wiring = std::make_unique<ProgramWiring>(*model, updater, [this] { ++quits; });
+        follow();
+    }
+
+    void TearDown() override {
+        holdRuns = false;
+        ASSERT_TRUE(settled());
+    }
+
+    ModelHooks panel() { return panelHooks(*model, updater, wiring->quitter()); }
+
+    // No operation runs and no scan walks the home folder.
+    bool settled() {
+        return test::pumpUntil([&] {
+            return model->state().activity == Activity::idle && !(model->preview() && model->preview()->isScanning());
+        });
+    }
+
+    void startModel() {
+        panel().start();
+        ASSERT_TRUE(test::pumpUntil([&] { return model->engine() && model->state().activity == Activity::idle; }));
+    }
+
+    // Every engine's calls, in the order the engines were built (the model rebuilds its
+    // engine when what it knows of the drive changes).
+    std::vector<std::string> engineCalls() {
+        std::vector<std::shared_ptr<test::FakeEngine>> engines;
+        {
+            std::lock_guard guard(world.engines->lock);
+            engines = world.engines->built;
+        }
+        std::vector<std::string> calls;
+        for (const auto& engine : engines) {
+            const auto some = engine->calls();
+            calls.insert(calls.end(), some.begin(), some.end());
+        }
+        return calls;
+    }
+
+    // The windows the program was asked to open, by id: none is registered here, so each
+    // request is reported as missing; the program empties the model's queue as it goes.
+    std::vector<QString> asked;
+    QString lastAsked() { return asked.empty() ? QString() : asked.back(); }
+    void follow() {
+        QObject::connect(&wiring->program().windows(), &WindowRegistry::missing,
+                         [this](const QString& id) { asked.push_back(id); });
+    }
+};
+
+TEST_F(ProgramWiringTest, PanelCommandsReachTheirModelOperations) {
+    ModelHooks hooks = panel();
+    EXPECT_EQ(&hooks.state(), &model->state());
+    EXPECT_FALSE(model->state().started);
+    startModel();
+    EXPECT_TRUE(model->state().started);
+    EXPECT_TRUE(model->holdsInstanceLock());
+
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        std::function<bool()> reached;
+    };
+    const Case cases[] = {
+        {"a window", [&] { hooks.requestWindow(AppWindow::systemData); },
+         [&] { return lastAsked() == "systemData" && model->state().windowRequests.empty(); }},
+        {"settings", [&] { hooks.showSettings(); }, [&] { return lastAsked() == "settings"; }},
+        {"the queue emptied",
+         [&] {
+             QSignalBlocker quiet(model.get());  // the program doesn't hear of this one
+             model->requestWindow(AppWindow::permission);
+             hooks.clearWindowRequests();
+         },
+         [&] { return model->state().windowRequests.empty() && lastAsked() == "settings"; }},
+        {"pause", [&] { hooks.setMoveAutomatically(false); }, [&] { return model->state().settings.isPaused; }},
+        {"resume", [&] { hooks.setMoveAutomatically(true); }, [&] { return !model->state().settings.isPaused; }},
+        {"free up space",
+         [&] { hooks.freeUpSpace(); },
+         [&] {
+             return model->preview() && model->preview()->kind() == PreviewKind::manual &&
+                    lastAsked() == "preview";
+         }},
+        {"choose files", [&] { hooks.chooseFilesToMove(); }, [&] { return world.picker->requests.size() == 1; }},
+        {"refresh",
+         [&] {
+             world.freeBytes = 12'345;
+             hooks.refresh();
+         },
+         [&] { return model->state().macFreeBytes == 12'345; }},
+        {"no update without a feed", [&] { hooks.checkForUpdates(); },
+         [&] { return hooks.availableUpdate() == std::nullopt; }},
+        {"quit when idle", [&] { hooks.quit(); }, [&] { return quits == 1; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.act();
+        EXPECT_TRUE(c.reached());
+    }
+}
+
+TEST_F(ProgramWiringTest, FilesWindowOperationsReachTheirModelOperations) {
+    startModel();
+    FilesHooks files = filesHooks(*model);
+    OffloadRecord seven;
+    seven.id = 7;
+    seven.originalPath = world.home + "/Downloads/old.mov";
+
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        std::vector<std::string> engine;  // the engine's calls this made
+    };
+    const Case cases[] = {
+        {"bring back", [&] { files.restoreRecords({3, 4}); }, {"restore 3", "restore 4"}},
+        {"bring back a copy", [&] { files.restoreCopy(5); }, {"restoreAsCopy 5"}},
+        {"keep on this computer", [&] { files.keepOnMac({seven}); }, {"restore 7"}},
+        {"bring everything back", [&] { files.restoreAll(); }, {"restoreAll"}},
+        {"delete the drive copy", [&] { files.deleteDriveCopy(seven); }, {"discard 7"}},
+        {"move dropped items", [&] { files.moveToDrive({file}); }, {"run " + file}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = engineCalls().size();
+        c.act();
+        ASSERT_TRUE(settled());
+        const std::vector<std::string> calls = engineCalls();
+        EXPECT_EQ(std::vector<std::string>(calls.begin() + static_cast<std::ptrdiff_t>(before), calls.end()), c.engine);
+    }
+    EXPECT_EQ(model->state().pins, std::vector<std::string>{seven.originalPath});
+
+    EXPECT_EQ(&files.state(), &model->state());
+    EXPECT_EQ(files.driveStatus(seven), model->driveStatus(seven));
+    files.setFilesTab(FilesTab::everything);
+    EXPECT_EQ(model->state().filesTab, FilesTab::everything);
+    model->reportFilesProblems({"it broke"}, "Couldn't");
+    ASSERT_TRUE(model->state().filesProblem);
+    files.clearFilesProblem();
+    EXPECT_FALSE(model->state().filesProblem);
+    files.openPreview();
+    ASSERT_TRUE(model->preview());
+    EXPECT_EQ(lastAsked(), "preview");
+    files.chooseFilesToMove();
+    EXPECT_EQ(world.picker->requests.size(), 1u);
+}
+
+TEST_F(ProgramWiringTest, AFileManagersHandOverMovesAndASecondLaunchShowsThePanel) {
+    startModel();
+    InstanceBus instance(QDBusConnection(QStringLiteral("nobus")));
+    wiring->listen(instance);
+    instance.MoveToDrive({QUrl::fromLocalFile(QString::fromStdString(file)).toString(),
+                          QStringLiteral("smb://server/share/x")});
+    ASSERT_TRUE(test::pumpUntil([&] { return !engineCalls().empty(); }));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(engineCalls(), std::vector<std::string>{"run " + file});
+
+    wiring->start(false);  // no tray: the panel is a window
+    ASSERT_TRUE(wiring->program().openPanel());
+    wiring->program().openPanel()->hide();
+    instance.ShowPanel();
+    EXPECT_TRUE(wiring->program().openPanel()->isVisible());
+}
+
+TEST_F(ProgramWiringTest, QuittingDuringALongMoveStopsItFirst) {
+    startModel();
+    holdRuns = true;
+    model->moveToDrive({file});
+    ASSERT_TRUE(test::pumpUntil([&] { return model->isBusy() && !engineCalls().empty(); }));
+
+    panel().quit();
+    EXPECT_EQ(quits, 0);  // not while the move runs
+    EXPECT_TRUE(wiring->quitter().isWaiting());
+    ASSERT_TRUE(model->cancelFlag());
+    EXPECT_TRUE(model->cancelFlag()->isCancelled());
+    // The move stops after its current item; then the program ends.
+    ASSERT_TRUE(test::pumpUntil([&] { return quits == 1; }));
+    EXPECT_FALSE(model->isBusy());
+}
+
+TEST_F(ProgramWiringTest, WindowsCloseBeforeTheHostsTheyUse) {
+    auto& host = wiring->host<HookedFilesHost>(filesHooks(*model));
+    QPointer<QWidget> window;
+    wiring->program().windows().add(AppWindow::offloaded, {QStringLiteral("Files"), QSize(300, 200), [&] {
+                                                               auto* made = new QWidget;
+                                                               // The window reads its host until it goes.
+                                                               QObject::connect(made, &QObject::destroyed, [&host] {
+                                                                   (void)host.state();
+                                                               });
+                                                               return made;
+                                                           }});
+    ASSERT_TRUE(wiring->program().windows().open(AppWindow::offloaded));
+    window = wiring->program().windows().window(AppWindow::offloaded);
+    ASSERT_TRUE(window);
+    wiring.reset();
+    EXPECT_TRUE(window.isNull());
+}
+
+}  // namespace
+}  // namespace keldwick
