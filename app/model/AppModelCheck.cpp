@@ -102,10 +102,9 @@ void AppModel::findings(int64_t bytesNeeded, std::function<void(std::optional<Sc
     } catch (const std::exception&) {
         all.clear();  // the rule then holds the model's own memory of failures alone
     }
-    PlanBuilder builder = scanBuilder(state_, true, recentlyFailedPaths(all, state_.failedMoves, now()));
+    PlanBuilder builder = automaticCheckBuilder(state_, recentlyFailedPaths(all, state_.failedMoves, now()));
     builder.now = [clock = services_.clock] { return clock->now(); };
     builder.availableBytes = services_.facts.availableBytes;
-    builder.threads = std::min(builder.threads, automaticScanThreads);
     auto relay = relay_;
     services_.background->run(WorkPriority::background, [this, relay, builder = std::move(builder),
                                                         root = *state_.driveRoot, bytesNeeded,

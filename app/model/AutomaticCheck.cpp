@@ -123,6 +123,12 @@ PlanBuilder scanBuilder(const ModelState& state, bool includingRecent,
     return builderFor(state, state.settings, state.settings.managedFolders, std::move(rules), includingRecent);
 }
 
+PlanBuilder automaticCheckBuilder(const ModelState& state, const std::vector<std::string>& failedPaths) {
+    PlanBuilder builder = scanBuilder(state, true, failedPaths);
+    builder.threads = std::min(builder.threads, automaticScanThreads);
+    return builder;
+}
+
 PlanBuilder planBuilder(const ModelState& state, const std::vector<std::string>& folders, const DriveProfile& profile) {
     AppSettings settings = state.settings;
     settings.driveProfile = profile;

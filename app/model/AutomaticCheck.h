@@ -88,6 +88,9 @@ constexpr int automaticScanThreads = 2;
 // simulators may move, and the home's standard folders as fixed folders.
 PlanBuilder scanBuilder(const ModelState& state, bool includingRecent,
                         const std::optional<std::vector<std::string>>& failedPaths = std::nullopt);
+// An automatic check's builder: scanBuilder with recent items and `failedPaths` kept out,
+// on automaticScanThreads threads at most.
+PlanBuilder automaticCheckBuilder(const ModelState& state, const std::vector<std::string>& failedPaths);
 
 // A builder for `folders` as if the drive had `profile` (a drive not chosen yet), without
 // recent items and without the failure rule.

@@ -212,9 +212,13 @@ TEST(AutomaticCheckTest, BuildersAndFailedPaths) {
     EXPECT_EQ(onboarding.policy, withProfile.policy(false));
     EXPECT_EQ(onboarding.rules.size(), standardRules);
 
-    // The scans the user waits for use every core.
+    // The scans the user waits for use every core; an automatic check, two at most.
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     for (const PlanBuilder* builder : {&automatic, &preview, &onboarding}) EXPECT_EQ(builder->threads, cores);
+    PlanBuilder check = automaticCheckBuilder(state, failed);
+    EXPECT_EQ(check.threads, std::min(cores, 2));
+    EXPECT_EQ(check.rules.size(), automatic.rules.size());
+    EXPECT_EQ(check.policy, state.settings.policy(true));
 }
 
 TEST(AutomaticCheckTest, PinFormResolvesTheParentOnly) {
