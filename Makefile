@@ -8,7 +8,7 @@ FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 600
 FUZZ_JOBS ?= 3
 
-.PHONY: test run screenshots bench bench-program soak fuzz deps clean release
+.PHONY: test run screenshots e2e bench bench-program soak fuzz deps clean release
 
 deps:
 	./scripts/install-deps
@@ -60,3 +60,8 @@ fuzz:
 
 clean:
 	rm -rf build
+
+# The program end to end under a virtual X server: files moved by themselves, brought
+# back one and all, checked on the real file systems; pictures in build/e2e. Needs root.
+e2e: release
+	./scripts/e2e $(RELEASE_DIR)/app/keldwick build/e2e
