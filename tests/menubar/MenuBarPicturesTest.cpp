@@ -1,0 +1,98 @@
+#include <QLabel>
+#include <gtest/gtest.h>
+
+#include "desktop/Pictures.h"
+#include "menubar/PopoverRows.h"
+#include "menubar/TrayPanel.h"
+#include "model/ModelStateFixtures.h"
+#include "ui/Symbols.h"
+
+namespace keldwick {
+namespace {
+
+constexpr int64_t GB = 1'000'000'000;
+const Date kNow{1'800'000'000};
+
+// A computer with room to spare and a few things already on the drive, which is plugged in.
+ModelState plentyOfRoom() {
+    ModelState state = test::readyState();
+    state.macFreeBytes = 180 * GB;
+    state.driveVolume = VolumeInfo{};
+    state.driveVolume->mountPath = "/media/u/Archive";
+    state.driveVolume->name = "Archive";
+    state.driveVolume->totalBytes = 2000 * GB;
+    state.driveVolume->availableBytes = 1240 * GB;
+    state.records = {test::record("/home/u/Downloads/ubuntu-24.04-desktop-amd64.iso", Phase::offloaded, false, 6 * GB),
+                     test::record("/home/u/Documents/Photos 2019", Phase::offloaded, true, 84 * GB / 10),
+                     test::record("/home/u/Videos/Wedding raw footage", Phase::offloaded, true, 243 * GB / 10)};
+    state.lastRun = "Moved 3 items (38.7 GB) to Archive.";
+    state.lastRunDate = kNow.adding(-3 * 3600);
+    return state;
+}
+
+TrayPanel& shown(TrayPanel& panel, const ModelState& state, std::optional<std::string> update = std::nullopt) {
+    panel.show(keldwick::panel(state, update, kNow, "en_US"));
+    return panel;
+}
+
+void save(TrayPanel& panel, const char* name) {
+    panel.adjustSize();
+    test::savePicture(panel, QSize(panel.width(), panel.sizeHint().height()), QStringLiteral("panel-%1").arg(QLatin1String(name)));
+    // Nothing is cut: every label gets at least the height its text asks for.
+    for (const QLabel* label : panel.findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || !label->isVisible()) continue;
+        const int needed = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        EXPECT_GE(label->height(), needed) << name << ": " << label->text().toStdString();
+        if (!label->wordWrap()) {
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << name << ": " << label->text().toStdString();
+        }
+    }
+}
+
+TEST(MenuBarPicturesTest, ThePanelInItsMainStates) {
+    Symbols::useDesktopIconTheme();
+    {
+        TrayPanel panel;
+        save(shown(panel, plentyOfRoom()), "plenty-of-room");
+    }
+    {
+        // Copying the second of five items, a little over a third of it done.
+        ModelState state = plentyOfRoom();
+        state.macFreeBytes = 14 * GB;
+        state.activity = Activity::moving;
+        state.progress = EngineProgress{"Wedding video raw footage (4K, day two).mov", 1, 5, 3'100'000'000,
+                                        8'400'000'000};
+        TrayPanel panel;
+        save(shown(panel, state), "moving");
+    }
+    {
+        ModelState state = plentyOfRoom();
+        state.driveRoot.reset();
+        state.driveVolume.reset();
+        TrayPanel panel;
+        save(shown(panel, state), "drive-away");
+    }
+    {
+        ModelState state = plentyOfRoom();
+        state.hasFullDiskAccess = false;
+        TrayPanel panel;
+        save(shown(panel, state), "needs-permission");
+    }
+    {
+        // Below the keep-free line, two records needing a look and an update waiting.
+        ModelState state = plentyOfRoom();
+        state.macFreeBytes = 9 * GB;
+        state.records.push_back(test::record("/home/u/Documents/Taxes 2021.pdf", Phase::linkMissing));
+        state.records.push_back(test::record("/home/u/Music/stems.zip", Phase::returned));
+        TrayPanel panel;
+        save(shown(panel, state, "1.4.0"), "low-on-space");
+    }
+    {
+        TrayPanel panel;
+        save(shown(panel, ModelState{}), "not-set-up");
+    }
+}
+
+}  // namespace
+}  // namespace keldwick
