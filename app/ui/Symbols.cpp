@@ -54,6 +54,7 @@ const std::vector<Entry>& table() {
         {"chevron.right", Shape::arrowRight, {"go-next"}},
         {"chevron.left", Shape::arrowLeft, {"go-previous"}},
         {"arrow.uturn.backward", Shape::arrowLeft, {"edit-undo"}},
+        {"hourglass", Shape::clock, {"appointment-soon-symbolic", "appointment-soon", "document-open-recent"}},
         {"clock.arrow.circlepath", Shape::clock, {"document-open-recent", "view-refresh"}},
         {"gauge.with.dots.needle.33percent", Shape::gauge, {"utilities-system-monitor", "system-run"}},
         {"cable.connector", Shape::plug, {"network-wired", "drive-removable-media"}},

@@ -17,6 +17,7 @@
 #include "drives/DriveLayout.h"
 #include "files/DriveContentsView.h"
 #include "files/DriveTable.h"
+#include "files/FakeFilesHost.h"
 #include "files/FilesHost.h"
 #include "files/FilesWindow.h"
 #include "files/MovedFilesView.h"
@@ -27,54 +28,7 @@
 namespace keldwick {
 namespace {
 
-// A model stand-in that records what the window asks of it.
-class FakeHost final : public FilesHost {
-public:
-    ModelState model;
-    std::vector<std::string> calls;
-    std::vector<std::vector<int64_t>> restored;
-    std::vector<std::vector<std::string>> moved, shown;
-    std::vector<std::string> opened;
-    std::set<std::string> present;
-    std::function<std::vector<DriveItem>(const std::string&)> lister = DriveBrowser::items;
-    int refreshes = 0;
-
-    FakeHost() {
-        model.home = "/home/u";
-        model.settings.drive = Drive{"ID", "Vault"};
-        model.driveRoot = "/media/u/Vault";
-    }
-    ~FakeHost() override { QThreadPool::globalInstance()->waitForDone(); }
-    void changed() { emit stateChanged(); }
-
-    const ModelState& state() const override { return model; }
-    DriveStatus driveStatus(const OffloadRecord&) const override { return {"Vault", model.driveRoot.has_value()}; }
-    Date now() const override { return Date{1'800'000'000}; }
-    bool exists(const std::string& path) const override { return present.count(path) > 0; }
-    void refresh() override { ++refreshes; }
-    void clearFilesProblem() override { calls.push_back("clearFilesProblem"); }
-    void setFilesTab(FilesTab tab) override {
-        model.filesTab = tab;
-        changed();
-    }
-    void restoreRecords(const std::vector<int64_t>& ids) override { restored.push_back(ids); }
-    void restoreCopy(int64_t id) override { calls.push_back("restoreCopy " + std::to_string(id)); }
-    void keepOnMac(const std::vector<OffloadRecord>& records) override {
-        calls.push_back("keepOnMac " + std::to_string(records.size()));
-    }
-    void restoreAll() override { calls.push_back("restoreAll"); }
-    void deleteDriveCopy(const OffloadRecord& record) override {
-        calls.push_back("deleteDriveCopy " + std::to_string(record.id));
-    }
-    void moveToDrive(const std::vector<std::string>& paths) override { moved.push_back(paths); }
-    void chooseFilesToMove() override { calls.push_back("chooseFilesToMove"); }
-    void openPreview() override { calls.push_back("openPreview"); }
-    void cancel() override { calls.push_back("cancel"); }
-    void open(const std::string& path) override { opened.push_back(path); }
-    void showItems(const std::vector<std::string>& paths) override { shown.push_back(paths); }
-    std::vector<DriveItem> listFolder(const std::string& folder) const override { return lister(folder); }
-    std::string appFolder(const std::string& root) const override { return DriveLayout::appFolder(root); }
-};
+using FakeHost = test::FakeFilesHost;
 
 OffloadRecord record(int64_t id, const std::string& name, Phase phase, bool folder = false) {
     OffloadRecord r;
