@@ -1,20 +1,13 @@
 #include "preview/AppModelPreviewHost.h"
 
-#include <QMetaMethod>
-
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 
 namespace keldwick {
 
 AppModelPreviewHost::AppModelPreviewHost(AppModel& model, QObject* parent)
     : PreviewHost(parent), model_(model), files_(QDBusConnection::sessionBus(), {}, this) {
-    const QMetaObject& meta = AppModel::staticMetaObject;
-    const QMetaMethod changed = QMetaMethod::fromSignal(&PreviewHost::stateChanged);
-    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
-        const QMetaMethod method = meta.method(i);
-        if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
-        connect(&model_, method, this, changed);
-    }
+    connectEveryChange(model_, *this, QMetaMethod::fromSignal(&PreviewHost::stateChanged));
     connect(&model_, &AppModel::previewChanged, this, &PreviewHost::previewReplaced);
 }
 

@@ -4,6 +4,7 @@
 // run off the main thread and call back on it. The program hands an adapter over the
 // model; tests hand a recording stand-in. Main thread only.
 
+#include <QIcon>
 #include <QObject>
 #include <functional>
 #include <optional>
@@ -37,6 +38,9 @@ public:
     // Moves the items like any hand-picked ones; the explanation when something stayed.
     virtual void moveToDrive(std::vector<std::string> paths,
                              std::function<void(std::optional<std::string>)> done) = 0;
+    // The icon of the installed app that keeps its files in a folder called `itemName`;
+    // a null icon when no app does.
+    virtual QIcon appIcon(const std::string& itemName) = 0;
 
 signals:
     // A field of state() the window shows may have changed.

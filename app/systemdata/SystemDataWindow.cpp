@@ -262,6 +262,14 @@ void SystemDataWindow::rebuildCaches(const std::vector<CacheRow>& rows) {
     shownCaches_ = rows;
 }
 
+bool SystemDataWindow::isAppFiles(const std::string& path) const {
+    if (!view_.movable) return false;
+    for (const MovableData& item : *view_.movable) {
+        if (item.path == path) return item.kind == MovableData::Kind::appFiles;
+    }
+    return false;
+}
+
 void SystemDataWindow::rebuildMovable(const std::vector<MovableRow>& rows) {
     clearLayout(movableRows_);
     moveButtons_.clear();
@@ -272,7 +280,9 @@ void SystemDataWindow::rebuildMovable(const std::vector<MovableRow>& rows) {
         layout->setSpacing(10);
         auto* icon = new QLabel(line);
         icon->setFixedSize(28, 28);
-        icon->setPixmap(Symbols::icon(row.symbol).pixmap(24, 24));
+        // App files show their app's icon, filling the frame; everything else its symbol.
+        const QIcon appIcon = isAppFiles(row.path) ? host_.appIcon(row.name) : QIcon();
+        icon->setPixmap(appIcon.isNull() ? Symbols::icon(row.symbol).pixmap(24, 24) : appIcon.pixmap(28, 28));
         icon->setAlignment(Qt::AlignCenter);
         layout->addWidget(icon);
         layout->addWidget(itemBlock(row.name, row.subtitle, row.sizeText, line), 1);

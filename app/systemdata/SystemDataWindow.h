@@ -51,6 +51,7 @@ private:
     void storeMovable(std::vector<MovableData> items);
     void rebuildCaches(const std::vector<CacheRow>& rows);
     void rebuildMovable(const std::vector<MovableRow>& rows);
+    bool isAppFiles(const std::string& path) const;
 
     SystemDataHost& host_;
     Confirm confirm_;

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <gtest/gtest.h>
+#include <map>
 #include <unistd.h>
 
 #include "support/TempDir.h"
@@ -40,6 +41,12 @@ public:
         moved.insert(moved.end(), paths.begin(), paths.end());
         moveDone = std::move(done);
     }
+    QIcon appIcon(const std::string& itemName) override {
+        iconsAsked.push_back(itemName);
+        return apps.count(itemName) ? apps[itemName] : QIcon();
+    }
+    std::map<std::string, QIcon> apps;
+    std::vector<std::string> iconsAsked;
 };
 
 CacheLocation cache(const std::string& name, int64_t size, bool byDefault) {
@@ -150,6 +157,28 @@ TEST_F(SystemDataWindowTest, MovingOneItem) {
         EXPECT_EQ(window->footerLabel()->text(), c.message);
         EXPECT_EQ(window->view().movable->size(), c.rowsLeft);
     }
+}
+
+TEST_F(SystemDataWindowTest, AppFilesShowTheirAppsIcon) {
+    QPixmap red(32, 32);
+    red.fill(Qt::red);
+    host.apps["Steam"] = QIcon(red);
+    MovableData steam = movable(home / "Steam", "Steam"), unknown = movable(home / "Obscure", "Obscure");
+    steam.kind = unknown.kind = MovableData::Kind::appFiles;
+    std::unique_ptr<SystemDataWindow> window(open());
+    host.cacheCalls[0]({});
+    host.movableCalls[0]({steam, unknown, movable(home / "avd", "avd")});
+    // Only app files ask for an app; the others show their kind's symbol.
+    EXPECT_EQ(host.iconsAsked, (std::vector<std::string>{"Steam", "Obscure"}));
+    ASSERT_EQ(window->moveButtons().size(), 3u);
+    auto iconOf = [&](size_t row) {
+        return window->moveButtons()[row]->parentWidget()->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)
+            ->pixmap();
+    };
+    EXPECT_EQ(iconOf(0).size(), QSize(28, 28));
+    EXPECT_EQ(iconOf(0).toImage().pixelColor(14, 14), QColor(Qt::red));
+    EXPECT_EQ(iconOf(1).size(), QSize(24, 24));
+    EXPECT_EQ(iconOf(2).size(), QSize(24, 24));
 }
 
 TEST_F(SystemDataWindowTest, UnpluggedDriveAndOpenItemsKeepMoveOff) {
