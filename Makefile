@@ -7,6 +7,10 @@ FUZZ_DIR := build/fuzz
 # Seconds each fuzz harness runs, and how many run at once.
 FUZZ_SECONDS ?= 600
 FUZZ_JOBS ?= 3
+# The test tree: sanitizers on, warnings as errors.
+CONFIGURE_TEST = cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DKELDWICK_SANITIZE=ON -DKELDWICK_WERROR=ON -DKELDWICK_TESTS=ON
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 .PHONY: test run screenshots e2e bench bench-program soak fuzz deps clean release
 
@@ -14,12 +18,9 @@ deps:
 	./scripts/install-deps
 
 test: deps
-	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-	  -DKELDWICK_SANITIZE=ON -DKELDWICK_WERROR=ON -DKELDWICK_TESTS=ON
+	$(CONFIGURE_TEST)
 	cmake --build $(TEST_DIR) -j $(JOBS)
-	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd $(TEST_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300
 
 # The program, built for release.
 release: deps
@@ -29,8 +30,12 @@ release: deps
 run: release
 	$(RELEASE_DIR)/app/keldwick
 
-# The real program under a virtual X server with a tray, pictured into build/screenshots.
+# Every window pictured in its main states by the windows' picture tests (offscreen), then
+# the real program under a virtual X server with a tray; all of it lands in build/screenshots.
 screenshots: release
+	$(CONFIGURE_TEST)
+	cmake --build $(TEST_DIR) -j $(JOBS) --target window_tests
+	cd $(TEST_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300 -R 'PicturesTest\.'
 	./scripts/screenshots $(RELEASE_DIR)/app/keldwick build/screenshots
 
 # The program at rest under a virtual X server: start-up time, idle CPU and memory.
@@ -39,8 +44,7 @@ bench-program: release
 
 # The kill test at length: 1,000 kills of a process moving and restoring files.
 soak: deps
-	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-	  -DKELDWICK_SANITIZE=ON -DKELDWICK_WERROR=ON -DKELDWICK_TESTS=ON
+	$(CONFIGURE_TEST)
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && KELDWICK_KILLS=$${KELDWICK_KILLS:-1000} ./engine_tests --gtest_filter='Shards/RealKill.*'
 
