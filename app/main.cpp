@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QMetaMethod>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,47 +15,11 @@
 #include "shell/InstanceBus.h"
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
-#include "systemdata/SystemDataHost.h"
+#include "systemdata/ModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
 #include "ui/Symbols.h"
 
 using namespace keldwick;
-
-namespace {
-
-// The system data window over the model: its slow calls already run off the main thread.
-class ModelSystemDataHost final : public SystemDataHost {
-public:
-    explicit ModelSystemDataHost(AppModel& model) : model_(model) {
-        const QMetaObject& meta = AppModel::staticMetaObject;
-        const QMetaMethod changed = QMetaMethod::fromSignal(&SystemDataHost::stateChanged);
-        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
-            const QMetaMethod method = meta.method(i);
-            if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
-            connect(&model_, method, this, changed);
-        }
-    }
-
-    const ModelState& state() const override { return model_.state(); }
-    Date now() const override { return model_.services().clock->now(); }
-    void cacheLocations(std::function<void(std::vector<CacheLocation>)> done) override {
-        model_.cacheLocations(std::move(done));
-    }
-    void clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done) override {
-        model_.clearCaches(std::move(locations), std::move(done));
-    }
-    void findMovable(std::function<void(std::vector<MovableData>)> done) override {
-        model_.movableSystemData(std::move(done));
-    }
-    void moveToDrive(std::vector<std::string> paths, std::function<void(std::optional<std::string>)> done) override {
-        model_.moveToDrive(paths, std::move(done));
-    }
-
-private:
-    AppModel& model_;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (auto problem = sessionProblem([](const char* name) {
