@@ -4,19 +4,14 @@
 
 #include "desktop/Updater.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 #include "shell/InstanceBus.h"
 
 namespace keldwick {
 
 void forwardChanges(AppModel& model, QObject& observer) {
-    const QMetaObject& meta = AppModel::staticMetaObject;
     const QMetaObject& seen = *observer.metaObject();
-    const QMetaMethod redraw = seen.method(seen.indexOfSlot("modelChanged()"));
-    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
-        const QMetaMethod method = meta.method(i);
-        if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
-        QObject::connect(&model, method, &observer, redraw);
-    }
+    connectEveryChange(model, observer, seen.method(seen.indexOfSlot("modelChanged()")));
 }
 
 void cancelRunning(AppModel& model) {
