@@ -37,6 +37,8 @@ constexpr size_t maxHeldSteps = 4096;
 // for the waits on the disk (deletions, reads from the medium) to matter.
 constexpr size_t maxStepThreads = 3;
 constexpr size_t minStepsForThreads = 16;
+// Repairs whose journal changes share one commit; the journal's lock is held meanwhile.
+constexpr size_t maxBatchedRepairs = 256;
 
 const std::set<Phase> inFlightPhases = {
     Phase::offloadCopying, Phase::offloadVerified, Phase::offloadSwapping, Phase::offloadCleanup,
@@ -101,17 +103,6 @@ std::string withoutTrailingSlashes(std::string path) {
     return path;
 }
 
-// The path with the folders on its way that exist resolved (links, "." and ".."); its
-// last component is the item itself and is left as it is.
-std::optional<std::string> resolvedPlace(const std::string& path) {
-    std::string rest = PathUtil::name(path);
-    for (std::string folder = PathUtil::parent(path);; folder = PathUtil::parent(folder)) {
-        if (auto real = PathUtil::canonical(folder)) return PathUtil::join(*real, rest);
-        if (folder == "/" || folder.empty()) return std::nullopt;
-        rest = PathUtil::name(folder) + "/" + rest;
-    }
-}
-
 // Whether the item lies in one of the home's hidden entries (".config", ".local",
 // ".profile" …): they hold what the session runs by itself (autostart entries, user
 // services, shell start-up files), so a line naming one is never brought back.
@@ -120,21 +111,57 @@ bool isInHiddenHomeEntry(const std::string& path, const std::string& home) {
     return below.starts_with(".");
 }
 
-// Whether an item may be brought back to `original` from a manifest entry: strictly
-// inside the home, outside its hidden entries, not on the drive and not in a folder the
-// scan rules protect, both as written and with the existing folders on its way resolved.
-// A drive's manifest can be written by anyone who holds the drive for a moment.
-bool isAdoptablePlace(const std::string& original, const std::string& home, const std::string& root) {
-    auto within = [](const std::string& path, const std::string& home, const std::string& root) {
+// Whether an item may be brought back to a place from a manifest entry: strictly inside
+// the home, outside its hidden entries, not on the drive and not in a folder the scan
+// rules protect, both as written and with the existing folders on its way resolved. A
+// drive's manifest can be written by anyone who holds the drive for a moment.
+class AdoptablePlaces {
+public:
+    AdoptablePlaces(const std::string& home, const std::string& root)
+        : home_(home),
+          root_(root),
+          homeIsClean_(isCleanAbsolute(home)),
+          realHome_(PathUtil::canonical(home)),
+          realRoot_(PathUtil::canonical(root)),
+          protected_(home),
+          realProtected_(realHome_.value_or(home)) {}
+
+    bool allows(const std::string& original) {
+        if (!homeIsClean_ || !within(original, home_, root_, protected_)) return false;
+        auto realPlace = resolvedPlace(original);
+        return realHome_ && realRoot_ && realPlace && within(*realPlace, *realHome_, *realRoot_, realProtected_);
+    }
+
+private:
+    static bool within(const std::string& path, const std::string& home, const std::string& root,
+                       const NeverTouch::ProtectedFolders& protectedFolders) {
         return path != home && PathUtil::isInside(path, home) && !isInHiddenHomeEntry(path, home) &&
-               !PathUtil::isInside(path, root) && !NeverTouch::protectedFolderReason(home, path);
-    };
-    if (!isCleanAbsolute(home) || !within(original, home, root)) return false;
-    auto realHome = PathUtil::canonical(home);
-    auto realRoot = PathUtil::canonical(root);
-    auto realPlace = resolvedPlace(original);
-    return realHome && realRoot && realPlace && within(*realPlace, *realHome, *realRoot);
-}
+               !PathUtil::isInside(path, root) && !protectedFolders.reason(path);
+    }
+
+    // The path with the folders on its way that exist resolved (links, "." and ".."); its
+    // last component is the item itself and is left as it is. Items share folders, so
+    // each folder is resolved once a pass.
+    std::optional<std::string> resolvedPlace(const std::string& path) {
+        std::string rest = PathUtil::name(path);
+        for (std::string folder = PathUtil::parent(path);; folder = PathUtil::parent(folder)) {
+            auto known = resolved_.find(folder);
+            if (known == resolved_.end()) known = resolved_.emplace(folder, PathUtil::canonical(folder)).first;
+            if (known->second) return PathUtil::join(*known->second, rest);
+            if (folder == "/" || folder.empty()) return std::nullopt;
+            rest = PathUtil::name(folder) + "/" + rest;
+        }
+    }
+
+    std::string home_;
+    std::string root_;
+    bool homeIsClean_;
+    std::optional<std::string> realHome_;
+    std::optional<std::string> realRoot_;
+    NeverTouch::ProtectedFolders protected_;
+    NeverTouch::ProtectedFolders realProtected_;
+    std::map<std::string, std::optional<std::string>> resolved_;
+};
 
 // Names for one warning event: the first few, then how many more.
 std::string nameList(const std::vector<std::string>& names) {
@@ -157,21 +184,53 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
         Log::error("journal", std::string("Recovery couldn't list the unfinished records: ") + error.what());
     }
     // Each record's repair is safe to make again from the phase it started in, so the
-    // journal need not wait for the medium after each one. A step that may only follow a
-    // flush (a deletion allowed by a phase, or by an item's place on this computer) is
-    // held back, so that one flush per folder and one of the journal serve many records.
-    // The manifest entries follow in one write once the journal changes behind them are
-    // durable (the group ends first), as each used to follow its own change.
+    // journal need not wait for the medium after each one, and many repairs' changes may
+    // land in one commit: a crash that loses them leaves the same work as a power cut
+    // does. A step that may only follow a flush (a deletion allowed by a phase, or by an
+    // item's place on this computer) is held back, so that one flush per folder and one
+    // of the journal serve many records. The manifest entries follow in one write once
+    // the journal changes behind them are durable (the group ends first), as each used to
+    // follow its own change.
     ManifestHold hold(*this);
     Journal::GroupCommit group(*context.journal);
     heldSteps_.emplace();
     auto lastFlush = std::chrono::steady_clock::now();
     std::vector<RecoveryResult> results;
+    std::vector<const OffloadRecord*> repaired;  // by result slot
+    std::optional<Journal::Transaction> batch;
+    size_t batchStart = 0;
+    auto commitBatch = [&] {
+        if (!batch) return;
+        try {
+            batch->commit();
+        } catch (const std::exception& error) {
+            // Nothing of these repairs reached the journal, so nothing may follow from them.
+            std::erase_if(*heldSteps_, [&](const DurableStep& step) { return step.slot >= batchStart; });
+            batch.reset();
+            for (size_t slot = batchStart; slot < results.size(); ++slot)
+                results[slot] = failedRepair(*repaired[slot], error.what(), false);
+        }
+        batch.reset();
+    };
     for (const auto& record : records) {
+        if (!batch) {
+            batchStart = results.size();
+            try {
+                batch.emplace(*context.journal);
+            } catch (const std::exception& error) {
+                // Another process holds the journal: each change commits on its own.
+                Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
+            }
+        }
         currentSlot_ = results.size();
-        if (auto outcome = repair(record, std::nullopt, false)) results.push_back(*outcome);
+        if (auto outcome = repair(record, std::nullopt, false)) {
+            results.push_back(*outcome);
+            repaired.push_back(&record);
+        }
+        if (results.size() - batchStart >= maxBatchedRepairs) commitBatch();
         // Long repairs (large items hashed) don't leave much work to be redone after a power cut.
         if (heldSteps_->size() >= maxHeldSteps || std::chrono::steady_clock::now() - lastFlush > std::chrono::seconds(1)) {
+            commitBatch();
             runHeldSteps(results);
             try {
                 context.journal->makeDurable();
@@ -182,6 +241,7 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
             lastFlush = std::chrono::steady_clock::now();
         }
     }
+    commitBatch();
     runHeldSteps(results);
     heldSteps_.reset();
     return results;
@@ -208,6 +268,15 @@ void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcep
     heldSteps_.reset();
     std::map<std::string, std::optional<std::string>> flushFailures;  // by folder
     std::vector<DurableStep*> allowed;
+    // The steps' journal changes in one commit; each in a savepoint of its own, so that
+    // one that fails leaves the others.
+    std::optional<std::string> unflushed;
+    std::optional<Journal::Transaction> marks;
+    try {
+        marks.emplace(*context.journal);
+    } catch (const std::exception& error) {
+        Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
+    }
     for (auto& step : steps) {
         try {
             if (step.folder) {
@@ -227,7 +296,7 @@ void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcep
                     continue;
                 }
             }
-            step.mark();
+            context.journal->transaction([&] { step.mark(); });
             allowed.push_back(&step);
         } catch (const std::exception& error) {
             results[step.slot] = failedRepair(step.record, error.what(), false);
@@ -235,14 +304,15 @@ void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcep
             results[step.slot] = failedRepair(step.record, "An unknown error occurred.", false);
         }
     }
-    std::optional<std::string> unflushed;
     try {
+        if (marks) marks->commit();
         context.journal->makeDurable();
     } catch (const std::exception& error) {
         unflushed = error.what();
     } catch (...) {
         unflushed = "An unknown error occurred.";
     }
+    marks.reset();  // the journal's lock goes with it, for the steps' threads
     auto run = [&](DurableStep& step) {
         if (unflushed) {
             results[step.slot] = failedRepair(step.record, *unflushed, false);
@@ -367,6 +437,7 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
         DriveLayout::folderName(*root) + "/" + context.configuration.machineFolder + "/";
     const std::string home = withoutTrailingSlashes(context.configuration.homeFolder);
     const std::string driveRoot = withoutTrailingSlashes(*root);
+    AdoptablePlaces places(home, driveRoot);
     std::vector<const DriveManifest::Entry*> candidates;
     std::vector<std::string> outOfBounds;
     std::vector<std::string> overlapping;
@@ -381,7 +452,7 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
             Log::notice("drive", "Recovery left out a manifest entry outside this computer's folder: " + entry.relativePath);
             continue;
         }
-        if (!isAdoptablePlace(entry.originalPath, home, driveRoot)) {
+        if (!places.allows(entry.originalPath)) {
             outOfBounds.push_back(entry.originalPath);
             continue;
         }
@@ -465,11 +536,19 @@ std::vector<RecoveryResult> RecoveryManager::checkLinks() {
     } catch (const std::exception&) {
     }
     Journal::GroupCommit group(*context.journal);  // each check is made again if a power cut loses it
+    // The places that more than one drive's records hold now. Checks only ever finish
+    // records or keep them unfinished, so no other place can gain a rival in this pass.
+    try {
+        contestedPlaces_ = context.journal->pathsOfSeveralDrives();
+    } catch (const std::exception&) {
+        contestedPlaces_.reset();  // each check asks the journal
+    }
     std::vector<RecoveryResult> results;
     for (const auto& record : records) {
         RecoveryResult outcome = checkLinkGuarded(record);
         if (outcome.action != RecoveryAction::unchanged) results.push_back(outcome);
     }
+    contestedPlaces_.reset();
     return results;
 }
 
@@ -584,6 +663,7 @@ RecoveryResult RecoveryManager::checkLink(const OffloadRecord& record) {
 }
 
 bool RecoveryManager::hasRivalRecord(const OffloadRecord& record) {
+    if (contestedPlaces_ && !contestedPlaces_->contains(record.originalPath)) return false;
     for (const auto& other : context.journal->activeRecords(record.originalPath))
         if (other.id != record.id && other.driveID != record.driveID) return true;
     return false;

@@ -117,6 +117,8 @@ private:
 
     // Whether a record of another drive, in a phase not finished, has the same original path.
     bool hasRivalRecord(const OffloadRecord& record);
+    // While a pass of link checks runs: the only places that may have such a record.
+    std::optional<std::set<std::string>> contestedPlaces_;
     // Deletes the displaced original at `path`; a failure is a warning event.
     void finishDeletingOriginal(const std::string& path, const OffloadRecord& record) noexcept;
     // Sets the phase with `detail` as its error text, logs a warning and gives the result.

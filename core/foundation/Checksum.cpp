@@ -1,5 +1,7 @@
 #include "foundation/Checksum.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -88,13 +90,17 @@ std::string sha256OfFile(const std::string& path, size_t chunkSize) {
 
     (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
+    // A small file needs no more than itself and the read that finds its end: a buffer
+    // sized to it stays on the heap instead of being mapped and unmapped for each file.
+    constexpr size_t smallBuffer = 65536;
+    const size_t bufferSize = std::min(chunkSize, std::max(smallBuffer, size_t(st.st_size) + 1));
     AlignedBuffer buffer;
-    if (::posix_memalign(&buffer.bytes, bufferAlignment, chunkSize) != 0) throw std::bad_alloc();
+    if (::posix_memalign(&buffer.bytes, bufferAlignment, bufferSize) != 0) throw std::bad_alloc();
 
     Hasher hasher;
     off_t done = 0;
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer.bytes, chunkSize);
+        const ssize_t n = ::read(fd.get(), buffer.bytes, bufferSize);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("read", path, errno);

@@ -99,6 +99,21 @@ public:
         if (!fill() || data_[position_] == '\n' || token_ > kMaxTokenBytes) lineDone_ = true;
         return lineDone_;
     }
+    // The current line without its line feed, when all of it is in memory, not one byte
+    // of it was read yet, and it is no longer than a token may be (so it parses as it
+    // would byte by byte); it is left to read.
+    std::optional<std::string_view> wholeLine() {
+        if (!fill() || lineDone_ || token_ != 0) return std::nullopt;
+        const char* start = data_ + position_;
+        const size_t left = size_ - position_;
+        std::optional<std::string_view> line;
+        if (const void* newline = std::memchr(start, '\n', left))
+            line = std::string_view(start, size_t(static_cast<const char*>(newline) - start));
+        else if (atEnd_)
+            line = std::string_view(start, left);
+        if (line && line->size() > kMaxTokenBytes) return std::nullopt;
+        return line;
+    }
     char peek() const { return data_[position_]; }
     void advance() {
         track(data_[position_]);
@@ -288,7 +303,9 @@ std::optional<DriveManifest::Entry> entryFrom(const nlohmann::json& json, std::o
 // One line of the source, consumed through its line feed.
 std::optional<DriveManifest::Entry> decodeLine(LineSource& source) {
     EntryBuilder builder;
-    const bool parsed = nlohmann::json::sax_parse(LineIterator(&source), LineIterator(), &builder);
+    const auto whole = source.wholeLine();
+    const bool parsed = whole ? nlohmann::json::sax_parse(whole->data(), whole->data() + whole->size(), &builder)
+                              : nlohmann::json::sax_parse(LineIterator(&source), LineIterator(), &builder);
     source.nextLine();
     if (!parsed) return std::nullopt;
     return entryFrom(builder.members, std::move(builder.tree));

@@ -480,6 +480,24 @@ std::vector<OffloadRecord> Journal::activeRecords(const std::string& originalPat
     return records;
 }
 
+std::set<std::string> Journal::pathsOfSeveralDrives() {
+    std::string placeholders;
+    std::vector<SQLValue> parameters;
+    for (Phase phase : allPhases) {
+        if (!isFinished(phase)) continue;
+        if (!placeholders.empty()) placeholders += ",";
+        placeholders += "?";
+        parameters.emplace_back(std::string(toString(phase)));
+    }
+    std::lock_guard guard(lock_);
+    std::set<std::string> paths;
+    for (const auto& row : db_.query("SELECT original_path FROM records WHERE phase NOT IN (" + placeholders +
+                                         ") GROUP BY original_path HAVING COUNT(DISTINCT drive_id) > 1",
+                                     parameters))
+        if (auto path = text(row["original_path"])) paths.insert(std::move(*path));
+    return paths;
+}
+
 void Journal::markVerified(int64_t id, const std::string& checksum,
                            const std::optional<std::vector<TreeEntry>>& entries,
                            const std::optional<std::string>& originalIdentity) {

@@ -120,6 +120,8 @@ public:
     std::vector<OffloadRecord> allRecords();
     // The not-finished records whose original path is exactly `originalPath`, by id.
     std::vector<OffloadRecord> activeRecords(const std::string& originalPath);
+    // The original paths whose records in phases not finished belong to more than one drive.
+    std::set<std::string> pathsOfSeveralDrives();
 
     // Stores the checksum, the tree (absent entries: none) and the moved item's identity
     // (see OffloadRecord) and sets "offload-verified", all or nothing.

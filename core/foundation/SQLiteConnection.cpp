@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <climits>
 #include <type_traits>
 
@@ -12,10 +13,13 @@ SQLiteError::SQLiteError(int32_t code, std::string message)
       code_(code),
       message_(std::move(message)) {}
 
-const SQLValue& SQLRow::operator[](const std::string& name) const {
+const SQLValue& SQLRow::operator[](std::string_view name) const {
     static const SQLValue null = nullptr;
-    auto it = values.find(name);
-    return it == values.end() ? null : it->second;
+    if (!names) return null;
+    // A row has a few dozen columns at most: a look along them beats any index.
+    for (size_t c = std::min(names->size(), values.size()); c-- > 0;)
+        if ((*names)[c] == name) return values[c];
+    return null;
 }
 
 namespace {
@@ -146,14 +150,24 @@ std::vector<SQLRow> SQLiteConnection::query(const std::string& sql, const std::v
     Statement statement = prepare(sql, parameters);
     sqlite3_stmt* raw = statement.get();
     std::vector<SQLRow> rows;
+    std::shared_ptr<const std::vector<std::string>> names;
     for (;;) {
         const int rc = sqlite3_step(raw);
         if (rc == SQLITE_DONE) return rows;
         if (rc != SQLITE_ROW) fail(rc);
-        SQLRow row;
         const int columns = sqlite3_column_count(raw);
+        if (!names) {
+            auto named = std::make_shared<std::vector<std::string>>();
+            for (int c = 0; c < columns; ++c) {
+                const char* name = sqlite3_column_name(raw, c);
+                named->emplace_back(name != nullptr ? name : "");
+            }
+            names = std::move(named);
+        }
+        SQLRow row;
+        row.names = names;
+        row.values.reserve(size_t(columns));
         for (int c = 0; c < columns; ++c) {
-            const char* name = sqlite3_column_name(raw, c);
             SQLValue value = nullptr;
             switch (sqlite3_column_type(raw, c)) {
                 case SQLITE_INTEGER: value = static_cast<int64_t>(sqlite3_column_int64(raw, c)); break;
@@ -167,7 +181,7 @@ std::vector<SQLRow> SQLiteConnection::query(const std::string& sql, const std::v
                 }
                 default: break;  // BLOB and NULL
             }
-            row.values.insert_or_assign(name != nullptr ? name : "", std::move(value));
+            row.values.push_back(std::move(value));
         }
         rows.push_back(std::move(row));
     }

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -35,10 +37,13 @@ using SQLValue = std::variant<int64_t, double, std::string, std::nullptr_t>;
 
 // One result row by column name; where two columns share a name the later one wins.
 struct SQLRow {
-    std::map<std::string, SQLValue> values;
+    // The statement's column names, shared by all of its rows, and this row's values in
+    // the same order.
+    std::shared_ptr<const std::vector<std::string>> names;
+    std::vector<SQLValue> values;
 
     // The value under `name`, or null when the row has no such column.
-    const SQLValue& operator[](const std::string& name) const;
+    const SQLValue& operator[](std::string_view name) const;
 };
 
 class SQLiteConnection {

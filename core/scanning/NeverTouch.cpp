@@ -78,9 +78,18 @@ constexpr const char* holdsKeys = "Holds keys or passwords";
 }  // namespace
 
 std::optional<std::string> protectedFolderReason(const std::string& home, const std::string& path) {
-    if (auto reason = ProtectedLocationRule(home, systemFolders(), false).protectedReason(path)) return reason;
-    for (const auto& name : credentialFolders())
-        if (PathUtil::isInside(path, PathUtil::join(home, name))) return holdsKeys;
+    return ProtectedFolders(home).reason(path);
+}
+
+ProtectedFolders::ProtectedFolders(const std::string& home)
+    : locations_(std::make_shared<ProtectedLocationRule>(home, systemFolders(), false)) {
+    for (const auto& name : credentialFolders()) credentials_.push_back(PathUtil::join(home, name));
+}
+
+std::optional<std::string> ProtectedFolders::reason(const std::string& path) const {
+    if (auto reason = locations_->protectedReason(path)) return reason;
+    for (const auto& folder : credentials_)
+        if (PathUtil::isInside(path, folder)) return holdsKeys;
     return std::nullopt;
 }
 

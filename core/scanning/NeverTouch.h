@@ -5,12 +5,17 @@
 // the Linux additions are declared apart (linux* below) and follow them, so a Linux
 // system gets the same protection as the platform the tables were written for.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "scanning/ScanRule.h"
+
+namespace keldwick {
+class ProtectedLocationRule;
+}
 
 namespace keldwick::NeverTouch {
 
@@ -28,6 +33,17 @@ std::vector<std::string> standardFolders(const std::string& home);
 // Why `path` is, or lies in, a folder the scan rules never let go: the protected
 // locations (system folders included) and the credential folders below `home`.
 std::optional<std::string> protectedFolderReason(const std::string& home, const std::string& path);
+
+// protectedFolderReason for many paths below one home, its tables built once.
+class ProtectedFolders {
+public:
+    explicit ProtectedFolders(const std::string& home);
+    std::optional<std::string> reason(const std::string& path) const;
+
+private:
+    std::shared_ptr<const ProtectedLocationRule> locations_;
+    std::vector<std::string> credentials_;
+};
 
 // Linux system and mount folders (never /home or /root).
 const std::vector<std::string>& linuxSystemFolders();

@@ -106,5 +106,47 @@ TEST(RecoveryHeldStepsTest, AFolderThatCantBeFlushedHoldsBackOnlyItsOwnRecords) 
     }
 }
 
+// Many repairs' journal changes share one commit. When that commit fails, none of them
+// happened: each record keeps its phase, its result says it waits, and no deletion that
+// only its changes allow runs; a later recovery settles them all.
+TEST(RecoveryHeldStepsTest, RepairsWhoseSharedCommitFailsChangeNothing) {
+    EngineWorld world;
+    std::vector<OffloadRecord> records;
+    for (int i = 0; i < 6; ++i) {
+        const std::string original = world.home + "/Documents/" + std::to_string(i) + ".txt";
+        test::writeFile(original, "bytes " + std::to_string(i));
+        if (i % 3 == 0) records.push_back(restoredInPlace(world, original));
+        else if (i % 3 == 1) records.push_back(verifiedCopy(world, original));
+        else {  // a restore recorded, its link still in place: journal work only
+            OffloadRecord record = world.offloadCompletely(original, false);
+            world.journal->setPhase(record.id, Phase::restoreCopying);
+            records.push_back(world.reload(record));
+        }
+    }
+    // Every change to a record leaves a row that breaks a deferred rule, so commits fail.
+    auto& db = world.journal->db();
+    db.exec("CREATE TABLE refusal_parent (id INTEGER PRIMARY KEY);"
+            "CREATE TABLE refusal (parent INTEGER REFERENCES refusal_parent(id) DEFERRABLE INITIALLY DEFERRED);"
+            "CREATE TRIGGER refuse_record_changes AFTER UPDATE ON records BEGIN INSERT INTO refusal VALUES (1); END;");
+
+    const auto results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), records.size());
+    for (const auto& result : results) EXPECT_EQ(result.action, RecoveryAction::deferred) << result.name;
+    for (const auto& record : records) {
+        EXPECT_EQ(world.reload(record).phase, record.phase) << record.originalPath;
+        EXPECT_TRUE(FileStat::peek(world.drivePath(record))) << record.originalPath;
+        EXPECT_TRUE(FileStat::peek(record.originalPath)) << record.originalPath;
+    }
+
+    db.exec("DROP TRIGGER refuse_record_changes");
+    world.manager().recoverInFlight();
+    for (const auto& record : records) {
+        const Phase settled = record.phase == Phase::restoreSwapping  ? Phase::restored
+                              : record.phase == Phase::offloadVerified ? Phase::abandoned
+                                                                       : Phase::offloaded;
+        EXPECT_EQ(world.reload(record).phase, settled) << record.originalPath;
+    }
+}
+
 }  // namespace
 }  // namespace keldwick

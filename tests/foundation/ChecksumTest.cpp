@@ -69,6 +69,13 @@ TEST(ChecksumTest, FileDigestDoesNotDependOnChunkSize) {
     for (size_t chunk : {size_t(1), size_t(7), size_t(4096), Checksum::defaultChunkSize}) {
         EXPECT_EQ(Checksum::sha256OfFile(smallPath, chunk), Checksum::sha256(small)) << chunk;
     }
+    // Around the size below which a file is read into a buffer of its own size.
+    for (size_t size : {size_t(65'535), size_t(65'536), size_t(65'537), size_t(300'000)}) {
+        const auto bytes = randomBytes(size);
+        EXPECT_EQ(Checksum::sha256OfFile(test::writeFile(dir / "sized", bytes), Checksum::defaultChunkSize),
+                  Checksum::sha256(bytes))
+            << size;
+    }
     // Larger than one default chunk, and not a multiple of it.
     const auto large = randomBytes(Checksum::defaultChunkSize + 12'345);
     const auto largePath = test::writeFile(dir / "large", large);

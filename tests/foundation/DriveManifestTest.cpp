@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -266,6 +267,26 @@ TEST(DriveManifestTest, ShapesNoEntryHasAreRefusedAsTheyShow) {
         {"two lines", good + "\n" + good, false},
     };
     for (const auto& c : cases) EXPECT_EQ(DriveManifest::decode(c.line).has_value(), c.decodes) << c.name;
+}
+
+TEST(DriveManifestTest, EveryLineReadsTheSameWhereverTheReadsOfTheFileEnd) {
+    test::TempDir root;
+    DriveManifest manifest(DriveLayout::appFolder(root.path()));
+    std::vector<Entry> written;
+    // Lines of many lengths, so that the ends of the reads fall inside lines and between them.
+    for (int i = 0; i < 700; ++i)
+        written.push_back(entry("/home/ann/" + std::string(size_t(i * 37 % 301 + 1), char('a' + i % 26)) +
+                                    std::to_string(i),
+                                Event::offloaded));
+    manifest.append(written);
+    {
+        std::ofstream out(manifest.path(), std::ios::app);
+        out << "{\"not\":\"an entry\"}\n";
+        out << DriveManifest::encode(entry("/home/ann/without a line feed", Event::restored));
+    }
+    written.push_back(entry("/home/ann/without a line feed", Event::restored));
+    ASSERT_GT(std::filesystem::file_size(manifest.path()), 3u * 65'536);
+    EXPECT_EQ(originals(manifest.read()), originals(written));
 }
 
 TEST(DriveManifestTest, HostileLinesCostNoMoreMemoryThanTheEntriesKept) {

@@ -68,7 +68,7 @@ std::vector<std::string> columns(SQLiteConnection& db, const std::string& table)
 }
 
 int64_t count(SQLiteConnection& db, const std::string& sql) {
-    return std::get<int64_t>(db.query(sql)[0].values.begin()->second);
+    return std::get<int64_t>(db.query(sql)[0].values.front());
 }
 
 NewRecord newRecord(const std::string& path, Phase phase = Phase::offloadCopying) {
@@ -297,6 +297,27 @@ TEST(JournalTest, SelectsRecordsByPhaseAndPath) {
     journal->db().exec("DROP TABLE tree_entries; DROP TABLE records");
     EXPECT_TRUE(journal->records({}).empty());
     EXPECT_THROW(journal->records({Phase::offloaded}), SQLiteError);
+}
+
+TEST(JournalTest, NamesThePathsThatUnfinishedRecordsOfSeveralDrivesHold) {
+    auto journal = Journal::inMemory();
+    auto onDrive = [&](const std::string& path, const std::string& drive, Phase phase) {
+        NewRecord record = newRecord(path, phase);
+        record.driveID = drive;
+        journal->insert(record);
+    };
+    onDrive("/both", "DRIVE-1", Phase::offloaded);  // two drives, both unfinished
+    onDrive("/both", "DRIVE-2", Phase::linkMissing);
+    onDrive("/one", "DRIVE-1", Phase::offloaded);  // one drive, twice
+    onDrive("/one", "DRIVE-1", Phase::restoreCopying);
+    onDrive("/over", "DRIVE-1", Phase::offloaded);  // the other drive's record is finished
+    onDrive("/over", "DRIVE-2", Phase::restored);
+    onDrive("/gone", "DRIVE-1", Phase::abandoned);  // neither is unfinished
+    onDrive("/gone", "DRIVE-2", Phase::superseded);
+    onDrive("/three", "DRIVE-1", Phase::offloadCopying);
+    onDrive("/three", "DRIVE-2", Phase::returned);
+    onDrive("/three", "DRIVE-3", Phase::offloaded);
+    EXPECT_EQ(journal->pathsOfSeveralDrives(), (std::set<std::string>{"/both", "/three"}));
 }
 
 TEST(JournalTest, SkipsRowsThatCantBeRead) {
