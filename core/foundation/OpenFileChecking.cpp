@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "foundation/Utf8.h"
+#include "platform/FileLease.h"
 
 namespace keldwick {
 
@@ -39,11 +40,16 @@ std::optional<std::string> appComponent(std::string_view path) {
 
 }  // namespace
 
-ProcessOpenFileChecker::ProcessOpenFileChecker(std::string procRoot) : proc_(std::move(procRoot)) {}
+ProcessOpenFileChecker::ProcessOpenFileChecker(std::string procRoot)
+    : proc_(std::move(procRoot)), isLiveSystem_(proc_.root() == "/proc") {}
 
 std::vector<OpenFileUsage> ProcessOpenFileChecker::usage(const std::string& given) const {
     const std::string folder = withoutTrailingSlashes(given);
     std::vector<OpenFileUsage> result;
+    // Reading every process's descriptors and mappings takes tens of milliseconds; for a
+    // file that the kernel says nothing holds open there is nothing to find. The kernel
+    // speaks for the live system only, not for a process table laid out elsewhere.
+    if (isLiveSystem_ && platform::FileLease::isHeldOpen(folder) == false) return result;
     const platform::ProcFS::PathFilter under = [&folder](std::string_view path) { return isUnder(path, folder); };
     const auto self = static_cast<int32_t>(::getpid());
     for (int32_t pid : proc_.processIDs()) {

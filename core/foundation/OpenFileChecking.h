@@ -37,7 +37,8 @@ public:
 };
 
 // The real checker: reads the process table from procfs. Processes this user may not
-// inspect, and processes that exit mid-read, contribute nothing.
+// inspect, and processes that exit mid-read, contribute nothing. On the live system a
+// regular file that the kernel counts as held open by nothing needs no reading at all.
 class ProcessOpenFileChecker final : public OpenFileChecking {
 public:
     // `procRoot` is "/proc" on a live system; tests hand in a fixture tree.
@@ -47,6 +48,7 @@ public:
 
 private:
     platform::ProcFS proc_;
+    bool isLiveSystem_;
 };
 
 namespace AppOwner {

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
+#include "platform/FileLease.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -137,6 +139,31 @@ TEST(OpenFileCheckingTest, ChildProcessHoldingADescriptorAMappingAndItsWorkingDi
     EXPECT_EQ(pathsOf(checker.usage(dir / "work/"), child.pid()), expected);
     EXPECT_EQ(pathsOf(checker.usage(dir / "work/lib"), child.pid()), std::vector<std::string>{mapped});
     EXPECT_TRUE(pathsOf(checker.usage(dir / "elsewhere"), child.pid()).empty());
+}
+
+// A file asked about by itself: the kernel's count answers for a file that nothing holds,
+// and the process table still names whoever holds one, by descriptor or mapping alone.
+TEST(OpenFileCheckingTest, AFileAskedAboutByItselfIsFoundWhoeverHoldsIt) {
+    test::TempDir dir;
+    auto open = test::writeFile(dir / "open.dat", "open");
+    auto mapped = test::writeFile(dir / "mapped.so", "mapped");
+    auto free = test::writeFile(dir / "free.txt", "free");
+    EXPECT_EQ(platform::FileLease::isHeldOpen(free), std::optional<bool>(false));
+    EXPECT_EQ(platform::FileLease::isHeldOpen(dir.path()), std::nullopt);  // not a regular file
+    EXPECT_EQ(platform::FileLease::isHeldOpen(dir / "missing"), std::nullopt);
+
+    ProcessOpenFileChecker checker;
+    {
+        Holder child(dir.path(), open, mapped);
+        ASSERT_TRUE(child.ok());
+        EXPECT_EQ(pathsOf(checker.usage(open), child.pid()), std::vector<std::string>{open});
+        EXPECT_EQ(pathsOf(checker.usage(mapped), child.pid()), std::vector<std::string>{mapped});
+        EXPECT_TRUE(checker.usage(free).empty());
+        EXPECT_EQ(platform::FileLease::isHeldOpen(open), std::optional<bool>(true));
+    }
+    FD mine{::open(free.c_str(), O_RDONLY)};
+    ASSERT_GE(mine.fd, 0);
+    EXPECT_EQ(pathsOf(checker.usage(free), ::getpid()), std::vector<std::string>{free});
 }
 
 // A fixture process table: links and files laid out as procfs shows them.
