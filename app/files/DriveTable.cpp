@@ -1,7 +1,5 @@
 #include "files/DriveTable.h"
 
-#include <QLocale>
-#include <QDateTime>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QUrl>
@@ -11,6 +9,7 @@
 #include "foundation/Formatting.h"
 #include "ui/FileManager.h"
 #include "ui/PlainText.h"
+#include "ui/RelativeDate.h"
 
 namespace keldwick {
 
@@ -48,9 +47,7 @@ QVariant DriveTable::data(const QModelIndex& index, int role) const {
             switch (index.column()) {
                 case nameColumn: return fromPath(item.name());
                 case modifiedColumn:
-                    return QLocale().toString(
-                        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(item.modified.secondsSince1970 * 1000)),
-                        QLocale::ShortFormat);
+                    return QString::fromStdString(abbreviatedDateText(item.modified, true));
                 case sizeColumn:
                     return item.size ? QString::fromStdString(byteCountText(*item.size)) : QStringLiteral("\u2014");
                 case kindColumn: return kindText(item);

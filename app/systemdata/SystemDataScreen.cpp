@@ -1,8 +1,5 @@
 #include "systemdata/SystemDataScreen.h"
 
-#include <QDateTime>
-#include <QLocale>
-
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
@@ -15,12 +12,6 @@ namespace keldwick {
 namespace {
 
 std::string quotedName(const std::string& name) { return "\u201C" + name + "\u201D"; }
-
-// The date alone, abbreviated as the locale writes it ("Jan 5, 2024").
-std::string abbreviatedDate(Date date) {
-    const QDateTime when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date.secondsSince1970 * 1000));
-    return QLocale().toString(when.date(), QStringLiteral("MMM d, yyyy")).toStdString();
-}
 
 }  // namespace
 
@@ -63,7 +54,7 @@ std::string movableSubtitle(const MovableData& item, Date now) {
         case MovableData::Kind::appFiles: changed("App files"); break;
         case MovableData::Kind::deviceBackup:
             parts.push_back("Backup");
-            if (item.lastUsed) parts.push_back(abbreviatedDate(*item.lastUsed));
+            if (item.lastUsed) parts.push_back(abbreviatedDateText(*item.lastUsed, false));
             break;
         case MovableData::Kind::simulator:
             parts.push_back("Simulator");

@@ -1,6 +1,8 @@
 #include "ui/RelativeDate.h"
 
 #include <cmath>
+#include <memory>
+#include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/reldatefmt.h>
 #include <unicode/uchar.h>
@@ -76,6 +78,20 @@ std::string relativeDateText(Date date, Date now, const std::string& locale) {
 std::string lastRunText(Date date, Date now, const std::string& locale) {
     if (std::fabs(date.timeIntervalSince(now)) < 60) return "Just now";
     return capitalised(relativeText(date, now, locale));
+}
+
+std::string abbreviatedDateText(Date date, bool withTime, const std::string& locale) {
+    const std::unique_ptr<icu::DateFormat> format(
+        withTime ? icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort,
+                                                           localeFor(locale))
+                 : icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, localeFor(locale)));
+    // Only an ICU without its data has no format: the stored form is still a date.
+    if (!format) return withTime ? date.iso8601() : date.iso8601().substr(0, 10);
+    icu::UnicodeString text;
+    format->format(date.secondsSince1970 * 1000.0, text);
+    std::string result;
+    text.toUTF8String(result);
+    return result;
 }
 
 }  // namespace keldwick

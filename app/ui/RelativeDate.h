@@ -1,6 +1,7 @@
 #pragma once
 // Dates relative to now, as people say them: "5 minutes ago", "yesterday", "last week",
-// "in 2 hours". Plain functions; safe from any thread.
+// "in 2 hours"; and dates as lists show them: "Mar 1, 2026". Plain functions; safe from
+// any thread.
 
 #include <string>
 
@@ -18,5 +19,9 @@ std::string relativeDateText(Date date, Date now, const std::string& locale = ""
 // When a run happened: "Just now" under 60 seconds either way, otherwise the relative
 // text with its first letter upper-cased ("Yesterday", "5 minutes ago").
 std::string lastRunText(Date date, Date now, const std::string& locale = "");
+
+// The date abbreviated as the locale writes it ("Mar 1, 2026" in American English), with
+// the time of day short ("Mar 1, 2026, 4:12 PM") when `withTime`; in the local time zone.
+std::string abbreviatedDateText(Date date, bool withTime, const std::string& locale = "");
 
 }  // namespace keldwick

@@ -1,5 +1,6 @@
 #include <QLabel>
 #include <QTextDocument>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "ui/PlainText.h"
@@ -27,6 +28,17 @@ TEST(PlainTextTest, NamesAreShownExactlyAsWritten) {
     EXPECT_EQ(toolTipText(QString()), QString());
     EXPECT_EQ(quoted(QStringLiteral("Photos")), QStringLiteral("\u201cPhotos\u201d"));
     EXPECT_EQ(fromPath("/home/u/Caf\xc3\xa9"), QStringLiteral("/home/u/Café"));
+}
+
+TEST(RelativeDateTest, AbbreviatedDatesFollowTheLocale) {
+    // Noon in Greenwich: the same day in every time zone a test machine may have.
+    const Date noon{1'772'366'400};  // 2026-03-01T12:00:00Z
+    EXPECT_EQ(abbreviatedDateText(noon, false, "en_US"), "Mar 1, 2026");
+    EXPECT_EQ(abbreviatedDateText(noon, false, "de_DE"), "01.03.2026");
+    const std::string withTime = abbreviatedDateText(noon, true, "en_US");
+    EXPECT_TRUE(withTime.starts_with("Mar 1, 2026")) << withTime;
+    // The short time: hours and minutes, no seconds.
+    EXPECT_EQ(std::count(withTime.begin(), withTime.end(), ':'), 1) << withTime;
 }
 
 TEST(RelativeDateTest, TheLargestWholeUnitInNamedForm) {
