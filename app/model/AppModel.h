@@ -39,6 +39,7 @@
 #include "model/ModelState.h"
 #include "model/OnboardingModel.h"
 #include "model/PreviewModel.h"
+#include "model/RefreshReading.h"
 #include "model/RunOutcome.h"
 #include "model/ScanFindings.h"
 #include "model/SettingsWrite.h"
@@ -124,7 +125,12 @@ public:
     void start();
     // Reloads free space, full disk access, the drive, records, other drives, pins and
     // recently restored paths; rebuilds the engine when the recently restored paths changed.
-    void refresh();
+    // The disk is read on a background thread and the values are applied on the main
+    // thread; only the latest refresh applies (one overtaken by a newer one is dropped).
+    // `done` is called once a refresh started at or after this call has applied, never if
+    // the model is gone by then. A journal that can't be read keeps the records and pins
+    // shown before and is reported in journalProblem until a read succeeds.
+    void refresh(Done done = {});
     // A new engine for the chosen drive with `rules` (the scan rules when none).
     std::shared_ptr<EngineOperations> makeEngine(std::optional<RuleList> rules = std::nullopt);
     // Original paths of items brought back within the minimum age, in journal order.
@@ -185,8 +191,8 @@ public:
 
     // Shows `activity`, makes a fresh cancel flag, runs `work` on a background thread with
     // `engine` (the current engine when none; kept even if the engine is rebuilt
-    // meanwhile), carries each progress report to the main thread, then returns to idle,
-    // refreshes, and calls `done` with the outcome. Never refuses: callers check idle.
+    // meanwhile), carries each progress report to the main thread, then refreshes, returns
+    // to idle and calls `done` with the outcome. Never refuses: callers check idle.
     template <class T>
     void performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine, EngineWork<T> work,
                                 std::function<void(EngineOutcome<T>)> done,
@@ -316,7 +322,14 @@ private:
     Date now() const { return services_.clock->now(); }
     void logDrive(const std::string& message) const;
     void post(const Notice& notice);
-    void settleEngineOperation();
+    void settleEngineOperation(Done then);
+    // refresh() read on the calling thread: start-up shows its first status complete.
+    void refreshNow();
+    RefreshSources refreshSources() const;
+    void applyRefresh(uint64_t serial, RefreshReading reading);
+    void applyDrive(DriveReading reading);
+    void applyFullDiskAccess(bool granted);
+    void noteJournalRead(const std::optional<std::string>& error);
     void holdDriveFor(Activity activity);
     void pollDriveWake(std::string bsdName);
     void mountWatchMarked();
@@ -344,6 +357,9 @@ private:
     WakeDetector wakeDetector_;
     std::optional<std::string> settingsProblem_;
     bool probedFullDiskAccess_ = false;
+    uint64_t refreshSerial_ = 0;          // of the latest refresh started
+    std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
+    bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
     OnboardingModel onboarding_;
     std::shared_ptr<MainThreadRelay> relay_;
     std::shared_ptr<PreviewModel> preview_;
@@ -403,8 +419,10 @@ void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineO
         priority,
         [taken = std::move(taken), flag, progress, work = std::move(work)] { return work(*taken, flag, progress); },
         [this, done = std::move(done)](EngineOutcome<T> outcome) {
-            settleEngineOperation();
-            if (done) done(std::move(outcome));
+            auto settled = std::make_shared<EngineOutcome<T>>(std::move(outcome));
+            settleEngineOperation([settled, done] {
+                if (done) done(std::move(*settled));
+            });
         });
 }
 

@@ -22,9 +22,11 @@ void AppModel::check(Done done) {
         self->assign(self->state_.isChecking, false, &AppModel::isCheckingChanged);
         if (done) done();
     };
-    refresh();
-    clearCachesWhenLow([self, finish] {
-        if (self) self->decideAndAct(finish);
+    refresh([self, finish] {
+        if (!self) return;
+        self->clearCachesWhenLow([self, finish] {
+            if (self) self->decideAndAct(finish);
+        });
     });
 }
 
@@ -96,19 +98,22 @@ void AppModel::findings(int64_t bytesNeeded, std::function<void(std::optional<Sc
         return;
     }
     assign(state_.activity, Activity::scanning, &AppModel::activityChanged);
-    std::vector<OffloadRecord> all;
-    try {
-        all = journal_->allRecords();
-    } catch (const std::exception&) {
-        all.clear();  // the rule then holds the model's own memory of failures alone
-    }
-    PlanBuilder builder = automaticCheckBuilder(state_, recentlyFailedPaths(all, state_.failedMoves, now()));
+    PlanBuilder builder = automaticCheckBuilder(state_, {});
     builder.now = [clock = services_.clock] { return clock->now(); };
     builder.availableBytes = services_.facts.availableBytes;
     auto relay = relay_;
     services_.background->run(WorkPriority::background, [this, relay, builder = std::move(builder),
-                                                        root = *state_.driveRoot, bytesNeeded,
+                                                        root = *state_.driveRoot, bytesNeeded, journal = journal_,
+                                                        failedMoves = state_.failedMoves, startedAt = now(),
                                                         done = std::move(done)]() mutable {
+        // The journal is read here, not on the main thread: it may hold many records.
+        std::vector<OffloadRecord> all;
+        try {
+            all = journal->allRecords();
+        } catch (const std::exception&) {
+            all.clear();  // the rule then holds the model's own memory of failures alone
+        }
+        keepFailedOut(builder, recentlyFailedPaths(all, failedMoves, startedAt));
         auto result = std::make_shared<PlanBuilder::Result>(builder.build(bytesNeeded, root));
         const int64_t room = builder.driveRoom(root);
         relay->post([this, result, room, done = std::move(done)] {

@@ -14,12 +14,12 @@ namespace keldwick {
 
 void AppModel::refreshDrive() {
     assertMainThread();
-    std::optional<std::string> root;
-    if (state_.settings.drive) root = locator_->mountPoint(state_.settings.drive->id);
-    assign(state_.driveRoot, root, &AppModel::driveRootChanged);
-    std::optional<VolumeInfo> volume;
-    if (state_.driveRoot) volume = services_.facts.volumeInfo(*state_.driveRoot);
-    assign(state_.driveVolume, std::move(volume), &AppModel::driveVolumeChanged);
+    applyDrive(readDrive(state_.settings.drive, *locator_, services_.facts));
+}
+
+void AppModel::applyDrive(DriveReading reading) {
+    assign(state_.driveRoot, std::move(reading.root), &AppModel::driveRootChanged);
+    assign(state_.driveVolume, std::move(reading.volume), &AppModel::driveVolumeChanged);
     updateDriveMounting();
 }
 
@@ -162,8 +162,11 @@ void AppModel::openTarget(NoticeTarget target) {
 
 void AppModel::refreshFullDiskAccess() {
     assertMainThread();
+    applyFullDiskAccess(state_.isSandboxed || services_.facts.fullDiskAccess(state_.home));
+}
+
+void AppModel::applyFullDiskAccess(bool granted) {
     const bool before = state_.hasFullDiskAccess;
-    const bool granted = state_.isSandboxed || services_.facts.fullDiskAccess(state_.home);
     assign(state_.hasFullDiskAccess, granted, &AppModel::hasFullDiskAccessChanged);
     // The first probe finds access that was there all along, not access just granted:
     // start-up's first check comes only after recovery.

@@ -20,13 +20,19 @@ void AppModel::holdDriveFor(Activity activity) {
         services_.ejectGuard->holdVolume(*state_.driveRoot);
 }
 
-void AppModel::settleEngineOperation() {
+void AppModel::settleEngineOperation(Done then) {
     assertMainThread();
     services_.ejectGuard->releaseVolume();
-    assign(state_.activity, Activity::idle, &AppModel::activityChanged);
-    assign(state_.progress, std::nullopt, &AppModel::progressChanged);
-    setCancelFlag(nullptr);
-    refresh();
+    // Idle only once the records are read again: whoever sees the model idle sees what the
+    // work did, and nothing new starts in between.
+    QPointer<AppModel> self(this);
+    refresh([self, then = std::move(then)] {
+        if (!self) return;
+        self->assign(self->state_.activity, Activity::idle, &AppModel::activityChanged);
+        self->assign(self->state_.progress, std::nullopt, &AppModel::progressChanged);
+        self->setCancelFlag(nullptr);
+        then();
+    });
 }
 
 void AppModel::recoverInterrupted(Done done) {

@@ -189,14 +189,21 @@ void AppModel::clearCaches(std::vector<CacheLocation> locations, std::function<v
     if (showsClearing) assign(state_.activity, Activity::clearing, &AppModel::activityChanged);
     auto relay = relay_;
     services_.background->run(priority, [this, relay, showsClearing, locations = std::move(locations),
-                                         done = std::move(done)] {
+                                         journal = journal_, done = std::move(done)] {
         const CacheClearing cleared = clearCacheLocations(locations, ProcessOpenFileChecker());
+        try {
+            journal->log(cachesClearedMessage(cleared.freed), EventLevel::info);
+        } catch (const std::exception&) {
+            // The clearing happened all the same; only its line in the log is missing.
+        }
         relay->post([this, showsClearing, cleared, done] {
-            refresh();
-            journal_->log(cachesClearedMessage(cleared.freed), EventLevel::info);
-            if (showsClearing && state_.activity == Activity::clearing)
-                assign(state_.activity, Activity::idle, &AppModel::activityChanged);
-            if (done) done(cleared);
+            QPointer<AppModel> self(this);
+            refresh([self, showsClearing, cleared, done] {
+                if (!self) return;
+                if (showsClearing && self->state_.activity == Activity::clearing)
+                    self->assign(self->state_.activity, Activity::idle, &AppModel::activityChanged);
+                if (done) done(cleared);
+            });
         });
     });
 }

@@ -1,18 +1,10 @@
 // Start-up, refresh, the engine for the current drive and rules, and the check's timer.
 
-#include <algorithm>
-
 #include "foundation/PathUtil.h"
 #include "model/AppModel.h"
 #include "model/AutomaticCheck.h"
 
 namespace keldwick {
-
-namespace {
-
-constexpr double secondsPerDay = 86'400;
-
-}  // namespace
 
 void AppModel::start() {
     assertMainThread();
@@ -53,7 +45,7 @@ void AppModel::start() {
     };
     guard.start();
 
-    refresh();
+    refreshNow();
     watchDriveWake();
     if (!state_.settings.onboardingComplete) requestWindow(AppWindow::onboarding);
 
@@ -62,39 +54,71 @@ void AppModel::start() {
     });
 }
 
-void AppModel::refresh() {
+void AppModel::refresh(Done done) {
     assertMainThread();
-    assign(state_.macFreeBytes, services_.facts.availableBytes(state_.home), &AppModel::macFreeBytesChanged);
-    assign(state_.macTotalBytes, services_.facts.totalBytes(state_.home), &AppModel::macTotalBytesChanged);
-    refreshFullDiskAccess();
-    refreshDrive();
+    if (done) refreshWaiters_.push_back(std::move(done));
+    const uint64_t serial = ++refreshSerial_;
+    auto relay = relay_;
+    services_.background->run(WorkPriority::user, [this, relay, serial, sources = refreshSources()] {
+        auto reading = std::make_shared<RefreshReading>(readRefresh(sources));
+        relay->post([this, serial, reading] { applyRefresh(serial, std::move(*reading)); });
+    });
+}
 
-    std::vector<OffloadRecord> all;
-    try {
-        all = journal_->allRecords();
-    } catch (const std::exception&) {
-        all.clear();
+void AppModel::refreshNow() {
+    assertMainThread();
+    const uint64_t serial = ++refreshSerial_;
+    applyRefresh(serial, readRefresh(refreshSources()));
+}
+
+RefreshSources AppModel::refreshSources() const {
+    return RefreshSources{state_.home, state_.isSandboxed, state_.settings.drive, journal_, locator_, services_.facts};
+}
+
+void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
+    assertMainThread();
+    // A newer refresh has started: its values are the ones to show, and its end calls the
+    // waiters.
+    if (serial != refreshSerial_) return;
+    // The drive was changed while this was read: what was read belongs to the old one.
+    if (reading.drive != state_.settings.drive) {
+        refresh();
+        return;
     }
-    std::vector<OffloadRecord> current;
-    bool broughtBack = false;
-    for (const auto& record : all) {
-        if (record.phase == Phase::restored) broughtBack = true;
-        if (record.phase == Phase::restored || record.phase == Phase::abandoned || record.phase == Phase::superseded)
-            continue;
-        current.push_back(record);
+    assign(state_.macFreeBytes, reading.freeBytes, &AppModel::macFreeBytesChanged);
+    assign(state_.macTotalBytes, reading.totalBytes, &AppModel::macTotalBytesChanged);
+    applyFullDiskAccess(reading.fullDiskAccess);
+    applyDrive(std::move(reading.chosenDrive));
+
+    if (reading.records) {
+        assign(state_.records, std::move(*reading.records), &AppModel::recordsChanged);
+        assign(state_.otherDrives, otherDrives(reading.otherDrives, state_.otherDrives),
+               &AppModel::otherDrivesChanged);
+        assign(state_.hasBroughtFilesBack, reading.hasBroughtFilesBack, &AppModel::hasBroughtFilesBackChanged);
     }
-    std::stable_sort(current.begin(), current.end(),
-                     [](const OffloadRecord& a, const OffloadRecord& b) { return a.updatedAt > b.updatedAt; });
-    assign(state_.records, std::move(current), &AppModel::recordsChanged);
-    refreshOtherDrives();
-    assign(state_.hasBroughtFilesBack, broughtBack, &AppModel::hasBroughtFilesBackChanged);
+    if (reading.pins) assign(state_.pins, std::move(*reading.pins), &AppModel::pinsChanged);
+    noteJournalRead(reading.journalError);
 
-    loadPins();
+    if (reading.records) {
+        auto restored = recentlyRestored(reading.restored, now(), state_.settings.minimumAgeDays);
+        if (assign(state_.recentlyRestored, std::move(restored), &AppModel::recentlyRestoredChanged))
+            setEngine(makeEngine());
+    }
 
-    auto restored = recentlyRestoredPaths();
-    if (restored == state_.recentlyRestored) return;
-    assign(state_.recentlyRestored, std::move(restored), &AppModel::recentlyRestoredChanged);
-    setEngine(makeEngine());
+    QPointer<AppModel> self(this);
+    auto waiters = std::move(refreshWaiters_);
+    refreshWaiters_.clear();
+    for (auto& waiter : waiters) {
+        if (!self) return;
+        waiter();
+    }
+}
+
+void AppModel::noteJournalRead(const std::optional<std::string>& error) {
+    // A journal that could not be opened stays the problem for the whole run.
+    if (state_.journalProblem && !journalProblemIsRead_) return;
+    journalProblemIsRead_ = error.has_value();
+    assign(state_.journalProblem, error, &AppModel::journalProblemChanged);
 }
 
 std::shared_ptr<EngineOperations> AppModel::makeEngine(std::optional<RuleList> rules) {
@@ -113,18 +137,11 @@ std::shared_ptr<EngineOperations> AppModel::makeEngine(std::optional<RuleList> r
 
 std::vector<std::string> AppModel::recentlyRestoredPaths() {
     assertMainThread();
-    const double cutoff = now().secondsSince1970 - state_.settings.minimumAgeDays * secondsPerDay;
-    std::vector<std::string> paths;
-    std::vector<OffloadRecord> restored;
     try {
-        restored = journal_->records({Phase::restored});
+        return recentlyRestored(journal_->records({Phase::restored}), now(), state_.settings.minimumAgeDays);
     } catch (const std::exception&) {
-        return paths;
+        return {};
     }
-    for (const auto& record : restored) {
-        if (record.updatedAt.secondsSince1970 > cutoff) paths.push_back(record.originalPath);
-    }
-    return paths;
 }
 
 RuleList AppModel::scanRules() const { return keldwick::scanRules(state_); }

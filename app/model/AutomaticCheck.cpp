@@ -129,6 +129,11 @@ PlanBuilder automaticCheckBuilder(const ModelState& state, const std::vector<std
     return builder;
 }
 
+void keepFailedOut(PlanBuilder& builder, const std::vector<std::string>& failedPaths) {
+    // scanBuilder puts the failure rule last.
+    builder.rules.back() = Automation::failureRule(failedPaths);
+}
+
 PlanBuilder planBuilder(const ModelState& state, const std::vector<std::string>& folders, const DriveProfile& profile) {
     AppSettings settings = state.settings;
     settings.driveProfile = profile;

@@ -91,6 +91,9 @@ PlanBuilder scanBuilder(const ModelState& state, bool includingRecent,
 // An automatic check's builder: scanBuilder with recent items and `failedPaths` kept out,
 // on automaticScanThreads threads at most.
 PlanBuilder automaticCheckBuilder(const ModelState& state, const std::vector<std::string>& failedPaths);
+// Replaces the failed items an automaticCheckBuilder keeps out, so that the journal's
+// failures can be read where the scan runs.
+void keepFailedOut(PlanBuilder& builder, const std::vector<std::string>& failedPaths);
 
 // A builder for `folders` as if the drive had `profile` (a drive not chosen yet), without
 // recent items and without the failure rule.

@@ -20,23 +20,38 @@ std::optional<std::string> driveNameAt(const std::string& mountPath) {
     return std::nullopt;
 }
 
+MountedDrives mountedOtherDrives(const std::vector<OffloadRecord>& records, const std::string& chosenID,
+                                 const DriveLocating& locator, const DriveNameReader& nameAt) {
+    std::set<std::string> ids;
+    for (const auto& record : records) ids.insert(record.driveID);
+    ids.erase(chosenID);
+
+    MountedDrives drives;
+    for (const auto& id : ids) {
+        auto& name = drives[id];
+        if (auto mountPath = locator.mountPoint(id)) name = nameAt(*mountPath).value_or(kOtherDriveName);
+    }
+    return drives;
+}
+
+std::map<std::string, DriveStatus> otherDrives(const MountedDrives& mounted,
+                                               const std::map<std::string, DriveStatus>& known) {
+    std::map<std::string, DriveStatus> drives;
+    for (const auto& [id, name] : mounted) {
+        if (name) {
+            drives[id] = DriveStatus{*name, true};
+            continue;
+        }
+        auto before = known.find(id);
+        drives[id] = DriveStatus{before != known.end() ? before->second.name : kOtherDriveName, false};
+    }
+    return drives;
+}
+
 std::map<std::string, DriveStatus> otherDrives(const ModelState& state, const DriveLocating& locator,
                                                const DriveNameReader& nameAt) {
     const std::string chosen = state.settings.drive ? state.settings.drive->id : std::string();
-    std::set<std::string> ids;
-    for (const auto& record : state.records) ids.insert(record.driveID);
-    ids.erase(chosen);
-
-    std::map<std::string, DriveStatus> drives;
-    for (const auto& id : ids) {
-        if (auto mountPath = locator.mountPoint(id)) {
-            drives[id] = DriveStatus{nameAt(*mountPath).value_or(kOtherDriveName), true};
-            continue;
-        }
-        auto known = state.otherDrives.find(id);
-        drives[id] = DriveStatus{known != state.otherDrives.end() ? known->second.name : kOtherDriveName, false};
-    }
-    return drives;
+    return otherDrives(mountedOtherDrives(state.records, chosen, locator, nameAt), state.otherDrives);
 }
 
 DriveStatus driveStatus(const ModelState& state, const OffloadRecord& record) {

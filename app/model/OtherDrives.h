@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drives/DriveLocating.h"
 #include "foundation/OffloadRecord.h"
@@ -20,9 +21,20 @@ std::optional<std::string> driveNameAt(const std::string& mountPath);
 
 using DriveNameReader = std::function<std::optional<std::string>(const std::string& mountPath)>;
 
+// Each drive id of `records` except `chosenID`: the name the drive goes by where it is
+// mounted (`nameAt`, "your other drive" when that gives none), or none when it is not
+// mounted. Reads the disk; any thread.
+using MountedDrives = std::map<std::string, std::optional<std::string>>;
+MountedDrives mountedOtherDrives(const std::vector<OffloadRecord>& records, const std::string& chosenID,
+                                 const DriveLocating& locator, const DriveNameReader& nameAt = driveNameAt);
+
+// Those drives as the model lists them: an unplugged one keeps the name `known` holds for
+// it, else "your other drive".
+std::map<std::string, DriveStatus> otherDrives(const MountedDrives& mounted,
+                                               const std::map<std::string, DriveStatus>& known);
+
 // One entry for each drive id of the records, whatever their phase, except the chosen
-// drive's. A mounted drive is named by `nameAt` ("your other drive" when it gives none);
-// an unplugged one keeps the name otherDrives already holds for it, else "your other drive".
+// drive's, named as above.
 std::map<std::string, DriveStatus> otherDrives(const ModelState& state, const DriveLocating& locator,
                                                const DriveNameReader& nameAt = driveNameAt);
 

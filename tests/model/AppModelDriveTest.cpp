@@ -55,7 +55,7 @@ TEST_F(AppModelDriveTest, MountWatchMarksMountingAfterTheGraceThenStuckOrMounted
         world.driveLog->clear();
         world.clock->set(Date{t0});
         auto model = world.make();
-        model->refresh();
+        ASSERT_TRUE(refreshed(*model));
         model->diskChanged("sdb1", DiskVolume{"VOL-UUID", "Archive", std::nullopt});
         EXPECT_FALSE(model->state().driveMounting);
         EXPECT_TRUE(model->isMountWatchRunning());
@@ -83,7 +83,7 @@ TEST(AppModelUnplugTest, UnpluggingPostsDriveOfflineOnlyWithItemsOnIt) {
         ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
         for (int i = 0; i < items; ++i)
             model->journal()->insert(recordOn(world.home + "/f" + std::to_string(i), world.drive.id));
-        model->refresh();
+        ASSERT_TRUE(refreshed(*model));
         world.locator->set(world.drive.id, std::nullopt);
         model->volumesChanged();
         model->volumesChanged();  // still gone: nothing more
@@ -144,7 +144,7 @@ TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
     model.reset();
     world.locator->set(world.drive.id, world.driveRoot);
     auto ssd = world.make();
-    ssd->refresh();
+    ASSERT_TRUE(refreshed(*ssd));
     ssd->watchDriveWake();
     EXPECT_FALSE(ssd->isWakeWatchRunning());
 }
@@ -211,7 +211,7 @@ TEST_F(AppModelDriveTest, OtherDrivesKeepTheNameLearnedWhilePlugged) {
     model->journal()->insert(recordOn(world.home + "/new", world.drive.id));
     model->services().facts.driveNameAt = [](const std::string&) { return std::optional<std::string>("Spare"); };
     world.locator->set("OLD-ID", world.dir / "spare");
-    model->refresh();
+    ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(model->state().otherDrives.at("OLD-ID"), (DriveStatus{"Spare", true}));
     world.locator->set("OLD-ID", std::nullopt);
     model->volumesChanged();

@@ -58,6 +58,7 @@ TEST_F(AppModelTest, StartsInOrderOnceThenChecksTenSecondsAfterRecovery) {
     ASSERT_TRUE(model->state().nextCheck);
     EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()), 10);
     world.timers->advance(10);
+    ASSERT_TRUE(pumpUntil([&] { return !model->state().isChecking; }));
     ASSERT_TRUE(model->state().nextCheck);
     EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()),
               model->state().settings.checkIntervalMinutes * 60.0);
@@ -98,18 +99,21 @@ TEST_F(AppModelTest, JournalThatCannotOpenFallsBackToMemoryAndSaysWhy) {
     EXPECT_FALSE(model->state().journalProblem->empty());
     EXPECT_EQ(model->journal()->path(), ":memory:");
     EXPECT_FALSE(canOffload(model->state()));
+    // The stand-in reads fine, but the journal on disk stays the problem.
+    ASSERT_TRUE(refreshed(*model));
+    EXPECT_TRUE(model->state().journalProblem);
 }
 
 TEST_F(AppModelTest, ObservedFieldsNotifyOnlyOnRealChange) {
     world.writeReadySettings();
     world.locator->set(world.drive.id, world.driveRoot);
     auto model = world.make();
-    model->refresh();
+    ASSERT_TRUE(refreshed(*model));
     const auto engine = model->engine();
     QSignalSpy anything(model.get(), &AppModel::recordsChanged);
     QSignalSpy free(model.get(), &AppModel::macFreeBytesChanged);
     QSignalSpy engines(model.get(), &AppModel::engineChanged);
-    model->refresh();
+    ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(anything.count(), 0);
     EXPECT_EQ(free.count(), 0);
     EXPECT_EQ(engines.count(), 0);
@@ -117,7 +121,7 @@ TEST_F(AppModelTest, ObservedFieldsNotifyOnlyOnRealChange) {
 
     world.freeBytes = 5;
     model->journal()->insert(offloadedRecord(world.home + "/a.mov", world.drive.id));
-    model->refresh();
+    ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(free.count(), 1);
     EXPECT_EQ(anything.count(), 1);
     EXPECT_EQ(model->state().records.size(), 1u);
@@ -179,7 +183,7 @@ TEST_F(AppModelTest, RunnerCarriesProgressAndStopAcrossThreadsAndKeepsItsEngine)
     world.writeReadySettings();
     world.locator->set(world.drive.id, world.driveRoot);
     auto model = world.make();
-    model->refresh();
+    ASSERT_TRUE(refreshed(*model));
     auto engineAtStart = model->engine();
     std::atomic<bool> reported{false};
     std::atomic<bool> stopped{false};
@@ -249,7 +253,7 @@ TEST_F(AppModelTest, UnmountIsRefusedOnlyForTheDriveWhileMovingOrRestoring) {
     };
     for (const auto& c : cases) {
         auto model = world.make();
-        model->refresh();
+        ASSERT_TRUE(refreshed(*model));
         const std::string path = c.path == "drive" ? world.driveRoot : world.dir / "other";
         bool done = false;
         model->performEngineOperation<int>(

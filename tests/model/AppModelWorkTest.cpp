@@ -303,7 +303,7 @@ TEST_F(ModelWorkTest, HandPickedMovesAndTheirRefusals) {
     EXPECT_EQ(move({b}), std::nullopt);  // moved cleanly: nothing to report
     EXPECT_FALSE(model->state().filesProblem);
     world.locator->set(world.drive.id, std::nullopt);
-    model->refresh();
+    ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(move({downloads}), "Keldwick moves files to Archive, so it needs to be plugged in.");
     EXPECT_EQ(world.notices->posted.back().title, "Plug in Archive");
     for (const auto& [path, made] : items) expectIntact(path);

@@ -61,7 +61,54 @@ std::optional<double> ManualTimers::nextDue() const {
 
 void CountingExecutor::run(WorkPriority priority, std::function<void()> work) {
     (priority == WorkPriority::user ? userRuns : backgroundRuns)++;
-    std::thread(std::move(work)).detach();
+    {
+        std::lock_guard guard(lock_);
+        ++running_;
+    }
+    std::thread([this, work = std::move(work)]() mutable {
+        work();
+        work = nullptr;
+        // Notified under the lock: once a waiter sees none running, this thread is done with us.
+        std::lock_guard guard(lock_);
+        --running_;
+        idle_.notify_all();
+    }).detach();
+}
+
+bool CountingExecutor::waitIdle(std::chrono::milliseconds limit) {
+    std::unique_lock guard(lock_);
+    return idle_.wait_for(guard, limit, [this] { return running_ == 0; });
+}
+
+void HeldExecutor::run(WorkPriority, std::function<void()> work) { work_.push_back(std::move(work)); }
+
+void HeldExecutor::runHeld(size_t index) {
+    auto work = std::move(work_.at(index));
+    work_.erase(work_.begin() + static_cast<std::ptrdiff_t>(index));
+    std::thread(std::move(work)).join();
+}
+
+JournalHold::JournalHold(Journal& journal) {
+    thread_ = std::thread([this, &journal] {
+        std::lock_guard held(journal.lock());
+        std::unique_lock guard(lock_);
+        holding_ = true;
+        changed_.notify_all();
+        changed_.wait_for(guard, std::chrono::seconds(10), [this] { return released_; });
+    });
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [this] { return holding_; });
+}
+
+JournalHold::~JournalHold() {
+    release();
+    thread_.join();
+}
+
+void JournalHold::release() {
+    std::lock_guard guard(lock_);
+    released_ = true;
+    changed_.notify_all();
 }
 
 RunSummary FakeEngine::run(const OffloadPlan& plan, bool dryRun, const Cancel& cancel, const Progress& progress) {
@@ -126,6 +173,11 @@ ModelWorld::ModelWorld() {
     makeDirs(driveRoot);
 }
 
+ModelWorld::~ModelWorld() {
+    // A refresh still reading asks this world's facts.
+    executor->waitIdle();
+}
+
 void ModelWorld::writeReadySettings() {
     AppSettings settings;
     settings.onboardingComplete = true;
@@ -182,6 +234,12 @@ bool pumpUntil(const std::function<bool()>& done) {
         QThread::msleep(1);
     }
     return true;
+}
+
+bool refreshed(AppModel& model) {
+    bool applied = false;
+    model.refresh([&applied] { applied = true; });
+    return pumpUntil([&applied] { return applied; });
 }
 
 }  // namespace keldwick::test

@@ -5,12 +5,14 @@
 
 #include <QCoreApplication>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drives/FolderDriveLocator.h"
@@ -61,8 +63,44 @@ private:
 class CountingExecutor final : public BackgroundExecutor {
 public:
     void run(WorkPriority priority, std::function<void()> work) override;
+    // Waits until no work runs (a test's world must outlive the work reading it); false
+    // when some is still running after `limit`.
+    bool waitIdle(std::chrono::milliseconds limit = std::chrono::seconds(10));
     std::atomic<int> userRuns{0};
     std::atomic<int> backgroundRuns{0};
+
+private:
+    std::mutex lock_;
+    std::condition_variable idle_;
+    int running_ = 0;
+};
+
+// Keeps work until the test runs it, in the order the test chooses.
+class HeldExecutor final : public BackgroundExecutor {
+public:
+    void run(WorkPriority priority, std::function<void()> work) override;
+    size_t held() const { return work_.size(); }
+    // Runs the work held at `index` on another thread and waits for it to end.
+    void runHeld(size_t index);
+
+private:
+    std::vector<std::function<void()>> work_;
+};
+
+// Holds the journal's lock on another thread, as a long write or a slow disk would,
+// until release() or ten seconds have passed.
+class JournalHold {
+public:
+    explicit JournalHold(Journal& journal);
+    ~JournalHold();
+    void release();
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool holding_ = false;
+    bool released_ = false;
+    std::thread thread_;
 };
 
 // An engine whose operations are scripted by the test. Unscripted calls do nothing.
@@ -199,6 +237,7 @@ struct ModelWorld {
     std::shared_ptr<FakeDriveLocator> locator = std::make_shared<FakeDriveLocator>();
 
     ModelWorld();
+    ~ModelWorld();
     // Setup complete with the drive chosen, one managed folder, written to settings.json.
     void writeReadySettings();
     AppServices services();
@@ -207,5 +246,8 @@ struct ModelWorld {
 
 // Runs the event loop until `done` holds or about five seconds pass; false on timeout.
 bool pumpUntil(const std::function<bool()>& done);
+
+// Refreshes the model and runs the event loop until that refresh has applied.
+bool refreshed(AppModel& model);
 
 }  // namespace keldwick::test

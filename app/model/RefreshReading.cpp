@@ -1,0 +1,71 @@
+#include "model/RefreshReading.h"
+
+#include <algorithm>
+
+namespace keldwick {
+
+namespace {
+
+constexpr double secondsPerDay = 86'400;
+
+}  // namespace
+
+DriveReading readDrive(const std::optional<Drive>& drive, const DriveLocating& locator, const SystemFacts& facts) {
+    DriveReading reading;
+    if (drive) reading.root = locator.mountPoint(drive->id);
+    if (reading.root) reading.volume = facts.volumeInfo(*reading.root);
+    return reading;
+}
+
+std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& all) {
+    std::vector<OffloadRecord> listed;
+    for (const auto& record : all) {
+        if (record.phase == Phase::restored || record.phase == Phase::abandoned || record.phase == Phase::superseded)
+            continue;
+        listed.push_back(record);
+    }
+    std::stable_sort(listed.begin(), listed.end(),
+                     [](const OffloadRecord& a, const OffloadRecord& b) { return a.updatedAt > b.updatedAt; });
+    return listed;
+}
+
+std::vector<std::string> recentlyRestored(const std::vector<OffloadRecord>& restored, Date now,
+                                          int64_t minimumAgeDays) {
+    const double cutoff = now.secondsSince1970 - static_cast<double>(minimumAgeDays) * secondsPerDay;
+    std::vector<std::string> paths;
+    for (const auto& record : restored) {
+        if (record.phase == Phase::restored && record.updatedAt.secondsSince1970 > cutoff)
+            paths.push_back(record.originalPath);
+    }
+    return paths;
+}
+
+RefreshReading readRefresh(const RefreshSources& sources) {
+    RefreshReading reading;
+    reading.drive = sources.drive;
+    reading.freeBytes = sources.facts.availableBytes(sources.home);
+    reading.totalBytes = sources.facts.totalBytes(sources.home);
+    reading.fullDiskAccess = sources.isSandboxed || sources.facts.fullDiskAccess(sources.home);
+    reading.chosenDrive = readDrive(sources.drive, *sources.locator, sources.facts);
+
+    try {
+        const std::vector<OffloadRecord> all = sources.journal->allRecords();
+        for (const auto& record : all) {
+            if (record.phase == Phase::restored) reading.restored.push_back(record);
+        }
+        reading.hasBroughtFilesBack = !reading.restored.empty();
+        reading.records = listedRecords(all);
+        reading.otherDrives = mountedOtherDrives(*reading.records, sources.drive ? sources.drive->id : std::string(),
+                                                 *sources.locator, sources.facts.driveNameAt);
+    } catch (const std::exception& e) {
+        reading.journalError = e.what();
+    }
+    try {
+        reading.pins = sources.journal->pins();
+    } catch (const std::exception& e) {
+        if (!reading.journalError) reading.journalError = e.what();
+    }
+    return reading;
+}
+
+}  // namespace keldwick

@@ -1,0 +1,72 @@
+#pragma once
+// What a refresh of the model reads from the disk: free space, the access probe, where the
+// chosen drive is mounted, the journal's records and pins, and where the other drives the
+// records name are mounted. With a large journal or a slow volume this takes long, so the
+// model reads on a worker thread and applies the values on the main thread. Nothing here
+// touches the model: any thread may read.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drives/Drive.h"
+#include "drives/DriveLocating.h"
+#include "drives/VolumeInfo.h"
+#include "foundation/Date.h"
+#include "foundation/Journal.h"
+#include "foundation/OffloadRecord.h"
+#include "model/AppServices.h"
+#include "model/OtherDrives.h"
+
+namespace keldwick {
+
+// Where the chosen drive is mounted, and its volume; none of either without a drive.
+struct DriveReading {
+    std::optional<std::string> root;
+    std::optional<VolumeInfo> volume;
+};
+
+DriveReading readDrive(const std::optional<Drive>& drive, const DriveLocating& locator, const SystemFacts& facts);
+
+// Everything a reading needs, held by value so that a worker can keep it.
+struct RefreshSources {
+    std::string home;
+    bool isSandboxed = false;
+    std::optional<Drive> drive;  // the chosen drive
+    std::shared_ptr<Journal> journal;
+    std::shared_ptr<DriveLocating> locator;
+    SystemFacts facts;
+};
+
+struct RefreshReading {
+    std::optional<Drive> drive;  // the drive it was read for
+    std::optional<int64_t> freeBytes;
+    std::optional<int64_t> totalBytes;
+    bool fullDiskAccess = false;
+    DriveReading chosenDrive;
+
+    // The journal's part. A value that could not be read is none, and journalError holds
+    // the first failure's message: the model then keeps what it showed before.
+    std::optional<std::vector<OffloadRecord>> records;  // the listed ones, newest change first
+    bool hasBroughtFilesBack = false;
+    std::vector<OffloadRecord> restored;  // records in phase "restored", in journal order
+    MountedDrives otherDrives;            // of the listed records, when they were read
+    std::optional<std::vector<std::string>> pins;
+    std::optional<std::string> journalError;
+};
+
+RefreshReading readRefresh(const RefreshSources& sources);
+
+// The records the model lists: every phase but "restored", "abandoned" and "superseded",
+// the latest change first (equal dates keep journal order).
+std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& all);
+
+// Original paths of the `restored` records changed after `now` minus the minimum age, in
+// their order: items the user just brought back stay on the computer.
+std::vector<std::string> recentlyRestored(const std::vector<OffloadRecord>& restored, Date now,
+                                          int64_t minimumAgeDays);
+
+}  // namespace keldwick

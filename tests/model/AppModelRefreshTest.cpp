@@ -1,0 +1,140 @@
+// The model's refresh reads the disk off the main thread: the main thread keeps ticking
+// while the journal is slow, only the latest refresh applies, and a journal that can't be
+// read keeps what was shown and says so.
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "model/ModelFakes.h"
+#include "model/StatusTexts.h"
+
+namespace keldwick::test {
+namespace {
+
+NewRecord offloaded(const std::string& path, const std::string& driveID) {
+    NewRecord r;
+    r.originalPath = path;
+    r.driveID = driveID;
+    r.driveRelativePath = path.substr(path.rfind('/') + 1);
+    r.size = 1000;
+    r.phase = Phase::offloaded;
+    return r;
+}
+
+// Counts the main thread's timer ticks, as a window's animation would see them.
+struct Ticker {
+    QTimer timer;
+    int ticks = 0;
+    Ticker() {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        timer.start(1);
+    }
+};
+
+class AppModelRefreshTest : public ::testing::Test {
+protected:
+    ModelWorld world;
+
+    std::unique_ptr<AppModel> readyModel() {
+        world.writeReadySettings();
+        world.locator->set(world.drive.id, world.driveRoot);
+        return world.make();
+    }
+};
+
+TEST_F(AppModelRefreshTest, AfterWorkTheMainThreadTicksWhileTheJournalIsRead) {
+    auto model = readyModel();
+    ASSERT_TRUE(refreshed(*model));
+    model->journal()->insert(offloaded(world.home + "/a.mov", world.drive.id));
+    JournalHold hold(*model->journal());
+
+    bool done = false;
+    model->performEngineOperation<int>(
+        Activity::moving, nullptr,
+        [](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress&) { return 1; },
+        [&](EngineOutcome<int>) { done = true; });
+    model->refresh();  // as the panel does when it opens
+    Ticker ticker;
+    ASSERT_TRUE(pumpUntil([&] { return ticker.ticks >= 30; }));
+    // Still reading: the work is not settled and nothing was applied.
+    EXPECT_FALSE(done);
+    EXPECT_EQ(model->state().activity, Activity::moving);
+    EXPECT_TRUE(model->state().records.empty());
+
+    hold.release();
+    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    EXPECT_EQ(model->state().activity, Activity::idle);
+    EXPECT_FALSE(model->cancelFlag());
+    EXPECT_EQ(model->state().records.size(), 1u);
+}
+
+TEST_F(AppModelRefreshTest, OnlyTheLatestRefreshApplies) {
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto held = std::make_shared<HeldExecutor>();
+    AppServices services = world.services();
+    services.background = held;
+    auto model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false},
+                                            std::move(services));
+    QSignalSpy records(model.get(), &AppModel::recordsChanged);
+    std::vector<std::string> called;
+    model->refresh([&] { called.push_back("first"); });
+    model->journal()->insert(offloaded(world.home + "/a.mov", world.drive.id));
+    model->refresh([&] { called.push_back("second"); });
+    ASSERT_EQ(held->held(), 2u);
+
+    // The newer one ends first: it applies, and both callers hear of it, in order.
+    held->runHeld(1);
+    ASSERT_TRUE(pumpUntil([&] { return called.size() == 2; }));
+    EXPECT_EQ(called, (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(model->state().records.size(), 1u);
+    EXPECT_EQ(records.count(), 1);
+
+    // The overtaken one ends last, whatever it read: it is dropped.
+    model->journal()->insert(offloaded(world.home + "/b.mov", world.drive.id));
+    held->runHeld(0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->state().records.size(), 1u);
+    EXPECT_EQ(records.count(), 1);
+    EXPECT_EQ(called.size(), 2u);
+}
+
+TEST_F(AppModelRefreshTest, AJournalThatFailsToReadKeepsWhatWasShownAndSaysSo) {
+    for (const std::string table : {"records", "pins"}) {
+        ModelWorld world;
+        world.writeReadySettings();
+        world.locator->set(world.drive.id, world.driveRoot);
+        auto model = world.make();
+        auto& journal = *model->journal();
+        journal.insert(offloaded(world.home + "/a.mov", world.drive.id));
+        journal.pin(world.home + "/Keep");
+        ASSERT_TRUE(refreshed(*model));
+        const auto shownRecords = model->state().records;
+        ASSERT_EQ(shownRecords.size(), 1u);
+        QSignalSpy recordsChanged(model.get(), &AppModel::recordsChanged);
+        QSignalSpy pinsChanged(model.get(), &AppModel::pinsChanged);
+
+        journal.db().exec("ALTER TABLE " + table + " RENAME TO " + table + "_away");
+        ASSERT_TRUE(refreshed(*model));
+        EXPECT_EQ(model->state().records, shownRecords) << table;
+        EXPECT_EQ(model->state().pins, std::vector<std::string>{world.home + "/Keep"}) << table;
+        EXPECT_EQ(recordsChanged.count(), 0) << table;
+        EXPECT_EQ(pinsChanged.count(), 0) << table;
+        ASSERT_TRUE(model->state().journalProblem) << table;
+        EXPECT_NE(model->state().journalProblem->find(table), std::string::npos) << *model->state().journalProblem;
+        EXPECT_FALSE(canOffload(model->state()));
+        EXPECT_EQ(statusText(model->state()).headline, "Keldwick can't open its records");
+
+        // Readable again: the problem is gone at the next refresh.
+        journal.db().exec("ALTER TABLE " + table + "_away RENAME TO " + table);
+        ASSERT_TRUE(refreshed(*model));
+        EXPECT_FALSE(model->state().journalProblem) << table;
+        EXPECT_TRUE(canOffload(model->state()));
+        EXPECT_EQ(model->state().records, shownRecords) << table;
+    }
+}
+
+}  // namespace
+}  // namespace keldwick::test
