@@ -11,18 +11,6 @@
 namespace keldwick::test {
 namespace {
 
-NewRecord recordOn(const std::string& path, const std::string& driveID, Phase phase = Phase::offloaded,
-                   bool folder = false) {
-    NewRecord r;
-    r.originalPath = path;
-    r.driveID = driveID;
-    r.driveRelativePath = path.substr(path.rfind('/') + 1);
-    r.isDirectory = folder;
-    r.size = 1000;
-    r.phase = phase;
-    return r;
-}
-
 class AppModelDriveTest : public ::testing::Test {
 protected:
     void SetUp() override { world.writeReadySettings(); }

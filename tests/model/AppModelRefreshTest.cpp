@@ -13,16 +13,6 @@
 namespace keldwick::test {
 namespace {
 
-NewRecord offloaded(const std::string& path, const std::string& driveID) {
-    NewRecord r;
-    r.originalPath = path;
-    r.driveID = driveID;
-    r.driveRelativePath = path.substr(path.rfind('/') + 1);
-    r.size = 1000;
-    r.phase = Phase::offloaded;
-    return r;
-}
-
 // Counts the main thread's timer ticks, as a window's animation would see them.
 struct Ticker {
     QTimer timer;
@@ -47,7 +37,7 @@ protected:
 TEST_F(AppModelRefreshTest, AfterWorkTheMainThreadTicksWhileTheJournalIsRead) {
     auto model = readyModel();
     ASSERT_TRUE(refreshed(*model));
-    model->journal()->insert(offloaded(world.home + "/a.mov", world.drive.id));
+    model->journal()->insert(recordOn(world.home + "/a.mov", world.drive.id));
     JournalHold hold(*model->journal());
 
     bool done = false;
@@ -81,7 +71,7 @@ TEST_F(AppModelRefreshTest, OnlyTheLatestRefreshApplies) {
     QSignalSpy records(model.get(), &AppModel::recordsChanged);
     std::vector<std::string> called;
     model->refresh([&] { called.push_back("first"); });
-    model->journal()->insert(offloaded(world.home + "/a.mov", world.drive.id));
+    model->journal()->insert(recordOn(world.home + "/a.mov", world.drive.id));
     model->refresh([&] { called.push_back("second"); });
     ASSERT_EQ(held->held(), 2u);
 
@@ -93,7 +83,7 @@ TEST_F(AppModelRefreshTest, OnlyTheLatestRefreshApplies) {
     EXPECT_EQ(records.count(), 1);
 
     // The overtaken one ends last, whatever it read: it is dropped.
-    model->journal()->insert(offloaded(world.home + "/b.mov", world.drive.id));
+    model->journal()->insert(recordOn(world.home + "/b.mov", world.drive.id));
     held->runHeld(0);
     QCoreApplication::processEvents();
     EXPECT_EQ(model->state().records.size(), 1u);
@@ -108,7 +98,7 @@ TEST_F(AppModelRefreshTest, AJournalThatFailsToReadKeepsWhatWasShownAndSaysSo) {
         world.locator->set(world.drive.id, world.driveRoot);
         auto model = world.make();
         auto& journal = *model->journal();
-        journal.insert(offloaded(world.home + "/a.mov", world.drive.id));
+        journal.insert(recordOn(world.home + "/a.mov", world.drive.id));
         journal.pin(world.home + "/Keep");
         ASSERT_TRUE(refreshed(*model));
         const auto shownRecords = model->state().records;

@@ -18,16 +18,6 @@ protected:
     ModelWorld world;
 };
 
-NewRecord offloadedRecord(const std::string& path, const std::string& driveID) {
-    NewRecord r;
-    r.originalPath = path;
-    r.driveID = driveID;
-    r.driveRelativePath = path.substr(path.rfind('/') + 1);
-    r.size = 1000;
-    r.phase = Phase::offloaded;
-    return r;
-}
-
 TEST_F(AppModelTest, StartsInOrderOnceThenChecksTenSecondsAfterRecovery) {
     world.writeReadySettings();
     world.locator->set(world.drive.id, world.driveRoot);
@@ -120,7 +110,7 @@ TEST_F(AppModelTest, ObservedFieldsNotifyOnlyOnRealChange) {
     EXPECT_EQ(model->engine(), engine);
 
     world.freeBytes = 5;
-    model->journal()->insert(offloadedRecord(world.home + "/a.mov", world.drive.id));
+    model->journal()->insert(recordOn(world.home + "/a.mov", world.drive.id));
     ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(free.count(), 1);
     EXPECT_EQ(anything.count(), 1);
@@ -158,7 +148,7 @@ TEST_F(AppModelTest, FirstRunDeclineIsADateOrNothing) {
 
 TEST_F(AppModelTest, RunnerReturnsAnErrorAfterSettlingAndRefreshing) {
     auto model = world.make();
-    model->journal()->insert(offloadedRecord(world.home + "/a.mov", world.drive.id));
+    model->journal()->insert(recordOn(world.home + "/a.mov", world.drive.id));
     bool called = false;
     model->performEngineOperation<int>(
         Activity::moving, nullptr,

@@ -225,6 +225,17 @@ std::unique_ptr<AppModel> ModelWorld::make() {
     return std::make_unique<AppModel>(AppEnvironment{home, support, locator, isSandboxed}, services());
 }
 
+NewRecord recordOn(const std::string& path, const std::string& driveID, Phase phase, bool folder) {
+    NewRecord r;
+    r.originalPath = path;
+    r.driveID = driveID;
+    r.driveRelativePath = path.substr(path.rfind('/') + 1);
+    r.isDirectory = folder;
+    r.size = 1000;
+    r.phase = phase;
+    return r;
+}
+
 bool pumpUntil(const std::function<bool()>& done) {
     QElapsedTimer timer;
     timer.start();

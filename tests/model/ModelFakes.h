@@ -244,6 +244,10 @@ struct ModelWorld {
     std::unique_ptr<AppModel> make();
 };
 
+// A record of an item of 1,000 bytes moved to the drive `driveID`, named like the item there.
+NewRecord recordOn(const std::string& path, const std::string& driveID, Phase phase = Phase::offloaded,
+                   bool folder = false);
+
 // Runs the event loop until `done` holds or about five seconds pass; false on timeout.
 bool pumpUntil(const std::function<bool()>& done);
 
