@@ -214,11 +214,13 @@ void OffloadExecutor::swapKeepingIconPlace(const OffloadRecord& verified, const 
 
 void OffloadExecutor::finishMove(const OffloadRecord& verified, const LocatedDrive& located,
                                  const std::optional<std::vector<TreeEntry>>& entries) {
-    // "offloaded", its event, and the drive manifest's line.
-    context.journal->setPhase(verified.id, Phase::offloaded);
-    context.journal->log("Moved " + quotedName(verified.originalPath) + " (" + byteCountText(verified.size) + ") to " +
-                             drive.name + ".",
-                         EventLevel::info, verified.id);
+    // "offloaded" and its event in one commit, then the drive manifest's line.
+    context.journal->transaction([&] {
+        context.journal->setPhase(verified.id, Phase::offloaded);
+        context.journal->log("Moved " + quotedName(verified.originalPath) + " (" + byteCountText(verified.size) +
+                                 ") to " + drive.name + ".",
+                             EventLevel::info, verified.id);
+    });
     // Without the drive the line waits for the next recovery, which adds what it lacks.
     if (!located.isStillThere()) return;
     RecoveryManager(context).appendManifestEntry(verified, DriveManifest::Entry::Event::offloaded, located.root(),

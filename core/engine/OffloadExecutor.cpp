@@ -84,8 +84,13 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
     if (!destination.clearLeftovers && FileStat::read(destination.path))
         throw EngineError::destinationExists(destination.path);
 
-    const OffloadRecord record = insertRecord(candidate, status, destination.relativePath);
-    context.journal->log("Moving " + quotedName(path) + " to " + drive.name + "\u2026", EventLevel::info, record.id);
+    // The record and its event in one commit: one wait for the medium, not two.
+    const OffloadRecord record = context.journal->transaction([&] {
+        OffloadRecord inserted = insertRecord(candidate, status, destination.relativePath);
+        context.journal->log("Moving " + quotedName(path) + " to " + drive.name + "\u2026", EventLevel::info,
+                             inserted.id);
+        return inserted;
+    });
     runRepairingOnFailure(context, located, record.id, "Couldn't move " + quotedName(path),
                           [&] { copyAndSwap(record, located, destination.clearLeftovers, cancel, progress); });
 

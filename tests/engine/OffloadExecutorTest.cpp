@@ -26,6 +26,8 @@
 #include "platform/Rename.h"
 #include "scanning/PinnedRule.h"
 #include "support/FaultActions.h"
+#include "support/PowerCutJournalFiles.h"
+#include "support/TempDir.h"
 #include "support/RealMounts.h"
 
 namespace keldwick {
@@ -124,6 +126,30 @@ TEST_F(OffloadExecutorTest, MovesAFileAndLeavesALinkToTheDriveCopy) {
     EXPECT_EQ(entries[0].relativePath, relativeFor(file));
     EXPECT_EQ(entries[0].checksum, record.checksum);
     EXPECT_FALSE(entries[0].entries.has_value());
+}
+
+// A move waits for the journal's medium once for each phase it records: its events ride
+// along in those commits instead of each waiting on its own.
+TEST(OffloadExecutorJournalTest, AMoveCommitsOnceForEachPhaseItRecords) {
+    test::PowerCutJournalFiles files;  // counts the commits; the power stays on
+    test::TempDir journalFolder;
+    {
+        test::EngineWorld world(Journal::open(journalFolder / "journal.sqlite"));
+        const std::string path = test::writeFile(world.home + "/Documents/report.txt", "quarterly numbers");
+        const int before = files.commits();
+        auto outcome =
+            world.executor().offload(test::candidateFor(path, Date::now().adding(60)), false, nullptr, nullptr);
+        ASSERT_EQ(outcome.record.phase, Phase::offloaded);
+        // The record ("copying"), "verified", "swapping", "offloaded".
+        EXPECT_EQ(files.commits() - before, 4);
+        EXPECT_EQ(files.commitsNotDurable(), 0);
+        std::vector<std::string> messages;  // newest first
+        for (const auto& event : world.journal->events(10))
+            if (event.recordID == outcome.record.id) messages.push_back(event.message);
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_TRUE(messages[0].starts_with("Moved ")) << messages[0];
+        EXPECT_TRUE(messages[1].starts_with("Moving ")) << messages[1];
+    }
 }
 
 TEST_F(OffloadExecutorTest, ManifestLineOfAMovedFile) {
