@@ -9,6 +9,9 @@
 #include "desktop/Updater.h"
 #include "files/FilesWindow.h"
 #include "model/AppModel.h"
+#include "onboarding/AppModelOnboardingHost.h"
+#include "onboarding/OnboardingWindow.h"
+#include "onboarding/PermissionWindow.h"
 #include "preview/AppModelPreviewHost.h"
 #include "preview/PreviewWindow.h"
 #include "shell/DesktopServices.h"
@@ -56,6 +59,9 @@ int main(int argc, char** argv) {
     windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));
     windows.add(AppWindow::offloaded, filesWindowEntry(wiring.host<HookedFilesHost>(filesHooks(model))));
     windows.add(AppWindow::systemData, systemDataWindowEntry(wiring.host<ModelSystemDataHost>(model)));
+    auto& onboardingHost = wiring.host<AppModelOnboardingHost>(model);
+    windows.add(AppWindow::onboarding, onboardingWindowEntry(onboardingHost));
+    windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));
     wiring.listen(instance);
     wiring.start();
 

@@ -151,12 +151,9 @@ public:
     void refreshOtherDrives();
     DriveStatus driveStatus(const OffloadRecord& record) const;
     // Opens the system's page that grants the access. Linux has no such page: the result
-    // is then false and nothing is opened; the permission window shows
-    // noAccessSettingsText instead of pretending a page opened.
+    // is then false and nothing is opened; the permission screens then explain what
+    // blocks access instead of pretending a page opened.
     bool openFullDiskAccessSettings();
-    static constexpr const char* noAccessSettingsText =
-        "This system has no settings page for this. Keldwick needs to be able to read the folders in your home "
-        "folder; if it runs in a sandbox, give it access to your home folder.";
 
     // ---- Settings writes ----
     // The one write path: apply, normalise, save (a failure is kept in settingsProblem),
@@ -306,6 +303,8 @@ signals:
     void failedMovesChanged();
     void lastFailureNoticeChanged();
     void settingsProblemChanged();
+    // A volume was mounted or unmounted (the drive list of the first-run guide follows).
+    void mountsChanged();
 
 private:
     // Stores `value` and emits `changed` only when it differs.

@@ -25,6 +25,7 @@ void AppModel::applyDrive(DriveReading reading) {
 
 void AppModel::volumesChanged() {
     assertMainThread();
+    emit mountsChanged();
     const bool wasSet = state_.driveRoot.has_value();
     refreshDrive();
     refreshOtherDrives();

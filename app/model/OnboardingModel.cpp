@@ -159,24 +159,29 @@ void OnboardingModel::choose(AppModel& app, const DriveOption& option) {
         });
 }
 
-void OnboardingModel::finish(AppModel& app) {
+std::optional<std::string> OnboardingModel::finish(AppModel& app) {
     assertMainThread();
-    if (!drive_ || !profile_) return;
+    if (!drive_ || !profile_) return std::nullopt;
     std::vector<std::string> paths;
     for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
     const int64_t keep = keepFreeBytes_;
     app.updateSettings(
         SettingsChanges::completeOnboarding(*drive_, *profile_, std::move(paths), keep, AppSettings::target(keep)));
+    std::optional<std::string> loginProblem;
     if (!app.isSandboxed()) {
         try {
             app.services().loginItem->set(openAtLogin_);
         } catch (const std::exception& e) {
-            // The guide still finishes; the General tab shows the login item's real state.
+            // The guide still finishes; the switch goes back to what really holds and the
+            // user hears why.
             Log::error("app", std::string("Couldn't change the login item: ") + e.what());
+            loginProblem = e.what();
+            assign(openAtLogin_, !openAtLogin_, &OnboardingModel::openAtLoginChanged);
         }
         app.requestNotificationPermission();
     }
     app.startChecking();
+    return loginProblem;
 }
 
 }  // namespace keldwick

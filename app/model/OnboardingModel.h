@@ -83,8 +83,9 @@ public:
     void choose(AppModel& app, const DriveOption& option);
     // Writes drive, profile, folders, keep-free level and target, and setup complete in
     // one settings change; sets the login item and starts the checking. Nothing without
-    // a measured drive.
-    void finish(AppModel& app);
+    // a measured drive. Gives the login item's error when it could not be set; the
+    // openAtLogin switch is then set back.
+    std::optional<std::string> finish(AppModel& app);
 
 signals:
     void stepChanged();

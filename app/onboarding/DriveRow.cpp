@@ -2,7 +2,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -59,13 +58,7 @@ DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void(
 }
 
 void DriveRow::paintEvent(QPaintEvent* event) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::Text);
-    fill.setAlpha(16);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill);
-    painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    style::paintPanel(this);
     QFrame::paintEvent(event);
 }
 

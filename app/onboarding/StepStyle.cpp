@@ -1,6 +1,10 @@
 #include "onboarding/StepStyle.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+
+#include "ui/PlainText.h"
 
 #include "ui/Symbols.h"
 
@@ -30,6 +34,37 @@ void font(QWidget* widget, double scale, int weight) {
     if (scale != 1.0) f.setPointSizeF(f.pointSizeF() * scale);
     f.setWeight(static_cast<QFont::Weight>(weight));
     widget->setFont(f);
+}
+
+QWidget* symbolRow(std::string_view symbol, const QString& text, QWidget* parent, const QColor& color,
+                   QLabel** label) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    auto* icon = new QLabel(row);
+    const QIcon picture = color.isValid() ? Symbols::drawn(symbol, color) : Symbols::icon(symbol);
+    icon->setPixmap(picture.pixmap(18, 18));
+    icon->setAccessibleName(QString());
+    layout->addWidget(icon, 0, Qt::AlignTop);
+    auto* words = plainLabel(text, row, true);
+    if (color.isValid())
+        tint(words, color);
+    else
+        secondary(words);
+    layout->addWidget(words, 1);
+    if (label) *label = words;
+    return row;
+}
+
+void paintPanel(QWidget* widget) {
+    QPainter painter(widget);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = widget->palette().color(QPalette::Text);
+    fill.setAlpha(16);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(widget->rect()), 8, 8);
 }
 
 }  // namespace keldwick::style

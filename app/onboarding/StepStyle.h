@@ -21,5 +21,11 @@ void secondary(QWidget* widget);
 void tint(QWidget* widget, const QColor& color);
 // The font scaled by `scale`, with `weight`.
 void font(QWidget* widget, double scale, int weight);
+// A symbol beside a wrapped plain text: in the secondary style, or in `color` (symbol
+// and text) when one is given. `label`, when given, receives the text's label.
+QWidget* symbolRow(std::string_view symbol, const QString& text, QWidget* parent, const QColor& color = QColor(),
+                   QLabel** label = nullptr);
+// Paints the rounded, faintly filled background of a row or box.
+void paintPanel(QWidget* widget);
 
 }  // namespace keldwick::style

@@ -1,0 +1,46 @@
+#include "onboarding/AppModelOnboardingHost.h"
+
+#include "model/AppModel.h"
+
+namespace keldwick {
+
+AppModelOnboardingHost::AppModelOnboardingHost(AppModel& model, QObject* parent)
+    : OnboardingHost(parent), model_(model) {
+    // What the pages read of the model besides the guide's own fields.
+    for (auto signal : {&AppModel::hasFullDiskAccessChanged, &AppModel::macFreeBytesChanged,
+                        &AppModel::settingsChanged, &AppModel::journalProblemChanged})
+        connect(&model_, signal, this, &OnboardingHost::stateChanged);
+    connect(&model_, &AppModel::mountsChanged, this, &OnboardingHost::volumesChanged);
+}
+
+const ModelState& AppModelOnboardingHost::state() const { return model_.state(); }
+
+OnboardingModel& AppModelOnboardingHost::onboarding() { return model_.onboarding(); }
+
+void AppModelOnboardingHost::refreshFullDiskAccess() { model_.refreshFullDiskAccess(); }
+
+bool AppModelOnboardingHost::openAccessSettings() { return model_.openFullDiskAccessSettings(); }
+
+void AppModelOnboardingHost::refreshDrives() { model_.onboarding().refreshDrives(model_); }
+
+void AppModelOnboardingHost::choose(const DriveOption& option) { model_.onboarding().choose(model_, option); }
+
+void AppModelOnboardingHost::loadFolders() { model_.onboarding().loadFolders(model_); }
+
+void AppModelOnboardingHost::addFolder() { model_.onboarding().addFolder(model_); }
+
+void AppModelOnboardingHost::estimateMovable() { model_.onboarding().estimateMovable(model_); }
+
+void AppModelOnboardingHost::cancelEstimate() { model_.onboarding().cancelEstimate(); }
+
+std::optional<std::string> AppModelOnboardingHost::finish() { return model_.onboarding().finish(model_); }
+
+void AppModelOnboardingHost::showLoginItemProblem(const std::string& problem) {
+    model_.services().alerts->present("Keldwick couldn't set itself to open when you log in", problem);
+}
+
+void AppModelOnboardingHost::openPreview() {
+    model_.openPreview(PreviewKind::suggested, std::nullopt, std::nullopt, true);
+}
+
+}  // namespace keldwick

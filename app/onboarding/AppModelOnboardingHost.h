@@ -1,0 +1,35 @@
+#pragma once
+// The guide's host in the running program: the program's model itself.
+
+#include "onboarding/OnboardingHost.h"
+
+namespace keldwick {
+
+class AppModel;
+
+class AppModelOnboardingHost final : public OnboardingHost {
+    Q_OBJECT
+
+public:
+    // `model` outlives the host.
+    explicit AppModelOnboardingHost(AppModel& model, QObject* parent = nullptr);
+
+    const ModelState& state() const override;
+    OnboardingModel& onboarding() override;
+    void refreshFullDiskAccess() override;
+    bool openAccessSettings() override;
+    void refreshDrives() override;
+    void choose(const DriveOption& option) override;
+    void loadFolders() override;
+    void addFolder() override;
+    void estimateMovable() override;
+    void cancelEstimate() override;
+    std::optional<std::string> finish() override;
+    void showLoginItemProblem(const std::string& problem) override;
+    void openPreview() override;
+
+private:
+    AppModel& model_;
+};
+
+}  // namespace keldwick

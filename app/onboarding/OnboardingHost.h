@@ -1,0 +1,55 @@
+#pragma once
+// What the first-run guide and the permission window ask of the program's model: its
+// state, the guide's choices (the one OnboardingModel, read and written directly), and
+// the operations that need the model. The program hands the model itself (see
+// AppModelOnboardingHost); tests hand a scripted stand-in. Main thread only.
+
+#include <QObject>
+#include <optional>
+#include <string>
+
+#include "model/ModelState.h"
+#include "model/OnboardingModel.h"
+
+namespace keldwick {
+
+class OnboardingHost : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    ~OnboardingHost() override = default;
+
+    virtual const ModelState& state() const = 0;
+    virtual OnboardingModel& onboarding() = 0;
+
+    // Probes whether the program can reach the user's folders; stateChanged follows a change.
+    virtual void refreshFullDiskAccess() = 0;
+    // Opens the system's page that grants access; false when the system has none.
+    virtual bool openAccessSettings() = 0;
+
+    // Lists the drives again; the list arrives in onboarding().drives().
+    virtual void refreshDrives() = 0;
+    virtual void choose(const DriveOption& option) = 0;
+    virtual void loadFolders() = 0;
+    virtual void addFolder() = 0;
+    virtual void estimateMovable() = 0;
+    // The page that wanted the estimate went away.
+    virtual void cancelEstimate() = 0;
+
+    // Writes every choice in one settings change and starts the program's work. Gives the
+    // sentence of a login item that could not be set (the switch is then set back).
+    virtual std::optional<std::string> finish() = 0;
+    // Tells the user the login item could not be set, once the guide has closed.
+    virtual void showLoginItemProblem(const std::string& problem) = 0;
+    // The preview of everything worth moving, in its window.
+    virtual void openPreview() = 0;
+
+signals:
+    // A field of state() the guide shows may have changed.
+    void stateChanged();
+    // A volume was mounted or unmounted.
+    void volumesChanged();
+};
+
+}  // namespace keldwick

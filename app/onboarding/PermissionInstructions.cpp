@@ -1,0 +1,87 @@
+#include "onboarding/PermissionInstructions.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "onboarding/NumberedStep.h"
+#include "onboarding/OnboardingHost.h"
+#include "onboarding/OnboardingTexts.h"
+#include "onboarding/StepStyle.h"
+#include "ui/Brand.h"
+#include "ui/PlainText.h"
+
+namespace keldwick {
+
+PermissionInstructions::PermissionInstructions(OnboardingHost& host, QWidget* parent)
+    : QWidget(parent), host_(host) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(14);
+
+    steps_ = new QWidget(this);
+    auto* steps = new QVBoxLayout(steps_);
+    steps->setContentsMargins(0, 0, 0, 0);
+    steps->setSpacing(14);
+    steps->addWidget(new NumberedStep(1, QStringLiteral("Click **Open System Settings** below."), steps_));
+    steps->addWidget(new NumberedStep(
+        2,
+        QStringLiteral("Find **Keldwick** in the list and turn it on. (Not there? Click **+** and choose Keldwick in "
+                       "your Applications folder.)"),
+        steps_));
+    steps->addWidget(new NumberedStep(3, QStringLiteral("Come back here. This page updates by itself."), steps_));
+    settingsButton_ = new QPushButton(QStringLiteral("Open System Settings"), steps_);
+    settingsButton_->setAutoDefault(false);
+    style::font(settingsButton_, 1.1, QFont::Normal);
+    settingsButton_->setMinimumHeight(32);
+    steps->addSpacing(4);
+    steps->addWidget(settingsButton_, 0, Qt::AlignLeft);
+    blocked_ = plainLabel(QString::fromUtf8(kPermissionBlocked), steps_, true);
+    blocked_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    blocked_->hide();
+    steps->addWidget(blocked_);
+    layout->addWidget(steps_);
+    connect(settingsButton_, &QPushButton::clicked, this, &PermissionInstructions::openSettings);
+
+    QLabel* grantedText = nullptr;
+    granted_ = style::symbolRow("checkmark.circle.fill", QStringLiteral("Done \u2014 Keldwick can reach your files."),
+                                this, successGreen(), &grantedText);
+    style::font(grantedText, 1.25, QFont::Medium);
+    layout->addWidget(granted_);
+
+    auto* privacy = style::symbolRow(
+        "hand.raised",
+        QStringLiteral("Your files never leave your Mac, except to go to your own drive. Nothing is uploaded."), this);
+    privacy->setContentsMargins(0, 6, 0, 0);
+    layout->addWidget(privacy);
+
+    probe_.setInterval(1000);
+    connect(&probe_, &QTimer::timeout, &host_, &OnboardingHost::refreshFullDiskAccess);
+    connect(&host_, &OnboardingHost::stateChanged, this, &PermissionInstructions::render);
+    render();
+}
+
+void PermissionInstructions::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    host_.refreshFullDiskAccess();
+    probe_.start();
+    render();
+}
+
+void PermissionInstructions::hideEvent(QHideEvent* event) {
+    probe_.stop();
+    QWidget::hideEvent(event);
+}
+
+void PermissionInstructions::render() {
+    const bool access = host_.state().hasFullDiskAccess;
+    steps_->setVisible(!access);
+    granted_->setVisible(access);
+}
+
+void PermissionInstructions::openSettings() {
+    // Linux has no page that grants this: say what blocks access instead.
+    if (!host_.openAccessSettings()) blocked_->show();
+}
+
+}  // namespace keldwick

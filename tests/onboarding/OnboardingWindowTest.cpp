@@ -1,0 +1,192 @@
+// The guide's window over a real model with scripted services: every step forward and
+// back, the permission step's way around, the one settings write of finishing, and what
+// the pages show on the way.
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "onboarding/DoneStep.h"
+#include "onboarding/DriveRow.h"
+#include "onboarding/DriveStep.h"
+#include "onboarding/KeepFreePicker.h"
+#include "onboarding/OnboardingWindow.h"
+#include "onboarding/OnboardingWorld.h"
+#include "onboarding/Point.h"
+#include "onboarding/SpaceStep.h"
+#include "onboarding/StepHeader.h"
+#include "scanning/SettingsStore.h"
+
+namespace keldwick::test {
+namespace {
+
+using Step = OnboardingModel::Step;
+constexpr int64_t GB = 1'000'000'000;
+
+struct Bar {
+    bool back, later;
+    std::string primary;
+    bool enabled;
+    bool operator==(const Bar&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Bar& bar) {
+    return out << "back " << bar.back << " later " << bar.later << " " << bar.primary << " enabled " << bar.enabled;
+}
+
+Bar barOf(const OnboardingWindow& window) {
+    return {window.backButton()->isVisibleTo(&window), window.laterButton()->isVisibleTo(&window),
+            window.primaryButton()->text().toStdString(), window.primaryButton()->isEnabled()};
+}
+
+class OnboardingWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        guide.volumes = {volumeNamed("Archive", guide.world.driveRoot)};
+        guide.world.fullDiskAccess = false;
+    }
+    void grantAccess(bool granted) {
+        guide.world.fullDiskAccess = granted;
+        guide.model->refreshFullDiskAccess();
+    }
+
+    OnboardingWorld guide;
+};
+
+TEST_F(OnboardingWindowTest, EveryStepForwardAndBackThenDoneWritesOnce) {
+    auto& onboarding = guide.make();
+    QSignalSpy writes(guide.model.get(), &AppModel::settingsChanged);
+    QPointer<OnboardingWindow> window = new OnboardingWindow(*guide.host);
+    window->show();
+
+    EXPECT_EQ(barOf(*window), (Bar{false, false, "Get Started", true}));
+    QTest::mouseClick(window->primaryButton(), Qt::LeftButton);
+    ASSERT_EQ(window->pageStep(), Step::fullDiskAccess);
+
+    // Without access: Continue waits, Do This Later goes on without it.
+    EXPECT_EQ(barOf(*window), (Bar{true, true, "Continue", false}));
+    grantAccess(true);
+    EXPECT_EQ(barOf(*window), (Bar{true, false, "Continue", true}));
+    grantAccess(false);
+    QTest::mouseClick(window->laterButton(), Qt::LeftButton);
+    ASSERT_EQ(window->pageStep(), Step::drive);
+
+    // Drive: Continue only once a drive is measured; rows are off while it is.
+    EXPECT_EQ(barOf(*window), (Bar{true, false, "Continue", false}));
+    auto* drivePage = static_cast<DriveStep*>(window->page());
+    ASSERT_TRUE(pumpUntil([&] { return drivePage->rows().size() == 1; }));
+    QTest::mouseClick(drivePage->rows()[0]->chooseButton(), Qt::LeftButton);
+    EXPECT_TRUE(onboarding.isMeasuring());
+    EXPECT_FALSE(window->primaryButton()->isEnabled());
+    EXPECT_FALSE(drivePage->rows()[0]->isEnabled());
+    EXPECT_TRUE(drivePage->measuring()->isVisibleTo(drivePage));
+    ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+    EXPECT_TRUE(drivePage->ready()->isVisibleTo(drivePage));
+    EXPECT_EQ(drivePage->rows()[0]->isChosen(), true);
+    EXPECT_EQ(barOf(*window), (Bar{true, false, "Continue", true}));
+
+    // Back to the permission page and round again: the pick stays.
+    QTest::mouseClick(window->backButton(), Qt::LeftButton);
+    EXPECT_EQ(window->pageStep(), Step::fullDiskAccess);
+    QTest::mouseClick(window->laterButton(), Qt::LeftButton);
+    EXPECT_EQ(barOf(*window), (Bar{true, false, "Continue", true}));
+    QTest::mouseClick(window->primaryButton(), Qt::LeftButton);
+    ASSERT_EQ(window->pageStep(), Step::space);
+
+    // Space: the folders load when the page shows; no folder on, no Continue.
+    auto* space = static_cast<SpaceStep*>(window->page());
+    ASSERT_EQ(space->folderSwitches().size(), 3u);  // Downloads, Desktop (missing), Documents
+    EXPECT_FALSE(space->folderSwitches()[1]->isEnabled());
+    space->folderSwitches()[0]->click();
+    space->folderSwitches()[2]->click();
+    EXPECT_EQ(space->summary()->text(), "Choose at least one folder for Keldwick to look in.");
+    EXPECT_FALSE(window->primaryButton()->isEnabled());
+    space->folderSwitches()[2]->click();
+    EXPECT_EQ(space->summary()->text(), "Keldwick looks for old files in Documents.");
+    space->picker()->radio(2)->click();
+    EXPECT_EQ(onboarding.keepFreeBytes(), 50 * GB);
+    QTest::mouseClick(window->primaryButton(), Qt::LeftButton);
+    ASSERT_EQ(window->pageStep(), Step::done);
+
+    // Done: Back returns to the space page with the choices kept and the list folded.
+    EXPECT_EQ(barOf(*window), (Bar{true, false, "Done", true}));
+    QTest::mouseClick(window->backButton(), Qt::LeftButton);
+    space = static_cast<SpaceStep*>(window->page());
+    EXPECT_EQ(window->pageStep(), Step::space);
+    EXPECT_FALSE(space->folderList()->isVisibleTo(space));
+    EXPECT_EQ(space->changeButton()->text(), "Change\u2026");
+    EXPECT_TRUE(space->picker()->radio(2)->isChecked());
+    EXPECT_FALSE(space->folderSwitches()[0]->isChecked());
+    QTest::mouseClick(window->primaryButton(), Qt::LeftButton);
+    EXPECT_EQ(writes.count(), 0) << "nothing reaches the settings before the guide finishes";
+
+    // Return presses Done: one settings change with every choice, and the window closes.
+    QTest::keyClick(window.data(), Qt::Key_Return);
+    EXPECT_EQ(writes.count(), 1);
+    const AppSettings& settings = guide.model->state().settings;
+    EXPECT_TRUE(settings.onboardingComplete);
+    EXPECT_EQ(settings.drive, guide.world.drive);
+    EXPECT_EQ(settings.managedFolders, std::vector<std::string>{guide.world.home + "/Documents"});
+    EXPECT_EQ(settings.thresholdBytes, 50 * GB);
+    EXPECT_EQ(settings.targetBytes, 75 * GB);
+    EXPECT_EQ(SettingsStore{guide.world.support + "/settings.json"}.load().thresholdBytes, 50 * GB);
+    EXPECT_EQ(guide.world.loginItem->calls, std::vector<bool>{true});
+    EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+TEST_F(OnboardingWindowTest, ClosingHalfWayKeepsTheStepAndTheChoices) {
+    auto& onboarding = guide.make();
+    onboarding.setStep(Step::space);
+    onboarding.setKeepFreeBytes(10 * GB);
+    {
+        OnboardingWindow window(*guide.host);
+        window.show();
+        window.close();
+    }
+    OnboardingWindow again(*guide.host);
+    again.show();
+    EXPECT_EQ(again.pageStep(), Step::space);
+    EXPECT_TRUE(static_cast<SpaceStep*>(again.page())->picker()->radio(0)->isChecked());
+    EXPECT_EQ(guide.world.loginItem->calls.size(), 0u);
+}
+
+TEST_F(OnboardingWindowTest, ALoginItemThatFailsIsSetBackAndShownOnceTheGuideCloses) {
+    auto& onboarding = guide.make();
+    ASSERT_TRUE(guide.chooseFirstDrive());
+    onboarding.loadFolders(*guide.model);
+    onboarding.setStep(Step::done);
+    guide.world.loginItem->fails = true;
+    QPointer<OnboardingWindow> window = new OnboardingWindow(*guide.host);
+    window->show();
+    QTest::mouseClick(window->primaryButton(), Qt::LeftButton);
+    EXPECT_TRUE(guide.model->state().settings.onboardingComplete);
+    EXPECT_FALSE(onboarding.openAtLogin());
+    ASSERT_EQ(guide.world.alerts->shown.size(), 1u);
+    EXPECT_EQ(guide.world.alerts->shown[0].second, "autostart folder is read-only");
+    EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+TEST_F(OnboardingWindowTest, ReviewFilesFinishesClosesAndOpensThePreview) {
+    auto& onboarding = guide.make();
+    ASSERT_TRUE(guide.chooseFirstDrive());
+    onboarding.loadFolders(*guide.model);
+    onboarding.setStep(Step::done);
+    QPointer<OnboardingWindow> window = new OnboardingWindow(*guide.host);
+    window->show();
+    auto* done = static_cast<DoneStep*>(window->page());
+    EXPECT_FALSE(done->movableBox()->isVisibleTo(done)) << "no box before the estimate";
+    EXPECT_EQ(done->keepPoint()->titleLabel()->text(), "Keep Archive plugged in when you can");
+    done->reviewButton()->click();
+    EXPECT_TRUE(guide.model->state().settings.onboardingComplete);
+    ASSERT_TRUE(guide.model->preview());
+    EXPECT_EQ(guide.model->preview()->kind(), PreviewKind::suggested);
+    EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+}  // namespace
+}  // namespace keldwick::test

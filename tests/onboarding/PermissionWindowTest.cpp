@@ -1,0 +1,71 @@
+// The permission screens probe once a second while shown, follow the answer both ways,
+// and stop probing when hidden.
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "onboarding/OnboardingTexts.h"
+#include "onboarding/OnboardingWorld.h"
+#include "onboarding/PermissionInstructions.h"
+#include "onboarding/PermissionWindow.h"
+
+namespace keldwick::test {
+namespace {
+
+TEST(PermissionWindowTest, ProbesWhileShownAndFollowsTheAnswer) {
+    OnboardingWorld guide;
+    guide.world.fullDiskAccess = false;
+    guide.make();
+    auto& probes = guide.world.fullDiskAccessProbes;
+    PermissionWindow window(*guide.host);
+    auto* instructions = window.instructions();
+    const int before = probes;
+    window.show();
+    EXPECT_EQ(probes, before + 1) << "the first probe comes at once";
+    EXPECT_TRUE(instructions->probeTimer().isActive());
+    EXPECT_TRUE(instructions->steps()->isVisibleTo(&window));
+    EXPECT_FALSE(instructions->granted()->isVisibleTo(&window));
+    EXPECT_EQ(window.closeButton()->text(), "Close");
+    EXPECT_FALSE(window.closeButton()->isDefault());
+
+    // Granted elsewhere: within about a second the window says so, and Return closes it.
+    guide.world.fullDiskAccess = true;
+    ASSERT_TRUE(pumpUntil([&] { return instructions->granted()->isVisibleTo(&window); }));
+    EXPECT_FALSE(instructions->steps()->isVisibleTo(&window));
+    EXPECT_EQ(window.closeButton()->text(), "Done");
+    EXPECT_TRUE(window.closeButton()->isDefault());
+
+    // Withdrawn again: the steps come back, the probing never stopped.
+    guide.world.fullDiskAccess = false;
+    ASSERT_TRUE(pumpUntil([&] { return instructions->steps()->isVisibleTo(&window); }));
+    EXPECT_EQ(window.closeButton()->text(), "Close");
+
+    window.hide();
+    EXPECT_FALSE(instructions->probeTimer().isActive());
+    const int hidden = probes;
+    QTest::qWait(1200);
+    EXPECT_EQ(probes, hidden) << "no probe while hidden";
+    window.show();
+    EXPECT_EQ(probes, hidden + 1);
+}
+
+TEST(PermissionWindowTest, WithoutASettingsPageTheButtonExplainsWhatBlocksAccess) {
+    OnboardingWorld guide;
+    guide.world.fullDiskAccess = false;
+    guide.make();
+    QPointer<PermissionWindow> window = new PermissionWindow(*guide.host);
+    window->show();
+    auto* instructions = window->instructions();
+    EXPECT_FALSE(instructions->blockedLabel()->isVisibleTo(window));
+    instructions->settingsButton()->click();
+    EXPECT_TRUE(instructions->blockedLabel()->isVisibleTo(window));
+    EXPECT_EQ(instructions->blockedLabel()->text().toStdString(), kPermissionBlocked);
+    QTest::keyClick(window.data(), Qt::Key_Escape);
+    EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+}  // namespace
+}  // namespace keldwick::test
