@@ -20,11 +20,12 @@ namespace {
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
+// A short, thin busy bar: a square one reads as a ticked box.
 QProgressBar* smallSpinner(QWidget* parent) {
     auto* spinner = new QProgressBar(parent);
     spinner->setRange(0, 0);
     spinner->setTextVisible(false);
-    spinner->setFixedSize(16, 16);
+    spinner->setFixedSize(36, 6);
     return spinner;
 }
 
