@@ -91,6 +91,36 @@ TEST_F(AppModelRefreshTest, OnlyTheLatestRefreshApplies) {
     EXPECT_EQ(called.size(), 2u);
 }
 
+TEST_F(AppModelRefreshTest, AReadingMadeForADriveNoLongerChosenIsReadAgain) {
+    world.writeReadySettings();
+    const Drive second{"6F1C2A5E-0000-4000-8000-000000000002", "Second"};
+    const std::string secondRoot = world.dir / "second";
+    makeDirs(secondRoot);
+    world.locator->set(world.drive.id, world.driveRoot);
+    world.locator->set(second.id, secondRoot);
+    auto held = std::make_shared<HeldExecutor>();
+    AppServices services = world.services();
+    services.background = held;
+    auto model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false},
+                                            std::move(services));
+    bool applied = false;
+    model->refresh([&] { applied = true; });
+    model->updateSettings([&](AppSettings& settings) { settings.drive = second; });
+    ASSERT_EQ(model->state().driveRoot, secondRoot);
+    const size_t before = held->held();
+
+    held->runHeld(0);  // read for the first drive
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->state().driveRoot, secondRoot);
+    EXPECT_FALSE(applied);
+    ASSERT_EQ(held->held(), before);  // one read again in its place
+
+    held->runHeld(before - 1);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(applied);
+    EXPECT_EQ(model->state().driveRoot, secondRoot);
+}
+
 TEST_F(AppModelRefreshTest, AJournalThatFailsToReadKeepsWhatWasShownAndSaysSo) {
     for (const std::string table : {"records", "pins"}) {
         ModelWorld world;
