@@ -1,7 +1,8 @@
 // The program: a tray icon over the model. A second launch hands over to the running
-// instance, which shows its panel.
+// instance, which shows its panel or moves the items a file manager named.
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "preview/PreviewWindow.h"
 #include "shell/DesktopServices.h"
 #include "shell/InstanceBus.h"
+#include "shell/Launch.h"
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
 #include "systemdata/ModelSystemDataHost.h"
@@ -32,7 +34,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return 1;
     }
-    QApplication app(argc, argv);
+    // The items a file manager hands over are read before the toolkit sees the arguments,
+    // which could take a name like "-style" for one of its own options.
+    const Launch launch = parseLaunch(std::vector<std::string>(argv, argv + argc), QDir::currentPath().toStdString());
+    std::vector<char*> toolkitArguments;
+    for (const std::string& argument : launch.toolkitArguments) toolkitArguments.push_back(const_cast<char*>(argument.c_str()));
+    int toolkitCount = static_cast<int>(toolkitArguments.size());
+    toolkitArguments.push_back(nullptr);
+
+    QApplication app(toolkitCount, toolkitArguments.data());
     QApplication::setApplicationName(QStringLiteral("Keldwick"));
     QGuiApplication::setDesktopFileName(QStringLiteral("keldwick"));
     // Closing a window never ends a tray program.
@@ -43,7 +53,7 @@ int main(int argc, char** argv) {
     if (instance.claim() == InstanceBus::Claim::taken) {
         bool answered = false;
         QEventLoop waiting;
-        instance.handOver([&](bool ok) {
+        instance.handOver(launch.moveUris, [&](bool ok) {
             answered = ok;
             waiting.quit();
         });
@@ -63,7 +73,9 @@ int main(int argc, char** argv) {
     windows.add(AppWindow::onboarding, onboardingWindowEntry(onboardingHost));
     windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));
     wiring.listen(instance);
+    wiring.quitOnTermination();
     wiring.start();
+    wiring.moveWhenReady(InstanceBus::localPaths(launch.moveUris));
 
     const int status = app.exec();
     // A worker still holds the journal and the engine: leave without destroying them

@@ -3,7 +3,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QFile>
 #include <QUrl>
 
 namespace keldwick {
@@ -27,9 +26,11 @@ InstanceBus::Claim InstanceBus::claim() {
     return Claim::owner;
 }
 
-void InstanceBus::handOver(std::function<void(bool)> done) {
+void InstanceBus::handOver(const QStringList& moveUris, std::function<void(bool)> done) {
+    const QString method = moveUris.isEmpty() ? QStringLiteral("ShowPanel") : QStringLiteral("MoveToDrive");
     QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(serviceName), QString::fromLatin1(objectPath),
-                                                       QString::fromLatin1(serviceName), QStringLiteral("ShowPanel"));
+                                                       QString::fromLatin1(serviceName), method);
+    if (!moveUris.isEmpty()) call << moveUris;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, handOverTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, done = std::move(done)] {
         watcher->deleteLater();
@@ -49,8 +50,9 @@ std::vector<std::string> InstanceBus::localPaths(const QStringList& uris) {
         if (!url.isValid() || url.scheme() != QLatin1String("file")) continue;
         // A file URI naming another host is not on this computer.
         if (!url.host().isEmpty() && url.host() != QLatin1String("localhost")) continue;
-        const QString path = url.path(QUrl::FullyDecoded);
-        if (path.startsWith(QLatin1Char('/'))) paths.push_back(QFile::encodeName(path).toStdString());
+        // Decoded to bytes here, not through a string: a name need not be UTF-8.
+        const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (path.startsWith('/')) paths.emplace_back(path.constData(), static_cast<size_t>(path.size()));
     }
     return paths;
 }

@@ -30,12 +30,12 @@ public:
 
     // Tries to own the name (never queueing for it).
     Claim claim();
-    // Asks the owner to show its panel; `done` gets whether it answered. Never waits:
-    // the answer arrives on the event loop.
-    void handOver(std::function<void(bool answered)> done);
+    // Asks the owner to move `moveUris` or, with none, to show its panel; `done` gets
+    // whether it answered. Never waits: the answer arrives on the event loop.
+    void handOver(const QStringList& moveUris, std::function<void(bool answered)> done);
 
-    // The local paths of the file URIs, in order; other URIs (network, trash, ...) are left
-    // out, since only items on this computer can move.
+    // The local paths of the file URIs, in order, byte for byte as percent-encoded; other
+    // URIs (network, trash, ...) are left out, since only items on this computer can move.
     static std::vector<std::string> localPaths(const QStringList& uris);
 
 public slots:

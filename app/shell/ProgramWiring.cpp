@@ -77,4 +77,21 @@ void ProgramWiring::listen(InstanceBus& instance) {
                      [this](const std::vector<std::string>& paths) { model_.moveToDrive(paths); });
 }
 
+void ProgramWiring::quitOnTermination() {
+    termination_ = std::make_unique<TerminationSignal>();
+    QObject::connect(termination_.get(), &TerminationSignal::received, &program_, [this] { quitter_.request(); });
+}
+
+void ProgramWiring::moveWhenReady(std::vector<std::string> paths) {
+    if (paths.empty()) return;
+    auto waiting = std::make_shared<QMetaObject::Connection>();
+    auto attempt = [this, paths = std::move(paths), waiting] {
+        if (!model_.state().started || model_.state().activity != Activity::idle) return;
+        QObject::disconnect(*waiting);
+        model_.moveToDrive(paths);
+    };
+    *waiting = QObject::connect(&model_, &AppModel::activityChanged, &program_, attempt);
+    attempt();
+}
+
 }  // namespace keldwick

@@ -14,6 +14,7 @@
 #include "files/HookedFilesHost.h"
 #include "shell/Program.h"
 #include "shell/QuitController.h"
+#include "shell/TerminationSignal.h"
 
 namespace keldwick {
 
@@ -62,12 +63,20 @@ public:
     // items it names.
     void listen(InstanceBus& instance);
 
+    // SIGTERM quits as the panel's Quit does: a running move is stopped and waited for.
+    void quitOnTermination();
+
     // Shows the icon (or, without a tray, the panel as a window), then starts the model.
     void start(std::optional<bool> trayAvailable = std::nullopt) { program_.start(trayAvailable); }
+
+    // Moves `paths` (a launch's items) once the started model is first idle, after its
+    // start-up recovery, rather than have the move refused as busy. Called after start().
+    void moveWhenReady(std::vector<std::string> paths);
 
 private:
     AppModel& model_;
     QuitController quitter_;
+    std::unique_ptr<TerminationSignal> termination_;
     std::vector<std::unique_ptr<QObject>> hosts_;  // declared before the program: its windows go first
     Program program_;
 };

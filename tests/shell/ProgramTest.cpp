@@ -147,7 +147,7 @@ TEST(InstanceBusTest, ASecondLaunchHandsOverToTheFirst) {
     InstanceBus second(bus.connect());
     ASSERT_EQ(second.claim(), InstanceBus::Claim::taken);
     std::optional<bool> answered;
-    second.handOver([&](bool ok) { answered = ok; });
+    second.handOver({}, [&](bool ok) { answered = ok; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return answered.has_value(); }, 5000));
     EXPECT_TRUE(*answered);
     EXPECT_EQ(shown, 1);

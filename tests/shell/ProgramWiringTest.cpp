@@ -5,13 +5,16 @@
 #include "shell/ProgramWiring.h"
 
 #include <QPointer>
+#include <QTest>
 #include <QSignalBlocker>
 #include <QThread>
 #include <QUrl>
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <fstream>
 
 #include "desktop/Updater.h"
@@ -27,7 +30,8 @@ class ProgramWiringTest : public ::testing::Test {
 protected:
     test::ModelWorld world;
     std::string file = world.home + "/Downloads/report.pdf";
-    std::atomic<bool> holdRuns{false};  // runs go on until cancelled
+    std::atomic<bool> holdRuns{false};      // runs go on until cancelled
+    std::atomic<bool> holdRecovery{false};  // start-up recovery goes on until released
     std::unique_ptr<AppModel> model;
     Updater updater{QVariantMap{}};
     int quits = 0;
@@ -44,6 +48,10 @@ protected:
                 while (holdRuns && !(cancel && cancel->isCancelled())) QThread::msleep(2);
                 return RunSummary{};
             };
+            engine.onRecover = [this] {
+                while (holdRecovery) QThread::msleep(2);
+                return std::vector<RecoveryResult>{};
+            };
         };
         model = world.make();
         wiring = std::make_unique<ProgramWiring>(*model, updater, [this] { ++quits; });
@@ -52,6 +60,7 @@ protected:
 
     void TearDown() override {
         holdRuns = false;
+        holdRecovery = false;
         ASSERT_TRUE(settled());
     }
 
@@ -92,6 +101,26 @@ protected:
     void follow() {
         QObject::connect(&wiring->program().windows(), &WindowRegistry::missing,
                          [this](const QString& id) { asked.push_back(id); });
+    }
+
+    FilesHooks files() { return filesHooks(*model); }
+
+    // Quitting by `ask` while a move runs: the move is told to stop, and the program ends
+    // only once it has.
+    void quitDuringALongMove(const std::function<void()>& ask) {
+        startModel();
+        holdRuns = true;
+        model->moveToDrive({file});
+        ASSERT_TRUE(test::pumpUntil([&] { return model->isBusy() && !engineCalls().empty(); }));
+
+        ask();
+        ASSERT_TRUE(test::pumpUntil([&] { return wiring->quitter().isWaiting(); }));
+        EXPECT_EQ(quits, 0);  // not while the move runs
+        ASSERT_TRUE(model->cancelFlag());
+        EXPECT_TRUE(model->cancelFlag()->isCancelled());
+        // The move stops after its current item; then the program ends.
+        ASSERT_TRUE(test::pumpUntil([&] { return quits == 1; }));
+        EXPECT_FALSE(model->isBusy());
     }
 };
 
@@ -207,20 +236,35 @@ TEST_F(ProgramWiringTest, AFileManagersHandOverMovesAndASecondLaunchShowsThePane
     EXPECT_TRUE(wiring->program().openPanel()->isVisible());
 }
 
-TEST_F(ProgramWiringTest, QuittingDuringALongMoveStopsItFirst) {
-    startModel();
-    holdRuns = true;
-    model->moveToDrive({file});
-    ASSERT_TRUE(test::pumpUntil([&] { return model->isBusy() && !engineCalls().empty(); }));
 
-    panel().quit();
-    EXPECT_EQ(quits, 0);  // not while the move runs
-    EXPECT_TRUE(wiring->quitter().isWaiting());
-    ASSERT_TRUE(model->cancelFlag());
-    EXPECT_TRUE(model->cancelFlag()->isCancelled());
-    // The move stops after its current item; then the program ends.
-    ASSERT_TRUE(test::pumpUntil([&] { return quits == 1; }));
-    EXPECT_FALSE(model->isBusy());
+TEST_F(ProgramWiringTest, QuittingDuringALongMoveStopsItFirst) {
+    quitDuringALongMove([&] { panel().quit(); });
+}
+
+TEST_F(ProgramWiringTest, TerminationQuitsTheSameWay) {
+    wiring->quitOnTermination();
+    quitDuringALongMove([] { ASSERT_EQ(::raise(SIGTERM), 0); });
+}
+
+TEST_F(ProgramWiringTest, ALaunchsItemsMoveOnceStartUpRecoveryIsDone) {
+    holdRecovery = true;
+    wiring->start(false);
+    ASSERT_TRUE(test::pumpUntil([&] { return model->state().activity == Activity::recovering; }));
+    wiring->moveWhenReady({file});
+    QTest::qWait(50);
+    EXPECT_EQ(engineCalls(), std::vector<std::string>{});  // not refused as busy, just later
+    EXPECT_FALSE(model->state().filesProblem);
+    holdRecovery = false;
+    ASSERT_TRUE(test::pumpUntil([&] { return !engineCalls().empty(); }));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(engineCalls(), std::vector<std::string>{"run " + file});
+    // Later changes of activity move nothing again.
+    model->refresh();
+    files().restoreAll();
+    ASSERT_TRUE(settled());
+    const std::vector<std::string> calls = engineCalls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "run " + file), 1);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "restoreAll"), 1);
 }
 
 TEST_F(ProgramWiringTest, WindowsCloseBeforeTheHostsTheyUse) {
