@@ -12,7 +12,10 @@ CONFIGURE_TEST = cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DKELDWICK_SANITIZE=ON -DKELDWICK_WERROR=ON -DKELDWICK_TESTS=ON
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: test run screenshots e2e bench bench-program soak fuzz deps clean release
+# Where `make install` puts the program; nothing goes outside it.
+PREFIX ?= $(HOME)/.local
+
+.PHONY: test run install screenshots e2e bench bench-program soak fuzz deps clean release
 
 deps:
 	./scripts/install-deps
@@ -25,10 +28,14 @@ test: deps
 # The program, built for release.
 release: deps
 	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELDWICK_TESTS=OFF
-	cmake --build $(RELEASE_DIR) -j $(JOBS) --target keldwick
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target keldwick keldwick_icons
 
 run: release
 	$(RELEASE_DIR)/app/keldwick
+
+# The program, its desktop entry, icon and file managers' actions under $(PREFIX).
+install: release
+	cmake --install $(RELEASE_DIR) --prefix "$(PREFIX)"
 
 # Every window pictured in its main states by the windows' picture tests (offscreen), then
 # the real program under a virtual X server with a tray; all of it lands in build/screenshots.
