@@ -1,0 +1,44 @@
+// Seeds a support folder for the program's benchmark: settings with setup done and a
+// drive chosen (not plugged in), and a journal of COUNT items moved to that drive, written
+// by the core's own journal.
+// usage: seed_journal SUPPORT-FOLDER HOME COUNT
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "foundation/Journal.h"
+#include "foundation/PathUtil.h"
+#include "scanning/SettingsStore.h"
+
+using namespace keldwick;
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: seed_journal SUPPORT-FOLDER HOME COUNT\n");
+        return 2;
+    }
+    const std::string support = argv[1], home = argv[2];
+    const long count = std::strtol(argv[3], nullptr, 10);
+    const Drive drive{"6F1C2A5E-0000-4000-8000-00000000BE4C", "Archive"};
+
+    AppSettings settings;
+    settings.onboardingComplete = true;
+    settings.drive = drive;
+    settings.managedFolders = {PathUtil::join(home, "Downloads")};
+    SettingsStore{PathUtil::join(support, "settings.json")}.save(settings);
+
+    Journal journal(PathUtil::join(support, "journal.sqlite"));
+    const Date now = Date::now();
+    journal.transaction([&] {
+        for (long i = 0; i < count; ++i) {
+            const std::string name = "item-" + std::to_string(i) + ".bin";
+            NewRecord record{PathUtil::join(home, "Downloads/" + name), drive.id, "Keldwick/Downloads/" + name, false,
+                             1'000'000 + i, now.adding(-100.0 * 86'400), Phase::offloaded,
+                             std::string(64, 'a'), now.adding(-static_cast<double>(count - i))};
+            journal.insert(record);
+        }
+    });
+    std::printf("seeded %ld records\n", count);
+    return 0;
+}
