@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "menubar/PanelRows.h"
@@ -210,6 +211,9 @@ void TrayPanel::show(const PanelContents& panel) {
         }
     }
     adjustSize();
+    // Rows added while the panel is open only show on the next turn of the loop, and a
+    // layout sizes only what shows: take their size again then, else wrapped lines are cut.
+    if (isVisible()) QTimer::singleShot(0, this, &QWidget::adjustSize);
 }
 
 }  // namespace keldwick

@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QLabel>
 #include <gtest/gtest.h>
 
@@ -35,10 +36,11 @@ TrayPanel& shown(TrayPanel& panel, const ModelState& state, std::optional<std::s
     return panel;
 }
 
+// Pictures the panel at the size it gave itself, after checking that nothing in it is cut:
+// every label gets at least the height its text asks for.
 void save(TrayPanel& panel, const char* name) {
-    panel.adjustSize();
-    test::savePicture(panel, QSize(panel.width(), panel.sizeHint().height()), QStringLiteral("panel-%1").arg(QLatin1String(name)));
-    // Nothing is cut: every label gets at least the height its text asks for.
+    panel.QWidget::show();
+    QCoreApplication::processEvents();
     for (const QLabel* label : panel.findChildren<QLabel*>()) {
         if (label->text().isEmpty() || !label->isVisible()) continue;
         const int needed = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
@@ -48,6 +50,7 @@ void save(TrayPanel& panel, const char* name) {
                 << name << ": " << label->text().toStdString();
         }
     }
+    test::savePicture(panel, panel.size(), QStringLiteral("panel-%1").arg(QLatin1String(name)));
 }
 
 TEST(MenuBarPicturesTest, ThePanelInItsMainStates) {
@@ -91,6 +94,16 @@ TEST(MenuBarPicturesTest, ThePanelInItsMainStates) {
     {
         TrayPanel panel;
         save(shown(panel, ModelState{}), "not-set-up");
+    }
+    {
+        // Space runs low while the panel is open: the rebuilt panel grows to its new rows.
+        TrayPanel panel;
+        shown(panel, plentyOfRoom());
+        panel.QWidget::show();
+        QCoreApplication::processEvents();
+        ModelState state = plentyOfRoom();
+        state.macFreeBytes = 3770 * GB / 1000;
+        save(shown(panel, state), "filling-up-while-open");
     }
 }
 
