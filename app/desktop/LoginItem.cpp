@@ -83,6 +83,25 @@ std::string loginItemEntry(const std::string& programPath) {
            "X-GNOME-Autostart-enabled=true\n";
 }
 
+bool loginItemIsOn() {
+    std::string entry;
+    try {
+        entry = AtomicFile::read(loginItemPath(), 64 << 10);
+    } catch (const std::exception&) {
+        return false;
+    }
+    size_t start = 0;
+    while (start < entry.size()) {
+        size_t end = entry.find('\n', start);
+        if (end == std::string::npos) end = entry.size();
+        std::string line = entry.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 void setLoginItem(bool on) {
     const std::string path = loginItemPath();
     if (on) {

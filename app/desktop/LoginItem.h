@@ -18,6 +18,11 @@ std::string loginItemPath();
 // UTF-8 can't be written into the entry and throws std::runtime_error.
 void setLoginItem(bool on);
 
+// Whether the program starts at login now: the entry is there and neither hidden
+// ("Hidden=true") nor switched off by the desktop ("X-GNOME-Autostart-enabled=false").
+// An entry that can't be read counts as off.
+bool loginItemIsOn();
+
 // The entry's text for a program at `programPath`.
 std::string loginItemEntry(const std::string& programPath);
 

@@ -85,6 +85,11 @@ void AppModel::showSettings(std::optional<SettingsTab> tab) {
     emit windowRequestsChanged();
 }
 
+void AppModel::setSettingsTab(SettingsTab tab) {
+    assertMainThread();
+    assign(state_.settingsTab, tab, &AppModel::settingsTabChanged);
+}
+
 void AppModel::clearWindowRequests() {
     assertMainThread();
     assign(state_.windowRequests, std::vector<WindowRequest>{}, &AppModel::windowRequestsChanged);

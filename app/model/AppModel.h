@@ -114,6 +114,8 @@ public:
     void requestWindow(AppWindow window);
     // Opens the settings window, on `tab` when given, else on the tab it showed last.
     void showSettings(std::optional<SettingsTab> tab = std::nullopt);
+    // The settings window's tab changed: it reopens on that tab.
+    void setSettingsTab(SettingsTab tab);
     // The menu-bar icon opened every queued window.
     void clearWindowRequests();
     void setFilesTab(FilesTab tab);

@@ -64,6 +64,7 @@ const std::vector<Entry>& table() {
         {"slider.horizontal.3", Shape::gear, {"preferences-other", "preferences-system"}},
         {"brain", Shape::document, {"applications-science"}},
         {"building.columns", Shape::document, {"package-x-generic"}},
+        {"icloud", Shape::folder, {"folder-remote", "network-server"}},
         {"chevron.left.forwardslash.chevron.right", Shape::document, {"text-x-script", "text-x-generic"}},
     };
     return entries;

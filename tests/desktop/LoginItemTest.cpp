@@ -59,8 +59,10 @@ TEST_F(LoginItemTest, OnWritesTheEntryAndOffRemovesIt) {
     const std::string program = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
     ASSERT_EQ(program.front(), '/');
 
+    EXPECT_FALSE(loginItemIsOn());
     for (int round = 0; round < 2; ++round) {  // twice: each is idempotent
         setLoginItem(true);
+        EXPECT_TRUE(loginItemIsOn());
         EXPECT_EQ(test::readFile(path), loginItemEntry(program));
         struct stat info {};
         ASSERT_EQ(::stat(path.c_str(), &info), 0);
@@ -71,6 +73,17 @@ TEST_F(LoginItemTest, OnWritesTheEntryAndOffRemovesIt) {
         struct stat info {};
         EXPECT_NE(::stat(path.c_str(), &info), 0);
     }
+}
+
+TEST_F(LoginItemTest, AnEntryTheDesktopSwitchedOffIsOff) {
+    const std::string path = dir_ / "config/autostart/keldwick.desktop";
+    test::makeDirs(dir_ / "config/autostart");
+    for (const char* line : {"Hidden=true", "X-GNOME-Autostart-enabled=false"}) {
+        test::writeFile(path, "[Desktop Entry]\nType=Application\n" + std::string(line) + "\nExec=/usr/bin/k\n");
+        EXPECT_FALSE(loginItemIsOn()) << line;
+    }
+    test::writeFile(path, "[Desktop Entry]\nType=Application\nX-GNOME-Autostart-enabled=true\nExec=/usr/bin/k\n");
+    EXPECT_TRUE(loginItemIsOn());
 }
 
 TEST_F(LoginItemTest, FailuresCarryTheSystemsError) {

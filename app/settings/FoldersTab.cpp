@@ -1,0 +1,181 @@
+#include "settings/FoldersTab.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "foundation/PathUtil.h"
+#include "settings/SettingsHost.h"
+#include "ui/PlainText.h"
+#include "ui/Symbols.h"
+
+namespace keldwick {
+
+namespace {
+
+QString text(const std::string& value) { return QString::fromStdString(value); }
+
+QLabel* symbolLabel(const std::string& symbol, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(Symbols::icon(symbol).pixmap(16, 16));
+    label->setFixedWidth(20);
+    label->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    return label;
+}
+
+// The borderless minus button; its row's text is its name and tooltip.
+QToolButton* removeButton(const std::string& what, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setIcon(Symbols::icon("minus.circle"));
+    button->setAccessibleName(text(what));
+    button->setToolTip(toolTipText(text(what)));
+    return button;
+}
+
+// Symbol, a column of texts, and the remove button at the right end.
+QWidget* listRow(const std::string& symbol, QWidget* column, QToolButton* remove, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(symbolLabel(symbol, row), 0, Qt::AlignTop);
+    layout->addWidget(column, 1);
+    layout->addWidget(remove, 0, Qt::AlignVCenter);
+    return row;
+}
+
+void clearRows(QVBoxLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+}
+
+}  // namespace
+
+FoldersTab::FoldersTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_(host) {
+    setMinimumHeight(560);
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(16);
+
+    folders_ = formSection(QStringLiteral("Look for old files in"), this);
+    folderRows_ = new QVBoxLayout;
+    folderRows_->setSpacing(6);
+    folders_.body->addLayout(folderRows_);
+    noFolders_ = warningLabel(QString::fromUtf8(kNoFolders), this);
+    folders_.body->addWidget(noFolders_);
+    addFolder_ = new QPushButton(QStringLiteral("Add Folder\u2026"), this);
+    folders_.body->addWidget(addFolder_, 0, Qt::AlignLeft);
+    layout->addWidget(folders_.widget);
+
+    pins_ = formSection(QStringLiteral("Always keep on this Mac"), this);
+    pinRows_ = new QVBoxLayout;
+    pinRows_->setSpacing(6);
+    pins_.body->addLayout(pinRows_);
+    noPins_ = secondaryLabel(QString::fromUtf8(kNoPins), this);
+    pins_.body->addWidget(noPins_);
+    pinProblem_ = warningLabel(QString(), this);
+    pinProblem_->hide();
+    pins_.body->addWidget(pinProblem_);
+    addPin_ = new QPushButton(QStringLiteral("Add Files or Folders\u2026"), this);
+    pins_.body->addWidget(addPin_, 0, Qt::AlignLeft);
+    setFooter(pins_, QStringLiteral("Keldwick never moves these, or anything inside these folders."));
+    layout->addWidget(pins_.widget);
+
+    FormSection never = formSection(QStringLiteral("Keldwick never moves"), this);
+    for (const NeverMovedRow& row : neverMovedRows()) {
+        auto* line = new QHBoxLayout;
+        line->addWidget(symbolLabel(row.symbol, this), 0, Qt::AlignTop);
+        line->addWidget(plainLabel(text(row.text), this, true), 1);
+        never.body->addLayout(line);
+    }
+    layout->addWidget(never.widget);
+    layout->addStretch();
+
+    connect(addFolder_, &QPushButton::clicked, this, &FoldersTab::addFolders);
+    connect(addPin_, &QPushButton::clicked, this, &FoldersTab::addPins);
+    connect(&host_, &SettingsHost::stateChanged, this, &FoldersTab::render);
+    render();
+}
+
+void FoldersTab::render() {
+    FoldersScreen screen = foldersScreen(host_.state(), host_.scanRules());
+    if (shown_ == screen) return;
+    rebuildRows(screen);
+    noFolders_->setVisible(screen.noFolders);
+    noPins_->setVisible(screen.noPins);
+    setFooter(folders_, text(screen.foldersFooter));
+    shown_ = std::move(screen);
+}
+
+void FoldersTab::rebuildRows(const FoldersScreen& screen) {
+    clearRows(folderRows_);
+    for (const FolderRow& row : screen.folders) {
+        auto* column = new QWidget(this);
+        auto* texts = new QVBoxLayout(column);
+        texts->setContentsMargins(0, 0, 0, 0);
+        texts->setSpacing(2);
+        texts->addWidget(plainLabel(fromPath(row.title), column));
+        if (row.problem) texts->addWidget(warningLabel(fromPath(*row.problem), column));
+        QToolButton* remove = removeButton(row.removeText, this);
+        connect(remove, &QToolButton::clicked, this, [this, path = row.path] { removeFolder(path); });
+        folderRows_->addWidget(listRow("folder", column, remove, this));
+    }
+    clearRows(pinRows_);
+    for (const PinRow& row : screen.pins) {
+        auto* column = new QWidget(this);
+        auto* texts = new QVBoxLayout(column);
+        texts->setContentsMargins(0, 0, 0, 0);
+        texts->setSpacing(1);
+        texts->addWidget(plainLabel(fromPath(row.name), column));
+        texts->addWidget(secondaryLabel(fromPath(row.place), column, true));
+        QToolButton* remove = removeButton(row.removeText, this);
+        connect(remove, &QToolButton::clicked, this, [this, path = row.path] { removePin(path); });
+        pinRows_->addWidget(listRow(row.symbol, column, remove, this));
+    }
+}
+
+void FoldersTab::addFolders() {
+    PickRequest request;
+    request.folders = true;
+    request.files = false;
+    request.multiple = true;
+    request.startIn = host_.state().home;
+    request.button = "Add";
+    request.message = "Choose folders where Keldwick should look for old files.";
+    const auto chosen = host_.pick(request);
+    if (!chosen) return;
+    std::vector<std::string> paths;
+    for (const std::string& path : *chosen) paths.push_back(PathUtil::canonical(path).value_or(path));
+    host_.updateSettings(SettingsChanges::appendManagedFolders(std::move(paths)));
+}
+
+void FoldersTab::addPins() {
+    PickRequest request;
+    request.folders = true;
+    request.files = true;
+    request.multiple = true;
+    request.startIn = host_.state().home;
+    request.button = "Keep on This Mac";
+    request.message = "Choose files or folders Keldwick should never move.";
+    const auto chosen = host_.pick(request);
+    if (!chosen) return;
+    host_.pin(*chosen);
+}
+
+void FoldersTab::removeFolder(const std::string& path) {
+    host_.updateSettings(SettingsChanges::removeManagedFolder(path));
+}
+
+void FoldersTab::removePin(const std::string& path) {
+    const auto problem = host_.unpin(path);
+    pinProblem_->setText(problem ? QString::fromStdString(*problem) : QString());
+    pinProblem_->setVisible(problem.has_value());
+}
+
+}  // namespace keldwick

@@ -1,0 +1,55 @@
+#pragma once
+// The "General" tab: the free space to keep, whether moves wait for the user, pausing,
+// starting at login, notifications and software updates. Controls show the stored
+// values without writing them back; only the user's edits are saved.
+
+#include <QWidget>
+
+#include "settings/SettingsForm.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+namespace keldwick {
+
+class KeepFreePicker;
+class SettingsHost;
+
+class GeneralTab final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit GeneralTab(SettingsHost& host, QWidget* parent = nullptr);
+
+    void render();
+
+    KeepFreePicker* keepFreePicker() const { return keepFree_; }
+    QCheckBox* askFirstBox() const { return askFirst_; }
+    QCheckBox* pauseBox() const { return pause_; }
+    QCheckBox* loginBox() const { return login_; }
+    QLabel* loginProblemLabel() const { return loginProblem_; }
+    QCheckBox* notificationsBox() const { return notifications_; }
+    // Null when updates aren't set up in this build.
+    QCheckBox* automaticChecksBox() const { return automaticChecks_; }
+    QPushButton* checkForUpdatesButton() const { return checkForUpdates_; }
+
+private:
+    void setLoginItem(bool on);
+
+    SettingsHost& host_;
+    FormSection keepFreeSection_;
+    KeepFreePicker* keepFree_;
+    QCheckBox* askFirst_;
+    QLabel* askCaption_;
+    QCheckBox* pause_;
+    QCheckBox* login_;
+    QLabel* loginProblem_;
+    QCheckBox* notifications_;
+    QCheckBox* automaticChecks_ = nullptr;
+    QLabel* notSetUp_ = nullptr;
+    QLabel* version_;
+    QPushButton* checkForUpdates_;
+};
+
+}  // namespace keldwick

@@ -1,0 +1,69 @@
+#include "settings/SettingsForm.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "ui/Brand.h"
+#include "ui/PlainText.h"
+
+namespace keldwick {
+
+FormSection formSection(const QString& header, QWidget* parent) {
+    FormSection section;
+    section.widget = new QWidget(parent);
+    auto* outer = new QVBoxLayout(section.widget);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(4);
+    if (!header.isEmpty()) {
+        QLabel* title = plainLabel(header, section.widget, true);
+        QFont bold = title->font();
+        bold.setBold(true);
+        title->setFont(bold);
+        outer->addWidget(title);
+    }
+    auto* frame = new QFrame(section.widget);
+    frame->setFrameShape(QFrame::StyledPanel);
+    section.body = new QVBoxLayout(frame);
+    section.body->setContentsMargins(10, 8, 10, 8);
+    section.body->setSpacing(8);
+    outer->addWidget(frame);
+    section.footer = secondaryLabel(QString(), section.widget);
+    section.footer->hide();
+    outer->addWidget(section.footer);
+    return section;
+}
+
+void setFooter(FormSection& section, const QString& text) {
+    section.footer->setText(text);
+    section.footer->setVisible(!text.isEmpty());
+}
+
+QLabel* secondaryLabel(const QString& text, QWidget* parent, bool caption) {
+    QLabel* label = plainLabel(text, parent, true);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    if (caption) {
+        QFont font = label->font();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        label->setFont(font);
+    }
+    return label;
+}
+
+QLabel* warningLabel(const QString& text, QWidget* parent) {
+    QLabel* label = plainLabel(text, parent, true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, brandOrange());
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel* markdownLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::MarkdownText);
+    label->setWordWrap(true);
+    label->setText(text);
+    return label;
+}
+
+}  // namespace keldwick
