@@ -24,12 +24,6 @@ constexpr int margin = 14;
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
 
-QLabel* secondaryLabel(const QString& s, QWidget* parent, bool wrap = false) {
-    QLabel* label = plainLabel(s, parent, wrap);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
-}
-
 QWidget* padded(QWidget* inner, int left, int top, int right, int bottom) {
     auto* box = new QWidget;
     auto* layout = new QHBoxLayout(box);

@@ -10,6 +10,7 @@
 
 #include "settings/SettingsForm.h"
 #include "settings/SettingsHost.h"
+#include "ui/PlainText.h"
 
 namespace keldwick {
 
@@ -82,7 +83,7 @@ AdvancedTab::AdvancedTab(SettingsHost& host, QWidget* parent) : QWidget(parent),
     test.body->addWidget(testMode_);
     test.body->addWidget(secondaryLabel(QStringLiteral("Keldwick shows and notes what it would move, but doesn't "
                                                        "move anything. Handy for trying it out."),
-                                        this, true));
+                                        this, true, true));
     setFooter(test, QString::fromUtf8(kAlwaysBringBack));
     layout->addWidget(test.widget);
     layout->addStretch();

@@ -7,6 +7,7 @@
 #include "desktop/Updater.h"
 #include "drives/DriveLayout.h"
 #include "model/AppModel.h"
+#include "model/ModelChanges.h"
 
 namespace keldwick {
 
@@ -28,13 +29,7 @@ AppModelSettingsHost::AppModelSettingsHost(AppModel& model, Updater& updater, QO
               model.services().driveSystem},
              this),
       files_(QDBusConnection::sessionBus(), {}, this) {
-    const QMetaObject& meta = AppModel::staticMetaObject;
-    const QMetaMethod changed = QMetaMethod::fromSignal(&SettingsHost::stateChanged);
-    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
-        const QMetaMethod method = meta.method(i);
-        if (method.methodType() != QMetaMethod::Signal || method.parameterCount() != 0) continue;
-        connect(&model_, method, this, changed);
-    }
+    connectEveryChange(model_, *this, QMetaMethod::fromSignal(&SettingsHost::stateChanged));
     connect(&updater_, &Updater::canCheckForUpdatesChanged, this, &SettingsHost::stateChanged);
     connect(&check_, &DriveCheck::changed, this, &SettingsHost::stateChanged);
 }

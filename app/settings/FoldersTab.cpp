@@ -8,6 +8,7 @@
 
 #include "foundation/PathUtil.h"
 #include "settings/SettingsHost.h"
+#include "ui/LayoutRows.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
@@ -46,14 +47,13 @@ QWidget* listRow(const std::string& symbol, QWidget* column, QToolButton* remove
     return row;
 }
 
-void clearRows(QVBoxLayout* layout) {
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
+// The row's texts, one above the other.
+QWidget* textColumn(int spacing, QVBoxLayout*& texts, QWidget* parent) {
+    auto* column = new QWidget(parent);
+    texts = new QVBoxLayout(column);
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(spacing);
+    return column;
 }
 
 }  // namespace
@@ -77,7 +77,7 @@ FoldersTab::FoldersTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     pinRows_ = new QVBoxLayout;
     pinRows_->setSpacing(6);
     pins_.body->addLayout(pinRows_);
-    noPins_ = secondaryLabel(QString::fromUtf8(kNoPins), this);
+    noPins_ = secondaryLabel(QString::fromUtf8(kNoPins), this, true);
     pins_.body->addWidget(noPins_);
     pinProblem_ = warningLabel(QString(), this);
     pinProblem_->hide();
@@ -116,10 +116,8 @@ void FoldersTab::render() {
 void FoldersTab::rebuildRows(const FoldersScreen& screen) {
     clearRows(folderRows_);
     for (const FolderRow& row : screen.folders) {
-        auto* column = new QWidget(this);
-        auto* texts = new QVBoxLayout(column);
-        texts->setContentsMargins(0, 0, 0, 0);
-        texts->setSpacing(2);
+        QVBoxLayout* texts = nullptr;
+        QWidget* column = textColumn(2, texts, this);
         texts->addWidget(plainLabel(fromPath(row.title), column));
         if (row.problem) texts->addWidget(warningLabel(fromPath(*row.problem), column));
         QToolButton* remove = removeButton(row.removeText, this);
@@ -128,12 +126,10 @@ void FoldersTab::rebuildRows(const FoldersScreen& screen) {
     }
     clearRows(pinRows_);
     for (const PinRow& row : screen.pins) {
-        auto* column = new QWidget(this);
-        auto* texts = new QVBoxLayout(column);
-        texts->setContentsMargins(0, 0, 0, 0);
-        texts->setSpacing(1);
+        QVBoxLayout* texts = nullptr;
+        QWidget* column = textColumn(1, texts, this);
         texts->addWidget(plainLabel(fromPath(row.name), column));
-        texts->addWidget(secondaryLabel(fromPath(row.place), column, true));
+        texts->addWidget(secondaryLabel(fromPath(row.place), column, true, true));
         QToolButton* remove = removeButton(row.removeText, this);
         connect(remove, &QToolButton::clicked, this, [this, path = row.path] { removePin(path); });
         pinRows_->addWidget(listRow(row.symbol, column, remove, this));

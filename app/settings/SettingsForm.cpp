@@ -28,7 +28,7 @@ FormSection formSection(const QString& header, QWidget* parent) {
     section.body->setContentsMargins(10, 8, 10, 8);
     section.body->setSpacing(8);
     outer->addWidget(frame);
-    section.footer = secondaryLabel(QString(), section.widget);
+    section.footer = secondaryLabel(QString(), section.widget, true);
     section.footer->hide();
     outer->addWidget(section.footer);
     return section;
@@ -37,17 +37,6 @@ FormSection formSection(const QString& header, QWidget* parent) {
 void setFooter(FormSection& section, const QString& text) {
     section.footer->setText(text);
     section.footer->setVisible(!text.isEmpty());
-}
-
-QLabel* secondaryLabel(const QString& text, QWidget* parent, bool caption) {
-    QLabel* label = plainLabel(text, parent, true);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    if (caption) {
-        QFont font = label->font();
-        font.setPointSizeF(font.pointSizeF() * 0.85);
-        label->setFont(font);
-    }
-    return label;
 }
 
 QLabel* warningLabel(const QString& text, QWidget* parent) {

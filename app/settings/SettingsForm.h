@@ -23,8 +23,6 @@ FormSection formSection(const QString& header, QWidget* parent);
 // Sets the footer's text; an empty one hides it.
 void setFooter(FormSection& section, const QString& text);
 
-// Plain text in the secondary colour, wrapped; smaller when `caption`.
-QLabel* secondaryLabel(const QString& text, QWidget* parent, bool caption = false);
 // Plain text in the warning colour, wrapped.
 QLabel* warningLabel(const QString& text, QWidget* parent);
 // Our own fixed text with bold spans (**…**), wrapped.

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "systemdata/SystemDataHost.h"
+#include "ui/LayoutRows.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
@@ -29,24 +30,13 @@ QProgressBar* smallSpinner(QWidget* parent) {
     return spinner;
 }
 
-QLabel* secondary(const QString& value, QWidget* parent, bool caption = false) {
-    QLabel* label = plainLabel(value, parent);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    if (caption) {
-        QFont font = label->font();
-        font.setPointSizeF(font.pointSizeF() * 0.85);
-        label->setFont(font);
-    }
-    return label;
-}
-
 QWidget* loadingRow(QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(smallSpinner(row));
-    layout->addWidget(secondary(QString::fromUtf8(kAddingUp), row));
+    layout->addWidget(secondaryLabel(QString::fromUtf8(kAddingUp), row));
     layout->addStretch();
     return row;
 }
@@ -59,22 +49,12 @@ QWidget* itemBlock(const std::string& name, const std::string& subtitle, const s
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
     column->addWidget(plainLabel(text(name), block));
-    column->addWidget(secondary(text(subtitle), block, true));
+    column->addWidget(secondaryLabel(text(subtitle), block, false, true));
     row->addLayout(column, 1);
-    QLabel* sizeLabel = secondary(text(size), block);
+    QLabel* sizeLabel = secondaryLabel(text(size), block);
     sizeLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     row->addWidget(sizeLabel);
     return block;
-}
-
-void clearLayout(QVBoxLayout* layout) {
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
 }
 
 QWidget* sectionHeader(const QString& title, QLabel*& titleLabel, QLabel*& subtitleLabel, QWidget* control,
@@ -88,7 +68,7 @@ QWidget* sectionHeader(const QString& title, QLabel*& titleLabel, QLabel*& subti
     QFont bold = titleLabel->font();
     bold.setBold(true);
     titleLabel->setFont(bold);
-    subtitleLabel = secondary(QString(), header, true);
+    subtitleLabel = secondaryLabel(QString(), header, false, true);
     column->addWidget(titleLabel);
     column->addWidget(subtitleLabel);
     row->addLayout(column, 1);
@@ -133,7 +113,7 @@ SystemDataWindow::SystemDataWindow(SystemDataHost& host, Confirm confirm, QWidge
     cachesSubtitle->setText(QString::fromUtf8(kCachesSubtitle));
     cachesLoading_ = loadingRow(list);
     sections->addWidget(cachesLoading_);
-    noCaches_ = secondary(QString::fromUtf8(kNoCaches), list);
+    noCaches_ = secondaryLabel(QString::fromUtf8(kNoCaches), list);
     sections->addWidget(noCaches_);
     cacheRows_ = new QVBoxLayout;
     sections->addLayout(cacheRows_);
@@ -142,7 +122,7 @@ SystemDataWindow::SystemDataWindow(SystemDataHost& host, Confirm confirm, QWidge
     sections->addWidget(sectionHeader(QString(), movableTitle_, movableSubtitle_, nullptr, list));
     movableLoading_ = loadingRow(list);
     sections->addWidget(movableLoading_);
-    nothingToMove_ = secondary(QString::fromUtf8(kNothingToMove), list);
+    nothingToMove_ = secondaryLabel(QString::fromUtf8(kNothingToMove), list);
     sections->addWidget(nothingToMove_);
     movableRows_ = new QVBoxLayout;
     sections->addLayout(movableRows_);
@@ -161,7 +141,7 @@ SystemDataWindow::SystemDataWindow(SystemDataHost& host, Confirm confirm, QWidge
     footer->setMinimumHeight(20 + 28);
     spinner_ = smallSpinner(footer);
     footerRow->addWidget(spinner_);
-    footer_ = secondary(QString(), footer);
+    footer_ = secondaryLabel(QString(), footer);
     footer_->setWordWrap(true);
     footer_->setMaximumHeight(footer_->fontMetrics().lineSpacing() * 2);
     footerRow->addWidget(footer_, 1);
@@ -238,7 +218,7 @@ void SystemDataWindow::render() {
 }
 
 void SystemDataWindow::rebuildCaches(const std::vector<CacheRow>& rows) {
-    clearLayout(cacheRows_);
+    clearRows(cacheRows_);
     cacheBoxes_.clear();
     for (const CacheRow& row : rows) {
         auto* line = new QWidget;
@@ -272,7 +252,7 @@ bool SystemDataWindow::isAppFiles(const std::string& path) const {
 }
 
 void SystemDataWindow::rebuildMovable(const std::vector<MovableRow>& rows) {
-    clearLayout(movableRows_);
+    clearRows(movableRows_);
     moveButtons_.clear();
     for (const MovableRow& row : rows) {
         auto* line = new QWidget;

@@ -17,6 +17,17 @@ QLabel* plainLabel(const QString& text, QWidget* parent, bool wrap) {
     return label;
 }
 
+QLabel* secondaryLabel(const QString& text, QWidget* parent, bool wrap, bool caption) {
+    QLabel* label = plainLabel(text, parent, wrap);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    if (caption) {
+        QFont font = label->font();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        label->setFont(font);
+    }
+    return label;
+}
+
 QString toolTipText(const QString& text) {
     if (text.isEmpty()) return {};
     return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");

@@ -20,6 +20,9 @@ QString quoted(const QString& name);
 // A label that shows `text` exactly as written, word-wrapped when asked.
 QLabel* plainLabel(const QString& text, QWidget* parent = nullptr, bool wrap = false);
 
+// A plain label in the secondary colour; smaller when it is a caption.
+QLabel* secondaryLabel(const QString& text, QWidget* parent = nullptr, bool wrap = false, bool caption = false);
+
 // Markup for a tooltip that shows `text` exactly as written (line breaks kept). Tooltips
 // have no plain-text setting, so the text is escaped inside a paragraph.
 QString toolTipText(const QString& text);
