@@ -136,15 +136,20 @@ void FoldersTab::rebuildRows(const FoldersScreen& screen) {
     }
 }
 
-void FoldersTab::addFolders() {
+// The open panel over the home folder, several items at once.
+std::optional<std::vector<std::string>> FoldersTab::pickInHome(bool files, const char* button, const char* message) {
     PickRequest request;
     request.folders = true;
-    request.files = false;
+    request.files = files;
     request.multiple = true;
     request.startIn = host_.state().home;
-    request.button = "Add";
-    request.message = "Choose folders where Keldwick should look for old files.";
-    const auto chosen = host_.pick(request);
+    request.button = button;
+    request.message = message;
+    return host_.pick(request);
+}
+
+void FoldersTab::addFolders() {
+    const auto chosen = pickInHome(false, "Add", "Choose folders where Keldwick should look for old files.");
     if (!chosen) return;
     std::vector<std::string> paths;
     for (const std::string& path : *chosen) paths.push_back(PathUtil::canonical(path).value_or(path));
@@ -152,14 +157,7 @@ void FoldersTab::addFolders() {
 }
 
 void FoldersTab::addPins() {
-    PickRequest request;
-    request.folders = true;
-    request.files = true;
-    request.multiple = true;
-    request.startIn = host_.state().home;
-    request.button = "Keep on This Mac";
-    request.message = "Choose files or folders Keldwick should never move.";
-    const auto chosen = host_.pick(request);
+    const auto chosen = pickInHome(true, "Keep on This Mac", "Choose files or folders Keldwick should never move.");
     if (!chosen) return;
     host_.pin(*chosen);
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "settings/SettingsForm.h"
 #include "settings/SettingsScreens.h"
@@ -40,6 +41,7 @@ public:
 
 private:
     void rebuildRows(const FoldersScreen& screen);
+    std::optional<std::vector<std::string>> pickInHome(bool files, const char* button, const char* message);
 
     SettingsHost& host_;
     FormSection folders_;
