@@ -19,6 +19,8 @@
 #include "shell/InstanceBus.h"
 #include "shell/Launch.h"
 #include "shell/ProgramWiring.h"
+#include "settings/AppModelSettingsHost.h"
+#include "settings/SettingsWindow.h"
 #include "shell/Session.h"
 #include "systemdata/ModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
@@ -72,6 +74,7 @@ int main(int argc, char** argv) {
     auto& onboardingHost = wiring.host<AppModelOnboardingHost>(model);
     windows.add(AppWindow::onboarding, onboardingWindowEntry(onboardingHost));
     windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));
+    windows.add(std::nullopt, settingsWindowEntry(wiring.host<AppModelSettingsHost>(model, updater)));
     wiring.listen(instance);
     wiring.quitOnTermination();
     wiring.start();

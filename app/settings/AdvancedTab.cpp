@@ -55,15 +55,14 @@ AdvancedTab::AdvancedTab(SettingsHost& host, QWidget* parent) : QWidget(parent),
     age_ = stepperBox(this);
     ageLabel_ = markdownLabel(QString(), this);
     amounts.body->addWidget(stepperRow(ageLabel_, age_, this));
-    projects_ = new QCheckBox(
-        QStringLiteral("Also move code projects and Xcode simulators unused that long, each in one piece"), this);
-    recent_ = new QCheckBox(QStringLiteral("When that isn't enough, also move videos, photos, documents, projects and "
-                                           "simulators over 100 MB unused for a week"),
-                            this);
-    caches_ = new QCheckBox(QStringLiteral("When space runs low, clear caches first (at most once a day)"), this);
-    amounts.body->addWidget(projects_);
-    amounts.body->addWidget(recent_);
-    amounts.body->addWidget(caches_);
+    projects_ = wrappingSwitch(
+        QStringLiteral("Also move code projects and Xcode simulators unused that long, each in one piece"), this,
+        amounts.body);
+    recent_ = wrappingSwitch(QStringLiteral("When that isn't enough, also move videos, photos, documents, projects "
+                                            "and simulators over 100 MB unused for a week"),
+                             this, amounts.body);
+    caches_ = wrappingSwitch(QStringLiteral("When space runs low, clear caches first (at most once a day)"), this,
+                             amounts.body);
     threshold_ = stepperBox(this);
     thresholdLabel_ = markdownLabel(QString(), this);
     amounts.body->addWidget(stepperRow(thresholdLabel_, threshold_, this));

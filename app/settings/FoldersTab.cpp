@@ -1,6 +1,7 @@
 #include "settings/FoldersTab.h"
 
 #include <QHBoxLayout>
+#include <algorithm>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
@@ -59,7 +60,6 @@ QWidget* textColumn(int spacing, QVBoxLayout*& texts, QWidget* parent) {
 }  // namespace
 
 FoldersTab::FoldersTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_(host) {
-    setMinimumHeight(560);
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(16);
 
@@ -101,6 +101,14 @@ FoldersTab::FoldersTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     connect(addPin_, &QPushButton::clicked, this, &FoldersTab::addPins);
     connect(&host_, &SettingsHost::stateChanged, this, &FoldersTab::render);
     render();
+}
+
+// At least 560 high, asked for rather than imposed: the window fits the tab shown, and a
+// minimum height would hold it this tall on every tab.
+QSize FoldersTab::sizeHint() const {
+    QSize size = QWidget::sizeHint();
+    size.setHeight(std::max(size.height(), 560));
+    return size;
 }
 
 void FoldersTab::render() {

@@ -26,6 +26,7 @@ public:
     explicit FoldersTab(SettingsHost& host, QWidget* parent = nullptr);
 
     void render();
+    QSize sizeHint() const override;
 
     // "Add Folder…": the folders chosen, by their real paths, each added once.
     void addFolders();

@@ -26,6 +26,7 @@ public:
 
     KeepFreePicker* keepFreePicker() const { return keepFree_; }
     QCheckBox* askFirstBox() const { return askFirst_; }
+    QLabel* askCaptionLabel() const { return askCaption_; }
     QCheckBox* pauseBox() const { return pause_; }
     QCheckBox* loginBox() const { return login_; }
     QLabel* loginProblemLabel() const { return loginProblem_; }

@@ -1,6 +1,9 @@
 #include "settings/SettingsForm.h"
 
+#include <QCheckBox>
+#include <QEvent>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -37,6 +40,37 @@ FormSection formSection(const QString& header, QWidget* parent) {
 void setFooter(FormSection& section, const QString& text) {
     section.footer->setText(text);
     section.footer->setVisible(!text.isEmpty());
+}
+
+namespace {
+
+// Flips the box when its label is clicked.
+class ClickFlips final : public QObject {
+public:
+    ClickFlips(QCheckBox* box, QObject* parent) : QObject(parent), box_(box) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease && box_->isEnabled()) box_->click();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QCheckBox* box_;
+};
+
+}  // namespace
+
+QCheckBox* wrappingSwitch(const QString& text, QWidget* parent, QVBoxLayout* into) {
+    auto* row = new QHBoxLayout;
+    auto* box = new QCheckBox(parent);
+    box->setAccessibleName(text);
+    QLabel* label = plainLabel(text, parent, true);
+    label->installEventFilter(new ClickFlips(box, label));
+    row->addWidget(box, 0, Qt::AlignTop);
+    row->addWidget(label, 1);
+    into->addLayout(row);
+    return box;
 }
 
 QLabel* warningLabel(const QString& text, QWidget* parent) {

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QCheckBox;
 class QFrame;
 class QLabel;
 class QVBoxLayout;
@@ -22,6 +23,10 @@ struct FormSection {
 FormSection formSection(const QString& header, QWidget* parent);
 // Sets the footer's text; an empty one hides it.
 void setFooter(FormSection& section, const QString& text);
+
+// A switch whose label wraps (a check box's own text never does): the box, and beside it
+// the label, which flips the box when clicked. Added to `into`.
+QCheckBox* wrappingSwitch(const QString& text, QWidget* parent, QVBoxLayout* into);
 
 // Plain text in the warning colour, wrapped.
 QLabel* warningLabel(const QString& text, QWidget* parent);

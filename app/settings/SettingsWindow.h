@@ -4,12 +4,13 @@
 // tall as the tab shown, and tells at the top when the settings can't be saved.
 
 #include <QWidget>
+#include <vector>
 
 #include "model/AppWindow.h"
 #include "ui/WindowRegistry.h"
 
 class QLabel;
-class QTabWidget;
+class QTabBar;
 
 namespace keldwick {
 
@@ -23,11 +24,11 @@ class SettingsWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int width = 600;
+    static constexpr int fixedWidth = 600;
 
     explicit SettingsWindow(SettingsHost& host, QWidget* parent = nullptr);
 
-    QTabWidget* tabs() const { return tabs_; }
+    QTabBar* tabs() const { return tabs_; }
     GeneralTab* general() const { return general_; }
     FoldersTab* folders() const { return folders_; }
     DriveTab* drive() const { return drive_; }
@@ -40,7 +41,8 @@ private:
 
     SettingsHost& host_;
     QLabel* problem_;
-    QTabWidget* tabs_;
+    QTabBar* tabs_;
+    std::vector<QWidget*> pages_;  // in the order of SettingsTab
     GeneralTab* general_;
     FoldersTab* folders_;
     DriveTab* drive_;
