@@ -50,7 +50,7 @@ std::vector<std::string> InstalledApps::applicationFolders() {
     std::string dataDirs = environment("XDG_DATA_DIRS");
     if (dataDirs.empty()) dataDirs = "/usr/local/share:/usr/share";
     for (const QString& dir : QString::fromStdString(dataDirs).split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
-        // Relative entries are invalid and ignored, as the specification of the variables says.
+        // Relative entries are invalid and ignored, as the XDG base-directory rules say.
         if (dir.startsWith(QLatin1Char('/'))) folders.push_back(dir.toStdString() + "/applications");
     }
     return folders;
