@@ -3,15 +3,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <thread>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "drives/DriveLayout.h"
 #include "engine/DrivePath.h"
+#include "engine/PlaceGroups.h"
 #include "engine/RecoveryTexts.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
@@ -33,12 +36,44 @@ namespace {
 
 // Held steps run at the latest after this many, however quick the repairs.
 constexpr size_t maxHeldSteps = 4096;
-// Held steps run on this many threads besides the caller's once there are enough of them
-// for the waits on the disk (deletions, reads from the medium) to matter.
+// Repairs and held steps run on this many threads besides the caller's once there are
+// enough of them for the waits on the disk and the system's calls to overlap.
 constexpr size_t maxStepThreads = 3;
 constexpr size_t minStepsForThreads = 16;
-// Repairs whose journal changes share one commit; the journal's lock is held meanwhile.
+// Repairs whose journal changes share one commit; other threads wait for the journal meanwhile.
 constexpr size_t maxBatchedRepairs = 256;
+
+// The result slot of the repair or step running on this thread, for the steps it holds back.
+thread_local size_t repairSlot = 0;
+
+// Runs work over the items, those of one place (`places`, see groupsByPlace) in their
+// order on one thread, the places on a few threads at once when there are enough items;
+// the threads join `share` when there is one. Few items run on this thread alone.
+template <typename Item, typename Work>
+void runSideBySide(const std::vector<Item>& items, const std::vector<std::string>& places, Journal::Share* share,
+                   Work work) {
+    const auto groups = groupsByPlace(places);
+    const size_t itemCount = items.size();
+    const size_t threadCount = itemCount < minStepsForThreads ? 0 : std::min(maxStepThreads, groups.size() - 1);
+    std::atomic<size_t> next{0};
+    auto run = [&] {
+        for (size_t i = next++; i < groups.size(); i = next++)
+            for (size_t item : groups[i]) work(items[item]);
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (size_t i = 0; i < threadCount; ++i)
+            threads.emplace_back([&] {
+                std::optional<Journal::Share::Member> member;
+                if (share) member.emplace(*share);
+                run();
+            });
+    } catch (const std::system_error&) {
+        // Without more threads, this one does all of the work.
+    }
+    run();
+    for (auto& thread : threads) thread.join();
+}
 
 const std::set<Phase> inFlightPhases = {
     Phase::offloadCopying, Phase::offloadVerified, Phase::offloadSwapping, Phase::offloadCleanup,
@@ -186,51 +221,60 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
     // Each record's repair is safe to make again from the phase it started in, so the
     // journal need not wait for the medium after each one, and many repairs' changes may
     // land in one commit: a crash that loses them leaves the same work as a power cut
-    // does. A step that may only follow a flush (a deletion allowed by a phase, or by an
-    // item's place on this computer) is held back, so that one flush per folder and one
-    // of the journal serve many records. The manifest entries follow in one write once
-    // the journal changes behind them are durable (the group ends first), as each used to
-    // follow its own change.
+    // does. The repairs of one commit run on a few threads at once, the records of one
+    // place in their order on one thread. A step that may only follow a flush (a deletion
+    // allowed by a phase, or by an item's place on this computer) is held back, so that
+    // one flush per folder and one of the journal serve many records. The manifest
+    // entries follow in one write once the journal changes behind them are durable (the
+    // group ends first), as each used to follow its own change.
     ManifestHold hold(*this);
     Journal::GroupCommit group(*context.journal);
     heldSteps_.emplace();
+    std::mutex stepsLock;
+    std::mutex entriesLock;
+    heldStepsLock_ = &stepsLock;
+    heldEntriesLock_ = &entriesLock;
     auto lastFlush = std::chrono::steady_clock::now();
     std::vector<RecoveryResult> results;
-    std::vector<const OffloadRecord*> repaired;  // by result slot
-    std::optional<Journal::Transaction> batch;
-    size_t batchStart = 0;
-    auto commitBatch = [&] {
-        if (!batch) return;
+    results.reserve(records.size());
+    for (size_t begin = 0; begin < records.size(); begin += maxBatchedRepairs) {
+        const size_t end = std::min(records.size(), begin + maxBatchedRepairs);
+        // A stand-in until the record's repair gives its own result.
+        for (size_t slot = begin; slot < end; ++slot)
+            results.push_back(result(records[slot], RecoveryAction::deferred));
+        std::optional<Journal::Transaction> batch;
         try {
-            batch->commit();
+            batch.emplace(*context.journal);
         } catch (const std::exception& error) {
-            // Nothing of these repairs reached the journal, so nothing may follow from them.
-            std::erase_if(*heldSteps_, [&](const DurableStep& step) { return step.slot >= batchStart; });
-            batch.reset();
-            for (size_t slot = batchStart; slot < results.size(); ++slot)
-                results[slot] = failedRepair(*repaired[slot], error.what(), false);
+            // Another process holds the journal: each change commits on its own.
+            Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
         }
-        batch.reset();
-    };
-    for (const auto& record : records) {
-        if (!batch) {
-            batchStart = results.size();
+        {
+            std::optional<Journal::Share> share;
+            if (batch) share.emplace(*context.journal);
+            std::vector<size_t> slots;
+            std::vector<std::string> places;
+            for (size_t slot = begin; slot < end; ++slot) {
+                slots.push_back(slot);
+                places.push_back(records[slot].originalPath);
+            }
+            runSideBySide(slots, places, share ? &*share : nullptr, [&](size_t slot) {
+                repairSlot = slot;
+                if (auto outcome = repair(records[slot], std::nullopt, false)) results[slot] = std::move(*outcome);
+            });
+        }
+        if (batch) {
             try {
-                batch.emplace(*context.journal);
+                batch->commit();
             } catch (const std::exception& error) {
-                // Another process holds the journal: each change commits on its own.
-                Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
+                // Nothing of these repairs reached the journal, so nothing may follow from them.
+                std::erase_if(*heldSteps_, [&](const DurableStep& step) { return step.slot >= begin; });
+                for (size_t slot = begin; slot < end; ++slot)
+                    results[slot] = failedRepair(records[slot], error.what(), false);
             }
         }
-        currentSlot_ = results.size();
-        if (auto outcome = repair(record, std::nullopt, false)) {
-            results.push_back(*outcome);
-            repaired.push_back(&record);
-        }
-        if (results.size() - batchStart >= maxBatchedRepairs) commitBatch();
         // Long repairs (large items hashed) don't leave much work to be redone after a power cut.
         if (heldSteps_->size() >= maxHeldSteps || std::chrono::steady_clock::now() - lastFlush > std::chrono::seconds(1)) {
-            commitBatch();
             runHeldSteps(results);
             try {
                 context.journal->makeDurable();
@@ -241,9 +285,10 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
             lastFlush = std::chrono::steady_clock::now();
         }
     }
-    commitBatch();
     runHeldSteps(results);
     heldSteps_.reset();
+    heldStepsLock_ = nullptr;
+    heldEntriesLock_ = nullptr;
     return results;
 }
 
@@ -255,17 +300,20 @@ RecoveryResult RecoveryManager::afterDurable(const OffloadRecord& record, std::o
         context.journal->makeDurable();
         return step();
     }
-    heldSteps_->push_back({currentSlot_, record, std::move(folder), std::move(mark), std::move(step)});
+    std::unique_lock<std::mutex> guard;
+    if (heldStepsLock_) guard = std::unique_lock(*heldStepsLock_);
+    heldSteps_->push_back({repairSlot, record, std::move(folder), std::move(mark), std::move(step)});
     return result(record, RecoveryAction::deferred);
 }
 
 void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcept {
-    if (!heldSteps_ || heldSteps_->empty()) return;
+    // A step may hold back a step of its own: it runs in the next round.
+    while (heldSteps_ && !heldSteps_->empty()) runHeldRound(results);
+}
+
+void RecoveryManager::runHeldRound(std::vector<RecoveryResult>& results) noexcept {
     std::vector<DurableStep> steps;
     steps.swap(*heldSteps_);
-    // Steps held now run at once, not held again.
-    auto held = std::move(heldSteps_);
-    heldSteps_.reset();
     std::map<std::string, std::optional<std::string>> flushFailures;  // by folder
     std::vector<DurableStep*> allowed;
     // The steps' journal changes in one commit; each in a savepoint of its own, so that
@@ -312,47 +360,43 @@ void RecoveryManager::runHeldSteps(std::vector<RecoveryResult>& results) noexcep
     } catch (...) {
         unflushed = "An unknown error occurred.";
     }
-    marks.reset();  // the journal's lock goes with it, for the steps' threads
-    auto run = [&](DurableStep& step) {
-        if (unflushed) {
-            results[step.slot] = failedRepair(step.record, *unflushed, false);
-            return;
-        }
-        try {
-            results[step.slot] = step.step();
-        } catch (const std::exception& error) {
-            results[step.slot] = failedRepair(step.record, error.what(), false);
-        } catch (...) {
-            results[step.slot] = failedRepair(step.record, "An unknown error occurred.", false);
-        }
-    };
-    // Each step is one record's: a few threads run them at once, the steps of records of
-    // one place in their order on one thread. Few steps run in order on this one.
-    std::vector<std::vector<DurableStep*>> byPlace;
-    std::map<std::string, size_t> placeIndex;
-    for (auto* step : allowed) {
-        auto [found, added] = placeIndex.emplace(step->record.originalPath, byPlace.size());
-        if (added) byPlace.emplace_back();
-        byPlace[found->second].push_back(step);
+    marks.reset();
+    if (unflushed) {
+        for (auto* step : allowed) results[step->slot] = failedRepair(step->record, *unflushed, false);
+        return;
     }
-    const size_t threadCount = allowed.size() < minStepsForThreads ? 0 : maxStepThreads;
-    std::vector<std::thread> threads;
-    std::atomic<size_t> next{0};
-    std::mutex entriesLock;
-    heldEntriesLock_ = &entriesLock;
-    auto work = [&] {
-        for (size_t i = next++; i < byPlace.size(); i = next++)
-            for (auto* step : byPlace[i]) run(*step);
-    };
+    // The steps' own changes share one commit too. One that fails loses them all, which
+    // leaves each record in the phase its mark made durable, where its step runs again.
+    std::optional<Journal::Transaction> batch;
     try {
-        for (size_t i = 0; i < threadCount; ++i) threads.emplace_back(work);
-    } catch (const std::system_error&) {
-        // Without more threads, this one does all of the work.
+        batch.emplace(*context.journal);
+    } catch (const std::exception& error) {
+        Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
     }
-    work();
-    for (auto& thread : threads) thread.join();
-    heldEntriesLock_ = nullptr;
-    heldSteps_ = std::move(held);
+    const size_t heldBefore = heldSteps_->size();
+    {
+        std::optional<Journal::Share> share;
+        if (batch) share.emplace(*context.journal);
+        std::vector<std::string> places;
+        for (const auto* step : allowed) places.push_back(step->record.originalPath);
+        runSideBySide(allowed, places, share ? &*share : nullptr, [&](DurableStep* step) {
+            repairSlot = step->slot;
+            try {
+                results[step->slot] = step->step();
+            } catch (const std::exception& error) {
+                results[step->slot] = failedRepair(step->record, error.what(), false);
+            } catch (...) {
+                results[step->slot] = failedRepair(step->record, "An unknown error occurred.", false);
+            }
+        });
+    }
+    if (!batch) return;
+    try {
+        batch->commit();
+    } catch (const std::exception& error) {
+        heldSteps_->resize(heldBefore);  // nothing may follow from the lost changes
+        for (auto* step : allowed) results[step->slot] = failedRepair(step->record, error.what(), false);
+    }
 }
 
 std::optional<RecoveryResult> RecoveryManager::recoverRecord(int64_t recordID, const Failure& failure) {

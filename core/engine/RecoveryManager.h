@@ -190,8 +190,9 @@ private:
         std::function<RecoveryResult()> step;
     };
     std::optional<std::vector<DurableStep>> heldSteps_;
-    size_t currentSlot_ = 0;
-    // Taken around the held manifest entries while held steps run on several threads.
+    // Taken around the held steps and the held manifest entries while a pass runs on
+    // several threads.
+    std::mutex* heldStepsLock_ = nullptr;
     std::mutex* heldEntriesLock_ = nullptr;
     // Flushes `folder` (when given), makes `mark`, makes the journal durable, then runs
     // `step` and gives its result. While a pass holds steps back, all of that waits for
@@ -202,7 +203,9 @@ private:
     // then each step, writing each result into its slot; many steps run on a few threads
     // at once, as they are of different records, so that waits on the disk overlap. A step
     // whose flush or change fails is deferred with the failure, as a repair that throws.
+    // The steps that steps hold back run in the rounds that follow.
     void runHeldSteps(std::vector<RecoveryResult>& results) noexcept;
+    void runHeldRound(std::vector<RecoveryResult>& results) noexcept;
     RecoveryResult failedRepair(const OffloadRecord& record, const std::string& description, bool fromExecutor);
 
     // The places this machine's manifest on a drive lists, as adoption read them at the

@@ -234,7 +234,7 @@ std::optional<std::string> Journal::journalModeWarning(const std::string& path, 
 }
 
 void Journal::migrate() {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     // Each step checks the version again once it holds the write lock, so a second
     // process opening the same new file skips what the first has done.
     for (int64_t step = 1; step <= schemaVersion; ++step) {
@@ -285,7 +285,26 @@ void Journal::dropFinishedTrees() {
 
 // MARK: Transactions
 
-Journal::Transaction::Transaction(Journal& journal) : journal_(journal), guard_(journal.lock_) {
+namespace {
+
+// The journal whose Share the calling thread joined, if any.
+thread_local const Journal* joinedJournal = nullptr;
+
+}  // namespace
+
+std::recursive_mutex& Journal::lock() { return joinedJournal == this ? shareLock_ : lock_; }
+
+Journal::Share::Share(Journal& journal) : journal_(journal), hold_(journal.lock_), previous_(joinedJournal) {
+    joinedJournal = &journal_;
+}
+
+Journal::Share::~Share() { joinedJournal = previous_; }
+
+Journal::Share::Member::Member(Share& share) : previous_(joinedJournal) { joinedJournal = &share.journal_; }
+
+Journal::Share::Member::~Member() { joinedJournal = previous_; }
+
+Journal::Transaction::Transaction(Journal& journal) : journal_(journal), guard_(journal.lock()) {
     auto& db = journal_.db_;
     if (db.inTransaction()) {
         savepoint_ = "keldwick_" + std::to_string(++journal_.savepointDepth_);
@@ -335,7 +354,7 @@ void Journal::Transaction::rollback() noexcept {
 // MARK: Group commits
 
 Journal::GroupCommit::GroupCommit(Journal& journal) : journal_(journal) {
-    std::lock_guard guard(journal_.lock_);
+    std::lock_guard guard(journal_.lock());
     auto& db = journal_.db_;
     if (journal_.groupDepth_ > 0) {
         grouping_ = true;
@@ -359,7 +378,7 @@ Journal::GroupCommit::GroupCommit(Journal& journal) : journal_(journal) {
 
 Journal::GroupCommit::~GroupCommit() {
     if (!grouping_) return;
-    std::lock_guard guard(journal_.lock_);
+    std::lock_guard guard(journal_.lock());
     if (--journal_.groupDepth_ > 0) return;
     try {
         journal_.db_.exec("PRAGMA synchronous = FULL");
@@ -374,7 +393,7 @@ Journal::GroupCommit::~GroupCommit() {
 }
 
 void Journal::makeDurable() {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     if (groupDepth_ > 0) flushLog(db_);
 }
 
@@ -383,7 +402,7 @@ void Journal::makeDurable() {
 void Journal::log(const std::string& message, EventLevel level, std::optional<int64_t> recordID) noexcept {
     Log::write(level == EventLevel::info ? Log::Level::info : Log::Level::error, logCategory, message);
     try {
-        std::lock_guard guard(lock_);
+        std::lock_guard guard(lock());
         db_.run(insertEventSQL, {recordID ? SQLValue(*recordID) : SQLValue(nullptr), Date::now().secondsSince1970,
                                  std::string(toString(level)), message});
     } catch (...) {
@@ -393,7 +412,7 @@ void Journal::log(const std::string& message, EventLevel level, std::optional<in
 }
 
 std::vector<JournalEvent> Journal::events(int64_t limit) {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     std::vector<JournalEvent> events;
     for (const auto& row : db_.query("SELECT * FROM events ORDER BY id DESC LIMIT ?", {limit})) {
         if (auto event = decodeEvent(row)) events.push_back(std::move(*event));
@@ -424,7 +443,7 @@ OffloadRecord Journal::insertUnlocked(const NewRecord& record) {
 }
 
 OffloadRecord Journal::insert(const NewRecord& record) {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     return insertUnlocked(record);
 }
 
@@ -439,7 +458,7 @@ OffloadRecord Journal::insert(const NewRecord& record, const std::optional<std::
 }
 
 std::optional<OffloadRecord> Journal::record(int64_t id) {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     auto rows = db_.query(selectRecordSQL, {id});
     if (rows.empty()) return std::nullopt;
     return decodeRecord(rows.front());
@@ -463,18 +482,18 @@ std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
         placeholders += "?";
         parameters.emplace_back(std::string(toString(phase)));
     }
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     return decodeRecords(
         db_.query("SELECT * FROM records WHERE phase IN (" + placeholders + ") ORDER BY id", parameters));
 }
 
 std::vector<OffloadRecord> Journal::allRecords() {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     return decodeRecords(db_.query("SELECT * FROM records ORDER BY id"));
 }
 
 std::vector<OffloadRecord> Journal::activeRecords(const std::string& originalPath) {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     auto records = decodeRecords(db_.query("SELECT * FROM records WHERE original_path = ? ORDER BY id", {originalPath}));
     std::erase_if(records, [](const OffloadRecord& r) { return isFinished(r.phase); });
     return records;
@@ -489,7 +508,7 @@ std::set<std::string> Journal::pathsOfSeveralDrives() {
         placeholders += "?";
         parameters.emplace_back(std::string(toString(phase)));
     }
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     std::set<std::string> paths;
     for (const auto& row : db_.query("SELECT original_path FROM records WHERE phase NOT IN (" + placeholders +
                                          ") GROUP BY original_path HAVING COUNT(DISTINCT drive_id) > 1",
@@ -515,7 +534,7 @@ void Journal::setPhase(int64_t id, Phase phase, const std::optional<std::string>
                 {std::string(toString(phase)), textOrNull(error), Date::now().secondsSince1970, id});
     };
     if (!isFinished(phase)) {
-        std::lock_guard guard(lock_);
+        std::lock_guard guard(lock());
         update();
         return;
     }
@@ -527,7 +546,7 @@ void Journal::setPhase(int64_t id, Phase phase, const std::optional<std::string>
 }
 
 void Journal::setRestoreChecksum(int64_t id, const std::string& checksum) {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     db_.run("UPDATE records SET restore_checksum = ? WHERE id = ?", {checksum, id});
 }
 
@@ -541,7 +560,7 @@ void Journal::replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t 
 }
 
 std::vector<TreeEntry> Journal::treeEntries(int64_t id) {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     std::vector<TreeEntry> entries;
     for (const auto& row : db_.query("SELECT * FROM tree_entries WHERE record_id = ? ORDER BY position", {id})) {
         if (auto entry = decodeTreeEntry(row)) entries.push_back(std::move(*entry));
@@ -552,7 +571,7 @@ std::vector<TreeEntry> Journal::treeEntries(int64_t id) {
 // MARK: Pins
 
 std::vector<std::string> Journal::pins() {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     std::vector<std::string> paths;
     for (const auto& row : db_.query("SELECT path FROM pins ORDER BY path")) {
         if (auto path = text(row["path"])) paths.push_back(std::move(*path));
@@ -561,12 +580,12 @@ std::vector<std::string> Journal::pins() {
 }
 
 void Journal::pin(const std::string& path) {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     db_.run("INSERT OR IGNORE INTO pins (path, created_at) VALUES (?, ?)", {path, Date::now().secondsSince1970});
 }
 
 void Journal::unpin(const std::string& path) {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(lock());
     db_.run("DELETE FROM pins WHERE path = ?", {path});
 }
 

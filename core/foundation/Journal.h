@@ -39,8 +39,9 @@ public:
     const std::string& path() const { return path_; }
     // The connection, for a caller's own statements inside transaction().
     SQLiteConnection& db() { return db_; }
-    // Taken by every operation; recursive, so a caller may hold it across several.
-    std::recursive_mutex& lock() { return lock_; }
+    // Taken by every operation; recursive, so a caller may hold it across several. On a
+    // thread that joined a Share, the share's own lock.
+    std::recursive_mutex& lock();
 
     // A transaction on the journal's connection that holds the lock until it ends: "BEGIN
     // IMMEDIATE" when none is open, else a savepoint inside the open one, so that journal
@@ -75,6 +76,37 @@ public:
             return result;
         }
     }
+
+    // Lets the threads of one pass share the transaction open on this journal, so that work
+    // spread over threads still lands in one commit. While one lives, the operations of the
+    // threads that joined it (its creator's included) run one at a time inside that
+    // transaction, their own transactions as savepoints in it, and every other thread waits
+    // as it waits for any transaction. Created on the thread that holds the open
+    // transaction and ended before that commits; the threads leave before it ends.
+    class Share {
+    public:
+        explicit Share(Journal& journal);
+        ~Share();
+        Share(const Share&) = delete;
+        Share& operator=(const Share&) = delete;
+
+        // Joins the calling thread for as long as it lives.
+        class Member {
+        public:
+            explicit Member(Share& share);
+            ~Member();
+            Member(const Member&) = delete;
+            Member& operator=(const Member&) = delete;
+
+        private:
+            const Journal* previous_;
+        };
+
+    private:
+        Journal& journal_;
+        std::unique_lock<std::recursive_mutex> hold_;
+        const Journal* previous_;
+    };
 
     // While one is alive, commits on this journal stay atomic and in order but don't each
     // wait for the medium: makeDurable(), or the end of the outermost scope, flushes all
@@ -154,6 +186,7 @@ private:
 
     std::string path_;
     std::recursive_mutex lock_;
+    std::recursive_mutex shareLock_;  // taken instead of lock_ by the members of a Share
     SQLiteConnection db_;
     int savepointDepth_ = 0;
     // Open GroupCommit scopes that relaxed the commits' flush.

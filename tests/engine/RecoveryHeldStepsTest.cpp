@@ -110,9 +110,12 @@ TEST(RecoveryHeldStepsTest, AFolderThatCantBeFlushedHoldsBackOnlyItsOwnRecords) 
 // happened: each record keeps its phase, its result says it waits, and no deletion that
 // only its changes allow runs; a later recovery settles them all.
 TEST(RecoveryHeldStepsTest, RepairsWhoseSharedCommitFailsChangeNothing) {
+  // Few records are repaired on one thread; many on several that share the commit.
+  for (int count : {6, 48}) {
+    SCOPED_TRACE(count);
     EngineWorld world;
     std::vector<OffloadRecord> records;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < count; ++i) {
         const std::string original = world.home + "/Documents/" + std::to_string(i) + ".txt";
         test::writeFile(original, "bytes " + std::to_string(i));
         if (i % 3 == 0) records.push_back(restoredInPlace(world, original));
@@ -146,6 +149,45 @@ TEST(RecoveryHeldStepsTest, RepairsWhoseSharedCommitFailsChangeNothing) {
                                                                        : Phase::offloaded;
         EXPECT_EQ(world.reload(record).phase, settled) << record.originalPath;
     }
+  }
+}
+
+// The held steps' own journal changes share one commit too. When it fails, the steps'
+// deletions have happened but their records stay in the phase that allowed them, their
+// results say they wait, and a later recovery finishes them from there.
+TEST(RecoveryHeldStepsTest, StepsWhoseSharedCommitFailsAreTakenUpAgain) {
+    EngineWorld world;
+    std::vector<OffloadRecord> records;
+    for (int i = 0; i < 32; ++i) {
+        const std::string original = world.home + "/Documents/" + std::to_string(i) + ".txt";
+        test::writeFile(original, "bytes " + std::to_string(i));
+        records.push_back(i % 2 == 0 ? restoredInPlace(world, original) : verifiedCopy(world, original));
+    }
+    // The steps' last changes break a deferred rule; the changes that allow them don't.
+    auto& db = world.journal->db();
+    db.exec("CREATE TABLE refusal_parent (id INTEGER PRIMARY KEY);"
+            "CREATE TABLE refusal (parent INTEGER REFERENCES refusal_parent(id) DEFERRABLE INITIALLY DEFERRED);"
+            "CREATE TRIGGER refuse_settling AFTER UPDATE ON records WHEN NEW.phase IN ('restored', 'abandoned') "
+            "BEGIN INSERT INTO refusal VALUES (1); END;");
+
+    const auto results = world.manager().recoverInFlight();
+    ASSERT_EQ(results.size(), records.size());
+    for (const auto& result : results) EXPECT_EQ(result.action, RecoveryAction::deferred) << result.name;
+    for (const auto& record : records) {
+        const Phase allowed = record.phase == Phase::restoreSwapping ? Phase::restoreCleanup : record.phase;
+        EXPECT_EQ(world.reload(record).phase, allowed) << record.originalPath;
+        EXPECT_FALSE(FileStat::peek(world.drivePath(record))) << record.originalPath;
+        EXPECT_TRUE(FileStat::peek(record.originalPath)) << record.originalPath;
+    }
+
+    db.exec("DROP TRIGGER refuse_settling");
+    world.manager().recoverInFlight();
+    for (const auto& record : records) {
+        const Phase settled = record.phase == Phase::restoreSwapping ? Phase::restored : Phase::abandoned;
+        EXPECT_EQ(world.reload(record).phase, settled) << record.originalPath;
+        EXPECT_TRUE(FileStat::peek(record.originalPath)) << record.originalPath;
+    }
+    EXPECT_EQ(world.workingNames(), std::vector<std::string>{});
 }
 
 }  // namespace
