@@ -188,6 +188,9 @@ Staged stage(const std::string& base, long count, const EngineConfiguration& con
                 createDirectory(trash + "/sub");
                 writeFile(trash + "/a.txt", a);
                 writeFile(trash + "/sub/b.txt", b);
+                // The drive copy is checked whole before the set-aside folder may go.
+                mustHash(drivePath + "/a.txt", a.size());
+                mustHash(drivePath + "/sub/b.txt", b.size());
                 mustHash(trash + "/a.txt", a.size());
                 mustHash(trash + "/sub/b.txt", b.size());
                 mustDelete(trash);
@@ -262,6 +265,7 @@ Staged stage(const std::string& base, long count, const EngineConfiguration& con
                     writeFile(drivePath, bytes);
                     link(drivePath, original);
                     mustHash(aside, bytes.size());
+                    mustHash(drivePath, bytes.size());  // checked whole before the original goes
                     mustDelete(aside);
                     break;
                 }

@@ -340,6 +340,7 @@ RecoveryResult RecoveryManager::finishRestoreCleanup(const OffloadRecord& record
     const std::string drivePath = record.drivePath(*root);
     removeLeftovers(drivePath, record);
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(*root, DriveLayout::folderName(*root)));
+    flushDriveDeletions(*root);
     context.journal->setPhase(record.id, Phase::restored);
     OffloadRecord finished = record;
     finished.phase = Phase::restored;

@@ -249,6 +249,8 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
             // Another process holds the journal: each change commits on its own.
             Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
         }
+        DriveFlushes drives;
+        if (batch) heldDriveFlushes_ = &drives;
         {
             std::optional<Journal::Share> share;
             if (batch) share.emplace(*context.journal);
@@ -263,8 +265,10 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
                 if (auto outcome = repair(records[slot], std::nullopt, false)) results[slot] = std::move(*outcome);
             });
         }
+        heldDriveFlushes_ = nullptr;
         if (batch) {
             try {
+                drives.flush();
                 batch->commit();
             } catch (const std::exception& error) {
                 // Nothing of these repairs reached the journal, so nothing may follow from them.
@@ -365,8 +369,9 @@ void RecoveryManager::runHeldRound(std::vector<RecoveryResult>& results) noexcep
         for (auto* step : allowed) results[step->slot] = failedRepair(step->record, *unflushed, false);
         return;
     }
-    // The steps' own changes share one commit too. One that fails loses them all, which
-    // leaves each record in the phase its mark made durable, where its step runs again.
+    // The steps' own changes share one commit too, once the drives they deleted on are
+    // flushed. One that fails loses them all, which leaves each record in the phase its
+    // mark made durable, where its step runs again.
     std::optional<Journal::Transaction> batch;
     try {
         batch.emplace(*context.journal);
@@ -374,6 +379,8 @@ void RecoveryManager::runHeldRound(std::vector<RecoveryResult>& results) noexcep
         Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
     }
     const size_t heldBefore = heldSteps_->size();
+    DriveFlushes drives;
+    if (batch) heldDriveFlushes_ = &drives;
     {
         std::optional<Journal::Share> share;
         if (batch) share.emplace(*context.journal);
@@ -390,8 +397,10 @@ void RecoveryManager::runHeldRound(std::vector<RecoveryResult>& results) noexcep
             }
         });
     }
+    heldDriveFlushes_ = nullptr;
     if (!batch) return;
     try {
+        drives.flush();
         batch->commit();
     } catch (const std::exception& error) {
         heldSteps_->resize(heldBefore);  // nothing may follow from the lost changes
@@ -765,6 +774,7 @@ void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::s
     const std::string drivePath = record.drivePath(*root);
     removeLeftovers(drivePath, record);
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(*root, DriveLayout::folderName(*root)));
+    flushDriveDeletions(*root);
     context.journal->setPhase(record.id, Phase::superseded);
     appendManifestEntry(record, DriveManifest::Entry::Event::discarded, *root);
     context.journal->log("Deleted the drive copy of " + quoted(ItemName::display(record.originalPath)) + " (" + reason + ").",

@@ -194,6 +194,18 @@ private:
     // several threads.
     std::mutex* heldStepsLock_ = nullptr;
     std::mutex* heldEntriesLock_ = nullptr;
+    // The drives whose deletions a pass flushes at once before the journal changes that
+    // follow them commit.
+    struct DriveFlushes {
+        std::mutex lock;
+        std::set<std::string> roots;
+        void flush() const;  // throws as platform::syncVolume
+    };
+    DriveFlushes* heldDriveFlushes_ = nullptr;
+    // Deletions on the drive at `root` must outlast a power cut before the journal change
+    // that finishes them: a finished record's copy that came back would stay there for
+    // good. Flushes the drive now, or while a pass holds the flushes back, at its commit.
+    void flushDriveDeletions(const std::string& root);
     // Flushes `folder` (when given), makes `mark`, makes the journal durable, then runs
     // `step` and gives its result. While a pass holds steps back, all of that waits for
     // runHeldSteps and a stand-in result is given, which runHeldSteps replaces.

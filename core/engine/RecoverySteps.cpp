@@ -317,6 +317,20 @@ void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::st
                                  EventLevel::warning, record.id);
     }
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
+    flushDriveDeletions(root);
+}
+
+void RecoveryManager::flushDriveDeletions(const std::string& root) {
+    if (!heldDriveFlushes_) {
+        platform::syncVolume(root);
+        return;
+    }
+    std::lock_guard guard(heldDriveFlushes_->lock);
+    heldDriveFlushes_->roots.insert(root);
+}
+
+void RecoveryManager::DriveFlushes::flush() const {
+    for (const auto& root : roots) platform::syncVolume(root);
 }
 
 RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {

@@ -364,6 +364,8 @@ void RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::st
     if (located_) located_->confirm();
     RecoveryManager(context).removeLeftovers(drivePath, record);
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
+    // Before the record is finished: nothing would look for a copy that came back.
+    platform::syncVolume(root);
 }
 
 void RestoreExecutor::keepBoth(const OffloadRecord& record, const std::optional<std::string>& message) {

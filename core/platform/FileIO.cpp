@@ -70,4 +70,10 @@ void syncVolume(int fd, const std::string& pathForErrors) {
     if (calls().syncfs(fd) != 0) throw POSIXFailure("syncfs", pathForErrors, errno);
 }
 
+void syncVolume(const std::string& folder) {
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) throw POSIXFailure("open", folder, errno);
+    syncVolume(fd.get(), folder);
+}
+
 }  // namespace keldwick::platform

@@ -96,5 +96,7 @@ bool flushFolderBestEffort(const std::string& folder) noexcept;
 
 // Flushes everything written on the volume that holds `fd` (syncfs). Throws POSIXFailure("syncfs").
 void syncVolume(int fd, const std::string& pathForErrors);
+// The same for the volume that holds `folder`; throws POSIXFailure ("open" or "syncfs").
+void syncVolume(const std::string& folder);
 
 }  // namespace keldwick::platform

@@ -52,6 +52,9 @@ inline void expectSettled(const EngineWorld& world, const std::vector<Content>& 
         if (record.phase == Phase::returned || record.phase == Phase::linkMissing) {
             EXPECT_TRUE(FileStat::peek(drivePath)) << toString(record.phase) << " without its drive copy";
         }
+        if (isFinished(record.phase)) {
+            EXPECT_FALSE(FileStat::peek(drivePath)) << toString(record.phase) << " with a copy left on the drive";
+        }
     }
 }
 
