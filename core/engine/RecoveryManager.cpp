@@ -596,12 +596,25 @@ std::vector<RecoveryResult> RecoveryManager::checkLinks() {
     } catch (const std::exception&) {
         contestedPlaces_.reset();  // each check asks the journal
     }
-    std::vector<RecoveryResult> results;
-    for (const auto& record : records) {
-        RecoveryResult outcome = checkLinkGuarded(record);
-        if (outcome.action != RecoveryAction::unchanged) results.push_back(outcome);
+    // Checks of different places run side by side; the few changes they make commit on their own.
+    std::vector<std::optional<RecoveryResult>> outcomes(records.size());
+    std::vector<size_t> slots;
+    std::vector<std::string> places;
+    for (size_t slot = 0; slot < records.size(); ++slot) {
+        slots.push_back(slot);
+        places.push_back(records[slot].originalPath);
     }
+    runSideBySide(slots, places, nullptr, [&](size_t slot) {
+        try {
+            outcomes[slot] = checkLinkGuarded(records[slot]);
+        } catch (...) {
+            outcomes[slot] = result(records[slot], RecoveryAction::deferred, "An unknown error occurred.");
+        }
+    });
     contestedPlaces_.reset();
+    std::vector<RecoveryResult> results;
+    for (auto& outcome : outcomes)
+        if (outcome && outcome->action != RecoveryAction::unchanged) results.push_back(std::move(*outcome));
     return results;
 }
 

@@ -121,6 +121,35 @@ TEST_F(RecoveryManagerTest, LinkCheckMarksWhatStandsAtTheOriginalPath) {
     EXPECT_EQ(world.manager().checkLinks(), std::vector<RecoveryResult>{});
 }
 
+// Enough links to be checked on several threads: the results still come in journal order,
+// one per changed record, each with its own record's action.
+TEST_F(RecoveryManagerTest, ManyLinksCheckedAtOnceReportInJournalOrder) {
+    std::vector<OffloadRecord> records;
+    for (int i = 0; i < 40; ++i) {
+        const std::string path = world.makeItem(false, "item " + std::to_string(i) + ".txt");
+        records.push_back(world.offloadCompletely(path, false));
+        if (i % 4 == 1) fs::remove(path);
+        if (i % 4 == 2) {
+            fs::remove(path);
+            test::writeFile(path, "new");
+        }
+    }
+    const auto results = world.manager().checkLinks();
+    std::vector<std::pair<int64_t, RecoveryAction>> expected;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (i % 4 == 1) expected.emplace_back(records[i].id, RecoveryAction::markedLinkMissing);
+        if (i % 4 == 2) expected.emplace_back(records[i].id, RecoveryAction::markedReturned);
+    }
+    std::vector<std::pair<int64_t, RecoveryAction>> actual;
+    for (const auto& result : results) actual.emplace_back(result.recordID, result.action);
+    EXPECT_EQ(actual, expected);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Phase phase = i % 4 == 1 ? Phase::linkMissing : i % 4 == 2 ? Phase::returned : Phase::offloaded;
+        EXPECT_EQ(world.reload(records[i]).phase, phase) << i;
+    }
+    EXPECT_EQ(world.manager().checkLinks(), std::vector<RecoveryResult>{});
+}
+
 TEST_F(RecoveryManagerTest, ExecutorsEntryRepairsWithTheFailureAndIgnoresUnknownIDs) {
     EXPECT_EQ(world.manager().recoverRecord(42, std::runtime_error("boom")), std::nullopt);
     EXPECT_TRUE(world.journal->events(10).empty());
