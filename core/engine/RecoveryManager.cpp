@@ -234,6 +234,16 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
     std::mutex entriesLock;
     heldStepsLock_ = &stepsLock;
     heldEntriesLock_ = &entriesLock;
+    // Nothing of the pass outlives it, however it ends.
+    struct PassEnd {
+        RecoveryManager& manager;
+        ~PassEnd() {
+            manager.heldSteps_.reset();
+            manager.heldStepsLock_ = nullptr;
+            manager.heldEntriesLock_ = nullptr;
+            manager.heldDriveFlushes_ = nullptr;
+        }
+    } passEnd{*this};
     auto lastFlush = std::chrono::steady_clock::now();
     std::vector<RecoveryResult> results;
     results.reserve(records.size());
@@ -290,9 +300,6 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
         }
     }
     runHeldSteps(results);
-    heldSteps_.reset();
-    heldStepsLock_ = nullptr;
-    heldEntriesLock_ = nullptr;
     return results;
 }
 
