@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <map>
 
-#include "drives/DriveLayout.h"
 #include "engine/RecoveryManager.h"
 #include "engine/RecoveryTexts.h"
 #include "foundation/EngineError.h"
@@ -338,9 +337,7 @@ RecoveryResult RecoveryManager::finishRestoreCleanup(const OffloadRecord& record
     auto root = mountPoint(record.driveID);
     if (!root) return deferRestoreCleanup(record);
     const std::string drivePath = record.drivePath(*root);
-    removeLeftovers(drivePath, record);
-    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(*root, DriveLayout::folderName(*root)));
-    flushDriveDeletions(*root);
+    removeFromDrive(drivePath, record, *root);
     context.journal->setPhase(record.id, Phase::restored);
     OffloadRecord finished = record;
     finished.phase = Phase::restored;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <map>
 #include <mutex>
@@ -46,19 +47,17 @@ constexpr size_t maxBatchedRepairs = 256;
 // The result slot of the repair or step running on this thread, for the steps it holds back.
 thread_local size_t repairSlot = 0;
 
-// Runs work over the items, those of one place (`places`, see groupsByPlace) in their
-// order on one thread, the places on a few threads at once when there are enough items;
-// the threads join `share` when there is one. Few items run on this thread alone.
-template <typename Item, typename Work>
-void runSideBySide(const std::vector<Item>& items, const std::vector<std::string>& places, Journal::Share* share,
-                   Work work) {
+// Runs work(i) for each place's index i, those of one place (see groupsByPlace) in their
+// order on one thread, the places on a few threads at once when there are enough; the
+// threads join `share` when there is one. Few run on this thread alone.
+void runSideBySide(const std::vector<std::string>& places, Journal::Share* share,
+                   const std::function<void(size_t)>& work) {
     const auto groups = groupsByPlace(places);
-    const size_t itemCount = items.size();
-    const size_t threadCount = itemCount < minStepsForThreads ? 0 : std::min(maxStepThreads, groups.size() - 1);
+    const size_t threadCount = places.size() < minStepsForThreads ? 0 : std::min(maxStepThreads, groups.size() - 1);
     std::atomic<size_t> next{0};
     auto run = [&] {
         for (size_t i = next++; i < groups.size(); i = next++)
-            for (size_t item : groups[i]) work(items[item]);
+            for (size_t index : groups[i]) work(index);
     };
     std::vector<std::thread> threads;
     try {
@@ -252,40 +251,17 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
         // A stand-in until the record's repair gives its own result.
         for (size_t slot = begin; slot < end; ++slot)
             results.push_back(result(records[slot], RecoveryAction::deferred));
-        std::optional<Journal::Transaction> batch;
-        try {
-            batch.emplace(*context.journal);
-        } catch (const std::exception& error) {
-            // Another process holds the journal: each change commits on its own.
-            Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
-        }
-        DriveFlushes drives;
-        if (batch) heldDriveFlushes_ = &drives;
-        {
-            std::optional<Journal::Share> share;
-            if (batch) share.emplace(*context.journal);
-            std::vector<size_t> slots;
-            std::vector<std::string> places;
-            for (size_t slot = begin; slot < end; ++slot) {
-                slots.push_back(slot);
-                places.push_back(records[slot].originalPath);
-            }
-            runSideBySide(slots, places, share ? &*share : nullptr, [&](size_t slot) {
-                repairSlot = slot;
-                if (auto outcome = repair(records[slot], std::nullopt, false)) results[slot] = std::move(*outcome);
-            });
-        }
-        heldDriveFlushes_ = nullptr;
-        if (batch) {
-            try {
-                drives.flush();
-                batch->commit();
-            } catch (const std::exception& error) {
-                // Nothing of these repairs reached the journal, so nothing may follow from them.
-                std::erase_if(*heldSteps_, [&](const DurableStep& step) { return step.slot >= begin; });
-                for (size_t slot = begin; slot < end; ++slot)
-                    results[slot] = failedRepair(records[slot], error.what(), false);
-            }
+        std::vector<std::string> places;
+        for (size_t slot = begin; slot < end; ++slot) places.push_back(records[slot].originalPath);
+        const auto lost = inOneCommit(places, [&](size_t index) {
+            const size_t slot = begin + index;
+            repairSlot = slot;
+            if (auto outcome = repair(records[slot], std::nullopt, false)) results[slot] = std::move(*outcome);
+        });
+        if (lost) {
+            // Nothing of these repairs reached the journal, so nothing may follow from them.
+            std::erase_if(*heldSteps_, [&](const DurableStep& step) { return step.slot >= begin; });
+            for (size_t slot = begin; slot < end; ++slot) results[slot] = failedRepair(records[slot], *lost, false);
         }
         // Long repairs (large items hashed) don't leave much work to be redone after a power cut.
         if (heldSteps_->size() >= maxHeldSteps || std::chrono::steady_clock::now() - lastFlush > std::chrono::seconds(1)) {
@@ -376,43 +352,53 @@ void RecoveryManager::runHeldRound(std::vector<RecoveryResult>& results) noexcep
         for (auto* step : allowed) results[step->slot] = failedRepair(step->record, *unflushed, false);
         return;
     }
-    // The steps' own changes share one commit too, once the drives they deleted on are
-    // flushed. One that fails loses them all, which leaves each record in the phase its
-    // mark made durable, where its step runs again.
+    // The steps' own changes share one commit too. One that fails loses them all, which
+    // leaves each record in the phase its mark made durable, where its step runs again.
+    const size_t heldBefore = heldSteps_->size();
+    std::vector<std::string> places;
+    for (const auto* step : allowed) places.push_back(step->record.originalPath);
+    const auto lost = inOneCommit(places, [&](size_t index) {
+        DurableStep& step = *allowed[index];
+        repairSlot = step.slot;
+        try {
+            results[step.slot] = step.step();
+        } catch (const std::exception& error) {
+            results[step.slot] = failedRepair(step.record, error.what(), false);
+        } catch (...) {
+            results[step.slot] = failedRepair(step.record, "An unknown error occurred.", false);
+        }
+    });
+    if (lost) {
+        heldSteps_->resize(heldBefore);  // nothing may follow from the lost changes
+        for (auto* step : allowed) results[step->slot] = failedRepair(step->record, *lost, false);
+    }
+}
+
+std::optional<std::string> RecoveryManager::inOneCommit(const std::vector<std::string>& places,
+                                                        const std::function<void(size_t)>& work) {
     std::optional<Journal::Transaction> batch;
     try {
         batch.emplace(*context.journal);
     } catch (const std::exception& error) {
+        // Another process holds the journal: each change commits on its own.
         Log::error("journal", std::string("Recovery couldn't open a transaction: ") + error.what());
     }
-    const size_t heldBefore = heldSteps_->size();
     DriveFlushes drives;
     if (batch) heldDriveFlushes_ = &drives;
     {
         std::optional<Journal::Share> share;
         if (batch) share.emplace(*context.journal);
-        std::vector<std::string> places;
-        for (const auto* step : allowed) places.push_back(step->record.originalPath);
-        runSideBySide(allowed, places, share ? &*share : nullptr, [&](DurableStep* step) {
-            repairSlot = step->slot;
-            try {
-                results[step->slot] = step->step();
-            } catch (const std::exception& error) {
-                results[step->slot] = failedRepair(step->record, error.what(), false);
-            } catch (...) {
-                results[step->slot] = failedRepair(step->record, "An unknown error occurred.", false);
-            }
-        });
+        runSideBySide(places, share ? &*share : nullptr, work);
     }
     heldDriveFlushes_ = nullptr;
-    if (!batch) return;
+    if (!batch) return std::nullopt;
     try {
         drives.flush();
         batch->commit();
     } catch (const std::exception& error) {
-        heldSteps_->resize(heldBefore);  // nothing may follow from the lost changes
-        for (auto* step : allowed) results[step->slot] = failedRepair(step->record, error.what(), false);
+        return error.what();
     }
+    return std::nullopt;
 }
 
 std::optional<RecoveryResult> RecoveryManager::recoverRecord(int64_t recordID, const Failure& failure) {
@@ -605,13 +591,9 @@ std::vector<RecoveryResult> RecoveryManager::checkLinks() {
     }
     // Checks of different places run side by side; the few changes they make commit on their own.
     std::vector<std::optional<RecoveryResult>> outcomes(records.size());
-    std::vector<size_t> slots;
     std::vector<std::string> places;
-    for (size_t slot = 0; slot < records.size(); ++slot) {
-        slots.push_back(slot);
-        places.push_back(records[slot].originalPath);
-    }
-    runSideBySide(slots, places, nullptr, [&](size_t slot) {
+    for (const auto& record : records) places.push_back(record.originalPath);
+    runSideBySide(places, nullptr, [&](size_t slot) {
         try {
             outcomes[slot] = checkLinkGuarded(records[slot]);
         } catch (...) {
@@ -792,9 +774,7 @@ void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::s
     requireHoldsNoOtherItems(record);
 
     const std::string drivePath = record.drivePath(*root);
-    removeLeftovers(drivePath, record);
-    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(*root, DriveLayout::folderName(*root)));
-    flushDriveDeletions(*root);
+    removeFromDrive(drivePath, record, *root);
     context.journal->setPhase(record.id, Phase::superseded);
     appendManifestEntry(record, DriveManifest::Entry::Event::discarded, *root);
     context.journal->log("Deleted the drive copy of " + quoted(ItemName::display(record.originalPath)) + " (" + reason + ").",

@@ -92,6 +92,10 @@ public:
     // its trash working name. Requires the drive mounted and the path strictly beneath
     // its root (EngineError::driveUnavailable, POSIXFailure "resolve"). Throws on failure.
     void removeLeftovers(const std::string& path, const OffloadRecord& record);
+    // Deletes the record's copy at `drivePath` on the drive mounted at `root` as
+    // removeLeftovers does, with the folders it leaves empty, and flushes the drive before
+    // anything may mark the record finished (see flushDriveDeletions). Throws on failure.
+    void removeFromDrive(const std::string& drivePath, const OffloadRecord& record, const std::string& root);
     // Appends the record's manifest entry at the drive mounted at `root` (only while the
     // locator still finds the record's drive there); a folder's
     // "offloaded" entry carries its tree (from the journal when not given). A failure is
@@ -218,6 +222,12 @@ private:
     // The steps that steps hold back run in the rounds that follow.
     void runHeldSteps(std::vector<RecoveryResult>& results) noexcept;
     void runHeldRound(std::vector<RecoveryResult>& results) noexcept;
+    // Runs work(i) for each place's index side by side (see runSideBySide) in one journal
+    // commit, which waits for the drive flushes the work held back. Gives the failure when
+    // that commit failed and none of the work's journal changes happened; nothing when it
+    // succeeded, or when no transaction could be opened and each change committed on its own.
+    std::optional<std::string> inOneCommit(const std::vector<std::string>& places,
+                                           const std::function<void(size_t)>& work);
     RecoveryResult failedRepair(const OffloadRecord& record, const std::string& description, bool fromExecutor);
 
     // The places this machine's manifest on a drive lists, as adoption read them at the

@@ -67,6 +67,13 @@ void RecoveryManager::removeLeftovers(const std::string& path, const OffloadReco
     }
 }
 
+void RecoveryManager::removeFromDrive(const std::string& drivePath, const OffloadRecord& record,
+                                      const std::string& root) {
+    removeLeftovers(drivePath, record);
+    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
+    flushDriveDeletions(root);
+}
+
 void RecoveryManager::appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
                                           const std::string& root,
                                           const std::optional<std::vector<TreeEntry>>& entries) noexcept {

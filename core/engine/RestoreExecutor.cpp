@@ -7,7 +7,6 @@
 #include <set>
 #include <utility>
 
-#include "drives/DriveLayout.h"
 #include "engine/DrivePath.h"
 #include "engine/RecoveryManager.h"
 #include "engine/RepairOnFailure.h"
@@ -362,10 +361,7 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
 void RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::string& root,
                                       const std::string& drivePath) {
     if (located_) located_->confirm();
-    RecoveryManager(context).removeLeftovers(drivePath, record);
-    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
-    // Before the record is finished: nothing would look for a copy that came back.
-    platform::syncVolume(root);
+    RecoveryManager(context).removeFromDrive(drivePath, record, root);
 }
 
 void RestoreExecutor::keepBoth(const OffloadRecord& record, const std::optional<std::string>& message) {
