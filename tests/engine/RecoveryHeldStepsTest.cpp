@@ -55,6 +55,15 @@ struct HeldCase {
     const char* failingFolder;  // below the computer folder; "" for none
 };
 
+// Makes every commit fail that holds a change to a record matching `when` (SQL over NEW),
+// through a deferred rule the change breaks; dropping the trigger `name` ends it.
+void refuseCommitsChangingRecords(SQLiteConnection& db, const std::string& name, const std::string& when) {
+    db.exec("CREATE TABLE refusal_parent (id INTEGER PRIMARY KEY);"
+            "CREATE TABLE refusal (parent INTEGER REFERENCES refusal_parent(id) DEFERRABLE INITIALLY DEFERRED);"
+            "CREATE TRIGGER " + name + " AFTER UPDATE ON records WHEN " + when +
+            " BEGIN INSERT INTO refusal VALUES (1); END;");
+}
+
 // A move cut short once its copy was verified, the original still in its place.
 OffloadRecord verifiedCopy(EngineWorld& world, const std::string& original) {
     return world.copyAndVerify(world.insert(original, false));
@@ -128,9 +137,7 @@ TEST(RecoveryHeldStepsTest, RepairsWhoseSharedCommitFailsChangeNothing) {
     }
     // Every change to a record leaves a row that breaks a deferred rule, so commits fail.
     auto& db = world.journal->db();
-    db.exec("CREATE TABLE refusal_parent (id INTEGER PRIMARY KEY);"
-            "CREATE TABLE refusal (parent INTEGER REFERENCES refusal_parent(id) DEFERRABLE INITIALLY DEFERRED);"
-            "CREATE TRIGGER refuse_record_changes AFTER UPDATE ON records BEGIN INSERT INTO refusal VALUES (1); END;");
+    refuseCommitsChangingRecords(db, "refuse_record_changes", "1");
 
     const auto results = world.manager().recoverInFlight();
     ASSERT_EQ(results.size(), records.size());
@@ -165,10 +172,7 @@ TEST(RecoveryHeldStepsTest, StepsWhoseSharedCommitFailsAreTakenUpAgain) {
     }
     // The steps' last changes break a deferred rule; the changes that allow them don't.
     auto& db = world.journal->db();
-    db.exec("CREATE TABLE refusal_parent (id INTEGER PRIMARY KEY);"
-            "CREATE TABLE refusal (parent INTEGER REFERENCES refusal_parent(id) DEFERRABLE INITIALLY DEFERRED);"
-            "CREATE TRIGGER refuse_settling AFTER UPDATE ON records WHEN NEW.phase IN ('restored', 'abandoned') "
-            "BEGIN INSERT INTO refusal VALUES (1); END;");
+    refuseCommitsChangingRecords(db, "refuse_settling", "NEW.phase IN ('restored', 'abandoned')");
 
     const auto results = world.manager().recoverInFlight();
     ASSERT_EQ(results.size(), records.size());
