@@ -29,6 +29,18 @@
 using namespace keldwick;
 
 int main(int argc, char** argv) {
+    // The items a file manager hands over are read before the toolkit sees the arguments,
+    // which could take a name like "-style" for one of its own options.
+    const Launch launch = parseLaunch(std::vector<std::string>(argv, argv + argc), QDir::currentPath().toStdString());
+    // Answered without a graphical session, as from any terminal.
+    if (launch.ask == Launch::Ask::help) {
+        std::fputs(usageText(argc > 0 ? argv[0] : "keldwick").c_str(), stdout);
+        return 0;
+    }
+    if (launch.ask == Launch::Ask::version) {
+        std::printf("Keldwick %s\n", KELDWICK_VERSION);
+        return 0;
+    }
     if (auto problem = sessionProblem([](const char* name) {
             const char* value = std::getenv(name);
             return std::string(value ? value : "");
@@ -36,9 +48,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return 1;
     }
-    // The items a file manager hands over are read before the toolkit sees the arguments,
-    // which could take a name like "-style" for one of its own options.
-    const Launch launch = parseLaunch(std::vector<std::string>(argv, argv + argc), QDir::currentPath().toStdString());
     std::vector<char*> toolkitArguments;
     for (const std::string& argument : launch.toolkitArguments) toolkitArguments.push_back(const_cast<char*>(argument.c_str()));
     int toolkitCount = static_cast<int>(toolkitArguments.size());

@@ -76,6 +76,7 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
 
     model_ = new DriveTable(this);
     table_ = new QTableView(browser_);
+    table_->setAccessibleName(QStringLiteral("Files on the drive"));
     table_->setModel(model_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -40,7 +41,13 @@ FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent)
     search_ = new QLineEdit(toolbar);
     search_->setClearButtonEnabled(true);
     search_->setFixedWidth(220);
+    search_->setAccessibleName(QStringLiteral("Search"));
     toolbar->addWidget(search_);
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        search_->setFocus(Qt::ShortcutFocusReason);
+        search_->selectAll();
+    });
 
     connect(movedTab_, &QToolButton::clicked, this, [this] { host_.setFilesTab(FilesTab::moved); });
     connect(everythingTab_, &QToolButton::clicked, this, [this] { host_.setFilesTab(FilesTab::everything); });

@@ -2,7 +2,7 @@
 // "Files on Your Drive": two tabs chosen in the toolbar, the moved items and everything on
 // the drive. The chosen tab lives in the model, so closing and reopening the window keeps
 // it; the tab's view is made anew each time its tab is chosen (its search, selection and
-// folder start over).
+// folder start over). Ctrl+F goes to the search field.
 
 #include <QMainWindow>
 #include <QPointer>

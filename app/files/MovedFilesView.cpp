@@ -57,6 +57,7 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     const auto driveStatus = [&host](const OffloadRecord& r) { return host.driveStatus(r); };
     model_ = new MovedTable(host.state().home, [&host] { return host.now(); }, driveStatus, this);
     table_ = new QTableView(this);
+    table_->setAccessibleName(QStringLiteral("Moved files"));
     table_->setModel(model_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);

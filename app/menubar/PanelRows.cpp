@@ -1,5 +1,6 @@
 #include "menubar/PanelRows.h"
 
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QPainter>
 #include <QPainterPath>
@@ -38,7 +39,15 @@ MenuActionRow::MenuActionRow(const PanelRow& row, QWidget* parent) : QAbstractBu
     setEnabled(row.enabled);
     setText(QString::fromStdString(row.title));
     setAccessibleName(text());
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void MenuActionRow::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (isEnabled()) click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 QString MenuActionRow::shortcutHint() const {

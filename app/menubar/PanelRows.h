@@ -1,6 +1,6 @@
 #pragma once
-// The tray panel's row widgets: a command row that highlights under the pointer like a
-// menu item and shows its trailing text and shortcut, and a storage row with a thin bar
+// The tray panel's row widgets: a command row that highlights under the pointer or the
+// keyboard focus like a menu item and shows its trailing text and shortcut, and a storage row with a thin bar
 // and the keep-free tick.
 
 #include <QAbstractButton>
@@ -18,14 +18,16 @@ class MenuActionRow final : public QAbstractButton {
 public:
     explicit MenuActionRow(const PanelRow& row, QWidget* parent = nullptr);
 
-    // Hovered and enabled: drawn on the accent colour.
-    bool isHighlighted() const { return underMouse() && isEnabled(); }
+    // Hovered or reached with Tab, and enabled: drawn on the accent colour.
+    bool isHighlighted() const { return (underMouse() || hasFocus()) && isEnabled(); }
     // "Ctrl+Q" for the shortcut 'q'; empty without one.
     QString shortcutHint() const;
     QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Return and Enter choose the row, as in a menu (a button takes only Space).
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     PanelRow row_;

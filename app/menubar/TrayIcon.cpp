@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -73,11 +74,22 @@ void TrayIcon::openRequestedWindows() {
     model_.clearWindowRequests();
 }
 
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == panel_ && event->type() == QEvent::WindowDeactivate && panel_->isVisible()) {
+        panel_->close();
+        sinceClosedByClickAway_.start();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void TrayIcon::togglePanel() {
     if (panel_ && panel_->isVisible() && hasTray_) {
         panel_->close();
         return;
     }
+    // The click on the icon that took the focus from the open panel closed it already:
+    // that click means "close", not "open again".
+    if (hasTray_ && sinceClosedByClickAway_.isValid() && sinceClosedByClickAway_.elapsed() < clickAwayMs) return;
     showPanel();
 }
 
@@ -87,11 +99,16 @@ void TrayIcon::showPanel() {
         panel_ = makePanel_();
         panel_->setAttribute(Qt::WA_DeleteOnClose);
         if (hasTray_) {
-            panel_->setWindowFlags(Qt::Popup);
+            // A frameless tool window that closes when another window takes the focus,
+            // rather than a popup: the accessibility bus lists no popups among the
+            // program's windows, so a screen reader could never reach the panel's rows.
+            panel_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+            panel_->installEventFilter(this);
         } else {
             panel_->setWindowFlags(Qt::Window);
-            panel_->setWindowTitle(QStringLiteral("Keldwick"));
         }
+        // The name a screen reader gives the panel.
+        panel_->setWindowTitle(QStringLiteral("Keldwick"));
         panel_->adjustSize();
         // Under the icon where the tray tells where it is; else by the pointer.
         const QRect icon = tray_ ? tray_->geometry() : QRect();

@@ -4,6 +4,7 @@
 // where requested windows are opened. Where the desktop has no tray, the panel is an
 // ordinary window instead, shown at start and whenever the program is launched again.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -43,7 +44,7 @@ public:
     bool show(std::optional<bool> trayAvailable = std::nullopt);
 
     // Opens the panel (under the icon, or as a window without a tray), or closes it
-    // when it is open as a popup.
+    // when it is open under the icon.
     void togglePanel();
     void showPanel();
     QWidget* panel() const { return panel_; }
@@ -61,9 +62,16 @@ public:
     QSystemTrayIcon* tray() const { return tray_.get(); }
 
     static constexpr int dripIntervalMs = 300;
+    // How long after the panel lost the focus a click on the icon still counts as the
+    // click that closed it.
+    static constexpr int clickAwayMs = 300;
 
 signals:
     void panelShown();
+
+protected:
+    // Closes the panel when another window takes the focus, as a popup would close.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void advanceDrip();
@@ -75,6 +83,7 @@ private:
     std::unique_ptr<QSystemTrayIcon> tray_;
     QPointer<QWidget> panel_;
     QTimer drip_;
+    QElapsedTimer sinceClosedByClickAway_;
     int dripFrame_ = 0;  // kept between animations: the next one goes on from here
     bool reduceMotion_ = false;
     bool hasTray_ = false;

@@ -13,6 +13,7 @@
 
 #include "menubar/PanelRows.h"
 #include "ui/Brand.h"
+#include "ui/CloseKeys.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
@@ -58,8 +59,7 @@ TrayPanel::TrayPanel(QWidget* parent) : QFrame(parent) {
     layout->setContentsMargins(0, 6, 0, 6);
     layout->setSpacing(0);
     rows_ = layout;
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    closeOnEscapeOrCtrlW(this);
 }
 
 void TrayPanel::run(PanelCommand command) {

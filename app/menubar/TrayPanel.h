@@ -2,7 +2,8 @@
 // The panel the tray icon opens: the header with the "Move files automatically" switch,
 // then the rows of a PanelContents laid out top to bottom. It holds no state of its own: the
 // owner hands it a new PanelContents whenever the model changes, and hears back which command was
-// chosen and how the switch was turned. Escape closes it.
+// chosen and how the switch was turned. Escape and Ctrl+W close it; Tab goes through the
+// switch and the command rows, and Return chooses one.
 
 #include <QFrame>
 #include <functional>

@@ -110,6 +110,7 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
         },
         this);
     view_ = new QTableView(tablePage_);
+    view_->setAccessibleName(QStringLiteral("Files to move"));
     view_->setModel(table_);
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -144,6 +145,7 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
     skippedToggle_->setArrowType(Qt::RightArrow);
     skippedToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     skippedList_ = new QTreeWidget(tablePage_);
+    skippedList_->setAccessibleName(QStringLiteral("Skipped files"));
     skippedList_->setColumnCount(3);
     skippedList_->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Where"), QStringLiteral("Reason")});
     skippedList_->setRootIsDecorated(false);

@@ -122,6 +122,11 @@ void AdvancedTab::render() {
         blockProjects(projects_), blockRecent(recent_), blockCaches(caches_), blockTest(testMode_);
     showStepper(age_, screen.age);
     ageLabel_->setText(text(screen.ageLabel));
+    // Each stepper is named by the sentence beside it, as a screen reader should say it.
+    for (auto [box, label] : {std::pair{age_, &screen.ageLabel}, std::pair{threshold_, &screen.thresholdLabel},
+                              std::pair{target_, &screen.targetLabel}}) {
+        box->setAccessibleName(text(*label).remove(QStringLiteral("**")));
+    }
     projects_->setChecked(screen.moveProjects);
     recent_->setChecked(screen.moveRecentLightFiles);
     caches_->setChecked(screen.clearCachesWhenLow);

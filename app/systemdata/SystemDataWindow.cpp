@@ -268,6 +268,8 @@ void SystemDataWindow::rebuildMovable(const std::vector<MovableRow>& rows) {
         layout->addWidget(icon);
         layout->addWidget(itemBlock(row.name, row.subtitle, row.sizeText, line), 1);
         auto* button = new QPushButton(QStringLiteral("Move"), line);
+        // Every row's button reads "Move": a screen reader says which item it moves.
+        button->setAccessibleName(QStringLiteral("Move ") + text(row.name));
         const std::string path = row.path;
         connect(button, &QPushButton::clicked, this, [this, path] { move(path); });
         layout->addWidget(button);

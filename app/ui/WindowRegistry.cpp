@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "desktop/MainThread.h"
+#include "ui/CloseKeys.h"
 
 namespace keldwick {
 
@@ -45,6 +46,7 @@ bool WindowRegistry::open(std::optional<AppWindow> window) {
         QWidget* made = slot.entry.make();
         // Each opening starts fresh; what must last lives in the model, not the window.
         made->setAttribute(Qt::WA_DeleteOnClose);
+        closeOnEscapeOrCtrlW(made);
         made->setObjectName(id);
         if (!slot.entry.title.isEmpty()) made->setWindowTitle(slot.entry.title);
         const QSize size = slot.entry.size.isEmpty() ? made->sizeHint() : slot.entry.size;

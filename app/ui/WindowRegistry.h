@@ -1,8 +1,8 @@
 #pragma once
 // The program's windows, one instance each. Windows of later features plug in with a
 // factory; opening a window that is already open brings it to the front instead of making
-// a second. A request for a window nobody registered is logged and reported, never
-// dropped silently.
+// a second. Every window it makes closes on Escape and Ctrl+W. A request for a window
+// nobody registered is logged and reported, never dropped silently.
 
 #include <QObject>
 #include <QPointer>

@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -245,6 +246,22 @@ TEST(DriveContentsViewTest, AStaleListingIsDropped) {
     QCoreApplication::processEvents();
     ASSERT_EQ(view.items().size(), 1u);
     EXPECT_EQ(view.items()[0].path, "/drive/fast/only");
+}
+
+TEST(FilesWindowTest, CtrlFGoesToTheSearchFromAnywhereInTheWindow) {
+    FakeHost host;
+    host.model.records = {record(1, "a.iso", Phase::offloaded)};
+    auto* window = new FilesWindow(host);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->QWidget::show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    window->searchField()->setText("old");
+    window->moved()->findChild<QTableView*>()->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::focusWidget(), window->searchField());
+    EXPECT_EQ(window->searchField()->selectedText(), "old");  // typing replaces the last search
+    window->close();
 }
 
 TEST(FilesWindowTest, TabsLiveInTheModel) {

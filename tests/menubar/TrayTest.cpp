@@ -1,4 +1,6 @@
+#include <QApplication>
 #include <QCheckBox>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -108,6 +110,30 @@ TEST_F(TrayTest, WithoutATrayThePanelIsAWindow) {
     EXPECT_EQ(shown.count(), 2);
 }
 
+TEST_F(TrayTest, UnderTheIconThePanelClosesWhenAnotherWindowTakesTheFocus) {
+    make();
+    tray_->show(true);
+    tray_->togglePanel();
+    QPointer<QWidget> panel = tray_->panel();
+    ASSERT_NE(panel, nullptr);
+    // A window of its own, so the accessibility bus lists it and its rows.
+    EXPECT_EQ(panel->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_EQ(panel->windowTitle(), "Keldwick");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !panel; }));
+    // The click on the icon that took the focus away closed it; it doesn't open it again.
+    tray_->togglePanel();
+    EXPECT_EQ(tray_->panel(), nullptr);
+    QTest::qWait(TrayIcon::clickAwayMs + 50);
+    tray_->togglePanel();
+    ASSERT_NE(tray_->panel(), nullptr);
+    EXPECT_TRUE(tray_->panel()->isVisible());
+}
+
 TEST(TrayPanelTest, RowsRunTheirCommandsAndShortcutsOnlyWhenEnabled) {
     ModelState state = test::readyState();
     state.hasFullDiskAccess = false;  // Free Up Space disabled
@@ -146,6 +172,39 @@ TEST(TrayPanelTest, RowsRunTheirCommandsAndShortcutsOnlyWhenEnabled) {
     EXPECT_EQ(switched, std::vector<bool>{false});
 
     QTest::keyClick(&widget, Qt::Key_Escape);
+    EXPECT_FALSE(widget.isVisible());
+}
+
+TEST(TrayPanelTest, TabWalksTheSwitchAndTheRowsAndReturnChoosesOne) {
+    TrayPanel widget;
+    std::vector<PanelCommand> ran;
+    widget.onCommand = [&](PanelCommand c) { ran.push_back(c); };
+    widget.show(panel(test::readyState(), std::nullopt, Date{0}));
+    widget.QWidget::show();
+    widget.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&widget));
+
+    // The order a keyboard user meets them, each by the name a screen reader says.
+    widget.automaticSwitch()->setFocus();
+    QStringList reached;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached << QApplication::focusWidget()->accessibleName();
+    }
+    EXPECT_EQ(reached, (QStringList{"Free Up Space\u2026", "Move Files to Archive\u2026", "System Data\u2026",
+                                    "Show Files on Archive\u2026", "Keldwick Settings\u2026", "Quit Keldwick",
+                                    "Move files automatically"}));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    auto* focused = qobject_cast<MenuActionRow*>(QApplication::focusWidget());
+    ASSERT_NE(focused, nullptr);
+    EXPECT_TRUE(focused->isHighlighted());  // drawn as under the pointer
+    QTest::keyClick(focused, Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(ran, (std::vector<PanelCommand>{PanelCommand::systemData, PanelCommand::systemData}));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(widget.isVisible());
 }
 

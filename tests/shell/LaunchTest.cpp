@@ -47,5 +47,31 @@ TEST(LaunchTest, ItemsAfterTheFlagAreTakenWhole) {
     EXPECT_EQ(fileUri("/a b/\n\"%"), "file:///a%20b/%0A%22%25");
 }
 
+TEST(LaunchTest, HelpAndVersionAreAnsweredBeforeTheToolkitSeesThem) {
+    struct Case {
+        const char* name;
+        Args arguments;
+        Launch::Ask ask;
+        Args toolkit;
+    };
+    const Case cases[] = {
+        {"--help", {"keldwick", "--help"}, Launch::Ask::help, {"keldwick"}},
+        {"-h among the toolkit's options", {"keldwick", "-platform", "xcb", "-h"}, Launch::Ask::help,
+         {"keldwick", "-platform", "xcb"}},
+        {"--version", {"keldwick", "--version"}, Launch::Ask::version, {"keldwick"}},
+        {"the first one wins", {"keldwick", "--version", "--help"}, Launch::Ask::version, {"keldwick"}},
+        {"after --move they are items to move", {"keldwick", "--move", "--help", "--version"}, Launch::Ask::run,
+         {"keldwick"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Launch launch = parseLaunch(c.arguments, "/work/here");
+        EXPECT_EQ(launch.ask, c.ask);
+        EXPECT_EQ(launch.toolkitArguments, c.toolkit);
+    }
+    const std::string usage = usageText("keldwick");
+    for (const char* option : {"--move", "--move-uris", "--help", "--version"}) EXPECT_NE(usage.find(option), std::string::npos);
+}
+
 }  // namespace
 }  // namespace keldwick

@@ -1,6 +1,11 @@
 #include "ui/WindowRegistry.h"
 
+#include <QDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPointer>
 #include <QSignalSpy>
+#include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -74,6 +79,44 @@ TEST(WindowRegistryTest, OneInstancePerWindowAndMissingOnesAreReported) {
 
     delete registry.window(AppWindow::systemData);
     delete registry.window(std::nullopt);
+}
+
+TEST(WindowRegistryTest, EveryWindowClosesOnEscapeAndCtrlWWhereverTheFocusIs) {
+    struct Kind {
+        const char* name;
+        std::function<QWidget*()> make;
+    };
+    // A field with the focus, as a search field would have it.
+    auto withField = [](QWidget* window, QWidget* holder) {
+        auto* field = new QLineEdit(holder);
+        field->setObjectName(QStringLiteral("field"));
+        return window;
+    };
+    const Kind kinds[] = {
+        {"a plain window", [&] { auto* w = new QWidget; return withField(w, w); }},
+        {"a dialog", [&] { auto* d = new QDialog; return withField(d, d); }},
+        {"a main window",
+         [&] {
+             auto* m = new QMainWindow;
+             m->setCentralWidget(new QWidget);
+             return withField(m, m->centralWidget());
+         }},
+    };
+    const QKeyCombination keys[] = {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)};
+    for (const Kind& kind : kinds) {
+        for (const QKeyCombination key : keys) {
+            SCOPED_TRACE(std::string(kind.name) + ", " + QKeySequence(key).toString().toStdString());
+            WindowRegistry registry;
+            registry.add(AppWindow::systemData, {QStringLiteral("Window"), QSize(300, 200), kind.make});
+            ASSERT_TRUE(registry.open(AppWindow::systemData));
+            QPointer<QWidget> window = registry.window(AppWindow::systemData);
+            auto* field = window->findChild<QLineEdit*>(QStringLiteral("field"));
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+            field->setFocus();
+            QTest::keyClick(field, key.key(), key.keyboardModifiers());
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !window; })) << "still open";
+        }
+    }
 }
 
 }  // namespace
