@@ -278,6 +278,7 @@ signals:
     void macTotalBytesChanged();
     void driveRootChanged();
     void driveVolumeChanged();
+    void driveRefusalsChanged();
     void activityChanged();
     void progressChanged();
     void wakeStateChanged();

@@ -20,6 +20,7 @@ void AppModel::refreshDrive() {
 void AppModel::applyDrive(DriveReading reading) {
     assign(state_.driveRoot, std::move(reading.root), &AppModel::driveRootChanged);
     assign(state_.driveVolume, std::move(reading.volume), &AppModel::driveVolumeChanged);
+    assign(state_.driveRefusals, std::move(reading.refusals), &AppModel::driveRefusalsChanged);
     updateDriveMounting();
 }
 

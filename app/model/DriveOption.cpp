@@ -5,12 +5,21 @@
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveEligibility.h"
 #include "drives/DriveMarker.h"
+#include "drives/DriveTrust.h"
 
 namespace keldwick {
 
 DriveOption::System DriveOption::System::live() {
     System system;
-    system.volumes = [] { return VolumeInfo::externalCandidates(); };
+    system.volumes = [] {
+        // Nor what the locator would refuse for its Keldwick folder or marker.
+        std::vector<VolumeInfo> volumes = VolumeInfo::externalCandidates();
+        const auto user = DriveTrust::User::current();
+        std::erase_if(volumes, [&user](const VolumeInfo& volume) {
+            return DriveTrust::examine(volume.mountPath, user, std::nullopt).refusal.has_value();
+        });
+        return volumes;
+    };
     system.hardware = [](const std::string& bsdName) { return DriveHardware::inspect(bsdName); };
     system.marker = [](const std::string& root) { return DriveMarker::read(root); };
     system.adopt = [](const std::string& root, const std::string& name) { return DriveMarker::adopt(root, name); };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "drives/DiskList.h"
+#include "drives/DriveRefusal.h"
 #include "drives/VolumeInfo.h"
 #include "drives/WakeDetector.h"
 #include "engine/EngineProgress.h"
@@ -84,6 +85,7 @@ struct ModelState {
     std::optional<int64_t> macTotalBytes;
     std::optional<std::string> driveRoot;  // mount path of the chosen drive while mounted
     std::optional<VolumeInfo> driveVolume;
+    std::vector<DriveRefusal> driveRefusals;  // volumes carrying the chosen drive's marker that weren't taken
     Activity activity = Activity::idle;
     std::optional<EngineProgress> progress;
     DriveWakeState wakeState = DriveWakeState::awake;
@@ -95,6 +97,7 @@ struct ModelState {
     std::optional<Date> lastRunDate;
     std::optional<Date> nextCheck;
     std::optional<std::string> journalProblem;  // why the journal on disk could not be opened
+    bool settingsSetAside = false;              // the settings file was damaged and set aside at start
     std::optional<PreviewState> preview;
     std::vector<WindowRequest> windowRequests;
     std::optional<std::string> filesProblem;

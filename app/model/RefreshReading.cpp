@@ -12,7 +12,10 @@ constexpr double secondsPerDay = 86'400;
 
 DriveReading readDrive(const std::optional<Drive>& drive, const DriveLocating& locator, const SystemFacts& facts) {
     DriveReading reading;
-    if (drive) reading.root = locator.mountPoint(drive->id);
+    if (drive) {
+        reading.root = locator.mountPoint(drive->id);
+        reading.refusals = locator.refusals(drive->id);
+    }
     if (reading.root) reading.volume = facts.volumeInfo(*reading.root);
     return reading;
 }

@@ -24,9 +24,11 @@
 namespace keldwick {
 
 // Where the chosen drive is mounted, and its volume; none of either without a drive.
+// The volumes that carry its marker but were not taken, and why.
 struct DriveReading {
     std::optional<std::string> root;
     std::optional<VolumeInfo> volume;
+    std::vector<DriveRefusal> refusals;
 };
 
 DriveReading readDrive(const std::optional<Drive>& drive, const DriveLocating& locator, const SystemFacts& facts);

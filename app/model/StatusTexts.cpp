@@ -105,11 +105,39 @@ std::optional<std::string> progressText(const ModelState& state) {
     return progress.itemName;
 }
 
+MenuStatus settingsSetAsideStatus() {
+    return status("Keldwick's settings were damaged",
+                  "They were set aside as settings.json.corrupt, so set up Keldwick again. The files it moved are "
+                  "still listed and safe.",
+                  2);
+}
+
+namespace {
+
+MenuStatus refusedDriveStatus(const std::vector<DriveRefusal>& refusals, const std::string& name) {
+    const DriveRefusal& first = refusals.front();
+    if (first.kind == DriveRefusal::Kind::duplicate) {
+        return status("Two volumes claim to be " + name,
+                      first.mountPath + " and " + first.detail +
+                          " hold the same drive marker, so Keldwick uses neither. Unplug the one that isn't " + name +
+                          ".",
+                      2);
+    }
+    std::string detail = "It holds the marker of " + name + ", but " + first.explanation() + ".";
+    if (refusals.size() > 1) detail += " Other volumes hold it too.";
+    return status("Keldwick won't use the volume at " + first.mountPath, detail, 2);
+}
+
+}  // namespace
+
 MenuStatus statusText(const ModelState& state) {
     const AppSettings& settings = state.settings;
     const std::string name = driveDisplayName(state);
 
-    if (!settings.onboardingComplete) return status("Finish setting up Keldwick", "It only takes a minute.", 2);
+    if (!settings.onboardingComplete) {
+        if (state.settingsSetAside) return settingsSetAsideStatus();
+        return status("Finish setting up Keldwick", "It only takes a minute.", 2);
+    }
     if (state.journalProblem) {
         return status("Keldwick can't open its records",
                       "Quit Keldwick and open it again. Files on your drive are safe.", 2);
@@ -127,6 +155,7 @@ MenuStatus statusText(const ModelState& state) {
     if (state.wakeState == DriveWakeState::waking) {
         return status("Waking up " + name + "\u2026", "Hard drives take a few seconds to start.", 1);
     }
+    if (settings.drive && !state.driveRefusals.empty()) return refusedDriveStatus(state.driveRefusals, name);
     if (settings.drive && !state.driveRoot) {
         if (state.driveMounting && state.driveMounting->stuck) {
             return status("macOS hasn't opened " + name + " yet",

@@ -52,8 +52,12 @@ std::string minimumAgeText(const ModelState& state);
 // one item; none without progress.
 std::optional<std::string> progressText(const ModelState& state);
 
+// The status while the settings file, found damaged at start and set aside, has not been
+// replaced by a finished setup; also the notice posted at start.
+MenuStatus settingsSetAsideStatus();
+
 // The menu's status: the first of 24 rules in order of precedence (setup, records,
-// running work, drive waking and mounting, drive away, permission, pause, no drive or
+// running work, drive waking and mounting, volumes refused as the drive, drive away, permission, pause, no drive or
 // folders, low space by stall, else plenty of room).
 MenuStatus statusText(const ModelState& state);
 

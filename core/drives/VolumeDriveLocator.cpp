@@ -9,14 +9,20 @@
 
 #include "drives/DriveMarker.h"
 #include "drives/VolumeInfo.h"
+#include "platform/BlockDevices.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 #include "platform/Statx.h"
 
 namespace keldwick {
 
-std::vector<std::string> SystemVolumeSource::candidateMountPaths() const {
-    return VolumeInfo::localExternalMountPaths(roots_);
+std::vector<VolumeCandidate> SystemVolumeSource::candidates() const {
+    std::vector<VolumeCandidate> candidates;
+    for (const auto& entry : VolumeInfo::localExternalMounts(roots_)) {
+        const bool onBlockDevice = platform::BlockDevices::nameForMount(entry, roots_).has_value();
+        candidates.push_back({entry.mountPoint, DriveTrust::volumeRefusal(entry.mountPoint, entry.fsType, onBlockDevice)});
+    }
+    return candidates;
 }
 
 std::optional<MountIdentity> SystemVolumeSource::identity(const std::string& path) const {
@@ -50,7 +56,9 @@ std::optional<MountIdentity> SystemVolumeSource::identity(const std::string& pat
     return identity;
 }
 
-std::optional<Drive> SystemVolumeSource::marker(const std::string& root) const { return DriveMarker::read(root); }
+DriveTrust::Examined SystemVolumeSource::marker(const std::string& root, const std::string& wantedID) const {
+    return DriveTrust::examine(root, user_, wantedID);
+}
 
 VolumeDriveLocator::VolumeDriveLocator(std::shared_ptr<const VolumeSource> source) : source_(std::move(source)) {}
 
@@ -58,30 +66,54 @@ std::optional<std::string> VolumeDriveLocator::mountPoint(const std::string& dri
     if (driveID.empty()) return std::nullopt;
     std::lock_guard<std::mutex> guard(lock_);
 
-    if (auto found = known_.find(driveID); found != known_.end()) {
+    auto& refused = refused_[driveID];
+    if (auto found = known_.find(driveID); found != known_.end() && refused.empty()) {
         auto now = source_->identity(found->second.path);
         if (now && *now == found->second.identity) {
             if (!now->isWeak()) return found->second.path;
-            auto drive = source_->marker(found->second.path);
-            if (drive && drive->id == driveID) return found->second.path;
+            auto examined = source_->marker(found->second.path, driveID);
+            if (examined.drive && examined.drive->id == driveID && !examined.refusal) return found->second.path;
         }
     }
     known_.erase(driveID);
+    refused.clear();
 
-    for (const auto& path : source_->candidateMountPaths()) {
-        auto drive = source_->marker(path);
-        if (!drive || drive->id != driveID) continue;
-        auto identity = source_->identity(path);
+    std::vector<Known> taken;
+    for (const auto& candidate : source_->candidates()) {
+        auto examined = source_->marker(candidate.mountPath, driveID);
+        if (!examined.drive || examined.drive->id != driveID) continue;
+        if (candidate.refusal || examined.refusal) {
+            refused.push_back(candidate.refusal ? *candidate.refusal : *examined.refusal);
+            continue;
+        }
+        auto identity = source_->identity(candidate.mountPath);
         if (!identity) continue;
-        known_[driveID] = Known{path, *identity};
-        return path;
+        // The same file system mounted twice is one drive.
+        bool seen = false;
+        for (const auto& other : taken) seen = seen || other.identity.device == identity->device;
+        if (!seen) taken.push_back(Known{candidate.mountPath, *identity});
+    }
+    if (taken.size() == 1) {
+        known_[driveID] = taken.front();
+        return taken.front().path;
+    }
+    for (size_t i = 0; i < taken.size(); ++i) {
+        const std::string& other = taken[i == 0 ? 1 : 0].path;
+        refused.push_back(DriveRefusal{taken[i].path, DriveRefusal::Kind::duplicate, other});
     }
     return std::nullopt;
+}
+
+std::vector<DriveRefusal> VolumeDriveLocator::refusals(const std::string& driveID) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = refused_.find(driveID);
+    return found == refused_.end() ? std::vector<DriveRefusal>{} : found->second;
 }
 
 void VolumeDriveLocator::forgetLocations() {
     std::lock_guard<std::mutex> guard(lock_);
     known_.clear();
+    refused_.clear();
 }
 
 }  // namespace keldwick

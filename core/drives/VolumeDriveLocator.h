@@ -1,5 +1,7 @@
 #pragma once
 // Finds the drive by its marker among the mounted volumes, and remembers where it was.
+// Only a disk volume whose Keldwick folder and marker the user can trust is taken: a
+// marker copied onto a tmpfs or a volume of another user is refused and reported.
 //
 // A remembered location is trusted only while the same mount is still there: the mount's
 // identity is the kernel's unique mount id (statx STATX_MNT_ID_UNIQUE), which changes with
@@ -17,6 +19,7 @@
 
 #include "drives/Drive.h"
 #include "drives/DriveLocating.h"
+#include "drives/DriveTrust.h"
 #include "platform/SystemRoots.h"
 
 namespace keldwick {
@@ -32,29 +35,39 @@ struct MountIdentity {
     bool operator==(const MountIdentity&) const = default;
 };
 
+// A volume the locator may search, and why it can't be the drive when it can't.
+struct VolumeCandidate {
+    std::string mountPath;
+    std::optional<DriveRefusal> refusal;  // not a disk volume (DriveTrust::volumeRefusal)
+};
+
 // What the locator asks of the system; tests hand in their own.
 class VolumeSource {
 public:
     virtual ~VolumeSource() = default;
-    // Mount paths of the local, shown, non-startup volumes, in mount-table order.
-    virtual std::vector<std::string> candidateMountPaths() const = 0;
+    // The local, shown, non-startup volumes, in mount-table order.
+    virtual std::vector<VolumeCandidate> candidates() const = 0;
     // The identity of the mount whose root is exactly `path`; nothing when `path` is not
     // itself a mount point or can't be examined.
     virtual std::optional<MountIdentity> identity(const std::string& path) const = 0;
-    // The drive identity in the marker on the volume at `root`, if any.
-    virtual std::optional<Drive> marker(const std::string& root) const = 0;
+    // The marker on the volume at `root` and whether its owner and modes can be trusted
+    // (DriveTrust::examine, narrowing the user's own loose modes when it holds `wantedID`).
+    virtual DriveTrust::Examined marker(const std::string& root, const std::string& wantedID) const = 0;
 };
 
-// The real system: the mount table, statx/statfs and the marker files.
+// The real system: the mount table, statx/statfs and the marker files, judged for `user`.
 class SystemVolumeSource final : public VolumeSource {
 public:
-    explicit SystemVolumeSource(platform::SystemRoots roots = platform::SystemRoots::system()) : roots_(std::move(roots)) {}
-    std::vector<std::string> candidateMountPaths() const override;
+    explicit SystemVolumeSource(platform::SystemRoots roots = platform::SystemRoots::system(),
+                                DriveTrust::User user = DriveTrust::User::current())
+        : roots_(std::move(roots)), user_(user) {}
+    std::vector<VolumeCandidate> candidates() const override;
     std::optional<MountIdentity> identity(const std::string& path) const override;
-    std::optional<Drive> marker(const std::string& root) const override;
+    DriveTrust::Examined marker(const std::string& root, const std::string& wantedID) const override;
 
 private:
     platform::SystemRoots roots_;
+    DriveTrust::User user_;
 };
 
 class VolumeDriveLocator final : public DriveLocating {
@@ -62,10 +75,16 @@ public:
     explicit VolumeDriveLocator(std::shared_ptr<const VolumeSource> source = std::make_shared<SystemVolumeSource>());
 
     // An empty id gives nothing at once. Otherwise, under the lock: a remembered location
-    // whose mount is unchanged is returned without reading any marker; else the candidate
-    // volumes are searched in order and the first whose marker holds exactly this id (and
-    // whose path is a mount point) is remembered and returned.
+    // whose mount is unchanged is returned without reading any marker (unless the last
+    // search refused volumes carrying this id: then every call searches, so the refusals
+    // stay current); else every candidate volume is searched. A volume whose marker holds
+    // exactly this id is taken when it is a disk volume, its path a mount point, and its
+    // Keldwick folder and marker trusted (DriveTrust); the others are refused. Two taken
+    // volumes of different file systems are both refused: neither is the drive.
     std::optional<std::string> mountPoint(const std::string& driveID) const override;
+
+    // The volumes carrying this id that the last search refused, in mount-table order.
+    std::vector<DriveRefusal> refusals(const std::string& driveID) const override;
 
     // Forgets every remembered location (the chosen drive changed).
     void forgetLocations();
@@ -78,6 +97,7 @@ private:
     std::shared_ptr<const VolumeSource> source_;
     mutable std::mutex lock_;
     mutable std::map<std::string, Known> known_;
+    mutable std::map<std::string, std::vector<DriveRefusal>> refused_;
 };
 
 }  // namespace keldwick

@@ -8,6 +8,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "drives/DriveTrust.h"
 #include "drives/FileSystemFormats.h"
 #include "foundation/Utf8.h"
 #include "platform/BlockDevices.h"
@@ -123,26 +124,35 @@ std::vector<VolumeInfo> VolumeInfo::externalCandidates(const platform::SystemRoo
     std::vector<VolumeInfo> volumes;
     for (const auto& entry : shownEntries(table)) {
         if (platform::MountFacts::isRootFileSystem(entry, table)) continue;
+        if (DriveTrust::volumeRefusal(entry.mountPoint, entry.fsType,
+                                      platform::BlockDevices::nameForMount(entry, roots).has_value())) {
+            continue;
+        }
         if (auto volume = buildAtMountPoint(entry, table, roots)) volumes.push_back(std::move(*volume));
     }
     return volumes;
 }
 
-std::vector<std::string> VolumeInfo::localExternalMountPaths(const platform::SystemRoots& roots) {
+std::vector<platform::MountEntry> VolumeInfo::localExternalMounts(const platform::SystemRoots& roots) {
     auto table = platform::MountTable::read(roots.mountinfo);
-    std::vector<std::string> paths;
-    for (const auto& entry : shownEntries(table)) {
+    std::vector<platform::MountEntry> mounts;
+    for (auto& entry : shownEntries(table)) {
         if (platform::MountFacts::isNetwork(entry.fsType) || platform::MountFacts::isRootFileSystem(entry, table)) continue;
-        paths.push_back(entry.mountPoint);
+        mounts.push_back(std::move(entry));
     }
+    return mounts;
+}
+
+std::vector<std::string> VolumeInfo::localExternalMountPaths(const platform::SystemRoots& roots) {
+    std::vector<std::string> paths;
+    for (auto& entry : localExternalMounts(roots)) paths.push_back(std::move(entry.mountPoint));
     return paths;
 }
 
 std::vector<VolumeInfo> VolumeInfo::localExternalCandidates(const platform::SystemRoots& roots) {
     auto table = platform::MountTable::read(roots.mountinfo);
     std::vector<VolumeInfo> volumes;
-    for (const auto& entry : shownEntries(table)) {
-        if (platform::MountFacts::isNetwork(entry.fsType) || platform::MountFacts::isRootFileSystem(entry, table)) continue;
+    for (const auto& entry : localExternalMounts(roots)) {
         if (auto volume = buildAtMountPoint(entry, table, roots)) volumes.push_back(std::move(*volume));
     }
     return volumes;

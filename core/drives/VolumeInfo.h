@@ -13,6 +13,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "platform/MountTable.h"
 #include "platform/SystemRoots.h"
 
 namespace keldwick {
@@ -36,14 +37,18 @@ struct VolumeInfo {
                                           const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     // The volumes to offer the user, in mount-table order: every shown volume except the
-    // startup volume. Internal, network, read-only and disk-image volumes stay: the picker
-    // shows them with their problems.
+    // startup volume and those that can't be a drive at all (not a disk file system on a
+    // block device: tmpfs, network and virtual file systems), which the locator would
+    // refuse. Internal, read-only and disk-image volumes stay: the picker shows them with
+    // their problems.
     static std::vector<VolumeInfo> externalCandidates(const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     // The volumes the drive locator searches: local, shown, not the startup volume.
     static std::vector<VolumeInfo> localExternalCandidates(const platform::SystemRoots& roots = platform::SystemRoots::system());
     // Just their mount points, read from the mount table alone (no device or volume access).
     static std::vector<std::string> localExternalMountPaths(const platform::SystemRoots& roots = platform::SystemRoots::system());
+    // Their mount-table entries.
+    static std::vector<platform::MountEntry> localExternalMounts(const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     // Whether the volume holding `path` keeps file metadata natively (see FileSystemFormats);
     // true when it can't tell.

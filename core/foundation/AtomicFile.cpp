@@ -70,6 +70,10 @@ void write(const std::string& path, std::string_view bytes, mode_t mode) {
 std::string read(const std::string& path, size_t maxBytes) {
     platform::Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!file) throw POSIXFailure("open", path, errno);
+    return readOpen(file, path, maxBytes);
+}
+
+std::string readOpen(const platform::Fd& file, const std::string& path, size_t maxBytes) {
     struct stat st {};
     if (::fstat(file.get(), &st) != 0) throw POSIXFailure("stat", path, errno);
     if (!S_ISREG(st.st_mode)) throw POSIXFailure("open", path, EINVAL);

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/FileIO.h"
+
 namespace keldwick::AtomicFile {
 
 // Writes the bytes to a fresh temporary file beside `path` (O_EXCL|O_NOFOLLOW), fsyncs it,
@@ -15,5 +17,7 @@ void write(const std::string& path, std::string_view bytes, mode_t mode = 0644);
 // Reads a regular file whole without following a final link. Throws POSIXFailure
 // ("open", "read") on failure, and with EFBIG when the file is larger than maxBytes.
 std::string read(const std::string& path, size_t maxBytes = 64u << 20);
+// As read(), from a file already opened for reading (`path` names it in failures).
+std::string readOpen(const platform::Fd& file, const std::string& path, size_t maxBytes = 64u << 20);
 
 }  // namespace keldwick::AtomicFile

@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <filesystem>
 #include <thread>
 
 #include "drives/DriveMarker.h"
 #include "drives/FolderDriveLocator.h"
 #include "drives/VolumeDriveLocator.h"
+#include "drives/VolumeInfo.h"
+#include "support/AsUser.h"
 #include "support/RealMounts.h"
 #include "support/TempDir.h"
 
@@ -27,37 +33,39 @@ TEST(FolderDriveLocatorTest, AnswersOnlyForItsIdAndARealFolder) {
 
 namespace {
 
-// Volumes as plain folders with real markers; mounts and their identities are made up.
+// Volumes as plain folders with real markers judged for `user`; mounts, their identities
+// and their kinds are made up.
 class FakeSource : public VolumeSource {
 public:
-    std::vector<std::string> paths;
+    std::vector<VolumeCandidate> volumes;
     std::map<std::string, MountIdentity> mounts;
+    DriveTrust::User user = DriveTrust::User::current();
     mutable std::atomic<int> searches{0};
     mutable std::atomic<int> markerReads{0};
 
-    std::vector<std::string> candidateMountPaths() const override {
+    std::vector<VolumeCandidate> candidates() const override {
         ++searches;
-        return paths;
+        return volumes;
     }
     std::optional<MountIdentity> identity(const std::string& path) const override {
         auto found = mounts.find(path);
         if (found == mounts.end()) return std::nullopt;
         return found->second;
     }
-    std::optional<Drive> marker(const std::string& root) const override {
+    DriveTrust::Examined marker(const std::string& root, const std::string& wantedID) const override {
         ++markerReads;
-        return DriveMarker::read(root);
+        return DriveTrust::examine(root, user, wantedID);
     }
 };
 
-MountIdentity mount(uint64_t id) { return MountIdentity{id, true, 7 << 8, 0}; }
+MountIdentity mount(uint64_t id) { return MountIdentity{id, true, id, 0}; }
 
 class VolumeLocatorTest : public ::testing::Test {
 protected:
-    std::string volume(const std::string& name, uint64_t mountID) {
+    std::string volume(const std::string& name, uint64_t mountID, const std::string& type = "ext4") {
         std::string path = temp / name;
         test::makeDirs(path);
-        source->paths.push_back(path);
+        source->volumes.push_back({path, DriveTrust::volumeRefusal(path, type, type != "tmpfs")});
         source->mounts[path] = mount(mountID);
         return path;
     }
@@ -108,16 +116,26 @@ TEST_F(VolumeLocatorTest, RemountedElsewhereOrReplacedAtTheSamePath) {
     EXPECT_FALSE(locator.mountPoint(drive.id));
 }
 
-TEST_F(VolumeLocatorTest, FirstInTableOrderAndOnlyMountPoints) {
+// A copied drive (or a copied marker) makes two candidates: neither is the drive. The
+// same file system mounted twice is one drive, and a path that is not a mount point of
+// its own is no candidate.
+TEST_F(VolumeLocatorTest, TwoVolumesWithOneMarkerAreNeitherTaken) {
     std::string a = volume("A", 30);
     std::string b = volume("B", 31);
     Drive drive = DriveMarker::adopt(a, "A");
     std::filesystem::copy(a + "/Keldwick", b + "/Keldwick", std::filesystem::copy_options::recursive);
-    EXPECT_EQ(locator.mountPoint(drive.id), a);
+    EXPECT_FALSE(locator.mountPoint(drive.id));
+    EXPECT_EQ(locator.refusals(drive.id), (std::vector<DriveRefusal>{{a, DriveRefusal::Kind::duplicate, b},
+                                                                      {b, DriveRefusal::Kind::duplicate, a}}));
+    EXPECT_EQ(locator.refusals(drive.id)[0].explanation(), "another volume, at " + b + ", holds the same marker");
 
-    VolumeDriveLocator other{source};
+    source->mounts[b] = MountIdentity{31, true, 30, 0};  // a second mount of A's file system
+    EXPECT_EQ(locator.mountPoint(drive.id), a);
+    EXPECT_TRUE(locator.refusals(drive.id).empty());
+
+    source->mounts[b] = mount(31);
     source->mounts.erase(a);  // no longer a mount point of its own
-    EXPECT_EQ(other.mountPoint(drive.id), b);
+    EXPECT_EQ(locator.mountPoint(drive.id), b);
 }
 
 TEST_F(VolumeLocatorTest, WeakIdentitiesAreConfirmedByTheMarker) {
@@ -150,8 +168,136 @@ TEST_F(VolumeLocatorTest, ConcurrentLookupsSearchOnce) {
     EXPECT_EQ(source->searches, 1);
 }
 
+namespace {
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+}  // namespace
+
+// Another user copies the drive's marker onto a volume of theirs, mounted before the real
+// drive: the copy is refused and named, and the real drive is found. The user here is a
+// made-up uid 1000 whose private group is 1000; the test runs as root, so it can hand
+// files to any owner.
+TEST_F(VolumeLocatorTest, AMarkerOnAVolumeOfAnotherUserIsRefusedAndNamed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
+    source->user = DriveTrust::User{1000, 1000};
+    using Kind = DriveRefusal::Kind;
+    struct Case {
+        const char* name;
+        std::string type;
+        std::function<void(const std::string& folder)> plant;
+        std::optional<DriveRefusal::Kind> refused;
+        std::string detail;
+        mode_t folderModeAfter;
+    };
+    auto own = [](uid_t uid, gid_t gid, mode_t mode) {
+        return [=](const std::string& folder) {
+            test::chownTree(folder, uid);
+            ::chown(folder.c_str(), uid, gid);
+            ::chmod(folder.c_str(), mode);
+        };
+    };
+    const std::vector<Case> cases = {
+        {"tmpfs", "tmpfs", own(1000, 1000, 0755), Kind::notADisk, "tmpfs", 0755},
+        {"fuse", "fuse.sshfs", own(1000, 1000, 0755), Kind::notADisk, "fuse.sshfs", 0755},
+        {"stranger's folder", "ext4", own(1001, 1001, 0755), Kind::anotherOwner, "Keldwick folder", 0755},
+        {"stranger's marker", "ext4",
+         [](const std::string& folder) {
+             test::chownTree(folder, 1000);
+             ::chown((folder + "/.keldwick-drive.json").c_str(), 1001, 1001);
+         },
+         Kind::anotherOwner, "drive marker", 0755},
+        {"root's open folder", "ext4", own(0, 0, 0777), Kind::othersCanChange, "Keldwick folder", 0777},
+        {"root's folder", "ext4", own(0, 0, 0755), std::nullopt, "", 0755},
+        // The user's own loose folder is narrowed, not refused: shared group write goes,
+        // the private group's stays.
+        {"own, shared group", "ext4", own(1000, 100, 0777), std::nullopt, "", 0755},
+        {"own, private group", "ext4", own(1000, 1000, 0777), std::nullopt, "", 0775},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        source->volumes.clear();
+        source->mounts.clear();
+        std::filesystem::remove_all(temp.path() + "/planted");
+        std::filesystem::remove_all(temp.path() + "/drive");
+        const std::string planted = volume("planted", 60, c.type);
+        const std::string real = volume("drive", 61);
+        Drive drive = DriveMarker::adopt(real, "Archive");
+        test::chownTree(real + "/Keldwick", 1000);
+        std::filesystem::copy(real + "/Keldwick", planted + "/Keldwick", std::filesystem::copy_options::recursive);
+        c.plant(planted + "/Keldwick");
+        VolumeDriveLocator fresh{source};
+
+        if (c.refused) {
+            EXPECT_EQ(fresh.mountPoint(drive.id), real);
+            EXPECT_EQ(fresh.refusals(drive.id), (std::vector<DriveRefusal>{{planted, *c.refused, c.detail}}));
+        } else {
+            // Trusted as well: two drives with one marker, so neither.
+            EXPECT_FALSE(fresh.mountPoint(drive.id));
+            ASSERT_EQ(fresh.refusals(drive.id).size(), 2u);
+            EXPECT_EQ(fresh.refusals(drive.id)[0].kind, Kind::duplicate);
+        }
+        EXPECT_EQ(modeOf(planted + "/Keldwick"), c.folderModeAfter);
+    }
+}
+
+// A refusal keeps every lookup searching, so it goes as soon as the copy does.
+TEST_F(VolumeLocatorTest, RefusalsLastAsLongAsTheCopy) {
+    const std::string planted = volume("planted", 70, "tmpfs");
+    const std::string real = volume("drive", 71);
+    Drive drive = DriveMarker::adopt(real, "Archive");
+    std::filesystem::copy(real + "/Keldwick", planted + "/Keldwick", std::filesystem::copy_options::recursive);
+    EXPECT_EQ(locator.mountPoint(drive.id), real);
+    EXPECT_EQ(locator.refusals(drive.id).size(), 1u);
+    EXPECT_EQ(locator.refusals(drive.id)[0].explanation(), "it isn't a disk drive (tmpfs)");
+    std::filesystem::remove_all(planted + "/Keldwick");
+    EXPECT_EQ(locator.mountPoint(drive.id), real);
+    EXPECT_TRUE(locator.refusals(drive.id).empty());
+    const int searches = source->searches;
+    EXPECT_EQ(locator.mountPoint(drive.id), real);
+    EXPECT_EQ(source->searches, searches);  // trusted from the cache again
+}
+
+// The same judgement made by a real other user (nobody, whose group is not private):
+// root's folder is trusted, nobody's own loose folder is narrowed by nobody, a third
+// user's folder is refused.
+TEST(DriveTrustTest, JudgedAsAnotherUser) {
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "switching users needs root";
+    test::TempDir temp;
+    ::chmod(temp.path().c_str(), 0755);
+    struct Case {
+        const char* name;
+        uid_t owner;
+        mode_t mode;
+        int expected;  // 0 trusted, 1 refused
+        mode_t modeAfter;
+    };
+    const Case cases[] = {{"root", 0, 0755, 0, 0755}, {"nobody", test::kNobody, 0775, 0, 0755}, {"third", 1234, 0755, 1, 0755}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string root = temp / c.name;
+        test::makeDirs(root);
+        ::chmod(root.c_str(), 0755);
+        Drive drive = DriveMarker::adopt(root, c.name);
+        test::chownTree(root + "/Keldwick", c.owner);
+        ::chmod((root + "/Keldwick").c_str(), c.mode);
+        const int status = test::runAsNobody([&] {
+            auto examined = DriveTrust::examine(root, DriveTrust::User::current(), drive.id);
+            if (!examined.drive || examined.drive->id != drive.id) return 2;
+            return examined.refusal ? 1 : 0;
+        });
+        EXPECT_EQ(status, c.expected);
+        EXPECT_EQ(modeOf(root + "/Keldwick"), c.modeAfter);
+    }
+}
+
 // The real system: exFAT volumes through FUSE, whose statfs file-system id is 0 for every
-// volume, so only the mount's own identity tells them apart.
+// volume, so only the mount's own identity tells them apart. Their modes come from the
+// mount: with FUSE's default umask of 0 every user may change everything on the volume,
+// so such a volume is refused.
 TEST(VolumeLocatorRealTest, FindsTheDriveAfterARemountAndRefusesAStrangerAtItsOldPath) {
     if (auto reason = test::mountSkipReason("mount.exfat-fuse")) GTEST_SKIP() << *reason;
     if (auto reason = test::mountSkipReason("mkfs.exfat")) GTEST_SKIP() << *reason;
@@ -163,23 +309,57 @@ TEST(VolumeLocatorRealTest, FindsTheDriveAfterARemountAndRefusesAStrangerAtItsOl
 
     Drive drive;
     {
-        test::LoopVolume a(temp / "a.img", 8, "mkfs.exfat -L A", "mount.exfat-fuse", p);
+        test::LoopVolume a(temp / "a.img", 8, "mkfs.exfat -L A", "mount.exfat-fuse -o umask=022", p);
         if (!a.mounted()) GTEST_SKIP() << a.error();
         drive = DriveMarker::adopt(p, "A");
         EXPECT_EQ(locator.mountPoint(drive.id), p);
         a.unmount();
         EXPECT_FALSE(locator.mountPoint(drive.id));
 
-        ASSERT_TRUE(test::run("mount.exfat-fuse " + a.device() + " '" + q + "'")) << "remount";
+        ASSERT_TRUE(test::run("mount.exfat-fuse -o umask=022 " + a.device() + " '" + q + "'")) << "remount";
         EXPECT_EQ(locator.mountPoint(drive.id), q);
         test::run("umount '" + q + "'");
     }
     {
-        test::LoopVolume b(temp / "b.img", 8, "mkfs.exfat -L B", "mount.exfat-fuse", q);
+        test::LoopVolume b(temp / "b.img", 8, "mkfs.exfat -L B", "mount.exfat-fuse -o umask=022", q);
         if (!b.mounted()) GTEST_SKIP() << b.error();
         Drive stranger = DriveMarker::adopt(q, "B");
         EXPECT_NE(stranger.id, drive.id);
         EXPECT_FALSE(locator.mountPoint(drive.id));
         EXPECT_EQ(locator.mountPoint(stranger.id), q);
     }
+    {
+        test::LoopVolume open(temp / "c.img", 8, "mkfs.exfat -L C", "mount.exfat-fuse", p);
+        if (!open.mounted()) GTEST_SKIP() << open.error();
+        Drive everyones = DriveMarker::adopt(p, "C");
+        EXPECT_FALSE(locator.mountPoint(everyones.id));
+        EXPECT_EQ(locator.refusals(everyones.id),
+                  (std::vector<DriveRefusal>{{p, DriveRefusal::Kind::othersCanChange, "Keldwick folder"}}));
+    }
+}
+
+// The attack itself on the real system: a tmpfs carrying a copy of the drive's marker,
+// mounted before the real drive (an ext4 image on a loop device). The tmpfs is refused
+// and named; the drive is found. The drive chooser doesn't offer the tmpfs either.
+TEST(VolumeLocatorRealTest, ATmpfsCarryingTheMarkerIsRefusedBesideTheRealDrive) {
+    if (auto reason = test::mountSkipReason("mkfs.ext4")) GTEST_SKIP() << *reason;
+    test::TempDir temp;
+    const std::string planted = temp / "Planted";
+    const std::string real = temp / "Drive";
+    test::TmpfsMount tmpfs(planted, "size=4m,mode=1777");
+    if (!tmpfs.mounted()) GTEST_SKIP() << "tmpfs could not be mounted";
+    test::LoopVolume ext4(temp / "drive.img", 16, "mkfs.ext4 -q -F -L Drive", "mount", real);
+    if (!ext4.mounted()) GTEST_SKIP() << ext4.error();
+
+    Drive drive = DriveMarker::adopt(real, "Drive");
+    std::filesystem::copy(real + "/Keldwick", planted + "/Keldwick", std::filesystem::copy_options::recursive);
+    VolumeDriveLocator locator;
+    EXPECT_EQ(locator.mountPoint(drive.id), real);
+    EXPECT_EQ(locator.refusals(drive.id),
+              (std::vector<DriveRefusal>{{planted, DriveRefusal::Kind::notADisk, "tmpfs"}}));
+
+    std::vector<std::string> offered;
+    for (const auto& volume : VolumeInfo::externalCandidates()) offered.push_back(volume.mountPath);
+    EXPECT_NE(std::find(offered.begin(), offered.end(), real), offered.end());
+    EXPECT_EQ(std::find(offered.begin(), offered.end(), planted), offered.end());
 }

@@ -80,10 +80,10 @@ TEST_F(VolumeFixtureTest, CandidateListsKeepTableOrder) {
     auto roots = fixture.roots();
     std::string t = temp.path();
     // Pseudo, system and subfolder mounts are hidden; the startup volume and a bind mount
-    // of it are left out; a mount point that no longer exists (gone) can't be read.
+    // of it are left out; a mount point that no longer exists (gone) can't be read. What
+    // can never be a drive (network shares, FUSE, tmpfs) is not offered.
     EXPECT_EQ(mountPaths(VolumeInfo::externalCandidates(roots)),
-              (std::vector<std::string>{t + "/media/ann/SANDISK SSD", t + "/share", t + "/image", t + "/sshfs",
-                                        t + "/stick", t + "/btrfs", t + "/over"}));
+              (std::vector<std::string>{t + "/media/ann/SANDISK SSD", t + "/image", t + "/stick", t + "/btrfs"}));
     EXPECT_EQ(VolumeInfo::localExternalMountPaths(roots),
               (std::vector<std::string>{t + "/media/ann/SANDISK SSD", t + "/image", t + "/stick", t + "/btrfs",
                                         t + "/over", t + "/gone"}));
@@ -96,6 +96,7 @@ TEST_F(VolumeFixtureTest, FactsOfEachKind) {
     auto roots = fixture.roots();
     std::map<std::string, VolumeInfo> byName;
     for (auto& v : VolumeInfo::externalCandidates(roots)) byName[v.mountPath.substr(temp.path().size() + 1)] = v;
+    for (auto name : {"share", "sshfs", "over"}) byName[name] = VolumeInfo::read(temp / name, roots).value_or(VolumeInfo{});
 
     const auto& ssd = byName["media/ann/SANDISK SSD"];
     EXPECT_EQ(ssd.name, "SANDISK SSD");

@@ -49,6 +49,15 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              s.activity = Activity::moving;
          },
          "Finish setting up Keldwick", "It only takes a minute.", 2},
+        {"damaged settings set aside: said so until set up again",
+         [](ModelState& s) {
+             s.settings.onboardingComplete = false;
+             s.settingsSetAside = true;
+         },
+         "Keldwick's settings were damaged",
+         "They were set aside as settings.json.corrupt, so set up Keldwick again. The files it moved are still "
+         "listed and safe.",
+         2},
         {"journal problem beats a running move",
          [](ModelState& s) {
              s.journalProblem = "disk I/O error";
@@ -102,6 +111,24 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              s.driveMounting = DriveMounting{Date{0}, false};
          },
          "Getting Archive ready\u2026", "macOS checks a drive before opening it. Hard drives can take a minute.", 1},
+        // Volumes carrying the drive's marker that weren't taken are named, drive found or not.
+        {"a volume refused as the drive",
+         [](ModelState& s) {
+             s.driveRefusals = {{"/tmp", DriveRefusal::Kind::notADisk, "tmpfs"},
+                                {"/media/eve/Stick", DriveRefusal::Kind::anotherOwner, "Keldwick folder"}};
+         },
+         "Keldwick won't use the volume at /tmp",
+         "It holds the marker of Archive, but it isn't a disk drive (tmpfs). Other volumes hold it too.", 2},
+        {"two volumes with one marker",
+         [](ModelState& s) {
+             away(s);
+             s.driveRefusals = {{"/media/u/A", DriveRefusal::Kind::duplicate, "/media/u/B"},
+                                {"/media/u/B", DriveRefusal::Kind::duplicate, "/media/u/A"}};
+         },
+         "Two volumes claim to be Archive",
+         "/media/u/A and /media/u/B hold the same drive marker, so Keldwick uses neither. Unplug the one that "
+         "isn't Archive.",
+         2},
         {"away with nothing on it",
          [](ModelState& s) {
              away(s);
