@@ -9,6 +9,8 @@
 
 #include "desktop/Updater.h"
 #include "files/FilesWindow.h"
+#include "foundation/PrivateFolder.h"
+#include "foundation/UserFolders.h"
 #include "model/AppModel.h"
 #include "onboarding/AppModelOnboardingHost.h"
 #include "onboarding/OnboardingWindow.h"
@@ -73,6 +75,8 @@ int main(int argc, char** argv) {
         // Nobody answered for the name: start, and let the single-instance lock decide.
     }
 
+    // The toolkit's settings file beside the support folder is private as well.
+    PrivateFolder::secureAtStart(UserFolders::config());
     AppModel model(AppEnvironment::live(), desktopServices());
     Updater updater;
     ProgramWiring wiring(model, updater);

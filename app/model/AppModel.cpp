@@ -1,6 +1,7 @@
 #include "model/AppModel.h"
 
 #include "foundation/PathUtil.h"
+#include "foundation/PrivateFolder.h"
 #include "model/StatusTexts.h"
 
 namespace keldwick {
@@ -21,14 +22,17 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
     assertMainThread();
     state_.home = std::move(environment.home);
     state_.isSandboxed = environment.isSandboxed;
-    state_.settings = store_.load();
+    PrivateFolder::secureAtStart(support_);
+    state_.settings = store_.load(&state_.settingsSetAside);
 
     // The lock comes before the journal: a second instance must not open, migrate or
     // recover the first one's journal. It only shows its alert at start().
     instanceLock_ = InstanceLock::acquire(PathUtil::join(support_, "keldwick.lock"));
     if (instanceLock_) {
         try {
-            journal_ = std::make_shared<Journal>(PathUtil::join(support_, "journal.sqlite"));
+            const std::string journalPath = PathUtil::join(support_, "journal.sqlite");
+            PrivateFolder::createFile(journalPath);
+            journal_ = std::make_shared<Journal>(journalPath);
         } catch (const std::exception& e) {
             state_.journalProblem = e.what();
         }

@@ -2,6 +2,7 @@
 
 #include "foundation/PathUtil.h"
 #include "model/AppModel.h"
+#include "model/StatusTexts.h"
 #include "model/AutomaticCheck.h"
 
 namespace keldwick {
@@ -45,6 +46,10 @@ void AppModel::start() {
     };
     guard.start();
 
+    if (state_.settingsSetAside) {
+        const MenuStatus setAside = settingsSetAsideStatus();
+        post(Notice{setAside.headline, setAside.detail.value_or(""), NoticeTarget::menu, std::nullopt});
+    }
     refreshNow();
     watchDriveWake();
     if (!state_.settings.onboardingComplete) requestWindow(AppWindow::onboarding);

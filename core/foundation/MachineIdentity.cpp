@@ -67,7 +67,7 @@ std::optional<std::string> storedID(const std::string& folder) {
         createDirectory(folder);
         const std::string fresh = UUID::random();
         const std::string staged = path + ".keldwick-write-" + fresh;
-        AtomicFile::write(staged, fresh + "\n", 0644);
+        AtomicFile::write(staged, fresh + "\n", 0600);
         try {
             renameExclusive(staged, path);
             // An id that doesn't outlast a power cut would make this machine a stranger
@@ -80,7 +80,7 @@ std::optional<std::string> storedID(const std::string& folder) {
         }
         // Another process got there first, or what stands there can't serve as an id.
         if (auto other = readStored()) return other;
-        AtomicFile::write(path, fresh + "\n", 0644);
+        AtomicFile::write(path, fresh + "\n", 0600);
         return fresh;
     } catch (const std::exception& error) {
         Log::error("identity", std::string("Couldn't keep a machine id: ") + error.what());

@@ -15,12 +15,21 @@ std::string home() {
     return std::string();
 }
 
-std::string support() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/') return PathUtil::join(data, "Keldwick");
-    std::string folder = home();
-    if (folder.empty()) return folder;
-    return PathUtil::join(folder, ".local/share/Keldwick");
+namespace {
+
+std::string programFolder(const char* variable, const char* fallback, const std::string& home) {
+    const char* base = std::getenv(variable);
+    if (base && base[0] == '/') return PathUtil::join(base, "Keldwick");
+    if (home.empty()) return home;
+    return PathUtil::join(home, fallback);
 }
+
+}  // namespace
+
+std::string support() { return support(home()); }
+std::string config() { return config(home()); }
+
+std::string support(const std::string& home) { return programFolder("XDG_DATA_HOME", ".local/share/Keldwick", home); }
+std::string config(const std::string& home) { return programFolder("XDG_CONFIG_HOME", ".config/Keldwick", home); }
 
 }  // namespace keldwick::UserFolders

@@ -13,4 +13,13 @@ std::string home();
 // (when absolute) + "/Keldwick", else home() + "/.local/share/Keldwick"; "" without a home.
 std::string support();
 
+// The folder of the program's other settings file (the toolkit's, written under the
+// organisation and program name): $XDG_CONFIG_HOME (when absolute) + "/Keldwick", else
+// home() + "/.config/Keldwick"; "" without a home.
+std::string config();
+
+// The same two folders for the given home: the program's own folders, which never move.
+std::string support(const std::string& home);
+std::string config(const std::string& home);
+
 }  // namespace keldwick::UserFolders

@@ -104,9 +104,11 @@ SettingsStore::FileState SettingsStore::inspect(AppSettings* decoded) const {
     return FileState::moved;
 }
 
-AppSettings SettingsStore::load() const {
+AppSettings SettingsStore::load(bool* setAside) const {
     AppSettings settings;
-    if (inspect(&settings) == FileState::readable) settings.normalize();
+    const FileState state = inspect(&settings);
+    if (setAside) *setAside = state == FileState::moved;
+    if (state == FileState::readable) settings.normalize();
     else settings = AppSettings();
     return settings;
 }
@@ -122,7 +124,7 @@ void SettingsStore::save(const AppSettings& settings) const {
     } catch (const nlohmann::json::exception&) {
         throw std::runtime_error("The settings can't be saved: a folder name has characters that can't be recorded.");
     }
-    AtomicFile::write(path, text, 0644);
+    AtomicFile::write(path, text, 0600);
 }
 
 }  // namespace keldwick

@@ -13,8 +13,9 @@ struct SettingsStore {
     // Never fails. A missing file is a first start: defaults. A file that exists but can't
     // be read or decoded is moved aside to path + ".corrupt" (replacing an older one) and
     // defaults are returned, so the user's file survives the next save. A decoded file is
-    // normalised.
-    AppSettings load() const;
+    // normalised. `setAside`, when given, tells whether the file was moved aside now (the
+    // program says so: the user's choices are gone, the moved files are not).
+    AppSettings load(bool* setAside = nullptr) const;
 
     // Creates the folder that holds the file, then writes the settings pretty-printed with
     // sorted keys, atomically. Does not normalise. Before replacing a file that can't be

@@ -260,5 +260,61 @@ TEST_F(AppModelTest, UnmountIsRefusedOnlyForTheDriveWhileMovingOrRestoring) {
     }
 }
 
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    return st.st_mode & 07777;
+}
+
+// The records name the drive and every moved path: another user of this computer must
+// read none of them, whether they are new or an earlier version left them wide open.
+TEST_F(AppModelTest, RecordsArePrivateAfterStart) {
+    const mode_t old = ::umask(022);
+    {
+        auto model = world.make();
+        model->start();
+        model->togglePaused();
+        model->journal()->pin(world.home + "/kept");
+        EXPECT_EQ(modeOf(world.support), 0700u);
+        for (const char* name : {"settings.json", "journal.sqlite", "journal.sqlite-wal", "journal.sqlite-shm",
+                                 "keldwick.lock"}) {
+            EXPECT_EQ(modeOf(world.support + "/" + name), 0600u) << name;
+        }
+    }
+    ::umask(old);
+
+    // Left readable by an earlier version: narrowed at the next start.
+    ::chmod(world.support.c_str(), 0755);
+    for (const char* name : {"settings.json", "journal.sqlite", "keldwick.lock"}) {
+        ::chmod((world.support + "/" + name).c_str(), 0644);
+    }
+    auto model = world.make();
+    EXPECT_EQ(modeOf(world.support), 0700u);
+    for (const char* name : {"settings.json", "journal.sqlite", "keldwick.lock"}) {
+        EXPECT_EQ(modeOf(world.support + "/" + name), 0600u) << name;
+    }
+}
+
+// Damaged settings set aside at start are not silent: a notice and the panel say so, and
+// that the moved files are still listed and safe.
+TEST_F(AppModelTest, DamagedSettingsSetAsideAreAnnounced) {
+    writeFile(world.support + "/settings.json", "{ not json");
+    auto model = world.make();
+    EXPECT_TRUE(model->state().settingsSetAside);
+    EXPECT_EQ(readFile(world.support + "/settings.json.corrupt"), "{ not json");
+    model->start();
+    ASSERT_EQ(world.notices->posted.size(), 1u);
+    EXPECT_EQ(world.notices->posted[0].title, "Keldwick's settings were damaged");
+    EXPECT_NE(world.notices->posted[0].body.find("The files it moved are still listed and safe."), std::string::npos);
+    EXPECT_EQ(statusText(model->state()).headline, "Keldwick's settings were damaged");
+
+    // A start with good settings says nothing of it.
+    model.reset();
+    world.notices->posted.clear();
+    world.writeReadySettings();
+    auto again = world.make();
+    EXPECT_FALSE(again->state().settingsSetAside);
+}
+
 }  // namespace
 }  // namespace keldwick::test
