@@ -37,7 +37,24 @@ bool isSystemAppFolder(const std::string& name) {
     return set.count(name) != 0;
 }
 
+const std::vector<HiddenModelFolder>& hiddenModelFolders() {
+    static const std::vector<HiddenModelFolder> folders = {
+        {".ollama/models", "Ollama models"},
+        {".cache/huggingface", "Hugging Face models"},
+        {".lmstudio/models", "LM Studio models"},
+        {".cache/lm-studio/models", "LM Studio models"},
+    };
+    return folders;
+}
+
 bool isOpenToChosen(const std::string& path, const std::string& home) {
+    for (const auto& folder : hiddenModelFolders()) {
+        if (PathUtil::isInside(path, PathUtil::join(home, folder.relativePath))) return true;
+    }
+    if (const std::string emulators = PathUtil::join(home, kEmulatorFolder);
+        path != emulators && PathUtil::isInside(path, emulators)) {
+        return true;
+    }
     const std::string support = home + "/" + "Library/Application Support";
     const std::string backups = support + "/" + "MobileSync/Backup";
     const std::string archives = home + "/" + "Library/Developer/Xcode/Archives";

@@ -16,6 +16,16 @@ const std::unordered_set<std::string>& ownFolders();
 const std::vector<std::string>& systemAppFolders();
 bool isSystemAppFolder(const std::string& name);
 
+// Large data that tools keep in hidden folders at the top of the home, which the system
+// data window offers: local AI models, each folder with its name, in discovery order.
+struct HiddenModelFolder {
+    const char* relativePath;  // below the home
+    const char* name;
+};
+const std::vector<HiddenModelFolder>& hiddenModelFolders();
+// The Android emulators' folder below the home; each "<name>.avd" in it is one item.
+inline constexpr const char* kEmulatorFolder = ".android/avd";
+
 // Whether an item the user picked by hand inside the home folder's Library may move:
 // anything at or inside the device backups or the Xcode archives; inside Application
 // Support, anything in an app's folder unless the app is the system's ("com.apple."

@@ -71,12 +71,6 @@ std::vector<std::string> standardFolders(const std::string& home) {
     return folders;
 }
 
-namespace {
-
-constexpr const char* holdsKeys = "Holds keys or passwords";
-
-}  // namespace
-
 std::optional<std::string> protectedFolderReason(const std::string& home, const std::string& path) {
     return ProtectedFolders(home).reason(path);
 }
@@ -89,7 +83,7 @@ ProtectedFolders::ProtectedFolders(const std::string& home)
 std::optional<std::string> ProtectedFolders::reason(const std::string& path) const {
     if (auto reason = locations_->protectedReason(path)) return reason;
     for (const auto& folder : credentials_)
-        if (PathUtil::isInside(path, folder)) return holdsKeys;
+        if (PathUtil::isInside(path, folder)) return ProtectedLocationRule::kHoldsKeys;
     return std::nullopt;
 }
 
@@ -121,7 +115,7 @@ RuleList rulesForChosen(const std::string& home, const std::vector<std::string>&
                         const std::vector<std::string>& withOlderCopies, const std::vector<std::string>& systemFolders) {
     std::vector<std::string> credentials;
     for (const auto& name : credentialFolders()) credentials.push_back(PathUtil::join(home, name));
-    const std::string keys = holdsKeys;
+    const std::string keys = ProtectedLocationRule::kHoldsKeys;
     return {
         std::make_shared<ProtectedLocationRule>(home, systemFolders, true),
         std::make_shared<DevelopmentRule>(true, home),

@@ -1,8 +1,11 @@
 #include "scanning/ProtectedLocationRule.h"
 
+#include <algorithm>
+
 #include "foundation/PathUtil.h"
 #include "foundation/Simulators.h"
 #include "foundation/SystemData.h"
+#include "foundation/UserFolders.h"
 #include "scanning/NeverTouch.h"
 
 namespace keldwick {
@@ -26,9 +29,25 @@ ProtectedLocationRule::ProtectedLocationRule(const std::string& home, const std:
     }
     firstSystemRow_ = protected_.size();
     for (const auto& folder : systemFolders) protected_.push_back({folder, "A system folder"});
+    if (!home.empty()) ownFolders_ = {UserFolders::support(home), UserFolders::config(home)};
 }
 
 std::optional<std::string> ProtectedLocationRule::protectedReason(const std::string& path) const {
+    for (const auto& folder : ownFolders_) {
+        if (PathUtil::isInside(path, folder)) return kOwnRecords;
+    }
+    if (auto reason = rowReason(path)) return reason;
+    if (home_.empty() || path == home_ || !PathUtil::isInside(path, home_)) return std::nullopt;
+    const size_t start = home_.size() + (home_.back() == '/' ? 0 : 1);
+    if (start >= path.size() || path[start] != '.') return std::nullopt;
+    if (chosenByHand_ && SystemData::isOpenToChosen(path, home_)) return std::nullopt;
+    const std::string entry = path.substr(start, path.find('/', start) - start);
+    const auto& credentials = NeverTouch::credentialFolders();
+    if (std::find(credentials.begin(), credentials.end(), entry) != credentials.end()) return kHoldsKeys;
+    return kHiddenAppData;
+}
+
+std::optional<std::string> ProtectedLocationRule::rowReason(const std::string& path) const {
     for (size_t i = 0; i < protected_.size(); ++i) {
         const Row& row = protected_[i];
         if (!PathUtil::isInside(path, row.path)) continue;
@@ -56,6 +75,9 @@ std::optional<std::string> ProtectedLocationRule::skipReasonForAncestorsOf(const
 }
 
 std::optional<std::string> ProtectedLocationRule::skipReasonWhole(const std::string& folder, WholeKind kind) const {
+    for (const auto& own : ownFolders_) {
+        if (PathUtil::isInside(own, folder) && own != folder) return kHoldsOwnRecords;
+    }
     if (kind == WholeKind::simulator && PathUtil::parent(folder) == simulatorDevices_) return std::nullopt;
     return protectedReason(folder);
 }

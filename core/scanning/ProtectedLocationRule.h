@@ -1,6 +1,8 @@
 #pragma once
-// Refuses the home folder's Library, the Trash, the media apps' libraries and the
-// system folders.
+// Refuses the program's own folders (by name), the home folder's Library, the Trash, the
+// media apps' libraries, the system folders, and the hidden entries at the top of the
+// home (~/.config, ~/.local, ~/.mozilla, keyrings, ...), which hold the apps' settings and
+// data the way Library does.
 
 #include <string>
 #include <utility>
@@ -20,7 +22,8 @@ public:
     std::optional<std::string> skipReason(const std::string& path, const FileStat& stat, bool isPackage) const override;
     // The protected test of the parent.
     std::optional<std::string> skipReasonForAncestorsOf(const std::string& path) const override;
-    // A simulator device folder directly in the devices folder may move whole.
+    // A simulator device folder directly in the devices folder may move whole; a folder
+    // that holds one of the program's own folders never moves whole.
     std::optional<std::string> skipReasonWhole(const std::string& folder, WholeKind kind) const override;
 
     struct Row {
@@ -33,10 +36,20 @@ public:
     const std::string& library() const { return library_; }
     bool chosenByHand() const { return chosenByHand_; }
 
-    // The reason of the first row that holds the path (or is it), or nothing.
+    // The reason of the first row that holds the path (or is it), or nothing. The
+    // program's own folders come first; the home's hidden entries after every row, and
+    // for items picked by hand only what the system data window offers there may go.
     std::optional<std::string> protectedReason(const std::string& path) const;
 
+    static constexpr const char* kOwnRecords = "Part of Keldwick's own records";
+    static constexpr const char* kHoldsOwnRecords = "Holds Keldwick's own records";
+    static constexpr const char* kHiddenAppData = "Your apps' hidden settings and data";
+    static constexpr const char* kHoldsKeys = "Holds keys or passwords";
+
 private:
+    std::optional<std::string> rowReason(const std::string& path) const;
+
+    std::vector<std::string> ownFolders_;  // the support folder and the settings folder
 
     std::vector<Row> protected_;
     size_t firstSystemRow_ = 0;

@@ -19,18 +19,6 @@
 namespace keldwick::SystemData {
 namespace {
 
-struct ModelFolder {
-    const char* relativePath;
-    const char* name;
-};
-
-constexpr ModelFolder kModelFolders[] = {
-    {".ollama/models", "Ollama models"},
-    {".cache/huggingface", "Hugging Face models"},
-    {".lmstudio/models", "LM Studio models"},
-    {".cache/lm-studio/models", "LM Studio models"},
-};
-
 bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
@@ -107,7 +95,7 @@ void addSimulators(const std::string& home, int64_t minimumSize, std::vector<Mov
 }
 
 void addEmulators(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
-    const std::string avd = PathUtil::join(home, ".android/avd");
+    const std::string avd = PathUtil::join(home, kEmulatorFolder);
     for (const auto& entry : listFolder(avd)) {
         if (!endsWith(entry, ".avd")) continue;
         const std::string path = PathUtil::join(avd, entry);
@@ -120,7 +108,7 @@ void addEmulators(const std::string& home, int64_t minimumSize, std::vector<Mova
 }
 
 void addModels(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
-    for (const auto& folder : kModelFolders) {
+    for (const auto& folder : hiddenModelFolders()) {
         const std::string path = PathUtil::join(home, folder.relativePath);
         if (auto measured = measureCandidate(path, minimumSize)) {
             items.push_back(makeItem(path, folder.name, MovableData::Kind::models, *measured, std::nullopt));

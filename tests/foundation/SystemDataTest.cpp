@@ -48,6 +48,14 @@ TEST(SystemDataTest, OpenToChosen) {
         {support + "/videosubscriptionsd", false},
         {support + "/Keldwick/journal.sqlite", false},
         {support + "/Marrowfen", false},
+        {home + "/.ollama/models", true},
+        {home + "/.ollama/models/blobs/sha256-1", true},
+        {home + "/.ollama", false},
+        {home + "/.cache/huggingface/hub", true},
+        {home + "/.cache", false},
+        {home + "/.android/avd/Pixel_8.avd", true},
+        {home + "/.android/avd", false},
+        {home + "/.android/avdx/Pixel_8.avd", false},
     };
     for (const auto& c : cases) EXPECT_EQ(SystemData::isOpenToChosen(c.path, home), c.open) << c.path;
     for (const auto& name : SystemData::systemAppFolders()) {

@@ -9,6 +9,7 @@
 #include "scanning/OlderCopyRule.h"
 #include "scanning/PinnedRule.h"
 #include "scanning/ProtectedLocationRule.h"
+#include "scanning/ScannerChecks.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -362,9 +363,67 @@ TEST(NeverTouchTest, RuleListsInOrder) {
     // while the home itself holds the real ones.
     EXPECT_EQ(firstReason(chosen, home + "/chosen"), std::nullopt);
     EXPECT_EQ(firstWholeReason(chosen, home + "/chosen", WholeKind::chosen), std::nullopt);
-    EXPECT_EQ(firstWholeReason(chosen, home, WholeKind::chosen), "Holds keys or passwords");
-    test::makeDirs(home + "/.ssh");
-    EXPECT_EQ(firstWholeReason(chosen, home, WholeKind::chosen), "Holds keys or passwords");
+    // The home holds the program's own records, which are named first.
+    EXPECT_EQ(firstWholeReason(chosen, home, WholeKind::chosen), "Holds Keldwick's own records");
     EXPECT_EQ(firstReason(chosen, home + "/.ssh/id_ed25519"), "Holds keys or passwords");
     EXPECT_EQ(firstReason(chosen, home + "/.netrc"), "Holds keys or passwords");
+}
+
+// The home's hidden entries hold the apps' settings, keys and data, and the program's own
+// folders hold its records: none of them leaves by a scan or by hand (the engine asks
+// recheckItem before every move), except what the system data window offers. Handing
+// over the settings file once made the program forget its drive.
+TEST(NeverTouchTest, HiddenHomeEntriesAndTheProgramsOwnFoldersStay) {
+    test::TempDir dir;
+    const std::string home = dir / "home";
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string savedData = saved ? saved : "";
+    ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
+    for (auto file : {".local/share/Keldwick/settings.json", ".local/share/keyrings/login.keyring",
+                      ".mozilla/firefox/profiles.ini", ".config/dconf/user", ".config/Keldwick/Keldwick.conf",
+                      ".bashrc", ".ssh/id_ed25519", ".ollama/models/blobs/a", ".android/avd/Pixel.avd/disk.img",
+                      ".android/avd/Pixel.ini", "Documents/report.pdf"}) {
+        test::writeFile(home + "/" + file, "x");
+    }
+    const auto automatic = NeverTouch::rules(home, {}, {}, {}, {});
+    const auto chosen = NeverTouch::rulesForChosen(home, {}, {}, {});
+    const std::string own = "Part of Keldwick's own records";
+    const std::string hidden = "Your apps' hidden settings and data";
+    struct Case {
+        std::string path;
+        std::optional<WholeKind> whole;
+        Reason automatic, chosen;
+    };
+    const Case cases[] = {
+        {home + "/.local/share/Keldwick/settings.json", std::nullopt, own, own},
+        {home + "/.local/share/Keldwick", WholeKind::chosen, own, own},
+        {home + "/.config/Keldwick/Keldwick.conf", std::nullopt, own, own},
+        {home + "/.local/share/keyrings/login.keyring", std::nullopt, hidden, hidden},
+        {home + "/.local/share/keyrings", WholeKind::chosen, hidden, hidden},
+        {home + "/.mozilla", WholeKind::chosen, hidden, hidden},
+        {home + "/.config/dconf/user", std::nullopt, hidden, hidden},
+        {home + "/.bashrc", std::nullopt, hidden, hidden},
+        {home + "/.ssh/id_ed25519", std::nullopt, "Holds keys or passwords", "Holds keys or passwords"},
+        // What the system data window offers may go, by hand only.
+        {home + "/.ollama/models", WholeKind::chosen, hidden, std::nullopt},
+        {home + "/.android/avd/Pixel.avd", WholeKind::chosen, hidden, std::nullopt},
+        {home + "/.android/avd", WholeKind::chosen, hidden, hidden},
+        {home + "/.android/avd/Pixel.ini", std::nullopt, hidden, hidden},
+        {home + "/Documents/report.pdf", std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(recheckItem(c.path, automatic, c.whole), c.automatic) << c.path;
+        EXPECT_EQ(recheckItem(c.path, chosen, c.whole), c.chosen) << c.path;
+    }
+
+    // Where the environment puts the support folder elsewhere, it is still named, and a
+    // folder holding it never moves whole.
+    ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+    test::writeFile(home + "/data/Keldwick/journal.sqlite", "x");
+    const auto elsewhere = NeverTouch::rulesForChosen(home, {}, {}, {});
+    EXPECT_EQ(recheckItem(home + "/data/Keldwick/journal.sqlite", elsewhere, std::nullopt), own);
+    EXPECT_EQ(recheckItem(home + "/data", elsewhere, WholeKind::chosen), "Holds Keldwick's own records");
+    if (saved) ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+    else ::unsetenv("XDG_DATA_HOME");
 }
