@@ -18,6 +18,17 @@ constexpr int firstCheckMs = 60 * 1000;
 constexpr int checkIntervalMs = 86400 * 1000;
 constexpr int transferTimeoutMs = 60 * 1000;
 
+// What the updater opens or downloads comes only over https: a feed may be replayed with
+// a genuinely signed archive, and its links must not send the user to a local file, a
+// share or a page anyone on the way could change.
+bool isHttps(const QUrl& url) {
+    return url.isValid() && url.scheme() == QStringLiteral("https") && !url.host().isEmpty();
+}
+
+QString notHttps(const QUrl& url) {
+    return QStringLiteral("%1 isn't an https address").arg(url.toDisplayString());
+}
+
 }  // namespace
 
 UpdateController::UpdateController(QUrl feed, QString publicKey, QString currentVersion,
@@ -99,8 +110,18 @@ void UpdateController::fetch(const QUrl& url, qint64 limit, std::function<void(Q
                              std::function<void(QString)> failed) {
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkReply* reply = network_.get(request);
     auto tooLarge = std::make_shared<bool>(false);
+    auto offHttps = std::make_shared<QUrl>();
+    connect(reply, &QNetworkReply::redirected, reply, [reply, offHttps](const QUrl& target) {
+        if (isHttps(target)) {
+            emit reply->redirectAllowed();
+        } else {
+            *offHttps = target;
+            reply->abort();
+        }
+    });
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply, limit, tooLarge](qint64 received, qint64) {
         if (received > limit && !*tooLarge) {
             *tooLarge = true;
@@ -108,9 +129,12 @@ void UpdateController::fetch(const QUrl& url, qint64 limit, std::function<void(Q
         }
     });
     connect(reply, &QNetworkReply::finished, this,
-            [reply, limit, tooLarge, then = std::move(then), failed = std::move(failed)] {
+            [reply, limit, tooLarge, offHttps, then = std::move(then), failed = std::move(failed)] {
                 reply->deleteLater();
-                if (*tooLarge) {
+                if (!offHttps->isEmpty()) {
+                    failed(QStringLiteral("it was sent on to %1, which isn't an https address")
+                               .arg(offHttps->toDisplayString()));
+                } else if (*tooLarge) {
                     failed(QStringLiteral("%1 is larger than %2 bytes").arg(reply->url().toDisplayString()).arg(limit));
                 } else if (reply->error() != QNetworkReply::NoError) {
                     failed(reply->errorString());
@@ -137,6 +161,14 @@ void UpdateController::feedArrived(const QByteArray& feed) {
     }
     if (update->signature.isEmpty()) {
         fail(QStringLiteral("Keldwick %1 isn't signed, so it won't be offered.").arg(update->displayVersion));
+        return;
+    }
+    if (!isHttps(update->archive)) {
+        fail(QStringLiteral("Keldwick %1 won't be downloaded: %2.").arg(update->displayVersion, notHttps(update->archive)));
+        return;
+    }
+    if (!update->link.isEmpty() && !isHttps(update->link)) {
+        fail(QStringLiteral("Keldwick %1 won't be offered: its page %2.").arg(update->displayVersion, notHttps(update->link)));
         return;
     }
     fetch(
@@ -171,7 +203,7 @@ void UpdateController::installUpdate() {
     }
     AppcastItem update = *found_;
     delegate_->standardUserDriverDidReceiveUserAttentionForUpdate(update);
-    openPage(update.link.isValid() && !update.link.isRelative() ? update.link : update.archive);
+    openPage(update.link.isEmpty() ? update.archive : update.link);
     dismissUpdate();
 }
 

@@ -6,8 +6,9 @@
 // A check fetches the feed, picks the newest release above the running version,
 // downloads its archive and verifies the archive's Ed25519 signature; only a verified
 // release is announced. A feed that can't be loaded or read, a release without a valid
-// signature and a failed download each end the check with `checkFailed` and a clear
-// message.
+// signature, an archive or page whose address isn't https, a download sent on (redirected)
+// to an address that isn't https, and a failed download each end the check with
+// `checkFailed` and a clear message.
 
 #include "desktop/Appcast.h"
 

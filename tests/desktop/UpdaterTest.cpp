@@ -3,12 +3,19 @@
 #include "desktop/Appcast.h"
 #include "desktop/EdSignature.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <openssl/evp.h>
@@ -49,12 +56,47 @@ private:
     EVP_PKEY* key_ = nullptr;
 };
 
-// Serves fixed files over HTTP/1.0 on the loopback interface.
+// A certificate for 127.0.0.1 made by the openssl tool for this run, which the program's
+// requests then trust like any other.
+struct LocalCertificate {
+    QSslCertificate certificate;
+    QSslKey key;
+
+    static const LocalCertificate& shared() {
+        static const LocalCertificate made = [] {
+            LocalCertificate local;
+            QTemporaryDir dir;
+            const std::string command =
+                "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=127.0.0.1 "
+                "-addext subjectAltName=IP:127.0.0.1 -keyout '" + dir.path().toStdString() + "/key.pem' -out '" +
+                dir.path().toStdString() + "/cert.pem' >/dev/null 2>&1";
+            if (std::system(command.c_str()) != 0) return local;
+            QFile certificate(dir.filePath(QStringLiteral("cert.pem"))), key(dir.filePath(QStringLiteral("key.pem")));
+            if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly)) return local;
+            local.certificate = QSslCertificate(certificate.readAll());
+            local.key = QSslKey(key.readAll(), QSsl::Ec);
+            QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+            trusted.addCaCertificate(local.certificate);
+            QSslConfiguration::setDefaultConfiguration(trusted);
+            return local;
+        }();
+        return made;
+    }
+    bool usable() const { return !certificate.isNull() && !key.isNull(); }
+};
+
+// Serves fixed files over HTTP/1.0 on the loopback interface, through TLS: https
+// addresses. `redirects` answers a path with a redirect to another address.
 class FeedServer : public QObject {
 public:
     FeedServer() {
+        const LocalCertificate& local = LocalCertificate::shared();
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificate(local.certificate);
+        configuration.setPrivateKey(local.key);
+        server_.setSslConfiguration(configuration);
         server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
+        connect(&server_, &QTcpServer::pendingConnectionAvailable, this, [this] {
             while (QTcpSocket* socket = server_.nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
                 connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -62,10 +104,11 @@ public:
         });
     }
     QString url(const QString& path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
+        return QStringLiteral("https://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
     }
 
     std::map<QString, QByteArray> files;
+    std::map<QString, QString> redirects;
 
 private:
     void answer(QTcpSocket* socket) {
@@ -76,6 +119,11 @@ private:
         }
         QString path = QString::fromLatin1(request.split(' ').value(1));
         pending_.erase(socket);
+        if (auto moved = redirects.find(path); moved != redirects.end()) {
+            socket->write("HTTP/1.0 302 Found\r\nLocation: " + moved->second.toUtf8() + "\r\nContent-Length: 0\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        }
         auto found = files.find(path);
         QByteArray body = found == files.end() ? QByteArray("missing") : found->second;
         socket->write((found == files.end() ? "HTTP/1.0 404 Not Found\r\n" : "HTTP/1.0 200 OK\r\n") +
@@ -83,7 +131,7 @@ private:
         socket->disconnectFromHost();
     }
 
-    QTcpServer server_;
+    QSslServer server_;
     std::map<QTcpSocket*, QByteArray> pending_;
 };
 
@@ -202,6 +250,10 @@ TEST(EdSignatureTest, OnlyTheKeysSignatureOfTheseBytesVerifies) {
 
 class UpdaterTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        if (!LocalCertificate::shared().usable()) GTEST_SKIP() << "the openssl tool couldn't make a certificate";
+    }
+
     std::unique_ptr<Updater> makeUpdater(const QString& feedUrl) {
         QVariantMap info{{"SUFeedURL", feedUrl},
                          {"SUPublicEDKey", key_.publicKey()},
@@ -215,11 +267,13 @@ protected:
         return updater;
     }
 
-    void publish(const QByteArray& archive, const QString& signature) {
+    void publish(const QByteArray& archive, const QString& signature,
+                 const QString& page = QStringLiteral("https://example.com/releases/1.2")) {
+        server_.redirects.clear();
         server_.files[QStringLiteral("/k-1.2.tar.gz")] = archive;
         server_.files[QStringLiteral("/appcast.xml")] =
             feed(item("90", "0.9", server_.url("/old.tar.gz"), "c2ln") +
-                 item("120", "1.2", server_.url("/k-1.2.tar.gz"), signature, "https://example.com/releases/1.2"));
+                 item("120", "1.2", server_.url("/k-1.2.tar.gz"), signature, page));
     }
 
     // Runs a check to its end; false when it never ended.
@@ -340,6 +394,41 @@ TEST_F(UpdaterTest, BadFeedsArchivesAndConnectionsEndInAMessageNeverAnUpdate) {
              return server_.url("/appcast.xml");
          },
          "The update couldn't be downloaded: "},
+        // A replayed feed may carry a genuinely signed archive under a new version: what
+        // it names is fetched and opened only over https.
+        {"page on this computer",
+         [&] {
+             publish(archive, key_.sign(archive), "file:///home/ann/Downloads/evil.desktop");
+             return server_.url("/appcast.xml");
+         },
+         "won't be offered: its page file:///home/ann/Downloads/evil.desktop isn't an https address"},
+        {"page over http",
+         [&] {
+             publish(archive, key_.sign(archive), "http://example.com/releases/1.2");
+             return server_.url("/appcast.xml");
+         },
+         "its page http://example.com/releases/1.2 isn't an https address"},
+        {"page on a share",
+         [&] {
+             publish(archive, key_.sign(archive), "smb://server/share/keldwick");
+             return server_.url("/appcast.xml");
+         },
+         "its page smb://server/share/keldwick isn't an https address"},
+        {"archive over http",
+         [&] {
+             server_.files[QStringLiteral("/appcast.xml")] =
+                 feed(item("120", "1.2", "http://127.0.0.1:9/k-1.2.tar.gz", key_.sign(archive)));
+             return server_.url("/appcast.xml");
+         },
+         "Keldwick 1.2 won't be downloaded: http://127.0.0.1:9/k-1.2.tar.gz isn't an https address"},
+        {"archive sent on to http",
+         [&] {
+             publish(archive, key_.sign(archive));
+             server_.redirects[QStringLiteral("/k-1.2.tar.gz")] = QStringLiteral("http://127.0.0.1:9/k-1.2.tar.gz");
+             return server_.url("/appcast.xml");
+         },
+         "The update couldn't be downloaded: it was sent on to http://127.0.0.1:9/k-1.2.tar.gz, which isn't an "
+         "https address"},
         {"refused connection",
          [] {
              QTcpServer closed;
