@@ -1,6 +1,7 @@
 #include "files/FilesWindow.h"
 
 #include <QButtonGroup>
+#include <QHideEvent>
 #include <QLineEdit>
 #include <QShortcut>
 #include <QToolBar>
@@ -67,10 +68,19 @@ void FilesWindow::follow() {
     const FilesTab tab = host_.state().filesTab;
     movedTab_->setChecked(tab == FilesTab::moved);
     everythingTab_->setChecked(tab == FilesTab::everything);
-    if (shown_ != tab) show(tab);
+    if (shown_ != tab) showTab(tab);
 }
 
-void FilesWindow::show(FilesTab tab) {
+// The moved files' problem goes with their view: when the window closes or the other tab
+// is chosen. The window's own hide handler never runs inside its destructor, so the
+// model's answer can't reach a window half torn down.
+void FilesWindow::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    if (!event->spontaneous() && moved_) host_.clearFilesProblem();
+}
+
+void FilesWindow::showTab(FilesTab tab) {
+    const bool leavingMoved = moved_ != nullptr;
     shown_ = tab;
     // The tab left behind goes with its state.
     delete takeCentralWidget();
@@ -87,6 +97,7 @@ void FilesWindow::show(FilesTab tab) {
         everything_ = new DriveContentsView(host_, this);
         setCentralWidget(everything_);
     }
+    if (leavingMoved) host_.clearFilesProblem();
 }
 
 WindowRegistry::Entry filesWindowEntry(FilesHost& host) {

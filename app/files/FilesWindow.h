@@ -35,9 +35,12 @@ public:
     QToolButton* everythingTab() const { return everythingTab_; }
     QLineEdit* searchField() const { return search_; }
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void follow();
-    void show(FilesTab tab);
+    void showTab(FilesTab tab);
 
     FilesHost& host_;
     QToolButton* movedTab_;

@@ -176,8 +176,6 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     update();
 }
 
-MovedFilesView::~MovedFilesView() { host_.clearFilesProblem(); }
-
 QMessageBox* MovedFilesView::confirmation() const { return confirmation_; }
 
 void MovedFilesView::showEvent(QShowEvent* event) {

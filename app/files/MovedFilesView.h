@@ -36,7 +36,6 @@ class MovedFilesView final : public QWidget {
 
 public:
     explicit MovedFilesView(FilesHost& host, QWidget* parent = nullptr);
-    ~MovedFilesView() override;
 
     void setSearch(const QString& search);
     const std::set<int64_t>& selection() const { return selection_; }

@@ -18,7 +18,10 @@ TrayIcon::TrayIcon(Model model, WindowRegistry& windows, PanelFactory makePanel,
     connect(&drip_, &QTimer::timeout, this, &TrayIcon::advanceDrip);
 }
 
-TrayIcon::~TrayIcon() { delete panel_.data(); }
+TrayIcon::~TrayIcon() {
+    if (panel_) panel_->hide();
+    delete panel_.data();
+}
 
 MenuBarGlyph::Tone TrayIcon::tone() const { return MenuBarGlyph::toneFor(QApplication::palette()); }
 

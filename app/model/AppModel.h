@@ -227,14 +227,14 @@ public:
     // After an automatic run: an open preview that waits for nothing scans again.
     void refreshPreview();
     // The preview the preview window shows; none when closed. Opening one replaces it.
-    const std::shared_ptr<PreviewModel>& preview() const { return preview_; }
+    std::shared_ptr<PreviewModel> preview() const { return preview_; }
     // Makes the one preview: its goal and scope by kind, then the given findings or a scan.
     // Without a drive only the window is asked for.
     void openPreview(PreviewKind kind, std::optional<int64_t> goal, std::optional<ScanFindings> findings,
                      bool showWindow);
     // Runs the preview's plan. Approving and dropping the preview happen at once, before
     // the window closes, so a first automatic run approved is never taken for a decline.
-    void approvePreview(const std::shared_ptr<PreviewModel>& preview, Done done = {});
+    void approvePreview(std::shared_ptr<PreviewModel> preview, Done done = {});
     // The window of `closed` went away: when that is still the open preview, a first
     // automatic run not approved is a decline, and the preview is dropped.
     void previewClosed(const PreviewModel* closed);

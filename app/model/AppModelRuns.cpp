@@ -87,7 +87,9 @@ void AppModel::openPreview(PreviewKind kind, std::optional<int64_t> goal, std::o
     });
 }
 
-void AppModel::approvePreview(const std::shared_ptr<PreviewModel>& preview, Done done) {
+// Takes its own share of the preview: approving drops the model's, which may be the one
+// the caller handed in.
+void AppModel::approvePreview(std::shared_ptr<PreviewModel> preview, Done done) {
     assertMainThread();
     if (!preview || !canApprovePreview(state_, preview->state())) {
         if (done) done();

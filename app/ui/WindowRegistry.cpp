@@ -13,7 +13,13 @@ namespace keldwick {
 WindowRegistry::WindowRegistry(QObject* parent) : QObject(parent) {}
 
 WindowRegistry::~WindowRegistry() {
-    for (auto& [id, slot] : slots_) delete slot.instance.data();
+    // Hidden while whole, so what a window does as it goes (hide handlers reaching the
+    // model) never runs inside its destructor.
+    for (auto& [id, slot] : slots_) {
+        if (!slot.instance) continue;
+        slot.instance->hide();
+        delete slot.instance.data();
+    }
 }
 
 QString WindowRegistry::idOf(std::optional<AppWindow> window) {

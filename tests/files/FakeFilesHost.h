@@ -40,7 +40,13 @@ public:
     Date now() const override { return Date{1'800'000'000}; }
     bool exists(const std::string& path) const override { return present.count(path) > 0; }
     void refresh() override { ++refreshes; }
-    void clearFilesProblem() override { calls.push_back("clearFilesProblem"); }
+    // Announces the change as the model does.
+    void clearFilesProblem() override {
+        calls.push_back("clearFilesProblem");
+        if (!model.filesProblem) return;
+        model.filesProblem.reset();
+        changed();
+    }
     void setFilesTab(FilesTab tab) override {
         model.filesTab = tab;
         changed();

@@ -289,5 +289,34 @@ TEST(FilesWindowTest, TabsLiveInTheModel) {
     EXPECT_TRUE(again.everythingTab()->isChecked());
 }
 
+// The files problem is cleared when the window closes, never as it is destroyed: a
+// model announcing the change then would reach a window half torn down.
+TEST(FilesWindowTest, ClosingClearsTheProblemAndDestroyingReachesNothing) {
+    FakeHost host;
+    host.lister = [](const std::string&) { return std::vector<DriveItem>{}; };
+    host.model.filesProblem = "Couldn't move “a”.";
+    {
+        FilesWindow window(host);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.close();
+        EXPECT_FALSE(host.model.filesProblem);
+        EXPECT_EQ(host.calls, std::vector<std::string>{"clearFilesProblem"});
+    }
+    host.calls.clear();
+    host.model.filesProblem = "Couldn't move “b”.";
+    {
+        FilesWindow window(host);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }  // destroyed while shown, as at quitting
+    WindowRegistry registry;
+    registry.add(AppWindow::offloaded, filesWindowEntry(host));
+    ASSERT_TRUE(registry.open(AppWindow::offloaded));
+    host.model.filesProblem = "Couldn't move “c”.";
+    QTest::qWait(10);
+    EXPECT_TRUE(host.calls.empty());
+}
+
 }  // namespace
 }  // namespace keldwick
