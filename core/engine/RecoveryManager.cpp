@@ -498,10 +498,8 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
             Log::notice("drive", "Recovery left out a manifest entry outside this computer's folder: " + entry.relativePath);
             continue;
         }
-        if (!places.allows(entry.originalPath)) {
-            outOfBounds.push_back(entry.originalPath);
-            continue;
-        }
+        // What the journal holds already is no news, wherever it lies: System Data moves
+        // items from places no adoption may take.
         if (activePaths.contains(entry.originalPath)) continue;
         if (auto found = latest.find(entry.originalPath); found != latest.end() && closesEntry(*found->second, entry, driveID)) {
             // The drive left before the line saying so reached it.
@@ -509,6 +507,10 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
                                 found->second->phase == Phase::restored ? DriveManifest::Entry::Event::restored
                                                                         : DriveManifest::Entry::Event::discarded,
                                 *root);
+            continue;
+        }
+        if (!places.allows(entry.originalPath)) {
+            outOfBounds.push_back(entry.originalPath);
             continue;
         }
         if (!FileStat::peek(drivePath)) continue;

@@ -553,6 +553,20 @@ TEST_F(AdoptionTest, LinesNamingTheHomesHiddenEntriesStayOnTheDrive) {
     for (const auto& [original, expected] : cases) EXPECT_EQ(adopted.contains(original), expected) << original;
 }
 
+// An item moved from a hidden folder by hand is in the journal already: its line is
+// neither adopted again nor reported as left on the drive, start after start.
+TEST_F(AdoptionTest, LinesOfItemsTheJournalHoldsRaiseNoWarning) {
+    const std::string original = world.home + "/.ollama/models";
+    world.insert(original, true, Phase::offloaded);
+    DriveManifest{DriveLayout::appFolder(world.root)}.append(entryFor(original));
+    for (int start = 0; start < 2; ++start) {
+        EXPECT_TRUE(world.manager().adoptManifestEntries(EngineWorld::driveID).empty());
+        for (const auto& event : world.journal->events(100))
+            EXPECT_FALSE(event.message.starts_with(kLeftOnDriveWarning)) << event.message;
+    }
+    EXPECT_EQ(world.journal->allRecords().size(), 1u);
+}
+
 // Without a home folder nothing is known to be the user's own: nothing is adopted. Nor is
 // an item on the drive itself, when the drive is a folder inside the home.
 TEST_F(AdoptionTest, NothingIsAdoptedWithoutAHomeOrForAPlaceOnTheDrive) {
