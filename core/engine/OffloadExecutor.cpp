@@ -201,7 +201,9 @@ void OffloadExecutor::checkRoomAndUse(const Candidate& candidate, int64_t total,
     const int64_t available = VolumeSpace::availableBytes(root).value_or(0);
     const int64_t usable = available - context.configuration.driveReserveBytes;
     const int64_t needed = std::max(candidate.size, total);
-    if (needed > usable) throw EngineError::notEnoughSpaceOnDrive(needed, std::max<int64_t>(usable, 0));
+    if (needed > usable)
+        throw EngineError::notEnoughSpaceOnDrive(needed, std::max<int64_t>(usable, 0),
+                                                 context.configuration.driveReserveBytes);
 
     // Held open by a running process (descriptors, mappings, working folders).
     if (context.openFiles) checkNotInUse(candidate.path, *context.openFiles);

@@ -34,6 +34,10 @@ EngineError::EngineError(Payload p)
 std::string EngineError::messageFor(const Payload& p) {
     switch (p.kind) {
         case Kind::notEnoughSpaceOnDrive:
+            if (p.reserve > 0)
+                return "There isn't enough room on your drive (needs " + byteCountText(p.needed) + ", has " +
+                       byteCountText(p.available) + " free beyond the " + byteCountText(p.reserve) +
+                       " Keldwick always leaves free on it).";
             return "There isn't enough room on your drive (needs " + byteCountText(p.needed) + ", has " +
                    byteCountText(p.available) + " free).";
         case Kind::notEnoughSpaceOnMac:
@@ -79,8 +83,9 @@ std::string EngineError::messageFor(const Payload& p) {
     return "";
 }
 
-EngineError EngineError::notEnoughSpaceOnDrive(int64_t needed, int64_t available) {
-    return EngineError({.kind = Kind::notEnoughSpaceOnDrive, .needed = needed, .available = available});
+EngineError EngineError::notEnoughSpaceOnDrive(int64_t needed, int64_t available, int64_t reserve) {
+    return EngineError(
+        {.kind = Kind::notEnoughSpaceOnDrive, .needed = needed, .available = available, .reserve = reserve});
 }
 EngineError EngineError::notEnoughSpaceOnMac(int64_t needed, int64_t available) {
     return EngineError({.kind = Kind::notEnoughSpaceOnMac, .needed = needed, .available = available});

@@ -34,7 +34,9 @@ public:
         driveUnavailable,
     };
 
-    static EngineError notEnoughSpaceOnDrive(int64_t needed, int64_t available);
+    // `available` is what lies above `reserve`, the room always left free on the drive; the
+    // text names the reserve, so it reads like the drive's free space shown elsewhere.
+    static EngineError notEnoughSpaceOnDrive(int64_t needed, int64_t available, int64_t reserve = 0);
     static EngineError notEnoughSpaceOnMac(int64_t needed, int64_t available);
     static EngineError sourceMissing(std::string path);
     static EngineError notEligible(std::string path, std::string reason);
@@ -80,6 +82,7 @@ private:
         std::vector<std::string> processNames{};
         int64_t needed = 0;
         int64_t available = 0;
+        int64_t reserve = 0;
     };
     explicit EngineError(Payload payload);
     static std::string messageFor(const Payload& payload);

@@ -16,6 +16,9 @@ TEST(EngineErrorTest, EveryCaseHasItsSentence) {
     const std::vector<Row> rows{
         {EngineError::notEnoughSpaceOnDrive(2'000'000'000, 1'234'567),
          "There isn't enough room on your drive (needs 2.00 GB, has 1.23 MB free)."},
+        {EngineError::notEnoughSpaceOnDrive(126'000'000, 45'300'000, 1'073'741'824),
+         "There isn't enough room on your drive (needs 126 MB, has 45.3 MB free beyond the 1.07 GB Keldwick always "
+         "leaves free on it)."},
         {EngineError::notEnoughSpaceOnMac(1, 0), "There isn't enough room on your Mac (needs 1 byte, has 0 bytes free)."},
         {EngineError::sourceMissing(p), "\u201CTrip.mov\u201D isn't there anymore."},
         {EngineError::notEligible(p, "Locked"), "\u201CTrip.mov\u201D stays on your Mac (Locked)."},
