@@ -199,8 +199,13 @@ MenuStatus statusText(const ModelState& state) {
         if (stall == Stall::nothingToMove) {
             return status(filling, free + " Keldwick has already moved everything it can.", 2);
         }
-        if (settings.automaticRunsApproved) {
+        // Promise only what a check will do: one running now moves files; a scheduled one
+        // looks again.
+        if (settings.automaticRunsApproved && state.isChecking) {
             return status(filling, free + " Keldwick will free up space in a moment.", 2);
+        }
+        if (settings.automaticRunsApproved && state.nextCheck) {
+            return status(filling, free + " Keldwick will look for files to move at its next check.", 2);
         }
         return status(filling, free + " Keldwick can free up space by moving old files to " + name + ".", 2);
     }

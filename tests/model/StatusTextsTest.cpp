@@ -185,12 +185,27 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              s.settings.automaticRunsApproved = true;
          },
          "Your Mac is filling up", free + " Keldwick has already moved everything it can.", 2},
-        {"approved",
+        {"approved, checking now",
+         [](ModelState& s) {
+             lowOnSpace(s);
+             s.settings.automaticRunsApproved = true;
+             s.isChecking = true;
+             s.nextCheck = Date{1'000};
+         },
+         "Your Mac is filling up", free + " Keldwick will free up space in a moment.", 2},
+        {"approved, a check scheduled",
+         [](ModelState& s) {
+             lowOnSpace(s);
+             s.settings.automaticRunsApproved = true;
+             s.nextCheck = Date{1'000};
+         },
+         "Your Mac is filling up", free + " Keldwick will look for files to move at its next check.", 2},
+        {"approved, no check scheduled promises nothing",
          [](ModelState& s) {
              lowOnSpace(s);
              s.settings.automaticRunsApproved = true;
          },
-         "Your Mac is filling up", free + " Keldwick will free up space in a moment.", 2},
+         "Your Mac is filling up", free + " Keldwick can free up space by moving old files to Archive.", 2},
         {"a manual preview does not count as waiting",
          [](ModelState& s) {
              lowOnSpace(s);
