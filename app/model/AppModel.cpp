@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 
+#include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 #include "foundation/PrivateFolder.h"
 #include "model/StatusTexts.h"
@@ -9,6 +10,17 @@ namespace keldwick {
 namespace {
 
 constexpr const char* firstRunDeclinedKey = "firstRunDeclinedAt";
+constexpr const char* lastRunMark = "lastRun";
+constexpr const char* cacheClearMark = "lastAutomaticCacheClear";
+
+std::string stallNoticeMark(Stall kind) {
+    switch (kind) {
+        case Stall::nothingToMove: return "lastStallNotice.nothingToMove";
+        case Stall::driveFull: return "lastStallNotice.driveFull";
+        case Stall::testRun: return "lastStallNotice.testRun";
+    }
+    return "lastStallNotice";
+}
 
 }  // namespace
 
@@ -45,7 +57,52 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
         state_.pins.clear();
     }
     state_.recentlyRestored = recentlyRestoredPaths();
+    loadMarks();
     engine_ = makeEngine();
+}
+
+void AppModel::loadMarks() {
+    try {
+        if (auto run = journal_->mark(lastRunMark)) {
+            state_.lastRun = run->value;
+            state_.lastRunDate = run->at;
+        }
+        if (auto cleared = journal_->mark(cacheClearMark)) state_.lastAutomaticCacheClear = cleared->at;
+        for (Stall kind : {Stall::nothingToMove, Stall::driveFull, Stall::testRun}) {
+            auto posted = journal_->mark(stallNoticeMark(kind));
+            if (posted && (!state_.lastStallNotice || state_.lastStallNotice->date < posted->at))
+                state_.lastStallNotice = StallNotice{kind, posted->at};
+        }
+    } catch (const std::exception& error) {
+        Log::error("app", std::string("Couldn't read the last run from the journal: ") + error.what());
+    }
+}
+
+void AppModel::saveMark(const std::string& name, const JournalMark& mark) {
+    try {
+        journal_->setMark(name, mark);
+    } catch (const std::exception& error) {
+        // Only the memory across a restart is lost; the run itself stands.
+        Log::error("app", "Couldn't keep " + name + " in the journal: " + error.what());
+    }
+}
+
+void AppModel::setLastRun(std::string text) {
+    const Date at = now();
+    saveMark(lastRunMark, {at, text});
+    assign(state_.lastRun, std::optional(std::move(text)), &AppModel::lastRunChanged);
+    assign(state_.lastRunDate, std::optional(at), &AppModel::lastRunDateChanged);
+}
+
+void AppModel::setLastStallNotice(std::optional<StallNotice> notice) {
+    if (notice && notice != state_.lastStallNotice) saveMark(stallNoticeMark(notice->kind), {notice->date, ""});
+    assign(state_.lastStallNotice, std::move(notice), &AppModel::lastStallNoticeChanged);
+}
+
+void AppModel::stampAutomaticCacheClear() {
+    const Date at = now();
+    saveMark(cacheClearMark, {at, ""});
+    assign(state_.lastAutomaticCacheClear, std::optional(at), &AppModel::lastAutomaticCacheClearChanged);
 }
 
 AppModel::~AppModel() {

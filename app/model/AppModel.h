@@ -342,7 +342,13 @@ private:
     void applyRunOutcome(const RunOutcome& outcome);
     void setPreview(std::shared_ptr<PreviewModel> preview);
     std::string reportChosenProblem(const ChosenProblem& problem);
+    // The last run's line, the once-a-day notices and clearings are kept in the journal, so
+    // a restart neither forgets the line nor repeats what was limited to once a day.
     void setLastRun(std::string text);
+    void setLastStallNotice(std::optional<StallNotice> notice);
+    void stampAutomaticCacheClear();
+    void loadMarks();
+    void saveMark(const std::string& name, const JournalMark& mark);
 
     AppServices services_;
     ModelState state_;

@@ -49,7 +49,7 @@ void AppModel::clearCachesWhenLow(Done next) {
         return;
     }
     // Stamped before anything is cleared: a clearing that fails is not retried the same day.
-    assign(state_.lastAutomaticCacheClear, std::optional<Date>(now()), &AppModel::lastAutomaticCacheClearChanged);
+    stampAutomaticCacheClear();
     QPointer<AppModel> self(this);
     cacheLocations(
         [self, next](std::vector<CacheLocation> locations) {
@@ -126,7 +126,7 @@ void AppModel::findings(int64_t bytesNeeded, std::function<void(std::optional<Sc
             }
             const StallOutcome outcome = stallOutcome(state_, !result->report.candidates.empty(), now());
             assign(state_.stall, std::optional(outcome.stall), &AppModel::stallChanged);
-            assign(state_.lastStallNotice, outcome.lastStallNotice, &AppModel::lastStallNoticeChanged);
+            setLastStallNotice(outcome.lastStallNotice);
             if (outcome.notice) post(*outcome.notice);
             done(std::nullopt);
         });

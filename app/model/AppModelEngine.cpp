@@ -60,11 +60,7 @@ void AppModel::recoverInterrupted(Done done) {
             if (!self) return;
             if (outcome.succeeded()) {
                 auto report = recoveryOutcome(*outcome.value, driveDisplayName(self->state_));
-                if (report.lastRun) {
-                    self->assign(self->state_.lastRun, report.lastRun, &AppModel::lastRunChanged);
-                    self->assign(self->state_.lastRunDate, std::optional<Date>(self->now()),
-                                 &AppModel::lastRunDateChanged);
-                }
+                if (report.lastRun) self->setLastRun(*report.lastRun);
                 if (report.notice) self->post(*report.notice);
                 std::vector<JournalEvent> events;
                 try {

@@ -20,10 +20,6 @@ struct Restored {
 
 }  // namespace
 
-void AppModel::setLastRun(std::string text) {
-    assign(state_.lastRun, std::optional(std::move(text)), &AppModel::lastRunChanged);
-    assign(state_.lastRunDate, std::optional(now()), &AppModel::lastRunDateChanged);
-}
 
 void AppModel::reportFilesProblems(const std::vector<std::string>& messages, const std::string& title) {
     assertMainThread();

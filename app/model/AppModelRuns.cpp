@@ -35,8 +35,7 @@ void AppModel::runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std
 }
 
 void AppModel::applyRunOutcome(const RunOutcome& outcome) {
-    assign(state_.lastRun, std::optional(outcome.lastRun), &AppModel::lastRunChanged);
-    assign(state_.lastRunDate, std::optional(now()), &AppModel::lastRunDateChanged);
+    setLastRun(outcome.lastRun);
     assign(state_.failedMoves, outcome.failedMoves, &AppModel::failedMovesChanged);
     assign(state_.stall, outcome.stall, &AppModel::stallChanged);
     assign(state_.lastFailureNotice, outcome.lastFailureNotice, &AppModel::lastFailureNoticeChanged);

@@ -73,6 +73,13 @@ constexpr const char* migrationScripts[] = {
 
     "ALTER TABLE records ADD COLUMN original_identity TEXT;\n"
     "PRAGMA user_version = 6;",
+
+    "CREATE TABLE marks (\n"
+    "    name TEXT PRIMARY KEY,\n"
+    "    at REAL NOT NULL,\n"
+    "    value TEXT NOT NULL DEFAULT ''\n"
+    ");\n"
+    "PRAGMA user_version = 7;",
 };
 
 constexpr const char* insertEventSQL = "INSERT INTO events (record_id, at, level, message) VALUES (?, ?, ?, ?)";
@@ -418,6 +425,22 @@ std::vector<JournalEvent> Journal::events(int64_t limit) {
         if (auto event = decodeEvent(row)) events.push_back(std::move(*event));
     }
     return events;
+}
+
+std::optional<JournalMark> Journal::mark(const std::string& name) {
+    std::lock_guard guard(lock());
+    const auto rows = db_.query("SELECT at, value FROM marks WHERE name = ?", {name});
+    if (rows.empty()) return std::nullopt;
+    auto at = date(rows[0]["at"]);
+    auto value = text(rows[0]["value"]);
+    if (!at || !value) return std::nullopt;
+    return JournalMark{*at, std::move(*value)};
+}
+
+void Journal::setMark(const std::string& name, const JournalMark& mark) {
+    std::lock_guard guard(lock());
+    db_.run("INSERT OR REPLACE INTO marks (name, at, value) VALUES (?, ?, ?)",
+            {name, mark.at.secondsSince1970, mark.value});
 }
 
 // MARK: Records

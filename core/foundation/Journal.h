@@ -1,7 +1,7 @@
 #pragma once
 // The durable record of every item moved or being moved: one row per item with its
-// phase, the item's tree while it is needed, the event log and the pinned paths. One
-// SQLite database at user version 6, in WAL mode with full synchronous commits.
+// phase, the item's tree while it is needed, the event log, the pinned paths and the
+// marks the program keeps across restarts. One SQLite database at user version 7, in WAL mode with full synchronous commits.
 
 #include <cstdint>
 #include <memory>
@@ -21,12 +21,19 @@
 
 namespace keldwick {
 
+// A named moment the program remembers across restarts, with a text of its own.
+struct JournalMark {
+    Date at;
+    std::string value;
+    bool operator==(const JournalMark&) const = default;
+};
+
 class Journal {
 public:
-    static constexpr int64_t schemaVersion = 6;
+    static constexpr int64_t schemaVersion = 7;
 
     // Opens or creates the database at `path` (creating its folder) and brings its schema
-    // to version 6; a later version is left as it is. Throws POSIXFailure ("mkdir") or
+    // to version 7; a later version is left as it is. Throws POSIXFailure ("mkdir") or
     // SQLiteError; nothing stays open on failure. Several processes may open one new file
     // at once: each migration step checks the version again inside its own transaction.
     explicit Journal(std::string path, int busyTimeoutMilliseconds = SQLiteConnection::defaultBusyTimeoutMilliseconds);
@@ -174,6 +181,10 @@ public:
     void unpin(const std::string& path);
     // The newest `limit` events, newest first.
     std::vector<JournalEvent> events(int64_t limit);
+    // The mark named `name`, or none; a row that can't be read counts as none.
+    std::optional<JournalMark> mark(const std::string& name);
+    // Sets (or replaces) the mark named `name`.
+    void setMark(const std::string& name, const JournalMark& mark);
 
     // The warning logged when a database file did not take write-ahead logging, or nothing.
     static std::optional<std::string> journalModeWarning(const std::string& path, std::string_view mode);

@@ -101,7 +101,7 @@ TEST(JournalTest, NewFileReachesTheLatestVersionWithDurableSettings) {
     {
         Journal journal(path);
         auto& db = journal.db();
-        EXPECT_EQ(db.userVersion(), 6);
+        EXPECT_EQ(db.userVersion(), 7);
         EXPECT_EQ(columns(db, "records"),
                   (std::vector<std::string>{"id", "original_path", "drive_id", "drive_relative_path", "is_directory",
                                             "size", "checksum", "phase", "last_used", "created_at", "updated_at",
@@ -110,6 +110,7 @@ TEST(JournalTest, NewFileReachesTheLatestVersionWithDurableSettings) {
                   (std::vector<std::string>{"record_id", "position", "path", "kind", "size", "sha256", "target"}));
         EXPECT_EQ(columns(db, "events"), (std::vector<std::string>{"id", "record_id", "at", "level", "message"}));
         EXPECT_EQ(columns(db, "pins"), (std::vector<std::string>{"path", "created_at"}));
+        EXPECT_EQ(columns(db, "marks"), (std::vector<std::string>{"name", "at", "value"}));
         EXPECT_EQ(db.query("PRAGMA journal_mode")[0]["journal_mode"], SQLValue(std::string("wal")));
         EXPECT_EQ(db.query("PRAGMA synchronous")[0]["synchronous"], SQLValue(int64_t(2)));
         EXPECT_EQ(db.query("PRAGMA foreign_keys")[0]["foreign_keys"], SQLValue(int64_t(1)));
@@ -132,7 +133,7 @@ TEST(JournalTest, MigratesEveryOlderVersionKeepingItsRows) {
         buildOldJournal(path, version);
         Journal journal(path);
         auto& db = journal.db();
-        EXPECT_EQ(db.userVersion(), 6);
+        EXPECT_EQ(db.userVersion(), 7);
         EXPECT_EQ(columns(db, "tree_entries").back(), "target");
         EXPECT_EQ(columns(db, "records").back(), "original_identity");
         if (version == 0) {
@@ -159,6 +160,12 @@ TEST(JournalTest, MigratesEveryOlderVersionKeepingItsRows) {
         EXPECT_EQ(journal.record(1)->restoreChecksum, "back");
         journal.markVerified(1, "sum", std::nullopt, "1:2:3.4");
         EXPECT_EQ(journal.record(1)->originalIdentity, "1:2:3.4");
+        // Marks start empty, are replaced by name and outlive the connection.
+        EXPECT_FALSE(journal.mark("lastRun"));
+        journal.setMark("lastRun", {Date{10}, "Moved 1 file."});
+        journal.setMark("lastRun", {Date{20.5}, "Moved 2 files."});
+        journal.setMark("other", {Date{30}, ""});
+        EXPECT_EQ(Journal(path).mark("lastRun"), (JournalMark{Date{20.5}, "Moved 2 files."}));
     }
 }
 
@@ -167,10 +174,10 @@ TEST(JournalTest, LeavesALaterSchemaAlone) {
     const auto path = dir / "journal.sqlite";
     {
         SQLiteConnection db(path);
-        db.exec("CREATE TABLE future (x); PRAGMA user_version = 7;");
+        db.exec("CREATE TABLE future (x); PRAGMA user_version = 8;");
     }
     Journal journal(path);
-    EXPECT_EQ(journal.db().userVersion(), 7);
+    EXPECT_EQ(journal.db().userVersion(), 8);
     EXPECT_TRUE(journal.db().query("SELECT name FROM sqlite_master WHERE name = 'records'").empty());
 }
 

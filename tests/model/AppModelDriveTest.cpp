@@ -229,6 +229,7 @@ TEST_F(AppModelDriveTest, RecoveryReportsFinishedMovesAndRemovedShortcuts) {
         {{A::markedLinkMissing, A::markedLinkMissing, A::markedLinkMissing}, std::nullopt,
          "3 shortcuts were removed"},
     };
+    std::optional<std::string> shown;
     for (const auto& c : cases) {
         world.notices->posted.clear();
         world.engines->script = [&](FakeEngine& engine) {
@@ -240,8 +241,10 @@ TEST_F(AppModelDriveTest, RecoveryReportsFinishedMovesAndRemovedShortcuts) {
             };
         };
         auto model = started();
-        EXPECT_EQ(model->state().lastRun, c.lastRun);
-        EXPECT_EQ(model->state().lastRunDate.has_value(), c.lastRun.has_value());
+        // A recovery with nothing to say leaves the line of an earlier start, kept by the journal.
+        if (c.lastRun) shown = c.lastRun;
+        EXPECT_EQ(model->state().lastRun, shown);
+        EXPECT_EQ(model->state().lastRunDate.has_value(), shown.has_value());
         if (c.noticeTitle) {
             ASSERT_EQ(world.notices->posted.size(), 1u);
             EXPECT_EQ(world.notices->posted[0].title, *c.noticeTitle);

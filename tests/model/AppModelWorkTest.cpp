@@ -262,6 +262,37 @@ TEST_F(ModelWorkTest, StallsAreNoticedOnceADayForEachKind) {
     EXPECT_EQ(posted("drive-full").size(), 1u);
 }
 
+// The journal keeps what a restart must not forget: a notice limited to once a day is not
+// posted again by the next start, and the last run's line is still shown.
+TEST_F(ModelWorkTest, TheDailyLimitAndTheLastRunOutliveARestart) {
+    const std::string a = make("a.mov", 3 * MB);
+    driveFree = 500 * MB;  // nothing fits
+    build();
+    startAndSettle();
+    live(3'600);
+    ASSERT_EQ(posted("drive-full").size(), 1u);
+    model.reset();
+    build();
+    startAndSettle();
+    live(3'600);
+    EXPECT_EQ(posted("drive-full").size(), 1u);
+
+    driveFree.reset();
+    model.reset();
+    build();
+    startAndSettle();
+    live(3'600);
+    ASSERT_TRUE(isLink(a));
+    const auto line = model->state().lastRun;
+    const auto date = model->state().lastRunDate;
+    ASSERT_TRUE(line && date);
+    model.reset();
+    build();
+    startAndSettle();
+    EXPECT_EQ(model->state().lastRun, line);
+    EXPECT_EQ(model->state().lastRunDate, date);
+}
+
 TEST_F(ModelWorkTest, HandPickedMovesAndTheirRefusals) {
     const std::string a = make("a.mov", 3 * MB);
     const std::string b = make("b.mov", 2 * MB);
