@@ -2,7 +2,7 @@
 
 #include "foundation/AtomicFile.h"
 #include "foundation/FileOps.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 

@@ -16,7 +16,7 @@
 #include "drives/DriveLayout.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "platform/FileIO.h"

@@ -12,7 +12,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
 #include "foundation/Log.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "foundation/Checksum.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
 
 namespace keldwick::ChunkStream {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/OpenBeneath.h"
 
 namespace keldwick::DrivePath {

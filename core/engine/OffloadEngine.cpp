@@ -14,7 +14,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
 #include "foundation/ItemName.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
 

@@ -14,7 +14,7 @@
 #include "foundation/Formatting.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Simulators.h"
 #include "foundation/Utf8.h"

@@ -23,7 +23,7 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
 #include "foundation/Log.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
 #include "foundation/Utf8.h"

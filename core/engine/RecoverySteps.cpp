@@ -18,7 +18,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <random>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
 
 namespace keldwick::AtomicFile {

@@ -12,7 +12,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
 
 namespace keldwick::Checksum {

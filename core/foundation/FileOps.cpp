@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "foundation/FileStat.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 #include "platform/Acl.h"

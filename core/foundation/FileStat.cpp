@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Extents.h"
 #include "platform/Statx.h"
 

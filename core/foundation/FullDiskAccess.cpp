@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "foundation/AtomicFile.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 
 namespace keldwick::FullDiskAccess {

@@ -7,7 +7,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 

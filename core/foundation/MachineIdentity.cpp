@@ -13,7 +13,7 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/UserFolders.h"

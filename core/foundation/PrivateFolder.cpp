@@ -9,8 +9,8 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
-#include "foundation/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::PrivateFolder {
 

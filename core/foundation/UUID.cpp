@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::UUID {
 

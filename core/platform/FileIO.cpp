@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::platform {
 

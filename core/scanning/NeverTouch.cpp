@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "foundation/PathUtil.h"
-#include "platform/XdgUserDirs.h"
+#include "foundation/XdgUserDirs.h"
 #include "scanning/AppAndLibraryRule.h"
 #include "scanning/CloudSyncRule.h"
 #include "scanning/DevelopmentRule.h"
@@ -65,7 +65,7 @@ std::vector<std::string> standardFolders(const std::string& home) {
         folders.push_back(PathUtil::join(home, name));
     }
     for (const auto& name : linuxStandardFolderNames()) folders.push_back(PathUtil::join(home, name));
-    for (auto& folder : platform::XdgUserDirs::read(home)) {
+    for (auto& folder : XdgUserDirs::read(home)) {
         if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(std::move(folder));
     }
     return folders;

@@ -15,7 +15,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
 #include "foundation/Log.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
 
 namespace keldwick {

@@ -1,6 +1,6 @@
 #include "desktop/LoginItem.h"
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>

@@ -12,7 +12,7 @@
 
 #include "drives/DriveBenchmark.h"
 #include "foundation/EngineError.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "drives/DriveBrowser.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;

@@ -10,7 +10,7 @@
 
 #include "drives/DriveLayout.h"
 #include "foundation/DriveManifest.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
 #include "support/AsUser.h"
 #include "support/TempDir.h"

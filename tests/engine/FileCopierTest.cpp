@@ -17,7 +17,7 @@
 #include "foundation/Checksum.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileStat.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "support/TempDir.h"
 

@@ -20,7 +20,7 @@
 #include "foundation/Checksum.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/EngineError.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/Utf8.h"
 #include "foundation/VolumeSpace.h"
 #include "platform/Rename.h"

@@ -10,7 +10,7 @@
 #include "engine/RecoveryManager.h"
 #include "foundation/EngineError.h"
 #include "foundation/ItemChecks.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/Utf8.h"
 #include "platform/Rename.h"
 #include "support/FaultActions.h"

@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "foundation/AtomicFile.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;

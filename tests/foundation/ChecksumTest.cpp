@@ -8,7 +8,7 @@
 
 #include <random>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "drives/DriveLayout.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "support/PeakMemory.h"
 #include "support/TempDir.h"
 

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "foundation/FileStat.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/InodeFlags.h"
 #include "platform/Rename.h"
 #include "platform/Statx.h"

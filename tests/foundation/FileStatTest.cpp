@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/InodeFlags.h"
 #include "platform/Statx.h"
 #include "support/AsUser.h"

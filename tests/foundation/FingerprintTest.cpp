@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "foundation/EngineError.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;

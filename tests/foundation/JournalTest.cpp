@@ -7,7 +7,7 @@
 #include <barrier>
 #include <thread>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "support/SQLiteFailure.h"
 #include "support/TempDir.h"
 

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "platform/InodeFlags.h"
 #include "platform/Statx.h"
 #include "support/AsUser.h"

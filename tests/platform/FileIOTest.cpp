@@ -14,7 +14,7 @@
 #include "foundation/DriveManifest.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/OpenBeneath.h"
 #include "platform/Statx.h"

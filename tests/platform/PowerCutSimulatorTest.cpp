@@ -12,7 +12,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "foundation/SQLiteConnection.h"
 #include "platform/FileIO.h"
 #include "support/TempDir.h"

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <limits>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 #include "scanning/SettingsStore.h"
 #include "support/AsUser.h"
 #include "support/PeakMemory.h"

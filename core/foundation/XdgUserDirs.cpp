@@ -1,4 +1,4 @@
-#include "platform/XdgUserDirs.h"
+#include "foundation/XdgUserDirs.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 
 #include "foundation/PathUtil.h"
 
-namespace keldwick::platform::XdgUserDirs {
+namespace keldwick::XdgUserDirs {
 
 namespace {
 
@@ -106,4 +106,4 @@ std::vector<std::string> read(const std::string& home) {
     return parse(readSmallFile(PathUtil::join(home, ".config/user-dirs.dirs")), home);
 }
 
-}  // namespace keldwick::platform::XdgUserDirs
+}  // namespace keldwick::XdgUserDirs

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace keldwick::platform::XdgUserDirs {
+namespace keldwick::XdgUserDirs {
 
 // The folders the file names, in file order, "$HOME" replaced by `home`. Only folders
 // strictly inside the home folder are given (a folder set to the home itself means
@@ -15,4 +15,4 @@ std::vector<std::string> read(const std::string& home);
 // The same from the file's text (for tests and callers that read it themselves).
 std::vector<std::string> parse(const std::string& text, const std::string& home);
 
-}  // namespace keldwick::platform::XdgUserDirs
+}  // namespace keldwick::XdgUserDirs

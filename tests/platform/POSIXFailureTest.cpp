@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 
 using namespace keldwick;
 

@@ -1,4 +1,4 @@
-#include "foundation/POSIXFailure.h"
+#include "platform/POSIXFailure.h"
 
 #include <cstring>
 
