@@ -31,7 +31,7 @@ DriveWatcher::DriveWatcher(Options options, QObject* parent)
 DriveWatcher::~DriveWatcher() {
     // A probe still running reports into this object.
     worker_.waitForDone();
-    if (mountTableFd_ >= 0) ::close(mountTableFd_);
+    mountTableFd_.reset();
 }
 
 std::optional<DiskVolume> DriveWatcher::diskVolume(const platform::BlockDevices::Identity& identity,
@@ -60,9 +60,9 @@ void DriveWatcher::start() {
                                               << QString::fromStdString(whyNot);
     }
 
-    mountTableFd_ = ::open(options_.roots.mountinfo.c_str(), O_RDONLY | O_CLOEXEC);
-    if (mountTableFd_ >= 0) {
-        mountTableNotifier_ = new QSocketNotifier(mountTableFd_, QSocketNotifier::Exception, this);
+    mountTableFd_ = platform::openRead(options_.roots.mountinfo);
+    if (mountTableFd_) {
+        mountTableNotifier_ = new QSocketNotifier(mountTableFd_.get(), QSocketNotifier::Exception, this);
         connect(mountTableNotifier_, &QSocketNotifier::activated, this, [this] { mountTableChanged(); });
     } else {
         qCWarning(keldwickDriveLog).noquote() << "Mounts and unmounts are not noticed:"

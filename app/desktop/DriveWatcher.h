@@ -26,6 +26,7 @@
 #include "drives/DiskList.h"
 #include "model/ModelPorts.h"
 #include "platform/BlockDevices.h"
+#include "platform/FileIO.h"
 #include "platform/MountTable.h"
 #include "platform/SystemRoots.h"
 
@@ -92,7 +93,7 @@ private:
     Options options_;
     std::unique_ptr<UeventSource> uevents_;
     QSocketNotifier* ueventNotifier_ = nullptr;
-    int mountTableFd_ = -1;
+    platform::Fd mountTableFd_;
     QSocketNotifier* mountTableNotifier_ = nullptr;
     QTimer settle_;
     QElapsedTimer pendingSince_;

@@ -80,9 +80,7 @@ EjectGuard::EjectGuard(Options options, QObject* parent) : QObject(parent), opti
     qDBusRegisterMetaType<ManagedObjects>();
 }
 
-EjectGuard::~EjectGuard() {
-    if (heldFd_ >= 0) ::close(heldFd_);
-}
+EjectGuard::~EjectGuard() = default;
 
 void EjectGuard::start() {
     assertMainThread();
@@ -106,21 +104,20 @@ bool EjectGuard::holdVolume(const std::string& path) {
     releaseVolume();
     // O_PATH pins the mount without asking the file system anything, so a slow or stuck
     // (FUSE) drive can't stall the caller.
-    int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    platform::Fd fd = platform::openDirectory(AT_FDCWD, path, O_PATH);
+    if (!fd) {
         qCWarning(keldwickDriveLog).noquote()
             << QStringLiteral("Can't hold the drive at %1: %2").arg(QString::fromStdString(path), std::strerror(errno));
         return false;
     }
-    heldFd_ = fd;
+    heldFd_ = std::move(fd);
     held_ = path;
     return true;
 }
 
 void EjectGuard::releaseVolume() {
     assertMainThread();
-    if (heldFd_ >= 0) ::close(heldFd_);
-    heldFd_ = -1;
+    heldFd_.reset();
     held_.reset();
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "model/ModelPorts.h"
+#include "platform/FileIO.h"
 
 class QDBusMessage;
 
@@ -64,7 +65,7 @@ private:
     Options options_;
     std::optional<QDBusConnection> bus_;
     std::optional<std::string> held_;
-    int heldFd_ = -1;
+    platform::Fd heldFd_;
     bool started_ = false;
 };
 

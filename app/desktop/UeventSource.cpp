@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileIO.h"
 #include "platform/Sysfs.h"
 
 namespace keldwick {
@@ -18,12 +19,9 @@ constexpr unsigned kUdevGroup = 2;
 
 class NetlinkUevents final : public UeventSource {
 public:
-    NetlinkUevents(int fd, unsigned group) : fd_(fd), group_(group) {}
-    ~NetlinkUevents() override { ::close(fd_); }
-    NetlinkUevents(const NetlinkUevents&) = delete;
-    NetlinkUevents& operator=(const NetlinkUevents&) = delete;
+    NetlinkUevents(platform::Fd fd, unsigned group) : fd_(std::move(fd)), group_(group) {}
 
-    int descriptor() const override { return fd_; }
+    int descriptor() const override { return fd_.get(); }
 
     std::vector<Uevent> receive(bool& lost) override {
         std::vector<Uevent> events;
@@ -39,7 +37,7 @@ public:
             message.msg_iovlen = 1;
             message.msg_control = control;
             message.msg_controllen = sizeof control;
-            ssize_t got = ::recvmsg(fd_, &message, MSG_DONTWAIT);
+            ssize_t got = ::recvmsg(fd_.get(), &message, MSG_DONTWAIT);
             if (got < 0) {
                 if (errno == EINTR) continue;
                 if (errno == ENOBUFS) {
@@ -71,7 +69,7 @@ private:
         return false;
     }
 
-    int fd_;
+    platform::Fd fd_;
     unsigned group_;
 };
 
@@ -79,27 +77,26 @@ private:
 
 std::unique_ptr<UeventSource> openNetlinkUevents(const platform::SystemRoots& roots, std::string& whyNot) {
     unsigned group = platform::Sysfs::exists(platform::Sysfs::parent(roots.udevData) + "/control") ? kUdevGroup : kKernelGroup;
-    int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
-    if (fd < 0) {
+    platform::Fd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
+    if (!fd) {
         whyNot = std::string("the uevent socket can't be opened: ") + std::strerror(errno);
         return nullptr;
     }
     int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
     // Plugging in a hub announces dozens of devices at once.
     int size = 1 << 20;
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
     address.nl_groups = group;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         whyNot = std::string("the uevent socket can't be bound: ") + std::strerror(errno);
-        ::close(fd);
         return nullptr;
     }
-    return std::make_unique<NetlinkUevents>(fd, group);
+    return std::make_unique<NetlinkUevents>(std::move(fd), group);
 }
 
 }  // namespace keldwick

@@ -24,11 +24,14 @@ void onTerminate(int) {
 
 TerminationSignal::TerminationSignal(QObject* parent) : QObject(parent) {
     if (writeEnd != -1) throw std::logic_error("TerminationSignal: one at a time");
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sockets_) != 0) {
+    int sockets[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sockets) != 0) {
         throw std::runtime_error("TerminationSignal: socketpair failed");
     }
-    writeEnd = sockets_[0];
-    notifier_ = std::make_unique<QSocketNotifier>(sockets_[1], QSocketNotifier::Read);
+    writeEnd_.reset(sockets[0]);
+    readEnd_.reset(sockets[1]);
+    writeEnd = writeEnd_.get();
+    notifier_ = std::make_unique<QSocketNotifier>(readEnd_.get(), QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &TerminationSignal::drain);
 
     struct sigaction action {};
@@ -42,14 +45,14 @@ TerminationSignal::~TerminationSignal() {
     ::sigaction(SIGTERM, &previous_, nullptr);
     writeEnd = -1;
     notifier_.reset();
-    ::close(sockets_[0]);
-    ::close(sockets_[1]);
+    writeEnd_.reset();
+    readEnd_.reset();
 }
 
 void TerminationSignal::drain() {
     char bytes[64];
     bool any = false;
-    while (::read(sockets_[1], bytes, sizeof bytes) > 0) any = true;
+    while (::read(readEnd_.get(), bytes, sizeof bytes) > 0) any = true;
     if (any) emit received();
 }
 

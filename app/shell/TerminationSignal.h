@@ -8,6 +8,8 @@
 #include <csignal>
 #include <memory>
 
+#include "platform/FileIO.h"
+
 namespace keldwick {
 
 class TerminationSignal final : public QObject {
@@ -27,7 +29,8 @@ signals:
 private:
     void drain();
 
-    int sockets_[2] = {-1, -1};
+    platform::Fd writeEnd_;  // the handler's
+    platform::Fd readEnd_;
     std::unique_ptr<QSocketNotifier> notifier_;
     struct sigaction previous_ {};
 };

@@ -1,6 +1,5 @@
 #include "drives/DriveBenchmark.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/random.h>
@@ -195,11 +194,14 @@ double DriveBenchmark::megabytesPerSecond(int64_t bytes, double seconds) {
 }
 
 void DriveBenchmark::removeStaleFiles(const std::string& folder, double now) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
+    std::vector<std::string> names;
+    try {
+        names = platform::readNames(platform::openDirectory(AT_FDCWD, folder), folder);
+    } catch (const POSIXFailure&) {
+        return;  // nothing to tidy that can be seen
+    }
     std::vector<std::string> stale;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
+    for (const std::string& name : names) {
         if (name.rfind(filePrefix, 0) != 0) continue;
         struct stat st {};
         std::string path = PathUtil::join(folder, name);
@@ -207,7 +209,6 @@ void DriveBenchmark::removeStaleFiles(const std::string& folder, double now) {
         // A test still running keeps writing its file; only old ones are leftovers.
         if (now - static_cast<double>(st.st_mtim.tv_sec) > staleAfter) stale.push_back(path);
     }
-    ::closedir(dir);
     for (const auto& path : stale) platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0);
 }
 

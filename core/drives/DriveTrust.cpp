@@ -81,11 +81,11 @@ std::optional<DriveRefusal> volumeRefusal(const std::string& mountPath, const st
 Examined examine(const std::string& root, const User& user, const std::optional<std::string>& tightenFor) {
     Examined result;
     const std::string folder = DriveLayout::appFolder(root);
-    platform::Fd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const platform::Fd folderFd = platform::openDirectory(AT_FDCWD, folder, O_NOFOLLOW);
     if (!folderFd) return result;
     const std::string marker = firstExistingPath(DriveMarker::fileNames(), folder);
-    platform::Fd markerFd(
-        ::openat(folderFd.get(), PathUtil::name(marker).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const platform::Fd markerFd =
+        platform::openReadAt(folderFd.get(), PathUtil::name(marker).c_str(), O_NOFOLLOW | O_NONBLOCK);
     if (!markerFd) return result;
     std::optional<DriveMarker::Contents> contents;
     try {

@@ -56,7 +56,7 @@ int check(const std::string& root, const std::string& path) {
         if (part.empty() || part == "." || part == "..") return EXDEV;
     parts.pop_back();  // the item itself is never followed by the callers
 
-    platform::Fd rootFd(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    platform::Fd rootFd = platform::openDirectory(AT_FDCWD, base, O_PATH);
     if (!rootFd) return errno;
     if (parts.empty()) return 0;
 

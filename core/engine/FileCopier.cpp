@@ -1,6 +1,5 @@
 #include "engine/FileCopier.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,18 +33,8 @@ using platform::Fd;
 
 // Opens for reading without following a final link and without touching the access
 // time where this process may ask for that (the original's last use must not move).
-int openQuietly(int dirfd, const char* name, int flags) {
-    flags |= O_RDONLY | O_NOFOLLOW | O_CLOEXEC;
-    int fd;
-    do {
-        fd = ::openat(dirfd, name, flags | O_NOATIME);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0 && errno == EPERM) {
-        do {
-            fd = ::openat(dirfd, name, flags);
-        } while (fd < 0 && errno == EINTR);
-    }
-    return fd;
+Fd openQuietly(int dirfd, const char* name, int flags) {
+    return platform::openReadAt(dirfd, name, flags | O_NOFOLLOW | O_NOATIME);
 }
 
 struct statx statOf(int fd, const std::string& path) {
@@ -98,30 +87,7 @@ std::optional<std::string> readLinkAt(int dirfd, const std::string& name) {
 // The names in an open folder, "." and ".." left out, sorted by bytes. A folder that
 // can't be read fully is an error, never a shorter list.
 std::vector<std::string> listNames(int dirfd, const std::string& path) {
-    int copy = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (copy < 0) throw POSIXFailure("opendir", path, errno);
-    DIR* dir = ::fdopendir(copy);
-    if (dir == nullptr) {
-        int error = errno;
-        ::close(copy);
-        throw POSIXFailure("opendir", path, error);
-    }
-    std::vector<std::string> names;
-    for (;;) {
-        errno = 0;
-        struct dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            int error = errno;
-            ::closedir(dir);
-            if (error != 0) throw POSIXFailure("readdir", path, error);
-            break;
-        }
-        std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        names.push_back(std::move(name));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return platform::readNames(platform::openDirectory(dirfd, "."), path);
 }
 
 std::string childPath(const std::string& folder, const std::string& relative) {
@@ -207,7 +173,7 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
         if (flush == Flush::fileAndVolume) platform::syncVolume(destination.get(), destinationPath);
         ChunkStream::dropCachedPages(destination.get());
     }
-    if (::close(destination.release()) != 0 && errno != EINTR) throw POSIXFailure("write", destinationPath, errno);
+    if (platform::closeReporting(destination) != 0 && errno != EINTR) throw POSIXFailure("write", destinationPath, errno);
     return {copied.sha256, copied.bytes};
 }
 
@@ -325,7 +291,7 @@ public:
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
         if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
             throw POSIXFailure("mkdir", destination_, errno);
-        destinationTop_ = Fd(::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        destinationTop_ = platform::openDirectory(AT_FDCWD, destination_, O_NOFOLLOW);
         if (destinationTop_.get() < 0) throw POSIXFailure("open", destination_, errno);
     }
 
@@ -334,7 +300,7 @@ public:
         // Open folders of the entry being copied, from the top down; walk order puts each
         // folder before its content, so an entry's folder is always on this stack.
         std::vector<Frame> stack;
-        stack.push_back({"", Fd(::dup(sourceTop_.get())), Fd(::dup(destinationTop_.get()))});
+        stack.push_back({"", platform::duplicate(sourceTop_.get()), platform::duplicate(destinationTop_.get())});
         std::vector<TreeEntry> entries;
         entries.reserve(walked_.entries.size());
         int64_t earlierFiles = 0;
@@ -383,8 +349,7 @@ public:
             if (it->kind != TreeEntry::Kind::directory) continue;
             Fd sourceDir(openQuietly(sourceTop_.get(), it->path.c_str(), O_DIRECTORY));
             if (sourceDir.get() < 0) throw EngineError::sourceChanged(PathUtil::join(source_, it->path));
-            Fd destinationDir(
-                ::openat(destinationTop_.get(), it->path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            Fd destinationDir = platform::openDirectory(destinationTop_.get(), it->path, O_NOFOLLOW);
             if (destinationDir.get() < 0) throw POSIXFailure("open", PathUtil::join(destination_, it->path), errno);
             applyFolder(it->path, sourceDir.get(), destinationDir.get());
         }
@@ -426,8 +391,7 @@ private:
             if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) throw EngineError::sourceChanged(names.source);
             throw POSIXFailure("opendir", names.source, errno);
         }
-        Fd destinationDir(
-            ::openat(frame.destination.get(), names.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        Fd destinationDir = platform::openDirectory(frame.destination.get(), names.name, O_NOFOLLOW);
         if (destinationDir.get() < 0) throw POSIXFailure("open", names.destination, errno);
         return {relative, std::move(sourceDir), std::move(destinationDir)};
     }
@@ -587,7 +551,7 @@ void FileCopier::copyMetadata(const std::string& source, const std::string& dest
     int extra = S_ISDIR(record.stx_mode) ? O_DIRECTORY : O_NONBLOCK;
     Fd from(openQuietly(AT_FDCWD, source.c_str(), extra));
     if (from.get() < 0) throw POSIXFailure("open", source, errno);
-    Fd to(::open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | extra));
+    Fd to = platform::openRead(destination, O_NOFOLLOW | extra);
     if (to.get() < 0) throw POSIXFailure("open", destination, errno);
     applyMetadata(record, {from.get(), source}, {to.get(), destination}, source, times);
 }

@@ -38,7 +38,7 @@ void makeLink(const std::string& target, const std::string& at) {
 // a hidden working name.
 class HeldFolder {
 public:
-    explicit HeldFolder(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    explicit HeldFolder(const std::string& folder) : fd_(platform::openDirectory(AT_FDCWD, folder)) {
         if (!fd_) throw POSIXFailure("open", folder, errno);
         path_ = "/proc/self/fd/" + std::to_string(fd_.get());
         if (!FileStat::peek(path_ + "/.")) path_ = folder;  // without procfs, by name alone

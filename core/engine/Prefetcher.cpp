@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/FileIO.h"
+
 namespace keldwick {
 
 namespace {
@@ -12,12 +14,10 @@ constexpr size_t kWindowFiles = 64;
 constexpr int64_t kWindowBytes = 32 << 20;
 
 void readAhead(const std::string& path, int64_t size, bool fromMedium) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOATIME);
-    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;  // the reader will report it
-    if (fromMedium) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    (void)::posix_fadvise(fd, 0, size, POSIX_FADV_WILLNEED);
-    ::close(fd);
+    const platform::Fd fd = platform::openRead(path, O_NOFOLLOW | O_NONBLOCK | O_NOATIME);
+    if (!fd) return;  // the reader will report it
+    if (fromMedium) (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    (void)::posix_fadvise(fd.get(), 0, size, POSIX_FADV_WILLNEED);
 }
 
 }  // namespace

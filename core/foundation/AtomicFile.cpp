@@ -62,13 +62,13 @@ void write(const std::string& path, std::string_view bytes, mode_t mode) {
         written += static_cast<size_t>(n);
     }
     if (calls.fsync(file.get()) != 0) fail("fsync", errno);
-    if (::close(file.release()) != 0) fail("close", errno);
+    if (platform::closeReporting(file) != 0) fail("close", errno);
     if (calls.renameAt(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), 0) != 0) fail("rename", errno);
     platform::flushFolder(folder);
 }
 
 std::string read(const std::string& path, size_t maxBytes) {
-    platform::Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    platform::Fd file = platform::openRead(path, O_NOFOLLOW | O_NONBLOCK);
     if (!file) throw POSIXFailure("open", path, errno);
     return readOpen(file, path, maxBytes);
 }

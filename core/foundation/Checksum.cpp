@@ -60,20 +60,11 @@ struct AlignedBuffer {
     ~AlignedBuffer() { std::free(bytes); }
 };
 
-int openForHashing(const std::string& path) {
+platform::Fd openForHashing(const std::string& path) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer. O_NOATIME keeps the user's
-    // last-access signal, but only the owner (or a privileged process) may ask for it.
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_NOATIME);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0 && errno == EPERM) {
-        do {
-            fd = ::open(path.c_str(), flags);
-        } while (fd < 0 && errno == EINTR);
-    }
-    if (fd < 0) throw POSIXFailure("open", path, errno);
+    // last-access signal.
+    platform::Fd fd = platform::openRead(path, O_NOFOLLOW | O_NONBLOCK | O_NOATIME);
+    if (!fd) throw POSIXFailure("open", path, errno);
     return fd;
 }
 
@@ -81,7 +72,7 @@ int openForHashing(const std::string& path) {
 
 std::string sha256OfFile(const std::string& path, size_t chunkSize) {
     if (chunkSize == 0) throw std::invalid_argument("Checksum::sha256OfFile needs a chunk size above 0");
-    platform::Fd fd(openForHashing(path));
+    platform::Fd fd = openForHashing(path);
 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) throw POSIXFailure("open", path, errno);

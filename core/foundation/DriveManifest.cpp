@@ -63,9 +63,7 @@ bool isInsideAppFolder(std::string_view path) {
 }
 
 // Opens the app folder itself, never a link standing in its place.
-int openFolder(const std::string& folder) {
-    return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
+platform::Fd openFolder(const std::string& folder) { return platform::openDirectory(AT_FDCWD, folder, O_NOFOLLOW); }
 
 [[noreturn]] void notAFile(const std::string& path) {
     throw DriveManifestError("The drive's manifest at " + path + " isn't a regular file.");
@@ -443,7 +441,7 @@ void DriveManifest::append(const std::vector<Entry>& entries) const {
         createDirectory(folder);
         platform::flushFolder(PathUtil::parent(folder));
     }
-    platform::Fd dir(openFolder(folder));
+    platform::Fd dir = openFolder(folder);
     if (dir.get() < 0) throw POSIXFailure("open", folder, errno);
 
     const std::string path = firstExistingPath(kFileNames, folder);
@@ -488,7 +486,7 @@ void DriveManifest::append(const std::vector<Entry>& entries) const {
 
 void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {
     const std::string& folder = appFolder;
-    platform::Fd dir(openFolder(folder));
+    platform::Fd dir = openFolder(folder);
     if (dir.get() < 0) {
         const int error = errno;
         // A plain file named like the app folder holds no manifest; a link in its place is refused.
@@ -498,7 +496,7 @@ void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {
         throw POSIXFailure("open", folder, error);
     }
     const std::string path = firstExistingPath(kFileNames, folder);
-    platform::Fd file(::openat(dir.get(), std::string(nameOf(path)).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    platform::Fd file = platform::openReadAt(dir.get(), std::string(nameOf(path)).c_str(), O_NOFOLLOW | O_NONBLOCK);
     if (file.get() < 0) {
         if (errno == ENOENT) return;
         if (errno == ELOOP) notAFile(path);

@@ -1,6 +1,5 @@
 #include "foundation/FileOps.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -30,39 +29,10 @@ constexpr size_t kTemporaryNameBytes = 180;
 constexpr TemporaryKind kAllKinds[] = {TemporaryKind::partial, TemporaryKind::link, TemporaryKind::trash,
                                        TemporaryKind::restore};
 
-// Reads every name of an open folder stream, telling a read error from the end.
-std::vector<std::string> readNames(DIR* dir, const std::string& folder) {
-    std::vector<std::string> names;
-    for (;;) {
-        errno = 0;
-        struct dirent* entry = readdir(dir);
-        if (!entry) {
-            int error = errno;
-            closedir(dir);
-            if (error != 0) throw POSIXFailure("readdir", folder, error);
-            break;
-        }
-        std::string_view name(entry->d_name);
-        if (name == "." || name == "..") continue;
-        names.emplace_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 }  // namespace
 
 std::vector<std::string> listDirectoryAt(int fd, const std::string& folder) {
-    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) throw POSIXFailure("opendir", folder, errno);
-    DIR* dir = fdopendir(copy);
-    if (!dir) {
-        int error = errno;
-        close(copy);
-        throw POSIXFailure("opendir", folder, error);
-    }
-    rewinddir(dir);  // the shared offset may have been moved by an earlier listing
-    return readNames(dir, folder);
+    return platform::readNames(platform::duplicate(fd), folder);
 }
 
 namespace {
@@ -90,21 +60,20 @@ void removeEntry(int dirfd, const char* name, const std::string& path) {
         // glibc does a no-follow chmod through an O_PATH descriptor; a link gets ENOTSUP.
         fchmodat(dirfd, name, 0700, AT_SYMLINK_NOFOLLOW);
         platform::resetAcl(dirfd, name, true);
-        int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ENOENT) return;
-            throw POSIXFailure("opendir", path, errno);
-        }
         {
-            platform::Fd folder(fd);
+            platform::Fd folder = platform::openDirectory(dirfd, name, O_NOFOLLOW);
+            if (!folder) {
+                if (errno == ENOENT) return;
+                throw POSIXFailure("opendir", path, errno);
+            }
             struct stat opened;
-            if (fstat(fd, &opened) != 0) throw POSIXFailure("opendir", path, errno);
+            if (fstat(folder.get(), &opened) != 0) throw POSIXFailure("opendir", path, errno);
             if (opened.st_ino != record.stx_ino ||
                 opened.st_dev != makedev(record.stx_dev_major, record.stx_dev_minor)) {
                 // Replaced between the look and the open: don't guess what to remove.
                 throw POSIXFailure("opendir", path, EAGAIN);
             }
-            removeContents(fd, path);
+            removeContents(folder.get(), path);
         }
         if (platform::calls().unlinkAt(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) throw POSIXFailure("rmdir", path, errno);
         return;
@@ -150,9 +119,7 @@ const char* toString(TemporaryKind kind) {
 }
 
 std::vector<std::string> listDirectory(const std::string& folder) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) throw POSIXFailure("opendir", folder, errno);
-    return readNames(dir, folder);
+    return platform::readNames(platform::openDirectory(AT_FDCWD, folder), folder);
 }
 
 void collectRelativePaths(const std::string& relative, const std::string& root, std::vector<std::string>& into) {

@@ -10,6 +10,7 @@
 #include "foundation/AtomicFile.h"
 #include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::FullDiskAccess {
 
@@ -65,11 +66,7 @@ std::vector<std::string> probePaths(const std::string& home, std::string_view us
 
 bool isGranted(const std::vector<std::string>& probes) {
     for (const auto& probe : probes) {
-        int fd = ::open(probe.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::close(fd);
-            return true;
-        }
+        if (platform::openDirectory(AT_FDCWD, probe)) return true;
         if (errno == EACCES || errno == EPERM) return false;
     }
     return false;

@@ -16,18 +16,12 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& path) {
     } catch (const std::exception&) {
         // The open below reports what matters.
     }
-    int fd = platform::calls().openAt(AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
+    platform::Fd fd(platform::calls().openAt(AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd) return nullptr;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
+    return std::unique_ptr<InstanceLock>(new InstanceLock(std::move(fd)));
 }
 
-InstanceLock::~InstanceLock() {
-    ::flock(descriptor_, LOCK_UN);
-    ::close(descriptor_);
-}
+InstanceLock::~InstanceLock() { ::flock(descriptor_.get(), LOCK_UN); }
 
 }  // namespace keldwick

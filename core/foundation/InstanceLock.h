@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/FileIO.h"
+
 namespace keldwick {
 
 class InstanceLock {
@@ -19,12 +21,12 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    int descriptor() const { return descriptor_; }
+    int descriptor() const { return descriptor_.get(); }
 
 private:
-    explicit InstanceLock(int descriptor) : descriptor_(descriptor) {}
+    explicit InstanceLock(platform::Fd descriptor) : descriptor_(std::move(descriptor)) {}
 
-    int descriptor_;
+    platform::Fd descriptor_;
 };
 
 }  // namespace keldwick

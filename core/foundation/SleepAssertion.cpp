@@ -1,7 +1,5 @@
 #include "foundation/SleepAssertion.h"
 
-#include <unistd.h>
-
 #include "foundation/Log.h"
 #include "platform/LogindInhibitor.h"
 
@@ -17,12 +15,10 @@ SleepAssertion::SleepAssertion(const std::string& reason)
       }) {}
 
 SleepAssertion::SleepAssertion(const std::string& reason, const Inhibitor& inhibitor) {
-    descriptor_ = inhibitor ? inhibitor(reason) : -1;
-    if (descriptor_ < 0) descriptor_ = -1;
+    const int fd = inhibitor ? inhibitor(reason) : -1;
+    if (fd >= 0) descriptor_.reset(fd);
 }
 
-SleepAssertion::~SleepAssertion() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-}
+SleepAssertion::~SleepAssertion() = default;
 
 }  // namespace keldwick

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/FileIO.h"
+
 namespace keldwick {
 
 class SleepAssertion {
@@ -21,12 +23,12 @@ public:
     SleepAssertion& operator=(const SleepAssertion&) = delete;
 
     // The inhibitor was taken and is held until the object goes.
-    bool active() const { return descriptor_ >= 0; }
+    bool active() const { return descriptor_.valid(); }
     // The held inhibitor's descriptor (-1 when inactive); closing it ends the inhibitor.
-    int descriptor() const { return descriptor_; }
+    int descriptor() const { return descriptor_.get(); }
 
 private:
-    int descriptor_ = -1;
+    platform::Fd descriptor_;
 };
 
 }  // namespace keldwick

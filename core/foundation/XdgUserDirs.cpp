@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 
 namespace keldwick::XdgUserDirs {
 
@@ -18,14 +19,14 @@ namespace {
 constexpr off_t maxBytes = 64 * 1024;
 
 std::string readSmallFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return {};
+    const platform::Fd fd = platform::openRead(path, O_NONBLOCK);
+    if (!fd) return {};
     std::string text;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxBytes) {
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxBytes) {
         char buffer[4096];
         for (;;) {
-            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             text.append(buffer, static_cast<size_t>(n));
@@ -35,7 +36,6 @@ std::string readSmallFile(const std::string& path) {
             }
         }
     }
-    ::close(fd);
     return text;
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/FileIO.h"
 #include "platform/Statx.h"
 
 namespace keldwick::platform {
@@ -72,13 +73,11 @@ std::optional<int64_t> privateSize(const char* path) {
     // Look before opening: opening a device or a FIFO can have effects of its own.
     struct statx record;
     if (statxNoFollow(AT_FDCWD, path, record) != 0 || !S_ISREG(record.stx_mode)) return std::nullopt;
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
-    std::optional<int64_t> result;
+    Fd fd = openRead(path, O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (!fd) return std::nullopt;
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && sharesExtents(fd)) result = unsharedBytes(fd);
-    close(fd);
-    return result;
+    if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && sharesExtents(fd.get())) return unsharedBytes(fd.get());
+    return std::nullopt;
 }
 
 }  // namespace keldwick::platform

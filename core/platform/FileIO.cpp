@@ -1,12 +1,15 @@
 #include "platform/FileIO.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <utility>
 
 #include "platform/POSIXFailure.h"
 
@@ -16,6 +19,87 @@ void Fd::reset(int fd) noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
 }
+
+Fd openReadAt(int at, const char* name, int flags) {
+    flags |= O_RDONLY | O_CLOEXEC;
+    int fd;
+    do {
+        fd = ::openat(at, name, flags);
+    } while (fd < 0 && errno == EINTR);
+    // Only the owner (or a privileged process) may keep the access time unchanged.
+    if (fd < 0 && errno == EPERM && (flags & O_NOATIME) != 0) {
+        flags &= ~O_NOATIME;
+        do {
+            fd = ::openat(at, name, flags);
+        } while (fd < 0 && errno == EINTR);
+    }
+    return Fd(fd);
+}
+
+Fd openRead(const std::string& path, int flags) { return openReadAt(AT_FDCWD, path.c_str(), flags); }
+
+Fd openDirectory(int at, const std::string& name, int flags) {
+    return openReadAt(at, name.c_str(), flags | O_DIRECTORY);
+}
+
+std::vector<std::string> readNames(Fd folder, const std::string& folderForErrors) {
+    if (!folder) throw POSIXFailure("opendir", folderForErrors, errno);
+    DIR* dir = ::fdopendir(folder.get());
+    if (dir == nullptr) throw POSIXFailure("opendir", folderForErrors, errno);
+    folder.release();  // the stream owns it now
+    ::rewinddir(dir);  // a duplicate shares an offset an earlier listing moved
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const struct dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            int error = errno;
+            ::closedir(dir);
+            if (error != 0) throw POSIXFailure("readdir", folderForErrors, error);
+            break;
+        }
+        std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
+        names.emplace_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool readNamesAndKinds(int folderFd, std::vector<std::string>& names, std::vector<bool>& maybeFolder) {
+    // getdents64 straight into a large buffer: a scan lists every folder of the home.
+    alignas(struct dirent64) char buffer[32768];
+    std::vector<std::pair<std::string, bool>> entries;
+    bool complete = true;
+    for (;;) {
+        const ssize_t got = ::getdents64(folderFd, buffer, sizeof buffer);
+        if (got < 0) {
+            complete = false;
+            break;
+        }
+        if (got == 0) break;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+            entries.emplace_back(name, entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN);
+        }
+    }
+    if (!complete) return false;
+    std::sort(entries.begin(), entries.end());
+    names.reserve(entries.size());
+    maybeFolder.reserve(entries.size());
+    for (auto& [name, folder] : entries) {
+        names.push_back(std::move(name));
+        maybeFolder.push_back(folder);
+    }
+    return true;
+}
+
+Fd duplicate(int fd) { return Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
+
+int closeReporting(Fd& fd) noexcept { return ::close(fd.release()); }
 
 int FileSystemCalls::openAt(int dirFd, const char* path, int flags, mode_t mode) {
     return ::openat(dirFd, path, flags, mode);
@@ -56,13 +140,13 @@ void flushFolderAt(int folderFd, const std::string& folderForErrors) {
 }
 
 void flushFolder(const std::string& folder) {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd fd = openDirectory(AT_FDCWD, folder);
     if (!fd) throw POSIXFailure("open", folder, errno);
     flushFolderAt(fd.get(), folder);
 }
 
 bool flushFolderBestEffort(const std::string& folder) noexcept {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd fd = openDirectory(AT_FDCWD, folder);
     return fd && calls().fsync(fd.get()) == 0;
 }
 
@@ -71,7 +155,7 @@ void syncVolume(int fd, const std::string& pathForErrors) {
 }
 
 void syncVolume(const std::string& folder) {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd fd = openDirectory(AT_FDCWD, folder);
     if (!fd) throw POSIXFailure("open", folder, errno);
     syncVolume(fd.get(), folder);
 }

@@ -1,13 +1,15 @@
 #pragma once
-// The one door through which the core changes the file system. Every call that
-// writes, flushes, renames, links, creates or deletes goes through `calls()`, so a
+// The one door through which the core opens, lists, changes and closes files. Every call
+// that writes, flushes, renames, links, creates or deletes goes through `calls()`, so a
 // test can fail any one of them or play out a power cut that drops whatever was not
-// yet flushed. Reads and metadata queries go to the system directly.
+// yet flushed. Reads and metadata queries go to the system directly. Descriptors are
+// opened here and held as `Fd`, so each is closed exactly once.
 
 #include <sys/types.h>
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace keldwick::platform {
 
@@ -40,6 +42,40 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Opens `name` for reading, close-on-exec always, with `flags` added (O_NOFOLLOW,
+// O_NONBLOCK, O_DIRECTORY, O_PATH...). `name` is a path, or with `at` a name beneath the
+// folder open as `at`. O_NOATIME among the flags keeps the file's last-access time where
+// this process may ask for that (its owner or a privileged process): refused with EPERM,
+// the open is made again without it. Interrupted opens are retried. On failure the Fd is
+// invalid and errno says why.
+Fd openRead(const std::string& path, int flags = 0);
+Fd openReadAt(int at, const char* name, int flags = 0);
+
+// Opens the folder `name` (a path with AT_FDCWD, else a name beneath the folder open as
+// `at`) to list it and to reach its entries: openRead with O_DIRECTORY and `flags` (add
+// O_NOFOLLOW to refuse a final link). On failure the Fd is invalid and errno says why.
+Fd openDirectory(int at, const std::string& name, int flags = 0);
+
+// The names in `folder` (as openDirectory or duplicate gave it, and closed here) from its
+// first entry whatever its offset, "." and ".." left out, sorted by bytes. Throws
+// POSIXFailure "opendir" when the folder isn't open (the errno of the failed open) or
+// can't be read as a folder, and "readdir" when reading fails part-way: never a shorter
+// list. A folder held open for lookups is listed through a duplicate of its descriptor.
+std::vector<std::string> readNames(Fd folder, const std::string& folderForErrors);
+
+// A second descriptor of the same open folder or file (sharing its offset), close-on-exec.
+// On failure the Fd is invalid and errno says why.
+Fd duplicate(int fd);
+
+// The same for a walk that wants the entry types too: `maybeFolder` says by position
+// whether the entry may be a folder (its type is unknown or says so). False when
+// reading fails part-way (the lists are then left as they were).
+bool readNamesAndKinds(int folderFd, std::vector<std::string>& names, std::vector<bool>& maybeFolder);
+
+// Closes `fd` now and gives close(2)'s result (errno set on failure), for writers whose
+// file system reports a failed write only when the file is closed.
+int closeReporting(Fd& fd) noexcept;
 
 // The system calls that change the file system. Each behaves as the system call of
 // the same name: it returns what that returns and sets errno as it does, so callers

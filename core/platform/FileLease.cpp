@@ -12,10 +12,8 @@ namespace keldwick::platform::FileLease {
 std::optional<bool> isHeldOpen(const std::string& path) {
     // Non-blocking, so that another holder's lease refuses the open instead of waiting
     // for that holder to give it up.
-    int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    Fd fd(::open(path.c_str(), flags | O_NOATIME));
-    if (fd.get() < 0 && errno == EPERM) fd = Fd(::open(path.c_str(), flags));
-    if (fd.get() < 0) return std::nullopt;
+    Fd fd = openRead(path, O_NOFOLLOW | O_NONBLOCK | O_NOATIME);
+    if (!fd) return std::nullopt;
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
     if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0) {

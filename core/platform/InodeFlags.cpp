@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "platform/FileIO.h"
 #include "platform/Statx.h"
 
 namespace keldwick::platform {
@@ -33,23 +34,16 @@ int changeLockBits(int dirfd, const char* path, uint32_t set, uint32_t clear) {
     if (int error = statxNoFollow(dirfd, path, before)) return error;
     if (!isFileOrFolder(before.stx_mode)) return EINVAL;
 
-    int fd = openat(dirfd, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return errno;
-    int result = 0;
+    Fd fd = openReadAt(dirfd, path, O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (!fd) return errno;
     struct stat now;
     int flags = 0;
-    if (fstat(fd, &now) != 0) {
-        result = errno;
-    } else if (!isFileOrFolder(now.st_mode) || now.st_ino != before.stx_ino) {
-        result = EINVAL;  // replaced between the two looks
-    } else if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
-        result = errno;
-    } else {
-        int updated = (flags | inodeBits(set)) & ~inodeBits(clear);
-        if (updated != flags && ioctl(fd, FS_IOC_SETFLAGS, &updated) != 0) result = errno;
-    }
-    close(fd);
-    return result;
+    if (fstat(fd.get(), &now) != 0) return errno;
+    if (!isFileOrFolder(now.st_mode) || now.st_ino != before.stx_ino) return EINVAL;  // replaced between the two looks
+    if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return errno;
+    int updated = (flags | inodeBits(set)) & ~inodeBits(clear);
+    if (updated != flags && ioctl(fd.get(), FS_IOC_SETFLAGS, &updated) != 0) return errno;
+    return 0;
 }
 
 }  // namespace keldwick::platform

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "platform/FileIO.h"
+
 namespace keldwick::platform {
 
 namespace {
@@ -30,11 +32,10 @@ constexpr uint32_t kXfsAsciiCaseInsensitive = 0x1000;
 
 // XFS can be made case-insensitive (for ASCII names) as a whole when it is formatted.
 NameMatching xfsNameMatching(const char* path) {
-    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return NameMatching::unknown;
+    const Fd fd = openDirectory(AT_FDCWD, path);
+    if (!fd) return NameMatching::unknown;
     XfsGeometryV1 geometry{};
-    const bool read = ioctl(fd, kXfsGeometryV1, &geometry) == 0;
-    close(fd);
+    const bool read = ioctl(fd.get(), kXfsGeometryV1, &geometry) == 0;
     if (!read || (geometry.flags & kXfsAsciiCaseInsensitive) != 0) return NameMatching::unknown;
     return NameMatching::exact;
 }

@@ -1,6 +1,5 @@
 #include "platform/ProcFS.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,9 @@
 #include <cerrno>
 #include <charconv>
 #include <unordered_set>
+
+#include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::platform {
 
@@ -41,35 +43,29 @@ std::optional<std::string> readLinkText(const std::string& path) {
 
 // procfs files report size 0, so read until the end.
 std::optional<std::string> readWhole(const std::string& path, size_t limit = 64u << 20) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    Fd fd = openRead(path, O_NONBLOCK);
+    if (!fd) return std::nullopt;
     std::string bytes;
     char buffer[16384];
     for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
-            ::close(fd);
             return std::nullopt;
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<size_t>(n));
-        if (bytes.size() > limit) {
-            ::close(fd);
-            return std::nullopt;
-        }
+        if (bytes.size() > limit) return std::nullopt;
     }
-    ::close(fd);
     return bytes;
 }
 
 std::vector<std::string> entryNames(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return names;
-    while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
-    ::closedir(dir);
-    return names;
+    try {
+        return readNames(openDirectory(AT_FDCWD, folder), folder);
+    } catch (const POSIXFailure&) {
+        return {};  // the process has gone, or isn't ours to inspect
+    }
 }
 
 bool endsWith(std::string_view text, std::string_view suffix) {

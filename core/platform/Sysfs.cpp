@@ -6,24 +6,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FileIO.h"
+
 namespace keldwick::platform::Sysfs {
 
 std::optional<std::string> binaryAttribute(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    Fd fd = openRead(path, O_NONBLOCK);
+    if (!fd) return std::nullopt;
     std::string bytes;
     char buffer[4096];
     for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) return std::nullopt;
         if (n == 0) break;
         bytes.append(buffer, static_cast<size_t>(n));
         if (bytes.size() >= 65536) break;
     }
-    ::close(fd);
     return bytes;
 }
 

@@ -1,6 +1,6 @@
 #include "platform/SysfsDeviceRegistry.h"
 
-#include <dirent.h>
+#include <fcntl.h>
 #include <time.h>
 
 #include <algorithm>
@@ -8,6 +8,8 @@
 #include <set>
 
 #include "platform/BlockDevices.h"
+#include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Sysfs.h"
 
 namespace keldwick::platform {
@@ -21,16 +23,11 @@ int64_t monotonicMilliseconds() {
 }
 
 std::vector<std::string> folderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return names;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
+    try {
+        return readNames(openDirectory(AT_FDCWD, folder), folder);
+    } catch (const POSIXFailure&) {
+        return {};
     }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 bool isAtaPortName(const std::string& name) {

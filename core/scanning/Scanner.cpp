@@ -24,6 +24,7 @@
 #include "foundation/Simulators.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
+#include "platform/FileIO.h"
 #include "platform/NameMatching.h"
 #include "platform/Statx.h"
 #include "scanning/DevelopmentRule.h"
@@ -80,47 +81,14 @@ bool isAsciiOrValidUTF8(std::string_view name) {
 
 // A folder's names, read through a descriptor held open for its entries' lookups.
 struct Listing {
-    int fd = -1;  // -1: entries are named by path
+    platform::Fd folder;  // not open: entries are named by path
     std::vector<std::string> names;
     bool listed = false;
     bool exactNames = false;  // lookups in the folder compare names byte for byte
 
-    Listing() = default;
-    Listing(const Listing&) = delete;
-    Listing& operator=(const Listing&) = delete;
-    ~Listing() { release(); }
-    void release() {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
+    int fd() const { return folder.get(); }
+    void release() { folder.reset(); }
 };
-
-// Sorted names of the folder open as `fd`, "." and ".." left out, and by position whether
-// the entry may be a folder (the type isn't known or says so); false when reading fails.
-bool readNames(int fd, std::vector<std::string>& names, std::vector<bool>& maybeFolder) {
-    alignas(struct dirent64) char buffer[32768];
-    std::vector<std::pair<std::string, bool>> entries;
-    for (;;) {
-        const ssize_t got = getdents64(fd, buffer, sizeof buffer);
-        if (got < 0) return false;
-        if (got == 0) break;
-        for (ssize_t at = 0; at < got;) {
-            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
-            at += entry->d_reclen;
-            const char* name = entry->d_name;
-            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-            entries.emplace_back(name, entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN);
-        }
-    }
-    std::sort(entries.begin(), entries.end());
-    names.reserve(entries.size());
-    maybeFolder.reserve(entries.size());
-    for (auto& [name, folder] : entries) {
-        names.push_back(std::move(name));
-        maybeFolder.push_back(folder);
-    }
-    return true;
-}
 
 std::optional<FileStat> statEntry(const Folder* parent, const std::string& name, const std::string& path) {
     // Looked up through its folder an entry can be reached at any depth, but what can't
@@ -470,7 +438,7 @@ void Walk::runChild(FolderJob* parent, uint32_t index, uint32_t slot, int worker
             const std::string& name = parent->listing.names[index];
             const std::string path = PathUtil::join(parent->path, name);
             if (parent->hinted) above.emplace(parent->path, parent->listing.names);
-            const Folder folder{parent->listing.fd};
+            const Folder folder{parent->listing.fd()};
             step = visit(*parent->volume, out.log, &folder, path, name, false, parent->depth + 1);
         } catch (...) {
             fail();
@@ -536,7 +504,7 @@ void Walk::walkEntries(FolderJob* job, int worker) {
 
         std::optional<FolderListingHint> hint;
         if (job->hinted) hint.emplace(job->path, job->listing.names);
-        const Folder self{job->listing.fd};
+        const Folder self{job->listing.fd()};
         uint32_t slot = 0;
         for (size_t i = 0; i < job->listing.names.size() && !stopped(); ++i) {
             if (job->maybeFolder[i]) {
@@ -734,15 +702,15 @@ Visit Walk::leaf(Log& log, const std::string& path, const std::string& name, con
 
 void Walk::list(const Volume& volume, const Folder* parent, const std::string& path, const std::string& name,
                 int depth, Listing& listing, std::vector<bool>& maybeFolder) const {
-    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    listing.fd = parent && parent->fd >= 0 ? openat(parent->fd, name.c_str(), flags) : open(path.c_str(), flags);
-    if (listing.fd < 0) return;
-    listing.listed = readNames(listing.fd, listing.names, maybeFolder);
+    listing.folder = parent && parent->fd >= 0 ? platform::openDirectory(parent->fd, name, O_NOFOLLOW)
+                                               : platform::openDirectory(AT_FDCWD, path, O_NOFOLLOW);
+    if (!listing.folder) return;
+    listing.listed = platform::readNamesAndKinds(listing.fd(), listing.names, maybeFolder);
     if (!listing.listed) {
         listing.names.clear();
         maybeFolder.clear();
     }
-    listing.exactNames = listing.listed && platform::folderMatchesNamesExactly(listing.fd, volume.nameMatching);
+    listing.exactNames = listing.listed && platform::folderMatchesNamesExactly(listing.fd(), volume.nameMatching);
     if (depth >= openDepth_) listing.release();
 }
 
@@ -755,7 +723,7 @@ bool Walk::searchable(const FileStat& stat, int fd) const {
 // The listing may stand in for lookups of the folder's names only where a lookup would
 // give the same answer: the names compare byte for byte and the entries can be reached.
 bool Walk::answersProbes(const Listing& listing, const FileStat& stat) const {
-    return listing.listed && listing.exactNames && searchable(stat, listing.fd);
+    return listing.listed && listing.exactNames && searchable(stat, listing.fd());
 }
 
 Visit Walk::visitWhole(const Volume& volume, Log& log, const std::string& path, const FileStat& stat, WholeKind kind,

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 
 #include "drives/DriveLayout.h"
@@ -18,6 +19,7 @@
 #include "foundation/PathUtil.h"
 #include "platform/OpenBeneath.h"
 #include "platform/Statx.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -280,4 +282,52 @@ TEST(FileIOTest, OpeningBeneathRefusesEveryWayOut) {
         EXPECT_EQ(platform::openFolderBeneath(root.get(), row.relative, opened), row.error);
         EXPECT_EQ(opened.valid(), row.error == 0);
     }
+}
+
+// The one way in: close-on-exec always, the access time kept where this process may ask
+// for that (and the open made without it where it may not), names sorted without "." and
+// "..", and a folder that can't be opened reported as such, never listed as empty.
+TEST(DescriptorTest, OpensListsAndRetriesWithoutKeepingTheAccessTime) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "c").c_str(), 0755), 0);
+    for (const char* name : {"b", "a"}) AtomicFile::write(dir / name, "x", 0644);
+    ASSERT_EQ(::symlink("c", (dir / "link").c_str()), 0);
+
+    platform::Fd folder = platform::openDirectory(AT_FDCWD, dir.path(), O_NOFOLLOW);
+    ASSERT_TRUE(folder);
+    EXPECT_NE(::fcntl(folder.get(), F_GETFD) & FD_CLOEXEC, 0);
+    const std::vector<std::string> expected{"a", "b", "c", "link"};
+    EXPECT_EQ(platform::readNames(platform::openDirectory(folder.get(), "."), dir.path()), expected);
+    EXPECT_EQ(platform::readNames(platform::duplicate(folder.get()), dir.path()), expected);
+    EXPECT_EQ(platform::readNames(platform::duplicate(folder.get()), dir.path()), expected)
+        << "a duplicate shares the offset the first listing moved, and is read from the start";
+    std::vector<std::string> names;
+    std::vector<bool> maybeFolder;
+    ASSERT_TRUE(platform::readNamesAndKinds(platform::openDirectory(folder.get(), ".").get(), names, maybeFolder));
+    EXPECT_EQ(names, expected);
+    ASSERT_EQ(maybeFolder.size(), 4u);
+    EXPECT_TRUE(maybeFolder[2]);
+
+    EXPECT_FALSE(platform::openDirectory(folder.get(), "link", O_NOFOLLOW)) << "a link never stands in for a folder";
+    EXPECT_TRUE(platform::openDirectory(folder.get(), "link"));
+    try {
+        platform::readNames(platform::openDirectory(AT_FDCWD, dir / "missing"), dir / "missing");
+        FAIL() << "a folder that can't be opened must not list as empty";
+    } catch (const POSIXFailure& failure) {
+        EXPECT_EQ(failure.operation(), "opendir");
+        EXPECT_EQ(failure.code(), ENOENT);
+    }
+
+    platform::Fd own = platform::openRead(dir / "a", O_NOATIME);
+    ASSERT_TRUE(own);
+    EXPECT_NE(::fcntl(own.get(), F_GETFL) & O_NOATIME, 0);
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to open another user's file";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);  // reachable by the other user
+    // Another user's file: O_NOATIME is refused (EPERM) and the open is made without it.
+    const int status = test::runAsNobody([&] {
+        platform::Fd other = platform::openRead(dir / "b", O_NOATIME | O_NOFOLLOW);
+        if (!other) return 1;
+        return (::fcntl(other.get(), F_GETFL) & O_NOATIME) == 0 ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
 }
