@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <set>
 
+#include "foundation/Utf8.h"
 #include "model/DriveLog.h"
 #include "model/MainThread.h"
-#include "foundation/Utf8.h"
 #include "platform/MountFacts.h"
 
 namespace keldwick {

@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "desktop/UdisksJob.h"
 #include "model/DriveLog.h"
 #include "model/MainThread.h"
-#include "desktop/UdisksJob.h"
 
 namespace {
 

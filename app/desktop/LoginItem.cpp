@@ -2,9 +2,9 @@
 
 #include "foundation/AtomicFile.h"
 #include "foundation/FileOps.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
+#include "platform/POSIXFailure.h"
 
 #include <QCoreApplication>
 #include <QFile>

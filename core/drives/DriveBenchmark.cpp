@@ -15,10 +15,10 @@
 #include "drives/DriveLayout.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 

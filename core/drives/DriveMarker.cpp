@@ -12,11 +12,11 @@
 #include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
 #include "foundation/Log.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::DriveMarker {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "foundation/Checksum.h"
-#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::ChunkStream {
 

@@ -7,8 +7,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "platform/POSIXFailure.h"
+#include "foundation/PathUtil.h"
 #include "platform/OpenBeneath.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::DrivePath {
 
@@ -46,8 +47,7 @@ int checkByLstat(int rootFd, const std::vector<std::string>& folders) {
 }
 
 int check(const std::string& root, const std::string& path) {
-    std::string base = root;
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const std::string base = PathUtil::withoutTrailingSlashes(root);
     if (base.empty() || base.front() != '/') return EXDEV;
     std::string prefix = base == "/" ? "/" : base + "/";
     if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return EXDEV;

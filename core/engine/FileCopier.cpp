@@ -15,11 +15,12 @@
 #include "engine/Prefetcher.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
-#include "platform/POSIXFailure.h"
+#include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 #include "platform/FileIO.h"
 #include "platform/Metadata.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
 
 namespace keldwick {
@@ -211,7 +212,7 @@ private:
                 throw POSIXFailure("lstat", full, error);
             }
             if (!sameDevice(record, topStatus_) || platform::isMountRoot(record))
-                throw EngineError::notEligible(top_, "\u201C" + relative + "\u201D: On another disk");
+                throw EngineError::notEligible(top_, quoted(relative) + ": On another disk");
             auto kind = entryKind(record.stx_mode);
             if (!kind) {
                 if (specials_ == FileCopier::SpecialFiles::skip) continue;

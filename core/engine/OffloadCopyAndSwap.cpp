@@ -18,15 +18,14 @@
 #include "foundation/Formatting.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 
 namespace {
 
-std::string quotedName(const std::string& path) { return "\u201C" + ItemName::display(path) + "\u201D"; }
 
 void makeLink(const std::string& target, const std::string& at) {
     if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, at.c_str()) != 0) throw POSIXFailure("symlink", at, errno);
@@ -113,7 +112,7 @@ void OffloadExecutor::prepareDrive(const OffloadRecord& record, const LocatedDri
     // Our own unfinished copy from an earlier attempt.
     if (clearLeftovers) {
         RecoveryManager(context).removeLeftovers(drivePath, record);
-        context.journal->log("Cleared what was left of an earlier copy of " + quotedName(record.originalPath) +
+        context.journal->log("Cleared what was left of an earlier copy of " + quoted(ItemName::display(record.originalPath)) +
                                  " on " + drive.name + ".",
                              EventLevel::info, record.id);
     }
@@ -217,7 +216,7 @@ void OffloadExecutor::finishMove(const OffloadRecord& verified, const LocatedDri
     // "offloaded" and its event in one commit, then the drive manifest's line.
     context.journal->transaction([&] {
         context.journal->setPhase(verified.id, Phase::offloaded);
-        context.journal->log("Moved " + quotedName(verified.originalPath) + " (" + byteCountText(verified.size) +
+        context.journal->log("Moved " + quoted(ItemName::display(verified.originalPath)) + " (" + byteCountText(verified.size) +
                                  ") to " + drive.name + ".",
                              EventLevel::info, verified.id);
     });

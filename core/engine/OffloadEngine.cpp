@@ -14,9 +14,9 @@
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
 #include "foundation/ItemName.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 
@@ -32,7 +32,6 @@ std::mutex& operationLock() {
     return lock;
 }
 
-std::string quoted(const std::string& name) { return "\u201C" + name + "\u201D"; }
 
 // An exclusive flock on a file beside the journal, held for one operation: what the
 // process-wide lock is to engines in one process, this is to processes over one journal

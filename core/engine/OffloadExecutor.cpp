@@ -14,11 +14,11 @@
 #include "foundation/Formatting.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Simulators.h"
 #include "foundation/Utf8.h"
 #include "foundation/VolumeSpace.h"
+#include "platform/POSIXFailure.h"
 #include "scanning/ScannerChecks.h"
 #include "scanning/WholeFolderInspector.h"
 
@@ -26,7 +26,6 @@ namespace keldwick {
 
 namespace {
 
-std::string quotedName(const std::string& path) { return "\u201C" + ItemName::display(path) + "\u201D"; }
 
 // "/" is not added again when the prefix already ends with one.
 bool beginsWithFolder(const std::string& path, const std::string& folder) {
@@ -74,7 +73,7 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
 
     // A dry run ends here, with nothing written but its event.
     if (dryRun) {
-        context.journal->log("Dry run: would move " + quotedName(path) + " (" + byteCountText(candidate.size) +
+        context.journal->log("Dry run: would move " + quoted(ItemName::display(path)) + " (" + byteCountText(candidate.size) +
                                  ") to " + drive.name + ".",
                              EventLevel::info);
         return Outcome::wouldMove(candidate);
@@ -87,11 +86,11 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
     // The record and its event in one commit: one wait for the medium, not two.
     const OffloadRecord record = context.journal->transaction([&] {
         OffloadRecord inserted = insertRecord(candidate, status, destination.relativePath);
-        context.journal->log("Moving " + quotedName(path) + " to " + drive.name + "\u2026", EventLevel::info,
+        context.journal->log("Moving " + quoted(ItemName::display(path)) + " to " + drive.name + "\u2026", EventLevel::info,
                              inserted.id);
         return inserted;
     });
-    runRepairingOnFailure(context, located, record.id, "Couldn't move " + quotedName(path),
+    runRepairingOnFailure(context, located, record.id, "Couldn't move " + quoted(ItemName::display(path)),
                           [&] { copyAndSwap(record, located, destination.clearLeftovers, cancel, progress); });
 
     if (auto stored = context.journal->record(record.id)) return Outcome::moved(*stored);
@@ -129,7 +128,7 @@ void OffloadExecutor::checkPlace(const Candidate& candidate, const FileStat& sta
     // A database file must not leave its side files behind (or the other way round).
     if (status.isFile()) {
         if (auto companion = databaseCompanion(path))
-            throw EngineError::notEligible(path, "Part of a database (with \u201C" + PathUtil::name(*companion) + "\u201D)");
+            throw EngineError::notEligible(path, "Part of a database (with " + quoted(PathUtil::name(*companion)) + ")");
     }
 }
 
@@ -184,7 +183,7 @@ int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileSta
                 auto reason = reasonNotMovable(*inner, PathUtil::name(full));
                 if (!reason && inner->device != status.device) reason = "On another disk";
                 if (reason)
-                    throw EngineError::notEligible(path, "\u201C" + entry.path + "\u201D: " + *reason);
+                    throw EngineError::notEligible(path, quoted(entry.path) + ": " + *reason);
                 if (inner->isFile()) newest = std::max(newest, newestOf(*inner));
             }
         }

@@ -3,6 +3,8 @@
 #include <map>
 #include <set>
 
+#include "foundation/PathUtil.h"
+
 namespace keldwick {
 
 namespace {
@@ -10,8 +12,7 @@ namespace {
 std::string folded(std::string path) {
     for (auto& c : path)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
+    return PathUtil::withoutTrailingSlashes(path);
 }
 
 }  // namespace

@@ -23,10 +23,10 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
 #include "foundation/Log.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
-#include "platform/FileIO.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 #include "scanning/NeverTouch.h"
 
 namespace keldwick {
@@ -79,26 +79,6 @@ const std::set<Phase> inFlightPhases = {
     Phase::restoreCopying, Phase::restoreSwapping, Phase::restoreCleanup,
 };
 
-// Components neither empty, "." nor "..".
-bool hasCleanComponents(std::string_view path) {
-    size_t start = 0;
-    for (;;) {
-        size_t slash = path.find('/', start);
-        std::string_view part = path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-        if (part.empty() || part == "." || part == "..") return false;
-        if (slash == std::string_view::npos) return true;
-        start = slash + 1;
-    }
-}
-
-bool isCleanAbsolute(std::string_view path) {
-    return path.size() > 1 && path.front() == '/' && Utf8::isValid(path) && hasCleanComponents(path.substr(1));
-}
-
-bool isCleanRelative(std::string_view path) {
-    return !path.empty() && path.front() != '/' && Utf8::isValid(path) && hasCleanComponents(path);
-}
-
 // Drive paths compared as on a drive that ignores letter case: two overlap when they are
 // equal or one lies inside the other.
 class DrivePathOverlaps {
@@ -123,19 +103,12 @@ public:
 
 private:
     static std::string key(std::string_view relative) {
-        std::string path = Utf8::lowercased(relative);
-        while (path.size() > 1 && path.back() == '/') path.pop_back();
-        return path;
+        return PathUtil::withoutTrailingSlashes(Utf8::lowercased(relative));
     }
 
     std::map<std::string, int> counts_;
     std::set<std::string> folders_;  // every folder above an added path
 };
-
-std::string withoutTrailingSlashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
 
 // Whether the item lies in one of the home's hidden entries (".config", ".local",
 // ".profile" …): they hold what the session runs by itself (autostart entries, user
@@ -154,7 +127,7 @@ public:
     AdoptablePlaces(const std::string& home, const std::string& root)
         : home_(home),
           root_(root),
-          homeIsClean_(isCleanAbsolute(home)),
+          homeIsClean_(PathUtil::isCleanAbsolute(home)),
           realHome_(PathUtil::canonical(home)),
           realRoot_(PathUtil::canonical(root)),
           protected_(home),
@@ -481,18 +454,18 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
     // later deleted by a restore or a discard.
     const std::string machinePrefix =
         DriveLayout::folderName(*root) + "/" + context.configuration.machineFolder + "/";
-    const std::string home = withoutTrailingSlashes(context.configuration.homeFolder);
-    const std::string driveRoot = withoutTrailingSlashes(*root);
+    const std::string home = PathUtil::withoutTrailingSlashes(context.configuration.homeFolder);
+    const std::string driveRoot = PathUtil::withoutTrailingSlashes(*root);
     AdoptablePlaces places(home, driveRoot);
     std::vector<const DriveManifest::Entry*> candidates;
     std::vector<std::string> outOfBounds;
     std::vector<std::string> overlapping;
     for (const auto& entry : entries) {
-        bool clean = isCleanAbsolute(entry.originalPath) && isCleanRelative(entry.relativePath) &&
+        bool clean = PathUtil::isCleanAbsolute(entry.originalPath) && PathUtil::isCleanRelative(entry.relativePath) &&
                      entry.relativePath.size() > machinePrefix.size() && entry.relativePath.starts_with(machinePrefix) &&
                      !context.configuration.machineFolder.empty();
         if (clean && entry.entries)
-            for (const auto& treeEntry : *entry.entries) clean = clean && isCleanRelative(treeEntry.path);
+            for (const auto& treeEntry : *entry.entries) clean = clean && PathUtil::isCleanRelative(treeEntry.path);
         const std::string drivePath = PathUtil::join(*root, entry.relativePath);
         if (!clean || !DrivePath::isBeneath(*root, drivePath)) {
             Log::notice("drive", "Recovery left out a manifest entry outside this computer's folder: " + entry.relativePath);

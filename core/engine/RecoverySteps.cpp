@@ -18,9 +18,9 @@
 #include "foundation/FileStat.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 

@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "foundation/Formatting.h"
+
 namespace keldwick::RecoveryTexts {
 
-inline std::string quoted(const std::string& name) { return "\xE2\x80\x9C" + name + "\xE2\x80\x9D"; }
+using keldwick::quoted;
 
 inline const std::string driveNotConnected = "The drive isn't connected.";
 inline const std::string shortcutDeleted = "Its shortcut was deleted or moved. The file is still on your drive.";

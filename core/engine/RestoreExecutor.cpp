@@ -17,11 +17,11 @@
 #include "foundation/Formatting.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Simulators.h"
 #include "foundation/VolumeSpace.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 #include "scanning/DevelopmentRule.h"
 
 namespace keldwick {
@@ -31,7 +31,6 @@ namespace {
 // A drive file whose digest disagrees with the record is read again in this size.
 constexpr size_t rereadChunkSize = 4'194'304;
 
-std::string quoted(const std::string& name) { return "\u201C" + name + "\u201D"; }
 
 std::string returnedText(const std::string& name) {
     return quoted(name) +

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <random>
 
-#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::AtomicFile {
 

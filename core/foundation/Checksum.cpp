@@ -12,8 +12,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::Checksum {
 

@@ -15,9 +15,9 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 
@@ -34,32 +34,11 @@ std::string_view nameOf(const std::string& path) {
     return slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
 }
 
-// A relative path of non-empty components other than "." and "..".
-bool hasCleanComponents(std::string_view path, size_t* count = nullptr) {
-    if (path.empty() || path.find('\0') != std::string_view::npos) return false;
-    size_t components = 0;
-    size_t start = 0;
-    while (true) {
-        size_t slash = path.find('/', start);
-        std::string_view piece = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
-        if (piece.empty() || piece == "." || piece == "..") return false;
-        ++components;
-        if (slash == std::string_view::npos) break;
-        start = slash + 1;
-    }
-    if (count) *count = components;
-    return true;
-}
-
-bool isCleanAbsolute(std::string_view path) { return path.size() > 1 && path[0] == '/' && hasCleanComponents(path.substr(1)); }
-
-bool isCleanRelative(std::string_view path) { return !path.empty() && path[0] != '/' && hasCleanComponents(path); }
-
 // Inside the app folder (current or legacy name), not the folder itself.
 bool isInsideAppFolder(std::string_view path) {
-    size_t components = 0;
-    if (path.empty() || path[0] == '/' || !hasCleanComponents(path, &components) || components < 2) return false;
-    return kAppFolderNames.count(path.substr(0, path.find('/'))) > 0;
+    const size_t slash = path.find('/');
+    if (!PathUtil::isCleanRelative(path) || slash == std::string_view::npos) return false;
+    return kAppFolderNames.count(path.substr(0, slash)) > 0;
 }
 
 // Opens the app folder itself, never a link standing in its place.
@@ -416,10 +395,10 @@ std::optional<DriveManifest::Entry> entryFrom(const nlohmann::json& json, std::o
 
     // Recovery joins these paths onto the drive root and the machine: none may lead
     // elsewhere.
-    if (!isCleanAbsolute(entry.originalPath) || !isInsideAppFolder(entry.relativePath)) return std::nullopt;
+    if (!PathUtil::isCleanAbsolute(entry.originalPath) || !isInsideAppFolder(entry.relativePath)) return std::nullopt;
     if (entry.entries) {
         for (const auto& item : *entry.entries) {
-            if (!isCleanRelative(item.path)) return std::nullopt;
+            if (!PathUtil::isCleanRelative(item.path)) return std::nullopt;
         }
     }
     return entry;

@@ -8,7 +8,7 @@ namespace keldwick {
 namespace {
 
 // The name the user knows the item by, in typographic quotes.
-std::string quoted(const std::string& path) { return "\u201C" + ItemName::display(path) + "\u201D"; }
+std::string quotedItem(const std::string& path) { return quoted(ItemName::display(path)); }
 
 std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
     std::string out;
@@ -44,38 +44,38 @@ std::string EngineError::messageFor(const Payload& p) {
             return "There isn't enough room on your Mac (needs " + byteCountText(p.needed) + ", has " +
                    byteCountText(p.available) + " free).";
         case Kind::sourceMissing:
-            return quoted(p.path) + " isn't there anymore.";
+            return quotedItem(p.path) + " isn't there anymore.";
         case Kind::notEligible:
-            return quoted(p.path) + " stays on your Mac (" + p.text + ").";
+            return quotedItem(p.path) + " stays on your Mac (" + p.text + ").";
         case Kind::sourceChanged:
-            return quoted(p.path) + " changed while it was being copied, so it stayed on your Mac.";
+            return quotedItem(p.path) + " changed while it was being copied, so it stayed on your Mac.";
         case Kind::inUse:
-            return quoted(p.path) + " is open in " + joined(p.processNames, ", ") + ". Close it and try again.";
+            return quotedItem(p.path) + " is open in " + joined(p.processNames, ", ") + ". Close it and try again.";
         case Kind::checksumMismatch:
-            return "The copy of " + quoted(p.path) + " didn't match the original, so nothing was changed.";
+            return "The copy of " + quotedItem(p.path) + " didn't match the original, so nothing was changed.";
         case Kind::destinationExists:
-            return "There's already something called " + quoted(p.path) + " where this would go.";
+            return "There's already something called " + quotedItem(p.path) + " where this would go.";
         case Kind::driveCopyMissing:
-            return "The copy of " + quoted(p.path) + " on your drive is missing.";
+            return "The copy of " + quotedItem(p.path) + " on your drive is missing.";
         case Kind::driveCopyCorrupted:
-            return "The copy of " + quoted(p.path) +
+            return "The copy of " + quotedItem(p.path) +
                    " on your drive seems damaged, so Keldwick left it where it is. You can still open it, or copy "
                    "it from the drive yourself.";
         case Kind::linkReplaced:
-            return quoted(p.path) + " was replaced by a new file on your Mac.";
+            return quotedItem(p.path) + " was replaced by a new file on your Mac.";
         case Kind::alreadyManaged:
-            return quoted(p.path) + " is already on your drive.";
+            return quotedItem(p.path) + " is already on your drive.";
         case Kind::invalidState:
             return p.text;
         case Kind::unsupportedItem:
-            return quoted(p.path) + " contains something Keldwick can't copy safely (a shortcut or special file).";
+            return quotedItem(p.path) + " contains something Keldwick can't copy safely (a shortcut or special file).";
         case Kind::olderCopyOnDrive:
-            return "An older copy of " + quoted(p.otherPath) + " is still on your drive, so " + quoted(p.path) +
+            return "An older copy of " + quotedItem(p.otherPath) + " is still on your drive, so " + quotedItem(p.path) +
                    " stays on your Mac for now. You can delete the old copy in Files on Your Drive.";
         case Kind::holdsOtherItems:
-            return quoted(p.path) + " on your drive also holds other files you moved, so it can't be deleted.";
+            return quotedItem(p.path) + " on your drive also holds other files you moved, so it can't be deleted.";
         case Kind::metadataNotCopied:
-            return "The tags, comments or other details of " + quoted(p.path) +
+            return "The tags, comments or other details of " + quotedItem(p.path) +
                    " couldn't be copied, so it stayed where it was.";
         case Kind::driveUnavailable:
             return "Your drive isn't plugged in.";

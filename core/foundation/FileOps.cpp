@@ -11,12 +11,12 @@
 #include <limits>
 
 #include "foundation/FileStat.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 #include "platform/Acl.h"
 #include "platform/FileIO.h"
 #include "platform/InodeFlags.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Rename.h"
 #include "platform/Statx.h"
 
@@ -89,19 +89,13 @@ void removeEntry(int dirfd, const char* name, const std::string& path) {
     throw POSIXFailure("unlink", path, error);
 }
 
-std::string withoutTrailingSlashes(const std::string& path) {
-    size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    return path.substr(0, end);
-}
-
 }  // namespace
 
 namespace PathUtil {
 
 void removeTree(const std::string& path) {
     // "link/" would resolve the link; the item to remove is the link itself.
-    std::string item = withoutTrailingSlashes(path);
+    std::string item = PathUtil::withoutTrailingSlashes(path);
     if (item.empty()) return;
     removeEntry(AT_FDCWD, item.c_str(), item);
 }
@@ -166,7 +160,7 @@ void createDirectory(const std::string& path) {
     }
     if (error != ENOENT) throw POSIXFailure("mkdir", path, error);
     std::string above = PathUtil::parent(path);
-    if (above.empty() || above == withoutTrailingSlashes(path)) throw POSIXFailure("mkdir", path, error);
+    if (above.empty() || above == PathUtil::withoutTrailingSlashes(path)) throw POSIXFailure("mkdir", path, error);
     createDirectory(above);
     if (platform::calls().mkdirAt(AT_FDCWD, path.c_str(), 0777) == 0) return;
     error = errno;
@@ -257,8 +251,8 @@ bool swapItems(const std::string& first, const std::string& second) {
 
 void removeEmptyParents(const std::string& folder, const std::string& top) {
     // Compare without trailing slashes, so that "/T/" never counts as a folder below "/T".
-    const std::string topFolder = withoutTrailingSlashes(top);
-    std::string current = withoutTrailingSlashes(folder);
+    const std::string topFolder = PathUtil::withoutTrailingSlashes(top);
+    std::string current = PathUtil::withoutTrailingSlashes(folder);
     while (current != topFolder && PathUtil::isInside(current, topFolder)) {
         if (platform::calls().unlinkAt(AT_FDCWD, current.c_str(), AT_REMOVEDIR) != 0) return;
         std::string above = PathUtil::parent(current);

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <limits>
 
-#include "platform/POSIXFailure.h"
 #include "platform/Extents.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
 
 namespace keldwick {

@@ -25,4 +25,11 @@ std::string byteCountText(int64_t bytes) {
     return buffer;
 }
 
+std::string quoted(std::string_view name) {
+    std::string text = "\u201C";
+    text += name;
+    text += "\u201D";
+    return text;
+}
+
 }  // namespace keldwick

@@ -1,8 +1,9 @@
 #pragma once
-// Texts for byte counts, shared by the core's messages and the program's windows.
+// Texts for byte counts and names, shared by the core's messages and the program's windows.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace keldwick {
 
@@ -13,5 +14,8 @@ namespace keldwick {
 // separator and digit grouping are the C library's current locale's (a point and no
 // grouping until the program sets one).
 std::string byteCountText(int64_t bytes);
+
+// A name as messages show it: between typographic double quotes, “name”.
+std::string quoted(std::string_view name);
 
 }  // namespace keldwick

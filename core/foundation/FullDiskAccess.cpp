@@ -8,9 +8,9 @@
 #include <cstdlib>
 
 #include "foundation/AtomicFile.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::FullDiskAccess {
 
@@ -44,8 +44,7 @@ std::vector<std::string> probePaths(const std::string& home, std::string_view us
     auto add = [&](const std::string& path) {
         if (std::find(probes.begin(), probes.end(), path) == probes.end()) probes.push_back(path);
     };
-    std::string trimmedHome = home;
-    while (trimmedHome.size() > 1 && trimmedHome.back() == '/') trimmedHome.pop_back();
+    const std::string trimmedHome = PathUtil::withoutTrailingSlashes(home);
     for (const char* key : {"XDG_DESKTOP_DIR", "XDG_DOCUMENTS_DIR", "XDG_DOWNLOAD_DIR", "XDG_MUSIC_DIR",
                             "XDG_PICTURES_DIR", "XDG_VIDEOS_DIR"}) {
         auto value = userDirsValue(userDirsText, key);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "foundation/FileOps.h"
+#include "foundation/Formatting.h"
 #include "foundation/Log.h"
 #include "platform/POSIXFailure.h"
 
@@ -236,8 +237,8 @@ std::shared_ptr<Journal> Journal::inMemory() { return open(":memory:"); }
 
 std::optional<std::string> Journal::journalModeWarning(const std::string& path, std::string_view mode) {
     if (path == ":memory:" || mode == "wal") return std::nullopt;
-    return "The journal at “" + path + "” runs in “" + std::string(mode) +
-           "” mode instead of write-ahead logging, so a crash may lose its latest changes.";
+    return "The journal at " + quoted(path) + " runs in " + quoted(mode) +
+           " mode instead of write-ahead logging, so a crash may lose its latest changes.";
 }
 
 void Journal::migrate() {

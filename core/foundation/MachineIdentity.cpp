@@ -13,12 +13,12 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/UserFolders.h"
 #include "foundation/Utf8.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::MachineIdentity {
 

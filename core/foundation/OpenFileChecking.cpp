@@ -5,17 +5,13 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 #include "platform/FileLease.h"
 
 namespace keldwick {
 
 namespace {
-
-std::string withoutTrailingSlashes(std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    return folder;
-}
 
 bool isUnder(std::string_view path, std::string_view folder) {
     if (path == folder) return true;
@@ -44,7 +40,7 @@ ProcessOpenFileChecker::ProcessOpenFileChecker(std::string procRoot)
     : proc_(std::move(procRoot)), isLiveSystem_(proc_.root() == "/proc") {}
 
 std::vector<OpenFileUsage> ProcessOpenFileChecker::usage(const std::string& given) const {
-    const std::string folder = withoutTrailingSlashes(given);
+    const std::string folder = PathUtil::withoutTrailingSlashes(given);
     std::vector<OpenFileUsage> result;
     // Reading every process's descriptors and mappings takes tens of milliseconds; for a
     // file that the kernel says nothing holds open there is nothing to find. The kernel

@@ -16,7 +16,32 @@ size_t endWithoutTrailingSlashes(std::string_view path) {
     return end;
 }
 
+// Components neither empty, "." nor "..", no NUL, and the whole valid UTF-8.
+bool hasCleanComponents(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos || !Utf8::isValid(path)) return false;
+    size_t start = 0;
+    for (;;) {
+        size_t slash = path.find('/', start);
+        std::string_view part = path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        if (slash == std::string_view::npos) return true;
+        start = slash + 1;
+    }
+}
+
 }  // namespace
+
+std::string withoutTrailingSlashes(std::string_view path) {
+    return std::string(path.substr(0, endWithoutTrailingSlashes(path)));
+}
+
+bool isCleanAbsolute(std::string_view path) {
+    return path.size() > 1 && path.front() == '/' && hasCleanComponents(path.substr(1));
+}
+
+bool isCleanRelative(std::string_view path) {
+    return !path.empty() && path.front() != '/' && hasCleanComponents(path);
+}
 
 std::string join(std::string_view parent, std::string_view child) {
     if (child.empty()) return std::string(parent);

@@ -19,6 +19,15 @@ std::string name(std::string_view path);
 // "/" stays "/", a bare name gives "".
 std::string parent(std::string_view path);
 
+// The path without its trailing slashes; a path of slashes keeps one ("/").
+std::string withoutTrailingSlashes(std::string_view path);
+
+// Whether a path read from a drive or from a record of one (never trusted) is clean:
+// valid UTF-8 without NUL, its components neither empty, "." nor "..". An absolute one
+// starts with "/" and isn't "/" itself; a relative one is non-empty and doesn't.
+bool isCleanAbsolute(std::string_view path);
+bool isCleanRelative(std::string_view path);
+
 // True when path equals folder or starts with folder followed by "/". A pure string
 // test: no links, ".." or repeated slashes are resolved; "/a/bc" is not inside "/a/b".
 bool isInside(std::string_view path, std::string_view folder);

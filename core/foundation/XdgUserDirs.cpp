@@ -95,7 +95,7 @@ std::vector<std::string> parse(const std::string& text, const std::string& home)
         } else {
             continue;
         }
-        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        path = PathUtil::withoutTrailingSlashes(path);
         if (path == home || !PathUtil::isInside(path, home)) continue;
         folders.push_back(path);
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "foundation/FileOps.h"
+#include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
 
 namespace keldwick {
@@ -84,7 +85,7 @@ std::vector<std::string> folderNames(const std::string& folder) {
 }
 
 std::string insideNote(const std::string& reason, const std::string& folder) {
-    return reason + " (inside “" + PathUtil::name(folder) + "”)";
+    return reason + " (inside " + quoted(PathUtil::name(folder)) + ")";
 }
 
 }  // namespace keldwick

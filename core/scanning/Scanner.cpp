@@ -18,6 +18,7 @@
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/Formatting.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
@@ -690,7 +691,7 @@ Visit Walk::leaf(Log& log, const std::string& path, const std::string& name, con
     }
     if (!package) {
         if (auto companion = companionOf(path)) {
-            recordSkip(log, path, "Part of a database (with “" + PathUtil::name(*companion) + "”)");
+            recordSkip(log, path, "Part of a database (with " + quoted(PathUtil::name(*companion)) + ")");
             return node;
         }
     }

@@ -4,6 +4,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/Formatting.h"
 #include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
 
@@ -77,7 +78,7 @@ std::optional<std::string> recheckItem(const std::string& path, const RuleList& 
         const bool entryIsPackage = entry->isDirectory() && isPackageName(PathUtil::name(full));
         for (const auto& rule : rules) {
             if (auto reason = rule->skipReason(full, *entry, entryIsPackage)) {
-                return *reason + " (“" + relative + "”)";
+                return *reason + " (" + quoted(relative) + ")";
             }
         }
     }

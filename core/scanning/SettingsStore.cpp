@@ -15,8 +15,8 @@
 #include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
 #include "foundation/Log.h"
-#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 

@@ -10,6 +10,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
 #include "foundation/Utf8.h"
@@ -43,7 +44,7 @@ std::string displayable(std::string_view text) {
 }
 
 std::string quoted(const std::string& reason, const std::string& relative) {
-    return reason + " (“" + displayable(relative) + "”)";
+    return reason + " (" + keldwick::quoted(displayable(relative)) + ")";
 }
 
 bool isWalkedLast(const std::string& name) {

@@ -42,21 +42,16 @@ std::optional<std::string> environmentValue(const char* name) {
 // The form of `path` to compare with others: resolved when it exists, as given otherwise.
 std::string comparable(const std::string& path) { return PathUtil::canonical(path).value_or(path); }
 
-std::string withoutTrailingSlashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
 // The folder the "Tool caches" row clears. A cache home that is the home folder or lies
 // above it would empty the whole home: such a value counts as unset.
 std::string toolCacheFolder(const std::string& home, const XdgFolders& xdg) {
     const std::string fallback = PathUtil::join(home, ".cache");
     auto chosen = absoluteValue(xdg.cacheHome);
     if (!chosen) return fallback;
-    chosen = withoutTrailingSlashes(*chosen);
+    chosen = PathUtil::withoutTrailingSlashes(*chosen);
     const std::string resolvedHome = comparable(home);
     const std::string resolvedCache = comparable(*chosen);
-    if (PathUtil::isInside(withoutTrailingSlashes(home), *chosen) || PathUtil::isInside(resolvedHome, resolvedCache)) {
+    if (PathUtil::isInside(PathUtil::withoutTrailingSlashes(home), *chosen) || PathUtil::isInside(resolvedHome, resolvedCache)) {
         return fallback;
     }
     return *chosen;

@@ -10,8 +10,8 @@
 
 #include "drives/DriveLayout.h"
 #include "foundation/DriveManifest.h"
-#include "platform/POSIXFailure.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 #include "support/AsUser.h"
 #include "support/TempDir.h"
 

@@ -17,8 +17,8 @@
 #include "foundation/Checksum.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileStat.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/PathUtil.h"
+#include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;

@@ -15,20 +15,20 @@
 #include <nlohmann/json.hpp>
 
 #include "drives/DriveLayout.h"
-#include "support/EngineWorld.h"
 #include "engine/OffloadFixture.h"
 #include "foundation/Checksum.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/EngineError.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/Utf8.h"
 #include "foundation/VolumeSpace.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Rename.h"
 #include "scanning/PinnedRule.h"
+#include "support/EngineWorld.h"
 #include "support/FaultActions.h"
 #include "support/PowerCutJournalFiles.h"
-#include "support/TempDir.h"
 #include "support/RealMounts.h"
+#include "support/TempDir.h"
 
 namespace keldwick {
 

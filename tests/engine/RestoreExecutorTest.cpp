@@ -6,13 +6,13 @@
 
 #include <fstream>
 
-#include "support/EngineWorld.h"
 #include "engine/RecoveryManager.h"
 #include "foundation/EngineError.h"
 #include "foundation/ItemChecks.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/Utf8.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Rename.h"
+#include "support/EngineWorld.h"
 #include "support/FaultActions.h"
 
 namespace keldwick {

@@ -8,8 +8,8 @@
 #include <cmath>
 
 #include "foundation/FileStat.h"
-#include "platform/POSIXFailure.h"
 #include "platform/InodeFlags.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Rename.h"
 #include "platform/Statx.h"
 #include "support/AsUser.h"

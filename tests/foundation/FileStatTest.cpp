@@ -10,8 +10,8 @@
 
 #include <cstdlib>
 
-#include "platform/POSIXFailure.h"
 #include "platform/InodeFlags.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
 #include "support/AsUser.h"
 #include "support/TempDir.h"

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/POSIXFailure.h"
 #include "platform/InodeFlags.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
 #include "support/AsUser.h"
 #include "support/TempDir.h"
@@ -163,4 +163,29 @@ TEST_F(RemoveTreeTest, NeverDescendsIntoAnotherMount) {
     }
     EXPECT_EQ(test::readFile(tmp / "t/mnt/other"), "theirs");
     umount2((tmp / "t/mnt").c_str(), MNT_DETACH);
+}
+
+// What is read from a drive must be clean before any of it names a file: whole UTF-8
+// components, none empty, "." or "..", no NUL.
+TEST(PathUtilTest, DrivePathsAreCleanOnlyAsWholeComponentsOfValidText) {
+    struct Case {
+        std::string path;
+        bool absolute;
+        bool relative;
+    };
+    const std::vector<Case> cases = {
+        {"/Users/a/b", true, false},    {"Keldwick/a b", false, true}, {"/caf\xc3\xa9", true, false},
+        {"/", false, false},            {"", false, false},            {"/a//b", false, false},
+        {"a/./b", false, false},        {"a/../b", false, false},      {"/a/", false, false},
+        {"..", false, false},           {std::string("a\0b", 3), false, false},
+        {"a/\xff" "b", false, false},   {"/\xc3", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PathUtil::isCleanAbsolute(c.path), c.absolute) << c.path;
+        EXPECT_EQ(PathUtil::isCleanRelative(c.path), c.relative) << c.path;
+    }
+    EXPECT_EQ(PathUtil::withoutTrailingSlashes("/a/b//"), "/a/b");
+    EXPECT_EQ(PathUtil::withoutTrailingSlashes("///"), "/");
+    EXPECT_EQ(PathUtil::withoutTrailingSlashes("a"), "a");
+    EXPECT_EQ(PathUtil::withoutTrailingSlashes(""), "");
 }

@@ -12,9 +12,9 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
-#include "platform/POSIXFailure.h"
 #include "foundation/SQLiteConnection.h"
 #include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
 
 namespace keldwick {
