@@ -10,7 +10,7 @@
 #include "engine/DrivePath.h"
 #include "engine/FaultInjecting.h"
 #include "engine/OffloadExecutor.h"
-#include "engine/RecoveryManager.h"
+#include "engine/ItemSteps.h"
 #include "foundation/Checksum.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
@@ -111,7 +111,7 @@ void OffloadExecutor::prepareDrive(const OffloadRecord& record, const LocatedDri
 
     // Our own unfinished copy from an earlier attempt.
     if (clearLeftovers) {
-        RecoveryManager(context).removeLeftovers(drivePath, record);
+        ItemSteps(context).removeLeftovers(drivePath, record);
         context.journal->log("Cleared what was left of an earlier copy of " + quoted(ItemName::display(record.originalPath)) +
                                  " on " + drive.name + ".",
                              EventLevel::info, record.id);
@@ -222,7 +222,7 @@ void OffloadExecutor::finishMove(const OffloadRecord& verified, const LocatedDri
     });
     // Without the drive the line waits for the next recovery, which adds what it lacks.
     if (!located.isStillThere()) return;
-    RecoveryManager(context).appendManifestEntry(verified, DriveManifest::Entry::Event::offloaded, located.root(),
+    ItemSteps(context).appendManifestEntry(verified, DriveManifest::Entry::Event::offloaded, located.root(),
                                                  entries);
 }
 
@@ -245,7 +245,7 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
     const HeldFolder parent(PathUtil::parent(original));
     const std::string here = parent.entry(PathUtil::name(original));
     const std::string staged = parent.entry(PathUtil::name(stagedName));
-    RecoveryManager recovery(context);
+    ItemSteps steps(context);
 
     // The link, ready beside the file.
     PathUtil::removeTree(staged);
@@ -276,9 +276,9 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
     // its bytes can't.
     reach(FaultPoint::offloadSwapped, stagedName);
     if (!sameSnapshot(before, Fingerprint::snapshot(staged, false), Fingerprint::sameIgnoringChangeDate) ||
-        !recovery.matchesChecksum(staged, record)) {
+        !steps.matchesChecksum(staged, record)) {
         // Written to around the swap: it goes back to its place.
-        if (!recovery.replaceOwnLink(record, staged)) recovery.keepBeside(record, staged);
+        if (!steps.replaceOwnLink(record, staged)) steps.keepBeside(record, staged);
         throw EngineError::sourceChanged(original);
     }
     if (platform::calls().unlinkAt(AT_FDCWD, staged.c_str(), 0) != 0 && errno != ENOENT)
@@ -311,7 +311,7 @@ void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string&
     // Only now may the displaced folder go, and only when all it holds was copied.
     context.journal->setPhase(record.id, Phase::offloadCleanup);
     reach(FaultPoint::offloadSwapped, trashName);
-    RecoveryManager(context).deleteDisplacedFolder(record, trash, parent.path());
+    ItemSteps(context).deleteDisplacedFolder(record, trash, parent.path());
 }
 
 }  // namespace keldwick

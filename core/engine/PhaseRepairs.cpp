@@ -175,51 +175,6 @@ RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
     return result(record, RecoveryAction::rolledForward);
 }
 
-// A displaced folder is the item's last copy on this machine: it goes only when all it
-// holds was copied. One that changed meanwhile (an app kept writing into it) is kept next
-// to the link instead. Gives the warning's text when it was kept.
-std::optional<std::string> RecoveryManager::deleteDisplacedFolder(const OffloadRecord& record,
-                                                                   const std::string& trash,
-                                                                   const std::optional<std::string>& folder) {
-    if (!FileStat::peek(trash)) return std::nullopt;
-    if (!holdsOnlyCopiedEntries(trash, record)) {
-        std::string message = keepChangedFolder(record, trash, folder);
-        context.journal->log(message, EventLevel::warning, record.id);
-        return message;
-    }
-    finishDeletingOriginal(trash, record);
-    return std::nullopt;
-}
-
-// A deletion cut short leaves part of the tree, whose bytes are all on the drive, so the
-// test is that each entry left stands in the record's tree with its kind, and a file
-// with its size and digest; an entry added or changed since the copy fails it.
-bool RecoveryManager::holdsOnlyCopiedEntries(const std::string& folder, const OffloadRecord& record) {
-    auto status = FileStat::peek(folder);
-    if (!status || !status->isDirectory() || !record.checksum) return false;
-    std::map<std::string, TreeEntry> recorded;
-    for (auto& entry : context.journal->treeEntries(record.id)) recorded.emplace(entry.path, std::move(entry));
-    if (recorded.empty()) return matchesChecksum(folder, record);
-    for (const auto& entry : context.copier.hashedEntries(folder, {})) {
-        auto found = recorded.find(entry.path);
-        if (found == recorded.end() || found->second.kind != entry.kind) return false;
-        const TreeEntry& copied = found->second;
-        if (entry.kind == TreeEntry::Kind::file && (copied.size != entry.size || copied.sha256 != entry.sha256))
-            return false;
-        if (entry.kind == TreeEntry::Kind::symlink && copied.target != entry.target) return false;
-    }
-    return true;
-}
-
-std::string RecoveryManager::keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
-                                               const std::optional<std::string>& folder) {
-    const std::string kept = renameBeside(record, displaced, folder);
-    return quoted(ItemName::display(record.originalPath)) +
-           " changed while it was being moved. The copy on your drive is in its place, and the version from your "
-           "Mac is next to it as " +
-           quoted(PathUtil::name(kept)) + ".";
-}
-
 void RecoveryManager::keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced) {
     const std::string kept = renameBeside(record, displaced);
     context.journal->log("The copy of " + quoted(ItemName::display(record.originalPath)) +

@@ -1,6 +1,6 @@
 #pragma once
-// Settles every move and restore that the journal shows cut short, and the steps the
-// executors share with it. Each decision is taken from the record's phase and from what
+// Settles every move and restore that the journal shows cut short, with the steps it
+// shares with the executors (ItemSteps). Each decision is taken from the record's phase and from what
 // lies at the original path, at the working names and on the drive at that moment: it
 // finishes what can be finished and undoes what can't. It deletes only the program's own
 // working names and items whose digest matches the record; anything else is kept, beside
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/EngineContext.h"
+#include "engine/ItemSteps.h"
 #include "engine/RecoveryResult.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/OffloadRecord.h"
@@ -28,12 +29,12 @@
 
 namespace keldwick {
 
-class RecoveryManager {
+class RecoveryManager : private ItemSteps {
 public:
     // The error that ended an operation, as its message; nothing after a crash.
     using Failure = std::optional<std::string>;
 
-    explicit RecoveryManager(EngineContext context) : context(std::move(context)) {}
+    explicit RecoveryManager(EngineContext context) : ItemSteps(std::move(context)) {}
 
     // --- The passes of a start-up recovery, in the order the engine runs them.
 
@@ -70,65 +71,8 @@ public:
     // "superseded". Throws EngineError (invalidState, driveUnavailable, holdsOtherItems)
     // or the journal's and file system's errors; a refusal changes nothing.
     void discardDriveCopy(const OffloadRecord& record, const std::string& reason);
-    // Throws EngineError::holdsOtherItems when the record's drive copy is, or holds, the
-    // copy of another record on its drive that is not finished (letter case aside).
-    void requireHoldsNoOtherItems(const OffloadRecord& record);
-
-    // Whether the record's link stands at its original path and points at the drive's
-    // current place; marks the record "link-missing" or "returned" when it doesn't, and
-    // "offloaded" again when a missing link came back. A link is never taken back, nor
-    // pointed at a new place, while another drive's live record holds the same path.
-    RecoveryResult checkLink(const OffloadRecord& record);
-
-    // Whether the link at `path` may be the record's own. Its text must end in the
-    // record's place below a drive's root, which is the same on every drive; so while
-    // another drive's live record holds the same original path, it must also point into
-    // the record's drive as located now (unless that drive is away and nothing tells).
-    bool isOwnLink(const std::string& path, const OffloadRecord& record);
-
-    // --- Steps the executors share with recovery.
-
-    // Removes what lies at `path`, a path on the record's drive, by first renaming it to
-    // its trash working name. Requires the drive mounted and the path strictly beneath
-    // its root (EngineError::driveUnavailable, POSIXFailure "resolve"). Throws on failure.
-    void removeLeftovers(const std::string& path, const OffloadRecord& record);
-    // Deletes the record's copy at `drivePath` on the drive mounted at `root` as
-    // removeLeftovers does, with the folders it leaves empty, and flushes the drive before
-    // anything may mark the record finished (see flushDriveDeletions). Throws on failure.
-    void removeFromDrive(const std::string& drivePath, const OffloadRecord& record, const std::string& root);
-    // Appends the record's manifest entry at the drive mounted at `root` (only while the
-    // locator still finds the record's drive there); a folder's
-    // "offloaded" entry carries its tree (from the journal when not given). A failure is
-    // a warning event, never an exception.
-    void appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event, const std::string& root,
-                             const std::optional<std::vector<TreeEntry>>& entries = std::nullopt) noexcept;
-    // Deletes a displaced folder at `trash` when all it holds was copied; one that gained
-    // or changed entries is kept beside the item in `folder` (the original's parent when
-    // not given) under the recovered name, with a warning. Gives the warning when kept.
-    std::optional<std::string> deleteDisplacedFolder(const OffloadRecord& record, const std::string& trash,
-                                                     const std::optional<std::string>& folder = std::nullopt);
-    // Puts `source` back at the original path in place of the record's link; false, with
-    // `source` left where it is, when something else stands there.
-    bool replaceOwnLink(const OffloadRecord& record, const std::string& source);
-    // Renames the item at `path` to a free " (recovered by Keldwick)" name beside the
-    // original, with a warning event; gives that name.
-    std::string keepBeside(const OffloadRecord& record, const std::string& path);
-    // The item at `path` has the record's checksum; throws when reading fails.
-    bool matchesChecksum(const std::string& path, const OffloadRecord& record);
 
 private:
-    EngineContext context;
-
-    // Whether a record of another drive, in a phase not finished, has the same original path.
-    bool hasRivalRecord(const OffloadRecord& record);
-    // While a pass of link checks runs: the only places that may have such a record.
-    std::optional<std::set<std::string>> contestedPlaces_;
-    // Deletes the displaced original at `path`; a failure is a warning event.
-    void finishDeletingOriginal(const std::string& path, const OffloadRecord& record) noexcept;
-    // Sets the phase with `detail` as its error text, logs a warning and gives the result.
-    RecoveryResult markRecord(const OffloadRecord& record, const std::string& detail, Phase phase,
-                              RecoveryAction action);
-
     // --- Repairs of each interrupted phase. Each may throw; the dispatch turns a throw
     // into a deferred result and the record keeps its phase.
 
@@ -151,39 +95,6 @@ private:
     // The item at `path` has the restore checksum (else the checksum).
     bool matchesRestoreChecksum(const std::string& path, const OffloadRecord& record);
 
-    // The manifest entries a pass holds back to write in one go once its journal changes
-    // are durable, with the drive each goes to.
-    struct HeldManifestEntry {
-        int64_t recordID = 0;
-        std::string driveID;
-        std::string root;
-        DriveManifest::Entry entry;
-    };
-    std::optional<std::vector<HeldManifestEntry>> heldManifestEntries_;
-    void writeHeldManifestEntries() noexcept;
-    // Holds appendManifestEntry's lines for as long as it lives (the outermost one) and
-    // writes them at its end. Cut short by an exception, the lines go unwritten, as after
-    // a crash; the next recovery writes the entries the drive lacks.
-    class ManifestHold {
-    public:
-        explicit ManifestHold(RecoveryManager& manager)
-            : manager_(manager), outer_(!manager.heldManifestEntries_), unwinding_(std::uncaught_exceptions()) {
-            if (outer_) manager_.heldManifestEntries_.emplace();
-        }
-        ~ManifestHold() {
-            if (!outer_) return;
-            if (std::uncaught_exceptions() == unwinding_) manager_.writeHeldManifestEntries();
-            manager_.heldManifestEntries_.reset();
-        }
-        ManifestHold(const ManifestHold&) = delete;
-        ManifestHold& operator=(const ManifestHold&) = delete;
-
-    private:
-        RecoveryManager& manager_;
-        bool outer_;
-        int unwinding_;
-    };
-
     // The steps that may only follow a flush. While a pass holds them back (see
     // afterDurable), many records' folder flushes and journal changes become durable at once.
     struct DurableStep {
@@ -194,22 +105,8 @@ private:
         std::function<RecoveryResult()> step;
     };
     std::optional<std::vector<DurableStep>> heldSteps_;
-    // Taken around the held steps and the held manifest entries while a pass runs on
-    // several threads.
+    // Taken around the held steps while a pass runs on several threads.
     std::mutex* heldStepsLock_ = nullptr;
-    std::mutex* heldEntriesLock_ = nullptr;
-    // The drives whose deletions a pass flushes at once before the journal changes that
-    // follow them commit.
-    struct DriveFlushes {
-        std::mutex lock;
-        std::set<std::string> roots;
-        void flush() const;  // throws as platform::syncVolume
-    };
-    DriveFlushes* heldDriveFlushes_ = nullptr;
-    // Deletions on the drive at `root` must outlast a power cut before the journal change
-    // that finishes them: a finished record's copy that came back would stay there for
-    // good. Flushes the drive now, or while a pass holds the flushes back, at its commit.
-    void flushDriveDeletions(const std::string& root);
     // Flushes `folder` (when given), makes `mark`, makes the journal durable, then runs
     // `step` and gives its result. While a pass holds steps back, all of that waits for
     // runHeldSteps and a stand-in result is given, which runHeldSteps replaces.
@@ -235,21 +132,12 @@ private:
     std::optional<std::pair<std::string, std::set<std::string>>> manifestPlaces_;
 
     std::optional<RecoveryResult> repair(const OffloadRecord& record, const Failure& failure, bool fromExecutor);
-    std::optional<std::string> mountPoint(const std::string& driveID);
     RecoveryResult checkLinkGuarded(const OffloadRecord& record);
     // Whether the manifest entry is the record's own "offloaded" line, left standing after
     // the record was restored or discarded.
     static bool closesEntry(const OffloadRecord& record, const DriveManifest::Entry& entry,
                             const std::string& driveID);
-    // Renames the item at `path` to a free " (recovered by Keldwick)" name in `folder` (the
-    // original's parent when not given); the keep* steps add their own warnings.
-    std::string renameBeside(const OffloadRecord& record, const std::string& path,
-                             const std::optional<std::string>& folder = std::nullopt);
     void keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced);
-    std::string keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
-                                  const std::optional<std::string>& folder = std::nullopt);
-    bool holdsOnlyCopiedEntries(const std::string& folder, const OffloadRecord& record);
-    RecoveryResult updateLink(const OffloadRecord& record, const std::string& target);
     RecoveryResult finishMove(const OffloadRecord& record);
     RecoveryResult deferRestoreCleanup(const OffloadRecord& record);
     // Nothing when the displaced original may go (gone already, or its drive copy holds the
@@ -263,19 +151,8 @@ private:
     // The displaced original back at its place: over the record's own link, or into an
     // empty place; beside whatever else stands there.
     void putOriginalBack(const OffloadRecord& record, const std::string& displaced);
-    void unlinkIfOurs(const std::string& path, const OffloadRecord& record);
     std::string digestOfDriveCopy(const OffloadRecord& record, const std::string& root);
-    std::string digestOf(const std::string& path, bool isDirectory);
     void removeDriveCopy(const OffloadRecord& record, const std::string& root);
-    RecoveryResult result(const OffloadRecord& record, RecoveryAction action,
-                          std::optional<std::string> detail = std::nullopt) const;
 };
-
-// A free name beside an item: parent + "/" + base + suffix + tail, where tail is "." +
-// the name's extension when keepExtension is set and it has one. When that exists (lstat
-// finds anything), " 2", " 3", … go before the tail, without limit. The base is cut on
-// whole characters so that the name fits 255 bytes.
-std::string uniqueSiblingPath(const std::string& name, const std::string& suffix, const std::string& parent,
-                              bool keepExtension);
 
 }  // namespace keldwick

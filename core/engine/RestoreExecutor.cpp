@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "engine/DrivePath.h"
-#include "engine/RecoveryManager.h"
+#include "engine/ItemSteps.h"
 #include "engine/RepairOnFailure.h"
 #include "foundation/Checksum.h"
 #include "foundation/EngineError.h"
@@ -113,8 +113,8 @@ OffloadRecord RestoreExecutor::checkRecord(int64_t recordID, const std::optional
                                         std::string(toString(record.phase)) + ").");
 
     if (asCopy && record.phase == Phase::linkMissing &&
-        RecoveryManager(context).isOwnLink(record.originalPath, record)) {
-        RecoveryManager(context).checkLink(record);
+        ItemSteps(context).isOwnLink(record.originalPath, record)) {
+        ItemSteps(context).checkLink(record);
         throw EngineError::invalidState(quoted(name) + " has its shortcut again: bring it back the usual way.");
     }
     return record;
@@ -125,7 +125,7 @@ FileStat RestoreExecutor::checkDriveCopy(const OffloadRecord& record, const std:
     // The drive is untrusted: what is read from it and later deleted must lie beneath it.
     DrivePath::requireBeneath(root, drivePath);
     // The drive copy is deleted at the end: never while it holds another item's copy.
-    RecoveryManager(context).requireHoldsNoOtherItems(record);
+    ItemSteps(context).requireHoldsNoOtherItems(record);
 
     auto driveStat = FileStat::read(drivePath);
     if (!driveStat || (record.isDirectory ? !driveStat->isDirectory() : !driveStat->isFile()))
@@ -140,8 +140,8 @@ RestoreExecutor::Destination RestoreExecutor::chooseDestination(const OffloadRec
     const bool asCopy = copySuffix.has_value();
     Destination destination{record.originalPath, !asCopy && record.phase == Phase::offloaded};
     if (destination.replacesLink) {
-        if (!RecoveryManager(context).isOwnLink(record.originalPath, record)) {
-            RecoveryManager(context).checkLink(record);
+        if (!ItemSteps(context).isOwnLink(record.originalPath, record)) {
+            ItemSteps(context).checkLink(record);
             throw EngineError::linkReplaced(record.originalPath);
         }
     } else if (!asCopy) {
@@ -327,7 +327,7 @@ void RestoreExecutor::finishInPlace(const OffloadRecord& record, const std::stri
     journal.log("Brought back " + quoted(name) + " (" + byteCountText(record.size) + ") to your Mac.",
                 EventLevel::info, record.id);
     if (!located_ || located_->isStillThere())
-        RecoveryManager(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
+        ItemSteps(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
 }
 
 void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::string& root,
@@ -354,13 +354,13 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
     journal.log("Brought back the copy of " + quoted(name) + " as " + quoted(PathUtil::name(destination)) + ".",
                 EventLevel::info, record.id);
     if (!located_ || located_->isStillThere())
-        RecoveryManager(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
+        ItemSteps(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
 }
 
 void RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::string& root,
                                       const std::string& drivePath) {
     if (located_) located_->confirm();
-    RecoveryManager(context).removeFromDrive(drivePath, record, root);
+    ItemSteps(context).removeFromDrive(drivePath, record, root);
 }
 
 void RestoreExecutor::keepBoth(const OffloadRecord& record, const std::optional<std::string>& message) {

@@ -77,7 +77,7 @@ TEST_F(RecoveryManagerTest, LinkUnderAnOldMountPathIsPointedAtTheNewOneWithOrWit
         fs::rename(world.root, moved);
         world.locator->mounts[world.drive.id] = world.root = moved;
 
-        RecoveryResult result = world.manager().checkLink(record);
+        RecoveryResult result = world.steps().checkLink(record);
         EXPECT_EQ(result.action, RecoveryAction::relinked);
         EXPECT_TRUE(world.isOurLink(original, record));
         EXPECT_EQ(world.reload(record).phase, Phase::offloaded);

@@ -23,6 +23,7 @@
 #include "drives/DriveLayout.h"
 #include "engine/EngineContext.h"
 #include "engine/FileCopier.h"
+#include "engine/ItemSteps.h"
 #include "engine/OffloadEngine.h"
 #include "engine/OffloadExecutor.h"
 #include "engine/RecoveryManager.h"
@@ -84,6 +85,7 @@ public:
     }
     OffloadExecutor executor() const { return OffloadExecutor(context(), drive); }
     RecoveryManager manager() const { return RecoveryManager(context()); }
+    ItemSteps steps() const { return ItemSteps(context()); }
 
     // The engine's recovery: the five passes in order, the first three's results.
     std::vector<RecoveryResult> recover() const {
@@ -198,7 +200,7 @@ public:
         std::filesystem::create_symlink(drivePath(record), original);
         journal->setPhase(record.id, Phase::offloaded);
         record = reload(record);
-        manager().appendManifestEntry(record, DriveManifest::Entry::Event::offloaded, root);
+        steps().appendManifestEntry(record, DriveManifest::Entry::Event::offloaded, root);
         return record;
     }
 
