@@ -4,11 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <functional>
-#include <thread>
 #include <map>
 #include <mutex>
 #include <set>
@@ -24,6 +22,7 @@
 #include "foundation/ItemName.h"
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
+#include "foundation/TaskPool.h"
 #include "foundation/Utf8.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
@@ -49,29 +48,22 @@ thread_local size_t repairSlot = 0;
 
 // Runs work(i) for each place's index i, those of one place (see groupsByPlace) in their
 // order on one thread, the places on a few threads at once when there are enough; the
-// threads join `share` when there is one. Few run on this thread alone.
+// threads join `share` when there is one. Few run on this thread alone, in order.
 void runSideBySide(const std::vector<std::string>& places, Journal::Share* share,
                    const std::function<void(size_t)>& work) {
     const auto groups = groupsByPlace(places);
-    const size_t threadCount = places.size() < minStepsForThreads ? 0 : std::min(maxStepThreads, groups.size() - 1);
-    std::atomic<size_t> next{0};
-    auto run = [&] {
-        for (size_t i = next++; i < groups.size(); i = next++)
-            for (size_t index : groups[i]) work(index);
-    };
-    std::vector<std::thread> threads;
-    try {
-        for (size_t i = 0; i < threadCount; ++i)
-            threads.emplace_back([&] {
-                std::optional<Journal::Share::Member> member;
-                if (share) member.emplace(*share);
-                run();
-            });
-    } catch (const std::system_error&) {
-        // Without more threads, this one does all of the work.
-    }
-    run();
-    for (auto& thread : threads) thread.join();
+    const size_t helpers = places.size() < minStepsForThreads ? 0 : std::min(maxStepThreads, groups.size() - 1);
+    TaskPool pool(static_cast<int>(helpers) + 1, [&](const TaskPool::Task& task, int) {
+        for (size_t index : groups[task.index]) work(index);
+    });
+    // Last place first: a worker runs its newest task first, so this thread on its own
+    // takes the places in order.
+    for (size_t i = groups.size(); i-- > 0;) pool.push(0, TaskPool::Task{nullptr, static_cast<uint32_t>(i), 0, 0});
+    pool.run([share](const std::function<void()>& part) {
+        std::optional<Journal::Share::Member> member;
+        if (share) member.emplace(*share);
+        part();
+    });
 }
 
 const std::set<Phase> inFlightPhases = {

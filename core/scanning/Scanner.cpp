@@ -23,6 +23,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
 #include "foundation/Simulators.h"
+#include "foundation/TaskPool.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
 #include "platform/FileIO.h"
@@ -30,7 +31,6 @@
 #include "platform/Statx.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/ScannerChecks.h"
-#include "scanning/TaskPool.h"
 #include "scanning/WholeFolderInspector.h"
 
 namespace keldwick {

@@ -1,8 +1,9 @@
 #pragma once
-// A work-stealing pool for walks that split into many small tasks (one per folder). Each
-// worker runs its own newest task first, so it goes depth first and holds little open;
-// an idle worker takes the oldest task of another, the largest piece of work left.
-// Tasks may queue further tasks. run() returns once no task is queued or running.
+// The core's one pool of worker threads: for a walk that splits into many small tasks (one
+// per folder) and for recovery's repairs of different places side by side. Each worker
+// runs its own newest task first, so a walk goes depth first and holds little open; an
+// idle worker takes the oldest task of another, the largest piece of work left. Tasks may
+// queue further tasks. run() returns once no task is queued or running.
 
 #include <atomic>
 #include <condition_variable>
@@ -41,8 +42,11 @@ public:
 
     // Runs the queued tasks, and those they queue, on the caller and threads() - 1 more
     // threads, and returns when none is left. A handler's exception doesn't stop the
-    // others; the first one is rethrown here once all have ended.
-    void run();
+    // others; the first one is rethrown here once all have ended. Each added thread runs
+    // its part inside `aroundHelper` when given (to hold what a thread must hold while it
+    // works, such as a place in a shared journal transaction), which must call its argument.
+    using Around = std::function<void(const std::function<void()>& work)>;
+    void run(const Around& aroundHelper = nullptr);
 
 private:
     struct alignas(64) Worker {

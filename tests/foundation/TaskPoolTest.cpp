@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
-#include "scanning/TaskPool.h"
+#include "foundation/TaskPool.h"
 
 using namespace keldwick;
 
@@ -43,6 +44,30 @@ TEST(TaskPoolTest, EveryQueuedTaskRunsOnceOnAnyNumberOfThreads) {
         EXPECT_EQ(wrong, 0) << c.threads << " threads, depth " << c.depth;
     }
     EXPECT_THROW(TaskPool(0, [](const TaskPool::Task&, int) {}), std::invalid_argument);
+}
+
+// Each added thread works inside the wrapper (recovery's threads join the journal's
+// shared transaction there); the caller's thread doesn't, and every task still runs once.
+TEST(TaskPoolTest, AddedThreadsWorkInsideTheWrapper) {
+    constexpr int kTasks = 64;
+    std::atomic<int> wrapped{0};
+    std::atomic<int> ran{0};
+    std::atomic<int> outside{0};
+    thread_local bool inside = false;
+    TaskPool pool(4, [&](const TaskPool::Task&, int worker) {
+        ++ran;
+        if (worker != 0 && !inside) ++outside;
+    });
+    for (int i = 0; i < kTasks; ++i) pool.push(0, TaskPool::Task{nullptr, static_cast<uint32_t>(i), 0, 0});
+    pool.run([&](const std::function<void()>& work) {
+        ++wrapped;
+        inside = true;
+        work();
+        inside = false;
+    });
+    EXPECT_EQ(ran.load(), kTasks);
+    EXPECT_EQ(outside.load(), 0);
+    EXPECT_LE(wrapped.load(), 3);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "scanning/TaskPool.h"
+#include "foundation/TaskPool.h"
 
 #include <stdexcept>
 #include <system_error>
@@ -77,12 +77,17 @@ void TaskPool::work(int worker) {
     }
 }
 
-void TaskPool::run() {
+void TaskPool::run(const Around& aroundHelper) {
     std::vector<std::thread> helpers;
     helpers.reserve(workers_.size() - 1);
     for (int worker = 1; worker < threads(); ++worker) {
         try {
-            helpers.emplace_back([this, worker] { work(worker); });
+            helpers.emplace_back([this, worker, &aroundHelper] {
+                if (aroundHelper)
+                    aroundHelper([this, worker] { work(worker); });
+                else
+                    work(worker);
+            });
         } catch (const std::system_error&) {
             break;  // no more threads to be had: the workers running take every task all the same
         }
