@@ -782,33 +782,29 @@ Summary Walk::packageSummary(const Volume& volume, const std::string& path) cons
         return summary;
     }
     const std::optional<uint64_t> device = volume.device;
-    std::vector<std::string> inside;
-    collectRelativePaths("", path, inside);
-    for (const auto& relative : inside) {
-        const std::string full = PathUtil::join(path, relative);
-        auto entry = FileStat::peek(full);
-        if (!entry) continue;
+    forEachEntryInside(path, [&](const std::string&, const std::string& full, const FileStat& entry) {
         if (summary.movable) {
             const std::string name = PathUtil::name(full);
-            if (device && *device != entry->device) {
+            if (device && *device != entry.device) {
                 summary.movable = false;
             } else if (!isAsciiOrValidUTF8(name)) {
                 summary.movable = false;  // can't be recorded, as in the walk
-            } else if (entry->isSymlink() || entry->kind == FileStat::Kind::other) {
+            } else if (entry.isSymlink() || entry.kind == FileStat::Kind::other) {
                 summary.movable = false;
-            } else if (reasonNotMovable(*entry, name, uid_)) {
+            } else if (reasonNotMovable(entry, name, uid_)) {
                 summary.movable = false;
-            } else if (itemReason(full, *entry, entry->isDirectory() && isPackageName(name))) {
+            } else if (itemReason(full, entry, entry.isDirectory() && isPackageName(name))) {
                 summary.movable = false;
             }
         }
-        if (entry->isFile()) {
-            summary.size = Saturating::add(summary.size, privateOrAllocated(volume, full, *entry));
-            summary.driveSize = Saturating::add(summary.driveSize, entry->size);
+        if (entry.isFile()) {
+            summary.size = Saturating::add(summary.size, privateOrAllocated(volume, full, entry));
+            summary.driveSize = Saturating::add(summary.driveSize, entry.size);
             summary.fileCount = Saturating::add(summary.fileCount, 1);
-            summary.offer(entry->modificationDate(), LastUsedSource::modificationDate);
+            summary.offer(entry.modificationDate(), LastUsedSource::modificationDate);
         }
-    }
+        return true;
+    });
     summary.fileCount = std::max<int64_t>(summary.fileCount, 1);
     return summary;
 }

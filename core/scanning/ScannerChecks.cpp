@@ -51,6 +51,16 @@ std::vector<Candidate> uniqueByPath(std::vector<Candidate> candidates) {
     return unique;
 }
 
+void forEachEntryInside(const std::string& path, const InsideVisitor& visit) {
+    std::vector<std::string> inside;
+    collectRelativePaths("", path, inside);
+    for (const auto& relative : inside) {
+        const std::string full = PathUtil::join(path, relative);
+        auto entry = FileStat::peek(full);
+        if (entry && !visit(relative, full, *entry)) return;
+    }
+}
+
 std::optional<std::string> recheckItem(const std::string& path, const RuleList& rules,
                                        std::optional<WholeKind> whole) {
     if (whole) {
@@ -69,20 +79,18 @@ std::optional<std::string> recheckItem(const std::string& path, const RuleList& 
     }
     if (!status->isDirectory()) return std::nullopt;
 
-    std::vector<std::string> inside;
-    collectRelativePaths("", path, inside);
-    for (const auto& relative : inside) {
-        const std::string full = PathUtil::join(path, relative);
-        auto entry = FileStat::peek(full);
-        if (!entry) continue;
-        const bool entryIsPackage = entry->isDirectory() && isPackageName(PathUtil::name(full));
+    std::optional<std::string> found;
+    forEachEntryInside(path, [&](const std::string& relative, const std::string& full, const FileStat& entry) {
+        const bool entryIsPackage = entry.isDirectory() && isPackageName(PathUtil::name(full));
         for (const auto& rule : rules) {
-            if (auto reason = rule->skipReason(full, *entry, entryIsPackage)) {
-                return *reason + " (" + quoted(relative) + ")";
+            if (auto reason = rule->skipReason(full, entry, entryIsPackage)) {
+                found = *reason + " (" + quoted(relative) + ")";
+                return false;
             }
         }
-    }
-    return std::nullopt;
+        return true;
+    });
+    return found;
 }
 
 }  // namespace keldwick
