@@ -76,7 +76,10 @@ fuzz:
 clean:
 	rm -rf build
 
-# The program end to end under a virtual X server: files moved by themselves, brought
-# back one and all, checked on the real file systems; pictures in build/e2e. Needs root.
-e2e: release
-	./scripts/e2e $(RELEASE_DIR)/app/keldwick build/e2e
+# The program end to end under a virtual X server, every group of routes side by side,
+# built with the sanitizers as under `make test`: each route a user has, checked on the
+# real file systems; pictures in build/e2e. Needs root.
+e2e: deps
+	$(CONFIGURE_TEST)
+	cmake --build $(TEST_DIR) -j $(JOBS) --target keldwick
+	$(SANITIZER_ENV) ./scripts/e2e $(TEST_DIR)/app/keldwick build/e2e
