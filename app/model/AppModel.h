@@ -152,9 +152,10 @@ public:
     void refreshFullDiskAccess();
     void refreshOtherDrives();
     DriveStatus driveStatus(const OffloadRecord& record) const;
-    // Opens the system's page that grants the access. Linux has no such page: the result
-    // is then false and nothing is opened; the permission screens then explain what
-    // blocks access instead of pretending a page opened.
+    // Shows the home folder that refuses to open, in the file manager, where its
+    // permissions can be changed. False when no folder refuses (a sandbox hides folders
+    // rather than refusing them) or nothing could be opened: the permission screens then
+    // explain what blocks access instead of pretending something opened.
     bool openFullDiskAccessSettings();
 
     // ---- Settings writes ----

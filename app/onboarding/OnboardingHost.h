@@ -25,7 +25,7 @@ public:
 
     // Probes whether the program can reach the user's folders; stateChanged follows a change.
     virtual void refreshFullDiskAccess() = 0;
-    // Opens the system's page that grants access; false when the system has none.
+    // Shows the folder that refuses access in the file manager; false when there is none to show.
     virtual bool openAccessSettings() = 0;
 
     // Lists the drives again; the list arrives in onboarding().drives().

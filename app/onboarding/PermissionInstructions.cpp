@@ -23,14 +23,18 @@ PermissionInstructions::PermissionInstructions(OnboardingHost& host, QWidget* pa
     auto* steps = new QVBoxLayout(steps_);
     steps->setContentsMargins(0, 0, 0, 0);
     steps->setSpacing(14);
-    steps->addWidget(new NumberedStep(1, QStringLiteral("Click **Open System Settings** below."), steps_));
+    steps->addWidget(new NumberedStep(
+        1,
+        QStringLiteral("A folder's own permissions can keep Keldwick out. Click **Show the Folder** below and, in its "
+                       "**Properties**, let yourself open it."),
+        steps_));
     steps->addWidget(new NumberedStep(
         2,
-        QStringLiteral("Find **Keldwick** in the list and turn it on. (Not there? Click **+** and choose Keldwick in "
-                       "your Applications folder.)"),
+        QStringLiteral("Running in a **Flatpak** or **Snap** sandbox? Give it your home folder (for a Flatpak: "
+                       "flatpak override --user --filesystem=home)."),
         steps_));
     steps->addWidget(new NumberedStep(3, QStringLiteral("Come back here. This page updates by itself."), steps_));
-    settingsButton_ = new QPushButton(QStringLiteral("Open System Settings"), steps_);
+    settingsButton_ = new QPushButton(QStringLiteral("Show the Folder"), steps_);
     settingsButton_->setAutoDefault(false);
     style::font(settingsButton_, 1.1, QFont::Normal);
     settingsButton_->setMinimumHeight(32);
@@ -51,7 +55,7 @@ PermissionInstructions::PermissionInstructions(OnboardingHost& host, QWidget* pa
 
     auto* privacy = style::symbolRow(
         "hand.raised",
-        QStringLiteral("Your files never leave your Mac, except to go to your own drive. Nothing is uploaded."), this);
+        QStringLiteral("Your files never leave your computer, except to go to your own drive. Nothing is uploaded."), this);
     privacy->setContentsMargins(0, 6, 0, 0);
     layout->addWidget(privacy);
 
@@ -80,7 +84,7 @@ void PermissionInstructions::render() {
 }
 
 void PermissionInstructions::openSettings() {
-    // Linux has no page that grants this: say what blocks access instead.
+    // No folder refuses (a sandbox hides folders instead): say what blocks access.
     if (!host_.openAccessSettings()) blocked_->show();
 }
 

@@ -2,8 +2,8 @@
 // How to let the program into the user's folders, and the confirmation once it may. While
 // on screen it probes the permission at once and then once a second, and keeps probing
 // after access is granted so that a withdrawal shows the steps again; hidden, it stops.
-// Where the system has no page that grants access, its button explains what shuts the
-// program out instead of opening nothing.
+// Its button shows the folder that refuses access in the file manager; where there is none
+// to show, it explains what shuts the program out instead of opening nothing.
 
 #include <QTimer>
 #include <QWidget>

@@ -13,8 +13,8 @@ PermissionStep::PermissionStep(OnboardingHost& host, QWidget* parent) : QWidget(
     layout->setSpacing(0);
     layout->addWidget(new StepHeader("lock.shield", QStringLiteral("Let Keldwick reach your files"),
                                      QStringLiteral("To move files out of your Downloads, Desktop and Documents "
-                                                    "folders, macOS needs you to give Keldwick \u201cFull Disk "
-                                                    "Access\u201d. It only takes a moment:"),
+                                                    "folders, Keldwick needs to open them. If it can't, here is what "
+                                                    "keeps it out and what to do:"),
                                      this));
     instructions_ = new PermissionInstructions(host, this);
     layout->addWidget(instructions_);

@@ -19,8 +19,8 @@ PermissionWindow::PermissionWindow(OnboardingHost& host, QWidget* parent)
     layout->setContentsMargins(32, 32, 32, 32);
     layout->setSpacing(0);
     layout->addWidget(new StepHeader("lock.shield", QStringLiteral("Let Keldwick reach your files"),
-                                     QStringLiteral("Keldwick can't free up space until macOS lets it into your "
-                                                    "folders. Give it \u201cFull Disk Access\u201d:"),
+                                     QStringLiteral("Keldwick can't free up space until it can open your "
+                                                    "folders. Here is what keeps it out:"),
                                      this));
     instructions_ = new PermissionInstructions(host, this);
     layout->addWidget(instructions_);

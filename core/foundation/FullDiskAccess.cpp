@@ -37,8 +37,6 @@ std::optional<std::string> userDirsValue(std::string_view text, std::string_view
 
 }  // namespace
 
-std::optional<std::string> settingsURL() { return std::nullopt; }
-
 std::vector<std::string> probePaths(const std::string& home, std::string_view userDirsText) {
     std::vector<std::string> probes;
     auto add = [&](const std::string& path) {
@@ -63,15 +61,19 @@ std::vector<std::string> probePaths(const std::string& home, std::string_view us
     return probes;
 }
 
-bool isGranted(const std::vector<std::string>& probes) {
+std::optional<std::string> refusedFolder(const std::vector<std::string>& probes) {
     for (const auto& probe : probes) {
-        if (platform::openDirectory(AT_FDCWD, probe)) return true;
-        if (errno == EACCES || errno == EPERM) return false;
+        if (platform::openDirectory(AT_FDCWD, probe)) return std::nullopt;
+        if (errno == EACCES || errno == EPERM) return probe;
     }
-    return false;
+    return std::nullopt;
 }
 
-bool isGranted(const std::string& home) {
+bool isGranted(const std::vector<std::string>& probes) { return !refusedFolder(probes); }
+
+bool isGranted(const std::string& home) { return !refusedFolder(home); }
+
+std::optional<std::string> refusedFolder(const std::string& home) {
     std::string config;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
         config = xdg;
@@ -82,7 +84,7 @@ bool isGranted(const std::string& home) {
         userDirs = AtomicFile::read(PathUtil::join(config, "user-dirs.dirs"), 65536);
     } catch (const POSIXFailure&) {
     }
-    return isGranted(probePaths(home, userDirs));
+    return refusedFolder(probePaths(home, userDirs));
 }
 
 }  // namespace keldwick::FullDiskAccess

@@ -11,16 +11,19 @@
 
 namespace keldwick::FullDiskAccess {
 
-// The settings page that grants access. Linux has none to open: always nothing.
-std::optional<std::string> settingsURL();
-
-// isGranted(home, probePaths(home, the user's user-dirs.dirs)).
+// isGranted(probePaths(home, the user's user-dirs.dirs)).
 bool isGranted(const std::string& home);
 
 // Tries each probe as a folder to list, in order: the first that opens gives true; EACCES
 // or EPERM gives false at once, without trying the rest; any other failure (ENOENT: the
-// folder doesn't exist) moves on. False when none could be opened.
+// folder doesn't exist) moves on. True when none was refused: a folder that doesn't exist
+// keeps nothing out.
 bool isGranted(const std::vector<std::string>& probes);
+
+// The probe that refused to open (EACCES or EPERM), the same walk as isGranted: nothing
+// when access is granted.
+std::optional<std::string> refusedFolder(const std::string& home);
+std::optional<std::string> refusedFolder(const std::vector<std::string>& probes);
 
 // The folders to probe: the desktop, documents, downloads, music, pictures and videos
 // folders named in a user-dirs.dirs text ("$HOME/…" or absolute paths inside the home;
