@@ -27,6 +27,7 @@ struct Row {
 };
 
 const char* const kSamePackagesNote = "Packages download again when you install them";
+const char* const kAppAndToolCaches = "App and tool caches";
 
 std::optional<std::string> absoluteValue(const std::optional<std::string>& value) {
     if (value && !value->empty() && value->front() == '/') return value;
@@ -42,7 +43,7 @@ std::optional<std::string> environmentValue(const char* name) {
 // The form of `path` to compare with others: resolved when it exists, as given otherwise.
 std::string comparable(const std::string& path) { return PathUtil::canonical(path).value_or(path); }
 
-// The folder the "Tool caches" row clears. A cache home that is the home folder or lies
+// The folder the "App and tool caches" row clears. A cache home that is the home folder or lies
 // above it would empty the whole home: such a value counts as unset.
 std::string toolCacheFolder(const std::string& home, const XdgFolders& xdg) {
     const std::string fallback = PathUtil::join(home, ".cache");
@@ -155,25 +156,12 @@ XdgFolders XdgFolders::fromEnvironment() {
 std::vector<CacheLocation> table(const std::string& home, const std::set<std::string>& keepingAppCaches,
                                  const XdgFolders& xdg) {
     const std::vector<Row> rows = {
-        {"Xcode build files", "Each project's next build takes longer", {"Library/Developer/Xcode/DerivedData"}, true},
-        {"Simulator caches", "Rebuilt when a simulator starts", {"Library/Developer/CoreSimulator/Caches"}, true},
-        {"App caches", "Apps rebuild them as you use them", {"Library/Caches"}, true},
         {"npm cache", kSamePackagesNote, {".npm/_cacache"}, true},
         {"Gradle caches", "Android builds download what they need again", {".gradle/caches"}, true},
         {"Rust downloads", "Crates download again when you build", {".cargo/registry/cache"}, true},
         {"Bun cache", kSamePackagesNote, {".bun/install/cache"}, true},
         {"Yarn cache", kSamePackagesNote, {".yarn/berry/cache"}, true},
-        {"Tool caches", "uv, pip and other tools download again what they need", {".cache"}, true},
-        {"Xcode previews", "Rebuilt when you open a preview", {"Library/Developer/Xcode/UserData/Previews"}, true},
-        {"iPhone and iPad updates",
-         "Downloaded again if you update or restore a device from this Mac",
-         {"Library/iTunes/iPhone Software Updates", "Library/iTunes/iPad Software Updates",
-          "Library/iTunes/iPod Software Updates"},
-         true},
-        {"iPhone and iPad debug files",
-         "Xcode copies them again from your device when you connect it",
-         {"Library/Developer/Xcode/iOS DeviceSupport"},
-         false},
+        {kAppAndToolCaches, "Apps, browsers and tools rebuild them as you use them", {".cache"}, true},
     };
     const auto ownPaths = ownFolderPaths(home, xdg);
 
@@ -183,13 +171,9 @@ std::vector<CacheLocation> table(const std::string& home, const std::set<std::st
         location.name = row.name;
         location.note = row.note;
         location.selectedByDefault = row.selectedByDefault;
-        const bool isToolCaches = location.name == "Tool caches";
+        const bool isToolCaches = location.name == kAppAndToolCaches;
         for (const auto& relative : row.folders) {
             location.folders.push_back(isToolCaches ? toolCacheFolder(home, xdg) : PathUtil::join(home, relative));
-        }
-        if (location.name == "App caches") {
-            location.keeping = keepingAppCaches;
-            location.keepingPrefixes = {"com.apple."};
         }
         if (isToolCaches) {
             // Models, and data that lives only here although the folder is named a cache:

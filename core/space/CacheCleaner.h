@@ -28,7 +28,7 @@ struct XdgFolders {
     static XdgFolders fromEnvironment();
 };
 
-// The twelve locations in table order, every size 0. The "Tool caches" row points at the
+// The six locations in table order, every size 0. The "App and tool caches" row points at the
 // XDG cache folder (home/.cache unless $XDG_CACHE_HOME names another absolute folder that
 // is neither the home folder nor above it) and keeps the program's own folders. Any row
 // whose folder holds the program's support folder keeps the entry leading to it.

@@ -116,13 +116,6 @@ void addModels(const std::string& home, int64_t minimumSize, std::vector<Movable
     }
 }
 
-void addArchives(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
-    const std::string path = PathUtil::join(home, "Library/Developer/Xcode/Archives");
-    if (auto measured = measureCandidate(path, minimumSize)) {
-        items.push_back(makeItem(path, "Xcode archives", MovableData::Kind::archives, *measured, std::nullopt));
-    }
-}
-
 }  // namespace
 
 std::vector<std::string> listFolder(const std::string& folder) {
@@ -183,7 +176,6 @@ std::vector<MovableData> movable(const std::string& home, const OpenFileChecking
     addSimulators(home, minimumSize, items);
     addEmulators(home, minimumSize, items);
     addModels(home, minimumSize, items);
-    addArchives(home, minimumSize, items);
 
     // The kernel reports open files by their real paths: match against the resolved
     // form of each item, so a link on the way (home or a folder above an item) can't

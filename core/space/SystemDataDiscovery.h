@@ -1,7 +1,7 @@
 #pragma once
 // Discovery of large system data in the home folder that can move to the drive: app
 // folders in Application Support, device backups, simulator devices, Android emulator
-// images, local AI models and Xcode archives. It only lists and measures; the engine
+// images and local AI models. It only lists and measures; the engine
 // moves what the user picks. Stateless; never throws.
 
 #include <cstdint>

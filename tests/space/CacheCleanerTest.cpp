@@ -62,37 +62,27 @@ int answerOfChild(const std::function<char()>& body) {
 
 TEST(CacheCleanerTable, RowsInOrderWithTheirFoldersAndKeptNames) {
     auto rows = CacheCleaner::table("/h", kOwnBundle);
-    ASSERT_EQ(rows.size(), 12u);
-    EXPECT_EQ(names(rows), (std::vector<std::string>{"Xcode build files", "Simulator caches", "App caches", "npm cache",
-                                                     "Gradle caches", "Rust downloads", "Bun cache", "Yarn cache",
-                                                     "Tool caches", "Xcode previews", "iPhone and iPad updates",
-                                                     "iPhone and iPad debug files"}));
-    EXPECT_EQ(rows[0].folders, std::vector<std::string>{"/h/Library/Developer/Xcode/DerivedData"});
-    EXPECT_EQ(rows[2].folders, std::vector<std::string>{"/h/Library/Caches"});
-    EXPECT_EQ(rows[2].keeping, kOwnBundle);
-    EXPECT_EQ(rows[2].keepingPrefixes, std::vector<std::string>{"com.apple."});
-    EXPECT_EQ(rows[8].folders, std::vector<std::string>{"/h/.cache"});
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(names(rows), (std::vector<std::string>{"npm cache", "Gradle caches", "Rust downloads", "Bun cache",
+                                                     "Yarn cache", "App and tool caches"}));
+    EXPECT_EQ(rows[5].folders, std::vector<std::string>{"/h/.cache"});
     for (const char* kept : {"huggingface", "lm-studio", "Keldwick", "Marrowfen", "com.orvandel.Keldwick"}) {
-        EXPECT_EQ(rows[8].keeping.count(kept), 1u) << kept;
+        EXPECT_EQ(rows[5].keeping.count(kept), 1u) << kept;
     }
-    EXPECT_EQ(rows[10].folders,
-              (std::vector<std::string>{"/h/Library/iTunes/iPhone Software Updates",
-                                        "/h/Library/iTunes/iPad Software Updates",
-                                        "/h/Library/iTunes/iPod Software Updates"}));
     for (size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i].selectedByDefault, i != 11) << rows[i].name;
+        EXPECT_TRUE(rows[i].selectedByDefault) << rows[i].name;
         EXPECT_EQ(rows[i].size, 0);
-        if (i != 2 && i != 8) {
+        if (i != 5) {
             EXPECT_TRUE(rows[i].keeping.empty()) << rows[i].name;
         }
     }
     // A home written with its trailing slash gives no double slash.
-    EXPECT_EQ(CacheCleaner::table("/h/", {})[3].folders, std::vector<std::string>{"/h/.npm/_cacache"});
+    EXPECT_EQ(CacheCleaner::table("/h/", {})[0].folders, std::vector<std::string>{"/h/.npm/_cacache"});
 }
 
 TEST(CacheCleanerTable, ToolCachesFollowTheXdgCacheFolderOnlyWhenItIsSafe) {
     auto toolFolder = [](std::optional<std::string> cacheHome) {
-        return CacheCleaner::table("/h", {}, {cacheHome, std::nullopt})[8].folders;
+        return CacheCleaner::table("/h", {}, {cacheHome, std::nullopt})[5].folders;
     };
     EXPECT_EQ(toolFolder("/data/cache"), std::vector<std::string>{"/data/cache"});
     EXPECT_EQ(toolFolder("relative/cache"), std::vector<std::string>{"/h/.cache"});
@@ -101,15 +91,15 @@ TEST(CacheCleanerTable, ToolCachesFollowTheXdgCacheFolderOnlyWhenItIsSafe) {
     EXPECT_EQ(toolFolder("/h/"), std::vector<std::string>{"/h/.cache"});
     EXPECT_EQ(toolFolder("/"), std::vector<std::string>{"/h/.cache"});
     // Only the tool row moves; the others stay relative to the home folder.
-    EXPECT_EQ(CacheCleaner::table("/h", {}, {"/data/cache", std::nullopt})[3].folders,
+    EXPECT_EQ(CacheCleaner::table("/h", {}, {"/data/cache", std::nullopt})[0].folders,
               std::vector<std::string>{"/h/.npm/_cacache"});
 }
 
 TEST(CacheCleanerTable, TheSupportFolderInsideACacheFolderIsKept) {
     auto rows = CacheCleaner::table("/h", {}, {std::nullopt, "/h/.cache/data"});
-    EXPECT_EQ(rows[8].keeping.count("data"), 1u);
+    EXPECT_EQ(rows[5].keeping.count("data"), 1u);
     rows = CacheCleaner::table("/h", {}, {"/h/.local", std::nullopt});
-    EXPECT_EQ(rows[8].keeping.count("share"), 1u);
+    EXPECT_EQ(rows[5].keeping.count("share"), 1u);
 }
 
 TEST(CacheCleanerLocations, NothingPresentListsNothing) {
@@ -126,7 +116,7 @@ TEST(CacheCleanerLocations, EveryKindIsMeasuredAndCleared) {
         for (const auto& folder : location.folders) writeSized(folder + "/entry/blob", 4096);
     }
     auto found = CacheCleaner::locations(home.path(), kOwnBundle);
-    ASSERT_EQ(found.size(), 12u);
+    ASSERT_EQ(found.size(), 6u);
     for (const auto& location : found) {
         auto result = CacheCleaner::clear(location, FakeOpenFiles());
         EXPECT_EQ(result.freed, location.size) << location.name;
@@ -144,25 +134,19 @@ TEST(CacheCleanerLocations, MeasuresLargestFirstWithTiesInTableOrder) {
     fillCache(home / ".gradle/caches", 8192);
     fillCache(home / ".npm/_cacache", 8192);
     writeSized(home / ".cargo/registry/cache/big", 200000);
-    writeSized(home / "Library/Developer/Xcode/iOS DeviceSupport/17.2/symbols", 4096);
 
     auto found = CacheCleaner::locations(home.path(), kOwnBundle);
-    ASSERT_EQ(names(found), (std::vector<std::string>{"Rust downloads", "npm cache", "Gradle caches",
-                                                      "iPhone and iPad debug files"}));
+    ASSERT_EQ(names(found), (std::vector<std::string>{"Rust downloads", "npm cache", "Gradle caches"}));
     const int64_t npm = allocatedOf(home / ".npm/_cacache/a/one") + allocatedOf(home / ".npm/_cacache/a/deeper/two") +
                         allocatedOf(home / ".npm/_cacache/b");
     EXPECT_EQ(found[1].size, npm);
     EXPECT_EQ(found[2].size, npm);
     EXPECT_EQ(found[0].size, allocatedOf(home / ".cargo/registry/cache/big"));
-    EXPECT_FALSE(found[3].selectedByDefault);
 }
 
 TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
     TempDir home;
-    writeSized(home / "Library/Caches/com.apple.Safari/x", 4096);
-    writeSized(home / "Library/Caches/com.orvandel.Keldwick/x", 4096);
-    writeSized(home / "Library/Caches/.DS_Store", 4096);
-    writeSized(home / "Library/Caches/org.other/x", 4096);
+    writeSized(home / ".cache/com.orvandel.Keldwick/x", 4096);
     writeSized(home / ".cache/huggingface/hub/model", 4096);
     writeSized(home / ".cache/lm-studio/models/m", 4096);
     writeSized(home / ".cache/Keldwick/state", 4096);
@@ -173,24 +157,17 @@ TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
     writeSized(home / ".cache/Google/AndroidStudio2024.1/LocalHistory/changes.storage", 4096);
 
     auto found = CacheCleaner::locations(home.path(), kOwnBundle);
-    const CacheLocation* apps = find(found, "App caches");
-    const CacheLocation* tools = find(found, "Tool caches");
-    ASSERT_TRUE(apps && tools);
-    EXPECT_EQ(apps->size, allocatedOf(home / "Library/Caches/org.other/x"));
+    const CacheLocation* tools = find(found, "App and tool caches");
+    ASSERT_TRUE(tools);
     EXPECT_EQ(tools->size, allocatedOf(home / ".cache/pip/http/blob"));
 
     FakeOpenFiles none;
-    auto cleared = CacheCleaner::clear(*apps, none);
-    EXPECT_EQ(cleared.freed, apps->size);
-    EXPECT_TRUE(cleared.kept.empty());
-    cleared = CacheCleaner::clear(*tools, none);
+    auto cleared = CacheCleaner::clear(*tools, none);
     EXPECT_EQ(cleared.freed, tools->size);
     EXPECT_TRUE(cleared.kept.empty());
 
-    EXPECT_FALSE(exists(home / "Library/Caches/org.other"));
     EXPECT_FALSE(exists(home / ".cache/pip"));
-    for (const char* stays : {"Library/Caches/com.apple.Safari/x", "Library/Caches/com.orvandel.Keldwick/x",
-                              "Library/Caches/.DS_Store", ".cache/huggingface/hub/model",
+    for (const char* stays : {".cache/com.orvandel.Keldwick/x", ".cache/huggingface/hub/model",
                               ".cache/lm-studio/models/m", ".cache/Keldwick/state",
                               ".cache/rclone/vfs/remote/report.odt",
                               ".cache/JetBrains/IntelliJIdea2024.1/LocalHistory/changes.storage",
@@ -242,7 +219,7 @@ TEST(CacheCleanerClear, FileHeldOpenByARunningProcessIsLeftAlone) {
     OpenFileHolder holder(cache + "/tool/held");
     ASSERT_TRUE(holder.ok());
 
-    auto location = *find(CacheCleaner::locations(home.path(), {}), "Tool caches");
+    auto location = *find(CacheCleaner::locations(home.path(), {}), "App and tool caches");
     auto result = CacheCleaner::clear(location, ProcessOpenFileChecker());
     EXPECT_EQ(result.kept, std::vector<std::string>{cache + "/tool"});
     EXPECT_TRUE(exists(cache + "/tool/held"));
@@ -279,7 +256,7 @@ TEST(CacheCleanerClear, HardLinkedFilesFreeNothingAndAreNotCounted) {
     makeDirs(home / "project/.venv");
     ASSERT_EQ(::link((cache + "/linked").c_str(), (home / "project/.venv/linked").c_str()), 0);
 
-    auto location = *find(CacheCleaner::locations(home.path(), {}), "Tool caches");
+    auto location = *find(CacheCleaner::locations(home.path(), {}), "App and tool caches");
     EXPECT_EQ(location.size, allocatedOf(cache + "/own"));
     auto result = CacheCleaner::clear(location, FakeOpenFiles());
     EXPECT_EQ(result.freed, location.size);
@@ -292,7 +269,7 @@ TEST(CacheCleanerClear, LinkEntriesGoWithoutTheirTargets) {
     writeSized(home / "precious/file", 4096);
     makeDirs(home / ".npm/_cacache");
     ASSERT_EQ(::symlink((home / "precious").c_str(), (home / ".npm/_cacache/link").c_str()), 0);
-    CacheLocation location = CacheCleaner::table(home.path(), {})[3];
+    CacheLocation location = CacheCleaner::table(home.path(), {})[0];
     auto result = CacheCleaner::clear(location, FakeOpenFiles());
     EXPECT_EQ(result.freed, 0);
     EXPECT_TRUE(result.kept.empty());
@@ -320,7 +297,7 @@ TEST(CacheCleanerClear, ACacheFolderLinkedToAFolderAboveItIsLeftAlone) {
     writeSized(root / "var/home/u/Documents/thesis.tex", 4096);
     ASSERT_EQ(::symlink((root / "var/home").c_str(), (root / "home").c_str()), 0);
     ASSERT_EQ(::symlink((root / "var").c_str(), (root / "var/home/u/.cache").c_str()), 0);
-    auto tools = CacheCleaner::table(root / "home/u", {})[8];
+    auto tools = CacheCleaner::table(root / "home/u", {})[5];
     EXPECT_EQ(CacheCleaner::clear(tools, FakeOpenFiles()).freed, 0);
     EXPECT_TRUE(exists(root / "var/home/u/Documents/thesis.tex"));
 }
@@ -339,7 +316,7 @@ TEST(CacheCleanerClear, EntriesThatCantBeRemovedAreKeptAndCountNothing) {
 
     const int answer = answerOfChild([&]() -> char {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 2;
-        auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[3], FakeOpenFiles());
+        auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[0], FakeOpenFiles());
         return result.freed == mine && result.kept == std::vector<std::string>{cache + "/theirs"};
     });
     EXPECT_EQ(answer, 1);
@@ -365,7 +342,7 @@ TEST(CacheCleanerClear, AnotherMountInsideACacheIsNeverEntered) {
         auto found = CacheCleaner::locations(home.path(), {});
         const bool measuredOnlyThisMount = found.size() == 1 && found[0].size == allocatedOf(cache + "/plain") &&
                                            CacheCleaner::entrySize(cache + "/holder") == 0;
-        auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[5], FakeOpenFiles());
+        auto result = CacheCleaner::clear(CacheCleaner::table(home.path(), {})[2], FakeOpenFiles());
         return measuredOnlyThisMount && exists(cache + "/mounted/file") && exists(cache + "/holder/inner/file") &&
                !exists(cache + "/plain") &&
                std::find(result.kept.begin(), result.kept.end(), cache + "/mounted") != result.kept.end();

@@ -65,10 +65,9 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     writeDated(home / ".ollama/models/blobs/sha256-1", 24576, 11000);
     writeDated(home / ".lmstudio/models/m.gguf", 4096, 12000);
     writeDated(home / ".cache/lm-studio/models/n.gguf", 4096, 13000);
-    writeDated(home / "Library/Developer/Xcode/Archives/2024/App.xcarchive/x", 4096, 14000);
 
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 8u);
+    ASSERT_EQ(items.size(), 7u);
     for (size_t i = 1; i < items.size(); ++i) EXPECT_GE(items[i - 1].size, items[i].size);
 
     const MovableData* app = find(items, support + "/Steam");
@@ -108,12 +107,6 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     ASSERT_TRUE(find(items, home / ".lmstudio/models"));
     ASSERT_TRUE(find(items, home / ".cache/lm-studio/models"));
     EXPECT_EQ(find(items, home / ".cache/lm-studio/models")->name, "LM Studio models");
-
-    const MovableData* archives = find(items, home / "Library/Developer/Xcode/Archives");
-    ASSERT_TRUE(archives);
-    EXPECT_EQ(archives->name, "Xcode archives");
-    EXPECT_EQ(archives->kind, Kind::archives);
-    EXPECT_EQ(archives->lastUsed, at(14000));
 }
 
 TEST(SystemDataDiscovery, SystemAndOwnFoldersAreNeverListed) {
@@ -190,7 +183,6 @@ TEST(SystemDataDiscovery, EmulatorFoldersEndInAvd) {
 
 TEST(SystemDataDiscovery, EqualSizesKeepDiscoveryOrder) {
     TempDir home;
-    writeSized(home / "Library/Developer/Xcode/Archives/x", 4096);
     writeSized(home / ".ollama/models/x", 4096);
     writeSized(home / ".android/avd/A.avd/x", 4096);
     writeSized(home / "Library/Application Support/MobileSync/Backup/1/x", 4096);
@@ -198,8 +190,7 @@ TEST(SystemDataDiscovery, EqualSizesKeepDiscoveryOrder) {
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
     std::vector<Kind> kinds;
     for (const auto& item : items) kinds.push_back(item.kind);
-    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::appFiles, Kind::deviceBackup, Kind::emulator, Kind::models,
-                                        Kind::archives}));
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::appFiles, Kind::deviceBackup, Kind::emulator, Kind::models}));
 }
 
 TEST(SystemDataDiscovery, OpenFilesNameTheProcess) {

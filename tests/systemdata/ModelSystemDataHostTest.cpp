@@ -14,8 +14,8 @@ namespace {
 TEST(ModelSystemDataHostTest, TheWindowsCallsReachTheModel) {
     test::ModelWorld world;
     world.writeReadySettings();
-    const std::string cached = world.home + "/Library/Caches/org.example.Viewer/thumbnails.db";
-    test::makeDirs(world.home + "/Library/Caches/org.example.Viewer");
+    const std::string cached = world.home + "/.npm/_cacache/index-v5/entry";
+    test::makeDirs(world.home + "/.npm/_cacache/index-v5");
     test::writeFile(cached, std::string(300'000, 'x'));
     test::makeDirs(world.dir / "applications");
     QImage picture(16, 16, QImage::Format_ARGB32);
@@ -38,7 +38,7 @@ TEST(ModelSystemDataHostTest, TheWindowsCallsReachTheModel) {
     ASSERT_TRUE(test::pumpUntil([&] { return measured.has_value(); }));
     std::vector<CacheLocation> appCaches;
     for (const CacheLocation& location : *measured) {
-        if (location.name == "App caches") appCaches.push_back(location);
+        if (location.name == "npm cache") appCaches.push_back(location);
     }
     ASSERT_EQ(appCaches.size(), 1u);
     EXPECT_GE(appCaches[0].size, 300'000);

@@ -80,12 +80,10 @@ TEST(SystemDataPicturesTest, TheWindowInItsMainStates) {
     host.model.settings.drive = Drive{"ID", "Archive"};
     host.model.driveRoot = "/media/u/Archive";
     host.caches = {
-        cache("Tool caches", "uv, pip and other tools download again what they need", 4'870 * MB),
-        cache("App caches", "Apps rebuild them as you use them", 1'240 * MB),
+        cache("App and tool caches", "Apps, browsers and tools rebuild them as you use them", 4'870 * MB),
         cache("Gradle caches", "Android builds download what they need again", 2'310 * MB),
         cache("npm cache", "Packages download again when you install them", 612 * MB),
-        cache("iPhone and iPad debug files", "Xcode copies them again from your device when you connect it", 3'900 * MB,
-              false),
+        cache("Rust downloads", "Crates download again when you build", 1'240 * MB),
     };
     host.movable = {
         item("Steam", MovableData::Kind::appFiles, 48'200 * MB, 12),
