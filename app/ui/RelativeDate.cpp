@@ -16,6 +16,12 @@ constexpr double minute = 60, hour = 3600, day = 86400, week = 7 * day, month = 
 
 icu::Locale localeFor(const std::string& id) { return id.empty() ? icu::Locale::getDefault() : icu::Locale(id.c_str()); }
 
+// The windows speak English: a relative date in the user's language would sit inside an
+// English sentence. The region still comes from the locale.
+icu::Locale interfaceLocaleFor(const std::string& id) {
+    return id.empty() ? icu::Locale("en", icu::Locale::getDefault().getCountry()) : icu::Locale(id.c_str());
+}
+
 icu::UnicodeString relativeText(Date date, Date now, const std::string& locale) {
     const double delta = date.timeIntervalSince(now);  // negative in the past
     const double distance = std::fabs(delta);
@@ -44,7 +50,7 @@ icu::UnicodeString relativeText(Date date, Date now, const std::string& locale) 
     const double offset = delta < 0 ? -count : count;
 
     UErrorCode status = U_ZERO_ERROR;
-    icu::RelativeDateTimeFormatter formatter(localeFor(locale), nullptr, UDAT_STYLE_LONG,
+    icu::RelativeDateTimeFormatter formatter(interfaceLocaleFor(locale), nullptr, UDAT_STYLE_LONG,
                                              UDISPCTX_CAPITALIZATION_NONE, status);
     icu::UnicodeString text;
     if (U_SUCCESS(status)) formatter.format(offset, unit, text, status);

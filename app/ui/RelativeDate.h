@@ -13,7 +13,7 @@ namespace keldwick {
 // hours, days below a week, weeks below 30 days, months of 30 days below 365 days, then
 // years), in the locale's wording with named forms where it has them ("now",
 // "yesterday", "last week", "next month"). `locale` is an ICU locale id; empty means the
-// process's default locale.
+// interface's language (English) in the process's default region.
 std::string relativeDateText(Date date, Date now, const std::string& locale = "");
 
 // When a run happened: "Just now" under 60 seconds either way, otherwise the relative

@@ -2,6 +2,7 @@
 #include <QTextDocument>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <unicode/locid.h>
 
 #include "ui/PlainText.h"
 #include "ui/RelativeDate.h"
@@ -76,6 +77,13 @@ TEST(RelativeDateTest, TheLargestWholeUnitInNamedForm) {
     }
     // Another locale's words, with its first letter upper-cased.
     EXPECT_EQ(lastRunText(now.adding(-day), now, "de_DE"), "Gestern");
+    // Unasked, the interface's own language, whatever the user's locale.
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Locale before = icu::Locale::getDefault();
+    icu::Locale::setDefault(icu::Locale("de_DE"), status);
+    ASSERT_TRUE(U_SUCCESS(status));
+    EXPECT_EQ(relativeDateText(now.adding(-4 * minute), now), "4 minutes ago");
+    icu::Locale::setDefault(before, status);
 }
 
 }  // namespace
