@@ -66,7 +66,7 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
     auto* noteIcon = new QLabel(noteBox_);
     noteIcon->setPixmap(Symbols::icon("info.circle").pixmap(16, 16));
     note_ = plainLabel(
-        QStringLiteral("These are files Keldwick moved. To bring this Mac's back, use Moved from This Mac."), noteBox_,
+        QStringLiteral("These are files Keldwick moved. To bring this computer's back, use Moved from This Computer."), noteBox_,
         true);
     noteRow->addWidget(noteIcon);
     noteRow->addWidget(note_, 1);
@@ -106,7 +106,7 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
         auto* menu = new QMenu(this);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         connect(menu->addAction(QStringLiteral("Open")), &QAction::triggered, this, [this, paths] { open(paths); });
-        connect(menu->addAction(QStringLiteral("Show in Finder")), &QAction::triggered, this,
+        connect(menu->addAction(QStringLiteral("Show in Folder")), &QAction::triggered, this,
                 [this, paths] { reveal(paths); });
         menu->popup(table_->viewport()->mapToGlobal(at));
     });
@@ -117,7 +117,7 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
     count_ = plainLabel(QString(), browser_);
     footer->addWidget(count_);
     footer->addStretch();
-    footer->addWidget(plainLabel(QStringLiteral("Drag files out to copy them to your Mac."), browser_));
+    footer->addWidget(plainLabel(QStringLiteral("Drag files out to copy them to your computer."), browser_));
     column->addLayout(footer);
     layout->addWidget(browser_, 1);
 

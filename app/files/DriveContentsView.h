@@ -1,6 +1,6 @@
 #pragma once
 // The "Everything on <drive>" tab: a read-only browser of the chosen drive, one folder at
-// a time, with crumbs, Back, a search within the folder, Open and Show in Finder, and rows
+// a time, with crumbs, Back, a search within the folder, Open and Show in Folder, and rows
 // that drag out as file URLs. Folders are listed on a worker thread; only the newest
 // listing's result is shown, so a slow listing of a folder left behind never replaces the
 // folder shown now.
@@ -40,7 +40,7 @@ public:
     bool isLoading() const { return isLoading_; }
     const std::optional<std::string>& failure() const { return failure_; }
 
-    // Open and Show in Finder on the items with these paths (in list order).
+    // Open and Show in Folder on the items with these paths (in list order).
     void open(const std::set<std::string>& paths);
     void reveal(const std::set<std::string>& paths);
     void back();

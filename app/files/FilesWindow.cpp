@@ -28,7 +28,7 @@ FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent)
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
     movedTab_ = new QToolButton(toolbar);
-    movedTab_->setText(QStringLiteral("Moved from This Mac"));
+    movedTab_->setText(QStringLiteral("Moved from This Computer"));
     everythingTab_ = new QToolButton(toolbar);
     for (QToolButton* button : {movedTab_, everythingTab_}) {
         button->setCheckable(true);

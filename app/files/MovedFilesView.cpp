@@ -152,7 +152,7 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     moveFiles_ = new QPushButton(QStringLiteral("Move Files\u2026"), this);
     selectionButton_ = new QPushButton(this);
     selectionButton_->setToolTip(
-        toolTipText(QStringLiteral("Copies the file back to its folder on your Mac and removes it from the drive.")));
+        toolTipText(QStringLiteral("Copies the file back to its folder on your computer and removes it from the drive.")));
     restoreAll_ = new QPushButton(QStringLiteral("Bring Everything Back\u2026"), this);
     bottom->addWidget(status_, 1);
     bottom->addWidget(progress_);

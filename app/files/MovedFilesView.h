@@ -1,5 +1,5 @@
 #pragma once
-// The "Moved from This Mac" tab: the moved records with their status, searchable, with a
+// The "Moved from This Computer" tab: the moved records with their status, searchable, with a
 // selection kept as a set of record ids across refreshes (an id whose record leaves stays
 // selected but matches nothing), the drive banner, the problem bar of one selected record,
 // the bottom bar, the empty states, the row menu and confirmations, and files dropped on

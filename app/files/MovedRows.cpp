@@ -42,10 +42,10 @@ StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveCon
                     "The shortcut was deleted or moved. The file is safe on the drive."};
         case Phase::returned:
             return {"info.circle.fill", Tint::secondary, "Extra copy on drive",
-                    "Something else has this file's place on your Mac. The copy Keldwick moved is still on the drive."};
+                    "Something else has this file's place on your computer. The copy Keldwick moved is still on the drive."};
         case Phase::offloaded:
             if (driveConnected)
-                return {"checkmark.circle.fill", Tint::green, "On " + driveName, "Opens from its shortcut on your Mac."};
+                return {"checkmark.circle.fill", Tint::green, "On " + driveName, "Opens from its shortcut on your computer."};
             return {"externaldrive.badge.xmark", Tint::orange, "Drive not plugged in",
                     "Plug in " + driveName + " to open this file."};
         default:
@@ -66,7 +66,7 @@ std::optional<Problem> problemOf(const OffloadRecord& record, const std::string&
         case Phase::returned:
             return Problem{"info.circle",
                            record.error.value_or("Something else has the place of " + quotedName(record) +
-                                                 " on your Mac now \u2014 maybe a newer version saved by an app, "
+                                                 " on your computer now \u2014 maybe a newer version saved by an app, "
                                                  "maybe a different file. The copy Keldwick moved is still on " +
                                                  driveName + ".")};
         default:
@@ -111,12 +111,12 @@ std::optional<std::string> driveAwayBanner(const ModelState& state) {
 std::optional<MovedEmptyState> movedEmptyState(const ModelState& state, size_t listed, const std::string& search) {
     const std::string drive = driveDisplayName(state);
     if (state.records.empty() && state.hasBroughtFilesBack)
-        return MovedEmptyState{"checkmark.circle", "Everything is back on your Mac",
+        return MovedEmptyState{"checkmark.circle", "Everything is back on your computer",
                                "Files Keldwick moves to " + drive +
                                    " will show up here. To move something now, drop it here."};
     if (state.records.empty())
         return MovedEmptyState{"externaldrive", "No files on your drive yet",
-                               "When your Mac gets low on space, the files Keldwick moves to " + drive +
+                               "When your computer gets low on space, the files Keldwick moves to " + drive +
                                    " will show up here. To move something now, drop it here.",
                                state.driveRoot.has_value() && !state.journalProblem};
     if (listed == 0 && !search.empty()) return MovedEmptyState{"magnifyingglass", search, "", false, true};
@@ -147,13 +147,13 @@ std::vector<MenuEntry> movedRowMenu(const std::vector<OffloadRecord>& chosen, co
             return r.phase == Phase::offloaded && driveStatus(r).connected;
         }))
         menu.push_back({MovedAction::open, "Open", true});
-    menu.push_back({MovedAction::restore, "Bring Back to Mac", anyRestorable && idle(state)});
-    menu.push_back({MovedAction::keepOnMac, "Bring Back and Always Keep on This Mac", anyRestorable && idle(state)});
+    menu.push_back({MovedAction::restore, "Bring Back", anyRestorable && idle(state)});
+    menu.push_back({MovedAction::keepOnMac, "Bring Back and Always Keep on This Computer", anyRestorable && idle(state)});
     if (chosen.size() == 1 && offersCopy(chosen.front(), exists))
         menu.push_back({MovedAction::restoreCopy, "Bring Back as a Copy",
                         driveStatus(chosen.front()).connected && idle(state)});
     menu.push_back({MovedAction::divider, "", true});
-    menu.push_back({MovedAction::showInFinder, "Show in Finder", true});
+    menu.push_back({MovedAction::showInFinder, "Show in Folder", true});
     if (state.driveRoot) menu.push_back({MovedAction::showOnDrive, "Show on " + driveDisplayName(state), true});
     if (chosen.size() == 1 &&
         (chosen.front().phase == Phase::returned || chosen.front().phase == Phase::linkMissing)) {
@@ -189,7 +189,7 @@ ProblemButtons problemButtons(const OffloadRecord& record, const ModelState& sta
         buttons.firstTitle = "Bring Back as a Copy";
     } else if (record.phase == Phase::linkMissing) {
         buttons.first = MovedAction::restore;
-        buttons.firstTitle = "Bring Back to Mac";
+        buttons.firstTitle = "Bring Back";
     }
     if (record.phase == Phase::returned || record.phase == Phase::linkMissing) {
         buttons.offersDelete = true;
@@ -212,7 +212,7 @@ BottomButtons bottomButtons(const ModelState& state, const std::set<int64_t>& se
         }
         anyRestorable = anyRestorable || isRestorable(record, driveStatus);
     }
-    buttons.selectionTitle = counted < 2 ? "Bring Back to Mac"
+    buttons.selectionTitle = counted < 2 ? "Bring Back"
                                          : "Bring Back " + std::to_string(counted) + (anyFolder ? " Items" : " Files");
     buttons.selectionEnabled = anyRestorable && idle(state);
     buttons.restoreAllEnabled = !offloadedRecords(state).empty() && state.driveRoot && idle(state);
@@ -222,17 +222,17 @@ BottomButtons bottomButtons(const ModelState& state, const std::set<int64_t>& se
 Confirmation restoreAllConfirmation(const ModelState& state) {
     const auto offloaded = offloadedRecords(state);
     Confirmation c;
-    c.title = offloaded.size() == 1 ? "Bring " + quotedName(offloaded.front()) + " back to your Mac?"
-                                    : "Bring all " + recordCountText(offloaded) + " back to your Mac?";
+    c.title = offloaded.size() == 1 ? "Bring " + quotedName(offloaded.front()) + " back to your computer?"
+                                    : "Bring all " + recordCountText(offloaded) + " back to your computer?";
     c.button = "Bring Everything Back";
     if (state.macFreeBytes) {
         const int64_t total = offloadedBytes(state);
         const std::string totalText = byteCountText(total), freeText = byteCountText(*state.macFreeBytes);
         c.message = *state.macFreeBytes >= total
-                        ? totalText + " will be copied back to this Mac (it has " + freeText + " free) and removed from " +
+                        ? totalText + " will be copied back to this computer (it has " + freeText + " free) and removed from " +
                               driveDisplayName(state) + ". Keldwick won't move them again for at least " +
                               std::to_string(state.settings.minimumAgeDays) + " days."
-                        : "That's " + totalText + ", but this Mac only has " + freeText +
+                        : "That's " + totalText + ", but this computer only has " + freeText +
                               " free. Keldwick will bring back what fits and then stop safely.";
     }
     return c;
@@ -242,11 +242,11 @@ Confirmation deleteConfirmation(const OffloadRecord& record, const ModelState& s
     const std::string drive = driveDisplayName(state);
     if (record.phase == Phase::returned)
         return {"Delete the copy of " + quotedName(record) + " from " + drive + "?",
-                "The file on your Mac isn't affected. Not sure which one you need? Bring it back as a copy instead. "
+                "The file on your computer isn't affected. Not sure which one you need? Bring it back as a copy instead. "
                 "This can't be undone.",
                 "Delete Copy"};
     return {"Delete " + quotedName(record) + " from " + drive + "?",
-            "Its shortcut on your Mac was removed, so this is the only copy left. Deleting it can't be undone.",
+            "Its shortcut on your computer was removed, so this is the only copy left. Deleting it can't be undone.",
             "Delete from Drive"};
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// What the "Moved from This Mac" tab shows and offers, as plain functions of the model's
+// What the "Moved from This Computer" tab shows and offers, as plain functions of the model's
 // state: the listed records, each record's status and problem, the bars' texts, the row
 // menu, and the confirmations' texts. Main thread only where the callbacks are.
 
@@ -93,7 +93,7 @@ std::vector<OffloadRecord> recordsWithIds(const std::vector<OffloadRecord>& reco
 // What opening the chosen records opens: the links of the "offloaded" ones, only while
 // the drive is mounted.
 std::vector<std::string> pathsToOpen(const std::vector<OffloadRecord>& chosen, const ModelState& state);
-// What "Show in Finder" selects: each item's link, or its folder when the link is gone.
+// What "Show in Folder" selects: each item's link, or its folder when the link is gone.
 std::vector<std::string> pathsToReveal(const std::vector<OffloadRecord>& chosen, const ExistsAt& exists);
 
 // The problem bar's buttons for its record.

@@ -32,7 +32,7 @@ std::string subtitle(const AppSettings& settings) {
     if (!settings.onboardingComplete) return "Not set up yet";
     if (settings.isPaused) return "Paused: nothing moves on its own";
     // Whole gigabytes, the remainder dropped: 25.5 GB keeps "25".
-    return "Keeps " + std::to_string(settings.thresholdBytes / 1'000'000'000) + " GB free on this Mac";
+    return "Keeps " + std::to_string(settings.thresholdBytes / 1'000'000'000) + " GB free on this computer";
 }
 
 void addStatus(const ModelState& state, std::vector<PanelRow>& rows) {
@@ -70,7 +70,7 @@ void addStorage(const ModelState& state, std::vector<PanelRow>& rows) {
     const bool overLine = level.mark && level.fill > *level.mark;
     PanelRow mac;
     mac.kind = PanelRow::Kind::storage;
-    mac.title = "This Mac";
+    mac.title = "This Computer";
     mac.symbol = "laptopcomputer";
     mac.fill = level.fill;
     mac.tint = overLine ? Tint::orange : Tint::accent;
@@ -179,8 +179,8 @@ PanelContents panel(const ModelState& state, const std::optional<std::string>& a
     if (state.settings.onboardingComplete) {
         result.header.moveAutomatically = !state.settings.isPaused;
         result.header.switchHelp =
-            state.settings.isPaused ? "Paused. Turn on to let Keldwick free up space when your Mac runs low."
-                                    : "On: Keldwick frees up space when your Mac runs low. Turn off to pause.";
+            state.settings.isPaused ? "Paused. Turn on to let Keldwick free up space when your computer runs low."
+                                    : "On: Keldwick frees up space when your computer runs low. Turn off to pause.";
     }
     addStatus(state, result.rows);
     result.rows.push_back(separator());

@@ -1,10 +1,12 @@
 // Drives coming and going, mounting slowly or sleeping; unmount requests; notice clicks;
 // full disk access and the other drives that hold moved items.
 
+#include <QUrl>
 #include <cmath>
 
 #include "drives/VolumeDriveLocator.h"
 #include "foundation/FullDiskAccess.h"
+#include "foundation/PathUtil.h"
 #include "model/AppModel.h"
 #include "model/DisplayTexts.h"
 #include "model/OtherDrives.h"
@@ -86,14 +88,14 @@ void AppModel::updateDriveMounting() {
 void AppModel::mountWatchMarked() {
     assign(state_.driveMounting, std::optional<DriveMounting>(DriveMounting{now(), false}),
            &AppModel::driveMountingChanged);
-    logDrive("Drive plugged in; macOS is mounting it");
+    logDrive("Drive plugged in; the system is mounting it");
     QPointer<AppModel> self(this);
     mountingTask_ = services_.timers->after(mountStuckAfter, [self] {
         if (!self || !self->state_.driveMounting) return;
         DriveMounting stuck = *self->state_.driveMounting;
         stuck.stuck = true;
         self->assign(self->state_.driveMounting, std::optional<DriveMounting>(stuck), &AppModel::driveMountingChanged);
-        self->logDrive("macOS hasn't mounted the drive after 2 minutes");
+        self->logDrive("The system hasn't mounted the drive after 2 minutes");
     });
 }
 
@@ -187,8 +189,12 @@ void AppModel::refreshOtherDrives() {
 
 bool AppModel::openFullDiskAccessSettings() {
     assertMainThread();
-    const auto url = FullDiskAccess::settingsURL();
-    return url && services_.openURL && services_.openURL(*url);
+    // Linux has no page that grants access: the file manager shows the folder that refused
+    // where its permissions can be changed, in the folder that holds it.
+    const auto folder = FullDiskAccess::refusedFolder(state_.home);
+    if (!folder || !services_.openURL) return false;
+    const QUrl holder = QUrl::fromLocalFile(QString::fromStdString(PathUtil::parent(*folder)));
+    return services_.openURL(holder.toString().toStdString());
 }
 
 DriveStatus AppModel::driveStatus(const OffloadRecord& record) const {

@@ -13,7 +13,7 @@ void AppModel::start() {
     assign(state_.started, true, &AppModel::startedChanged);
 
     if (!instanceLock_) {
-        services_.alerts->present("Keldwick is already running", "Look for its icon in the menu bar.");
+        services_.alerts->present("Keldwick is already running", "Look for its icon in the system tray.");
         if (services_.terminate) services_.terminate();
         return;
     }

@@ -62,12 +62,12 @@ StallOutcome stallOutcome(const ModelState& state, bool foundCandidates, Date no
                                 "need from it, or use a bigger drive.",
                                 NoticeTarget::offloaded, "drive-full"};
     } else if (state.settings.managedFolders.empty()) {
-        outcome.notice = Notice{"Your Mac is still low on space", "Choose the folders Keldwick may look in, in Settings.",
+        outcome.notice = Notice{"Your computer is still low on space", "Choose the folders Keldwick may look in, in Settings.",
                                 NoticeTarget::menu, "nothing-to-move"};
     } else {
-        outcome.notice = Notice{"Your Mac is still low on space",
+        outcome.notice = Notice{"Your computer is still low on space",
                                 "Keldwick has moved everything it can: the rest is recent, in use or protected. To "
-                                "move something anyway, right-click it in Finder and choose Move to Keldwick Drive.",
+                                "move something anyway, right-click it in the file manager and choose Move to Keldwick Drive.",
                                 NoticeTarget::menu, "nothing-to-move"};
     }
     return outcome;
@@ -79,7 +79,7 @@ bool mayActOnFindings(const ModelState& state) {
 }
 
 Notice askFirstNotice(const ModelState& state) {
-    return Notice{"Your Mac is low on space",
+    return Notice{"Your computer is low on space",
                   "Keldwick can free up space by moving old files to " + driveDisplayName(state) +
                       ". Click to see which ones \u2014 nothing moves until you say so.",
                   NoticeTarget::preview, "ask-first"};

@@ -65,7 +65,7 @@ StallOutcome stallOutcome(const ModelState& state, bool foundCandidates, Date no
 // the journal usable or test mode on, and nothing running.
 bool mayActOnFindings(const ModelState& state);
 
-// "Your Mac is low on space", opening the preview.
+// "Your computer is low on space", opening the preview.
 Notice askFirstNotice(const ModelState& state);
 
 // The rules every scan and the engine apply: the standard rules for the home folder with

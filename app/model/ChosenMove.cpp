@@ -13,7 +13,7 @@ std::string refusalText(const ManualMove::Refusal& refusal) {
     std::string reason = refusal.reason;
     // The reasons are English sentences: lowering an ASCII capital is enough.
     if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
-    return "\u201C" + ItemName::display(refusal.path) + "\u201D stays on your Mac: " + reason + ".";
+    return "\u201C" + ItemName::display(refusal.path) + "\u201D stays on your computer: " + reason + ".";
 }
 
 std::optional<ChosenProblem> chosenMoveRefusal(const ModelState& state) {

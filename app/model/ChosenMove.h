@@ -24,7 +24,7 @@ struct ChosenProblem {
     bool operator==(const ChosenProblem&) const = default;
 };
 
-// The user's line for an item that stays: "“Taxes” stays on your Mac: kept on this Mac."
+// The user's line for an item that stays: "“Taxes” stays on your computer: kept on this computer."
 // (the reason with its first letter lowercased).
 std::string refusalText(const ManualMove::Refusal& refusal);
 

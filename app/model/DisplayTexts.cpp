@@ -52,7 +52,7 @@ std::string gigabytesText(int64_t bytes) {
 
 std::string folderDisplayName(const std::string& path, const std::string& home) {
     if (path == home) return "Home folder";
-    if (path == Simulators::devicesFolder(home)) return "Xcode simulators";
+    if (path == Simulators::devicesFolder(home)) return "Simulators";
     const std::string prefix = home + "/";
     if (path.compare(0, prefix.size(), prefix) != 0) return path;
     std::string text;

@@ -29,7 +29,7 @@ std::string restoredText(const std::vector<OffloadRecord>& restored, const std::
     } else if (restored.size() > 1) {
         int64_t bytes = 0;
         for (const auto& record : restored) bytes = Saturating::add(bytes, record.size);
-        text = "Brought back " + recordCountText(restored) + " (" + byteCountText(bytes) + ") to your Mac.";
+        text = "Brought back " + recordCountText(restored) + " (" + byteCountText(bytes) + ") to your computer.";
     }
     if (!failures.empty()) {
         if (!text.empty()) text += " ";
@@ -40,14 +40,14 @@ std::string restoredText(const std::vector<OffloadRecord>& restored, const std::
 
 std::string restoredCopyText(const OffloadRecord& record, const std::string& driveName) {
     return "Brought back the copy of \u201C" + ItemName::display(record.originalPath) + "\u201D from " + driveName +
-           ", next to the one on your Mac.";
+           ", next to the one on your computer.";
 }
 
 RestoreAllOutcome restoreAllOutcome(const ModelState& state, const RunSummary& summary) {
     std::string text = "Brought back " +
                        (summary.completed.size() == 1 ? std::string("1 item")
                                                       : std::to_string(summary.completed.size()) + " items") +
-                       " (" + byteCountText(summary.bytes) + ") to your Mac.";
+                       " (" + byteCountText(summary.bytes) + ") to your computer.";
     if (summary.failures.size() == 1) {
         text += " " + summary.failures.front().message;
     } else if (summary.failures.size() > 1) {
@@ -62,7 +62,7 @@ RestoreAllOutcome restoreAllOutcome(const ModelState& state, const RunSummary& s
     RestoreAllOutcome outcome;
     outcome.lastRun = text;
     if (everythingBack) {
-        outcome.notice = Notice{"Everything is back on your Mac", text, NoticeTarget::offloaded, std::nullopt};
+        outcome.notice = Notice{"Everything is back on your computer", text, NoticeTarget::offloaded, std::nullopt};
     } else {
         outcome.filesProblem = text;
         outcome.notice =

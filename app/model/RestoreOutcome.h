@@ -27,12 +27,12 @@ struct FilesProblemReport {
 FilesProblemReport filesProblemReport(const std::vector<std::string>& messages, const std::string& title);
 
 // The line after bringing items back: "Brought back “Taxes” to Documents." for one,
-// "Brought back 2 files (3.00 MB) to your Mac." for several, "" for none; then the first
+// "Brought back 2 files (3.00 MB) to your computer." for several, "" for none; then the first
 // failure's message (after a space when the line is not empty).
 std::string restoredText(const std::vector<OffloadRecord>& restored, const std::vector<std::string>& failures,
                          const std::string& home);
 
-// "Brought back the copy of “Taxes” from Archive, next to the one on your Mac."
+// "Brought back the copy of “Taxes” from Archive, next to the one on your computer."
 std::string restoredCopyText(const OffloadRecord& record, const std::string& driveName);
 
 struct RestoreAllOutcome {
@@ -43,7 +43,7 @@ struct RestoreAllOutcome {
 };
 
 // After bringing everything back, with `state` holding the records as refreshed after the
-// run: "Brought back 1 item (2.00 KB) to your Mac." and the failures, " Stopped early."
+// run: "Brought back 1 item (2.00 KB) to your computer." and the failures, " Stopped early."
 // and the engine's reason. Everything is back when nothing failed or stopped and no record
 // is on the drive or needs attention; otherwise the text stays as the files problem.
 RestoreAllOutcome restoreAllOutcome(const ModelState& state, const RunSummary& summary);

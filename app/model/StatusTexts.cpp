@@ -146,7 +146,7 @@ MenuStatus statusText(const ModelState& state) {
         case Activity::moving:
             if (settings.dryRunMode) return status("Test run\u2026", progressText(state), 1);
             return status("Moving files to " + name + "\u2026", progressText(state), 1);
-        case Activity::restoring: return status("Bringing files back to your Mac\u2026", progressText(state), 1);
+        case Activity::restoring: return status("Bringing files back to your computer\u2026", progressText(state), 1);
         case Activity::recovering: return status("Checking your files\u2026", std::nullopt, 1);
         case Activity::scanning: return status("Looking for files you haven't used\u2026", std::nullopt, 1);
         case Activity::clearing: return status("Clearing caches\u2026", std::nullopt, 1);
@@ -158,25 +158,25 @@ MenuStatus statusText(const ModelState& state) {
     if (settings.drive && !state.driveRefusals.empty()) return refusedDriveStatus(state.driveRefusals, name);
     if (settings.drive && !state.driveRoot) {
         if (state.driveMounting && state.driveMounting->stuck) {
-            return status("macOS hasn't opened " + name + " yet",
+            return status("The system hasn't opened " + name + " yet",
                           "It may still be checking it, which takes longer after a drive is unplugged without "
-                          "ejecting. If it doesn't open, select it in Disk Utility and click Mount.",
+                          "ejecting. If it doesn't open, select it in the Disks utility and click Mount.",
                           2);
         }
         if (state.driveMounting) {
             return status("Getting " + name + " ready\u2026",
-                          "macOS checks a drive before opening it. Hard drives can take a minute.", 1);
+                          "The system checks a drive before opening it. Hard drives can take a minute.", 1);
         }
         const auto onDrive = offloadedRecords(state);
         if (onDrive.empty()) {
             return status(name + " isn't plugged in",
-                          "Plug it in so Keldwick can free up space when your Mac needs it.", 2);
+                          "Plug it in so Keldwick can free up space when your computer needs it.", 2);
         }
         return status(name + " isn't plugged in",
                       recordCountText(onDrive) + " on it won't open until you plug it back in.", 2);
     }
     if (!state.hasFullDiskAccess) {
-        return status("Keldwick needs your permission", "macOS is keeping it from reaching your files.", 2);
+        return status("Keldwick needs your permission", "The system is keeping it from reaching your files.", 2);
     }
     if (settings.isPaused) return status("Paused", "Keldwick won't move anything on its own.", 2);
     if (!settings.drive) return status("Choose a drive for Keldwick.", std::nullopt, 2);
@@ -186,7 +186,7 @@ MenuStatus statusText(const ModelState& state) {
     if (state.macFreeBytes && *state.macFreeBytes < settings.thresholdBytes) {
         const std::string free = byteCountText(*state.macFreeBytes) + " free.";
         const std::optional<Stall> stall = state.stall ? std::optional(state.stall->kind) : std::nullopt;
-        const std::string filling = "Your Mac is filling up";
+        const std::string filling = "Your computer is filling up";
         if (stall == Stall::driveFull) {
             return status(name + " is full", free + " Keldwick can't move more files until there's room on it.", 2);
         }
@@ -209,7 +209,7 @@ MenuStatus statusText(const ModelState& state) {
         }
         return status(filling, free + " Keldwick can free up space by moving old files to " + name + ".", 2);
     }
-    return status("Plenty of room", "Keldwick is keeping an eye on your Mac.", 0);
+    return status("Plenty of room", "Keldwick is keeping an eye on your computer.", 0);
 }
 
 FillLevel macFillLevel(const ModelState& state) {

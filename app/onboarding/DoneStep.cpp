@@ -32,7 +32,7 @@ DoneStep::DoneStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), hos
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(16);
     layout->addWidget(new StepHeader("checkmark.circle.fill", QStringLiteral("You're all set"),
-                                     QStringLiteral("Keldwick lives in your menu bar. Click its icon anytime to see how "
+                                     QStringLiteral("Keldwick lives in your system tray. Click its icon anytime to see how "
                                                     "much space you have, make room, or get files back."),
                                      this));
     level_ = new Point("gauge.with.dots.needle.33percent", QString(), QString(), this);

@@ -43,7 +43,7 @@ std::string keepFreeCaption(int64_t bytes) {
 
 std::string spaceHeaderText(std::optional<int64_t> freeBytes, const std::optional<Drive>& drive) {
     std::string text;
-    if (freeBytes) text = "Your Mac has " + byteCountText(*freeBytes) + " free right now. ";
+    if (freeBytes) text = "Your computer has " + byteCountText(*freeBytes) + " free right now. ";
     return text + "When it drops below the amount you choose, Keldwick moves old files to " +
            driveNameOrDefault(drive) + " to make room.";
 }
@@ -105,12 +105,12 @@ DoneTexts doneTexts(const ModelState& state, const std::optional<Drive>& drive, 
                     std::optional<int64_t> movableBytes) {
     const std::string name = driveNameOrDefault(drive);
     DoneTexts texts;
-    texts.levelTitle = "When your Mac has less than " + gigabytesText(keepFreeBytes) + " free";
+    texts.levelTitle = "When your computer has less than " + gigabytesText(keepFreeBytes) + " free";
     texts.levelText = "Keldwick moves files you haven't used in a while to " + name +
                       ". The first time, it shows you the list and waits for your OK.";
     texts.keepTitle = "Keep " + name + " plugged in when you can";
     texts.keepText =
-        "Files on it only open while it's connected. If Finder ever says a file's original can't be "
+        "Files on it only open while it's connected. If the file manager ever says a file's original can't be "
         "found, just plug the drive back in.";
     if (movableBytes && *movableBytes >= kGigabyte)
         texts.movableText = byteCountText(*movableBytes) + " you haven't opened in " + minimumAgeText(state) +

@@ -31,14 +31,14 @@ SpaceStep::SpaceStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(16);
     header_ = new StepHeader("gauge.with.dots.needle.33percent",
-                             QStringLiteral("How much free space should your Mac keep?"), QString(), this);
+                             QStringLiteral("How much free space should your computer keep?"), QString(), this);
     layout->addWidget(header_);
     picker_ = new KeepFreePicker(model.keepFreeBytes(), this);
     connect(picker_, &KeepFreePicker::selectionChanged, this,
             [this](qint64 bytes) { host_.onboarding().setKeepFreeBytes(bytes); });
     layout->addWidget(picker_);
     note_ = style::symbolRow("info.circle",
-                             QStringLiteral("Your Mac is already below this, so Keldwick will show you what it can "
+                             QStringLiteral("Your computer is already below this, so Keldwick will show you what it can "
                                             "move right after setup."),
                              this);
     layout->addWidget(note_);

@@ -14,7 +14,7 @@ WelcomeStep::WelcomeStep(QWidget* parent) : QWidget(parent) {
     layout->setSpacing(18);
     layout->addWidget(new StepHeader(
         std::nullopt, QStringLiteral("Welcome to Keldwick"),
-        QStringLiteral("Keldwick keeps your Mac from filling up by moving files you don't use to your external drive."),
+        QStringLiteral("Keldwick keeps your computer from filling up by moving files you don't use to your external drive."),
         this));
     layout->addWidget(new Point(
         "clock.arrow.circlepath", QStringLiteral("Finds files you don't use"),
@@ -31,7 +31,7 @@ WelcomeStep::WelcomeStep(QWidget* parent) : QWidget(parent) {
                                 this));
     auto* stays = style::symbolRow(
         "checkmark.shield",
-        QStringLiteral("Apps, photo libraries, iCloud Drive and files you're using always stay on your Mac."), this);
+        QStringLiteral("Apps, photo libraries, synced folders and files you're using always stay on your computer."), this);
     stays->setContentsMargins(0, 4, 0, 0);
     layout->addWidget(stays);
     layout->addStretch();

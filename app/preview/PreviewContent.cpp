@@ -323,8 +323,8 @@ void PreviewContent::showMenu(const QPoint& position) {
     const std::vector<std::string> paths = menuPaths(view_->indexAt(position).row());
     if (paths.empty()) return;
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Always Keep on This Mac"), this, [this, paths] { keepOnThisMac(paths); });
-    menu.addAction(QStringLiteral("Show in Finder"), this, [this, paths] { host_.showItems(paths); });
+    menu.addAction(QStringLiteral("Always Keep on This Computer"), this, [this, paths] { keepOnThisMac(paths); });
+    menu.addAction(QStringLiteral("Show in Folder"), this, [this, paths] { host_.showItems(paths); });
     menu.exec(view_->viewport()->mapToGlobal(position));
 }
 

@@ -63,7 +63,7 @@ public:
     // The rows a context menu at `row` works on: the selection when the row is in it,
     // else that row alone; nothing for no row (-1).
     std::vector<std::string> menuPaths(int row) const;
-    // "Always Keep on This Mac": pins the items, then takes those still planned out of
+    // "Always Keep on This Computer": pins the items, then takes those still planned out of
     // the plan, so they show as excluded rows. The preview is not scanned again.
     void keepOnThisMac(const std::vector<std::string>& paths);
     // The run button: the model approves and starts the run first, then the window closes.

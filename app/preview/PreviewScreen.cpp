@@ -18,7 +18,7 @@ bool hasItems(const PreviewModel& preview) { return preview.plan() && !preview.p
 
 std::string title(const ModelState& state, const PreviewModel& preview) {
     if (state.macFreeBytes && *state.macFreeBytes < state.settings.thresholdBytes) {
-        return "Your Mac is running low on space";
+        return "Your computer is running low on space";
     }
     if (preview.plan() && preview.plan()->totalBytes() >= 1) {
         return "You could free up " + byteCountText(preview.plan()->totalBytes()) + " now";
@@ -43,14 +43,14 @@ std::string subtitle(const ModelState& state, const PreviewModel& preview) {
 
 std::optional<std::string> shortfallText(const ModelState& state, const PreviewModel& preview) {
     if (!hasItems(preview)) return std::nullopt;
-    const std::string uncheck = "Uncheck anything you'd rather keep on this Mac.";
+    const std::string uncheck = "Uncheck anything you'd rather keep on this computer.";
     const std::string allThatFits = "That's all that fits on " + driveDisplayName(state) + " right now";
     if (preview.goalBytes() == openEnded) {
         return preview.hasUnplannedCandidates() ? allThatFits + "." : uncheck;
     }
     const int64_t shortfall = preview.plan()->shortfall();
     if (shortfall < 1) return uncheck;
-    const std::string shortText = byteCountText(shortfall) + " short of what your Mac needs";
+    const std::string shortText = byteCountText(shortfall) + " short of what your computer needs";
     if (preview.hasUnplannedCandidates()) return allThatFits + " \u2014 " + shortText + ".";
     return "That's " + shortText + ": nothing else is old or big enough to move.";
 }
@@ -59,7 +59,7 @@ PreviewEmptyState noPreview(const ModelState& state) {
     if (state.driveRoot) {
         return {"checkmark.circle",
                 "Nothing to review",
-                "To see which files Keldwick can move, choose Free Up Space in the menu bar.",
+                "To see which files Keldwick can move, choose Free Up Space in the panel.",
                 {{"Free Up Space\u2026", PreviewAction::openPreview}}};
     }
     const std::string drive = driveDisplayName(state);

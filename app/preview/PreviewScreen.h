@@ -49,7 +49,7 @@ inline constexpr const char* kTestModeBanner =
     "Test mode is on: Keldwick will only note what it would move. You can turn it off in Settings \u2192 Advanced.";
 inline constexpr const char* kAskEveryTime = "Ask me every time before moving files";
 inline constexpr const char* kAskEveryTimeHelp =
-    "When this is off, Keldwick moves old files on its own whenever your Mac gets low on space, and lets you know.";
+    "When this is off, Keldwick moves old files on its own whenever your computer gets low on space, and lets you know.";
 
 // `preview` is the model's open preview, or null.
 PreviewScreen previewScreen(const ModelState& state, const PreviewModel* preview);

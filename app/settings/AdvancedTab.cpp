@@ -56,7 +56,7 @@ AdvancedTab::AdvancedTab(SettingsHost& host, QWidget* parent) : QWidget(parent),
     ageLabel_ = markdownLabel(QString(), this);
     amounts.body->addWidget(stepperRow(ageLabel_, age_, this));
     projects_ = wrappingSwitch(
-        QStringLiteral("Also move code projects and Xcode simulators unused that long, each in one piece"), this,
+        QStringLiteral("Also move code projects and simulators unused that long, each in one piece"), this,
         amounts.body);
     recent_ = wrappingSwitch(QStringLiteral("When that isn't enough, also move videos, photos, documents, projects "
                                             "and simulators over 100 MB unused for a week"),

@@ -85,7 +85,7 @@ DriveTab::DriveTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_
 
     FormSection actions = formSection(QString(), this);
     auto* buttons = new QHBoxLayout;
-    showFolder_ = new QPushButton(QStringLiteral("Show in Finder"), this);
+    showFolder_ = new QPushButton(QStringLiteral("Show in Folder"), this);
     different_ = new QPushButton(QStringLiteral("Use a Different Drive\u2026"), this);
     spinner_ = new QProgressBar(this);
     spinner_->setRange(0, 0);

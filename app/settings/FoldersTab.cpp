@@ -73,7 +73,7 @@ FoldersTab::FoldersTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     folders_.body->addWidget(addFolder_, 0, Qt::AlignLeft);
     layout->addWidget(folders_.widget);
 
-    pins_ = formSection(QStringLiteral("Always keep on this Mac"), this);
+    pins_ = formSection(QStringLiteral("Always keep on this computer"), this);
     pinRows_ = new QVBoxLayout;
     pinRows_->setSpacing(6);
     pins_.body->addLayout(pinRows_);
@@ -165,7 +165,7 @@ void FoldersTab::addFolders() {
 }
 
 void FoldersTab::addPins() {
-    const auto chosen = pickInHome(true, "Keep on This Mac", "Choose files or folders Keldwick should never move.");
+    const auto chosen = pickInHome(true, "Keep on This Computer", "Choose files or folders Keldwick should never move.");
     if (!chosen) return;
     host_.pin(*chosen);
 }

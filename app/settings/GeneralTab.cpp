@@ -24,7 +24,7 @@ GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(16);
 
-    keepFreeSection_ = formSection(QStringLiteral("Keep at least this much free on this Mac"), this);
+    keepFreeSection_ = formSection(QStringLiteral("Keep at least this much free on this computer"), this);
     keepFree_ = new KeepFreePicker(host_.state().settings.thresholdBytes, this);
     keepFreeSection_.body->addWidget(keepFree_);
     layout->addWidget(keepFreeSection_.widget);

@@ -47,11 +47,11 @@ GeneralScreen generalScreen(const ModelState& state, const UpdateFacts& updates)
     const AppSettings& settings = state.settings;
     GeneralScreen screen;
     screen.keepFreeBytes = settings.thresholdBytes;
-    screen.keepFreeFooter = "When your Mac has less free space than this, Keldwick moves old files to " +
+    screen.keepFreeFooter = "When your computer has less free space than this, Keldwick moves old files to " +
                             driveDisplayName(state) + " to make room.";
     screen.askFirst = !settings.automaticRunsApproved;
     screen.askCaption = settings.automaticRunsApproved
-                            ? "Keldwick moves old files on its own when your Mac gets low on space, and lets you know."
+                            ? "Keldwick moves old files on its own when your computer gets low on space, and lets you know."
                             : "Keldwick shows you the list of files and waits for your OK before moving anything.";
     screen.paused = settings.isPaused;
     screen.notifications = settings.notificationsEnabled;
@@ -60,7 +60,7 @@ GeneralScreen generalScreen(const ModelState& state, const UpdateFacts& updates)
     if (!updates.isConfigured) {
         screen.updatesNotSetUp =
             "Updates aren't set up in this build: add the feed URL and EdDSA public key to "
-            "Config/Keldwick.xcconfig (see RELEASING.md).";
+            "the build's settings (-DSUFeedURL and -DSUPublicEDKey).";
     }
     screen.versionText = "Keldwick " + updates.versionText;
     screen.checkForUpdatesEnabled = updates.isConfigured && updates.canCheck;
@@ -89,7 +89,7 @@ FoldersScreen foldersScreen(const ModelState& state, const RuleList& rules) {
     screen.noFolders = settings.managedFolders.empty();
     const bool simulators =
         settings.moveProjectsAndSimulators && statOrNone(Simulators::devicesFolder(state.home)).has_value();
-    screen.foldersFooter = simulators ? "Keldwick only looks inside these folders, and at your Xcode simulators."
+    screen.foldersFooter = simulators ? "Keldwick only looks inside these folders, and at your simulators."
                                       : "Keldwick only looks inside these folders.";
     for (const std::string& path : state.pins) {
         PinRow row;
@@ -108,12 +108,12 @@ FoldersScreen foldersScreen(const ModelState& state, const RuleList& rules) {
 const std::vector<NeverMovedRow>& neverMovedRows() {
     static const std::vector<NeverMovedRow> rows = {
         {"macwindow", "Apps and their parts"},
-        {"photo.on.rectangle", "Photo, music and video libraries (Photos, Music, TV, Lightroom\u2026)"},
-        {"icloud", "iCloud Drive, and folders synced by Dropbox, Google Drive and others"},
+        {"photo.on.rectangle", "Photo, music and video libraries"},
+        {"icloud", "Folders synced by Dropbox, Nextcloud, Syncthing, Google Drive and others"},
         {"doc.badge.clock", "Files that are open right now"},
         {"chevron.left.forwardslash.chevron.right", "Code projects you're working on (unused ones move in one piece)"},
         {"building.columns",
-         "Your Library folder (apart from unused Xcode simulators), the Trash and system folders"},
+         "Your hidden folders (settings, caches and keys), the Trash and system folders"},
     };
     return rows;
 }

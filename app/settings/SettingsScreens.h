@@ -176,6 +176,6 @@ inline constexpr const char* kFilesStay =
     "Files you already moved stay on this drive. They're still listed, and they open whenever it's plugged in.";
 inline constexpr const char* kAlwaysBringBack = "You can always bring files back, whatever these are set to.";
 inline constexpr const char* kNoPins = "Nothing yet. Add anything you need even when the drive isn't plugged in.";
-inline constexpr const char* kNoFolders = "Add at least one folder so Keldwick can free up space on your Mac.";
+inline constexpr const char* kNoFolders = "Add at least one folder so Keldwick can free up space on your computer.";
 
 }  // namespace keldwick

@@ -6,21 +6,21 @@ std::string DriveProblem::explanation() const {
     switch (kind) {
         case Kind::unsupportedFormat:
             if (format == "ntfs") {
-                return "This drive is formatted for Windows, so your Mac can't save files to it. Use a different "
-                       "drive, or erase it as exFAT or APFS in Disk Utility \u2014 erasing deletes everything on it.";
+                return "This drive is formatted for Windows, so your computer can't save files to it. Use a different "
+                       "drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
             }
             return "Keldwick can't use this drive's format (" + format +
-                   "). Use a drive formatted as APFS, Mac OS Extended or exFAT.";
-        case Kind::startupDisk: return "This is your Mac's own disk.";
-        case Kind::internalDisk: return "This disk is inside your Mac. Keldwick needs an external drive.";
+                   "). Use a drive formatted as ext4, btrfs, XFS or exFAT.";
+        case Kind::startupDisk: return "This is your computer's own disk.";
+        case Kind::internalDisk: return "This disk is inside your computer. Keldwick needs an external drive.";
         case Kind::networkVolume: return "Network drives can disappear without warning, so Keldwick doesn't use them.";
-        case Kind::readOnly: return "Your Mac can't save files to this drive (it's read-only).";
+        case Kind::readOnly: return "Your computer can't save files to this drive (it's read-only).";
         case Kind::diskImage: return "This is a disk image, not a drive.";
         case Kind::timeMachine:
             return "This drive holds your Time Machine backups. Use a different drive for Keldwick.";
         case Kind::fat32:
             return "This drive can't hold files bigger than 4 GB (it's formatted as FAT32). Use a different drive, "
-                   "or erase it as exFAT or APFS in Disk Utility \u2014 erasing deletes everything on it.";
+                   "or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
     }
     return {};
 }

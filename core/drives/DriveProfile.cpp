@@ -32,7 +32,7 @@ std::optional<std::string> roundedSpeed(double mbps) {
 }
 
 const char* const slowUse = "Keldwick will use it for documents, photos, videos, music and downloads";
-const char* const appsStay = "Apps stay on your Mac, where they run faster.";
+const char* const appsStay = "Apps stay on your computer, where they run faster.";
 
 }  // namespace
 
@@ -75,7 +75,7 @@ std::string DriveProfile::kind() const {
 std::string DriveProfile::summary() const {
     switch (tier()) {
         case DriveTier::fastSSD:
-            return "This is a fast drive, so Keldwick can move whole folders to it too. Apps stay on your Mac.";
+            return "This is a fast drive, so Keldwick can move whole folders to it too. Apps stay on your computer.";
         case DriveTier::slow: {
             std::string reason = onUSB2(hardware) ? "is connected over USB 2, which is slow" : "is on the slow side";
             return "This drive " + reason + ", so " + slowUse + ". " + appsStay;

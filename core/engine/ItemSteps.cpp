@@ -274,7 +274,7 @@ std::string ItemSteps::keepChangedFolder(const OffloadRecord& record, const std:
     const std::string kept = renameBeside(record, displaced, folder);
     return quoted(ItemName::display(record.originalPath)) +
            " changed while it was being moved. The copy on your drive is in its place, and the version from your "
-           "Mac is next to it as " +
+           "computer is next to it as " +
            quoted(PathUtil::name(kept)) + ".";
 }
 

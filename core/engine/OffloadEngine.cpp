@@ -24,7 +24,7 @@ namespace {
 
 constexpr const char* workingName = "Keldwick is working on your files";
 constexpr const char* movingName = "Keldwick is moving files to your drive";
-constexpr const char* restoringName = "Keldwick is restoring files to your Mac";
+constexpr const char* restoringName = "Keldwick is restoring files to your computer";
 
 // One lock for every engine in the process: see the header.
 std::mutex& operationLock() {

@@ -234,7 +234,7 @@ void OffloadExecutor::recheckWhole(const Candidate& candidate, WholeKind kind, c
 
     const bool native = VolumeInfo::storesMetadataNatively(root);
     if (!native && (kind == WholeKind::project || kind == WholeKind::simulator))
-        throw EngineError::notEligible(path, "Only moves to a drive formatted for the Mac");
+        throw EngineError::notEligible(path, "Only moves to a drive formatted for Linux");
 
     WholeFolderInspector inspector;
     inspector.alsoUsed = lastBooted;

@@ -54,11 +54,11 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
     bool undoOnDrive = root.has_value();
     if (!itemAt(record.originalPath) && record.checksum && root && itemAt(record.drivePath(*root)))
         return markRecord(record,
-                          "It disappeared from your Mac while it was being moved. The copy on your drive was kept.",
+                          "It disappeared from your computer while it was being moved. The copy on your drive was kept.",
                           Phase::linkMissing, RecoveryAction::markedLinkMissing);
     if (!undoOnDrive) {
         context.journal->log(quoted(ItemName::display(record.originalPath)) +
-                                 " stayed on your Mac. Its unfinished copy will be removed from the drive when it's "
+                                 " stayed on your computer. Its unfinished copy will be removed from the drive when it's "
                                  "connected.",
                              EventLevel::info, record.id);
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
@@ -72,7 +72,7 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
         removeDriveCopy(record, *root);
         context.journal->setPhase(record.id, Phase::abandoned, failure);
         context.journal->log("Undid the unfinished move of " + quoted(ItemName::display(record.originalPath)) +
-                                 ". It's still on your Mac.",
+                                 ". It's still on your computer.",
                              EventLevel::info, record.id);
         return result(record, RecoveryAction::rolledBack);
     });
@@ -260,7 +260,7 @@ RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, 
 // The restored item is in place; its drive copy waits for the drive.
 RecoveryResult RecoveryManager::deferRestoreCleanup(const OffloadRecord& record) {
     context.journal->log(quoted(ItemName::display(record.originalPath)) +
-                             " is back on your Mac. Its old copy will be removed from the drive when it's connected.",
+                             " is back on your computer. Its old copy will be removed from the drive when it's connected.",
                          EventLevel::info, record.id);
     return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
 }
@@ -275,7 +275,7 @@ RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& reco
         if (!same)
             return markRecord(record,
                               quoted(ItemName::display(record.originalPath)) +
-                                  " is back on your Mac, but the copy on your drive is different, so both were kept.",
+                                  " is back on your computer, but the copy on your drive is different, so both were kept.",
                               Phase::returned, RecoveryAction::markedReturned);
     }
     // The restored item's place must outlast a power cut before its drive copy goes, and

@@ -91,7 +91,7 @@ std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const 
     if (!FileStat::peek(displaced)) return std::nullopt;  // nothing left to delete
     if (!root) {
         context.journal->log(quoted(ItemName::display(record.originalPath)) +
-                                 " is on your drive. Its original stays on your Mac until the drive is connected "
+                                 " is on your drive. Its original stays on your computer until the drive is connected "
                                  "and its copy there can be checked.",
                              EventLevel::info, record.id);
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
@@ -105,7 +105,7 @@ std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const 
         return rollBackOffload(record, EngineError::checksumMismatch(record.originalPath).message());
     }
     const std::string detail = EngineError::driveCopyMissing(record.originalPath).message();
-    context.journal->log(detail + " Its original stays on your Mac.",
+    context.journal->log(detail + " Its original stays on your computer.",
                          EventLevel::warning, record.id);
     return result(record, RecoveryAction::deferred, detail);
 }

@@ -14,7 +14,7 @@ inline const std::string driveNotConnected = "The drive isn't connected.";
 inline const std::string shortcutDeleted = "Its shortcut was deleted or moved. The file is still on your drive.";
 inline const std::string shortcutElsewhere = "Its shortcut now points somewhere else. The file is still on your drive.";
 inline const std::string anotherFile =
-    "Another file has taken its place on your Mac \xE2\x80\x94 probably a newer version saved by an app. "
+    "Another file has taken its place on your computer \xE2\x80\x94 probably a newer version saved by an app. "
     "The older copy is still on your drive.";
 inline const std::string recoveredSuffix = " (recovered by Keldwick)";
 inline const std::string restoredSuffix = " (restored by Keldwick)";

@@ -34,7 +34,7 @@ constexpr size_t rereadChunkSize = 4'194'304;
 
 std::string returnedText(const std::string& name) {
     return quoted(name) +
-           " is back on your Mac. Part of it changed on the drive although nothing saved it, so its copy there was "
+           " is back on your computer. Part of it changed on the drive although nothing saved it, so its copy there was "
            "kept too, just in case.";
 }
 
@@ -324,7 +324,7 @@ void RestoreExecutor::finishInPlace(const OffloadRecord& record, const std::stri
     deleteDriveCopy(record, root, drivePath);
     reach(FaultPoint::restoreDriveCopyDeleted, record, std::nullopt);
     journal.setPhase(record.id, Phase::restored);
-    journal.log("Brought back " + quoted(name) + " (" + byteCountText(record.size) + ") to your Mac.",
+    journal.log("Brought back " + quoted(name) + " (" + byteCountText(record.size) + ") to your computer.",
                 EventLevel::info, record.id);
     if (!located_ || located_->isStillThere())
         ItemSteps(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
@@ -366,7 +366,7 @@ void RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::st
 void RestoreExecutor::keepBoth(const OffloadRecord& record, const std::optional<std::string>& message) {
     const std::string text = message.value_or("The copy on your drive changed while " +
                                               quoted(ItemName::display(record.originalPath)) +
-                                              " was being brought back, so both were kept: one on your Mac, one on "
+                                              " was being brought back, so both were kept: one on your computer, one on "
                                               "the drive.");
     context.journal->setPhase(record.id, Phase::returned, text);
     context.journal->log(text, EventLevel::warning, record.id);

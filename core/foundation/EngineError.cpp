@@ -41,14 +41,14 @@ std::string EngineError::messageFor(const Payload& p) {
             return "There isn't enough room on your drive (needs " + byteCountText(p.needed) + ", has " +
                    byteCountText(p.available) + " free).";
         case Kind::notEnoughSpaceOnMac:
-            return "There isn't enough room on your Mac (needs " + byteCountText(p.needed) + ", has " +
+            return "There isn't enough room on your computer (needs " + byteCountText(p.needed) + ", has " +
                    byteCountText(p.available) + " free).";
         case Kind::sourceMissing:
             return quotedItem(p.path) + " isn't there anymore.";
         case Kind::notEligible:
-            return quotedItem(p.path) + " stays on your Mac (" + p.text + ").";
+            return quotedItem(p.path) + " stays on your computer (" + p.text + ").";
         case Kind::sourceChanged:
-            return quotedItem(p.path) + " changed while it was being copied, so it stayed on your Mac.";
+            return quotedItem(p.path) + " changed while it was being copied, so it stayed on your computer.";
         case Kind::inUse:
             return quotedItem(p.path) + " is open in " + joined(p.processNames, ", ") + ". Close it and try again.";
         case Kind::checksumMismatch:
@@ -62,7 +62,7 @@ std::string EngineError::messageFor(const Payload& p) {
                    " on your drive seems damaged, so Keldwick left it where it is. You can still open it, or copy "
                    "it from the drive yourself.";
         case Kind::linkReplaced:
-            return quotedItem(p.path) + " was replaced by a new file on your Mac.";
+            return quotedItem(p.path) + " was replaced by a new file on your computer.";
         case Kind::alreadyManaged:
             return quotedItem(p.path) + " is already on your drive.";
         case Kind::invalidState:
@@ -71,7 +71,7 @@ std::string EngineError::messageFor(const Payload& p) {
             return quotedItem(p.path) + " contains something Keldwick can't copy safely (a shortcut or special file).";
         case Kind::olderCopyOnDrive:
             return "An older copy of " + quotedItem(p.otherPath) + " is still on your drive, so " + quotedItem(p.path) +
-                   " stays on your Mac for now. You can delete the old copy in Files on Your Drive.";
+                   " stays on your computer for now. You can delete the old copy in Files on Your Drive.";
         case Kind::holdsOtherItems:
             return quotedItem(p.path) + " on your drive also holds other files you moved, so it can't be deleted.";
         case Kind::metadataNotCopied:

@@ -32,7 +32,7 @@ std::string display(const std::string& path) {
     }
     // The file is read without the lock so one slow disk can't stall every caller.
     auto device = SimulatorDevice::read(path);
-    if (!device) return "Xcode simulator";
+    if (!device) return "Simulator";
     std::string name = device->name + " simulator";
     std::lock_guard<std::mutex> guard(cacheLock());
     return cache().emplace(path, name).first->second;

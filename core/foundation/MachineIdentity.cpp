@@ -25,7 +25,7 @@ namespace keldwick::MachineIdentity {
 namespace {
 
 constexpr std::string_view kUnknown = "unknown-mac";
-constexpr std::string_view kFallbackName = "Mac";
+constexpr std::string_view kFallbackName = "Computer";
 constexpr std::string_view kStoredIDName = "machine-id";
 
 // This app's own id, the key under which machine ids are turned into ours.

@@ -11,7 +11,7 @@ namespace keldwick {
 namespace {
 
 const char* const appReason = "App or app component";
-const char* const libraryReason = "App library (Photos, Music, Lightroom…)";
+const char* const libraryReason = "App library (photos, music or video…)";
 
 std::optional<std::string> reasonFor(const std::string& path) {
     std::string extension = Utf8::lowercased(pathExtension(path));

@@ -23,16 +23,13 @@ const std::vector<std::pair<std::string, std::string>>& syncMarkers() {
     return rows;
 }
 
-// Linux keeps no per-item iCloud attribute, so no folder reads as synced with it.
-bool isUbiquitousItem(const std::string&) { return false; }
-
 }  // namespace
 
 std::optional<std::string> CloudSyncRule::syncReason(const std::string& folder) const {
     for (const auto& [marker, service] : syncMarkers()) {
         if (pathExists(PathUtil::join(folder, marker))) return "Synced by " + service;
     }
-    if (checksICloud_ && isUbiquitousItem(folder)) return "Synced with iCloud Drive";
+    // Linux keeps no per-item cloud attribute: only a sync service's marker tells.
     return std::nullopt;
 }
 

@@ -46,7 +46,7 @@ const std::vector<std::pair<std::string, std::string>>& DevelopmentRule::regener
         {".venv", "Python virtual environment"},
         {"__pycache__", "Python cache"},
         {".build", "Build folder"},
-        {"DerivedData", "Xcode build folder"},
+        {"DerivedData", "Build folder"},
         {"Pods", "CocoaPods dependencies"},
         {"Carthage", "Carthage dependencies"},
         {".gradle", "Gradle cache"},

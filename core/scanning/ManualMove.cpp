@@ -90,7 +90,7 @@ struct Outcome {
 std::optional<std::string> refusalReason(const std::string& p, const FileStat& stat, const std::string& realHome,
                                          const std::unordered_set<std::string>& kept) {
     if (!PathUtil::isInside(p, realHome)) return "Only what's in your home folder can move";
-    if (kept.count(p)) return "Your Mac keeps this folder where it is; what's inside it can move";
+    if (kept.count(p)) return "Your computer keeps this folder where it is; what's inside it can move";
     if (stat.isSymlink()) return "It's a shortcut";
     if (!stat.isFile() && !stat.isDirectory()) return "It's a special file";
     // The journal and the drive manifest record names as JSON text.
@@ -120,7 +120,7 @@ std::optional<Outcome> folderOutcome(const std::string& p, bool driveIsMacFormat
                      : DevelopmentRule::isProject(p) ? WholeKind::project
                                                      : WholeKind::chosen;
     if (kind != WholeKind::chosen && !driveIsMacFormatted)
-        return Outcome::refused(p, "Only moves to a drive formatted for the Mac");
+        return Outcome::refused(p, "Only moves to a drive formatted for Linux");
     WholeFolderInspector inspector;
     inspector.keepsSymlinks = kind == WholeKind::chosen ? driveIsMacFormatted : true;
     WholeFolderInspector::Result result = inspector.inspect(p);

@@ -90,8 +90,8 @@ std::optional<std::string> ProtectedFolders::reason(const std::string& path) con
 namespace {
 
 std::shared_ptr<const ScanRule> keptOnThisComputer(const std::vector<std::string>& pinned) {
-    return std::make_shared<PinnedRule>(pinned, "Kept on this Mac", "Inside a folder kept on this Mac",
-                                        "Holds something kept on this Mac");
+    return std::make_shared<PinnedRule>(pinned, "Kept on this computer", "Inside a folder kept on this computer",
+                                        "Holds something kept on this computer");
 }
 
 }  // namespace

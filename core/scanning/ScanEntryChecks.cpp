@@ -154,7 +154,7 @@ Visit Walk::visitWhole(const Volume& volume, Log& log, const std::string& path, 
                        const std::optional<SimulatorDevice>& simulator) const {
     const OffloadPolicy& policy = scanner_.policy;
     if (kind == WholeKind::project && !policy.moveProjects) return skip(log, path, "Code project");
-    if (!policy.driveIsMacFormatted) return skip(log, path, "Only moves to a drive formatted for the Mac");
+    if (!policy.driveIsMacFormatted) return skip(log, path, "Only moves to a drive formatted for Linux");
     if (auto reason = reasonNotMovable(stat, PathUtil::name(path), uid_)) return skip(log, path, std::move(*reason));
     for (const auto& rule : scanner_.rules) {
         if (auto reason = rule->skipReasonWhole(path, kind)) return skip(log, path, std::move(*reason));

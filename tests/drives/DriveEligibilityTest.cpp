@@ -66,8 +66,8 @@ TEST(DriveEligibilityTest, ChecksRunInOrderAndTheFixableOneIsShown) {
     found = DriveEligibility::problems(windows, std::nullopt);
     EXPECT_EQ(found, (std::vector<DriveProblem>{DriveProblem::readOnly(), DriveProblem::unsupportedFormat("ntfs")}));
     EXPECT_EQ(DriveProblem::mostHelpful(found)->explanation(),
-              "This drive is formatted for Windows, so your Mac can't save files to it. Use a different drive, or "
-              "erase it as exFAT or APFS in Disk Utility \u2014 erasing deletes everything on it.");
+              "This drive is formatted for Windows, so your computer can't save files to it. Use a different drive, or "
+              "erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.");
 
     EXPECT_FALSE(DriveProblem::mostHelpful({}));
     EXPECT_EQ(DriveProblem::mostHelpful({DriveProblem::readOnly(), DriveProblem::networkVolume()})->kind,
@@ -88,21 +88,21 @@ TEST(DriveEligibilityTest, TimeMachineBackupsAreFoundThroughLinks) {
 
 TEST(DriveEligibilityTest, ExplanationsWordForWord) {
     EXPECT_EQ(DriveProblem::unsupportedFormat("tmpfs").explanation(),
-              "Keldwick can't use this drive's format (tmpfs). Use a drive formatted as APFS, Mac OS Extended or "
+              "Keldwick can't use this drive's format (tmpfs). Use a drive formatted as ext4, btrfs, XFS or "
               "exFAT.");
     EXPECT_EQ(DriveProblem::unsupportedFormat("NTFS").explanation(),
-              "Keldwick can't use this drive's format (NTFS). Use a drive formatted as APFS, Mac OS Extended or "
+              "Keldwick can't use this drive's format (NTFS). Use a drive formatted as ext4, btrfs, XFS or "
               "exFAT.");
-    EXPECT_EQ(DriveProblem::startupDisk().explanation(), "This is your Mac's own disk.");
+    EXPECT_EQ(DriveProblem::startupDisk().explanation(), "This is your computer's own disk.");
     EXPECT_EQ(DriveProblem::internalDisk().explanation(),
-              "This disk is inside your Mac. Keldwick needs an external drive.");
+              "This disk is inside your computer. Keldwick needs an external drive.");
     EXPECT_EQ(DriveProblem::networkVolume().explanation(),
               "Network drives can disappear without warning, so Keldwick doesn't use them.");
-    EXPECT_EQ(DriveProblem::readOnly().explanation(), "Your Mac can't save files to this drive (it's read-only).");
+    EXPECT_EQ(DriveProblem::readOnly().explanation(), "Your computer can't save files to this drive (it's read-only).");
     EXPECT_EQ(DriveProblem::diskImage().explanation(), "This is a disk image, not a drive.");
     EXPECT_EQ(DriveProblem::timeMachine().explanation(),
               "This drive holds your Time Machine backups. Use a different drive for Keldwick.");
     EXPECT_EQ(DriveProblem::fat32().explanation(),
               "This drive can't hold files bigger than 4 GB (it's formatted as FAT32). Use a different drive, or "
-              "erase it as exFAT or APFS in Disk Utility \u2014 erasing deletes everything on it.");
+              "erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.");
 }

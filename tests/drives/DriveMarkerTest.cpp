@@ -54,11 +54,11 @@ TEST(DriveMarkerTest, AdoptingAnEmptyDriveWritesFolderReadMeAndMarker) {
     EXPECT_EQ(namesIn(root / "Keldwick"), (std::vector<std::string>{".keldwick-drive.json", "About This Folder.txt"}));
 
     EXPECT_EQ(test::readFile(root / "Keldwick/About This Folder.txt"),
-              "Keldwick\n\nThe folders in here hold files Keldwick moved off a Mac to free up space. There's one\n"
-              "folder per Mac, and inside it the files keep the folders they came from (Users > name >\n"
+              "Keldwick\n\nThe folders in here hold files Keldwick moved off a computer to free up space. There's one\n"
+              "folder per computer, and inside it the files keep the folders they came from (Users > name >\n"
               "Downloads\xE2\x80\xA6).\n\nThey're ordinary files: you can open them or copy them anytime, with or "
-              "without the app.\nOn the Mac, each one has a shortcut in its old place that opens it while this "
-              "drive is\nplugged in.\n\nTo put everything back on your Mac, open Keldwick from the menu bar and "
+              "without the app.\nOn the computer, each one has a shortcut in its old place that opens it while this "
+              "drive is\nplugged in.\n\nTo put everything back on your computer, open Keldwick from the system tray and "
               "choose Show\nFiles on this drive, then Bring Everything Back.\n");
 
     const std::string text = test::readFile(root / "Keldwick/.keldwick-drive.json");

@@ -66,19 +66,19 @@ TEST(DriveProfileTest, TierKindAndSummaryFollowTheFirstMatchingRule) {
     EXPECT_EQ(DriveProfile{}.summary(), notChecked);
     EXPECT_EQ((DriveProfile{hardware(Medium::unknown), std::nullopt}).summary(), notChecked);
     EXPECT_EQ((DriveProfile{hardware(Medium::solidState), std::nullopt}).summary(),
-              "This is a fast drive, so Keldwick can move whole folders to it too. Apps stay on your Mac.");
+              "This is a fast drive, so Keldwick can move whole folders to it too. Apps stay on your computer.");
     EXPECT_EQ((DriveProfile{hardware(Medium::solidState, 480'000'000), std::nullopt}).summary(),
               "This drive is connected over USB 2, which is slow, so Keldwick will use it for documents, photos, "
-              "videos, music and downloads. Apps stay on your Mac, where they run faster.");
+              "videos, music and downloads. Apps stay on your computer, where they run faster.");
     EXPECT_EQ((DriveProfile{std::nullopt, bench(250, 149, 0.5)}).summary(),
               "This drive is on the slow side, so Keldwick will use it for documents, photos, videos, music and "
-              "downloads. Apps stay on your Mac, where they run faster.");
+              "downloads. Apps stay on your computer, where they run faster.");
     EXPECT_EQ((DriveProfile{hardware(Medium::solidState), bench(500, 500, 3.0)}).summary(),
               "This drive says it's an SSD, but it works like a hard drive, so Keldwick will use it for documents, "
-              "photos, videos, music and downloads. Apps stay on your Mac, where they run faster.");
+              "photos, videos, music and downloads. Apps stay on your computer, where they run faster.");
     EXPECT_EQ((DriveProfile{hardware(Medium::rotational), std::nullopt}).summary(),
               "This is a hard drive, so Keldwick will use it for documents, photos, videos, music and downloads. "
-              "Apps stay on your Mac, where they run faster.");
+              "Apps stay on your computer, where they run faster.");
 }
 
 TEST(DriveProfileTest, MeasuredAsSpinningAndMisreportedMedium) {

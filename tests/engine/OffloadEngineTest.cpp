@@ -160,7 +160,7 @@ TEST_F(OffloadEngineTest, RestoreAllBringsBackWhatHasAFreePlace) {
     EXPECT_EQ(world.phaseOf(recordC.id), Phase::linkMissing);
     EXPECT_EQ(world.eventTexts().back(), "Restored 2 of 2 items (15.0 KB).");
     EXPECT_EQ(assertions, (std::vector<std::string>{"Keldwick is working on your files",
-                                                    "Keldwick is restoring files to your Mac"}));
+                                                    "Keldwick is restoring files to your computer"}));
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back(), (EngineProgress{"B", 1, 2, 14'011, recordB.size}));
 
@@ -180,7 +180,7 @@ TEST_F(OffloadEngineTest, RestoreAllStopsWhenTheMacIsFullAndCollectsOtherFailure
     EXPECT_EQ(summary.failures[0], (RunFailure{first.originalPath,
                                                EngineError::driveCopyMissing(first.originalPath).message()}));
     ASSERT_TRUE(summary.stoppedBecause);
-    EXPECT_EQ(summary.stoppedBecause->rfind("There isn't enough room on your Mac", 0), 0u);
+    EXPECT_EQ(summary.stoppedBecause->rfind("There isn't enough room on your computer", 0), 0u);
     EXPECT_TRUE(summary.completed.empty());
     EXPECT_EQ(world.phaseOf(second.id), Phase::offloaded);
     EXPECT_EQ(world.phaseOf(third.id), Phase::offloaded);

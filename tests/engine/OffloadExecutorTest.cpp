@@ -296,7 +296,7 @@ TEST_F(OffloadExecutorTest, RefusesWhatIsNotThereOrNotAPlainItem) {
 
 TEST_F(OffloadExecutorTest, RefusesByRuleMovabilityAndDatabaseCompanions) {
     const std::string pinned = writeFile(home + "/keep/me.txt", "k");
-    rules.push_back(std::make_shared<PinnedRule>(std::vector<std::string>{home + "/keep"}, "Kept on this Mac",
+    rules.push_back(std::make_shared<PinnedRule>(std::vector<std::string>{home + "/keep"}, "Kept on this computer",
                                                  "Inside a kept folder", "Holds kept items"));
     EXPECT_EQ(refusal(candidateFor(pinned)).text(), "Inside a kept folder");
 
@@ -513,7 +513,7 @@ TEST_F(OffloadExecutorTest, ProjectsNeedADriveThatKeepsMetadata) {
     const std::string project = home + "/Code/app";
     writeFile(project + "/main.c", "int main;");
     EXPECT_EQ(refusal(candidateFor(project, WholeKind::project), true),
-              EngineError::notEligible(project, "Only moves to a drive formatted for the Mac"));
+              EngineError::notEligible(project, "Only moves to a drive formatted for Linux"));
     EXPECT_EQ(executor().offload(candidateFor(project, WholeKind::chosen), true, nullptr, nullptr).kind,
               OffloadExecutor::Outcome::Kind::wouldMove);
 }
@@ -596,7 +596,7 @@ TEST_F(OffloadExecutorTest, AFileEditedAfterTheCopyStaysOnThisComputer) {
     EXPECT_EQ(FileStat::read(file)->kind, FileStat::Kind::file);
     auto events = eventTexts();
     EXPECT_EQ(events[1], "Couldn't move \u201Cdraft.txt\u201D: \u201Cdraft.txt\u201D changed while it was being "
-                         "copied, so it stayed on your Mac.");
+                         "copied, so it stayed on your computer.");
 }
 
 TEST_F(OffloadExecutorTest, ChangeDateOnlyCountsBeforeTheSwapNotAfter) {
@@ -704,7 +704,7 @@ TEST_F(OffloadExecutorTest, AFileWrittenIntoAFolderDuringItsCleanupIsKeptBeside)
     EXPECT_EQ(readFile(folder + " (recovered by Keldwick)/2.jpg"), "saved during the cleanup");
     EXPECT_EQ(eventTexts().at(1),
               "\u201CAlbum\u201D changed while it was being moved. The copy on your drive is in its place, and the "
-              "version from your Mac is next to it as \u201CAlbum (recovered by Keldwick)\u201D.");
+              "version from your computer is next to it as \u201CAlbum (recovered by Keldwick)\u201D.");
     EXPECT_TRUE(test::workingNamesUnder(home).empty());
 }
 

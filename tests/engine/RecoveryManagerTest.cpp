@@ -164,7 +164,7 @@ TEST_F(RecoveryManagerTest, ExecutorsEntryRepairsWithTheFailureAndIgnoresUnknown
     EXPECT_EQ(after.error, EngineError::inUse(original, {"Editor"}).message());
     EXPECT_FALSE(FileStat::peek(world.drivePath(record)));
     EXPECT_EQ(test::readFile(original), "quarterly numbers\n");
-    EXPECT_TRUE(logged(world, "Undid the unfinished move of \xE2\x80\x9CReport.txt\xE2\x80\x9D. It's still on your Mac."));
+    EXPECT_TRUE(logged(world, "Undid the unfinished move of \xE2\x80\x9CReport.txt\xE2\x80\x9D. It's still on your computer."));
 }
 
 TEST_F(RecoveryManagerTest, ForeignItemAtTheDrivePathIsLeftAlone) {
@@ -189,7 +189,7 @@ TEST_F(RecoveryManagerTest, UnpluggedDriveDefersAndKeepsThePhase) {
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0], (RecoveryResult{record.id, "Report.txt", RecoveryAction::deferred, "The drive isn't connected."}));
     EXPECT_EQ(world.reload(record).phase, Phase::offloadVerified);
-    EXPECT_TRUE(logged(world, "\xE2\x80\x9CReport.txt\xE2\x80\x9D stayed on your Mac. Its unfinished copy will be removed "
+    EXPECT_TRUE(logged(world, "\xE2\x80\x9CReport.txt\xE2\x80\x9D stayed on your computer. Its unfinished copy will be removed "
                               "from the drive when it's connected."));
 }
 

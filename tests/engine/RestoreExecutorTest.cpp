@@ -211,7 +211,7 @@ TEST_F(RestoreExecutorTest, AFileComesBackInPlaceAndItsDriveCopyGoes) {
     ASSERT_EQ(world.icons->restored.size(), 1u);
     EXPECT_EQ(world.icons->restored[0].second, path);
     EXPECT_TRUE(world.logged("Bringing back \u201CReport.txt\u201D\u2026"));
-    EXPECT_TRUE(world.logged("Brought back \u201CReport.txt\u201D (10.0 KB) to your Mac."));
+    EXPECT_TRUE(world.logged("Brought back \u201CReport.txt\u201D (10.0 KB) to your computer."));
     EXPECT_EQ(world.journal->record(record.id)->restoreChecksum, record.checksum);
 }
 
@@ -285,7 +285,7 @@ TEST_F(RestoreExecutorTest, ADriveFileEditedDuringTheRestoreIsKeptBesideTheResto
     auto result = restore(record.id);
     EXPECT_EQ(result.phase, Phase::returned);
     EXPECT_EQ(result.error, "The copy on your drive changed while \u201CReport.txt\u201D was being brought back, so "
-                            "both were kept: one on your Mac, one on the drive.");
+                            "both were kept: one on your computer, one on the drive.");
     EXPECT_EQ(contentOf(path), original);
     EXPECT_EQ(readFile(drivePath), original->at("") + "edited by an app");
 }
@@ -309,7 +309,7 @@ TEST_F(RestoreExecutorTest, ADriveCopyUnlikeTheRecordIsKeptUnlessSavedSinceTheMo
 
     auto result = restore(record.id);
     EXPECT_EQ(result.phase, Phase::returned);
-    EXPECT_EQ(result.error, "\u201CReport.txt\u201D is back on your Mac. Part of it changed on the drive although "
+    EXPECT_EQ(result.error, "\u201CReport.txt\u201D is back on your computer. Part of it changed on the drive although "
                             "nothing saved it, so its copy there was kept too, just in case.");
     EXPECT_EQ(readFile(path), "changed on the drive");
     EXPECT_EQ(readFile(drivePath), "changed on the drive");

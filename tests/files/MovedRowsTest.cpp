@@ -72,7 +72,7 @@ TEST(MovedListTest, StatusLabelForEveryPhase) {
                     break;
                 case Phase::offloaded:
                     EXPECT_EQ(label.title, on ? "On your other drive" : "Drive not plugged in");
-                    EXPECT_EQ(label.help, on ? "Opens from its shortcut on your Mac."
+                    EXPECT_EQ(label.help, on ? "Opens from its shortcut on your computer."
                                              : "Plug in your other drive to open this file.");
                     break;
                 default:
@@ -140,7 +140,7 @@ TEST(MovedListTest, EmptyStates) {
     state.journalProblem = "broken";
     EXPECT_FALSE(movedEmptyState(state, 0, "")->offersFreeUpSpace);
     state.hasBroughtFilesBack = true;
-    EXPECT_EQ(movedEmptyState(state, 0, "x")->title, "Everything is back on your Mac");
+    EXPECT_EQ(movedEmptyState(state, 0, "x")->title, "Everything is back on your computer");
     state.records = {record(1, "/home/u/a", Phase::offloaded)};
     EXPECT_TRUE(movedEmptyState(state, 0, "zz")->isSearch);
     EXPECT_FALSE(movedEmptyState(state, 1, ""));
@@ -171,28 +171,28 @@ TEST(MovedActionsTest, RowMenuMatrix) {
     };
     const std::vector<Case> cases = {
         {"returned", {returned}, mounted({}), true, {},
-         {"Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Bring Back as a Copy", "Show in Finder",
+         {"Bring Back", "Bring Back and Always Keep on This Computer", "Bring Back as a Copy", "Show in Folder",
           "Show on Vault", "Delete Copy from Vault\u2026"},
-         {"Bring Back as a Copy", "Show in Finder", "Show on Vault", "Delete Copy from Vault\u2026"}},
+         {"Bring Back as a Copy", "Show in Folder", "Show on Vault", "Delete Copy from Vault\u2026"}},
         {"missing, nothing there", {missing}, mounted({}), true, {},
-         {"Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Show in Finder", "Show on Vault",
+         {"Bring Back", "Bring Back and Always Keep on This Computer", "Show in Folder", "Show on Vault",
           "Delete from Vault\u2026"},
-         {"Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Show in Finder", "Show on Vault",
+         {"Bring Back", "Bring Back and Always Keep on This Computer", "Show in Folder", "Show on Vault",
           "Delete from Vault\u2026"}},
         {"missing, a new file there", {missing}, mounted({}), true, {"/home/u/m"},
-         {"Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Bring Back as a Copy", "Show in Finder",
+         {"Bring Back", "Bring Back and Always Keep on This Computer", "Bring Back as a Copy", "Show in Folder",
           "Show on Vault", "Delete from Vault\u2026"},
-         {"Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Bring Back as a Copy", "Show in Finder",
+         {"Bring Back", "Bring Back and Always Keep on This Computer", "Bring Back as a Copy", "Show in Folder",
           "Show on Vault", "Delete from Vault\u2026"}},
         {"two chosen", {returned, missing}, mounted({}), true, {"/home/u/m"},
-         {"Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Show in Finder", "Show on Vault"},
-         {"Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Show in Finder", "Show on Vault"}},
+         {"Bring Back", "Bring Back and Always Keep on This Computer", "Show in Folder", "Show on Vault"},
+         {"Bring Back", "Bring Back and Always Keep on This Computer", "Show in Folder", "Show on Vault"}},
         {"unplugged", {offloaded}, away, false, {},
-         {"Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Show in Finder"},
-         {"Show in Finder"}},
+         {"Bring Back", "Bring Back and Always Keep on This Computer", "Show in Folder"},
+         {"Show in Folder"}},
         {"busy", {offloaded}, busy, true, {},
-         {"Open", "Bring Back to Mac", "Bring Back and Always Keep on This Mac", "Show in Finder", "Show on Vault"},
-         {"Open", "Show in Finder", "Show on Vault"}},
+         {"Open", "Bring Back", "Bring Back and Always Keep on This Computer", "Show in Folder", "Show on Vault"},
+         {"Open", "Show in Folder", "Show on Vault"}},
     };
     for (const auto& c : cases) {
         const auto menu = movedRowMenu(c.chosen, c.state, connected(c.on), existing(c.present));
@@ -213,7 +213,7 @@ TEST(MovedActionsTest, OpenRevealAndProblemButtons) {
 
     const ModelState ready = mounted({});
     EXPECT_EQ(problemButtons(record(1, "/home/u/m", Phase::linkMissing), ready, existing({})),
-              (ProblemButtons{MovedAction::restore, "Bring Back to Mac", true, "Delete from Drive\u2026", true}));
+              (ProblemButtons{MovedAction::restore, "Bring Back", true, "Delete from Drive\u2026", true}));
     EXPECT_EQ(problemButtons(record(1, "/home/u/r", Phase::returned), state, existing({})),
               (ProblemButtons{MovedAction::restoreCopy, "Bring Back as a Copy", true, "Delete Copy\u2026", false}));
     EXPECT_EQ(problemButtons(record(1, "/home/u/s", Phase::offloadCopying), ready, existing({})).first, std::nullopt);
@@ -228,35 +228,35 @@ TEST(MovedActionsTest, SelectionButtonTitle) {
         std::string title;
         bool enabled;
     };
-    for (const Case& c : std::vector<Case>{{{}, "Bring Back to Mac", false},
-                                           {{1}, "Bring Back to Mac", true},
+    for (const Case& c : std::vector<Case>{{{}, "Bring Back", false},
+                                           {{1}, "Bring Back", true},
                                            {{1, 2, 3}, "Bring Back 3 Files", true},
                                            {{1, 2, 4}, "Bring Back 3 Items", true},
-                                           {{1, 5}, "Bring Back to Mac", true},  // returned not counted
-                                           {{5}, "Bring Back to Mac", false}}) {
+                                           {{1, 5}, "Bring Back", true},  // returned not counted
+                                           {{5}, "Bring Back", false}}) {
         const auto buttons = bottomButtons(state, c.selection, connected(true));
         EXPECT_EQ(buttons.selectionTitle, c.title);
         EXPECT_EQ(buttons.selectionEnabled, c.enabled);
     }
     state.activity = Activity::restoring;
     EXPECT_EQ(bottomButtons(state, {1}, connected(true)),
-              (BottomButtons{false, "Bring Back to Mac", false, false}));
+              (BottomButtons{false, "Bring Back", false, false}));
 }
 
 TEST(MovedActionsTest, Confirmations) {
     ModelState state = mounted({record(1, "/home/u/a.txt", Phase::offloaded, 3000)});
-    EXPECT_EQ(restoreAllConfirmation(state).title, "Bring \u201Ca.txt\u201D back to your Mac?");
+    EXPECT_EQ(restoreAllConfirmation(state).title, "Bring \u201Ca.txt\u201D back to your computer?");
     EXPECT_EQ(restoreAllConfirmation(state).message, "");  // free space unknown
     state.macFreeBytes = 3000;
     EXPECT_EQ(restoreAllConfirmation(state).message,
-              "3.00 KB will be copied back to this Mac (it has 3.00 KB free) and removed from Vault. Keldwick won't "
+              "3.00 KB will be copied back to this computer (it has 3.00 KB free) and removed from Vault. Keldwick won't "
               "move them again for at least 30 days.");
     state.macFreeBytes = 2999;
     EXPECT_EQ(restoreAllConfirmation(state).message,
-              "That's 3.00 KB, but this Mac only has 3.00 KB free. Keldwick will bring back what fits and then stop "
+              "That's 3.00 KB, but this computer only has 3.00 KB free. Keldwick will bring back what fits and then stop "
               "safely.");
     state.records.push_back(record(2, "/home/u/b", Phase::offloaded));
-    EXPECT_EQ(restoreAllConfirmation(state).title, "Bring all 2 files back to your Mac?");
+    EXPECT_EQ(restoreAllConfirmation(state).title, "Bring all 2 files back to your computer?");
 
     EXPECT_EQ(deleteConfirmation(record(1, "/x/r", Phase::returned), state).title,
               "Delete the copy of \u201Cr\u201D from Vault?");

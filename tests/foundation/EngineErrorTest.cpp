@@ -19,11 +19,11 @@ TEST(EngineErrorTest, EveryCaseHasItsSentence) {
         {EngineError::notEnoughSpaceOnDrive(126'000'000, 45'300'000, 1'073'741'824),
          "There isn't enough room on your drive (needs 126 MB, has 45.3 MB free beyond the 1.07 GB Keldwick always "
          "leaves free on it)."},
-        {EngineError::notEnoughSpaceOnMac(1, 0), "There isn't enough room on your Mac (needs 1 byte, has 0 bytes free)."},
+        {EngineError::notEnoughSpaceOnMac(1, 0), "There isn't enough room on your computer (needs 1 byte, has 0 bytes free)."},
         {EngineError::sourceMissing(p), "\u201CTrip.mov\u201D isn't there anymore."},
-        {EngineError::notEligible(p, "Locked"), "\u201CTrip.mov\u201D stays on your Mac (Locked)."},
+        {EngineError::notEligible(p, "Locked"), "\u201CTrip.mov\u201D stays on your computer (Locked)."},
         {EngineError::sourceChanged(p),
-         "\u201CTrip.mov\u201D changed while it was being copied, so it stayed on your Mac."},
+         "\u201CTrip.mov\u201D changed while it was being copied, so it stayed on your computer."},
         {EngineError::inUse(p, {"vlc", "Web Content"}),
          "\u201CTrip.mov\u201D is open in vlc, Web Content. Close it and try again."},
         {EngineError::checksumMismatch(p),
@@ -33,17 +33,17 @@ TEST(EngineErrorTest, EveryCaseHasItsSentence) {
         {EngineError::driveCopyCorrupted(p),
          "The copy of \u201CTrip.mov\u201D on your drive seems damaged, so Keldwick left it where it is. You can "
          "still open it, or copy it from the drive yourself."},
-        {EngineError::linkReplaced(p), "\u201CTrip.mov\u201D was replaced by a new file on your Mac."},
+        {EngineError::linkReplaced(p), "\u201CTrip.mov\u201D was replaced by a new file on your computer."},
         {EngineError::alreadyManaged(p), "\u201CTrip.mov\u201D is already on your drive."},
         {EngineError::invalidState("Something odd."), "Something odd."},
         {EngineError::invalidState(""), ""},
         {EngineError::unsupportedItem("/home/ann/Projects/"),
          "\u201CProjects\u201D contains something Keldwick can't copy safely (a shortcut or special file)."},
         {EngineError::olderCopyOnDrive("/a/New.txt", "/a/Old.txt"),
-         "An older copy of \u201COld.txt\u201D is still on your drive, so \u201CNew.txt\u201D stays on your Mac for "
+         "An older copy of \u201COld.txt\u201D is still on your drive, so \u201CNew.txt\u201D stays on your computer for "
          "now. You can delete the old copy in Files on Your Drive."},
         {EngineError::olderCopyOnDrive(p, p),
-         "An older copy of \u201CTrip.mov\u201D is still on your drive, so \u201CTrip.mov\u201D stays on your Mac for "
+         "An older copy of \u201CTrip.mov\u201D is still on your drive, so \u201CTrip.mov\u201D stays on your computer for "
          "now. You can delete the old copy in Files on Your Drive."},
         {EngineError::holdsOtherItems(p),
          "\u201CTrip.mov\u201D on your drive also holds other files you moved, so it can't be deleted."},

@@ -166,7 +166,7 @@ TEST(ItemNameTest, NamesDevicesAndRemembersOnlyReadableNames) {
     std::string folder = devices + "/" + uuid;
     test::makeDirs(folder);
 
-    EXPECT_EQ(ItemName::display(folder), "Xcode simulator");
+    EXPECT_EQ(ItemName::display(folder), "Simulator");
     test::writeFile(folder + "/device.plist", xmlPlist("<key>name</key><string>Phone A</string>"));
     EXPECT_EQ(ItemName::display(folder), "Phone A simulator");
     test::writeFile(folder + "/device.plist", xmlPlist("<key>name</key><string>Renamed</string>"));

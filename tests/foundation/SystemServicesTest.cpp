@@ -144,10 +144,10 @@ TEST(MachineIdentityTest, CurrentIsStableAcrossCallsAndProcesses) {
 TEST(MachineIdentityTest, FolderNameFromTheComputerName) {
     EXPECT_EQ(MachineIdentity::makeFolderName(" \tAnn's/Mac:Book Pro\n", "1A2B3C4D-0000"), "Ann's-Mac-Book Pro (1A2B3C4D)");
     EXPECT_EQ(MachineIdentity::makeFolderName("a//b::c", "12345678"), "a--b--c (12345678)");
-    EXPECT_EQ(MachineIdentity::makeFolderName("   \n", "12345678"), "Mac (12345678)");
-    EXPECT_EQ(MachineIdentity::makeFolderName(std::nullopt, "unknown-mac"), "Mac (unknown-)");
+    EXPECT_EQ(MachineIdentity::makeFolderName("   \n", "12345678"), "Computer (12345678)");
+    EXPECT_EQ(MachineIdentity::makeFolderName(std::nullopt, "unknown-mac"), "Computer (unknown-)");
     EXPECT_EQ(MachineIdentity::makeFolderName("Studio", "abc"), "Studio (abc)");
-    EXPECT_EQ(MachineIdentity::makeFolderName("Bad\xFFName", "12345678"), "Mac (12345678)");
+    EXPECT_EQ(MachineIdentity::makeFolderName("Bad\xFFName", "12345678"), "Computer (12345678)");
 
     EXPECT_EQ(MachineIdentity::prettyHostname("PRETTY_HOSTNAME=\"Ann's \\\"Studio\\\"\"\nCHASSIS=laptop\n"),
               "Ann's \"Studio\"");
@@ -205,7 +205,6 @@ TEST(VolumeSpaceTest, AMissingPathReportsTheVolumeOfItsNearestAncestor) {
 }
 
 TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
-    EXPECT_EQ(FullDiskAccess::settingsURL(), std::nullopt);
     const std::string userDirs =
         "# written by xdg-user-dirs-update\n"
         "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
@@ -224,8 +223,11 @@ TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
     test::makeDirs(home / "Documents");
     EXPECT_TRUE(FullDiskAccess::isGranted(home.path()));
     EXPECT_TRUE(FullDiskAccess::isGranted(home.path() + "/"));
-    EXPECT_FALSE(FullDiskAccess::isGranted({home / "a", home / "b"}));
-    EXPECT_FALSE(FullDiskAccess::isGranted(std::vector<std::string>{}));
+    // Folders that don't exist keep nothing out: a home without them is granted.
+    EXPECT_TRUE(FullDiskAccess::isGranted({home / "a", home / "b"}));
+    EXPECT_TRUE(FullDiskAccess::isGranted(std::vector<std::string>{}));
+    test::TempDir bare;
+    EXPECT_TRUE(FullDiskAccess::isGranted(bare.path()));
 
     if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to test refused access";
     ASSERT_EQ(::chmod(home.path().c_str(), 0755), 0);
@@ -239,4 +241,7 @@ TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
     EXPECT_EQ(asNobody({missing, open}), 1);
     EXPECT_EQ(asNobody({missing, denied, open}), 0);  // denied ends the probe
     EXPECT_EQ(asNobody({denied, open}), 0);
+    EXPECT_EQ(asNobody({missing}), 1);
+    EXPECT_EQ(test::runAsNobody([&] { return FullDiskAccess::refusedFolder({missing, denied, open}) == denied ? 1 : 0; }),
+              1);
 }

@@ -47,9 +47,9 @@ TEST(PopoverRowsTest, HeaderSubtitleAndSwitch) {
     const Case cases[] = {
         {"not set up", notSetUp, "Not set up yet", std::nullopt, false},
         {"paused", paused, "Paused: nothing moves on its own", false, false},
-        {"20 GB", twenty, "Keeps 20 GB free on this Mac", true, false},
-        {"25.5 GB drops the remainder", truncated, "Keeps 25 GB free on this Mac", true, false},
-        {"test mode", testMode, "Keeps 20 GB free on this Mac", true, true},
+        {"20 GB", twenty, "Keeps 20 GB free on this computer", true, false},
+        {"25.5 GB drops the remainder", truncated, "Keeps 25 GB free on this computer", true, false},
+        {"test mode", testMode, "Keeps 20 GB free on this computer", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -59,7 +59,7 @@ TEST(PopoverRowsTest, HeaderSubtitleAndSwitch) {
         EXPECT_EQ(h.testMode, c.testMode);
     }
     EXPECT_EQ(panel(paused, std::nullopt, now).header.switchHelp,
-              "Paused. Turn on to let Keldwick free up space when your Mac runs low.");
+              "Paused. Turn on to let Keldwick free up space when your computer runs low.");
 }
 
 TEST(PopoverRowsTest, StatusAndProgress) {
@@ -150,7 +150,7 @@ TEST(PopoverRowsTest, StorageRows) {
         const auto storage = rowsOf(p, Kind::storage);
         ASSERT_EQ(storage.size(), 2u);
         const PanelRow& mac = *storage[0];
-        EXPECT_EQ(mac.title, "This Mac");
+        EXPECT_EQ(mac.title, "This Computer");
         EXPECT_EQ(mac.symbol, "laptopcomputer");
         EXPECT_EQ(mac.tint, c.macTint);
         EXPECT_EQ(mac.valueTint, c.macTint == Tint::orange ? Tint::orange : Tint::secondary);

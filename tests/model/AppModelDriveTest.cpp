@@ -35,8 +35,8 @@ TEST_F(AppModelDriveTest, MountWatchMarksMountingAfterTheGraceThenStuckOrMounted
     const double t0 = 1'800'000'000;
     const std::vector<Case> cases = {
         {std::nullopt, DriveMounting{Date{t0 + 2}, true},
-         {"Drive plugged in; macOS is mounting it", "macOS hasn't mounted the drive after 2 minutes"}},
-        {30, std::nullopt, {"Drive plugged in; macOS is mounting it", "Drive mounted after 28 s", "Drive connected"}},
+         {"Drive plugged in; the system is mounting it", "The system hasn't mounted the drive after 2 minutes"}},
+        {30, std::nullopt, {"Drive plugged in; the system is mounting it", "Drive mounted after 28 s", "Drive connected"}},
         {1, std::nullopt, {"Drive connected"}},  // mounted within the grace: never reported
     };
     for (const auto& c : cases) {
@@ -184,7 +184,7 @@ TEST_F(AppModelDriveTest, NoticeClicksOpenTheirWindows) {
     EXPECT_EQ(model->state().windowRequests[1].window, AppWindow::preview);
 }
 
-TEST_F(AppModelDriveTest, NoAccessPageIsOpenedWhereTheSystemHasNone) {
+TEST_F(AppModelDriveTest, NothingIsShownWhenNoFolderRefusesAccess) {
     auto model = world.make();
     int opened = 0;
     model->services().openURL = [&](const std::string&) { return ++opened > 0; };

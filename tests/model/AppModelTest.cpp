@@ -75,7 +75,7 @@ TEST_F(AppModelTest, SecondInstanceIsRefusedAndNeverOpensTheJournal) {
     second->start();
     ASSERT_EQ(world.alerts->shown.size(), 1u);
     EXPECT_EQ(world.alerts->shown[0].first, "Keldwick is already running");
-    EXPECT_EQ(world.alerts->shown[0].second, "Look for its icon in the menu bar.");
+    EXPECT_EQ(world.alerts->shown[0].second, "Look for its icon in the system tray.");
     EXPECT_EQ(world.terminations, 1);
     EXPECT_EQ(world.watcher->starts, watcherStarts);
     EXPECT_EQ(world.timers->pending(), 0u);

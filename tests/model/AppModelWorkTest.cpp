@@ -310,25 +310,25 @@ TEST_F(ModelWorkTest, HandPickedMovesAndTheirRefusals) {
     // Nothing chosen: nothing to say.
     EXPECT_EQ(move({}), std::nullopt);
     // The home folder itself and a missing item stay, each with its reason.
-    EXPECT_EQ(move({world.home}), "\u201Chome\u201D stays on your Mac: your Mac keeps this folder where it is; "
+    EXPECT_EQ(move({world.home}), "\u201Chome\u201D stays on your computer: your computer keeps this folder where it is; "
                                   "what's inside it can move.");
     EXPECT_EQ(model->state().filesProblem, *result);
     ASSERT_FALSE(world.notices->posted.empty());
     EXPECT_EQ(world.notices->posted.back().identifier, "move-chosen");
     EXPECT_EQ(world.notices->posted.back().title, "Couldn't move \u201Chome\u201D");
     EXPECT_EQ(move({downloads + "/gone", downloads + "/gone2"}),
-              "\u201Cgone\u201D stays on your Mac: it isn't there anymore.");
+              "\u201Cgone\u201D stays on your computer: it isn't there anymore.");
     EXPECT_EQ(world.notices->posted.back().title, "Couldn't move these files");
 
     // One moves; the problem reported is the refusal, without a notice of its own.
     const size_t notices = world.notices->posted.size();
-    EXPECT_EQ(move({a, downloads + "/gone"}), "\u201Cgone\u201D stays on your Mac: it isn't there anymore.");
+    EXPECT_EQ(move({a, downloads + "/gone"}), "\u201Cgone\u201D stays on your computer: it isn't there anymore.");
     EXPECT_TRUE(isLink(a));
     EXPECT_EQ(posted("move-chosen").size(), 2u);
     EXPECT_EQ(world.notices->posted.size(), notices + 1);  // the run's "Freed up"
 
     // Already on the drive; then busy; then unplugged.
-    EXPECT_EQ(move({a}), "\u201Ca.mov\u201D stays on your Mac: it's already on Archive.");
+    EXPECT_EQ(move({a}), "\u201Ca.mov\u201D stays on your computer: it's already on Archive.");
     model->clearFilesProblem();
     EXPECT_FALSE(model->state().filesProblem);
     EXPECT_EQ(move({b}), std::nullopt);  // moved cleanly: nothing to report
@@ -389,7 +389,7 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     items.erase(b);
     EXPECT_EQ(readFile(b), "newer");
     EXPECT_EQ(model->state().lastRun,
-              "Brought back the copy of \u201Cb.mov\u201D from Archive, next to the one on your Mac.");
+              "Brought back the copy of \u201Cb.mov\u201D from Archive, next to the one on your computer.");
     EXPECT_FALSE(model->state().filesProblem);
 
     // Kept on the computer: pinned, then back.
@@ -419,8 +419,8 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     // Everything back.
     wait([&](AppModel::Done done) { model->restoreAll(done); });
     EXPECT_EQ(model->state().lastRun, "Brought back 1 item (" + byteCountText(items[d].size) +
-                                          ") to your Mac.");
-    EXPECT_EQ(posted("Everything is back on your Mac").size(), 1u);
+                                          ") to your computer.");
+    EXPECT_EQ(posted("Everything is back on your computer").size(), 1u);
     EXPECT_FALSE(model->state().filesProblem);
     EXPECT_TRUE(model->state().hasBroughtFilesBack);
     for (const auto& [path, made] : items) {

@@ -162,13 +162,13 @@ TEST(AutomaticCheckTest, StallNoticesOncePerKindADay) {
                       NoticeTarget::offloaded, "drive-full"}));
     EXPECT_EQ(stallOutcome(fresh, false, now).notice->body,
               "Keldwick has moved everything it can: the rest is recent, in use or protected. To move something "
-              "anyway, right-click it in Finder and choose Move to Keldwick Drive.");
+              "anyway, right-click it in the file manager and choose Move to Keldwick Drive.");
     fresh.settings.managedFolders.clear();
     EXPECT_EQ(stallOutcome(fresh, false, now).notice,
-              (Notice{"Your Mac is still low on space", "Choose the folders Keldwick may look in, in Settings.",
+              (Notice{"Your computer is still low on space", "Choose the folders Keldwick may look in, in Settings.",
                       NoticeTarget::menu, "nothing-to-move"}));
     EXPECT_EQ(askFirstNotice(fresh),
-              (Notice{"Your Mac is low on space",
+              (Notice{"Your computer is low on space",
                       "Keldwick can free up space by moving old files to Archive. Click to see which ones \u2014 "
                       "nothing moves until you say so.",
                       NoticeTarget::preview, "ask-first"}));

@@ -13,10 +13,10 @@ using keldwick::test::record;
 
 TEST(ChosenMoveTest, RefusalLines) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"Kept on this Mac", "\u201CTaxes\u201D stays on your Mac: kept on this Mac."},
-        {"It's already on Archive", "\u201CTaxes\u201D stays on your Mac: it's already on Archive."},
-        {"already lower", "\u201CTaxes\u201D stays on your Mac: already lower."},
-        {"", "\u201CTaxes\u201D stays on your Mac: ."},
+        {"Kept on this computer", "\u201CTaxes\u201D stays on your computer: kept on this computer."},
+        {"It's already on Archive", "\u201CTaxes\u201D stays on your computer: it's already on Archive."},
+        {"already lower", "\u201CTaxes\u201D stays on your computer: already lower."},
+        {"", "\u201CTaxes\u201D stays on your computer: ."},
     };
     for (const auto& [reason, line] : cases) {
         EXPECT_EQ(refusalText(ManualMove::Refusal{"/home/u/Taxes", reason}), line) << reason;
@@ -61,18 +61,18 @@ TEST(ChosenMoveTest, PlansAndReports) {
          ChosenProblem{"Keldwick is busy", "Try again once it's done with what it's doing."}, {}, std::nullopt},
         {"one item already on the drive", {onDrive}, [](ModelState&) {},
          ChosenProblem{"Couldn't move \u201Cmoved.mov\u201D",
-                       "\u201Cmoved.mov\u201D stays on your Mac: it's already on Archive."},
+                       "\u201Cmoved.mov\u201D stays on your computer: it's already on Archive."},
          {}, std::nullopt},
         {"several refused, the core's refusals first", {onDrive, gone, gone2}, [](ModelState&) {},
-         ChosenProblem{"Couldn't move these files", "\u201Cgone\u201D stays on your Mac: it isn't there anymore."},
+         ChosenProblem{"Couldn't move these files", "\u201Cgone\u201D stays on your computer: it isn't there anymore."},
          {}, std::nullopt},
         {"the home folder itself", {home.path()}, [](ModelState&) {},
          ChosenProblem{"Couldn't move \u201C" + homeName + "\u201D",
                        "\u201C" + homeName +
-                           "\u201D stays on your Mac: your Mac keeps this folder where it is; what's inside it can move."},
+                           "\u201D stays on your computer: your computer keeps this folder where it is; what's inside it can move."},
          {}, std::nullopt},
         {"some move, some stay", {onDrive, file}, [](ModelState&) {}, std::nullopt, {file},
-         "\u201Cmoved.mov\u201D stays on your Mac: it's already on Archive."},
+         "\u201Cmoved.mov\u201D stays on your computer: it's already on Archive."},
     };
     for (const auto& c : cases) {
         ModelState state = readyState();

@@ -40,14 +40,14 @@ TEST(RestoreOutcomeTest, RestoredLines) {
     const std::vector<Case> cases = {
         {{taxes}, {}, "Brought back \u201CTaxes\u201D to Documents \u203A Work."},
         {{photo}, {"“notes.txt” is open"}, "Brought back \u201Cphoto.jpg\u201D to Home folder. “notes.txt” is open"},
-        {{photo, notes, taxes}, {}, "Brought back 2 files and 1 folder (1.00 MB) to your Mac."},
+        {{photo, notes, taxes}, {}, "Brought back 2 files and 1 folder (1.00 MB) to your computer."},
         {{}, {"“a” is open", "“b” is open"}, "“a” is open"},  // no leading space
         {{}, {}, ""},                                       // cancelled before the first item
     };
     for (const auto& c : cases) EXPECT_EQ(restoredText(c.restored, c.failures, home), c.text);
 
     EXPECT_EQ(restoredCopyText(photo, "Archive"),
-              "Brought back the copy of \u201Cphoto.jpg\u201D from Archive, next to the one on your Mac.");
+              "Brought back the copy of \u201Cphoto.jpg\u201D from Archive, next to the one on your computer.");
 }
 
 TEST(RestoreOutcomeTest, RestoreAll) {
@@ -60,16 +60,16 @@ TEST(RestoreOutcomeTest, RestoreAll) {
     };
     const std::vector<Case> cases = {
         {"all back", RunSummary{{"/a", "/b"}, 3'000, {}, false, std::nullopt, false},
-         {record("/a", Phase::restored)}, "Brought back 2 items (3.00 KB) to your Mac.", true},
+         {record("/a", Phase::restored)}, "Brought back 2 items (3.00 KB) to your computer.", true},
         {"one back while others stay", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false},
-         {record("/b", Phase::offloaded)}, "Brought back 1 item (1 byte) to your Mac.", false},
+         {record("/b", Phase::offloaded)}, "Brought back 1 item (1 byte) to your computer.", false},
         {"one needing attention remains", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false},
-         {record("/b", Phase::linkMissing)}, "Brought back 1 item (1 byte) to your Mac.", false},
+         {record("/b", Phase::linkMissing)}, "Brought back 1 item (1 byte) to your computer.", false},
         {"one failure", RunSummary{{}, 0, {{"/b", "“b” is open"}}, false, std::nullopt, false}, {},
-         "Brought back 0 items (0 bytes) to your Mac. “b” is open", false},
+         "Brought back 0 items (0 bytes) to your computer. “b” is open", false},
         {"failures, cancelled and stopped",
          RunSummary{{"/a"}, 5, {{"/b", "“b” is open"}, {"/c", "“c” is open"}}, true, "Archive was unplugged.", false},
-         {}, "Brought back 1 item (5 bytes) to your Mac. 2 couldn't come back, for example: “b” is open Stopped "
+         {}, "Brought back 1 item (5 bytes) to your computer. 2 couldn't come back, for example: “b” is open Stopped "
              "early. Archive was unplugged.",
          false},
     };
@@ -80,7 +80,7 @@ TEST(RestoreOutcomeTest, RestoreAll) {
         EXPECT_EQ(outcome.lastRun, c.text) << c.name;
         EXPECT_EQ(outcome.filesProblem, c.everythingBack ? std::nullopt : std::optional(c.text)) << c.name;
         EXPECT_EQ(outcome.notice,
-                  (Notice{c.everythingBack ? "Everything is back on your Mac" : "Some files are still on Archive",
+                  (Notice{c.everythingBack ? "Everything is back on your computer" : "Some files are still on Archive",
                           c.text, NoticeTarget::offloaded, std::nullopt}))
             << c.name;
     }

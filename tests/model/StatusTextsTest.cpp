@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -5,6 +6,7 @@
 
 #include "ModelStateFixtures.h"
 #include "model/StatusTexts.h"
+#include "support/PlatformWords.h"
 
 using namespace keldwick;
 using keldwick::test::readyState;
@@ -78,7 +80,7 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              s.activity = Activity::restoring;
              s.progress = EngineProgress{"Taxes", 0, 1, 0, 0};
          },
-         "Bringing files back to your Mac\u2026", "Taxes", 1},
+         "Bringing files back to your computer\u2026", "Taxes", 1},
         {"recovering", [](ModelState& s) { s.activity = Activity::recovering; }, "Checking your files\u2026",
          std::nullopt, 1},
         {"scanning beats the drive being away",
@@ -101,16 +103,16 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              away(s);
              s.driveMounting = DriveMounting{Date{0}, true};
          },
-         "macOS hasn't opened Archive yet",
+         "The system hasn't opened Archive yet",
          "It may still be checking it, which takes longer after a drive is unplugged without ejecting. If it "
-         "doesn't open, select it in Disk Utility and click Mount.",
+         "doesn't open, select it in the Disks utility and click Mount.",
          2},
         {"mounting",
          [](ModelState& s) {
              away(s);
              s.driveMounting = DriveMounting{Date{0}, false};
          },
-         "Getting Archive ready\u2026", "macOS checks a drive before opening it. Hard drives can take a minute.", 1},
+         "Getting Archive ready\u2026", "The system checks a drive before opening it. Hard drives can take a minute.", 1},
         // Volumes carrying the drive's marker that weren't taken are named, drive found or not.
         {"a volume refused as the drive",
          [](ModelState& s) {
@@ -134,7 +136,7 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              away(s);
              s.records = {record("/home/u/a", Phase::restored)};
          },
-         "Archive isn't plugged in", "Plug it in so Keldwick can free up space when your Mac needs it.", 2},
+         "Archive isn't plugged in", "Plug it in so Keldwick can free up space when your computer needs it.", 2},
         {"away with 3 files and 1 folder on it",
          [](ModelState& s) {
              away(s);
@@ -145,7 +147,7 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
          },
          "Archive isn't plugged in", "3 files and 1 folder on it won't open until you plug it back in.", 2},
         {"no permission", [](ModelState& s) { s.hasFullDiskAccess = false; }, "Keldwick needs your permission",
-         "macOS is keeping it from reaching your files.", 2},
+         "The system is keeping it from reaching your files.", 2},
         {"paused",
          [](ModelState& s) {
              s.settings.isPaused = true;
@@ -176,15 +178,15 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              stalled(s, Stall::testRun);
              firstAutomaticPreview(s);
          },
-         "Your Mac is filling up", free + " Keldwick is waiting for your OK in the Free Up Space window.", 2},
-        {"test-run stall", [](ModelState& s) { stalled(s, Stall::testRun); }, "Your Mac is filling up",
+         "Your computer is filling up", free + " Keldwick is waiting for your OK in the Free Up Space window.", 2},
+        {"test-run stall", [](ModelState& s) { stalled(s, Stall::testRun); }, "Your computer is filling up",
          free + " Test mode is on, so Keldwick only noted what it would move.", 2},
         {"nothing-to-move stall beats approval",
          [](ModelState& s) {
              stalled(s, Stall::nothingToMove);
              s.settings.automaticRunsApproved = true;
          },
-         "Your Mac is filling up", free + " Keldwick has already moved everything it can.", 2},
+         "Your computer is filling up", free + " Keldwick has already moved everything it can.", 2},
         {"approved, checking now",
          [](ModelState& s) {
              lowOnSpace(s);
@@ -192,42 +194,43 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              s.isChecking = true;
              s.nextCheck = Date{1'000};
          },
-         "Your Mac is filling up", free + " Keldwick will free up space in a moment.", 2},
+         "Your computer is filling up", free + " Keldwick will free up space in a moment.", 2},
         {"approved, a check scheduled",
          [](ModelState& s) {
              lowOnSpace(s);
              s.settings.automaticRunsApproved = true;
              s.nextCheck = Date{1'000};
          },
-         "Your Mac is filling up", free + " Keldwick will look for files to move at its next check.", 2},
+         "Your computer is filling up", free + " Keldwick will look for files to move at its next check.", 2},
         {"approved, no check scheduled promises nothing",
          [](ModelState& s) {
              lowOnSpace(s);
              s.settings.automaticRunsApproved = true;
          },
-         "Your Mac is filling up", free + " Keldwick can free up space by moving old files to Archive.", 2},
+         "Your computer is filling up", free + " Keldwick can free up space by moving old files to Archive.", 2},
         {"a manual preview does not count as waiting",
          [](ModelState& s) {
              lowOnSpace(s);
              s.preview = PreviewState{};
          },
-         "Your Mac is filling up", free + " Keldwick can free up space by moving old files to Archive.", 2},
+         "Your computer is filling up", free + " Keldwick can free up space by moving old files to Archive.", 2},
         {"plenty of room despite a stall",
          [](ModelState& s) { s.stall = StallState{Stall::driveFull, Date{0}, 0}; }, "Plenty of room",
-         "Keldwick is keeping an eye on your Mac.", 0},
+         "Keldwick is keeping an eye on your computer.", 0},
         {"exactly at the keep-free level", [](ModelState& s) { s.macFreeBytes = s.settings.thresholdBytes; },
-         "Plenty of room", "Keldwick is keeping an eye on your Mac.", 0},
+         "Plenty of room", "Keldwick is keeping an eye on your computer.", 0},
         {"free space not measured yet",
          [](ModelState& s) {
              s.macFreeBytes.reset();
              s.stall = StallState{Stall::driveFull, Date{0}, 0};
          },
-         "Plenty of room", "Keldwick is keeping an eye on your Mac.", 0},
+         "Plenty of room", "Keldwick is keeping an eye on your computer.", 0},
     };
     for (const auto& c : cases) {
         ModelState state = readyState();
         c.change(state);
         EXPECT_EQ(statusText(state), (MenuStatus{c.headline, c.detail, c.level})) << c.name;
+        EXPECT_THAT(test::otherPlatformWords(c.headline + " " + c.detail.value_or("")), ::testing::IsEmpty()) << c.name;
     }
 }
 

@@ -35,7 +35,7 @@ TEST(SpacePageTexts, HeaderAndNote) {
     EXPECT_EQ(spaceHeaderText(std::nullopt, std::nullopt),
               "When it drops below the amount you choose, Keldwick moves old files to your drive to make room.");
     EXPECT_EQ(spaceHeaderText(15 * GB, archive),
-              "Your Mac has 15.0 GB free right now. When it drops below the amount you choose, Keldwick moves old "
+              "Your computer has 15.0 GB free right now. When it drops below the amount you choose, Keldwick moves old "
               "files to Archive to make room.");
     struct Case {
         std::optional<int64_t> free;
@@ -115,7 +115,7 @@ TEST(DonePageTexts, DriveNameAndMovableBox) {
     ModelState state = test::readyState();
     const Drive archive{"6F1C2A5E-0000-4000-8000-000000000001", "Archive"};
     const DoneTexts none = doneTexts(state, std::nullopt, 20 * GB, std::nullopt);
-    EXPECT_EQ(none.levelTitle, "When your Mac has less than 20 GB free");
+    EXPECT_EQ(none.levelTitle, "When your computer has less than 20 GB free");
     EXPECT_EQ(none.levelText, "Keldwick moves files you haven't used in a while to your drive. The first time, it "
                               "shows you the list and waits for your OK.");
     EXPECT_EQ(none.keepTitle, "Keep your drive plugged in when you can");

@@ -52,7 +52,7 @@ TEST(PreviewScreenTest, WithoutAPreviewOfferAScanOrAskForTheDrive) {
     EXPECT_EQ(*screen.empty, (PreviewEmptyState{"checkmark.circle",
                                                  "Nothing to review",
                                                  "To see which files Keldwick can move, choose Free Up Space in "
-                                                 "the menu bar.",
+                                                 "the panel.",
                                                  {{"Free Up Space\u2026", PreviewAction::openPreview}}}));
     state.driveRoot.reset();
     screen = previewScreen(state, nullptr);
@@ -80,7 +80,7 @@ TEST(PreviewScreenTest, HeadingBodyAndFooterFollowThePreview) {
         {"a plan", Given{}, std::nullopt, PreviewScreen::Body::table, "You could free up 5.00 GB now", "*", false,
          true},
         {"low space wins over the plan's size", Given{}, 10 * GB, PreviewScreen::Body::table,
-         "Your Mac is running low on space", "*", false, true},
+         "Your computer is running low on space", "*", false, true},
         {"nothing found", Given{.found = ScanReport{}}, std::nullopt, PreviewScreen::Body::nothingToMove,
          "Free Up Space", "", true, false},
         {"nothing fits", Given{.room = 0}, std::nullopt, PreviewScreen::Body::driveFull, "Free Up Space", "", true,
@@ -153,19 +153,19 @@ TEST(PreviewScreenTest, ShortfallLine) {
         std::optional<std::string> expected;
     };
     const Case cases[] = {
-        {"goal met", Given{}, false, "Uncheck anything you'd rather keep on this Mac."},
+        {"goal met", Given{}, false, "Uncheck anything you'd rather keep on this computer."},
         {"short, the drive is full",
          Given{.goal = 100 * GB, .room = 6 * GB}, false,
-         "That's all that fits on Archive right now \u2014 94.0 GB short of what your Mac needs."},
+         "That's all that fits on Archive right now \u2014 94.0 GB short of what your computer needs."},
         {"short, nothing else qualifies", Given{.goal = 100 * GB, .room = 100 * GB}, false,
-         "That's 44.0 GB short of what your Mac needs: nothing else is old or big enough to move."},
+         "That's 44.0 GB short of what your computer needs: nothing else is old or big enough to move."},
         {"short, the rest is excluded",
          Given{.goal = 100 * GB, .room = 6 * GB, .exclude = {"/home/u/Downloads/huge.img"}}, false,
-         "That's 94.0 GB short of what your Mac needs: nothing else is old or big enough to move."},
+         "That's 94.0 GB short of what your computer needs: nothing else is old or big enough to move."},
         {"everything, the drive is full", Given{.goal = everything, .room = 6 * GB}, false,
          "That's all that fits on Archive right now."},
         {"everything, all of it fits", Given{.goal = everything, .room = 100 * GB}, false,
-         "Uncheck anything you'd rather keep on this Mac."},
+         "Uncheck anything you'd rather keep on this computer."},
         {"hidden while the journal is unusable", Given{}, true, std::nullopt},
         {"none without a plan", Given{.scanned = false}, false, std::nullopt},
         {"none for an empty plan", Given{.found = ScanReport{}}, false, std::nullopt},

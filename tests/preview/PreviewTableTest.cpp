@@ -216,11 +216,11 @@ TEST(PreviewTableTest, SkippedSummary) {
     for (const Case& c : cases) {
         ScanReport r;
         r.skippedCount = c.count;
-        r.skipped.assign(c.listed, SkippedItem{"/home/u/x", "Kept on this Mac"});
+        r.skipped.assign(c.listed, SkippedItem{"/home/u/x", "Kept on this computer"});
         EXPECT_EQ(skippedSummary(r), c.expected) << c.count;
     }
-    EXPECT_EQ(skippedTexts({"/home/u/Desktop/Taxes", "Kept on this Mac"}, "/home/u"),
-              (SkippedTexts{"Taxes", "Desktop", "Kept on this Mac"}));
+    EXPECT_EQ(skippedTexts({"/home/u/Desktop/Taxes", "Kept on this computer"}, "/home/u"),
+              (SkippedTexts{"Taxes", "Desktop", "Kept on this computer"}));
 }
 
 }  // namespace

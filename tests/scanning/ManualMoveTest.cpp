@@ -74,7 +74,7 @@ TEST(ManualMoveTest, RefusalsCarryTheirReasonsInInputOrder) {
     std::vector<ManualMove::Refusal> expected{
         {h / "gone.txt", "It isn't there anymore"},
         {h.dir / "outside.txt", "Only what's in your home folder can move"},
-        {h / "Documents", "Your Mac keeps this folder where it is; what's inside it can move"},
+        {h / "Documents", "Your computer keeps this folder where it is; what's inside it can move"},
         {h / "shortcut", "It's a shortcut"},
         {h / "pipe", "It's a special file"},
         {h / std::string("bad\xff.txt"), "Name has characters that can't be recorded"},
@@ -87,7 +87,7 @@ TEST(ManualMoveTest, RefusalsCarryTheirReasonsInInputOrder) {
     // A folder spelled with "." or ".." is still the folder kept in place.
     auto dotted = h.choose({"Documents/.", "Documents/Letters/.."});
     EXPECT_EQ(dotted.refusals, (std::vector<ManualMove::Refusal>{
-                                   {h / "Documents", "Your Mac keeps this folder where it is; what's inside it can move"},
+                                   {h / "Documents", "Your computer keeps this folder where it is; what's inside it can move"},
                                }));
     EXPECT_TRUE(dotted.candidates.empty());
 }
@@ -124,7 +124,7 @@ TEST(ManualMoveTest, ProjectsAndDriveFormat) {
 
     auto other = h.choose({"Code/app", "Plain", "Linked"}, false);
     EXPECT_EQ(other.refusals, (std::vector<ManualMove::Refusal>{
-                                  {h / "Code/app", "Only moves to a drive formatted for the Mac"},
+                                  {h / "Code/app", "Only moves to a drive formatted for Linux"},
                                   {h / "Linked", "A shortcut, which this drive's format can't hold (“alias”)"},
                               }));
     ASSERT_EQ(candidatePaths(other), std::vector<std::string>{h / "Plain"});

@@ -189,7 +189,7 @@ TEST(ScanRuleTest, RegenerableFoldersInOrder) {
         EXPECT_EQ(automatic.skipReason(dir / name, folderStat(), false), reason) << name;
         EXPECT_FALSE(DevelopmentRule::isProject(dir / name)) << name;
     }
-    EXPECT_EQ(DevelopmentRule::regenerableReason("DerivedData"), "Xcode build folder");
+    EXPECT_EQ(DevelopmentRule::regenerableReason("DerivedData"), "Build folder");
     EXPECT_FALSE(DevelopmentRule::regenerableReason("derivedData"));
 }
 
@@ -256,12 +256,12 @@ TEST(ScanRuleTest, AppsAndLibraries) {
     EXPECT_EQ(rule.skipReason("/h/Tool.APP", folderStat(), true), "App or app component");
     EXPECT_EQ(rule.skipReason("/h/Tool.AppImage", fileStat(), false), "App or app component");
     EXPECT_EQ(rule.skipReason("/h/Kit.vst3", fileStat(), false), "App or app component");
-    EXPECT_EQ(rule.skipReason("/h/Photos.photoslibrary", folderStat(), true), "App library (Photos, Music, Lightroom…)");
-    EXPECT_EQ(rule.skipReason("/h/Cat.lrcat-data", folderStat(), false), "App library (Photos, Music, Lightroom…)");
+    EXPECT_EQ(rule.skipReason("/h/Photos.photoslibrary", folderStat(), true), "App library (photos, music or video…)");
+    EXPECT_EQ(rule.skipReason("/h/Cat.lrcat-data", folderStat(), false), "App library (photos, music or video…)");
     EXPECT_EQ(rule.skipReason("/h/Trip.mov", fileStat(), false), std::nullopt);
     EXPECT_EQ(rule.skipReasonForAncestorsOf("/h/Tool.app/Contents/MacOS/tool"), "App or app component (inside “Tool.app”)");
     EXPECT_EQ(rule.skipReasonForAncestorsOf("/h/Lib.musiclibrary/a/b"),
-              "App library (Photos, Music, Lightroom…) (inside “Lib.musiclibrary”)");
+              "App library (photos, music or video…) (inside “Lib.musiclibrary”)");
     EXPECT_EQ(rule.skipReasonForAncestorsOf("/h/Tool.app"), std::nullopt);
 }
 
@@ -280,15 +280,15 @@ TEST(ScanRuleTest, OlderCopiesIgnoreCaseAndPinsDoNot) {
     EXPECT_EQ(onDisk.skipReasonWhole(dir / "Ann", WholeKind::chosen), "Holds an item whose older copy is still on your drive");
     EXPECT_EQ(onDisk.skipReasonWhole(dir / "Ann/Film", WholeKind::chosen), "An older copy is still on your drive");
 
-    PinnedRule pinned({"/a/b"}, "Kept on this Mac", "Inside a folder kept on this Mac", "Holds something kept on this Mac");
+    PinnedRule pinned({"/a/b"}, "Kept on this computer", "Inside a folder kept on this computer", "Holds something kept on this computer");
     EXPECT_EQ(pinned.skipReason("/A/B", fileStat(), false), std::nullopt);
-    EXPECT_EQ(pinned.skipReason("/a/b", fileStat(), false), "Kept on this Mac");
-    EXPECT_EQ(pinned.skipReason("/a/b/c", fileStat(), false), "Kept on this Mac");
+    EXPECT_EQ(pinned.skipReason("/a/b", fileStat(), false), "Kept on this computer");
+    EXPECT_EQ(pinned.skipReason("/a/b/c", fileStat(), false), "Kept on this computer");
     EXPECT_EQ(pinned.skipReason("/a/bc", fileStat(), false), std::nullopt);
-    EXPECT_EQ(pinned.skipReasonForAncestorsOf("/a/b/c"), "Inside a folder kept on this Mac");
+    EXPECT_EQ(pinned.skipReasonForAncestorsOf("/a/b/c"), "Inside a folder kept on this computer");
     EXPECT_EQ(pinned.skipReasonForAncestorsOf("/a/bc/d"), std::nullopt);
-    EXPECT_EQ(pinned.skipReasonWhole("/a", WholeKind::chosen), "Holds something kept on this Mac");
-    EXPECT_EQ(pinned.skipReasonWhole("/a/b/c", WholeKind::chosen), "Kept on this Mac");
+    EXPECT_EQ(pinned.skipReasonWhole("/a", WholeKind::chosen), "Holds something kept on this computer");
+    EXPECT_EQ(pinned.skipReasonWhole("/a/b/c", WholeKind::chosen), "Kept on this computer");
     EXPECT_EQ(pinned.skipReasonWhole("/a/bc", WholeKind::chosen), std::nullopt);
     EXPECT_FALSE(pinned.keepsTogether("/a"));
 }

@@ -349,7 +349,7 @@ TEST_F(ScannerTest, RootsAreResolvedAndWalkedOnce) {
     EXPECT_TRUE(scanner().scan({root + "/sub/f"}).candidates.empty());
     const auto pinned = scanner(standardRules({root + "/sub"})).scan({root + "/sub"});
     ASSERT_EQ(pinned.skipped.size(), 1u);
-    EXPECT_EQ(pinned.skipped[0], (SkippedItem{root + "/sub", "Kept on this Mac"}));
+    EXPECT_EQ(pinned.skipped[0], (SkippedItem{root + "/sub", "Kept on this computer"}));
     EXPECT_EQ(Scanner::reasonToSkip(root + "/missing", {}), "Folder not found");
 }
 
@@ -365,7 +365,7 @@ TEST_F(ScannerTest, RulesOfAnAutomaticScanAndTheWholeFolderRoad) {
     auto report = scanner(standardRules({root + "/pinned"})).scan({root});
     EXPECT_EQ(reasonFor(report, root + "/work/app"), "Code project");
     EXPECT_EQ(reasonFor(report, root + "/Documents/.hidden"), "Hidden folder (app or tool data)");
-    EXPECT_EQ(reasonFor(report, root + "/pinned"), "Kept on this Mac");
+    EXPECT_EQ(reasonFor(report, root + "/pinned"), "Kept on this computer");
     EXPECT_FALSE(find(report.candidates, root + "/work/app/src/main.js"));
     EXPECT_FALSE(find(report.candidates, root + "/work"));  // holds a refused project
     EXPECT_TRUE(find(report.candidates, root + "/Documents/report.txt"));
@@ -373,7 +373,7 @@ TEST_F(ScannerTest, RulesOfAnAutomaticScanAndTheWholeFolderRoad) {
     policy.moveProjects = true;
     policy.driveIsMacFormatted = false;
     report = scanner(standardRules()).scan({root});
-    EXPECT_EQ(reasonFor(report, root + "/work/app"), "Only moves to a drive formatted for the Mac");
+    EXPECT_EQ(reasonFor(report, root + "/work/app"), "Only moves to a drive formatted for Linux");
 
     policy.driveIsMacFormatted = true;
     test::FakeOpenFiles checker;
@@ -549,11 +549,11 @@ TEST_F(ScannerTest, RecheckRefusesWhatChangedSinceTheScan) {
     EXPECT_FALSE(recheckItem(root + "/gone", standardRules({root + "/gone"}), std::nullopt));
 
     // The user pins a file inside after the scan.
-    EXPECT_EQ(recheckItem(folderItem, standardRules({item}), std::nullopt), "Kept on this Mac (“sub/paper.txt”)");
-    EXPECT_EQ(recheckItem(item, standardRules({item}), std::nullopt), "Kept on this Mac");
-    EXPECT_EQ(recheckItem(item, standardRules({folderItem}), std::nullopt), "Inside a folder kept on this Mac");
+    EXPECT_EQ(recheckItem(folderItem, standardRules({item}), std::nullopt), "Kept on this computer (“sub/paper.txt”)");
+    EXPECT_EQ(recheckItem(item, standardRules({item}), std::nullopt), "Kept on this computer");
+    EXPECT_EQ(recheckItem(item, standardRules({folderItem}), std::nullopt), "Inside a folder kept on this computer");
     // A whole item is judged by the rules' whole-item reasons only.
-    EXPECT_EQ(recheckItem(folderItem, standardRules({item}), WholeKind::chosen), "Holds something kept on this Mac");
+    EXPECT_EQ(recheckItem(folderItem, standardRules({item}), WholeKind::chosen), "Holds something kept on this computer");
     EXPECT_FALSE(recheckItem(folderItem, {std::make_shared<RefuseNamed>("paper")}, WholeKind::chosen));
     EXPECT_EQ(recheckItem(folderItem, {std::make_shared<RefuseNamed>("paper")}, std::nullopt),
               "Refused by test (“sub/paper.txt”)");

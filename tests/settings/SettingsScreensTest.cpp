@@ -25,10 +25,10 @@ TEST(GeneralScreenTest, SwitchesCaptionsAndUpdates) {
     GeneralScreen screen = generalScreen(state, {true, false, true, "1.4 (212)"});
     EXPECT_EQ(screen.keepFreeBytes, 20 * GB);
     EXPECT_EQ(screen.keepFreeFooter,
-              "When your Mac has less free space than this, Keldwick moves old files to Archive to make room.");
+              "When your computer has less free space than this, Keldwick moves old files to Archive to make room.");
     EXPECT_FALSE(screen.askFirst);
     EXPECT_EQ(screen.askCaption,
-              "Keldwick moves old files on its own when your Mac gets low on space, and lets you know.");
+              "Keldwick moves old files on its own when your computer gets low on space, and lets you know.");
     EXPECT_TRUE(screen.paused);
     EXPECT_FALSE(screen.notifications);
     // Configured but busy checking: the switch stays, the button waits.
@@ -46,7 +46,7 @@ TEST(GeneralScreenTest, SwitchesCaptionsAndUpdates) {
     EXPECT_NE(screen.keepFreeFooter.find("to your drive to make room."), std::string::npos);
     EXPECT_FALSE(screen.showsUpdateSwitches);
     EXPECT_EQ(screen.updatesNotSetUp, "Updates aren't set up in this build: add the feed URL and EdDSA public key "
-                                      "to Config/Keldwick.xcconfig (see RELEASING.md).");
+                                      "to the build's settings (-DSUFeedURL and -DSUPublicEDKey).");
     EXPECT_FALSE(screen.checkForUpdatesEnabled);
 }
 
@@ -82,7 +82,7 @@ TEST(FoldersScreenTest, FoldersPinsAndTheirTexts) {
 
     test::makeDirs(Simulators::devicesFolder(home));
     EXPECT_EQ(foldersScreen(state, {}).foldersFooter,
-              "Keldwick only looks inside these folders, and at your Xcode simulators.");
+              "Keldwick only looks inside these folders, and at your simulators.");
     state.settings.moveProjectsAndSimulators = false;
     EXPECT_EQ(foldersScreen(state, {}).foldersFooter, "Keldwick only looks inside these folders.");
 

@@ -125,7 +125,7 @@ TEST(FoldersTabTest, PinsAreAddedAndRemovedAndAFailedRemovalIsShown) {
     ASSERT_EQ(host.picks.size(), 1u);
     EXPECT_TRUE(host.picks[0].files);
     EXPECT_TRUE(host.picks[0].folders);
-    EXPECT_EQ(host.picks[0].button, "Keep on This Mac");
+    EXPECT_EQ(host.picks[0].button, "Keep on This Computer");
     EXPECT_EQ(host.pinned, (std::vector<std::vector<std::string>>{{"/home/u/Taxes", "/home/u/passport.pdf"}}));
     ASSERT_TRUE(buttonNamed(tab, "Remove passport.pdf from this list"));
 

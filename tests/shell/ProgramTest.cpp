@@ -44,7 +44,7 @@ TEST_F(ProgramTest, StartsTheModelOnceAfterTheIconAndRefreshesOnEachOpening) {
     EXPECT_EQ(calls_, (std::vector<std::string>{"start", "refresh"}));
     ASSERT_NE(program.openPanel(), nullptr);
     EXPECT_TRUE(program.openPanel()->isVisible());
-    EXPECT_EQ(program.openPanel()->shown().header.subtitle, "Keeps 20 GB free on this Mac");
+    EXPECT_EQ(program.openPanel()->shown().header.subtitle, "Keeps 20 GB free on this computer");
 
     // The panel follows the model while open.
     state_.settings.isPaused = true;

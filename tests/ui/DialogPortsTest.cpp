@@ -39,10 +39,10 @@ TEST(DialogPortsTest, AlertsShowTheirTextsAsWritten) {
             informativeFormat = label->textFormat();
         },
         [](QMessageBox* box) { box->accept(); });
-    MessageBoxAlerts().present("Keldwick is already running", "<b>Look</b> for its icon in the menu bar.");
+    MessageBoxAlerts().present("Keldwick is already running", "<b>Look</b> for its icon in the system tray.");
     EXPECT_EQ(text, "Keldwick is already running");
     EXPECT_EQ(format, Qt::PlainText);
-    EXPECT_EQ(informative, "<b>Look</b> for its icon in the menu bar.");
+    EXPECT_EQ(informative, "<b>Look</b> for its icon in the system tray.");
     EXPECT_EQ(informativeFormat, Qt::PlainText);
 }
 
