@@ -61,19 +61,22 @@ std::vector<std::string> probePaths(const std::string& home, std::string_view us
     return probes;
 }
 
-std::optional<std::string> refusedFolder(const std::vector<std::string>& probes) {
-    for (const auto& probe : probes) {
-        if (platform::openDirectory(AT_FDCWD, probe)) return std::nullopt;
-        if (errno == EACCES || errno == EPERM) return probe;
+namespace {
+
+enum class Probe { opened, refused, noneFound };
+
+Probe probe(const std::vector<std::string>& probes, std::optional<std::string>* refused = nullptr) {
+    for (const auto& path : probes) {
+        if (platform::openDirectory(AT_FDCWD, path)) return Probe::opened;
+        if (errno == EACCES || errno == EPERM) {
+            if (refused) *refused = path;
+            return Probe::refused;
+        }
     }
-    return std::nullopt;
+    return Probe::noneFound;
 }
 
-bool isGranted(const std::vector<std::string>& probes) { return !refusedFolder(probes); }
-
-bool isGranted(const std::string& home) { return !refusedFolder(home); }
-
-std::optional<std::string> refusedFolder(const std::string& home) {
+std::vector<std::string> homeProbes(const std::string& home) {
     std::string config;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
         config = xdg;
@@ -84,7 +87,33 @@ std::optional<std::string> refusedFolder(const std::string& home) {
         userDirs = AtomicFile::read(PathUtil::join(config, "user-dirs.dirs"), 65536);
     } catch (const POSIXFailure&) {
     }
-    return refusedFolder(probePaths(home, userDirs));
+    return probePaths(home, userDirs);
 }
+
+}  // namespace
+
+bool runsConfined() {
+    const char* snap = std::getenv("SNAP");
+    return ::access("/.flatpak-info", F_OK) == 0 || (snap && snap[0] != '\0');
+}
+
+bool isGranted(const std::vector<std::string>& probes, bool confined) {
+    switch (probe(probes)) {
+        case Probe::opened: return true;
+        case Probe::refused: return false;
+        case Probe::noneFound: return !confined;
+    }
+    return false;
+}
+
+bool isGranted(const std::string& home) { return isGranted(homeProbes(home), runsConfined()); }
+
+std::optional<std::string> refusedFolder(const std::vector<std::string>& probes) {
+    std::optional<std::string> refused;
+    probe(probes, &refused);
+    return refused;
+}
+
+std::optional<std::string> refusedFolder(const std::string& home) { return refusedFolder(homeProbes(home)); }
 
 }  // namespace keldwick::FullDiskAccess

@@ -11,14 +11,18 @@
 
 namespace keldwick::FullDiskAccess {
 
-// isGranted(probePaths(home, the user's user-dirs.dirs)).
+// isGranted(probePaths(home, the user's user-dirs.dirs), runsConfined()).
 bool isGranted(const std::string& home);
 
 // Tries each probe as a folder to list, in order: the first that opens gives true; EACCES
 // or EPERM gives false at once, without trying the rest; any other failure (ENOENT: the
-// folder doesn't exist) moves on. True when none was refused: a folder that doesn't exist
-// keeps nothing out.
-bool isGranted(const std::vector<std::string>& probes);
+// folder doesn't exist) moves on. When none opened and none was refused: true, since a
+// folder that doesn't exist keeps nothing out, unless `confined`: a sandbox hides the
+// folders it doesn't share rather than refusing them.
+bool isGranted(const std::vector<std::string>& probes, bool confined = false);
+
+// Whether this process runs in a Flatpak or Snap sandbox.
+bool runsConfined();
 
 // The probe that refused to open (EACCES or EPERM), the same walk as isGranted: nothing
 // when access is granted.

@@ -226,6 +226,9 @@ TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
     // Folders that don't exist keep nothing out: a home without them is granted.
     EXPECT_TRUE(FullDiskAccess::isGranted({home / "a", home / "b"}));
     EXPECT_TRUE(FullDiskAccess::isGranted(std::vector<std::string>{}));
+    // In a sandbox a folder it doesn't share looks missing: finding none is no access there.
+    EXPECT_FALSE(FullDiskAccess::isGranted({home / "a", home / "b"}, true));
+    EXPECT_TRUE(FullDiskAccess::isGranted({home / "a", home / "Documents"}, true));
     test::TempDir bare;
     EXPECT_TRUE(FullDiskAccess::isGranted(bare.path()));
 
