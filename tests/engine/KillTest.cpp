@@ -77,13 +77,16 @@ public:
     std::string journalPath() const { return tmp / "journal.sqlite"; }
 
     // The child: moves what is on the computer and brings back what is on the drive, one
-    // item after another, until it is killed. Never returns.
-    [[noreturn]] void churn(unsigned seed) const {
+    // item after another, until it is killed. It writes one byte to `ready` once its
+    // journal and engine are open, so the kill moments fall among the operations however
+    // slowly a loaded or sanitized build starts. Never returns.
+    [[noreturn]] void churn(unsigned seed, int ready) const {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         std::mt19937 pick(seed);
         try {
             auto journal = Journal::open(journalPath());
             auto made = engine(journal);
+            if (::write(ready, "r", 1) != 1) std::_Exit(6);
             std::vector<std::string> paths;
             for (const auto& [path, content] : originals) paths.push_back(path);
             for (;;) {
@@ -141,10 +144,24 @@ TEST_P(RealKill, EveryByteSurvivesSigkillAtRandomMoments) {
             fresh->generate();
         }
         KillWorld& world = *fresh;
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
         pid_t child = ::fork();
         ASSERT_GE(child, 0);
-        if (child == 0) world.churn(moments());
-        std::this_thread::sleep_for(std::chrono::microseconds(moments() % 15'000));
+        if (child == 0) {
+            ::close(ready[0]);
+            world.churn(moments(), ready[1]);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        const bool started = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!started) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            FAIL() << "the child ended before it began to move files";
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(moments() % 60'000));
         ::kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
