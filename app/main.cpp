@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "desktop/DesktopMotion.h"
+#include "desktop/PortalSettings.h"
 #include "desktop/Updater.h"
 #include "files/FilesWindow.h"
 #include "foundation/PrivateFolder.h"
@@ -88,6 +90,9 @@ int main(int argc, char** argv) {
     windows.add(AppWindow::onboarding, onboardingWindowEntry(onboardingHost));
     windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));
     windows.add(std::nullopt, settingsWindowEntry(wiring.host<AppModelSettingsHost>(model, updater)));
+    PortalSettings portal;
+    DesktopMotion motion(portal);
+    wiring.program().tray().followMotion(motion);
     wiring.listen(instance);
     wiring.quitOnTermination();
     wiring.start();

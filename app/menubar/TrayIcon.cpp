@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include "desktop/DesktopMotion.h"
 #include "desktop/MainThread.h"
 #include "ui/WindowRegistry.h"
 
@@ -64,6 +65,11 @@ void TrayIcon::advanceDrip() {
 void TrayIcon::setReduceMotion(bool on) {
     reduceMotion_ = on;
     refresh();
+}
+
+void TrayIcon::followMotion(DesktopMotion& motion) {
+    connect(&motion, &DesktopMotion::reduceMotionChanged, this, &TrayIcon::setReduceMotion);
+    setReduceMotion(motion.reduceMotion());
 }
 
 void TrayIcon::openRequestedWindows() {

@@ -21,6 +21,7 @@ class QSystemTrayIcon;
 
 namespace keldwick {
 
+class DesktopMotion;
 class WindowRegistry;
 
 class TrayIcon final : public QObject {
@@ -56,6 +57,8 @@ public:
     void openRequestedWindows();
 
     void setReduceMotion(bool on);
+    // Takes the desktop's reduce-motion setting now and whenever it changes.
+    void followMotion(DesktopMotion& motion);
     MenuBarGlyph::Shown shownGlyph() const { return shown_; }
     int dripFrame() const { return dripFrame_; }
     bool isAnimating() const { return drip_.isActive(); }

@@ -5,6 +5,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "desktop/DesktopMotion.h"
+#include "desktop/FakePortal.h"
+#include "desktop/PortalSettings.h"
+#include "desktop/PrivateBus.h"
 #include "menubar/PanelRows.h"
 #include "menubar/TrayIcon.h"
 #include "menubar/TrayPanel.h"
@@ -206,6 +210,31 @@ TEST(TrayPanelTest, TabWalksTheSwitchAndTheRowsAndReturnChoosesOne) {
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(widget.isVisible());
+}
+
+TEST_F(TrayTest, TheDesktopsReduceMotionStopsAndRestartsTheDropsWhileFilesMove) {
+    test::PrivateBus bus;
+    if (bus.skipReason()) GTEST_SKIP() << *bus.skipReason();
+    const QString space = QString::fromLatin1(gnomeInterfaceNamespace), key = QString::fromLatin1(gnomeAnimationsKey);
+    test::FakePortal fake(bus.connect());
+    fake.set(space, key, true);
+    PortalSettings portal(bus.connect());
+    DesktopMotion motion(portal);
+    make();
+    tray_->show(true);
+    tray_->followMotion(motion);
+    state_.activity = Activity::moving;
+    tray_->refresh();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray_->dripFrame() == 1; }, 3000));
+
+    fake.change(space, key, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tray_->isAnimating(); }, 5000));
+    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::pouring(0));
+
+    fake.change(space, key, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray_->isAnimating(); }, 5000));
+    const int frame = tray_->dripFrame();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray_->dripFrame() != frame; }, 3000));
 }
 
 }  // namespace
