@@ -161,6 +161,7 @@ void AppModel::chooseFilesToMove() {
     request.folders = true;
     request.multiple = true;
     request.startIn = PathUtil::join(state_.home, "Desktop");
+    request.title = texts.title;
     request.button = texts.prompt;
     request.message = texts.message;
     request.hiddenFilesToggle = true;

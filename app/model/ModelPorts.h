@@ -69,6 +69,7 @@ struct PickRequest {
     std::string button;          // the accept button's title; empty: the toolkit's own
     std::string message;         // shown above the list; may be empty
     bool hiddenFilesToggle = false;
+    std::string title;           // the window's title; empty: the toolkit's own
 };
 
 class FilePicker {

@@ -1,8 +1,11 @@
 #include "ui/DialogPorts.h"
 
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <algorithm>
+#include <vector>
 
 #include "desktop/HiddenFilesToggle.h"
 #include "desktop/MainThread.h"
@@ -10,6 +13,35 @@
 #include "ui/PlainText.h"
 
 namespace keldwick {
+
+namespace {
+
+// The message above the dialog's own rows (Qt's dialog: a desktop's native one has no place
+// for it). The grid has no insert, so every item moves down a row.
+void showMessage(QFileDialog& dialog, const QString& message) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (!grid) return;
+    struct Placed {
+        QLayoutItem* item;
+        int row, column, rows, columns;
+    };
+    std::vector<Placed> placed;
+    for (int i = grid->count() - 1; i >= 0; --i) {
+        Placed p{};
+        grid->getItemPosition(i, &p.row, &p.column, &p.rows, &p.columns);
+        p.item = grid->takeAt(i);
+        placed.push_back(p);
+    }
+    for (const Placed& p : placed) grid->addItem(p.item, p.row + 1, p.column, p.rows, p.columns);
+    auto* label = new QLabel(message, &dialog);
+    label->setObjectName(QStringLiteral("pickerMessage"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    grid->addWidget(label, 0, 0, 1, std::max(1, grid->columnCount()));
+}
+
+}  // namespace
 
 std::optional<std::vector<std::string>> DialogFilePicker::pick(const PickRequest& request) {
     assertMainThread();
@@ -31,7 +63,8 @@ std::optional<std::vector<std::string>> DialogFilePicker::pick(const PickRequest
         if (request.hiddenFilesToggle) new HiddenFilesToggle(dialog.get());
     }
     if (!request.button.empty()) dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(request.button));
-    if (!request.message.empty()) dialog->setWindowTitle(QString::fromStdString(request.message));
+    if (!request.title.empty()) dialog->setWindowTitle(QString::fromStdString(request.title));
+    if (!request.message.empty()) showMessage(*dialog, QString::fromStdString(request.message));
     if (dialog->exec() != QDialog::Accepted) return std::nullopt;
     if (auto* both = dynamic_cast<FilesOrFoldersDialog*>(dialog.get())) return both->chosenPaths();
     std::vector<std::string> paths;

@@ -307,6 +307,14 @@ TEST_F(ModelWorkTest, HandPickedMovesAndTheirRefusals) {
         return *result;
     };
 
+    // The chooser names the drive in its title; cancelled, it moves nothing.
+    model->chooseFilesToMove();
+    ASSERT_EQ(world.picker->requests.size(), 1u);
+    EXPECT_EQ(world.picker->requests[0].title, "Move to Archive");
+    EXPECT_EQ(world.picker->requests[0].button, "Move");
+    EXPECT_EQ(world.picker->requests[0].message,
+              "Choose files or folders to move to Archive. Each stays in its folder as a shortcut.");
+
     // Nothing chosen: nothing to say.
     EXPECT_EQ(move({}), std::nullopt);
     // The home folder itself and a missing item stay, each with its reason.

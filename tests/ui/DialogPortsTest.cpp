@@ -57,19 +57,27 @@ TEST(DialogPortsTest, PickerKindFollowsTheRequest) {
         bool toggle;
     };
     const Case cases[] = {
-        {"files and folders", {true, true, true, home.path(), "Move", "", true}, true, QFileDialog::ExistingFiles, true},
-        {"folders", {true, false, true, home.path(), "Add", "", false}, false, QFileDialog::Directory, false},
-        {"folders with hidden ones", {true, false, true, home.path(), "", "", true}, false, QFileDialog::Directory,
+        {"files and folders", {true, true, true, home.path(), "Move", "Choose files or folders to move to Archive.", true,
+                               "Move to Archive"},
+         true, QFileDialog::ExistingFiles, true},
+        {"folders", {true, false, true, home.path(), "Add", "Choose folders.", false, ""}, false,
+         QFileDialog::Directory, false},
+        {"folders with hidden ones", {true, false, true, home.path(), "", "", true, ""}, false, QFileDialog::Directory,
          true},
-        {"one file", {false, true, false, home.path(), "", "", false}, false, QFileDialog::ExistingFile, false},
+        {"one file", {false, true, false, home.path(), "", "", false, ""}, false, QFileDialog::ExistingFile, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         bool both = false, toggle = false;
         QFileDialog::FileMode mode{};
-        QString button;
+        QString button, title, message;
         whenShown<QFileDialog>(
             [&](QFileDialog* dialog) {
+                title = dialog->windowTitle();
+                if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("pickerMessage"))) {
+                    message = label->text();
+                    EXPECT_TRUE(label->isVisibleTo(dialog));
+                }
                 both = qobject_cast<FilesOrFoldersDialog*>(dialog) != nullptr;
                 mode = dialog->fileMode();
                 toggle = dialog->findChild<HiddenFilesToggle*>() != nullptr;
@@ -83,6 +91,12 @@ TEST(DialogPortsTest, PickerKindFollowsTheRequest) {
         if (!c.request.button.empty()) {
             EXPECT_EQ(button.toStdString(), c.request.button);
         }
+        // The title is the window's; the message stands above the rows, never as the title.
+        if (!c.request.title.empty()) {
+            EXPECT_EQ(title.toStdString(), c.request.title);
+        }
+        EXPECT_NE(title.toStdString(), c.request.message);
+        EXPECT_EQ(message.toStdString(), c.request.message);
     }
 }
 
