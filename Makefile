@@ -15,7 +15,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print
 # Where `make install` puts the program; nothing goes outside it.
 PREFIX ?= $(HOME)/.local
 
-.PHONY: test run install screenshots e2e bench bench-program soak fuzz deps clean release
+.PHONY: test run install dist screenshots e2e bench bench-program soak fuzz deps clean release
 
 deps:
 	./scripts/install-deps
@@ -36,6 +36,11 @@ run: release
 # The program, its desktop entry, icon and file managers' actions under $(PREFIX).
 install: release
 	cmake --install $(RELEASE_DIR) --prefix "$(PREFIX)"
+
+# The signed update archive of the release build in build/dist: keldwick-<version>.tar.gz
+# and its Ed25519 signature (.sig), signed with the PEM key KELDWICK_SIGNING_KEY names.
+dist: release
+	./scripts/dist $(RELEASE_DIR) build/dist "$(KELDWICK_SIGNING_KEY)"
 
 # Every window pictured in its main states by the windows' picture tests (offscreen), then
 # the real program under a virtual X server with a tray; all of it lands in build/screenshots.

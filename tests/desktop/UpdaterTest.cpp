@@ -2,6 +2,7 @@
 
 #include "desktop/Appcast.h"
 #include "desktop/EdSignature.h"
+#include "desktop/SigningKey.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -18,43 +19,9 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <openssl/evp.h>
 
 namespace keldwick {
 namespace {
-
-// An Ed25519 key pair made for the test.
-class SigningKey {
-public:
-    SigningKey() {
-        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
-        EVP_PKEY_keygen_init(context);
-        EVP_PKEY_keygen(context, &key_);
-        EVP_PKEY_CTX_free(context);
-    }
-    ~SigningKey() { EVP_PKEY_free(key_); }
-
-    QString publicKey() const {
-        unsigned char raw[32];
-        size_t size = sizeof raw;
-        EVP_PKEY_get_raw_public_key(key_, raw, &size);
-        return QString::fromLatin1(QByteArray(reinterpret_cast<char*>(raw), static_cast<qsizetype>(size)).toBase64());
-    }
-    QString sign(const QByteArray& data) const {
-        unsigned char signature[64];
-        size_t size = sizeof signature;
-        EVP_MD_CTX* context = EVP_MD_CTX_new();
-        EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key_);
-        EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char*>(data.constData()),
-                       static_cast<size_t>(data.size()));
-        EVP_MD_CTX_free(context);
-        return QString::fromLatin1(
-            QByteArray(reinterpret_cast<char*>(signature), static_cast<qsizetype>(size)).toBase64());
-    }
-
-private:
-    EVP_PKEY* key_ = nullptr;
-};
 
 // A certificate for 127.0.0.1 made by the openssl tool for this run, which the program's
 // requests then trust like any other.
@@ -232,7 +199,7 @@ TEST(AppcastTest, ParsesItemsAndPicksTheNewestAboveTheRunningVersion) {
 }
 
 TEST(EdSignatureTest, OnlyTheKeysSignatureOfTheseBytesVerifies) {
-    SigningKey key, other;
+    test::SigningKey key, other;
     const QByteArray archive("the archive's bytes");
     const QString signature = key.sign(archive);
     EXPECT_TRUE(EdSignature::verify(archive, signature, key.publicKey()));
@@ -285,7 +252,7 @@ protected:
         return failures_->isEmpty() ? std::string() : failures_->last().at(0).toString().toStdString();
     }
 
-    SigningKey key_;
+    test::SigningKey key_;
     FeedServer server_;
     bool focus_ = false;
     std::vector<QUrl> opened_;
@@ -370,7 +337,7 @@ TEST_F(UpdaterTest, BadFeedsArchivesAndConnectionsEndInAMessageNeverAnUpdate) {
          "doesn't match its signature"},
         {"signed by another key",
          [&] {
-             SigningKey other;
+             test::SigningKey other;
              publish(archive, other.sign(archive));
              return server_.url("/appcast.xml");
          },

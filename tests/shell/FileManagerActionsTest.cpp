@@ -8,12 +8,14 @@
 #include <QImage>
 #include <QProcess>
 #include <QTest>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "desktop/PrivateBus.h"
+#include "desktop/SelfInstall.h"
 #include "shell/InstanceBus.h"
 #include "support/TempDir.h"
 
@@ -36,6 +38,16 @@ std::string keyValue(const std::string& file, const std::string& group, const st
     while (std::getline(lines, line)) {
         if (!line.empty() && line.front() == '[') current = line;
         else if (current == "[" + group + "]" && line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return "";
+}
+
+// The project's version, as the build was configured.
+std::string buildVersion() {
+    std::istringstream cache(readAll(std::string(KELDWICK_BUILD_DIR) + "/CMakeCache.txt"));
+    const std::string key = "CMAKE_PROJECT_VERSION:STATIC=";
+    for (std::string line; std::getline(cache, line);) {
+        if (line.rfind(key, 0) == 0) return line.substr(key.size());
     }
     return "";
 }
@@ -111,7 +123,8 @@ TEST_F(FileManagerActionsTest, InstallPutsEveryFileInItsPlaceAndEachActionHandsI
     };
     const Placed placed[] = {
         {"bin/keldwick", true},
-        {"lib/keldwick/libKeldwickCore.so.0", false},
+        {"lib/keldwick/" + buildVersion() + "/keldwick", true},
+        {"lib/keldwick/" + buildVersion() + "/libKeldwickCore.so.0", false},
         {"share/applications/keldwick.desktop", false},
         {"share/kio/servicemenus/keldwick-move.desktop", true},
         {"share/nemo/actions/keldwick-move.nemo_action", false},
@@ -128,6 +141,12 @@ TEST_F(FileManagerActionsTest, InstallPutsEveryFileInItsPlaceAndEachActionHandsI
                                       "/apps/keldwick.png")));
         EXPECT_EQ(icon.size(), QSize(size, size)) << size;
     }
+    // The versioned layout: the link names the version, and the program can replace itself there.
+    EXPECT_EQ(QFileInfo(q(installed("bin/keldwick"))).symLinkTarget(),
+              q(installed("lib/keldwick/" + buildVersion() + "/keldwick")));
+    const auto where = SelfInstall::locate(installed("lib/keldwick/" + buildVersion() + "/keldwick"), ::geteuid());
+    EXPECT_EQ(where.prefix, prefix) << where.whyNot;
+    EXPECT_EQ(where.version, buildVersion());
     std::istringstream manifest(readAll(std::string(KELDWICK_BUILD_DIR) + "/install_manifest.txt"));
     for (std::string line; std::getline(manifest, line);) EXPECT_EQ(line.rfind(prefix + "/", 0), 0u) << line;
 

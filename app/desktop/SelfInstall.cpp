@@ -1,0 +1,316 @@
+#include "desktop/SelfInstall.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "desktop/EdSignature.h"
+#include "foundation/FileOps.h"
+#include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
+#include "platform/Rename.h"
+
+namespace keldwick::SelfInstall {
+
+namespace {
+
+// Working names, hidden and recognisable, so that settle() can take away what a kill left.
+constexpr const char* partialPrefix = ".keldwick-partial-";
+constexpr const char* linkPrefix = ".keldwick-link-";
+
+std::string parentOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string randomSuffix() {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (int i = 0; i < 12; ++i) s.push_back(digits[generator() % 16]);
+    return s;
+}
+
+std::optional<struct stat> lstatOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return st;
+}
+
+std::string cantReplace(const std::string& reason) { return "Keldwick can't replace itself here: " + reason + "."; }
+
+// A folder that changes in an install: the user's own, a real folder, writable.
+std::optional<std::string> folderProblem(const std::string& folder, uid_t uid) {
+    const auto st = lstatOf(folder);
+    if (!st || !S_ISDIR(st->st_mode)) return folder + " isn't a folder";
+    if (st->st_uid != uid) return folder + " belongs to another user";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return folder + " can't be written";
+    return std::nullopt;
+}
+
+bool insideBuildTree(const std::string& executable) {
+    std::string folder = parentOf(executable);
+    for (int depth = 0; depth < 4 && folder != "/"; ++depth, folder = parentOf(folder)) {
+        if (lstatOf(folder + "/CMakeCache.txt")) return true;
+    }
+    return false;
+}
+
+// Runs tar to unpack `archive` into `folder`, with nothing of the archive's owners or
+// modes beyond the permission bits, and nothing of this process's environment.
+bool untar(const std::string& archive, const std::string& folder) {
+    std::vector<std::string> arguments = {"tar",  "--extract",          "--gzip",        "--no-same-owner",
+                                          "--no-same-permissions",       "--no-overwrite-dir",
+                                          "--file", archive,             "--directory",  folder};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    char path[] = "PATH=/usr/bin:/bin";
+    char* environment[] = {path, nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const char* tar = ::access("/usr/bin/tar", X_OK) == 0 ? "/usr/bin/tar" : "/bin/tar";
+    const int spawned = ::posix_spawn(&pid, tar, &actions, nullptr, argv.data(), environment);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void writeWhole(const std::string& path, const QByteArray& bytes) {
+    platform::FileSystemCalls& calls = platform::calls();
+    platform::Fd file(calls.openAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file) throw POSIXFailure("create", path, errno);
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = calls.write(file.get(), bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw POSIXFailure("write", path, errno);
+        }
+        written += n;
+    }
+    if (platform::closeReporting(file) != 0) throw POSIXFailure("close", path, errno);
+}
+
+// The unpacked folder must hold the program and its library as plain files, and nothing
+// else: a link or another file could reach outside the version's folder.
+void checkUnpacked(const std::string& staging, const std::string& top) {
+    const std::string refused = "The update's archive isn't laid out as a Keldwick update, so it wasn't installed.";
+    const std::vector<std::string> names = listDirectory(staging);
+    if (names != std::vector<std::string>{top}) throw InstallError(refused);
+    const std::string folder = staging + "/" + top;
+    const auto st = lstatOf(folder);
+    if (!st || !S_ISDIR(st->st_mode)) throw InstallError(refused);
+    const std::set<std::string> expected = {programName, libraryName};
+    const std::vector<std::string> inside = listDirectory(folder);
+    if (std::set<std::string>(inside.begin(), inside.end()) != expected || inside.size() != expected.size()) {
+        throw InstallError(refused);
+    }
+    for (const std::string& name : inside) {
+        const auto file = lstatOf(folder + "/" + name);
+        if (!file || !S_ISREG(file->st_mode)) throw InstallError(refused);
+    }
+    if (::chmod((folder + "/" + programName).c_str(), 0755) != 0) throw POSIXFailure("chmod", folder, errno);
+}
+
+void flushUnpacked(const std::string& folder) {
+    for (const std::string& name : listDirectory(folder)) {
+        const std::string path = folder + "/" + name;
+        platform::Fd file = platform::openRead(path, O_NOFOLLOW);
+        if (!file) throw POSIXFailure("open", path, errno);
+        platform::flushFile(file.get(), path);
+    }
+    platform::flushFolder(folder);
+}
+
+// The version the link points at, by its target's folder name.
+std::optional<std::string> linkedVersion(const std::string& prefix) {
+    const auto target = readLink(prefix + "/" + programLink);
+    if (!target) return std::nullopt;
+    const std::string folder = parentOf(*target);
+    if (parentOf(folder) != "../lib/keldwick" || nameOf(*target) != programName) return std::nullopt;
+    return nameOf(folder);
+}
+
+}  // namespace
+
+bool isVersionName(const std::string& version) {
+    if (version.empty() || version.size() > 64) return false;
+    if (!std::isalnum(static_cast<unsigned char>(version.front()))) return false;
+    for (char c : version) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '+' || c == '-')) return false;
+    }
+    return true;
+}
+
+Installation locate(const std::string& executable, uid_t uid) {
+    Installation where;
+    const std::string versionFolder = parentOf(executable);
+    const std::string versions = parentOf(versionFolder);
+    const bool versioned = nameOf(executable) == programName && nameOf(versions) == "keldwick" &&
+                           nameOf(parentOf(versions)) == "lib" && isVersionName(nameOf(versionFolder));
+    const std::string prefix = versioned ? parentOf(parentOf(versions)) : std::string();
+    const std::optional<std::string> linked =
+        versioned ? PathUtil::canonical(prefix + "/" + programLink) : std::optional<std::string>();
+    if (!versioned || linked != executable) {
+        if (insideBuildTree(executable)) {
+            where.whyNot = cantReplace("it runs from its build folder");
+        } else if (executable.rfind("/usr/", 0) == 0 && executable.rfind("/usr/local/", 0) != 0) {
+            where.whyNot = cantReplace("it came with this computer's packages, whose updates replace it");
+        } else {
+            where.whyNot = cantReplace("it wasn't installed with make install");
+        }
+        return where;
+    }
+    where.version = nameOf(versionFolder);
+    if (prefix == "/usr") {
+        where.whyNot = cantReplace("it came with this computer's packages, whose updates replace it");
+        return where;
+    }
+    for (const std::string& folder : {versions, parentOf(prefix + "/" + programLink)}) {
+        if (auto problem = folderProblem(folder, uid)) {
+            where.whyNot = cantReplace(*problem);
+            return where;
+        }
+    }
+    where.prefix = prefix;
+    return where;
+}
+
+Installation current() {
+    const auto executable = PathUtil::canonical("/proc/self/exe");
+    if (!executable) return Installation{std::nullopt, {}, cantReplace("its own program file can't be found")};
+    return locate(*executable, ::geteuid());
+}
+
+std::string install(const std::string& prefix, const QByteArray& archive, const QString& signatureBase64,
+                    const QString& publicKeyBase64, const std::string& version, uid_t uid,
+                    const std::function<void(Step)>& reached) {
+    auto step = [&](Step s) {
+        if (reached) reached(s);
+    };
+    if (!EdSignature::verify(archive, signatureBase64, publicKeyBase64)) {
+        throw InstallError("The update doesn't match its signature, so it wasn't installed.");
+    }
+    if (!isVersionName(version)) throw InstallError("The update's version \"" + version + "\" can't name a folder.");
+    const std::string versions = prefix + "/" + versionsFolder;
+    const std::string bin = parentOf(prefix + "/" + programLink);
+    for (const std::string& folder : {versions, bin}) {
+        if (auto problem = folderProblem(folder, uid)) throw InstallError(cantReplace(*problem));
+    }
+    const std::optional<std::string> running = linkedVersion(prefix);
+    if (!running) throw InstallError(cantReplace("it wasn't installed with make install"));
+    if (*running == version) throw InstallError("Keldwick " + version + " is installed already.");
+
+    const std::string staging = versions + "/" + partialPrefix + randomSuffix();
+    const std::string placed = versions + "/" + version;
+    try {
+        step(Step::unpack);
+        if (platform::calls().mkdirAt(AT_FDCWD, staging.c_str(), 0700) != 0) throw POSIXFailure("mkdir", staging, errno);
+        const std::string archivePath = staging + "/.archive";
+        writeWhole(archivePath, archive);
+        const bool unpacked = untar(archivePath, staging);
+        removeFile(archivePath);
+        if (!unpacked) throw InstallError("The update's archive can't be unpacked, so it wasn't installed.");
+        const std::string top = "keldwick-" + version;
+        checkUnpacked(staging, top);
+
+        step(Step::flush);
+        flushUnpacked(staging + "/" + top);
+        platform::flushFolder(staging);
+
+        step(Step::place);
+        // A folder of this version that no link points at is left from an earlier attempt.
+        if (lstatOf(placed)) PathUtil::removeTree(placed);
+        if (int error = platform::renameNoReplace((staging + "/" + top).c_str(), placed.c_str()); error != 0) {
+            throw POSIXFailure("rename", staging + "/" + top + " → " + placed, error);
+        }
+        platform::flushFolder(versions);
+        PathUtil::removeTree(staging);
+
+        step(Step::link);
+        const std::string link = bin + "/" + linkPrefix + randomSuffix();
+        const std::string target = std::string("../") + versionsFolder + "/" + version + "/" + programName;
+        if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, link.c_str()) != 0) {
+            throw POSIXFailure("symlink", link, errno);
+        }
+        platform::flushFolder(bin);
+
+        step(Step::switchLink);
+        const std::string program = prefix + "/" + programLink;
+        if (platform::calls().renameAt(AT_FDCWD, link.c_str(), AT_FDCWD, program.c_str(), 0) != 0) {
+            const int error = errno;
+            platform::calls().unlinkAt(AT_FDCWD, link.c_str(), 0);
+            throw POSIXFailure("rename", link + " → " + program, error);
+        }
+        platform::flushFolder(bin);
+        return program;
+    } catch (const POSIXFailure& failure) {
+        try {
+            PathUtil::removeTree(staging);
+        } catch (const std::exception&) {
+            // settle() tries again at the next start.
+        }
+        throw InstallError("The update couldn't be installed: " + std::string(failure.what()));
+    } catch (const InstallError&) {
+        try {
+            PathUtil::removeTree(staging);
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+}
+
+void settle(const std::string& prefix, const std::string& runningVersion) {
+    const std::string versions = prefix + "/" + versionsFolder;
+    const std::string bin = parentOf(prefix + "/" + programLink);
+    auto removeQuietly = [](const std::string& path) {
+        try {
+            PathUtil::removeTree(path);
+        } catch (const std::exception&) {
+        }
+    };
+    try {
+        for (const std::string& name : listDirectory(bin)) {
+            if (name.rfind(linkPrefix, 0) == 0) removeFile(bin + "/" + name);
+        }
+    } catch (const std::exception&) {
+    }
+    const bool linkedToRunning = linkedVersion(prefix) == runningVersion;
+    try {
+        for (const std::string& name : listDirectory(versions)) {
+            if (name.rfind(partialPrefix, 0) == 0) {
+                removeQuietly(versions + "/" + name);
+            } else if (linkedToRunning && name != runningVersion && isVersionName(name) &&
+                       lstatOf(versions + "/" + name + "/" + programName)) {
+                removeQuietly(versions + "/" + name);
+            }
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace keldwick::SelfInstall
