@@ -77,19 +77,19 @@ public:
     std::string journalPath() const { return tmp / "journal.sqlite"; }
 
     // The child: moves what is on the computer and brings back what is on the drive, one
-    // item after another, until it is killed. It writes one byte to `ready` once its
-    // journal and engine are open, so the kill moments fall among the operations however
-    // slowly a loaded or sanitized build starts. Never returns.
-    [[noreturn]] void churn(unsigned seed, int ready) const {
+    // item after another, until it is killed. It writes one byte to `beats` as each
+    // operation begins, so the parent can time its kill by the operations' real pace,
+    // however slowly a loaded or sanitized build runs. Never returns.
+    [[noreturn]] void churn(unsigned seed, int beats) const {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         std::mt19937 pick(seed);
         try {
             auto journal = Journal::open(journalPath());
             auto made = engine(journal);
-            if (::write(ready, "r", 1) != 1) std::_Exit(6);
             std::vector<std::string> paths;
             for (const auto& [path, content] : originals) paths.push_back(path);
             for (;;) {
+                if (::write(beats, "b", 1) != 1) std::_Exit(6);
                 const std::string& path = paths[pick() % paths.size()];
                 auto active = journal->activeRecords(path);
                 try {
@@ -144,27 +144,33 @@ TEST_P(RealKill, EveryByteSurvivesSigkillAtRandomMoments) {
             fresh->generate();
         }
         KillWorld& world = *fresh;
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
+        int beats[2];
+        ASSERT_EQ(::pipe(beats), 0);
         pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            ::close(ready[0]);
-            world.churn(moments(), ready[1]);
+            ::close(beats[0]);
+            world.churn(moments(), beats[1]);
         }
-        ::close(ready[1]);
+        ::close(beats[1]);
+        // Two beats time one whole operation; the kill falls at a random moment of about
+        // that length into the next.
         char byte = 0;
-        const bool started = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-        if (!started) {
+        const bool first = ::read(beats[0], &byte, 1) == 1;
+        const auto begun = std::chrono::steady_clock::now();
+        const bool second = first && ::read(beats[0], &byte, 1) == 1;
+        const auto operation = std::chrono::steady_clock::now() - begun;
+        if (!second) {
             ::kill(child, SIGKILL);
             ::waitpid(child, nullptr, 0);
-            FAIL() << "the child ended before it began to move files";
+            ::close(beats[0]);
+            FAIL() << "the child ended before it had begun two operations";
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(moments() % 60'000));
+        std::this_thread::sleep_for(operation * static_cast<double>(moments() % 1000) / 1000.0);
         ::kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ::close(beats[0]);  // only now, so the child can't die of a closed pipe before the kill
         ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself with " << WEXITSTATUS(status);
 
         auto journal = Journal::open(world.journalPath());
