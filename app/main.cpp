@@ -4,11 +4,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 
 #include "desktop/DesktopMotion.h"
 #include "desktop/PortalSettings.h"
+#include "desktop/SelfInstall.h"
 #include "desktop/Updater.h"
 #include "files/FilesWindow.h"
 #include "foundation/PrivateFolder.h"
@@ -31,6 +37,69 @@
 #include "ui/Symbols.h"
 
 using namespace keldwick;
+
+namespace {
+
+// The program from its toolkit's start to its end. `relaunch` names an installed update to
+// start in this one's place once everything here is closed.
+int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments, std::optional<std::string>& relaunch) {
+    QApplication app(toolkitCount, toolkitArguments);
+    QApplication::setApplicationName(QStringLiteral("Keldwick"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("keldwick"));
+    // Closing a window never ends a tray program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Symbols::useDesktopIconTheme();
+
+    InstanceBus instance;
+    if (instance.claim() == InstanceBus::Claim::taken) {
+        bool answered = false;
+        QEventLoop waiting;
+        instance.handOver(launch.moveUris, [&](bool ok) {
+            answered = ok;
+            waiting.quit();
+        });
+        waiting.exec();
+        if (answered) return 0;
+        // Nobody answered for the name: start, and let the single-instance lock decide.
+    }
+
+    // The toolkit's settings file beside the support folder is private as well.
+    PrivateFolder::secureAtStart(UserFolders::config());
+    // Started once, the running version takes away what earlier versions and cut-short
+    // installs left.
+    const SelfInstall::Installation installation = SelfInstall::current();
+    if (installation.prefix) SelfInstall::settle(*installation.prefix, installation.version);
+    AppModel model(AppEnvironment::live(), desktopServices());
+    Updater updater(bundleInfo(), installation);
+    ProgramWiring wiring(model, updater);
+    WindowRegistry& windows = wiring.program().windows();
+    windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));
+    windows.add(AppWindow::offloaded, filesWindowEntry(wiring.host<HookedFilesHost>(filesHooks(model))));
+    windows.add(AppWindow::systemData, systemDataWindowEntry(wiring.host<ModelSystemDataHost>(model)));
+    auto& onboardingHost = wiring.host<AppModelOnboardingHost>(model);
+    windows.add(AppWindow::onboarding, onboardingWindowEntry(onboardingHost));
+    windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));
+    windows.add(std::nullopt, settingsWindowEntry(wiring.host<AppModelSettingsHost>(model, updater)));
+    PortalSettings portal;
+    DesktopMotion motion(portal);
+    wiring.program().tray().followMotion(motion);
+    wiring.listen(instance);
+    wiring.quitOnTermination();
+    wiring.start();
+    wiring.moveWhenReady(InstanceBus::localPaths(launch.moveUris));
+
+    const int status = app.exec();
+    relaunch = wiring.relaunchProgram();
+    // A worker still holds the journal and the engine: leave without destroying them
+    // under it; the journal and start-up recovery settle what it was doing.
+    if (model.isBusy()) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // The items a file manager hands over are read before the toolkit sees the arguments,
@@ -57,53 +126,15 @@ int main(int argc, char** argv) {
     int toolkitCount = static_cast<int>(toolkitArguments.size());
     toolkitArguments.push_back(nullptr);
 
-    QApplication app(toolkitCount, toolkitArguments.data());
-    QApplication::setApplicationName(QStringLiteral("Keldwick"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("keldwick"));
-    // Closing a window never ends a tray program.
-    QApplication::setQuitOnLastWindowClosed(false);
-    Symbols::useDesktopIconTheme();
-
-    InstanceBus instance;
-    if (instance.claim() == InstanceBus::Claim::taken) {
-        bool answered = false;
-        QEventLoop waiting;
-        instance.handOver(launch.moveUris, [&](bool ok) {
-            answered = ok;
-            waiting.quit();
-        });
-        waiting.exec();
-        if (answered) return 0;
-        // Nobody answered for the name: start, and let the single-instance lock decide.
-    }
-
-    // The toolkit's settings file beside the support folder is private as well.
-    PrivateFolder::secureAtStart(UserFolders::config());
-    AppModel model(AppEnvironment::live(), desktopServices());
-    Updater updater;
-    ProgramWiring wiring(model, updater);
-    WindowRegistry& windows = wiring.program().windows();
-    windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));
-    windows.add(AppWindow::offloaded, filesWindowEntry(wiring.host<HookedFilesHost>(filesHooks(model))));
-    windows.add(AppWindow::systemData, systemDataWindowEntry(wiring.host<ModelSystemDataHost>(model)));
-    auto& onboardingHost = wiring.host<AppModelOnboardingHost>(model);
-    windows.add(AppWindow::onboarding, onboardingWindowEntry(onboardingHost));
-    windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));
-    windows.add(std::nullopt, settingsWindowEntry(wiring.host<AppModelSettingsHost>(model, updater)));
-    PortalSettings portal;
-    DesktopMotion motion(portal);
-    wiring.program().tray().followMotion(motion);
-    wiring.listen(instance);
-    wiring.quitOnTermination();
-    wiring.start();
-    wiring.moveWhenReady(InstanceBus::localPaths(launch.moveUris));
-
-    const int status = app.exec();
-    // A worker still holds the journal and the engine: leave without destroying them
-    // under it; the journal and start-up recovery settle what it was doing.
-    if (model.isBusy()) {
+    std::optional<std::string> relaunch;
+    const int status = runProgram(launch, toolkitCount, toolkitArguments.data(), relaunch);
+    if (relaunch) {
+        // The instance's lock and bus name went with the objects above; the new version
+        // claims them afresh.
         std::fflush(nullptr);
-        std::_Exit(status);
+        ::execl(relaunch->c_str(), relaunch->c_str(), static_cast<char*>(nullptr));
+        std::fprintf(stderr, "Keldwick couldn't start %s: %s\n", relaunch->c_str(), std::strerror(errno));
+        return 1;
     }
     return status;
 }

@@ -4,6 +4,8 @@
 #include "model/MainThread.h"
 
 #include <QDesktopServices>
+#include <QFutureWatcher>
+#include <QtConcurrent>
 #include <QGuiApplication>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -14,6 +16,7 @@ namespace keldwick {
 namespace {
 
 const QString automaticKey = QStringLiteral("updates/automaticallyChecks");
+const QString downloadsKey = QStringLiteral("updates/automaticallyDownloads");
 constexpr int firstCheckMs = 60 * 1000;
 constexpr int checkIntervalMs = 86400 * 1000;
 constexpr int transferTimeoutMs = 60 * 1000;
@@ -44,6 +47,7 @@ UpdateController::UpdateController(QUrl feed, QString publicKey, QString current
     assertMainThread();
     if (store_ != nullptr) {
         automaticChecks_ = store_->value(automaticKey, true).toBool();
+        automaticDownloads_ = store_->value(downloadsKey, false).toBool();
     }
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, [this] {
@@ -85,6 +89,23 @@ void UpdateController::setAutomaticallyChecksForUpdates(bool on) {
     schedule();
 }
 
+void UpdateController::setInstaller(Installer installer) {
+    assertMainThread();
+    installer_ = std::move(installer);
+}
+
+bool UpdateController::automaticallyDownloadsUpdates() const {
+    return automaticDownloads_ && canInstall();
+}
+
+void UpdateController::setAutomaticallyDownloadsUpdates(bool on) {
+    assertMainThread();
+    automaticDownloads_ = on;
+    if (store_ != nullptr) {
+        store_->setValue(downloadsKey, on);
+    }
+}
+
 void UpdateController::checkForUpdates() {
     check(true);
 }
@@ -95,7 +116,7 @@ void UpdateController::checkForUpdatesInBackground() {
 
 void UpdateController::check(bool userInitiated) {
     assertMainThread();
-    if (!started_ || checking_) {
+    if (!started_ || checking_ || installing_) {
         return;
     }
     checking_ = true;
@@ -185,6 +206,15 @@ void UpdateController::archiveArrived(const AppcastItem& update, const QByteArra
         return;
     }
     found_ = update;
+    archive_ = archive;
+    if (automaticallyDownloadsUpdates()) {
+        // Installed without asking; the user is offered the relaunch once it is in place.
+        checking_ = false;
+        delegate_->standardUserDriverDidReceiveUserAttentionForUpdate(update);
+        startInstall(update, archive);
+        dismissUpdate();
+        return;
+    }
     bool handleShowing = true;
     if (!userInitiated_ && delegate_->supportsGentleScheduledUpdateReminders()) {
         handleShowing = delegate_->standardUserDriverShouldHandleShowingScheduledUpdate(update, hasFocus());
@@ -203,8 +233,39 @@ void UpdateController::installUpdate() {
     }
     AppcastItem update = *found_;
     delegate_->standardUserDriverDidReceiveUserAttentionForUpdate(update);
-    openPage(update.link.isEmpty() ? update.archive : update.link);
+    if (canInstall()) {
+        startInstall(update, archive_);
+    } else {
+        openPage(update.link.isEmpty() ? update.archive : update.link);
+    }
     dismissUpdate();
+}
+
+void UpdateController::startInstall(const AppcastItem& update, const QByteArray& archive) {
+    if (installing_) {
+        return;
+    }
+    installing_ = true;
+    setCanCheck(false);
+    auto* watcher = new QFutureWatcher<std::pair<QString, QString>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, update] {
+        watcher->deleteLater();
+        const auto [program, problem] = watcher->result();
+        installing_ = false;
+        setCanCheck(started_ && !checking_);
+        if (problem.isEmpty()) {
+            emit updateInstalled(update, program);
+        } else {
+            emit installFailed(problem);
+        }
+    });
+    watcher->setFuture(QtConcurrent::run([install = installer_, update, archive]() -> std::pair<QString, QString> {
+        try {
+            return {QString::fromStdString(install(update, archive)), QString()};
+        } catch (const std::exception& e) {
+            return {QString(), QString::fromStdString(e.what())};
+        }
+    }));
 }
 
 void UpdateController::dismissUpdate() {
@@ -213,6 +274,7 @@ void UpdateController::dismissUpdate() {
         return;
     }
     found_.reset();
+    archive_.clear();
     delegate_->standardUserDriverWillFinishUpdateSession();
 }
 
@@ -223,7 +285,7 @@ void UpdateController::fail(const QString& message) {
 
 void UpdateController::finish() {
     checking_ = false;
-    setCanCheck(true);
+    setCanCheck(!installing_);
 }
 
 void UpdateController::setCanCheck(bool value) {

@@ -1,7 +1,9 @@
 #pragma once
-// Checks the update feed and hands a found update to its user driver. Linux programs
-// are updated by their package manager, so installing an update opens its download
-// page; nothing downloaded is ever run.
+// Checks the update feed and hands a found update to its user driver. Where the program
+// can replace itself (an installer is set: a prefix of the user's own with the layout
+// `make install` writes), installing a verified update puts it in place of the running
+// version, in the background; elsewhere (a package manager's installation, a build
+// tree) installing opens the update's download page and nothing downloaded is run.
 //
 // A check fetches the feed, picks the newest release above the running version,
 // downloads its archive and verifies the archive's Ed25519 signature; only a verified
@@ -16,6 +18,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QByteArray>
 #include <QUrl>
 #include <functional>
 #include <optional>
@@ -66,9 +69,24 @@ public:
     bool automaticallyChecksForUpdates() const;
     void setAutomaticallyChecksForUpdates(bool on);
 
+    // Installs a verified update's archive and gives the path that starts the new version;
+    // throws std::exception with a sentence for the user. Runs on a worker thread.
+    using Installer = std::function<std::string(const AppcastItem& update, const QByteArray& archive)>;
+    // Set where the program can replace itself; without one, installing opens the page.
+    void setInstaller(Installer installer);
+    bool canInstall() const { return static_cast<bool>(installer_); }
+    bool isInstalling() const { return installing_; }
+
+    // Whether a verified update is installed as soon as it is found (never without an
+    // installer: the switch reads off).
+    bool automaticallyDownloadsUpdates() const;
+    void setAutomaticallyDownloadsUpdates(bool on);
+
     // The verified update found by the last check, until it is installed or dismissed.
     const std::optional<AppcastItem>& foundUpdate() const { return found_; }
-    // Opens the found update's page (its link, else its archive) and ends the session.
+    // With an installer, installs the found update in the background (`updateInstalled`
+    // or `installFailed` follow); without one, opens its page (its link, else its
+    // archive). Either way the session ends.
     void installUpdate();
     // Ends the session without installing.
     void dismissUpdate();
@@ -87,6 +105,10 @@ signals:
     void updateShown(const keldwick::AppcastItem& update);
     void noUpdateFound();
     void checkFailed(const QString& message);
+    // A found update is in place; `program` starts it. The running version goes on until
+    // the user relaunches.
+    void updateInstalled(const keldwick::AppcastItem& update, const QString& program);
+    void installFailed(const QString& message);
 
 private:
     void check(bool userInitiated);
@@ -98,6 +120,7 @@ private:
     void finish();
     void setCanCheck(bool value);
     void schedule();
+    void startInstall(const AppcastItem& update, const QByteArray& archive);
 
     QUrl feed_;
     QString publicKey_;
@@ -105,6 +128,10 @@ private:
     UpdateUserDriverDelegate* delegate_;
     QPointer<QSettings> store_;
     bool automaticChecks_ = true;
+    bool automaticDownloads_ = false;
+    bool installing_ = false;
+    Installer installer_;
+    QByteArray archive_;  // the found update's verified archive
     bool started_ = false;
     bool checking_ = false;
     bool userInitiated_ = false;

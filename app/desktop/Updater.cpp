@@ -3,6 +3,7 @@
 #include "model/MainThread.h"
 
 #include <QUrl>
+#include <unistd.h>
 
 #ifndef KELDWICK_SU_FEED_URL
 #define KELDWICK_SU_FEED_URL ""
@@ -59,12 +60,20 @@ QString appVersionText(const QVariantMap& info) {
            (build.isEmpty() ? QStringLiteral("?") : build) + QStringLiteral(")");
 }
 
-Updater::Updater(const QVariantMap& info, QSettings* store, QObject* parent) : QObject(parent) {
+Updater::Updater(const QVariantMap& info, SelfInstall::Installation installation, QSettings* store, QObject* parent)
+    : QObject(parent), installation_(std::move(installation)) {
     assertMainThread();
     isConfigured_ = updatesConfigured(info);
+    const QString publicKey = stringEntry(info, QStringLiteral("SUPublicEDKey"));
     controller_ = std::make_unique<UpdateController>(
-        QUrl(stringEntry(info, QStringLiteral("SUFeedURL"))), stringEntry(info, QStringLiteral("SUPublicEDKey")),
+        QUrl(stringEntry(info, QStringLiteral("SUFeedURL"))), publicKey,
         stringEntry(info, QStringLiteral("CFBundleVersion")), static_cast<UpdateUserDriverDelegate*>(this), store);
+    if (installation_.prefix) {
+        controller_->setInstaller([prefix = *installation_.prefix, publicKey, uid = ::geteuid()](
+                                      const AppcastItem& update, const QByteArray& archive) {
+            return SelfInstall::install(prefix, archive, update.signature, publicKey, update.version.toStdString(), uid);
+        });
+    }
     if (isConfigured_) {
         controller_->startUpdater();
         connect(controller_.get(), &UpdateController::canCheckForUpdatesChanged, this,

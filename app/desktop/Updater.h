@@ -5,6 +5,7 @@
 // The feed address ("SUFeedURL") and signing key ("SUPublicEDKey") are build settings;
 // a build without them has updates switched off: the controller exists but never starts.
 
+#include "desktop/SelfInstall.h"
 #include "desktop/UpdateController.h"
 
 #include <QObject>
@@ -35,13 +36,21 @@ class Updater final : public QObject, private UpdateUserDriverDelegate {
 
 public:
     // Main thread only. When configured, starts the controller at once, so
-    // `canCheckForUpdates` holds the controller's value on return.
-    explicit Updater(const QVariantMap& info = bundleInfo(), QSettings* store = nullptr, QObject* parent = nullptr);
+    // `canCheckForUpdates` holds the controller's value on return. `installation` says
+    // where the program runs and whether it can replace itself there; where it can, the
+    // controller installs updates into it.
+    explicit Updater(const QVariantMap& info = bundleInfo(),
+                     SelfInstall::Installation installation = SelfInstall::current(), QSettings* store = nullptr,
+                     QObject* parent = nullptr);
 
     const std::optional<QString>& availableUpdate() const { return availableUpdate_; }
     bool canCheckForUpdates() const { return canCheckForUpdates_; }
     UpdateController* controller() const { return controller_.get(); }
     bool isConfigured() const { return isConfigured_; }
+    // Whether a found update can be installed in place of the running program.
+    bool canInstallItself() const { return isConfigured_ && controller_->canInstall(); }
+    // Why it can't, in one line; empty when it can.
+    const std::string& installProblem() const { return installation_.whyNot; }
 
 signals:
     void availableUpdateChanged();
@@ -60,6 +69,7 @@ private:
     std::optional<QString> availableUpdate_;
     bool canCheckForUpdates_ = false;
     bool isConfigured_ = false;
+    SelfInstall::Installation installation_;
     std::unique_ptr<UpdateController> controller_;
 };
 

@@ -71,7 +71,14 @@ UpdateFacts AppModelSettingsHost::updates() const {
     facts.canCheck = updater_.canCheckForUpdates();
     facts.checksAutomatically = updater_.controller() && updater_.controller()->automaticallyChecksForUpdates();
     facts.versionText = appVersionText().toStdString();
+    facts.downloadsAutomatically = updater_.controller() && updater_.controller()->automaticallyDownloadsUpdates();
+    facts.canInstallItself = updater_.canInstallItself();
+    facts.installProblem = updater_.installProblem();
     return facts;
+}
+
+void AppModelSettingsHost::setDownloadsUpdatesAutomatically(bool on) {
+    if (updater_.controller()) updater_.controller()->setAutomaticallyDownloadsUpdates(on);
 }
 
 void AppModelSettingsHost::setChecksForUpdatesAutomatically(bool on) {

@@ -31,6 +31,7 @@ public:
     void setLoginItem(bool on) override;
     UpdateFacts updates() const override;
     void setChecksForUpdatesAutomatically(bool on) override;
+    void setDownloadsUpdatesAutomatically(bool on) override;
     void checkForUpdates() override;
     DriveWork driveWork() const override;
     bool useDrive(const DriveOption& option) override;

@@ -64,6 +64,13 @@ GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     if (facts.isConfigured) {
         automaticChecks_ = new QCheckBox(QStringLiteral("Check for updates automatically"), this);
         updates.body->addWidget(automaticChecks_);
+        automaticDownloads_ = new QCheckBox(QStringLiteral("Download and install updates automatically"), this);
+        downloadsNote_ = secondaryLabel(QString(), this, true, true);
+        auto* downloads = new QVBoxLayout;
+        downloads->setSpacing(4);
+        downloads->addWidget(automaticDownloads_);
+        downloads->addWidget(downloadsNote_);
+        updates.body->addLayout(downloads);
     } else {
         notSetUp_ = secondaryLabel(QString(), this, true);
         updates.body->addWidget(notSetUp_);
@@ -95,6 +102,12 @@ GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
         connect(automaticChecks_, &QCheckBox::toggled, this,
                 [this](bool on) { host_.setChecksForUpdatesAutomatically(on); });
     }
+    if (automaticDownloads_) {
+        connect(automaticDownloads_, &QCheckBox::toggled, this, [this](bool on) {
+            host_.setDownloadsUpdatesAutomatically(on);
+            render();
+        });
+    }
     connect(checkForUpdates_, &QPushButton::clicked, this, [this] { host_.checkForUpdates(); });
     connect(&host_, &SettingsHost::stateChanged, this, &GeneralTab::render);
 }
@@ -102,7 +115,7 @@ GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
 void GeneralTab::render() {
     const GeneralScreen screen = generalScreen(host_.state(), host_.updates());
     const QSignalBlocker blockPicker(keepFree_), blockAsk(askFirst_), blockPause(pause_),
-        blockNotifications(notifications_), blockChecks(automaticChecks_);
+        blockNotifications(notifications_), blockChecks(automaticChecks_), blockDownloads(automaticDownloads_);
     keepFree_->setSelection(screen.keepFreeBytes);
     setFooter(keepFreeSection_, text(screen.keepFreeFooter));
     askFirst_->setChecked(screen.askFirst);
@@ -110,6 +123,12 @@ void GeneralTab::render() {
     pause_->setChecked(screen.paused);
     notifications_->setChecked(screen.notifications);
     if (automaticChecks_) automaticChecks_->setChecked(screen.checksAutomatically);
+    if (automaticDownloads_) {
+        automaticDownloads_->setChecked(screen.downloadsAutomatically);
+        automaticDownloads_->setEnabled(screen.downloadSwitchEnabled);
+        downloadsNote_->setText(text(screen.downloadSwitchNote.value_or("")));
+        downloadsNote_->setVisible(screen.downloadSwitchNote.has_value());
+    }
     if (notSetUp_) notSetUp_->setText(text(screen.updatesNotSetUp.value_or("")));
     version_->setText(text(screen.versionText));
     checkForUpdates_->setEnabled(screen.checkForUpdatesEnabled);

@@ -33,6 +33,8 @@ public:
     QCheckBox* notificationsBox() const { return notifications_; }
     // Null when updates aren't set up in this build.
     QCheckBox* automaticChecksBox() const { return automaticChecks_; }
+    QCheckBox* automaticDownloadsBox() const { return automaticDownloads_; }
+    QLabel* downloadsNoteLabel() const { return downloadsNote_; }
     QPushButton* checkForUpdatesButton() const { return checkForUpdates_; }
 
 private:
@@ -48,6 +50,8 @@ private:
     QLabel* loginProblem_;
     QCheckBox* notifications_;
     QCheckBox* automaticChecks_ = nullptr;
+    QCheckBox* automaticDownloads_ = nullptr;
+    QLabel* downloadsNote_ = nullptr;
     QLabel* notSetUp_ = nullptr;
     QLabel* version_;
     QPushButton* checkForUpdates_;

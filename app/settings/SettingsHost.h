@@ -49,6 +49,7 @@ public:
 
     virtual UpdateFacts updates() const = 0;
     virtual void setChecksForUpdatesAutomatically(bool on) = 0;
+    virtual void setDownloadsUpdatesAutomatically(bool on) = 0;
     virtual void checkForUpdates() = 0;
 
     // The drive check under way or last failed, and starting one (false when refused).

@@ -57,6 +57,11 @@ GeneralScreen generalScreen(const ModelState& state, const UpdateFacts& updates)
     screen.notifications = settings.notificationsEnabled;
     screen.showsUpdateSwitches = updates.isConfigured;
     screen.checksAutomatically = updates.checksAutomatically;
+    screen.downloadSwitchEnabled = updates.isConfigured && updates.canInstallItself;
+    screen.downloadsAutomatically = screen.downloadSwitchEnabled && updates.downloadsAutomatically;
+    if (updates.isConfigured && !updates.canInstallItself) {
+        screen.downloadSwitchNote = updates.installProblem + " Installing an update opens its download page.";
+    }
     if (!updates.isConfigured) {
         screen.updatesNotSetUp =
             "Updates aren't set up in this build: add the feed URL and EdDSA public key to "

@@ -24,6 +24,9 @@ struct UpdateFacts {
     bool canCheck = false;
     bool checksAutomatically = false;
     std::string versionText;  // "1.0 (1)"
+    bool downloadsAutomatically = false;
+    bool canInstallItself = false;
+    std::string installProblem;  // why it can't, in one line
     bool operator==(const UpdateFacts&) const = default;
 };
 
@@ -36,6 +39,11 @@ struct GeneralScreen {
     bool notifications = false;
     bool showsUpdateSwitches = false;
     bool checksAutomatically = false;
+    // "Download and install updates automatically": off and disabled, with the reason
+    // under it, where the program can't replace itself.
+    bool downloadsAutomatically = false;
+    bool downloadSwitchEnabled = false;
+    std::optional<std::string> downloadSwitchNote;
     std::optional<std::string> updatesNotSetUp;  // instead of the switches
     std::string versionText;                     // "Keldwick 1.0 (1)"
     bool checkForUpdatesEnabled = false;

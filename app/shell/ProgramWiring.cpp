@@ -1,5 +1,6 @@
 #include "shell/ProgramWiring.h"
 
+#include <QFile>
 #include <QMetaMethod>
 
 #include "desktop/Updater.h"
@@ -64,11 +65,29 @@ FilesHooks filesHooks(AppModel& model) {
     return files;
 }
 
+ProgramWiring::~ProgramWiring() = default;
+
 ProgramWiring::ProgramWiring(AppModel& model, Updater& updater, std::function<void()> quit)
     : model_(model), quitter_(quitHooks(model, std::move(quit))), program_(panelHooks(model, updater, quitter_)) {
     forwardChanges(model_, program_);
     QObject::connect(&model_, &AppModel::windowRequestsChanged, &program_, &Program::windowRequestsChanged);
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program_, &Program::modelChanged);
+    prompts_ = std::make_unique<UpdatePrompts>(*updater.controller(), [this](const QString& program) {
+        relaunchWhenIdle(QFile::encodeName(program).toStdString());
+    });
+}
+
+void ProgramWiring::relaunchWhenIdle(std::string program) {
+    QObject::disconnect(relaunchWaiting_);
+    // Set only as this quit begins: a Quit of the user's own meanwhile starts nothing.
+    auto attempt = [this, program = std::move(program)] {
+        if (model_.isBusy() || model_.state().activity != Activity::idle) return;
+        QObject::disconnect(relaunchWaiting_);
+        relaunch_ = program;
+        quitter_.request();
+    };
+    relaunchWaiting_ = QObject::connect(&model_, &AppModel::activityChanged, &program_, attempt);
+    attempt();
 }
 
 void ProgramWiring::listen(InstanceBus& instance) {

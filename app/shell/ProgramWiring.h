@@ -15,6 +15,7 @@
 #include "shell/Program.h"
 #include "shell/QuitController.h"
 #include "shell/TerminationSignal.h"
+#include "shell/UpdatePrompts.h"
 
 namespace keldwick {
 
@@ -41,6 +42,7 @@ public:
     // `model` and `updater` outlive the wiring. `quit` ends the program's event loop.
     ProgramWiring(AppModel& model, Updater& updater,
                   std::function<void()> quit = [] { QCoreApplication::quit(); });
+    ~ProgramWiring();
     ProgramWiring(const ProgramWiring&) = delete;
     ProgramWiring& operator=(const ProgramWiring&) = delete;
 
@@ -73,12 +75,22 @@ public:
     // start-up recovery, rather than have the move refused as busy. Called after start().
     void moveWhenReady(std::vector<std::string> paths);
 
+    // Quits so that `program` (an installed update) starts in this one's place, once no
+    // files move or come back: a running operation is waited for, never cancelled.
+    void relaunchWhenIdle(std::string program);
+    // The program to start once the event loop has ended, if a relaunch was asked for.
+    const std::optional<std::string>& relaunchProgram() const { return relaunch_; }
+    UpdatePrompts& updatePrompts() { return *prompts_; }
+
 private:
     AppModel& model_;
     QuitController quitter_;
     std::unique_ptr<TerminationSignal> termination_;
+    std::optional<std::string> relaunch_;
+    QMetaObject::Connection relaunchWaiting_;
     std::vector<std::unique_ptr<QObject>> hosts_;  // declared before the program: its windows go first
     Program program_;
+    std::unique_ptr<UpdatePrompts> prompts_;
 };
 
 }  // namespace keldwick

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "desktop/SigningKey.h"
+#include "desktop/UpdateArchives.h"
 #include "support/RealMounts.h"
 #include "support/TempDir.h"
 
@@ -19,61 +20,13 @@ namespace keldwick {
 namespace {
 
 namespace fs = std::filesystem;
+using test::fakeProgram;
+using test::makeArchive;
+using test::makePrefix;
+using test::runVersion;
+using test::updateArchive;
 using SelfInstall::InstallError;
 using SelfInstall::Step;
-
-// Stands in for a version of the program: it answers --version as the program does.
-std::string fakeProgram(const std::string& version) {
-    return "#!/bin/sh\necho \"Keldwick " + version + "\"\n";
-}
-
-// A prefix as `make install` lays it out, with a stand-in program of `version`.
-std::string makePrefix(const test::TempDir& dir, const std::string& version) {
-    const std::string prefix = dir / "prefix";
-    const std::string folder = prefix + "/lib/keldwick/" + version;
-    test::writeFile(folder + "/keldwick", fakeProgram(version));
-    ::chmod((folder + "/keldwick").c_str(), 0755);
-    test::writeFile(folder + "/libKeldwickCore.so.0", "library " + version);
-    test::makeDirs(prefix + "/bin");
-    fs::create_symlink("../lib/keldwick/" + version + "/keldwick", prefix + "/bin/keldwick");
-    return prefix;
-}
-
-// A gzip-compressed tar of the tree `files` (relative path → contents; a value starting
-// with "->" makes a link) made by the tar tool, as `make dist` makes archives.
-QByteArray makeArchive(const std::map<std::string, std::string>& files) {
-    test::TempDir dir;
-    for (const auto& [path, contents] : files) {
-        const std::string full = dir / ("tree/" + path);
-        if (contents.rfind("->", 0) == 0) {
-            test::makeDirs(fs::path(full).parent_path());
-            fs::create_symlink(contents.substr(2), full);
-        } else {
-            test::writeFile(full, contents);
-            ::chmod(full.c_str(), 0755);
-        }
-    }
-    const std::string archive = dir / "archive.tar.gz";
-    EXPECT_TRUE(test::run("tar --create --gzip --file '" + archive + "' --directory '" + dir / "tree" + "' ."));
-    const std::string bytes = test::readFile(archive);
-    return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-QByteArray updateArchive(const std::string& version) {
-    return makeArchive({{"keldwick-" + version + "/keldwick", fakeProgram(version)},
-                        {"keldwick-" + version + "/libKeldwickCore.so.0", "library " + version}});
-}
-
-// What `bin/keldwick --version` prints, or the shell's complaint.
-std::string runVersion(const std::string& prefix) {
-    std::string output;
-    if (FILE* pipe = ::popen(("'" + prefix + "/bin/keldwick' --version 2>&1").c_str(), "r")) {
-        char buffer[256];
-        while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return output;
-}
 
 // Every entry under the prefix with its kind and its contents or target.
 std::map<std::string, std::string> snapshot(const std::string& prefix) {

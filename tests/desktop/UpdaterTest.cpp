@@ -3,6 +3,7 @@
 #include "desktop/Appcast.h"
 #include "desktop/EdSignature.h"
 #include "desktop/SigningKey.h"
+#include "desktop/UpdateArchives.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -221,12 +222,14 @@ protected:
         if (!LocalCertificate::shared().usable()) GTEST_SKIP() << "the openssl tool couldn't make a certificate";
     }
 
-    std::unique_ptr<Updater> makeUpdater(const QString& feedUrl) {
+    // Without an installation it can replace, installing opens the download page.
+    std::unique_ptr<Updater> makeUpdater(const QString& feedUrl,
+                                         SelfInstall::Installation installation = {std::nullopt, "100", "no"}) {
         QVariantMap info{{"SUFeedURL", feedUrl},
                          {"SUPublicEDKey", key_.publicKey()},
                          {"CFBundleShortVersionString", "1.0"},
                          {"CFBundleVersion", "100"}};
-        auto updater = std::make_unique<Updater>(info);
+        auto updater = std::make_unique<Updater>(info, installation);
         updater->controller()->openPage = [this](const QUrl& url) { opened_.push_back(url); };
         updater->controller()->hasFocus = [this] { return focus_; };
         failures_ = std::make_unique<QSignalSpy>(updater->controller(), &UpdateController::checkFailed);
@@ -287,6 +290,43 @@ TEST_F(UpdaterTest, AScheduledCheckLeavesAVerifiedUpdateToTheMenuUntilItIsInstal
     EXPECT_EQ(opened_, std::vector<QUrl>{QUrl("https://example.com/releases/1.2")});
     EXPECT_EQ(updater->availableUpdate(), std::nullopt);
     EXPECT_FALSE(updater->controller()->foundUpdate().has_value());
+}
+
+TEST_F(UpdaterTest, WhereItCanReplaceItselfAnUpdateIsInstalledOnRequestOrAsSoonAsFound) {
+    const QByteArray archive = test::updateArchive("120");
+    publish(archive, key_.sign(archive));
+    {
+        // Elsewhere the switch can't be turned on.
+        auto updater = makeUpdater(server_.url("/appcast.xml"));
+        updater->controller()->setAutomaticallyDownloadsUpdates(true);
+        EXPECT_FALSE(updater->canInstallItself());
+        EXPECT_FALSE(updater->controller()->automaticallyDownloadsUpdates());
+    }
+    for (bool automatic : {false, true}) {
+        SCOPED_TRACE(automatic ? "as soon as found" : "on request");
+        test::TempDir dir;
+        const std::string prefix = test::makePrefix(dir, "100");
+        auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""});
+        EXPECT_TRUE(updater->canInstallItself());
+        QSignalSpy installed(updater->controller(), &UpdateController::updateInstalled);
+        if (automatic) {
+            updater->controller()->setAutomaticallyDownloadsUpdates(true);
+            updater->controller()->checkForUpdatesInBackground();
+        } else {
+            updater->controller()->checkForUpdates();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return shown_->count() == 1; }, 10000)) << failure();
+            EXPECT_EQ(test::runVersion(prefix), "Keldwick 100\n");  // nothing before the user says so
+            updater->controller()->installUpdate();
+            EXPECT_FALSE(updater->canCheckForUpdates());  // not while files move
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return installed.count() == 1; }, 20000)) << failure();
+        EXPECT_EQ(installed.at(0).at(1).toString().toStdString(), prefix + "/bin/keldwick");
+        EXPECT_EQ(test::runVersion(prefix), "Keldwick 120\n");
+        EXPECT_TRUE(opened_.empty());
+        EXPECT_EQ(updater->availableUpdate(), std::nullopt);
+        EXPECT_EQ(shown_->count(), automatic ? 0 : 1);
+        EXPECT_TRUE(updater->canCheckForUpdates());
+    }
 }
 
 TEST_F(UpdaterTest, AnUpdateFoundWhileFocusedOrOnRequestIsShownNotLeftToTheMenu) {

@@ -52,6 +52,10 @@ public:
         automaticChecks.push_back(on);
         facts.checksAutomatically = on;
     }
+    void setDownloadsUpdatesAutomatically(bool on) override {
+        automaticDownloads.push_back(on);
+        facts.downloadsAutomatically = on;
+    }
     void checkForUpdates() override { ++updateChecks; }
     DriveWork driveWork() const override { return work; }
     bool useDrive(const DriveOption& option) override {
@@ -85,8 +89,8 @@ public:
     bool login = false;
     std::optional<std::string> loginError;
     std::vector<bool> loginSets;
-    UpdateFacts facts{false, false, false, "1.4 (212)"};
-    std::vector<bool> automaticChecks;
+    UpdateFacts facts{false, false, false, "1.4 (212)", false, false, ""};
+    std::vector<bool> automaticChecks, automaticDownloads;
     int updateChecks = 0;
     DriveWork work;
     std::vector<DriveOption> used;

@@ -86,7 +86,8 @@ TEST(SettingsPicturesTest, EachTab) {
         // No drive chosen, no folders, nothing pinned, updates set up.
         test::FakeSettingsHost host;
         host.model.home = home;
-        host.facts = {true, true, true, "1.4 (212)"};
+        host.facts = {true, true, true, "1.4 (212)", false, false,
+                      "Keldwick can't replace itself here: it runs from its build folder."};
         host.model.settings.managedFolders.clear();
         for (SettingsTab tab : {SettingsTab::general, SettingsTab::folders, SettingsTab::drive}) {
             host.model.settingsTab = tab;

@@ -22,7 +22,7 @@ TEST(GeneralScreenTest, SwitchesCaptionsAndUpdates) {
     state.settings.automaticRunsApproved = true;
     state.settings.isPaused = true;
     state.settings.notificationsEnabled = false;
-    GeneralScreen screen = generalScreen(state, {true, false, true, "1.4 (212)"});
+    GeneralScreen screen = generalScreen(state, {true, false, true, "1.4 (212)", true, true, ""});
     EXPECT_EQ(screen.keepFreeBytes, 20 * GB);
     EXPECT_EQ(screen.keepFreeFooter,
               "When your computer has less free space than this, Keldwick moves old files to Archive to make room.");
@@ -40,7 +40,7 @@ TEST(GeneralScreenTest, SwitchesCaptionsAndUpdates) {
 
     state.settings.automaticRunsApproved = false;
     state.settings.drive.reset();
-    screen = generalScreen(state, {false, true, false, "?"});
+    screen = generalScreen(state, {false, true, false, "?", false, false, ""});
     EXPECT_TRUE(screen.askFirst);
     EXPECT_EQ(screen.askCaption, "Keldwick shows you the list of files and waits for your OK before moving anything.");
     EXPECT_NE(screen.keepFreeFooter.find("to your drive to make room."), std::string::npos);
@@ -48,6 +48,31 @@ TEST(GeneralScreenTest, SwitchesCaptionsAndUpdates) {
     EXPECT_EQ(screen.updatesNotSetUp, "Updates aren't set up in this build: add the feed URL and EdDSA public key "
                                       "to the build's settings (-DSUFeedURL and -DSUPublicEDKey).");
     EXPECT_FALSE(screen.checkForUpdatesEnabled);
+}
+
+TEST(GeneralScreenTest, InstallingUpdatesItselfOnlyWhereTheProgramCanReplaceItself) {
+    const std::string why = "Keldwick can't replace itself here: /opt/k/lib/keldwick belongs to another user.";
+    struct Case {
+        const char* name;
+        UpdateFacts facts;
+        bool on, enabled;
+        std::optional<std::string> note;
+    };
+    const Case cases[] = {
+        {"its own prefix, switched on", {true, true, true, "1.4", true, true, ""}, true, true, std::nullopt},
+        {"its own prefix, switched off", {true, true, true, "1.4", false, true, ""}, false, true, std::nullopt},
+        // A stored "on" from an earlier installation shows off where it can't act.
+        {"another user's prefix", {true, true, true, "1.4", true, false, why}, false, false,
+         why + " Installing an update opens its download page."},
+        {"updates not set up", {false, false, false, "1.4", true, true, ""}, false, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const GeneralScreen screen = generalScreen(readyState(), c.facts);
+        EXPECT_EQ(screen.downloadsAutomatically, c.on);
+        EXPECT_EQ(screen.downloadSwitchEnabled, c.enabled);
+        EXPECT_EQ(screen.downloadSwitchNote, c.note);
+    }
 }
 
 TEST(FoldersScreenTest, FoldersPinsAndTheirTexts) {

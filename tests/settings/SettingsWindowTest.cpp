@@ -78,7 +78,7 @@ TEST(GeneralTabTest, UpdatesAsTheBuildAllows) {
         EXPECT_FALSE(tab.checkForUpdatesButton()->isEnabled());
     }
     test::FakeSettingsHost host;
-    host.facts = {true, false, true, "1.4 (212)"};
+    host.facts = {true, false, true, "1.4 (212)", false, true, ""};
     GeneralTab tab(host);
     ASSERT_TRUE(tab.automaticChecksBox());
     EXPECT_TRUE(tab.automaticChecksBox()->isChecked());
@@ -89,7 +89,25 @@ TEST(GeneralTabTest, UpdatesAsTheBuildAllows) {
     tab.render();
     tab.checkForUpdatesButton()->click();
     EXPECT_EQ(host.updateChecks, 1);
+    // Installing by itself: on and off where it can replace itself.
+    ASSERT_TRUE(tab.automaticDownloadsBox());
+    EXPECT_TRUE(tab.automaticDownloadsBox()->isEnabled());
+    EXPECT_FALSE(tab.downloadsNoteLabel()->isVisibleTo(&tab));
+    tab.automaticDownloadsBox()->click();
+    EXPECT_EQ(host.automaticDownloads, std::vector<bool>{true});
+    EXPECT_TRUE(tab.automaticDownloadsBox()->isChecked());
     EXPECT_EQ(host.writes, 0);
+
+    // Where it can't: off, disabled, and the reason under it.
+    test::FakeSettingsHost other;
+    other.facts = {true, true, true, "1.4 (212)", true, false,
+                   "Keldwick can't replace itself here: it runs from its build folder."};
+    GeneralTab elsewhere(other);
+    EXPECT_FALSE(elsewhere.automaticDownloadsBox()->isChecked());
+    EXPECT_FALSE(elsewhere.automaticDownloadsBox()->isEnabled());
+    EXPECT_TRUE(elsewhere.downloadsNoteLabel()->isVisibleTo(&elsewhere));
+    EXPECT_EQ(elsewhere.downloadsNoteLabel()->text(), "Keldwick can't replace itself here: it runs from its build folder. "
+                                                      "Installing an update opens its download page.");
 }
 
 TEST(SettingsWindowTest, TabsFollowTheModelAndASaveProblemShows) {

@@ -4,6 +4,8 @@
 
 #include "shell/ProgramWiring.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTest>
 #include <QSignalBlocker>
@@ -265,6 +267,45 @@ TEST_F(ProgramWiringTest, ALaunchsItemsMoveOnceStartUpRecoveryIsDone) {
     const std::vector<std::string> calls = engineCalls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "run " + file), 1);
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "restoreAll"), 1);
+}
+
+TEST_F(ProgramWiringTest, AnInstalledUpdateRelaunchesOnlyOnceTheMovingFilesAreDone) {
+    startModel();
+    holdRuns = true;
+    model->moveToDrive({file});
+    ASSERT_TRUE(test::pumpUntil([&] { return model->isBusy() && !engineCalls().empty(); }));
+
+    AppcastItem update;
+    update.version = "120";
+    update.displayVersion = "1.2";
+    emit updater.controller()->updateInstalled(update, "/opt/k/bin/keldwick");
+    QMessageBox* box = wiring->updatePrompts().shown();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Keldwick 1.2 is installed.");
+    QAbstractButton* relaunch = nullptr;
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == "Relaunch") relaunch = button;
+    }
+    ASSERT_NE(relaunch, nullptr);
+    relaunch->click();
+    QTest::qWait(100);
+    EXPECT_EQ(quits, 0);  // never under the user while files move
+    EXPECT_FALSE(wiring->relaunchProgram());
+    ASSERT_TRUE(model->cancelFlag());
+    EXPECT_FALSE(model->cancelFlag()->isCancelled());
+
+    holdRuns = false;
+    ASSERT_TRUE(test::pumpUntil([&] { return quits == 1; }));
+    EXPECT_EQ(wiring->relaunchProgram(), "/opt/k/bin/keldwick");
+}
+
+TEST(UpdatePromptsTest, AFoundUpdateIsInstalledWhereItCanBeElseItsPageOpens) {
+    EXPECT_EQ(foundUpdateTexts("1.2", true),
+              (UpdatePromptTexts{"Software Update", "Keldwick 1.2 is available.",
+                                 "Install it now? Keldwick keeps running until you relaunch it.", "Install", "Later"}));
+    EXPECT_EQ(foundUpdateTexts("1.2", false),
+              (UpdatePromptTexts{"Software Update", "Keldwick 1.2 is available.", "Open its download page to get it?",
+                                 "Open Download Page", "Later"}));
 }
 
 TEST_F(ProgramWiringTest, WindowsCloseBeforeTheHostsTheyUse) {
