@@ -59,6 +59,8 @@ public:
 
     // False before the start and while a check runs.
     bool canCheckForUpdates() const { return canCheck_; }
+    // Whether the check running or last ended was the user's own (not a scheduled one).
+    bool userInitiatedCheck() const { return userInitiated_; }
 
     // The user's command: a found update is shown by the driver (`updateShown`), and
     // `noUpdateFound` tells that the program is up to date.

@@ -72,9 +72,10 @@ ProgramWiring::ProgramWiring(AppModel& model, Updater& updater, std::function<vo
     forwardChanges(model_, program_);
     QObject::connect(&model_, &AppModel::windowRequestsChanged, &program_, &Program::windowRequestsChanged);
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program_, &Program::modelChanged);
-    prompts_ = std::make_unique<UpdatePrompts>(*updater.controller(), [this](const QString& program) {
-        relaunchWhenIdle(QFile::encodeName(program).toStdString());
-    });
+    prompts_ = std::make_unique<UpdatePrompts>(
+        *updater.controller(),
+        [this](const QString& program) { relaunchWhenIdle(QFile::encodeName(program).toStdString()); },
+        bundleInfo().value(QStringLiteral("CFBundleShortVersionString"), QStringLiteral("?")).toString().toStdString());
 }
 
 void ProgramWiring::relaunchWhenIdle(std::string program) {

@@ -33,9 +33,25 @@ UpdatePromptTexts failedInstallTexts(const std::string& reason) {
     return UpdatePromptTexts{"Software Update", "Keldwick couldn't install the update.", reason, "OK", ""};
 }
 
+UpdatePromptTexts upToDateTexts(const std::string& version) {
+    return UpdatePromptTexts{"Software Update", "Keldwick is up to date.",
+                             "Keldwick " + version + " is the newest version.", "OK", ""};
+}
+
+UpdatePromptTexts failedCheckTexts(const std::string& reason) {
+    return UpdatePromptTexts{"Software Update", "Keldwick couldn't check for updates.", reason, "OK", ""};
+}
+
 UpdatePrompts::UpdatePrompts(UpdateController& controller, std::function<void(const QString&)> relaunch,
-                             QObject* parent)
-    : QObject(parent), controller_(controller), relaunch_(std::move(relaunch)) {
+                             std::string runningVersion, QObject* parent)
+    : QObject(parent), controller_(controller), relaunch_(std::move(relaunch)),
+      runningVersion_(std::move(runningVersion)) {
+    connect(&controller_, &UpdateController::noUpdateFound, this,
+            [this] { show(upToDateTexts(runningVersion_), {}, {}); });
+    // A scheduled check fails quietly (the network may just be away); the user's own says why.
+    connect(&controller_, &UpdateController::checkFailed, this, [this](const QString& reason) {
+        if (controller_.userInitiatedCheck()) show(failedCheckTexts(reason.toStdString()), {}, {});
+    });
     connect(&controller_, &UpdateController::updateShown, this, [this](const AppcastItem& update) {
         show(foundUpdateTexts(update.displayVersion.toStdString(), controller_.canInstall()),
              [this] { controller_.installUpdate(); }, [this] { controller_.dismissUpdate(); });

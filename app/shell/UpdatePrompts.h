@@ -29,6 +29,9 @@ struct UpdatePromptTexts {
 UpdatePromptTexts foundUpdateTexts(const std::string& displayVersion, bool canInstall);
 UpdatePromptTexts installedUpdateTexts(const std::string& displayVersion);
 UpdatePromptTexts failedInstallTexts(const std::string& reason);
+// The user's own check: up to date, or why it failed.
+UpdatePromptTexts upToDateTexts(const std::string& version);
+UpdatePromptTexts failedCheckTexts(const std::string& reason);
 
 class UpdatePrompts final : public QObject {
     Q_OBJECT
@@ -37,6 +40,7 @@ public:
     // `relaunch` starts the program at the given path in place of this one. `controller`
     // outlives the prompts.
     UpdatePrompts(UpdateController& controller, std::function<void(const QString& program)> relaunch,
+                  std::string runningVersion,
                   QObject* parent = nullptr);
     ~UpdatePrompts() override;
 
@@ -48,6 +52,7 @@ private:
 
     UpdateController& controller_;
     std::function<void(const QString&)> relaunch_;
+    std::string runningVersion_;
     QPointer<QMessageBox> box_;
 };
 

@@ -299,6 +299,16 @@ TEST_F(ProgramWiringTest, AnInstalledUpdateRelaunchesOnlyOnceTheMovingFilesAreDo
     EXPECT_EQ(wiring->relaunchProgram(), "/opt/k/bin/keldwick");
 }
 
+TEST_F(ProgramWiringTest, OnlyTheUsersOwnCheckSaysHowItEnded) {
+    // A scheduled check that fails says nothing: the network may just be away.
+    emit updater.controller()->checkFailed("Keldwick couldn't check for updates: Host not found");
+    EXPECT_EQ(wiring->updatePrompts().shown(), nullptr);
+    // Up to date is said only on the user's check (the controller tells no one else).
+    emit updater.controller()->noUpdateFound();
+    ASSERT_NE(wiring->updatePrompts().shown(), nullptr);
+    EXPECT_EQ(wiring->updatePrompts().shown()->text(), "Keldwick is up to date.");
+}
+
 TEST(UpdatePromptsTest, AFoundUpdateIsInstalledWhereItCanBeElseItsPageOpens) {
     EXPECT_EQ(foundUpdateTexts("1.2", true),
               (UpdatePromptTexts{"Software Update", "Keldwick 1.2 is available.",
