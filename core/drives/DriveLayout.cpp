@@ -42,7 +42,8 @@ std::string relativePath(const std::string& original, const std::string& machine
 }  // namespace DriveLayout
 
 std::string uniqueRelativePath(const std::string& wanted, bool isFolder,
-                               const std::unordered_set<std::string>& takenLowercased, const std::string& root) {
+                               const std::function<bool(const std::string& lowercased)>& isTaken,
+                               const std::string& root) {
     const std::string name = PathUtil::name(wanted);
     const std::string parent = PathUtil::parent(wanted);
     std::string stem = name;
@@ -58,7 +59,7 @@ std::string uniqueRelativePath(const std::string& wanted, bool isFolder,
         std::string candidateName = stem + " " + std::to_string(n);
         if (!extension.empty()) candidateName += "." + extension;
         std::string candidate = PathUtil::join(parent, candidateName);
-        if (takenLowercased.count(Utf8::lowercased(candidate))) continue;
+        if (isTaken(Utf8::lowercased(candidate))) continue;
         if (exists(PathUtil::join(root, candidate))) continue;
         return candidate;
     }

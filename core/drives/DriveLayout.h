@@ -4,9 +4,9 @@
 // the read-me, the drive manifest and one folder per machine in which moved items keep
 // their original absolute paths.
 
+#include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace keldwick {
@@ -32,10 +32,11 @@ std::string relativePath(const std::string& original, const std::string& machine
 
 // A free drive-relative path beside `wanted`: the name gets " 2", " 3", … " 9999" before
 // its extension (folders and names with only a leading dot have none; "archive.tar.gz"
-// gives "archive.tar 2.gz"). A candidate is skipped when its lower-cased form is in
-// `takenLowercased` (lower-cased by the caller with Utf8::lowercased) or when anything
-// exists at it under `root`. After 9999 the stem gets " " + a new UUID, unchecked.
+// gives "archive.tar 2.gz"). A candidate is skipped when `isTaken` answers yes for its
+// form lower-cased with Utf8::lowercased, or when anything exists at it under `root`.
+// After 9999 the stem gets " " + a new UUID, unchecked.
 std::string uniqueRelativePath(const std::string& wanted, bool isFolder,
-                               const std::unordered_set<std::string>& takenLowercased, const std::string& root);
+                               const std::function<bool(const std::string& lowercased)>& isTaken,
+                               const std::string& root);
 
 }  // namespace keldwick

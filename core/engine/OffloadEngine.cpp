@@ -8,6 +8,7 @@
 #include <mutex>
 #include <utility>
 
+#include "engine/HeldPlaces.h"
 #include "engine/RecoveryManager.h"
 #include "engine/RestoreExecutor.h"
 #include "foundation/EngineError.h"
@@ -112,6 +113,8 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
     RunSummary summary;
     summary.dryRun = dryRun;
     const auto count = static_cast<int64_t>(plan.items.size());
+    // One read of the journal's records answers every item's clash checks.
+    auto places = std::make_shared<HeldPlaces>(journal_, drive_.id);
     for (int64_t index = 0; index < count; ++index) {
         const Candidate& candidate = plan.items[static_cast<size_t>(index)];
         if (cancel && cancel->isCancelled()) {
@@ -120,7 +123,7 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
         }
         const std::string name = ItemName::display(candidate.path);
         try {
-            auto outcome = OffloadExecutor(context_, drive_).offload(candidate, dryRun, cancel, [&](int64_t done) {
+            auto outcome = OffloadExecutor(context_, drive_, places).offload(candidate, dryRun, cancel, [&](int64_t done) {
                 if (progress) progress(EngineProgress{name, index, count, done, candidate.size});
             });
             if (outcome.kind == OffloadOutcome::Kind::moved) {

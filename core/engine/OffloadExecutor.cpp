@@ -27,12 +27,6 @@ namespace keldwick {
 namespace {
 
 
-// "/" is not added again when the prefix already ends with one.
-bool beginsWithFolder(const std::string& path, const std::string& folder) {
-    const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
-    return path.starts_with(prefix);
-}
-
 // Whether the item lies at or inside the drive's root, or holds it, links on the way
 // resolved. A path that can't be resolved counts as overlapping.
 bool overlapsDrive(const std::string& path, const std::string& root) {
@@ -47,6 +41,11 @@ bool overlapsDrive(const std::string& path, const std::string& root) {
 Date newestOf(const FileStat& status) { return std::max(status.modificationDate(), status.creationDate()); }
 
 }  // namespace
+
+OffloadExecutor::OffloadExecutor(EngineContext context, Drive drive, std::shared_ptr<HeldPlaces> places)
+    : context(std::move(context)), drive(std::move(drive)), places(std::move(places)) {
+    if (!this->places) this->places = std::make_shared<HeldPlaces>(this->context.journal, this->drive.id);
+}
 
 const std::set<Phase>& OffloadExecutor::activePhases() {
     static const std::set<Phase> phases = [] {
@@ -90,11 +89,23 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
                              inserted.id);
         return inserted;
     });
-    runRepairingOnFailure(context, located, record.id, "Couldn't move " + quoted(ItemName::display(path)),
-                          [&] { copyAndSwap(record, located, destination.clearLeftovers, cancel, progress); });
+    places->refresh(record);
+    try {
+        runRepairingOnFailure(context, located, record.id, "Couldn't move " + quoted(ItemName::display(path)),
+                              [&] { copyAndSwap(record, located, destination.clearLeftovers, cancel, progress); });
+    } catch (...) {
+        // Recovery may have let the place go (or kept it); the index follows the journal.
+        try {
+            if (auto stored = context.journal->record(record.id)) places->refresh(*stored);
+        } catch (const std::exception&) {
+            // Unreadable now: the place stays held, which refuses rather than clashes.
+        }
+        throw;
+    }
 
-    if (auto stored = context.journal->record(record.id)) return Outcome::moved(*stored);
-    return Outcome::moved(record);
+    auto stored = context.journal->record(record.id);
+    places->refresh(stored ? *stored : record);
+    return Outcome::moved(stored ? *stored : record);
 }
 
 FileStat OffloadExecutor::checkItem(const Candidate& candidate) const {
@@ -138,7 +149,7 @@ OffloadExecutor::Destination OffloadExecutor::chooseDestination(const std::strin
     Destination destination;
     destination.relativePath =
         DriveLayout::relativePath(path, context.configuration.machineFolder, DriveLayout::folderName(root));
-    checkNotOnDrive(path, destination.relativePath);
+    places->check(path, destination.relativePath);
 
     // Whatever lies there now: our own unfinished copy is cleared and reused; anything
     // else keeps its place and the item takes a free name beside it. A dry run compares
@@ -150,9 +161,10 @@ OffloadExecutor::Destination OffloadExecutor::chooseDestination(const std::strin
         if (context.copier.holdsOnlyPartsOf(path, destination.path, root, compare)) {
             destination.clearLeftovers = true;
         } else {
-            destination.relativePath =
-                uniqueRelativePath(destination.relativePath, status.isDirectory(), takenRelativePaths(), root);
-            checkNotOnDrive(path, destination.relativePath);
+            destination.relativePath = uniqueRelativePath(
+                destination.relativePath, status.isDirectory(),
+                [&](const std::string& lowercased) { return places->isTaken(lowercased); }, root);
+            places->check(path, destination.relativePath);
             destination.path = PathUtil::join(root, destination.relativePath);
             DrivePath::requireBeneath(root, destination.path);
         }
@@ -250,33 +262,6 @@ void OffloadExecutor::recheckWhole(const Candidate& candidate, WholeKind kind, c
         case WholeFolderInspector::Result::Kind::usedRecently:
             break;
     }
-}
-
-void OffloadExecutor::checkNotOnDrive(const std::string& originalPath, const std::string& relativePath) {
-    const std::string original = Utf8::lowercased(originalPath);
-    const std::string relative = Utf8::lowercased(relativePath);
-    for (const auto& record : context.journal->records(activePhases())) {
-        if (record.driveID != drive.id) continue;
-        const std::string recordOriginal = Utf8::lowercased(record.originalPath);
-        const std::string recordRelative = Utf8::lowercased(record.driveRelativePath);
-        std::optional<std::string> of;
-        if (recordOriginal == original)
-            of = originalPath;
-        else if (recordRelative == relative || beginsWithFolder(relative, recordRelative) ||
-                 beginsWithFolder(recordRelative, relative))
-            of = record.originalPath;
-        if (!of) continue;
-        if (record.phase == Phase::returned || record.phase == Phase::linkMissing)
-            throw EngineError::olderCopyOnDrive(originalPath, *of);
-        throw EngineError::alreadyManaged(originalPath);
-    }
-}
-
-std::unordered_set<std::string> OffloadExecutor::takenRelativePaths() {
-    std::unordered_set<std::string> taken;
-    for (const auto& record : context.journal->records(activePhases()))
-        if (record.driveID == drive.id) taken.insert(Utf8::lowercased(record.driveRelativePath));
-    return taken;
 }
 
 bool sameSnapshot(const FingerprintSnapshot& before, const FingerprintSnapshot& after,

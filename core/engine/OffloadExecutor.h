@@ -19,13 +19,13 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "drives/Drive.h"
 #include "engine/EngineContext.h"
 #include "engine/FaultPoint.h"
+#include "engine/HeldPlaces.h"
 #include "engine/LocatedDrive.h"
 #include "foundation/CancellationFlag.h"
 #include "foundation/FileStat.h"
@@ -54,7 +54,9 @@ public:
         bool operator==(const Outcome&) const = default;
     };
 
-    OffloadExecutor(EngineContext context, Drive drive) : context(std::move(context)), drive(std::move(drive)) {}
+    // `places` answers the clash checks; a run hands each item's executor the same one,
+    // so that the journal is read once per run. Without one, the executor reads its own.
+    OffloadExecutor(EngineContext context, Drive drive, std::shared_ptr<HeldPlaces> places = nullptr);
 
     // The phases whose records still hold their place on the drive: all but "restored",
     // "abandoned" and "superseded".
@@ -67,18 +69,10 @@ public:
     Outcome offload(const Candidate& candidate, bool dryRun, const std::shared_ptr<CancellationFlag>& cancel,
                     const Progress& progress);
 
-    // Refuses an item whose original path, or whose drive path (or a folder above or
-    // below it), a record of this drive still holds, letter case ignored:
-    // olderCopyOnDrive when that record is "returned" or "link-missing", else
-    // alreadyManaged.
-    void checkNotOnDrive(const std::string& originalPath, const std::string& relativePath);
-
-    // The lower-cased drive paths the active records of this drive hold.
-    std::unordered_set<std::string> takenRelativePaths();
-
 private:
     EngineContext context;
     Drive drive;
+    std::shared_ptr<HeldPlaces> places;
 
     // Where the item goes on the drive.
     struct Destination {

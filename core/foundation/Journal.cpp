@@ -511,6 +511,38 @@ std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
         db_.query("SELECT * FROM records WHERE phase IN (" + placeholders + ") ORDER BY id", parameters));
 }
 
+void Journal::places(const std::string& driveID, const std::set<Phase>& phases,
+                     const std::function<void(const RecordPlace&)>& each) {
+    if (phases.empty()) return;
+    std::string placeholders;
+    std::vector<SQLValue> parameters{driveID};
+    for (Phase phase : phases) {
+        if (!placeholders.empty()) placeholders += ",";
+        placeholders += "?";
+        parameters.emplace_back(std::string(toString(phase)));
+    }
+    std::lock_guard guard(lock());
+    RecordPlace place;
+    // One pass over the table in id order ("+phase": its index would cost a lookup and a
+    // sort per row, and most records are active).
+    db_.queryEach(
+        "SELECT id, phase, original_path, drive_relative_path FROM records WHERE drive_id = ? AND +phase IN (" +
+            placeholders + ") ORDER BY id",
+        parameters, [&](const SQLRow& row) {
+            auto id = integer(row.values[0]);
+            auto phase = std::get_if<std::string>(&row.values[1]);
+            auto original = std::get_if<std::string>(&row.values[2]);
+            auto relative = std::get_if<std::string>(&row.values[3]);
+            auto parsed = phase ? parsePhase(*phase) : std::nullopt;
+            if (!id || !parsed || !original || !relative) return;
+            place.id = *id;
+            place.phase = *parsed;
+            place.originalPath.assign(*original);
+            place.driveRelativePath.assign(*relative);
+            each(place);
+        });
+}
+
 std::vector<OffloadRecord> Journal::allRecords() {
     std::lock_guard guard(lock());
     return decodeRecords(db_.query("SELECT * FROM records ORDER BY id"));

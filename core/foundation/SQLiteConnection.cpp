@@ -147,28 +147,32 @@ int64_t SQLiteConnection::run(const std::string& sql, const std::vector<SQLValue
 }
 
 std::vector<SQLRow> SQLiteConnection::query(const std::string& sql, const std::vector<SQLValue>& parameters) {
+    std::vector<SQLRow> rows;
+    queryEach(sql, parameters, [&](const SQLRow& row) { rows.push_back(row); });
+    return rows;
+}
+
+void SQLiteConnection::queryEach(const std::string& sql, const std::vector<SQLValue>& parameters,
+                                 const std::function<void(const SQLRow&)>& each) {
     Statement statement = prepare(sql, parameters);
     sqlite3_stmt* raw = statement.get();
-    std::vector<SQLRow> rows;
-    std::shared_ptr<const std::vector<std::string>> names;
+    SQLRow row;
     for (;;) {
         const int rc = sqlite3_step(raw);
-        if (rc == SQLITE_DONE) return rows;
+        if (rc == SQLITE_DONE) return;
         if (rc != SQLITE_ROW) fail(rc);
         const int columns = sqlite3_column_count(raw);
-        if (!names) {
+        if (!row.names) {
             auto named = std::make_shared<std::vector<std::string>>();
             for (int c = 0; c < columns; ++c) {
                 const char* name = sqlite3_column_name(raw, c);
                 named->emplace_back(name != nullptr ? name : "");
             }
-            names = std::move(named);
+            row.names = std::move(named);
+            row.values.resize(size_t(columns));
         }
-        SQLRow row;
-        row.names = names;
-        row.values.reserve(size_t(columns));
         for (int c = 0; c < columns; ++c) {
-            SQLValue value = nullptr;
+            SQLValue& value = row.values[size_t(c)];
             switch (sqlite3_column_type(raw, c)) {
                 case SQLITE_INTEGER: value = static_cast<int64_t>(sqlite3_column_int64(raw, c)); break;
                 case SQLITE_FLOAT: value = sqlite3_column_double(raw, c); break;
@@ -176,14 +180,15 @@ std::vector<SQLRow> SQLiteConnection::query(const std::string& sql, const std::v
                     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
                     const int length = sqlite3_column_bytes(raw, c);
                     if (text == nullptr && sqlite3_errcode(handle_) == SQLITE_NOMEM) fail(SQLITE_NOMEM);
-                    value = std::string(text != nullptr ? text : "", text != nullptr ? size_t(length) : 0);
+                    // The previous row's text keeps its buffer for this one.
+                    if (!std::holds_alternative<std::string>(value)) value = std::string();
+                    std::get<std::string>(value).assign(text != nullptr ? text : "", text != nullptr ? size_t(length) : 0);
                     break;
                 }
-                default: break;  // BLOB and NULL
+                default: value = nullptr; break;  // BLOB and NULL
             }
-            row.values.push_back(std::move(value));
         }
-        rows.push_back(std::move(row));
+        each(row);
     }
 }
 

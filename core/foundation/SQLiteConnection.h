@@ -2,6 +2,7 @@
 // A thin synchronous wrapper around one SQLite database handle.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,10 @@ public:
     int64_t run(const std::string& sql, const std::vector<SQLValue>& parameters = {});
     // Runs one statement and returns its rows in order. BLOB columns read as null.
     std::vector<SQLRow> query(const std::string& sql, const std::vector<SQLValue>& parameters = {});
+    // The same rows handed to `each` one at a time, in one row object whose values each
+    // row overwrites: for reads of many rows that keep only part of each.
+    void queryEach(const std::string& sql, const std::vector<SQLValue>& parameters,
+                   const std::function<void(const SQLRow&)>& each);
     // PRAGMA user_version; 0 when it can't be read as an integer.
     int64_t userVersion();
     // True while a transaction is open on this connection.

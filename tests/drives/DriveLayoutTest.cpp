@@ -1,6 +1,8 @@
 #include "drives/DriveLayout.h"
 
 #include <gtest/gtest.h>
+
+#include <unordered_set>
 #include <unistd.h>
 
 #include "foundation/FileOps.h"
@@ -48,7 +50,8 @@ TEST(DriveLayoutTest, UniqueNamesGoBeforeTheExtension) {
     test::TempDir root;
     const std::string base = "Keldwick/Mac (12345678)/Users/ann";
     auto unique = [&](const std::string& name, bool isFolder, const std::unordered_set<std::string>& taken = {}) {
-        return uniqueRelativePath(base + "/" + name, isFolder, taken, root.path());
+        return uniqueRelativePath(
+            base + "/" + name, isFolder, [&](const std::string& path) { return taken.contains(path); }, root.path());
     };
     EXPECT_EQ(unique("report.pdf", false), base + "/report 2.pdf");
     EXPECT_EQ(unique("report.pdf", false, {Utf8::lowercased(base + "/Report 2.PDF")}), base + "/report 3.pdf");

@@ -114,6 +114,25 @@ TEST_F(OffloadEngineTest, ADryRunGoesOnPastAFailure) {
     EXPECT_TRUE(FileStat::read(a)->isFile());
 }
 
+TEST_F(OffloadEngineTest, ARunsClashChecksSeeWhatTheRunItselfRecorded) {
+    // Rolled back, its place is free again for a later item of the run.
+    const std::string failing = world.makeFile("Notes.txt");
+    const std::string later = world.makeFile("NOTES.txt");
+    // Names alike once lower-cased beyond ASCII: the second finds the first's place held.
+    const std::string first = world.makeFile("\u00C4rger.txt");
+    const std::string second = world.makeFile("\u00E4RGER.TXT");
+    const std::string firstBytes = readFile(first);
+    actions()->onceAt(FaultPoint::offloadCopied, [](const FaultContext&) { throw std::runtime_error("read error"); });
+
+    auto summary = engine()->run(planOf({failing, first, second, later}), false);
+    EXPECT_EQ(summary.completed, (std::vector<std::string>{first, later}));
+    ASSERT_EQ(summary.failures.size(), 2u);
+    EXPECT_EQ(summary.failures[0].path, failing);
+    EXPECT_EQ(summary.failures[1], (RunFailure{second, EngineError::alreadyManaged(second).what()}));
+    EXPECT_TRUE(FileStat::read(second)->isFile());
+    EXPECT_EQ(readFile(world.drivePathFor(first)), firstBytes);
+}
+
 TEST_F(OffloadEngineTest, ADriveUnpluggedMidRunStopsItAndKeepsWhatMoved) {
     const std::string a = world.makeFile("A.txt");
     const std::string b = world.makeFile("B.txt");

@@ -292,6 +292,19 @@ TEST(JournalTest, SelectsRecordsByPhaseAndPath) {
     EXPECT_EQ(inFlight[1].id, 8);
     EXPECT_EQ(inFlight[2].id, 14);
 
+    // The same records' places, of one drive only.
+    auto other = newRecord("/other", Phase::offloadCopying);
+    other.driveID = "another drive";
+    journal->insert(other);
+    std::vector<RecordPlace> places;
+    journal->places(newRecord("/x").driveID, {Phase::offloadCopying, Phase::restoreCleanup},
+                    [&](const RecordPlace& place) { places.push_back(place); });
+    ASSERT_EQ(places.size(), 3u);
+    EXPECT_EQ(places[0], (RecordPlace{inFlight[0].id, inFlight[0].phase, inFlight[0].originalPath,
+                                      inFlight[0].driveRelativePath}));
+    EXPECT_EQ(places[2].id, 14);
+    EXPECT_EQ(places[2].phase, Phase::offloadCopying);
+
     auto active = journal->activeRecords("/same");
     EXPECT_EQ(active.size(), 10u);
     for (const auto& r : active) EXPECT_FALSE(isFinished(r.phase));
