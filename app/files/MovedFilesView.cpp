@@ -204,7 +204,7 @@ void MovedFilesView::setSelection(std::set<int64_t> ids) {
 void MovedFilesView::selectionEdited() {
     if (applyingSelection_) return;
     // Ids of records the list doesn't show now stay selected; the shown ones follow the table.
-    for (const auto& record : model_->records()) selection_.erase(record.id);
+    for (int64_t id : model_->ids()) selection_.erase(id);
     for (int64_t id : model_->idsOf(table_->selectionModel()->selectedRows())) selection_.insert(id);
     update();
 }
@@ -226,11 +226,11 @@ void MovedFilesView::update() {
     banner_->setVisible(banner.has_value());
     if (banner) banner_->setText(text(*banner));
 
-    auto listed = listedRecords(state.records, search_);
+    auto listed = listedRows(state.records, search_);
     const size_t listedCount = listed.size();
-    if (listed != model_->records()) {
+    if (!model_->shows(state.records, listed)) {
         applyingSelection_ = true;
-        model_->setRecords(std::move(listed));
+        model_->setRows(state.records, std::move(listed));
         table_->selectionModel()->select(model_->selectionOf(selection_), QItemSelectionModel::ClearAndSelect);
         applyingSelection_ = false;
     }

@@ -22,17 +22,24 @@ bool idle(const ModelState& state) { return state.activity == Activity::idle; }
 
 }  // namespace
 
-std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& records, const std::string& search) {
+std::vector<size_t> listedRows(const std::vector<OffloadRecord>& records, const std::string& search) {
     const QString wanted = QString::fromUtf8(search);
-    std::vector<OffloadRecord> busy, offloaded;
-    for (const auto& record : records) {
+    std::vector<size_t> busy, offloaded;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const OffloadRecord& record = records[i];
         if (!search.empty() && !containsIgnoringCase(record.originalPath, wanted) &&
             !containsIgnoringCase(ItemName::display(record.originalPath), wanted))
             continue;
-        (record.phase == Phase::offloaded ? offloaded : busy).push_back(record);
+        (record.phase == Phase::offloaded ? offloaded : busy).push_back(i);
     }
     busy.insert(busy.end(), offloaded.begin(), offloaded.end());
     return busy;
+}
+
+std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& records, const std::string& search) {
+    std::vector<OffloadRecord> listed;
+    for (size_t row : listedRows(records, search)) listed.push_back(records[row]);
+    return listed;
 }
 
 StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveConnected) {
@@ -85,9 +92,8 @@ std::optional<OffloadRecord> problemRecord(const std::vector<OffloadRecord>& rec
 
 std::string summaryText(const ModelState& state) {
     const std::string drive = driveDisplayName(state);
-    const auto offloaded = offloadedRecords(state);
-    if (offloaded.empty()) return "Nothing on " + drive + " right now";
-    return recordCountText(offloaded) + " \u00B7 " + byteCountText(offloadedBytes(state)) + " on " + drive;
+    if (!hasOffloaded(state)) return "Nothing on " + drive + " right now";
+    return offloadedCountText(state) + " \u00B7 " + byteCountText(offloadedBytes(state)) + " on " + drive;
 }
 
 BottomStatus bottomStatus(const ModelState& state) {
@@ -96,13 +102,13 @@ BottomStatus bottomStatus(const ModelState& state) {
                 state.progress->itemBytesDone, std::max<int64_t>(state.progress->itemBytesTotal, 1)};
     }
     if (state.filesProblem) return {BottomStatus::Kind::problem, *state.filesProblem};
-    if (!state.driveRoot && !offloadedRecords(state).empty())
+    if (!state.driveRoot && hasOffloaded(state))
         return {BottomStatus::Kind::text, "Plug in " + driveDisplayName(state) + " to bring files back."};
     return {BottomStatus::Kind::text, summaryText(state)};
 }
 
 std::optional<std::string> driveAwayBanner(const ModelState& state) {
-    if (!state.settings.drive || state.driveRoot || offloadedRecords(state).empty()) return std::nullopt;
+    if (!state.settings.drive || state.driveRoot || !hasOffloaded(state)) return std::nullopt;
     return driveDisplayName(state) +
            " isn't plugged in. These files won't open until you plug it back in, but you can still look "
            "through the list.";
@@ -215,7 +221,7 @@ BottomButtons bottomButtons(const ModelState& state, const std::set<int64_t>& se
     buttons.selectionTitle = counted < 2 ? "Bring Back"
                                          : "Bring Back " + std::to_string(counted) + (anyFolder ? " Items" : " Files");
     buttons.selectionEnabled = anyRestorable && idle(state);
-    buttons.restoreAllEnabled = !offloadedRecords(state).empty() && state.driveRoot && idle(state);
+    buttons.restoreAllEnabled = hasOffloaded(state) && state.driveRoot && idle(state);
     return buttons;
 }
 

@@ -22,6 +22,8 @@ using ExistsAt = std::function<bool(const std::string& path)>;
 // The records matching `search` (in the original path, or else in the item's display name,
 // ignoring case; the text is not trimmed), those not "offloaded" first, order kept.
 std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& records, const std::string& search);
+// The same, as positions in `records`: what the table keeps instead of copies.
+std::vector<size_t> listedRows(const std::vector<OffloadRecord>& records, const std::string& search);
 
 enum class Tint { green, orange, secondary };
 

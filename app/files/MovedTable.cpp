@@ -2,12 +2,14 @@
 
 #include <QColor>
 #include <QPalette>
+#include <utility>
 
 #include "desktop/FileIcons.h"
 #include "foundation/Formatting.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 #include "model/DisplayTexts.h"
+#include "model/FreedMemory.h"
 #include "ui/Brand.h"
 #include "ui/PlainText.h"
 #include "ui/RelativeDate.h"
@@ -27,23 +29,34 @@ QColor tintColor(Tint tint) {
 MovedTable::MovedTable(std::string home, Now now, DriveStatusOf driveStatus, QObject* parent)
     : QAbstractTableModel(parent), home_(std::move(home)), now_(std::move(now)), driveStatus_(std::move(driveStatus)) {}
 
-void MovedTable::setRecords(std::vector<OffloadRecord> records) {
+void MovedTable::setRows(RecordList records, std::vector<size_t> rows) {
     beginResetModel();
-    records_ = std::move(records);
+    // The list replaced may be the last holder of 100,000 records.
+    releaseElsewhere(std::exchange(records_, std::move(records)));
+    rows_ = std::move(rows);
     rowOf_.clear();
-    for (size_t i = 0; i < records_.size(); ++i) rowOf_[records_[i].id] = static_cast<int>(i);
     endResetModel();
+}
+
+std::vector<int64_t> MovedTable::ids() const {
+    std::vector<int64_t> ids;
+    ids.reserve(rows_.size());
+    for (size_t i : rows_) ids.push_back(records_[i].id);
+    return ids;
 }
 
 std::set<int64_t> MovedTable::idsOf(const QModelIndexList& indexes) const {
     std::set<int64_t> ids;
     for (const auto& index : indexes)
-        if (index.isValid() && index.row() < rowCount()) ids.insert(records_[index.row()].id);
+        if (index.isValid() && index.row() < rowCount()) ids.insert(record(index.row()).id);
     return ids;
 }
 
 QItemSelection MovedTable::selectionOf(const std::set<int64_t>& ids) const {
     QItemSelection selection;
+    if (ids.empty()) return selection;
+    if (rowOf_.empty())
+        for (size_t row = 0; row < rows_.size(); ++row) rowOf_[records_[rows_[row]].id] = static_cast<int>(row);
     for (int64_t id : ids) {
         auto found = rowOf_.find(id);
         if (found == rowOf_.end()) continue;
@@ -53,7 +66,7 @@ QItemSelection MovedTable::selectionOf(const std::set<int64_t>& ids) const {
 }
 
 int MovedTable::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(records_.size());
+    return parent.isValid() ? 0 : rows();
 }
 int MovedTable::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columnTotal; }
 
@@ -71,7 +84,7 @@ const MovedTable::Texts& MovedTable::texts(const OffloadRecord& record) const {
 
 QVariant MovedTable::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
-    const OffloadRecord& record = records_[index.row()];
+    const OffloadRecord& record = this->record(index.row());
     if (role == idRole) return QVariant::fromValue<qint64>(record.id);
     const int column = index.column();
     if (column == statusColumn) {

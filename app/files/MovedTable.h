@@ -1,7 +1,8 @@
 #pragma once
-// The moved list's table: one row per listed record (see listedRecords), known by its id.
-// Texts are made when a row is first drawn and kept by id while the record's path and
-// phase stay, so a refresh of thousands of records costs little.
+// The moved list's table: one row per listed record (see listedRows), known by its id. The
+// rows are positions in the model's own list of records, which the table shares rather
+// than copies. Texts are made when a row is first drawn and kept by id while the record's
+// path stays, so a refresh of thousands of records costs little.
 
 #include <QAbstractTableModel>
 #include <QColor>
@@ -15,6 +16,7 @@
 
 #include "files/MovedRows.h"
 #include "foundation/Date.h"
+#include "model/RecordList.h"
 
 namespace keldwick {
 
@@ -31,9 +33,16 @@ public:
 
     MovedTable(std::string home, Now now, DriveStatusOf driveStatus, QObject* parent = nullptr);
 
-    // Replaces every row (a reset).
-    void setRecords(std::vector<OffloadRecord> records);
-    const std::vector<OffloadRecord>& records() const { return records_; }
+    // Replaces every row (a reset): the rows are `rows`' positions in `records`.
+    void setRows(RecordList records, std::vector<size_t> rows);
+    // Whether the table shows exactly these rows of this very list.
+    bool shows(const RecordList& records, const std::vector<size_t>& rows) const {
+        return records_.sharesWith(records) && rows_ == rows;
+    }
+    int rows() const { return static_cast<int>(rows_.size()); }
+    const OffloadRecord& record(int row) const { return records_[rows_[static_cast<size_t>(row)]]; }
+    // The shown records' ids, in row order.
+    std::vector<int64_t> ids() const;
     // The ids of `indexes`' rows, each once.
     std::set<int64_t> idsOf(const QModelIndexList& indexes) const;
     // Whole rows for those of `ids` that are listed.
@@ -55,8 +64,9 @@ private:
     std::string home_;
     Now now_;
     DriveStatusOf driveStatus_;
-    std::vector<OffloadRecord> records_;
-    std::unordered_map<int64_t, int> rowOf_;
+    RecordList records_;
+    std::vector<size_t> rows_;
+    mutable std::unordered_map<int64_t, int> rowOf_;  // made at the first look-up after a reset
     mutable std::unordered_map<int64_t, Texts> texts_;
 };
 

@@ -99,7 +99,7 @@ void addStorage(const ModelState& state, std::vector<PanelRow>& rows) {
 }
 
 void addMovedAndLastRun(const ModelState& state, Date now, const std::string& locale, std::vector<PanelRow>& rows) {
-    const bool anyMoved = !offloadedRecords(state).empty();
+    const bool anyMoved = hasOffloaded(state);
     if (!anyMoved && !state.lastRunDate) return;
     rows.push_back(separator());
     if (anyMoved) {
@@ -145,7 +145,7 @@ void addCommands(const ModelState& state, const std::optional<std::string>& avai
         rows.push_back(action("System Data\u2026", true, PanelCommand::systemData));
         if (settings.drive) {
             PanelRow files = action("Show Files on " + driveName + "\u2026", true, PanelCommand::showFiles);
-            const size_t attention = recordsNeedingAttention(state).size();
+            const size_t attention = needingAttentionCount(state);
             if (attention != 0) {
                 files.value = std::to_string(attention) + " need attention";
                 files.valueTint = Tint::orange;

@@ -40,10 +40,9 @@ void AppModel::volumesChanged() {
         logDrive("Drive disconnected");
         wakeTask_.reset();
         assign(state_.wakeState, DriveWakeState::awake, &AppModel::wakeStateChanged);
-        const auto onDrive = offloadedRecords(state_);
-        if (onDrive.empty()) return;
+        if (!hasOffloaded(state_)) return;
         post(Notice{driveDisplayName(state_) + " was unplugged",
-                    recordCountText(onDrive) + " on it won't open until you plug it back in.",
+                    offloadedCountText(state_) + " on it won't open until you plug it back in.",
                     NoticeTarget::offloaded, "drive-offline"});
         return;
     }

@@ -4,6 +4,7 @@
 #include "model/AppModel.h"
 #include "model/StatusTexts.h"
 #include "model/AutomaticCheck.h"
+#include "model/FreedMemory.h"
 
 namespace keldwick {
 
@@ -77,7 +78,8 @@ void AppModel::refreshNow() {
 }
 
 RefreshSources AppModel::refreshSources() const {
-    return RefreshSources{state_.home, state_.isSandboxed, state_.settings.drive, journal_, locator_, services_.facts};
+    return RefreshSources{state_.home,    state_.isSandboxed, state_.settings.drive, journal_,
+                          locator_,       services_.facts,    state_.records};
 }
 
 void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
@@ -96,7 +98,10 @@ void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
     applyDrive(std::move(reading.chosenDrive));
 
     if (reading.records) {
-        assign(state_.records, std::move(*reading.records), &AppModel::recordsChanged);
+        // Whichever list isn't kept, the old one or the one just read, is freed elsewhere.
+        RecordList replaced = state_.records;
+        if (assign(state_.records, *reading.records, &AppModel::recordsChanged)) releaseElsewhere(std::move(replaced));
+        releaseElsewhere(std::move(*reading.records));
         assign(state_.otherDrives, otherDrives(reading.otherDrives, state_.otherDrives),
                &AppModel::otherDrivesChanged);
         assign(state_.hasBroughtFilesBack, reading.hasBroughtFilesBack, &AppModel::hasBroughtFilesBackChanged);
@@ -108,6 +113,8 @@ void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
         auto restored = recentlyRestored(reading.restored, now(), state_.settings.minimumAgeDays);
         if (assign(state_.recentlyRestored, std::move(restored), &AppModel::recentlyRestoredChanged))
             setEngine(makeEngine());
+        // The rest of the reading is free once this returns.
+        releaseFreedMemorySoon();
     }
 
     QPointer<AppModel> self(this);

@@ -18,6 +18,7 @@
 #include "foundation/Date.h"
 #include "foundation/OffloadRecord.h"
 #include "model/AppWindow.h"
+#include "model/RecordList.h"
 #include "scanning/AppSettings.h"
 #include "scanning/Automation.h"
 #include "scanning/OffloadPlanner.h"
@@ -77,7 +78,7 @@ struct PreviewState {
 
 struct ModelState {
     AppSettings settings;
-    std::vector<OffloadRecord> records;
+    RecordList records;  // the listed ones (see listedRecords), newest change first
     bool hasBroughtFilesBack = false;
     std::vector<std::string> pins;              // paths kept on the Mac
     std::vector<std::string> recentlyRestored;  // paths

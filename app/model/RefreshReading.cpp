@@ -20,12 +20,12 @@ DriveReading readDrive(const std::optional<Drive>& drive, const DriveLocating& l
     return reading;
 }
 
-std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& all) {
+std::vector<OffloadRecord> listedRecords(std::vector<OffloadRecord> all) {
     std::vector<OffloadRecord> listed;
-    for (const auto& record : all) {
+    for (auto& record : all) {
         if (record.phase == Phase::restored || record.phase == Phase::abandoned || record.phase == Phase::superseded)
             continue;
-        listed.push_back(record);
+        listed.push_back(std::move(record));
     }
     std::stable_sort(listed.begin(), listed.end(),
                      [](const OffloadRecord& a, const OffloadRecord& b) { return a.updatedAt > b.updatedAt; });
@@ -52,12 +52,14 @@ RefreshReading readRefresh(const RefreshSources& sources) {
     reading.chosenDrive = readDrive(sources.drive, *sources.locator, sources.facts);
 
     try {
-        const std::vector<OffloadRecord> all = sources.journal->allRecords();
-        for (const auto& record : all) {
-            if (record.phase == Phase::restored) reading.restored.push_back(record);
+        std::vector<OffloadRecord> all = sources.journal->allRecords();
+        for (auto& record : all) {
+            if (record.phase == Phase::restored) reading.restored.push_back(std::move(record));
         }
         reading.hasBroughtFilesBack = !reading.restored.empty();
-        reading.records = listedRecords(all);
+        std::vector<OffloadRecord> listed = listedRecords(std::move(all));
+        // Compared here rather than on the main thread; the same records keep their list.
+        reading.records = listed == sources.shown.all() ? sources.shown : RecordList(std::move(listed));
         reading.otherDrives = mountedOtherDrives(*reading.records, sources.drive ? sources.drive->id : std::string(),
                                                  *sources.locator, sources.facts.driveNameAt);
     } catch (const std::exception& e) {

@@ -20,6 +20,7 @@
 #include "foundation/OffloadRecord.h"
 #include "model/AppServices.h"
 #include "model/OtherDrives.h"
+#include "model/RecordList.h"
 
 namespace keldwick {
 
@@ -41,6 +42,7 @@ struct RefreshSources {
     std::shared_ptr<Journal> journal;
     std::shared_ptr<DriveLocating> locator;
     SystemFacts facts;
+    RecordList shown;  // the records the model lists now: a reading of the same ones shares them
 };
 
 struct RefreshReading {
@@ -52,7 +54,7 @@ struct RefreshReading {
 
     // The journal's part. A value that could not be read is none, and journalError holds
     // the first failure's message: the model then keeps what it showed before.
-    std::optional<std::vector<OffloadRecord>> records;  // the listed ones, newest change first
+    std::optional<RecordList> records;    // the listed ones, newest change first
     bool hasBroughtFilesBack = false;
     std::vector<OffloadRecord> restored;  // records in phase "restored", in journal order
     MountedDrives otherDrives;            // of the listed records, when they were read
@@ -63,8 +65,9 @@ struct RefreshReading {
 RefreshReading readRefresh(const RefreshSources& sources);
 
 // The records the model lists: every phase but "restored", "abandoned" and "superseded",
-// the latest change first (equal dates keep journal order).
-std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& all);
+// the latest change first (equal dates keep journal order). Takes the records by value so
+// that a reading moves them rather than copying.
+std::vector<OffloadRecord> listedRecords(std::vector<OffloadRecord> all);
 
 // Original paths of the `restored` records changed after `now` minus the minimum age, in
 // their order: items the user just brought back stay on the computer.

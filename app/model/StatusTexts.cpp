@@ -4,6 +4,7 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "foundation/Formatting.h"
@@ -65,6 +66,26 @@ int64_t offloadedBytes(const ModelState& state) {
 
 std::vector<OffloadRecord> recordsNeedingAttention(const ModelState& state) {
     return recordsIn(state, {Phase::returned, Phase::linkMissing});
+}
+
+bool hasOffloaded(const ModelState& state) {
+    return std::any_of(state.records.begin(), state.records.end(),
+                       [](const OffloadRecord& record) { return record.phase == Phase::offloaded; });
+}
+
+size_t needingAttentionCount(const ModelState& state) {
+    return static_cast<size_t>(std::count_if(state.records.begin(), state.records.end(), [](const OffloadRecord& r) {
+        return r.phase == Phase::returned || r.phase == Phase::linkMissing;
+    }));
+}
+
+std::string offloadedCountText(const ModelState& state) {
+    int64_t files = 0, folders = 0;
+    for (const auto& record : state.records) {
+        if (record.phase != Phase::offloaded) continue;
+        ++(record.isDirectory ? folders : files);
+    }
+    return fileFolderCountText(files, folders);
 }
 
 bool canOffload(const ModelState& state) {
@@ -167,13 +188,12 @@ MenuStatus statusText(const ModelState& state) {
             return status("Getting " + name + " ready\u2026",
                           "The system checks a drive before opening it. Hard drives can take a minute.", 1);
         }
-        const auto onDrive = offloadedRecords(state);
-        if (onDrive.empty()) {
+        if (!hasOffloaded(state)) {
             return status(name + " isn't plugged in",
                           "Plug it in so Keldwick can free up space when your computer needs it.", 2);
         }
         return status(name + " isn't plugged in",
-                      recordCountText(onDrive) + " on it won't open until you plug it back in.", 2);
+                      offloadedCountText(state) + " on it won't open until you plug it back in.", 2);
     }
     if (!state.hasFullDiskAccess) {
         return status("Keldwick needs your permission", "The system is keeping it from reaching your files.", 2);
@@ -225,7 +245,7 @@ std::optional<double> driveFillFraction(const ModelState& state) {
 
 MenuBarGlyph::Mark menuBarMark(const ModelState& state) {
     if (state.settings.onboardingComplete) {
-        if (state.settings.drive && !state.driveRoot && !offloadedRecords(state).empty()) {
+        if (state.settings.drive && !state.driveRoot && hasOffloaded(state)) {
             return MenuBarGlyph::Mark::driveAway();
         }
         const FillLevel level = macFillLevel(state);

@@ -30,6 +30,12 @@ std::vector<OffloadRecord> offloadedRecords(const ModelState& state);
 int64_t offloadedBytes(const ModelState& state);
 // The records in phase "returned" or "link-missing", in records order.
 std::vector<OffloadRecord> recordsNeedingAttention(const ModelState& state);
+// The same questions without copying records, for what is asked at every change of state
+// (the tray's icon, the panel, the windows' bars) over journals of any size.
+bool hasOffloaded(const ModelState& state);
+size_t needingAttentionCount(const ModelState& state);
+// recordCountText of the offloaded records.
+std::string offloadedCountText(const ModelState& state);
 
 // Moves are allowed exactly while the journal is usable; every road that moves files
 // asks first. canMoveFiles is the same gate under the windows' name.

@@ -141,9 +141,9 @@ DriveScreen driveScreen(const ModelState& state, const DriveWork& work) {
                                               byteCountText(state.driveVolume ? state.driveVolume->availableBytes : 0) +
                                               " free"
                                         : "Not plugged in";
-        const auto onDrive = offloadedRecords(state);
-        screen.filesOnIt =
-            onDrive.empty() ? "None yet" : recordCountText(onDrive) + " \u00B7 " + byteCountText(offloadedBytes(state));
+        screen.filesOnIt = !hasOffloaded(state)
+                               ? "None yet"
+                               : offloadedCountText(state) + " \u00B7 " + byteCountText(offloadedBytes(state));
         if (settings.driveProfile) {
             screen.kind = settings.driveProfile->kind();
             screen.summary = settings.driveProfile->summary();

@@ -44,9 +44,7 @@ OffloadRecord record(int64_t id, const std::string& name, Phase phase, bool fold
 }
 
 std::vector<int64_t> shownIds(const MovedFilesView& view) {
-    std::vector<int64_t> ids;
-    for (const auto& r : view.model()->records()) ids.push_back(r.id);
-    return ids;
+    return view.model()->ids();
 }
 
 TEST(MovedFilesViewTest, ActionsCallTheModelWithTheRightIds) {
@@ -110,6 +108,32 @@ TEST(MovedFilesViewTest, SelectionSearchAndProblemBarFollowTheModel) {
     ASSERT_NE(view.emptyState(), nullptr);
     EXPECT_EQ(view.emptyState()->titleLabel()->text(), EmptyStateView::noResultsTitle("nothing"));
     EXPECT_EQ(view.selection(), (std::set<int64_t>{3, 5}));  // a hidden selection is kept
+}
+
+// The table's rows are positions in the model's own list: a refresh that keeps the list
+// keeps the rows, and one that brings a new list shows the new records, texts included.
+TEST(MovedFilesViewTest, RowsFollowTheSharedRecordsAcrossRefreshes) {
+    FakeHost host;
+    host.model.records = {record(1, "a", Phase::offloaded), record(2, "b", Phase::offloaded)};
+    MovedFilesView view(host);
+    view.show();
+    const auto cell = [&](int row, int column) { return view.model()->index(row, column).data().toString(); };
+    EXPECT_EQ(cell(0, MovedTable::nameColumn), "a");
+    QSignalSpy resets(view.model(), &QAbstractItemModel::modelReset);
+    host.changed();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(resets.count(), 0);
+
+    std::vector<OffloadRecord> edited = host.model.records;
+    edited[0].originalPath = "/home/u/Documents/renamed";
+    edited[1].phase = Phase::linkMissing;
+    host.model.records = edited;
+    host.changed();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(shownIds(view), (std::vector<int64_t>{2, 1}));
+    EXPECT_EQ(cell(0, MovedTable::statusColumn), "Shortcut removed");
+    EXPECT_EQ(cell(1, MovedTable::nameColumn), "renamed");
 }
 
 TEST(MovedFilesViewTest, DropsHandLocalPathsToTheMove) {

@@ -156,5 +156,43 @@ TEST_F(AppModelRefreshTest, AJournalThatFailsToReadKeepsWhatWasShownAndSaysSo) {
     }
 }
 
+// The records are held once: a refresh that reads the same records keeps the very list
+// the model and its windows share, a copy of the state shares it too, and a refresh that
+// reads a change replaces the list without touching a copy taken before.
+TEST_F(AppModelRefreshTest, TheRecordsAreSharedUntilARefreshReadsAChange) {
+    auto model = readyModel();
+    auto& journal = *model->journal();
+    const int64_t id = journal.insert(recordOn(world.home + "/a.mov", world.drive.id)).id;
+    journal.insert(recordOn(world.home + "/b.mov", world.drive.id));
+    ASSERT_TRUE(refreshed(*model));
+    const RecordList shown = model->state().records;
+    ASSERT_EQ(shown.size(), 2u);
+    const ModelState copy = model->state();
+    EXPECT_TRUE(copy.records.sharesWith(shown));
+
+    QSignalSpy recordsChanged(model.get(), &AppModel::recordsChanged);
+    ASSERT_TRUE(refreshed(*model));
+    EXPECT_TRUE(model->state().records.sharesWith(shown));
+    EXPECT_EQ(recordsChanged.count(), 0);
+
+    journal.setPhase(id, Phase::linkMissing);
+    ASSERT_TRUE(refreshed(*model));
+    EXPECT_EQ(recordsChanged.count(), 1);
+    EXPECT_FALSE(model->state().records.sharesWith(shown));
+    const auto phaseOf = [](const RecordList& records, int64_t wanted) {
+        for (const auto& record : records)
+            if (record.id == wanted) return record.phase;
+        return Phase::abandoned;
+    };
+    EXPECT_EQ(phaseOf(model->state().records, id), Phase::linkMissing);
+    EXPECT_EQ(phaseOf(shown, id), Phase::offloaded);
+
+    // A list edited where it is shared is copied first.
+    RecordList edited = shown;
+    edited.push_back(shown.front());
+    EXPECT_EQ(edited.size(), 3u);
+    EXPECT_EQ(shown.size(), 2u);
+}
+
 }  // namespace
 }  // namespace keldwick::test

@@ -1,0 +1,29 @@
+#include "model/FreedMemory.h"
+
+#include <QThreadPool>
+#include <QTimer>
+#include <malloc.h>
+
+#include <atomic>
+#include <utility>
+
+namespace keldwick {
+
+void releaseFreedMemorySoon() {
+    static std::atomic<bool> pending{false};
+    if (pending.exchange(true)) return;
+    QTimer::singleShot(0, [] {
+        QThreadPool::globalInstance()->start([] {
+            pending = false;
+            malloc_trim(0);
+        });
+    });
+}
+
+void releaseElsewhere(RecordList records) {
+    if (records.empty()) return;
+    QThreadPool::globalInstance()->start([records = std::move(records)]() mutable { records = RecordList(); });
+    releaseFreedMemorySoon();
+}
+
+}  // namespace keldwick
