@@ -50,13 +50,14 @@ screenshots: release
 	cd $(TEST_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300 -R 'PicturesTest\.'
 	./scripts/screenshots $(RELEASE_DIR)/app/keldwick build/screenshots
 
-# The program at rest under a virtual X server, over a journal of 10,000 records:
-# start-up time, idle CPU and memory.
+# The program under a virtual X server beside a minimal Qt tray program built in the same
+# run: start-up time, memory and idle CPU at rest over 1, 10,000 and 100,000 records, and
+# idle CPU with each window open.
 bench-program: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DKELDWICK_TESTS=OFF -DKELDWICK_BENCH=ON
-	cmake --build $(BENCH_DIR) -j $(JOBS) --target keldwick seed_journal
-	./bench/program $(BENCH_DIR)/app/keldwick $(BENCH_DIR)/seed_journal
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target keldwick seed_journal tray_reference
+	./bench/program $(BENCH_DIR)/app/keldwick $(BENCH_DIR)/seed_journal $(BENCH_DIR)/tray_reference
 
 # The kill test at length: 1,000 kills of a process moving and restoring files.
 soak: deps

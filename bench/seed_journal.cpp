@@ -1,10 +1,15 @@
 // Seeds a support folder for the program's benchmark: settings with setup done and a
 // drive chosen (not plugged in), and a journal of COUNT items moved to that drive, written
-// by the core's own journal.
+// by the core's own journal, each with its link in HOME/Downloads as a move leaves it (the
+// program's start-up check then finds every link in place, as on a user's computer,
+// rather than rewriting every record as a shortcut removed).
 // usage: seed_journal SUPPORT-FOLDER HOME COUNT
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "foundation/Journal.h"
@@ -28,12 +33,19 @@ int main(int argc, char** argv) {
     settings.managedFolders = {PathUtil::join(home, "Downloads")};
     SettingsStore{PathUtil::join(support, "settings.json")}.save(settings);
 
+    const std::string downloads = PathUtil::join(home, "Downloads");
+    std::filesystem::create_directories(downloads);
     Journal journal(PathUtil::join(support, "journal.sqlite"));
     const Date now = Date::now();
     journal.transaction([&] {
         for (long i = 0; i < count; ++i) {
             const std::string name = "item-" + std::to_string(i) + ".bin";
-            NewRecord record{PathUtil::join(home, "Downloads/" + name), drive.id, "Keldwick/Downloads/" + name, false,
+            const std::string link = PathUtil::join(downloads, name), onDrive = "Keldwick/Downloads/" + name;
+            if (symlink(("/media/bench/Archive/" + onDrive).c_str(), link.c_str()) != 0) {
+                std::perror(link.c_str());
+                std::exit(1);
+            }
+            NewRecord record{link, drive.id, onDrive, false,
                              1'000'000 + i, now.adding(-100.0 * 86'400), Phase::offloaded,
                              std::string(64, 'a'), now.adding(-static_cast<double>(count - i))};
             journal.insert(record);
