@@ -12,24 +12,37 @@
 // file, so 10,000 files would take a quarter of an hour, while what the main thread does
 // is the same per file, and after the run it reads the same 10,000 records.
 //
+// (4) The run again on a real file system: the home and the drive are ext4 volumes of their
+// own on loop devices, and the files are 1 MiB each, so copies, flushes and verification
+// meet a journaling file system. It needs root and mkfs.ext4; without them it says so and
+// is skipped. Beside the longest run it prints where the main thread was: a watchdog
+// thread takes the main thread's stack once it has run 10 ms of CPU time without ticking.
+//
 // KELDWICK_MODEL_RECORDS, KELDWICK_MODEL_ENTRIES and KELDWICK_MODEL_FILES change the
-// sizes; KELDWICK_MODEL_TMP the folder the trees are made in (default /dev/shm).
+// sizes; KELDWICK_MODEL_TMP the folder the trees are made in (default /dev/shm);
+// KELDWICK_MODEL_EXT4_FILES the number of files moved on ext4 (default 200).
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <execinfo.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cxxabi.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drives/DriveMarker.h"
@@ -59,16 +72,59 @@ std::string loadAverage() {
 
 const time_t yearAgo = time(nullptr) - 365 * 86'400;
 
-// A kilobyte last used and changed a year ago, so the scan and the engine take it.
-void writeSmallFile(const std::string& path) {
+// `bytes` last used and changed a year ago, so the scan and the engine take it.
+void writeSmallFile(const std::string& path, size_t bytes = 1024) {
     {
         std::ofstream out(path, std::ios::binary);
-        out << std::string(1024, 'k');
+        out << std::string(bytes, 'k');
     }
     const timespec old{yearAgo, 0};
     const timespec times[2] = {old, old};
     utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
+
+// The main thread's stack, taken by a signal the watchdog sends it. backtrace() is called
+// once before any signal, so the handler never loads the unwinder itself.
+struct StackSample {
+    static constexpr int kFrames = 48;
+    static inline void* frames[kFrames];
+    static inline std::atomic<int> depth{0};
+    static void handler(int) { depth = backtrace(frames, kFrames); }
+    static void install() {
+        void* warm[2];
+        backtrace(warm, 2);
+        struct sigaction action{};
+        action.sa_handler = handler;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGUSR2, &action, nullptr);
+    }
+    // The first frames that name the program's own code (keldwick::), else the first named.
+    static std::string describe(const std::vector<void*>& stack) {
+        if (stack.empty()) return "no stack taken";
+        char** names = backtrace_symbols(stack.data(), static_cast<int>(stack.size()));
+        std::string own, any;
+        int taken = 0;
+        for (size_t i = 2; i < stack.size() && names; ++i) {  // past the handler and the signal frame
+            std::string name = names[i];
+            const auto open = name.find('('), plus = name.find('+', open);
+            if (open == std::string::npos || plus == std::string::npos || plus == open + 1) continue;
+            std::string symbol = name.substr(open + 1, plus - open - 1);
+            if (char* plain = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, nullptr)) {
+                symbol = plain;
+                std::free(plain);
+            }
+            if (symbol.size() > 110) symbol = symbol.substr(0, 110) + "…";
+            if (any.empty()) any = symbol;
+            if (symbol.find("keldwick::") != std::string::npos && taken < 3) {
+                own += (own.empty() ? "" : " < ") + symbol;
+                ++taken;
+            }
+        }
+        std::free(names);
+        return !own.empty() ? own : !any.empty() ? any : "no named frame";
+    }
+};
 
 // Ticks every millisecond on the main thread and keeps the longest gap between ticks, and
 // the most time the main thread itself ran (its CPU clock) between two ticks. On a loaded
@@ -80,15 +136,44 @@ public:
         timer_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
     }
-    void start() {
+    ~GapMeter() { stop(); }
+    // With `sampling`, a watchdog takes the main thread's stack in each run past 10 ms.
+    void start(bool sampling = false) {
         longest_ = 0;
         ranInLongest_ = 0;
         longestRun_ = 0;
         last_ = -1;
+        longestStack_.clear();
+        lastTickCpu_ = threadCpuNanoseconds();
         clock_.start();
         timer_.start(1);
+        if (!sampling) return;
+        StackSample::install();
+        watching_ = true;
+        const pthread_t main = pthread_self();
+        clockid_t mainClock{};
+        pthread_getcpuclockid(main, &mainClock);
+        watchdog_ = std::thread([this, main, mainClock] {
+            int64_t sampledTick = -1;
+            while (watching_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                const int64_t tick = ticks_.load();
+                timespec cpu{};
+                clock_gettime(mainClock, &cpu);
+                const qint64 ran = qint64(cpu.tv_sec) * 1'000'000'000 + cpu.tv_nsec - lastTickCpu_.load();
+                if (tick == sampledTick || ran < 10'000'000) continue;
+                sampledTick = tick;
+                StackSample::depth = 0;
+                sampledAt_ = tick;
+                pthread_kill(main, SIGUSR2);
+            }
+        });
     }
-    void stop() { timer_.stop(); }
+    void stop() {
+        timer_.stop();
+        watching_ = false;
+        if (watchdog_.joinable()) watchdog_.join();
+    }
 
     std::string text() const {
         char line[200];
@@ -98,6 +183,8 @@ public:
                       longest_ / 1e6, ranInLongest_ / 1e6, longestRun_ / 1e6);
         return line;
     }
+    // Where the main thread was in its longest run, when a stack was taken in it.
+    std::string where() const { return StackSample::describe(longestStack_); }
 
 private:
     static qint64 threadCpuNanoseconds() {
@@ -113,16 +200,29 @@ private:
                 longest_ = now - last_;
                 ranInLongest_ = cpu - lastCpu_;
             }
-            longestRun_ = std::max(longestRun_, cpu - lastCpu_);
+            if (cpu - lastCpu_ > longestRun_) {
+                longestRun_ = cpu - lastCpu_;
+                // The stack the watchdog took in this run, if it took one.
+                longestStack_.clear();
+                if (sampledAt_.load() == ticks_.load() && StackSample::depth > 0)
+                    longestStack_.assign(StackSample::frames, StackSample::frames + StackSample::depth);
+            }
         }
         last_ = now;
         lastCpu_ = cpu;
+        lastTickCpu_ = cpu;
+        ++ticks_;
     }
 
     QTimer timer_;
     QElapsedTimer clock_;
     qint64 last_ = -1, lastCpu_ = 0;
     qint64 longest_ = 0, ranInLongest_ = 0, longestRun_ = 0;
+    std::atomic<qint64> lastTickCpu_{0};
+    std::atomic<int64_t> ticks_{0}, sampledAt_{-1};
+    std::atomic<bool> watching_{false};
+    std::thread watchdog_;
+    std::vector<void*> longestStack_;
 };
 
 // The trees live in memory (/dev/shm) unless KELDWICK_MODEL_TMP names a folder: what is
@@ -138,8 +238,9 @@ struct World {
     std::string root, home, support, drive;
     Drive chosen;
 
-    explicit World(const std::string& name) {
-        root = benchRoot() + "/keldwick-model-bench-" + name + "-" + std::to_string(getpid());
+    // In `folder` when one is given (its "home" and "drive" may be mounted volumes).
+    explicit World(const std::string& name, const std::string& folder = "") {
+        root = !folder.empty() ? folder : benchRoot() + "/keldwick-model-bench-" + name + "-" + std::to_string(getpid());
         home = root + "/home";
         support = root + "/support";
         drive = root + "/drive";
@@ -154,6 +255,8 @@ struct World {
     }
     ~World() {
         std::error_code ignored;
+        fs::remove_all(home, ignored);
+        fs::remove_all(drive, ignored);
         fs::remove_all(root, ignored);
     }
 
@@ -193,8 +296,7 @@ void seedJournal(const World& world, long count) {
     });
 }
 
-void runOfSmallFiles(long files, long records) {
-    World world("run");
+void runOfFiles(const World& world, long files, long records, size_t bytes, const char* what) {
     seedJournal(world, std::max(0L, records - files));
     OffloadPlan plan;
     for (long i = 0; i < files; ++i) {
@@ -202,9 +304,9 @@ void runOfSmallFiles(long files, long records) {
         if (i % 1000 == 0) fs::create_directories(folder);
         Candidate item;
         item.path = folder + "/file" + std::to_string(i) + ".bin";
-        writeSmallFile(item.path);
-        item.size = 1024;
-        item.driveSize = 1024;
+        writeSmallFile(item.path, bytes);
+        item.size = static_cast<int64_t>(bytes);
+        item.driveSize = static_cast<int64_t>(bytes);
         item.fileCount = 1;
         plan.items.push_back(std::move(item));
     }
@@ -217,7 +319,7 @@ void runOfSmallFiles(long files, long records) {
     RunSummary summary;
     QElapsedTimer wall;
     wall.start();
-    meter.start();
+    meter.start(true);
     model->performEngineOperation<RunSummary>(
         Activity::moving, nullptr,
         [&plan](EngineOperations& engine, const EngineOperations::Cancel& cancel,
@@ -231,10 +333,66 @@ void runOfSmallFiles(long files, long records) {
     meter.stop();
     if (!summary.failures.empty())
         std::printf("first failure: %s\n", summary.failures.front().message.c_str());
-    std::printf("run of %ld small files, then settled with %zu records listed: moved %zu, failed %zu in %.1f s; %s; "
+    std::printf("run of %ld %s, then settled with %zu records listed: moved %zu, failed %zu in %.1f s; %s; "
                 "load %s\n",
-                files, model->state().records.size(), summary.completed.size(), summary.failures.size(),
+                files, what, model->state().records.size(), summary.completed.size(), summary.failures.size(),
                 wall.elapsed() / 1000.0, meter.text().c_str(), loadAverage().c_str());
+    std::printf("  the longest main-thread run was in: %s\n", meter.where().c_str());
+}
+
+void runOfSmallFiles(long files, long records) {
+    World world("run");
+    runOfFiles(world, files, records, 1024, "small files");
+}
+
+// Runs `command` quietly; true when it exits with 0.
+bool quietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// An ext4 image of `megabytes` mounted on a loop device at `at`; unmounted (and the device
+// freed) when it goes.
+struct Ext4Volume {
+    std::string image, at;
+    bool mounted = false;
+    Ext4Volume(std::string imagePath, std::string mountPoint, long megabytes) : image(std::move(imagePath)), at(std::move(mountPoint)) {
+        fs::create_directories(at);
+        mounted = quietly("truncate -s " + std::to_string(megabytes) + "M '" + image + "'") &&
+                  quietly("mkfs.ext4 -q -F '" + image + "'") && quietly("mount -o loop '" + image + "' '" + at + "'");
+    }
+    ~Ext4Volume() {
+        if (mounted && !quietly("umount '" + at + "'")) quietly("umount -l '" + at + "'");
+        std::error_code ignored;
+        fs::remove(image, ignored);
+    }
+};
+
+// The home and the drive on ext4 volumes of their own, files of 1 MiB. The images live in
+// the system's temporary folder, on the disk rather than in memory where it can.
+void runOnExt4(long files, long records) {
+    if (geteuid() != 0) {
+        std::printf("run on ext4: skipped, loop-mounting volumes needs root\n");
+        return;
+    }
+    if (!quietly("command -v mkfs.ext4")) {
+        std::printf("run on ext4: skipped, mkfs.ext4 is missing\n");
+        return;
+    }
+    const std::string folder = "/var/tmp/keldwick-model-bench-ext4-" + std::to_string(getpid());
+    fs::create_directories(folder);
+    constexpr size_t bytes = 1 << 20;
+    // The drive keeps about a gigabyte free beyond what it takes: its image is sparse.
+    const long megabytes = 64 + files * 2;
+    {
+        Ext4Volume home(folder + "/home.img", folder + "/home", megabytes);
+        Ext4Volume drive(folder + "/drive.img", folder + "/drive", 1536 + megabytes);
+        if (!home.mounted || !drive.mounted) {
+            std::printf("run on ext4: skipped, the loop volumes could not be made or mounted here\n");
+        } else {
+            World world("ext4", folder);
+            runOfFiles(world, files, records, bytes, "1 MiB files on ext4 loop volumes");
+        }
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
 }
 
 void scanOfEntries(long entries, long records) {
@@ -300,6 +458,7 @@ int main(int argc, char** argv) {
     startUpWithRecords(records);
     scanOfEntries(sizeFromEnvironment("KELDWICK_MODEL_ENTRIES", 200'000), records);
     runOfSmallFiles(sizeFromEnvironment("KELDWICK_MODEL_FILES", 1'000), records);
+    runOnExt4(sizeFromEnvironment("KELDWICK_MODEL_EXT4_FILES", 200), records);
     std::printf("trees made in %s\n", benchRoot().c_str());
     return 0;
 }
