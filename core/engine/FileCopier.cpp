@@ -136,7 +136,9 @@ struct statx_timestamp timestampOf(Timespec t) {
     return out;
 }
 
-enum class Flush { file, fileAndVolume, deferred };
+// After its data and metadata, a copied file is flushed; with `fileAndVolume`, its whole
+// volume too where the file system's fsync can't be trusted.
+enum class Flush { file, fileAndVolume };
 
 struct CopiedFile {
     std::string sha256;
@@ -168,12 +170,9 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
     applyMetadata(before, {source.get(), sourcePath}, {destination.get(), destinationPath}, sourcePath,
                   timesOf(before));
 
-    if (flush != Flush::deferred) {
-        platform::flushFile(destination.get(), destinationPath);
-        // The folders made for the copy and its own name in its folder.
-        if (flush == Flush::fileAndVolume) platform::syncVolume(destination.get(), destinationPath);
-        ChunkStream::dropCachedPages(destination.get());
-    }
+    platform::flushFile(destination.get(), destinationPath);
+    if (flush == Flush::fileAndVolume) platform::syncVolumeIfUntrusted(destination.get(), destinationPath);
+    ChunkStream::dropCachedPages(destination.get());
     if (platform::closeReporting(destination) != 0 && errno != EINTR) throw POSIXFailure("write", destinationPath, errno);
     return {copied.sha256, copied.bytes};
 }
@@ -329,7 +328,7 @@ public:
                 case TreeEntry::Kind::file: {
                     prefetcher.reach(fileIndex++);
                     auto copied = copyFileAt(frame.source.get(), names.name, names.source, frame.destination.get(),
-                                             names.name, names.destination, Flush::deferred, chunkSize,
+                                             names.name, names.destination, Flush::file, chunkSize,
                                              [&](int64_t done) {
                                                  if (progress) progress(earlierFiles + done);
                                              });
@@ -344,20 +343,25 @@ public:
         return entries;
     }
 
-    // Folders last and deepest first: creating their content moved their dates.
+    // Folders last and deepest first: creating their content moved their dates. Each is
+    // flushed once its entries and metadata are final.
     void applyFolderMetadata(const std::vector<TreeEntry>& entries) {
         for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
             if (it->kind != TreeEntry::Kind::directory) continue;
             Fd sourceDir(openQuietly(sourceTop_.get(), it->path.c_str(), O_DIRECTORY));
             if (sourceDir.get() < 0) throw EngineError::sourceChanged(PathUtil::join(source_, it->path));
+            const std::string destinationPath = PathUtil::join(destination_, it->path);
             Fd destinationDir = platform::openDirectory(destinationTop_.get(), it->path, O_NOFOLLOW);
-            if (destinationDir.get() < 0) throw POSIXFailure("open", PathUtil::join(destination_, it->path), errno);
+            if (destinationDir.get() < 0) throw POSIXFailure("open", destinationPath, errno);
             applyFolder(it->path, sourceDir.get(), destinationDir.get());
+            platform::flushFolderAt(destinationDir.get(), destinationPath);
         }
         applyFolder("", sourceTop_.get(), destinationTop_.get());
+        platform::flushFolderAt(destinationTop_.get(), destination_);
     }
 
-    void flush() { platform::syncVolume(destinationTop_.get(), destination_); }
+    // Where fsync can't be trusted, the whole volume as well.
+    void flush() { platform::syncVolumeIfUntrusted(destinationTop_.get(), destination_); }
 
 private:
     struct Frame {
@@ -443,7 +447,6 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     TreeCopy copy(source, destination, Walker(source, SpecialFiles::refuse).run());
     auto entries = copy.copyEntries(chunkSize, progress);
     copy.applyFolderMetadata(entries);
-    // One flush for every file and folder of the copy and the folders made above it.
     copy.flush();
     return entries;
 }

@@ -8,9 +8,11 @@
 // "chmod", "utimens") or EngineError. The copier never deletes what it created: a
 // partial copy left by a failure is the caller's to remove.
 //
-// Durability: a copy is flushed before it is returned (a single file with fsync, a
-// tree and the folders above it with one syncfs of its file system), and verify() and
-// the hashes of what lies on a drive read from the medium, not from the page cache.
+// Durability: a copy is flushed before it is returned (fsync of each file after its data
+// and metadata and of each folder of a tree after its entries and metadata; where the
+// file system's fsync can't be trusted, syncfs of it as well), and verify() and the
+// hashes of what lies on a drive read from the medium, not from the page cache. The
+// copy's own name in the folder it was made in is the caller's to flush.
 
 #include <cstdint>
 #include <functional>
@@ -43,8 +45,8 @@ public:
     // Copies the regular file `source` (a final link is not followed) to `destination`,
     // which must not exist (created exclusively, never through a link), with the
     // source's metadata. Returns the lowercase hex SHA-256 of the bytes copied. Flushes
-    // the copy; with fullSync also everything else pending on its file system (the
-    // folders just made for it). The copy's cached pages are dropped, so a following
+    // the copy; with fullSync also its whole file system where fsync can't be trusted
+    // there (the folders just made for it). The copy's cached pages are dropped, so a following
     // verify reads the medium. A source that changes while it is read gives
     // EngineError::sourceChanged; one that is not a regular file, unsupportedItem.
     std::string copyFile(const std::string& source, const std::string& destination, bool fullSync,
@@ -53,7 +55,7 @@ public:
     // Copies the folder `source` to `destination` (which must not exist) and returns its
     // entries in walk order with each file's digest and copied size. Folders get their
     // metadata after their content, deepest first, so their dates stay the originals'.
-    // Ends with a syncfs of the destination's file system. Throws EngineError:
+    // Flushed as the file comment says. Throws EngineError:
     // unsupportedItem (the source is not a folder; a special file, a name that is not
     // UTF-8, or an entry that changed kind), sourceChanged (an entry vanished, a link
     // was re-pointed, a file changed while read), notEligible (a mount inside the tree).

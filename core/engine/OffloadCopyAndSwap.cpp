@@ -105,7 +105,7 @@ void OffloadExecutor::prepareDrive(const OffloadRecord& record, const LocatedDri
     const std::string& root = located.root();
     located.confirm();
     DrivePath::requireBeneath(root, drivePath);
-    createDirectory(PathUtil::parent(drivePath));
+    createDirectoryDurably(PathUtil::parent(drivePath));
     DrivePath::requireBeneath(root, drivePath);
     PathUtil::removeTree(partial);
 

@@ -81,7 +81,7 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     const std::string drivePath = record.drivePath(root);
     const FileStat driveStat = checkDriveCopy(record, root, drivePath);
     const Destination destination = chooseDestination(record, copySuffix);
-    createDirectory(PathUtil::parent(destination.path));
+    createDirectoryDurably(PathUtil::parent(destination.path));
 
     const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
     const auto [measured, expected] = measureDriveCopy(record, root, drivePath, driveStat);

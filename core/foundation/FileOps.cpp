@@ -168,6 +168,26 @@ void createDirectory(const std::string& path) {
     throw POSIXFailure("mkdir", path, error);
 }
 
+void createDirectoryDurably(const std::string& path) {
+    auto isFolder = [](const std::string& p) {
+        struct stat st;
+        return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    };
+    // The folders missing, deepest first, and the one above them that is there.
+    std::vector<std::string> missing;
+    std::string existing = PathUtil::withoutTrailingSlashes(path);
+    while (!existing.empty() && !isFolder(existing)) {
+        missing.push_back(existing);
+        const std::string above = PathUtil::parent(existing);
+        if (above == existing) break;
+        existing = above;
+    }
+    createDirectory(path);
+    if (missing.empty()) return;
+    platform::flushFolder(existing);
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) platform::flushFolder(*folder);
+}
+
 std::optional<std::string> readLink(const std::string& path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return std::nullopt;

@@ -41,6 +41,10 @@ std::string firstExistingPath(const std::vector<std::string>& names, const std::
 // Creates the folder and every missing parent (mode 0777 less the umask). An existing
 // folder, or a link to one, is success. Throws POSIXFailure "mkdir".
 void createDirectory(const std::string& path);
+// createDirectory(), then every folder it made and the one it made the first of them in
+// flushed, so that the new folders outlast a power cut. Nothing is flushed when the
+// folder was there. Throws POSIXFailure ("mkdir", "open", "fsync").
+void createDirectoryDurably(const std::string& path);
 
 // The whole target of a symbolic link, however long; nothing when the item is not a
 // link or can't be read.

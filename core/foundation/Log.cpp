@@ -1,13 +1,22 @@
 #include "foundation/Log.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <string>
 
 namespace keldwick::Log {
 
 namespace {
+
+constexpr const char* ident = "com.orvandel.Keldwick";
+constexpr const char* listenerPath = "/dev/log";
 
 int priority(Level level) {
     switch (level) {
@@ -20,16 +29,50 @@ int priority(Level level) {
     return LOG_INFO;
 }
 
+// The system log's socket, connected once. syslog(3) tries to connect again on every
+// line while nobody listens (a socket and a failed connect per line); here a log without
+// a listener at the first line stays quiet for the life of the process.
+class SystemLog {
+public:
+    SystemLog() {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) return;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, listenerPath, sizeof address.sun_path - 1);
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+    // The line in the format syslog(3) sends: "<priority>Mmm dd hh:mm:ss ident[pid]: text".
+    void send(int level, const std::string& text) {
+        if (fd_ < 0) return;
+        char stamp[32] = "";
+        const time_t now = ::time(nullptr);
+        struct tm local {};
+        if (::localtime_r(&now, &local)) ::strftime(stamp, sizeof stamp, "%h %e %T", &local);
+        std::string line = "<" + std::to_string(LOG_USER | level) + ">" + stamp + " " + ident + "[" +
+                           std::to_string(::getpid()) + "]: " + text;
+        // A listener that went away drops the line; the log never blocks the caller.
+        while (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno == EINTR) {
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace
 
 void write(Level level, std::string_view category, std::string_view message) noexcept {
-    static std::once_flag opened;
-    std::call_once(opened, [] { openlog("com.orvandel.Keldwick", LOG_PID | LOG_NDELAY, LOG_USER); });
     try {
+        static SystemLog log;
         std::string line;
         line.reserve(category.size() + message.size() + 3);
         line.append("[").append(category).append("] ").append(message);
-        syslog(priority(level), "%s", line.c_str());
+        log.send(priority(level), line);
     } catch (...) {
         // Out of memory while logging: nothing sensible is left to do.
     }

@@ -1,6 +1,8 @@
 #pragma once
-// The system log. Messages go to syslog(3) under the ident "com.orvandel.Keldwick",
-// each prefixed with its category ("journal", "drive", ...). Logging never throws.
+// The system log. Messages go to the syslog socket under the ident "com.orvandel.Keldwick",
+// each prefixed with its category ("journal", "drive", ...). The socket is connected once,
+// at the first message; where no listener is there then, nothing is logged. Logging never
+// throws and never waits for the listener.
 
 #include <string_view>
 

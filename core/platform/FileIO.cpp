@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -120,6 +122,12 @@ int FileSystemCalls::symlinkAt(const char* target, int dirFd, const char* path) 
     return ::symlinkat(target, dirFd, path);
 }
 
+int FileSystemCalls::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+int FileSystemCalls::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
+int FileSystemCalls::fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) {
+    return ::fsetxattr(fd, name, value, size, flags);
+}
+
 namespace {
 FileSystemCalls realCalls;
 std::atomic<FileSystemCalls*> current{&realCalls};
@@ -148,6 +156,25 @@ void flushFolder(const std::string& folder) {
 bool flushFolderBestEffort(const std::string& folder) noexcept {
     Fd fd = openDirectory(AT_FDCWD, folder);
     return fd && calls().fsync(fd.get()) == 0;
+}
+
+bool fsyncIsTrusted(int fd) {
+    struct statfs fileSystem {};
+    if (::fstatfs(fd, &fileSystem) != 0) return false;
+    switch (static_cast<unsigned long>(fileSystem.f_type)) {
+        case 0x4d44:      // vfat, msdos
+        case 0x2011BAB0:  // exfat
+        case 0x5346544e:  // ntfs
+        case 0x7366746e:  // ntfs3
+        case 0x65735546:  // fuse, fuseblk
+            return false;
+        default:
+            return true;
+    }
+}
+
+void syncVolumeIfUntrusted(int fd, const std::string& pathForErrors) {
+    if (!fsyncIsTrusted(fd)) syncVolume(fd, pathForErrors);
 }
 
 void syncVolume(int fd, const std::string& pathForErrors) {

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,10 @@ public:
     virtual int unlinkAt(int dirFd, const char* path, int flags);
     virtual int mkdirAt(int dirFd, const char* path, mode_t mode);
     virtual int symlinkAt(const char* target, int dirFd, const char* path);
+    // The metadata a copy takes from its original, durable only once the item is flushed.
+    virtual int fchmod(int fd, mode_t mode);
+    virtual int futimens(int fd, const struct timespec times[2]);
+    virtual int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags);
 };
 
 // The calls in force: the real system unless a test installed another.
@@ -129,6 +134,16 @@ void flushFolderAt(int folderFd, const std::string& folderForErrors);
 
 // The same, where nothing is deleted on the strength of the flush: reports instead of throwing.
 bool flushFolderBestEffort(const std::string& folder) noexcept;
+
+// Whether fsync(2) on the file system holding `fd` can be trusted to make durable what it
+// covers. Not on FAT, exFAT, NTFS or anything under FUSE, whose drivers may flush less
+// (a folder's entries, the metadata); nor where the type can't be read.
+bool fsyncIsTrusted(int fd);
+
+// Where fsync can't be trusted on the volume that holds `fd`, flushes the whole volume
+// (syncfs); elsewhere does nothing, the caller's own flushes being enough. Throws
+// POSIXFailure("syncfs").
+void syncVolumeIfUntrusted(int fd, const std::string& pathForErrors);
 
 // Flushes everything written on the volume that holds `fd` (syncfs). Throws POSIXFailure("syncfs").
 void syncVolume(int fd, const std::string& pathForErrors);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick::platform {
@@ -25,7 +26,7 @@ ssize_t getRaw(const MetadataTarget& item, const std::string& name, void* into, 
 
 int setRaw(const MetadataTarget& item, const std::string& name, const std::string& value) {
     return item.isLink() ? ::lsetxattr(item.path.c_str(), name.c_str(), value.data(), value.size(), 0)
-                         : ::fsetxattr(item.fd, name.c_str(), value.data(), value.size(), 0);
+                         : calls().fsetxattr(item.fd, name.c_str(), value.data(), value.size(), 0);
 }
 
 }  // namespace
@@ -89,7 +90,7 @@ void copyOwner(const struct statx& source, const MetadataTarget& to) {
 
 void copyMode(const struct statx& source, const MetadataTarget& to) {
     if (to.isLink()) return;
-    if (::fchmod(to.fd, source.stx_mode & 07777) != 0) throw POSIXFailure("chmod", to.path, errno);
+    if (calls().fchmod(to.fd, source.stx_mode & 07777) != 0) throw POSIXFailure("chmod", to.path, errno);
 }
 
 void copyTimes(const struct statx& source, const MetadataTarget& to) {
@@ -98,7 +99,7 @@ void copyTimes(const struct statx& source, const MetadataTarget& to) {
         {static_cast<time_t>(source.stx_mtime.tv_sec), static_cast<long>(source.stx_mtime.tv_nsec)},
     };
     int result = to.isLink() ? ::utimensat(AT_FDCWD, to.path.c_str(), times, AT_SYMLINK_NOFOLLOW)
-                             : ::futimens(to.fd, times);
+                             : calls().futimens(to.fd, times);
     if (result != 0) throw POSIXFailure("utimens", to.path, errno);
 }
 

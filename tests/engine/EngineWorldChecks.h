@@ -32,14 +32,16 @@ inline std::vector<std::string> visibleItems(const EngineWorld& world) {
     return items;
 }
 
-inline void expectSettled(const EngineWorld& world, const std::vector<Content>& precious) {
+// `contentFn` reads an item as the versions in `precious` were read.
+inline void expectSettled(const EngineWorld& world, const std::vector<Content>& precious,
+                          std::optional<Content> (*contentFn)(const std::string&) = contentOf) {
     EXPECT_TRUE(workingNamesUnder(world.home).empty());
     EXPECT_TRUE(workingNamesUnder(world.root).empty());
     const auto items = visibleItems(world);
     for (const auto& version : precious) {
         bool found = false;
         for (const auto& item : items)
-            if (contentOf(item) == version) found = true;
+            if (contentFn(item) == version) found = true;
         EXPECT_TRUE(found) << "a version is lost: " << version.begin()->second.substr(0, 40);
     }
     for (const auto& record : world.journal->allRecords()) {

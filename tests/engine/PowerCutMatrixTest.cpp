@@ -1,12 +1,16 @@
 // The power goes at every flush, syncfs and journal commit of a move and of a restore, on
 // a file and on a folder, on volumes that can and can't exchange names, and once more just
 // after the operation ends; the computer and the drive then come back as a journaling file
-// system could leave them, each holding only what was flushed on it. The drive is attached
+// system could leave them, each holding only what was flushed on it: bytes, entries, and
+// the modes, dates and tags the copies were given. The drive is attached
 // or not at the next start. After recovery (and the drive's return) every version the user
 // had must be visible at least once, no working name may remain, no record may be left in
 // flight, and a further recovery must change nothing.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <memory>
 #include <sstream>
@@ -48,6 +52,47 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name(); }
 
+// An item's content with the metadata its copies must keep: beside the bytes, each file's
+// and folder's mode and modification time, and its tags.
+std::optional<Content> contentAndMetadataOf(const std::string& path) {
+    auto content = contentOf(path);
+    if (!content) return content;
+    Content all = *content;
+    for (const auto& [entry, bytes] : *content) {
+        const std::string full = entry.empty() || entry == "." ? path : path + "/" + entry;
+        struct stat status {};
+        if (::lstat(full.c_str(), &status) != 0 || S_ISLNK(status.st_mode)) continue;
+        char tags[256] = "";
+        const ssize_t tagged = ::lgetxattr(full.c_str(), "user.xdg.tags", tags, sizeof tags - 1);
+        all[entry + " (metadata)"] = std::to_string(status.st_mode & 07777) + " " + std::to_string(status.st_mtim.tv_sec) +
+                                    "." + std::to_string(status.st_mtim.tv_nsec) + " " +
+                                    (tagged > 0 ? std::string(tags, static_cast<size_t>(tagged)) : "");
+    }
+    return all;
+}
+
+// Dates and modes no flush would set by chance, and tags, on every file and folder of the item.
+void giveMetadata(const std::string& path) {
+    int step = 0;
+    auto give = [&](const std::string& item, bool folder) {
+        const struct timespec times[2] = {{1'500'000'000 + step, 0}, {1'400'000'000 + step, 123'456'789}};
+        ++step;
+        ::chmod(item.c_str(), folder ? 0751 : 0640);
+        ::utimensat(AT_FDCWD, item.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        ::lsetxattr(item.c_str(), "user.xdg.tags", "kept", 4, 0);
+    };
+    std::vector<std::string> relative;
+    collectRelativePaths("", path, relative);
+    // Deepest first, so that giving an entry its dates doesn't move its folder's.
+    for (auto entry = relative.rbegin(); entry != relative.rend(); ++entry) {
+        struct stat status {};
+        const std::string full = path + "/" + *entry;
+        if (::lstat(full.c_str(), &status) == 0 && !S_ISLNK(status.st_mode)) give(full, S_ISDIR(status.st_mode));
+    }
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0) give(path, S_ISDIR(status.st_mode));
+}
+
 // One operation with the power cut at one point (0: never), then the next start.
 class PowerCutPlay {
 public:
@@ -56,7 +101,8 @@ public:
     // Plays the operation under the simulator and returns the cut points it went through.
     int play() {
         const std::string path = case_.folder ? world_.makeFolder("Album", false) : world_.makeFile("Report.txt");
-        precious_.push_back(*contentOf(path));
+        giveMetadata(path);
+        precious_.push_back(*contentAndMetadataOf(path));
         int64_t id = 0;
         if (case_.restore) id = engineOver(world_)->offload(candidateFor(path), false).record.id;
 
@@ -92,7 +138,7 @@ public:
         world_.locator->present = true;
         engineOver(world_)->recover();
 
-        expectSettled(world_, precious_);
+        expectSettled(world_, precious_, contentAndMetadataOf);
         const auto before = stateOf(world_);
         EXPECT_TRUE(engineOver(world_)->recover().empty()) << "a further recovery found work";
         EXPECT_EQ(stateOf(world_), before) << "a further recovery changed something";

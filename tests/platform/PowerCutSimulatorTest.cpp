@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <functional>
@@ -256,6 +257,52 @@ TEST(PowerCutSimulator, CutsAtTheChosenFlushAndNothingMoreHappensUntilThePowerIs
     EXPECT_EQ(treeOf(steps.a), (Tree{{"one", "1"}}));
     steps.create(steps.a + "/three", "3", true);  // power is back and no cut is armed
     EXPECT_EQ(simulator.events(), 1);
+}
+
+// A file's or folder's mode, dates and attributes: what the cut keeps is what was flushed.
+TEST(PowerCutSimulator, MetadataLastsOnlyOnceItsItemIsFlushedOrItsVolumeSynced) {
+    TempDir tmp;
+    Steps steps{tmp / "a", tmp / "b"};
+    for (const auto& name : {"kept", "lost"}) writeFile(steps.a + "/" + name, "x");
+    writeFile(steps.b + "/synced", "x");
+    makeDirs(steps.a + "/folder");
+    auto metadataOf = [](const std::string& path) {
+        struct stat status {};
+        ::stat(path.c_str(), &status);
+        char tag[16] = "";
+        const ssize_t size = ::getxattr(path.c_str(), "user.xdg.tags", tag, sizeof tag);
+        return std::to_string(status.st_mode & 07777) + " " + std::to_string(status.st_mtim.tv_sec) + " " +
+               (size > 0 ? std::string(tag, static_cast<size_t>(size)) : "-");
+    };
+    std::map<std::string, std::string> before;
+    for (const auto& path : {steps.a + "/kept", steps.a + "/lost", steps.a + "/folder", steps.b + "/synced"}) {
+        ::chmod(path.c_str(), 0644);
+        before[path] = metadataOf(path);
+    }
+
+    PowerCutSimulator simulator({steps.a, steps.b}, tmp / "keep");
+    {
+        platform::ScopedFileSystemCalls installed(simulator);
+        auto change = [&](const std::string& path, bool flush) {
+            Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+            const struct timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+            EXPECT_EQ(calls().fsetxattr(fd.get(), "user.xdg.tags", "red", 3, 0), 0);
+            EXPECT_EQ(calls().fchmod(fd.get(), 0600), 0);
+            EXPECT_EQ(calls().futimens(fd.get(), times), 0);
+            if (flush) platform::flushFile(fd.get(), path);
+        };
+        change(steps.a + "/kept", true);
+        change(steps.a + "/lost", false);
+        change(steps.a + "/folder", true);
+        change(steps.b + "/synced", false);
+        steps.syncVolume(steps.b);
+        simulator.cutPower();
+    }
+    const std::string changed = "384 1000000000 red";
+    EXPECT_EQ(metadataOf(steps.a + "/kept"), changed);
+    EXPECT_EQ(metadataOf(steps.a + "/folder"), changed);
+    EXPECT_EQ(metadataOf(steps.b + "/synced"), changed);
+    EXPECT_EQ(metadataOf(steps.a + "/lost"), before[steps.a + "/lost"]);
 }
 
 TEST(PowerCutSimulator, JournalCommitsAreCutPointsAndACutCommitIsLost) {

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -226,6 +227,51 @@ void PowerCutSimulator::noteBytesChange(int fd) {
     snapshots_.emplace(inode, std::move(snapshot));
 }
 
+// Every extended attribute of an open file or folder, by name.
+std::map<std::string, std::string> attributesOf(int fd) {
+    std::map<std::string, std::string> attributes;
+    std::string names(65536, '\0');
+    const ssize_t length = ::flistxattr(fd, names.data(), names.size());
+    if (length < 0) return attributes;
+    names.resize(static_cast<size_t>(length));
+    for (size_t start = 0; start < names.size();) {
+        const std::string name = names.c_str() + start;
+        start += name.size() + 1;
+        std::string value(65536, '\0');
+        const ssize_t size = ::fgetxattr(fd, name.c_str(), value.data(), value.size());
+        if (size < 0) continue;
+        value.resize(static_cast<size_t>(size));
+        attributes[name] = value;
+    }
+    return attributes;
+}
+
+void PowerCutSimulator::noteMetadataChange(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) return;
+    const Inode inode{status.st_dev, status.st_ino};
+    if (metadata_.count(inode)) return;
+    Metadata metadata;
+    metadata.mode = status.st_mode & 07777;
+    metadata.times[0] = status.st_atim;
+    metadata.times[1] = status.st_mtim;
+    metadata.attributes = attributesOf(fd);
+    metadata.handle = duplicate(fd);
+    metadata.volume = volumeOf(pathOf(fd), status.st_dev);
+    metadata_.emplace(inode, std::move(metadata));
+}
+
+void PowerCutSimulator::putBackMetadata(const Metadata& metadata) {
+    const int fd = metadata.handle.get();
+    const auto now = attributesOf(fd);
+    for (const auto& [name, value] : now)
+        if (!metadata.attributes.count(name)) ::fremovexattr(fd, name.c_str());
+    for (const auto& [name, value] : metadata.attributes)
+        if (!now.count(name) || now.at(name) != value) ::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0);
+    if (::fchmod(fd, metadata.mode) != 0 || ::futimens(fd, metadata.times) != 0)
+        ADD_FAILURE() << "power-cut simulator: can't put an item's flushed metadata back: errno " << errno;
+}
+
 // MARK: The calls
 
 int PowerCutSimulator::openAt(int dirFd, const char* path, int flags, mode_t mode) {
@@ -289,6 +335,7 @@ int PowerCutSimulator::fsync(int fd) {
     struct stat status {};
     if (::fstat(fd, &status) != 0) return result;
     const Inode inode{status.st_dev, status.st_ino};
+    metadata_.erase(inode);
     if (!S_ISDIR(status.st_mode)) {
         snapshots_.erase(inode);
         return result;
@@ -324,7 +371,29 @@ int PowerCutSimulator::syncfs(int fd) {
         change.durable = change.durable || folder->volume == volume;
     }
     std::erase_if(snapshots_, [&](const auto& entry) { return entry.second.volume == volume; });
+    std::erase_if(metadata_, [&](const auto& entry) { return entry.second.volume == volume; });
     return result;
+}
+
+int PowerCutSimulator::fchmod(int fd, mode_t mode) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteMetadataChange(fd);
+    return FileSystemCalls::fchmod(fd, mode);
+}
+
+int PowerCutSimulator::futimens(int fd, const struct timespec times[2]) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteMetadataChange(fd);
+    return FileSystemCalls::futimens(fd, times);
+}
+
+int PowerCutSimulator::fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteMetadataChange(fd);
+    return FileSystemCalls::fsetxattr(fd, name, value, size, flags);
 }
 
 int PowerCutSimulator::renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) {
@@ -458,6 +527,9 @@ void PowerCutSimulator::cutPower() {
             ADD_FAILURE() << "power-cut simulator: can't put a file's flushed bytes back: errno " << errno;
     for (auto change = changes_.rbegin(); change != changes_.rend(); ++change)
         if (!change->durable) undo(*change);
+    // Last: putting bytes back and undoing entries moved the dates.
+    for (const auto& [inode, metadata] : metadata_) putBackMetadata(metadata);
+    metadata_.clear();
     snapshots_.clear();
     changes_.clear();
     folders_.clear();

@@ -13,8 +13,10 @@
 // The journal's own durability is SQLite's: a watched journal's commits are cut points
 // too. Cutting at a commit refuses that commit, so the transaction is lost as it would be.
 //
-// Metadata changes (modes, times, extended attributes) are not calls of the layer and
-// count as durable at once.
+// Metadata a copy takes through the layer (a file's or folder's mode, times and extended
+// attributes, set by descriptor) is as fragile as bytes: until that item is flushed, or
+// its volume synced, a cut puts back what it was at its last flush. A link's own times and
+// attributes have no flush of their own and count as durable at once.
 
 #include <sys/types.h>
 
@@ -76,6 +78,9 @@ public:
     int unlinkAt(int dirFd, const char* path, int flags) override;
     int mkdirAt(int dirFd, const char* path, mode_t mode) override;
     int symlinkAt(const char* target, int dirFd, const char* path) override;
+    int fchmod(int fd, mode_t mode) override;
+    int futimens(int fd, const struct timespec times[2]) override;
+    int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) override;
 
 private:
     struct Inode {
@@ -93,6 +98,14 @@ private:
     struct Snapshot {
         std::string bytes;
         platform::Fd writer;
+        std::string volume;
+    };
+    // A file's or folder's metadata as at its last flush, and a descriptor to put it back through.
+    struct Metadata {
+        mode_t mode = 0;
+        struct timespec times[2] = {};
+        std::map<std::string, std::string> attributes;
+        platform::Fd handle;
         std::string volume;
     };
     // What stood at a name before a change, for putting it back.
@@ -120,6 +133,8 @@ private:
     int powerGone() const;  // throws PowerCut, or fails with EIO while an exception unwinds
     bool reachEvent();      // counts a cut point; true when the power goes here
     void noteBytesChange(int fd);
+    void noteMetadataChange(int fd);
+    static void putBackMetadata(const Metadata& metadata);
     std::shared_ptr<Folder> folderOf(int dirFd, const std::string& path, std::string& name);
     std::shared_ptr<Folder> folderAt(platform::Fd handle);
     std::optional<Displaced> displace(const std::shared_ptr<Folder>& folder, const std::string& name);
@@ -142,6 +157,7 @@ private:
     bool off_ = false;
     std::map<Inode, std::shared_ptr<Folder>> folders_;
     std::map<Inode, Snapshot> snapshots_;
+    std::map<Inode, Metadata> metadata_;
     std::vector<Change> changes_;
     std::map<Inode, Inode> renumbered_;  // folders brought back under a new inode, during a cut
 };
