@@ -59,18 +59,14 @@ GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     system.body->addWidget(notifications_);
     layout->addWidget(system.widget);
 
-    FormSection updates = formSection(QStringLiteral("Updates"), this);
+    updatesSection_ = formSection(QStringLiteral("Updates"), this);
+    FormSection& updates = updatesSection_;
     const UpdateFacts facts = host_.updates();
     if (facts.isConfigured) {
         automaticChecks_ = new QCheckBox(QStringLiteral("Check for updates automatically"), this);
         updates.body->addWidget(automaticChecks_);
         automaticDownloads_ = new QCheckBox(QStringLiteral("Download and install updates automatically"), this);
-        downloadsNote_ = secondaryLabel(QString(), this, true, true);
-        auto* downloads = new QVBoxLayout;
-        downloads->setSpacing(4);
-        downloads->addWidget(automaticDownloads_);
-        downloads->addWidget(downloadsNote_);
-        updates.body->addLayout(downloads);
+        updates.body->addWidget(automaticDownloads_);
     } else {
         notSetUp_ = secondaryLabel(QString(), this, true);
         updates.body->addWidget(notSetUp_);
@@ -126,8 +122,8 @@ void GeneralTab::render() {
     if (automaticDownloads_) {
         automaticDownloads_->setChecked(screen.downloadsAutomatically);
         automaticDownloads_->setEnabled(screen.downloadSwitchEnabled);
-        downloadsNote_->setText(text(screen.downloadSwitchNote.value_or("")));
-        downloadsNote_->setVisible(screen.downloadSwitchNote.has_value());
+        // Below the section, where a wrapped line gets the height it needs.
+        setFooter(updatesSection_, text(screen.downloadSwitchNote.value_or("")));
     }
     if (notSetUp_) notSetUp_->setText(text(screen.updatesNotSetUp.value_or("")));
     version_->setText(text(screen.versionText));

@@ -34,7 +34,8 @@ public:
     // Null when updates aren't set up in this build.
     QCheckBox* automaticChecksBox() const { return automaticChecks_; }
     QCheckBox* automaticDownloadsBox() const { return automaticDownloads_; }
-    QLabel* downloadsNoteLabel() const { return downloadsNote_; }
+    // Why the program can't replace itself here, under the updates section.
+    QLabel* downloadsNoteLabel() const { return updatesSection_.footer; }
     QPushButton* checkForUpdatesButton() const { return checkForUpdates_; }
 
 private:
@@ -51,7 +52,7 @@ private:
     QCheckBox* notifications_;
     QCheckBox* automaticChecks_ = nullptr;
     QCheckBox* automaticDownloads_ = nullptr;
-    QLabel* downloadsNote_ = nullptr;
+    FormSection updatesSection_;
     QLabel* notSetUp_ = nullptr;
     QLabel* version_;
     QPushButton* checkForUpdates_;
