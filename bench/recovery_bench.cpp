@@ -2,16 +2,18 @@
 // journal, a computer folder and a folder standing in for the drive. Half of the records
 // need only journal work; the other half need work on files (a partial copy or a copy to
 // delete, an original set aside to delete, a displaced folder, a restored item whose
-// drive copy goes, a link to make again). The aim is 2 s plus the time of the bytes
-// recovery must hash; the peer for that part is `openssl dgst -sha256` over the very
-// files recovery hashes. The file system's own cost of the deletions is shown too: `rm`
-// of copies of the items recovery deletes, in the same folder. Also times a second
-// recovery over the settled journal, the cost every later start pays. Prints the figures
-// and the ratio of the aim to the time taken (above 1: within it).
+// drive copy goes, a link to make again). The peer, timed in the same run, is the work on
+// files no recovery can skip: `openssl dgst -sha256` over the very files recovery hashes,
+// and `rm` of copies of the items recovery deletes, in the same folder. Both sides read
+// from the medium: the pages of the files to hash are written back and dropped before
+// each side runs. Also times a second recovery over the settled journal, the cost every
+// later start pays. Prints the figures and the ratio of the peer's time to recovery's
+// (above 1: recovery is faster), and beside it the older aim of 2 s plus the peer's hashing.
 //
 // KELDWICK_BENCH_RECORDS (default 10000) and KELDWICK_BENCH_ROUNDS (default 3) change the
 // sizes; TMPDIR picks the folder (put it on the disk to measure).
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -313,6 +315,18 @@ double xargsOver(const std::string& folder, const std::vector<std::string>& path
     return taken;
 }
 
+// Writes back every dirty page, then drops the cached pages of the files, so that the
+// next reader goes to the medium.
+void dropPages(const std::vector<std::string>& paths) {
+    ::sync();
+    for (const auto& path : paths) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+}
+
 // rm over copies of the items recovery must delete, made beside them.
 double rmOverCopies(const Staged& world) {
     std::vector<std::string> copies;
@@ -348,8 +362,10 @@ struct Round {
 Round runRound(const std::string& base, long count, const EngineConfiguration& configuration, bool describe) {
     Staged world = stage(base, count, configuration);
     Round round;
+    dropPages(world.hashed);
     round.peer = xargsOver(world.folder, world.hashed, "openssl dgst -sha256");
     round.rmPeer = rmOverCopies(world);
+    dropPages(world.hashed);
 
     auto journal = Journal::open(world.journalPath);  // as at start-up: nothing cached
     OffloadEngine engine(journal, Drive{driveID, "Bench Drive"}, std::make_shared<FolderDriveLocator>(driveID, world.drive),
@@ -426,13 +442,13 @@ int main() {
     }
     std::sort(rounds.begin(), rounds.end(), [](const Round& a, const Round& b) { return a.recovery < b.recovery; });
     const Round& median = rounds[rounds.size() / 2];
+    const double peer = median.peer + median.rmPeer;
+    std::printf("recovery of %ld records, median of %ld: %.3f s, %.1f us per record; peer (openssl %.3f s + rm %.3f s, "
+                "both from the medium) %.3f s  ratio %.2fx\n",
+                count, roundCount, median.recovery, median.recovery / double(count) * 1e6, median.peer, median.rmPeer,
+                peer, peer / median.recovery);
     const double aim = 2.0 + median.peer;
-    std::printf("recovery of %ld records, median of %ld: %.3f s, %.1f us per record; aim 2 s + openssl %.3f s = %.3f s"
-                "  ratio %.2fx\n",
-                count, roundCount, median.recovery, median.recovery / double(count) * 1e6, median.peer, aim,
-                aim / median.recovery);
-    std::printf("with the deletions' own cost (rm %.3f s) in the aim too: %.3f s  ratio %.2fx\n", median.rmPeer,
-                aim + median.rmPeer, (aim + median.rmPeer) / median.recovery);
+    std::printf("the older aim, 2 s + openssl %.3f s = %.3f s  ratio %.2fx\n", median.peer, aim, aim / median.recovery);
     std::filesystem::remove_all(folder);
     return 0;
 }
