@@ -6,7 +6,7 @@
 namespace keldwick {
 
 AppModelPreviewHost::AppModelPreviewHost(AppModel& model, QObject* parent)
-    : PreviewHost(parent), model_(model), files_(QDBusConnection::sessionBus(), {}, this) {
+    : PreviewHost(parent), model_(model), files_(QDBusConnection::sessionBus(), {}, {}, this) {
     connectEveryChange(model_, *this, QMetaMethod::fromSignal(&PreviewHost::stateChanged));
     connect(&model_, &AppModel::previewChanged, this, &PreviewHost::previewReplaced);
 }

@@ -28,7 +28,7 @@ AppModelSettingsHost::AppModelSettingsHost(AppModel& model, Updater& updater, QO
               },
               model.services().driveSystem},
              this),
-      files_(QDBusConnection::sessionBus(), {}, this) {
+      files_(QDBusConnection::sessionBus(), {}, {}, this) {
     connectEveryChange(model_, *this, QMetaMethod::fromSignal(&SettingsHost::stateChanged));
     connect(&updater_, &Updater::canCheckForUpdatesChanged, this, &SettingsHost::stateChanged);
     connect(&check_, &DriveCheck::changed, this, &SettingsHost::stateChanged);

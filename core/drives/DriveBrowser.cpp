@@ -25,7 +25,10 @@ namespace {
 constexpr uint32_t hiddenFlag = 0x8000;
 
 const std::unordered_set<std::string>& neverListed() {
-    static const std::unordered_set<std::string> names{"$RECYCLE.BIN", "System Volume Information", "Icon\r"};
+    // lost+found is where ext2/3/4's file system check puts what it recovers: the file
+    // system's own folder, not the user's.
+    static const std::unordered_set<std::string> names{"$RECYCLE.BIN", "System Volume Information", "Icon\r",
+                                                       "lost+found"};
     return names;
 }
 

@@ -33,6 +33,7 @@ TEST(DriveBrowserTest, LeavesOutWhatTheUserShouldNotSee) {
     test::makeDirs(drive / ".Trashes");
     test::makeDirs(drive / "$RECYCLE.BIN");
     test::makeDirs(drive / "System Volume Information");
+    test::makeDirs(drive / "lost+found");
     test::writeFile(drive / "Icon\r", "");
     test::writeFile(drive / "icon\r", "");
     test::writeFile(drive / "$recycle.bin", "");

@@ -35,16 +35,22 @@ protected:
         ASSERT_TRUE(connection.registerService(QStringLiteral("org.freedesktop.FileManager1")));
     }
 
+    // The default application opens what it is given unless `opens_` is false.
     std::unique_ptr<FileManager> make() {
-        return std::make_unique<FileManager>(bus_.connect(), [this](const QUrl& url) {
-            opened_.push_back(url.toString());
-            return true;
-        });
+        return std::make_unique<FileManager>(
+            bus_.connect(),
+            [this](const QUrl& url, std::function<void(bool)> done) {
+                opened_.push_back(url.toString());
+                done(opens_);
+            },
+            [this](const QString& message) { told_.push_back(message); });
     }
 
     test::PrivateBus bus_;
     FakeFileManager server_;
     std::vector<QString> opened_;
+    std::vector<QString> told_;
+    bool opens_ = true;
 };
 
 TEST_F(FileManagerTest, AsksTheFileManagerWithFileUris) {
@@ -91,16 +97,53 @@ TEST_F(FileManagerTest, WithoutAFileManagerTheFolderOpens) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return fellBack.count() == 2; }, 5000));
     EXPECT_EQ(opened_, (std::vector<QString>{"file:///home/u/Docs", "file:///home/u/Docs", "file:///home/u/Other"}));
 
-    EXPECT_TRUE(files.open("/home/u/Docs/a.txt"));
+    files.open("/home/u/Docs/a.txt");
     EXPECT_EQ(opened_.back(), "file:///home/u/Docs/a.txt");
+    EXPECT_TRUE(told_.empty());
 
     // No bus at all: the folder opens at once.
-    FileManager offline(QDBusConnection(QStringLiteral("not-connected")), [this](const QUrl& url) {
-        opened_.push_back(url.toString());
-        return true;
-    });
+    FileManager offline(
+        QDBusConnection(QStringLiteral("not-connected")),
+        [this](const QUrl& url, std::function<void(bool)> done) {
+            opened_.push_back(url.toString());
+            done(true);
+        },
+        [this](const QString& message) { told_.push_back(message); });
     offline.showItems({"/srv/x"});
     EXPECT_EQ(opened_.back(), "file:///srv");
+    EXPECT_TRUE(told_.empty());
+}
+
+TEST_F(FileManagerTest, WhenNothingCanShowOrOpenAnItemTheUserIsTold) {
+    opens_ = false;
+    std::unique_ptr<FileManager> owned = make();
+    FileManager& files = *owned;
+    QSignalSpy failed(&files, &FileManager::failed);
+
+    files.showItems({"/home/u/Docs/a.txt"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() == 1; }, 5000));
+    EXPECT_EQ(told_, std::vector<QString>{FileManager::couldNotShowText("a.txt")});
+    EXPECT_EQ(failed.at(0).at(0).toString(), told_.back());
+
+    // Two folders that fail alike are told once.
+    files.showFolders({"/media/u/Archive/Keldwick", "/media/u/Archive/Other"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() == 2; }, 5000));
+    QTest::qWait(50);
+    EXPECT_EQ(told_.size(), 2u);
+    EXPECT_EQ(told_.back(), FileManager::couldNotShowText("Keldwick"));
+
+    files.open("/home/u/Docs/report.ods");
+    EXPECT_EQ(told_.back(), FileManager::couldNotOpenText("report.ods"));
+    EXPECT_NE(told_.back().indexOf(QStringLiteral("\u201creport.ods\u201d")), -1);
+}
+
+TEST(DesktopOpenerTest, AnAddressNothingCanOpenIsAnsweredAsNotOpened) {
+    // xdg-open exits non-zero for a file that doesn't exist (or isn't there at all).
+    std::optional<bool> answer;
+    FileManager::openWithDesktop(QUrl::fromLocalFile(QStringLiteral("/nonexistent/keldwick-test/none.txt")),
+                                 [&](bool opened) { answer = opened; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 15000));
+    EXPECT_FALSE(*answer);
 }
 
 }  // namespace
