@@ -95,7 +95,7 @@ QVariant MovedTable::data(const QModelIndex& index, int role) const {
         const StatusLabel label = statusLabel(record.phase, drive.name, drive.connected);
         switch (role) {
             case Qt::DisplayRole: return QString::fromStdString(label.title);
-            case Qt::DecorationRole: return Symbols::icon(label.symbol);
+            case Qt::DecorationRole: return Symbols::drawn(label.symbol, tintColor(label.tint));
             case Qt::ForegroundRole: return tintColor(label.tint);
             default: return toolTipText(QString::fromStdString(label.help));
         }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -13,8 +14,8 @@ namespace keldwick::Symbols {
 namespace {
 
 // The pictures drawn when the theme has nothing.
-enum class Shape { dot, drive, computer, phone, folder, document, check, warning, info, arrowRight,
-                   arrowLeft, lock, clock, gauge, plug, minus, gear };
+enum class Shape { dot, drive, computer, phone, folder, document, check, checkFilled, warning, info, arrowRight,
+                   arrowLeft, lock, clock, gauge, plug, minus, gear, search, hand };
 
 struct Entry {
     std::string_view symbol;
@@ -23,6 +24,9 @@ struct Entry {
 };
 
 const std::vector<Entry>& table() {
+    // Marks and signs (ticks, arrows, warnings) are always drawn: themes ship them as grey
+    // "symbolic" or legacy pictures that Qt doesn't recolour, so they vanish on a dark
+    // theme. Pictures of things (drives, folders, documents) come from the theme.
     static const std::vector<Entry> entries = {
         {"laptopcomputer", Shape::computer, {"computer-laptop", "computer"}},
         {"macwindow", Shape::computer, {"video-display", "computer"}},
@@ -40,25 +44,26 @@ const std::vector<Entry>& table() {
         {"doc.badge.clock", Shape::document, {"document-open-recent", "text-x-generic"}},
         {"photo.on.rectangle", Shape::document, {"image-x-generic"}},
         {"archivebox", Shape::document, {"package-x-generic"}},
-        {"checkmark.circle", Shape::check, {"emblem-ok-symbolic", "object-select-symbolic"}},
-        {"checkmark.circle.fill", Shape::check, {"emblem-ok-symbolic", "object-select-symbolic"}},
+        {"checkmark.circle", Shape::check, {}},
+        {"checkmark.circle.fill", Shape::checkFilled, {}},
         {"checkmark.shield", Shape::lock, {"security-high"}},
-        {"lock.shield", Shape::lock, {"security-high", "changes-prevent-symbolic"}},
-        {"hand.raised", Shape::warning, {"process-stop", "dialog-warning"}},
-        {"exclamationmark", Shape::warning, {"dialog-warning"}},
-        {"exclamationmark.triangle", Shape::warning, {"dialog-warning"}},
-        {"exclamationmark.triangle.fill", Shape::warning, {"dialog-warning"}},
-        {"info.circle", Shape::info, {"dialog-information"}},
-        {"info.circle.fill", Shape::info, {"dialog-information"}},
-        {"arrow.right", Shape::arrowRight, {"go-next"}},
-        {"chevron.right", Shape::arrowRight, {"go-next"}},
-        {"chevron.left", Shape::arrowLeft, {"go-previous"}},
-        {"arrow.uturn.backward", Shape::arrowLeft, {"edit-undo"}},
-        {"hourglass", Shape::clock, {"appointment-soon-symbolic", "appointment-soon", "document-open-recent"}},
-        {"clock.arrow.circlepath", Shape::clock, {"document-open-recent", "view-refresh"}},
-        {"gauge.with.dots.needle.33percent", Shape::gauge, {"utilities-system-monitor", "system-run"}},
-        {"cable.connector", Shape::plug, {"network-wired", "drive-removable-media"}},
-        {"minus.circle", Shape::minus, {"list-remove"}},
+        {"lock.shield", Shape::lock, {"security-high"}},
+        {"hand.raised", Shape::hand, {}},
+        {"exclamationmark", Shape::warning, {}},
+        {"exclamationmark.triangle", Shape::warning, {}},
+        {"exclamationmark.triangle.fill", Shape::warning, {}},
+        {"info.circle", Shape::info, {}},
+        {"info.circle.fill", Shape::info, {}},
+        {"arrow.right", Shape::arrowRight, {}},
+        {"chevron.right", Shape::arrowRight, {}},
+        {"chevron.left", Shape::arrowLeft, {}},
+        {"arrow.uturn.backward", Shape::arrowLeft, {}},
+        {"hourglass", Shape::clock, {}},
+        {"clock.arrow.circlepath", Shape::clock, {}},
+        {"gauge.with.dots.needle.33percent", Shape::gauge, {}},
+        {"cable.connector", Shape::plug, {}},
+        {"minus.circle", Shape::minus, {}},
+        {"magnifyingglass", Shape::search, {}},
         {"testtube.2", Shape::gauge, {"applications-science"}},
         {"gearshape", Shape::gear, {"preferences-system"}},
         {"slider.horizontal.3", Shape::gear, {"preferences-other", "preferences-system"}},
@@ -120,6 +125,17 @@ void drawShape(QPainter& p, Shape shape, const QColor& color) {
         p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
         p.drawPolyline(QPolygonF({QPointF(5, 8), QPointF(7.2, 10.5), QPointF(11, 5.5)}));
         break;
+    case Shape::checkFilled:
+        // The tick is cut out of the disc, so it shows whatever lies beneath.
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QRectF(1, 1, 14, 14));
+        p.setCompositionMode(QPainter::CompositionMode_Clear);
+        p.setPen(QPen(Qt::black, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        p.drawPolyline(QPolygonF({QPointF(4.8, 8.2), QPointF(7.1, 10.6), QPointF(11.2, 5.4)}));
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        break;
     case Shape::warning:
         p.drawPolygon(QPolygonF({QPointF(8, 1.5), QPointF(15, 14), QPointF(1, 14)}));
         p.drawLine(QPointF(8, 6), QPointF(8, 9.5));
@@ -164,6 +180,34 @@ void drawShape(QPainter& p, Shape shape, const QColor& color) {
         p.drawEllipse(QRectF(3, 3, 10, 10));
         p.drawEllipse(QRectF(6, 6, 4, 4));
         break;
+    case Shape::search:
+        p.setPen(QPen(color, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawEllipse(QRectF(2, 2, 8.5, 8.5));
+        p.drawLine(QPointF(9.6, 9.6), QPointF(14, 14));
+        break;
+    case Shape::hand: {
+        // A raised open hand: four fingers over the palm, the thumb to the side.
+        QPainterPath path;
+        path.moveTo(4.5, 8.5);
+        path.lineTo(4.5, 3.5);
+        path.moveTo(6.8, 7.5);
+        path.lineTo(6.8, 2);
+        path.moveTo(9.1, 7.5);
+        path.lineTo(9.1, 2.5);
+        path.moveTo(11.4, 8);
+        path.lineTo(11.4, 4);
+        p.drawPath(path);
+        QPainterPath palm;
+        palm.moveTo(4.5, 8);
+        palm.lineTo(4.5, 11);
+        palm.cubicTo(4.5, 13.5, 6, 14.5, 8, 14.5);
+        palm.cubicTo(10.5, 14.5, 11.4, 13, 11.4, 11);
+        palm.lineTo(11.4, 8);
+        palm.moveTo(11.4, 11);
+        palm.lineTo(13.6, 8.2);
+        p.drawPath(palm);
+        break;
+    }
     }
 }
 
@@ -178,6 +222,10 @@ QIcon drawn(std::string_view symbol, const QColor& color) {
     const Entry* entry = find(symbol);
     const Shape shape = entry ? entry->shape : Shape::dot;
     const QColor ink = color.isValid() ? color : QGuiApplication::palette().color(QPalette::WindowText);
+    // Tables ask for their symbols on every repaint.
+    static QHash<QPair<int, QRgb>, QIcon> cache;
+    const QPair<int, QRgb> key(static_cast<int>(shape), ink.rgba());
+    if (auto found = cache.constFind(key); found != cache.constEnd()) return *found;
     QIcon icon;
     for (int size : {16, 24, 32, 48}) {
         QPixmap pixmap(size, size);
@@ -188,6 +236,7 @@ QIcon drawn(std::string_view symbol, const QColor& color) {
         painter.end();
         icon.addPixmap(pixmap);
     }
+    cache.insert(key, icon);
     return icon;
 }
 

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFileSystemModel>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
@@ -9,6 +10,7 @@
 
 #include "desktop/HiddenFilesToggle.h"
 #include "support/TempDir.h"
+#include "ui/ElidedLabel.h"
 #include "ui/EmptyStateView.h"
 #include "ui/FilePicker.h"
 #include "ui/Symbols.h"
@@ -33,9 +35,11 @@ TEST(SymbolsTest, ThemeNamesFirstAndADrawnPictureOtherwise) {
     };
     const Case cases[] = {
         {"externaldrive", "drive-harddisk-usb"}, {"laptopcomputer", "computer-laptop"},
-        {"arrow.right", "go-next"},              {"exclamationmark", "dialog-warning"},
-        {"checkmark.circle.fill", "emblem-ok-symbolic"}, {"folder", "folder"},
-        {"no.such.symbol", ""},
+        {"folder", "folder"},                    {"no.such.symbol", ""},
+        // Marks and signs are always drawn.
+        {"arrow.right", ""},                     {"exclamationmark", ""},
+        {"checkmark.circle.fill", ""},           {"magnifyingglass", ""},
+        {"hand.raised", ""},
     };
     const QString theme = QIcon::themeName();
     QIcon::setThemeName(QStringLiteral("no-such-theme"));
@@ -48,10 +52,68 @@ TEST(SymbolsTest, ThemeNamesFirstAndADrawnPictureOtherwise) {
     }
     QIcon::setThemeName(theme);
 
+    // Marks and signs take the palette's text colour: light on a dark theme, where a
+    // theme's grey symbolic pictures would all but vanish.
+    const QPalette before = QGuiApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Window, QColor(0x2a, 0x2a, 0x2a));
+    QGuiApplication::setPalette(dark);
+    for (const char* symbol : {"checkmark.circle", "checkmark.circle.fill", "info.circle", "magnifyingglass",
+                               "hand.raised", "chevron.right", "exclamationmark.triangle.fill"}) {
+        const QImage image = Symbols::icon(symbol).pixmap(32, 32).toImage();
+        int light = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() > 200 && c.lightness() > 200) ++light;
+            }
+        }
+        EXPECT_GE(light, 20) << symbol;
+    }
+    QGuiApplication::setPalette(before);
+
     Symbols::useDesktopIconTheme();
     if (!QIcon::hasThemeIcon(QStringLiteral("drive-harddisk"))) GTEST_SKIP() << "no freedesktop icon theme installed";
     const QIcon drive = Symbols::icon("externaldrive");
     EXPECT_TRUE(Symbols::themeNames("externaldrive").contains(drive.name())) << drive.name().toStdString();
+}
+
+TEST(ElidedLabelTest, ALongTextIsShortenedToItsRoomWithTheWholeInItsTooltip) {
+    const QString name = QString::fromUtf8("Seagate Expansion Desktop 4TB \u2013 Familienarchiv 2024");
+    QWidget window;
+    auto* layout = new QHBoxLayout(&window);
+    auto* label = new ElidedLabel(name, &window);
+    auto* button = new QPushButton(QStringLiteral("Use This Drive"), &window);
+    layout->addWidget(label, 1);
+    layout->addWidget(button);
+    for (int width : {180, 320, 900}) {
+        SCOPED_TRACE(width);
+        window.resize(width, 60);
+        window.show();
+        QCoreApplication::processEvents();
+        // What shows fits beside the button, which keeps its whole title.
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
+        EXPECT_GE(button->width(), button->sizeHint().width());
+        EXPECT_LE(label->geometry().right(), button->geometry().left());
+        EXPECT_EQ(label->accessibleName(), name);
+        if (label->fontMetrics().horizontalAdvance(name) > label->contentsRect().width()) {
+            EXPECT_TRUE(label->isElided());
+            EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+            EXPECT_TRUE(label->toolTip().contains(name.toHtmlEscaped()));
+        } else {
+            EXPECT_EQ(label->text(), name);
+            EXPECT_TRUE(label->toolTip().isEmpty());
+        }
+    }
+    // A larger font takes more room for the same text.
+    window.resize(320, 60);
+    QFont large = label->font();
+    large.setPointSizeF(large.pointSizeF() * 2);
+    label->setFont(large);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(label->isElided());
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
 }
 
 TEST(EmptyStateViewTest, TextsArePlainAndTheDescriptionHidesWhenEmpty) {
