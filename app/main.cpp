@@ -12,11 +12,13 @@
 #include <cstring>
 #include <optional>
 
+#include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
 #include "desktop/PortalSettings.h"
 #include "desktop/SelfInstall.h"
 #include "desktop/Updater.h"
 #include "files/FilesWindow.h"
+#include "menubar/MenuBarGlyph.h"
 #include "foundation/PrivateFolder.h"
 #include "foundation/UserFolders.h"
 #include "model/AppModel.h"
@@ -49,6 +51,8 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     // Closing a window never ends a tray program.
     QApplication::setQuitOnLastWindowClosed(false);
     Symbols::useDesktopIconTheme();
+    // Every window carries the program's icon, installed or run from the build tree.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("keldwick"), MenuBarGlyph::programIcon()));
 
     InstanceBus instance;
     if (instance.claim() == InstanceBus::Claim::taken) {
@@ -83,6 +87,8 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     PortalSettings portal;
     DesktopMotion motion(portal);
     wiring.program().tray().followMotion(motion);
+    DesktopColorScheme colorScheme(portal);
+    wiring.program().tray().followColorScheme(colorScheme);
     wiring.listen(instance);
     wiring.quitOnTermination();
     wiring.start();

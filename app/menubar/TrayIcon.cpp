@@ -4,9 +4,11 @@
 #include <QCursor>
 #include <QEvent>
 #include <QScreen>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
 #include "desktop/MainThread.h"
 #include "ui/WindowRegistry.h"
@@ -23,8 +25,6 @@ TrayIcon::~TrayIcon() {
     if (panel_) panel_->hide();
     delete panel_.data();
 }
-
-MenuBarGlyph::Tone TrayIcon::tone() const { return MenuBarGlyph::toneFor(QApplication::palette()); }
 
 bool TrayIcon::show(std::optional<bool> trayAvailable) {
     assertMainThread();
@@ -65,6 +65,16 @@ void TrayIcon::advanceDrip() {
 void TrayIcon::setReduceMotion(bool on) {
     reduceMotion_ = on;
     refresh();
+}
+
+void TrayIcon::setColorScheme(std::optional<ColorScheme> scheme) {
+    scheme_ = scheme;
+    refresh();
+}
+
+void TrayIcon::followColorScheme(DesktopColorScheme& scheme) {
+    connect(&scheme, &DesktopColorScheme::schemeChanged, this, &TrayIcon::setColorScheme);
+    setColorScheme(scheme.scheme());
 }
 
 void TrayIcon::followMotion(DesktopMotion& motion) {
@@ -118,7 +128,8 @@ void TrayIcon::showPanel() {
         }
         // The name a screen reader gives the panel.
         panel_->setWindowTitle(QStringLiteral("Keldwick"));
-        panel_->adjustSize();
+        // Filled before it is placed, so it is placed at its real size.
+        emit panelShown();
         // Under the icon where the tray tells where it is; else by the pointer.
         const QRect icon = tray_ ? tray_->geometry() : QRect();
         QPoint anchor = icon.isValid() ? QPoint(icon.center().x(), icon.bottom() + 4) : QCursor::pos();
@@ -126,20 +137,31 @@ void TrayIcon::showPanel() {
         if (!screen) screen = QGuiApplication::primaryScreen();
         if (screen) {
             const QRect area = screen->availableGeometry();
-            QRect frame(QPoint(anchor.x() - panel_->width() / 2, anchor.y()), panel_->size());
-            if (!hasTray_) frame.moveCenter(area.center());
-            if (icon.isValid() && icon.center().y() > area.center().y()) frame.moveBottom(icon.top() - 4);
-            frame.moveRight(std::min(frame.right(), area.right()));
-            frame.moveLeft(std::max(frame.left(), area.left()));
-            frame.moveBottom(std::min(frame.bottom(), area.bottom()));
-            frame.moveTop(std::max(frame.top(), area.top()));
-            panel_->move(frame.topLeft());
+            // Inside the screen's free area, title bar included, however tall the rows:
+            // what doesn't fit scrolls. The window manager's frame is not known before
+            // the window shows, so a title bar's height is kept free for it.
+            const int frame = hasTray_ ? 0 : panel_->style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8;
+            panel_->setMaximumHeight(std::max(100, area.height() - frame));
+            panel_->resize(panel_->width(), std::min(panel_->sizeHint().height(), panel_->maximumHeight()));
+            QRect placed(QPoint(anchor.x() - panel_->width() / 2, anchor.y()),
+                         QSize(panel_->width(), panel_->height() + frame));
+            if (!hasTray_) placed.moveCenter(area.center());
+            if (icon.isValid() && icon.center().y() > area.center().y()) placed.moveBottom(icon.top() - 4);
+            placed.moveRight(std::min(placed.right(), area.right()));
+            placed.moveLeft(std::max(placed.left(), area.left()));
+            placed.moveBottom(std::min(placed.bottom(), area.bottom()));
+            placed.moveTop(std::max(placed.top(), area.top()));
+            // A window's position is that of its frame.
+            panel_->move(placed.topLeft());
+        } else {
+            panel_->adjustSize();
         }
+    } else {
+        emit panelShown();
     }
     panel_->show();
     panel_->raise();
     panel_->activateWindow();
-    emit panelShown();
 }
 
 }  // namespace keldwick

@@ -21,6 +21,7 @@ class QSystemTrayIcon;
 
 namespace keldwick {
 
+class DesktopColorScheme;
 class DesktopMotion;
 class WindowRegistry;
 
@@ -56,6 +57,11 @@ public:
     // Opens every queued window in order, then empties the queue.
     void openRequestedWindows();
 
+    // The desktop's colour scheme picks the glyph's tone; none: not known.
+    void setColorScheme(std::optional<ColorScheme> scheme);
+    void followColorScheme(DesktopColorScheme& scheme);
+    MenuBarGlyph::Tone tone() const { return MenuBarGlyph::toneFor(scheme_); }
+
     void setReduceMotion(bool on);
     // Takes the desktop's reduce-motion setting now and whenever it changes.
     void followMotion(DesktopMotion& motion);
@@ -70,6 +76,7 @@ public:
     static constexpr int clickAwayMs = 300;
 
 signals:
+    // The panel is about to show (made anew, or brought forward): its owner fills it now.
     void panelShown();
 
 protected:
@@ -78,7 +85,6 @@ protected:
 
 private:
     void advanceDrip();
-    MenuBarGlyph::Tone tone() const;
 
     Model model_;
     WindowRegistry& windows_;
@@ -89,6 +95,7 @@ private:
     QElapsedTimer sinceClosedByClickAway_;
     int dripFrame_ = 0;  // kept between animations: the next one goes on from here
     bool reduceMotion_ = false;
+    std::optional<ColorScheme> scheme_;
     bool hasTray_ = false;
     bool opening_ = false;
     MenuBarGlyph::Shown shown_;

@@ -2,6 +2,7 @@
 
 #include <QPalette>
 #include <cmath>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include "model/ModelStateFixtures.h"
@@ -136,22 +137,117 @@ TEST(MenuBarGlyphTest, RenderedPixelsShowTheFillAndTheMark) {
     }
 }
 
-TEST(MenuBarGlyphTest, TonesFollowThePaletteAndIconsAreCached) {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
-    QPalette light;
-    light.setColor(QPalette::Window, QColor(0xf0, 0xf0, 0xf0));
-    EXPECT_EQ(toneFor(dark), Tone::light);
-    EXPECT_EQ(toneFor(light), Tone::dark);
-    EXPECT_EQ(render(picture(1, Mark::none()), Tone::light, 10).pixelColor(77, 100).rgb(), QColor(Qt::white).rgb());
-
+TEST(MenuBarGlyphTest, TheToneComesFromTheDesktopsColorScheme) {
+    const std::optional<QVariant> none;
+    struct Case {
+        const char* name;
+        std::optional<QVariant> portalValue;
+        Tone tone;
+    };
+    const Case cases[] = {
+        {"prefers dark: light strokes", QVariant(1u), Tone::light},
+        {"prefers light: dark strokes", QVariant(2u), Tone::dark},
+        {"no preference: outlined", QVariant(0u), Tone::outlined},
+        {"a value the portal doesn't define", QVariant(3u), Tone::outlined},
+        {"a text", QVariant(QStringLiteral("1")), Tone::outlined},
+        {"no portal", none, Tone::outlined},
+        {"signed, as some portals send it", QVariant(1), Tone::light},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(toneFor(colorSchemeFrom(c.portalValue)), c.tone);
+    }
+    // The tray's glyph follows the scheme, and an unchanged scheme keeps the cached icon.
     const QIcon a = image(0.5, Mark::attention(), Tone::dark);
     EXPECT_EQ(a.cacheKey(), image(0.51, Mark::attention(), Tone::dark).cacheKey());  // same step
     EXPECT_EQ(image(1.7, Mark::none(), Tone::dark).cacheKey(), image(1, Mark::none(), Tone::dark).cacheKey());
     EXPECT_NE(a.cacheKey(), image(0.5, Mark::attention(), Tone::light).cacheKey());
+    EXPECT_NE(a.cacheKey(), image(0.5, Mark::attention(), Tone::outlined).cacheKey());
     EXPECT_NE(image(0.5, Mark::pouring(1), Tone::dark).cacheKey(), image(0.5, Mark::pouring(5), Tone::dark).cacheKey());
-    EXPECT_FALSE(a.pixmap(22, 22).isNull());
-    EXPECT_TRUE(a.availableSizes().contains(QSize(22, 22)));
+    for (int size : {16, 22, 24, 32, 44, 48}) EXPECT_TRUE(a.availableSizes().contains(QSize(size, size))) << size;
+}
+
+// Luminance of a colour, 0 to 1.
+double luminance(QRgb rgb) { return (0.2126 * qRed(rgb) + 0.7152 * qGreen(rgb) + 0.0722 * qBlue(rgb)) / 255; }
+
+// Pixels of the glyph laid on a panel of `panel` colour that stand out from it clearly.
+int standingOut(const QImage& glyph, const QColor& panel) {
+    QImage onPanel(glyph.size(), QImage::Format_ARGB32_Premultiplied);
+    onPanel.fill(panel);
+    QPainter painter(&onPanel);
+    painter.drawImage(0, 0, glyph);
+    painter.end();
+    int count = 0;
+    for (int y = 0; y < onPanel.height(); ++y) {
+        for (int x = 0; x < onPanel.width(); ++x) {
+            if (std::abs(luminance(onPanel.pixel(x, y)) - luminance(panel.rgb())) > 0.45) ++count;
+        }
+    }
+    return count;
+}
+
+TEST(MenuBarGlyphTest, EachToneReadsOnThePanelsItIsChosenFor) {
+    const QColor lightPanel(0xf6, 0xf5, 0xf4), darkPanel(0x24, 0x24, 0x24);
+    struct Case {
+        Tone tone;
+        bool readsOnLight, readsOnDark;
+    };
+    const Case cases[] = {{Tone::dark, true, false}, {Tone::light, false, true}, {Tone::outlined, true, true}};
+    const Picture half = picture(0.5, Mark::none());
+    for (const Case& c : cases) {
+        for (int size : {16, 22, 24, 32, 44, 48}) {
+            SCOPED_TRACE(testing::Message() << "tone " << int(c.tone) << " at " << size << " px");
+            const QImage glyph = trayImage(half, c.tone, size);
+            // The container and its contents alone cover about a sixth of the square.
+            const int enough = size * size / 12;
+            EXPECT_EQ(standingOut(glyph, lightPanel) >= enough, c.readsOnLight) << standingOut(glyph, lightPanel);
+            EXPECT_EQ(standingOut(glyph, darkPanel) >= enough, c.readsOnDark) << standingOut(glyph, darkPanel);
+        }
+    }
+}
+
+TEST(MenuBarGlyphTest, TheMarksStayApartAtTheTraysSizes) {
+    const Mark marks[] = {Mark::none(), Mark::overflow(), Mark::pouring(0), Mark::pouring(1), Mark::attention(),
+                          Mark::driveAway()};
+    // Each picture as it shows on a mid-grey panel, where both the strokes and an outline
+    // stand out.
+    auto onPanel = [](const QImage& glyph) {
+        QImage shown(glyph.size(), QImage::Format_ARGB32_Premultiplied);
+        shown.fill(QColor(0x80, 0x80, 0x80));
+        QPainter painter(&shown);
+        painter.drawImage(0, 0, glyph);
+        return shown;
+    };
+    for (Tone tone : {Tone::dark, Tone::outlined}) {
+        for (int size : {16, 22, 24, 32, 44, 48}) {
+            SCOPED_TRACE(testing::Message() << "tone " << int(tone) << " at " << size << " px");
+            std::vector<QImage> images;
+            for (const Mark& mark : marks) images.push_back(onPanel(trayImage(picture(0.5, mark), tone, size)));
+            for (size_t a = 0; a < images.size(); ++a) {
+                for (size_t b = a + 1; b < images.size(); ++b) {
+                    int differing = 0;
+                    for (int y = 0; y < size; ++y) {
+                        for (int x = 0; x < size; ++x) {
+                            if (std::abs(luminance(images[a].pixel(x, y)) - luminance(images[b].pixel(x, y))) > 0.3) {
+                                ++differing;
+                            }
+                        }
+                    }
+                    EXPECT_GE(differing, 3) << "marks " << a << " and " << b;
+                }
+            }
+            // The ring has a hole where the dot is solid: their centres (16.8, 13.8) in the
+            // box, which is as wide as the square and centred in it vertically.
+            const double scale = size / width;
+            const int cx = int(16.8 * scale), cy = int((size - height * scale) / 2 + 13.8 * scale);
+            const QImage& dot = images[4];
+            const QImage& ring = images[5];
+            // The dark strokes, not their light outline or the panel, make the shape.
+            auto dark = [](const QImage& image, int x, int y) { return luminance(image.pixel(x, y)) < 0.3; };
+            EXPECT_TRUE(dark(dot, cx, cy));
+            EXPECT_FALSE(dark(ring, cx, cy));
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+#pragma once
+// The desktop's colour scheme, read from its portal (org.freedesktop.appearance
+// "color-scheme") and followed as it changes. Unknown until the portal answers, and for
+// good on a desktop without one.
+
+#include <QObject>
+#include <QVariant>
+#include <optional>
+
+namespace keldwick {
+
+class PortalSettings;
+
+inline constexpr const char* appearanceNamespace = "org.freedesktop.appearance";
+inline constexpr const char* colorSchemeKey = "color-scheme";
+
+enum class ColorScheme { noPreference, dark, light };
+
+// The portal's number: 0 no preference, 1 prefers dark, 2 prefers light. Anything else
+// (another number, another type, nothing) is unknown.
+std::optional<ColorScheme> colorSchemeFrom(const std::optional<QVariant>& value);
+
+class DesktopColorScheme final : public QObject {
+    Q_OBJECT
+
+public:
+    // Reads the scheme from `portal` (which must outlive this) and follows its changes.
+    // Main thread only.
+    explicit DesktopColorScheme(PortalSettings& portal, QObject* parent = nullptr);
+
+    std::optional<ColorScheme> scheme() const { return scheme_; }
+
+signals:
+    void schemeChanged(std::optional<keldwick::ColorScheme> scheme);
+
+private:
+    void heard(std::optional<QVariant> value, bool isChange);
+
+    std::optional<ColorScheme> scheme_;
+    bool changed_ = false;  // a change arrived: a late answer to the first read is older
+};
+
+}  // namespace keldwick
