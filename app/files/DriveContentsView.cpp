@@ -18,7 +18,9 @@
 #include "ui/Divider.h"
 #include "ui/EmptyStateView.h"
 #include "ui/PlainText.h"
+#include "ui/RelativeDate.h"
 #include "ui/Symbols.h"
+#include "ui/TableFit.h"
 
 namespace keldwick {
 namespace {
@@ -89,8 +91,11 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
     auto* header = table_->horizontalHeader();
     header->setSectionResizeMode(DriveTable::nameColumn, QHeaderView::Stretch);
-    header->resizeSection(DriveTable::modifiedColumn, 170);
-    header->resizeSection(DriveTable::sizeColumn, 80);
+    fitRowsToFont(table_);
+    // A late evening in a month with a long name, in the user's own format.
+    fitColumn(table_, DriveTable::modifiedColumn, 170,
+              {QString::fromStdString(abbreviatedDateText(Date{1'727'564'280}, true))});
+    fitColumn(table_, DriveTable::sizeColumn, 80, {QStringLiteral("888.88 MB")});
     header->resizeSection(DriveTable::kindColumn, 150);
     column->addWidget(table_, 1);
     connect(table_, &QTableView::doubleClicked, this,

@@ -10,6 +10,7 @@
 #include "files/DriveContentsView.h"
 #include "files/FilesHost.h"
 #include "files/MovedFilesView.h"
+#include "ui/PlainText.h"
 #include "model/StatusTexts.h"
 
 namespace keldwick {
@@ -64,7 +65,13 @@ MovedFilesView* FilesWindow::moved() const { return moved_; }
 DriveContentsView* FilesWindow::everything() const { return everything_; }
 
 void FilesWindow::follow() {
-    everythingTab_->setText(QStringLiteral("Everything on ") + QString::fromStdString(driveDisplayName(host_.state())));
+    // A long drive name is shortened on the segment and read whole in its tooltip.
+    const QString everything =
+        QStringLiteral("Everything on ") + QString::fromStdString(driveDisplayName(host_.state()));
+    const QString shown = everythingTab_->fontMetrics().elidedText(everything, Qt::ElideRight, maximumTabTextWidth);
+    everythingTab_->setText(shown);
+    everythingTab_->setAccessibleName(everything);
+    everythingTab_->setToolTip(shown != everything ? toolTipText(everything) : QString());
     const FilesTab tab = host_.state().filesTab;
     movedTab_->setChecked(tab == FilesTab::moved);
     everythingTab_->setChecked(tab == FilesTab::everything);

@@ -25,6 +25,9 @@ class FilesWindow final : public QMainWindow {
 public:
     static constexpr int defaultWidth = 900;
     static constexpr int defaultHeight = 560;
+    // The drive's segment shortens a longer title, so the tabs and the search field fit
+    // the window's smallest width.
+    static constexpr int maximumTabTextWidth = 320;
 
     explicit FilesWindow(FilesHost& host, QWidget* parent = nullptr);
 

@@ -20,8 +20,10 @@
 #include "ui/Brand.h"
 #include "ui/Divider.h"
 #include "ui/EmptyStateView.h"
+#include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
+#include "ui/TableFit.h"
 
 namespace keldwick {
 namespace {
@@ -71,9 +73,13 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     header->setSectionResizeMode(MovedTable::nameColumn, QHeaderView::Stretch);
     header->setSectionResizeMode(MovedTable::whereColumn, QHeaderView::Interactive);
     header->resizeSection(MovedTable::whereColumn, 200);
-    header->resizeSection(MovedTable::sizeColumn, 80);
-    header->resizeSection(MovedTable::movedColumn, 110);
-    header->resizeSection(MovedTable::statusColumn, 180);
+    // Widths for the longest texts these columns show, so a larger font widens them.
+    fitRowsToFont(table_);
+    fitColumn(table_, MovedTable::sizeColumn, 80, {QStringLiteral("888.88 MB")});
+    fitColumn(table_, MovedTable::movedColumn, 110,
+              {QStringLiteral("11 months ago"), QStringLiteral("59 minutes ago"), QStringLiteral("23 hours ago")});
+    fitColumn(table_, MovedTable::statusColumn, 180,
+              {QStringLiteral("Drive not plugged in"), QStringLiteral("Extra copy on drive")}, 22);
     header->setMinimumSectionSize(60);
     table_->viewport()->setAcceptDrops(true);
     table_->viewport()->installEventFilter(this);
@@ -143,8 +149,8 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     layout->addWidget(divider(this));
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(12, 12, 12, 12);
-    status_ = plainLabel(QString(), this);
-    status_->setTextInteractionFlags(Qt::NoTextInteraction);
+    // A long drive name shortens the summary rather than running it under the buttons.
+    status_ = new ElidedLabel(QString(), this);
     progress_ = new QProgressBar(this);
     progress_->setFixedWidth(140);
     progress_->setTextVisible(false);
@@ -273,8 +279,8 @@ void MovedFilesView::update() {
     }
 
     const BottomStatus bottom = bottomStatus(state);
-    status_->setText(text(bottom.text));
-    status_->setToolTip(bottom.kind == BottomStatus::Kind::problem ? toolTipText(text(bottom.text)) : QString());
+    status_->setFullText(text(bottom.text));
+    status_->setHelp(bottom.kind == BottomStatus::Kind::problem ? text(bottom.text) : QString());
     QPalette palette = status_->palette();
     palette.setColor(QPalette::WindowText, bottom.kind == BottomStatus::Kind::problem
                                                ? brandOrange()

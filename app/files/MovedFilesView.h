@@ -14,6 +14,7 @@
 
 #include "files/MovedRows.h"
 #include "files/MovedTable.h"
+#include "ui/ElidedLabel.h"
 
 class QLabel;
 class QMenu;
@@ -90,7 +91,7 @@ private:
     QLabel* problemText_;
     QPushButton* problemFirst_;
     QPushButton* problemDelete_;
-    QLabel* status_;
+    ElidedLabel* status_;
     QProgressBar* progress_;
     QPushButton* stop_;
     QPushButton* moveFiles_;

@@ -18,6 +18,9 @@ constexpr int margin = 14;
 constexpr int outer = 5;
 constexpr int rowHeight = 22;
 
+// 22 points high, or taller when the font is larger.
+int rowHeightFor(const QFontMetrics& metrics) { return std::max(rowHeight, metrics.height() + 6); }
+
 }  // namespace
 
 QColor colorOf(Tint tint, const QPalette& palette) {
@@ -40,6 +43,7 @@ MenuActionRow::MenuActionRow(const PanelRow& row, QWidget* parent) : QAbstractBu
     setText(QString::fromStdString(row.title));
     setAccessibleName(text());
     setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
 void MenuActionRow::keyPressEvent(QKeyEvent* event) {
@@ -56,7 +60,7 @@ QString MenuActionRow::shortcutHint() const {
         .toString(QKeySequence::NativeText);
 }
 
-QSize MenuActionRow::sizeHint() const { return {300, rowHeight}; }
+QSize MenuActionRow::sizeHint() const { return {300, rowHeightFor(fontMetrics())}; }
 
 void MenuActionRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -90,8 +94,11 @@ void MenuActionRow::paintEvent(QPaintEvent*) {
     drawRight(QString::fromStdString(row_.value), sideColor.isValid() ? sideColor : colorOf(row_.valueTint, palette()));
     painter.setPen(titleColor);
     const QRectF titleArea(textArea.left(), textArea.top(), std::max(0.0, right - 8 - textArea.left()), textArea.height());
-    painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft,
-                     fontMetrics().elidedText(text(), Qt::ElideRight, int(titleArea.width())));
+    const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, int(titleArea.width()));
+    painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
+    // A shortened title is read whole in the tooltip.
+    const QString tip = shown != text() ? toolTipText(text()) : QString();
+    if (toolTip() != tip) setToolTip(tip);
 }
 
 StorageBarRow::StorageBarRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) {
@@ -103,26 +110,33 @@ double StorageBarRow::fillWidth(double fill, double width) { return std::max(wid
 
 double StorageBarRow::tickCentre(double mark, double width) { return width * mark; }
 
-QSize StorageBarRow::sizeHint() const { return {300, row_.fill ? 34 : 20}; }
+// The title's line: 18 points, or the font's height when that is more.
+int StorageBarRow::lineHeight() const { return std::max(18, fontMetrics().height() + 2); }
+
+QSize StorageBarRow::sizeHint() const { return {300, row_.fill ? lineHeight() + 16 : lineHeight() + 2}; }
 
 void StorageBarRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const int left = margin, right = width() - margin;
-    const QRect line(left, 0, right - left, 18);
-    Symbols::icon(row_.symbol).paint(&painter, QRect(line.left(), line.top() + 2, 14, 14));
+    const QRect line(left, 0, right - left, lineHeight());
+    Symbols::icon(row_.symbol).paint(&painter, QRect(line.left(), line.center().y() - 7, 14, 14));
     const QString value = QString::fromStdString(row_.value);
     const int valueWidth = fontMetrics().horizontalAdvance(value);
     painter.setPen(colorOf(row_.valueTint, palette()));
     painter.drawText(QRect(right - valueWidth, line.top(), valueWidth, line.height()), Qt::AlignVCenter, value);
     painter.setPen(colorOf(row_.fill ? Tint::primary : Tint::secondary, palette()));
     const QRect titleArea(left + 23, line.top(), std::max(0, right - valueWidth - 8 - left - 23), line.height());
-    painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft,
-                     fontMetrics().elidedText(QString::fromStdString(row_.title), Qt::ElideRight, titleArea.width()));
+    const QString title = QString::fromStdString(row_.title);
+    const QString shown = fontMetrics().elidedText(title, Qt::ElideRight, titleArea.width());
+    painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
+    // A shortened drive name is read whole in the tooltip.
+    const QString tip = shown != title ? toolTipText(title) : QString();
+    if (toolTip() != tip) setToolTip(tip);
     if (!row_.fill) return;
 
     // The bar starts under the title: the icon's 16 points and a spacing of 7.
-    const double barLeft = left + 23, barWidth = right - barLeft, barTop = 23;
+    const double barLeft = left + 23, barWidth = right - barLeft, barTop = line.top() + line.height() + 5;
     painter.setPen(Qt::NoPen);
     QColor track = colorOf(Tint::primary, palette());
     track.setAlphaF(0.1);

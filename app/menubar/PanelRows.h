@@ -50,6 +50,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    int lineHeight() const;
+
     PanelRow row_;
 };
 

@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -14,6 +16,7 @@
 #include "menubar/PanelRows.h"
 #include "ui/Brand.h"
 #include "ui/CloseKeys.h"
+#include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
@@ -55,11 +58,39 @@ QLabel* statusSymbol(const PanelRow& row, const QPalette& palette) {
 TrayPanel::TrayPanel(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::StyledPanel);
     setFixedWidth(300);
-    auto* layout = new QVBoxLayout(this);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    scroll_->setAccessibleName(QStringLiteral("Keldwick"));
+    content_ = new QWidget;
+    auto* layout = new QVBoxLayout(content_);
     layout->setContentsMargins(0, 6, 0, 6);
     layout->setSpacing(0);
     rows_ = layout;
+    scroll_->setWidget(content_);
+    outer->addWidget(scroll_);
     closeOnEscapeOrCtrlW(this);
+}
+
+void TrayPanel::fitRows() {
+    // Not adjustSize(), which would hold a window to two thirds of the screen's height.
+    resize(width(), std::min(sizeHint().height(), maximumHeight()));
+    // Grown while open: still inside the screen's free area.
+    if (isWindow() && isVisible() && screen()) {
+        const QRect area = screen()->availableGeometry();
+        const int over = frameGeometry().bottom() - area.bottom();
+        if (over > 0) move(pos().x(), std::max(area.top(), pos().y() - over));
+    }
+}
+
+QSize TrayPanel::sizeHint() const {
+    const int inner = width() - 2 * frameWidth();
+    const int rows = rows_->hasHeightForWidth() ? rows_->totalHeightForWidth(inner) : rows_->totalSizeHint().height();
+    return {width(), rows + 2 * frameWidth()};
 }
 
 void TrayPanel::run(PanelCommand command) {
@@ -177,11 +208,19 @@ void TrayPanel::show(const PanelContents& panel) {
             auto* box = new QWidget;
             auto* layout = new QHBoxLayout(box);
             layout->setContentsMargins(margin, 0, margin, 0);
-            box->setFixedHeight(22);
-            layout->addWidget(plainLabel(text(row.title)));
-            layout->addStretch();
-            layout->addWidget(secondaryLabel(text(row.value), nullptr));
-            if (!row.help.empty()) box->setToolTip(toolTipText(text(row.help)));
+            layout->setSpacing(8);
+            // 22 points high, or as high as a larger font's line needs.
+            box->setMinimumHeight(std::max(22, box->fontMetrics().height() + 6));
+            // The title holds the drive's name, which may be long: it gives way, the value not.
+            auto* title = new ElidedLabel(text(row.title));
+            layout->addWidget(title, 1);
+            QLabel* value = secondaryLabel(text(row.value), nullptr);
+            value->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+            layout->addWidget(value);
+            if (!row.help.empty()) {
+                box->setToolTip(toolTipText(text(row.help)));
+                title->setHelp(text(row.help));
+            }
             rows_->addWidget(box);
             break;
         }
@@ -204,10 +243,10 @@ void TrayPanel::show(const PanelContents& panel) {
         }
         }
     }
-    adjustSize();
+    fitRows();
     // Rows added while the panel is open only show on the next turn of the loop, and a
     // layout sizes only what shows: take their size again then, else wrapped lines are cut.
-    if (isVisible()) QTimer::singleShot(0, this, &QWidget::adjustSize);
+    if (isVisible()) QTimer::singleShot(0, this, &TrayPanel::fitRows);
 }
 
 }  // namespace keldwick

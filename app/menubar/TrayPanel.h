@@ -3,7 +3,8 @@
 // then the rows of a PanelContents laid out top to bottom. It holds no state of its own: the
 // owner hands it a new PanelContents whenever the model changes, and hears back which command was
 // chosen and how the switch was turned. Escape and Ctrl+W close it; Tab goes through the
-// switch and the command rows, and Return chooses one.
+// switch and the command rows, and Return chooses one. Given less height than its rows
+// need (a small screen, a large font), the rows scroll.
 
 #include <QFrame>
 #include <functional>
@@ -11,6 +12,7 @@
 #include "menubar/PopoverRows.h"
 
 class QCheckBox;
+class QScrollArea;
 class QShortcut;
 class QVBoxLayout;
 
@@ -29,12 +31,20 @@ public:
     void show(const PanelContents& panel);
     const PanelContents& shown() const { return panel_; }
     QCheckBox* automaticSwitch() const { return switch_; }
+    QScrollArea* scrollArea() const { return scroll_; }
+
+    // As high as every row asks at the panel's width.
+    QSize sizeHint() const override;
+    // As high as the rows ask, or the panel's maximum height when that is less.
+    void fitRows();
 
 private:
     void run(PanelCommand command);
 
     PanelContents panel_;
     bool built_ = false;
+    QScrollArea* scroll_;
+    QWidget* content_;
     QVBoxLayout* rows_;
     QCheckBox* switch_ = nullptr;
     QList<QShortcut*> shortcuts_;

@@ -8,6 +8,7 @@
 #include "onboarding/OnboardingTexts.h"
 #include "onboarding/StepStyle.h"
 #include "ui/Brand.h"
+#include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
@@ -23,7 +24,8 @@ DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void(
 
     auto* lines = new QVBoxLayout;
     lines->setSpacing(3);
-    auto* name = plainLabel(QString::fromStdString(option.volume.name), this);
+    // A long volume name is shortened, whole in its tooltip, never cut mid-letter.
+    auto* name = new ElidedLabel(QString::fromStdString(option.volume.name), this);
     style::font(name, 1.0, QFont::DemiBold);
     lines->addWidget(name);
     auto* space = plainLabel(QString::fromStdString(driveRowSpaceText(option.volume)), this);
@@ -35,7 +37,9 @@ DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void(
         style::secondary(usedBefore_);
         lines->addWidget(usedBefore_);
     }
-    if (auto problem = driveRowProblemText(option)) {
+    // The drive in use is ticked, not warned about: why a drive can't be picked matters
+    // only on the rows one could pick.
+    if (auto problem = isChosen ? std::nullopt : driveRowProblemText(option)) {
         problem_ = plainLabel(QString::fromStdString(*problem), this, true);
         style::tint(problem_, brandOrange());
         lines->addWidget(problem_);

@@ -11,6 +11,7 @@
 #include "onboarding/DriveRow.h"
 #include "settings/SettingsHost.h"
 #include "settings/SettingsScreens.h"
+#include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
@@ -69,7 +70,7 @@ DriveTab::DriveTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_
     facts_ = new QWidget(this);
     auto* form = new QFormLayout(facts_);
     form->setContentsMargins(0, 0, 0, 0);
-    name_ = plainLabel(QString(), facts_);
+    name_ = new ElidedLabel(QString(), facts_);
     status_ = plainLabel(QString(), facts_);
     files_ = plainLabel(QString(), facts_);
     kind_ = plainLabel(QString(), facts_);
@@ -129,7 +130,7 @@ void DriveTab::render() {
     const DriveScreen screen = driveScreen(host_.state(), host_.driveWork());
     noDrive_->setVisible(!screen.hasDrive);
     facts_->setVisible(screen.hasDrive);
-    name_->setText(text(screen.driveName));
+    name_->setFullText(text(screen.driveName));
     status_->setText(text(screen.status));
     files_->setText(text(screen.filesOnIt));
     kindTitle_->setVisible(screen.kind.has_value());

@@ -19,6 +19,8 @@ class QPushButton;
 
 namespace keldwick {
 
+class ElidedLabel;
+
 class SettingsHost;
 
 // "Choose a drive": one row per drive offered; choosing one closes the chooser and hands
@@ -60,7 +62,7 @@ private:
     SettingsHost& host_;
     QLabel* noDrive_;
     QWidget* facts_;
-    QLabel* name_;
+    ElidedLabel* name_;
     QLabel* status_;
     QLabel* files_;
     QLabel* kindTitle_;

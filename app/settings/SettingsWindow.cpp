@@ -1,7 +1,11 @@
 #include "settings/SettingsWindow.h"
 
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTabBar>
 #include <QVBoxLayout>
 
@@ -31,10 +35,20 @@ SettingsWindow::SettingsWindow(SettingsHost& host, QWidget* parent)
     // shown.
     tabs_ = new QTabBar(this);
     tabs_->setExpanding(false);
-    general_ = new GeneralTab(host_, this);
-    folders_ = new FoldersTab(host_, this);
-    drive_ = new DriveTab(host_, this);
-    advanced_ = new AdvancedTab(host_, this);
+    // The pages scroll where the screen is lower than the page shown (a small screen at
+    // 2×, a large font), rather than squeezing their texts.
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setAccessibleName(QStringLiteral("Settings"));
+    pageBox_ = new QWidget;
+    auto* pageLayout = new QVBoxLayout(pageBox_);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    general_ = new GeneralTab(host_, pageBox_);
+    folders_ = new FoldersTab(host_, pageBox_);
+    drive_ = new DriveTab(host_, pageBox_);
+    advanced_ = new AdvancedTab(host_, pageBox_);
     // In the order of SettingsTab.
     const struct {
         QWidget* page;
@@ -49,7 +63,9 @@ SettingsWindow::SettingsWindow(SettingsHost& host, QWidget* parent)
         pages_.push_back(tab.page);
     }
     layout->addWidget(tabs_, 0, Qt::AlignHCenter);
-    for (QWidget* page : pages_) layout->addWidget(page);
+    for (QWidget* page : pages_) pageLayout->addWidget(page);
+    scroll_->setWidget(pageBox_);
+    layout->addWidget(scroll_, 1);
 
     render();
     connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
@@ -72,10 +88,26 @@ void SettingsWindow::render() {
     }
 }
 
+QSize SettingsWindow::sizeHint() const {
+    const QMargins margins = layout()->contentsMargins();
+    const int inner = fixedWidth - margins.left() - margins.right();
+    QLayout* pages = pageBox_->layout();
+    const int pageHeight = pages->hasHeightForWidth() ? pages->totalHeightForWidth(inner) : pages->totalSizeHint().height();
+    int height = margins.top() + margins.bottom() + tabs_->sizeHint().height() + layout()->spacing() + pageHeight;
+    if (!problem_->isHidden()) height += problem_->heightForWidth(inner) + layout()->spacing();
+    return {fixedWidth, height};
+}
+
 void SettingsWindow::fitTab() {
     for (size_t i = 0; i < pages_.size(); ++i) pages_[i]->setVisible(static_cast<int>(i) == tabs_->currentIndex());
-    layout()->activate();
-    adjustSize();
+    pageBox_->layout()->activate();
+    int height = sizeHint().height();
+    // No taller than the screen's free area, a title bar's height kept for the frame.
+    if (const QScreen* shownOn = screen()) {
+        const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8;
+        height = std::min(height, shownOn->availableGeometry().height() - frame);
+    }
+    resize(fixedWidth, height);
 }
 
 WindowRegistry::Entry settingsWindowEntry(SettingsHost& host) {

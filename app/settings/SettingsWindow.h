@@ -1,7 +1,8 @@
 #pragma once
 // The settings window: the tabs General, Folders, Drive and Advanced over the program's
 // model. It opens on the tab it showed last (the model remembers it), is 600 wide and as
-// tall as the tab shown, and tells at the top when the settings can't be saved.
+// tall as the tab shown (the tab scrolls on a screen too small for it), and tells at the
+// top when the settings can't be saved.
 
 #include <QWidget>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "ui/WindowRegistry.h"
 
 class QLabel;
+class QScrollArea;
 class QTabBar;
 
 namespace keldwick {
@@ -34,6 +36,10 @@ public:
     DriveTab* drive() const { return drive_; }
     AdvancedTab* advanced() const { return advanced_; }
     QLabel* problemLabel() const { return problem_; }
+    QScrollArea* scrollArea() const { return scroll_; }
+
+    // As tall as the problem, the tabs and the whole of the tab shown.
+    QSize sizeHint() const override;
 
 private:
     void render();
@@ -42,6 +48,8 @@ private:
     SettingsHost& host_;
     QLabel* problem_;
     QTabBar* tabs_;
+    QScrollArea* scroll_;
+    QWidget* pageBox_;
     std::vector<QWidget*> pages_;  // in the order of SettingsTab
     GeneralTab* general_;
     FoldersTab* folders_;

@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "desktop/Pictures.h"
+
 // Desktop services, the windows' kit, the tray and the program's wiring draw widgets
 // and icons: Qt's offscreen platform stands in for a display, so the tests run without
 // one. Their test programs share this main.
@@ -9,6 +11,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    keldwick::test::usePictureTheme();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -9,8 +9,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QApplication>
+#include <QCheckBox>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyleFactory>
+#include <QToolButton>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTabBar>
@@ -66,18 +73,90 @@ QStringList unnamedControls(const QWidget* window) {
     return unnamed;
 }
 
+QStringList cutTexts(const QWidget* window) {
+    QStringList cut;
+    auto report = [&](const QWidget* widget, const QString& text, const QString& why) {
+        cut << QStringLiteral("\"%1\" (%2): %3").arg(text.left(60), QString::fromLatin1(widget->metaObject()->className()), why);
+    };
+    for (const QLabel* label : window->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(window) || label->text().isEmpty()) continue;
+        // A label inside a view port shows what scrolls into view, by design.
+        const QRect room = label->contentsRect().marginsRemoved(QMargins(label->margin(), label->margin(),
+                                                                          label->margin(), label->margin()));
+        if (label->wordWrap()) {
+            const int needed = label->heightForWidth(label->width());
+            if (label->height() + 1 < needed) {
+                report(label, label->text(), QStringLiteral("%1 px high for %2 px of lines").arg(label->height()).arg(needed));
+            }
+            continue;
+        }
+        const QSize text = label->fontMetrics().size(0, label->text());
+        if (text.width() > room.width() + 1) {
+            report(label, label->text(), QStringLiteral("%1 px wide for %2 px of text").arg(room.width()).arg(text.width()));
+        }
+        if (label->fontMetrics().height() > room.height() + 1) {
+            report(label, label->text(),
+                   QStringLiteral("%1 px high for a %2 px line").arg(room.height()).arg(label->fontMetrics().height()));
+        }
+    }
+    for (const QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(window) || button->text().isEmpty()) continue;
+        if (!qobject_cast<const QPushButton*>(button) && !qobject_cast<const QCheckBox*>(button) &&
+            !qobject_cast<const QRadioButton*>(button) && !qobject_cast<const QToolButton*>(button)) {
+            continue;
+        }
+        if (button->width() + 1 < button->sizeHint().width()) {
+            report(button, button->text(),
+                   QStringLiteral("%1 px wide for a %2 px title").arg(button->width()).arg(button->sizeHint().width()));
+        }
+    }
+    return cut;
+}
+
+void usePictureTheme() {
+    if (qEnvironmentVariable("KELDWICK_PICTURES_THEME") != QLatin1String("dark")) return;
+    // What qt6ct's dark scheme gives an application: Fusion over a dark palette.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
+    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(0xa0, 0xa0, 0xa0));
+    dark.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
+    dark.setColor(QPalette::Mid, QColor(0x40, 0x40, 0x40));
+    dark.setColor(QPalette::Dark, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    QApplication::setPalette(dark);
+}
+
 void savePicture(QWidget& window, QSize size, const QString& name) {
     window.resize(size);
     window.show();
     QCoreApplication::processEvents();
     const QImage image = window.grab().toImage();
-    EXPECT_EQ(image.size(), size) << name.toStdString();
+    const double ratio = window.devicePixelRatioF();
+    EXPECT_EQ(image.size(), size * ratio) << name.toStdString();
+    QString variant = name;
+    if (qEnvironmentVariable("KELDWICK_PICTURES_THEME") == QLatin1String("dark")) variant += QStringLiteral("-dark");
+    if (ratio >= 1.5) variant += QStringLiteral("-%1x").arg(qRound(ratio));
     const QString folder = QStringLiteral(QT_TESTCASE_BUILDDIR "/../screenshots");
     QDir().mkpath(folder);
-    EXPECT_TRUE(image.save(folder + QLatin1Char('/') + name + QStringLiteral(".png"))) << name.toStdString();
+    EXPECT_TRUE(image.save(folder + QLatin1Char('/') + variant + QStringLiteral(".png"))) << variant.toStdString();
     const QStringList unnamed = unnamedControls(&window);
     EXPECT_TRUE(unnamed.isEmpty()) << name.toStdString() << ", controls without a name: "
                                    << unnamed.join(QStringLiteral("; ")).toStdString();
+    const QStringList cut = cutTexts(&window);
+    EXPECT_TRUE(cut.isEmpty()) << variant.toStdString() << ", texts cut: " << cut.join(QStringLiteral("; ")).toStdString();
 }
 
 }  // namespace keldwick::test

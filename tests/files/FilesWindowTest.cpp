@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <map>
 
+#include "desktop/Pictures.h"
 #include "drives/DriveLayout.h"
 #include "files/DriveContentsView.h"
 #include "files/DriveTable.h"
@@ -340,6 +341,64 @@ TEST(FilesWindowTest, ClosingClearsTheProblemAndDestroyingReachesNothing) {
     host.model.filesProblem = "Couldn't move “c”.";
     QTest::qWait(10);
     EXPECT_TRUE(host.calls.empty());
+}
+
+}  // namespace
+}  // namespace keldwick
+
+namespace keldwick {
+namespace {
+
+// The moved files at a large font, with the long drive name: what each text needs is
+// measured against the room it gets.
+TEST(FilesLayoutTest, ALargeFontGrowsTheRowsAndColumnsAndALongNameKeepsOffTheButtons) {
+    const QFont before = QApplication::font();
+    QFont large = before;
+    large.setPointSizeF(before.pointSizeF() * 1.8);
+    QApplication::setFont(large);
+    {
+        test::FakeFilesHost host;
+        host.model.settings.drive = keldwick::Drive{"ID", test::longDriveName};
+        const double minute = 60, day = 86400;
+        int64_t id = 0;
+        for (double ago : {6 * minute, 59 * minute, 23 * 3600.0, day, 40 * day, 330 * day, 800 * day}) {
+            ++id;
+            OffloadRecord r = record(id, "Report " + std::to_string(id) + ".ods", Phase::offloaded);
+            r.size = 888'880'000;
+            r.createdAt = host.now().adding(-ago);
+            host.model.records.push_back(r);
+        }
+        FilesWindow window(host);
+        window.resize(FilesWindow::defaultWidth, FilesWindow::defaultHeight);
+        window.show();
+        QCoreApplication::processEvents();
+        MovedFilesView* view = window.moved();
+        ASSERT_NE(view, nullptr);
+        QTableView* table = view->table();
+        const QFontMetrics metrics = table->fontMetrics();
+        for (int row = 0; row < table->model()->rowCount(); ++row) {
+            EXPECT_GE(table->rowHeight(row), metrics.height() + 4) << row;
+            for (int column : {int(MovedTable::sizeColumn), int(MovedTable::movedColumn)}) {
+                const QString text = table->model()->index(row, column).data().toString();
+                // A cell's text has its padding on either side.
+                EXPECT_LE(metrics.horizontalAdvance(text) + 8, table->columnWidth(column))
+                    << text.toStdString() << " in a column " << table->columnWidth(column) << " px wide";
+            }
+        }
+        // The footer's summary names the long drive: shortened, never under the buttons.
+        QLabel* status = view->statusLabel();
+        EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()), status->contentsRect().width());
+        for (QPushButton* button : view->findChildren<QPushButton*>()) {
+            if (!button->isVisible() || button->parentWidget() != status->parentWidget()) continue;
+            EXPECT_FALSE(status->geometry().intersects(button->geometry())) << button->text().toStdString();
+            EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+        }
+        EXPECT_TRUE(status->toolTip().contains(QString::fromUtf8(test::longDriveName).toHtmlEscaped()) ||
+                    status->text().contains(QString::fromUtf8(test::longDriveName)));
+        const QStringList cut = test::cutTexts(&window);
+        EXPECT_TRUE(cut.isEmpty()) << cut.join("; ").toStdString();
+    }
+    QApplication::setFont(before);
 }
 
 }  // namespace

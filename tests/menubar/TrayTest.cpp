@@ -1,12 +1,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QPointer>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include "desktop/DesktopMotion.h"
 #include "desktop/FakePortal.h"
+#include "desktop/Pictures.h"
 #include "desktop/PortalSettings.h"
 #include "desktop/PrivateBus.h"
 #include "menubar/PanelRows.h"
@@ -112,6 +116,43 @@ TEST_F(TrayTest, WithoutATrayThePanelIsAWindow) {
     EXPECT_EQ(tray_->panel(), first);
     EXPECT_TRUE(first->isVisible());
     EXPECT_EQ(shown.count(), 2);
+}
+
+TEST_F(TrayTest, WithoutATrayThePanelWindowStaysInsideTheScreensFreeAreaAndItsRowsFitTheirText) {
+    // A large font makes the rows taller than the screen: at the usual size the panel is
+    // about 460 pixels high.
+    const QFont before = QApplication::font();
+    QFont large = before;
+    const int screenHeight = QGuiApplication::primaryScreen()->availableGeometry().height();
+    large.setPointSizeF(before.pointSizeF() * std::max(2.0, 3.0 * screenHeight / 460.0));
+    QApplication::setFont(large);
+    state_.records = {test::record("/home/u/Downloads/a.iso", Phase::offloaded, false, 6'000'000'000),
+                      test::record("/home/u/Documents/b.pdf", Phase::linkMissing)};
+    state_.lastRun = "Moved 1 item (6 GB) to " + std::string(test::longDriveName) + ".";
+    state_.lastRunDate = Date{1'800'000'000 - 3600};
+    state_.settings.drive->name = test::longDriveName;
+    make();
+    QObject::connect(tray_.get(), &TrayIcon::panelShown, [this] {
+        qobject_cast<TrayPanel*>(tray_->panel())->show(panel(state_, std::nullopt, Date{1'800'000'000}, "en_US"));
+    });
+    tray_->show(false);
+    tray_->showPanel();
+    QCoreApplication::processEvents();
+    auto* shown = qobject_cast<TrayPanel*>(tray_->panel());
+    ASSERT_NE(shown, nullptr);
+    const QRect area = shown->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(shown->frameGeometry()))
+        << "area " << area.height() << " px high, panel from " << shown->frameGeometry().top() << " to "
+        << shown->frameGeometry().bottom();
+    // What doesn't fit scrolls.
+    EXPECT_LT(shown->height(), shown->sizeHint().height());
+    EXPECT_GT(shown->scrollArea()->verticalScrollBar()->maximum(), 0);
+    for (const MenuActionRow* row : shown->findChildren<MenuActionRow*>()) {
+        EXPECT_GE(row->height(), row->fontMetrics().height()) << row->text().toStdString();
+    }
+    const QStringList cut = test::cutTexts(shown);
+    EXPECT_TRUE(cut.isEmpty()) << cut.join("; ").toStdString();
+    QApplication::setFont(before);
 }
 
 TEST_F(TrayTest, UnderTheIconThePanelClosesWhenAnotherWindowTakesTheFocus) {

@@ -60,6 +60,8 @@ TEST(StepViewsTest, DriveRowOffersOnlyWhatTheDriveAllows) {
         {"chosen", &usable, true, false, false, false},
         {"used before", &used, false, true, true, false},
         {"problem", &broken, false, false, false, true},
+        // The drive in use is ticked, not warned about as if one were about to pick it.
+        {"chosen despite a problem", &broken, true, false, false, false},
     };
     for (const auto& c : cases) {
         int picked = 0;

@@ -14,7 +14,8 @@ namespace {
 constexpr int64_t GB = 1'000'000'000;
 
 void save(QWidget& window, const char* name) {
-    window.adjustSize();
+    // The settings window sizes itself to its tab and the screen; the chooser to its rows.
+    if (!qobject_cast<SettingsWindow*>(&window)) window.adjustSize();
     test::savePicture(window, window.size(),
                       QStringLiteral("settings-%1").arg(QLatin1String(name)));
 }
@@ -33,7 +34,7 @@ void setUp(test::FakeSettingsHost& host, const std::string& home) {
     ModelState& m = host.model;
     m.home = home;
     m.settings.onboardingComplete = true;
-    m.settings.drive = Drive{"D1", "Archive"};
+    m.settings.drive = Drive{"D1", test::longDriveName};
     m.settings.managedFolders = {home + "/Downloads", home + "/Documents", home + "/Videos/Old"};
     m.pins = {home + "/Documents/Taxes", home + "/Downloads/passport scan.pdf"};
     DriveProfile profile;
@@ -42,7 +43,7 @@ void setUp(test::FakeSettingsHost& host, const std::string& home) {
     m.settings.driveProfile = profile;
     m.driveRoot = "/media/u/Archive";
     VolumeInfo volume;
-    volume.name = "Archive";
+    volume.name = test::longDriveName;
     volume.availableBytes = 1'214 * GB;
     volume.totalBytes = 2'000 * GB;
     m.driveVolume = volume;
@@ -100,12 +101,12 @@ TEST(SettingsPicturesTest, EachTab) {
         test::FakeSettingsHost host;
         setUp(host, home);
         DriveOption archive, stick;
-        archive.volume.name = "Archive";
+        archive.volume.name = test::longDriveName;
         archive.volume.mountPath = "/media/u/Archive";
         archive.volume.fileSystem = "ext4";
         archive.volume.availableBytes = 1'214 * GB;
         archive.volume.totalBytes = 2'000 * GB;
-        archive.existing = Drive{"D1", "Archive"};
+        archive.existing = Drive{"D1", test::longDriveName};
         stick = archive;
         stick.volume.name = "STICK";
         stick.volume.mountPath = "/media/u/STICK";
