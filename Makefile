@@ -42,12 +42,13 @@ install: release
 dist: release
 	./scripts/dist $(RELEASE_DIR) build/dist "$(KELDWICK_SIGNING_KEY)"
 
-# Every window pictured in its main states by the windows' picture tests (offscreen), then
-# the real program under a virtual X server with a tray; all of it lands in build/screenshots.
+# Every window pictured in its main states by the windows' picture tests (offscreen), at 1×
+# and 2×, light and dark, then the real program under a virtual X server with a tray on a
+# light and on a dark panel; all of it lands in build/screenshots.
 screenshots: release
 	$(CONFIGURE_TEST)
 	cmake --build $(TEST_DIR) -j $(JOBS) --target window_tests
-	cd $(TEST_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300 -R 'PicturesTest\.'
+	$(SANITIZER_ENV) JOBS=$(JOBS) ./scripts/window-pictures $(TEST_DIR)
 	./scripts/screenshots $(RELEASE_DIR)/app/keldwick build/screenshots
 
 # The program under a virtual X server beside a minimal Qt tray program built in the same

@@ -122,7 +122,7 @@ TEST(FilesPicturesTest, BothTabsWithAFullJournalAndARealDrive) {
     driveTree(drive, records);
 
     test::FakeFilesHost host;
-    host.model.settings.drive = Drive{"ID", "Archive"};
+    host.model.settings.drive = Drive{"ID", test::longDriveName};
     host.model.driveRoot = drive.path();
     host.model.records = records;
     {

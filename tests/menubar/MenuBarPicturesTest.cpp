@@ -1,8 +1,11 @@
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include "desktop/Pictures.h"
+#include "menubar/MenuBarGlyph.h"
 #include "menubar/PopoverRows.h"
 #include "menubar/TrayPanel.h"
 #include "model/ModelStateFixtures.h"
@@ -20,13 +23,14 @@ ModelState plentyOfRoom() {
     state.macFreeBytes = 180 * GB;
     state.driveVolume = VolumeInfo{};
     state.driveVolume->mountPath = "/media/u/Archive";
-    state.driveVolume->name = "Archive";
+    state.driveVolume->name = test::longDriveName;
+    state.settings.drive->name = test::longDriveName;
     state.driveVolume->totalBytes = 2000 * GB;
     state.driveVolume->availableBytes = 1240 * GB;
     state.records = {test::record("/home/u/Downloads/ubuntu-24.04-desktop-amd64.iso", Phase::offloaded, false, 6 * GB),
                      test::record("/home/u/Documents/Photos 2019", Phase::offloaded, true, 84 * GB / 10),
                      test::record("/home/u/Videos/Wedding raw footage", Phase::offloaded, true, 243 * GB / 10)};
-    state.lastRun = "Moved 3 items (38.7 GB) to Archive.";
+    state.lastRun = "Moved 3 items (38.7 GB) to " + std::string(test::longDriveName) + ".";
     state.lastRunDate = kNow.adding(-3 * 3600);
     return state;
 }
@@ -105,6 +109,43 @@ TEST(MenuBarPicturesTest, ThePanelInItsMainStates) {
         state.macFreeBytes = 3770 * GB / 1000;
         save(shown(panel, state), "filling-up-while-open");
     }
+}
+
+// The tray's glyph as panels show it: each tone on the panels it is chosen for, every mark,
+// at 16, 22, 24 and 44 pixels (22 at 2×).
+TEST(MenuBarPicturesTest, TheTrayGlyphOnLightAndDarkPanels) {
+    using MenuBarGlyph::Tone;
+    const MenuBarGlyph::Mark marks[] = {MenuBarGlyph::Mark::none(), MenuBarGlyph::Mark::overflow(),
+                                        MenuBarGlyph::Mark::pouring(0), MenuBarGlyph::Mark::attention(),
+                                        MenuBarGlyph::Mark::driveAway()};
+    const struct {
+        Tone tone;
+        QColor panel;
+    } rows[] = {{Tone::dark, QColor(0xf6, 0xf5, 0xf4)},
+                {Tone::light, QColor(0x24, 0x24, 0x24)},
+                {Tone::outlined, QColor(0xf6, 0xf5, 0xf4)},
+                {Tone::outlined, QColor(0x24, 0x24, 0x24)},
+                {Tone::outlined, QColor(0x3c, 0x6e, 0xb4)}};
+    const int sizes[] = {16, 22, 24, 44};
+    const int cell = 52;
+    QImage sheet(cell * int(std::size(marks)) * int(std::size(sizes)), cell * int(std::size(rows)),
+                 QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&sheet);
+    for (size_t r = 0; r < std::size(rows); ++r) {
+        painter.fillRect(0, int(r) * cell, sheet.width(), cell, rows[r].panel);
+        int x = 0;
+        for (int size : sizes) {
+            for (const auto& mark : marks) {
+                const QImage glyph = MenuBarGlyph::trayImage(MenuBarGlyph::picture(0.6, mark), rows[r].tone, size);
+                painter.drawImage(x + (cell - size) / 2, int(r) * cell + (cell - size) / 2, glyph);
+                x += cell;
+            }
+        }
+    }
+    painter.end();
+    const QString folder = QStringLiteral(QT_TESTCASE_BUILDDIR "/../screenshots");
+    QDir().mkpath(folder);
+    EXPECT_TRUE(sheet.save(folder + QStringLiteral("/tray-glyphs.png")));
 }
 
 }  // namespace

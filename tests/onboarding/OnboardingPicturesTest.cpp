@@ -38,7 +38,7 @@ TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
     stick.isReadOnly = true;
     stick.totalBytes = 32'000'000'000;
     stick.availableBytes = 3'100'000'000;
-    guide.volumes = {volumeNamed("Archive", guide.world.driveRoot), volumeNamed("Backup 2TB", guide.world.dir / "b"),
+    guide.volumes = {volumeNamed(test::longDriveName, guide.world.driveRoot), volumeNamed("Backup 2TB", guide.world.dir / "b"),
                      stick};
     const std::string usedBefore = guide.world.dir / "b";
     guide.system.marker = [usedBefore](const std::string& root) -> std::optional<Drive> {

@@ -77,7 +77,7 @@ TEST(SystemDataPicturesTest, TheWindowInItsMainStates) {
     ScriptedHost host;
     host.apps = &apps;
     host.model.settings.onboardingComplete = true;
-    host.model.settings.drive = Drive{"ID", "Archive"};
+    host.model.settings.drive = Drive{"ID", test::longDriveName};
     host.model.driveRoot = "/media/u/Archive";
     host.caches = {
         cache("App and tool caches", "Apps, browsers and tools rebuild them as you use them", 4'870 * MB),
