@@ -10,6 +10,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
+
+#include "platform/FileIO.h"
 
 namespace keldwick::Log {
 
@@ -35,20 +38,18 @@ int priority(Level level) {
 class SystemLog {
 public:
     SystemLog() {
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) return;
+        platform::Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (!socket) return;
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, listenerPath, sizeof address.sun_path - 1);
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
+        if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            fd_ = std::move(socket);
     }
 
     // The line in the format syslog(3) sends: "<priority>Mmm dd hh:mm:ss ident[pid]: text".
     void send(int level, const std::string& text) {
-        if (fd_ < 0) return;
+        if (!fd_) return;
         char stamp[32] = "";
         const time_t now = ::time(nullptr);
         struct tm local {};
@@ -56,19 +57,20 @@ public:
         std::string line = "<" + std::to_string(LOG_USER | level) + ">" + stamp + " " + ident + "[" +
                            std::to_string(::getpid()) + "]: " + text;
         // A listener that went away drops the line; the log never blocks the caller.
-        while (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno == EINTR) {
+        while (::send(fd_.get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno == EINTR) {
         }
     }
 
 private:
-    int fd_ = -1;
+    platform::Fd fd_;
 };
 
 }  // namespace
 
 void write(Level level, std::string_view category, std::string_view message) noexcept {
     try {
-        static SystemLog log;
+        // Never destroyed: other objects' destructors may still log at exit.
+        static SystemLog& log = *new SystemLog;
         std::string line;
         line.reserve(category.size() + message.size() + 3);
         line.append("[").append(category).append("] ").append(message);
