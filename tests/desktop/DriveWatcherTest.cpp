@@ -331,8 +331,12 @@ TEST(WakeWatchTest, LogindTellsOfWakingWhereItRunsAndTheClocksWhereNot) {
     }
 }
 
-// The real thing: a loop-mounted ext4 image seen by a watcher on the real sources.
-TEST(DriveWatcherRealTest, SeesMountRelabelAndUnmountWithinASecond) {
+// The real thing: a loop-mounted ext4 image seen by a watcher on the real sources. Events
+// come within a second on a quiet machine; the wait allows for a runner busy mounting
+// volumes of its own.
+constexpr int kSeenWithin = 5000;
+
+TEST(DriveWatcherRealTest, SeesMountRelabelAndUnmount) {
     if (auto reason = test::mountSkipReason("mkfs.ext4")) GTEST_SKIP() << *reason;
     if (!test::run("command -v e2label")) GTEST_SKIP() << "e2label is not installed";
     std::string whyNot;
@@ -361,21 +365,21 @@ TEST(DriveWatcherRealTest, SeesMountRelabelAndUnmountWithinASecond) {
                 return found != latest.end() && found->second && found->second->name == label &&
                        found->second->mountPath == mountPath && found->second->uuid;
             },
-            1000);
+            kSeenWithin);
     };
     EXPECT_TRUE(seen("Before", point)) << "mounted";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return volumeChanges >= 1; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return volumeChanges >= 1; }, kSeenWithin));
 
     int before = volumeChanges;
     ASSERT_TRUE(test::run("e2label " + volume.device() + " After"));
     std::ofstream(platform::SystemRoots::system().sys + "/class/block/" + name + "/uevent") << "change";
     EXPECT_TRUE(seen("After", point)) << "relabelled";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return volumeChanges > before; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return volumeChanges > before; }, kSeenWithin));
 
     before = volumeChanges;
     volume.unmount();
     EXPECT_TRUE(seen("After", std::nullopt)) << "unmounted";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return volumeChanges > before; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return volumeChanges > before; }, kSeenWithin));
 }
 
 }  // namespace
