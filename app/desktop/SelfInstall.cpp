@@ -8,13 +8,13 @@
 
 #include <cctype>
 #include <cerrno>
-#include <random>
 #include <set>
 #include <vector>
 
 #include "desktop/EdSignature.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
+#include "foundation/UUID.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Rename.h"
@@ -26,25 +26,6 @@ namespace {
 // Working names, hidden and recognisable, so that settle() can take away what a kill left.
 constexpr const char* partialPrefix = ".keldwick-partial-";
 constexpr const char* linkPrefix = ".keldwick-link-";
-
-std::string parentOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string randomSuffix() {
-    static thread_local std::mt19937_64 generator{std::random_device{}()};
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (int i = 0; i < 12; ++i) s.push_back(digits[generator() % 16]);
-    return s;
-}
 
 std::optional<struct stat> lstatOf(const std::string& path) {
     struct stat st {};
@@ -64,8 +45,8 @@ std::optional<std::string> folderProblem(const std::string& folder, uid_t uid) {
 }
 
 bool insideBuildTree(const std::string& executable) {
-    std::string folder = parentOf(executable);
-    for (int depth = 0; depth < 4 && folder != "/"; ++depth, folder = parentOf(folder)) {
+    std::string folder = PathUtil::parent(executable);
+    for (int depth = 0; depth < 4 && folder != "/"; ++depth, folder = PathUtil::parent(folder)) {
         if (lstatOf(folder + "/CMakeCache.txt")) return true;
     }
     return false;
@@ -150,9 +131,9 @@ void flushUnpacked(const std::string& folder) {
 std::optional<std::string> linkedVersion(const std::string& prefix) {
     const auto target = readLink(prefix + "/" + programLink);
     if (!target) return std::nullopt;
-    const std::string folder = parentOf(*target);
-    if (parentOf(folder) != "../lib/keldwick" || nameOf(*target) != programName) return std::nullopt;
-    return nameOf(folder);
+    const std::string folder = PathUtil::parent(*target);
+    if (PathUtil::parent(folder) != "../lib/keldwick" || PathUtil::name(*target) != programName) return std::nullopt;
+    return PathUtil::name(folder);
 }
 
 }  // namespace
@@ -168,11 +149,11 @@ bool isVersionName(const std::string& version) {
 
 Installation locate(const std::string& executable, uid_t uid) {
     Installation where;
-    const std::string versionFolder = parentOf(executable);
-    const std::string versions = parentOf(versionFolder);
-    const bool versioned = nameOf(executable) == programName && nameOf(versions) == "keldwick" &&
-                           nameOf(parentOf(versions)) == "lib" && isVersionName(nameOf(versionFolder));
-    const std::string prefix = versioned ? parentOf(parentOf(versions)) : std::string();
+    const std::string versionFolder = PathUtil::parent(executable);
+    const std::string versions = PathUtil::parent(versionFolder);
+    const bool versioned = PathUtil::name(executable) == programName && PathUtil::name(versions) == "keldwick" &&
+                           PathUtil::name(PathUtil::parent(versions)) == "lib" && isVersionName(PathUtil::name(versionFolder));
+    const std::string prefix = versioned ? PathUtil::parent(PathUtil::parent(versions)) : std::string();
     const std::optional<std::string> linked =
         versioned ? PathUtil::canonical(prefix + "/" + programLink) : std::optional<std::string>();
     if (!versioned || linked != executable) {
@@ -185,12 +166,12 @@ Installation locate(const std::string& executable, uid_t uid) {
         }
         return where;
     }
-    where.version = nameOf(versionFolder);
+    where.version = PathUtil::name(versionFolder);
     if (prefix == "/usr") {
         where.whyNot = cantReplace("it came with this computer's packages, whose updates replace it");
         return where;
     }
-    for (const std::string& folder : {versions, parentOf(prefix + "/" + programLink)}) {
+    for (const std::string& folder : {versions, PathUtil::parent(prefix + "/" + programLink)}) {
         if (auto problem = folderProblem(folder, uid)) {
             where.whyNot = cantReplace(*problem);
             return where;
@@ -217,7 +198,7 @@ std::string install(const std::string& prefix, const QByteArray& archive, const 
     }
     if (!isVersionName(version)) throw InstallError("The update's version \"" + version + "\" can't name a folder.");
     const std::string versions = prefix + "/" + versionsFolder;
-    const std::string bin = parentOf(prefix + "/" + programLink);
+    const std::string bin = PathUtil::parent(prefix + "/" + programLink);
     for (const std::string& folder : {versions, bin}) {
         if (auto problem = folderProblem(folder, uid)) throw InstallError(cantReplace(*problem));
     }
@@ -225,7 +206,7 @@ std::string install(const std::string& prefix, const QByteArray& archive, const 
     if (!running) throw InstallError(cantReplace("it wasn't installed with make install"));
     if (*running == version) throw InstallError("Keldwick " + version + " is installed already.");
 
-    const std::string staging = versions + "/" + partialPrefix + randomSuffix();
+    const std::string staging = versions + "/" + partialPrefix + UUID::random();
     const std::string placed = versions + "/" + version;
     try {
         step(Step::unpack);
@@ -252,7 +233,7 @@ std::string install(const std::string& prefix, const QByteArray& archive, const 
         PathUtil::removeTree(staging);
 
         step(Step::link);
-        const std::string link = bin + "/" + linkPrefix + randomSuffix();
+        const std::string link = bin + "/" + linkPrefix + UUID::random();
         const std::string target = std::string("../") + versionsFolder + "/" + version + "/" + programName;
         if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, link.c_str()) != 0) {
             throw POSIXFailure("symlink", link, errno);
@@ -286,7 +267,7 @@ std::string install(const std::string& prefix, const QByteArray& archive, const 
 
 void settle(const std::string& prefix, const std::string& runningVersion) {
     const std::string versions = prefix + "/" + versionsFolder;
-    const std::string bin = parentOf(prefix + "/" + programLink);
+    const std::string bin = PathUtil::parent(prefix + "/" + programLink);
     auto removeQuietly = [](const std::string& path) {
         try {
             PathUtil::removeTree(path);
