@@ -69,7 +69,7 @@ void ItemSteps::removeFromDrive(const std::string& drivePath, const OffloadRecor
                                       const std::string& root) {
     removeLeftovers(drivePath, record);
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
-    flushDriveDeletions(root);
+    flushDriveDeletions(root, drivePath);
 }
 
 void ItemSteps::appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
@@ -364,17 +364,52 @@ void ItemSteps::requireHoldsNoOtherItems(const OffloadRecord& record) {
 
 // --- Flushing the drive's deletions.
 
-void ItemSteps::flushDriveDeletions(const std::string& root) {
+namespace {
+
+// The nearest folder at or above `folder` that still stands, no higher than `root`.
+std::string standingFolder(const std::string& folder, const std::string& root) {
+    const std::string top = PathUtil::withoutTrailingSlashes(root);
+    std::string current = PathUtil::withoutTrailingSlashes(folder);
+    while (current != top && PathUtil::isInside(current, top)) {
+        auto status = FileStat::peek(current);
+        if (status && status->isDirectory()) return current;
+        current = PathUtil::parent(current);
+    }
+    return top;
+}
+
+// Makes the entry changes that deletions made in `folders`, on the drive at `root`,
+// durable: a fsync of the nearest folder still standing at or above each (the folders
+// emptied by the deletions are gone, their removal recorded in the folder above), or one
+// syncfs of the drive where its fsync can't be trusted to cover a folder's entries.
+// Throws POSIXFailure ("open", "fsync" or "syncfs").
+void flushDeletionsIn(const std::string& root, const std::set<std::string>& folders) {
+    platform::Fd top = platform::openDirectory(AT_FDCWD, root);
+    if (!top) throw POSIXFailure("open", root, errno);
+    if (!platform::fsyncIsTrusted(top.get())) {
+        platform::syncVolume(top.get(), root);
+        return;
+    }
+    std::set<std::string> standing;
+    for (const auto& folder : folders) standing.insert(standingFolder(folder, root));
+    for (const auto& folder : standing) platform::flushFolder(folder);
+}
+
+}  // namespace
+
+void ItemSteps::flushDriveDeletions(const std::string& root, const std::string& drivePath) {
+    // Which folders still stand is settled at the flush: a held one may be emptied meanwhile.
+    const std::string folder = PathUtil::parent(drivePath);
     if (!heldDriveFlushes_) {
-        platform::syncVolume(root);
+        flushDeletionsIn(root, {folder});
         return;
     }
     std::lock_guard guard(heldDriveFlushes_->lock);
-    heldDriveFlushes_->roots.insert(root);
+    heldDriveFlushes_->folders[root].insert(folder);
 }
 
 void ItemSteps::DriveFlushes::flush() const {
-    for (const auto& root : roots) platform::syncVolume(root);
+    for (const auto& [root, changed] : folders) flushDeletionsIn(root, changed);
 }
 
 // --- Free names.

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -36,8 +37,9 @@ public:
     // its root (EngineError::driveUnavailable, POSIXFailure "resolve"). Throws on failure.
     void removeLeftovers(const std::string& path, const OffloadRecord& record);
     // Deletes the record's copy at `drivePath` on the drive mounted at `root` as
-    // removeLeftovers does, with the folders it leaves empty, and flushes the drive before
-    // anything may mark the record finished (see flushDriveDeletions). Throws on failure.
+    // removeLeftovers does, with the folders it leaves empty, and flushes what changed on
+    // the drive before anything may mark the record finished (see flushDriveDeletions).
+    // Throws on failure.
     void removeFromDrive(const std::string& drivePath, const OffloadRecord& record, const std::string& root);
     // Appends the record's manifest entry at the drive mounted at `root` (only while the
     // locator still finds the record's drive there); a folder's
@@ -136,18 +138,20 @@ protected:
         int unwinding_;
     };
 
-    // The drives whose deletions a pass flushes at once before the journal changes that
-    // follow them commit.
+    // The folders whose entries a pass's deletions changed, flushed at once before the
+    // journal changes that follow them commit, by drive.
     struct DriveFlushes {
         std::mutex lock;
-        std::set<std::string> roots;
-        void flush() const;  // throws as platform::syncVolume
+        std::map<std::string, std::set<std::string>> folders;  // drive root -> folders
+        void flush() const;  // throws as flushDeletionsIn
     };
     DriveFlushes* heldDriveFlushes_ = nullptr;
     // Deletions on the drive at `root` must outlast a power cut before the journal change
     // that finishes them: a finished record's copy that came back would stay there for
-    // good. Flushes the drive now, or while a pass holds the flushes back, at its commit.
-    void flushDriveDeletions(const std::string& root);
+    // good. `drivePath` was removed, with the empty folders above it: what changed is
+    // recorded in the nearest folder above it that is left. Flushes that folder now, or
+    // while a pass holds the flushes back, at its commit.
+    void flushDriveDeletions(const std::string& root, const std::string& drivePath);
 };
 
 // A free name beside an item: parent + "/" + base + suffix + tail, where tail is "." +

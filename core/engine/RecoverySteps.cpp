@@ -124,7 +124,7 @@ void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::st
                                  EventLevel::warning, record.id);
     }
     removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
-    flushDriveDeletions(root);
+    flushDriveDeletions(root, drivePath);
 }
 
 RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {
