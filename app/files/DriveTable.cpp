@@ -4,9 +4,9 @@
 #include <QMimeDatabase>
 #include <QUrl>
 
-#include "desktop/FileIcons.h"
 #include "files/MovedTable.h"
 #include "foundation/Formatting.h"
+#include "ui/FileIcons.h"
 #include "ui/FileManager.h"
 #include "ui/PlainText.h"
 #include "ui/RelativeDate.h"

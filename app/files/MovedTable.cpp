@@ -4,13 +4,13 @@
 #include <QPalette>
 #include <utility>
 
-#include "desktop/FileIcons.h"
 #include "foundation/Formatting.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 #include "model/DisplayTexts.h"
 #include "model/FreedMemory.h"
 #include "ui/Brand.h"
+#include "ui/FileIcons.h"
 #include "ui/PlainText.h"
 #include "ui/RelativeDate.h"
 #include "ui/Symbols.h"

@@ -88,4 +88,8 @@ UTType contentTypeForPath(const std::string& name, bool isFolder) {
     return UTType::data;
 }
 
+std::string folderProblemText(const std::string& problem) {
+    return "Keldwick leaves this folder alone: " + problem + ".";
+}
+
 }  // namespace keldwick

@@ -30,6 +30,9 @@ std::string gigabytesText(int64_t bytes);
 // ("Documents › Work"), else the path unchanged.
 std::string folderDisplayName(const std::string& path, const std::string& home);
 
+// "Keldwick leaves this folder alone: <problem>.": why a folder isn't searched.
+std::string folderProblemText(const std::string& problem);
+
 // The type an item is shown with, from its name's extension (any case): for a folder, the
 // package type declared for the extension, else the folder type; for a file, the data
 // type declared for the extension, else plain data.

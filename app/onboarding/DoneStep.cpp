@@ -9,8 +9,8 @@
 #include "onboarding/OnboardingTexts.h"
 #include "onboarding/Point.h"
 #include "onboarding/StepHeader.h"
-#include "onboarding/StepStyle.h"
 #include "ui/PlainText.h"
+#include "ui/StepStyle.h"
 
 namespace keldwick {
 

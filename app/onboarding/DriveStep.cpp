@@ -5,14 +5,14 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "onboarding/DriveRow.h"
 #include "onboarding/OnboardingHost.h"
 #include "onboarding/OnboardingTexts.h"
 #include "onboarding/Point.h"
 #include "onboarding/StepHeader.h"
-#include "onboarding/StepStyle.h"
 #include "ui/Brand.h"
+#include "ui/DriveRow.h"
 #include "ui/PlainText.h"
+#include "ui/StepStyle.h"
 
 namespace keldwick {
 

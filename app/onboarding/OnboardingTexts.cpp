@@ -1,7 +1,5 @@
 #include "onboarding/OnboardingTexts.h"
 
-#include <algorithm>
-
 #include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
 #include "model/DisplayTexts.h"
@@ -24,23 +22,6 @@ std::string driveNameOrDefault(const std::optional<Drive>& drive) {
     return drive ? drive->name : kYourDrive;
 }
 
-std::vector<int64_t> keepFreeChoices(int64_t current) {
-    std::vector<int64_t> choices = AppSettings::freeSpaceChoices();
-    if (std::find(choices.begin(), choices.end(), current) == choices.end()) choices.push_back(current);
-    return choices;
-}
-
-std::string keepFreeCaption(int64_t bytes) {
-    const char* words = "your own amount";
-    switch (bytes / kGigabyte) {
-        case 10: words = "enough for everyday use"; break;
-        case 20: words = "recommended: room for updates and new downloads"; break;
-        case 50: words = "for big projects, video editing or games"; break;
-        default: break;
-    }
-    return "**" + gigabytesText(bytes) + "** \u2014 " + words;
-}
-
 std::string spaceHeaderText(std::optional<int64_t> freeBytes, const std::optional<Drive>& drive) {
     std::string text;
     if (freeBytes) text = "Your computer has " + byteCountText(*freeBytes) + " free right now. ";
@@ -59,37 +40,6 @@ std::string folderSummary(const std::vector<FolderChoice>& folders, const std::s
         if (folder.isOn) chosen.settings.managedFolders.push_back(folder.path);
     if (chosen.settings.managedFolders.empty()) return "Choose at least one folder for Keldwick to look in.";
     return "Keldwick looks for old files in " + managedFolderNames(chosen, locale) + ".";
-}
-
-std::string folderProblemText(const std::string& problem) {
-    return "Keldwick leaves this folder alone: " + problem + ".";
-}
-
-std::string driveRowSpaceText(const VolumeInfo& volume) {
-    return byteCountText(volume.availableBytes) + " free of " + byteCountText(volume.totalBytes);
-}
-
-bool driveRowShowsUsedBefore(const DriveOption& option) {
-    return option.existing.has_value() && option.problems.empty();
-}
-
-std::optional<std::string> driveRowProblemText(const DriveOption& option) {
-    if (auto problem = DriveProblem::mostHelpful(option.problems)) return problem->explanation();
-    return std::nullopt;
-}
-
-std::string driveRowHelp(const DriveOption& option) {
-    std::vector<std::string> parts;
-    std::string format = option.volume.fileSystem;
-    std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return std::toupper(c); });
-    if (!format.empty()) parts.push_back(format);
-    if (option.hardware) {
-        if (auto connection = option.hardware->connection()) parts.push_back(*connection);
-        if (auto name = option.hardware->displayName()) parts.push_back(*name);
-    }
-    std::string help;
-    for (const auto& part : parts) help += (help.empty() ? "" : " \u00b7 ") + part;
-    return help;
 }
 
 DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<Drive>& drive,

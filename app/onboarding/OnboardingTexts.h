@@ -18,12 +18,6 @@ inline constexpr const char* kYourDrive = "your drive";
 // The name of the guide's drive, else "your drive".
 std::string driveNameOrDefault(const std::optional<Drive>& drive);
 
-// ---- Keep-free picker ----
-// The fixed choices, then `current` as a fourth one when it is none of them.
-std::vector<int64_t> keepFreeChoices(int64_t current);
-// "**<gigabytes>** — <words>" (Markdown), the words picked by whole gigabytes.
-std::string keepFreeCaption(int64_t bytes);
-
 // ---- Space page ----
 std::string spaceHeaderText(std::optional<int64_t> freeBytes, const std::optional<Drive>& drive);
 // Whether the computer is already below the chosen level.
@@ -31,19 +25,8 @@ bool showsBelowLevelNote(std::optional<int64_t> freeBytes, int64_t keepFreeBytes
 // Which folders are searched, by their last component; or the plea to choose one.
 // `locale` as for managedFolderNames: empty for the user's.
 std::string folderSummary(const std::vector<FolderChoice>& folders, const std::string& locale = "");
-// "Keldwick leaves this folder alone: <problem>."
-std::string folderProblemText(const std::string& problem);
 
 // ---- Drive page ----
-// "<available> free of <total>".
-std::string driveRowSpaceText(const VolumeInfo& volume);
-// Whether the row says the drive was used before: a marker and no problems.
-bool driveRowShowsUsedBefore(const DriveOption& option);
-// The most helpful problem's explanation, if any.
-std::optional<std::string> driveRowProblemText(const DriveOption& option);
-// File system in upper case · connection · product, absent parts skipped.
-std::string driveRowHelp(const DriveOption& option);
-
 struct DriveStepStatus {
     enum class Kind { none, measuring, ready, failed };
     Kind kind = Kind::none;

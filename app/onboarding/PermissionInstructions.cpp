@@ -7,9 +7,9 @@
 #include "onboarding/NumberedStep.h"
 #include "onboarding/OnboardingHost.h"
 #include "onboarding/OnboardingTexts.h"
-#include "onboarding/StepStyle.h"
 #include "ui/Brand.h"
 #include "ui/PlainText.h"
+#include "ui/StepStyle.h"
 
 namespace keldwick {
 

@@ -7,14 +7,14 @@
 #include <QVBoxLayout>
 
 #include "model/DisplayTexts.h"
-#include "onboarding/KeepFreePicker.h"
 #include "onboarding/OnboardingHost.h"
 #include "onboarding/OnboardingTexts.h"
 #include "onboarding/StepHeader.h"
-#include "onboarding/StepStyle.h"
 #include "ui/Brand.h"
 #include "ui/Divider.h"
+#include "ui/KeepFreePicker.h"
 #include "ui/PlainText.h"
+#include "ui/StepStyle.h"
 
 namespace keldwick {
 

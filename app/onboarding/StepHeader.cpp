@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "onboarding/StepStyle.h"
 #include "ui/PlainText.h"
+#include "ui/StepStyle.h"
 #include "ui/Symbols.h"
 
 namespace keldwick {

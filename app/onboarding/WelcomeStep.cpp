@@ -4,7 +4,7 @@
 
 #include "onboarding/Point.h"
 #include "onboarding/StepHeader.h"
-#include "onboarding/StepStyle.h"
+#include "ui/StepStyle.h"
 
 namespace keldwick {
 

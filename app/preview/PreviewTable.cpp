@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <numeric>
 
-#include "desktop/FileIcons.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 #include "model/DisplayTexts.h"
+#include "ui/FileIcons.h"
 #include "ui/PlainText.h"
 
 namespace keldwick {

@@ -8,9 +8,9 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "onboarding/DriveRow.h"
 #include "settings/SettingsHost.h"
 #include "settings/SettingsScreens.h"
+#include "ui/DriveRow.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"

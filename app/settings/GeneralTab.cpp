@@ -7,9 +7,9 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "onboarding/KeepFreePicker.h"
 #include "settings/SettingsHost.h"
 #include "settings/SettingsScreens.h"
+#include "ui/KeepFreePicker.h"
 #include "ui/PlainText.h"
 
 namespace keldwick {

@@ -9,7 +9,6 @@
 #include "foundation/Simulators.h"
 #include "model/DisplayTexts.h"
 #include "model/StatusTexts.h"
-#include "onboarding/OnboardingTexts.h"
 #include "scanning/Scanner.h"
 #include "ui/RelativeDate.h"
 

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "desktop/HiddenFilesToggle.h"
 #include "desktop/MainThread.h"
 #include "ui/FilePicker.h"
+#include "ui/HiddenFilesToggle.h"
 #include "ui/PlainText.h"
 
 namespace keldwick {

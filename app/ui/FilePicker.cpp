@@ -3,8 +3,8 @@
 #include <QAbstractItemView>
 #include <QFileSystemModel>
 
-#include "desktop/HiddenFilesToggle.h"
 #include "desktop/MainThread.h"
+#include "ui/HiddenFilesToggle.h"
 #include "ui/PlainText.h"
 
 namespace keldwick {

@@ -8,11 +8,11 @@
 
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveMarker.h"
-#include "onboarding/DriveRow.h"
 #include "onboarding/DriveStep.h"
 #include "onboarding/OnboardingWorld.h"
 #include "onboarding/Point.h"
 #include "support/RealMounts.h"
+#include "ui/DriveRow.h"
 
 namespace keldwick::test {
 namespace {

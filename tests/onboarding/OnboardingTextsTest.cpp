@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "model/DisplayTexts.h"
 #include "model/ModelStateFixtures.h"
 #include "model/StatusTexts.h"
 #include "onboarding/OnboardingTexts.h"
@@ -9,26 +10,6 @@ namespace {
 
 constexpr int64_t GB = 1'000'000'000;
 using Step = OnboardingModel::Step;
-
-TEST(KeepFreePickerTexts, ChoicesAndCaptions) {
-    struct Case {
-        int64_t current;
-        std::vector<int64_t> choices;
-        std::string caption;
-    };
-    const Case cases[] = {
-        {20 * GB, {10 * GB, 20 * GB, 50 * GB}, "**20 GB** \u2014 recommended: room for updates and new downloads"},
-        {10 * GB, {10 * GB, 20 * GB, 50 * GB}, "**10 GB** \u2014 enough for everyday use"},
-        {50 * GB, {10 * GB, 20 * GB, 50 * GB}, "**50 GB** \u2014 for big projects, video editing or games"},
-        // Not a fixed choice: listed fourth, worded by its whole gigabytes.
-        {10'500'000'000, {10 * GB, 20 * GB, 50 * GB, 10'500'000'000}, "**11 GB** \u2014 enough for everyday use"},
-        {30 * GB, {10 * GB, 20 * GB, 50 * GB, 30 * GB}, "**30 GB** \u2014 your own amount"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(keepFreeChoices(c.current), c.choices) << c.current;
-        EXPECT_EQ(keepFreeCaption(c.current), c.caption) << c.current;
-    }
-}
 
 TEST(SpacePageTexts, HeaderAndNote) {
     const Drive archive{"6F1C2A5E-0000-4000-8000-000000000001", "Archive"};
@@ -65,35 +46,6 @@ TEST(SpacePageTexts, FolderSummary) {
     };
     for (const auto& c : cases) EXPECT_EQ(folderSummary(c.folders, "en_US"), c.summary);
     EXPECT_EQ(folderProblemText("Folder not found"), "Keldwick leaves this folder alone: Folder not found.");
-}
-
-TEST(DrivePageTexts, Rows) {
-    DriveOption plain;
-    plain.volume.name = "Backup";
-    plain.volume.fileSystem = "exfat";
-    plain.volume.availableBytes = 400 * GB;
-    plain.volume.totalBytes = 1000 * GB;
-    DriveOption usb = plain;
-    usb.hardware = DriveHardware(DriveHardware::Medium::solidState, "USB", std::nullopt, "Acme", "Portable",
-                                 10'000'000'000);
-    DriveOption used = plain;
-    used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
-    DriveOption broken = used;
-    broken.problems = {DriveProblem::readOnly()};
-
-    EXPECT_EQ(driveRowSpaceText(plain.volume), "400 GB free of 1.00 TB");
-    EXPECT_EQ(driveRowHelp(plain), "EXFAT");
-    EXPECT_EQ(driveRowHelp(usb), "EXFAT \u00b7 USB 3 (10 Gb/s) \u00b7 Acme Portable");
-    struct Case {
-        const DriveOption* option;
-        bool usedBefore;
-        bool problem;
-    };
-    for (const auto& c : {Case{&plain, false, false}, Case{&used, true, false}, Case{&broken, false, true}}) {
-        EXPECT_EQ(driveRowShowsUsedBefore(*c.option), c.usedBefore);
-        EXPECT_EQ(driveRowProblemText(*c.option).has_value(), c.problem);
-    }
-    EXPECT_EQ(driveRowProblemText(broken), DriveProblem::readOnly().explanation());
 }
 
 TEST(DrivePageTexts, StatusLine) {

@@ -12,15 +12,15 @@
 #include <gtest/gtest.h>
 
 #include "onboarding/DoneStep.h"
-#include "onboarding/DriveRow.h"
 #include "onboarding/DriveStep.h"
-#include "onboarding/KeepFreePicker.h"
 #include "onboarding/OnboardingWindow.h"
 #include "onboarding/OnboardingWorld.h"
 #include "onboarding/Point.h"
 #include "onboarding/SpaceStep.h"
 #include "onboarding/StepHeader.h"
 #include "scanning/SettingsStore.h"
+#include "ui/DriveRow.h"
+#include "ui/KeepFreePicker.h"
 
 namespace keldwick::test {
 namespace {

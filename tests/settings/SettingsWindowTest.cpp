@@ -5,12 +5,12 @@
 #include <QTabBar>
 #include <gtest/gtest.h>
 
-#include "onboarding/DriveRow.h"
-#include "onboarding/KeepFreePicker.h"
 #include "settings/DriveTab.h"
 #include "settings/FakeSettingsHost.h"
 #include "settings/GeneralTab.h"
 #include "settings/SettingsWindow.h"
+#include "ui/DriveRow.h"
+#include "ui/KeepFreePicker.h"
 
 namespace keldwick {
 namespace {

@@ -8,9 +8,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "desktop/HiddenFilesToggle.h"
 #include "support/TempDir.h"
 #include "ui/FilePicker.h"
+#include "ui/HiddenFilesToggle.h"
 
 namespace keldwick {
 namespace {

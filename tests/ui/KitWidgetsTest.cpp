@@ -8,11 +8,11 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "desktop/HiddenFilesToggle.h"
 #include "support/TempDir.h"
 #include "ui/ElidedLabel.h"
 #include "ui/EmptyStateView.h"
 #include "ui/FilePicker.h"
+#include "ui/HiddenFilesToggle.h"
 #include "ui/Symbols.h"
 
 namespace keldwick {

@@ -1,4 +1,4 @@
-#include "desktop/FileIcons.h"
+#include "ui/FileIcons.h"
 
 #include <gtest/gtest.h>
 

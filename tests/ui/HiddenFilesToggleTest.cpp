@@ -1,4 +1,4 @@
-#include "desktop/HiddenFilesToggle.h"
+#include "ui/HiddenFilesToggle.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

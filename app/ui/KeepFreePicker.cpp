@@ -1,4 +1,4 @@
-#include "onboarding/KeepFreePicker.h"
+#include "ui/KeepFreePicker.h"
 
 #include <QButtonGroup>
 #include <QEvent>
@@ -6,10 +6,33 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
-#include "onboarding/OnboardingTexts.h"
+#include "model/DisplayTexts.h"
+#include "scanning/AppSettings.h"
 
 namespace keldwick {
+
+namespace {
+constexpr int64_t kGigabyte = 1'000'000'000;
+}
+
+std::vector<int64_t> keepFreeChoices(int64_t current) {
+    std::vector<int64_t> choices = AppSettings::freeSpaceChoices();
+    if (std::find(choices.begin(), choices.end(), current) == choices.end()) choices.push_back(current);
+    return choices;
+}
+
+std::string keepFreeCaption(int64_t bytes) {
+    const char* words = "your own amount";
+    switch (bytes / kGigabyte) {
+        case 10: words = "enough for everyday use"; break;
+        case 20: words = "recommended: room for updates and new downloads"; break;
+        case 50: words = "for big projects, video editing or games"; break;
+        default: break;
+    }
+    return "**" + gigabytesText(bytes) + "** \u2014 " + words;
+}
 
 namespace {
 

@@ -6,6 +6,8 @@
 
 #include <QFrame>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "model/DriveOption.h"
 
@@ -13,6 +15,15 @@ class QLabel;
 class QPushButton;
 
 namespace keldwick {
+
+// "<available> free of <total>".
+std::string driveRowSpaceText(const VolumeInfo& volume);
+// Whether the row says the drive was used before: a marker and no problems.
+bool driveRowShowsUsedBefore(const DriveOption& option);
+// The most helpful problem's explanation, if any.
+std::optional<std::string> driveRowProblemText(const DriveOption& option);
+// File system in upper case · connection · product, absent parts skipped.
+std::string driveRowHelp(const DriveOption& option);
 
 class DriveRow final : public QFrame {
     Q_OBJECT

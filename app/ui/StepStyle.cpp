@@ -1,4 +1,4 @@
-#include "onboarding/StepStyle.h"
+#include "ui/StepStyle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

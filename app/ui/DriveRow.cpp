@@ -1,18 +1,47 @@
-#include "onboarding/DriveRow.h"
+#include "ui/DriveRow.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cctype>
 
-#include "onboarding/OnboardingTexts.h"
-#include "onboarding/StepStyle.h"
+#include "foundation/Formatting.h"
 #include "ui/Brand.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
+#include "ui/StepStyle.h"
 #include "ui/Symbols.h"
 
 namespace keldwick {
+
+std::string driveRowSpaceText(const VolumeInfo& volume) {
+    return byteCountText(volume.availableBytes) + " free of " + byteCountText(volume.totalBytes);
+}
+
+bool driveRowShowsUsedBefore(const DriveOption& option) {
+    return option.existing.has_value() && option.problems.empty();
+}
+
+std::optional<std::string> driveRowProblemText(const DriveOption& option) {
+    if (auto problem = DriveProblem::mostHelpful(option.problems)) return problem->explanation();
+    return std::nullopt;
+}
+
+std::string driveRowHelp(const DriveOption& option) {
+    std::vector<std::string> parts;
+    std::string format = option.volume.fileSystem;
+    std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (!format.empty()) parts.push_back(format);
+    if (option.hardware) {
+        if (auto connection = option.hardware->connection()) parts.push_back(*connection);
+        if (auto name = option.hardware->displayName()) parts.push_back(*name);
+    }
+    std::string help;
+    for (const auto& part : parts) help += (help.empty() ? "" : " \u00b7 ") + part;
+    return help;
+}
 
 DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void()> choose, QWidget* parent)
     : QFrame(parent), option_(option), isChosen_(isChosen) {

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class QButtonGroup;
@@ -14,6 +15,11 @@ class QRadioButton;
 class QVBoxLayout;
 
 namespace keldwick {
+
+// The fixed choices, then `current` as a fourth one when it is none of them.
+std::vector<int64_t> keepFreeChoices(int64_t current);
+// "**<gigabytes>** — <words>" (Markdown), the words picked by whole gigabytes.
+std::string keepFreeCaption(int64_t bytes);
 
 class KeepFreePicker final : public QWidget {
     Q_OBJECT
