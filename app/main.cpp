@@ -4,9 +4,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QThreadPool>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,9 +98,16 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
 
     const int status = app.exec();
     relaunch = wiring.relaunchProgram();
-    // A worker still holds the journal and the engine: leave without destroying them
-    // under it; the journal and start-up recovery settle what it was doing.
-    if (model.isBusy()) {
+    // Work still running on a worker (start-up recovery, a check's scan, a refresh reading
+    // every record) must never meet the destructors of what it uses, this function's
+    // objects or the process's statics: leave without running them; the journal and
+    // start-up recovery settle what it was doing. Reading work ends within the wait.
+    const auto wait = std::chrono::seconds(relaunch ? 30 : 1);
+    const bool finished = !model.isBusy() && ThreadPoolExecutor::finishWithin(wait) &&
+                          QThreadPool::globalInstance()->waitForDone(static_cast<int>(
+                              std::chrono::duration_cast<std::chrono::milliseconds>(wait).count()));
+    if (!finished) {
+        if (relaunch) std::fprintf(stderr, "Keldwick: work still runs; start %s again yourself\n", relaunch->c_str());
         std::fflush(nullptr);
         std::_Exit(status);
     }

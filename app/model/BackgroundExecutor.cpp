@@ -1,5 +1,6 @@
 #include "model/BackgroundExecutor.h"
 
+#include <QDeadlineTimer>
 #include <QThreadPool>
 #include <algorithm>
 #include <cerrno>
@@ -63,6 +64,15 @@ void ThreadPoolExecutor::run(WorkPriority priority, std::function<void()> work) 
         }
         work();
     });
+}
+
+bool ThreadPoolExecutor::finishWithin(std::chrono::milliseconds limit) {
+    const QDeadlineTimer deadline(limit);
+    auto finished = [&deadline](QThreadPool& p) { return p.waitForDone(static_cast<int>(deadline.remainingTime())); };
+    // Both are waited for even when the first is not done: the second's threads end too.
+    const bool user = finished(pool(WorkPriority::user));
+    const bool background = finished(pool(WorkPriority::background));
+    return user && background;
 }
 
 std::shared_ptr<ThreadPoolExecutor> ThreadPoolExecutor::shared() {

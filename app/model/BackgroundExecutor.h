@@ -4,6 +4,7 @@
 // runs and cache clearing) runs at background CPU and I/O priority, so a long move never
 // makes the desktop sluggish.
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -32,6 +33,11 @@ public:
     // The one executor of the process; its pools outlive every model, so work still
     // running when a model goes away ends on its own instead of blocking the main thread.
     static std::shared_ptr<ThreadPoolExecutor> shared();
+
+    // Waits up to `limit` for the work of both pools to end, then ends their idle threads.
+    // True when no thread of theirs is left; false when work still runs at the limit, and
+    // the process must then end without running exit-time destructors under it.
+    static bool finishWithin(std::chrono::milliseconds limit);
 
     // Lowers the calling thread's CPU and I/O priority. False when the system refused.
     static bool lowerCurrentThreadPriority();

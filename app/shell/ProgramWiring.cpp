@@ -20,7 +20,11 @@ void cancelRunning(AppModel& model) {
 }
 
 QuitController::Hooks quitHooks(AppModel& model, std::function<void()> quit) {
-    return {[&model] { return model.isBusy(); }, [&model] { cancelRunning(model); }, std::move(quit)};
+    // Moves and restores stop after their current item and are waited for; start-up
+    // recovery can't be stopped midway and is left as it is, to run again at the next
+    // start, so that quitting while it runs is prompt.
+    auto stoppable = [&model] { return model.isBusy() && model.state().activity != Activity::recovering; };
+    return {stoppable, [&model] { cancelRunning(model); }, std::move(quit)};
 }
 
 ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter) {

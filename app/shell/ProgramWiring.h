@@ -30,7 +30,8 @@ void forwardChanges(AppModel& model, QObject& observer);
 // Asks the running move, restore or recovery to stop after its current item.
 void cancelRunning(AppModel& model);
 
-// Quitting waits for the model's running operation; `quit` ends the event loop.
+// Quitting waits for a running move or restore; start-up recovery is left to run again at
+// the next start. `quit` ends the event loop.
 QuitController::Hooks quitHooks(AppModel& model, std::function<void()> quit);
 // The tray panel's commands.
 ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter);

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <atomic>
+#include <chrono>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -53,6 +54,30 @@ TEST(BackgroundExecutorTest, OnlyWorkTheUserDidNotAskForRunsAtBackgroundPriority
             EXPECT_EQ(seen.nice, processNice);
             EXPECT_NE(seen.ioClass, 3);
         }
+    }
+}
+
+// At exit the program waits a moment for its workers and leaves at once when one still
+// runs: the answer must say so, whichever pool the work is on, and the pools must take
+// work again after a wait that found them idle.
+TEST(BackgroundExecutorTest, FinishingSaysWhetherWorkStillRuns) {
+    for (const WorkPriority priority : {WorkPriority::user, WorkPriority::background}) {
+        std::atomic<bool> release{false}, started{false}, ended{false};
+        ThreadPoolExecutor::shared()->run(priority, [&] {
+            started = true;
+            while (!release) usleep(1000);
+            ended = true;
+        });
+        ASSERT_TRUE(pumpUntil([&] { return started.load(); }));
+        EXPECT_FALSE(ThreadPoolExecutor::finishWithin(std::chrono::milliseconds(30)));
+        EXPECT_FALSE(ended);
+        release = true;
+        EXPECT_TRUE(ThreadPoolExecutor::finishWithin(std::chrono::seconds(10)));
+        EXPECT_TRUE(ended);
+
+        std::atomic<bool> again{false};
+        ThreadPoolExecutor::shared()->run(priority, [&] { again = true; });
+        ASSERT_TRUE(pumpUntil([&] { return again.load(); }));
     }
 }
 

@@ -248,6 +248,18 @@ TEST_F(ProgramWiringTest, TerminationQuitsTheSameWay) {
     quitDuringALongMove([] { ASSERT_EQ(::raise(SIGTERM), 0); });
 }
 
+// Start-up recovery can't stop midway and runs again at the next start: quitting while it
+// runs ends the program at once rather than after the wait meant for a move.
+TEST_F(ProgramWiringTest, QuittingDuringStartUpRecoveryIsPrompt) {
+    holdRecovery = true;
+    wiring->start(false);
+    ASSERT_TRUE(test::pumpUntil([&] { return model->state().activity == Activity::recovering; }));
+    panel().quit();
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(wiring->quitter().isWaiting());
+    EXPECT_TRUE(model->isBusy());  // the program then leaves without waiting for it
+}
+
 TEST_F(ProgramWiringTest, ALaunchsItemsMoveOnceStartUpRecoveryIsDone) {
     holdRecovery = true;
     wiring->start(false);
