@@ -163,14 +163,7 @@ public:
     // publish, then the follow-ups the change calls for.
     void updateSettings(const SettingsChange& change);
     void approveAutomaticRuns();
-    void togglePaused();
     void togglePaused(bool moveAutomatically);
-    void toggleAutomaticRunsApproved();
-    void toggleAutomaticRunsApproved(bool askFirst);
-    void setThresholdBytes(int64_t bytes);
-    void setGigabytes(double gigabytes, int64_t AppSettings::*field);
-    void addManagedFolders(const std::vector<std::string>& paths);
-    void removeManagedFolder(const std::string& path);
     void setDriveVolumeUUID(const std::optional<std::string>& uuid);
     // Re-reads where the chosen drive is mounted, then the mount watch.
     void refreshDrive();

@@ -42,23 +42,8 @@ void AppModel::updateSettings(const SettingsChange& change) {
 }
 
 void AppModel::approveAutomaticRuns() { updateSettings(SettingsChanges::approveAutomaticRuns()); }
-void AppModel::togglePaused() { updateSettings(SettingsChanges::togglePaused()); }
 void AppModel::togglePaused(bool moveAutomatically) {
     updateSettings(SettingsChanges::togglePaused(moveAutomatically));
-}
-void AppModel::toggleAutomaticRunsApproved() { updateSettings(SettingsChanges::toggleAutomaticRunsApproved()); }
-void AppModel::toggleAutomaticRunsApproved(bool askFirst) {
-    updateSettings(SettingsChanges::toggleAutomaticRunsApproved(askFirst));
-}
-void AppModel::setThresholdBytes(int64_t bytes) { updateSettings(SettingsChanges::setThresholdBytes(bytes)); }
-void AppModel::setGigabytes(double gigabytes, int64_t AppSettings::*field) {
-    updateSettings(SettingsChanges::setGigabytes(gigabytes, field));
-}
-void AppModel::addManagedFolders(const std::vector<std::string>& paths) {
-    updateSettings(SettingsChanges::appendManagedFolders(paths));
-}
-void AppModel::removeManagedFolder(const std::string& path) {
-    updateSettings(SettingsChanges::removeManagedFolder(path));
 }
 void AppModel::setDriveVolumeUUID(const std::optional<std::string>& uuid) {
     updateSettings(SettingsChanges::setDriveVolumeUUID(uuid));

@@ -286,15 +286,17 @@ TEST_F(AppModelDriveTest, EachSettingsWriteStartsItsFollowUps) {
         bool newEngine;
         std::optional<double> checkIn;  // seconds from now; none: unchanged
     };
+    // A change made through the one write path, as the windows make it.
+    const auto write = [](SettingsChange change) { return [change](AppModel& m) { m.updateSettings(change); }; };
     const std::vector<Case> cases = {
         {"approve", [](AppModel& m) { m.approveAutomaticRuns(); }, false, std::nullopt},
-        {"ask first", [](AppModel& m) { m.toggleAutomaticRunsApproved(); }, false, std::nullopt},
-        {"pause", [](AppModel& m) { m.togglePaused(); }, false, 2},
+        {"ask first", write(SettingsChanges::toggleAutomaticRunsApproved()), false, std::nullopt},
+        {"pause", write(SettingsChanges::togglePaused()), false, 2},
         {"resume", [](AppModel& m) { m.togglePaused(true); }, false, std::nullopt},  // already moving
-        {"keep free", [](AppModel& m) { m.setThresholdBytes(40'000'000'000); }, false, 2},
-        {"gigabytes", [](AppModel& m) { m.setGigabytes(70.9, &AppSettings::targetBytes); }, false, 2},
-        {"add folder", [](AppModel& m) { m.addManagedFolders({"/x"}); }, false, 2},
-        {"remove missing", [](AppModel& m) { m.removeManagedFolder("/nowhere"); }, false, std::nullopt},
+        {"keep free", write(SettingsChanges::setThresholdBytes(40'000'000'000)), false, 2},
+        {"gigabytes", write(SettingsChanges::setGigabytes(70.9, &AppSettings::targetBytes)), false, 2},
+        {"add folder", write(SettingsChanges::appendManagedFolders({"/x"})), false, 2},
+        {"remove missing", write(SettingsChanges::removeManagedFolder("/nowhere")), false, std::nullopt},
         {"volume uuid", [](AppModel& m) { m.setDriveVolumeUUID("U"); }, false, std::nullopt},
         {"other drive", [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.drive = Drive{"B", "Spare"}; }); },
          true, 2},
@@ -335,8 +337,8 @@ TEST_F(AppModelDriveTest, NothingIsScheduledBeforeSetupIsComplete) {
     SettingsStore{world.support + "/settings.json"}.save(settings);
     auto model = started();
     const auto nextCheck = model->state().nextCheck;
-    model->togglePaused();
-    model->setThresholdBytes(0);
+    model->updateSettings(SettingsChanges::togglePaused());
+    model->updateSettings(SettingsChanges::setThresholdBytes(0));
     model->updateSettings([](AppSettings& s) { s.drive = Drive{"B", "Spare"}; });
     EXPECT_EQ(model->state().nextCheck, nextCheck);
     EXPECT_EQ(model->state().settings.thresholdBytes, 1'000'000'000);
@@ -350,13 +352,13 @@ TEST_F(AppModelDriveTest, AFailedSaveKeepsTheChangeAndStaysVisibleUntilASaveWork
     makeDirs(world.support + "/settings.json");
     makeDirs(world.support + "/settings.json.corrupt/full");
     QSignalSpy problems(model.get(), &AppModel::settingsProblemChanged);
-    model->setThresholdBytes(40'000'000'000);
+    model->updateSettings(SettingsChanges::setThresholdBytes(40'000'000'000));
     EXPECT_EQ(model->state().settings.thresholdBytes, 40'000'000'000);
     ASSERT_TRUE(model->settingsProblem());
-    model->togglePaused();
+    model->updateSettings(SettingsChanges::togglePaused());
     EXPECT_EQ(problems.count(), 1);
     std::filesystem::remove_all(world.support + "/settings.json.corrupt");
-    model->togglePaused();
+    model->updateSettings(SettingsChanges::togglePaused());
     EXPECT_FALSE(model->settingsProblem());
     EXPECT_EQ(SettingsStore{world.support + "/settings.json"}.load().thresholdBytes, 40'000'000'000);
 }

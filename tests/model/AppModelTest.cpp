@@ -273,7 +273,7 @@ TEST_F(AppModelTest, RecordsArePrivateAfterStart) {
     {
         auto model = world.make();
         model->start();
-        model->togglePaused();
+        model->updateSettings(SettingsChanges::togglePaused());
         model->journal()->pin(world.home + "/kept");
         EXPECT_EQ(modeOf(world.support), 0700u);
         for (const char* name : {"settings.json", "journal.sqlite", "journal.sqlite-wal", "journal.sqlite-shm",
