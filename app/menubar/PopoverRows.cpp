@@ -1,7 +1,6 @@
 #include "menubar/PopoverRows.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "foundation/Formatting.h"
 #include "model/StatusTexts.h"
@@ -24,8 +23,7 @@ PanelRow action(std::string title, bool enabled, PanelCommand command) {
 
 std::optional<double> keepFreeMark(const ModelState& state) {
     if (!state.settings.onboardingComplete || !state.macTotalBytes || *state.macTotalBytes < 1) return std::nullopt;
-    const double mark = 1 - static_cast<double>(state.settings.thresholdBytes) / static_cast<double>(*state.macTotalBytes);
-    return std::clamp(std::isnan(mark) ? 0.0 : mark, 0.0, 1.0);
+    return state.settings.keepFreeMark(*state.macTotalBytes);
 }
 
 std::string subtitle(const AppSettings& settings) {

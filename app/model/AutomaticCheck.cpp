@@ -24,7 +24,7 @@ bool automaticCacheClearDue(const ModelState& state, Date now) {
     if (!s.onboardingComplete || !s.clearCachesWhenLow || s.isPaused) return false;
     if (s.dryRunMode || !canOffload(state)) return false;
     if (state.activity != Activity::idle) return false;
-    if (!state.macFreeBytes || *state.macFreeBytes >= s.thresholdBytes) return false;
+    if (!state.macFreeBytes || !s.isBelowKeepFree(*state.macFreeBytes)) return false;
     return !state.lastAutomaticCacheClear || ageOf(*state.lastAutomaticCacheClear, now) > kAutomaticCacheClearInterval;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "foundation/Saturating.h"
 #include "model/RunOutcome.h"
 
 namespace keldwick {
@@ -11,11 +10,11 @@ namespace keldwick {
 PreviewGoal previewGoal(const ModelState& state, PreviewKind kind, std::optional<int64_t> goal) {
     const int64_t free = state.macFreeBytes.value_or(0);
     const bool aimsAtEverything =
-        kind == PreviewKind::suggested || (kind == PreviewKind::manual && free >= state.settings.thresholdBytes);
+        kind == PreviewKind::suggested || (kind == PreviewKind::manual && !state.settings.isBelowKeepFree(free));
     PreviewGoal result;
     result.includingRecent = !aimsAtEverything;
-    result.goalBytes = aimsAtEverything ? std::numeric_limits<int64_t>::max()
-                                        : std::max<int64_t>(Saturating::subtract(state.settings.targetBytes, free), 0);
+    result.goalBytes =
+        aimsAtEverything ? std::numeric_limits<int64_t>::max() : state.settings.bytesToFree(free);
     if (goal) result.goalBytes = *goal;
     return result;
 }

@@ -203,7 +203,7 @@ MenuStatus statusText(const ModelState& state) {
     if (settings.managedFolders.empty()) {
         return status("Choose folders for Keldwick", "Add at least one in Settings so it can free up space.", 2);
     }
-    if (state.macFreeBytes && *state.macFreeBytes < settings.thresholdBytes) {
+    if (state.macFreeBytes && settings.isBelowKeepFree(*state.macFreeBytes)) {
         const std::string free = byteCountText(*state.macFreeBytes) + " free.";
         const std::optional<Stall> stall = state.stall ? std::optional(state.stall->kind) : std::nullopt;
         const std::string filling = "Your computer is filling up";
@@ -233,14 +233,15 @@ MenuStatus statusText(const ModelState& state) {
 }
 
 FillLevel macFillLevel(const ModelState& state) {
-    std::optional<int64_t> keepFree;
-    if (state.settings.onboardingComplete) keepFree = state.settings.thresholdBytes;
-    return storageFill(state.macFreeBytes, state.macTotalBytes, keepFree);
+    FillLevel level = storageFill(state.macFreeBytes, state.macTotalBytes);
+    if (state.settings.onboardingComplete && state.macFreeBytes && state.macTotalBytes && *state.macTotalBytes >= 1)
+        level.mark = state.settings.keepFreeMark(*state.macTotalBytes);
+    return level;
 }
 
 std::optional<double> driveFillFraction(const ModelState& state) {
     if (!state.driveVolume) return std::nullopt;
-    return storageFill(state.driveVolume->availableBytes, state.driveVolume->totalBytes, std::nullopt).fill;
+    return storageFill(state.driveVolume->availableBytes, state.driveVolume->totalBytes).fill;
 }
 
 MenuBarGlyph::Mark menuBarMark(const ModelState& state) {

@@ -13,13 +13,11 @@ double clampedFraction(double value) {
 
 }  // namespace
 
-FillLevel storageFill(std::optional<int64_t> free, std::optional<int64_t> total, std::optional<int64_t> keepFree) {
+FillLevel storageFill(std::optional<int64_t> free, std::optional<int64_t> total) {
     if (!free || !total || *total < 1) return {};
     // In doubles: total - free could overflow Int64 for nonsense figures.
     const double t = static_cast<double>(*total);
-    FillLevel level{clampedFraction((t - static_cast<double>(*free)) / t), std::nullopt};
-    if (keepFree) level.mark = clampedFraction(1 - static_cast<double>(*keepFree) / t);
-    return level;
+    return FillLevel{clampedFraction((t - static_cast<double>(*free)) / t), std::nullopt};
 }
 
 }  // namespace keldwick

@@ -12,9 +12,9 @@ struct FillLevel {
     bool operator==(const FillLevel&) const = default;
 };
 
-// fill = (total - free) / total and mark = 1 - keepFree / total, each clamped to 0...1
-// (an undefined result counts as 0); no mark without a keep-free count. (0, no mark) when
-// free or total is missing or total is below 1.
-FillLevel storageFill(std::optional<int64_t> free, std::optional<int64_t> total, std::optional<int64_t> keepFree);
+// fill = (total - free) / total, clamped to 0...1 (an undefined result counts as 0), with
+// no mark: the keep-free mark is the settings' (AppSettings::keepFreeMark). 0 when free or
+// total is missing or total is below 1.
+FillLevel storageFill(std::optional<int64_t> free, std::optional<int64_t> total);
 
 }  // namespace keldwick

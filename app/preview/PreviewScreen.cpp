@@ -17,7 +17,7 @@ constexpr int64_t openEnded = std::numeric_limits<int64_t>::max();
 bool hasItems(const PreviewModel& preview) { return preview.plan() && !preview.plan()->items.empty(); }
 
 std::string title(const ModelState& state, const PreviewModel& preview) {
-    if (state.macFreeBytes && *state.macFreeBytes < state.settings.thresholdBytes) {
+    if (state.macFreeBytes && state.settings.isBelowKeepFree(*state.macFreeBytes)) {
         return "Your computer is running low on space";
     }
     if (preview.plan() && preview.plan()->totalBytes() >= 1) {

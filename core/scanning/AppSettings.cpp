@@ -1,6 +1,7 @@
 #include "scanning/AppSettings.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "foundation/JsonFields.h"
@@ -56,6 +57,16 @@ std::vector<std::string> AppSettings::defaultFolders(const std::string& home) {
         else folders.push_back(home + "/" + name);
     }
     return folders;
+}
+
+int64_t AppSettings::bytesToFree(int64_t freeBytes) const {
+    return std::max<int64_t>(Saturating::subtract(targetBytes, freeBytes), 0);
+}
+
+double AppSettings::keepFreeMark(int64_t totalBytes) const {
+    if (totalBytes < 1) return 0;
+    const double mark = 1 - static_cast<double>(thresholdBytes) / static_cast<double>(totalBytes);
+    return std::isnan(mark) ? 0 : std::clamp(mark, 0.0, 1.0);
 }
 
 void AppSettings::normalize() {

@@ -44,6 +44,16 @@ struct AppSettings {
     // home/Downloads, home/Desktop, home/Documents, with exactly one "/" before each name.
     static std::vector<std::string> defaultFolders(const std::string& home);
 
+    // The keep-free arithmetic, in one place for everything that compares free space with
+    // these levels. Whether `freeBytes` is below the level to keep free (a run is due):
+    bool isBelowKeepFree(int64_t freeBytes) const { return freeBytes < thresholdBytes; }
+    // What a run frees to reach the target from `freeBytes`: target - free, never below 0,
+    // saturating for nonsense counts or an unnormalised target.
+    int64_t bytesToFree(int64_t freeBytes) const;
+    // Where the keep-free level lies on a bar of `totalBytes`, as a used fraction:
+    // 1 - threshold / total, clamped to 0...1 (0 when undefined or total is below 1).
+    double keepFreeMark(int64_t totalBytes) const;
+
     // Brings the threshold, target, minimum age, minimum size and check interval into range.
     void normalize();
 

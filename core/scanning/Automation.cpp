@@ -4,7 +4,6 @@
 #include <limits>
 #include <set>
 
-#include "foundation/Saturating.h"
 #include "scanning/PinnedRule.h"
 
 namespace keldwick {
@@ -48,15 +47,14 @@ namespace Automation {
 AutomationDecision decide(const AutomationInputs& in) {
     const AppSettings& s = in.settings;
     if (!s.onboardingComplete) return AutomationDecision::blockedBy(AutomationBlocker::setupIncomplete);
-    if (!in.freeBytes || *in.freeBytes >= s.thresholdBytes) return AutomationDecision::idle();
+    if (!in.freeBytes || !s.isBelowKeepFree(*in.freeBytes)) return AutomationDecision::idle();
     if (in.isBusy) return AutomationDecision::blockedBy(AutomationBlocker::busy);
     if (s.isPaused) return AutomationDecision::blockedBy(AutomationBlocker::paused);
     if (!in.hasFullDiskAccess) return AutomationDecision::blockedBy(AutomationBlocker::noFullDiskAccess);
     if (!s.drive) return AutomationDecision::blockedBy(AutomationBlocker::noDrive);
     if (!in.driveConnected) return AutomationDecision::blockedBy(AutomationBlocker::driveDisconnected);
     if (!in.canOffload) return AutomationDecision::blockedBy(AutomationBlocker::journalUnavailable);
-    // Saturating: a broken free count or an unnormalised target must not overflow.
-    return AutomationDecision::offload(std::max<int64_t>(Saturating::subtract(s.targetBytes, *in.freeBytes), 0));
+    return AutomationDecision::offload(s.bytesToFree(*in.freeBytes));
 }
 
 std::vector<std::string> recentlyFailed(const std::vector<OffloadRecord>& records, Date now) {

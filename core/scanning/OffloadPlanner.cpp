@@ -51,10 +51,6 @@ int64_t OffloadPlan::fileCount() const {
 
 int64_t OffloadPlan::shortfall() const { return std::max<int64_t>(Saturating::subtract(bytesNeeded, totalBytes()), 0); }
 
-int64_t OffloadPlanner::bytesNeeded(int64_t freeBytes, int64_t target) {
-    return std::max<int64_t>(Saturating::subtract(target, freeBytes), 0);
-}
-
 OffloadPlan OffloadPlanner::plan(const std::vector<Candidate>& ranked, int64_t bytesNeeded, int64_t driveRoom) const {
     Selection selection{bytesNeeded, 0, driveRoom, {}};
     for (const Candidate& c : ranked) {

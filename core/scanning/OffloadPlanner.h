@@ -25,9 +25,6 @@ struct OffloadPlan {
 };
 
 struct OffloadPlanner {
-    // max(target - freeBytes, 0).
-    static int64_t bytesNeeded(int64_t freeBytes, int64_t target);
-
     // One pass over `ranked` that stops once the need is met. A candidate goes whole when
     // it has no parts, or when it fits the drive room and is no larger than the cap
     // (four times what is still needed, at least 2 GB); a whole candidate that doesn't fit

@@ -344,6 +344,8 @@ TEST(StatusTextsTest, ManagedFolderNamesFollowTheLocale) {
 }
 
 TEST(StatusTextsTest, FillLevels) {
+    // The keep-free mark is the settings' own (AppSettingsTest.KeepFreeArithmetic); the bar
+    // carries it only where it has a fill.
     struct Case {
         std::optional<int64_t> free, total, keepFree;
         FillLevel level;
@@ -358,6 +360,15 @@ TEST(StatusTextsTest, FillLevels) {
         {250, std::nullopt, 100, {0, std::nullopt}},
         {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max(), std::nullopt, {1, std::nullopt}},
     };
+    // The computer's bar, with the keep-free level as the settings' threshold after setup.
+    auto macLevel = [](std::optional<int64_t> free, std::optional<int64_t> total, std::optional<int64_t> keepFree) {
+        ModelState state;
+        state.macFreeBytes = free;
+        state.macTotalBytes = total;
+        state.settings.onboardingComplete = keepFree.has_value();
+        if (keepFree) state.settings.thresholdBytes = *keepFree;
+        return macFillLevel(state);
+    };
     auto expectLevel = [](const FillLevel& actual, const FillLevel& expected, const std::string& name) {
         EXPECT_NEAR(actual.fill, expected.fill, 1e-12) << name;
         ASSERT_EQ(actual.mark.has_value(), expected.mark.has_value()) << name;
@@ -366,7 +377,7 @@ TEST(StatusTextsTest, FillLevels) {
         }
     };
     for (const auto& c : cases) {
-        expectLevel(storageFill(c.free, c.total, c.keepFree), c.level,
+        expectLevel(macLevel(c.free, c.total, c.keepFree), c.level,
                     std::to_string(c.free.value_or(-1)) + "/" + std::to_string(c.total.value_or(-1)) + "/" +
                         std::to_string(c.keepFree.value_or(-1)));
     }

@@ -280,3 +280,50 @@ TEST(AppSettingsTest, PolicyComesFromTheSettingsNarrowedByTheDrive) {
     s.minimumItemMegabytes = std::numeric_limits<int64_t>::max() / 10;
     EXPECT_EQ(s.policy().minimumItemSize, std::numeric_limits<int64_t>::max());
 }
+
+// Every comparison of free space with the levels goes through these three answers.
+TEST(AppSettingsTest, KeepFreeArithmetic) {
+    constexpr int64_t GB = 1'000'000'000;
+    constexpr int64_t lowest = std::numeric_limits<int64_t>::min(), highest = std::numeric_limits<int64_t>::max();
+    struct Case {
+        int64_t threshold, target, free;
+        bool below;
+        int64_t toFree;
+    };
+    const std::vector<Case> cases = {
+        {20 * GB, 30 * GB, 40 * GB, false, 0},
+        {20 * GB, 30 * GB, 15 * GB, true, 15 * GB},
+        {20 * GB, 30 * GB, 20 * GB, false, 10 * GB},  // at the level is not below it
+        {20 * GB, 30 * GB, 20 * GB - 1, true, 10 * GB + 1},
+        {20 * GB, 1, lowest, true, highest},  // saturates instead of overflowing
+        {20 * GB, lowest, highest, false, 0},
+        {20 * GB, 30 * GB, -5, true, 30 * GB + 5},
+    };
+    for (const auto& c : cases) {
+        AppSettings s;
+        s.thresholdBytes = c.threshold;
+        s.targetBytes = c.target;
+        EXPECT_EQ(s.isBelowKeepFree(c.free), c.below) << c.free;
+        EXPECT_EQ(s.bytesToFree(c.free), c.toFree) << c.free;
+    }
+
+    struct Mark {
+        int64_t threshold, total;
+        double mark;
+    };
+    const std::vector<Mark> marks = {
+        {100, 1000, 0.9},
+        {5000, 1000, 0},  // beyond the total: clamped
+        {-100, 1000, 1},
+        {100, 0, 0},
+        {100, -7, 0},
+        {20 * GB, 100 * GB, 0.8},
+        {lowest, highest, 1},
+        {highest, 1, 0},
+    };
+    for (const auto& m : marks) {
+        AppSettings s;
+        s.thresholdBytes = m.threshold;
+        EXPECT_NEAR(s.keepFreeMark(m.total), m.mark, 1e-12) << m.threshold << "/" << m.total;
+    }
+}
