@@ -1,10 +1,15 @@
 // Start-up, refresh, the engine for the current drive and rules, and the check's timer.
 
+#include <QLoggingCategory>
+#include <memory>
+
 #include "foundation/PathUtil.h"
 #include "model/AppModel.h"
 #include "model/StatusTexts.h"
 #include "model/AutomaticCheck.h"
 #include "model/FreedMemory.h"
+
+Q_LOGGING_CATEGORY(keldwickStartupLog, "com.orvandel.Keldwick.startup")
 
 namespace keldwick {
 
@@ -56,7 +61,16 @@ void AppModel::start() {
     if (!state_.settings.onboardingComplete) requestWindow(AppWindow::onboarding);
 
     recoverInterrupted([self] {
-        if (self) self->scheduleCheck(firstCheckDelay);
+        if (!self) return;
+        self->scheduleCheck(firstCheckDelay);
+        // Start-up work ends with the check that follows recovery; said once, so that one
+        // watching the program (its benchmark) knows it is at rest from then on.
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(self, &AppModel::isCheckingChanged, self, [self, once] {
+            if (self->state_.isChecking) return;
+            disconnect(*once);
+            qCInfo(keldwickStartupLog) << "Start-up recovery and the first check are done";
+        });
     });
 }
 

@@ -21,11 +21,15 @@ DriveReading readDrive(const std::optional<Drive>& drive, const DriveLocating& l
 }
 
 std::vector<OffloadRecord> listedRecords(std::vector<OffloadRecord> all) {
+    auto isListed = [](const OffloadRecord& record) {
+        return record.phase != Phase::restored && record.phase != Phase::abandoned && record.phase != Phase::superseded;
+    };
+    // Sized exactly: the list is kept for as long as the records stay the same, and a list
+    // grown by doubling holds up to twice the room it needs (tens of megabytes at 100,000).
     std::vector<OffloadRecord> listed;
+    listed.reserve(static_cast<size_t>(std::count_if(all.begin(), all.end(), isListed)));
     for (auto& record : all) {
-        if (record.phase == Phase::restored || record.phase == Phase::abandoned || record.phase == Phase::superseded)
-            continue;
-        listed.push_back(std::move(record));
+        if (isListed(record)) listed.push_back(std::move(record));
     }
     std::stable_sort(listed.begin(), listed.end(),
                      [](const OffloadRecord& a, const OffloadRecord& b) { return a.updatedAt > b.updatedAt; });
