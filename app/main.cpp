@@ -19,6 +19,7 @@
 #include "desktop/PortalSettings.h"
 #include "desktop/SelfInstall.h"
 #include "desktop/Updater.h"
+#include "files/AppModelFilesHost.h"
 #include "files/FilesWindow.h"
 #include "foundation/PrivateFolder.h"
 #include "foundation/UserFolders.h"
@@ -36,7 +37,7 @@
 #include "shell/Launch.h"
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
-#include "systemdata/ModelSystemDataHost.h"
+#include "systemdata/AppModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
 #include "ui/Symbols.h"
 
@@ -80,8 +81,8 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     ProgramWiring wiring(model, updater);
     WindowRegistry& windows = wiring.program().windows();
     windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));
-    windows.add(AppWindow::offloaded, filesWindowEntry(wiring.host<HookedFilesHost>(filesHooks(model))));
-    windows.add(AppWindow::systemData, systemDataWindowEntry(wiring.host<ModelSystemDataHost>(model)));
+    windows.add(AppWindow::offloaded, filesWindowEntry(wiring.host<AppModelFilesHost>(model)));
+    windows.add(AppWindow::systemData, systemDataWindowEntry(wiring.host<AppModelSystemDataHost>(model)));
     auto& onboardingHost = wiring.host<AppModelOnboardingHost>(model);
     windows.add(AppWindow::onboarding, onboardingWindowEntry(onboardingHost));
     windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));

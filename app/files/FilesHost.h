@@ -1,31 +1,29 @@
 #pragma once
-// What the files window asks of the program's model: its state, the drive of a record,
-// and the operations its tabs start. The program hands the model itself; tests hand a
-// recording stand-in. Main thread only, except `listFolder`, which runs on a worker.
+// What the files window asks of the program's model besides its state and clock: the
+// drive of a record, and the operations its tabs start. The program hands an
+// AppModelFilesHost; tests hand a recording stand-in. Main thread only, except
+// `listFolder`, which runs on a worker.
 
-#include <QObject>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "drives/DriveBrowser.h"
-#include "foundation/Date.h"
 #include "foundation/OffloadRecord.h"
 #include "model/AppWindow.h"
 #include "model/ModelState.h"
+#include "ui/WindowHost.h"
 
 namespace keldwick {
 
-class FilesHost : public QObject {
+class FilesHost : public WindowHost {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    using WindowHost::WindowHost;
     ~FilesHost() override = default;
 
-    virtual const ModelState& state() const = 0;
     virtual DriveStatus driveStatus(const OffloadRecord& record) const = 0;
-    virtual Date now() const = 0;
     // Whether anything stands at `path` now (a link counts).
     virtual bool exists(const std::string& path) const = 0;
 
@@ -53,10 +51,6 @@ public:
     virtual std::vector<DriveItem> listFolder(const std::string& folder) const = 0;
     // The program's own folder on the drive mounted at `root`.
     virtual std::string appFolder(const std::string& root) const = 0;
-
-signals:
-    // A field of state() may have changed.
-    void stateChanged();
 };
 
 }  // namespace keldwick

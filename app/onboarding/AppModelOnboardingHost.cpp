@@ -4,16 +4,14 @@
 
 namespace keldwick {
 
+// What the pages read of the model besides the guide's own fields.
 AppModelOnboardingHost::AppModelOnboardingHost(AppModel& model, QObject* parent)
-    : OnboardingHost(parent), model_(model) {
-    // What the pages read of the model besides the guide's own fields.
-    for (auto signal : {&AppModel::hasFullDiskAccessChanged, &AppModel::macFreeBytesChanged,
-                        &AppModel::settingsChanged, &AppModel::journalProblemChanged})
-        connect(&model_, signal, this, &OnboardingHost::stateChanged);
+    : AppModelWindowHost(model,
+                         {&AppModel::hasFullDiskAccessChanged, &AppModel::macFreeBytesChanged,
+                          &AppModel::settingsChanged, &AppModel::journalProblemChanged},
+                         parent) {
     connect(&model_, &AppModel::mountsChanged, this, &OnboardingHost::volumesChanged);
 }
-
-const ModelState& AppModelOnboardingHost::state() const { return model_.state(); }
 
 OnboardingModel& AppModelOnboardingHost::onboarding() { return model_.onboarding(); }
 

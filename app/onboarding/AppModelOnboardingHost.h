@@ -1,20 +1,19 @@
 #pragma once
-// The guide's host in the running program: the program's model itself.
+// The guide's host in the running program: the program's model itself. Only the changes
+// the pages show redraw them.
 
 #include "onboarding/OnboardingHost.h"
+#include "ui/AppModelWindowHost.h"
 
 namespace keldwick {
 
-class AppModel;
-
-class AppModelOnboardingHost final : public OnboardingHost {
+class AppModelOnboardingHost final : public AppModelWindowHost<OnboardingHost> {
     Q_OBJECT
 
 public:
     // `model` outlives the host.
     explicit AppModelOnboardingHost(AppModel& model, QObject* parent = nullptr);
 
-    const ModelState& state() const override;
     OnboardingModel& onboarding() override;
     void refreshFullDiskAccess() override;
     bool openAccessSettings() override;
@@ -27,9 +26,6 @@ public:
     std::optional<std::string> finish() override;
     void showLoginItemProblem(const std::string& problem) override;
     void openPreview() override;
-
-private:
-    AppModel& model_;
 };
 
 }  // namespace keldwick

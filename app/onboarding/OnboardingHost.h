@@ -1,26 +1,24 @@
 #pragma once
-// What the first-run guide and the permission window ask of the program's model: its
-// state, the guide's choices (the one OnboardingModel, read and written directly), and
-// the operations that need the model. The program hands the model itself (see
-// AppModelOnboardingHost); tests hand a scripted stand-in. Main thread only.
+// What the first-run guide and the permission window ask of the program's model besides
+// its state and clock: the guide's choices (the one OnboardingModel, read and written
+// directly), and the operations that need the model. The program hands an
+// AppModelOnboardingHost; tests hand a scripted stand-in. Main thread only.
 
-#include <QObject>
 #include <optional>
 #include <string>
 
-#include "model/ModelState.h"
 #include "model/OnboardingModel.h"
+#include "ui/WindowHost.h"
 
 namespace keldwick {
 
-class OnboardingHost : public QObject {
+class OnboardingHost : public WindowHost {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    using WindowHost::WindowHost;
     ~OnboardingHost() override = default;
 
-    virtual const ModelState& state() const = 0;
     virtual OnboardingModel& onboarding() = 0;
 
     // Probes whether the program can reach the user's folders; stateChanged follows a change.
@@ -46,8 +44,6 @@ public:
     virtual void openPreview() = 0;
 
 signals:
-    // A field of state() the guide shows may have changed.
-    void stateChanged();
     // A volume was mounted or unmounted.
     void volumesChanged();
 };

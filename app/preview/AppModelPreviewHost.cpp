@@ -1,21 +1,15 @@
 #include "preview/AppModelPreviewHost.h"
 
 #include "model/AppModel.h"
-#include "model/ModelChanges.h"
 
 namespace keldwick {
 
 AppModelPreviewHost::AppModelPreviewHost(AppModel& model, QObject* parent)
-    : PreviewHost(parent), model_(model), files_(QDBusConnection::sessionBus(), {}, {}, this) {
-    connectEveryChange(model_, *this, QMetaMethod::fromSignal(&PreviewHost::stateChanged));
+    : AppModelWindowHost(model, {}, parent), files_(QDBusConnection::sessionBus(), {}, {}, this) {
     connect(&model_, &AppModel::previewChanged, this, &PreviewHost::previewReplaced);
 }
 
-const ModelState& AppModelPreviewHost::state() const { return model_.state(); }
-
 PreviewModel* AppModelPreviewHost::preview() const { return model_.preview().get(); }
-
-Date AppModelPreviewHost::now() const { return model_.services().clock->now(); }
 
 void AppModelPreviewHost::openPreview() { model_.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); }
 

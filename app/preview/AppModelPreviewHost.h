@@ -3,25 +3,20 @@
 // change the model announces may redraw the window; a change of its preview makes the
 // window follow. Items are shown through the desktop's file manager.
 
-#include <memory>
-
 #include "preview/PreviewHost.h"
+#include "ui/AppModelWindowHost.h"
 #include "ui/FileManager.h"
 
 namespace keldwick {
 
-class AppModel;
-
-class AppModelPreviewHost final : public PreviewHost {
+class AppModelPreviewHost final : public AppModelWindowHost<PreviewHost> {
     Q_OBJECT
 
 public:
     // `model` outlives the host.
     explicit AppModelPreviewHost(AppModel& model, QObject* parent = nullptr);
 
-    const ModelState& state() const override;
     PreviewModel* preview() const override;
-    Date now() const override;
     void openPreview() override;
     void approvePreview(PreviewModel& preview) override;
     void previewClosed(PreviewModel* preview) override;
@@ -31,7 +26,6 @@ public:
     void showItems(const std::vector<std::string>& paths) override;
 
 private:
-    AppModel& model_;
     FileManager files_;
 };
 

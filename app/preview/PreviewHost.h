@@ -1,31 +1,27 @@
 #pragma once
-// What the preview window asks of the program's model: its state, the open preview, and
-// the operations the window starts. The program hands the model itself (see
-// AppModelPreviewHost); tests hand a recording stand-in. Main thread only.
+// What the preview window asks of the program's model besides its state and clock: the
+// open preview, and the operations the window starts. The program hands an
+// AppModelPreviewHost; tests hand a recording stand-in. Main thread only.
 
-#include <QObject>
 #include <string>
 #include <vector>
 
-#include "foundation/Date.h"
 #include "model/AppWindow.h"
-#include "model/ModelState.h"
+#include "ui/WindowHost.h"
 
 namespace keldwick {
 
 class PreviewModel;
 
-class PreviewHost : public QObject {
+class PreviewHost : public WindowHost {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    using WindowHost::WindowHost;
     ~PreviewHost() override = default;
 
-    virtual const ModelState& state() const = 0;
     // The open preview, or null.
     virtual PreviewModel* preview() const = 0;
-    virtual Date now() const = 0;
 
     // "Free Up Space…": the user's own preview for the need of the moment.
     virtual void openPreview() = 0;
@@ -43,8 +39,6 @@ public:
     virtual void showItems(const std::vector<std::string>& paths) = 0;
 
 signals:
-    // A field of state() the window shows may have changed.
-    void stateChanged();
     // preview() is now another preview, or none.
     void previewReplaced();
 };

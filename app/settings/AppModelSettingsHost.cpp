@@ -1,19 +1,16 @@
 #include "settings/AppModelSettingsHost.h"
 
-#include <QMetaMethod>
 #include <QPointer>
 
 #include "desktop/LoginItem.h"
 #include "desktop/Updater.h"
 #include "drives/DriveLayout.h"
 #include "model/AppModel.h"
-#include "model/ModelChanges.h"
 
 namespace keldwick {
 
 AppModelSettingsHost::AppModelSettingsHost(AppModel& model, Updater& updater, QObject* parent)
-    : SettingsHost(parent),
-      model_(model),
+    : AppModelWindowHost(model, {}, parent),
       updater_(updater),
       check_({[this]() -> const ModelState& { return model_.state(); },
               [this](const SettingsChange& change) { model_.updateSettings(change); },
@@ -29,12 +26,9 @@ AppModelSettingsHost::AppModelSettingsHost(AppModel& model, Updater& updater, QO
               model.services().driveSystem},
              this),
       files_(QDBusConnection::sessionBus(), {}, {}, this) {
-    connectEveryChange(model_, *this, QMetaMethod::fromSignal(&SettingsHost::stateChanged));
     connect(&updater_, &Updater::canCheckForUpdatesChanged, this, &SettingsHost::stateChanged);
     connect(&check_, &DriveCheck::changed, this, &SettingsHost::stateChanged);
 }
-
-const ModelState& AppModelSettingsHost::state() const { return model_.state(); }
 
 std::optional<std::string> AppModelSettingsHost::settingsProblem() const { return model_.settingsProblem(); }
 

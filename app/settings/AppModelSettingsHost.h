@@ -5,21 +5,20 @@
 
 #include "settings/DriveCheck.h"
 #include "settings/SettingsHost.h"
+#include "ui/AppModelWindowHost.h"
 #include "ui/FileManager.h"
 
 namespace keldwick {
 
-class AppModel;
 class Updater;
 
-class AppModelSettingsHost final : public SettingsHost {
+class AppModelSettingsHost final : public AppModelWindowHost<SettingsHost> {
     Q_OBJECT
 
 public:
     // `model` and `updater` outlive the host.
     AppModelSettingsHost(AppModel& model, Updater& updater, QObject* parent = nullptr);
 
-    const ModelState& state() const override;
     std::optional<std::string> settingsProblem() const override;
     void setSettingsTab(SettingsTab tab) override;
     void updateSettings(const SettingsChange& change) override;
@@ -42,7 +41,6 @@ public:
     DriveCheck& driveCheck() { return check_; }
 
 private:
-    AppModel& model_;
     Updater& updater_;
     DriveCheck check_;
     FileManager files_;

@@ -1,10 +1,9 @@
 #pragma once
-// What the settings window asks of the program: the model's state and every change the
-// window makes (settings, pins, the login item, updates, the drive). The program hands
-// an adapter over the model (AppModelSettingsHost); tests hand a recording stand-in.
-// Main thread only.
+// What the settings window asks of the program besides the model's state and clock: every
+// change the window makes (settings, pins, the login item, updates, the drive). The
+// program hands an adapter over the model (AppModelSettingsHost); tests hand a recording
+// stand-in. Main thread only.
 
-#include <QObject>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,21 +11,21 @@
 
 #include "model/DriveOption.h"
 #include "model/ModelPorts.h"
-#include "model/ModelState.h"
 #include "model/SettingsWrite.h"
 #include "scanning/ScanRule.h"
 #include "settings/SettingsScreens.h"
+#include "ui/WindowHost.h"
 
 namespace keldwick {
 
-class SettingsHost : public QObject {
+// stateChanged also tells of a change of the updater or of the drive check.
+class SettingsHost : public WindowHost {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    using WindowHost::WindowHost;
     ~SettingsHost() override = default;
 
-    virtual const ModelState& state() const = 0;
     // Why the last save of the settings failed; none once one succeeded.
     virtual std::optional<std::string> settingsProblem() const = 0;
     // The tab shown, remembered while the program runs.
@@ -60,10 +59,6 @@ public:
     virtual void listDrives(std::function<void(std::vector<DriveOption>)> done) = 0;
     // Opens the program's folder on the mounted drive in the file manager.
     virtual void showDriveFolder() = 0;
-
-signals:
-    // Something the window shows may have changed.
-    void stateChanged();
 };
 
 }  // namespace keldwick

@@ -50,25 +50,6 @@ ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter
     return hooks;
 }
 
-FilesHooks filesHooks(AppModel& model) {
-    FilesHooks files;
-    files.state = [&model]() -> const ModelState& { return model.state(); };
-    files.driveStatus = [&model](const OffloadRecord& record) { return model.driveStatus(record); };
-    files.refresh = [&model] { model.refresh(); };
-    files.setFilesTab = [&model](FilesTab tab) { model.setFilesTab(tab); };
-    files.openPreview = [&model] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
-    files.cancel = [&model] { cancelRunning(model); };
-    files.clearFilesProblem = [&model] { model.clearFilesProblem(); };
-    files.restoreRecords = [&model](const std::vector<int64_t>& ids) { model.restoreRecord(ids); };
-    files.restoreCopy = [&model](int64_t id) { model.restoreCopy(id); };
-    files.keepOnMac = [&model](const std::vector<OffloadRecord>& records) { model.keepOnMac(records); };
-    files.restoreAll = [&model] { model.restoreAll(); };
-    files.deleteDriveCopy = [&model](const OffloadRecord& record) { model.deleteDriveCopy({record.id}); };
-    files.moveToDrive = [&model](const std::vector<std::string>& paths) { model.moveToDrive(paths); };
-    files.chooseFilesToMove = [&model] { model.chooseFilesToMove(); };
-    return files;
-}
-
 ProgramWiring::~ProgramWiring() = default;
 
 ProgramWiring::ProgramWiring(AppModel& model, Updater& updater, std::function<void()> quit)

@@ -1,7 +1,6 @@
 #pragma once
-// The running program put together over its model: the tray panel's commands, the files
-// window's operations, quitting, and what arrives on the session bus, each reaching one
-// model operation here. Windows register with `program().windows()`, each over a host the
+// The running program put together over its model: the tray panel's commands, quitting,
+// and what arrives on the session bus, each reaching one model operation here. Windows register with `program().windows()`, each over a host the
 // wiring keeps; a host lives as long as the windows that may use it.
 
 #include <QCoreApplication>
@@ -11,7 +10,6 @@
 #include <optional>
 #include <vector>
 
-#include "files/HookedFilesHost.h"
 #include "shell/Program.h"
 #include "shell/QuitController.h"
 #include "shell/TerminationSignal.h"
@@ -35,8 +33,6 @@ void cancelRunning(AppModel& model);
 QuitController::Hooks quitHooks(AppModel& model, std::function<void()> quit);
 // The tray panel's commands.
 ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter);
-// The files window's operations.
-FilesHooks filesHooks(AppModel& model);
 
 class ProgramWiring final {
 public:
@@ -51,13 +47,11 @@ public:
     Program& program() { return program_; }
     QuitController& quitter() { return quitter_; }
 
-    // A window's host, made with `args` and kept until the program's windows are gone. A
-    // host with a modelChanged() slot hears every change of the model.
+    // A window's host, made with `args` and kept until the program's windows are gone.
     template <class Host, class... Args>
     Host& host(Args&&... args) {
         auto made = std::make_unique<Host>(std::forward<Args>(args)...);
         Host& kept = *made;
-        if (kept.metaObject()->indexOfSlot("modelChanged()") >= 0) forwardChanges(model_, kept);
         hosts_.push_back(std::move(made));
         return kept;
     }

@@ -1,33 +1,28 @@
 #pragma once
-// What the "System Data" window asks of the program's model: its state, measuring and
-// clearing caches, the search for movable system data and a manual move. The slow calls
-// run off the main thread and call back on it. The program hands an adapter over the
-// model; tests hand a recording stand-in. Main thread only.
+// What the "System Data" window asks of the program's model besides its state and clock:
+// measuring and clearing caches, the search for movable system data and a manual move.
+// The slow calls run off the main thread and call back on it. The program hands an
+// AppModelSystemDataHost; tests hand a recording stand-in. Main thread only.
 
 #include <QIcon>
-#include <QObject>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "foundation/Date.h"
-#include "model/ModelState.h"
 #include "model/SpaceCalls.h"
 #include "space/CacheLocation.h"
 #include "space/MovableData.h"
+#include "ui/WindowHost.h"
 
 namespace keldwick {
 
-class SystemDataHost : public QObject {
+class SystemDataHost : public WindowHost {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    using WindowHost::WindowHost;
     ~SystemDataHost() override = default;
-
-    virtual const ModelState& state() const = 0;
-    virtual Date now() const = 0;
 
     // The cache locations with fresh sizes.
     virtual void cacheLocations(std::function<void(std::vector<CacheLocation>)> done) = 0;
@@ -41,10 +36,6 @@ public:
     // The icon of the installed app that keeps its files in a folder called `itemName`;
     // a null icon when no app does.
     virtual QIcon appIcon(const std::string& itemName) = 0;
-
-signals:
-    // A field of state() the window shows may have changed.
-    void stateChanged();
 };
 
 }  // namespace keldwick

@@ -10,13 +10,13 @@
 #include "drives/DriveBrowser.h"
 #include "drives/DriveLayout.h"
 #include "files/FilesHost.h"
+#include "support/FakeWindowHost.h"
 
 namespace keldwick::test {
 
 // A model stand-in that records what the window asks of it.
-class FakeFilesHost final : public FilesHost {
+class FakeFilesHost final : public FakeWindowHost<FilesHost> {
 public:
-    ModelState model;
     std::vector<std::string> calls;
     std::vector<std::vector<int64_t>> restored;
     std::vector<std::vector<std::string>> moved, shown;
@@ -31,13 +31,10 @@ public:
         model.driveRoot = "/media/u/Vault";
     }
     ~FakeFilesHost() override { QThreadPool::globalInstance()->waitForDone(); }
-    void changed() { emit stateChanged(); }
 
-    const ModelState& state() const override { return model; }
     DriveStatus driveStatus(const OffloadRecord&) const override {
         return {model.settings.drive ? model.settings.drive->name : "Vault", model.driveRoot.has_value()};
     }
-    Date now() const override { return Date{1'800'000'000}; }
     bool exists(const std::string& path) const override { return present.count(path) > 0; }
     void refresh() override { ++refreshes; }
     // Announces the change as the model does.

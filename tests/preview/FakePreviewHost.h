@@ -9,6 +9,7 @@
 #include "model/PreviewModel.h"
 #include "model/PreviewRequest.h"
 #include "preview/PreviewHost.h"
+#include "support/FakeWindowHost.h"
 
 namespace keldwick::test {
 
@@ -17,9 +18,8 @@ inline constexpr int64_t previewGoal = 4'000'000'000;
 // The model as the window sees it, recording what the window asks. Approving and closing
 // behave as the program's model does: approval drops the open preview first, and closing
 // drops only the open preview, remembering a declined first automatic run.
-class FakePreviewHost final : public PreviewHost {
+class FakePreviewHost final : public FakeWindowHost<PreviewHost> {
 public:
-    ModelState model = test::readyState();
     std::unique_ptr<PreviewModel> open;
     std::vector<std::unique_ptr<PreviewModel>> dropped;
     std::vector<std::string> calls;
@@ -27,9 +27,9 @@ public:
     bool declined = false;
     bool approvedAutomaticRuns = false;
 
-    const ModelState& state() const override { return model; }
+    FakePreviewHost() { model = test::readyState(); }
+
     PreviewModel* preview() const override { return open.get(); }
-    Date now() const override { return Date{1'800'000'000}; }
 
     PreviewModel& start(PreviewKind kind = PreviewKind::manual, bool dryRun = false) {
         if (open) dropped.push_back(std::move(open));

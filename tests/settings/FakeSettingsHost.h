@@ -5,14 +5,14 @@
 #include <stdexcept>
 
 #include "settings/SettingsHost.h"
+#include "support/FakeWindowHost.h"
 
 namespace keldwick::test {
 
-class FakeSettingsHost final : public SettingsHost {
+class FakeSettingsHost final : public FakeWindowHost<SettingsHost> {
 public:
     FakeSettingsHost() { model.home = "/home/u"; }
 
-    const ModelState& state() const override { return model; }
     std::optional<std::string> settingsProblem() const override { return problem; }
     void setSettingsTab(SettingsTab tab) override {
         tabs.push_back(tab);
@@ -76,7 +76,6 @@ public:
         emit stateChanged();
     }
 
-    ModelState model;
     std::optional<std::string> problem;
     int writes = 0;
     std::vector<SettingsTab> tabs;

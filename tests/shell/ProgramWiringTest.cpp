@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTest>
 #include <QSignalBlocker>
+#include <QSignalSpy>
 #include <QThread>
 #include <QUrl>
 #include <QWidget>
@@ -20,6 +21,7 @@
 #include <fstream>
 
 #include "desktop/Updater.h"
+#include "files/AppModelFilesHost.h"
 #include "menubar/TrayPanel.h"
 #include "model/ModelFakes.h"
 #include "shell/InstanceBus.h"
@@ -105,8 +107,6 @@ protected:
                          [this](const QString& id) { asked.push_back(id); });
     }
 
-    FilesHooks files() { return filesHooks(*model); }
-
     // Quitting by `ask` while a move runs: the move is told to stop, and the program ends
     // only once it has.
     void quitDuringALongMove(const std::function<void()>& ask) {
@@ -178,7 +178,8 @@ TEST_F(ProgramWiringTest, PanelCommandsReachTheirModelOperations) {
 
 TEST_F(ProgramWiringTest, FilesWindowOperationsReachTheirModelOperations) {
     startModel();
-    FilesHooks files = filesHooks(*model);
+    auto& files = wiring->host<AppModelFilesHost>(*model);
+    QSignalSpy changed(&files, &FilesHost::stateChanged);
     OffloadRecord seven;
     seven.id = 7;
     seven.originalPath = world.home + "/Downloads/old.mov";
@@ -207,6 +208,8 @@ TEST_F(ProgramWiringTest, FilesWindowOperationsReachTheirModelOperations) {
     EXPECT_EQ(model->state().pins, std::vector<std::string>{seven.originalPath});
 
     EXPECT_EQ(&files.state(), &model->state());
+    EXPECT_EQ(files.now(), world.clock->now());
+    EXPECT_GT(changed.count(), 0);
     EXPECT_EQ(files.driveStatus(seven), model->driveStatus(seven));
     files.setFilesTab(FilesTab::everything);
     EXPECT_EQ(model->state().filesTab, FilesTab::everything);
@@ -219,6 +222,14 @@ TEST_F(ProgramWiringTest, FilesWindowOperationsReachTheirModelOperations) {
     EXPECT_EQ(lastAsked(), "preview");
     files.chooseFilesToMove();
     EXPECT_EQ(world.picker->requests.size(), 1u);
+
+    // Stop asks the running move to stop after its current item.
+    ASSERT_TRUE(settled());
+    holdRuns = true;
+    files.moveToDrive({file});
+    ASSERT_TRUE(test::pumpUntil([&] { return model->isBusy() && model->cancelFlag(); }));
+    files.cancel();
+    EXPECT_TRUE(model->cancelFlag()->isCancelled());
 }
 
 TEST_F(ProgramWiringTest, AFileManagersHandOverMovesAndASecondLaunchShowsThePanel) {
@@ -274,7 +285,7 @@ TEST_F(ProgramWiringTest, ALaunchsItemsMoveOnceStartUpRecoveryIsDone) {
     EXPECT_EQ(engineCalls(), std::vector<std::string>{"run " + file});
     // Later changes of activity move nothing again.
     model->refresh();
-    files().restoreAll();
+    wiring->host<AppModelFilesHost>(*model).restoreAll();
     ASSERT_TRUE(settled());
     const std::vector<std::string> calls = engineCalls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "run " + file), 1);
@@ -331,7 +342,7 @@ TEST(UpdatePromptsTest, AFoundUpdateIsInstalledWhereItCanBeElseItsPageOpens) {
 }
 
 TEST_F(ProgramWiringTest, WindowsCloseBeforeTheHostsTheyUse) {
-    auto& host = wiring->host<HookedFilesHost>(filesHooks(*model));
+    auto& host = wiring->host<AppModelFilesHost>(*model);
     QPointer<QWidget> window;
     wiring->program().windows().add(AppWindow::offloaded, {QStringLiteral("Files"), QSize(300, 200), [&] {
                                                                auto* made = new QWidget;

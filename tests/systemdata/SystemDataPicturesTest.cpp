@@ -3,6 +3,7 @@
 #include "desktop/Pictures.h"
 #include "support/TempDir.h"
 #include "systemdata/InstalledApps.h"
+#include "support/FakeWindowHost.h"
 #include "systemdata/SystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
 #include "ui/Symbols.h"
@@ -15,17 +16,16 @@ constexpr double day = 86400;
 const Date kNow{1'800'000'000};
 
 // Answers the window's questions at once from fixtures; a clearing waits for the test.
-class ScriptedHost final : public SystemDataHost {
+class ScriptedHost final : public test::FakeWindowHost<SystemDataHost> {
 public:
-    ModelState model;
     std::vector<CacheLocation> caches;
     std::vector<MovableData> movable;
     bool answer = true;
     std::function<void(CacheClearing)> clearing;
     InstalledApps* apps = nullptr;
 
-    const ModelState& state() const override { return model; }
-    Date now() const override { return kNow; }
+    ScriptedHost() { clock = kNow; }
+
     void cacheLocations(std::function<void(std::vector<CacheLocation>)> done) override {
         if (answer) done(caches);
     }

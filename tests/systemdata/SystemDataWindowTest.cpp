@@ -9,15 +9,15 @@
 #include <unistd.h>
 
 #include "support/TempDir.h"
+#include "support/FakeWindowHost.h"
 #include "systemdata/SystemDataHost.h"
 
 namespace keldwick {
 namespace {
 
 // Answers each call only when the test says so, as a background thread would later.
-class FakeHost final : public SystemDataHost {
+class FakeHost final : public test::FakeWindowHost<SystemDataHost> {
 public:
-    ModelState model;
     std::vector<std::function<void(std::vector<CacheLocation>)>> cacheCalls;
     std::vector<std::function<void(std::vector<MovableData>)>> movableCalls;
     std::vector<std::vector<CacheLocation>> cleared;
@@ -25,8 +25,8 @@ public:
     std::vector<std::string> moved;
     std::function<void(std::optional<std::string>)> moveDone;
 
-    const ModelState& state() const override { return model; }
-    Date now() const override { return Date{1'700'000'000}; }
+    FakeHost() { clock = Date{1'700'000'000}; }
+
     void cacheLocations(std::function<void(std::vector<CacheLocation>)> done) override {
         cacheCalls.push_back(std::move(done));
     }

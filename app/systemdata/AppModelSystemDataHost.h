@@ -5,20 +5,17 @@
 
 #include "systemdata/InstalledApps.h"
 #include "systemdata/SystemDataHost.h"
+#include "ui/AppModelWindowHost.h"
 
 namespace keldwick {
 
-class AppModel;
-
-class ModelSystemDataHost final : public SystemDataHost {
+class AppModelSystemDataHost final : public AppModelWindowHost<SystemDataHost> {
     Q_OBJECT
 
 public:
     // `model` outlives the host.
-    explicit ModelSystemDataHost(AppModel& model, InstalledApps apps = InstalledApps(), QObject* parent = nullptr);
+    explicit AppModelSystemDataHost(AppModel& model, InstalledApps apps = InstalledApps(), QObject* parent = nullptr);
 
-    const ModelState& state() const override;
-    Date now() const override;
     void cacheLocations(std::function<void(std::vector<CacheLocation>)> done) override;
     void clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done) override;
     void findMovable(std::function<void(std::vector<MovableData>)> done) override;
@@ -26,7 +23,6 @@ public:
     QIcon appIcon(const std::string& itemName) override;
 
 private:
-    AppModel& model_;
     InstalledApps apps_;
 };
 

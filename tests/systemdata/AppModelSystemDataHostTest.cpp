@@ -1,4 +1,4 @@
-#include "systemdata/ModelSystemDataHost.h"
+#include "systemdata/AppModelSystemDataHost.h"
 
 #include <QImage>
 #include <QSignalSpy>
@@ -11,7 +11,7 @@
 namespace keldwick {
 namespace {
 
-TEST(ModelSystemDataHostTest, TheWindowsCallsReachTheModel) {
+TEST(AppModelSystemDataHostTest, TheWindowsCallsReachTheModel) {
     test::ModelWorld world;
     world.writeReadySettings();
     const std::string cached = world.home + "/.npm/_cacache/index-v5/entry";
@@ -24,7 +24,7 @@ TEST(ModelSystemDataHostTest, TheWindowsCallsReachTheModel) {
     test::writeFile(world.dir / "applications/viewer.desktop",
                     "[Desktop Entry]\nName=Viewer\nIcon=" + (world.dir / "viewer.png") + "\n");
     auto model = world.make();
-    ModelSystemDataHost host(*model, InstalledApps({world.dir / "applications"}));
+    AppModelSystemDataHost host(*model, InstalledApps({world.dir / "applications"}));
     EXPECT_EQ(&host.state(), &model->state());
     EXPECT_EQ(host.now(), world.clock->now());
 
