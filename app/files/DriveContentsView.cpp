@@ -41,11 +41,33 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
     auto* unpluggedLayout = new QVBoxLayout(unplugged_);
     unpluggedLayout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(unplugged_, 1);
+    layout->addWidget(createBrowser(), 1);
 
+    connect(&host_, &FilesHost::stateChanged, this, [this] {
+        if (host_.state().driveRoot != root_) driveRootChanged();
+        else render();
+    });
+    root_ = host_.state().driveRoot;
+    load();
+}
+
+// The folder's path, the note, its entries and their count.
+QWidget* DriveContentsView::createBrowser() {
     browser_ = new QWidget(this);
     auto* column = new QVBoxLayout(browser_);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    column->addWidget(createCrumbs());
+    column->addWidget(divider(browser_));
+    column->addWidget(createNote());
+    column->addWidget(createTable(), 1);
+    column->addWidget(divider(browser_));
+    column->addLayout(createFooter());
+    return browser_;
+}
+
+// Back, then the folders from the drive down to the one shown.
+QWidget* DriveContentsView::createCrumbs() {
     auto* crumbs = new QWidget(browser_);
     crumbBar_ = new QHBoxLayout(crumbs);
     crumbBar_->setContentsMargins(12, 8, 12, 8);
@@ -56,9 +78,10 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
     back_->setToolTip(QStringLiteral("Back"));
     back_->setAccessibleName(QStringLiteral("Back"));
     connect(back_, &QToolButton::clicked, this, &DriveContentsView::back);
-    column->addWidget(crumbs);
-    column->addWidget(divider(browser_));
+    return crumbs;
+}
 
+QWidget* DriveContentsView::createNote() {
     noteBox_ = new QWidget(browser_);
     auto* noteLayout = new QVBoxLayout(noteBox_);
     noteLayout->setContentsMargins(0, 0, 0, 0);
@@ -74,8 +97,11 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
     noteRow->addWidget(note_, 1);
     noteLayout->addLayout(noteRow);
     noteLayout->addWidget(divider(noteBox_));
-    column->addWidget(noteBox_);
+    return noteBox_;
+}
 
+// The entries, which drag out as copies, and their menu.
+QTableView* DriveContentsView::createTable() {
     model_ = new DriveTable(this);
     table_ = new QTableView(browser_);
     table_->setAccessibleName(QStringLiteral("Files on the drive"));
@@ -97,7 +123,6 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
               {QString::fromStdString(abbreviatedDateText(Date{1'727'564'280}, true))});
     fitColumn(table_, DriveTable::sizeColumn, 80, {QStringLiteral("888.88 MB")});
     header->resizeSection(DriveTable::kindColumn, 150);
-    column->addWidget(table_, 1);
     connect(table_, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { open(model_->pathsOf({index})); });
     connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -116,22 +141,17 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
         menu->popup(table_->viewport()->mapToGlobal(at));
     });
 
-    column->addWidget(divider(browser_));
+    return table_;
+}
+
+QHBoxLayout* DriveContentsView::createFooter() {
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(12, 8, 12, 8);
     count_ = plainLabel(QString(), browser_);
     footer->addWidget(count_);
     footer->addStretch();
     footer->addWidget(plainLabel(QStringLiteral("Drag files out to copy them to your computer."), browser_));
-    column->addLayout(footer);
-    layout->addWidget(browser_, 1);
-
-    connect(&host_, &FilesHost::stateChanged, this, [this] {
-        if (host_.state().driveRoot != root_) driveRootChanged();
-        else render();
-    });
-    root_ = host_.state().driveRoot;
-    load();
+    return footer;
 }
 
 std::string DriveContentsView::shownFolder() const { return folder_.value_or(root_.value_or("")); }

@@ -62,6 +62,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QWidget* createBrowser();
+    QWidget* createCrumbs();
+    QWidget* createNote();
+    QTableView* createTable();
+    QHBoxLayout* createFooter();
     std::string shownFolder() const;
     void driveRootChanged();
     void load();

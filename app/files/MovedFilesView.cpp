@@ -55,9 +55,19 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     banner_->setContentsMargins(10, 10, 10, 10);
     banner_->setStyleSheet(tinted(brandOrange(), 0.15));
     layout->addWidget(banner_);
+    layout->addWidget(createTable(), 1);
+    layout->addWidget(createProblemBar());
+    layout->addWidget(divider(this));
+    layout->addLayout(createBottomBar());
 
-    const auto driveStatus = [&host](const OffloadRecord& r) { return host.driveStatus(r); };
-    model_ = new MovedTable(host.state().home, [&host] { return host.now(); }, driveStatus, this);
+    connect(&host_, &FilesHost::stateChanged, this, &MovedFilesView::scheduleUpdate);
+    update();
+}
+
+// The records, their menu, and the frame a drag over them shows.
+QTableView* MovedFilesView::createTable() {
+    const auto driveStatus = [this](const OffloadRecord& r) { return host_.driveStatus(r); };
+    model_ = new MovedTable(host_.state().home, [this] { return host_.now(); }, driveStatus, this);
     table_ = new QTableView(this);
     table_->setAccessibleName(QStringLiteral("Moved files"));
     table_->setModel(model_);
@@ -83,7 +93,6 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     header->setMinimumSectionSize(60);
     table_->viewport()->setAcceptDrops(true);
     table_->viewport()->installEventFilter(this);
-    layout->addWidget(table_, 1);
 
     dropOverlay_ = new QLabel(table_->viewport());
     dropOverlay_->setTextFormat(Qt::PlainText);
@@ -113,8 +122,11 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(table_->viewport()->mapToGlobal(at));
     });
+    return table_;
+}
 
-    // The problem bar: one selected record's trouble and what can be done about it.
+// The problem bar: one selected record's trouble and what can be done about it.
+QWidget* MovedFilesView::createProblemBar() {
     problemBar_ = new QWidget(this);
     auto* problemColumn = new QVBoxLayout(problemBar_);
     problemColumn->setContentsMargins(0, 0, 0, 0);
@@ -134,7 +146,6 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     problem->addWidget(problemFirst_);
     problem->addWidget(problemDelete_);
     problemColumn->addWidget(problemRow);
-    layout->addWidget(problemBar_);
     connect(problemFirst_, &QPushButton::clicked, this, [this] {
         const auto record = problemRecord(host_.state().records, selection_);
         if (!record) return;
@@ -146,7 +157,11 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
         if (const auto record = problemRecord(host_.state().records, selection_)) confirmDelete(*record);
     });
 
-    layout->addWidget(divider(this));
+    return problemBar_;
+}
+
+// What runs, and the buttons for moving and bringing back.
+QHBoxLayout* MovedFilesView::createBottomBar() {
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(12, 12, 12, 12);
     // A long drive name shortens the summary rather than running it under the buttons.
@@ -167,7 +182,6 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     bottom->addWidget(moveFiles_);
     bottom->addWidget(selectionButton_);
     bottom->addWidget(restoreAll_);
-    layout->addLayout(bottom);
     connect(stop_, &QPushButton::clicked, this, [this] { host_.cancel(); });
     connect(moveFiles_, &QPushButton::clicked, this, [this] { host_.chooseFilesToMove(); });
     connect(selectionButton_, &QPushButton::clicked, this, [this] {
@@ -177,9 +191,7 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
         if (!ids.empty()) host_.restoreRecords(ids);
     });
     connect(restoreAll_, &QPushButton::clicked, this, &MovedFilesView::confirmRestoreAll);
-
-    connect(&host_, &FilesHost::stateChanged, this, &MovedFilesView::scheduleUpdate);
-    update();
+    return bottom;
 }
 
 QMessageBox* MovedFilesView::confirmation() const { return confirmation_; }

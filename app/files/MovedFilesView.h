@@ -16,6 +16,7 @@
 #include "files/MovedTable.h"
 #include "ui/ElidedLabel.h"
 
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QMessageBox;
@@ -67,6 +68,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QTableView* createTable();
+    QWidget* createProblemBar();
+    QHBoxLayout* createBottomBar();
     void scheduleUpdate();
     void selectionEdited();
     void confirmRestoreAll();

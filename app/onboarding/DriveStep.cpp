@@ -30,34 +30,8 @@ DriveStep::DriveStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
                               this);
     empty_->setContentsMargins(0, 8, 0, 8);
     layout->addWidget(empty_);
-
-    // The list keeps the page's size however many drives there are.
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setMaximumHeight(190);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* listArea = new QWidget(scroll);
-    list_ = new QVBoxLayout(listArea);
-    list_->setContentsMargins(0, 0, 0, 0);
-    list_->setSpacing(8);
-    list_->addStretch();
-    scroll->setWidget(listArea);
-    layout->addWidget(scroll);
-
-    measuring_ = new QWidget(this);
-    auto* progress = new QHBoxLayout(measuring_);
-    progress->setContentsMargins(0, 0, 0, 0);
-    progress->setSpacing(8);
-    auto* spinner = new QProgressBar(measuring_);
-    spinner->setRange(0, 0);  // no end known: it only shows that work goes on
-    spinner->setTextVisible(false);
-    spinner->setFixedSize(60, 10);
-    progress->addWidget(spinner);
-    auto* checking = plainLabel(QString::fromStdString(driveStepStatus(true, {}, {}, {}).title), measuring_);
-    style::secondary(checking);
-    progress->addWidget(checking, 1);
-    layout->addWidget(measuring_);
+    layout->addWidget(createList());
+    layout->addWidget(createMeasuring());
     ready_ = new Point("checkmark.circle.fill", QString(), QString(), this);
     layout->addWidget(ready_);
     error_ = style::symbolRow("exclamationmark.triangle.fill", QString(), this, brandOrange(), &errorText_);
@@ -74,6 +48,39 @@ DriveStep::DriveStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
     connect(&host_, &OnboardingHost::volumesChanged, this, [this] { host_.refreshDrives(); });
     renderRows();
     renderStatus();
+}
+
+// The list keeps the page's size however many drives there are.
+QWidget* DriveStep::createList() {
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setMaximumHeight(190);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* listArea = new QWidget(scroll);
+    list_ = new QVBoxLayout(listArea);
+    list_->setContentsMargins(0, 0, 0, 0);
+    list_->setSpacing(8);
+    list_->addStretch();
+    scroll->setWidget(listArea);
+    return scroll;
+}
+
+// The line shown while the chosen drive's speed is measured.
+QWidget* DriveStep::createMeasuring() {
+    measuring_ = new QWidget(this);
+    auto* progress = new QHBoxLayout(measuring_);
+    progress->setContentsMargins(0, 0, 0, 0);
+    progress->setSpacing(8);
+    auto* spinner = new QProgressBar(measuring_);
+    spinner->setRange(0, 0);  // no end known: it only shows that work goes on
+    spinner->setTextVisible(false);
+    spinner->setFixedSize(60, 10);
+    progress->addWidget(spinner);
+    auto* checking = plainLabel(QString::fromStdString(driveStepStatus(true, {}, {}, {}).title), measuring_);
+    style::secondary(checking);
+    progress->addWidget(checking, 1);
+    return measuring_;
 }
 
 void DriveStep::showEvent(QShowEvent* event) {

@@ -33,6 +33,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QWidget* createList();
+    QWidget* createMeasuring();
     void renderRows();
     void renderStatus();
 

@@ -44,6 +44,24 @@ SpaceStep::SpaceStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
     layout->addWidget(note_);
     layout->addWidget(divider(this));
 
+    layout->addLayout(createFolderSection());
+
+    openAtLogin_ = new QCheckBox(QStringLiteral("Open Keldwick when you log in"), this);
+    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) { host_.onboarding().setOpenAtLogin(on); });
+    layout->addWidget(openAtLogin_);
+    layout->addStretch();
+
+    for (auto signal : {&OnboardingModel::keepFreeBytesChanged, &OnboardingModel::driveChanged,
+                        &OnboardingModel::openAtLoginChanged})
+        connect(&model, signal, this, &SpaceStep::render);
+    connect(&model, &OnboardingModel::foldersChanged, this, &SpaceStep::renderFolders);
+    connect(&host_, &OnboardingHost::stateChanged, this, &SpaceStep::render);
+    render();
+    renderFolders();
+}
+
+// Which folders are searched, and the list to change them in, shown on request.
+QVBoxLayout* SpaceStep::createFolderSection() {
     auto* section = new QVBoxLayout;
     section->setSpacing(8);
     auto* summaryRow = new QHBoxLayout;
@@ -64,26 +82,13 @@ SpaceStep::SpaceStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
     folders_->addWidget(addFolder_, 0, Qt::AlignLeft);
     folderList_->hide();
     section->addWidget(folderList_);
-    layout->addLayout(section);
     connect(change_, &QPushButton::clicked, this, [this] {
         const bool shows = !folderList_->isVisibleTo(this);
         folderList_->setVisible(shows);
         change_->setText(shows ? QStringLiteral("Done") : QStringLiteral("Change\u2026"));
     });
     connect(addFolder_, &QPushButton::clicked, this, [this] { host_.addFolder(); });
-
-    openAtLogin_ = new QCheckBox(QStringLiteral("Open Keldwick when you log in"), this);
-    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) { host_.onboarding().setOpenAtLogin(on); });
-    layout->addWidget(openAtLogin_);
-    layout->addStretch();
-
-    for (auto signal : {&OnboardingModel::keepFreeBytesChanged, &OnboardingModel::driveChanged,
-                        &OnboardingModel::openAtLoginChanged})
-        connect(&model, signal, this, &SpaceStep::render);
-    connect(&model, &OnboardingModel::foldersChanged, this, &SpaceStep::renderFolders);
-    connect(&host_, &OnboardingHost::stateChanged, this, &SpaceStep::render);
-    render();
-    renderFolders();
+    return section;
 }
 
 void SpaceStep::showEvent(QShowEvent* event) {

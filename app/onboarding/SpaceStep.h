@@ -40,6 +40,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QVBoxLayout* createFolderSection();
     void render();
     void renderFolders();
 

@@ -45,8 +45,25 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(createHeader());
+    layout->addWidget(createBanner());
+    layout->addWidget(divider(this));
+    body_ = new QStackedWidget(this);
+    body_->addWidget(createScanningPage());
+    emptyPage_ = new QWidget(body_);
+    emptyLayout_ = new QVBoxLayout(emptyPage_);
+    body_->addWidget(emptyPage_);
+    body_->addWidget(createTablePage());
+    layout->addWidget(body_, 1);
+    layout->addWidget(divider(this));
+    layout->addLayout(createFooter());
+    followChanges(preview);
+    fillSkipped();
+    render();
+}
 
-    // Heading.
+// The title and the line below it.
+QWidget* PreviewContent::createHeader() {
     auto* header = new QWidget(this);
     auto* headerLayout = new QVBoxLayout(header);
     headerLayout->setContentsMargins(20, 20, 20, 20);
@@ -60,9 +77,11 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
     useSecondaryStyle(subtitle_);
     headerLayout->addWidget(title_);
     headerLayout->addWidget(subtitle_);
-    layout->addWidget(header);
+    return header;
+}
 
-    // Test-mode banner.
+// The band that says a test run moves nothing.
+QWidget* PreviewContent::createBanner() {
     banner_ = new QFrame(this);
     banner_->setObjectName(QStringLiteral("testBanner"));
     const QColor orange = brandOrange();
@@ -76,11 +95,11 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
     bannerIcon->setPixmap(Symbols::icon("testtube.2").pixmap(16, 16));
     bannerLayout->addWidget(bannerIcon);
     bannerLayout->addWidget(plainLabel(QString::fromUtf8(kTestModeBanner), banner_, true), 1);
-    layout->addWidget(banner_);
-    layout->addWidget(divider(this));
+    return banner_;
+}
 
-    // Body.
-    body_ = new QStackedWidget(this);
+// What shows while the scan runs.
+QWidget* PreviewContent::createScanningPage() {
     scanningPage_ = new QWidget(body_);
     auto* scanningLayout = new QVBoxLayout(scanningPage_);
     scanningLayout->addStretch();
@@ -93,18 +112,17 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
     useSecondaryStyle(scanningText_);
     scanningLayout->addWidget(scanningText_, 0, Qt::AlignHCenter);
     scanningLayout->addStretch();
-    body_->addWidget(scanningPage_);
+    return scanningPage_;
+}
 
-    emptyPage_ = new QWidget(body_);
-    emptyLayout_ = new QVBoxLayout(emptyPage_);
-    body_->addWidget(emptyPage_);
-
+// The files that would move, and below them the ones the scan skipped.
+QWidget* PreviewContent::createTablePage() {
     tablePage_ = new QWidget(body_);
     auto* tableLayout = new QVBoxLayout(tablePage_);
     tableLayout->setContentsMargins(0, 0, 0, 0);
     tableLayout->setSpacing(0);
     table_ = new PreviewTable(
-        host_.state().home, [&host] { return host.now(); },
+        host_.state().home, [this] { return host_.now(); },
         [this](const std::string& path) {
             if (preview_) preview_->toggle(path);
         },
@@ -159,11 +177,11 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
     });
     tableLayout->addWidget(skippedToggle_, 0, Qt::AlignLeft);
     tableLayout->addWidget(skippedList_);
-    body_->addWidget(tablePage_);
-    layout->addWidget(body_, 1);
-    layout->addWidget(divider(this));
+    return tablePage_;
+}
 
-    // Footer.
+// The notes, the choice to keep asking, and the buttons.
+QHBoxLayout* PreviewContent::createFooter() {
     auto* footer = new QHBoxLayout();
     footer->setContentsMargins(16, 16, 16, 16);
     auto* notes = new QVBoxLayout();
@@ -189,8 +207,11 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
     footer->addWidget(closeButton_, 0, Qt::AlignVCenter);
     footer->addWidget(notNow_, 0, Qt::AlignVCenter);
     footer->addWidget(run_, 0, Qt::AlignVCenter);
-    layout->addLayout(footer);
+    return footer;
+}
 
+// Redraws once per turn of the event loop, whatever changed in the model or the preview.
+void PreviewContent::followChanges(PreviewModel& preview) {
     renderTimer_.setSingleShot(true);
     renderTimer_.setInterval(0);
     connect(&renderTimer_, &QTimer::timeout, this, &PreviewContent::render);
@@ -209,8 +230,6 @@ PreviewContent::PreviewContent(PreviewHost& host, PreviewModel& preview, std::fu
                         &PreviewModel::driveRoomChanged}) {
         connect(&preview, signal, this, &PreviewContent::scheduleRender);
     }
-    fillSkipped();
-    render();
 }
 
 const std::set<std::string>& PreviewContent::selection() const { return selection_->paths(); }

@@ -17,6 +17,7 @@
 #include "preview/PreviewScreen.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
@@ -70,6 +71,12 @@ public:
     void approve();
 
 private:
+    QWidget* createHeader();
+    QWidget* createBanner();
+    QWidget* createScanningPage();
+    QWidget* createTablePage();
+    QHBoxLayout* createFooter();
+    void followChanges(PreviewModel& preview);
     void scheduleRender();
     void renderBody();
     void fillSkipped();

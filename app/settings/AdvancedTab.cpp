@@ -51,6 +51,18 @@ AdvancedTab::AdvancedTab(SettingsHost& host, QWidget* parent) : QWidget(parent),
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(16);
 
+    layout->addWidget(createAmountsSection());
+    layout->addWidget(createTestSection());
+    layout->addStretch();
+
+    render();
+
+    // Connected after the first render: only the user's edits reach the settings.
+    connectEdits();
+}
+
+// The age, the levels, what else may move, and how often free space is checked.
+QWidget* AdvancedTab::createAmountsSection() {
     FormSection amounts = formSection(QStringLiteral("Exact amounts"), this);
     age_ = stepperBox(this);
     ageLabel_ = markdownLabel(QString(), this);
@@ -74,8 +86,10 @@ AdvancedTab::AdvancedTab(SettingsHost& host, QWidget* parent) : QWidget(parent),
     intervalRow->addWidget(new QLabel(QStringLiteral("Check free space every"), this), 1);
     intervalRow->addWidget(interval_);
     amounts.body->addLayout(intervalRow);
-    layout->addWidget(amounts.widget);
+    return amounts.widget;
+}
 
+QWidget* AdvancedTab::createTestSection() {
     FormSection test = formSection(QString(), this);
     testMode_ = new QCheckBox(QStringLiteral("Test mode"), this);
     test.body->setSpacing(4);
@@ -84,12 +98,10 @@ AdvancedTab::AdvancedTab(SettingsHost& host, QWidget* parent) : QWidget(parent),
                                                        "move anything. Handy for trying it out."),
                                         this, true, true));
     setFooter(test, QString::fromUtf8(kAlwaysBringBack));
-    layout->addWidget(test.widget);
-    layout->addStretch();
+    return test.widget;
+}
 
-    render();
-
-    // Connected after the first render: only the user's edits reach the settings.
+void AdvancedTab::connectEdits() {
     connect(age_, &QSpinBox::valueChanged, this, [this](int days) {
         host_.updateSettings([days](AppSettings& s) { s.minimumAgeDays = days; });
     });

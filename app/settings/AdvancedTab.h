@@ -34,6 +34,9 @@ public:
     QLabel* thresholdLabel() const { return thresholdLabel_; }
 
 private:
+    QWidget* createAmountsSection();
+    QWidget* createTestSection();
+    void connectEdits();
     void setBool(bool AppSettings::*field, bool on);
 
     SettingsHost& host_;

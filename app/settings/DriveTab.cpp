@@ -64,6 +64,20 @@ DriveTab::DriveTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(16);
 
+    layout->addWidget(createDriveSection());
+    layout->addWidget(createActionsSection());
+    layout->addWidget(createSpeedSection());
+    layout->addStretch();
+
+    connect(showFolder_, &QPushButton::clicked, this, [this] { host_.showDriveFolder(); });
+    connect(different_, &QPushButton::clicked, this, &DriveTab::chooseDifferentDrive);
+    connect(checkSpeed_, &QPushButton::clicked, this, [this] { host_.checkSpeed(); });
+    connect(&host_, &SettingsHost::stateChanged, this, &DriveTab::render);
+    render();
+}
+
+// The drive in use and what is known of it, or that there is none.
+QWidget* DriveTab::createDriveSection() {
     FormSection drive = formSection(QString(), this);
     noDrive_ = plainLabel(QString::fromUtf8(kNoDriveChosen), this);
     drive.body->addWidget(noDrive_);
@@ -82,8 +96,11 @@ DriveTab::DriveTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_
     form->addRow(kindTitle_, kind_);
     form->addRow(summary_);
     drive.body->addWidget(facts_);
-    layout->addWidget(drive.widget);
+    return drive.widget;
+}
 
+// Showing its folder, choosing another drive, and the check under way or failed.
+QWidget* DriveTab::createActionsSection() {
     FormSection actions = formSection(QString(), this);
     auto* buttons = new QHBoxLayout;
     showFolder_ = new QPushButton(QStringLiteral("Show in Folder"), this);
@@ -102,8 +119,11 @@ DriveTab::DriveTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_
     error_ = warningLabel(QString(), this);
     actions.body->addWidget(error_);
     actions.body->addWidget(secondaryLabel(QString::fromUtf8(kFilesStay), this, true, true));
-    layout->addWidget(actions.widget);
+    return actions.widget;
+}
 
+// When the drive's speed was checked, and checking it again.
+QWidget* DriveTab::createSpeedSection() {
     speed_ = formSection(QStringLiteral("Speed"), this);
     auto* speedFacts = new QWidget(this);
     speedForm_ = new QFormLayout(speedFacts);
@@ -116,14 +136,7 @@ DriveTab::DriveTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_
     speed_.body->addWidget(notChecked_);
     checkSpeed_ = new QPushButton(QStringLiteral("Check Speed Again"), this);
     speed_.body->addWidget(checkSpeed_, 0, Qt::AlignLeft);
-    layout->addWidget(speed_.widget);
-    layout->addStretch();
-
-    connect(showFolder_, &QPushButton::clicked, this, [this] { host_.showDriveFolder(); });
-    connect(different_, &QPushButton::clicked, this, &DriveTab::chooseDifferentDrive);
-    connect(checkSpeed_, &QPushButton::clicked, this, [this] { host_.checkSpeed(); });
-    connect(&host_, &SettingsHost::stateChanged, this, &DriveTab::render);
-    render();
+    return speed_.widget;
 }
 
 void DriveTab::render() {

@@ -57,6 +57,9 @@ public:
     QLabel* notCheckedLabel() const { return notChecked_; }
 
 private:
+    QWidget* createDriveSection();
+    QWidget* createActionsSection();
+    QWidget* createSpeedSection();
     void openChooser(const std::vector<DriveOption>& options);
 
     SettingsHost& host_;

@@ -23,12 +23,26 @@ QString text(const std::string& value) { return QString::fromStdString(value); }
 GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_(host) {
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(16);
+    layout->addWidget(createKeepFreeSection());
+    layout->addWidget(createMovingSection());
+    layout->addWidget(createSystemSection());
+    layout->addWidget(createUpdatesSection());
+    layout->addStretch();
 
+    render();
+    // Connected after the first render: only the user's edits reach the settings.
+    connectEdits();
+}
+
+QWidget* GeneralTab::createKeepFreeSection() {
     keepFreeSection_ = formSection(QStringLiteral("Keep at least this much free on this computer"), this);
     keepFree_ = new KeepFreePicker(host_.state().settings.thresholdBytes, this);
     keepFreeSection_.body->addWidget(keepFree_);
-    layout->addWidget(keepFreeSection_.widget);
+    return keepFreeSection_.widget;
+}
 
+// Asking first and pausing.
+QWidget* GeneralTab::createMovingSection() {
     FormSection moving = formSection(QStringLiteral("Moving files"), this);
     askFirst_ = new QCheckBox(QStringLiteral("Ask me before moving files"), this);
     askCaption_ = secondaryLabel(QString(), this, true, true);
@@ -45,8 +59,11 @@ GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
         QStringLiteral("While paused, nothing moves on its own. You can still make room yourself."), this, true, true));
     moving.body->addLayout(pause);
     setFooter(moving, QString::fromUtf8(kAlwaysBringBack));
-    layout->addWidget(moving.widget);
+    return moving.widget;
+}
 
+// The login item and notifications.
+QWidget* GeneralTab::createSystemSection() {
     FormSection system = formSection(QString(), this);
     login_ = new QCheckBox(QStringLiteral("Open Keldwick when you log in"), this);
     // Read once, as the tab is built: the autostart entry changes behind no one's back.
@@ -57,8 +74,11 @@ GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     system.body->addWidget(login_);
     system.body->addWidget(loginProblem_);
     system.body->addWidget(notifications_);
-    layout->addWidget(system.widget);
+    return system.widget;
+}
 
+// The updater's switches, or why there are none, and the version with its check button.
+QWidget* GeneralTab::createUpdatesSection() {
     updatesSection_ = formSection(QStringLiteral("Updates"), this);
     FormSection& updates = updatesSection_;
     const UpdateFacts facts = host_.updates();
@@ -79,12 +99,10 @@ GeneralTab::GeneralTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     versionRow->addStretch();
     versionRow->addWidget(checkForUpdates_);
     updates.body->addLayout(versionRow);
-    layout->addWidget(updates.widget);
-    layout->addStretch();
+    return updates.widget;
+}
 
-    render();
-
-    // Connected after the first render: only the user's edits reach the settings.
+void GeneralTab::connectEdits() {
     connect(keepFree_, &KeepFreePicker::selectionChanged, this,
             [this](qint64 bytes) { host_.updateSettings(SettingsChanges::setThresholdBytes(bytes)); });
     connect(askFirst_, &QCheckBox::toggled, this,

@@ -39,6 +39,11 @@ public:
     QPushButton* checkForUpdatesButton() const { return checkForUpdates_; }
 
 private:
+    QWidget* createKeepFreeSection();
+    QWidget* createMovingSection();
+    QWidget* createSystemSection();
+    QWidget* createUpdatesSection();
+    void connectEdits();
     void setLoginItem(bool on);
 
     SettingsHost& host_;

@@ -30,6 +30,21 @@ SettingsWindow::SettingsWindow(SettingsHost& host, QWidget* parent)
     problem_ = warningLabel(QString(), this);
     problem_->hide();
     layout->addWidget(problem_);
+    createTabs();
+    layout->addWidget(tabs_, 0, Qt::AlignHCenter);
+    layout->addWidget(scroll_, 1);
+
+    render();
+    connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
+        host_.setSettingsTab(static_cast<SettingsTab>(index));
+        fitTab();
+    });
+    connect(&host_, &SettingsHost::stateChanged, this, &SettingsWindow::render);
+    fitTab();
+}
+
+// The tab bar and the four pages below it, one shown at a time.
+void SettingsWindow::createTabs() {
     // A tab bar over pages of which only the current one is shown, rather than a tab widget
     // or a stack: those are as tall as their tallest page, and the window follows the page
     // shown.
@@ -62,18 +77,8 @@ SettingsWindow::SettingsWindow(SettingsHost& host, QWidget* parent)
         tabs_->addTab(Symbols::icon(tab.symbol), tab.title);
         pages_.push_back(tab.page);
     }
-    layout->addWidget(tabs_, 0, Qt::AlignHCenter);
     for (QWidget* page : pages_) pageLayout->addWidget(page);
     scroll_->setWidget(pageBox_);
-    layout->addWidget(scroll_, 1);
-
-    render();
-    connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
-        host_.setSettingsTab(static_cast<SettingsTab>(index));
-        fitTab();
-    });
-    connect(&host_, &SettingsHost::stateChanged, this, &SettingsWindow::render);
-    fitTab();
 }
 
 void SettingsWindow::render() {

@@ -42,6 +42,7 @@ public:
     QSize sizeHint() const override;
 
 private:
+    void createTabs();
     void render();
     void fitTab();
 

@@ -98,6 +98,22 @@ SystemDataWindow::SystemDataWindow(SystemDataHost& host, Confirm confirm, QWidge
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
+    outer->addWidget(createSections(), 1);
+
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    outer->addWidget(divider);
+
+    outer->addWidget(createFooter());
+
+    connect(&host_, &SystemDataHost::stateChanged, this, &SystemDataWindow::render);
+    render();
+    load();
+}
+
+// The caches to clear, then the system data that could move, scrolled together.
+QWidget* SystemDataWindow::createSections() {
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -128,13 +144,11 @@ SystemDataWindow::SystemDataWindow(SystemDataHost& host, Confirm confirm, QWidge
     sections->addLayout(movableRows_);
     sections->addStretch();
     scroll->setWidget(list);
-    outer->addWidget(scroll, 1);
+    return scroll;
+}
 
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    outer->addWidget(divider);
-
+// What runs, with its spinner.
+QWidget* SystemDataWindow::createFooter() {
     auto* footer = new QWidget(this);
     auto* footerRow = new QHBoxLayout(footer);
     footerRow->setContentsMargins(14, 14, 14, 14);
@@ -145,11 +159,7 @@ SystemDataWindow::SystemDataWindow(SystemDataHost& host, Confirm confirm, QWidge
     footer_->setWordWrap(true);
     footer_->setMaximumHeight(footer_->fontMetrics().lineSpacing() * 2);
     footerRow->addWidget(footer_, 1);
-    outer->addWidget(footer);
-
-    connect(&host_, &SystemDataHost::stateChanged, this, &SystemDataWindow::render);
-    render();
-    load();
+    return footer;
 }
 
 void SystemDataWindow::load() {

@@ -47,6 +47,8 @@ public:
     void move(const std::string& path);
 
 private:
+    QWidget* createSections();
+    QWidget* createFooter();
     void load();
     void storeMovable(std::vector<MovableData> items);
     void rebuildCaches(const std::vector<CacheRow>& rows);
