@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "drives/DriveLocating.h"
+#include "engine/DriveCopies.h"
 #include "engine/EngineConfiguration.h"
 #include "engine/FaultInjecting.h"
 #include "engine/FileCopier.h"
@@ -27,15 +28,18 @@ struct EngineContext {
     FileCopier copier;
     // Every item is checked against these again right before it moves.
     RuleList rules;
+    // Which drive copies hold others', shared by every operation on the journal.
+    std::shared_ptr<DriveCopies> driveCopies;
 
     // A context whose copier uses the configuration's chunk size.
     static EngineContext make(std::shared_ptr<Journal> journal, std::shared_ptr<DriveLocating> locator,
                               std::shared_ptr<OpenFileChecking> openFiles, std::shared_ptr<FaultInjecting> faults,
                               std::shared_ptr<IconPlacing> icons, EngineConfiguration configuration, RuleList rules) {
         FileCopier copier(configuration.chunkSize);
+        auto driveCopies = std::make_shared<DriveCopies>(journal);
         return EngineContext{std::move(journal), std::move(locator),      std::move(openFiles),
                              std::move(faults),  std::move(icons),        std::move(configuration),
-                             copier,             std::move(rules)};
+                             copier,             std::move(rules),        std::move(driveCopies)};
     }
 };
 

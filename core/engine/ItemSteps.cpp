@@ -18,7 +18,6 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Utf8.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 
@@ -350,16 +349,8 @@ RecoveryResult ItemSteps::updateLink(const OffloadRecord& record, const std::str
 }
 
 void ItemSteps::requireHoldsNoOtherItems(const OffloadRecord& record) {
-    std::set<Phase> active;
-    for (Phase phase : allPhases)
-        if (!isFinished(phase)) active.insert(phase);
-    const std::string mine = Utf8::lowercased(record.driveRelativePath);
-    const std::string mineAsFolder = mine.ends_with("/") ? mine : mine + "/";
-    for (const auto& other : context.journal->records(active)) {
-        if (other.id == record.id || other.driveID != record.driveID) continue;
-        const std::string theirs = Utf8::lowercased(other.driveRelativePath);
-        if (theirs == mine || theirs.starts_with(mineAsFolder)) throw EngineError::holdsOtherItems(record.originalPath);
-    }
+    if (!context.driveCopies) context.driveCopies = std::make_shared<DriveCopies>(context.journal);
+    if (context.driveCopies->heldInside(record) != 0) throw EngineError::holdsOtherItems(record.originalPath);
 }
 
 // --- Flushing the drive's deletions.

@@ -512,10 +512,10 @@ std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
 }
 
 void Journal::places(const std::string& driveID, const std::set<Phase>& phases,
-                     const std::function<void(const RecordPlace&)>& each) {
+                     const std::function<void(const RecordPlace&)>& each, int64_t afterID) {
     if (phases.empty()) return;
     std::string placeholders;
-    std::vector<SQLValue> parameters{driveID};
+    std::vector<SQLValue> parameters{afterID, driveID};
     for (Phase phase : phases) {
         if (!placeholders.empty()) placeholders += ",";
         placeholders += "?";
@@ -526,8 +526,8 @@ void Journal::places(const std::string& driveID, const std::set<Phase>& phases,
     // One pass over the table in id order ("+phase": its index would cost a lookup and a
     // sort per row, and most records are active).
     db_.queryEach(
-        "SELECT id, phase, original_path, drive_relative_path FROM records WHERE drive_id = ? AND +phase IN (" +
-            placeholders + ") ORDER BY id",
+        "SELECT id, phase, original_path, drive_relative_path FROM records WHERE id > ? AND drive_id = ? AND "
+        "+phase IN (" + placeholders + ") ORDER BY id",
         parameters, [&](const SQLRow& row) {
             auto id = integer(row.values[0]);
             auto phase = std::get_if<std::string>(&row.values[1]);
@@ -546,6 +546,12 @@ void Journal::places(const std::string& driveID, const std::set<Phase>& phases,
 std::vector<OffloadRecord> Journal::allRecords() {
     std::lock_guard guard(lock());
     return decodeRecords(db_.query("SELECT * FROM records ORDER BY id"));
+}
+
+int64_t Journal::newestRecordID() {
+    std::lock_guard guard(lock());
+    auto rows = db_.query("SELECT max(id) FROM records");
+    return rows.empty() ? 0 : integer(rows.front().values.at(0)).value_or(0);
 }
 
 std::vector<OffloadRecord> Journal::activeRecords(const std::string& originalPath) {

@@ -168,11 +168,13 @@ public:
     // The records in any of the phases, by ascending id; an empty set touches nothing.
     std::vector<OffloadRecord> records(const std::set<Phase>& phases);
     std::vector<OffloadRecord> allRecords();
-    // Hands `each` the place of every record of the drive in any of the phases, by
-    // ascending id, read in one pass of four columns without keeping them. `each` runs
-    // with lock() held.
+    // Hands `each` the place of every record of the drive in any of the phases with an id
+    // above `afterID`, by ascending id, read in one pass of four columns without keeping
+    // them (from `afterID` on, not over the whole table). `each` runs with lock() held.
     void places(const std::string& driveID, const std::set<Phase>& phases,
-                const std::function<void(const RecordPlace&)>& each);
+                const std::function<void(const RecordPlace&)>& each, int64_t afterID = 0);
+    // The largest id a record has now; 0 when there is none.
+    int64_t newestRecordID();
     // The not-finished records whose original path is exactly `originalPath`, by id.
     std::vector<OffloadRecord> activeRecords(const std::string& originalPath);
     // The original paths whose records in phases not finished belong to more than one drive.
