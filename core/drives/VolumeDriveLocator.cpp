@@ -17,11 +17,17 @@
 namespace keldwick {
 
 std::vector<VolumeCandidate> SystemVolumeSource::candidates() const {
+    // A mount, unmount or remount changes the text (mount ids, device numbers, sources).
+    std::string table = platform::MountTable::readText(roots_.mountinfo).value_or("");
+    std::lock_guard guard(cacheLock_);
+    if (cachedTable_ == table) return cachedCandidates_;
     std::vector<VolumeCandidate> candidates;
-    for (const auto& entry : VolumeInfo::localExternalMounts(roots_)) {
+    for (const auto& entry : VolumeInfo::localExternalMountsIn(platform::MountTable::parse(table))) {
         const bool onBlockDevice = platform::BlockDevices::nameForMount(entry, roots_).has_value();
         candidates.push_back({entry.mountPoint, DriveTrust::volumeRefusal(entry.mountPoint, entry.fsType, onBlockDevice)});
     }
+    cachedTable_ = std::move(table);
+    cachedCandidates_ = candidates;
     return candidates;
 }
 

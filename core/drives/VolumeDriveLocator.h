@@ -15,6 +15,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "drives/Drive.h"
@@ -61,6 +63,9 @@ public:
     explicit SystemVolumeSource(platform::SystemRoots roots = platform::SystemRoots::system(),
                                 DriveTrust::User user = DriveTrust::User::current())
         : roots_(std::move(roots)), user_(user) {}
+    // Worked out again only when the mount table's text changed since the last call: which
+    // mounts are on a block device takes a walk through sysfs per mount, and a search for a
+    // drive that is away runs once per item of a recovery pass.
     std::vector<VolumeCandidate> candidates() const override;
     std::optional<MountIdentity> identity(const std::string& path) const override;
     DriveTrust::Examined marker(const std::string& root, const std::string& wantedID) const override;
@@ -68,6 +73,9 @@ public:
 private:
     platform::SystemRoots roots_;
     DriveTrust::User user_;
+    mutable std::mutex cacheLock_;
+    mutable std::optional<std::string> cachedTable_;
+    mutable std::vector<VolumeCandidate> cachedCandidates_;
 };
 
 class VolumeDriveLocator final : public DriveLocating {

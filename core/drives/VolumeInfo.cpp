@@ -134,7 +134,10 @@ std::vector<VolumeInfo> VolumeInfo::externalCandidates(const platform::SystemRoo
 }
 
 std::vector<platform::MountEntry> VolumeInfo::localExternalMounts(const platform::SystemRoots& roots) {
-    auto table = platform::MountTable::read(roots.mountinfo);
+    return localExternalMountsIn(platform::MountTable::read(roots.mountinfo));
+}
+
+std::vector<platform::MountEntry> VolumeInfo::localExternalMountsIn(const std::vector<platform::MountEntry>& table) {
     std::vector<platform::MountEntry> mounts;
     for (auto& entry : shownEntries(table)) {
         if (platform::MountFacts::isNetwork(entry.fsType) || platform::MountFacts::isRootFileSystem(entry, table)) continue;

@@ -49,6 +49,8 @@ struct VolumeInfo {
     static std::vector<std::string> localExternalMountPaths(const platform::SystemRoots& roots = platform::SystemRoots::system());
     // Their mount-table entries.
     static std::vector<platform::MountEntry> localExternalMounts(const platform::SystemRoots& roots = platform::SystemRoots::system());
+    // The same from a table already read.
+    static std::vector<platform::MountEntry> localExternalMountsIn(const std::vector<platform::MountEntry>& table);
 
     // Whether the volume holding `path` keeps file metadata natively (see FileSystemFormats);
     // true when it can't tell.

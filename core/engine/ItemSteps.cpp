@@ -31,11 +31,20 @@ constexpr size_t digestChunkSize = 4'194'304;
 
 std::optional<std::string> ItemSteps::mountPoint(const std::string& driveID) {
     if (!context.locator) return std::nullopt;
-    try {
-        return context.locator->mountPoint(driveID);
-    } catch (const std::exception&) {
-        return std::nullopt;
+    if (drivesAway_) {
+        std::lock_guard guard(drivesAway_->lock);
+        if (drivesAway_->ids.contains(driveID)) return std::nullopt;
     }
+    std::optional<std::string> root;
+    try {
+        root = context.locator->mountPoint(driveID);
+    } catch (const std::exception&) {
+    }
+    if (!root && drivesAway_) {
+        std::lock_guard guard(drivesAway_->lock);
+        drivesAway_->ids.insert(driveID);
+    }
+    return root;
 }
 
 RecoveryResult ItemSteps::result(const OffloadRecord& record, RecoveryAction action,

@@ -98,6 +98,32 @@ protected:
     // The digest of the item at `path`: a folder's tree digest or a file's SHA-256.
     std::string digestOf(const std::string& path, bool isDirectory);
 
+    // The drives a pass of checks or repairs found away, not asked about again until it
+    // ends: with a drive away the locator searches every mounted volume, and a pass asks
+    // once per record. A drive that comes back meanwhile is found by the next pass.
+    struct DrivesAway {
+        std::mutex lock;
+        std::set<std::string> ids;
+    };
+    DrivesAway* drivesAway_ = nullptr;
+    // Keeps the drives found away for as long as it lives (the outermost one).
+    class AwayForThePass {
+    public:
+        explicit AwayForThePass(ItemSteps& steps) : steps_(steps), outer_(!steps.drivesAway_) {
+            if (outer_) steps_.drivesAway_ = &away_;
+        }
+        ~AwayForThePass() {
+            if (outer_) steps_.drivesAway_ = nullptr;
+        }
+        AwayForThePass(const AwayForThePass&) = delete;
+        AwayForThePass& operator=(const AwayForThePass&) = delete;
+
+    private:
+        ItemSteps& steps_;
+        bool outer_;
+        DrivesAway away_;
+    };
+
     // Whether a record of another drive, in a phase not finished, has the same original path.
     bool hasRivalRecord(const OffloadRecord& record);
     // While a pass of link checks runs: the only places that may have such a record.

@@ -192,6 +192,7 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
     // entries follow in one write once the journal changes behind them are durable (the
     // group ends first), as each used to follow its own change.
     ManifestHold hold(*this);
+    AwayForThePass away(*this);
     Journal::GroupCommit group(*context.journal);
     heldSteps_.emplace();
     std::mutex stepsLock;
@@ -548,6 +549,7 @@ std::vector<RecoveryResult> RecoveryManager::checkLinks() {
         records = context.journal->records({Phase::offloaded, Phase::linkMissing});
     } catch (const std::exception&) {
     }
+    AwayForThePass away(*this);
     Journal::GroupCommit group(*context.journal);  // each check is made again if a power cut loses it
     // The places that more than one drive's records hold now. Checks only ever finish
     // records or keep them unfinished, so no other place can gain a rival in this pass.

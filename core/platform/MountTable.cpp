@@ -105,12 +105,17 @@ std::vector<MountEntry> parse(std::string_view text) {
     return entries;
 }
 
-std::vector<MountEntry> read(const std::string& path) {
+std::optional<std::string> readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
+    if (!in) return std::nullopt;
     std::ostringstream text;
     text << in.rdbuf();
-    return parse(text.str());
+    return text.str();
+}
+
+std::vector<MountEntry> read(const std::string& path) {
+    auto text = readText(path);
+    return text ? parse(*text) : std::vector<MountEntry>{};
 }
 
 const MountEntry* rootEntry(const std::vector<MountEntry>& table) {

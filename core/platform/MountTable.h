@@ -40,6 +40,9 @@ std::string unescape(std::string_view field);
 // Every well-formed line, in table order; malformed lines are skipped.
 std::vector<MountEntry> parse(std::string_view text);
 
+// The table's text at `path`; nothing when it can't be read.
+std::optional<std::string> readText(const std::string& path);
+
 // Reads and parses the table at `path`; empty when it can't be read.
 std::vector<MountEntry> read(const std::string& path);
 

@@ -14,6 +14,7 @@
 #include "drives/VolumeInfo.h"
 #include "support/AsUser.h"
 #include "support/RealMounts.h"
+#include "support/SysfsFixture.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -362,4 +363,37 @@ TEST(VolumeLocatorRealTest, ATmpfsCarryingTheMarkerIsRefusedBesideTheRealDrive) 
     for (const auto& volume : VolumeInfo::externalCandidates()) offered.push_back(volume.mountPath);
     EXPECT_NE(std::find(offered.begin(), offered.end(), real), offered.end());
     EXPECT_EQ(std::find(offered.begin(), offered.end(), planted), offered.end());
+}
+
+// Which mounts may be the drive is worked out once per state of the mount table: asked
+// again with the table unchanged, the answer stands (sysfs isn't walked again), and any
+// mount, unmount or remount brings a fresh one, never the last table's.
+TEST(SystemVolumeSourceTest, CandidatesFollowEveryChangeOfTheMountTable) {
+    test::TempDir temp;
+    test::SysfsFixture fixture(temp / "system");
+    fixture.partition(fixture.usbDisk("sdb", "8:16", "5000"), "sdb1", "8:17");
+    const auto roots = fixture.roots();
+    const std::string drive = temp / "Drive";
+    test::makeDirs(drive);
+    const std::string startup = "20 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n";
+    test::writeFile(roots.mountinfo, startup + "22 20 8:17 / " + drive + " rw - ext4 /dev/sdb1 rw\n");
+    SystemVolumeSource source(roots);
+    auto refusalAt = [&] {
+        auto candidates = source.candidates();
+        EXPECT_EQ(candidates.size(), 1u);
+        return candidates.empty() ? std::optional<DriveRefusal>{} : candidates.front().refusal;
+    };
+    EXPECT_EQ(refusalAt(), std::nullopt);
+
+    // The device goes from sysfs while its mount stays listed as it was.
+    std::filesystem::remove(roots.sys + "/dev/block/8:17");
+    std::filesystem::remove(roots.sys + "/class/block/sdb1");
+    EXPECT_EQ(refusalAt(), std::nullopt);
+
+    // Remounted (a new mount id): looked at afresh, and no longer on a block device.
+    test::writeFile(roots.mountinfo, startup + "23 20 8:17 / " + drive + " rw - ext4 /dev/sdb1 rw\n");
+    EXPECT_EQ(refusalAt(), (DriveRefusal{drive, DriveRefusal::Kind::notADisk, "ext4"}));
+    // Something else mounted in its place.
+    test::writeFile(roots.mountinfo, startup + "24 20 0:61 / " + drive + " rw - tmpfs tmpfs rw\n");
+    EXPECT_EQ(refusalAt(), (DriveRefusal{drive, DriveRefusal::Kind::notADisk, "tmpfs"}));
 }

@@ -87,6 +87,29 @@ TEST_F(RecoveryManagerTest, LinkUnderAnOldMountPathIsPointedAtTheNewOneWithOrWit
     }
 }
 
+// With the drive away, a pass of link checks asks where it is about once, not once per
+// record (each question searches every mounted volume); the next pass asks again and
+// finds it where it came back.
+TEST_F(RecoveryManagerTest, APassAsksAfterADriveThatIsAwayOnlyOnce) {
+    std::vector<std::pair<std::string, OffloadRecord>> items;
+    for (int i = 0; i < 40; ++i) {
+        const std::string original = world.makeItem(false, "f" + std::to_string(i) + ".txt");
+        items.emplace_back(original, world.offloadCompletely(original, false));
+    }
+    world.locator->present = false;
+    world.locator->asked = 0;
+    EXPECT_TRUE(world.manager().checkLinks().empty());
+    // Checks running side by side may each ask before the first answer is kept.
+    EXPECT_LT(world.locator->asked, 10);
+
+    const std::string moved = world.tmp / "drive-2";
+    fs::rename(world.root, moved);
+    world.locator->mounts[world.drive.id] = world.root = moved;
+    world.locator->present = true;
+    EXPECT_EQ(world.manager().checkLinks().size(), items.size());
+    for (const auto& [original, record] : items) EXPECT_TRUE(world.isOurLink(original, record)) << original;
+}
+
 TEST_F(RecoveryManagerTest, LinkCheckMarksWhatStandsAtTheOriginalPath) {
     std::string gone = world.makeItem(false, "gone.txt");
     std::string elsewhere = world.makeItem(false, "elsewhere.txt");

@@ -18,6 +18,7 @@ public:
     FakeDriveLocator(const std::string& driveID, const std::string& mountPoint) { mounts[driveID] = mountPoint; }
 
     std::optional<std::string> mountPoint(const std::string& driveID) const override {
+        ++asked;
         if (!present) return std::nullopt;
         std::lock_guard guard(lock_);
         auto found = mounts.find(driveID);
@@ -37,6 +38,7 @@ public:
     // Drive id -> mount path. Edited directly only while no other thread asks.
     std::map<std::string, std::string> mounts;
     std::atomic<bool> present = true;  // false: no drive is attached at all
+    mutable std::atomic<int> asked = 0;  // questions so far
 
 private:
     mutable std::mutex lock_;
