@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QThreadPool>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,9 +103,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     // objects or the process's statics: leave without running them; the journal and
     // start-up recovery settle what it was doing. Reading work ends within the wait.
     const auto wait = std::chrono::seconds(relaunch ? 30 : 1);
-    const bool finished = !model.isBusy() && ThreadPoolExecutor::finishWithin(wait) &&
-                          QThreadPool::globalInstance()->waitForDone(static_cast<int>(
-                              std::chrono::duration_cast<std::chrono::milliseconds>(wait).count()));
+    const bool finished = !model.isBusy() && ThreadPoolExecutor::finishWithin(wait);
     if (!finished) {
         if (relaunch) std::fprintf(stderr, "Keldwick: work still runs; start %s again yourself\n", relaunch->c_str());
         std::fflush(nullptr);

@@ -69,10 +69,11 @@ void ThreadPoolExecutor::run(WorkPriority priority, std::function<void()> work) 
 bool ThreadPoolExecutor::finishWithin(std::chrono::milliseconds limit) {
     const QDeadlineTimer deadline(limit);
     auto finished = [&deadline](QThreadPool& p) { return p.waitForDone(static_cast<int>(deadline.remainingTime())); };
-    // Both are waited for even when the first is not done: the second's threads end too.
+    // Each is waited for even when an earlier one is not done: the later ones' threads end too.
     const bool user = finished(pool(WorkPriority::user));
     const bool background = finished(pool(WorkPriority::background));
-    return user && background;
+    const bool shared = finished(*QThreadPool::globalInstance());  // Qt's own concurrent work
+    return user && background && shared;
 }
 
 std::shared_ptr<ThreadPoolExecutor> ThreadPoolExecutor::shared() {

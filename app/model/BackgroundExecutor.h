@@ -34,7 +34,8 @@ public:
     // running when a model goes away ends on its own instead of blocking the main thread.
     static std::shared_ptr<ThreadPoolExecutor> shared();
 
-    // Waits up to `limit` for the work of both pools to end, then ends their idle threads.
+    // Waits up to `limit` in all for the work of both pools and of Qt's global pool to end,
+    // then ends their idle threads.
     // True when no thread of theirs is left; false when work still runs at the limit, and
     // the process must then end without running exit-time destructors under it.
     static bool finishWithin(std::chrono::milliseconds limit);
