@@ -9,7 +9,10 @@ namespace keldwick {
 
 namespace {
 
-constexpr int handOverTimeoutMs = 5000;
+// The bus's own default: the owner answers at once (see below), so only an owner that is
+// hung runs into it; a shorter wait on a busy machine started a second instance whose
+// "already running" alert stood beside the move the owner went on to make.
+constexpr int handOverTimeoutMs = 25'000;
 
 }  // namespace
 
@@ -41,7 +44,11 @@ void InstanceBus::handOver(const QStringList& moveUris, std::function<void(bool)
     });
 }
 
-void InstanceBus::ShowPanel() { emit showPanelRequested(); }
+// The caller's answer goes out when a bus slot returns, so the work waits for the event
+// loop: a move's planning or a panel being built never holds a launcher past its wait.
+void InstanceBus::ShowPanel() {
+    QMetaObject::invokeMethod(this, [this] { emit showPanelRequested(); }, Qt::QueuedConnection);
+}
 
 std::vector<std::string> InstanceBus::localPaths(const QStringList& uris) {
     std::vector<std::string> paths;
@@ -59,7 +66,9 @@ std::vector<std::string> InstanceBus::localPaths(const QStringList& uris) {
 
 void InstanceBus::MoveToDrive(const QStringList& uris) {
     std::vector<std::string> paths = localPaths(uris);
-    if (!paths.empty()) emit moveRequested(paths);
+    if (paths.empty()) return;
+    QMetaObject::invokeMethod(
+        this, [this, paths = std::move(paths)] { emit moveRequested(paths); }, Qt::QueuedConnection);
 }
 
 }  // namespace keldwick

@@ -246,7 +246,7 @@ TEST_F(ProgramWiringTest, AFileManagersHandOverMovesAndASecondLaunchShowsThePane
     ASSERT_TRUE(wiring->program().openPanel());
     wiring->program().openPanel()->hide();
     instance.ShowPanel();
-    EXPECT_TRUE(wiring->program().openPanel()->isVisible());
+    EXPECT_TRUE(test::pumpUntil([&] { return wiring->program().openPanel()->isVisible(); }));
 }
 
 
