@@ -23,7 +23,8 @@ deps:
 test: deps
 	$(CONFIGURE_TEST)
 	cmake --build $(TEST_DIR) -j $(JOBS)
-	cd $(TEST_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd $(TEST_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300 \
+	  || { $(CURDIR)/scripts/test-failures $(CURDIR)/$(TEST_DIR); exit 1; }
 
 # The program, built for release.
 release: deps
