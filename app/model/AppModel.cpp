@@ -32,10 +32,12 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
       store_{PathUtil::join(support_, "settings.json")},
       relay_(std::make_shared<MainThreadRelay>(this)) {
     assertMainThread();
-    state_.home = std::move(environment.home);
-    state_.isSandboxed = environment.isSandboxed;
+    modelStore_.edit({}, [&](ModelState& state) {
+        state.home = std::move(environment.home);
+        state.isSandboxed = environment.isSandboxed;
+    });
     PrivateFolder::secureAtStart(support_);
-    state_.settings = store_.load(&state_.settingsSetAside);
+    modelStore_.edit({}, [&](ModelState& state) { state.settings = store_.load(&state.settingsSetAside); });
 
     // The lock comes before the journal: a second instance must not open, migrate or
     // recover the first one's journal. It only shows its alert at start().
@@ -46,36 +48,43 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
             PrivateFolder::createFile(journalPath);
             journal_ = std::make_shared<Journal>(journalPath);
         } catch (const std::exception& e) {
-            state_.journalProblem = e.what();
+            modelStore_.edit({}, [&](ModelState& state) { state.journalProblem = e.what(); });
         }
     }
     if (!journal_) journal_ = Journal::inMemory();
 
+    std::vector<std::string> pins;
     try {
-        state_.pins = journal_->pins();
+        pins = journal_->pins();
     } catch (const std::exception&) {
-        state_.pins.clear();
+        pins.clear();
     }
-    state_.recentlyRestored = recentlyRestoredPaths();
+    auto restored = recentlyRestoredPaths();
+    modelStore_.edit({}, [&](ModelState& state) {
+        state.pins = std::move(pins);
+        state.recentlyRestored = std::move(restored);
+    });
     loadMarks();
     engine_ = makeEngine();
 }
 
 void AppModel::loadMarks() {
-    try {
-        if (auto run = journal_->mark(lastRunMark)) {
-            state_.lastRun = run->value;
-            state_.lastRunDate = run->at;
+    modelStore_.edit({}, [this](ModelState& state) {
+        try {
+            if (auto run = journal_->mark(lastRunMark)) {
+                state.lastRun = run->value;
+                state.lastRunDate = run->at;
+            }
+            if (auto cleared = journal_->mark(cacheClearMark)) state.lastAutomaticCacheClear = cleared->at;
+            for (Stall kind : {Stall::nothingToMove, Stall::driveFull, Stall::testRun}) {
+                auto posted = journal_->mark(stallNoticeMark(kind));
+                if (posted && (!state.lastStallNotice || state.lastStallNotice->date < posted->at))
+                    state.lastStallNotice = StallNotice{kind, posted->at};
+            }
+        } catch (const std::exception& error) {
+            Log::error("app", std::string("Couldn't read the last run from the journal: ") + error.what());
         }
-        if (auto cleared = journal_->mark(cacheClearMark)) state_.lastAutomaticCacheClear = cleared->at;
-        for (Stall kind : {Stall::nothingToMove, Stall::driveFull, Stall::testRun}) {
-            auto posted = journal_->mark(stallNoticeMark(kind));
-            if (posted && (!state_.lastStallNotice || state_.lastStallNotice->date < posted->at))
-                state_.lastStallNotice = StallNotice{kind, posted->at};
-        }
-    } catch (const std::exception& error) {
-        Log::error("app", std::string("Couldn't read the last run from the journal: ") + error.what());
-    }
+    });
 }
 
 void AppModel::saveMark(const std::string& name, const JournalMark& mark) {
@@ -90,19 +99,19 @@ void AppModel::saveMark(const std::string& name, const JournalMark& mark) {
 void AppModel::setLastRun(std::string text) {
     const Date at = now();
     saveMark(lastRunMark, {at, text});
-    assign(state_.lastRun, std::optional(std::move(text)), &AppModel::lastRunChanged);
-    assign(state_.lastRunDate, std::optional(at), &AppModel::lastRunDateChanged);
+    modelStore_.set<ModelField::lastRun>(std::optional(std::move(text)));
+    modelStore_.set<ModelField::lastRunDate>(std::optional(at));
 }
 
 void AppModel::setLastStallNotice(std::optional<StallNotice> notice) {
     if (notice && notice != state_.lastStallNotice) saveMark(stallNoticeMark(notice->kind), {notice->date, ""});
-    assign(state_.lastStallNotice, std::move(notice), &AppModel::lastStallNoticeChanged);
+    modelStore_.set<ModelField::lastStallNotice>(std::move(notice));
 }
 
 void AppModel::stampAutomaticCacheClear() {
     const Date at = now();
     saveMark(cacheClearMark, {at, ""});
-    assign(state_.lastAutomaticCacheClear, std::optional(at), &AppModel::lastAutomaticCacheClearChanged);
+    modelStore_.set<ModelField::lastAutomaticCacheClear>(std::optional(at));
 }
 
 AppModel::~AppModel() {
@@ -135,42 +144,42 @@ void AppModel::setFirstRunDeclinedAt(std::optional<Date> date) {
 
 void AppModel::requestWindow(AppWindow window) {
     assertMainThread();
-    state_.windowRequests.push_back(WindowRequest::make(window));
-    emit windowRequestsChanged();
+    modelStore_.edit(ModelField::windowRequests,
+                     [&](ModelState& state) { state.windowRequests.push_back(WindowRequest::make(window)); });
 }
 
 void AppModel::showSettings(std::optional<SettingsTab> tab) {
     assertMainThread();
-    if (tab) assign(state_.settingsTab, *tab, &AppModel::settingsTabChanged);
-    state_.windowRequests.push_back(WindowRequest::make(std::nullopt));
-    emit windowRequestsChanged();
+    if (tab) modelStore_.set<ModelField::settingsTab>(*tab);
+    modelStore_.edit(ModelField::windowRequests,
+                     [](ModelState& state) { state.windowRequests.push_back(WindowRequest::make(std::nullopt)); });
 }
 
 void AppModel::setSettingsTab(SettingsTab tab) {
     assertMainThread();
-    assign(state_.settingsTab, tab, &AppModel::settingsTabChanged);
+    modelStore_.set<ModelField::settingsTab>(tab);
 }
 
 void AppModel::clearWindowRequests() {
     assertMainThread();
-    assign(state_.windowRequests, std::vector<WindowRequest>{}, &AppModel::windowRequestsChanged);
+    modelStore_.set<ModelField::windowRequests>(std::vector<WindowRequest>{});
 }
 
 void AppModel::setFilesTab(FilesTab tab) {
     assertMainThread();
-    assign(state_.filesTab, tab, &AppModel::filesTabChanged);
+    modelStore_.set<ModelField::filesTab>(tab);
 }
 
 void AppModel::setEngine(std::shared_ptr<EngineOperations> engine) {
     if (engine == engine_) return;
     engine_ = std::move(engine);
-    emit engineChanged();
+    modelStore_.announce(ModelField::engine);
 }
 
 void AppModel::setCancelFlag(std::shared_ptr<CancellationFlag> flag) {
     if (flag == cancelFlag_) return;
     cancelFlag_ = std::move(flag);
-    emit cancelFlagChanged();
+    modelStore_.announce(ModelField::cancelFlag);
 }
 
 void AppModel::logDrive(const std::string& message) const {

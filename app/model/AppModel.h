@@ -3,9 +3,10 @@
 // observed state the menu and the windows show (a ModelState) and the objects behind it
 // (journal, engine, settings store, tasks), and runs everything the program does.
 //
-// Observers connect to one change signal per observed field; a signal is emitted only
-// when the value really changed (a write compares first), so a refresh that finds nothing
-// new notifies no one. Appending a window request always notifies (its token is fresh).
+// Observers connect to the store's one change signal, which names the fields that moved;
+// a field is announced only when its value really changed (a write compares first), so a
+// refresh that finds nothing new notifies no one. Appending a window request always
+// notifies (its token is fresh).
 //
 // Asynchronous operations take a continuation that is called on the main thread when
 // they end, and never if the model is gone by then. Engine work leaves the main thread
@@ -37,6 +38,7 @@
 #include "model/ChosenMove.h"
 #include "model/MainThreadRelay.h"
 #include "model/ModelState.h"
+#include "model/ModelStore.h"
 #include "model/OnboardingModel.h"
 #include "model/PreviewModel.h"
 #include "model/RefreshReading.h"
@@ -86,6 +88,8 @@ public:
 
     // ---- State ----
     const ModelState& state() const { return state_; }
+    // The state's owner and its one change signal.
+    ModelStore& store() { return modelStore_; }
     const std::string& home() const { return state_.home; }
     const std::string& support() const { return support_; }
     bool isSandboxed() const { return state_.isSandboxed; }
@@ -100,7 +104,7 @@ public:
     bool isMountWatchRunning() const { return mountingTask_ != nullptr; }
     bool isWakeWatchRunning() const { return wakeTask_ != nullptr; }
     // Why the last settings save failed; none once a save succeeded.
-    const std::optional<std::string>& settingsProblem() const { return settingsProblem_; }
+    const std::optional<std::string>& settingsProblem() const { return state_.settingsProblem; }
 
     // Moving, restoring or recovering: quitting waits for these.
     bool isBusy() const;
@@ -262,56 +266,7 @@ public:
                      WorkPriority priority = WorkPriority::user);
     void movableSystemData(std::function<void(std::vector<MovableData>)> done);
 
-signals:
-    void settingsChanged();
-    void recordsChanged();
-    void hasBroughtFilesBackChanged();
-    void pinsChanged();
-    void recentlyRestoredChanged();
-    void macFreeBytesChanged();
-    void macTotalBytesChanged();
-    void driveRootChanged();
-    void driveVolumeChanged();
-    void driveRefusalsChanged();
-    void activityChanged();
-    void progressChanged();
-    void wakeStateChanged();
-    void driveMountingChanged();
-    void disksChanged();
-    void hasFullDiskAccessChanged();
-    void decisionChanged();
-    void lastRunChanged();
-    void lastRunDateChanged();
-    void nextCheckChanged();
-    void journalProblemChanged();
-    void previewChanged();
-    void windowRequestsChanged();
-    void filesProblemChanged();
-    void otherDrivesChanged();
-    void settingsTabChanged();
-    void filesTabChanged();
-    void engineChanged();
-    void cancelFlagChanged();
-    void startedChanged();
-    void lastStallNoticeChanged();
-    void isCheckingChanged();
-    void stallChanged();
-    void lastAutomaticCacheClearChanged();
-    void failedMovesChanged();
-    void lastFailureNoticeChanged();
-    void settingsProblemChanged();
-    // A volume was mounted or unmounted (the drive list of the first-run guide follows).
-    void mountsChanged();
-
 private:
-    // Stores `value` and emits `changed` only when it differs.
-    template <class T, class U>
-    bool assign(T& field, U&& value, void (AppModel::*changed)()) {
-        if (field == value) return false;
-        field = std::forward<U>(value);
-        emit(this->*changed)();
-        return true;
-    }
     static QPointer<AppModel>& runningSlot();
     void setEngine(std::shared_ptr<EngineOperations> engine);
     void setCancelFlag(std::shared_ptr<CancellationFlag> flag);
@@ -345,7 +300,8 @@ private:
     void saveMark(const std::string& name, const JournalMark& mark);
 
     AppServices services_;
-    ModelState state_;
+    ModelStore modelStore_;
+    const ModelState& state_ = modelStore_.state();  // read here, written through modelStore_
     std::string support_;
     std::shared_ptr<DriveLocating> locator_;
     SettingsStore store_;
@@ -357,7 +313,6 @@ private:
     std::unique_ptr<Timer> wakeTask_;
     std::unique_ptr<Timer> mountingTask_;
     WakeDetector wakeDetector_;
-    std::optional<std::string> settingsProblem_;
     bool probedFullDiskAccess_ = false;
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
@@ -405,8 +360,8 @@ void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineO
                                       EngineWork<T> work, std::function<void(EngineOutcome<T>)> done,
                                       WorkPriority priority) {
     assertMainThread();
-    assign(state_.activity, activity, &AppModel::activityChanged);
-    assign(state_.progress, std::nullopt, &AppModel::progressChanged);
+    modelStore_.set<ModelField::activity>(activity);
+    modelStore_.set<ModelField::progress>(std::nullopt);
     setCancelFlag(std::make_shared<CancellationFlag>());
     holdDriveFor(activity);
     auto taken = engine ? std::move(engine) : engine_;
@@ -415,7 +370,7 @@ void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineO
     // Each report is its own main-thread update, posted through the relay only: once the
     // model is gone nothing reaches it.
     EngineOperations::Progress progress = [this, relay](const EngineProgress& report) {
-        relay->post([this, report] { assign(state_.progress, report, &AppModel::progressChanged); });
+        relay->post([this, report] { modelStore_.set<ModelField::progress>(report); });
     };
     runInBackground<T>(
         priority,

@@ -15,11 +15,11 @@ void AppModel::check(Done done) {
         if (done) done();
         return;
     }
-    assign(state_.isChecking, true, &AppModel::isCheckingChanged);
+    modelStore_.set<ModelField::isChecking>(true);
     QPointer<AppModel> self(this);
     Done finish = [self, done] {
         if (!self) return;
-        self->assign(self->state_.isChecking, false, &AppModel::isCheckingChanged);
+        self->modelStore_.set<ModelField::isChecking>(false);
         if (done) done();
     };
     refresh([self, finish] {
@@ -66,7 +66,7 @@ void AppModel::clearCachesWhenLow(Done next) {
 
 void AppModel::decideAndAct(Done finish) {
     const AutomationDecision decision = Automation::decide(automationInputs(state_));
-    assign(state_.decision, decision, &AppModel::decisionChanged);
+    modelStore_.set<ModelField::decision>(decision);
     if (decision.kind != AutomationDecision::Kind::offload || declineHoldsBack(state_, firstRunDeclinedAt(), now())) {
         finish();
         return;
@@ -97,7 +97,7 @@ void AppModel::findings(int64_t bytesNeeded, std::function<void(std::optional<Sc
         done(std::nullopt);
         return;
     }
-    assign(state_.activity, Activity::scanning, &AppModel::activityChanged);
+    modelStore_.set<ModelField::activity>(Activity::scanning);
     PlanBuilder builder = automaticCheckBuilder(state_, {});
     builder.now = [clock = services_.clock] { return clock->now(); };
     builder.availableBytes = services_.facts.availableBytes;
@@ -118,14 +118,14 @@ void AppModel::findings(int64_t bytesNeeded, std::function<void(std::optional<Sc
         const int64_t room = builder.driveRoom(root);
         relay->post([this, result, room, done = std::move(done)] {
             // A clearing that started beside the scan keeps its own activity.
-            if (state_.activity == Activity::scanning) assign(state_.activity, Activity::idle, &AppModel::activityChanged);
+            if (state_.activity == Activity::scanning) modelStore_.set<ModelField::activity>(Activity::idle);
             if (!result->plan.items.empty()) {
-                assign(state_.stall, std::nullopt, &AppModel::stallChanged);
+                modelStore_.set<ModelField::stall>(std::nullopt);
                 done(ScanFindings{std::move(result->report), std::move(result->plan), room});
                 return;
             }
             const StallOutcome outcome = stallOutcome(state_, !result->report.candidates.empty(), now());
-            assign(state_.stall, std::optional(outcome.stall), &AppModel::stallChanged);
+            modelStore_.set<ModelField::stall>(std::optional(outcome.stall));
             setLastStallNotice(outcome.lastStallNotice);
             if (outcome.notice) post(*outcome.notice);
             done(std::nullopt);
@@ -152,14 +152,14 @@ void AppModel::loadPins() {
     } catch (const std::exception&) {
         pins.clear();
     }
-    assign(state_.pins, std::move(pins), &AppModel::pinsChanged);
+    modelStore_.set<ModelField::pins>(std::move(pins));
 }
 
 void AppModel::reloadPins() {
     assertMainThread();
     loadPins();
     setEngine(makeEngine());
-    assign(state_.stall, std::nullopt, &AppModel::stallChanged);
+    modelStore_.set<ModelField::stall>(std::nullopt);
 }
 
 }  // namespace keldwick

@@ -20,15 +20,15 @@ void AppModel::refreshDrive() {
 }
 
 void AppModel::applyDrive(DriveReading reading) {
-    assign(state_.driveRoot, std::move(reading.root), &AppModel::driveRootChanged);
-    assign(state_.driveVolume, std::move(reading.volume), &AppModel::driveVolumeChanged);
-    assign(state_.driveRefusals, std::move(reading.refusals), &AppModel::driveRefusalsChanged);
+    modelStore_.set<ModelField::driveRoot>(std::move(reading.root));
+    modelStore_.set<ModelField::driveVolume>(std::move(reading.volume));
+    modelStore_.set<ModelField::driveRefusals>(std::move(reading.refusals));
     updateDriveMounting();
 }
 
 void AppModel::volumesChanged() {
     assertMainThread();
-    emit mountsChanged();
+    modelStore_.announce(ModelField::mounts);
     const bool wasSet = state_.driveRoot.has_value();
     refreshDrive();
     refreshOtherDrives();
@@ -39,7 +39,7 @@ void AppModel::volumesChanged() {
     if (wasSet) {
         logDrive("Drive disconnected");
         wakeTask_.reset();
-        assign(state_.wakeState, DriveWakeState::awake, &AppModel::wakeStateChanged);
+        modelStore_.set<ModelField::wakeState>(DriveWakeState::awake);
         if (!hasOffloaded(state_)) return;
         post(Notice{driveDisplayName(state_) + " was unplugged",
                     offloadedCountText(state_) + " on it won't open until you plug it back in.",
@@ -57,7 +57,7 @@ void AppModel::diskChanged(const std::string& bsdName, const std::optional<DiskV
     assertMainThread();
     DiskList disks = state_.disks;
     disks.update(bsdName, volume);
-    assign(state_.disks, std::move(disks), &AppModel::disksChanged);
+    modelStore_.set<ModelField::disks>(std::move(disks));
     updateDriveMounting();
 }
 
@@ -85,15 +85,14 @@ void AppModel::updateDriveMounting() {
 }
 
 void AppModel::mountWatchMarked() {
-    assign(state_.driveMounting, std::optional<DriveMounting>(DriveMounting{now(), false}),
-           &AppModel::driveMountingChanged);
+    modelStore_.set<ModelField::driveMounting>(std::optional<DriveMounting>(DriveMounting{now(), false}));
     logDrive("Drive plugged in; the system is mounting it");
     QPointer<AppModel> self(this);
     mountingTask_ = services_.timers->after(mountStuckAfter, [self] {
         if (!self || !self->state_.driveMounting) return;
         DriveMounting stuck = *self->state_.driveMounting;
         stuck.stuck = true;
-        self->assign(self->state_.driveMounting, std::optional<DriveMounting>(stuck), &AppModel::driveMountingChanged);
+        self->modelStore_.set<ModelField::driveMounting>(std::optional<DriveMounting>(stuck));
         self->logDrive("The system hasn't mounted the drive after 2 minutes");
     });
 }
@@ -103,7 +102,7 @@ void AppModel::endMountWatch() {
     mountingTask_.reset();
     if (!state_.driveMounting) return;
     const Date since = state_.driveMounting->since;
-    assign(state_.driveMounting, std::nullopt, &AppModel::driveMountingChanged);
+    modelStore_.set<ModelField::driveMounting>(std::nullopt);
     // The disk's new mount path may be reported before the mount itself is noticed.
     bool mounted = state_.driveRoot.has_value();
     if (!mounted && state_.settings.drive) {
@@ -117,7 +116,7 @@ void AppModel::endMountWatch() {
 void AppModel::watchDriveWake() {
     assertMainThread();
     wakeTask_.reset();
-    assign(state_.wakeState, DriveWakeState::awake, &AppModel::wakeStateChanged);
+    modelStore_.set<ModelField::wakeState>(DriveWakeState::awake);
     const auto& profile = state_.settings.driveProfile;
     if (!profile || profile->tier() != DriveTier::hardDrive) return;
     if (!state_.driveVolume || !state_.driveVolume->bsdName) return;
@@ -130,7 +129,7 @@ void AppModel::watchDriveWake() {
 
 void AppModel::pollDriveWake(std::string bsdName) {
     const auto answer = wakeDetector_.update(services_.facts.powerState(bsdName), now());
-    assign(state_.wakeState, answer, &AppModel::wakeStateChanged);
+    modelStore_.set<ModelField::wakeState>(answer);
     // The poll belongs to the model: it ends with it (the timer dies with the model).
     QPointer<AppModel> self(this);
     wakeTask_ = services_.timers->after(wakePollInterval, [self, bsdName] {
@@ -170,7 +169,7 @@ void AppModel::refreshFullDiskAccess() {
 
 void AppModel::applyFullDiskAccess(bool granted) {
     const bool before = state_.hasFullDiskAccess;
-    assign(state_.hasFullDiskAccess, granted, &AppModel::hasFullDiskAccessChanged);
+    modelStore_.set<ModelField::hasFullDiskAccess>(granted);
     // The first probe finds access that was there all along, not access just granted:
     // start-up's first check comes only after recovery.
     const bool firstProbe = !probedFullDiskAccess_;
@@ -182,8 +181,7 @@ void AppModel::applyFullDiskAccess(bool granted) {
 
 void AppModel::refreshOtherDrives() {
     assertMainThread();
-    assign(state_.otherDrives, otherDrives(state_, *locator_, services_.facts.driveNameAt),
-           &AppModel::otherDrivesChanged);
+    modelStore_.set<ModelField::otherDrives>(otherDrives(state_, *locator_, services_.facts.driveNameAt));
 }
 
 bool AppModel::openFullDiskAccessSettings() {

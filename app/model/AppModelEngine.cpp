@@ -28,8 +28,8 @@ void AppModel::settleEngineOperation(Done then) {
     QPointer<AppModel> self(this);
     refresh([self, then = std::move(then)] {
         if (!self) return;
-        self->assign(self->state_.activity, Activity::idle, &AppModel::activityChanged);
-        self->assign(self->state_.progress, std::nullopt, &AppModel::progressChanged);
+        self->modelStore_.set<ModelField::activity>(Activity::idle);
+        self->modelStore_.set<ModelField::progress>(std::nullopt);
         self->setCancelFlag(nullptr);
         then();
     });

@@ -24,7 +24,7 @@ struct Restored {
 void AppModel::reportFilesProblems(const std::vector<std::string>& messages, const std::string& title) {
     assertMainThread();
     const FilesProblemReport report = filesProblemReport(messages, title);
-    assign(state_.filesProblem, report.filesProblem, &AppModel::filesProblemChanged);
+    modelStore_.set<ModelField::filesProblem>(report.filesProblem);
     if (report.notice) post(*report.notice);
 }
 
@@ -83,7 +83,7 @@ void AppModel::restoreCopy(int64_t id, Done done) {
             if (!self) return;
             if (outcome.succeeded()) {
                 self->setLastRun(restoredCopyText(*outcome.value, driveDisplayName(self->state_)));
-                self->assign(self->state_.filesProblem, std::nullopt, &AppModel::filesProblemChanged);
+                self->modelStore_.set<ModelField::filesProblem>(std::nullopt);
             } else {
                 self->setLastRun(outcome.errorText());
                 self->reportFilesProblems({outcome.errorText()}, kRestoreCopyProblemTitle);
@@ -125,7 +125,7 @@ void AppModel::restoreAll(Done done) {
                 // The records were reloaded by the runner, so "everything is back" sees them.
                 RestoreAllOutcome result = restoreAllOutcome(self->state_, *outcome.value);
                 self->setLastRun(result.lastRun);
-                self->assign(self->state_.filesProblem, result.filesProblem, &AppModel::filesProblemChanged);
+                self->modelStore_.set<ModelField::filesProblem>(result.filesProblem);
                 self->post(result.notice);
             } else {
                 self->setLastRun(outcome.errorText());
@@ -182,7 +182,7 @@ void AppModel::clearCaches(std::vector<CacheLocation> locations, std::function<v
     assertMainThread();
     // Beside an engine operation the clearing leaves that operation's activity alone.
     const bool showsClearing = state_.activity == Activity::idle;
-    if (showsClearing) assign(state_.activity, Activity::clearing, &AppModel::activityChanged);
+    if (showsClearing) modelStore_.set<ModelField::activity>(Activity::clearing);
     auto relay = relay_;
     services_.background->run(priority, [this, relay, showsClearing, locations = std::move(locations),
                                          journal = journal_, done = std::move(done)] {
@@ -197,7 +197,7 @@ void AppModel::clearCaches(std::vector<CacheLocation> locations, std::function<v
             refresh([self, showsClearing, cleared, done] {
                 if (!self) return;
                 if (showsClearing && self->state_.activity == Activity::clearing)
-                    self->assign(self->state_.activity, Activity::idle, &AppModel::activityChanged);
+                    self->modelStore_.set<ModelField::activity>(Activity::idle);
                 if (done) done(cleared);
             });
         });

@@ -36,9 +36,9 @@ void AppModel::runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std
 
 void AppModel::applyRunOutcome(const RunOutcome& outcome) {
     setLastRun(outcome.lastRun);
-    assign(state_.failedMoves, outcome.failedMoves, &AppModel::failedMovesChanged);
-    assign(state_.stall, outcome.stall, &AppModel::stallChanged);
-    assign(state_.lastFailureNotice, outcome.lastFailureNotice, &AppModel::lastFailureNoticeChanged);
+    modelStore_.set<ModelField::failedMoves>(outcome.failedMoves);
+    modelStore_.set<ModelField::stall>(outcome.stall);
+    modelStore_.set<ModelField::lastFailureNotice>(outcome.lastFailureNotice);
     if (outcome.refreshPreview) refreshPreview();
     if (outcome.notice) post(*outcome.notice);
 }
@@ -51,15 +51,15 @@ void AppModel::refreshPreview() {
 void AppModel::setPreview(std::shared_ptr<PreviewModel> preview) {
     if (preview_) QObject::disconnect(preview_.get(), nullptr, this, nullptr);
     preview_ = std::move(preview);
-    state_.preview = preview_ ? std::optional(preview_->state()) : std::nullopt;
+    auto shown = preview_ ? std::optional(preview_->state()) : std::nullopt;
     if (preview_) {
-        auto follow = [this] { assign(state_.preview, std::optional(preview_->state()), &AppModel::previewChanged); };
+        auto follow = [this] { modelStore_.set<ModelField::preview>(std::optional(preview_->state())); };
         connect(preview_.get(), &PreviewModel::planChanged, this, follow);
         connect(preview_.get(), &PreviewModel::isScanningChanged, this, follow);
         connect(preview_.get(), &PreviewModel::keepAskingChanged, this, follow);
     }
     // A new preview is news even when it reads like the old one: the window shows this one.
-    emit previewChanged();
+    modelStore_.edit(ModelField::preview, [&](ModelState& state) { state.preview = std::move(shown); });
 }
 
 void AppModel::openPreview(PreviewKind kind, std::optional<int64_t> goal, std::optional<ScanFindings> findings,
@@ -115,7 +115,7 @@ void AppModel::dismissPreview() { previewClosed(preview_.get()); }
 
 void AppModel::clearFilesProblem() {
     assertMainThread();
-    assign(state_.filesProblem, std::nullopt, &AppModel::filesProblemChanged);
+    modelStore_.set<ModelField::filesProblem>(std::nullopt);
 }
 
 void AppModel::moveToDrive(const std::vector<std::string>& paths, std::function<void(std::optional<std::string>)> done) {
@@ -141,14 +141,14 @@ void AppModel::moveToDrive(const std::vector<std::string>& paths, std::function<
             [self, chosen = std::move(chosen), finish](std::optional<RunSummary> summary) {
                 if (!self) return;
                 auto message = chosenMoveMessage(chosen, summary, self->state_.lastRun);
-                if (message) self->assign(self->state_.filesProblem, message, &AppModel::filesProblemChanged);
+                if (message) self->modelStore_.set<ModelField::filesProblem>(message);
                 finish(std::move(message));
             });
 }
 
 std::string AppModel::reportChosenProblem(const ChosenProblem& problem) {
     const FilesProblemReport report = chosenProblemReport(problem);
-    assign(state_.filesProblem, report.filesProblem, &AppModel::filesProblemChanged);
+    modelStore_.set<ModelField::filesProblem>(report.filesProblem);
     if (report.notice) post(*report.notice);
     return problem.message;
 }

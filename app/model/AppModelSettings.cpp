@@ -17,8 +17,8 @@ void AppModel::updateSettings(const SettingsChange& change) {
     } catch (const std::exception& e) {
         problem = e.what();
     }
-    assign(settingsProblem_, std::move(problem), &AppModel::settingsProblemChanged);
-    assign(state_.settings, now, &AppModel::settingsChanged);
+    modelStore_.set<ModelField::settingsProblem>(std::move(problem));
+    modelStore_.set<ModelField::settings>(now);
     services_.notifier->isEnabled = state_.settings.notificationsEnabled;
 
     const SettingsFollowUps followUps = settingsFollowUps(old, state_.settings, state_.started);
@@ -28,7 +28,7 @@ void AppModel::updateSettings(const SettingsChange& change) {
         refreshDrive();
         watchDriveWake();
     }
-    if (followUps.clearStall) assign(state_.stall, std::nullopt, &AppModel::stallChanged);
+    if (followUps.clearStall) modelStore_.set<ModelField::stall>(std::nullopt);
     switch (followUps.reschedule) {
         case CheckReschedule::soon:
             scheduleCheck(rescheduleSoonSeconds);

@@ -16,7 +16,7 @@ namespace keldwick {
 void AppModel::start() {
     assertMainThread();
     if (state_.started) return;
-    assign(state_.started, true, &AppModel::startedChanged);
+    modelStore_.set<ModelField::started>(true);
 
     if (!instanceLock_) {
         services_.alerts->present("Keldwick is already running", "Look for its icon in the system tray.");
@@ -66,8 +66,8 @@ void AppModel::start() {
         // Start-up work ends with the check that follows recovery; said once, so that one
         // watching the program (its benchmark) knows it is at rest from then on.
         auto once = std::make_shared<QMetaObject::Connection>();
-        *once = connect(self, &AppModel::isCheckingChanged, self, [self, once] {
-            if (self->state_.isChecking) return;
+        *once = connect(&self->modelStore_, &ModelStore::changed, self, [self, once](ModelFields fields) {
+            if (!fields.has(ModelField::isChecking) || self->state_.isChecking) return;
             disconnect(*once);
             qCInfo(keldwickStartupLog) << "Start-up recovery and the first check are done";
         });
@@ -106,26 +106,25 @@ void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
         refresh();
         return;
     }
-    assign(state_.macFreeBytes, reading.freeBytes, &AppModel::macFreeBytesChanged);
-    assign(state_.macTotalBytes, reading.totalBytes, &AppModel::macTotalBytesChanged);
+    modelStore_.set<ModelField::macFreeBytes>(reading.freeBytes);
+    modelStore_.set<ModelField::macTotalBytes>(reading.totalBytes);
     applyFullDiskAccess(reading.fullDiskAccess);
     applyDrive(std::move(reading.chosenDrive));
 
     if (reading.records) {
         // Whichever list isn't kept, the old one or the one just read, is freed elsewhere.
         RecordList replaced = state_.records;
-        if (assign(state_.records, *reading.records, &AppModel::recordsChanged)) releaseElsewhere(std::move(replaced));
+        if (modelStore_.set<ModelField::records>(*reading.records)) releaseElsewhere(std::move(replaced));
         releaseElsewhere(std::move(*reading.records));
-        assign(state_.otherDrives, otherDrives(reading.otherDrives, state_.otherDrives),
-               &AppModel::otherDrivesChanged);
-        assign(state_.hasBroughtFilesBack, reading.hasBroughtFilesBack, &AppModel::hasBroughtFilesBackChanged);
+        modelStore_.set<ModelField::otherDrives>(otherDrives(reading.otherDrives, state_.otherDrives));
+        modelStore_.set<ModelField::hasBroughtFilesBack>(reading.hasBroughtFilesBack);
     }
-    if (reading.pins) assign(state_.pins, std::move(*reading.pins), &AppModel::pinsChanged);
+    if (reading.pins) modelStore_.set<ModelField::pins>(std::move(*reading.pins));
     noteJournalRead(reading.journalError);
 
     if (reading.records) {
         auto restored = recentlyRestored(reading.restored, now(), state_.settings.minimumAgeDays);
-        if (assign(state_.recentlyRestored, std::move(restored), &AppModel::recentlyRestoredChanged))
+        if (modelStore_.set<ModelField::recentlyRestored>(std::move(restored)))
             setEngine(makeEngine());
         // The rest of the reading is free once this returns.
         releaseFreedMemorySoon();
@@ -144,7 +143,7 @@ void AppModel::noteJournalRead(const std::optional<std::string>& error) {
     // A journal that could not be opened stays the problem for the whole run.
     if (state_.journalProblem && !journalProblemIsRead_) return;
     journalProblemIsRead_ = error.has_value();
-    assign(state_.journalProblem, error, &AppModel::journalProblemChanged);
+    modelStore_.set<ModelField::journalProblem>(error);
 }
 
 std::shared_ptr<EngineOperations> AppModel::makeEngine(std::optional<RuleList> rules) {
@@ -180,7 +179,7 @@ void AppModel::scheduleCheck(std::optional<double> seconds) {
     assertMainThread();
     checkTask_.reset();
     const double interval = seconds ? *seconds : state_.settings.checkIntervalMinutes * 60.0;
-    assign(state_.nextCheck, std::optional<Date>(now().adding(interval)), &AppModel::nextCheckChanged);
+    modelStore_.set<ModelField::nextCheck>(std::optional<Date>(now().adding(interval)));
     QPointer<AppModel> self(this);
     checkTask_ = services_.timers->after(interval, [self] {
         if (!self) return;

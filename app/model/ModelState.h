@@ -99,6 +99,7 @@ struct ModelState {
     std::optional<Date> nextCheck;
     std::optional<std::string> journalProblem;  // why the journal on disk could not be opened
     bool settingsSetAside = false;              // the settings file was damaged and set aside at start
+    std::optional<std::string> settingsProblem;  // why the last settings save failed; none once one succeeded
     std::optional<PreviewState> preview;
     std::vector<WindowRequest> windowRequests;
     std::optional<std::string> filesProblem;

@@ -7,10 +7,12 @@ namespace keldwick {
 // What the pages read of the model besides the guide's own fields.
 AppModelOnboardingHost::AppModelOnboardingHost(AppModel& model, QObject* parent)
     : AppModelWindowHost(model,
-                         {&AppModel::hasFullDiskAccessChanged, &AppModel::macFreeBytesChanged,
-                          &AppModel::settingsChanged, &AppModel::journalProblemChanged},
+                         ModelField::hasFullDiskAccess | ModelField::macFreeBytes | ModelField::settings |
+                             ModelField::journalProblem,
                          parent) {
-    connect(&model_, &AppModel::mountsChanged, this, &OnboardingHost::volumesChanged);
+    connect(&model_.store(), &ModelStore::changed, this, [this](ModelFields fields) {
+        if (fields.has(ModelField::mounts)) emit volumesChanged();
+    });
 }
 
 OnboardingModel& AppModelOnboardingHost::onboarding() { return model_.onboarding(); }

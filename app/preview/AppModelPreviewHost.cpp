@@ -6,7 +6,9 @@ namespace keldwick {
 
 AppModelPreviewHost::AppModelPreviewHost(AppModel& model, QObject* parent)
     : AppModelWindowHost(model, {}, parent), files_(QDBusConnection::sessionBus(), {}, {}, this) {
-    connect(&model_, &AppModel::previewChanged, this, &PreviewHost::previewReplaced);
+    connect(&model_.store(), &ModelStore::changed, this, [this](ModelFields fields) {
+        if (fields.has(ModelField::preview)) emit previewReplaced();
+    });
 }
 
 PreviewModel* AppModelPreviewHost::preview() const { return model_.preview().get(); }

@@ -5,14 +5,14 @@
 
 #include "desktop/Updater.h"
 #include "model/AppModel.h"
-#include "model/ModelChanges.h"
 #include "shell/InstanceBus.h"
 
 namespace keldwick {
 
 void forwardChanges(AppModel& model, QObject& observer) {
     const QMetaObject& seen = *observer.metaObject();
-    connectEveryChange(model, observer, seen.method(seen.indexOfSlot("modelChanged()")));
+    QObject::connect(&model.store(), QMetaMethod::fromSignal(&ModelStore::changed), &observer,
+                     seen.method(seen.indexOfSlot("modelChanged()")));
 }
 
 void cancelRunning(AppModel& model) {
@@ -55,7 +55,9 @@ ProgramWiring::~ProgramWiring() = default;
 ProgramWiring::ProgramWiring(AppModel& model, Updater& updater, std::function<void()> quit)
     : model_(model), quitter_(quitHooks(model, std::move(quit))), program_(panelHooks(model, updater, quitter_)) {
     forwardChanges(model_, program_);
-    QObject::connect(&model_, &AppModel::windowRequestsChanged, &program_, &Program::windowRequestsChanged);
+    QObject::connect(&model_.store(), &ModelStore::changed, &program_, [this](ModelFields fields) {
+        if (fields.has(ModelField::windowRequests)) program_.windowRequestsChanged();
+    });
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program_, &Program::modelChanged);
     prompts_ = std::make_unique<UpdatePrompts>(
         *updater.controller(),
@@ -72,7 +74,9 @@ void ProgramWiring::relaunchWhenIdle(std::string program) {
         relaunch_ = program;
         quitter_.request();
     };
-    relaunchWaiting_ = QObject::connect(&model_, &AppModel::activityChanged, &program_, attempt);
+    relaunchWaiting_ = QObject::connect(&model_.store(), &ModelStore::changed, &program_, [attempt](ModelFields fields) {
+        if (fields.has(ModelField::activity)) attempt();
+    });
     attempt();
 }
 
@@ -95,7 +99,9 @@ void ProgramWiring::moveWhenReady(std::vector<std::string> paths) {
         QObject::disconnect(*waiting);
         model_.moveToDrive(paths);
     };
-    *waiting = QObject::connect(&model_, &AppModel::activityChanged, &program_, attempt);
+    *waiting = QObject::connect(&model_.store(), &ModelStore::changed, &program_, [attempt](ModelFields fields) {
+        if (fields.has(ModelField::activity)) attempt();
+    });
     attempt();
 }
 

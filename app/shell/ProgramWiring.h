@@ -21,8 +21,7 @@ class AppModel;
 class InstanceBus;
 class Updater;
 
-// Every change the model announces (each of its signals without arguments) calls
-// `observer`'s modelChanged() slot.
+// Every change the model's store announces calls `observer`'s modelChanged() slot.
 void forwardChanges(AppModel& model, QObject& observer);
 
 // Asks the running move, restore or recovery to stop after its current item.

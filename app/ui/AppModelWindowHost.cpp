@@ -1,9 +1,6 @@
 #include "ui/AppModelWindowHost.h"
 
-#include <QMetaMethod>
-
 #include "model/AppModel.h"
-#include "model/ModelChanges.h"
 
 namespace keldwick::modelhost {
 
@@ -11,12 +8,14 @@ const ModelState& state(const AppModel& model) { return model.state(); }
 
 Date now(AppModel& model) { return model.services().clock->now(); }
 
-void follow(AppModel& model, WindowHost& host, std::initializer_list<ModelSignal> only) {
-    if (only.size() == 0) {
-        connectEveryChange(model, host, QMetaMethod::fromSignal(&WindowHost::stateChanged));
+void follow(AppModel& model, WindowHost& host, ModelFields only) {
+    if (only.empty()) {
+        QObject::connect(&model.store(), &ModelStore::changed, &host, &WindowHost::stateChanged);
         return;
     }
-    for (ModelSignal signal : only) QObject::connect(&model, signal, &host, &WindowHost::stateChanged);
+    QObject::connect(&model.store(), &ModelStore::changed, &host, [&host, only](ModelFields fields) {
+        if (fields.intersects(only)) emit host.stateChanged();
+    });
 }
 
 }  // namespace keldwick::modelhost

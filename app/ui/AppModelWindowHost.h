@@ -3,32 +3,27 @@
 // injected clock, and its changes announced as the window's stateChanged. A window's host
 // derives from AppModelWindowHost<ItsHost> and adds the operations that window starts.
 
-#include <initializer_list>
-
 #include "model/ModelState.h"
+#include "model/ModelStore.h"
 #include "ui/WindowHost.h"
 
 namespace keldwick {
 
 class AppModel;
 
-// The model's change signals a host may narrow its stateChanged to.
-using ModelSignal = void (AppModel::*)();
-
 namespace modelhost {
 const ModelState& state(const AppModel& model);
 Date now(AppModel& model);
-// Emits `host`'s stateChanged on every change of the model, or, when `only` names some,
-// on those alone.
-void follow(AppModel& model, WindowHost& host, std::initializer_list<ModelSignal> only);
+// Emits `host`'s stateChanged on every change of the model, or, when `only` names some
+// fields, on a change of one of those alone.
+void follow(AppModel& model, WindowHost& host, ModelFields only);
 }  // namespace modelhost
 
 template <class Host>
 class AppModelWindowHost : public Host {
 public:
     // `model` outlives the host. `only`: the changes the window shows, when not all of them.
-    explicit AppModelWindowHost(AppModel& model, std::initializer_list<ModelSignal> only = {},
-                                QObject* parent = nullptr)
+    explicit AppModelWindowHost(AppModel& model, ModelFields only = {}, QObject* parent = nullptr)
         : Host(parent), model_(model) {
         modelhost::follow(model_, *this, only);
     }

@@ -351,7 +351,7 @@ TEST_F(AppModelDriveTest, AFailedSaveKeepsTheChangeAndStaysVisibleUntilASaveWork
     // A folder stands where the file goes, and can't be set aside either.
     makeDirs(world.support + "/settings.json");
     makeDirs(world.support + "/settings.json.corrupt/full");
-    QSignalSpy problems(model.get(), &AppModel::settingsProblemChanged);
+    FieldChanges problems(model->store(), ModelField::settingsProblem);
     model->updateSettings(SettingsChanges::setThresholdBytes(40'000'000'000));
     EXPECT_EQ(model->state().settings.thresholdBytes, 40'000'000'000);
     ASSERT_TRUE(model->settingsProblem());

@@ -68,7 +68,7 @@ TEST_F(AppModelRefreshTest, OnlyTheLatestRefreshApplies) {
     services.background = held;
     auto model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false},
                                             std::move(services));
-    QSignalSpy records(model.get(), &AppModel::recordsChanged);
+    FieldChanges records(model->store(), ModelField::records);
     std::vector<std::string> called;
     model->refresh([&] { called.push_back("first"); });
     model->journal()->insert(recordOn(world.home + "/a.mov", world.drive.id));
@@ -133,8 +133,8 @@ TEST_F(AppModelRefreshTest, AJournalThatFailsToReadKeepsWhatWasShownAndSaysSo) {
         ASSERT_TRUE(refreshed(*model));
         const auto shownRecords = model->state().records;
         ASSERT_EQ(shownRecords.size(), 1u);
-        QSignalSpy recordsChanged(model.get(), &AppModel::recordsChanged);
-        QSignalSpy pinsChanged(model.get(), &AppModel::pinsChanged);
+        FieldChanges recordsChanged(model->store(), ModelField::records);
+        FieldChanges pinsChanged(model->store(), ModelField::pins);
 
         journal.db().exec("ALTER TABLE " + table + " RENAME TO " + table + "_away");
         ASSERT_TRUE(refreshed(*model));
@@ -170,7 +170,7 @@ TEST_F(AppModelRefreshTest, TheRecordsAreSharedUntilARefreshReadsAChange) {
     const ModelState copy = model->state();
     EXPECT_TRUE(copy.records.sharesWith(shown));
 
-    QSignalSpy recordsChanged(model.get(), &AppModel::recordsChanged);
+    FieldChanges recordsChanged(model->store(), ModelField::records);
     ASSERT_TRUE(refreshed(*model));
     EXPECT_TRUE(model->state().records.sharesWith(shown));
     EXPECT_EQ(recordsChanged.count(), 0);

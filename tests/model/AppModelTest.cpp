@@ -34,7 +34,9 @@ TEST_F(AppModelTest, StartsInOrderOnceThenChecksTenSecondsAfterRecovery) {
     world.locator->set(world.drive.id, world.driveRoot);
     auto model = world.make();
     int checks = 0;
-    QObject::connect(model.get(), &AppModel::nextCheckChanged, [&] { ++checks; });
+    QObject::connect(&model->store(), &ModelStore::changed, [&](ModelFields fields) {
+        if (fields.has(ModelField::nextCheck)) ++checks;
+    });
 
     std::vector<QString> said;
     startupLines = &said;
@@ -127,9 +129,9 @@ TEST_F(AppModelTest, ObservedFieldsNotifyOnlyOnRealChange) {
     auto model = world.make();
     ASSERT_TRUE(refreshed(*model));
     const auto engine = model->engine();
-    QSignalSpy anything(model.get(), &AppModel::recordsChanged);
-    QSignalSpy free(model.get(), &AppModel::macFreeBytesChanged);
-    QSignalSpy engines(model.get(), &AppModel::engineChanged);
+    FieldChanges anything(model->store(), ModelField::records);
+    FieldChanges free(model->store(), ModelField::macFreeBytes);
+    FieldChanges engines(model->store(), ModelField::engine);
     ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(anything.count(), 0);
     EXPECT_EQ(free.count(), 0);
@@ -146,7 +148,7 @@ TEST_F(AppModelTest, ObservedFieldsNotifyOnlyOnRealChange) {
 
 TEST_F(AppModelTest, WindowRequestsAreDistinctAndSettingsRemembersItsTab) {
     auto model = world.make();
-    QSignalSpy requests(model.get(), &AppModel::windowRequestsChanged);
+    FieldChanges requests(model->store(), ModelField::windowRequests);
     model->requestWindow(AppWindow::preview);
     model->requestWindow(AppWindow::preview);
     EXPECT_EQ(requests.count(), 2);
@@ -204,7 +206,7 @@ TEST_F(AppModelTest, RunnerCarriesProgressAndStopAcrossThreadsAndKeepsItsEngine)
     auto engineAtStart = model->engine();
     std::atomic<bool> reported{false};
     std::atomic<bool> stopped{false};
-    QSignalSpy progress(model.get(), &AppModel::progressChanged);
+    FieldChanges progress(model->store(), ModelField::progress);
     std::optional<EngineOutcome<std::string>> result;
     model->performEngineOperation<std::string>(
         Activity::moving, nullptr,

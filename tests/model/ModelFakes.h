@@ -207,6 +207,21 @@ public:
 
 // A model world in a temporary folder: home, support folder, a drive folder found by a
 // FolderDriveLocator, and every service faked. `make()` builds the model.
+// Counts the store's announcements of one field, as a signal spy counts emissions.
+class FieldChanges {
+public:
+    FieldChanges(ModelStore& store, ModelField field) {
+        QObject::connect(&store, &ModelStore::changed, &receiver_, [this, field](ModelFields fields) {
+            if (fields.has(field)) ++count_;
+        });
+    }
+    int count() const { return count_; }
+
+private:
+    QObject receiver_;  // ends the connection with the counter
+    int count_ = 0;
+};
+
 struct ModelWorld {
     TempDir dir;
     std::string home = dir / "home";

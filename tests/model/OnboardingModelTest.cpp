@@ -210,7 +210,7 @@ TEST_F(OnboardingModelTest, FinishWritesEveryChoiceInOneChangeAndStartsChecking)
         onboarding.loadFolders(*model);
         onboarding.setKeepFreeBytes(c.keep);
         onboarding.setOpenAtLogin(false);
-        QSignalSpy settingsChanges(model.get(), &AppModel::settingsChanged);
+        FieldChanges settingsChanges(model->store(), ModelField::settings);
         const int recoveries = world.engines->last()->recoverCalls;
         onboarding.finish(*model);
         EXPECT_EQ(settingsChanges.count(), 1);

@@ -60,7 +60,7 @@ protected:
 
 TEST_F(OnboardingWindowTest, EveryStepForwardAndBackThenDoneWritesOnce) {
     auto& onboarding = guide.make();
-    QSignalSpy writes(guide.model.get(), &AppModel::settingsChanged);
+    FieldChanges writes(guide.model->store(), ModelField::settings);
     QPointer<OnboardingWindow> window = new OnboardingWindow(*guide.host);
     window->show();
 
@@ -186,6 +186,33 @@ TEST_F(OnboardingWindowTest, ReviewFilesFinishesClosesAndOpensThePreview) {
     ASSERT_TRUE(guide.model->preview());
     EXPECT_EQ(guide.model->preview()->kind(), PreviewKind::suggested);
     EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+// The guide's pages redraw for the fields they read and no others; a mounted or unmounted
+// volume asks for the drive list again instead.
+TEST_F(OnboardingWindowTest, TheHostPassesOnOnlyTheChangesThePagesRead) {
+    guide.make();
+    QSignalSpy redraw(guide.host.get(), &OnboardingHost::stateChanged);
+    QSignalSpy volumes(guide.host.get(), &OnboardingHost::volumesChanged);
+    struct Case {
+        ModelFields announced;
+        int redraws, volumeChanges;
+    };
+    const std::vector<Case> cases = {
+        {ModelField::records | ModelField::activity | ModelField::preview, 0, 0},
+        {ModelField::hasFullDiskAccess, 1, 0},
+        {ModelField::macFreeBytes, 1, 0},
+        {ModelField::settings, 1, 0},
+        {ModelField::journalProblem | ModelField::records, 1, 0},
+        {ModelField::mounts, 0, 1},
+    };
+    for (const auto& c : cases) {
+        redraw.clear();
+        volumes.clear();
+        guide.model->store().announce(c.announced);
+        EXPECT_EQ(redraw.count(), c.redraws) << &c - cases.data();
+        EXPECT_EQ(volumes.count(), c.volumeChanges) << &c - cases.data();
+    }
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ TEST_F(AppModelSettingsHostTest, OpeningTheTabsSavesNothingAndEditsSaveThroughTh
     const std::string file = AtomicFile::read(world.support + "/settings.json");
     auto model = make();
     AppModelSettingsHost host(*model, updater);
-    QSignalSpy saved(model.get(), &AppModel::settingsChanged);
+    test::FieldChanges saved(model->store(), ModelField::settings);
     {
         AdvancedTab advanced(host);
         FoldersTab folders(host);

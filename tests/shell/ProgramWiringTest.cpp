@@ -145,7 +145,7 @@ TEST_F(ProgramWiringTest, PanelCommandsReachTheirModelOperations) {
         {"settings", [&] { hooks.showSettings(); }, [&] { return lastAsked() == "settings"; }},
         {"the queue emptied",
          [&] {
-             QSignalBlocker quiet(model.get());  // the program doesn't hear of this one
+             QSignalBlocker quiet(&model->store());  // the program doesn't hear of this one
              model->requestWindow(AppWindow::permission);
              hooks.clearWindowRequests();
          },
