@@ -24,7 +24,9 @@ void AppModel::updateSettings(const SettingsChange& change) {
     const SettingsFollowUps followUps = settingsFollowUps(old, state_.settings, state_.started);
     if (followUps.driveChanged) {
         if (auto* volumes = dynamic_cast<VolumeDriveLocator*>(locator_.get())) volumes->forgetLocations();
-        setEngine(makeEngine());
+    }
+    if (followUps.rebuildEngine) setEngine(makeEngine());
+    if (followUps.driveChanged) {
         refreshDrive();
         watchDriveWake();
     }

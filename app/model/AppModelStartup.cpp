@@ -152,7 +152,7 @@ std::shared_ptr<EngineOperations> AppModel::makeEngine(std::optional<RuleList> r
     spec.journal = journal_;
     spec.drive = state_.settings.drive.value_or(Drive{"", "No drive"});
     spec.locator = locator_;
-    spec.home = state_.home;
+    spec.configuration = engineConfiguration(state_.settings, state_.home);
     spec.rules = rules ? std::move(*rules) : scanRules();
     if (!state_.isSandboxed && services_.facts.iconPlacing)
         spec.icons = services_.facts.iconPlacing(PathUtil::join(state_.home, "Desktop"));

@@ -2,20 +2,17 @@
 
 namespace keldwick {
 
-namespace {
-
-EngineConfiguration configurationFor(const EngineSpec& spec) {
+// No setting tunes the engine yet; its tuning constants keep their defaults.
+EngineConfiguration engineConfiguration([[maybe_unused]] const AppSettings& settings, const std::string& home) {
     EngineConfiguration configuration;
-    configuration.homeFolder = spec.home;
+    configuration.homeFolder = home;
     return configuration;
 }
-
-}  // namespace
 
 CoreEngine::CoreEngine(const EngineSpec& spec)
     : engine_(spec.journal, spec.drive, spec.locator, std::make_shared<ProcessOpenFileChecker>(), spec.rules,
               std::make_shared<NoFaults>(), spec.icons ? spec.icons : std::make_shared<NoIconPlacing>(),
-              configurationFor(spec)) {}
+              spec.configuration) {}
 
 RunSummary CoreEngine::run(const OffloadPlan& plan, bool dryRun, const Cancel& cancel, const Progress& progress) {
     return engine_.run(plan, dryRun, cancel, progress);

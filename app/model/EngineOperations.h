@@ -14,6 +14,7 @@
 #include "engine/OffloadEngine.h"
 #include "foundation/CancellationFlag.h"
 #include "foundation/Journal.h"
+#include "scanning/AppSettings.h"
 #include "scanning/ScanRule.h"
 
 namespace keldwick {
@@ -34,18 +35,21 @@ public:
     virtual std::vector<RecoveryResult> recover() = 0;
 };
 
-// What an engine is built from: the rest (open-file checker, faults, configuration) is the
-// factory's.
+// What an engine is built from: the rest (open-file checker, faults) is the factory's.
 struct EngineSpec {
     std::shared_ptr<Journal> journal;
     Drive drive;
     std::shared_ptr<DriveLocating> locator;
     RuleList rules;
     std::shared_ptr<IconPlacing> icons;
-    // The user's home: items found in a drive's manifest are taken back only for places
-    // inside it.
-    std::string home;
+    EngineConfiguration configuration;
 };
+
+// The engine's configuration from the settings and the user's home (items found in a
+// drive's manifest are taken back only for places inside it). The one place a setting the
+// engine honours is handed to it; such a setting's follow-up is SettingFollowUp::engine, so
+// a change rebuilds the engine with the new value.
+EngineConfiguration engineConfiguration(const AppSettings& settings, const std::string& home);
 
 using EngineFactory = std::function<std::shared_ptr<EngineOperations>(const EngineSpec&)>;
 
@@ -64,8 +68,8 @@ public:
     void discardDriveCopy(int64_t recordID) override;
     std::vector<RecoveryResult> recover() override;
 
-    // Builds CoreEngines with the process open-file checker, no faults and the default
-    // configuration for the EngineSpec's home folder.
+    // Builds CoreEngines with the process open-file checker, no faults and the EngineSpec's
+    // configuration.
     static EngineFactory factory();
 
 private:

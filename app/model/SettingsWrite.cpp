@@ -91,14 +91,6 @@ std::optional<std::string> driveID(const AppSettings& settings) {
     return settings.drive->id;
 }
 
-// The settings with the fields that only tune automatic behaviour set alike.
-AppSettings withoutTuning(AppSettings settings) {
-    settings.notificationsEnabled = true;
-    settings.automaticRunsApproved = false;
-    settings.checkIntervalMinutes = 0;
-    settings.driveVolumeUUID.reset();
-    return settings;
-}
 
 }  // namespace
 
@@ -111,14 +103,22 @@ AppSettings applySettingsChange(const AppSettings& old, const SettingsChange& ch
 }
 
 SettingsFollowUps settingsFollowUps(const AppSettings& old, const AppSettings& now, bool started) {
+    const std::vector<SettingFollowUp> changed = AppSettings::followUpsOfChanges(old, now);
+    auto any = [&changed](std::initializer_list<SettingFollowUp> kinds) {
+        return std::ranges::any_of(kinds, [&changed](SettingFollowUp kind) {
+            return std::ranges::find(changed, kind) != changed.end();
+        });
+    };
+    using Kind = SettingFollowUp;
     SettingsFollowUps followUps;
-    followUps.driveChanged = old.drive != now.drive;
-    const bool decisive = withoutTuning(old) != withoutTuning(now);
+    followUps.driveChanged = any({Kind::drive});
+    followUps.rebuildEngine = any({Kind::drive, Kind::engine});
+    const bool decisive = any({Kind::decide, Kind::engine, Kind::drive});
     followUps.clearStall = decisive;
     if (now.onboardingComplete && started) {
         if (decisive) {
             followUps.reschedule = CheckReschedule::soon;
-        } else if (old.checkIntervalMinutes != now.checkIntervalMinutes) {
+        } else if (any({Kind::interval})) {
             followUps.reschedule = CheckReschedule::regularInterval;
         }
     }

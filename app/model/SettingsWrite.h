@@ -55,19 +55,21 @@ enum class CheckReschedule {
 inline constexpr double rescheduleSoonSeconds = 2;
 
 struct SettingsFollowUps {
-    // The drive changed (id or name): forget drive locations, rebuild the engine, re-read
-    // the drive's mount and watch its wake state.
+    // The drive changed (id or name): forget drive locations, re-read the drive's mount
+    // and watch its wake state.
     bool driveChanged = false;
     // Something that decides what may move changed: the stall from before no longer holds.
     bool clearStall = false;
     CheckReschedule reschedule = CheckReschedule::none;
+    // The drive or a setting the engine honours changed: a new engine is built.
+    bool rebuildEngine = false;
     bool operator==(const SettingsFollowUps&) const = default;
 };
 
-// What a write from `old` to `now` starts. Changes of notificationsEnabled,
-// automaticRunsApproved, checkIntervalMinutes and driveVolumeUUID neither clear the stall
-// nor bring the next check forward; a changed interval alone restarts the regular wait.
-// Nothing is rescheduled before setup is complete or before the model has started.
+// What a write from `old` to `now` starts, by the follow-up kinds of the settings that
+// changed (SettingFollowUp): a changed interval alone restarts the regular wait; a change
+// that decides what may move clears the stall and brings the next check forward. Nothing is
+// rescheduled before setup is complete or before the model has started.
 SettingsFollowUps settingsFollowUps(const AppSettings& old, const AppSettings& now, bool started);
 
 }  // namespace keldwick

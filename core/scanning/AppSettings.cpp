@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "foundation/JsonFields.h"
 #include "foundation/Saturating.h"
@@ -11,34 +10,68 @@ namespace keldwick {
 
 namespace {
 
-nlohmann::json driveToJson(const Drive& d) { return nlohmann::json{{"id", d.id}, {"name", d.name}}; }
+using nlohmann::json;
 
-Drive driveFromJson(const nlohmann::json& object) {
-    using namespace JsonFields;
-    Drive d;
-    d.id = string(required(object, "id"));
-    d.name = string(required(object, "name"));
-    return d;
+// Writing one value by its type.
+void write(json& object, const char* key, bool value) { object[key] = value; }
+void write(json& object, const char* key, int64_t value) { object[key] = value; }
+void write(json& object, const char* key, const std::string& value) { object[key] = value; }
+void write(json& object, const char* key, const std::vector<std::string>& value) { object[key] = value; }
+void write(json& object, const char* key, const Drive& drive) {
+    object[key] = json{{"id", drive.id}, {"name", drive.name}};
+}
+void write(json& object, const char* key, const DriveProfile& profile) { object[key] = profile.toJson(); }
+template <typename T>
+void write(json& object, const char* key, const std::optional<T>& value) {
+    if (value) write(object, key, *value);
 }
 
-std::vector<std::string> stringList(const nlohmann::json& value) {
+// Reading one value by its type; each throws JsonFields::Mismatch before touching `field`
+// when the value is not of its kind.
+void read(const json& value, bool& field) { field = JsonFields::boolean(value); }
+void read(const json& value, int64_t& field) { field = JsonFields::int64(value); }
+void read(const json& value, std::string& field) { field = JsonFields::string(value); }
+void read(const json& value, std::vector<std::string>& field) {
     if (!value.is_array()) throw JsonFields::Mismatch("not an array");
     std::vector<std::string> list;
     list.reserve(value.size());
     for (const auto& item : value) list.push_back(JsonFields::string(item));
-    return list;
+    field = std::move(list);
+}
+void read(const json& value, Drive& field) {
+    using namespace JsonFields;
+    Drive drive;
+    drive.id = string(required(value, "id"));
+    drive.name = string(required(value, "name"));
+    field = std::move(drive);
+}
+void read(const json& value, DriveProfile& field) { field = DriveProfile::fromJson(value); }
+template <typename T>
+void read(const json& value, std::optional<T>& field) {
+    T parsed;
+    read(value, parsed);
+    field = std::move(parsed);
 }
 
 // Reads one key into `field` when it is present and readable; anything else leaves the
 // default in place.
-template <typename T, typename Read>
-void readKey(const nlohmann::json& object, const char* key, T& field, Read read) {
+template <typename T>
+void readKey(const json& object, const char* key, T& field) {
     auto it = object.find(key);
     if (it == object.end() || it->is_null()) return;
     try {
-        field = read(*it);
+        read(*it, field);
     } catch (const JsonFields::Mismatch&) {
     }
+}
+
+template <typename T>
+void bringIntoRange(T&, SettingRange::Any, const AppSettings&) {}
+void bringIntoRange(int64_t& value, SettingRange::Between range, const AppSettings&) {
+    value = std::clamp(value, range.lowest, range.highest);
+}
+void bringIntoRange(int64_t& value, SettingRange::AboveKeepFree, const AppSettings& settings) {
+    value = std::max(value, Saturating::add(settings.thresholdBytes, AppSettings::gigabyte));
 }
 
 }  // namespace
@@ -70,11 +103,18 @@ double AppSettings::keepFreeMark(int64_t totalBytes) const {
 }
 
 void AppSettings::normalize() {
-    thresholdBytes = std::max<int64_t>(thresholdBytes, gigabyte);
-    targetBytes = std::max(targetBytes, Saturating::add(thresholdBytes, gigabyte));
-    minimumAgeDays = std::max<int64_t>(minimumAgeDays, 1);
-    minimumItemMegabytes = std::max<int64_t>(minimumItemMegabytes, 1);
-    checkIntervalMinutes = std::clamp<int64_t>(checkIntervalMinutes, 1, 1440);
+#define KELDWICK_SETTING_RANGE(name, type, initial, range, followUp) bringIntoRange(name, range, *this);
+    KELDWICK_APP_SETTINGS(KELDWICK_SETTING_RANGE)
+#undef KELDWICK_SETTING_RANGE
+}
+
+std::vector<SettingFollowUp> AppSettings::followUpsOfChanges(const AppSettings& a, const AppSettings& b) {
+    std::vector<SettingFollowUp> followUps;
+#define KELDWICK_SETTING_CHANGE(name, type, initial, range, followUp) \
+    if (a.name != b.name) followUps.push_back(SettingFollowUp::followUp);
+    KELDWICK_APP_SETTINGS(KELDWICK_SETTING_CHANGE)
+#undef KELDWICK_SETTING_CHANGE
+    return followUps;
 }
 
 OffloadPolicy AppSettings::policy(bool includingRecent) const {
@@ -96,51 +136,20 @@ OffloadPolicy AppSettings::policy(bool includingRecent) const {
 }
 
 nlohmann::json AppSettings::toJson() const {
-    nlohmann::json j = nlohmann::json::object();
-    j["onboardingComplete"] = onboardingComplete;
-    if (drive) j["drive"] = driveToJson(*drive);
-    if (driveVolumeUUID) j["driveVolumeUUID"] = *driveVolumeUUID;
-    if (driveProfile) j["driveProfile"] = driveProfile->toJson();
-    j["managedFolders"] = managedFolders;
-    j["thresholdBytes"] = thresholdBytes;
-    j["targetBytes"] = targetBytes;
-    j["minimumAgeDays"] = minimumAgeDays;
-    j["minimumItemMegabytes"] = minimumItemMegabytes;
-    j["moveRecentLightFiles"] = moveRecentLightFiles;
-    j["moveProjectsAndSimulators"] = moveProjectsAndSimulators;
-    j["clearCachesWhenLow"] = clearCachesWhenLow;
-    j["isPaused"] = isPaused;
-    j["dryRunMode"] = dryRunMode;
-    j["automaticRunsApproved"] = automaticRunsApproved;
-    j["checkIntervalMinutes"] = checkIntervalMinutes;
-    j["notificationsEnabled"] = notificationsEnabled;
-    return j;
+    json object = json::object();
+#define KELDWICK_SETTING_WRITE(name, type, initial, range, followUp) write(object, #name, name);
+    KELDWICK_APP_SETTINGS(KELDWICK_SETTING_WRITE)
+#undef KELDWICK_SETTING_WRITE
+    return object;
 }
 
 AppSettings AppSettings::fromJson(const nlohmann::json& object) {
-    using namespace JsonFields;
-    if (!object.is_object()) throw Mismatch("settings are not a JSON object");
-    AppSettings s;
-    readKey(object, "onboardingComplete", s.onboardingComplete, boolean);
-    readKey(object, "drive", s.drive, [](const nlohmann::json& v) { return std::optional(driveFromJson(v)); });
-    readKey(object, "driveVolumeUUID", s.driveVolumeUUID,
-            [](const nlohmann::json& v) { return std::optional(string(v)); });
-    readKey(object, "driveProfile", s.driveProfile,
-            [](const nlohmann::json& v) { return std::optional(DriveProfile::fromJson(v)); });
-    readKey(object, "managedFolders", s.managedFolders, stringList);
-    readKey(object, "thresholdBytes", s.thresholdBytes, int64);
-    readKey(object, "targetBytes", s.targetBytes, int64);
-    readKey(object, "minimumAgeDays", s.minimumAgeDays, int64);
-    readKey(object, "minimumItemMegabytes", s.minimumItemMegabytes, int64);
-    readKey(object, "moveRecentLightFiles", s.moveRecentLightFiles, boolean);
-    readKey(object, "moveProjectsAndSimulators", s.moveProjectsAndSimulators, boolean);
-    readKey(object, "clearCachesWhenLow", s.clearCachesWhenLow, boolean);
-    readKey(object, "isPaused", s.isPaused, boolean);
-    readKey(object, "dryRunMode", s.dryRunMode, boolean);
-    readKey(object, "automaticRunsApproved", s.automaticRunsApproved, boolean);
-    readKey(object, "checkIntervalMinutes", s.checkIntervalMinutes, int64);
-    readKey(object, "notificationsEnabled", s.notificationsEnabled, boolean);
-    return s;
+    if (!object.is_object()) throw JsonFields::Mismatch("settings are not a JSON object");
+    AppSettings settings;
+#define KELDWICK_SETTING_READ(name, type, initial, range, followUp) readKey(object, #name, settings.name);
+    KELDWICK_APP_SETTINGS(KELDWICK_SETTING_READ)
+#undef KELDWICK_SETTING_READ
+    return settings;
 }
 
 }  // namespace keldwick

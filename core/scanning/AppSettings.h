@@ -4,6 +4,7 @@
 // work. A plain value; the program's model holds one copy, normalises it and saves it.
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,24 +17,57 @@
 
 namespace keldwick {
 
+// The values normalising keeps a setting to.
+namespace SettingRange {
+struct Any {};
+struct Between {
+    int64_t lowest, highest;
+};
+// At least the keep-free level + 1 GB, saturating; applied after the level's own range.
+struct AboveKeepFree {};
+inline constexpr Any any{};
+inline constexpr AboveKeepFree aboveKeepFree{};
+constexpr Between between(int64_t lowest, int64_t highest) { return {lowest, highest}; }
+constexpr Between atLeast(int64_t lowest) { return {lowest, std::numeric_limits<int64_t>::max()}; }
+}  // namespace SettingRange
+
+// What the program does once a write has changed a setting.
+enum class SettingFollowUp {
+    none,      // it only tunes how automatic work is announced or approved
+    interval,  // the regular wait between checks starts again
+    decide,    // what may move changed: the last stall no longer holds, a check comes soon
+    engine,    // as decide, and the engine is rebuilt with the new value
+    drive,     // as engine, and the drive's locations, mount and wake are read anew
+};
+
+// Every setting, once: its name (which is also its key in settings.json), type, default,
+// range and follow-up. JSON reading and writing, normalising and the follow-ups all go by
+// this table; the struct's fields are declared from it. An absent optional writes no key.
+// The keep-free level (thresholdBytes) is kept free: below it a run is due, and a run frees
+// space up to targetBytes; minimumItemMegabytes counts decimal megabytes.
+#define KELDWICK_APP_SETTINGS(X)                                                                             \
+    X(onboardingComplete, bool, false, SettingRange::any, decide)                                           \
+    X(drive, std::optional<Drive>, std::nullopt, SettingRange::any, drive)                                  \
+    X(driveVolumeUUID, std::optional<std::string>, std::nullopt, SettingRange::any, none)                   \
+    X(driveProfile, std::optional<DriveProfile>, std::nullopt, SettingRange::any, decide)                   \
+    X(managedFolders, std::vector<std::string>, {}, SettingRange::any, decide)                              \
+    X(thresholdBytes, int64_t, 20'000'000'000, SettingRange::atLeast(1'000'000'000), decide)                \
+    X(targetBytes, int64_t, 30'000'000'000, SettingRange::aboveKeepFree, decide)                            \
+    X(minimumAgeDays, int64_t, 30, SettingRange::atLeast(1), decide)                                        \
+    X(minimumItemMegabytes, int64_t, 10, SettingRange::atLeast(1), decide)                                  \
+    X(moveRecentLightFiles, bool, true, SettingRange::any, decide)                                          \
+    X(moveProjectsAndSimulators, bool, true, SettingRange::any, decide)                                     \
+    X(clearCachesWhenLow, bool, true, SettingRange::any, decide)                                            \
+    X(isPaused, bool, false, SettingRange::any, decide)                                                     \
+    X(dryRunMode, bool, false, SettingRange::any, decide)                                                   \
+    X(automaticRunsApproved, bool, false, SettingRange::any, none)                                          \
+    X(checkIntervalMinutes, int64_t, 10, SettingRange::between(1, 1440), interval)                          \
+    X(notificationsEnabled, bool, true, SettingRange::any, none)
+
 struct AppSettings {
-    bool onboardingComplete = false;
-    std::optional<Drive> drive;
-    std::optional<std::string> driveVolumeUUID;
-    std::optional<DriveProfile> driveProfile;
-    std::vector<std::string> managedFolders;
-    int64_t thresholdBytes = 20'000'000'000;  // keep at least this much free; below it a run is due
-    int64_t targetBytes = 30'000'000'000;     // a run frees space until this much is free
-    int64_t minimumAgeDays = 30;
-    int64_t minimumItemMegabytes = 10;        // decimal megabytes
-    bool moveRecentLightFiles = true;
-    bool moveProjectsAndSimulators = true;
-    bool clearCachesWhenLow = true;
-    bool isPaused = false;
-    bool dryRunMode = false;
-    bool automaticRunsApproved = false;
-    int64_t checkIntervalMinutes = 10;
-    bool notificationsEnabled = true;
+#define KELDWICK_SETTING_FIELD(name, type, initial, range, followUp) type name = initial;
+    KELDWICK_APP_SETTINGS(KELDWICK_SETTING_FIELD)
+#undef KELDWICK_SETTING_FIELD
 
     static constexpr int64_t gigabyte = 1'000'000'000;
     // 10, 20 and 50 GB: the amounts of free space offered to keep.
@@ -54,8 +88,11 @@ struct AppSettings {
     // 1 - threshold / total, clamped to 0...1 (0 when undefined or total is below 1).
     double keepFreeMark(int64_t totalBytes) const;
 
-    // Brings the threshold, target, minimum age, minimum size and check interval into range.
+    // Brings every setting into its range, in the table's order.
     void normalize();
+
+    // The follow-ups of the settings that differ between `a` and `b`, one per such setting.
+    static std::vector<SettingFollowUp> followUpsOfChanges(const AppSettings& a, const AppSettings& b);
 
     // The scan policy from these settings, narrowed by the drive's tier (an unmeasured
     // drive when there is no profile). The recent-light-files allowance is included only
@@ -65,7 +102,7 @@ struct AppSettings {
 
     bool operator==(const AppSettings&) const = default;
 
-    // Every field under its own name; the three optional fields only when present.
+    // Every setting under its key; an absent optional is left out.
     nlohmann::json toJson() const;
     // Reads each known key on its own: a key that is missing, null or of the wrong kind
     // leaves that field at its default; unknown keys are ignored. Throws

@@ -314,6 +314,8 @@ TEST_F(AppModelDriveTest, EachSettingsWriteStartsItsFollowUps) {
         const auto nextCheck = model->state().nextCheck;
         c.write(*model);
         EXPECT_EQ(model->engine() != engine, c.newEngine) << c.name;
+        // Every engine is built with the user's home, where items are taken back.
+        EXPECT_EQ(world.engines->last()->spec.configuration.homeFolder, world.home) << c.name;
         if (c.checkIn) {
             ASSERT_TRUE(model->state().nextCheck) << c.name;
             EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()), *c.checkIn) << c.name;

@@ -41,21 +41,59 @@ TEST(SettingsWriteTest, FollowUpsOfEachChange) {
         {"remove a folder not listed", SettingsChanges::removeManagedFolder("/home/u/Music"), true,
          {false, false, R::none}},
         {"volume uuid", SettingsChanges::setDriveVolumeUUID("EF01-2345"), true, {false, false, R::none}},
-        {"another drive", [](AppSettings& s) { s.drive = Drive{"ID-2", "Backup"}; }, true, {true, true, R::soon}},
-        {"drive renamed", [](AppSettings& s) { s.drive->name = "Old Archive"; }, true, {true, true, R::soon}},
+        {"another drive", [](AppSettings& s) { s.drive = Drive{"ID-2", "Backup"}; }, true, {true, true, R::soon, true}},
+        {"drive renamed", [](AppSettings& s) { s.drive->name = "Old Archive"; }, true, {true, true, R::soon, true}},
         {"interval only", [](AppSettings& s) { s.checkIntervalMinutes = 30; }, true,
          {false, false, R::regularInterval}},
         {"notifications only", [](AppSettings& s) { s.notificationsEnabled = false; }, true,
          {false, false, R::none}},
         {"not started yet", SettingsChanges::togglePaused(), false, {false, true, R::none}},
         {"during setup, another drive", [](AppSettings& s) { s.drive = Drive{"ID-2", "Backup"}; }, true,
-         {true, true, R::none}, [](AppSettings& s) { s.onboardingComplete = false; }},
+         {true, true, R::none, true}, [](AppSettings& s) { s.onboardingComplete = false; }},
     };
     for (const auto& c : cases) {
         AppSettings old = completeSettings();
         c.before(old);
         AppSettings now = applySettingsChange(old, c.change);
         EXPECT_EQ(settingsFollowUps(old, now, c.started), c.expected) << c.name;
+    }
+}
+
+// A change of any one setting alone starts what its kind calls for.
+TEST(SettingsWriteTest, FollowUpsOfEachSettingAlone) {
+    using R = CheckReschedule;
+    struct Case {
+        const char* name;
+        SettingsChange change;
+        SettingsFollowUps expected;
+    };
+    const SettingsFollowUps decide{false, true, R::soon, false};
+    const std::vector<Case> cases = {
+        {"onboardingComplete", [](AppSettings& s) { s.onboardingComplete = false; }, {false, true, R::none, false}},
+        {"drive", [](AppSettings& s) { s.drive.reset(); }, {true, true, R::soon, true}},
+        {"driveVolumeUUID", [](AppSettings& s) { s.driveVolumeUUID.reset(); }, {}},
+        {"driveProfile", [](AppSettings& s) { s.driveProfile = DriveProfile{}; }, decide},
+        {"managedFolders", [](AppSettings& s) { s.managedFolders.pop_back(); }, decide},
+        {"thresholdBytes", [](AppSettings& s) { s.thresholdBytes = 10'000'000'000; }, decide},
+        {"targetBytes", [](AppSettings& s) { s.targetBytes = 90'000'000'000; }, decide},
+        {"minimumAgeDays", [](AppSettings& s) { s.minimumAgeDays = 3; }, decide},
+        {"minimumItemMegabytes", [](AppSettings& s) { s.minimumItemMegabytes = 3; }, decide},
+        {"moveRecentLightFiles", [](AppSettings& s) { s.moveRecentLightFiles = false; }, decide},
+        {"moveProjectsAndSimulators", [](AppSettings& s) { s.moveProjectsAndSimulators = false; }, decide},
+        {"clearCachesWhenLow", [](AppSettings& s) { s.clearCachesWhenLow = false; }, decide},
+        {"isPaused", [](AppSettings& s) { s.isPaused = true; }, decide},
+        {"dryRunMode", [](AppSettings& s) { s.dryRunMode = true; }, decide},
+        {"automaticRunsApproved", [](AppSettings& s) { s.automaticRunsApproved = true; }, {}},
+        {"checkIntervalMinutes", [](AppSettings& s) { s.checkIntervalMinutes = 11; }, {false, false, R::regularInterval}},
+        {"notificationsEnabled", [](AppSettings& s) { s.notificationsEnabled = false; }, {}},
+    };
+    EXPECT_EQ(cases.size(), AppSettings().toJson().size() + 3);  // every setting
+    for (const auto& c : cases) {
+        const AppSettings old = completeSettings();
+        AppSettings now = old;
+        c.change(now);
+        EXPECT_EQ(settingsFollowUps(old, now, true), c.expected) << c.name;
+        EXPECT_EQ(settingsFollowUps(old, old, true), SettingsFollowUps{}) << c.name;
     }
 }
 

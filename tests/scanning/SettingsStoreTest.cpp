@@ -235,6 +235,143 @@ TEST(SettingsStoreTest, SaveFailsClearlyWhenTheFolderCannotBeMade) {
     EXPECT_FALSE(exists(dir / "settings.json"));
 }
 
+// The file's exact text: settings files already stored must keep reading the same, and a
+// new setting shows up here as a deliberate change of the format.
+TEST(SettingsStoreTest, TheStoredTextIsExactlyTheFormat) {
+    TempDir dir;
+    SettingsStore store{dir / "settings.json"};
+    store.save(AppSettings());
+    EXPECT_EQ(test::readFile(store.path), R"({
+  "automaticRunsApproved": false,
+  "checkIntervalMinutes": 10,
+  "clearCachesWhenLow": true,
+  "dryRunMode": false,
+  "isPaused": false,
+  "managedFolders": [],
+  "minimumAgeDays": 30,
+  "minimumItemMegabytes": 10,
+  "moveProjectsAndSimulators": true,
+  "moveRecentLightFiles": true,
+  "notificationsEnabled": true,
+  "onboardingComplete": false,
+  "targetBytes": 30000000000,
+  "thresholdBytes": 20000000000
+}
+)");
+    AppSettings full = fullSettings();
+    full.driveProfile.reset();
+    store.save(full);
+    EXPECT_EQ(test::readFile(store.path), R"({
+  "automaticRunsApproved": true,
+  "checkIntervalMinutes": 30,
+  "clearCachesWhenLow": false,
+  "drive": {
+    "id": "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0",
+    "name": "Backup Disk"
+  },
+  "driveVolumeUUID": "1234-ABCD",
+  "dryRunMode": true,
+  "isPaused": true,
+  "managedFolders": [
+    "/home/ann/Downloads",
+    "/home/ann/Vidéos"
+  ],
+  "minimumAgeDays": 60,
+  "minimumItemMegabytes": 250,
+  "moveProjectsAndSimulators": false,
+  "moveRecentLightFiles": false,
+  "notificationsEnabled": false,
+  "onboardingComplete": true,
+  "targetBytes": 75000000000,
+  "thresholdBytes": 50000000000
+}
+)");
+}
+
+// Each key on its own: a value of its kind is read and written back unchanged under the
+// same key; a value of another kind leaves every setting at its default.
+TEST(SettingsStoreTest, EachKeyReadsItsKindAndDropsAnyOther) {
+    struct Case {
+        const char* key;
+        nlohmann::json good, wrong;
+    };
+    const std::vector<Case> cases = {
+        {"onboardingComplete", true, "true"},
+        {"drive", {{"id", "ID-1"}, {"name", "Spare"}}, {{"id", "ID-1"}, {"name", 3}}},
+        {"driveVolumeUUID", "AB-12", false},
+        {"driveProfile", fullSettings().driveProfile->toJson(), "ssd"},
+        {"managedFolders", nlohmann::json::array({"/a", "/b"}), nlohmann::json::array({"/a", nullptr})},
+        {"thresholdBytes", 12'000'000'000, "12 GB"},
+        {"targetBytes", 40'000'000'000, 4.5e10 + 0.5},
+        {"minimumAgeDays", 90, true},
+        {"minimumItemMegabytes", 55, nlohmann::json::array()},
+        {"moveRecentLightFiles", false, 0},
+        {"moveProjectsAndSimulators", false, nlohmann::json::object()},
+        {"clearCachesWhenLow", false, "no"},
+        {"isPaused", true, 1},
+        {"dryRunMode", true, "yes"},
+        {"automaticRunsApproved", true, 1.0},
+        {"checkIntervalMinutes", 45, "45"},
+        {"notificationsEnabled", false, nlohmann::json::array({false})},
+    };
+    EXPECT_EQ(cases.size(), AppSettings().toJson().size() + 3);  // the three optional keys
+    TempDir dir;
+    for (const auto& c : cases) {
+        const AppSettings good = loaded(dir, nlohmann::json{{c.key, c.good}}.dump());
+        EXPECT_NE(good, AppSettings()) << c.key;
+        EXPECT_EQ(good.toJson()[c.key], c.good) << c.key;
+        EXPECT_EQ(loaded(dir, nlohmann::json{{c.key, c.wrong}}.dump()), AppSettings()) << c.key;
+    }
+    EXPECT_FALSE(exists(dir / "settings.json.corrupt"));
+}
+
+// Out-of-range numbers are brought into range on load, each on its own; none is refused.
+TEST(SettingsStoreTest, EachRangeIsClampedOnLoad) {
+    constexpr int64_t GB = 1'000'000'000;
+    constexpr int64_t lowest = std::numeric_limits<int64_t>::min(), highest = std::numeric_limits<int64_t>::max();
+    struct Case {
+        const char* key;
+        int64_t stored, loaded;
+    };
+    const std::vector<Case> cases = {
+        {"thresholdBytes", lowest, GB},
+        {"thresholdBytes", GB - 1, GB},
+        {"thresholdBytes", GB, GB},
+        {"thresholdBytes", 25 * GB, 25 * GB},
+        {"targetBytes", 0, 21 * GB},  // above the default keep-free level by 1 GB
+        {"targetBytes", 21 * GB, 21 * GB},
+        {"targetBytes", highest, highest},
+        {"minimumAgeDays", 0, 1},
+        {"minimumAgeDays", 1, 1},
+        {"minimumAgeDays", highest, highest},
+        {"minimumItemMegabytes", -1, 1},
+        {"minimumItemMegabytes", 700, 700},
+        {"checkIntervalMinutes", lowest, 1},
+        {"checkIntervalMinutes", 0, 1},
+        {"checkIntervalMinutes", 1440, 1440},
+        {"checkIntervalMinutes", 1441, 1440},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const AppSettings s = loaded(dir, nlohmann::json{{c.key, c.stored}}.dump());
+        EXPECT_EQ(s.toJson()[c.key], c.loaded) << c.key << " " << c.stored;
+    }
+}
+
+// Keys the program doesn't know are read past, and the next save leaves them out.
+TEST(SettingsStoreTest, UnknownKeysAreDroppedByTheNextSave) {
+    TempDir dir;
+    SettingsStore store{dir / "settings.json"};
+    test::writeFile(store.path, R"({"isPaused": true, "launchAtLogin": true, "future": {"x": [1]}})");
+    AppSettings s = store.load();
+    EXPECT_TRUE(s.isPaused);
+    store.save(s);
+    auto json = nlohmann::json::parse(test::readFile(store.path));
+    EXPECT_FALSE(json.contains("launchAtLogin"));
+    EXPECT_FALSE(json.contains("future"));
+    EXPECT_EQ(json["isPaused"], true);
+}
+
 TEST(AppSettingsTest, TargetsAndDefaultFolders) {
     EXPECT_EQ(AppSettings::target(1'000'000'000), 6'000'000'000);
     EXPECT_EQ(AppSettings::target(10'000'000'000), 15'000'000'000);
