@@ -2,7 +2,7 @@
 
 #include <QPointer>
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "desktop/PortalSettings.h"
 
 namespace keldwick {

@@ -5,7 +5,7 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 
 namespace keldwick {
 

@@ -5,7 +5,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "ui/Brand.h"
 
 namespace keldwick::MenuBarGlyph {

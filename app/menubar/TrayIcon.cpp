@@ -10,7 +10,7 @@
 
 #include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "ui/WindowRegistry.h"
 
 namespace keldwick {

@@ -16,7 +16,8 @@
 // The operations are spread over AppModel*.cpp by concern: the state and window requests
 // (AppModel.cpp), start-up and refresh (AppModelStartup.cpp), drive events
 // (AppModelDrive.cpp), settings writes (AppModelSettings.cpp), engine work and recovery
-// (AppModelEngine.cpp), and the automatic check (AppModelCheck.cpp).
+// (AppModelEngine.cpp), the automatic check (AppModelCheck.cpp), runs and their previews
+// (AppModelRuns.cpp), and restores (AppModelRestores.cpp).
 
 #include <QObject>
 #include <QPointer>

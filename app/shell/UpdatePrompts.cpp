@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "desktop/UpdateController.h"
 
 namespace keldwick {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "ui/FilePicker.h"
 #include "ui/HiddenFilesToggle.h"
 #include "ui/PlainText.h"

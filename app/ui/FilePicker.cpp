@@ -3,7 +3,7 @@
 #include <QAbstractItemView>
 #include <QFileSystemModel>
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "ui/HiddenFilesToggle.h"
 #include "ui/PlainText.h"
 

@@ -5,7 +5,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "ui/CloseKeys.h"
 
 namespace keldwick {
