@@ -2,7 +2,7 @@
 
 #include <QTimer>
 
-#include "desktop/MainThread.h"
+#include "model/MainThread.h"
 #include "menubar/TrayPanel.h"
 
 namespace keldwick {
@@ -39,7 +39,7 @@ void Program::start(std::optional<bool> trayAvailable) {
 }
 
 PanelContents Program::contents() const {
-    return panel(hooks_.state(), hooks_.availableUpdate ? hooks_.availableUpdate() : std::nullopt, Date::now());
+    return panel(hooks_.state(), hooks_.availableUpdate ? hooks_.availableUpdate() : std::nullopt, hooks_.now());
 }
 
 void Program::modelChanged() {

@@ -30,6 +30,7 @@ QuitController::Hooks quitHooks(AppModel& model, std::function<void()> quit) {
 ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter) {
     ModelHooks hooks;
     hooks.state = [&model]() -> const ModelState& { return model.state(); };
+    hooks.now = [&model] { return model.services().clock->now(); };
     hooks.start = [&model] { model.start(); };
     hooks.refresh = [&model] { model.refresh(); };
     hooks.clearWindowRequests = [&model] { model.clearWindowRequests(); };

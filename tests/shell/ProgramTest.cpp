@@ -20,6 +20,7 @@ protected:
     ModelHooks hooks() {
         ModelHooks h;
         h.state = [this]() -> const ModelState& { return state_; };
+        h.now = [] { return Date{800'000'000}; };
         h.start = [this] { calls_.push_back("start"); };
         h.refresh = [this] { calls_.push_back("refresh"); };
         h.clearWindowRequests = [this] { state_.windowRequests.clear(); };

@@ -129,6 +129,7 @@ protected:
 TEST_F(ProgramWiringTest, PanelCommandsReachTheirModelOperations) {
     ModelHooks hooks = panel();
     EXPECT_EQ(&hooks.state(), &model->state());
+    EXPECT_EQ(hooks.now(), world.clock->now());  // the model's clock, not the wall clock
     EXPECT_FALSE(model->state().started);
     startModel();
     EXPECT_TRUE(model->state().started);
