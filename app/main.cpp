@@ -34,6 +34,7 @@
 #include "shell/DesktopServices.h"
 #include "shell/InstanceBus.h"
 #include "shell/Launch.h"
+#include "model/LogSink.h"
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
 #include "systemdata/AppModelSystemDataHost.h"
@@ -47,6 +48,7 @@ namespace {
 // The program from its toolkit's start to its end. `relaunch` names an installed update to
 // start in this one's place once everything here is closed.
 int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments, std::optional<std::string>& relaunch) {
+    LogSink::install();
     QApplication app(toolkitCount, toolkitArguments);
     QApplication::setApplicationName(QStringLiteral("Keldwick"));
     QGuiApplication::setDesktopFileName(QStringLiteral("keldwick"));
