@@ -5,6 +5,12 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <ctime>
 
 #include "model/DriveLog.h"
@@ -30,6 +36,23 @@ WakeWatch::WakeWatch(Options options, QObject* parent) : QObject(parent), option
 }
 
 double WakeWatch::systemSuspendedSeconds() { return seconds(CLOCK_BOOTTIME) - seconds(CLOCK_MONOTONIC); }
+
+platform::Fd WakeWatch::openClockJumpTimer() {
+    platform::Fd fd(::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (fd && !armClockJumpTimer(fd.get())) {
+        const int error = errno;
+        fd.reset();
+        errno = error;
+    }
+    return fd;
+}
+
+bool WakeWatch::armClockJumpTimer(int fd) {
+    // Set to expire in about a century: only its cancellation on a clock jump is wanted.
+    itimerspec when{};
+    when.it_value.tv_sec = ::time(nullptr) + 100LL * 365 * 24 * 3600;
+    return ::timerfd_settime(fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when, nullptr) == 0;
+}
 
 void WakeWatch::start() {
     assertMainThread();
@@ -62,9 +85,39 @@ void WakeWatch::prepareForSleep(bool starting) {
 }
 
 void WakeWatch::watchClocks(const QString& why) {
-    qCInfo(keldwickDriveLog).noquote() << "Noticing wake-ups from the clocks:" << why;
     lastSuspended_ = options_.suspendedSeconds();
+    errno = 0;
+    clockJumps_ = options_.openClockJumps ? options_.openClockJumps() : platform::Fd();
+    if (!clockJumps_) {
+        tickInstead(why, errno);
+        return;
+    }
+    qCInfo(keldwickDriveLog).noquote() << "Noticing wake-ups from the clocks when they jump:" << why;
+    clockJumpNotifier_ = std::make_unique<QSocketNotifier>(clockJumps_.get(), QSocketNotifier::Read);
+    connect(clockJumpNotifier_.get(), &QSocketNotifier::activated, this, [this] { clocksJumped(); });
+}
+
+void WakeWatch::tickInstead(const QString& why, int error) {
+    // Possibly called from the notifier's own signal: it goes once that has returned.
+    if (clockJumpNotifier_) {
+        clockJumpNotifier_->setEnabled(false);
+        clockJumpNotifier_.release()->deleteLater();
+    }
+    clockJumps_.reset();
+    qCInfo(keldwickDriveLog).noquote() << "Noticing wake-ups from the clocks every few seconds:" << why
+                                       << "and no timer tells of the clock's jumps:" << std::strerror(error);
     timer_.start();
+}
+
+void WakeWatch::clocksJumped() {
+    assertMainThread();
+    // A cancelled timerfd answers ECANCELED and stays readable until armed again.
+    uint64_t expirations = 0;
+    [[maybe_unused]] const ssize_t read = ::read(clockJumps_.get(), &expirations, sizeof expirations);
+    tick();
+    errno = 0;
+    if (options_.awaitNextClockJump && !options_.awaitNextClockJump(clockJumps_.get()))
+        tickInstead(QStringLiteral("the clock jumped"), errno);
 }
 
 void WakeWatch::tick() {

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <QDBusConnection>
@@ -266,36 +268,74 @@ TEST_F(FixtureWatch, WithoutDeviceEventsNoDisksButStillMounts) {
     EXPECT_EQ(settle(0), std::vector<Report>{});
 }
 
-// A wake watch on a clock the test sets, counting the wakes it reports.
+// A wake watch on a clock the test sets, counting the wakes it reports. The clock's jumps
+// come from an eventfd the test writes to; without one, the watch ticks.
 struct ClockedWatch {
-    explicit ClockedWatch(std::optional<QDBusConnection> bus) {
+    explicit ClockedWatch(std::optional<QDBusConnection> bus, bool jumpsTold = true) {
         WakeWatch::Options options;
         options.useSystemBus = bus.has_value();
         options.bus = bus;
         options.suspendedSeconds = [this] { return suspended; };
         options.tickMilliseconds = 5;
+        options.openClockJumps = [this, jumpsTold] {
+            if (!jumpsTold) {
+                errno = ENODEV;
+                return platform::Fd();
+            }
+            platform::Fd fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+            jumps = fd.get();
+            return fd;
+        };
+        options.awaitNextClockJump = [this](int) { return !rearmFails; };
         watch = std::make_unique<WakeWatch>(options);
         watch->onWake = [this] { ++wakes; };
         watch->start();
     }
+    void jump() const {
+        const uint64_t one = 1;
+        ASSERT_EQ(::write(jumps, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    }
     double suspended = 100;
     int wakes = 0;
+    int jumps = -1;
+    bool rearmFails = false;
     std::unique_ptr<WakeWatch> watch;
 };
 
 TEST(WakeWatchTest, ClocksDrawingApartMeanTheMachineSlept) {
-    ClockedWatch clocked(std::nullopt);
     struct Step {
         double suspended;
+        bool jump;
         int wakes;
     };
-    // Small growth (clock adjustments) is no sleep; each real gap counts once.
-    for (auto step : {Step{100, 0}, Step{101.5, 0}, Step{160, 1}, Step{160, 1}, Step{3760, 2}}) {
-        clocked.suspended = step.suspended;
-        QTest::qWait(30);
-        EXPECT_EQ(clocked.wakes, step.wakes) << "at " << step.suspended;
+    for (bool jumpsTold : {true, false}) {
+        SCOPED_TRACE(jumpsTold ? "looked at when the clock jumps" : "looked at each tick");
+        ClockedWatch clocked(std::nullopt, jumpsTold);
+        // Small growth (clock adjustments) is no sleep; each real gap counts once. Where
+        // jumps are told, nothing is looked at between them.
+        for (auto step : {Step{100, true, 0}, Step{101.5, true, 0}, Step{160, false, jumpsTold ? 0 : 1},
+                          Step{160, true, 1}, Step{160, true, 1}, Step{3760, true, 2}}) {
+            clocked.suspended = step.suspended;
+            if (step.jump && jumpsTold) clocked.jump();
+            QTest::qWait(30);
+            EXPECT_EQ(clocked.wakes, step.wakes) << "at " << step.suspended;
+        }
     }
+    // A timer that can't be armed again after a jump leaves the tick to look.
+    ClockedWatch clocked(std::nullopt);
+    clocked.rearmFails = true;
+    clocked.jump();
+    QTest::qWait(30);
+    clocked.suspended = 200;
+    QTest::qWait(30);
+    EXPECT_EQ(clocked.wakes, 1);
+
     EXPECT_GT(WakeWatch::systemSuspendedSeconds(), -1.0);
+    // The real timer waits for a jump: it isn't readable on its own.
+    const platform::Fd timer = WakeWatch::openClockJumpTimer();
+    ASSERT_TRUE(timer) << std::strerror(errno);
+    pollfd ready{timer.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&ready, 1, 50), 0);
 }
 
 TEST(WakeWatchTest, LogindTellsOfWakingWhereItRunsAndTheClocksWhereNot) {
@@ -324,6 +364,7 @@ TEST(WakeWatchTest, LogindTellsOfWakingWhereItRunsAndTheClocksWhereNot) {
         EXPECT_EQ(clocked.wakes, logindRuns ? 1 : 0);
         // Where logind reports, the clocks are not watched as well: one wake, one report.
         clocked.suspended = 200;
+        if (!logindRuns) clocked.jump();
         QTest::qWait(100);
         EXPECT_EQ(clocked.wakes, 1);
         QDBusConnection::disconnectFromBus(logindName);  // gives up the name
