@@ -83,8 +83,10 @@ void ProgramWiring::relaunchWhenIdle(std::string program) {
 
 void ProgramWiring::listen(InstanceBus& instance) {
     QObject::connect(&instance, &InstanceBus::showPanelRequested, &program_, &Program::showPanel);
+    // Items handed over while something else runs move after it, as a launch's do: a run
+    // refused as busy would drop them without a word.
     QObject::connect(&instance, &InstanceBus::moveRequested, &model_,
-                     [this](const std::vector<std::string>& paths) { model_.moveToDrive(paths); });
+                     [this](const std::vector<std::string>& paths) { moveWhenReady(paths); });
 }
 
 void ProgramWiring::quitOnTermination() {

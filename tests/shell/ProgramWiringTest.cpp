@@ -243,6 +243,20 @@ TEST_F(ProgramWiringTest, AFileManagersHandOverMovesAndASecondLaunchShowsThePane
     ASSERT_TRUE(settled());
     EXPECT_EQ(engineCalls(), std::vector<std::string>{"run " + file});
 
+    // Items handed over while a move runs move after it, not refused as busy.
+    const std::string other = world.home + "/Downloads/notes.txt";
+    std::ofstream(other) << "notes";
+    holdRuns = true;
+    model->moveToDrive({file});
+    ASSERT_TRUE(test::pumpUntil([&] { return model->isBusy(); }));
+    instance.MoveToDrive({QUrl::fromLocalFile(QString::fromStdString(other)).toString()});
+    QTest::qWait(50);
+    EXPECT_EQ(engineCalls(), (std::vector<std::string>{"run " + file, "run " + file}));
+    holdRuns = false;
+    ASSERT_TRUE(test::pumpUntil([&] { return engineCalls().size() == 3; }));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(engineCalls().back(), "run " + other);
+
     wiring->start(false);  // no tray: the panel is a window
     ASSERT_TRUE(wiring->program().openPanel());
     wiring->program().openPanel()->hide();
