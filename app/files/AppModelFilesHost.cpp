@@ -8,7 +8,9 @@ namespace keldwick {
 
 AppModelFilesHost::AppModelFilesHost(AppModel& model, QObject* parent) : AppModelWindowHost(model, {}, parent) {}
 
-DriveStatus AppModelFilesHost::driveStatus(const OffloadRecord& record) const { return model_.driveStatus(record); }
+DriveStatus AppModelFilesHost::driveStatus(const OffloadRecord& record) const {
+    return model_.drives().driveStatus(record);
+}
 
 bool AppModelFilesHost::exists(const std::string& path) const {
     // A failure to look counts as nothing there.

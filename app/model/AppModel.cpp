@@ -9,7 +9,6 @@ namespace keldwick {
 
 namespace {
 
-constexpr const char* firstRunDeclinedKey = "firstRunDeclinedAt";
 constexpr const char* lastRunMark = "lastRun";
 constexpr const char* cacheClearMark = "lastAutomaticCacheClear";
 
@@ -29,15 +28,19 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
       services_(std::move(services)),
       support_(std::move(environment.support)),
       locator_(std::move(environment.locator)),
-      store_{PathUtil::join(support_, "settings.json")},
-      relay_(std::make_shared<MainThreadRelay>(this)) {
+      relay_(std::make_shared<MainThreadRelay>(this)),
+      work_(services_.background, relay_),
+      settings_(modelStore_, PathUtil::join(support_, "settings.json"), services_.notifier, services_.preferences,
+                services_.loginItem),
+      drives_(modelStore_, services_, locator_, settings_, work_),
+      onboarding_(modelStore_, settings_, drives_, work_, services_.filePicker) {
     assertMainThread();
     modelStore_.edit({}, [&](ModelState& state) {
         state.home = std::move(environment.home);
         state.isSandboxed = environment.isSandboxed;
     });
     PrivateFolder::secureAtStart(support_);
-    modelStore_.edit({}, [&](ModelState& state) { state.settings = store_.load(&state.settingsSetAside); });
+    settings_.load();
 
     // The lock comes before the journal: a second instance must not open, migrate or
     // recover the first one's journal. It only shows its alert at start().
@@ -66,6 +69,35 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
     });
     loadMarks();
     engine_ = makeEngine();
+
+    connect(&settings_, &SettingsController::followUps, this, &AppModel::followSettings);
+    connect(&drives_, &DriveController::connected, this, [this] {
+        recoverInterrupted([self = QPointer<AppModel>(this)] {
+            if (self) self->check();
+        });
+    });
+    connect(&drives_, &DriveController::accessGranted, this, [this] { scheduleCheck(rescheduleSoonSeconds); });
+    connect(&onboarding_, &OnboardingModel::finished, this, [this] { startChecking(); });
+}
+
+void AppModel::followSettings(const SettingsFollowUps& followUps) {
+    if (followUps.driveChanged) drives_.forgetLocations();
+    if (followUps.rebuildEngine) setEngine(makeEngine());
+    if (followUps.driveChanged) {
+        drives_.refreshDrive();
+        drives_.watchDriveWake();
+    }
+    if (followUps.clearStall) modelStore_.set<ModelField::stall>(std::nullopt);
+    switch (followUps.reschedule) {
+        case CheckReschedule::soon:
+            scheduleCheck(rescheduleSoonSeconds);
+            break;
+        case CheckReschedule::regularInterval:
+            scheduleCheck();
+            break;
+        case CheckReschedule::none:
+            break;
+    }
 }
 
 void AppModel::loadMarks() {
@@ -129,19 +161,6 @@ AppModel* AppModel::running() { return runningSlot().data(); }
 
 bool AppModel::isBusy() const { return keldwick::isBusy(state_.activity); }
 
-std::optional<Date> AppModel::firstRunDeclinedAt() const {
-    assertMainThread();
-    auto stored = services_.preferences->value(firstRunDeclinedKey);
-    if (!stored) return std::nullopt;
-    return Date::parseISO8601(*stored);
-}
-
-void AppModel::setFirstRunDeclinedAt(std::optional<Date> date) {
-    assertMainThread();
-    services_.preferences->setValue(firstRunDeclinedKey,
-                                    date ? std::optional<std::string>(date->iso8601()) : std::nullopt);
-}
-
 void AppModel::requestWindow(AppWindow window) {
     assertMainThread();
     modelStore_.edit(ModelField::windowRequests,
@@ -170,6 +189,23 @@ void AppModel::setFilesTab(FilesTab tab) {
     modelStore_.set<ModelField::filesTab>(tab);
 }
 
+void AppModel::openTarget(NoticeTarget target) {
+    assertMainThread();
+    switch (target) {
+        case NoticeTarget::preview:
+            requestWindow(AppWindow::preview);
+            break;
+        case NoticeTarget::suggested:
+            openPreview(PreviewKind::suggested, std::nullopt, std::nullopt, true);
+            break;
+        case NoticeTarget::offloaded:
+            requestWindow(AppWindow::offloaded);
+            break;
+        case NoticeTarget::menu:
+            break;
+    }
+}
+
 void AppModel::setEngine(std::shared_ptr<EngineOperations> engine) {
     if (engine == engine_) return;
     engine_ = std::move(engine);
@@ -180,10 +216,6 @@ void AppModel::setCancelFlag(std::shared_ptr<CancellationFlag> flag) {
     if (flag == cancelFlag_) return;
     cancelFlag_ = std::move(flag);
     modelStore_.announce(ModelField::cancelFlag);
-}
-
-void AppModel::logDrive(const std::string& message) const {
-    if (services_.logDrive) services_.logDrive(message);
 }
 
 void AppModel::post(const Notice& notice) {

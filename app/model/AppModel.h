@@ -13,15 +13,15 @@
 // only through performEngineOperation; everything else the model does runs on the main
 // thread, with its waits as injected timers.
 //
-// The operations are spread over AppModel*.cpp by concern: the state and window requests
-// (AppModel.cpp), start-up and refresh (AppModelStartup.cpp), drive events
-// (AppModelDrive.cpp), settings writes (AppModelSettings.cpp), engine work and recovery
-// (AppModelEngine.cpp), the automatic check (AppModelCheck.cpp), runs and their previews
-// (AppModelRuns.cpp), and restores (AppModelRestores.cpp).
+// The settings and the drives have controllers of their own (settings(), drives()), which
+// the model wires to what follows from them. The rest is spread over AppModel*.cpp by
+// concern: the state and window requests (AppModel.cpp), start-up and refresh
+// (AppModelStartup.cpp), engine work and recovery (AppModelEngine.cpp), the automatic
+// check (AppModelCheck.cpp), runs and the preview (AppModelRuns.cpp), and restores and
+// caches (AppModelRestores.cpp).
 
 #include <QObject>
 #include <QPointer>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,11 +30,12 @@
 #include <vector>
 
 #include "drives/DriveProfile.h"
-#include "drives/WakeDetector.h"
 #include "foundation/InstanceLock.h"
 #include "foundation/Journal.h"
 #include "model/AppEnvironment.h"
 #include "model/AppServices.h"
+#include "model/BackgroundWork.h"
+#include "model/DriveController.h"
 #include "model/MainThread.h"
 #include "model/ChosenMove.h"
 #include "model/MainThreadRelay.h"
@@ -45,23 +46,11 @@
 #include "model/RefreshReading.h"
 #include "model/RunOutcome.h"
 #include "model/ScanFindings.h"
-#include "model/SettingsWrite.h"
+#include "model/SettingsController.h"
 #include "model/SpaceCalls.h"
 #include "scanning/PlanBuilder.h"
-#include "scanning/SettingsStore.h"
 
 namespace keldwick {
-
-// The result of work run off the main thread: its value, or the error it threw.
-template <class T>
-struct EngineOutcome {
-    std::optional<T> value;
-    std::exception_ptr error;
-
-    bool succeeded() const { return value.has_value(); }
-    // The error's own sentence (an EngineError's user text, a system error's message).
-    std::string errorText() const;
-};
 
 class AppModel final : public QObject {
     Q_OBJECT
@@ -72,10 +61,6 @@ public:
     // Timings of the model's waits, in seconds.
     static constexpr double firstCheckDelay = 10;      // after start-up recovery
     static constexpr double afterWakeCheckDelay = 30;  // after the computer wakes
-    static constexpr double mountGrace = 2;            // before a mounting drive is reported
-    static constexpr double mountStuckAfter = 118;     // after the grace: "stuck"
-    static constexpr double wakePollInterval = 1;
-    static constexpr double wakeDetectorTimeout = 20;
 
     // Builds the model: loads the settings, takes the single-instance lock, opens the
     // journal in the support folder (only with the lock: a second instance never touches
@@ -94,26 +79,22 @@ public:
     const std::string& home() const { return state_.home; }
     const std::string& support() const { return support_; }
     bool isSandboxed() const { return state_.isSandboxed; }
-    const std::shared_ptr<DriveLocating>& locator() const { return locator_; }
     const std::shared_ptr<Journal>& journal() const { return journal_; }
     const std::shared_ptr<EngineOperations>& engine() const { return engine_; }
     const std::shared_ptr<CancellationFlag>& cancelFlag() const { return cancelFlag_; }
     AppServices& services() { return services_; }
+    // Work off the main thread whose result comes back only while the model lives.
+    const BackgroundWork& work() const { return work_; }
+    // The settings' one write path and the preferences beside them.
+    SettingsController& settings() { return settings_; }
+    // The chosen drive, the volumes around it and full disk access.
+    DriveController& drives() { return drives_; }
     // The first-run guide's choices, kept for the program's life.
     OnboardingModel& onboarding() { return onboarding_; }
     bool holdsInstanceLock() const { return instanceLock_ != nullptr; }
-    bool isMountWatchRunning() const { return mountingTask_ != nullptr; }
-    bool isWakeWatchRunning() const { return wakeTask_ != nullptr; }
-    // Why the last settings save failed; none once a save succeeded.
-    const std::optional<std::string>& settingsProblem() const { return state_.settingsProblem; }
 
     // Moving, restoring or recovering: quitting waits for these.
     bool isBusy() const;
-
-    // The user's decline of the first automatic run ("firstRunDeclinedAt"); none when the
-    // preference is missing or holds no date.
-    std::optional<Date> firstRunDeclinedAt() const;
-    void setFirstRunDeclinedAt(std::optional<Date> date);
 
     // ---- Windows ----
     void requestWindow(AppWindow window);
@@ -144,36 +125,9 @@ public:
     std::vector<std::string> recentlyRestoredPaths();
     // (Re)arms the one pending check: after `seconds`, or the regular interval.
     void scheduleCheck(std::optional<double> seconds = std::nullopt);
-    void volumesChanged();
-    void diskChanged(const std::string& bsdName, const std::optional<DiskVolume>& volume);
-    void updateDriveMounting();
-    void endMountWatch();
-    void watchDriveWake();
     // True (and the running operation is stopped) when the drive must stay mounted.
     bool shouldRefuseEject(const std::string& path);
     void openTarget(NoticeTarget target);
-
-    // ---- Full disk access and other drives ----
-    void refreshFullDiskAccess();
-    void refreshOtherDrives();
-    DriveStatus driveStatus(const OffloadRecord& record) const;
-    // Shows the home folder that refuses to open, in the file manager, where its
-    // permissions can be changed. False when no folder refuses (a sandbox hides folders
-    // rather than refusing them) or nothing could be opened: the permission screens then
-    // explain what blocks access instead of pretending something opened.
-    bool openFullDiskAccessSettings();
-
-    // ---- Settings writes ----
-    // The one write path: apply, normalise, save (a failure is kept in settingsProblem),
-    // publish, then the follow-ups the change calls for.
-    void updateSettings(const SettingsChange& change);
-    void approveAutomaticRuns();
-    void togglePaused(bool moveAutomatically);
-    void setDriveVolumeUUID(const std::optional<std::string>& uuid);
-    // Re-reads where the chosen drive is mounted, then the mount watch.
-    void refreshDrive();
-    // The desktop's notification server needs no permission: nothing to ask.
-    void requestNotificationPermission(Done done = {});
 
     // ---- Scans ----
     RuleList scanRules() const;
@@ -195,11 +149,6 @@ public:
     void performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine, EngineWork<T> work,
                                 std::function<void(EngineOutcome<T>)> done,
                                 WorkPriority priority = WorkPriority::user);
-
-    // Runs `work` on a background thread and calls `done` with its value or error on the
-    // main thread, unless the model is gone by then.
-    template <class T>
-    void runInBackground(WorkPriority priority, std::function<T()> work, std::function<void(EngineOutcome<T>)> done);
 
     // Settles moves and restores cut short and tells the user what was finished.
     void recoverInterrupted(Done done = {});
@@ -272,19 +221,16 @@ private:
     void setEngine(std::shared_ptr<EngineOperations> engine);
     void setCancelFlag(std::shared_ptr<CancellationFlag> flag);
     Date now() const { return services_.clock->now(); }
-    void logDrive(const std::string& message) const;
     void post(const Notice& notice);
     void settleEngineOperation(Done then);
     // refresh() read on the calling thread: start-up shows its first status complete.
     void refreshNow();
     RefreshSources refreshSources() const;
     void applyRefresh(uint64_t serial, RefreshReading reading);
-    void applyDrive(DriveReading reading);
-    void applyFullDiskAccess(bool granted);
+    // What a settings write calls for beyond the settings.
+    void followSettings(const SettingsFollowUps& followUps);
     void noteJournalRead(const std::optional<std::string>& error);
     void holdDriveFor(Activity activity);
-    void pollDriveWake(std::string bsdName);
-    void mountWatchMarked();
     // The journal's pins into the state; none when they can't be read.
     void loadPins();
     void clearCachesWhenLow(Done next);
@@ -305,56 +251,23 @@ private:
     const ModelState& state_ = modelStore_.state();  // read here, written through modelStore_
     std::string support_;
     std::shared_ptr<DriveLocating> locator_;
-    SettingsStore store_;
     std::unique_ptr<InstanceLock> instanceLock_;
     std::shared_ptr<Journal> journal_;
     std::shared_ptr<EngineOperations> engine_;
     std::shared_ptr<CancellationFlag> cancelFlag_;
     std::unique_ptr<Timer> checkTask_;
-    std::unique_ptr<Timer> wakeTask_;
-    std::unique_ptr<Timer> mountingTask_;
-    WakeDetector wakeDetector_;
-    bool probedFullDiskAccess_ = false;
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
-    OnboardingModel onboarding_;
     std::shared_ptr<MainThreadRelay> relay_;
+    BackgroundWork work_;
+    SettingsController settings_;
+    DriveController drives_;
+    OnboardingModel onboarding_;
     std::shared_ptr<PreviewModel> preview_;
 };
 
 // ---- The engine runner ----
-
-template <class T>
-std::string EngineOutcome<T>::errorText() const {
-    if (!error) return {};
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
-template <class T>
-void AppModel::runInBackground(WorkPriority priority, std::function<T()> work,
-                               std::function<void(EngineOutcome<T>)> done) {
-    auto relay = relay_;
-    services_.background->run(priority, [relay, work = std::move(work), done = std::move(done)]() mutable {
-        auto outcome = std::make_shared<EngineOutcome<T>>();
-        try {
-            outcome->value.emplace(work());
-        } catch (...) {
-            outcome->error = std::current_exception();
-        }
-        // What the work holds (an engine, a journal) is released here, not on the main thread.
-        work = nullptr;
-        relay->post([outcome, done = std::move(done)] {
-            if (done) done(std::move(*outcome));
-        });
-    });
-}
 
 template <class T>
 void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine,
@@ -373,7 +286,7 @@ void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineO
     EngineOperations::Progress progress = [this, relay](const EngineProgress& report) {
         relay->post([this, report] { modelStore_.set<ModelField::progress>(report); });
     };
-    runInBackground<T>(
+    work_.run<T>(
         priority,
         [taken = std::move(taken), flag, progress, work = std::move(work)] { return work(*taken, flag, progress); },
         [this, done = std::move(done)](EngineOutcome<T> outcome) {

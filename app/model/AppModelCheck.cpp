@@ -67,7 +67,8 @@ void AppModel::clearCachesWhenLow(Done next) {
 void AppModel::decideAndAct(Done finish) {
     const AutomationDecision decision = Automation::decide(automationInputs(state_));
     modelStore_.set<ModelField::decision>(decision);
-    if (decision.kind != AutomationDecision::Kind::offload || declineHoldsBack(state_, firstRunDeclinedAt(), now())) {
+    if (decision.kind != AutomationDecision::Kind::offload ||
+        declineHoldsBack(state_, settings_.firstRunDeclinedAt(), now())) {
         finish();
         return;
     }

@@ -20,6 +20,14 @@ void AppModel::holdDriveFor(Activity activity) {
         services_.ejectGuard->holdVolume(*state_.driveRoot);
 }
 
+bool AppModel::shouldRefuseEject(const std::string& path) {
+    assertMainThread();
+    if (!state_.driveRoot || *state_.driveRoot != path) return false;
+    if (state_.activity != Activity::moving && state_.activity != Activity::restoring) return false;
+    if (cancelFlag_) cancelFlag_->cancel();
+    return true;
+}
+
 void AppModel::settleEngineOperation(Done then) {
     assertMainThread();
     services_.ejectGuard->releaseVolume();

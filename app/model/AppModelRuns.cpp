@@ -96,7 +96,7 @@ void AppModel::approvePreview(std::shared_ptr<PreviewModel> preview, Done done) 
     }
     // All of this happens before the window closes, so its close handler never reads an
     // approval as a decline.
-    if (approvalApprovesAutomaticRuns(preview->state())) approveAutomaticRuns();
+    if (approvalApprovesAutomaticRuns(preview->state())) settings_.approveAutomaticRuns();
     if (preview == preview_) setPreview(nullptr);
     runPlan(*preview->plan(), preview->dryRun(), false, nullptr, [done](std::optional<RunSummary>) {
         if (done) done();
@@ -107,7 +107,7 @@ void AppModel::previewClosed(const PreviewModel* closed) {
     assertMainThread();
     // A window closing late must not drop a newer preview, nor one already approved.
     if (!preview_ || preview_.get() != closed) return;
-    if (closingPreviewDeclines(state_)) setFirstRunDeclinedAt(now());
+    if (closingPreviewDeclines(state_)) settings_.setFirstRunDeclinedAt(now());
     setPreview(nullptr);
 }
 

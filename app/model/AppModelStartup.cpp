@@ -34,10 +34,10 @@ void AppModel::start() {
 
     auto& watcher = *services_.watcher;
     watcher.onVolumesChanged = [self] {
-        if (self) self->volumesChanged();
+        if (self) self->drives_.volumesChanged();
     };
     watcher.onDiskChanged = [self](const std::string& bsdName, const std::optional<DiskVolume>& volume) {
-        if (self) self->diskChanged(bsdName, volume);
+        if (self) self->drives_.diskChanged(bsdName, volume);
     };
     watcher.onWake = [self] {
         if (self) self->scheduleCheck(afterWakeCheckDelay);
@@ -57,7 +57,7 @@ void AppModel::start() {
         post(Notice{setAside.headline, setAside.detail.value_or(""), NoticeTarget::menu, std::nullopt});
     }
     refreshNow();
-    watchDriveWake();
+    drives_.watchDriveWake();
     if (!state_.settings.onboardingComplete) requestWindow(AppWindow::onboarding);
 
     recoverInterrupted([self] {
@@ -108,8 +108,8 @@ void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
     }
     modelStore_.set<ModelField::macFreeBytes>(reading.freeBytes);
     modelStore_.set<ModelField::macTotalBytes>(reading.totalBytes);
-    applyFullDiskAccess(reading.fullDiskAccess);
-    applyDrive(std::move(reading.chosenDrive));
+    drives_.applyFullDiskAccess(reading.fullDiskAccess);
+    drives_.apply(std::move(reading.chosenDrive));
 
     if (reading.records) {
         // Whichever list isn't kept, the old one or the one just read, is freed elsewhere.

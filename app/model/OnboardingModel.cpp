@@ -4,7 +4,11 @@
 
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
-#include "model/AppModel.h"
+#include "model/AutomaticCheck.h"
+#include "model/DriveController.h"
+#include "model/MainThread.h"
+#include "model/ModelStore.h"
+#include "model/SettingsController.h"
 #include "scanning/AppSettings.h"
 #include "scanning/Scanner.h"
 
@@ -15,7 +19,15 @@ std::optional<OnboardingModel::Step> OnboardingModel::stepFromRaw(int raw) {
     return static_cast<Step>(raw);
 }
 
-OnboardingModel::OnboardingModel(QObject* parent) : QObject(parent), keepFreeBytes_(AppSettings{}.thresholdBytes) {}
+OnboardingModel::OnboardingModel(const ModelStore& store, SettingsController& settings, DriveController& drives,
+                                 BackgroundWork work, std::shared_ptr<FilePicker> picker, QObject* parent)
+    : QObject(parent),
+      store_(store),
+      settings_(settings),
+      driveController_(drives),
+      work_(std::move(work)),
+      picker_(std::move(picker)),
+      keepFreeBytes_(AppSettings{}.thresholdBytes) {}
 
 void OnboardingModel::setStep(Step step) {
     assertMainThread();
@@ -64,61 +76,59 @@ bool OnboardingModel::canContinue() const {
     }
 }
 
-void OnboardingModel::refreshDrives(AppModel& app) {
+void OnboardingModel::refreshDrives() {
     assertMainThread();
     const uint64_t listing = ++listing_;
-    app.runInBackground<std::vector<DriveOption>>(
-        WorkPriority::user, [system = app.services().driveSystem] { return DriveOption::all(system); },
-        [this, listing](EngineOutcome<std::vector<DriveOption>> outcome) {
-            if (listing != listing_ || !outcome.succeeded()) return;
-            setDrives(std::move(*outcome.value));
-        });
+    driveController_.listOptions([this, listing](EngineOutcome<std::vector<DriveOption>> outcome) {
+        if (listing != listing_ || !outcome.succeeded()) return;
+        setDrives(std::move(*outcome.value));
+    });
 }
 
-FolderChoice OnboardingModel::folderChoice(AppModel& app, std::string path) const {
-    auto reason = Scanner::reasonToSkip(path, app.scanRules());
+FolderChoice OnboardingModel::folderChoice(std::string path) const {
+    auto reason = Scanner::reasonToSkip(path, scanRules(store_.state()));
     return FolderChoice{std::move(path), !reason.has_value(), std::move(reason)};
 }
 
-void OnboardingModel::loadFolders(AppModel& app) {
+void OnboardingModel::loadFolders() {
     assertMainThread();
     if (!folders_.empty()) return;
     std::vector<FolderChoice> folders;
-    for (auto& path : AppSettings::defaultFolders(app.home())) folders.push_back(folderChoice(app, path));
+    for (auto& path : AppSettings::defaultFolders(store_.state().home)) folders.push_back(folderChoice(path));
     folders_ = std::move(folders);
     emit foldersChanged();
 }
 
-void OnboardingModel::addFolder(AppModel& app) {
+void OnboardingModel::addFolder() {
     assertMainThread();
     PickRequest request;
     request.folders = true;
     request.files = false;
     request.multiple = true;
-    request.startIn = app.home();
+    request.startIn = store_.state().home;
     request.button = "Add";
     request.message = "Choose folders where Keldwick should look for old files.";
-    auto chosen = app.services().filePicker->pick(request);
+    auto chosen = picker_->pick(request);
     if (!chosen) return;
     for (const auto& picked : *chosen) {
         std::string path = PathUtil::canonical(picked).value_or(picked);
         if (std::any_of(folders_.begin(), folders_.end(), [&](const FolderChoice& f) { return f.path == path; }))
             continue;
-        folders_.push_back(folderChoice(app, std::move(path)));
+        folders_.push_back(folderChoice(std::move(path)));
         emit foldersChanged();
     }
 }
 
-void OnboardingModel::estimateMovable(AppModel& app) {
+void OnboardingModel::estimateMovable() {
     assertMainThread();
     const uint64_t estimate = ++estimate_;
     assign(movableBytes_, std::nullopt, &OnboardingModel::movableBytesChanged);
     if (!profile_ || !driveRoot_) return;
-    if (!app.state().hasFullDiskAccess || app.state().journalProblem) return;
+    if (!store_.state().hasFullDiskAccess || store_.state().journalProblem) return;
     std::vector<std::string> paths;
     for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
-    auto builder = app.planBuilder(paths, *profile_);
-    app.runInBackground<int64_t>(
+    auto builder = planBuilder(store_.state(), paths, *profile_);
+    work_.run<int64_t>(
         WorkPriority::user, [builder = std::move(builder), root = *driveRoot_] { return builder.movableBytes(root); },
         [this, estimate](EngineOutcome<int64_t> outcome) {
             // An estimate overtaken by a newer one, or cancelled, is dropped.
@@ -132,7 +142,7 @@ void OnboardingModel::cancelEstimate() {
     ++estimate_;
 }
 
-void OnboardingModel::choose(AppModel& app, const DriveOption& option) {
+void OnboardingModel::choose(const DriveOption& option) {
     assertMainThread();
     const uint64_t pick = ++pick_;
     assign(chosenDriveID_, option.id(), &OnboardingModel::chosenDriveIDChanged);
@@ -141,36 +151,34 @@ void OnboardingModel::choose(AppModel& app, const DriveOption& option) {
     assign(driveRoot_, std::nullopt, &OnboardingModel::driveRootChanged);
     assign(driveError_, std::nullopt, &OnboardingModel::driveErrorChanged);
     assign(isMeasuring_, true, &OnboardingModel::isMeasuringChanged);
-    app.runInBackground<std::pair<Drive, DriveProfile>>(
-        WorkPriority::user, [option, system = app.services().driveSystem] { return option.measure(system); },
-        [this, pick, option](EngineOutcome<std::pair<Drive, DriveProfile>> outcome) {
-            // A later pick owns the fields now; this one's outcome is no longer wanted.
-            if (pick != pick_) return;
-            if (outcome.succeeded()) {
-                assign(drive_, outcome.value->first, &OnboardingModel::driveChanged);
-                assign(profile_, outcome.value->second, &OnboardingModel::profileChanged);
-                assign(driveRoot_, option.volume.mountPath, &OnboardingModel::driveRootChanged);
-            } else {
-                assign(driveError_, "Keldwick couldn't use " + option.volume.name + ": " + outcome.errorText(),
-                       &OnboardingModel::driveErrorChanged);
-                assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
-            }
-            assign(isMeasuring_, false, &OnboardingModel::isMeasuringChanged);
-        });
+    driveController_.measure(option, [this, pick, option](EngineOutcome<std::pair<Drive, DriveProfile>> outcome) {
+        // A later pick owns the fields now; this one's outcome is no longer wanted.
+        if (pick != pick_) return;
+        if (outcome.succeeded()) {
+            assign(drive_, outcome.value->first, &OnboardingModel::driveChanged);
+            assign(profile_, outcome.value->second, &OnboardingModel::profileChanged);
+            assign(driveRoot_, option.volume.mountPath, &OnboardingModel::driveRootChanged);
+        } else {
+            assign(driveError_, "Keldwick couldn't use " + option.volume.name + ": " + outcome.errorText(),
+                   &OnboardingModel::driveErrorChanged);
+            assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
+        }
+        assign(isMeasuring_, false, &OnboardingModel::isMeasuringChanged);
+    });
 }
 
-std::optional<std::string> OnboardingModel::finish(AppModel& app) {
+std::optional<std::string> OnboardingModel::finish() {
     assertMainThread();
     if (!drive_ || !profile_) return std::nullopt;
     std::vector<std::string> paths;
     for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
     const int64_t keep = keepFreeBytes_;
-    app.updateSettings(
+    settings_.update(
         SettingsChanges::completeOnboarding(*drive_, *profile_, std::move(paths), keep, AppSettings::target(keep)));
     std::optional<std::string> loginProblem;
-    if (!app.isSandboxed()) {
+    if (!store_.state().isSandboxed) {
         try {
-            app.services().loginItem->set(openAtLogin_);
+            settings_.setOpenAtLogin(openAtLogin_);
         } catch (const std::exception& e) {
             // The guide still finishes; the switch goes back to what really holds and the
             // user hears why.
@@ -178,9 +186,9 @@ std::optional<std::string> OnboardingModel::finish(AppModel& app) {
             loginProblem = e.what();
             assign(openAtLogin_, !openAtLogin_, &OnboardingModel::openAtLoginChanged);
         }
-        app.requestNotificationPermission();
+        settings_.requestNotificationPermission();
     }
-    app.startChecking();
+    emit finished();
     return loginProblem;
 }
 

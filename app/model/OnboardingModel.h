@@ -4,8 +4,9 @@
 // space to keep and whether the program starts at login. Nothing is written until
 // finish(), which stores every choice in one settings change and starts the checking.
 //
-// The one instance belongs to the AppModel for the program's life, so a guide closed half
-// way shows the same step and choices when opened again. Main thread only; measuring a
+// The one instance lives as long as the program's model, so a guide closed half way shows
+// the same step and choices when opened again. It reads the model's state and works through
+// the settings and drive controllers. Main thread only; measuring a
 // drive and estimating what could move run on background threads, and only the latest
 // of each is applied: a pick or an estimate that was overtaken is dropped.
 
@@ -15,13 +16,19 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "drives/Drive.h"
 #include "drives/DriveProfile.h"
+#include "model/BackgroundWork.h"
 #include "model/DriveOption.h"
 
 namespace keldwick {
 
-class AppModel;
+class DriveController;
+class FilePicker;
+class ModelStore;
+class SettingsController;
 
 // A folder offered for searching.
 struct FolderChoice {
@@ -39,7 +46,9 @@ public:
     // The step with that number; none outside 0...4.
     static std::optional<Step> stepFromRaw(int raw);
 
-    explicit OnboardingModel(QObject* parent = nullptr);
+    // Everything handed in outlives the guide.
+    OnboardingModel(const ModelStore& store, SettingsController& settings, DriveController& drives,
+                    BackgroundWork work, std::shared_ptr<FilePicker> picker, QObject* parent = nullptr);
 
     Step step() const { return step_; }
     const std::vector<DriveOption>& drives() const { return drives_; }
@@ -68,24 +77,24 @@ public:
     bool canContinue() const;
 
     // Lists the drive options on a background thread and stores them when they arrive.
-    void refreshDrives(AppModel& app);
+    void refreshDrives();
     // Downloads, Desktop and Documents, each on unless the scanner would skip it; once:
     // a list already loaded is kept with the user's switches.
-    void loadFolders(AppModel& app);
+    void loadFolders();
     // Asks for folders in the home; each new one (by its real path) is appended.
-    void addFolder(AppModel& app);
+    void addFolder();
     // The bytes that could move now from the chosen folders to the measured drive; none
     // while unknown, without permission, without a usable journal, or when cancelled.
-    void estimateMovable(AppModel& app);
+    void estimateMovable();
     // The page that asked for the estimate went away: a late result is dropped.
     void cancelEstimate();
     // Marks and speed-tests the option; only the latest pick's outcome is applied.
-    void choose(AppModel& app, const DriveOption& option);
+    void choose(const DriveOption& option);
     // Writes drive, profile, folders, keep-free level and target, and setup complete in
-    // one settings change; sets the login item and starts the checking. Nothing without
-    // a measured drive. Gives the login item's error when it could not be set; the
-    // openAtLogin switch is then set back.
-    std::optional<std::string> finish(AppModel& app);
+    // one settings change; sets the login item, then announces finished (the checking
+    // starts). Nothing without a measured drive. Gives the login item's error when it
+    // could not be set; the openAtLogin switch is then set back.
+    std::optional<std::string> finish();
 
 signals:
     void stepChanged();
@@ -100,6 +109,8 @@ signals:
     void foldersChanged();
     void keepFreeBytesChanged();
     void openAtLoginChanged();
+    // The guide's choices were written: the model starts checking.
+    void finished();
 
 private:
     template <class T, class U>
@@ -108,7 +119,13 @@ private:
         field = std::forward<U>(value);
         emit(this->*changed)();
     }
-    FolderChoice folderChoice(AppModel& app, std::string path) const;
+    FolderChoice folderChoice(std::string path) const;
+
+    const ModelStore& store_;
+    SettingsController& settings_;
+    DriveController& driveController_;
+    BackgroundWork work_;
+    std::shared_ptr<FilePicker> picker_;
 
     Step step_ = Step::welcome;
     std::vector<DriveOption> drives_;

@@ -17,23 +17,23 @@ AppModelOnboardingHost::AppModelOnboardingHost(AppModel& model, QObject* parent)
 
 OnboardingModel& AppModelOnboardingHost::onboarding() { return model_.onboarding(); }
 
-void AppModelOnboardingHost::refreshFullDiskAccess() { model_.refreshFullDiskAccess(); }
+void AppModelOnboardingHost::refreshFullDiskAccess() { model_.drives().refreshFullDiskAccess(); }
 
-bool AppModelOnboardingHost::openAccessSettings() { return model_.openFullDiskAccessSettings(); }
+bool AppModelOnboardingHost::openAccessSettings() { return model_.drives().openFullDiskAccessSettings(); }
 
-void AppModelOnboardingHost::refreshDrives() { model_.onboarding().refreshDrives(model_); }
+void AppModelOnboardingHost::refreshDrives() { model_.onboarding().refreshDrives(); }
 
-void AppModelOnboardingHost::choose(const DriveOption& option) { model_.onboarding().choose(model_, option); }
+void AppModelOnboardingHost::choose(const DriveOption& option) { model_.onboarding().choose(option); }
 
-void AppModelOnboardingHost::loadFolders() { model_.onboarding().loadFolders(model_); }
+void AppModelOnboardingHost::loadFolders() { model_.onboarding().loadFolders(); }
 
-void AppModelOnboardingHost::addFolder() { model_.onboarding().addFolder(model_); }
+void AppModelOnboardingHost::addFolder() { model_.onboarding().addFolder(); }
 
-void AppModelOnboardingHost::estimateMovable() { model_.onboarding().estimateMovable(model_); }
+void AppModelOnboardingHost::estimateMovable() { model_.onboarding().estimateMovable(); }
 
 void AppModelOnboardingHost::cancelEstimate() { model_.onboarding().cancelEstimate(); }
 
-std::optional<std::string> AppModelOnboardingHost::finish() { return model_.onboarding().finish(model_); }
+std::optional<std::string> AppModelOnboardingHost::finish() { return model_.onboarding().finish(); }
 
 void AppModelOnboardingHost::showLoginItemProblem(const std::string& problem) {
     model_.services().alerts->present("Keldwick couldn't set itself to open when you log in", problem);

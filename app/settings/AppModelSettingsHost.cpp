@@ -13,9 +13,9 @@ AppModelSettingsHost::AppModelSettingsHost(AppModel& model, Updater& updater, QO
     : AppModelWindowHost(model, {}, parent),
       updater_(updater),
       check_({[this]() -> const ModelState& { return model_.state(); },
-              [this](const SettingsChange& change) { model_.updateSettings(change); },
+              [this](const SettingsChange& change) { model_.settings().update(change); },
               [this](std::function<void()> work, std::function<void()> then) {
-                  model_.runInBackground<bool>(
+                  model_.work().run<bool>(
                       WorkPriority::user,
                       [work = std::move(work)] {
                           work();
@@ -30,11 +30,11 @@ AppModelSettingsHost::AppModelSettingsHost(AppModel& model, Updater& updater, QO
     connect(&check_, &DriveCheck::changed, this, &SettingsHost::stateChanged);
 }
 
-std::optional<std::string> AppModelSettingsHost::settingsProblem() const { return model_.settingsProblem(); }
+std::optional<std::string> AppModelSettingsHost::settingsProblem() const { return model_.state().settingsProblem; }
 
 void AppModelSettingsHost::setSettingsTab(SettingsTab tab) { model_.setSettingsTab(tab); }
 
-void AppModelSettingsHost::updateSettings(const SettingsChange& change) { model_.updateSettings(change); }
+void AppModelSettingsHost::updateSettings(const SettingsChange& change) { model_.settings().update(change); }
 
 RuleList AppModelSettingsHost::scanRules() const { return model_.scanRules(); }
 
@@ -57,7 +57,7 @@ std::optional<std::string> AppModelSettingsHost::unpin(const std::string& path) 
 
 bool AppModelSettingsHost::loginItemEnabled() { return loginItemIsOn(); }
 
-void AppModelSettingsHost::setLoginItem(bool on) { model_.services().loginItem->set(on); }
+void AppModelSettingsHost::setLoginItem(bool on) { model_.settings().setOpenAtLogin(on); }
 
 UpdateFacts AppModelSettingsHost::updates() const {
     UpdateFacts facts;
@@ -91,11 +91,9 @@ bool AppModelSettingsHost::checkSpeed() { return check_.checkSpeed(); }
 
 void AppModelSettingsHost::listDrives(std::function<void(std::vector<DriveOption>)> done) {
     QPointer<AppModelSettingsHost> self(this);
-    model_.runInBackground<std::vector<DriveOption>>(
-        WorkPriority::user, [system = model_.services().driveSystem] { return DriveOption::all(system); },
-        [self, done = std::move(done)](EngineOutcome<std::vector<DriveOption>> outcome) {
-            if (self && done) done(outcome.value.value_or(std::vector<DriveOption>{}));
-        });
+    model_.drives().listOptions([self, done = std::move(done)](EngineOutcome<std::vector<DriveOption>> outcome) {
+        if (self && done) done(outcome.value.value_or(std::vector<DriveOption>{}));
+    });
 }
 
 void AppModelSettingsHost::showDriveFolder() {

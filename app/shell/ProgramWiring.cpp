@@ -36,7 +36,7 @@ ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter
     hooks.clearWindowRequests = [&model] { model.clearWindowRequests(); };
     hooks.requestWindow = [&model](AppWindow window) { model.requestWindow(window); };
     hooks.showSettings = [&model] { model.showSettings(); };
-    hooks.setMoveAutomatically = [&model](bool on) { model.togglePaused(on); };
+    hooks.setMoveAutomatically = [&model](bool on) { model.settings().togglePaused(on); };
     hooks.cancel = [&model] { cancelRunning(model); };
     hooks.freeUpSpace = [&model] { model.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); };
     hooks.chooseFilesToMove = [&model] { model.chooseFilesToMove(); };
@@ -75,9 +75,10 @@ void ProgramWiring::relaunchWhenIdle(std::string program) {
         relaunch_ = program;
         quitter_.request();
     };
-    relaunchWaiting_ = QObject::connect(&model_.store(), &ModelStore::changed, &program_, [attempt](ModelFields fields) {
-        if (fields.has(ModelField::activity)) attempt();
-    });
+    relaunchWaiting_ =
+        QObject::connect(&model_.store(), &ModelStore::changed, &program_, [attempt](ModelFields fields) {
+            if (fields.has(ModelField::activity)) attempt();
+        });
     attempt();
 }
 

@@ -44,14 +44,14 @@ TEST_F(AppModelDriveTest, MountWatchMarksMountingAfterTheGraceThenStuckOrMounted
         world.clock->set(Date{t0});
         auto model = world.make();
         ASSERT_TRUE(refreshed(*model));
-        model->diskChanged("sdb1", DiskVolume{"VOL-UUID", "Archive", std::nullopt});
+        model->drives().diskChanged("sdb1", DiskVolume{"VOL-UUID", "Archive", std::nullopt});
         EXPECT_FALSE(model->state().driveMounting);
-        EXPECT_TRUE(model->isMountWatchRunning());
+        EXPECT_TRUE(model->drives().isMountWatchRunning());
         if (c.mountedAfter) {
             world.timers->advance(*c.mountedAfter);
             world.locator->set(world.drive.id, world.driveRoot);
-            model->diskChanged("sdb1", DiskVolume{"VOL-UUID", "Archive", world.driveRoot});
-            model->volumesChanged();
+            model->drives().diskChanged("sdb1", DiskVolume{"VOL-UUID", "Archive", world.driveRoot});
+            model->drives().volumesChanged();
             EXPECT_EQ(model->state().settings.driveVolumeUUID, "VOL-UUID");
         }
         world.timers->advance(200 - c.mountedAfter.value_or(0));
@@ -73,8 +73,8 @@ TEST(AppModelUnplugTest, UnpluggingPostsDriveOfflineOnlyWithItemsOnIt) {
             model->journal()->insert(recordOn(world.home + "/f" + std::to_string(i), world.drive.id));
         ASSERT_TRUE(refreshed(*model));
         world.locator->set(world.drive.id, std::nullopt);
-        model->volumesChanged();
-        model->volumesChanged();  // still gone: nothing more
+        model->drives().volumesChanged();
+        model->drives().volumesChanged();  // still gone: nothing more
         EXPECT_EQ(*world.driveLog, std::vector<std::string>{"Drive disconnected"});
         if (items == 0) {
             EXPECT_TRUE(world.notices->posted.empty());
@@ -94,7 +94,7 @@ TEST_F(AppModelDriveTest, PluggingInRecoversThenChecks) {
     auto model = started();
     const int recoveries = world.engines->last()->recoverCalls;
     world.locator->set(world.drive.id, world.driveRoot);
-    model->volumesChanged();
+    model->drives().volumesChanged();
     EXPECT_EQ(model->state().activity, Activity::recovering);
     ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
     int total = 0;
@@ -115,15 +115,15 @@ TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
     world.volumes[world.driveRoot] = volume;
     world.powerStates["sdb1"] = DrivePowerState(1, 4);  // asleep
     auto model = started();
-    ASSERT_TRUE(model->isWakeWatchRunning());
+    ASSERT_TRUE(model->drives().isWakeWatchRunning());
     EXPECT_EQ(model->state().wakeState, DriveWakeState::asleep);
     world.powerStates["sdb1"] = DrivePowerState(4, 4);
     world.timers->advance(1);
     EXPECT_EQ(model->state().wakeState, DriveWakeState::awake);
 
     world.locator->set(world.drive.id, std::nullopt);
-    model->volumesChanged();
-    EXPECT_FALSE(model->isWakeWatchRunning());
+    model->drives().volumesChanged();
+    EXPECT_FALSE(model->drives().isWakeWatchRunning());
     EXPECT_EQ(model->state().wakeState, DriveWakeState::awake);
 
     // A solid-state drive is never watched.
@@ -133,8 +133,8 @@ TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
     world.locator->set(world.drive.id, world.driveRoot);
     auto ssd = world.make();
     ASSERT_TRUE(refreshed(*ssd));
-    ssd->watchDriveWake();
-    EXPECT_FALSE(ssd->isWakeWatchRunning());
+    ssd->drives().watchDriveWake();
+    EXPECT_FALSE(ssd->drives().isWakeWatchRunning());
 }
 
 TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComplete) {
@@ -158,10 +158,10 @@ TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComple
         EXPECT_EQ(model->state().hasFullDiskAccess, c.sandboxed);
         const auto firstCheck = model->state().nextCheck;
         world.fullDiskAccess = true;
-        model->refreshFullDiskAccess();
+        model->drives().refreshFullDiskAccess();
         EXPECT_TRUE(model->state().hasFullDiskAccess);
         const auto afterGrant = model->state().nextCheck;
-        model->refreshFullDiskAccess();  // already granted: nothing new
+        model->drives().refreshFullDiskAccess();  // already granted: nothing new
         EXPECT_EQ(model->state().nextCheck, afterGrant);
         if (c.scheduled) {
             ASSERT_TRUE(afterGrant);
@@ -188,7 +188,7 @@ TEST_F(AppModelDriveTest, NothingIsShownWhenNoFolderRefusesAccess) {
     auto model = world.make();
     int opened = 0;
     model->services().openURL = [&](const std::string&) { return ++opened > 0; };
-    EXPECT_FALSE(model->openFullDiskAccessSettings());
+    EXPECT_FALSE(model->drives().openFullDiskAccessSettings());
     EXPECT_EQ(opened, 0);
 }
 
@@ -202,10 +202,10 @@ TEST_F(AppModelDriveTest, OtherDrivesKeepTheNameLearnedWhilePlugged) {
     ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(model->state().otherDrives.at("OLD-ID"), (DriveStatus{"Spare", true}));
     world.locator->set("OLD-ID", std::nullopt);
-    model->volumesChanged();
+    model->drives().volumesChanged();
     EXPECT_EQ(model->state().otherDrives.at("OLD-ID"), (DriveStatus{"Spare", false}));
     for (const auto& record : model->state().records) {
-        const auto status = model->driveStatus(record);
+        const auto status = model->drives().driveStatus(record);
         const DriveStatus expected =
             record.driveID == "OLD-ID" ? DriveStatus{"Spare", false} : DriveStatus{"Archive", true};
         EXPECT_EQ(status, expected);
@@ -282,37 +282,38 @@ TEST_F(AppModelDriveTest, RecoveryWaitsForNothingWhileWorkRuns) {
 TEST_F(AppModelDriveTest, EachSettingsWriteStartsItsFollowUps) {
     struct Case {
         std::string name;
-        std::function<void(AppModel&)> write;
+        std::function<void(SettingsController&)> write;
         bool newEngine;
         std::optional<double> checkIn;  // seconds from now; none: unchanged
     };
     // A change made through the one write path, as the windows make it.
-    const auto write = [](SettingsChange change) { return [change](AppModel& m) { m.updateSettings(change); }; };
+    const auto write = [](SettingsChange change) { return [change](SettingsController& m) { m.update(change); }; };
     const std::vector<Case> cases = {
-        {"approve", [](AppModel& m) { m.approveAutomaticRuns(); }, false, std::nullopt},
+        {"approve", [](SettingsController& m) { m.approveAutomaticRuns(); }, false, std::nullopt},
         {"ask first", write(SettingsChanges::toggleAutomaticRunsApproved()), false, std::nullopt},
         {"pause", write(SettingsChanges::togglePaused()), false, 2},
-        {"resume", [](AppModel& m) { m.togglePaused(true); }, false, std::nullopt},  // already moving
+        {"resume", [](SettingsController& m) { m.togglePaused(true); }, false, std::nullopt},  // already moving
         {"keep free", write(SettingsChanges::setThresholdBytes(40'000'000'000)), false, 2},
         {"gigabytes", write(SettingsChanges::setGigabytes(70.9, &AppSettings::targetBytes)), false, 2},
         {"add folder", write(SettingsChanges::appendManagedFolders({"/x"})), false, 2},
         {"remove missing", write(SettingsChanges::removeManagedFolder("/nowhere")), false, std::nullopt},
-        {"volume uuid", [](AppModel& m) { m.setDriveVolumeUUID("U"); }, false, std::nullopt},
-        {"other drive", [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.drive = Drive{"B", "Spare"}; }); },
-         true, 2},
+        {"volume uuid", [](SettingsController& m) { m.setDriveVolumeUUID("U"); }, false, std::nullopt},
+        {"other drive",
+         [](SettingsController& m) { m.update([](AppSettings& s) { s.drive = Drive{"B", "Spare"}; }); }, true, 2},
         {"rename drive",
-         [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.drive->name = "Renamed"; }); }, true, 2},
-        {"interval", [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.checkIntervalMinutes = 5; }); },
+         [](SettingsController& m) { m.update([](AppSettings& s) { s.drive->name = "Renamed"; }); }, true, 2},
+        {"interval", [](SettingsController& m) { m.update([](AppSettings& s) { s.checkIntervalMinutes = 5; }); },
          false, 300},
-        {"notifications", [](AppModel& m) { m.updateSettings([](AppSettings& s) { s.notificationsEnabled = false; }); },
-         false, std::nullopt},
+        {"notifications",
+         [](SettingsController& m) { m.update([](AppSettings& s) { s.notificationsEnabled = false; }); }, false,
+         std::nullopt},
     };
     for (const auto& c : cases) {
         auto model = started();
-        model->setDriveVolumeUUID("OLD");
+        model->settings().setDriveVolumeUUID("OLD");
         const auto engine = model->engine();
         const auto nextCheck = model->state().nextCheck;
-        c.write(*model);
+        c.write(model->settings());
         EXPECT_EQ(model->engine() != engine, c.newEngine) << c.name;
         // Every engine is built with the user's home, where items are taken back.
         EXPECT_EQ(world.engines->last()->spec.configuration.homeFolder, world.home) << c.name;
@@ -339,9 +340,9 @@ TEST_F(AppModelDriveTest, NothingIsScheduledBeforeSetupIsComplete) {
     SettingsStore{world.support + "/settings.json"}.save(settings);
     auto model = started();
     const auto nextCheck = model->state().nextCheck;
-    model->updateSettings(SettingsChanges::togglePaused());
-    model->updateSettings(SettingsChanges::setThresholdBytes(0));
-    model->updateSettings([](AppSettings& s) { s.drive = Drive{"B", "Spare"}; });
+    model->settings().update(SettingsChanges::togglePaused());
+    model->settings().update(SettingsChanges::setThresholdBytes(0));
+    model->settings().update([](AppSettings& s) { s.drive = Drive{"B", "Spare"}; });
     EXPECT_EQ(model->state().nextCheck, nextCheck);
     EXPECT_EQ(model->state().settings.thresholdBytes, 1'000'000'000);
     EXPECT_EQ(model->state().settings.targetBytes, 5'000'000'000);
@@ -354,14 +355,14 @@ TEST_F(AppModelDriveTest, AFailedSaveKeepsTheChangeAndStaysVisibleUntilASaveWork
     makeDirs(world.support + "/settings.json");
     makeDirs(world.support + "/settings.json.corrupt/full");
     FieldChanges problems(model->store(), ModelField::settingsProblem);
-    model->updateSettings(SettingsChanges::setThresholdBytes(40'000'000'000));
+    model->settings().update(SettingsChanges::setThresholdBytes(40'000'000'000));
     EXPECT_EQ(model->state().settings.thresholdBytes, 40'000'000'000);
-    ASSERT_TRUE(model->settingsProblem());
-    model->updateSettings(SettingsChanges::togglePaused());
+    ASSERT_TRUE(model->state().settingsProblem);
+    model->settings().update(SettingsChanges::togglePaused());
     EXPECT_EQ(problems.count(), 1);
     std::filesystem::remove_all(world.support + "/settings.json.corrupt");
-    model->updateSettings(SettingsChanges::togglePaused());
-    EXPECT_FALSE(model->settingsProblem());
+    model->settings().update(SettingsChanges::togglePaused());
+    EXPECT_FALSE(model->state().settingsProblem);
     EXPECT_EQ(SettingsStore{world.support + "/settings.json"}.load().thresholdBytes, 40'000'000'000);
 }
 

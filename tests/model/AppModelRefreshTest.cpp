@@ -105,7 +105,7 @@ TEST_F(AppModelRefreshTest, AReadingMadeForADriveNoLongerChosenIsReadAgain) {
                                             std::move(services));
     bool applied = false;
     model->refresh([&] { applied = true; });
-    model->updateSettings([&](AppSettings& settings) { settings.drive = second; });
+    model->settings().update([&](AppSettings& settings) { settings.drive = second; });
     ASSERT_EQ(model->state().driveRoot, secondRoot);
     const size_t before = held->held();
 

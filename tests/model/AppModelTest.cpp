@@ -164,12 +164,12 @@ TEST_F(AppModelTest, WindowRequestsAreDistinctAndSettingsRemembersItsTab) {
 
 TEST_F(AppModelTest, FirstRunDeclineIsADateOrNothing) {
     auto model = world.make();
-    EXPECT_FALSE(model->firstRunDeclinedAt());
-    model->setFirstRunDeclinedAt(Date{1'800'000'000});
-    EXPECT_EQ(model->firstRunDeclinedAt(), Date{1'800'000'000});
+    EXPECT_FALSE(model->settings().firstRunDeclinedAt());
+    model->settings().setFirstRunDeclinedAt(Date{1'800'000'000});
+    EXPECT_EQ(model->settings().firstRunDeclinedAt(), Date{1'800'000'000});
     world.preferences->setValue("firstRunDeclinedAt", "yesterday");
-    EXPECT_FALSE(model->firstRunDeclinedAt());
-    model->setFirstRunDeclinedAt(std::nullopt);
+    EXPECT_FALSE(model->settings().firstRunDeclinedAt());
+    model->settings().setFirstRunDeclinedAt(std::nullopt);
     EXPECT_FALSE(world.preferences->value("firstRunDeclinedAt"));
 }
 
@@ -223,7 +223,7 @@ TEST_F(AppModelTest, RunnerCarriesProgressAndStopAcrossThreadsAndKeepsItsEngine)
     EXPECT_EQ(world.ejectGuard->held, std::vector<std::string>{world.driveRoot});
     ASSERT_TRUE(pumpUntil([&] { return model->state().progress.has_value(); }));
     EXPECT_EQ(model->state().progress->itemName, "a.mov");
-    model->updateSettings([](AppSettings& s) { s.drive = Drive{"other-id", "Spare"}; });  // rebuilds the engine
+    model->settings().update([](AppSettings& s) { s.drive = Drive{"other-id", "Spare"}; });  // rebuilds the engine
     EXPECT_NE(model->engine(), engineAtStart);
     EXPECT_FALSE(model->shouldRefuseEject("/media/u/Other"));
     EXPECT_FALSE(stopped);
@@ -302,7 +302,7 @@ TEST_F(AppModelTest, RecordsArePrivateAfterStart) {
     {
         auto model = world.make();
         model->start();
-        model->updateSettings(SettingsChanges::togglePaused());
+        model->settings().update(SettingsChanges::togglePaused());
         model->journal()->pin(world.home + "/kept");
         EXPECT_EQ(modeOf(world.support), 0700u);
         for (const char* name : {"settings.json", "journal.sqlite", "journal.sqlite-wal", "journal.sqlite-shm",

@@ -204,7 +204,7 @@ TEST_F(ModelWorkTest, FirstRunAsksFirstAndApprovalIsNeverADecline) {
     EXPECT_FALSE(model->preview());
     model->previewClosed(preview.get());
     ASSERT_TRUE(waitFor([&] { return approved; }));
-    EXPECT_FALSE(model->firstRunDeclinedAt());
+    EXPECT_FALSE(model->settings().firstRunDeclinedAt());
     EXPECT_FALSE(model->state().settings.automaticRunsApproved);
     EXPECT_TRUE(isLink(a) && isLink(b));
     for (const auto& [path, made] : items) expectIntact(path);
@@ -214,7 +214,7 @@ TEST_F(ModelWorkTest, FirstRunAsksFirstAndApprovalIsNeverADecline) {
     live(3'600);
     ASSERT_TRUE(model->preview());
     model->dismissPreview();
-    EXPECT_EQ(model->firstRunDeclinedAt(), world.clock->now());
+    EXPECT_EQ(model->settings().firstRunDeclinedAt(), world.clock->now());
     const size_t asked = posted("ask-first").size();
     live(21'599);  // quiet for six hours
     EXPECT_EQ(posted("ask-first").size(), asked);

@@ -205,8 +205,6 @@ public:
     bool fails = false;
 };
 
-// A model world in a temporary folder: home, support folder, a drive folder found by a
-// FolderDriveLocator, and every service faked. `make()` builds the model.
 // Counts the store's announcements of one field, as a signal spy counts emissions.
 class FieldChanges {
 public:
@@ -222,6 +220,8 @@ private:
     int count_ = 0;
 };
 
+// A model world in a temporary folder: home, support folder, a drive folder found by a
+// FolderDriveLocator, and every service faked. `make()` builds the model.
 struct ModelWorld {
     TempDir dir;
     std::string home = dir / "home";

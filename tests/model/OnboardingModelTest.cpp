@@ -104,13 +104,13 @@ TEST_F(OnboardingModelTest, ContinuingNeedsAFolderOnTheSpaceStepAndAMeasuredDriv
     }
     onboarding.setStep(OnboardingModel::Step::drive);
     EXPECT_FALSE(onboarding.canContinue());
-    onboarding.choose(*model, DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
+    onboarding.choose(DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
     EXPECT_FALSE(onboarding.canContinue());  // measuring
     ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
     EXPECT_TRUE(onboarding.canContinue());
 
     onboarding.setStep(OnboardingModel::Step::space);
-    onboarding.loadFolders(*model);
+    onboarding.loadFolders();
     EXPECT_TRUE(onboarding.canContinue());
     for (const auto& folder : onboarding.folders()) onboarding.setFolderOn(folder.path, false);
     EXPECT_FALSE(onboarding.canContinue());
@@ -122,7 +122,7 @@ TEST_F(OnboardingModelTest, DefaultFoldersLoadOnceAndAddedFoldersByTheirRealPath
     std::filesystem::create_directory_symlink(world.home + "/Documents", world.home + "/Docs");
     auto model = make();
     auto& onboarding = model->onboarding();
-    onboarding.loadFolders(*model);
+    onboarding.loadFolders();
     ASSERT_EQ(onboarding.folders().size(), 3u);
     EXPECT_EQ(onboarding.folders()[0].path, world.home + "/Downloads");
     EXPECT_EQ(onboarding.folders()[1].path, world.home + "/Desktop");
@@ -132,15 +132,15 @@ TEST_F(OnboardingModelTest, DefaultFoldersLoadOnceAndAddedFoldersByTheirRealPath
     EXPECT_TRUE(onboarding.folders()[1].problem);
 
     onboarding.setFolderOn(world.home + "/Downloads", false);
-    onboarding.loadFolders(*model);
+    onboarding.loadFolders();
     EXPECT_FALSE(onboarding.folders()[0].isOn);  // the user's switch is kept
 
     QSignalSpy appended(&onboarding, &OnboardingModel::foldersChanged);
     world.picker->answer = std::nullopt;  // cancelled
-    onboarding.addFolder(*model);
+    onboarding.addFolder();
     makeDirs(world.home + "/Work");
     world.picker->answer = std::vector<std::string>{world.home + "/Docs", world.home + "/Work", world.home + "/Work"};
-    onboarding.addFolder(*model);
+    onboarding.addFolder();
     ASSERT_EQ(onboarding.folders().size(), 4u);
     EXPECT_EQ(onboarding.folders()[3].path, world.home + "/Work");
     EXPECT_EQ(appended.count(), 1);
@@ -153,7 +153,7 @@ TEST_F(OnboardingModelTest, DefaultFoldersLoadOnceAndAddedFoldersByTheirRealPath
 TEST_F(OnboardingModelTest, MeasuringThatFailsAtTheMarkerUndoesThePickWithoutASpeedTest) {
     auto model = make();
     auto& onboarding = model->onboarding();
-    onboarding.choose(*model, DriveOption{volumeNamed("Stick", world.dir / "broken"), {}, {}, {}});
+    onboarding.choose(DriveOption{volumeNamed("Stick", world.dir / "broken"), {}, {}, {}});
     EXPECT_EQ(onboarding.chosenDriveID(), world.dir / "broken");
     ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
     EXPECT_EQ(onboarding.driveError(), "Keldwick couldn't use Stick: The folder can't be written.");
@@ -174,8 +174,8 @@ TEST_F(OnboardingModelTest, OnlyTheLatestPickIsApplied) {
     };
     auto model = make();
     auto& onboarding = model->onboarding();
-    onboarding.choose(*model, DriveOption{volumeNamed("Slow", world.dir / "slow"), {}, {}, {}});
-    onboarding.choose(*model, DriveOption{volumeNamed("Fast", world.dir / "fast"), {}, {}, {}});
+    onboarding.choose(DriveOption{volumeNamed("Slow", world.dir / "slow"), {}, {}, {}});
+    onboarding.choose(DriveOption{volumeNamed("Fast", world.dir / "fast"), {}, {}, {}});
     ASSERT_TRUE(pumpUntil([&] { return onboarding.drive().has_value(); }));
     EXPECT_EQ(onboarding.drive()->name, "Fast");
     EXPECT_FALSE(onboarding.isMeasuring());
@@ -202,17 +202,17 @@ TEST_F(OnboardingModelTest, FinishWritesEveryChoiceInOneChangeAndStartsChecking)
         makeDirs(world.home + "/Downloads");
         auto model = make();
         auto& onboarding = model->onboarding();
-        onboarding.finish(*model);  // nothing measured: nothing written
+        onboarding.finish();  // nothing measured: nothing written
         EXPECT_FALSE(std::filesystem::exists(world.support + "/settings.json"));
 
-        onboarding.choose(*model, DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
+        onboarding.choose(DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
         ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
-        onboarding.loadFolders(*model);
+        onboarding.loadFolders();
         onboarding.setKeepFreeBytes(c.keep);
         onboarding.setOpenAtLogin(false);
         FieldChanges settingsChanges(model->store(), ModelField::settings);
         const int recoveries = world.engines->last()->recoverCalls;
-        onboarding.finish(*model);
+        onboarding.finish();
         EXPECT_EQ(settingsChanges.count(), 1);
         const AppSettings saved = SettingsStore{world.support + "/settings.json"}.load();
         EXPECT_TRUE(saved.onboardingComplete);
@@ -238,28 +238,28 @@ TEST_F(OnboardingModelTest, AnEstimateNeedsPermissionAJournalAndIsDroppedWhenOve
     writeFile(world.home + "/Downloads/old.bin", std::string(4096, 'x'));
     auto model = make();
     auto& onboarding = model->onboarding();
-    onboarding.estimateMovable(*model);  // no drive measured yet
+    onboarding.estimateMovable();  // no drive measured yet
     EXPECT_FALSE(onboarding.movableBytes());
-    onboarding.choose(*model, DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
+    onboarding.choose(DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
     ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
-    onboarding.loadFolders(*model);
+    onboarding.loadFolders();
 
     world.fullDiskAccess = false;
-    model->refreshFullDiskAccess();
-    onboarding.estimateMovable(*model);
+    model->drives().refreshFullDiskAccess();
+    onboarding.estimateMovable();
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_FALSE(onboarding.movableBytes());
 
     world.fullDiskAccess = true;
-    model->refreshFullDiskAccess();
-    onboarding.estimateMovable(*model);
+    model->drives().refreshFullDiskAccess();
+    onboarding.estimateMovable();
     onboarding.cancelEstimate();  // the page went away before the value came
     const int before = world.executor->userRuns;
     ASSERT_TRUE(pumpUntil([&] { return world.executor->userRuns == before; }));
     for (int i = 0; i < 100; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_FALSE(onboarding.movableBytes());
 
-    onboarding.estimateMovable(*model);
+    onboarding.estimateMovable();
     ASSERT_TRUE(pumpUntil([&] { return onboarding.movableBytes().has_value(); }));
     EXPECT_GE(*onboarding.movableBytes(), 0);
 }
@@ -286,12 +286,12 @@ TEST_F(OnboardingModelTest, ALoopMountedDriveIsChosenAndMeasured) {
     };
     auto model = make();
     auto& onboarding = model->onboarding();
-    onboarding.refreshDrives(*model);
+    onboarding.refreshDrives();
     ASSERT_TRUE(pumpUntil([&] { return !onboarding.drives().empty(); }));
     const DriveOption option = onboarding.drives()[0];
     EXPECT_EQ(option.id(), mountPoint);
     EXPECT_FALSE(option.existing);
-    onboarding.choose(*model, option);
+    onboarding.choose(option);
     ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
     ASSERT_FALSE(onboarding.driveError()) << *onboarding.driveError();
     ASSERT_TRUE(onboarding.drive());

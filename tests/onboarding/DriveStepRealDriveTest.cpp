@@ -55,7 +55,7 @@ TEST(DriveStepRealDriveTest, ALoopDriveMountedWhileShownIsChosenAndMeasured) {
                                                "mount", mountPoint);
     if (!volume->mounted()) GTEST_SKIP() << "couldn't mount a loop volume: " << volume->error();
     // What the drive watcher reports when the mount table changes.
-    guide.model->volumesChanged();
+    guide.model->drives().volumesChanged();
     ASSERT_TRUE(pumpUntil([&] { return page.rows().size() == 1; }));
     EXPECT_FALSE(page.emptyNote()->isVisibleTo(&page));
     EXPECT_TRUE(page.rows()[0]->toolTip().contains("EXT4"));
@@ -64,7 +64,7 @@ TEST(DriveStepRealDriveTest, ALoopDriveMountedWhileShownIsChosenAndMeasured) {
     EXPECT_EQ(page.rows()[0]->problemLabel()->text(), "This is a disk image, not a drive.");
 
     asDrive = true;
-    guide.model->volumesChanged();
+    guide.model->drives().volumesChanged();
     ASSERT_TRUE(pumpUntil([&] { return page.rows().size() == 1 && page.rows()[0]->chooseButton(); }));
     QTest::mouseClick(page.rows()[0]->chooseButton(), Qt::LeftButton);
     EXPECT_TRUE(page.measuring()->isVisibleTo(&page));
@@ -77,7 +77,7 @@ TEST(DriveStepRealDriveTest, ALoopDriveMountedWhileShownIsChosenAndMeasured) {
     EXPECT_TRUE(page.rows()[0]->isChosen());
 
     volume.reset();
-    guide.model->volumesChanged();
+    guide.model->drives().volumesChanged();
     ASSERT_TRUE(pumpUntil([&] { return page.rows().empty(); }));
     EXPECT_TRUE(page.ready()->isVisibleTo(&page)) << "a measured drive stays chosen when it goes";
 }

@@ -69,7 +69,7 @@ TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
         save(window, QSize(PermissionWindow::defaultWidth, PermissionWindow::defaultHeight), "permission");
     }
     guide.world.fullDiskAccess = true;
-    guide.model->refreshFullDiskAccess();
+    guide.model->drives().refreshFullDiskAccess();
     {
         PermissionWindow window(*guide.host);
         save(window, QSize(PermissionWindow::defaultWidth, PermissionWindow::defaultHeight), "permission-granted");

@@ -52,7 +52,7 @@ protected:
     }
     void grantAccess(bool granted) {
         guide.world.fullDiskAccess = granted;
-        guide.model->refreshFullDiskAccess();
+        guide.model->drives().refreshFullDiskAccess();
     }
 
     OnboardingWorld guide;
@@ -158,7 +158,7 @@ TEST_F(OnboardingWindowTest, ClosingHalfWayKeepsTheStepAndTheChoices) {
 TEST_F(OnboardingWindowTest, ALoginItemThatFailsIsSetBackAndShownOnceTheGuideCloses) {
     auto& onboarding = guide.make();
     ASSERT_TRUE(guide.chooseFirstDrive());
-    onboarding.loadFolders(*guide.model);
+    onboarding.loadFolders();
     onboarding.setStep(Step::done);
     guide.world.loginItem->fails = true;
     QPointer<OnboardingWindow> window = new OnboardingWindow(*guide.host);
@@ -174,7 +174,7 @@ TEST_F(OnboardingWindowTest, ALoginItemThatFailsIsSetBackAndShownOnceTheGuideClo
 TEST_F(OnboardingWindowTest, ReviewFilesFinishesClosesAndOpensThePreview) {
     auto& onboarding = guide.make();
     ASSERT_TRUE(guide.chooseFirstDrive());
-    onboarding.loadFolders(*guide.model);
+    onboarding.loadFolders();
     onboarding.setStep(Step::done);
     QPointer<OnboardingWindow> window = new OnboardingWindow(*guide.host);
     window->show();

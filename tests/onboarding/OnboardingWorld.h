@@ -92,9 +92,9 @@ struct OnboardingWorld {
     // Picks the first listed drive and waits for its measuring.
     bool chooseFirstDrive() {
         auto& onboarding = model->onboarding();
-        onboarding.refreshDrives(*model);
+        onboarding.refreshDrives();
         if (!pumpUntil([&] { return !onboarding.drives().empty(); })) return false;
-        onboarding.choose(*model, onboarding.drives().front());
+        onboarding.choose(onboarding.drives().front());
         return pumpUntil([&] { return !onboarding.isMeasuring(); }) && onboarding.drive().has_value();
     }
 };

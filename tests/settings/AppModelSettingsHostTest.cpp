@@ -49,7 +49,7 @@ TEST_F(AppModelSettingsHostTest, OpeningTheTabsSavesNothingAndEditsSaveThroughTh
     {
         AdvancedTab advanced(host);
         FoldersTab folders(host);
-        model->togglePaused(false);  // the menu's switch: both tabs redraw
+        model->settings().togglePaused(false);  // the menu's switch: both tabs redraw
         EXPECT_EQ(saved.count(), 1);
         EXPECT_EQ(model->state().settings.minimumAgeDays, 3);
         EXPECT_EQ(model->state().settings.thresholdBytes, 1'000'000'000);

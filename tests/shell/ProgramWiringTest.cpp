@@ -211,7 +211,7 @@ TEST_F(ProgramWiringTest, FilesWindowOperationsReachTheirModelOperations) {
     EXPECT_EQ(&files.state(), &model->state());
     EXPECT_EQ(files.now(), world.clock->now());
     EXPECT_GT(changed.count(), 0);
-    EXPECT_EQ(files.driveStatus(seven), model->driveStatus(seven));
+    EXPECT_EQ(files.driveStatus(seven), model->drives().driveStatus(seven));
     files.setFilesTab(FilesTab::everything);
     EXPECT_EQ(model->state().filesTab, FilesTab::everything);
     model->reportFilesProblems({"it broke"}, "Couldn't");

@@ -1,0 +1,214 @@
+// Drives coming and going, mounting slowly or sleeping; full disk access and the other
+// drives that hold moved items; the drive options of the first-run guide.
+
+#include "model/DriveController.h"
+
+#include <QUrl>
+#include <cmath>
+
+#include "drives/VolumeDriveLocator.h"
+#include "foundation/FullDiskAccess.h"
+#include "foundation/PathUtil.h"
+#include "model/DisplayTexts.h"
+#include "model/MainThread.h"
+#include "model/Notice.h"
+#include "model/OtherDrives.h"
+#include "model/SettingsController.h"
+#include "model/StatusTexts.h"
+
+namespace keldwick {
+
+DriveController::DriveController(ModelStore& store, const AppServices& services, std::shared_ptr<DriveLocating> locator,
+                                 SettingsController& settings, BackgroundWork work, QObject* parent)
+    : QObject(parent),
+      store_(store),
+      services_(services),
+      locator_(std::move(locator)),
+      settings_(settings),
+      work_(std::move(work)) {}
+
+DriveController::~DriveController() = default;
+
+void DriveController::logDrive(const std::string& message) const {
+    if (services_.logDrive) services_.logDrive(message);
+}
+
+void DriveController::post(const Notice& notice) {
+    if (!services_.notifier->isEnabled) return;
+    services_.notifier->post(notice.postingIdentifier(), notice.title, notice.body, notice.target);
+}
+
+void DriveController::refreshDrive() {
+    assertMainThread();
+    apply(readDrive(store_.state().settings.drive, *locator_, services_.facts));
+}
+
+void DriveController::apply(DriveReading reading) {
+    store_.set<ModelField::driveRoot>(std::move(reading.root));
+    store_.set<ModelField::driveVolume>(std::move(reading.volume));
+    store_.set<ModelField::driveRefusals>(std::move(reading.refusals));
+    updateDriveMounting();
+}
+
+void DriveController::forgetLocations() {
+    if (auto* volumes = dynamic_cast<VolumeDriveLocator*>(locator_.get())) volumes->forgetLocations();
+}
+
+void DriveController::volumesChanged() {
+    assertMainThread();
+    store_.announce(ModelField::mounts);
+    const ModelState& state = store_.state();
+    const bool wasSet = state.driveRoot.has_value();
+    refreshDrive();
+    refreshOtherDrives();
+    const bool isSet = state.driveRoot.has_value();
+    if (wasSet == isSet) return;
+
+    if (wasSet) {
+        logDrive("Drive disconnected");
+        wakeTask_.reset();
+        store_.set<ModelField::wakeState>(DriveWakeState::awake);
+        if (!hasOffloaded(state)) return;
+        post(Notice{driveDisplayName(state) + " was unplugged",
+                    offloadedCountText(state) + " on it won't open until you plug it back in.",
+                    NoticeTarget::offloaded, "drive-offline"});
+        return;
+    }
+    logDrive("Drive connected");
+    watchDriveWake();
+    emit connected();
+}
+
+void DriveController::diskChanged(const std::string& bsdName, const std::optional<DiskVolume>& volume) {
+    assertMainThread();
+    DiskList disks = store_.state().disks;
+    disks.update(bsdName, volume);
+    store_.set<ModelField::disks>(std::move(disks));
+    updateDriveMounting();
+}
+
+void DriveController::updateDriveMounting() {
+    assertMainThread();
+    const ModelState& state = store_.state();
+    const auto& settings = state.settings;
+    if (state.driveRoot) {
+        endMountWatch();
+        auto uuid = state.disks.uuid(*state.driveRoot);
+        if (uuid && uuid != settings.driveVolumeUUID) settings_.setDriveVolumeUUID(uuid);
+        return;
+    }
+    if (settings.drive) {
+        auto disk = state.disks.volume(settings.driveVolumeUUID, settings.drive->name);
+        if (disk && !disk->mountPath) {
+            if (state.driveMounting || mountingTask_) return;
+            // The timers end with the controller: nothing fires into one that is gone.
+            mountingTask_ = services_.timers->after(mountGrace, [this] { mountWatchMarked(); });
+            return;
+        }
+    }
+    endMountWatch();
+}
+
+void DriveController::mountWatchMarked() {
+    store_.set<ModelField::driveMounting>(std::optional<DriveMounting>(DriveMounting{now(), false}));
+    logDrive("Drive plugged in; the system is mounting it");
+    mountingTask_ = services_.timers->after(mountStuckAfter, [this] {
+        if (!store_.state().driveMounting) return;
+        DriveMounting stuck = *store_.state().driveMounting;
+        stuck.stuck = true;
+        store_.set<ModelField::driveMounting>(std::optional<DriveMounting>(stuck));
+        logDrive("The system hasn't mounted the drive after 2 minutes");
+    });
+}
+
+void DriveController::endMountWatch() {
+    assertMainThread();
+    mountingTask_.reset();
+    const ModelState& state = store_.state();
+    if (!state.driveMounting) return;
+    const Date since = state.driveMounting->since;
+    store_.set<ModelField::driveMounting>(std::nullopt);
+    // The disk's new mount path may be reported before the mount itself is noticed.
+    bool mounted = state.driveRoot.has_value();
+    if (!mounted && state.settings.drive) {
+        auto disk = state.disks.volume(state.settings.driveVolumeUUID, state.settings.drive->name);
+        mounted = disk && disk->mountPath;
+    }
+    const auto seconds = static_cast<long>(std::floor(now().timeIntervalSince(since)));
+    logDrive(std::string("Drive ") + (mounted ? "mounted" : "gone") + " after " + std::to_string(seconds) + " s");
+}
+
+void DriveController::watchDriveWake() {
+    assertMainThread();
+    wakeTask_.reset();
+    store_.set<ModelField::wakeState>(DriveWakeState::awake);
+    const ModelState& state = store_.state();
+    const auto& profile = state.settings.driveProfile;
+    if (!profile || profile->tier() != DriveTier::hardDrive) return;
+    if (!state.driveVolume || !state.driveVolume->bsdName) return;
+    const std::string bsdName = *state.driveVolume->bsdName;
+    if (!services_.facts.powerState(bsdName)) return;
+    wakeDetector_ = WakeDetector{};
+    wakeDetector_.timeout = wakeDetectorTimeout;
+    pollDriveWake(bsdName);
+}
+
+void DriveController::pollDriveWake(std::string bsdName) {
+    const auto answer = wakeDetector_.update(services_.facts.powerState(bsdName), now());
+    store_.set<ModelField::wakeState>(answer);
+    wakeTask_ = services_.timers->after(wakePollInterval, [this, bsdName] { pollDriveWake(bsdName); });
+}
+
+void DriveController::refreshFullDiskAccess() {
+    assertMainThread();
+    const ModelState& state = store_.state();
+    applyFullDiskAccess(state.isSandboxed || services_.facts.fullDiskAccess(state.home));
+}
+
+void DriveController::applyFullDiskAccess(bool granted) {
+    const ModelState& state = store_.state();
+    const bool before = state.hasFullDiskAccess;
+    store_.set<ModelField::hasFullDiskAccess>(granted);
+    // The first probe finds access that was there all along, not access just granted:
+    // start-up's first check comes only after recovery.
+    const bool firstProbe = !probedFullDiskAccess_;
+    probedFullDiskAccess_ = true;
+    if (!firstProbe && !before && granted && state.started && state.settings.onboardingComplete && !state.isChecking)
+        emit accessGranted();
+}
+
+void DriveController::refreshOtherDrives() {
+    assertMainThread();
+    store_.set<ModelField::otherDrives>(otherDrives(store_.state(), *locator_, services_.facts.driveNameAt));
+}
+
+bool DriveController::openFullDiskAccessSettings() {
+    assertMainThread();
+    // Linux has no page that grants access: the file manager shows the folder that refused
+    // where its permissions can be changed, in the folder that holds it.
+    const auto folder = FullDiskAccess::refusedFolder(store_.state().home);
+    if (!folder || !services_.openURL) return false;
+    const QUrl holder = QUrl::fromLocalFile(QString::fromStdString(PathUtil::parent(*folder)));
+    return services_.openURL(holder.toString().toStdString());
+}
+
+DriveStatus DriveController::driveStatus(const OffloadRecord& record) const {
+    assertMainThread();
+    return keldwick::driveStatus(store_.state(), record);
+}
+
+void DriveController::listOptions(std::function<void(EngineOutcome<std::vector<DriveOption>>)> done) {
+    assertMainThread();
+    work_.run<std::vector<DriveOption>>(
+        WorkPriority::user, [system = services_.driveSystem] { return DriveOption::all(system); }, std::move(done));
+}
+
+void DriveController::measure(const DriveOption& option,
+                              std::function<void(EngineOutcome<std::pair<Drive, DriveProfile>>)> done) {
+    assertMainThread();
+    work_.run<std::pair<Drive, DriveProfile>>(
+        WorkPriority::user, [option, system = services_.driveSystem] { return option.measure(system); },
+        std::move(done));
+}
+
+}  // namespace keldwick

@@ -1,0 +1,103 @@
+#pragma once
+// The chosen drive and the volumes around it: where the drive is mounted, a drive that
+// mounts slowly, a hard disk waking, full disk access, the other drives holding moved
+// items, and the drive options the first-run guide offers. It writes the drive's fields of
+// the store's state and tells the model what follows (connected, accessGranted). Main
+// thread only; its timers end with it.
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "drives/DriveLocating.h"
+#include "drives/WakeDetector.h"
+#include "model/AppServices.h"
+#include "model/BackgroundWork.h"
+#include "model/ModelStore.h"
+#include "model/Notice.h"
+#include "model/RefreshReading.h"
+
+namespace keldwick {
+
+class SettingsController;
+
+class DriveController final : public QObject {
+    Q_OBJECT
+
+public:
+    // Timings of the waits, in seconds.
+    static constexpr double mountGrace = 2;         // before a mounting drive is reported
+    static constexpr double mountStuckAfter = 118;  // after the grace: "stuck"
+    static constexpr double wakePollInterval = 1;
+    static constexpr double wakeDetectorTimeout = 20;
+
+    // `services`, `settings` and `store` outlive the controller.
+    DriveController(ModelStore& store, const AppServices& services, std::shared_ptr<DriveLocating> locator,
+                    SettingsController& settings, BackgroundWork work, QObject* parent = nullptr);
+    ~DriveController() override;
+
+    const std::shared_ptr<DriveLocating>& locator() const { return locator_; }
+    bool isMountWatchRunning() const { return mountingTask_ != nullptr; }
+    bool isWakeWatchRunning() const { return wakeTask_ != nullptr; }
+
+    // Re-reads where the chosen drive is mounted, then the mount watch.
+    void refreshDrive();
+    // Takes a reading made elsewhere (a refresh), then the mount watch.
+    void apply(DriveReading reading);
+    // A new drive was chosen: the places its predecessor was found are forgotten.
+    void forgetLocations();
+
+    // A volume was mounted or unmounted: re-reads the drive and the other drives, and
+    // tells of the chosen drive coming (connected) or going (a notice).
+    void volumesChanged();
+    void diskChanged(const std::string& bsdName, const std::optional<DiskVolume>& volume);
+    void updateDriveMounting();
+    void endMountWatch();
+    void watchDriveWake();
+
+    void refreshFullDiskAccess();
+    // Takes a probe's answer; access newly granted after set-up asks for a check (accessGranted).
+    void applyFullDiskAccess(bool granted);
+    // Shows the home folder that refuses to open, in the file manager, where its
+    // permissions can be changed. False when no folder refuses (a sandbox hides folders
+    // rather than refusing them) or nothing could be opened: the permission screens then
+    // explain what blocks access instead of pretending something opened.
+    bool openFullDiskAccessSettings();
+
+    void refreshOtherDrives();
+    DriveStatus driveStatus(const OffloadRecord& record) const;
+
+    // The drive options the guide offers, listed on a background thread.
+    void listOptions(std::function<void(EngineOutcome<std::vector<DriveOption>>)> done);
+    // Marks and speed-tests `option` on a background thread.
+    void measure(const DriveOption& option, std::function<void(EngineOutcome<std::pair<Drive, DriveProfile>>)> done);
+
+signals:
+    // The chosen drive was mounted: interrupted work is settled, then a check.
+    void connected();
+    // Full disk access was granted after set-up: a check soon.
+    void accessGranted();
+
+private:
+    Date now() const { return services_.clock->now(); }
+    void logDrive(const std::string& message) const;
+    void post(const Notice& notice);
+    void pollDriveWake(std::string bsdName);
+    void mountWatchMarked();
+
+    ModelStore& store_;
+    const AppServices& services_;
+    std::shared_ptr<DriveLocating> locator_;
+    SettingsController& settings_;
+    BackgroundWork work_;
+    std::unique_ptr<Timer> wakeTask_;
+    std::unique_ptr<Timer> mountingTask_;
+    WakeDetector wakeDetector_;
+    bool probedFullDiskAccess_ = false;
+};
+
+}  // namespace keldwick
