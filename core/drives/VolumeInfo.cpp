@@ -6,6 +6,9 @@
 #include <sys/sysmacros.h>
 
 #include <limits>
+#include <map>
+#include <mutex>
+#include <utility>
 #include <nlohmann/json.hpp>
 
 #include "drives/DriveTrust.h"
@@ -161,17 +164,55 @@ std::vector<VolumeInfo> VolumeInfo::localExternalCandidates(const platform::Syst
     return volumes;
 }
 
+namespace {
+
+// The answers by mount for one text of the mount table: what a FUSE mount really holds
+// takes a probe of its block device, and a move asks once per item. A mount, unmount or
+// remount changes the text (mount ids, options, sources), and with it every answer.
+class NativeMetadataAnswers {
+public:
+    bool answer(const std::string& path, const platform::SystemRoots& roots) {
+        std::string text = platform::MountTable::readText(roots.mountinfo).value_or("");
+        std::string rootsKey = roots.mountinfo + '\0' + roots.sys + '\0' + roots.dev + '\0' + roots.udevData;
+        std::lock_guard guard(lock_);
+        if (rootsKey != rootsKey_ || text != text_) {
+            rootsKey_ = std::move(rootsKey);
+            text_ = std::move(text);
+            table_ = platform::MountTable::parse(text_);
+            answers_.clear();
+        }
+        auto entry = entryHolding(path, table_);
+        if (!entry) return true;
+        const auto key = std::make_pair(entry->mountId, entry->mountPoint);
+        if (auto known = answers_.find(key); known != answers_.end()) return known->second;
+        const bool needsProbe = platform::MountFacts::needsProbe(entry->fsType);
+        std::optional<std::string> probed;
+        if (needsProbe) {
+            if (auto name = platform::BlockDevices::nameForMount(*entry, roots))
+                probed = platform::BlockDevices::identify(*name, roots).type;
+        }
+        const bool native =
+            FileSystemFormats::storesMetadataNatively(platform::MountFacts::fileSystemName(entry->fsType, probed));
+        // A probe that found nothing (udev not done with a new device yet) is asked again.
+        if (!needsProbe || probed) answers_.emplace(key, native);
+        return native;
+    }
+
+private:
+    std::mutex lock_;
+    std::string rootsKey_;
+    std::string text_;
+    std::vector<platform::MountEntry> table_;
+    std::map<std::pair<int64_t, std::string>, bool> answers_;
+};
+
+}  // namespace
+
 bool VolumeInfo::storesMetadataNatively(const std::string& path, const platform::SystemRoots& roots) {
     struct statvfs space {};
     if (path.empty() || ::statvfs(path.c_str(), &space) != 0) return true;
-    auto table = platform::MountTable::read(roots.mountinfo);
-    auto entry = entryHolding(path, table);
-    if (!entry) return true;
-    std::optional<std::string> probed;
-    if (platform::MountFacts::needsProbe(entry->fsType)) {
-        if (auto name = platform::BlockDevices::nameForMount(*entry, roots)) probed = platform::BlockDevices::identify(*name, roots).type;
-    }
-    return FileSystemFormats::storesMetadataNatively(platform::MountFacts::fileSystemName(entry->fsType, probed));
+    static NativeMetadataAnswers answers;
+    return answers.answer(path, roots);
 }
 
 void to_json(nlohmann::json& json, const VolumeInfo& volume) {

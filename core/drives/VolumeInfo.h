@@ -53,7 +53,8 @@ struct VolumeInfo {
     static std::vector<platform::MountEntry> localExternalMountsIn(const std::vector<platform::MountEntry>& table);
 
     // Whether the volume holding `path` keeps file metadata natively (see FileSystemFormats);
-    // true when it can't tell.
+    // true when it can't tell. Answered from what was found for the same mount while the
+    // mount table reads the same.
     static bool storesMetadataNatively(const std::string& path, const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     bool operator==(const VolumeInfo&) const = default;

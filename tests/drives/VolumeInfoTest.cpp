@@ -160,6 +160,37 @@ TEST_F(VolumeFixtureTest, ReadFindsTheVolumeHoldingAPath) {
     EXPECT_TRUE(VolumeInfo::storesMetadataNatively(temp / "missing", roots));  // can't tell
 }
 
+// The answer is kept while the mount table reads the same (a changed probe isn't seen),
+// and worked out again after a remount or another mount at the same place.
+TEST_F(VolumeFixtureTest, MetadataAnswerFollowsTheMountTableNotEachCall) {
+    const auto roots = fixture.roots();
+    const std::string table = test::readFile(roots.mountinfo);
+    const size_t at = table.find("22 20 ");
+    const std::string ssdLine = table.substr(at, table.find('\n', at) - at + 1);
+    const std::string ssd = escaped(temp.path()) + "/media/ann/SANDISK\\040SSD";
+    struct Step {
+        const char* label;
+        std::string mountLine;  // the SSD's line in the table
+        const char* probedType;  // what its block device holds
+        bool native;
+    };
+    const std::vector<Step> steps{
+        {"the exFAT SSD through FUSE", ssdLine, "exfat", false},
+        {"the same table after its device changed", ssdLine, "ext4", false},
+        {"remounted read-only", "22 20 8:17 / " + ssd + " ro,nosuid - fuseblk /dev/sdb1 ro\n", "ext4", true},
+        {"another mount at the same place", "40 20 8:33 / " + ssd + " rw - vfat /dev/sdc1 rw\n", "ext4", false},
+        {"and another", "41 20 8:49 / " + ssd + " rw - btrfs /dev/sdd1 rw\n", "ext4", true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.label);
+        std::string changed = table;
+        changed.replace(changed.find(ssdLine), ssdLine.size(), step.mountLine);
+        test::writeFile(roots.mountinfo, changed);
+        test::writeFile(fixture.root() + "/udev/b8:17", std::string("E:ID_FS_TYPE=") + step.probedType + "\n");
+        EXPECT_EQ(VolumeInfo::storesMetadataNatively(temp / "media/ann/SANDISK SSD/Projects", roots), step.native);
+    }
+}
+
 TEST(VolumeInfoTest, JsonOmitsAbsentOptionals) {
     VolumeInfo volume{"/media/ann/Drive", "Drive", std::nullopt, "exfat", "sdb1", false, true, false, false,
                       1000, 500};
