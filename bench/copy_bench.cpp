@@ -4,7 +4,8 @@
 // cache. Prints throughput and the ratio (above 1: Keldwick is faster).
 //
 // For the tree it also prints what the flushes cost: the copier fsyncs every file and
-// every folder it makes (the peer flushes its copy once, with `sync -f`), so the time
+// every folder it makes, the files together once all are written, their write-back
+// started as each was (the peer flushes its copy once, with `sync -f`), so the time
 // spent in fsync, per file and as a share of the copy, is measured beside the ratio.
 //
 // KELDWICK_BENCH_FILE_MB (default 2048) and KELDWICK_BENCH_TREE_FILES (default 20000)

@@ -137,12 +137,42 @@ struct statx_timestamp timestampOf(Timespec t) {
 }
 
 // After its data and metadata, a copied file is flushed; with `fileAndVolume`, its whole
-// volume too where the file system's fsync can't be trusted.
-enum class Flush { file, fileAndVolume };
+// volume too where the file system's fsync can't be trusted. `later`: its write-back is
+// only started, and the copy is handed back open for the caller to flush (a tree flushes
+// its files together, so that one journal commit covers many of them, not one each).
+enum class Flush { file, fileAndVolume, later };
 
 struct CopiedFile {
     std::string sha256;
     int64_t bytes = 0;
+    Fd unflushed;  // with Flush::later
+};
+
+// Copied files whose write-back has started, each held open until it is flushed: the mode
+// a copy was given may not let this process open it again. Flushed together when the
+// batch is full and when the caller asks.
+class PendingFlushes {
+public:
+    // Well below the usual limit of 1024 descriptors, whatever the size of the tree.
+    static constexpr size_t kHeld = 256;
+
+    void add(Fd file, std::string path) {
+        files_.emplace_back(std::move(file), std::move(path));
+        if (files_.size() >= kHeld) flush();
+    }
+
+    void flush() {
+        for (auto& [file, path] : files_) {
+            platform::flushFile(file.get(), path);
+            // Only clean pages go: after the flush, all of them.
+            ChunkStream::dropCachedPages(file.get());
+            if (platform::closeReporting(file) != 0 && errno != EINTR) throw POSIXFailure("write", path, errno);
+        }
+        files_.clear();
+    }
+
+private:
+    std::vector<std::pair<Fd, std::string>> files_;
 };
 
 CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::string& sourcePath, int destinationDir,
@@ -170,11 +200,16 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
     applyMetadata(before, {source.get(), sourcePath}, {destination.get(), destinationPath}, sourcePath,
                   timesOf(before));
 
+    if (flush == Flush::later) {
+        platform::startWriteBack(destination.get(), destinationPath);
+        return {copied.sha256, copied.bytes, std::move(destination)};
+    }
     platform::flushFile(destination.get(), destinationPath);
     if (flush == Flush::fileAndVolume) platform::syncVolumeIfUntrusted(destination.get(), destinationPath);
+    // Only clean pages go: after the flush, all of them.
     ChunkStream::dropCachedPages(destination.get());
     if (platform::closeReporting(destination) != 0 && errno != EINTR) throw POSIXFailure("write", destinationPath, errno);
-    return {copied.sha256, copied.bytes};
+    return {copied.sha256, copied.bytes, Fd()};
 }
 
 // The walk with what the copier needs besides the entries: the status of each folder
@@ -328,10 +363,11 @@ public:
                 case TreeEntry::Kind::file: {
                     prefetcher.reach(fileIndex++);
                     auto copied = copyFileAt(frame.source.get(), names.name, names.source, frame.destination.get(),
-                                             names.name, names.destination, Flush::file, chunkSize,
+                                             names.name, names.destination, Flush::later, chunkSize,
                                              [&](int64_t done) {
                                                  if (progress) progress(earlierFiles + done);
                                              });
+                    pending_.add(std::move(copied.unflushed), names.destination);
                     earlierFiles += copied.bytes;
                     entry.size = copied.bytes;
                     entry.sha256 = std::move(copied.sha256);
@@ -340,6 +376,7 @@ public:
             }
             entries.push_back(std::move(entry));
         }
+        pending_.flush();
         return entries;
     }
 
@@ -428,6 +465,7 @@ private:
     Walk walked_;
     Fd sourceTop_;
     Fd destinationTop_;
+    PendingFlushes pending_;
 };
 
 }  // namespace

@@ -113,6 +113,9 @@ ssize_t FileSystemCalls::pwrite(int fd, const void* data, std::size_t size, off_
 int FileSystemCalls::ftruncate(int fd, off_t size) { return ::ftruncate(fd, size); }
 int FileSystemCalls::fsync(int fd) { return ::fsync(fd); }
 int FileSystemCalls::syncfs(int fd) { return ::syncfs(fd); }
+int FileSystemCalls::syncFileRange(int fd, off_t offset, off_t count, unsigned flags) {
+    return ::sync_file_range(fd, offset, count, flags);
+}
 int FileSystemCalls::renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) {
     return ::renameat2(fromDirFd, from, toDirFd, to, flags);
 }
@@ -141,6 +144,12 @@ ScopedFileSystemCalls::~ScopedFileSystemCalls() { current.store(previous_, std::
 
 void flushFile(int fd, const std::string& pathForErrors) {
     if (calls().fsync(fd) != 0) throw POSIXFailure("fsync", pathForErrors, errno);
+}
+
+void startWriteBack(int fd, const std::string& pathForErrors) {
+    if (calls().syncFileRange(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0) return;
+    if (errno == EINVAL || errno == ESPIPE || errno == ENOSYS) return;
+    throw POSIXFailure("sync_file_range", pathForErrors, errno);
 }
 
 void flushFolderAt(int folderFd, const std::string& folderForErrors) {

@@ -95,6 +95,9 @@ public:
     virtual int fsync(int fd);
     // syncfs(2): everything on the volume holding `fd`.
     virtual int syncfs(int fd);
+    // sync_file_range(2). Starting or awaiting write-back makes nothing durable: only an
+    // fsync does (it also covers the metadata and the blocks' allocation).
+    virtual int syncFileRange(int fd, off_t offset, off_t count, unsigned flags);
     // renameat2(2); `flags` 0, RENAME_NOREPLACE or RENAME_EXCHANGE.
     virtual int renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags);
     // unlinkat(2); AT_REMOVEDIR removes an empty folder.
@@ -126,6 +129,12 @@ private:
 // Flushes a file's contents and metadata. Throws POSIXFailure("fsync", path) on failure:
 // a failed flush is a failed write.
 void flushFile(int fd, const std::string& pathForErrors);
+
+// Starts writing a file's dirty pages to the medium without waiting for them, so that a
+// later flush of many files finds their writes under way. Makes nothing durable. Throws
+// POSIXFailure("sync_file_range") when the write-back fails; where the file system can't
+// start it (no such call, not a file that has pages), does nothing.
+void startWriteBack(int fd, const std::string& pathForErrors);
 
 // Flushes a folder so that entries created, renamed or removed in it survive a power
 // cut. Throws POSIXFailure on failure (opening the folder or fsync).

@@ -19,6 +19,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
 #include "platform/POSIXFailure.h"
+#include "support/AsUser.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -354,6 +355,30 @@ TEST(FileCopierTreeTest, CopiesAndListsTheTreeInWalkOrder) {
     EXPECT_EQ(copier.hashedEntries(t.copy, {}), entries);
     auto some = copier.hashedEntries(t.copy, {"a.txt", "sub/big.bin"});
     EXPECT_EQ(some.size(), entries.size() - 2);
+}
+
+// Another user's file readable only through its "others" bits gives a copy its owner
+// can't open again; the copy is still flushed and the tree copied.
+TEST(FileCopierTreeTest, ACopyItsOwnerCantReopenIsStillCopied) {
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to act as another user";
+    test::TempDir dir;
+    const std::string source = dir / "src";
+    writeFile(source + "/sub/others-only.txt", "readable by others");
+    ASSERT_EQ(::chmod((source + "/sub/others-only.txt").c_str(), 0004), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    const int status = test::runAsNobody([&] {
+        try {
+            FileCopier(kChunk).copyTree(source, dir / "copy", {});
+            return 0;
+        } catch (const std::exception&) {
+            return 1;
+        }
+    });
+    EXPECT_EQ(status, 0);
+    struct stat copied {};
+    ASSERT_EQ(::stat((dir / "copy/sub/others-only.txt").c_str(), &copied), 0);
+    EXPECT_EQ(copied.st_mode & 07777, 0004u);
+    EXPECT_EQ(readFile(dir / "copy/sub/others-only.txt"), "readable by others");
 }
 
 TEST(FileCopierTreeTest, VerifyCatchesEveryKindOfDifference) {

@@ -53,6 +53,10 @@ public:
         if (refuses("syncfs")) return -1;
         return FileSystemCalls::syncfs(fd);
     }
+    int syncFileRange(int fd, off_t offset, off_t count, unsigned flags) override {
+        if (refuses("write-back")) return -1;
+        return FileSystemCalls::syncFileRange(fd, offset, count, flags);
+    }
     int renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) override {
         if (refuses("rename")) return -1;
         return FileSystemCalls::renameAt(fromDirFd, from, toDirFd, to, flags);
@@ -168,7 +172,7 @@ const std::vector<Operation>& operations() {
              ASSERT_EQ(::symlink("inner/file", (dir / "source/link").c_str()), 0);
          },
          [](const test::TempDir& dir) { FileCopier(4096).copyTree(dir / "source", dir / "copy", {}); },
-         {"mkdir", "create", "write", "symlink", "fsync"},
+         {"mkdir", "create", "write", "write-back", "symlink", "fsync"},
          [](const test::TempDir& dir) { EXPECT_EQ(test::readFile(dir / "source/inner/file"), "bytes"); }},
         {"folder flush",
          [](const test::TempDir&) {},
@@ -203,6 +207,31 @@ TEST(FileIOTest, ChangesGoThroughTheLayerAndItsFailuresAreReported) {
             }
             operation.afterFailure(dir);
         }
+    }
+}
+
+// Write-back a file system can't start is no failure; one it starts and fails is.
+TEST(FileIOTest, WriteBackReportsOnlyFailedWrites) {
+    struct RefusedWriteBack final : platform::FileSystemCalls {
+        int error = 0;
+        int syncFileRange(int, off_t, off_t, unsigned) override {
+            errno = error;
+            return -1;
+        }
+    };
+    const std::vector<std::pair<int, bool>> table{
+        {EINVAL, false}, {ESPIPE, false}, {ENOSYS, false}, {EIO, true}, {ENOSPC, true}, {EBADF, true}};
+    test::TempDir dir;
+    test::writeFile(dir / "file", "bytes");
+    platform::Fd file = platform::openRead(dir / "file");
+    ASSERT_TRUE(file);
+    for (const auto& [error, reported] : table) {
+        SCOPED_TRACE(error);
+        RefusedWriteBack refusing;
+        refusing.error = error;
+        platform::ScopedFileSystemCalls scope(refusing);
+        if (reported) EXPECT_THROW(platform::startWriteBack(file.get(), dir / "file"), POSIXFailure);
+        else EXPECT_NO_THROW(platform::startWriteBack(file.get(), dir / "file"));
     }
 }
 

@@ -375,6 +375,12 @@ int PowerCutSimulator::syncfs(int fd) {
     return result;
 }
 
+int PowerCutSimulator::syncFileRange(int fd, off_t offset, off_t count, unsigned flags) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    return FileSystemCalls::syncFileRange(fd, offset, count, flags);
+}
+
 int PowerCutSimulator::fchmod(int fd, mode_t mode) {
     std::lock_guard guard(lock_);
     if (off_) return powerGone();

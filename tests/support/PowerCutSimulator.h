@@ -74,6 +74,8 @@ public:
     int ftruncate(int fd, off_t size) override;
     int fsync(int fd) override;
     int syncfs(int fd) override;
+    // Write-back started or awaited makes nothing durable, so it is no cut point either.
+    int syncFileRange(int fd, off_t offset, off_t count, unsigned flags) override;
     int renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) override;
     int unlinkAt(int dirFd, const char* path, int flags) override;
     int mkdirAt(int dirFd, const char* path, mode_t mode) override;
