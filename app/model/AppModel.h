@@ -125,6 +125,8 @@ public:
     std::vector<std::string> recentlyRestoredPaths();
     // (Re)arms the one pending check: after `seconds`, or the regular interval.
     void scheduleCheck(std::optional<double> seconds = std::nullopt);
+    // After a check: the regular interval, unless a sooner check was asked for meanwhile.
+    void scheduleCheckAfterCheck();
     // True (and the running operation is stopped) when the drive must stay mounted.
     bool shouldRefuseEject(const std::string& path);
     void openTarget(NoticeTarget target);
@@ -256,8 +258,11 @@ private:
     std::shared_ptr<EngineOperations> engine_;
     std::shared_ptr<CancellationFlag> cancelFlag_;
     std::unique_ptr<Timer> checkTask_;
+    bool checkPending_ = false;  // checkTask_ has yet to fire
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
+    std::vector<Done> nextCheckWaiters_;  // asked for during a check: one more check runs after it
+    bool checkAgain_ = false;
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
     std::shared_ptr<MainThreadRelay> relay_;
     BackgroundWork work_;

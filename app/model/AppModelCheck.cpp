@@ -11,8 +11,11 @@ namespace keldwick {
 
 void AppModel::check(Done done) {
     assertMainThread();
+    // Asked for while a check runs (a changed level, a drive plugged in), the check runs
+    // once more after it: the running one may have read what came before the change.
     if (state_.isChecking) {
-        if (done) done();
+        checkAgain_ = true;
+        if (done) nextCheckWaiters_.push_back(std::move(done));
         return;
     }
     modelStore_.set<ModelField::isChecking>(true);
@@ -21,6 +24,16 @@ void AppModel::check(Done done) {
         if (!self) return;
         self->modelStore_.set<ModelField::isChecking>(false);
         if (done) done();
+        if (!self || !self->checkAgain_ || self->state_.isChecking) return;
+        self->checkAgain_ = false;
+        auto waiters = std::move(self->nextCheckWaiters_);
+        self->nextCheckWaiters_.clear();
+        self->check([self, waiters = std::move(waiters)] {
+            for (const auto& waiter : waiters) {
+                if (!self) return;
+                waiter();
+            }
+        });
     };
     refresh([self, finish] {
         if (!self) return;
@@ -37,7 +50,7 @@ void AppModel::startChecking(Done done) {
         if (!self) return;
         self->check([self, done] {
             if (!self) return;
-            self->scheduleCheck();
+            self->scheduleCheckAfterCheck();
             if (done) done();
         });
     });

@@ -181,12 +181,23 @@ void AppModel::scheduleCheck(std::optional<double> seconds) {
     const double interval = seconds ? *seconds : state_.settings.checkIntervalMinutes * 60.0;
     modelStore_.set<ModelField::nextCheck>(std::optional<Date>(now().adding(interval)));
     QPointer<AppModel> self(this);
+    checkPending_ = true;
     checkTask_ = services_.timers->after(interval, [self] {
         if (!self) return;
+        self->checkPending_ = false;
         self->check([self] {
-            if (self) self->scheduleCheck();
+            if (self) self->scheduleCheckAfterCheck();
         });
     });
+}
+
+void AppModel::scheduleCheckAfterCheck() {
+    assertMainThread();
+    // A level changed or a wake while the check ran asked for one soon: the check that ends
+    // here may have decided on what came before, so that one stays.
+    const double interval = state_.settings.checkIntervalMinutes * 60.0;
+    if (checkPending_ && state_.nextCheck && state_.nextCheck->timeIntervalSince(now()) < interval) return;
+    scheduleCheck();
 }
 
 }  // namespace keldwick

@@ -84,6 +84,50 @@ TEST_F(AppModelTest, StartsInOrderOnceThenChecksTenSecondsAfterRecovery) {
     EXPECT_EQ(said.size(), 1u);
 }
 
+// A check asked for while one runs (the keep-free level raised, a drive plugged in) is not
+// dropped: the running one may have decided on what came before, so one more runs after it,
+// however many asked meanwhile, and each asker hears when that one is done.
+TEST_F(AppModelTest, AChecksAskedForDuringACheckRunOnceMoreAfterIt) {
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto model = world.make();
+    model->start();
+    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    // Each check starts by reading the journal and the free space on a worker.
+    const int before = world.executor->userRuns;
+    auto checks = [&] { return std::to_string(world.executor->userRuns - before); };
+    std::vector<std::string> heard;
+    model->check([&] { heard.push_back("first, after " + checks()); });
+    ASSERT_TRUE(model->state().isChecking);
+    model->check([&] { heard.push_back("second, after " + checks()); });
+    model->check([&] { heard.push_back("third, after " + checks()); });
+    ASSERT_TRUE(pumpUntil([&] { return heard.size() == 3 && !model->state().isChecking; }));
+    EXPECT_EQ(heard, (std::vector<std::string>{"first, after 1", "second, after 2", "third, after 2"}));
+    EXPECT_EQ(checks(), "2");
+}
+
+// A check asked for soon while one runs (here after a wake) is not pushed back to the
+// regular interval when the running one ends.
+TEST_F(AppModelTest, ASoonerCheckAskedForDuringACheckStaysDue) {
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto model = world.make();
+    model->start();
+    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    world.timers->advance(10);  // the first check
+    ASSERT_TRUE(model->state().isChecking);
+    world.watcher->onWake();
+    ASSERT_TRUE(pumpUntil([&] { return !model->state().isChecking; }));
+    ASSERT_TRUE(model->state().nextCheck);
+    EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()), AppModel::afterWakeCheckDelay);
+    const int before = world.executor->userRuns;
+    world.timers->advance(AppModel::afterWakeCheckDelay);
+    ASSERT_TRUE(pumpUntil([&] { return !model->state().isChecking && world.executor->userRuns > before; }));
+    // Then the regular interval again.
+    EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()),
+              model->state().settings.checkIntervalMinutes * 60.0);
+}
+
 TEST_F(AppModelTest, FirstStartAsksForOnboarding) {
     auto model = world.make();
     model->start();
