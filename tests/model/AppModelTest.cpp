@@ -16,6 +16,16 @@ namespace {
 class AppModelTest : public ::testing::Test {
 protected:
     ModelWorld world;
+
+    // A model over a ready setup and a plugged-in drive, started and past recovery.
+    std::unique_ptr<AppModel> startedModel() {
+        world.writeReadySettings();
+        world.locator->set(world.drive.id, world.driveRoot);
+        auto model = world.make();
+        model->start();
+        EXPECT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+        return model;
+    }
 };
 
 // The lines the program says in its start-up log category, caught for one test.
@@ -88,11 +98,7 @@ TEST_F(AppModelTest, StartsInOrderOnceThenChecksTenSecondsAfterRecovery) {
 // dropped: the running one may have decided on what came before, so one more runs after it,
 // however many asked meanwhile, and each asker hears when that one is done.
 TEST_F(AppModelTest, AChecksAskedForDuringACheckRunOnceMoreAfterIt) {
-    world.writeReadySettings();
-    world.locator->set(world.drive.id, world.driveRoot);
-    auto model = world.make();
-    model->start();
-    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    auto model = startedModel();
     // Each check starts by reading the journal and the free space on a worker.
     const int before = world.executor->userRuns;
     auto checks = [&] { return std::to_string(world.executor->userRuns - before); };
@@ -109,11 +115,7 @@ TEST_F(AppModelTest, AChecksAskedForDuringACheckRunOnceMoreAfterIt) {
 // A check asked for soon while one runs (here after a wake) is not pushed back to the
 // regular interval when the running one ends.
 TEST_F(AppModelTest, ASoonerCheckAskedForDuringACheckStaysDue) {
-    world.writeReadySettings();
-    world.locator->set(world.drive.id, world.driveRoot);
-    auto model = world.make();
-    model->start();
-    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    auto model = startedModel();
     world.timers->advance(10);  // the first check
     ASSERT_TRUE(model->state().isChecking);
     world.watcher->onWake();
