@@ -261,8 +261,8 @@ private:
     bool checkPending_ = false;  // checkTask_ has yet to fire
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
-    std::vector<Done> nextCheckWaiters_;  // asked for during a check: one more check runs after it
-    bool checkAgain_ = false;
+    // Set when a check is asked for during one: one more runs after it, then calls these.
+    std::optional<std::vector<Done>> nextCheckWaiters_;
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
     std::shared_ptr<MainThreadRelay> relay_;
     BackgroundWork work_;

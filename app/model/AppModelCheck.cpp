@@ -14,8 +14,8 @@ void AppModel::check(Done done) {
     // Asked for while a check runs (a changed level, a drive plugged in), the check runs
     // once more after it: the running one may have read what came before the change.
     if (state_.isChecking) {
-        checkAgain_ = true;
-        if (done) nextCheckWaiters_.push_back(std::move(done));
+        if (!nextCheckWaiters_) nextCheckWaiters_.emplace();
+        if (done) nextCheckWaiters_->push_back(std::move(done));
         return;
     }
     modelStore_.set<ModelField::isChecking>(true);
@@ -24,10 +24,9 @@ void AppModel::check(Done done) {
         if (!self) return;
         self->modelStore_.set<ModelField::isChecking>(false);
         if (done) done();
-        if (!self || !self->checkAgain_ || self->state_.isChecking) return;
-        self->checkAgain_ = false;
-        auto waiters = std::move(self->nextCheckWaiters_);
-        self->nextCheckWaiters_.clear();
+        if (!self || !self->nextCheckWaiters_ || self->state_.isChecking) return;
+        auto waiters = std::move(*self->nextCheckWaiters_);
+        self->nextCheckWaiters_.reset();
         self->check([self, waiters = std::move(waiters)] {
             for (const auto& waiter : waiters) {
                 if (!self) return;
