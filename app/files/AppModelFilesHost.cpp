@@ -44,7 +44,7 @@ void AppModelFilesHost::chooseFilesToMove() { model_.chooseFilesToMove(); }
 void AppModelFilesHost::openPreview() { model_.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); }
 
 void AppModelFilesHost::cancel() {
-    if (const auto& flag = model_.cancelFlag()) flag->cancel();
+    if (auto* job = model_.currentJob()) job->cancel();
 }
 
 void AppModelFilesHost::open(const std::string& path) { files_.open(path); }

@@ -72,8 +72,8 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
 
     connect(&settings_, &SettingsController::followUps, this, &AppModel::followSettings);
     connect(&drives_, &DriveController::connected, this, [this] {
-        recoverInterrupted([self = QPointer<AppModel>(this)] {
-            if (self) self->check();
+        recoverInterrupted([this] {
+            check();
         });
     });
     connect(&drives_, &DriveController::accessGranted, this, [this] { scheduleCheck(rescheduleSoonSeconds); });
@@ -150,6 +150,15 @@ AppModel::~AppModel() {
     // Work still running keeps its engine and journal (shared); what it hands back from
     // now on is dropped.
     relay_->close();
+    // The desktop services the running model hooked into may outlive it: they call into it
+    // no more, and every unmount goes ahead.
+    if (runningSlot() != this) return;
+    services_.notifier->onOpen = nullptr;
+    services_.watcher->onVolumesChanged = nullptr;
+    services_.watcher->onDiskChanged = nullptr;
+    services_.watcher->onWake = nullptr;
+    services_.ejectGuard->shouldRefuse = nullptr;
+    services_.ejectGuard->postNotice = nullptr;
 }
 
 QPointer<AppModel>& AppModel::runningSlot() {
@@ -212,10 +221,15 @@ void AppModel::setEngine(std::shared_ptr<EngineOperations> engine) {
     modelStore_.announce(ModelField::engine);
 }
 
-void AppModel::setCancelFlag(std::shared_ptr<CancellationFlag> flag) {
-    if (flag == cancelFlag_) return;
-    cancelFlag_ = std::move(flag);
-    modelStore_.announce(ModelField::cancelFlag);
+void AppModel::beginJob(EngineJob* job) {
+    modelStore_.set<ModelField::activity>(job->activity());
+    modelStore_.set<ModelField::progress>(std::nullopt);
+    job_ = job;
+    modelStore_.announce(ModelField::job);
+    holdDriveFor(job->activity());
+    connect(job, &EngineJob::progress, this,
+            [this](const EngineProgress& report) { modelStore_.set<ModelField::progress>(report); });
+    job->start();
 }
 
 void AppModel::post(const Notice& notice) {

@@ -35,9 +35,10 @@
 #include "model/AppEnvironment.h"
 #include "model/AppServices.h"
 #include "model/BackgroundWork.h"
-#include "model/DriveController.h"
-#include "model/MainThread.h"
 #include "model/ChosenMove.h"
+#include "model/DriveController.h"
+#include "model/EngineJob.h"
+#include "model/MainThread.h"
 #include "model/MainThreadRelay.h"
 #include "model/ModelState.h"
 #include "model/ModelStore.h"
@@ -81,7 +82,9 @@ public:
     bool isSandboxed() const { return state_.isSandboxed; }
     const std::shared_ptr<Journal>& journal() const { return journal_; }
     const std::shared_ptr<EngineOperations>& engine() const { return engine_; }
-    const std::shared_ptr<CancellationFlag>& cancelFlag() const { return cancelFlag_; }
+    // The operation that runs (a run, restores, recovery); none while idle, scanning or
+    // clearing. Stopping it is cancel() on it.
+    EngineJob* currentJob() const { return job_; }
     AppServices& services() { return services_; }
     // Work off the main thread whose result comes back only while the model lives.
     const BackgroundWork& work() const { return work_; }
@@ -143,12 +146,12 @@ public:
     using EngineWork = std::function<T(EngineOperations& engine, const EngineOperations::Cancel& cancel,
                                        const EngineOperations::Progress& progress)>;
 
-    // Shows `activity`, makes a fresh cancel flag, runs `work` on a background thread with
-    // `engine` (the current engine when none; kept even if the engine is rebuilt
-    // meanwhile), carries each progress report to the main thread, then refreshes, returns
-    // to idle and calls `done` with the outcome. Never refuses: callers check idle.
+    // Starts a job showing `activity` that runs `work` on a background thread with `engine`
+    // (the current engine when none; kept even if the engine is rebuilt meanwhile) and
+    // shows each progress report; when it ends the model refreshes, returns to idle and
+    // calls `done` with the outcome. Never refuses: callers check idle.
     template <class T>
-    void performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine, EngineWork<T> work,
+    EngineJob* performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine, EngineWork<T> work,
                                 std::function<void(EngineOutcome<T>)> done,
                                 WorkPriority priority = WorkPriority::user);
 
@@ -221,10 +224,12 @@ public:
 private:
     static QPointer<AppModel>& runningSlot();
     void setEngine(std::shared_ptr<EngineOperations> engine);
-    void setCancelFlag(std::shared_ptr<CancellationFlag> flag);
+    // Shows the job's activity and progress while it runs, and starts it.
+    void beginJob(EngineJob* job);
     Date now() const { return services_.clock->now(); }
     void post(const Notice& notice);
-    void settleEngineOperation(Done then);
+    // After `job`'s result: refreshes, returns to idle, lets the job go, then `then`.
+    void settleEngineOperation(EngineJob* job, Done then);
     // refresh() read on the calling thread: start-up shows its first status complete.
     void refreshNow();
     RefreshSources refreshSources() const;
@@ -256,7 +261,7 @@ private:
     std::unique_ptr<InstanceLock> instanceLock_;
     std::shared_ptr<Journal> journal_;
     std::shared_ptr<EngineOperations> engine_;
-    std::shared_ptr<CancellationFlag> cancelFlag_;
+    QPointer<EngineJob> job_;
     std::unique_ptr<Timer> checkTask_;
     bool checkPending_ = false;  // checkTask_ has yet to fire
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
@@ -275,31 +280,25 @@ private:
 // ---- The engine runner ----
 
 template <class T>
-void AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine,
-                                      EngineWork<T> work, std::function<void(EngineOutcome<T>)> done,
-                                      WorkPriority priority) {
+EngineJob* AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine,
+                                            EngineWork<T> work, std::function<void(EngineOutcome<T>)> done,
+                                            WorkPriority priority) {
     assertMainThread();
-    modelStore_.set<ModelField::activity>(activity);
-    modelStore_.set<ModelField::progress>(std::nullopt);
-    setCancelFlag(std::make_shared<CancellationFlag>());
-    holdDriveFor(activity);
-    auto taken = engine ? std::move(engine) : engine_;
-    auto flag = cancelFlag_;
-    auto relay = relay_;
-    // Each report is its own main-thread update, posted through the relay only: once the
-    // model is gone nothing reaches it.
-    EngineOperations::Progress progress = [this, relay](const EngineProgress& report) {
-        relay->post([this, report] { modelStore_.set<ModelField::progress>(report); });
-    };
-    work_.run<T>(
-        priority,
-        [taken = std::move(taken), flag, progress, work = std::move(work)] { return work(*taken, flag, progress); },
-        [this, done = std::move(done)](EngineOutcome<T> outcome) {
-            auto settled = std::make_shared<EngineOutcome<T>>(std::move(outcome));
-            settleEngineOperation([settled, done] {
-                if (done) done(std::move(*settled));
-            });
+    auto* job = new EngineJobFor<T>(
+        activity, priority, services_.background,
+        [taken = engine ? std::move(engine) : engine_, work = std::move(work)](
+            const EngineOperations::Cancel& cancel, const EngineOperations::Progress& progress) {
+            return work(*taken, cancel, progress);
+        },
+        this);
+    connect(job, &EngineJob::result, this, [this, job, done = std::move(done)] {
+        auto settled = std::make_shared<EngineOutcome<T>>(std::move(job->outcome()));
+        settleEngineOperation(job, [settled, done] {
+            if (done) done(std::move(*settled));
         });
+    });
+    beginJob(job);
+    return job;
 }
 
 }  // namespace keldwick

@@ -19,37 +19,26 @@ void AppModel::check(Done done) {
         return;
     }
     modelStore_.set<ModelField::isChecking>(true);
-    QPointer<AppModel> self(this);
-    Done finish = [self, done] {
-        if (!self) return;
-        self->modelStore_.set<ModelField::isChecking>(false);
+    Done finish = [this, done] {
+        modelStore_.set<ModelField::isChecking>(false);
         if (done) done();
-        if (!self || !self->nextCheckWaiters_ || self->state_.isChecking) return;
-        auto waiters = std::move(*self->nextCheckWaiters_);
-        self->nextCheckWaiters_.reset();
-        self->check([self, waiters = std::move(waiters)] {
-            for (const auto& waiter : waiters) {
-                if (!self) return;
-                waiter();
-            }
+        if (!nextCheckWaiters_ || state_.isChecking) return;
+        auto waiters = std::move(*nextCheckWaiters_);
+        nextCheckWaiters_.reset();
+        check([waiters = std::move(waiters)] {
+            for (const auto& waiter : waiters) waiter();
         });
     };
-    refresh([self, finish] {
-        if (!self) return;
-        self->clearCachesWhenLow([self, finish] {
-            if (self) self->decideAndAct(finish);
-        });
+    refresh([this, finish] {
+        clearCachesWhenLow([this, finish] { decideAndAct(finish); });
     });
 }
 
 void AppModel::startChecking(Done done) {
     assertMainThread();
-    QPointer<AppModel> self(this);
-    recoverInterrupted([self, done] {
-        if (!self) return;
-        self->check([self, done] {
-            if (!self) return;
-            self->scheduleCheckAfterCheck();
+    recoverInterrupted([this, done] {
+        check([this, done] {
+            scheduleCheckAfterCheck();
             if (done) done();
         });
     });
@@ -62,16 +51,14 @@ void AppModel::clearCachesWhenLow(Done next) {
     }
     // Stamped before anything is cleared: a clearing that fails is not retried the same day.
     stampAutomaticCacheClear();
-    QPointer<AppModel> self(this);
     cacheLocations(
-        [self, next](std::vector<CacheLocation> locations) {
-            if (!self) return;
+        [this, next](std::vector<CacheLocation> locations) {
             std::erase_if(locations, [](const CacheLocation& location) { return !location.selectedByDefault; });
             if (locations.empty()) {
                 next();
                 return;
             }
-            self->clearCaches(std::move(locations), [next](CacheClearing) { next(); }, WorkPriority::background);
+            clearCaches(std::move(locations), [next](CacheClearing) { next(); }, WorkPriority::background);
         },
         WorkPriority::background);
 }
@@ -85,21 +72,19 @@ void AppModel::decideAndAct(Done finish) {
         return;
     }
     const int64_t bytesNeeded = decision.bytesNeeded;
-    QPointer<AppModel> self(this);
-    findings(bytesNeeded, [self, bytesNeeded, finish](std::optional<ScanFindings> found) {
-        if (!self) return;
+    findings(bytesNeeded, [this, bytesNeeded, finish](std::optional<ScanFindings> found) {
         // The user may have paused, unplugged the drive or started something meanwhile.
-        if (!found || !mayActOnFindings(self->state_)) {
+        if (!found || !mayActOnFindings(state_)) {
             finish();
             return;
         }
-        if (self->state_.settings.automaticRunsApproved) {
-            self->runPlan(found->plan, self->state_.settings.dryRunMode, true, nullptr,
-                          [finish](std::optional<RunSummary>) { finish(); });
+        if (state_.settings.automaticRunsApproved) {
+            runPlan(found->plan, state_.settings.dryRunMode, true, nullptr,
+                    [finish](std::optional<RunSummary>) { finish(); });
             return;
         }
-        self->openPreview(PreviewKind::firstAutomatic, bytesNeeded, std::move(found), true);
-        self->post(askFirstNotice(self->state_));
+        openPreview(PreviewKind::firstAutomatic, bytesNeeded, std::move(found), true);
+        post(askFirstNotice(state_));
         finish();
     });
 }

@@ -24,21 +24,21 @@ bool AppModel::shouldRefuseEject(const std::string& path) {
     assertMainThread();
     if (!state_.driveRoot || *state_.driveRoot != path) return false;
     if (state_.activity != Activity::moving && state_.activity != Activity::restoring) return false;
-    if (cancelFlag_) cancelFlag_->cancel();
+    if (job_) job_->cancel();
     return true;
 }
 
-void AppModel::settleEngineOperation(Done then) {
+void AppModel::settleEngineOperation(EngineJob* job, Done then) {
     assertMainThread();
     services_.ejectGuard->releaseVolume();
     // Idle only once the records are read again: whoever sees the model idle sees what the
     // work did, and nothing new starts in between.
-    QPointer<AppModel> self(this);
-    refresh([self, then = std::move(then)] {
-        if (!self) return;
-        self->modelStore_.set<ModelField::activity>(Activity::idle);
-        self->modelStore_.set<ModelField::progress>(std::nullopt);
-        self->setCancelFlag(nullptr);
+    refresh([this, job, then = std::move(then)] {
+        modelStore_.set<ModelField::activity>(Activity::idle);
+        modelStore_.set<ModelField::progress>(std::nullopt);
+        job_ = nullptr;
+        modelStore_.announce(ModelField::job);
+        job->deleteLater();
         then();
     });
 }
@@ -58,26 +58,24 @@ void AppModel::recoverInterrupted(Done done) {
     } catch (const std::exception&) {
         lastEventBefore = 0;
     }
-    QPointer<AppModel> self(this);
     performEngineOperation<std::vector<RecoveryResult>>(
         Activity::recovering, nullptr,
         [](EngineOperations& engine, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
             return engine.recover();
         },
-        [self, done, lastEventBefore](EngineOutcome<std::vector<RecoveryResult>> outcome) {
-            if (!self) return;
+        [this, done, lastEventBefore](EngineOutcome<std::vector<RecoveryResult>> outcome) {
             if (outcome.succeeded()) {
-                auto report = recoveryOutcome(*outcome.value, driveDisplayName(self->state_));
-                if (report.lastRun) self->setLastRun(*report.lastRun);
-                if (report.notice) self->post(*report.notice);
+                auto report = recoveryOutcome(*outcome.value, driveDisplayName(state_));
+                if (report.lastRun) setLastRun(*report.lastRun);
+                if (report.notice) post(*report.notice);
                 std::vector<JournalEvent> events;
                 try {
-                    events = self->journal_->events(kRecentEventsRead);
+                    events = journal_->events(kRecentEventsRead);
                 } catch (const std::exception&) {
                     events.clear();
                 }
-                if (auto left = leftOnDriveNotice(events, lastEventBefore, driveDisplayName(self->state_)))
-                    self->post(*left);
+                if (auto left = leftOnDriveNotice(events, lastEventBefore, driveDisplayName(state_)))
+                    post(*left);
             }
             if (done) done();
         },

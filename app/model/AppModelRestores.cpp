@@ -34,7 +34,6 @@ void AppModel::restoreRecord(std::vector<int64_t> ids, Done done) {
         if (done) done();
         return;
     }
-    QPointer<AppModel> self(this);
     performEngineOperation<Restored>(
         Activity::restoring, nullptr,
         [ids](EngineOperations& engine, const EngineOperations::Cancel& cancel,
@@ -58,11 +57,10 @@ void AppModel::restoreRecord(std::vector<int64_t> ids, Done done) {
             }
             return restored;
         },
-        [self, done](EngineOutcome<Restored> outcome) {
-            if (!self) return;
+        [this, done](EngineOutcome<Restored> outcome) {
             if (outcome.succeeded()) {
-                self->setLastRun(restoredText(outcome.value->records, outcome.value->failures, self->home()));
-                self->reportFilesProblems(outcome.value->failures, kRestoreProblemTitle);
+                setLastRun(restoredText(outcome.value->records, outcome.value->failures, home()));
+                reportFilesProblems(outcome.value->failures, kRestoreProblemTitle);
             }
             if (done) done();
         });
@@ -74,19 +72,17 @@ void AppModel::restoreCopy(int64_t id, Done done) {
         if (done) done();
         return;
     }
-    QPointer<AppModel> self(this);
     performEngineOperation<OffloadRecord>(
         Activity::restoring, nullptr,
         [id](EngineOperations& engine, const EngineOperations::Cancel& cancel,
              const EngineOperations::Progress& progress) { return engine.restoreAsCopy(id, cancel, progress); },
-        [self, done](EngineOutcome<OffloadRecord> outcome) {
-            if (!self) return;
+        [this, done](EngineOutcome<OffloadRecord> outcome) {
             if (outcome.succeeded()) {
-                self->setLastRun(restoredCopyText(*outcome.value, driveDisplayName(self->state_)));
-                self->modelStore_.set<ModelField::filesProblem>(std::nullopt);
+                setLastRun(restoredCopyText(*outcome.value, driveDisplayName(state_)));
+                modelStore_.set<ModelField::filesProblem>(std::nullopt);
             } else {
-                self->setLastRun(outcome.errorText());
-                self->reportFilesProblems({outcome.errorText()}, kRestoreCopyProblemTitle);
+                setLastRun(outcome.errorText());
+                reportFilesProblems({outcome.errorText()}, kRestoreCopyProblemTitle);
             }
             if (done) done();
         });
@@ -114,22 +110,20 @@ void AppModel::restoreAll(Done done) {
         if (done) done();
         return;
     }
-    QPointer<AppModel> self(this);
     performEngineOperation<RunSummary>(
         Activity::restoring, nullptr,
         [](EngineOperations& engine, const EngineOperations::Cancel& cancel,
            const EngineOperations::Progress& progress) { return engine.restoreAll(cancel, progress); },
-        [self, done](EngineOutcome<RunSummary> outcome) {
-            if (!self) return;
+        [this, done](EngineOutcome<RunSummary> outcome) {
             if (outcome.succeeded()) {
                 // The records were reloaded by the runner, so "everything is back" sees them.
-                RestoreAllOutcome result = restoreAllOutcome(self->state_, *outcome.value);
-                self->setLastRun(result.lastRun);
-                self->modelStore_.set<ModelField::filesProblem>(result.filesProblem);
-                self->post(result.notice);
+                RestoreAllOutcome result = restoreAllOutcome(state_, *outcome.value);
+                setLastRun(result.lastRun);
+                modelStore_.set<ModelField::filesProblem>(result.filesProblem);
+                post(result.notice);
             } else {
-                self->setLastRun(outcome.errorText());
-                self->reportFilesProblems({outcome.errorText()}, kRestoreAllProblemTitle);
+                setLastRun(outcome.errorText());
+                reportFilesProblems({outcome.errorText()}, kRestoreAllProblemTitle);
             }
             if (done) done();
         });
@@ -141,7 +135,6 @@ void AppModel::deleteDriveCopy(std::vector<int64_t> ids, Done done) {
         if (done) done();
         return;
     }
-    QPointer<AppModel> self(this);
     performEngineOperation<std::vector<std::string>>(
         Activity::restoring, nullptr,
         [ids](EngineOperations& engine, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
@@ -155,14 +148,13 @@ void AppModel::deleteDriveCopy(std::vector<int64_t> ids, Done done) {
             }
             return failures;
         },
-        [self, done](EngineOutcome<std::vector<std::string>> outcome) {
-            if (!self) return;
+        [this, done](EngineOutcome<std::vector<std::string>> outcome) {
             if (outcome.succeeded()) {
-                if (!outcome.value->empty()) self->setLastRun(outcome.value->front());
-                self->reportFilesProblems(*outcome.value, kDeleteProblemTitle);
+                if (!outcome.value->empty()) setLastRun(outcome.value->front());
+                reportFilesProblems(*outcome.value, kDeleteProblemTitle);
             } else {
-                self->setLastRun(outcome.errorText());
-                self->reportFilesProblems({outcome.errorText()}, kDeleteFailedTitle);
+                setLastRun(outcome.errorText());
+                reportFilesProblems({outcome.errorText()}, kDeleteFailedTitle);
             }
             if (done) done();
         });
@@ -193,11 +185,9 @@ void AppModel::clearCaches(std::vector<CacheLocation> locations, std::function<v
             // The clearing happened all the same; only its line in the log is missing.
         }
         relay->post([this, showsClearing, cleared, done] {
-            QPointer<AppModel> self(this);
-            refresh([self, showsClearing, cleared, done] {
-                if (!self) return;
-                if (showsClearing && self->state_.activity == Activity::clearing)
-                    self->modelStore_.set<ModelField::activity>(Activity::idle);
+            refresh([this, showsClearing, cleared, done] {
+                if (showsClearing && state_.activity == Activity::clearing)
+                    modelStore_.set<ModelField::activity>(Activity::idle);
                 if (done) done(cleared);
             });
         });

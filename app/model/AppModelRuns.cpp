@@ -19,16 +19,13 @@ void AppModel::runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std
         if (done) done(std::nullopt);
         return;
     }
-    QPointer<AppModel> self(this);
     performEngineOperation<RunSummary>(
         Activity::moving, std::move(engine),
         [plan, dryRun](EngineOperations& engine, const EngineOperations::Cancel& cancel,
                        const EngineOperations::Progress& progress) { return engine.run(plan, dryRun, cancel, progress); },
-        [self, plan, automatic, done](EngineOutcome<RunSummary> outcome) {
-            if (!self) return;
-            self->applyRunOutcome(outcome.succeeded()
-                                      ? runOutcome(self->state_, plan, *outcome.value, automatic, self->now())
-                                      : runErrorOutcome(self->state_, outcome.errorText()));
+        [this, plan, automatic, done](EngineOutcome<RunSummary> outcome) {
+            applyRunOutcome(outcome.succeeded() ? runOutcome(state_, plan, *outcome.value, automatic, now())
+                                                : runErrorOutcome(state_, outcome.errorText()));
             if (done) done(outcome.value);
         },
         automatic ? WorkPriority::background : WorkPriority::user);
@@ -135,13 +132,11 @@ void AppModel::moveToDrive(const std::vector<std::string>& paths, std::function<
     }
     // Chosen items are checked with their own rules; the model's engine stays as it is.
     auto engine = makeEngine(chosenRules(state_));
-    QPointer<AppModel> self(this);
     const OffloadPlan plan = *chosen.plan;
     runPlan(plan, state_.settings.dryRunMode, false, std::move(engine),
-            [self, chosen = std::move(chosen), finish](std::optional<RunSummary> summary) {
-                if (!self) return;
-                auto message = chosenMoveMessage(chosen, summary, self->state_.lastRun);
-                if (message) self->modelStore_.set<ModelField::filesProblem>(message);
+            [this, chosen = std::move(chosen), finish](std::optional<RunSummary> summary) {
+                auto message = chosenMoveMessage(chosen, summary, state_.lastRun);
+                if (message) modelStore_.set<ModelField::filesProblem>(message);
                 finish(std::move(message));
             });
 }
@@ -169,11 +164,10 @@ void AppModel::chooseFilesToMove() {
     if (!chosen) return;
     // The panel has closed; the move starts from the event loop, its problems already
     // recorded in filesProblem and notices.
-    QPointer<AppModel> self(this);
     QMetaObject::invokeMethod(
         this,
-        [self, paths = std::move(*chosen)] {
-            if (self) self->moveToDrive(paths);
+        [this, paths = std::move(*chosen)] {
+            moveToDrive(paths);
         },
         Qt::QueuedConnection);
 }

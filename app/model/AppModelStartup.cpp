@@ -25,30 +25,28 @@ void AppModel::start() {
     }
     runningSlot() = this;
 
-    QPointer<AppModel> self(this);
     auto& notifier = *services_.notifier;
     notifier.isEnabled = state_.settings.notificationsEnabled;
-    notifier.onOpen = [self](NoticeTarget target) {
-        if (self) self->openTarget(target);
+    notifier.onOpen = [this](NoticeTarget target) {
+        openTarget(target);
     };
 
     auto& watcher = *services_.watcher;
-    watcher.onVolumesChanged = [self] {
-        if (self) self->drives_.volumesChanged();
+    watcher.onVolumesChanged = [this] {
+        drives_.volumesChanged();
     };
-    watcher.onDiskChanged = [self](const std::string& bsdName, const std::optional<DiskVolume>& volume) {
-        if (self) self->drives_.diskChanged(bsdName, volume);
+    watcher.onDiskChanged = [this](const std::string& bsdName, const std::optional<DiskVolume>& volume) {
+        drives_.diskChanged(bsdName, volume);
     };
-    watcher.onWake = [self] {
-        if (self) self->scheduleCheck(afterWakeCheckDelay);
+    watcher.onWake = [this] {
+        scheduleCheck(afterWakeCheckDelay);
     };
     watcher.start();
 
     auto& guard = *services_.ejectGuard;
-    // A model that is gone lets every unmount go ahead.
-    guard.shouldRefuse = [self](const std::string& path) { return self && self->shouldRefuseEject(path); };
-    guard.postNotice = [self](const std::string& text) {
-        if (self) self->post(Notice{"", text, NoticeTarget::menu, std::nullopt});
+    guard.shouldRefuse = [this](const std::string& path) { return shouldRefuseEject(path); };
+    guard.postNotice = [this](const std::string& text) {
+        post(Notice{"", text, NoticeTarget::menu, std::nullopt});
     };
     guard.start();
 
@@ -60,14 +58,13 @@ void AppModel::start() {
     drives_.watchDriveWake();
     if (!state_.settings.onboardingComplete) requestWindow(AppWindow::onboarding);
 
-    recoverInterrupted([self] {
-        if (!self) return;
-        self->scheduleCheck(firstCheckDelay);
+    recoverInterrupted([this] {
+        scheduleCheck(firstCheckDelay);
         // Start-up work ends with the check that follows recovery; said once, so that one
         // watching the program (its benchmark) knows it is at rest from then on.
         auto once = std::make_shared<QMetaObject::Connection>();
-        *once = connect(&self->modelStore_, &ModelStore::changed, self, [self, once](ModelFields fields) {
-            if (!fields.has(ModelField::isChecking) || self->state_.isChecking) return;
+        *once = connect(&modelStore_, &ModelStore::changed, this, [this, once](ModelFields fields) {
+            if (!fields.has(ModelField::isChecking) || state_.isChecking) return;
             disconnect(*once);
             qCInfo(keldwickStartupLog) << "Start-up recovery and the first check are done";
         });
@@ -130,11 +127,9 @@ void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
         releaseFreedMemorySoon();
     }
 
-    QPointer<AppModel> self(this);
     auto waiters = std::move(refreshWaiters_);
     refreshWaiters_.clear();
     for (auto& waiter : waiters) {
-        if (!self) return;
         waiter();
     }
 }
@@ -180,13 +175,11 @@ void AppModel::scheduleCheck(std::optional<double> seconds) {
     checkTask_.reset();
     const double interval = seconds ? *seconds : state_.settings.checkIntervalMinutes * 60.0;
     modelStore_.set<ModelField::nextCheck>(std::optional<Date>(now().adding(interval)));
-    QPointer<AppModel> self(this);
     checkPending_ = true;
-    checkTask_ = services_.timers->after(interval, [self] {
-        if (!self) return;
-        self->checkPending_ = false;
-        self->check([self] {
-            if (self) self->scheduleCheckAfterCheck();
+    checkTask_ = services_.timers->after(interval, [this] {
+        checkPending_ = false;
+        check([this] {
+            scheduleCheckAfterCheck();
         });
     });
 }

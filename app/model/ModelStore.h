@@ -24,14 +24,14 @@ namespace keldwick {
     X(lastAutomaticCacheClear) X(failedMoves) X(lastFailureNotice)
 
 // What a change announcement names: a field of the state, or one of the model's objects
-// and events that observers follow too (a new engine, a new cancel flag, a volume mounted
+// and events that observers follow too (a new engine, an operation started or ended, a volume mounted
 // or unmounted).
 enum class ModelField : uint8_t {
 #define KELDWICK_MODEL_FIELD_NAME(name) name,
     KELDWICK_MODEL_STATE_FIELDS(KELDWICK_MODEL_FIELD_NAME)
 #undef KELDWICK_MODEL_FIELD_NAME
     engine,
-    cancelFlag,
+    job,
     mounts,
 };
 

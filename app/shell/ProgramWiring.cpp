@@ -16,7 +16,7 @@ void forwardChanges(AppModel& model, QObject& observer) {
 }
 
 void cancelRunning(AppModel& model) {
-    if (const auto& flag = model.cancelFlag()) flag->cancel();
+    if (auto* job = model.currentJob()) job->cancel();
 }
 
 QuitController::Hooks quitHooks(AppModel& model, std::function<void()> quit) {

@@ -56,7 +56,7 @@ TEST_F(AppModelRefreshTest, AfterWorkTheMainThreadTicksWhileTheJournalIsRead) {
     hold.release();
     ASSERT_TRUE(pumpUntil([&] { return done; }));
     EXPECT_EQ(model->state().activity, Activity::idle);
-    EXPECT_FALSE(model->cancelFlag());
+    EXPECT_FALSE(model->currentJob());
     EXPECT_EQ(model->state().records.size(), 1u);
 }
 

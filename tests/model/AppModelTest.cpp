@@ -236,11 +236,11 @@ TEST_F(AppModelTest, RunnerReturnsAnErrorAfterSettlingAndRefreshing) {
             EXPECT_EQ(outcome.errorText(), "The drive is full.");
             EXPECT_EQ(model->state().activity, Activity::idle);
             EXPECT_FALSE(model->state().progress);
-            EXPECT_FALSE(model->cancelFlag());
+            EXPECT_FALSE(model->currentJob());
             EXPECT_EQ(model->state().records.size(), 1u);  // refreshed first
         });
     EXPECT_EQ(model->state().activity, Activity::moving);
-    EXPECT_TRUE(model->cancelFlag());
+    EXPECT_TRUE(model->currentJob());
     ASSERT_TRUE(pumpUntil([&] { return called; }));
 }
 
@@ -273,7 +273,7 @@ TEST_F(AppModelTest, RunnerCarriesProgressAndStopAcrossThreadsAndKeepsItsEngine)
     EXPECT_NE(model->engine(), engineAtStart);
     EXPECT_FALSE(model->shouldRefuseEject("/media/u/Other"));
     EXPECT_FALSE(stopped);
-    model->cancelFlag()->cancel();
+    model->currentJob()->cancel();
     ASSERT_TRUE(pumpUntil([&] { return result.has_value(); }));
     ASSERT_TRUE(result->succeeded());
     EXPECT_EQ(*result->value, "Archive");  // the engine taken at the start
@@ -329,8 +329,8 @@ TEST_F(AppModelTest, UnmountIsRefusedOnlyForTheDriveWhileMovingOrRestoring) {
             },
             [&](EngineOutcome<int>) { done = true; });
         EXPECT_EQ(model->shouldRefuseEject(path), c.refused) << static_cast<int>(c.activity) << " " << c.path;
-        EXPECT_EQ(model->cancelFlag()->isCancelled(), c.refused);
-        model->cancelFlag()->cancel();
+        EXPECT_EQ(model->currentJob()->isCancelled(), c.refused);
+        model->currentJob()->cancel();
         ASSERT_TRUE(pumpUntil([&] { return done; }));
     }
 }

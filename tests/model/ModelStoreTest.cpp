@@ -50,7 +50,7 @@ TEST(ModelStoreTest, EveryFieldIsItsOwn) {
     // the set's outer bits.
     const std::vector<ModelField> fields = {ModelField::settings,   ModelField::records,
                                             ModelField::lastFailureNotice, ModelField::engine,
-                                            ModelField::cancelFlag, ModelField::mounts};
+                                            ModelField::job, ModelField::mounts};
     for (size_t i = 0; i < fields.size(); ++i) {
         ModelFields one(fields[i]);
         EXPECT_FALSE(one.empty());
