@@ -33,7 +33,9 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
       settings_(modelStore_, PathUtil::join(support_, "settings.json"), services_.notifier, services_.preferences,
                 services_.loginItem),
       drives_(modelStore_, services_, locator_, settings_, work_),
-      onboarding_(modelStore_, settings_, drives_, work_, services_.filePicker) {
+      onboarding_(modelStore_, settings_, drives_, work_, services_.filePicker),
+      checks_(modelStore_, services_, settings_, *this, work_),
+      startup_(modelStore_, services_, drives_, checks_, *this) {
     assertMainThread();
     modelStore_.edit({}, [&](ModelState& state) {
         state.home = std::move(environment.home);
@@ -73,11 +75,11 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
     connect(&settings_, &SettingsController::followUps, this, &AppModel::followSettings);
     connect(&drives_, &DriveController::connected, this, [this] {
         recoverInterrupted([this] {
-            check();
+            checks_.check();
         });
     });
-    connect(&drives_, &DriveController::accessGranted, this, [this] { scheduleCheck(rescheduleSoonSeconds); });
-    connect(&onboarding_, &OnboardingModel::finished, this, [this] { startChecking(); });
+    connect(&drives_, &DriveController::accessGranted, this, [this] { checks_.scheduleCheck(rescheduleSoonSeconds); });
+    connect(&onboarding_, &OnboardingModel::finished, this, [this] { checks_.startChecking(); });
 }
 
 void AppModel::followSettings(const SettingsFollowUps& followUps) {
@@ -90,10 +92,10 @@ void AppModel::followSettings(const SettingsFollowUps& followUps) {
     if (followUps.clearStall) modelStore_.set<ModelField::stall>(std::nullopt);
     switch (followUps.reschedule) {
         case CheckReschedule::soon:
-            scheduleCheck(rescheduleSoonSeconds);
+            checks_.scheduleCheck(rescheduleSoonSeconds);
             break;
         case CheckReschedule::regularInterval:
-            scheduleCheck();
+            checks_.scheduleCheck();
             break;
         case CheckReschedule::none:
             break;
@@ -150,15 +152,6 @@ AppModel::~AppModel() {
     // Work still running keeps its engine and journal (shared); what it hands back from
     // now on is dropped.
     relay_->close();
-    // The desktop services the running model hooked into may outlive it: they call into it
-    // no more, and every unmount goes ahead.
-    if (runningSlot() != this) return;
-    services_.notifier->onOpen = nullptr;
-    services_.watcher->onVolumesChanged = nullptr;
-    services_.watcher->onDiskChanged = nullptr;
-    services_.watcher->onWake = nullptr;
-    services_.ejectGuard->shouldRefuse = nullptr;
-    services_.ejectGuard->postNotice = nullptr;
 }
 
 QPointer<AppModel>& AppModel::runningSlot() {

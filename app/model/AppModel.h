@@ -13,12 +13,12 @@
 // only through performEngineOperation; everything else the model does runs on the main
 // thread, with its waits as injected timers.
 //
-// The settings and the drives have controllers of their own (settings(), drives()), which
-// the model wires to what follows from them. The rest is spread over AppModel*.cpp by
-// concern: the state and window requests (AppModel.cpp), start-up and refresh
-// (AppModelStartup.cpp), engine work and recovery (AppModelEngine.cpp), the automatic
-// check (AppModelCheck.cpp), runs and the preview (AppModelRuns.cpp), and restores and
-// caches (AppModelRestores.cpp).
+// The settings, the drives and the automatic check have controllers of their own
+// (settings(), drives(), checks()), which the model wires to what follows from them; engine
+// work runs as jobs (EngineJob). The rest is spread over AppModel*.cpp by concern: the
+// state and window requests (AppModel.cpp), start-up, refresh and pins
+// (AppModelStartup.cpp), engine work and recovery (AppModelEngine.cpp), runs and the
+// preview (AppModelRuns.cpp), and restores and caches (AppModelRestores.cpp).
 
 #include <QObject>
 #include <QPointer>
@@ -35,6 +35,7 @@
 #include "model/AppEnvironment.h"
 #include "model/AppServices.h"
 #include "model/BackgroundWork.h"
+#include "model/CheckController.h"
 #include "model/ChosenMove.h"
 #include "model/DriveController.h"
 #include "model/EngineJob.h"
@@ -49,19 +50,16 @@
 #include "model/ScanFindings.h"
 #include "model/SettingsController.h"
 #include "model/SpaceCalls.h"
+#include "model/StartupController.h"
 #include "scanning/PlanBuilder.h"
 
 namespace keldwick {
 
-class AppModel final : public QObject {
+class AppModel final : public QObject, private CheckController::Steps, private StartupController::Steps {
     Q_OBJECT
 
 public:
     using Done = std::function<void()>;
-
-    // Timings of the model's waits, in seconds.
-    static constexpr double firstCheckDelay = 10;      // after start-up recovery
-    static constexpr double afterWakeCheckDelay = 30;  // after the computer wakes
 
     // Builds the model: loads the settings, takes the single-instance lock, opens the
     // journal in the support folder (only with the lock: a second instance never touches
@@ -80,7 +78,7 @@ public:
     const std::string& home() const { return state_.home; }
     const std::string& support() const { return support_; }
     bool isSandboxed() const { return state_.isSandboxed; }
-    const std::shared_ptr<Journal>& journal() const { return journal_; }
+    const std::shared_ptr<Journal>& journal() const override { return journal_; }
     const std::shared_ptr<EngineOperations>& engine() const { return engine_; }
     // The operation that runs (a run, restores, recovery); none while idle, scanning or
     // clearing. Stopping it is cancel() on it.
@@ -92,6 +90,8 @@ public:
     SettingsController& settings() { return settings_; }
     // The chosen drive, the volumes around it and full disk access.
     DriveController& drives() { return drives_; }
+    // The automatic check and its timer.
+    CheckController& checks() { return checks_; }
     // The first-run guide's choices, kept for the program's life.
     OnboardingModel& onboarding() { return onboarding_; }
     bool holdsInstanceLock() const { return instanceLock_ != nullptr; }
@@ -100,7 +100,7 @@ public:
     bool isBusy() const;
 
     // ---- Windows ----
-    void requestWindow(AppWindow window);
+    void requestWindow(AppWindow window) override;
     // Opens the settings window, on `tab` when given, else on the tab it showed last.
     void showSettings(std::optional<SettingsTab> tab = std::nullopt);
     // The settings window's tab changed: it reopens on that tab.
@@ -110,8 +110,8 @@ public:
     void setFilesTab(FilesTab tab);
 
     // ---- Start-up, refresh, drive events ----
-    // Once: takes the lock or refuses a second instance, wires the desktop services,
-    // refreshes, watches the drive's wake state, asks for onboarding when setup is not
+    // Once: refuses a second instance, or hooks up the desktop services, reads the first
+    // status, watches the drive's wake state, asks for onboarding when setup is not
     // complete, then runs start-up recovery and schedules the first check 10 s later.
     void start();
     // Reloads free space, full disk access, the drive, records, other drives, pins and
@@ -121,18 +121,14 @@ public:
     // `done` is called once a refresh started at or after this call has applied, never if
     // the model is gone by then. A journal that can't be read keeps the records and pins
     // shown before and is reported in journalProblem until a read succeeds.
-    void refresh(Done done = {});
+    void refresh(Done done = {}) override;
     // A new engine for the chosen drive with `rules` (the scan rules when none).
     std::shared_ptr<EngineOperations> makeEngine(std::optional<RuleList> rules = std::nullopt);
     // Original paths of items brought back within the minimum age, in journal order.
     std::vector<std::string> recentlyRestoredPaths();
-    // (Re)arms the one pending check: after `seconds`, or the regular interval.
-    void scheduleCheck(std::optional<double> seconds = std::nullopt);
-    // After a check: the regular interval, unless a sooner check was asked for meanwhile.
-    void scheduleCheckAfterCheck();
     // True (and the running operation is stopped) when the drive must stay mounted.
-    bool shouldRefuseEject(const std::string& path);
-    void openTarget(NoticeTarget target);
+    bool shouldRefuseEject(const std::string& path) override;
+    void openTarget(NoticeTarget target) override;
 
     // ---- Scans ----
     RuleList scanRules() const;
@@ -156,16 +152,9 @@ public:
                                 WorkPriority priority = WorkPriority::user);
 
     // Settles moves and restores cut short and tells the user what was finished.
-    void recoverInterrupted(Done done = {});
+    void recoverInterrupted(Done done = {}) override;
 
-    // ---- The automatic check ----
-    void check(Done done = {});
-    // Recovery, a first check, then the periodic check.
-    void startChecking(Done done = {});
-    // Scans for an automatic run: none without a drive, while a stall less than an hour
-    // old holds scans back, or when nothing could be planned (a stall, noticed at most once
-    // a day for each kind).
-    void findings(int64_t bytesNeeded, std::function<void(std::optional<ScanFindings>)> done);
+    // ---- Pins ----
     // Keeps items on the computer from now on, each pinned with its folder resolved; the
     // engine gets the new rules and the stall is forgotten.
     void pin(const std::vector<std::string>& paths);
@@ -176,7 +165,7 @@ public:
     // or, unless it only tests, while the journal is unusable; then the result line, the
     // memory of failed items, the stall of automatic runs and one notice.
     void runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std::shared_ptr<EngineOperations> engine,
-                 std::function<void(std::optional<RunSummary>)> done = {});
+                 std::function<void(std::optional<RunSummary>)> done = {}) override;
     // After an automatic run: an open preview that waits for nothing scans again.
     void refreshPreview();
     // The preview the preview window shows; none when closed. Opening one replaces it.
@@ -184,7 +173,7 @@ public:
     // Makes the one preview: its goal and scope by kind, then the given findings or a scan.
     // Without a drive only the window is asked for.
     void openPreview(PreviewKind kind, std::optional<int64_t> goal, std::optional<ScanFindings> findings,
-                     bool showWindow);
+                     bool showWindow) override;
     // Runs the preview's plan. Approving and dropping the preview happen at once, before
     // the window closes, so a first automatic run approved is never taken for a decline.
     void approvePreview(std::shared_ptr<PreviewModel> preview, Done done = {});
@@ -215,10 +204,10 @@ public:
 
     // ---- Caches and system data (measured and cleared on a background thread) ----
     void cacheLocations(std::function<void(std::vector<CacheLocation>)> done,
-                        WorkPriority priority = WorkPriority::user);
+                        WorkPriority priority = WorkPriority::user) override;
     // Shows "clearing" when nothing else runs; then refreshes and logs what was freed.
     void clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done = {},
-                     WorkPriority priority = WorkPriority::user);
+                     WorkPriority priority = WorkPriority::user) override;
     void movableSystemData(std::function<void(std::vector<MovableData>)> done);
 
 private:
@@ -227,11 +216,11 @@ private:
     // Shows the job's activity and progress while it runs, and starts it.
     void beginJob(EngineJob* job);
     Date now() const { return services_.clock->now(); }
-    void post(const Notice& notice);
+    void post(const Notice& notice) override;
     // After `job`'s result: refreshes, returns to idle, lets the job go, then `then`.
     void settleEngineOperation(EngineJob* job, Done then);
     // refresh() read on the calling thread: start-up shows its first status complete.
-    void refreshNow();
+    void refreshNow() override;
     RefreshSources refreshSources() const;
     void applyRefresh(uint64_t serial, RefreshReading reading);
     // What a settings write calls for beyond the settings.
@@ -240,16 +229,14 @@ private:
     void holdDriveFor(Activity activity);
     // The journal's pins into the state; none when they can't be read.
     void loadPins();
-    void clearCachesWhenLow(Done next);
-    void decideAndAct(Done finish);
     void applyRunOutcome(const RunOutcome& outcome);
     void setPreview(std::shared_ptr<PreviewModel> preview);
     std::string reportChosenProblem(const ChosenProblem& problem);
     // The last run's line, the once-a-day notices and clearings are kept in the journal, so
     // a restart neither forgets the line nor repeats what was limited to once a day.
     void setLastRun(std::string text);
-    void setLastStallNotice(std::optional<StallNotice> notice);
-    void stampAutomaticCacheClear();
+    void setLastStallNotice(std::optional<StallNotice> notice) override;
+    void stampAutomaticCacheClear() override;
     void loadMarks();
     void saveMark(const std::string& name, const JournalMark& mark);
 
@@ -262,18 +249,16 @@ private:
     std::shared_ptr<Journal> journal_;
     std::shared_ptr<EngineOperations> engine_;
     QPointer<EngineJob> job_;
-    std::unique_ptr<Timer> checkTask_;
-    bool checkPending_ = false;  // checkTask_ has yet to fire
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
-    // Set when a check is asked for during one: one more runs after it, then calls these.
-    std::optional<std::vector<Done>> nextCheckWaiters_;
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
     std::shared_ptr<MainThreadRelay> relay_;
     BackgroundWork work_;
     SettingsController settings_;
     DriveController drives_;
     OnboardingModel onboarding_;
+    CheckController checks_;
+    StartupController startup_;
     std::shared_ptr<PreviewModel> preview_;
 };
 

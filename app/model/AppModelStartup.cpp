@@ -1,6 +1,6 @@
-// Start-up, refresh, the engine for the current drive and rules, and the check's timer.
+// Start, refresh, the engine for the current drive and rules, and the pins that feed
+// the scan rules.
 
-#include <QLoggingCategory>
 #include <memory>
 
 #include "foundation/PathUtil.h"
@@ -9,66 +9,14 @@
 #include "model/AutomaticCheck.h"
 #include "model/FreedMemory.h"
 
-Q_LOGGING_CATEGORY(keldwickStartupLog, "com.orvandel.Keldwick.startup")
-
 namespace keldwick {
 
 void AppModel::start() {
     assertMainThread();
     if (state_.started) return;
-    modelStore_.set<ModelField::started>(true);
-
-    if (!instanceLock_) {
-        services_.alerts->present("Keldwick is already running", "Look for its icon in the system tray.");
-        if (services_.terminate) services_.terminate();
-        return;
-    }
-    runningSlot() = this;
-
-    auto& notifier = *services_.notifier;
-    notifier.isEnabled = state_.settings.notificationsEnabled;
-    notifier.onOpen = [this](NoticeTarget target) {
-        openTarget(target);
-    };
-
-    auto& watcher = *services_.watcher;
-    watcher.onVolumesChanged = [this] {
-        drives_.volumesChanged();
-    };
-    watcher.onDiskChanged = [this](const std::string& bsdName, const std::optional<DiskVolume>& volume) {
-        drives_.diskChanged(bsdName, volume);
-    };
-    watcher.onWake = [this] {
-        scheduleCheck(afterWakeCheckDelay);
-    };
-    watcher.start();
-
-    auto& guard = *services_.ejectGuard;
-    guard.shouldRefuse = [this](const std::string& path) { return shouldRefuseEject(path); };
-    guard.postNotice = [this](const std::string& text) {
-        post(Notice{"", text, NoticeTarget::menu, std::nullopt});
-    };
-    guard.start();
-
-    if (state_.settingsSetAside) {
-        const MenuStatus setAside = settingsSetAsideStatus();
-        post(Notice{setAside.headline, setAside.detail.value_or(""), NoticeTarget::menu, std::nullopt});
-    }
-    refreshNow();
-    drives_.watchDriveWake();
-    if (!state_.settings.onboardingComplete) requestWindow(AppWindow::onboarding);
-
-    recoverInterrupted([this] {
-        scheduleCheck(firstCheckDelay);
-        // Start-up work ends with the check that follows recovery; said once, so that one
-        // watching the program (its benchmark) knows it is at rest from then on.
-        auto once = std::make_shared<QMetaObject::Connection>();
-        *once = connect(&modelStore_, &ModelStore::changed, this, [this, once](ModelFields fields) {
-            if (!fields.has(ModelField::isChecking) || state_.isChecking) return;
-            disconnect(*once);
-            qCInfo(keldwickStartupLog) << "Start-up recovery and the first check are done";
-        });
-    });
+    // Reachable from outside (the file-manager entry, quitting) before anything can call in.
+    if (instanceLock_) runningSlot() = this;
+    startup_.start(instanceLock_ != nullptr);
 }
 
 void AppModel::refresh(Done done) {
@@ -170,27 +118,33 @@ PlanBuilder AppModel::planBuilder(const std::vector<std::string>& folders, const
     return keldwick::planBuilder(state_, folders, profile);
 }
 
-void AppModel::scheduleCheck(std::optional<double> seconds) {
+void AppModel::pin(const std::vector<std::string>& paths) {
     assertMainThread();
-    checkTask_.reset();
-    const double interval = seconds ? *seconds : state_.settings.checkIntervalMinutes * 60.0;
-    modelStore_.set<ModelField::nextCheck>(std::optional<Date>(now().adding(interval)));
-    checkPending_ = true;
-    checkTask_ = services_.timers->after(interval, [this] {
-        checkPending_ = false;
-        check([this] {
-            scheduleCheckAfterCheck();
-        });
-    });
+    for (const auto& path : paths) {
+        try {
+            journal_->pin(pinForm(path));
+        } catch (const std::exception&) {
+            // The next path is still pinned; this one shows as not pinned in the list.
+        }
+    }
+    reloadPins();
 }
 
-void AppModel::scheduleCheckAfterCheck() {
+void AppModel::loadPins() {
+    std::vector<std::string> pins;
+    try {
+        pins = journal_->pins();
+    } catch (const std::exception&) {
+        pins.clear();
+    }
+    modelStore_.set<ModelField::pins>(std::move(pins));
+}
+
+void AppModel::reloadPins() {
     assertMainThread();
-    // A level changed or a wake while the check ran asked for one soon: the check that ends
-    // here may have decided on what came before, so that one stays.
-    const double interval = state_.settings.checkIntervalMinutes * 60.0;
-    if (checkPending_ && state_.nextCheck && state_.nextCheck->timeIntervalSince(now()) < interval) return;
-    scheduleCheck();
+    loadPins();
+    setEngine(makeEngine());
+    modelStore_.set<ModelField::stall>(std::nullopt);
 }
 
 }  // namespace keldwick

@@ -103,10 +103,10 @@ TEST_F(AppModelTest, AChecksAskedForDuringACheckRunOnceMoreAfterIt) {
     const int before = world.executor->userRuns;
     auto checks = [&] { return std::to_string(world.executor->userRuns - before); };
     std::vector<std::string> heard;
-    model->check([&] { heard.push_back("first, after " + checks()); });
+    model->checks().check([&] { heard.push_back("first, after " + checks()); });
     ASSERT_TRUE(model->state().isChecking);
-    model->check([&] { heard.push_back("second, after " + checks()); });
-    model->check([&] { heard.push_back("third, after " + checks()); });
+    model->checks().check([&] { heard.push_back("second, after " + checks()); });
+    model->checks().check([&] { heard.push_back("third, after " + checks()); });
     ASSERT_TRUE(pumpUntil([&] { return heard.size() == 3 && !model->state().isChecking; }));
     EXPECT_EQ(heard, (std::vector<std::string>{"first, after 1", "second, after 2", "third, after 2"}));
     EXPECT_EQ(checks(), "2");
@@ -121,9 +121,9 @@ TEST_F(AppModelTest, ASoonerCheckAskedForDuringACheckStaysDue) {
     world.watcher->onWake();
     ASSERT_TRUE(pumpUntil([&] { return !model->state().isChecking; }));
     ASSERT_TRUE(model->state().nextCheck);
-    EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()), AppModel::afterWakeCheckDelay);
+    EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()), CheckController::afterWakeCheckDelay);
     const int before = world.executor->userRuns;
-    world.timers->advance(AppModel::afterWakeCheckDelay);
+    world.timers->advance(CheckController::afterWakeCheckDelay);
     ASSERT_TRUE(pumpUntil([&] { return !model->state().isChecking && world.executor->userRuns > before; }));
     // Then the regular interval again.
     EXPECT_EQ(model->state().nextCheck->timeIntervalSince(world.clock->now()),
@@ -155,6 +155,24 @@ TEST_F(AppModelTest, SecondInstanceIsRefusedAndNeverOpensTheJournal) {
     EXPECT_EQ(world.watcher->starts, watcherStarts);
     EXPECT_EQ(world.timers->pending(), 0u);
     EXPECT_NE(AppModel::running(), second.get());
+}
+
+TEST_F(AppModelTest, TheDesktopServicesCallIntoTheRunningModelOnlyWhileItLives) {
+    auto first = world.make();
+    first->start();
+    auto hooked = [&] {
+        return world.notices->onOpen && world.watcher->onVolumesChanged && world.watcher->onDiskChanged &&
+               world.watcher->onWake && world.ejectGuard->shouldRefuse && world.ejectGuard->postNotice;
+    };
+    ASSERT_TRUE(hooked());
+    // A refused second instance hooks nothing, so going it leaves the first one's hooks.
+    auto second = world.make();
+    second->start();
+    second.reset();
+    EXPECT_TRUE(hooked());
+    first.reset();
+    EXPECT_FALSE(world.notices->onOpen || world.watcher->onVolumesChanged || world.watcher->onDiskChanged ||
+                 world.watcher->onWake || world.ejectGuard->shouldRefuse || world.ejectGuard->postNotice);
 }
 
 TEST_F(AppModelTest, JournalThatCannotOpenFallsBackToMemoryAndSaysWhy) {
