@@ -1,11 +1,10 @@
 #include "desktop/UpdateController.h"
 
 #include "desktop/EdSignature.h"
+#include "model/BackgroundExecutor.h"
 #include "model/MainThread.h"
 
 #include <QDesktopServices>
-#include <QFutureWatcher>
-#include <QtConcurrent>
 #include <QGuiApplication>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -43,7 +42,8 @@ UpdateController::UpdateController(QUrl feed, QString publicKey, QString current
       publicKey_(std::move(publicKey)),
       currentVersion_(std::move(currentVersion)),
       delegate_(delegate),
-      store_(store) {
+      store_(store),
+      work_(ThreadPoolExecutor::shared(), std::make_shared<MainThreadRelay>(this)) {
     assertMainThread();
     if (store_ != nullptr) {
         automaticChecks_ = store_->value(automaticKey, true).toBool();
@@ -54,6 +54,11 @@ UpdateController::UpdateController(QUrl feed, QString publicKey, QString current
         checkForUpdatesInBackground();
         timer_.start(checkIntervalMs);
     });
+}
+
+UpdateController::~UpdateController() {
+    // An install still running ends on its own; its result is dropped.
+    work_.relay()->close();
 }
 
 void UpdateController::startUpdater() {
@@ -247,25 +252,17 @@ void UpdateController::startInstall(const AppcastItem& update, const QByteArray&
     }
     installing_ = true;
     setCanCheck(false);
-    auto* watcher = new QFutureWatcher<std::pair<QString, QString>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, update] {
-        watcher->deleteLater();
-        const auto [program, problem] = watcher->result();
-        installing_ = false;
-        setCanCheck(started_ && !checking_);
-        if (problem.isEmpty()) {
-            emit updateInstalled(update, program);
-        } else {
-            emit installFailed(problem);
-        }
-    });
-    watcher->setFuture(QtConcurrent::run([install = installer_, update, archive]() -> std::pair<QString, QString> {
-        try {
-            return {QString::fromStdString(install(update, archive)), QString()};
-        } catch (const std::exception& e) {
-            return {QString(), QString::fromStdString(e.what())};
-        }
-    }));
+    work_.run<std::string>(
+        WorkPriority::user, [install = installer_, update, archive] { return install(update, archive); },
+        [this, update](EngineOutcome<std::string> outcome) {
+            installing_ = false;
+            setCanCheck(started_ && !checking_);
+            if (outcome.succeeded()) {
+                emit updateInstalled(update, QString::fromStdString(*outcome.value));
+            } else {
+                emit installFailed(QString::fromStdString(outcome.errorText()));
+            }
+        });
 }
 
 void UpdateController::dismissUpdate() {

@@ -13,6 +13,7 @@
 // `checkFailed` and a clear message.
 
 #include "desktop/Appcast.h"
+#include "model/BackgroundWork.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -51,6 +52,7 @@ public:
     // (in memory when none). Main thread only.
     UpdateController(QUrl feed, QString publicKey, QString currentVersion, UpdateUserDriverDelegate* delegate,
                      QSettings* store = nullptr, QObject* parent = nullptr);
+    ~UpdateController() override;
 
     // Allows checks and starts the schedule of automatic ones (daily, the first a minute
     // after the start).
@@ -141,6 +143,7 @@ private:
     std::optional<AppcastItem> found_;
     QNetworkAccessManager network_;
     QTimer timer_;
+    BackgroundWork work_;  // the install; its result comes back through the relay
 };
 
 }  // namespace keldwick

@@ -1,14 +1,13 @@
 #include "files/DriveContentsView.h"
 
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QTableView>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 #include <exception>
 
 #include "files/DriveBrowsing.h"
@@ -23,16 +22,8 @@
 #include "ui/TableFit.h"
 
 namespace keldwick {
-namespace {
-
-struct Listing {
-    std::vector<DriveItem> items;
-    std::optional<std::string> failure;
-};
-
-}  // namespace
-
-DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget(parent), host_(host) {
+DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent)
+    : QWidget(parent), host_(host), relay_(std::make_shared<MainThreadRelay>(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -49,6 +40,11 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent) : QWidget
     });
     root_ = host_.state().driveRoot;
     load();
+}
+
+DriveContentsView::~DriveContentsView() {
+    // A listing still running ends on its own; its result is dropped.
+    relay_->close();
 }
 
 // The folder's path, the note, its entries and their count.
@@ -188,24 +184,22 @@ void DriveContentsView::load() {
     isLoading_ = true;
     failure_.reset();
     render();
-    // The worker reaches the host only through this copy of the call; the watcher, a child
-    // of the view, drops the result when the view is gone.
-    auto* watcher = new QFutureWatcher<Listing>(this);
-    connect(watcher, &QFutureWatcher<Listing>::finished, this, [this, watcher, generation] {
-        Listing listing = watcher->result();
-        watcher->deleteLater();
-        apply(generation, std::move(listing.items), std::move(listing.failure));
-    });
+    // The worker reaches the host only through this copy of the pointer, and the view only
+    // through the relay. Qt's shared pool, not the model's: listings of a drive slow to
+    // answer must not hold up the model's own work.
     const FilesHost* host = &host_;
-    watcher->setFuture(QtConcurrent::run([host, folder = shownFolder()] {
-        Listing listing;
+    QThreadPool::globalInstance()->start([host, relay = relay_, folder = shownFolder(), generation, this] {
+        std::vector<DriveItem> items;
+        std::optional<std::string> failure;
         try {
-            listing.items = host->listFolder(folder);
+            items = host->listFolder(folder);
         } catch (const std::exception& error) {
-            listing.failure = error.what();
+            failure = error.what();
         }
-        return listing;
-    }));
+        relay->post([this, generation, items = std::move(items), failure = std::move(failure)]() mutable {
+            apply(generation, std::move(items), std::move(failure));
+        });
+    });
 }
 
 void DriveContentsView::apply(uint64_t generation, std::vector<DriveItem> items, std::optional<std::string> failure) {

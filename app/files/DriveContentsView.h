@@ -7,12 +7,14 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "drives/DriveBrowser.h"
+#include "model/MainThreadRelay.h"
 
 class QHBoxLayout;
 class QLabel;
@@ -30,6 +32,7 @@ class DriveContentsView final : public QWidget {
 
 public:
     explicit DriveContentsView(FilesHost& host, QWidget* parent = nullptr);
+    ~DriveContentsView() override;
 
     // None: the drive's top level.
     const std::optional<std::string>& folder() const { return folder_; }
@@ -84,6 +87,7 @@ private:
     std::string search_;
     uint64_t generation_ = 0;
     std::string shownDriveName_;
+    std::shared_ptr<MainThreadRelay> relay_;
 
     QWidget* unplugged_;
     QWidget* browser_;
