@@ -18,7 +18,10 @@
 namespace keldwick {
 
 DriveWatcher::DriveWatcher(Options options, QObject* parent)
-    : QObject(parent), options_(std::move(options)), wake_(options_.wake) {
+    : QObject(parent),
+      options_(std::move(options)),
+      wake_(options_.wake),
+      relay_(std::make_shared<MainThreadRelay>(this)) {
     settle_.setSingleShot(true);
     settle_.setInterval(options_.settleMilliseconds);
     connect(&settle_, &QTimer::timeout, this, [this] { probe({}); });
@@ -29,7 +32,8 @@ DriveWatcher::DriveWatcher(Options options, QObject* parent)
 }
 
 DriveWatcher::~DriveWatcher() {
-    // A probe still running reports into this object.
+    // A probe still running reports nowhere; its thread ends with this object.
+    relay_->close();
     worker_.waitForDone();
     mountTableFd_.reset();
 }
@@ -109,10 +113,9 @@ void DriveWatcher::readUevents() {
 }
 
 void DriveWatcher::probe(Request request) {
-    worker_.start([this, roots = options_.roots, request = std::move(request)] {
+    worker_.start([this, relay = relay_, roots = options_.roots, request = std::move(request)] {
         Snapshot snapshot = take(roots, request);
-        QMetaObject::invokeMethod(
-            this, [this, snapshot = std::move(snapshot)] { apply(snapshot); }, Qt::QueuedConnection);
+        relay->post([this, snapshot = std::move(snapshot)] { apply(snapshot); });
     });
 }
 

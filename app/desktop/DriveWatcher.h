@@ -24,6 +24,7 @@
 #include "desktop/UeventSource.h"
 #include "desktop/WakeWatch.h"
 #include "drives/DiskList.h"
+#include "model/MainThreadRelay.h"
 #include "model/ModelPorts.h"
 #include "platform/BlockDevices.h"
 #include "platform/FileIO.h"
@@ -106,6 +107,8 @@ private:
     std::vector<platform::MountEntry> visibleMounts_;
     std::map<std::string, std::string> mountPoints_;
 
+    // Hands each probe's snapshot back, in the order the probes end.
+    std::shared_ptr<MainThreadRelay> relay_;
     // One thread, so probes finish in the order they were asked for.
     QThreadPool worker_;
 };

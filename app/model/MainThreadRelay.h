@@ -1,7 +1,11 @@
 #pragma once
-// Hands results from worker threads to an object on the main thread. A worker holds the
-// relay (shared), never the object: once the object closes the relay on its way out,
-// every later hand-over is dropped, and queued ones die with the object.
+// The program's one way back to the main thread: whatever runs on another thread (the
+// model's work, a listing of the drive, an update's install, a probe of a disk) hands its
+// result to its owner through a relay, never by queuing a call to the owner or the
+// application itself. The owner keeps its relay (shared with its workers) and closes it
+// in its destructor; a worker holds the relay, never the object, so once the relay is
+// closed every later hand-over is dropped, and queued ones die with the object.
+// BackgroundWork pairs a relay with an executor where the owner has one at hand.
 
 #include <QObject>
 #include <functional>

@@ -1,7 +1,5 @@
 #include "model/PreviewModel.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QThreadPool>
 
 #include <utility>
@@ -57,7 +55,16 @@ bool isCovered(const Candidate& candidate, const std::set<std::string>& planned,
 }  // namespace
 
 PreviewModel::PreviewModel(Kind kind, int64_t goalBytes, bool dryRun, QObject* parent)
-    : QObject(parent), kind_(kind), goalBytes_(goalBytes), dryRun_(dryRun) {}
+    : QObject(parent),
+      kind_(kind),
+      goalBytes_(goalBytes),
+      dryRun_(dryRun),
+      relay_(std::make_shared<MainThreadRelay>(this)) {}
+
+PreviewModel::~PreviewModel() {
+    // A scan still running ends on its own; its result is dropped.
+    relay_->close();
+}
 
 void PreviewModel::setKeepAsking(bool keepAsking) {
     if (keepAsking_ == keepAsking) return;
@@ -72,17 +79,10 @@ void PreviewModel::scan(PlanBuilder builder, std::string driveRoot, const Backgr
         isScanning_ = true;
         emit isScanningChanged();
     }
-    // Only the main thread reads or clears the guard; the worker merely carries it back.
-    QPointer<PreviewModel> self(this);
-    auto work = [self, builder = std::move(builder), driveRoot = std::move(driveRoot)]() mutable {
+    auto work = [this, relay = relay_, builder = std::move(builder), driveRoot = std::move(driveRoot)]() mutable {
         ScanReport report = builder.build(0, driveRoot).report;
         const int64_t room = builder.driveRoom(driveRoot);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self = std::move(self), report = std::move(report), room]() mutable {
-                if (self) self->apply(std::move(report), room);
-            },
-            Qt::QueuedConnection);
+        relay->post([this, report = std::move(report), room]() mutable { apply(std::move(report), room); });
     };
     if (start) {
         start(std::move(work));
