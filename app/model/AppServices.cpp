@@ -2,7 +2,6 @@
 
 #include "drives/DriveHardware.h"
 #include "foundation/FullDiskAccess.h"
-#include "foundation/Log.h"
 #include "foundation/VolumeSpace.h"
 #include "model/OtherDrives.h"
 
@@ -20,8 +19,6 @@ SystemFacts SystemFacts::live() {
     return facts;
 }
 
-AppServices::AppServices() {
-    logDrive = [](const std::string& message) { Log::info("drive", message); };
-}
+AppServices::AppServices() = default;
 
 }  // namespace keldwick

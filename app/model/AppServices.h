@@ -57,8 +57,6 @@ struct AppServices {
     std::function<void()> terminate = [] { QCoreApplication::quit(); };
     // Opens an address with the desktop; false when nothing opened it.
     std::function<bool(const std::string& url)> openURL = [](const std::string&) { return false; };
-    // The drive log ("drive" category of the system log).
-    std::function<void(const std::string& message)> logDrive;
     SystemFacts facts = SystemFacts::live();
     // Listing and measuring drive options.
     DriveOption::System driveSystem = DriveOption::System::live();

@@ -10,6 +10,7 @@
 #include "foundation/FullDiskAccess.h"
 #include "foundation/PathUtil.h"
 #include "model/DisplayTexts.h"
+#include "model/DriveLog.h"
 #include "model/MainThread.h"
 #include "model/Notice.h"
 #include "model/OtherDrives.h"
@@ -17,6 +18,12 @@
 #include "model/StatusTexts.h"
 
 namespace keldwick {
+
+namespace {
+
+void logDrive(const std::string& message) { qCInfo(keldwickDriveLog).noquote() << QString::fromStdString(message); }
+
+}  // namespace
 
 DriveController::DriveController(ModelStore& store, const AppServices& services, std::shared_ptr<DriveLocating> locator,
                                  SettingsController& settings, BackgroundWork work, QObject* parent)
@@ -28,10 +35,6 @@ DriveController::DriveController(ModelStore& store, const AppServices& services,
       work_(std::move(work)) {}
 
 DriveController::~DriveController() = default;
-
-void DriveController::logDrive(const std::string& message) const {
-    if (services_.logDrive) services_.logDrive(message);
-}
 
 void DriveController::post(const Notice& notice) {
     if (!services_.notifier->isEnabled) return;

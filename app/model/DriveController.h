@@ -84,7 +84,6 @@ signals:
 
 private:
     Date now() const { return services_.clock->now(); }
-    void logDrive(const std::string& message) const;
     void post(const Notice& notice);
     void pollDriveWake(std::string bsdName);
     void mountWatchMarked();

@@ -5,8 +5,10 @@
 
 #include <QSignalSpy>
 
+#include "model/DriveLog.h"
 #include "model/ModelFakes.h"
 #include "scanning/SettingsStore.h"
+#include "support/CapturedLog.h"
 
 namespace keldwick::test {
 namespace {
@@ -39,8 +41,9 @@ TEST_F(AppModelDriveTest, MountWatchMarksMountingAfterTheGraceThenStuckOrMounted
         {30, std::nullopt, {"Drive plugged in; the system is mounting it", "Drive mounted after 28 s", "Drive connected"}},
         {1, std::nullopt, {"Drive connected"}},  // mounted within the grace: never reported
     };
+    CapturedLog driveLog(keldwickDriveLog());
     for (const auto& c : cases) {
-        world.driveLog->clear();
+        driveLog.clear();
         world.clock->set(Date{t0});
         auto model = world.make();
         ASSERT_TRUE(refreshed(*model));
@@ -56,7 +59,7 @@ TEST_F(AppModelDriveTest, MountWatchMarksMountingAfterTheGraceThenStuckOrMounted
         }
         world.timers->advance(200 - c.mountedAfter.value_or(0));
         EXPECT_EQ(model->state().driveMounting, c.expected);
-        EXPECT_EQ(*world.driveLog, c.log);
+        EXPECT_EQ(driveLog.lines(), c.log);
         world.locator->set(world.drive.id, std::nullopt);
     }
 }
@@ -64,6 +67,7 @@ TEST_F(AppModelDriveTest, MountWatchMarksMountingAfterTheGraceThenStuckOrMounted
 TEST(AppModelUnplugTest, UnpluggingPostsDriveOfflineOnlyWithItemsOnIt) {
     for (int items : {0, 1, 3}) {
         ModelWorld world;
+        CapturedLog driveLog(keldwickDriveLog());
         world.writeReadySettings();
         world.locator->set(world.drive.id, world.driveRoot);
         auto model = world.make();
@@ -75,7 +79,7 @@ TEST(AppModelUnplugTest, UnpluggingPostsDriveOfflineOnlyWithItemsOnIt) {
         world.locator->set(world.drive.id, std::nullopt);
         model->drives().volumesChanged();
         model->drives().volumesChanged();  // still gone: nothing more
-        EXPECT_EQ(*world.driveLog, std::vector<std::string>{"Drive disconnected"});
+        EXPECT_EQ(driveLog.lines(), std::vector<std::string>{"Drive disconnected"});
         if (items == 0) {
             EXPECT_TRUE(world.notices->posted.empty());
             continue;
@@ -91,6 +95,7 @@ TEST(AppModelUnplugTest, UnpluggingPostsDriveOfflineOnlyWithItemsOnIt) {
 }
 
 TEST_F(AppModelDriveTest, PluggingInRecoversThenChecks) {
+    CapturedLog driveLog(keldwickDriveLog());
     auto model = started();
     const int recoveries = world.engines->last()->recoverCalls;
     world.locator->set(world.drive.id, world.driveRoot);
@@ -100,7 +105,8 @@ TEST_F(AppModelDriveTest, PluggingInRecoversThenChecks) {
     int total = 0;
     for (auto& engine : world.engines->built) total += engine->recoverCalls;
     EXPECT_EQ(total, recoveries + 1);
-    EXPECT_EQ(world.driveLog->back(), "Drive connected");
+    ASSERT_FALSE(driveLog.lines().empty());
+    EXPECT_EQ(driveLog.lines().back(), "Drive connected");
 }
 
 TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {

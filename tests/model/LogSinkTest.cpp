@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "model/DriveLog.h"
 #include "model/LogSink.h"
+#include "support/CapturedLog.h"
 
 namespace keldwick {
 namespace {
@@ -45,6 +48,29 @@ TEST(LogSinkTest, ThePreviousHandlerStillGetsEveryMessage) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], std::make_pair(QtWarningMsg, QStringLiteral("keldwick: a warning")));
     EXPECT_EQ(seen[1], std::make_pair(QtInfoMsg, QStringLiteral("an info")));
+}
+
+// The tests' capture of one category keeps its messages, passes the rest on, also from
+// other threads, and puts the handler it replaced back.
+TEST(LogSinkTest, ACapturedCategoryIsKeptAndEverythingElsePassedOn) {
+    static std::vector<QString> passedOn;
+    passedOn.clear();
+    const QtMessageHandler record = [](QtMsgType, const QMessageLogContext&, const QString& message) {
+        passedOn.push_back(message);
+    };
+    const QtMessageHandler before = qInstallMessageHandler(record);
+    {
+        test::CapturedLog drive(keldwickDriveLog());
+        qCInfo(keldwickDriveLog).noquote() << QStringLiteral("Drive connected");
+        qWarning("a warning of the program");
+        std::thread([] { qCInfo(keldwickDriveLog, "from a worker"); }).join();
+        EXPECT_EQ(drive.lines(), (std::vector<std::string>{"Drive connected", "from a worker"}));
+        drive.clear();
+        EXPECT_TRUE(drive.lines().empty());
+    }
+    qCInfo(keldwickDriveLog, "after the capture");
+    EXPECT_EQ(qInstallMessageHandler(before), record);
+    EXPECT_EQ(passedOn, (std::vector<QString>{"a warning of the program", "after the capture"}));
 }
 
 }  // namespace

@@ -200,7 +200,6 @@ AppServices ModelWorld::services() {
     s.loginItem = loginItem;
     s.preferences = preferences;
     s.terminate = [this] { ++terminations; };
-    s.logDrive = [log = driveLog](const std::string& message) { log->push_back(message); };
     s.facts.availableBytes = [this](const std::string&) { return freeBytes; };
     s.facts.totalBytes = [this](const std::string&) { return totalBytes; };
     s.facts.fullDiskAccess = [this](const std::string&) {

@@ -241,7 +241,6 @@ struct ModelWorld {
     std::shared_ptr<ScriptedPicker> picker = std::make_shared<ScriptedPicker>();
     std::shared_ptr<RecordingLoginItem> loginItem = std::make_shared<RecordingLoginItem>();
     std::shared_ptr<MemoryPreferences> preferences = std::make_shared<MemoryPreferences>();
-    std::shared_ptr<std::vector<std::string>> driveLog = std::make_shared<std::vector<std::string>>();
     int terminations = 0;
     bool fullDiskAccess = true;
     int fullDiskAccessProbes = 0;
