@@ -320,7 +320,7 @@ void runOfFiles(const World& world, long files, long records, size_t bytes, cons
     QElapsedTimer wall;
     wall.start();
     meter.start(true);
-    model->performEngineOperation<RunSummary>(
+    model->operations().perform<RunSummary>(
         Activity::moving, nullptr,
         [&plan](EngineOperations& engine, const EngineOperations::Cancel& cancel,
                 const EngineOperations::Progress& progress) { return engine.run(plan, false, cancel, progress); },
@@ -414,7 +414,7 @@ void scanOfEntries(long entries, long records) {
     wall.start();
     meter.start();
     // The automatic check's scan: the journal's failures are read, then the folders walked.
-    model->findings(INT64_MAX, [&](std::optional<ScanFindings> findings) {
+    model->checks().findings(INT64_MAX, [&](std::optional<ScanFindings> findings) {
         found = std::move(findings);
         finished = true;
     });

@@ -27,15 +27,15 @@ void AppModelFilesHost::clearFilesProblem() { model_.clearFilesProblem(); }
 
 void AppModelFilesHost::setFilesTab(FilesTab tab) { model_.setFilesTab(tab); }
 
-void AppModelFilesHost::restoreRecords(const std::vector<int64_t>& ids) { model_.restoreRecord(ids); }
+void AppModelFilesHost::restoreRecords(const std::vector<int64_t>& ids) { model_.operations().restoreRecord(ids); }
 
-void AppModelFilesHost::restoreCopy(int64_t id) { model_.restoreCopy(id); }
+void AppModelFilesHost::restoreCopy(int64_t id) { model_.operations().restoreCopy(id); }
 
-void AppModelFilesHost::keepOnMac(const std::vector<OffloadRecord>& records) { model_.keepOnMac(records); }
+void AppModelFilesHost::keepOnMac(const std::vector<OffloadRecord>& records) { model_.operations().keepOnMac(records); }
 
-void AppModelFilesHost::restoreAll() { model_.restoreAll(); }
+void AppModelFilesHost::restoreAll() { model_.operations().restoreAll(); }
 
-void AppModelFilesHost::deleteDriveCopy(const OffloadRecord& record) { model_.deleteDriveCopy({record.id}); }
+void AppModelFilesHost::deleteDriveCopy(const OffloadRecord& record) { model_.operations().deleteDriveCopy({record.id}); }
 
 void AppModelFilesHost::moveToDrive(const std::vector<std::string>& paths) { model_.moveToDrive(paths); }
 
@@ -44,7 +44,7 @@ void AppModelFilesHost::chooseFilesToMove() { model_.chooseFilesToMove(); }
 void AppModelFilesHost::openPreview() { model_.openPreview(PreviewKind::manual, std::nullopt, std::nullopt, true); }
 
 void AppModelFilesHost::cancel() {
-    if (auto* job = model_.currentJob()) job->cancel();
+    if (auto* job = model_.operations().currentJob()) job->cancel();
 }
 
 void AppModelFilesHost::open(const std::string& path) { files_.open(path); }

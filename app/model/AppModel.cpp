@@ -34,8 +34,9 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
                 services_.loginItem),
       drives_(modelStore_, services_, locator_, settings_, work_),
       onboarding_(modelStore_, settings_, drives_, work_, services_.filePicker),
-      checks_(modelStore_, services_, settings_, *this, work_),
-      startup_(modelStore_, services_, drives_, checks_, *this) {
+      operations_(modelStore_, services_, *this),
+      checks_(modelStore_, services_, settings_, operations_, *this, work_),
+      startup_(modelStore_, services_, drives_, operations_, checks_, *this) {
     assertMainThread();
     modelStore_.edit({}, [&](ModelState& state) {
         state.home = std::move(environment.home);
@@ -74,7 +75,7 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
 
     connect(&settings_, &SettingsController::followUps, this, &AppModel::followSettings);
     connect(&drives_, &DriveController::connected, this, [this] {
-        recoverInterrupted([this] {
+        operations_.recoverInterrupted([this] {
             checks_.check();
         });
     });
@@ -214,20 +215,8 @@ void AppModel::setEngine(std::shared_ptr<EngineOperations> engine) {
     modelStore_.announce(ModelField::engine);
 }
 
-void AppModel::beginJob(EngineJob* job) {
-    modelStore_.set<ModelField::activity>(job->activity());
-    modelStore_.set<ModelField::progress>(std::nullopt);
-    job_ = job;
-    modelStore_.announce(ModelField::job);
-    holdDriveFor(job->activity());
-    connect(job, &EngineJob::progress, this,
-            [this](const EngineProgress& report) { modelStore_.set<ModelField::progress>(report); });
-    job->start();
-}
-
 void AppModel::post(const Notice& notice) {
-    if (!services_.notifier->isEnabled) return;
-    services_.notifier->post(notice.postingIdentifier(), notice.title, notice.body, notice.target);
+    postNotice(*services_.notifier, notice);
 }
 
 }  // namespace keldwick

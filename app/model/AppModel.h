@@ -10,15 +10,15 @@
 //
 // Asynchronous operations take a continuation that is called on the main thread when
 // they end, and never if the model is gone by then. Engine work leaves the main thread
-// only through performEngineOperation; everything else the model does runs on the main
-// thread, with its waits as injected timers.
+// only as a job of operations(); everything else the model does runs on the main thread,
+// with its waits as injected timers.
 //
-// The settings, the drives and the automatic check have controllers of their own
-// (settings(), drives(), checks()), which the model wires to what follows from them; engine
-// work runs as jobs (EngineJob). The rest is spread over AppModel*.cpp by concern: the
-// state and window requests (AppModel.cpp), start-up, refresh and pins
-// (AppModelStartup.cpp), engine work and recovery (AppModelEngine.cpp), runs and the
-// preview (AppModelRuns.cpp), and restores and caches (AppModelRestores.cpp).
+// The settings, the drives, the operations on the engine, the automatic check and the start
+// have controllers of their own (settings(), drives(), operations(), checks(), and the
+// start's), which the model wires to what follows from them. The rest is spread over
+// AppModel*.cpp by concern: the state and window requests (AppModel.cpp), start, refresh
+// and pins (AppModelStartup.cpp), the preview and hand-picked moves (AppModelRuns.cpp),
+// and caches (AppModelCaches.cpp).
 
 #include <QObject>
 #include <QPointer>
@@ -38,11 +38,11 @@
 #include "model/CheckController.h"
 #include "model/ChosenMove.h"
 #include "model/DriveController.h"
-#include "model/EngineJob.h"
 #include "model/MainThread.h"
 #include "model/MainThreadRelay.h"
 #include "model/ModelState.h"
 #include "model/ModelStore.h"
+#include "model/OperationsController.h"
 #include "model/OnboardingModel.h"
 #include "model/PreviewModel.h"
 #include "model/RefreshReading.h"
@@ -55,7 +55,10 @@
 
 namespace keldwick {
 
-class AppModel final : public QObject, private CheckController::Steps, private StartupController::Steps {
+class AppModel final : public QObject,
+                       private OperationsController::Steps,
+                       private CheckController::Steps,
+                       private StartupController::Steps {
     Q_OBJECT
 
 public:
@@ -79,10 +82,7 @@ public:
     const std::string& support() const { return support_; }
     bool isSandboxed() const { return state_.isSandboxed; }
     const std::shared_ptr<Journal>& journal() const override { return journal_; }
-    const std::shared_ptr<EngineOperations>& engine() const { return engine_; }
-    // The operation that runs (a run, restores, recovery); none while idle, scanning or
-    // clearing. Stopping it is cancel() on it.
-    EngineJob* currentJob() const { return job_; }
+    const std::shared_ptr<EngineOperations>& engine() const override { return engine_; }
     AppServices& services() { return services_; }
     // Work off the main thread whose result comes back only while the model lives.
     const BackgroundWork& work() const { return work_; }
@@ -90,6 +90,8 @@ public:
     SettingsController& settings() { return settings_; }
     // The chosen drive, the volumes around it and full disk access.
     DriveController& drives() { return drives_; }
+    // Runs, restores, drive copies deleted and recovery, each a job.
+    OperationsController& operations() { return operations_; }
     // The automatic check and its timer.
     CheckController& checks() { return checks_; }
     // The first-run guide's choices, kept for the program's life.
@@ -126,8 +128,6 @@ public:
     std::shared_ptr<EngineOperations> makeEngine(std::optional<RuleList> rules = std::nullopt);
     // Original paths of items brought back within the minimum age, in journal order.
     std::vector<std::string> recentlyRestoredPaths();
-    // True (and the running operation is stopped) when the drive must stay mounted.
-    bool shouldRefuseEject(const std::string& path) override;
     void openTarget(NoticeTarget target) override;
 
     // ---- Scans ----
@@ -137,37 +137,15 @@ public:
     // simulators may move, and the home's standard folders as fixed folders.
     PlanBuilder planBuilder(const std::vector<std::string>& folders, const DriveProfile& profile) const;
 
-    // ---- Engine work ----
-    template <class T>
-    using EngineWork = std::function<T(EngineOperations& engine, const EngineOperations::Cancel& cancel,
-                                       const EngineOperations::Progress& progress)>;
-
-    // Starts a job showing `activity` that runs `work` on a background thread with `engine`
-    // (the current engine when none; kept even if the engine is rebuilt meanwhile) and
-    // shows each progress report; when it ends the model refreshes, returns to idle and
-    // calls `done` with the outcome. Never refuses: callers check idle.
-    template <class T>
-    EngineJob* performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine, EngineWork<T> work,
-                                std::function<void(EngineOutcome<T>)> done,
-                                WorkPriority priority = WorkPriority::user);
-
-    // Settles moves and restores cut short and tells the user what was finished.
-    void recoverInterrupted(Done done = {}) override;
-
     // ---- Pins ----
     // Keeps items on the computer from now on, each pinned with its folder resolved; the
     // engine gets the new rules and the stall is forgotten.
-    void pin(const std::vector<std::string>& paths);
+    void pin(const std::vector<std::string>& paths) override;
     void reloadPins();
 
-    // ---- Runs and the preview ----
-    // The one road by which planned items move: refused (none) while something else runs
-    // or, unless it only tests, while the journal is unusable; then the result line, the
-    // memory of failed items, the stall of automatic runs and one notice.
-    void runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std::shared_ptr<EngineOperations> engine,
-                 std::function<void(std::optional<RunSummary>)> done = {}) override;
+    // ---- The preview ----
     // After an automatic run: an open preview that waits for nothing scans again.
-    void refreshPreview();
+    void refreshPreview() override;
     // The preview the preview window shows; none when closed. Opening one replaces it.
     std::shared_ptr<PreviewModel> preview() const { return preview_; }
     // Makes the one preview: its goal and scope by kind, then the given findings or a scan.
@@ -191,17 +169,6 @@ public:
     // The open panel, then the move of what was chosen.
     void chooseFilesToMove();
 
-    // ---- Restores and drive copies ----
-    void restoreRecord(std::vector<int64_t> ids, Done done = {});
-    void restoreCopy(int64_t id, Done done = {});
-    // Pins the items' places, then brings them back.
-    void keepOnMac(const std::vector<OffloadRecord>& records, Done done = {});
-    void restoreAll(Done done = {});
-    void deleteDriveCopy(std::vector<int64_t> ids, Done done = {});
-    // The first message (with the count of the others) as the files problem and a
-    // "files-problem" notice; no message clears the problem.
-    void reportFilesProblems(const std::vector<std::string>& messages, const std::string& title);
-
     // ---- Caches and system data (measured and cleared on a background thread) ----
     void cacheLocations(std::function<void(std::vector<CacheLocation>)> done,
                         WorkPriority priority = WorkPriority::user) override;
@@ -213,12 +180,8 @@ public:
 private:
     static QPointer<AppModel>& runningSlot();
     void setEngine(std::shared_ptr<EngineOperations> engine);
-    // Shows the job's activity and progress while it runs, and starts it.
-    void beginJob(EngineJob* job);
     Date now() const { return services_.clock->now(); }
     void post(const Notice& notice) override;
-    // After `job`'s result: refreshes, returns to idle, lets the job go, then `then`.
-    void settleEngineOperation(EngineJob* job, Done then);
     // refresh() read on the calling thread: start-up shows its first status complete.
     void refreshNow() override;
     RefreshSources refreshSources() const;
@@ -226,15 +189,13 @@ private:
     // What a settings write calls for beyond the settings.
     void followSettings(const SettingsFollowUps& followUps);
     void noteJournalRead(const std::optional<std::string>& error);
-    void holdDriveFor(Activity activity);
     // The journal's pins into the state; none when they can't be read.
     void loadPins();
-    void applyRunOutcome(const RunOutcome& outcome);
     void setPreview(std::shared_ptr<PreviewModel> preview);
     std::string reportChosenProblem(const ChosenProblem& problem);
     // The last run's line, the once-a-day notices and clearings are kept in the journal, so
     // a restart neither forgets the line nor repeats what was limited to once a day.
-    void setLastRun(std::string text);
+    void setLastRun(std::string text) override;
     void setLastStallNotice(std::optional<StallNotice> notice) override;
     void stampAutomaticCacheClear() override;
     void loadMarks();
@@ -248,7 +209,6 @@ private:
     std::unique_ptr<InstanceLock> instanceLock_;
     std::shared_ptr<Journal> journal_;
     std::shared_ptr<EngineOperations> engine_;
-    QPointer<EngineJob> job_;
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
@@ -257,33 +217,10 @@ private:
     SettingsController settings_;
     DriveController drives_;
     OnboardingModel onboarding_;
+    OperationsController operations_;
     CheckController checks_;
     StartupController startup_;
     std::shared_ptr<PreviewModel> preview_;
 };
-
-// ---- The engine runner ----
-
-template <class T>
-EngineJob* AppModel::performEngineOperation(Activity activity, std::shared_ptr<EngineOperations> engine,
-                                            EngineWork<T> work, std::function<void(EngineOutcome<T>)> done,
-                                            WorkPriority priority) {
-    assertMainThread();
-    auto* job = new EngineJobFor<T>(
-        activity, priority, services_.background,
-        [taken = engine ? std::move(engine) : engine_, work = std::move(work)](
-            const EngineOperations::Cancel& cancel, const EngineOperations::Progress& progress) {
-            return work(*taken, cancel, progress);
-        },
-        this);
-    connect(job, &EngineJob::result, this, [this, job, done = std::move(done)] {
-        auto settled = std::make_shared<EngineOutcome<T>>(std::move(job->outcome()));
-        settleEngineOperation(job, [settled, done] {
-            if (done) done(std::move(*settled));
-        });
-    });
-    beginJob(job);
-    return job;
-}
 
 }  // namespace keldwick

@@ -1,5 +1,4 @@
-// Running a plan and what it leaves behind, the preview the user approves plans in, and
-// moving hand-picked items.
+// The preview the user approves plans in, and moving hand-picked items.
 
 #include "drives/VolumeInfo.h"
 #include "foundation/PathUtil.h"
@@ -11,34 +10,6 @@
 #include "model/StatusTexts.h"
 
 namespace keldwick {
-
-void AppModel::runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std::shared_ptr<EngineOperations> engine,
-                       std::function<void(std::optional<RunSummary>)> done) {
-    assertMainThread();
-    if (!canStartRun(state_, dryRun)) {
-        if (done) done(std::nullopt);
-        return;
-    }
-    performEngineOperation<RunSummary>(
-        Activity::moving, std::move(engine),
-        [plan, dryRun](EngineOperations& engine, const EngineOperations::Cancel& cancel,
-                       const EngineOperations::Progress& progress) { return engine.run(plan, dryRun, cancel, progress); },
-        [this, plan, automatic, done](EngineOutcome<RunSummary> outcome) {
-            applyRunOutcome(outcome.succeeded() ? runOutcome(state_, plan, *outcome.value, automatic, now())
-                                                : runErrorOutcome(state_, outcome.errorText()));
-            if (done) done(outcome.value);
-        },
-        automatic ? WorkPriority::background : WorkPriority::user);
-}
-
-void AppModel::applyRunOutcome(const RunOutcome& outcome) {
-    setLastRun(outcome.lastRun);
-    modelStore_.set<ModelField::failedMoves>(outcome.failedMoves);
-    modelStore_.set<ModelField::stall>(outcome.stall);
-    modelStore_.set<ModelField::lastFailureNotice>(outcome.lastFailureNotice);
-    if (outcome.refreshPreview) refreshPreview();
-    if (outcome.notice) post(*outcome.notice);
-}
 
 void AppModel::refreshPreview() {
     assertMainThread();
@@ -95,7 +66,7 @@ void AppModel::approvePreview(std::shared_ptr<PreviewModel> preview, Done done) 
     // approval as a decline.
     if (approvalApprovesAutomaticRuns(preview->state())) settings_.approveAutomaticRuns();
     if (preview == preview_) setPreview(nullptr);
-    runPlan(*preview->plan(), preview->dryRun(), false, nullptr, [done](std::optional<RunSummary>) {
+    operations_.runPlan(*preview->plan(), preview->dryRun(), false, nullptr, [done](std::optional<RunSummary>) {
         if (done) done();
     });
 }
@@ -133,7 +104,7 @@ void AppModel::moveToDrive(const std::vector<std::string>& paths, std::function<
     // Chosen items are checked with their own rules; the model's engine stays as it is.
     auto engine = makeEngine(chosenRules(state_));
     const OffloadPlan plan = *chosen.plan;
-    runPlan(plan, state_.settings.dryRunMode, false, std::move(engine),
+    operations_.runPlan(plan, state_.settings.dryRunMode, false, std::move(engine),
             [this, chosen = std::move(chosen), finish](std::optional<RunSummary> summary) {
                 auto message = chosenMoveMessage(chosen, summary, state_.lastRun);
                 if (message) modelStore_.set<ModelField::filesProblem>(message);

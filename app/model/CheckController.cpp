@@ -9,12 +9,14 @@
 namespace keldwick {
 
 CheckController::CheckController(ModelStore& store, const AppServices& services, SettingsController& settings,
-                                 Steps& steps, BackgroundWork work, QObject* parent)
+                                 OperationsController& operations, Steps& steps, BackgroundWork work,
+                                 QObject* parent)
     : QObject(parent),
       store_(store),
       state_(store.state()),
       services_(services),
       settings_(settings),
+      operations_(operations),
       steps_(steps),
       work_(std::move(work)) {}
 
@@ -41,7 +43,7 @@ void CheckController::check(Done done) {
 
 void CheckController::startChecking(Done done) {
     assertMainThread();
-    steps_.recoverInterrupted([this, done] {
+    operations_.recoverInterrupted([this, done] {
         check([this, done] {
             scheduleCheckAfterCheck();
             if (done) done();
@@ -105,8 +107,8 @@ void CheckController::decideAndAct(Done finish) {
             return;
         }
         if (state_.settings.automaticRunsApproved) {
-            steps_.runPlan(found->plan, state_.settings.dryRunMode, true, nullptr,
-                           [finish](std::optional<RunSummary>) { finish(); });
+            operations_.runPlan(found->plan, state_.settings.dryRunMode, true, nullptr,
+                                [finish](std::optional<RunSummary>) { finish(); });
             return;
         }
         steps_.openPreview(PreviewKind::firstAutomatic, bytesNeeded, std::move(found), true);

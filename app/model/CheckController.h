@@ -18,6 +18,7 @@
 #include "model/EngineOperations.h"
 #include "model/ModelStore.h"
 #include "model/Notice.h"
+#include "model/OperationsController.h"
 #include "model/ScanFindings.h"
 #include "model/SettingsController.h"
 #include "model/SpaceCalls.h"
@@ -40,15 +41,11 @@ public:
         virtual ~Steps() = default;
         // Reads free space, the drive and the records afresh; `done` once they are shown.
         virtual void refresh(Done done) = 0;
-        virtual void recoverInterrupted(Done done) = 0;
         virtual void cacheLocations(std::function<void(std::vector<CacheLocation>)> done, WorkPriority priority) = 0;
         virtual void clearCaches(std::vector<CacheLocation> locations, std::function<void(CacheClearing)> done,
                                  WorkPriority priority) = 0;
         // Remembers (across restarts) that caches were cleared automatically today.
         virtual void stampAutomaticCacheClear() = 0;
-        virtual void runPlan(const OffloadPlan& plan, bool dryRun, bool automatic,
-                             std::shared_ptr<EngineOperations> engine,
-                             std::function<void(std::optional<RunSummary>)> done) = 0;
         virtual void openPreview(PreviewKind kind, std::optional<int64_t> goal, std::optional<ScanFindings> findings,
                                  bool showWindow) = 0;
         virtual void post(const Notice& notice) = 0;
@@ -57,9 +54,9 @@ public:
         virtual const std::shared_ptr<Journal>& journal() const = 0;
     };
 
-    // `store`, `services`, `settings` and `steps` outlive the controller.
-    CheckController(ModelStore& store, const AppServices& services, SettingsController& settings, Steps& steps,
-                    BackgroundWork work, QObject* parent = nullptr);
+    // `store`, `services`, `settings`, `operations` and `steps` outlive the controller.
+    CheckController(ModelStore& store, const AppServices& services, SettingsController& settings,
+                    OperationsController& operations, Steps& steps, BackgroundWork work, QObject* parent = nullptr);
 
     // Refreshes, clears caches when low, decides, and scans and moves or asks when space is
     // short. Asked for while a check runs, a check runs once more after it: the running one
@@ -85,6 +82,7 @@ private:
     const ModelState& state_;
     const AppServices& services_;
     SettingsController& settings_;
+    OperationsController& operations_;
     Steps& steps_;
     BackgroundWork work_;
     std::unique_ptr<Timer> checkTask_;

@@ -7,6 +7,11 @@
 
 namespace keldwick {
 
+void postNotice(NoticePosting& notifier, const Notice& notice) {
+    if (!notifier.isEnabled) return;
+    notifier.post(notice.postingIdentifier(), notice.title, notice.body, notice.target);
+}
+
 void LoggedAlerts::present(const std::string& message, const std::string& informative) {
     Log::notice("app", message + " " + informative);
 }

@@ -30,6 +30,9 @@ public:
                       NoticeTarget target) = 0;
 };
 
+// Posts `notice` unless notices are off.
+void postNotice(NoticePosting& notifier, const Notice& notice);
+
 // Reports disks, volumes and the computer waking. Callbacks come on the main thread.
 class DriveEvents {
 public:

@@ -11,8 +11,8 @@ Q_LOGGING_CATEGORY(keldwickStartupLog, "com.orvandel.Keldwick.startup")
 namespace keldwick {
 
 StartupController::StartupController(ModelStore& store, const AppServices& services, DriveController& drives,
-                                     CheckController& checks, Steps& steps)
-    : store_(store), services_(services), drives_(drives), checks_(checks), steps_(steps) {}
+                                     OperationsController& operations, CheckController& checks, Steps& steps)
+    : store_(store), services_(services), drives_(drives), operations_(operations), checks_(checks), steps_(steps) {}
 
 StartupController::~StartupController() {
     if (!hooked_) return;
@@ -46,7 +46,7 @@ void StartupController::start(bool holdsInstanceLock) {
     drives_.watchDriveWake();
     if (!state.settings.onboardingComplete) steps_.requestWindow(AppWindow::onboarding);
 
-    steps_.recoverInterrupted([this] {
+    operations_.recoverInterrupted([this] {
         checks_.scheduleCheck(CheckController::firstCheckDelay);
         // Start-up work ends with the check that follows recovery; said once, so that one
         // watching the program (its benchmark) knows it is at rest from then on.
@@ -74,7 +74,7 @@ void StartupController::hookServices() {
     watcher.start();
 
     auto& guard = *services_.ejectGuard;
-    guard.shouldRefuse = [this](const std::string& path) { return steps_.shouldRefuseEject(path); };
+    guard.shouldRefuse = [this](const std::string& path) { return operations_.shouldRefuseEject(path); };
     guard.postNotice = [this](const std::string& text) {
         steps_.post(Notice{"", text, NoticeTarget::menu, std::nullopt});
     };

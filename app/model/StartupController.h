@@ -14,6 +14,7 @@
 #include "model/DriveController.h"
 #include "model/ModelStore.h"
 #include "model/Notice.h"
+#include "model/OperationsController.h"
 
 namespace keldwick {
 
@@ -26,18 +27,15 @@ public:
     public:
         virtual ~Steps() = default;
         virtual void openTarget(NoticeTarget target) = 0;
-        // True (and the running operation is stopped) when the drive must stay mounted.
-        virtual bool shouldRefuseEject(const std::string& path) = 0;
         virtual void post(const Notice& notice) = 0;
         // Reads the first status on the calling thread, so it shows complete.
         virtual void refreshNow() = 0;
         virtual void requestWindow(AppWindow window) = 0;
-        virtual void recoverInterrupted(Done done) = 0;
     };
 
     // Everything given outlives the controller.
     StartupController(ModelStore& store, const AppServices& services, DriveController& drives,
-                      CheckController& checks, Steps& steps);
+                      OperationsController& operations, CheckController& checks, Steps& steps);
     ~StartupController();
     StartupController(const StartupController&) = delete;
     StartupController& operator=(const StartupController&) = delete;
@@ -52,6 +50,7 @@ private:
     ModelStore& store_;
     const AppServices& services_;
     DriveController& drives_;
+    OperationsController& operations_;
     CheckController& checks_;
     Steps& steps_;
     bool hooked_ = false;

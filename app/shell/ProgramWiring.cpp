@@ -16,7 +16,7 @@ void forwardChanges(AppModel& model, QObject& observer) {
 }
 
 void cancelRunning(AppModel& model) {
-    if (auto* job = model.currentJob()) job->cancel();
+    if (auto* job = model.operations().currentJob()) job->cancel();
 }
 
 QuitController::Hooks quitHooks(AppModel& model, std::function<void()> quit) {

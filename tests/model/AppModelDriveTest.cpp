@@ -268,7 +268,7 @@ TEST_F(AppModelDriveTest, RecoveryWaitsForNothingWhileWorkRuns) {
     const auto before = world.engines->last()->recoverCalls.load();
     std::atomic<bool> release{false};
     bool moved = false;
-    model->performEngineOperation<int>(
+    model->operations().perform<int>(
         Activity::moving, nullptr,
         [&](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
             while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -276,7 +276,7 @@ TEST_F(AppModelDriveTest, RecoveryWaitsForNothingWhileWorkRuns) {
         },
         [&](EngineOutcome<int>) { moved = true; });
     bool recovered = false;
-    model->recoverInterrupted([&] { recovered = true; });
+    model->operations().recoverInterrupted([&] { recovered = true; });
     EXPECT_TRUE(recovered);  // returned at once
     release = true;
     ASSERT_TRUE(pumpUntil([&] { return moved; }));

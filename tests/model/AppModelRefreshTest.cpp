@@ -41,7 +41,7 @@ TEST_F(AppModelRefreshTest, AfterWorkTheMainThreadTicksWhileTheJournalIsRead) {
     JournalHold hold(*model->journal());
 
     bool done = false;
-    model->performEngineOperation<int>(
+    model->operations().perform<int>(
         Activity::moving, nullptr,
         [](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress&) { return 1; },
         [&](EngineOutcome<int>) { done = true; });
@@ -56,7 +56,7 @@ TEST_F(AppModelRefreshTest, AfterWorkTheMainThreadTicksWhileTheJournalIsRead) {
     hold.release();
     ASSERT_TRUE(pumpUntil([&] { return done; }));
     EXPECT_EQ(model->state().activity, Activity::idle);
-    EXPECT_FALSE(model->currentJob());
+    EXPECT_FALSE(model->operations().currentJob());
     EXPECT_EQ(model->state().records.size(), 1u);
 }
 

@@ -243,7 +243,7 @@ TEST_F(AppModelTest, RunnerReturnsAnErrorAfterSettlingAndRefreshing) {
     auto model = world.make();
     model->journal()->insert(recordOn(world.home + "/a.mov", world.drive.id));
     bool called = false;
-    model->performEngineOperation<int>(
+    model->operations().perform<int>(
         Activity::moving, nullptr,
         [](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress&) -> int {
             throw std::runtime_error("The drive is full.");
@@ -254,11 +254,11 @@ TEST_F(AppModelTest, RunnerReturnsAnErrorAfterSettlingAndRefreshing) {
             EXPECT_EQ(outcome.errorText(), "The drive is full.");
             EXPECT_EQ(model->state().activity, Activity::idle);
             EXPECT_FALSE(model->state().progress);
-            EXPECT_FALSE(model->currentJob());
+            EXPECT_FALSE(model->operations().currentJob());
             EXPECT_EQ(model->state().records.size(), 1u);  // refreshed first
         });
     EXPECT_EQ(model->state().activity, Activity::moving);
-    EXPECT_TRUE(model->currentJob());
+    EXPECT_TRUE(model->operations().currentJob());
     ASSERT_TRUE(pumpUntil([&] { return called; }));
 }
 
@@ -272,7 +272,7 @@ TEST_F(AppModelTest, RunnerCarriesProgressAndStopAcrossThreadsAndKeepsItsEngine)
     std::atomic<bool> stopped{false};
     FieldChanges progress(model->store(), ModelField::progress);
     std::optional<EngineOutcome<std::string>> result;
-    model->performEngineOperation<std::string>(
+    model->operations().perform<std::string>(
         Activity::moving, nullptr,
         [&](EngineOperations& engine, const EngineOperations::Cancel& cancel,
             const EngineOperations::Progress& report) {
@@ -289,9 +289,9 @@ TEST_F(AppModelTest, RunnerCarriesProgressAndStopAcrossThreadsAndKeepsItsEngine)
     EXPECT_EQ(model->state().progress->itemName, "a.mov");
     model->settings().update([](AppSettings& s) { s.drive = Drive{"other-id", "Spare"}; });  // rebuilds the engine
     EXPECT_NE(model->engine(), engineAtStart);
-    EXPECT_FALSE(model->shouldRefuseEject("/media/u/Other"));
+    EXPECT_FALSE(model->operations().shouldRefuseEject("/media/u/Other"));
     EXPECT_FALSE(stopped);
-    model->currentJob()->cancel();
+    model->operations().currentJob()->cancel();
     ASSERT_TRUE(pumpUntil([&] { return result.has_value(); }));
     ASSERT_TRUE(result->succeeded());
     EXPECT_EQ(*result->value, "Archive");  // the engine taken at the start
@@ -305,7 +305,7 @@ TEST_F(AppModelTest, ProgressAfterTheModelIsGoneIsDropped) {
     gate.lock();
     std::atomic<bool> finished{false};
     bool doneCalled = false;
-    model->performEngineOperation<int>(
+    model->operations().perform<int>(
         Activity::restoring, nullptr,
         [&](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress& report) {
             std::lock_guard wait(gate);
@@ -339,16 +339,16 @@ TEST_F(AppModelTest, UnmountIsRefusedOnlyForTheDriveWhileMovingOrRestoring) {
         ASSERT_TRUE(refreshed(*model));
         const std::string path = c.path == "drive" ? world.driveRoot : world.dir / "other";
         bool done = false;
-        model->performEngineOperation<int>(
+        model->operations().perform<int>(
             c.activity, nullptr,
             [](EngineOperations&, const EngineOperations::Cancel& cancel, const EngineOperations::Progress&) {
                 while (!cancel->isCancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 return 0;
             },
             [&](EngineOutcome<int>) { done = true; });
-        EXPECT_EQ(model->shouldRefuseEject(path), c.refused) << static_cast<int>(c.activity) << " " << c.path;
-        EXPECT_EQ(model->currentJob()->isCancelled(), c.refused);
-        model->currentJob()->cancel();
+        EXPECT_EQ(model->operations().shouldRefuseEject(path), c.refused) << static_cast<int>(c.activity) << " " << c.path;
+        EXPECT_EQ(model->operations().currentJob()->isCancelled(), c.refused);
+        model->operations().currentJob()->cancel();
         ASSERT_TRUE(pumpUntil([&] { return done; }));
     }
 }

@@ -373,7 +373,7 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     };
 
     // Bringing one back (and one that isn't there) names both.
-    wait([&](AppModel::Done done) { model->restoreRecord({idOf(a), 999'999}, done); });
+    wait([&](AppModel::Done done) { model->operations().restoreRecord({idOf(a), 999'999}, done); });
     EXPECT_FALSE(isLink(a));
     expectIntact(a);
     ASSERT_TRUE(model->state().lastRun);
@@ -390,8 +390,8 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
         writeFile(replaced, "newer");
     }
     items.erase(e);
-    wait([&](AppModel::Done done) { model->recoverInterrupted(done); });
-    wait([&](AppModel::Done done) { model->restoreCopy(bID, done); });
+    wait([&](AppModel::Done done) { model->operations().recoverInterrupted(done); });
+    wait([&](AppModel::Done done) { model->operations().restoreCopy(bID, done); });
     const std::string copy = downloads + "/b (from Archive).mov";
     items[copy] = items[b];
     items.erase(b);
@@ -403,13 +403,13 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     // Kept on the computer: pinned, then back.
     const auto cRecord = *std::find_if(model->state().records.begin(), model->state().records.end(),
                                        [&](const OffloadRecord& r) { return r.originalPath == c; });
-    wait([&](AppModel::Done done) { model->keepOnMac({cRecord}, done); });
+    wait([&](AppModel::Done done) { model->operations().keepOnMac({cRecord}, done); });
     EXPECT_FALSE(isLink(c));
     expectIntact(c);
     EXPECT_NE(std::find(model->state().pins.begin(), model->state().pins.end(), c), model->state().pins.end());
 
     // A drive copy whose item is back: deleting a copy not in that state fails and says so.
-    wait([&](AppModel::Done done) { model->deleteDriveCopy({idOf(d)}, done); });
+    wait([&](AppModel::Done done) { model->operations().deleteDriveCopy({idOf(d)}, done); });
     EXPECT_EQ(posted("Couldn't delete everything").size(), 1u);
     EXPECT_TRUE(isLink(d));
     ASSERT_TRUE(model->state().filesProblem);
@@ -418,14 +418,14 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     const auto eRecord = *std::find_if(model->state().records.begin(), model->state().records.end(),
                                        [&](const OffloadRecord& r) { return r.id == eID; });
     const auto lastRun = model->state().lastRun;
-    wait([&](AppModel::Done done) { model->deleteDriveCopy({eID}, done); });
+    wait([&](AppModel::Done done) { model->operations().deleteDriveCopy({eID}, done); });
     EXPECT_FALSE(FileStat::peek(eRecord.drivePath(world.driveRoot)));
     EXPECT_EQ(readFile(e), "newer");
     EXPECT_EQ(model->state().lastRun, lastRun);
     EXPECT_FALSE(model->state().filesProblem);
 
     // Everything back.
-    wait([&](AppModel::Done done) { model->restoreAll(done); });
+    wait([&](AppModel::Done done) { model->operations().restoreAll(done); });
     EXPECT_EQ(model->state().lastRun, "Brought back 1 item (" + byteCountText(items[d].size) +
                                           ") to your computer.");
     EXPECT_EQ(posted("Everything is back on your computer").size(), 1u);

@@ -118,8 +118,8 @@ protected:
         ask();
         ASSERT_TRUE(test::pumpUntil([&] { return wiring->quitter().isWaiting(); }));
         EXPECT_EQ(quits, 0);  // not while the move runs
-        ASSERT_TRUE(model->currentJob());
-        EXPECT_TRUE(model->currentJob()->isCancelled());
+        ASSERT_TRUE(model->operations().currentJob());
+        EXPECT_TRUE(model->operations().currentJob()->isCancelled());
         // The move stops after its current item; then the program ends.
         ASSERT_TRUE(test::pumpUntil([&] { return quits == 1; }));
         EXPECT_FALSE(model->isBusy());
@@ -214,7 +214,7 @@ TEST_F(ProgramWiringTest, FilesWindowOperationsReachTheirModelOperations) {
     EXPECT_EQ(files.driveStatus(seven), model->drives().driveStatus(seven));
     files.setFilesTab(FilesTab::everything);
     EXPECT_EQ(model->state().filesTab, FilesTab::everything);
-    model->reportFilesProblems({"it broke"}, "Couldn't");
+    model->operations().reportFilesProblems({"it broke"}, "Couldn't");
     ASSERT_TRUE(model->state().filesProblem);
     files.clearFilesProblem();
     EXPECT_FALSE(model->state().filesProblem);
@@ -228,9 +228,9 @@ TEST_F(ProgramWiringTest, FilesWindowOperationsReachTheirModelOperations) {
     ASSERT_TRUE(settled());
     holdRuns = true;
     files.moveToDrive({file});
-    ASSERT_TRUE(test::pumpUntil([&] { return model->isBusy() && model->currentJob(); }));
+    ASSERT_TRUE(test::pumpUntil([&] { return model->isBusy() && model->operations().currentJob(); }));
     files.cancel();
-    EXPECT_TRUE(model->currentJob()->isCancelled());
+    EXPECT_TRUE(model->operations().currentJob()->isCancelled());
 }
 
 TEST_F(ProgramWiringTest, AFileManagersHandOverMovesAndASecondLaunchShowsThePanel) {
@@ -329,8 +329,8 @@ TEST_F(ProgramWiringTest, AnInstalledUpdateRelaunchesOnlyOnceTheMovingFilesAreDo
     QTest::qWait(100);
     EXPECT_EQ(quits, 0);  // never under the user while files move
     EXPECT_FALSE(wiring->relaunchProgram());
-    ASSERT_TRUE(model->currentJob());
-    EXPECT_FALSE(model->currentJob()->isCancelled());
+    ASSERT_TRUE(model->operations().currentJob());
+    EXPECT_FALSE(model->operations().currentJob()->isCancelled());
 
     holdRuns = false;
     ASSERT_TRUE(test::pumpUntil([&] { return quits == 1; }));
