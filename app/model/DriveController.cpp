@@ -36,10 +36,7 @@ DriveController::DriveController(ModelStore& store, const AppServices& services,
 
 DriveController::~DriveController() = default;
 
-void DriveController::post(const Notice& notice) {
-    if (!services_.notifier->isEnabled) return;
-    services_.notifier->post(notice.postingIdentifier(), notice.title, notice.body, notice.target);
-}
+void DriveController::post(const Notice& notice) { postNotice(*services_.notifier, notice); }
 
 void DriveController::refreshDrive() {
     assertMainThread();
