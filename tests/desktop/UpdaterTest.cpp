@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <stdexcept>
 
 namespace keldwick {
 namespace {
@@ -326,6 +327,28 @@ TEST_F(UpdaterTest, WhereItCanReplaceItselfAnUpdateIsInstalledOnRequestOrAsSoonA
         EXPECT_EQ(updater->availableUpdate(), std::nullopt);
         EXPECT_EQ(shown_->count(), automatic ? 0 : 1);
         EXPECT_TRUE(updater->canCheckForUpdates());
+    }
+}
+
+TEST_F(UpdaterTest, AnInstallThatThrowsEndsInAFailureEvenWithoutAMessage) {
+    const QByteArray archive("archive");
+    publish(archive, key_.sign(archive));
+    for (const std::string& message : {std::string("No space left on device"), std::string()}) {
+        SCOPED_TRACE("message \"" + message + "\"");
+        auto updater = makeUpdater(server_.url("/appcast.xml"));
+        updater->controller()->setInstaller([message](const AppcastItem&, const QByteArray&) -> std::string {
+            throw std::runtime_error(message);
+        });
+        QSignalSpy installed(updater->controller(), &UpdateController::updateInstalled);
+        QSignalSpy failed(updater->controller(), &UpdateController::installFailed);
+        updater->controller()->checkForUpdates();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown_->count() > 0; }, 10000)) << failure();
+        updater->controller()->installUpdate();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() == 1; }, 10000));
+        EXPECT_EQ(failed.at(0).at(0).toString().toStdString(), message);
+        EXPECT_EQ(installed.count(), 0);
+        EXPECT_TRUE(updater->canCheckForUpdates());
+        shown_->clear();
     }
 }
 
