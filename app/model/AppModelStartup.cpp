@@ -13,7 +13,6 @@ namespace keldwick {
 
 void AppModel::start() {
     assertMainThread();
-    if (state_.started) return;
     // Reachable from outside (the file-manager entry, quitting) before anything can call in.
     if (instanceLock_) runningSlot() = this;
     startup_.start(instanceLock_ != nullptr);

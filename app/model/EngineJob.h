@@ -33,7 +33,6 @@ public:
     // result still comes.
     void cancel() { flag_->cancel(); }
     bool isCancelled() const { return flag_->isCancelled(); }
-    bool isStarted() const { return started_; }
     bool isFinished() const { return finished_; }
 
 signals:

@@ -26,6 +26,17 @@ OperationsController::OperationsController(ModelStore& store, const AppServices&
                                            QObject* parent)
     : QObject(parent), store_(store), services_(services), steps_(steps) {}
 
+bool OperationsController::declines(const Done& done, bool nothingToDo) {
+    if (!nothingToDo && state().activity == Activity::idle) return false;
+    if (done) done();
+    return true;
+}
+
+void OperationsController::reportFailure(const std::string& message, const std::string& title) {
+    steps_.setLastRun(message);
+    reportFilesProblems({message}, title);
+}
+
 void OperationsController::begin(EngineJob* job) {
     store_.set<ModelField::activity>(job->activity());
     store_.set<ModelField::progress>(std::nullopt);
@@ -69,10 +80,7 @@ void OperationsController::settle(EngineJob* job, Done then) {
 
 void OperationsController::recoverInterrupted(Done done) {
     assertMainThread();
-    if (state().activity != Activity::idle) {
-        if (done) done();
-        return;
-    }
+    if (declines(done)) return;
     // Recovery names the items it leaves on the drive only in the journal's events: those
     // logged from here on are read back afterwards.
     int64_t lastEventBefore = 0;
@@ -106,8 +114,9 @@ void OperationsController::recoverInterrupted(Done done) {
         WorkPriority::background);
 }
 
-void OperationsController::runPlan(const OffloadPlan& plan, bool dryRun, bool automatic, std::shared_ptr<EngineOperations> engine,
-                       std::function<void(std::optional<RunSummary>)> done) {
+void OperationsController::runPlan(const OffloadPlan& plan, bool dryRun, bool automatic,
+                                   std::shared_ptr<EngineOperations> engine,
+                                   std::function<void(std::optional<RunSummary>)> done) {
     assertMainThread();
     if (!canStartRun(state(), dryRun)) {
         if (done) done(std::nullopt);
@@ -116,7 +125,9 @@ void OperationsController::runPlan(const OffloadPlan& plan, bool dryRun, bool au
     perform<RunSummary>(
         Activity::moving, std::move(engine),
         [plan, dryRun](EngineOperations& engine, const EngineOperations::Cancel& cancel,
-                       const EngineOperations::Progress& progress) { return engine.run(plan, dryRun, cancel, progress); },
+                       const EngineOperations::Progress& progress) {
+            return engine.run(plan, dryRun, cancel, progress);
+        },
         [this, plan, automatic, done](EngineOutcome<RunSummary> outcome) {
             const Date now = services_.clock->now();
             applyRunOutcome(outcome.succeeded() ? runOutcome(state(), plan, *outcome.value, automatic, now)
@@ -144,10 +155,7 @@ void OperationsController::reportFilesProblems(const std::vector<std::string>& m
 
 void OperationsController::restoreRecord(std::vector<int64_t> ids, Done done) {
     assertMainThread();
-    if (state().activity != Activity::idle || ids.empty()) {
-        if (done) done();
-        return;
-    }
+    if (declines(done, ids.empty())) return;
     perform<Restored>(
         Activity::restoring, nullptr,
         [ids](EngineOperations& engine, const EngineOperations::Cancel& cancel,
@@ -182,10 +190,7 @@ void OperationsController::restoreRecord(std::vector<int64_t> ids, Done done) {
 
 void OperationsController::restoreCopy(int64_t id, Done done) {
     assertMainThread();
-    if (state().activity != Activity::idle) {
-        if (done) done();
-        return;
-    }
+    if (declines(done)) return;
     perform<OffloadRecord>(
         Activity::restoring, nullptr,
         [id](EngineOperations& engine, const EngineOperations::Cancel& cancel,
@@ -195,8 +200,7 @@ void OperationsController::restoreCopy(int64_t id, Done done) {
                 steps_.setLastRun(restoredCopyText(*outcome.value, driveDisplayName(state())));
                 store_.set<ModelField::filesProblem>(std::nullopt);
             } else {
-                steps_.setLastRun(outcome.errorText());
-                reportFilesProblems({outcome.errorText()}, kRestoreCopyProblemTitle);
+                reportFailure(outcome.errorText(), kRestoreCopyProblemTitle);
             }
             if (done) done();
         });
@@ -204,10 +208,7 @@ void OperationsController::restoreCopy(int64_t id, Done done) {
 
 void OperationsController::keepOnMac(const std::vector<OffloadRecord>& records, Done done) {
     assertMainThread();
-    if (state().activity != Activity::idle) {
-        if (done) done();
-        return;
-    }
+    if (declines(done)) return;
     std::vector<std::string> paths;
     std::vector<int64_t> ids;
     for (const auto& record : records) {
@@ -220,10 +221,7 @@ void OperationsController::keepOnMac(const std::vector<OffloadRecord>& records, 
 
 void OperationsController::restoreAll(Done done) {
     assertMainThread();
-    if (state().activity != Activity::idle) {
-        if (done) done();
-        return;
-    }
+    if (declines(done)) return;
     perform<RunSummary>(
         Activity::restoring, nullptr,
         [](EngineOperations& engine, const EngineOperations::Cancel& cancel,
@@ -236,8 +234,7 @@ void OperationsController::restoreAll(Done done) {
                 store_.set<ModelField::filesProblem>(result.filesProblem);
                 postNotice(*services_.notifier, result.notice);
             } else {
-                steps_.setLastRun(outcome.errorText());
-                reportFilesProblems({outcome.errorText()}, kRestoreAllProblemTitle);
+                reportFailure(outcome.errorText(), kRestoreAllProblemTitle);
             }
             if (done) done();
         });
@@ -245,10 +242,7 @@ void OperationsController::restoreAll(Done done) {
 
 void OperationsController::deleteDriveCopy(std::vector<int64_t> ids, Done done) {
     assertMainThread();
-    if (state().activity != Activity::idle || ids.empty()) {
-        if (done) done();
-        return;
-    }
+    if (declines(done, ids.empty())) return;
     perform<std::vector<std::string>>(
         Activity::restoring, nullptr,
         [ids](EngineOperations& engine, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
@@ -267,8 +261,7 @@ void OperationsController::deleteDriveCopy(std::vector<int64_t> ids, Done done) 
                 if (!outcome.value->empty()) steps_.setLastRun(outcome.value->front());
                 reportFilesProblems(*outcome.value, kDeleteProblemTitle);
             } else {
-                steps_.setLastRun(outcome.errorText());
-                reportFilesProblems({outcome.errorText()}, kDeleteFailedTitle);
+                reportFailure(outcome.errorText(), kDeleteFailedTitle);
             }
             if (done) done();
         });

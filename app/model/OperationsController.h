@@ -93,6 +93,11 @@ public:
 
 private:
     const ModelState& state() const { return store_.state(); }
+    // Calls `done` and says so when there is nothing to do or something else runs:
+    // operations start only while idle.
+    bool declines(const Done& done, bool nothingToDo = false);
+    // An operation that failed as a whole: its message is the result line and the problem.
+    void reportFailure(const std::string& message, const std::string& title);
     // Shows the job's activity and progress while it runs, and starts it.
     void begin(EngineJob* job);
     // After `job`'s result: refreshes, returns to idle, lets the job go, then `then`.

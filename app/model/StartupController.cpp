@@ -51,8 +51,8 @@ void StartupController::start(bool holdsInstanceLock) {
         // Start-up work ends with the check that follows recovery; said once, so that one
         // watching the program (its benchmark) knows it is at rest from then on.
         auto once = std::make_shared<QMetaObject::Connection>();
-        *once = QObject::connect(&store_, &ModelStore::changed, &checks_, [this, once](ModelFields fields) {
-            if (!fields.has(ModelField::isChecking) || store_.state().isChecking) return;
+        *once = QObject::connect(&store_, &ModelStore::changed, &store_, [&store = store_, once](ModelFields fields) {
+            if (!fields.has(ModelField::isChecking) || store.state().isChecking) return;
             QObject::disconnect(*once);
             qCInfo(keldwickStartupLog) << "Start-up recovery and the first check are done";
         });
