@@ -21,7 +21,7 @@ DriveWatcher::DriveWatcher(Options options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
       wake_(options_.wake),
-      relay_(std::make_shared<MainThreadRelay>(this)) {
+      relay_(this) {
     settle_.setSingleShot(true);
     settle_.setInterval(options_.settleMilliseconds);
     connect(&settle_, &QTimer::timeout, this, [this] { probe({}); });
@@ -32,8 +32,7 @@ DriveWatcher::DriveWatcher(Options options, QObject* parent)
 }
 
 DriveWatcher::~DriveWatcher() {
-    // A probe still running reports nowhere; its thread ends with this object.
-    relay_->close();
+    // A probe still running ends here; what it reports is dropped with this object.
     worker_.waitForDone();
     mountTableFd_.reset();
 }
@@ -113,7 +112,7 @@ void DriveWatcher::readUevents() {
 }
 
 void DriveWatcher::probe(Request request) {
-    worker_.start([this, relay = relay_, roots = options_.roots, request = std::move(request)] {
+    worker_.start([this, relay = relay_.shared(), roots = options_.roots, request = std::move(request)] {
         Snapshot snapshot = take(roots, request);
         relay->post([this, snapshot = std::move(snapshot)] { apply(snapshot); });
     });

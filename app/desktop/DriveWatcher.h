@@ -108,7 +108,7 @@ private:
     std::map<std::string, std::string> mountPoints_;
 
     // Hands each probe's snapshot back, in the order the probes end.
-    std::shared_ptr<MainThreadRelay> relay_;
+    OwnedRelay relay_;
     // One thread, so probes finish in the order they were asked for.
     QThreadPool worker_;
 };

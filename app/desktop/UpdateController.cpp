@@ -43,7 +43,8 @@ UpdateController::UpdateController(QUrl feed, QString publicKey, QString current
       currentVersion_(std::move(currentVersion)),
       delegate_(delegate),
       store_(store),
-      work_(ThreadPoolExecutor::shared(), std::make_shared<MainThreadRelay>(this)) {
+      relay_(this),
+      work_(ThreadPoolExecutor::shared(), relay_.shared()) {
     assertMainThread();
     if (store_ != nullptr) {
         automaticChecks_ = store_->value(automaticKey, true).toBool();
@@ -54,11 +55,6 @@ UpdateController::UpdateController(QUrl feed, QString publicKey, QString current
         checkForUpdatesInBackground();
         timer_.start(checkIntervalMs);
     });
-}
-
-UpdateController::~UpdateController() {
-    // An install still running ends on its own; its result is dropped.
-    work_.relay()->close();
 }
 
 void UpdateController::startUpdater() {

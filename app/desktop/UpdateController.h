@@ -52,7 +52,6 @@ public:
     // (in memory when none). Main thread only.
     UpdateController(QUrl feed, QString publicKey, QString currentVersion, UpdateUserDriverDelegate* delegate,
                      QSettings* store = nullptr, QObject* parent = nullptr);
-    ~UpdateController() override;
 
     // Allows checks and starts the schedule of automatic ones (daily, the first a minute
     // after the start).
@@ -143,6 +142,7 @@ private:
     std::optional<AppcastItem> found_;
     QNetworkAccessManager network_;
     QTimer timer_;
+    OwnedRelay relay_;
     BackgroundWork work_;  // the install; its result comes back through the relay
 };
 

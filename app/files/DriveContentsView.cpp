@@ -23,7 +23,7 @@
 
 namespace keldwick {
 DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent)
-    : QWidget(parent), host_(host), relay_(std::make_shared<MainThreadRelay>(this)) {
+    : QWidget(parent), host_(host), relay_(this) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -40,11 +40,6 @@ DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent)
     });
     root_ = host_.state().driveRoot;
     load();
-}
-
-DriveContentsView::~DriveContentsView() {
-    // A listing still running ends on its own; its result is dropped.
-    relay_->close();
 }
 
 // The folder's path, the note, its entries and their count.
@@ -188,7 +183,7 @@ void DriveContentsView::load() {
     // through the relay. Qt's shared pool, not the model's: listings of a drive slow to
     // answer must not hold up the model's own work.
     const FilesHost* host = &host_;
-    QThreadPool::globalInstance()->start([host, relay = relay_, folder = shownFolder(), generation, this] {
+    QThreadPool::globalInstance()->start([host, relay = relay_.shared(), folder = shownFolder(), generation, this] {
         std::vector<DriveItem> items;
         std::optional<std::string> failure;
         try {

@@ -32,7 +32,6 @@ class DriveContentsView final : public QWidget {
 
 public:
     explicit DriveContentsView(FilesHost& host, QWidget* parent = nullptr);
-    ~DriveContentsView() override;
 
     // None: the drive's top level.
     const std::optional<std::string>& folder() const { return folder_; }
@@ -87,7 +86,7 @@ private:
     std::string search_;
     uint64_t generation_ = 0;
     std::string shownDriveName_;
-    std::shared_ptr<MainThreadRelay> relay_;
+    OwnedRelay relay_;
 
     QWidget* unplugged_;
     QWidget* browser_;

@@ -28,8 +28,8 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
       services_(std::move(services)),
       support_(std::move(environment.support)),
       locator_(std::move(environment.locator)),
-      relay_(std::make_shared<MainThreadRelay>(this)),
-      work_(services_.background, relay_),
+      relay_(this),
+      work_(services_.background, relay_.shared()),
       settings_(modelStore_, PathUtil::join(support_, "settings.json"), services_.notifier, services_.preferences,
                 services_.loginItem),
       drives_(modelStore_, services_, locator_, settings_, work_),
@@ -149,11 +149,9 @@ void AppModel::stampAutomaticCacheClear() {
     modelStore_.set<ModelField::lastAutomaticCacheClear>(std::optional(at));
 }
 
-AppModel::~AppModel() {
-    // Work still running keeps its engine and journal (shared); what it hands back from
-    // now on is dropped.
-    relay_->close();
-}
+// Work still running keeps its engine and journal (shared); what it hands back from now
+// on is dropped, its relay closed with the model.
+AppModel::~AppModel() = default;
 
 QPointer<AppModel>& AppModel::runningSlot() {
     static QPointer<AppModel> model;

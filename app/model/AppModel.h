@@ -212,7 +212,7 @@ private:
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
-    std::shared_ptr<MainThreadRelay> relay_;
+    OwnedRelay relay_;
     BackgroundWork work_;
     SettingsController settings_;
     DriveController drives_;

@@ -9,7 +9,7 @@ namespace keldwick {
 
 void AppModel::cacheLocations(std::function<void(std::vector<CacheLocation>)> done, WorkPriority priority) {
     assertMainThread();
-    auto relay = relay_;
+    auto relay = relay_.shared();
     services_.background->run(priority, [relay, home = state_.home, done = std::move(done)] {
         auto locations = std::make_shared<std::vector<CacheLocation>>(measuredCacheLocations(home));
         relay->post([locations, done] { done(std::move(*locations)); });
@@ -22,7 +22,7 @@ void AppModel::clearCaches(std::vector<CacheLocation> locations, std::function<v
     // Beside an engine operation the clearing leaves that operation's activity alone.
     const bool showsClearing = state_.activity == Activity::idle;
     if (showsClearing) modelStore_.set<ModelField::activity>(Activity::clearing);
-    auto relay = relay_;
+    auto relay = relay_.shared();
     services_.background->run(priority, [this, relay, showsClearing, locations = std::move(locations),
                                          journal = journal_, done = std::move(done)] {
         const CacheClearing cleared = clearCacheLocations(locations, ProcessOpenFileChecker());
@@ -43,7 +43,7 @@ void AppModel::clearCaches(std::vector<CacheLocation> locations, std::function<v
 
 void AppModel::movableSystemData(std::function<void(std::vector<MovableData>)> done) {
     assertMainThread();
-    auto relay = relay_;
+    auto relay = relay_.shared();
     services_.background->run(WorkPriority::user, [relay, home = state_.home, done = std::move(done)] {
         auto found = std::make_shared<std::vector<MovableData>>(findMovableSystemData(home));
         relay->post([found, done] { done(std::move(*found)); });

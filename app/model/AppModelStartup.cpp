@@ -22,7 +22,7 @@ void AppModel::refresh(Done done) {
     assertMainThread();
     if (done) refreshWaiters_.push_back(std::move(done));
     const uint64_t serial = ++refreshSerial_;
-    auto relay = relay_;
+    auto relay = relay_.shared();
     services_.background->run(WorkPriority::user, [this, relay, serial, sources = refreshSources()] {
         auto reading = std::make_shared<RefreshReading>(readRefresh(sources));
         relay->post([this, serial, reading] { applyRefresh(serial, std::move(*reading)); });

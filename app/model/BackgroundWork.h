@@ -59,12 +59,6 @@ public:
         });
     }
 
-    // Any thread: calls `call` on the main thread, unless the relay is closed by then.
-    void post(std::function<void()> call) const { relay_->post(std::move(call)); }
-
-    const std::shared_ptr<BackgroundExecutor>& executor() const { return executor_; }
-    const std::shared_ptr<MainThreadRelay>& relay() const { return relay_; }
-
 private:
     std::shared_ptr<BackgroundExecutor> executor_;
     std::shared_ptr<MainThreadRelay> relay_;

@@ -10,23 +10,18 @@ EngineJob::EngineJob(Activity activity, WorkPriority priority, std::shared_ptr<B
       activity_(activity),
       priority_(priority),
       executor_(std::move(executor)),
-      relay_(std::make_shared<MainThreadRelay>(this)) {}
-
-EngineJob::~EngineJob() {
-    // Work still running keeps what it holds; what it reports from now on is dropped.
-    relay_->close();
-}
+      relay_(this) {}
 
 void EngineJob::start() {
     assertMainThread();
     if (started_) return;
     started_ = true;
-    auto relay = relay_;
+    auto relay = relay_.shared();
     // Each report is its own main-thread update, posted through the relay only.
     EngineOperations::Progress progress = [this, relay](const EngineProgress& report) {
         relay->post([this, report] { emit this->progress(report); });
     };
-    run(BackgroundWork(executor_, relay_), priority_, flag_, std::move(progress));
+    run(BackgroundWork(executor_, relay_.shared()), priority_, flag_, std::move(progress));
 }
 
 void EngineJob::finish() {

@@ -3,7 +3,7 @@
 // object, in the manner of KDE's KJob: made by the model, started once, stoppable while it
 // runs, and ending in exactly one result on the main thread. The work runs off the main
 // thread and never touches the job: its reports and its value come back through the job's
-// own relay, which the job closes on its way out, so a job deleted early hears nothing.
+// own relay, which closes with the job, so a job deleted early hears nothing.
 
 #include <QObject>
 #include <functional>
@@ -22,8 +22,6 @@ class EngineJob : public QObject {
     Q_OBJECT
 
 public:
-    ~EngineJob() override;
-
     // What the job shows while it runs.
     Activity activity() const { return activity_; }
 
@@ -56,7 +54,7 @@ private:
     WorkPriority priority_;
     std::shared_ptr<BackgroundExecutor> executor_;
     std::shared_ptr<CancellationFlag> flag_ = std::make_shared<CancellationFlag>();
-    std::shared_ptr<MainThreadRelay> relay_;
+    OwnedRelay relay_;
     bool started_ = false;
     bool finished_ = false;
 };

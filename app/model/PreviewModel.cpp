@@ -59,12 +59,7 @@ PreviewModel::PreviewModel(Kind kind, int64_t goalBytes, bool dryRun, QObject* p
       kind_(kind),
       goalBytes_(goalBytes),
       dryRun_(dryRun),
-      relay_(std::make_shared<MainThreadRelay>(this)) {}
-
-PreviewModel::~PreviewModel() {
-    // A scan still running ends on its own; its result is dropped.
-    relay_->close();
-}
+      relay_(this) {}
 
 void PreviewModel::setKeepAsking(bool keepAsking) {
     if (keepAsking_ == keepAsking) return;
@@ -79,7 +74,7 @@ void PreviewModel::scan(PlanBuilder builder, std::string driveRoot, const Backgr
         isScanning_ = true;
         emit isScanningChanged();
     }
-    auto work = [this, relay = relay_, builder = std::move(builder), driveRoot = std::move(driveRoot)]() mutable {
+    auto work = [this, relay = relay_.shared(), builder = std::move(builder), driveRoot = std::move(driveRoot)]() mutable {
         ScanReport report = builder.build(0, driveRoot).report;
         const int64_t room = builder.driveRoom(driveRoot);
         relay->post([this, report = std::move(report), room]() mutable { apply(std::move(report), room); });

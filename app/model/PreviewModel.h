@@ -37,7 +37,6 @@ public:
     // goalBytes: what the plan tries to free; the largest Int64 value means everything
     // that qualifies and fits. dryRun: the run it leads to only records what would move.
     PreviewModel(Kind kind, int64_t goalBytes, bool dryRun, QObject* parent = nullptr);
-    ~PreviewModel() override;
 
     Kind kind() const { return kind_; }
     int64_t goalBytes() const { return goalBytes_; }
@@ -99,7 +98,7 @@ private:
     std::optional<OffloadPlan> plan_;
     std::set<std::string> excluded_;
     int64_t driveRoom_ = 0;
-    std::shared_ptr<MainThreadRelay> relay_;  // hands the scan's result back
+    OwnedRelay relay_;  // hands the scan's result back
 };
 
 }  // namespace keldwick
