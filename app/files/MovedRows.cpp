@@ -7,6 +7,7 @@
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 #include "model/DisplayTexts.h"
+#include "model/OtherDrives.h"
 #include "model/StatusTexts.h"
 
 namespace keldwick {
@@ -201,7 +202,7 @@ ProblemButtons problemButtons(const OffloadRecord& record, const ModelState& sta
         buttons.offersDelete = true;
         buttons.deleteTitle = record.phase == Phase::returned ? "Delete Copy\u2026" : "Delete from Drive\u2026";
     }
-    buttons.enabled = state.driveRoot.has_value() && idle(state);
+    buttons.enabled = chosenDriveReachable(state) && idle(state);
     return buttons;
 }
 
@@ -221,7 +222,7 @@ BottomButtons bottomButtons(const ModelState& state, const std::set<int64_t>& se
     buttons.selectionTitle = counted < 2 ? "Bring Back"
                                          : "Bring Back " + std::to_string(counted) + (anyFolder ? " Items" : " Files");
     buttons.selectionEnabled = anyRestorable && idle(state);
-    buttons.restoreAllEnabled = hasOffloaded(state) && state.driveRoot && idle(state);
+    buttons.restoreAllEnabled = hasOffloaded(state) && chosenDriveReachable(state) && idle(state);
     return buttons;
 }
 

@@ -54,9 +54,13 @@ std::map<std::string, DriveStatus> otherDrives(const ModelState& state, const Dr
     return otherDrives(mountedOtherDrives(state.records, chosen, locator, nameAt), state.otherDrives);
 }
 
+bool chosenDriveReachable(const ModelState& state) {
+    return state.driveRoot.has_value() || !state.driveRefusals.empty();
+}
+
 DriveStatus driveStatus(const ModelState& state, const OffloadRecord& record) {
     if (state.settings.drive && record.driveID == state.settings.drive->id) {
-        return DriveStatus{driveDisplayName(state), state.driveRoot.has_value()};
+        return DriveStatus{driveDisplayName(state), chosenDriveReachable(state)};
     }
     if (auto known = state.otherDrives.find(record.driveID); known != state.otherDrives.end()) return known->second;
     return DriveStatus{kOtherDriveName, false};

@@ -38,6 +38,11 @@ std::map<std::string, DriveStatus> otherDrives(const MountedDrives& mounted,
 std::map<std::string, DriveStatus> otherDrives(const ModelState& state, const DriveLocating& locator,
                                                const DriveNameReader& nameAt = driveNameAt);
 
+// Whether the chosen drive's items can be brought back now: it is mounted, whether the
+// locator took it or refused it (a refused volume still gives back what it holds, checked
+// against the journal).
+bool chosenDriveReachable(const ModelState& state);
+
 // The chosen drive's display name and whether it is mounted, for its records; else the
 // entry of otherDrives; else ("your other drive", not connected).
 DriveStatus driveStatus(const ModelState& state, const OffloadRecord& record);

@@ -102,4 +102,24 @@ Examined examine(const std::string& root, const User& user, const std::optional<
     return result;
 }
 
+std::optional<DriveRefusal> judgeOpenFolder(const std::string& root, int folderFd, const User& user) {
+    const std::string what = DriveLayout::folderName(root) + " folder";
+    struct stat st {};
+    if (::fstat(folderFd, &st) != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, what};
+    if (st.st_uid != user.uid && st.st_uid != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, what};
+    const bool privateGroup = user.privateGroup && st.st_gid == *user.privateGroup;
+    if (st.st_mode & (S_IWOTH | (privateGroup ? 0 : S_IWGRP)))
+        return DriveRefusal{root, DriveRefusal::Kind::othersCanChange, what};
+    // Whoever may write the folder above may rename this one aside and put another in its place.
+    const platform::Fd above = platform::openDirectory(folderFd, "..");
+    struct stat up {};
+    if (!above || ::fstat(above.get(), &up) != 0) return DriveRefusal{root, DriveRefusal::Kind::othersCanChange, what};
+    const bool upPrivateGroup = user.privateGroup && up.st_gid == *user.privateGroup;
+    const bool othersWrite = (up.st_mode & S_IWOTH) || ((up.st_mode & S_IWGRP) && !upPrivateGroup);
+    const bool ownedByOthers = up.st_uid != user.uid && up.st_uid != 0;
+    if (ownedByOthers || (othersWrite && !(up.st_mode & S_ISVTX)))
+        return DriveRefusal{root, DriveRefusal::Kind::othersCanChange, what};
+    return std::nullopt;
+}
+
 }  // namespace keldwick::DriveTrust

@@ -46,4 +46,10 @@ struct Examined {
 // without it, such looseness is no refusal, since it would be narrowed on use. Never throws.
 Examined examine(const std::string& root, const User& user, const std::optional<std::string>& tightenFor);
 
+// Judges the drive's Keldwick folder already open as `folderFd` (opened without following
+// links) on the volume mounted at `root`, as the locator judges it: its owner, the modes
+// through which others could change it, and who could rename or replace it (the folder
+// above it writable by others without the sticky bit). Changes nothing.
+std::optional<DriveRefusal> judgeOpenFolder(const std::string& root, int folderFd, const User& user);
+
 }  // namespace keldwick::DriveTrust

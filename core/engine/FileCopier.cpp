@@ -112,8 +112,23 @@ struct Times {
 // Metadata onto a copy, in the order that keeps each step from undoing another: owner
 // (which drops file capabilities), attributes and ACLs, mode, the check of tags and
 // comments, times, and the lock attributes last (nothing may be changed after them).
+// From an untrusted source (`untrustedUmask` set) a copy takes its times and a mode
+// capped by the mask, never a set-ID or sticky bit, an owner, an attribute, an ACL or a
+// lock attribute: none of those is covered by the digests that vouch for the content.
 void applyMetadata(const struct statx& source, const platform::MetadataTarget& from,
-                   const platform::MetadataTarget& to, const std::string& sourcePath, std::optional<Times> times) {
+                   const platform::MetadataTarget& to, const std::string& sourcePath, std::optional<Times> times,
+                   const std::optional<mode_t>& untrustedUmask) {
+    if (untrustedUmask) {
+        if (!to.isLink() && platform::calls().fchmod(to.fd, source.stx_mode & 0777 & ~*untrustedUmask) != 0)
+            throw POSIXFailure("chmod", to.path, errno);
+        if (times) {
+            struct statx withTimes = source;
+            withTimes.stx_atime = times->access;
+            withTimes.stx_mtime = times->modification;
+            platform::copyTimes(withTimes, to);
+        }
+        return;
+    }
     platform::copyOwner(source, to);
     platform::copyXattrs(from, to);
     platform::copyMode(source, to);
@@ -177,7 +192,8 @@ private:
 
 CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::string& sourcePath, int destinationDir,
                       const std::string& destinationName, const std::string& destinationPath, Flush flush,
-                      int64_t chunkSize, const ChunkStream::Progress& progress) {
+                      int64_t chunkSize, const ChunkStream::Progress& progress,
+                      const std::optional<mode_t>& untrustedUmask) {
     Fd source(openQuietly(sourceDir, sourceName.c_str(), O_NONBLOCK));
     if (source.get() < 0) throw POSIXFailure("open", sourcePath, errno);
     struct statx before = statOf(source.get(), sourcePath);
@@ -198,7 +214,7 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
         throw EngineError::sourceChanged(sourcePath);
 
     applyMetadata(before, {source.get(), sourcePath}, {destination.get(), destinationPath}, sourcePath,
-                  timesOf(before));
+                  timesOf(before), untrustedUmask);
 
     if (flush == Flush::later) {
         platform::startWriteBack(destination.get(), destinationPath);
@@ -320,8 +336,9 @@ bool isPrefetched(int64_t size) { return size <= Prefetcher::kMaxFileSize; }
 // every entry is reached beneath them by descriptor.
 class TreeCopy {
 public:
-    TreeCopy(std::string source, std::string destination, Walk walked)
+    TreeCopy(std::string source, std::string destination, Walk walked, std::optional<mode_t> untrustedUmask)
         : source_(std::move(source)), destination_(std::move(destination)), walked_(std::move(walked)),
+          untrustedUmask_(untrustedUmask),
           sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
         if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
@@ -358,7 +375,7 @@ public:
                     stack.push_back(copyFolder(frame, names, relative));
                     break;
                 case TreeEntry::Kind::symlink:
-                    entry.target = copyLink(frame, names, record, walkedEntry);
+                    entry.target = copyLink(frame, names, record, walkedEntry, untrustedUmask_.has_value());
                     break;
                 case TreeEntry::Kind::file: {
                     prefetcher.reach(fileIndex++);
@@ -366,7 +383,8 @@ public:
                                              names.name, names.destination, Flush::later, chunkSize,
                                              [&](int64_t done) {
                                                  if (progress) progress(earlierFiles + done);
-                                             });
+                                             },
+                                             untrustedUmask_);
                     pending_.add(std::move(copied.unflushed), names.destination);
                     earlierFiles += copied.bytes;
                     entry.size = copied.bytes;
@@ -440,15 +458,17 @@ private:
 
     // The link made in the copy with the walked target, its owner, attributes and times.
     static std::string copyLink(const Frame& frame, const Names& names, const struct statx& record,
-                                const TreeEntry& walkedEntry) {
+                                const TreeEntry& walkedEntry, bool untrusted) {
         auto target = readLinkAt(frame.source.get(), names.name);
         if (!target || target != walkedEntry.target) throw EngineError::sourceChanged(names.source);
         if (platform::calls().symlinkAt(target->c_str(), frame.destination.get(), names.name.c_str()) != 0)
             throw POSIXFailure("symlink", names.destination, errno);
         platform::MetadataTarget from{-1, names.source};
         platform::MetadataTarget to{-1, names.destination};
-        platform::copyOwner(record, to);
-        platform::copyXattrs(from, to);
+        if (!untrusted) {
+            platform::copyOwner(record, to);
+            platform::copyXattrs(from, to);
+        }
         platform::copyTimes(record, to);
         return std::move(*target);
     }
@@ -457,12 +477,13 @@ private:
         const struct statx& before = walked_.folders.at(relative);
         std::string sourcePath = childPath(source_, relative);
         applyMetadata(before, {sourceFd, sourcePath}, {destinationFd, childPath(destination_, relative)}, sourcePath,
-                      timesOf(before));
+                      timesOf(before), untrustedUmask_);
     }
 
     std::string source_;
     std::string destination_;
     Walk walked_;
+    std::optional<mode_t> untrustedUmask_;
     Fd sourceTop_;
     Fd destinationTop_;
     PendingFlushes pending_;
@@ -473,7 +494,7 @@ private:
 std::string FileCopier::copyFile(const std::string& source, const std::string& destination, bool fullSync,
                                  const Progress& progress) const {
     return copyFileAt(AT_FDCWD, source, source, AT_FDCWD, destination, destination,
-                      fullSync ? Flush::fileAndVolume : Flush::file, chunkSize, progress)
+                      fullSync ? Flush::fileAndVolume : Flush::file, chunkSize, progress, untrustedUmask)
         .sha256;
 }
 
@@ -482,7 +503,7 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     auto status = FileStat::read(source);
     if (!status) throw POSIXFailure("lstat", source, ENOENT);
     if (!status->isDirectory()) throw EngineError::unsupportedItem(source);
-    TreeCopy copy(source, destination, Walker(source, SpecialFiles::refuse).run());
+    TreeCopy copy(source, destination, Walker(source, SpecialFiles::refuse).run(), untrustedUmask);
     auto entries = copy.copyEntries(chunkSize, progress);
     copy.applyFolderMetadata(entries);
     copy.flush();
@@ -587,7 +608,7 @@ void FileCopier::copyMetadata(const std::string& source, const std::string& dest
     if (stat) times = Times{timestampOf(stat->accessTime), timestampOf(stat->modificationTime)};
 
     if (!S_ISREG(record.stx_mode) && !S_ISDIR(record.stx_mode)) {
-        applyMetadata(record, {-1, source}, {-1, destination}, source, times);
+        applyMetadata(record, {-1, source}, {-1, destination}, source, times, untrustedUmask);
         return;
     }
     int extra = S_ISDIR(record.stx_mode) ? O_DIRECTORY : O_NONBLOCK;
@@ -595,7 +616,7 @@ void FileCopier::copyMetadata(const std::string& source, const std::string& dest
     if (from.get() < 0) throw POSIXFailure("open", source, errno);
     Fd to = platform::openRead(destination, O_NOFOLLOW | extra);
     if (to.get() < 0) throw POSIXFailure("open", destination, errno);
-    applyMetadata(record, {from.get(), source}, {to.get(), destination}, source, times);
+    applyMetadata(record, {from.get(), source}, {to.get(), destination}, source, times, untrustedUmask);
 }
 
 std::set<std::string> FileCopier::sidecarPaths(const std::vector<TreeEntry>& entries,

@@ -14,6 +14,8 @@
 // hashes of what lies on a drive read from the medium, not from the page cache. The
 // copy's own name in the folder it was made in is the caller's to flush.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -41,6 +43,11 @@ public:
 
     // Size of every read buffer.
     int64_t chunkSize;
+    // Set when the source can't be trusted for anything but the content its digests
+    // vouch for (a drive refused for its owner or modes): copies then take their times
+    // and a mode capped by this mask with no set-ID or sticky bit, and no owner, extended
+    // attribute, ACL or lock attribute.
+    std::optional<mode_t> untrustedUmask;
 
     // Copies the regular file `source` (a final link is not followed) to `destination`,
     // which must not exist (created exclusively, never through a link), with the

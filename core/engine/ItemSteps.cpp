@@ -27,6 +27,8 @@ namespace {
 
 constexpr size_t digestChunkSize = 4'194'304;
 
+void flushDeletionsIn(const std::string& root, const std::set<std::string>& folders);
+
 }  // namespace
 
 std::optional<std::string> ItemSteps::mountPoint(const std::string& driveID) {
@@ -64,6 +66,10 @@ void ItemSteps::removeLeftovers(const std::string& path, const OffloadRecord& re
     auto root = mountPoint(record.driveID);
     if (!root) throw EngineError::driveUnavailable();
     DrivePath::requireBeneath(*root, path);
+    clearAway(path, record);
+}
+
+void ItemSteps::clearAway(const std::string& path, const OffloadRecord& record) {
     const std::string trash = temporaryPath(path, TemporaryKind::trash, record.id);
     PathUtil::removeTree(trash);
     if (FileStat::peek(path)) {
@@ -80,29 +86,67 @@ void ItemSteps::removeFromDrive(const std::string& drivePath, const OffloadRecor
     flushDriveDeletions(root, drivePath);
 }
 
+void ItemSteps::removeFromDrive(const std::string& drivePath, const OffloadRecord& record,
+                                const LocatedDrive& located) {
+    located.confirm();
+    DrivePath::requireBeneath(located.root(), drivePath);
+    const std::string onDrive = located.beneath(drivePath);
+    DrivePath::requireBeneath(located.appFolder(), onDrive);
+    clearAway(onDrive, record);
+    removeEmptyParents(PathUtil::parent(onDrive), located.appFolder());
+    flushDeletionsIn(located.appFolder(), {PathUtil::parent(onDrive)});
+}
+
 void ItemSteps::appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
-                                          const std::string& root,
-                                          const std::optional<std::vector<TreeEntry>>& entries) noexcept {
+                                    const LocatedDrive& located,
+                                    const std::optional<std::vector<TreeEntry>>& entries) noexcept {
+    try {
+        // Never into the folder a drive that went away was mounted at (the line waits for
+        // the next recovery, which adds what it lacks), nor into one put in its place.
+        try {
+            located.confirm();
+        } catch (const EngineError& error) {
+            if (error.kind() == EngineError::Kind::driveUnavailable) return;
+            throw;
+        }
+        DriveManifest{located.manifestFolder()}.append(manifestEntry(record, event, entries));
+    } catch (const std::exception& error) {
+        context.journal->log(std::string("Couldn't update the drive's manifest: ") + error.what(), EventLevel::warning,
+                             record.id);
+    } catch (...) {
+        context.journal->log("Couldn't update the drive's manifest.", EventLevel::warning, record.id);
+    }
+}
+
+DriveManifest::Entry ItemSteps::manifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
+                                              const std::optional<std::vector<TreeEntry>>& entries) {
+    DriveManifest::Entry entry;
+    entry.version = 1;
+    entry.mac = context.configuration.machineID;
+    entry.event = event;
+    entry.originalPath = record.originalPath;
+    entry.relativePath = record.driveRelativePath;
+    entry.isDirectory = record.isDirectory;
+    entry.size = record.size;
+    entry.checksum = record.checksum;
+    entry.entries = entries;
+    if (!entry.entries && record.isDirectory && event == DriveManifest::Entry::Event::offloaded) {
+        try {
+            entry.entries = context.journal->treeEntries(record.id);
+        } catch (const std::exception&) {
+        }
+    }
+    entry.date = Date::now();
+    return entry;
+}
+
+void ItemSteps::appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
+                                    const std::string& root,
+                                    const std::optional<std::vector<TreeEntry>>& entries) noexcept {
     try {
         // Never into the folder a drive that went away was mounted at.
         if (mountPoint(record.driveID) != root) throw EngineError::driveUnavailable();
-        DriveManifest::Entry entry;
-        entry.version = 1;
-        entry.mac = context.configuration.machineID;
-        entry.event = event;
-        entry.originalPath = record.originalPath;
-        entry.relativePath = record.driveRelativePath;
-        entry.isDirectory = record.isDirectory;
-        entry.size = record.size;
-        entry.checksum = record.checksum;
-        entry.entries = entries;
-        if (!entry.entries && record.isDirectory && event == DriveManifest::Entry::Event::offloaded) {
-            try {
-                entry.entries = context.journal->treeEntries(record.id);
-            } catch (const std::exception&) {
-            }
-        }
-        entry.date = Date::now();
+        DriveManifest::Entry entry = manifestEntry(record, event, entries);
         if (heldManifestEntries_) {
             DriveManifest::encode(entry);  // one that can't be written fails here, on its own
             std::unique_lock<std::mutex> guard;

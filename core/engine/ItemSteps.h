@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/EngineContext.h"
+#include "engine/LocatedDrive.h"
 #include "engine/RecoveryResult.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/OffloadRecord.h"
@@ -36,16 +37,26 @@ public:
     // its trash working name. Requires the drive mounted and the path strictly beneath
     // its root (EngineError::driveUnavailable, POSIXFailure "resolve"). Throws on failure.
     void removeLeftovers(const std::string& path, const OffloadRecord& record);
+    // The same at `path` as the caller reached it (through a drive folder it holds and
+    // checked), without asking the locator.
+    void clearAway(const std::string& path, const OffloadRecord& record);
     // Deletes the record's copy at `drivePath` on the drive mounted at `root` as
     // removeLeftovers does, with the folders it leaves empty, and flushes what changed on
     // the drive before anything may mark the record finished (see flushDriveDeletions).
     // Throws on failure.
     void removeFromDrive(const std::string& drivePath, const OffloadRecord& record, const std::string& root);
+    // The same on the drive an operation holds: `drivePath` is checked beneath its root and
+    // reached through its Keldwick folder, and the deletions are flushed at once.
+    void removeFromDrive(const std::string& drivePath, const OffloadRecord& record, const LocatedDrive& located);
     // Appends the record's manifest entry at the drive mounted at `root` (only while the
     // locator still finds the record's drive there); a folder's
     // "offloaded" entry carries its tree (from the journal when not given). A failure is
     // a warning event, never an exception.
     void appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event, const std::string& root,
+                             const std::optional<std::vector<TreeEntry>>& entries = std::nullopt) noexcept;
+    // The same into the Keldwick folder an operation holds, while it is still there.
+    void appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
+                             const LocatedDrive& located,
                              const std::optional<std::vector<TreeEntry>>& entries = std::nullopt) noexcept;
     // Deletes a displaced folder at `trash` when all it holds was copied; one that gained
     // or changed entries is kept beside the item in `folder` (the original's parent when
@@ -79,6 +90,9 @@ protected:
     EngineContext context;
 
     std::optional<std::string> mountPoint(const std::string& driveID);
+    // The record's manifest line as of now.
+    DriveManifest::Entry manifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
+                                       const std::optional<std::vector<TreeEntry>>& entries);
     RecoveryResult result(const OffloadRecord& record, RecoveryAction action,
                           std::optional<std::string> detail = std::nullopt) const;
     // Sets the phase with `detail` as its error text, logs a warning and gives the result.

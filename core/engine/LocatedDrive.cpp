@@ -3,10 +3,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
-#include <optional>
+#include <cerrno>
 
+#include "drives/DriveLayout.h"
+#include "drives/DriveTrust.h"
 #include "foundation/EngineError.h"
+#include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
+#include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
 
 namespace keldwick {
@@ -25,29 +31,152 @@ std::optional<LocatedDrive::Identity> identify(const std::string& path) {
     return identity;
 }
 
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The manifest's names, current and legacy.
+constexpr const char* kManifestNames[] = {".keldwick-manifest.jsonl", ".marrowfen-manifest.jsonl"};
+
+std::string replacedText() {
+    return "The Keldwick folder on your drive was replaced while Keldwick was using it, so Keldwick stopped. Nothing "
+           "was lost.";
+}
+
+std::string refusedText(const DriveRefusal& refusal) {
+    return "Keldwick won't use the volume at " + refusal.mountPath + ", because " + refusal.explanation() + ".";
+}
+
 }  // namespace
 
-LocatedDrive LocatedDrive::locate(const DriveLocating* locator, const std::string& driveID) {
+struct LocatedDrive::Held {
+    platform::Fd folder;
+    struct stat status {};
+};
+
+LocatedDrive::LocatedDrive(const DriveLocating* locator, std::string driveID, std::string root, Identity rootIdentity,
+                           std::shared_ptr<const Held> held, std::optional<DriveRefusal> refusal)
+    : locator_(locator),
+      driveID_(std::move(driveID)),
+      root_(std::move(root)),
+      rootIdentity_(rootIdentity),
+      held_(std::move(held)),
+      refusal_(std::move(refusal)) {
+    realFolder_ = DriveLayout::appFolder(root_);
+    heldPath_ = realFolder_;
+    if (!held_->folder) return;
+    heldPath_ = "/proc/self/fd/" + std::to_string(held_->folder.get());
+    struct stat through {};
+    // Without procfs the folder is reached by name alone.
+    if (::stat((heldPath_ + "/.").c_str(), &through) != 0 || !sameFile(through, held_->status)) heldPath_ = realFolder_;
+}
+
+std::optional<LocatedDrive> LocatedDrive::open(const DriveLocating* locator, const std::string& driveID,
+                                               const std::string& root, std::optional<DriveRefusal> refusal,
+                                               bool create) {
+    auto rootIdentity = identify(root);
+    if (!rootIdentity) return std::nullopt;
+    platform::Fd rootFd = platform::openDirectory(AT_FDCWD, root, O_NOFOLLOW);
+    if (!rootFd) return std::nullopt;
+    const std::string name = DriveLayout::folderName(root);
+    // A drive given as a plain folder may not have its Keldwick folder yet; a move makes it.
+    if (create && platform::calls().mkdirAt(rootFd.get(), name.c_str(), 0711) == 0)
+        platform::flushFolderAt(rootFd.get(), root);
+    auto held = std::make_shared<Held>();
+    held->folder = platform::openDirectory(rootFd.get(), name, O_NOFOLLOW);
+    if (!held->folder) {
+        // Nothing of this drive's is there yet: nothing to read, and nothing is written
+        // without the folder (a dry run, a restore of a copy that isn't there).
+        if (errno != ENOENT || create) return std::nullopt;
+        return LocatedDrive(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
+    }
+    if (::fstat(held->folder.get(), &held->status) != 0) return std::nullopt;
+    if (!refusal) refusal = DriveTrust::judgeOpenFolder(root, held->folder.get(), DriveTrust::User::current());
+    return LocatedDrive(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
+}
+
+LocatedDrive LocatedDrive::locate(const DriveLocating* locator, const std::string& driveID, bool forWriting) {
     auto root = locator ? locator->mountPoint(driveID) : std::nullopt;
     if (!root) throw EngineError::driveUnavailable();
-    auto identity = identify(*root);
-    if (!identity) throw EngineError::driveUnavailable();
-    return LocatedDrive(locator, driveID, *root, *identity);
+    auto located = open(locator, driveID, *root, std::nullopt, forWriting);
+    if (!located) throw EngineError::driveUnavailable();
+    if (located->refusal_) throw EngineError::driveUntrusted(refusedText(*located->refusal_));
+    return std::move(*located);
 }
 
-bool LocatedDrive::isStillThere() const {
-    try {
-        auto root = locator_ ? locator_->mountPoint(driveID_) : std::nullopt;
-        if (!root || *root != root_) return false;
-    } catch (const std::exception&) {
-        return false;
+LocatedDrive LocatedDrive::locateToBringBack(const DriveLocating* locator, const std::string& driveID) {
+    if (!locator) throw EngineError::driveUnavailable();
+    if (auto root = locator->mountPoint(driveID)) {
+        if (auto located = open(locator, driveID, *root, std::nullopt, false)) return std::move(*located);
+    }
+    for (const auto& refusal : locator->refusals(driveID)) {
+        if (auto located = open(locator, driveID, refusal.mountPath, refusal, false)) return std::move(*located);
+    }
+    throw EngineError::driveUnavailable();
+}
+
+std::string LocatedDrive::manifestFolder() const {
+    // The manifest opens its folder without following a final link; "." is none.
+    return heldPath_ == realFolder_ ? realFolder_ : heldPath_ + "/.";
+}
+
+std::string LocatedDrive::beneath(const std::string& drivePath) const {
+    if (drivePath == realFolder_) return heldPath_;
+    const std::string prefix = realFolder_ + "/";
+    if (drivePath.compare(0, prefix.size(), prefix) != 0 || drivePath.size() == prefix.size())
+        throw POSIXFailure("resolve", drivePath, EXDEV);
+    return heldPath_ + "/" + drivePath.substr(prefix.size());
+}
+
+void LocatedDrive::keepPrivate(const std::string& machineFolder) const {
+    if (!trusted() || !held_->folder) return;
+    const int folder = held_->folder.get();
+    const uid_t user = ::geteuid();
+    auto narrow = [&](const char* name, mode_t keep, bool isFolder) {
+        platform::Fd item = isFolder ? platform::openDirectory(folder, name, O_NOFOLLOW)
+                                     : platform::openReadAt(folder, name, O_NOFOLLOW | O_NONBLOCK);
+        struct stat status {};
+        if (!item || ::fstat(item.get(), &status) != 0 || status.st_uid != user) return;
+        if (!isFolder && !S_ISREG(status.st_mode)) return;
+        if ((status.st_mode & 07777 & ~keep) == 0) return;
+        // Where modes come from the mount the change is refused or ignored: the item stays as it is.
+        (void)platform::calls().fchmod(item.get(), status.st_mode & keep);
+    };
+    if (!machineFolder.empty()) {
+        if (platform::calls().mkdirAt(folder, machineFolder.c_str(), 0700) == 0) {
+            platform::flushFolderAt(folder, PathUtil::join(realFolder_, machineFolder));
+        } else if (errno != EEXIST) {
+            throw POSIXFailure("mkdir", PathUtil::join(realFolder_, machineFolder), errno);
+        }
+        narrow(machineFolder.c_str(), 0700, true);
+    }
+    for (const char* manifest : kManifestNames) narrow(manifest, 0600, false);
+}
+
+std::optional<EngineError> LocatedDrive::problem() const {
+    if (trusted()) {
+        try {
+            auto root = locator_ ? locator_->mountPoint(driveID_) : std::nullopt;
+            if (!root || *root != root_) return EngineError::driveUnavailable();
+        } catch (const std::exception&) {
+            return EngineError::driveUnavailable();
+        }
     }
     auto now = identify(root_);
-    return now && *now == identity_;
+    if (!now || *now != rootIdentity_) return EngineError::driveUnavailable();
+    if (!held_->folder) return std::nullopt;
+    struct stat atPath {};
+    if (::lstat(realFolder_.c_str(), &atPath) != 0 || !sameFile(atPath, held_->status))
+        return EngineError::driveUntrusted(replacedText());
+    if (trusted()) {
+        if (auto refusal = DriveTrust::judgeOpenFolder(root_, held_->folder.get(), DriveTrust::User::current()))
+            return EngineError::driveUntrusted(refusedText(*refusal));
+    }
+    return std::nullopt;
 }
 
+bool LocatedDrive::isStillThere() const { return !problem().has_value(); }
+
 void LocatedDrive::confirm() const {
-    if (!isStillThere()) throw EngineError::driveUnavailable();
+    if (auto why = problem()) throw *why;
 }
 
 }  // namespace keldwick

@@ -1,21 +1,35 @@
 #pragma once
-// The drive root an operation located, and which folder of which mount it was then.
+// The drive an operation located, held for the length of the operation.
+//
 // A drive mounted at a fixed folder (/mnt/backup) leaves that folder behind on the
 // startup disk when it goes away, and paths beneath it resolve there from then on: a copy
 // would land, unseen, on the startup disk and the original be deleted on the strength of
-// it. So before each step that writes to or judges the drive, the operation confirms the
-// root is still the one it located.
+// it. And whoever may write the drive's top folder can rename the Keldwick folder aside
+// and put a folder of his own in its place between two looks. So the operation opens the
+// Keldwick folder once, without following links, judges that open folder as the locator
+// judges volumes, and reaches everything it writes on the drive through that descriptor
+// (beneath()). Before each step that writes to or judges the drive it confirms that the
+// root is still the one it located and the folder there is still the one it holds.
+//
+// The folder is held only while the operation runs: a descriptor kept open while idle
+// would keep the drive from being ejected.
+
+#include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "drives/DriveLocating.h"
+#include "drives/DriveRefusal.h"
+#include "foundation/EngineError.h"
 
 namespace keldwick {
 
 class LocatedDrive {
 public:
-    // The device, inode and mount id of the folder at `path` (links not followed).
+    // The device, inode and mount id of a folder (links not followed).
     struct Identity {
         uint64_t device = 0;
         uint64_t inode = 0;
@@ -23,26 +37,67 @@ public:
         bool operator==(const Identity&) const = default;
     };
 
-    // Asks the locator (none: no drive) and remembers what the root is now. Throws
-    // EngineError::driveUnavailable when the drive isn't there.
-    static LocatedDrive locate(const DriveLocating* locator, const std::string& driveID);
+    // The drive as the locator takes it, with its Keldwick folder open and judged; made
+    // first (0711) when `forWriting` and it is missing, else a missing folder is held as
+    // absent and nothing may be written. Throws EngineError::driveUnavailable when the
+    // drive isn't there, driveUntrusted (naming why) when its Keldwick folder can't be
+    // trusted.
+    static LocatedDrive locate(const DriveLocating* locator, const std::string& driveID, bool forWriting = true);
+
+    // For bringing items back only: the drive as locate() finds it, else a mounted volume
+    // the locator refused that carries this drive's id, held as untrusted (trusted() is
+    // false): what comes from it is taken only where it matches the journal, and nothing
+    // is written there but the removal of an item's own copy and its manifest line.
+    // Throws EngineError::driveUnavailable when no volume carries the id.
+    static LocatedDrive locateToBringBack(const DriveLocating* locator, const std::string& driveID);
 
     const std::string& root() const { return root_; }
+    // Whether the locator took the volume and its Keldwick folder passed the judgement.
+    bool trusted() const { return !refusal_.has_value(); }
+    // Why it isn't trusted.
+    const std::optional<DriveRefusal>& refusal() const { return refusal_; }
 
-    // Whether the locator still finds the drive at the same root and that root is still
-    // the same folder of the same mount.
+    // The held Keldwick folder as a path (its descriptor's entry in /proc, or its real
+    // path where procfs is missing).
+    const std::string& appFolder() const { return heldPath_; }
+    // The same as DriveManifest wants it: a path whose last component is no link.
+    std::string manifestFolder() const;
+    // `drivePath`, a path in the Keldwick folder under root(), as reached through the held
+    // folder. Throws POSIXFailure "resolve" (EXDEV) for a path outside it.
+    std::string beneath(const std::string& drivePath) const;
+
+    // Keeps what this computer keeps on an accepted drive private where its file system
+    // keeps modes: creates this computer's folder 0700 (narrowing it when it is the user's
+    // and open to others) and narrows the user's manifest to 0600. Nothing on an untrusted
+    // drive, nothing that belongs to another account; a mode the file system won't take
+    // is left as it is.
+    void keepPrivate(const std::string& machineFolder) const;
+
+    // Whether the drive is still at the same root of the same mount, its Keldwick folder
+    // there still the one held and, when trusted, still judged trustworthy.
     bool isStillThere() const;
-    // Throws EngineError::driveUnavailable unless isStillThere().
+    // Throws unless isStillThere(): EngineError::driveUntrusted when the Keldwick folder was
+    // replaced or loosened, driveUnavailable otherwise.
     void confirm() const;
 
 private:
-    LocatedDrive(const DriveLocating* locator, std::string driveID, std::string root, Identity identity)
-        : locator_(locator), driveID_(std::move(driveID)), root_(std::move(root)), identity_(identity) {}
+    struct Held;
+    LocatedDrive(const DriveLocating* locator, std::string driveID, std::string root, Identity rootIdentity,
+                 std::shared_ptr<const Held> held, std::optional<DriveRefusal> refusal);
+    static std::optional<LocatedDrive> open(const DriveLocating* locator, const std::string& driveID,
+                                            const std::string& root, std::optional<DriveRefusal> refusal,
+                                            bool create);
+    // Why the drive can't be used now; nothing when it can.
+    std::optional<EngineError> problem() const;
 
     const DriveLocating* locator_;
     std::string driveID_;
     std::string root_;
-    Identity identity_;
+    Identity rootIdentity_;
+    std::shared_ptr<const Held> held_;
+    std::string realFolder_;
+    std::string heldPath_;
+    std::optional<DriveRefusal> refusal_;
 };
 
 }  // namespace keldwick

@@ -61,26 +61,32 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     const Reach reach = [&](FaultPoint point, std::optional<std::string> working) {
         if (context.faults) context.faults->reach(point, FaultContext{record.id, original, std::move(working)});
     };
+    // The link names the copy by its path on the drive; everything written there goes
+    // through the Keldwick folder the operation holds, so a folder put in its place
+    // meanwhile receives nothing.
     const std::string drivePath = record.drivePath(located.root());
-    const std::string partial = temporaryPath(drivePath, TemporaryKind::partial, record.id);
+    const std::string onDrive = located.beneath(drivePath);
+    const std::string partial = temporaryPath(onDrive, TemporaryKind::partial, record.id);
+    // Fault points name working items by their paths on the drive.
+    const std::string partialOnDrive = temporaryPath(drivePath, TemporaryKind::partial, record.id);
     reach(FaultPoint::offloadRecorded, std::nullopt);
 
     const auto [before, identity] = fingerprintItem(record);
     prepareDrive(record, located, drivePath, partial, clearLeftovers);
-    Copied copied = copyToPartial(record, partial, cancel, progress, reach);
+    Copied copied = copyToPartial(record, partial, partialOnDrive, cancel, progress, reach);
 
     // A copy whose drive went away meanwhile may have been written elsewhere.
-    reach(FaultPoint::offloadCopied, partial);
+    reach(FaultPoint::offloadCopied, partialOnDrive);
     located.confirm();
     verifyCopy(record, partial, copied);
 
-    const FingerprintSnapshot named = nameCopy(record, located, partial, drivePath, copied, identity);
+    const FingerprintSnapshot named = nameCopy(record, located, partial, onDrive, copied, identity);
     reach(FaultPoint::offloadVerified, drivePath);
     // The last look: from here nothing is written to the drive, and the copy under its
     // final name is durable on the drive located, so the original may go even if the
     // drive leaves after this.
     located.confirm();
-    checkBeforeSwap(record, drivePath, before, named, cancel);
+    checkBeforeSwap(record, onDrive, before, named, cancel);
 
     OffloadRecord verified = record;
     verified.checksum = copied.checksum;
@@ -103,15 +109,18 @@ void OffloadExecutor::prepareDrive(const OffloadRecord& record, const LocatedDri
     // The folders on the drive, never through a link planted there, nor on the startup
     // disk in the folder a drive that went away was mounted at.
     const std::string& root = located.root();
+    const std::string onDrive = located.beneath(drivePath);
     located.confirm();
+    located.keepPrivate(context.configuration.machineFolder);
     DrivePath::requireBeneath(root, drivePath);
-    createDirectoryDurably(PathUtil::parent(drivePath));
-    DrivePath::requireBeneath(root, drivePath);
+    DrivePath::requireBeneath(located.appFolder(), onDrive);
+    createDirectoryDurably(PathUtil::parent(onDrive));
+    DrivePath::requireBeneath(located.appFolder(), onDrive);
     PathUtil::removeTree(partial);
 
     // Our own unfinished copy from an earlier attempt.
     if (clearLeftovers) {
-        ItemSteps(context).removeLeftovers(drivePath, record);
+        ItemSteps(context).clearAway(onDrive, record);
         context.journal->log("Cleared what was left of an earlier copy of " + quoted(ItemName::display(record.originalPath)) +
                                  " on " + drive.name + ".",
                              EventLevel::info, record.id);
@@ -119,6 +128,7 @@ void OffloadExecutor::prepareDrive(const OffloadRecord& record, const LocatedDri
 }
 
 OffloadExecutor::Copied OffloadExecutor::copyToPartial(const OffloadRecord& record, const std::string& partial,
+                                                       const std::string& partialOnDrive,
                                                        const std::shared_ptr<CancellationFlag>& cancel,
                                                        const Progress& progress, const Reach& reach) {
     // Copy and hash in one pass.
@@ -128,7 +138,7 @@ OffloadExecutor::Copied OffloadExecutor::copyToPartial(const OffloadRecord& reco
         if (progress) progress(bytesDone);
         if (firstTick) {
             firstTick = false;
-            reach(FaultPoint::offloadMidCopy, partial);
+            reach(FaultPoint::offloadMidCopy, partialOnDrive);
         }
     };
     Copied copied;
@@ -221,9 +231,7 @@ void OffloadExecutor::finishMove(const OffloadRecord& verified, const LocatedDri
                              EventLevel::info, verified.id);
     });
     // Without the drive the line waits for the next recovery, which adds what it lacks.
-    if (!located.isStillThere()) return;
-    ItemSteps(context).appendManifestEntry(verified, DriveManifest::Entry::Event::offloaded, located.root(),
-                                                 entries);
+    ItemSteps(context).appendManifestEntry(verified, DriveManifest::Entry::Event::offloaded, located, entries);
 }
 
 bool OffloadExecutor::copyStillStands(const OffloadRecord& record, const std::string& drivePath,

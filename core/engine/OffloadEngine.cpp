@@ -115,6 +115,9 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
     const auto count = static_cast<int64_t>(plan.items.size());
     // One read of the journal's records answers every item's clash checks.
     auto places = std::make_shared<HeldPlaces>(journal_, drive_.id);
+    // The drive's Keldwick folder is opened and judged once for the whole run, and every
+    // item confirms it is still the one held.
+    std::shared_ptr<const LocatedDrive> located;
     for (int64_t index = 0; index < count; ++index) {
         const Candidate& candidate = plan.items[static_cast<size_t>(index)];
         if (cancel && cancel->isCancelled()) {
@@ -123,7 +126,9 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
         }
         const std::string name = ItemName::display(candidate.path);
         try {
-            auto outcome = OffloadExecutor(context_, drive_, places).offload(candidate, dryRun, cancel, [&](int64_t done) {
+            if (!located)
+                located = std::make_shared<const LocatedDrive>(LocatedDrive::locate(context_.locator.get(), drive_.id, !dryRun));
+            auto outcome = OffloadExecutor(context_, drive_, places, located).offload(candidate, dryRun, cancel, [&](int64_t done) {
                 if (progress) progress(EngineProgress{name, index, count, done, candidate.size});
             });
             if (outcome.kind == OffloadOutcome::Kind::moved) {
@@ -137,7 +142,7 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
             summary.cancelled = true;
             break;
         } catch (const EngineError& error) {
-            if (error.kind() == EngineError::Kind::driveUnavailable) {
+            if (error.kind() == EngineError::Kind::driveUnavailable || error.kind() == EngineError::Kind::driveUntrusted) {
                 summary.stoppedBecause = error.message();
                 break;
             }

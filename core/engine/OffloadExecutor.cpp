@@ -42,8 +42,9 @@ Date newestOf(const FileStat& status) { return std::max(status.modificationDate(
 
 }  // namespace
 
-OffloadExecutor::OffloadExecutor(EngineContext context, Drive drive, std::shared_ptr<HeldPlaces> places)
-    : context(std::move(context)), drive(std::move(drive)), places(std::move(places)) {
+OffloadExecutor::OffloadExecutor(EngineContext context, Drive drive, std::shared_ptr<HeldPlaces> places,
+                                 std::shared_ptr<const LocatedDrive> located)
+    : context(std::move(context)), drive(std::move(drive)), places(std::move(places)), located_(std::move(located)) {
     if (!this->places) this->places = std::make_shared<HeldPlaces>(this->context.journal, this->drive.id);
 }
 
@@ -63,7 +64,12 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
                                                   const Progress& progress) {
     const std::string& path = candidate.path;
     const FileStat status = checkItem(candidate);
-    const LocatedDrive located = LocatedDrive::locate(context.locator.get(), drive.id);
+    // The run's drive, unless it changed since the last item; else the drive now.
+    if (located_)
+        located_->confirm();
+    else
+        located_ = std::make_shared<const LocatedDrive>(LocatedDrive::locate(context.locator.get(), drive.id, !dryRun));
+    const LocatedDrive& located = *located_;
     const std::string root = located.root();
     checkPlace(candidate, status, root);
     const Destination destination = chooseDestination(path, status, root, dryRun);

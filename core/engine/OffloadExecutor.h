@@ -56,7 +56,10 @@ public:
 
     // `places` answers the clash checks; a run hands each item's executor the same one,
     // so that the journal is read once per run. Without one, the executor reads its own.
-    OffloadExecutor(EngineContext context, Drive drive, std::shared_ptr<HeldPlaces> places = nullptr);
+    // `located`: the drive a run holds for all its items; without it each item locates
+    // the drive itself.
+    OffloadExecutor(EngineContext context, Drive drive, std::shared_ptr<HeldPlaces> places = nullptr,
+                    std::shared_ptr<const LocatedDrive> located = nullptr);
 
     // The phases whose records still hold their place on the drive: all but "restored",
     // "abandoned" and "superseded".
@@ -73,6 +76,7 @@ private:
     EngineContext context;
     Drive drive;
     std::shared_ptr<HeldPlaces> places;
+    std::shared_ptr<const LocatedDrive> located_;
 
     // Where the item goes on the drive.
     struct Destination {
@@ -134,7 +138,7 @@ private:
     // unfinished copy cleared when `clearLeftovers`.
     void prepareDrive(const OffloadRecord& record, const LocatedDrive& located, const std::string& drivePath,
                       const std::string& partial, bool clearLeftovers);
-    Copied copyToPartial(const OffloadRecord& record, const std::string& partial,
+    Copied copyToPartial(const OffloadRecord& record, const std::string& partial, const std::string& partialOnDrive,
                          const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress,
                          const Reach& reach);
     // Throws EngineError::checksumMismatch naming the item when the copy reads back otherwise.

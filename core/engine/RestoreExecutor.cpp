@@ -22,11 +22,18 @@
 #include "foundation/VolumeSpace.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
+#include "platform/ProcFS.h"
 #include "scanning/DevelopmentRule.h"
 
 namespace keldwick {
 
 namespace {
+
+std::string changedOnRefusedText(const std::string& name, const LocatedDrive& located) {
+    std::string why = located.refusal() ? located.refusal()->explanation() : std::string("it can't be trusted");
+    return quoted(name) + " changed on the drive since it was moved, and Keldwick won't take changes from the volume at " +
+           located.root() + " (" + why + "), so it stays there. Its shortcut still opens it.";
+}
 
 // A drive file whose digest disagrees with the record is read again in this size.
 constexpr size_t rereadChunkSize = 4'194'304;
@@ -76,10 +83,13 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     const OffloadRecord record = checkRecord(recordID, copySuffix);
     const std::string name = ItemName::display(record.originalPath);
 
-    located_ = LocatedDrive::locate(context.locator.get(), record.driveID);
+    // A volume the locator refused still gives back what it holds, checked against the journal.
+    located_ = LocatedDrive::locateToBringBack(context.locator.get(), record.driveID);
     const std::string root = located_->root();
-    const std::string drivePath = record.drivePath(root);
-    const FileStat driveStat = checkDriveCopy(record, root, drivePath);
+    realDrivePath_ = record.drivePath(root);
+    const FileStat driveStat = checkDriveCopy(record, root, realDrivePath_);
+    // Read and deleted through the Keldwick folder this restore holds.
+    const std::string drivePath = located_->beneath(realDrivePath_);
     const Destination destination = chooseDestination(record, copySuffix);
     createDirectoryDurably(PathUtil::parent(destination.path));
 
@@ -198,10 +208,19 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         }
     };
 
+    // From a refused volume nothing but the content is taken, and only as it was moved.
+    FileCopier copier = context.copier;
+    if (!located_->trusted()) copier.untrustedUmask = platform::ProcFS().ownUmask().value_or(077);
+    auto requireAsMoved = [&](const std::string& digest) {
+        if (located_->trusted() || (record.checksum && digest == *record.checksum)) return;
+        throw EngineError::driveUntrusted(changedOnRefusedText(ItemName::display(record.originalPath), *located_));
+    };
+
     std::string restoreChecksum;
     bool driveChanged = false;
     if (!record.isDirectory) {
-        const std::string digest = context.copier.copyFile(drivePath, workingCopy, true, step);
+        const std::string digest = copier.copyFile(drivePath, workingCopy, true, step);
+        requireAsMoved(digest);
         // The copy must read back as the bytes that left the drive. Named after the item,
         // not the hidden working copy, which means nothing to the user.
         if (Checksum::sha256OfFile(workingCopy, static_cast<size_t>(context.copier.chunkSize)) != digest)
@@ -216,9 +235,10 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         }
         restoreChecksum = digest;
     } else {
-        const auto entries = context.copier.copyTree(drivePath, workingCopy, step);
+        const auto entries = copier.copyTree(drivePath, workingCopy, step);
+        requireAsMoved(TreeManifest{entries}.digest());
         try {
-            context.copier.verify(workingCopy, entries);
+            copier.verify(workingCopy, entries);
         } catch (const EngineError& error) {
             if (error.kind() == EngineError::Kind::checksumMismatch)
                 throw EngineError::checksumMismatch(record.originalPath);
@@ -296,10 +316,10 @@ bool RestoreExecutor::driveCopyUnchanged(const OffloadRecord& record, const std:
                                          const FingerprintSnapshot& before) {
     // Not judged from the folder a drive that went away was mounted at: the restore stops
     // and recovery looks again once the drive is back.
-    if (located_) located_->confirm();
+    located_->confirm();
     try {
         if (!unchangedSince(before, Fingerprint::snapshot(drivePath, record.isDirectory))) return false;
-        return !context.openFiles || context.openFiles->usage(drivePath).empty();
+        return !context.openFiles || context.openFiles->usage(realDrivePath_).empty();
     } catch (const std::exception&) {
         // A drive copy that can't be looked at now (gone, unplugged) is not known to be unchanged.
         return false;
@@ -321,13 +341,13 @@ void RestoreExecutor::finishInPlace(const OffloadRecord& record, const std::stri
         return;
     }
     journal.setPhase(record.id, Phase::restoreCleanup);
-    deleteDriveCopy(record, root, drivePath);
+    if (!deleteDriveCopy(record, root, drivePath)) return;
     reach(FaultPoint::restoreDriveCopyDeleted, record, std::nullopt);
     journal.setPhase(record.id, Phase::restored);
     journal.log("Brought back " + quoted(name) + " (" + byteCountText(record.size) + ") to your computer.",
                 EventLevel::info, record.id);
-    if (!located_ || located_->isStillThere())
-        ItemSteps(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
+    noteUntrusted(record);
+    ItemSteps(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, *located_);
 }
 
 void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::string& root,
@@ -349,18 +369,46 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
         return;
     }
     journal.setPhase(record.id, Phase::restoreCleanup);
-    deleteDriveCopy(record, root, drivePath);
+    if (!deleteDriveCopy(record, root, drivePath)) return;
     journal.setPhase(record.id, Phase::restored);
     journal.log("Brought back the copy of " + quoted(name) + " as " + quoted(PathUtil::name(destination)) + ".",
                 EventLevel::info, record.id);
-    if (!located_ || located_->isStillThere())
-        ItemSteps(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, root);
+    noteUntrusted(record);
+    ItemSteps(context).appendManifestEntry(record, DriveManifest::Entry::Event::restored, *located_);
 }
 
-void RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::string& root,
-                                      const std::string& drivePath) {
-    if (located_) located_->confirm();
-    ItemSteps(context).removeFromDrive(drivePath, record, root);
+bool RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::string&, const std::string&) {
+    if (located_->trusted()) {
+        ItemSteps(context).removeFromDrive(realDrivePath_, record, *located_);
+        return true;
+    }
+    // On a refused volume the item's own copy is removed where the user may remove it;
+    // where that fails the item stays home and the copy on the drive.
+    const std::string name = ItemName::display(record.originalPath);
+    try {
+        ItemSteps(context).removeFromDrive(realDrivePath_, record, *located_);
+        return true;
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() == EROFS) {
+            // Recovery's pending deletions finish it once the volume can be written.
+            context.journal->log("Brought back " + quoted(name) +
+                                     ". Its copy on the drive will be removed once the drive can be written to.",
+                                 EventLevel::info, record.id);
+            return false;
+        }
+        keepBoth(record, quoted(name) + " is back on your computer. Its copy stays on the drive, because Keldwick "
+                                        "couldn't remove it there (" +
+                             std::string(failure.what()) + ").");
+        return false;
+    }
+}
+
+void RestoreExecutor::noteUntrusted(const OffloadRecord& record) {
+    if (located_->trusted()) return;
+    context.journal->log(quoted(ItemName::display(record.originalPath)) +
+                             " came back from a volume Keldwick doesn't use for new moves: its content matched what "
+                             "was moved, and it took no permissions, owner or attributes from the drive.",
+                         EventLevel::info, record.id);
 }
 
 void RestoreExecutor::keepBoth(const OffloadRecord& record, const std::optional<std::string>& message) {

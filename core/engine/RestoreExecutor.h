@@ -125,7 +125,13 @@ private:
     void finishAsCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath,
                       const FingerprintSnapshot& before, bool driveChanged, const std::string& workingCopy,
                       const std::string& destination, uint32_t savedFlags);
-    void deleteDriveCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath);
+    // Removes the drive copy; false when a refused volume keeps it (the record then
+    // stays in cleanup on a read-only volume, else ends "returned").
+    bool deleteDriveCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath);
+    // Logs that the item came from a refused volume, when it did.
+    void noteUntrusted(const OffloadRecord& record);
+    // The drive copy's path below the drive's root as the locator names it.
+    std::string realDrivePath_;
 };
 
 }  // namespace keldwick

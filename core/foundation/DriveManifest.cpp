@@ -430,7 +430,7 @@ void DriveManifest::append(const std::vector<Entry>& entries) const {
     platform::FileSystemCalls& calls = platform::calls();
     int fd = calls.openAt(dir.get(), name.c_str(), flags, 0);
     if (fd < 0 && errno == ENOENT) {
-        fd = calls.openAt(dir.get(), name.c_str(), flags | O_CREAT | O_EXCL, 0644);
+        fd = calls.openAt(dir.get(), name.c_str(), flags | O_CREAT | O_EXCL, 0600);
         created = fd >= 0;
         if (fd < 0 && errno == EEXIST) fd = calls.openAt(dir.get(), name.c_str(), flags, 0);
     }

@@ -56,7 +56,7 @@ struct DriveManifest {
     // ".marrowfen-manifest.jsonl" when only that one exists. Resolved afresh on each call.
     std::string path() const;
 
-    // Adds one line at the end, creating the app folder and the file (0644 less the umask)
+    // Adds one line at the end, creating the app folder and the file (0600: it names every moved item)
     // when needed and flushing a new file or folder in its parent. A file whose last line
     // is unfinished gets a line feed first. Returns once the line is on the medium.
     // Throws POSIXFailure ("mkdir", "open", "write", "fsync") or DriveManifestError.

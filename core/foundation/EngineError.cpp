@@ -79,6 +79,8 @@ std::string EngineError::messageFor(const Payload& p) {
                    " couldn't be copied, so it stayed where it was.";
         case Kind::driveUnavailable:
             return "Your drive isn't plugged in.";
+        case Kind::driveUntrusted:
+            return p.text;
     }
     return "";
 }
@@ -136,6 +138,9 @@ EngineError EngineError::metadataNotCopied(std::string path) {
     return EngineError({.kind = Kind::metadataNotCopied, .path = std::move(path)});
 }
 EngineError EngineError::driveUnavailable() { return EngineError({.kind = Kind::driveUnavailable}); }
+EngineError EngineError::driveUntrusted(std::string why) {
+    return EngineError({.kind = Kind::driveUntrusted, .text = std::move(why)});
+}
 
 bool operator==(const EngineError& a, const EngineError& b) {
     return a.kind_ == b.kind_ && a.path_ == b.path_ && a.otherPath_ == b.otherPath_ && a.text_ == b.text_ &&

@@ -32,6 +32,7 @@ public:
         holdsOtherItems,
         metadataNotCopied,
         driveUnavailable,
+        driveUntrusted,
     };
 
     // `available` is what lies above `reserve`, the room always left free on the drive; the
@@ -55,13 +56,15 @@ public:
     static EngineError holdsOtherItems(std::string path);
     static EngineError metadataNotCopied(std::string path);
     static EngineError driveUnavailable();
+    // The drive is there but can't be trusted for this step; `why` is the whole sentence.
+    static EngineError driveUntrusted(std::string why);
 
     Kind kind() const { return kind_; }
     // The payloads; fields a case does not carry are empty or zero.
     const std::string& path() const { return path_; }
     // olderCopyOnDrive: the item whose older copy is on the drive.
     const std::string& otherPath() const { return otherPath_; }
-    // notEligible: the reason; invalidState: the whole message.
+    // notEligible: the reason; invalidState, driveUntrusted: the whole message.
     const std::string& text() const { return text_; }
     const std::vector<std::string>& processNames() const { return processNames_; }
     int64_t needed() const { return needed_; }

@@ -185,6 +185,35 @@ std::optional<int32_t> ProcFS::parentID(int32_t pid) const {
     return parseParentID(*text);
 }
 
+std::optional<mode_t> ProcFS::ownUmask() const {
+    auto text = readWhole(root_ + "/self/status", 65536);
+    if (!text) return std::nullopt;
+    return parseUmask(*text);
+}
+
+std::optional<mode_t> ProcFS::parseUmask(std::string_view status) {
+    constexpr std::string_view key = "Umask:";
+    size_t at = 0;
+    while (at < status.size()) {
+        size_t end = status.find('\n', at);
+        std::string_view line = status.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        if (line.substr(0, key.size()) == key) {
+            std::string_view value = line.substr(key.size());
+            while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+            if (value.empty() || value.size() > 4) return std::nullopt;
+            mode_t mask = 0;
+            for (char digit : value) {
+                if (digit < '0' || digit > '7') return std::nullopt;
+                mask = static_cast<mode_t>(mask * 8 + static_cast<mode_t>(digit - '0'));
+            }
+            return mask & 0777;
+        }
+        if (end == std::string_view::npos) break;
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
 std::optional<int32_t> ProcFS::parseParentID(std::string_view statLine) {
     auto close = statLine.rfind(')');
     if (close == std::string_view::npos) return std::nullopt;

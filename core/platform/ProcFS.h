@@ -68,6 +68,12 @@ public:
     // for deleted files and for lines that don't parse.
     static std::optional<Mapping> parseMapsLine(std::string_view line);
 
+    // This process's file-creation mask from "self/status", read rather than asked of
+    // umask(2), which can only be read by changing it under every other thread.
+    std::optional<mode_t> ownUmask() const;
+    // The "Umask:" field of a status text (octal); nothing when absent or malformed.
+    static std::optional<mode_t> parseUmask(std::string_view status);
+
 private:
     std::string processPath(int32_t pid, std::string_view entry) const;
 

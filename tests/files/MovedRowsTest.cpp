@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "files/MovedRows.h"
+#include "model/OtherDrives.h"
 
 namespace keldwick {
 namespace {
@@ -241,6 +242,22 @@ TEST(MovedActionsTest, SelectionButtonTitle) {
     state.activity = Activity::restoring;
     EXPECT_EQ(bottomButtons(state, {1}, connected(true)),
               (BottomButtons{false, "Bring Back", false, false}));
+}
+
+TEST(MovedActionsTest, ARefusedDriveStillGivesItsItemsBack) {
+    ModelState state = mounted({record(1, "/home/u/a.txt", Phase::offloaded), record(2, "/home/u/b", Phase::returned)});
+    state.settings.drive->id = "D1";
+    state.driveRoot.reset();
+    state.driveRefusals = {DriveRefusal{"/media/u/Vault", DriveRefusal::Kind::othersCanChange, "Keldwick folder"}};
+    EXPECT_TRUE(driveStatus(state, state.records[0]).connected);
+    EXPECT_TRUE(bottomButtons(state, {1}, [&](const OffloadRecord& r) { return driveStatus(state, r); })
+                    .restoreAllEnabled);
+    EXPECT_TRUE(problemButtons(state.records[1], state, existing({})).enabled);
+    EXPECT_FALSE(bottomButtons(state, {1}, connected(true)).moveFilesEnabled) << "nothing new moves there";
+
+    state.driveRefusals.clear();
+    EXPECT_FALSE(driveStatus(state, state.records[0]).connected);
+    EXPECT_FALSE(bottomButtons(state, {1}, connected(false)).restoreAllEnabled);
 }
 
 TEST(MovedActionsTest, Confirmations) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drives/DriveLocating.h"
 
@@ -21,9 +22,17 @@ public:
         ++asked;
         if (!present) return std::nullopt;
         std::lock_guard guard(lock_);
+        if (refused.count(driveID)) return std::nullopt;
         auto found = mounts.find(driveID);
         if (found == mounts.end()) return std::nullopt;
         return found->second;
+    }
+
+    std::vector<DriveRefusal> refusals(const std::string& driveID) const override {
+        std::lock_guard guard(lock_);
+        if (!present) return {};
+        auto found = refused.find(driveID);
+        return found == refused.end() ? std::vector<DriveRefusal>{} : found->second;
     }
 
     // Attaches the drive at `root`, or detaches it; safe while other threads ask.
@@ -37,6 +46,8 @@ public:
 
     // Drive id -> mount path. Edited directly only while no other thread asks.
     std::map<std::string, std::string> mounts;
+    // Drive id -> the volumes refused for it; a refused drive is not found.
+    std::map<std::string, std::vector<DriveRefusal>> refused;
     std::atomic<bool> present = true;  // false: no drive is attached at all
     mutable std::atomic<int> asked = 0;  // questions so far
 

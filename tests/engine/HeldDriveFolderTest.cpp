@@ -1,0 +1,305 @@
+// An operation's trust in the drive holds for all of it: the Keldwick folder judged is the
+// one written, what is kept there is private, and a drive refused after items moved still
+// gives each of them back, as it was moved and nothing more.
+
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "drives/DriveLayout.h"
+#include "engine/OffloadEngine.h"
+#include "engine/RestoreExecutor.h"
+#include "foundation/DriveManifest.h"
+#include "foundation/EngineError.h"
+#include "foundation/ItemChecks.h"
+#include "platform/FileIO.h"
+#include "platform/ProcFS.h"
+#include "support/AsUser.h"
+#include "support/EngineWorld.h"
+#include "support/FaultActions.h"
+
+namespace keldwick {
+namespace {
+
+using test::candidateFor;
+using test::contentOf;
+using test::engineOver;
+using test::EngineWorld;
+using test::FaultActions;
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return 0;
+    return status.st_mode & 07777;
+}
+
+// Every regular file below `folder`.
+std::vector<std::string> filesUnder(const std::string& folder) {
+    std::vector<std::string> files;
+    if (!std::filesystem::exists(folder)) return files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (std::filesystem::is_regular_file(entry.symlink_status())) files.push_back(entry.path());
+    return files;
+}
+
+class HeldDriveFolderTest : public ::testing::Test {
+protected:
+    EngineWorld world;
+
+    std::shared_ptr<FaultActions> actions() {
+        auto injected = std::make_shared<FaultActions>();
+        world.faults->inner = injected;
+        return injected;
+    }
+
+    // Another user's doing: the Keldwick folder renamed aside and a folder of his own,
+    // with the folders down to the user's Documents, put in its place.
+    std::string swapTheFolder() {
+        const std::string aside = world.appFolder() + ".aside";
+        std::filesystem::rename(world.appFolder(), aside);
+        std::filesystem::create_directories(world.appFolder() + "/" + world.configuration.machineFolder + world.home +
+                                            "/Documents");
+        test::chownTree(world.appFolder());
+        return aside;
+    }
+};
+
+TEST_F(HeldDriveFolderTest, AFolderSwappedMidCopyReceivesNothingAndTheOriginalStays) {
+    for (bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "folder" : "file");
+        EngineWorld fresh;
+        world.journal = fresh.journal;
+        const std::string path = folder ? world.makeFolder("Album", false) : world.makeFile("contract.pdf", 200'000);
+        const auto original = contentOf(path);
+        std::string aside;
+        actions()->onceAt(FaultPoint::offloadMidCopy, [&](const FaultContext&) { aside = swapTheFolder(); });
+
+        try {
+            engineOver(world)->offload(candidateFor(path), false);
+            ADD_FAILURE() << "moved into a replaced folder";
+        } catch (const EngineError& error) {
+            EXPECT_EQ(error.kind(), EngineError::Kind::driveUntrusted);
+            EXPECT_NE(std::string(error.what()).find("was replaced while Keldwick was using it"), std::string::npos);
+        }
+        EXPECT_EQ(contentOf(path), original) << "the original never left";
+        EXPECT_TRUE(filesUnder(world.appFolder()).empty()) << "nothing landed in the planted folder";
+        // Put back as it was for the next round.
+        PathUtil::removeTree(world.appFolder());
+        PathUtil::removeTree(aside);
+        PathUtil::removeTree(path);
+    }
+}
+
+TEST_F(HeldDriveFolderTest, AFolderSwappedBetweenItemsStopsTheRun) {
+    const std::string first = world.makeFile("first.bin", 20'000);
+    const std::string second = world.makeFile("second.bin", 20'000);
+    const auto secondContent = contentOf(second);
+    std::string aside;
+    actions()->onceAt(FaultPoint::offloadSwapped, [&](const FaultContext&) { aside = swapTheFolder(); });
+
+    OffloadPlan plan;
+    plan.items = {candidateFor(first), candidateFor(second)};
+    const RunSummary summary = engineOver(world)->run(plan, false);
+
+    EXPECT_EQ(summary.completed, std::vector<std::string>{first});
+    EXPECT_NE(summary.stoppedBecause.value_or("").find("was replaced while Keldwick was using it"), std::string::npos);
+    EXPECT_EQ(contentOf(second), secondContent);
+    EXPECT_TRUE(filesUnder(world.appFolder()).empty()) << "nothing landed in the planted folder";
+    // The first item's copy is in the user's own folder, wherever it was moved to.
+    EXPECT_TRUE(FileStat::peek(aside + "/" + world.configuration.machineFolder + first));
+}
+
+TEST_F(HeldDriveFolderTest, ADriveWhoseTopFolderOthersCanChangeIsRefusedUnlessSticky) {
+    const std::string path = world.makeFile("notes.txt");
+    ASSERT_EQ(::chmod(world.root.c_str(), 0777), 0);
+    try {
+        engineOver(world)->offload(candidateFor(path), false);
+        ADD_FAILURE() << "moved to a drive whose Keldwick folder anyone can replace";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error.kind(), EngineError::Kind::driveUntrusted);
+        EXPECT_NE(std::string(error.what()).find(world.root), std::string::npos) << error.what();
+    }
+    EXPECT_TRUE(FileStat::read(path)->isFile());
+
+    ASSERT_EQ(::chmod(world.root.c_str(), 01777), 0);
+    engineOver(world)->offload(candidateFor(path), false);
+    EXPECT_TRUE(FileStat::read(path)->isSymlink());
+}
+
+TEST_F(HeldDriveFolderTest, WhatThisComputerKeepsOnTheDriveIsPrivate) {
+    // An earlier version left the folder and the manifest open to everyone.
+    const std::string machine = world.appFolder() + "/" + world.configuration.machineFolder;
+    std::filesystem::create_directories(machine);
+    ASSERT_EQ(::chmod(machine.c_str(), 0755), 0);
+    test::writeFile(world.appFolder() + "/.keldwick-manifest.jsonl", "");
+    ASSERT_EQ(::chmod((world.appFolder() + "/.keldwick-manifest.jsonl").c_str(), 0644), 0);
+    const std::string path = world.makeFile("private.txt");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+
+    engineOver(world)->offload(candidateFor(path), false);
+
+    EXPECT_EQ(modeOf(machine), 0700u);
+    EXPECT_EQ(modeOf(world.appFolder() + "/.keldwick-manifest.jsonl"), 0600u);
+    EXPECT_EQ(modeOf(world.drivePathFor(path)), 0600u) << "items keep their own modes";
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to try as another user";
+    ASSERT_EQ(::chmod(world.tmp.path().c_str(), 0755), 0);
+    const std::string manifest = world.appFolder() + "/.keldwick-manifest.jsonl";
+    const int status = test::runAsNobody([&] {
+        if (::open(manifest.c_str(), O_RDONLY) >= 0) return 1;
+        if (::opendir(machine.c_str()) != nullptr) return 2;
+        if (::open(world.drivePathFor(path).c_str(), O_RDONLY) >= 0) return 3;
+        return 0;
+    });
+    EXPECT_EQ(status, 0) << "another user read what was kept private (step " << status << ")";
+}
+
+TEST_F(HeldDriveFolderTest, ANewDrivesFolderIsMadeReachableButNotListable) {
+    PathUtil::removeTree(world.appFolder());
+    engineOver(world)->offload(candidateFor(world.makeFile("a.txt")), false);
+    EXPECT_EQ(modeOf(world.appFolder()), 0711u);
+    EXPECT_EQ(modeOf(world.appFolder() + "/" + world.configuration.machineFolder), 0700u);
+}
+
+// Items moved while the drive was accepted; then the drive is refused.
+class RefusedDriveRestoreTest : public HeldDriveFolderTest {
+protected:
+    enum class Refusal { byTheLocator, openToEveryone };
+
+    void refuse(Refusal how) {
+        if (how == Refusal::byTheLocator) {
+            world.locator->refused[world.drive.id] = {
+                DriveRefusal{world.root, DriveRefusal::Kind::anotherOwner, "Keldwick folder"}};
+        } else {
+            ASSERT_EQ(::chmod(world.appFolder().c_str(), 0777), 0);
+        }
+    }
+
+    // The file moved through the engine, its drive copy then made set-user-ID and given an
+    // attribute of someone else's, bytes untouched.
+    std::string moveAndPlant(std::optional<std::map<std::string, std::string>>& content) {
+        const std::string path = world.makeFile("sync-photos", 50'000);
+        require(::chmod(path.c_str(), 0700));
+        content = contentOf(path);
+        engineOver(world)->offload(candidateFor(path), false);
+        const std::string copy = world.drivePathFor(path);
+        require(::chmod(copy.c_str(), 04777));
+        ::setxattr(copy.c_str(), "user.planted", "x", 1, 0);
+        return path;
+    }
+
+    static void require(int result) {
+        if (result != 0) throw std::runtime_error("setup failed");
+    }
+};
+
+TEST_F(RefusedDriveRestoreTest, EveryItemComesBackAsMovedAndNothingMore) {
+    for (Refusal how : {Refusal::byTheLocator, Refusal::openToEveryone}) {
+        SCOPED_TRACE(how == Refusal::byTheLocator ? "refused by the locator" : "open to everyone");
+        EngineWorld fresh;
+        std::swap(world.journal, fresh.journal);
+        world.locator->refused.clear();
+        ::chmod(world.appFolder().c_str(), 0711);
+        std::optional<std::map<std::string, std::string>> fileContent;
+        const std::string file = moveAndPlant(fileContent);
+        const std::string folder = world.makeFolder("Taxes", false);
+        const auto folderContent = contentOf(folder);
+        engineOver(world)->offload(candidateFor(folder), false);
+        refuse(how);
+
+        const RunSummary summary = engineOver(world)->restoreAll();
+
+        EXPECT_EQ(summary.completed.size(), 2u) << summary.stoppedBecause.value_or("");
+        EXPECT_TRUE(summary.failures.empty());
+        EXPECT_EQ(contentOf(file), fileContent);
+        EXPECT_EQ(contentOf(folder), folderContent);
+        const mode_t mask = platform::ProcFS().ownUmask().value_or(077);
+        EXPECT_EQ(modeOf(file), 0777u & ~mask) << "no set-ID bit, capped to the umask";
+        EXPECT_LT(::getxattr(file.c_str(), "user.planted", nullptr, 0), 0) << "no attribute from the drive";
+        EXPECT_TRUE(world.logged("\u201Csync-photos\u201D came back from a volume Keldwick doesn't use for new moves: "
+                                 "its content matched what was moved, and it took no permissions, owner or "
+                                 "attributes from the drive."));
+        for (const auto& record : world.journal->allRecords()) EXPECT_EQ(record.phase, Phase::restored);
+        PathUtil::removeTree(file);
+        PathUtil::removeTree(folder);
+    }
+}
+
+TEST_F(RefusedDriveRestoreTest, AChangedCopyOnARefusedVolumeStaysThereAndIsNamed) {
+    const std::string path = world.makeFile("ledger.csv", 30'000);
+    engineOver(world)->offload(candidateFor(path), false);
+    test::writeFile(world.drivePathFor(path), "someone else's version");
+    refuse(Refusal::byTheLocator);
+
+    const RunSummary summary = engineOver(world)->restoreAll();
+
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_NE(summary.failures[0].message.find("\u201Cledger.csv\u201D changed on the drive since it was moved"),
+              std::string::npos)
+        << summary.failures[0].message;
+    EXPECT_TRUE(FileStat::read(path)->isSymlink()) << "the link still opens it";
+    EXPECT_EQ(test::readFile(world.drivePathFor(path)), "someone else's version");
+    EXPECT_EQ(world.journal->allRecords().front().phase, Phase::offloaded);
+}
+
+// Removing the drive copy fails as a read-only volume or a folder of another account
+// would make it fail.
+class FailingDriveRenames final : public platform::FileSystemCalls {
+public:
+    explicit FailingDriveRenames(std::string marker, int error) : marker_(std::move(marker)), error_(error) {}
+    int renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) override {
+        if (std::string(from).find(marker_) != std::string::npos) {
+            errno = error_;
+            return -1;
+        }
+        return FileSystemCalls::renameAt(fromDirFd, from, toDirFd, to, flags);
+    }
+
+private:
+    std::string marker_;
+    int error_;
+};
+
+TEST_F(RefusedDriveRestoreTest, ACopyThatCantBeRemovedStaysAndTheItemIsHome) {
+    for (int error : {EACCES, EROFS}) {
+        SCOPED_TRACE(error == EROFS ? "read-only" : "not the user's");
+        EngineWorld fresh;
+        std::swap(world.journal, fresh.journal);
+        world.locator->refused.clear();
+        const std::string path = world.makeFile("photo.jpg", 10'000);
+        const auto content = contentOf(path);
+        engineOver(world)->offload(candidateFor(path), false);
+        refuse(Refusal::byTheLocator);
+        const int64_t id = world.journal->allRecords().front().id;
+
+        FailingDriveRenames calls(world.configuration.machineFolder, error);
+        platform::ScopedFileSystemCalls installed(calls);
+        const OffloadRecord after = RestoreExecutor(world.context()).restore(id, std::nullopt);
+
+        EXPECT_EQ(contentOf(path), content);
+        EXPECT_TRUE(FileStat::peek(world.drivePathFor(path))) << "the copy stays on the drive";
+        if (error == EROFS) {
+            EXPECT_EQ(after.phase, Phase::restoreCleanup) << "finished once the volume can be written";
+        } else {
+            EXPECT_EQ(after.phase, Phase::returned);
+            EXPECT_NE(after.error.value_or("").find("Its copy stays on the drive"), std::string::npos);
+        }
+        PathUtil::removeTree(path);
+        PathUtil::removeTree(world.drivePathFor(path));
+    }
+}
+
+TEST(ProcessUmask, IsReadFromTheStatusText) {
+    EXPECT_EQ(platform::ProcFS::parseUmask("Name:\tx\nUmask:\t0027\nState:\tR\n"), 027u);
+    EXPECT_EQ(platform::ProcFS::parseUmask("Umask:\t0002"), 02u);
+    EXPECT_EQ(platform::ProcFS::parseUmask("Name:\tx\n"), std::nullopt);
+    EXPECT_EQ(platform::ProcFS::parseUmask("Umask:\t08\n"), std::nullopt);
+    EXPECT_TRUE(platform::ProcFS().ownUmask().has_value());
+}
+
+}  // namespace
+}  // namespace keldwick
