@@ -103,13 +103,18 @@ BottomStatus bottomStatus(const ModelState& state) {
                 state.progress->itemBytesDone, std::max<int64_t>(state.progress->itemBytesTotal, 1)};
     }
     if (state.filesProblem) return {BottomStatus::Kind::problem, *state.filesProblem};
-    if (!state.driveRoot && hasOffloaded(state))
+    if (!state.driveRoot && hasOffloaded(state)) {
+        if (!state.driveRefusals.empty())
+            return {BottomStatus::Kind::text, "Keldwick won't use the volume at " + state.driveRefusals.front().mountPath + "."};
         return {BottomStatus::Kind::text, "Plug in " + driveDisplayName(state) + " to bring files back."};
+    }
     return {BottomStatus::Kind::text, summaryText(state)};
 }
 
 std::optional<std::string> driveAwayBanner(const ModelState& state) {
     if (!state.settings.drive || state.driveRoot || !hasOffloaded(state)) return std::nullopt;
+    // Mounted but refused: saying it isn't plugged in would send the user looking for it.
+    if (auto refused = refusedDriveText(state)) return refused;
     return driveDisplayName(state) +
            " isn't plugged in. These files won't open until you plug it back in, but you can still look "
            "through the list.";

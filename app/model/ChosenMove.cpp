@@ -18,6 +18,11 @@ std::string refusalText(const ManualMove::Refusal& refusal) {
 
 std::optional<ChosenProblem> chosenMoveRefusal(const ModelState& state) {
     const std::string name = driveDisplayName(state);
+    if (state.settings.onboardingComplete && !state.driveRoot && !state.driveRefusals.empty()) {
+        // Mounted but refused: saying to plug it in would send the user looking for it.
+        const DriveRefusal& refused = state.driveRefusals.front();
+        return ChosenProblem{"Keldwick won't use the volume at " + refused.mountPath, refused.explanation()};
+    }
     if (!state.settings.onboardingComplete || !state.driveRoot) {
         return ChosenProblem{"Plug in " + name, "Keldwick moves files to " + name + ", so it needs to be plugged in."};
     }

@@ -28,8 +28,9 @@ struct ChosenProblem {
 // (the reason with its first letter lowercased).
 std::string refusalText(const ManualMove::Refusal& refusal);
 
-// Why no chosen item can move now, in this order: setup incomplete or the drive not
-// plugged in ("Plug in Archive"), the journal unusable outside test mode, another
+// Why no chosen item can move now, in this order: a volume carrying the drive mounted
+// but refused ("Keldwick won't use the volume at …" and why), setup incomplete or the
+// drive not plugged in ("Plug in Archive"), the journal unusable outside test mode, another
 // operation running ("Keldwick is busy"); none when the move may go ahead.
 std::optional<ChosenProblem> chosenMoveRefusal(const ModelState& state);
 

@@ -11,19 +11,14 @@ namespace keldwick {
 
 DriveOption::System DriveOption::System::live() {
     System system;
-    system.volumes = [] {
-        // Nor what the locator would refuse for its Keldwick folder or marker.
-        std::vector<VolumeInfo> volumes = VolumeInfo::externalCandidates();
-        const auto user = DriveTrust::User::current();
-        std::erase_if(volumes, [&user](const VolumeInfo& volume) {
-            return DriveTrust::examine(volume.mountPath, user, std::nullopt).refusal.has_value();
-        });
-        return volumes;
-    };
+    system.volumes = [] { return VolumeInfo::externalCandidates(); };
     system.hardware = [](const std::string& bsdName) { return DriveHardware::inspect(bsdName); };
     system.marker = [](const std::string& root) { return DriveMarker::read(root); };
     system.adopt = [](const std::string& root, const std::string& name) { return DriveMarker::adopt(root, name); };
     system.benchmark = [](const std::string& root) { return DriveBenchmark{}.run(root, nullptr); };
+    system.trust = [user = DriveTrust::User::current()](const VolumeInfo& volume) {
+        return DriveTrust::judgeMountedAt(volume.mountPath, user, std::nullopt).refusal;
+    };
     return system;
 }
 
@@ -33,7 +28,14 @@ std::vector<DriveOption> DriveOption::all(const System& system) {
         DriveOption option;
         if (volume.bsdName) option.hardware = system.hardware(*volume.bsdName);
         option.problems = DriveEligibility::problems(volume, option.hardware);
-        option.existing = system.marker(volume.mountPath);
+        if (volume.isLocal) {
+            if (system.trust) {
+                if (auto refusal = system.trust(volume)) {
+                    option.problems.insert(option.problems.begin(), DriveProblem::untrusted(refusal->explanation()));
+                }
+            }
+            option.existing = system.marker(volume.mountPath);
+        }
         option.volume = std::move(volume);
         options.push_back(std::move(option));
     }

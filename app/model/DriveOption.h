@@ -15,6 +15,7 @@
 #include "drives/DriveHardware.h"
 #include "drives/DriveProblem.h"
 #include "drives/DriveProfile.h"
+#include "drives/DriveRefusal.h"
 #include "drives/VolumeInfo.h"
 
 namespace keldwick {
@@ -37,11 +38,16 @@ struct DriveOption {
         std::function<std::optional<Drive>(const std::string& root)> marker;
         std::function<Drive(const std::string& root, const std::string& name)> adopt;
         std::function<BenchmarkResult(const std::string& root)> benchmark;
+        // Why the drive locator would refuse the local volume (asked as the locator asks
+        // it, so what is offered is what it finds); none when unset.
+        std::function<std::optional<DriveRefusal>(const VolumeInfo&)> trust;
 
         static System live();
     };
 
-    // Every candidate volume with its hardware, problems and marker: usable ones first,
+    // Every candidate volume with its hardware, problems and marker: a volume the locator
+    // would refuse is listed with the refusal's explanation as its first problem, and a
+    // network volume with no marker (nothing on it is read). Usable ones first,
     // then by volume name in plain code-point order (no locale, case-sensitive); equal
     // ones keep the order the volumes were listed in. Reads markers and hardware facts:
     // call it off the main thread.

@@ -181,6 +181,8 @@ void OperationsController::restoreRecord(std::vector<int64_t> ids, Done done) {
         },
         [this, done](EngineOutcome<Restored> outcome) {
             if (outcome.succeeded()) {
+                // A drive mounted but refused is named with the reason, not as missing.
+                for (auto& failure : outcome.value->failures) failure = driveMessage(state(), failure);
                 steps_.setLastRun(restoredText(outcome.value->records, outcome.value->failures, state().home));
                 reportFilesProblems(outcome.value->failures, kRestoreProblemTitle);
             }

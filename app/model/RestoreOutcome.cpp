@@ -55,7 +55,8 @@ RestoreAllOutcome restoreAllOutcome(const ModelState& state, const RunSummary& s
                 " couldn't come back, for example: " + summary.failures.front().message;
     }
     if (summary.cancelled) text += " Stopped early.";
-    if (summary.stoppedBecause) text += " " + *summary.stoppedBecause;
+    // A drive mounted but refused is named with the reason, not as missing.
+    if (summary.stoppedBecause) text += " " + driveMessage(state, *summary.stoppedBecause);
 
     const bool everythingBack = summary.failures.empty() && !summary.cancelled && !summary.stoppedBecause &&
                                 offloadedRecords(state).empty() && recordsNeedingAttention(state).empty();

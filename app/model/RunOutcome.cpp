@@ -67,7 +67,7 @@ RunOutcome runOutcome(const ModelState& state, const OffloadPlan& plan, const Ru
                 " were skipped, for example: " + summary.failures.front().message;
     }
     if (summary.cancelled) text += " Stopped early.";
-    if (summary.stoppedBecause) text += " " + *summary.stoppedBecause;
+    if (summary.stoppedBecause) text += " " + driveMessage(state, *summary.stoppedBecause);
     outcome.lastRun = text;
 
     if (summary.dryRun) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "foundation/EngineError.h"
 #include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
@@ -144,12 +145,23 @@ MenuStatus refusedDriveStatus(const std::vector<DriveRefusal>& refusals, const s
                           ".",
                       2);
     }
-    std::string detail = "It holds the marker of " + name + ", but " + first.explanation() + ".";
+    std::string detail = "It holds the marker of " + name + ". " + first.explanation();
     if (refusals.size() > 1) detail += " Other volumes hold it too.";
     return status("Keldwick won't use the volume at " + first.mountPath, detail, 2);
 }
 
 }  // namespace
+
+std::optional<std::string> refusedDriveText(const ModelState& state) {
+    if (state.driveRefusals.empty()) return std::nullopt;
+    const DriveRefusal& first = state.driveRefusals.front();
+    return "Keldwick won't use the volume at " + first.mountPath + ". " + first.explanation();
+}
+
+std::string driveMessage(const ModelState& state, const std::string& message) {
+    if (message != EngineError::driveUnavailable().message()) return message;
+    return refusedDriveText(state).value_or(message);
+}
 
 MenuStatus statusText(const ModelState& state) {
     const AppSettings& settings = state.settings;

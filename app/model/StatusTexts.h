@@ -62,6 +62,15 @@ std::optional<std::string> progressText(const ModelState& state);
 // replaced by a finished setup; also the notice posted at start.
 MenuStatus settingsSetAsideStatus();
 
+// Why the chosen drive is mounted but not used, in place of "isn't plugged in": the first
+// refused volume's path, then the refusal's reason and what the user can do. Nothing when
+// no volume carrying the drive was refused.
+std::optional<std::string> refusedDriveText(const ModelState& state);
+
+// `message`, unless it is the engine's "drive isn't plugged in" while a volume carrying
+// the drive is mounted but refused: then refusedDriveText.
+std::string driveMessage(const ModelState& state, const std::string& message);
+
 // The menu's status: the first of 24 rules in order of precedence (setup, records,
 // running work, drive waking and mounting, volumes refused as the drive, drive away, permission, pause, no drive or
 // folders, low space by stall, else plenty of room).

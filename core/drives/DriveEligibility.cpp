@@ -18,7 +18,8 @@ std::vector<DriveProblem> problems(const VolumeInfo& volume, const std::optional
     if (volume.isReadOnly) found.push_back(DriveProblem::readOnly());
     std::string backups = volume.mountPath == "/" ? "/Backups.backupdb" : volume.mountPath + "/Backups.backupdb";
     struct stat status;
-    if (::stat(backups.c_str(), &status) == 0) found.push_back(DriveProblem::timeMachine());
+    // Nothing is asked of a network volume: a server that stopped answering would hang the call.
+    if (volume.isLocal && ::stat(backups.c_str(), &status) == 0) found.push_back(DriveProblem::timeMachine());
     if (!FileSystemFormats::isUsable(volume.fileSystem)) {
         if (volume.fileSystem == "msdos") {
             found.push_back(DriveProblem::fat32());

@@ -21,6 +21,7 @@ std::string DriveProblem::explanation() const {
         case Kind::fat32:
             return "This drive can't hold files bigger than 4 GB (it's formatted as FAT32). Use a different drive, "
                    "or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
+        case Kind::untrusted: return reason;
     }
     return {};
 }

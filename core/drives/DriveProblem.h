@@ -9,19 +9,24 @@ namespace keldwick {
 
 struct DriveProblem {
     // In declaration order.
-    enum class Kind { unsupportedFormat, startupDisk, internalDisk, networkVolume, readOnly, diskImage, timeMachine, fat32 };
+    enum class Kind {
+        unsupportedFormat, startupDisk, internalDisk, networkVolume, readOnly, diskImage, timeMachine, fat32,
+        untrusted,  // the drive locator would refuse it (DriveRefusal)
+    };
 
     Kind kind = Kind::startupDisk;
     std::string format;  // the file-system name, for unsupportedFormat only
+    std::string reason;  // untrusted: the refusal's explanation
 
-    static DriveProblem unsupportedFormat(std::string format) { return {Kind::unsupportedFormat, std::move(format)}; }
-    static DriveProblem startupDisk() { return {Kind::startupDisk, {}}; }
-    static DriveProblem internalDisk() { return {Kind::internalDisk, {}}; }
-    static DriveProblem networkVolume() { return {Kind::networkVolume, {}}; }
-    static DriveProblem readOnly() { return {Kind::readOnly, {}}; }
-    static DriveProblem diskImage() { return {Kind::diskImage, {}}; }
-    static DriveProblem timeMachine() { return {Kind::timeMachine, {}}; }
-    static DriveProblem fat32() { return {Kind::fat32, {}}; }
+    static DriveProblem unsupportedFormat(std::string format) { return {Kind::unsupportedFormat, std::move(format), {}}; }
+    static DriveProblem startupDisk() { return {Kind::startupDisk, {}, {}}; }
+    static DriveProblem internalDisk() { return {Kind::internalDisk, {}, {}}; }
+    static DriveProblem networkVolume() { return {Kind::networkVolume, {}, {}}; }
+    static DriveProblem readOnly() { return {Kind::readOnly, {}, {}}; }
+    static DriveProblem diskImage() { return {Kind::diskImage, {}, {}}; }
+    static DriveProblem timeMachine() { return {Kind::timeMachine, {}, {}}; }
+    static DriveProblem fat32() { return {Kind::fat32, {}, {}}; }
+    static DriveProblem untrusted(std::string reason) { return {Kind::untrusted, {}, std::move(reason)}; }
 
     std::string explanation() const;
 

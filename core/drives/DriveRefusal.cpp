@@ -4,10 +4,27 @@ namespace keldwick {
 
 std::string DriveRefusal::explanation() const {
     switch (kind) {
-        case Kind::notADisk: return "it isn't a disk drive (" + detail + ")";
-        case Kind::anotherOwner: return "its " + detail + " belongs to another user";
-        case Kind::othersCanChange: return "other users can change its " + detail;
-        case Kind::duplicate: return "another volume, at " + detail + ", holds the same marker";
+        case Kind::notADisk:
+            return "It isn't a disk drive (" + detail + "). Keldwick uses only a drive plugged into this computer.";
+        case Kind::anotherOwner:
+            return "Its " + detail + " belongs to another account on this computer. If the drive is yours, make your "
+                   "account its owner, for example with " +
+                   (detail == "top folder" ? "`sudo chown $USER` on the drive's top folder."
+                                           : "`sudo chown -R $USER` on its Keldwick folder.");
+        case Kind::othersCanChange:
+            return "Other users of this computer can change its " + detail +
+                   ". Make it writable only by you, for example with `chmod go-w` on it.";
+        case Kind::modesFromMount:
+            return "Every user of this computer can change it: mount it with `umask=022`, or format it as ext4.";
+        case Kind::noPermissionChecks:
+            return "Every user of this computer can change it, because it is mounted without permission checks: "
+                   "mount it with `default_permissions`, or format it as ext4.";
+        case Kind::othersCanReplace:
+            return "Other users of this computer can rename its " + detail +
+                   " and put another in its place. Make the drive's top folder writable only by you, for example "
+                   "with `sudo chmod 755` on it.";
+        case Kind::duplicate:
+            return "Another volume, at " + detail + ", holds the same marker. Unplug the one that isn't your drive.";
     }
     return {};
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A mounted volume that carries the chosen drive's marker but is not taken for the drive,
 // and why. The panel names each one, so the user learns that something claims to be
-// their drive.
+// their drive, and what would make it usable.
 
 #include <string>
 
@@ -9,21 +9,26 @@ namespace keldwick {
 
 struct DriveRefusal {
     enum class Kind {
-        notADisk,         // not a disk file system on a block device (tmpfs, overlay, FUSE, ...)
-        anotherOwner,     // its Keldwick folder or marker belongs to another user
-        othersCanChange,  // other users may change its Keldwick folder or marker
-        duplicate,        // another acceptable volume carries the same marker
+        notADisk,            // not a disk file system on a block device (tmpfs, overlay, FUSE, ...)
+        anotherOwner,        // its Keldwick folder, marker or top folder belongs to another account
+        othersCanChange,     // other users may change its Keldwick folder or marker
+        duplicate,           // another acceptable volume carries the same marker
+        modesFromMount,      // the mount gives every user write access (FAT, exFAT, NTFS)
+        noPermissionChecks,  // a FUSE mount open to all users whose permissions the kernel doesn't check
+        othersCanReplace,    // other users may write to the folder above its Keldwick folder
     };
 
     std::string mountPath;
     Kind kind = Kind::notADisk;
-    // notADisk: the mount's type; anotherOwner, othersCanChange: "Keldwick folder" or
-    // "drive marker"; duplicate: the other volume's mount path.
+    // notADisk, noPermissionChecks: the mount's type; anotherOwner: "Keldwick folder",
+    // "drive marker" or "top folder"; othersCanChange, modesFromMount: "Keldwick folder"
+    // or "drive marker"; othersCanReplace: "Keldwick folder"; duplicate: the other
+    // volume's mount path.
     std::string detail;
 
-    // A clause that follows "but": "it isn't a disk drive (tmpfs)", "its Keldwick folder
-    // belongs to another user", "other users can change its drive marker", "another
-    // volume, at /media/ann/Copy, holds the same marker".
+    // Two sentences: what is wrong with the volume, then what the user can do about it,
+    // e.g. "Its Keldwick folder belongs to another account on this computer. If the drive
+    // is yours, ..."
     std::string explanation() const;
 
     bool operator==(const DriveRefusal&) const = default;

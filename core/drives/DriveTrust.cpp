@@ -4,8 +4,10 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <set>
 
@@ -14,14 +16,20 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
+#include "platform/BlockDevices.h"
 #include "platform/FileIO.h"
 #include "platform/MountFacts.h"
+#include "platform/MountTable.h"
+#include "platform/Statx.h"
 
 namespace keldwick::DriveTrust {
 
 namespace {
 
 constexpr size_t kMaxMarkerBytes = 1u << 20;
+constexpr mode_t kFolderMode = 0711;
+
+using platform::MountModes;
 
 // Disk file systems in the drive checks' vocabulary. FUSE counts only as "fuseblk",
 // which the kernel mounts from a block device for root alone.
@@ -34,25 +42,121 @@ bool isDiskFileSystem(const std::string& mountType) {
     return disk.count(platform::MountFacts::fileSystemName(mountType, std::nullopt)) > 0;
 }
 
-// Judges an opened folder or file; narrows it first when `tighten` and it is the user's.
-std::optional<DriveRefusal> judge(const platform::Fd& file, const std::string& root, const std::string& what,
-                                  const User& user, bool tighten) {
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, what};
-    if (st.st_uid != user.uid && st.st_uid != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, what};
-    const bool privateGroup = user.privateGroup && st.st_gid == *user.privateGroup;
-    const mode_t loose = S_IWOTH | (privateGroup ? 0 : S_IWGRP);
-    if ((st.st_mode & loose) == 0) return std::nullopt;
-    if (st.st_uid == user.uid) {
-        if (!tighten) return std::nullopt;  // it will be narrowed when used
-        // FAT and friends take their modes from the mount: the change may be refused or
-        // ignored, so the result is read back.
-        if (::fchmod(file.get(), st.st_mode & 07777 & ~loose) == 0 && ::fstat(file.get(), &st) == 0 &&
-            (st.st_mode & loose) == 0) {
-            return std::nullopt;
-        }
+bool keepsModes(const MountModes& modes) { return modes.source == MountModes::Source::files; }
+
+// The permission bits users other than the owner really meet: for a kernel mount the
+// masks it was mounted with count as well as what the volume shows.
+mode_t seenMode(const struct stat& st, const MountModes& modes) {
+    mode_t mode = st.st_mode & 07777;
+    if (modes.source == MountModes::Source::kernelMount) {
+        const auto& mask = S_ISDIR(st.st_mode) ? modes.folderMask : modes.fileMask;
+        if (mask) mode |= 0777 & ~*mask;
     }
+    return mode;
+}
+
+// The write bits that let somebody else in: others', and the group's unless it is the
+// user's private group.
+mode_t othersWrite(const struct stat& st, const MountModes& modes, const User& user) {
+    const bool privateGroup = user.privateGroup && st.st_gid == *user.privateGroup;
+    return seenMode(st, modes) & (S_IWOTH | (privateGroup ? 0 : S_IWGRP));
+}
+
+bool ownedByUserOrRoot(const struct stat& st, const User& user) { return st.st_uid == user.uid || st.st_uid == 0; }
+
+// The Keldwick folder or marker as seen in `st`. `narrowable`: a loose item of the user's
+// counts as trusted, since it will be narrowed when the drive is found.
+std::optional<DriveRefusal> judgeItem(const struct stat& st, const std::string& root, const std::string& what,
+                                      const User& user, const MountModes& modes, bool narrowable) {
+    if (!ownedByUserOrRoot(st, user)) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, what};
+    if (!modes.othersCanReach() || othersWrite(st, modes, user) == 0) return std::nullopt;
+    if (!keepsModes(modes)) return DriveRefusal{root, DriveRefusal::Kind::modesFromMount, what};
+    if (narrowable && st.st_uid == user.uid) return std::nullopt;
     return DriveRefusal{root, DriveRefusal::Kind::othersCanChange, what};
+}
+
+// The folder that holds the Keldwick folder: whoever may write to it may rename the
+// folder aside and put another in its place (the sticky bit leaves that to the folder's
+// owner and the folder above's), and its owner may always.
+std::optional<DriveRefusal> judgeAbove(const struct stat& st, const std::string& root, const std::string& folderName,
+                                       const User& user, const MountModes& modes) {
+    if (!ownedByUserOrRoot(st, user)) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, "top folder"};
+    if (!modes.othersCanReach() || (st.st_mode & S_ISVTX) || othersWrite(st, modes, user) == 0) return std::nullopt;
+    if (!keepsModes(modes)) return DriveRefusal{root, DriveRefusal::Kind::modesFromMount, folderName};
+    return DriveRefusal{root, DriveRefusal::Kind::othersCanReplace, folderName};
+}
+
+std::optional<DriveRefusal> judgeMountItself(const std::string& root, const MountModes& modes) {
+    if (modes.checksNothing()) return DriveRefusal{root, DriveRefusal::Kind::noPermissionChecks, "FUSE"};
+    return std::nullopt;
+}
+
+platform::Fd openMarker(int folderFd) {
+    for (const auto& name : DriveMarker::fileNames()) {
+        platform::Fd marker = platform::openReadAt(folderFd, name.c_str(), O_NOFOLLOW | O_NONBLOCK);
+        if (marker || errno != ENOENT) return marker;
+    }
+    return {};
+}
+
+std::string folderWhat(const std::string& folderName) { return folderName + " folder"; }
+
+// The whole judgement of an open app folder; `narrowable` as for judgeItem.
+std::optional<DriveRefusal> judgeFolder(const std::string& root, int folderFd, const std::string& folderName,
+                                        const User& user, const MountModes& modes, bool narrowable) {
+    if (auto refusal = judgeMountItself(root, modes)) return refusal;
+    struct stat st {};
+    if (::fstat(folderFd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, folderWhat(folderName)};
+    }
+    if (auto refusal = judgeItem(st, root, folderWhat(folderName), user, modes, narrowable)) return refusal;
+    if (const platform::Fd marker = openMarker(folderFd)) {
+        struct stat markerSt {};
+        if (::fstat(marker.get(), &markerSt) != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, "drive marker"};
+        if (auto refusal = judgeItem(markerSt, root, "drive marker", user, modes, narrowable)) return refusal;
+    }
+    const platform::Fd above = platform::openDirectory(folderFd, "..", O_NOFOLLOW);
+    struct stat aboveSt {};
+    if (!above || ::fstat(above.get(), &aboveSt) != 0) {
+        return DriveRefusal{root, DriveRefusal::Kind::othersCanReplace, folderWhat(folderName)};
+    }
+    return judgeAbove(aboveSt, root, folderWhat(folderName), user, modes);
+}
+
+// A volume without an app folder, judged as a folder made on it would be: where the
+// mount gives the modes, a new folder gets those of the volume's top folder.
+std::optional<DriveRefusal> judgeWithoutFolder(const std::string& root, const User& user, const MountModes& modes) {
+    if (auto refusal = judgeMountItself(root, modes)) return refusal;
+    const platform::Fd top = platform::openDirectory(AT_FDCWD, root);
+    struct stat st {};
+    if (!top || ::fstat(top.get(), &st) != 0) return std::nullopt;
+    const std::string what = folderWhat(DriveLayout::folderName());
+    if (!keepsModes(modes)) {
+        if (auto refusal = judgeItem(st, root, what, user, modes, false)) return refusal;
+    }
+    return judgeAbove(st, root, what, user, modes);
+}
+
+bool isReadOnly(int fd) {
+    struct statvfs volume {};
+    return ::fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_RDONLY);
+}
+
+// Narrows the user's own folder to kFolderMode and takes from the marker what others
+// could use to change it, through the call table. Failures leave the judgement after
+// to decide.
+void narrow(int folderFd, const User& user) {
+    struct stat st {};
+    if (::fstat(folderFd, &st) != 0 || st.st_uid != user.uid) return;
+    if ((st.st_mode & 07777) != kFolderMode) platform::calls().fchmod(folderFd, kFolderMode);
+    const platform::Fd marker = openMarker(folderFd);
+    struct stat markerSt {};
+    if (!marker || ::fstat(marker.get(), &markerSt) != 0 || markerSt.st_uid != user.uid ||
+        !S_ISREG(markerSt.st_mode)) {
+        return;
+    }
+    const mode_t loose = markerSt.st_mode & (S_IWGRP | S_IWOTH);
+    if (loose != 0) platform::calls().fchmod(marker.get(), markerSt.st_mode & 07777 & ~loose);
 }
 
 }  // namespace
@@ -78,48 +182,74 @@ std::optional<DriveRefusal> volumeRefusal(const std::string& mountPath, const st
     return DriveRefusal{mountPath, DriveRefusal::Kind::notADisk, mountType};
 }
 
+platform::MountModes modesAt(const std::string& path) {
+    platform::MountStatus status;
+    if (path.empty() || platform::statxWithMount(path.c_str(), 0, false, status) != 0 || !status.mountID) return {};
+    for (const auto& entry : platform::MountTable::read("/proc/self/mountinfo")) {
+        if (static_cast<uint64_t>(entry.mountId) == *status.mountID) return platform::MountFacts::modesOf(entry);
+    }
+    return {};
+}
+
+Examined judgeMount(const platform::MountEntry& entry, bool onBlockDevice, const User& user,
+                    const std::optional<std::string>& tightenFor) {
+    auto refusal = volumeRefusal(entry.mountPoint, entry.fsType, onBlockDevice);
+    // Nothing is narrowed on a volume that can't be the drive anyway.
+    Examined examined = examine(entry.mountPoint, user, refusal ? std::nullopt : tightenFor,
+                                platform::MountFacts::modesOf(entry));
+    if (refusal) examined.refusal = refusal;
+    return examined;
+}
+
+Examined judgeMountedAt(const std::string& mountPath, const User& user, const std::optional<std::string>& tightenFor,
+                        const platform::SystemRoots& roots) {
+    const auto table = platform::MountTable::read(roots.mountinfo);
+    for (auto entry = table.rbegin(); entry != table.rend(); ++entry) {
+        if (entry->mountPoint != mountPath) continue;
+        const bool onBlockDevice = platform::BlockDevices::nameForMount(*entry, roots).has_value();
+        return judgeMount(*entry, onBlockDevice, user, tightenFor);
+    }
+    return examine(mountPath, user, tightenFor);
+}
+
 Examined examine(const std::string& root, const User& user, const std::optional<std::string>& tightenFor) {
+    return examine(root, user, tightenFor, modesAt(root));
+}
+
+Examined examine(const std::string& root, const User& user, const std::optional<std::string>& tightenFor,
+                 const platform::MountModes& modes) {
     Examined result;
-    const std::string folder = DriveLayout::appFolder(root);
-    const platform::Fd folderFd = platform::openDirectory(AT_FDCWD, folder, O_NOFOLLOW);
-    if (!folderFd) return result;
-    const std::string marker = firstExistingPath(DriveMarker::fileNames(), folder);
-    const platform::Fd markerFd =
-        platform::openReadAt(folderFd.get(), PathUtil::name(marker).c_str(), O_NOFOLLOW | O_NONBLOCK);
-    if (!markerFd) return result;
-    std::optional<DriveMarker::Contents> contents;
-    try {
-        contents = DriveMarker::decode(AtomicFile::readOpen(markerFd, marker, kMaxMarkerBytes));
-    } catch (const std::exception&) {
+    const std::string folderName = DriveLayout::folderName(root);
+    const platform::Fd folderFd = platform::openDirectory(AT_FDCWD, PathUtil::join(root, folderName), O_NOFOLLOW);
+    if (!folderFd) {
+        result.refusal = judgeWithoutFolder(root, user, modes);
         return result;
     }
-    if (!contents) return result;
-    result.drive = Drive{contents->id, contents->name};
+    if (const platform::Fd markerFd = openMarker(folderFd.get())) {
+        try {
+            if (auto contents = DriveMarker::decode(AtomicFile::readOpen(markerFd, folderName, kMaxMarkerBytes))) {
+                result.drive = Drive{contents->id, contents->name};
+            }
+        } catch (const std::exception&) {
+        }
+    }
 
-    const bool tighten = tightenFor && *tightenFor == contents->id;
-    result.refusal = judge(folderFd, root, PathUtil::name(folder) + " folder", user, tighten);
-    if (!result.refusal) result.refusal = judge(markerFd, root, "drive marker", user, tighten);
+    const bool narrowable = keepsModes(modes) && !isReadOnly(folderFd.get());
+    result.refusal = judgeFolder(root, folderFd.get(), folderName, user, modes, narrowable);
+    const bool tighten = tightenFor && result.drive && result.drive->id == *tightenFor;
+    if (result.refusal || !tighten || !narrowable) return result;
+    narrow(folderFd.get(), user);
+    result.refusal = judgeFolder(root, folderFd.get(), folderName, user, modes, false);
     return result;
 }
 
 std::optional<DriveRefusal> judgeOpenFolder(const std::string& root, int folderFd, const User& user) {
-    const std::string what = DriveLayout::folderName(root) + " folder";
-    struct stat st {};
-    if (::fstat(folderFd, &st) != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, what};
-    if (st.st_uid != user.uid && st.st_uid != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, what};
-    const bool privateGroup = user.privateGroup && st.st_gid == *user.privateGroup;
-    if (st.st_mode & (S_IWOTH | (privateGroup ? 0 : S_IWGRP)))
-        return DriveRefusal{root, DriveRefusal::Kind::othersCanChange, what};
-    // Whoever may write the folder above may rename this one aside and put another in its place.
-    const platform::Fd above = platform::openDirectory(folderFd, "..");
-    struct stat up {};
-    if (!above || ::fstat(above.get(), &up) != 0) return DriveRefusal{root, DriveRefusal::Kind::othersCanChange, what};
-    const bool upPrivateGroup = user.privateGroup && up.st_gid == *user.privateGroup;
-    const bool othersWrite = (up.st_mode & S_IWOTH) || ((up.st_mode & S_IWGRP) && !upPrivateGroup);
-    const bool ownedByOthers = up.st_uid != user.uid && up.st_uid != 0;
-    if (ownedByOthers || (othersWrite && !(up.st_mode & S_ISVTX)))
-        return DriveRefusal{root, DriveRefusal::Kind::othersCanChange, what};
-    return std::nullopt;
+    return judgeOpenFolder(root, folderFd, user, modesAt(root));
+}
+
+std::optional<DriveRefusal> judgeOpenFolder(const std::string& root, int folderFd, const User& user,
+                                            const platform::MountModes& modes) {
+    return judgeFolder(root, folderFd, DriveLayout::folderName(root), user, modes, false);
 }
 
 }  // namespace keldwick::DriveTrust

@@ -3,10 +3,40 @@
 //
 // A marker's id is no secret, so another user of this computer could copy it onto a
 // volume they control (a tmpfs, a FUSE mount, a stick of their own) and have this user's
-// files moved there. Only a disk file system on a block device counts, and only when its
-// Keldwick folder and marker belong to the user or to root and nobody else may change
-// them. On FAT, exFAT and NTFS the owner and modes shown are those the volume was mounted
-// with, so there the same test asks whom the volume is mounted for.
+// files moved there, or rename the user's Keldwick folder aside and put their own in its
+// place. Only a disk file system on a block device counts, and only when its Keldwick
+// folder and marker belong to the user or to root, nobody else may change them, and
+// nobody else may rename or replace the folder (the folder above it is writable by
+// nobody else, or has the sticky bit).
+//
+// "Somebody else" is any user but this one; the user's private group (the primary group
+// named like the user) counts as the user. Where the file system keeps modes per file,
+// the user's own Keldwick folder and marker that others could change are narrowed through
+// the platform's call table when the drive is found, and then judged; a folder of another
+// account is never changed. Where the owner and modes come from the mount, chmod changes
+// nothing, so the volume is judged as it is mounted:
+//
+//   mount (as listed in /proc/self/mountinfo)          modes users meet              taken?
+//   ext4, btrfs, XFS, f2fs                             kept per file                 yes; a loose folder of the user's is narrowed
+//   kernel exFAT as udisks2 mounts it                  uid=user, fmask/dmask=0022    yes: only the user may write
+//     (uid=,gid=,fmask=0022,dmask=0022)
+//   kernel vfat as udisks2 mounts it (same masks)      uid=user, 0755 folders        yes (FAT32 is then refused as a format)
+//   kernel ntfs3 (uid=, gid=, umask= as given)         from the masks                yes with umask=022; no with umask=000
+//   any kernel mount from fstab with umask=000         0777 for everyone             no: every user can change it
+//   exfat-fuse as udisks2 mounts it                    what the daemon reports;      yes when the daemon's umask keeps
+//     (fuseblk, user_id=0,allow_other,                 the kernel checks them        others from writing (umask=022);
+//      default_permissions)                                                          no with umask 0, which some
+//                                                                                    versions use by default
+//   ntfs-3g as udisks2 mounts it                       0777, and without umask= or   no: the kernel checks nothing;
+//     (fuseblk, user_id=0,allow_other)                 permissions ntfs-3g leaves    yes with umask=022, which makes
+//                                                      out default_permissions       it add default_permissions
+//   any FUSE mount with allow_other but without        the kernel checks nothing     no: anyone may change anything
+//     default_permissions
+//   any FUSE mount without allow_other                 nobody else may enter it      yes, when its owner is the user
+//
+// The daemon's own uid=/umask= options never appear in the mount table, so for FUSE the
+// modes it reports (what stat shows) decide. For kernel mounts the masks in the table
+// are counted as well as what stat shows, whichever is looser.
 
 #include <sys/types.h>
 
@@ -15,6 +45,9 @@
 
 #include "drives/Drive.h"
 #include "drives/DriveRefusal.h"
+#include "platform/MountFacts.h"
+#include "platform/MountTable.h"
+#include "platform/SystemRoots.h"
 
 namespace keldwick::DriveTrust {
 
@@ -39,17 +72,43 @@ struct Examined {
     std::optional<DriveRefusal> refusal;  // why it can't be trusted
 };
 
-// Reads the marker on the volume at `root` (as DriveMarker::read does) and judges its
-// Keldwick folder and marker file by owner and mode. When the marker holds `tightenFor`,
-// the user's own folder and marker that others could change are narrowed (no group write
-// unless the group is the user's private group, no write for others) and judged after;
-// without it, such looseness is no refusal, since it would be narrowed on use. Never throws.
-Examined examine(const std::string& root, const User& user, const std::optional<std::string>& tightenFor);
+// The one judgement of a listed volume, asked by the drive chooser (without an id) and
+// by the locator (with the id it looks for) alike: volumeRefusal, then examine with the
+// modes the entry's mount gives. Reads the volume only when it may be a disk.
+Examined judgeMount(const platform::MountEntry& entry, bool onBlockDevice, const User& user,
+                    const std::optional<std::string>& tightenFor);
 
-// Judges the drive's Keldwick folder already open as `folderFd` (opened without following
-// links) on the volume mounted at `root`, as the locator judges it: its owner, the modes
-// through which others could change it, and who could rename or replace it (the folder
-// above it writable by others without the sticky bit). Changes nothing.
+// judgeMount for the volume whose mount point is `mountPath` in the mount table under
+// `roots` (the last mount there); examine alone when the table doesn't list it.
+Examined judgeMountedAt(const std::string& mountPath, const User& user, const std::optional<std::string>& tightenFor,
+                        const platform::SystemRoots& roots = platform::SystemRoots::system());
+
+// Reads the marker on the volume at `root` (as DriveMarker::read does) and judges its
+// Keldwick folder, marker and the folder above as judgeOpenFolder does; `modes` are the
+// mount's (read from this process's mount table when not given). Without a Keldwick
+// folder the volume is judged as a new folder on it would be.
+//
+// When the marker holds `tightenFor`, the file system keeps modes and the folder is the
+// user's and otherwise trusted, the folder is narrowed to 0711 (others can't list it but
+// can still reach their own computer's folder) and the marker loses what others could
+// use to change it; then both are judged as they are. Without it, a loose folder or
+// marker of the user's is no refusal where narrowing will work (modes kept per file, the
+// volume writable), since it is narrowed when the drive is found. Never throws.
+Examined examine(const std::string& root, const User& user, const std::optional<std::string>& tightenFor);
+Examined examine(const std::string& root, const User& user, const std::optional<std::string>& tightenFor,
+                 const platform::MountModes& modes);
+
+// Judges the drive's app folder, open as `folderFd` (O_DIRECTORY|O_NOFOLLOW), on the
+// volume mounted at `root`, as it is now: its owner (the user or root), the modes others
+// meet on it and on the marker inside it, and who may rename or replace it (the folder
+// above, reached as "..", writable by others without the sticky bit, or owned by another
+// account). Changes nothing; nothing when trusted. Never throws.
 std::optional<DriveRefusal> judgeOpenFolder(const std::string& root, int folderFd, const User& user);
+std::optional<DriveRefusal> judgeOpenFolder(const std::string& root, int folderFd, const User& user,
+                                            const platform::MountModes& modes);
+
+// The mount modes of the mount that holds `path`, from this process's mount table; the
+// per-file kind when it can't be told.
+platform::MountModes modesAt(const std::string& path);
 
 }  // namespace keldwick::DriveTrust

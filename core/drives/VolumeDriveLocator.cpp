@@ -22,9 +22,11 @@ std::vector<VolumeCandidate> SystemVolumeSource::candidates() const {
     std::lock_guard guard(cacheLock_);
     if (cachedTable_ == table) return cachedCandidates_;
     std::vector<VolumeCandidate> candidates;
+    cachedMounts_.clear();
     for (const auto& entry : VolumeInfo::localExternalMountsIn(platform::MountTable::parse(table))) {
         const bool onBlockDevice = platform::BlockDevices::nameForMount(entry, roots_).has_value();
         candidates.push_back({entry.mountPoint, DriveTrust::volumeRefusal(entry.mountPoint, entry.fsType, onBlockDevice)});
+        cachedMounts_[entry.mountPoint] = {entry, onBlockDevice};
     }
     cachedTable_ = std::move(table);
     cachedCandidates_ = candidates;
@@ -63,6 +65,13 @@ std::optional<MountIdentity> SystemVolumeSource::identity(const std::string& pat
 }
 
 DriveTrust::Examined SystemVolumeSource::marker(const std::string& root, const std::string& wantedID) const {
+    std::optional<std::pair<platform::MountEntry, bool>> mount;
+    {
+        std::lock_guard guard(cacheLock_);
+        if (auto found = cachedMounts_.find(root); found != cachedMounts_.end()) mount = found->second;
+    }
+    // The chooser's judgement, with the same mount facts.
+    if (mount) return DriveTrust::judgeMount(mount->first, mount->second, user_, wantedID);
     return DriveTrust::examine(root, user_, wantedID);
 }
 
@@ -86,7 +95,8 @@ std::optional<std::string> VolumeDriveLocator::mountPoint(const std::string& dri
 
     std::vector<Known> taken;
     for (const auto& candidate : source_->candidates()) {
-        auto examined = source_->marker(candidate.mountPath, driveID);
+        // Nothing is narrowed on a volume that can't be the drive anyway.
+        auto examined = source_->marker(candidate.mountPath, candidate.refusal ? std::string() : driveID);
         if (!examined.drive || examined.drive->id != driveID) continue;
         if (candidate.refusal || examined.refusal) {
             refused.push_back(candidate.refusal ? *candidate.refusal : *examined.refusal);

@@ -22,6 +22,7 @@
 #include "drives/Drive.h"
 #include "drives/DriveLocating.h"
 #include "drives/DriveTrust.h"
+#include "platform/MountTable.h"
 #include "platform/SystemRoots.h"
 
 namespace keldwick {
@@ -53,7 +54,8 @@ public:
     // itself a mount point or can't be examined.
     virtual std::optional<MountIdentity> identity(const std::string& path) const = 0;
     // The marker on the volume at `root` and whether its owner and modes can be trusted
-    // (DriveTrust::examine, narrowing the user's own loose modes when it holds `wantedID`).
+    // (DriveTrust::judgeMount, as the drive chooser asks it, narrowing the user's own
+    // folder when it holds `wantedID`; the locator passes "" for a volume it refuses anyway).
     virtual DriveTrust::Examined marker(const std::string& root, const std::string& wantedID) const = 0;
 };
 
@@ -76,6 +78,8 @@ private:
     mutable std::mutex cacheLock_;
     mutable std::optional<std::string> cachedTable_;
     mutable std::vector<VolumeCandidate> cachedCandidates_;
+    // By mount point: the entry and whether it is on a block device.
+    mutable std::map<std::string, std::pair<platform::MountEntry, bool>> cachedMounts_;
 };
 
 class VolumeDriveLocator final : public DriveLocating {

@@ -103,6 +103,19 @@ std::optional<VolumeInfo> buildAtMountPoint(const platform::MountEntry& entry, c
     return build(entry, space, table, roots);
 }
 
+// A network volume as the mount table alone tells it: a server that stopped answering
+// must not hold up the list, so nothing on the volume is asked (no statvfs, no device).
+VolumeInfo networkVolume(const platform::MountEntry& entry) {
+    VolumeInfo volume;
+    volume.mountPath = entry.mountPoint;
+    volume.name = Utf8::replacingInvalid(platform::Sysfs::lastComponent(entry.mountPoint));
+    if (volume.name.empty()) volume.name = entry.mountPoint;
+    volume.fileSystem = platform::MountFacts::fileSystemName(entry.fsType, std::nullopt);
+    volume.isLocal = false;
+    volume.isReadOnly = entry.isReadOnly();
+    return volume;
+}
+
 std::vector<platform::MountEntry> shownEntries(const std::vector<platform::MountEntry>& table) {
     std::vector<platform::MountEntry> shown;
     for (auto& entry : platform::MountFacts::visibleEntries(table)) {
@@ -127,6 +140,10 @@ std::vector<VolumeInfo> VolumeInfo::externalCandidates(const platform::SystemRoo
     std::vector<VolumeInfo> volumes;
     for (const auto& entry : shownEntries(table)) {
         if (platform::MountFacts::isRootFileSystem(entry, table)) continue;
+        if (platform::MountFacts::isNetwork(entry.fsType)) {
+            volumes.push_back(networkVolume(entry));
+            continue;
+        }
         if (DriveTrust::volumeRefusal(entry.mountPoint, entry.fsType,
                                       platform::BlockDevices::nameForMount(entry, roots).has_value())) {
             continue;

@@ -38,9 +38,11 @@ struct VolumeInfo {
 
     // The volumes to offer the user, in mount-table order: every shown volume except the
     // startup volume and those that can't be a drive at all (not a disk file system on a
-    // block device: tmpfs, network and virtual file systems), which the locator would
-    // refuse. Internal, read-only and disk-image volumes stay: the picker shows them with
-    // their problems.
+    // block device: tmpfs, overlay and other virtual file systems), which the locator
+    // would refuse. Internal, read-only and disk-image volumes stay: the picker shows them
+    // with their problems. So do network volumes, read from the mount table alone (no
+    // statvfs, no device: sizes 0), since a server that stopped answering would hang
+    // any call on them.
     static std::vector<VolumeInfo> externalCandidates(const platform::SystemRoots& roots = platform::SystemRoots::system());
 
     // The volumes the drive locator searches: local, shown, not the startup volume.

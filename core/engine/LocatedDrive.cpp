@@ -42,7 +42,7 @@ std::string replacedText() {
 }
 
 std::string refusedText(const DriveRefusal& refusal) {
-    return "Keldwick won't use the volume at " + refusal.mountPath + ", because " + refusal.explanation() + ".";
+    return "Keldwick won't move files to the volume at " + refusal.mountPath + ". " + refusal.explanation();
 }
 
 }  // namespace

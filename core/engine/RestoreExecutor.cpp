@@ -30,9 +30,10 @@ namespace keldwick {
 namespace {
 
 std::string changedOnRefusedText(const std::string& name, const LocatedDrive& located) {
-    std::string why = located.refusal() ? located.refusal()->explanation() : std::string("it can't be trusted");
-    return quoted(name) + " changed on the drive since it was moved, and Keldwick won't take changes from the volume at " +
-           located.root() + " (" + why + "), so it stays there. Its shortcut still opens it.";
+    std::string text = quoted(name) + " changed on the drive since it was moved, and Keldwick takes nothing changed "
+                       "from the volume at " + located.root() + ", so it stays there. Its shortcut still opens it.";
+    if (located.refusal()) text += " " + located.refusal()->explanation();
+    return text;
 }
 
 // A drive file whose digest disagrees with the record is read again in this size.

@@ -1,5 +1,6 @@
 #include "platform/MountFacts.h"
 
+#include <charconv>
 #include <set>
 #include <string_view>
 
@@ -78,6 +79,34 @@ bool isHidden(const MountEntry& entry) {
     // /run holds the system's runtime mounts; removable drives mount under /run/media.
     if (isInside(point, "/run") && !isInside(point, "/run/media")) return true;
     return false;
+}
+
+MountModes modesOf(const MountEntry& entry) {
+    static const std::set<std::string, std::less<>> kernelMount = {"vfat", "msdos", "fat", "umsdos", "exfat", "ntfs",
+                                                                    "ntfs3"};
+    MountModes modes;
+    if (entry.fsType == "fuse" || entry.fsType == "fuseblk" || startsWith(entry.fsType, "fuse.")) {
+        modes.source = MountModes::Source::fuse;
+        modes.allowOther = entry.hasOption("allow_other");
+        modes.defaultPermissions = entry.hasOption("default_permissions");
+        return modes;
+    }
+    if (!kernelMount.count(entry.fsType)) return modes;
+    modes.source = MountModes::Source::kernelMount;
+    auto mask = [&entry](std::string_view name) -> std::optional<mode_t> {
+        auto text = entry.superOptionValue(name);
+        if (!text || text->empty()) return std::nullopt;
+        unsigned value = 0;
+        auto result = std::from_chars(text->data(), text->data() + text->size(), value, 8);
+        if (result.ec != std::errc() || result.ptr != text->data() + text->size() || value > 0777) return std::nullopt;
+        return static_cast<mode_t>(value);
+    };
+    const auto both = mask("umask");
+    modes.fileMask = mask("fmask");
+    if (!modes.fileMask) modes.fileMask = both;
+    modes.folderMask = mask("dmask");
+    if (!modes.folderMask) modes.folderMask = both;
+    return modes;
 }
 
 std::vector<MountEntry> visibleEntries(const std::vector<MountEntry>& table) {

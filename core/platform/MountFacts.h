@@ -3,13 +3,42 @@
 // the drive checks use, whether it is local, whether it is the startup volume, and whether
 // the file manager would show it at all.
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/MountTable.h"
 
-namespace keldwick::platform::MountFacts {
+namespace keldwick::platform {
+
+// Where the owner and permission bits that users meet on a volume come from.
+struct MountModes {
+    enum class Source {
+        files,        // each file keeps its own (ext4, btrfs, XFS, ...): chmod changes them
+        kernelMount,  // a kernel driver makes them up from the mount's options (vfat, exfat, ntfs3)
+        fuse,         // a FUSE daemon reports them; the kernel checks them only with default_permissions
+    };
+    Source source = Source::files;
+    // kernelMount: the masks cleared from 0777 for files and folders (umask= sets both,
+    // fmask=/dmask= each), when the table shows them.
+    std::optional<mode_t> fileMask;
+    std::optional<mode_t> folderMask;
+    // fuse: allow_other lets users other than the one who mounted it in at all;
+    // default_permissions makes the kernel check the modes the daemon reports.
+    bool allowOther = false;
+    bool defaultPermissions = false;
+
+    // Whether users other than the one it is mounted for can reach files on it at all.
+    bool othersCanReach() const { return source != Source::fuse || allowOther; }
+    // Whether the kernel checks no permission bits at all, so anyone who can reach a file may change it.
+    bool checksNothing() const { return source == Source::fuse && allowOther && !defaultPermissions; }
+
+    bool operator==(const MountModes&) const = default;
+};
+
+namespace MountFacts {
 
 // The file-system name the drive checks use: "msdos" for FAT (vfat, msdos, fusefat),
 // "exfat", "ntfs" (ntfs, ntfs3, ntfs-3g), "hfs" for HFS+ ("hfs-standard" for the old HFS),
@@ -33,8 +62,14 @@ bool isRootFileSystem(const MountEntry& entry, const std::vector<MountEntry>& ta
 // storage), and mounts of a folder inside a file system rather than the whole of it.
 bool isHidden(const MountEntry& entry);
 
+// How the entry's owner and modes are made, from its type and super-block options.
+// Malformed masks are left out (the modes the volume shows then decide).
+MountModes modesOf(const MountEntry& entry);
+
 // Mounts that cover earlier ones at the same mount point leave only the last visible:
 // the table in order, without entries covered by a later mount at the same point.
 std::vector<MountEntry> visibleEntries(const std::vector<MountEntry>& table);
 
-}  // namespace keldwick::platform::MountFacts
+}  // namespace MountFacts
+
+}  // namespace keldwick::platform

@@ -72,6 +72,24 @@ bool MountEntry::hasOption(std::string_view name) const {
     return hasListItem(mountOptions, name) || hasListItem(superOptions, name);
 }
 
+std::optional<std::string> MountEntry::superOptionValue(std::string_view name) const {
+    std::string_view list = superOptions;
+    std::optional<std::string> found;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        std::string_view item = list.substr(start, comma == std::string_view::npos ? std::string_view::npos
+                                                                                      : comma - start);
+        // The last one given is the one in force.
+        if (item.size() > name.size() && item.compare(0, name.size(), name) == 0 && item[name.size()] == '=') {
+            found = std::string(item.substr(name.size() + 1));
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    return found;
+}
+
 namespace MountTable {
 
 std::string unescape(std::string_view field) {

@@ -26,6 +26,9 @@ struct MountEntry {
 
     // True when `name` is one of the per-mount or super-block options (exact, without value).
     bool hasOption(std::string_view name) const;
+    // The value of a "name=value" super-block option ("uid=1000" gives "1000"); nothing
+    // when the option isn't there.
+    std::optional<std::string> superOptionValue(std::string_view name) const;
     bool isReadOnly() const { return hasOption("ro"); }
 
     bool operator==(const MountEntry&) const = default;

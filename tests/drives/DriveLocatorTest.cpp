@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <iostream>
 #include <filesystem>
 #include <thread>
 
@@ -12,6 +14,7 @@
 #include "drives/FolderDriveLocator.h"
 #include "drives/VolumeDriveLocator.h"
 #include "drives/VolumeInfo.h"
+#include "platform/FileIO.h"
 #include "support/AsUser.h"
 #include "support/RealMounts.h"
 #include "support/SysfsFixture.h"
@@ -41,6 +44,7 @@ public:
     std::vector<VolumeCandidate> volumes;
     std::map<std::string, MountIdentity> mounts;
     DriveTrust::User user = DriveTrust::User::current();
+    std::map<std::string, platform::MountModes> modes;  // per volume; kept per file when absent
     mutable std::atomic<int> searches{0};
     mutable std::atomic<int> markerReads{0};
 
@@ -55,7 +59,8 @@ public:
     }
     DriveTrust::Examined marker(const std::string& root, const std::string& wantedID) const override {
         ++markerReads;
-        return DriveTrust::examine(root, user, wantedID);
+        auto found = modes.find(root);
+        return DriveTrust::examine(root, user, wantedID, found == modes.end() ? platform::MountModes{} : found->second);
     }
 };
 
@@ -128,7 +133,8 @@ TEST_F(VolumeLocatorTest, TwoVolumesWithOneMarkerAreNeitherTaken) {
     EXPECT_FALSE(locator.mountPoint(drive.id));
     EXPECT_EQ(locator.refusals(drive.id), (std::vector<DriveRefusal>{{a, DriveRefusal::Kind::duplicate, b},
                                                                       {b, DriveRefusal::Kind::duplicate, a}}));
-    EXPECT_EQ(locator.refusals(drive.id)[0].explanation(), "another volume, at " + b + ", holds the same marker");
+    EXPECT_EQ(locator.refusals(drive.id)[0].explanation(),
+              "Another volume, at " + b + ", holds the same marker. Unplug the one that isn't your drive.");
 
     source->mounts[b] = MountIdentity{31, true, 30, 0};  // a second mount of A's file system
     EXPECT_EQ(locator.mountPoint(drive.id), a);
@@ -213,10 +219,10 @@ TEST_F(VolumeLocatorTest, AMarkerOnAVolumeOfAnotherUserIsRefusedAndNamed) {
          Kind::anotherOwner, "drive marker", 0755},
         {"root's open folder", "ext4", own(0, 0, 0777), Kind::othersCanChange, "Keldwick folder", 0777},
         {"root's folder", "ext4", own(0, 0, 0755), std::nullopt, "", 0755},
-        // The user's own loose folder is narrowed, not refused: shared group write goes,
-        // the private group's stays.
-        {"own, shared group", "ext4", own(1000, 100, 0777), std::nullopt, "", 0755},
-        {"own, private group", "ext4", own(1000, 1000, 0777), std::nullopt, "", 0775},
+        // The user's own loose folder is narrowed, not refused: to 0711, so others can
+        // reach their own computer's folder but can't list it.
+        {"own, shared group", "ext4", own(1000, 100, 0777), std::nullopt, "", 0711},
+        {"own, private group", "ext4", own(1000, 1000, 0777), std::nullopt, "", 0711},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,6 +251,235 @@ TEST_F(VolumeLocatorTest, AMarkerOnAVolumeOfAnotherUserIsRefusedAndNamed) {
     }
 }
 
+// Every kind of volume the locator meets, judged by the drive chooser (no id, so nothing
+// is narrowed) and then searched for by the locator (which narrows the user's own folder):
+// a volume the chooser offers is exactly one the locator takes. Each volume holds a real
+// marker and folders with the owners and modes of its row; the mount's kind is made up.
+// The user is a made-up uid 1000 whose private group is 1000.
+TEST_F(VolumeLocatorTest, TheChooserOffersExactlyWhatTheLocatorTakes) {
+    if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
+    const DriveTrust::User user{1000, 1000};
+    source->user = user;
+    using Kind = DriveRefusal::Kind;
+    using Source = platform::MountModes::Source;
+    const platform::MountModes files;
+    const platform::MountModes fat022{Source::kernelMount, 0022, 0022, false, false};
+    const platform::MountModes fat000{Source::kernelMount, 0, 0, false, false};
+    const platform::MountModes fuseChecked{Source::fuse, {}, {}, true, true};
+    const platform::MountModes fuseUnchecked{Source::fuse, {}, {}, true, false};
+    const platform::MountModes fuseOwn{Source::fuse, {}, {}, false, false};
+    struct Case {
+        const char* name;
+        platform::MountModes modes;
+        uid_t folderOwner;
+        gid_t folderGroup;
+        mode_t folderMode;
+        uid_t markerOwner;
+        mode_t markerMode;
+        uid_t topOwner;
+        gid_t topGroup;
+        mode_t topMode;
+        std::optional<Kind> refused;
+        std::string detail;
+        mode_t folderModeAfter;
+        mode_t markerModeAfter;
+    };
+    const std::vector<Case> cases = {
+        {"own, kept modes", files, 1000, 1000, 0755, 1000, 0644, 0, 0, 0755, {}, "", 0711, 0644},
+        {"own and open to all, narrowed", files, 1000, 100, 0777, 1000, 0666, 0, 0, 0755, {}, "", 0711, 0644},
+        {"root's, kept as it is", files, 0, 0, 0755, 0, 0644, 0, 0, 0755, {}, "", 0755, 0644},
+        {"root's and open to all", files, 0, 0, 0777, 0, 0644, 0, 0, 0755, Kind::othersCanChange, "Keldwick folder",
+         0777, 0644},
+        {"another account's and open to all", files, 1001, 1001, 0777, 1001, 0666, 0, 0, 0755, Kind::anotherOwner,
+         "Keldwick folder", 0777, 0666},
+        {"another account's marker", files, 1000, 1000, 0755, 1001, 0644, 0, 0, 0755, Kind::anotherOwner,
+         "drive marker", 0755, 0644},
+        {"top folder open to all", files, 1000, 1000, 0755, 1000, 0644, 0, 0, 0777, Kind::othersCanReplace,
+         "Keldwick folder", 0755, 0644},
+        {"top folder open to all, sticky", files, 1000, 1000, 0755, 1000, 0644, 0, 0, 01777, {}, "", 0711, 0644},
+        {"top folder of the private group", files, 1000, 1000, 0755, 1000, 0644, 1000, 1000, 0775, {}, "", 0711,
+         0644},
+        {"top folder of a shared group", files, 1000, 1000, 0755, 1000, 0644, 1000, 100, 0775,
+         Kind::othersCanReplace, "Keldwick folder", 0755, 0644},
+        {"top folder of another account", files, 1000, 1000, 0755, 1000, 0644, 1001, 1001, 0755, Kind::anotherOwner,
+         "top folder", 0755, 0644},
+        {"FAT mounted umask=022", fat022, 1000, 1000, 0755, 1000, 0644, 1000, 1000, 0755, {}, "", 0755, 0644},
+        {"FAT mounted umask=000", fat000, 1000, 1000, 0777, 1000, 0666, 1000, 1000, 0777, Kind::modesFromMount,
+         "Keldwick folder", 0777, 0666},
+        {"FAT mounted umask=000, modes shown narrow", fat000, 1000, 1000, 0755, 1000, 0644, 1000, 1000, 0755,
+         Kind::modesFromMount, "Keldwick folder", 0755, 0644},
+        {"FUSE with permissions checked, umask 022", fuseChecked, 1000, 1000, 0755, 1000, 0644, 1000, 1000, 0755, {},
+         "", 0755, 0644},
+        {"FUSE with permissions checked, umask 0", fuseChecked, 1000, 1000, 0777, 1000, 0666, 1000, 1000, 0777,
+         Kind::modesFromMount, "Keldwick folder", 0777, 0666},
+        {"FUSE unchecked", fuseUnchecked, 1000, 1000, 0755, 1000, 0644, 1000, 1000, 0755, Kind::noPermissionChecks,
+         "FUSE", 0755, 0644},
+        {"FUSE for the user alone", fuseOwn, 1000, 1000, 0777, 1000, 0666, 1000, 1000, 0777, {}, "", 0777, 0666},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        source->volumes.clear();
+        source->mounts.clear();
+        std::filesystem::remove_all(temp.path() + "/v");
+        const std::string root = volume("v", 80);
+        source->modes[root] = c.modes;
+        Drive drive = DriveMarker::adopt(root, "Archive");
+        const std::string folder = root + "/Keldwick";
+        const std::string marker = folder + "/.keldwick-drive.json";
+        test::chownTree(folder, c.folderOwner);
+        ASSERT_EQ(::chown(folder.c_str(), c.folderOwner, c.folderGroup), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+        ASSERT_EQ(::chown(marker.c_str(), c.markerOwner, c.markerOwner), 0);
+        ASSERT_EQ(::chmod(marker.c_str(), c.markerMode), 0);
+        ASSERT_EQ(::chown(root.c_str(), c.topOwner, c.topGroup), 0);
+        ASSERT_EQ(::chmod(root.c_str(), c.topMode), 0);
+
+        const auto chosen = DriveTrust::examine(root, user, std::nullopt, c.modes);
+        EXPECT_EQ(chosen.drive, drive);
+        EXPECT_EQ(modeOf(folder), c.folderMode);  // the chooser changes nothing
+        VolumeDriveLocator fresh{source};
+        const bool found = fresh.mountPoint(drive.id) == root;
+        EXPECT_EQ(!chosen.refusal, found);
+        EXPECT_EQ(chosen.refusal, fresh.refusals(drive.id).empty() ? std::nullopt
+                                                                   : std::optional(fresh.refusals(drive.id).front()));
+        if (c.refused) {
+            EXPECT_EQ(chosen.refusal, (DriveRefusal{root, *c.refused, c.detail}));
+        } else {
+            EXPECT_EQ(chosen.refusal, std::nullopt);
+        }
+        EXPECT_EQ(modeOf(folder), c.folderModeAfter);
+        EXPECT_EQ(modeOf(marker), c.markerModeAfter);
+    }
+}
+
+// On a read-only volume the user's loose folder can't be narrowed, so the chooser judges
+// it as the locator will see it: refused by both, and unchanged.
+TEST_F(VolumeLocatorTest, AReadOnlyVolumeIsJudgedAsItWillBeSeen) {
+    if (auto reason = test::mountSkipReason()) GTEST_SKIP() << *reason;
+    const DriveTrust::User user{1000, 1000};
+    source->user = user;
+    const std::string root = temp / "ro";
+    test::TmpfsMount mounted(root, "size=1m,mode=0755");
+    if (!mounted.mounted()) GTEST_SKIP() << "tmpfs could not be mounted";
+    source->volumes.push_back({root, std::nullopt});
+    source->mounts[root] = mount(90);
+    Drive drive = DriveMarker::adopt(root, "Archive");
+    test::chownTree(root + "/Keldwick", 1000);
+    ::chmod((root + "/Keldwick").c_str(), 0777);
+    ASSERT_TRUE(test::run("mount -o remount,ro '" + root + "'"));
+
+    const DriveRefusal refused{root, DriveRefusal::Kind::othersCanChange, "Keldwick folder"};
+    EXPECT_EQ(DriveTrust::examine(root, user, std::nullopt, {}).refusal, refused);
+    EXPECT_FALSE(locator.mountPoint(drive.id));
+    EXPECT_EQ(locator.refusals(drive.id), std::vector<DriveRefusal>{refused});
+    EXPECT_EQ(modeOf(root + "/Keldwick"), 0777u);
+}
+
+// A volume not yet used is judged as a Keldwick folder made on it would be.
+TEST(DriveTrustTest, AVolumeWithoutAFolderIsJudgedAsItsNewFolderWouldBe) {
+    if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
+    const DriveTrust::User user{1000, 1000};
+    using Kind = DriveRefusal::Kind;
+    using Source = platform::MountModes::Source;
+    struct Case {
+        const char* name;
+        platform::MountModes modes;
+        mode_t topMode;
+        std::optional<Kind> refused;
+    };
+    const Case cases[] = {
+        {"kept modes", {}, 0755, {}},
+        {"kept modes, top folder open to all", {}, 0777, Kind::othersCanReplace},
+        {"FAT umask=022", {Source::kernelMount, 0022, 0022, false, false}, 0755, {}},
+        {"FAT umask=000", {Source::kernelMount, 0, 0, false, false}, 0755, Kind::modesFromMount},
+        {"FUSE showing 0777", {Source::fuse, {}, {}, true, true}, 0777, Kind::modesFromMount},
+        {"FUSE unchecked", {Source::fuse, {}, {}, true, false}, 0755, Kind::noPermissionChecks},
+    };
+    test::TempDir temp;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string root = temp / c.name;
+        test::makeDirs(root);
+        ASSERT_EQ(::chown(root.c_str(), 1000, 1000), 0);
+        ASSERT_EQ(::chmod(root.c_str(), c.topMode), 0);
+        const auto examined = DriveTrust::examine(root, user, std::nullopt, c.modes);
+        EXPECT_FALSE(examined.drive);
+        EXPECT_EQ(examined.refusal ? std::optional(examined.refusal->kind) : std::nullopt, c.refused);
+    }
+}
+
+// The folder an operation holds open is judged as it is, never changed; a rename
+// door opened above it after it was opened is seen.
+TEST(DriveTrustTest, AnOpenFolderIsJudgedAsItIsAndNeverChanged) {
+    if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
+    const DriveTrust::User user{1000, 1000};
+    test::TempDir temp;
+    const std::string root = temp / "drive";
+    test::makeDirs(root);
+    DriveMarker::adopt(root, "Archive");
+    const std::string folder = root + "/Keldwick";
+    test::chownTree(folder, 1000);
+    ::chmod(folder.c_str(), 0711);
+    const platform::Fd open = platform::openDirectory(AT_FDCWD, folder, O_NOFOLLOW);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(DriveTrust::judgeOpenFolder(root, open.get(), user, {}), std::nullopt);
+
+    ::chmod(root.c_str(), 0777);
+    EXPECT_EQ(DriveTrust::judgeOpenFolder(root, open.get(), user, {}),
+              (DriveRefusal{root, DriveRefusal::Kind::othersCanReplace, "Keldwick folder"}));
+    ::chmod(root.c_str(), 0755);
+    ::chmod(folder.c_str(), 0777);  // the user's own, but not narrowed here
+    EXPECT_EQ(DriveTrust::judgeOpenFolder(root, open.get(), user, {}),
+              (DriveRefusal{root, DriveRefusal::Kind::othersCanChange, "Keldwick folder"}));
+    EXPECT_EQ(modeOf(folder), 0777u);
+    ::chown(folder.c_str(), 1001, 1001);
+    EXPECT_EQ(DriveTrust::judgeOpenFolder(root, open.get(), user, {}),
+              (DriveRefusal{root, DriveRefusal::Kind::anotherOwner, "Keldwick folder"}));
+}
+
+namespace {
+
+// Counts the mode changes made through the call table.
+class CountingCalls : public platform::FileSystemCalls {
+public:
+    int fchmod(int fd, mode_t mode) override {
+        ++changes;
+        return platform::FileSystemCalls::fchmod(fd, mode);
+    }
+    int changes = 0;
+};
+
+}  // namespace
+
+// Narrowing goes through the call table (a power-cut test sees it), and only the user's
+// own folder is ever changed.
+TEST(DriveTrustTest, NarrowingGoesThroughTheCallTableAndOnlyForTheUsersOwn) {
+    if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
+    const DriveTrust::User user{1000, 1000};
+    test::TempDir temp;
+    struct Case {
+        const char* name;
+        uid_t owner;
+        int changes;
+        mode_t after;
+    };
+    const Case cases[] = {{"own", 1000, 2, 0711}, {"another account's", 1001, 0, 0777}, {"root's", 0, 0, 0777}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string root = temp / c.name;
+        test::makeDirs(root);
+        Drive drive = DriveMarker::adopt(root, "Archive");
+        test::chownTree(root + "/Keldwick", c.owner);
+        ::chmod((root + "/Keldwick").c_str(), 0777);
+        ::chmod((root + "/Keldwick/.keldwick-drive.json").c_str(), 0666);
+        CountingCalls counting;
+        platform::ScopedFileSystemCalls installed(counting);
+        DriveTrust::examine(root, user, drive.id, {});
+        EXPECT_EQ(counting.changes, c.changes);
+        EXPECT_EQ(modeOf(root + "/Keldwick"), c.after);
+    }
+}
+
 // A refusal keeps every lookup searching, so it goes as soon as the copy does.
 TEST_F(VolumeLocatorTest, RefusalsLastAsLongAsTheCopy) {
     const std::string planted = volume("planted", 70, "tmpfs");
@@ -253,7 +488,8 @@ TEST_F(VolumeLocatorTest, RefusalsLastAsLongAsTheCopy) {
     std::filesystem::copy(real + "/Keldwick", planted + "/Keldwick", std::filesystem::copy_options::recursive);
     EXPECT_EQ(locator.mountPoint(drive.id), real);
     EXPECT_EQ(locator.refusals(drive.id).size(), 1u);
-    EXPECT_EQ(locator.refusals(drive.id)[0].explanation(), "it isn't a disk drive (tmpfs)");
+    EXPECT_EQ(locator.refusals(drive.id)[0].explanation(),
+              "It isn't a disk drive (tmpfs). Keldwick uses only a drive plugged into this computer.");
     std::filesystem::remove_all(planted + "/Keldwick");
     EXPECT_EQ(locator.mountPoint(drive.id), real);
     EXPECT_TRUE(locator.refusals(drive.id).empty());
@@ -263,8 +499,8 @@ TEST_F(VolumeLocatorTest, RefusalsLastAsLongAsTheCopy) {
 }
 
 // The same judgement made by a real other user (nobody, whose group is not private):
-// root's folder is trusted, nobody's own loose folder is narrowed by nobody, a third
-// user's folder is refused.
+// root's folder is trusted and left as it is, nobody's own loose folder is narrowed by
+// nobody, a third user's folder is refused and left as it is.
 TEST(DriveTrustTest, JudgedAsAnotherUser) {
     if (!test::canDropPrivileges()) GTEST_SKIP() << "switching users needs root";
     test::TempDir temp;
@@ -276,7 +512,7 @@ TEST(DriveTrustTest, JudgedAsAnotherUser) {
         int expected;  // 0 trusted, 1 refused
         mode_t modeAfter;
     };
-    const Case cases[] = {{"root", 0, 0755, 0, 0755}, {"nobody", test::kNobody, 0775, 0, 0755}, {"third", 1234, 0755, 1, 0755}};
+    const Case cases[] = {{"root", 0, 0755, 0, 0755}, {"nobody", test::kNobody, 0775, 0, 0711}, {"third", 1234, 0777, 1, 0777}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string root = temp / c.name;
@@ -297,8 +533,8 @@ TEST(DriveTrustTest, JudgedAsAnotherUser) {
 
 // The real system: exFAT volumes through FUSE, whose statfs file-system id is 0 for every
 // volume, so only the mount's own identity tells them apart. Their modes come from the
-// mount: with FUSE's default umask of 0 every user may change everything on the volume,
-// so such a volume is refused.
+// mount: with exfat-fuse's default umask of 0 every user may change everything on the
+// volume, and chmod can't change that, so such a volume is refused.
 TEST(VolumeLocatorRealTest, FindsTheDriveAfterARemountAndRefusesAStrangerAtItsOldPath) {
     if (auto reason = test::mountSkipReason("mount.exfat-fuse")) GTEST_SKIP() << *reason;
     if (auto reason = test::mountSkipReason("mkfs.exfat")) GTEST_SKIP() << *reason;
@@ -335,7 +571,51 @@ TEST(VolumeLocatorRealTest, FindsTheDriveAfterARemountAndRefusesAStrangerAtItsOl
         Drive everyones = DriveMarker::adopt(p, "C");
         EXPECT_FALSE(locator.mountPoint(everyones.id));
         EXPECT_EQ(locator.refusals(everyones.id),
-                  (std::vector<DriveRefusal>{{p, DriveRefusal::Kind::othersCanChange, "Keldwick folder"}}));
+                  (std::vector<DriveRefusal>{{p, DriveRefusal::Kind::modesFromMount, "Keldwick folder"}}));
+    }
+}
+
+// Real FUSE mounts of each kind, as root: what the chooser offers is what the locator
+// takes, judged from the mount (the daemons' own options never reach the mount table).
+TEST(VolumeLocatorRealTest, FuseMountsAreJudgedAsTheyAreMounted) {
+    if (auto reason = test::mountSkipReason("mount.exfat-fuse")) GTEST_SKIP() << *reason;
+    using Kind = DriveRefusal::Kind;
+    struct Row {
+        const char* name;
+        std::string mkfs, tool, mount;
+        std::optional<Kind> refused;
+    };
+    const Row rows[] = {
+        {"exfat-fuse, umask 0", "mkfs.exfat", "mkfs.exfat", "mount.exfat-fuse -o umask=0", Kind::modesFromMount},
+        {"exfat-fuse, umask=022", "mkfs.exfat", "mkfs.exfat", "mount.exfat-fuse -o umask=022", {}},
+        {"ntfs-3g as mounted by default", "mkntfs -F -Q -q", "mkntfs", "ntfs-3g", Kind::noPermissionChecks},
+        {"ntfs-3g, umask=022", "mkntfs -F -Q -q", "mkntfs", "ntfs-3g -o umask=022", {}},
+    };
+    test::TempDir temp;
+    const auto user = DriveTrust::User::current();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (auto reason = test::mountSkipReason(row.tool)) {
+            std::cerr << "skipped " << row.name << ": " << *reason << "\n";
+            continue;
+        }
+        const std::string point = temp / "Drive";
+        test::LoopVolume volume(temp / "drive.img", 8, row.mkfs, row.mount, point);
+        if (!volume.mounted()) {
+            std::cerr << "skipped " << row.name << ": " << volume.error() << "\n";
+            continue;
+        }
+        const Drive drive = DriveMarker::adopt(point, "Drive");
+        const auto chosen = DriveTrust::judgeMountedAt(point, user, std::nullopt);
+        VolumeDriveLocator locator;
+        const bool found = locator.mountPoint(drive.id) == point;
+        EXPECT_EQ(found, !row.refused);
+        EXPECT_EQ(!chosen.refusal, found);
+        if (row.refused) {
+            ASSERT_EQ(locator.refusals(drive.id).size(), 1u);
+            EXPECT_EQ(locator.refusals(drive.id).front().kind, *row.refused);
+            EXPECT_EQ(chosen.refusal, locator.refusals(drive.id).front());
+        }
     }
 }
 

@@ -61,7 +61,8 @@ protected:
                         "31 20 0:60 / " + t + "/btrfs rw - btrfs /dev/sdd1 rw\n"
                         "32 20 0:61 / " + t + "/over rw - tmpfs first rw\n"
                         "33 20 0:62 / " + t + "/over ro - tmpfs second ro\n"
-                        "34 20 0:63 / " + t + "/gone rw - ext4 /dev/sdz1 rw\n");
+                        "34 20 0:63 / " + t + "/gone rw - ext4 /dev/sdz1 rw\n"
+                        "35 20 0:64 / " + t + "/dead\\040share rw - cifs //server/dead rw\n");
     }
 
     std::vector<std::string> mountPaths(const std::vector<VolumeInfo>& volumes) {
@@ -81,9 +82,19 @@ TEST_F(VolumeFixtureTest, CandidateListsKeepTableOrder) {
     std::string t = temp.path();
     // Pseudo, system and subfolder mounts are hidden; the startup volume and a bind mount
     // of it are left out; a mount point that no longer exists (gone) can't be read. What
-    // can never be a drive (network shares, FUSE, tmpfs) is not offered.
-    EXPECT_EQ(mountPaths(VolumeInfo::externalCandidates(roots)),
-              (std::vector<std::string>{t + "/media/ann/SANDISK SSD", t + "/image", t + "/stick", t + "/btrfs"}));
+    // can never be a drive (tmpfs) is not offered. Network shares are, so the chooser can
+    // say why they can't serve, from the table alone: the share whose server is gone (its
+    // mount point can't even be reached) is listed all the same.
+    const auto offered = VolumeInfo::externalCandidates(roots);
+    EXPECT_EQ(mountPaths(offered), (std::vector<std::string>{t + "/media/ann/SANDISK SSD", t + "/share", t + "/image",
+                                                             t + "/sshfs", t + "/stick", t + "/btrfs",
+                                                             t + "/dead share"}));
+    const VolumeInfo& dead = offered.back();
+    EXPECT_EQ(dead.name, "dead share");
+    EXPECT_EQ(dead.fileSystem, "cifs");
+    EXPECT_FALSE(dead.isLocal);
+    EXPECT_EQ(dead.totalBytes, 0);
+    EXPECT_FALSE(dead.bsdName);
     EXPECT_EQ(VolumeInfo::localExternalMountPaths(roots),
               (std::vector<std::string>{t + "/media/ann/SANDISK SSD", t + "/image", t + "/stick", t + "/btrfs",
                                         t + "/over", t + "/gone"}));

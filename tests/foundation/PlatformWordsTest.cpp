@@ -11,6 +11,7 @@
 
 #include "drives/DriveMarker.h"
 #include "drives/DriveProblem.h"
+#include "drives/DriveRefusal.h"
 #include "engine/RecoveryTexts.h"
 #include "foundation/EngineError.h"
 #include "scanning/DevelopmentRule.h"
@@ -48,6 +49,11 @@ TEST(PlatformWordsTest, CoreTextsSpeakOfLinux) {
           DriveProblem::internalDisk(), DriveProblem::networkVolume(), DriveProblem::readOnly(),
           DriveProblem::diskImage(), DriveProblem::timeMachine(), DriveProblem::fat32()}) {
         texts.push_back(problem.explanation());
+    }
+    using Refused = DriveRefusal::Kind;
+    for (auto kind : {Refused::notADisk, Refused::anotherOwner, Refused::othersCanChange, Refused::duplicate,
+                      Refused::modesFromMount, Refused::noPermissionChecks, Refused::othersCanReplace}) {
+        texts.push_back(DriveRefusal{"/media/ann/Stick", kind, "Keldwick folder"}.explanation());
     }
     for (const auto& [folder, reason] : DevelopmentRule::regenerableFolders()) texts.push_back(reason);
     for (const auto& [folder, reason] : NeverTouch::linuxProtectedHomeFolders()) texts.push_back(reason);

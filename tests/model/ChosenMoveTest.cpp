@@ -46,6 +46,15 @@ TEST(ChosenMoveTest, PlansAndReports) {
         {"setup incomplete with the drive mounted", {file},
          [](ModelState& s) { s.settings.onboardingComplete = false; }, plugIn, {}, std::nullopt},
         {"drive unplugged", {file}, [](ModelState& s) { s.driveRoot.reset(); }, plugIn, {}, std::nullopt},
+        {"drive mounted but refused", {file},
+         [](ModelState& s) {
+             s.driveRoot.reset();
+             s.driveRefusals = {{"/media/u/Archive", DriveRefusal::Kind::othersCanReplace, "Keldwick folder"}};
+         },
+         ChosenProblem{"Keldwick won't use the volume at /media/u/Archive",
+                       "Other users of this computer can rename its Keldwick folder and put another in its place. "
+                       "Make the drive's top folder writable only by you, for example with `sudo chmod 755` on it."},
+         {}, std::nullopt},
         {"journal unusable", {file}, [](ModelState& s) { s.journalProblem = "disk I/O error"; },
          ChosenProblem{"Keldwick can't open its records",
                        "Quit Keldwick and open it again. Files on your drive are safe."},

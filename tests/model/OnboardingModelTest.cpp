@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QSignalSpy>
 #include <filesystem>
 
@@ -90,7 +92,36 @@ TEST_F(OnboardingModelTest, DriveOptionsListUsableFirstThenByPlainName) {
     EXPECT_FALSE(options[3].problems.empty());
     EXPECT_TRUE(options[0].hardware);  // only a volume with a kernel name has hardware
     EXPECT_FALSE(options[1].hardware);
-    EXPECT_TRUE(DriveOption::all(DriveOption::System{[] { return std::vector<VolumeInfo>{}; }, {}, {}, {}, {}}).empty());
+    EXPECT_TRUE(DriveOption::all(DriveOption::System{[] { return std::vector<VolumeInfo>{}; }, {}, {}, {}, {}, {}}).empty());
+}
+
+// A volume the locator would refuse is listed with why, never as choosable; a network
+// volume is listed with its problem and nothing on it is asked (no marker, no trust).
+TEST_F(OnboardingModelTest, RefusedAndNetworkVolumesAreListedWithWhyTheyCantServe) {
+    VolumeInfo share = volumeNamed("share", "/mnt/share", "nfs4");
+    share.isLocal = false;
+    volumes = {volumeNamed("Open", "/media/u/Open", "exfat"), volumeNamed("Fine", "/media/u/Fine"), share};
+    std::vector<std::string> asked;
+    system.trust = [&asked](const VolumeInfo& volume) -> std::optional<DriveRefusal> {
+        asked.push_back(volume.mountPath);
+        if (volume.name != "Open") return std::nullopt;
+        return DriveRefusal{volume.mountPath, DriveRefusal::Kind::modesFromMount, "Keldwick folder"};
+    };
+    system.marker = [&asked](const std::string& root) -> std::optional<Drive> {
+        asked.push_back(root);
+        return std::nullopt;
+    };
+    const auto options = DriveOption::all(system);
+    ASSERT_EQ(options.size(), 3u);
+    EXPECT_EQ(options[0].id(), "/media/u/Fine");
+    EXPECT_TRUE(options[0].problems.empty());
+    EXPECT_EQ(options[1].id(), "/media/u/Open");
+    EXPECT_EQ(options[1].problems,
+              (std::vector<DriveProblem>{DriveProblem::untrusted(
+                  "Every user of this computer can change it: mount it with `umask=022`, or format it as ext4.")}));
+    EXPECT_EQ(options[2].id(), "/mnt/share");
+    EXPECT_EQ(options[2].problems, (std::vector<DriveProblem>{DriveProblem::networkVolume()}));
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "/mnt/share"), 0);
 }
 
 TEST_F(OnboardingModelTest, ContinuingNeedsAFolderOnTheSpaceStepAndAMeasuredDriveOnTheDriveStep) {

@@ -72,10 +72,21 @@ TEST(RestoreOutcomeTest, RestoreAll) {
          {}, "Brought back 1 item (5 bytes) to your computer. 2 couldn't come back, for example: “b” is open Stopped "
              "early. Archive was unplugged.",
          false},
+        // The drive is mounted but refused: the reason, never "isn't plugged in".
+        {"stopped on a refused drive", RunSummary{{}, 0, {}, false, "Your drive isn't plugged in.", false},
+         {record("/b", Phase::offloaded)},
+         "Brought back 0 items (0 bytes) to your computer. Keldwick won't use the volume at /media/ann/Archive. Its "
+         "Keldwick folder belongs to another account on this computer. If the drive is yours, make your account its "
+         "owner, for example with `sudo chown -R $USER` on its Keldwick folder.",
+         false},
     };
     for (const auto& c : cases) {
         ModelState state = readyState();
         state.records = c.recordsAfter;
+        if (c.summary.stoppedBecause == "Your drive isn't plugged in.") {
+            state.driveRoot.reset();
+            state.driveRefusals = {{"/media/ann/Archive", DriveRefusal::Kind::anotherOwner, "Keldwick folder"}};
+        }
         RestoreAllOutcome outcome = restoreAllOutcome(state, c.summary);
         EXPECT_EQ(outcome.lastRun, c.text) << c.name;
         EXPECT_EQ(outcome.filesProblem, c.everythingBack ? std::nullopt : std::optional(c.text)) << c.name;

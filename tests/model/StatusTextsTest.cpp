@@ -120,7 +120,29 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
                                 {"/media/eve/Stick", DriveRefusal::Kind::anotherOwner, "Keldwick folder"}};
          },
          "Keldwick won't use the volume at /tmp",
-         "It holds the marker of Archive, but it isn't a disk drive (tmpfs). Other volumes hold it too.", 2},
+         "It holds the marker of Archive. It isn't a disk drive (tmpfs). Keldwick uses only a drive plugged into "
+         "this computer. Other volumes hold it too.",
+         2},
+        // The real reason and what to do, never "isn't plugged in" while it is mounted.
+        {"the drive mounted with modes open to all",
+         [](ModelState& s) {
+             away(s);
+             s.driveRefusals = {{"/media/ann/Stick", DriveRefusal::Kind::modesFromMount, "Keldwick folder"}};
+         },
+         "Keldwick won't use the volume at /media/ann/Stick",
+         "It holds the marker of Archive. Every user of this computer can change it: mount it with `umask=022`, or "
+         "format it as ext4.",
+         2},
+        {"the drive's folder of another account",
+         [](ModelState& s) {
+             away(s);
+             s.driveRefusals = {{"/media/ann/Stick", DriveRefusal::Kind::anotherOwner, "Keldwick folder"}};
+         },
+         "Keldwick won't use the volume at /media/ann/Stick",
+         "It holds the marker of Archive. Its Keldwick folder belongs to another account on this computer. If the "
+         "drive is yours, make your account its owner, for example with `sudo chown -R $USER` on its Keldwick "
+         "folder.",
+         2},
         {"two volumes with one marker",
          [](ModelState& s) {
              away(s);

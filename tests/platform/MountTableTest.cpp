@@ -107,3 +107,52 @@ TEST(MountFactsTest, HiddenAndStartupMounts) {
     ASSERT_EQ(visible.size(), 3u);
     EXPECT_TRUE(visible[2].isReadOnly());  // the later mount covers the earlier one
 }
+
+// Where owner and modes come from, read from real mount-table lines of each kind.
+TEST(MountFactsTest, ModesComeFromTheMountWhereTheFileSystemKeepsNone) {
+    using Source = MountModes::Source;
+    struct Row {
+        const char* name;
+        std::string line;
+        Source source;
+        std::optional<mode_t> fileMask, folderMask;
+        bool allowOther, defaultPermissions;
+    };
+    const std::string head = "40 27 8:17 / /media/ann/Stick rw,nosuid,nodev,relatime shared:5 - ";
+    const std::vector<Row> rows = {
+        {"ext4", head + "ext4 /dev/sdb1 rw", Source::files, {}, {}, false, false},
+        {"kernel exfat by udisks2",
+         head + "exfat /dev/sdb1 rw,uid=1000,gid=1000,fmask=0022,dmask=0022,iocharset=utf8,errors=remount-ro",
+         Source::kernelMount, 0022, 0022, false, false},
+        {"vfat by udisks2",
+         head + "vfat /dev/sdb1 rw,uid=1000,gid=1000,fmask=0022,dmask=0022,codepage=437,shortname=mixed,utf8",
+         Source::kernelMount, 0022, 0022, false, false},
+        {"fstab umask=000", head + "vfat /dev/sdb1 rw,umask=000", Source::kernelMount, 0, 0, false, false},
+        {"umask with fmask over it", head + "ntfs3 /dev/sdb1 rw,uid=1000,umask=027,fmask=0137", Source::kernelMount,
+         0137, 027, false, false},
+        {"malformed masks", head + "exfat /dev/sdb1 rw,fmask=9,dmask=", Source::kernelMount, {}, {}, false, false},
+        {"exfat-fuse by udisks2",
+         head + "fuseblk /dev/sdb1 rw,user_id=0,group_id=0,default_permissions,allow_other,blksize=4096",
+         Source::fuse, {}, {}, true, true},
+        {"fuse open to all unchecked", head + "fuseblk /dev/sdb1 rw,user_id=0,group_id=0,allow_other",
+         Source::fuse, {}, {}, true, false},
+        {"fuse for its user alone", head + "fuse.exfat /dev/sdb1 rw,user_id=1000,group_id=1000", Source::fuse, {},
+         {}, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto table = MountTable::parse(row.line + "\n");
+        ASSERT_EQ(table.size(), 1u);
+        const MountModes modes = MountFacts::modesOf(table.front());
+        EXPECT_EQ(modes.source, row.source);
+        EXPECT_EQ(modes.fileMask, row.fileMask);
+        EXPECT_EQ(modes.folderMask, row.folderMask);
+        EXPECT_EQ(modes.allowOther, row.allowOther);
+        EXPECT_EQ(modes.defaultPermissions, row.defaultPermissions);
+        EXPECT_EQ(modes.checksNothing(), row.allowOther && !row.defaultPermissions);
+    }
+    // Only a whole "name=" is a value, and the last one given is in force.
+    const auto entry = MountTable::parse(head + "vfat /dev/sdb1 rw,xuid=5,uid=7,uid=8\n").front();
+    EXPECT_EQ(entry.superOptionValue("uid"), "8");
+    EXPECT_EQ(entry.superOptionValue("gid"), std::nullopt);
+}
