@@ -142,9 +142,12 @@ TEST_F(AppModelTest, SecondInstanceIsRefusedAndNeverOpensTheJournal) {
     ASSERT_TRUE(first->holdsInstanceLock());
     EXPECT_EQ(first->journal()->path(), world.support + "/journal.sqlite");
 
+    // The running instance's settings aren't read either: a damaged file stays where it is.
+    test::writeFile(world.support + "/settings.json", "{ damaged");
     auto second = world.make();
     EXPECT_FALSE(second->holdsInstanceLock());
     EXPECT_EQ(second->journal()->path(), ":memory:");
+    EXPECT_EQ(test::readFile(world.support + "/settings.json"), "{ damaged");
     EXPECT_FALSE(second->state().journalProblem);
     const int watcherStarts = world.watcher->starts;
     second->start();
