@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QSettings>
 #include <unistd.h>
 
 #include <cerrno>
@@ -102,7 +103,9 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     const SelfInstall::Installation installation = SelfInstall::current();
     if (installation.prefix) SelfInstall::settle(*installation.prefix, installation.version);
     AppModel model(std::move(environment), desktopServices(), std::move(instanceLock));
-    Updater updater(bundleInfo(), installation);
+    // The updater's two switches are the user's choice across starts.
+    const std::unique_ptr<QSettings> updaterSettings = updaterStore(UserFolders::config());
+    Updater updater(bundleInfo(), installation, updaterSettings.get());
     ProgramWiring wiring(model, updater);
     WindowRegistry& windows = wiring.program().windows();
     windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));
