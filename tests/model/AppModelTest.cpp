@@ -168,6 +168,13 @@ TEST_F(AppModelTest, TheDesktopServicesCallIntoTheRunningModelOnlyWhileItLives) 
                world.watcher->onWake && world.ejectGuard->shouldRefuse && world.ejectGuard->postNotice;
     };
     ASSERT_TRUE(hooked());
+    // A refused eject is told with a title, as every notice is.
+    world.ejectGuard->postNotice("Try ejecting again in a few seconds.");
+    ASSERT_FALSE(world.notices->posted.empty());
+    EXPECT_EQ(world.notices->posted.back().title, "Keldwick is using your drive");
+    EXPECT_EQ(world.notices->posted.back().body, "Try ejecting again in a few seconds.");
+    postNotice(*world.notices, Notice{"", "A body alone.", NoticeTarget::menu, std::nullopt});
+    EXPECT_EQ(world.notices->posted.back().title, "Keldwick");
     // A refused second instance hooks nothing, so going it leaves the first one's hooks.
     auto second = world.make();
     second->start();
