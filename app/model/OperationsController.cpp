@@ -1,5 +1,7 @@
 #include "model/OperationsController.h"
 
+#include <set>
+
 #include "model/RecoveryOutcome.h"
 #include "model/RestoreOutcome.h"
 #include "model/RunOutcome.h"
@@ -97,7 +99,18 @@ void OperationsController::recoverInterrupted(Done done) {
         },
         [this, done, lastEventBefore](EngineOutcome<std::vector<RecoveryResult>> outcome) {
             if (outcome.succeeded()) {
-                auto report = recoveryOutcome(*outcome.value, driveDisplayName(state()));
+                // A rolled-back move leaves its record abandoned; a rolled-back restore, on the drive.
+                std::set<int64_t> undoneMoves;
+                for (const RecoveryResult& result : *outcome.value) {
+                    if (result.action != RecoveryAction::rolledBack) continue;
+                    try {
+                        auto record = steps_.journal()->record(result.recordID);
+                        if (record && record->phase == Phase::abandoned) undoneMoves.insert(result.recordID);
+                    } catch (const std::exception&) {
+                        // Unread: told as finished, as before the journal could say more.
+                    }
+                }
+                auto report = recoveryOutcome(*outcome.value, driveDisplayName(state()), undoneMoves);
                 if (report.lastRun) steps_.setLastRun(*report.lastRun);
                 if (report.notice) postNotice(*services_.notifier, *report.notice);
                 std::vector<JournalEvent> events;

@@ -60,7 +60,14 @@ RunOutcome runOutcome(const ModelState& state, const OffloadPlan& plan, const Ru
 
     std::string text = summary.dryRun ? "Test run: would have moved " + count + " (" + size + ")."
                                       : "Moved " + count + " (" + size + ") to " + drive + ".";
-    if (summary.failures.size() == 1) {
+    // Nothing moved, and items stayed for their reasons: those are the news.
+    const bool nothingMoved = !summary.dryRun && summary.completed.empty() && !summary.failures.empty();
+    if (nothingMoved && summary.failures.size() == 1) {
+        text = "Nothing was moved. " + summary.failures.front().message;
+    } else if (nothingMoved) {
+        text = "Nothing was moved. " + std::to_string(summary.failures.size()) +
+               " items stay on your computer, for example: " + summary.failures.front().message;
+    } else if (summary.failures.size() == 1) {
         text += " " + summary.failures.front().message;
     } else if (summary.failures.size() > 1) {
         text += " " + std::to_string(summary.failures.size()) +

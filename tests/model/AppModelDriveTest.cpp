@@ -296,6 +296,24 @@ TEST_F(AppModelDriveTest, RecoveryReportsFinishedMovesAndRemovedShortcuts) {
     }
 }
 
+TEST_F(AppModelDriveTest, AMoveRecoveryUndidIsToldAsUndoneAndStaysSoAfterARestart) {
+    int64_t id = 0;
+    {
+        Journal journal(world.support + "/journal.sqlite");
+        id = journal.insert(recordOn(world.home + "/bigbackup.tar", world.drive.id)).id;
+        journal.setPhase(id, Phase::abandoned);
+    }
+    world.engines->script = [id](FakeEngine& engine) {
+        engine.onRecover = [id] {
+            return std::vector<RecoveryResult>{{id, "bigbackup.tar", RecoveryAction::rolledBack, std::nullopt}};
+        };
+    };
+    const std::string line = "Undid an interrupted move of \u201Cbigbackup.tar\u201D. It's still on your computer.";
+    started().reset();
+    auto restarted = world.make();
+    EXPECT_EQ(restarted->state().lastRun, line);
+}
+
 TEST_F(AppModelDriveTest, RecoveryWaitsForNothingWhileWorkRuns) {
     auto model = started();
     const auto before = world.engines->last()->recoverCalls.load();

@@ -47,7 +47,8 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
         std::optional<Date> lastFailureNotice;
     };
     const std::string threeSkipped =
-        "Moved 0 files (0 bytes) to Archive. 3 were skipped, for example: “x” is open in another app";
+        "Nothing was moved. 3 items stay on your computer, for example: “x” is open in another app";
+    const std::string oneStays = "Nothing was moved. “big.tar” is open in gedit. Close it and try again.";
     const std::vector<Case> cases = {
         {"moved two files and a folder", summary({"/home/u/a", "/home/u/c", "/home/u/b"}, 1'500'000'000), true,
          [](ModelState&) {}, "Moved 2 files and 1 folder (1.50 GB) to Archive.",
@@ -81,6 +82,8 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
         {"a failure notice dated in the future counts as now", summary({}, 0, kThreeFailures), true,
          [](ModelState& s) { s.lastFailureNotice = kNow.adding(1'000'000); }, threeSkipped, std::nullopt,
          Stall::nothingToMove, kNow},
+        {"the one file picked stays", summary({}, 0, {{"/home/u/big.tar", "“big.tar” is open in gedit. Close it and try again."}}),
+         false, [](ModelState&) {}, oneStays, failureNotice(oneStays), std::nullopt, kNow},
         {"stopped by the engine with nothing moved", summary({}, 0, {}, false, "Archive was unplugged."), true,
          [](ModelState&) {}, "Moved 0 files (0 bytes) to Archive. Archive was unplugged.",
          failureNotice("Moved 0 files (0 bytes) to Archive. Archive was unplugged."), std::nullopt, kNow},
