@@ -55,6 +55,7 @@ void DriveController::apply(DriveReading reading) {
 void DriveController::forgetLocations() {
     if (auto* volumes = dynamic_cast<VolumeDriveLocator*>(locator_.get())) volumes->forgetLocations();
     placeActedOn_.reset();
+    store_.set<ModelField::filesProblem>(std::nullopt);
 }
 
 void DriveController::volumesChanged() {
@@ -69,6 +70,8 @@ void DriveController::volumesChanged() {
     const bool isSet = state.driveRoot.has_value();
     placeActedOn_ = isSet;
     if (wasSet == isSet) return;
+    // A problem the files window showed was about the drive as it was.
+    store_.set<ModelField::filesProblem>(std::nullopt);
 
     if (wasSet) {
         logDrive("Drive disconnected");

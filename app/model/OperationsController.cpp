@@ -42,12 +42,36 @@ void OperationsController::reportFailure(const std::string& message, const std::
 void OperationsController::begin(EngineJob* job) {
     store_.set<ModelField::activity>(job->activity());
     store_.set<ModelField::progress>(std::nullopt);
+    // The files window's last problem belongs to the work before this.
+    store_.set<ModelField::filesProblem>(std::nullopt);
     job_ = job;
     store_.announce(ModelField::job);
     holdDriveFor(job->activity());
-    connect(job, &EngineJob::progress, this,
-            [this](const EngineProgress& report) { store_.set<ModelField::progress>(report); });
+    lastSpaceReading_.reset();
+    connect(job, &EngineJob::progress, this, [this](const EngineProgress& report) {
+        store_.set<ModelField::progress>(report);
+        followFreeSpace();
+    });
     job->start();
+}
+
+void OperationsController::followFreeSpace() {
+    // The storage rows show the space a move frees or a restore takes as it goes, read at
+    // most once a second (the full refresh comes when the work ends).
+    const Date now = services_.clock->now();
+    if (lastSpaceReading_ && now.timeIntervalSince(*lastSpaceReading_) < 1 &&
+        now.timeIntervalSince(*lastSpaceReading_) >= 0)
+        return;
+    lastSpaceReading_ = now;
+    if (!services_.facts.availableBytes) return;
+    if (auto free = services_.facts.availableBytes(state().home)) store_.set<ModelField::macFreeBytes>(*free);
+    if (state().driveRoot && state().driveVolume) {
+        if (auto room = services_.facts.availableBytes(*state().driveRoot)) {
+            VolumeInfo volume = *state().driveVolume;
+            volume.availableBytes = *room;
+            store_.set<ModelField::driveVolume>(std::optional<VolumeInfo>(std::move(volume)));
+        }
+    }
 }
 
 void OperationsController::holdDriveFor(Activity activity) {

@@ -35,7 +35,8 @@ struct RunOutcome {
 // moved." and the first failure (with the number that stay, when more than one).
 // Failures are remembered at `now` and moved paths forgotten.
 // Automatic runs record a stall (testRun after a test run; nothingToMove when nothing
-// moved and the engine gave no reason) and rescan the preview. One notice: the test-run
+// moved and the engine gave no reason, or when every planned item moved and the plan fell
+// short of the need) and rescan the preview. One notice: the test-run
 // summary, "Freed up ...", or "Keldwick couldn't free up space" when nothing moved but
 // items failed or the run stopped (automatic runs at most once per 86,400 seconds).
 RunOutcome runOutcome(const ModelState& state, const OffloadPlan& plan, const RunSummary& summary, bool automatic,

@@ -120,6 +120,11 @@ TEST(AppModelUnplugTest, ARefreshBetweenTheUnmountAndItsReportHidesNeitherGoingN
     model->journal()->insert(recordOn(world.home + "/f", world.drive.id));
     ASSERT_TRUE(refreshed(*model));
 
+    // A problem the files window shows is about the drive as it was.
+    model->moveToDrive({world.home + "/gone"}, nullptr);
+    ASSERT_TRUE(model->state().filesProblem);
+    world.notices->posted.clear();
+
     // Unplugged: the panel's refresh reads the volumes before the watcher reports.
     world.locator->set(world.drive.id, std::nullopt);
     ASSERT_TRUE(refreshed(*model));
@@ -127,6 +132,7 @@ TEST(AppModelUnplugTest, ARefreshBetweenTheUnmountAndItsReportHidesNeitherGoingN
     model->drives().volumesChanged();
     ASSERT_EQ(world.notices->posted.size(), 1u);
     EXPECT_EQ(world.notices->posted[0].title, "Archive was unplugged");
+    EXPECT_FALSE(model->state().filesProblem);
 
     // Plugged back in, the same way round: recovered, then checked.
     int recoveries = 0;

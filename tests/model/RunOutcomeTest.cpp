@@ -4,6 +4,7 @@
 
 #include "ModelStateFixtures.h"
 #include "model/RunOutcome.h"
+#include "model/StatusTexts.h"
 
 using namespace keldwick;
 using keldwick::test::readyState;
@@ -113,6 +114,28 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
         }
         EXPECT_EQ(outcome.lastFailureNotice, c.lastFailureNotice) << c.name;
     }
+}
+
+TEST(RunOutcomeTest, AnAutomaticRunThatMovedAllItFoundAndFellShortLeavesNothingToMove) {
+    ModelState state = readyState();
+    state.macFreeBytes = 12'000'000'000;
+    const RunSummary everything = summary({"/home/u/a", "/home/u/b", "/home/u/c", "/home/u/d"}, 4);
+    const RunOutcome outcome = runOutcome(state, kPlan, everything, true, kNow);
+    ASSERT_TRUE(outcome.stall);
+    EXPECT_EQ(outcome.stall->kind, Stall::nothingToMove);
+    EXPECT_EQ(outcome.stall->freeBytes, 12'000'000'004);
+    // Below the keep-free level afterwards, the panel says so rather than promise a check.
+    state.stall = outcome.stall;
+    state.nextCheck = kNow.adding(3'600);
+    state.macFreeBytes = state.settings.thresholdBytes - 1;
+    EXPECT_NE(statusText(state).detail.value_or("").find("Keldwick has already moved everything it can."),
+              std::string::npos);
+
+    // A plan that covered the need, or a run that left items behind, leaves no stall.
+    OffloadPlan enough = kPlan;
+    enough.bytesNeeded = 4;
+    EXPECT_FALSE(runOutcome(readyState(), enough, everything, true, kNow).stall);
+    EXPECT_FALSE(runOutcome(readyState(), kPlan, summary({"/home/u/a"}, 1), true, kNow).stall);
 }
 
 TEST(RunOutcomeTest, FailureMemoryAndPreviewRefresh) {
