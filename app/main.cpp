@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QSettings>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 
 #include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
+#include "desktop/LoginItem.h"
 #include "desktop/PortalSettings.h"
 #include "desktop/SelfInstall.h"
 #include "desktop/Updater.h"
@@ -96,6 +98,8 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     auto instanceLock = InstanceLock::acquire(PathUtil::join(environment.support, "keldwick.lock"));
     if (!instanceLock) return refuseSecondInstance();
 
+    // A login starts the program from a place that lasts, whichever way it started before.
+    renewLoginItem(QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
     // The toolkit's settings file beside the support folder is private as well.
     PrivateFolder::secureAtStart(UserFolders::config());
     // Started once, the running version takes away what earlier versions and cut-short
