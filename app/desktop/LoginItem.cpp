@@ -89,10 +89,14 @@ std::optional<std::string> loginItemNote(const std::string& executable) {
 }
 
 void renewLoginItem(const std::string& executable) {
+    // Only an installation has a path that outlasts this version; a program run from
+    // elsewhere leaves the entry to whichever program the user switched it on from.
+    const std::string program = loginItemProgram(executable);
+    if (program == executable) return;
     try {
         if (!loginItemIsOn()) return;
         const std::string path = loginItemPath();
-        const std::string entry = loginItemEntry(loginItemProgram(executable));
+        const std::string entry = loginItemEntry(program);
         if (AtomicFile::read(path, 64 << 10) == entry) return;
         AtomicFile::write(path, entry);
     } catch (const std::exception& error) {

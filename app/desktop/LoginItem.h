@@ -23,9 +23,10 @@ std::string loginItemProgram(const std::string& executable);
 // beside its folder): the entry starts it from there. Nothing otherwise.
 std::optional<std::string> loginItemNote(const std::string& executable);
 
-// At start: an entry that is on and names another program than loginItemProgram(`executable`)
-// (a version's folder an update removes, a build folder) is written again for it. An entry
-// that is off or missing is left alone; failures are logged, never thrown.
+// At start, run from an installation: an entry that is on and names another program than
+// its <prefix>/bin/keldwick (a version's folder an update removes, a build folder) is
+// written again for it. An entry that is off or missing, or a program run from elsewhere,
+// leaves the entry alone; failures are logged, never thrown.
 void renewLoginItem(const std::string& executable);
 
 // On: writes the entry atomically, its Exec the running program's loginItemProgram (the

@@ -111,8 +111,12 @@ TEST_F(LoginItemTest, AnInstalledProgramStartsThroughItsLinkAndAnEntryNamingAnot
     renewLoginItem(executable);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
 
-    // Run from a build folder, the switch says where a login starts it.
+    // Run from a build folder, the switch says where a login starts it, and an entry made
+    // by the installed program stays.
     const std::string built = test::writeFile(dir_ / "build/release/app/keldwick", "");
+    test::writeFile(path, loginItemEntry(prefix + "/bin/keldwick"));
+    renewLoginItem(built);
+    EXPECT_EQ(test::readFile(path), loginItemEntry(prefix + "/bin/keldwick"));
     EXPECT_EQ(loginItemNote(executable), std::nullopt);
     EXPECT_EQ(loginItemNote(built), std::nullopt);
     test::writeFile(dir_ / "build/release/CMakeCache.txt", "");
