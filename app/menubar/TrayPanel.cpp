@@ -95,10 +95,13 @@ void TrayPanel::run(PanelCommand command) {
 }
 
 std::vector<int> TrayPanel::shapeOf(const PanelContents& panel) {
-    // What decides which widgets a row has; everything else is updated in place.
+    // What decides which widgets a row has; everything else is updated in place. A
+    // progress bar takes its first byte count in place too; a storage row's height
+    // depends on whether it has a bar.
     std::vector<int> shape{int(panel.header.testMode) | int(panel.header.moveAutomatically.has_value()) << 1};
     for (const PanelRow& row : panel.rows) {
-        shape.push_back(int(row.kind) | int(row.detail.has_value()) << 4 | int(row.fill.has_value()) << 5 |
+        const bool bar = row.kind == PanelRow::Kind::storage && row.fill.has_value();
+        shape.push_back(int(row.kind) | int(row.detail.has_value()) << 4 | int(bar) << 5 |
                         int(row.shortcut.value_or(0)) << 8);
     }
     return shape;
