@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QSettings>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,11 +17,14 @@
 
 #include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
+#include "desktop/LoginItem.h"
 #include "desktop/PortalSettings.h"
 #include "desktop/SelfInstall.h"
 #include "desktop/Updater.h"
 #include "files/AppModelFilesHost.h"
 #include "files/FilesWindow.h"
+#include "foundation/InstanceLock.h"
+#include "foundation/PathUtil.h"
 #include "foundation/PrivateFolder.h"
 #include "foundation/UserFolders.h"
 #include "menubar/MenuBarGlyph.h"
@@ -37,13 +42,29 @@
 #include "model/LogSink.h"
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
+#include "shell/TerminationSignal.h"
 #include "systemdata/AppModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
+#include "ui/DialogPorts.h"
 #include "ui/Symbols.h"
 
 using namespace keldwick;
 
 namespace {
+
+// What a launch that finds the program running in another session ends with.
+constexpr int alreadyRunningStatus = 3;
+
+// Tells the user the program runs already, then ends this launch. A termination signal
+// (a logout) closes the alert as dismissing it does.
+int refuseSecondInstance() {
+    std::fputs("Keldwick is already running\n", stderr);
+    std::fflush(stderr);
+    TerminationSignal termination;
+    QObject::connect(&termination, &TerminationSignal::received, [] { QCoreApplication::exit(alreadyRunningStatus); });
+    MessageBoxAlerts().present("Keldwick is already running", "Look for its icon in the system tray.");
+    return alreadyRunningStatus;
+}
 
 // The program from its toolkit's start to its end. `relaunch` names an installed update to
 // start in this one's place once everything here is closed.
@@ -68,17 +89,27 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
         });
         waiting.exec();
         if (answered) return 0;
-        // Nobody answered for the name: start, and let the single-instance lock decide.
+        // Nobody answered for the name: the single-instance lock decides.
     }
+    // No hand-over (another session bus, no bus, an owner that didn't answer): an
+    // instance that runs holds the lock, and this launch ends before it reads settings,
+    // opens the journal, settles installs or shows a window.
+    AppEnvironment environment = AppEnvironment::live();
+    auto instanceLock = InstanceLock::acquire(PathUtil::join(environment.support, "keldwick.lock"));
+    if (!instanceLock) return refuseSecondInstance();
 
+    // A login starts the program from a place that lasts, whichever way it started before.
+    renewLoginItem(QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
     // The toolkit's settings file beside the support folder is private as well.
     PrivateFolder::secureAtStart(UserFolders::config());
     // Started once, the running version takes away what earlier versions and cut-short
     // installs left.
     const SelfInstall::Installation installation = SelfInstall::current();
     if (installation.prefix) SelfInstall::settle(*installation.prefix, installation.version);
-    AppModel model(AppEnvironment::live(), desktopServices());
-    Updater updater(bundleInfo(), installation);
+    AppModel model(std::move(environment), desktopServices(), std::move(instanceLock));
+    // The updater's two switches are the user's choice across starts.
+    const std::unique_ptr<QSettings> updaterSettings = updaterStore(UserFolders::config());
+    Updater updater(bundleInfo(), installation, updaterSettings.get());
     ProgramWiring wiring(model, updater);
     WindowRegistry& windows = wiring.program().windows();
     windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));

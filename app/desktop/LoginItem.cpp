@@ -2,6 +2,7 @@
 
 #include "foundation/AtomicFile.h"
 #include "foundation/FileOps.h"
+#include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 #include "platform/POSIXFailure.h"
@@ -11,6 +12,7 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace keldwick {
@@ -62,6 +64,46 @@ std::string execValue(const std::string& programPath) {
 
 }  // namespace
 
+std::string loginItemProgram(const std::string& executable) {
+    const std::string versionFolder = PathUtil::parent(executable);
+    const std::string programs = PathUtil::parent(versionFolder);
+    const std::string lib = PathUtil::parent(programs);
+    if (PathUtil::name(executable) != "keldwick" || PathUtil::name(programs) != "keldwick" ||
+        PathUtil::name(lib) != "lib")
+        return executable;
+    const std::string link = PathUtil::join(PathUtil::join(PathUtil::parent(lib), "bin"), "keldwick");
+    struct stat status {};
+    if (::stat(link.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return executable;
+    return link;
+}
+
+std::optional<std::string> loginItemNote(const std::string& executable) {
+    const std::string folder = PathUtil::parent(executable);
+    for (const std::string& build : {folder, PathUtil::parent(folder)}) {
+        struct stat status {};
+        if (::stat(PathUtil::join(build, "CMakeCache.txt").c_str(), &status) == 0)
+            return "Keldwick runs from its build folder, so logging in starts it from " + build +
+                   ". Install it to start the installed program instead.";
+    }
+    return std::nullopt;
+}
+
+void renewLoginItem(const std::string& executable) {
+    // Only an installation has a path that outlasts this version; a program run from
+    // elsewhere leaves the entry to whichever program the user switched it on from.
+    const std::string program = loginItemProgram(executable);
+    if (program == executable) return;
+    try {
+        if (!loginItemIsOn()) return;
+        const std::string path = loginItemPath();
+        const std::string entry = loginItemEntry(program);
+        if (AtomicFile::read(path, 64 << 10) == entry) return;
+        AtomicFile::write(path, entry);
+    } catch (const std::exception& error) {
+        Log::error("app", std::string("The login item couldn't be renewed: ") + error.what());
+    }
+}
+
 std::string loginItemPath() {
     std::string config =
         QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).toStdString();
@@ -105,8 +147,8 @@ bool loginItemIsOn() {
 void setLoginItem(bool on) {
     const std::string path = loginItemPath();
     if (on) {
-        std::string program = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
-        std::string entry = loginItemEntry(program);
+        const std::string executable = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
+        std::string entry = loginItemEntry(loginItemProgram(executable));
         createDirectory(PathUtil::parent(path));
         AtomicFile::write(path, entry);
         return;

@@ -108,6 +108,14 @@ void UpdateController::setAutomaticallyDownloadsUpdates(bool on) {
 }
 
 void UpdateController::checkForUpdates() {
+    assertMainThread();
+    // An update found already is shown as it is, not looked for and downloaded again.
+    if (found_ && started_ && !checking_ && !installing_) {
+        userInitiated_ = true;
+        delegate_->standardUserDriverWillHandleShowingUpdate(true, *found_);
+        emit updateShown(*found_);
+        return;
+    }
     check(true);
 }
 
@@ -254,6 +262,9 @@ void UpdateController::startInstall(const AppcastItem& update, const QByteArray&
             installing_ = false;
             setCanCheck(started_ && !checking_);
             if (outcome.succeeded()) {
+                // The installed version is the one later checks compare with: it is what
+                // runs after the relaunch, so it is never offered again.
+                currentVersion_ = update.version;
                 emit updateInstalled(update, QString::fromStdString(*outcome.value));
             } else {
                 emit installFailed(QString::fromStdString(outcome.errorText()));

@@ -64,7 +64,8 @@ public:
     bool userInitiatedCheck() const { return userInitiated_; }
 
     // The user's command: a found update is shown by the driver (`updateShown`), and
-    // `noUpdateFound` tells that the program is up to date.
+    // `noUpdateFound` tells that the program is up to date. An update found by an earlier
+    // check and not yet installed or dismissed is shown at once.
     void checkForUpdates();
     // A scheduled check: a found update may be left to the program (gentle reminder).
     void checkForUpdatesInBackground();

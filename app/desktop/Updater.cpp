@@ -1,7 +1,10 @@
 #include "desktop/Updater.h"
 
+#include "foundation/Log.h"
+#include "foundation/PrivateFolder.h"
 #include "model/MainThread.h"
 
+#include <QSettings>
 #include <QUrl>
 #include <unistd.h>
 
@@ -44,6 +47,18 @@ QVariantMap bundleInfo() {
         info.insert(QStringLiteral("CFBundleVersion"), version);
     }
     return info;
+}
+
+std::unique_ptr<QSettings> updaterStore(const std::string& configFolder) {
+    const std::string path = configFolder + "/Keldwick.conf";
+    try {
+        PrivateFolder::secure(configFolder);
+        PrivateFolder::createFile(path);
+    } catch (const std::exception& error) {
+        // The switches still work for this run; the toolkit says why they weren't kept.
+        Log::error("updates", std::string("The update settings file can't be made private: ") + error.what());
+    }
+    return std::make_unique<QSettings>(QString::fromStdString(path), QSettings::IniFormat);
 }
 
 bool updatesConfigured(const QVariantMap& info) {

@@ -13,6 +13,7 @@
 #include <QVariantMap>
 #include <memory>
 #include <optional>
+#include <string>
 
 class QSettings;
 
@@ -30,6 +31,11 @@ bool updatesConfigured(const QVariantMap& info);
 // The short version, " (", the build version and ")"; "?" for an entry that is missing or
 // isn't a string.
 QString appVersionText(const QVariantMap& info = bundleInfo());
+
+// The updater's switches' store: the toolkit settings file "Keldwick.conf" in
+// `configFolder` (the program's config folder), created 0600 first so that every later
+// write keeps that mode.
+std::unique_ptr<QSettings> updaterStore(const std::string& configFolder);
 
 class Updater final : public QObject, private UpdateUserDriverDelegate {
     Q_OBJECT

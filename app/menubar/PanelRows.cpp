@@ -39,11 +39,17 @@ QColor colorOf(Tint tint, const QPalette& palette) {
 
 MenuActionRow::MenuActionRow(const PanelRow& row, QWidget* parent) : QAbstractButton(parent), row_(row) {
     setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setRow(row);
+}
+
+void MenuActionRow::setRow(const PanelRow& row) {
+    row_ = row;
     setEnabled(row.enabled);
     setText(QString::fromStdString(row.title));
     setAccessibleName(text());
-    setFocusPolicy(Qt::StrongFocus);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    update();
 }
 
 void MenuActionRow::keyPressEvent(QKeyEvent* event) {
@@ -101,9 +107,13 @@ void MenuActionRow::paintEvent(QPaintEvent*) {
     if (toolTip() != tip) setToolTip(tip);
 }
 
-StorageBarRow::StorageBarRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) {
+StorageBarRow::StorageBarRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) { setRow(row); }
+
+void StorageBarRow::setRow(const PanelRow& row) {
+    row_ = row;
     setAccessibleName(QString::fromStdString(row.title));
     setAccessibleDescription(QString::fromStdString(storageAccessibleValue(row)));
+    update();
 }
 
 double StorageBarRow::fillWidth(double fill, double width) { return std::max(width * fill, 5.0); }

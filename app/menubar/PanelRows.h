@@ -17,6 +17,8 @@ class MenuActionRow final : public QAbstractButton {
 
 public:
     explicit MenuActionRow(const PanelRow& row, QWidget* parent = nullptr);
+    // Shows `row`'s texts and state, keeping the focus and the pointer's press.
+    void setRow(const PanelRow& row);
 
     // Hovered or reached with Tab, and enabled: drawn on the accent colour.
     bool isHighlighted() const { return (underMouse() || hasFocus()) && isEnabled(); }
@@ -38,6 +40,7 @@ class StorageBarRow final : public QWidget {
 
 public:
     explicit StorageBarRow(const PanelRow& row, QWidget* parent = nullptr);
+    void setRow(const PanelRow& row);
 
     // The bar's filled part and the tick's centre across a bar `width` wide: never
     // narrower than 5, so an almost empty bar still shows a dot.

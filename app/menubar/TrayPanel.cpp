@@ -37,7 +37,7 @@ QWidget* padded(QWidget* inner, int left, int top, int right, int bottom) {
 }
 
 // A white symbol on a filled circle, 26 points across.
-QLabel* statusSymbol(const PanelRow& row, const QPalette& palette) {
+QPixmap statusSymbol(const PanelRow& row, const QPalette& palette) {
     QPixmap pixmap(26, 26);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -47,10 +47,7 @@ QLabel* statusSymbol(const PanelRow& row, const QPalette& palette) {
     painter.drawEllipse(QRectF(0, 0, 26, 26));
     Symbols::drawn(row.symbol, Qt::white).paint(&painter, QRect(6, 6, 14, 14));
     painter.end();
-    auto* label = new QLabel;
-    label->setPixmap(pixmap);
-    label->setFixedSize(26, 26);
-    return label;
+    return pixmap;
 }
 
 }  // namespace
@@ -97,11 +94,39 @@ void TrayPanel::run(PanelCommand command) {
     if (onCommand) onCommand(command);
 }
 
+std::vector<int> TrayPanel::shapeOf(const PanelContents& panel) {
+    // What decides which widgets a row has; everything else is updated in place. A
+    // progress bar takes its first byte count in place too; a storage row's height
+    // depends on whether it has a bar.
+    std::vector<int> shape{int(panel.header.testMode) | int(panel.header.moveAutomatically.has_value()) << 1};
+    for (const PanelRow& row : panel.rows) {
+        const bool bar = row.kind == PanelRow::Kind::storage && row.fill.has_value();
+        shape.push_back(int(row.kind) | int(row.detail.has_value()) << 4 | int(bar) << 5 |
+                        int(row.shortcut.value_or(0)) << 8);
+    }
+    return shape;
+}
+
 void TrayPanel::show(const PanelContents& panel) {
     // The model announces many changes that leave the panel as it is.
     if (built_ && panel == panel_) return;
+    // Rows keep their widgets while the panel keeps its shape, so a button under the
+    // pointer or with the keyboard focus survives a stream of progress reports.
+    const bool reshaped = !built_ || shapeOf(panel) != shapeOf(panel_);
     built_ = true;
     panel_ = panel;
+    if (reshaped) build();
+    updateHeader_(panel_.header);
+    for (size_t i = 0; i < panel_.rows.size(); ++i) {
+        if (updateRows_[i]) updateRows_[i](panel_.rows[i]);
+    }
+    fitRows();
+    // Rows added while the panel is open only show on the next turn of the loop, and a
+    // layout sizes only what shows: take their size again then, else wrapped lines are cut.
+    if (isVisible()) QTimer::singleShot(0, this, &TrayPanel::fitRows);
+}
+
+void TrayPanel::build() {
     qDeleteAll(shortcuts_);
     shortcuts_.clear();
     while (QLayoutItem* item = rows_->takeAt(0)) {
@@ -109,6 +134,8 @@ void TrayPanel::show(const PanelContents& panel) {
         delete item;
     }
     switch_ = nullptr;
+    updateRows_.clear();
+    const PanelContents& panel = panel_;
 
     // Header.
     auto* header = new QWidget;
@@ -130,21 +157,32 @@ void TrayPanel::show(const PanelContents& panel) {
     }
     titleLine->addStretch();
     titles->addLayout(titleLine);
-    titles->addWidget(secondaryLabel(text(panel.header.subtitle), nullptr));
+    QLabel* subtitle = secondaryLabel(QString(), nullptr);
+    titles->addWidget(subtitle);
     headerLayout->addLayout(titles, 1);
     if (panel.header.moveAutomatically) {
         switch_ = new QCheckBox;
-        switch_->setChecked(*panel.header.moveAutomatically);
         switch_->setAccessibleName(QStringLiteral("Move files automatically"));
-        switch_->setToolTip(toolTipText(text(panel.header.switchHelp)));
         connect(switch_, &QCheckBox::toggled, this, [this](bool on) {
             if (onSwitch) onSwitch(on);
         });
         headerLayout->addWidget(switch_);
     }
     rows_->addWidget(header);
+    updateHeader_ = [this, subtitle](const PanelHeader& shown) {
+        subtitle->setText(text(shown.subtitle));
+        if (!switch_) return;
+        // The model's value, not a turn of the switch by the user.
+        const QSignalBlocker quiet(switch_);
+        switch_->setChecked(shown.moveAutomatically.value_or(false));
+        switch_->setToolTip(toolTipText(text(shown.switchHelp)));
+    };
 
-    for (const PanelRow& row : panel.rows) {
+    for (size_t i = 0; i < panel.rows.size(); ++i) {
+        const PanelRow& row = panel.rows[i];
+        // A clicked row's command is the one it shows now.
+        auto command = [this, i] { run(panel_.rows[i].command); };
+        std::function<void(const PanelRow&)> update;
         switch (row.kind) {
         case PanelRow::Kind::separator: {
             auto* line = new QFrame;
@@ -154,11 +192,12 @@ void TrayPanel::show(const PanelContents& panel) {
             break;
         }
         case PanelRow::Kind::sectionHeader: {
-            QLabel* title = secondaryLabel(text(row.title), nullptr);
+            QLabel* title = secondaryLabel(QString(), nullptr);
             QFont font = title->font();
             font.setBold(true);
             title->setFont(font);
             rows_->addWidget(padded(title, margin, 0, margin, 3));
+            update = [title](const PanelRow& shown) { title->setText(text(shown.title)); };
             break;
         }
         case PanelRow::Kind::status: {
@@ -166,17 +205,25 @@ void TrayPanel::show(const PanelContents& panel) {
             auto* layout = new QHBoxLayout(box);
             layout->setContentsMargins(margin, 6, margin, 6);
             layout->setSpacing(10);
-            layout->addWidget(statusSymbol(row, palette()), 0, Qt::AlignTop);
+            auto* symbol = new QLabel;
+            symbol->setFixedSize(26, 26);
+            layout->addWidget(symbol, 0, Qt::AlignTop);
             auto* texts = new QVBoxLayout;
             texts->setSpacing(2);
-            QLabel* headline = plainLabel(text(row.title), nullptr, true);
+            QLabel* headline = plainLabel(QString(), nullptr, true);
             QFont semibold = headline->font();
             semibold.setWeight(QFont::DemiBold);
             headline->setFont(semibold);
             texts->addWidget(headline);
-            if (row.detail) texts->addWidget(secondaryLabel(text(*row.detail), nullptr, true));
+            QLabel* detail = row.detail ? secondaryLabel(QString(), nullptr, true) : nullptr;
+            if (detail) texts->addWidget(detail);
             layout->addLayout(texts, 1);
             rows_->addWidget(box);
+            update = [this, symbol, headline, detail](const PanelRow& shown) {
+                symbol->setPixmap(statusSymbol(shown, palette()));
+                headline->setText(text(shown.title));
+                if (detail) detail->setText(text(shown.detail.value_or("")));
+            };
             break;
         }
         case PanelRow::Kind::progress: {
@@ -187,21 +234,27 @@ void TrayPanel::show(const PanelContents& panel) {
             auto* bar = new QProgressBar;
             bar->setTextVisible(false);
             bar->setMaximumHeight(8);
-            // No byte count yet: an indeterminate bar.
-            bar->setRange(0, row.fill ? 1000 : 0);
-            if (row.fill) bar->setValue(int(*row.fill * 1000));
             layout->addWidget(bar, 1);
-            auto* stop = new QPushButton(text(row.title));
-            stop->setToolTip(toolTipText(text(row.help)));
-            connect(stop, &QPushButton::clicked, this, [this, command = row.command] { run(command); });
+            auto* stop = new QPushButton;
+            connect(stop, &QPushButton::clicked, this, command);
             layout->addWidget(stop);
             rows_->addWidget(box);
+            update = [bar, stop](const PanelRow& shown) {
+                // No byte count yet: an indeterminate bar.
+                bar->setRange(0, shown.fill ? 1000 : 0);
+                if (shown.fill) bar->setValue(int(*shown.fill * 1000));
+                stop->setText(text(shown.title));
+                stop->setAccessibleName(text(shown.title));
+                stop->setToolTip(toolTipText(text(shown.help)));
+                stop->setEnabled(shown.enabled);
+            };
             break;
         }
         case PanelRow::Kind::storage: {
             auto* bar = new StorageBarRow(row);
             bar->setMinimumHeight(bar->sizeHint().height());
             rows_->addWidget(padded(bar, 0, 0, 0, 2));
+            update = [bar](const PanelRow& shown) { bar->setRow(shown); };
             break;
         }
         case PanelRow::Kind::info: {
@@ -214,39 +267,46 @@ void TrayPanel::show(const PanelContents& panel) {
             // The title holds the drive's name, which may be long: it gives way, the value not.
             auto* title = new ElidedLabel(text(row.title));
             layout->addWidget(title, 1);
-            QLabel* value = secondaryLabel(text(row.value), nullptr);
+            QLabel* value = secondaryLabel(QString(), nullptr);
             value->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
             layout->addWidget(value);
-            if (!row.help.empty()) {
-                box->setToolTip(toolTipText(text(row.help)));
-                title->setHelp(text(row.help));
-            }
             rows_->addWidget(box);
+            update = [box, title, value](const PanelRow& shown) {
+                title->setFullText(text(shown.title));
+                value->setText(text(shown.value));
+                const QString help = shown.help.empty() ? QString() : toolTipText(text(shown.help));
+                box->setToolTip(help);
+                title->setHelp(text(shown.help));
+            };
             break;
         }
-        case PanelRow::Kind::note:
-            rows_->addWidget(padded(secondaryLabel(text(row.title), nullptr, true), margin, 2, margin, 0));
+        case PanelRow::Kind::note: {
+            QLabel* note = secondaryLabel(QString(), nullptr, true);
+            rows_->addWidget(padded(note, margin, 2, margin, 0));
+            update = [note](const PanelRow& shown) { note->setText(text(shown.title)); };
             break;
+        }
         case PanelRow::Kind::action: {
             auto* button = new MenuActionRow(row);
-            connect(button, &QAbstractButton::clicked, this, [this, command = row.command] { run(command); });
+            connect(button, &QAbstractButton::clicked, this, command);
+            QShortcut* shortcut = nullptr;
             if (row.shortcut) {
-                auto* shortcut = new QShortcut(
+                shortcut = new QShortcut(
                     QKeySequence(QKeyCombination(Qt::ControlModifier, Qt::Key(QChar(*row.shortcut).toUpper().unicode()))),
                     this);
-                shortcut->setEnabled(row.enabled);
-                connect(shortcut, &QShortcut::activated, this, [this, command = row.command] { run(command); });
+                connect(shortcut, &QShortcut::activated, this, command);
                 shortcuts_.append(shortcut);
             }
             rows_->addWidget(button);
+            update = [button, shortcut](const PanelRow& shown) {
+                button->setRow(shown);
+                if (shortcut) shortcut->setEnabled(shown.enabled);
+            };
             break;
         }
         }
+        updateRows_.push_back(std::move(update));
     }
-    fitRows();
-    // Rows added while the panel is open only show on the next turn of the loop, and a
-    // layout sizes only what shows: take their size again then, else wrapped lines are cut.
-    if (isVisible()) QTimer::singleShot(0, this, &TrayPanel::fitRows);
 }
 
 }  // namespace keldwick

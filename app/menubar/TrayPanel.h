@@ -8,6 +8,7 @@
 
 #include <QFrame>
 #include <functional>
+#include <vector>
 
 #include "menubar/PopoverRows.h"
 
@@ -27,7 +28,8 @@ public:
 
     explicit TrayPanel(QWidget* parent = nullptr);
 
-    // Rebuilds the contents for `panel`; nothing when it shows that already.
+    // Shows `panel`: rows of the same kinds in the same order keep their widgets and take
+    // the new texts, values and states; nothing happens when it shows that already.
     void show(const PanelContents& panel);
     const PanelContents& shown() const { return panel_; }
     QCheckBox* automaticSwitch() const { return switch_; }
@@ -40,6 +42,9 @@ public:
 
 private:
     void run(PanelCommand command);
+    // Makes the widgets for panel_'s shape; show() then fills them.
+    void build();
+    static std::vector<int> shapeOf(const PanelContents& panel);
 
     PanelContents panel_;
     bool built_ = false;
@@ -48,6 +53,8 @@ private:
     QVBoxLayout* rows_;
     QCheckBox* switch_ = nullptr;
     QList<QShortcut*> shortcuts_;
+    std::function<void(const PanelHeader&)> updateHeader_;
+    std::vector<std::function<void(const PanelRow&)>> updateRows_;  // one a row; empty for none
 };
 
 }  // namespace keldwick

@@ -24,6 +24,10 @@ std::string stallNoticeMark(Stall kind) {
 }  // namespace
 
 AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* parent)
+    : AppModel(std::move(environment), std::move(services), nullptr, parent) {}
+
+AppModel::AppModel(AppEnvironment environment, AppServices services, std::unique_ptr<InstanceLock> instanceLock,
+                   QObject* parent)
     : QObject(parent),
       services_(std::move(services)),
       support_(std::move(environment.support)),
@@ -43,12 +47,14 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, QObject* pa
         state.isSandboxed = environment.isSandboxed;
     });
     PrivateFolder::secureAtStart(support_);
-    settings_.load();
 
-    // The lock comes before the journal: a second instance must not open, migrate or
-    // recover the first one's journal. It only shows its alert at start().
-    instanceLock_ = InstanceLock::acquire(PathUtil::join(support_, "keldwick.lock"));
+    // The lock comes before the settings and the journal: a second instance must not
+    // read what the first one is writing, nor open, migrate or recover its journal. It
+    // only shows its alert at start().
+    instanceLock_ = std::move(instanceLock);
+    if (!instanceLock_) instanceLock_ = InstanceLock::acquire(PathUtil::join(support_, "keldwick.lock"));
     if (instanceLock_) {
+        settings_.load();
         try {
             const std::string journalPath = PathUtil::join(support_, "journal.sqlite");
             PrivateFolder::createFile(journalPath);

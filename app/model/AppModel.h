@@ -64,11 +64,14 @@ class AppModel final : public QObject,
 public:
     using Done = std::function<void()>;
 
-    // Builds the model: loads the settings, takes the single-instance lock, opens the
-    // journal in the support folder (only with the lock: a second instance never touches
-    // it), and builds the engine. A journal that can't be opened is replaced by one in
+    // Builds the model: takes the single-instance lock, then loads the settings and opens
+    // the journal in the support folder (only with the lock: a second instance never
+    // touches them), and builds the engine. A journal that can't be opened is replaced by one in
     // memory, and journalProblem says why; nothing moves then.
     AppModel(AppEnvironment environment, AppServices services, QObject* parent = nullptr);
+    // With the single-instance lock the launch took already (none: the model tries).
+    AppModel(AppEnvironment environment, AppServices services, std::unique_ptr<InstanceLock> instanceLock,
+             QObject* parent = nullptr);
     ~AppModel() override;
 
     // The model start() made reachable from outside (the file-manager entry, quitting).

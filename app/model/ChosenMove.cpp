@@ -42,7 +42,9 @@ ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::st
     if (auto refusal = chosenMoveRefusal(state)) return ChosenMovePlan{refusal, std::nullopt, std::nullopt};
 
     std::unordered_set<std::string> onDrive;
-    for (const auto& record : offloadedRecords(state)) onDrive.insert(record.originalPath);
+    // On any drive, the chosen one or an earlier one.
+    for (const auto& record : state.records)
+        if (record.phase == Phase::offloaded) onDrive.insert(record.originalPath);
     std::vector<std::string> toConsider;
     for (const auto& path : paths) {
         if (!onDrive.count(path)) toConsider.push_back(path);

@@ -47,22 +47,31 @@ void DriveController::apply(DriveReading reading) {
     store_.set<ModelField::driveRoot>(std::move(reading.root));
     store_.set<ModelField::driveVolume>(std::move(reading.volume));
     store_.set<ModelField::driveRefusals>(std::move(reading.refusals));
+    // The first reading of a drive is where it is, not a change.
+    if (!placeActedOn_) placeActedOn_ = store_.state().driveRoot.has_value();
     updateDriveMounting();
 }
 
 void DriveController::forgetLocations() {
     if (auto* volumes = dynamic_cast<VolumeDriveLocator*>(locator_.get())) volumes->forgetLocations();
+    placeActedOn_.reset();
+    store_.set<ModelField::filesProblem>(std::nullopt);
 }
 
 void DriveController::volumesChanged() {
     assertMainThread();
     store_.announce(ModelField::mounts);
     const ModelState& state = store_.state();
-    const bool wasSet = state.driveRoot.has_value();
+    // Compared with the place last acted on, not with the state: a refresh that read the
+    // volumes between the unmount and this report has written the new place already.
+    const bool wasSet = placeActedOn_.value_or(state.driveRoot.has_value());
     refreshDrive();
     refreshOtherDrives();
     const bool isSet = state.driveRoot.has_value();
+    placeActedOn_ = isSet;
     if (wasSet == isSet) return;
+    // A problem the files window showed was about the drive as it was.
+    store_.set<ModelField::filesProblem>(std::nullopt);
 
     if (wasSet) {
         logDrive("Drive disconnected");

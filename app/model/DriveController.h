@@ -97,6 +97,9 @@ private:
     std::unique_ptr<Timer> mountingTask_;
     WakeDetector wakeDetector_;
     bool probedFullDiskAccess_ = false;
+    // Whether the drive was mounted when its coming or going was last acted on (or first
+    // read); none before the first reading of the chosen drive.
+    std::optional<bool> placeActedOn_;
 };
 
 }  // namespace keldwick

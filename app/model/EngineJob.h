@@ -6,7 +6,10 @@
 // own relay, which closes with the job, so a job deleted early hears nothing.
 
 #include <QObject>
+#include <chrono>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <memory>
 #include <utility>
 
@@ -34,7 +37,8 @@ public:
     bool isFinished() const { return finished_; }
 
 signals:
-    // On the main thread, in the order the work reported.
+    // On the main thread, in the order the work reported, at most ten a second: the newest
+    // report when the last delivery is a tenth of a second old. None after the result.
     void progress(const keldwick::EngineProgress& report);
     // Once, on the main thread, when the work has ended with a value or an error.
     void result(keldwick::EngineJob* job);
@@ -50,11 +54,24 @@ protected:
     void finish();
 
 private:
+    static constexpr std::chrono::milliseconds progressInterval{100};
+
+    // The work's newest report not yet delivered, and whether a delivery is on its way.
+    struct PendingProgress {
+        std::mutex mutex;
+        std::optional<EngineProgress> report;
+        bool posted = false;
+    };
+
+    void deliverProgress();
+
     Activity activity_;
     WorkPriority priority_;
     std::shared_ptr<BackgroundExecutor> executor_;
     std::shared_ptr<CancellationFlag> flag_ = std::make_shared<CancellationFlag>();
     OwnedRelay relay_;
+    std::shared_ptr<PendingProgress> pending_ = std::make_shared<PendingProgress>();
+    std::optional<std::chrono::steady_clock::time_point> lastDelivery_;
     bool started_ = false;
     bool finished_ = false;
 };

@@ -9,7 +9,10 @@ namespace keldwick {
 
 void postNotice(NoticePosting& notifier, const Notice& notice) {
     if (!notifier.isEnabled) return;
-    notifier.post(notice.postingIdentifier(), notice.title, notice.body, notice.target);
+    // A notification server shows a notice without a summary as a bare line, or not at
+    // all: every notice says at least whose it is.
+    notifier.post(notice.postingIdentifier(), notice.title.empty() ? "Keldwick" : notice.title, notice.body,
+                  notice.target);
 }
 
 void LoggedAlerts::present(const std::string& message, const std::string& informative) {

@@ -30,7 +30,7 @@ public:
                       NoticeTarget target) = 0;
 };
 
-// Posts `notice` unless notices are off.
+// Posts `notice` unless notices are off; one without a title goes out as "Keldwick".
 void postNotice(NoticePosting& notifier, const Notice& notice);
 
 // Reports disks, volumes and the computer waking. Callbacks come on the main thread.

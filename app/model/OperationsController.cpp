@@ -1,5 +1,7 @@
 #include "model/OperationsController.h"
 
+#include <set>
+
 #include "model/RecoveryOutcome.h"
 #include "model/RestoreOutcome.h"
 #include "model/RunOutcome.h"
@@ -40,12 +42,36 @@ void OperationsController::reportFailure(const std::string& message, const std::
 void OperationsController::begin(EngineJob* job) {
     store_.set<ModelField::activity>(job->activity());
     store_.set<ModelField::progress>(std::nullopt);
+    // The files window's last problem belongs to the work before this.
+    store_.set<ModelField::filesProblem>(std::nullopt);
     job_ = job;
     store_.announce(ModelField::job);
     holdDriveFor(job->activity());
-    connect(job, &EngineJob::progress, this,
-            [this](const EngineProgress& report) { store_.set<ModelField::progress>(report); });
+    lastSpaceReading_.reset();
+    connect(job, &EngineJob::progress, this, [this](const EngineProgress& report) {
+        store_.set<ModelField::progress>(report);
+        followFreeSpace();
+    });
     job->start();
+}
+
+void OperationsController::followFreeSpace() {
+    // The storage rows show the space a move frees or a restore takes as it goes, read at
+    // most once a second (the full refresh comes when the work ends).
+    const Date now = services_.clock->now();
+    if (lastSpaceReading_ && now.timeIntervalSince(*lastSpaceReading_) < 1 &&
+        now.timeIntervalSince(*lastSpaceReading_) >= 0)
+        return;
+    lastSpaceReading_ = now;
+    if (!services_.facts.availableBytes) return;
+    if (auto free = services_.facts.availableBytes(state().home)) store_.set<ModelField::macFreeBytes>(*free);
+    if (state().driveRoot && state().driveVolume) {
+        if (auto room = services_.facts.availableBytes(*state().driveRoot)) {
+            VolumeInfo volume = *state().driveVolume;
+            volume.availableBytes = *room;
+            store_.set<ModelField::driveVolume>(std::optional<VolumeInfo>(std::move(volume)));
+        }
+    }
 }
 
 void OperationsController::holdDriveFor(Activity activity) {
@@ -97,7 +123,18 @@ void OperationsController::recoverInterrupted(Done done) {
         },
         [this, done, lastEventBefore](EngineOutcome<std::vector<RecoveryResult>> outcome) {
             if (outcome.succeeded()) {
-                auto report = recoveryOutcome(*outcome.value, driveDisplayName(state()));
+                // A rolled-back move leaves its record abandoned; a rolled-back restore, on the drive.
+                std::set<int64_t> undoneMoves;
+                for (const RecoveryResult& result : *outcome.value) {
+                    if (result.action != RecoveryAction::rolledBack) continue;
+                    try {
+                        auto record = steps_.journal()->record(result.recordID);
+                        if (record && record->phase == Phase::abandoned) undoneMoves.insert(result.recordID);
+                    } catch (const std::exception&) {
+                        // Unread: told as finished, as before the journal could say more.
+                    }
+                }
+                auto report = recoveryOutcome(*outcome.value, driveDisplayName(state()), undoneMoves);
                 if (report.lastRun) steps_.setLastRun(*report.lastRun);
                 if (report.notice) postNotice(*services_.notifier, *report.notice);
                 std::vector<JournalEvent> events;

@@ -104,11 +104,14 @@ private:
     void settle(EngineJob* job, Done then);
     void holdDriveFor(Activity activity);
     void applyRunOutcome(const RunOutcome& outcome);
+    // Reads the free space of this computer and of the drive, at most once a second.
+    void followFreeSpace();
 
     ModelStore& store_;
     const AppServices& services_;
     Steps& steps_;
     QPointer<EngineJob> job_;
+    std::optional<Date> lastSpaceReading_;  // during the running job
 };
 
 template <class T>

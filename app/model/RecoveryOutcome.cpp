@@ -20,14 +20,28 @@ std::vector<const RecoveryResult*> withAction(const std::vector<RecoveryResult>&
 
 }  // namespace
 
-RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, const std::string& driveName) {
+RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, const std::string& driveName,
+                                const std::set<int64_t>& undoneMoves) {
     RecoveryOutcome outcome;
-    const auto finished = withAction(results, {RecoveryAction::rolledBack, RecoveryAction::rolledForward});
-    if (finished.size() == 1) {
-        outcome.lastRun = "Finished an interrupted move of \u201C" + finished.front()->name + "\u201D. Nothing was lost.";
-    } else if (finished.size() > 1) {
-        outcome.lastRun = "Finished " + std::to_string(finished.size()) + " interrupted moves. Nothing was lost.";
+    std::vector<const RecoveryResult*> finished, undone;
+    for (const RecoveryResult* result : withAction(results, {RecoveryAction::rolledBack, RecoveryAction::rolledForward})) {
+        const bool undid = result->action == RecoveryAction::rolledBack && undoneMoves.count(result->recordID);
+        (undid ? undone : finished).push_back(result);
     }
+    std::string line;
+    if (finished.size() == 1) {
+        line = "Finished an interrupted move of \u201C" + finished.front()->name + "\u201D. Nothing was lost.";
+    } else if (finished.size() > 1) {
+        line = "Finished " + std::to_string(finished.size()) + " interrupted moves. Nothing was lost.";
+    }
+    if (!undone.empty()) {
+        if (!line.empty()) line += " ";
+        line += undone.size() == 1 ? "Undid an interrupted move of \u201C" + undone.front()->name +
+                                         "\u201D. It's still on your computer."
+                                   : "Undid " + std::to_string(undone.size()) +
+                                         " interrupted moves. They're still on your computer.";
+    }
+    if (!line.empty()) outcome.lastRun = line;
     const auto missing = withAction(results, {RecoveryAction::markedLinkMissing});
     if (!missing.empty()) {
         std::string title = missing.size() == 1 ? "The shortcut to \u201C" + missing.front()->name + "\u201D was removed"

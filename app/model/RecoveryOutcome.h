@@ -2,7 +2,9 @@
 // What the user is told after start-up recovery: a result line for the moves it finished
 // or undid, and one notice for shortcuts it found removed.
 
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,11 +20,16 @@ struct RecoveryOutcome {
     bool operator==(const RecoveryOutcome&) const = default;
 };
 
-// Rolled-back and rolled-forward moves give "Finished an interrupted move of “name”.
-// Nothing was lost." (or "Finished 2 interrupted moves. ..."), with no notice. Shortcuts
-// marked missing give one notice "The shortcut to “name” was removed" (or "3 shortcuts
-// were removed") that opens the files window. Other actions say nothing.
-RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, const std::string& driveName);
+// Finished work (rolled forward, or rolled back but not a move: an undone restore) gives
+// "Finished an interrupted move of “name”. Nothing was lost." (or "Finished 2 interrupted
+// moves. ..."); moves that were undone (the rolled-back records in `undoneMoves`) give
+// "Undid an interrupted move of “name”. It's still on your computer." (or "Undid 2
+// interrupted moves. They're still on your computer."), after the first when both occur;
+// neither posts a notice. Shortcuts marked missing give one notice "The shortcut to
+// “name” was removed" (or "3 shortcuts were removed") that opens the files window. Other
+// actions say nothing.
+RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, const std::string& driveName,
+                                const std::set<int64_t>& undoneMoves = {});
 
 // Recovery can find items in the drive's manifest that it leaves there without adding them
 // to the list (their places lie outside the home folder, or their copies overlap). The

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "foundation/Formatting.h"
+#include "foundation/Saturating.h"
 #include "model/DisplayTexts.h"
 #include "model/StatusTexts.h"
 
@@ -43,6 +44,11 @@ RunOutcome runOutcome(const ModelState& state, const OffloadPlan& plan, const Ru
             outcome.stall = StallState{Stall::testRun, now, free};
         } else if (summary.completed.empty() && !summary.stoppedBecause) {
             outcome.stall = StallState{Stall::nothingToMove, now, free};
+        } else if (plan.shortfall() > 0 && summary.completed.size() == plan.items.size() && summary.failures.empty() &&
+                   !summary.cancelled && !summary.stoppedBecause) {
+            // Everything found moved and still fell short: nothing is left to move, as
+            // when a check finds nothing, measured from the space this run freed.
+            outcome.stall = StallState{Stall::nothingToMove, now, Saturating::add(free, summary.bytes)};
         }
         outcome.refreshPreview = shouldRefreshPreview(state);
     }
@@ -60,7 +66,14 @@ RunOutcome runOutcome(const ModelState& state, const OffloadPlan& plan, const Ru
 
     std::string text = summary.dryRun ? "Test run: would have moved " + count + " (" + size + ")."
                                       : "Moved " + count + " (" + size + ") to " + drive + ".";
-    if (summary.failures.size() == 1) {
+    // Nothing moved, and items stayed for their reasons: those are the news.
+    const bool nothingMoved = !summary.dryRun && summary.completed.empty() && !summary.failures.empty();
+    if (nothingMoved && summary.failures.size() == 1) {
+        text = "Nothing was moved. " + summary.failures.front().message;
+    } else if (nothingMoved) {
+        text = "Nothing was moved. " + std::to_string(summary.failures.size()) +
+               " items stay on your computer, for example: " + summary.failures.front().message;
+    } else if (summary.failures.size() == 1) {
         text += " " + summary.failures.front().message;
     } else if (summary.failures.size() > 1) {
         text += " " + std::to_string(summary.failures.size()) +

@@ -31,9 +31,12 @@ struct RunOutcome {
 
 // Result text "Moved 2 files and 1 folder (1.50 GB) to Archive." (or "Test run: would
 // have moved ..."), then the first failure or the number skipped, " Stopped early." and
-// the engine's reason. Failures are remembered at `now` and moved paths forgotten.
+// the engine's reason; a run that moved nothing while items failed says "Nothing was
+// moved." and the first failure (with the number that stay, when more than one).
+// Failures are remembered at `now` and moved paths forgotten.
 // Automatic runs record a stall (testRun after a test run; nothingToMove when nothing
-// moved and the engine gave no reason) and rescan the preview. One notice: the test-run
+// moved and the engine gave no reason, or when every planned item moved and the plan fell
+// short of the need) and rescan the preview. One notice: the test-run
 // summary, "Freed up ...", or "Keldwick couldn't free up space" when nothing moved but
 // items failed or the run stopped (automatic runs at most once per 86,400 seconds).
 RunOutcome runOutcome(const ModelState& state, const OffloadPlan& plan, const RunSummary& summary, bool automatic,

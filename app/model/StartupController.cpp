@@ -76,7 +76,7 @@ void StartupController::hookServices() {
     auto& guard = *services_.ejectGuard;
     guard.shouldRefuse = [this](const std::string& path) { return operations_.shouldRefuseEject(path); };
     guard.postNotice = [this](const std::string& text) {
-        steps_.post(Notice{"", text, NoticeTarget::menu, std::nullopt});
+        steps_.post(Notice{"Keldwick is using " + driveDisplayName(store_.state()), text, NoticeTarget::menu, std::nullopt});
     };
     guard.start();
 }

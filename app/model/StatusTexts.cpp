@@ -53,14 +53,22 @@ MenuStatus status(std::string headline, std::optional<std::string> detail, int l
 
 }  // namespace
 
+bool isOnChosenDrive(const ModelState& state, const OffloadRecord& record) {
+    return record.phase == Phase::offloaded && (!state.settings.drive || record.driveID == state.settings.drive->id);
+}
+
 std::vector<OffloadRecord> offloadedRecords(const ModelState& state) {
-    return recordsIn(state, {Phase::offloaded});
+    std::vector<OffloadRecord> found;
+    for (const auto& record : state.records) {
+        if (isOnChosenDrive(state, record)) found.push_back(record);
+    }
+    return found;
 }
 
 int64_t offloadedBytes(const ModelState& state) {
     int64_t total = 0;
     for (const auto& record : state.records) {
-        if (record.phase == Phase::offloaded) total = Saturating::add(total, record.size);
+        if (isOnChosenDrive(state, record)) total = Saturating::add(total, record.size);
     }
     return total;
 }
@@ -71,7 +79,7 @@ std::vector<OffloadRecord> recordsNeedingAttention(const ModelState& state) {
 
 bool hasOffloaded(const ModelState& state) {
     return std::any_of(state.records.begin(), state.records.end(),
-                       [](const OffloadRecord& record) { return record.phase == Phase::offloaded; });
+                       [&](const OffloadRecord& record) { return isOnChosenDrive(state, record); });
 }
 
 size_t needingAttentionCount(const ModelState& state) {
@@ -83,7 +91,7 @@ size_t needingAttentionCount(const ModelState& state) {
 std::string offloadedCountText(const ModelState& state) {
     int64_t files = 0, folders = 0;
     for (const auto& record : state.records) {
-        if (record.phase != Phase::offloaded) continue;
+        if (!isOnChosenDrive(state, record)) continue;
         ++(record.isDirectory ? folders : files);
     }
     return fileFolderCountText(files, folders);

@@ -24,7 +24,11 @@ struct MenuStatus {
     bool operator==(const MenuStatus&) const = default;
 };
 
-// The records in phase "offloaded" (they live on the drive now), in records order.
+// Whether `record` is offloaded to the chosen drive (any drive while none is chosen).
+// Records of an earlier drive are listed with that drive's name, never counted as the
+// chosen one's.
+bool isOnChosenDrive(const ModelState& state, const OffloadRecord& record);
+// The records offloaded to the chosen drive (they live on it now), in records order.
 std::vector<OffloadRecord> offloadedRecords(const ModelState& state);
 // Their sizes added up, saturating; 0 for none.
 int64_t offloadedBytes(const ModelState& state);
@@ -34,7 +38,7 @@ std::vector<OffloadRecord> recordsNeedingAttention(const ModelState& state);
 // (the tray's icon, the panel, the windows' bars) over journals of any size.
 bool hasOffloaded(const ModelState& state);
 size_t needingAttentionCount(const ModelState& state);
-// recordCountText of the offloaded records.
+// recordCountText of the records offloaded to the chosen drive.
 std::string offloadedCountText(const ModelState& state);
 
 // Moves are allowed exactly while the journal is usable; every road that moves files

@@ -1,5 +1,7 @@
 #include "settings/AppModelSettingsHost.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QPointer>
 
 #include "desktop/LoginItem.h"
@@ -58,6 +60,10 @@ std::optional<std::string> AppModelSettingsHost::unpin(const std::string& path) 
 bool AppModelSettingsHost::loginItemEnabled() { return loginItemIsOn(); }
 
 void AppModelSettingsHost::setLoginItem(bool on) { model_.settings().setOpenAtLogin(on); }
+
+std::optional<std::string> AppModelSettingsHost::loginItemNote() {
+    return keldwick::loginItemNote(QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
+}
 
 UpdateFacts AppModelSettingsHost::updates() const {
     UpdateFacts facts;

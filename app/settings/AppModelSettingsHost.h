@@ -28,6 +28,7 @@ public:
     std::optional<std::string> unpin(const std::string& path) override;
     bool loginItemEnabled() override;
     void setLoginItem(bool on) override;
+    std::optional<std::string> loginItemNote() override;
     UpdateFacts updates() const override;
     void setChecksForUpdatesAutomatically(bool on) override;
     void setDownloadsUpdatesAutomatically(bool on) override;

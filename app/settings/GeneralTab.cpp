@@ -72,6 +72,7 @@ QWidget* GeneralTab::createSystemSection() {
     loginProblem_->hide();
     notifications_ = new QCheckBox(QStringLiteral("Show notifications"), this);
     system.body->addWidget(login_);
+    if (auto note = host_.loginItemNote()) system.body->addWidget(secondaryLabel(text(*note), this, true, true));
     system.body->addWidget(loginProblem_);
     system.body->addWidget(notifications_);
     return system.widget;

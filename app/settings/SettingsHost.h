@@ -45,6 +45,8 @@ public:
     // the system's error).
     virtual bool loginItemEnabled() = 0;
     virtual void setLoginItem(bool on) = 0;
+    // A line under the switch about the program a login starts; none for nothing to say.
+    virtual std::optional<std::string> loginItemNote() { return std::nullopt; }
 
     virtual UpdateFacts updates() const = 0;
     virtual void setChecksForUpdatesAutomatically(bool on) = 0;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -32,45 +33,81 @@ int priority(Level level) {
     return LOG_INFO;
 }
 
-// The system log's socket, connected once. syslog(3) tries to connect again on every
-// line while nobody listens (a socket and a failed connect per line); here a log without
-// a listener at the first line stays quiet for the life of the process.
+// The system log's socket. syslog(3) tries to connect again on every line while nobody
+// listens (a socket and a failed connect per line); here a missing listener is tried again
+// at most once per retry interval, and a listener that went away (its socket replaced by a
+// restarted daemon) at the next line. Lines may come from any thread.
 class SystemLog {
 public:
-    SystemLog() {
-        platform::Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        if (!socket) return;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, listenerPath, sizeof address.sun_path - 1);
-        if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-            fd_ = std::move(socket);
+    void use(std::string path, std::chrono::milliseconds retry) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        path_ = std::move(path);
+        retry_ = retry;
+        fd_.reset();
+        lastFailure_.reset();
     }
 
     // The line in the format syslog(3) sends: "<priority>Mmm dd hh:mm:ss ident[pid]: text".
     void send(int level, const std::string& text) {
-        if (!fd_) return;
         char stamp[32] = "";
         const time_t now = ::time(nullptr);
         struct tm local {};
         if (::localtime_r(&now, &local)) ::strftime(stamp, sizeof stamp, "%h %e %T", &local);
-        std::string line = "<" + std::to_string(LOG_USER | level) + ">" + stamp + " " + ident + "[" +
-                           std::to_string(::getpid()) + "]: " + text;
-        // A listener that went away drops the line; the log never blocks the caller.
-        while (::send(fd_.get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno == EINTR) {
-        }
+        const std::string line = "<" + std::to_string(LOG_USER | level) + ">" + stamp + " " + ident + "[" +
+                                 std::to_string(::getpid()) + "]: " + text;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!fd_ && !connect()) return;
+        if (deliver(line)) return;
+        // The listener went away: a new one may be there already.
+        fd_.reset();
+        if (connect()) deliver(line);
     }
 
 private:
+    // False when the line could not be handed to the listener for good; a full buffer
+    // drops the line without calling the listener gone. The log never blocks the caller.
+    bool deliver(const std::string& line) {
+        for (;;) {
+            if (::send(fd_.get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return true;
+            if (errno == EINTR) continue;
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS || errno == EMSGSIZE;
+        }
+    }
+
+    bool connect() {
+        const auto now = std::chrono::steady_clock::now();
+        if (lastFailure_ && now - *lastFailure_ < retry_) return false;
+        platform::Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+        if (socket && ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            fd_ = std::move(socket);
+            lastFailure_.reset();
+            return true;
+        }
+        lastFailure_ = now;
+        return false;
+    }
+
+    std::mutex mutex_;
+    std::string path_ = listenerPath;
+    std::chrono::milliseconds retry_ = std::chrono::seconds(10);
     platform::Fd fd_;
+    std::optional<std::chrono::steady_clock::time_point> lastFailure_;
 };
+
+// Never destroyed: other objects' destructors may still log at exit.
+SystemLog& systemLog() {
+    static SystemLog& log = *new SystemLog;
+    return log;
+}
 
 }  // namespace
 
 void write(Level level, std::string_view category, std::string_view message) noexcept {
     try {
-        // Never destroyed: other objects' destructors may still log at exit.
-        static SystemLog& log = *new SystemLog;
+        SystemLog& log = systemLog();
         std::string line;
         line.reserve(category.size() + message.size() + 3);
         line.append("[").append(category).append("] ").append(message);
@@ -79,5 +116,7 @@ void write(Level level, std::string_view category, std::string_view message) noe
         // Out of memory while logging: nothing sensible is left to do.
     }
 }
+
+void useListener(const std::string& path, std::chrono::milliseconds retry) { systemLog().use(path, retry); }
 
 }  // namespace keldwick::Log

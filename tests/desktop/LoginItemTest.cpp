@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace keldwick {
 namespace {
@@ -84,6 +85,43 @@ TEST_F(LoginItemTest, AnEntryTheDesktopSwitchedOffIsOff) {
     }
     test::writeFile(path, "[Desktop Entry]\nType=Application\nX-GNOME-Autostart-enabled=true\nExec=/usr/bin/k\n");
     EXPECT_TRUE(loginItemIsOn());
+}
+
+TEST_F(LoginItemTest, AnInstalledProgramStartsThroughItsLinkAndAnEntryNamingAnotherPathIsRenewed) {
+    const std::string prefix = dir_ / "prefix";
+    const std::string executable = test::writeFile(prefix + "/lib/keldwick/0.1.0/keldwick", "");
+    EXPECT_EQ(loginItemProgram(executable), executable);  // no link: the program itself
+    test::makeDirs(prefix + "/bin");
+    ASSERT_EQ(::symlink("../lib/keldwick/0.1.0/keldwick", (prefix + "/bin/keldwick").c_str()), 0);
+    EXPECT_EQ(loginItemProgram(executable), prefix + "/bin/keldwick");
+    EXPECT_EQ(loginItemProgram(dir_ / "build/release/app/keldwick"), dir_ / "build/release/app/keldwick");
+
+    // An entry naming the version's folder, which an update removes, names the link again.
+    const std::string path = loginItemPath();
+    test::makeDirs(dir_ / "config/autostart");
+    test::writeFile(path, loginItemEntry(executable));
+    renewLoginItem(executable);
+    EXPECT_EQ(test::readFile(path), loginItemEntry(prefix + "/bin/keldwick"));
+    // Switched off or missing, it stays as the user left it.
+    const std::string off = loginItemEntry(executable) + "Hidden=true\n";
+    test::writeFile(path, off);
+    renewLoginItem(executable);
+    EXPECT_EQ(test::readFile(path), off);
+    ::unlink(path.c_str());
+    renewLoginItem(executable);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
+
+    // Run from a build folder, the switch says where a login starts it, and an entry made
+    // by the installed program stays.
+    const std::string built = test::writeFile(dir_ / "build/release/app/keldwick", "");
+    test::writeFile(path, loginItemEntry(prefix + "/bin/keldwick"));
+    renewLoginItem(built);
+    EXPECT_EQ(test::readFile(path), loginItemEntry(prefix + "/bin/keldwick"));
+    EXPECT_EQ(loginItemNote(executable), std::nullopt);
+    EXPECT_EQ(loginItemNote(built), std::nullopt);
+    test::writeFile(dir_ / "build/release/CMakeCache.txt", "");
+    EXPECT_EQ(loginItemNote(built), "Keldwick runs from its build folder, so logging in starts it from " +
+                                        dir_ / "build/release" + ". Install it to start the installed program instead.");
 }
 
 TEST_F(LoginItemTest, FailuresCarryTheSystemsError) {

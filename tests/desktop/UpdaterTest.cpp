@@ -6,6 +6,7 @@
 #include "desktop/UpdateArchives.h"
 
 #include <QFile>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -16,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <map>
@@ -225,12 +228,13 @@ protected:
 
     // Without an installation it can replace, installing opens the download page.
     std::unique_ptr<Updater> makeUpdater(const QString& feedUrl,
-                                         SelfInstall::Installation installation = {std::nullopt, "100", "no"}) {
+                                         SelfInstall::Installation installation = {std::nullopt, "100", "no"},
+                                         QSettings* store = nullptr) {
         QVariantMap info{{"SUFeedURL", feedUrl},
                          {"SUPublicEDKey", key_.publicKey()},
                          {"CFBundleShortVersionString", "1.0"},
                          {"CFBundleVersion", "100"}};
-        auto updater = std::make_unique<Updater>(info, installation);
+        auto updater = std::make_unique<Updater>(info, installation, store);
         updater->controller()->openPage = [this](const QUrl& url) { opened_.push_back(url); };
         updater->controller()->hasFocus = [this] { return focus_; };
         failures_ = std::make_unique<QSignalSpy>(updater->controller(), &UpdateController::checkFailed);
@@ -286,6 +290,10 @@ TEST_F(UpdaterTest, AScheduledCheckLeavesAVerifiedUpdateToTheMenuUntilItIsInstal
     EXPECT_EQ(failure(), "");
     EXPECT_EQ(updater->availableUpdate(), QStringLiteral("1.2"));
     EXPECT_EQ(shown_->count(), 0);
+    // The menu's "Update to Keldwick 1.2…" shows the update found, without looking again.
+    updater->controller()->checkForUpdates();
+    EXPECT_EQ(shown_->count(), 1);
+    EXPECT_TRUE(updater->canCheckForUpdates());
 
     updater->controller()->installUpdate();
     EXPECT_EQ(opened_, std::vector<QUrl>{QUrl("https://example.com/releases/1.2")});
@@ -327,7 +335,39 @@ TEST_F(UpdaterTest, WhereItCanReplaceItselfAnUpdateIsInstalledOnRequestOrAsSoonA
         EXPECT_EQ(updater->availableUpdate(), std::nullopt);
         EXPECT_EQ(shown_->count(), automatic ? 0 : 1);
         EXPECT_TRUE(updater->canCheckForUpdates());
+
+        // 1.2 is what runs after the relaunch: a later check in this run finds nothing.
+        QSignalSpy upToDate(updater->controller(), &UpdateController::noUpdateFound);
+        if (automatic) updater->controller()->checkForUpdatesInBackground();
+        else updater->controller()->checkForUpdates();
+        ASSERT_TRUE(waitForCheck(*updater));
+        EXPECT_EQ(failure(), "");
+        EXPECT_EQ(upToDate.count(), automatic ? 0 : 1);
+        EXPECT_EQ(installed.count(), 1);
+        EXPECT_EQ(updater->availableUpdate(), std::nullopt);
     }
+}
+
+TEST_F(UpdaterTest, TheSwitchesKeepTheUsersChoiceAcrossStarts) {
+    test::TempDir dir;
+    const std::string prefix = test::makePrefix(dir, "100");
+    const std::string config = dir / "config/Keldwick";
+    {
+        const auto store = updaterStore(config);
+        auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store.get());
+        EXPECT_TRUE(updater->controller()->automaticallyChecksForUpdates());
+        EXPECT_FALSE(updater->controller()->automaticallyDownloadsUpdates());
+        updater->controller()->setAutomaticallyChecksForUpdates(false);
+        updater->controller()->setAutomaticallyDownloadsUpdates(true);
+    }
+    struct stat file {};
+    ASSERT_EQ(::stat((config + "/Keldwick.conf").c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 07777, 0600u);
+
+    const auto store = updaterStore(config);
+    auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store.get());
+    EXPECT_FALSE(updater->controller()->automaticallyChecksForUpdates());
+    EXPECT_TRUE(updater->controller()->automaticallyDownloadsUpdates());
 }
 
 TEST_F(UpdaterTest, AnInstallThatThrowsEndsInAFailureEvenWithoutAMessage) {

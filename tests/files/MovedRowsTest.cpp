@@ -22,6 +22,7 @@ OffloadRecord record(int64_t id, const std::string& path, Phase phase, int64_t s
 ModelState mounted(std::vector<OffloadRecord> records) {
     ModelState state;
     state.settings.drive = Drive{};
+    state.settings.drive->id = "D1";
     state.settings.drive->name = "Vault";
     state.driveRoot = "/media/u/Vault";
     state.records = std::move(records);
@@ -280,6 +281,17 @@ TEST(MovedActionsTest, Confirmations) {
               "safely.");
     state.records.push_back(record(2, "/home/u/b", Phase::offloaded));
     EXPECT_EQ(restoreAllConfirmation(state).title, "Bring all 2 files back to your computer?");
+
+    // After a change of drive, the records of the earlier one are neither counted nor
+    // said to be removed from this one.
+    OffloadRecord earlier = record(3, "/home/u/old.iso", Phase::offloaded, 6'620'000'000);
+    earlier.driveID = "D0";
+    state.records.push_back(earlier);
+    EXPECT_EQ(restoreAllConfirmation(state).title, "Bring all 2 files back to your computer?");
+    EXPECT_EQ(summaryText(state), "2 files \u00B7 4.00 KB on Vault");
+    state.records = {earlier};
+    EXPECT_EQ(summaryText(state), "Nothing on Vault right now");
+    EXPECT_FALSE(bottomButtons(state, {}, connected(true)).restoreAllEnabled);
 
     EXPECT_EQ(deleteConfirmation(record(1, "/x/r", Phase::returned), state).title,
               "Delete the copy of \u201Cr\u201D from Vault?");

@@ -109,6 +109,45 @@ TEST_F(AppModelDriveTest, PluggingInRecoversThenChecks) {
     EXPECT_EQ(driveLog.lines().back(), "Drive connected");
 }
 
+TEST(AppModelUnplugTest, ARefreshBetweenTheUnmountAndItsReportHidesNeitherGoingNorComing) {
+    ModelWorld world;
+    CapturedLog driveLog(keldwickDriveLog());
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto model = world.make();
+    model->start();
+    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    model->journal()->insert(recordOn(world.home + "/f", world.drive.id));
+    ASSERT_TRUE(refreshed(*model));
+
+    // A problem the files window shows is about the drive as it was.
+    model->moveToDrive({world.home + "/gone"}, nullptr);
+    ASSERT_TRUE(model->state().filesProblem);
+    world.notices->posted.clear();
+
+    // Unplugged: the panel's refresh reads the volumes before the watcher reports.
+    world.locator->set(world.drive.id, std::nullopt);
+    ASSERT_TRUE(refreshed(*model));
+    EXPECT_FALSE(model->state().driveRoot);
+    model->drives().volumesChanged();
+    ASSERT_EQ(world.notices->posted.size(), 1u);
+    EXPECT_EQ(world.notices->posted[0].title, "Archive was unplugged");
+    EXPECT_FALSE(model->state().filesProblem);
+
+    // Plugged back in, the same way round: recovered, then checked.
+    int recoveries = 0;
+    for (auto& engine : world.engines->built) recoveries += engine->recoverCalls;
+    world.locator->set(world.drive.id, world.driveRoot);
+    ASSERT_TRUE(refreshed(*model));
+    model->drives().volumesChanged();
+    EXPECT_EQ(model->state().activity, Activity::recovering);
+    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    int total = 0;
+    for (auto& engine : world.engines->built) total += engine->recoverCalls;
+    EXPECT_EQ(total, recoveries + 1);
+    EXPECT_EQ(driveLog.lines(), (std::vector<std::string>{"Drive disconnected", "Drive connected"}));
+}
+
 TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
     AppSettings settings = SettingsStore{world.support + "/settings.json"}.load();
     settings.driveProfile = DriveProfile{DriveHardware(DriveHardware::Medium::rotational), std::nullopt};
@@ -261,6 +300,24 @@ TEST_F(AppModelDriveTest, RecoveryReportsFinishedMovesAndRemovedShortcuts) {
             EXPECT_TRUE(world.notices->posted.empty());
         }
     }
+}
+
+TEST_F(AppModelDriveTest, AMoveRecoveryUndidIsToldAsUndoneAndStaysSoAfterARestart) {
+    int64_t id = 0;
+    {
+        Journal journal(world.support + "/journal.sqlite");
+        id = journal.insert(recordOn(world.home + "/bigbackup.tar", world.drive.id)).id;
+        journal.setPhase(id, Phase::abandoned);
+    }
+    world.engines->script = [id](FakeEngine& engine) {
+        engine.onRecover = [id] {
+            return std::vector<RecoveryResult>{{id, "bigbackup.tar", RecoveryAction::rolledBack, std::nullopt}};
+        };
+    };
+    const std::string line = "Undid an interrupted move of \u201Cbigbackup.tar\u201D. It's still on your computer.";
+    started().reset();
+    auto restarted = world.make();
+    EXPECT_EQ(restarted->state().lastRun, line);
 }
 
 TEST_F(AppModelDriveTest, RecoveryWaitsForNothingWhileWorkRuns) {

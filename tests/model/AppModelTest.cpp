@@ -142,9 +142,12 @@ TEST_F(AppModelTest, SecondInstanceIsRefusedAndNeverOpensTheJournal) {
     ASSERT_TRUE(first->holdsInstanceLock());
     EXPECT_EQ(first->journal()->path(), world.support + "/journal.sqlite");
 
+    // The running instance's settings aren't read either: a damaged file stays where it is.
+    test::writeFile(world.support + "/settings.json", "{ damaged");
     auto second = world.make();
     EXPECT_FALSE(second->holdsInstanceLock());
     EXPECT_EQ(second->journal()->path(), ":memory:");
+    EXPECT_EQ(test::readFile(world.support + "/settings.json"), "{ damaged");
     EXPECT_FALSE(second->state().journalProblem);
     const int watcherStarts = world.watcher->starts;
     second->start();
@@ -165,6 +168,13 @@ TEST_F(AppModelTest, TheDesktopServicesCallIntoTheRunningModelOnlyWhileItLives) 
                world.watcher->onWake && world.ejectGuard->shouldRefuse && world.ejectGuard->postNotice;
     };
     ASSERT_TRUE(hooked());
+    // A refused eject is told with a title, as every notice is.
+    world.ejectGuard->postNotice("Try ejecting again in a few seconds.");
+    ASSERT_FALSE(world.notices->posted.empty());
+    EXPECT_EQ(world.notices->posted.back().title, "Keldwick is using your drive");
+    EXPECT_EQ(world.notices->posted.back().body, "Try ejecting again in a few seconds.");
+    postNotice(*world.notices, Notice{"", "A body alone.", NoticeTarget::menu, std::nullopt});
+    EXPECT_EQ(world.notices->posted.back().title, "Keldwick");
     // A refused second instance hooks nothing, so going it leaves the first one's hooks.
     auto second = world.make();
     second->start();

@@ -339,6 +339,8 @@ TEST_F(ModelWorkTest, HandPickedMovesAndTheirRefusals) {
     EXPECT_EQ(move({a}), "\u201Ca.mov\u201D stays on your computer: it's already on Archive.");
     model->clearFilesProblem();
     EXPECT_FALSE(model->state().filesProblem);
+    // The next move starts without the last refusal.
+    EXPECT_EQ(move({a}), "\u201Ca.mov\u201D stays on your computer: it's already on Archive.");
     EXPECT_EQ(move({b}), std::nullopt);  // moved cleanly: nothing to report
     EXPECT_FALSE(model->state().filesProblem);
     world.locator->set(world.drive.id, std::nullopt);
@@ -346,6 +348,27 @@ TEST_F(ModelWorkTest, HandPickedMovesAndTheirRefusals) {
     EXPECT_EQ(move({downloads}), "Keldwick moves files to Archive, so it needs to be plugged in.");
     EXPECT_EQ(world.notices->posted.back().title, "Plug in Archive");
     for (const auto& [path, made] : items) expectIntact(path);
+}
+
+TEST_F(ModelWorkTest, TheFreeSpaceShownFollowsAMoveAsItGoes) {
+    const std::string a = make("a.iso", 200 * MB);
+    const std::string b = make("b.iso", 200 * MB);
+    build();
+    startAndSettle();
+    const int64_t before = model->state().macFreeBytes.value_or(0);
+    bool done = false;
+    model->moveToDrive({a, b}, [&](std::optional<std::string>) { done = true; });
+    int64_t mostShownWhileMoving = before;
+    ASSERT_TRUE(waitFor([&] {
+        if (model->state().activity == Activity::moving) {
+            mostShownWhileMoving = std::max(mostShownWhileMoving, model->state().macFreeBytes.value_or(0));
+            // A second of the model's time between turns: each report may read the space.
+            world.clock->set(world.clock->now().adding(1));
+        }
+        return done;
+    }));
+    // The first item's space was shown free before the run ended.
+    EXPECT_GE(mostShownWhileMoving, before + 200 * MB);
 }
 
 TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {

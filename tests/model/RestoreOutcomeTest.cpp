@@ -123,6 +123,15 @@ TEST(RestoreOutcomeTest, RecoveryNotices) {
           result("c", RecoveryAction::unchanged)},
          std::nullopt, std::nullopt},
     };
+    // A move recovery undid is told as undone; beside finished work, after it.
+    auto undid = [](const std::string& name, int64_t id) { return RecoveryResult{id, name, RecoveryAction::rolledBack, std::nullopt}; };
+    EXPECT_EQ(recoveryOutcome({undid("bigbackup.tar", 4)}, "Archive", {4}).lastRun,
+              "Undid an interrupted move of \u201Cbigbackup.tar\u201D. It's still on your computer.");
+    EXPECT_EQ(recoveryOutcome({undid("a", 4), undid("b", 5), undid("c", 6), result("d", RecoveryAction::rolledForward)},
+                              "Archive", {4, 5})
+                  .lastRun,
+              "Finished 2 interrupted moves. Nothing was lost. Undid 2 interrupted moves. They're still on your "
+              "computer.");
     for (const auto& c : cases) {
         RecoveryOutcome outcome = recoveryOutcome(c.results, "Archive");
         EXPECT_EQ(outcome.lastRun, c.lastRun);

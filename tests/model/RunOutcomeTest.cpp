@@ -4,6 +4,7 @@
 
 #include "ModelStateFixtures.h"
 #include "model/RunOutcome.h"
+#include "model/StatusTexts.h"
 
 using namespace keldwick;
 using keldwick::test::readyState;
@@ -47,7 +48,8 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
         std::optional<Date> lastFailureNotice;
     };
     const std::string threeSkipped =
-        "Moved 0 files (0 bytes) to Archive. 3 were skipped, for example: “x” is open in another app";
+        "Nothing was moved. 3 items stay on your computer, for example: “x” is open in another app";
+    const std::string oneStays = "Nothing was moved. “big.tar” is open in gedit. Close it and try again.";
     const std::vector<Case> cases = {
         {"moved two files and a folder", summary({"/home/u/a", "/home/u/c", "/home/u/b"}, 1'500'000'000), true,
          [](ModelState&) {}, "Moved 2 files and 1 folder (1.50 GB) to Archive.",
@@ -81,6 +83,8 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
         {"a failure notice dated in the future counts as now", summary({}, 0, kThreeFailures), true,
          [](ModelState& s) { s.lastFailureNotice = kNow.adding(1'000'000); }, threeSkipped, std::nullopt,
          Stall::nothingToMove, kNow},
+        {"the one file picked stays", summary({}, 0, {{"/home/u/big.tar", "“big.tar” is open in gedit. Close it and try again."}}),
+         false, [](ModelState&) {}, oneStays, failureNotice(oneStays), std::nullopt, kNow},
         {"stopped by the engine with nothing moved", summary({}, 0, {}, false, "Archive was unplugged."), true,
          [](ModelState&) {}, "Moved 0 files (0 bytes) to Archive. Archive was unplugged.",
          failureNotice("Moved 0 files (0 bytes) to Archive. Archive was unplugged."), std::nullopt, kNow},
@@ -110,6 +114,28 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
         }
         EXPECT_EQ(outcome.lastFailureNotice, c.lastFailureNotice) << c.name;
     }
+}
+
+TEST(RunOutcomeTest, AnAutomaticRunThatMovedAllItFoundAndFellShortLeavesNothingToMove) {
+    ModelState state = readyState();
+    state.macFreeBytes = 12'000'000'000;
+    const RunSummary everything = summary({"/home/u/a", "/home/u/b", "/home/u/c", "/home/u/d"}, 4);
+    const RunOutcome outcome = runOutcome(state, kPlan, everything, true, kNow);
+    ASSERT_TRUE(outcome.stall);
+    EXPECT_EQ(outcome.stall->kind, Stall::nothingToMove);
+    EXPECT_EQ(outcome.stall->freeBytes, 12'000'000'004);
+    // Below the keep-free level afterwards, the panel says so rather than promise a check.
+    state.stall = outcome.stall;
+    state.nextCheck = kNow.adding(3'600);
+    state.macFreeBytes = state.settings.thresholdBytes - 1;
+    EXPECT_NE(statusText(state).detail.value_or("").find("Keldwick has already moved everything it can."),
+              std::string::npos);
+
+    // A plan that covered the need, or a run that left items behind, leaves no stall.
+    OffloadPlan enough = kPlan;
+    enough.bytesNeeded = 4;
+    EXPECT_FALSE(runOutcome(readyState(), enough, everything, true, kNow).stall);
+    EXPECT_FALSE(runOutcome(readyState(), kPlan, summary({"/home/u/a"}, 1), true, kNow).stall);
 }
 
 TEST(RunOutcomeTest, FailureMemoryAndPreviewRefresh) {

@@ -328,6 +328,24 @@ TEST(StatusTextsTest, RecordListsAndGate) {
     EXPECT_FALSE(canMoveFiles(state));
 }
 
+TEST(StatusTextsTest, TheFiguresCountOnlyTheChosenDrivesRecords) {
+    ModelState state = readyState();
+    state.records = {record("/old", Phase::offloaded, false, 6'000, "EARLIER"),
+                     record("/old folder", Phase::offloaded, true, 600, "EARLIER"),
+                     record("/new", Phase::offloaded, false, 5)};
+    ASSERT_EQ(offloadedRecords(state).size(), 1u);
+    EXPECT_EQ(offloadedRecords(state)[0].originalPath, "/new");
+    EXPECT_EQ(offloadedBytes(state), 5);
+    EXPECT_EQ(offloadedCountText(state), "1 file");
+    state.records = {state.records[0], state.records[1]};  // only the earlier drive's
+    EXPECT_FALSE(hasOffloaded(state));
+    EXPECT_EQ(offloadedBytes(state), 0);
+    // With no drive chosen, every drive's records count.
+    state.settings.drive.reset();
+    EXPECT_TRUE(hasOffloaded(state));
+    EXPECT_EQ(offloadedCountText(state), "1 file and 1 folder");
+}
+
 TEST(StatusTextsTest, DriveNameAgeAndProgress) {
     ModelState state;
     EXPECT_EQ(driveDisplayName(state), "your drive");

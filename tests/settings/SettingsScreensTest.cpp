@@ -135,6 +135,7 @@ TEST(DriveScreenTest, WhatTheTabShowsInEachState) {
     OffloadRecord moved;
     moved.phase = Phase::offloaded;
     moved.size = 3 * GB;
+    moved.driveID = readyState().settings.drive->id;
     OffloadRecord folder = moved;
     folder.isDirectory = true;
 

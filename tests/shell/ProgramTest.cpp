@@ -3,8 +3,14 @@
 #include <QCheckBox>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "desktop/PrivateBus.h"
 #include "menubar/TrayPanel.h"
@@ -90,6 +96,48 @@ TEST_F(ProgramTest, CommandsReachTheModel) {
 
     program.openPanel()->automaticSwitch()->click();
     EXPECT_EQ(calls_, std::vector<std::string>{"automatic off"});
+}
+
+TEST_F(ProgramTest, StopCanBePressedAndKeepsTheFocusWhileACopyReportsProgress) {
+    // No byte count yet: the bar starts indeterminate and takes the count in place.
+    state_.activity = Activity::moving;
+    state_.progress = EngineProgress{"big.iso", 0, 1, 0, 0};
+    Program program(hooks());
+    program.start(false);
+    TrayPanel* panel = program.openPanel();
+    ASSERT_NE(panel, nullptr);
+    QPointer<QPushButton> stop;
+    for (QPushButton* button : panel->findChildren<QPushButton*>())
+        if (button->text() == "Stop") stop = button;
+    ASSERT_TRUE(stop);
+    auto* bar = panel->findChild<QProgressBar*>();
+    ASSERT_NE(bar, nullptr);
+    // A 4 MiB chunk reported every 20 ms, each announced by the model.
+    QTimer reports;
+    QObject::connect(&reports, &QTimer::timeout, [&] {
+        state_.progress->itemBytesTotal = 4'000'000'000;
+        state_.progress->itemBytesDone += 4 << 20;
+        program.modelChanged();
+    });
+    reports.start(20);
+    const auto cancels = [&] { return std::count(calls_.begin(), calls_.end(), "cancel"); };
+
+    // The pointer: pressed, and released 100 ms later.
+    QTest::mousePress(stop, Qt::LeftButton);
+    QTest::qWait(100);
+    ASSERT_TRUE(stop);
+    QTest::mouseRelease(stop, Qt::LeftButton);
+    EXPECT_EQ(cancels(), 1);
+
+    // The keyboard: Space on Stop, the focus kept across reports.
+    stop->setFocus();
+    QTest::qWait(100);
+    ASSERT_TRUE(stop);
+    ASSERT_EQ(panel->focusWidget(), stop.data());
+    QTest::keyClick(panel->focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(cancels(), 2);
+    EXPECT_GT(bar->value(), 0);  // the same bar followed the copy
+    EXPECT_EQ(stop->accessibleName(), "Stop");
 }
 
 TEST_F(ProgramTest, QueuedWindowsOpenThroughTheRegistry) {
