@@ -289,6 +289,7 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
         if (!steps.replaceOwnLink(record, staged)) steps.keepBeside(record, staged);
         throw EngineError::sourceChanged(original);
     }
+    swapped_ = true;
     if (platform::calls().unlinkAt(AT_FDCWD, staged.c_str(), 0) != 0 && errno != ENOENT)
         throw POSIXFailure("unlink", stagedName, errno);
 
@@ -314,6 +315,7 @@ void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string&
 
     // The link in its place.
     makeLink(drivePath, here);
+    swapped_ = true;
     platform::flushFolder(parent.path());
 
     // Only now may the displaced folder go, and only when all it holds was copied.

@@ -110,6 +110,14 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
                               const ProgressCallback& progress) {
     Frame frame(*this, workingName);
     OffloadEngineAssertion moving(inhibitor, movingName);
+    // A journal that can't take an event line must not turn the run's summary of what
+    // was done into a failure.
+    const auto note = [this](const std::string& line, EventLevel level) {
+        try {
+            journal_->log(line, level);
+        } catch (const std::exception&) {
+        }
+    };
     RunSummary summary;
     summary.dryRun = dryRun;
     const auto count = static_cast<int64_t>(plan.items.size());
@@ -134,6 +142,11 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
             if (outcome.kind == OffloadOutcome::Kind::moved) {
                 summary.completed.push_back(outcome.record.originalPath);
                 summary.bytes += outcome.record.size;
+            } else if (outcome.kind == OffloadOutcome::Kind::finishing) {
+                // Moved: only its record waits for the next start.
+                summary.completed.push_back(outcome.record.originalPath);
+                summary.finishing.push_back(outcome.record.originalPath);
+                summary.bytes += outcome.record.size;
             } else {
                 summary.completed.push_back(outcome.candidate.path);
                 summary.bytes += outcome.candidate.size;
@@ -147,17 +160,19 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
                 break;
             }
             summary.failures.push_back(RunFailure{candidate.path, error.what()});
-            journal_->log("Didn't move " + quoted(name) + ": " + error.what(), EventLevel::warning);
+            note("Didn't move " + quoted(name) + ": " + error.what(), EventLevel::warning);
         } catch (const std::exception& error) {
             summary.failures.push_back(RunFailure{candidate.path, error.what()});
-            journal_->log("Didn't move " + quoted(name) + ": " + error.what(), EventLevel::warning);
+            note("Didn't move " + quoted(name) + ": " + error.what(), EventLevel::warning);
         }
     }
     std::string text = std::string(dryRun ? "Dry run: would move" : "Moved") + " " +
                        std::to_string(summary.completed.size()) + " of " + std::to_string(count) + " items (" +
                        byteCountText(summary.bytes) + ").";
     if (!summary.failures.empty()) text += " " + std::to_string(summary.failures.size()) + " couldn't be moved.";
-    journal_->log(text, EventLevel::info);
+    if (!summary.finishing.empty())
+        text += " " + std::to_string(summary.finishing.size()) + " finishing at next start.";
+    note(text, EventLevel::info);
     return summary;
 }
 

@@ -96,9 +96,19 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
         return inserted;
     });
     places->refresh(record);
+    std::optional<std::string> unfinished;
     try {
-        runRepairingOnFailure(context, located, record.id, "Couldn't move " + quoted(ItemName::display(path)),
-                              [&] { copyAndSwap(record, located, destination.clearLeftovers, cancel, progress); });
+        runRepairingOnFailure(context, located, record.id, "Couldn't move " + quoted(ItemName::display(path)), [&] {
+            try {
+                copyAndSwap(record, located, destination.clearLeftovers, cancel, progress);
+            } catch (const std::exception& failure) {
+                // The item is on the drive and its link in place: the move happened. Its
+                // record's phase (written before each step) lets the next start's
+                // recovery finish it; undoing it now would move the item back.
+                if (!swapped_) throw;
+                unfinished = failure.what();
+            }
+        });
     } catch (...) {
         // Recovery may have let the place go (or kept it); the index follows the journal.
         try {
@@ -109,6 +119,19 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
         throw;
     }
 
+    if (unfinished) {
+        // The journal may be what failed: what it can't record, recovery settles.
+        OffloadRecord known = record;
+        try {
+            if (auto stored = context.journal->record(record.id)) known = *stored;
+            places->refresh(known);
+            context.journal->log(quoted(ItemName::display(path)) + " is on " + drive.name +
+                                     "; its last steps finish at the next start: " + *unfinished,
+                                 EventLevel::warning, record.id);
+        } catch (const std::exception&) {
+        }
+        return Outcome::finishing(known, *unfinished);
+    }
     auto stored = context.journal->record(record.id);
     places->refresh(stored ? *stored : record);
     return Outcome::moved(stored ? *stored : record);

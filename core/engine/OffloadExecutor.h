@@ -44,13 +44,20 @@ public:
     using Progress = std::function<void(int64_t bytesDone)>;
 
     struct Outcome {
-        enum class Kind { moved, wouldMove };
+        // finishing: the link swap was done, but a step after it (a journal write, the
+        // manifest's line) failed; the item is on the drive and recovery finishes its
+        // record at the next start.
+        enum class Kind { moved, wouldMove, finishing };
         Kind kind = Kind::moved;
-        OffloadRecord record;  // moved: the journal's row after the move
+        OffloadRecord record;  // moved, finishing: the journal's row as last read
         Candidate candidate;   // wouldMove: the candidate as given
+        std::string unfinished;  // finishing: the error the last steps ended with
 
-        static Outcome moved(OffloadRecord record) { return {Kind::moved, std::move(record), {}}; }
-        static Outcome wouldMove(Candidate candidate) { return {Kind::wouldMove, {}, std::move(candidate)}; }
+        static Outcome moved(OffloadRecord record) { return {Kind::moved, std::move(record), {}, {}}; }
+        static Outcome wouldMove(Candidate candidate) { return {Kind::wouldMove, {}, std::move(candidate), {}}; }
+        static Outcome finishing(OffloadRecord record, std::string error) {
+            return {Kind::finishing, std::move(record), {}, std::move(error)};
+        }
         bool operator==(const Outcome&) const = default;
     };
 
@@ -65,7 +72,9 @@ public:
     // "abandoned" and "superseded".
     static const std::set<Phase>& activePhases();
 
-    // Checks the candidate again, then moves it (see the file comment). In a dry run
+    // Checks the candidate again, then moves it (see the file comment). Once the link
+    // stands in the original's place, nothing fails the move: an error after that ends
+    // it as `finishing`, its record left to recovery. In a dry run
     // every check runs, one "Dry run: would move" event is written and nothing else
     // changes. Throws EngineError, POSIXFailure, SQLiteError, CancellationError and
     // SimulatedCrash.
@@ -77,6 +86,8 @@ private:
     Drive drive;
     std::shared_ptr<HeldPlaces> places;
     std::shared_ptr<const LocatedDrive> located_;
+    // Set once the link stands for good in the original's place.
+    bool swapped_ = false;
 
     // Where the item goes on the drive.
     struct Destination {

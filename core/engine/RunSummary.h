@@ -32,6 +32,10 @@ struct RunSummary {
     // computer is full).
     std::optional<std::string> stoppedBecause;
     bool dryRun = false;
+    // Original paths of the items among `completed` whose link is in place but whose
+    // record could not be finished (the journal failed after the swap): recovery
+    // finishes them at the next start.
+    std::vector<std::string> finishing;
 
     bool operator==(const RunSummary&) const = default;
 };

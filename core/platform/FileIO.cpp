@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <optional>
 #include <utility>
 
 #include "platform/POSIXFailure.h"
@@ -41,7 +42,8 @@ Fd openReadAt(int at, const char* name, int flags) {
 Fd openRead(const std::string& path, int flags) { return openReadAt(AT_FDCWD, path.c_str(), flags); }
 
 Fd openDirectory(int at, const std::string& name, int flags) {
-    return openReadAt(at, name.c_str(), flags | O_DIRECTORY);
+    // Listing a folder would set its access time: a scan or a copy must not date it.
+    return openReadAt(at, name.c_str(), flags | O_DIRECTORY | O_NOATIME);
 }
 
 std::vector<std::string> readNames(Fd folder, const std::string& folderForErrors) {
@@ -126,6 +128,8 @@ int FileSystemCalls::symlinkAt(const char* target, int dirFd, const char* path) 
 }
 
 int FileSystemCalls::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+int FileSystemCalls::fchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }
+int FileSystemCalls::fstatfs(int fd, struct statfs* into) { return ::fstatfs(fd, into); }
 int FileSystemCalls::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
 int FileSystemCalls::fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) {
     return ::fsetxattr(fd, name, value, size, flags);
@@ -167,20 +171,30 @@ bool flushFolderBestEffort(const std::string& folder) noexcept {
     return fd && calls().fsync(fd.get()) == 0;
 }
 
-bool fsyncIsTrusted(int fd) {
+namespace {
+
+// FAT, exFAT, NTFS or FUSE: the file systems whose drivers may flush less than fsync
+// promises and whose modes come from the mount. Empty where the type can't be read.
+std::optional<bool> isForeignFormat(int fd) {
     struct statfs fileSystem {};
-    if (::fstatfs(fd, &fileSystem) != 0) return false;
+    if (calls().fstatfs(fd, &fileSystem) != 0) return std::nullopt;
     switch (static_cast<unsigned long>(fileSystem.f_type)) {
         case 0x4d44:      // vfat, msdos
         case 0x2011BAB0:  // exfat
         case 0x5346544e:  // ntfs
         case 0x7366746e:  // ntfs3
         case 0x65735546:  // fuse, fuseblk
-            return false;
-        default:
             return true;
+        default:
+            return false;
     }
 }
+
+}  // namespace
+
+bool fsyncIsTrusted(int fd) { return isForeignFormat(fd) == false; }
+
+bool keepsModesNatively(int fd) { return isForeignFormat(fd) != true; }
 
 void syncVolumeIfUntrusted(int fd, const std::string& pathForErrors) {
     if (!fsyncIsTrusted(fd)) syncVolume(fd, pathForErrors);

@@ -6,6 +6,7 @@
 // opened here and held as `Fd`, so each is closed exactly once.
 
 #include <sys/types.h>
+#include <sys/vfs.h>
 
 #include <cstddef>
 #include <ctime>
@@ -54,8 +55,10 @@ Fd openRead(const std::string& path, int flags = 0);
 Fd openReadAt(int at, const char* name, int flags = 0);
 
 // Opens the folder `name` (a path with AT_FDCWD, else a name beneath the folder open as
-// `at`) to list it and to reach its entries: openRead with O_DIRECTORY and `flags` (add
-// O_NOFOLLOW to refuse a final link). On failure the Fd is invalid and errno says why.
+// `at`) to list it and to reach its entries: openRead with O_DIRECTORY, O_NOATIME and
+// `flags` (add O_NOFOLLOW to refuse a final link), so that listing it leaves its access
+// time as it was wherever this process may ask for that. On failure the Fd is invalid
+// and errno says why.
 Fd openDirectory(int at, const std::string& name, int flags = 0);
 
 // The names in `folder` (as openDirectory or duplicate gave it, and closed here) from its
@@ -106,8 +109,11 @@ public:
     virtual int symlinkAt(const char* target, int dirFd, const char* path);
     // The metadata a copy takes from its original, durable only once the item is flushed.
     virtual int fchmod(int fd, mode_t mode);
+    virtual int fchown(int fd, uid_t owner, gid_t group);
     virtual int futimens(int fd, const struct timespec times[2]);
     virtual int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags);
+    // fstatfs(2): a query, here so that a test can play a volume of another format.
+    virtual int fstatfs(int fd, struct statfs* into);
 };
 
 // The calls in force: the real system unless a test installed another.
@@ -148,6 +154,12 @@ bool flushFolderBestEffort(const std::string& folder) noexcept;
 // covers. Not on FAT, exFAT, NTFS or anything under FUSE, whose drivers may flush less
 // (a folder's entries, the metadata); nor where the type can't be read.
 bool fsyncIsTrusted(int fd);
+
+// Whether the file system holding `fd` keeps each file's mode and owner itself. Not on
+// FAT, exFAT or NTFS (kernel or FUSE) nor anything else under FUSE, whose modes come from
+// the mount: they take what they can't store silently, and refuse set-ID and sticky bits
+// and other owners with EPERM. True where the type can't be read.
+bool keepsModesNatively(int fd);
 
 // Where fsync can't be trusted on the volume that holds `fd`, flushes the whole volume
 // (syncfs); elsewhere does nothing, the caller's own flushes being enough. Throws

@@ -85,12 +85,17 @@ void copyOwner(const struct statx& source, const MetadataTarget& to) {
     if (to.isLink())
         (void)::fchownat(AT_FDCWD, to.path.c_str(), source.stx_uid, source.stx_gid, AT_SYMLINK_NOFOLLOW);
     else
-        (void)::fchown(to.fd, source.stx_uid, source.stx_gid);
+        (void)calls().fchown(to.fd, source.stx_uid, source.stx_gid);
 }
 
 void copyMode(const struct statx& source, const MetadataTarget& to) {
     if (to.isLink()) return;
-    if (calls().fchmod(to.fd, source.stx_mode & 07777) != 0) throw POSIXFailure("chmod", to.path, errno);
+    if (calls().fchmod(to.fd, source.stx_mode & 07777) == 0) return;
+    const int error = errno;
+    // A drive whose modes come from its mount refuses set-ID and sticky bits it could
+    // never store; the journal's record of the mode brings them back home.
+    if (error == EPERM && !keepsModesNatively(to.fd)) return;
+    throw POSIXFailure("chmod", to.path, error);
 }
 
 void copyTimes(const struct statx& source, const MetadataTarget& to) {

@@ -41,7 +41,8 @@ void copyXattrs(const MetadataTarget& from, const MetadataTarget& to);
 void copyOwner(const struct statx& source, const MetadataTarget& to);
 
 // The permission bits, set-id and sticky bits included (links have none of their own).
-// Throws POSIXFailure "chmod".
+// Throws POSIXFailure "chmod", except for the EPERM of a file system whose modes come
+// from its mount (see keepsModesNatively), which keeps what it can.
 void copyMode(const struct statx& source, const MetadataTarget& to);
 
 // Access and modification times, to the nanosecond. Throws POSIXFailure "utimens".

@@ -18,6 +18,7 @@
 #include "foundation/EngineError.h"
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 #include "support/AsUser.h"
 #include "support/TempDir.h"
@@ -604,4 +605,87 @@ TEST(FileCopierDriveTest, SidecarsCountOnlyBesideTheirCompanion) {
     EXPECT_EQ(FileCopier::sidecarsAmong(entries), (std::set<std::string>{"._a.txt", "sub/._x"}));
     // This machine's test folders keep metadata natively: no sidecars.
     EXPECT_TRUE(FileCopier().sidecarPaths(entries, dir.path()).empty());
+}
+
+namespace {
+
+// A drive whose modes come from its mount, as FAT and exFAT answer: set-ID and sticky
+// bits and other owners refused with EPERM, every other change taken silently and not
+// kept. `foreign` false plays the same refusals on a file system that keeps modes.
+class MountModesCalls final : public platform::FileSystemCalls {
+public:
+    explicit MountModesCalls(bool foreign) : foreign_(foreign) {}
+
+    int fchmod(int fd, mode_t mode) override {
+        if ((mode & 07000) != 0) return refuse();
+        return foreign_ ? 0 : FileSystemCalls::fchmod(fd, mode);
+    }
+    int fchown(int fd, uid_t owner, gid_t group) override {
+        if (owner != ::geteuid() || group != ::getegid()) return refuse();
+        return foreign_ ? 0 : FileSystemCalls::fchown(fd, owner, group);
+    }
+    int fstatfs(int fd, struct statfs* into) override {
+        const int result = FileSystemCalls::fstatfs(fd, into);
+        if (result == 0 && foreign_) into->f_type = EXFAT_SUPER_MAGIC;
+        return result;
+    }
+
+private:
+    static int refuse() {
+        errno = EPERM;
+        return -1;
+    }
+    bool foreign_;
+};
+
+}  // namespace
+
+TEST(FileCopierModesTest, ModesAndOwnersTheDriveRefusesFailTheCopyOnlyWhereItKeepsModes) {
+    test::TempDir dir;
+    const std::string source = dir / "Group";
+    writeFile(source + "/shared/tool", "#!/bin/sh\n");
+    writeFile(source + "/plain.txt", "text");
+    ASSERT_EQ(::chmod((source + "/shared/tool").c_str(), 04755), 0);
+    ASSERT_EQ(::chmod((source + "/shared").c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(source.c_str(), 02775), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown((source + "/plain.txt").c_str(), 65534, 65534), 0);
+    }
+
+    {
+        MountModesCalls exfat(true);
+        platform::ScopedFileSystemCalls installed(exfat);
+        FileCopier copier(kChunk);
+        EXPECT_NO_THROW(copier.copyTree(source, dir / "on-exfat", nullptr));
+        EXPECT_NO_THROW(copier.copyFile(source + "/shared/tool", dir / "tool-on-exfat", true, nullptr));
+    }
+    EXPECT_EQ(readFile(dir / "on-exfat/shared/tool"), "#!/bin/sh\n");
+
+    MountModesCalls ext4(false);
+    platform::ScopedFileSystemCalls installed(ext4);
+    FileCopier copier(kChunk);
+    EXPECT_THROW(copier.copyTree(source, dir / "on-ext4", nullptr), POSIXFailure);
+    EXPECT_THROW(copier.copyFile(source + "/shared/tool", dir / "tool-on-ext4", true, nullptr), POSIXFailure);
+}
+
+// Folders dated long ago, read before they were changed: a listing under relatime would
+// date them now.
+TEST(FileCopierTimesTest, WalksAndCopiesLeaveFoldersAccessTimesAndCopiesKeepThem) {
+    test::TempDir dir;
+    const std::string source = dir / "Pictures";
+    writeFile(source + "/set1/a.jpg", "first");
+    writeFile(source + "/b.jpg", "second");
+    const struct timespec times[2] = {{1'700'000'000, 11}, {1'750'000'000, 22}};
+    for (const std::string& folder : {source + "/set1", source})
+        ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+
+    FileCopier copier(kChunk);
+    copier.walk(source);
+    copier.copyTree(source, dir / "copy", nullptr);
+    for (const char* relative : {"/set1", ""}) {
+        EXPECT_EQ(FileStat::read(source + relative)->accessTime, (Timespec{1'700'000'000, 11})) << relative;
+        const auto copied = *FileStat::read(dir / "copy" + relative);
+        EXPECT_EQ(copied.accessTime, (Timespec{1'700'000'000, 11})) << relative;
+        EXPECT_EQ(copied.modificationTime, (Timespec{1'750'000'000, 22})) << relative;
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <future>
+#include <set>
 #include <thread>
 
 #include "support/EngineWorld.h"
@@ -14,6 +15,7 @@
 #include "foundation/DriveManifest.h"
 #include "foundation/EngineError.h"
 #include "foundation/ItemChecks.h"
+#include "foundation/SQLiteConnection.h"
 #include "support/FaultActions.h"
 
 namespace keldwick {
@@ -420,6 +422,50 @@ TEST_F(OffloadEngineTest, RecordsNeverThrow) {
     EXPECT_EQ(made->driveRoot(), std::nullopt);
     (void)record;
 }
+
+// Another process takes the journal's write lock once the link is swapped in: the item
+// is moved, so the run reports it as finishing at the next start, never as failed, and
+// that start's recovery finishes its record.
+class OffloadEngineLockedJournalTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(OffloadEngineLockedJournalTest, AMoveWhoseJournalLocksAfterTheSwapIsFinishingNotFailed) {
+    const bool folder = GetParam();
+    test::TempDir tmp;
+    const std::string journalPath = tmp / "journal.sqlite";
+    EngineWorld world(std::make_shared<Journal>(journalPath, 20));
+    const std::string path = folder ? world.makeFolder("Album", false) : world.makeFile("Report.txt");
+
+    std::unique_ptr<SQLiteConnection> other;
+    auto actions = std::make_shared<FaultActions>();
+    actions->onceAt(FaultPoint::offloadSwapped, [&](const FaultContext&) {
+        other = std::make_unique<SQLiteConnection>(journalPath, 0);
+        other->exec("BEGIN EXCLUSIVE");
+    });
+    world.faults->inner = actions;
+
+    OffloadPlan plan;
+    plan.items.push_back(candidateFor(path));
+    const RunSummary summary = engineOver(world)->run(plan, false);
+    ASSERT_NE(other, nullptr) << (summary.failures.empty() ? "" : summary.failures.front().message);
+    EXPECT_TRUE(summary.failures.empty()) << summary.failures.front().message;
+    EXPECT_EQ(summary.completed, std::vector<std::string>{path});
+    EXPECT_EQ(summary.finishing, std::vector<std::string>{path});
+    EXPECT_TRUE(FileStat::read(path)->isSymlink());
+    const std::set<Phase> all(allPhases.begin(), allPhases.end());
+    ASSERT_EQ(world.journal->records(all).size(), 1u);
+    EXPECT_NE(world.journal->records(all).front().phase, Phase::offloaded);
+
+    other->exec("COMMIT");
+    other.reset();
+    engineOver(world)->recover();
+    const auto records = world.journal->records(all);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.front().phase, Phase::offloaded);
+    EXPECT_TRUE(FileStat::read(path)->isSymlink());
+    EXPECT_TRUE(workingNamesUnder(world.home).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(FileAndFolder, OffloadEngineLockedJournalTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace keldwick

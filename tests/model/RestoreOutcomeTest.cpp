@@ -59,21 +59,21 @@ TEST(RestoreOutcomeTest, RestoreAll) {
         bool everythingBack;
     };
     const std::vector<Case> cases = {
-        {"all back", RunSummary{{"/a", "/b"}, 3'000, {}, false, std::nullopt, false},
+        {"all back", RunSummary{{"/a", "/b"}, 3'000, {}, false, std::nullopt, false, {}},
          {record("/a", Phase::restored)}, "Brought back 2 items (3.00 KB) to your computer.", true},
-        {"one back while others stay", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false},
+        {"one back while others stay", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false, {}},
          {record("/b", Phase::offloaded)}, "Brought back 1 item (1 byte) to your computer.", false},
-        {"one needing attention remains", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false},
+        {"one needing attention remains", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false, {}},
          {record("/b", Phase::linkMissing)}, "Brought back 1 item (1 byte) to your computer.", false},
-        {"one failure", RunSummary{{}, 0, {{"/b", "“b” is open"}}, false, std::nullopt, false}, {},
+        {"one failure", RunSummary{{}, 0, {{"/b", "“b” is open"}}, false, std::nullopt, false, {}}, {},
          "Brought back 0 items (0 bytes) to your computer. “b” is open", false},
         {"failures, cancelled and stopped",
-         RunSummary{{"/a"}, 5, {{"/b", "“b” is open"}, {"/c", "“c” is open"}}, true, "Archive was unplugged.", false},
+         RunSummary{{"/a"}, 5, {{"/b", "“b” is open"}, {"/c", "“c” is open"}}, true, "Archive was unplugged.", false, {}},
          {}, "Brought back 1 item (5 bytes) to your computer. 2 couldn't come back, for example: “b” is open Stopped "
              "early. Archive was unplugged.",
          false},
         // The drive is mounted but refused: the reason, never "isn't plugged in".
-        {"stopped on a refused drive", RunSummary{{}, 0, {}, false, "Your drive isn't plugged in.", false},
+        {"stopped on a refused drive", RunSummary{{}, 0, {}, false, "Your drive isn't plugged in.", false, {}},
          {record("/b", Phase::offloaded)},
          "Brought back 0 items (0 bytes) to your computer. Keldwick won't use the volume at /media/ann/Archive. Its "
          "Keldwick folder belongs to another account on this computer. If the drive is yours, make your account its "

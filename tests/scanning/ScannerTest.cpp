@@ -145,6 +145,21 @@ TEST_F(ScannerTest, OutermostQualifyingFolderHoldsInnerProposalsAsParts) {
     EXPECT_EQ(again, report);
 }
 
+// A scan reads every folder: under relatime that would date each one as used now.
+TEST_F(ScannerTest, AScanLeavesFoldersAccessTimesAsTheyWere) {
+    file("Pictures/set1/a.jpg");
+    file("Pictures/b.jpg");
+    const Date accessed = Date::now().adding(-400 * kDay);
+    for (const std::string& folder : {root + "/Pictures/set1", root + "/Pictures"})
+        setTimes(folder, accessed, accessed.adding(kDay));
+
+    scanner().scan({root});
+    for (const std::string& folder : {root + "/Pictures/set1", root + "/Pictures"})
+        EXPECT_EQ(FileStat::read(folder)->accessTime.seconds, static_cast<int64_t>(accessed.secondsSince1970)) << folder;
+    EXPECT_EQ(listDirectory(root + "/Pictures").size(), 2u);
+    EXPECT_EQ(FileStat::read(root + "/Pictures")->accessTime.seconds, static_cast<int64_t>(accessed.secondsSince1970));
+}
+
 TEST_F(ScannerTest, DeepTreesAreWalkedWhole) {
     // Deeper than the walk keeps folders open: the lower levels are read by path.
     std::string deep = "top";
