@@ -55,7 +55,7 @@ TEST(DriveManifestTest, FirstAppendCreatesFolderAndFileWithTheExactLine) {
     EXPECT_EQ(manifest.path(), file);
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "the names, sizes and digests of moved files are private";
     EXPECT_EQ(test::readFile(file),
               "{\"checksum\":\"" + std::string(64, 'a') +
                   "\",\"date\":\"2025-03-01T09:30:00Z\",\"event\":\"offloaded\",\"isDirectory\":false,"
