@@ -104,6 +104,17 @@ void requireKeyAttributes(const platform::MetadataTarget& from, const platform::
     }
 }
 
+// How far a copy's source is trusted beyond its content (see applyMetadata).
+struct Trust {
+    std::optional<mode_t> umask;
+    const RecordedMetadata* recorded = nullptr;
+    bool attributes = false;
+};
+
+Trust trustOf(const FileCopier& copier) {
+    return {copier.untrustedUmask, copier.recorded ? &*copier.recorded : nullptr, copier.recordedAttributes};
+}
+
 struct Times {
     struct statx_timestamp access;
     struct statx_timestamp modification;
@@ -112,15 +123,26 @@ struct Times {
 // Metadata onto a copy, in the order that keeps each step from undoing another: owner
 // (which drops file capabilities), attributes and ACLs, mode, the check of tags and
 // comments, times, and the lock attributes last (nothing may be changed after them).
-// From an untrusted source (`untrustedUmask` set) a copy takes its times and a mode
+// From an untrusted source (a drive: `trust.umask` set) a copy takes its times and a mode
 // capped by the mask, never a set-ID or sticky bit, an owner, an attribute, an ACL or a
 // lock attribute: none of those is covered by the digests that vouch for the content.
+// Where the journal recorded the item, an entry it holds gets its recorded mode, the item
+// itself its owner, and, when the record's digest vouched for them, the source's user
+// attributes and ACLs.
 void applyMetadata(const struct statx& source, const platform::MetadataTarget& from,
                    const platform::MetadataTarget& to, const std::string& sourcePath, std::optional<Times> times,
-                   const std::optional<mode_t>& untrustedUmask) {
-    if (untrustedUmask) {
-        if (!to.isLink() && platform::calls().fchmod(to.fd, source.stx_mode & 0777 & ~*untrustedUmask) != 0)
-            throw POSIXFailure("chmod", to.path, errno);
+                   const Trust& trust, const std::string& relative) {
+    if (trust.umask) {
+        const auto recordedMode =
+            trust.recorded ? trust.recorded->entryModes.find(relative) : std::map<std::string, uint32_t>::const_iterator{};
+        const bool recorded = trust.recorded && recordedMode != trust.recorded->entryModes.end();
+        if (!to.isLink()) {
+            if (recorded && relative.empty()) (void)platform::calls().fchown(to.fd, trust.recorded->uid, trust.recorded->gid);
+            // Attributes before the mode: an ACL sets the group bits, which the mode then sets as they were.
+            if (recorded && trust.attributes) platform::copyCarriedXattrs(from, to);
+            const mode_t mode = recorded ? recordedMode->second & 07777 : source.stx_mode & 0777 & ~*trust.umask;
+            if (platform::calls().fchmod(to.fd, mode) != 0) throw POSIXFailure("chmod", to.path, errno);
+        }
         if (times) {
             struct statx withTimes = source;
             withTimes.stx_atime = times->access;
@@ -192,8 +214,8 @@ private:
 
 CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::string& sourcePath, int destinationDir,
                       const std::string& destinationName, const std::string& destinationPath, Flush flush,
-                      int64_t chunkSize, const ChunkStream::Progress& progress,
-                      const std::optional<mode_t>& untrustedUmask) {
+                      int64_t chunkSize, const ChunkStream::Progress& progress, const Trust& trust,
+                      const std::string& relative) {
     Fd source(openQuietly(sourceDir, sourceName.c_str(), O_NONBLOCK));
     if (source.get() < 0) throw POSIXFailure("open", sourcePath, errno);
     struct statx before = statOf(source.get(), sourcePath);
@@ -214,7 +236,7 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
         throw EngineError::sourceChanged(sourcePath);
 
     applyMetadata(before, {source.get(), sourcePath}, {destination.get(), destinationPath}, sourcePath,
-                  timesOf(before), untrustedUmask);
+                  timesOf(before), trust, relative);
 
     if (flush == Flush::later) {
         platform::startWriteBack(destination.get(), destinationPath);
@@ -336,9 +358,9 @@ bool isPrefetched(int64_t size) { return size <= Prefetcher::kMaxFileSize; }
 // every entry is reached beneath them by descriptor.
 class TreeCopy {
 public:
-    TreeCopy(std::string source, std::string destination, Walk walked, std::optional<mode_t> untrustedUmask)
+    TreeCopy(std::string source, std::string destination, Walk walked, Trust trust)
         : source_(std::move(source)), destination_(std::move(destination)), walked_(std::move(walked)),
-          untrustedUmask_(untrustedUmask),
+          trust_(trust),
           sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
         if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
@@ -375,7 +397,7 @@ public:
                     stack.push_back(copyFolder(frame, names, relative));
                     break;
                 case TreeEntry::Kind::symlink:
-                    entry.target = copyLink(frame, names, record, walkedEntry, untrustedUmask_.has_value());
+                    entry.target = copyLink(frame, names, record, walkedEntry, trust_.umask.has_value());
                     break;
                 case TreeEntry::Kind::file: {
                     prefetcher.reach(fileIndex++);
@@ -384,7 +406,7 @@ public:
                                              [&](int64_t done) {
                                                  if (progress) progress(earlierFiles + done);
                                              },
-                                             untrustedUmask_);
+                                             trust_, relative);
                     pending_.add(std::move(copied.unflushed), names.destination);
                     earlierFiles += copied.bytes;
                     entry.size = copied.bytes;
@@ -477,13 +499,13 @@ private:
         const struct statx& before = walked_.folders.at(relative);
         std::string sourcePath = childPath(source_, relative);
         applyMetadata(before, {sourceFd, sourcePath}, {destinationFd, childPath(destination_, relative)}, sourcePath,
-                      timesOf(before), untrustedUmask_);
+                      timesOf(before), trust_, relative);
     }
 
     std::string source_;
     std::string destination_;
     Walk walked_;
-    std::optional<mode_t> untrustedUmask_;
+    Trust trust_;
     Fd sourceTop_;
     Fd destinationTop_;
     PendingFlushes pending_;
@@ -494,7 +516,7 @@ private:
 std::string FileCopier::copyFile(const std::string& source, const std::string& destination, bool fullSync,
                                  const Progress& progress) const {
     return copyFileAt(AT_FDCWD, source, source, AT_FDCWD, destination, destination,
-                      fullSync ? Flush::fileAndVolume : Flush::file, chunkSize, progress, untrustedUmask)
+                      fullSync ? Flush::fileAndVolume : Flush::file, chunkSize, progress, trustOf(*this), "")
         .sha256;
 }
 
@@ -503,7 +525,7 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     auto status = FileStat::read(source);
     if (!status) throw POSIXFailure("lstat", source, ENOENT);
     if (!status->isDirectory()) throw EngineError::unsupportedItem(source);
-    TreeCopy copy(source, destination, Walker(source, SpecialFiles::refuse).run(), untrustedUmask);
+    TreeCopy copy(source, destination, Walker(source, SpecialFiles::refuse).run(), trustOf(*this));
     auto entries = copy.copyEntries(chunkSize, progress);
     copy.applyFolderMetadata(entries);
     copy.flush();
@@ -608,7 +630,7 @@ void FileCopier::copyMetadata(const std::string& source, const std::string& dest
     if (stat) times = Times{timestampOf(stat->accessTime), timestampOf(stat->modificationTime)};
 
     if (!S_ISREG(record.stx_mode) && !S_ISDIR(record.stx_mode)) {
-        applyMetadata(record, {-1, source}, {-1, destination}, source, times, untrustedUmask);
+        applyMetadata(record, {-1, source}, {-1, destination}, source, times, trustOf(*this), "");
         return;
     }
     int extra = S_ISDIR(record.stx_mode) ? O_DIRECTORY : O_NONBLOCK;
@@ -616,7 +638,7 @@ void FileCopier::copyMetadata(const std::string& source, const std::string& dest
     if (from.get() < 0) throw POSIXFailure("open", source, errno);
     Fd to = platform::openRead(destination, O_NOFOLLOW | extra);
     if (to.get() < 0) throw POSIXFailure("open", destination, errno);
-    applyMetadata(record, {from.get(), source}, {to.get(), destination}, source, times, untrustedUmask);
+    applyMetadata(record, {from.get(), source}, {to.get(), destination}, source, times, trustOf(*this), "");
 }
 
 std::set<std::string> FileCopier::sidecarPaths(const std::vector<TreeEntry>& entries,

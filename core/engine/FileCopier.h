@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "foundation/FileStat.h"
+#include "foundation/RecordedMetadata.h"
 #include "foundation/TreeManifest.h"
 
 namespace keldwick {
@@ -48,6 +49,13 @@ public:
     // and a mode capped by this mask with no set-ID or sticky bit, and no owner, extended
     // attribute, ACL or lock attribute.
     std::optional<mode_t> untrustedUmask;
+    // With untrustedUmask: what the journal recorded of the item copied back. Each entry
+    // it holds gets its recorded mode (set-ID bits only where they were) instead of the
+    // capped one, the item itself its recorded owner where this process may give it, and
+    // with `recordedAttributes` (the record's digest vouched for them) the source's user
+    // attributes and POSIX ACLs.
+    std::optional<RecordedMetadata> recorded;
+    bool recordedAttributes = false;
 
     // Copies the regular file `source` (a final link is not followed) to `destination`,
     // which must not exist (created exclusively, never through a link), with the

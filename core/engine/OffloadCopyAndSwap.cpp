@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "drives/DriveLayout.h"
+#include "engine/ItemMetadata.h"
 #include "engine/DrivePath.h"
 #include "engine/FaultInjecting.h"
 #include "engine/OffloadExecutor.h"
@@ -170,7 +171,10 @@ FingerprintSnapshot OffloadExecutor::nameCopy(const OffloadRecord& record, const
                                               const Copied& copied, const std::string& identity) {
     // Verified, then its final name; a copy only counts once its name is durable.
     located.confirm();
-    context.journal->markVerified(record.id, copied.checksum, copied.entries, identity);
+    // What the item was beyond its content, so that only that comes home.
+    const RecordedMetadata metadata =
+        ItemMetadata::record(record.originalPath, partial, copied.entries.value_or(ItemMetadata::ofFile()));
+    context.journal->markVerified(record.id, copied.checksum, copied.entries, identity, metadata);
     renameExclusive(partial, drivePath);
     // The original is deleted on the strength of this flush: its failure fails the move.
     platform::flushFolder(PathUtil::parent(drivePath));

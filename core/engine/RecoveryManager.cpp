@@ -453,6 +453,12 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
     std::vector<const DriveManifest::Entry*> candidates;
     std::vector<std::string> outOfBounds;
     std::vector<std::string> overlapping;
+    std::vector<std::string> unlinked;
+    auto leadsTo = [](const std::string& originalPath, const std::string& relativePath) {
+        OffloadRecord moved;
+        moved.driveRelativePath = relativePath;
+        return isLinkToDriveCopy(originalPath, moved);
+    };
     for (const auto& entry : entries) {
         bool clean = PathUtil::isCleanAbsolute(entry.originalPath) && PathUtil::isCleanRelative(entry.relativePath) &&
                      entry.relativePath.size() > machinePrefix.size() && entry.relativePath.starts_with(machinePrefix) &&
@@ -480,6 +486,12 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
             continue;
         }
         if (!FileStat::peek(drivePath)) continue;
+        // Anyone may write a line into this computer's folder on a drive: the proof that
+        // the item was moved from this home is the link the move left in its place.
+        if (!leadsTo(entry.originalPath, entry.relativePath)) {
+            unlinked.push_back(entry.originalPath);
+            continue;
+        }
         if (liveCopies.overlaps(entry.relativePath)) {
             overlapping.push_back(entry.originalPath);
             continue;
@@ -500,6 +512,12 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
                                                : "their places lie outside your home folder, on the drive or in "
                                                  "folders Keldwick never touches: ") +
                                  nameList(outOfBounds) + ".",
+                             EventLevel::warning);
+    if (!unlinked.empty())
+        context.journal->log(std::string(kLeftOnDriveWarning) +
+                                 "no shortcut in your home folder leads to them, so nothing shows they were moved from "
+                                 "this computer: " + nameList(unlinked) + ". They stay on the drive, with everything "
+                                 "else on it.",
                              EventLevel::warning);
     if (!overlapping.empty())
         context.journal->log(std::string(kLeftOnDriveWarning) +

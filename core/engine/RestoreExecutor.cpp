@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/DrivePath.h"
+#include "engine/ItemMetadata.h"
 #include "engine/ItemSteps.h"
 #include "engine/RepairOnFailure.h"
 #include "foundation/Checksum.h"
@@ -209,9 +210,16 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         }
     };
 
-    // From a refused volume nothing but the content is taken, and only as it was moved.
+    // Only content comes from the drive, which anyone who held it may have changed: modes
+    // and owner come from the journal's record, attributes only as it vouches for them.
+    // From a refused volume content counts only as it was moved.
     FileCopier copier = context.copier;
-    if (!located_->trusted()) copier.untrustedUmask = platform::ProcFS().ownUmask().value_or(077);
+    copier.untrustedUmask = platform::ProcFS().ownUmask().value_or(077);
+    copier.recorded = journal.recordedMetadata(record.id);
+    const auto recordedEntries = record.isDirectory ? journal.treeEntries(record.id) : ItemMetadata::ofFile();
+    copier.recordedAttributes = copier.recorded && located_->trusted() &&
+                                ItemMetadata::digest(drivePath, recordedEntries) == copier.recorded->digest;
+    noteMetadata(record, copier);
     auto requireAsMoved = [&](const std::string& digest) {
         if (located_->trusted() || (record.checksum && digest == *record.checksum)) return;
         throw EngineError::driveUntrusted(changedOnRefusedText(ItemName::display(record.originalPath), *located_));
@@ -238,6 +246,7 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
     } else {
         const auto entries = copier.copyTree(drivePath, workingCopy, step);
         requireAsMoved(TreeManifest{entries}.digest());
+        refuseChangedShape(record, entries, recordedEntries);
         try {
             copier.verify(workingCopy, entries);
         } catch (const EngineError& error) {
@@ -247,7 +256,7 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         }
         restoreChecksum = TreeManifest{entries}.digest();
         if (!record.checksum || *record.checksum != restoreChecksum)
-            driveChanged = compareRestoredTree(entries, journal.treeEntries(record.id), record, before, drivePath);
+            driveChanged = compareRestoredTree(entries, recordedEntries, record, before, drivePath);
     }
 
     const uint32_t savedFlags = clearLockFlags(workingCopy);
@@ -401,6 +410,30 @@ bool RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::st
                                         "couldn't remove it there (" +
                              std::string(failure.what()) + ").");
         return false;
+    }
+}
+
+void RestoreExecutor::refuseChangedShape(const OffloadRecord& record, const std::vector<TreeEntry>& copied,
+                                         const std::vector<TreeEntry>& recorded) {
+    const auto changed = ItemMetadata::firstChangedShape(copied, recorded);
+    if (!changed) return;
+    const std::string name = ItemName::display(record.originalPath);
+    throw EngineError::driveUntrusted(quoted(*changed) + " in " + quoted(name) +
+                                      " isn't what was moved: on the drive a link or another kind of item took its "
+                                      "place, so " + quoted(name) + " stays on the drive, and nothing of it came back.");
+}
+
+void RestoreExecutor::noteMetadata(const OffloadRecord& record, const FileCopier& copier) {
+    const std::string name = quoted(ItemName::display(record.originalPath));
+    if (!copier.recorded) {
+        context.journal->log(name + " comes back with no set-ID bit, ACL or attribute from the drive, and with "
+                                    "permissions no wider than your umask allows: Keldwick has no record of what "
+                                    "they were.",
+                             EventLevel::info, record.id);
+    } else if (located_->trusted() && !copier.recordedAttributes) {
+        context.journal->log(name + " comes back without the ACLs and attributes its copy on the drive has now: "
+                                    "they changed on the drive since it was moved.",
+                             EventLevel::warning, record.id);
     }
 }
 

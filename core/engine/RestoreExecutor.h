@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/EngineContext.h"
+#include "engine/FileCopier.h"
 #include "engine/LocatedDrive.h"
 #include "foundation/CancellationFlag.h"
 #include "foundation/FileStat.h"
@@ -128,6 +129,13 @@ private:
     // Removes the drive copy; false when a refused volume keeps it (the record then
     // stays in cleanup on a read-only volume, else ends "returned").
     bool deleteDriveCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath);
+    // Throws driveUntrusted naming the first entry of the copied folder that came back in
+    // another shape than it was moved (a link planted, a folder turned into a link).
+    void refuseChangedShape(const OffloadRecord& record, const std::vector<TreeEntry>& copied,
+                            const std::vector<TreeEntry>& recorded);
+    // Logs what the copy takes besides its content where that is not what was moved: no
+    // record of modes (an older or adopted record), or attributes changed on the drive.
+    void noteMetadata(const OffloadRecord& record, const FileCopier& copier);
     // Logs that the item came from a refused volume, when it did.
     void noteUntrusted(const OffloadRecord& record);
     // The drive copy's path below the drive's root as the locator names it.

@@ -81,6 +81,16 @@ constexpr const char* migrationScripts[] = {
     "    value TEXT NOT NULL DEFAULT ''\n"
     ");\n"
     "PRAGMA user_version = 7;",
+
+    "ALTER TABLE records ADD COLUMN mode INTEGER;\n"
+    "ALTER TABLE records ADD COLUMN uid INTEGER;\n"
+    "ALTER TABLE records ADD COLUMN gid INTEGER;\n"
+    "ALTER TABLE records ADD COLUMN metadata_digest TEXT;\n"
+    "ALTER TABLE records ADD COLUMN sparse INTEGER;\n"
+    "ALTER TABLE tree_entries ADD COLUMN mode INTEGER;\n"
+    "ALTER TABLE tree_entries ADD COLUMN link_group INTEGER;\n"
+    "ALTER TABLE tree_entries ADD COLUMN sparse INTEGER;\n"
+    "PRAGMA user_version = 8;",
 };
 
 constexpr const char* insertEventSQL = "INSERT INTO events (record_id, at, level, message) VALUES (?, ?, ?, ?)";
@@ -91,7 +101,8 @@ constexpr const char* insertRecordSQL =
 constexpr const char* selectRecordSQL = "SELECT * FROM records WHERE id = ?";
 constexpr const char* deleteTreeSQL = "DELETE FROM tree_entries WHERE record_id = ?";
 constexpr const char* insertTreeSQL =
-    "INSERT INTO tree_entries (record_id, position, path, kind, size, sha256, target) VALUES (?, ?, ?, ?, ?, ?, ?)";
+    "INSERT INTO tree_entries (record_id, position, path, kind, size, sha256, target, mode)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?)";
 
 SQLValue textOrNull(const std::optional<std::string>& text) {
     if (text) return *text;
@@ -581,13 +592,45 @@ std::set<std::string> Journal::pathsOfSeveralDrives() {
 
 void Journal::markVerified(int64_t id, const std::string& checksum,
                            const std::optional<std::vector<TreeEntry>>& entries,
-                           const std::optional<std::string>& originalIdentity) {
+                           const std::optional<std::string>& originalIdentity,
+                           const std::optional<RecordedMetadata>& metadata) {
+    auto number = [&](auto value) -> SQLValue {
+        if (metadata) return static_cast<int64_t>(value(*metadata));
+        return nullptr;
+    };
     transaction([&] {
-        db_.run("UPDATE records SET checksum = ?, original_identity = ?, phase = ?, updated_at = ? WHERE id = ?",
+        db_.run("UPDATE records SET checksum = ?, original_identity = ?, phase = ?, updated_at = ?, mode = ?, uid = ?,"
+                " gid = ?, metadata_digest = ? WHERE id = ?",
                 {checksum, textOrNull(originalIdentity), std::string(toString(Phase::offloadVerified)),
-                 Date::now().secondsSince1970, id});
-        replaceTreeEntries(entries.value_or(std::vector<TreeEntry>{}), id);
+                 Date::now().secondsSince1970, number([](const auto& m) { return m.mode; }),
+                 number([](const auto& m) { return m.uid; }), number([](const auto& m) { return m.gid; }),
+                 metadata ? SQLValue(metadata->digest) : SQLValue(nullptr), id});
+        replaceTreeEntries(entries.value_or(std::vector<TreeEntry>{}), id,
+                           metadata ? &metadata->entryModes : nullptr);
     });
+}
+
+std::optional<RecordedMetadata> Journal::recordedMetadata(int64_t id) {
+    std::lock_guard guard(lock());
+    auto rows = db_.query("SELECT mode, uid, gid, metadata_digest FROM records WHERE id = ?", {id});
+    if (rows.empty()) return std::nullopt;
+    auto mode = integer(rows.front()["mode"]);
+    auto uid = integer(rows.front()["uid"]);
+    auto gid = integer(rows.front()["gid"]);
+    auto digest = text(rows.front()["metadata_digest"]);
+    // Records written before modes were kept, and adopted ones, have none.
+    if (!mode || !uid || !gid || !digest) return std::nullopt;
+    RecordedMetadata metadata{static_cast<uint32_t>(*mode), static_cast<uint32_t>(*uid), static_cast<uint32_t>(*gid),
+                              std::move(*digest), {}};
+    for (const auto& row : db_.query("SELECT path, mode FROM tree_entries WHERE record_id = ? AND mode IS NOT NULL",
+                                     {id})) {
+        auto path = text(row["path"]);
+        auto entryMode = integer(row["mode"]);
+        if (path && entryMode) metadata.entryModes.emplace(std::move(*path), static_cast<uint32_t>(*entryMode));
+    }
+    // The item itself is no entry of its tree.
+    metadata.entryModes.emplace("", metadata.mode);
+    return metadata;
 }
 
 void Journal::setPhase(int64_t id, Phase phase, const std::optional<std::string>& error) {
@@ -612,12 +655,18 @@ void Journal::setRestoreChecksum(int64_t id, const std::string& checksum) {
     db_.run("UPDATE records SET restore_checksum = ? WHERE id = ?", {checksum, id});
 }
 
-void Journal::replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id) {
+void Journal::replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id,
+                                 const std::map<std::string, uint32_t>* modes) {
     db_.run(deleteTreeSQL, {id});
     int64_t position = 0;
     for (const auto& entry : entries) {
+        SQLValue mode = nullptr;
+        if (modes) {
+            auto found = modes->find(entry.path);
+            if (found != modes->end()) mode = static_cast<int64_t>(found->second);
+        }
         db_.run(insertTreeSQL, {id, position++, entry.path, std::string(toString(entry.kind)), entry.size,
-                                textOrNull(entry.sha256), textOrNull(entry.target)});
+                                textOrNull(entry.sha256), textOrNull(entry.target), mode});
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "foundation/JournalEvent.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/Phase.h"
+#include "foundation/RecordedMetadata.h"
 #include "foundation/SQLiteConnection.h"
 #include "foundation/TreeManifest.h"
 
@@ -41,7 +43,7 @@ struct RecordPlace {
 
 class Journal {
 public:
-    static constexpr int64_t schemaVersion = 7;
+    static constexpr int64_t schemaVersion = 8;
 
     // Opens or creates the database at `path` (creating its folder) and brings its schema
     // to version 7; a later version is left as it is. Throws POSIXFailure ("mkdir") or
@@ -180,10 +182,15 @@ public:
     // The original paths whose records in phases not finished belong to more than one drive.
     std::set<std::string> pathsOfSeveralDrives();
 
-    // Stores the checksum, the tree (absent entries: none) and the moved item's identity
-    // (see OffloadRecord) and sets "offload-verified", all or nothing.
+    // Stores the checksum, the tree (absent entries: none), the moved item's identity
+    // (see OffloadRecord) and what the item was beyond its content, and sets
+    // "offload-verified", all or nothing.
     void markVerified(int64_t id, const std::string& checksum, const std::optional<std::vector<TreeEntry>>& entries,
-                      const std::optional<std::string>& originalIdentity = std::nullopt);
+                      const std::optional<std::string>& originalIdentity = std::nullopt,
+                      const std::optional<RecordedMetadata>& metadata = std::nullopt);
+    // What markVerified recorded beyond the content, with the modes of the tree's entries;
+    // nothing for records written before it was kept and for adopted ones.
+    std::optional<RecordedMetadata> recordedMetadata(int64_t id);
     // Sets phase, error (absent clears it) and update time; a finished phase also drops
     // the record's tree, in the same transaction. An unknown id changes nothing.
     void setPhase(int64_t id, Phase phase, const std::optional<std::string>& error = std::nullopt);
@@ -210,7 +217,9 @@ public:
 private:
     void migrate();
     void dropFinishedTrees();
-    void replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id);
+    // `modes`: the entries' modes by path, where recorded.
+    void replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id,
+                            const std::map<std::string, uint32_t>* modes = nullptr);
     std::vector<OffloadRecord> decodeRecords(const std::vector<SQLRow>& rows) const;
 
     std::string path_;

@@ -6,6 +6,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/FileIO.h"
@@ -72,6 +73,29 @@ std::optional<size_t> xattrSize(const MetadataTarget& item, const std::string& n
     ssize_t size = getRaw(item, name, nullptr, 0);
     if (size < 0) return std::nullopt;
     return static_cast<size_t>(size);
+}
+
+bool isCarriedAttribute(const std::string& name) {
+    return name.rfind("user.", 0) == 0 || name == "system.posix_acl_access" || name == "system.posix_acl_default";
+}
+
+std::vector<std::pair<std::string, std::string>> carriedAttributes(const std::string& path) {
+    const MetadataTarget byPath{-1, path};
+    std::vector<std::pair<std::string, std::string>> carried;
+    for (const auto& name : xattrNames(byPath)) {
+        if (!isCarriedAttribute(name)) continue;
+        if (auto value = xattrValue(byPath, name)) carried.emplace_back(name, std::move(*value));
+    }
+    std::sort(carried.begin(), carried.end());
+    return carried;
+}
+
+void copyCarriedXattrs(const MetadataTarget& from, const MetadataTarget& to) {
+    for (const auto& name : xattrNames(from)) {
+        if (!isCarriedAttribute(name)) continue;
+        auto value = xattrValue(from, name);
+        if (value) (void)setRaw(to, name, *value);
+    }
 }
 
 void copyXattrs(const MetadataTarget& from, const MetadataTarget& to) {

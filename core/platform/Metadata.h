@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace keldwick::platform {
@@ -29,6 +30,15 @@ std::vector<std::string> xattrNames(const MetadataTarget& item);
 std::optional<std::string> xattrValue(const MetadataTarget& item, const std::string& name);
 // The attribute's size without reading it; nothing when absent.
 std::optional<size_t> xattrSize(const MetadataTarget& item, const std::string& name);
+
+// Whether an attribute travels with an item and is vouched for by the journal's record
+// of it: user attributes and POSIX ACLs, never security.* or trusted.*.
+bool isCarriedAttribute(const std::string& name);
+// The item's carried attributes by name. Items are named by path here, links included:
+// a file whose own mode refuses reading still has its attributes read.
+std::vector<std::pair<std::string, std::string>> carriedAttributes(const std::string& path);
+// copyXattrs limited to the carried attributes (isCarriedAttribute).
+void copyCarriedXattrs(const MetadataTarget& from, const MetadataTarget& to);
 
 // Copies every extended attribute of `from` that `to` accepts, the POSIX ACLs
 // ("system.posix_acl_access", "system.posix_acl_default") included. Attributes the

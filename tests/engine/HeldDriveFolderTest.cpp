@@ -217,8 +217,7 @@ TEST_F(RefusedDriveRestoreTest, EveryItemComesBackAsMovedAndNothingMore) {
         EXPECT_TRUE(summary.failures.empty());
         EXPECT_EQ(contentOf(file), fileContent);
         EXPECT_EQ(contentOf(folder), folderContent);
-        const mode_t mask = platform::ProcFS().ownUmask().value_or(077);
-        EXPECT_EQ(modeOf(file), 0777u & ~mask) << "no set-ID bit, capped to the umask";
+        EXPECT_EQ(modeOf(file), 0700u) << "the mode it was moved with, never the drive's";
         EXPECT_LT(::getxattr(file.c_str(), "user.planted", nullptr, 0), 0) << "no attribute from the drive";
         EXPECT_TRUE(world.logged("\u201Csync-photos\u201D came back from a volume Keldwick doesn't use for new moves: "
                                  "its content matched what was moved, and it took no permissions, owner or "

@@ -101,13 +101,15 @@ TEST(JournalTest, NewFileReachesTheLatestVersionWithDurableSettings) {
     {
         Journal journal(path);
         auto& db = journal.db();
-        EXPECT_EQ(db.userVersion(), 7);
+        EXPECT_EQ(db.userVersion(), 8);
         EXPECT_EQ(columns(db, "records"),
                   (std::vector<std::string>{"id", "original_path", "drive_id", "drive_relative_path", "is_directory",
                                             "size", "checksum", "phase", "last_used", "created_at", "updated_at",
-                                            "error", "restore_checksum", "original_identity"}));
-        EXPECT_EQ(columns(db, "tree_entries"),
-                  (std::vector<std::string>{"record_id", "position", "path", "kind", "size", "sha256", "target"}));
+                                            "error", "restore_checksum", "original_identity", "mode", "uid", "gid",
+                                            "metadata_digest", "sparse"}));
+        EXPECT_EQ(columns(db, "tree_entries"), (std::vector<std::string>{"record_id", "position", "path", "kind", "size",
+                                                                         "sha256", "target", "mode", "link_group",
+                                                                         "sparse"}));
         EXPECT_EQ(columns(db, "events"), (std::vector<std::string>{"id", "record_id", "at", "level", "message"}));
         EXPECT_EQ(columns(db, "pins"), (std::vector<std::string>{"path", "created_at"}));
         EXPECT_EQ(columns(db, "marks"), (std::vector<std::string>{"name", "at", "value"}));
@@ -133,9 +135,9 @@ TEST(JournalTest, MigratesEveryOlderVersionKeepingItsRows) {
         buildOldJournal(path, version);
         Journal journal(path);
         auto& db = journal.db();
-        EXPECT_EQ(db.userVersion(), 7);
-        EXPECT_EQ(columns(db, "tree_entries").back(), "target");
-        EXPECT_EQ(columns(db, "records").back(), "original_identity");
+        EXPECT_EQ(db.userVersion(), 8);
+        EXPECT_EQ(columns(db, "tree_entries").back(), "sparse");
+        EXPECT_EQ(columns(db, "records").back(), "sparse");
         if (version == 0) {
             EXPECT_TRUE(journal.allRecords().empty());
             continue;
@@ -160,6 +162,8 @@ TEST(JournalTest, MigratesEveryOlderVersionKeepingItsRows) {
         EXPECT_EQ(journal.record(1)->restoreChecksum, "back");
         journal.markVerified(1, "sum", std::nullopt, "1:2:3.4");
         EXPECT_EQ(journal.record(1)->originalIdentity, "1:2:3.4");
+        // Rows of before kept no modes: a restore must not invent them.
+        EXPECT_FALSE(journal.recordedMetadata(2));
         // Marks start empty, are replaced by name and outlive the connection.
         EXPECT_FALSE(journal.mark("lastRun"));
         journal.setMark("lastRun", {Date{10}, "Moved 1 file."});
@@ -174,10 +178,10 @@ TEST(JournalTest, LeavesALaterSchemaAlone) {
     const auto path = dir / "journal.sqlite";
     {
         SQLiteConnection db(path);
-        db.exec("CREATE TABLE future (x); PRAGMA user_version = 8;");
+        db.exec("CREATE TABLE future (x); PRAGMA user_version = 9;");
     }
     Journal journal(path);
-    EXPECT_EQ(journal.db().userVersion(), 8);
+    EXPECT_EQ(journal.db().userVersion(), 9);
     EXPECT_TRUE(journal.db().query("SELECT name FROM sqlite_master WHERE name = 'records'").empty());
 }
 
@@ -357,9 +361,9 @@ TEST(JournalTest, SkipsRowsThatCantBeRead) {
     EXPECT_FALSE(records[1].isDirectory);  // not an integer: false
     EXPECT_EQ(records[1].size, 0);
 
-    db.exec("INSERT INTO tree_entries VALUES (1, 0, 'a', 'file', 'x', x'05', NULL);"
-            "INSERT INTO tree_entries VALUES (1, 1, 'b', 'fifo', 1, NULL, NULL);"
-            "INSERT INTO tree_entries VALUES (1, 2, 'c', 'symlink', 0, NULL, 'a')");
+    db.exec("INSERT INTO tree_entries VALUES (1, 0, 'a', 'file', 'x', x'05', NULL, NULL, NULL, NULL);"
+            "INSERT INTO tree_entries VALUES (1, 1, 'b', 'fifo', 1, NULL, NULL, NULL, NULL, NULL);"
+            "INSERT INTO tree_entries VALUES (1, 2, 'c', 'symlink', 0, NULL, 'a', NULL, NULL, NULL)");
     EXPECT_EQ(journal->treeEntries(1), (std::vector<TreeEntry>{{"a", Kind::file, 0, {}, {}},
                                                                {"c", Kind::symlink, 0, {}, std::string("a")}}));
 
@@ -403,6 +407,14 @@ TEST(JournalTest, MarkVerifiedChangesChecksumPhaseAndTreeTogether) {
     journal->markVerified(record.id, "digest-3", std::nullopt);
     EXPECT_TRUE(journal->treeEntries(record.id).empty());
     EXPECT_EQ(journal->record(record.id)->checksum, "digest-3");
+    EXPECT_FALSE(journal->recordedMetadata(record.id));
+
+    // Modes and owner land with the tree, each entry's mode beside it; the tree reads as before.
+    journal->db().exec("DROP TRIGGER refuse");
+    const RecordedMetadata metadata{0700, 1000, 100, "meta", {{"", 0700}, {"f0", 04755}, {"f1", 0600}}};
+    journal->markVerified(record.id, "digest-4", tree(2), std::nullopt, metadata);
+    EXPECT_EQ(journal->recordedMetadata(record.id), metadata);
+    EXPECT_EQ(journal->treeEntries(record.id), tree(2));
 }
 
 TEST(JournalTest, TransactionsNest) {

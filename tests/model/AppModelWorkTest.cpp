@@ -490,13 +490,14 @@ TEST_F(ModelWorkTest, CachesAreClearedWhenLowAtMostOnceADay) {
 }
 
 TEST_F(ModelWorkTest, RecoveryAdoptsOnlyInsideTheHomeAndSaysWhatStaysOnTheDrive) {
-    // A drive that knows two items of this computer that the journal lacks: one in the
-    // home, one outside it.
+    // A drive that knows three items of this computer that the journal lacks: one in the
+    // home with the link its move left, one in the home without it, one outside the home.
     const EngineConfiguration configuration;
     DriveManifest manifest{DriveLayout::appFolder(world.driveRoot)};
     const std::string inside = downloads + "/found.pdf";
+    const std::string unlinked = downloads + "/planted.pdf";
     const std::string outside = world.dir / "elsewhere/found.pdf";
-    for (const std::string& original : {inside, outside}) {
+    for (const std::string& original : {inside, unlinked, outside}) {
         DriveManifest::Entry entry;
         entry.mac = configuration.machineID;
         entry.originalPath = original;
@@ -504,7 +505,9 @@ TEST_F(ModelWorkTest, RecoveryAdoptsOnlyInsideTheHomeAndSaysWhatStaysOnTheDrive)
         entry.size = 18;
         entry.checksum = std::string(64, 'a');
         entry.date = Date{1'700'000'000};
-        writeFile(PathUtil::join(world.driveRoot, entry.relativePath), "quarterly numbers\n");
+        const std::string copy = PathUtil::join(world.driveRoot, entry.relativePath);
+        writeFile(copy, "quarterly numbers\n");
+        if (original == inside) std::filesystem::create_symlink(copy, inside);
         manifest.append(entry);
     }
     build();
@@ -517,9 +520,9 @@ TEST_F(ModelWorkTest, RecoveryAdoptsOnlyInsideTheHomeAndSaysWhatStaysOnTheDrive)
     const auto left = std::find_if(world.notices->posted.begin(), world.notices->posted.end(),
                                    [](const PostedNotice& n) { return n.title == "Some files were left on Archive"; });
     EXPECT_NE(left->body.find("\u201C" + outside + "\u201D"), std::string::npos) << left->body;
+    EXPECT_NE(left->body.find("\u201C" + unlinked + "\u201D"), std::string::npos) << left->body;
     EXPECT_EQ(left->body.find(inside), std::string::npos) << left->body;
     EXPECT_EQ(left->target, NoticeTarget::offloaded);
-    EXPECT_EQ(posted("The shortcut to \u201Cfound.pdf\u201D was removed").size(), 1u);
 }
 
 }  // namespace

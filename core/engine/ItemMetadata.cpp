@@ -1,0 +1,119 @@
+#include "engine/ItemMetadata.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+#include "foundation/Checksum.h"
+#include "foundation/PathUtil.h"
+#include "platform/Metadata.h"
+#include "platform/POSIXFailure.h"
+#include "platform/Statx.h"
+
+namespace keldwick::ItemMetadata {
+
+namespace {
+
+std::string at(const std::string& root, const std::string& relative) {
+    return relative.empty() ? root : PathUtil::join(root, relative);
+}
+
+// Each field length-prefixed, so that no two different entries hash alike.
+void add(Checksum::Hasher& hasher, const std::string& field) {
+    const std::string length = std::to_string(field.size()) + ":";
+    hasher.update(length);
+    hasher.update(field);
+}
+
+std::optional<std::string> linkTarget(const std::string& path) {
+    std::string buffer(4096, '\0');
+    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n < 0) return std::nullopt;
+    buffer.resize(static_cast<size_t>(n));
+    return buffer;
+}
+
+const TreeEntry& folderItself() {
+    static const TreeEntry itself{"", TreeEntry::Kind::directory, 0, {}, {}};
+    return itself;
+}
+
+// The entries with the item itself first: a folder's walk leaves its top out.
+std::vector<const TreeEntry*> withItself(const std::vector<TreeEntry>& entries) {
+    std::vector<const TreeEntry*> all;
+    const bool listed = std::any_of(entries.begin(), entries.end(), [](const auto& entry) { return entry.path.empty(); });
+    if (!listed) all.push_back(&folderItself());
+    for (const auto& entry : entries) all.push_back(&entry);
+    return all;
+}
+
+}  // namespace
+
+std::vector<TreeEntry> ofFile() { return {TreeEntry{"", TreeEntry::Kind::file, 0, {}, {}}}; }
+
+RecordedMetadata record(const std::string& original, const std::string& copy, const std::vector<TreeEntry>& entries) {
+    RecordedMetadata recorded;
+    for (const auto* entry : withItself(entries)) {
+        if (entry->kind == TreeEntry::Kind::symlink) continue;
+        const std::string path = at(original, entry->path);
+        struct statx status {};
+        if (platform::statxNoFollow(AT_FDCWD, path.c_str(), status) != 0) throw POSIXFailure("lstat", path, errno);
+        const uint32_t mode = status.stx_mode & 07777;
+        recorded.entryModes[entry->path] = mode;
+        if (entry->path.empty()) {
+            recorded.mode = mode;
+            recorded.uid = status.stx_uid;
+            recorded.gid = status.stx_gid;
+        }
+    }
+    recorded.digest = digest(copy, entries);
+    return recorded;
+}
+
+std::string digest(const std::string& root, const std::vector<TreeEntry>& entries) {
+    std::vector<const TreeEntry*> sorted = withItself(entries);
+    std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->path < b->path; });
+    Checksum::Hasher hasher;
+    for (const auto* entry : sorted) {
+        const std::string path = at(root, entry->path);
+        add(hasher, entry->path);
+        struct statx status {};
+        if (platform::statxNoFollow(AT_FDCWD, path.c_str(), status) != 0) {
+            add(hasher, "missing");
+            continue;
+        }
+        if (S_ISLNK(status.stx_mode)) {
+            add(hasher, "symlink");
+            add(hasher, linkTarget(path).value_or(""));
+        } else {
+            add(hasher, S_ISDIR(status.stx_mode) ? "directory" : S_ISREG(status.stx_mode) ? "file" : "other");
+        }
+        for (const auto& [name, value] : platform::carriedAttributes(path)) {
+            add(hasher, name);
+            add(hasher, value);
+        }
+    }
+    return hasher.finishHex();
+}
+
+std::optional<std::string> firstChangedShape(const std::vector<TreeEntry>& copied,
+                                             const std::vector<TreeEntry>& recorded) {
+    std::map<std::string, const TreeEntry*> byPath;
+    for (const auto& entry : recorded) byPath[entry.path] = &entry;
+    for (const auto& entry : copied) {
+        auto found = byPath.find(entry.path);
+        if (found == byPath.end()) {
+            if (entry.kind == TreeEntry::Kind::symlink) return entry.path;
+            continue;
+        }
+        const TreeEntry& was = *found->second;
+        if (was.kind != entry.kind) return entry.path;
+        if (entry.kind == TreeEntry::Kind::symlink && was.target && was.target != entry.target) return entry.path;
+    }
+    return std::nullopt;
+}
+
+}  // namespace keldwick::ItemMetadata

@@ -1,0 +1,24 @@
+#pragma once
+// What a moved item was beyond its content, as the journal records it at the move: the
+// modes and owner a restore puts back, and a digest of what else its drive copy carried
+// (entry types, link targets, ACLs and user attributes), which decides whether anything
+// but the content may be taken from the drive when it comes home.
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace keldwick {
+
+struct RecordedMetadata {
+    uint32_t mode = 0;   // permission bits, with set-ID and sticky bits only where they were
+    uint32_t uid = 0;
+    uint32_t gid = 0;
+    std::string digest;  // MetadataDigest of the drive copy as verified
+    // A folder's entries by relative path; links have no mode of their own.
+    std::map<std::string, uint32_t> entryModes;
+
+    bool operator==(const RecordedMetadata&) const = default;
+};
+
+}  // namespace keldwick

@@ -1,0 +1,311 @@
+// What comes home from a drive is what was moved: content the checksums vouch for, modes
+// and owner from the journal's record, attributes and ACLs only as its digest vouches for
+// them, and no link or set-ID bit that someone who held the drive put there.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "drives/DriveLayout.h"
+#include "engine/ItemMetadata.h"
+#include "engine/OffloadEngine.h"
+#include "engine/RestoreExecutor.h"
+#include "foundation/DriveManifest.h"
+#include "foundation/EngineError.h"
+#include "platform/ProcFS.h"
+#include "support/EngineWorld.h"
+#include "support/RealMounts.h"
+
+namespace keldwick {
+namespace {
+
+using test::candidateFor;
+using test::contentOf;
+using test::engineOver;
+using test::EngineWorld;
+namespace fs = std::filesystem;
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return 0;
+    return status.st_mode & 07777;
+}
+
+void require(int result, const char* what) {
+    if (result != 0) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+// An access (or default) ACL granting `uid` everything, in the kernel's own encoding.
+void grantACL(const std::string& path, uid_t uid, bool asDefault = false) {
+    struct Entry {
+        uint16_t tag, perm;
+        uint32_t id;
+    };
+    constexpr uint32_t noID = 0xffffffff;
+    const Entry entries[] = {{0x01, 7, noID}, {0x02, 7, uid}, {0x04, 0, noID}, {0x10, 7, noID}, {0x20, 0, noID}};
+    std::string value(4, '\0');
+    const uint32_t version = 2;
+    std::memcpy(value.data(), &version, 4);
+    value.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    require(::setxattr(path.c_str(), asDefault ? "system.posix_acl_default" : "system.posix_acl_access", value.data(),
+                       value.size(), 0),
+            "setxattr");
+}
+
+bool hasAttribute(const std::string& path, const char* name) { return ::lgetxattr(path.c_str(), name, nullptr, 0) >= 0; }
+
+class RecordedMetadataTest : public ::testing::Test {
+protected:
+    EngineWorld world;
+
+    std::string move(const std::string& path) {
+        const auto outcome = engineOver(world)->offload(candidateFor(path), false);
+        EXPECT_EQ(outcome.record.phase, Phase::offloaded);
+        return world.drivePathFor(path);
+    }
+    OffloadRecord restore(const std::string& path) {
+        for (const auto& record : world.journal->allRecords())
+            if (record.originalPath == path) return RestoreExecutor(world.context()).restore(record.id, std::nullopt);
+        throw std::runtime_error("no record of " + path);
+    }
+    // A private folder: 0700 with 0600 files, a 0750 sub-folder and an executable.
+    std::string makeTaxes() {
+        const std::string folder = world.makeFolder("Taxes", false);
+        require(::chmod((folder + "/one.txt").c_str(), 0600), "chmod");
+        require(::chmod((folder + "/sub/two.txt").c_str(), 0640), "chmod");
+        require(::chmod((folder + "/sub/deeper/three.bin").c_str(), 04711), "chmod");
+        require(::chmod((folder + "/sub").c_str(), 0750), "chmod");
+        require(::chmod(folder.c_str(), 0700), "chmod");
+        return folder;
+    }
+};
+
+TEST_F(RecordedMetadataTest, ModesAttributesAndACLsComeBackAsTheyWereMoved) {
+    const std::string folder = makeTaxes();
+    grantACL(folder + "/one.txt", 4242);
+    require(::setxattr((folder + "/sub").c_str(), "user.xdg.comment", "kept", 4, 0), "setxattr");
+    const mode_t withACL = modeOf(folder + "/one.txt");
+    const std::string file = world.makeFile("sync-photos");
+    require(::chmod(file.c_str(), 04755), "chmod");
+    const auto folderContent = contentOf(folder);
+    move(folder);
+    move(file);
+
+    EXPECT_EQ(restore(folder).phase, Phase::restored);
+    EXPECT_EQ(restore(file).phase, Phase::restored);
+
+    EXPECT_EQ(contentOf(folder), folderContent);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder + "/sub"), 0750u);
+    EXPECT_EQ(modeOf(folder + "/one.txt"), withACL);
+    EXPECT_EQ(modeOf(folder + "/sub/two.txt"), 0640u);
+    EXPECT_EQ(modeOf(folder + "/sub/deeper/three.bin"), 04711u) << "a set-ID bit that was there comes back";
+    EXPECT_EQ(modeOf(file), 04755u);
+    EXPECT_TRUE(hasAttribute(folder + "/one.txt", "system.posix_acl_access"));
+    EXPECT_TRUE(hasAttribute(folder + "/sub", "user.xdg.comment"));
+}
+
+// Someone who held the drive adds ACLs for himself to a private folder's copy and makes
+// the copy of a program his own set-ID one, dated after the move as a save would be.
+TEST_F(RecordedMetadataTest, PlantedACLsAndSetIDBitsStayOnTheDrive) {
+    const std::string folder = makeTaxes();
+    const std::string program = world.makeFile("backup-now");
+    require(::chmod(program.c_str(), 0755), "chmod");
+    const std::string folderCopy = move(folder);
+    const std::string programCopy = move(program);
+    grantACL(folderCopy, 65534);
+    grantACL(folderCopy, 65534, true);
+    grantACL(folderCopy + "/one.txt", 65534);
+    require(::setxattr((folderCopy + "/sub").c_str(), "user.planted", "x", 1, 0), "setxattr");
+    require(::chmod((folderCopy + "/sub/two.txt").c_str(), 06777), "chmod");
+    test::writeFile(programCopy, "#!/bin/sh\nid\n");
+    require(::chmod(programCopy.c_str(), 04755), "chmod");
+
+    EXPECT_EQ(restore(folder).phase, Phase::restored);
+    restore(program);
+
+    for (const char* name : {"system.posix_acl_access", "system.posix_acl_default"}) {
+        EXPECT_FALSE(hasAttribute(folder, name)) << name;
+        EXPECT_FALSE(hasAttribute(folder + "/one.txt", name)) << name;
+    }
+    EXPECT_FALSE(hasAttribute(folder + "/sub", "user.planted"));
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder + "/one.txt"), 0600u);
+    EXPECT_EQ(modeOf(folder + "/sub/two.txt"), 0640u);
+    EXPECT_EQ(test::readFile(program), "#!/bin/sh\nid\n") << "content saved through the link comes home";
+    EXPECT_EQ(modeOf(program), 0755u) << "but never with a set-ID bit it didn't have";
+    EXPECT_TRUE(world.logged("\u201CTaxes\u201D comes back without the ACLs and attributes its copy on the drive has "
+                             "now: they changed on the drive since it was moved."));
+}
+
+TEST_F(RecordedMetadataTest, AFolderTurnedIntoALinkOnTheDriveKeepsTheItemThere) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& copy)> change;
+        std::string named;
+    };
+    const std::vector<Case> cases = {
+        {"a folder swapped for a link",
+         [&](const std::string& copy) {
+             fs::remove_all(copy + "/sub");
+             fs::create_directory_symlink(world.tmp.path(), copy + "/sub");
+         },
+         "sub"},
+        {"a link added", [](const std::string& copy) { fs::create_symlink("/etc/passwd", copy + "/notes"); }, "notes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EngineWorld fresh;
+        std::swap(world.journal, fresh.journal);
+        const std::string folder = makeTaxes();
+        const std::string copy = move(folder);
+        c.change(copy);
+
+        const RunSummary summary = engineOver(world)->restoreAll();
+
+        ASSERT_EQ(summary.failures.size(), 1u);
+        EXPECT_NE(summary.failures[0].message.find("\u201C" + c.named + "\u201D in \u201CTaxes\u201D isn't what was "
+                                                                        "moved"),
+                  std::string::npos)
+            << summary.failures[0].message;
+        EXPECT_TRUE(FileStat::read(folder)->isSymlink()) << "the link still leads to the drive";
+        EXPECT_EQ(world.journal->allRecords().front().phase, Phase::offloaded);
+        EXPECT_TRUE(test::workingNamesUnder(world.home).empty());
+        fs::remove(folder);
+        fs::remove_all(copy);
+    }
+}
+
+TEST_F(RecordedMetadataTest, ARecordWithoutModesStripsSetIDBitsAndCapsToTheUmask) {
+    const std::string path = world.makeFile("old-tool");
+    require(::chmod(path.c_str(), 06777), "chmod");
+    const std::string folder = world.makeFolder("Old", false);
+    require(::chmod((folder + "/one.txt").c_str(), 04777), "chmod");
+    // Moved by a version that kept no modes: the drive copies keep theirs.
+    const OffloadRecord file = world.offloadByHand(path);
+    const OffloadRecord tree = world.offloadByHand(folder);
+    grantACL(world.drivePath(file), 65534);
+    const mode_t fileMode = modeOf(world.drivePath(file));
+    ASSERT_NE(fileMode & 06000, 0u);
+    ASSERT_FALSE(world.journal->recordedMetadata(file.id));
+
+    RestoreExecutor(world.context()).restore(file.id, std::nullopt);
+    RestoreExecutor(world.context()).restore(tree.id, std::nullopt);
+
+    const mode_t mask = platform::ProcFS().ownUmask().value_or(077);
+    EXPECT_EQ(modeOf(path), fileMode & 0777 & ~mask);
+    EXPECT_EQ(modeOf(folder + "/one.txt"), 0777u & ~mask);
+    EXPECT_FALSE(hasAttribute(path, "system.posix_acl_access"));
+    EXPECT_TRUE(world.logged("\u201Cold-tool\u201D comes back with no set-ID bit, ACL or attribute from the drive, and "
+                             "with permissions no wider than your umask allows: Keldwick has no record of what they "
+                             "were."));
+}
+
+// A volume that keeps no modes gives every file the mount's: the record brings back
+// what the item had.
+TEST_F(RecordedMetadataTest, PrivateItemsComeBackPrivateFromExFAT) {
+    if (auto reason = test::mountSkipReason("mount.exfat-fuse")) GTEST_SKIP() << *reason;
+    const std::string mountPoint = world.tmp / "exfat";
+    fs::create_directories(mountPoint);
+    test::LoopVolume volume(world.tmp / "exfat.img", 16, "mkfs.exfat -L Travel", "mount.exfat-fuse -o umask=022", mountPoint);
+    if (!volume.mounted()) GTEST_SKIP() << "can't mount: " << volume.error();
+    world.root = mountPoint;
+    world.locator->mounts[world.drive.id] = mountPoint;
+
+    const std::string file = world.makeFile("diary.txt");
+    require(::chmod(file.c_str(), 0600), "chmod");
+    const std::string folder = world.makeFolder("Letters", false);
+    for (const char* inner : {"/one.txt", "/sub/two.txt", "/sub/deeper/three.bin"})
+        require(::chmod((folder + inner).c_str(), 0600), "chmod");
+    require(::chmod(folder.c_str(), 0700), "chmod");
+    const auto content = contentOf(folder);
+    EXPECT_NE(modeOf(move(file)), 0600u) << "the volume gives the mount's modes";
+    move(folder);
+
+    EXPECT_EQ(restore(file).phase, Phase::restored);
+    EXPECT_EQ(restore(folder).phase, Phase::restored);
+
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder + "/sub/two.txt"), 0600u);
+    EXPECT_EQ(contentOf(folder), content);
+}
+
+// A line in this computer's folder on a drive is no proof the item left this home: only
+// the link the move left in its place is.
+TEST_F(RecordedMetadataTest, AManifestLineIsAdoptedOnlyWhereItsLinkStandsInTheHome) {
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
+    auto lineFor = [&](const std::string& original) {
+        DriveManifest::Entry entry;
+        entry.mac = world.configuration.machineID;
+        entry.originalPath = original;
+        entry.relativePath = world.relativeFor(original);
+        entry.size = 5;
+        entry.checksum = Checksum::sha256("tool\n");
+        entry.date = Date{1'700'000'000};
+        const std::string copy = PathUtil::join(world.root, entry.relativePath);
+        test::writeFile(copy, "tool\n");
+        require(::chmod(copy.c_str(), 04755), "chmod");
+        manifest.append(entry);
+        return copy;
+    };
+    const std::string planted = world.home + "/Documents/Scripts/backup-now";
+    lineFor(planted);
+    const std::string ours = world.home + "/Documents/Scripts/sync";
+    fs::create_directories(world.home + "/Documents/Scripts");
+    fs::create_symlink(lineFor(ours), ours);
+
+    auto results = world.manager().adoptManifestEntries(EngineWorld::driveID);
+
+    ASSERT_EQ(world.journal->allRecords().size(), 1u);
+    const OffloadRecord adopted = world.journal->allRecords().front();
+    EXPECT_EQ(adopted.originalPath, ours);
+    EXPECT_FALSE(FileStat::peek(planted));
+    EXPECT_TRUE(world.logged("Left on the drive, not added to Keldwick's list, because no shortcut in your home folder "
+                             "leads to them, so nothing shows they were moved from this computer: \u201C" +
+                             planted + "\u201D. They stay on the drive, with everything else on it."));
+    // Adopted, it has no recorded modes: it comes home without the drive's set-ID bit.
+    EXPECT_EQ(RestoreExecutor(world.context()).restore(adopted.id, std::nullopt).phase, Phase::restored);
+    EXPECT_EQ(modeOf(ours) & 07000, 0u);
+}
+
+TEST(ItemMetadataTest, TheDigestCoversKindsTargetsAndCarriedAttributesOnly) {
+    test::TempDir dir;
+    const std::string root = dir / "item";
+    test::writeFile(root + "/a.txt", "a");
+    fs::create_symlink("a.txt", root + "/link");
+    const std::vector<TreeEntry> entries = {{"", TreeEntry::Kind::directory, 0, {}, {}},
+                                            {"a.txt", TreeEntry::Kind::file, 1, {}, {}},
+                                            {"link", TreeEntry::Kind::symlink, 0, {}, std::string("a.txt")}};
+    const std::string first = ItemMetadata::digest(root, entries);
+    require(::chmod((root + "/a.txt").c_str(), 0604), "chmod");
+    require(::setxattr((root + "/a.txt").c_str(), "trusted.other", "x", 1, 0) == 0 || errno == EPERM ? 0 : -1,
+            "setxattr");
+    EXPECT_EQ(ItemMetadata::digest(root, entries), first) << "modes and other namespaces are not its business";
+    require(::setxattr((root + "/a.txt").c_str(), "user.tag", "x", 1, 0), "setxattr");
+    const std::string tagged = ItemMetadata::digest(root, entries);
+    EXPECT_NE(tagged, first);
+    fs::remove(root + "/link");
+    fs::create_symlink("elsewhere", root + "/link");
+    EXPECT_NE(ItemMetadata::digest(root, entries), tagged);
+
+    // Shapes: a recorded link re-pointed, a new link, a file become a folder; new plain entries are fine.
+    const std::vector<TreeEntry> recorded = entries;
+    auto with = [&](TreeEntry extra) {
+        auto copied = entries;
+        copied.push_back(std::move(extra));
+        return ItemMetadata::firstChangedShape(copied, recorded);
+    };
+    EXPECT_EQ(ItemMetadata::firstChangedShape(entries, recorded), std::nullopt);
+    EXPECT_EQ(with({"new.txt", TreeEntry::Kind::file, 1, {}, {}}), std::nullopt);
+    EXPECT_EQ(with({"new", TreeEntry::Kind::symlink, 0, {}, std::string("/etc")}), "new");
+    EXPECT_EQ(with({"link", TreeEntry::Kind::symlink, 0, {}, std::string("/etc")}), "link");
+    EXPECT_EQ(with({"a.txt", TreeEntry::Kind::directory, 0, {}, {}}), "a.txt");
+}
+
+}  // namespace
+}  // namespace keldwick
