@@ -29,14 +29,9 @@ namespace {
 using test::candidateFor;
 using test::contentOf;
 using test::engineOver;
+using test::modeOf;
 using test::EngineWorld;
 using test::FaultActions;
-
-mode_t modeOf(const std::string& path) {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) return 0;
-    return status.st_mode & 07777;
-}
 
 // Every regular file below `folder`.
 std::vector<std::string> filesUnder(const std::string& folder) {

@@ -26,14 +26,9 @@ namespace {
 using test::candidateFor;
 using test::contentOf;
 using test::engineOver;
+using test::modeOf;
 using test::EngineWorld;
 namespace fs = std::filesystem;
-
-mode_t modeOf(const std::string& path) {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) return 0;
-    return status.st_mode & 07777;
-}
 
 void require(int result, const char* what) {
     if (result != 0) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
@@ -124,6 +119,10 @@ TEST_F(RecordedMetadataTest, PlantedACLsAndSetIDBitsStayOnTheDrive) {
     require(::chmod((folderCopy + "/sub/two.txt").c_str(), 06777), "chmod");
     test::writeFile(programCopy, "#!/bin/sh\nid\n");
     require(::chmod(programCopy.c_str(), 04755), "chmod");
+    // Saved into the folder through its link after the move, as far as anyone can tell.
+    test::writeFile(folderCopy + "/sub/new.sh", "echo new\n");
+    require(::chmod((folderCopy + "/sub/new.sh").c_str(), 06777), "chmod");
+    require(::setxattr((folderCopy + "/sub/new.sh").c_str(), "user.planted", "x", 1, 0), "setxattr");
 
     EXPECT_EQ(restore(folder).phase, Phase::restored);
     restore(program);
@@ -136,6 +135,9 @@ TEST_F(RecordedMetadataTest, PlantedACLsAndSetIDBitsStayOnTheDrive) {
     EXPECT_EQ(modeOf(folder), 0700u);
     EXPECT_EQ(modeOf(folder + "/one.txt"), 0600u);
     EXPECT_EQ(modeOf(folder + "/sub/two.txt"), 0640u);
+    const mode_t mask = platform::ProcFS().ownUmask().value_or(077);
+    EXPECT_EQ(modeOf(folder + "/sub/new.sh"), 0777u & ~mask) << "what the record doesn't hold comes as a plain file";
+    EXPECT_FALSE(hasAttribute(folder + "/sub/new.sh", "user.planted"));
     EXPECT_EQ(test::readFile(program), "#!/bin/sh\nid\n") << "content saved through the link comes home";
     EXPECT_EQ(modeOf(program), 0755u) << "but never with a set-ID bit it didn't have";
     EXPECT_TRUE(world.logged("\u201CTaxes\u201D comes back without the ACLs and attributes its copy on the drive has "

@@ -293,6 +293,14 @@ inline std::optional<std::map<std::string, std::string>> contentOf(const std::st
     return content;
 }
 
+// The permission bits of the item at `path` (set-ID and sticky bits included), not
+// following a final link; 0 when nothing is there.
+inline mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return 0;
+    return status.st_mode & 07777;
+}
+
 // Every name at or below `folder` that is one of the engine's working names.
 inline std::vector<std::string> workingNamesUnder(const std::string& folder) {
     std::vector<std::string> found;
