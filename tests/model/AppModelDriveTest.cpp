@@ -220,8 +220,10 @@ TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComple
 
 TEST_F(AppModelDriveTest, NoticeClicksOpenTheirWindows) {
     auto model = world.make();
+    QSignalSpy panel(model.get(), &AppModel::panelRequested);
     model->openTarget(NoticeTarget::menu);
     EXPECT_TRUE(model->state().windowRequests.empty());
+    EXPECT_EQ(panel.count(), 1);
     model->openTarget(NoticeTarget::offloaded);
     model->openTarget(NoticeTarget::preview);
     ASSERT_EQ(model->state().windowRequests.size(), 2u);
