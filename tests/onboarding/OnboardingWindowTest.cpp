@@ -19,6 +19,7 @@
 #include "onboarding/SpaceStep.h"
 #include "onboarding/StepHeader.h"
 #include "scanning/SettingsStore.h"
+#include "support/KeyboardWalk.h"
 #include "ui/DriveRow.h"
 #include "ui/KeepFreePicker.h"
 
@@ -137,6 +138,36 @@ TEST_F(OnboardingWindowTest, EveryStepForwardAndBackThenDoneWritesOnce) {
     EXPECT_EQ(SettingsStore{guide.world.support + "/settings.json"}.load().thresholdBytes, 50 * GB);
     EXPECT_EQ(guide.world.loginItem->calls, std::vector<bool>{true});
     EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+// Each page by keyboard alone: Tab reaches every control and comes back, and a screen
+// reader is told plain words.
+TEST_F(OnboardingWindowTest, EveryPageIsWorkedByKeyboardAndReadAsPlainText) {
+    guide.make();
+    OnboardingWindow window(*guide.host);
+    ASSERT_TRUE(activateForKeys(window));
+    const auto check = [&](const char* page) {
+        SCOPED_TRACE(page);
+        QCoreApplication::processEvents();
+        window.primaryButton()->setFocus();
+        EXPECT_EQ(keyboardOrderProblem(window), "");
+        EXPECT_EQ(accessibleMarkup(window), std::vector<std::string>{});
+    };
+    check("welcome");
+    window.primaryButton()->click();
+    check("permission");
+    window.laterButton()->click();
+    auto* drivePage = static_cast<DriveStep*>(window.page());
+    ASSERT_TRUE(pumpUntil([&] { return drivePage->rows().size() == 1; }));
+    drivePage->rows()[0]->chooseButton()->click();
+    ASSERT_TRUE(pumpUntil([&] { return window.primaryButton()->isEnabled(); }));
+    check("drive");
+    window.primaryButton()->click();
+    auto* space = static_cast<SpaceStep*>(window.page());
+    if (!space->folderList()->isVisibleTo(space)) space->changeButton()->click();
+    check("space");
+    window.primaryButton()->click();
+    check("done");
 }
 
 TEST_F(OnboardingWindowTest, ClosingHalfWayKeepsTheStepAndTheChoices) {

@@ -11,6 +11,7 @@
 #include "onboarding/OnboardingWorld.h"
 #include "onboarding/PermissionInstructions.h"
 #include "onboarding/PermissionWindow.h"
+#include "support/KeyboardWalk.h"
 
 namespace keldwick::test {
 namespace {
@@ -65,6 +66,16 @@ TEST(PermissionWindowTest, WithoutASettingsPageTheButtonExplainsWhatBlocksAccess
     EXPECT_EQ(instructions->blockedLabel()->text().toStdString(), kPermissionBlocked);
     QTest::keyClick(window.data(), Qt::Key_Escape);
     EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+TEST(PermissionWindowTest, WorkedByKeyboardAndReadAsPlainText) {
+    OnboardingWorld guide;
+    guide.world.fullDiskAccess = false;
+    guide.make();
+    PermissionWindow window(*guide.host);
+    ASSERT_TRUE(activateForKeys(window));
+    EXPECT_EQ(keyboardOrderProblem(window), "");
+    EXPECT_EQ(accessibleMarkup(window), std::vector<std::string>{});
 }
 
 }  // namespace
