@@ -68,6 +68,28 @@ TEST(PermissionWindowTest, WithoutASettingsPageTheButtonExplainsWhatBlocksAccess
     EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
 }
 
+// A folder closed by its own mode is named but leaves access given; one that blocks is
+// the one shown, and a file manager that doesn't answer is said so.
+TEST(PermissionWindowTest, NamesFoldersClosedByTheirModeAndSaysWhenNothingShowsTheFolder) {
+    OnboardingWorld guide;
+    guide.world.refusedByMode = {guide.world.home + "/Music"};
+    guide.make();
+    PermissionWindow window(*guide.host);
+    window.show();
+    auto* instructions = window.instructions();
+    EXPECT_TRUE(instructions->granted()->isVisibleTo(&window));
+    ASSERT_TRUE(instructions->refusedNote()->isVisibleTo(&window));
+    EXPECT_TRUE(instructions->refusedNote()->text().startsWith(QString::fromUtf8("\u201c~/Music\u201d keeps you out")));
+
+    guide.world.fullDiskAccess = false;
+    guide.world.blockedBy = guide.world.home + "/Documents";
+    guide.model->services().openURL = [](const std::string&) { return false; };
+    ASSERT_TRUE(pumpUntil([&] { return instructions->steps()->isVisibleTo(&window); }));
+    instructions->settingsButton()->click();
+    EXPECT_TRUE(instructions->blockedLabel()->isVisibleTo(&window));
+    EXPECT_TRUE(instructions->blockedLabel()->text().startsWith(QString::fromUtf8("Nothing could show \u201c~/Documents\u201d")));
+}
+
 TEST(PermissionWindowTest, WorkedByKeyboardAndReadAsPlainText) {
     OnboardingWorld guide;
     guide.world.fullDiskAccess = false;
