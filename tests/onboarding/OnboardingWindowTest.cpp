@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -168,6 +170,35 @@ TEST_F(OnboardingWindowTest, EveryPageIsWorkedByKeyboardAndReadAsPlainText) {
     check("space");
     window.primaryButton()->click();
     check("done");
+}
+
+// Folders picked several at once make the space page taller than the window: it scrolls,
+// and the last switch and Add Folder… can be reached whole.
+TEST_F(OnboardingWindowTest, TheSpacePageScrollsToItsLastFolderAndAddFolder) {
+    auto& onboarding = guide.make();
+    std::vector<std::string> picked;
+    for (const char* name : {"Projects", "Photos", "Videos", "Music"}) {
+        makeDirs(guide.world.home + "/" + name);
+        picked.push_back(guide.world.home + "/" + name);
+    }
+    guide.world.picker->answer = picked;
+    onboarding.loadFolders();
+    onboarding.addFolder();
+    ASSERT_EQ(onboarding.folders().size(), 7u);
+    onboarding.setStep(Step::space);
+    OnboardingWindow window(*guide.host);
+    window.show();
+    auto* space = static_cast<SpaceStep*>(window.page());
+    if (!space->folderList()->isVisibleTo(space)) space->changeButton()->click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(space->folderSwitches().size(), 7u);
+    for (QWidget* control : {static_cast<QWidget*>(space->folderSwitches().back()),
+                             static_cast<QWidget*>(space->addFolderButton())}) {
+        window.scrollArea()->ensureWidgetVisible(control);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(control->visibleRegion().boundingRect(), control->rect()) << control->metaObject()->className();
+    }
+    EXPECT_GT(window.scrollArea()->verticalScrollBar()->maximum(), 0);
 }
 
 TEST_F(OnboardingWindowTest, ClosingHalfWayKeepsTheStepAndTheChoices) {
