@@ -15,7 +15,6 @@
 #include <cstring>
 #include <optional>
 
-#include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
 #include "desktop/LoginItem.h"
 #include "desktop/PortalSettings.h"
@@ -122,8 +121,6 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     PortalSettings portal;
     DesktopMotion motion(portal);
     wiring.program().tray().followMotion(motion);
-    DesktopColorScheme colorScheme(portal);
-    wiring.program().tray().followColorScheme(colorScheme);
     wiring.listen(instance);
     wiring.quitOnTermination();
     wiring.start();

@@ -16,6 +16,7 @@
 #include "model/StatusTexts.h"
 #include "ui/Divider.h"
 #include "ui/EmptyStateView.h"
+#include "ui/KeyboardReach.h"
 #include "ui/PlainText.h"
 #include "ui/RelativeDate.h"
 #include "ui/Symbols.h"
@@ -105,7 +106,6 @@ QTableView* DriveContentsView::createTable() {
     table_->setDragEnabled(true);
     table_->setDragDropMode(QAbstractItemView::DragOnly);
     table_->setDefaultDropAction(Qt::CopyAction);
-    table_->setContextMenuPolicy(Qt::CustomContextMenu);
     auto* header = table_->horizontalHeader();
     header->setSectionResizeMode(DriveTable::nameColumn, QHeaderView::Stretch);
     fitRowsToFont(table_);
@@ -116,20 +116,23 @@ QTableView* DriveContentsView::createTable() {
     header->resizeSection(DriveTable::kindColumn, 150);
     connect(table_, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { open(model_->pathsOf({index})); });
-    connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        const QModelIndex clicked = table_->indexAt(at);
-        std::set<std::string> paths;
-        if (clicked.isValid()) {
-            const std::set<std::string> selected = model_->pathsOf(table_->selectionModel()->selectedRows());
-            const std::string path = *model_->pathsOf({clicked}).begin();
-            paths = selected.count(path) ? selected : std::set<std::string>{path};
-        }
+    reachRowsByKeyboard(table_, [this](const RowMenuRequest& request) {
+        const auto pathOf = [this](const QModelIndex& index) -> std::optional<std::string> {
+            if (!index.isValid()) return std::nullopt;
+            return *model_->pathsOf({index}).begin();
+        };
+        const std::set<std::string> paths =
+            request.clicked && !request.clicked->isValid()
+                ? std::set<std::string>{}
+                : rowMenuTargets(model_->pathsOf(table_->selectionModel()->selectedRows()),
+                                 request.clicked ? pathOf(*request.clicked) : std::nullopt,
+                                 pathOf(table_->currentIndex()));
         auto* menu = new QMenu(this);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         connect(menu->addAction(QStringLiteral("Open")), &QAction::triggered, this, [this, paths] { open(paths); });
         connect(menu->addAction(QStringLiteral("Show in Folder")), &QAction::triggered, this,
                 [this, paths] { reveal(paths); });
-        menu->popup(table_->viewport()->mapToGlobal(at));
+        menu->popup(request.at);
     });
 
     return table_;

@@ -51,8 +51,14 @@ FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent)
         search_->selectAll();
     });
 
-    connect(movedTab_, &QToolButton::clicked, this, [this] { host_.setFilesTab(FilesTab::moved); });
-    connect(everythingTab_, &QToolButton::clicked, this, [this] { host_.setFilesTab(FilesTab::everything); });
+    // Checking a segment switches the view, whether by a click, the arrow keys or a screen
+    // reader's Toggle action (which checks it without a click).
+    connect(movedTab_, &QToolButton::toggled, this, [this](bool on) {
+        if (on && !following_) host_.setFilesTab(FilesTab::moved);
+    });
+    connect(everythingTab_, &QToolButton::toggled, this, [this](bool on) {
+        if (on && !following_) host_.setFilesTab(FilesTab::everything);
+    });
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (moved_) moved_->setSearch(text);
         if (everything_) everything_->setSearch(text);
@@ -71,10 +77,12 @@ void FilesWindow::follow() {
     const QString shown = everythingTab_->fontMetrics().elidedText(everything, Qt::ElideRight, maximumTabTextWidth);
     everythingTab_->setText(shown);
     everythingTab_->setAccessibleName(everything);
-    everythingTab_->setToolTip(shown != everything ? toolTipText(everything) : QString());
+    setPlainToolTip(everythingTab_, shown != everything ? everything : QString());
     const FilesTab tab = host_.state().filesTab;
+    following_ = true;
     movedTab_->setChecked(tab == FilesTab::moved);
     everythingTab_->setChecked(tab == FilesTab::everything);
+    following_ = false;
     if (shown_ != tab) showTab(tab);
 }
 

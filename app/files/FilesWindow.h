@@ -50,6 +50,7 @@ private:
     QToolButton* everythingTab_;
     QLineEdit* search_;
     std::optional<FilesTab> shown_;
+    bool following_ = false;
     QPointer<MovedFilesView> moved_;
     QPointer<DriveContentsView> everything_;
 };

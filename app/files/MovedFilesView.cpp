@@ -21,6 +21,7 @@
 #include "ui/Divider.h"
 #include "ui/EmptyStateView.h"
 #include "ui/ElidedLabel.h"
+#include "ui/KeyboardReach.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 #include "ui/TableFit.h"
@@ -78,7 +79,6 @@ QTableView* MovedFilesView::createTable() {
     table_->setTextElideMode(Qt::ElideMiddle);
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table_->setContextMenuPolicy(Qt::CustomContextMenu);
     auto* header = table_->horizontalHeader();
     header->setSectionResizeMode(MovedTable::nameColumn, QHeaderView::Stretch);
     header->setSectionResizeMode(MovedTable::whereColumn, QHeaderView::Interactive);
@@ -111,16 +111,20 @@ QTableView* MovedFilesView::createTable() {
         openRecords(model_->idsOf({index}));
     });
     table_->installEventFilter(this);
-    connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        const QModelIndex clicked = table_->indexAt(at);
-        std::set<int64_t> ids;
-        if (clicked.isValid()) {
-            const int64_t id = model_->idsOf({clicked}).begin().operator*();
-            ids = selection_.count(id) ? selection_ : std::set<int64_t>{id};
-        }
+    reachRowsByKeyboard(table_, [this](const RowMenuRequest& request) {
+        const auto idOf = [this](const QModelIndex& index) -> std::optional<int64_t> {
+            if (!index.isValid()) return std::nullopt;
+            return *model_->idsOf({index}).begin();
+        };
+        // A click off the rows offers the menu of nothing chosen.
+        const std::set<int64_t> ids =
+            request.clicked && !request.clicked->isValid()
+                ? std::set<int64_t>{}
+                : rowMenuTargets(selection_, request.clicked ? idOf(*request.clicked) : std::nullopt,
+                                 idOf(table_->currentIndex()));
         QMenu* menu = menuFor(ids, this);
         menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->popup(table_->viewport()->mapToGlobal(at));
+        menu->popup(request.at);
     });
     return table_;
 }
@@ -172,8 +176,8 @@ QHBoxLayout* MovedFilesView::createBottomBar() {
     stop_ = new QPushButton(QStringLiteral("Stop"), this);
     moveFiles_ = new QPushButton(QStringLiteral("Move Files\u2026"), this);
     selectionButton_ = new QPushButton(this);
-    selectionButton_->setToolTip(
-        toolTipText(QStringLiteral("Copies the file back to its folder on your computer and removes it from the drive.")));
+    setPlainToolTip(selectionButton_,
+                    QStringLiteral("Copies the file back to its folder on your computer and removes it from the drive."));
     restoreAll_ = new QPushButton(QStringLiteral("Bring Everything Back\u2026"), this);
     bottom->addWidget(status_, 1);
     bottom->addWidget(progress_);
@@ -310,8 +314,8 @@ void MovedFilesView::update() {
 
     const BottomButtons buttons = bottomButtons(state, selection_, driveStatus);
     moveFiles_->setEnabled(buttons.moveFilesEnabled);
-    moveFiles_->setToolTip(toolTipText(QStringLiteral("Moves files or folders you choose to ") + text(drive) +
-                                       QStringLiteral(". You can also drop them on the list.")));
+    setPlainToolTip(moveFiles_, QStringLiteral("Moves files or folders you choose to ") + text(drive) +
+                                       QStringLiteral(". You can also drop them on the list."));
     selectionButton_->setText(text(buttons.selectionTitle));
     selectionButton_->setEnabled(buttons.selectionEnabled);
     restoreAll_->setEnabled(buttons.restoreAllEnabled);

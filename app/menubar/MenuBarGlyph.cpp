@@ -63,10 +63,10 @@ void paintShapes(QPainter& painter, const Picture& picture, const QColor& color,
 
 }  // namespace
 
-Tone toneFor(std::optional<ColorScheme> scheme) {
-    if (scheme == ColorScheme::dark) return Tone::light;
-    if (scheme == ColorScheme::light) return Tone::dark;
-    return Tone::outlined;
+Tone toneFor(std::optional<QColor> panel) {
+    if (!panel || !panel->isValid()) return Tone::outlined;
+    const double luminance = 0.2126 * panel->redF() + 0.7152 * panel->greenF() + 0.0722 * panel->blueF();
+    return luminance >= 0.5 ? Tone::dark : Tone::light;
 }
 
 QColor colorOf(Tone tone) { return tone == Tone::light ? QColor(Qt::white) : QColor(Qt::black); }

@@ -9,7 +9,6 @@
 #include <QImage>
 #include <optional>
 
-#include "desktop/DesktopColorScheme.h"
 #include "menubar/GlyphPicture.h"
 
 class QPainter;
@@ -18,10 +17,10 @@ namespace keldwick::MenuBarGlyph {
 
 enum class Tone { dark, light, outlined };
 
-// The tone for the desktop's colour scheme: light strokes for a dark scheme, dark ones
-// for a light scheme, outlined without a preference or without an answer. The
-// application's own palette says nothing about the panel the icon sits on.
-Tone toneFor(std::optional<ColorScheme> scheme);
+// The tone for the panel the icon sits on: dark strokes on a light panel, light ones on a
+// dark panel, outlined when the panel's colour isn't known. Neither the desktop's colour
+// scheme nor the program's palette tells it: a dark scheme may come with a light panel.
+Tone toneFor(std::optional<QColor> panel);
 // The strokes' colour, and the outline's (invalid: none).
 QColor colorOf(Tone tone);
 QColor outlineOf(Tone tone);

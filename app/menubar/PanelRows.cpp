@@ -103,8 +103,8 @@ void MenuActionRow::paintEvent(QPaintEvent*) {
     const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, int(titleArea.width()));
     painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
     // A shortened title is read whole in the tooltip.
-    const QString tip = shown != text() ? toolTipText(text()) : QString();
-    if (toolTip() != tip) setToolTip(tip);
+    const QString tip = shown != text() ? text() : QString();
+    if (accessibleDescription() != tip) setPlainToolTip(this, tip);
 }
 
 StorageBarRow::StorageBarRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) { setRow(row); }
@@ -142,7 +142,11 @@ void StorageBarRow::paintEvent(QPaintEvent*) {
     painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
     // A shortened drive name is read whole in the tooltip.
     const QString tip = shown != title ? toolTipText(title) : QString();
-    if (toolTip() != tip) setToolTip(tip);
+    if (toolTip() != tip) {
+        setToolTip(tip);
+        // A screen reader would read the tooltip's markup where the row has no reading.
+        if (storageAccessibleValue(row_).empty()) setAccessibleDescription(shown != title ? title : QString());
+    }
     if (!row_.fill) return;
 
     // The bar starts under the title: the icon's 16 points and a spacing of 7.

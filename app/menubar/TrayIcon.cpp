@@ -8,7 +8,6 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-#include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
 #include "model/MainThread.h"
 #include "ui/WindowRegistry.h"
@@ -67,14 +66,9 @@ void TrayIcon::setReduceMotion(bool on) {
     refresh();
 }
 
-void TrayIcon::setColorScheme(std::optional<ColorScheme> scheme) {
-    scheme_ = scheme;
+void TrayIcon::setPanelColor(std::optional<QColor> color) {
+    panelColor_ = color;
     refresh();
-}
-
-void TrayIcon::followColorScheme(DesktopColorScheme& scheme) {
-    connect(&scheme, &DesktopColorScheme::schemeChanged, this, &TrayIcon::setColorScheme);
-    setColorScheme(scheme.scheme());
 }
 
 void TrayIcon::followMotion(DesktopMotion& motion) {

@@ -21,7 +21,6 @@ class QSystemTrayIcon;
 
 namespace keldwick {
 
-class DesktopColorScheme;
 class DesktopMotion;
 class WindowRegistry;
 
@@ -57,10 +56,10 @@ public:
     // Opens every queued window in order, then empties the queue.
     void openRequestedWindows();
 
-    // The desktop's colour scheme picks the glyph's tone; none: not known.
-    void setColorScheme(std::optional<ColorScheme> scheme);
-    void followColorScheme(DesktopColorScheme& scheme);
-    MenuBarGlyph::Tone tone() const { return MenuBarGlyph::toneFor(scheme_); }
+    // The colour of the panel the icon sits on picks the glyph's tone; none: not known (no
+    // tray host tells it), and the outlined glyph reads on any panel.
+    void setPanelColor(std::optional<QColor> color);
+    MenuBarGlyph::Tone tone() const { return MenuBarGlyph::toneFor(panelColor_); }
 
     void setReduceMotion(bool on);
     // Takes the desktop's reduce-motion setting now and whenever it changes.
@@ -95,7 +94,7 @@ private:
     QElapsedTimer sinceClosedByClickAway_;
     int dripFrame_ = 0;  // kept between animations: the next one goes on from here
     bool reduceMotion_ = false;
-    std::optional<ColorScheme> scheme_;
+    std::optional<QColor> panelColor_;
     bool hasTray_ = false;
     bool opening_ = false;
     MenuBarGlyph::Shown shown_;

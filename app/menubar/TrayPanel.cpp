@@ -16,6 +16,7 @@
 #include "menubar/PanelRows.h"
 #include "ui/Brand.h"
 #include "ui/CloseKeys.h"
+#include "ui/KeyboardReach.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
@@ -71,6 +72,7 @@ TrayPanel::TrayPanel(QWidget* parent) : QFrame(parent) {
     scroll_->setWidget(content_);
     outer->addWidget(scroll_);
     closeOnEscapeOrCtrlW(this);
+    reachByKeyboard(this);
 }
 
 void TrayPanel::fitRows() {
@@ -152,7 +154,7 @@ void TrayPanel::build() {
     titleLine->addWidget(name);
     if (panel.header.testMode) {
         QLabel* testMode = secondaryLabel(QStringLiteral("Test Mode"), nullptr);
-        testMode->setToolTip(toolTipText(QString::fromUtf8(testModeHelp)));
+        setPlainToolTip(testMode, QString::fromUtf8(testModeHelp));
         titleLine->addWidget(testMode);
     }
     titleLine->addStretch();
@@ -175,7 +177,7 @@ void TrayPanel::build() {
         // The model's value, not a turn of the switch by the user.
         const QSignalBlocker quiet(switch_);
         switch_->setChecked(shown.moveAutomatically.value_or(false));
-        switch_->setToolTip(toolTipText(text(shown.switchHelp)));
+        setPlainToolTip(switch_, text(shown.switchHelp));
     };
 
     for (size_t i = 0; i < panel.rows.size(); ++i) {
@@ -245,7 +247,7 @@ void TrayPanel::build() {
                 if (shown.fill) bar->setValue(int(*shown.fill * 1000));
                 stop->setText(text(shown.title));
                 stop->setAccessibleName(text(shown.title));
-                stop->setToolTip(toolTipText(text(shown.help)));
+                setPlainToolTip(stop, text(shown.help));
                 stop->setEnabled(shown.enabled);
             };
             break;
@@ -274,8 +276,7 @@ void TrayPanel::build() {
             update = [box, title, value](const PanelRow& shown) {
                 title->setFullText(text(shown.title));
                 value->setText(text(shown.value));
-                const QString help = shown.help.empty() ? QString() : toolTipText(text(shown.help));
-                box->setToolTip(help);
+                setPlainToolTip(box, text(shown.help));
                 title->setHelp(text(shown.help));
             };
             break;

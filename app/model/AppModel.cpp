@@ -209,6 +209,7 @@ void AppModel::openTarget(NoticeTarget target) {
             requestWindow(AppWindow::offloaded);
             break;
         case NoticeTarget::menu:
+            emit panelRequested();
             break;
     }
 }

@@ -180,6 +180,10 @@ public:
                      WorkPriority priority = WorkPriority::user) override;
     void movableSystemData(std::function<void(std::vector<MovableData>)> done);
 
+signals:
+    // A notice whose target is the panel was clicked: the program shows the panel.
+    void panelRequested();
+
 private:
     static QPointer<AppModel>& runningSlot();
     void setEngine(std::shared_ptr<EngineOperations> engine);

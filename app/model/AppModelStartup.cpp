@@ -37,7 +37,7 @@ void AppModel::refreshNow() {
 
 RefreshSources AppModel::refreshSources() const {
     return RefreshSources{state_.home,    state_.isSandboxed, state_.settings.drive, journal_,
-                          locator_,       services_.facts,    state_.records};
+                          locator_,       services_.facts,    state_.records,        state_.settings.managedFolders};
 }
 
 void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {

@@ -11,7 +11,9 @@ SystemFacts SystemFacts::live() {
     SystemFacts facts;
     facts.availableBytes = [](const std::string& path) { return VolumeSpace::availableBytes(path); };
     facts.totalBytes = [](const std::string& path) { return VolumeSpace::totalBytes(path); };
-    facts.fullDiskAccess = [](const std::string& home) { return FullDiskAccess::isGranted(home); };
+    facts.fullDiskAccess = [](const std::string& home, const std::vector<std::string>& managed) {
+        return FullDiskAccess::read(home, managed);
+    };
     facts.volumeInfo = [](const std::string& mountPath) { return VolumeInfo::read(mountPath); };
     facts.driveNameAt = [](const std::string& mountPath) { return keldwick::driveNameAt(mountPath); };
     facts.powerState = [](const std::string& bsdName) { return DriveHardware::powerState(bsdName); };

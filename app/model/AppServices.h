@@ -9,9 +9,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drives/DrivePowerState.h"
 #include "drives/VolumeInfo.h"
+#include "foundation/FullDiskAccess.h"
 #include "engine/IconPlacing.h"
 #include "model/BackgroundExecutor.h"
 #include "model/Clock.h"
@@ -27,8 +29,10 @@ struct SystemFacts {
     // Free and total bytes of the volume holding a path.
     std::function<std::optional<int64_t>(const std::string& path)> availableBytes;
     std::function<std::optional<int64_t>(const std::string& path)> totalBytes;
-    // Whether the program may read the user's files (a probe of the home's standard folders).
-    std::function<bool(const std::string& home)> fullDiskAccess;
+    // Whether the program may read the user's files: a probe of the managed folders and the
+    // home's standard folders.
+    std::function<FullDiskAccess::Reading(const std::string& home, const std::vector<std::string>& managed)>
+        fullDiskAccess;
     std::function<std::optional<VolumeInfo>(const std::string& mountPath)> volumeInfo;
     // The name a mounted drive goes by (its marker's, else its volume's).
     std::function<std::optional<std::string>(const std::string& mountPath)> driveNameAt;

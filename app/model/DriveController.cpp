@@ -171,13 +171,16 @@ void DriveController::pollDriveWake(std::string bsdName) {
 void DriveController::refreshFullDiskAccess() {
     assertMainThread();
     const ModelState& state = store_.state();
-    applyFullDiskAccess(state.isSandboxed || services_.facts.fullDiskAccess(state.home));
+    applyFullDiskAccess(state.isSandboxed ? FullDiskAccess::Reading{}
+                                          : services_.facts.fullDiskAccess(state.home, state.settings.managedFolders));
 }
 
-void DriveController::applyFullDiskAccess(bool granted) {
+void DriveController::applyFullDiskAccess(const FullDiskAccess::Reading& reading) {
     const ModelState& state = store_.state();
     const bool before = state.hasFullDiskAccess;
+    const bool granted = reading.granted;
     store_.set<ModelField::hasFullDiskAccess>(granted);
+    store_.set<ModelField::foldersRefusedByMode>(reading.refusedByMode);
     // The first probe finds access that was there all along, not access just granted:
     // start-up's first check comes only after recovery.
     const bool firstProbe = !probedFullDiskAccess_;
@@ -191,14 +194,18 @@ void DriveController::refreshOtherDrives() {
     store_.set<ModelField::otherDrives>(otherDrives(store_.state(), *locator_, services_.facts.driveNameAt));
 }
 
-bool DriveController::openFullDiskAccessSettings() {
+FolderShowing DriveController::openFullDiskAccessSettings() {
     assertMainThread();
     // Linux has no page that grants access: the file manager shows the folder that refused
     // where its permissions can be changed, in the folder that holds it.
-    const auto folder = FullDiskAccess::refusedFolder(store_.state().home);
-    if (!folder || !services_.openURL) return false;
-    const QUrl holder = QUrl::fromLocalFile(QString::fromStdString(PathUtil::parent(*folder)));
-    return services_.openURL(holder.toString().toStdString());
+    const ModelState& state = store_.state();
+    FolderShowing showing;
+    if (state.isSandboxed) return showing;
+    showing.folder = services_.facts.fullDiskAccess(state.home, state.settings.managedFolders).folderToShow();
+    if (!showing.folder || !services_.openURL) return showing;
+    const QUrl holder = QUrl::fromLocalFile(QString::fromStdString(PathUtil::parent(*showing.folder)));
+    showing.shown = services_.openURL(holder.toString().toStdString());
+    return showing;
 }
 
 DriveStatus DriveController::driveStatus(const OffloadRecord& record) const {

@@ -23,6 +23,14 @@
 
 namespace keldwick {
 
+// What "Show the Folder" did.
+struct FolderShowing {
+    std::optional<std::string> folder;  // the folder shown or meant to be; none when none refuses
+    bool shown = false;                 // the file manager took it
+    bool operator==(const FolderShowing&) const = default;
+};
+
+
 class SettingsController;
 
 class DriveController final : public QObject {
@@ -61,12 +69,13 @@ public:
 
     void refreshFullDiskAccess();
     // Takes a probe's answer; access newly granted after set-up asks for a check (accessGranted).
-    void applyFullDiskAccess(bool granted);
-    // Shows the home folder that refuses to open, in the file manager, where its
-    // permissions can be changed. False when no folder refuses (a sandbox hides folders
-    // rather than refusing them) or nothing could be opened: the permission screens then
-    // explain what blocks access instead of pretending something opened.
-    bool openFullDiskAccessSettings();
+    void applyFullDiskAccess(const FullDiskAccess::Reading& reading);
+    // Shows the folder that refuses to open (the one that withholds access, else one its own
+    // mode closes), in the file manager, where its permissions can be changed. Says which
+    // folder, none when none refuses (a sandbox hides folders rather than refusing them),
+    // and whether anything showed it: the permission screens then explain what blocks
+    // access, or where to go, instead of pretending something opened.
+    FolderShowing openFullDiskAccessSettings();
 
     void refreshOtherDrives();
     DriveStatus driveStatus(const OffloadRecord& record) const;

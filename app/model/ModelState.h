@@ -93,6 +93,8 @@ struct ModelState {
     std::optional<DriveMounting> driveMounting;
     DiskList disks;
     bool hasFullDiskAccess = false;
+    // Standard folders whose own permissions keep the user out: named, never moved from.
+    std::vector<std::string> foldersRefusedByMode;
     AutomationDecision decision;
     std::optional<std::string> lastRun;  // text of the last run's result
     std::optional<Date> lastRunDate;

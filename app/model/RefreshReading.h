@@ -43,13 +43,14 @@ struct RefreshSources {
     std::shared_ptr<DriveLocating> locator;
     SystemFacts facts;
     RecordList shown;  // the records the model lists now: a reading of the same ones shares them
+    std::vector<std::string> managedFolders;
 };
 
 struct RefreshReading {
     std::optional<Drive> drive;  // the drive it was read for
     std::optional<int64_t> freeBytes;
     std::optional<int64_t> totalBytes;
-    bool fullDiskAccess = false;
+    FullDiskAccess::Reading fullDiskAccess;
     DriveReading chosenDrive;
 
     // The journal's part. A value that could not be read is none, and journalError holds

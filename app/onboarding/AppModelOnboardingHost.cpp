@@ -7,7 +7,7 @@ namespace keldwick {
 // What the pages read of the model besides the guide's own fields.
 AppModelOnboardingHost::AppModelOnboardingHost(AppModel& model, QObject* parent)
     : AppModelWindowHost(model,
-                         ModelField::hasFullDiskAccess | ModelField::macFreeBytes | ModelField::settings |
+                         ModelField::hasFullDiskAccess | ModelField::foldersRefusedByMode | ModelField::macFreeBytes | ModelField::settings |
                              ModelField::journalProblem,
                          parent) {
     connect(&model_.store(), &ModelStore::changed, this, [this](ModelFields fields) {
@@ -19,7 +19,7 @@ OnboardingModel& AppModelOnboardingHost::onboarding() { return model_.onboarding
 
 void AppModelOnboardingHost::refreshFullDiskAccess() { model_.drives().refreshFullDiskAccess(); }
 
-bool AppModelOnboardingHost::openAccessSettings() { return model_.drives().openFullDiskAccessSettings(); }
+FolderShowing AppModelOnboardingHost::openAccessSettings() { return model_.drives().openFullDiskAccessSettings(); }
 
 void AppModelOnboardingHost::refreshDrives() { model_.onboarding().refreshDrives(); }
 

@@ -16,7 +16,7 @@ public:
 
     OnboardingModel& onboarding() override;
     void refreshFullDiskAccess() override;
-    bool openAccessSettings() override;
+    FolderShowing openAccessSettings() override;
     void refreshDrives() override;
     void choose(const DriveOption& option) override;
     void loadFolders() override;

@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QPainter>
 
+#include "ui/PlainText.h"
+
 namespace keldwick {
 
 namespace {
@@ -42,10 +44,10 @@ NumberedStep::NumberedStep(int number, const QString& markdown, QWidget* parent)
     text_ = new QLabel(this);
     text_->setTextFormat(Qt::MarkdownText);
     text_->setWordWrap(true);
-    text_->setText(markdown);
+    setMarkdownText(text_, markdown);
     row->addWidget(text_, 1);
     // One element for accessibility: the words without their markup.
-    setAccessibleName(QString::number(number) + QStringLiteral(". ") + QString(markdown).remove(QStringLiteral("**")));
+    setAccessibleName(QString::number(number) + QStringLiteral(". ") + withoutMarkup(markdown));
 }
 
 }  // namespace keldwick

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "model/DriveController.h"
 #include "model/OnboardingModel.h"
 #include "ui/WindowHost.h"
 
@@ -23,8 +24,9 @@ public:
 
     // Probes whether the program can reach the user's folders; stateChanged follows a change.
     virtual void refreshFullDiskAccess() = 0;
-    // Shows the folder that refuses access in the file manager; false when there is none to show.
-    virtual bool openAccessSettings() = 0;
+    // Shows the folder that refuses access in the file manager: which folder, and whether
+    // anything showed it.
+    virtual FolderShowing openAccessSettings() = 0;
 
     // Lists the drives again; the list arrives in onboarding().drives().
     virtual void refreshDrives() = 0;

@@ -89,4 +89,36 @@ std::optional<OnboardingModel::Step> movedStep(OnboardingModel::Step step, int o
     return moved;
 }
 
+namespace {
+
+// A folder as the user knows it: inside the home with "~/", else whole, in quotes.
+std::string shownFolder(const std::string& folder, const std::string& home) {
+    const std::string path = PathUtil::isInside(folder, home) && folder != home
+                                 ? "~/" + folder.substr(PathUtil::withoutTrailingSlashes(home).size() + 1)
+                                 : folder;
+    return "\u201c" + path + "\u201d";
+}
+
+}  // namespace
+
+std::optional<std::string> showFolderAnswer(const FolderShowing& showing, const std::string& home) {
+    if (!showing.folder) return std::string(kPermissionBlocked);
+    if (showing.shown) return std::nullopt;
+    return "Nothing could show " + shownFolder(*showing.folder, home) +
+           ": no file manager answered. Open it in your file manager yourself and, in its Properties, let "
+           "yourself open it.";
+}
+
+std::optional<std::string> refusedByModeNote(const std::vector<std::string>& folders, const std::string& home) {
+    if (folders.empty()) return std::nullopt;
+    std::string names;
+    for (size_t i = 0; i < folders.size(); ++i) {
+        if (i > 0) names += i + 1 == folders.size() ? " and " : ", ";
+        names += shownFolder(folders[i], home);
+    }
+    const bool one = folders.size() == 1;
+    return names + (one ? " keeps" : " keep") + " you out by " + (one ? "its" : "their") +
+           " own permissions, so Keldwick leaves " + (one ? "it" : "them") + " alone.";
+}
+
 }  // namespace keldwick

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "model/DriveController.h"
 #include "model/DriveOption.h"
 #include "model/ModelState.h"
 #include "model/OnboardingModel.h"
@@ -66,5 +67,12 @@ std::optional<OnboardingModel::Step> movedStep(OnboardingModel::Step step, int o
 // What shuts the program out of the home on Linux and how to let it in: shown instead of
 // opening a settings page, which Linux has none of.
 extern const char* const kPermissionBlocked;
+
+// What the page says once "Show the Folder" was pressed: nothing when the folder showed;
+// what blocks access when no folder refuses; where to go when nothing could show it.
+std::optional<std::string> showFolderAnswer(const FolderShowing& showing, const std::string& home);
+
+// The standard folders whose own permissions keep the user out, named: none when none does.
+std::optional<std::string> refusedByModeNote(const std::vector<std::string>& folders, const std::string& home);
 
 }  // namespace keldwick

@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "onboarding/DoneStep.h"
@@ -19,12 +20,19 @@ OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     : QDialog(parent, Qt::Window), host_(host) {
     setWindowTitle(QStringLiteral("Welcome to Keldwick"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedSize(defaultWidth, defaultHeight);
+    // At least its first size; larger for a page that is longer, though the page scrolls.
+    setMinimumSize(defaultWidth, defaultHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    auto* area = new QWidget(this);
+    // A page taller than the window (many folders, a large font) scrolls.
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_ = scroll;
+    auto* area = new QWidget(scroll);
     auto* centred = new QHBoxLayout(area);
     centred->setContentsMargins(0, 36, 0, 0);
     centred->addStretch();
@@ -34,7 +42,8 @@ OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     area_->setContentsMargins(0, 0, 0, 0);
     centred->addWidget(column);
     centred->addStretch();
-    layout->addWidget(area, 1);
+    scroll->setWidget(area);
+    layout->addWidget(scroll, 1);
     layout->addWidget(divider(this));
 
     auto* bar = new QHBoxLayout;

@@ -11,6 +11,7 @@
 #include "ui/WindowRegistry.h"
 
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace keldwick {
@@ -28,6 +29,7 @@ public:
 
     // The page shown and the step it is for.
     QWidget* page() const { return page_; }
+    QScrollArea* scrollArea() const { return scroll_; }
     OnboardingModel::Step pageStep() const { return pageStep_; }
     QPushButton* backButton() const { return back_; }
     QPushButton* laterButton() const { return later_; }
@@ -46,6 +48,7 @@ private:
     OnboardingHost& host_;
     QVBoxLayout* area_;
     QWidget* page_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
     OnboardingModel::Step pageStep_ = OnboardingModel::Step::welcome;
     QPushButton* back_;
     QPushButton* later_;

@@ -52,6 +52,9 @@ PermissionInstructions::PermissionInstructions(OnboardingHost& host, QWidget* pa
                                 this, successGreen(), &grantedText);
     style::font(grantedText, 1.25, QFont::Medium);
     layout->addWidget(granted_);
+    refusedNote_ = plainLabel(QString(), this, true);
+    refusedNote_->hide();
+    layout->addWidget(refusedNote_);
 
     auto* privacy = style::symbolRow(
         "hand.raised",
@@ -81,11 +84,16 @@ void PermissionInstructions::render() {
     const bool access = host_.state().hasFullDiskAccess;
     steps_->setVisible(!access);
     granted_->setVisible(access);
+    const auto note = refusedByModeNote(host_.state().foldersRefusedByMode, host_.state().home);
+    refusedNote_->setText(QString::fromStdString(note.value_or("")));
+    refusedNote_->setVisible(note.has_value());
 }
 
 void PermissionInstructions::openSettings() {
-    // No folder refuses (a sandbox hides folders instead): say what blocks access.
-    if (!host_.openAccessSettings()) blocked_->show();
+    // No folder refuses (a sandbox hides folders instead), or nothing could show it: say so.
+    const auto answer = showFolderAnswer(host_.openAccessSettings(), host_.state().home);
+    blocked_->setText(QString::fromStdString(answer.value_or("")));
+    blocked_->setVisible(answer.has_value());
 }
 
 }  // namespace keldwick

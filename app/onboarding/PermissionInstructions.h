@@ -24,9 +24,11 @@ public:
     const QTimer& probeTimer() const { return probe_; }
     QWidget* steps() const { return steps_; }
     QPushButton* settingsButton() const { return settingsButton_; }
-    // What blocks access, shown once the button found no page to open.
+    // What blocks access, or where to go, shown once the button showed nothing.
     QLabel* blockedLabel() const { return blocked_; }
     QWidget* granted() const { return granted_; }
+    // The standard folders closed by their own permissions, named whether or not access is given.
+    QLabel* refusedNote() const { return refusedNote_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -42,6 +44,7 @@ private:
     QPushButton* settingsButton_;
     QLabel* blocked_;
     QWidget* granted_;
+    QLabel* refusedNote_;
 };
 
 }  // namespace keldwick

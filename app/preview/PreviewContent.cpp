@@ -22,6 +22,7 @@
 #include "ui/Brand.h"
 #include "ui/Divider.h"
 #include "ui/EmptyStateView.h"
+#include "ui/KeyboardReach.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
@@ -137,7 +138,6 @@ QWidget* PreviewContent::createTablePage() {
     view_->setWordWrap(false);
     view_->setTextElideMode(Qt::ElideMiddle);
     view_->setFrameShape(QFrame::NoFrame);
-    view_->setContextMenuPolicy(Qt::CustomContextMenu);
     view_->verticalHeader()->hide();
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 8);
     QHeaderView* columns = view_->horizontalHeader();
@@ -154,7 +154,7 @@ QWidget* PreviewContent::createTablePage() {
     columns->resizeSection(PreviewTable::sizeColumn, 80);
     columns->resizeSection(PreviewTable::lastUsedColumn, 120);
     selection_ = new PreviewSelection(table_, view_->selectionModel(), this);
-    connect(view_, &QTableView::customContextMenuRequested, this, &PreviewContent::showMenu);
+    reachRowsByKeyboard(view_, [this](const RowMenuRequest& request) { showMenu(request); });
     tableLayout->addWidget(view_, 1);
 
     skippedToggle_ = new QToolButton(tablePage_);
@@ -189,7 +189,7 @@ QHBoxLayout* PreviewContent::createFooter() {
     shortfall_ = plainLabel(QString(), this, true);
     useSecondaryStyle(shortfall_);
     askEveryTime_ = new QCheckBox(QString::fromUtf8(kAskEveryTime), this);
-    askEveryTime_->setToolTip(toolTipText(QString::fromUtf8(kAskEveryTimeHelp)));
+    setPlainToolTip(askEveryTime_, QString::fromUtf8(kAskEveryTimeHelp));
     // Only the user's clicks write the choice; redraws set the box with signals blocked.
     connect(askEveryTime_, &QCheckBox::toggled, this, [this](bool on) {
         if (preview_) preview_->setKeepAsking(on);
@@ -261,12 +261,16 @@ void PreviewContent::render() {
     }
     closeButton_->setVisible(screen_.closeOnly);
     closeButton_->setDefault(screen_.closeOnly);
+    // With nothing to approve, Return closes: Close takes the focus from the empty state's
+    // buttons (which Return would press) as the page appears.
+    if (screen_.closeOnly && !closeOnlyShown_) closeButton_->setFocus(Qt::OtherFocusReason);
+    closeOnlyShown_ = screen_.closeOnly;
     notNow_->setVisible(!screen_.closeOnly);
     run_->setVisible(!screen_.closeOnly);
     run_->setDefault(!screen_.closeOnly);
     run_->setText(text(screen_.runTitle));
     run_->setEnabled(screen_.runEnabled);
-    run_->setToolTip(screen_.runHelp.empty() ? QString() : toolTipText(text(screen_.runHelp)));
+    setPlainToolTip(run_, text(screen_.runHelp));
 }
 
 void PreviewContent::renderBody() {
@@ -338,13 +342,17 @@ void PreviewContent::keepOnThisMac(const std::vector<std::string>& paths) {
     }
 }
 
-void PreviewContent::showMenu(const QPoint& position) {
-    const std::vector<std::string> paths = menuPaths(view_->indexAt(position).row());
+void PreviewContent::showMenu(const RowMenuRequest& request) {
+    // By keyboard the menu acts on the selection, or on the current row when none is chosen.
+    const std::vector<std::string> paths =
+        request.clicked || selection().empty()
+            ? menuPaths(request.clicked ? request.clicked->row() : view_->currentIndex().row())
+            : std::vector<std::string>(selection().begin(), selection().end());
     if (paths.empty()) return;
     QMenu menu(this);
     menu.addAction(QStringLiteral("Always Keep on This Computer"), this, [this, paths] { keepOnThisMac(paths); });
     menu.addAction(QStringLiteral("Show in Folder"), this, [this, paths] { host_.showItems(paths); });
-    menu.exec(view_->viewport()->mapToGlobal(position));
+    menu.exec(request.at);
 }
 
 void PreviewContent::approve() {

@@ -15,6 +15,7 @@
 
 #include "model/PreviewModel.h"
 #include "preview/PreviewScreen.h"
+#include "ui/KeyboardReach.h"
 
 class QCheckBox;
 class QHBoxLayout;
@@ -81,13 +82,14 @@ private:
     void renderBody();
     void fillSkipped();
     void runAction(PreviewAction action);
-    void showMenu(const QPoint& position);
+    void showMenu(const RowMenuRequest& request);
 
     PreviewHost& host_;
     QPointer<PreviewModel> preview_;
     std::function<void()> close_;
     PreviewScreen screen_;
     bool rowsStale_ = true;
+    bool closeOnlyShown_ = false;
     QTimer renderTimer_;
 
     QLabel* title_;

@@ -133,19 +133,19 @@ void AdvancedTab::render() {
     const QSignalBlocker blockAge(age_), blockThreshold(threshold_), blockTarget(target_), blockInterval(interval_),
         blockProjects(projects_), blockRecent(recent_), blockCaches(caches_), blockTest(testMode_);
     showStepper(age_, screen.age);
-    ageLabel_->setText(text(screen.ageLabel));
+    setMarkdownText(ageLabel_, text(screen.ageLabel));
     // Each stepper is named by the sentence beside it, as a screen reader should say it.
     for (auto [box, label] : {std::pair{age_, &screen.ageLabel}, std::pair{threshold_, &screen.thresholdLabel},
                               std::pair{target_, &screen.targetLabel}}) {
-        box->setAccessibleName(text(*label).remove(QStringLiteral("**")));
+        box->setAccessibleName(withoutMarkup(text(*label)));
     }
     projects_->setChecked(screen.moveProjects);
     recent_->setChecked(screen.moveRecentLightFiles);
     caches_->setChecked(screen.clearCachesWhenLow);
     showStepper(threshold_, screen.thresholdGB);
-    thresholdLabel_->setText(text(screen.thresholdLabel));
+    setMarkdownText(thresholdLabel_, text(screen.thresholdLabel));
     showStepper(target_, screen.targetGB);
-    targetLabel_->setText(text(screen.targetLabel));
+    setMarkdownText(targetLabel_, text(screen.targetLabel));
     interval_->clear();
     for (int64_t minutes : screen.intervals) {
         interval_->addItem(text(intervalText(minutes)), QVariant::fromValue<qlonglong>(minutes));

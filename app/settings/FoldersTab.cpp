@@ -33,7 +33,7 @@ QToolButton* removeButton(const std::string& what, QWidget* parent) {
     button->setAutoRaise(true);
     button->setIcon(Symbols::icon("minus.circle"));
     button->setAccessibleName(text(what));
-    button->setToolTip(toolTipText(text(what)));
+    setPlainToolTip(button, text(what));
     return button;
 }
 

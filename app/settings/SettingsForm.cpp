@@ -85,7 +85,7 @@ QLabel* markdownLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::MarkdownText);
     label->setWordWrap(true);
-    label->setText(text);
+    setMarkdownText(label, text);
     return label;
 }
 

@@ -60,6 +60,7 @@ ProgramWiring::ProgramWiring(AppModel& model, Updater& updater, std::function<vo
         if (fields.has(ModelField::windowRequests)) program_.windowRequestsChanged();
     });
     QObject::connect(&updater, &Updater::availableUpdateChanged, &program_, &Program::modelChanged);
+    QObject::connect(&model_, &AppModel::panelRequested, &program_, &Program::showPanel);
     prompts_ = std::make_unique<UpdatePrompts>(
         *updater.controller(),
         [this](const QString& program) { relaunchWhenIdle(QFile::encodeName(program).toStdString()); },

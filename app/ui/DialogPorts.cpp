@@ -49,6 +49,10 @@ std::optional<std::vector<std::string>> DialogFilePicker::pick(const PickRequest
     if (request.files && request.folders) {
         dialog = std::make_unique<FilesOrFoldersDialog>(nullptr, QString(), request.startIn);
         if (!request.multiple) dialog->setFileMode(QFileDialog::ExistingFile);
+    } else if (request.folders && request.multiple) {
+        // Qt's folder mode takes one folder per pick: this one takes every folder selected.
+        dialog = std::make_unique<FilesOrFoldersDialog>(nullptr, QString(), request.startIn, true,
+                                                        request.hiddenFilesToggle);
     } else {
         dialog = std::make_unique<QFileDialog>(nullptr, QString(), fromPath(request.startIn));
         dialog->setOption(QFileDialog::DontUseNativeDialog, request.hiddenFilesToggle);

@@ -87,7 +87,7 @@ DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void(
         });
         row->addWidget(button_, 0, Qt::AlignTop);
     }
-    setToolTip(toolTipText(QString::fromStdString(driveRowHelp(option))));
+    setPlainToolTip(this, QString::fromStdString(driveRowHelp(option)));
 }
 
 void DriveRow::paintEvent(QPaintEvent* event) {

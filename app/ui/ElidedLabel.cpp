@@ -60,7 +60,7 @@ void ElidedLabel::fit() {
     const int room = contentsRect().width() - 2 * margin();
     const QString shown = isVisible() ? fontMetrics().elidedText(full_, mode_, std::max(0, room)) : full_;
     if (shown != text()) QLabel::setText(shown);
-    setToolTip(toolTipText(shown != full_ ? full_ : help_));
+    setPlainToolTip(this, shown != full_ ? full_ : help_);
 }
 
 }  // namespace keldwick

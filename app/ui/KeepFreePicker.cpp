@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "model/DisplayTexts.h"
+#include "ui/PlainText.h"
 #include "scanning/AppSettings.h"
 
 namespace keldwick {
@@ -42,7 +43,7 @@ class Caption final : public QLabel {
 public:
     Caption(const QString& markdown, QRadioButton* radio, QWidget* parent) : QLabel(parent), radio_(radio) {
         setTextFormat(Qt::MarkdownText);
-        setText(markdown);
+        setMarkdownText(this, markdown);
         setBuddy(radio);
     }
 
@@ -104,7 +105,7 @@ void KeepFreePicker::rebuild() {
         h->setSpacing(4);
         auto* radio = new QRadioButton(line);
         const QString markdown = QString::fromStdString(keepFreeCaption(bytes));
-        radio->setAccessibleName(QString(markdown).remove(QStringLiteral("**")));
+        radio->setAccessibleName(withoutMarkup(markdown));
         radio->setChecked(bytes == selection_);
         group_->addButton(radio);
         connect(radio, &QRadioButton::toggled, this, [this, bytes](bool on) {

@@ -33,4 +33,16 @@ QString toolTipText(const QString& text) {
     return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
+void setPlainToolTip(QWidget* widget, const QString& text) {
+    widget->setToolTip(toolTipText(text));
+    widget->setAccessibleDescription(text);
+}
+
+QString withoutMarkup(const QString& markdown) { return QString(markdown).remove(QStringLiteral("**")); }
+
+void setMarkdownText(QLabel* label, const QString& markdown) {
+    label->setText(markdown);
+    label->setAccessibleName(withoutMarkup(markdown));
+}
+
 }  // namespace keldwick

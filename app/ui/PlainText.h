@@ -27,4 +27,14 @@ QLabel* secondaryLabel(const QString& text, QWidget* parent = nullptr, bool wrap
 // have no plain-text setting, so the text is escaped inside a paragraph.
 QString toolTipText(const QString& text);
 
+// Sets `widget`'s tooltip to `text` shown exactly, and its accessible description to the
+// same words: a screen reader would otherwise read the tooltip's markup.
+void setPlainToolTip(QWidget* widget, const QString& text);
+
+// The words of a Markdown text without its emphasis marks, as a screen reader should say them.
+QString withoutMarkup(const QString& markdown);
+
+// Shows `markdown` in a Markdown label and names the label by its plain words.
+void setMarkdownText(QLabel* label, const QString& markdown);
+
 }  // namespace keldwick

@@ -7,6 +7,7 @@
 
 #include "model/MainThread.h"
 #include "ui/CloseKeys.h"
+#include "ui/KeyboardReach.h"
 
 namespace keldwick {
 
@@ -53,6 +54,7 @@ bool WindowRegistry::open(std::optional<AppWindow> window) {
         // Each opening starts fresh; what must last lives in the model, not the window.
         made->setAttribute(Qt::WA_DeleteOnClose);
         closeOnEscapeOrCtrlW(made);
+        reachByKeyboard(made);
         made->setObjectName(id);
         if (!slot.entry.title.isEmpty()) made->setWindowTitle(slot.entry.title);
         const QSize size = slot.entry.size.isEmpty() ? made->sizeHint() : slot.entry.size;

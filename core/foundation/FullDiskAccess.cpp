@@ -11,6 +11,7 @@
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
+#include "platform/Statx.h"
 
 namespace keldwick::FullDiskAccess {
 
@@ -63,17 +64,37 @@ std::vector<std::string> probePaths(const std::string& home, std::string_view us
 
 namespace {
 
-enum class Probe { opened, refused, noneFound };
+enum class Listing { opened, missing, refusedByMode, refused };
 
-Probe probe(const std::vector<std::string>& probes, std::optional<std::string>* refused = nullptr) {
-    for (const auto& path : probes) {
-        if (platform::openDirectory(AT_FDCWD, path)) return Probe::opened;
-        if (errno == EACCES || errno == EPERM) {
-            if (refused) *refused = path;
-            return Probe::refused;
+// Whether the folder's mode bits, for the class this process falls in (owner, group,
+// others), leave out reading. Root reads past them.
+bool modeRefuses(const std::string& path) {
+    platform::MountStatus status;
+    if (platform::statxWithMount(path.c_str(), 0, false, status) != 0) return false;
+    const uid_t user = ::geteuid();
+    if (user == 0) return false;
+    const unsigned mode = status.record.stx_mode;
+    unsigned granted = mode & 07;
+    if (status.record.stx_uid == user) {
+        granted = (mode >> 6) & 07;
+    } else {
+        bool member = status.record.stx_gid == ::getegid();
+        const int count = ::getgroups(0, nullptr);
+        if (!member && count > 0) {
+            std::vector<gid_t> groups(static_cast<size_t>(count));
+            const int got = ::getgroups(count, groups.data());
+            member = std::find(groups.begin(), groups.begin() + std::max(got, 0), status.record.stx_gid) !=
+                     groups.begin() + std::max(got, 0);
         }
+        if (member) granted = (mode >> 3) & 07;
     }
-    return Probe::noneFound;
+    return (granted & 04) == 0;
+}
+
+Listing list(const std::string& path) {
+    if (platform::openDirectory(AT_FDCWD, path)) return Listing::opened;
+    if (errno != EACCES && errno != EPERM) return Listing::missing;
+    return modeRefuses(path) ? Listing::refusedByMode : Listing::refused;
 }
 
 std::vector<std::string> homeProbes(const std::string& home) {
@@ -97,23 +118,37 @@ bool runsConfined() {
     return ::access("/.flatpak-info", F_OK) == 0 || (snap && snap[0] != '\0');
 }
 
-bool isGranted(const std::vector<std::string>& probes, bool confined) {
-    switch (probe(probes)) {
-        case Probe::opened: return true;
-        case Probe::refused: return false;
-        case Probe::noneFound: return !confined;
+std::optional<std::string> Reading::folderToShow() const {
+    if (blockedBy) return blockedBy;
+    if (!refusedByMode.empty()) return refusedByMode.front();
+    return std::nullopt;
+}
+
+Reading read(const std::vector<std::string>& managed, const std::vector<std::string>& standard, bool confined) {
+    Reading reading;
+    bool found = false;
+    const auto block = [&](const std::string& path) {
+        reading.granted = false;
+        if (!reading.blockedBy) reading.blockedBy = path;
+    };
+    for (const auto& path : managed) {
+        const Listing listing = list(path);
+        found = found || listing != Listing::missing;
+        if (listing == Listing::refused || listing == Listing::refusedByMode) block(path);
     }
-    return false;
+    for (const auto& path : standard) {
+        if (std::find(managed.begin(), managed.end(), path) != managed.end()) continue;
+        const Listing listing = list(path);
+        found = found || listing != Listing::missing;
+        if (listing == Listing::refused) block(path);
+        if (listing == Listing::refusedByMode) reading.refusedByMode.push_back(path);
+    }
+    if (confined && !found) reading.granted = false;
+    return reading;
 }
 
-bool isGranted(const std::string& home) { return isGranted(homeProbes(home), runsConfined()); }
-
-std::optional<std::string> refusedFolder(const std::vector<std::string>& probes) {
-    std::optional<std::string> refused;
-    probe(probes, &refused);
-    return refused;
+Reading read(const std::string& home, const std::vector<std::string>& managed) {
+    return read(managed, homeProbes(home), runsConfined());
 }
-
-std::optional<std::string> refusedFolder(const std::string& home) { return refusedFolder(homeProbes(home)); }
 
 }  // namespace keldwick::FullDiskAccess

@@ -1,8 +1,10 @@
 #pragma once
 // Whether this process may read the user's files. Linux keeps no list of apps granted full
 // disk access; what can shut a process out of the home is confinement (a Flatpak or Snap
-// sandbox without home access, AppArmor, SELinux). The probe asks whether the home's
-// standard folders can be listed.
+// sandbox without home access, AppArmor, SELinux). The probe asks whether the managed
+// folders and the home's standard folders can be listed. A standard folder whose own
+// permissions keep the user out is the user's choice, not confinement: it is named, but
+// doesn't count against access (nothing in it is moved).
 
 #include <optional>
 #include <string>
@@ -11,23 +13,32 @@
 
 namespace keldwick::FullDiskAccess {
 
-// isGranted(probePaths(home, the user's user-dirs.dirs), runsConfined()).
-bool isGranted(const std::string& home);
+struct Reading {
+    // Every folder that must be listed can be.
+    bool granted = true;
+    // Standard folders refused (EACCES or EPERM) because their own mode keeps this user out.
+    std::vector<std::string> refusedByMode;
+    // The first folder whose refusal withholds access: a managed folder refused for any
+    // reason, or a standard folder refused though its mode lets the user in.
+    std::optional<std::string> blockedBy;
 
-// Tries each probe as a folder to list, in order: the first that opens gives true; EACCES
-// or EPERM gives false at once, without trying the rest; any other failure (ENOENT: the
-// folder doesn't exist) moves on. When none opened and none was refused: true, since a
-// folder that doesn't exist keeps nothing out, unless `confined`: a sandbox hides the
-// folders it doesn't share rather than refusing them.
-bool isGranted(const std::vector<std::string>& probes, bool confined = false);
+    // The folder to show the user: the one that blocks, else the first refused by its mode.
+    std::optional<std::string> folderToShow() const;
+    bool operator==(const Reading&) const = default;
+};
+
+// Lists each folder of `managed`, then of `standard`. Access is granted when every one that
+// exists can be listed, except standard folders refused by their own mode (collected, never
+// blocking). A folder that doesn't exist (ENOENT and the like) keeps nothing out, unless
+// `confined` and none exists at all: a sandbox hides the folders it doesn't share rather
+// than refusing them.
+Reading read(const std::vector<std::string>& managed, const std::vector<std::string>& standard,
+             bool confined = false);
+// read(managed, probePaths(home, the user's user-dirs.dirs), runsConfined()).
+Reading read(const std::string& home, const std::vector<std::string>& managed);
 
 // Whether this process runs in a Flatpak or Snap sandbox.
 bool runsConfined();
-
-// The probe that refused to open (EACCES or EPERM), the same walk as isGranted: nothing
-// when access is granted.
-std::optional<std::string> refusedFolder(const std::string& home);
-std::optional<std::string> refusedFolder(const std::vector<std::string>& probes);
 
 // The folders to probe: the desktop, documents, downloads, music, pictures and videos
 // folders named in a user-dirs.dirs text ("$HOME/…" or absolute paths inside the home;

@@ -221,30 +221,54 @@ TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
 
     test::TempDir home;
     test::makeDirs(home / "Documents");
-    EXPECT_TRUE(FullDiskAccess::isGranted(home.path()));
-    EXPECT_TRUE(FullDiskAccess::isGranted(home.path() + "/"));
+    const auto granted = [](const std::vector<std::string>& managed, const std::vector<std::string>& standard,
+                            bool confined = false) { return FullDiskAccess::read(managed, standard, confined).granted; };
+    EXPECT_TRUE(FullDiskAccess::read(home.path(), {}).granted);
+    EXPECT_TRUE(FullDiskAccess::read(home.path() + "/", {home / "Documents"}).granted);
     // Folders that don't exist keep nothing out: a home without them is granted.
-    EXPECT_TRUE(FullDiskAccess::isGranted({home / "a", home / "b"}));
-    EXPECT_TRUE(FullDiskAccess::isGranted(std::vector<std::string>{}));
+    EXPECT_TRUE(granted({home / "gone"}, {home / "a", home / "b"}));
+    EXPECT_TRUE(granted({}, {}));
     // In a sandbox a folder it doesn't share looks missing: finding none is no access there.
-    EXPECT_FALSE(FullDiskAccess::isGranted({home / "a", home / "b"}, true));
-    EXPECT_TRUE(FullDiskAccess::isGranted({home / "a", home / "Documents"}, true));
+    EXPECT_FALSE(granted({}, {home / "a", home / "b"}, true));
+    EXPECT_TRUE(granted({}, {home / "a", home / "Documents"}, true));
+    EXPECT_TRUE(granted({home / "Documents"}, {home / "a"}, true));
     test::TempDir bare;
-    EXPECT_TRUE(FullDiskAccess::isGranted(bare.path()));
+    EXPECT_TRUE(FullDiskAccess::read(bare.path(), {}).granted);
 
     if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to test refused access";
     ASSERT_EQ(::chmod(home.path().c_str(), 0755), 0);
+    // Denied: its own mode keeps others out. Hidden/Inside: its mode lets anyone in, but the
+    // folder above can't be searched, as a confinement's refusal looks.
     test::makeDirs(home / "Denied");
+    test::makeDirs(home / "Hidden/Inside");
     ASSERT_EQ(::chmod((home / "Denied").c_str(), 0700), 0);
-    const std::string open = home / "Documents", denied = home / "Denied", missing = home / "Missing";
+    ASSERT_EQ(::chmod((home / "Hidden").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod((home / "Hidden/Inside").c_str(), 0755), 0);
+    const std::string open = home / "Documents", denied = home / "Denied", missing = home / "Missing",
+                      confined = home / "Hidden/Inside";
     ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
-    auto asNobody = [](std::vector<std::string> probes) {
-        return test::runAsNobody([probes] { return FullDiskAccess::isGranted(probes) ? 1 : 0; });
+    // Each case as nobody: granted, the folder to show ("" for none), and how many were named.
+    struct Case {
+        const char* name;
+        std::vector<std::string> managed, standard;
+        bool granted;
+        std::string shown;
+        size_t refusedByMode;
     };
-    EXPECT_EQ(asNobody({missing, open}), 1);
-    EXPECT_EQ(asNobody({missing, denied, open}), 0);  // denied ends the probe
-    EXPECT_EQ(asNobody({denied, open}), 0);
-    EXPECT_EQ(asNobody({missing}), 1);
-    EXPECT_EQ(test::runAsNobody([&] { return FullDiskAccess::refusedFolder({missing, denied, open}) == denied ? 1 : 0; }),
-              1);
+    const Case cases[] = {
+        {"open and missing", {}, {missing, open}, true, "", 0},
+        {"a standard folder refused by its mode is named, not blocking", {}, {open, denied}, true, denied, 1},
+        {"the same folder managed blocks", {denied}, {open, denied}, false, denied, 0},
+        {"a refusal its mode doesn't explain blocks", {}, {denied, confined, open}, false, confined, 1},
+        {"a managed folder refused blocks before the rest", {confined}, {denied}, false, confined, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int answer = test::runAsNobody([&] {
+            const auto reading = FullDiskAccess::read(c.managed, c.standard);
+            return (reading.granted ? 1 : 0) | (reading.folderToShow().value_or("") == c.shown ? 2 : 0) |
+                   (reading.refusedByMode.size() == c.refusedByMode ? 4 : 0);
+        });
+        EXPECT_EQ(answer, (c.granted ? 1 : 0) | 2 | 4);
+    }
 }

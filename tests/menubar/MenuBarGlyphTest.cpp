@@ -137,27 +137,24 @@ TEST(MenuBarGlyphTest, RenderedPixelsShowTheFillAndTheMark) {
     }
 }
 
-TEST(MenuBarGlyphTest, TheToneComesFromTheDesktopsColorScheme) {
-    const std::optional<QVariant> none;
+TEST(MenuBarGlyphTest, TheToneComesFromThePanelsColorOnlyWhenItIsKnown) {
     struct Case {
         const char* name;
-        std::optional<QVariant> portalValue;
+        std::optional<QColor> panel;
         Tone tone;
     };
     const Case cases[] = {
-        {"prefers dark: light strokes", QVariant(1u), Tone::light},
-        {"prefers light: dark strokes", QVariant(2u), Tone::dark},
-        {"no preference: outlined", QVariant(0u), Tone::outlined},
-        {"a value the portal doesn't define", QVariant(3u), Tone::outlined},
-        {"a text", QVariant(QStringLiteral("1")), Tone::outlined},
-        {"no portal", none, Tone::outlined},
-        {"signed, as some portals send it", QVariant(1), Tone::light},
+        {"unknown: outlined, whatever the desktop's scheme", std::nullopt, Tone::outlined},
+        {"an invalid colour is none", QColor(), Tone::outlined},
+        {"a light grey panel: dark strokes", QColor(0xd8, 0xd8, 0xd8), Tone::dark},
+        {"a dark panel: light strokes", QColor(0x24, 0x24, 0x24), Tone::light},
+        {"a saturated blue panel reads as dark", QColor(0x20, 0x40, 0xc0), Tone::light},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(toneFor(colorSchemeFrom(c.portalValue)), c.tone);
+        EXPECT_EQ(toneFor(c.panel), c.tone);
     }
-    // The tray's glyph follows the scheme, and an unchanged scheme keeps the cached icon.
+    // An unchanged tone keeps the cached icon.
     const QIcon a = image(0.5, Mark::attention(), Tone::dark);
     EXPECT_EQ(a.cacheKey(), image(0.51, Mark::attention(), Tone::dark).cacheKey());  // same step
     EXPECT_EQ(image(1.7, Mark::none(), Tone::dark).cacheKey(), image(1, Mark::none(), Tone::dark).cacheKey());

@@ -17,6 +17,7 @@
 #include "menubar/TrayIcon.h"
 #include "menubar/TrayPanel.h"
 #include "model/ModelStateFixtures.h"
+#include "support/KeyboardWalk.h"
 #include "ui/WindowRegistry.h"
 
 namespace keldwick {
@@ -251,6 +252,24 @@ TEST(TrayPanelTest, TabWalksTheSwitchAndTheRowsAndReturnChoosesOne) {
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(widget.isVisible());
+}
+
+// Long names are shortened on the rows and read whole in their tooltips; a screen reader
+// gets the words without the tooltips' markup.
+TEST(TrayPanelTest, EveryRowIsReachedAndReadAsPlainText) {
+    ModelState state = test::readyState();
+    state.settings.drive->name = "A drive with a name far too long for any row of the panel to show";
+    state.activity = Activity::moving;
+    state.records = {test::record("/home/u/Downloads/a.iso", Phase::offloaded)};
+    TrayPanel widget;
+    widget.resize(320, 600);
+    widget.show(panel(state, std::nullopt, Date{0}));
+    widget.QWidget::show();
+    widget.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&widget));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(test::keyboardOrderProblem(widget), "");
+    EXPECT_EQ(test::accessibleMarkup(widget), std::vector<std::string>{});
 }
 
 TEST_F(TrayTest, TheDesktopsReduceMotionStopsAndRestartsTheDropsWhileFilesMove) {

@@ -220,8 +220,10 @@ TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComple
 
 TEST_F(AppModelDriveTest, NoticeClicksOpenTheirWindows) {
     auto model = world.make();
+    QSignalSpy panel(model.get(), &AppModel::panelRequested);
     model->openTarget(NoticeTarget::menu);
     EXPECT_TRUE(model->state().windowRequests.empty());
+    EXPECT_EQ(panel.count(), 1);
     model->openTarget(NoticeTarget::offloaded);
     model->openTarget(NoticeTarget::preview);
     ASSERT_EQ(model->state().windowRequests.size(), 2u);
@@ -229,12 +231,30 @@ TEST_F(AppModelDriveTest, NoticeClicksOpenTheirWindows) {
     EXPECT_EQ(model->state().windowRequests[1].window, AppWindow::preview);
 }
 
-TEST_F(AppModelDriveTest, NothingIsShownWhenNoFolderRefusesAccess) {
+TEST_F(AppModelDriveTest, ShowTheFolderShowsTheOneThatRefusesAndSaysWhetherAnythingDid) {
     auto model = world.make();
-    int opened = 0;
-    model->services().openURL = [&](const std::string&) { return ++opened > 0; };
-    EXPECT_FALSE(model->drives().openFullDiskAccessSettings());
-    EXPECT_EQ(opened, 0);
+    std::vector<std::string> opened;
+    bool answers = true;
+    model->services().openURL = [&](const std::string& url) {
+        opened.push_back(url);
+        return answers;
+    };
+    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), FolderShowing{});  // none refuses
+    EXPECT_TRUE(opened.empty());
+
+    // A folder closed by its own mode is named, doesn't block, and is the one shown.
+    world.refusedByMode = {world.home + "/Music"};
+    model->drives().refreshFullDiskAccess();
+    EXPECT_TRUE(model->state().hasFullDiskAccess);
+    EXPECT_EQ(model->state().foldersRefusedByMode, world.refusedByMode);
+    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), (FolderShowing{world.home + "/Music", true}));
+
+    // The one that blocks comes first; with no file manager answering, nothing showed it.
+    world.fullDiskAccess = false;
+    world.blockedBy = world.home + "/Documents";
+    answers = false;
+    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), (FolderShowing{world.home + "/Documents", false}));
+    EXPECT_EQ(opened.back(), "file://" + world.home);
 }
 
 TEST_F(AppModelDriveTest, OtherDrivesKeepTheNameLearnedWhilePlugged) {

@@ -1,4 +1,6 @@
+#include <QCoreApplication>
 #include <QPushButton>
+#include <QScrollArea>
 #include <gtest/gtest.h>
 
 #include "desktop/Pictures.h"
@@ -59,6 +61,20 @@ TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
     });
     saveGuide(guide, Step::space, "space", [](OnboardingWindow& window) {
         static_cast<SpaceStep*>(window.page())->changeButton()->click();
+    });
+    // Seven folders: the page scrolls, shown at its end.
+    std::vector<std::string> more;
+    for (const char* name : {"Projects", "Photos", "Videos", "Music"}) {
+        makeDirs(guide.world.home + "/" + name);
+        more.push_back(guide.world.home + "/" + name);
+    }
+    guide.world.picker->answer = more;
+    guide.model->onboarding().addFolder();
+    saveGuide(guide, Step::space, "space-seven-folders", [](OnboardingWindow& window) {
+        auto* page = static_cast<SpaceStep*>(window.page());
+        page->changeButton()->click();
+        QCoreApplication::processEvents();
+        window.scrollArea()->ensureWidgetVisible(page->addFolderButton());
     });
     // The could-move-now box needs files the scanner finds old, which a test can't make
     // (a file's change time, its date added here, is always now): the page without it.

@@ -119,5 +119,20 @@ TEST(OnboardingBarTest, MovesOneStepWithinTheEnds) {
     for (const auto& c : cases) EXPECT_EQ(movedStep(c.from, c.offset), c.to) << static_cast<int>(c.from);
 }
 
+TEST(PermissionTextsTest, TheFoldersAreNamedAsTheUserKnowsThem) {
+    EXPECT_EQ(refusedByModeNote({}, "/home/u"), std::nullopt);
+    EXPECT_EQ(refusedByModeNote({"/home/u/Documents"}, "/home/u/"),
+              "\u201c~/Documents\u201d keeps you out by its own permissions, so Keldwick leaves it alone.");
+    EXPECT_EQ(refusedByModeNote({"/home/u/Music", "/srv/Photos", "/home/u/Videos"}, "/home/u"),
+              "\u201c~/Music\u201d, \u201c/srv/Photos\u201d and \u201c~/Videos\u201d keep you out by their own "
+              "permissions, so Keldwick leaves them alone.");
+
+    EXPECT_EQ(showFolderAnswer({"/home/u/Documents", true}, "/home/u"), std::nullopt);
+    EXPECT_EQ(showFolderAnswer({}, "/home/u"), std::string(kPermissionBlocked));
+    const auto unanswered = showFolderAnswer({"/home/u/Documents", false}, "/home/u");
+    ASSERT_TRUE(unanswered);
+    EXPECT_EQ(unanswered->rfind("Nothing could show \u201c~/Documents\u201d: no file manager answered.", 0), 0u);
+}
+
 }  // namespace
 }  // namespace keldwick

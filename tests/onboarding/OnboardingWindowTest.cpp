@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -19,6 +21,7 @@
 #include "onboarding/SpaceStep.h"
 #include "onboarding/StepHeader.h"
 #include "scanning/SettingsStore.h"
+#include "support/KeyboardWalk.h"
 #include "ui/DriveRow.h"
 #include "ui/KeepFreePicker.h"
 
@@ -137,6 +140,65 @@ TEST_F(OnboardingWindowTest, EveryStepForwardAndBackThenDoneWritesOnce) {
     EXPECT_EQ(SettingsStore{guide.world.support + "/settings.json"}.load().thresholdBytes, 50 * GB);
     EXPECT_EQ(guide.world.loginItem->calls, std::vector<bool>{true});
     EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+// Each page by keyboard alone: Tab reaches every control and comes back, and a screen
+// reader is told plain words.
+TEST_F(OnboardingWindowTest, EveryPageIsWorkedByKeyboardAndReadAsPlainText) {
+    guide.make();
+    OnboardingWindow window(*guide.host);
+    ASSERT_TRUE(activateForKeys(window));
+    const auto check = [&](const char* page) {
+        SCOPED_TRACE(page);
+        QCoreApplication::processEvents();
+        window.primaryButton()->setFocus();
+        EXPECT_EQ(keyboardOrderProblem(window), "");
+        EXPECT_EQ(accessibleMarkup(window), std::vector<std::string>{});
+    };
+    check("welcome");
+    window.primaryButton()->click();
+    check("permission");
+    window.laterButton()->click();
+    auto* drivePage = static_cast<DriveStep*>(window.page());
+    ASSERT_TRUE(pumpUntil([&] { return drivePage->rows().size() == 1; }));
+    drivePage->rows()[0]->chooseButton()->click();
+    ASSERT_TRUE(pumpUntil([&] { return window.primaryButton()->isEnabled(); }));
+    check("drive");
+    window.primaryButton()->click();
+    auto* space = static_cast<SpaceStep*>(window.page());
+    if (!space->folderList()->isVisibleTo(space)) space->changeButton()->click();
+    check("space");
+    window.primaryButton()->click();
+    check("done");
+}
+
+// Folders picked several at once make the space page taller than the window: it scrolls,
+// and the last switch and Add Folder… can be reached whole.
+TEST_F(OnboardingWindowTest, TheSpacePageScrollsToItsLastFolderAndAddFolder) {
+    auto& onboarding = guide.make();
+    std::vector<std::string> picked;
+    for (const char* name : {"Projects", "Photos", "Videos", "Music"}) {
+        makeDirs(guide.world.home + "/" + name);
+        picked.push_back(guide.world.home + "/" + name);
+    }
+    guide.world.picker->answer = picked;
+    onboarding.loadFolders();
+    onboarding.addFolder();
+    ASSERT_EQ(onboarding.folders().size(), 7u);
+    onboarding.setStep(Step::space);
+    OnboardingWindow window(*guide.host);
+    window.show();
+    auto* space = static_cast<SpaceStep*>(window.page());
+    if (!space->folderList()->isVisibleTo(space)) space->changeButton()->click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(space->folderSwitches().size(), 7u);
+    for (QWidget* control : {static_cast<QWidget*>(space->folderSwitches().back()),
+                             static_cast<QWidget*>(space->addFolderButton())}) {
+        window.scrollArea()->ensureWidgetVisible(control);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(control->visibleRegion().boundingRect(), control->rect()) << control->metaObject()->className();
+    }
+    EXPECT_GT(window.scrollArea()->verticalScrollBar()->maximum(), 0);
 }
 
 TEST_F(OnboardingWindowTest, ClosingHalfWayKeepsTheStepAndTheChoices) {

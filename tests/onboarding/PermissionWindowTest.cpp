@@ -11,6 +11,7 @@
 #include "onboarding/OnboardingWorld.h"
 #include "onboarding/PermissionInstructions.h"
 #include "onboarding/PermissionWindow.h"
+#include "support/KeyboardWalk.h"
 
 namespace keldwick::test {
 namespace {
@@ -65,6 +66,38 @@ TEST(PermissionWindowTest, WithoutASettingsPageTheButtonExplainsWhatBlocksAccess
     EXPECT_EQ(instructions->blockedLabel()->text().toStdString(), kPermissionBlocked);
     QTest::keyClick(window.data(), Qt::Key_Escape);
     EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
+}
+
+// A folder closed by its own mode is named but leaves access given; one that blocks is
+// the one shown, and a file manager that doesn't answer is said so.
+TEST(PermissionWindowTest, NamesFoldersClosedByTheirModeAndSaysWhenNothingShowsTheFolder) {
+    OnboardingWorld guide;
+    guide.world.refusedByMode = {guide.world.home + "/Music"};
+    guide.make();
+    PermissionWindow window(*guide.host);
+    window.show();
+    auto* instructions = window.instructions();
+    EXPECT_TRUE(instructions->granted()->isVisibleTo(&window));
+    ASSERT_TRUE(instructions->refusedNote()->isVisibleTo(&window));
+    EXPECT_TRUE(instructions->refusedNote()->text().startsWith(QString::fromUtf8("\u201c~/Music\u201d keeps you out")));
+
+    guide.world.fullDiskAccess = false;
+    guide.world.blockedBy = guide.world.home + "/Documents";
+    guide.model->services().openURL = [](const std::string&) { return false; };
+    ASSERT_TRUE(pumpUntil([&] { return instructions->steps()->isVisibleTo(&window); }));
+    instructions->settingsButton()->click();
+    EXPECT_TRUE(instructions->blockedLabel()->isVisibleTo(&window));
+    EXPECT_TRUE(instructions->blockedLabel()->text().startsWith(QString::fromUtf8("Nothing could show \u201c~/Documents\u201d")));
+}
+
+TEST(PermissionWindowTest, WorkedByKeyboardAndReadAsPlainText) {
+    OnboardingWorld guide;
+    guide.world.fullDiskAccess = false;
+    guide.make();
+    PermissionWindow window(*guide.host);
+    ASSERT_TRUE(activateForKeys(window));
+    EXPECT_EQ(keyboardOrderProblem(window), "");
+    EXPECT_EQ(accessibleMarkup(window), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "settings/GeneralTab.h"
 #include "settings/SettingsWindow.h"
 #include "ui/DriveRow.h"
+#include "support/KeyboardWalk.h"
 #include "ui/KeepFreePicker.h"
 
 namespace keldwick {
@@ -130,6 +131,21 @@ TEST(SettingsWindowTest, TabsFollowTheModelAndASaveProblemShows) {
     EXPECT_EQ(window.problemLabel()->text(), QStringLiteral("Keldwick couldn't save your settings: rename failed for "
                                                             "settings.json: No space left on device"));
     EXPECT_EQ(host.writes, 0);
+}
+
+TEST(SettingsWindowTest, EveryTabIsWorkedByKeyboardAndReadAsPlainText) {
+    test::FakeSettingsHost host;
+    host.model.settings.managedFolders = {"/home/u/Documents"};
+    SettingsWindow window(host);
+    ASSERT_TRUE(test::activateForKeys(window));
+    for (int tab = 0; tab < window.tabs()->count(); ++tab) {
+        SCOPED_TRACE(tab);
+        window.tabs()->setCurrentIndex(tab);
+        QCoreApplication::processEvents();
+        window.tabs()->setFocus();
+        EXPECT_EQ(test::keyboardOrderProblem(window), "");
+        EXPECT_EQ(test::accessibleMarkup(window), std::vector<std::string>{});
+    }
 }
 
 TEST(DriveTabTest, ACheckUnderWayShowsInANewWindowAndTheChooserMarksTheDrive) {

@@ -262,6 +262,10 @@ TEST_F(ProgramWiringTest, AFileManagersHandOverMovesAndASecondLaunchShowsThePane
     wiring->program().openPanel()->hide();
     instance.ShowPanel();
     EXPECT_TRUE(test::pumpUntil([&] { return wiring->program().openPanel()->isVisible(); }));
+    // So does a click on a notice whose target is the panel.
+    wiring->program().openPanel()->hide();
+    model->openTarget(NoticeTarget::menu);
+    EXPECT_TRUE(test::pumpUntil([&] { return wiring->program().openPanel()->isVisible(); }));
 }
 
 

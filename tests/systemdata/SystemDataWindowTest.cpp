@@ -8,6 +8,7 @@
 #include <map>
 #include <unistd.h>
 
+#include "support/KeyboardWalk.h"
 #include "support/TempDir.h"
 #include "support/FakeWindowHost.h"
 #include "systemdata/SystemDataHost.h"
@@ -100,6 +101,17 @@ TEST_F(SystemDataWindowTest, CachesAreStoredBeforeTheMovableItemsAndTicksFollowT
     EXPECT_EQ(window->clearButton()->text(), QString::fromUtf8("Clear 3.00 GB\u2026"));
     ASSERT_EQ(window->moveButtons().size(), 1u);
     EXPECT_TRUE(window->moveButtons()[0]->isEnabled());
+}
+
+TEST_F(SystemDataWindowTest, WorkedByKeyboardAndReadAsPlainText) {
+    std::unique_ptr<SystemDataWindow> window(open());
+    host.movableCalls[0]({movable("/h/avd", "avd <b>x</b>")});
+    host.cacheCalls[0]({cache("Browsers", 1'000'000'000, true), cache("Tools", 2'000'000'000, false)});
+    ASSERT_TRUE(test::activateForKeys(*window));
+    EXPECT_EQ(test::keyboardOrderProblem(*window), "");
+    // A name that looks like markup is data, read as written; the window adds none of its own.
+    for (const std::string& found : test::accessibleMarkup(*window))
+        EXPECT_NE(found.find("avd <b>x</b>"), std::string::npos) << found;
 }
 
 TEST_F(SystemDataWindowTest, ClearingTheChosenCachesReportsWhatStayedAndMeasuresAgain) {

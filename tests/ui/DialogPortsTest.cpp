@@ -60,10 +60,12 @@ TEST(DialogPortsTest, PickerKindFollowsTheRequest) {
         {"files and folders", {true, true, true, home.path(), "Move", "Choose files or folders to move to Archive.", true,
                                "Move to Archive"},
          true, QFileDialog::ExistingFiles, true},
-        {"folders", {true, false, true, home.path(), "Add", "Choose folders.", false, ""}, false,
-         QFileDialog::Directory, false},
-        {"folders with hidden ones", {true, false, true, home.path(), "", "", true, ""}, false, QFileDialog::Directory,
-         true},
+        // Several folders at once: the dialog that takes every row selected, showing folders alone.
+        {"folders", {true, false, true, home.path(), "Add", "Choose folders.", false, ""}, true,
+         QFileDialog::ExistingFiles, false},
+        {"folders with hidden ones", {true, false, true, home.path(), "", "", true, ""}, true,
+         QFileDialog::ExistingFiles, true},
+        {"one folder", {true, false, false, home.path(), "", "", false, ""}, false, QFileDialog::Directory, false},
         {"one file", {false, true, false, home.path(), "", "", false, ""}, false, QFileDialog::ExistingFile, false},
     };
     for (const Case& c : cases) {

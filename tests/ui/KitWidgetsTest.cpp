@@ -1,4 +1,6 @@
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <set>
 
 #include "support/TempDir.h"
 #include "ui/ElidedLabel.h"
@@ -161,6 +164,54 @@ TEST(FilePickerTest, OpenTakesFilesAndFoldersTogether) {
     std::vector<std::string> chosen = dialog.chosenPaths();
     std::sort(chosen.begin(), chosen.end());
     EXPECT_EQ(chosen, (std::vector<std::string>{home / "Desktop/Project", home / "Desktop/report.pdf"}));
+}
+
+TEST(FilePickerTest, ATypedPathLeadsToItsFolder) {
+    const std::set<std::string> folders = {"/home/u", "/home/u/Pictures", "/home/u/Pictures/set0", "/data"};
+    const auto isFolder = [&](const std::string& path) { return folders.count(path) > 0; };
+    EXPECT_EQ(typedFolder("~/Pictures/set0/", "/data", "/home/u", isFolder), "/home/u/Pictures/set0");
+    EXPECT_EQ(typedFolder("~", "/data", "/home/u", isFolder), "/home/u");
+    EXPECT_EQ(typedFolder("set0", "/home/u/Pictures", "/home/u", isFolder), "/home/u/Pictures/set0");
+    EXPECT_EQ(typedFolder("../Pictures/./set0", "/home/u/Pictures", "/home/u", isFolder), "/home/u/Pictures/set0");
+    EXPECT_EQ(typedFolder("/data", "/home/u", "/home/u", isFolder), "/data");
+    EXPECT_EQ(typedFolder("photo.jpg", "/home/u/Pictures", "/home/u", isFolder), std::nullopt);
+    EXPECT_EQ(typedFolder("~user/x", "/data", "/home/u", isFolder), std::nullopt);
+    EXPECT_EQ(typedFolder("", "/home/u", "/home/u", isFolder), std::nullopt);
+}
+
+// Typing a folder's path and pressing Return opens the folder, never moves it; the Move
+// button then takes exactly the rows selected.
+TEST(FilePickerTest, ReturnOnATypedFolderOpensItAndMoveTakesTheSelection) {
+    test::TempDir home;
+    test::writeFile(home / "Pictures/set0/a.jpg", "a");
+    test::writeFile(home / "Pictures/set0/b.jpg", "b");
+    FilesOrFoldersDialog dialog(nullptr, QStringLiteral("Move Files"), home / "Pictures");
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Move"));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* button = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Open);
+    ASSERT_NE(name, nullptr);
+    name->setFocus();
+    QTest::keyClicks(name, QString::fromStdString(home / "Pictures/set0/"));
+    EXPECT_EQ(button->text(), "Open");
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.directory().absolutePath().toStdString(), home / "Pictures/set0");
+    EXPECT_TRUE(dialog.chosenPaths().empty());
+
+    auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+    auto* model = qobject_cast<QFileSystemModel*>(view->model());
+    const QString folder = QString::fromStdString(home / "Pictures/set0");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(model->index(folder)) == 2; }, 5000));
+    view->setFocus();
+    view->selectionModel()->select(model->index(QString::fromStdString(home / "Pictures/set0/b.jpg")),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    EXPECT_EQ(button->text(), "Move");
+    button->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.chosenPaths(), std::vector<std::string>{home / "Pictures/set0/b.jpg"});
 }
 
 }  // namespace

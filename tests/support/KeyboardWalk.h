@@ -1,0 +1,128 @@
+#pragma once
+// A window worked as a keyboard's or a screen reader's user would: the controls Tab reaches,
+// and the names and descriptions the accessibility tree gives. Header only: the windows'
+// test programs share it, and the core's never draw.
+
+#include <QAccessible>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QWidget>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ui/KeyboardReach.h"
+
+namespace keldwick::test {
+
+// Shows `window` with the program's keys and makes it the active window, so keys reach
+// its focus.
+inline bool activateForKeys(QWidget& window) {
+    reachByKeyboard(&window);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    return QTest::qWaitForWindowActive(&window);
+}
+
+// The controls a user could work: shown, enabled, taking focus by Tab. A group of radio
+// buttons is one stop (Tab reaches one of them, the arrow keys the others): the group's
+// buttons go into `radioGroups`, by the group or the parent that makes them one.
+inline std::set<QWidget*> tabbableControls(QWidget& window, std::map<QObject*, std::set<QWidget*>>* radioGroups = nullptr) {
+    std::set<QWidget*> controls;
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+        if (widget->window() != &window || !widget->isVisible() || !widget->isEnabled()) continue;
+        if ((widget->focusPolicy() & Qt::TabFocus) != Qt::TabFocus || widget->focusProxy()) continue;
+        if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
+            if (radioGroups) (*radioGroups)[radio->group() ? static_cast<QObject*>(radio->group()) : radio->parent()].insert(radio);
+            continue;
+        }
+        controls.insert(widget);
+    }
+    return controls;
+}
+
+struct TabWalk {
+    std::vector<QWidget*> visited;  // from the control after the start, in order
+    bool cameBack = false;          // focus returned to the start within the limit
+};
+
+// Presses Tab (Shift+Tab when `backwards`) on whatever has the focus, from the focused
+// control, until the focus comes back to it or `limit` presses pass (a trap).
+inline TabWalk walkByTab(QWidget& window, bool backwards, int limit = 100) {
+    TabWalk walk;
+    QWidget* start = QApplication::focusWidget();
+    for (int i = 0; i < limit && start; ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        QTest::keyClick(focused ? focused : &window, backwards ? Qt::Key_Backtab : Qt::Key_Tab,
+                        backwards ? Qt::ShiftModifier : Qt::NoModifier);
+        QWidget* now = QApplication::focusWidget();
+        if (now == start) {
+            walk.cameBack = true;
+            break;
+        }
+        walk.visited.push_back(now);
+    }
+    return walk;
+}
+
+// Checks the window's keyboard order from its first control: Tab reaches every control
+// once and comes back, and Shift+Tab walks the same circle the other way. Empty when it
+// holds, else what failed, naming the controls by class and accessible name.
+inline std::string keyboardOrderProblem(QWidget& window) {
+    const auto describe = [](QWidget* w) {
+        if (!w) return std::string("(none)");
+        return std::string(w->metaObject()->className()) + " \"" + w->accessibleName().toStdString() + "\" " +
+               w->objectName().toStdString();
+    };
+    std::map<QObject*, std::set<QWidget*>> radioGroups;
+    const std::set<QWidget*> controls = tabbableControls(window, &radioGroups);
+    if (controls.empty()) return "no control takes focus";
+    if (!QApplication::focusWidget() || QApplication::focusWidget()->window() != &window)
+        (*controls.begin())->setFocus(Qt::TabFocusReason);
+    QWidget* start = QApplication::focusWidget();
+    const TabWalk forward = walkByTab(window, false);
+    if (!forward.cameBack)
+        return "Tab never comes back to " + describe(start) + "; it stays at " + describe(forward.visited.back());
+    std::set<QWidget*> reached(forward.visited.begin(), forward.visited.end());
+    reached.insert(start);
+    std::string problem;
+    for (QWidget* control : controls)
+        if (!reached.count(control)) problem += "Tab misses " + describe(control) + "\n";
+    for (const auto& [group, radios] : radioGroups) {
+        if (std::none_of(radios.begin(), radios.end(), [&](QWidget* r) { return reached.count(r) > 0; }))
+            problem += "Tab misses the radio buttons of " + describe(*radios.begin()) + "\n";
+    }
+    if (reached.size() != forward.visited.size() + 1) problem += "Tab visits a control twice\n";
+    const TabWalk backward = walkByTab(window, true);
+    std::vector<QWidget*> reversed(forward.visited.rbegin(), forward.visited.rend());
+    if (!backward.cameBack || backward.visited != reversed) problem += "Shift+Tab doesn't walk the way back\n";
+    return problem;
+}
+
+// The accessible names and descriptions under `window` that hold markup (HTML tags or
+// Markdown's emphasis), each with its holder's role.
+inline std::vector<std::string> accessibleMarkup(QWidget& window) {
+    static const QRegularExpression markup(QStringLiteral("<[a-zA-Z/][^>]*>|\\*\\*|&[a-z]+;"));
+    std::vector<std::string> found;
+    std::vector<QAccessibleInterface*> pending{QAccessible::queryAccessibleInterface(&window)};
+    int seen = 0;
+    while (!pending.empty() && ++seen < 5000) {
+        QAccessibleInterface* node = pending.back();
+        pending.pop_back();
+        if (!node || !node->isValid()) continue;
+        for (QAccessible::Text kind : {QAccessible::Name, QAccessible::Description}) {
+            const QString text = node->text(kind);
+            if (text.contains(markup))
+                found.push_back(std::to_string(int(node->role())) + ": " + text.toStdString());
+        }
+        for (int i = 0; i < node->childCount(); ++i) pending.push_back(node->child(i));
+    }
+    return found;
+}
+
+}  // namespace keldwick::test
