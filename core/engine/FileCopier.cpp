@@ -432,8 +432,8 @@ public:
                     break;
                 case TreeEntry::Kind::file: {
                     prefetcher.reach(fileIndex++);
-                    if (const FirstCopy* first = linkable(names, record, relative, chunkSize)) {
-                        linkTo(*first, frame, names, relative);
+                    const FirstCopy* first = linkable(names, record, relative, chunkSize);
+                    if (first && linkTo(*first, frame, names, relative)) {
                         entry.size = first->bytes;
                         entry.sha256 = first->sha256;
                         break;
@@ -581,13 +581,17 @@ private:
     }
 
     // The file made a further name of its group's first copy, which holds its content,
-    // metadata and times already.
-    void linkTo(const FirstCopy& first, const Frame& frame, const Names& names, const std::string& relative) {
+    // metadata and times already. False where the volume takes no further name for that
+    // copy (too many names, or none at all): the file is then copied on its own.
+    bool linkTo(const FirstCopy& first, const Frame& frame, const Names& names, const std::string& relative) {
         if (platform::calls().linkAt(destinationTop_.get(), first.relative.c_str(), frame.destination.get(),
-                                     names.name.c_str(), 0) != 0)
+                                     names.name.c_str(), 0) != 0) {
+            if (errno == EMLINK || errno == EPERM || errno == EOPNOTSUPP) return false;
             throw POSIXFailure("link", names.destination, errno);
+        }
         linked_[first.relative] = first.group;
         linked_[relative] = first.group;
+        return true;
     }
 
     void applyFolder(const std::string& relative, int sourceFd, int destinationFd) {

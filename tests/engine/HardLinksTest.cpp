@@ -14,7 +14,6 @@
 #include "engine/OffloadEngine.h"
 #include "engine/RestoreExecutor.h"
 #include "foundation/EngineError.h"
-#include "foundation/VolumeSpace.h"
 #include "platform/FileIO.h"
 #include "support/EngineWorld.h"
 #include "support/RealMounts.h"
@@ -66,6 +65,15 @@ public:
     }
 };
 
+// Takes no further name for any file, as a file with the most names a volume allows.
+class NoMoreNames final : public platform::FileSystemCalls {
+public:
+    int linkAt(int, const char*, int, const char*, int) override {
+        errno = EMLINK;
+        return -1;
+    }
+};
+
 class HardLinksTest : public ::testing::Test {
 protected:
     EngineWorld world;
@@ -113,9 +121,6 @@ TEST_F(HardLinksTest, SnapshotsTakeTheirSpaceOnceOnTheDriveAndComeBackLinked) {
     const std::string folder = makeSnapshots();
     const auto content = contentOf(folder);
     const int64_t atHome = allocatedOnce(folder);
-    // Room for the archive once and a little more, never for its five names.
-    const int64_t free = VolumeSpace::availableBytes(world.root).value_or(0);
-    world.configuration.driveReserveBytes = free - 4 * static_cast<int64_t>(kArchiveSize);
 
     const OffloadRecord moved = move(folder);
     ASSERT_EQ(moved.phase, Phase::offloaded);
@@ -137,6 +142,21 @@ TEST_F(HardLinksTest, SnapshotsTakeTheirSpaceOnceOnTheDriveAndComeBackLinked) {
     EXPECT_EQ(archiveInodes(folder).size(), 1u);
     EXPECT_EQ(statusOf(folder + "/snap3/archive.bin").st_nlink, static_cast<nlink_t>(kSnapshots));
     EXPECT_NE(statusOf(folder + "/snap1/notes.txt").st_ino, statusOf(folder + "/snap2/notes.txt").st_ino);
+}
+
+// A drive with room for the archive once, never for its five names.
+TEST_F(HardLinksTest, TheDriveNeedsRoomForEachFileOnce) {
+    if (auto reason = test::mountSkipReason()) GTEST_SKIP() << *reason;
+    const std::string mountPoint = world.tmp / "small";
+    fs::create_directories(mountPoint);
+    test::TmpfsMount small(mountPoint, "size=4m");
+    if (!small.mounted()) GTEST_SKIP() << "can't mount a tmpfs";
+    world.root = mountPoint;
+    world.locator->mounts[world.drive.id] = mountPoint;
+
+    const std::string folder = makeSnapshots();
+    EXPECT_EQ(move(folder).phase, Phase::offloaded);
+    EXPECT_EQ(archiveInodes(world.drivePathFor(folder)).size(), 1u);
 }
 
 // The journal decides what comes home as one file; the drive's copies are checked: names
@@ -176,6 +196,21 @@ TEST_F(HardLinksTest, LinksComeBackFromTheRecordOnlyBetweenEqualContents) {
     copier.copyTree(onDrive, adopted, nullptr, &linked);
     EXPECT_EQ(archiveInodes(adopted).size(), static_cast<size_t>(kSnapshots));
     EXPECT_TRUE(linked.empty());
+}
+
+// Where the volume takes no further name, each name is copied on its own: nothing lost.
+TEST_F(HardLinksTest, NamesTheVolumeWontTakeAreCopiedOnTheirOwn) {
+    const std::string folder = makeSnapshots();
+    const std::string copy = world.tmp / "copy";
+    FileCopier::LinkGroups linked{{"stale", 9}};
+    {
+        NoMoreNames calls;
+        platform::ScopedFileSystemCalls scoped(calls);
+        FileCopier(world.configuration.chunkSize).copyTree(folder, copy, nullptr, &linked);
+    }
+    EXPECT_TRUE(linked.empty());
+    EXPECT_EQ(archiveInodes(copy).size(), static_cast<size_t>(kSnapshots));
+    EXPECT_EQ(contentOf(copy), contentOf(folder));
 }
 
 // A name outside the folder keeps the whole folder home, as before.
