@@ -365,14 +365,27 @@ std::string lastComponent(const std::string& relative) {
     return slash == std::string::npos ? relative : relative.substr(slash + 1);
 }
 
+// Files with several names already hashed in one pass over a tree, by device and inode.
+using HashedFiles = std::map<std::pair<uint64_t, uint64_t>, ChunkStream::Result>;
+
 // The digest and size of a file as the medium holds it. `prefetched`: a Prefetcher
-// reading from the medium has dropped and read it ahead.
-ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize, bool prefetched = false) {
+// reading from the medium has dropped and read it ahead. With `hashed`, a file with
+// several names is read once: the name opened now is the file read before.
+ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize, bool prefetched = false,
+                             HashedFiles* hashed = nullptr) {
     Fd fd(openQuietly(AT_FDCWD, path.c_str(), O_NONBLOCK));
     if (fd.get() < 0) throw POSIXFailure("open", path, errno);
     struct statx record = statOf(fd.get(), path);
     if (!S_ISREG(record.stx_mode)) throw POSIXFailure("open", path, EINVAL);
-    return ChunkStream::hashFromMedium(fd.get(), chunkSize, path, prefetched);
+    const std::pair<uint64_t, uint64_t> file{(static_cast<uint64_t>(record.stx_dev_major) << 32) | record.stx_dev_minor,
+                                             record.stx_ino};
+    const bool named = hashed && record.stx_nlink >= 2;
+    if (named) {
+        if (auto found = hashed->find(file); found != hashed->end()) return found->second;
+    }
+    auto result = ChunkStream::hashFromMedium(fd.get(), chunkSize, path, prefetched);
+    if (named) hashed->emplace(file, result);
+    return result;
 }
 
 // The files among the entries, with their paths below `root`, for a Prefetcher.
@@ -651,10 +664,12 @@ std::vector<TreeEntry> FileCopier::hashedEntries(const std::string& folder,
         if (!excluding.count(entry.path)) entries.push_back(std::move(entry));
     Prefetcher prefetcher(filesOf(folder, entries), true);
     size_t fileIndex = 0;
+    HashedFiles hashed;
     for (auto& entry : entries) {
         if (entry.kind != TreeEntry::Kind::file) continue;
         prefetcher.reach(fileIndex++);
-        entry.sha256 = hashFile(PathUtil::join(folder, entry.path), chunkSize, isPrefetched(entry.size)).sha256;
+        entry.sha256 =
+            hashFile(PathUtil::join(folder, entry.path), chunkSize, isPrefetched(entry.size), &hashed).sha256;
     }
     return entries;
 }
@@ -704,8 +719,7 @@ bool FileCopier::holdsOnlyPartsOf(const std::string& original, const std::string
 void FileCopier::verify(const std::string& root, const std::vector<TreeEntry>& entries) const {
     Prefetcher prefetcher(filesOf(root, entries), true);
     size_t fileIndex = 0;
-    // Files with several names, by device and inode: each is read once.
-    std::map<std::pair<uint64_t, uint64_t>, std::string> verifiedFiles;
+    HashedFiles hashedFiles;
     for (const auto& entry : entries) {
         std::string path = childPath(root, entry.path);
         struct statx record;
@@ -723,16 +737,9 @@ void FileCopier::verify(const std::string& root, const std::vector<TreeEntry>& e
             case TreeEntry::Kind::file: {
                 prefetcher.reach(fileIndex++);
                 if (static_cast<int64_t>(record.stx_size) != entry.size) throw EngineError::checksumMismatch(path);
-                const std::pair<uint64_t, uint64_t> file{
-                    (static_cast<uint64_t>(record.stx_dev_major) << 32) | record.stx_dev_minor, record.stx_ino};
-                if (record.stx_nlink >= 2) {
-                    auto seen = verifiedFiles.find(file);
-                    if (seen != verifiedFiles.end() && entry.sha256 && seen->second == *entry.sha256) break;
-                }
-                auto hashed = hashFile(path, chunkSize, isPrefetched(entry.size));
+                auto hashed = hashFile(path, chunkSize, isPrefetched(entry.size), &hashedFiles);
                 if (hashed.bytes != entry.size || !entry.sha256 || hashed.sha256 != *entry.sha256)
                     throw EngineError::checksumMismatch(path);
-                if (record.stx_nlink >= 2) verifiedFiles.emplace(file, std::move(hashed.sha256));
                 break;
             }
         }

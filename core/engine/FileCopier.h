@@ -106,7 +106,8 @@ public:
     std::vector<TreeEntry> walk(const std::string& folder, SpecialFiles specialFiles, HardLinks& links) const;
 
     // walk() with special files left out, less the excluded relative paths, each file
-    // with the SHA-256 of its content as the medium holds it.
+    // with the SHA-256 of its content as the medium holds it (read once for the names of
+    // one file).
     std::vector<TreeEntry> hashedEntries(const std::string& folder, const std::set<std::string>& excluding) const;
 
     // Whether the existing `driveItem` holds nothing but parts of `original`, so that it
