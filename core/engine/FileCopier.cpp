@@ -250,12 +250,37 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
     return {copied.sha256, copied.bytes, Fd()};
 }
 
+// A file of the walk with more than one name: its link count and the names it has in the tree.
+struct LinkedFile {
+    uint32_t linkCount = 0;
+    std::vector<std::string> paths;
+};
+
 // The walk with what the copier needs besides the entries: the status of each folder
-// taken before it was listed (listing may move its access time).
+// taken before it was listed (listing may move its access time), and the files with more
+// than one name (one device holds the whole tree, so an inode number names a file).
 struct Walk {
     std::vector<TreeEntry> entries;
     std::map<std::string, struct statx> folders;  // by relative path; "" is the top
+    std::map<std::string, uint64_t> inodeOf;      // files with more than one name, by relative path
+    std::map<uint64_t, LinkedFile> linked;
 };
+
+FileCopier::HardLinks hardLinksOf(const Walk& walk) {
+    FileCopier::HardLinks links;
+    std::map<uint64_t, int64_t> numbers;
+    for (const auto& entry : walk.entries) {
+        auto inode = walk.inodeOf.find(entry.path);
+        if (inode == walk.inodeOf.end()) continue;
+        const LinkedFile& file = walk.linked.at(inode->second);
+        if (file.paths.size() >= 2) {
+            const int64_t next = static_cast<int64_t>(numbers.size()) + 1;
+            links.groups[entry.path] = numbers.emplace(inode->second, next).first->second;
+        }
+        if (file.linkCount > file.paths.size()) links.reachingOutside.insert(entry.path);
+    }
+    return links;
+}
 
 class Walker {
 public:
@@ -294,6 +319,12 @@ private:
             switch (*kind) {
                 case TreeEntry::Kind::file:
                     entry.size = static_cast<int64_t>(record.stx_size);
+                    if (record.stx_nlink >= 2) {
+                        LinkedFile& file = result_.linked[record.stx_ino];
+                        file.linkCount = record.stx_nlink;
+                        file.paths.push_back(relative);
+                        result_.inodeOf[relative] = record.stx_ino;
+                    }
                     result_.entries.push_back(std::move(entry));
                     break;
                 case TreeEntry::Kind::symlink: {
@@ -334,14 +365,27 @@ std::string lastComponent(const std::string& relative) {
     return slash == std::string::npos ? relative : relative.substr(slash + 1);
 }
 
+// Files with several names already hashed in one pass over a tree, by device and inode.
+using HashedFiles = std::map<std::pair<uint64_t, uint64_t>, ChunkStream::Result>;
+
 // The digest and size of a file as the medium holds it. `prefetched`: a Prefetcher
-// reading from the medium has dropped and read it ahead.
-ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize, bool prefetched = false) {
+// reading from the medium has dropped and read it ahead. With `hashed`, a file with
+// several names is read once: the name opened now is the file read before.
+ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize, bool prefetched = false,
+                             HashedFiles* hashed = nullptr) {
     Fd fd(openQuietly(AT_FDCWD, path.c_str(), O_NONBLOCK));
     if (fd.get() < 0) throw POSIXFailure("open", path, errno);
     struct statx record = statOf(fd.get(), path);
     if (!S_ISREG(record.stx_mode)) throw POSIXFailure("open", path, EINVAL);
-    return ChunkStream::hashFromMedium(fd.get(), chunkSize, path, prefetched);
+    const std::pair<uint64_t, uint64_t> file{(static_cast<uint64_t>(record.stx_dev_major) << 32) | record.stx_dev_minor,
+                                             record.stx_ino};
+    const bool named = hashed && record.stx_nlink >= 2;
+    if (named) {
+        if (auto found = hashed->find(file); found != hashed->end()) return found->second;
+    }
+    auto result = ChunkStream::hashFromMedium(fd.get(), chunkSize, path, prefetched);
+    if (named) hashed->emplace(file, result);
+    return result;
 }
 
 // The files among the entries, with their paths below `root`, for a Prefetcher.
@@ -401,6 +445,12 @@ public:
                     break;
                 case TreeEntry::Kind::file: {
                     prefetcher.reach(fileIndex++);
+                    const FirstCopy* first = linkable(names, record, relative, chunkSize);
+                    if (first && linkTo(*first, frame, names, relative)) {
+                        entry.size = first->bytes;
+                        entry.sha256 = first->sha256;
+                        break;
+                    }
                     auto copied = copyFileAt(frame.source.get(), names.name, names.source, frame.destination.get(),
                                              names.name, names.destination, Flush::later, chunkSize,
                                              [&](int64_t done) {
@@ -411,6 +461,7 @@ public:
                     earlierFiles += copied.bytes;
                     entry.size = copied.bytes;
                     entry.sha256 = std::move(copied.sha256);
+                    remember(relative, record, entry);
                     break;
                 }
             }
@@ -440,7 +491,18 @@ public:
     // Where fsync can't be trusted, the whole volume as well.
     void flush() { platform::syncVolumeIfUntrusted(destinationTop_.get(), destination_); }
 
+    // The names the copy made of one file, by path: their group's number.
+    const FileCopier::LinkGroups& linkGroups() const { return linked_; }
+
 private:
+    // The copy a group's further names are linked to.
+    struct FirstCopy {
+        std::string relative;
+        std::string sha256;
+        int64_t bytes = 0;
+        uint64_t sourceInode = 0;
+        int64_t group = 0;  // its number among the copy's groups
+    };
     struct Frame {
         std::string relative;
         Fd source;
@@ -495,6 +557,56 @@ private:
         return std::move(*target);
     }
 
+    // The group a file belongs to: from a trusted source the file itself (its inode), from
+    // an untrusted one the group the journal recorded. Nothing for a file of one name.
+    std::optional<int64_t> groupKey(const struct statx& record, const std::string& relative) const {
+        if (!trust_.umask) {
+            if (record.stx_nlink < 2) return std::nullopt;
+            return static_cast<int64_t>(record.stx_ino);
+        }
+        if (!trust_.recorded) return std::nullopt;
+        auto group = trust_.recorded->linkGroups.find(relative);
+        if (group == trust_.recorded->linkGroups.end()) return std::nullopt;
+        return group->second;
+    }
+
+    // The copy this file becomes a further name of, or nothing to copy it on its own. From
+    // an untrusted source, names recorded as one file that the source no longer has as one
+    // are linked only when their contents match: two files that differ never become one.
+    const FirstCopy* linkable(const Names& names, const struct statx& record, const std::string& relative,
+                              int64_t chunkSize) const {
+        auto key = groupKey(record, relative);
+        if (!key) return nullptr;
+        auto found = firstCopies_.find(*key);
+        if (found == firstCopies_.end()) return nullptr;
+        const FirstCopy& first = found->second;
+        if (!trust_.umask || record.stx_ino == first.sourceInode) return &first;
+        if (static_cast<int64_t>(record.stx_size) != first.bytes) return nullptr;
+        const auto hashed = hashFile(names.source, chunkSize);
+        return hashed.bytes == first.bytes && hashed.sha256 == first.sha256 ? &first : nullptr;
+    }
+
+    void remember(const std::string& relative, const struct statx& record, const TreeEntry& entry) {
+        auto key = groupKey(record, relative);
+        if (!key || !entry.sha256) return;
+        const int64_t number = static_cast<int64_t>(firstCopies_.size()) + 1;
+        firstCopies_.emplace(*key, FirstCopy{relative, *entry.sha256, entry.size, record.stx_ino, number});
+    }
+
+    // The file made a further name of its group's first copy, which holds its content,
+    // metadata and times already. False where the volume takes no further name for that
+    // copy (too many names, or none at all): the file is then copied on its own.
+    bool linkTo(const FirstCopy& first, const Frame& frame, const Names& names, const std::string& relative) {
+        if (platform::calls().linkAt(destinationTop_.get(), first.relative.c_str(), frame.destination.get(),
+                                     names.name.c_str(), 0) != 0) {
+            if (errno == EMLINK || errno == EPERM || errno == EOPNOTSUPP) return false;
+            throw POSIXFailure("link", names.destination, errno);
+        }
+        linked_[first.relative] = first.group;
+        linked_[relative] = first.group;
+        return true;
+    }
+
     void applyFolder(const std::string& relative, int sourceFd, int destinationFd) {
         const struct statx& before = walked_.folders.at(relative);
         std::string sourcePath = childPath(source_, relative);
@@ -509,6 +621,8 @@ private:
     Fd sourceTop_;
     Fd destinationTop_;
     PendingFlushes pending_;
+    std::map<int64_t, FirstCopy> firstCopies_;  // by group key
+    FileCopier::LinkGroups linked_;
 };
 
 }  // namespace
@@ -521,7 +635,7 @@ std::string FileCopier::copyFile(const std::string& source, const std::string& d
 }
 
 std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std::string& destination,
-                                            const Progress& progress) const {
+                                            const Progress& progress, LinkGroups* linked) const {
     auto status = FileStat::read(source);
     if (!status) throw POSIXFailure("lstat", source, ENOENT);
     if (!status->isDirectory()) throw EngineError::unsupportedItem(source);
@@ -529,11 +643,18 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     auto entries = copy.copyEntries(chunkSize, progress);
     copy.applyFolderMetadata(entries);
     copy.flush();
+    if (linked) *linked = copy.linkGroups();
     return entries;
 }
 
 std::vector<TreeEntry> FileCopier::walk(const std::string& folder, SpecialFiles specialFiles) const {
     return Walker(folder, specialFiles).run().entries;
+}
+
+std::vector<TreeEntry> FileCopier::walk(const std::string& folder, SpecialFiles specialFiles, HardLinks& links) const {
+    Walk walked = Walker(folder, specialFiles).run();
+    links = hardLinksOf(walked);
+    return std::move(walked.entries);
 }
 
 std::vector<TreeEntry> FileCopier::hashedEntries(const std::string& folder,
@@ -543,10 +664,12 @@ std::vector<TreeEntry> FileCopier::hashedEntries(const std::string& folder,
         if (!excluding.count(entry.path)) entries.push_back(std::move(entry));
     Prefetcher prefetcher(filesOf(folder, entries), true);
     size_t fileIndex = 0;
+    HashedFiles hashed;
     for (auto& entry : entries) {
         if (entry.kind != TreeEntry::Kind::file) continue;
         prefetcher.reach(fileIndex++);
-        entry.sha256 = hashFile(PathUtil::join(folder, entry.path), chunkSize, isPrefetched(entry.size)).sha256;
+        entry.sha256 =
+            hashFile(PathUtil::join(folder, entry.path), chunkSize, isPrefetched(entry.size), &hashed).sha256;
     }
     return entries;
 }
@@ -596,6 +719,7 @@ bool FileCopier::holdsOnlyPartsOf(const std::string& original, const std::string
 void FileCopier::verify(const std::string& root, const std::vector<TreeEntry>& entries) const {
     Prefetcher prefetcher(filesOf(root, entries), true);
     size_t fileIndex = 0;
+    HashedFiles hashedFiles;
     for (const auto& entry : entries) {
         std::string path = childPath(root, entry.path);
         struct statx record;
@@ -613,7 +737,7 @@ void FileCopier::verify(const std::string& root, const std::vector<TreeEntry>& e
             case TreeEntry::Kind::file: {
                 prefetcher.reach(fileIndex++);
                 if (static_cast<int64_t>(record.stx_size) != entry.size) throw EngineError::checksumMismatch(path);
-                auto hashed = hashFile(path, chunkSize, isPrefetched(entry.size));
+                auto hashed = hashFile(path, chunkSize, isPrefetched(entry.size), &hashedFiles);
                 if (hashed.bytes != entry.size || !entry.sha256 || hashed.sha256 != *entry.sha256)
                     throw EngineError::checksumMismatch(path);
                 break;

@@ -4,7 +4,7 @@
 // copies the metadata a user would miss, and checks a copy against its entries.
 //
 // Every failure is thrown: POSIXFailure (operations "open", "create", "read", "write",
-// "mkdir", "symlink", "lstat", "opendir", "readdir", "readlink", "fsync", "syncfs",
+// "mkdir", "symlink", "link", "lstat", "opendir", "readdir", "readlink", "fsync", "syncfs",
 // "chmod", "utimens") or EngineError. The copier never deletes what it created: a
 // partial copy left by a failure is the caller's to remove.
 //
@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -41,6 +42,16 @@ public:
     enum class Compare { contents, sizes };
 
     explicit FileCopier(int64_t chunkSize = 4'194'304) : chunkSize(chunkSize) {}
+
+    // The files of a tree that are names of one file (hard links), by relative path: each
+    // one's group, a number from 1 that the group's names share. Only groups of two paths
+    // or more.
+    using LinkGroups = std::map<std::string, int64_t>;
+    struct HardLinks {
+        LinkGroups groups;
+        // Files that also have names outside the tree.
+        std::set<std::string> reachingOutside;
+    };
 
     // Size of every read buffer.
     int64_t chunkSize;
@@ -68,14 +79,19 @@ public:
                          const Progress& progress) const;
 
     // Copies the folder `source` to `destination` (which must not exist) and returns its
-    // entries in walk order with each file's digest and copied size. Folders get their
+    // entries in walk order with each file's digest and copied size. Files that are one
+    // file in the source are copied and hashed once, their further names linked to that
+    // copy. From an untrusted source (untrustedUmask) the journal's `recorded` link groups
+    // decide instead: a file is linked to its group's first copy only where the source has
+    // them as one file or their contents match, else copied on its own. `linked`, when
+    // given, receives the groups the copy has. Folders get their
     // metadata after their content, deepest first, so their dates stay the originals'.
     // Flushed as the file comment says. Throws EngineError:
     // unsupportedItem (the source is not a folder; a special file, a name that is not
     // UTF-8, or an entry that changed kind), sourceChanged (an entry vanished, a link
     // was re-pointed, a file changed while read), notEligible (a mount inside the tree).
     std::vector<TreeEntry> copyTree(const std::string& source, const std::string& destination,
-                                    const Progress& progress) const;
+                                    const Progress& progress, LinkGroups* linked = nullptr) const;
 
     // Every entry below the folder, depth first, names sorted by bytes, a folder before
     // its content; files with their size, folders and links with 0, links with their
@@ -86,9 +102,12 @@ public:
     // mounted inside the tree is refused with notEligible(folder, "“rel”: On another
     // disk") and never entered.
     std::vector<TreeEntry> walk(const std::string& folder, SpecialFiles specialFiles = SpecialFiles::refuse) const;
+    // The same, with the tree's hard links.
+    std::vector<TreeEntry> walk(const std::string& folder, SpecialFiles specialFiles, HardLinks& links) const;
 
     // walk() with special files left out, less the excluded relative paths, each file
-    // with the SHA-256 of its content as the medium holds it.
+    // with the SHA-256 of its content as the medium holds it (read once for the names of
+    // one file).
     std::vector<TreeEntry> hashedEntries(const std::string& folder, const std::set<std::string>& excluding) const;
 
     // Whether the existing `driveItem` holds nothing but parts of `original`, so that it
@@ -103,7 +122,8 @@ public:
     // Checks the copy at `root` against `entries` (an entry with an empty path is the
     // root itself, as for a single file). A missing item, another kind, another link
     // target, size or digest throws EngineError::checksumMismatch with the item's full
-    // path; other failures are POSIXFailure. File contents are read from the medium.
+    // path; other failures are POSIXFailure. File contents are read from the medium, once
+    // for the names of one file.
     void verify(const std::string& root, const std::vector<TreeEntry>& entries) const;
 
     // Copies extended attributes (POSIX ACLs among them), owner where permitted, mode

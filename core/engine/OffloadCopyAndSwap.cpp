@@ -144,7 +144,7 @@ OffloadExecutor::Copied OffloadExecutor::copyToPartial(const OffloadRecord& reco
     };
     Copied copied;
     if (record.isDirectory) {
-        copied.entries = context.copier.copyTree(record.originalPath, partial, tick);
+        copied.entries = context.copier.copyTree(record.originalPath, partial, tick, &copied.linkGroups);
         copied.checksum = TreeManifest{*copied.entries}.digest();
     } else {
         copied.checksum = context.copier.copyFile(record.originalPath, partial, true, tick);
@@ -172,8 +172,9 @@ FingerprintSnapshot OffloadExecutor::nameCopy(const OffloadRecord& record, const
     // Verified, then its final name; a copy only counts once its name is durable.
     located.confirm();
     // What the item was beyond its content, so that only that comes home.
-    const RecordedMetadata metadata =
+    RecordedMetadata metadata =
         ItemMetadata::record(record.originalPath, partial, copied.entries.value_or(ItemMetadata::ofFile()));
+    metadata.linkGroups = copied.linkGroups;
     context.journal->markVerified(record.id, copied.checksum, copied.entries, identity, metadata);
     renameExclusive(partial, drivePath);
     // The original is deleted on the strength of this flush: its failure fails the move.

@@ -1,8 +1,11 @@
 #include "engine/OffloadExecutor.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <set>
 
 #include "drives/DriveLayout.h"
 #include "drives/VolumeInfo.h"
@@ -18,6 +21,7 @@
 #include "foundation/Simulators.h"
 #include "foundation/Utf8.h"
 #include "foundation/VolumeSpace.h"
+#include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 #include "scanning/ScannerChecks.h"
 #include "scanning/WholeFolderInspector.h"
@@ -35,6 +39,13 @@ bool overlapsDrive(const std::string& path, const std::string& root) {
     if (!realRoot || !realFolder) return true;
     const std::string real = PathUtil::join(*realFolder, PathUtil::name(path));
     return PathUtil::isInside(real, *realRoot) || PathUtil::isInside(*realRoot, real);
+}
+
+// Whether the drive at `root` can give one file several names.
+bool keepsHardLinks(const std::string& root) {
+    platform::Fd folder = platform::openDirectory(AT_FDCWD, root);
+    if (!folder) throw POSIXFailure("open", root, errno);
+    return platform::keepsHardLinks(folder.get());
 }
 
 // The newest of a status's modification and creation dates.
@@ -73,7 +84,7 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
     const std::string root = located.root();
     checkPlace(candidate, status, root);
     const Destination destination = chooseDestination(path, status, root, dryRun);
-    const int64_t total = checkContents(candidate, status);
+    const int64_t total = checkContents(candidate, status, root);
     checkRoomAndUse(candidate, total, root);
 
     // A dry run ends here, with nothing written but its event.
@@ -201,7 +212,8 @@ OffloadExecutor::Destination OffloadExecutor::chooseDestination(const std::strin
     return destination;
 }
 
-int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileStat& status) const {
+int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileStat& status,
+                                       const std::string& root) const {
     const std::string& path = candidate.path;
 
     // The newest date of the item itself.
@@ -213,14 +225,26 @@ int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileSta
     if (status.isFile()) {
         total = status.size;
     } else {
-        const auto entries = context.copier.walk(path);
-        for (const auto& entry : entries) total += entry.size;
+        FileCopier::HardLinks links;
+        const auto entries = context.copier.walk(path, FileCopier::SpecialFiles::refuse, links);
+        // Names of one file are copied once.
+        std::set<int64_t> counted;
+        for (const auto& entry : entries) {
+            auto group = links.groups.find(entry.path);
+            if (group == links.groups.end() || counted.insert(group->second).second) total += entry.size;
+        }
+        if (!links.groups.empty() && !keepsHardLinks(root))
+            throw EngineError::notEligible(path, "Has files that are hard links of each other, which this drive's "
+                                                 "format can't keep as links");
         if (!candidate.whole) {
             for (const auto& entry : entries) {
                 const std::string full = PathUtil::join(path, entry.path);
                 if (entry.kind == TreeEntry::Kind::symlink) throw EngineError::unsupportedItem(full);
                 auto inner = FileStat::read(full);
                 if (!inner) continue;  // vanished since the walk
+                // Links among the folder's own files move with it; one reaching outside keeps it here.
+                if (inner->isFile() && links.groups.count(entry.path) && !links.reachingOutside.count(entry.path))
+                    inner->linkCount = 1;
                 auto reason = reasonNotMovable(*inner, PathUtil::name(full));
                 if (!reason && inner->device != status.device) reason = "On another disk";
                 if (reason)

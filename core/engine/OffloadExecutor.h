@@ -109,8 +109,9 @@ private:
     Destination chooseDestination(const std::string& path, const FileStat& status, const std::string& root,
                                   bool dryRun);
     // Every entry of a folder movable and on the same disk, and nothing used since the
-    // scan dated it. Gives the bytes the item holds now.
-    int64_t checkContents(const Candidate& candidate, const FileStat& status) const;
+    // scan dated it; a folder whose files are hard links of one another only to a drive
+    // that can hold them. Gives the bytes the item holds now, each file once.
+    int64_t checkContents(const Candidate& candidate, const FileStat& status, const std::string& root) const;
     // Room on the drive above its reserve, and nothing held open by a running process.
     void checkRoomAndUse(const Candidate& candidate, int64_t total, const std::string& root) const;
 
@@ -139,6 +140,7 @@ private:
     struct Copied {
         std::string checksum;
         std::optional<std::vector<TreeEntry>> entries;
+        FileCopier::LinkGroups linkGroups;  // the names the copy made of one file
     };
 
     // --- The steps of copyAndSwap(), in their order.

@@ -177,11 +177,16 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
     std::set<std::string> sidecars;
     for (const auto& path : context.copier.sidecarPaths(walked, root))
         if (!recorded.count(path)) sidecars.insert(path);
+    // The names the move recorded as one file come home as one: counted once.
+    const auto metadata = context.journal->recordedMetadata(record.id);
+    const auto groups = metadata ? metadata->linkGroups : std::map<std::string, int64_t>{};
+    std::set<int64_t> counted;
     std::vector<TreeEntry> expected;
     int64_t measured = 0;
     for (auto& entry : walked) {
         if (sidecars.count(entry.path)) continue;
-        measured += entry.size;
+        auto group = groups.find(entry.path);
+        if (group == groups.end() || counted.insert(group->second).second) measured += entry.size;
         expected.push_back(std::move(entry));
     }
     return {measured, std::move(expected)};

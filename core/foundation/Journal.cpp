@@ -101,8 +101,8 @@ constexpr const char* insertRecordSQL =
 constexpr const char* selectRecordSQL = "SELECT * FROM records WHERE id = ?";
 constexpr const char* deleteTreeSQL = "DELETE FROM tree_entries WHERE record_id = ?";
 constexpr const char* insertTreeSQL =
-    "INSERT INTO tree_entries (record_id, position, path, kind, size, sha256, target, mode)\n"
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?)";
+    "INSERT INTO tree_entries (record_id, position, path, kind, size, sha256, target, mode, link_group)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
 SQLValue textOrNull(const std::optional<std::string>& text) {
     if (text) return *text;
@@ -606,7 +606,7 @@ void Journal::markVerified(int64_t id, const std::string& checksum,
                  number([](const auto& m) { return m.uid; }), number([](const auto& m) { return m.gid; }),
                  metadata ? SQLValue(metadata->digest) : SQLValue(nullptr), id});
         replaceTreeEntries(entries.value_or(std::vector<TreeEntry>{}), id,
-                           metadata ? &metadata->entryModes : nullptr);
+                           metadata ? &metadata->entryModes : nullptr, metadata ? &metadata->linkGroups : nullptr);
     });
 }
 
@@ -621,12 +621,14 @@ std::optional<RecordedMetadata> Journal::recordedMetadata(int64_t id) {
     // Records written before modes were kept, and adopted ones, have none.
     if (!mode || !uid || !gid || !digest) return std::nullopt;
     RecordedMetadata metadata{static_cast<uint32_t>(*mode), static_cast<uint32_t>(*uid), static_cast<uint32_t>(*gid),
-                              std::move(*digest), {}};
-    for (const auto& row : db_.query("SELECT path, mode FROM tree_entries WHERE record_id = ? AND mode IS NOT NULL",
+                              std::move(*digest), {}, {}};
+    for (const auto& row : db_.query("SELECT path, mode, link_group FROM tree_entries WHERE record_id = ? AND "
+                                     "(mode IS NOT NULL OR link_group IS NOT NULL)",
                                      {id})) {
         auto path = text(row["path"]);
-        auto entryMode = integer(row["mode"]);
-        if (path && entryMode) metadata.entryModes.emplace(std::move(*path), static_cast<uint32_t>(*entryMode));
+        if (!path) continue;
+        if (auto entryMode = integer(row["mode"])) metadata.entryModes.emplace(*path, static_cast<uint32_t>(*entryMode));
+        if (auto group = integer(row["link_group"])) metadata.linkGroups.emplace(*path, *group);
     }
     // The item itself is no entry of its tree.
     metadata.entryModes.emplace("", metadata.mode);
@@ -656,7 +658,8 @@ void Journal::setRestoreChecksum(int64_t id, const std::string& checksum) {
 }
 
 void Journal::replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id,
-                                 const std::map<std::string, uint32_t>* modes) {
+                                 const std::map<std::string, uint32_t>* modes,
+                                 const std::map<std::string, int64_t>* linkGroups) {
     db_.run(deleteTreeSQL, {id});
     int64_t position = 0;
     for (const auto& entry : entries) {
@@ -665,8 +668,13 @@ void Journal::replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t 
             auto found = modes->find(entry.path);
             if (found != modes->end()) mode = static_cast<int64_t>(found->second);
         }
+        SQLValue group = nullptr;
+        if (linkGroups && entry.kind == TreeEntry::Kind::file) {
+            auto found = linkGroups->find(entry.path);
+            if (found != linkGroups->end()) group = found->second;
+        }
         db_.run(insertTreeSQL, {id, position++, entry.path, std::string(toString(entry.kind)), entry.size,
-                                textOrNull(entry.sha256), textOrNull(entry.target), mode});
+                                textOrNull(entry.sha256), textOrNull(entry.target), mode, group});
     }
 }
 

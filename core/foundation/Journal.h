@@ -188,8 +188,8 @@ public:
     void markVerified(int64_t id, const std::string& checksum, const std::optional<std::vector<TreeEntry>>& entries,
                       const std::optional<std::string>& originalIdentity = std::nullopt,
                       const std::optional<RecordedMetadata>& metadata = std::nullopt);
-    // What markVerified recorded beyond the content, with the modes of the tree's entries;
-    // nothing for records written before it was kept and for adopted ones.
+    // What markVerified recorded beyond the content, with the modes and link groups of the
+    // tree's entries; nothing for records written before it was kept and for adopted ones.
     std::optional<RecordedMetadata> recordedMetadata(int64_t id);
     // Sets phase, error (absent clears it) and update time; a finished phase also drops
     // the record's tree, in the same transaction. An unknown id changes nothing.
@@ -217,9 +217,10 @@ public:
 private:
     void migrate();
     void dropFinishedTrees();
-    // `modes`: the entries' modes by path, where recorded.
+    // `modes`, `linkGroups`: the entries' modes and files' link groups by path, where recorded.
     void replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id,
-                            const std::map<std::string, uint32_t>* modes = nullptr);
+                            const std::map<std::string, uint32_t>* modes = nullptr,
+                            const std::map<std::string, int64_t>* linkGroups = nullptr);
     std::vector<OffloadRecord> decodeRecords(const std::vector<SQLRow>& rows) const;
 
     std::string path_;

@@ -17,6 +17,9 @@ struct RecordedMetadata {
     std::string digest;  // MetadataDigest of the drive copy as verified
     // A folder's entries by relative path; links have no mode of their own.
     std::map<std::string, uint32_t> entryModes;
+    // A folder's files that were names of one file (hard links), by relative path: their
+    // group's number. Only groups of two names or more.
+    std::map<std::string, int64_t> linkGroups;
 
     bool operator==(const RecordedMetadata&) const = default;
 };

@@ -126,6 +126,9 @@ int FileSystemCalls::mkdirAt(int dirFd, const char* path, mode_t mode) { return 
 int FileSystemCalls::symlinkAt(const char* target, int dirFd, const char* path) {
     return ::symlinkat(target, dirFd, path);
 }
+int FileSystemCalls::linkAt(int fromDirFd, const char* from, int toDirFd, const char* to, int flags) {
+    return ::linkat(fromDirFd, from, toDirFd, to, flags);
+}
 
 int FileSystemCalls::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int FileSystemCalls::fchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }
@@ -195,6 +198,8 @@ std::optional<bool> isForeignFormat(int fd) {
 bool fsyncIsTrusted(int fd) { return isForeignFormat(fd) == false; }
 
 bool keepsModesNatively(int fd) { return isForeignFormat(fd) != true; }
+
+bool keepsHardLinks(int fd) { return isForeignFormat(fd) != true; }
 
 void syncVolumeIfUntrusted(int fd, const std::string& pathForErrors) {
     if (!fsyncIsTrusted(fd)) syncVolume(fd, pathForErrors);

@@ -107,6 +107,8 @@ public:
     virtual int unlinkAt(int dirFd, const char* path, int flags);
     virtual int mkdirAt(int dirFd, const char* path, mode_t mode);
     virtual int symlinkAt(const char* target, int dirFd, const char* path);
+    // linkat(2): a further name for an existing file.
+    virtual int linkAt(int fromDirFd, const char* from, int toDirFd, const char* to, int flags);
     // The metadata a copy takes from its original, durable only once the item is flushed.
     virtual int fchmod(int fd, mode_t mode);
     virtual int fchown(int fd, uid_t owner, gid_t group);
@@ -160,6 +162,11 @@ bool fsyncIsTrusted(int fd);
 // the mount: they take what they can't store silently, and refuse set-ID and sticky bits
 // and other owners with EPERM. True where the type can't be read.
 bool keepsModesNatively(int fd);
+
+// Whether the file system holding `fd` can give one file several names (hard links). Not
+// on FAT, exFAT or NTFS (kernel or FUSE) nor anything else under FUSE. True where the type
+// can't be read.
+bool keepsHardLinks(int fd);
 
 // Where fsync can't be trusted on the volume that holds `fd`, flushes the whole volume
 // (syncfs); elsewhere does nothing, the caller's own flushes being enough. Throws

@@ -142,14 +142,17 @@ struct Walk {
         // Every counted file is on the required device, so the volume's answer holds for all.
         ExtraStat extra = device ? ExtraStat::fromStatus(full, stat, sharesExtents) : ExtraStat::read(full);
         int64_t ownSize = extra.privateSize.value_or(stat.allocatedSize);
-        if (stat.linkCount < 2) {
-            summary.size = Saturating::add(summary.size, ownSize);
-        } else {
+        // Names of one file are one file here and on the drive, where they stay links.
+        bool firstName = true;
+        if (stat.linkCount >= 2) {
             HardLink& link = hardLinks[{stat.device, stat.inode}];
             link.linkCount = stat.linkCount;
-            if (++link.sightings == 1) summary.size = Saturating::add(summary.size, ownSize);
+            firstName = ++link.sightings == 1;
         }
-        summary.driveSize = Saturating::add(summary.driveSize, stat.size);
+        if (firstName) {
+            summary.size = Saturating::add(summary.size, ownSize);
+            summary.driveSize = Saturating::add(summary.driveSize, stat.size);
+        }
         summary.fileCount = Saturating::add(summary.fileCount, 1);
         offer(stat.modificationDate(), LastUsedSource::modificationDate);
         offer(stat.creationDate(), LastUsedSource::creationDate);

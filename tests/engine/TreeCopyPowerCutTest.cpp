@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,18 @@ void giveMetadata(const std::string& root) {
     }
 }
 
+// How many files the regular names under `root` stand for: names of one file count once.
+size_t distinctFiles(const std::string& root) {
+    std::vector<std::string> relative;
+    collectRelativePaths("", root, relative);
+    std::set<ino_t> inodes;
+    for (const auto& entry : relative) {
+        struct stat status {};
+        if (::lstat((root + "/" + entry).c_str(), &status) == 0 && S_ISREG(status.st_mode)) inodes.insert(status.st_ino);
+    }
+    return inodes.size();
+}
+
 struct TreeCase {
     const char* label;
     std::function<void(const std::string&)> make;
@@ -91,6 +105,15 @@ TEST(TreeCopyPowerCutTest, EverythingCopiedSurvivesACutRightAfterTheCopy) {
              test::makeDirs(root + "/a/hollow");
              ::symlink("top.txt", (root + "/a/link").c_str());
          }},
+        {"one file under a name in each of several folders",
+         [](const std::string& root) {
+             writeFile(root + "/snap1/archive.bin", std::string(70'000, 'a'));
+             for (const char* other : {"/snap2", "/snap3"}) {
+                 test::makeDirs(root + other);
+                 ::link((root + "/snap1/archive.bin").c_str(), (root + other + "/archive.bin").c_str());
+                 writeFile(root + other + "/notes.txt", other);
+             }
+         }},
     };
     for (const auto& treeCase : table) {
         SCOPED_TRACE(treeCase.label);
@@ -111,6 +134,7 @@ TEST(TreeCopyPowerCutTest, EverythingCopiedSurvivesACutRightAfterTheCopy) {
         }
         simulator.cutPower();
         EXPECT_EQ(snapshotOf(drive + "/Album"), expected);
+        EXPECT_EQ(distinctFiles(drive + "/Album"), distinctFiles(source));
     }
 }
 

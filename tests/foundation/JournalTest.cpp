@@ -409,10 +409,13 @@ TEST(JournalTest, MarkVerifiedChangesChecksumPhaseAndTreeTogether) {
     EXPECT_EQ(journal->record(record.id)->checksum, "digest-3");
     EXPECT_FALSE(journal->recordedMetadata(record.id));
 
-    // Modes and owner land with the tree, each entry's mode beside it; the tree reads as before.
+    // Modes, owner and link groups land with the tree, each entry's beside it; the tree
+    // reads as before. A group named for a path that is no file of the tree is not kept.
     journal->db().exec("DROP TRIGGER refuse");
-    const RecordedMetadata metadata{0700, 1000, 100, "meta", {{"", 0700}, {"f0", 04755}, {"f1", 0600}}};
-    journal->markVerified(record.id, "digest-4", tree(2), std::nullopt, metadata);
+    RecordedMetadata metadata{0700, 1000, 100, "meta", {{"", 0700}, {"f0", 04755}, {"f1", 0600}}, {{"f0", 1}, {"f1", 1}}};
+    RecordedMetadata withStray = metadata;
+    withStray.linkGroups["l"] = 2;
+    journal->markVerified(record.id, "digest-4", tree(2), std::nullopt, withStray);
     EXPECT_EQ(journal->recordedMetadata(record.id), metadata);
     EXPECT_EQ(journal->treeEntries(record.id), tree(2));
 }

@@ -318,8 +318,15 @@ inline Candidate candidateFor(const std::string& path, Date lastUsed = Date::now
     auto status = FileStat::read(path);
     const bool folder = status && status->isDirectory();
     int64_t size = status && !folder ? status->size : 0;
-    if (folder)
-        for (const auto& entry : FileCopier().walk(path)) size += entry.size;
+    if (folder) {
+        // As the scan counts it: the names of one file once.
+        FileCopier::HardLinks links;
+        std::set<int64_t> counted;
+        for (const auto& entry : FileCopier().walk(path, FileCopier::SpecialFiles::refuse, links)) {
+            auto group = links.groups.find(entry.path);
+            if (group == links.groups.end() || counted.insert(group->second).second) size += entry.size;
+        }
+    }
     Candidate candidate(path, folder, size, 1, lastUsed, LastUsedSource::modificationDate);
     candidate.whole = whole;
     return candidate;

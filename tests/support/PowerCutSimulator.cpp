@@ -469,6 +469,17 @@ int PowerCutSimulator::symlinkAt(const char* target, int dirFd, const char* path
     return result;
 }
 
+// A new name for a file is an entry like any other: undone unless its folder was flushed.
+int PowerCutSimulator::linkAt(int fromDirFd, const char* from, int toDirFd, const char* to, int flags) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    const int result = FileSystemCalls::linkAt(fromDirFd, from, toDirFd, to, flags);
+    SavedErrno saved;
+    if (result != 0) return result;
+    recordCreated(toDirFd, to);
+    return result;
+}
+
 // MARK: The cut
 
 bool PowerCutSimulator::holds(const Folder& folder, const std::string& name, Inode inode) const {

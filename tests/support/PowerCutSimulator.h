@@ -80,6 +80,7 @@ public:
     int unlinkAt(int dirFd, const char* path, int flags) override;
     int mkdirAt(int dirFd, const char* path, mode_t mode) override;
     int symlinkAt(const char* target, int dirFd, const char* path) override;
+    int linkAt(int fromDirFd, const char* from, int toDirFd, const char* to, int flags) override;
     int fchmod(int fd, mode_t mode) override;
     int futimens(int fd, const struct timespec times[2]) override;
     int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) override;
