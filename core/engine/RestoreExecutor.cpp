@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -29,6 +30,17 @@
 namespace keldwick {
 
 namespace {
+
+// What a file from the drive takes at home. One that had holes at the move comes back
+// with them: it takes what its drive copy takes where that kept them, else what it took
+// at the move. Any other file takes its size.
+int64_t bytesAtHome(const FileStat& driveFile, const std::map<std::string, int64_t>& sparse,
+                    const std::string& relative) {
+    const auto found = sparse.find(relative);
+    if (found == sparse.end()) return driveFile.size;
+    if (driveFile.allocatedSize < driveFile.size) return driveFile.allocatedSize;
+    return std::min(driveFile.size, found->second);
+}
 
 std::string changedOnRefusedText(const std::string& name, const LocatedDrive& located) {
     std::string text = quoted(name) + " changed on the drive since it was moved, and Keldwick takes nothing changed "
@@ -168,7 +180,9 @@ RestoreExecutor::Destination RestoreExecutor::chooseDestination(const OffloadRec
 
 std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measureDriveCopy(
     const OffloadRecord& record, const std::string& root, const std::string& drivePath, const FileStat& driveStat) {
-    if (!record.isDirectory) return {driveStat.size, std::nullopt};
+    const auto metadata = context.journal->recordedMetadata(record.id);
+    const std::map<std::string, int64_t> sparse = metadata ? metadata->sparseEntries : std::map<std::string, int64_t>{};
+    if (!record.isDirectory) return {bytesAtHome(driveStat, sparse, ""), std::nullopt};
     // The "._" metadata companions a drive without native metadata holds beside the
     // folder's files are not expected back unless the journal recorded them.
     auto walked = context.copier.walk(drivePath);
@@ -181,7 +195,10 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
     int64_t measured = 0;
     for (auto& entry : walked) {
         if (sidecars.count(entry.path)) continue;
-        measured += entry.size;
+        const auto file = entry.kind == TreeEntry::Kind::file && sparse.count(entry.path)
+                              ? FileStat::read(PathUtil::join(drivePath, entry.path))
+                              : std::nullopt;
+        measured += file ? bytesAtHome(*file, sparse, entry.path) : entry.size;
         expected.push_back(std::move(entry));
     }
     return {measured, std::move(expected)};

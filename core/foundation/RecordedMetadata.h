@@ -17,6 +17,9 @@ struct RecordedMetadata {
     std::string digest;  // MetadataDigest of the drive copy as verified
     // A folder's entries by relative path; links have no mode of their own.
     std::map<std::string, uint32_t> entryModes;
+    // The files that had holes, by relative path ("" for a single file), with the bytes
+    // they took: they come home with their holes, and room is counted by those bytes.
+    std::map<std::string, int64_t> sparseEntries;
 
     bool operator==(const RecordedMetadata&) const = default;
 };
