@@ -263,6 +263,7 @@ void Walk::finish(FolderJob* job) {
     }
     job->stretches.clear();
     job->subfolders.clear();
+    settleShared(summary);
     out.summary = summary;
     if (stopped()) return;
 
