@@ -138,7 +138,7 @@ Visit Walk::leaf(Log& log, const std::string& path, const std::string& name, con
     if (summary.size == 0 && summary.keptElsewhere > 0) {
         if (policy.allowsType(name, package) && summary.driveSize >= policy.minimumItemSize &&
             itemAge >= policy.minimumAge)
-            recordSkip(log, path, kSharedDataReason);
+            node.summary.freesNothing.push_back(path);
         return node;
     }
     bool recent = false;

@@ -46,6 +46,9 @@ struct Summary {
     platform::FreedSpace mapped;
     int64_t mappedCounted = 0;
     int64_t keptElsewhere = 0;  // bytes of its files another copy or a snapshot keeps
+    // Items inside that free nothing (kSharedDataReason): reported as skipped unless a
+    // folder holding them moves whole, which frees their blocks with their copies.
+    std::vector<std::string> freesNothing;
     int64_t driveSize = 0;  // logical bytes
     int64_t fileCount = 0;
     Date lastUsed = kDistantPast;
@@ -136,6 +139,7 @@ inline void absorb(Summary& into, const Summary& inner) {
     into.size = Saturating::add(into.size, inner.size);
     into.mapped.merge(inner.mapped);
     into.mappedCounted = Saturating::add(into.mappedCounted, inner.mappedCounted);
+    into.freesNothing.insert(into.freesNothing.end(), inner.freesNothing.begin(), inner.freesNothing.end());
     into.driveSize = Saturating::add(into.driveSize, inner.driveSize);
     into.fileCount = Saturating::add(into.fileCount, inner.fileCount);
     into.movable = into.movable && inner.movable;

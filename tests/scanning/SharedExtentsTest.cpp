@@ -92,6 +92,8 @@ TEST_F(SharedExtentsTest, CopiesInsideTheItemCountOnceAndCopiesOfOutsideFilesFre
     for (const auto& skipped : report.skipped) reasons[skipped.path] = skipped.reason;
     EXPECT_EQ(reasons[home + "/lone.mov"], kSharedDataReason);
     EXPECT_EQ(reasons[home + "/Clips/clip.mov"], kSharedDataReason);
+    EXPECT_EQ(reasons.count(home + "/Footage/take1.mov"), 0u) << "each take frees nothing alone, but goes with Footage";
+    EXPECT_EQ(report.skippedCount, 2);
     for (const auto& candidate : report.candidates) {
         EXPECT_NE(candidate.path, home + "/lone.mov");
         EXPECT_NE(candidate.path, home + "/Clips");
