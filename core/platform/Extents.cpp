@@ -102,8 +102,9 @@ void FreedSpace::merge(const FreedSpace& other) {
     shared_.insert(shared_.end(), other.shared_.begin(), other.shared_.end());
 }
 
-std::pair<int64_t, int64_t> FreedSpace::sharedCoverage() const {
-    // A sweep over the ranges' ends: how many of the item's ranges cover each byte.
+template <typename Visit>
+void FreedSpace::sweep(Visit&& stretch) const {
+    // Over the ranges' ends in order: how many of the item's ranges cover each byte.
     std::vector<std::pair<uint64_t, int>> ends;
     ends.reserve(shared_.size() * 2);
     for (const auto& [start, end] : shared_) {
@@ -111,17 +112,31 @@ std::pair<int64_t, int64_t> FreedSpace::sharedCoverage() const {
         ends.emplace_back(end, -1);
     }
     std::sort(ends.begin(), ends.end());
-    int64_t once = 0, more = 0;
     int depth = 0;
     uint64_t last = 0;
     for (const auto& [at, step] : ends) {
-        const auto span = static_cast<int64_t>(at - last);
-        if (depth == 1) once += span;
-        if (depth > 1) more += span;
+        if (depth > 0 && at > last) stretch(last, at, depth);
         depth += step;
         last = at;
     }
+}
+
+std::pair<int64_t, int64_t> FreedSpace::sharedCoverage() const {
+    int64_t once = 0, more = 0;
+    sweep([&](uint64_t start, uint64_t end, int holders) {
+        (holders == 1 ? once : more) += static_cast<int64_t>(end - start);
+    });
     return {once, more};
+}
+
+void FreedSpace::compact() {
+    std::vector<std::pair<uint64_t, uint64_t>> kept;
+    sweep([&](uint64_t start, uint64_t end, int holders) {
+        // Held more than once stays held more than once: twice is enough to say so.
+        kept.emplace_back(start, end);
+        if (holders > 1) kept.emplace_back(start, end);
+    });
+    shared_ = std::move(kept);
 }
 
 int64_t FreedSpace::freed() const { return private_ + sharedCoverage().second; }

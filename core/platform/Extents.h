@@ -42,8 +42,15 @@ public:
     int64_t freed() const;
     // The bytes left behind: shared extents the item holds only once.
     int64_t keptElsewhere() const;
+    // Keeps the same answers, now and after later merges, in at most two ranges per
+    // stretch of the volume the ranges cover: a folder need not keep its parts file by file.
+    void compact();
 
 private:
+    // Calls `stretch(start, end, holders)` for each stretch of the volume the shared
+    // ranges cover, in order, with how many of them cover it.
+    template <typename Visit>
+    void sweep(Visit&& stretch) const;
     // Bytes of the shared ranges covered once, and those covered more than once.
     std::pair<int64_t, int64_t> sharedCoverage() const;
 

@@ -161,6 +161,7 @@ inline void settleShared(Summary& summary) {
     summary.size = Saturating::add(summary.size, together - summary.mappedCounted);
     summary.mappedCounted = together;
     summary.keptElsewhere = summary.mapped.keptElsewhere();
+    summary.mapped.compact();
 }
 
 // A visit's result counted into a stretch: a refused child only keeps the folder in place.

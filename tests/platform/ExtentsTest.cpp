@@ -53,6 +53,20 @@ TEST(FreedSpaceTest, PartsMergeIntoTheirFolder) {
     folder.merge(right);
     EXPECT_EQ(folder.freed(), 64 * KB + 8 * KB);
     EXPECT_EQ(FreedSpace().freed(), 0);
+
+    // Compacted, a part answers the same, alone and merged with another.
+    FreedSpace copies, other;
+    for (int i = 0; i < 3; ++i) copies.add({shared(0, 64 * KB), shared(128 * KB, 64 * KB)});
+    copies.add({shared(32 * KB, 128 * KB)});
+    other.add({shared(160 * KB, 64 * KB)});
+    FreedSpace before = copies;
+    before.merge(other);
+    copies.compact();
+    EXPECT_EQ(copies.freed(), 128 * KB);
+    EXPECT_EQ(copies.keptElsewhere(), 64 * KB);
+    copies.merge(other);
+    EXPECT_EQ(copies.freed(), before.freed());
+    EXPECT_EQ(copies.keptElsewhere(), before.keptElsewhere());
 }
 
 }  // namespace
