@@ -14,6 +14,7 @@
 #include <random>
 
 #include "engine/ChunkStream.h"
+#include "engine/FileCopier.h"
 #include "engine/OffloadEngine.h"
 #include "engine/RestoreExecutor.h"
 #include "foundation/Checksum.h"
@@ -79,7 +80,9 @@ protected:
     // As a scan offers it: by what it takes on this computer.
     std::string move(const std::string& path) {
         Candidate candidate = candidateFor(path);
-        if (!candidate.isDirectory) candidate.size = spaceOf(path).allocated;
+        candidate.size = spaceOf(path).allocated;
+        if (candidate.isDirectory)
+            for (const auto& entry : FileCopier().walk(path)) candidate.size += spaceOf(path + "/" + entry.path).allocated;
         const auto outcome = engineOver(world)->offload(candidate, false);
         EXPECT_EQ(outcome.record.phase, Phase::offloaded) << outcome.record.error.value_or("");
         return world.drivePathFor(path);
@@ -94,21 +97,25 @@ protected:
 
 TEST_F(SparseFilesTest, AFileWithHolesKeepsThemBothWays) {
     const std::string image = world.home + "/disk.img";
-    makeSparse(image, 300 * MB, 2 * MB);
+    makeSparse(image, 128 * MB, 2 * MB);
     const std::string folder = world.makeFolder("VMs", false);
-    makeSparse(folder + "/sub/inner.img", 64 * MB, 2 * MB);
+    makeSparse(folder + "/sub/inner.img", 32 * MB, 2 * MB);
     const std::string digest = Checksum::sha256OfFile(image, 1 << 20);
     const std::string innerDigest = Checksum::sha256OfFile(folder + "/sub/inner.img", 1 << 20);
 
     const Space onDrive = spaceOf(move(image));
-    EXPECT_EQ(onDrive.size, 300 * MB);
+    EXPECT_EQ(onDrive.size, 128 * MB);
     EXPECT_LT(onDrive.allocated, 4 * MB);
     EXPECT_LT(spaceOf(move(folder) + "/sub/inner.img").allocated, 4 * MB);
 
-    EXPECT_EQ(restore(image).phase, Phase::restored);
-    EXPECT_EQ(restore(folder).phase, Phase::restored);
+    // Room at home is counted by what the files take, not by their size.
+    world.configuration.macReserveBytes = 0;
+    RestoreExecutor tight(world.context());
+    tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(20 * MB); };
+    EXPECT_EQ(restore(image, tight).phase, Phase::restored);
+    EXPECT_EQ(restore(folder, tight).phase, Phase::restored);
     const Space home = spaceOf(image);
-    EXPECT_EQ(home.size, 300 * MB);
+    EXPECT_EQ(home.size, 128 * MB);
     EXPECT_LT(home.allocated, 4 * MB);
     EXPECT_LT(spaceOf(folder + "/sub/inner.img").allocated, 4 * MB);
     EXPECT_EQ(Checksum::sha256OfFile(image, 1 << 20), digest);
@@ -127,17 +134,6 @@ TEST_F(SparseFilesTest, AFileOfWrittenZerosComesBackWritten) {
     move(file);
     EXPECT_EQ(restore(file).phase, Phase::restored);
     EXPECT_GE(spaceOf(file).allocated, 4 * MB);
-}
-
-// Room at home is what the file takes, not its size.
-TEST_F(SparseFilesTest, RoomAtHomeIsCountedByWhatTheFileTakes) {
-    const std::string image = world.home + "/disk.img";
-    makeSparse(image, 300 * MB, 2 * MB);
-    move(image);
-    world.configuration.macReserveBytes = 0;
-    RestoreExecutor tight(world.context());
-    tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(20 * MB); };
-    EXPECT_EQ(restore(image, tight).phase, Phase::restored);
 }
 
 // exFAT has no holes: the drive copy is written out, and the file comes home with its
@@ -245,7 +241,7 @@ TEST(ChunkStreamHolesTest, HolesAreReadAsZerosAndAllocatedZerosStayAllocated) {
     if (spaceOf(source).allocated >= 40 * MB) GTEST_SKIP() << "the test folder's file system keeps no holes";
     const auto copied = copyWith(source, dir / "copy", ChunkStream::Holes::asSource);
     EXPECT_EQ(copied.sha256, Checksum::sha256OfFile(source, 1 << 20));
-    EXPECT_EQ(contentOf(dir / "copy"), contentOf(source));
+    EXPECT_EQ(Checksum::sha256OfFile(dir / "copy", 1 << 20), copied.sha256);
     EXPECT_EQ(spaceOf(dir / "copy").allocated, spaceOf(source).allocated);
     platform::Fd copy = platform::openRead(dir / "copy");
     EXPECT_EQ(ChunkStream::hashFromMedium(copy.get(), 1 << 20, dir / "copy").sha256, copied.sha256);
@@ -260,9 +256,10 @@ TEST(ChunkStreamHolesTest, ARefusedPunchLeavesTheZerosWritten) {
     PunchRecorder recorder;
     recorder.refuse = true;
     platform::ScopedFileSystemCalls scoped(recorder);
-    copyWith(source, dir / "copy", ChunkStream::Holes::zeroBlocks);
+    const auto copied = copyWith(source, dir / "copy", ChunkStream::Holes::zeroBlocks);
     EXPECT_EQ(recorder.punched.size(), 1u) << "punching stops at the first refusal";
-    EXPECT_EQ(contentOf(dir / "copy"), contentOf(source));
+    EXPECT_EQ(Checksum::sha256OfFile(dir / "copy", 1 << 20), copied.sha256);
+    EXPECT_EQ(Checksum::sha256OfFile(source, 1 << 20), copied.sha256);
 }
 
 }  // namespace
