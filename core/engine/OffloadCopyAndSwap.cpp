@@ -28,19 +28,27 @@ namespace keldwick {
 
 namespace {
 
-// The journal's line for a finished move. A move that freed nothing because the item's
-// blocks are shared (reflinks on btrfs or xfs) says so: picked by hand, it still goes.
+// The journal's line for a finished move. A move that freed nothing though the item took
+// room here (its holes aside) freed nothing because its blocks are shared (reflinks on
+// btrfs or xfs), and says so: picked by hand, it still goes.
 std::string movedText(const OffloadRecord& verified, const std::string& driveName, const std::string& driveCopy,
-                      const std::optional<std::vector<TreeEntry>>& entries) {
+                      const std::optional<std::vector<TreeEntry>>& entries, Journal& journal) {
     const std::string name = quoted(ItemName::display(verified.originalPath));
-    if (verified.size == 0) {
-        int64_t logical = 0;
+    if (verified.size == 0 && platform::volumeSharesExtents(PathUtil::parent(verified.originalPath).c_str())) {
+        const auto recorded = journal.recordedMetadata(verified.id);
+        auto took = [&](const std::string& path, int64_t size) {
+            if (!recorded) return size;
+            const auto sparse = recorded->sparseEntries.find(path);
+            return sparse == recorded->sparseEntries.end() ? size : sparse->second;
+        };
+        int64_t taken = 0;
         if (entries) {
-            for (const auto& entry : *entries) logical += entry.size;
+            for (const auto& entry : *entries)
+                if (entry.kind == TreeEntry::Kind::file) taken += took(entry.path, entry.size);
         } else if (auto copy = FileStat::peek(driveCopy)) {
-            logical = copy->size;
+            taken = took("", copy->size);
         }
-        if (logical > 0 && platform::volumeSharesExtents(PathUtil::parent(verified.originalPath).c_str()))
+        if (taken > 0)
             return "Moved " + name + " to " + driveName +
                    ". It frees no space on this computer: its data is shared with a snapshot or another copy.";
     }
@@ -249,8 +257,9 @@ void OffloadExecutor::finishMove(const OffloadRecord& verified, const LocatedDri
     // "offloaded" and its event in one commit, then the drive manifest's line.
     context.journal->transaction([&] {
         context.journal->setPhase(verified.id, Phase::offloaded);
-        context.journal->log(movedText(verified, drive.name, verified.drivePath(located.root()), entries),
-                             EventLevel::info, verified.id);
+        context.journal->log(
+            movedText(verified, drive.name, verified.drivePath(located.root()), entries, *context.journal),
+            EventLevel::info, verified.id);
     });
     // Without the drive the line waits for the next recovery, which adds what it lacks.
     ItemSteps(context).appendManifestEntry(verified, DriveManifest::Entry::Event::offloaded, located, entries);

@@ -130,6 +130,15 @@ TEST_F(SharedExtentsTest, AHandPickedMoveThatFreesNothingGoesAndSaysSo) {
     EXPECT_EQ(events[0].message, "Moved \u201CClips\u201D to " + world->drive.name +
                                      ". It frees no space on this computer: its data is shared with a snapshot or "
                                      "another copy.");
+
+    // A file of nothing but holes takes no room either, and shares nothing.
+    const std::string holes = world->home + "/blank.img";
+    test::writeFile(holes, "");
+    ASSERT_EQ(::truncate(holes.c_str(), 64 * MB), 0);
+    Candidate blank = test::candidateFor(holes);
+    blank.size = 0;  // its allocated size, as a hand-picked file is weighed
+    EXPECT_EQ(test::engineOver(*world)->offload(blank, false).record.phase, Phase::offloaded);
+    EXPECT_EQ(world->journal->events(1)[0].message, "Moved \u201Cblank.img\u201D (0 bytes) to " + world->drive.name + ".");
 }
 
 }  // namespace
