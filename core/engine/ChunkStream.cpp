@@ -1,6 +1,7 @@
 #include "engine/ChunkStream.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,9 +73,99 @@ void writeFully(int fd, const unsigned char* bytes, size_t count, int64_t offset
     }
 }
 
+// Like readFully, at `offset` without moving the file's position.
+size_t preadFully(int fd, unsigned char* into, size_t count, int64_t offset, const std::string& path) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(fd, into + done, count - done, offset + static_cast<int64_t>(done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw POSIXFailure("read", path, errno);
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 bool allZero(const unsigned char* bytes, size_t count) {
     return count == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0);
 }
+
+// A byte range of a file.
+struct Range {
+    int64_t offset = 0;
+    int64_t length = 0;
+};
+
+// What is read and how: a file with fewer blocks than its size has holes, which are
+// found with SEEK_DATA/SEEK_HOLE and given as zeros instead of being read.
+struct Source {
+    int fd = -1;
+    const std::string* path = nullptr;
+    bool holes = false;
+    int64_t size = -1;  // when the stream began; with holes, where reading stops
+};
+
+Source sourceOf(int fd, const std::string& path) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {fd, &path, false, -1};
+    const bool holes = S_ISREG(st.st_mode) && st.st_size > 0 && st.st_blocks * 512 < st.st_size;
+    return {fd, &path, holes, static_cast<int64_t>(st.st_size)};
+}
+
+// Fills `into` with up to `count` bytes of the file from `offset` (where the previous
+// chunk ended) and lists in `data` the ranges that were read rather than holes. Returns
+// the chunk's length: 0 at the end, short when the file ends within it.
+size_t readChunk(const Source& source, unsigned char* into, size_t count, int64_t offset, std::vector<Range>& data) {
+    data.clear();
+    if (!source.holes) {
+        const size_t n = readFully(source.fd, into, count, *source.path);
+        if (n > 0) data.push_back({offset, static_cast<int64_t>(n)});
+        return n;
+    }
+    const int64_t end = std::min(offset + static_cast<int64_t>(count), source.size);
+    int64_t at = offset;
+    while (at < end) {
+        const off_t dataAt = ::lseek(source.fd, at, SEEK_DATA);
+        if (dataAt < 0 && errno != ENXIO) throw POSIXFailure("read", *source.path, errno);
+        // ENXIO: nothing but a hole up to the end.
+        const int64_t holeEnd = dataAt < 0 ? end : std::min<int64_t>(dataAt, end);
+        if (holeEnd > at) {
+            std::memset(into + (at - offset), 0, static_cast<size_t>(holeEnd - at));
+            at = holeEnd;
+            continue;
+        }
+        const off_t holeAt = ::lseek(source.fd, at, SEEK_HOLE);
+        if (holeAt < 0) throw POSIXFailure("read", *source.path, errno);
+        const int64_t dataEnd = holeAt > at ? std::min<int64_t>(holeAt, end) : end;
+        const size_t n = preadFully(source.fd, into + (at - offset), static_cast<size_t>(dataEnd - at), at, *source.path);
+        if (n > 0) data.push_back({at, static_cast<int64_t>(n)});
+        at += static_cast<int64_t>(n);
+        // A file that shrank while read: the caller's check of its size tells.
+        if (at < dataEnd) break;
+    }
+    return at > offset ? static_cast<size_t>(at - offset) : 0;
+}
+
+// The ranges of a copy left unwritten, merged where they meet, for punching at the end.
+class HoleList {
+public:
+    void add(int64_t from, int64_t to) {
+        if (to <= from) return;
+        if (!ranges_.empty() && ranges_.back().offset + ranges_.back().length == from)
+            ranges_.back().length += to - from;
+        else
+            ranges_.push_back({from, to - from});
+    }
+    const std::vector<Range>& ranges() const { return ranges_; }
+
+private:
+    std::vector<Range> ranges_;
+};
+
+// The unit in which runs of zeros become holes: the block of the usual file systems.
+constexpr int64_t kHoleBlock = 4096;
 
 void dropRange(int fd, int64_t offset, int64_t length) {
     (void)::posix_fadvise(fd, offset, length, POSIX_FADV_DONTNEED);
@@ -169,14 +260,63 @@ struct Chunk {
     std::unique_ptr<AlignedBuffer> buffer;
     size_t length = 0;
     int64_t offset = 0;
+    std::vector<Range> data;  // what was read; the rest of the chunk is holes
 };
 
 // Where a chunk goes after it is hashed. Without a destination the stream only hashes.
 struct Destination {
     int fd = -1;
-    bool skipZeroChunks = false;
+    bool zeroBlocks = false;  // whole blocks of zeros become holes too
     const std::string* path = nullptr;
+    HoleList* holes = nullptr;  // the ranges left unwritten, filled in by the writer
 };
+
+// Writes the ranges of the chunk that were read (with zeroBlocks, less their whole
+// blocks of zeros, counted from the file's start) and notes the rest as holes. Whether
+// anything was written.
+bool writeChunk(const Destination& to, const unsigned char* bytes, int64_t chunkOffset, size_t length,
+                const std::vector<Range>& data) {
+    int64_t done = chunkOffset;  // everything before is written or noted as a hole
+    bool wrote = false;
+    auto put = [&](int64_t from, int64_t end) {
+        to.holes->add(done, from);
+        writeFully(to.fd, bytes + (from - chunkOffset), static_cast<size_t>(end - from), from, *to.path);
+        done = end;
+        wrote = true;
+    };
+    for (const Range& range : data) {
+        const int64_t rangeEnd = range.offset + range.length;
+        if (!to.zeroBlocks) {
+            put(range.offset, rangeEnd);
+            continue;
+        }
+        int64_t run = -1;  // start of the bytes to write, if any are pending
+        for (int64_t at = range.offset; at < rangeEnd;) {
+            const int64_t next = std::min(rangeEnd, (at / kHoleBlock + 1) * kHoleBlock);
+            const bool zeroBlock = next - at == kHoleBlock && allZero(bytes + (at - chunkOffset), kHoleBlock);
+            if (!zeroBlock && run < 0) run = at;
+            if (zeroBlock && run >= 0) {
+                put(run, at);
+                run = -1;
+            }
+            at = next;
+        }
+        if (run >= 0) put(run, rangeEnd);
+    }
+    to.holes->add(done, chunkOffset + static_cast<int64_t>(length));
+    return wrote;
+}
+
+// Punches the ranges left unwritten: a file system may have allocated ahead of the
+// writes (XFS reserves blocks past the end of a growing file). Their content is already
+// zeros, so a failure costs space, not data: punching stops there, as it does on a file
+// system without holes (FAT, exFAT), where the skipped ranges were written out as zeros.
+void punchHoles(int fd, const HoleList& holes) {
+    for (const Range& range : holes.ranges())
+        if (platform::calls().fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, range.offset,
+                                        range.length) != 0)
+            return;
+}
 
 // Reading, hashing and writing on three threads over a ring of buffers: a slot goes from
 // `free` to the reader, to `toHash`, to `toWrite` (when there is a destination) and back.
@@ -190,16 +330,16 @@ public:
     }
 
     // Reads the source into free slots. A chunk of length 0 marks the end of the file.
-    void read(int source, const std::string& sourcePath) {
+    void read(const Source& source) {
         guarded([&] {
             int64_t offset = 0;
-            Dropper dropper(source);
+            Dropper dropper(source.fd);
             for (;;) {
                 auto slot = free_.pop();
                 if (!slot) return;
                 Chunk& c = chunks_[*slot];
                 c.offset = offset;
-                c.length = readFully(source, c.buffer->bytes, chunkSize_, sourcePath);
+                c.length = readChunk(source, c.buffer->bytes, chunkSize_, offset, c.data);
                 offset += static_cast<int64_t>(c.length);
                 dropper.consumedUpTo(offset);
                 if (c.length == 0) dropper.finish();
@@ -218,10 +358,8 @@ public:
                 if (!slot) return;
                 Chunk& c = chunks_[*slot];
                 if (c.length == 0) return;
-                if (!(destination.skipZeroChunks && allZero(c.buffer->bytes, c.length))) {
-                    writeFully(destination.fd, c.buffer->bytes, c.length, c.offset, *destination.path);
+                if (writeChunk(destination, c.buffer->bytes, c.offset, c.length, c.data))
                     writeback.wrote(c.offset, static_cast<int64_t>(c.length));
-                }
                 free_.push(*slot);
             }
         });
@@ -283,11 +421,10 @@ private:
     std::exception_ptr firstError_;
 };
 
-Result runPipelined(int source, Destination destination, size_t chunkSize, const Progress& progress,
-                    const std::string& sourcePath) {
+Result runPipelined(const Source& source, Destination destination, size_t chunkSize, const Progress& progress) {
     Pipeline pipeline(chunkSize);
     const bool writing = destination.fd >= 0;
-    std::thread reader([&] { pipeline.read(source, sourcePath); });
+    std::thread reader([&] { pipeline.read(source); });
     std::thread writer;
     if (writing) writer = std::thread([&] { pipeline.write(destination); });
     Result result = pipeline.hash(writing, progress);
@@ -297,31 +434,25 @@ Result runPipelined(int source, Destination destination, size_t chunkSize, const
     return result;
 }
 
-Result runSerial(int source, Destination destination, size_t chunkSize, const Progress& progress,
-                 const std::string& sourcePath) {
+Result runSerial(const Source& source, Destination destination, size_t chunkSize, const Progress& progress) {
     AlignedBuffer buffer(chunkSize);
     Checksum::Hasher hasher;
-    Dropper dropper(source);
+    Dropper dropper(source.fd);
+    std::vector<Range> data;
     int64_t total = 0;
     for (;;) {
-        size_t n = readFully(source, buffer.bytes, chunkSize, sourcePath);
+        size_t n = readChunk(source, buffer.bytes, chunkSize, total, data);
         if (n == 0) {
             dropper.finish();
             break;
         }
         dropper.consumedUpTo(total + static_cast<int64_t>(n));
         hasher.update(buffer.bytes, n);
-        if (destination.fd >= 0 && !(destination.skipZeroChunks && allZero(buffer.bytes, n)))
-            writeFully(destination.fd, buffer.bytes, n, total, *destination.path);
+        if (destination.fd >= 0) (void)writeChunk(destination, buffer.bytes, total, n, data);
         total += static_cast<int64_t>(n);
         if (progress) progress(total);
     }
     return {hasher.finishHex(), total};
-}
-
-int64_t sizeOf(int fd) {
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
 bool worthPipelining(int64_t size, size_t chunkSize) { return size > static_cast<int64_t>(chunkSize); }
@@ -342,18 +473,21 @@ size_t checkedChunkSize(int64_t chunkSize) {
 
 void dropCachedPages(int fd) { dropRange(fd, 0, 0); }
 
-Result copy(int source, int destination, int64_t chunkSize, bool sourceSparse, const Progress& progress,
+Result copy(int source, int destination, int64_t chunkSize, Holes holes, const Progress& progress,
             const std::string& sourcePath, const std::string& destinationPath) {
     size_t chunk = checkedChunkSize(chunkSize);
     (void)::posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
-    Destination to{destination, sourceSparse, &destinationPath};
-    int64_t size = sizeOf(source);
-    Result result = worthPipelining(size, chunk)
-                        ? runPipelined(source, to, chunk, progress, sourcePath)
-                        : runSerial(source, to, serialBuffer(size, chunk), progress, sourcePath);
-    // Holes left at the end still count towards the copy's length.
-    if (sourceSparse && platform::calls().ftruncate(destination, result.bytes) != 0)
-        throw POSIXFailure("write", destinationPath, errno);
+    const Source from = sourceOf(source, sourcePath);
+    HoleList skipped;
+    Destination to{destination, holes == Holes::zeroBlocks, &destinationPath, &skipped};
+    Result result = worthPipelining(from.size, chunk) ? runPipelined(from, to, chunk, progress)
+                                                      : runSerial(from, to, serialBuffer(from.size, chunk), progress);
+    if (!skipped.ranges().empty()) {
+        // Holes left at the end still count towards the copy's length.
+        if (platform::calls().ftruncate(destination, result.bytes) != 0)
+            throw POSIXFailure("write", destinationPath, errno);
+        punchHoles(destination, skipped);
+    }
     return result;
 }
 
@@ -362,9 +496,9 @@ Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool a
     if (!alreadyDropped) dropCachedPages(fd);
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     Destination none{};
-    int64_t size = sizeOf(fd);
-    return worthPipelining(size, chunk) ? runPipelined(fd, none, chunk, nullptr, path)
-                                        : runSerial(fd, none, serialBuffer(size, chunk), nullptr, path);
+    const Source source = sourceOf(fd, path);
+    return worthPipelining(source.size, chunk) ? runPipelined(source, none, chunk, nullptr)
+                                               : runSerial(source, none, serialBuffer(source.size, chunk), nullptr);
 }
 
 }  // namespace keldwick::ChunkStream

@@ -23,13 +23,19 @@ struct Result {
     int64_t bytes = 0;
 };
 
-// Reads `source` to its end, hashing every byte, and writes the same bytes to
-// `destination` (both open descriptors; the destination empty and positioned at 0).
-// `sourceSparse`: runs of zero chunks are left as holes in the copy instead of being
-// written. Dirty pages of the copy are written back as the copy goes, so a large copy
-// never piles up unwritten memory. Throws POSIXFailure "read" (sourcePath) or "write"
-// (destinationPath), or what `progress` throws.
-Result copy(int source, int destination, int64_t chunkSize, bool sourceSparse, const Progress& progress,
+// Which ranges of a copy are left as holes. The source's own holes always are (found with
+// SEEK_DATA/SEEK_HOLE, never read); `zeroBlocks` adds every whole block of zeros, for a
+// file known to have had holes that comes from a copy written out in full.
+enum class Holes { asSource, zeroBlocks };
+
+// Reads `source` to its end, hashing every byte (holes as zeros), and writes the same
+// bytes to `destination` (both open descriptors; the destination new and empty). Ranges
+// left as holes are not written and are punched afterwards (a file system may have
+// allocated ahead of the writes); where the destination's file system has no holes
+// (FAT, exFAT) it holds them as written zeros. Dirty pages of the copy are written back
+// as the copy goes, so a large copy never piles up unwritten memory. Throws POSIXFailure
+// "read" (sourcePath) or "write" (destinationPath), or what `progress` throws.
+Result copy(int source, int destination, int64_t chunkSize, Holes holes, const Progress& progress,
             const std::string& sourcePath, const std::string& destinationPath);
 
 // The SHA-256 of the file's content as the medium holds it: cached pages of the file are

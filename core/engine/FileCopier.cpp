@@ -64,11 +64,6 @@ bool sameTime(const struct statx_timestamp& a, const struct statx_timestamp& b) 
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Sparse: fewer blocks than the size needs. Only then are zero chunks left as holes.
-bool isSparse(const struct statx& record) {
-    return record.stx_size > 0 && record.stx_blocks * 512 < record.stx_size;
-}
-
 // The whole target of the link `name` in `dirfd`, however long; nothing on failure.
 std::optional<std::string> readLinkAt(int dirfd, const std::string& name) {
     size_t size = 256;
@@ -226,7 +221,11 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
                                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (destination.get() < 0) throw POSIXFailure("create", destinationPath, errno);
 
-    auto copied = ChunkStream::copy(source.get(), destination.get(), chunkSize, isSparse(before), progress,
+    // A file the record says had holes gets them back even from a copy written out in
+    // full (a drive without holes); elsewhere the source's own holes are kept.
+    const bool hadHoles = trust.recorded && trust.recorded->sparseEntries.count(relative) != 0;
+    auto copied = ChunkStream::copy(source.get(), destination.get(), chunkSize,
+                                    hadHoles ? ChunkStream::Holes::zeroBlocks : ChunkStream::Holes::asSource, progress,
                                     sourcePath, destinationPath);
 
     // A file written while it was read gives a copy that matches no version of it.

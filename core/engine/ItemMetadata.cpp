@@ -63,6 +63,10 @@ RecordedMetadata record(const std::string& original, const std::string& copy, co
         if (platform::statxNoFollow(AT_FDCWD, path.c_str(), status) != 0) throw POSIXFailure("lstat", path, errno);
         const uint32_t mode = status.stx_mode & 07777;
         recorded.entryModes[entry->path] = mode;
+        // Fewer blocks than its size: the file has holes.
+        const auto allocated = static_cast<int64_t>(status.stx_blocks) * 512;
+        if (S_ISREG(status.stx_mode) && allocated < static_cast<int64_t>(status.stx_size))
+            recorded.sparseEntries[entry->path] = allocated;
         if (entry->path.empty()) {
             recorded.mode = mode;
             recorded.uid = status.stx_uid;

@@ -19,7 +19,7 @@ namespace keldwick::ItemMetadata {
 std::vector<TreeEntry> ofFile();
 
 // Modes and owner of `original` and of its entries (a folder's walk, relative paths, the
-// folder itself added as ""; links have none), and the digest of `copy` over the same entries. Throws POSIXFailure "lstat"
+// folder itself added as ""; links have none), the files among them that have holes, and the digest of `copy` over the same entries. Throws POSIXFailure "lstat"
 // for an original entry that can't be looked at.
 RecordedMetadata record(const std::string& original, const std::string& copy, const std::vector<TreeEntry>& entries);
 

@@ -20,6 +20,7 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
+#include "platform/Extents.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 
@@ -27,6 +28,32 @@ namespace keldwick {
 
 namespace {
 
+// The journal's line for a finished move. A move that freed nothing though the item took
+// room here (its holes aside) freed nothing because its blocks are shared (reflinks on
+// btrfs or xfs), and says so: picked by hand, it still goes.
+std::string movedText(const OffloadRecord& verified, const std::string& driveName, const std::string& driveCopy,
+                      const std::optional<std::vector<TreeEntry>>& entries, Journal& journal) {
+    const std::string name = quoted(ItemName::display(verified.originalPath));
+    if (verified.size == 0 && platform::volumeSharesExtents(PathUtil::parent(verified.originalPath).c_str())) {
+        const auto recorded = journal.recordedMetadata(verified.id);
+        auto took = [&](const std::string& path, int64_t size) {
+            if (!recorded) return size;
+            const auto sparse = recorded->sparseEntries.find(path);
+            return sparse == recorded->sparseEntries.end() ? size : sparse->second;
+        };
+        int64_t taken = 0;
+        if (entries) {
+            for (const auto& entry : *entries)
+                if (entry.kind == TreeEntry::Kind::file) taken += took(entry.path, entry.size);
+        } else if (auto copy = FileStat::peek(driveCopy)) {
+            taken = took("", copy->size);
+        }
+        if (taken > 0)
+            return "Moved " + name + " to " + driveName +
+                   ". It frees no space on this computer: its data is shared with a snapshot or another copy.";
+    }
+    return "Moved " + name + " (" + byteCountText(verified.size) + ") to " + driveName + ".";
+}
 
 void makeLink(const std::string& target, const std::string& at) {
     if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, at.c_str()) != 0) throw POSIXFailure("symlink", at, errno);
@@ -231,9 +258,9 @@ void OffloadExecutor::finishMove(const OffloadRecord& verified, const LocatedDri
     // "offloaded" and its event in one commit, then the drive manifest's line.
     context.journal->transaction([&] {
         context.journal->setPhase(verified.id, Phase::offloaded);
-        context.journal->log("Moved " + quoted(ItemName::display(verified.originalPath)) + " (" + byteCountText(verified.size) +
-                                 ") to " + drive.name + ".",
-                             EventLevel::info, verified.id);
+        context.journal->log(
+            movedText(verified, drive.name, verified.drivePath(located.root()), entries, *context.journal),
+            EventLevel::info, verified.id);
     });
     // Without the drive the line waits for the next recovery, which adds what it lacks.
     ItemSteps(context).appendManifestEntry(verified, DriveManifest::Entry::Event::offloaded, located, entries);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -29,6 +30,17 @@
 namespace keldwick {
 
 namespace {
+
+// What a file from the drive takes at home. One that had holes at the move comes back
+// with them: it takes what its drive copy takes where that kept them, else what it took
+// at the move. Any other file takes its size.
+int64_t bytesAtHome(const FileStat& driveFile, const std::map<std::string, int64_t>& sparse,
+                    const std::string& relative) {
+    const auto found = sparse.find(relative);
+    if (found == sparse.end()) return driveFile.size;
+    if (driveFile.allocatedSize < driveFile.size) return driveFile.allocatedSize;
+    return std::min(driveFile.size, found->second);
+}
 
 std::string changedOnRefusedText(const std::string& name, const LocatedDrive& located) {
     std::string text = quoted(name) + " changed on the drive since it was moved, and Keldwick takes nothing changed "
@@ -168,7 +180,9 @@ RestoreExecutor::Destination RestoreExecutor::chooseDestination(const OffloadRec
 
 std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measureDriveCopy(
     const OffloadRecord& record, const std::string& root, const std::string& drivePath, const FileStat& driveStat) {
-    if (!record.isDirectory) return {driveStat.size, std::nullopt};
+    const auto metadata = context.journal->recordedMetadata(record.id);
+    const std::map<std::string, int64_t> sparse = metadata ? metadata->sparseEntries : std::map<std::string, int64_t>{};
+    if (!record.isDirectory) return {bytesAtHome(driveStat, sparse, ""), std::nullopt};
     // The "._" metadata companions a drive without native metadata holds beside the
     // folder's files are not expected back unless the journal recorded them.
     auto walked = context.copier.walk(drivePath);
@@ -178,7 +192,6 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
     for (const auto& path : context.copier.sidecarPaths(walked, root))
         if (!recorded.count(path)) sidecars.insert(path);
     // The names the move recorded as one file come home as one: counted once.
-    const auto metadata = context.journal->recordedMetadata(record.id);
     const auto groups = metadata ? metadata->linkGroups : std::map<std::string, int64_t>{};
     std::set<int64_t> counted;
     std::vector<TreeEntry> expected;
@@ -186,7 +199,12 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
     for (auto& entry : walked) {
         if (sidecars.count(entry.path)) continue;
         auto group = groups.find(entry.path);
-        if (group == groups.end() || counted.insert(group->second).second) measured += entry.size;
+        if (group == groups.end() || counted.insert(group->second).second) {
+            const auto file = entry.kind == TreeEntry::Kind::file && sparse.count(entry.path)
+                                  ? FileStat::read(PathUtil::join(drivePath, entry.path))
+                                  : std::nullopt;
+            measured += file ? bytesAtHome(*file, sparse, entry.path) : entry.size;
+        }
         expected.push_back(std::move(entry));
     }
     return {measured, std::move(expected)};

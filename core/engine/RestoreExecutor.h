@@ -105,8 +105,9 @@ private:
     FileStat checkDriveCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath);
     // The original path with the record's own link at it or empty, or a free sibling name.
     Destination chooseDestination(const OffloadRecord& record, const std::optional<std::string>& copySuffix);
-    // The bytes the drive copy holds (the names the move recorded as one file, once) and,
-    // for a folder, the entries expected back.
+    // The bytes the drive copy will take at home (the names the move recorded as one file,
+    // once; files that had holes at the move by what they take) and, for a folder, the
+    // entries expected back.
     std::pair<int64_t, std::optional<std::vector<TreeEntry>>> measureDriveCopy(const OffloadRecord& record,
                                                                                const std::string& root,
                                                                                const std::string& drivePath,

@@ -101,8 +101,8 @@ constexpr const char* insertRecordSQL =
 constexpr const char* selectRecordSQL = "SELECT * FROM records WHERE id = ?";
 constexpr const char* deleteTreeSQL = "DELETE FROM tree_entries WHERE record_id = ?";
 constexpr const char* insertTreeSQL =
-    "INSERT INTO tree_entries (record_id, position, path, kind, size, sha256, target, mode, link_group)\n"
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "INSERT INTO tree_entries (record_id, position, path, kind, size, sha256, target, mode, link_group, sparse)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
 SQLValue textOrNull(const std::optional<std::string>& text) {
     if (text) return *text;
@@ -605,14 +605,19 @@ void Journal::markVerified(int64_t id, const std::string& checksum,
                  Date::now().secondsSince1970, number([](const auto& m) { return m.mode; }),
                  number([](const auto& m) { return m.uid; }), number([](const auto& m) { return m.gid; }),
                  metadata ? SQLValue(metadata->digest) : SQLValue(nullptr), id});
+        // A file item's holes are its own; a folder's are its entries'.
+        const auto itself = metadata ? metadata->sparseEntries.find("") : std::map<std::string, int64_t>::const_iterator{};
+        db_.run("UPDATE records SET sparse = ? WHERE id = ?",
+                {metadata && itself != metadata->sparseEntries.end() ? SQLValue(itself->second) : SQLValue(nullptr), id});
         replaceTreeEntries(entries.value_or(std::vector<TreeEntry>{}), id,
-                           metadata ? &metadata->entryModes : nullptr, metadata ? &metadata->linkGroups : nullptr);
+                           metadata ? &metadata->entryModes : nullptr, metadata ? &metadata->linkGroups : nullptr,
+                           metadata ? &metadata->sparseEntries : nullptr);
     });
 }
 
 std::optional<RecordedMetadata> Journal::recordedMetadata(int64_t id) {
     std::lock_guard guard(lock());
-    auto rows = db_.query("SELECT mode, uid, gid, metadata_digest FROM records WHERE id = ?", {id});
+    auto rows = db_.query("SELECT mode, uid, gid, metadata_digest, sparse FROM records WHERE id = ?", {id});
     if (rows.empty()) return std::nullopt;
     auto mode = integer(rows.front()["mode"]);
     auto uid = integer(rows.front()["uid"]);
@@ -621,14 +626,16 @@ std::optional<RecordedMetadata> Journal::recordedMetadata(int64_t id) {
     // Records written before modes were kept, and adopted ones, have none.
     if (!mode || !uid || !gid || !digest) return std::nullopt;
     RecordedMetadata metadata{static_cast<uint32_t>(*mode), static_cast<uint32_t>(*uid), static_cast<uint32_t>(*gid),
-                              std::move(*digest), {}, {}};
-    for (const auto& row : db_.query("SELECT path, mode, link_group FROM tree_entries WHERE record_id = ? AND "
-                                     "(mode IS NOT NULL OR link_group IS NOT NULL)",
+                              std::move(*digest), {}, {}, {}};
+    if (auto sparse = integer(rows.front()["sparse"])) metadata.sparseEntries.emplace("", *sparse);
+    for (const auto& row : db_.query("SELECT path, mode, link_group, sparse FROM tree_entries WHERE record_id = ? AND"
+                                     " (mode IS NOT NULL OR link_group IS NOT NULL OR sparse IS NOT NULL)",
                                      {id})) {
         auto path = text(row["path"]);
         if (!path) continue;
         if (auto entryMode = integer(row["mode"])) metadata.entryModes.emplace(*path, static_cast<uint32_t>(*entryMode));
         if (auto group = integer(row["link_group"])) metadata.linkGroups.emplace(*path, *group);
+        if (auto sparse = integer(row["sparse"])) metadata.sparseEntries.emplace(*path, *sparse);
     }
     // The item itself is no entry of its tree.
     metadata.entryModes.emplace("", metadata.mode);
@@ -659,7 +666,8 @@ void Journal::setRestoreChecksum(int64_t id, const std::string& checksum) {
 
 void Journal::replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id,
                                  const std::map<std::string, uint32_t>* modes,
-                                 const std::map<std::string, int64_t>* linkGroups) {
+                                 const std::map<std::string, int64_t>* linkGroups,
+                                 const std::map<std::string, int64_t>* sparse) {
     db_.run(deleteTreeSQL, {id});
     int64_t position = 0;
     for (const auto& entry : entries) {
@@ -673,8 +681,13 @@ void Journal::replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t 
             auto found = linkGroups->find(entry.path);
             if (found != linkGroups->end()) group = found->second;
         }
+        SQLValue allocated = nullptr;
+        if (sparse) {
+            auto found = sparse->find(entry.path);
+            if (found != sparse->end()) allocated = found->second;
+        }
         db_.run(insertTreeSQL, {id, position++, entry.path, std::string(toString(entry.kind)), entry.size,
-                                textOrNull(entry.sha256), textOrNull(entry.target), mode, group});
+                                textOrNull(entry.sha256), textOrNull(entry.target), mode, group, allocated});
     }
 }
 

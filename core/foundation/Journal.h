@@ -217,10 +217,13 @@ public:
 private:
     void migrate();
     void dropFinishedTrees();
-    // `modes`, `linkGroups`: the entries' modes and files' link groups by path, where recorded.
+    // `modes`, `linkGroups`: the entries' modes and files' link groups by path, where
+    // recorded; `sparse`: the bytes taken by the entries that had holes (the column stays
+    // empty for the others).
     void replaceTreeEntries(const std::vector<TreeEntry>& entries, int64_t id,
                             const std::map<std::string, uint32_t>* modes = nullptr,
-                            const std::map<std::string, int64_t>* linkGroups = nullptr);
+                            const std::map<std::string, int64_t>* linkGroups = nullptr,
+                            const std::map<std::string, int64_t>* sparse = nullptr);
     std::vector<OffloadRecord> decodeRecords(const std::vector<SQLRow>& rows) const;
 
     std::string path_;

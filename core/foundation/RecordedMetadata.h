@@ -20,6 +20,9 @@ struct RecordedMetadata {
     // A folder's files that were names of one file (hard links), by relative path: their
     // group's number. Only groups of two names or more.
     std::map<std::string, int64_t> linkGroups;
+    // The files that had holes, by relative path ("" for a single file), with the bytes
+    // they took: they come home with their holes, and room is counted by those bytes.
+    std::map<std::string, int64_t> sparseEntries;
 
     bool operator==(const RecordedMetadata&) const = default;
 };

@@ -113,6 +113,9 @@ ssize_t FileSystemCalls::pwrite(int fd, const void* data, std::size_t size, off_
     return ::pwrite(fd, data, size, offset);
 }
 int FileSystemCalls::ftruncate(int fd, off_t size) { return ::ftruncate(fd, size); }
+int FileSystemCalls::fallocate(int fd, int mode, off_t offset, off_t length) {
+    return ::fallocate(fd, mode, offset, length);
+}
 int FileSystemCalls::fsync(int fd) { return ::fsync(fd); }
 int FileSystemCalls::syncfs(int fd) { return ::syncfs(fd); }
 int FileSystemCalls::syncFileRange(int fd, off_t offset, off_t count, unsigned flags) {

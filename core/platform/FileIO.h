@@ -94,6 +94,8 @@ public:
     virtual ssize_t write(int fd, const void* data, std::size_t size);
     virtual ssize_t pwrite(int fd, const void* data, std::size_t size, off_t offset);
     virtual int ftruncate(int fd, off_t size);
+    // fallocate(2); the copier punches holes with it (FALLOC_FL_PUNCH_HOLE|FALLOC_FL_KEEP_SIZE).
+    virtual int fallocate(int fd, int mode, off_t offset, off_t length);
     // fsync(2) of a file or of a folder (which makes its entries durable).
     virtual int fsync(int fd);
     // syncfs(2): everything on the volume holding `fd`.

@@ -13,6 +13,7 @@
 #include "foundation/Saturating.h"
 #include "foundation/Simulators.h"
 #include "foundation/Utf8.h"
+#include "platform/Extents.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/Scanner.h"
 #include "scanning/ScannerChecks.h"
@@ -100,17 +101,22 @@ std::optional<std::string> refusalReason(const std::string& p, const FileStat& s
 
 // A package moves as one item weighing all its files.
 Candidate packageCandidate(const std::string& p, Date now) {
-    int64_t size = 0, logical = 0;
+    int64_t logical = 0;
+    // Its files' shared extents count once: copies of each other inside it free one.
+    platform::FreedSpace freed;
     std::vector<std::string> inner;
     collectRelativePaths("", p, inner);
     for (const auto& relative : inner) {
         const std::string full = PathUtil::join(p, relative);
         std::optional<FileStat> s = FileStat::peek(full);
         if (!s || !s->isFile()) continue;
-        size = Saturating::add(size, localSize(full, *s));
+        if (auto extents = platform::extentMap(full.c_str()))
+            freed.add(*extents);
+        else
+            freed.addPrivate(s->allocatedSize);
         logical = Saturating::add(logical, s->size);
     }
-    return makeCandidate(p, true, size, logical, 1, std::nullopt, now);
+    return makeCandidate(p, true, freed.freed(), logical, 1, std::nullopt, now);
 }
 
 // Any other folder moves as one piece when the inspection lets it. Nothing when the

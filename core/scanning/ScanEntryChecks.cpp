@@ -29,9 +29,14 @@ std::optional<std::string> Walk::itemReason(const std::string& path, const FileS
     return std::nullopt;
 }
 
-int64_t Walk::privateOrAllocated(const Volume& volume, const std::string& path, const FileStat& stat) const {
-    const ExtraStat extra = ExtraStat::fromStatus(path, stat, volume.sharesExtents);
-    return extra.privateSize.value_or(stat.allocatedSize);
+void Walk::countBlocks(const Volume& volume, const std::string& path, const FileStat& stat, Summary& into) const {
+    if (volume.sharesExtents) {
+        if (auto extents = platform::extentMap(path.c_str())) {
+            into.mapped.add(*extents);
+            return;
+        }
+    }
+    into.size = Saturating::add(into.size, stat.allocatedSize);
 }
 
 std::optional<std::string> Walk::inUseInside(const std::string& folder) const {
@@ -106,7 +111,8 @@ Step Walk::visit(const Volume& volume, Log& log, const Folder* parent, const std
     if (package) {
         summary = packageSummary(volume, path);
     } else {
-        summary.size = privateOrAllocated(volume, path, *status);
+        countBlocks(volume, path, *status, summary);
+        settleShared(summary);
         summary.driveSize = status->size;
         summary.fileCount = 1;
     }
@@ -128,6 +134,13 @@ Visit Walk::leaf(Log& log, const std::string& path, const std::string& name, con
     if (!summary.movable) return node;
     const OffloadPolicy& policy = scanner_.policy;
     const double itemAge = age(summary.lastUsed);
+    // Every block shared with something outside it: moving it would free nothing.
+    if (summary.size == 0 && summary.keptElsewhere > 0) {
+        if (policy.allowsType(name, package) && summary.driveSize >= policy.minimumItemSize &&
+            itemAge >= policy.minimumAge)
+            node.summary.freesNothing.push_back(path);
+        return node;
+    }
     bool recent = false;
     if (policy.allowsType(name, package) && summary.size >= policy.minimumItemSize && itemAge >= policy.minimumAge) {
         recent = false;
@@ -177,6 +190,7 @@ Visit Walk::visitWhole(const Volume& volume, Log& log, const std::string& path, 
     }
 
     const auto& inspected = result.summary;
+    if (inspected.size == 0 && inspected.keptElsewhere > 0) return skip(log, path, kSharedDataReason);
     int64_t minimum = policy.minimumItemSize;
     if (kind == WholeKind::simulator) minimum = std::max(policy.minimumSimulatorSize, policy.minimumItemSize);
     const double wholeAge = age(inspected.lastUsed);
@@ -221,13 +235,14 @@ Summary Walk::packageSummary(const Volume& volume, const std::string& path) cons
             }
         }
         if (entry.isFile()) {
-            summary.size = Saturating::add(summary.size, privateOrAllocated(volume, full, entry));
+            countBlocks(volume, full, entry, summary);
             summary.driveSize = Saturating::add(summary.driveSize, entry.size);
             summary.fileCount = Saturating::add(summary.fileCount, 1);
             summary.offer(entry.modificationDate(), LastUsedSource::modificationDate);
         }
         return true;
     });
+    settleShared(summary);
     summary.fileCount = std::max<int64_t>(summary.fileCount, 1);
     return summary;
 }

@@ -263,6 +263,7 @@ void Walk::finish(FolderJob* job) {
     }
     job->stretches.clear();
     job->subfolders.clear();
+    settleShared(summary);
     out.summary = summary;
     if (stopped()) return;
 
@@ -281,6 +282,7 @@ void Walk::finish(FolderJob* job) {
             }
         }
         if (whole) {
+            out.summary.freesNothing.clear();  // their copies go with them
             candidates.shrink_to_fit();  // kept as parts until the scan ends
             out.candidates.emplace_back(job->path, true, summary.size, summary.fileCount, summary.lastUsed,
                                         summary.source, Ranker::score(summary.size, summary.lastUsed, scanner_.now),
@@ -290,6 +292,11 @@ void Walk::finish(FolderJob* job) {
     } catch (...) {
         fail();
         return;
+    }
+    // No folder above can move whole: what frees nothing is left alone, and said so.
+    if (job->isRoot || !summary.movable) {
+        for (const auto& path : out.summary.freesNothing) recordSkip(out.log, path, kSharedDataReason);
+        out.summary.freesNothing.clear();
     }
     out.candidates = std::move(candidates);
 }

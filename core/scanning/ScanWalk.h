@@ -23,6 +23,7 @@
 #include "foundation/Simulators.h"
 #include "foundation/TaskPool.h"
 #include "foundation/Utf8.h"
+#include "platform/Extents.h"
 #include "platform/FileIO.h"
 #include "platform/NameMatching.h"
 #include "platform/Statx.h"
@@ -40,6 +41,14 @@ constexpr int kMaxOpenDepth = 128;
 
 struct Summary {
     int64_t size = 0;       // bytes freed on this computer
+    // The files whose extents were mapped (volumes that share extents), and the bytes they
+    // add to `size` as last settled: a folder counts once each extent its files share.
+    platform::FreedSpace mapped;
+    int64_t mappedCounted = 0;
+    int64_t keptElsewhere = 0;  // bytes of its files another copy or a snapshot keeps
+    // Items inside that free nothing (kSharedDataReason): reported as skipped unless a
+    // folder holding them moves whole, which frees their blocks with their copies.
+    std::vector<std::string> freesNothing;
     int64_t driveSize = 0;  // logical bytes
     int64_t fileCount = 0;
     Date lastUsed = kDistantPast;
@@ -128,6 +137,9 @@ inline void appendLog(Log& into, Log&& from, int64_t limit) {
 // folder in place, and the latest date wins (the earlier on a tie, as in listing order).
 inline void absorb(Summary& into, const Summary& inner) {
     into.size = Saturating::add(into.size, inner.size);
+    into.mapped.merge(inner.mapped);
+    into.mappedCounted = Saturating::add(into.mappedCounted, inner.mappedCounted);
+    into.freesNothing.insert(into.freesNothing.end(), inner.freesNothing.begin(), inner.freesNothing.end());
     into.driveSize = Saturating::add(into.driveSize, inner.driveSize);
     into.fileCount = Saturating::add(into.fileCount, inner.fileCount);
     into.movable = into.movable && inner.movable;
@@ -140,6 +152,16 @@ inline void appendCandidates(std::vector<Candidate>& into, std::vector<Candidate
     } else {
         for (auto& candidate : from) into.push_back(std::move(candidate));
     }
+}
+
+// Counts the mapped files of a whole folder together: extents its files share with each
+// other are freed once, beyond what each part counted on its own.
+inline void settleShared(Summary& summary) {
+    const int64_t together = summary.mapped.freed();
+    summary.size = Saturating::add(summary.size, together - summary.mappedCounted);
+    summary.mappedCounted = together;
+    summary.keptElsewhere = summary.mapped.keptElsewhere();
+    summary.mapped.compact();
 }
 
 // A visit's result counted into a stretch: a refused child only keeps the folder in place.
@@ -234,7 +256,8 @@ private:
     bool searchable(const FileStat& stat, int fd) const;
     bool answersProbes(const Listing& listing, const FileStat& stat) const;
     double age(Date lastUsed) const { return scanner_.now.timeIntervalSince(lastUsed); }
-    int64_t privateOrAllocated(const Volume& volume, const std::string& path, const FileStat& stat) const;
+    // A file's blocks: by its extents where the volume shares them (see settleShared).
+    void countBlocks(const Volume& volume, const std::string& path, const FileStat& stat, Summary& into) const;
 
     const Scanner& scanner_;
     const uid_t uid_;

@@ -42,6 +42,9 @@ struct ScanReport {
 
 // The text of an item whose name can't be written to the journal or the manifest.
 inline constexpr const char* kUnrecordableNameReason = "Name has characters that can't be recorded";
+// An item whose blocks are all shared (reflinks on btrfs or xfs): moving it frees nothing.
+inline constexpr const char* kSharedDataReason = "Its data is shared with a snapshot or another copy, so moving it "
+                                                 "frees nothing";
 
 struct Scanner {
     OffloadPolicy policy;

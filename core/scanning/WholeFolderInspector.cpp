@@ -65,6 +65,7 @@ struct Walk {
     std::map<std::pair<uint64_t, uint64_t>, HardLink> hardLinks;  // keyed by (device, inode)
     std::optional<WholeFolderInspector::Result> stop;
     bool sharesExtents = false;  // the required device's volume (asked once)
+    platform::FreedSpace mapped;  // the files whose extents were mapped, added to the size at the end
 
     void offer(Date date, LastUsedSource source) {
         if (date > summary.lastUsed) {
@@ -140,8 +141,9 @@ struct Walk {
 
     void count(const FileStat& stat, const std::string& full) {
         // Every counted file is on the required device, so the volume's answer holds for all.
-        ExtraStat extra = device ? ExtraStat::fromStatus(full, stat, sharesExtents) : ExtraStat::read(full);
-        int64_t ownSize = extra.privateSize.value_or(stat.allocatedSize);
+        ExtraStat extra = device ? ExtraStat::fromStatus(full, stat, false) : ExtraStat::read(full);
+        // Shared extents count by the whole folder's files together: copies of each other free one.
+        const auto extents = device && sharesExtents ? platform::extentMap(full.c_str()) : std::nullopt;
         // Names of one file are one file here and on the drive, where they stay links.
         bool firstName = true;
         if (stat.linkCount >= 2) {
@@ -150,7 +152,10 @@ struct Walk {
             firstName = ++link.sightings == 1;
         }
         if (firstName) {
-            summary.size = Saturating::add(summary.size, ownSize);
+            if (extents)
+                mapped.add(*extents);
+            else
+                summary.size = Saturating::add(summary.size, extra.privateSize.value_or(stat.allocatedSize));
             summary.driveSize = Saturating::add(summary.driveSize, stat.size);
         }
         summary.fileCount = Saturating::add(summary.fileCount, 1);
@@ -207,7 +212,7 @@ WholeFolderInspector::Result WholeFolderInspector::inspect(const std::string& fo
     if (!requiredDevice) {
         if (auto own = FileStat::peek(folder)) requiredDevice = own->device;
     }
-    Walk walk{*this, folder, requiredDevice, static_cast<uint32_t>(::getuid()), {}, {}, {}, false};
+    Walk walk{*this, folder, requiredDevice, static_cast<uint32_t>(::getuid()), {}, {}, {}, false, {}};
     if (requiredDevice) walk.sharesExtents = platform::volumeSharesExtents(folder.c_str());
     if (alsoUsed) walk.offer(*alsoUsed, LastUsedSource::modificationDate);
     if (auto added = ExtraStat::read(folder).added) walk.offer(*added, LastUsedSource::addedDate);
@@ -217,6 +222,8 @@ WholeFolderInspector::Result WholeFolderInspector::inspect(const std::string& fo
     for (const auto& [key, link] : walk.hardLinks) {
         if (link.sightings < link.linkCount) return Result::blocked("Shares files with another folder (hard links)");
     }
+    walk.summary.size = Saturating::add(walk.summary.size, walk.mapped.freed());
+    walk.summary.keptElsewhere = walk.mapped.keptElsewhere();
     return Result::movable(walk.summary);
 }
 

@@ -31,7 +31,8 @@ struct WholeFolderInspector {
     static constexpr Date distantPast{-62'135'769'600.0};
 
     struct Summary {
-        int64_t size = 0;       // bytes freed here
+        int64_t size = 0;       // bytes freed here, each extent its files share with each other once
+        int64_t keptElsewhere = 0;  // bytes of its files another copy or a snapshot keeps (shared extents)
         int64_t driveSize = 0;  // bytes written to the drive
         int64_t fileCount = 0;
         Date lastUsed = distantPast;

@@ -412,12 +412,27 @@ TEST(JournalTest, MarkVerifiedChangesChecksumPhaseAndTreeTogether) {
     // Modes, owner and link groups land with the tree, each entry's beside it; the tree
     // reads as before. A group named for a path that is no file of the tree is not kept.
     journal->db().exec("DROP TRIGGER refuse");
-    RecordedMetadata metadata{0700, 1000, 100, "meta", {{"", 0700}, {"f0", 04755}, {"f1", 0600}}, {{"f0", 1}, {"f1", 1}}};
+    // So do the bytes taken by the entries that had holes; the others' stay empty.
+    RecordedMetadata metadata{0700, 1000, 100, "meta", {{"", 0700}, {"f0", 04755}, {"f1", 0600}},
+                              {{"f0", 1}, {"f1", 1}}, {{"f1", 8192}}};
     RecordedMetadata withStray = metadata;
     withStray.linkGroups["l"] = 2;
     journal->markVerified(record.id, "digest-4", tree(2), std::nullopt, withStray);
     EXPECT_EQ(journal->recordedMetadata(record.id), metadata);
     EXPECT_EQ(journal->treeEntries(record.id), tree(2));
+    const auto sparseColumn =
+        journal->db().query("SELECT path, sparse FROM tree_entries WHERE record_id = ? ORDER BY path", {record.id});
+    ASSERT_EQ(sparseColumn.size(), 4u);  // "", f0, f1, l
+    for (size_t i : {0, 1, 3}) EXPECT_EQ(sparseColumn[i]["sparse"], SQLValue(nullptr));
+    EXPECT_EQ(sparseColumn[2]["sparse"], SQLValue(int64_t{8192}));
+
+    // A file item's holes are the record's own.
+    auto file = journal->insert(newRecord("/image"));
+    const RecordedMetadata ofFile{0644, 1000, 100, "meta", {{"", 0644}}, {}, {{"", 4096}}};
+    journal->markVerified(file.id, "digest-5", std::nullopt, std::nullopt, ofFile);
+    EXPECT_EQ(journal->recordedMetadata(file.id), ofFile);
+    EXPECT_EQ(journal->db().query("SELECT sparse FROM records WHERE id = ?", {file.id})[0]["sparse"],
+              SQLValue(int64_t{4096}));
 }
 
 TEST(JournalTest, TransactionsNest) {

@@ -16,6 +16,7 @@
 #include "foundation/PathUtil.h"
 #include "platform/NameMatching.h"
 #include "scanning/DevelopmentRule.h"
+#include "scanning/ManualMove.h"
 #include "scanning/NeverTouch.h"
 #include "scanning/Scanner.h"
 #include "scanning/ScannerChecks.h"
@@ -158,6 +159,10 @@ TEST_F(ScannerTest, AScanLeavesFoldersAccessTimesAsTheyWere) {
         EXPECT_EQ(FileStat::read(folder)->accessTime.seconds, static_cast<int64_t>(accessed.secondsSince1970)) << folder;
     EXPECT_EQ(listDirectory(root + "/Pictures").size(), 2u);
     EXPECT_EQ(FileStat::read(root + "/Pictures")->accessTime.seconds, static_cast<int64_t>(accessed.secondsSince1970));
+    // Weighing a folder picked by hand walks it the same way.
+    EXPECT_EQ(ManualMove::candidates({root + "/Pictures"}, root, {}, true, now).candidates.size(), 1u);
+    for (const std::string& folder : {root + "/Pictures/set1", root + "/Pictures"})
+        EXPECT_EQ(FileStat::read(folder)->accessTime.seconds, static_cast<int64_t>(accessed.secondsSince1970)) << folder;
 }
 
 TEST_F(ScannerTest, DeepTreesAreWalkedWhole) {

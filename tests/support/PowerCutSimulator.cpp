@@ -326,6 +326,13 @@ int PowerCutSimulator::ftruncate(int fd, off_t size) {
     return FileSystemCalls::ftruncate(fd, size);
 }
 
+int PowerCutSimulator::fallocate(int fd, int mode, off_t offset, off_t length) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteBytesChange(fd);
+    return FileSystemCalls::fallocate(fd, mode, offset, length);
+}
+
 int PowerCutSimulator::fsync(int fd) {
     std::lock_guard guard(lock_);
     if (off_) return powerGone();

@@ -72,6 +72,8 @@ public:
     ssize_t write(int fd, const void* data, std::size_t size) override;
     ssize_t pwrite(int fd, const void* data, std::size_t size, off_t offset) override;
     int ftruncate(int fd, off_t size) override;
+    // A punched hole changes the bytes as a write does.
+    int fallocate(int fd, int mode, off_t offset, off_t length) override;
     int fsync(int fd) override;
     int syncfs(int fd) override;
     // Write-back started or awaited makes nothing durable, so it is no cut point either.
