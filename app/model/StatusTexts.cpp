@@ -199,14 +199,16 @@ MenuStatus statusText(const ModelState& state) {
     if (settings.drive && !state.driveRefusals.empty()) return refusedDriveStatus(state.driveRefusals, name);
     if (settings.drive && !state.driveRoot) {
         if (state.driveMounting && state.driveMounting->stuck) {
-            return status("The system hasn't opened " + name + " yet",
-                          "It may still be checking it, which takes longer after a drive is unplugged without "
-                          "ejecting. If it doesn't open, select it in the Disks utility and click Mount.",
+            return status("This computer hasn't opened " + name,
+                          "It's plugged in, but it wasn't opened automatically or opening it failed. Click it in "
+                          "the file manager, or select it in the Disks utility and click Mount.",
                           2);
         }
         if (state.driveMounting) {
             return status("Getting " + name + " ready\u2026",
-                          "The system checks a drive before opening it. Hard drives can take a minute.", 1);
+                          "It's plugged in but not opened yet. Hard drives can take a minute; to open it now, click "
+                          "it in the file manager.",
+                          1);
         }
         if (!hasOffloaded(state)) {
             return status(name + " isn't plugged in",

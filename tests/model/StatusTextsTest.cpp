@@ -103,16 +103,19 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              away(s);
              s.driveMounting = DriveMounting{Date{0}, true};
          },
-         "The system hasn't opened Archive yet",
-         "It may still be checking it, which takes longer after a drive is unplugged without ejecting. If it "
-         "doesn't open, select it in the Disks utility and click Mount.",
+         "This computer hasn't opened Archive",
+         "It's plugged in, but it wasn't opened automatically or opening it failed. Click it in the file manager, "
+         "or select it in the Disks utility and click Mount.",
          2},
         {"mounting",
          [](ModelState& s) {
              away(s);
              s.driveMounting = DriveMounting{Date{0}, false};
          },
-         "Getting Archive ready\u2026", "The system checks a drive before opening it. Hard drives can take a minute.", 1},
+         "Getting Archive ready\u2026",
+         "It's plugged in but not opened yet. Hard drives can take a minute; to open it now, click it in the file "
+         "manager.",
+         1},
         // Volumes carrying the drive's marker that weren't taken are named, drive found or not.
         {"a volume refused as the drive",
          [](ModelState& s) {
