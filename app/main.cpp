@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "desktop/DesktopMotion.h"
+#include "desktop/FileManagerEntry.h"
 #include "desktop/LoginItem.h"
 #include "desktop/PortalSettings.h"
 #include "desktop/SelfInstall.h"
@@ -96,6 +97,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     AppEnvironment environment = AppEnvironment::live();
     auto instanceLock = InstanceLock::acquire(PathUtil::join(environment.support, "keldwick.lock"));
     if (!instanceLock) return refuseSecondInstance();
+    environment.moveEntry = FileManagerEntry::place(FileManagerEntry::live());
 
     // A login starts the program from a place that lasts, whichever way it started before.
     renewLoginItem(QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());

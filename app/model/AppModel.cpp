@@ -45,6 +45,7 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, std::unique
     modelStore_.edit({}, [&](ModelState& state) {
         state.home = std::move(environment.home);
         state.isSandboxed = environment.isSandboxed;
+        state.moveEntry = std::move(environment.moveEntry);
     });
     PrivateFolder::secureAtStart(support_);
 

@@ -60,8 +60,8 @@ protected:
     std::unique_ptr<AppModel> make() {
         auto services = world.services();
         services.driveSystem = system;
-        return std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, world.isSandboxed},
-                                          std::move(services));
+        return std::make_unique<AppModel>(
+            AppEnvironment{world.home, world.support, world.locator, world.isSandboxed, {}}, std::move(services));
     }
 
     ModelWorld world;
