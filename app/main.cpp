@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,7 @@
 #include "shell/InstanceBus.h"
 #include "shell/Launch.h"
 #include "model/LogSink.h"
+#include "model/StatusTexts.h"
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
 #include "shell/TerminationSignal.h"
@@ -62,7 +64,8 @@ int refuseSecondInstance() {
     std::fflush(stderr);
     TerminationSignal termination;
     QObject::connect(&termination, &TerminationSignal::received, [] { QCoreApplication::exit(alreadyRunningStatus); });
-    MessageBoxAlerts().present("Keldwick is already running", "Look for its icon in the system tray.");
+    const MenuStatus alert = alreadyRunningAlert(QSystemTrayIcon::isSystemTrayAvailable());
+    MessageBoxAlerts().present(alert.headline, alert.detail.value_or(""));
     return alreadyRunningStatus;
 }
 

@@ -192,6 +192,11 @@ void AppModel::clearWindowRequests() {
     modelStore_.set<ModelField::windowRequests>(std::vector<WindowRequest>{});
 }
 
+void AppModel::setHasTray(bool hasTray) {
+    assertMainThread();
+    modelStore_.set<ModelField::hasTray>(hasTray);
+}
+
 void AppModel::setFilesTab(FilesTab tab) {
     assertMainThread();
     modelStore_.set<ModelField::filesTab>(tab);

@@ -142,6 +142,15 @@ MenuStatus settingsSetAsideStatus() {
                   2);
 }
 
+MenuStatus alreadyRunningAlert(bool hasTray) {
+    // Without a tray there is nothing to look for, and a launch that got no answer can't
+    // have shown the panel either.
+    return status("Keldwick is already running",
+                  hasTray ? "Look for its icon in the system tray."
+                          : "It's running in another session, or it isn't answering.",
+                  2);
+}
+
 namespace {
 
 MenuStatus refusedDriveStatus(const std::vector<DriveRefusal>& refusals, const std::string& name) {

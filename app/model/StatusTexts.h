@@ -66,6 +66,10 @@ std::optional<std::string> progressText(const ModelState& state);
 // replaced by a finished setup; also the notice posted at start.
 MenuStatus settingsSetAsideStatus();
 
+// The alert of a launch that finds Keldwick running and gets no answer from it: where to
+// look for it, in the tray when the desktop has one.
+MenuStatus alreadyRunningAlert(bool hasTray);
+
 // Why the chosen drive is mounted but not used, in place of "isn't plugged in": the first
 // refused volume's path, then the refusal's reason and what the user can do. Nothing when
 // no volume carrying the drive was refused.
