@@ -48,6 +48,7 @@
 #include "systemdata/AppModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
 #include "ui/DialogPorts.h"
+#include "ui/InterfaceLocale.h"
 #include "ui/Symbols.h"
 
 using namespace keldwick;
@@ -74,6 +75,7 @@ int refuseSecondInstance() {
 int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments, std::optional<std::string>& relaunch) {
     LogSink::install();
     QApplication app(toolkitCount, toolkitArguments);
+    useInterfaceLocale();
     QApplication::setApplicationName(QStringLiteral("Keldwick"));
     QGuiApplication::setDesktopFileName(QStringLiteral("keldwick"));
     // Closing a window never ends a tray program.

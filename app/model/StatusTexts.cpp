@@ -32,7 +32,9 @@ std::vector<OffloadRecord> recordsIn(const ModelState& state, std::initializer_l
 
 std::optional<std::string> joinedByLocale(const std::vector<std::string>& names, const std::string& locale) {
     UErrorCode status = U_ZERO_ERROR;
-    icu::Locale where = locale.empty() ? icu::Locale::getDefault() : icu::Locale(locale.c_str());
+    // Unasked, English (the interface's language) in the user's region: "and", never "und".
+    icu::Locale where =
+        locale.empty() ? icu::Locale("en", icu::Locale::getDefault().getCountry()) : icu::Locale(locale.c_str());
     std::unique_ptr<icu::ListFormatter> formatter(
         icu::ListFormatter::createInstance(where, ULISTFMT_TYPE_AND, ULISTFMT_WIDTH_WIDE, status));
     if (U_FAILURE(status) || !formatter) return std::nullopt;

@@ -51,7 +51,7 @@ std::string driveDisplayName(const ModelState& state);
 
 // The last component of each managed folder, joined as the locale joins a list with
 // "and" ("Desktop, Documents, and Downloads" in American English). `locale` is an ICU
-// locale id; empty means the process's default locale.
+// locale id; empty means the interface's English in the process's default region.
 std::string managedFolderNames(const ModelState& state, const std::string& locale = "");
 
 // The minimum age in words: "a month" (30 days), "a week" (7), "2 weeks" (a multiple of

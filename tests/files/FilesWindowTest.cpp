@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <map>
+#include <unicode/locid.h>
 #include <memory>
 
 #include "desktop/Pictures.h"
@@ -27,6 +28,7 @@
 #include "model/StatusTexts.h"
 #include "support/TempDir.h"
 #include "ui/EmptyStateView.h"
+#include "ui/InterfaceLocale.h"
 
 namespace keldwick {
 namespace {
@@ -250,6 +252,29 @@ TEST(DriveContentsViewTest, BrowsesTheDrive) {
     host.changed();
     ASSERT_TRUE(waitListed(view));
     EXPECT_EQ(view.items().size(), 4u);
+}
+
+// Under LANG=de_DE the toolkit's and ICU's default locales are German: the table still
+// speaks the windows' English.
+TEST(DriveContentsViewTest, TheTableSpeaksEnglishUnderAGermanLocale) {
+    const QLocale before;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Locale icuBefore = icu::Locale::getDefault();
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    icu::Locale::setDefault(icu::Locale("de_DE"), status);
+    useInterfaceLocale();
+
+    DriveTable table;
+    table.setItems({DriveItem{"/media/u/Archive/notes.txt", false, 1'234'567, Date{1'727'524'800}}});
+    const auto text = [&](int row, int column) {
+        return table.data(table.index(row, column)).toString().toStdString();
+    };
+    EXPECT_EQ(text(0, DriveTable::kindColumn), "plain text document");
+    EXPECT_EQ(text(0, DriveTable::sizeColumn), "1.23 MB");
+    EXPECT_TRUE(text(0, DriveTable::modifiedColumn).starts_with("28 Sept 2024")) << text(0, DriveTable::modifiedColumn);
+
+    QLocale::setDefault(before);
+    icu::Locale::setDefault(icuBefore, status);
 }
 
 TEST(DriveContentsViewTest, AStaleListingIsDropped) {

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <limits>
+#include <unicode/locid.h>
 
 #include "ModelStateFixtures.h"
 #include "model/StatusTexts.h"
@@ -384,6 +385,14 @@ TEST(StatusTextsTest, ManagedFolderNamesFollowTheLocale) {
     EXPECT_EQ(managedFolderNames(state, "en_US"), "Desktop");
     state.settings.managedFolders.clear();
     EXPECT_EQ(managedFolderNames(state, "en_US"), "");
+
+    // Unasked, the interface's English whatever the user's locale.
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Locale before = icu::Locale::getDefault();
+    icu::Locale::setDefault(icu::Locale("de_DE"), status);
+    state.settings.managedFolders = {"/home/u/Desktop", "/home/u/Bilder"};
+    EXPECT_EQ(managedFolderNames(state), "Desktop and Bilder");
+    icu::Locale::setDefault(before, status);
 }
 
 TEST(StatusTextsTest, FillLevels) {
