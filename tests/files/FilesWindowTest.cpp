@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -21,6 +22,7 @@
 #include "drives/DriveLayout.h"
 #include "files/DriveContentsView.h"
 #include "files/DriveTable.h"
+#include "files/DropOverlay.h"
 #include "files/FakeFilesHost.h"
 #include "files/FilesHost.h"
 #include "files/FilesWindow.h"
@@ -157,9 +159,14 @@ TEST(MovedFilesViewTest, DropsHandLocalPathsToTheMove) {
     QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(view.table()->viewport(), &enter);
     EXPECT_TRUE(enter.isAccepted());
+    // While it hovers, the frame with the drive-with-a-plus plate names where it goes.
+    EXPECT_TRUE(view.dropOverlay()->isVisible());
+    EXPECT_EQ(view.dropOverlay()->text().toStdString(), "Move to " + driveDisplayName(host.model));
+    EXPECT_TRUE(view.dropOverlay()->rect().contains(view.dropOverlay()->plateRect()));
     QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(view.table()->viewport(), &drop);
     EXPECT_TRUE(drop.isAccepted());
+    EXPECT_FALSE(view.dropOverlay()->isVisible());
     EXPECT_TRUE(host.moved.empty());  // after the drop has returned
     QCoreApplication::processEvents();
     EXPECT_EQ(host.moved, (std::vector<std::vector<std::string>>{{"/home/u/a b.txt", "/home/u/c"}}));
@@ -200,7 +207,15 @@ TEST(DriveContentsViewTest, BrowsesTheDrive) {
     FakeHost host;
     host.model.driveRoot = drive.dir.path();
     DriveContentsView view(host);
+    // Nothing listed yet: a bar that moves without saying how far, and no words.
+    ASSERT_TRUE(view.isLoading());
+    EXPECT_FALSE(view.loadingIndicator()->isHidden());
+    EXPECT_EQ(view.loadingIndicator()->maximum(), 0);
+    EXPECT_FALSE(view.loadingIndicator()->isTextVisible());
+    EXPECT_EQ(view.overlay(), nullptr);
     ASSERT_TRUE(waitListed(view));
+    EXPECT_TRUE(view.loadingIndicator()->isHidden());
+    EXPECT_EQ(view.countLabel()->foregroundRole(), QPalette::PlaceholderText);  // the footer is secondary
     EXPECT_FALSE(view.backButton()->isEnabled());
     std::vector<std::string> names;
     for (const auto& item : view.items()) names.push_back(item.name());
