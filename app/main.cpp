@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <optional>
 
 #include "desktop/DesktopMotion.h"
+#include "desktop/FileManagerEntry.h"
 #include "desktop/LoginItem.h"
 #include "desktop/PortalSettings.h"
 #include "desktop/SelfInstall.h"
@@ -39,12 +41,14 @@
 #include "shell/InstanceBus.h"
 #include "shell/Launch.h"
 #include "model/LogSink.h"
+#include "model/StatusTexts.h"
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
 #include "shell/TerminationSignal.h"
 #include "systemdata/AppModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
 #include "ui/DialogPorts.h"
+#include "ui/InterfaceLocale.h"
 #include "ui/Symbols.h"
 
 using namespace keldwick;
@@ -61,7 +65,8 @@ int refuseSecondInstance() {
     std::fflush(stderr);
     TerminationSignal termination;
     QObject::connect(&termination, &TerminationSignal::received, [] { QCoreApplication::exit(alreadyRunningStatus); });
-    MessageBoxAlerts().present("Keldwick is already running", "Look for its icon in the system tray.");
+    const MenuStatus alert = alreadyRunningAlert(QSystemTrayIcon::isSystemTrayAvailable());
+    MessageBoxAlerts().present(alert.headline, alert.detail.value_or(""));
     return alreadyRunningStatus;
 }
 
@@ -70,6 +75,7 @@ int refuseSecondInstance() {
 int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments, std::optional<std::string>& relaunch) {
     LogSink::install();
     QApplication app(toolkitCount, toolkitArguments);
+    useInterfaceLocale();
     QApplication::setApplicationName(QStringLiteral("Keldwick"));
     QGuiApplication::setDesktopFileName(QStringLiteral("keldwick"));
     // Closing a window never ends a tray program.
@@ -96,6 +102,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     AppEnvironment environment = AppEnvironment::live();
     auto instanceLock = InstanceLock::acquire(PathUtil::join(environment.support, "keldwick.lock"));
     if (!instanceLock) return refuseSecondInstance();
+    environment.moveEntry = FileManagerEntry::place(FileManagerEntry::live());
 
     // A login starts the program from a place that lasts, whichever way it started before.
     renewLoginItem(QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());

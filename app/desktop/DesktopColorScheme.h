@@ -7,11 +7,10 @@
 #include <QVariant>
 #include <optional>
 
+#include "desktop/PortalSettings.h"
+
 namespace keldwick {
 
-class PortalSettings;
-
-inline constexpr const char* appearanceNamespace = "org.freedesktop.appearance";
 inline constexpr const char* colorSchemeKey = "color-scheme";
 
 enum class ColorScheme { noPreference, dark, light };

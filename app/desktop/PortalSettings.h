@@ -17,6 +17,9 @@ class QDBusVariant;
 
 namespace keldwick {
 
+// The portal's own desktop-wide settings (colour scheme, reduced motion).
+inline constexpr const char* appearanceNamespace = "org.freedesktop.appearance";
+
 class PortalSettings final : public QObject {
     Q_OBJECT
 

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QTableView>
 #include <QThreadPool>
 #include <QToolButton>
@@ -21,6 +22,7 @@
 #include "ui/RelativeDate.h"
 #include "ui/Symbols.h"
 #include "ui/TableFit.h"
+#include "ui/TabularDigits.h"
 
 namespace keldwick {
 DriveContentsView::DriveContentsView(FilesHost& host, QWidget* parent)
@@ -113,7 +115,16 @@ QTableView* DriveContentsView::createTable() {
     fitColumn(table_, DriveTable::modifiedColumn, 170,
               {QString::fromStdString(abbreviatedDateText(Date{1'727'564'280}, true))});
     fitColumn(table_, DriveTable::sizeColumn, 80, {QStringLiteral("888.88 MB")});
+    table_->setItemDelegateForColumn(DriveTable::sizeColumn, new TabularDigits::Delegate(table_));
     header->resizeSection(DriveTable::kindColumn, 150);
+    loading_ = new QProgressBar(table_->viewport());
+    loading_->setRange(0, 0);
+    loading_->setTextVisible(false);
+    loading_->setFixedWidth(160);
+    loading_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // No words on screen; a screen reader still hears what it is.
+    loading_->setAccessibleName(QStringLiteral("Loading"));
+    loading_->hide();
     connect(table_, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { open(model_->pathsOf({index})); });
     reachRowsByKeyboard(table_, [this](const RowMenuRequest& request) {
@@ -141,10 +152,18 @@ QTableView* DriveContentsView::createTable() {
 QHBoxLayout* DriveContentsView::createFooter() {
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(12, 8, 12, 8);
-    count_ = plainLabel(QString(), browser_);
+    // A note under the list: a little smaller than the body text, in the secondary colour.
+    const auto calloutLabel = [this](const QString& text) {
+        QLabel* label = secondaryLabel(text, browser_);
+        QFont callout = label->font();
+        callout.setPointSizeF(callout.pointSizeF() * 12.0 / 13.0);
+        label->setFont(callout);
+        return label;
+    };
+    count_ = calloutLabel(QString());
     footer->addWidget(count_);
     footer->addStretch();
-    footer->addWidget(plainLabel(QStringLiteral("Drag files out to copy them to your computer."), browser_));
+    footer->addWidget(calloutLabel(QStringLiteral("Drag files out to copy them to your computer.")));
     return footer;
 }
 
@@ -273,10 +292,12 @@ void DriveContentsView::render() {
     delete overlay_;
     overlay_ = nullptr;
     const QString searchText = QString::fromStdString(search_);
-    switch (browserOverlay(isLoading_, failure_.has_value(), items_.size(), visibleCount, search_)) {
-        case BrowserOverlay::loading:
-            overlay_ = new EmptyStateView("hourglass", QStringLiteral("Loading\u2026"), QString(), table_->viewport());
-            break;
+    const BrowserOverlay shownOverlay =
+        browserOverlay(isLoading_, failure_.has_value(), items_.size(), visibleCount, search_);
+    loading_->setVisible(shownOverlay == BrowserOverlay::loading);
+    placeLoadingIndicator();
+    switch (shownOverlay) {
+        case BrowserOverlay::loading: break;
         case BrowserOverlay::failure:
             overlay_ = new EmptyStateView("exclamationmark.triangle", QStringLiteral("Can't open this folder"),
                                           QString::fromStdString(*failure_), table_->viewport());
@@ -301,6 +322,13 @@ void DriveContentsView::render() {
 void DriveContentsView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (overlay_) overlay_->setGeometry(table_->viewport()->rect());
+    placeLoadingIndicator();
+}
+
+void DriveContentsView::placeLoadingIndicator() {
+    QRect bar(QPoint(0, 0), QSize(loading_->width(), loading_->sizeHint().height()));
+    bar.moveCenter(table_->viewport()->rect().center());
+    loading_->setGeometry(bar);
 }
 
 std::vector<DriveItem> DriveContentsView::itemsWithPaths(const std::set<std::string>& paths) const {

@@ -18,6 +18,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QProgressBar;
 class QTableView;
 class QToolButton;
 
@@ -52,6 +53,8 @@ public:
     QLabel* countLabel() const { return count_; }
     QLabel* note() const { return note_; }
     EmptyStateView* overlay() const { return overlay_; }
+    // While a folder loads with nothing listed yet: an indeterminate bar without a label.
+    QProgressBar* loadingIndicator() const { return loading_; }
     QToolButton* backButton() const { return back_; }
     // The crumb buttons, top level first.
     std::vector<QToolButton*> crumbButtons() const;
@@ -75,6 +78,7 @@ private:
     void apply(uint64_t generation, std::vector<DriveItem> items, std::optional<std::string> failure);
     void render();
     void renderCrumbs();
+    void placeLoadingIndicator();
     std::vector<DriveItem> itemsWithPaths(const std::set<std::string>& paths) const;
 
     FilesHost& host_;
@@ -97,6 +101,7 @@ private:
     QTableView* table_;
     DriveTable* model_;
     EmptyStateView* overlay_ = nullptr;
+    QProgressBar* loading_;
     QLabel* count_;
     EmptyStateView* unpluggedView_ = nullptr;
 };

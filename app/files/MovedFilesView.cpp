@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "files/DropOverlay.h"
 #include "files/FilesHost.h"
 #include "model/StatusTexts.h"
 #include "ui/Brand.h"
@@ -25,6 +26,7 @@
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 #include "ui/TableFit.h"
+#include "ui/TabularDigits.h"
 
 namespace keldwick {
 namespace {
@@ -52,10 +54,20 @@ MovedFilesView::MovedFilesView(FilesHost& host, QWidget* parent) : QWidget(paren
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    banner_ = plainLabel(QString(), this, true);
-    banner_->setContentsMargins(10, 10, 10, 10);
-    banner_->setStyleSheet(tinted(brandOrange(), 0.15));
-    layout->addWidget(banner_);
+    // The drive-away banner: the drive-with-a-cross symbol and what it means.
+    bannerBox_ = new QWidget(this);
+    bannerBox_->setObjectName(QStringLiteral("banner"));
+    bannerBox_->setAttribute(Qt::WA_StyledBackground);
+    bannerBox_->setStyleSheet(QStringLiteral("#banner { ") + tinted(brandOrange(), 0.15) + QStringLiteral(" }"));
+    auto* bannerRow = new QHBoxLayout(bannerBox_);
+    bannerRow->setContentsMargins(10, 10, 10, 10);
+    bannerRow->setSpacing(8);
+    bannerIcon_ = new QLabel(bannerBox_);
+    bannerIcon_->setFixedSize(16, 16);
+    bannerRow->addWidget(bannerIcon_, 0, Qt::AlignTop);
+    banner_ = plainLabel(QString(), bannerBox_, true);
+    bannerRow->addWidget(banner_, 1);
+    layout->addWidget(bannerBox_);
     layout->addWidget(createTable(), 1);
     layout->addWidget(createProblemBar());
     layout->addWidget(divider(this));
@@ -86,6 +98,7 @@ QTableView* MovedFilesView::createTable() {
     // Widths for the longest texts these columns show, so a larger font widens them.
     fitRowsToFont(table_);
     fitColumn(table_, MovedTable::sizeColumn, 80, {QStringLiteral("888.88 MB")});
+    table_->setItemDelegateForColumn(MovedTable::sizeColumn, new TabularDigits::Delegate(table_));
     fitColumn(table_, MovedTable::movedColumn, 110,
               {QStringLiteral("11 months ago"), QStringLiteral("59 minutes ago"), QStringLiteral("23 hours ago")});
     fitColumn(table_, MovedTable::statusColumn, 180,
@@ -94,16 +107,7 @@ QTableView* MovedFilesView::createTable() {
     table_->viewport()->setAcceptDrops(true);
     table_->viewport()->installEventFilter(this);
 
-    dropOverlay_ = new QLabel(table_->viewport());
-    dropOverlay_->setTextFormat(Qt::PlainText);
-    dropOverlay_->setAlignment(Qt::AlignCenter);
-    dropOverlay_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    QColor accent = palette().color(QPalette::Highlight);
-    QColor fill = accent;
-    fill.setAlphaF(0.08);
-    dropOverlay_->setStyleSheet(QStringLiteral("border: 3px solid %1; border-radius: 10px; background-color: %2; "
-                                               "font-size: 15pt; font-weight: 600;")
-                                    .arg(accent.name(), fill.name(QColor::HexArgb)));
+    dropOverlay_ = new DropOverlay(table_->viewport());
     dropOverlay_->hide();
 
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MovedFilesView::selectionEdited);
@@ -245,8 +249,12 @@ void MovedFilesView::update() {
     const std::string drive = driveDisplayName(state);
 
     const auto banner = driveAwayBanner(state);
-    banner_->setVisible(banner.has_value());
-    if (banner) banner_->setText(text(*banner));
+    bannerBox_->setVisible(banner.has_value());
+    if (banner) {
+        banner_->setText(text(*banner));
+        bannerIcon_->setPixmap(Symbols::drawn("externaldrive.badge.xmark", palette().color(QPalette::WindowText))
+                                   .pixmap(16, 16));
+    }
 
     auto listed = listedRows(state.records, search_);
     const size_t listedCount = listed.size();

@@ -27,6 +27,7 @@ class QTableView;
 
 namespace keldwick {
 
+class DropOverlay;
 class EmptyStateView;
 class FilesHost;
 
@@ -52,7 +53,10 @@ public:
 
     QTableView* table() const { return table_; }
     MovedTable* model() const { return model_; }
+    // The drive-away banner (its box shows and hides) and its text.
+    QWidget* bannerBox() const { return bannerBox_; }
     QLabel* banner() const { return banner_; }
+    DropOverlay* dropOverlay() const { return dropOverlay_; }
     QWidget* problemBar() const { return problemBar_; }
     QLabel* statusLabel() const { return status_; }
     QPushButton* selectionButton() const { return selectionButton_; }
@@ -84,12 +88,14 @@ private:
     bool applyingSelection_ = false;
     bool refreshed_ = false;
 
+    QWidget* bannerBox_;
+    QLabel* bannerIcon_;
     QLabel* banner_;
     QTableView* table_;
     MovedTable* model_;
     EmptyStateView* empty_ = nullptr;
     std::optional<MovedEmptyState> shownEmpty_;
-    QLabel* dropOverlay_;
+    DropOverlay* dropOverlay_;
     QWidget* problemBar_;
     QLabel* problemIcon_;
     QLabel* problemText_;

@@ -4,10 +4,12 @@
 #include <QKeySequence>
 #include <QPainter>
 #include <QPainterPath>
+#include <cmath>
 
 #include "ui/Brand.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
+#include "ui/TabularDigits.h"
 
 namespace keldwick {
 
@@ -107,6 +109,53 @@ void MenuActionRow::paintEvent(QPaintEvent*) {
     if (accessibleDescription() != tip) setPlainToolTip(this, tip);
 }
 
+MenuInfoRow::MenuInfoRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setRow(row);
+}
+
+void MenuInfoRow::setRow(const PanelRow& row) {
+    row_ = row;
+    const QString title = QString::fromStdString(row.title);
+    const QString value = QString::fromStdString(row.value);
+    setAccessibleName(value.isEmpty() ? title : title + QStringLiteral(", ") + value);
+    setPlainToolTip(this, QString::fromStdString(row.help));
+    updateGeometry();
+    update();
+}
+
+QSize MenuInfoRow::sizeHint() const {
+    const QString title = QString::fromStdString(row_.title);
+    const int valueWidth = int(std::ceil(TabularDigits::width(font(), QString::fromStdString(row_.value))));
+    return {2 * margin + fontMetrics().horizontalAdvance(title) + 8 + valueWidth, rowHeightFor(fontMetrics())};
+}
+
+QSize MenuInfoRow::minimumSizeHint() const { return {0, rowHeightFor(fontMetrics())}; }
+
+void MenuInfoRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QRectF line(margin, 0, width() - 2 * margin, height());
+    const QString value = QString::fromStdString(row_.value);
+    const qreal valueWidth = TabularDigits::width(font(), value);
+    painter.setPen(colorOf(Tint::secondary, palette()));
+    TabularDigits::draw(painter, line, Qt::AlignRight, value);
+    // The title holds the drive's name, which may be long: it gives way, the value not.
+    painter.setPen(colorOf(Tint::primary, palette()));
+    const QRectF titleArea(line.left(), line.top(), std::max(0.0, line.width() - valueWidth - 8), line.height());
+    const QString title = QString::fromStdString(row_.title);
+    const QString shown = fontMetrics().elidedText(title, Qt::ElideRight, int(titleArea.width()));
+    painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
+    // A shortened title is read whole in the tooltip, unless the row has help of its own.
+    if (row_.help.empty()) {
+        const QString tip = shown != title ? toolTipText(title) : QString();
+        if (toolTip() != tip) {
+            setToolTip(tip);
+            // A screen reader would read the tooltip's markup where the row has no description.
+            setAccessibleDescription(shown != title ? title : QString());
+        }
+    }
+}
+
 StorageBarRow::StorageBarRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) { setRow(row); }
 
 void StorageBarRow::setRow(const PanelRow& row) {
@@ -132,9 +181,9 @@ void StorageBarRow::paintEvent(QPaintEvent*) {
     const QRect line(left, 0, right - left, lineHeight());
     Symbols::icon(row_.symbol).paint(&painter, QRect(line.left(), line.center().y() - 7, 14, 14));
     const QString value = QString::fromStdString(row_.value);
-    const int valueWidth = fontMetrics().horizontalAdvance(value);
+    const int valueWidth = int(std::ceil(TabularDigits::width(font(), value)));
     painter.setPen(colorOf(row_.valueTint, palette()));
-    painter.drawText(QRect(right - valueWidth, line.top(), valueWidth, line.height()), Qt::AlignVCenter, value);
+    TabularDigits::draw(painter, QRectF(left, line.top(), right - left, line.height()), Qt::AlignRight, value);
     painter.setPen(colorOf(row_.fill ? Tint::primary : Tint::secondary, palette()));
     const QRect titleArea(left + 23, line.top(), std::max(0, right - valueWidth - 8 - left - 23), line.height());
     const QString title = QString::fromStdString(row_.title);

@@ -1,7 +1,8 @@
 #pragma once
 // The tray panel's row widgets: a command row that highlights under the pointer or the
-// keyboard focus like a menu item and shows its trailing text and shortcut, and a storage row with a thin bar
-// and the keep-free tick.
+// keyboard focus like a menu item and shows its trailing text and shortcut, a
+// label-and-value row, and a storage row with a thin bar and the keep-free tick. The
+// values' digits are of equal width.
 
 #include <QAbstractButton>
 #include <QWidget>
@@ -30,6 +31,25 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     // Return and Enter choose the row, as in a menu (a button takes only Space).
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    PanelRow row_;
+};
+
+// A title and, at the right end, a value in the secondary colour. One element for a
+// screen reader, named by both texts ("Last run, Yesterday").
+class MenuInfoRow final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MenuInfoRow(const PanelRow& row, QWidget* parent = nullptr);
+    void setRow(const PanelRow& row);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     PanelRow row_;

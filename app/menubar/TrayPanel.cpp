@@ -260,25 +260,9 @@ void TrayPanel::build() {
             break;
         }
         case PanelRow::Kind::info: {
-            auto* box = new QWidget;
-            auto* layout = new QHBoxLayout(box);
-            layout->setContentsMargins(margin, 0, margin, 0);
-            layout->setSpacing(8);
-            // 22 points high, or as high as a larger font's line needs.
-            box->setMinimumHeight(std::max(22, box->fontMetrics().height() + 6));
-            // The title holds the drive's name, which may be long: it gives way, the value not.
-            auto* title = new ElidedLabel(text(row.title));
-            layout->addWidget(title, 1);
-            QLabel* value = secondaryLabel(QString(), nullptr);
-            value->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-            layout->addWidget(value);
-            rows_->addWidget(box);
-            update = [box, title, value](const PanelRow& shown) {
-                title->setFullText(text(shown.title));
-                value->setText(text(shown.value));
-                setPlainToolTip(box, text(shown.help));
-                title->setHelp(text(shown.help));
-            };
+            auto* info = new MenuInfoRow(row);
+            rows_->addWidget(info);
+            update = [info](const PanelRow& shown) { info->setRow(shown); };
             break;
         }
         case PanelRow::Kind::note: {

@@ -1,8 +1,9 @@
 #pragma once
 // What the program's model is built from: the home folder, the support folder, how the
-// drive is found, and whether the program runs sandboxed.
+// drive is found, whether the program runs sandboxed, and where the file manager's entry is.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "drives/DriveLocating.h"
@@ -14,6 +15,9 @@ struct AppEnvironment {
     std::string support;
     std::shared_ptr<DriveLocating> locator;
     bool isSandboxed = false;
+    // Where the file manager shows "Move to Keldwick Drive", when it is installed for
+    // this program.
+    std::optional<std::string> moveEntry;
 
     // The running user's: the home folder made canonical (as given when that fails), the
     // support folder under the XDG data folder, the volume-searching drive locator, and

@@ -45,6 +45,7 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, std::unique
     modelStore_.edit({}, [&](ModelState& state) {
         state.home = std::move(environment.home);
         state.isSandboxed = environment.isSandboxed;
+        state.moveEntry = std::move(environment.moveEntry);
     });
     PrivateFolder::secureAtStart(support_);
 
@@ -189,6 +190,11 @@ void AppModel::setSettingsTab(SettingsTab tab) {
 void AppModel::clearWindowRequests() {
     assertMainThread();
     modelStore_.set<ModelField::windowRequests>(std::vector<WindowRequest>{});
+}
+
+void AppModel::setHasTray(bool hasTray) {
+    assertMainThread();
+    modelStore_.set<ModelField::hasTray>(hasTray);
 }
 
 void AppModel::setFilesTab(FilesTab tab) {

@@ -119,6 +119,9 @@ public:
     // status, watches the drive's wake state, asks for onboarding when setup is not
     // complete, then runs start-up recovery and schedules the first check 10 s later.
     void start();
+    // Whether the desktop has a tray, known once the program shows its icon (before
+    // start): the texts that point at the tray follow it.
+    void setHasTray(bool hasTray);
     // Reloads free space, full disk access, the drive, records, other drives, pins and
     // recently restored paths; rebuilds the engine when the recently restored paths changed.
     // The disk is read on a background thread and the values are applied on the main

@@ -2,6 +2,7 @@
 
 #include "drives/VolumeInfo.h"
 #include "foundation/PathUtil.h"
+#include "foundation/XdgUserDirs.h"
 #include "model/AppModel.h"
 #include "model/AutomaticCheck.h"
 #include "model/ChosenMove.h"
@@ -126,7 +127,7 @@ void AppModel::chooseFilesToMove() {
     request.files = true;
     request.folders = true;
     request.multiple = true;
-    request.startIn = PathUtil::join(state_.home, "Desktop");
+    request.startIn = XdgUserDirs::desktop(state_.home);
     request.title = texts.title;
     request.button = texts.prompt;
     request.message = texts.message;

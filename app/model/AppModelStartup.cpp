@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "foundation/PathUtil.h"
+#include "foundation/XdgUserDirs.h"
 #include "model/AppModel.h"
 #include "model/StatusTexts.h"
 #include "model/AutomaticCheck.h"
@@ -97,7 +98,7 @@ std::shared_ptr<EngineOperations> AppModel::makeEngine(std::optional<RuleList> r
     spec.configuration = engineConfiguration(state_.settings, state_.home);
     spec.rules = rules ? std::move(*rules) : scanRules();
     if (!state_.isSandboxed && services_.facts.iconPlacing)
-        spec.icons = services_.facts.iconPlacing(PathUtil::join(state_.home, "Desktop"));
+        spec.icons = services_.facts.iconPlacing(XdgUserDirs::desktop(state_.home));
     if (!spec.icons) spec.icons = std::make_shared<NoIconPlacing>();
     return services_.engines(spec);
 }

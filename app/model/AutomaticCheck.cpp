@@ -65,9 +65,13 @@ StallOutcome stallOutcome(const ModelState& state, bool foundCandidates, Date no
         outcome.notice = Notice{"Your computer is still low on space", "Choose the folders Keldwick may look in, in Settings.",
                                 NoticeTarget::menu, "nothing-to-move"};
     } else {
+        // The file manager's entry only where it is installed for this program.
+        const std::string how = state.moveEntry
+                                    ? "right-click it in the file manager and choose " + *state.moveEntry + "."
+                                    : "run keldwick --move with its path in a terminal.";
         outcome.notice = Notice{"Your computer is still low on space",
                                 "Keldwick has moved everything it can: the rest is recent, in use or protected. To "
-                                "move something anyway, right-click it in the file manager and choose Move to Keldwick Drive.",
+                                "move something anyway, " + how,
                                 NoticeTarget::menu, "nothing-to-move"};
     }
     return outcome;

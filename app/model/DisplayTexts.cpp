@@ -4,19 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Simulators.h"
 
 namespace keldwick {
 
 namespace {
-
-// A whole number with the locale's digit grouping, as byteCountText groups its figures.
-std::string countText(int64_t count) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%'lld", static_cast<long long>(count));
-    return buffer;
-}
 
 std::string countedNoun(int64_t count, const char* singular, const char* plural) {
     if (count == 1) return std::string("1 ") + singular;

@@ -110,6 +110,11 @@ struct ModelState {
     FilesTab filesTab = FilesTab::moved;
     std::string home;          // fixed for the run
     bool isSandboxed = false;  // fixed for the run
+    // Where the file manager shows "Move to Keldwick Drive"; none when it isn't installed
+    // for this program. Fixed for the run.
+    std::optional<std::string> moveEntry;
+    // Whether the desktop has a tray; without one the panel is an ordinary window.
+    bool hasTray = true;
     bool started = false;
     std::optional<StallNotice> lastStallNotice;
     bool isChecking = false;

@@ -32,7 +32,8 @@ void StartupController::start(bool holdsInstanceLock) {
     store_.set<ModelField::started>(true);
 
     if (!holdsInstanceLock) {
-        services_.alerts->present("Keldwick is already running", "Look for its icon in the system tray.");
+        const MenuStatus alert = alreadyRunningAlert(state.hasTray);
+        services_.alerts->present(alert.headline, alert.detail.value_or(""));
         if (services_.terminate) services_.terminate();
         return;
     }

@@ -32,7 +32,9 @@ std::vector<OffloadRecord> recordsIn(const ModelState& state, std::initializer_l
 
 std::optional<std::string> joinedByLocale(const std::vector<std::string>& names, const std::string& locale) {
     UErrorCode status = U_ZERO_ERROR;
-    icu::Locale where = locale.empty() ? icu::Locale::getDefault() : icu::Locale(locale.c_str());
+    // Unasked, English (the interface's language) in the user's region: "and", never "und".
+    icu::Locale where =
+        locale.empty() ? icu::Locale("en", icu::Locale::getDefault().getCountry()) : icu::Locale(locale.c_str());
     std::unique_ptr<icu::ListFormatter> formatter(
         icu::ListFormatter::createInstance(where, ULISTFMT_TYPE_AND, ULISTFMT_WIDTH_WIDE, status));
     if (U_FAILURE(status) || !formatter) return std::nullopt;
@@ -142,6 +144,15 @@ MenuStatus settingsSetAsideStatus() {
                   2);
 }
 
+MenuStatus alreadyRunningAlert(bool hasTray) {
+    // Without a tray there is nothing to look for, and a launch that got no answer can't
+    // have shown the panel either.
+    return status("Keldwick is already running",
+                  hasTray ? "Look for its icon in the system tray."
+                          : "It's running in another session, or it isn't answering.",
+                  2);
+}
+
 namespace {
 
 MenuStatus refusedDriveStatus(const std::vector<DriveRefusal>& refusals, const std::string& name) {
@@ -199,14 +210,16 @@ MenuStatus statusText(const ModelState& state) {
     if (settings.drive && !state.driveRefusals.empty()) return refusedDriveStatus(state.driveRefusals, name);
     if (settings.drive && !state.driveRoot) {
         if (state.driveMounting && state.driveMounting->stuck) {
-            return status("The system hasn't opened " + name + " yet",
-                          "It may still be checking it, which takes longer after a drive is unplugged without "
-                          "ejecting. If it doesn't open, select it in the Disks utility and click Mount.",
+            return status("This computer hasn't opened " + name,
+                          "It's plugged in, but it wasn't opened automatically or opening it failed. Click it in "
+                          "the file manager, or select it in the Disks utility and click Mount.",
                           2);
         }
         if (state.driveMounting) {
             return status("Getting " + name + " ready\u2026",
-                          "The system checks a drive before opening it. Hard drives can take a minute.", 1);
+                          "It's plugged in but not opened yet. Hard drives can take a minute; to open it now, click "
+                          "it in the file manager.",
+                          1);
         }
         if (!hasOffloaded(state)) {
             return status(name + " isn't plugged in",

@@ -51,7 +51,7 @@ std::string driveDisplayName(const ModelState& state);
 
 // The last component of each managed folder, joined as the locale joins a list with
 // "and" ("Desktop, Documents, and Downloads" in American English). `locale` is an ICU
-// locale id; empty means the process's default locale.
+// locale id; empty means the interface's English in the process's default region.
 std::string managedFolderNames(const ModelState& state, const std::string& locale = "");
 
 // The minimum age in words: "a month" (30 days), "a week" (7), "2 weeks" (a multiple of
@@ -65,6 +65,10 @@ std::optional<std::string> progressText(const ModelState& state);
 // The status while the settings file, found damaged at start and set aside, has not been
 // replaced by a finished setup; also the notice posted at start.
 MenuStatus settingsSetAsideStatus();
+
+// The alert of a launch that finds Keldwick running and gets no answer from it: where to
+// look for it, in the tray when the desktop has one.
+MenuStatus alreadyRunningAlert(bool hasTray);
 
 // Why the chosen drive is mounted but not used, in place of "isn't plugged in": the first
 // refused volume's path, then the refusal's reason and what the user can do. Nothing when

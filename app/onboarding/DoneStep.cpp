@@ -31,10 +31,8 @@ DoneStep::DoneStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), hos
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(16);
-    layout->addWidget(new StepHeader("checkmark.circle.fill", QStringLiteral("You're all set"),
-                                     QStringLiteral("Keldwick lives in your system tray. Click its icon anytime to see how "
-                                                    "much space you have, make room, or get files back."),
-                                     this));
+    header_ = new StepHeader("checkmark.circle.fill", QStringLiteral("You're all set"), QString(), this);
+    layout->addWidget(header_);
     level_ = new Point("gauge.with.dots.needle.33percent", QString(), QString(), this);
     layout->addWidget(level_);
     keep_ = new Point("externaldrive", QString(), QString(), this);
@@ -76,6 +74,7 @@ void DoneStep::hideEvent(QHideEvent* event) {
 void DoneStep::render() {
     const OnboardingModel& model = host_.onboarding();
     const DoneTexts texts = doneTexts(host_.state(), model.drive(), model.keepFreeBytes(), model.movableBytes());
+    header_->setText(QString::fromStdString(texts.headerText));
     level_->setTitle(QString::fromStdString(texts.levelTitle));
     level_->setText(QString::fromStdString(texts.levelText));
     keep_->setTitle(QString::fromStdString(texts.keepTitle));

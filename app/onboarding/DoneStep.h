@@ -13,6 +13,7 @@ namespace keldwick {
 
 class OnboardingHost;
 class Point;
+class StepHeader;
 
 class DoneStep final : public QWidget {
     Q_OBJECT
@@ -20,6 +21,7 @@ class DoneStep final : public QWidget {
 public:
     explicit DoneStep(OnboardingHost& host, QWidget* parent = nullptr);
 
+    StepHeader* header() const { return header_; }
     Point* levelPoint() const { return level_; }
     Point* keepPoint() const { return keep_; }
     QWidget* movableBox() const { return box_; }
@@ -37,6 +39,7 @@ private:
     void render();
 
     OnboardingHost& host_;
+    StepHeader* header_;
     Point* level_;
     Point* keep_;
     QWidget* box_;

@@ -55,6 +55,11 @@ DoneTexts doneTexts(const ModelState& state, const std::optional<Drive>& drive, 
                     std::optional<int64_t> movableBytes) {
     const std::string name = driveNameOrDefault(drive);
     DoneTexts texts;
+    texts.headerText = state.hasTray
+                           ? "Keldwick lives in your system tray. Click its icon anytime to see how much space you "
+                             "have, make room, or get files back."
+                           : "This desktop has no tray, so Keldwick's panel opens as a window. Open Keldwick again "
+                             "anytime to see how much space you have, make room, or get files back.";
     texts.levelTitle = "When your computer has less than " + gigabytesText(keepFreeBytes) + " free";
     texts.levelText = "Keldwick moves files you haven't used in a while to " + name +
                       ". The first time, it shows you the list and waits for your OK.";

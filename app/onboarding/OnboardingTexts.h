@@ -40,6 +40,7 @@ DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<Drive>& dr
 
 // ---- Done page ----
 struct DoneTexts {
+    std::string headerText;  // where to find Keldwick from now on: the tray, or its window
     std::string levelTitle;
     std::string levelText;
     std::string keepTitle;

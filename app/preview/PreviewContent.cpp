@@ -25,6 +25,7 @@
 #include "ui/KeyboardReach.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
+#include "ui/TabularDigits.h"
 
 namespace keldwick {
 
@@ -141,9 +142,9 @@ QWidget* PreviewContent::createTablePage() {
     view_->verticalHeader()->hide();
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 8);
     QHeaderView* columns = view_->horizontalHeader();
-    columns->setSortIndicatorClearable(true);
-    columns->setSortIndicator(-1, Qt::AscendingOrder);
-    view_->setSortingEnabled(true);
+    // The plan's order is the order the run would take: no sorting is offered.
+    view_->setSortingEnabled(false);
+    columns->setSortIndicatorShown(false);
     columns->setSectionResizeMode(PreviewTable::toggleColumn, QHeaderView::Fixed);
     columns->setSectionResizeMode(PreviewTable::nameColumn, QHeaderView::Stretch);
     columns->setSectionResizeMode(PreviewTable::whereColumn, QHeaderView::Stretch);
@@ -152,6 +153,7 @@ QWidget* PreviewContent::createTablePage() {
     columns->setMinimumSectionSize(24);
     columns->resizeSection(PreviewTable::toggleColumn, 24);
     columns->resizeSection(PreviewTable::sizeColumn, 80);
+    view_->setItemDelegateForColumn(PreviewTable::sizeColumn, new TabularDigits::Delegate(view_));
     columns->resizeSection(PreviewTable::lastUsedColumn, 120);
     selection_ = new PreviewSelection(table_, view_->selectionModel(), this);
     reachRowsByKeyboard(view_, [this](const RowMenuRequest& request) { showMenu(request); });

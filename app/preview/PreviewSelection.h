@@ -1,7 +1,7 @@
 #pragma once
 // The table's selection held as the rows' paths, so it survives a re-plan, which replaces
 // every row: after each reset the rows whose paths were selected are selected again, and
-// paths no longer in the table are forgotten. Sorting moves the selection with its rows.
+// paths no longer in the table are forgotten.
 
 #include <QObject>
 #include <set>

@@ -1,16 +1,11 @@
 #include "preview/PreviewTable.h"
 
-#include <QCollator>
 #include <QGuiApplication>
 #include <QItemSelection>
 #include <QPainter>
 #include <QPalette>
 #include <algorithm>
-#include <numeric>
 
-#include "foundation/ItemName.h"
-#include "foundation/PathUtil.h"
-#include "model/DisplayTexts.h"
 #include "ui/FileIcons.h"
 #include "ui/PlainText.h"
 
@@ -44,9 +39,6 @@ void PreviewTable::setRows(std::vector<PreviewRow> rows) {
     beginResetModel();
     rows_ = std::move(rows);
     texts_.assign(rows_.size(), std::nullopt);
-    order_.resize(rows_.size());
-    std::iota(order_.begin(), order_.end(), size_t{0});
-    applySort();
     indexPaths();
     endResetModel();
 }
@@ -93,7 +85,7 @@ int PreviewTable::rowCount(const QModelIndex& parent) const {
 int PreviewTable::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columnTotal; }
 
 const PreviewRowTexts& PreviewTable::texts(int row) const {
-    std::optional<PreviewRowTexts>& cached = texts_[order_[row]];
+    std::optional<PreviewRowTexts>& cached = texts_[static_cast<size_t>(row)];
     if (!cached) cached = previewRowTexts(shown(row), home_, now_());
     return *cached;
 }
@@ -114,16 +106,6 @@ QVariant PreviewTable::data(const QModelIndex& index, int role) const {
     const PreviewRow& row = shown(index.row());
     const Candidate& item = row.candidate;
     if (role == pathRole) return fromPath(item.path);
-    if (role == sortRole) {
-        switch (index.column()) {
-            case toggleColumn: return row.included;
-            case nameColumn: return fromPath(ItemName::display(item.path));
-            case whereColumn: return fromPath(folderDisplayName(PathUtil::parent(item.path), home_));
-            case sizeColumn: return static_cast<qlonglong>(item.size);
-            case lastUsedColumn: return item.lastUsed.secondsSince1970;
-        }
-        return {};
-    }
     switch (index.column()) {
         case toggleColumn:
             if (role == Qt::CheckStateRole) return row.included ? Qt::Checked : Qt::Unchecked;
@@ -179,63 +161,10 @@ Qt::ItemFlags PreviewTable::flags(const QModelIndex& index) const {
     return flags;
 }
 
-void PreviewTable::sort(int column, Qt::SortOrder order) {
-    if (column == sortColumn_ && order == sortOrder_) return;
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    std::vector<std::string> paths;
-    paths.reserve(before.size());
-    for (const QModelIndex& index : before) paths.push_back(shown(index.row()).candidate.path);
-
-    sortColumn_ = column < columnTotal ? column : -1;
-    sortOrder_ = order;
-    std::iota(order_.begin(), order_.end(), size_t{0});
-    applySort();
-    indexPaths();
-
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (int i = 0; i < before.size(); ++i) {
-        after.push_back(index(shownRow_.at(paths[i]), before[i].column()));
-    }
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-}
-
-void PreviewTable::applySort() {
-    if (sortColumn_ < 0) return;
-    const bool descending = sortOrder_ == Qt::DescendingOrder;
-    auto by = [&](auto key) {
-        std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
-            return descending ? key(rows_[b]) < key(rows_[a]) : key(rows_[a]) < key(rows_[b]);
-        });
-    };
-    switch (sortColumn_) {
-        case toggleColumn: by([](const PreviewRow& r) { return !r.included; }); break;
-        case sizeColumn: by([](const PreviewRow& r) { return r.candidate.size; }); break;
-        case lastUsedColumn: by([](const PreviewRow& r) { return r.candidate.lastUsed.secondsSince1970; }); break;
-        default: {
-            // Names and folders as people order them: "file 2" before "file 10", case aside.
-            QCollator collator;
-            collator.setNumericMode(true);
-            collator.setCaseSensitivity(Qt::CaseInsensitive);
-            std::vector<QString> keys(rows_.size());
-            for (size_t i = 0; i < rows_.size(); ++i) {
-                const std::string& path = rows_[i].candidate.path;
-                keys[i] = sortColumn_ == nameColumn ? fromPath(ItemName::display(path))
-                                                    : fromPath(folderDisplayName(PathUtil::parent(path), home_));
-            }
-            std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
-                return descending ? collator.compare(keys[b], keys[a]) < 0 : collator.compare(keys[a], keys[b]) < 0;
-            });
-        }
-    }
-}
-
 void PreviewTable::indexPaths() {
     shownRow_.clear();
-    shownRow_.reserve(order_.size());
-    for (size_t row = 0; row < order_.size(); ++row) shownRow_.emplace(rows_[order_[row]].candidate.path, int(row));
+    shownRow_.reserve(rows_.size());
+    for (size_t row = 0; row < rows_.size(); ++row) shownRow_.emplace(rows_[row].candidate.path, int(row));
 }
 
 }  // namespace keldwick

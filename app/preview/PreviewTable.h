@@ -1,9 +1,8 @@
 #pragma once
 // The preview's table: one row per planned item, then one per excluded item (see
-// previewRows), with a tick box that excludes or re-includes the row's item. The table
-// can be sorted by any column (sizes and dates as numbers, names as the locale orders
-// them); without a sort column it keeps the plan's order. A row is known by its path:
-// sorting keeps persistent indexes on their rows, and a re-plan replaces the rows.
+// previewRows), with a tick box that excludes or re-includes the row's item. The rows
+// keep that order: the plan's order is what the run would do, so the table offers no
+// sorting. A row is known by its path; a re-plan replaces the rows.
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -27,7 +26,6 @@ class PreviewTable final : public QAbstractTableModel {
 
 public:
     enum Column { toggleColumn, nameColumn, whereColumn, sizeColumn, lastUsedColumn, columnTotal };
-    static constexpr int sortRole = Qt::UserRole;
     static constexpr int pathRole = Qt::UserRole + 1;
 
     using Toggle = std::function<void(const std::string& path)>;
@@ -37,9 +35,9 @@ public:
     // once setRows gets the new plan's rows. `home` names folders; `now` dates last uses.
     PreviewTable(std::string home, Now now, Toggle toggle, QObject* parent = nullptr);
 
-    // Replaces every row (a reset), keeping the current sort.
+    // Replaces every row (a reset).
     void setRows(std::vector<PreviewRow> rows);
-    // The row at `row` as shown now (sorted).
+    // The row at `row`.
     const PreviewRow& rowAt(int row) const;
     std::optional<int> rowOf(const std::string& path) const;
 
@@ -54,26 +52,20 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // A column below 0 gives back the plan's order.
-    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 private:
-    const PreviewRow& shown(int row) const { return rows_[order_[row]]; }
+    const PreviewRow& shown(int row) const { return rows_[static_cast<size_t>(row)]; }
     const PreviewRowTexts& texts(int row) const;
     QIcon icon(const PreviewRow& row) const;
-    void applySort();
     void indexPaths();
 
     std::string home_;
     Now now_;
     Toggle toggle_;
-    std::vector<PreviewRow> rows_;                             // the plan's order
-    std::vector<size_t> order_;                                // shown row -> rows_ index
-    mutable std::vector<std::optional<PreviewRowTexts>> texts_;  // by rows_ index, made when first shown
-    std::unordered_map<std::string, int> shownRow_;            // path -> shown row
+    std::vector<PreviewRow> rows_;                               // the plan's order
+    mutable std::vector<std::optional<PreviewRowTexts>> texts_;  // by row, made when first shown
+    std::unordered_map<std::string, int> shownRow_;              // path -> row
     mutable QHash<QString, QIcon> icons_;
-    int sortColumn_ = -1;
-    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };
 
 }  // namespace keldwick

@@ -33,7 +33,7 @@ void Program::start(std::optional<bool> trayAvailable) {
     if (started_) return;
     started_ = true;
     const bool hasTray = tray_->show(trayAvailable);
-    if (hooks_.start) hooks_.start();
+    if (hooks_.start) hooks_.start(hasTray);
     if (!hasTray) tray_->showPanel();
     update();
 }

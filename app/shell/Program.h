@@ -22,7 +22,7 @@ class TrayPanel;
 struct ModelHooks {
     std::function<const ModelState&()> state;
     std::function<Date()> now;  // the model's clock
-    std::function<void()> start;    // once, after the icon exists
+    std::function<void(bool hasTray)> start;  // once, after the icon exists or the desktop had no tray
     std::function<void()> refresh;  // each time the panel opens
     std::function<void()> clearWindowRequests;
     std::function<void(AppWindow)> requestWindow;

@@ -31,7 +31,10 @@ ModelHooks panelHooks(AppModel& model, Updater& updater, QuitController& quitter
     ModelHooks hooks;
     hooks.state = [&model]() -> const ModelState& { return model.state(); };
     hooks.now = [&model] { return model.services().clock->now(); };
-    hooks.start = [&model] { model.start(); };
+    hooks.start = [&model](bool hasTray) {
+        model.setHasTray(hasTray);
+        model.start();
+    };
     hooks.refresh = [&model] { model.refresh(); };
     hooks.clearWindowRequests = [&model] { model.clearWindowRequests(); };
     hooks.requestWindow = [&model](AppWindow window) { model.requestWindow(window); };

@@ -14,10 +14,9 @@ namespace {
 
 constexpr double minute = 60, hour = 3600, day = 86400, week = 7 * day, month = 30 * day, year = 365 * day;
 
-icu::Locale localeFor(const std::string& id) { return id.empty() ? icu::Locale::getDefault() : icu::Locale(id.c_str()); }
-
-// The windows speak English: a relative date in the user's language would sit inside an
-// English sentence. The region still comes from the locale.
+// The windows speak English: a date in the user's language would sit inside an English
+// sentence or table. The region still comes from the locale (the order of day and month,
+// the clock's hours).
 icu::Locale interfaceLocaleFor(const std::string& id) {
     return id.empty() ? icu::Locale("en", icu::Locale::getDefault().getCountry()) : icu::Locale(id.c_str());
 }
@@ -89,8 +88,8 @@ std::string lastRunText(Date date, Date now, const std::string& locale) {
 std::string abbreviatedDateText(Date date, bool withTime, const std::string& locale) {
     const std::unique_ptr<icu::DateFormat> format(
         withTime ? icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort,
-                                                           localeFor(locale))
-                 : icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, localeFor(locale)));
+                                                           interfaceLocaleFor(locale))
+                 : icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, interfaceLocaleFor(locale)));
     // Only an ICU without its data has no format: the stored form is still a date.
     if (!format) return withTime ? date.iso8601() : date.iso8601().substr(0, 10);
     icu::UnicodeString text;

@@ -22,6 +22,8 @@ std::string lastRunText(Date date, Date now, const std::string& locale = "");
 
 // The date abbreviated as the locale writes it ("Mar 1, 2026" in American English), with
 // the time of day short ("Mar 1, 2026, 4:12 PM") when `withTime`; in the local time zone.
+// Empty `locale`: the interface's English in the process's default region ("1 Mar 2026"
+// in Germany), as for relativeDateText.
 std::string abbreviatedDateText(Date date, bool withTime, const std::string& locale = "");
 
 }  // namespace keldwick

@@ -14,8 +14,8 @@ namespace keldwick::Symbols {
 namespace {
 
 // The pictures drawn when the theme has nothing.
-enum class Shape { dot, drive, computer, phone, folder, document, check, checkFilled, warning, info, arrowRight,
-                   arrowLeft, lock, clock, gauge, plug, minus, gear, search, hand };
+enum class Shape { dot, drive, driveCross, drivePlus, computer, phone, folder, document, check, checkFilled, warning,
+                   info, arrowRight, arrowLeft, lock, clock, gauge, plug, minus, gear, search, hand };
 
 struct Entry {
     std::string_view symbol;
@@ -32,9 +32,9 @@ const std::vector<Entry>& table() {
         {"macwindow", Shape::computer, {"video-display", "computer"}},
         {"externaldrive", Shape::drive, {"drive-harddisk-usb", "drive-removable-media", "drive-harddisk"}},
         {"externaldrive.fill", Shape::drive, {"drive-harddisk-usb", "drive-removable-media", "drive-harddisk"}},
-        {"externaldrive.badge.xmark", Shape::drive, {"drive-removable-media", "drive-harddisk"}},
+        {"externaldrive.badge.xmark", Shape::driveCross, {"drive-removable-media", "drive-harddisk"}},
         {"externaldrive.badge.exclamationmark", Shape::drive, {"drive-removable-media", "drive-harddisk"}},
-        {"externaldrive.badge.plus", Shape::drive, {"drive-removable-media", "drive-harddisk"}},
+        {"externaldrive.badge.plus", Shape::drivePlus, {"drive-removable-media", "drive-harddisk"}},
         {"internaldrive", Shape::drive, {"drive-harddisk"}},
         {"iphone", Shape::phone, {"phone"}},
         {"ipad.and.iphone", Shape::phone, {"phone", "multimedia-player"}},
@@ -96,6 +96,21 @@ void drawShape(QPainter& p, Shape shape, const QColor& color) {
         p.drawRoundedRect(QRectF(2, 5, 12, 7), 2, 2);
         p.setBrush(color);
         p.drawEllipse(QRectF(10.5, 9, 1.6, 1.6));
+        break;
+    case Shape::driveCross:
+    case Shape::drivePlus:
+        // The drive lower and to the left, its badge in the upper right corner.
+        p.drawRoundedRect(QRectF(1, 7, 11, 7), 2, 2);
+        p.setBrush(color);
+        p.drawEllipse(QRectF(8.8, 10.7, 1.6, 1.6));
+        p.setBrush(Qt::NoBrush);
+        if (shape == Shape::driveCross) {
+            p.drawLine(QPointF(11, 1.5), QPointF(15, 5.5));
+            p.drawLine(QPointF(15, 1.5), QPointF(11, 5.5));
+        } else {
+            p.drawLine(QPointF(13, 1), QPointF(13, 6.5));
+            p.drawLine(QPointF(10.25, 3.75), QPointF(15.75, 3.75));
+        }
         break;
     case Shape::computer:
         p.drawRoundedRect(QRectF(3, 3, 10, 7.5), 1, 1);

@@ -29,15 +29,15 @@ constexpr std::string_view kReadMe =
     "Keldwick\n"
     "\n"
     "The folders in here hold files Keldwick moved off a computer to free up space. There's one\n"
-    "folder per computer, and inside it the files keep the folders they came from (Users > name >\n"
-    "Downloads\u2026).\n"
+    "folder per computer, and inside it each file sits in the same folders as on that computer\n"
+    "(home > your name > Downloads\u2026).\n"
     "\n"
     "They're ordinary files: you can open them or copy them anytime, with or without the app.\n"
-    "On the computer, each one has a shortcut in its old place that opens it while this drive is\n"
+    "On the computer, each one has a link in its old place that opens it while this drive is\n"
     "plugged in.\n"
     "\n"
-    "To put everything back on your computer, open Keldwick from the system tray and choose Show\n"
-    "Files on this drive, then Bring Everything Back.\n";
+    "To put everything back on your computer, open Keldwick from the system tray (or its window)\n"
+    "and choose Show Files on this drive, then Bring Everything Back.\n";
 
 std::optional<struct stat> status(const std::string& path) {
     struct stat st {};

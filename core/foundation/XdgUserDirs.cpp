@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <optional>
 #include <sstream>
 
@@ -72,17 +73,24 @@ std::optional<std::string> unquote(const std::string& value) {
     return out;
 }
 
-}  // namespace
+struct Entry {
+    std::string key;
+    std::string path;
+};
 
-std::vector<std::string> parse(const std::string& text, const std::string& home) {
-    std::vector<std::string> folders;
+// Each good line's key and folder, in file order.
+std::vector<Entry> entries(const std::string& text, const std::string& givenHome) {
+    const std::string home = PathUtil::withoutTrailingSlashes(givenHome);
+    std::vector<Entry> found;
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
         line = trim(line);
         if (line.empty() || line.front() == '#') continue;
         size_t equals = line.find('=');
-        if (equals == std::string::npos || !isKey(trim(line.substr(0, equals)))) continue;
+        if (equals == std::string::npos) continue;
+        std::string key = trim(line.substr(0, equals));
+        if (!isKey(key)) continue;
         auto value = unquote(trim(line.substr(equals + 1)));
         if (!value) continue;
         std::string path;
@@ -96,14 +104,49 @@ std::vector<std::string> parse(const std::string& text, const std::string& home)
             continue;
         }
         path = PathUtil::withoutTrailingSlashes(path);
+        // "." and ".." would lead the test below astray.
+        if (path.find("/./") != std::string::npos || path.find("/../") != std::string::npos ||
+            path.ends_with("/.") || path.ends_with("/.."))
+            continue;
         if (path == home || !PathUtil::isInside(path, home)) continue;
-        folders.push_back(path);
+        found.push_back({std::move(key), std::move(path)});
     }
+    return found;
+}
+
+}  // namespace
+
+std::string filePath(const std::string& home) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/') return PathUtil::join(config, "user-dirs.dirs");
+    return PathUtil::join(home, ".config/user-dirs.dirs");
+}
+
+std::string fileText(const std::string& home) { return readSmallFile(filePath(home)); }
+
+std::vector<std::string> parse(const std::string& text, const std::string& home) {
+    std::vector<std::string> folders;
+    for (auto& entry : entries(text, home)) folders.push_back(std::move(entry.path));
     return folders;
 }
 
-std::vector<std::string> read(const std::string& home) {
-    return parse(readSmallFile(PathUtil::join(home, ".config/user-dirs.dirs")), home);
+std::vector<std::string> read(const std::string& home) { return parse(fileText(home), home); }
+
+std::optional<std::string> folder(const std::string& text, const std::string& key, const std::string& home) {
+    std::optional<std::string> found;
+    for (auto& entry : entries(text, home)) {
+        if (entry.key == key) found = std::move(entry.path);
+    }
+    return found;
 }
+
+std::string folderOrDefault(const std::string& home, const std::string& key, const std::string& englishName) {
+    if (auto named = folder(fileText(home), key, home)) return *named;
+    return PathUtil::join(PathUtil::withoutTrailingSlashes(home), englishName);
+}
+
+std::string desktop(const std::string& home) { return folderOrDefault(home, "XDG_DESKTOP_DIR", "Desktop"); }
+std::string downloads(const std::string& home) { return folderOrDefault(home, "XDG_DOWNLOAD_DIR", "Downloads"); }
+std::string documents(const std::string& home) { return folderOrDefault(home, "XDG_DOCUMENTS_DIR", "Documents"); }
 
 }  // namespace keldwick::XdgUserDirs

@@ -5,6 +5,7 @@
 
 #include "foundation/JsonFields.h"
 #include "foundation/Saturating.h"
+#include "foundation/XdgUserDirs.h"
 
 namespace keldwick {
 
@@ -84,12 +85,7 @@ const std::vector<int64_t>& AppSettings::freeSpaceChoices() {
 int64_t AppSettings::target(int64_t t) { return Saturating::add(t, std::max<int64_t>(t / 2, 5 * gigabyte)); }
 
 std::vector<std::string> AppSettings::defaultFolders(const std::string& home) {
-    std::vector<std::string> folders;
-    for (const char* name : {"Downloads", "Desktop", "Documents"}) {
-        if (!home.empty() && home.back() == '/') folders.push_back(home + name);
-        else folders.push_back(home + "/" + name);
-    }
-    return folders;
+    return {XdgUserDirs::downloads(home), XdgUserDirs::desktop(home), XdgUserDirs::documents(home)};
 }
 
 int64_t AppSettings::bytesToFree(int64_t freeBytes) const {

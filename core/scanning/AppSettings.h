@@ -75,7 +75,8 @@ struct AppSettings {
 
     // t + max(t / 2, 5 GB), saturating at the ends of the Int64 range.
     static int64_t target(int64_t forThreshold);
-    // home/Downloads, home/Desktop, home/Documents, with exactly one "/" before each name.
+    // The user's downloads, desktop and documents folders as user-dirs.dirs names them,
+    // each else home/Downloads, home/Desktop, home/Documents (one "/" before each name).
     static std::vector<std::string> defaultFolders(const std::string& home);
 
     // The keep-free arithmetic, in one place for everything that compares free space with

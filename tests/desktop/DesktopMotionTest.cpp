@@ -11,34 +11,42 @@
 namespace keldwick {
 namespace {
 
+const QString appearanceSpace = QString::fromLatin1(appearanceNamespace);
+const QString appearanceKey = QString::fromLatin1(reducedMotionKey);
 const QString gnomeSpace = QString::fromLatin1(gnomeInterfaceNamespace);
 const QString gnomeKey = QString::fromLatin1(gnomeAnimationsKey);
 const QString kdeSpace = QString::fromLatin1(kdeGlobalsNamespace);
 const QString kdeKey = QString::fromLatin1(kdeAnimationFactorKey);
 
-TEST(DesktopMotionTest, EitherDesktopCanAskForLessMotion) {
+TEST(DesktopMotionTest, ThePortalOrEitherDesktopCanAskForLessMotion) {
     const std::optional<QVariant> none;
     struct Case {
         const char* name;
-        std::optional<QVariant> gnome, kde;
+        std::optional<QVariant> portal, gnome, kde;
         bool reduce;
     };
     const Case cases[] = {
-        {"nothing known", none, none, false},
-        {"GNOME animations on", QVariant(true), none, false},
-        {"GNOME animations off", QVariant(false), none, true},
-        {"GNOME as text", QVariant(QStringLiteral("false")), none, true},
-        {"GNOME of another type", QVariant(0), none, false},
-        {"KDE instant, as KDE's portal sends it", none, QVariant(QStringLiteral("0")), true},
-        {"KDE instant as a number", none, QVariant(0.0), true},
-        {"KDE slower", none, QVariant(QStringLiteral("1.5")), false},
-        {"KDE unreadable", none, QVariant(QStringLiteral("fast")), false},
-        {"KDE empty", none, QVariant(QString()), false},
-        {"one of two", QVariant(true), QVariant(QStringLiteral("0")), true},
+        {"nothing known", none, none, none, false},
+        {"portal: reduce", QVariant(1u), none, none, true},
+        {"portal: no preference", QVariant(0u), none, none, false},
+        {"portal: no preference, GNOME's off", QVariant(0u), QVariant(false), none, true},
+        {"portal: reduce, GNOME's on", QVariant(1u), QVariant(true), none, true},
+        {"portal: an unknown value", QVariant(2u), none, none, false},
+        {"portal: of another type", QVariant(true), none, none, false},
+        {"GNOME animations on", none, QVariant(true), none, false},
+        {"GNOME animations off", none, QVariant(false), none, true},
+        {"GNOME as text", none, QVariant(QStringLiteral("false")), none, true},
+        {"GNOME of another type", none, QVariant(0), none, false},
+        {"KDE instant, as KDE's portal sends it", none, none, QVariant(QStringLiteral("0")), true},
+        {"KDE instant as a number", none, none, QVariant(0.0), true},
+        {"KDE slower", none, none, QVariant(QStringLiteral("1.5")), false},
+        {"KDE unreadable", none, none, QVariant(QStringLiteral("fast")), false},
+        {"KDE empty", none, none, QVariant(QString()), false},
+        {"one of two", none, QVariant(true), QVariant(QStringLiteral("0")), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(reduceMotionFrom(c.gnome, c.kde), c.reduce);
+        EXPECT_EQ(reduceMotionFrom(c.portal, c.gnome, c.kde), c.reduce);
     }
 }
 
@@ -90,6 +98,25 @@ TEST_F(PortalTest, MotionFollowsTheDesktopFromItsFirstAnswerOn) {
     QTest::qWait(100);
     EXPECT_TRUE(motion.reduceMotion());
     EXPECT_EQ(changes.count(), 3);
+}
+
+// The portal's own key, newer than some portals: read at start and followed live.
+TEST_F(PortalTest, MotionFollowsThePortalsOwnSetting) {
+    test::FakePortal fake(bus_.connect());
+    fake.set(appearanceSpace, appearanceKey, 1u);
+    PortalSettings portal(bus_.connect());
+    DesktopMotion motion(portal);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return motion.reduceMotion(); }, 10000));
+
+    fake.change(appearanceSpace, appearanceKey, 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !motion.reduceMotion(); }, 10000));
+    // No preference there leaves the word to the desktop's own setting.
+    fake.change(gnomeSpace, gnomeKey, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return motion.reduceMotion(); }, 10000));
+    fake.change(gnomeSpace, gnomeKey, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !motion.reduceMotion(); }, 10000));
+    fake.change(appearanceSpace, appearanceKey, 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return motion.reduceMotion(); }, 10000));
 }
 
 TEST_F(PortalTest, WithoutAPortalMotionIsAllowedAndNothingIsLogged) {

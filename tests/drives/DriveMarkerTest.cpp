@@ -55,11 +55,12 @@ TEST(DriveMarkerTest, AdoptingAnEmptyDriveWritesFolderReadMeAndMarker) {
 
     EXPECT_EQ(test::readFile(root / "Keldwick/About This Folder.txt"),
               "Keldwick\n\nThe folders in here hold files Keldwick moved off a computer to free up space. There's one\n"
-              "folder per computer, and inside it the files keep the folders they came from (Users > name >\n"
-              "Downloads\xE2\x80\xA6).\n\nThey're ordinary files: you can open them or copy them anytime, with or "
-              "without the app.\nOn the computer, each one has a shortcut in its old place that opens it while this "
-              "drive is\nplugged in.\n\nTo put everything back on your computer, open Keldwick from the system tray and "
-              "choose Show\nFiles on this drive, then Bring Everything Back.\n");
+              "folder per computer, and inside it each file sits in the same folders as on that computer\n"
+              "(home > your name > Downloads\xE2\x80\xA6).\n\nThey're ordinary files: you can open them or copy "
+              "them anytime, with or without the app.\nOn the computer, each one has a link in its old place that "
+              "opens it while this drive is\nplugged in.\n\nTo put everything back on your computer, open Keldwick "
+              "from the system tray (or its window)\nand choose Show Files on this drive, then Bring Everything "
+              "Back.\n");
 
     const std::string text = test::readFile(root / "Keldwick/.keldwick-drive.json");
     EXPECT_NE(text.find('\n'), std::string::npos);  // pretty-printed

@@ -1,4 +1,7 @@
+#include <QDragEnterEvent>
 #include <QLabel>
+#include <QMimeData>
+#include <QUrl>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTableView>
@@ -136,6 +139,13 @@ TEST(FilesPicturesTest, BothTabsWithAFullJournalAndARealDrive) {
         window.moved()->setSelection({2, 8, 14});
         save(window, "moved-search");
         EXPECT_EQ(window.moved()->selection(), (std::set<int64_t>{2, 8, 14}));
+
+        // Files dragged over the list, which will take them.
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(QStringLiteral("/home/u/Downloads/big.iso"))});
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.moved()->table()->viewport(), &enter);
+        save(window, "moved-drop");
     }
     {
         // The drive is away: its banner and the records marked as waiting for it.

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -14,12 +15,14 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <map>
+#include <unicode/locid.h>
 #include <memory>
 
 #include "desktop/Pictures.h"
 #include "drives/DriveLayout.h"
 #include "files/DriveContentsView.h"
 #include "files/DriveTable.h"
+#include "files/DropOverlay.h"
 #include "files/FakeFilesHost.h"
 #include "files/FilesHost.h"
 #include "files/FilesWindow.h"
@@ -27,6 +30,7 @@
 #include "model/StatusTexts.h"
 #include "support/TempDir.h"
 #include "ui/EmptyStateView.h"
+#include "ui/InterfaceLocale.h"
 
 namespace keldwick {
 namespace {
@@ -155,9 +159,14 @@ TEST(MovedFilesViewTest, DropsHandLocalPathsToTheMove) {
     QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(view.table()->viewport(), &enter);
     EXPECT_TRUE(enter.isAccepted());
+    // While it hovers, the frame with the drive-with-a-plus plate names where it goes.
+    EXPECT_TRUE(view.dropOverlay()->isVisible());
+    EXPECT_EQ(view.dropOverlay()->text().toStdString(), "Move to " + driveDisplayName(host.model));
+    EXPECT_TRUE(view.dropOverlay()->rect().contains(view.dropOverlay()->plateRect()));
     QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mixed, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(view.table()->viewport(), &drop);
     EXPECT_TRUE(drop.isAccepted());
+    EXPECT_FALSE(view.dropOverlay()->isVisible());
     EXPECT_TRUE(host.moved.empty());  // after the drop has returned
     QCoreApplication::processEvents();
     EXPECT_EQ(host.moved, (std::vector<std::vector<std::string>>{{"/home/u/a b.txt", "/home/u/c"}}));
@@ -198,7 +207,15 @@ TEST(DriveContentsViewTest, BrowsesTheDrive) {
     FakeHost host;
     host.model.driveRoot = drive.dir.path();
     DriveContentsView view(host);
+    // Nothing listed yet: a bar that moves without saying how far, and no words.
+    ASSERT_TRUE(view.isLoading());
+    EXPECT_FALSE(view.loadingIndicator()->isHidden());
+    EXPECT_EQ(view.loadingIndicator()->maximum(), 0);
+    EXPECT_FALSE(view.loadingIndicator()->isTextVisible());
+    EXPECT_EQ(view.overlay(), nullptr);
     ASSERT_TRUE(waitListed(view));
+    EXPECT_TRUE(view.loadingIndicator()->isHidden());
+    EXPECT_EQ(view.countLabel()->foregroundRole(), QPalette::PlaceholderText);  // the footer is secondary
     EXPECT_FALSE(view.backButton()->isEnabled());
     std::vector<std::string> names;
     for (const auto& item : view.items()) names.push_back(item.name());
@@ -250,6 +267,29 @@ TEST(DriveContentsViewTest, BrowsesTheDrive) {
     host.changed();
     ASSERT_TRUE(waitListed(view));
     EXPECT_EQ(view.items().size(), 4u);
+}
+
+// Under LANG=de_DE the toolkit's and ICU's default locales are German: the table still
+// speaks the windows' English.
+TEST(DriveContentsViewTest, TheTableSpeaksEnglishUnderAGermanLocale) {
+    const QLocale before;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Locale icuBefore = icu::Locale::getDefault();
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    icu::Locale::setDefault(icu::Locale("de_DE"), status);
+    useInterfaceLocale();
+
+    DriveTable table;
+    table.setItems({DriveItem{"/media/u/Archive/notes.txt", false, 1'234'567, Date{1'727'524'800}}});
+    const auto text = [&](int row, int column) {
+        return table.data(table.index(row, column)).toString().toStdString();
+    };
+    EXPECT_EQ(text(0, DriveTable::kindColumn), "plain text document");
+    EXPECT_EQ(text(0, DriveTable::sizeColumn), "1.23 MB");
+    EXPECT_TRUE(text(0, DriveTable::modifiedColumn).starts_with("28 Sept 2024")) << text(0, DriveTable::modifiedColumn);
+
+    QLocale::setDefault(before);
+    icu::Locale::setDefault(icuBefore, status);
 }
 
 TEST(DriveContentsViewTest, AStaleListingIsDropped) {

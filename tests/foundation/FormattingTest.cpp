@@ -23,5 +23,5 @@ TEST(FormattingTest, ByteCountTextUnitsAndDigits) {
     EXPECT_EQ(byteCountText(45'600'000'000), "45.6 GB");
     EXPECT_EQ(byteCountText(2'500'000'000'000), "2.50 TB");
     // PB is the last unit, however large the count.
-    EXPECT_EQ(byteCountText(std::numeric_limits<int64_t>::max()), "9223 PB");
+    EXPECT_EQ(byteCountText(std::numeric_limits<int64_t>::max()), "9,223 PB");
 }

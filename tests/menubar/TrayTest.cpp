@@ -18,6 +18,7 @@
 #include "menubar/TrayPanel.h"
 #include "model/ModelStateFixtures.h"
 #include "support/KeyboardWalk.h"
+#include "ui/TabularDigits.h"
 #include "ui/WindowRegistry.h"
 
 namespace keldwick {
@@ -154,6 +155,31 @@ TEST_F(TrayTest, WithoutATrayThePanelWindowStaysInsideTheScreensFreeAreaAndItsRo
     const QStringList cut = test::cutTexts(shown);
     EXPECT_TRUE(cut.isEmpty()) << cut.join("; ").toStdString();
     QApplication::setFont(before);
+}
+
+// A label-and-value row reads as one element carrying both texts, and its value's digits
+// are of one width, so a value changing in place keeps its length.
+TEST(PanelRowsTest, ALabelAndValueRowIsOneElementWithEqualWidthDigits) {
+    PanelRow row;
+    row.kind = PanelRow::Kind::info;
+    row.title = "Last run";
+    row.value = "Yesterday";
+    MenuInfoRow info(row);
+    EXPECT_EQ(info.accessibleName(), "Last run, Yesterday");
+    EXPECT_TRUE(info.findChildren<QWidget*>().isEmpty());
+    row.value = "1,234 files";
+    info.setRow(row);
+    EXPECT_EQ(info.accessibleName(), "Last run, 1,234 files");
+    const QFont font = info.font();
+    for (const char* digits : {"111", "888", "1.23 MB"}) {
+        SCOPED_TRACE(digits);
+        const QString text = QString::fromLatin1(digits);
+        QString zeros = text;
+        for (QChar& c : zeros) {
+            if (c.isDigit()) c = QLatin1Char('0');
+        }
+        EXPECT_DOUBLE_EQ(TabularDigits::width(font, text), TabularDigits::width(font, zeros));
+    }
 }
 
 TEST_F(TrayTest, UnderTheIconThePanelClosesWhenAnotherWindowTakesTheFocus) {

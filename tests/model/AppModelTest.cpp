@@ -158,6 +158,13 @@ TEST_F(AppModelTest, SecondInstanceIsRefusedAndNeverOpensTheJournal) {
     EXPECT_EQ(world.watcher->starts, watcherStarts);
     EXPECT_EQ(world.timers->pending(), 0u);
     EXPECT_NE(AppModel::running(), second.get());
+
+    // Without a tray there is no icon to look for.
+    auto third = world.make();
+    third->setHasTray(false);
+    third->start();
+    ASSERT_EQ(world.alerts->shown.size(), 2u);
+    EXPECT_EQ(world.alerts->shown[1].second, "It's running in another session, or it isn't answering.");
 }
 
 TEST_F(AppModelTest, TheDesktopServicesCallIntoTheRunningModelOnlyWhileItLives) {

@@ -113,7 +113,8 @@ protected:
             if (PathUtil::isInside(path, world.driveRoot)) return driveFree ? driveFree : VolumeSpace::availableBytes(path);
             return macFree();
         };
-        model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false}, services);
+        model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false, {}},
+                                           services);
     }
 
     bool idle() { return !model->state().isChecking && model->state().activity == Activity::idle; }

@@ -60,8 +60,8 @@ protected:
     std::unique_ptr<AppModel> make() {
         auto services = world.services();
         services.driveSystem = system;
-        return std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, world.isSandboxed},
-                                          std::move(services));
+        return std::make_unique<AppModel>(
+            AppEnvironment{world.home, world.support, world.locator, world.isSandboxed, {}}, std::move(services));
     }
 
     ModelWorld world;
@@ -179,6 +179,38 @@ TEST_F(OnboardingModelTest, DefaultFoldersLoadOnceAndAddedFoldersByTheirRealPath
     EXPECT_EQ(world.picker->requests[0].button, "Add");
     EXPECT_EQ(world.picker->requests[0].message, "Choose folders where Keldwick should look for old files.");
     EXPECT_EQ(world.picker->requests[0].startIn, world.home);
+}
+
+// A desktop in another language names its folders in user-dirs.dirs: the guide offers
+// those, switched on, and the chooser of files to move starts on that desktop.
+TEST_F(OnboardingModelTest, DefaultFoldersFollowTheUsersFolderNames) {
+    const std::string config = world.dir / "config";
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    writeFile(config + "/user-dirs.dirs",
+              "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
+              "XDG_DOWNLOAD_DIR=\"$HOME/Herunterladen\"\n"
+              "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    for (const char* name : {"Schreibtisch", "Herunterladen", "Dokumente"}) makeDirs(world.home + "/" + name);
+    auto model = make();
+    auto& onboarding = model->onboarding();
+    onboarding.loadFolders();
+    std::vector<std::string> paths;
+    for (const auto& folder : onboarding.folders()) {
+        paths.push_back(folder.path);
+        EXPECT_TRUE(folder.isOn) << folder.path;
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{world.home + "/Herunterladen", world.home + "/Schreibtisch",
+                                               world.home + "/Dokumente"}));
+    model->chooseFilesToMove();
+    ASSERT_EQ(world.picker->requests.size(), 1u);
+    EXPECT_EQ(world.picker->requests[0].startIn, world.home + "/Schreibtisch");
+    if (saved) {
+        ::setenv("XDG_CONFIG_HOME", savedValue.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
 }
 
 TEST_F(OnboardingModelTest, MeasuringThatFailsAtTheMarkerUndoesThePickWithoutASpeedTest) {

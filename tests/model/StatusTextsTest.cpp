@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <limits>
+#include <unicode/locid.h>
 
 #include "ModelStateFixtures.h"
 #include "model/StatusTexts.h"
@@ -103,16 +104,19 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              away(s);
              s.driveMounting = DriveMounting{Date{0}, true};
          },
-         "The system hasn't opened Archive yet",
-         "It may still be checking it, which takes longer after a drive is unplugged without ejecting. If it "
-         "doesn't open, select it in the Disks utility and click Mount.",
+         "This computer hasn't opened Archive",
+         "It's plugged in, but it wasn't opened automatically or opening it failed. Click it in the file manager, "
+         "or select it in the Disks utility and click Mount.",
          2},
         {"mounting",
          [](ModelState& s) {
              away(s);
              s.driveMounting = DriveMounting{Date{0}, false};
          },
-         "Getting Archive ready\u2026", "The system checks a drive before opening it. Hard drives can take a minute.", 1},
+         "Getting Archive ready\u2026",
+         "It's plugged in but not opened yet. Hard drives can take a minute; to open it now, click it in the file "
+         "manager.",
+         1},
         // Volumes carrying the drive's marker that weren't taken are named, drive found or not.
         {"a volume refused as the drive",
          [](ModelState& s) {
@@ -381,6 +385,14 @@ TEST(StatusTextsTest, ManagedFolderNamesFollowTheLocale) {
     EXPECT_EQ(managedFolderNames(state, "en_US"), "Desktop");
     state.settings.managedFolders.clear();
     EXPECT_EQ(managedFolderNames(state, "en_US"), "");
+
+    // Unasked, the interface's English whatever the user's locale.
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Locale before = icu::Locale::getDefault();
+    icu::Locale::setDefault(icu::Locale("de_DE"), status);
+    state.settings.managedFolders = {"/home/u/Desktop", "/home/u/Bilder"};
+    EXPECT_EQ(managedFolderNames(state), "Desktop and Bilder");
+    icu::Locale::setDefault(before, status);
 }
 
 TEST(StatusTextsTest, FillLevels) {

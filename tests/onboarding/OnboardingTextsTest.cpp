@@ -83,6 +83,14 @@ TEST(DonePageTexts, DriveNameAndMovableBox) {
     };
     for (const auto& c : cases) EXPECT_EQ(doneTexts(state, archive, 20 * GB, c.movable).movableText, c.text);
     EXPECT_EQ(doneTexts(state, archive, 20 * GB, std::nullopt).keepTitle, "Keep Archive plugged in when you can");
+
+    // Where to find the program: its tray icon, or, on a desktop without a tray, its window.
+    EXPECT_EQ(none.headerText, "Keldwick lives in your system tray. Click its icon anytime to see how much space you "
+                               "have, make room, or get files back.");
+    state.hasTray = false;
+    EXPECT_EQ(doneTexts(state, archive, 20 * GB, std::nullopt).headerText,
+              "This desktop has no tray, so Keldwick's panel opens as a window. Open Keldwick again anytime to see "
+              "how much space you have, make room, or get files back.");
 }
 
 TEST(OnboardingBarTest, EachStep) {

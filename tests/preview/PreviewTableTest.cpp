@@ -134,52 +134,6 @@ TEST(PreviewTableTest, CellsShowTheSizeOnThisComputerAndPlainNames) {
     EXPECT_EQ(table.headerData(PreviewTable::lastUsedColumn, Qt::Horizontal).toString(), QStringLiteral("Last used"));
 }
 
-TEST(PreviewTableTest, SortsByNumbersAndBackToThePlansOrder) {
-    Fixture f(103 * GB, 1000 * GB);
-    auto order = [&] {
-        std::vector<std::string> paths;
-        for (const auto& [path, on] : f.shown()) paths.push_back(path);
-        return paths;
-    };
-    const std::vector<std::string> plan = order();
-    ASSERT_EQ(plan.size(), 4u);
-    // 9 GB below 90 GB (as text, "9.00 GB" would sort after "90.0 GB").
-    struct Case {
-        int column;
-        Qt::SortOrder order;
-        std::vector<std::string> expected;
-    };
-    const Case cases[] = {
-        {PreviewTable::sizeColumn, Qt::AscendingOrder,
-         {"/home/u/two.dmg", "/home/u/Downloads/three.zip", "/home/u/Downloads/nine.iso", "/home/u/Big"}},
-        {PreviewTable::sizeColumn, Qt::DescendingOrder,
-         {"/home/u/Big", "/home/u/Downloads/nine.iso", "/home/u/Downloads/three.zip", "/home/u/two.dmg"}},
-        // Used a day ago is the newest; the rest are equal and keep the plan's order.
-        {PreviewTable::lastUsedColumn, Qt::DescendingOrder,
-         {"/home/u/Downloads/nine.iso", "/home/u/Big", "/home/u/Downloads/three.zip", "/home/u/two.dmg"}},
-        {PreviewTable::nameColumn, Qt::AscendingOrder,
-         {"/home/u/Big", "/home/u/Downloads/nine.iso", "/home/u/Downloads/three.zip", "/home/u/two.dmg"}},
-        {PreviewTable::whereColumn, Qt::AscendingOrder,
-         {"/home/u/Downloads/nine.iso", "/home/u/Downloads/three.zip", "/home/u/Big", "/home/u/two.dmg"}},
-        {-1, Qt::AscendingOrder, plan},
-    };
-    QItemSelectionModel selection(&f.table);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.column);
-        selection.select(f.table.index(*f.table.rowOf("/home/u/Downloads/nine.iso"), 0),
-                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        f.table.sort(c.column, c.order);
-        EXPECT_EQ(order(), c.expected);
-        // The selection moves with its row.
-        EXPECT_EQ(f.table.pathsOf(selection.selectedRows()), std::vector<std::string>{"/home/u/Downloads/nine.iso"});
-    }
-    // A re-plan keeps the sort.
-    f.table.sort(PreviewTable::sizeColumn, Qt::AscendingOrder);
-    f.tick("/home/u/two.dmg", false);
-    EXPECT_EQ(order().front(), "/home/u/two.dmg");
-    EXPECT_EQ(f.shown().front().second, false);
-}
-
 TEST(PreviewTableTest, SelectionIsKeptByPathAcrossReplans) {
     Fixture f(5 * GB, 1000 * GB, pair());
     QItemSelectionModel model(&f.table);

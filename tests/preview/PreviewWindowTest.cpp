@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
@@ -188,6 +189,37 @@ TEST(PreviewWindowTest, EmptyBodiesAndTheirButtons) {
     EXPECT_EQ(empty->titleLabel()->text(), QStringLiteral("Archive is full"));
     button(empty, QStringLiteral("Show Files on Your Drive"))->click();
     EXPECT_EQ(full.calls, (std::vector<std::string>{"window offloaded"}));
+}
+
+// The plan's order is what a run would do: a click on any column's title leaves it.
+TEST(PreviewWindowTest, ClickingAColumnTitleLeavesThePlansOrder) {
+    test::FakePreviewHost host;
+    PreviewModel& preview = host.start();
+    preview.apply(found(), 100 * GB);
+    preview.toggle("/home/u/Downloads/a.iso");  // below the planned rows, though first by name
+    PreviewWindow window(host);
+    window.show();
+    PreviewContent* content = window.content();
+    const auto order = [&] {
+        std::vector<std::string> paths;
+        for (int row = 0; row < content->table()->rowCount(); ++row)
+            paths.push_back(content->table()->rowAt(row).candidate.path);
+        return paths;
+    };
+    const std::vector<std::string> plan = order();
+    ASSERT_EQ(plan.size(), 3u);
+    EXPECT_EQ(plan.back(), "/home/u/Downloads/a.iso");
+    QHeaderView* header = content->tableView()->horizontalHeader();
+    for (int column : {PreviewTable::sizeColumn, PreviewTable::nameColumn, PreviewTable::lastUsedColumn,
+                       PreviewTable::sizeColumn}) {
+        SCOPED_TRACE(column);
+        const QPoint middle(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                            header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, middle);
+        settle();
+        EXPECT_EQ(order(), plan);
+        EXPECT_FALSE(header->isSortIndicatorShown());
+    }
 }
 
 TEST(PreviewWindowTest, KeepingOnThisMacPinsAndExcludesWithoutAScan) {

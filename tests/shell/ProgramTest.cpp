@@ -27,7 +27,7 @@ protected:
         ModelHooks h;
         h.state = [this]() -> const ModelState& { return state_; };
         h.now = [] { return Date{800'000'000}; };
-        h.start = [this] { calls_.push_back("start"); };
+        h.start = [this](bool) { calls_.push_back("start"); };
         h.refresh = [this] { calls_.push_back("refresh"); };
         h.clearWindowRequests = [this] { state_.windowRequests.clear(); };
         h.requestWindow = [this](AppWindow w) { calls_.push_back("window " + std::string(toString(w))); };

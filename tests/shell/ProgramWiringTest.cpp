@@ -77,8 +77,9 @@ protected:
         });
     }
 
-    void startModel() {
-        panel().start();
+    // `hasTray`: what the desktop answered when the icon was shown.
+    void startModel(bool hasTray = true) {
+        panel().start(hasTray);
         ASSERT_TRUE(test::pumpUntil([&] { return model->engine() && model->state().activity == Activity::idle; }));
     }
 
@@ -131,8 +132,9 @@ TEST_F(ProgramWiringTest, PanelCommandsReachTheirModelOperations) {
     EXPECT_EQ(&hooks.state(), &model->state());
     EXPECT_EQ(hooks.now(), world.clock->now());  // the model's clock, not the wall clock
     EXPECT_FALSE(model->state().started);
-    startModel();
+    startModel(false);
     EXPECT_TRUE(model->state().started);
+    EXPECT_FALSE(model->state().hasTray);  // the texts that point at a tray follow it
     EXPECT_TRUE(model->holdsInstanceLock());
 
     struct Case {

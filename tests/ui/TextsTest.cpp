@@ -83,6 +83,9 @@ TEST(RelativeDateTest, TheLargestWholeUnitInNamedForm) {
     icu::Locale::setDefault(icu::Locale("de_DE"), status);
     ASSERT_TRUE(U_SUCCESS(status));
     EXPECT_EQ(relativeDateText(now.adding(-4 * minute), now), "4 minutes ago");
+    // Dates too: English words in the German order.
+    const Date noon{1'772'366'400};
+    EXPECT_EQ(abbreviatedDateText(noon, false), "1 Mar 2026");
     icu::Locale::setDefault(before, status);
 }
 
