@@ -460,7 +460,8 @@ int main() {
     const auto again = medianOf([](const Round& r) { return r.settledAgain; });
     const double perRecord = 1e6 / double(count);
     std::printf("\nrecovery of %ld records, %ld rounds, peer then recovery (median, fastest-slowest):\n", count, roundCount);
-    std::printf("  %-44s %.3f s (%.3f-%.3f), %.1f us per record, %.1f MB read for %.1f MB of files to hash\n",
+    std::printf("  %-44s %.3f s (%.3f-%.3f), %.1f us per record, %.1f MB read (rchar: journal and every read call "
+                "of the process) for %.1f MB of files to hash\n",
                 "Keldwick's recovery", ours[0], ours[1], ours[2], ours[0] * perRecord, read[0] / 1e6,
                 rounds.front().bytesHashed / 1e6);
     std::printf("  %-44s %.3f s (%.3f-%.3f), %.1f us per record\n", "peer: openssl + rm, both from the medium",
