@@ -1,12 +1,16 @@
-// The scanner against gdu(1) and find(1) over the same generated tree, in the same run.
+// The scanner against du(1), find(1) and gdu(1) over the same generated tree, in the same run.
 //
 // Builds a home-like tree under $TMPDIR for each size (200,000 and 1,000,000 entries;
 // KELDWICK_SCAN_ENTRIES sets others, comma-separated), in a typical and a project-heavy
-// shape, then times `gdu -npc HOME`, `find ROOTS -printf '%s %T@ %A@\n'` and
-// Scanner::scan on one thread and on every core (KELDWICK_SCAN_THREADS sets the count),
-// warm (one discarded run, then the median of five), each in a child process so that its
-// peak memory and CPU time are its own. Prints wall and CPU seconds, their ratios to
-// gdu's and find's, the load average while it ran (the machine may be shared), and the
+// shape, then times `du -s ROOTS`, `find ROOTS -printf '%s %T@ %A@\n'`, `gdu -npc HOME`
+// and Scanner::scan on one thread and on every core (KELDWICK_SCAN_THREADS sets the
+// count), each in a child process so that its peak memory and CPU time are its own. The
+// tools take turns within each round (KELDWICK_BENCH_ROUNDS, at least 3): cold, every
+// cache of the machine dropped before each run (needs root; skipped with a line
+// otherwise), then warm, after one discarded run of each. Prints the median wall and CPU
+// seconds and the spread of the wall times, the ratios of the scanner's times to du's
+// (one thread), find's and gdu's (below 1: the scanner is faster), the load average
+// while it ran (the machine may be shared), and the
 // scanner's peak memory per entry beyond what its report holds: the growth of the
 // resident size during the scan less the heap bytes still in use once the scan has
 // returned its report (mallinfo2 over every arena, before and after).
@@ -26,12 +30,14 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Alternation.h"
 #include "foundation/Date.h"
 #include "scanning/NeverTouch.h"
 #include "scanning/Scanner.h"
@@ -41,8 +47,6 @@ using namespace keldwick;
 extern char** environ;
 
 namespace {
-
-constexpr int kRuns = 5;
 
 struct Tree {
     std::string home;
@@ -159,6 +163,7 @@ struct Measure {
     long long detail = 0;     // scanner: candidates found
     long long heldBytes = 0;  // scanner: heap the report holds
     double load = 0;          // the one-minute load average after the run
+    double fastest = 0, slowest = 0;  // the spread of the wall times, for the median
 };
 
 double loadAverage() {
@@ -286,13 +291,12 @@ Measure runScanner(const Tree& tree, bool everyFile, int threads) {
     return m;
 }
 
-template <typename Run>
-Measure median(Run run) {
-    run();  // warms the caches; not counted
-    std::vector<Measure> all;
-    for (int i = 0; i < kRuns; ++i) all.push_back(run());
+Measure median(std::vector<Measure> all) {
+    const size_t n = all.size();
     std::sort(all.begin(), all.end(), [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
-    Measure m = all[kRuns / 2];
+    Measure m = all[n / 2];
+    m.fastest = all.front().seconds;
+    m.slowest = all.back().seconds;
     std::vector<double> cpu;
     for (const auto& each : all) {
         m.peakKiB = std::max(m.peakKiB, each.peakKiB);
@@ -300,10 +304,30 @@ Measure median(Run run) {
         cpu.push_back(each.cpuSeconds);
     }
     std::sort(cpu.begin(), cpu.end());
-    m.cpuSeconds = cpu[kRuns / 2];
+    m.cpuSeconds = cpu[n / 2];
     return m;
 }
 
+// Drops the machine's page, dentry and inode caches, so that the next walk reads every
+// folder and inode from the disk; false where that isn't allowed.
+bool dropCaches() {
+    ::sync();
+    FILE* control = std::fopen("/proc/sys/vm/drop_caches", "w");
+    if (!control) return false;
+    const bool written = std::fputs("3\n", control) >= 0;
+    return std::fclose(control) == 0 && written;
+}
+
+Measure runDu(const Tree& tree) {
+    std::vector<std::string> args = {"du", "-s"};
+    args.insert(args.end(), tree.roots.begin(), tree.roots.end());
+    Measure m;
+    if (!runTool(args, m)) {
+        std::perror("du");
+        std::exit(1);
+    }
+    return m;
+}
 
 std::vector<long> sizesWanted() {
     std::vector<long> sizes;
@@ -313,20 +337,29 @@ std::vector<long> sizesWanted() {
     return sizes;
 }
 
-void printRow(const char* shape, const std::string& run, const Measure& m, const Measure* gdu, const Measure& find,
-              long entries) {
-    char versusGdu[32] = "-";
-    if (gdu) std::snprintf(versusGdu, sizeof versusGdu, "%.2fx %.2fx", m.seconds / gdu->seconds, m.cpuSeconds / gdu->cpuSeconds);
+std::string ratios(const Measure& m, const Measure* peer) {
+    if (!peer || peer->seconds <= 0 || peer->cpuSeconds <= 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2fx %.2fx", m.seconds / peer->seconds, m.cpuSeconds / peer->cpuSeconds);
+    return text;
+}
+
+void printHeader() {
+    std::printf("%-14s %-24s %8s %15s %8s %13s %13s %13s %9s %8s %10s %6s\n", "shape", "run", "wall s", "spread",
+                "CPU s", "vs du", "vs find", "vs gdu", "peak MiB", "B/entry", "candidates", "load");
+}
+
+void printRow(const char* shape, const std::string& run, const Measure& m, const Measure* du, const Measure* find,
+              const Measure* gdu, long entries) {
     char beyond[16] = "";
     if (m.baselineKiB) {
         const double grown = std::max(0L, m.peakKiB - m.baselineKiB) * 1024.0 - static_cast<double>(m.heldBytes);
         std::snprintf(beyond, sizeof beyond, "%.0f", grown / entries);
     }
-    std::printf("%-14s %-24s %8.3f %8.3f %17s %12s %9.1f %8s %10lld %6.2f\n", shape, run.c_str(), m.seconds,
-                m.cpuSeconds, versusGdu,
-                (std::to_string(m.seconds / find.seconds).substr(0, 4) + "x " +
-                 std::to_string(m.cpuSeconds / find.cpuSeconds).substr(0, 4) + "x")
-                    .c_str(),
+    char spread[32];
+    std::snprintf(spread, sizeof spread, "%.3f-%.3f", m.fastest, m.slowest);
+    std::printf("%-14s %-24s %8.3f %15s %8.3f %13s %13s %13s %9.1f %8s %10lld %6.2f\n", shape, run.c_str(), m.seconds,
+                spread, m.cpuSeconds, ratios(m, du).c_str(), ratios(m, find).c_str(), ratios(m, gdu).c_str(),
                 m.peakKiB / 1024.0, beyond, m.detail, m.load);
     std::fflush(stdout);
 }
@@ -343,36 +376,65 @@ int main() {
     int cores = static_cast<int>(std::thread::hardware_concurrency());
     if (const char* wanted = std::getenv("KELDWICK_SCAN_THREADS")) cores = std::max(1, std::atoi(wanted));
     const bool withGdu = gduAvailable();
-    if (!withGdu) std::printf("gdu not found: its column is left out (scripts/install-deps installs it)\n");
+    if (!withGdu) std::printf("gdu not found: its runs are left out (scripts/install-deps installs it)\n");
+
+    const int rounds = bench::rounds();
+    const bool cold = dropCaches();
+    if (!cold) std::printf("the caches can't be dropped (needs root): cold runs left out\n");
 
     for (long entries : sizesWanted()) {
-        std::printf("\nscan over %ld entries per shape (warm cache, median of %d; %d cores)\n", entries, kRuns, cores);
-        std::printf("%-14s %-24s %8s %8s %17s %12s %9s %8s %10s %6s\n", "shape", "run", "wall s", "CPU s",
-                    "vs gdu wall CPU", "vs find", "peak MiB", "B/entry", "candidates", "load");
         for (const std::string shape : {"typical", "project-heavy"}) {
             const auto madeAt = std::chrono::steady_clock::now();
             const Tree tree = generate(base, shape, entries);
             const double made = std::chrono::duration<double>(std::chrono::steady_clock::now() - madeAt).count();
             std::fprintf(stderr, "%s: %ld entries made in %.1f s\n", shape.c_str(), tree.entries, made);
 
-            const Measure find = median([&] { return runFind(tree); });
-            std::optional<Measure> gdu;
-            if (withGdu) gdu = median([&] { return runGdu(tree); });
-            const Measure* gduRow = gdu ? &*gdu : nullptr;
-            if (gdu) printRow(shape.c_str(), "gdu -npc", *gdu, gduRow, find, tree.entries);
-            printRow(shape.c_str(), "find -printf", find, gduRow, find, tree.entries);
+            struct Tool {
+                std::string name;
+                std::function<Measure()> run;
+                std::vector<Measure> measures;
+            };
+            std::vector<Tool> tools;
+            tools.push_back({"du -s", [&] { return runDu(tree); }, {}});
+            tools.push_back({"find -printf", [&] { return runFind(tree); }, {}});
+            if (withGdu) tools.push_back({"gdu -npc", [&] { return runGdu(tree); }, {}});
             struct Run {
                 const char* name;
                 bool everyFile;
                 int threads;
             };
-            const Run runs[] = {{"Scanner, 1 thread", false, 1},
-                                {"Scanner, all cores", false, cores},
-                                {"every file, 1 thread", true, 1},
-                                {"every file, all cores", true, cores}};
-            for (const auto& run : runs) {
-                const Measure scan = median([&] { return runScanner(tree, run.everyFile, run.threads); });
-                printRow(shape.c_str(), run.name, scan, gduRow, find, tree.entries);
+            for (const Run run : {Run{"Scanner, 1 thread", false, 1}, Run{"Scanner, all cores", false, cores},
+                                  Run{"every file, 1 thread", true, 1}, Run{"every file, all cores", true, cores}}) {
+                tools.push_back({run.name, [&tree, run] { return runScanner(tree, run.everyFile, run.threads); }, {}});
+            }
+
+            for (const bool coldRuns : {true, false}) {
+                if (coldRuns && !cold) continue;
+                std::printf("\nscan over %ld entries, %s (%s, median of %d alternated rounds; %d cores; ratios are "
+                            "wall and CPU time over the peer's, below 1: faster)\n",
+                            tree.entries, shape.c_str(),
+                            coldRuns ? "cold: caches dropped before each run" : "warm: after one discarded run",
+                            rounds, cores);
+                printHeader();
+                for (auto& tool : tools) {
+                    tool.measures.clear();
+                    if (!coldRuns) tool.run();
+                }
+                for (int round = 0; round < rounds; ++round) {
+                    for (size_t i = 0; i < tools.size(); ++i) {
+                        auto& tool = tools[round % 2 ? tools.size() - 1 - i : i];
+                        if (coldRuns) dropCaches();
+                        tool.measures.push_back(tool.run());
+                    }
+                }
+                std::vector<Measure> medians;
+                for (const auto& tool : tools) medians.push_back(median(tool.measures));
+                const Measure* du = &medians[0];
+                const Measure* find = &medians[1];
+                const Measure* gdu = withGdu ? &medians[2] : nullptr;
+                for (size_t i = 0; i < tools.size(); ++i) {
+                    printRow(shape.c_str(), tools[i].name, medians[i], du, find, gdu, tree.entries);
+                }
             }
             std::error_code ignored;
             std::filesystem::remove_all(tree.home, ignored);

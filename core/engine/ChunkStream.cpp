@@ -107,7 +107,12 @@ struct Source {
     int64_t size = -1;  // when the stream began; with holes, where reading stops
 };
 
-Source sourceOf(int fd, const std::string& path) {
+Source sourceOf(int fd, const std::string& path, const struct statx* known = nullptr) {
+    if (known) {
+        const auto size = static_cast<int64_t>(known->stx_size);
+        const bool holes = S_ISREG(known->stx_mode) && size > 0 && static_cast<int64_t>(known->stx_blocks) * 512 < size;
+        return {fd, &path, holes, size};
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0) return {fd, &path, false, -1};
     const bool holes = S_ISREG(st.st_mode) && st.st_size > 0 && st.st_blocks * 512 < st.st_size;
@@ -451,9 +456,19 @@ Result runSerial(const Source& source, Destination destination, size_t chunkSize
         if (destination.fd >= 0) (void)writeChunk(destination, buffer.bytes, total, n, data);
         total += static_cast<int64_t>(n);
         if (progress) progress(total);
+        // A short chunk without holes ended at a read that found the end: a small file is
+        // read in one call and that one.
+        if (!source.holes && n < chunkSize) {
+            dropper.finish();
+            break;
+        }
     }
     return {hasher.finishHex(), total};
 }
+
+// A file within the kernel's usual read-ahead window (128 KiB) is read ahead whole by
+// its first read; only larger ones gain from the doubled window of sequential advice.
+bool widerReadAheadHelps(int64_t size) { return size < 0 || size > 128 * 1024; }
 
 bool worthPipelining(int64_t size, size_t chunkSize) { return size > static_cast<int64_t>(chunkSize); }
 
@@ -474,10 +489,10 @@ size_t checkedChunkSize(int64_t chunkSize) {
 void dropCachedPages(int fd) { dropRange(fd, 0, 0); }
 
 Result copy(int source, int destination, int64_t chunkSize, Holes holes, const Progress& progress,
-            const std::string& sourcePath, const std::string& destinationPath) {
+            const std::string& sourcePath, const std::string& destinationPath, const struct statx* sourceStatus) {
     size_t chunk = checkedChunkSize(chunkSize);
-    (void)::posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
-    const Source from = sourceOf(source, sourcePath);
+    const Source from = sourceOf(source, sourcePath, sourceStatus);
+    if (widerReadAheadHelps(from.size)) (void)::posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
     HoleList skipped;
     Destination to{destination, holes == Holes::zeroBlocks, &destinationPath, &skipped};
     Result result = worthPipelining(from.size, chunk) ? runPipelined(from, to, chunk, progress)
@@ -494,9 +509,9 @@ Result copy(int source, int destination, int64_t chunkSize, Holes holes, const P
 Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool alreadyDropped) {
     size_t chunk = checkedChunkSize(chunkSize);
     if (!alreadyDropped) dropCachedPages(fd);
-    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     Destination none{};
     const Source source = sourceOf(fd, path);
+    if (widerReadAheadHelps(source.size)) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return worthPipelining(source.size, chunk) ? runPipelined(source, none, chunk, nullptr)
                                                : runSerial(source, none, serialBuffer(source.size, chunk), nullptr);
 }

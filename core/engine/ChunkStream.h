@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <sys/stat.h>
+
 #include <string>
 
 namespace keldwick::ChunkStream {
@@ -35,8 +37,11 @@ enum class Holes { asSource, zeroBlocks };
 // (FAT, exFAT) it holds them as written zeros. Dirty pages of the copy are written back
 // as the copy goes, so a large copy never piles up unwritten memory. Throws POSIXFailure
 // "read" (sourcePath) or "write" (destinationPath), or what `progress` throws.
+// `sourceStatus`: the source's status as the caller just read it from the same
+// descriptor, so that it isn't read again.
 Result copy(int source, int destination, int64_t chunkSize, Holes holes, const Progress& progress,
-            const std::string& sourcePath, const std::string& destinationPath);
+            const std::string& sourcePath, const std::string& destinationPath,
+            const struct statx* sourceStatus = nullptr);
 
 // The SHA-256 of the file's content as the medium holds it: cached pages of the file are
 // dropped before it is read (this works for pages already written back, so flush

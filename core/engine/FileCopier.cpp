@@ -90,9 +90,11 @@ std::string childPath(const std::string& folder, const std::string& relative) {
     return relative.empty() ? folder : PathUtil::join(folder, relative);
 }
 
+// `sourceNames`: the attributes the source listed, so that one it lacks costs no probe.
 void requireKeyAttributes(const platform::MetadataTarget& from, const platform::MetadataTarget& to,
-                          const std::string& sourcePath) {
+                          const std::string& sourcePath, const std::vector<std::string>& sourceNames) {
     for (const char* name : kKeyAttributes) {
+        if (std::find(sourceNames.begin(), sourceNames.end(), name) == sourceNames.end()) continue;
         auto size = platform::xattrSize(from, name);
         if (!size || *size == 0) continue;
         if (platform::xattrSize(to, name) != size) throw EngineError::metadataNotCopied(sourcePath);
@@ -147,9 +149,9 @@ void applyMetadata(const struct statx& source, const platform::MetadataTarget& f
         return;
     }
     platform::copyOwner(source, to);
-    platform::copyXattrs(from, to);
+    const auto names = platform::copyXattrs(from, to);
     platform::copyMode(source, to);
-    requireKeyAttributes(from, to, sourcePath);
+    requireKeyAttributes(from, to, sourcePath, names);
     if (times) {
         struct statx withTimes = source;
         withTimes.stx_atime = times->access;
@@ -207,16 +209,12 @@ private:
     std::vector<std::pair<Fd, std::string>> files_;
 };
 
-CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::string& sourcePath, int destinationDir,
-                      const std::string& destinationName, const std::string& destinationPath, Flush flush,
-                      int64_t chunkSize, const ChunkStream::Progress& progress, const Trust& trust,
-                      const std::string& relative) {
-    Fd source(openQuietly(sourceDir, sourceName.c_str(), O_NONBLOCK));
-    if (source.get() < 0) throw POSIXFailure("open", sourcePath, errno);
-    struct statx before = statOf(source.get(), sourcePath);
-    // Anything but a regular file (a FIFO swapped in) must not be read.
-    if (!S_ISREG(before.stx_mode)) throw EngineError::unsupportedItem(sourcePath);
-
+// The copy of a regular file open as `source`, whose status `before` was read from that
+// descriptor.
+CopiedFile copyOpenFile(const Fd& source, const struct statx& before, const std::string& sourcePath,
+                        int destinationDir, const std::string& destinationName, const std::string& destinationPath,
+                        Flush flush, int64_t chunkSize, const ChunkStream::Progress& progress, const Trust& trust,
+                        const std::string& relative) {
     Fd destination(platform::calls().openAt(destinationDir, destinationName.c_str(),
                                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (destination.get() < 0) throw POSIXFailure("create", destinationPath, errno);
@@ -226,7 +224,7 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
     const bool hadHoles = trust.recorded && trust.recorded->sparseEntries.count(relative) != 0;
     auto copied = ChunkStream::copy(source.get(), destination.get(), chunkSize,
                                     hadHoles ? ChunkStream::Holes::zeroBlocks : ChunkStream::Holes::asSource, progress,
-                                    sourcePath, destinationPath);
+                                    sourcePath, destinationPath, &before);
 
     // A file written while it was read gives a copy that matches no version of it.
     struct statx after = statOf(source.get(), sourcePath);
@@ -247,6 +245,19 @@ CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::s
     ChunkStream::dropCachedPages(destination.get());
     if (platform::closeReporting(destination) != 0 && errno != EINTR) throw POSIXFailure("write", destinationPath, errno);
     return {copied.sha256, copied.bytes, Fd()};
+}
+
+CopiedFile copyFileAt(int sourceDir, const std::string& sourceName, const std::string& sourcePath, int destinationDir,
+                      const std::string& destinationName, const std::string& destinationPath, Flush flush,
+                      int64_t chunkSize, const ChunkStream::Progress& progress, const Trust& trust,
+                      const std::string& relative) {
+    Fd source(openQuietly(sourceDir, sourceName.c_str(), O_NONBLOCK));
+    if (source.get() < 0) throw POSIXFailure("open", sourcePath, errno);
+    struct statx before = statOf(source.get(), sourcePath);
+    // Anything but a regular file (a FIFO swapped in) must not be read.
+    if (!S_ISREG(before.stx_mode)) throw EngineError::unsupportedItem(sourcePath);
+    return copyOpenFile(source, before, sourcePath, destinationDir, destinationName, destinationPath, flush, chunkSize,
+                        progress, trust, relative);
 }
 
 // A file of the walk with more than one name: its link count and the names it has in the tree.
@@ -432,7 +443,12 @@ public:
             Frame& frame = stack.back();
             const Names names{lastComponent(relative), PathUtil::join(source_, relative),
                               PathUtil::join(destination_, relative)};
-            const struct statx record = checkedStatus(frame, names, walkedEntry);
+            // A file is opened once and its status read from the open descriptor; other
+            // entries are checked by name.
+            Fd source;
+            const struct statx record = walkedEntry.kind == TreeEntry::Kind::file
+                                            ? openedFile(frame, names, source)
+                                            : checkedStatus(frame, names, walkedEntry);
 
             TreeEntry entry{relative, walkedEntry.kind, 0, std::nullopt, std::nullopt};
             switch (walkedEntry.kind) {
@@ -450,12 +466,13 @@ public:
                         entry.sha256 = first->sha256;
                         break;
                     }
-                    auto copied = copyFileAt(frame.source.get(), names.name, names.source, frame.destination.get(),
-                                             names.name, names.destination, Flush::later, chunkSize,
-                                             [&](int64_t done) {
-                                                 if (progress) progress(earlierFiles + done);
-                                             },
-                                             trust_, relative);
+                    auto copied = copyOpenFile(source, record, names.source, frame.destination.get(), names.name,
+                                               names.destination, Flush::later, chunkSize,
+                                               [&](int64_t done) {
+                                                   if (progress) progress(earlierFiles + done);
+                                               },
+                                               trust_, relative);
+                    source.reset();
                     pending_.add(std::move(copied.unflushed), names.destination);
                     earlierFiles += copied.bytes;
                     entry.size = copied.bytes;
@@ -522,6 +539,21 @@ private:
             throw POSIXFailure("lstat", names.source, error);
         }
         if (entryKind(record.stx_mode) != walkedEntry.kind) throw EngineError::unsupportedItem(names.source);
+        return record;
+    }
+
+    // The walked file opened for copying, into `source`, and its status read from it,
+    // with the errors the check by name gives: gone is a changed source, and anything
+    // but a regular file now (a link, a FIFO, a socket) can't be copied.
+    static struct statx openedFile(const Frame& frame, const Names& names, Fd& source) {
+        source = openQuietly(frame.source.get(), names.name.c_str(), O_NONBLOCK);
+        if (source.get() < 0) {
+            if (errno == ENOENT || errno == ENOTDIR) throw EngineError::sourceChanged(names.source);
+            if (errno == ELOOP || errno == ENXIO) throw EngineError::unsupportedItem(names.source);
+            throw POSIXFailure("open", names.source, errno);
+        }
+        const struct statx record = statOf(source.get(), names.source);
+        if (!S_ISREG(record.stx_mode)) throw EngineError::unsupportedItem(names.source);
         return record;
     }
 

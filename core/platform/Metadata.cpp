@@ -98,11 +98,13 @@ void copyCarriedXattrs(const MetadataTarget& from, const MetadataTarget& to) {
     }
 }
 
-void copyXattrs(const MetadataTarget& from, const MetadataTarget& to) {
-    for (const auto& name : xattrNames(from)) {
+std::vector<std::string> copyXattrs(const MetadataTarget& from, const MetadataTarget& to) {
+    std::vector<std::string> names = xattrNames(from);
+    for (const auto& name : names) {
         auto value = xattrValue(from, name);
         if (value) (void)setRaw(to, name, *value);
     }
+    return names;
 }
 
 void copyOwner(const struct statx& source, const MetadataTarget& to) {

@@ -43,8 +43,9 @@ void copyCarriedXattrs(const MetadataTarget& from, const MetadataTarget& to);
 // Copies every extended attribute of `from` that `to` accepts, the POSIX ACLs
 // ("system.posix_acl_access", "system.posix_acl_default") included. Attributes the
 // destination refuses (a file system without them, a namespace this process may not
-// write) are left out: the caller checks the ones that matter.
-void copyXattrs(const MetadataTarget& from, const MetadataTarget& to);
+// write) are left out: the caller checks the ones that matter. Gives the names `from`
+// listed (one flistxattr where it has none), for that check.
+std::vector<std::string> copyXattrs(const MetadataTarget& from, const MetadataTarget& to);
 
 // Owner and group where this process may set them (refusals ignored). Call it before
 // copyXattrs: a change of owner drops file capabilities.

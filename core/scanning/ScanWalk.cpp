@@ -52,6 +52,7 @@ ScanReport Walk::run(const std::vector<std::string>& roots) {
     roots_ = canonicalRoots(roots);
     rootVolumes_.resize(roots_.size());
     rootParts_.resize(roots_.size());
+    std::vector<TaskPool::Task> rootTasks;
     for (size_t i = 0; i < roots_.size(); ++i) {
         const std::string& root = roots_[i];
         if (auto reason = scanner_.reasonToSkip(root)) {
@@ -62,8 +63,11 @@ ScanReport Walk::run(const std::vector<std::string>& roots) {
         rootVolumes_[i].device = status ? std::optional<uint64_t>(status->device) : std::nullopt;
         rootVolumes_[i].sharesExtents = platform::volumeSharesExtents(root.c_str());
         rootVolumes_[i].nameMatching = platform::volumeNameMatching(root.c_str());
-        pool.push(0, {nullptr, static_cast<uint32_t>(i), 0, kRootTask});
+        rootTasks.push_back({nullptr, static_cast<uint32_t>(i), 0, kRootTask});
     }
+    // A worker runs its newest task first: queued last to first, the roots are walked in
+    // the order given, the way the disk's readahead favours.
+    for (auto task = rootTasks.rbegin(); task != rootTasks.rend(); ++task) pool.push(0, *task);
 
     if (scanner_.simulatorDevices) {
         if (auto real = PathUtil::canonical(*scanner_.simulatorDevices)) {
@@ -206,19 +210,27 @@ void Walk::walkEntries(FolderJob* job, int worker) {
         std::optional<FolderListingHint> hint;
         if (job->hinted) hint.emplace(job->path, job->listing.names);
         const Folder self{job->listing.fd()};
-        uint32_t slot = 0;
+        // The subfolders are queued last to first, so that this worker, which runs its
+        // newest task first, walks them in listing order after the files here: the order
+        // in which their inodes and blocks were laid down, which readahead follows.
+        uint32_t slot = static_cast<uint32_t>(subfolders);
+        for (size_t i = job->listing.names.size(); i-- > 0 && !stopped();) {
+            if (!job->maybeFolder[i]) continue;
+            --slot;
+            // Counted before it can run: the walk's own count keeps the folder open meanwhile.
+            job->pending.fetch_add(1, std::memory_order_relaxed);
+            job->unopened.fetch_add(1, std::memory_order_relaxed);
+            try {
+                pool_->push(worker, {job, static_cast<uint32_t>(i), slot, kChildTask});
+            } catch (...) {
+                job->pending.fetch_sub(1, std::memory_order_relaxed);
+                job->unopened.fetch_sub(1, std::memory_order_relaxed);
+                throw;
+            }
+        }
+        slot = 0;
         for (size_t i = 0; i < job->listing.names.size() && !stopped(); ++i) {
             if (job->maybeFolder[i]) {
-                // Counted before it can run: the walk's own count keeps the folder open meanwhile.
-                job->pending.fetch_add(1, std::memory_order_relaxed);
-                job->unopened.fetch_add(1, std::memory_order_relaxed);
-                try {
-                    pool_->push(worker, {job, static_cast<uint32_t>(i), slot, kChildTask});
-                } catch (...) {
-                    job->pending.fetch_sub(1, std::memory_order_relaxed);
-                    job->unopened.fetch_sub(1, std::memory_order_relaxed);
-                    throw;
-                }
                 ++slot;
                 continue;
             }

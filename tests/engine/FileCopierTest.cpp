@@ -474,6 +474,34 @@ TEST(FileCopierTreeTest, ChangesDuringTheCopyAreRefused) {
     }
 }
 
+// Each file of a tree is opened once and checked from the open descriptor: whatever
+// took its name after the walk is refused as the check by name refused it, unread.
+TEST(FileCopierTreeTest, AFileSwappedAfterTheWalkIsRefusedUnread) {
+    const std::string swapped = "/sub/deeper/c";
+    for (const std::string what : {"link", "pipe"}) {
+        SCOPED_TRACE(what);
+        Tree t;
+        bool done = false;
+        auto swap = [&](int64_t) {
+            if (done) return;
+            done = true;
+            const std::string path = t.source + swapped;
+            ::unlink(path.c_str());
+            if (what == "link")
+                ASSERT_EQ(::symlink("../a.txt", path.c_str()), 0);
+            else
+                ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);  // read, it would block the copy
+        };
+        try {
+            FileCopier(kChunk).copyTree(t.source, t.copy, swap);
+            FAIL();
+        } catch (const EngineError& e) {
+            EXPECT_EQ(e, EngineError::unsupportedItem(t.source + swapped));
+        }
+        EXPECT_FALSE(FileStat::read(t.copy + swapped));
+    }
+}
+
 TEST(FileCopierTreeTest, WalkRefusesWhatCantBeCopiedSafely) {
     Tree t;
     FileCopier copier(kChunk);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
@@ -106,6 +107,38 @@ protected:
     OffloadPolicy policy;
     Date now = Date::now().adding(1000 * kDay);
 };
+
+// Records the folders named "folder …" the rules are asked about, in the order asked
+// (the roots are asked about before the walk begins).
+class RecordFolders final : public ScanRule {
+public:
+    std::optional<std::string> skipReason(const std::string& path, const FileStat& stat, bool) const override {
+        std::lock_guard guard(lock_);
+        if (stat.isDirectory() && PathUtil::name(path).starts_with("folder ") &&
+            std::find(folders.begin(), folders.end(), path) == folders.end())
+            folders.push_back(path);
+        return std::nullopt;
+    }
+    mutable std::mutex lock_;
+    mutable std::vector<std::string> folders;
+};
+
+// A walk on one thread goes the way the disk laid the folders down: the roots in the
+// order given, each folder's subfolders in listing order (not last to first).
+TEST_F(ScannerTest, OneThreadWalksRootsAndSubfoldersInOrder) {
+    std::vector<std::string> expected;
+    for (const std::string top : {"Documents", "Pictures"}) {
+        for (const std::string sub : {"folder 0", "folder 1", "folder 2"}) {
+            expected.push_back(root + "/" + top + "/" + sub);
+            file(top + "/" + sub + "/f");
+        }
+    }
+    auto rule = std::make_shared<RecordFolders>();
+    Scanner scan = scanner({rule});
+    scan.threads = 1;
+    scan.scan({root + "/Documents", root + "/Pictures"});
+    EXPECT_EQ(rule->folders, expected);
+}
 
 TEST_F(ScannerTest, OutermostQualifyingFolderHoldsInnerProposalsAsParts) {
     file("A/a1");
