@@ -45,11 +45,14 @@ struct AlignedBuffer {
     unsigned char* bytes;
 };
 
-// Reads until `count` bytes or the end of the file; EINTR retried.
-size_t readFully(int fd, unsigned char* into, size_t count, const std::string& path) {
+// Reads until `count` bytes or the end of the file, from the file's position or, given an
+// offset, from there without moving the position; EINTR retried.
+size_t readFully(int fd, unsigned char* into, size_t count, const std::string& path,
+                 std::optional<int64_t> offset = std::nullopt) {
     size_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(fd, into + done, count - done);
+        ssize_t n = offset ? ::pread(fd, into + done, count - done, *offset + static_cast<int64_t>(done))
+                           : ::read(fd, into + done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("read", path, errno);
@@ -71,21 +74,6 @@ void writeFully(int fd, const unsigned char* bytes, size_t count, int64_t offset
         if (n == 0) throw POSIXFailure("write", path, EIO);
         done += static_cast<size_t>(n);
     }
-}
-
-// Like readFully, at `offset` without moving the file's position.
-size_t preadFully(int fd, unsigned char* into, size_t count, int64_t offset, const std::string& path) {
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pread(fd, into + done, count - done, offset + static_cast<int64_t>(done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw POSIXFailure("read", path, errno);
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
 }
 
 bool allZero(const unsigned char* bytes, size_t count) {
@@ -144,7 +132,7 @@ size_t readChunk(const Source& source, unsigned char* into, size_t count, int64_
         const off_t holeAt = ::lseek(source.fd, at, SEEK_HOLE);
         if (holeAt < 0) throw POSIXFailure("read", *source.path, errno);
         const int64_t dataEnd = holeAt > at ? std::min<int64_t>(holeAt, end) : end;
-        const size_t n = preadFully(source.fd, into + (at - offset), static_cast<size_t>(dataEnd - at), at, *source.path);
+        const size_t n = readFully(source.fd, into + (at - offset), static_cast<size_t>(dataEnd - at), *source.path, at);
         if (n > 0) data.push_back({at, static_cast<int64_t>(n)});
         at += static_cast<int64_t>(n);
         // A file that shrank while read: the caller's check of its size tells.
