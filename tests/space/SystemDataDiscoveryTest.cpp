@@ -12,9 +12,6 @@ using Kind = MovableData::Kind;
 
 namespace {
 
-const char* const kDeviceA = "11111111-2222-3333-4444-555555555555";
-const char* const kDeviceB = "AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE";
-
 // A file of `bytes` bytes whose modification time is `seconds` since 1970.
 std::string writeDated(const std::string& path, size_t bytes, int64_t seconds) {
     writeSized(path, bytes);
@@ -54,20 +51,14 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
               plist("<key>Device Name</key><string>Ann's iPhone</string>"
                     "<key>Last Backup Date</key><date>2024-05-01T12:00:00Z</date>"));
 
-    const std::string simulator = home / "Library/Developer/CoreSimulator/Devices/" + kDeviceA;
-    writeDated(simulator + "/data/disk.img", 12288, 7000);
-    writeFile(simulator + "/device.plist",
-              plist("<key>name</key><string>iPhone 15</string>"
-                    "<key>runtime</key><string>com.apple.CoreSimulator.SimRuntime.iOS-17-2</string>"
-                    "<key>state</key><integer>1</integer>"));
-
     writeDated(home / ".android/avd/Pixel_7_API_34.avd/userdata.img", 16384, 9000);
+    writeSized(home / ".android/avd/Pixel_7_API_34.ini", 100);
     writeDated(home / ".ollama/models/blobs/sha256-1", 24576, 11000);
     writeDated(home / ".lmstudio/models/m.gguf", 4096, 12000);
     writeDated(home / ".cache/lm-studio/models/n.gguf", 4096, 13000);
 
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 7u);
+    ASSERT_EQ(items.size(), 6u);
     for (size_t i = 1; i < items.size(); ++i) EXPECT_GE(items[i - 1].size, items[i].size);
 
     const MovableData* app = find(items, support + "/Steam");
@@ -76,7 +67,6 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     EXPECT_EQ(app->kind, Kind::appFiles);
     EXPECT_EQ(app->size, allocatedOf(support + "/Steam/games/a.pak") + allocatedOf(support + "/Steam/games/b.pak"));
     EXPECT_EQ(app->lastUsed, at(3000));
-    EXPECT_FALSE(app->system);
     EXPECT_FALSE(app->openIn);
 
     const MovableData* device = find(items, backup);
@@ -86,18 +76,11 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     EXPECT_EQ(device->lastUsed, Date::parseISO8601("2024-05-01T12:00:00Z"));
     EXPECT_EQ(device->size, allocatedOf(backup + "/blob") + allocatedOf(backup + "/Info.plist"));
 
-    const MovableData* sim = find(items, simulator);
-    ASSERT_TRUE(sim);
-    EXPECT_EQ(sim->name, "iPhone 15");
-    EXPECT_EQ(sim->kind, Kind::simulator);
-    EXPECT_EQ(sim->system, "iOS 17.2");
-    EXPECT_TRUE(sim->lastUsed.has_value());  // no boot date: the latest file's
-
     const MovableData* emulator = find(items, home / ".android/avd/Pixel_7_API_34.avd");
     ASSERT_TRUE(emulator);
     EXPECT_EQ(emulator->name, "Pixel 7 API 34");
     EXPECT_EQ(emulator->kind, Kind::emulator);
-    EXPECT_EQ(emulator->lastUsed, at(9000));
+    EXPECT_EQ(emulator->lastUsed, at(9000));  // no boot date: the latest file's
 
     const MovableData* ollama = find(items, home / ".ollama/models");
     ASSERT_TRUE(ollama);
@@ -155,22 +138,6 @@ TEST(SystemDataDiscovery, BackupDescriptionsThatCantBeReadSafelyAreNotUsed) {
     EXPECT_EQ(items[1].name, "iPhone or iPad");
 }
 
-TEST(SystemDataDiscovery, SimulatorsNeedAUuidNameAndADescription) {
-    TempDir home;
-    const std::string devices = home / "Library/Developer/CoreSimulator/Devices";
-    const std::string description = plist("<key>name</key><string>iPad</string>");
-    writeFile(devices + "/not-a-uuid/device.plist", description);
-    writeSized(devices + "/not-a-uuid/disk", 4096);
-    writeSized(devices + "/" + kDeviceB + "/disk", 4096);  // no device.plist
-    writeFile(devices + "/" + kDeviceA + "/device.plist",
-              plist("<key>name</key><string>iPad</string><key>lastBootedAt</key><date>2024-01-02T03:04:05Z</date>"));
-    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].path, devices + "/" + kDeviceA);
-    EXPECT_FALSE(items[0].system);
-    EXPECT_EQ(items[0].lastUsed, Date::parseISO8601("2024-01-02T03:04:05Z"));
-}
-
 TEST(SystemDataDiscovery, EmulatorFoldersEndInAvd) {
     TempDir home;
     writeSized(home / ".android/avd/Pixel_7_API_34.avd/img", 4096);
@@ -185,6 +152,7 @@ TEST(SystemDataDiscovery, EqualSizesKeepDiscoveryOrder) {
     TempDir home;
     writeSized(home / ".ollama/models/x", 4096);
     writeSized(home / ".android/avd/A.avd/x", 4096);
+    writeSized(home / ".android/avd/A.ini", 10);
     writeSized(home / "Library/Application Support/MobileSync/Backup/1/x", 4096);
     writeSized(home / "Library/Application Support/Zed/x", 4096);
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
@@ -195,19 +163,19 @@ TEST(SystemDataDiscovery, EqualSizesKeepDiscoveryOrder) {
 
 TEST(SystemDataDiscovery, OpenFilesNameTheProcess) {
     TempDir home;
-    const std::string simulator = home / "Library/Developer/CoreSimulator/Devices/" + kDeviceA;
-    writeFile(simulator + "/device.plist", plist("<key>name</key><string>iPhone</string>"));
-    writeSized(simulator + "/data/db", 4096);
+    const std::string device = home / ".android/avd/Phone.avd";
+    writeSized(device + "/userdata-qemu.img", 4096);
+    writeSized(home / ".android/avd/Phone.ini", 10);
     writeSized(home / ".ollama/models/blob", 4096);
     writeSized(home / ".ollama/models-old/blob", 4096);
     writeSized(home / ".lmstudio/models/m", 4096);
 
     FakeOpenFiles openFiles({{home / ".ollama/models-old/blob", 7, "ollama"},
-                             {simulator + "/data/db", 8, "launchd_sim"},
+                             {device + "/userdata-qemu.img", 8, "qemu-system-x86_64"},
                              {home / ".lmstudio/models/m", 9, "LM Studio"}});
     auto items = SystemData::movable(home.path(), openFiles, 0);
     EXPECT_EQ(openFiles.asked, std::vector<std::string>{home.path()});
-    EXPECT_EQ(find(items, simulator)->openIn, "Simulator");
+    EXPECT_EQ(find(items, device)->openIn, "qemu-system-x86_64");
     EXPECT_EQ(find(items, home / ".lmstudio/models")->openIn, "LM Studio");
     EXPECT_FALSE(find(items, home / ".ollama/models")->openIn);  // "models-old" is a sibling, not inside
 }
@@ -217,6 +185,7 @@ TEST(SystemDataDiscovery, OpenFilesAreSeenThroughLinksOnTheWay) {
     TempDir root;
     const std::string home = root / "home";
     writeSized(root / "disk/android/avd/Tablet.avd/userdata.img", 4096);
+    writeSized(root / "disk/android/avd/Tablet.ini", 10);
     makeDirs(home);
     ASSERT_EQ(::symlink((root / "disk/android").c_str(), (home + "/.android").c_str()), 0);
     OpenFileHolder holder(home + "/.android/avd/Tablet.avd/userdata.img");
@@ -225,14 +194,6 @@ TEST(SystemDataDiscovery, OpenFilesAreSeenThroughLinksOnTheWay) {
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].path, home + "/.android/avd/Tablet.avd");
     EXPECT_TRUE(items[0].openIn.has_value());
-}
-
-TEST(SystemDataDiscovery, SimulatorSystemNames) {
-    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.iOS-17-2"), "iOS 17.2");
-    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.watchOS-10-0-1"), "watchOS 10.0.1");
-    EXPECT_EQ(SystemData::simulatorSystemName("xrOS-1"), "xrOS 1");
-    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.iOS"),
-              "com.apple.CoreSimulator.SimRuntime.iOS");
 }
 
 TEST(SystemDataDiscovery, ListingAndMeasuringMissingOrOddFolders) {
