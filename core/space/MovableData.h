@@ -1,6 +1,6 @@
 #pragma once
 // A large folder of system data in the home folder that can move to the drive like
-// any other item: an app's files, a device backup, an Android emulator device, models
+// any other item: an app's files, an Android emulator device, models
 // or archives.
 
 #include <cstdint>
@@ -13,7 +13,7 @@ namespace keldwick {
 
 struct MovableData {
     // The source an item came from, in the order discovery looks at them.
-    enum class Kind { appFiles, deviceBackup, emulator, models, archives };
+    enum class Kind { appFiles, emulator, models, archives };
 
     std::string path;                    // absolute path of the folder
     std::string name;                    // name shown to the user

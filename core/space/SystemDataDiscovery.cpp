@@ -11,7 +11,6 @@
 #include "foundation/FileOps.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
-#include "foundation/PropertyList.h"
 #include "foundation/AndroidDevices.h"
 #include "foundation/SystemData.h"
 #include "platform/Statx.h"
@@ -60,19 +59,6 @@ void addAppFiles(const std::string& home, int64_t minimumSize, std::vector<Movab
         if (auto measured = measureCandidate(path, minimumSize)) {
             items.push_back(makeItem(path, name, MovableData::Kind::appFiles, *measured, std::nullopt));
         }
-    }
-}
-
-void addDeviceBackups(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
-    const std::string backups = PathUtil::join(PathUtil::join(home, "Library/Application Support"), "MobileSync/Backup");
-    for (const auto& entry : listFolder(backups)) {
-        const std::string path = PathUtil::join(backups, entry);
-        auto measured = measureCandidate(path, minimumSize);
-        if (!measured) continue;
-        const PropertyList::Node info = PropertyList::readDictionary(PathUtil::join(path, "Info.plist"));
-        std::string name = PropertyList::stringValue(info, "Device Name").value_or("iPhone or iPad");
-        items.push_back(makeItem(path, std::move(name), MovableData::Kind::deviceBackup, *measured,
-                                 PropertyList::dateValue(info, "Last Backup Date")));
     }
 }
 
@@ -137,7 +123,6 @@ std::optional<OpenFileUsage> firstUsage(const std::vector<OpenFileUsage>& usages
 std::vector<MovableData> movable(const std::string& home, const OpenFileChecking& openFiles, int64_t minimumSize) {
     std::vector<MovableData> items;
     addAppFiles(home, minimumSize, items);
-    addDeviceBackups(home, minimumSize, items);
     addEmulators(home, minimumSize, items);
     addModels(home, minimumSize, items);
 

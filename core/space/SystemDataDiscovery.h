@@ -1,6 +1,6 @@
 #pragma once
 // Discovery of large system data in the home folder that can move to the drive: app
-// folders in Application Support, device backups, Android emulator
+// folders in Application Support, Android emulator
 // devices and local AI models. It only lists and measures; the engine
 // moves what the user picks. Stateless; never throws.
 

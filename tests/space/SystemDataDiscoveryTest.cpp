@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include "space/SpaceFixtures.h"
-#include "support/BinaryPlist.h"
 
 using namespace keldwick;
 using namespace keldwick::test;
@@ -18,14 +17,6 @@ std::string writeDated(const std::string& path, size_t bytes, int64_t seconds) {
     struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
     if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) throw std::runtime_error("utimensat");
     return path;
-}
-
-std::string plist(const std::string& body) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist version=\"1.0\"><dict>" +
-           body + "</dict></plist>\n";
 }
 
 const MovableData* find(const std::vector<MovableData>& items, const std::string& path) {
@@ -45,11 +36,8 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     writeDated(support + "/Steam/games/a.pak", 20000, 1000);
     writeDated(support + "/Steam/games/b.pak", 4096, 3000);
 
-    const std::string backup = support + "/MobileSync/Backup/0001";
-    writeDated(backup + "/blob", 8192, 5000);
-    writeFile(backup + "/Info.plist",
-              plist("<key>Device Name</key><string>Ann's iPhone</string>"
-                    "<key>Last Backup Date</key><date>2024-05-01T12:00:00Z</date>"));
+    // Phone backups are no source of their own.
+    writeDated(support + "/MobileSync/Backup/0001/blob", 8192, 5000);
 
     writeDated(home / ".android/avd/Pixel_7_API_34.avd/userdata.img", 16384, 9000);
     writeSized(home / ".android/avd/Pixel_7_API_34.ini", 100);
@@ -58,7 +46,7 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     writeDated(home / ".cache/lm-studio/models/n.gguf", 4096, 13000);
 
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items.size(), 5u);
     for (size_t i = 1; i < items.size(); ++i) EXPECT_GE(items[i - 1].size, items[i].size);
 
     const MovableData* app = find(items, support + "/Steam");
@@ -68,13 +56,6 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     EXPECT_EQ(app->size, allocatedOf(support + "/Steam/games/a.pak") + allocatedOf(support + "/Steam/games/b.pak"));
     EXPECT_EQ(app->lastUsed, at(3000));
     EXPECT_FALSE(app->openIn);
-
-    const MovableData* device = find(items, backup);
-    ASSERT_TRUE(device);
-    EXPECT_EQ(device->name, "Ann's iPhone");
-    EXPECT_EQ(device->kind, Kind::deviceBackup);
-    EXPECT_EQ(device->lastUsed, Date::parseISO8601("2024-05-01T12:00:00Z"));
-    EXPECT_EQ(device->size, allocatedOf(backup + "/blob") + allocatedOf(backup + "/Info.plist"));
 
     const MovableData* emulator = find(items, home / ".android/avd/Pixel_7_API_34.avd");
     ASSERT_TRUE(emulator);
@@ -99,7 +80,7 @@ TEST(SystemDataDiscovery, SystemAndOwnFoldersAreNeverListed) {
         writeSized(support + "/" + name + "/data", 4096);
     }
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 1u);  // MobileSync is a system folder; its backups are their own source
+    ASSERT_EQ(items.size(), 1u);  // MobileSync is a system folder
     EXPECT_EQ(items[0].name, "safari2");
 }
 
@@ -109,33 +90,6 @@ TEST(SystemDataDiscovery, MinimumSizeIsInclusive) {
     const int64_t size = allocatedOf(home / ".ollama/models/blob");
     EXPECT_EQ(SystemData::movable(home.path(), FakeOpenFiles(), size).size(), 1u);
     EXPECT_TRUE(SystemData::movable(home.path(), FakeOpenFiles(), size + 1).empty());
-}
-
-TEST(SystemDataDiscovery, BackupWithoutDescriptionUsesItsFiles) {
-    TempDir home;
-    const std::string backup = home / "Library/Application Support/MobileSync/Backup/0002";
-    writeDated(backup + "/a", 4096, 4000);
-    writeDated(backup + "/b", 4096, 6000);
-    writeFile(home / "Library/Application Support/MobileSync/Backup/0003/Info.plist", "not a property list");
-    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].name, "iPhone or iPad");
-    EXPECT_EQ(items[0].lastUsed, at(6000));
-    EXPECT_EQ(items[1].name, "iPhone or iPad");
-}
-
-TEST(SystemDataDiscovery, BackupDescriptionsThatCantBeReadSafelyAreNotUsed) {
-    TempDir home;
-    const std::string backups = home / "Library/Application Support/MobileSync/Backup/";
-    writeDated(backups + "0004/a", 4096, 4000);
-    writeFile(backups + "0004/Info.plist",
-              test::BinaryPlist::dictionary({{"Device Name", std::u16string{u'A', u'\0', u'B'}}}));
-    writeDated(backups + "0005/a", 4096, 5000);
-    writeFile(backups + "0005/Info.plist", test::BinaryPlist::nestedArrays(100000));
-    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].name, "iPhone or iPad");
-    EXPECT_EQ(items[1].name, "iPhone or iPad");
 }
 
 TEST(SystemDataDiscovery, EmulatorFoldersEndInAvd) {
@@ -153,12 +107,11 @@ TEST(SystemDataDiscovery, EqualSizesKeepDiscoveryOrder) {
     writeSized(home / ".ollama/models/x", 4096);
     writeSized(home / ".android/avd/A.avd/x", 4096);
     writeSized(home / ".android/avd/A.ini", 10);
-    writeSized(home / "Library/Application Support/MobileSync/Backup/1/x", 4096);
     writeSized(home / "Library/Application Support/Zed/x", 4096);
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
     std::vector<Kind> kinds;
     for (const auto& item : items) kinds.push_back(item.kind);
-    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::appFiles, Kind::deviceBackup, Kind::emulator, Kind::models}));
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::appFiles, Kind::emulator, Kind::models}));
 }
 
 TEST(SystemDataDiscovery, OpenFilesNameTheProcess) {

@@ -90,7 +90,6 @@ TEST(SystemDataPicturesTest, TheWindowInItsMainStates) {
         item("Krita", MovableData::Kind::appFiles, 2'100 * MB, 3, std::string("krita")),
         item("Ollama models", MovableData::Kind::models, 9'800 * MB, 75),
         item("Odd Tool", MovableData::Kind::appFiles, 740 * MB, 200),
-        item("Backup of Anna's phone", MovableData::Kind::deviceBackup, 21'500 * MB, 320),
     };
     {
         SystemDataWindow window(host, [](QWidget*, const QString&) { return true; });

@@ -103,8 +103,6 @@ TEST(SystemDataScreenTest, SubtitlesAndSymbols) {
     const std::vector<Case> cases = {
         {K::appFiles, used, {}, "App files \u00B7 changed " + relative, "macwindow"},
         {K::appFiles, {}, {}, "App files", "macwindow"},
-        {K::deviceBackup, {}, {}, "Backup", "iphone"},
-        {K::deviceBackup, Date{1'699'963'200}, {}, "Backup \u00B7 Nov 14, 2023", "iphone"},
         {K::emulator, used, {}, "Android emulator \u00B7 changed " + relative, "candybarphone"},
         {K::models, used, {}, "AI models \u00B7 changed " + relative, "brain"},
         {K::archives, used, {}, "Archived builds \u00B7 changed " + relative, "archivebox"},
