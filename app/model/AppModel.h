@@ -139,8 +139,8 @@ public:
     // ---- Scans ----
     RuleList scanRules() const;
     // A builder for `folders` with the current settings carrying `profile`, without recent
-    // items, the scan rules, the open-file checker, the simulators when projects and
-    // simulators may move, and the home's standard folders as fixed folders.
+    // items, the scan rules, the open-file checker, the emulator devices when projects and
+    // devices may move, and the home's standard folders as fixed folders.
     PlanBuilder planBuilder(const std::vector<std::string>& folders, const DriveProfile& profile) const;
 
     // ---- Pins ----

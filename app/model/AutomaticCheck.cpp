@@ -8,7 +8,7 @@
 #include "foundation/OpenFileChecking.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "model/StatusTexts.h"
 #include "scanning/NeverTouch.h"
 
@@ -112,7 +112,7 @@ PlanBuilder builderFor(const ModelState& state, const AppSettings& settings, std
                        RuleList rules, bool includingRecent) {
     PlanBuilder builder(std::move(folders), std::move(rules), settings.policy(includingRecent),
                         std::make_shared<ProcessOpenFileChecker>());
-    if (settings.moveProjectsAndSimulators) builder.simulatorDevices = Simulators::devicesFolder(state.home);
+    if (settings.moveProjectsAndSimulators) builder.emulatorDevices = AndroidDevices::devicesFolder(state.home);
     builder.fixedFolders = NeverTouch::standardFolders(state.home);
     builder.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return builder;

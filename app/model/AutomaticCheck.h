@@ -84,8 +84,8 @@ constexpr int automaticScanThreads = 2;
 
 // The builder of automatic and preview scans over the managed folders, on every core: the scan rules
 // (plus a rule keeping `failedPaths` out, when given), the settings' policy with or
-// without recent items, the process open-file checker, the simulators when projects and
-// simulators may move, and the home's standard folders as fixed folders.
+// without recent items, the process open-file checker, the emulator devices when projects and
+// devices may move, and the home's standard folders as fixed folders.
 PlanBuilder scanBuilder(const ModelState& state, bool includingRecent,
                         const std::optional<std::vector<std::string>>& failedPaths = std::nullopt);
 // An automatic check's builder: scanBuilder with recent items and `failedPaths` kept out,

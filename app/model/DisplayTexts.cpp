@@ -6,7 +6,7 @@
 
 #include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 
 namespace keldwick {
 
@@ -46,7 +46,7 @@ std::string gigabytesText(int64_t bytes) {
 
 std::string folderDisplayName(const std::string& path, const std::string& home) {
     if (path == home) return "Home folder";
-    if (path == Simulators::devicesFolder(home)) return "Simulators";
+    if (path == AndroidDevices::devicesFolder(home)) return "Android emulators";
     const std::string prefix = home + "/";
     if (path.compare(0, prefix.size(), prefix) != 0) return path;
     std::string text;

@@ -25,7 +25,7 @@ std::string recordCountText(const std::vector<OffloadRecord>& records);
 // whatever the locale.
 std::string gigabytesText(int64_t bytes);
 
-// "Home folder" for the home itself, "Xcode simulators" for the simulators' devices
+// "Home folder" for the home itself, "Android emulators" for the emulator's devices
 // folder, the components below the home joined by " › " for a folder inside it
 // ("Documents › Work"), else the path unchanged.
 std::string folderDisplayName(const std::string& path, const std::string& home);

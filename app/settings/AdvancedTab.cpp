@@ -68,10 +68,10 @@ QWidget* AdvancedTab::createAmountsSection() {
     ageLabel_ = markdownLabel(QString(), this);
     amounts.body->addWidget(stepperRow(ageLabel_, age_, this));
     projects_ = wrappingSwitch(
-        QStringLiteral("Also move code projects and simulators unused that long, each in one piece"), this,
+        QStringLiteral("Also move code projects and Android emulators unused that long, each in one piece"), this,
         amounts.body);
     recent_ = wrappingSwitch(QStringLiteral("When that isn't enough, also move videos, photos, documents, projects "
-                                            "and simulators over 100 MB unused for a week"),
+                                            "and Android emulators over 100 MB unused for a week"),
                              this, amounts.body);
     caches_ = wrappingSwitch(QStringLiteral("When space runs low, clear caches first (at most once a day)"), this,
                              amounts.body);

@@ -6,7 +6,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "model/DisplayTexts.h"
 #include "model/StatusTexts.h"
 #include "scanning/Scanner.h"
@@ -91,10 +91,10 @@ FoldersScreen foldersScreen(const ModelState& state, const RuleList& rules) {
         screen.folders.push_back(std::move(row));
     }
     screen.noFolders = settings.managedFolders.empty();
-    const bool simulators =
-        settings.moveProjectsAndSimulators && statOrNone(Simulators::devicesFolder(state.home)).has_value();
-    screen.foldersFooter = simulators ? "Keldwick only looks inside these folders, and at your simulators."
-                                      : "Keldwick only looks inside these folders.";
+    const bool emulators =
+        settings.moveProjectsAndSimulators && statOrNone(AndroidDevices::devicesFolder(state.home)).has_value();
+    screen.foldersFooter = emulators ? "Keldwick only looks inside these folders, and at your Android emulators."
+                                     : "Keldwick only looks inside these folders.";
     for (const std::string& path : state.pins) {
         PinRow row;
         row.path = path;

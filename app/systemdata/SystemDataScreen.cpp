@@ -32,8 +32,6 @@ bool canMove(const ModelState& state, const SystemDataState& view) {
 std::string movableSymbol(MovableData::Kind kind) {
     switch (kind) {
         case MovableData::Kind::appFiles: return "macwindow";
-        case MovableData::Kind::deviceBackup: return "iphone";
-        case MovableData::Kind::simulator: return "ipad.and.iphone";
         case MovableData::Kind::emulator: return "candybarphone";
         case MovableData::Kind::models: return "brain";
         case MovableData::Kind::archives: return "archivebox";
@@ -52,15 +50,6 @@ std::string movableSubtitle(const MovableData& item, Date now) {
     };
     switch (item.kind) {
         case MovableData::Kind::appFiles: changed("App files"); break;
-        case MovableData::Kind::deviceBackup:
-            parts.push_back("Backup");
-            if (item.lastUsed) parts.push_back(abbreviatedDateText(*item.lastUsed, false));
-            break;
-        case MovableData::Kind::simulator:
-            parts.push_back("Simulator");
-            if (item.system) parts.push_back(*item.system);
-            if (relative) parts.push_back("opened " + *relative);
-            break;
         case MovableData::Kind::emulator: changed("Android emulator"); break;
         case MovableData::Kind::models: changed("AI models"); break;
         case MovableData::Kind::archives: changed("Archived builds"); break;

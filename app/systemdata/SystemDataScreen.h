@@ -81,7 +81,7 @@ bool canMove(const ModelState& state, const SystemDataState& view);
 
 SystemDataScreen systemDataScreen(const ModelState& state, const SystemDataState& view, Date now);
 
-// "App files · changed 3 days ago", "Simulator · iOS 17.2 · opened yesterday", or
+// "App files · changed 3 days ago", "Android emulator · changed yesterday", or
 // "Open in <app>" for an item an app holds open.
 std::string movableSubtitle(const MovableData& item, Date now);
 // The symbol of an item's kind ("macwindow" for app files without an app of their own).

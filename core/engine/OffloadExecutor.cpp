@@ -18,7 +18,7 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "foundation/Utf8.h"
 #include "foundation/VolumeSpace.h"
 #include "platform/FileIO.h"
@@ -291,14 +291,14 @@ OffloadRecord OffloadExecutor::insertRecord(const Candidate& candidate, const Fi
 void OffloadExecutor::recheckWhole(const Candidate& candidate, WholeKind kind, const std::string& root) const {
     const std::string& path = candidate.path;
     std::optional<Date> lastBooted;
-    if (kind == WholeKind::simulator) {
-        auto device = SimulatorDevice::read(path);
+    if (kind == WholeKind::emulator) {
+        auto device = AndroidDevice::read(path);
         if (!device || !device->isIdle) throw EngineError::notEligible(path, "Running");
         lastBooted = device->lastBooted;
     }
 
     const bool native = VolumeInfo::storesMetadataNatively(root);
-    if (!native && (kind == WholeKind::project || kind == WholeKind::simulator))
+    if (!native && (kind == WholeKind::project || kind == WholeKind::emulator))
         throw EngineError::notEligible(path, "Only moves to a drive formatted for Linux");
 
     WholeFolderInspector inspector;

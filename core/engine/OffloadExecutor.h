@@ -115,7 +115,7 @@ private:
     // Room on the drive above its reserve, and nothing held open by a running process.
     void checkRoomAndUse(const Candidate& candidate, int64_t total, const std::string& root) const;
 
-    // A folder moving as one piece: a simulator must be idle, a project or simulator
+    // A folder moving as one piece: an emulator device must be idle, a project or device
     // needs a drive that keeps metadata natively, and the whole folder must pass the
     // inspection and not have been used since the scan. Throws EngineError::notEligible.
     void recheckWhole(const Candidate& candidate, WholeKind kind, const std::string& root) const;

@@ -20,7 +20,7 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "foundation/VolumeSpace.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
@@ -481,7 +481,7 @@ bool RestoreExecutor::compareRestoredTree(const std::vector<TreeEntry>& copied,
                                           const std::vector<TreeEntry>& recorded, const OffloadRecord& record,
                                           const FingerprintSnapshot& before, const std::string& drivePath) {
     const auto copies = entriesByPath(copied);
-    const bool ordinary = !Simulators::isDeviceFolder(record.originalPath) && !DevelopmentRule::isProject(drivePath);
+    const bool ordinary = !AndroidDevices::isDeviceFolder(record.originalPath) && !DevelopmentRule::isProject(drivePath);
     auto savedAfterMove = [&](const std::string& path) {
         auto found = before.fingerprints.find(path);
         return found != before.fingerprints.end() && found->second.modificationDate() > record.createdAt;

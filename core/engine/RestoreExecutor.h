@@ -76,7 +76,7 @@ public:
     // Whether the folder copy brought back differs from what the journal recorded although
     // nothing saved the drive copy since the move. Only the recorded files are looked at:
     // one missing from the copy, or with another digest, counts as changed unless its
-    // folder (or the file) was modified after the move; in a simulator device folder or a
+    // folder (or the file) was modified after the move; in an emulator device folder or a
     // code project such differences are expected and never count. A recorded file whose
     // drive copy reads back differently a second time throws driveCopyCorrupted.
     bool compareRestoredTree(const std::vector<TreeEntry>& copied, const std::vector<TreeEntry>& recorded,

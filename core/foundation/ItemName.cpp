@@ -3,8 +3,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "foundation/AndroidDevices.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Simulators.h"
 
 namespace keldwick::ItemName {
 
@@ -15,7 +15,6 @@ std::mutex& cacheLock() {
     return lock;
 }
 
-// Never shrinks: a renamed device keeps its first name until the program restarts.
 std::unordered_map<std::string, std::string>& cache() {
     static std::unordered_map<std::string, std::string> names;
     return names;
@@ -24,18 +23,18 @@ std::unordered_map<std::string, std::string>& cache() {
 }  // namespace
 
 std::string display(const std::string& path) {
-    if (!Simulators::isDeviceFolder(path)) return PathUtil::name(path);
+    if (!AndroidDevices::isDeviceFolder(path)) return PathUtil::name(path);
     {
         std::lock_guard<std::mutex> guard(cacheLock());
         auto hit = cache().find(path);
-        if (hit != cache().end()) return hit->second;
+        if (hit != cache().end()) return hit->second + " emulator";
     }
-    // The file is read without the lock so one slow disk can't stall every caller.
-    auto device = SimulatorDevice::read(path);
-    if (!device) return "Simulator";
-    std::string name = device->name + " simulator";
+    return AndroidDevices::nameFromFolder(PathUtil::name(path)) + " emulator";
+}
+
+void remember(const std::string& deviceFolder, const std::string& deviceName) {
     std::lock_guard<std::mutex> guard(cacheLock());
-    return cache().emplace(path, name).first->second;
+    cache()[deviceFolder] = deviceName;
 }
 
 }  // namespace keldwick::ItemName

@@ -5,9 +5,14 @@
 
 namespace keldwick::ItemName {
 
-// For a simulator device folder: the device's name + " simulator" (remembered for
-// the life of the process once read), or "Xcode simulator" while its description
-// can't be read. For any other path: its last component. Safe from any thread.
+// For an Android virtual device folder: the device's name + " emulator", the name being
+// the one remembered for it when its device was last listed, else the folder's name
+// with "_" as spaces. For any other path: its last component. Reads no file, so a
+// window may call it; safe from any thread.
 std::string display(const std::string& path);
+
+// Remembers a device's name for display(), for the life of the process; called by the
+// worker that read it.
+void remember(const std::string& deviceFolder, const std::string& deviceName);
 
 }  // namespace keldwick::ItemName

@@ -126,7 +126,7 @@ OffloadPolicy AppSettings::policy(bool includingRecent) const {
     if (includingRecent && moveRecentLightFiles) base.recentLightFiles = RecentLightFiles{};
     else base.recentLightFiles = std::nullopt;
     base.moveProjects = moveProjectsAndSimulators;
-    base.minimumSimulatorSize = 100'000'000;
+    base.minimumEmulatorSize = 100'000'000;
     base.driveIsMacFormatted = true;
     return policyForDrive(driveProfile.value_or(DriveProfile{}), std::move(base));
 }

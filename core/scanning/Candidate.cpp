@@ -43,7 +43,9 @@ Candidate::Candidate(std::string path, bool isDirectory, int64_t size, int64_t f
 
 std::string Candidate::name() const { return PathUtil::name(path); }
 
-std::string Candidate::displayName() const { return ItemName::display(path); }
+std::string Candidate::displayName() const {
+    return deviceName ? *deviceName + " emulator" : ItemName::display(path);
+}
 
 namespace {
 
@@ -67,6 +69,7 @@ void feed(size_t& seed, const Candidate& c) {
         combine(seed, 1);
         combine(seed, std::hash<std::string_view>{}(toString(*c.whole)));
     }
+    combine(seed, c.deviceName ? std::hash<std::string>{}(*c.deviceName) : 0);
 }
 
 }  // namespace

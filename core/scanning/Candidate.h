@@ -32,6 +32,7 @@ struct Candidate {
     double score = 0;       // the ranker's; the only field meant to change after construction
     bool isRecent = false;  // qualified as a recently used light file
     std::optional<WholeKind> whole;
+    std::optional<std::string> deviceName;  // an emulator device's name, read when it was listed
 
     Candidate() = default;
     // driveSize is stored as the larger of (driveSize, or size when absent) and size.
@@ -43,7 +44,7 @@ struct Candidate {
     const std::string& id() const { return path; }
     // The last path component.
     std::string name() const;
-    // The name shown to the user (a simulator device shows its device name).
+    // The name shown to the user (an emulator device shows its device name).
     std::string displayName() const;
 
     bool operator==(const Candidate&) const = default;

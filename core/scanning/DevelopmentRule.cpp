@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "foundation/AndroidDevices.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UTType.h"
@@ -132,6 +133,8 @@ std::optional<std::string> DevelopmentRule::skipReasonForAncestorsOf(const std::
 }
 
 std::optional<std::string> DevelopmentRule::skipReasonWhole(const std::string& folder, WholeKind kind) const {
+    // The emulator keeps its devices under the hidden ~/.android by design.
+    if (kind == WholeKind::emulator && AndroidDevices::isDeviceFolder(folder)) return std::nullopt;
     if (auto reason = skipReasonForAncestorsOf(folder)) return reason;
     if (kind == WholeKind::project) return std::nullopt;
     return developmentReason(folder);

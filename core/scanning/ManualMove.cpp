@@ -11,7 +11,7 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
 #include "scanning/DevelopmentRule.h"
@@ -122,9 +122,9 @@ Candidate packageCandidate(const std::string& p, Date now) {
 // Any other folder moves as one piece when the inspection lets it. Nothing when the
 // inspection finds it used too recently, which it never does without a stop date.
 std::optional<Outcome> folderOutcome(const std::string& p, bool driveIsMacFormatted, Date now) {
-    WholeKind kind = Simulators::isDeviceFolder(p)      ? WholeKind::simulator
-                     : DevelopmentRule::isProject(p) ? WholeKind::project
-                                                     : WholeKind::chosen;
+    WholeKind kind = AndroidDevices::isDeviceFolder(p) ? WholeKind::emulator
+                     : DevelopmentRule::isProject(p)   ? WholeKind::project
+                                                       : WholeKind::chosen;
     if (kind != WholeKind::chosen && !driveIsMacFormatted)
         return Outcome::refused(p, "Only moves to a drive formatted for Linux");
     WholeFolderInspector inspector;

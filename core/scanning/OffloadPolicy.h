@@ -33,7 +33,7 @@ struct OffloadPolicy {
     std::vector<UTType> deniedTypes;                    // checked before anything is allowed
     std::optional<RecentLightFiles> recentLightFiles;
     bool moveProjects = true;
-    int64_t minimumSimulatorSize = 100'000'000;
+    int64_t minimumEmulatorSize = 100'000'000;
     bool driveIsMacFormatted = true;
 
     bool operator==(const OffloadPolicy&) const = default;

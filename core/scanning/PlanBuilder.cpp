@@ -54,13 +54,13 @@ PlanBuilder::Result PlanBuilder::build(int64_t bytesNeeded, const std::string& d
     auto dates = lastUsedDates ? lastUsedDates(withResolved(folders)) : std::unordered_map<std::string, Date>{};
 
     std::vector<std::string> roots = folders;
-    if (simulatorDevices) roots.push_back(*simulatorDevices);
+    if (emulatorDevices) roots.push_back(*emulatorDevices);
     std::vector<OpenFileUsage> uses = openFiles ? usesUnder(roots, *openFiles) : std::vector<OpenFileUsage>{};
 
     OffloadPolicy scanPolicy = policy;
     scanPolicy.driveIsMacFormatted = storesMetadataNatively ? storesMetadataNatively(driveRoot) : true;
     Scanner scanner(std::move(scanPolicy), rules, std::move(dates), std::move(uses), now ? now() : Date::now());
-    scanner.simulatorDevices = simulatorDevices;
+    scanner.emulatorDevices = emulatorDevices;
     for (const auto& folder : fixedFolders)
         if (auto real = PathUtil::canonical(folder)) scanner.fixedFolders.insert(*real);
     scanner.skippedReportLimit = 2000;

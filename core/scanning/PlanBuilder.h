@@ -22,7 +22,7 @@ namespace keldwick {
 
 struct PlanBuilder {
     std::vector<std::string> folders;              // the managed folders, scanned in this order
-    std::optional<std::string> simulatorDevices;   // inspected as well when set
+    std::optional<std::string> emulatorDevices;   // inspected as well when set
     std::vector<std::string> fixedFolders;         // walked but never proposed whole
     RuleList rules;
     OffloadPolicy policy;

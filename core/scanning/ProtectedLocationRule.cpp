@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "foundation/PathUtil.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "foundation/SystemData.h"
 #include "foundation/UserFolders.h"
 #include "scanning/NeverTouch.h"
@@ -12,7 +12,7 @@ namespace keldwick {
 
 ProtectedLocationRule::ProtectedLocationRule(const std::string& home, const std::vector<std::string>& systemFolders,
                                              bool chosenByHand)
-    : simulatorDevices_(Simulators::devicesFolder(home)),
+    : emulatorDevices_(AndroidDevices::devicesFolder(home)),
       home_(home),
       library_(PathUtil::join(home, "Library")),
       chosenByHand_(chosenByHand) {
@@ -78,7 +78,7 @@ std::optional<std::string> ProtectedLocationRule::skipReasonWhole(const std::str
     for (const auto& own : ownFolders_) {
         if (PathUtil::isInside(own, folder) && own != folder) return kHoldsOwnRecords;
     }
-    if (kind == WholeKind::simulator && PathUtil::parent(folder) == simulatorDevices_) return std::nullopt;
+    if (kind == WholeKind::emulator && PathUtil::parent(folder) == emulatorDevices_) return std::nullopt;
     return protectedReason(folder);
 }
 

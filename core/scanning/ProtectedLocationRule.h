@@ -22,7 +22,7 @@ public:
     std::optional<std::string> skipReason(const std::string& path, const FileStat& stat, bool isPackage) const override;
     // The protected test of the parent.
     std::optional<std::string> skipReasonForAncestorsOf(const std::string& path) const override;
-    // A simulator device folder directly in the devices folder may move whole; a folder
+    // An emulator device folder directly in the devices folder may move whole; a folder
     // that holds one of the program's own folders never moves whole.
     std::optional<std::string> skipReasonWhole(const std::string& folder, WholeKind kind) const override;
 
@@ -31,7 +31,7 @@ public:
         std::string reason;
     };
     const std::vector<Row>& protectedRows() const { return protected_; }
-    const std::string& simulatorDevices() const { return simulatorDevices_; }
+    const std::string& emulatorDevices() const { return emulatorDevices_; }
     const std::string& home() const { return home_; }
     const std::string& library() const { return library_; }
     bool chosenByHand() const { return chosenByHand_; }
@@ -53,7 +53,7 @@ private:
 
     std::vector<Row> protected_;
     size_t firstSystemRow_ = 0;
-    std::string simulatorDevices_;
+    std::string emulatorDevices_;
     std::string home_;
     std::string library_;
     bool chosenByHand_;

@@ -164,7 +164,7 @@ Visit Walk::leaf(Log& log, const std::string& path, const std::string& name, con
 }
 
 Visit Walk::visitWhole(const Volume& volume, Log& log, const std::string& path, const FileStat& stat, WholeKind kind,
-                       const std::optional<SimulatorDevice>& simulator) const {
+                       const std::optional<AndroidDevice>& device) const {
     const OffloadPolicy& policy = scanner_.policy;
     if (kind == WholeKind::project && !policy.moveProjects) return skip(log, path, "Code project");
     if (!policy.driveIsMacFormatted) return skip(log, path, "Only moves to a drive formatted for Linux");
@@ -180,7 +180,7 @@ Visit Walk::visitWhole(const Volume& volume, Log& log, const std::string& path, 
         if (PathUtil::isInside(used, path)) inspector.lastUsedDates.emplace(used, date);
     }
     inspector.stopIfUsedAfter = scanner_.now.adding(-stopAge);
-    inspector.alsoUsed = simulator ? simulator->lastBooted : std::nullopt;
+    inspector.alsoUsed = device ? device->lastBooted : std::nullopt;
     inspector.device = volume.device;
     inspector.keepsSymlinks = true;
     const auto result = inspector.inspect(path);
@@ -192,7 +192,7 @@ Visit Walk::visitWhole(const Volume& volume, Log& log, const std::string& path, 
     const auto& inspected = result.summary;
     if (inspected.size == 0 && inspected.keptElsewhere > 0) return skip(log, path, kSharedDataReason);
     int64_t minimum = policy.minimumItemSize;
-    if (kind == WholeKind::simulator) minimum = std::max(policy.minimumSimulatorSize, policy.minimumItemSize);
+    if (kind == WholeKind::emulator) minimum = std::max(policy.minimumEmulatorSize, policy.minimumItemSize);
     const double wholeAge = age(inspected.lastUsed);
     int64_t threshold = minimum;
     if (wholeAge < policy.minimumAge && policy.recentLightFiles) {

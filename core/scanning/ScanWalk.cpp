@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "foundation/EngineError.h"
+#include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 #include "platform/Extents.h"
 #include "scanning/ScannerChecks.h"
@@ -69,15 +70,15 @@ ScanReport Walk::run(const std::vector<std::string>& roots) {
     // the order given, the way the disk's readahead favours.
     for (auto task = rootTasks.rbegin(); task != rootTasks.rend(); ++task) pool.push(0, *task);
 
-    if (scanner_.simulatorDevices) {
-        if (auto real = PathUtil::canonical(*scanner_.simulatorDevices)) {
+    if (scanner_.emulatorDevices) {
+        if (auto real = PathUtil::canonical(*scanner_.emulatorDevices)) {
             auto status = FileStat::peek(*real);
-            simulatorVolume_.device = status ? std::optional<uint64_t>(status->device) : std::nullopt;
-            simulatorVolume_.sharesExtents = platform::volumeSharesExtents(real->c_str());
-            devices_ = Simulators::deviceFolders(*real);
+            deviceVolume_.device = status ? std::optional<uint64_t>(status->device) : std::nullopt;
+            deviceVolume_.sharesExtents = platform::volumeSharesExtents(real->c_str());
+            devices_ = AndroidDevices::deviceFolders(*real);
             deviceParts_.resize(devices_.size());
             for (size_t i = 0; i < devices_.size(); ++i) {
-                pool.push(0, {nullptr, static_cast<uint32_t>(i), 0, kSimulatorTask});
+                pool.push(0, {nullptr, static_cast<uint32_t>(i), 0, kDeviceTask});
             }
         }
     }
@@ -109,7 +110,7 @@ void Walk::runTask(const TaskPool::Task& task, int worker) {
     switch (task.kind) {
         case kRootTask: return runRoot(task.index, worker);
         case kChildTask: return runChild(static_cast<FolderJob*>(task.item), task.index, task.slot, worker);
-        case kSimulatorTask: return runSimulator(task.index);
+        case kDeviceTask: return runDevice(task.index);
     }
 }
 
@@ -162,7 +163,7 @@ void Walk::runChild(FolderJob* parent, uint32_t index, uint32_t slot, int worker
     complete(parent);
 }
 
-void Walk::runSimulator(size_t index) {
+void Walk::runDevice(size_t index) {
     if (stopped(true)) return;
     Part& out = deviceParts_[index];
     try {
@@ -170,13 +171,15 @@ void Walk::runSimulator(size_t index) {
         ++out.log.visited;
         auto status = FileStat::peek(path);
         if (!status || !status->isDirectory()) return;
-        auto device = SimulatorDevice::read(path);
+        auto device = AndroidDevice::read(path);
         if (!device) return;
         if (!device->isIdle) {
             recordSkip(out.log, path, "Running");
             return;
         }
-        if (auto node = visitWhole(simulatorVolume_, out.log, path, *status, WholeKind::simulator, device)) {
+        if (auto node = visitWhole(deviceVolume_, out.log, path, *status, WholeKind::emulator, device)) {
+            ItemName::remember(path, device->name);
+            for (auto& candidate : node->candidates) candidate.deviceName = device->name;
             appendCandidates(out.candidates, std::move(node->candidates));
         }
     } catch (...) {

@@ -20,7 +20,7 @@
 
 #include "foundation/FileStat.h"
 #include "foundation/Saturating.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "foundation/TaskPool.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
@@ -174,7 +174,7 @@ inline void absorbVisit(Part& into, Visit&& visit) {
     appendCandidates(into.candidates, std::move(visit->candidates));
 }
 
-// The facts of the volume a root (or the simulator folder) lies on.
+// The facts of the volume a root (or the emulator devices' folder) lies on.
 struct Volume {
     std::optional<uint64_t> device;
     bool sharesExtents = false;
@@ -215,7 +215,7 @@ struct Step {
     explicit Step(std::unique_ptr<FolderJob> folder) : descend(std::move(folder)) {}
 };
 
-enum TaskKind { kRootTask, kChildTask, kSimulatorTask };
+enum TaskKind { kRootTask, kChildTask, kDeviceTask };
 
 class Walk {
 public:
@@ -234,7 +234,7 @@ private:
     void runTask(const TaskPool::Task& task, int worker);
     void runRoot(size_t index, int worker);
     void runChild(FolderJob* parent, uint32_t index, uint32_t slot, int worker);
-    void runSimulator(size_t index);
+    void runDevice(size_t index);
     void walkEntries(FolderJob* job, int worker);
     void childStarted(FolderJob* job) const;
     void complete(FolderJob* job);
@@ -249,7 +249,7 @@ private:
     Visit leaf(Log& log, const std::string& path, const std::string& name, const FileStat& stat, bool package,
                Summary summary) const;
     Visit visitWhole(const Volume& volume, Log& log, const std::string& path, const FileStat& stat, WholeKind kind,
-                     const std::optional<SimulatorDevice>& simulator) const;
+                     const std::optional<AndroidDevice>& device) const;
     Summary packageSummary(const Volume& volume, const std::string& path) const;
     std::optional<std::string> itemReason(const std::string& path, const FileStat& stat, bool package) const;
     std::optional<std::string> inUseInside(const std::string& folder) const;
@@ -276,7 +276,7 @@ private:
     std::vector<Volume> rootVolumes_;
     std::vector<Part> rootParts_;
     std::vector<std::string> devices_;
-    Volume simulatorVolume_;
+    Volume deviceVolume_;
     std::vector<Part> deviceParts_;
 
     // Set once: the scan was cancelled, or a task failed.

@@ -34,7 +34,7 @@ struct ScanReport {
     std::vector<Candidate> candidates;  // one per path, ranked
     std::vector<SkippedItem> skipped;   // the first skippedReportLimit skips, in the order found
     int64_t skippedCount = 0;           // every skip, also those beyond the limit
-    int64_t itemsVisited = 0;           // items looked at in the walk and the simulator pass
+    int64_t itemsVisited = 0;           // items looked at in the walk and the device pass
     double duration = 0;                // seconds
 
     bool operator==(const ScanReport&) const = default;
@@ -49,8 +49,8 @@ inline constexpr const char* kSharedDataReason = "Its data is shared with a snap
 struct Scanner {
     OffloadPolicy policy;
     RuleList rules;  // asked in order; the first reason wins
-    // The folder holding simulator device folders; nothing means no simulator pass.
-    std::optional<std::string> simulatorDevices;
+    // The folder holding emulator device folders; nothing means no device pass.
+    std::optional<std::string> emulatorDevices;
     // Folders walked but never proposed as one whole folder (compared as stored).
     std::unordered_set<std::string> fixedFolders;
     // Last-used dates by exact path (the recently-used bookmarks).
@@ -70,10 +70,10 @@ struct Scanner {
     Scanner(OffloadPolicy policy, RuleList rules, std::unordered_map<std::string, Date> lastUsedDates,
             std::vector<OpenFileUsage> inUse, Date now);
 
-    // Walks the roots (resolved; repeats and nested roots walked once) and the simulator
-    // folder. Candidates: files and packages that qualify, the outermost qualifying plain
+    // Walks the roots (resolved; repeats and nested roots walked once) and the emulator
+    // devices' folder. Candidates: files and packages that qualify, the outermost qualifying plain
     // folders (holding what qualified inside them as parts), and code projects and
-    // simulator devices as whole items; ranked. What can't be read is left out and keeps
+    // idle emulator devices (carrying their names) as whole items; ranked. What can't be read is left out and keeps
     // its folder from moving whole. Throws CancellationError (see `cancel`),
     // std::invalid_argument for fewer than one thread, and what a rule throws.
     ScanReport scan(const std::vector<std::string>& roots) const;

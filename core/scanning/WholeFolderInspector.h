@@ -1,5 +1,5 @@
 #pragma once
-// Judges a folder that would move as one piece (a project, a simulator device, a
+// Judges a folder that would move as one piece (a project, an emulator device, a
 // folder picked by hand): walks all of it once and says whether it can move, whether
 // it was used too recently, or how much it weighs. Never throws: unreadable entries
 // are passed over and folders that can't be listed count as empty.

@@ -5,7 +5,7 @@ namespace keldwick {
 std::string_view toString(WholeKind kind) {
     switch (kind) {
         case WholeKind::project: return "project";
-        case WholeKind::simulator: return "simulator";
+        case WholeKind::emulator: return "emulator";
         case WholeKind::chosen: return "chosen";
     }
     return "chosen";
@@ -13,7 +13,7 @@ std::string_view toString(WholeKind kind) {
 
 std::optional<WholeKind> parseWholeKind(std::string_view text) {
     if (text == "project") return WholeKind::project;
-    if (text == "simulator") return WholeKind::simulator;
+    if (text == "emulator") return WholeKind::emulator;
     if (text == "chosen") return WholeKind::chosen;
     return std::nullopt;
 }

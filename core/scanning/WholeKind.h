@@ -6,9 +6,9 @@
 
 namespace keldwick {
 
-enum class WholeKind { project, simulator, chosen };
+enum class WholeKind { project, emulator, chosen };
 
-// "project", "simulator" or "chosen".
+// "project", "emulator" or "chosen".
 std::string_view toString(WholeKind kind);
 // The kind whose string is exactly `text`; nothing for any other text.
 std::optional<WholeKind> parseWholeKind(std::string_view text);

@@ -1,6 +1,6 @@
 #pragma once
 // A large folder of system data in the home folder that can move to the drive like
-// any other item: an app's files, a device backup, a simulator, an emulator, models
+// any other item: an app's files, an Android emulator device, models
 // or archives.
 
 #include <cstdint>
@@ -13,12 +13,11 @@ namespace keldwick {
 
 struct MovableData {
     // The source an item came from, in the order discovery looks at them.
-    enum class Kind { appFiles, deviceBackup, simulator, emulator, models, archives };
+    enum class Kind { appFiles, emulator, models, archives };
 
     std::string path;                    // absolute path of the folder
     std::string name;                    // name shown to the user
     Kind kind = Kind::appFiles;
-    std::optional<std::string> system;   // a simulator's system and version ("iOS 17.2")
     int64_t size = 0;                    // bytes the folder's files occupy on disk
     std::optional<Date> lastUsed;        // the most telling date of last use
     std::optional<std::string> openIn;   // a process holding one of its files open

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "foundation/FileOps.h"
+#include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
-#include "foundation/PropertyList.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "foundation/SystemData.h"
 #include "platform/Statx.h"
 #include "space/SpaceSizes.h"
@@ -20,10 +20,6 @@ namespace keldwick::SystemData {
 namespace {
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 bool isFolder(const std::string& path) {
     struct statx record {};
@@ -66,44 +62,19 @@ void addAppFiles(const std::string& home, int64_t minimumSize, std::vector<Movab
     }
 }
 
-void addDeviceBackups(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
-    const std::string backups = PathUtil::join(PathUtil::join(home, "Library/Application Support"), "MobileSync/Backup");
-    for (const auto& entry : listFolder(backups)) {
-        const std::string path = PathUtil::join(backups, entry);
-        auto measured = measureCandidate(path, minimumSize);
-        if (!measured) continue;
-        const PropertyList::Node info = PropertyList::readDictionary(PathUtil::join(path, "Info.plist"));
-        std::string name = PropertyList::stringValue(info, "Device Name").value_or("iPhone or iPad");
-        items.push_back(makeItem(path, std::move(name), MovableData::Kind::deviceBackup, *measured,
-                                 PropertyList::dateValue(info, "Last Backup Date")));
-    }
-}
-
-void addSimulators(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
-    const std::string devices = Simulators::devicesFolder(home);
-    for (const auto& entry : listFolder(devices)) {
-        const std::string path = PathUtil::join(devices, entry);
-        if (!Simulators::isDeviceFolder(path)) continue;
-        auto device = SimulatorDevice::read(path);
+// Each device once, in name order; a folder without its NAME.ini beside it is not a device.
+void addEmulators(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
+    const std::string devices = AndroidDevices::devicesFolder(home);
+    if (!isFolder(devices)) return;
+    auto folders = AndroidDevices::deviceFolders(devices);
+    std::sort(folders.begin(), folders.end());
+    for (const auto& path : folders) {
+        auto device = AndroidDevice::read(path);
         if (!device) continue;
         auto measured = measureCandidate(path, minimumSize);
         if (!measured) continue;
-        MovableData item = makeItem(path, device->name, MovableData::Kind::simulator, *measured, device->lastBooted);
-        if (device->runtime) item.system = simulatorSystemName(*device->runtime);
-        items.push_back(std::move(item));
-    }
-}
-
-void addEmulators(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
-    const std::string avd = PathUtil::join(home, kEmulatorFolder);
-    for (const auto& entry : listFolder(avd)) {
-        if (!endsWith(entry, ".avd")) continue;
-        const std::string path = PathUtil::join(avd, entry);
-        auto measured = measureCandidate(path, minimumSize);
-        if (!measured) continue;
-        std::string name = entry.substr(0, entry.size() - 4);
-        std::replace(name.begin(), name.end(), '_', ' ');
-        items.push_back(makeItem(path, std::move(name), MovableData::Kind::emulator, *measured, std::nullopt));
+        ItemName::remember(path, device->name);
+        items.push_back(makeItem(path, device->name, MovableData::Kind::emulator, *measured, device->lastBooted));
     }
 }
 
@@ -142,26 +113,6 @@ int64_t measureFolder(const std::string& folder, std::optional<Date>& lastModifi
     return total;
 }
 
-std::string simulatorSystemName(const std::string& runtime) {
-    const auto dot = runtime.rfind('.');
-    const std::string last = dot == std::string::npos ? runtime : runtime.substr(dot + 1);
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        const auto dash = last.find('-', start);
-        parts.push_back(last.substr(start, dash == std::string::npos ? std::string::npos : dash - start));
-        if (dash == std::string::npos) break;
-        start = dash + 1;
-    }
-    if (parts.size() < 2) return runtime;
-    std::string result = parts[0] + " ";
-    for (size_t i = 1; i < parts.size(); ++i) {
-        if (i > 1) result += ".";
-        result += parts[i];
-    }
-    return result;
-}
-
 std::optional<OpenFileUsage> firstUsage(const std::vector<OpenFileUsage>& usages, const std::string& path) {
     for (const auto& usage : usages) {
         if (PathUtil::isInside(usage.path, path)) return usage;
@@ -172,8 +123,6 @@ std::optional<OpenFileUsage> firstUsage(const std::vector<OpenFileUsage>& usages
 std::vector<MovableData> movable(const std::string& home, const OpenFileChecking& openFiles, int64_t minimumSize) {
     std::vector<MovableData> items;
     addAppFiles(home, minimumSize, items);
-    addDeviceBackups(home, minimumSize, items);
-    addSimulators(home, minimumSize, items);
     addEmulators(home, minimumSize, items);
     addModels(home, minimumSize, items);
 
@@ -186,9 +135,7 @@ std::vector<MovableData> movable(const std::string& home, const OpenFileChecking
     for (auto& item : items) {
         const std::string real = PathUtil::canonical(item.path).value_or(item.path);
         auto usage = PathUtil::isInside(real, realHome) ? firstUsage(usages, real) : firstUsage(openFiles.usage(real), real);
-        if (usage) {
-            item.openIn = item.kind == MovableData::Kind::simulator ? std::string("Simulator") : usage->processName;
-        }
+        if (usage) item.openIn = usage->processName;
     }
     std::stable_sort(items.begin(), items.end(),
                      [](const MovableData& a, const MovableData& b) { return a.size > b.size; });

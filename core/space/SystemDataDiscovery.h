@@ -1,7 +1,7 @@
 #pragma once
 // Discovery of large system data in the home folder that can move to the drive: app
-// folders in Application Support, device backups, simulator devices, Android emulator
-// images and local AI models. It only lists and measures; the engine
+// folders in Application Support, Android emulator
+// devices and local AI models. It only lists and measures; the engine
 // moves what the user picks. Stateless; never throws.
 
 #include <cstdint>
@@ -16,8 +16,8 @@
 namespace keldwick::SystemData {
 
 // Every source in discovery order, each folder kept when it measures at least
-// `minimumSize` bytes; `openIn` names a process holding one of its files open
-// ("Simulator" for a simulator). Largest first; equal sizes keep discovery order.
+// `minimumSize` bytes; `openIn` names a process holding one of its files open.
+// Largest first; equal sizes keep discovery order.
 std::vector<MovableData> movable(const std::string& home, const OpenFileChecking& openFiles, int64_t minimumSize);
 
 // The entry names of a folder, sorted; empty when the path is not a folder (by lstat)
@@ -28,10 +28,6 @@ std::vector<std::string> listFolder(const std::string& folder);
 // nothing; vanished or unreadable entries are skipped), saturating. `lastModified` is
 // set to the latest modification date of those files, and left none when there is none.
 int64_t measureFolder(const std::string& folder, std::optional<Date>& lastModified);
-
-// "com.apple.CoreSimulator.SimRuntime.iOS-17-2" -> "iOS 17.2"; an identifier whose last
-// part has no "-" comes back unchanged.
-std::string simulatorSystemName(const std::string& runtime);
 
 // The first usage at or below `path`.
 std::optional<OpenFileUsage> firstUsage(const std::vector<OpenFileUsage>& usages, const std::string& path);

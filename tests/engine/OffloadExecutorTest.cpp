@@ -469,27 +469,25 @@ TEST_F(OffloadExecutorTest, RefusesWhatAnotherProcessHoldsOpenMapsOrWorksIn) {
 
 // --- Folders that move as one piece ---
 
-std::string devicePlist(int state, const std::string& lastBooted) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-           "<key>name</key><string>iPhone 15</string><key>state</key><integer>" +
-           std::to_string(state) + "</integer><key>lastBootedAt</key><date>" + lastBooted +
-           "</date></dict></plist>\n";
-}
+TEST_F(OffloadExecutorTest, WholeEmulatorDeviceMustBeIdleAndUnusedSinceTheScan) {
+    const std::string device = home + "/avd/Pixel_7.avd";
+    writeFile(device + "/userdata-qemu.img", "bytes");
+    // Without its NAME.ini beside it, the folder is no device.
+    EXPECT_EQ(refusal(candidateFor(device, WholeKind::emulator)), EngineError::notEligible(device, "Running"));
 
-TEST_F(OffloadExecutorTest, WholeSimulatorMustBeIdleAndUnusedSinceTheScan) {
-    const std::string device = home + "/Sim/0A1B2C3D-0000-1111-2222-333344445555";
-    writeFile(device + "/data/app.bin", "bytes");
-    EXPECT_EQ(refusal(candidateFor(device, WholeKind::simulator)), EngineError::notEligible(device, "Running"));
+    writeFile(home + "/avd/Pixel_7.ini", "path=" + device);
+    writeFile(device + "/multiinstance.lock", "");
+    EXPECT_EQ(refusal(candidateFor(device, WholeKind::emulator)), EngineError::notEligible(device, "Running"));
 
-    writeFile(device + "/device.plist", devicePlist(3, "2020-01-01T00:00:00Z"));
-    EXPECT_EQ(refusal(candidateFor(device, WholeKind::simulator)), EngineError::notEligible(device, "Running"));
-
-    writeFile(device + "/device.plist", devicePlist(1, "2040-01-01T00:00:00Z"));
-    EXPECT_EQ(refusal(candidateFor(device, WholeKind::simulator)),
+    ASSERT_EQ(::unlink((device + "/multiinstance.lock").c_str()), 0);
+    const struct timespec booted[2] = {{2'208'988'800, 0}, {2'208'988'800, 0}};  // 2040
+    ASSERT_EQ(::utimensat(AT_FDCWD, (device + "/userdata-qemu.img").c_str(), booted, 0), 0);
+    EXPECT_EQ(refusal(candidateFor(device, WholeKind::emulator)),
               EngineError::notEligible(device, "Used since the last check"));
 
-    writeFile(device + "/device.plist", devicePlist(1, "2020-01-01T00:00:00Z"));
-    EXPECT_EQ(executor().offload(candidateFor(device, WholeKind::simulator), true, nullptr, nullptr).kind,
+    const struct timespec old[2] = {{1'577'836'800, 0}, {1'577'836'800, 0}};  // 2020
+    ASSERT_EQ(::utimensat(AT_FDCWD, (device + "/userdata-qemu.img").c_str(), old, 0), 0);
+    EXPECT_EQ(executor().offload(candidateFor(device, WholeKind::emulator), true, nullptr, nullptr).kind,
               OffloadExecutor::Outcome::Kind::wouldMove);
 }
 

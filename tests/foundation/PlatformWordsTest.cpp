@@ -27,6 +27,8 @@ TEST(PlatformWordsTest, TheListFindsEachWordAndAllowsAFormatsOwnName) {
     EXPECT_EQ(test::otherPlatformWords("Show in Finder on your Mac (macOS)"),
               (std::vector<std::string>{"Mac", "macOS", "Finder"}));
     EXPECT_EQ(test::otherPlatformWords("Keldwick lives in the menu bar"), std::vector<std::string>{"menu bar"});
+    EXPECT_EQ(test::otherPlatformWords("Also move code projects and simulators"), std::vector<std::string>{"simulator"});
+    EXPECT_THAT(test::otherPlatformWords("Also move code projects and Android emulators"), IsEmpty());
     EXPECT_THAT(test::otherPlatformWords("This drive is formatted as Mac OS Extended."), IsEmpty());
     EXPECT_THAT(test::otherPlatformWords("macwindow Machine iMac"), IsEmpty());
     EXPECT_EQ(test::stringLiterals("f(\"a\" /* x */ \"b\"); // \"c\"\n'\"'; g(R\"(d)\", 1'000, \"e\\\"f\");"),

@@ -6,7 +6,7 @@
 
 #include "ModelStateFixtures.h"
 #include "foundation/PathUtil.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "model/AutomaticCheck.h"
 #include "model/SpaceCalls.h"
 #include "scanning/NeverTouch.h"
@@ -198,7 +198,7 @@ TEST(AutomaticCheckTest, BuildersAndFailedPaths) {
     EXPECT_EQ(failureRule->reason(), "Couldn't be moved in the last day");
     EXPECT_EQ(automatic.folders, state.settings.managedFolders);
     EXPECT_EQ(automatic.policy, state.settings.policy(true));
-    EXPECT_EQ(automatic.simulatorDevices, Simulators::devicesFolder(state.home));
+    EXPECT_EQ(automatic.emulatorDevices, AndroidDevices::devicesFolder(state.home));
     EXPECT_EQ(automatic.fixedFolders, NeverTouch::standardFolders(state.home));
     EXPECT_TRUE(automatic.openFiles);
 
@@ -206,7 +206,7 @@ TEST(AutomaticCheckTest, BuildersAndFailedPaths) {
     PlanBuilder preview = scanBuilder(state, false);
     EXPECT_EQ(preview.rules.size(), standardRules);
     EXPECT_EQ(preview.policy, state.settings.policy(false));
-    EXPECT_FALSE(preview.simulatorDevices);
+    EXPECT_FALSE(preview.emulatorDevices);
 
     const DriveProfile profile;
     PlanBuilder onboarding = planBuilder(state, {"/home/u/Videos"}, profile);

@@ -45,7 +45,7 @@ TEST(DisplayTextsTest, FolderDisplayNames) {
     const std::string home = "/home/u";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"/home/u", "Home folder"},
-        {"/home/u/Library/Developer/CoreSimulator/Devices", "Simulators"},
+        {"/home/u/.android/avd", "Android emulators"},
         {"/home/u/Documents/Work", "Documents \u203A Work"},
         {"/home/u//Documents/Work/", "Documents \u203A Work"},
         {"/home/u/Desktop", "Desktop"},

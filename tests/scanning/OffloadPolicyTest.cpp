@@ -98,7 +98,7 @@ TEST(OffloadPolicyTest, DefaultsAndEquality) {
     EXPECT_EQ(p.minimumAge, 2'592'000);
     EXPECT_EQ(p.minimumItemSize, 10'485'760);
     EXPECT_EQ(p.folderInactivity, 7'776'000);
-    EXPECT_EQ(p.minimumSimulatorSize, 100'000'000);
+    EXPECT_EQ(p.minimumEmulatorSize, 100'000'000);
     EXPECT_EQ(RecentLightFiles{}.minimumAge, 604'800);
     EXPECT_EQ(RecentLightFiles{}.minimumSize, 100'000'000);
     OffloadPolicy q;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/FileStat.h"
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "scanning/AppAndLibraryRule.h"
 #include "scanning/CloudSyncRule.h"
 #include "scanning/DevelopmentRule.h"
@@ -97,11 +97,11 @@ TEST(ScanRuleTest, ProtectedLocations) {
     EXPECT_EQ(automatic.skipReasonForAncestorsOf(home + "/Library"), std::nullopt);
     EXPECT_EQ(automatic.skipReasonForAncestorsOf(home + "/Library/x"), "Inside your Library folder");
 
-    std::string devices = Simulators::devicesFolder(home);
-    std::string device = devices + "/A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF";
-    EXPECT_EQ(automatic.skipReasonWhole(device, WholeKind::simulator), std::nullopt);
-    EXPECT_EQ(automatic.skipReasonWhole(device, WholeKind::chosen), "Inside your Library folder");
-    EXPECT_EQ(automatic.skipReasonWhole(device + "/data", WholeKind::simulator), "Inside your Library folder");
+    std::string devices = AndroidDevices::devicesFolder(home);
+    std::string device = devices + "/Pixel_7.avd";
+    EXPECT_EQ(automatic.skipReasonWhole(device, WholeKind::emulator), std::nullopt);
+    EXPECT_EQ(automatic.skipReasonWhole(device, WholeKind::chosen), ProtectedLocationRule::kHiddenAppData);
+    EXPECT_EQ(automatic.skipReasonWhole(device + "/snapshots", WholeKind::emulator), ProtectedLocationRule::kHiddenAppData);
 }
 
 TEST(ScanRuleTest, HomeInsideASystemFolderStillMoves) {

@@ -460,47 +460,6 @@ TEST_F(ScannerTest, ProjectsMoveWholeWhenIdleAndLargeEnough) {
     EXPECT_FALSE(find(report.candidates, root + "/work"));
 }
 
-TEST_F(ScannerTest, SimulatorDevicesThatRunAreSkipped) {
-    const std::string devices = folder("Sim/Devices");
-    const std::string uuid = devices + "/0A1B2C3D-0000-4000-8000-00000000000A";
-    writeFile(uuid + "/device.plist",
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>name</key>"
-              "<string>Phone</string><key>state</key><integer>3</integer></dict></plist>");
-    writeFile(uuid + "/data/disk.img", "x");
-    writeFile(devices + "/not-a-device/file", "x");
-    Scanner scan = scanner();
-    scan.simulatorDevices = devices;
-    const auto report = scan.scan({});
-    ASSERT_EQ(report.skipped.size(), 1u);
-    EXPECT_EQ(report.skipped[0], (SkippedItem{uuid, "Running"}));
-    EXPECT_EQ(report.itemsVisited, 1);
-
-    // Idle devices: one used lately, one old enough. The walk's finding of a device
-    // folder comes before the simulator pass's.
-    const std::string idle = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>name</key>"
-                             "<string>Pad</string><key>state</key><integer>1</integer></dict></plist>";
-    writeFile(uuid + "/device.plist", idle);
-    const std::string lately = devices + "/0A1B2C3D-0000-4000-8000-00000000000B";
-    writeFile(lately + "/device.plist", idle);
-    setTimes(writeFile(lately + "/data/disk.img", "x"), now.adding(-kDay), now.adding(-kDay));
-    policy.minimumSimulatorSize = 1;
-    scan = scanner();
-    scan.simulatorDevices = devices;
-    auto idleReport = scan.scan({});
-    EXPECT_EQ(reasonFor(idleReport, lately), "Used lately");
-    ASSERT_EQ(idleReport.candidates.size(), 1u);
-    EXPECT_EQ(idleReport.candidates[0].path, uuid);
-    EXPECT_EQ(idleReport.candidates[0].whole, WholeKind::simulator);
-
-    idleReport = scan.scan({root + "/Sim"});
-    const Candidate* walked = find(idleReport.candidates, uuid);
-    ASSERT_TRUE(walked);
-    EXPECT_EQ(walked->whole, std::nullopt);
-    EXPECT_EQ(std::count_if(idleReport.candidates.begin(), idleReport.candidates.end(),
-                            [&](const Candidate& c) { return c.path == uuid; }),
-              1);
-}
-
 TEST_F(ScannerTest, LastUsedDatesFromBookmarksAndFileTimes) {
     const std::string opened = file("opened.pdf");
     const std::string read = file("read.pdf");
@@ -713,13 +672,6 @@ int openDescriptors() {
     return count;
 }
 
-constexpr const char* kIdleDevice =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>name</key>"
-    "<string>Pad</string><key>state</key><integer>1</integer></dict></plist>";
-constexpr const char* kRunningDevice =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>name</key>"
-    "<string>Phone</string><key>state</key><integer>3</integer></dict></plist>";
-
 class ScannerThreadsTest : public ScannerTest {
 protected:
     // A home with something of every kind the walk meets, spread over enough folders
@@ -752,10 +704,11 @@ protected:
         file("Projects/young/Cargo.toml", "[package]");
         setTimes(file("Projects/young/src/lib.rs"), now.adding(-2 * kDay), now.adding(-2 * kDay));
         file("Projects/loose/build/out.o");
-        const std::string devices = folder("Sim/Devices");
-        writeFile(devices + "/0A1B2C3D-0000-4000-8000-00000000000A/device.plist", kIdleDevice);
-        writeFile(devices + "/0A1B2C3D-0000-4000-8000-00000000000A/data/disk.img", "x");
-        writeFile(devices + "/0A1B2C3D-0000-4000-8000-00000000000B/device.plist", kRunningDevice);
+        const std::string devices = folder("Sim/avd");
+        writeFile(devices + "/Pad.ini", "path=Pad.avd");
+        writeFile(devices + "/Pad.avd/userdata-qemu.img", "x");
+        writeFile(devices + "/Phone.ini", "path=Phone.avd");
+        writeFile(devices + "/Phone.avd/multiinstance.lock", "");
         if (portable) return;
         ASSERT_EQ(symlink("../0/0/f0.txt", (root + "/Documents/links/to-file").c_str()), 0);
         const std::string first = file("Documents/hard/a.txt");
@@ -769,7 +722,7 @@ protected:
         RuleList rules = standardRules();
         rules.push_back(std::make_shared<RefuseNamed>("refused"));
         Scanner scan(policy, std::move(rules), {}, checker.usage(root), now);
-        scan.simulatorDevices = root + "/Sim/Devices";
+        scan.emulatorDevices = root + "/Sim/avd";
         scan.fixedFolders = {root + "/Documents/2"};
         scan.threads = threads;
         return scan;

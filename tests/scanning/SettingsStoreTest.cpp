@@ -398,7 +398,7 @@ TEST(AppSettingsTest, PolicyComesFromTheSettingsNarrowedByTheDrive) {
     EXPECT_EQ(p.folderInactivity, 7'776'000.0);
     EXPECT_EQ(p.recentLightFiles, RecentLightFiles{});
     EXPECT_FALSE(p.moveProjects);
-    EXPECT_EQ(p.minimumSimulatorSize, 100'000'000);
+    EXPECT_EQ(p.minimumEmulatorSize, 100'000'000);
     EXPECT_TRUE(p.driveIsMacFormatted);
     // No profile: an unmeasured drive, so the narrow policy.
     EXPECT_EQ(p.maxFolderFileCount, 1000);

@@ -5,10 +5,10 @@
 using namespace keldwick;
 
 TEST(WholeKindTest, StringsRoundTripExactly) {
-    for (auto kind : {WholeKind::project, WholeKind::simulator, WholeKind::chosen}) {
+    for (auto kind : {WholeKind::project, WholeKind::emulator, WholeKind::chosen}) {
         EXPECT_EQ(parseWholeKind(toString(kind)), kind);
     }
-    EXPECT_EQ(toString(WholeKind::simulator), "simulator");
+    EXPECT_EQ(toString(WholeKind::emulator), "emulator");
     EXPECT_FALSE(parseWholeKind("Project"));
     EXPECT_FALSE(parseWholeKind(""));
 }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "foundation/Simulators.h"
+#include "foundation/AndroidDevices.h"
 #include "settings/SettingsScreens.h"
 #include "support/TempDir.h"
 
@@ -94,7 +94,7 @@ TEST(FoldersScreenTest, FoldersPinsAndTheirTexts) {
     EXPECT_EQ(screen.folders[1].removeText, "Stop looking in Work");
     EXPECT_EQ(screen.folders[2].problem, "Keldwick leaves this folder alone: Folder not found.");
     EXPECT_FALSE(screen.noFolders);
-    // Projects and simulators may move, but this computer has no simulators.
+    // Projects and emulator devices may move, but this computer has no emulator devices.
     EXPECT_EQ(screen.foldersFooter, "Keldwick only looks inside these folders.");
 
     ASSERT_EQ(screen.pins.size(), 3u);
@@ -105,9 +105,9 @@ TEST(FoldersScreenTest, FoldersPinsAndTheirTexts) {
     EXPECT_EQ(screen.pins[2].symbol, "doc");  // deleted
     EXPECT_FALSE(screen.noPins);
 
-    test::makeDirs(Simulators::devicesFolder(home));
+    test::makeDirs(AndroidDevices::devicesFolder(home));
     EXPECT_EQ(foldersScreen(state, {}).foldersFooter,
-              "Keldwick only looks inside these folders, and at your simulators.");
+              "Keldwick only looks inside these folders, and at your Android emulators.");
     state.settings.moveProjectsAndSimulators = false;
     EXPECT_EQ(foldersScreen(state, {}).foldersFooter, "Keldwick only looks inside these folders.");
 

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include "space/SpaceFixtures.h"
-#include "support/BinaryPlist.h"
 
 using namespace keldwick;
 using namespace keldwick::test;
@@ -12,23 +11,12 @@ using Kind = MovableData::Kind;
 
 namespace {
 
-const char* const kDeviceA = "11111111-2222-3333-4444-555555555555";
-const char* const kDeviceB = "AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE";
-
 // A file of `bytes` bytes whose modification time is `seconds` since 1970.
 std::string writeDated(const std::string& path, size_t bytes, int64_t seconds) {
     writeSized(path, bytes);
     struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
     if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) throw std::runtime_error("utimensat");
     return path;
-}
-
-std::string plist(const std::string& body) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist version=\"1.0\"><dict>" +
-           body + "</dict></plist>\n";
 }
 
 const MovableData* find(const std::vector<MovableData>& items, const std::string& path) {
@@ -48,26 +36,17 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     writeDated(support + "/Steam/games/a.pak", 20000, 1000);
     writeDated(support + "/Steam/games/b.pak", 4096, 3000);
 
-    const std::string backup = support + "/MobileSync/Backup/0001";
-    writeDated(backup + "/blob", 8192, 5000);
-    writeFile(backup + "/Info.plist",
-              plist("<key>Device Name</key><string>Ann's iPhone</string>"
-                    "<key>Last Backup Date</key><date>2024-05-01T12:00:00Z</date>"));
-
-    const std::string simulator = home / "Library/Developer/CoreSimulator/Devices/" + kDeviceA;
-    writeDated(simulator + "/data/disk.img", 12288, 7000);
-    writeFile(simulator + "/device.plist",
-              plist("<key>name</key><string>iPhone 15</string>"
-                    "<key>runtime</key><string>com.apple.CoreSimulator.SimRuntime.iOS-17-2</string>"
-                    "<key>state</key><integer>1</integer>"));
+    // Phone backups are no source of their own.
+    writeDated(support + "/MobileSync/Backup/0001/blob", 8192, 5000);
 
     writeDated(home / ".android/avd/Pixel_7_API_34.avd/userdata.img", 16384, 9000);
+    writeSized(home / ".android/avd/Pixel_7_API_34.ini", 100);
     writeDated(home / ".ollama/models/blobs/sha256-1", 24576, 11000);
     writeDated(home / ".lmstudio/models/m.gguf", 4096, 12000);
     writeDated(home / ".cache/lm-studio/models/n.gguf", 4096, 13000);
 
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 7u);
+    ASSERT_EQ(items.size(), 5u);
     for (size_t i = 1; i < items.size(); ++i) EXPECT_GE(items[i - 1].size, items[i].size);
 
     const MovableData* app = find(items, support + "/Steam");
@@ -76,28 +55,13 @@ TEST(SystemDataDiscovery, FindsEachKindWithItsNameSizeAndDate) {
     EXPECT_EQ(app->kind, Kind::appFiles);
     EXPECT_EQ(app->size, allocatedOf(support + "/Steam/games/a.pak") + allocatedOf(support + "/Steam/games/b.pak"));
     EXPECT_EQ(app->lastUsed, at(3000));
-    EXPECT_FALSE(app->system);
     EXPECT_FALSE(app->openIn);
-
-    const MovableData* device = find(items, backup);
-    ASSERT_TRUE(device);
-    EXPECT_EQ(device->name, "Ann's iPhone");
-    EXPECT_EQ(device->kind, Kind::deviceBackup);
-    EXPECT_EQ(device->lastUsed, Date::parseISO8601("2024-05-01T12:00:00Z"));
-    EXPECT_EQ(device->size, allocatedOf(backup + "/blob") + allocatedOf(backup + "/Info.plist"));
-
-    const MovableData* sim = find(items, simulator);
-    ASSERT_TRUE(sim);
-    EXPECT_EQ(sim->name, "iPhone 15");
-    EXPECT_EQ(sim->kind, Kind::simulator);
-    EXPECT_EQ(sim->system, "iOS 17.2");
-    EXPECT_TRUE(sim->lastUsed.has_value());  // no boot date: the latest file's
 
     const MovableData* emulator = find(items, home / ".android/avd/Pixel_7_API_34.avd");
     ASSERT_TRUE(emulator);
     EXPECT_EQ(emulator->name, "Pixel 7 API 34");
     EXPECT_EQ(emulator->kind, Kind::emulator);
-    EXPECT_EQ(emulator->lastUsed, at(9000));
+    EXPECT_EQ(emulator->lastUsed, at(9000));  // no boot date: the latest file's
 
     const MovableData* ollama = find(items, home / ".ollama/models");
     ASSERT_TRUE(ollama);
@@ -116,7 +80,7 @@ TEST(SystemDataDiscovery, SystemAndOwnFoldersAreNeverListed) {
         writeSized(support + "/" + name + "/data", 4096);
     }
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 1u);  // MobileSync is a system folder; its backups are their own source
+    ASSERT_EQ(items.size(), 1u);  // MobileSync is a system folder
     EXPECT_EQ(items[0].name, "safari2");
 }
 
@@ -126,49 +90,6 @@ TEST(SystemDataDiscovery, MinimumSizeIsInclusive) {
     const int64_t size = allocatedOf(home / ".ollama/models/blob");
     EXPECT_EQ(SystemData::movable(home.path(), FakeOpenFiles(), size).size(), 1u);
     EXPECT_TRUE(SystemData::movable(home.path(), FakeOpenFiles(), size + 1).empty());
-}
-
-TEST(SystemDataDiscovery, BackupWithoutDescriptionUsesItsFiles) {
-    TempDir home;
-    const std::string backup = home / "Library/Application Support/MobileSync/Backup/0002";
-    writeDated(backup + "/a", 4096, 4000);
-    writeDated(backup + "/b", 4096, 6000);
-    writeFile(home / "Library/Application Support/MobileSync/Backup/0003/Info.plist", "not a property list");
-    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].name, "iPhone or iPad");
-    EXPECT_EQ(items[0].lastUsed, at(6000));
-    EXPECT_EQ(items[1].name, "iPhone or iPad");
-}
-
-TEST(SystemDataDiscovery, BackupDescriptionsThatCantBeReadSafelyAreNotUsed) {
-    TempDir home;
-    const std::string backups = home / "Library/Application Support/MobileSync/Backup/";
-    writeDated(backups + "0004/a", 4096, 4000);
-    writeFile(backups + "0004/Info.plist",
-              test::BinaryPlist::dictionary({{"Device Name", std::u16string{u'A', u'\0', u'B'}}}));
-    writeDated(backups + "0005/a", 4096, 5000);
-    writeFile(backups + "0005/Info.plist", test::BinaryPlist::nestedArrays(100000));
-    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].name, "iPhone or iPad");
-    EXPECT_EQ(items[1].name, "iPhone or iPad");
-}
-
-TEST(SystemDataDiscovery, SimulatorsNeedAUuidNameAndADescription) {
-    TempDir home;
-    const std::string devices = home / "Library/Developer/CoreSimulator/Devices";
-    const std::string description = plist("<key>name</key><string>iPad</string>");
-    writeFile(devices + "/not-a-uuid/device.plist", description);
-    writeSized(devices + "/not-a-uuid/disk", 4096);
-    writeSized(devices + "/" + kDeviceB + "/disk", 4096);  // no device.plist
-    writeFile(devices + "/" + kDeviceA + "/device.plist",
-              plist("<key>name</key><string>iPad</string><key>lastBootedAt</key><date>2024-01-02T03:04:05Z</date>"));
-    auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].path, devices + "/" + kDeviceA);
-    EXPECT_FALSE(items[0].system);
-    EXPECT_EQ(items[0].lastUsed, Date::parseISO8601("2024-01-02T03:04:05Z"));
 }
 
 TEST(SystemDataDiscovery, EmulatorFoldersEndInAvd) {
@@ -185,29 +106,29 @@ TEST(SystemDataDiscovery, EqualSizesKeepDiscoveryOrder) {
     TempDir home;
     writeSized(home / ".ollama/models/x", 4096);
     writeSized(home / ".android/avd/A.avd/x", 4096);
-    writeSized(home / "Library/Application Support/MobileSync/Backup/1/x", 4096);
+    writeSized(home / ".android/avd/A.ini", 10);
     writeSized(home / "Library/Application Support/Zed/x", 4096);
     auto items = SystemData::movable(home.path(), FakeOpenFiles(), 0);
     std::vector<Kind> kinds;
     for (const auto& item : items) kinds.push_back(item.kind);
-    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::appFiles, Kind::deviceBackup, Kind::emulator, Kind::models}));
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::appFiles, Kind::emulator, Kind::models}));
 }
 
 TEST(SystemDataDiscovery, OpenFilesNameTheProcess) {
     TempDir home;
-    const std::string simulator = home / "Library/Developer/CoreSimulator/Devices/" + kDeviceA;
-    writeFile(simulator + "/device.plist", plist("<key>name</key><string>iPhone</string>"));
-    writeSized(simulator + "/data/db", 4096);
+    const std::string device = home / ".android/avd/Phone.avd";
+    writeSized(device + "/userdata-qemu.img", 4096);
+    writeSized(home / ".android/avd/Phone.ini", 10);
     writeSized(home / ".ollama/models/blob", 4096);
     writeSized(home / ".ollama/models-old/blob", 4096);
     writeSized(home / ".lmstudio/models/m", 4096);
 
     FakeOpenFiles openFiles({{home / ".ollama/models-old/blob", 7, "ollama"},
-                             {simulator + "/data/db", 8, "launchd_sim"},
+                             {device + "/userdata-qemu.img", 8, "qemu-system-x86_64"},
                              {home / ".lmstudio/models/m", 9, "LM Studio"}});
     auto items = SystemData::movable(home.path(), openFiles, 0);
     EXPECT_EQ(openFiles.asked, std::vector<std::string>{home.path()});
-    EXPECT_EQ(find(items, simulator)->openIn, "Simulator");
+    EXPECT_EQ(find(items, device)->openIn, "qemu-system-x86_64");
     EXPECT_EQ(find(items, home / ".lmstudio/models")->openIn, "LM Studio");
     EXPECT_FALSE(find(items, home / ".ollama/models")->openIn);  // "models-old" is a sibling, not inside
 }
@@ -217,6 +138,7 @@ TEST(SystemDataDiscovery, OpenFilesAreSeenThroughLinksOnTheWay) {
     TempDir root;
     const std::string home = root / "home";
     writeSized(root / "disk/android/avd/Tablet.avd/userdata.img", 4096);
+    writeSized(root / "disk/android/avd/Tablet.ini", 10);
     makeDirs(home);
     ASSERT_EQ(::symlink((root / "disk/android").c_str(), (home + "/.android").c_str()), 0);
     OpenFileHolder holder(home + "/.android/avd/Tablet.avd/userdata.img");
@@ -225,14 +147,6 @@ TEST(SystemDataDiscovery, OpenFilesAreSeenThroughLinksOnTheWay) {
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].path, home + "/.android/avd/Tablet.avd");
     EXPECT_TRUE(items[0].openIn.has_value());
-}
-
-TEST(SystemDataDiscovery, SimulatorSystemNames) {
-    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.iOS-17-2"), "iOS 17.2");
-    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.watchOS-10-0-1"), "watchOS 10.0.1");
-    EXPECT_EQ(SystemData::simulatorSystemName("xrOS-1"), "xrOS 1");
-    EXPECT_EQ(SystemData::simulatorSystemName("com.apple.CoreSimulator.SimRuntime.iOS"),
-              "com.apple.CoreSimulator.SimRuntime.iOS");
 }
 
 TEST(SystemDataDiscovery, ListingAndMeasuringMissingOrOddFolders) {

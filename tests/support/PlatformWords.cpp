@@ -11,6 +11,8 @@ std::vector<std::string> otherPlatformWords(std::string_view text) {
         std::vector<std::pair<std::string, std::regex>> list;
         // "Mac" as a word, except in the HFS+ format's own name.
         list.emplace_back("Mac", std::regex(R"(\bMac\b(?! OS Extended))"));
+        // Linux's counterpart is the Android emulator's devices.
+        list.emplace_back("simulator", std::regex(R"(\b[Ss]imulators?\b)"));
         for (const char* word : {"macOS", "Finder", "iCloud", "Xcode", "APFS", "Disk Utility", "System Settings",
                                  "Full Disk Access", "xcconfig", "menu bar", "RELEASING.md"}) {
             list.emplace_back(word, std::regex(std::string(R"(\b)") + word));

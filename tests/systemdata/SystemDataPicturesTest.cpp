@@ -49,14 +49,13 @@ CacheLocation cache(const char* name, const char* note, int64_t size, bool byDef
 }
 
 MovableData item(const std::string& name, MovableData::Kind kind, int64_t size, double daysAgo,
-                 std::optional<std::string> system = std::nullopt, std::optional<std::string> openIn = std::nullopt) {
+                 std::optional<std::string> openIn = std::nullopt) {
     MovableData data;
     data.path = "/home/u/.local/share/" + name;
     data.name = name;
     data.kind = kind;
     data.size = size;
     data.lastUsed = kNow.adding(-daysAgo * day);
-    data.system = std::move(system);
     data.openIn = std::move(openIn);
     return data;
 }
@@ -88,10 +87,9 @@ TEST(SystemDataPicturesTest, TheWindowInItsMainStates) {
     host.movable = {
         item("Steam", MovableData::Kind::appFiles, 48'200 * MB, 12),
         item("Pixel 7 API 34", MovableData::Kind::emulator, 11'600 * MB, 40),
-        item("Krita", MovableData::Kind::appFiles, 2'100 * MB, 3, std::nullopt, std::string("krita")),
+        item("Krita", MovableData::Kind::appFiles, 2'100 * MB, 3, std::string("krita")),
         item("Ollama models", MovableData::Kind::models, 9'800 * MB, 75),
         item("Odd Tool", MovableData::Kind::appFiles, 740 * MB, 200),
-        item("Backup of Anna's phone", MovableData::Kind::deviceBackup, 21'500 * MB, 320),
     };
     {
         SystemDataWindow window(host, [](QWidget*, const QString&) { return true; });
