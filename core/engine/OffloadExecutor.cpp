@@ -293,7 +293,9 @@ void OffloadExecutor::recheckWhole(const Candidate& candidate, WholeKind kind, c
     std::optional<Date> lastBooted;
     if (kind == WholeKind::emulator) {
         auto device = AndroidDevice::read(path);
-        if (!device || !device->isIdle) throw EngineError::notEligible(path, "Running");
+        // A folder without its NAME.ini beside it is no device the emulator would start.
+        if (!device) throw EngineError::notEligible(path, "Not an Android emulator device");
+        if (!device->isIdle) throw EngineError::notEligible(path, "Running");
         lastBooted = device->lastBooted;
     }
 

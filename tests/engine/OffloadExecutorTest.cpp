@@ -473,7 +473,8 @@ TEST_F(OffloadExecutorTest, WholeEmulatorDeviceMustBeIdleAndUnusedSinceTheScan) 
     const std::string device = home + "/avd/Pixel_7.avd";
     writeFile(device + "/userdata-qemu.img", "bytes");
     // Without its NAME.ini beside it, the folder is no device.
-    EXPECT_EQ(refusal(candidateFor(device, WholeKind::emulator)), EngineError::notEligible(device, "Running"));
+    EXPECT_EQ(refusal(candidateFor(device, WholeKind::emulator)),
+              EngineError::notEligible(device, "Not an Android emulator device"));
 
     writeFile(home + "/avd/Pixel_7.ini", "path=" + device);
     writeFile(device + "/multiinstance.lock", "");
