@@ -8,6 +8,7 @@
 #include <map>
 
 #include "foundation/Checksum.h"
+#include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 #include "platform/Metadata.h"
 #include "platform/POSIXFailure.h"
@@ -26,14 +27,6 @@ void add(Checksum::Hasher& hasher, const std::string& field) {
     const std::string length = std::to_string(field.size()) + ":";
     hasher.update(length);
     hasher.update(field);
-}
-
-std::optional<std::string> linkTarget(const std::string& path) {
-    std::string buffer(4096, '\0');
-    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
-    if (n < 0) return std::nullopt;
-    buffer.resize(static_cast<size_t>(n));
-    return buffer;
 }
 
 const TreeEntry& folderItself() {
@@ -91,7 +84,7 @@ std::string digest(const std::string& root, const std::vector<TreeEntry>& entrie
         }
         if (S_ISLNK(status.stx_mode)) {
             add(hasher, "symlink");
-            add(hasher, linkTarget(path).value_or(""));
+            add(hasher, readLink(path).value_or(""));
         } else {
             add(hasher, S_ISDIR(status.stx_mode) ? "directory" : S_ISREG(status.stx_mode) ? "file" : "other");
         }
