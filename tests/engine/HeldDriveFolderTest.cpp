@@ -382,6 +382,48 @@ TEST_F(HeldDriveFolderTest, RecoveryStopsAtAFolderSwappedUnderIt) {
     EXPECT_TRUE(FileStat::peek(aside + "/" + world.configuration.machineFolder + path));
 }
 
+// The swap as another user of this computer makes it, from a process of his own: between
+// two items of one run the drive's top folder becomes open to him (an fstab mount's root
+// loosened while the run goes on), and he renames the user's Keldwick folder aside and
+// plants his own, with the folders down to her Documents.
+TEST_F(HeldDriveFolderTest, AnotherUsersProcessSwappingTheFolderBetweenItemsGetsNothing) {
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_EQ(::chmod(world.tmp.path().c_str(), 0755), 0);
+    const std::string first = world.makeFile("first.bin", 20'000);
+    const std::string second = world.makeFile("contract.pdf", 20'000);
+    const auto firstContent = contentOf(first);
+    const auto secondContent = contentOf(second);
+    const std::string aside = world.appFolder() + ".his";
+    const std::string planted =
+        world.appFolder() + "/" + world.configuration.machineFolder + world.home + "/Documents";
+    int swapped = -2;
+    actions()->onceAt(FaultPoint::offloadSwapped, [&](const FaultContext&) {
+        if (::chmod(world.root.c_str(), 0777) != 0) return;
+        swapped = test::runAsNobody([&] {
+            if (::rename(world.appFolder().c_str(), aside.c_str()) != 0) return 1;
+            std::error_code error;
+            std::filesystem::create_directories(planted, error);
+            return error ? 2 : 0;
+        });
+    });
+
+    OffloadPlan plan;
+    plan.items = {candidateFor(first), candidateFor(second)};
+    const RunSummary summary = engineOver(world)->run(plan, false);
+
+    ASSERT_EQ(swapped, 0) << "the other user's process couldn't make the swap";
+    EXPECT_EQ(summary.completed, std::vector<std::string>{first});
+    EXPECT_NE(summary.stoppedBecause.value_or("").find("was replaced while Keldwick was using it"), std::string::npos)
+        << summary.stoppedBecause.value_or("");
+    EXPECT_EQ(contentOf(second), secondContent) << "the second item never left";
+    EXPECT_TRUE(filesUnder(world.appFolder()).empty()) << "nothing landed in the planted folder";
+    struct stat plantedStatus {};
+    ASSERT_EQ(::stat(planted.c_str(), &plantedStatus), 0);
+    EXPECT_EQ(plantedStatus.st_uid, test::kNobody) << "the planted folder is his";
+    // The first item is whole in the user's own folder, wherever he put it.
+    EXPECT_EQ(contentOf(aside + "/" + world.configuration.machineFolder + first), firstContent);
+}
+
 TEST(ProcessUmask, IsReadFromTheStatusText) {
     EXPECT_EQ(platform::ProcFS::parseUmask("Name:\tx\nUmask:\t0027\nState:\tR\n"), 027u);
     EXPECT_EQ(platform::ProcFS::parseUmask("Umask:\t0002"), 02u);
