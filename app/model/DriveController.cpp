@@ -171,8 +171,7 @@ void DriveController::pollDriveWake(std::string bsdName) {
 void DriveController::refreshFullDiskAccess() {
     assertMainThread();
     const ModelState& state = store_.state();
-    applyFullDiskAccess(state.isSandboxed ? FullDiskAccess::Reading{}
-                                          : services_.facts.fullDiskAccess(state.home, state.settings.managedFolders));
+    applyFullDiskAccess(services_.facts.fullDiskAccess(state.home, state.settings.managedFolders));
 }
 
 void DriveController::applyFullDiskAccess(const FullDiskAccess::Reading& reading) {
@@ -200,7 +199,6 @@ FolderShowing DriveController::openFullDiskAccessSettings() {
     // where its permissions can be changed, in the folder that holds it.
     const ModelState& state = store_.state();
     FolderShowing showing;
-    if (state.isSandboxed) return showing;
     showing.folder = services_.facts.fullDiskAccess(state.home, state.settings.managedFolders).folderToShow();
     if (!showing.folder || !services_.openURL) return showing;
     const QUrl holder = QUrl::fromLocalFile(QString::fromStdString(PathUtil::parent(*showing.folder)));
