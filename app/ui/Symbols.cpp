@@ -43,7 +43,6 @@ const std::vector<Entry>& table() {
         {"doc", Shape::document, {"text-x-generic"}},
         {"doc.badge.clock", Shape::document, {"document-open-recent", "text-x-generic"}},
         {"photo.on.rectangle", Shape::document, {"image-x-generic"}},
-        {"archivebox", Shape::document, {"package-x-generic"}},
         {"checkmark.circle", Shape::check, {}},
         {"checkmark.circle.fill", Shape::checkFilled, {}},
         {"checkmark.shield", Shape::lock, {"security-high"}},

@@ -105,7 +105,6 @@ TEST(SystemDataScreenTest, SubtitlesAndSymbols) {
         {K::appFiles, {}, {}, "App files", "macwindow"},
         {K::emulator, used, {}, "Android emulator \u00B7 changed " + relative, "candybarphone"},
         {K::models, used, {}, "AI models \u00B7 changed " + relative, "brain"},
-        {K::archives, used, {}, "Archived builds \u00B7 changed " + relative, "archivebox"},
         {K::emulator, used, "qemu-system-x86_64", "Open in qemu-system-x86_64", "candybarphone"},
     };
     for (const Case& c : cases) {
