@@ -156,7 +156,7 @@ TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
     VolumeInfo volume;
     volume.mountPath = world.driveRoot;
     volume.name = "Archive";
-    volume.bsdName = "sdb1";
+    volume.kernelName = "sdb1";
     world.volumes[world.driveRoot] = volume;
     world.powerStates["sdb1"] = DrivePowerState(1, 4);  // asleep
     auto model = started();
@@ -193,18 +193,18 @@ TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComple
         AppSettings settings;
         settings.onboardingComplete = c.setupComplete;
         SettingsStore{world.support + "/settings.json"}.save(settings);
-        world.fullDiskAccess = false;
-        world.fullDiskAccessProbes = 0;
+        world.homeAccess = false;
+        world.homeAccessProbes = 0;
         auto model = world.make();
         model->start();
         ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
-        EXPECT_FALSE(model->state().hasFullDiskAccess);
+        EXPECT_FALSE(model->state().canReadHome);
         const auto firstCheck = model->state().nextCheck;
-        world.fullDiskAccess = true;
-        model->drives().refreshFullDiskAccess();
-        EXPECT_TRUE(model->state().hasFullDiskAccess);
+        world.homeAccess = true;
+        model->drives().refreshHomeAccess();
+        EXPECT_TRUE(model->state().canReadHome);
         const auto afterGrant = model->state().nextCheck;
-        model->drives().refreshFullDiskAccess();  // already granted: nothing new
+        model->drives().refreshHomeAccess();  // already granted: nothing new
         EXPECT_EQ(model->state().nextCheck, afterGrant);
         if (c.scheduled) {
             ASSERT_TRUE(afterGrant);
@@ -212,7 +212,7 @@ TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComple
         } else {
             EXPECT_EQ(afterGrant, firstCheck);
         }
-        EXPECT_EQ(world.fullDiskAccessProbes, c.probes);
+        EXPECT_EQ(world.homeAccessProbes, c.probes);
     }
 }
 
@@ -237,21 +237,21 @@ TEST_F(AppModelDriveTest, ShowTheFolderShowsTheOneThatRefusesAndSaysWhetherAnyth
         opened.push_back(url);
         return answers;
     };
-    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), FolderShowing{});  // none refuses
+    EXPECT_EQ(model->drives().openHomeAccessSettings(), FolderShowing{});  // none refuses
     EXPECT_TRUE(opened.empty());
 
     // A folder closed by its own mode is named, doesn't block, and is the one shown.
     world.refusedByMode = {world.home + "/Music"};
-    model->drives().refreshFullDiskAccess();
-    EXPECT_TRUE(model->state().hasFullDiskAccess);
+    model->drives().refreshHomeAccess();
+    EXPECT_TRUE(model->state().canReadHome);
     EXPECT_EQ(model->state().foldersRefusedByMode, world.refusedByMode);
-    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), (FolderShowing{world.home + "/Music", true}));
+    EXPECT_EQ(model->drives().openHomeAccessSettings(), (FolderShowing{world.home + "/Music", true}));
 
     // The one that blocks comes first; with no file manager answering, nothing showed it.
-    world.fullDiskAccess = false;
+    world.homeAccess = false;
     world.blockedBy = world.home + "/Documents";
     answers = false;
-    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), (FolderShowing{world.home + "/Documents", false}));
+    EXPECT_EQ(model->drives().openHomeAccessSettings(), (FolderShowing{world.home + "/Documents", false}));
     EXPECT_EQ(opened.back(), "file://" + world.home);
 }
 

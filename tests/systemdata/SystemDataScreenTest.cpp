@@ -101,11 +101,11 @@ TEST(SystemDataScreenTest, SubtitlesAndSymbols) {
     };
     using K = MovableData::Kind;
     const std::vector<Case> cases = {
-        {K::appFiles, used, {}, "App files \u00B7 changed " + relative, "macwindow"},
-        {K::appFiles, {}, {}, "App files", "macwindow"},
-        {K::emulator, used, {}, "Android emulator \u00B7 changed " + relative, "candybarphone"},
+        {K::appFiles, used, {}, "App files \u00B7 changed " + relative, "application"},
+        {K::appFiles, {}, {}, "App files", "application"},
+        {K::emulator, used, {}, "Android emulator \u00B7 changed " + relative, "phone-basic"},
         {K::models, used, {}, "AI models \u00B7 changed " + relative, "brain"},
-        {K::emulator, used, "qemu-system-x86_64", "Open in qemu-system-x86_64", "candybarphone"},
+        {K::emulator, used, "qemu-system-x86_64", "Open in qemu-system-x86_64", "phone-basic"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.subtitle);
