@@ -7,7 +7,7 @@
 #include <QImage>
 #include <cstdio>
 
-#include "menubar/MenuBarGlyph.h"
+#include "tray/TrayGlyph.h"
 
 using namespace keldwick;
 
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const QString apps = QStringLiteral("%1/%2x%2/apps").arg(folder).arg(size);
         const QString file = apps + QStringLiteral("/keldwick.png");
-        if (!QDir().mkpath(apps) || !MenuBarGlyph::programImage(size).save(file, "PNG")) {
+        if (!QDir().mkpath(apps) || !TrayGlyph::programImage(size).save(file, "PNG")) {
             std::fprintf(stderr, "keldwick_icons: can't write %s\n", qPrintable(file));
             return 1;
         }

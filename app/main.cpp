@@ -28,7 +28,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/PrivateFolder.h"
 #include "foundation/UserFolders.h"
-#include "menubar/MenuBarGlyph.h"
+#include "tray/TrayGlyph.h"
 #include "model/AppModel.h"
 #include "onboarding/AppModelOnboardingHost.h"
 #include "onboarding/OnboardingWindow.h"
@@ -82,7 +82,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     QApplication::setQuitOnLastWindowClosed(false);
     Symbols::useDesktopIconTheme();
     // Every window carries the program's icon, installed or run from the build tree.
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("keldwick"), MenuBarGlyph::programIcon()));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("keldwick"), TrayGlyph::programIcon()));
 
     InstanceBus instance;
     if (instance.claim() == InstanceBus::Claim::taken) {

@@ -40,7 +40,7 @@ public:
     void setFilesTab(FilesTab) override {}
     void restoreRecords(const std::vector<int64_t>&) override {}
     void restoreCopy(int64_t) override {}
-    void keepOnMac(const std::vector<OffloadRecord>&) override {}
+    void keepOnComputer(const std::vector<OffloadRecord>&) override {}
     void restoreAll() override {}
     void deleteDriveCopy(const OffloadRecord&) override {}
     void moveToDrive(const std::vector<std::string>&) override {}

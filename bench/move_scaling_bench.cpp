@@ -98,7 +98,7 @@ PerItem secondsPerItem(const std::string& folder, const std::string& seeded, lon
     configuration.machineFolder = machineFolder;
     configuration.homeFolder = home;
     configuration.driveReserveBytes = 0;
-    configuration.macReserveBytes = 0;
+    configuration.computerReserveBytes = 0;
     auto journal = Journal::open(support + "/journal.sqlite");
     OffloadEngine engine(journal, drive, std::make_shared<FolderDriveLocator>(drive.id, root), nullptr, {},
                          std::make_shared<NoFaults>(), nullptr, configuration);

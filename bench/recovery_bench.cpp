@@ -124,7 +124,7 @@ bool isRestore(Kind kind) {
 
 struct Staged {
     std::string folder;
-    std::string mac;
+    std::string computer;
     std::string drive;
     std::string journalPath;
     std::vector<std::string> hashed;  // the files recovery must read to check them
@@ -136,7 +136,7 @@ struct Staged {
 Staged stage(const std::string& base, long count, const EngineConfiguration& configuration) {
     Staged world;
     world.folder = base;
-    world.mac = base + "/computer";
+    world.computer = base + "/computer";
     world.drive = base + "/drive";
     world.journalPath = base + "/journal/journal.sqlite";
     createDirectory(world.drive);
@@ -166,7 +166,7 @@ Staged stage(const std::string& base, long count, const EngineConfiguration& con
     journal->transaction([&] {
         for (long i = 0; i < count; ++i) {
             const Kind kind = kindOf(i);
-            const std::string folder = world.mac + "/Documents/d" + std::to_string(i / 100);
+            const std::string folder = world.computer + "/Documents/d" + std::to_string(i / 100);
             if (i % 100 == 0) createDirectory(folder);
             const bool isFolder = kind == Kind::displacedFolder;
             const std::string original = folder + "/item-" + std::to_string(i) + (isFolder ? "" : ".dat");
@@ -225,7 +225,7 @@ Staged stage(const std::string& base, long count, const EngineConfiguration& con
             if (kind == Kind::restoredInPlace) journal->setRestoreChecksum(record.id, checksum);
             if (isRestore(kind)) {
                 DriveManifest::Entry entry;
-                entry.mac = configuration.machineID;
+                entry.machine = configuration.machineID;
                 entry.originalPath = original;
                 entry.relativePath = newRecord.driveRelativePath;
                 entry.size = newRecord.size;

@@ -1,9 +1,9 @@
 // The recently-used bookmark file: XML that every desktop program appends to.
 #include <string>
 
-#include "scanning/SpotlightIndex.h"
+#include "scanning/RecentlyUsed.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    keldwick::SpotlightIndex::parseBookmarks(std::string(reinterpret_cast<const char*>(data), size));
+    keldwick::RecentlyUsed::parseBookmarks(std::string(reinterpret_cast<const char*>(data), size));
     return 0;
 }

@@ -31,7 +31,7 @@ void AppModelFilesHost::restoreRecords(const std::vector<int64_t>& ids) { model_
 
 void AppModelFilesHost::restoreCopy(int64_t id) { model_.operations().restoreCopy(id); }
 
-void AppModelFilesHost::keepOnMac(const std::vector<OffloadRecord>& records) { model_.operations().keepOnMac(records); }
+void AppModelFilesHost::keepOnComputer(const std::vector<OffloadRecord>& records) { model_.operations().keepOnComputer(records); }
 
 void AppModelFilesHost::restoreAll() { model_.operations().restoreAll(); }
 

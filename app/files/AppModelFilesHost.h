@@ -22,7 +22,7 @@ public:
     void setFilesTab(FilesTab tab) override;
     void restoreRecords(const std::vector<int64_t>& ids) override;
     void restoreCopy(int64_t id) override;
-    void keepOnMac(const std::vector<OffloadRecord>& records) override;
+    void keepOnComputer(const std::vector<OffloadRecord>& records) override;
     void restoreAll() override;
     void deleteDriveCopy(const OffloadRecord& record) override;
     void moveToDrive(const std::vector<std::string>& paths) override;

@@ -67,7 +67,7 @@ QWidget* DriveContentsView::createCrumbs() {
     crumbBar_->setContentsMargins(12, 8, 12, 8);
     crumbBar_->setSpacing(6);
     back_ = new QToolButton(crumbs);
-    back_->setIcon(Symbols::icon("chevron.left"));
+    back_->setIcon(Symbols::icon("chevron-left"));
     back_->setAutoRaise(true);
     back_->setToolTip(QStringLiteral("Back"));
     back_->setAccessibleName(QStringLiteral("Back"));
@@ -83,7 +83,7 @@ QWidget* DriveContentsView::createNote() {
     auto* noteRow = new QHBoxLayout;
     noteRow->setContentsMargins(12, 8, 12, 8);
     auto* noteIcon = new QLabel(noteBox_);
-    noteIcon->setPixmap(Symbols::icon("info.circle").pixmap(16, 16));
+    noteIcon->setPixmap(Symbols::icon("info").pixmap(16, 16));
     note_ = plainLabel(
         QStringLiteral("These are files Keldwick moved. To bring this computer's back, use Moved from This Computer."), noteBox_,
         true);
@@ -258,7 +258,7 @@ void DriveContentsView::renderCrumbs() {
     addButton(QString::fromStdString(driveDisplayName(host_.state())), names.empty(), [this] { setFolder(std::nullopt); });
     for (size_t i = 0; i < names.size(); ++i) {
         auto* chevron = new QLabel(crumbBar_->parentWidget());
-        chevron->setPixmap(Symbols::icon("chevron.right").pixmap(10, 10));
+        chevron->setPixmap(Symbols::icon("chevron-right").pixmap(10, 10));
         crumbBar_->addWidget(chevron);
         addButton(fromPath(names[i]), i + 1 == names.size(),
                   [this, names, i] { setFolder(crumbTarget(*root_, names, i)); });
@@ -273,7 +273,7 @@ void DriveContentsView::render() {
     if (!root_) {
         if (!unpluggedView_ || shownDriveName_ != drive) {
             delete unpluggedView_;
-            unpluggedView_ = new EmptyStateView("externaldrive.badge.xmark", QString::fromStdString("Plug in " + drive),
+            unpluggedView_ = new EmptyStateView("drive-missing", QString::fromStdString("Plug in " + drive),
                                                 QString::fromStdString("Plug in " + drive + " to see everything on it."),
                                                 unplugged_);
             unplugged_->layout()->addWidget(unpluggedView_);
@@ -299,11 +299,11 @@ void DriveContentsView::render() {
     switch (shownOverlay) {
         case BrowserOverlay::loading: break;
         case BrowserOverlay::failure:
-            overlay_ = new EmptyStateView("exclamationmark.triangle", QStringLiteral("Can't open this folder"),
+            overlay_ = new EmptyStateView("warning", QStringLiteral("Can't open this folder"),
                                           QString::fromStdString(*failure_), table_->viewport());
             break;
         case BrowserOverlay::noResults:
-            overlay_ = new EmptyStateView("magnifyingglass", EmptyStateView::noResultsTitle(searchText),
+            overlay_ = new EmptyStateView("search", EmptyStateView::noResultsTitle(searchText),
                                           EmptyStateView::noResultsDescription(), table_->viewport());
             break;
         case BrowserOverlay::empty:

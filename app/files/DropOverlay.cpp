@@ -65,7 +65,7 @@ void DropOverlay::paintEvent(QPaintEvent*) {
     const QColor ink = palette().color(QPalette::WindowText);
     const QRect content = plate.adjusted(padding, padding, -padding, -padding);
     const QRect symbol(content.left(), content.center().y() - symbolSize / 2, symbolSize, symbolSize);
-    Symbols::drawn("externaldrive.badge.plus", ink).paint(&painter, symbol);
+    Symbols::drawn("drive-add", ink).paint(&painter, symbol);
     painter.setPen(ink);
     painter.setFont(headingFont());
     const QRect textArea(symbol.right() + 1 + symbolGap, content.top(), content.right() - symbol.right() - symbolGap,

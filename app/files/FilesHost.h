@@ -33,7 +33,7 @@ public:
 
     virtual void restoreRecords(const std::vector<int64_t>& ids) = 0;
     virtual void restoreCopy(int64_t id) = 0;
-    virtual void keepOnMac(const std::vector<OffloadRecord>& records) = 0;
+    virtual void keepOnComputer(const std::vector<OffloadRecord>& records) = 0;
     virtual void restoreAll() = 0;
     virtual void deleteDriveCopy(const OffloadRecord& record) = 0;
     virtual void moveToDrive(const std::vector<std::string>& paths) = 0;

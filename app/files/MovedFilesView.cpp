@@ -252,7 +252,7 @@ void MovedFilesView::update() {
     bannerBox_->setVisible(banner.has_value());
     if (banner) {
         banner_->setText(text(*banner));
-        bannerIcon_->setPixmap(Symbols::drawn("externaldrive.badge.xmark", palette().color(QPalette::WindowText))
+        bannerIcon_->setPixmap(Symbols::drawn("drive-missing", palette().color(QPalette::WindowText))
                                    .pixmap(16, 16));
     }
 
@@ -421,13 +421,13 @@ void MovedFilesView::run(MovedAction action, const std::set<int64_t>& ids) {
             if (!restoreIds.empty()) host_.restoreRecords(restoreIds);
             break;
         }
-        case MovedAction::keepOnMac:
-            if (!restorable.empty()) host_.keepOnMac(restorable);
+        case MovedAction::keepOnComputer:
+            if (!restorable.empty()) host_.keepOnComputer(restorable);
             break;
         case MovedAction::restoreCopy:
             if (chosen.size() == 1) host_.restoreCopy(chosen.front().id);
             break;
-        case MovedAction::showInFinder:
+        case MovedAction::showInFileManager:
             host_.showItems(pathsToReveal(chosen, [this](auto& p) { return host_.exists(p); }));
             break;
         case MovedAction::showOnDrive:

@@ -46,15 +46,15 @@ std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& recor
 StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveConnected) {
     switch (phase) {
         case Phase::linkMissing:
-            return {"exclamationmark.triangle.fill", Tint::orange, "Shortcut removed",
+            return {"warning-filled", Tint::orange, "Shortcut removed",
                     "The shortcut was deleted or moved. The file is safe on the drive."};
         case Phase::returned:
-            return {"info.circle.fill", Tint::secondary, "Extra copy on drive",
+            return {"info-filled", Tint::secondary, "Extra copy on drive",
                     "Something else has this file's place on your computer. The copy Keldwick moved is still on the drive."};
         case Phase::offloaded:
             if (driveConnected)
-                return {"checkmark.circle.fill", Tint::green, "On " + driveName, "Opens from its shortcut on your computer."};
-            return {"externaldrive.badge.xmark", Tint::orange, "Drive not plugged in",
+                return {"check-filled", Tint::green, "On " + driveName, "Opens from its shortcut on your computer."};
+            return {"drive-missing", Tint::orange, "Drive not plugged in",
                     "Plug in " + driveName + " to open this file."};
         default:
             return {"hourglass", Tint::orange, "Finishing up\u2026",
@@ -67,12 +67,12 @@ std::optional<Problem> problemOf(const OffloadRecord& record, const std::string&
         case Phase::offloaded:
             return std::nullopt;
         case Phase::linkMissing:
-            return Problem{"exclamationmark.triangle.fill",
+            return Problem{"warning-filled",
                            record.error.value_or("The shortcut to " + quotedName(record) +
                                                  " was deleted or moved, but the file is still safe on " + driveName +
                                                  ".")};
         case Phase::returned:
-            return Problem{"info.circle",
+            return Problem{"info",
                            record.error.value_or("Something else has the place of " + quotedName(record) +
                                                  " on your computer now \u2014 maybe a newer version saved by an app, "
                                                  "maybe a different file. The copy Keldwick moved is still on " +
@@ -123,15 +123,15 @@ std::optional<std::string> driveAwayBanner(const ModelState& state) {
 std::optional<MovedEmptyState> movedEmptyState(const ModelState& state, size_t listed, const std::string& search) {
     const std::string drive = driveDisplayName(state);
     if (state.records.empty() && state.hasBroughtFilesBack)
-        return MovedEmptyState{"checkmark.circle", "Everything is back on your computer",
+        return MovedEmptyState{"check", "Everything is back on your computer",
                                "Files Keldwick moves to " + drive +
                                    " will show up here. To move something now, drop it here."};
     if (state.records.empty())
-        return MovedEmptyState{"externaldrive", "No files on your drive yet",
+        return MovedEmptyState{"drive", "No files on your drive yet",
                                "When your computer gets low on space, the files Keldwick moves to " + drive +
                                    " will show up here. To move something now, drop it here.",
                                state.driveRoot.has_value() && !state.journalProblem};
-    if (listed == 0 && !search.empty()) return MovedEmptyState{"magnifyingglass", search, "", false, true};
+    if (listed == 0 && !search.empty()) return MovedEmptyState{"search", search, "", false, true};
     return std::nullopt;
 }
 
@@ -160,12 +160,12 @@ std::vector<MenuEntry> movedRowMenu(const std::vector<OffloadRecord>& chosen, co
         }))
         menu.push_back({MovedAction::open, "Open", true});
     menu.push_back({MovedAction::restore, "Bring Back", anyRestorable && idle(state)});
-    menu.push_back({MovedAction::keepOnMac, "Bring Back and Always Keep on This Computer", anyRestorable && idle(state)});
+    menu.push_back({MovedAction::keepOnComputer, "Bring Back and Always Keep on This Computer", anyRestorable && idle(state)});
     if (chosen.size() == 1 && offersCopy(chosen.front(), exists))
         menu.push_back({MovedAction::restoreCopy, "Bring Back as a Copy",
                         driveStatus(chosen.front()).connected && idle(state)});
     menu.push_back({MovedAction::divider, "", true});
-    menu.push_back({MovedAction::showInFinder, "Show in Folder", true});
+    menu.push_back({MovedAction::showInFileManager, "Show in Folder", true});
     if (state.driveRoot) menu.push_back({MovedAction::showOnDrive, "Show on " + driveDisplayName(state), true});
     if (chosen.size() == 1 &&
         (chosen.front().phase == Phase::returned || chosen.front().phase == Phase::linkMissing)) {
@@ -237,10 +237,10 @@ Confirmation restoreAllConfirmation(const ModelState& state) {
     c.title = offloaded.size() == 1 ? "Bring " + quotedName(offloaded.front()) + " back to your computer?"
                                     : "Bring all " + recordCountText(offloaded) + " back to your computer?";
     c.button = "Bring Everything Back";
-    if (state.macFreeBytes) {
+    if (state.computerFreeBytes) {
         const int64_t total = offloadedBytes(state);
-        const std::string totalText = byteCountText(total), freeText = byteCountText(*state.macFreeBytes);
-        c.message = *state.macFreeBytes >= total
+        const std::string totalText = byteCountText(total), freeText = byteCountText(*state.computerFreeBytes);
+        c.message = *state.computerFreeBytes >= total
                         ? totalText + " will be copied back to this computer (it has " + freeText + " free) and removed from " +
                               driveDisplayName(state) + ". Keldwick won't move them again for at least " +
                               std::to_string(state.settings.minimumAgeDays) + " days."

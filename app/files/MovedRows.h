@@ -77,7 +77,7 @@ struct MovedEmptyState {
 std::optional<MovedEmptyState> movedEmptyState(const ModelState& state, size_t listed, const std::string& search);
 
 // The row menu's entries for the chosen records (in the model's order).
-enum class MovedAction { open, restore, keepOnMac, restoreCopy, showInFinder, showOnDrive, deleteCopy, divider };
+enum class MovedAction { open, restore, keepOnComputer, restoreCopy, showInFileManager, showOnDrive, deleteCopy, divider };
 struct MenuEntry {
     MovedAction action = MovedAction::divider;
     std::string title;

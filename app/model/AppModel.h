@@ -110,7 +110,7 @@ public:
     void showSettings(std::optional<SettingsTab> tab = std::nullopt);
     // The settings window's tab changed: it reopens on that tab.
     void setSettingsTab(SettingsTab tab);
-    // The menu-bar icon opened every queued window.
+    // The tray icon opened every queued window.
     void clearWindowRequests();
     void setFilesTab(FilesTab tab);
 

@@ -51,9 +51,9 @@ void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
         refresh();
         return;
     }
-    modelStore_.set<ModelField::macFreeBytes>(reading.freeBytes);
-    modelStore_.set<ModelField::macTotalBytes>(reading.totalBytes);
-    drives_.applyFullDiskAccess(reading.fullDiskAccess);
+    modelStore_.set<ModelField::computerFreeBytes>(reading.freeBytes);
+    modelStore_.set<ModelField::computerTotalBytes>(reading.totalBytes);
+    drives_.applyHomeAccess(reading.homeAccess);
     drives_.apply(std::move(reading.chosenDrive));
 
     if (reading.records) {

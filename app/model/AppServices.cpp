@@ -1,7 +1,7 @@
 #include "model/AppServices.h"
 
 #include "drives/DriveHardware.h"
-#include "foundation/FullDiskAccess.h"
+#include "foundation/HomeAccess.h"
 #include "foundation/VolumeSpace.h"
 #include "model/OtherDrives.h"
 
@@ -11,12 +11,12 @@ SystemFacts SystemFacts::live() {
     SystemFacts facts;
     facts.availableBytes = [](const std::string& path) { return VolumeSpace::availableBytes(path); };
     facts.totalBytes = [](const std::string& path) { return VolumeSpace::totalBytes(path); };
-    facts.fullDiskAccess = [](const std::string& home, const std::vector<std::string>& managed) {
-        return FullDiskAccess::read(home, managed);
+    facts.homeAccess = [](const std::string& home, const std::vector<std::string>& managed) {
+        return HomeAccess::read(home, managed);
     };
     facts.volumeInfo = [](const std::string& mountPath) { return VolumeInfo::read(mountPath); };
     facts.driveNameAt = [](const std::string& mountPath) { return keldwick::driveNameAt(mountPath); };
-    facts.powerState = [](const std::string& bsdName) { return DriveHardware::powerState(bsdName); };
+    facts.powerState = [](const std::string& kernelName) { return DriveHardware::powerState(kernelName); };
     facts.iconPlacing = [](const std::string&) -> std::shared_ptr<IconPlacing> { return nullptr; };
     return facts;
 }

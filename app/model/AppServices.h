@@ -13,7 +13,7 @@
 
 #include "drives/DrivePowerState.h"
 #include "drives/VolumeInfo.h"
-#include "foundation/FullDiskAccess.h"
+#include "foundation/HomeAccess.h"
 #include "engine/IconPlacing.h"
 #include "model/BackgroundExecutor.h"
 #include "model/Clock.h"
@@ -31,13 +31,13 @@ struct SystemFacts {
     std::function<std::optional<int64_t>(const std::string& path)> totalBytes;
     // Whether the program may read the user's files: a probe of the managed folders and the
     // home's standard folders.
-    std::function<FullDiskAccess::Reading(const std::string& home, const std::vector<std::string>& managed)>
-        fullDiskAccess;
+    std::function<HomeAccess::Reading(const std::string& home, const std::vector<std::string>& managed)>
+        homeAccess;
     std::function<std::optional<VolumeInfo>(const std::string& mountPath)> volumeInfo;
     // The name a mounted drive goes by (its marker's, else its volume's).
     std::function<std::optional<std::string>(const std::string& mountPath)> driveNameAt;
     // The power state of a disk by kernel name; none when it can't be read.
-    std::function<std::optional<DrivePowerState>(const std::string& bsdName)> powerState;
+    std::function<std::optional<DrivePowerState>(const std::string& kernelName)> powerState;
     // What keeps desktop icons in place while items become links, for the desktop folder;
     // none: icons are not kept.
     std::function<std::shared_ptr<IconPlacing>(const std::string& desktop)> iconPlacing;

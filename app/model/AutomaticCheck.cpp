@@ -24,17 +24,17 @@ bool automaticCacheClearDue(const ModelState& state, Date now) {
     if (!s.onboardingComplete || !s.clearCachesWhenLow || s.isPaused) return false;
     if (s.dryRunMode || !canOffload(state)) return false;
     if (state.activity != Activity::idle) return false;
-    if (!state.macFreeBytes || !s.isBelowKeepFree(*state.macFreeBytes)) return false;
+    if (!state.computerFreeBytes || !s.isBelowKeepFree(*state.computerFreeBytes)) return false;
     return !state.lastAutomaticCacheClear || ageOf(*state.lastAutomaticCacheClear, now) > kAutomaticCacheClearInterval;
 }
 
 AutomationInputs automationInputs(const ModelState& state) {
     AutomationInputs inputs;
     inputs.settings = state.settings;
-    inputs.freeBytes = state.macFreeBytes;
+    inputs.freeBytes = state.computerFreeBytes;
     inputs.driveConnected = state.driveRoot.has_value();
     inputs.canOffload = canOffload(state);
-    inputs.hasFullDiskAccess = state.hasFullDiskAccess;
+    inputs.canReadHome = state.canReadHome;
     inputs.isBusy = state.activity != Activity::idle ||
                     (state.preview && (state.preview->kind == PreviewKind::firstAutomatic || state.preview->isScanning));
     return inputs;
@@ -46,12 +46,12 @@ bool declineHoldsBack(const ModelState& state, std::optional<Date> firstRunDecli
 
 bool stallHoldsBackScan(const ModelState& state, Date now) {
     if (!state.stall || ageOf(state.stall->date, now) >= kStallWindow) return false;
-    return state.macFreeBytes.value_or(0) > Saturating::subtract(state.stall->freeBytes, kStallRescanDrop);
+    return state.computerFreeBytes.value_or(0) > Saturating::subtract(state.stall->freeBytes, kStallRescanDrop);
 }
 
 StallOutcome stallOutcome(const ModelState& state, bool foundCandidates, Date now) {
     const Stall kind = foundCandidates ? Stall::driveFull : Stall::nothingToMove;
-    StallOutcome outcome{StallState{kind, now, state.macFreeBytes.value_or(0)}, state.lastStallNotice, std::nullopt};
+    StallOutcome outcome{StallState{kind, now, state.computerFreeBytes.value_or(0)}, state.lastStallNotice, std::nullopt};
     const auto& last = state.lastStallNotice;
     if (last && last->kind == kind && ageOf(last->date, now) < kStallNoticeInterval) return outcome;
 
@@ -112,7 +112,7 @@ PlanBuilder builderFor(const ModelState& state, const AppSettings& settings, std
                        RuleList rules, bool includingRecent) {
     PlanBuilder builder(std::move(folders), std::move(rules), settings.policy(includingRecent),
                         std::make_shared<ProcessOpenFileChecker>());
-    if (settings.moveProjectsAndSimulators) builder.emulatorDevices = AndroidDevices::devicesFolder(state.home);
+    if (settings.moveProjectsAndEmulators) builder.emulatorDevices = AndroidDevices::devicesFolder(state.home);
     builder.fixedFolders = NeverTouch::standardFolders(state.home);
     builder.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return builder;

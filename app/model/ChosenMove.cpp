@@ -37,7 +37,7 @@ std::optional<ChosenProblem> chosenMoveRefusal(const ModelState& state) {
 }
 
 ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::string>& paths,
-                              bool driveIsMacFormatted, Date now) {
+                              bool driveIsNativeFormat, Date now) {
     if (paths.empty()) return {};
     if (auto refusal = chosenMoveRefusal(state)) return ChosenMovePlan{refusal, std::nullopt, std::nullopt};
 
@@ -55,7 +55,7 @@ ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::st
     const std::vector<std::string> standard = NeverTouch::standardFolders(state.home);
     keptInPlace.insert(keptInPlace.end(), standard.begin(), standard.end());
     keptInPlace.insert(keptInPlace.end(), state.settings.managedFolders.begin(), state.settings.managedFolders.end());
-    ManualMove::Result result = ManualMove::candidates(toConsider, state.home, keptInPlace, driveIsMacFormatted, now);
+    ManualMove::Result result = ManualMove::candidates(toConsider, state.home, keptInPlace, driveIsNativeFormat, now);
     const std::string name = driveDisplayName(state);
     for (const auto& path : paths) {
         if (onDrive.count(path)) result.refusals.push_back({path, "It's already on " + name});

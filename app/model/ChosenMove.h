@@ -49,10 +49,10 @@ struct ChosenMovePlan {
 // with "It's already on " + the drive's name, after the core's own refusals; one refusal
 // alone is titled "Couldn't move “name”", several "Couldn't move these files", and only
 // the first is put into words. The home folder itself, its standard folders and the managed
-// folders stay in place. `driveIsMacFormatted`: the drive keeps links, owners and
+// folders stay in place. `driveIsNativeFormat`: the drive keeps links, owners and
 // modes natively.
 ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::string>& paths,
-                              bool driveIsMacFormatted, Date now);
+                              bool driveIsNativeFormat, Date now);
 
 // The rules hand-picked items are checked with: the pins, the records needing attention,
 // and the system folders unless sandboxed.

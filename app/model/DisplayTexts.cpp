@@ -63,7 +63,7 @@ std::string folderDisplayName(const std::string& path, const std::string& home) 
     return text;
 }
 
-UTType contentTypeForPath(const std::string& name, bool isFolder) {
+ContentType contentTypeForPath(const std::string& name, bool isFolder) {
     std::string extension = pathExtension(name);
     for (char& c : extension) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -72,14 +72,14 @@ UTType contentTypeForPath(const std::string& name, bool isFolder) {
         // A folder whose name merely looks like a file's ("Photos.png") is a folder; a
         // package ("Mail.app") keeps its own type.
         if (!extension.empty()) {
-            if (auto type = UTType::forExtension(extension, UTType::package)) return *type;
+            if (auto type = ContentType::forExtension(extension, ContentType::package)) return *type;
         }
-        return UTType::folder;
+        return ContentType::folder;
     }
     if (!extension.empty()) {
-        if (auto type = UTType::forExtension(extension, UTType::data)) return *type;
+        if (auto type = ContentType::forExtension(extension, ContentType::data)) return *type;
     }
-    return UTType::data;
+    return ContentType::data;
 }
 
 std::string folderProblemText(const std::string& problem) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "foundation/OffloadRecord.h"
-#include "foundation/UTType.h"
+#include "foundation/ContentType.h"
 
 namespace keldwick {
 
@@ -36,6 +36,6 @@ std::string folderProblemText(const std::string& problem);
 // The type an item is shown with, from its name's extension (any case): for a folder, the
 // package type declared for the extension, else the folder type; for a file, the data
 // type declared for the extension, else plain data.
-UTType contentTypeForPath(const std::string& name, bool isFolder);
+ContentType contentTypeForPath(const std::string& name, bool isFolder);
 
 }  // namespace keldwick

@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "drives/VolumeDriveLocator.h"
-#include "foundation/FullDiskAccess.h"
+#include "foundation/HomeAccess.h"
 #include "foundation/PathUtil.h"
 #include "model/DisplayTexts.h"
 #include "model/DriveLog.h"
@@ -88,10 +88,10 @@ void DriveController::volumesChanged() {
     emit connected();
 }
 
-void DriveController::diskChanged(const std::string& bsdName, const std::optional<DiskVolume>& volume) {
+void DriveController::diskChanged(const std::string& kernelName, const std::optional<DiskVolume>& volume) {
     assertMainThread();
     DiskList disks = store_.state().disks;
-    disks.update(bsdName, volume);
+    disks.update(kernelName, volume);
     store_.set<ModelField::disks>(std::move(disks));
     updateDriveMounting();
 }
@@ -154,37 +154,37 @@ void DriveController::watchDriveWake() {
     const ModelState& state = store_.state();
     const auto& profile = state.settings.driveProfile;
     if (!profile || profile->tier() != DriveTier::hardDrive) return;
-    if (!state.driveVolume || !state.driveVolume->bsdName) return;
-    const std::string bsdName = *state.driveVolume->bsdName;
-    if (!services_.facts.powerState(bsdName)) return;
+    if (!state.driveVolume || !state.driveVolume->kernelName) return;
+    const std::string kernelName = *state.driveVolume->kernelName;
+    if (!services_.facts.powerState(kernelName)) return;
     wakeDetector_ = WakeDetector{};
     wakeDetector_.timeout = wakeDetectorTimeout;
-    pollDriveWake(bsdName);
+    pollDriveWake(kernelName);
 }
 
-void DriveController::pollDriveWake(std::string bsdName) {
-    const auto answer = wakeDetector_.update(services_.facts.powerState(bsdName), now());
+void DriveController::pollDriveWake(std::string kernelName) {
+    const auto answer = wakeDetector_.update(services_.facts.powerState(kernelName), now());
     store_.set<ModelField::wakeState>(answer);
-    wakeTask_ = services_.timers->after(wakePollInterval, [this, bsdName] { pollDriveWake(bsdName); });
+    wakeTask_ = services_.timers->after(wakePollInterval, [this, kernelName] { pollDriveWake(kernelName); });
 }
 
-void DriveController::refreshFullDiskAccess() {
+void DriveController::refreshHomeAccess() {
     assertMainThread();
     const ModelState& state = store_.state();
-    applyFullDiskAccess(state.isSandboxed ? FullDiskAccess::Reading{}
-                                          : services_.facts.fullDiskAccess(state.home, state.settings.managedFolders));
+    applyHomeAccess(state.isSandboxed ? HomeAccess::Reading{}
+                                          : services_.facts.homeAccess(state.home, state.settings.managedFolders));
 }
 
-void DriveController::applyFullDiskAccess(const FullDiskAccess::Reading& reading) {
+void DriveController::applyHomeAccess(const HomeAccess::Reading& reading) {
     const ModelState& state = store_.state();
-    const bool before = state.hasFullDiskAccess;
+    const bool before = state.canReadHome;
     const bool granted = reading.granted;
-    store_.set<ModelField::hasFullDiskAccess>(granted);
+    store_.set<ModelField::canReadHome>(granted);
     store_.set<ModelField::foldersRefusedByMode>(reading.refusedByMode);
     // The first probe finds access that was there all along, not access just granted:
     // start-up's first check comes only after recovery.
-    const bool firstProbe = !probedFullDiskAccess_;
-    probedFullDiskAccess_ = true;
+    const bool firstProbe = !probedHomeAccess_;
+    probedHomeAccess_ = true;
     if (!firstProbe && !before && granted && state.started && state.settings.onboardingComplete && !state.isChecking)
         emit accessGranted();
 }
@@ -194,14 +194,14 @@ void DriveController::refreshOtherDrives() {
     store_.set<ModelField::otherDrives>(otherDrives(store_.state(), *locator_, services_.facts.driveNameAt));
 }
 
-FolderShowing DriveController::openFullDiskAccessSettings() {
+FolderShowing DriveController::openHomeAccessSettings() {
     assertMainThread();
     // Linux has no page that grants access: the file manager shows the folder that refused
     // where its permissions can be changed, in the folder that holds it.
     const ModelState& state = store_.state();
     FolderShowing showing;
     if (state.isSandboxed) return showing;
-    showing.folder = services_.facts.fullDiskAccess(state.home, state.settings.managedFolders).folderToShow();
+    showing.folder = services_.facts.homeAccess(state.home, state.settings.managedFolders).folderToShow();
     if (!showing.folder || !services_.openURL) return showing;
     const QUrl holder = QUrl::fromLocalFile(QString::fromStdString(PathUtil::parent(*showing.folder)));
     showing.shown = services_.openURL(holder.toString().toStdString());

@@ -62,20 +62,20 @@ public:
     // A volume was mounted or unmounted: re-reads the drive and the other drives, and
     // tells of the chosen drive coming (connected) or going (a notice).
     void volumesChanged();
-    void diskChanged(const std::string& bsdName, const std::optional<DiskVolume>& volume);
+    void diskChanged(const std::string& kernelName, const std::optional<DiskVolume>& volume);
     void updateDriveMounting();
     void endMountWatch();
     void watchDriveWake();
 
-    void refreshFullDiskAccess();
+    void refreshHomeAccess();
     // Takes a probe's answer; access newly granted after set-up asks for a check (accessGranted).
-    void applyFullDiskAccess(const FullDiskAccess::Reading& reading);
+    void applyHomeAccess(const HomeAccess::Reading& reading);
     // Shows the folder that refuses to open (the one that withholds access, else one its own
     // mode closes), in the file manager, where its permissions can be changed. Says which
     // folder, none when none refuses (a sandbox hides folders rather than refusing them),
     // and whether anything showed it: the permission screens then explain what blocks
     // access, or where to go, instead of pretending something opened.
-    FolderShowing openFullDiskAccessSettings();
+    FolderShowing openHomeAccessSettings();
 
     void refreshOtherDrives();
     DriveStatus driveStatus(const OffloadRecord& record) const;
@@ -94,7 +94,7 @@ signals:
 private:
     Date now() const { return services_.clock->now(); }
     void post(const Notice& notice);
-    void pollDriveWake(std::string bsdName);
+    void pollDriveWake(std::string kernelName);
     void mountWatchMarked();
 
     ModelStore& store_;
@@ -105,7 +105,7 @@ private:
     std::unique_ptr<Timer> wakeTask_;
     std::unique_ptr<Timer> mountingTask_;
     WakeDetector wakeDetector_;
-    bool probedFullDiskAccess_ = false;
+    bool probedHomeAccess_ = false;
     // Whether the drive was mounted when its coming or going was last acted on (or first
     // read); none before the first reading of the chosen drive.
     std::optional<bool> placeActedOn_;

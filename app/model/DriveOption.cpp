@@ -12,7 +12,7 @@ namespace keldwick {
 DriveOption::System DriveOption::System::live() {
     System system;
     system.volumes = [] { return VolumeInfo::externalCandidates(); };
-    system.hardware = [](const std::string& bsdName) { return DriveHardware::inspect(bsdName); };
+    system.hardware = [](const std::string& kernelName) { return DriveHardware::inspect(kernelName); };
     system.marker = [](const std::string& root) { return DriveMarker::read(root); };
     system.adopt = [](const std::string& root, const std::string& name) { return DriveMarker::adopt(root, name); };
     system.benchmark = [](const std::string& root) { return DriveBenchmark{}.run(root, nullptr); };
@@ -26,7 +26,7 @@ std::vector<DriveOption> DriveOption::all(const System& system) {
     std::vector<DriveOption> options;
     for (auto& volume : system.volumes()) {
         DriveOption option;
-        if (volume.bsdName) option.hardware = system.hardware(*volume.bsdName);
+        if (volume.kernelName) option.hardware = system.hardware(*volume.kernelName);
         option.problems = DriveEligibility::problems(volume, option.hardware);
         if (volume.isLocal) {
             if (system.trust) {

@@ -34,7 +34,7 @@ struct DriveOption {
     // What listing reads and measuring does; the system's by default, fixtures in tests.
     struct System {
         std::function<std::vector<VolumeInfo>()> volumes;
-        std::function<std::optional<DriveHardware>(const std::string& bsdName)> hardware;
+        std::function<std::optional<DriveHardware>(const std::string& kernelName)> hardware;
         std::function<std::optional<Drive>(const std::string& root)> marker;
         std::function<Drive(const std::string& root, const std::string& name)> adopt;
         std::function<BenchmarkResult(const std::string& root)> benchmark;

@@ -1,11 +1,11 @@
 #pragma once
-// The mark beside the menu-bar glyph: nothing, spilled drops (the Mac is fuller than its
-// keep-free level), drops pouring (files are moving; the menu bar animates the frame), a
+// The mark beside the tray glyph: nothing, spilled drops (this computer is fuller than its
+// keep-free level), drops pouring (files are moving; the tray animates the frame), a
 // dot (the user should look) or a ring (the drive with moved files is away).
 
 #include <cstdint>
 
-namespace keldwick::MenuBarGlyph {
+namespace keldwick::TrayGlyph {
 
 struct Mark {
     enum class Kind { none, overflow, pouring, attention, driveAway };
@@ -21,4 +21,4 @@ struct Mark {
     bool operator==(const Mark&) const = default;
 };
 
-}  // namespace keldwick::MenuBarGlyph
+}  // namespace keldwick::TrayGlyph

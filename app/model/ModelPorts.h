@@ -41,7 +41,7 @@ public:
     std::function<void()> onVolumesChanged;
     std::function<void()> onWake;
     // A disk appeared or changed (with its volume) or went away (no volume), by kernel name.
-    std::function<void(const std::string& bsdName, const std::optional<DiskVolume>& volume)> onDiskChanged;
+    std::function<void(const std::string& kernelName, const std::optional<DiskVolume>& volume)> onDiskChanged;
 
     // Starts reporting; later calls do nothing.
     virtual void start() = 0;

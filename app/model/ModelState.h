@@ -82,8 +82,8 @@ struct ModelState {
     bool hasBroughtFilesBack = false;
     std::vector<std::string> pins;              // paths kept on the Mac
     std::vector<std::string> recentlyRestored;  // paths
-    std::optional<int64_t> macFreeBytes;
-    std::optional<int64_t> macTotalBytes;
+    std::optional<int64_t> computerFreeBytes;
+    std::optional<int64_t> computerTotalBytes;
     std::optional<std::string> driveRoot;  // mount path of the chosen drive while mounted
     std::optional<VolumeInfo> driveVolume;
     std::vector<DriveRefusal> driveRefusals;  // volumes carrying the chosen drive's marker that weren't taken
@@ -92,7 +92,7 @@ struct ModelState {
     DriveWakeState wakeState = DriveWakeState::awake;
     std::optional<DriveMounting> driveMounting;
     DiskList disks;
-    bool hasFullDiskAccess = false;
+    bool canReadHome = false;
     // Standard folders whose own permissions keep the user out: named, never moved from.
     std::vector<std::string> foldersRefusedByMode;
     AutomationDecision decision;

@@ -16,9 +16,9 @@ namespace keldwick {
 
 // Every field of ModelState, in declaration order.
 #define KELDWICK_MODEL_STATE_FIELDS(X)                                                                          \
-    X(settings) X(records) X(hasBroughtFilesBack) X(pins) X(recentlyRestored) X(macFreeBytes) X(macTotalBytes) \
+    X(settings) X(records) X(hasBroughtFilesBack) X(pins) X(recentlyRestored) X(computerFreeBytes) X(computerTotalBytes) \
     X(driveRoot) X(driveVolume) X(driveRefusals) X(activity) X(progress) X(wakeState) X(driveMounting)         \
-    X(disks) X(hasFullDiskAccess) X(foldersRefusedByMode) X(decision) X(lastRun) X(lastRunDate) X(nextCheck) X(journalProblem)         \
+    X(disks) X(canReadHome) X(foldersRefusedByMode) X(decision) X(lastRun) X(lastRunDate) X(nextCheck) X(journalProblem)         \
     X(settingsSetAside) X(settingsProblem) X(preview) X(windowRequests) X(filesProblem) X(otherDrives)          \
     X(settingsTab) X(filesTab) X(home) X(isSandboxed) X(moveEntry) X(hasTray) X(started) X(lastStallNotice)    \
     X(isChecking) X(stall) X(lastAutomaticCacheClear) X(failedMoves) X(lastFailureNotice)

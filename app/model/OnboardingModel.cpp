@@ -124,7 +124,7 @@ void OnboardingModel::estimateMovable() {
     const uint64_t estimate = ++estimate_;
     assign(movableBytes_, std::nullopt, &OnboardingModel::movableBytesChanged);
     if (!profile_ || !driveRoot_) return;
-    if (!store_.state().hasFullDiskAccess || store_.state().journalProblem) return;
+    if (!store_.state().canReadHome || store_.state().journalProblem) return;
     std::vector<std::string> paths;
     for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
     auto builder = planBuilder(store_.state(), paths, *profile_);

@@ -42,7 +42,7 @@ class OnboardingModel final : public QObject {
     Q_OBJECT
 
 public:
-    enum class Step { welcome = 0, fullDiskAccess = 1, drive = 2, space = 3, done = 4 };
+    enum class Step { welcome = 0, homeAccess = 1, drive = 2, space = 3, done = 4 };
     // The step with that number; none outside 0...4.
     static std::optional<Step> stepFromRaw(int raw);
 

@@ -64,7 +64,7 @@ void OperationsController::followFreeSpace() {
         return;
     lastSpaceReading_ = now;
     if (!services_.facts.availableBytes) return;
-    if (auto free = services_.facts.availableBytes(state().home)) store_.set<ModelField::macFreeBytes>(*free);
+    if (auto free = services_.facts.availableBytes(state().home)) store_.set<ModelField::computerFreeBytes>(*free);
     if (state().driveRoot && state().driveVolume) {
         if (auto room = services_.facts.availableBytes(*state().driveRoot)) {
             VolumeInfo volume = *state().driveVolume;
@@ -245,7 +245,7 @@ void OperationsController::restoreCopy(int64_t id, Done done) {
         });
 }
 
-void OperationsController::keepOnMac(const std::vector<OffloadRecord>& records, Done done) {
+void OperationsController::keepOnComputer(const std::vector<OffloadRecord>& records, Done done) {
     assertMainThread();
     if (declines(done)) return;
     std::vector<std::string> paths;

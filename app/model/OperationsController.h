@@ -84,7 +84,7 @@ public:
     void restoreRecord(std::vector<int64_t> ids, Done done = {});
     void restoreCopy(int64_t id, Done done = {});
     // Pins the items' places, then brings them back.
-    void keepOnMac(const std::vector<OffloadRecord>& records, Done done = {});
+    void keepOnComputer(const std::vector<OffloadRecord>& records, Done done = {});
     void restoreAll(Done done = {});
     void deleteDriveCopy(std::vector<int64_t> ids, Done done = {});
     // The first message (with the count of the others) as the files problem and a

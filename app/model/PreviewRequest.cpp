@@ -8,7 +8,7 @@
 namespace keldwick {
 
 PreviewGoal previewGoal(const ModelState& state, PreviewKind kind, std::optional<int64_t> goal) {
-    const int64_t free = state.macFreeBytes.value_or(0);
+    const int64_t free = state.computerFreeBytes.value_or(0);
     const bool aimsAtEverything =
         kind == PreviewKind::suggested || (kind == PreviewKind::manual && !state.settings.isBelowKeepFree(free));
     PreviewGoal result;

@@ -53,7 +53,7 @@ RefreshReading readRefresh(const RefreshSources& sources) {
     reading.freeBytes = sources.facts.availableBytes(sources.home);
     reading.totalBytes = sources.facts.totalBytes(sources.home);
     // In the sandbox the program was given what it asked for.
-    if (!sources.isSandboxed) reading.fullDiskAccess = sources.facts.fullDiskAccess(sources.home, sources.managedFolders);
+    if (!sources.isSandboxed) reading.homeAccess = sources.facts.homeAccess(sources.home, sources.managedFolders);
     reading.chosenDrive = readDrive(sources.drive, *sources.locator, sources.facts);
 
     try {

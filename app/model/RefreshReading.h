@@ -50,7 +50,7 @@ struct RefreshReading {
     std::optional<Drive> drive;  // the drive it was read for
     std::optional<int64_t> freeBytes;
     std::optional<int64_t> totalBytes;
-    FullDiskAccess::Reading fullDiskAccess;
+    HomeAccess::Reading homeAccess;
     DriveReading chosenDrive;
 
     // The journal's part. A value that could not be read is none, and journalError holds

@@ -39,7 +39,7 @@ RunOutcome runOutcome(const ModelState& state, const OffloadPlan& plan, const Ru
     for (const auto& path : summary.completed) outcome.failedMoves.erase(path);
 
     if (automatic) {
-        const int64_t free = state.macFreeBytes.value_or(0);
+        const int64_t free = state.computerFreeBytes.value_or(0);
         if (summary.dryRun) {
             outcome.stall = StallState{Stall::testRun, now, free};
         } else if (summary.completed.empty() && !summary.stoppedBecause) {

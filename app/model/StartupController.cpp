@@ -68,8 +68,8 @@ void StartupController::hookServices() {
 
     auto& watcher = *services_.watcher;
     watcher.onVolumesChanged = [this] { drives_.volumesChanged(); };
-    watcher.onDiskChanged = [this](const std::string& bsdName, const std::optional<DiskVolume>& volume) {
-        drives_.diskChanged(bsdName, volume);
+    watcher.onDiskChanged = [this](const std::string& kernelName, const std::optional<DiskVolume>& volume) {
+        drives_.diskChanged(kernelName, volume);
     };
     watcher.onWake = [this] { checks_.scheduleCheck(CheckController::afterWakeCheckDelay); };
     watcher.start();

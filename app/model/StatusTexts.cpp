@@ -228,7 +228,7 @@ MenuStatus statusText(const ModelState& state) {
         return status(name + " isn't plugged in",
                       offloadedCountText(state) + " on it won't open until you plug it back in.", 2);
     }
-    if (!state.hasFullDiskAccess) {
+    if (!state.canReadHome) {
         return status("Keldwick needs your permission", "The system is keeping it from reaching your files.", 2);
     }
     if (settings.isPaused) return status("Paused", "Keldwick won't move anything on its own.", 2);
@@ -236,8 +236,8 @@ MenuStatus statusText(const ModelState& state) {
     if (settings.managedFolders.empty()) {
         return status("Choose folders for Keldwick", "Add at least one in Settings so it can free up space.", 2);
     }
-    if (state.macFreeBytes && settings.isBelowKeepFree(*state.macFreeBytes)) {
-        const std::string free = byteCountText(*state.macFreeBytes) + " free.";
+    if (state.computerFreeBytes && settings.isBelowKeepFree(*state.computerFreeBytes)) {
+        const std::string free = byteCountText(*state.computerFreeBytes) + " free.";
         const std::optional<Stall> stall = state.stall ? std::optional(state.stall->kind) : std::nullopt;
         const std::string filling = "Your computer is filling up";
         if (stall == Stall::driveFull) {
@@ -265,10 +265,10 @@ MenuStatus statusText(const ModelState& state) {
     return status("Plenty of room", "Keldwick is keeping an eye on your computer.", 0);
 }
 
-FillLevel macFillLevel(const ModelState& state) {
-    FillLevel level = storageFill(state.macFreeBytes, state.macTotalBytes);
-    if (state.settings.onboardingComplete && state.macFreeBytes && state.macTotalBytes && *state.macTotalBytes >= 1)
-        level.mark = state.settings.keepFreeMark(*state.macTotalBytes);
+FillLevel computerFillLevel(const ModelState& state) {
+    FillLevel level = storageFill(state.computerFreeBytes, state.computerTotalBytes);
+    if (state.settings.onboardingComplete && state.computerFreeBytes && state.computerTotalBytes && *state.computerTotalBytes >= 1)
+        level.mark = state.settings.keepFreeMark(*state.computerTotalBytes);
     return level;
 }
 
@@ -277,16 +277,16 @@ std::optional<double> driveFillFraction(const ModelState& state) {
     return storageFill(state.driveVolume->availableBytes, state.driveVolume->totalBytes).fill;
 }
 
-MenuBarGlyph::Mark menuBarMark(const ModelState& state) {
+TrayGlyph::Mark trayMark(const ModelState& state) {
     if (state.settings.onboardingComplete) {
         if (state.settings.drive && !state.driveRoot && hasOffloaded(state)) {
-            return MenuBarGlyph::Mark::driveAway();
+            return TrayGlyph::Mark::driveAway();
         }
-        const FillLevel level = macFillLevel(state);
-        if (level.mark && level.fill > *level.mark) return MenuBarGlyph::Mark::overflow();
+        const FillLevel level = computerFillLevel(state);
+        if (level.mark && level.fill > *level.mark) return TrayGlyph::Mark::overflow();
     }
-    if (statusText(state).level == 2) return MenuBarGlyph::Mark::attention();
-    return MenuBarGlyph::Mark::none();
+    if (statusText(state).level == 2) return TrayGlyph::Mark::attention();
+    return TrayGlyph::Mark::none();
 }
 
 }  // namespace keldwick

@@ -1,5 +1,5 @@
 #pragma once
-// What the menu bar and the windows show of the model's state: filtered record lists,
+// What the tray and the windows show of the model's state: filtered record lists,
 // the gate for moving files, the drive's name, the menu's status lines and level, the
 // fill levels and the glyph's mark. Each is recomputed from a ModelState on every read.
 
@@ -85,13 +85,13 @@ std::string driveMessage(const ModelState& state, const std::string& message);
 MenuStatus statusText(const ModelState& state);
 
 // The Mac's fill, with the keep-free mark only once setup is complete.
-FillLevel macFillLevel(const ModelState& state);
+FillLevel computerFillLevel(const ModelState& state);
 // The drive's used fraction, clamped to 0...1 (0 for a total below 1); none without a
 // mounted drive volume.
 std::optional<double> driveFillFraction(const ModelState& state);
 
 // driveAway when moved items are on a chosen drive that is away, overflow when the Mac is
 // past its keep-free mark (both only after setup), attention at status level 2, else none.
-MenuBarGlyph::Mark menuBarMark(const ModelState& state);
+TrayGlyph::Mark trayMark(const ModelState& state);
 
 }  // namespace keldwick

@@ -7,7 +7,7 @@ namespace keldwick {
 // What the pages read of the model besides the guide's own fields.
 AppModelOnboardingHost::AppModelOnboardingHost(AppModel& model, QObject* parent)
     : AppModelWindowHost(model,
-                         ModelField::hasFullDiskAccess | ModelField::foldersRefusedByMode | ModelField::macFreeBytes | ModelField::settings |
+                         ModelField::canReadHome | ModelField::foldersRefusedByMode | ModelField::computerFreeBytes | ModelField::settings |
                              ModelField::journalProblem,
                          parent) {
     connect(&model_.store(), &ModelStore::changed, this, [this](ModelFields fields) {
@@ -17,9 +17,9 @@ AppModelOnboardingHost::AppModelOnboardingHost(AppModel& model, QObject* parent)
 
 OnboardingModel& AppModelOnboardingHost::onboarding() { return model_.onboarding(); }
 
-void AppModelOnboardingHost::refreshFullDiskAccess() { model_.drives().refreshFullDiskAccess(); }
+void AppModelOnboardingHost::refreshHomeAccess() { model_.drives().refreshHomeAccess(); }
 
-FolderShowing AppModelOnboardingHost::openAccessSettings() { return model_.drives().openFullDiskAccessSettings(); }
+FolderShowing AppModelOnboardingHost::openAccessSettings() { return model_.drives().openHomeAccessSettings(); }
 
 void AppModelOnboardingHost::refreshDrives() { model_.onboarding().refreshDrives(); }
 

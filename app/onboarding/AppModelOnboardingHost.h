@@ -15,7 +15,7 @@ public:
     explicit AppModelOnboardingHost(AppModel& model, QObject* parent = nullptr);
 
     OnboardingModel& onboarding() override;
-    void refreshFullDiskAccess() override;
+    void refreshHomeAccess() override;
     FolderShowing openAccessSettings() override;
     void refreshDrives() override;
     void choose(const DriveOption& option) override;

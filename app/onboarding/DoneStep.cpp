@@ -31,18 +31,18 @@ DoneStep::DoneStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), hos
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(16);
-    header_ = new StepHeader("checkmark.circle.fill", QStringLiteral("You're all set"), QString(), this);
+    header_ = new StepHeader("check-filled", QStringLiteral("You're all set"), QString(), this);
     layout->addWidget(header_);
-    level_ = new Point("gauge.with.dots.needle.33percent", QString(), QString(), this);
+    level_ = new Point("gauge", QString(), QString(), this);
     layout->addWidget(level_);
-    keep_ = new Point("externaldrive", QString(), QString(), this);
+    keep_ = new Point("drive", QString(), QString(), this);
     layout->addWidget(keep_);
 
     box_ = new Panel(this);
     auto* row = new QHBoxLayout(box_);
     row->setContentsMargins(12, 12, 12, 12);
     row->setSpacing(12);
-    row->addWidget(style::symbolLabel("clock.arrow.circlepath", 28, box_));
+    row->addWidget(style::symbolLabel("history", 28, box_));
     movable_ = plainLabel(QString(), box_, true);
     row->addWidget(movable_, 1);
     row->addSpacing(8);

@@ -20,21 +20,21 @@ DriveStep::DriveStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    layout->addWidget(new StepHeader("externaldrive", QStringLiteral("Choose your drive"),
+    layout->addWidget(new StepHeader("drive", QStringLiteral("Choose your drive"),
                                      QStringLiteral("Plug in the external drive you want to use. Keldwick keeps your "
                                                     "files in a folder called \u201cKeldwick\u201d on it, and leaves "
                                                     "everything else on the drive alone."),
                                      this));
-    empty_ = style::symbolRow("cable.connector",
+    empty_ = style::symbolRow("cable",
                               QStringLiteral("No drive found. Plug in your external drive and it will show up here."),
                               this);
     empty_->setContentsMargins(0, 8, 0, 8);
     layout->addWidget(empty_);
     layout->addWidget(createList());
     layout->addWidget(createMeasuring());
-    ready_ = new Point("checkmark.circle.fill", QString(), QString(), this);
+    ready_ = new Point("check-filled", QString(), QString(), this);
     layout->addWidget(ready_);
-    error_ = style::symbolRow("exclamationmark.triangle.fill", QString(), this, brandOrange(), &errorText_);
+    error_ = style::symbolRow("warning-filled", QString(), this, brandOrange(), &errorText_);
     layout->addWidget(error_);
     layout->addStretch();
 

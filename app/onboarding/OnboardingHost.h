@@ -23,7 +23,7 @@ public:
     virtual OnboardingModel& onboarding() = 0;
 
     // Probes whether the program can reach the user's folders; stateChanged follows a change.
-    virtual void refreshFullDiskAccess() = 0;
+    virtual void refreshHomeAccess() = 0;
     // Shows the folder that refuses access in the file manager: which folder, and whether
     // anything showed it.
     virtual FolderShowing openAccessSettings() = 0;

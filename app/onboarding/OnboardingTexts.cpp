@@ -73,18 +73,18 @@ DoneTexts doneTexts(const ModelState& state, const std::optional<Drive>& drive, 
     return texts;
 }
 
-OnboardingBar onboardingBar(OnboardingModel::Step step, bool canContinue, bool hasFullDiskAccess) {
+OnboardingBar onboardingBar(OnboardingModel::Step step, bool canContinue, bool canReadHome) {
     using Step = OnboardingModel::Step;
     OnboardingBar bar;
     bar.showsBack = step != Step::welcome;
-    bar.showsLater = step == Step::fullDiskAccess && !hasFullDiskAccess;
+    bar.showsLater = step == Step::homeAccess && !canReadHome;
     if (step == Step::done) {
         bar.primaryTitle = "Done";
         bar.primaryFinishes = true;
         return bar;
     }
     bar.primaryTitle = step == Step::welcome ? "Get Started" : "Continue";
-    bar.primaryEnabled = canContinue && (step != Step::fullDiskAccess || hasFullDiskAccess);
+    bar.primaryEnabled = canContinue && (step != Step::homeAccess || canReadHome);
     return bar;
 }
 

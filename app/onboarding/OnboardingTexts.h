@@ -60,7 +60,7 @@ struct OnboardingBar {
     bool primaryFinishes = false;  // "Done": finish and close
     bool operator==(const OnboardingBar&) const = default;
 };
-OnboardingBar onboardingBar(OnboardingModel::Step step, bool canContinue, bool hasFullDiskAccess);
+OnboardingBar onboardingBar(OnboardingModel::Step step, bool canContinue, bool canReadHome);
 // The step `offset` away, or none past either end.
 std::optional<OnboardingModel::Step> movedStep(OnboardingModel::Step step, int offset);
 

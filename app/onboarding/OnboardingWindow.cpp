@@ -89,7 +89,7 @@ void OnboardingWindow::showPage() {
     QWidget* column = area_->parentWidget();
     switch (step) {
         case OnboardingModel::Step::welcome: page_ = new WelcomeStep(column); break;
-        case OnboardingModel::Step::fullDiskAccess: page_ = new PermissionStep(host_, column); break;
+        case OnboardingModel::Step::homeAccess: page_ = new PermissionStep(host_, column); break;
         case OnboardingModel::Step::drive: page_ = new DriveStep(host_, column); break;
         case OnboardingModel::Step::space: page_ = new SpaceStep(host_, column); break;
         case OnboardingModel::Step::done: {
@@ -106,7 +106,7 @@ void OnboardingWindow::showPage() {
 
 void OnboardingWindow::renderBar() {
     const OnboardingModel& model = host_.onboarding();
-    const OnboardingBar bar = onboardingBar(model.step(), model.canContinue(), host_.state().hasFullDiskAccess);
+    const OnboardingBar bar = onboardingBar(model.step(), model.canContinue(), host_.state().canReadHome);
     back_->setVisible(bar.showsBack);
     later_->setVisible(bar.showsLater);
     primary_->setText(QString::fromStdString(bar.primaryTitle));

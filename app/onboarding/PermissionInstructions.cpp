@@ -48,7 +48,7 @@ PermissionInstructions::PermissionInstructions(OnboardingHost& host, QWidget* pa
     connect(settingsButton_, &QPushButton::clicked, this, &PermissionInstructions::openSettings);
 
     QLabel* grantedText = nullptr;
-    granted_ = style::symbolRow("checkmark.circle.fill", QStringLiteral("Done \u2014 Keldwick can reach your files."),
+    granted_ = style::symbolRow("check-filled", QStringLiteral("Done \u2014 Keldwick can reach your files."),
                                 this, successGreen(), &grantedText);
     style::font(grantedText, 1.25, QFont::Medium);
     layout->addWidget(granted_);
@@ -57,20 +57,20 @@ PermissionInstructions::PermissionInstructions(OnboardingHost& host, QWidget* pa
     layout->addWidget(refusedNote_);
 
     auto* privacy = style::symbolRow(
-        "hand.raised",
+        "hand",
         QStringLiteral("Your files never leave your computer, except to go to your own drive. Nothing is uploaded."), this);
     privacy->setContentsMargins(0, 6, 0, 0);
     layout->addWidget(privacy);
 
     probe_.setInterval(1000);
-    connect(&probe_, &QTimer::timeout, &host_, &OnboardingHost::refreshFullDiskAccess);
+    connect(&probe_, &QTimer::timeout, &host_, &OnboardingHost::refreshHomeAccess);
     connect(&host_, &OnboardingHost::stateChanged, this, &PermissionInstructions::render);
     render();
 }
 
 void PermissionInstructions::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    host_.refreshFullDiskAccess();
+    host_.refreshHomeAccess();
     probe_.start();
     render();
 }
@@ -81,7 +81,7 @@ void PermissionInstructions::hideEvent(QHideEvent* event) {
 }
 
 void PermissionInstructions::render() {
-    const bool access = host_.state().hasFullDiskAccess;
+    const bool access = host_.state().canReadHome;
     steps_->setVisible(!access);
     granted_->setVisible(access);
     const auto note = refusedByModeNote(host_.state().foldersRefusedByMode, host_.state().home);

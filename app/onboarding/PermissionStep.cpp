@@ -11,7 +11,7 @@ PermissionStep::PermissionStep(OnboardingHost& host, QWidget* parent) : QWidget(
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(new StepHeader("lock.shield", QStringLiteral("Let Keldwick reach your files"),
+    layout->addWidget(new StepHeader("shield-lock", QStringLiteral("Let Keldwick reach your files"),
                                      QStringLiteral("To move files out of your Downloads, Desktop and Documents "
                                                     "folders, Keldwick needs to open them. If it can't, here is what "
                                                     "keeps it out and what to do:"),

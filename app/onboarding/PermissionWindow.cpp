@@ -18,7 +18,7 @@ PermissionWindow::PermissionWindow(OnboardingHost& host, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 32, 32, 32);
     layout->setSpacing(0);
-    layout->addWidget(new StepHeader("lock.shield", QStringLiteral("Let Keldwick reach your files"),
+    layout->addWidget(new StepHeader("shield-lock", QStringLiteral("Let Keldwick reach your files"),
                                      QStringLiteral("Keldwick can't free up space until it can open your "
                                                     "folders. Here is what keeps it out:"),
                                      this));
@@ -38,7 +38,7 @@ PermissionWindow::PermissionWindow(OnboardingHost& host, QWidget* parent)
 
 void PermissionWindow::render() {
     // Escape closes a dialog in either state; Return only once access is granted.
-    const bool access = host_.state().hasFullDiskAccess;
+    const bool access = host_.state().canReadHome;
     button_->setText(access ? QStringLiteral("Done") : QStringLiteral("Close"));
     button_->setAutoDefault(access);
     button_->setDefault(access);

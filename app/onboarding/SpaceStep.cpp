@@ -30,14 +30,14 @@ SpaceStep::SpaceStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(16);
-    header_ = new StepHeader("gauge.with.dots.needle.33percent",
+    header_ = new StepHeader("gauge",
                              QStringLiteral("How much free space should your computer keep?"), QString(), this);
     layout->addWidget(header_);
     picker_ = new KeepFreePicker(model.keepFreeBytes(), this);
     connect(picker_, &KeepFreePicker::selectionChanged, this,
             [this](qint64 bytes) { host_.onboarding().setKeepFreeBytes(bytes); });
     layout->addWidget(picker_);
-    note_ = style::symbolRow("info.circle",
+    note_ = style::symbolRow("info",
                              QStringLiteral("Your computer is already below this, so Keldwick will show you what it can "
                                             "move right after setup."),
                              this);
@@ -98,7 +98,7 @@ void SpaceStep::showEvent(QShowEvent* event) {
 
 void SpaceStep::render() {
     const OnboardingModel& model = host_.onboarding();
-    const auto& freeBytes = host_.state().macFreeBytes;
+    const auto& freeBytes = host_.state().computerFreeBytes;
     header_->setText(QString::fromStdString(spaceHeaderText(freeBytes, model.drive())));
     picker_->setSelection(model.keepFreeBytes());
     note_->setVisible(showsBelowLevelNote(freeBytes, model.keepFreeBytes()));

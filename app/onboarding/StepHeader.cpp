@@ -43,7 +43,7 @@ void StepHeader::setText(const QString& text) { text_->setText(text); }
 QIcon StepHeader::programIcon() {
     QIcon icon = QIcon::fromTheme(QStringLiteral("keldwick"));
     if (icon.isNull()) icon = QApplication::windowIcon();
-    if (icon.isNull()) icon = Symbols::icon("externaldrive");
+    if (icon.isNull()) icon = Symbols::icon("drive");
     return icon;
 }
 

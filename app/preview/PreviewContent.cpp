@@ -94,7 +94,7 @@ QWidget* PreviewContent::createBanner() {
     auto* bannerLayout = new QHBoxLayout(banner_);
     bannerLayout->setContentsMargins(20, 8, 20, 8);
     auto* bannerIcon = new QLabel(banner_);
-    bannerIcon->setPixmap(Symbols::icon("testtube.2").pixmap(16, 16));
+    bannerIcon->setPixmap(Symbols::icon("test-tube").pixmap(16, 16));
     bannerLayout->addWidget(bannerIcon);
     bannerLayout->addWidget(plainLabel(QString::fromUtf8(kTestModeBanner), banner_, true), 1);
     return banner_;
@@ -336,7 +336,7 @@ std::vector<std::string> PreviewContent::menuPaths(int row) const {
     return {path};
 }
 
-void PreviewContent::keepOnThisMac(const std::vector<std::string>& paths) {
+void PreviewContent::keepOnThisComputer(const std::vector<std::string>& paths) {
     if (!preview_ || paths.empty()) return;
     host_.pin(paths);
     for (const std::string& path : paths) {
@@ -352,7 +352,7 @@ void PreviewContent::showMenu(const RowMenuRequest& request) {
             : std::vector<std::string>(selection().begin(), selection().end());
     if (paths.empty()) return;
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Always Keep on This Computer"), this, [this, paths] { keepOnThisMac(paths); });
+    menu.addAction(QStringLiteral("Always Keep on This Computer"), this, [this, paths] { keepOnThisComputer(paths); });
     menu.addAction(QStringLiteral("Show in Folder"), this, [this, paths] { host_.showItems(paths); });
     menu.exec(request.at);
 }

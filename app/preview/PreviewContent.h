@@ -67,7 +67,7 @@ public:
     std::vector<std::string> menuPaths(int row) const;
     // "Always Keep on This Computer": pins the items, then takes those still planned out of
     // the plan, so they show as excluded rows. The preview is not scanned again.
-    void keepOnThisMac(const std::vector<std::string>& paths);
+    void keepOnThisComputer(const std::vector<std::string>& paths);
     // The run button: the model approves and starts the run first, then the window closes.
     void approve();
 

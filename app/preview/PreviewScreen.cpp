@@ -17,7 +17,7 @@ constexpr int64_t openEnded = std::numeric_limits<int64_t>::max();
 bool hasItems(const PreviewModel& preview) { return preview.plan() && !preview.plan()->items.empty(); }
 
 std::string title(const ModelState& state, const PreviewModel& preview) {
-    if (state.macFreeBytes && state.settings.isBelowKeepFree(*state.macFreeBytes)) {
+    if (state.computerFreeBytes && state.settings.isBelowKeepFree(*state.computerFreeBytes)) {
         return "Your computer is running low on space";
     }
     if (preview.plan() && preview.plan()->totalBytes() >= 1) {
@@ -57,13 +57,13 @@ std::optional<std::string> shortfallText(const ModelState& state, const PreviewM
 
 PreviewEmptyState noPreview(const ModelState& state) {
     if (state.driveRoot) {
-        return {"checkmark.circle",
+        return {"check",
                 "Nothing to review",
                 "To see which files Keldwick can move, choose Free Up Space in the panel.",
                 {{"Free Up Space\u2026", PreviewAction::openPreview}}};
     }
     const std::string drive = driveDisplayName(state);
-    return {"externaldrive.badge.xmark",
+    return {"drive-missing",
             "Plug in " + drive,
             "Keldwick frees up space by moving files to " + drive + ", so it needs to be plugged in.",
             {}};
@@ -95,7 +95,7 @@ PreviewScreen previewScreen(const ModelState& state, const PreviewModel* preview
     } else if (preview->driveIsFull()) {
         screen.body = PreviewScreen::Body::driveFull;
         screen.empty = PreviewEmptyState{
-            "externaldrive.badge.exclamationmark",
+            "drive-warning",
             drive + " is full",
             "There are files Keldwick could move, but none of them fits. Delete what you no longer need from " +
                 drive + ", or use a bigger drive.",
@@ -103,7 +103,7 @@ PreviewScreen previewScreen(const ModelState& state, const PreviewModel* preview
     } else if (!hasRows) {
         screen.body = PreviewScreen::Body::nothingToMove;
         screen.empty = PreviewEmptyState{
-            "checkmark.circle",
+            "check",
             "Nothing to move right now",
             "Everything in " + folders + " was used recently, is protected, or is too small to be worth moving.",
             {{"Choose Files to Move\u2026", PreviewAction::chooseFilesToMove},

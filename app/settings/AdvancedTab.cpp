@@ -117,7 +117,7 @@ void AdvancedTab::connectEdits() {
         host_.updateSettings([minutes](AppSettings& s) { s.checkIntervalMinutes = minutes; });
     });
     connect(projects_, &QCheckBox::toggled, this,
-            [this](bool on) { setBool(&AppSettings::moveProjectsAndSimulators, on); });
+            [this](bool on) { setBool(&AppSettings::moveProjectsAndEmulators, on); });
     connect(recent_, &QCheckBox::toggled, this, [this](bool on) { setBool(&AppSettings::moveRecentLightFiles, on); });
     connect(caches_, &QCheckBox::toggled, this, [this](bool on) { setBool(&AppSettings::clearCachesWhenLow, on); });
     connect(testMode_, &QCheckBox::toggled, this, [this](bool on) { setBool(&AppSettings::dryRunMode, on); });

@@ -60,20 +60,20 @@ bool DriveCheck::checkSpeed() {
     const std::string root = *state.driveRoot;
     const std::string driveID = state.settings.drive->id;
     std::optional<DriveHardware> hardware;
-    std::optional<std::string> bsdName;
+    std::optional<std::string> kernelName;
     if (state.settings.driveProfile && state.settings.driveProfile->hardware) {
         hardware = state.settings.driveProfile->hardware;
     } else if (state.driveVolume) {
-        bsdName = state.driveVolume->bsdName;
+        kernelName = state.driveVolume->kernelName;
     }
     auto result = std::make_shared<Result<DriveProfile>>();
     QPointer<DriveCheck> self(this);
     ports_.offload(
-        [result, root, hardware, bsdName, system = ports_.system] {
+        [result, root, hardware, kernelName, system = ports_.system] {
             try {
                 DriveProfile profile;
                 profile.hardware = hardware;
-                if (!hardware && bsdName) profile.hardware = system.hardware(*bsdName);
+                if (!hardware && kernelName) profile.hardware = system.hardware(*kernelName);
                 profile.benchmark = system.benchmark(root);
                 result->value = std::move(profile);
             } catch (const std::exception& e) {

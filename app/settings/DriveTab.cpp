@@ -47,7 +47,7 @@ DriveChooser::DriveChooser(const std::vector<DriveOption>& options, const std::o
     if (options.empty()) {
         auto* empty = new QHBoxLayout;
         auto* icon = new QLabel(this);
-        icon->setPixmap(Symbols::icon("cable.connector").pixmap(16, 16));
+        icon->setPixmap(Symbols::icon("cable").pixmap(16, 16));
         empty->addWidget(icon);
         empty->addWidget(secondaryLabel(QString::fromUtf8(kNoDriveFound), this, true), 1);
         layout->addLayout(empty);

@@ -31,7 +31,7 @@ QLabel* symbolLabel(const std::string& symbol, QWidget* parent) {
 QToolButton* removeButton(const std::string& what, QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
-    button->setIcon(Symbols::icon("minus.circle"));
+    button->setIcon(Symbols::icon("minus"));
     button->setAccessibleName(text(what));
     setPlainToolTip(button, text(what));
     return button;

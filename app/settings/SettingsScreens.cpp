@@ -92,7 +92,7 @@ FoldersScreen foldersScreen(const ModelState& state, const RuleList& rules) {
     }
     screen.noFolders = settings.managedFolders.empty();
     const bool emulators =
-        settings.moveProjectsAndSimulators && statOrNone(AndroidDevices::devicesFolder(state.home)).has_value();
+        settings.moveProjectsAndEmulators && statOrNone(AndroidDevices::devicesFolder(state.home)).has_value();
     screen.foldersFooter = emulators ? "Keldwick only looks inside these folders, and at your Android emulators."
                                      : "Keldwick only looks inside these folders.";
     for (const std::string& path : state.pins) {
@@ -111,12 +111,12 @@ FoldersScreen foldersScreen(const ModelState& state, const RuleList& rules) {
 
 const std::vector<NeverMovedRow>& neverMovedRows() {
     static const std::vector<NeverMovedRow> rows = {
-        {"macwindow", "Apps and their parts"},
-        {"photo.on.rectangle", "Photo, music and video libraries"},
-        {"icloud", "Folders synced by Dropbox, Nextcloud, Syncthing, Google Drive and others"},
-        {"doc.badge.clock", "Files that are open right now"},
-        {"chevron.left.forwardslash.chevron.right", "Code projects you're working on (unused ones move in one piece)"},
-        {"building.columns",
+        {"application", "Apps and their parts"},
+        {"image", "Photo, music and video libraries"},
+        {"cloud-folder", "Folders synced by Dropbox, Nextcloud, Syncthing, Google Drive and others"},
+        {"document-recent", "Files that are open right now"},
+        {"code", "Code projects you're working on (unused ones move in one piece)"},
+        {"library",
          "Your hidden folders (settings, caches and keys), the Trash and system folders"},
     };
     return rows;
@@ -180,7 +180,7 @@ AdvancedScreen advancedScreen(const AppSettings& settings) {
     AdvancedScreen screen;
     screen.age = stepper(settings.minimumAgeDays, 7, 365, 7);
     screen.ageLabel = "Only move files unused for at least **" + std::to_string(settings.minimumAgeDays) + " days**";
-    screen.moveProjects = settings.moveProjectsAndSimulators;
+    screen.moveProjects = settings.moveProjectsAndEmulators;
     screen.moveRecentLightFiles = settings.moveRecentLightFiles;
     screen.clearCachesWhenLow = settings.clearCachesWhenLow;
     const int64_t thresholdGB = settings.thresholdBytes / GB;

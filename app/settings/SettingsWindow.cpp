@@ -69,10 +69,10 @@ void SettingsWindow::createTabs() {
         QWidget* page;
         const char* symbol;
         QString title;
-    } tabs[] = {{general_, "gearshape", QStringLiteral("General")},
+    } tabs[] = {{general_, "settings", QStringLiteral("General")},
                 {folders_, "folder", QStringLiteral("Folders")},
-                {drive_, "externaldrive", QStringLiteral("Drive")},
-                {advanced_, "slider.horizontal.3", QStringLiteral("Advanced")}};
+                {drive_, "drive", QStringLiteral("Drive")},
+                {advanced_, "sliders", QStringLiteral("Advanced")}};
     for (const auto& tab : tabs) {
         tabs_->addTab(Symbols::icon(tab.symbol), tab.title);
         pages_.push_back(tab.page);

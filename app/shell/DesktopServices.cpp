@@ -6,7 +6,7 @@
 
 #include "desktop/DriveWatcher.h"
 #include "desktop/EjectGuard.h"
-#include "desktop/FinderIconPlacing.h"
+#include "desktop/DesktopIconPlaces.h"
 #include "desktop/LoginItem.h"
 #include "desktop/Notifier.h"
 #include "ui/DialogPorts.h"
@@ -25,7 +25,7 @@ AppServices desktopServices() {
         return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
     };
     services.facts.iconPlacing = [](const std::string& desktop) -> std::shared_ptr<IconPlacing> {
-        return std::make_shared<FinderIconPlacing>(desktop);
+        return std::make_shared<DesktopIconPlaces>(desktop);
     };
     return services;
 }

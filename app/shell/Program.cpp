@@ -3,7 +3,7 @@
 #include <QTimer>
 
 #include "model/MainThread.h"
-#include "menubar/TrayPanel.h"
+#include "tray/TrayPanel.h"
 
 namespace keldwick {
 

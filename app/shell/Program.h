@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "menubar/PopoverRows.h"
-#include "menubar/TrayIcon.h"
+#include "tray/PopoverRows.h"
+#include "tray/TrayIcon.h"
 #include "model/AppWindow.h"
 #include "model/ModelState.h"
 #include "ui/WindowRegistry.h"

@@ -31,12 +31,12 @@ bool canMove(const ModelState& state, const SystemDataState& view) {
 
 std::string movableSymbol(MovableData::Kind kind) {
     switch (kind) {
-        case MovableData::Kind::appFiles: return "macwindow";
-        case MovableData::Kind::emulator: return "candybarphone";
+        case MovableData::Kind::appFiles: return "application";
+        case MovableData::Kind::emulator: return "phone-basic";
         case MovableData::Kind::models: return "brain";
-        case MovableData::Kind::archives: return "archivebox";
+        case MovableData::Kind::archives: return "archive";
     }
-    return "macwindow";
+    return "application";
 }
 
 std::string movableSubtitle(const MovableData& item, Date now) {

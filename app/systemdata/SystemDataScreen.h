@@ -84,7 +84,7 @@ SystemDataScreen systemDataScreen(const ModelState& state, const SystemDataState
 // "App files · changed 3 days ago", "Android emulator · changed yesterday", or
 // "Open in <app>" for an item an app holds open.
 std::string movableSubtitle(const MovableData& item, Date now);
-// The symbol of an item's kind ("macwindow" for app files without an app of their own).
+// The symbol of an item's kind ("application" for app files without an app of their own).
 std::string movableSymbol(MovableData::Kind kind);
 
 // "Freed 1.20 GB." and, when entries were kept, how many an app had open.

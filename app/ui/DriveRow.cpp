@@ -49,7 +49,7 @@ DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void(
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 12, 12, 12);
     row->setSpacing(12);
-    row->addWidget(style::symbolLabel("externaldrive.fill", 28, this, !usable), 0, Qt::AlignTop);
+    row->addWidget(style::symbolLabel("drive-filled", 28, this, !usable), 0, Qt::AlignTop);
 
     auto* lines = new QVBoxLayout;
     lines->setSpacing(3);
@@ -77,7 +77,7 @@ DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void(
 
     if (isChosen) {
         auto* check = new QLabel(this);
-        check->setPixmap(Symbols::drawn("checkmark.circle.fill", successGreen()).pixmap(24, 24));
+        check->setPixmap(Symbols::drawn("check-filled", successGreen()).pixmap(24, 24));
         check->setAccessibleName(QStringLiteral("Chosen"));
         row->addWidget(check, 0, Qt::AlignTop);
     } else if (usable) {

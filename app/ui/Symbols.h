@@ -1,5 +1,5 @@
 #pragma once
-// The windows name their symbols as the design does ("externaldrive", "checkmark.circle.fill");
+// The windows name their symbols by what they show ("drive", "check-filled");
 // this maps each to the freedesktop icon names a theme may have, best first, and draws a
 // simple picture of its own when the theme has none of them, so no symbol is ever blank.
 

@@ -2,11 +2,11 @@
 
 namespace keldwick {
 
-void DiskList::update(const std::string& bsdName, const std::optional<DiskVolume>& volume) {
+void DiskList::update(const std::string& kernelName, const std::optional<DiskVolume>& volume) {
     if (volume) {
-        volumes[bsdName] = *volume;
+        volumes[kernelName] = *volume;
     } else {
-        volumes.erase(bsdName);
+        volumes.erase(kernelName);
     }
 }
 

@@ -23,7 +23,7 @@ struct DiskList {
     std::map<std::string, DiskVolume> volumes;
 
     // Stores the volume under the name, or removes the entry when there is no volume.
-    void update(const std::string& bsdName, const std::optional<DiskVolume>& volume);
+    void update(const std::string& kernelName, const std::optional<DiskVolume>& volume);
 
     // With a uuid, the first volume with exactly that uuid (the name is not consulted);
     // otherwise, with a name, the first volume with exactly that name; otherwise nothing.

@@ -16,10 +16,11 @@ std::vector<DriveProblem> problems(const VolumeInfo& volume, const std::optional
     }
     if (!volume.isLocal) found.push_back(DriveProblem::networkVolume());
     if (volume.isReadOnly) found.push_back(DriveProblem::readOnly());
-    std::string backups = volume.mountPath == "/" ? "/Backups.backupdb" : volume.mountPath + "/Backups.backupdb";
+    // Timeshift keeps its snapshots in "timeshift/snapshots" at the top of the backup device.
+    std::string backups = volume.mountPath == "/" ? "/timeshift/snapshots" : volume.mountPath + "/timeshift/snapshots";
     struct stat status;
     // Nothing is asked of a network volume: a server that stopped answering would hang the call.
-    if (volume.isLocal && ::stat(backups.c_str(), &status) == 0) found.push_back(DriveProblem::timeMachine());
+    if (volume.isLocal && ::stat(backups.c_str(), &status) == 0) found.push_back(DriveProblem::backups());
     if (!FileSystemFormats::isUsable(volume.fileSystem)) {
         if (volume.fileSystem == "msdos") {
             found.push_back(DriveProblem::fat32());

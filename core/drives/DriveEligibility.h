@@ -12,7 +12,7 @@ namespace keldwick::DriveEligibility {
 
 // Every problem, in check order: startup disk; disk image (with hardware facts; a disk
 // image is not also reported internal); internal disk (not for the startup disk); network
-// volume; read-only; Time Machine backups ("Backups.backupdb" at the top, links followed;
+// volume; read-only; Timeshift backups ("timeshift/snapshots" at the top, links followed;
 // never asked of a network volume);
 // format (usable formats add nothing, "msdos" is fat32, any other is unsupportedFormat
 // for a local volume only). Empty means the volume may serve.

@@ -47,12 +47,12 @@ std::optional<std::string> DriveHardware::displayName() const {
     return product;
 }
 
-std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName) {
-    return inspect(bsdName, platform::SysfsDeviceRegistry::system());
+std::optional<DriveHardware> DriveHardware::inspect(const std::string& kernelName) {
+    return inspect(kernelName, platform::SysfsDeviceRegistry::system());
 }
 
-std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName, const platform::DeviceRegistry& registry) {
-    auto facts = registry.characteristics(bsdName);
+std::optional<DriveHardware> DriveHardware::inspect(const std::string& kernelName, const platform::DeviceRegistry& registry) {
+    auto facts = registry.characteristics(kernelName);
     if (!facts) return std::nullopt;
     DriveHardware hardware;
     if (facts->mediumType == "Solid State") hardware.medium = Medium::solidState;
@@ -66,13 +66,13 @@ std::optional<DriveHardware> DriveHardware::inspect(const std::string& bsdName, 
     return hardware;
 }
 
-std::optional<DrivePowerState> DriveHardware::powerState(const std::string& bsdName) {
-    return powerState(bsdName, platform::SysfsDeviceRegistry::system());
+std::optional<DrivePowerState> DriveHardware::powerState(const std::string& kernelName) {
+    return powerState(kernelName, platform::SysfsDeviceRegistry::system());
 }
 
-std::optional<DrivePowerState> DriveHardware::powerState(const std::string& bsdName,
+std::optional<DrivePowerState> DriveHardware::powerState(const std::string& kernelName,
                                                          const platform::DeviceRegistry& registry) {
-    auto entries = registry.powerEntries(bsdName);
+    auto entries = registry.powerEntries(kernelName);
     if (!entries) return std::nullopt;
     for (const auto& entry : *entries) {
         if (!entry || !entry->idleTimerPeriod) continue;

@@ -46,14 +46,14 @@ struct DriveHardware {
 
     // The device's facts; nothing when no device has this name. A device without facts
     // gives medium unknown and nothing else.
-    static std::optional<DriveHardware> inspect(const std::string& bsdName);
-    static std::optional<DriveHardware> inspect(const std::string& bsdName, const platform::DeviceRegistry& registry);
+    static std::optional<DriveHardware> inspect(const std::string& kernelName);
+    static std::optional<DriveHardware> inspect(const std::string& kernelName, const platform::DeviceRegistry& registry);
 
     // The power state of the nearest entry, from the device up, with a usable power
     // dictionary (one with "IdleTimerPeriod" and both state numbers); nothing when no device
     // has this name or no entry has one.
-    static std::optional<DrivePowerState> powerState(const std::string& bsdName);
-    static std::optional<DrivePowerState> powerState(const std::string& bsdName, const platform::DeviceRegistry& registry);
+    static std::optional<DrivePowerState> powerState(const std::string& kernelName);
+    static std::optional<DrivePowerState> powerState(const std::string& kernelName, const platform::DeviceRegistry& registry);
 
     bool operator==(const DriveHardware&) const = default;
 };

@@ -16,8 +16,8 @@ std::string DriveProblem::explanation() const {
         case Kind::networkVolume: return "Network drives can disappear without warning, so Keldwick doesn't use them.";
         case Kind::readOnly: return "Your computer can't save files to this drive (it's read-only).";
         case Kind::diskImage: return "This is a disk image, not a drive.";
-        case Kind::timeMachine:
-            return "This drive holds your Time Machine backups. Use a different drive for Keldwick.";
+        case Kind::backups:
+            return "This drive holds your Timeshift backups. Use a different drive for Keldwick.";
         case Kind::fat32:
             return "This drive can't hold files bigger than 4 GB (it's formatted as FAT32). Use a different drive, "
                    "or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";

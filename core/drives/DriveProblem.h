@@ -10,7 +10,7 @@ namespace keldwick {
 struct DriveProblem {
     // In declaration order.
     enum class Kind {
-        unsupportedFormat, startupDisk, internalDisk, networkVolume, readOnly, diskImage, timeMachine, fat32,
+        unsupportedFormat, startupDisk, internalDisk, networkVolume, readOnly, diskImage, backups, fat32,
         untrusted,  // the drive locator would refuse it (DriveRefusal)
     };
 
@@ -24,7 +24,7 @@ struct DriveProblem {
     static DriveProblem networkVolume() { return {Kind::networkVolume, {}, {}}; }
     static DriveProblem readOnly() { return {Kind::readOnly, {}, {}}; }
     static DriveProblem diskImage() { return {Kind::diskImage, {}, {}}; }
-    static DriveProblem timeMachine() { return {Kind::timeMachine, {}, {}}; }
+    static DriveProblem backups() { return {Kind::backups, {}, {}}; }
     static DriveProblem fat32() { return {Kind::fat32, {}, {}}; }
     static DriveProblem untrusted(std::string reason) { return {Kind::untrusted, {}, std::move(reason)}; }
 

@@ -75,17 +75,17 @@ VolumeInfo build(const platform::MountEntry& entry, const struct statvfs& space,
                  const platform::SystemRoots& roots) {
     VolumeInfo volume;
     volume.mountPath = entry.mountPoint;
-    volume.bsdName = platform::BlockDevices::nameForMount(entry, roots);
+    volume.kernelName = platform::BlockDevices::nameForMount(entry, roots);
     platform::BlockDevices::Identity identity;
-    if (volume.bsdName) identity = platform::BlockDevices::identify(*volume.bsdName, roots);
+    if (volume.kernelName) identity = platform::BlockDevices::identify(*volume.kernelName, roots);
     // Labels are the device's raw bytes (a FAT label is in a DOS code page): shown and
     // recorded as text, so never ill-formed.
     volume.name = Utf8::replacingInvalid(identity.label ? *identity.label : platform::Sysfs::lastComponent(entry.mountPoint));
     if (volume.name.empty()) volume.name = entry.mountPoint;  // "/"
     volume.volumeUUID = identity.uuid;
     volume.fileSystem = platform::MountFacts::fileSystemName(entry.fsType, identity.type);
-    if (volume.bsdName) {
-        auto facts = platform::SysfsDeviceRegistry(roots).characteristics(*volume.bsdName);
+    if (volume.kernelName) {
+        auto facts = platform::SysfsDeviceRegistry(roots).characteristics(*volume.kernelName);
         volume.isInternal = facts && facts->physicalInterconnectLocation == "Internal";
     }
     volume.isLocal = !platform::MountFacts::isNetwork(entry.fsType);
@@ -238,7 +238,7 @@ void to_json(nlohmann::json& json, const VolumeInfo& volume) {
     json["name"] = volume.name;
     if (volume.volumeUUID) json["volumeUUID"] = *volume.volumeUUID;
     json["fileSystem"] = volume.fileSystem;
-    if (volume.bsdName) json["bsdName"] = *volume.bsdName;
+    if (volume.kernelName) json["bsdName"] = *volume.kernelName;
     json["isInternal"] = volume.isInternal;
     json["isLocal"] = volume.isLocal;
     json["isReadOnly"] = volume.isReadOnly;
@@ -256,7 +256,7 @@ void from_json(const nlohmann::json& json, VolumeInfo& volume) {
     }
     json.at("fileSystem").get_to(decoded.fileSystem);
     if (auto found = json.find("bsdName"); found != json.end() && !found->is_null()) {
-        decoded.bsdName = found->get<std::string>();
+        decoded.kernelName = found->get<std::string>();
     }
     json.at("isInternal").get_to(decoded.isInternal);
     json.at("isLocal").get_to(decoded.isLocal);

@@ -23,7 +23,7 @@ struct VolumeInfo {
     std::string name;                       // the volume's label, else the mount point's last component
     std::optional<std::string> volumeUUID;  // the file system's UUID, when it has one
     std::string fileSystem;                 // "ext4", "exfat", "msdos", "ntfs", "hfs", "tmpfs", ...
-    std::optional<std::string> bsdName;     // kernel block device name ("sdb1"), when on a block device
+    std::optional<std::string> kernelName;     // kernel block device name ("sdb1"), when on a block device
     bool isInternal = false;
     bool isLocal = false;
     bool isReadOnly = false;
@@ -62,7 +62,7 @@ struct VolumeInfo {
     bool operator==(const VolumeInfo&) const = default;
 };
 
-// JSON with the field names as keys; volumeUUID and bsdName only when present.
+// JSON with the field names as keys; volumeUUID and kernelName only when present.
 void to_json(nlohmann::json& json, const VolumeInfo& volume);
 void from_json(const nlohmann::json& json, VolumeInfo& volume);
 

@@ -11,7 +11,7 @@ struct EngineConfiguration {
     int64_t chunkSize = 4'194'304;
     // Space that must stay free on the drive and on this computer.
     int64_t driveReserveBytes = 1'073'741'824;
-    int64_t macReserveBytes = 1'073'741'824;
+    int64_t computerReserveBytes = 1'073'741'824;
     // This computer's id and its folder's name on the drive.
     std::string machineID;
     std::string machineFolder;

@@ -122,7 +122,7 @@ DriveManifest::Entry ItemSteps::manifestEntry(const OffloadRecord& record, Drive
                                               const std::optional<std::vector<TreeEntry>>& entries) {
     DriveManifest::Entry entry;
     entry.version = 1;
-    entry.mac = context.configuration.machineID;
+    entry.machine = context.configuration.machineID;
     entry.event = event;
     entry.originalPath = record.originalPath;
     entry.relativePath = record.driveRelativePath;

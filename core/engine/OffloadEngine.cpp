@@ -240,7 +240,7 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
             // An item of an earlier drive that is away fails alone: the drive in use may
             // still give back everything it holds.
             const bool driveAway = error.kind() == EngineError::Kind::driveUnavailable && driveID == drive_.id;
-            if (driveAway || error.kind() == EngineError::Kind::notEnoughSpaceOnMac) {
+            if (driveAway || error.kind() == EngineError::Kind::notEnoughSpaceOnComputer) {
                 summary.stoppedBecause = error.message();
                 break;
             }

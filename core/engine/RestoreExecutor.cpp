@@ -212,8 +212,8 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
 
 void RestoreExecutor::checkRoomOnThisComputer(int64_t needed, const std::string& destinationFolder) {
     const int64_t available = (availableBytes ? availableBytes(destinationFolder) : std::nullopt).value_or(0) -
-                              context.configuration.macReserveBytes;
-    if (needed > available) throw EngineError::notEnoughSpaceOnMac(needed, std::max<int64_t>(available, 0));
+                              context.configuration.computerReserveBytes;
+    if (needed > available) throw EngineError::notEnoughSpaceOnComputer(needed, std::max<int64_t>(available, 0));
 }
 
 void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& root, const std::string& drivePath,

@@ -112,7 +112,7 @@ private:
                                                                                const std::string& root,
                                                                                const std::string& drivePath,
                                                                                const FileStat& driveStat);
-    // Room on this computer above its reserve (EngineError::notEnoughSpaceOnMac).
+    // Room on this computer above its reserve (EngineError::notEnoughSpaceOnComputer).
     void checkRoomOnThisComputer(int64_t needed, const std::string& destinationFolder);
 
     // Where restore() found the drive; the drive copy is judged and deleted, and the

@@ -314,7 +314,7 @@ std::string DriveManifest::path() const {
 std::string DriveManifest::encode(const Entry& entry) {
     nlohmann::json json;
     json["version"] = entry.version;
-    if (entry.mac) json["mac"] = *entry.mac;
+    if (entry.machine) json["mac"] = *entry.machine;
     json["event"] = std::string(toString(entry.event));
     json["originalPath"] = entry.originalPath;
     json["relativePath"] = entry.relativePath;
@@ -384,7 +384,7 @@ std::optional<DriveManifest::Entry> entryFrom(const nlohmann::json& json, std::o
     entry.date = *dateValue;
     if (const auto* mac = optionalField("mac")) {
         if (!mac->is_string()) return std::nullopt;
-        entry.mac = mac->get<std::string>();
+        entry.machine = mac->get<std::string>();
     }
     if (const auto* checksum = optionalField("checksum")) {
         if (!checksum->is_string()) return std::nullopt;
@@ -510,13 +510,13 @@ std::vector<DriveManifest::Entry> DriveManifest::latestEntries(const std::string
     std::map<std::string, Latest> latest;  // ordered by path bytes
     std::set<std::string> otherMachines;
     forEachEntry([&](Entry entry) {
-        if (entry.mac && *entry.mac != machineID) {
+        if (entry.machine && *entry.machine != machineID) {
             otherMachines.insert(entry.originalPath);
             return;
         }
         Latest& slot = latest[entry.originalPath];
-        slot.withoutIDIsLater = !entry.mac;
-        (entry.mac ? slot.withOurID : slot.withoutID) = std::move(entry);
+        slot.withoutIDIsLater = !entry.machine;
+        (entry.machine ? slot.withOurID : slot.withoutID) = std::move(entry);
     });
     std::vector<Entry> result;
     for (auto& [path, slot] : latest) {

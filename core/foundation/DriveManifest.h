@@ -34,7 +34,7 @@ struct DriveManifest {
         enum class Event { offloaded, restored, discarded };
 
         int64_t version = 1;
-        std::optional<std::string> mac;  // the writing machine's id; absent: possibly any machine
+        std::optional<std::string> machine;  // the writing machine's id ("mac" in the line); absent: any
         Event event = Event::offloaded;
         std::string originalPath;        // absolute path on the machine
         std::string relativePath;        // path on the drive, relative to the drive root

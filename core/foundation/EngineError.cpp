@@ -40,7 +40,7 @@ std::string EngineError::messageFor(const Payload& p) {
                        " Keldwick always leaves free on it).";
             return "There isn't enough room on your drive (needs " + byteCountText(p.needed) + ", has " +
                    byteCountText(p.available) + " free).";
-        case Kind::notEnoughSpaceOnMac:
+        case Kind::notEnoughSpaceOnComputer:
             return "There isn't enough room on your computer (needs " + byteCountText(p.needed) + ", has " +
                    byteCountText(p.available) + " free).";
         case Kind::sourceMissing:
@@ -89,8 +89,8 @@ EngineError EngineError::notEnoughSpaceOnDrive(int64_t needed, int64_t available
     return EngineError(
         {.kind = Kind::notEnoughSpaceOnDrive, .needed = needed, .available = available, .reserve = reserve});
 }
-EngineError EngineError::notEnoughSpaceOnMac(int64_t needed, int64_t available) {
-    return EngineError({.kind = Kind::notEnoughSpaceOnMac, .needed = needed, .available = available});
+EngineError EngineError::notEnoughSpaceOnComputer(int64_t needed, int64_t available) {
+    return EngineError({.kind = Kind::notEnoughSpaceOnComputer, .needed = needed, .available = available});
 }
 EngineError EngineError::sourceMissing(std::string path) {
     return EngineError({.kind = Kind::sourceMissing, .path = std::move(path)});

@@ -15,7 +15,7 @@ public:
     // In this order; the order is the case number.
     enum class Kind {
         notEnoughSpaceOnDrive,
-        notEnoughSpaceOnMac,
+        notEnoughSpaceOnComputer,
         sourceMissing,
         notEligible,
         sourceChanged,
@@ -38,7 +38,7 @@ public:
     // `available` is what lies above `reserve`, the room always left free on the drive; the
     // text names the reserve, so it reads like the drive's free space shown elsewhere.
     static EngineError notEnoughSpaceOnDrive(int64_t needed, int64_t available, int64_t reserve = 0);
-    static EngineError notEnoughSpaceOnMac(int64_t needed, int64_t available);
+    static EngineError notEnoughSpaceOnComputer(int64_t needed, int64_t available);
     static EngineError sourceMissing(std::string path);
     static EngineError notEligible(std::string path, std::string reason);
     static EngineError sourceChanged(std::string path);

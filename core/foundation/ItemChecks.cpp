@@ -8,7 +8,7 @@
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
-#include "foundation/UTType.h"
+#include "foundation/ContentType.h"
 #include "foundation/Utf8.h"
 
 namespace keldwick {
@@ -45,7 +45,7 @@ bool isPackageName(std::string_view name) {
     const std::string extension = pathExtension(name);
     if (extension.empty()) return false;
     // Most names are ASCII; spare them the trip through ICU.
-    return UTType::isPackageExtension(isAscii(extension) ? asciiLowercased(extension) : Utf8::lowercased(extension));
+    return ContentType::isPackageExtension(isAscii(extension) ? asciiLowercased(extension) : Utf8::lowercased(extension));
 }
 
 bool isPackage(const std::string& path) {

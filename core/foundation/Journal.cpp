@@ -234,9 +234,6 @@ Journal::Journal(std::string path, int busyTimeoutMilliseconds)
     : path_(std::move(path)), db_(preparedPath(path_), busyTimeoutMilliseconds) {
     const std::string mode = switchToWriteAheadLogging(db_, busyTimeoutMilliseconds);
     db_.exec("PRAGMA synchronous = FULL");
-    // No effect off macOS, where synchronous = FULL already flushes the device cache.
-    db_.exec("PRAGMA fullfsync = ON");
-    db_.exec("PRAGMA checkpoint_fullfsync = ON");
     db_.exec("PRAGMA foreign_keys = ON");
     migrate();
     if (auto warning = journalModeWarning(path_, mode)) log(*warning, EventLevel::warning);

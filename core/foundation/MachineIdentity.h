@@ -41,7 +41,7 @@ std::optional<std::string> computerName();
 std::optional<std::string> prettyHostname(std::string_view machineInfoText);
 
 // "/" and then ":" become "-", blanks and line breaks are trimmed from both ends, an empty
-// or missing name (or one that isn't valid UTF-8) becomes "Mac", and " (" + the first 8
+// or missing name (or one that isn't valid UTF-8) becomes "Computer", and " (" + the first 8
 // characters of the id + ")" is appended.
 std::string makeFolderName(const std::optional<std::string>& computerName, std::string_view id);
 

@@ -36,11 +36,11 @@ class DeviceRegistry {
 public:
     virtual ~DeviceRegistry() = default;
     // Nothing when no device has this name.
-    virtual std::optional<DeviceCharacteristics> characteristics(const std::string& bsdName) const = 0;
+    virtual std::optional<DeviceCharacteristics> characteristics(const std::string& kernelName) const = 0;
     // The device's entry first, then each ancestor's; an entry without a power dictionary is
     // absent. Nothing when no device has this name.
     virtual std::optional<std::vector<std::optional<PowerManagement>>> powerEntries(
-        const std::string& bsdName) const = 0;
+        const std::string& kernelName) const = 0;
 };
 
 }  // namespace keldwick::platform

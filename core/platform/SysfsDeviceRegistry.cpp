@@ -159,8 +159,8 @@ const SysfsDeviceRegistry& SysfsDeviceRegistry::system() {
     return registry;
 }
 
-std::optional<SysfsDeviceRegistry::Device> SysfsDeviceRegistry::physicalDevice(const std::string& bsdName) const {
-    auto node = BlockDevices::deviceFolder(bsdName, roots_);
+std::optional<SysfsDeviceRegistry::Device> SysfsDeviceRegistry::physicalDevice(const std::string& kernelName) const {
+    auto node = BlockDevices::deviceFolder(kernelName, roots_);
     if (!node) return std::nullopt;
     // A device-mapper or md device has no hardware of its own: follow its first underlying
     // device, a few levels at most (LVM on LUKS on a partition).
@@ -187,8 +187,8 @@ std::vector<std::string> SysfsDeviceRegistry::chain(const std::string& node) con
     return folders;
 }
 
-std::optional<DeviceCharacteristics> SysfsDeviceRegistry::characteristics(const std::string& bsdName) const {
-    auto device = physicalDevice(bsdName);
+std::optional<DeviceCharacteristics> SysfsDeviceRegistry::characteristics(const std::string& kernelName) const {
+    auto device = physicalDevice(kernelName);
     if (!device) return std::nullopt;
     const auto folders = chain(device->disk);
     const std::set<std::string> buses = busesOf(folders);
@@ -219,8 +219,8 @@ std::optional<int64_t> SysfsDeviceRegistry::millisecondsSinceActivity(const std:
 }
 
 std::optional<std::vector<std::optional<PowerManagement>>> SysfsDeviceRegistry::powerEntries(
-    const std::string& bsdName) const {
-    auto device = physicalDevice(bsdName);
+    const std::string& kernelName) const {
+    auto device = physicalDevice(kernelName);
     if (!device) return std::nullopt;
     std::optional<std::optional<int64_t>> sinceActivity;  // read once, when an entry needs it
     std::vector<std::optional<PowerManagement>> entries;

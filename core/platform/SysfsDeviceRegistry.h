@@ -37,16 +37,16 @@ public:
     // The registry of the real system, shared so that activity is remembered across calls.
     static const SysfsDeviceRegistry& system();
 
-    std::optional<DeviceCharacteristics> characteristics(const std::string& bsdName) const override;
+    std::optional<DeviceCharacteristics> characteristics(const std::string& kernelName) const override;
     std::optional<std::vector<std::optional<PowerManagement>>> powerEntries(
-        const std::string& bsdName) const override;
+        const std::string& kernelName) const override;
 
 private:
     struct Device {
         std::string node;  // the named device's folder (a partition or a whole disk)
         std::string disk;  // the whole disk's folder
     };
-    std::optional<Device> physicalDevice(const std::string& bsdName) const;
+    std::optional<Device> physicalDevice(const std::string& kernelName) const;
     std::vector<std::string> chain(const std::string& node) const;  // node, then its ancestors
     std::optional<int64_t> millisecondsSinceActivity(const std::string& disk) const;
 

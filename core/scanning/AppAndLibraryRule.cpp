@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "foundation/UTType.h"
+#include "foundation/ContentType.h"
 #include "foundation/Utf8.h"
 #include "scanning/NeverTouch.h"
 

@@ -99,14 +99,14 @@ double AppSettings::keepFreeMark(int64_t totalBytes) const {
 }
 
 void AppSettings::normalize() {
-#define KELDWICK_SETTING_RANGE(name, type, initial, range, followUp) bringIntoRange(name, range, *this);
+#define KELDWICK_SETTING_RANGE(name, key, type, initial, range, followUp) bringIntoRange(name, range, *this);
     KELDWICK_APP_SETTINGS(KELDWICK_SETTING_RANGE)
 #undef KELDWICK_SETTING_RANGE
 }
 
 std::vector<SettingFollowUp> AppSettings::followUpsOfChanges(const AppSettings& a, const AppSettings& b) {
     std::vector<SettingFollowUp> followUps;
-#define KELDWICK_SETTING_CHANGE(name, type, initial, range, followUp) \
+#define KELDWICK_SETTING_CHANGE(name, key, type, initial, range, followUp) \
     if (a.name != b.name) followUps.push_back(SettingFollowUp::followUp);
     KELDWICK_APP_SETTINGS(KELDWICK_SETTING_CHANGE)
 #undef KELDWICK_SETTING_CHANGE
@@ -125,15 +125,15 @@ OffloadPolicy AppSettings::policy(bool includingRecent) const {
     base.deniedTypes = {};
     if (includingRecent && moveRecentLightFiles) base.recentLightFiles = RecentLightFiles{};
     else base.recentLightFiles = std::nullopt;
-    base.moveProjects = moveProjectsAndSimulators;
+    base.moveProjects = moveProjectsAndEmulators;
     base.minimumEmulatorSize = 100'000'000;
-    base.driveIsMacFormatted = true;
+    base.driveIsNativeFormat = true;
     return policyForDrive(driveProfile.value_or(DriveProfile{}), std::move(base));
 }
 
 nlohmann::json AppSettings::toJson() const {
     json object = json::object();
-#define KELDWICK_SETTING_WRITE(name, type, initial, range, followUp) write(object, #name, name);
+#define KELDWICK_SETTING_WRITE(name, key, type, initial, range, followUp) write(object, key, name);
     KELDWICK_APP_SETTINGS(KELDWICK_SETTING_WRITE)
 #undef KELDWICK_SETTING_WRITE
     return object;
@@ -142,7 +142,7 @@ nlohmann::json AppSettings::toJson() const {
 AppSettings AppSettings::fromJson(const nlohmann::json& object) {
     if (!object.is_object()) throw JsonFields::Mismatch("settings are not a JSON object");
     AppSettings settings;
-#define KELDWICK_SETTING_READ(name, type, initial, range, followUp) readKey(object, #name, settings.name);
+#define KELDWICK_SETTING_READ(name, key, type, initial, range, followUp) readKey(object, key, settings.name);
     KELDWICK_APP_SETTINGS(KELDWICK_SETTING_READ)
 #undef KELDWICK_SETTING_READ
     return settings;

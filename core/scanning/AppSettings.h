@@ -40,32 +40,32 @@ enum class SettingFollowUp {
     drive,     // as engine, and the drive's locations, mount and wake are read anew
 };
 
-// Every setting, once: its name (which is also its key in settings.json), type, default,
+// Every setting, once: its field name, its key in settings.json (kept when a field is renamed), type, default,
 // range and follow-up. JSON reading and writing, normalising and the follow-ups all go by
 // this table; the struct's fields are declared from it. An absent optional writes no key.
 // The keep-free level (thresholdBytes) is kept free: below it a run is due, and a run frees
 // space up to targetBytes; minimumItemMegabytes counts decimal megabytes.
-#define KELDWICK_APP_SETTINGS(X)                                                                             \
-    X(onboardingComplete, bool, false, SettingRange::any, decide)                                           \
-    X(drive, std::optional<Drive>, std::nullopt, SettingRange::any, drive)                                  \
-    X(driveVolumeUUID, std::optional<std::string>, std::nullopt, SettingRange::any, none)                   \
-    X(driveProfile, std::optional<DriveProfile>, std::nullopt, SettingRange::any, decide)                   \
-    X(managedFolders, std::vector<std::string>, {}, SettingRange::any, decide)                              \
-    X(thresholdBytes, int64_t, 20'000'000'000, SettingRange::atLeast(1'000'000'000), decide)                \
-    X(targetBytes, int64_t, 30'000'000'000, SettingRange::aboveKeepFree, decide)                            \
-    X(minimumAgeDays, int64_t, 30, SettingRange::atLeast(1), decide)                                        \
-    X(minimumItemMegabytes, int64_t, 10, SettingRange::atLeast(1), decide)                                  \
-    X(moveRecentLightFiles, bool, true, SettingRange::any, decide)                                          \
-    X(moveProjectsAndSimulators, bool, true, SettingRange::any, decide)                                     \
-    X(clearCachesWhenLow, bool, true, SettingRange::any, decide)                                            \
-    X(isPaused, bool, false, SettingRange::any, decide)                                                     \
-    X(dryRunMode, bool, false, SettingRange::any, decide)                                                   \
-    X(automaticRunsApproved, bool, false, SettingRange::any, none)                                          \
-    X(checkIntervalMinutes, int64_t, 10, SettingRange::between(1, 1440), interval)                          \
-    X(notificationsEnabled, bool, true, SettingRange::any, none)
+#define KELDWICK_APP_SETTINGS(X)                                                                                       \
+    X(onboardingComplete, "onboardingComplete", bool, false, SettingRange::any, decide)                                \
+    X(drive, "drive", std::optional<Drive>, std::nullopt, SettingRange::any, drive)                                    \
+    X(driveVolumeUUID, "driveVolumeUUID", std::optional<std::string>, std::nullopt, SettingRange::any, none)           \
+    X(driveProfile, "driveProfile", std::optional<DriveProfile>, std::nullopt, SettingRange::any, decide)              \
+    X(managedFolders, "managedFolders", std::vector<std::string>, {}, SettingRange::any, decide)                       \
+    X(thresholdBytes, "thresholdBytes", int64_t, 20'000'000'000, SettingRange::atLeast(1'000'000'000), decide)         \
+    X(targetBytes, "targetBytes", int64_t, 30'000'000'000, SettingRange::aboveKeepFree, decide)                        \
+    X(minimumAgeDays, "minimumAgeDays", int64_t, 30, SettingRange::atLeast(1), decide)                                 \
+    X(minimumItemMegabytes, "minimumItemMegabytes", int64_t, 10, SettingRange::atLeast(1), decide)                     \
+    X(moveRecentLightFiles, "moveRecentLightFiles", bool, true, SettingRange::any, decide)                             \
+    X(moveProjectsAndEmulators, "moveProjectsAndSimulators", bool, true, SettingRange::any, decide)                    \
+    X(clearCachesWhenLow, "clearCachesWhenLow", bool, true, SettingRange::any, decide)                                 \
+    X(isPaused, "isPaused", bool, false, SettingRange::any, decide)                                                    \
+    X(dryRunMode, "dryRunMode", bool, false, SettingRange::any, decide)                                                \
+    X(automaticRunsApproved, "automaticRunsApproved", bool, false, SettingRange::any, none)                            \
+    X(checkIntervalMinutes, "checkIntervalMinutes", int64_t, 10, SettingRange::between(1, 1440), interval)             \
+    X(notificationsEnabled, "notificationsEnabled", bool, true, SettingRange::any, none)
 
 struct AppSettings {
-#define KELDWICK_SETTING_FIELD(name, type, initial, range, followUp) type name = initial;
+#define KELDWICK_SETTING_FIELD(name, key, type, initial, range, followUp) type name = initial;
     KELDWICK_APP_SETTINGS(KELDWICK_SETTING_FIELD)
 #undef KELDWICK_SETTING_FIELD
 

@@ -13,7 +13,7 @@ std::string explanation(AutomationBlocker blocker) {
         case AutomationBlocker::setupIncomplete: return "Finish setting up Keldwick.";
         case AutomationBlocker::busy: return "Keldwick is busy.";
         case AutomationBlocker::paused: return "Keldwick is paused.";
-        case AutomationBlocker::noFullDiskAccess: return "Keldwick needs your permission to reach your files.";
+        case AutomationBlocker::noHomeAccess: return "Keldwick needs your permission to reach your files.";
         case AutomationBlocker::noDrive: return "Choose a drive for Keldwick.";
         case AutomationBlocker::driveDisconnected: return "Plug in your drive to free up space.";
         case AutomationBlocker::journalUnavailable: return "Keldwick can't open its records.";
@@ -50,7 +50,7 @@ AutomationDecision decide(const AutomationInputs& in) {
     if (!in.freeBytes || !s.isBelowKeepFree(*in.freeBytes)) return AutomationDecision::idle();
     if (in.isBusy) return AutomationDecision::blockedBy(AutomationBlocker::busy);
     if (s.isPaused) return AutomationDecision::blockedBy(AutomationBlocker::paused);
-    if (!in.hasFullDiskAccess) return AutomationDecision::blockedBy(AutomationBlocker::noFullDiskAccess);
+    if (!in.canReadHome) return AutomationDecision::blockedBy(AutomationBlocker::noHomeAccess);
     if (!s.drive) return AutomationDecision::blockedBy(AutomationBlocker::noDrive);
     if (!in.driveConnected) return AutomationDecision::blockedBy(AutomationBlocker::driveDisconnected);
     if (!in.canOffload) return AutomationDecision::blockedBy(AutomationBlocker::journalUnavailable);

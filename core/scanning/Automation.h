@@ -22,7 +22,7 @@ struct AutomationInputs {
     std::optional<int64_t> freeBytes;  // free bytes on this computer; nothing when unreadable
     bool driveConnected = false;       // the chosen drive is mounted
     bool canOffload = true;            // the journal is usable, so moves can be recorded
-    bool hasFullDiskAccess = false;
+    bool canReadHome = false;
     bool isBusy = false;               // other work is running
 };
 
@@ -30,7 +30,7 @@ enum class AutomationBlocker {
     setupIncomplete,
     busy,
     paused,
-    noFullDiskAccess,
+    noHomeAccess,
     noDrive,
     driveDisconnected,
     journalUnavailable,

@@ -9,7 +9,7 @@ namespace keldwick {
 
 std::string_view toString(LastUsedSource source) {
     switch (source) {
-        case LastUsedSource::spotlight: return "spotlight";
+        case LastUsedSource::recentlyUsed: return "recentlyUsed";
         case LastUsedSource::accessDate: return "accessDate";
         case LastUsedSource::modificationDate: return "modificationDate";
         case LastUsedSource::creationDate: return "creationDate";
@@ -19,7 +19,7 @@ std::string_view toString(LastUsedSource source) {
 }
 
 std::optional<LastUsedSource> parseLastUsedSource(std::string_view text) {
-    for (auto source : {LastUsedSource::spotlight, LastUsedSource::accessDate, LastUsedSource::modificationDate,
+    for (auto source : {LastUsedSource::recentlyUsed, LastUsedSource::accessDate, LastUsedSource::modificationDate,
                         LastUsedSource::creationDate, LastUsedSource::addedDate}) {
         if (toString(source) == text) return source;
     }

@@ -13,9 +13,9 @@
 
 namespace keldwick {
 
-enum class LastUsedSource { spotlight, accessDate, modificationDate, creationDate, addedDate };
+enum class LastUsedSource { recentlyUsed, accessDate, modificationDate, creationDate, addedDate };
 
-// "spotlight", "accessDate", "modificationDate", "creationDate", "addedDate".
+// "recentlyUsed", "accessDate", "modificationDate", "creationDate", "addedDate".
 std::string_view toString(LastUsedSource source);
 // Exactly one of those strings (case-sensitive); nothing for any other.
 std::optional<LastUsedSource> parseLastUsedSource(std::string_view text);

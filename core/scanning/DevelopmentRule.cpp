@@ -5,7 +5,7 @@
 #include "foundation/AndroidDevices.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
-#include "foundation/UTType.h"
+#include "foundation/ContentType.h"
 #include "scanning/NeverTouch.h"
 
 namespace keldwick {

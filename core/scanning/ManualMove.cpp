@@ -121,14 +121,14 @@ Candidate packageCandidate(const std::string& p, Date now) {
 
 // Any other folder moves as one piece when the inspection lets it. Nothing when the
 // inspection finds it used too recently, which it never does without a stop date.
-std::optional<Outcome> folderOutcome(const std::string& p, bool driveIsMacFormatted, Date now) {
+std::optional<Outcome> folderOutcome(const std::string& p, bool driveIsNativeFormat, Date now) {
     WholeKind kind = AndroidDevices::isDeviceFolder(p) ? WholeKind::emulator
                      : DevelopmentRule::isProject(p)   ? WholeKind::project
                                                        : WholeKind::chosen;
-    if (kind != WholeKind::chosen && !driveIsMacFormatted)
+    if (kind != WholeKind::chosen && !driveIsNativeFormat)
         return Outcome::refused(p, "Only moves to a drive formatted for Linux");
     WholeFolderInspector inspector;
-    inspector.keepsSymlinks = kind == WholeKind::chosen ? driveIsMacFormatted : true;
+    inspector.keepsSymlinks = kind == WholeKind::chosen ? driveIsNativeFormat : true;
     WholeFolderInspector::Result result = inspector.inspect(p);
     if (result.kind == WholeFolderInspector::Result::Kind::blocked) return Outcome::refused(p, result.reason);
     if (result.kind == WholeFolderInspector::Result::Kind::movable) {
@@ -139,14 +139,14 @@ std::optional<Outcome> folderOutcome(const std::string& p, bool driveIsMacFormat
 }
 
 std::optional<Outcome> outcomeFor(const std::string& p, const std::string& realHome,
-                                  const std::unordered_set<std::string>& kept, bool driveIsMacFormatted, Date now) {
+                                  const std::unordered_set<std::string>& kept, bool driveIsNativeFormat, Date now) {
     std::optional<FileStat> stat = FileStat::peek(p);
     if (!stat) return Outcome::refused(p, "It isn't there anymore");
     if (auto reason = refusalReason(p, *stat, realHome, kept)) return Outcome::refused(p, std::move(*reason));
     if (stat->isFile())
         return Outcome::accepted(makeCandidate(p, false, localSize(p, *stat), stat->size, 1, std::nullopt, now));
     if (isPackageName(PathUtil::name(p))) return Outcome::accepted(packageCandidate(p, now));
-    return folderOutcome(p, driveIsMacFormatted, now);
+    return folderOutcome(p, driveIsNativeFormat, now);
 }
 
 // The outcomes in order, less those inside a folder that became a candidate.
@@ -168,14 +168,14 @@ Result withoutNested(std::vector<Outcome> outcomes) {
 }  // namespace
 
 Result candidates(const std::vector<std::string>& paths, const std::string& home,
-                  const std::vector<std::string>& keptInPlace, bool driveIsMacFormatted, Date now) {
+                  const std::vector<std::string>& keptInPlace, bool driveIsNativeFormat, Date now) {
     const std::string realHome = resolvedOrSame(home);
     std::unordered_set<std::string> kept;
     for (const auto& k : keptInPlace) kept.insert(resolvedOrSame(k));
 
     std::vector<Outcome> outcomes;
     for (const std::string& p : resolvedPaths(paths))
-        if (auto outcome = outcomeFor(p, realHome, kept, driveIsMacFormatted, now)) outcomes.push_back(std::move(*outcome));
+        if (auto outcome = outcomeFor(p, realHome, kept, driveIsNativeFormat, now)) outcomes.push_back(std::move(*outcome));
     return withoutNested(std::move(outcomes));
 }
 

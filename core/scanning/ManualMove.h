@@ -29,9 +29,9 @@ struct Result {
 // Each path's folder is resolved (the item itself is not, so a chosen link stays a link);
 // repeats are dropped. Each path ends as a candidate, a refusal, or nothing when it lies
 // inside a chosen folder that became a candidate. Both lists keep the input order.
-// `keptInPlace` starts with the home's standard folders; `driveIsMacFormatted` tells
+// `keptInPlace` starts with the home's standard folders; `driveIsNativeFormat` tells
 // whether the drive keeps links, owners and modes natively. Never fails.
 Result candidates(const std::vector<std::string>& paths, const std::string& home,
-                  const std::vector<std::string>& keptInPlace, bool driveIsMacFormatted, Date now);
+                  const std::vector<std::string>& keptInPlace, bool driveIsNativeFormat, Date now);
 
 }  // namespace keldwick::ManualMove

@@ -5,11 +5,11 @@
 
 namespace keldwick {
 
-const std::vector<UTType>& OffloadPolicy::sequentialTypes() {
-    static const std::vector<UTType> types = {
-        UTType::compositeContent, UTType::presentation, UTType::spreadsheet, UTType::rtf,
-        UTType::rtfd,             UTType::flatRTFD,     UTType::plainText,   UTType::image,
-        UTType::movie,            UTType::audio,        UTType::archive,     UTType::diskImage,
+const std::vector<ContentType>& OffloadPolicy::sequentialTypes() {
+    static const std::vector<ContentType> types = {
+        ContentType::compositeContent, ContentType::presentation, ContentType::spreadsheet, ContentType::rtf,
+        ContentType::rtfd,             ContentType::flatRTFD,     ContentType::plainText,   ContentType::image,
+        ContentType::movie,            ContentType::audio,        ContentType::archive,     ContentType::diskImage,
     };
     return types;
 }
@@ -22,9 +22,9 @@ const std::unordered_set<std::string>& OffloadPolicy::sequentialExtensions() {
     return extensions;
 }
 
-const std::vector<UTType>& OffloadPolicy::randomAccessTypes() {
-    static const std::vector<UTType> types = {
-        UTType::sourceCode, UTType::script, UTType::executable, UTType::database, UTType::application, UTType::bundle,
+const std::vector<ContentType>& OffloadPolicy::randomAccessTypes() {
+    static const std::vector<ContentType> types = {
+        ContentType::sourceCode, ContentType::script, ContentType::executable, ContentType::database, ContentType::application, ContentType::bundle,
     };
     return types;
 }
@@ -42,9 +42,9 @@ const OffloadPolicy& OffloadPolicy::light() {
 
 bool OffloadPolicy::allowsType(std::string_view fileName, bool isPackage) const {
     std::string extension = Utf8::lowercased(pathExtension(fileName));
-    std::optional<UTType> type;
+    std::optional<ContentType> type;
     if (!extension.empty()) {
-        type = UTType::forExtension(extension, isPackage ? UTType::package : UTType::data);
+        type = ContentType::forExtension(extension, isPackage ? ContentType::package : ContentType::data);
     }
     if (type) {
         for (const auto& denied : deniedTypes) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/UTType.h"
+#include "foundation/ContentType.h"
 
 namespace keldwick {
 
@@ -28,22 +28,22 @@ struct OffloadPolicy {
     int64_t maxFolderFileCount = 20'000;
     // Nothing: every type passes the allow test. Otherwise only types conforming to
     // one of these, or whose extension is in allowedExtensions.
-    std::optional<std::vector<UTType>> allowedTypes;
+    std::optional<std::vector<ContentType>> allowedTypes;
     std::unordered_set<std::string> allowedExtensions;  // lower case, without the dot
-    std::vector<UTType> deniedTypes;                    // checked before anything is allowed
+    std::vector<ContentType> deniedTypes;                    // checked before anything is allowed
     std::optional<RecentLightFiles> recentLightFiles;
     bool moveProjects = true;
     int64_t minimumEmulatorSize = 100'000'000;
-    bool driveIsMacFormatted = true;
+    bool driveIsNativeFormat = true;
 
     bool operator==(const OffloadPolicy&) const = default;
 
     // Document and media types read from start to end (12, in order).
-    static const std::vector<UTType>& sequentialTypes();
+    static const std::vector<ContentType>& sequentialTypes();
     // Extensions of sequentially read files whose types aren't always declared as such.
     static const std::unordered_set<std::string>& sequentialExtensions();
     // Types opened for random access or executed (6, in order).
-    static const std::vector<UTType>& randomAccessTypes();
+    static const std::vector<ContentType>& randomAccessTypes();
     // The defaults with the sequential types and extensions allowed and the
     // random-access types denied.
     static const OffloadPolicy& light();

@@ -8,7 +8,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/Saturating.h"
 #include "foundation/VolumeSpace.h"
-#include "scanning/SpotlightIndex.h"
+#include "scanning/RecentlyUsed.h"
 
 namespace keldwick {
 
@@ -33,7 +33,7 @@ PlanBuilder::PlanBuilder(std::vector<std::string> folders_, RuleList rules_, Off
       rules(std::move(rules_)),
       policy(std::move(policy_)),
       openFiles(std::move(openFiles_)),
-      lastUsedDates([](const std::vector<std::string>& roots) { return SpotlightIndex::lastUsedDates(roots); }),
+      lastUsedDates([](const std::vector<std::string>& roots) { return RecentlyUsed::lastUsedDates(roots); }),
       availableBytes([](const std::string& path) { return VolumeSpace::availableBytes(path); }),
       storesMetadataNatively([](const std::string& path) { return VolumeInfo::storesMetadataNatively(path); }),
       now([] { return Date::now(); }) {}
@@ -58,7 +58,7 @@ PlanBuilder::Result PlanBuilder::build(int64_t bytesNeeded, const std::string& d
     std::vector<OpenFileUsage> uses = openFiles ? usesUnder(roots, *openFiles) : std::vector<OpenFileUsage>{};
 
     OffloadPolicy scanPolicy = policy;
-    scanPolicy.driveIsMacFormatted = storesMetadataNatively ? storesMetadataNatively(driveRoot) : true;
+    scanPolicy.driveIsNativeFormat = storesMetadataNatively ? storesMetadataNatively(driveRoot) : true;
     Scanner scanner(std::move(scanPolicy), rules, std::move(dates), std::move(uses), now ? now() : Date::now());
     scanner.emulatorDevices = emulatorDevices;
     for (const auto& folder : fixedFolders)

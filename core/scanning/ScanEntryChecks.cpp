@@ -125,7 +125,7 @@ Visit Walk::leaf(Log& log, const std::string& path, const std::string& name, con
     summary.offer(stat.creationDate(), LastUsedSource::creationDate);
     if (auto added = ExtraStat::fromStatus(path, stat, false).added) summary.offer(*added, LastUsedSource::addedDate);
     if (auto used = scanner_.lastUsedDates.find(path); used != scanner_.lastUsedDates.end()) {
-        summary.offer(used->second, LastUsedSource::spotlight);
+        summary.offer(used->second, LastUsedSource::recentlyUsed);
     } else if (!package) {
         summary.offer(stat.accessDate(), LastUsedSource::accessDate);
     }
@@ -167,7 +167,7 @@ Visit Walk::visitWhole(const Volume& volume, Log& log, const std::string& path, 
                        const std::optional<AndroidDevice>& device) const {
     const OffloadPolicy& policy = scanner_.policy;
     if (kind == WholeKind::project && !policy.moveProjects) return skip(log, path, "Code project");
-    if (!policy.driveIsMacFormatted) return skip(log, path, "Only moves to a drive formatted for Linux");
+    if (!policy.driveIsNativeFormat) return skip(log, path, "Only moves to a drive formatted for Linux");
     if (auto reason = reasonNotMovable(stat, PathUtil::name(path), uid_)) return skip(log, path, std::move(*reason));
     for (const auto& rule : scanner_.rules) {
         if (auto reason = rule->skipReasonWhole(path, kind)) return skip(log, path, std::move(*reason));

@@ -163,7 +163,7 @@ struct Walk {
         offer(stat.creationDate(), LastUsedSource::creationDate);
         if (extra.added) offer(*extra.added, LastUsedSource::addedDate);
         auto used = inspector.lastUsedDates.find(full);
-        if (used != inspector.lastUsedDates.end()) offer(used->second, LastUsedSource::spotlight);
+        if (used != inspector.lastUsedDates.end()) offer(used->second, LastUsedSource::recentlyUsed);
     }
 };
 

@@ -74,16 +74,17 @@ TEST(DriveEligibilityTest, ChecksRunInOrderAndTheFixableOneIsShown) {
               Kind::readOnly);
 }
 
-TEST(DriveEligibilityTest, TimeMachineBackupsAreFoundThroughLinks) {
+TEST(DriveEligibilityTest, TimeshiftBackupsAreFoundThroughLinks) {
     test::TempDir temp;
-    EXPECT_TRUE(DriveEligibility::problems(volume("apfs", temp.path()), std::nullopt).empty());
-    test::makeDirs(temp / "real");
-    ASSERT_EQ(symlink((temp / "real").c_str(), (temp / "Backups.backupdb").c_str()), 0);
-    EXPECT_EQ(kinds(DriveEligibility::problems(volume("apfs", temp.path()), std::nullopt)),
-              (std::vector<Kind>{Kind::timeMachine}));
-    ASSERT_EQ(unlink((temp / "Backups.backupdb").c_str()), 0);
-    ASSERT_EQ(symlink((temp / "missing").c_str(), (temp / "Backups.backupdb").c_str()), 0);
-    EXPECT_TRUE(DriveEligibility::problems(volume("apfs", temp.path()), std::nullopt).empty());
+    EXPECT_TRUE(DriveEligibility::problems(volume("ext4", temp.path()), std::nullopt).empty());
+    test::makeDirs(temp / "real/snapshots");
+    test::makeDirs(temp / "timeshift");
+    ASSERT_EQ(symlink((temp / "real/snapshots").c_str(), (temp / "timeshift/snapshots").c_str()), 0);
+    EXPECT_EQ(kinds(DriveEligibility::problems(volume("ext4", temp.path()), std::nullopt)),
+              (std::vector<Kind>{Kind::backups}));
+    ASSERT_EQ(unlink((temp / "timeshift/snapshots").c_str()), 0);
+    ASSERT_EQ(symlink((temp / "missing").c_str(), (temp / "timeshift/snapshots").c_str()), 0);
+    EXPECT_TRUE(DriveEligibility::problems(volume("ext4", temp.path()), std::nullopt).empty());
 }
 
 TEST(DriveEligibilityTest, ExplanationsWordForWord) {
@@ -100,8 +101,8 @@ TEST(DriveEligibilityTest, ExplanationsWordForWord) {
               "Network drives can disappear without warning, so Keldwick doesn't use them.");
     EXPECT_EQ(DriveProblem::readOnly().explanation(), "Your computer can't save files to this drive (it's read-only).");
     EXPECT_EQ(DriveProblem::diskImage().explanation(), "This is a disk image, not a drive.");
-    EXPECT_EQ(DriveProblem::timeMachine().explanation(),
-              "This drive holds your Time Machine backups. Use a different drive for Keldwick.");
+    EXPECT_EQ(DriveProblem::backups().explanation(),
+              "This drive holds your Timeshift backups. Use a different drive for Keldwick.");
     EXPECT_EQ(DriveProblem::fat32().explanation(),
               "This drive can't hold files bigger than 4 GB (it's formatted as FAT32). Use a different drive, or "
               "erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.");

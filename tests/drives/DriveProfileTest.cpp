@@ -115,7 +115,7 @@ TEST(DriveProfileTest, PolicyOverwritesExactlyTheFourTierFields) {
     base.maxFolderFileCount = 5;
     base.allowedExtensions = {"zzz"};
     base.moveProjects = false;
-    base.driveIsMacFormatted = false;
+    base.driveIsNativeFormat = false;
 
     OffloadPolicy slow = policyForDrive(DriveProfile{}, base);
     EXPECT_EQ(slow.maxFolderFileCount, 1000);

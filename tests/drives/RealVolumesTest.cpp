@@ -33,7 +33,7 @@ TEST(RealVolumesTest, TmpfsAtAPathWithASpace) {
     EXPECT_EQ(volume->mountPath, point);
     EXPECT_EQ(volume->name, "My Volume");
     EXPECT_EQ(volume->fileSystem, "tmpfs");
-    EXPECT_FALSE(volume->bsdName);
+    EXPECT_FALSE(volume->kernelName);
     EXPECT_FALSE(volume->volumeUUID);
     EXPECT_EQ(volume->totalBytes, 16 << 20);
     EXPECT_FALSE(volume->isRootFileSystem);
@@ -73,12 +73,12 @@ TEST(RealVolumesTest, LoopMountedExt4ReadWriteThenReadOnly) {
         EXPECT_EQ(volume->fileSystem, "ext4");
         EXPECT_EQ(volume->name, "Kel Drive");
         EXPECT_EQ(volume->volumeUUID, "3f1c2b4a-1111-4222-8333-444455556666");
-        EXPECT_EQ("/dev/" + volume->bsdName.value_or(""), ext4.device());
+        EXPECT_EQ("/dev/" + volume->kernelName.value_or(""), ext4.device());
         EXPECT_FALSE(volume->isReadOnly);
         EXPECT_FALSE(volume->isInternal);
         EXPECT_TRUE(VolumeInfo::storesMetadataNatively(point));
 
-        auto hardware = DriveHardware::inspect(*volume->bsdName);
+        auto hardware = DriveHardware::inspect(*volume->kernelName);
         ASSERT_TRUE(hardware);
         EXPECT_TRUE(hardware->isDiskImage());
         EXPECT_EQ(hardware->medium, DriveHardware::Medium::unknown);
@@ -102,7 +102,7 @@ TEST(RealVolumesTest, ExFatThroughFuseShowsItsRealFormat) {
     EXPECT_EQ(volume->fileSystem, "exfat");
     EXPECT_EQ(volume->name, "EXSTICK");
     EXPECT_TRUE(volume->volumeUUID);
-    EXPECT_TRUE(volume->bsdName);
+    EXPECT_TRUE(volume->kernelName);
     EXPECT_FALSE(VolumeInfo::storesMetadataNatively(point));
     EXPECT_TRUE(DriveEligibility::problems(*volume, std::nullopt).empty());
 }

@@ -94,7 +94,7 @@ TEST_F(VolumeFixtureTest, CandidateListsKeepTableOrder) {
     EXPECT_EQ(dead.fileSystem, "cifs");
     EXPECT_FALSE(dead.isLocal);
     EXPECT_EQ(dead.totalBytes, 0);
-    EXPECT_FALSE(dead.bsdName);
+    EXPECT_FALSE(dead.kernelName);
     EXPECT_EQ(VolumeInfo::localExternalMountPaths(roots),
               (std::vector<std::string>{t + "/media/ann/SANDISK SSD", t + "/image", t + "/stick", t + "/btrfs",
                                         t + "/over", t + "/gone"}));
@@ -113,7 +113,7 @@ TEST_F(VolumeFixtureTest, FactsOfEachKind) {
     EXPECT_EQ(ssd.name, "SANDISK SSD");
     EXPECT_EQ(ssd.volumeUUID, "6FF9-F22B");
     EXPECT_EQ(ssd.fileSystem, "exfat");  // seen through fuseblk
-    EXPECT_EQ(ssd.bsdName, "sdb1");
+    EXPECT_EQ(ssd.kernelName, "sdb1");
     EXPECT_FALSE(ssd.isInternal);
     EXPECT_TRUE(ssd.isLocal);
     EXPECT_FALSE(ssd.isReadOnly);
@@ -124,16 +124,16 @@ TEST_F(VolumeFixtureTest, FactsOfEachKind) {
     EXPECT_EQ(byName["stick"].name, "stick");  // no label
     EXPECT_EQ(byName["stick"].volumeUUID, "22B2-160F");
 
-    EXPECT_EQ(byName["btrfs"].bsdName, "sdd1");  // from the source: btrfs shows an anonymous device
+    EXPECT_EQ(byName["btrfs"].kernelName, "sdd1");  // from the source: btrfs shows an anonymous device
     EXPECT_EQ(byName["btrfs"].name, "Archive");
 
-    EXPECT_EQ(byName["image"].bsdName, "loop3");
+    EXPECT_EQ(byName["image"].kernelName, "loop3");
     EXPECT_TRUE(byName["image"].isReadOnly);
     EXPECT_FALSE(byName["image"].volumeUUID);  // no udev data, and the fixture's node holds nothing
 
     EXPECT_FALSE(byName["share"].isLocal);
     EXPECT_EQ(byName["share"].fileSystem, "nfs4");
-    EXPECT_FALSE(byName["share"].bsdName);
+    EXPECT_FALSE(byName["share"].kernelName);
     EXPECT_FALSE(byName["sshfs"].isLocal);
 
     EXPECT_TRUE(byName["over"].isReadOnly);  // the covering mount

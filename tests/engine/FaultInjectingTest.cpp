@@ -69,7 +69,7 @@ TEST(EngineVocabularyTest, DefaultsAndNoIconPlacing) {
     EngineConfiguration configuration;
     EXPECT_EQ(configuration.chunkSize, 4 * 1024 * 1024);
     EXPECT_EQ(configuration.driveReserveBytes, 1024LL * 1024 * 1024);
-    EXPECT_EQ(configuration.macReserveBytes, 1024LL * 1024 * 1024);
+    EXPECT_EQ(configuration.computerReserveBytes, 1024LL * 1024 * 1024);
     EXPECT_EQ(configuration.machineID, MachineIdentity::current());
     EXPECT_EQ(configuration.machineFolder, MachineIdentity::folderName());
     NoIconPlacing icons;

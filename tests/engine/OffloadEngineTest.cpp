@@ -195,7 +195,7 @@ TEST_F(OffloadEngineTest, RestoreAllStopsWhenTheMacIsFullAndCollectsOtherFailure
     auto third = world.offloadByHand(world.makeFile("C.txt"));
     PathUtil::removeTree(world.drivePathFor(first.originalPath));
 
-    world.configuration.macReserveBytes = int64_t{1} << 62;
+    world.configuration.computerReserveBytes = int64_t{1} << 62;
     auto summary = engine()->restoreAll();
     ASSERT_EQ(summary.failures.size(), 1u);
     EXPECT_EQ(summary.failures[0], (RunFailure{first.originalPath,

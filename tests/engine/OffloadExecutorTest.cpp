@@ -122,7 +122,7 @@ TEST_F(OffloadExecutorTest, MovesAFileAndLeavesALinkToTheDriveCopy) {
     auto entries = DriveManifest{DriveLayout::appFolder(root)}.latestEntries("machine-1");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].event, DriveManifest::Entry::Event::offloaded);
-    EXPECT_EQ(entries[0].mac, "machine-1");
+    EXPECT_EQ(entries[0].machine, "machine-1");
     EXPECT_EQ(entries[0].originalPath, file);
     EXPECT_EQ(entries[0].relativePath, relativeFor(file));
     EXPECT_EQ(entries[0].checksum, record.checksum);

@@ -243,7 +243,7 @@ TEST_F(RecordedMetadataTest, AManifestLineIsAdoptedOnlyWhereItsLinkStandsInTheHo
     DriveManifest manifest{DriveLayout::appFolder(world.root)};
     auto lineFor = [&](const std::string& original) {
         DriveManifest::Entry entry;
-        entry.mac = world.configuration.machineID;
+        entry.machine = world.configuration.machineID;
         entry.originalPath = original;
         entry.relativePath = world.relativeFor(original);
         entry.size = 5;

@@ -317,7 +317,7 @@ TEST_F(RecoveryManagerTest, ManifestRepairWritesMissingEntriesOnce) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].originalPath, original);
     EXPECT_EQ(entries[0].relativePath, record.driveRelativePath);
-    EXPECT_EQ(entries[0].mac, world.configuration.machineID);
+    EXPECT_EQ(entries[0].machine, world.configuration.machineID);
     EXPECT_EQ(entries[0].checksum, record.checksum);
     EXPECT_EQ(entries[0].entries, world.journal->treeEntries(record.id));
     world.manager().updateManifest(EngineWorld::driveID);
@@ -384,7 +384,7 @@ protected:
     // where that lies in a real folder of a home and nothing stands there yet).
     DriveManifest::Entry entryFor(const std::string& original, bool makeCopy = true, bool linked = true) {
         DriveManifest::Entry entry;
-        entry.mac = world.configuration.machineID;
+        entry.machine = world.configuration.machineID;
         entry.originalPath = original;
         entry.relativePath = world.relativeFor(original);
         entry.size = 18;
@@ -546,7 +546,7 @@ TEST_F(AdoptionTest, OnlyPlacesInsideTheHomeAndOutsideProtectedFoldersAreAdopted
     DriveManifest manifest{DriveLayout::appFolder(world.root)};
     for (const auto& c : cases) {
         auto entry = entryFor(c.original, c.original != home);  // the home's "copy" is the folder above the others
-        if (!c.withMachineID) entry.mac.reset();
+        if (!c.withMachineID) entry.machine.reset();
         manifest.append(entry);
     }
     auto before = world.trees();
@@ -582,7 +582,7 @@ TEST_F(AdoptionTest, LinesNamingTheHomesHiddenEntriesStayOnTheDrive) {
     DriveManifest manifest{DriveLayout::appFolder(world.root)};
     for (const auto& [original, adopted] : cases) {
         auto entry = entryFor(original);
-        entry.mac.reset();
+        entry.machine.reset();
         manifest.append(entry);
     }
     world.manager().adoptManifestEntries(EngineWorld::driveID);

@@ -135,7 +135,7 @@ public:
     }
 
     // The item on this machine's side that holds its bytes, not a link.
-    std::optional<std::string> macSideItem() const {
+    std::optional<std::string> computerSideItem() const {
         for (const auto& path : {original, staged(), trash()}) {
             auto status = FileStat::peek(path);
             if (status && !status->isSymlink()) return path;
@@ -172,7 +172,7 @@ public:
             case Disturbance::none:
                 return;
             case Disturbance::itemEdited: {
-                auto item = macSideItem();
+                auto item = computerSideItem();
                 ASSERT_TRUE(item);
                 if (c.folder) {
                     test::writeFile(*item + "/a.txt", "first photo, retouched");

@@ -168,15 +168,15 @@ TEST_F(RestoreExecutorTest, ADriveCopyOfTheWrongKindIsMissing) {
 }
 
 TEST_F(RestoreExecutorTest, MacSpaceOfExactlyWhatIsNeededPlusTheReservePasses) {
-    world.configuration.macReserveBytes = 1'000;
+    world.configuration.computerReserveBytes = 1'000;
     auto record = world.offloadByHand(world.makeFile("Report.txt", 10'000));
     auto tight = executor();
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(10'999); };
     EXPECT_EQ(engineErrorOf([&] { tight.restore(record.id, std::nullopt); }),
-              EngineError::notEnoughSpaceOnMac(10'000, 9'999));
+              EngineError::notEnoughSpaceOnComputer(10'000, 9'999));
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(500); };
     EXPECT_EQ(engineErrorOf([&] { tight.restore(record.id, std::nullopt); }),
-              EngineError::notEnoughSpaceOnMac(10'000, 0));
+              EngineError::notEnoughSpaceOnComputer(10'000, 0));
     EXPECT_EQ(world.phaseOf(record.id), Phase::offloaded);
 
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(11'000); };

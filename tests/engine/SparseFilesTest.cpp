@@ -109,7 +109,7 @@ TEST_F(SparseFilesTest, AFileWithHolesKeepsThemBothWays) {
     EXPECT_LT(spaceOf(move(folder) + "/sub/inner.img").allocated, 4 * MB);
 
     // Room at home is counted by what the files take, not by their size.
-    world.configuration.macReserveBytes = 0;
+    world.configuration.computerReserveBytes = 0;
     RestoreExecutor tight(world.context());
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(20 * MB); };
     EXPECT_EQ(restore(image, tight).phase, Phase::restored);
@@ -155,7 +155,7 @@ TEST_F(SparseFilesTest, ThroughExFATTheCopyIsWrittenOutAndTheHolesComeBack) {
     EXPECT_EQ(onDrive.size, 96 * MB);
     EXPECT_GE(onDrive.allocated, 96 * MB) << "exFAT writes the holes out";
 
-    world.configuration.macReserveBytes = 0;
+    world.configuration.computerReserveBytes = 0;
     RestoreExecutor tight(world.context());
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(20 * MB); };
     EXPECT_EQ(restore(image, tight).phase, Phase::restored);

@@ -50,8 +50,8 @@ public:
     }
     void restoreRecords(const std::vector<int64_t>& ids) override { restored.push_back(ids); }
     void restoreCopy(int64_t id) override { calls.push_back("restoreCopy " + std::to_string(id)); }
-    void keepOnMac(const std::vector<OffloadRecord>& records) override {
-        calls.push_back("keepOnMac " + std::to_string(records.size()));
+    void keepOnComputer(const std::vector<OffloadRecord>& records) override {
+        calls.push_back("keepOnComputer " + std::to_string(records.size()));
     }
     void restoreAll() override { calls.push_back("restoreAll"); }
     void deleteDriveCopy(const OffloadRecord& record) override {

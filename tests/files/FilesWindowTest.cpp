@@ -61,14 +61,14 @@ TEST(MovedFilesViewTest, ActionsCallTheModelWithTheRightIds) {
     EXPECT_EQ(shownIds(view), (std::vector<int64_t>{2, 3, 4, 1}));
 
     view.run(MovedAction::restore, {1, 2, 3});  // a returned record is not restorable
-    view.run(MovedAction::keepOnMac, {1, 2});
+    view.run(MovedAction::keepOnComputer, {1, 2});
     view.run(MovedAction::restoreCopy, {2});
     view.run(MovedAction::showOnDrive, {1, 3});
     host.present = {"/home/u/Documents/a"};
-    view.run(MovedAction::showInFinder, {1, 3});
+    view.run(MovedAction::showInFileManager, {1, 3});
     view.openRecords({1, 4});  // the item being restored opens nothing
     EXPECT_EQ(host.restored, (std::vector<std::vector<int64_t>>{{1, 3}}));
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"keepOnMac 1", "restoreCopy 2"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"keepOnComputer 1", "restoreCopy 2"}));
     EXPECT_EQ(host.shown, (std::vector<std::vector<std::string>>{
                               {"/media/u/Vault/Keldwick/a", "/media/u/Vault/Keldwick/c"},
                               {"/home/u/Documents/a", "/home/u/Documents"}}));

@@ -70,7 +70,7 @@ TEST(MovedListTest, StatusLabelForEveryPhase) {
                     break;
                 case Phase::returned:
                     EXPECT_EQ(label.title, "Extra copy on drive");
-                    EXPECT_EQ(label.symbol, "info.circle.fill");
+                    EXPECT_EQ(label.symbol, "info-filled");
                     break;
                 case Phase::offloaded:
                     EXPECT_EQ(label.title, on ? "On your other drive" : "Drive not plugged in");
@@ -271,11 +271,11 @@ TEST(MovedActionsTest, Confirmations) {
     ModelState state = mounted({record(1, "/home/u/a.txt", Phase::offloaded, 3000)});
     EXPECT_EQ(restoreAllConfirmation(state).title, "Bring \u201Ca.txt\u201D back to your computer?");
     EXPECT_EQ(restoreAllConfirmation(state).message, "");  // free space unknown
-    state.macFreeBytes = 3000;
+    state.computerFreeBytes = 3000;
     EXPECT_EQ(restoreAllConfirmation(state).message,
               "3.00 KB will be copied back to this computer (it has 3.00 KB free) and removed from Vault. Keldwick won't "
               "move them again for at least 30 days.");
-    state.macFreeBytes = 2999;
+    state.computerFreeBytes = 2999;
     EXPECT_EQ(restoreAllConfirmation(state).message,
               "That's 3.00 KB, but this computer only has 3.00 KB free. Keldwick will bring back what fits and then stop "
               "safely.");

@@ -21,7 +21,7 @@ namespace {
 
 Entry entry(const std::string& original, Event event, std::optional<std::string> mac = "MAC-A") {
     Entry e;
-    e.mac = std::move(mac);
+    e.machine = std::move(mac);
     e.event = event;
     e.originalPath = original;
     e.relativePath = "Keldwick/Mac (12345678)" + original;
@@ -160,7 +160,7 @@ TEST(DriveManifestTest, DecodingSkipsWhatIsNotAnEntryOrCouldLeaveTheDrive) {
         R"({"version":3,"mac":null,"event":"discarded","originalPath":"/h/x","relativePath":"Marrowfen/M/h/x",)"
         R"("isDirectory":true,"size":0,"checksum":null,"entries":null,"date":"2025-03-01T10:30:00+01:00","new":1})");
     ASSERT_TRUE(plain);
-    EXPECT_EQ(plain->mac, std::nullopt);
+    EXPECT_EQ(plain->machine, std::nullopt);
     EXPECT_EQ(plain->entries, std::nullopt);
     EXPECT_EQ(plain->date.secondsSince1970, 1740821400);
 

@@ -19,7 +19,7 @@ TEST(EngineErrorTest, EveryCaseHasItsSentence) {
         {EngineError::notEnoughSpaceOnDrive(126'000'000, 45'300'000, 1'073'741'824),
          "There isn't enough room on your drive (needs 126 MB, has 45.3 MB free beyond the 1.07 GB Keldwick always "
          "leaves free on it)."},
-        {EngineError::notEnoughSpaceOnMac(1, 0), "There isn't enough room on your computer (needs 1 byte, has 0 bytes free)."},
+        {EngineError::notEnoughSpaceOnComputer(1, 0), "There isn't enough room on your computer (needs 1 byte, has 0 bytes free)."},
         {EngineError::sourceMissing(p), "\u201CTrip.mov\u201D isn't there anymore."},
         {EngineError::notEligible(p, "Locked"), "\u201CTrip.mov\u201D stays on your computer (Locked)."},
         {EngineError::sourceChanged(p),
@@ -66,7 +66,7 @@ TEST(EngineErrorTest, EqualityIsCaseAndPayload) {
     EXPECT_FALSE(EngineError::sourceMissing("/a") == EngineError::sourceChanged("/a"));
     EXPECT_FALSE(EngineError::checksumMismatch("/a") == EngineError::driveCopyCorrupted("/a"));
     EXPECT_FALSE(EngineError::inUse("/a", {"x", "y"}) == EngineError::inUse("/a", {"y", "x"}));
-    EXPECT_FALSE(EngineError::notEnoughSpaceOnDrive(1, 2) == EngineError::notEnoughSpaceOnMac(1, 2));
+    EXPECT_FALSE(EngineError::notEnoughSpaceOnDrive(1, 2) == EngineError::notEnoughSpaceOnComputer(1, 2));
     EXPECT_FALSE(EngineError::notEnoughSpaceOnDrive(1, 2) == EngineError::notEnoughSpaceOnDrive(1, 3));
     EXPECT_FALSE(EngineError::olderCopyOnDrive("/a", "/b") == EngineError::olderCopyOnDrive("/b", "/a"));
     EXPECT_EQ(EngineError::driveUnavailable().kind(), EngineError::Kind::driveUnavailable);

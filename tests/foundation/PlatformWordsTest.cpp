@@ -38,7 +38,7 @@ TEST(PlatformWordsTest, TheListFindsEachWordAndAllowsAFormatsOwnName) {
 TEST(PlatformWordsTest, CoreTextsSpeakOfLinux) {
     std::vector<std::string> texts;
     for (const auto& error :
-         {EngineError::notEnoughSpaceOnDrive(2, 1), EngineError::notEnoughSpaceOnMac(2, 1), EngineError::sourceMissing("a"),
+         {EngineError::notEnoughSpaceOnDrive(2, 1), EngineError::notEnoughSpaceOnComputer(2, 1), EngineError::sourceMissing("a"),
           EngineError::notEligible("a", "why"), EngineError::sourceChanged("a"), EngineError::inUse("a", {"vim"}),
           EngineError::checksumMismatch("a"), EngineError::destinationExists("a"), EngineError::driveCopyMissing("a"),
           EngineError::driveCopyCorrupted("a"), EngineError::linkReplaced("a"), EngineError::alreadyManaged("a"),
@@ -49,7 +49,7 @@ TEST(PlatformWordsTest, CoreTextsSpeakOfLinux) {
     for (const auto& problem :
          {DriveProblem::unsupportedFormat("ntfs"), DriveProblem::unsupportedFormat("hfs"), DriveProblem::startupDisk(),
           DriveProblem::internalDisk(), DriveProblem::networkVolume(), DriveProblem::readOnly(),
-          DriveProblem::diskImage(), DriveProblem::timeMachine(), DriveProblem::fat32()}) {
+          DriveProblem::diskImage(), DriveProblem::backups(), DriveProblem::fat32()}) {
         texts.push_back(problem.explanation());
     }
     using Refused = DriveRefusal::Kind;

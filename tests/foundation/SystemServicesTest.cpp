@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-#include "foundation/FullDiskAccess.h"
+#include "foundation/HomeAccess.h"
 #include "foundation/InstanceLock.h"
 #include "foundation/MachineIdentity.h"
 #include "foundation/SleepAssertion.h"
@@ -204,7 +204,7 @@ TEST(VolumeSpaceTest, AMissingPathReportsTheVolumeOfItsNearestAncestor) {
     }
 }
 
-TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
+TEST(HomeAccessTest, ProbesTheHomesStandardFolders) {
     const std::string userDirs =
         "# written by xdg-user-dirs-update\n"
         "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
@@ -214,17 +214,17 @@ TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
         "XDG_PICTURES_DIR=\"$HOME/Bilder \\\"neu\\\"\"\n";
     const std::vector<std::string> expected{"/home/ann/Schreibtisch", "/home/ann/Dokumente", "/home/ann/Bilder \"neu\"",
                                             "/home/ann/Desktop", "/home/ann/Documents", "/home/ann/Downloads"};
-    EXPECT_EQ(FullDiskAccess::probePaths("/home/ann", userDirs), expected);
-    EXPECT_EQ(FullDiskAccess::probePaths("/home/ann/", userDirs), expected);
-    EXPECT_EQ(FullDiskAccess::probePaths("/home/ann", ""),
+    EXPECT_EQ(HomeAccess::probePaths("/home/ann", userDirs), expected);
+    EXPECT_EQ(HomeAccess::probePaths("/home/ann/", userDirs), expected);
+    EXPECT_EQ(HomeAccess::probePaths("/home/ann", ""),
               (std::vector<std::string>{"/home/ann/Desktop", "/home/ann/Documents", "/home/ann/Downloads"}));
 
     test::TempDir home;
     test::makeDirs(home / "Documents");
     const auto granted = [](const std::vector<std::string>& managed, const std::vector<std::string>& standard,
-                            bool confined = false) { return FullDiskAccess::read(managed, standard, confined).granted; };
-    EXPECT_TRUE(FullDiskAccess::read(home.path(), {}).granted);
-    EXPECT_TRUE(FullDiskAccess::read(home.path() + "/", {home / "Documents"}).granted);
+                            bool confined = false) { return HomeAccess::read(managed, standard, confined).granted; };
+    EXPECT_TRUE(HomeAccess::read(home.path(), {}).granted);
+    EXPECT_TRUE(HomeAccess::read(home.path() + "/", {home / "Documents"}).granted);
     // Folders that don't exist keep nothing out: a home without them is granted.
     EXPECT_TRUE(granted({home / "gone"}, {home / "a", home / "b"}));
     EXPECT_TRUE(granted({}, {}));
@@ -233,7 +233,7 @@ TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
     EXPECT_TRUE(granted({}, {home / "a", home / "Documents"}, true));
     EXPECT_TRUE(granted({home / "Documents"}, {home / "a"}, true));
     test::TempDir bare;
-    EXPECT_TRUE(FullDiskAccess::read(bare.path(), {}).granted);
+    EXPECT_TRUE(HomeAccess::read(bare.path(), {}).granted);
 
     if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to test refused access";
     ASSERT_EQ(::chmod(home.path().c_str(), 0755), 0);
@@ -265,7 +265,7 @@ TEST(FullDiskAccessTest, ProbesTheHomesStandardFolders) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const int answer = test::runAsNobody([&] {
-            const auto reading = FullDiskAccess::read(c.managed, c.standard);
+            const auto reading = HomeAccess::read(c.managed, c.standard);
             return (reading.granted ? 1 : 0) | (reading.folderToShow().value_or("") == c.shown ? 2 : 0) |
                    (reading.refusedByMode.size() == c.refusedByMode ? 4 : 0);
         });

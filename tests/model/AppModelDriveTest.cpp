@@ -156,7 +156,7 @@ TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
     VolumeInfo volume;
     volume.mountPath = world.driveRoot;
     volume.name = "Archive";
-    volume.bsdName = "sdb1";
+    volume.kernelName = "sdb1";
     world.volumes[world.driveRoot] = volume;
     world.powerStates["sdb1"] = DrivePowerState(1, 4);  // asleep
     auto model = started();
@@ -195,18 +195,18 @@ TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComple
         settings.onboardingComplete = c.setupComplete;
         SettingsStore{world.support + "/settings.json"}.save(settings);
         world.isSandboxed = c.sandboxed;
-        world.fullDiskAccess = false;
-        world.fullDiskAccessProbes = 0;
+        world.homeAccess = false;
+        world.homeAccessProbes = 0;
         auto model = world.make();
         model->start();
         ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
-        EXPECT_EQ(model->state().hasFullDiskAccess, c.sandboxed);
+        EXPECT_EQ(model->state().canReadHome, c.sandboxed);
         const auto firstCheck = model->state().nextCheck;
-        world.fullDiskAccess = true;
-        model->drives().refreshFullDiskAccess();
-        EXPECT_TRUE(model->state().hasFullDiskAccess);
+        world.homeAccess = true;
+        model->drives().refreshHomeAccess();
+        EXPECT_TRUE(model->state().canReadHome);
         const auto afterGrant = model->state().nextCheck;
-        model->drives().refreshFullDiskAccess();  // already granted: nothing new
+        model->drives().refreshHomeAccess();  // already granted: nothing new
         EXPECT_EQ(model->state().nextCheck, afterGrant);
         if (c.scheduled) {
             ASSERT_TRUE(afterGrant);
@@ -214,7 +214,7 @@ TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComple
         } else {
             EXPECT_EQ(afterGrant, firstCheck);
         }
-        EXPECT_EQ(world.fullDiskAccessProbes, c.probes);
+        EXPECT_EQ(world.homeAccessProbes, c.probes);
     }
 }
 
@@ -239,21 +239,21 @@ TEST_F(AppModelDriveTest, ShowTheFolderShowsTheOneThatRefusesAndSaysWhetherAnyth
         opened.push_back(url);
         return answers;
     };
-    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), FolderShowing{});  // none refuses
+    EXPECT_EQ(model->drives().openHomeAccessSettings(), FolderShowing{});  // none refuses
     EXPECT_TRUE(opened.empty());
 
     // A folder closed by its own mode is named, doesn't block, and is the one shown.
     world.refusedByMode = {world.home + "/Music"};
-    model->drives().refreshFullDiskAccess();
-    EXPECT_TRUE(model->state().hasFullDiskAccess);
+    model->drives().refreshHomeAccess();
+    EXPECT_TRUE(model->state().canReadHome);
     EXPECT_EQ(model->state().foldersRefusedByMode, world.refusedByMode);
-    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), (FolderShowing{world.home + "/Music", true}));
+    EXPECT_EQ(model->drives().openHomeAccessSettings(), (FolderShowing{world.home + "/Music", true}));
 
     // The one that blocks comes first; with no file manager answering, nothing showed it.
-    world.fullDiskAccess = false;
+    world.homeAccess = false;
     world.blockedBy = world.home + "/Documents";
     answers = false;
-    EXPECT_EQ(model->drives().openFullDiskAccessSettings(), (FolderShowing{world.home + "/Documents", false}));
+    EXPECT_EQ(model->drives().openHomeAccessSettings(), (FolderShowing{world.home + "/Documents", false}));
     EXPECT_EQ(opened.back(), "file://" + world.home);
 }
 

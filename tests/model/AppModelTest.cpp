@@ -68,8 +68,8 @@ TEST_F(AppModelTest, StartsInOrderOnceThenChecksTenSecondsAfterRecovery) {
     EXPECT_TRUE(world.notices->onOpen);
     EXPECT_TRUE(world.watcher->onVolumesChanged && world.watcher->onDiskChanged && world.watcher->onWake);
     EXPECT_EQ(model->state().driveRoot, world.driveRoot);
-    EXPECT_EQ(model->state().macFreeBytes, 100'000'000'000);
-    EXPECT_TRUE(model->state().hasFullDiskAccess);
+    EXPECT_EQ(model->state().computerFreeBytes, 100'000'000'000);
+    EXPECT_TRUE(model->state().canReadHome);
     EXPECT_TRUE(model->state().windowRequests.empty());  // setup is complete
     // Recovery runs at background priority, through the runner.
     EXPECT_EQ(model->state().activity, Activity::recovering);
@@ -211,7 +211,7 @@ TEST_F(AppModelTest, ObservedFieldsNotifyOnlyOnRealChange) {
     ASSERT_TRUE(refreshed(*model));
     const auto engine = model->engine();
     FieldChanges anything(model->store(), ModelField::records);
-    FieldChanges free(model->store(), ModelField::macFreeBytes);
+    FieldChanges free(model->store(), ModelField::computerFreeBytes);
     FieldChanges engines(model->store(), ModelField::engine);
     ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(anything.count(), 0);

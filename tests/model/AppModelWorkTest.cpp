@@ -39,7 +39,7 @@ class ModelWorkTest : public ::testing::Test {
 protected:
     ModelWorld world;
     std::string downloads = world.home + "/Downloads";
-    int64_t macBase = 900 * MB;             // the computer's free space before anything moves
+    int64_t computerBase = 900 * MB;             // the computer's free space before anything moves
     std::optional<int64_t> driveFree;       // none: the drive folder's real free space
     std::map<std::string, Made> items;      // by the path the item's bytes are expected at
     std::unique_ptr<AppModel> model;
@@ -68,8 +68,8 @@ protected:
     }
 
     // What moved away frees space on the computer.
-    int64_t macFree() {
-        int64_t free = macBase;
+    int64_t computerFree() {
+        int64_t free = computerBase;
         for (const auto& [path, made] : items)
             if (isLink(path)) free += made.size;
         return free;
@@ -111,7 +111,7 @@ protected:
         services.engines = CoreEngine::factory();
         services.facts.availableBytes = [this](const std::string& path) -> std::optional<int64_t> {
             if (PathUtil::isInside(path, world.driveRoot)) return driveFree ? driveFree : VolumeSpace::availableBytes(path);
-            return macFree();
+            return computerFree();
         };
         model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false, {}},
                                            services);
@@ -158,7 +158,7 @@ protected:
 };
 
 TEST_F(ModelWorkTest, LowSpaceRunsOnceFreeingJustEnoughThenTheDayStaysQuiet) {
-    macBase = 999'999'999;  // one byte under the keep-free level: 1,000,000,001 bytes to free
+    computerBase = 999'999'999;  // one byte under the keep-free level: 1,000,000,001 bytes to free
     const std::string big = make("big.iso", 700 * MB);
     const std::string middle = make("middle.iso", 400 * MB);
     const std::string small = make("small.iso", 300 * MB);
@@ -356,13 +356,13 @@ TEST_F(ModelWorkTest, TheFreeSpaceShownFollowsAMoveAsItGoes) {
     const std::string b = make("b.iso", 200 * MB);
     build();
     startAndSettle();
-    const int64_t before = model->state().macFreeBytes.value_or(0);
+    const int64_t before = model->state().computerFreeBytes.value_or(0);
     bool done = false;
     model->moveToDrive({a, b}, [&](std::optional<std::string>) { done = true; });
     int64_t mostShownWhileMoving = before;
     ASSERT_TRUE(waitFor([&] {
         if (model->state().activity == Activity::moving) {
-            mostShownWhileMoving = std::max(mostShownWhileMoving, model->state().macFreeBytes.value_or(0));
+            mostShownWhileMoving = std::max(mostShownWhileMoving, model->state().computerFreeBytes.value_or(0));
             // A second of the model's time between turns: each report may read the space.
             world.clock->set(world.clock->now().adding(1));
         }
@@ -427,7 +427,7 @@ TEST_F(ModelWorkTest, RestoresCopiesKeepingAndDeleting) {
     // Kept on the computer: pinned, then back.
     const auto cRecord = *std::find_if(model->state().records.begin(), model->state().records.end(),
                                        [&](const OffloadRecord& r) { return r.originalPath == c; });
-    wait([&](AppModel::Done done) { model->operations().keepOnMac({cRecord}, done); });
+    wait([&](AppModel::Done done) { model->operations().keepOnComputer({cRecord}, done); });
     EXPECT_FALSE(isLink(c));
     expectIntact(c);
     EXPECT_NE(std::find(model->state().pins.begin(), model->state().pins.end(), c), model->state().pins.end());
@@ -500,7 +500,7 @@ TEST_F(ModelWorkTest, RecoveryAdoptsOnlyInsideTheHomeAndSaysWhatStaysOnTheDrive)
     const std::string outside = world.dir / "elsewhere/found.pdf";
     for (const std::string& original : {inside, unlinked, outside}) {
         DriveManifest::Entry entry;
-        entry.mac = configuration.machineID;
+        entry.machine = configuration.machineID;
         entry.originalPath = original;
         entry.relativePath = DriveLayout::relativePath(original, configuration.machineFolder, DriveLayout::folderName());
         entry.size = 18;

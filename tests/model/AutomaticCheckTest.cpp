@@ -41,15 +41,15 @@ TEST(AutomaticCheckTest, AutomaticCacheClearingGate) {
         {"test mode", [](ModelState& s) { s.settings.dryRunMode = true; }, false},
         {"journal unusable", [](ModelState& s) { s.journalProblem = "disk I/O error"; }, false},
         {"busy", [](ModelState& s) { s.activity = Activity::moving; }, false},
-        {"free at the level", [](ModelState& s) { s.macFreeBytes = 20'000'000'000; }, false},
-        {"free unmeasured", [](ModelState& s) { s.macFreeBytes.reset(); }, false},
+        {"free at the level", [](ModelState& s) { s.computerFreeBytes = 20'000'000'000; }, false},
+        {"free unmeasured", [](ModelState& s) { s.computerFreeBytes.reset(); }, false},
         {"cleared exactly a day ago", [](ModelState& s) { s.lastAutomaticCacheClear = ago(86'400); }, false},
         {"cleared a day and a second ago", [](ModelState& s) { s.lastAutomaticCacheClear = ago(86'401); }, true},
         {"cleared in the future", [](ModelState& s) { s.lastAutomaticCacheClear = now.adding(3'600); }, true},
     };
     for (const auto& c : cases) {
         ModelState state = readyState();
-        state.macFreeBytes = 10'000'000'000;
+        state.computerFreeBytes = 10'000'000'000;
         c.change(state);
         EXPECT_EQ(automaticCacheClearDue(state, now), c.due) << c.name;
     }
@@ -87,7 +87,7 @@ TEST(AutomaticCheckTest, DecisionInputsAndGatesAfterTheScan) {
         const AutomationInputs inputs = automationInputs(state);
         EXPECT_EQ(inputs.isBusy, c.busy) << c.name;
         EXPECT_EQ(inputs.canOffload, !state.journalProblem) << c.name;
-        EXPECT_EQ(inputs.freeBytes, state.macFreeBytes) << c.name;
+        EXPECT_EQ(inputs.freeBytes, state.computerFreeBytes) << c.name;
         EXPECT_TRUE(inputs.driveConnected == state.driveRoot.has_value()) << c.name;
         EXPECT_EQ(mayActOnFindings(state), c.mayAct) << c.name;
     }
@@ -124,14 +124,14 @@ TEST(AutomaticCheckTest, DeclineAndStallHoldBack) {
                                               {std::nullopt, 1, false}}) {
         ModelState state = readyState();
         state.stall = c.stall;
-        state.macFreeBytes = c.free;
+        state.computerFreeBytes = c.free;
         EXPECT_EQ(stallHoldsBackScan(state, now), c.holds) << c.free.value_or(-1);
     }
 }
 
 TEST(AutomaticCheckTest, StallNoticesOncePerKindADay) {
     ModelState state = readyState();
-    state.macFreeBytes = 7;
+    state.computerFreeBytes = 7;
     struct Step {
         double at;  // seconds after `now`
         bool found;
@@ -202,7 +202,7 @@ TEST(AutomaticCheckTest, BuildersAndFailedPaths) {
     EXPECT_EQ(automatic.fixedFolders, NeverTouch::standardFolders(state.home));
     EXPECT_TRUE(automatic.openFiles);
 
-    state.settings.moveProjectsAndSimulators = false;
+    state.settings.moveProjectsAndEmulators = false;
     PlanBuilder preview = scanBuilder(state, false);
     EXPECT_EQ(preview.rules.size(), standardRules);
     EXPECT_EQ(preview.policy, state.settings.policy(false));

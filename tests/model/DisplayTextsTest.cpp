@@ -56,21 +56,21 @@ TEST(DisplayTextsTest, FolderDisplayNames) {
 }
 
 TEST(DisplayTextsTest, ContentTypes) {
-    const std::vector<std::tuple<std::string, bool, UTType>> cases = {
-        {"Photo.PNG", false, UTType{"public.png"}},
-        {"Photo.png", true, UTType::folder},  // a folder named like a picture is a folder
-        {"Mail.app", true, UTType{"com.apple.application-bundle"}},
-        {"Notes.rtfd", true, UTType::rtfd},
-        {"Notes.rtfd", false, UTType::flatRTFD},
-        {"Projects", true, UTType::folder},
-        {"README", false, UTType::data},
-        {"archive.unknownext", false, UTType::data},
-        {".bashrc", false, UTType::data},
+    const std::vector<std::tuple<std::string, bool, ContentType>> cases = {
+        {"Photo.PNG", false, ContentType{"public.png"}},
+        {"Photo.png", true, ContentType::folder},  // a folder named like a picture is a folder
+        {"Mail.app", true, ContentType{"com.apple.application-bundle"}},
+        {"Notes.rtfd", true, ContentType::rtfd},
+        {"Notes.rtfd", false, ContentType::flatRTFD},
+        {"Projects", true, ContentType::folder},
+        {"README", false, ContentType::data},
+        {"archive.unknownext", false, ContentType::data},
+        {".bashrc", false, ContentType::data},
     };
     for (const auto& [name, isFolder, type] : cases) {
         EXPECT_EQ(contentTypeForPath(name, isFolder), type) << name << (isFolder ? " (folder)" : "");
     }
-    EXPECT_TRUE(UTType::folder.conforms(UTType::directory));
+    EXPECT_TRUE(ContentType::folder.conforms(ContentType::directory));
 }
 
 namespace {

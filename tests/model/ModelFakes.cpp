@@ -202,9 +202,9 @@ AppServices ModelWorld::services() {
     s.terminate = [this] { ++terminations; };
     s.facts.availableBytes = [this](const std::string&) { return freeBytes; };
     s.facts.totalBytes = [this](const std::string&) { return totalBytes; };
-    s.facts.fullDiskAccess = [this](const std::string&, const std::vector<std::string>&) {
-        ++fullDiskAccessProbes;
-        return FullDiskAccess::Reading{fullDiskAccess, refusedByMode, fullDiskAccess ? std::nullopt : blockedBy};
+    s.facts.homeAccess = [this](const std::string&, const std::vector<std::string>&) {
+        ++homeAccessProbes;
+        return HomeAccess::Reading{homeAccess, refusedByMode, homeAccess ? std::nullopt : blockedBy};
     };
     s.facts.volumeInfo = [this](const std::string& path) -> std::optional<VolumeInfo> {
         auto found = volumes.find(path);

@@ -242,11 +242,11 @@ struct ModelWorld {
     std::shared_ptr<RecordingLoginItem> loginItem = std::make_shared<RecordingLoginItem>();
     std::shared_ptr<MemoryPreferences> preferences = std::make_shared<MemoryPreferences>();
     int terminations = 0;
-    bool fullDiskAccess = true;
+    bool homeAccess = true;
     // What the probe finds besides: folders closed by their own mode, and the one that blocks.
     std::vector<std::string> refusedByMode;
     std::optional<std::string> blockedBy;
-    int fullDiskAccessProbes = 0;
+    int homeAccessProbes = 0;
     std::optional<int64_t> freeBytes = 100'000'000'000;
     std::optional<int64_t> totalBytes = 500'000'000'000;
     std::map<std::string, VolumeInfo> volumes;                // by mount path

@@ -16,9 +16,9 @@ inline ModelState readyState() {
     state.settings.drive = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Archive"};
     state.settings.managedFolders = {"/home/u/Downloads"};
     state.driveRoot = "/media/u/Archive";
-    state.hasFullDiskAccess = true;
-    state.macFreeBytes = 100'000'000'000;
-    state.macTotalBytes = 500'000'000'000;
+    state.canReadHome = true;
+    state.computerFreeBytes = 100'000'000'000;
+    state.computerTotalBytes = 500'000'000'000;
     return state;
 }
 

@@ -21,14 +21,14 @@ TEST(ModelStoreTest, AnnouncesOnlyRealChangesAndNamesTheirFields) {
     ModelStore store;
     Heard heard(store);
 
-    EXPECT_TRUE(store.set<ModelField::macFreeBytes>(int64_t{5}));
-    EXPECT_FALSE(store.set<ModelField::macFreeBytes>(int64_t{5}));  // the same value: no one hears
+    EXPECT_TRUE(store.set<ModelField::computerFreeBytes>(int64_t{5}));
+    EXPECT_FALSE(store.set<ModelField::computerFreeBytes>(int64_t{5}));  // the same value: no one hears
     EXPECT_TRUE(store.set<ModelField::driveRoot>(std::optional<std::string>("/media/u/Archive")));
     EXPECT_FALSE(store.set<ModelField::activity>(Activity::idle));
     ASSERT_EQ(heard.announcements.size(), 2u);
-    EXPECT_EQ(heard.announcements[0], ModelFields(ModelField::macFreeBytes));
+    EXPECT_EQ(heard.announcements[0], ModelFields(ModelField::computerFreeBytes));
     EXPECT_EQ(heard.announcements[1], ModelFields(ModelField::driveRoot));
-    EXPECT_EQ(store.state().macFreeBytes, 5);
+    EXPECT_EQ(store.state().computerFreeBytes, 5);
     EXPECT_EQ(store.state().driveRoot, "/media/u/Archive");
 
     // An edit always announces what it names, even when it changed nothing.

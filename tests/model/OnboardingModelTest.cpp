@@ -18,12 +18,12 @@ namespace keldwick::test {
 namespace {
 
 VolumeInfo volumeNamed(const std::string& name, const std::string& mountPath, const std::string& fileSystem = "ext4",
-                       std::optional<std::string> bsdName = std::nullopt) {
+                       std::optional<std::string> kernelName = std::nullopt) {
     VolumeInfo v;
     v.mountPath = mountPath;
     v.name = name;
     v.fileSystem = fileSystem;
-    v.bsdName = std::move(bsdName);
+    v.kernelName = std::move(kernelName);
     v.isLocal = true;
     v.totalBytes = 1'000'000'000'000;
     v.availableBytes = 500'000'000'000;
@@ -129,7 +129,7 @@ TEST_F(OnboardingModelTest, ContinuingNeedsAFolderOnTheSpaceStepAndAMeasuredDriv
     makeDirs(world.home + "/Documents");
     auto model = make();
     auto& onboarding = model->onboarding();
-    for (auto step : {OnboardingModel::Step::welcome, OnboardingModel::Step::fullDiskAccess, OnboardingModel::Step::done}) {
+    for (auto step : {OnboardingModel::Step::welcome, OnboardingModel::Step::homeAccess, OnboardingModel::Step::done}) {
         onboarding.setStep(step);
         EXPECT_TRUE(onboarding.canContinue());
     }
@@ -307,14 +307,14 @@ TEST_F(OnboardingModelTest, AnEstimateNeedsPermissionAJournalAndIsDroppedWhenOve
     ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
     onboarding.loadFolders();
 
-    world.fullDiskAccess = false;
-    model->drives().refreshFullDiskAccess();
+    world.homeAccess = false;
+    model->drives().refreshHomeAccess();
     onboarding.estimateMovable();
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_FALSE(onboarding.movableBytes());
 
-    world.fullDiskAccess = true;
-    model->drives().refreshFullDiskAccess();
+    world.homeAccess = true;
+    model->drives().refreshHomeAccess();
     onboarding.estimateMovable();
     onboarding.cancelEstimate();  // the page went away before the value came
     const int before = world.executor->userRuns;

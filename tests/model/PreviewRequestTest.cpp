@@ -30,7 +30,7 @@ TEST(PreviewRequestTest, GoalAndScope) {
     };
     for (const auto& c : cases) {
         ModelState state = readyState();
-        state.macFreeBytes = c.free;
+        state.computerFreeBytes = c.free;
         EXPECT_EQ(previewGoal(state, c.kind, c.goal), c.expected)
             << static_cast<int>(c.kind) << " free " << c.free.value_or(-1);
     }

@@ -99,7 +99,7 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
     };
     for (const auto& c : cases) {
         ModelState state = readyState();
-        state.macFreeBytes = 12'000'000'000;
+        state.computerFreeBytes = 12'000'000'000;
         c.change(state);
         RunOutcome outcome = runOutcome(state, kPlan, c.summary, c.automatic, kNow);
         EXPECT_EQ(outcome.lastRun, c.lastRun) << c.name;
@@ -118,7 +118,7 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
 
 TEST(RunOutcomeTest, AnAutomaticRunThatMovedAllItFoundAndFellShortLeavesNothingToMove) {
     ModelState state = readyState();
-    state.macFreeBytes = 12'000'000'000;
+    state.computerFreeBytes = 12'000'000'000;
     const RunSummary everything = summary({"/home/u/a", "/home/u/b", "/home/u/c", "/home/u/d"}, 4);
     const RunOutcome outcome = runOutcome(state, kPlan, everything, true, kNow);
     ASSERT_TRUE(outcome.stall);
@@ -127,7 +127,7 @@ TEST(RunOutcomeTest, AnAutomaticRunThatMovedAllItFoundAndFellShortLeavesNothingT
     // Below the keep-free level afterwards, the panel says so rather than promise a check.
     state.stall = outcome.stall;
     state.nextCheck = kNow.adding(3'600);
-    state.macFreeBytes = state.settings.thresholdBytes - 1;
+    state.computerFreeBytes = state.settings.thresholdBytes - 1;
     EXPECT_NE(statusText(state).detail.value_or("").find("Keldwick has already moved everything it can."),
               std::string::npos);
 

@@ -79,7 +79,7 @@ TEST(SettingsWriteTest, FollowUpsOfEachSettingAlone) {
         {"minimumAgeDays", [](AppSettings& s) { s.minimumAgeDays = 3; }, decide},
         {"minimumItemMegabytes", [](AppSettings& s) { s.minimumItemMegabytes = 3; }, decide},
         {"moveRecentLightFiles", [](AppSettings& s) { s.moveRecentLightFiles = false; }, decide},
-        {"moveProjectsAndSimulators", [](AppSettings& s) { s.moveProjectsAndSimulators = false; }, decide},
+        {"moveProjectsAndSimulators", [](AppSettings& s) { s.moveProjectsAndEmulators = false; }, decide},
         {"clearCachesWhenLow", [](AppSettings& s) { s.clearCachesWhenLow = false; }, decide},
         {"isPaused", [](AppSettings& s) { s.isPaused = true; }, decide},
         {"dryRunMode", [](AppSettings& s) { s.dryRunMode = true; }, decide},

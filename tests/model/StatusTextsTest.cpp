@@ -24,7 +24,7 @@ struct StatusCase {
 };
 
 void lowOnSpace(ModelState& s) {
-    s.macFreeBytes = 12'400'000'000;
+    s.computerFreeBytes = 12'400'000'000;
 }
 
 void stalled(ModelState& s, Stall kind) {
@@ -166,13 +166,13 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
         {"away with 3 files and 1 folder on it",
          [](ModelState& s) {
              away(s);
-             s.hasFullDiskAccess = false;
+             s.canReadHome = false;
              s.records = {record("/home/u/a", Phase::offloaded), record("/home/u/b", Phase::offloaded),
                           record("/home/u/c", Phase::offloaded), record("/home/u/d", Phase::offloaded, true),
                           record("/home/u/e", Phase::returned)};
          },
          "Archive isn't plugged in", "3 files and 1 folder on it won't open until you plug it back in.", 2},
-        {"no permission", [](ModelState& s) { s.hasFullDiskAccess = false; }, "Keldwick needs your permission",
+        {"no permission", [](ModelState& s) { s.canReadHome = false; }, "Keldwick needs your permission",
          "The system is keeping it from reaching your files.", 2},
         {"paused",
          [](ModelState& s) {
@@ -243,11 +243,11 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
         {"plenty of room despite a stall",
          [](ModelState& s) { s.stall = StallState{Stall::driveFull, Date{0}, 0}; }, "Plenty of room",
          "Keldwick is keeping an eye on your computer.", 0},
-        {"exactly at the keep-free level", [](ModelState& s) { s.macFreeBytes = s.settings.thresholdBytes; },
+        {"exactly at the keep-free level", [](ModelState& s) { s.computerFreeBytes = s.settings.thresholdBytes; },
          "Plenty of room", "Keldwick is keeping an eye on your computer.", 0},
         {"free space not measured yet",
          [](ModelState& s) {
-             s.macFreeBytes.reset();
+             s.computerFreeBytes.reset();
              s.stall = StallState{Stall::driveFull, Date{0}, 0};
          },
          "Plenty of room", "Keldwick is keeping an eye on your computer.", 0},
@@ -264,49 +264,49 @@ TEST(StatusTextsTest, GlyphMarkOrder) {
     struct Case {
         const char* name;
         std::function<void(ModelState&)> change;
-        MenuBarGlyph::Mark mark;
+        TrayGlyph::Mark mark;
     };
-    auto overfull = [](ModelState& s) { s.macFreeBytes = 10'000'000'000; };  // fill 0.98 past the mark 0.96
+    auto overfull = [](ModelState& s) { s.computerFreeBytes = 10'000'000'000; };  // fill 0.98 past the mark 0.96
     auto awayWithItems = [](ModelState& s) {
         s.driveRoot.reset();
         s.records = {record("/home/u/a", Phase::offloaded)};
     };
     const std::vector<Case> cases = {
-        {"all well", [](ModelState&) {}, MenuBarGlyph::Mark::none()},
+        {"all well", [](ModelState&) {}, TrayGlyph::Mark::none()},
         {"working is not attention", [](ModelState& s) { s.activity = Activity::scanning; },
-         MenuBarGlyph::Mark::none()},
+         TrayGlyph::Mark::none()},
         {"drive away beats overflow",
          [&](ModelState& s) {
              overfull(s);
              awayWithItems(s);
          },
-         MenuBarGlyph::Mark::driveAway()},
+         TrayGlyph::Mark::driveAway()},
         {"overflow beats attention",
          [&](ModelState& s) {
              overfull(s);
              s.settings.isPaused = true;
          },
-         MenuBarGlyph::Mark::overflow()},
+         TrayGlyph::Mark::overflow()},
         {"away with nothing on it is attention", [](ModelState& s) { s.driveRoot.reset(); },
-         MenuBarGlyph::Mark::attention()},
+         TrayGlyph::Mark::attention()},
         {"before setup only attention",
          [&](ModelState& s) {
              overfull(s);
              awayWithItems(s);
              s.settings.onboardingComplete = false;
          },
-         MenuBarGlyph::Mark::attention()},
+         TrayGlyph::Mark::attention()},
         {"free space unknown has no mark",
          [](ModelState& s) {
-             s.macFreeBytes.reset();
+             s.computerFreeBytes.reset();
              s.activity = Activity::moving;
          },
-         MenuBarGlyph::Mark::none()},
+         TrayGlyph::Mark::none()},
     };
     for (const auto& c : cases) {
         ModelState state = readyState();
         c.change(state);
-        EXPECT_EQ(menuBarMark(state), c.mark) << c.name;
+        EXPECT_EQ(trayMark(state), c.mark) << c.name;
     }
 }
 
@@ -413,13 +413,13 @@ TEST(StatusTextsTest, FillLevels) {
         {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max(), std::nullopt, {1, std::nullopt}},
     };
     // The computer's bar, with the keep-free level as the settings' threshold after setup.
-    auto macLevel = [](std::optional<int64_t> free, std::optional<int64_t> total, std::optional<int64_t> keepFree) {
+    auto computerLevel = [](std::optional<int64_t> free, std::optional<int64_t> total, std::optional<int64_t> keepFree) {
         ModelState state;
-        state.macFreeBytes = free;
-        state.macTotalBytes = total;
+        state.computerFreeBytes = free;
+        state.computerTotalBytes = total;
         state.settings.onboardingComplete = keepFree.has_value();
         if (keepFree) state.settings.thresholdBytes = *keepFree;
-        return macFillLevel(state);
+        return computerFillLevel(state);
     };
     auto expectLevel = [](const FillLevel& actual, const FillLevel& expected, const std::string& name) {
         EXPECT_NEAR(actual.fill, expected.fill, 1e-12) << name;
@@ -429,15 +429,15 @@ TEST(StatusTextsTest, FillLevels) {
         }
     };
     for (const auto& c : cases) {
-        expectLevel(macLevel(c.free, c.total, c.keepFree), c.level,
+        expectLevel(computerLevel(c.free, c.total, c.keepFree), c.level,
                     std::to_string(c.free.value_or(-1)) + "/" + std::to_string(c.total.value_or(-1)) + "/" +
                         std::to_string(c.keepFree.value_or(-1)));
     }
 
     ModelState state = readyState();
-    expectLevel(macFillLevel(state), {0.8, 0.96}, "after setup");
+    expectLevel(computerFillLevel(state), {0.8, 0.96}, "after setup");
     state.settings.onboardingComplete = false;
-    expectLevel(macFillLevel(state), {0.8, std::nullopt}, "before setup");
+    expectLevel(computerFillLevel(state), {0.8, std::nullopt}, "before setup");
 
     EXPECT_EQ(driveFillFraction(state), std::nullopt);
     state.driveVolume = VolumeInfo{};

@@ -34,8 +34,8 @@ TEST(DriveStepRealDriveTest, ALoopDriveMountedWhileShownIsChosenAndMeasured) {
     // The kernel knows the loop device for the disk image it is; the test can also have it
     // pass for a drive whose device gives no facts.
     bool asDrive = false;
-    guide.system.hardware = [&asDrive, live = guide.system.hardware](const std::string& bsdName) {
-        return asDrive ? std::nullopt : live(bsdName);
+    guide.system.hardware = [&asDrive, live = guide.system.hardware](const std::string& kernelName) {
+        return asDrive ? std::nullopt : live(kernelName);
     };
     guide.system.volumes = [&] {
         auto info = VolumeInfo::read(mountPoint);

@@ -34,7 +34,7 @@ void saveGuide(OnboardingWorld& guide, Step step, const char* name,
 TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
     Symbols::useDesktopIconTheme();
     OnboardingWorld guide;
-    guide.world.fullDiskAccess = false;
+    guide.world.homeAccess = false;
     guide.world.freeBytes = 14'200'000'000;
     VolumeInfo stick = volumeNamed("USB STICK", guide.world.dir / "stick", "vfat");
     stick.isReadOnly = true;
@@ -51,7 +51,7 @@ TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
     guide.model->refresh();
 
     saveGuide(guide, Step::welcome, "welcome");
-    saveGuide(guide, Step::fullDiskAccess, "full-disk-access", [](OnboardingWindow& window) {
+    saveGuide(guide, Step::homeAccess, "full-disk-access", [](OnboardingWindow& window) {
         static_cast<PermissionStep*>(window.page())->instructions()->settingsButton()->click();
     });
     ASSERT_TRUE(guide.chooseFirstDrive());
@@ -84,8 +84,8 @@ TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
         PermissionWindow window(*guide.host);
         save(window, QSize(PermissionWindow::defaultWidth, PermissionWindow::defaultHeight), "permission");
     }
-    guide.world.fullDiskAccess = true;
-    guide.model->drives().refreshFullDiskAccess();
+    guide.world.homeAccess = true;
+    guide.model->drives().refreshHomeAccess();
     {
         PermissionWindow window(*guide.host);
         save(window, QSize(PermissionWindow::defaultWidth, PermissionWindow::defaultHeight), "permission-granted");

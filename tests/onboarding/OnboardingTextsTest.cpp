@@ -102,8 +102,8 @@ TEST(OnboardingBarTest, EachStep) {
     };
     const Case cases[] = {
         {Step::welcome, true, false, {false, false, "Get Started", true, false}},
-        {Step::fullDiskAccess, true, false, {true, true, "Continue", false, false}},
-        {Step::fullDiskAccess, true, true, {true, false, "Continue", true, false}},
+        {Step::homeAccess, true, false, {true, true, "Continue", false, false}},
+        {Step::homeAccess, true, true, {true, false, "Continue", true, false}},
         {Step::drive, false, true, {true, false, "Continue", false, false}},
         {Step::drive, true, false, {true, false, "Continue", true, false}},
         {Step::space, false, true, {true, false, "Continue", false, false}},
@@ -120,7 +120,7 @@ TEST(OnboardingBarTest, MovesOneStepWithinTheEnds) {
         std::optional<Step> to;
     };
     const Case cases[] = {
-        {Step::welcome, -1, std::nullopt}, {Step::welcome, 1, Step::fullDiskAccess},
+        {Step::welcome, -1, std::nullopt}, {Step::welcome, 1, Step::homeAccess},
         {Step::done, 1, std::nullopt},     {Step::done, -1, Step::space},
         {Step::drive, 0, std::nullopt},
     };

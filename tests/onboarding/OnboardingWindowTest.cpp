@@ -51,11 +51,11 @@ class OnboardingWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         guide.volumes = {volumeNamed("Archive", guide.world.driveRoot)};
-        guide.world.fullDiskAccess = false;
+        guide.world.homeAccess = false;
     }
     void grantAccess(bool granted) {
-        guide.world.fullDiskAccess = granted;
-        guide.model->drives().refreshFullDiskAccess();
+        guide.world.homeAccess = granted;
+        guide.model->drives().refreshHomeAccess();
     }
 
     OnboardingWorld guide;
@@ -69,7 +69,7 @@ TEST_F(OnboardingWindowTest, EveryStepForwardAndBackThenDoneWritesOnce) {
 
     EXPECT_EQ(barOf(*window), (Bar{false, false, "Get Started", true}));
     QTest::mouseClick(window->primaryButton(), Qt::LeftButton);
-    ASSERT_EQ(window->pageStep(), Step::fullDiskAccess);
+    ASSERT_EQ(window->pageStep(), Step::homeAccess);
 
     // Without access: Continue waits, Do This Later goes on without it.
     EXPECT_EQ(barOf(*window), (Bar{true, true, "Continue", false}));
@@ -95,7 +95,7 @@ TEST_F(OnboardingWindowTest, EveryStepForwardAndBackThenDoneWritesOnce) {
 
     // Back to the permission page and round again: the pick stays.
     QTest::mouseClick(window->backButton(), Qt::LeftButton);
-    EXPECT_EQ(window->pageStep(), Step::fullDiskAccess);
+    EXPECT_EQ(window->pageStep(), Step::homeAccess);
     QTest::mouseClick(window->laterButton(), Qt::LeftButton);
     EXPECT_EQ(barOf(*window), (Bar{true, false, "Continue", true}));
     QTest::mouseClick(window->primaryButton(), Qt::LeftButton);
@@ -262,8 +262,8 @@ TEST_F(OnboardingWindowTest, TheHostPassesOnOnlyTheChangesThePagesRead) {
     };
     const std::vector<Case> cases = {
         {ModelField::records | ModelField::activity | ModelField::preview, 0, 0},
-        {ModelField::hasFullDiskAccess, 1, 0},
-        {ModelField::macFreeBytes, 1, 0},
+        {ModelField::canReadHome, 1, 0},
+        {ModelField::computerFreeBytes, 1, 0},
         {ModelField::settings, 1, 0},
         {ModelField::journalProblem | ModelField::records, 1, 0},
         {ModelField::mounts, 0, 1},

@@ -18,9 +18,9 @@ namespace {
 
 TEST(PermissionWindowTest, ProbesWhileShownAndFollowsTheAnswer) {
     OnboardingWorld guide;
-    guide.world.fullDiskAccess = false;
+    guide.world.homeAccess = false;
     guide.make();
-    auto& probes = guide.world.fullDiskAccessProbes;
+    auto& probes = guide.world.homeAccessProbes;
     PermissionWindow window(*guide.host);
     auto* instructions = window.instructions();
     const int before = probes;
@@ -33,14 +33,14 @@ TEST(PermissionWindowTest, ProbesWhileShownAndFollowsTheAnswer) {
     EXPECT_FALSE(window.closeButton()->isDefault());
 
     // Granted elsewhere: within about a second the window says so, and Return closes it.
-    guide.world.fullDiskAccess = true;
+    guide.world.homeAccess = true;
     ASSERT_TRUE(pumpUntil([&] { return instructions->granted()->isVisibleTo(&window); }));
     EXPECT_FALSE(instructions->steps()->isVisibleTo(&window));
     EXPECT_EQ(window.closeButton()->text(), "Done");
     EXPECT_TRUE(window.closeButton()->isDefault());
 
     // Withdrawn again: the steps come back, the probing never stopped.
-    guide.world.fullDiskAccess = false;
+    guide.world.homeAccess = false;
     ASSERT_TRUE(pumpUntil([&] { return instructions->steps()->isVisibleTo(&window); }));
     EXPECT_EQ(window.closeButton()->text(), "Close");
 
@@ -55,7 +55,7 @@ TEST(PermissionWindowTest, ProbesWhileShownAndFollowsTheAnswer) {
 
 TEST(PermissionWindowTest, WithoutASettingsPageTheButtonExplainsWhatBlocksAccess) {
     OnboardingWorld guide;
-    guide.world.fullDiskAccess = false;
+    guide.world.homeAccess = false;
     guide.make();
     QPointer<PermissionWindow> window = new PermissionWindow(*guide.host);
     window->show();
@@ -81,7 +81,7 @@ TEST(PermissionWindowTest, NamesFoldersClosedByTheirModeAndSaysWhenNothingShowsT
     ASSERT_TRUE(instructions->refusedNote()->isVisibleTo(&window));
     EXPECT_TRUE(instructions->refusedNote()->text().startsWith(QString::fromUtf8("\u201c~/Music\u201d keeps you out")));
 
-    guide.world.fullDiskAccess = false;
+    guide.world.homeAccess = false;
     guide.world.blockedBy = guide.world.home + "/Documents";
     guide.model->services().openURL = [](const std::string&) { return false; };
     ASSERT_TRUE(pumpUntil([&] { return instructions->steps()->isVisibleTo(&window); }));
@@ -92,7 +92,7 @@ TEST(PermissionWindowTest, NamesFoldersClosedByTheirModeAndSaysWhenNothingShowsT
 
 TEST(PermissionWindowTest, WorkedByKeyboardAndReadAsPlainText) {
     OnboardingWorld guide;
-    guide.world.fullDiskAccess = false;
+    guide.world.homeAccess = false;
     guide.make();
     PermissionWindow window(*guide.host);
     ASSERT_TRUE(activateForKeys(window));

@@ -9,13 +9,13 @@ namespace keldwick {
 namespace {
 
 TEST(StepViewsTest, DataInTitlesAndTextsStaysPlain) {
-    StepHeader header("externaldrive", "Keep <b>Disk</b> plugged in", "x");
+    StepHeader header("drive", "Keep <b>Disk</b> plugged in", "x");
     EXPECT_EQ(header.titleLabel()->textFormat(), Qt::PlainText);
     EXPECT_EQ(header.textLabel()->textFormat(), Qt::PlainText);
     StepHeader icon(std::nullopt, "Welcome to Keldwick", "");
     EXPECT_FALSE(icon.iconLabel()->pixmap().isNull()) << "without a symbol the program's icon shows";
 
-    Point point("externaldrive", "Keep <i>X</i> plugged in", "text");
+    Point point("drive", "Keep <i>X</i> plugged in", "text");
     EXPECT_EQ(point.titleLabel()->textFormat(), Qt::PlainText);
     point.setTitle("Keep Archive plugged in");
     EXPECT_EQ(point.accessibleName(), "Keep Archive plugged in, text");

@@ -99,7 +99,7 @@ struct Operation {
 
 DriveManifest::Entry manifestEntry() {
     DriveManifest::Entry entry;
-    entry.mac = "MAC-A";
+    entry.machine = "MAC-A";
     entry.event = DriveManifest::Entry::Event::offloaded;
     entry.originalPath = "/home/ann/a.txt";
     entry.relativePath = "Keldwick/Mac (12345678)/home/ann/a.txt";

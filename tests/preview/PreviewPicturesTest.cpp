@@ -54,7 +54,7 @@ TEST(PreviewPicturesTest, TheWindowInItsMainStates) {
         // The first automatic run on a computer low on space: a plan, one item excluded,
         // a shortfall, and the approval switch.
         test::FakePreviewHost host;
-        host.model.macFreeBytes = 12 * GB;
+        host.model.computerFreeBytes = 12 * GB;
         host.model.settings.managedFolders = {"/home/u/Downloads", "/home/u/Documents", "/home/u/Desktop"};
         host.open = std::make_unique<PreviewModel>(PreviewKind::firstAutomatic, 60 * GB, false);
         host.open->toggle("/home/u/Documents/Photos 2019");

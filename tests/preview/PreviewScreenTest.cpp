@@ -49,14 +49,14 @@ TEST(PreviewScreenTest, WithoutAPreviewOfferAScanOrAskForTheDrive) {
     ModelState state = test::readyState();
     PreviewScreen screen = previewScreen(state, nullptr);
     EXPECT_EQ(screen.body, PreviewScreen::Body::noPreview);
-    EXPECT_EQ(*screen.empty, (PreviewEmptyState{"checkmark.circle",
+    EXPECT_EQ(*screen.empty, (PreviewEmptyState{"check",
                                                  "Nothing to review",
                                                  "To see which files Keldwick can move, choose Free Up Space in "
                                                  "the panel.",
                                                  {{"Free Up Space\u2026", PreviewAction::openPreview}}}));
     state.driveRoot.reset();
     screen = previewScreen(state, nullptr);
-    EXPECT_EQ(*screen.empty, (PreviewEmptyState{"externaldrive.badge.xmark",
+    EXPECT_EQ(*screen.empty, (PreviewEmptyState{"drive-missing",
                                                  "Plug in Archive",
                                                  "Keldwick frees up space by moving files to Archive, so it needs "
                                                  "to be plugged in.",
@@ -67,7 +67,7 @@ TEST(PreviewScreenTest, HeadingBodyAndFooterFollowThePreview) {
     struct Case {
         const char* name;
         Given setup;
-        std::optional<int64_t> macFree;  // default: 100 GB of the fixture
+        std::optional<int64_t> computerFree;  // default: 100 GB of the fixture
         PreviewScreen::Body body;
         const char* title;
         const char* subtitle;  // "" for none; "*" for the long sentence, checked elsewhere
@@ -95,7 +95,7 @@ TEST(PreviewScreenTest, HeadingBodyAndFooterFollowThePreview) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ModelState state = test::readyState();
-        if (c.macFree) state.macFreeBytes = c.macFree;
+        if (c.computerFree) state.computerFreeBytes = c.computerFree;
         auto preview = make(c.setup);
         const PreviewScreen screen = previewScreen(state, preview.get());
         EXPECT_EQ(screen.body, c.body);
@@ -115,14 +115,14 @@ TEST(PreviewScreenTest, EmptyBodiesNameTheDriveAndFolders) {
     state.settings.managedFolders = {"/home/u/Downloads", "/home/u/Desktop"};
     auto full = make(Given{.room = 0});
     EXPECT_EQ(*previewScreen(state, full.get()).empty,
-              (PreviewEmptyState{"externaldrive.badge.exclamationmark",
+              (PreviewEmptyState{"drive-warning",
                                  "Archive is full",
                                  "There are files Keldwick could move, but none of them fits. Delete what you no "
                                  "longer need from Archive, or use a bigger drive.",
                                  {{"Show Files on Your Drive", PreviewAction::showDriveFiles}}}));
     auto none = make(Given{.found = ScanReport{}});
     EXPECT_EQ(*previewScreen(state, none.get()).empty,
-              (PreviewEmptyState{"checkmark.circle",
+              (PreviewEmptyState{"check",
                                  "Nothing to move right now",
                                  "Everything in Downloads and Desktop was used recently, is protected, or is too "
                                  "small to be worth moving.",

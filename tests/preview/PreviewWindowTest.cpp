@@ -222,7 +222,7 @@ TEST(PreviewWindowTest, ClickingAColumnTitleLeavesThePlansOrder) {
     }
 }
 
-TEST(PreviewWindowTest, KeepingOnThisMacPinsAndExcludesWithoutAScan) {
+TEST(PreviewWindowTest, KeepingOnThisComputerPinsAndExcludesWithoutAScan) {
     test::FakePreviewHost host;
     PreviewModel& preview = host.start();
     preview.apply(found(), 100 * GB);
@@ -239,7 +239,7 @@ TEST(PreviewWindowTest, KeepingOnThisMacPinsAndExcludesWithoutAScan) {
     EXPECT_EQ(content->menuPaths(2), (std::vector<std::string>{"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"}));
     EXPECT_TRUE(content->menuPaths(-1).empty());
 
-    content->keepOnThisMac({"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"});
+    content->keepOnThisComputer({"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"});
     settle();
     EXPECT_EQ(host.pinned, (std::vector<std::vector<std::string>>{{"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"}}));
     // b stays excluded (it was already), a joins it.

@@ -18,7 +18,7 @@ AutomationInputs clear() {
     in.settings.drive = Drive{"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", "Disk"};
     in.freeBytes = 15 * GB;
     in.driveConnected = true;
-    in.hasFullDiskAccess = true;
+    in.canReadHome = true;
     return in;
 }
 
@@ -57,7 +57,7 @@ TEST(AutomationTest, DecideTakesTheFirstRuleThatApplies) {
     const Step steps[] = {
         {[](AutomationInputs& i) { i.isBusy = true; }, B::busy},
         {[](AutomationInputs& i) { i.settings.isPaused = true; }, B::paused},
-        {[](AutomationInputs& i) { i.hasFullDiskAccess = false; }, B::noFullDiskAccess},
+        {[](AutomationInputs& i) { i.canReadHome = false; }, B::noHomeAccess},
         {[](AutomationInputs& i) { i.settings.drive = std::nullopt; }, B::noDrive},
         {[](AutomationInputs& i) { i.driveConnected = false; }, B::driveDisconnected},
         {[](AutomationInputs& i) { i.canOffload = false; }, B::journalUnavailable},
@@ -85,7 +85,7 @@ TEST(AutomationTest, BlockerTextsAndDecisionEquality) {
     EXPECT_EQ(explanation(B::setupIncomplete), "Finish setting up Keldwick.");
     EXPECT_EQ(explanation(B::busy), "Keldwick is busy.");
     EXPECT_EQ(explanation(B::paused), "Keldwick is paused.");
-    EXPECT_EQ(explanation(B::noFullDiskAccess), "Keldwick needs your permission to reach your files.");
+    EXPECT_EQ(explanation(B::noHomeAccess), "Keldwick needs your permission to reach your files.");
     EXPECT_EQ(explanation(B::noDrive), "Choose a drive for Keldwick.");
     EXPECT_EQ(explanation(B::driveDisconnected), "Plug in your drive to free up space.");
     EXPECT_EQ(explanation(B::journalUnavailable), "Keldwick can't open its records.");

@@ -19,10 +19,10 @@ struct Home {
     std::string operator/(const std::string& relative) const { return home + "/" + relative; }
     Home() { test::makeDirs(home); }
 
-    ManualMove::Result choose(const std::vector<std::string>& relative, bool macFormatted = true) const {
+    ManualMove::Result choose(const std::vector<std::string>& relative, bool nativeFormat = true) const {
         std::vector<std::string> paths;
         for (const auto& r : relative) paths.push_back(r.empty() ? home : r[0] == '/' ? r : *this / r);
-        return ManualMove::candidates(paths, home, {*this / "Documents", *this / "Desktop"}, macFormatted, now);
+        return ManualMove::candidates(paths, home, {*this / "Documents", *this / "Desktop"}, nativeFormat, now);
     }
 };
 
@@ -118,9 +118,9 @@ TEST(ManualMoveTest, ProjectsAndDriveFormat) {
     test::writeFile(h / "Linked/data.txt", "d");
     ASSERT_EQ(::symlink("data.txt", (h / "Linked/alias").c_str()), 0);
 
-    auto onMac = h.choose({"Code/app"});
-    ASSERT_EQ(onMac.candidates.size(), 1u);
-    EXPECT_EQ(onMac.candidates[0].whole, WholeKind::project);
+    auto onComputer = h.choose({"Code/app"});
+    ASSERT_EQ(onComputer.candidates.size(), 1u);
+    EXPECT_EQ(onComputer.candidates[0].whole, WholeKind::project);
 
     auto other = h.choose({"Code/app", "Plain", "Linked"}, false);
     EXPECT_EQ(other.refusals, (std::vector<ManualMove::Refusal>{

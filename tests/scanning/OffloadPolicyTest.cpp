@@ -9,32 +9,32 @@
 
 using namespace keldwick;
 
-TEST(UTTypeTest, ConformanceIsTransitive) {
-    auto py = UTType::forExtension("py", UTType::data);
+TEST(ContentTypeTest, ConformanceIsTransitive) {
+    auto py = ContentType::forExtension("py", ContentType::data);
     ASSERT_TRUE(py);
-    EXPECT_TRUE(py->conforms(UTType::script));
-    EXPECT_TRUE(py->conforms(UTType::sourceCode));
-    EXPECT_TRUE(py->conforms(UTType::plainText));
-    EXPECT_TRUE(py->conforms(UTType::data));
-    EXPECT_FALSE(py->conforms(UTType::image));
-    EXPECT_TRUE(UTType::forExtension("docx", UTType::data)->conforms(UTType::archive));
-    EXPECT_TRUE(UTType::forExtension("iso", UTType::data)->conforms(UTType::archive));
-    EXPECT_FALSE(UTType::forExtension("app", UTType::data));
-    EXPECT_TRUE(UTType::forExtension("app", UTType::package)->conforms(UTType::application));
-    EXPECT_FALSE(UTType::forExtension("nosuchext", UTType::data));
-    EXPECT_TRUE((UTType{"org.example.unknown"}).conforms(UTType{"org.example.unknown"}));
-    EXPECT_FALSE((UTType{"org.example.unknown"}).conforms(UTType::data));
+    EXPECT_TRUE(py->conforms(ContentType::script));
+    EXPECT_TRUE(py->conforms(ContentType::sourceCode));
+    EXPECT_TRUE(py->conforms(ContentType::plainText));
+    EXPECT_TRUE(py->conforms(ContentType::data));
+    EXPECT_FALSE(py->conforms(ContentType::image));
+    EXPECT_TRUE(ContentType::forExtension("docx", ContentType::data)->conforms(ContentType::archive));
+    EXPECT_TRUE(ContentType::forExtension("iso", ContentType::data)->conforms(ContentType::archive));
+    EXPECT_FALSE(ContentType::forExtension("app", ContentType::data));
+    EXPECT_TRUE(ContentType::forExtension("app", ContentType::package)->conforms(ContentType::application));
+    EXPECT_FALSE(ContentType::forExtension("nosuchext", ContentType::data));
+    EXPECT_TRUE((ContentType{"org.example.unknown"}).conforms(ContentType{"org.example.unknown"}));
+    EXPECT_FALSE((ContentType{"org.example.unknown"}).conforms(ContentType::data));
     // Every type the filter names resolves and reaches data or package.
     for (const auto& list : {OffloadPolicy::sequentialTypes(), OffloadPolicy::randomAccessTypes()}) {
-        for (auto type : list) EXPECT_TRUE(type.conforms(UTType::item) || type.conforms(UTType::content)) << type.identifier;
+        for (auto type : list) EXPECT_TRUE(type.conforms(ContentType::item) || type.conforms(ContentType::content)) << type.identifier;
     }
-    EXPECT_TRUE(UTType::isPackageExtension("photoslibrary"));
-    EXPECT_TRUE(UTType::isPackageExtension("rtfd"));
-    EXPECT_FALSE(UTType::isPackageExtension("mov"));
-    EXPECT_FALSE(UTType::isPackageExtension(""));
+    EXPECT_TRUE(ContentType::isPackageExtension("photoslibrary"));
+    EXPECT_TRUE(ContentType::isPackageExtension("rtfd"));
+    EXPECT_FALSE(ContentType::isPackageExtension("mov"));
+    EXPECT_FALSE(ContentType::isPackageExtension(""));
 }
 
-TEST(UTTypeTest, PathExtension) {
+TEST(ContentTypeTest, PathExtension) {
     EXPECT_EQ(pathExtension("MOVIE.MKV"), "MKV");
     EXPECT_EQ(pathExtension("/a/b.dir/file"), "");
     EXPECT_EQ(pathExtension("/a/archive.tar.gz"), "gz");
@@ -71,14 +71,14 @@ TEST(OffloadPolicyTest, TypeFilter) {
     EXPECT_FALSE(light.recentLightFiles);
     EXPECT_EQ(OffloadPolicy::sequentialExtensions().size(), 17u);
     EXPECT_EQ(OffloadPolicy::sequentialTypes().size(), 12u);
-    EXPECT_EQ(OffloadPolicy::randomAccessTypes().front(), UTType::sourceCode);
+    EXPECT_EQ(OffloadPolicy::randomAccessTypes().front(), ContentType::sourceCode);
 }
 
 TEST(OffloadPolicyTest, DenyBeatsTheExtensionAllowList) {
     OffloadPolicy policy;
-    policy.allowedTypes = std::vector<UTType>{UTType::movie};
+    policy.allowedTypes = std::vector<ContentType>{ContentType::movie};
     policy.allowedExtensions = {"py", "weird"};
-    policy.deniedTypes = {UTType::script};
+    policy.deniedTypes = {ContentType::script};
     EXPECT_FALSE(policy.allowsType("x.py", false));
     EXPECT_TRUE(policy.allowsType("x.WEIRD", false));
     EXPECT_TRUE(policy.allowsType("x.mov", false));
@@ -88,7 +88,7 @@ TEST(OffloadPolicyTest, DenyBeatsTheExtensionAllowList) {
     // Without allowedTypes the extension list plays no part, but denial still does.
     OffloadPolicy denyOnly;
     denyOnly.allowedExtensions = {"py"};
-    denyOnly.deniedTypes = {UTType::sourceCode};
+    denyOnly.deniedTypes = {ContentType::sourceCode};
     EXPECT_FALSE(denyOnly.allowsType("x.py", false));
     EXPECT_TRUE(denyOnly.allowsType("x.bin", false));
 }
@@ -106,7 +106,7 @@ TEST(OffloadPolicyTest, DefaultsAndEquality) {
     OffloadPolicy r;
     r.allowedExtensions = {"a", "b"};
     EXPECT_EQ(q, r);
-    r.allowedTypes = std::vector<UTType>{};
+    r.allowedTypes = std::vector<ContentType>{};
     EXPECT_NE(q, r);
     EXPECT_NE(OffloadPolicy{}, OffloadPolicy::light());
 }
@@ -114,8 +114,8 @@ TEST(OffloadPolicyTest, DefaultsAndEquality) {
 TEST(CandidateTest, DriveSizeNeverBelowSizeAndEqualityCoversEveryField) {
     Candidate a("/h/a", false, 100, 1, Date{10}, LastUsedSource::modificationDate);
     EXPECT_EQ(a.driveSize, 100);
-    EXPECT_EQ(Candidate("/h/a", false, 100, 1, Date{10}, LastUsedSource::spotlight, 0, false, std::nullopt, 40).driveSize, 100);
-    EXPECT_EQ(Candidate("/h/a", false, 100, 1, Date{10}, LastUsedSource::spotlight, 0, false, std::nullopt, 140).driveSize, 140);
+    EXPECT_EQ(Candidate("/h/a", false, 100, 1, Date{10}, LastUsedSource::recentlyUsed, 0, false, std::nullopt, 40).driveSize, 100);
+    EXPECT_EQ(Candidate("/h/a", false, 100, 1, Date{10}, LastUsedSource::recentlyUsed, 0, false, std::nullopt, 140).driveSize, 140);
     EXPECT_EQ(a.name(), "a");
     EXPECT_EQ(a.id(), "/h/a");
     EXPECT_EQ(a.displayName(), "a");
@@ -139,12 +139,12 @@ TEST(CandidateTest, DriveSizeNeverBelowSizeAndEqualityCoversEveryField) {
 }
 
 TEST(CandidateTest, LastUsedSourceStrings) {
-    for (auto s : {LastUsedSource::spotlight, LastUsedSource::accessDate, LastUsedSource::modificationDate,
+    for (auto s : {LastUsedSource::recentlyUsed, LastUsedSource::accessDate, LastUsedSource::modificationDate,
                    LastUsedSource::creationDate, LastUsedSource::addedDate}) {
         EXPECT_EQ(parseLastUsedSource(toString(s)), s);
     }
     EXPECT_EQ(toString(LastUsedSource::accessDate), "accessDate");
-    EXPECT_FALSE(parseLastUsedSource("Spotlight"));
+    EXPECT_FALSE(parseLastUsedSource("RecentlyUsed"));
     EXPECT_FALSE(parseLastUsedSource(""));
 }
 

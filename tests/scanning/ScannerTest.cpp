@@ -22,7 +22,7 @@
 #include "scanning/NeverTouch.h"
 #include "scanning/Scanner.h"
 #include "scanning/ScannerChecks.h"
-#include "scanning/SpotlightIndex.h"
+#include "scanning/RecentlyUsed.h"
 #include "support/AsUser.h"
 #include "support/FakeOpenFiles.h"
 #include "support/RealMounts.h"
@@ -461,11 +461,11 @@ TEST_F(ScannerTest, RulesOfAnAutomaticScanAndTheWholeFolderRoad) {
     EXPECT_TRUE(find(report.candidates, root + "/Documents/report.txt"));
 
     policy.moveProjects = true;
-    policy.driveIsMacFormatted = false;
+    policy.driveIsNativeFormat = false;
     report = scanner(standardRules()).scan({root});
     EXPECT_EQ(reasonFor(report, root + "/work/app"), "Only moves to a drive formatted for Linux");
 
-    policy.driveIsMacFormatted = true;
+    policy.driveIsNativeFormat = true;
     test::FakeOpenFiles checker;
     checker.uses = {{root + "/work/app/src/main.js", 9, "node"}};
     Scanner scan(policy, standardRules(), {}, checker.usage(root), now);
@@ -512,7 +512,7 @@ TEST_F(ScannerTest, LastUsedDatesFromBookmarksAndFileTimes) {
         "</xbel>");
 
     Scanner scan = scanner();
-    scan.lastUsedDates = SpotlightIndex::lastUsedDates({root}, {xbel});
+    scan.lastUsedDates = RecentlyUsed::lastUsedDates({root}, {xbel});
     auto report = scan.scan({root});
     // A bookmark makes the untouched file recent; the access time makes the read one recent;
     // the bookmark stands in for the access time even when that is later.
@@ -521,7 +521,7 @@ TEST_F(ScannerTest, LastUsedDatesFromBookmarksAndFileTimes) {
 
     // A damaged bookmark file gives no dates: the access times decide.
     writeFile(xbel, "<xbel><bookmark href=\"file://" + opened + "\"");
-    scan.lastUsedDates = SpotlightIndex::lastUsedDates({root}, {xbel});
+    scan.lastUsedDates = RecentlyUsed::lastUsedDates({root}, {xbel});
     EXPECT_TRUE(scan.lastUsedDates.empty());
     report = scan.scan({root});
     EXPECT_EQ(paths(report.candidates), std::vector<std::string>{opened});
@@ -668,9 +668,9 @@ TEST(ScannerChecksTest, PackagesAndUniquePaths) {
     EXPECT_FALSE(isPackage(dir / "plain.folder"));
     EXPECT_FALSE(isPackage(dir / "missing.app"));
 
-    std::vector<Candidate> list{Candidate("/a", false, 1, 1, Date{}, LastUsedSource::spotlight),
-                                Candidate("/b", false, 2, 1, Date{}, LastUsedSource::spotlight),
-                                Candidate("/a", false, 3, 1, Date{}, LastUsedSource::spotlight)};
+    std::vector<Candidate> list{Candidate("/a", false, 1, 1, Date{}, LastUsedSource::recentlyUsed),
+                                Candidate("/b", false, 2, 1, Date{}, LastUsedSource::recentlyUsed),
+                                Candidate("/a", false, 3, 1, Date{}, LastUsedSource::recentlyUsed)};
     auto unique = uniqueByPath(list);
     ASSERT_EQ(unique.size(), 2u);
     EXPECT_EQ(unique[0], list[0]);

@@ -46,7 +46,7 @@ AppSettings fullSettings() {
     s.minimumAgeDays = 60;
     s.minimumItemMegabytes = 250;
     s.moveRecentLightFiles = false;
-    s.moveProjectsAndSimulators = false;
+    s.moveProjectsAndEmulators = false;
     s.clearCachesWhenLow = false;
     s.isPaused = true;
     s.dryRunMode = true;
@@ -390,7 +390,7 @@ TEST(AppSettingsTest, PolicyComesFromTheSettingsNarrowedByTheDrive) {
     AppSettings s;
     s.minimumAgeDays = 45;
     s.minimumItemMegabytes = 25;
-    s.moveProjectsAndSimulators = false;
+    s.moveProjectsAndEmulators = false;
     OffloadPolicy p = s.policy();
     EXPECT_EQ(p.minimumAge, 45 * 86'400.0);
     EXPECT_EQ(p.minimumItemSize, 25'000'000);
@@ -399,7 +399,7 @@ TEST(AppSettingsTest, PolicyComesFromTheSettingsNarrowedByTheDrive) {
     EXPECT_EQ(p.recentLightFiles, RecentLightFiles{});
     EXPECT_FALSE(p.moveProjects);
     EXPECT_EQ(p.minimumEmulatorSize, 100'000'000);
-    EXPECT_TRUE(p.driveIsMacFormatted);
+    EXPECT_TRUE(p.driveIsNativeFormat);
     // No profile: an unmeasured drive, so the narrow policy.
     EXPECT_EQ(p.maxFolderFileCount, 1000);
     EXPECT_EQ(p.allowedTypes, OffloadPolicy::sequentialTypes());

@@ -60,15 +60,15 @@ TEST(WholeFolderInspectorTest, CountsSizesDatesAndHardLinksOnce) {
 
     WholeFolderInspector inspector;
     inspector.stopIfUsedAfter = later();
-    auto spotlight = later().adding(-10);
-    inspector.lastUsedDates[root + "/sub/b.bin"] = spotlight;
+    auto recentlyUsed = later().adding(-10);
+    inspector.lastUsedDates[root + "/sub/b.bin"] = recentlyUsed;
     auto result = inspector.inspect(root);
     ASSERT_EQ(result.kind, Result::Kind::movable) << result.reason;
     EXPECT_EQ(result.summary.size, ownSize(root + "/a.bin") + ownSize(root + "/sub/b.bin"));
     EXPECT_EQ(result.summary.driveSize, 15'000);  // the drive keeps the link too
     EXPECT_EQ(result.summary.fileCount, 4);  // two links of a.bin, b.bin and the shortcut
-    EXPECT_EQ(result.summary.lastUsed, spotlight);
-    EXPECT_EQ(result.summary.source, LastUsedSource::spotlight);
+    EXPECT_EQ(result.summary.lastUsed, recentlyUsed);
+    EXPECT_EQ(result.summary.source, LastUsedSource::recentlyUsed);
 
     // One link outside the folder: the folder can't take all of the file with it.
     ASSERT_EQ(::link((root + "/a.bin").c_str(), (dir / "outside.bin").c_str()), 0);

@@ -35,7 +35,7 @@ struct CheckWorld {
         state.driveRoot = "/media/u/Archive";
         VolumeInfo volume;
         volume.name = "Archive";
-        volume.bsdName = "sdb1";
+        volume.kernelName = "sdb1";
         state.driveVolume = volume;
         DriveOption::System system;
         system.benchmark = [this](const std::string& root) {

@@ -84,7 +84,7 @@ TEST(FoldersScreenTest, FoldersPinsAndTheirTexts) {
     ModelState state;
     state.home = home;
     state.settings.managedFolders = {home, home + "/Documents/Work", home + "/Gone"};
-    state.settings.moveProjectsAndSimulators = true;
+    state.settings.moveProjectsAndEmulators = true;
     state.pins = {home + "/Pictures/Keep", home + "/notes.txt", home + "/deleted.iso"};
 
     FoldersScreen screen = foldersScreen(state, {});
@@ -108,7 +108,7 @@ TEST(FoldersScreenTest, FoldersPinsAndTheirTexts) {
     test::makeDirs(AndroidDevices::devicesFolder(home));
     EXPECT_EQ(foldersScreen(state, {}).foldersFooter,
               "Keldwick only looks inside these folders, and at your Android emulators.");
-    state.settings.moveProjectsAndSimulators = false;
+    state.settings.moveProjectsAndEmulators = false;
     EXPECT_EQ(foldersScreen(state, {}).foldersFooter, "Keldwick only looks inside these folders.");
 
     state.settings.managedFolders.clear();
@@ -120,8 +120,8 @@ TEST(FoldersScreenTest, FoldersPinsAndTheirTexts) {
 
     const auto& never = neverMovedRows();
     ASSERT_EQ(never.size(), 6u);
-    EXPECT_EQ(never[0], (NeverMovedRow{"macwindow", "Apps and their parts"}));
-    EXPECT_EQ(never[5].symbol, "building.columns");
+    EXPECT_EQ(never[0], (NeverMovedRow{"application", "Apps and their parts"}));
+    EXPECT_EQ(never[5].symbol, "library");
 }
 
 TEST(DriveScreenTest, WhatTheTabShowsInEachState) {
@@ -131,7 +131,7 @@ TEST(DriveScreenTest, WhatTheTabShowsInEachState) {
     VolumeInfo volume;
     volume.name = "Archive SSD";
     volume.availableBytes = 812 * GB;
-    volume.bsdName = "sdb1";
+    volume.kernelName = "sdb1";
     OffloadRecord moved;
     moved.phase = Phase::offloaded;
     moved.size = 3 * GB;

@@ -78,7 +78,7 @@ TEST(AdvancedTabTest, TheUsersEditsAreSaved) {
     tab.testModeBox()->click();
     EXPECT_TRUE(host.model.settings.dryRunMode);
     tab.projectsBox()->click();
-    EXPECT_FALSE(host.model.settings.moveProjectsAndSimulators);
+    EXPECT_FALSE(host.model.settings.moveProjectsAndEmulators);
     EXPECT_EQ(host.writes, 6);
 
     // Raising the threshold past the target raises the target (the model normalises).

@@ -13,7 +13,7 @@
 #include <algorithm>
 
 #include "desktop/PrivateBus.h"
-#include "menubar/TrayPanel.h"
+#include "tray/TrayPanel.h"
 #include "model/ModelStateFixtures.h"
 #include "shell/InstanceBus.h"
 #include "shell/Session.h"

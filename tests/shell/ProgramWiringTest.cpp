@@ -22,7 +22,7 @@
 
 #include "desktop/Updater.h"
 #include "files/AppModelFilesHost.h"
-#include "menubar/TrayPanel.h"
+#include "tray/TrayPanel.h"
 #include "model/ModelFakes.h"
 #include "shell/InstanceBus.h"
 
@@ -167,7 +167,7 @@ TEST_F(ProgramWiringTest, PanelCommandsReachTheirModelOperations) {
              world.freeBytes = 12'345;
              hooks.refresh();
          },
-         [&] { return model->state().macFreeBytes == 12'345; }},
+         [&] { return model->state().computerFreeBytes == 12'345; }},
         {"no update without a feed", [&] { hooks.checkForUpdates(); },
          [&] { return hooks.availableUpdate() == std::nullopt; }},
         {"quit when idle", [&] { hooks.quit(); }, [&] { return quits == 1; }},
@@ -195,7 +195,7 @@ TEST_F(ProgramWiringTest, FilesWindowOperationsReachTheirModelOperations) {
     const Case cases[] = {
         {"bring back", [&] { files.restoreRecords({3, 4}); }, {"restore 3", "restore 4"}},
         {"bring back a copy", [&] { files.restoreCopy(5); }, {"restoreAsCopy 5"}},
-        {"keep on this computer", [&] { files.keepOnMac({seven}); }, {"restore 7"}},
+        {"keep on this computer", [&] { files.keepOnComputer({seven}); }, {"restore 7"}},
         {"bring everything back", [&] { files.restoreAll(); }, {"restoreAll"}},
         {"delete the drive copy", [&] { files.deleteDriveCopy(seven); }, {"discard 7"}},
         {"move dropped items", [&] { files.moveToDrive({file}); }, {"run " + file}},

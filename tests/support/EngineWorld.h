@@ -62,7 +62,7 @@ public:
         configuration.machineFolder = "Test Machine";
         configuration.homeFolder = home;
         configuration.driveReserveBytes = 0;
-        configuration.macReserveBytes = 0;
+        configuration.computerReserveBytes = 0;
         configuration.chunkSize = 4096;  // several chunks even for small items
     }
 

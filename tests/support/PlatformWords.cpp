@@ -14,7 +14,7 @@ std::vector<std::string> otherPlatformWords(std::string_view text) {
         // Linux's counterpart is the Android emulator's devices.
         list.emplace_back("simulator", std::regex(R"(\b[Ss]imulators?\b)"));
         for (const char* word : {"macOS", "Finder", "iCloud", "Xcode", "APFS", "Disk Utility", "System Settings",
-                                 "Full Disk Access", "xcconfig", "menu bar", "RELEASING.md"}) {
+                                 "Full Disk Access", "xcconfig", "menu bar", "Time Machine", "RELEASING.md"}) {
             list.emplace_back(word, std::regex(std::string(R"(\b)") + word));
         }
         return list;

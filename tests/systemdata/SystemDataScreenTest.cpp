@@ -101,12 +101,12 @@ TEST(SystemDataScreenTest, SubtitlesAndSymbols) {
     };
     using K = MovableData::Kind;
     const std::vector<Case> cases = {
-        {K::appFiles, used, {}, "App files \u00B7 changed " + relative, "macwindow"},
-        {K::appFiles, {}, {}, "App files", "macwindow"},
-        {K::emulator, used, {}, "Android emulator \u00B7 changed " + relative, "candybarphone"},
+        {K::appFiles, used, {}, "App files \u00B7 changed " + relative, "application"},
+        {K::appFiles, {}, {}, "App files", "application"},
+        {K::emulator, used, {}, "Android emulator \u00B7 changed " + relative, "phone-basic"},
         {K::models, used, {}, "AI models \u00B7 changed " + relative, "brain"},
-        {K::archives, used, {}, "Archived builds \u00B7 changed " + relative, "archivebox"},
-        {K::emulator, used, "qemu-system-x86_64", "Open in qemu-system-x86_64", "candybarphone"},
+        {K::archives, used, {}, "Archived builds \u00B7 changed " + relative, "archive"},
+        {K::emulator, used, "qemu-system-x86_64", "Open in qemu-system-x86_64", "phone-basic"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.subtitle);

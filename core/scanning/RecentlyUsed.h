@@ -12,7 +12,7 @@
 
 #include "foundation/Date.h"
 
-namespace keldwick::SpotlightIndex {
+namespace keldwick::RecentlyUsed {
 
 // The bookmark files read for this user: $XDG_DATA_HOME/recently-used.xbel (default
 // ~/.local/share/recently-used.xbel) and the legacy ~/.recently-used.xbel.
@@ -33,4 +33,4 @@ std::unordered_map<std::string, Date> lastUsedDates(const std::vector<std::strin
 // out; a document that is not well-formed gives nothing at all.
 std::unordered_map<std::string, Date> parseBookmarks(const std::string& document);
 
-}  // namespace keldwick::SpotlightIndex
+}  // namespace keldwick::RecentlyUsed

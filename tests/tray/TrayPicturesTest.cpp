@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "desktop/Pictures.h"
-#include "menubar/MenuBarGlyph.h"
-#include "menubar/PopoverRows.h"
-#include "menubar/TrayPanel.h"
+#include "tray/TrayGlyph.h"
+#include "tray/PopoverRows.h"
+#include "tray/TrayPanel.h"
 #include "model/ModelStateFixtures.h"
 #include "ui/Symbols.h"
 
@@ -20,7 +20,7 @@ const Date kNow{1'800'000'000};
 // A computer with room to spare and a few things already on the drive, which is plugged in.
 ModelState plentyOfRoom() {
     ModelState state = test::readyState();
-    state.macFreeBytes = 180 * GB;
+    state.computerFreeBytes = 180 * GB;
     state.driveVolume = VolumeInfo{};
     state.driveVolume->mountPath = "/media/u/Archive";
     state.driveVolume->name = test::longDriveName;
@@ -57,7 +57,7 @@ void save(TrayPanel& panel, const char* name) {
     test::savePicture(panel, panel.size(), QStringLiteral("panel-%1").arg(QLatin1String(name)));
 }
 
-TEST(MenuBarPicturesTest, ThePanelInItsMainStates) {
+TEST(TrayPicturesTest, ThePanelInItsMainStates) {
     Symbols::useDesktopIconTheme();
     {
         TrayPanel panel;
@@ -66,7 +66,7 @@ TEST(MenuBarPicturesTest, ThePanelInItsMainStates) {
     {
         // Copying the second of five items, a little over a third of it done.
         ModelState state = plentyOfRoom();
-        state.macFreeBytes = 14 * GB;
+        state.computerFreeBytes = 14 * GB;
         state.activity = Activity::moving;
         state.progress = EngineProgress{"Wedding video raw footage (4K, day two).mov", 1, 5, 3'100'000'000,
                                         8'400'000'000};
@@ -82,14 +82,14 @@ TEST(MenuBarPicturesTest, ThePanelInItsMainStates) {
     }
     {
         ModelState state = plentyOfRoom();
-        state.hasFullDiskAccess = false;
+        state.canReadHome = false;
         TrayPanel panel;
         save(shown(panel, state), "needs-permission");
     }
     {
         // Below the keep-free line, two records needing a look and an update waiting.
         ModelState state = plentyOfRoom();
-        state.macFreeBytes = 9 * GB;
+        state.computerFreeBytes = 9 * GB;
         state.records.push_back(test::record("/home/u/Documents/Taxes 2021.pdf", Phase::linkMissing));
         state.records.push_back(test::record("/home/u/Music/stems.zip", Phase::returned));
         TrayPanel panel;
@@ -106,18 +106,18 @@ TEST(MenuBarPicturesTest, ThePanelInItsMainStates) {
         panel.QWidget::show();
         QCoreApplication::processEvents();
         ModelState state = plentyOfRoom();
-        state.macFreeBytes = 3770 * GB / 1000;
+        state.computerFreeBytes = 3770 * GB / 1000;
         save(shown(panel, state), "filling-up-while-open");
     }
 }
 
 // The tray's glyph as panels show it: each tone on the panels it is chosen for, every mark,
 // at 16, 22, 24 and 44 pixels (22 at 2×).
-TEST(MenuBarPicturesTest, TheTrayGlyphOnLightAndDarkPanels) {
-    using MenuBarGlyph::Tone;
-    const MenuBarGlyph::Mark marks[] = {MenuBarGlyph::Mark::none(), MenuBarGlyph::Mark::overflow(),
-                                        MenuBarGlyph::Mark::pouring(0), MenuBarGlyph::Mark::attention(),
-                                        MenuBarGlyph::Mark::driveAway()};
+TEST(TrayPicturesTest, TheTrayGlyphOnLightAndDarkPanels) {
+    using TrayGlyph::Tone;
+    const TrayGlyph::Mark marks[] = {TrayGlyph::Mark::none(), TrayGlyph::Mark::overflow(),
+                                        TrayGlyph::Mark::pouring(0), TrayGlyph::Mark::attention(),
+                                        TrayGlyph::Mark::driveAway()};
     const struct {
         Tone tone;
         QColor panel;
@@ -136,7 +136,7 @@ TEST(MenuBarPicturesTest, TheTrayGlyphOnLightAndDarkPanels) {
         int x = 0;
         for (int size : sizes) {
             for (const auto& mark : marks) {
-                const QImage glyph = MenuBarGlyph::trayImage(MenuBarGlyph::picture(0.6, mark), rows[r].tone, size);
+                const QImage glyph = TrayGlyph::trayImage(TrayGlyph::picture(0.6, mark), rows[r].tone, size);
                 painter.drawImage(x + (cell - size) / 2, int(r) * cell + (cell - size) / 2, glyph);
                 x += cell;
             }

@@ -12,8 +12,8 @@
 #include <functional>
 #include <memory>
 
-#include "menubar/GlyphPicture.h"
-#include "menubar/MenuBarGlyph.h"
+#include "tray/GlyphPicture.h"
+#include "tray/TrayGlyph.h"
 #include "model/ModelState.h"
 
 class QSystemTrayIcon;
@@ -59,12 +59,12 @@ public:
     // The colour of the panel the icon sits on picks the glyph's tone; none: not known (no
     // tray host tells it), and the outlined glyph reads on any panel.
     void setPanelColor(std::optional<QColor> color);
-    MenuBarGlyph::Tone tone() const { return MenuBarGlyph::toneFor(panelColor_); }
+    TrayGlyph::Tone tone() const { return TrayGlyph::toneFor(panelColor_); }
 
     void setReduceMotion(bool on);
     // Takes the desktop's reduce-motion setting now and whenever it changes.
     void followMotion(DesktopMotion& motion);
-    MenuBarGlyph::Shown shownGlyph() const { return shown_; }
+    TrayGlyph::Shown shownGlyph() const { return shown_; }
     int dripFrame() const { return dripFrame_; }
     bool isAnimating() const { return drip_.isActive(); }
     QSystemTrayIcon* tray() const { return tray_.get(); }
@@ -97,7 +97,7 @@ private:
     std::optional<QColor> panelColor_;
     bool hasTray_ = false;
     bool opening_ = false;
-    MenuBarGlyph::Shown shown_;
+    TrayGlyph::Shown shown_;
 };
 
 }  // namespace keldwick

@@ -1,4 +1,4 @@
-#include "foundation/UTType.h"
+#include "foundation/ContentType.h"
 
 #include <unordered_map>
 #include <unordered_set>
@@ -243,25 +243,25 @@ const Index& index() {
 
 }  // namespace
 
-bool UTType::conforms(UTType other) const {
+bool ContentType::conforms(ContentType other) const {
     if (identifier == other.identifier) return true;
     const auto& conformance = index().conformance;
     auto found = conformance.find(identifier);
     return found != conformance.end() && found->second.count(other.identifier) != 0;
 }
 
-std::optional<UTType> UTType::forExtension(std::string_view extension, UTType conformingTo) {
+std::optional<ContentType> ContentType::forExtension(std::string_view extension, ContentType conformingTo) {
     const auto& byExtension = index().byExtension;
     auto found = byExtension.find(extension);
     if (found == byExtension.end()) return std::nullopt;
     for (auto id : found->second) {
-        UTType type{id};
+        ContentType type{id};
         if (type.conforms(conformingTo)) return type;
     }
     return std::nullopt;
 }
 
-bool UTType::isPackageExtension(std::string_view extension) {
+bool ContentType::isPackageExtension(std::string_view extension) {
     return !extension.empty() && forExtension(extension, package).has_value();
 }
 

@@ -1,4 +1,4 @@
-#include "menubar/PopoverRows.h"
+#include "tray/PopoverRows.h"
 
 #include <algorithm>
 
@@ -22,8 +22,8 @@ PanelRow action(std::string title, bool enabled, PanelCommand command) {
 }
 
 std::optional<double> keepFreeMark(const ModelState& state) {
-    if (!state.settings.onboardingComplete || !state.macTotalBytes || *state.macTotalBytes < 1) return std::nullopt;
-    return state.settings.keepFreeMark(*state.macTotalBytes);
+    if (!state.settings.onboardingComplete || !state.computerTotalBytes || *state.computerTotalBytes < 1) return std::nullopt;
+    return state.settings.keepFreeMark(*state.computerTotalBytes);
 }
 
 std::string subtitle(const AppSettings& settings) {
@@ -41,7 +41,7 @@ void addStatus(const ModelState& state, std::vector<PanelRow>& rows) {
     row.kind = PanelRow::Kind::status;
     row.title = status.headline;
     row.detail = status.detail;
-    row.symbol = status.level == 1 ? "arrow.right" : "exclamationmark";
+    row.symbol = status.level == 1 ? "arrow-right" : "warning-mark";
     row.tint = status.level == 1 ? Tint::accent : Tint::orange;
     rows.push_back(row);
     if (state.activity != Activity::moving && state.activity != Activity::restoring) return;
@@ -64,22 +64,22 @@ void addStorage(const ModelState& state, std::vector<PanelRow>& rows) {
     header.title = "Storage";
     rows.push_back(header);
 
-    const FillLevel level = macFillLevel(state);
+    const FillLevel level = computerFillLevel(state);
     const bool overLine = level.mark && level.fill > *level.mark;
-    PanelRow mac;
-    mac.kind = PanelRow::Kind::storage;
-    mac.title = "This Computer";
-    mac.symbol = "laptopcomputer";
-    mac.fill = level.fill;
-    mac.tint = overLine ? Tint::orange : Tint::accent;
-    mac.value = state.macFreeBytes ? byteCountText(*state.macFreeBytes) + " free" : "";
-    mac.valueTint = overLine ? Tint::orange : Tint::secondary;
-    mac.mark = keepFreeMark(state);
-    rows.push_back(mac);
+    PanelRow computer;
+    computer.kind = PanelRow::Kind::storage;
+    computer.title = "This Computer";
+    computer.symbol = "computer";
+    computer.fill = level.fill;
+    computer.tint = overLine ? Tint::orange : Tint::accent;
+    computer.value = state.computerFreeBytes ? byteCountText(*state.computerFreeBytes) + " free" : "";
+    computer.valueTint = overLine ? Tint::orange : Tint::secondary;
+    computer.mark = keepFreeMark(state);
+    rows.push_back(computer);
 
     PanelRow drive;
     drive.kind = PanelRow::Kind::storage;
-    drive.symbol = "externaldrive";
+    drive.symbol = "drive";
     drive.tint = Tint::secondary;
     const bool chosen = state.settings.onboardingComplete && state.settings.drive;
     if (chosen && state.driveVolume) {
@@ -133,7 +133,7 @@ void addCommands(const ModelState& state, const std::optional<std::string>& avai
     } else {
         const bool movable = canMoveNow(state);
         const std::string driveName = driveDisplayName(state);
-        if (!state.hasFullDiskAccess) {
+        if (!state.canReadHome) {
             rows.push_back(action("Give Keldwick Permission\u2026", true, PanelCommand::givePermission));
         }
         rows.push_back(action("Free Up Space\u2026", movable, PanelCommand::freeUpSpace));
@@ -166,7 +166,7 @@ void addCommands(const ModelState& state, const std::optional<std::string>& avai
 }  // namespace
 
 bool canMoveNow(const ModelState& state) {
-    return state.driveRoot && state.activity == Activity::idle && canMoveFiles(state) && state.hasFullDiskAccess;
+    return state.driveRoot && state.activity == Activity::idle && canMoveFiles(state) && state.canReadHome;
 }
 
 PanelContents panel(const ModelState& state, const std::optional<std::string>& availableUpdate, Date now,

@@ -1,4 +1,4 @@
-#include "menubar/TrayPanel.h"
+#include "tray/TrayPanel.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "menubar/PanelRows.h"
+#include "tray/PanelRows.h"
 #include "ui/Brand.h"
 #include "ui/CloseKeys.h"
 #include "ui/KeyboardReach.h"

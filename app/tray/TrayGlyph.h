@@ -1,6 +1,6 @@
 #pragma once
 // The tray glyph drawn with QPainter, and the icons made from it. Tray hosts don't tint
-// monochrome pictures as a menu bar does, so the glyph comes in tones: dark strokes for a
+// monochrome pictures to match their panel, so the glyph comes in tones: dark strokes for a
 // light panel, light strokes for a dark one, and, where the panel's shade can't be known,
 // dark strokes in a thin light outline, which read on either.
 
@@ -9,11 +9,11 @@
 #include <QImage>
 #include <optional>
 
-#include "menubar/GlyphPicture.h"
+#include "tray/GlyphPicture.h"
 
 class QPainter;
 
-namespace keldwick::MenuBarGlyph {
+namespace keldwick::TrayGlyph {
 
 enum class Tone { dark, light, outlined };
 
@@ -48,4 +48,4 @@ QIcon image(double fill, Mark mark, Tone tone);
 QImage programImage(int size);
 QIcon programIcon();
 
-}  // namespace keldwick::MenuBarGlyph
+}  // namespace keldwick::TrayGlyph

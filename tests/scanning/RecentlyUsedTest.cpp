@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "scanning/SpotlightIndex.h"
+#include "scanning/RecentlyUsed.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -22,8 +22,8 @@ double at(const char* iso) { return Date::parseISO8601(iso)->secondsSince1970; }
 
 }  // namespace
 
-TEST(SpotlightIndexTest, LatestStampOfEachLocalBookmarkWins) {
-    const auto dates = SpotlightIndex::parseBookmarks(document(
+TEST(RecentlyUsedTest, LatestStampOfEachLocalBookmarkWins) {
+    const auto dates = RecentlyUsed::parseBookmarks(document(
         bookmark("file:///home/u/Docs/My%20Report.pdf",
                  "added=\"2024-01-01T00:00:00Z\" modified=\"2024-02-01T00:00:00.123456Z\" visited=\"2024-01-15T00:00:00Z\"",
                  "<bookmark:application name=\"Viewer\" exec=\"viewer %u\" modified=\"2024-03-01T10:00:00Z\" count=\"2\"/>") +
@@ -34,13 +34,13 @@ TEST(SpotlightIndexTest, LatestStampOfEachLocalBookmarkWins) {
     EXPECT_EQ(dates.at("/home/u/Docs/My Report.pdf").secondsSince1970, at("2024-03-01T10:00:00Z"));
 }
 
-TEST(SpotlightIndexTest, DamagedDocumentGivesNothing) {
-    EXPECT_TRUE(SpotlightIndex::parseBookmarks(document(
+TEST(RecentlyUsedTest, DamagedDocumentGivesNothing) {
+    EXPECT_TRUE(RecentlyUsed::parseBookmarks(document(
         bookmark("file:///a", "modified=\"2024-05-01T00:00:00Z\"")) + "<unclosed").empty());
-    EXPECT_TRUE(SpotlightIndex::parseBookmarks("").empty());
+    EXPECT_TRUE(RecentlyUsed::parseBookmarks("").empty());
 }
 
-TEST(SpotlightIndexTest, KeepsOnlyEntriesInsideRootsMatchingLinkedFolders) {
+TEST(RecentlyUsedTest, KeepsOnlyEntriesInsideRootsMatchingLinkedFolders) {
     test::TempDir dir;
     test::makeDirs(dir / "real/Docs");
     test::makeDirs(dir / "realistic");
@@ -52,7 +52,7 @@ TEST(SpotlightIndexTest, KeepsOnlyEntriesInsideRootsMatchingLinkedFolders) {
                              bookmark("file://" + dir.path() + "/realistic/c.txt", stamp) +
                              bookmark("file:///elsewhere/d.txt", stamp)));
 
-    const auto dates = SpotlightIndex::lastUsedDates({dir / "real"}, {dir / "missing.xbel", dir / "recent.xbel"});
+    const auto dates = RecentlyUsed::lastUsedDates({dir / "real"}, {dir / "missing.xbel", dir / "recent.xbel"});
     // The entry recorded through the linked folder is found under the resolved path too.
     EXPECT_EQ(dates.count(dir / "real/Docs/a.txt"), 1u);
     EXPECT_EQ(dates.count(dir / "real/Docs/b.txt"), 1u);
@@ -61,17 +61,17 @@ TEST(SpotlightIndexTest, KeepsOnlyEntriesInsideRootsMatchingLinkedFolders) {
     EXPECT_EQ(dates.count("/elsewhere/d.txt"), 0u);
 
     // A root given through the link also matches entries recorded under the real path.
-    const auto viaLink = SpotlightIndex::lastUsedDates({dir / "alias"}, {dir / "recent.xbel"});
+    const auto viaLink = RecentlyUsed::lastUsedDates({dir / "alias"}, {dir / "recent.xbel"});
     EXPECT_EQ(viaLink.count(dir / "real/Docs/b.txt"), 1u);
     EXPECT_EQ(viaLink.count(dir / "alias/Docs/a.txt"), 1u);
 }
 
-TEST(SpotlightIndexTest, NoRootsReadsNothingAndUnreadableSourcesGiveNothing) {
+TEST(RecentlyUsedTest, NoRootsReadsNothingAndUnreadableSourcesGiveNothing) {
     test::TempDir dir;
     test::writeFile(dir / "garbled.xbel", "<xbel><bookmark href=\"file:///x\" modified=\"2024");
-    EXPECT_TRUE(SpotlightIndex::lastUsedDates({}, {dir / "garbled.xbel"}).empty());
-    EXPECT_TRUE(SpotlightIndex::lastUsedDates({"/"}, {dir / "garbled.xbel", dir / "nothing.xbel"}).empty());
+    EXPECT_TRUE(RecentlyUsed::lastUsedDates({}, {dir / "garbled.xbel"}).empty());
+    EXPECT_TRUE(RecentlyUsed::lastUsedDates({"/"}, {dir / "garbled.xbel", dir / "nothing.xbel"}).empty());
     // A folder in place of the file is refused, not parsed.
     test::makeDirs(dir / "folder.xbel");
-    EXPECT_TRUE(SpotlightIndex::lastUsedDates({"/"}, {dir / "folder.xbel"}).empty());
+    EXPECT_TRUE(RecentlyUsed::lastUsedDates({"/"}, {dir / "folder.xbel"}).empty());
 }

@@ -1,4 +1,4 @@
-#include "menubar/PanelRows.h"
+#include "tray/PanelRows.h"
 
 #include <QKeyEvent>
 #include <QKeySequence>

@@ -7,7 +7,7 @@
 #include <QAbstractButton>
 #include <QWidget>
 
-#include "menubar/PopoverRows.h"
+#include "tray/PopoverRows.h"
 
 namespace keldwick {
 

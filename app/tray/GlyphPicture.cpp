@@ -1,10 +1,10 @@
-#include "menubar/GlyphPicture.h"
+#include "tray/GlyphPicture.h"
 
 #include <cmath>
 
 #include "model/StatusTexts.h"
 
-namespace keldwick::MenuBarGlyph {
+namespace keldwick::TrayGlyph {
 
 namespace {
 
@@ -64,11 +64,11 @@ bool isDripping(Activity activity, bool reduceMotion) {
 }
 
 Shown shown(const ModelState& state, bool reduceMotion, int dripFrame) {
-    Shown result{macFillLevel(state).fill, menuBarMark(state)};
+    Shown result{computerFillLevel(state).fill, trayMark(state)};
     if (state.activity == Activity::moving || state.activity == Activity::restoring) {
         result.mark = Mark::pouring(reduceMotion ? 0 : dripFrame);
     }
     return result;
 }
 
-}  // namespace keldwick::MenuBarGlyph
+}  // namespace keldwick::TrayGlyph

@@ -13,9 +13,9 @@
 #include "desktop/Pictures.h"
 #include "desktop/PortalSettings.h"
 #include "desktop/PrivateBus.h"
-#include "menubar/PanelRows.h"
-#include "menubar/TrayIcon.h"
-#include "menubar/TrayPanel.h"
+#include "tray/PanelRows.h"
+#include "tray/TrayIcon.h"
+#include "tray/TrayPanel.h"
 #include "model/ModelStateFixtures.h"
 #include "support/KeyboardWalk.h"
 #include "ui/TabularDigits.h"
@@ -76,20 +76,20 @@ TEST_F(TrayTest, RequestedWindowsOpenOnceInOrderAndUnbuiltOnesAreLogged) {
 TEST_F(TrayTest, DropsPourWhileFilesMoveAndStandStillForLessMotion) {
     make();
     EXPECT_TRUE(tray_->show(true));
-    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::none());
+    EXPECT_EQ(tray_->shownGlyph().mark, TrayGlyph::Mark::none());
     EXPECT_FALSE(tray_->isAnimating());
 
     state_.activity = Activity::moving;
     tray_->refresh();
     EXPECT_TRUE(tray_->isAnimating());
     ASSERT_TRUE(QTest::qWaitFor([&] { return tray_->dripFrame() == 2; }, 3000));
-    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::pouring(2));
+    EXPECT_EQ(tray_->shownGlyph().mark, TrayGlyph::Mark::pouring(2));
 
     tray_->setReduceMotion(true);
     EXPECT_FALSE(tray_->isAnimating());
-    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::pouring(0));
+    EXPECT_EQ(tray_->shownGlyph().mark, TrayGlyph::Mark::pouring(0));
     QTest::qWait(TrayIcon::dripIntervalMs * 2);
-    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::pouring(0));
+    EXPECT_EQ(tray_->shownGlyph().mark, TrayGlyph::Mark::pouring(0));
 
     // The move ends: the model's own mark at once, and the frame is kept for next time.
     tray_->setReduceMotion(false);
@@ -98,7 +98,7 @@ TEST_F(TrayTest, DropsPourWhileFilesMoveAndStandStillForLessMotion) {
     state_.records = {test::record("/home/u/Downloads/a.iso", Phase::offloaded)};
     tray_->refresh();
     EXPECT_FALSE(tray_->isAnimating());
-    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::driveAway());
+    EXPECT_EQ(tray_->shownGlyph().mark, TrayGlyph::Mark::driveAway());
     EXPECT_EQ(tray_->dripFrame(), 2);
 }
 
@@ -208,7 +208,7 @@ TEST_F(TrayTest, UnderTheIconThePanelClosesWhenAnotherWindowTakesTheFocus) {
 
 TEST(TrayPanelTest, RowsRunTheirCommandsAndShortcutsOnlyWhenEnabled) {
     ModelState state = test::readyState();
-    state.hasFullDiskAccess = false;  // Free Up Space disabled
+    state.canReadHome = false;  // Free Up Space disabled
     TrayPanel widget;
     std::vector<PanelCommand> ran;
     std::vector<bool> switched;
@@ -315,7 +315,7 @@ TEST_F(TrayTest, TheDesktopsReduceMotionStopsAndRestartsTheDropsWhileFilesMove) 
 
     fake.change(space, key, false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tray_->isAnimating(); }, 5000));
-    EXPECT_EQ(tray_->shownGlyph().mark, MenuBarGlyph::Mark::pouring(0));
+    EXPECT_EQ(tray_->shownGlyph().mark, TrayGlyph::Mark::pouring(0));
 
     fake.change(space, key, true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return tray_->isAnimating(); }, 5000));

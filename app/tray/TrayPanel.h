@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "menubar/PopoverRows.h"
+#include "tray/PopoverRows.h"
 
 class QCheckBox;
 class QScrollArea;

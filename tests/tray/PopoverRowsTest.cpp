@@ -1,8 +1,8 @@
-#include "menubar/PopoverRows.h"
+#include "tray/PopoverRows.h"
 
 #include <gtest/gtest.h>
 
-#include "menubar/PanelRows.h"
+#include "tray/PanelRows.h"
 #include "model/ModelStateFixtures.h"
 
 namespace keldwick {
@@ -90,7 +90,7 @@ TEST(PopoverRowsTest, StatusAndProgress) {
         const auto progress = rowsOf(p, Kind::progress);
         ASSERT_EQ(progress.size(), c.progress ? 1u : 0u);
         if (c.status) {
-            EXPECT_EQ(rowsOf(p, Kind::status)[0]->symbol, "arrow.right");
+            EXPECT_EQ(rowsOf(p, Kind::status)[0]->symbol, "arrow-right");
             EXPECT_EQ(rowsOf(p, Kind::status)[0]->tint, Tint::accent);
         }
         if (!c.progress) continue;
@@ -104,11 +104,11 @@ TEST(PopoverRowsTest, StatusAndProgress) {
     EXPECT_EQ(panel(idle, std::nullopt, now).rows[1].kind, Kind::sectionHeader);
 
     ModelState noPermission = idle;
-    noPermission.hasFullDiskAccess = false;
+    noPermission.canReadHome = false;
     const PanelContents needsPermission = panel(noPermission, std::nullopt, now);
     const auto status = rowsOf(needsPermission, Kind::status);
     ASSERT_EQ(status.size(), 1u);
-    EXPECT_EQ(status[0]->symbol, "exclamationmark");
+    EXPECT_EQ(status[0]->symbol, "warning-mark");
     EXPECT_EQ(status[0]->tint, Tint::orange);
 }
 
@@ -118,21 +118,21 @@ TEST(PopoverRowsTest, StorageRows) {
     ready.driveVolume->totalBytes = 1'000'000'000'000;
     ready.driveVolume->availableBytes = 250'000'000'000;
     ModelState atTheLine = ready;
-    atTheLine.macFreeBytes = 20'000'000'000;  // used fraction equals the line: not over
+    atTheLine.computerFreeBytes = 20'000'000'000;  // used fraction equals the line: not over
     ModelState overTheLine = ready;
-    overTheLine.macFreeBytes = 19'999'999'999;
+    overTheLine.computerFreeBytes = 19'999'999'999;
     ModelState away = ready;
     away.driveVolume.reset();
     ModelState notSetUp = ready;
     notSetUp.settings.onboardingComplete = false;
     ModelState unmeasured = ready;
-    unmeasured.macFreeBytes.reset();
+    unmeasured.computerFreeBytes.reset();
     struct Case {
         const char* name;
         const ModelState& state;
-        Tint macTint;
-        std::string macValue;
-        std::optional<double> macMark;
+        Tint computerTint;
+        std::string computerValue;
+        std::optional<double> computerMark;
         std::string driveTitle, driveValue;
         std::optional<double> driveFill;
     };
@@ -149,15 +149,15 @@ TEST(PopoverRowsTest, StorageRows) {
         const PanelContents p = panel(c.state, std::nullopt, now);
         const auto storage = rowsOf(p, Kind::storage);
         ASSERT_EQ(storage.size(), 2u);
-        const PanelRow& mac = *storage[0];
-        EXPECT_EQ(mac.title, "This Computer");
-        EXPECT_EQ(mac.symbol, "laptopcomputer");
-        EXPECT_EQ(mac.tint, c.macTint);
-        EXPECT_EQ(mac.valueTint, c.macTint == Tint::orange ? Tint::orange : Tint::secondary);
-        EXPECT_EQ(mac.value, c.macValue);
-        ASSERT_EQ(mac.mark.has_value(), c.macMark.has_value());
-        if (c.macMark) {
-            EXPECT_NEAR(*mac.mark, *c.macMark, 1e-9);
+        const PanelRow& computer = *storage[0];
+        EXPECT_EQ(computer.title, "This Computer");
+        EXPECT_EQ(computer.symbol, "computer");
+        EXPECT_EQ(computer.tint, c.computerTint);
+        EXPECT_EQ(computer.valueTint, c.computerTint == Tint::orange ? Tint::orange : Tint::secondary);
+        EXPECT_EQ(computer.value, c.computerValue);
+        ASSERT_EQ(computer.mark.has_value(), c.computerMark.has_value());
+        if (c.computerMark) {
+            EXPECT_NEAR(*computer.mark, *c.computerMark, 1e-9);
         }
         const PanelRow& drive = *storage[1];
         EXPECT_EQ(drive.title, c.driveTitle);
@@ -205,7 +205,7 @@ TEST(PopoverRowsTest, CommandsAndTheirEnabling) {
     ModelState notSetUp;
     notSetUp.settings.drive = ready.settings.drive;  // stored, but setup isn't done
     ModelState noPermission = ready;
-    noPermission.hasFullDiskAccess = false;
+    noPermission.canReadHome = false;
     ModelState away = ready;
     away.driveRoot.reset();
     ModelState busy = ready;

@@ -1,6 +1,6 @@
 #pragma once
 // What the tray glyph shows, as plain geometry: an open container filled to the computer's
-// fill level in twelfths, and at most one mark beside it. The drawing (MenuBarGlyph) only
+// fill level in twelfths, and at most one mark beside it. The drawing (TrayGlyph) only
 // paints this, so every rule about what is shown is tested without a display.
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include "model/GlyphMark.h"
 #include "model/ModelState.h"
 
-namespace keldwick::MenuBarGlyph {
+namespace keldwick::TrayGlyph {
 
 // The glyph's box, in points: 20 wide, 18 high, y growing downward.
 inline constexpr double width = 20;
@@ -55,4 +55,4 @@ Shown shown(const ModelState& state, bool reduceMotion, int dripFrame);
 // Whether the drops animate: files move or come back and motion is welcome.
 bool isDripping(Activity activity, bool reduceMotion);
 
-}  // namespace keldwick::MenuBarGlyph
+}  // namespace keldwick::TrayGlyph

@@ -1,4 +1,4 @@
-#include "menubar/MenuBarGlyph.h"
+#include "tray/TrayGlyph.h"
 
 #include <QPalette>
 #include <cmath>
@@ -7,7 +7,7 @@
 
 #include "model/ModelStateFixtures.h"
 
-namespace keldwick::MenuBarGlyph {
+namespace keldwick::TrayGlyph {
 namespace {
 
 TEST(GlyphPictureTest, FillRoundsToTwelfthsAndTheContentsFollow) {
@@ -71,7 +71,7 @@ TEST(GlyphPictureTest, ShownFollowsTheModel) {
     ModelState scanning = ready;
     scanning.activity = Activity::scanning;
     ModelState full = ready;
-    full.macFreeBytes = 10'000'000'000;
+    full.computerFreeBytes = 10'000'000'000;
     ModelState away = ready;
     away.driveRoot.reset();
     away.records = {test::record("/home/u/Downloads/a.iso", Phase::offloaded)};
@@ -105,7 +105,7 @@ TEST(GlyphPictureTest, ShownFollowsTheModel) {
 // Pixel probes, in points, on a picture rendered at 10 pixels a point.
 bool inked(const QImage& image, double x, double y) { return qAlpha(image.pixel(int(x * 10), int(y * 10))) > 128; }
 
-TEST(MenuBarGlyphTest, RenderedPixelsShowTheFillAndTheMark) {
+TEST(TrayGlyphTest, RenderedPixelsShowTheFillAndTheMark) {
     struct Probe {
         double x, y;
         bool inked;
@@ -137,7 +137,7 @@ TEST(MenuBarGlyphTest, RenderedPixelsShowTheFillAndTheMark) {
     }
 }
 
-TEST(MenuBarGlyphTest, TheToneComesFromThePanelsColorOnlyWhenItIsKnown) {
+TEST(TrayGlyphTest, TheToneComesFromThePanelsColorOnlyWhenItIsKnown) {
     struct Case {
         const char* name;
         std::optional<QColor> panel;
@@ -183,7 +183,7 @@ int standingOut(const QImage& glyph, const QColor& panel) {
     return count;
 }
 
-TEST(MenuBarGlyphTest, EachToneReadsOnThePanelsItIsChosenFor) {
+TEST(TrayGlyphTest, EachToneReadsOnThePanelsItIsChosenFor) {
     const QColor lightPanel(0xf6, 0xf5, 0xf4), darkPanel(0x24, 0x24, 0x24);
     struct Case {
         Tone tone;
@@ -203,7 +203,7 @@ TEST(MenuBarGlyphTest, EachToneReadsOnThePanelsItIsChosenFor) {
     }
 }
 
-TEST(MenuBarGlyphTest, TheMarksStayApartAtTheTraysSizes) {
+TEST(TrayGlyphTest, TheMarksStayApartAtTheTraysSizes) {
     const Mark marks[] = {Mark::none(), Mark::overflow(), Mark::pouring(0), Mark::pouring(1), Mark::attention(),
                           Mark::driveAway()};
     // Each picture as it shows on a mid-grey panel, where both the strokes and an outline
@@ -248,4 +248,4 @@ TEST(MenuBarGlyphTest, TheMarksStayApartAtTheTraysSizes) {
 }
 
 }  // namespace
-}  // namespace keldwick::MenuBarGlyph
+}  // namespace keldwick::TrayGlyph

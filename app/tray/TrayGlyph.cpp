@@ -1,4 +1,4 @@
-#include "menubar/MenuBarGlyph.h"
+#include "tray/TrayGlyph.h"
 
 #include <QHash>
 #include <QPainter>
@@ -8,7 +8,7 @@
 #include "model/MainThread.h"
 #include "ui/Brand.h"
 
-namespace keldwick::MenuBarGlyph {
+namespace keldwick::TrayGlyph {
 
 namespace {
 
@@ -136,4 +136,4 @@ QIcon programIcon() {
     return icon;
 }
 
-}  // namespace keldwick::MenuBarGlyph
+}  // namespace keldwick::TrayGlyph

@@ -1,4 +1,4 @@
-#include "desktop/FinderIconPlacing.h"
+#include "desktop/DesktopIconPlaces.h"
 
 #include "foundation/PathUtil.h"
 
@@ -60,13 +60,13 @@ std::optional<std::string> attributeValue(const QString& output, const QString& 
 
 }  // namespace
 
-FinderIconPlacing::FinderIconPlacing(std::string desktop, QString gio, QProcessEnvironment environment)
+DesktopIconPlaces::DesktopIconPlaces(std::string desktop, QString gio, QProcessEnvironment environment)
     : desktop(std::move(desktop)), shared_(std::make_shared<Shared>()) {
     shared_->gio = std::move(gio);
     shared_->environment = std::move(environment);
 }
 
-const QStringList& FinderIconPlacing::positionKeys() {
+const QStringList& DesktopIconPlaces::positionKeys() {
     static const QStringList keys = {
         QStringLiteral("metadata::nautilus-icon-position"),
         QStringLiteral("metadata::desktop-icon-position"),
@@ -76,7 +76,7 @@ const QStringList& FinderIconPlacing::positionKeys() {
     return keys;
 }
 
-std::optional<IconPlace> FinderIconPlacing::parsePosition(std::string_view text) {
+std::optional<IconPlace> DesktopIconPlaces::parsePosition(std::string_view text) {
     std::vector<double> numbers;
     while (!text.empty()) {
         size_t comma = text.find(',');
@@ -94,12 +94,12 @@ std::optional<IconPlace> FinderIconPlacing::parsePosition(std::string_view text)
     return IconPlace{numbers[0], numbers[1]};
 }
 
-QString FinderIconPlacing::locationArgument(const std::string& path) {
+QString DesktopIconPlaces::locationArgument(const std::string& path) {
     QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
     return QStringLiteral("file://") + QString::fromLatin1(bytes.toPercentEncoding("/"));
 }
 
-std::optional<QString> FinderIconPlacing::runTool(const QString& program, const QStringList& arguments,
+std::optional<QString> DesktopIconPlaces::runTool(const QString& program, const QStringList& arguments,
                                                   const QProcessEnvironment& environment, int deadlineMs) {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -120,7 +120,7 @@ std::optional<QString> FinderIconPlacing::runTool(const QString& program, const 
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-std::optional<IconPlace> FinderIconPlacing::place(const std::string& path) {
+std::optional<IconPlace> DesktopIconPlaces::place(const std::string& path) {
     if (PathUtil::parent(path) != desktop) {
         return std::nullopt;
     }
@@ -145,7 +145,7 @@ std::optional<IconPlace> FinderIconPlacing::place(const std::string& path) {
     return std::nullopt;
 }
 
-void FinderIconPlacing::restore(const IconPlace& place, const std::string& path) {
+void DesktopIconPlaces::restore(const IconPlace& place, const std::string& path) {
     QString key = positionKeys().front();
     {
         std::lock_guard guard(shared_->lock);

@@ -1,4 +1,4 @@
-#include "scanning/SpotlightIndex.h"
+#include "scanning/RecentlyUsed.h"
 
 #include <expat.h>
 #include <stdlib.h>
@@ -10,7 +10,7 @@
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 
-namespace keldwick::SpotlightIndex {
+namespace keldwick::RecentlyUsed {
 
 namespace {
 
@@ -192,4 +192,4 @@ std::unordered_map<std::string, Date> lastUsedDates(const std::vector<std::strin
     return result;
 }
 
-}  // namespace keldwick::SpotlightIndex
+}  // namespace keldwick::RecentlyUsed

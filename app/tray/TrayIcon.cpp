@@ -1,4 +1,4 @@
-#include "menubar/TrayIcon.h"
+#include "tray/TrayIcon.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -42,18 +42,18 @@ bool TrayIcon::show(std::optional<bool> trayAvailable) {
 
 void TrayIcon::refresh() {
     const ModelState& state = model_.state();
-    const bool dripping = MenuBarGlyph::isDripping(state.activity, reduceMotion_);
+    const bool dripping = TrayGlyph::isDripping(state.activity, reduceMotion_);
     if (dripping && !drip_.isActive()) drip_.start();
     if (!dripping) drip_.stop();
-    shown_ = MenuBarGlyph::shown(state, reduceMotion_, dripFrame_);
+    shown_ = TrayGlyph::shown(state, reduceMotion_, dripFrame_);
     if (!tray_) return;
-    const QIcon icon = MenuBarGlyph::image(shown_.fill, shown_.mark, tone());
+    const QIcon icon = TrayGlyph::image(shown_.fill, shown_.mark, tone());
     // The tray host redraws on every new icon; an unchanged glyph needn't cost that.
     if (icon.cacheKey() != tray_->icon().cacheKey()) tray_->setIcon(icon);
 }
 
 void TrayIcon::advanceDrip() {
-    if (!MenuBarGlyph::isDripping(model_.state().activity, reduceMotion_)) {
+    if (!TrayGlyph::isDripping(model_.state().activity, reduceMotion_)) {
         drip_.stop();
         return;
     }

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace keldwick::FullDiskAccess {
+namespace keldwick::HomeAccess {
 
 struct Reading {
     // Every folder that must be listed can be.
@@ -46,4 +46,4 @@ bool runsConfined();
 // "Downloads" under the home when not already listed. Joined to `home` with one "/".
 std::vector<std::string> probePaths(const std::string& home, std::string_view userDirsText);
 
-}  // namespace keldwick::FullDiskAccess
+}  // namespace keldwick::HomeAccess

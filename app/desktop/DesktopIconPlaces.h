@@ -20,12 +20,12 @@
 
 namespace keldwick {
 
-class FinderIconPlacing final : public IconPlacing {
+class DesktopIconPlaces final : public IconPlacing {
 public:
     // `desktop`: the desktop folder's absolute path. `gio` is the program run (found on
     // PATH unless a path is given) with `environment` (the session bus and data folder
     // select the metadata store).
-    explicit FinderIconPlacing(std::string desktop, QString gio = QStringLiteral("gio"),
+    explicit DesktopIconPlaces(std::string desktop, QString gio = QStringLiteral("gio"),
                                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment());
 
     // The position of an item directly in the desktop folder, from the first of the

@@ -1,4 +1,4 @@
-#include "desktop/FinderIconPlacing.h"
+#include "desktop/DesktopIconPlaces.h"
 
 #include "desktop/PrivateBus.h"
 #include "support/TempDir.h"
@@ -45,13 +45,13 @@ TEST(IconPositionTest, ParsesTwoFiniteNumbersOnly) {
         {"18014398509481984,4", std::nullopt},  // 2^54: can't be written back exactly
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FinderIconPlacing::parsePosition(c.text), c.place) << '"' << c.text << '"';
+        EXPECT_EQ(DesktopIconPlaces::parsePosition(c.text), c.place) << '"' << c.text << '"';
     }
 }
 
 TEST(IconPositionTest, LocationsNameEveryByteExactly) {
-    EXPECT_EQ(FinderIconPlacing::locationArgument("/home/a/Desktop/x.txt"), "file:///home/a/Desktop/x.txt");
-    EXPECT_EQ(FinderIconPlacing::locationArgument("/d/-a b\"\\%\n\xff"), "file:///d/-a%20b%22%5C%25%0A%FF");
+    EXPECT_EQ(DesktopIconPlaces::locationArgument("/home/a/Desktop/x.txt"), "file:///home/a/Desktop/x.txt");
+    EXPECT_EQ(DesktopIconPlaces::locationArgument("/d/-a b\"\\%\n\xff"), "file:///d/-a%20b%22%5C%25%0A%FF");
 }
 
 // A stand-in for gio: a script that notes each run, then behaves as `body` says.
@@ -78,7 +78,7 @@ private:
 
 TEST(IconPlacingToolTest, OnlyItemsDirectlyOnTheDesktopStartTheTool) {
     FakeGio gio("echo 'attributes:'; echo '  metadata::nautilus-icon-position: 7,9'");
-    FinderIconPlacing placing("/home/u/Desktop", gio.program());
+    DesktopIconPlaces placing("/home/u/Desktop", gio.program());
     for (const char* path : {"/home/u/Desktop/sub/item", "/home/u/Documents/item", "/home/u/Desktop",
                              "/home/u/Desktopx/item", "relative/item"}) {
         EXPECT_EQ(placing.place(path), std::nullopt) << path;
@@ -90,7 +90,7 @@ TEST(IconPlacingToolTest, OnlyItemsDirectlyOnTheDesktopStartTheTool) {
 
 TEST(IconPlacingToolTest, PlacesAreReadFromAThreadOfTheEngines) {
     FakeGio gio("echo 'attributes:'; echo '  metadata::caja-icon-position: 3,4'");
-    FinderIconPlacing placing("/d", gio.program());
+    DesktopIconPlaces placing("/d", gio.program());
     std::optional<IconPlace> place;
     std::thread engine([&] { place = placing.place("/d/item"); });
     engine.join();
@@ -110,16 +110,16 @@ TEST(IconPlacingToolTest, FailuresGiveNone) {
     };
     for (const Case& c : cases) {
         FakeGio gio(c.body);
-        FinderIconPlacing placing("/d", gio.program());
+        DesktopIconPlaces placing("/d", gio.program());
         EXPECT_EQ(placing.place("/d/item"), std::nullopt) << c.name;
     }
-    FinderIconPlacing missing("/d", "/nonexistent/gio");
+    DesktopIconPlaces missing("/d", "/nonexistent/gio");
     EXPECT_EQ(missing.place("/d/item"), std::nullopt);
 }
 
 TEST(IconPlacingToolTest, AToolPastItsDeadlineIsKilled) {
     FakeGio gio("exec sleep 30");
-    FinderIconPlacing placing("/d", gio.program());
+    DesktopIconPlaces placing("/d", gio.program());
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(placing.place("/d/item"), std::nullopt);
@@ -139,7 +139,7 @@ TEST(IconPlacingToolTest, RestoreTriesEightTimesAndStopsAtTheFirstSuccess) {
     };
     for (const Case& c : cases) {
         FakeGio gio(c.body);
-        FinderIconPlacing placing("/d", gio.program());
+        DesktopIconPlaces placing("/d", gio.program());
         placing.restore(IconPlace{1, 2}, "/d/item");
         QThreadPool::globalInstance()->waitForDone();
         EXPECT_EQ(gio.runs(), c.runs) << c.body;
@@ -148,7 +148,7 @@ TEST(IconPlacingToolTest, RestoreTriesEightTimesAndStopsAtTheFirstSuccess) {
 
 TEST(IconPlacingToolTest, PlacesThatCantBeWrittenAreNotRestored) {
     FakeGio gio("true");
-    FinderIconPlacing placing("/d", gio.program());
+    DesktopIconPlaces placing("/d", gio.program());
     const double bad[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e19};
     for (double value : bad) {
         placing.restore(IconPlace{value, 1}, "/d/item");
@@ -181,9 +181,9 @@ protected:
     }
 
     bool set(const std::string& path, const char* key, const char* value) {
-        return FinderIconPlacing::runTool(
+        return DesktopIconPlaces::runTool(
                    QStringLiteral("gio"),
-                   {QStringLiteral("set"), QStringLiteral("-n"), FinderIconPlacing::locationArgument(path), QString::fromLatin1(key), QString::fromLatin1(value)},
+                   {QStringLiteral("set"), QStringLiteral("-n"), DesktopIconPlaces::locationArgument(path), QString::fromLatin1(key), QString::fromLatin1(value)},
                    environment_, 10000)
             .has_value();
     }
@@ -195,7 +195,7 @@ protected:
 };
 
 TEST_F(RealGioTest, ReadsTheFirstPositionKeyAndRestoresItOnTheLink) {
-    FinderIconPlacing placing(desktop_, QStringLiteral("gio"), environment_);
+    DesktopIconPlaces placing(desktop_, QStringLiteral("gio"), environment_);
     struct Case {
         std::string name;
         const char* key;

@@ -1,4 +1,4 @@
-#include "foundation/FullDiskAccess.h"
+#include "foundation/HomeAccess.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 #include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
 
-namespace keldwick::FullDiskAccess {
+namespace keldwick::HomeAccess {
 
 std::vector<std::string> probePaths(const std::string& home, std::string_view userDirsText) {
     std::vector<std::string> probes;
@@ -106,4 +106,4 @@ Reading read(const std::string& home, const std::vector<std::string>& managed) {
     return read(managed, homeProbes(home), runsConfined());
 }
 
-}  // namespace keldwick::FullDiskAccess
+}  // namespace keldwick::HomeAccess
