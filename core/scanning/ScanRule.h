@@ -46,7 +46,7 @@ std::vector<std::string> ancestors(const std::string& path);
 bool pathExists(const std::string& path);
 
 // The names in the folder; a folder that can't be listed has none. Sorted by bytes as
-// listDirectory gives them, but in the folder's own order when answered from a
+// listDirectory gives them, but in the walk's order when answered from a
 // FolderListingHint of the folder.
 std::vector<std::string> folderNames(const std::string& folder);
 
@@ -58,7 +58,7 @@ std::vector<std::string> folderNames(const std::string& folder);
 class FolderListingHint {
 public:
     // `byName` holds the positions of `names` in byte order (nameOrder); names may come in
-    // any order, as the folder lists them.
+    // any order, as a walk reads them.
     FolderListingHint(const std::string& folder, const std::vector<std::string>& names,
                       const std::vector<uint32_t>& byName);
     ~FolderListingHint();

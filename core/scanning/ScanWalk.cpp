@@ -206,8 +206,8 @@ void Walk::walkEntries(FolderJob* job, int worker) {
         // can't move as a whole.
         if (!job->listing.listed) own.movable = false;
 
-        // Entries are visited in the order the folder lists them, the order in which
-        // their inodes were laid down and readahead follows; their results go where
+        // Entries are visited by inode, the order in which the disk holds them and
+        // readahead follows; their results go where
         // their names sort, so the report doesn't depend on that order. place[i]: the
         // subfolder slot of entry i, or the stretch of an entry visited in place.
         const auto& names = job->listing.names;
@@ -224,7 +224,7 @@ void Walk::walkEntries(FolderJob* job, int worker) {
         if (job->hinted) hint.emplace(job->path, job->listing.names, job->listing.byName);
         const Folder self{job->listing.fd()};
         // The subfolders are queued last to first, so that this worker, which runs its
-        // newest task first, walks them in listing order after the files here.
+        // newest task first, walks them in that order after the files here.
         for (size_t i = names.size(); i-- > 0 && !stopped();) {
             if (!job->maybeFolder[i]) continue;
             // Counted before it can run: the walk's own count keeps the folder open meanwhile.

@@ -80,7 +80,7 @@ struct Folder {
 // A folder's names, read through a descriptor held open for its entries' lookups.
 struct Listing {
     platform::Fd folder;  // not open: entries are named by path
-    std::vector<std::string> names;  // as the folder gives them
+    std::vector<std::string> names;  // by inode (readNamesAndKinds)
     std::vector<uint32_t> byName;    // positions in names, ordered by the names' bytes
     bool listed = false;
     bool exactNames = false;  // lookups in the folder compare names byte for byte
@@ -119,7 +119,7 @@ struct Log {
 };
 
 // What a stretch of the walk found. Stretches are joined in name order, whichever thread
-// finished first and whatever order the folders listed their entries in, so the report
+// finished first and in whatever order the entries were visited, so the report
 // is the one a walk on a single thread over sorted names makes.
 struct Part {
     Summary summary;
@@ -168,7 +168,7 @@ inline void settleShared(Summary& summary) {
 }
 
 // A visit's result counted into a stretch: a refused child only keeps the folder in place.
-// Its entries come in the folder's own order, so of two equal dates the source first in
+// Its entries come by inode, not by name, so of two equal dates the source first in
 // LastUsedSource's order wins, whichever came first.
 inline void absorbVisit(Part& into, Visit&& visit) {
     if (!visit) {
@@ -182,7 +182,7 @@ inline void absorbVisit(Part& into, Visit&& visit) {
 }
 
 // The skips of one entry visited in place added to its stretch's. They come in the
-// folder's own order, so the stretch keeps those first by path, as a walk over sorted
+// order of their inodes, so the stretch keeps those first by path, as a walk over sorted
 // names would: up to twice the limit gathered, then the first `limit` of them.
 inline void gatherInPlace(Log& into, Log&& from, int64_t limit) {
     into.skippedCount += from.skippedCount;
@@ -196,7 +196,7 @@ inline void gatherInPlace(Log& into, Log&& from, int64_t limit) {
     }
 }
 
-// A stretch's findings, which its entries added in the folder's own order, put in the
+// A stretch's findings, which its entries added in the order of their inodes, put in the
 // order of their paths (names in one folder), as a walk over sorted names finds them.
 inline void inNameOrder(Part& stretch, int64_t limit) {
     auto byPath = [](const auto& a, const auto& b) { return a.path < b.path; };

@@ -335,8 +335,15 @@ TEST(DescriptorTest, OpensListsAndRetriesWithoutKeepingTheAccessTime) {
     std::vector<bool> maybeFolder;
     ASSERT_TRUE(platform::readNamesAndKinds(platform::openDirectory(folder.get(), ".").get(), names, maybeFolder));
     ASSERT_EQ(maybeFolder.size(), 4u);
-    // In the folder's own order, each kind beside its name.
-    for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(maybeFolder[i], names[i] == "c") << names[i];
+    // By inode, each kind beside its name.
+    ino_t previous = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(maybeFolder[i], names[i] == "c") << names[i];
+        struct stat status {};
+        ASSERT_EQ(::lstat((dir / names[i]).c_str(), &status), 0);
+        EXPECT_GT(status.st_ino, previous) << names[i];
+        previous = status.st_ino;
+    }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, expected);
 

@@ -124,27 +124,29 @@ public:
     mutable std::vector<std::string> folders;
 };
 
-// The names of a folder in the order it lists them (readdir's, not sorted).
-std::vector<std::string> listedOrder(const std::string& folder) {
-    std::vector<std::string> names;
+// The names of a folder by inode number.
+std::vector<std::string> byInode(const std::string& folder) {
+    std::vector<std::pair<ino_t, std::string>> entries;
     DIR* stream = ::opendir(folder.c_str());
-    if (!stream) return names;
+    if (!stream) return {};
     while (const dirent* entry = ::readdir(stream)) {
         const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") names.emplace_back(name);
+        if (name != "." && name != "..") entries.emplace_back(entry->d_ino, name);
     }
     ::closedir(stream);
+    std::sort(entries.begin(), entries.end());
+    std::vector<std::string> names;
+    for (auto& [inode, name] : entries) names.push_back(std::move(name));
     return names;
 }
 
 // A walk on one thread goes the way the disk laid the folders down: the roots in the
-// order given, each folder's subfolders in the order the folder lists them (neither
-// sorted nor last to first).
+// order given, each folder's subfolders by inode (neither by name nor last to first).
 TEST_F(ScannerTest, OneThreadWalksRootsAndSubfoldersInOrder) {
     std::vector<std::string> expected;
     for (const std::string top : {"Documents", "Pictures"}) {
         for (int i = 0; i < 12; ++i) file(top + "/folder " + std::to_string(i) + "/f");
-        for (const auto& sub : listedOrder(root + "/" + top)) expected.push_back(root + "/" + top + "/" + sub);
+        for (const auto& sub : byInode(root + "/" + top)) expected.push_back(root + "/" + top + "/" + sub);
     }
     auto rule = std::make_shared<RecordFolders>();
     Scanner scan = scanner({rule});
@@ -386,7 +388,7 @@ TEST_F(ScannerTest, SkipListKeepsTheFirstTwoThousand) {
     const auto report = scan.scan({root});
     EXPECT_EQ(report.skipped.size(), 2000u);
     EXPECT_EQ(report.skippedCount, 2500);
-    // The first by name, in name order, whatever order the folder lists them in.
+    // The first by name, in name order, whatever order they were visited in.
     EXPECT_EQ(report.skipped.front().path, root + "/many/r10000");
     EXPECT_EQ(report.skipped.back().path, root + "/many/r11999");
     EXPECT_TRUE(std::is_sorted(report.skipped.begin(), report.skipped.end(),
@@ -403,7 +405,7 @@ TEST_F(ScannerTest, SkipListKeepsTheFirstTwoThousand) {
     EXPECT_EQ(nothing.itemsVisited, 0);
 }
 
-// Entries are visited as the folder lists them, but what a whole folder holds keeps the
+// Entries are visited by inode, but what a whole folder holds keeps the
 // order of its names, subfolders among the files.
 TEST_F(ScannerTest, AWholeFolderKeepsItsPartsInNameOrder) {
     std::vector<std::string> expected;
@@ -638,7 +640,7 @@ TEST(FolderListingHintTest, ProbesOfTheListedFolderAreAnsweredFromItsNames) {
     test::TempDir dir;
     writeFile(dir / "real", "x");
     const std::string folder = dir.path();
-    // As a folder lists them: in no particular order.
+    // As a walk reads them: in no particular order.
     const std::vector<std::string> names = {"zeta", "listed", "Makefile", "a"};
     const std::vector<uint32_t> byName = nameOrder(names);
     EXPECT_EQ(byName, (std::vector<uint32_t>{2, 3, 1, 0}));
