@@ -23,6 +23,9 @@ const QString kLogind = QStringLiteral("org.freedesktop.login1");
 WakeWatch::WakeWatch(Options options, QObject* parent) : QObject(parent), options_(std::move(options)) {
     timer_.setInterval(options_.tickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
+    jumpPause_.setSingleShot(true);
+    jumpPause_.setInterval(options_.jumpPauseMilliseconds);
+    connect(&jumpPause_, &QTimer::timeout, this, [this] { listenAgain(); });
 }
 
 double WakeWatch::systemSuspendedSeconds() { return platform::suspendedSeconds(); }
@@ -75,6 +78,7 @@ void WakeWatch::watchClocks(const QString& why) {
 }
 
 void WakeWatch::tickInstead(const QString& why, int error) {
+    jumpPause_.stop();
     // Possibly called from the notifier's own signal: it goes once that has returned.
     if (clockJumpNotifier_) {
         clockJumpNotifier_->setEnabled(false);
@@ -90,9 +94,20 @@ void WakeWatch::clocksJumped() {
     assertMainThread();
     platform::clearClockJump(clockJumps_.get());
     tick();
+    // Jumps in the pause go unheard; the look when it ends sees any sleep among them.
+    clockJumpNotifier_->setEnabled(false);
+    jumpPause_.start();
+}
+
+void WakeWatch::listenAgain() {
+    assertMainThread();
     errno = 0;
-    if (options_.awaitNextClockJump && !options_.awaitNextClockJump(clockJumps_.get()))
+    if (options_.awaitNextClockJump && !options_.awaitNextClockJump(clockJumps_.get())) {
         tickInstead(QStringLiteral("the clock jumped"), errno);
+        return;
+    }
+    tick();
+    clockJumpNotifier_->setEnabled(true);
 }
 
 void WakeWatch::tick() {
