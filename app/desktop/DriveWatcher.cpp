@@ -1,13 +1,9 @@
 #include "desktop/DriveWatcher.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <set>
 
 #include "foundation/Utf8.h"
@@ -131,9 +127,14 @@ DriveWatcher::Snapshot DriveWatcher::take(const platform::SystemRoots& roots, co
         snapshot.disks[name] = platform::BlockDevices::identify(name, roots);
     };
     if (request.everyDisk) {
-        std::error_code error;
-        for (const auto& item : std::filesystem::directory_iterator(roots.sys + "/class/block", error)) {
-            std::string name = item.path().filename().string();
+        const std::string folder = roots.sys + "/class/block";
+        std::vector<std::string> names;
+        try {
+            names = platform::readNames(platform::openDirectory(AT_FDCWD, folder), folder);
+        } catch (const std::exception&) {
+            // No block devices to be seen: none are identified.
+        }
+        for (const std::string& name : names) {
             if (platform::BlockDevices::isValidName(name)) identify(name);
         }
         return snapshot;

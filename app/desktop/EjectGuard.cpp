@@ -1,8 +1,5 @@
 #include "desktop/EjectGuard.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>

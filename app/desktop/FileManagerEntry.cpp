@@ -1,14 +1,13 @@
 #include "desktop/FileManagerEntry.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <sstream>
 
 #include "desktop/LoginItem.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UserFolders.h"
+#include "platform/FileStatus.h"
+#include "platform/Users.h"
 
 namespace keldwick::FileManagerEntry {
 
@@ -17,8 +16,7 @@ namespace {
 constexpr const char* kEntryName = "Move to Keldwick Drive";
 
 std::string variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+    return platform::environmentVariable(name).value_or("");
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {
@@ -32,7 +30,7 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 bool isFile(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return platform::statusFollowing(path, st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Trailing slashes aside, the same folder.
@@ -64,11 +62,7 @@ const std::vector<Manager>& managers() {
 
 Facts live() {
     Facts facts;
-    char* real = ::realpath("/proc/self/exe", nullptr);
-    if (real) {
-        facts.executable = real;
-        std::free(real);
-    }
+    if (auto real = platform::resolvedPath("/proc/self/exe")) facts.executable = *real;
     facts.dataHome = variable("XDG_DATA_HOME");
     if (facts.dataHome.empty() || facts.dataHome.front() != '/') facts.dataHome = UserFolders::home() + "/.local/share";
     for (const std::string& folder : split(variable("XDG_DATA_DIRS"), ':')) {

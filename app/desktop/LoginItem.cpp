@@ -5,6 +5,8 @@
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 
 #include <QCoreApplication>
@@ -12,8 +14,6 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace keldwick {
 
@@ -73,7 +73,7 @@ std::string loginItemProgram(const std::string& executable) {
         return executable;
     const std::string link = PathUtil::join(PathUtil::join(PathUtil::parent(lib), "bin"), "keldwick");
     struct stat status {};
-    if (::stat(link.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return executable;
+    if (platform::statusFollowing(link, status) != 0 || !S_ISREG(status.st_mode)) return executable;
     return link;
 }
 
@@ -81,7 +81,7 @@ std::optional<std::string> loginItemNote(const std::string& executable) {
     const std::string folder = PathUtil::parent(executable);
     for (const std::string& build : {folder, PathUtil::parent(folder)}) {
         struct stat status {};
-        if (::stat(PathUtil::join(build, "CMakeCache.txt").c_str(), &status) == 0)
+        if (platform::statusFollowing(PathUtil::join(build, "CMakeCache.txt"), status) == 0)
             return "Keldwick runs from its build folder, so logging in starts it from " + build +
                    ". Install it to start the installed program instead.";
     }
@@ -153,7 +153,7 @@ void setLoginItem(bool on) {
         AtomicFile::write(path, entry);
         return;
     }
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    if (platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0) != 0 && errno != ENOENT) {
         throw POSIXFailure("unlink", path, errno);
     }
 }

@@ -1,11 +1,5 @@
 #include "desktop/SelfInstall.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <set>
@@ -16,8 +10,11 @@
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
+#include "platform/Processes.h"
 #include "platform/Rename.h"
+#include "platform/Users.h"
 
 namespace keldwick::SelfInstall {
 
@@ -29,7 +26,7 @@ constexpr const char* linkPrefix = ".keldwick-link-";
 
 std::optional<struct stat> lstatOf(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (platform::statusNoFollow(path, st) != 0) return std::nullopt;
     return st;
 }
 
@@ -40,7 +37,7 @@ std::optional<std::string> folderProblem(const std::string& folder, uid_t uid) {
     const auto st = lstatOf(folder);
     if (!st || !S_ISDIR(st->st_mode)) return folder + " isn't a folder";
     if (st->st_uid != uid) return folder + " belongs to another user";
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) return folder + " can't be written";
+    if (!platform::mayAccess(folder, platform::kMayWrite | platform::kMayRun)) return folder + " can't be written";
     return std::nullopt;
 }
 
@@ -58,26 +55,8 @@ bool untar(const std::string& archive, const std::string& folder) {
     std::vector<std::string> arguments = {"tar",  "--extract",          "--gzip",        "--no-same-owner",
                                           "--no-same-permissions",       "--no-overwrite-dir",
                                           "--file", archive,             "--directory",  folder};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    char path[] = "PATH=/usr/bin:/bin";
-    char* environment[] = {path, nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const char* tar = ::access("/usr/bin/tar", X_OK) == 0 ? "/usr/bin/tar" : "/bin/tar";
-    const int spawned = ::posix_spawn(&pid, tar, &actions, nullptr, argv.data(), environment);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return false;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const char* tar = platform::mayAccess("/usr/bin/tar", platform::kMayRun) ? "/usr/bin/tar" : "/bin/tar";
+    return platform::runQuietly(tar, std::move(arguments), {"PATH=/usr/bin:/bin"});
 }
 
 void writeWhole(const std::string& path, const QByteArray& bytes) {
@@ -114,7 +93,8 @@ void checkUnpacked(const std::string& staging, const std::string& top) {
         const auto file = lstatOf(folder + "/" + name);
         if (!file || !S_ISREG(file->st_mode)) throw InstallError(refused);
     }
-    if (::chmod((folder + "/" + programName).c_str(), 0755) != 0) throw POSIXFailure("chmod", folder, errno);
+    if (platform::calls().fchmodAt(AT_FDCWD, (folder + "/" + programName).c_str(), 0755, 0) != 0)
+        throw POSIXFailure("chmod", folder, errno);
 }
 
 void flushUnpacked(const std::string& folder) {
@@ -184,7 +164,7 @@ Installation locate(const std::string& executable, uid_t uid) {
 Installation current() {
     const auto executable = PathUtil::canonical("/proc/self/exe");
     if (!executable) return Installation{std::nullopt, {}, cantReplace("its own program file can't be found")};
-    return locate(*executable, ::geteuid());
+    return locate(*executable, platform::effectiveUserID());
 }
 
 std::string install(const std::string& prefix, const QByteArray& archive, const QString& signatureBase64,

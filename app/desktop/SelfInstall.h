@@ -16,12 +16,12 @@
 
 #include <QByteArray>
 #include <QString>
-#include <sys/types.h>
-
 #include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "platform/Types.h"
 
 namespace keldwick::SelfInstall {
 

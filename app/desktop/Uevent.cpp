@@ -1,7 +1,6 @@
 #include "desktop/Uevent.h"
 
-#include <arpa/inet.h>
-
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -45,7 +44,9 @@ std::optional<Uevent> Uevent::parse(std::string_view datagram) {
         UdevHeader header{};
         if (datagram.size() < sizeof header) return std::nullopt;
         std::memcpy(&header, datagram.data(), sizeof header);
-        if (ntohl(header.magic) != kUdevMagic) return std::nullopt;
+        // The magic is sent in network byte order.
+        const uint32_t magic = std::endian::native == std::endian::big ? header.magic : __builtin_bswap32(header.magic);
+        if (magic != kUdevMagic) return std::nullopt;
         if (header.propertiesOffset < sizeof header || header.propertiesOffset > datagram.size() ||
             header.propertiesLength > datagram.size() - header.propertiesOffset) {
             return std::nullopt;

@@ -3,10 +3,10 @@
 #include "foundation/Log.h"
 #include "foundation/PrivateFolder.h"
 #include "model/MainThread.h"
+#include "platform/Users.h"
 
 #include <QSettings>
 #include <QUrl>
-#include <unistd.h>
 
 #ifndef KELDWICK_SU_FEED_URL
 #define KELDWICK_SU_FEED_URL ""
@@ -84,7 +84,7 @@ Updater::Updater(const QVariantMap& info, SelfInstall::Installation installation
         QUrl(stringEntry(info, QStringLiteral("SUFeedURL"))), publicKey,
         stringEntry(info, QStringLiteral("CFBundleVersion")), static_cast<UpdateUserDriverDelegate*>(this), store);
     if (installation_.prefix) {
-        controller_->setInstaller([prefix = *installation_.prefix, publicKey, uid = ::geteuid()](
+        controller_->setInstaller([prefix = *installation_.prefix, publicKey, uid = platform::effectiveUserID()](
                                       const AppcastItem& update, const QByteArray& archive) {
             return SelfInstall::install(prefix, archive, update.signature, publicKey, update.version.toStdString(), uid);
         });

@@ -5,28 +5,18 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 
-#include <sys/timerfd.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <ctime>
 
 #include "model/DriveLog.h"
 #include "model/MainThread.h"
+#include "platform/ClockJumps.h"
 
 namespace keldwick {
 
 namespace {
 
 const QString kLogind = QStringLiteral("org.freedesktop.login1");
-
-double seconds(clockid_t clock) {
-    timespec now{};
-    ::clock_gettime(clock, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 }  // namespace
 
@@ -38,24 +28,11 @@ WakeWatch::WakeWatch(Options options, QObject* parent) : QObject(parent), option
     connect(&jumpPause_, &QTimer::timeout, this, [this] { listenAgain(); });
 }
 
-double WakeWatch::systemSuspendedSeconds() { return seconds(CLOCK_BOOTTIME) - seconds(CLOCK_MONOTONIC); }
+double WakeWatch::systemSuspendedSeconds() { return platform::suspendedSeconds(); }
 
-platform::Fd WakeWatch::openClockJumpTimer() {
-    platform::Fd fd(::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
-    if (fd && !armClockJumpTimer(fd.get())) {
-        const int error = errno;
-        fd.reset();
-        errno = error;
-    }
-    return fd;
-}
+platform::Fd WakeWatch::openClockJumpTimer() { return platform::openClockJumpTimer(); }
 
-bool WakeWatch::armClockJumpTimer(int fd) {
-    // Set to expire in about a century: only its cancellation on a clock jump is wanted.
-    itimerspec when{};
-    when.it_value.tv_sec = ::time(nullptr) + 100LL * 365 * 24 * 3600;
-    return ::timerfd_settime(fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when, nullptr) == 0;
-}
+bool WakeWatch::armClockJumpTimer(int fd) { return platform::armClockJumpTimer(fd); }
 
 void WakeWatch::start() {
     assertMainThread();
@@ -115,9 +92,7 @@ void WakeWatch::tickInstead(const QString& why, int error) {
 
 void WakeWatch::clocksJumped() {
     assertMainThread();
-    // A cancelled timerfd answers ECANCELED and stays readable until armed again.
-    uint64_t expirations = 0;
-    [[maybe_unused]] const ssize_t read = ::read(clockJumps_.get(), &expirations, sizeof expirations);
+    platform::clearClockJump(clockJumps_.get());
     tick();
     // Jumps in the pause go unheard; the look when it ends sees any sleep among them.
     clockJumpNotifier_->setEnabled(false);

@@ -1,14 +1,9 @@
 #include "drives/DriveBenchmark.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -18,6 +13,8 @@
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "platform/FileIO.h"
+#include "platform/FileReading.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick {
@@ -56,19 +53,17 @@ struct TestFile {
         // at open still creates the file first, so a second exclusive open would fail.
         descriptor.reset(platform::calls().openAt(AT_FDCWD, p.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode));
         if (!descriptor) throw POSIXFailure(operation, p, errno);
-        int current = ::fcntl(fd(), F_GETFL);
-        direct = current >= 0 && ::fcntl(fd(), F_SETFL, current | O_DIRECT) == 0;
+        direct = platform::setDirectIO(fd(), true);
         if (!direct) dropCache();
     }
     int fd() const { return descriptor.get(); }
-    void dropCache() const { ::posix_fadvise(fd(), 0, 0, POSIX_FADV_DONTNEED); }
+    void dropCache() const { platform::adviseCache(fd(), 0, 0, platform::CacheAdvice::dropPages); }
 
     // Falls back to cached I/O when the file system accepted O_DIRECT at open but
     // refuses a transfer (alignment rules differ between file systems).
     bool leaveDirectMode() {
         if (!direct) return false;
-        int flags = ::fcntl(fd(), F_GETFL);
-        if (flags < 0 || ::fcntl(fd(), F_SETFL, flags & ~O_DIRECT) != 0) return false;
+        if (!platform::setDirectIO(fd(), false)) return false;
         direct = false;
         return true;
     }
@@ -81,7 +76,7 @@ void checkCancel(const CancellationFlag* cancel) {
 void fillRandom(char* bytes, size_t size) {
     size_t done = 0;
     while (done < size) {
-        ssize_t n = ::getrandom(bytes + done, size - done, 0);
+        ssize_t n = platform::randomBytes(bytes + done, size - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("getrandom", "", errno);
@@ -137,12 +132,12 @@ std::vector<double> randomReadPhase(const DriveBenchmark& b, const std::string& 
     times.reserve(static_cast<size_t>(std::max(b.randomSamples, 0)));
     for (int i = 0; i < b.randomSamples; ++i) {
         checkCancel(cancel);
-        const off_t offset = static_cast<off_t>(arc4random_uniform(blocks)) * static_cast<off_t>(blockSize);
+        const off_t offset = static_cast<off_t>(platform::randomBelow(blocks)) * static_cast<off_t>(blockSize);
         const auto start = Stopwatch::now();
-        ssize_t n = ::pread(file.fd(), buffer.bytes(), blockSize, offset);
+        ssize_t n = platform::readAt(file.fd(), buffer.bytes(), blockSize, offset);
         if (n < 0 && errno == EINVAL && file.leaveDirectMode()) {
             file.dropCache();
-            n = ::pread(file.fd(), buffer.bytes(), blockSize, offset);
+            n = platform::readAt(file.fd(), buffer.bytes(), blockSize, offset);
         }
         if (n < 0) throw POSIXFailure("read", path, errno);
         times.push_back(secondsSince(start));
@@ -159,7 +154,7 @@ Timed sequentialReadPhase(const DriveBenchmark& b, const std::string& path, cons
     for (;;) {
         checkCancel(cancel);
         if (!b.keepsReading(read, secondsSince(start))) break;
-        ssize_t n = ::pread(file.fd(), buffer.bytes(), chunk, read);
+        ssize_t n = platform::readAt(file.fd(), buffer.bytes(), chunk, read);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EINVAL && file.leaveDirectMode()) continue;
@@ -205,7 +200,7 @@ void DriveBenchmark::removeStaleFiles(const std::string& folder, double now) {
         if (name.rfind(filePrefix, 0) != 0) continue;
         struct stat st {};
         std::string path = PathUtil::join(folder, name);
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (platform::statusNoFollow(path, st) != 0 || !S_ISREG(st.st_mode)) continue;
         // A test still running keeps writing its file; only old ones are leftovers.
         if (now - static_cast<double>(st.st_mtim.tv_sec) > staleAfter) stale.push_back(path);
     }

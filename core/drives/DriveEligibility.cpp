@@ -1,8 +1,7 @@
 #include "drives/DriveEligibility.h"
 
-#include <sys/stat.h>
-
 #include "drives/FileSystemFormats.h"
+#include "platform/FileStatus.h"
 
 namespace keldwick::DriveEligibility {
 
@@ -20,7 +19,7 @@ std::vector<DriveProblem> problems(const VolumeInfo& volume, const std::optional
     std::string backups = volume.mountPath == "/" ? "/timeshift/snapshots" : volume.mountPath + "/timeshift/snapshots";
     struct stat status;
     // Nothing is asked of a network volume: a server that stopped answering would hang the call.
-    if (volume.isLocal && ::stat(backups.c_str(), &status) == 0) found.push_back(DriveProblem::backups());
+    if (volume.isLocal && platform::statusFollowing(backups, status) == 0) found.push_back(DriveProblem::backups());
     if (!FileSystemFormats::isUsable(volume.fileSystem)) {
         if (volume.fileSystem == "msdos") {
             found.push_back(DriveProblem::fat32());

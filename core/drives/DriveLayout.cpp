@@ -1,12 +1,11 @@
 #include "drives/DriveLayout.h"
 
-#include <sys/stat.h>
-
 #include "drives/DriveMarker.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
+#include "platform/FileStatus.h"
 
 namespace keldwick {
 
@@ -17,7 +16,7 @@ constexpr std::string_view kLegacyFolder = "Marrowfen";
 
 bool exists(const std::string& path) {
     struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    return platform::statusNoFollow(path, st) == 0;
 }
 
 }  // namespace

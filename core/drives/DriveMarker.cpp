@@ -1,9 +1,5 @@
 #include "drives/DriveMarker.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <nlohmann/json.hpp>
 
@@ -16,6 +12,7 @@
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
 #include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick::DriveMarker {
@@ -41,7 +38,7 @@ constexpr std::string_view kReadMe =
 
 std::optional<struct stat> status(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (platform::statusNoFollow(path, st) != 0) return std::nullopt;
     return st;
 }
 

@@ -1,12 +1,5 @@
 #include "drives/DriveTrust.h"
 
-#include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -18,9 +11,11 @@
 #include "foundation/PathUtil.h"
 #include "platform/BlockDevices.h"
 #include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 #include "platform/Statx.h"
+#include "platform/Users.h"
 
 namespace keldwick::DriveTrust {
 
@@ -106,18 +101,18 @@ std::optional<DriveRefusal> judgeFolder(const std::string& root, int folderFd, c
                                         const User& user, const MountModes& modes, bool narrowable) {
     if (auto refusal = judgeMountItself(root, modes)) return refusal;
     struct stat st {};
-    if (::fstat(folderFd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (platform::statusOf(folderFd, st) != 0 || !S_ISDIR(st.st_mode)) {
         return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, folderWhat(folderName)};
     }
     if (auto refusal = judgeItem(st, root, folderWhat(folderName), user, modes, narrowable)) return refusal;
     if (const platform::Fd marker = openMarker(folderFd)) {
         struct stat markerSt {};
-        if (::fstat(marker.get(), &markerSt) != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, "drive marker"};
+        if (platform::statusOf(marker.get(), markerSt) != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, "drive marker"};
         if (auto refusal = judgeItem(markerSt, root, "drive marker", user, modes, narrowable)) return refusal;
     }
     const platform::Fd above = platform::openDirectory(folderFd, "..", O_NOFOLLOW);
     struct stat aboveSt {};
-    if (!above || ::fstat(above.get(), &aboveSt) != 0) {
+    if (!above || platform::statusOf(above.get(), aboveSt) != 0) {
         return DriveRefusal{root, DriveRefusal::Kind::othersCanReplace, folderWhat(folderName)};
     }
     return judgeAbove(aboveSt, root, folderWhat(folderName), user, modes);
@@ -129,7 +124,7 @@ std::optional<DriveRefusal> judgeWithoutFolder(const std::string& root, const Us
     if (auto refusal = judgeMountItself(root, modes)) return refusal;
     const platform::Fd top = platform::openDirectory(AT_FDCWD, root);
     struct stat st {};
-    if (!top || ::fstat(top.get(), &st) != 0) return std::nullopt;
+    if (!top || platform::statusOf(top.get(), st) != 0) return std::nullopt;
     const std::string what = folderWhat(DriveLayout::folderName());
     if (!keepsModes(modes)) {
         if (auto refusal = judgeItem(st, root, what, user, modes, false)) return refusal;
@@ -139,7 +134,7 @@ std::optional<DriveRefusal> judgeWithoutFolder(const std::string& root, const Us
 
 bool isReadOnly(int fd) {
     struct statvfs volume {};
-    return ::fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_RDONLY);
+    return platform::volumeStatusOf(fd, volume) == 0 && (volume.f_flag & ST_RDONLY);
 }
 
 // Narrows the user's own folder to kFolderMode and takes from the marker what others
@@ -147,11 +142,11 @@ bool isReadOnly(int fd) {
 // to decide.
 void narrow(int folderFd, const User& user) {
     struct stat st {};
-    if (::fstat(folderFd, &st) != 0 || st.st_uid != user.uid) return;
+    if (platform::statusOf(folderFd, st) != 0 || st.st_uid != user.uid) return;
     if ((st.st_mode & 07777) != kFolderMode) platform::calls().fchmod(folderFd, kFolderMode);
     const platform::Fd marker = openMarker(folderFd);
     struct stat markerSt {};
-    if (!marker || ::fstat(marker.get(), &markerSt) != 0 || markerSt.st_uid != user.uid ||
+    if (!marker || platform::statusOf(marker.get(), markerSt) != 0 || markerSt.st_uid != user.uid ||
         !S_ISREG(markerSt.st_mode)) {
         return;
     }
@@ -163,14 +158,14 @@ void narrow(int folderFd, const User& user) {
 
 User User::current() {
     User user;
-    user.uid = ::geteuid();
+    user.uid = platform::effectiveUserID();
     std::string name;
-    gid_t primary = ::getegid();
-    if (const passwd* entry = ::getpwuid(user.uid); entry && entry->pw_name) {
-        name = entry->pw_name;
-        primary = entry->pw_gid;
+    gid_t primary = platform::effectiveGroupID();
+    if (const auto account = platform::accountOf(user.uid)) {
+        name = account->name;
+        primary = account->primaryGroup;
     }
-    if (const group* entry = ::getgrgid(primary); entry && entry->gr_name && !name.empty() && name == entry->gr_name) {
+    if (const auto group = platform::groupName(primary); group && !name.empty() && name == *group) {
         user.privateGroup = primary;
     }
     return user;

@@ -38,8 +38,6 @@
 // modes it reports (what stat shows) decide. For kernel mounts the masks in the table
 // are counted as well as what stat shows, whichever is looser.
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
 
@@ -48,6 +46,7 @@
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 #include "platform/SystemRoots.h"
+#include "platform/Types.h"
 
 namespace keldwick::DriveTrust {
 

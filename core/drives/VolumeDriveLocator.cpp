@@ -1,15 +1,11 @@
 #include "drives/VolumeDriveLocator.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/sysmacros.h>
-
 #include <cstring>
 
 #include "drives/DriveMarker.h"
 #include "drives/VolumeInfo.h"
 #include "platform/BlockDevices.h"
+#include "platform/FileStatus.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 #include "platform/Statx.h"
@@ -50,14 +46,14 @@ std::optional<MountIdentity> SystemVolumeSource::identity(const std::string& pat
     if (!isMountRoot) return std::nullopt;
 
     MountIdentity identity;
-    identity.device = makedev(status.record.stx_dev_major, status.record.stx_dev_minor);
+    identity.device = platform::deviceNumber(status.record.stx_dev_major, status.record.stx_dev_minor);
     identity.mountID = status.mountID.value_or(0);
     if (status.mountIDIsUnique) {
         identity.isUnique = true;
         return identity;
     }
     struct statfs fileSystem {};
-    if (::statfs(path.c_str(), &fileSystem) != 0) return std::nullopt;
+    if (platform::fileSystemStatus(path, fileSystem) != 0) return std::nullopt;
     uint32_t words[2];
     std::memcpy(words, &fileSystem.f_fsid, sizeof words);
     identity.fileSystemID = (static_cast<uint64_t>(words[0]) << 32) | words[1];

@@ -1,10 +1,5 @@
 #include "drives/VolumeInfo.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/sysmacros.h>
-
 #include <limits>
 #include <map>
 #include <mutex>
@@ -15,6 +10,7 @@
 #include "drives/FileSystemFormats.h"
 #include "foundation/Utf8.h"
 #include "platform/BlockDevices.h"
+#include "platform/FileStatus.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 #include "platform/Statx.h"
@@ -99,7 +95,7 @@ VolumeInfo build(const platform::MountEntry& entry, const struct statvfs& space,
 std::optional<VolumeInfo> buildAtMountPoint(const platform::MountEntry& entry, const std::vector<platform::MountEntry>& table,
                                             const platform::SystemRoots& roots) {
     struct statvfs space {};
-    if (::statvfs(entry.mountPoint.c_str(), &space) != 0) return std::nullopt;
+    if (platform::volumeStatus(entry.mountPoint, space) != 0) return std::nullopt;
     return build(entry, space, table, roots);
 }
 
@@ -128,7 +124,7 @@ std::vector<platform::MountEntry> shownEntries(const std::vector<platform::Mount
 
 std::optional<VolumeInfo> VolumeInfo::read(const std::string& path, const platform::SystemRoots& roots) {
     struct statvfs space {};
-    if (path.empty() || ::statvfs(path.c_str(), &space) != 0) return std::nullopt;
+    if (path.empty() || platform::volumeStatus(path, space) != 0) return std::nullopt;
     auto table = platform::MountTable::read(roots.mountinfo);
     auto entry = entryHolding(path, table);
     if (!entry) return std::nullopt;
@@ -227,7 +223,7 @@ private:
 
 bool VolumeInfo::storesMetadataNatively(const std::string& path, const platform::SystemRoots& roots) {
     struct statvfs space {};
-    if (path.empty() || ::statvfs(path.c_str(), &space) != 0) return true;
+    if (path.empty() || platform::volumeStatus(path, space) != 0) return true;
     static NativeMetadataAnswers answers;
     return answers.answer(path, roots);
 }

@@ -1,10 +1,5 @@
 #include "engine/ChunkStream.h"
 
-#include <fcntl.h>
-#include <linux/falloc.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -20,6 +15,8 @@
 
 #include "foundation/Checksum.h"
 #include "platform/FileIO.h"
+#include "platform/FileReading.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick::ChunkStream {
@@ -51,8 +48,8 @@ size_t readFully(int fd, unsigned char* into, size_t count, const std::string& p
                  std::optional<int64_t> offset = std::nullopt) {
     size_t done = 0;
     while (done < count) {
-        ssize_t n = offset ? ::pread(fd, into + done, count - done, *offset + static_cast<int64_t>(done))
-                           : ::read(fd, into + done, count - done);
+        ssize_t n = offset ? platform::readAt(fd, into + done, count - done, *offset + static_cast<int64_t>(done))
+                           : platform::readSome(fd, into + done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("read", path, errno);
@@ -102,7 +99,7 @@ Source sourceOf(int fd, const std::string& path, const struct statx* known = nul
         return {fd, &path, holes, size};
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return {fd, &path, false, -1};
+    if (platform::statusOf(fd, st) != 0) return {fd, &path, false, -1};
     const bool holes = S_ISREG(st.st_mode) && st.st_size > 0 && st.st_blocks * 512 < st.st_size;
     return {fd, &path, holes, static_cast<int64_t>(st.st_size)};
 }
@@ -120,7 +117,7 @@ size_t readChunk(const Source& source, unsigned char* into, size_t count, int64_
     const int64_t end = std::min(offset + static_cast<int64_t>(count), source.size);
     int64_t at = offset;
     while (at < end) {
-        const off_t dataAt = ::lseek(source.fd, at, SEEK_DATA);
+        const off_t dataAt = platform::seekData(source.fd, at);
         if (dataAt < 0 && errno != ENXIO) throw POSIXFailure("read", *source.path, errno);
         // ENXIO: nothing but a hole up to the end.
         const int64_t holeEnd = dataAt < 0 ? end : std::min<int64_t>(dataAt, end);
@@ -129,7 +126,7 @@ size_t readChunk(const Source& source, unsigned char* into, size_t count, int64_
             at = holeEnd;
             continue;
         }
-        const off_t holeAt = ::lseek(source.fd, at, SEEK_HOLE);
+        const off_t holeAt = platform::seekHole(source.fd, at);
         if (holeAt < 0) throw POSIXFailure("read", *source.path, errno);
         const int64_t dataEnd = holeAt > at ? std::min<int64_t>(holeAt, end) : end;
         const size_t n = readFully(source.fd, into + (at - offset), static_cast<size_t>(dataEnd - at), *source.path, at);
@@ -161,7 +158,7 @@ private:
 constexpr int64_t kHoleBlock = 4096;
 
 void dropRange(int fd, int64_t offset, int64_t length) {
-    (void)::posix_fadvise(fd, offset, length, POSIX_FADV_DONTNEED);
+    platform::adviseCache(fd, offset, length, platform::CacheAdvice::dropPages);
 }
 
 // Drops the pages of a file behind a moving position. The page cache holds files in
@@ -191,13 +188,13 @@ public:
     Writeback(int fd, std::string path) : fd_(fd), path_(std::move(path)), dropper_(fd) {}
 
     void wrote(int64_t offset, int64_t length) {
-        check(::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE));
+        check(platform::calls().syncFileRange(fd_, offset, length, SYNC_FILE_RANGE_WRITE));
         pending_.emplace_back(offset, length);
         if (pending_.size() > kWritebackWindow) {
             auto [o, l] = pending_.front();
             pending_.pop_front();
-            check(::sync_file_range(fd_, o, l,
-                                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
+            check(platform::calls().syncFileRange(
+                fd_, o, l, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
             dropper_.consumedUpTo(o + l);
         }
     }
@@ -480,7 +477,7 @@ Result copy(int source, int destination, int64_t chunkSize, Holes holes, const P
             const std::string& sourcePath, const std::string& destinationPath, const struct statx* sourceStatus) {
     size_t chunk = checkedChunkSize(chunkSize);
     const Source from = sourceOf(source, sourcePath, sourceStatus);
-    if (widerReadAheadHelps(from.size)) (void)::posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (widerReadAheadHelps(from.size)) platform::adviseCache(source, 0, 0, platform::CacheAdvice::sequential);
     HoleList skipped;
     Destination to{destination, holes == Holes::zeroBlocks, &destinationPath, &skipped};
     Result result = worthPipelining(from.size, chunk) ? runPipelined(from, to, chunk, progress)
@@ -499,7 +496,7 @@ Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool a
     if (!alreadyDropped) dropCachedPages(fd);
     Destination none{};
     const Source source = sourceOf(fd, path);
-    if (widerReadAheadHelps(source.size)) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (widerReadAheadHelps(source.size)) platform::adviseCache(fd, 0, 0, platform::CacheAdvice::sequential);
     return worthPipelining(source.size, chunk) ? runPipelined(source, none, chunk, nullptr)
                                                : runSerial(source, none, serialBuffer(source.size, chunk), nullptr);
 }

@@ -11,9 +11,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <sys/stat.h>
-
 #include <string>
+
+#include "platform/Types.h"
 
 namespace keldwick::ChunkStream {
 

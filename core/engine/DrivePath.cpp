@@ -1,13 +1,11 @@
 #include "engine/DrivePath.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <vector>
 
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/OpenBeneath.h"
 #include "platform/POSIXFailure.h"
 
@@ -30,12 +28,12 @@ std::vector<std::string> components(const std::string& relative) {
 // Walks the existing folders on the way one by one, for kernels without openat2.
 int checkByLstat(int rootFd, const std::vector<std::string>& folders) {
     struct stat rootStatus {};
-    if (::fstat(rootFd, &rootStatus) != 0) return errno;
+    if (platform::statusOf(rootFd, rootStatus) != 0) return errno;
     std::string prefix;
     for (const auto& name : folders) {
         prefix += prefix.empty() ? name : "/" + name;
         struct stat status {};
-        if (::fstatat(rootFd, prefix.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (platform::statusAt(rootFd, prefix.c_str(), status, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) return 0;
             return errno;
         }

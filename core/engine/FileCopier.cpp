@@ -1,9 +1,5 @@
 #include "engine/FileCopier.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -19,6 +15,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 #include "platform/FileIO.h"
+#include "platform/FileReading.h"
 #include "platform/Metadata.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
@@ -69,7 +66,7 @@ std::optional<std::string> readLinkAt(int dirfd, const std::string& name) {
     size_t size = 256;
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string buffer(size, '\0');
-        ssize_t n = ::readlinkat(dirfd, name.c_str(), buffer.data(), buffer.size());
+        ssize_t n = platform::readLinkAt(dirfd, name.c_str(), buffer.data(), buffer.size());
         if (n < 0) return std::nullopt;
         if (static_cast<size_t>(n) < buffer.size()) {
             buffer.resize(static_cast<size_t>(n));

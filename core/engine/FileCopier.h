@@ -14,8 +14,6 @@
 // hashes of what lies on a drive read from the medium, not from the page cache. The
 // copy's own name in the folder it was made in is the caller's to flush.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -27,6 +25,7 @@
 #include "foundation/FileStat.h"
 #include "foundation/RecordedMetadata.h"
 #include "foundation/TreeManifest.h"
+#include "platform/Types.h"
 
 namespace keldwick {
 

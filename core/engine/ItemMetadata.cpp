@@ -1,8 +1,5 @@
 #include "engine/ItemMetadata.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <map>
@@ -10,6 +7,7 @@
 #include "foundation/Checksum.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileIO.h"
 #include "platform/Metadata.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Statx.h"

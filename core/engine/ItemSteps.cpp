@@ -1,8 +1,5 @@
 #include "engine/ItemSteps.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <map>

@@ -1,10 +1,5 @@
 #include "engine/LocatedDrive.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "drives/DriveLayout.h"
@@ -12,8 +7,10 @@
 #include "foundation/EngineError.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
+#include "platform/Users.h"
 
 namespace keldwick {
 
@@ -25,7 +22,7 @@ std::optional<LocatedDrive::Identity> identify(const std::string& path) {
         return std::nullopt;
     if (!S_ISDIR(status.record.stx_mode)) return std::nullopt;
     LocatedDrive::Identity identity;
-    identity.device = makedev(status.record.stx_dev_major, status.record.stx_dev_minor);
+    identity.device = platform::deviceNumber(status.record.stx_dev_major, status.record.stx_dev_minor);
     identity.inode = status.record.stx_ino;
     identity.mountID = status.mountID.value_or(0);
     return identity;
@@ -69,7 +66,7 @@ LocatedDrive::LocatedDrive(const DriveLocating* locator, std::string driveID, st
     heldPath_ = "/proc/self/fd/" + std::to_string(held_->folder.get());
     struct stat through {};
     // Without procfs the folder is reached by name alone.
-    if (::stat((heldPath_ + "/.").c_str(), &through) != 0 || !sameFile(through, held_->status)) heldPath_ = realFolder_;
+    if (platform::statusFollowing(heldPath_ + "/.", through) != 0 || !sameFile(through, held_->status)) heldPath_ = realFolder_;
 }
 
 std::optional<LocatedDrive> LocatedDrive::open(const DriveLocating* locator, const std::string& driveID,
@@ -91,7 +88,7 @@ std::optional<LocatedDrive> LocatedDrive::open(const DriveLocating* locator, con
         if (errno != ENOENT || create) return std::nullopt;
         return LocatedDrive(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
     }
-    if (::fstat(held->folder.get(), &held->status) != 0) return std::nullopt;
+    if (platform::statusOf(held->folder.get(), held->status) != 0) return std::nullopt;
     held->modes = DriveTrust::modesAt(root);
     if (!refusal)
         refusal = DriveTrust::judgeOpenFolder(root, held->folder.get(), DriveTrust::User::current(), held->modes);
@@ -134,12 +131,12 @@ std::string LocatedDrive::beneath(const std::string& drivePath) const {
 void LocatedDrive::keepPrivate(const std::string& machineFolder) const {
     if (!trusted() || !held_->folder) return;
     const int folder = held_->folder.get();
-    const uid_t user = ::geteuid();
+    const uid_t user = platform::effectiveUserID();
     auto narrow = [&](const char* name, mode_t keep, bool isFolder) {
         platform::Fd item = isFolder ? platform::openDirectory(folder, name, O_NOFOLLOW)
                                      : platform::openReadAt(folder, name, O_NOFOLLOW | O_NONBLOCK);
         struct stat status {};
-        if (!item || ::fstat(item.get(), &status) != 0 || status.st_uid != user) return;
+        if (!item || platform::statusOf(item.get(), status) != 0 || status.st_uid != user) return;
         if (!isFolder && !S_ISREG(status.st_mode)) return;
         if ((status.st_mode & 07777 & ~keep) == 0) return;
         // Where modes come from the mount the change is refused or ignored: the item stays as it is.
@@ -169,7 +166,7 @@ std::optional<EngineError> LocatedDrive::problem() const {
     if (!now || *now != rootIdentity_) return EngineError::driveUnavailable();
     if (!held_->folder) return std::nullopt;
     struct stat atPath {};
-    if (::lstat(realFolder_.c_str(), &atPath) != 0 || !sameFile(atPath, held_->status))
+    if (platform::statusNoFollow(realFolder_, atPath) != 0 || !sameFile(atPath, held_->status))
         return EngineError::driveUntrusted(replacedText());
     if (trusted()) {
         if (auto refusal =

@@ -14,8 +14,6 @@
 // The folder is held only while the operation runs: a descriptor kept open while idle
 // would keep the drive from being ejected.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -24,6 +22,7 @@
 #include "drives/DriveLocating.h"
 #include "drives/DriveRefusal.h"
 #include "foundation/EngineError.h"
+#include "platform/Types.h"
 
 namespace keldwick {
 

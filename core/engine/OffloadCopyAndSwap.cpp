@@ -1,9 +1,6 @@
 // The back half of a move: copy, verify, link swap. Before each file-system step the
 // journal already holds the phase from which recovery finishes or undoes it.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "drives/DriveLayout.h"

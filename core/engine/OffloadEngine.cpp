@@ -1,9 +1,5 @@
 #include "engine/OffloadEngine.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <mutex>
 #include <utility>
@@ -44,7 +40,7 @@ public:
         const std::string path = journalPath + ".lock";
         fd_.reset(platform::calls().openAt(AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
         if (!fd_) throw POSIXFailure("open", path, errno);
-        while (::flock(fd_.get(), LOCK_EX) != 0) {
+        while (platform::calls().flock(fd_.get(), LOCK_EX) != 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("flock", path, errno);
         }

@@ -1,7 +1,5 @@
 #include "engine/OffloadExecutor.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
@@ -29,7 +27,6 @@
 namespace keldwick {
 
 namespace {
-
 
 // Whether the item lies at or inside the drive's root, or holds it, links on the way
 // resolved. A path that can't be resolved counts as overlapping.

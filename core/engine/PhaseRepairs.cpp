@@ -2,9 +2,6 @@
 // what is really at the original path, at the working names and on the drive, decides
 // whether the step its phase announces happened, and finishes the road or walks it back.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <map>
 

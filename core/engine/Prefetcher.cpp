@@ -1,9 +1,7 @@
 #include "engine/Prefetcher.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "platform/FileIO.h"
+#include "platform/FileReading.h"
 
 namespace keldwick {
 
@@ -18,8 +16,8 @@ constexpr size_t kWakeEvery = 16;
 void readAhead(const std::string& path, int64_t size, bool fromMedium) {
     const platform::Fd fd = platform::openRead(path, O_NOFOLLOW | O_NONBLOCK | O_NOATIME);
     if (!fd) return;  // the reader will report it
-    if (fromMedium) (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
-    (void)::posix_fadvise(fd.get(), 0, size, POSIX_FADV_WILLNEED);
+    if (fromMedium) platform::adviseCache(fd.get(), 0, 0, platform::CacheAdvice::dropPages);
+    platform::adviseCache(fd.get(), 0, size, platform::CacheAdvice::willNeed);
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include "engine/RecoveryManager.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>

@@ -1,9 +1,6 @@
 // The small helpers of recovery's repairs: digests of drive copies, deferrals, putting an
 // original back.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <map>

@@ -1,7 +1,5 @@
 #include "engine/RestoreExecutor.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <map>
@@ -51,7 +49,6 @@ std::string changedOnRefusedText(const std::string& name, const LocatedDrive& lo
 
 // A drive file whose digest disagrees with the record is read again in this size.
 constexpr size_t rereadChunkSize = 4'194'304;
-
 
 std::string returnedText(const std::string& name) {
     return quoted(name) +

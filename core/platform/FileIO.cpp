@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
@@ -141,6 +142,10 @@ int FileSystemCalls::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int FileSystemCalls::fchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }
 int FileSystemCalls::fstatfs(int fd, struct statfs* into) { return ::fstatfs(fd, into); }
 int FileSystemCalls::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
+int FileSystemCalls::flock(int fd, int operation) { return ::flock(fd, operation); }
+int FileSystemCalls::fchmodAt(int dirFd, const char* path, mode_t mode, int flags) {
+    return ::fchmodat(dirFd, path, mode, flags);
+}
 int FileSystemCalls::fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) {
     return ::fsetxattr(fd, name, value, size, flags);
 }

@@ -2,9 +2,15 @@
 // The one door through which the core opens, lists, changes and closes files. Every call
 // that writes, flushes, renames, links, creates or deletes goes through `calls()`, so a
 // test can fail any one of them or play out a power cut that drops whatever was not
-// yet flushed. Reads and metadata queries go to the system directly. Descriptors are
-// opened here and held as `Fd`, so each is closed exactly once.
+// yet flushed. Reads and metadata queries change nothing and stay outside the table
+// (FileReading.h, FileStatus.h). Descriptors are opened here and held as `Fd`, so each
+// is closed exactly once.
 
+// The flags its calls take (O_*, AT_*, FALLOC_FL_*, SYNC_FILE_RANGE_*, LOCK_*)
+// come with it.
+#include <fcntl.h>
+#include <linux/falloc.h>
+#include <sys/file.h>
 #include <sys/types.h>
 #include <sys/vfs.h>
 
@@ -119,6 +125,12 @@ public:
     virtual int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags);
     // fstatfs(2): a query, here so that a test can play a volume of another format.
     virtual int fstatfs(int fd, struct statfs* into);
+
+    // Calls of the drives, engine and scanning layers.
+    // flock(2): the engine's lock across processes; LOCK_EX waits for it.
+    virtual int flock(int fd, int operation);
+    // fchmodat(2): a mode changed by name, durable only once the item is flushed.
+    virtual int fchmodAt(int dirFd, const char* path, mode_t mode, int flags);
 };
 
 // The calls in force: the real system unless a test installed another.

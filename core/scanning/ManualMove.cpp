@@ -1,7 +1,5 @@
 #include "scanning/ManualMove.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <limits>
 #include <unordered_set>
@@ -14,6 +12,7 @@
 #include "foundation/AndroidDevices.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
+#include "platform/FileStatus.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/Scanner.h"
 #include "scanning/ScannerChecks.h"
@@ -30,11 +29,7 @@ std::string resolveParent(std::string path) {
     if (path.empty()) return path;
     if (path[0] != '/') {
         // A relative path is relative to the working folder, as a file URL would make it.
-        char* cwd = ::getcwd(nullptr, 0);
-        if (cwd) {
-            path = PathUtil::join(cwd, path);
-            free(cwd);
-        }
+        if (const auto cwd = platform::workingFolder()) path = PathUtil::join(*cwd, path);
     }
     const std::string name = PathUtil::name(path);
     const std::string parent = PathUtil::parent(path);

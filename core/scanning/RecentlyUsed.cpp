@@ -1,7 +1,6 @@
 #include "scanning/RecentlyUsed.h"
 
 #include <expat.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <optional>
@@ -9,6 +8,7 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
+#include "platform/Users.h"
 
 namespace keldwick::RecentlyUsed {
 
@@ -133,14 +133,14 @@ std::unordered_map<std::string, Date> parseBookmarks(const std::string& document
 
 std::vector<std::string> defaultSources() {
     std::vector<std::string> sources;
-    const char* home = std::getenv("HOME");
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && dataHome[0] == '/') {
-        sources.push_back(std::string(dataHome) + "/recently-used.xbel");
-    } else if (home && home[0] == '/') {
-        sources.push_back(std::string(home) + "/.local/share/recently-used.xbel");
+    const std::string home = platform::environmentVariable("HOME").value_or("");
+    const std::string dataHome = platform::environmentVariable("XDG_DATA_HOME").value_or("");
+    if (!dataHome.empty() && dataHome[0] == '/') {
+        sources.push_back(dataHome + "/recently-used.xbel");
+    } else if (!home.empty() && home[0] == '/') {
+        sources.push_back(home + "/.local/share/recently-used.xbel");
     }
-    if (home && home[0] == '/') sources.push_back(std::string(home) + "/.recently-used.xbel");
+    if (!home.empty() && home[0] == '/') sources.push_back(home + "/.recently-used.xbel");
     return sources;
 }
 

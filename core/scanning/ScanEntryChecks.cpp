@@ -3,8 +3,6 @@
 
 #include "scanning/ScanWalk.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "foundation/FileOps.h"
@@ -12,6 +10,7 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/PathUtil.h"
 #include "platform/Extents.h"
+#include "platform/FileIO.h"
 #include "scanning/DevelopmentRule.h"
 #include "scanning/ScannerChecks.h"
 

@@ -2,12 +2,11 @@
 
 #include "scanning/ScanWalk.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "foundation/ItemChecks.h"
+#include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 
 namespace keldwick::ScanWalk {
 
@@ -53,7 +52,7 @@ void Walk::list(const Volume& volume, const Folder* parent, const std::string& p
 bool Walk::searchable(const FileStat& stat, int fd) const {
     if (uid_ == 0) return true;
     if (stat.ownerID == uid_) return (stat.mode & S_IXUSR) != 0;
-    return fd >= 0 && faccessat(fd, ".", X_OK, AT_EACCESS) == 0;
+    return fd >= 0 && platform::mayAccessAt(fd, ".", platform::kMayRun);
 }
 
 // The listing may stand in for lookups of the folder's names only where a lookup would

@@ -1,13 +1,13 @@
 #include "scanning/ScanRule.h"
 
 #include <limits.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 
 #include "foundation/FileOps.h"
 #include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
+#include "platform/FileStatus.h"
 
 namespace keldwick {
 
@@ -81,7 +81,7 @@ bool pathExists(const std::string& path) {
         }
     }
     struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+    return platform::statusNoFollow(path, st) == 0;
 }
 
 std::vector<std::string> folderNames(const std::string& folder) {

@@ -4,7 +4,6 @@
 // checks of each entry it meets (ScanEntryChecks.cpp). Internal to the scanner.
 
 #include <limits.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -28,6 +27,7 @@
 #include "platform/FileIO.h"
 #include "platform/NameMatching.h"
 #include "platform/Statx.h"
+#include "platform/Users.h"
 #include "scanning/Scanner.h"
 #include "scanning/WholeFolderInspector.h"
 
@@ -253,7 +253,7 @@ enum TaskKind { kRootTask, kChildTask, kDeviceTask };
 
 class Walk {
 public:
-    explicit Walk(const Scanner& scanner) : scanner_(scanner), uid_(getuid()), limit_(scanner.skippedReportLimit) {}
+    explicit Walk(const Scanner& scanner) : scanner_(scanner), uid_(platform::realUserID()), limit_(scanner.skippedReportLimit) {}
 
     // The scan as a whole.
     ScanReport run(const std::vector<std::string>& roots);

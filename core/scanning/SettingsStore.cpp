@@ -1,9 +1,7 @@
 #include "scanning/SettingsStore.h"
 
-#include <fcntl.h>
 #include <locale.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>

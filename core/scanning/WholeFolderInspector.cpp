@@ -1,7 +1,5 @@
 #include "scanning/WholeFolderInspector.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <limits>
 #include <map>
@@ -15,6 +13,7 @@
 #include "foundation/Saturating.h"
 #include "foundation/Utf8.h"
 #include "platform/Extents.h"
+#include "platform/Users.h"
 #include "scanning/DevelopmentRule.h"
 
 namespace keldwick {
@@ -211,7 +210,7 @@ WholeFolderInspector::Result WholeFolderInspector::inspect(const std::string& fo
     if (!requiredDevice) {
         if (auto own = FileStat::peek(folder)) requiredDevice = own->device;
     }
-    Walk walk{*this, folder, requiredDevice, static_cast<uint32_t>(::getuid()), {}, {}, {}, false, {}};
+    Walk walk{*this, folder, requiredDevice, static_cast<uint32_t>(platform::realUserID()), {}, {}, {}, false, {}};
     if (requiredDevice) walk.sharesExtents = platform::volumeSharesExtents(folder.c_str());
     if (alsoUsed) walk.offer(*alsoUsed, LastUsedSource::modificationDate);
     if (auto added = ExtraStat::read(folder).added) walk.offer(*added, LastUsedSource::addedDate);

@@ -13,6 +13,7 @@
 #include <sys/xattr.h>
 
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,10 +44,13 @@ struct Case {
     bool folder;
     bool exchange;
     bool driveAtRecovery;
+    // The drive's folder for this computer was left open to others: the move narrows it.
+    bool looseMachineFolder = false;
 
     std::string name() const {
         return std::string(restore ? "Restore" : "Move") + (folder ? "Folder" : "File") +
-               (exchange ? "Exchange" : "Rename") + (driveAtRecovery ? "DrivePresent" : "DriveAbsent");
+               (exchange ? "Exchange" : "Rename") + (driveAtRecovery ? "DrivePresent" : "DriveAbsent") +
+               (looseMachineFolder ? "LooseMachineFolder" : "");
     }
 };
 
@@ -101,6 +105,10 @@ public:
     // Plays the operation under the simulator and returns the cut points it went through.
     int play() {
         const std::string path = case_.folder ? world_.makeFolder("Album", false) : world_.makeFile("Report.txt");
+        if (case_.looseMachineFolder) {
+            test::makeDirs(machineFolder());
+            ::chmod(machineFolder().c_str(), 0755);
+        }
         giveMetadata(path);
         precious_.push_back(*contentAndMetadataOf(path));
         int64_t id = 0;
@@ -145,6 +153,12 @@ public:
         return events;
     }
 
+    std::string machineFolder() const { return world_.appFolder() + "/" + world_.configuration.machineFolder; }
+    mode_t machineFolderMode() const {
+        struct stat status {};
+        return ::lstat(machineFolder().c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+    }
+
 private:
     Case case_;
     int cutAt_;
@@ -165,6 +179,27 @@ TEST_P(PowerCutMatrixTest, NothingIsLostWhereverThePowerGoes) {
         PowerCutPlay(GetParam(), point).play();
         if (HasFatalFailure()) return;
     }
+}
+
+// The move narrows a loose folder of this computer's on the drive before it copies: a cut
+// before that mode is flushed gives the looser one back, and nothing is lost either way.
+TEST(PowerCutMatrixNarrowingTest, ACutAfterTheMachineFolderIsNarrowedLosesNothing) {
+    ScratchOnTmpfs scratch;
+    const Case move{false, false, true, true, true};
+    PowerCutPlay uncut(move, 0);
+    const int points = uncut.play();
+    ASSERT_GT(points, 0) << "the operation made nothing durable";
+    EXPECT_EQ(uncut.machineFolderMode(), 0700u) << "the narrowed mode was never flushed";
+    std::set<mode_t> modes;
+    for (int point = 1; point <= points; ++point) {
+        SCOPED_TRACE("power cut at flush or commit " + std::to_string(point) + " of " + std::to_string(points));
+        PowerCutPlay play(move, point);
+        play.play();
+        if (HasFatalFailure()) return;
+        modes.insert(play.machineFolderMode());
+    }
+    modes.erase(0);  // recovery took the folder away, emptied when the copy was undone
+    EXPECT_EQ(modes, (std::set<mode_t>{0700, 0755})) << "no cut came between the narrowing and its flush";
 }
 
 std::vector<Case> allCases() {

@@ -305,6 +305,35 @@ TEST(PowerCutSimulator, MetadataLastsOnlyOnceItsItemIsFlushedOrItsVolumeSynced) 
     EXPECT_EQ(metadataOf(steps.a + "/lost"), before[steps.a + "/lost"]);
 }
 
+// A mode changed by name is metadata like one changed by descriptor; a lock changes
+// nothing durable but stops with the power like every call.
+TEST(PowerCutSimulator, AModeSetByNameLastsOnlyOnceFlushedAndLocksStopWithThePower) {
+    TempDir tmp;
+    const std::string kept = tmp / "a/kept", lost = tmp / "a/lost";
+    for (const auto& path : {kept, lost}) {
+        writeFile(path, "x");
+        ::chmod(path.c_str(), 0644);
+    }
+    auto modeOf = [](const std::string& path) {
+        struct stat status {};
+        return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+    };
+    PowerCutSimulator simulator({tmp / "a"}, tmp / "keep");
+    {
+        platform::ScopedFileSystemCalls installed(simulator);
+        for (const auto& path : {kept, lost}) EXPECT_EQ(calls().fchmodAt(AT_FDCWD, path.c_str(), 0600, 0), 0);
+        const Fd keptFd(::open(kept.c_str(), O_RDONLY | O_CLOEXEC));
+        platform::flushFile(keptFd.get(), kept);
+        EXPECT_EQ(calls().flock(keptFd.get(), LOCK_EX), 0);
+        simulator.cutAt(simulator.events() + 1);
+        EXPECT_THROW(platform::flushFolder(tmp / "a"), POSIXFailure);
+        EXPECT_THROW(calls().flock(keptFd.get(), LOCK_UN), PowerCut);
+        simulator.cutPower();
+    }
+    EXPECT_EQ(modeOf(kept), 0600u);
+    EXPECT_EQ(modeOf(lost), 0644u);
+}
+
 TEST(PowerCutSimulator, JournalCommitsAreCutPointsAndACutCommitIsLost) {
     TempDir tmp;
     auto journal = Journal::inMemory();

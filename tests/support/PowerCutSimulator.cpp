@@ -409,6 +409,29 @@ int PowerCutSimulator::fsetxattr(int fd, const char* name, const void* value, st
     return FileSystemCalls::fsetxattr(fd, name, value, size, flags);
 }
 
+int PowerCutSimulator::flock(int fd, int operation) {
+    {
+        std::lock_guard guard(lock_);
+        if (off_) return powerGone();
+    }
+    // Not under the simulator's lock: waiting for another holder must not stop its calls.
+    return FileSystemCalls::flock(fd, operation);
+}
+
+int PowerCutSimulator::fchmodAt(int dirFd, const char* path, mode_t mode, int flags) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    // The item is opened to note its metadata as it was: an item this process can't open
+    // for reading (no read permission, not as root) goes unnoted.
+    {
+        SavedErrno saved;
+        const int noFollow = (flags & AT_SYMLINK_NOFOLLOW) ? O_NOFOLLOW : 0;
+        Fd item(::openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow));
+        if (item) noteMetadataChange(item.get());
+    }
+    return FileSystemCalls::fchmodAt(dirFd, path, mode, flags);
+}
+
 int PowerCutSimulator::renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) {
     std::lock_guard guard(lock_);
     if (off_) return powerGone();

@@ -86,6 +86,10 @@ public:
     int fchmod(int fd, mode_t mode) override;
     int futimens(int fd, const struct timespec times[2]) override;
     int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) override;
+    // A lock makes nothing durable; with the power off it is refused like every call.
+    int flock(int fd, int operation) override;
+    // A mode set by name is as fragile as one set by descriptor.
+    int fchmodAt(int dirFd, const char* path, mode_t mode, int flags) override;
 
 private:
     struct Inode {

@@ -1,0 +1,29 @@
+#pragma once
+// Who this process runs as, what the user and group databases say of an id, and the
+// process's environment.
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+namespace keldwick::platform {
+
+uid_t effectiveUserID();
+gid_t effectiveGroupID();
+uid_t realUserID();
+
+// A user's entry in the user database (getpwuid(3)); nothing where there is none.
+struct Account {
+    std::string name;
+    gid_t primaryGroup = 0;
+};
+std::optional<Account> accountOf(uid_t user);
+
+// A group's name (getgrgid(3)); nothing where the group database has none.
+std::optional<std::string> groupName(gid_t group);
+
+// The value of the environment variable `name`; nothing where it isn't set.
+std::optional<std::string> environmentVariable(const char* name);
+
+}  // namespace keldwick::platform
