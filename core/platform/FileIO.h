@@ -5,6 +5,8 @@
 // yet flushed. Reads and metadata queries go to the system directly. Descriptors are
 // opened here and held as `Fd`, so each is closed exactly once.
 
+#include <fcntl.h>     // the O_ and AT_ flags the calls below take
+#include <sys/file.h>  // the LOCK_ operations of flock
 #include <sys/types.h>
 #include <sys/vfs.h>
 
@@ -118,6 +120,21 @@ public:
     virtual int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags);
     // fstatfs(2): a query, here so that a test can play a volume of another format.
     virtual int fstatfs(int fd, struct statfs* into);
+
+    // Calls of the foundation and space layers.
+    // fchmodat(2); AT_SYMLINK_NOFOLLOW changes no link's target (a link itself gives ENOTSUP).
+    virtual int fchmodAt(int dirFd, const char* path, mode_t mode, int flags);
+    // fchownat(2); with AT_SYMLINK_NOFOLLOW a link's own owner.
+    virtual int fchownAt(int dirFd, const char* path, uid_t owner, gid_t group, int flags);
+    // utimensat(2); with AT_SYMLINK_NOFOLLOW a link's own times.
+    virtual int utimensAt(int dirFd, const char* path, const struct timespec times[2], int flags);
+    // lsetxattr(2) and lremovexattr(2): an item's attributes by path, a final link not followed.
+    virtual int lsetxattr(const char* path, const char* name, const void* value, std::size_t size, int flags);
+    virtual int lremovexattr(const char* path, const char* name);
+    // ioctl(FS_IOC_SETFLAGS): the inode flag word of an open file or folder.
+    virtual int setInodeFlags(int fd, int flags);
+    // flock(2). Changes nothing on disk; here so that no lock is taken behind a test's back.
+    virtual int flock(int fd, int operation);
 };
 
 // The calls in force: the real system unless a test installed another.

@@ -1,9 +1,5 @@
 #include "space/SystemDataDiscovery.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
