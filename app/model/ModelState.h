@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drives/DiskList.h"
@@ -61,8 +62,14 @@ struct StallNotice {
 
 // A drive's name as shown beside an item, and whether it is plugged in.
 struct DriveStatus {
+    DriveStatus() = default;
+    DriveStatus(std::string name, bool connected, std::optional<std::string> refusal = std::nullopt)
+        : name(std::move(name)), connected(connected), refusal(std::move(refusal)) {}
+
     std::string name;
     bool connected = false;
+    // Why the volume carrying it is refused, while it is mounted but not taken.
+    std::optional<std::string> refusal;
     bool operator==(const DriveStatus&) const = default;
 };
 
