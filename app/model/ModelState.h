@@ -116,7 +116,6 @@ struct ModelState {
     SettingsTab settingsTab = SettingsTab::general;
     FilesTab filesTab = FilesTab::moved;
     std::string home;          // fixed for the run
-    bool isSandboxed = false;  // fixed for the run
     // Where the file manager shows "Move to Keldwick Drive"; none when it isn't installed
     // for this program. Fixed for the run.
     std::optional<std::string> moveEntry;

@@ -9,6 +9,15 @@ std::string DriveProblem::explanation() const {
                 return "This drive is formatted for Windows, so your computer can't save files to it. Use a different "
                        "drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
             }
+            if (format == "hfs") {
+                return "This drive is formatted as Mac OS Extended (HFS+), which Linux writes only with its journal "
+                       "turned off. Use a different drive, or erase it as ext4 or exFAT in the Disks utility \u2014 "
+                       "erasing deletes everything on it.";
+            }
+            if (format == "apfs") {
+                return "This drive is formatted as APFS, so your computer can't save files to it. Use a different "
+                       "drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
+            }
             return "Keldwick can't use this drive's format (" + format +
                    "). Use a drive formatted as ext4, btrfs, XFS or exFAT.";
         case Kind::startupDisk: return "This is your computer's own disk.";

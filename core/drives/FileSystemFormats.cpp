@@ -6,8 +6,7 @@
 namespace keldwick::FileSystemFormats {
 
 bool storesMetadataNatively(std::string_view fileSystem) {
-    static constexpr std::array<std::string_view, 8> native = {"apfs", "hfs",   "ext2", "ext3",
-                                                               "ext4", "btrfs", "xfs",  "f2fs"};
+    static constexpr std::array<std::string_view, 6> native = {"ext2", "ext3", "ext4", "btrfs", "xfs", "f2fs"};
     return std::find(native.begin(), native.end(), fileSystem) != native.end();
 }
 

@@ -63,7 +63,7 @@ std::string RecoveryManager::digestOfDriveCopy(const OffloadRecord& record, cons
     auto walked = context.copier.walk(path, FileCopier::SpecialFiles::skip);
     for (const auto& sidecar : context.copier.sidecarPaths(walked, root))
         if (!own.contains(sidecar)) excluded.insert(sidecar);
-    return TreeManifest{context.copier.hashedEntries(path, excluded)}.digest();
+    return TreeManifest{context.copier.hashedEntries(path, std::move(walked), excluded)}.digest();
 }
 
 bool RecoveryManager::isOwnDriveCopy(const OffloadRecord& record, const std::string& root) {
