@@ -1,13 +1,11 @@
 #include "foundation/AtomicFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <random>
 
 #include "platform/FileIO.h"
+#include "platform/FileReading.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick::AtomicFile {
@@ -51,7 +49,7 @@ void write(const std::string& path, std::string_view bytes, mode_t mode) {
                            code);
     };
     // umask may have narrowed the mode given to open.
-    if (::fchmod(file.get(), mode) != 0) fail("chmod", errno);
+    if (calls.fchmod(file.get(), mode) != 0) fail("chmod", errno);
     size_t written = 0;
     while (written < bytes.size()) {
         ssize_t n = calls.write(file.get(), bytes.data() + written, bytes.size() - written);
@@ -75,13 +73,13 @@ std::string read(const std::string& path, size_t maxBytes) {
 
 std::string readOpen(const platform::Fd& file, const std::string& path, size_t maxBytes) {
     struct stat st {};
-    if (::fstat(file.get(), &st) != 0) throw POSIXFailure("stat", path, errno);
+    if (platform::statusOf(file.get(), st) != 0) throw POSIXFailure("stat", path, errno);
     if (!S_ISREG(st.st_mode)) throw POSIXFailure("open", path, EINVAL);
     if (static_cast<uint64_t>(st.st_size) > maxBytes) throw POSIXFailure("read", path, EFBIG);
     std::string bytes;
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        ssize_t n = platform::readSome(file.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("read", path, errno);

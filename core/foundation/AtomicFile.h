@@ -3,9 +3,9 @@
 
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 #include "platform/FileIO.h"
+#include "platform/Types.h"
 
 namespace keldwick::AtomicFile {
 

@@ -2,10 +2,7 @@
 
 #include <algorithm>
 
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -17,6 +14,8 @@
 #include <thread>
 
 #include "platform/FileIO.h"
+#include "platform/FileReading.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick::Checksum {
@@ -134,7 +133,7 @@ private:
                 if (stopping_) return;
             }
             ssize_t n;
-            do n = ::read(fd_, slot.buffer.bytes, chunkSize_);
+            do n = platform::readSome(fd_, slot.buffer.bytes, chunkSize_);
             while (n < 0 && errno == EINTR);
             {
                 std::lock_guard guard(lock_);
@@ -163,7 +162,7 @@ std::string sha256OfFile(const std::string& path, size_t chunkSize) {
     platform::Fd fd = openForHashing(path);
 
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) throw POSIXFailure("open", path, errno);
+    if (platform::statusOf(fd.get(), st) != 0) throw POSIXFailure("open", path, errno);
     if (S_ISDIR(st.st_mode)) throw POSIXFailure("read", path, EISDIR);
     if (!S_ISREG(st.st_mode)) throw POSIXFailure("open", path, EINVAL);
 
@@ -172,13 +171,13 @@ std::string sha256OfFile(const std::string& path, size_t chunkSize) {
     auto hash = [&](const void* bytes, size_t count) {
         hasher.update(bytes, count);
         // Drop what was hashed so that hashing large files does not evict other data.
-        (void)::posix_fadvise(fd.get(), done, static_cast<off_t>(count), POSIX_FADV_DONTNEED);
+        platform::adviseCache(fd.get(), done, static_cast<off_t>(count), platform::CacheAdvice::dropPages);
         done += static_cast<off_t>(count);
     };
 
     // A file of more than one chunk is read ahead while the chunk before is hashed.
     if (static_cast<uint64_t>(st.st_size) > chunkSize) {
-        (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        platform::adviseCache(fd.get(), 0, 0, platform::CacheAdvice::sequential);
         if (int error = ReadAhead(fd.get(), chunkSize).each(hash)) throw POSIXFailure("read", path, error);
         return hasher.finishHex();
     }
@@ -192,7 +191,7 @@ std::string sha256OfFile(const std::string& path, size_t chunkSize) {
     AlignedBuffer buffer;
     if (::posix_memalign(&buffer.bytes, bufferAlignment, bufferSize) != 0) throw std::bad_alloc();
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer.bytes, bufferSize);
+        const ssize_t n = platform::readSome(fd.get(), buffer.bytes, bufferSize);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("read", path, errno);

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 namespace keldwick {
 
@@ -18,12 +17,16 @@ Date Date::fromTimespec(Timespec t) {
 }
 
 std::string Date::iso8601() const {
-    const auto whole = static_cast<time_t>(std::floor(secondsSince1970));
-    struct tm parts {};
-    gmtime_r(&whole, &parts);
+    using namespace std::chrono;
+    const sys_seconds whole{seconds{static_cast<int64_t>(std::floor(secondsSince1970))}};
+    const auto day = floor<days>(whole);
+    const year_month_day date{day};
+    const hh_mm_ss time{whole - day};
     char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
-                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return buffer;
 }
 
@@ -81,15 +84,11 @@ std::optional<Date> Date::parseISO8601(std::string_view text) {
     }
     if (at != text.size()) return std::nullopt;
 
-    struct tm parts {};
-    parts.tm_year = year - 1900;
-    parts.tm_mon = month - 1;
-    parts.tm_mday = day;
-    parts.tm_hour = hour;
-    parts.tm_min = minute;
-    parts.tm_sec = second;
-    const time_t seconds = timegm(&parts);
-    return Date{static_cast<double>(seconds) - offsetSeconds + fraction};
+    // A day past the month's end runs on into the next month.
+    using namespace std::chrono;
+    const sys_days date = sys_days{std::chrono::year{year} / month / 1} + days{day - 1};
+    const auto sinceEpoch = (date + hours{hour} + minutes{minute} + std::chrono::seconds{second}).time_since_epoch();
+    return Date{static_cast<double>(sinceEpoch.count()) - offsetSeconds + fraction};
 }
 
 }  // namespace keldwick

@@ -1,7 +1,5 @@
 #include "foundation/DesktopEntries.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <set>
 

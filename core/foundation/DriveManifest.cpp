@@ -1,8 +1,5 @@
 #include "foundation/DriveManifest.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +14,8 @@
 #include "foundation/JsonFields.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/FileReading.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick {
@@ -117,7 +116,7 @@ private:
         if (position_ < size_) return true;
         if (atEnd_) return false;
         for (;;) {
-            ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
+            ssize_t n = platform::readSome(fd_, buffer_, sizeof buffer_);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 throw POSIXFailure("read", path_, errno);
@@ -415,7 +414,7 @@ void DriveManifest::append(const std::vector<Entry>& entries) const {
 
     const std::string& folder = appFolder;
     struct stat folderStatus {};
-    const bool folderIsNew = ::lstat(folder.c_str(), &folderStatus) != 0 && errno == ENOENT;
+    const bool folderIsNew = platform::statusNoFollow(folder, folderStatus) != 0 && errno == ENOENT;
     if (folderIsNew) {
         createDirectory(folder);
         platform::flushFolder(PathUtil::parent(folder));
@@ -440,15 +439,15 @@ void DriveManifest::append(const std::vector<Entry>& entries) const {
     }
     platform::Fd file(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) throw POSIXFailure("open", path, errno);
+    if (platform::statusOf(fd, st) != 0) throw POSIXFailure("open", path, errno);
     if (!S_ISREG(st.st_mode)) notAFile(path);
 
     // Close a line a failed write left unfinished, so it stays a line of its own.
     std::string bytes = std::move(lines);
-    off_t end = ::lseek(fd, 0, SEEK_END);
+    off_t end = platform::seekToEnd(fd);
     if (end >= 1) {
         char last = '\n';
-        if (::pread(fd, &last, 1, end - 1) == 1 && last != '\n') bytes.insert(bytes.begin(), '\n');
+        if (platform::readAt(fd, &last, 1, end - 1) == 1 && last != '\n') bytes.insert(bytes.begin(), '\n');
     }
     size_t written = 0;
     while (written < bytes.size()) {
@@ -470,7 +469,7 @@ void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {
         const int error = errno;
         // A plain file named like the app folder holds no manifest; a link in its place is refused.
         struct stat st {};
-        if (error == ENOENT || (error == ENOTDIR && ::lstat(folder.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)))
+        if (error == ENOENT || (error == ENOTDIR && platform::statusNoFollow(folder, st) == 0 && !S_ISLNK(st.st_mode)))
             return;
         throw POSIXFailure("open", folder, error);
     }
@@ -482,7 +481,7 @@ void DriveManifest::forEachEntry(const std::function<void(Entry)>& each) const {
         throw POSIXFailure("open", path, errno);
     }
     struct stat st {};
-    if (::fstat(file.get(), &st) != 0) throw POSIXFailure("open", path, errno);
+    if (platform::statusOf(file.get(), st) != 0) throw POSIXFailure("open", path, errno);
     if (!S_ISREG(st.st_mode)) notAFile(path);
     if (st.st_size > kMaxManifestBytes)
         throw DriveManifestError("The drive's manifest at " + path + " is too large to read.");

@@ -1,10 +1,5 @@
 #include "foundation/FileOps.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -15,6 +10,7 @@
 #include "foundation/Utf8.h"
 #include "platform/Acl.h"
 #include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/InodeFlags.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Rename.h"
@@ -58,7 +54,7 @@ void removeEntry(int dirfd, const char* name, const std::string& path) {
         // Another file system mounted here: its contents are not ours to remove.
         if (platform::isMountRoot(record)) throw POSIXFailure("rmdir", path, EBUSY);
         // glibc does a no-follow chmod through an O_PATH descriptor; a link gets ENOTSUP.
-        fchmodat(dirfd, name, 0700, AT_SYMLINK_NOFOLLOW);
+        platform::calls().fchmodAt(dirfd, name, 0700, AT_SYMLINK_NOFOLLOW);
         platform::resetAcl(dirfd, name, true);
         {
             platform::Fd folder = platform::openDirectory(dirfd, name, O_NOFOLLOW);
@@ -67,9 +63,9 @@ void removeEntry(int dirfd, const char* name, const std::string& path) {
                 throw POSIXFailure("opendir", path, errno);
             }
             struct stat opened;
-            if (fstat(folder.get(), &opened) != 0) throw POSIXFailure("opendir", path, errno);
+            if (platform::statusOf(folder.get(), opened) != 0) throw POSIXFailure("opendir", path, errno);
             if (opened.st_ino != record.stx_ino ||
-                opened.st_dev != makedev(record.stx_dev_major, record.stx_dev_minor)) {
+                opened.st_dev != platform::deviceNumber(record.stx_dev_major, record.stx_dev_minor)) {
                 // Replaced between the look and the open: don't guess what to remove.
                 throw POSIXFailure("opendir", path, EAGAIN);
             }
@@ -140,7 +136,7 @@ std::string firstExistingPath(const std::vector<std::string>& names, const std::
     for (size_t i = 0; i < names.size(); ++i) {
         std::string candidate = names[i].empty() ? folder : PathUtil::join(folder, names[i]);
         struct stat st {};
-        if (::lstat(candidate.c_str(), &st) == 0) return candidate;
+        if (platform::statusNoFollow(candidate, st) == 0) return candidate;
         if (i == 0) first = std::move(candidate);
     }
     return first;
@@ -149,7 +145,7 @@ std::string firstExistingPath(const std::vector<std::string>& names, const std::
 void createDirectory(const std::string& path) {
     auto isFolder = [](const std::string& p) {
         struct stat st;
-        return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        return platform::statusFollowing(p, st) == 0 && S_ISDIR(st.st_mode);
     };
     if (path.empty()) throw POSIXFailure("mkdir", path, ENOENT);
     if (platform::calls().mkdirAt(AT_FDCWD, path.c_str(), 0777) == 0) return;
@@ -171,7 +167,7 @@ void createDirectory(const std::string& path) {
 void createDirectoryDurably(const std::string& path) {
     auto isFolder = [](const std::string& p) {
         struct stat st;
-        return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        return platform::statusFollowing(p, st) == 0 && S_ISDIR(st.st_mode);
     };
     // The folders missing, deepest first, and the one above them that is there.
     std::vector<std::string> missing;
@@ -190,14 +186,14 @@ void createDirectoryDurably(const std::string& path) {
 
 std::optional<std::string> readLink(const std::string& path) {
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return std::nullopt;
+    if (platform::statusNoFollow(path, st) != 0 || !S_ISLNK(st.st_mode)) return std::nullopt;
     // The reported size can be 0 (some file systems) or stale (the link was replaced):
     // grow until the target fits with room to spare, so it is never cut.
     size_t capacity = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 256;
     constexpr size_t kLimit = size_t{1} << 20;
     while (capacity <= kLimit) {
         std::string buffer(capacity, '\0');
-        ssize_t length = readlink(path.c_str(), buffer.data(), capacity);
+        ssize_t length = platform::readLink(path, buffer.data(), capacity);
         if (length < 0) return std::nullopt;
         if (static_cast<size_t>(length) < capacity) {
             buffer.resize(static_cast<size_t>(length));

@@ -1,12 +1,10 @@
 #include "foundation/FileStat.h"
 
-#include <fcntl.h>
-#include <sys/sysmacros.h>
-
 #include <cerrno>
 #include <limits>
 
 #include "platform/Extents.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
 
@@ -41,7 +39,7 @@ FileStat FileStat::fromStatx(const struct statx& r) {
                           ? std::numeric_limits<int64_t>::max()
                           : static_cast<int64_t>(r.stx_blocks * 512);
     s.inode = r.stx_ino;
-    s.device = makedev(r.stx_dev_major, r.stx_dev_minor);
+    s.device = platform::deviceNumber(r.stx_dev_major, r.stx_dev_minor);
     s.linkCount = r.stx_nlink;
     s.flags = platform::portableFlags(r);
     s.ownerID = r.stx_uid;

@@ -2,13 +2,12 @@
 // The status of one item as the file system reports it, never following a final
 // symbolic link, and two extra facts that the plain status doesn't give.
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "foundation/Date.h"
+#include "platform/Types.h"
 
 namespace keldwick {
 

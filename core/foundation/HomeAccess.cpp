@@ -1,16 +1,13 @@
 #include "foundation/HomeAccess.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 
 #include "foundation/PathUtil.h"
 #include "foundation/XdgUserDirs.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
+#include "platform/ProcessFacts.h"
 #include "platform/Statx.h"
 
 namespace keldwick::HomeAccess {
@@ -38,20 +35,17 @@ enum class Listing { opened, missing, refusedByMode, refused };
 bool modeRefuses(const std::string& path) {
     platform::MountStatus status;
     if (platform::statxWithMount(path.c_str(), 0, false, status) != 0) return false;
-    const uid_t user = ::geteuid();
+    const uid_t user = platform::effectiveUser();
     if (user == 0) return false;
     const unsigned mode = status.record.stx_mode;
     unsigned granted = mode & 07;
     if (status.record.stx_uid == user) {
         granted = (mode >> 6) & 07;
     } else {
-        bool member = status.record.stx_gid == ::getegid();
-        const int count = ::getgroups(0, nullptr);
-        if (!member && count > 0) {
-            std::vector<gid_t> groups(static_cast<size_t>(count));
-            const int got = ::getgroups(count, groups.data());
-            member = std::find(groups.begin(), groups.begin() + std::max(got, 0), status.record.stx_gid) !=
-                     groups.begin() + std::max(got, 0);
+        bool member = status.record.stx_gid == platform::effectiveGroup();
+        if (!member) {
+            const std::vector<gid_t> groups = platform::supplementaryGroups();
+            member = std::find(groups.begin(), groups.end(), status.record.stx_gid) != groups.end();
         }
         if (member) granted = (mode >> 3) & 07;
     }
@@ -69,8 +63,8 @@ std::vector<std::string> homeProbes(const std::string& home) { return probePaths
 }  // namespace
 
 bool runsConfined() {
-    const char* snap = std::getenv("SNAP");
-    return ::access("/.flatpak-info", F_OK) == 0 || (snap && snap[0] != '\0');
+    const char* snap = platform::environment("SNAP");
+    return platform::exists("/.flatpak-info") || (snap && snap[0] != '\0');
 }
 
 std::optional<std::string> Reading::folderToShow() const {

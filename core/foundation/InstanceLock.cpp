@@ -1,9 +1,5 @@
 #include "foundation/InstanceLock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
@@ -18,10 +14,10 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& path) {
     }
     platform::Fd fd(platform::calls().openAt(AT_FDCWD, path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!fd) return nullptr;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
+    if (platform::calls().flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
     return std::unique_ptr<InstanceLock>(new InstanceLock(std::move(fd)));
 }
 
-InstanceLock::~InstanceLock() { ::flock(descriptor_.get(), LOCK_UN); }
+InstanceLock::~InstanceLock() { platform::calls().flock(descriptor_.get(), LOCK_UN); }
 
 }  // namespace keldwick

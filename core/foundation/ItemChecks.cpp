@@ -1,7 +1,5 @@
 #include "foundation/ItemChecks.h"
 
-#include <unistd.h>
-
 #include <set>
 #include <vector>
 
@@ -10,6 +8,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/ContentType.h"
 #include "foundation/Utf8.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick {
 
@@ -67,7 +66,7 @@ std::optional<std::string> databaseCompanion(const std::string& path) {
 }
 
 std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name) {
-    return reasonNotMovable(status, name, getuid());
+    return reasonNotMovable(status, name, platform::realUser());
 }
 
 std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name, uint32_t userID) {

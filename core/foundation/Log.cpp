@@ -1,19 +1,14 @@
 #include "foundation/Log.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <syslog.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "platform/FileIO.h"
+#include "platform/LogSocket.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick::Log {
 
@@ -49,12 +44,8 @@ public:
 
     // The line in the format syslog(3) sends: "<priority>Mmm dd hh:mm:ss ident[pid]: text".
     void send(int level, const std::string& text) {
-        char stamp[32] = "";
-        const time_t now = ::time(nullptr);
-        struct tm local {};
-        if (::localtime_r(&now, &local)) ::strftime(stamp, sizeof stamp, "%h %e %T", &local);
-        const std::string line = "<" + std::to_string(LOG_USER | level) + ">" + stamp + " " + ident + "[" +
-                                 std::to_string(::getpid()) + "]: " + text;
+        const std::string line = "<" + std::to_string(LOG_USER | level) + ">" + platform::localTimeStamp() + " " +
+                                 ident + "[" + std::to_string(platform::processID()) + "]: " + text;
         std::lock_guard<std::mutex> lock(mutex_);
         if (!fd_ && !connect()) return;
         if (deliver(line)) return;
@@ -67,21 +58,15 @@ private:
     // False when the line could not be handed to the listener for good; a full buffer
     // drops the line without calling the listener gone. The log never blocks the caller.
     bool deliver(const std::string& line) {
-        for (;;) {
-            if (::send(fd_.get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return true;
-            if (errno == EINTR) continue;
-            return errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS || errno == EMSGSIZE;
-        }
+        const int error = platform::sendDatagram(fd_.get(), line);
+        return error == 0 || error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == EMSGSIZE;
     }
 
     bool connect() {
         const auto now = std::chrono::steady_clock::now();
         if (lastFailure_ && now - *lastFailure_ < retry_) return false;
-        platform::Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-        if (socket && ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        platform::Fd socket = platform::connectDatagram(path_);
+        if (socket) {
             fd_ = std::move(socket);
             lastFailure_.reset();
             return true;

@@ -1,9 +1,7 @@
 #include "foundation/MachineIdentity.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +17,7 @@
 #include "foundation/Utf8.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick::MachineIdentity {
 
@@ -173,9 +172,7 @@ std::optional<std::string> computerName() {
         if (auto pretty = prettyHostname(AtomicFile::read("/etc/machine-info", 65536))) return pretty;
     } catch (const POSIXFailure&) {
     }
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) == 0 && host[0] != '\0') return std::string(host);
-    return std::nullopt;
+    return platform::hostName();
 }
 
 std::string makeFolderName(const std::optional<std::string>& computerName, std::string_view id) {

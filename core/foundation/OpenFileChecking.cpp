@@ -1,13 +1,12 @@
 #include "foundation/OpenFileChecking.h"
 
-#include <unistd.h>
-
 #include <string_view>
 #include <unordered_set>
 
 #include "foundation/PathUtil.h"
 #include "foundation/Utf8.h"
 #include "platform/FileLease.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick {
 
@@ -47,7 +46,7 @@ std::vector<OpenFileUsage> ProcessOpenFileChecker::usage(const std::string& give
     // speaks for the live system only, not for a process table laid out elsewhere.
     if (isLiveSystem_ && platform::FileLease::isHeldOpen(folder) == false) return result;
     const platform::ProcFS::PathFilter under = [&folder](std::string_view path) { return isUnder(path, folder); };
-    const auto self = static_cast<int32_t>(::getpid());
+    const auto self = platform::processID();
     for (int32_t pid : proc_.processIDs()) {
         std::vector<std::string> found;
         std::unordered_set<std::string> seen;

@@ -1,9 +1,8 @@
 #include "foundation/PathUtil.h"
 
-#include <climits>
-#include <cstdlib>
 
 #include "foundation/Utf8.h"
+#include "platform/FileStatus.h"
 
 namespace keldwick::PathUtil {
 
@@ -82,11 +81,7 @@ bool isInsideIgnoringCase(std::string_view path, std::string_view folder) {
 }
 
 std::optional<std::string> canonical(const std::string& path) {
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved) return std::nullopt;
-    std::string result(resolved);
-    free(resolved);
-    return result;
+    return platform::resolvedPath(path);
 }
 
 }  // namespace keldwick::PathUtil

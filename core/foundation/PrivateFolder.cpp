@@ -1,15 +1,13 @@
 #include "foundation/PrivateFolder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/FileStatus.h"
+#include "platform/ProcessFacts.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick::PrivateFolder {
@@ -27,22 +25,22 @@ void secure(const std::string& folder) {
     if (const std::string parent = PathUtil::parent(folder); !parent.empty() && parent != folder) {
         createDirectory(parent);
     }
-    if (::mkdir(folder.c_str(), kFolderMode) != 0 && errno != EEXIST) throw POSIXFailure("mkdir", folder, errno);
+    if (platform::calls().mkdirAt(AT_FDCWD, folder.c_str(), kFolderMode) != 0 && errno != EEXIST) throw POSIXFailure("mkdir", folder, errno);
 
     const platform::Fd fd = platform::openDirectory(AT_FDCWD, folder, O_NOFOLLOW);
     if (!fd) throw POSIXFailure("open", folder, errno);
     struct stat folderStatus {};
-    if (::fstat(fd.get(), &folderStatus) != 0) throw POSIXFailure("open", folder, errno);
-    if (folderStatus.st_uid != ::geteuid()) return;
-    if (wider(folderStatus.st_mode, kFolderMode) && ::fchmod(fd.get(), kFolderMode) != 0) {
+    if (platform::statusOf(fd.get(), folderStatus) != 0) throw POSIXFailure("open", folder, errno);
+    if (folderStatus.st_uid != platform::effectiveUser()) return;
+    if (wider(folderStatus.st_mode, kFolderMode) && platform::calls().fchmod(fd.get(), kFolderMode) != 0) {
         throw POSIXFailure("chmod", folder, errno);
     }
     for (const std::string& name : platform::readNames(platform::duplicate(fd.get()), folder)) {
         struct stat status {};
-        if (::fstatat(fd.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid() || !wider(status.st_mode, kFileMode)) continue;
+        if (platform::statusAt(fd.get(), name.c_str(), status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(status.st_mode) || status.st_uid != platform::effectiveUser() || !wider(status.st_mode, kFileMode)) continue;
         // The folder is the user's alone by now: the name can't be swapped for a link.
-        if (::fchmodat(fd.get(), name.c_str(), kFileMode, 0) != 0) {
+        if (platform::calls().fchmodAt(fd.get(), name.c_str(), kFileMode, 0) != 0) {
             throw POSIXFailure("chmod", PathUtil::join(folder, name), errno);
         }
     }

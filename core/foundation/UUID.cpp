@@ -1,11 +1,10 @@
 #include "foundation/UUID.h"
 
-#include <sys/random.h>
-
 #include <cerrno>
 #include <cstdint>
 
 #include "platform/POSIXFailure.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick::UUID {
 
@@ -13,7 +12,7 @@ std::string random() {
     uint8_t bytes[16];
     size_t filled = 0;
     while (filled < sizeof bytes) {
-        ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
+        ssize_t n = platform::randomBytes(bytes + filled, sizeof bytes - filled);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw POSIXFailure("getrandom", "", errno);

@@ -1,24 +1,19 @@
 #include "foundation/UserFolders.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "foundation/PathUtil.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick::UserFolders {
 
 std::string home() {
-    if (const char* h = std::getenv("HOME"); h && h[0] == '/') return h;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
-    return std::string();
+    if (const char* h = platform::environment("HOME"); h && h[0] == '/') return h;
+    return platform::accountHome().value_or(std::string());
 }
 
 namespace {
 
 std::string programFolder(const char* variable, const char* fallback, const std::string& home) {
-    const char* base = std::getenv(variable);
+    const char* base = platform::environment(variable);
     if (base && base[0] == '/') return PathUtil::join(base, "Keldwick");
     if (home.empty()) return home;
     return PathUtil::join(home, fallback);
@@ -27,7 +22,7 @@ std::string programFolder(const char* variable, const char* fallback, const std:
 }  // namespace
 
 std::string dataHome(const std::string& home) {
-    const char* base = std::getenv("XDG_DATA_HOME");
+    const char* base = platform::environment("XDG_DATA_HOME");
     if (base && base[0] == '/' && (home.empty() || !PathUtil::isInside(home, PathUtil::withoutTrailingSlashes(base)))) {
         return base;
     }

@@ -1,34 +1,22 @@
 #include "foundation/VolumeSpace.h"
 
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-
-#include <limits>
-
 #include "foundation/PathUtil.h"
+#include "platform/FileStatus.h"
 
 namespace keldwick::VolumeSpace {
 
 namespace {
 
-std::optional<struct statvfs> volumeOf(const std::string& path) {
+std::optional<platform::VolumeBytes> volumeOf(const std::string& path) {
     // The walk up ends at "/" only for absolute paths.
     if (path.empty() || path.front() != '/') return std::nullopt;
     std::string current = path;
     struct stat st {};
-    while (current != "/" && ::stat(current.c_str(), &st) != 0) {
+    while (current != "/" && platform::statusFollowing(current, st) != 0) {
         std::string up = PathUtil::parent(current);
         current = up.size() < current.size() ? std::move(up) : "/";
     }
-    struct statvfs volume {};
-    if (::statvfs(current.c_str(), &volume) != 0) return std::nullopt;
-    return volume;
-}
-
-int64_t bytes(uint64_t blocks, uint64_t blockSize) {
-    constexpr auto max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-    if (blockSize != 0 && blocks > max / blockSize) return std::numeric_limits<int64_t>::max();
-    return static_cast<int64_t>(blocks * blockSize);
+    return platform::volumeBytes(current);
 }
 
 }  // namespace
@@ -36,13 +24,13 @@ int64_t bytes(uint64_t blocks, uint64_t blockSize) {
 std::optional<int64_t> availableBytes(const std::string& path) {
     auto volume = volumeOf(path);
     if (!volume) return std::nullopt;
-    return bytes(volume->f_bavail, volume->f_frsize);
+    return volume->available;
 }
 
 std::optional<int64_t> totalBytes(const std::string& path) {
     auto volume = volumeOf(path);
     if (!volume) return std::nullopt;
-    return bytes(volume->f_blocks, volume->f_frsize);
+    return volume->total;
 }
 
 }  // namespace keldwick::VolumeSpace

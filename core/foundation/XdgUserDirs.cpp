@@ -1,16 +1,14 @@
 #include "foundation/XdgUserDirs.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <optional>
 #include <sstream>
 
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/FileReading.h"
+#include "platform/FileStatus.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick::XdgUserDirs {
 
@@ -24,10 +22,10 @@ std::string readSmallFile(const std::string& path) {
     if (!fd) return {};
     std::string text;
     struct stat st {};
-    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxBytes) {
+    if (platform::statusOf(fd.get(), st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxBytes) {
         char buffer[4096];
         for (;;) {
-            ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+            ssize_t n = platform::readSome(fd.get(), buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             text.append(buffer, static_cast<size_t>(n));
@@ -117,7 +115,7 @@ std::vector<Entry> entries(const std::string& text, const std::string& givenHome
 }  // namespace
 
 std::string filePath(const std::string& home) {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* config = platform::environment("XDG_CONFIG_HOME");
     if (config && config[0] == '/') return PathUtil::join(config, "user-dirs.dirs");
     return PathUtil::join(home, ".config/user-dirs.dirs");
 }

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
@@ -142,13 +144,25 @@ int FileSystemCalls::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int FileSystemCalls::fchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }
 int FileSystemCalls::fstatfs(int fd, struct statfs* into) { return ::fstatfs(fd, into); }
 int FileSystemCalls::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
-int FileSystemCalls::flock(int fd, int operation) { return ::flock(fd, operation); }
-int FileSystemCalls::fchmodAt(int dirFd, const char* path, mode_t mode, int flags) {
-    return ::fchmodat(dirFd, path, mode, flags);
-}
 int FileSystemCalls::fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) {
     return ::fsetxattr(fd, name, value, size, flags);
 }
+
+int FileSystemCalls::fchmodAt(int dirFd, const char* path, mode_t mode, int flags) {
+    return ::fchmodat(dirFd, path, mode, flags);
+}
+int FileSystemCalls::fchownAt(int dirFd, const char* path, uid_t owner, gid_t group, int flags) {
+    return ::fchownat(dirFd, path, owner, group, flags);
+}
+int FileSystemCalls::utimensAt(int dirFd, const char* path, const struct timespec times[2], int flags) {
+    return ::utimensat(dirFd, path, times, flags);
+}
+int FileSystemCalls::lsetxattr(const char* path, const char* name, const void* value, std::size_t size, int flags) {
+    return ::lsetxattr(path, name, value, size, flags);
+}
+int FileSystemCalls::lremovexattr(const char* path, const char* name) { return ::lremovexattr(path, name); }
+int FileSystemCalls::setInodeFlags(int fd, int flags) { return ::ioctl(fd, FS_IOC_SETFLAGS, &flags); }
+int FileSystemCalls::flock(int fd, int operation) { return ::flock(fd, operation); }
 
 namespace {
 FileSystemCalls realCalls;

@@ -126,11 +126,22 @@ public:
     // fstatfs(2): a query, here so that a test can play a volume of another format.
     virtual int fstatfs(int fd, struct statfs* into);
 
-    // Calls of the drives, engine and scanning layers.
-    // flock(2): the engine's lock across processes; LOCK_EX waits for it.
+    // Calls the layers above added to the table.
+    // flock(2): a lock across processes; LOCK_EX waits for it. Changes nothing on disk;
+    // here so that no lock is taken behind a test's back.
     virtual int flock(int fd, int operation);
-    // fchmodat(2): a mode changed by name, durable only once the item is flushed.
+    // fchmodat(2): a mode changed by name, durable only once the item is flushed;
+    // AT_SYMLINK_NOFOLLOW changes no link's target (a link itself gives ENOTSUP).
     virtual int fchmodAt(int dirFd, const char* path, mode_t mode, int flags);
+    // fchownat(2); with AT_SYMLINK_NOFOLLOW a link's own owner.
+    virtual int fchownAt(int dirFd, const char* path, uid_t owner, gid_t group, int flags);
+    // utimensat(2); with AT_SYMLINK_NOFOLLOW a link's own times.
+    virtual int utimensAt(int dirFd, const char* path, const struct timespec times[2], int flags);
+    // lsetxattr(2) and lremovexattr(2): an item's attributes by path, a final link not followed.
+    virtual int lsetxattr(const char* path, const char* name, const void* value, std::size_t size, int flags);
+    virtual int lremovexattr(const char* path, const char* name);
+    // ioctl(FS_IOC_SETFLAGS): the inode flag word of an open file or folder.
+    virtual int setInodeFlags(int fd, int flags);
 };
 
 // The calls in force: the real system unless a test installed another.

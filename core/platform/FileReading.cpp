@@ -38,4 +38,6 @@ uint32_t randomBelow(uint32_t bound) { return ::arc4random_uniform(bound); }
 
 ssize_t randomBytes(void* into, std::size_t size) { return ::getrandom(into, size, 0); }
 
+off_t seekToEnd(int fd) { return ::lseek(fd, 0, SEEK_END); }
+
 }  // namespace keldwick::platform

@@ -43,4 +43,7 @@ uint32_t randomBelow(uint32_t bound);
 // with errno set (EINTR: try again).
 ssize_t randomBytes(void* into, std::size_t size);
 
+// lseek(2) to the end: the file's size as this descriptor sees it, or -1.
+off_t seekToEnd(int fd);
+
 }  // namespace keldwick::platform

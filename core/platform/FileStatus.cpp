@@ -1,10 +1,12 @@
 #include "platform/FileStatus.h"
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <limits>
 
 namespace keldwick::platform {
 
@@ -37,6 +39,26 @@ std::optional<std::string> resolvedPath(const std::string& path) {
     std::string resolved(real);
     std::free(real);
     return resolved;
+}
+
+ssize_t readLink(const std::string& path, char* buffer, std::size_t capacity) {
+    return ::readlink(path.c_str(), buffer, capacity);
+}
+
+namespace {
+
+int64_t bytes(uint64_t blocks, uint64_t blockSize) {
+    constexpr auto max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    if (blockSize != 0 && blocks > max / blockSize) return std::numeric_limits<int64_t>::max();
+    return static_cast<int64_t>(blocks * blockSize);
+}
+
+}  // namespace
+
+std::optional<VolumeBytes> volumeBytes(const std::string& path) {
+    struct statvfs volume {};
+    if (::statvfs(path.c_str(), &volume) != 0) return std::nullopt;
+    return VolumeBytes{bytes(volume.f_bavail, volume.f_frsize), bytes(volume.f_blocks, volume.f_frsize)};
 }
 
 }  // namespace keldwick::platform

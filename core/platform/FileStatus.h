@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <sys/vfs.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,5 +47,16 @@ dev_t deviceNumber(uint32_t major, uint32_t minor);
 std::optional<std::string> workingFolder();
 // `path` with every link and "."/".." resolved (realpath(3)); nothing where that fails.
 std::optional<std::string> resolvedPath(const std::string& path);
+
+// readlink(2) into `buffer`: the length read (the target is cut at `capacity`), or -1.
+ssize_t readLink(const std::string& path, char* buffer, std::size_t capacity);
+
+// The size of the volume holding `path` and the part of it this user may fill, in bytes,
+// saturated at the largest int64_t. Nothing when statvfs(2) fails.
+struct VolumeBytes {
+    int64_t available = 0;
+    int64_t total = 0;
+};
+std::optional<VolumeBytes> volumeBytes(const std::string& path);
 
 }  // namespace keldwick::platform

@@ -42,7 +42,7 @@ int changeLockBits(int dirfd, const char* path, uint32_t set, uint32_t clear) {
     if (!isFileOrFolder(now.st_mode) || now.st_ino != before.stx_ino) return EINVAL;  // replaced between the two looks
     if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return errno;
     int updated = (flags | inodeBits(set)) & ~inodeBits(clear);
-    if (updated != flags && ioctl(fd.get(), FS_IOC_SETFLAGS, &updated) != 0) return errno;
+    if (updated != flags && calls().setInodeFlags(fd.get(), updated) != 0) return errno;
     return 0;
 }
 

@@ -26,7 +26,7 @@ ssize_t getRaw(const MetadataTarget& item, const std::string& name, void* into, 
 }
 
 int setRaw(const MetadataTarget& item, const std::string& name, const std::string& value) {
-    return item.isLink() ? ::lsetxattr(item.path.c_str(), name.c_str(), value.data(), value.size(), 0)
+    return item.isLink() ? calls().lsetxattr(item.path.c_str(), name.c_str(), value.data(), value.size(), 0)
                          : calls().fsetxattr(item.fd, name.c_str(), value.data(), value.size(), 0);
 }
 
@@ -109,7 +109,7 @@ std::vector<std::string> copyXattrs(const MetadataTarget& from, const MetadataTa
 
 void copyOwner(const struct statx& source, const MetadataTarget& to) {
     if (to.isLink())
-        (void)::fchownat(AT_FDCWD, to.path.c_str(), source.stx_uid, source.stx_gid, AT_SYMLINK_NOFOLLOW);
+        (void)calls().fchownAt(AT_FDCWD, to.path.c_str(), source.stx_uid, source.stx_gid, AT_SYMLINK_NOFOLLOW);
     else
         (void)calls().fchown(to.fd, source.stx_uid, source.stx_gid);
 }
@@ -129,7 +129,7 @@ void copyTimes(const struct statx& source, const MetadataTarget& to) {
         {static_cast<time_t>(source.stx_atime.tv_sec), static_cast<long>(source.stx_atime.tv_nsec)},
         {static_cast<time_t>(source.stx_mtime.tv_sec), static_cast<long>(source.stx_mtime.tv_nsec)},
     };
-    int result = to.isLink() ? ::utimensat(AT_FDCWD, to.path.c_str(), times, AT_SYMLINK_NOFOLLOW)
+    int result = to.isLink() ? calls().utimensAt(AT_FDCWD, to.path.c_str(), times, AT_SYMLINK_NOFOLLOW)
                              : calls().futimens(to.fd, times);
     if (result != 0) throw POSIXFailure("utimens", to.path, errno);
 }
@@ -145,7 +145,7 @@ void copyLockAttributes(const struct statx& source, const MetadataTarget& to) {
     int flags = 0;
     if (::ioctl(to.fd, FS_IOC_GETFLAGS, &flags) != 0) return;
     flags |= wanted;
-    (void)::ioctl(to.fd, FS_IOC_SETFLAGS, &flags);
+    (void)calls().setInodeFlags(to.fd, flags);
 }
 
 }  // namespace keldwick::platform

@@ -1,18 +1,15 @@
 #include "space/CacheCleaner.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <limits>
 
 #include "foundation/FileOps.h"
 #include "foundation/OpenFileChecking.h"
 #include "foundation/PathUtil.h"
 #include "foundation/SystemData.h"
+#include "platform/FileStatus.h"
+#include "platform/ProcessFacts.h"
 #include "platform/Statx.h"
 #include "space/SpaceSizes.h"
 
@@ -35,7 +32,7 @@ std::optional<std::string> absoluteValue(const std::optional<std::string>& value
 }
 
 std::optional<std::string> environmentValue(const char* name) {
-    const char* value = std::getenv(name);
+    const char* value = platform::environment(name);
     if (value == nullptr) return std::nullopt;
     return std::string(value);
 }
@@ -99,10 +96,10 @@ std::optional<ResolvedFolder> resolveFolder(const std::string& folder) {
     struct statx record {};
     if (platform::statxNoFollow(AT_FDCWD, resolved->c_str(), record) != 0) return std::nullopt;
     if (!S_ISDIR(record.stx_mode)) return std::nullopt;
-    return ResolvedFolder{*resolved, makedev(record.stx_dev_major, record.stx_dev_minor)};
+    return ResolvedFolder{*resolved, platform::deviceNumber(record.stx_dev_major, record.stx_dev_minor)};
 }
 
-uint64_t deviceOf(const struct statx& record) { return makedev(record.stx_dev_major, record.stx_dev_minor); }
+uint64_t deviceOf(const struct statx& record) { return platform::deviceNumber(record.stx_dev_major, record.stx_dev_minor); }
 
 bool isKeptByName(const std::string& name, const CacheLocation& location) {
     if (name == ".DS_Store" || location.keeping.count(name) > 0) return true;

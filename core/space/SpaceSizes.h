@@ -2,10 +2,10 @@
 // Byte counts of the space code: sums that saturate instead of overflowing, and the
 // space a file occupies on disk from its status record.
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <limits>
+
+#include "platform/Types.h"
 
 namespace keldwick::SpaceSizes {
 

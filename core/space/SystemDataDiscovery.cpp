@@ -1,11 +1,6 @@
 #include "space/SystemDataDiscovery.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 
 #include "foundation/FileOps.h"
@@ -15,6 +10,7 @@
 #include "foundation/DesktopEntries.h"
 #include "foundation/SystemData.h"
 #include "foundation/UserFolders.h"
+#include "platform/ProcessFacts.h"
 #include "platform/Statx.h"
 #include "space/SpaceSizes.h"
 
@@ -127,7 +123,7 @@ Places Places::of(const std::string& home) {
     Places places;
     places.home = home;
     places.dataHome = UserFolders::dataHome(home);
-    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    const char* dataDirs = platform::environment("XDG_DATA_DIRS");
     places.applicationFolders = DesktopEntries::applicationFolders(places.dataHome, dataDirs ? dataDirs : "");
     return places;
 }

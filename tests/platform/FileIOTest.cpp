@@ -16,6 +16,9 @@
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
 #include "foundation/PathUtil.h"
+#include "foundation/InstanceLock.h"
+#include "foundation/PrivateFolder.h"
+#include "platform/Metadata.h"
 #include "platform/OpenBeneath.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
@@ -75,6 +78,35 @@ public:
         return FileSystemCalls::symlinkAt(target, dirFd, path);
     }
 
+    int fchmod(int fd, mode_t mode) override {
+        if (refuses("chmod")) return -1;
+        return FileSystemCalls::fchmod(fd, mode);
+    }
+    int fchmodAt(int dirFd, const char* path, mode_t mode, int flags) override {
+        if (refuses("chmod")) return -1;
+        return FileSystemCalls::fchmodAt(dirFd, path, mode, flags);
+    }
+    int fchownAt(int dirFd, const char* path, uid_t owner, gid_t group, int flags) override {
+        if (refuses("chown")) return -1;
+        return FileSystemCalls::fchownAt(dirFd, path, owner, group, flags);
+    }
+    int utimensAt(int dirFd, const char* path, const struct timespec times[2], int flags) override {
+        if (refuses("utimens")) return -1;
+        return FileSystemCalls::utimensAt(dirFd, path, times, flags);
+    }
+    int lsetxattr(const char* path, const char* name, const void* value, std::size_t size, int flags) override {
+        if (refuses("setxattr")) return -1;
+        return FileSystemCalls::lsetxattr(path, name, value, size, flags);
+    }
+    int lremovexattr(const char* path, const char* name) override {
+        if (refuses("removexattr")) return -1;
+        return FileSystemCalls::lremovexattr(path, name);
+    }
+    int flock(int fd, int operation) override {
+        if (refuses("lock")) return -1;
+        return FileSystemCalls::flock(fd, operation);
+    }
+
     bool saw(const std::string& kind) const { return std::find(seen.begin(), seen.end(), kind) != seen.end(); }
 
 private:
@@ -113,12 +145,21 @@ const std::vector<Operation>& operations() {
         {"atomic write",
          [](const test::TempDir& dir) { test::writeFile(dir / "settings.json", "old"); },
          [](const test::TempDir& dir) { AtomicFile::write(dir / "settings.json", "new"); },
-         {"create", "write", "fsync", "rename"},
+         {"create", "chmod", "write", "fsync", "rename"},
          [](const test::TempDir& dir) {
              // The old contents stand and no temporary is left behind.
              EXPECT_EQ(test::readFile(dir / "settings.json"), "old");
              EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"settings.json"});
          }},
+        {"private folder",
+         [](const test::TempDir& dir) {
+             test::writeFile(dir / "support/settings.json", "kept");
+             ::chmod((dir / "support").c_str(), 0755);
+             ::chmod((dir / "support/settings.json").c_str(), 0644);
+         },
+         [](const test::TempDir& dir) { PrivateFolder::secure(dir / "support"); },
+         {"mkdir", "chmod"},
+         [](const test::TempDir& dir) { EXPECT_EQ(test::readFile(dir / "support/settings.json"), "kept"); }},
         {"tree removal",
          [](const test::TempDir& dir) { test::writeFile(dir / "tree/inner/file", "x"); },
          [](const test::TempDir& dir) { PathUtil::removeTree(dir / "tree"); },
@@ -208,6 +249,35 @@ TEST(FileIOTest, ChangesGoThroughTheLayerAndItsFailuresAreReported) {
             operation.afterFailure(dir);
         }
     }
+}
+
+// Changes whose failure the caller may pass over still go through the layer, so a test
+// sees them: the modes and ACLs a tree removal clears, a link's own metadata, the lock.
+TEST(FileIOTest, ChangesByPathAndLocksGoThroughTheLayer) {
+    test::TempDir dir;
+    test::writeFile(dir / "tree/inner/file", "x");
+    ASSERT_EQ(::symlink("inner/file", (dir / "link").c_str()), 0);
+    RecordingCalls recording;
+    {
+        platform::ScopedFileSystemCalls scope(recording);
+        PathUtil::removeTree(dir / "tree");
+        struct statx source;
+        ASSERT_EQ(platform::statxNoFollow(AT_FDCWD, (dir / "link").c_str(), source), 0);
+        const platform::MetadataTarget link{-1, dir / "link"};
+        platform::copyOwner(source, link);
+        platform::copyTimes(source, link);
+        {
+            auto lock = InstanceLock::acquire(dir / "keldwick.lock");
+            EXPECT_TRUE(lock);
+        }
+    }
+    for (const char* call : {"chmod", "removexattr", "chown", "utimens", "lock"})
+        EXPECT_TRUE(recording.saw(call)) << call;
+    EXPECT_EQ(std::count(recording.seen.begin(), recording.seen.end(), "lock"), 2);  // taken and given back
+
+    RecordingCalls refusing("lock");
+    platform::ScopedFileSystemCalls scope(refusing);
+    EXPECT_FALSE(InstanceLock::acquire(dir / "keldwick.lock"));
 }
 
 // Write-back a file system can't start is no failure; one it starts and fails is.

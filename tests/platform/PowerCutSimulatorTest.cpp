@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
+#include "foundation/PrivateFolder.h"
 #include "foundation/SQLiteConnection.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
@@ -91,6 +94,7 @@ struct Case {
     Tree a;                             // volume a after the cut ("f" = "old" and "g" = "two" before)
     Tree b = {{"h", "three"}};          // volume b after the cut ("h" = "three" before)
     std::vector<std::string> sameInode = {};  // names in a that must be the very inodes they were
+    std::map<std::string, mode_t> modes = {};  // names in a ("." for a itself) and their modes after the cut
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
@@ -105,6 +109,8 @@ TEST_P(PowerCutReconstruction, LeavesWhatTheVolumesMadeDurable) {
     writeFile(steps.a + "/g", "two");
     makeDirs(steps.a + "/sub");
     writeFile(steps.b + "/h", "three");
+    for (const auto& [name, mode] : {std::pair{".", 0755}, {"f", 0644}, {"g", 0644}, {"sub", 0755}})
+        ::chmod((steps.a + "/" + name).c_str(), mode);
     std::map<std::string, ino_t> inodes;
     for (const auto& name : c.sameInode) inodes[name] = inodeOf(steps.a + "/" + name);
 
@@ -117,6 +123,11 @@ TEST_P(PowerCutReconstruction, LeavesWhatTheVolumesMadeDurable) {
     EXPECT_EQ(treeOf(steps.a), c.a);
     EXPECT_EQ(treeOf(steps.b), c.b);
     for (const auto& [name, inode] : inodes) EXPECT_EQ(inodeOf(steps.a + "/" + name), inode) << name;
+    for (const auto& [name, mode] : c.modes) {
+        struct stat status {};
+        ASSERT_EQ(::lstat((steps.a + "/" + name).c_str(), &status), 0) << name;
+        EXPECT_EQ(status.st_mode & 07777, mode) << name;
+    }
 }
 
 const Tree before{{"f", "old"}, {"g", "two"}, {"sub", "<dir>"}};
@@ -219,6 +230,26 @@ const Case cases[] = {
          s.syncVolume(s.a);
      },
      with(before, {{"f", "-"}, {"sub/moved", "old"}, {"sub/new", "x"}, {"g", "rewritten"}}), {{"h", "three"}}},
+    {"NarrowedModesComeBackWideWithoutAFlush",
+     [](const Steps& s) { PrivateFolder::secure(s.a); }, before, {{"h", "three"}}, {},
+     {{".", 0755}, {"f", 0644}, {"g", 0644}, {"sub", 0755}}},
+    {"NarrowedModesLastOnceTheirItemsAreFlushed",
+     [](const Steps& s) {
+         PrivateFolder::secure(s.a);
+         for (const char* name : {"f", ""}) {
+             Fd fd(::open((s.a + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+             platform::flushFile(fd.get(), name);
+         }
+     },
+     before, {{"h", "three"}}, {}, {{".", 0700}, {"f", 0600}, {"g", 0644}, {"sub", 0755}}},
+    {"PrivateFolderVanishesWithoutItsParentFlushed",
+     [](const Steps& s) { PrivateFolder::secure(s.a + "/sub/private"); }, before},
+    {"PrivateFolderStaysPrivateOnceItsParentIsFlushed",
+     [](const Steps& s) {
+         PrivateFolder::secure(s.a + "/sub/private");
+         s.flushFolder(s.a + "/sub");
+     },
+     with(before, {{"sub/private", "<dir>"}}), {{"h", "three"}}, {}, {{"sub/private", 0700}}},
     {"VolumesAreIndependent",
      [](const Steps& s) {
          s.create(s.b + "/new", "x", true);
@@ -306,7 +337,7 @@ TEST(PowerCutSimulator, MetadataLastsOnlyOnceItsItemIsFlushedOrItsVolumeSynced) 
 }
 
 // A mode changed by name is metadata like one changed by descriptor; a lock changes
-// nothing durable but stops with the power like every call.
+// nothing durable, but taking one stops with the power like every call.
 TEST(PowerCutSimulator, AModeSetByNameLastsOnlyOnceFlushedAndLocksStopWithThePower) {
     TempDir tmp;
     const std::string kept = tmp / "a/kept", lost = tmp / "a/lost";
@@ -327,11 +358,75 @@ TEST(PowerCutSimulator, AModeSetByNameLastsOnlyOnceFlushedAndLocksStopWithThePow
         EXPECT_EQ(calls().flock(keptFd.get(), LOCK_EX), 0);
         simulator.cutAt(simulator.events() + 1);
         EXPECT_THROW(platform::flushFolder(tmp / "a"), POSIXFailure);
-        EXPECT_THROW(calls().flock(keptFd.get(), LOCK_UN), PowerCut);
+        EXPECT_THROW(calls().flock(keptFd.get(), LOCK_EX | LOCK_NB), PowerCut);
+        EXPECT_EQ(calls().flock(keptFd.get(), LOCK_UN), 0);  // letting go still works
         simulator.cutPower();
     }
     EXPECT_EQ(modeOf(kept), 0600u);
     EXPECT_EQ(modeOf(lost), 0644u);
+}
+
+// The same for changes made by path (a mode narrowed in a folder, a link's own metadata,
+// attributes removed), for the owner and for the immutable and append-only flags.
+TEST(PowerCutSimulator, ChangesByPathOwnersAndInodeFlagsLastOnlyOnceFlushed) {
+    TempDir tmp;
+    const std::string a = tmp / "a";
+    for (const auto& name : {"kept", "lost"}) {
+        writeFile(a + "/" + name, "x");
+        ::chmod((a + "/" + name).c_str(), 0644);
+        ::setxattr((a + "/" + name).c_str(), "user.old", "1", 1, 0);
+    }
+    auto metadataOf = [](const std::string& path) {
+        struct stat status {};
+        ::stat(path.c_str(), &status);
+        char value[16] = "";
+        const ssize_t tag = ::getxattr(path.c_str(), "user.xdg.tags", value, sizeof value);
+        const bool old = ::getxattr(path.c_str(), "user.old", nullptr, 0) >= 0;
+        return std::to_string(status.st_mode & 07777) + " " + std::to_string(status.st_mtim.tv_sec) + " " +
+               (tag > 0 ? std::string(value, static_cast<size_t>(tag)) : "-") + (old ? " old" : "") + " " +
+               std::to_string(status.st_uid);
+    };
+    const std::string before = metadataOf(a + "/lost");
+    // Root may also hand a file to another owner and lock it.
+    const bool privileged = ::geteuid() == 0;
+    auto flagsOf = [](const std::string& path) {
+        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        int flags = 0;
+        return fd && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 ? flags : -1;
+    };
+
+    PowerCutSimulator simulator({a}, tmp / "keep");
+    bool flagsSet = false;
+    {
+        platform::ScopedFileSystemCalls installed(simulator);
+        for (const std::string name : {"kept", "lost"}) {
+            const std::string path = a + "/" + name;
+            const struct timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+            EXPECT_EQ(calls().lsetxattr(path.c_str(), "user.xdg.tags", "red", 3, 0), 0);
+            EXPECT_EQ(calls().lremovexattr(path.c_str(), "user.old"), 0);
+            EXPECT_EQ(calls().fchmodAt(AT_FDCWD, path.c_str(), 0600, 0), 0);
+            EXPECT_EQ(calls().utimensAt(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+            if (privileged) {
+                EXPECT_EQ(calls().fchownAt(AT_FDCWD, path.c_str(), 65534, 65534, 0), 0);
+            }
+            Fd fd(calls().openAt(AT_FDCWD, path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC, 0));
+            if (name == "lost") {
+                EXPECT_EQ(calls().write(fd.get(), "y", 1), 1);
+            }
+            if (name == "lost" && flagsOf(path) >= 0)
+                flagsSet = calls().setInodeFlags(fd.get(), flagsOf(path) | FS_APPEND_FL) == 0;
+            if (name == "kept") platform::flushFile(fd.get(), path);
+        }
+        simulator.cutPower();
+    }
+    const std::string uid = privileged ? "65534" : std::to_string(::geteuid());
+    EXPECT_EQ(metadataOf(a + "/kept"), "384 1000000000 red " + uid);
+    EXPECT_EQ(metadataOf(a + "/lost"), before);
+    if (flagsSet) {
+        EXPECT_EQ(flagsOf(a + "/lost") & FS_APPEND_FL, 0);
+    }
+    // The file's bytes could be put back although it had become append-only.
+    EXPECT_EQ(readFile(a + "/lost"), "x");
 }
 
 TEST(PowerCutSimulator, JournalCommitsAreCutPointsAndACutCommitIsLost) {

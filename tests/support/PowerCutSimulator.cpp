@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <linux/fs.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -227,24 +229,46 @@ void PowerCutSimulator::noteBytesChange(int fd) {
     snapshots_.emplace(inode, std::move(snapshot));
 }
 
+// The open item itself by path: works for O_PATH descriptors too, which most calls refuse.
+std::string procPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 // Every extended attribute of an open file or folder, by name.
 std::map<std::string, std::string> attributesOf(int fd) {
     std::map<std::string, std::string> attributes;
+    const std::string item = procPath(fd);
     std::string names(65536, '\0');
-    const ssize_t length = ::flistxattr(fd, names.data(), names.size());
+    const ssize_t length = ::listxattr(item.c_str(), names.data(), names.size());
     if (length < 0) return attributes;
     names.resize(static_cast<size_t>(length));
     for (size_t start = 0; start < names.size();) {
         const std::string name = names.c_str() + start;
         start += name.size() + 1;
         std::string value(65536, '\0');
-        const ssize_t size = ::fgetxattr(fd, name.c_str(), value.data(), value.size());
+        const ssize_t size = ::getxattr(item.c_str(), name.c_str(), value.data(), value.size());
         if (size < 0) continue;
         value.resize(static_cast<size_t>(size));
         attributes[name] = value;
     }
     return attributes;
 }
+
+// The inode flag word (immutable, append-only...), read through a descriptor of its own
+// since an O_PATH one takes no ioctl; nothing where the file system keeps none.
+std::optional<int> inodeFlagsOf(int fd) {
+    Fd opened(::open(procPath(fd).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    int flags = 0;
+    if (!opened || ::ioctl(opened.get(), FS_IOC_GETFLAGS, &flags) != 0) return std::nullopt;
+    return flags;
+}
+
+bool setInodeFlagsOf(int fd, int flags) {
+    Fd opened(::open(procPath(fd).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    int now = 0;
+    if (!opened || ::ioctl(opened.get(), FS_IOC_GETFLAGS, &now) != 0) return false;
+    return now == flags || ::ioctl(opened.get(), FS_IOC_SETFLAGS, &flags) == 0;
+}
+
+constexpr int kLockFlags = FS_IMMUTABLE_FL | FS_APPEND_FL;
 
 void PowerCutSimulator::noteMetadataChange(int fd) {
     struct stat status {};
@@ -253,22 +277,37 @@ void PowerCutSimulator::noteMetadataChange(int fd) {
     if (metadata_.count(inode)) return;
     Metadata metadata;
     metadata.mode = status.st_mode & 07777;
+    metadata.owner = status.st_uid;
+    metadata.group = status.st_gid;
     metadata.times[0] = status.st_atim;
     metadata.times[1] = status.st_mtim;
     metadata.attributes = attributesOf(fd);
+    metadata.inodeFlags = inodeFlagsOf(fd);
     metadata.handle = duplicate(fd);
     metadata.volume = volumeOf(pathOf(fd), status.st_dev);
     metadata_.emplace(inode, std::move(metadata));
 }
 
+void PowerCutSimulator::noteMetadataChangeAt(int dirFd, const char* path, bool noFollow) {
+    const Fd item(::openat(dirFd, path, O_PATH | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0)));
+    if (item) noteMetadataChange(item.get());
+}
+
 void PowerCutSimulator::putBackMetadata(const Metadata& metadata) {
-    const int fd = metadata.handle.get();
-    const auto now = attributesOf(fd);
+    const std::string item = procPath(metadata.handle.get());
+    const auto now = attributesOf(metadata.handle.get());
     for (const auto& [name, value] : now)
-        if (!metadata.attributes.count(name)) ::fremovexattr(fd, name.c_str());
+        if (!metadata.attributes.count(name)) ::removexattr(item.c_str(), name.c_str());
     for (const auto& [name, value] : metadata.attributes)
-        if (!now.count(name) || now.at(name) != value) ::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0);
-    if (::fchmod(fd, metadata.mode) != 0 || ::futimens(fd, metadata.times) != 0)
+        if (!now.count(name) || now.at(name) != value)
+            ::setxattr(item.c_str(), name.c_str(), value.data(), value.size(), 0);
+    struct stat status {};
+    const bool ownerChanged = ::stat(item.c_str(), &status) == 0 &&
+                              (status.st_uid != metadata.owner || status.st_gid != metadata.group);
+    // A change of owner clears set-ID bits: the mode goes back after it.
+    if ((ownerChanged && ::chown(item.c_str(), metadata.owner, metadata.group) != 0) ||
+        ::chmod(item.c_str(), metadata.mode) != 0 || ::utimensat(AT_FDCWD, item.c_str(), metadata.times, 0) != 0 ||
+        (metadata.inodeFlags && !setInodeFlagsOf(metadata.handle.get(), *metadata.inodeFlags)))
         ADD_FAILURE() << "power-cut simulator: can't put an item's flushed metadata back: errno " << errno;
 }
 
@@ -410,7 +449,7 @@ int PowerCutSimulator::fsetxattr(int fd, const char* name, const void* value, st
 }
 
 int PowerCutSimulator::flock(int fd, int operation) {
-    {
+    if ((operation & LOCK_UN) == 0) {
         std::lock_guard guard(lock_);
         if (off_) return powerGone();
     }
@@ -418,18 +457,55 @@ int PowerCutSimulator::flock(int fd, int operation) {
     return FileSystemCalls::flock(fd, operation);
 }
 
+int PowerCutSimulator::fchown(int fd, uid_t owner, gid_t group) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteMetadataChange(fd);
+    return FileSystemCalls::fchown(fd, owner, group);
+}
+
 int PowerCutSimulator::fchmodAt(int dirFd, const char* path, mode_t mode, int flags) {
     std::lock_guard guard(lock_);
     if (off_) return powerGone();
-    // The item is opened to note its metadata as it was: an item this process can't open
-    // for reading (no read permission, not as root) goes unnoted.
-    {
-        SavedErrno saved;
-        const int noFollow = (flags & AT_SYMLINK_NOFOLLOW) ? O_NOFOLLOW : 0;
-        Fd item(::openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow));
-        if (item) noteMetadataChange(item.get());
-    }
+    noteMetadataChangeAt(dirFd, path, flags & AT_SYMLINK_NOFOLLOW);
     return FileSystemCalls::fchmodAt(dirFd, path, mode, flags);
+}
+
+int PowerCutSimulator::fchownAt(int dirFd, const char* path, uid_t owner, gid_t group, int flags) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteMetadataChangeAt(dirFd, path, flags & AT_SYMLINK_NOFOLLOW);
+    return FileSystemCalls::fchownAt(dirFd, path, owner, group, flags);
+}
+
+int PowerCutSimulator::utimensAt(int dirFd, const char* path, const struct timespec times[2], int flags) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    if (path) noteMetadataChangeAt(dirFd, path, flags & AT_SYMLINK_NOFOLLOW);
+    else noteMetadataChange(dirFd);
+    return FileSystemCalls::utimensAt(dirFd, path, times, flags);
+}
+
+int PowerCutSimulator::lsetxattr(const char* path, const char* name, const void* value, std::size_t size,
+                                 int flags) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteMetadataChangeAt(AT_FDCWD, path, true);
+    return FileSystemCalls::lsetxattr(path, name, value, size, flags);
+}
+
+int PowerCutSimulator::lremovexattr(const char* path, const char* name) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteMetadataChangeAt(AT_FDCWD, path, true);
+    return FileSystemCalls::lremovexattr(path, name);
+}
+
+int PowerCutSimulator::setInodeFlags(int fd, int flags) {
+    std::lock_guard guard(lock_);
+    if (off_) return powerGone();
+    noteMetadataChange(fd);
+    return FileSystemCalls::setInodeFlags(fd, flags);
 }
 
 int PowerCutSimulator::renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) {
@@ -569,6 +645,11 @@ void PowerCutSimulator::undo(const Change& change) {
 void PowerCutSimulator::cutPower() {
     std::lock_guard guard(lock_);
     off_ = true;
+    // An item made immutable or append-only since its flush would refuse what follows:
+    // its flushed flags come back last, with the rest of its metadata.
+    for (const auto& [inode, metadata] : metadata_)
+        if (auto now = inodeFlagsOf(metadata.handle.get()); now && (*now & kLockFlags))
+            setInodeFlagsOf(metadata.handle.get(), *now & ~kLockFlags);
     for (auto& [inode, snapshot] : snapshots_)
         if (!snapshot.writer || !replaceAll(snapshot.writer.get(), snapshot.bytes))
             ADD_FAILURE() << "power-cut simulator: can't put a file's flushed bytes back: errno " << errno;

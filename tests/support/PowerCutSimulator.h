@@ -13,10 +13,11 @@
 // The journal's own durability is SQLite's: a watched journal's commits are cut points
 // too. Cutting at a commit refuses that commit, so the transaction is lost as it would be.
 //
-// Metadata a copy takes through the layer (a file's or folder's mode, times and extended
-// attributes, set by descriptor) is as fragile as bytes: until that item is flushed, or
-// its volume synced, a cut puts back what it was at its last flush. A link's own times and
-// attributes have no flush of their own and count as durable at once.
+// Metadata changed through the layer (a file's or folder's mode, owner, times, extended
+// attributes and inode flags, set by descriptor or by path) is as fragile as bytes: until
+// that item is flushed, or its volume synced, a cut puts back what it was at its last
+// flush. A link's own times and attributes have no flush of their own and count as
+// durable at once. A lock (flock) is no state on disk: it passes through, power or not.
 
 #include <sys/types.h>
 
@@ -86,10 +87,16 @@ public:
     int fchmod(int fd, mode_t mode) override;
     int futimens(int fd, const struct timespec times[2]) override;
     int fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) override;
-    // A lock makes nothing durable; with the power off it is refused like every call.
-    int flock(int fd, int operation) override;
-    // A mode set by name is as fragile as one set by descriptor.
+    int fchown(int fd, uid_t owner, gid_t group) override;
     int fchmodAt(int dirFd, const char* path, mode_t mode, int flags) override;
+    int fchownAt(int dirFd, const char* path, uid_t owner, gid_t group, int flags) override;
+    int utimensAt(int dirFd, const char* path, const struct timespec times[2], int flags) override;
+    int lsetxattr(const char* path, const char* name, const void* value, std::size_t size, int flags) override;
+    int lremovexattr(const char* path, const char* name) override;
+    int setInodeFlags(int fd, int flags) override;
+    // A lock makes nothing durable; with the power off taking one is refused like every
+    // call, while letting one go still works (a holder's destructor lets go).
+    int flock(int fd, int operation) override;
 
 private:
     struct Inode {
@@ -112,9 +119,12 @@ private:
     // A file's or folder's metadata as at its last flush, and a descriptor to put it back through.
     struct Metadata {
         mode_t mode = 0;
+        uid_t owner = 0;
+        gid_t group = 0;
         struct timespec times[2] = {};
         std::map<std::string, std::string> attributes;
-        platform::Fd handle;
+        std::optional<int> inodeFlags;  // nothing where the file system has none
+        platform::Fd handle;            // may be an O_PATH descriptor: used through /proc/self/fd
         std::string volume;
     };
     // What stood at a name before a change, for putting it back.
@@ -143,6 +153,8 @@ private:
     bool reachEvent();      // counts a cut point; true when the power goes here
     void noteBytesChange(int fd);
     void noteMetadataChange(int fd);
+    // The same for the item at `path` (beneath `dirFd`), a final link followed unless `noFollow`.
+    void noteMetadataChangeAt(int dirFd, const char* path, bool noFollow);
     static void putBackMetadata(const Metadata& metadata);
     std::shared_ptr<Folder> folderOf(int dirFd, const std::string& path, std::string& name);
     std::shared_ptr<Folder> folderAt(platform::Fd handle);

@@ -1,0 +1,37 @@
+#pragma once
+// What this process is and where it runs: its users and groups, its id, its environment,
+// the account's home, the host's name, and random bytes from the kernel.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Types.h"
+
+namespace keldwick::platform {
+
+uid_t realUser();
+uid_t effectiveUser();
+gid_t effectiveGroup();
+// The supplementary groups (getgroups(2)); empty where they can't be read.
+std::vector<gid_t> supplementaryGroups();
+int32_t processID();
+
+// The environment variable's value (getenv(3)); null when it is not set.
+const char* environment(const char* name);
+
+// The home folder the account database gives the real user; nothing when it has none.
+std::optional<std::string> accountHome();
+
+// gethostname(2); nothing when it fails or is empty.
+std::optional<std::string> hostName();
+
+// getrandom(2): the count filled, or -1 with errno set.
+ssize_t randomBytes(void* into, std::size_t size);
+
+// Whether anything exists at `path` (access(2) with F_OK, links followed).
+bool exists(const std::string& path);
+
+}  // namespace keldwick::platform
