@@ -1,16 +1,19 @@
 #include "drives/DriveProblem.h"
 
+#include "drives/FileSystemFormats.h"
+
 namespace keldwick {
 
 std::string DriveProblem::explanation() const {
     switch (kind) {
         case Kind::unsupportedFormat:
-            if (format == "ntfs") {
+            if (FileSystemFormats::isWindowsFormat(format)) {
                 return "This drive is formatted for Windows, so your computer can't save files to it. Use a different "
                        "drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
             }
             return "Keldwick can't use this drive's format (" + format +
-                   "). Use a drive formatted as ext4, btrfs, XFS or exFAT.";
+                   "). Use a drive formatted as " +
+                   FileSystemFormats::suggestedFormats() + ".";
         case Kind::startupDisk: return "This is your computer's own disk.";
         case Kind::internalDisk: return "This disk is inside your computer. Keldwick needs an external drive.";
         case Kind::networkVolume: return "Network drives can disappear without warning, so Keldwick doesn't use them.";
