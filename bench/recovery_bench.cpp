@@ -441,10 +441,11 @@ int main() {
     for (long r = 0; r < roundCount; ++r) {
         Round round = runRound(folder + "/round-" + std::to_string(r), count, configuration, r == 0);
         std::printf("round %ld (load %.2f): recovery %.3f s (%.1f us per record; processor %.3f s user, %.3f s "
-                    "system; %.1f MB read), settled journal again %.3f s; openssl dgst over the hashed files %.3f s, "
-                    "rm of copies of the deleted items %.3f s\n",
+                    "system; %.1f MB read, %.1f KB per record), settled journal again %.3f s; openssl dgst over the "
+                    "hashed files %.3f s, rm of copies of the deleted items %.3f s\n",
                     r + 1, round.load, round.recovery, round.recovery / double(count) * 1e6, round.user,
-                    round.system, round.bytesRead / 1e6, round.settledAgain, round.peer, round.rmPeer);
+                    round.system, round.bytesRead / 1e6, round.bytesRead / double(count) / 1e3, round.settledAgain,
+                    round.peer, round.rmPeer);
         rounds.push_back(round);
     }
     auto medianOf = [&](auto field) {
@@ -464,6 +465,8 @@ int main() {
                 "of the process) for %.1f MB of files to hash\n",
                 "Keldwick's recovery", ours[0], ours[1], ours[2], ours[0] * perRecord, read[0] / 1e6,
                 rounds.front().bytesHashed / 1e6);
+    std::printf("  %-44s %.1f KB read for %.1f KB of files to hash\n", "per record", read[0] / double(count) / 1e3,
+                rounds.front().bytesHashed / double(count) / 1e3);
     std::printf("  %-44s %.3f s (%.3f-%.3f), %.1f us per record\n", "peer: openssl + rm, both from the medium",
                 peer[0], peer[1], peer[2], peer[0] * perRecord);
     std::printf("  time ratio %.2fx (Keldwick / peer; below 1: Keldwick is faster)\n", ours[0] / peer[0]);

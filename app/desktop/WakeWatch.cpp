@@ -33,6 +33,9 @@ double seconds(clockid_t clock) {
 WakeWatch::WakeWatch(Options options, QObject* parent) : QObject(parent), options_(std::move(options)) {
     timer_.setInterval(options_.tickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
+    jumpPause_.setSingleShot(true);
+    jumpPause_.setInterval(options_.jumpPauseMilliseconds);
+    connect(&jumpPause_, &QTimer::timeout, this, [this] { listenAgain(); });
 }
 
 double WakeWatch::systemSuspendedSeconds() { return seconds(CLOCK_BOOTTIME) - seconds(CLOCK_MONOTONIC); }
@@ -98,6 +101,7 @@ void WakeWatch::watchClocks(const QString& why) {
 }
 
 void WakeWatch::tickInstead(const QString& why, int error) {
+    jumpPause_.stop();
     // Possibly called from the notifier's own signal: it goes once that has returned.
     if (clockJumpNotifier_) {
         clockJumpNotifier_->setEnabled(false);
@@ -115,9 +119,20 @@ void WakeWatch::clocksJumped() {
     uint64_t expirations = 0;
     [[maybe_unused]] const ssize_t read = ::read(clockJumps_.get(), &expirations, sizeof expirations);
     tick();
+    // Jumps in the pause go unheard; the look when it ends sees any sleep among them.
+    clockJumpNotifier_->setEnabled(false);
+    jumpPause_.start();
+}
+
+void WakeWatch::listenAgain() {
+    assertMainThread();
     errno = 0;
-    if (options_.awaitNextClockJump && !options_.awaitNextClockJump(clockJumps_.get()))
+    if (options_.awaitNextClockJump && !options_.awaitNextClockJump(clockJumps_.get())) {
         tickInstead(QStringLiteral("the clock jumped"), errno);
+        return;
+    }
+    tick();
+    clockJumpNotifier_->setEnabled(true);
 }
 
 void WakeWatch::tick() {

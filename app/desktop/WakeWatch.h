@@ -4,7 +4,9 @@
 // CLOCK_MONOTONIC does not, so a growing gap between them means the machine slept. The gap
 // is looked at when the kernel says the real-time clock jumped, which it says on every
 // resume (a timerfd cancelled on clock set), so an idle program isn't woken to look; only
-// where no such timer can be made does a tick look every few seconds.
+// where no such timer can be made does a tick look every few seconds. After each jump the
+// timer waits a pause before it listens again (and looks once more then), so a clock that
+// something sets many times a second wakes the program once a pause, not at each setting.
 
 #include <QDBusConnection>
 #include <QObject>
@@ -34,6 +36,8 @@ public:
         std::function<platform::Fd()> openClockJumps = openClockJumpTimer;
         std::function<bool(int)> awaitNextClockJump = armClockJumpTimer;
         int tickMilliseconds = 5000;
+        // After a jump, how long before the next one is listened for.
+        int jumpPauseMilliseconds = 2000;
         // A gap that grows by more than this between two ticks is a sleep.
         double minimumSleepSeconds = 2.0;
     };
@@ -61,11 +65,13 @@ private:
     void watchClocks(const QString& why);
     void tickInstead(const QString& why, int error);
     void clocksJumped();
+    void listenAgain();
     void tick();
     void report();
 
     Options options_;
     QTimer timer_;
+    QTimer jumpPause_;
     platform::Fd clockJumps_;
     std::unique_ptr<QSocketNotifier> clockJumpNotifier_;
     double lastSuspended_ = 0;

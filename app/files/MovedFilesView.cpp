@@ -102,7 +102,7 @@ QTableView* MovedFilesView::createTable() {
     fitColumn(table_, MovedTable::movedColumn, 110,
               {QStringLiteral("11 months ago"), QStringLiteral("59 minutes ago"), QStringLiteral("23 hours ago")});
     fitColumn(table_, MovedTable::statusColumn, 180,
-              {QStringLiteral("Drive not plugged in"), QStringLiteral("Extra copy on drive")}, 22);
+              {QStringLiteral("Drive not plugged in"), QStringLiteral("Extra copy on drive"), QStringLiteral("Drive refused")}, 22);
     header->setMinimumSectionSize(60);
     table_->viewport()->setAcceptDrops(true);
     table_->viewport()->installEventFilter(this);

@@ -43,7 +43,8 @@ std::vector<OffloadRecord> listedRecords(const std::vector<OffloadRecord>& recor
     return listed;
 }
 
-StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveConnected) {
+StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveConnected,
+                        const std::optional<std::string>& refusal) {
     switch (phase) {
         case Phase::linkMissing:
             return {"warning-filled", Tint::orange, "Shortcut removed",
@@ -52,6 +53,7 @@ StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveCon
             return {"info-filled", Tint::secondary, "Extra copy on drive",
                     "Something else has this file's place on your computer. The copy Keldwick moved is still on the drive."};
         case Phase::offloaded:
+            if (refusal) return {"drive-warning", Tint::orange, "Drive refused", *refusal};
             if (driveConnected)
                 return {"check-filled", Tint::green, "On " + driveName, "Opens from its shortcut on your computer."};
             return {"drive-missing", Tint::orange, "Drive not plugged in",

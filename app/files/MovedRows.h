@@ -35,7 +35,10 @@ struct StatusLabel {
     std::string help;
     bool operator==(const StatusLabel&) const = default;
 };
-StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveConnected);
+// `refusal`: why the drive's volume is refused while it is mounted (the label says so
+// and the help gives the reason, never that the drive isn't plugged in).
+StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveConnected,
+                        const std::optional<std::string>& refusal = std::nullopt);
 
 struct Problem {
     std::string symbol;

@@ -92,7 +92,7 @@ QVariant MovedTable::data(const QModelIndex& index, int role) const {
             role != Qt::ToolTipRole)
             return {};
         const DriveStatus drive = driveStatus_(record);
-        const StatusLabel label = statusLabel(record.phase, drive.name, drive.connected);
+        const StatusLabel label = statusLabel(record.phase, drive.name, drive.connected, drive.refusal);
         switch (role) {
             case Qt::DisplayRole: return QString::fromStdString(label.title);
             case Qt::DecorationRole: return Symbols::drawn(label.symbol, tintColor(label.tint));

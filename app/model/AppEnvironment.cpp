@@ -9,7 +9,7 @@ namespace keldwick {
 AppEnvironment AppEnvironment::live() {
     std::string home = UserFolders::home();
     if (auto canonical = PathUtil::canonical(home)) home = *canonical;
-    return AppEnvironment{home, UserFolders::support(), std::make_shared<VolumeDriveLocator>(), false, {}};
+    return AppEnvironment{home, UserFolders::support(), std::make_shared<VolumeDriveLocator>(), {}};
 }
 
 }  // namespace keldwick

@@ -1,6 +1,6 @@
 #pragma once
 // What the program's model is built from: the home folder, the support folder, how the
-// drive is found, whether the program runs sandboxed, and where the file manager's entry is.
+// drive is found, and where the file manager's entry is.
 
 #include <memory>
 #include <optional>
@@ -14,14 +14,12 @@ struct AppEnvironment {
     std::string home;
     std::string support;
     std::shared_ptr<DriveLocating> locator;
-    bool isSandboxed = false;
     // Where the file manager shows "Move to Keldwick Drive", when it is installed for
     // this program.
     std::optional<std::string> moveEntry;
 
     // The running user's: the home folder made canonical (as given when that fails), the
-    // support folder under the XDG data folder, the volume-searching drive locator, and
-    // not sandboxed.
+    // support folder under the XDG data folder and the volume-searching drive locator.
     static AppEnvironment live();
 };
 

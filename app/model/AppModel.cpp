@@ -44,7 +44,6 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, std::unique
     assertMainThread();
     modelStore_.edit({}, [&](ModelState& state) {
         state.home = std::move(environment.home);
-        state.isSandboxed = environment.isSandboxed;
         state.moveEntry = std::move(environment.moveEntry);
     });
     PrivateFolder::secureAtStart(support_);

@@ -83,7 +83,6 @@ public:
     ModelStore& store() { return modelStore_; }
     const std::string& home() const { return state_.home; }
     const std::string& support() const { return support_; }
-    bool isSandboxed() const { return state_.isSandboxed; }
     const std::shared_ptr<Journal>& journal() const override { return journal_; }
     const std::shared_ptr<EngineOperations>& engine() const override { return engine_; }
     AppServices& services() { return services_; }

@@ -37,8 +37,8 @@ void AppModel::refreshNow() {
 }
 
 RefreshSources AppModel::refreshSources() const {
-    return RefreshSources{state_.home,    state_.isSandboxed, state_.settings.drive, journal_,
-                          locator_,       services_.facts,    state_.records,        state_.settings.managedFolders};
+    return RefreshSources{state_.home,    state_.settings.drive, journal_,
+                          locator_,       services_.facts,       state_.records, state_.settings.managedFolders};
 }
 
 void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
@@ -97,8 +97,7 @@ std::shared_ptr<EngineOperations> AppModel::makeEngine(std::optional<RuleList> r
     spec.locator = locator_;
     spec.configuration = engineConfiguration(state_.settings, state_.home);
     spec.rules = rules ? std::move(*rules) : scanRules();
-    if (!state_.isSandboxed && services_.facts.iconPlacing)
-        spec.icons = services_.facts.iconPlacing(XdgUserDirs::desktop(state_.home));
+    if (services_.facts.iconPlacing) spec.icons = services_.facts.iconPlacing(XdgUserDirs::desktop(state_.home));
     if (!spec.icons) spec.icons = std::make_shared<NoIconPlacing>();
     return services_.engines(spec);
 }

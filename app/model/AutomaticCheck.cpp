@@ -93,7 +93,7 @@ RuleList scanRules(const ModelState& state) {
     std::vector<std::string> withOlderCopies;
     for (const auto& record : recordsNeedingAttention(state)) withOlderCopies.push_back(record.originalPath);
     return NeverTouch::rules(state.home, state.pins, state.recentlyRestored, withOlderCopies,
-                             state.isSandboxed ? std::vector<std::string>{} : NeverTouch::systemFolders());
+                             NeverTouch::systemFolders());
 }
 
 std::vector<std::string> recentlyFailedPaths(const std::vector<OffloadRecord>& allRecords,

@@ -70,7 +70,7 @@ Notice askFirstNotice(const ModelState& state);
 
 // The rules every scan and the engine apply: the standard rules for the home folder with
 // the pins, the recently restored items and the originals of records needing attention,
-// and the system folders unless sandboxed.
+// and the system folders.
 RuleList scanRules(const ModelState& state);
 
 // Paths whose move failed within the last day: the journal's abandoned moves, then the

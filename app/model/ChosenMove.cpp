@@ -77,8 +77,7 @@ ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::st
 RuleList chosenRules(const ModelState& state) {
     std::vector<std::string> withOlderCopies;
     for (const auto& record : recordsNeedingAttention(state)) withOlderCopies.push_back(record.originalPath);
-    return NeverTouch::rulesForChosen(state.home, state.pins, withOlderCopies,
-                                      state.isSandboxed ? std::vector<std::string>{} : NeverTouch::systemFolders());
+    return NeverTouch::rulesForChosen(state.home, state.pins, withOlderCopies, NeverTouch::systemFolders());
 }
 
 std::optional<std::string> chosenMoveMessage(const ChosenMovePlan& plan, const std::optional<RunSummary>& summary,

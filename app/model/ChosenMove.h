@@ -55,7 +55,7 @@ ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::st
                               bool driveIsNativeFormat, Date now);
 
 // The rules hand-picked items are checked with: the pins, the records needing attention,
-// and the system folders unless sandboxed.
+// and the system folders.
 RuleList chosenRules(const ModelState& state);
 
 // After the run: the first refusal if there was one; else the first failure of the run;

@@ -171,8 +171,7 @@ void DriveController::pollDriveWake(std::string kernelName) {
 void DriveController::refreshHomeAccess() {
     assertMainThread();
     const ModelState& state = store_.state();
-    applyHomeAccess(state.isSandboxed ? HomeAccess::Reading{}
-                                          : services_.facts.homeAccess(state.home, state.settings.managedFolders));
+    applyHomeAccess(services_.facts.homeAccess(state.home, state.settings.managedFolders));
 }
 
 void DriveController::applyHomeAccess(const HomeAccess::Reading& reading) {
@@ -200,7 +199,6 @@ FolderShowing DriveController::openHomeAccessSettings() {
     // where its permissions can be changed, in the folder that holds it.
     const ModelState& state = store_.state();
     FolderShowing showing;
-    if (state.isSandboxed) return showing;
     showing.folder = services_.facts.homeAccess(state.home, state.settings.managedFolders).folderToShow();
     if (!showing.folder || !services_.openURL) return showing;
     const QUrl holder = QUrl::fromLocalFile(QString::fromStdString(PathUtil::parent(*showing.folder)));

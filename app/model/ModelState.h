@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drives/DiskList.h"
@@ -61,8 +62,14 @@ struct StallNotice {
 
 // A drive's name as shown beside an item, and whether it is plugged in.
 struct DriveStatus {
+    DriveStatus() = default;
+    DriveStatus(std::string name, bool connected, std::optional<std::string> refusal = std::nullopt)
+        : name(std::move(name)), connected(connected), refusal(std::move(refusal)) {}
+
     std::string name;
     bool connected = false;
+    // Why the volume carrying it is refused, while it is mounted but not taken.
+    std::optional<std::string> refusal;
     bool operator==(const DriveStatus&) const = default;
 };
 
@@ -109,7 +116,6 @@ struct ModelState {
     SettingsTab settingsTab = SettingsTab::general;
     FilesTab filesTab = FilesTab::moved;
     std::string home;          // fixed for the run
-    bool isSandboxed = false;  // fixed for the run
     // Where the file manager shows "Move to Keldwick Drive"; none when it isn't installed
     // for this program. Fixed for the run.
     std::optional<std::string> moveEntry;

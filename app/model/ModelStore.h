@@ -20,7 +20,7 @@ namespace keldwick {
     X(driveRoot) X(driveVolume) X(driveRefusals) X(activity) X(progress) X(wakeState) X(driveMounting)         \
     X(disks) X(canReadHome) X(foldersRefusedByMode) X(decision) X(lastRun) X(lastRunDate) X(nextCheck) X(journalProblem)         \
     X(settingsSetAside) X(settingsProblem) X(preview) X(windowRequests) X(filesProblem) X(otherDrives)          \
-    X(settingsTab) X(filesTab) X(home) X(isSandboxed) X(moveEntry) X(hasTray) X(started) X(lastStallNotice)    \
+    X(settingsTab) X(filesTab) X(home) X(moveEntry) X(hasTray) X(started) X(lastStallNotice)    \
     X(isChecking) X(stall) X(lastAutomaticCacheClear) X(failedMoves) X(lastFailureNotice)
 
 // What a change announcement names: a field of the state, or one of the model's objects

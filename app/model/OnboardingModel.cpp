@@ -176,18 +176,16 @@ std::optional<std::string> OnboardingModel::finish() {
     settings_.update(
         SettingsChanges::completeOnboarding(*drive_, *profile_, std::move(paths), keep, AppSettings::target(keep)));
     std::optional<std::string> loginProblem;
-    if (!store_.state().isSandboxed) {
-        try {
-            settings_.setOpenAtLogin(openAtLogin_);
-        } catch (const std::exception& e) {
-            // The guide still finishes; the switch goes back to what really holds and the
-            // user hears why.
-            Log::error("app", std::string("Couldn't change the login item: ") + e.what());
-            loginProblem = e.what();
-            assign(openAtLogin_, !openAtLogin_, &OnboardingModel::openAtLoginChanged);
-        }
-        settings_.requestNotificationPermission();
+    try {
+        settings_.setOpenAtLogin(openAtLogin_);
+    } catch (const std::exception& e) {
+        // The guide still finishes; the switch goes back to what really holds and the
+        // user hears why.
+        Log::error("app", std::string("Couldn't change the login item: ") + e.what());
+        loginProblem = e.what();
+        assign(openAtLogin_, !openAtLogin_, &OnboardingModel::openAtLoginChanged);
     }
+    settings_.requestNotificationPermission();
     emit finished();
     return loginProblem;
 }

@@ -60,7 +60,9 @@ bool chosenDriveReachable(const ModelState& state) {
 
 DriveStatus driveStatus(const ModelState& state, const OffloadRecord& record) {
     if (state.settings.drive && record.driveID == state.settings.drive->id) {
-        return DriveStatus{driveDisplayName(state), chosenDriveReachable(state)};
+        DriveStatus status{driveDisplayName(state), chosenDriveReachable(state)};
+        if (!state.driveRoot) status.refusal = refusedDriveText(state);
+        return status;
     }
     if (auto known = state.otherDrives.find(record.driveID); known != state.otherDrives.end()) return known->second;
     return DriveStatus{kOtherDriveName, false};

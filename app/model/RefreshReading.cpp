@@ -52,8 +52,7 @@ RefreshReading readRefresh(const RefreshSources& sources) {
     reading.drive = sources.drive;
     reading.freeBytes = sources.facts.availableBytes(sources.home);
     reading.totalBytes = sources.facts.totalBytes(sources.home);
-    // In the sandbox the program was given what it asked for.
-    if (!sources.isSandboxed) reading.homeAccess = sources.facts.homeAccess(sources.home, sources.managedFolders);
+    reading.homeAccess = sources.facts.homeAccess(sources.home, sources.managedFolders);
     reading.chosenDrive = readDrive(sources.drive, *sources.locator, sources.facts);
 
     try {

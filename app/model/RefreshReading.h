@@ -37,7 +37,6 @@ DriveReading readDrive(const std::optional<Drive>& drive, const DriveLocating& l
 // Everything a reading needs, held by value so that a worker can keep it.
 struct RefreshSources {
     std::string home;
-    bool isSandboxed = false;
     std::optional<Drive> drive;  // the chosen drive
     std::shared_ptr<Journal> journal;
     std::shared_ptr<DriveLocating> locator;

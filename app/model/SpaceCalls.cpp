@@ -25,7 +25,7 @@ CacheClearing clearCacheLocations(const std::vector<CacheLocation>& locations, c
 std::string cachesClearedMessage(int64_t freed) { return "Cleared " + byteCountText(freed) + " of caches."; }
 
 std::vector<MovableData> findMovableSystemData(const std::string& home) {
-    return SystemData::movable(home, ProcessOpenFileChecker(), kSmallestSystemData);
+    return SystemData::movable(SystemData::Places::of(home), ProcessOpenFileChecker(), kSmallestSystemData);
 }
 
 }  // namespace keldwick

@@ -35,7 +35,7 @@ CacheClearing clearCacheLocations(const std::vector<CacheLocation>& locations, c
 std::string cachesClearedMessage(int64_t freed);
 
 // Large system data under the home folder that could move, with the open files of running
-// processes left alone.
+// processes left alone. Reads the file system and the desktop entries: a worker's call.
 std::vector<MovableData> findMovableSystemData(const std::string& home);
 
 }  // namespace keldwick

@@ -34,7 +34,6 @@ std::string movableSymbol(MovableData::Kind kind) {
         case MovableData::Kind::appFiles: return "application";
         case MovableData::Kind::emulator: return "phone-basic";
         case MovableData::Kind::models: return "brain";
-        case MovableData::Kind::archives: return "archive";
     }
     return "application";
 }
@@ -52,7 +51,6 @@ std::string movableSubtitle(const MovableData& item, Date now) {
         case MovableData::Kind::appFiles: changed("App files"); break;
         case MovableData::Kind::emulator: changed("Android emulator"); break;
         case MovableData::Kind::models: changed("AI models"); break;
-        case MovableData::Kind::archives: changed("Archived builds"); break;
     }
     std::string text;
     for (const std::string& part : parts) {

@@ -43,7 +43,6 @@ const std::vector<Entry>& table() {
         {"doc", Shape::document, {"text-x-generic"}},
         {"document-recent", Shape::document, {"document-open-recent", "text-x-generic"}},
         {"image", Shape::document, {"image-x-generic"}},
-        {"archive", Shape::document, {"package-x-generic"}},
         {"check", Shape::check, {}},
         {"check-filled", Shape::checkFilled, {}},
         {"shield-check", Shape::lock, {"security-high"}},

@@ -179,10 +179,10 @@ std::optional<DriveRefusal> volumeRefusal(const std::string& mountPath, const st
     return DriveRefusal{mountPath, DriveRefusal::Kind::notADisk, mountType};
 }
 
-platform::MountModes modesAt(const std::string& path) {
+platform::MountModes modesAt(const std::string& path, const platform::SystemRoots& roots) {
     platform::MountStatus status;
     if (path.empty() || platform::statxWithMount(path.c_str(), 0, false, status) != 0 || !status.mountID) return {};
-    for (const auto& entry : platform::MountTable::read("/proc/self/mountinfo")) {
+    for (const auto& entry : platform::MountTable::read(roots.mountinfo)) {
         if (static_cast<uint64_t>(entry.mountId) == *status.mountID) return platform::MountFacts::modesOf(entry);
     }
     return {};

@@ -107,8 +107,9 @@ std::optional<DriveRefusal> judgeOpenFolder(const std::string& root, int folderF
 std::optional<DriveRefusal> judgeOpenFolder(const std::string& root, int folderFd, const User& user,
                                             const platform::MountModes& modes);
 
-// The mount modes of the mount that holds `path`, from this process's mount table; the
-// per-file kind when it can't be told.
-platform::MountModes modesAt(const std::string& path);
+// The mount modes of the mount that holds `path`, from the mount table under `roots`
+// (this process's); the per-file kind when it can't be told.
+platform::MountModes modesAt(const std::string& path,
+                             const platform::SystemRoots& roots = platform::SystemRoots::system());
 
 }  // namespace keldwick::DriveTrust

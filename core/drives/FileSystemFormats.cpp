@@ -14,14 +14,13 @@ bool isUsable(std::string_view fileSystem) {
     return kind && kind->usable;
 }
 
-bool cantHoldBigFiles(std::string_view fileSystem) {
+platform::RefusalAdvice refusalAdvice(std::string_view fileSystem) {
     const auto* kind = platform::FileSystemKinds::named(fileSystem);
-    return kind && kind->advice == platform::RefusalAdvice::fat32;
+    return kind ? kind->advice : platform::RefusalAdvice::format;
 }
 
-bool isWindowsFormat(std::string_view fileSystem) {
-    const auto* kind = platform::FileSystemKinds::named(fileSystem);
-    return kind && kind->advice == platform::RefusalAdvice::windows;
+bool cantHoldBigFiles(std::string_view fileSystem) {
+    return refusalAdvice(fileSystem) == platform::RefusalAdvice::fat32;
 }
 
 std::string suggestedFormats() {

@@ -690,8 +690,13 @@ std::vector<TreeEntry> FileCopier::walk(const std::string& folder, SpecialFiles 
 
 std::vector<TreeEntry> FileCopier::hashedEntries(const std::string& folder,
                                                  const std::set<std::string>& excluding) const {
+    return hashedEntries(folder, walk(folder, SpecialFiles::skip), excluding);
+}
+
+std::vector<TreeEntry> FileCopier::hashedEntries(const std::string& folder, std::vector<TreeEntry> walked,
+                                                 const std::set<std::string>& excluding) const {
     std::vector<TreeEntry> entries;
-    for (auto& entry : walk(folder, SpecialFiles::skip))
+    for (auto& entry : walked)
         if (!excluding.count(entry.path)) entries.push_back(std::move(entry));
     Prefetcher prefetcher(filesOf(folder, entries), true);
     size_t fileIndex = 0;

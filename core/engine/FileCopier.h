@@ -109,6 +109,10 @@ public:
     // with the SHA-256 of its content as the medium holds it (read once for the names of
     // one file).
     std::vector<TreeEntry> hashedEntries(const std::string& folder, const std::set<std::string>& excluding) const;
+    // The same over entries the caller already has from walk(folder, SpecialFiles::skip),
+    // so that looking at a tree before hashing it doesn't walk it twice.
+    std::vector<TreeEntry> hashedEntries(const std::string& folder, std::vector<TreeEntry> walked,
+                                         const std::set<std::string>& excluding) const;
 
     // Whether the existing `driveItem` holds nothing but parts of `original`, so that it
     // may be cleared and copied again in place: two files of equal size and digest, or a

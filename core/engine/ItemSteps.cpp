@@ -31,22 +31,33 @@ void flushDeletionsIn(const std::string& root, const std::set<std::string>& fold
 
 }  // namespace
 
+std::shared_ptr<const LocatedDrive> ItemSteps::heldDrive(const std::string& driveID) {
+    if (!context.locator) return nullptr;
+    auto locate = [&]() -> std::shared_ptr<const LocatedDrive> {
+        try {
+            return std::make_shared<const LocatedDrive>(
+                LocatedDrive::locateToBringBack(context.locator.get(), driveID));
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+    };
+    if (!drivesAway_) return locate();
+    // Located under the lock: the threads of a pass share one descriptor per drive.
+    std::lock_guard guard(drivesAway_->lock);
+    auto found = drivesAway_->drives.find(driveID);
+    if (found == drivesAway_->drives.end()) found = drivesAway_->drives.emplace(driveID, locate()).first;
+    return found->second;
+}
+
 std::optional<std::string> ItemSteps::mountPoint(const std::string& driveID) {
-    if (!context.locator) return std::nullopt;
-    if (drivesAway_) {
-        std::lock_guard guard(drivesAway_->lock);
-        if (drivesAway_->ids.contains(driveID)) return std::nullopt;
-    }
-    std::optional<std::string> root;
-    try {
-        root = context.locator->mountPoint(driveID);
-    } catch (const std::exception&) {
-    }
-    if (!root && drivesAway_) {
-        std::lock_guard guard(drivesAway_->lock);
-        drivesAway_->ids.insert(driveID);
-    }
-    return root;
+    auto drive = heldDrive(driveID);
+    if (!drive) return std::nullopt;
+    return drive->root();
+}
+
+std::string ItemSteps::reached(const LocatedDrive& drive, const std::string& drivePath) {
+    DrivePath::requireBeneath(drive.root(), drivePath);
+    return drive.beneath(drivePath);
 }
 
 RecoveryResult ItemSteps::result(const OffloadRecord& record, RecoveryAction action,
@@ -62,11 +73,12 @@ RecoveryResult ItemSteps::markRecord(const OffloadRecord& record, const std::str
 }
 
 void ItemSteps::removeLeftovers(const std::string& path, const OffloadRecord& record) {
-    // Only ever a path on the drive: never through a link or ".." out of it.
-    auto root = mountPoint(record.driveID);
-    if (!root) throw EngineError::driveUnavailable();
-    DrivePath::requireBeneath(*root, path);
-    clearAway(path, record);
+    // Only ever a path on the drive: never through a link or ".." out of it, and only
+    // in the Keldwick folder held, never one put in its place.
+    auto drive = heldDrive(record.driveID);
+    if (!drive) throw EngineError::driveUnavailable();
+    drive->confirm();
+    clearAway(reached(*drive, path), record);
 }
 
 void ItemSteps::clearAway(const std::string& path, const OffloadRecord& record) {
@@ -81,20 +93,26 @@ void ItemSteps::clearAway(const std::string& path, const OffloadRecord& record) 
 
 void ItemSteps::removeFromDrive(const std::string& drivePath, const OffloadRecord& record,
                                       const std::string& root) {
-    removeLeftovers(drivePath, record);
-    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
-    flushDriveDeletions(root, drivePath);
+    auto drive = heldDrive(record.driveID);
+    if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
+    // Flushed through the held folder too: while a pass holds the flushes back, its drives stay held.
+    flushDriveDeletions(drive->appFolder(), clearFromDrive(drivePath, record, *drive));
 }
 
 void ItemSteps::removeFromDrive(const std::string& drivePath, const OffloadRecord& record,
                                 const LocatedDrive& located) {
+    const std::string onDrive = clearFromDrive(drivePath, record, located);
+    flushDeletionsIn(located.appFolder(), {PathUtil::parent(onDrive)});
+}
+
+std::string ItemSteps::clearFromDrive(const std::string& drivePath, const OffloadRecord& record,
+                                      const LocatedDrive& located) {
     located.confirm();
-    DrivePath::requireBeneath(located.root(), drivePath);
-    const std::string onDrive = located.beneath(drivePath);
+    const std::string onDrive = reached(located, drivePath);
     DrivePath::requireBeneath(located.appFolder(), onDrive);
     clearAway(onDrive, record);
     removeEmptyParents(PathUtil::parent(onDrive), located.appFolder());
-    flushDeletionsIn(located.appFolder(), {PathUtil::parent(onDrive)});
+    return onDrive;
 }
 
 void ItemSteps::appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
@@ -145,7 +163,10 @@ void ItemSteps::appendManifestEntry(const OffloadRecord& record, DriveManifest::
                                     const std::optional<std::vector<TreeEntry>>& entries) noexcept {
     try {
         // Never into the folder a drive that went away was mounted at.
-        if (mountPoint(record.driveID) != root) throw EngineError::driveUnavailable();
+        auto drive = heldDrive(record.driveID);
+        if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
+        // A refused volume gets nothing but the line that a restored item's copy is gone.
+        if (!drive->trusted() && event != DriveManifest::Entry::Event::restored) return;
         DriveManifest::Entry entry = manifestEntry(record, event, entries);
         if (heldManifestEntries_) {
             DriveManifest::encode(entry);  // one that can't be written fails here, on its own
@@ -154,7 +175,8 @@ void ItemSteps::appendManifestEntry(const OffloadRecord& record, DriveManifest::
             heldManifestEntries_->push_back({record.id, record.driveID, root, std::move(entry)});
             return;
         }
-        DriveManifest{DriveLayout::appFolder(root)}.append(entry);
+        drive->confirm();
+        DriveManifest{drive->manifestFolder()}.append(entry);
     } catch (const std::exception& error) {
         context.journal->log(std::string("Couldn't update the drive's manifest: ") + error.what(), EventLevel::warning,
                              record.id);
@@ -165,6 +187,7 @@ void ItemSteps::appendManifestEntry(const OffloadRecord& record, DriveManifest::
 
 void ItemSteps::writeHeldManifestEntries() noexcept {
     if (!heldManifestEntries_ || heldManifestEntries_->empty()) return;
+    AwayForThePass pass(*this);  // each drive located once for all its lines
     std::vector<HeldManifestEntry> held;
     held.swap(*heldManifestEntries_);
     auto warn = [&](const HeldManifestEntry& item, const std::string& why) {
@@ -177,18 +200,23 @@ void ItemSteps::writeHeldManifestEntries() noexcept {
     for (const auto& root : roots) {
         std::vector<const HeldManifestEntry*> going;
         std::vector<DriveManifest::Entry> entries;
+        std::shared_ptr<const LocatedDrive> drive;
         for (const auto& item : held) {
             if (item.root != root) continue;
             // Never into the folder a drive that went away was mounted at.
-            if (mountPoint(item.driveID) != root) {
+            auto itemDrive = heldDrive(item.driveID);
+            if (!itemDrive || itemDrive->root() != root) {
                 warn(item, EngineError::driveUnavailable().message());
                 continue;
             }
+            drive = itemDrive;
             going.push_back(&item);
             entries.push_back(item.entry);
         }
+        if (!drive) continue;
         try {
-            DriveManifest{DriveLayout::appFolder(root)}.append(entries);
+            drive->confirm();
+            DriveManifest{drive->manifestFolder()}.append(entries);
         } catch (const std::exception& error) {
             for (const auto* item : going) warn(*item, error.what());
         } catch (...) {

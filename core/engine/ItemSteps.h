@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <exception>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -34,8 +35,9 @@ public:
     explicit ItemSteps(EngineContext context) : context(std::move(context)) {}
 
     // Removes what lies at `path`, a path on the record's drive, by first renaming it to
-    // its trash working name. Requires the drive mounted and the path strictly beneath
-    // its root (EngineError::driveUnavailable, POSIXFailure "resolve"). Throws on failure.
+    // its trash working name, reached through the drive's Keldwick folder as held (see
+    // heldDrive). Requires the drive mounted and the path strictly beneath its root
+    // (EngineError::driveUnavailable, POSIXFailure "resolve"). Throws on failure.
     void removeLeftovers(const std::string& path, const OffloadRecord& record);
     // The same at `path` as the caller reached it (through a drive folder it holds and
     // checked), without asking the locator.
@@ -49,7 +51,8 @@ public:
     // reached through its Keldwick folder, and the deletions are flushed at once.
     void removeFromDrive(const std::string& drivePath, const OffloadRecord& record, const LocatedDrive& located);
     // Appends the record's manifest entry at the drive mounted at `root` (only while the
-    // locator still finds the record's drive there); a folder's
+    // record's drive is still held there; on a volume the locator refuses, only a
+    // restored item's line); a folder's
     // "offloaded" entry carries its tree (from the journal when not given). A failure is
     // a warning event, never an exception.
     void appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event, const std::string& root,
@@ -89,7 +92,17 @@ public:
 protected:
     EngineContext context;
 
+    // The record's drive as this pass holds it: the volume the locator takes, else a
+    // mounted volume it refused that carries the drive's id (held untrusted: read only
+    // against the journal, written only to remove a restored item's copy and add its
+    // manifest line), its Keldwick folder open and judged once. Nothing when no volume
+    // carries the id. Outside a pass each call locates the drive anew.
+    std::shared_ptr<const LocatedDrive> heldDrive(const std::string& driveID);
+    // The root of heldDrive, trusted or not.
     std::optional<std::string> mountPoint(const std::string& driveID);
+    // heldDrive's path for `drivePath` (a path on it below its root), reached through
+    // its held Keldwick folder.
+    static std::string reached(const LocatedDrive& drive, const std::string& drivePath);
     // The record's manifest line as of now.
     DriveManifest::Entry manifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
                                        const std::optional<std::vector<TreeEntry>>& entries);
@@ -112,15 +125,17 @@ protected:
     // The digest of the item at `path`: a folder's tree digest or a file's SHA-256.
     std::string digestOf(const std::string& path, bool isDirectory);
 
-    // The drives a pass of checks or repairs found away, not asked about again until it
-    // ends: with a drive away the locator searches every mounted volume, and a pass asks
-    // once per record. A drive that comes back meanwhile is found by the next pass.
+    // The drives a pass of checks or repairs holds, each located and its Keldwick folder
+    // opened once, and those it found away (null), not asked about again until it ends:
+    // with a drive away the locator searches every mounted volume, and a pass asks once
+    // per record. A drive that comes back meanwhile is found by the next pass; the held
+    // folders close with the pass, so an idle program never keeps the drive busy.
     struct DrivesAway {
         std::mutex lock;
-        std::set<std::string> ids;
+        std::map<std::string, std::shared_ptr<const LocatedDrive>> drives;
     };
     DrivesAway* drivesAway_ = nullptr;
-    // Keeps the drives found away for as long as it lives (the outermost one).
+    // Keeps the drives held and found away for as long as it lives (the outermost one).
     class AwayForThePass {
     public:
         explicit AwayForThePass(ItemSteps& steps) : steps_(steps), outer_(!steps.drivesAway_) {
@@ -192,6 +207,9 @@ protected:
     // recorded in the nearest folder above it that is left. Flushes that folder now, or
     // while a pass holds the flushes back, at its commit.
     void flushDriveDeletions(const std::string& root, const std::string& drivePath);
+    // Removes the record's copy at `drivePath` through `located` with the folders it
+    // leaves empty; gives the path it was reached by.
+    std::string clearFromDrive(const std::string& drivePath, const OffloadRecord& record, const LocatedDrive& located);
 };
 
 // A free name beside an item: parent + "/" + base + suffix + tail, where tail is "." +

@@ -50,6 +50,9 @@ std::string refusedText(const DriveRefusal& refusal) {
 struct LocatedDrive::Held {
     platform::Fd folder;
     struct stat status {};
+    // The mount's modes as found: they change only with a remount, which the root's
+    // mount id tells.
+    platform::MountModes modes;
 };
 
 LocatedDrive::LocatedDrive(const DriveLocating* locator, std::string driveID, std::string root, Identity rootIdentity,
@@ -89,7 +92,9 @@ std::optional<LocatedDrive> LocatedDrive::open(const DriveLocating* locator, con
         return LocatedDrive(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
     }
     if (::fstat(held->folder.get(), &held->status) != 0) return std::nullopt;
-    if (!refusal) refusal = DriveTrust::judgeOpenFolder(root, held->folder.get(), DriveTrust::User::current());
+    held->modes = DriveTrust::modesAt(root);
+    if (!refusal)
+        refusal = DriveTrust::judgeOpenFolder(root, held->folder.get(), DriveTrust::User::current(), held->modes);
     return LocatedDrive(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
 }
 
@@ -167,7 +172,8 @@ std::optional<EngineError> LocatedDrive::problem() const {
     if (::lstat(realFolder_.c_str(), &atPath) != 0 || !sameFile(atPath, held_->status))
         return EngineError::driveUntrusted(replacedText());
     if (trusted()) {
-        if (auto refusal = DriveTrust::judgeOpenFolder(root_, held_->folder.get(), DriveTrust::User::current()))
+        if (auto refusal =
+                DriveTrust::judgeOpenFolder(root_, held_->folder.get(), DriveTrust::User::current(), held_->modes))
             return EngineError::driveUntrusted(refusedText(*refusal));
     }
     return std::nullopt;

@@ -52,7 +52,7 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
     auto root = mountPoint(record.driveID);
 
     bool undoOnDrive = root.has_value();
-    if (!itemAt(record.originalPath) && record.checksum && root && itemAt(record.drivePath(*root)))
+    if (!itemAt(record.originalPath) && record.checksum && root && itemAt(onDrive(record, *root)))
         return markRecord(record,
                           "It disappeared from your computer while it was being moved. The copy on your drive was kept.",
                           Phase::linkMissing, RecoveryAction::markedLinkMissing);
@@ -62,6 +62,15 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
                                  "connected.",
                              EventLevel::info, record.id);
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
+    }
+    if (auto refused = refusedVolume(record)) {
+        // Nothing is changed on a refused volume: the item is whole here, and what the
+        // move left there stays with everything else on it.
+        context.journal->setPhase(record.id, Phase::abandoned, failure);
+        context.journal->log("Undid the unfinished move of " + quoted(ItemName::display(record.originalPath)) +
+                                 ". It's still on your computer; its unfinished copy stays on the drive. " + *refused,
+                             EventLevel::info, record.id);
+        return result(record, RecoveryAction::rolledBack);
     }
 
     // The original's place (it may just have been put back) must outlast a power cut
@@ -101,6 +110,12 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
             context.journal->setPhase(record.id, Phase::offloaded);
             context.journal->log(message, EventLevel::warning, record.id);
             return result(record, RecoveryAction::rolledForward, message);
+        }
+        if (refusedVolume(record)) {
+            // No move is finished onto a refused volume: the original, whole, takes the
+            // link's place again.
+            putOriginalBack(record, displaced);
+            return rollBackOffload(record, failure);
         }
         if (record.isDirectory) {
             // The folder's deletion is only ever finished from this phase.
@@ -164,8 +179,9 @@ RecoveryResult RecoveryManager::finishOffloadCleanup(const OffloadRecord& record
 
 RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
     auto root = mountPoint(record.driveID);
-    if (!root || !itemAt(record.drivePath(*root)))
+    if (!root || !itemAt(onDrive(record, *root)))
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
+    // The link leads to the drive where it is mounted, not through the folder held.
     const std::string target = record.drivePath(*root);
     if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, record.originalPath.c_str()) != 0)
         throw POSIXFailure("symlink", record.originalPath, errno);
@@ -185,6 +201,36 @@ void RecoveryManager::keepDifferingOriginal(const OffloadRecord& record, const s
 }
 
 // --- The restore road.
+
+std::optional<RecoveryResult> RecoveryManager::removeFromRefusedVolume(const OffloadRecord& record,
+                                                                       const std::string& root,
+                                                                       const std::string& refused) {
+    const std::string name = quoted(ItemName::display(record.originalPath));
+    // Only the item's own copy goes: what stands at its place there must be what came back.
+    const auto& expected = record.restoreChecksum ? record.restoreChecksum : record.checksum;
+    auto status = FileStat::peek(onDrive(record, root));
+    if (status && !status->isSymlink() && (!expected || digestOfDriveCopy(record, root) != *expected))
+        return markRecord(record,
+                          name + " is back on your computer. What is at its place on the drive isn't its copy any "
+                                 "more, so Keldwick left it there. " + refused,
+                          Phase::returned, RecoveryAction::markedReturned);
+    try {
+        if (status) removeFromDrive(record.drivePath(root), record, root);
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() == EROFS) {
+            // The record stays in cleanup: the next recovery removes the copy once the volume can be written.
+            context.journal->log("Brought back " + name +
+                                     ". Its copy on the drive will be removed once the drive can be written to.",
+                                 EventLevel::info, record.id);
+            return result(record, RecoveryAction::deferred, std::string(failure.what()));
+        }
+        return markRecord(record,
+                          name + " is back on your computer. Its copy stays on the drive, because Keldwick couldn't "
+                                 "remove it there (" + failure.what() + ").",
+                          Phase::returned, RecoveryAction::markedReturned);
+    }
+    return std::nullopt;
+}
 
 RecoveryResult RecoveryManager::resolveRestoreCopy(const OffloadRecord& record, const Failure& failure) {
     if (isOwnLink(record.originalPath, record)) {
@@ -268,7 +314,7 @@ RecoveryResult RecoveryManager::deferRestoreCleanup(const OffloadRecord& record)
 RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& record) {
     auto root = mountPoint(record.driveID);
     if (!root) return deferRestoreCleanup(record);
-    if (itemAt(record.drivePath(*root))) {
+    if (itemAt(onDrive(record, *root))) {
         auto restored = FileStat::peek(record.originalPath);
         bool same = restored && !restored->isSymlink() && restored->isDirectory() == record.isDirectory &&
                     digestOfDriveCopy(record, *root) == digestOf(record.originalPath, record.isDirectory);
@@ -292,7 +338,11 @@ RecoveryResult RecoveryManager::finishRestoreCleanup(const OffloadRecord& record
     auto root = mountPoint(record.driveID);
     if (!root) return deferRestoreCleanup(record);
     const std::string drivePath = record.drivePath(*root);
-    removeFromDrive(drivePath, record, *root);
+    if (auto refused = refusedVolume(record)) {
+        if (auto settled = removeFromRefusedVolume(record, *root, *refused)) return *settled;
+    } else {
+        removeFromDrive(drivePath, record, *root);
+    }
     context.journal->setPhase(record.id, Phase::restored);
     OffloadRecord finished = record;
     finished.phase = Phase::restored;

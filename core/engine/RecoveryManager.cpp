@@ -375,6 +375,7 @@ std::optional<RecoveryResult> RecoveryManager::recoverRecord(int64_t recordID, c
         return std::nullopt;
     }
     if (!record) return std::nullopt;
+    AwayForThePass pass(*this);  // the drive held for the whole repair
     return repair(*record, failure, true);
 }
 
@@ -382,6 +383,9 @@ std::optional<RecoveryResult> RecoveryManager::repair(const OffloadRecord& recor
                                                       bool fromExecutor) {
     std::string description;
     try {
+        // The drive's Keldwick folder must still be the one held: one put in its place
+        // stops the repair with nothing of the item changed.
+        if (auto drive = heldDrive(record.driveID)) drive->confirm();
         switch (record.phase) {
             case Phase::offloadCopying:
             case Phase::offloadVerified:
@@ -417,12 +421,16 @@ RecoveryResult RecoveryManager::failedRepair(const OffloadRecord& record, const 
 
 std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::string& driveID) {
     std::vector<RecoveryResult> results;
-    auto root = mountPoint(driveID);
-    if (!root) return results;
+    // Nothing is adopted from a volume the locator refused.
+    AwayForThePass pass(*this);
+    auto drive = heldDrive(driveID);
+    if (!drive || !drive->trusted()) return results;
+    const std::optional<std::string> root = drive->root();
     std::vector<DriveManifest::Entry> entries;
     std::vector<OffloadRecord> known;
     try {
-        entries = DriveManifest{DriveLayout::appFolder(*root)}.latestEntries(context.configuration.machineID);
+        drive->confirm();
+        entries = DriveManifest{drive->manifestFolder()}.latestEntries(context.configuration.machineID);
         // The places it lists, for the manifest pass: this pass adds lines only for places
         // listed already, and the passes between add none.
         manifestPlaces_.emplace(*root, std::set<std::string>{});
@@ -485,7 +493,7 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
             outOfBounds.push_back(entry.originalPath);
             continue;
         }
-        if (!FileStat::peek(drivePath)) continue;
+        if (!FileStat::peek(drive->beneath(drivePath))) continue;
         // Anyone may write a line into this computer's folder on a drive: the proof that
         // the item was moved from this home is the link the move left in its place.
         if (!leadsTo(entry.originalPath, entry.relativePath)) {
@@ -600,6 +608,7 @@ void RecoveryManager::finishPendingDeletions() {
         records = context.journal->records({Phase::offloaded});
     } catch (const std::exception&) {
     }
+    AwayForThePass pass(*this);
     for (const auto& record : records) {
         if (!record.isDirectory) continue;
         const std::string trash = temporaryPath(record.originalPath, TemporaryKind::trash, record.id);
@@ -613,7 +622,7 @@ void RecoveryManager::finishPendingDeletions() {
             auto root = mountPoint(record.driveID);
             if (!root) continue;
             if (!driveCopyStands(record, root)) {
-                if (FileStat::peek(record.drivePath(*root))) keepDifferingOriginal(record, trash);
+                if (FileStat::peek(onDrive(record, *root))) keepDifferingOriginal(record, trash);
                 continue;
             }
             deleteDisplacedFolder(record, trash);
@@ -627,15 +636,18 @@ void RecoveryManager::finishPendingDeletions() {
 }
 
 void RecoveryManager::updateManifest(const std::string& driveID) {
-    auto root = mountPoint(driveID);
-    if (!root) return;
+    // A refused volume gets no new lines.
+    AwayForThePass pass(*this);
+    auto drive = heldDrive(driveID);
+    if (!drive || !drive->trusted()) return;
+    const std::optional<std::string> root = drive->root();
     std::set<std::string> known;
     if (manifestPlaces_ && manifestPlaces_->first == *root) {
         known = std::move(manifestPlaces_->second);
         manifestPlaces_.reset();
     } else {
         try {
-            for (const auto& entry : DriveManifest{DriveLayout::appFolder(*root)}.latestEntries(context.configuration.machineID))
+            for (const auto& entry : DriveManifest{drive->manifestFolder()}.latestEntries(context.configuration.machineID))
                 known.insert(entry.originalPath);
         } catch (const std::exception&) {
             return;
@@ -674,8 +686,13 @@ void RecoveryManager::discardDriveCopy(const OffloadRecord& record, const std::s
         throw EngineError::invalidState(quoted(ItemName::display(record.originalPath)) +
                                         " has its shortcut again, so its copy on the drive is in use.");
     }
-    auto root = mountPoint(record.driveID);
-    if (!root) throw EngineError::driveUnavailable();
+    AwayForThePass pass(*this);
+    auto drive = heldDrive(record.driveID);
+    if (!drive) throw EngineError::driveUnavailable();
+    // A refused volume keeps what it holds: only a restored item's own copy leaves it.
+    if (auto refused = refusedVolume(record))
+        throw EngineError::driveUntrusted("Keldwick won't delete the copy there. " + *refused);
+    const std::optional<std::string> root = drive->root();
     requireHoldsNoOtherItems(record);
 
     const std::string drivePath = record.drivePath(*root);

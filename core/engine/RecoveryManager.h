@@ -140,6 +140,11 @@ private:
     void keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced);
     RecoveryResult finishMove(const OffloadRecord& record);
     RecoveryResult deferRestoreCleanup(const OffloadRecord& record);
+    // Removes a restored item's own copy from a refused volume (`refused` says why it is
+    // refused); nothing when it is gone. Else the record's result: deferred in cleanup on
+    // a read-only volume, or ended "returned" with the copy left there, named.
+    std::optional<RecoveryResult> removeFromRefusedVolume(const OffloadRecord& record, const std::string& root,
+                                                          const std::string& refused);
     // Nothing when the displaced original may go (gone already, or its drive copy holds the
     // recorded digest); otherwise a deferral while the drive is away or its copy missing,
     // or, when a different copy stands there, the original put back and the move undone.
@@ -152,6 +157,14 @@ private:
     // empty place; beside whatever else stands there.
     void putOriginalBack(const OffloadRecord& record, const std::string& displaced);
     std::string digestOfDriveCopy(const OffloadRecord& record, const std::string& root);
+    // The record's drive copy as reached through the Keldwick folder held on the drive at
+    // `root` (EngineError::driveUnavailable when the drive held isn't there). The path
+    // holds only while the pass holds the drive: every entry of recovery holds one.
+    std::string onDrive(const OffloadRecord& record, const std::string& root);
+    // Whether the record's drive is held and the locator took it.
+    bool driveIsTrusted(const OffloadRecord& record);
+    // Why the record's drive, held but refused, can't be written; nothing when it can.
+    std::optional<std::string> refusedVolume(const OffloadRecord& record);
     void removeDriveCopy(const OffloadRecord& record, const std::string& root);
 };
 

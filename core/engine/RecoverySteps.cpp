@@ -35,8 +35,27 @@ constexpr size_t digestChunkSize = 4'194'304;
 
 // --- Helpers of the repairs.
 
+std::string RecoveryManager::onDrive(const OffloadRecord& record, const std::string& root) {
+    auto drive = heldDrive(record.driveID);
+    if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
+    return reached(*drive, record.drivePath(root));
+}
+
+std::optional<std::string> RecoveryManager::refusedVolume(const OffloadRecord& record) {
+    auto drive = heldDrive(record.driveID);
+    if (!drive || drive->trusted()) return std::nullopt;
+    std::string text = "Keldwick won't use the volume at " + drive->root() + ".";
+    if (drive->refusal()) text += " " + drive->refusal()->explanation();
+    return text;
+}
+
+bool RecoveryManager::driveIsTrusted(const OffloadRecord& record) {
+    auto drive = heldDrive(record.driveID);
+    return drive && drive->trusted();
+}
+
 std::string RecoveryManager::digestOfDriveCopy(const OffloadRecord& record, const std::string& root) {
-    const std::string path = record.drivePath(root);
+    const std::string path = onDrive(record, root);
     if (!record.isDirectory) return Checksum::sha256OfFile(path, digestChunkSize);
     std::set<std::string> own;
     for (const auto& entry : context.journal->treeEntries(record.id)) own.insert(entry.path);
@@ -44,12 +63,12 @@ std::string RecoveryManager::digestOfDriveCopy(const OffloadRecord& record, cons
     auto walked = context.copier.walk(path, FileCopier::SpecialFiles::skip);
     for (const auto& sidecar : context.copier.sidecarPaths(walked, root))
         if (!own.contains(sidecar)) excluded.insert(sidecar);
-    return TreeManifest{context.copier.hashedEntries(path, excluded)}.digest();
+    return TreeManifest{context.copier.hashedEntries(path, std::move(walked), excluded)}.digest();
 }
 
 bool RecoveryManager::isOwnDriveCopy(const OffloadRecord& record, const std::string& root) {
     if (!record.checksum) return false;
-    auto status = FileStat::peek(record.drivePath(root));
+    auto status = FileStat::peek(onDrive(record, root));
     if (!status || status->isDirectory() != record.isDirectory || status->isSymlink()) return false;
     return digestOfDriveCopy(record, root) == *record.checksum;
 }
@@ -98,7 +117,7 @@ std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const 
     }
     if (driveCopyStands(record, root)) return std::nullopt;
     const std::string drivePath = record.drivePath(*root);
-    if (DrivePath::isBeneath(*root, drivePath) && FileStat::peek(drivePath)) {
+    if (DrivePath::isBeneath(*root, drivePath) && FileStat::peek(onDrive(record, *root))) {
         // A copy stands there but isn't the one verified: the original takes the link's
         // place again and the move is undone.
         putOriginalBack(record, displaced);
@@ -111,27 +130,31 @@ std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const 
 }
 
 void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::string& root) {
-    const std::string drivePath = record.drivePath(root);
-    DrivePath::requireBeneath(root, drivePath);
+    auto drive = heldDrive(record.driveID);
+    if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
+    // Every deletion beneath the Keldwick folder held, never one put in its place.
+    drive->confirm();
+    const std::string drivePath = reached(*drive, record.drivePath(root));
     PathUtil::removeTree(temporaryPath(drivePath, TemporaryKind::partial, record.id));
     PathUtil::removeTree(temporaryPath(drivePath, TemporaryKind::trash, record.id));
     if (FileStat::peek(drivePath)) {
         if (isOwnDriveCopy(record, root))
-            removeLeftovers(drivePath, record);
+            clearAway(drivePath, record);
         else
             context.journal->log("Left what's at " + quoted(ItemName::display(record.originalPath)) +
                                      "'s place on the drive alone: it isn't the copy Keldwick made.",
                                  EventLevel::warning, record.id);
     }
-    removeEmptyParents(PathUtil::parent(drivePath), PathUtil::join(root, DriveLayout::folderName(root)));
-    flushDriveDeletions(root, drivePath);
+    removeEmptyParents(PathUtil::parent(drivePath), drive->appFolder());
+    flushDriveDeletions(drive->appFolder(), drivePath);
 }
 
 RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {
     context.journal->setPhase(record.id, Phase::offloaded);
     context.journal->log("Finished moving " + quoted(ItemName::display(record.originalPath)) + " after an interruption.",
                          EventLevel::info, record.id);
-    if (auto root = mountPoint(record.driveID)) {
+    // A refused volume gets no new line: the item comes back from it checked against the journal.
+    if (auto root = mountPoint(record.driveID); root && driveIsTrusted(record)) {
         OffloadRecord finished = record;
         finished.phase = Phase::offloaded;
         appendManifestEntry(finished, DriveManifest::Entry::Event::offloaded, *root);

@@ -167,8 +167,6 @@ std::string sha256OfFile(const std::string& path, size_t chunkSize) {
     if (S_ISDIR(st.st_mode)) throw POSIXFailure("read", path, EISDIR);
     if (!S_ISREG(st.st_mode)) throw POSIXFailure("open", path, EINVAL);
 
-    (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-
     Hasher hasher;
     off_t done = 0;
     auto hash = [&](const void* bytes, size_t count) {
@@ -180,12 +178,15 @@ std::string sha256OfFile(const std::string& path, size_t chunkSize) {
 
     // A file of more than one chunk is read ahead while the chunk before is hashed.
     if (static_cast<uint64_t>(st.st_size) > chunkSize) {
+        (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         if (int error = ReadAhead(fd.get(), chunkSize).each(hash)) throw POSIXFailure("read", path, error);
         return hasher.finishHex();
     }
 
-    // A small file needs no more than itself and the read that finds its end: a buffer
-    // sized to it stays on the heap instead of being mapped and unmapped for each file.
+    // A small file is read whole by one call: a buffer one byte larger than the file
+    // comes back short with all of it, its end, so no second read is made to find it
+    // (a short read before the size seen goes on reading). The buffer stays on the heap instead of being mapped and unmapped for
+    // each file.
     constexpr size_t smallBuffer = 65536;
     const size_t bufferSize = std::min(chunkSize, std::max(smallBuffer, size_t(st.st_size) + 1));
     AlignedBuffer buffer;
@@ -198,6 +199,7 @@ std::string sha256OfFile(const std::string& path, size_t chunkSize) {
         }
         if (n == 0) break;
         hash(buffer.bytes, static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < bufferSize && done >= st.st_size) break;
     }
     return hasher.finishHex();
 }

@@ -61,7 +61,7 @@ std::string temporaryPath(const std::string& path, TemporaryKind kind, int64_t i
 // by one of the kind words and "-". Case-sensitive.
 bool isTemporaryName(std::string_view name);
 
-// Clears the item's lock bits (0x60006) and returns those that were set; 0 when none
+// Clears the item's lock bits (0x60000) and returns those that were set; 0 when none
 // were, or when the item is missing or unreadable. Failures to clear are ignored.
 uint32_t clearLockFlags(const std::string& path);
 // Sets the given lock bits again (after clearLockFlags). Never fails.

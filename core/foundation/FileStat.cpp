@@ -32,8 +32,6 @@ int64_t clampedBytes(uint64_t value) {
 
 bool FileStat::isLocked() const { return (flags & platform::kLockMask) != 0; }
 
-bool FileStat::isDataless() const { return (flags & platform::kDataless) != 0; }
-
 FileStat FileStat::fromStatx(const struct statx& r) {
     FileStat s;
     s.kind = kindOf(r.stx_mode);

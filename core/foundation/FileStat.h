@@ -34,10 +34,8 @@ struct FileStat {
     Date changeDate() const { return Date::fromTimespec(changeTime); }
     Date creationDate() const { return Date::fromTimespec(creationTime); }
 
-    // Any immutable or append-only bit (0x60006).
+    // The immutable or the append-only bit (0x60000).
     bool isLocked() const;
-    // A cloud placeholder whose data isn't on the disk. Never true on Linux.
-    bool isDataless() const;
 
     bool isFile() const { return kind == Kind::file; }
     bool isDirectory() const { return kind == Kind::directory; }

@@ -73,7 +73,6 @@ std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_
 std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name, uint32_t userID) {
     if (status.ownerID != userID) return "Owned by another user";
     if (status.isLocked()) return "Locked";
-    if (status.isDataless()) return "Cloud placeholder (not downloaded)";
     if (status.isDirectory() && Utf8::lowercased(extensionOf(name)) == "app") return "App or app component";
     if (status.isFile() && status.linkCount >= 2) return "Has multiple hard links";
     return std::nullopt;

@@ -25,8 +25,8 @@ bool isPackageName(std::string_view name);
 // non-empty path without it when that exists. Nothing when none is found. Never throws.
 std::optional<std::string> databaseCompanion(const std::string& path);
 
-// Why the item can't be moved, or nothing: "Owned by another user", "Locked",
-// "Cloud placeholder (not downloaded)", "App or app component" (a folder whose name's
+// Why the item can't be moved, or nothing: "Owned by another user", "Locked" (immutable
+// or append-only), "App or app component" (a folder whose name's
 // extension is "app", any case), "Has multiple hard links" (a regular file), checked in
 // that order. `name` is the item's name or path; only its extension is used. Links and
 // special files get nothing. Never throws.

@@ -11,30 +11,36 @@ const std::unordered_set<std::string>& ownFolders() {
     return names;
 }
 
-const std::vector<std::string>& systemAppFolders() {
+const std::vector<std::string>& desktopDataFolders() {
     static const std::vector<std::string> names = {
-        "AddressBook",         "Animoji",           "App Store",           "Apple",
-        "AppleMediaServices",  "AskPermission",     "Books",               "CallHistoryDB",
-        "CallHistoryTransactions", "CloudDocs",     "ControlCenter",       "CoreParsec",
-        "CrashReporter",       "DifferentialPrivacy", "DiskImages",        "Dock",
-        "FaceTime",            "FileProvider",      "GameKit",             "Home",
-        "Instruments",         "Knowledge",         "Mail",                "Maps",
-        "Messages",            "MobileSync",        "Music",               "News",
-        "Photos",              "Podcasts",          "Quick Look",          "SESStorage",
-        "Safari",              "ScreenTimeAgent",   "Shortcuts",           "Siri",
-        "Spotlight",           "SyncServices",      "TV",                  "TextInput",
-        "Xcode",               "accountsd",         "appplaceholdersyncd", "assistant_service",
-        "contactsd",           "familycircled",     "homeenergyd",         "iCloud",
-        "iLifeMediaBrowser",   "iTunes",            "icdd",                "icloudmailagent",
-        "identityservicesd",   "locationaccessstored", "networkserviceproxy", "tipsd",
-        "transparencyd",       "videosubscriptionsd",
+        // Shared by every desktop: the freedesktop folders and files.
+        "Trash", "applications", "desktop-directories", "icons", "fonts", "mime", "sounds", "themes",
+        "backgrounds", "wallpapers", "color-schemes", "recently-used.xbel", "user-places.xbel",
+        // Session services: keys and passwords, certificates, the bus, the user's units,
+        // the display server's logs, the file-system layer.
+        "keyrings", "kwalletd", "pki", "dbus-1", "systemd", "xorg", "gvfs", "gvfs-metadata",
+        // Flatpak's installations (its apps' data lives in ~/.var/app).
+        "flatpak",
+        // Search indexers and activity logs.
+        "tracker", "tracker3", "baloo", "zeitgeist",
+        // GNOME: the shell, its settings and sharing daemons, the file manager, the
+        // contacts and calendars of evolution-data-server.
+        "gnome-shell", "gnome-settings-daemon", "gnome-remote-desktop", "nautilus", "evolution",
+        // KDE Plasma.
+        "plasmashell", "plasma", "kwin", "kscreen", "kactivitymanagerd", "kded5", "kded6", "akonadi",
+        // Xfce, Cinnamon, MATE.
+        "xfce4", "cinnamon", "nemo", "caja",
     };
     return names;
 }
 
-bool isSystemAppFolder(const std::string& name) {
-    static const std::unordered_set<std::string> set(systemAppFolders().begin(), systemAppFolders().end());
+bool isDesktopDataFolder(const std::string& name) {
+    static const std::unordered_set<std::string> set(desktopDataFolders().begin(), desktopDataFolders().end());
     return set.count(name) != 0;
+}
+
+bool isAppFolder(const std::string& name) {
+    return !name.empty() && !isDesktopDataFolder(name) && ownFolders().count(name) == 0;
 }
 
 const std::vector<HiddenModelFolder>& hiddenModelFolders() {
@@ -47,7 +53,7 @@ const std::vector<HiddenModelFolder>& hiddenModelFolders() {
     return folders;
 }
 
-bool isOpenToChosen(const std::string& path, const std::string& home) {
+bool isOpenToChosen(const std::string& path, const std::string& home, const std::string& dataHome) {
     for (const auto& folder : hiddenModelFolders()) {
         if (PathUtil::isInside(path, PathUtil::join(home, folder.relativePath))) return true;
     }
@@ -55,18 +61,11 @@ bool isOpenToChosen(const std::string& path, const std::string& home) {
         path != emulators && PathUtil::isInside(path, emulators)) {
         return true;
     }
-    const std::string support = home + "/" + "Library/Application Support";
-    const std::string backups = support + "/" + "MobileSync/Backup";
-    const std::string archives = home + "/" + "Library/Developer/Xcode/Archives";
-    if (PathUtil::isInside(path, backups)) return true;
-    if (PathUtil::isInside(path, archives)) return true;
-    if (path == support || !PathUtil::isInside(path, support)) return false;
-    std::string_view rest = std::string_view(path).substr(support.size() + 1);
-    std::string app(rest.substr(0, rest.find('/')));
-    // "support/" or "support//x" names no app folder: it is the support folder itself.
-    if (app.empty()) return false;
-    if (app.rfind("com.apple.", 0) == 0 || isSystemAppFolder(app)) return false;
-    return ownFolders().count(app) == 0;
+    const std::string data = PathUtil::withoutTrailingSlashes(dataHome);
+    if (data.empty() || path == data || !PathUtil::isInside(path, data)) return false;
+    std::string_view rest = std::string_view(path).substr(data.size() + 1);
+    // "data/" or "data//x" names no app folder: it is the data folder itself.
+    return isAppFolder(std::string(rest.substr(0, rest.find('/'))));
 }
 
 }  // namespace keldwick::SystemData

@@ -26,6 +26,15 @@ std::string programFolder(const char* variable, const char* fallback, const std:
 
 }  // namespace
 
+std::string dataHome(const std::string& home) {
+    const char* base = std::getenv("XDG_DATA_HOME");
+    if (base && base[0] == '/' && (home.empty() || !PathUtil::isInside(home, PathUtil::withoutTrailingSlashes(base)))) {
+        return base;
+    }
+    if (home.empty()) return home;
+    return PathUtil::join(home, ".local/share");
+}
+
 std::string support() { return support(home()); }
 std::string config() { return config(home()); }
 

@@ -18,6 +18,11 @@ std::string support();
 // home() + "/.config/Keldwick"; "" without a home.
 std::string config();
 
+// The user's data folder for the given home: $XDG_DATA_HOME when absolute and neither
+// the home nor above it (its entries are taken for apps' folders), else
+// home + "/.local/share"; "" without either.
+std::string dataHome(const std::string& home);
+
 // The same two folders for the given home: the program's own folders, which never move.
 std::string support(const std::string& home);
 std::string config(const std::string& home);

@@ -74,30 +74,34 @@ std::vector<std::string> readNames(Fd folder, const std::string& folderForErrors
 bool readNamesAndKinds(int folderFd, std::vector<std::string>& names, std::vector<bool>& maybeFolder) {
     // getdents64 straight into a large buffer: a scan lists every folder of the home.
     alignas(struct dirent64) char buffer[32768];
-    std::vector<std::pair<std::string, bool>> entries;
-    bool complete = true;
+    struct Entry {
+        ino64_t inode;
+        std::string name;
+        bool folder;
+    };
+    std::vector<Entry> entries;
     for (;;) {
         const ssize_t got = ::getdents64(folderFd, buffer, sizeof buffer);
-        if (got < 0) {
-            complete = false;
-            break;
-        }
+        if (got < 0) return false;
         if (got == 0) break;
         for (ssize_t at = 0; at < got;) {
             const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
             at += entry->d_reclen;
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-            entries.emplace_back(name, entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN);
+            entries.push_back({entry->d_ino, name, entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN});
         }
     }
-    if (!complete) return false;
-    std::sort(entries.begin(), entries.end());
+    // ext4 and others list a folder in the order of its names' hashes, which scatters
+    // the inodes a walk then reads; by inode number they come as the disk holds them.
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
+    names.clear();
+    maybeFolder.clear();
     names.reserve(entries.size());
     maybeFolder.reserve(entries.size());
-    for (auto& [name, folder] : entries) {
-        names.push_back(std::move(name));
-        maybeFolder.push_back(folder);
+    for (auto& entry : entries) {
+        names.push_back(std::move(entry.name));
+        maybeFolder.push_back(entry.folder);
     }
     return true;
 }

@@ -72,9 +72,10 @@ std::vector<std::string> readNames(Fd folder, const std::string& folderForErrors
 // On failure the Fd is invalid and errno says why.
 Fd duplicate(int fd);
 
-// The same for a walk that wants the entry types too: `maybeFolder` says by position
-// whether the entry may be a folder (its type is unknown or says so). False when
-// reading fails part-way (the lists are then left as they were).
+// The names of the open folder for a walk that wants the entry types too, by inode
+// number (not by name: a walk in that order reads the inodes as the disk holds them):
+// `maybeFolder` says by position whether the entry may be a folder (its type is unknown
+// or says so). False when reading fails part-way (the lists are then left as they were).
 bool readNamesAndKinds(int folderFd, std::vector<std::string>& names, std::vector<bool>& maybeFolder);
 
 // Closes `fd` now and gives close(2)'s result (errno set on failure), for writers whose

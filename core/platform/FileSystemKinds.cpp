@@ -96,11 +96,11 @@ constexpr auto kKinds = std::to_array<Kind>({
     suggested(usableNotNative(foreignDisk("exfat", "exfat", "fuse.exfat", 0x2011BAB0)), "exFAT"),
     advising(foreignDisk("ntfs", "ntfs ntfs3", "fuse.ntfs-3g fuse.ntfs ntfs-3g", 0x5346544e, 0x7366746e),
              RefusalAdvice::windows),
-    // HFS+ and APFS keep modes and links, but not as Linux reads them back: usable, not native.
-    usableNotNative(Kind{.name = "hfs", .kernelNames = "hfsplus", .magic = 0x482b, .disk = true}),
+    // Refused: Linux writes HFS+ only with its journal turned off, and can't write APFS.
+    advising(Kind{.name = "hfs", .kernelNames = "hfsplus", .magic = 0x482b, .disk = true}, RefusalAdvice::hfsPlus),
     Kind{.name = "hfs-standard", .kernelNames = "hfs", .magic = 0x4244, .disk = true},
-    usableNotNative(Kind{.name = "apfs", .kernelNames = "apfs", .fuseNames = "fuse.apfs fuse.apfs-fuse",
-                         .disk = true}),
+    advising(Kind{.name = "apfs", .kernelNames = "apfs", .fuseNames = "fuse.apfs fuse.apfs-fuse", .disk = true},
+             RefusalAdvice::apfs),
     fuse("fuseblk", true),
     fuse("fuse", false),
     Kind{.name = "tmpfs", .kernelNames = "tmpfs", .magic = 0x01021994, .names = NamesMatch::perFolder},

@@ -24,6 +24,8 @@ enum class RefusalAdvice {
     format,   // the format is named, and the usable ones suggested
     fat32,    // its files can't pass 4 GB
     windows,  // this computer can't save files to it
+    hfsPlus,  // Linux writes it only with its journal turned off
+    apfs,     // this computer can't save files to it
 };
 
 struct FileSystemKind {

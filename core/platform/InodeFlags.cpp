@@ -19,8 +19,8 @@ namespace {
 // argument type says; a long would put them in the wrong half on big-endian machines.
 int inodeBits(uint32_t portable) {
     int bits = 0;
-    if (portable & (kUserImmutable | kSystemImmutable)) bits |= FS_IMMUTABLE_FL;
-    if (portable & (kUserAppend | kSystemAppend)) bits |= FS_APPEND_FL;
+    if (portable & kSystemImmutable) bits |= FS_IMMUTABLE_FL;
+    if (portable & kSystemAppend) bits |= FS_APPEND_FL;
     return bits;
 }
 

@@ -8,8 +8,8 @@
 namespace keldwick::platform {
 
 // Sets the portable lock bits in `set` and clears those in `clear` on the item at
-// `path` (relative to `dirfd`). Any immutable bit (0x2 or 0x20000) maps to
-// FS_IMMUTABLE_FL and any append bit (0x4 or 0x40000) to FS_APPEND_FL. Only regular
+// `path` (relative to `dirfd`). The immutable bit (0x20000) maps to FS_IMMUTABLE_FL and
+// the append bit (0x40000) to FS_APPEND_FL; other bits are ignored. Only regular
 // files and folders are opened (no-follow, non-blocking); links, devices and FIFOs give
 // EINVAL. Needs CAP_LINUX_IMMUTABLE. Returns 0 or errno.
 int changeLockBits(int dirfd, const char* path, uint32_t set, uint32_t clear);

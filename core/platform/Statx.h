@@ -10,16 +10,12 @@
 
 namespace keldwick::platform {
 
-// The portable lock bits that FileStat::flags carries. Linux has only one immutable and
-// one append-only attribute, and only a privileged process may change them, so they map
-// to the system bits; the user bits (0x2, 0x4) are never reported on Linux.
-constexpr uint32_t kUserImmutable = 0x2;
-constexpr uint32_t kUserAppend = 0x4;
+// The lock bits that FileStat::flags carries: the inode's immutable and append-only
+// attributes, which only a privileged process may change. The values are the ones the
+// journal records, so they never change.
 constexpr uint32_t kSystemImmutable = 0x20000;
 constexpr uint32_t kSystemAppend = 0x40000;
-constexpr uint32_t kLockMask = kUserImmutable | kUserAppend | kSystemImmutable | kSystemAppend;
-// Data not on the disk (a cloud placeholder). Linux has no such items: never set.
-constexpr uint32_t kDataless = 0x40000000;
+constexpr uint32_t kLockMask = kSystemImmutable | kSystemAppend;
 
 // Status of `path` relative to `dirfd` (AT_FDCWD for the working folder), never
 // following a final symbolic link. Returns 0, or the errno of the failure.

@@ -42,8 +42,9 @@ const std::vector<std::string>& credentialFolders() {
 const std::vector<std::pair<std::string, std::string>>& linuxProtectedHomeFolders() {
     static const std::vector<std::pair<std::string, std::string>> rows = {
         {".local/share/Trash", "In the Trash"},
-        // Snap apps' data: confinement would not follow a link onto the drive.
+        // Snap and Flatpak apps' data: confinement would not follow a link onto the drive.
         {"snap", "Managed by Snap"},
+        {".var/app", "Managed by Flatpak"},
     };
     return rows;
 }

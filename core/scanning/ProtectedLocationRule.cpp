@@ -14,7 +14,7 @@ ProtectedLocationRule::ProtectedLocationRule(const std::string& home, const std:
                                              bool chosenByHand)
     : emulatorDevices_(AndroidDevices::devicesFolder(home)),
       home_(home),
-      library_(PathUtil::join(home, "Library")),
+      dataHome_(home.empty() ? std::string() : UserFolders::dataHome(home)),
       chosenByHand_(chosenByHand) {
     protected_ = {
         {PathUtil::join(home, "Library"), "Inside your Library folder"},
@@ -40,7 +40,7 @@ std::optional<std::string> ProtectedLocationRule::protectedReason(const std::str
     if (home_.empty() || path == home_ || !PathUtil::isInside(path, home_)) return std::nullopt;
     const size_t start = home_.size() + (home_.back() == '/' ? 0 : 1);
     if (start >= path.size() || path[start] != '.') return std::nullopt;
-    if (chosenByHand_ && SystemData::isOpenToChosen(path, home_)) return std::nullopt;
+    if (chosenByHand_ && SystemData::isOpenToChosen(path, home_, dataHome_)) return std::nullopt;
     const std::string entry = path.substr(start, path.find('/', start) - start);
     const auto& credentials = NeverTouch::credentialFolders();
     if (std::find(credentials.begin(), credentials.end(), entry) != credentials.end()) return kHoldsKeys;
@@ -56,10 +56,6 @@ std::optional<std::string> ProtectedLocationRule::rowReason(const std::string& p
         if (i >= firstSystemRow_ && !home_.empty() && PathUtil::isInside(home_, row.path) &&
             PathUtil::isInside(path, home_)) {
             continue;
-        }
-        if (chosenByHand_ && row.path == library_) {
-            if (SystemData::isOpenToChosen(path, home_)) continue;
-            return row.reason;
         }
         return row.reason;
     }

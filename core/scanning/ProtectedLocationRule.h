@@ -15,8 +15,9 @@ namespace keldwick {
 class ProtectedLocationRule final : public ScanRule {
 public:
     // Rows: the home rows in table order, then one "A system folder" row for each of
-    // `systemFolders` in the given order. `chosenByHand` lets items of Library through
-    // where the system-data code allows hand-picking.
+    // `systemFolders` in the given order. `chosenByHand` lets hidden items through where
+    // the system-data code allows hand-picking (an app's folder in $XDG_DATA_HOME, a model
+    // folder, an emulator device).
     ProtectedLocationRule(const std::string& home, const std::vector<std::string>& systemFolders, bool chosenByHand);
 
     std::optional<std::string> skipReason(const std::string& path, const FileStat& stat, bool isPackage) const override;
@@ -33,7 +34,7 @@ public:
     const std::vector<Row>& protectedRows() const { return protected_; }
     const std::string& emulatorDevices() const { return emulatorDevices_; }
     const std::string& home() const { return home_; }
-    const std::string& library() const { return library_; }
+    const std::string& dataHome() const { return dataHome_; }
     bool chosenByHand() const { return chosenByHand_; }
 
     // The reason of the first row that holds the path (or is it), or nothing. The
@@ -55,7 +56,7 @@ private:
     size_t firstSystemRow_ = 0;
     std::string emulatorDevices_;
     std::string home_;
-    std::string library_;
+    std::string dataHome_;  // $XDG_DATA_HOME as the session sets it
     bool chosenByHand_;
 };
 

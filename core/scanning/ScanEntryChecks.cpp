@@ -90,7 +90,7 @@ Step Walk::visit(const Volume& volume, Log& log, const Folder* parent, const std
     if (plainFolder) {
         list(volume, parent, path, name, depth, job->listing, job->maybeFolder);
         job->hinted = answersProbes(job->listing, *status);
-        if (job->hinted) hint.emplace(job->path, job->listing.names);
+        if (job->hinted) hint.emplace(job->path, job->listing.names, job->listing.byName);
         if (!isFixed && DevelopmentRule::isProject(path)) {
             hint.reset();
             job.reset();

@@ -45,6 +45,7 @@ void Walk::list(const Volume& volume, const Folder* parent, const std::string& p
         listing.names.clear();
         maybeFolder.clear();
     }
+    listing.byName = nameOrder(listing.names);
     listing.exactNames = listing.listed && platform::folderMatchesNamesExactly(listing.fd(), volume.nameMatching);
     if (depth >= openDepth_) listing.release();
 }

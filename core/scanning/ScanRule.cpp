@@ -39,8 +39,9 @@ namespace {
 thread_local const FolderListingHint* innermostHint = nullptr;
 }  // namespace
 
-FolderListingHint::FolderListingHint(const std::string& folder, const std::vector<std::string>& sortedNames)
-    : folder_(folder), names_(sortedNames), previous_(innermostHint) {
+FolderListingHint::FolderListingHint(const std::string& folder, const std::vector<std::string>& names,
+                                     const std::vector<uint32_t>& byName)
+    : folder_(folder), names_(names), byName_(byName), previous_(innermostHint) {
     innermostHint = this;
 }
 
@@ -57,8 +58,16 @@ const FolderListingHint* FolderListingHint::find(std::string_view folder) {
 }
 
 bool FolderListingHint::contains(std::string_view name) const {
-    return std::binary_search(names_.begin(), names_.end(), name,
-                              [](std::string_view a, std::string_view b) { return a < b; });
+    const auto at = std::lower_bound(byName_.begin(), byName_.end(), name,
+                                     [&](uint32_t index, std::string_view wanted) { return names_[index] < wanted; });
+    return at != byName_.end() && names_[*at] == name;
+}
+
+std::vector<uint32_t> nameOrder(const std::vector<std::string>& names) {
+    std::vector<uint32_t> order(names.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return names[a] < names[b]; });
+    return order;
 }
 
 bool pathExists(const std::string& path) {

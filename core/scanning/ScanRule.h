@@ -3,6 +3,7 @@
 // The first rule of a list that gives a reason wins; no reason from any rule means
 // the rules allow the item. Rules are immutable and safe to share between threads.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,18 +45,22 @@ std::vector<std::string> ancestors(const std::string& path);
 // FolderListingHint of the path's folder when one is in place.
 bool pathExists(const std::string& path);
 
-// The names in the folder (listDirectory order); a folder that can't be listed has
-// none. Answered from a FolderListingHint of the folder when one is in place.
+// The names in the folder; a folder that can't be listed has none. Sorted by bytes as
+// listDirectory gives them, but in the walk's order when answered from a
+// FolderListingHint of the folder.
 std::vector<std::string> folderNames(const std::string& folder);
 
-// While alive, pathExists and folderNames answer for `folder` from `sortedNames` on this
+// While alive, pathExists and folderNames answer for `folder` from `names` on this
 // thread instead of asking the file system again. A walk that has just listed a folder
 // installs one, so the rules' many probes of that folder cost nothing. Only for a folder
 // whose entries can be looked up (searchable) and whose lookups compare names byte for
 // byte, so the answers equal an lstat's.
 class FolderListingHint {
 public:
-    FolderListingHint(const std::string& folder, const std::vector<std::string>& sortedNames);
+    // `byName` holds the positions of `names` in byte order (nameOrder); names may come in
+    // any order, as a walk reads them.
+    FolderListingHint(const std::string& folder, const std::vector<std::string>& names,
+                      const std::vector<uint32_t>& byName);
     ~FolderListingHint();
     FolderListingHint(const FolderListingHint&) = delete;
     FolderListingHint& operator=(const FolderListingHint&) = delete;
@@ -68,8 +73,12 @@ public:
 private:
     const std::string& folder_;
     const std::vector<std::string>& names_;
+    const std::vector<uint32_t>& byName_;
     const FolderListingHint* previous_;
 };
+
+// The positions of `names`, ordered by the names' bytes.
+std::vector<uint32_t> nameOrder(const std::vector<std::string>& names);
 
 // reason + " (inside “" + name of folder + "”)".
 std::string insideNote(const std::string& reason, const std::string& folder);

@@ -143,7 +143,7 @@ void Walk::runChild(FolderJob* parent, uint32_t index, uint32_t slot, int worker
         try {
             const std::string& name = parent->listing.names[index];
             const std::string path = PathUtil::join(parent->path, name);
-            if (parent->hinted) above.emplace(parent->path, parent->listing.names);
+            if (parent->hinted) above.emplace(parent->path, parent->listing.names, parent->listing.byName);
             const Folder folder{parent->listing.fd()};
             step = visit(*parent->volume, out.log, &folder, path, name, false, parent->depth + 1);
         } catch (...) {
@@ -206,41 +206,46 @@ void Walk::walkEntries(FolderJob* job, int worker) {
         // can't move as a whole.
         if (!job->listing.listed) own.movable = false;
 
-        const auto subfolders = static_cast<size_t>(std::count(job->maybeFolder.begin(), job->maybeFolder.end(), true));
+        // Entries are visited by inode, the order in which the disk holds them and
+        // readahead follows; their results go where
+        // their names sort, so the report doesn't depend on that order. place[i]: the
+        // subfolder slot of entry i, or the stretch of an entry visited in place.
+        const auto& names = job->listing.names;
+        std::vector<uint32_t> place(names.size());
+        uint32_t subfolders = 0;
+        for (const uint32_t i : job->listing.byName) {
+            place[i] = subfolders;
+            if (job->maybeFolder[i]) ++subfolders;
+        }
         job->subfolders.resize(subfolders);
         job->stretches.resize(subfolders + 1);
 
         std::optional<FolderListingHint> hint;
-        if (job->hinted) hint.emplace(job->path, job->listing.names);
+        if (job->hinted) hint.emplace(job->path, job->listing.names, job->listing.byName);
         const Folder self{job->listing.fd()};
         // The subfolders are queued last to first, so that this worker, which runs its
-        // newest task first, walks them in listing order after the files here: the order
-        // in which their inodes and blocks were laid down, which readahead follows.
-        uint32_t slot = static_cast<uint32_t>(subfolders);
-        for (size_t i = job->listing.names.size(); i-- > 0 && !stopped();) {
+        // newest task first, walks them in that order after the files here.
+        for (size_t i = names.size(); i-- > 0 && !stopped();) {
             if (!job->maybeFolder[i]) continue;
-            --slot;
             // Counted before it can run: the walk's own count keeps the folder open meanwhile.
             job->pending.fetch_add(1, std::memory_order_relaxed);
             job->unopened.fetch_add(1, std::memory_order_relaxed);
             try {
-                pool_->push(worker, {job, static_cast<uint32_t>(i), slot, kChildTask});
+                pool_->push(worker, {job, static_cast<uint32_t>(i), place[i], kChildTask});
             } catch (...) {
                 job->pending.fetch_sub(1, std::memory_order_relaxed);
                 job->unopened.fetch_sub(1, std::memory_order_relaxed);
                 throw;
             }
         }
-        slot = 0;
-        for (size_t i = 0; i < job->listing.names.size() && !stopped(); ++i) {
-            if (job->maybeFolder[i]) {
-                ++slot;
-                continue;
-            }
-            const std::string& child = job->listing.names[i];
-            Part& stretch = job->stretches[slot];
-            Step step = visit(*job->volume, stretch.log, &self, PathUtil::join(job->path, child), child, false,
+        for (size_t i = 0; i < names.size() && !stopped(); ++i) {
+            if (job->maybeFolder[i]) continue;
+            const std::string& child = names[i];
+            Part& stretch = job->stretches[place[i]];
+            Log found;
+            Step step = visit(*job->volume, found, &self, PathUtil::join(job->path, child), child, false,
                               job->depth + 1);
+            gatherInPlace(stretch.log, std::move(found), limit_);
             // Listed as no folder but one now: it changed under the walk, so it isn't
             // looked into and keeps this folder in place.
             if (step.descend) step.result.reset();
@@ -268,6 +273,7 @@ void Walk::finish(FolderJob* job) {
     Part& out = *job->out;
     Summary summary = job->own;
     std::vector<Candidate> candidates;
+    for (Part& stretch : job->stretches) inNameOrder(stretch, limit_);
     for (size_t i = 0; i < job->stretches.size(); ++i) {
         for (Part* part : {&job->stretches[i], i < job->subfolders.size() ? &job->subfolders[i] : nullptr}) {
             if (!part) continue;

@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <map>
@@ -79,7 +80,8 @@ struct Folder {
 // A folder's names, read through a descriptor held open for its entries' lookups.
 struct Listing {
     platform::Fd folder;  // not open: entries are named by path
-    std::vector<std::string> names;
+    std::vector<std::string> names;  // by inode (readNamesAndKinds)
+    std::vector<uint32_t> byName;    // positions in names, ordered by the names' bytes
     bool listed = false;
     bool exactNames = false;  // lookups in the folder compare names byte for byte
 
@@ -116,8 +118,9 @@ struct Log {
     int64_t visited = 0;
 };
 
-// What a stretch of the walk found. Stretches are joined in walk order, whichever thread
-// finished first, so the report is the one a walk on a single thread makes.
+// What a stretch of the walk found. Stretches are joined in name order, whichever thread
+// finished first and in whatever order the entries were visited, so the report
+// is the one a walk on a single thread over sorted names makes.
 struct Part {
     Summary summary;
     std::vector<Candidate> candidates;
@@ -165,13 +168,43 @@ inline void settleShared(Summary& summary) {
 }
 
 // A visit's result counted into a stretch: a refused child only keeps the folder in place.
+// Its entries come by inode, not by name, so of two equal dates the source first in
+// LastUsedSource's order wins, whichever came first.
 inline void absorbVisit(Part& into, Visit&& visit) {
     if (!visit) {
         into.summary.movable = false;
         return;
     }
+    const bool tie = visit->summary.lastUsed == into.summary.lastUsed && visit->summary.source < into.summary.source;
     absorb(into.summary, visit->summary);
+    if (tie) into.summary.source = visit->summary.source;
     appendCandidates(into.candidates, std::move(visit->candidates));
+}
+
+// The skips of one entry visited in place added to its stretch's. They come in the
+// order of their inodes, so the stretch keeps those first by path, as a walk over sorted
+// names would: up to twice the limit gathered, then the first `limit` of them.
+inline void gatherInPlace(Log& into, Log&& from, int64_t limit) {
+    into.skippedCount += from.skippedCount;
+    into.visited += from.visited;
+    for (auto& item : from.skipped) into.skipped.push_back(std::move(item));
+    const int64_t keep = std::max<int64_t>(limit, 0);
+    if (static_cast<int64_t>(into.skipped.size()) >= 2 * keep) {
+        std::stable_sort(into.skipped.begin(), into.skipped.end(),
+                         [](const SkippedItem& a, const SkippedItem& b) { return a.path < b.path; });
+        into.skipped.resize(static_cast<size_t>(keep));
+    }
+}
+
+// A stretch's findings, which its entries added in the order of their inodes, put in the
+// order of their paths (names in one folder), as a walk over sorted names finds them.
+inline void inNameOrder(Part& stretch, int64_t limit) {
+    auto byPath = [](const auto& a, const auto& b) { return a.path < b.path; };
+    std::stable_sort(stretch.candidates.begin(), stretch.candidates.end(), byPath);
+    std::stable_sort(stretch.log.skipped.begin(), stretch.log.skipped.end(), byPath);
+    const int64_t keep = std::max<int64_t>(limit, 0);
+    if (static_cast<int64_t>(stretch.log.skipped.size()) > keep) stretch.log.skipped.resize(static_cast<size_t>(keep));
+    std::sort(stretch.summary.freesNothing.begin(), stretch.summary.freesNothing.end());
 }
 
 // The facts of the volume a root (or the emulator devices' folder) lies on.
@@ -199,8 +232,9 @@ struct FolderJob {
     Part* out = nullptr;          // where the folder's result goes
 
     Summary own;                  // the folder's own dates and state
-    std::vector<Part> stretches;  // entries visited in place: before the first subfolder, between, after
-    std::vector<Part> subfolders;
+    // Entries visited in place, by name: before the first subfolder, between, after.
+    std::vector<Part> stretches;
+    std::vector<Part> subfolders;  // by name
     std::atomic<int64_t> pending{1};   // subfolders not finished, and the walk of the entries
     std::atomic<int64_t> unopened{1};  // subfolders that may still look up through the descriptor, and the walk
 };

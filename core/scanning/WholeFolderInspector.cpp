@@ -135,7 +135,6 @@ struct Walk {
             if (auto reason = WholeFolderInspector::linkReason(*target, rel)) return quoted(*reason, rel);
             return std::nullopt;
         }
-        if (stat.isFile() && stat.isDataless()) return quoted("Cloud placeholder (not downloaded)", rel);
         return std::nullopt;
     }
 

@@ -1,7 +1,6 @@
 #pragma once
 // A large folder of system data in the home folder that can move to the drive like
-// any other item: an app's files, an Android emulator device, models
-// or archives.
+// any other item: an app's files, an Android emulator device or local AI models.
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +12,7 @@ namespace keldwick {
 
 struct MovableData {
     // The source an item came from, in the order discovery looks at them.
-    enum class Kind { appFiles, emulator, models, archives };
+    enum class Kind { appFiles, emulator, models };
 
     std::string path;                    // absolute path of the folder
     std::string name;                    // name shown to the user

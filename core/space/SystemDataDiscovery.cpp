@@ -12,14 +12,14 @@
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 #include "foundation/AndroidDevices.h"
+#include "foundation/DesktopEntries.h"
 #include "foundation/SystemData.h"
+#include "foundation/UserFolders.h"
 #include "platform/Statx.h"
 #include "space/SpaceSizes.h"
 
 namespace keldwick::SystemData {
 namespace {
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
 bool isFolder(const std::string& path) {
     struct statx record {};
@@ -51,14 +51,17 @@ MovableData makeItem(const std::string& path, std::string name, MovableData::Kin
     return item;
 }
 
-void addAppFiles(const std::string& home, int64_t minimumSize, std::vector<MovableData>& items) {
-    const std::string support = PathUtil::join(home, "Library/Application Support");
-    for (const auto& name : listFolder(support)) {
-        if (startsWith(name, "com.apple.") || isSystemAppFolder(name) || ownFolders().count(name) > 0) continue;
-        const std::string path = PathUtil::join(support, name);
-        if (auto measured = measureCandidate(path, minimumSize)) {
-            items.push_back(makeItem(path, name, MovableData::Kind::appFiles, *measured, std::nullopt));
-        }
+void addAppFiles(const Places& places, int64_t minimumSize, std::vector<MovableData>& items) {
+    if (places.dataHome.empty()) return;
+    std::optional<std::vector<DesktopEntry>> entries;  // read once, and only when a folder qualifies
+    for (const auto& name : listFolder(places.dataHome)) {
+        if (!isAppFolder(name)) continue;
+        const std::string path = PathUtil::join(places.dataHome, name);
+        auto measured = measureCandidate(path, minimumSize);
+        if (!measured) continue;
+        if (!entries) entries = DesktopEntries::read(places.applicationFolders);
+        std::string shown = DesktopEntries::appNameFor(*entries, name).value_or(name);
+        items.push_back(makeItem(path, std::move(shown), MovableData::Kind::appFiles, *measured, std::nullopt));
     }
 }
 
@@ -120,9 +123,19 @@ std::optional<OpenFileUsage> firstUsage(const std::vector<OpenFileUsage>& usages
     return std::nullopt;
 }
 
-std::vector<MovableData> movable(const std::string& home, const OpenFileChecking& openFiles, int64_t minimumSize) {
+Places Places::of(const std::string& home) {
+    Places places;
+    places.home = home;
+    places.dataHome = UserFolders::dataHome(home);
+    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    places.applicationFolders = DesktopEntries::applicationFolders(places.dataHome, dataDirs ? dataDirs : "");
+    return places;
+}
+
+std::vector<MovableData> movable(const Places& places, const OpenFileChecking& openFiles, int64_t minimumSize) {
+    const std::string& home = places.home;
     std::vector<MovableData> items;
-    addAppFiles(home, minimumSize, items);
+    addAppFiles(places, minimumSize, items);
     addEmulators(home, minimumSize, items);
     addModels(home, minimumSize, items);
 

@@ -1,8 +1,8 @@
 #pragma once
-// Discovery of large system data in the home folder that can move to the drive: app
-// folders in Application Support, Android emulator
-// devices and local AI models. It only lists and measures; the engine
-// moves what the user picks. Stateless; never throws.
+// Discovery of large system data in the home folder that can move to the drive: apps'
+// folders in $XDG_DATA_HOME, Android emulator devices and local AI models. It only lists
+// and measures; the engine moves what the user picks. Stateless; never throws. It reads
+// the installed apps' desktop entries, so it belongs on a worker thread.
 
 #include <cstdint>
 #include <optional>
@@ -15,10 +15,21 @@
 
 namespace keldwick::SystemData {
 
+// Where discovery looks. Tests pass their own; the program passes of(home).
+struct Places {
+    std::string home;
+    std::string dataHome;                         // $XDG_DATA_HOME, whose app folders are listed
+    std::vector<std::string> applicationFolders;  // where the desktop entries that name them are
+
+    // From the environment: UserFolders::dataHome and the XDG applications folders.
+    static Places of(const std::string& home);
+};
+
 // Every source in discovery order, each folder kept when it measures at least
 // `minimumSize` bytes; `openIn` names a process holding one of its files open.
-// Largest first; equal sizes keep discovery order.
-std::vector<MovableData> movable(const std::string& home, const OpenFileChecking& openFiles, int64_t minimumSize);
+// Largest first; equal sizes keep discovery order. An app's folder (SystemData::isAppFolder)
+// is named by the desktop entry that keeps it, else by the folder's name.
+std::vector<MovableData> movable(const Places& places, const OpenFileChecking& openFiles, int64_t minimumSize);
 
 // The entry names of a folder, sorted; empty when the path is not a folder (by lstat)
 // or can't be listed.

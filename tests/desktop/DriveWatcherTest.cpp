@@ -271,12 +271,16 @@ TEST_F(FixtureWatch, WithoutDeviceEventsNoDisksButStillMounts) {
 // A wake watch on a clock the test sets, counting the wakes it reports. The clock's jumps
 // come from an eventfd the test writes to; without one, the watch ticks.
 struct ClockedWatch {
-    explicit ClockedWatch(std::optional<QDBusConnection> bus, bool jumpsTold = true) {
+    explicit ClockedWatch(std::optional<QDBusConnection> bus, bool jumpsTold = true, int pauseMilliseconds = 5) {
         WakeWatch::Options options;
         options.useSystemBus = bus.has_value();
         options.bus = bus;
-        options.suspendedSeconds = [this] { return suspended; };
+        options.suspendedSeconds = [this] {
+            ++looks;
+            return suspended;
+        };
         options.tickMilliseconds = 5;
+        options.jumpPauseMilliseconds = pauseMilliseconds;
         options.openClockJumps = [this, jumpsTold] {
             if (!jumpsTold) {
                 errno = ENODEV;
@@ -297,6 +301,7 @@ struct ClockedWatch {
     }
     double suspended = 100;
     int wakes = 0;
+    int looks = 0;
     int jumps = -1;
     bool rearmFails = false;
     std::unique_ptr<WakeWatch> watch;
@@ -336,6 +341,24 @@ TEST(WakeWatchTest, ClocksDrawingApartMeanTheMachineSlept) {
     ASSERT_TRUE(timer) << std::strerror(errno);
     pollfd ready{timer.get(), POLLIN, 0};
     EXPECT_EQ(::poll(&ready, 1, 50), 0);
+}
+
+TEST(WakeWatchTest, AClockSetManyTimesASecondIsLookedAtOncePerPause) {
+    ClockedWatch clocked(std::nullopt, true, 300);
+    clocked.jump();
+    QTest::qWait(30);
+    const int looked = clocked.looks;
+    for (int i = 0; i < 10; ++i) {
+        clocked.jump();
+        QTest::qWait(10);
+    }
+    EXPECT_EQ(clocked.looks, looked) << "jumps within the pause wake nothing";
+    // A sleep among those jumps is still seen, once, when the pause ends.
+    clocked.suspended = 500;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return clocked.wakes == 1; }, 2000));
+    QTest::qWait(50);
+    EXPECT_EQ(clocked.wakes, 1);
+    EXPECT_LE(clocked.looks, looked + 2);
 }
 
 TEST(WakeWatchTest, LogindTellsOfWakingWhereItRunsAndTheClocksWhereNot) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "drives/DriveEligibility.h"
+#include "drives/FileSystemFormats.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -26,9 +27,29 @@ std::vector<Kind> kinds(const std::vector<DriveProblem>& problems) {
 }  // namespace
 
 TEST(DriveEligibilityTest, UsableFormatsPass) {
-    for (auto format : {"apfs", "hfs", "exfat", "ext4", "ext3", "ext2", "btrfs", "xfs", "f2fs", "bcachefs"}) {
+    for (auto format : {"exfat", "ext4", "ext3", "ext2", "btrfs", "xfs", "f2fs", "bcachefs"}) {
         EXPECT_TRUE(DriveEligibility::problems(volume(format), std::nullopt).empty()) << format;
     }
+}
+
+TEST(DriveEligibilityTest, HfsPlusAndApfsAreRefusedAndNamedAsTheDriveHasThem) {
+    // Linux can't write APFS and writes HFS+ only without its journal.
+    for (auto format : {"hfs", "apfs", "hfs-standard"}) {
+        EXPECT_EQ(DriveEligibility::problems(volume(format), std::nullopt),
+                  (std::vector<DriveProblem>{DriveProblem::unsupportedFormat(format)}))
+            << format;
+        EXPECT_FALSE(FileSystemFormats::storesMetadataNatively(format)) << format;
+    }
+    EXPECT_EQ(DriveProblem::unsupportedFormat("hfs").explanation(),
+              "This drive is formatted as Mac OS Extended (HFS+), which Linux writes only with its journal turned "
+              "off. Use a different drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes "
+              "everything on it.");
+    EXPECT_EQ(DriveProblem::unsupportedFormat("apfs").explanation(),
+              "This drive is formatted as APFS, so your computer can't save files to it. Use a different drive, or "
+              "erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.");
+    EXPECT_EQ(DriveProblem::unsupportedFormat("hfs-standard").explanation(),
+              "Keldwick can't use this drive's format (hfs-standard). Use a drive formatted as ext4, btrfs, XFS or "
+              "exFAT.");
 }
 
 TEST(DriveEligibilityTest, ChecksRunInOrderAndTheFixableOneIsShown) {
@@ -38,7 +59,7 @@ TEST(DriveEligibilityTest, ChecksRunInOrderAndTheFixableOneIsShown) {
     EXPECT_EQ(kinds(found), (std::vector<Kind>{Kind::readOnly, Kind::fat32}));
     EXPECT_EQ(DriveProblem::mostHelpful(found)->kind, Kind::fat32);
 
-    auto internal = volume("apfs");
+    auto internal = volume("ext4");
     internal.isInternal = true;
     EXPECT_EQ(kinds(DriveEligibility::problems(internal, std::nullopt)), (std::vector<Kind>{Kind::internalDisk}));
 

@@ -15,6 +15,7 @@
 #include "drives/VolumeDriveLocator.h"
 #include "drives/VolumeInfo.h"
 #include "platform/FileIO.h"
+#include "platform/Statx.h"
 #include "support/AsUser.h"
 #include "support/RealMounts.h"
 #include "support/SysfsFixture.h"
@@ -676,4 +677,26 @@ TEST(SystemVolumeSourceTest, CandidatesFollowEveryChangeOfTheMountTable) {
     // Something else mounted in its place.
     test::writeFile(roots.mountinfo, startup + "24 20 0:61 / " + drive + " rw - tmpfs tmpfs rw\n");
     EXPECT_EQ(refusalAt(), (DriveRefusal{drive, DriveRefusal::Kind::notADisk, "tmpfs"}));
+}
+
+// The modes of the mount holding a path come from the mount table the roots name: a
+// table that lists the path's mount as vfat with loose masks gives those masks, and one
+// that doesn't list it at all gives the per-file kind.
+TEST(DriveTrustTest, ModesAreReadFromTheGivenMountTable) {
+    test::TempDir temp;
+    platform::MountStatus status;
+    ASSERT_EQ(platform::statxWithMount(temp.path().c_str(), 0, false, status), 0);
+    if (!status.mountID) GTEST_SKIP() << "this kernel gives no mount id";
+    platform::SystemRoots roots;
+    roots.mountinfo = temp / "mountinfo";
+    test::writeFile(roots.mountinfo, std::to_string(*status.mountID) +
+                                         " 1 8:17 / /media/stick rw - vfat /dev/sdb1 rw,uid=1000,fmask=0000,dmask=0002\n");
+    const auto modes = DriveTrust::modesAt(temp.path(), roots);
+    EXPECT_EQ(modes.source, platform::MountModes::Source::kernelMount);
+    EXPECT_EQ(modes.fileMask, mode_t{0});
+    EXPECT_EQ(modes.folderMask, mode_t{02});
+
+    test::writeFile(roots.mountinfo, std::to_string(*status.mountID + 1) +
+                                         " 1 8:17 / /media/stick rw - vfat /dev/sdb1 rw,umask=0000\n");
+    EXPECT_EQ(DriveTrust::modesAt(temp.path(), roots), platform::MountModes{});
 }

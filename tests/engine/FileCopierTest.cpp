@@ -356,6 +356,10 @@ TEST(FileCopierTreeTest, CopiesAndListsTheTreeInWalkOrder) {
     EXPECT_EQ(copier.hashedEntries(t.copy, {}), entries);
     auto some = copier.hashedEntries(t.copy, {"a.txt", "sub/big.bin"});
     EXPECT_EQ(some.size(), entries.size() - 2);
+    // Hashing entries already walked gives the same as walking again.
+    EXPECT_EQ(copier.hashedEntries(t.copy, copier.walk(t.copy, FileCopier::SpecialFiles::skip),
+                                   {"a.txt", "sub/big.bin"}),
+              some);
 }
 
 // Another user's file readable only through its "others" bits gives a copy its owner

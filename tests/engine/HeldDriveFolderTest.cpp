@@ -13,9 +13,11 @@
 
 #include "drives/DriveLayout.h"
 #include "engine/OffloadEngine.h"
+#include "engine/RecoveryManager.h"
 #include "engine/RestoreExecutor.h"
 #include "foundation/DriveManifest.h"
 #include "foundation/EngineError.h"
+#include "foundation/FileOps.h"
 #include "foundation/ItemChecks.h"
 #include "platform/FileIO.h"
 #include "platform/ProcFS.h"
@@ -285,6 +287,141 @@ TEST_F(RefusedDriveRestoreTest, ACopyThatCantBeRemovedStaysAndTheItemIsHome) {
         PathUtil::removeTree(path);
         PathUtil::removeTree(world.drivePathFor(path));
     }
+}
+
+// Start-up recovery holds a refused volume as a restore does: it settles each record cut
+// short without waiting for the drive to be taken again, and writes nothing there but the
+// removal of a restored item's own copy and its manifest line.
+TEST_F(RefusedDriveRestoreTest, RecoverySettlesWhatWasCutShortWithoutWritingThere) {
+    const std::string manifest = world.appFolder() + "/.keldwick-manifest.jsonl";
+    // A move cut short after its swap: the link stands, the original waits beside it.
+    const std::string moving = world.makeFile("draft.odt", 20'000);
+    const auto movingContent = contentOf(moving);
+    const OffloadRecord move = world.copyAndVerify(world.insert(moving, false));
+    const std::string setAside = temporaryPath(moving, TemporaryKind::link, move.id);
+    std::filesystem::rename(moving, setAside);
+    std::filesystem::create_symlink(world.drivePath(move), moving);
+    world.journal->setPhase(move.id, Phase::offloadSwapping);
+    // A restore cut short after its swap: the item is home, its copy still on the drive.
+    const std::string restoring = world.makeFile("scan.pdf", 20'000);
+    const auto restoringContent = contentOf(restoring);
+    const OffloadRecord restore = world.offloadCompletely(restoring, false);
+    PathUtil::removeTree(restoring);
+    EngineWorld::copyItem(world.drivePath(restore), restoring);
+    world.journal->setPhase(restore.id, Phase::restoreCleanup);
+    // A link lost while a move swapped: recovery makes it again.
+    const std::string linkless = world.makeFile("atlas.pdf", 5'000);
+    const OffloadRecord relink = world.copyAndVerify(world.insert(linkless, false));
+    PathUtil::removeTree(linkless);
+    world.journal->setPhase(relink.id, Phase::offloadSwapping);
+    refuse(Refusal::byTheLocator);
+    const std::string manifestBefore = test::readFile(manifest);
+
+    world.recover();
+
+    EXPECT_EQ(world.phaseOf(move.id), Phase::abandoned) << "no move is finished onto a refused volume";
+    EXPECT_EQ(contentOf(moving), movingContent);
+    EXPECT_FALSE(FileStat::peek(setAside));
+    EXPECT_TRUE(FileStat::peek(world.drivePath(move))) << "nothing of it removed there";
+
+    EXPECT_EQ(world.phaseOf(restore.id), Phase::restored);
+    EXPECT_EQ(contentOf(restoring), restoringContent);
+    EXPECT_FALSE(FileStat::peek(world.drivePath(restore))) << "its own copy goes";
+    const std::string added = test::readFile(manifest).substr(manifestBefore.size());
+    EXPECT_NE(added.find("\"restored\""), std::string::npos) << added;
+    EXPECT_EQ(added.find("\"offloaded\""), std::string::npos) << "no new line for anything else";
+
+    EXPECT_EQ(world.phaseOf(relink.id), Phase::offloaded);
+    EXPECT_EQ(readLink(linkless), world.drivePath(relink)) << "the link leads to where the drive is mounted";
+}
+
+TEST_F(RefusedDriveRestoreTest, RecoveryOnAReadOnlyRefusedVolumeKeepsTheCleanupForLater) {
+    const std::string path = world.makeFile("scan.pdf", 20'000);
+    const OffloadRecord record = world.offloadCompletely(path, false);
+    PathUtil::removeTree(path);
+    EngineWorld::copyItem(world.drivePath(record), path);
+    world.journal->setPhase(record.id, Phase::restoreCleanup);
+    refuse(Refusal::byTheLocator);
+
+    {
+        FailingDriveRenames calls(world.configuration.machineFolder, EROFS);
+        platform::ScopedFileSystemCalls installed(calls);
+        world.recover();
+    }
+    EXPECT_EQ(world.phaseOf(record.id), Phase::restoreCleanup);
+    EXPECT_TRUE(FileStat::peek(world.drivePath(record)));
+
+    // Writable again: the next start finishes it.
+    world.recover();
+    EXPECT_EQ(world.phaseOf(record.id), Phase::restored);
+    EXPECT_FALSE(FileStat::peek(world.drivePath(record)));
+}
+
+// Recovery reaches the drive through the Keldwick folder it opened: one put in its place
+// meanwhile gets nothing, and the record waits with the reason.
+TEST_F(HeldDriveFolderTest, RecoveryStopsAtAFolderSwappedUnderIt) {
+    const std::string path = world.makeFile("scan.pdf", 20'000);
+    const OffloadRecord record = world.copyAndVerify(world.insert(path, false));
+    const Phase before = world.phaseOf(record.id);
+    RecoveryManager recovery = world.manager();
+    // The folder is replaced once the pass has located the drive and opened it.
+    std::string aside;
+    int lookups = 0;
+    world.locator->whenAsked = [&] {
+        if (++lookups == 2) aside = swapTheFolder();
+    };
+    const auto results = recovery.recoverInFlight();
+    world.locator->whenAsked = nullptr;
+
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].action, RecoveryAction::deferred);
+    EXPECT_NE(results[0].detail.value_or("").find("was replaced while Keldwick was using it"), std::string::npos)
+        << results[0].detail.value_or("");
+    EXPECT_EQ(world.phaseOf(record.id), before);
+    EXPECT_TRUE(filesUnder(world.appFolder()).empty()) << "nothing removed or written in the planted folder";
+    EXPECT_TRUE(FileStat::peek(aside + "/" + world.configuration.machineFolder + path));
+}
+
+// The swap as another user of this computer makes it, from a process of his own: between
+// two items of one run the drive's top folder becomes open to him (an fstab mount's root
+// loosened while the run goes on), and he renames the user's Keldwick folder aside and
+// plants his own, with the folders down to her Documents.
+TEST_F(HeldDriveFolderTest, AnotherUsersProcessSwappingTheFolderBetweenItemsGetsNothing) {
+    if (!test::canDropPrivileges()) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_EQ(::chmod(world.tmp.path().c_str(), 0755), 0);
+    const std::string first = world.makeFile("first.bin", 20'000);
+    const std::string second = world.makeFile("contract.pdf", 20'000);
+    const auto firstContent = contentOf(first);
+    const auto secondContent = contentOf(second);
+    const std::string aside = world.appFolder() + ".his";
+    const std::string planted =
+        world.appFolder() + "/" + world.configuration.machineFolder + world.home + "/Documents";
+    int swapped = -2;
+    actions()->onceAt(FaultPoint::offloadSwapped, [&](const FaultContext&) {
+        if (::chmod(world.root.c_str(), 0777) != 0) return;
+        swapped = test::runAsNobody([&] {
+            if (::rename(world.appFolder().c_str(), aside.c_str()) != 0) return 1;
+            std::error_code error;
+            std::filesystem::create_directories(planted, error);
+            return error ? 2 : 0;
+        });
+    });
+
+    OffloadPlan plan;
+    plan.items = {candidateFor(first), candidateFor(second)};
+    const RunSummary summary = engineOver(world)->run(plan, false);
+
+    ASSERT_EQ(swapped, 0) << "the other user's process couldn't make the swap";
+    EXPECT_EQ(summary.completed, std::vector<std::string>{first});
+    EXPECT_NE(summary.stoppedBecause.value_or("").find("was replaced while Keldwick was using it"), std::string::npos)
+        << summary.stoppedBecause.value_or("");
+    EXPECT_EQ(contentOf(second), secondContent) << "the second item never left";
+    EXPECT_TRUE(filesUnder(world.appFolder()).empty()) << "nothing landed in the planted folder";
+    struct stat plantedStatus {};
+    ASSERT_EQ(::stat(planted.c_str(), &plantedStatus), 0);
+    EXPECT_EQ(plantedStatus.st_uid, test::kNobody) << "the planted folder is his";
+    // The first item is whole in the user's own folder, wherever he put it.
+    EXPECT_EQ(contentOf(aside + "/" + world.configuration.machineFolder + first), firstContent);
 }
 
 TEST(ProcessUmask, IsReadFromTheStatusText) {

@@ -261,9 +261,20 @@ TEST(MovedActionsTest, ARefusedDriveStillGivesItsItemsBack) {
                     .restoreAllEnabled);
     EXPECT_TRUE(problemButtons(state.records[1], state, existing({})).enabled);
     EXPECT_FALSE(bottomButtons(state, {1}, connected(true)).moveFilesEnabled) << "nothing new moves there";
+    // Its rows name the refusal, with the reason as their help; never a drive that isn't plugged in.
+    const DriveStatus refused = driveStatus(state, state.records[0]);
+    const StatusLabel label = statusLabel(Phase::offloaded, refused.name, refused.connected, refused.refusal);
+    EXPECT_EQ(label.title, "Drive refused");
+    EXPECT_EQ(label.tint, Tint::orange);
+    EXPECT_EQ(label.help, "Keldwick won't use the volume at /media/u/Vault. " +
+                              state.driveRefusals.front().explanation());
+    EXPECT_EQ(statusLabel(Phase::linkMissing, refused.name, true, refused.refusal).title, "Shortcut removed");
 
     state.driveRefusals.clear();
     EXPECT_FALSE(driveStatus(state, state.records[0]).connected);
+    EXPECT_EQ(driveStatus(state, state.records[0]).refusal, std::nullopt);
+    EXPECT_EQ(statusLabel(Phase::offloaded, "Vault", false, driveStatus(state, state.records[0]).refusal).title,
+              "Drive not plugged in");
     EXPECT_FALSE(bottomButtons(state, {1}, connected(false)).restoreAllEnabled);
 }
 

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <random>
+#include <string>
 
 #include "platform/POSIXFailure.h"
 #include "support/TempDir.h"
@@ -83,6 +85,37 @@ TEST(ChecksumTest, FileDigestDoesNotDependOnChunkSize) {
     EXPECT_EQ(Checksum::sha256OfFile(largePath, 65'536), Checksum::sha256(large));
 
     EXPECT_THROW(Checksum::sha256OfFile(smallPath, 0), std::invalid_argument);
+}
+
+namespace {
+// The read calls this process has made so far (/proc/self/io), itself included.
+long readCalls() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long value = 0;
+    while (io >> key >> value)
+        if (key == "syscr:") return value;
+    return -1;
+}
+}  // namespace
+
+// A small file is read by one call: the read that finds its end isn't made.
+TEST(ChecksumTest, ReadsASmallFileOnce) {
+    test::TempDir dir;
+    const auto bytes = randomBytes(20'000);
+    const auto path = test::writeFile(dir / "small", bytes);
+    // The first digest reads the crypto library's configuration.
+    Checksum::sha256OfFile(test::writeFile(dir / "first", "x"), Checksum::defaultChunkSize);
+    const long first = readCalls();
+    ASSERT_GT(first, 0) << "no /proc/self/io";
+    const long idle = readCalls() - first;  // what asking costs
+    for (const std::string& file : {path, test::writeFile(dir / "empty", "")}) {
+        const long before = readCalls();
+        const std::string digest = Checksum::sha256OfFile(file, Checksum::defaultChunkSize);
+        const long calls = readCalls() - before - idle;
+        EXPECT_EQ(digest, file == path ? Checksum::sha256(bytes) : emptyDigest);
+        EXPECT_EQ(calls, 1) << file;
+    }
 }
 
 TEST(ChecksumTest, RefusesWhatIsNotARegularFile) {

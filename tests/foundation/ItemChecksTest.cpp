@@ -44,10 +44,8 @@ TEST(ItemChecksTest, GivesTheFirstReasonThatHolds) {
     EXPECT_EQ(reasonNotMovable(foreign, "notes.txt"), "Owned by another user");
 
     FileStat locked = hardLinked;
-    locked.flags = platform::kUserAppend;
+    locked.flags = platform::kSystemAppend;
     EXPECT_EQ(reasonNotMovable(locked, "notes.txt"), "Locked");
-    locked.flags = platform::kDataless;
-    EXPECT_EQ(reasonNotMovable(locked, "notes.txt"), "Cloud placeholder (not downloaded)");
 
     FileStat folder = file;
     folder.kind = FileStat::Kind::directory;

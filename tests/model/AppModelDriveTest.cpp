@@ -184,23 +184,21 @@ TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
 
 TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComplete) {
     struct Case {
-        bool sandboxed;
         bool setupComplete;
         bool scheduled;
         int probes;
     };
-    const std::vector<Case> cases = {{false, true, true, 4}, {false, false, false, 4}, {true, true, false, 0}};
+    const std::vector<Case> cases = {{true, true, 4}, {false, false, 4}};
     for (const auto& c : cases) {
         AppSettings settings;
         settings.onboardingComplete = c.setupComplete;
         SettingsStore{world.support + "/settings.json"}.save(settings);
-        world.isSandboxed = c.sandboxed;
         world.homeAccess = false;
         world.homeAccessProbes = 0;
         auto model = world.make();
         model->start();
         ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
-        EXPECT_EQ(model->state().canReadHome, c.sandboxed);
+        EXPECT_FALSE(model->state().canReadHome);
         const auto firstCheck = model->state().nextCheck;
         world.homeAccess = true;
         model->drives().refreshHomeAccess();

@@ -66,7 +66,7 @@ TEST_F(AppModelRefreshTest, OnlyTheLatestRefreshApplies) {
     auto held = std::make_shared<HeldExecutor>();
     AppServices services = world.services();
     services.background = held;
-    auto model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false, {}},
+    auto model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, {}},
                                             std::move(services));
     FieldChanges records(model->store(), ModelField::records);
     std::vector<std::string> called;
@@ -101,7 +101,7 @@ TEST_F(AppModelRefreshTest, AReadingMadeForADriveNoLongerChosenIsReadAgain) {
     auto held = std::make_shared<HeldExecutor>();
     AppServices services = world.services();
     services.background = held;
-    auto model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false, {}},
+    auto model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, {}},
                                             std::move(services));
     bool applied = false;
     model->refresh([&] { applied = true; });

@@ -113,7 +113,7 @@ protected:
             if (PathUtil::isInside(path, world.driveRoot)) return driveFree ? driveFree : VolumeSpace::availableBytes(path);
             return computerFree();
         };
-        model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false, {}},
+        model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, {}},
                                            services);
     }
 

@@ -221,7 +221,7 @@ AppServices ModelWorld::services() {
 }
 
 std::unique_ptr<AppModel> ModelWorld::make() {
-    return std::make_unique<AppModel>(AppEnvironment{home, support, locator, isSandboxed, {}}, services());
+    return std::make_unique<AppModel>(AppEnvironment{home, support, locator, {}}, services());
 }
 
 NewRecord recordOn(const std::string& path, const std::string& driveID, Phase phase, bool folder) {

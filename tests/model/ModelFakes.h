@@ -228,7 +228,6 @@ struct ModelWorld {
     std::string support = dir / "support";
     std::string driveRoot = dir / "drive";
     Drive drive{"6F1C2A5E-0000-4000-8000-000000000001", "Archive"};
-    bool isSandboxed = false;
 
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<ManualTimers> timers = std::make_shared<ManualTimers>(clock);

@@ -121,7 +121,6 @@ TEST(ModelTypesTest, LiveEnvironmentFromTheUsersFolders) {
         EXPECT_EQ(env.home, *PathUtil::canonical(real));
         EXPECT_EQ(env.support, temp.path() + "/home-link/.local/share/Keldwick");
         EXPECT_NE(env.locator, nullptr);
-        EXPECT_FALSE(env.isSandboxed);
     }
     {
         ScopedEnv home("HOME", (temp.path() + "/missing").c_str());

@@ -61,7 +61,7 @@ protected:
         auto services = world.services();
         services.driveSystem = system;
         return std::make_unique<AppModel>(
-            AppEnvironment{world.home, world.support, world.locator, world.isSandboxed, {}}, std::move(services));
+            AppEnvironment{world.home, world.support, world.locator, {}}, std::move(services));
     }
 
     ModelWorld world;
@@ -254,12 +254,9 @@ TEST_F(OnboardingModelTest, FinishWritesEveryChoiceInOneChangeAndStartsChecking)
     struct Case {
         int64_t keep;
         int64_t target;
-        bool sandboxed;
     };
-    for (const auto& c : std::vector<Case>{{20'000'000'000, 30'000'000'000, false},
-                                           {10'000'000'000, 15'000'000'000, false},
-                                           {8'000'000'000, 13'000'000'000, true}}) {
-        world.isSandboxed = c.sandboxed;
+    for (const auto& c : std::vector<Case>{{20'000'000'000, 30'000'000'000}, {10'000'000'000, 15'000'000'000},
+                                           {8'000'000'000, 13'000'000'000}}) {
         world.loginItem->calls.clear();
         std::filesystem::remove_all(world.support);
         makeDirs(world.home + "/Downloads");
@@ -285,7 +282,7 @@ TEST_F(OnboardingModelTest, FinishWritesEveryChoiceInOneChangeAndStartsChecking)
         EXPECT_EQ(saved.managedFolders, std::vector<std::string>{world.home + "/Downloads"});
         ASSERT_TRUE(saved.driveProfile);
         EXPECT_EQ(saved.driveProfile->benchmark, measured());
-        EXPECT_EQ(world.loginItem->calls, c.sandboxed ? std::vector<bool>{} : std::vector<bool>{false});
+        EXPECT_EQ(world.loginItem->calls, std::vector<bool>{false});
         // The checking starts with recovery.
         ASSERT_TRUE(pumpUntil([&] {
             int total = 0;

@@ -84,7 +84,7 @@ struct OnboardingWorld {
         services.driveSystem = system;
         services.background = executor;
         model = std::make_unique<AppModel>(
-            AppEnvironment{world.home, world.support, world.locator, world.isSandboxed, {}}, std::move(services));
+            AppEnvironment{world.home, world.support, world.locator, {}}, std::move(services));
         host = std::make_unique<AppModelOnboardingHost>(*model);
         return model->onboarding();
     }

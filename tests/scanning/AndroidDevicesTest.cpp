@@ -85,7 +85,7 @@ TEST(AndroidDevicesTest, DevicesThroughTheScannerAndSystemData) {
     const ScanReport report = scan.scan({home});
 
     const test::FakeOpenFiles openFiles(uses);
-    const auto items = SystemData::movable(home, openFiles, 1);
+    const auto items = SystemData::movable(SystemData::Places{home, home + "/.local/share", {}}, openFiles, 1);
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);

@@ -71,9 +71,7 @@ TEST(ScanRuleTest, ProtectedLocations) {
     } cases[] = {
         {home + "/Library", "Inside your Library folder", "Inside your Library folder"},
         {home + "/Library/Preferences/x.plist", "Inside your Library folder", "Inside your Library folder"},
-        {support + "/Tool/data", "Inside your Library folder", std::nullopt},
-        {support + "/com.apple.Tool", "Inside your Library folder", "Inside your Library folder"},
-        {support + "/MobileSync/Backup/0001", "Inside your Library folder", std::nullopt},
+        {support + "/Tool/data", "Inside your Library folder", "Inside your Library folder"},
         {home + "/.Trash/old.mov", "In the Trash", "In the Trash"},
         {home + "/.local/share/Trash/files/old.mov", "In the Trash", "In the Trash"},
         {home + "/Music/Music/Media", "Managed by the Music app", "Managed by the Music app"},
@@ -82,6 +80,7 @@ TEST(ScanRuleTest, ProtectedLocations) {
         {home + "/Movies/TV/x.mov", "Managed by the TV app", "Managed by the TV app"},
         {home + "/Pictures/Photo Booth Library", "Managed by Photo Booth", "Managed by Photo Booth"},
         {home + "/snap/firefox/common", "Managed by Snap", "Managed by Snap"},
+        {home + "/.var/app/org.gimp.GIMP/data", "Managed by Flatpak", "Managed by Flatpak"},
         {home + "/Movies/Trip.mov", std::nullopt, std::nullopt},
         {"/Volumes/Other/x", "A system folder", "A system folder"},
         {"/media/ann/Drive/x", "A system folder", "A system folder"},
@@ -383,7 +382,8 @@ TEST(NeverTouchTest, HiddenHomeEntriesAndTheProgramsOwnFoldersStay) {
     for (auto file : {".local/share/Keldwick/settings.json", ".local/share/keyrings/login.keyring",
                       ".mozilla/firefox/profiles.ini", ".config/dconf/user", ".config/Keldwick/Keldwick.conf",
                       ".bashrc", ".ssh/id_ed25519", ".ollama/models/blobs/a", ".android/avd/Pixel.avd/disk.img",
-                      ".android/avd/Pixel.ini", "Documents/report.pdf"}) {
+                      ".android/avd/Pixel.ini", "Documents/report.pdf", ".local/share/Steam/steamapps/game.pak",
+                      ".local/share/gnome-shell/extensions/x", ".var/app/org.gimp.GIMP/data/x"}) {
         test::writeFile(home + "/" + file, "x");
     }
     const auto automatic = NeverTouch::rules(home, {}, {}, {}, {});
@@ -410,6 +410,11 @@ TEST(NeverTouchTest, HiddenHomeEntriesAndTheProgramsOwnFoldersStay) {
         {home + "/.android/avd/Pixel.avd", WholeKind::chosen, hidden, std::nullopt},
         {home + "/.android/avd", WholeKind::chosen, hidden, hidden},
         {home + "/.android/avd/Pixel.ini", std::nullopt, hidden, hidden},
+        {home + "/.local/share/Steam", WholeKind::chosen, hidden, std::nullopt},
+        {home + "/.local/share/Steam/steamapps/game.pak", std::nullopt, hidden, std::nullopt},
+        {home + "/.local/share/gnome-shell", WholeKind::chosen, hidden, hidden},
+        {home + "/.local/share", WholeKind::chosen, "Holds Keldwick's own records", "Holds Keldwick's own records"},
+        {home + "/.var/app/org.gimp.GIMP", WholeKind::chosen, "Managed by Flatpak", "Managed by Flatpak"},
         {home + "/Documents/report.pdf", std::nullopt, std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {

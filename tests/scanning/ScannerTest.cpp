@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -123,15 +124,29 @@ public:
     mutable std::vector<std::string> folders;
 };
 
+// The names of a folder by inode number.
+std::vector<std::string> byInode(const std::string& folder) {
+    std::vector<std::pair<ino_t, std::string>> entries;
+    DIR* stream = ::opendir(folder.c_str());
+    if (!stream) return {};
+    while (const dirent* entry = ::readdir(stream)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") entries.emplace_back(entry->d_ino, name);
+    }
+    ::closedir(stream);
+    std::sort(entries.begin(), entries.end());
+    std::vector<std::string> names;
+    for (auto& [inode, name] : entries) names.push_back(std::move(name));
+    return names;
+}
+
 // A walk on one thread goes the way the disk laid the folders down: the roots in the
-// order given, each folder's subfolders in listing order (not last to first).
+// order given, each folder's subfolders by inode (neither by name nor last to first).
 TEST_F(ScannerTest, OneThreadWalksRootsAndSubfoldersInOrder) {
     std::vector<std::string> expected;
     for (const std::string top : {"Documents", "Pictures"}) {
-        for (const std::string sub : {"folder 0", "folder 1", "folder 2"}) {
-            expected.push_back(root + "/" + top + "/" + sub);
-            file(top + "/" + sub + "/f");
-        }
+        for (int i = 0; i < 12; ++i) file(top + "/folder " + std::to_string(i) + "/f");
+        for (const auto& sub : byInode(root + "/" + top)) expected.push_back(root + "/" + top + "/" + sub);
     }
     auto rule = std::make_shared<RecordFolders>();
     Scanner scan = scanner({rule});
@@ -373,13 +388,37 @@ TEST_F(ScannerTest, SkipListKeepsTheFirstTwoThousand) {
     const auto report = scan.scan({root});
     EXPECT_EQ(report.skipped.size(), 2000u);
     EXPECT_EQ(report.skippedCount, 2500);
+    // The first by name, in name order, whatever order they were visited in.
     EXPECT_EQ(report.skipped.front().path, root + "/many/r10000");
+    EXPECT_EQ(report.skipped.back().path, root + "/many/r11999");
+    EXPECT_TRUE(std::is_sorted(report.skipped.begin(), report.skipped.end(),
+                               [](const SkippedItem& a, const SkippedItem& b) { return a.path < b.path; }));
+    scan.skippedReportLimit = 7;
+    const auto few = scan.scan({root});
+    ASSERT_EQ(few.skipped.size(), 7u);
+    EXPECT_EQ(few.skipped.back().path, root + "/many/r10006");
     scan.skippedReportLimit = 0;
     EXPECT_TRUE(scan.scan({root}).skipped.empty());
 
     const auto nothing = scanner().scan({});
     EXPECT_TRUE(nothing.candidates.empty());
     EXPECT_EQ(nothing.itemsVisited, 0);
+}
+
+// Entries are visited by inode, but what a whole folder holds keeps the
+// order of its names, subfolders among the files.
+TEST_F(ScannerTest, AWholeFolderKeepsItsPartsInNameOrder) {
+    std::vector<std::string> expected;
+    for (int i = 10; i < 40; ++i) expected.push_back(file("W/p" + std::to_string(i)));
+    file("W/p20x/q");
+    expected.push_back(root + "/W/p20x");
+    std::sort(expected.begin(), expected.end());
+    const auto report = scanner().scan({root});
+    const Candidate* whole = find(report.candidates, root + "/W");
+    ASSERT_TRUE(whole);
+    std::vector<std::string> parts;
+    for (const auto& part : whole->parts) parts.push_back(part.path);
+    EXPECT_EQ(parts, expected);
 }
 
 TEST_F(ScannerTest, RootsAreResolvedAndWalkedOnce) {
@@ -601,13 +640,18 @@ TEST(FolderListingHintTest, ProbesOfTheListedFolderAreAnsweredFromItsNames) {
     test::TempDir dir;
     writeFile(dir / "real", "x");
     const std::string folder = dir.path();
-    const std::vector<std::string> names = {"Makefile", "listed"};
+    // As a walk reads them: in no particular order.
+    const std::vector<std::string> names = {"zeta", "listed", "Makefile", "a"};
+    const std::vector<uint32_t> byName = nameOrder(names);
+    EXPECT_EQ(byName, (std::vector<uint32_t>{2, 3, 1, 0}));
     EXPECT_TRUE(pathExists(dir / "real"));
     EXPECT_FALSE(pathExists(dir / "listed"));
     {
-        FolderListingHint hint(folder, names);
-        EXPECT_TRUE(pathExists(dir / "listed"));
+        FolderListingHint hint(folder, names, byName);
+        for (const auto& name : names) EXPECT_TRUE(pathExists(dir / name)) << name;
         EXPECT_FALSE(pathExists(dir / "real"));
+        EXPECT_FALSE(pathExists(dir / "b"));
+        EXPECT_FALSE(pathExists(dir / "zz"));
         EXPECT_EQ(folderNames(folder), names);
         EXPECT_TRUE(pathExists(folder));  // not inside the hinted folder: asked of the file system
         EXPECT_TRUE(DevelopmentRule::isProject(folder));

@@ -24,7 +24,7 @@ protected:
         };
         services.driveSystem.hardware = [](const std::string&) { return std::optional<DriveHardware>(); };
         auto model =
-            std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, false, {}}, services);
+            std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, {}}, services);
         model->refresh();
         return model;
     }

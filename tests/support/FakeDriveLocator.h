@@ -3,6 +3,7 @@
 // can unplug all at once and plug back in, or move to another mount path.
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,7 @@ public:
 
     std::optional<std::string> mountPoint(const std::string& driveID) const override {
         ++asked;
+        if (whenAsked) whenAsked();
         if (!present) return std::nullopt;
         std::lock_guard guard(lock_);
         if (refused.count(driveID)) return std::nullopt;
@@ -50,6 +52,8 @@ public:
     std::map<std::string, std::vector<DriveRefusal>> refused;
     std::atomic<bool> present = true;  // false: no drive is attached at all
     mutable std::atomic<int> asked = 0;  // questions so far
+    // Runs at each question of mountPoint, before it is answered (set while no other thread asks).
+    std::function<void()> whenAsked;
 
 private:
     mutable std::mutex lock_;

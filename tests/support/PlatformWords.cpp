@@ -20,7 +20,9 @@ std::vector<std::string> otherPlatformWords(std::string_view text) {
         return list;
     }();
     std::vector<std::string> found;
-    const std::string subject(text);
+    // A drive's own format, named as what it has, is no word of the other platform.
+    static const std::regex driveFormat(R"(formatted as APFS\b)");
+    const std::string subject = std::regex_replace(std::string(text), driveFormat, "formatted as it");
     for (const auto& [word, pattern] : words) {
         if (std::regex_search(subject, pattern)) found.push_back(word);
     }

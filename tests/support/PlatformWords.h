@@ -8,8 +8,8 @@
 namespace keldwick::test {
 
 // The words of another platform that no text a user sees may use. A drive's real
-// format name ("Mac OS Extended" for an HFS+ drive) describes what the drive has and
-// is allowed.
+// format name ("Mac OS Extended" for an HFS+ drive, "formatted as APFS") describes what
+// the drive has and is allowed.
 std::vector<std::string> otherPlatformWords(std::string_view text);
 
 // The string literals of a C++ source, adjacent ones joined as the compiler joins

@@ -105,7 +105,6 @@ TEST(SystemDataScreenTest, SubtitlesAndSymbols) {
         {K::appFiles, {}, {}, "App files", "application"},
         {K::emulator, used, {}, "Android emulator \u00B7 changed " + relative, "phone-basic"},
         {K::models, used, {}, "AI models \u00B7 changed " + relative, "brain"},
-        {K::archives, used, {}, "Archived builds \u00B7 changed " + relative, "archive"},
         {K::emulator, used, "qemu-system-x86_64", "Open in qemu-system-x86_64", "phone-basic"},
     };
     for (const Case& c : cases) {
