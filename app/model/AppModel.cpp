@@ -58,12 +58,12 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, std::unique
         try {
             const std::string journalPath = PathUtil::join(support_, "journal.sqlite");
             PrivateFolder::createFile(journalPath);
-            journal_ = std::make_shared<Journal>(journalPath);
+            journal_ = Journal::open(journalPath, services_.clock);
         } catch (const std::exception& e) {
             modelStore_.edit({}, [&](ModelState& state) { state.journalProblem = e.what(); });
         }
     }
-    if (!journal_) journal_ = Journal::inMemory();
+    if (!journal_) journal_ = Journal::inMemory(services_.clock);
 
     std::vector<std::string> pins;
     try {

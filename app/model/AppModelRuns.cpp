@@ -48,7 +48,7 @@ void AppModel::openPreview(PreviewKind kind, std::optional<int64_t> goal, std::o
         return;
     }
     PlanBuilder builder = scanBuilder(state_, aim.includingRecent);
-    builder.now = [clock = services_.clock] { return clock->now(); };
+    builder.clock = services_.clock;
     builder.availableBytes = services_.facts.availableBytes;
     preview->scan(std::move(builder), *state_.driveRoot, [background = services_.background](std::function<void()> work) {
         background->run(WorkPriority::user, std::move(work));

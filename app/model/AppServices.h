@@ -16,7 +16,7 @@
 #include "foundation/HomeAccess.h"
 #include "engine/IconPlacing.h"
 #include "model/BackgroundExecutor.h"
-#include "model/Clock.h"
+#include "foundation/Clock.h"
 #include "model/DriveOption.h"
 #include "model/EngineOperations.h"
 #include "model/ModelPorts.h"
@@ -46,7 +46,9 @@ struct SystemFacts {
 };
 
 struct AppServices {
-    std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
+    // The model's clock, and the core's: the journal, the engines and the drive system
+    // below take this one, so their stamps agree with the model's time.
+    std::shared_ptr<const Clock> clock = Clock::system();
     std::shared_ptr<Timers> timers = std::make_shared<QtTimers>();
     std::shared_ptr<BackgroundExecutor> background = ThreadPoolExecutor::shared();
     EngineFactory engines = CoreEngine::factory();
@@ -62,8 +64,8 @@ struct AppServices {
     // Opens an address with the desktop; false when nothing opened it.
     std::function<bool(const std::string& url)> openURL = [](const std::string&) { return false; };
     SystemFacts facts = SystemFacts::live();
-    // Listing and measuring drive options.
-    DriveOption::System driveSystem = DriveOption::System::live();
+    // Listing and measuring drive options (made with `clock`: replace both together).
+    DriveOption::System driveSystem = DriveOption::System::live(clock);
 
     AppServices();
 };

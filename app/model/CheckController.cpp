@@ -125,7 +125,7 @@ void CheckController::findings(int64_t bytesNeeded, std::function<void(std::opti
     }
     store_.set<ModelField::activity>(Activity::scanning);
     PlanBuilder builder = automaticCheckBuilder(state_, {});
-    builder.now = [clock = services_.clock] { return clock->now(); };
+    builder.clock = services_.clock;
     builder.availableBytes = services_.facts.availableBytes;
     struct Found {
         PlanBuilder::Result result;

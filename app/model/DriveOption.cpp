@@ -9,13 +9,20 @@
 
 namespace keldwick {
 
-DriveOption::System DriveOption::System::live() {
+DriveOption::System DriveOption::System::live(std::shared_ptr<const Clock> clock) {
+    if (!clock) clock = Clock::system();
     System system;
     system.volumes = [] { return VolumeInfo::externalCandidates(); };
     system.hardware = [](const std::string& kernelName) { return DriveHardware::inspect(kernelName); };
     system.marker = [](const std::string& root) { return DriveMarker::read(root); };
-    system.adopt = [](const std::string& root, const std::string& name) { return DriveMarker::adopt(root, name); };
-    system.benchmark = [](const std::string& root) { return DriveBenchmark{}.run(root, nullptr); };
+    system.adopt = [clock](const std::string& root, const std::string& name) {
+        return DriveMarker::adopt(root, name, *clock);
+    };
+    system.benchmark = [clock](const std::string& root) {
+        DriveBenchmark benchmark;
+        benchmark.clock = clock;
+        return benchmark.run(root, nullptr);
+    };
     system.trust = [user = DriveTrust::User::current()](const VolumeInfo& volume) {
         return DriveTrust::judgeMountedAt(volume.mountPath, user, std::nullopt).refusal;
     };

@@ -5,6 +5,7 @@
 // (marked, then speed-tested) once the user picks one.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "drives/DriveProfile.h"
 #include "drives/DriveRefusal.h"
 #include "drives/VolumeInfo.h"
+#include "foundation/Clock.h"
 
 namespace keldwick {
 
@@ -42,7 +44,8 @@ struct DriveOption {
         // it, so what is offered is what it finds); none when unset.
         std::function<std::optional<DriveRefusal>(const VolumeInfo&)> trust;
 
-        static System live();
+        // The system's, with the marker's and the speed test's dates from `clock`.
+        static System live(std::shared_ptr<const Clock> clock = Clock::system());
     };
 
     // Every candidate volume with its hardware, problems and marker: a volume the locator

@@ -27,10 +27,10 @@ namespace {
 constexpr size_t blockSize = 4096;
 constexpr size_t chunkAlignment = 16384;
 
-using Clock = std::chrono::steady_clock;
+using Stopwatch = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+double secondsSince(Stopwatch::time_point start) {
+    return std::chrono::duration<double>(Stopwatch::now() - start).count();
 }
 
 struct AlignedBuffer {
@@ -102,7 +102,7 @@ Timed writePhase(const DriveBenchmark& b, const std::string& path, const Cancell
     AlignedBuffer buffer(chunkAlignment, chunk);
     fillRandom(buffer.bytes(), chunk);
 
-    const auto start = Clock::now();
+    const auto start = Stopwatch::now();
     int64_t written = 0;
     while (written < b.maxBytes) {
         checkCancel(cancel);
@@ -138,7 +138,7 @@ std::vector<double> randomReadPhase(const DriveBenchmark& b, const std::string& 
     for (int i = 0; i < b.randomSamples; ++i) {
         checkCancel(cancel);
         const off_t offset = static_cast<off_t>(arc4random_uniform(blocks)) * static_cast<off_t>(blockSize);
-        const auto start = Clock::now();
+        const auto start = Stopwatch::now();
         ssize_t n = ::pread(file.fd(), buffer.bytes(), blockSize, offset);
         if (n < 0 && errno == EINVAL && file.leaveDirectMode()) {
             file.dropCache();
@@ -154,7 +154,7 @@ Timed sequentialReadPhase(const DriveBenchmark& b, const std::string& path, cons
     TestFile file(path, O_RDONLY, 0, "open");
     const size_t chunk = static_cast<size_t>(b.chunkSize);
     AlignedBuffer buffer(chunkAlignment, chunk);
-    const auto start = Clock::now();
+    const auto start = Stopwatch::now();
     int64_t read = 0;
     for (;;) {
         checkCancel(cancel);
@@ -215,7 +215,7 @@ void DriveBenchmark::removeStaleFiles(const std::string& folder, double now) {
 BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationFlag* cancel) const {
     const std::string folder = PathUtil::join(root, DriveLayout::folderName(root));
     createDirectory(folder);
-    removeStaleFiles(folder, Date::now().secondsSince1970);
+    removeStaleFiles(folder, clock->now().secondsSince1970);
     const std::string path = PathUtil::join(folder, std::string(filePrefix) + UUID::random());
 
     bool created = false;
@@ -231,7 +231,7 @@ BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationF
         result.randomReadMedianMs = random.medianMs;
         result.randomReadP90Ms = random.p90Ms;
         result.bytesTested = write.bytes;
-        result.date = Date::now();
+        result.date = clock->now();
         return result;
     } catch (...) {
         // A "create" failure (the name was taken) leaves that other file alone.

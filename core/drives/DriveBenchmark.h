@@ -6,11 +6,13 @@
 // not memory.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "drives/BenchmarkResult.h"
 #include "foundation/CancellationFlag.h"
+#include "foundation/Clock.h"
 
 namespace keldwick {
 
@@ -21,6 +23,8 @@ struct DriveBenchmark {
     double readBudget = 4.0;       // seconds; past minBytes, reading stops after this
     int randomSamples = 96;        // random 4,096-byte reads
     int chunkSize = 8 << 20;       // each sequential write and read
+    // Dates the result and ages the leftovers of earlier tests.
+    std::shared_ptr<const Clock> clock = Clock::system();
 
     static constexpr const char* filePrefix = ".keldwick-benchmark-";
     // Leftovers of a test that died are removed once they are this old.

@@ -60,9 +60,9 @@ void writeReadMe(const std::string& path) {
 }
 
 // "<marker>.unreadable-20250301T093000Z", with "-2", "-3", … when that name is taken.
-std::string asidePath(const std::string& marker) {
+std::string asidePath(const std::string& marker, Date now) {
     std::string stamp;
-    for (char c : Date::now().iso8601())
+    for (char c : now.iso8601())
         if (c != '-' && c != ':') stamp.push_back(c);
     std::string base = marker + ".unreadable-" + stamp;
     std::string candidate = base;
@@ -124,7 +124,7 @@ std::optional<Drive> read(const std::string& root) {
     return Drive{contents->id, contents->name};
 }
 
-Drive adopt(const std::string& root, const std::string& name) {
+Drive adopt(const std::string& root, const std::string& name, const Clock& clock) {
     const std::string folder = DriveLayout::appFolder(root);
     const std::string readMe = PathUtil::join(folder, kReadMeName);
 
@@ -142,11 +142,11 @@ Drive adopt(const std::string& root, const std::string& name) {
     writeReadMe(readMe);
 
     // The name is kept as text, so the identity returned is the one the marker holds.
-    Contents contents{1, UUID::random(), Utf8::replacingInvalid(name), Date::now()};
+    Contents contents{1, UUID::random(), Utf8::replacingInvalid(name), clock.now()};
     const std::string bytes = encode(contents);
     const std::string marker = firstExistingPath(fileNames(), folder);
     if (status(marker)) {
-        const std::string aside = asidePath(marker);
+        const std::string aside = asidePath(marker, contents.created);
         if (platform::calls().renameAt(AT_FDCWD, marker.c_str(), AT_FDCWD, aside.c_str(), 0) != 0) throw POSIXFailure("rename", marker + " → " + aside, errno);
         Log::notice("drive", "Set an unreadable drive marker aside as " + aside);
     }

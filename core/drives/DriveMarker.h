@@ -15,6 +15,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "drives/Drive.h"
+#include "foundation/Clock.h"
 #include "foundation/Date.h"
 
 namespace keldwick::DriveMarker {
@@ -53,9 +54,10 @@ std::optional<Drive> read(const std::string& root);
 //   new marker with a fresh id and `name` (ill-formed UTF-8 replaced by U+FFFD), under the name of the marker that was there
 //   (current or legacy) or else the current name. An unreadable marker is first renamed
 //   aside to "<marker name>.unreadable-<UTC date>", so its id can still be recovered.
+//   The new marker's date and the aside name's are `clock`'s now.
 // Throws POSIXFailure: "mkdir" when the app folder can't be created or something other
 // than a folder stands in its place, "rename" when an unreadable marker can't be set
 // aside, and the atomic write's failures; the folder and read-me made until then stay.
-Drive adopt(const std::string& root, const std::string& name);
+Drive adopt(const std::string& root, const std::string& name, const Clock& clock = *Clock::system());
 
 }  // namespace keldwick::DriveMarker

@@ -11,6 +11,7 @@
 #include "engine/FaultInjecting.h"
 #include "engine/FileCopier.h"
 #include "engine/IconPlacing.h"
+#include "foundation/Clock.h"
 #include "foundation/Journal.h"
 #include "foundation/OpenFileChecking.h"
 #include "scanning/ScanRule.h"
@@ -30,6 +31,9 @@ struct EngineContext {
     RuleList rules;
     // Which drive copies hold others', shared by every operation on the journal.
     std::shared_ptr<DriveCopies> driveCopies;
+    // The time the engine stamps (manifest entries): the journal's clock, so the drive's
+    // records and the journal's agree.
+    std::shared_ptr<const Clock> clock = Clock::system();
 
     // A context whose copier uses the configuration's chunk size.
     static EngineContext make(std::shared_ptr<Journal> journal, std::shared_ptr<DriveLocating> locator,
@@ -37,9 +41,11 @@ struct EngineContext {
                               std::shared_ptr<IconPlacing> icons, EngineConfiguration configuration, RuleList rules) {
         FileCopier copier(configuration.chunkSize);
         auto driveCopies = std::make_shared<DriveCopies>(journal);
+        auto clock = journal ? journal->clock() : Clock::system();
         return EngineContext{std::move(journal), std::move(locator),      std::move(openFiles),
                              std::move(faults),  std::move(icons),        std::move(configuration),
-                             copier,             std::move(rules),        std::move(driveCopies)};
+                             copier,             std::move(rules),        std::move(driveCopies),
+                             std::move(clock)};
     }
 };
 

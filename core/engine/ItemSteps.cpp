@@ -154,7 +154,7 @@ DriveManifest::Entry ItemSteps::manifestEntry(const OffloadRecord& record, Drive
         } catch (const std::exception&) {
         }
     }
-    entry.date = Date::now();
+    entry.date = context.clock->now();
     return entry;
 }
 

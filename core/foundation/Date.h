@@ -24,6 +24,8 @@ struct Date {
     // the settings file's dates).
     static constexpr double referenceOffset1970To2001 = 978307200.0;
 
+    // The system clock's reading. Only SystemClock reads it: the rest of the core takes its
+    // time from an injected Clock.
     static Date now();
     static Date fromTimespec(Timespec t);
     static Date fromSecondsSince2001(double s) { return Date{s + referenceOffset1970To2001}; }

@@ -230,8 +230,8 @@ void execIgnoringFailure(SQLiteConnection& db, const char* sql) noexcept {
 
 // MARK: Opening
 
-Journal::Journal(std::string path, int busyTimeoutMilliseconds)
-    : path_(std::move(path)), db_(preparedPath(path_), busyTimeoutMilliseconds) {
+Journal::Journal(std::string path, int busyTimeoutMilliseconds, std::shared_ptr<const Clock> clock)
+    : path_(std::move(path)), clock_(clock ? std::move(clock) : Clock::system()), db_(preparedPath(path_), busyTimeoutMilliseconds) {
     const std::string mode = switchToWriteAheadLogging(db_, busyTimeoutMilliseconds);
     db_.exec("PRAGMA synchronous = FULL");
     db_.exec("PRAGMA foreign_keys = ON");
@@ -239,9 +239,11 @@ Journal::Journal(std::string path, int busyTimeoutMilliseconds)
     if (auto warning = journalModeWarning(path_, mode)) log(*warning, EventLevel::warning);
 }
 
-std::shared_ptr<Journal> Journal::open(const std::string& path) { return std::make_shared<Journal>(path); }
+std::shared_ptr<Journal> Journal::open(const std::string& path, std::shared_ptr<const Clock> clock) {
+    return std::make_shared<Journal>(path, SQLiteConnection::defaultBusyTimeoutMilliseconds, std::move(clock));
+}
 
-std::shared_ptr<Journal> Journal::inMemory() { return open(":memory:"); }
+std::shared_ptr<Journal> Journal::inMemory(std::shared_ptr<const Clock> clock) { return open(":memory:", std::move(clock)); }
 
 std::optional<std::string> Journal::journalModeWarning(const std::string& path, std::string_view mode) {
     if (path == ":memory:" || mode == "wal") return std::nullopt;
@@ -419,7 +421,7 @@ void Journal::log(const std::string& message, EventLevel level, std::optional<in
     Log::write(level == EventLevel::info ? Log::Level::info : Log::Level::error, logCategory, message);
     try {
         std::lock_guard guard(lock());
-        db_.run(insertEventSQL, {recordID ? SQLValue(*recordID) : SQLValue(nullptr), Date::now().secondsSince1970,
+        db_.run(insertEventSQL, {recordID ? SQLValue(*recordID) : SQLValue(nullptr), clock_->now().secondsSince1970,
                                  std::string(toString(level)), message});
     } catch (...) {
         // The event log is history, not state: callers log from their own failure roads
@@ -455,7 +457,7 @@ void Journal::setMark(const std::string& name, const JournalMark& mark) {
 // MARK: Records
 
 OffloadRecord Journal::insertUnlocked(const NewRecord& record) {
-    const double now = Date::now().secondsSince1970;
+    const double now = clock_->now().secondsSince1970;
     const int64_t id = db_.run(insertRecordSQL, {
                                                     record.originalPath,
                                                     record.driveID,
@@ -599,7 +601,7 @@ void Journal::markVerified(int64_t id, const std::string& checksum,
         db_.run("UPDATE records SET checksum = ?, original_identity = ?, phase = ?, updated_at = ?, mode = ?, uid = ?,"
                 " gid = ?, metadata_digest = ? WHERE id = ?",
                 {checksum, textOrNull(originalIdentity), std::string(toString(Phase::offloadVerified)),
-                 Date::now().secondsSince1970, number([](const auto& m) { return m.mode; }),
+                 clock_->now().secondsSince1970, number([](const auto& m) { return m.mode; }),
                  number([](const auto& m) { return m.uid; }), number([](const auto& m) { return m.gid; }),
                  metadata ? SQLValue(metadata->digest) : SQLValue(nullptr), id});
         // A file item's holes are its own; a folder's are its entries'.
@@ -642,7 +644,7 @@ std::optional<RecordedMetadata> Journal::recordedMetadata(int64_t id) {
 void Journal::setPhase(int64_t id, Phase phase, const std::optional<std::string>& error) {
     auto update = [&] {
         db_.run("UPDATE records SET phase = ?, error = ?, updated_at = ? WHERE id = ?",
-                {std::string(toString(phase)), textOrNull(error), Date::now().secondsSince1970, id});
+                {std::string(toString(phase)), textOrNull(error), clock_->now().secondsSince1970, id});
     };
     if (!isFinished(phase)) {
         std::lock_guard guard(lock());
@@ -710,7 +712,7 @@ std::vector<std::string> Journal::pins() {
 
 void Journal::pin(const std::string& path) {
     std::lock_guard guard(lock());
-    db_.run("INSERT OR IGNORE INTO pins (path, created_at) VALUES (?, ?)", {path, Date::now().secondsSince1970});
+    db_.run("INSERT OR IGNORE INTO pins (path, created_at) VALUES (?, ?)", {path, clock_->now().secondsSince1970});
 }
 
 void Journal::unpin(const std::string& path) {

@@ -15,6 +15,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "foundation/Clock.h"
 #include "foundation/JournalEvent.h"
 #include "foundation/OffloadRecord.h"
 #include "foundation/Phase.h"
@@ -49,14 +50,18 @@ public:
     // to version 7; a later version is left as it is. Throws POSIXFailure ("mkdir") or
     // SQLiteError; nothing stays open on failure. Several processes may open one new file
     // at once: each migration step checks the version again inside its own transaction.
-    explicit Journal(std::string path, int busyTimeoutMilliseconds = SQLiteConnection::defaultBusyTimeoutMilliseconds);
+    // Every time the journal stamps (records, events, pins) is `clock`'s.
+    explicit Journal(std::string path, int busyTimeoutMilliseconds = SQLiteConnection::defaultBusyTimeoutMilliseconds,
+                     std::shared_ptr<const Clock> clock = Clock::system());
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    static std::shared_ptr<Journal> open(const std::string& path);
-    static std::shared_ptr<Journal> inMemory();
+    static std::shared_ptr<Journal> open(const std::string& path, std::shared_ptr<const Clock> clock = Clock::system());
+    static std::shared_ptr<Journal> inMemory(std::shared_ptr<const Clock> clock = Clock::system());
 
     const std::string& path() const { return path_; }
+    // The clock the journal stamps with; the engine working on the journal takes it too.
+    const std::shared_ptr<const Clock>& clock() const { return clock_; }
     // The connection, for a caller's own statements inside transaction().
     SQLiteConnection& db() { return db_; }
     // Taken by every operation; recursive, so a caller may hold it across several. On a
@@ -227,6 +232,7 @@ private:
     std::vector<OffloadRecord> decodeRecords(const std::vector<SQLRow>& rows) const;
 
     std::string path_;
+    std::shared_ptr<const Clock> clock_;
     std::recursive_mutex lock_;
     std::recursive_mutex shareLock_;  // taken instead of lock_ by the members of a Share
     SQLiteConnection db_;

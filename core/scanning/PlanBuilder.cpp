@@ -35,8 +35,7 @@ PlanBuilder::PlanBuilder(std::vector<std::string> folders_, RuleList rules_, Off
       openFiles(std::move(openFiles_)),
       lastUsedDates([](const std::vector<std::string>& roots) { return RecentlyUsed::lastUsedDates(roots); }),
       availableBytes([](const std::string& path) { return VolumeSpace::availableBytes(path); }),
-      storesMetadataNatively([](const std::string& path) { return VolumeInfo::storesMetadataNatively(path); }),
-      now([] { return Date::now(); }) {}
+      storesMetadataNatively([](const std::string& path) { return VolumeInfo::storesMetadataNatively(path); }) {}
 
 std::vector<OpenFileUsage> PlanBuilder::usesUnder(const std::vector<std::string>& roots,
                                                   const OpenFileChecking& checker) {
@@ -59,7 +58,7 @@ PlanBuilder::Result PlanBuilder::build(int64_t bytesNeeded, const std::string& d
 
     OffloadPolicy scanPolicy = policy;
     scanPolicy.driveIsNativeFormat = storesMetadataNatively ? storesMetadataNatively(driveRoot) : true;
-    Scanner scanner(std::move(scanPolicy), rules, std::move(dates), std::move(uses), now ? now() : Date::now());
+    Scanner scanner(std::move(scanPolicy), rules, std::move(dates), std::move(uses), (clock ? clock : Clock::system())->now());
     scanner.emulatorDevices = emulatorDevices;
     for (const auto& folder : fixedFolders)
         if (auto real = PathUtil::canonical(folder)) scanner.fixedFolders.insert(*real);

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "foundation/Clock.h"
 #include "foundation/Date.h"
 #include "foundation/OpenFileChecking.h"
 #include "scanning/OffloadPlanner.h"
@@ -34,11 +35,12 @@ struct PlanBuilder {
 
     // Where the facts come from; tests replace them. Defaults: the recently-used bookmark
     // dates under the given roots, the volume's available bytes (nothing when unreadable),
-    // whether the drive's volume keeps file metadata natively, and the clock.
+    // whether the drive's volume keeps file metadata natively, and the real clock (items'
+    // ages are counted up to its now).
     std::function<std::unordered_map<std::string, Date>(const std::vector<std::string>&)> lastUsedDates;
     std::function<std::optional<int64_t>(const std::string&)> availableBytes;
     std::function<bool(const std::string&)> storesMetadataNatively;
-    std::function<Date()> now;
+    std::shared_ptr<const Clock> clock = Clock::system();
 
     PlanBuilder(std::vector<std::string> folders, RuleList rules, OffloadPolicy policy,
                 std::shared_ptr<const OpenFileChecking> openFiles);

@@ -13,6 +13,7 @@
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 #include "support/AsUser.h"
+#include "support/ManualClock.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -107,26 +108,33 @@ TEST(DriveMarkerTest, AdoptingAKnownDriveKeepsItsIdentityAndMarker) {
 }
 
 TEST(DriveMarkerTest, AnUnreadableMarkerIsSetAsideBeforeANewOneIsWritten) {
+    // The marker's date and the name set aside come from the given clock.
+    const test::ManualClock clock(Date{1'740'821'400});  // 2025-03-01T09:30:00Z
     test::TempDir legacy;
     test::writeFile(legacy / "Marrowfen/.marrowfen-drive.json", "{\"id\": \"OLD-ID\", \"trunc");
-    Drive fresh = DriveMarker::adopt(legacy.path(), "Renewed");
+    Drive fresh = DriveMarker::adopt(legacy.path(), "Renewed", clock);
     EXPECT_EQ(fresh.name, "Renewed");
     EXPECT_EQ(DriveMarker::read(legacy.path()), fresh);
+    auto written = DriveMarker::decode(test::readFile(legacy / "Marrowfen/.marrowfen-drive.json"));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->created, clock.now());
 
-    auto names = namesIn(legacy / "Marrowfen");
-    ASSERT_EQ(names.size(), 3u);
-    EXPECT_EQ(names[0], ".marrowfen-drive.json");
-    EXPECT_EQ(names[1].rfind(".marrowfen-drive.json.unreadable-", 0), 0u);
-    EXPECT_EQ(names[1].size(), std::string(".marrowfen-drive.json.unreadable-20250301T093000Z").size());
-    EXPECT_EQ(test::readFile(legacy / ("Marrowfen/" + names[1])), "{\"id\": \"OLD-ID\", \"trunc");
+    EXPECT_EQ(namesIn(legacy / "Marrowfen"),
+              (std::vector<std::string>{".marrowfen-drive.json", ".marrowfen-drive.json.unreadable-20250301T093000Z",
+                                        "About This Folder.txt"}));
+    EXPECT_EQ(test::readFile(legacy / "Marrowfen/.marrowfen-drive.json.unreadable-20250301T093000Z"),
+              "{\"id\": \"OLD-ID\", \"trunc");
 
-    // Two in a row keep both old files.
+    // Two in the same second keep both old files.
     test::TempDir root;
     test::writeFile(root / "Keldwick/.keldwick-drive.json", "garbage 1");
-    DriveMarker::adopt(root.path(), "A");
+    DriveMarker::adopt(root.path(), "A", clock);
     test::writeFile(root / "Keldwick/.keldwick-drive.json", "garbage 2");
-    DriveMarker::adopt(root.path(), "B");
-    EXPECT_EQ(namesIn(root / "Keldwick").size(), 4u);
+    DriveMarker::adopt(root.path(), "B", clock);
+    EXPECT_EQ(namesIn(root / "Keldwick"),
+              (std::vector<std::string>{".keldwick-drive.json", ".keldwick-drive.json.unreadable-20250301T093000Z",
+                                        ".keldwick-drive.json.unreadable-20250301T093000Z-2", "About This Folder.txt"}));
+    EXPECT_EQ(test::readFile(root / "Keldwick/.keldwick-drive.json.unreadable-20250301T093000Z-2"), "garbage 2");
 }
 
 TEST(DriveMarkerTest, DecodingIsStrictAboutKeysTypesAndDates) {

@@ -17,6 +17,7 @@
 #include "foundation/ItemChecks.h"
 #include "foundation/SQLiteConnection.h"
 #include "support/FaultActions.h"
+#include "support/ManualClock.h"
 
 namespace keldwick {
 namespace {
@@ -295,6 +296,26 @@ TEST_F(OffloadEngineTest, AStaleManifestLineNeverTakesOverANewerItemsDriveCopy) 
         EXPECT_EQ(record.id, innerRecord.id);
     EXPECT_EQ(engine()->restore(innerRecord.id).phase, Phase::restored);
     EXPECT_EQ(readFile(inner + "/two.txt"), "second file");
+}
+
+// The engine stamps with its journal's clock: the drive's lines and the journal's records
+// tell one time, whatever the wall clock says.
+TEST_F(OffloadEngineTest, TheDrivesLinesAndTheJournalTellTheJournalsTime) {
+    auto clock = std::make_shared<test::ManualClock>(Date{1'900'000'000});
+    world.journal = Journal::inMemory(clock);
+    const std::string report = world.makeFile("Report.txt", 2'000);
+    const auto moved = engine()->offload(candidateFor(report), false).record;
+    EXPECT_EQ(world.journal->record(moved.id)->createdAt, Date{1'900'000'000});
+    clock->set(Date{1'700'000'000});  // set back years
+    EXPECT_EQ(engine()->restore(moved.id).phase, Phase::restored);
+
+    const auto lines = DriveManifest{DriveLayout::appFolder(world.root)}.read();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].date, Date{1'900'000'000});
+    EXPECT_EQ(lines[1].date, Date{1'700'000'000});
+    EXPECT_EQ(world.journal->record(moved.id)->updatedAt, Date{1'700'000'000});
+    for (const auto& event : world.journal->events(100))
+        EXPECT_TRUE(event.date == Date{1'900'000'000} || event.date == Date{1'700'000'000}) << event.message;
 }
 
 // --- Recovery and the one operation at a time.

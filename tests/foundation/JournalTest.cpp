@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/POSIXFailure.h"
+#include "support/ManualClock.h"
 #include "support/SQLiteFailure.h"
 #include "support/TempDir.h"
 
@@ -561,6 +562,39 @@ TEST(JournalTest, PinsAreASortedSetKeepingTheFirstDate) {
     journal->unpin("/home/u/a");
     journal->unpin("/home/u/never");
     EXPECT_EQ(journal->pins(), (std::vector<std::string>{"/home/u/B", "/home/u/b"}));
+}
+
+// Every stamp is the given clock's, so the journal and the program agree on the time even
+// when it jumps: records, phases, verification, pins and events.
+TEST(JournalTest, StampsComeFromTheGivenClock) {
+    auto clock = std::make_shared<test::ManualClock>(Date{1'900'000'000.5});
+    auto journal = Journal::inMemory(clock);
+    EXPECT_EQ(journal->clock(), clock);
+    const auto record = journal->insert(newRecord("/home/u/a"));
+    EXPECT_EQ(record.createdAt, Date{1'900'000'000.5});
+    EXPECT_EQ(record.updatedAt, Date{1'900'000'000.5});
+
+    clock->set(Date{1'800'000'000});  // set back
+    journal->setPhase(record.id, Phase::abandoned, "read error");
+    EXPECT_EQ(journal->record(record.id)->updatedAt, Date{1'800'000'000});
+    EXPECT_EQ(journal->record(record.id)->createdAt, Date{1'900'000'000.5});
+
+    clock->advance(60);
+    const auto other = journal->insert(newRecord("/home/u/b"));
+    journal->markVerified(other.id, "digest", tree(1));
+    EXPECT_EQ(journal->record(other.id)->updatedAt, Date{1'800'000'060});
+
+    journal->pin("/home/u/keep");
+    EXPECT_EQ(journal->db().query("SELECT created_at FROM pins")[0]["created_at"], SQLValue(1'800'000'060.0));
+    journal->log("noted", EventLevel::info);
+    EXPECT_EQ(journal->events(1).front().date, Date{1'800'000'060});
+
+    // Given none, the real clock.
+    const Date before = Date::now();
+    auto real = Journal::inMemory(nullptr);
+    const auto stamped = real->insert(newRecord("/home/u/c"));
+    EXPECT_GE(stamped.createdAt, before);
+    EXPECT_LE(stamped.createdAt, Date::now());
 }
 
 TEST(JournalTest, LogNeverThrows) {

@@ -23,11 +23,44 @@
 #include "model/ModelFakes.h"
 #include "model/StatusTexts.h"
 #include "scanning/SettingsStore.h"
+#include "support/FaultActions.h"
 
 namespace keldwick::test {
 namespace {
 
 constexpr int64_t MB = 1'000'000;
+
+// The core's engine, each of whose moves fails once its copy is made, as on a read error.
+class FailingMoves final : public EngineOperations {
+public:
+    explicit FailingMoves(const EngineSpec& spec)
+        : engine_(spec.journal, spec.drive, spec.locator, std::make_shared<ProcessOpenFileChecker>(), spec.rules,
+                  failing(), std::make_shared<NoIconPlacing>(), spec.configuration) {}
+
+    const Drive& drive() const override { return engine_.drive(); }
+    RunSummary run(const OffloadPlan& plan, bool dryRun, const Cancel& cancel, const Progress& progress) override {
+        return engine_.run(plan, dryRun, cancel, progress);
+    }
+    OffloadRecord restore(int64_t id, const Cancel& cancel, const Progress& progress) override {
+        return engine_.restore(id, cancel, progress);
+    }
+    OffloadRecord restoreAsCopy(int64_t id, const Cancel& cancel, const Progress& progress) override {
+        return engine_.restoreAsCopy(id, cancel, progress);
+    }
+    RunSummary restoreAll(const Cancel& cancel, const Progress& progress) override {
+        return engine_.restoreAll(cancel, progress);
+    }
+    void discardDriveCopy(int64_t id) override { engine_.discardDriveCopy(id); }
+    std::vector<RecoveryResult> recover() override { return engine_.recover(); }
+
+private:
+    static std::shared_ptr<FaultInjecting> failing() {
+        auto faults = std::make_shared<FaultActions>();
+        faults->at(FaultPoint::offloadCopied, [](const FaultContext&) { throw std::runtime_error("read error"); });
+        return faults;
+    }
+    OffloadEngine engine_;
+};
 
 // A test item's bytes: a line naming it, then zeros up to its size.
 struct Made {
@@ -43,6 +76,7 @@ protected:
     std::optional<int64_t> driveFree;       // none: the drive folder's real free space
     std::map<std::string, Made> items;      // by the path the item's bytes are expected at
     std::unique_ptr<AppModel> model;
+    EngineFactory engines = CoreEngine::factory();
 
     ModelWorkTest() { makeDirs(downloads); }
 
@@ -108,7 +142,7 @@ protected:
         SettingsStore{world.support + "/settings.json"}.save(settings);
         world.locator->set(world.drive.id, world.driveRoot);
         AppServices services = world.services();
-        services.engines = CoreEngine::factory();
+        services.engines = engines;
         services.facts.availableBytes = [this](const std::string& path) -> std::optional<int64_t> {
             if (PathUtil::isInside(path, world.driveRoot)) return driveFree ? driveFree : VolumeSpace::availableBytes(path);
             return computerFree();
@@ -292,6 +326,54 @@ TEST_F(ModelWorkTest, TheDailyLimitAndTheLastRunOutliveARestart) {
     startAndSettle();
     EXPECT_EQ(model->state().lastRun, line);
     EXPECT_EQ(model->state().lastRunDate, date);
+}
+
+// A failed move is noticed once and its item left alone for a day. What remembers it is the
+// journal's record of the failure, stamped by the model's own clock: it holds across a
+// restart and while the clock is set back, and the item is tried again (and the failure
+// noticed again) once the clock has passed a day after it.
+TEST_F(ModelWorkTest, AFailedMoveIsNoticedOnceADayAcrossARestartAndClockJumps) {
+    const std::string failure = "Keldwick couldn't free up space";
+    computerBase = 999'999'999;
+    const std::string a = make("a.mov", 3 * MB);
+    engines = [](const EngineSpec& spec) { return std::make_shared<FailingMoves>(spec); };
+    const Date started = world.clock->now();
+    build();
+    startAndSettle();
+    live(3'600);
+    ASSERT_EQ(posted(failure).size(), 1u);
+    EXPECT_FALSE(isLink(a));
+
+    // Forgetting all the model knew, the journal still holds the failure at the model's time.
+    model.reset();
+    Date failedAt;
+    {
+        Journal journal(world.support + "/journal.sqlite");
+        const auto abandoned = journal.records({Phase::abandoned});
+        ASSERT_EQ(abandoned.size(), 1u);
+        EXPECT_EQ(abandoned[0].originalPath, a);
+        failedAt = abandoned[0].updatedAt;
+        EXPECT_GE(failedAt, started);
+        EXPECT_LE(failedAt, world.clock->now());
+    }
+    build();
+    startAndSettle();
+    live(3'600);
+    EXPECT_EQ(posted(failure).size(), 1u);
+
+    // Set back two days: the failure is not a day old yet.
+    world.timers->jumpClock(-2 * 86'400.0);
+    live(3 * 3'600);
+    EXPECT_EQ(posted(failure).size(), 1u);
+
+    // Then past a day after it: tried again, failed again, noticed again, once.
+    world.timers->jumpClock(failedAt.adding(86'400 + 60).timeIntervalSince(world.clock->now()));
+    live(2 * 3'600);
+    EXPECT_EQ(posted(failure).size(), 2u);
+    live(6 * 3'600);
+    EXPECT_EQ(posted(failure).size(), 2u);
+    EXPECT_FALSE(isLink(a));
+    expectIntact(a);
 }
 
 TEST_F(ModelWorkTest, HandPickedMovesAndTheirRefusals) {

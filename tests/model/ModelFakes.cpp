@@ -47,6 +47,11 @@ void ManualTimers::advance(double seconds) {
     clock_->set(Date{end});
 }
 
+void ManualTimers::jumpClock(double seconds) {
+    for (auto& entry : entries_) entry.due += seconds;
+    clock_->set(clock_->now().adding(seconds));
+}
+
 size_t ManualTimers::pending() const {
     return std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return *e.alive; });
 }
@@ -189,6 +194,7 @@ void ModelWorld::writeReadySettings() {
 AppServices ModelWorld::services() {
     AppServices s;
     s.clock = clock;
+    s.driveSystem = DriveOption::System::live(clock);
     s.timers = timers;
     s.background = executor;
     s.engines = engines->factory();

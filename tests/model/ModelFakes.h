@@ -18,19 +18,10 @@
 #include "drives/FolderDriveLocator.h"
 #include "model/AppModel.h"
 #include "support/FakeDriveLocator.h"
+#include "support/ManualClock.h"
 #include "support/TempDir.h"
 
 namespace keldwick::test {
-
-// A clock that moves only when told to.
-class ManualClock final : public Clock {
-public:
-    Date now() const override { return now_; }
-    void set(Date date) { now_ = date; }
-
-private:
-    Date now_{1'800'000'000};
-};
 
 // Timers that fire when the test advances time; the clock moves with them.
 class ManualTimers final : public Timers {
@@ -42,6 +33,9 @@ public:
     // Moves time forward by `seconds`, firing every timer that falls due, in order of due
     // time (and of arming, for equal times); timers armed meanwhile fire too when due.
     void advance(double seconds);
+    // Sets the wall clock forward or back by `seconds` at once, firing nothing: timers
+    // count elapsed time, as the program's do, so each still fires after its own delay.
+    void jumpClock(double seconds);
     // Timers still pending.
     size_t pending() const;
     // Seconds until the next pending timer; none without one.

@@ -7,6 +7,7 @@
 
 #include "foundation/PathUtil.h"
 #include "model/PreviewModel.h"
+#include "support/ManualClock.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -177,7 +178,7 @@ TEST(PreviewModelTest, ScanAppliesTheReportAndTheDriveRoom) {
     PlanBuilder builder({folder}, {}, policy, nullptr);
     builder.lastUsedDates = [](const std::vector<std::string>&) { return std::unordered_map<std::string, Date>{}; };
     builder.storesMetadataNatively = [](const std::string&) { return true; };
-    builder.now = [] { return Date::now().adding(100 * 86'400.0); };
+    builder.clock = std::make_shared<test::ManualClock>(Date::now().adding(100 * 86'400.0));
     const auto inline_ = [](std::function<void()> work) { work(); };
 
     struct Case {

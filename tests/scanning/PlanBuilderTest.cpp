@@ -8,6 +8,7 @@
 #include "foundation/PathUtil.h"
 #include "scanning/PlanBuilder.h"
 #include "support/FakeOpenFiles.h"
+#include "support/ManualClock.h"
 #include "support/TempDir.h"
 
 using namespace keldwick;
@@ -43,7 +44,7 @@ struct Fixture {
         };
         b.availableBytes = [this](const std::string&) { return available; };
         b.storesMetadataNatively = [](const std::string&) { return true; };
-        b.now = [] { return Date::now().adding(100 * 86'400.0); };
+        b.clock = std::make_shared<test::ManualClock>(Date::now().adding(100 * 86'400.0));
         return b;
     }
 };
