@@ -16,7 +16,7 @@
 namespace keldwick {
 
 FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent), host_(host) {
-    setWindowTitle(QStringLiteral("Files on Your Drive"));
+    setWindowTitle(WindowRegistry::titleOf(AppWindow::offloaded));
     setMinimumSize(820, 460);
     resize(defaultWidth, defaultHeight);
 
@@ -116,7 +116,7 @@ void FilesWindow::showTab(FilesTab tab) {
 }
 
 WindowRegistry::Entry filesWindowEntry(FilesHost& host) {
-    return {QStringLiteral("Files on Your Drive"), QSize(FilesWindow::defaultWidth, FilesWindow::defaultHeight),
+    return {WindowRegistry::titleOf(AppWindow::offloaded), QSize(FilesWindow::defaultWidth, FilesWindow::defaultHeight),
             [&host] { return new FilesWindow(host); }};
 }
 

@@ -2,26 +2,28 @@
 
 #include <array>
 
+#include "foundation/EnumNames.h"
 #include "foundation/UUID.h"
 
 namespace keldwick {
 
+namespace {
+
+constexpr EnumNames::Name<NoticeTarget> kTargetNames[] = {
+    {NoticeTarget::preview, "preview"},
+    {NoticeTarget::suggested, "suggested"},
+    {NoticeTarget::offloaded, "offloaded"},
+    {NoticeTarget::menu, "menu"},
+};
+
+}  // namespace
+
 std::string_view toString(NoticeTarget target) {
-    switch (target) {
-        case NoticeTarget::preview: return "preview";
-        case NoticeTarget::suggested: return "suggested";
-        case NoticeTarget::offloaded: return "offloaded";
-        case NoticeTarget::menu: return "menu";
-    }
-    return "";
+    return EnumNames::spellingOf(kTargetNames, target);
 }
 
 std::optional<NoticeTarget> parseNoticeTarget(std::string_view text) {
-    for (NoticeTarget target :
-         std::array{NoticeTarget::preview, NoticeTarget::suggested, NoticeTarget::offloaded, NoticeTarget::menu}) {
-        if (toString(target) == text) return target;
-    }
-    return std::nullopt;
+    return EnumNames::valueOf(kTargetNames, text);
 }
 
 std::string Notice::postingIdentifier() const {

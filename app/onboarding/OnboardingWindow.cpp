@@ -18,7 +18,7 @@ namespace keldwick {
 
 OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     : QDialog(parent, Qt::Window), host_(host) {
-    setWindowTitle(QStringLiteral("Welcome to Keldwick"));
+    setWindowTitle(WindowRegistry::titleOf(AppWindow::onboarding));
     setAttribute(Qt::WA_DeleteOnClose);
     // At least its first size; larger for a page that is longer, though the page scrolls.
     setMinimumSize(defaultWidth, defaultHeight);
@@ -129,7 +129,7 @@ void OnboardingWindow::finish(bool review) {
 }
 
 WindowRegistry::Entry onboardingWindowEntry(OnboardingHost& host) {
-    return {QStringLiteral("Welcome to Keldwick"), QSize(OnboardingWindow::defaultWidth, OnboardingWindow::defaultHeight),
+    return {WindowRegistry::titleOf(AppWindow::onboarding), QSize(OnboardingWindow::defaultWidth, OnboardingWindow::defaultHeight),
             [&host] { return new OnboardingWindow(host); }};
 }
 

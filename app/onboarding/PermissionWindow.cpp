@@ -12,7 +12,7 @@ namespace keldwick {
 
 PermissionWindow::PermissionWindow(OnboardingHost& host, QWidget* parent)
     : QDialog(parent, Qt::Window), host_(host) {
-    setWindowTitle(QStringLiteral("Keldwick Permission"));
+    setWindowTitle(WindowRegistry::titleOf(AppWindow::permission));
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(defaultWidth, defaultHeight);
     auto* layout = new QVBoxLayout(this);
@@ -45,7 +45,7 @@ void PermissionWindow::render() {
 }
 
 WindowRegistry::Entry permissionWindowEntry(OnboardingHost& host) {
-    return {QStringLiteral("Keldwick Permission"), QSize(PermissionWindow::defaultWidth, PermissionWindow::defaultHeight),
+    return {WindowRegistry::titleOf(AppWindow::permission), QSize(PermissionWindow::defaultWidth, PermissionWindow::defaultHeight),
             [&host] { return new PermissionWindow(host); }};
 }
 

@@ -10,7 +10,7 @@
 namespace keldwick {
 
 PreviewWindow::PreviewWindow(PreviewHost& host, QWidget* parent) : QDialog(parent, Qt::Window), host_(host) {
-    setWindowTitle(QStringLiteral("Free Up Space"));
+    setWindowTitle(WindowRegistry::titleOf(AppWindow::preview));
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumSize(720, 540);
     resize(defaultWidth, defaultHeight);
@@ -74,7 +74,7 @@ void PreviewWindow::renderEmpty() {
 }
 
 WindowRegistry::Entry previewWindowEntry(PreviewHost& host) {
-    return {QStringLiteral("Free Up Space"), QSize(PreviewWindow::defaultWidth, PreviewWindow::defaultHeight),
+    return {WindowRegistry::titleOf(AppWindow::preview), QSize(PreviewWindow::defaultWidth, PreviewWindow::defaultHeight),
             [&host] { return new PreviewWindow(host); }};
 }
 

@@ -23,7 +23,7 @@ namespace keldwick {
 SettingsWindow::SettingsWindow(SettingsHost& host, QWidget* parent)
     : QWidget(parent, Qt::Window), host_(host) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Settings"));
+    setWindowTitle(WindowRegistry::titleOf(std::nullopt));
     setFixedWidth(fixedWidth);
 
     auto* layout = new QVBoxLayout(this);
@@ -116,7 +116,7 @@ void SettingsWindow::fitTab() {
 }
 
 WindowRegistry::Entry settingsWindowEntry(SettingsHost& host) {
-    return {QStringLiteral("Settings"), QSize(), [&host] { return new SettingsWindow(host); }};
+    return {WindowRegistry::titleOf(std::nullopt), QSize(), [&host] { return new SettingsWindow(host); }};
 }
 
 }  // namespace keldwick

@@ -90,7 +90,7 @@ bool askWithMessageBox(QWidget* window, const QString& title) {
 
 SystemDataWindow::SystemDataWindow(SystemDataHost& host, Confirm confirm, QWidget* parent)
     : QWidget(parent, Qt::Window), host_(host), confirm_(confirm ? std::move(confirm) : askWithMessageBox) {
-    setWindowTitle(QStringLiteral("System Data"));
+    setWindowTitle(WindowRegistry::titleOf(AppWindow::systemData));
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumSize(defaultWidth, defaultHeight);
     resize(defaultWidth, defaultHeight);
@@ -335,7 +335,7 @@ void SystemDataWindow::move(const std::string& path) {
 }
 
 WindowRegistry::Entry systemDataWindowEntry(SystemDataHost& host) {
-    return {QStringLiteral("System Data"), QSize(SystemDataWindow::defaultWidth, SystemDataWindow::defaultHeight),
+    return {WindowRegistry::titleOf(AppWindow::systemData), QSize(SystemDataWindow::defaultWidth, SystemDataWindow::defaultHeight),
             [&host] { return new SystemDataWindow(host); }};
 }
 

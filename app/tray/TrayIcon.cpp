@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "desktop/DesktopMotion.h"
+#include "model/AppWindow.h"
 #include "model/MainThread.h"
 #include "ui/WindowRegistry.h"
 
@@ -121,7 +122,7 @@ void TrayIcon::showPanel() {
             panel_->setWindowFlags(Qt::Window);
         }
         // The name a screen reader gives the panel.
-        panel_->setWindowTitle(QStringLiteral("Keldwick"));
+        panel_->setWindowTitle(QString::fromUtf8(trayPanelTitle().data(), trayPanelTitle().size()));
         // Filled before it is placed, so it is placed at its real size.
         emit panelShown();
         // Under the icon where the tray tells where it is; else by the pointer.

@@ -23,9 +23,21 @@ WindowRegistry::~WindowRegistry() {
     }
 }
 
+namespace {
+
+QString text(std::string_view bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
+
+}  // namespace
+
 QString WindowRegistry::idOf(std::optional<AppWindow> window) {
-    return window ? QString::fromUtf8(toString(*window).data(), toString(*window).size()) : QStringLiteral("settings");
+    if (window) return text(toString(*window));
+    for (const WindowFacts& row : windowTable()) {
+        if (row.opened == WindowFacts::Opened::asSettings) return text(row.id);
+    }
+    return {};
 }
+
+QString WindowRegistry::titleOf(std::optional<AppWindow> window) { return text(windowTitle(window)); }
 
 void WindowRegistry::add(std::optional<AppWindow> window, Entry entry) {
     Slot& slot = slots_[idOf(window)];

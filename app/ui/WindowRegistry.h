@@ -48,6 +48,8 @@ public:
 
     // "onboarding", ..., "settings" for the settings window.
     static QString idOf(std::optional<AppWindow> window);
+    // The window's title (model/Windows.def).
+    static QString titleOf(std::optional<AppWindow> window);
 
 signals:
     void missing(const QString& id);

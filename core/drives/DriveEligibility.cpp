@@ -21,7 +21,7 @@ std::vector<DriveProblem> problems(const VolumeInfo& volume, const std::optional
     // Nothing is asked of a network volume: a server that stopped answering would hang the call.
     if (volume.isLocal && platform::statusFollowing(backups, status) == 0) found.push_back(DriveProblem::backups());
     if (!FileSystemFormats::isUsable(volume.fileSystem)) {
-        if (volume.fileSystem == "msdos") {
+        if (FileSystemFormats::cantHoldBigFiles(volume.fileSystem)) {
             found.push_back(DriveProblem::fat32());
         } else if (volume.isLocal) {
             found.push_back(DriveProblem::unsupportedFormat(volume.fileSystem));

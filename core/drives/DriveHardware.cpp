@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "foundation/EnumNames.h"
 #include "platform/SysfsDeviceRegistry.h"
 
 namespace keldwick {
@@ -84,20 +85,22 @@ std::optional<DrivePowerState> DriveHardware::powerState(const std::string& kern
     return std::nullopt;
 }
 
+namespace {
+
+constexpr EnumNames::Name<DriveHardware::Medium> kMediumNames[] = {
+    {DriveHardware::Medium::solidState, "solidState"},
+    {DriveHardware::Medium::rotational, "rotational"},
+    {DriveHardware::Medium::unknown, "unknown"},
+};
+
+}  // namespace
+
 std::string toString(DriveHardware::Medium medium) {
-    switch (medium) {
-        case DriveHardware::Medium::solidState: return "solidState";
-        case DriveHardware::Medium::rotational: return "rotational";
-        case DriveHardware::Medium::unknown: return "unknown";
-    }
-    return "unknown";
+    return std::string(EnumNames::spellingOf(kMediumNames, medium, "unknown"));
 }
 
 std::optional<DriveHardware::Medium> parseMedium(std::string_view text) {
-    if (text == "solidState") return DriveHardware::Medium::solidState;
-    if (text == "rotational") return DriveHardware::Medium::rotational;
-    if (text == "unknown") return DriveHardware::Medium::unknown;
-    return std::nullopt;
+    return EnumNames::valueOf(kMediumNames, text);
 }
 
 void to_json(nlohmann::json& json, const DriveHardware& hardware) {

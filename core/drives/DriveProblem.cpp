@@ -1,25 +1,31 @@
 #include "drives/DriveProblem.h"
 
+#include "drives/FileSystemFormats.h"
+
 namespace keldwick {
 
 std::string DriveProblem::explanation() const {
     switch (kind) {
         case Kind::unsupportedFormat:
-            if (format == "ntfs") {
-                return "This drive is formatted for Windows, so your computer can't save files to it. Use a different "
-                       "drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
+            switch (FileSystemFormats::refusalAdvice(format)) {
+                case platform::RefusalAdvice::windows:
+                    return "This drive is formatted for Windows, so your computer can't save files to it. Use a "
+                           "different drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes "
+                           "everything on it.";
+                case platform::RefusalAdvice::hfsPlus:
+                    return "This drive is formatted as Mac OS Extended (HFS+), which Linux writes only with its "
+                           "journal turned off. Use a different drive, or erase it as ext4 or exFAT in the Disks "
+                           "utility \u2014 erasing deletes everything on it.";
+                case platform::RefusalAdvice::apfs:
+                    return "This drive is formatted as APFS, so your computer can't save files to it. Use a different "
+                           "drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything "
+                           "on it.";
+                case platform::RefusalAdvice::format:
+                case platform::RefusalAdvice::fat32:
+                    break;
             }
-            if (format == "hfs") {
-                return "This drive is formatted as Mac OS Extended (HFS+), which Linux writes only with its journal "
-                       "turned off. Use a different drive, or erase it as ext4 or exFAT in the Disks utility \u2014 "
-                       "erasing deletes everything on it.";
-            }
-            if (format == "apfs") {
-                return "This drive is formatted as APFS, so your computer can't save files to it. Use a different "
-                       "drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
-            }
-            return "Keldwick can't use this drive's format (" + format +
-                   "). Use a drive formatted as ext4, btrfs, XFS or exFAT.";
+            return "Keldwick can't use this drive's format (" + format + "). Use a drive formatted as " +
+                   FileSystemFormats::suggestedFormats() + ".";
         case Kind::startupDisk: return "This is your computer's own disk.";
         case Kind::internalDisk: return "This disk is inside your computer. Keldwick needs an external drive.";
         case Kind::networkVolume: return "Network drives can disappear without warning, so Keldwick doesn't use them.";

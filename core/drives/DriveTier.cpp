@@ -1,21 +1,25 @@
 #include "drives/DriveTier.h"
 
+#include "foundation/EnumNames.h"
+
 namespace keldwick {
 
+namespace {
+
+constexpr EnumNames::Name<DriveTier> kTierNames[] = {
+    {DriveTier::fastSSD, "fastSSD"},
+    {DriveTier::slow, "slow"},
+    {DriveTier::hardDrive, "hardDrive"},
+};
+
+}  // namespace
+
 std::string toString(DriveTier tier) {
-    switch (tier) {
-        case DriveTier::fastSSD: return "fastSSD";
-        case DriveTier::slow: return "slow";
-        case DriveTier::hardDrive: return "hardDrive";
-    }
-    return "hardDrive";
+    return std::string(EnumNames::spellingOf(kTierNames, tier, "hardDrive"));
 }
 
 std::optional<DriveTier> parseDriveTier(std::string_view raw) {
-    if (raw == "fastSSD") return DriveTier::fastSSD;
-    if (raw == "slow") return DriveTier::slow;
-    if (raw == "hardDrive") return DriveTier::hardDrive;
-    return std::nullopt;
+    return EnumNames::valueOf(kTierNames, raw);
 }
 
 }  // namespace keldwick

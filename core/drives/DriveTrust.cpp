@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <set>
 
 #include "drives/DriveLayout.h"
 #include "drives/DriveMarker.h"
@@ -12,6 +11,7 @@
 #include "platform/BlockDevices.h"
 #include "platform/FileIO.h"
 #include "platform/FileStatus.h"
+#include "platform/FileSystemKinds.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 #include "platform/Statx.h"
@@ -26,15 +26,12 @@ constexpr mode_t kFolderMode = 0711;
 
 using platform::MountModes;
 
-// Disk file systems in the drive checks' vocabulary. FUSE counts only as "fuseblk",
-// which the kernel mounts from a block device for root alone.
+// Disk file systems, by their mount types. FUSE counts only as "fuseblk", which the kernel
+// mounts from a block device for root alone: any user may mount "fuse.*".
 bool isDiskFileSystem(const std::string& mountType) {
-    static const std::set<std::string, std::less<>> disk = {
-        "ext2", "ext3", "ext4",  "btrfs", "xfs",  "f2fs",   "bcachefs", "jfs", "reiserfs",
-        "nilfs2", "msdos", "exfat", "ntfs", "hfs", "hfs-standard", "apfs", "udf"};
-    if (mountType == "fuseblk") return true;
-    if (mountType.rfind("fuse", 0) == 0) return false;  // any user may mount FUSE
-    return disk.count(platform::MountFacts::fileSystemName(mountType, std::nullopt)) > 0;
+    if (mountType != "fuseblk" && mountType.rfind("fuse", 0) == 0) return false;
+    const platform::FileSystemKind* kind = platform::FileSystemKinds::mounted(mountType);
+    return kind && kind->disk;
 }
 
 bool keepsModes(const MountModes& modes) { return modes.source == MountModes::Source::files; }

@@ -1,21 +1,25 @@
 #include "drives/WakeDetector.h"
 
+#include "foundation/EnumNames.h"
+
 namespace keldwick {
 
+namespace {
+
+constexpr EnumNames::Name<DriveWakeState> kStateNames[] = {
+    {DriveWakeState::awake, "awake"},
+    {DriveWakeState::asleep, "asleep"},
+    {DriveWakeState::waking, "waking"},
+};
+
+}  // namespace
+
 std::string toString(DriveWakeState state) {
-    switch (state) {
-        case DriveWakeState::awake: return "awake";
-        case DriveWakeState::asleep: return "asleep";
-        case DriveWakeState::waking: return "waking";
-    }
-    return "awake";
+    return std::string(EnumNames::spellingOf(kStateNames, state, "awake"));
 }
 
 std::optional<DriveWakeState> parseDriveWakeState(std::string_view text) {
-    if (text == "awake") return DriveWakeState::awake;
-    if (text == "asleep") return DriveWakeState::asleep;
-    if (text == "waking") return DriveWakeState::waking;
-    return std::nullopt;
+    return EnumNames::valueOf(kStateNames, text);
 }
 
 DriveWakeState WakeDetector::update(const std::optional<DrivePowerState>& state, Date now) {

@@ -1,13 +1,12 @@
 #include "engine/FaultPoint.h"
 
-#include <array>
-#include <utility>
+#include "foundation/EnumNames.h"
 
 namespace keldwick {
 
 namespace {
 
-constexpr std::array<std::pair<FaultPoint, const char*>, 12> names{{
+constexpr EnumNames::Name<FaultPoint> names[] = {
     {FaultPoint::offloadRecorded, "offloadRecorded"},
     {FaultPoint::offloadMidCopy, "offloadMidCopy"},
     {FaultPoint::offloadCopied, "offloadCopied"},
@@ -20,30 +19,18 @@ constexpr std::array<std::pair<FaultPoint, const char*>, 12> names{{
     {FaultPoint::restoreLinkRemoved, "restoreLinkRemoved"},
     {FaultPoint::restoreSwapped, "restoreSwapped"},
     {FaultPoint::restoreDriveCopyDeleted, "restoreDriveCopyDeleted"},
-}};
+};
 
 }  // namespace
 
-std::string toString(FaultPoint point) {
-    for (const auto& [p, name] : names)
-        if (p == point) return name;
-    return "";
-}
+std::string toString(FaultPoint point) { return std::string(EnumNames::spellingOf(names, point)); }
 
-std::optional<FaultPoint> parseFaultPoint(const std::string& raw) {
-    for (const auto& [p, name] : names)
-        if (raw == name) return p;
-    return std::nullopt;
-}
+std::optional<FaultPoint> parseFaultPoint(const std::string& raw) { return EnumNames::valueOf(names, raw); }
 
 namespace FaultPoints {
 
 const std::vector<FaultPoint>& allCases() {
-    static const std::vector<FaultPoint> all = [] {
-        std::vector<FaultPoint> v;
-        for (const auto& entry : names) v.push_back(entry.first);
-        return v;
-    }();
+    static const std::vector<FaultPoint> all = EnumNames::values(names);
     return all;
 }
 

@@ -1,24 +1,28 @@
 #include "engine/RecoveryResult.h"
 
-#include <array>
+#include "foundation/EnumNames.h"
 
 namespace keldwick {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> actionNames = {
-    "rolledBack", "rolledForward", "deferred", "markedReturned",
-    "markedLinkMissing", "relinked", "adopted", "unchanged",
+constexpr EnumNames::Name<RecoveryAction> kActionNames[] = {
+    {RecoveryAction::rolledBack, "rolledBack"},
+    {RecoveryAction::rolledForward, "rolledForward"},
+    {RecoveryAction::deferred, "deferred"},
+    {RecoveryAction::markedReturned, "markedReturned"},
+    {RecoveryAction::markedLinkMissing, "markedLinkMissing"},
+    {RecoveryAction::relinked, "relinked"},
+    {RecoveryAction::adopted, "adopted"},
+    {RecoveryAction::unchanged, "unchanged"},
 };
 
 }  // namespace
 
-std::string_view toString(RecoveryAction action) { return actionNames[static_cast<size_t>(action)]; }
+std::string_view toString(RecoveryAction action) { return EnumNames::spellingOf(kActionNames, action); }
 
 std::optional<RecoveryAction> parseRecoveryAction(std::string_view text) {
-    for (size_t index = 0; index < actionNames.size(); ++index)
-        if (actionNames[index] == text) return static_cast<RecoveryAction>(index);
-    return std::nullopt;
+    return EnumNames::valueOf(kActionNames, text);
 }
 
 }  // namespace keldwick

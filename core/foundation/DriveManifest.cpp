@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "foundation/EnumNames.h"
 #include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
 #include "foundation/PathUtil.h"
@@ -289,21 +290,22 @@ std::optional<DriveManifest::Entry> decodeLine(LineSource& source) {
 
 }  // namespace
 
+namespace {
+
+constexpr EnumNames::Name<DriveManifest::Entry::Event> kEventNames[] = {
+    {DriveManifest::Entry::Event::offloaded, "offloaded"},
+    {DriveManifest::Entry::Event::restored, "restored"},
+    {DriveManifest::Entry::Event::discarded, "discarded"},
+};
+
+}  // namespace
+
 std::string_view toString(DriveManifest::Entry::Event event) {
-    switch (event) {
-        case DriveManifest::Entry::Event::offloaded: return "offloaded";
-        case DriveManifest::Entry::Event::restored: return "restored";
-        case DriveManifest::Entry::Event::discarded: return "discarded";
-    }
-    return "offloaded";
+    return EnumNames::spellingOf(kEventNames, event, "offloaded");
 }
 
 std::optional<DriveManifest::Entry::Event> parseDriveManifestEvent(std::string_view text) {
-    using Event = DriveManifest::Entry::Event;
-    for (Event event : {Event::offloaded, Event::restored, Event::discarded}) {
-        if (toString(event) == text) return event;
-    }
-    return std::nullopt;
+    return EnumNames::valueOf(kEventNames, text);
 }
 
 std::string DriveManifest::path() const {

@@ -1,21 +1,25 @@
 #include "foundation/JournalEvent.h"
 
+#include "foundation/EnumNames.h"
+
 namespace keldwick {
 
+namespace {
+
+constexpr EnumNames::Name<EventLevel> kLevelNames[] = {
+    {EventLevel::info, "info"},
+    {EventLevel::warning, "warning"},
+    {EventLevel::error, "error"},
+};
+
+}  // namespace
+
 std::string_view toString(EventLevel level) {
-    switch (level) {
-        case EventLevel::info: return "info";
-        case EventLevel::warning: return "warning";
-        case EventLevel::error: return "error";
-    }
-    return "info";
+    return EnumNames::spellingOf(kLevelNames, level, "info");
 }
 
 std::optional<EventLevel> parseEventLevel(std::string_view text) {
-    if (text == "info") return EventLevel::info;
-    if (text == "warning") return EventLevel::warning;
-    if (text == "error") return EventLevel::error;
-    return std::nullopt;
+    return EnumNames::valueOf(kLevelNames, text);
 }
 
 }  // namespace keldwick

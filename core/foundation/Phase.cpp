@@ -1,31 +1,35 @@
 #include "foundation/Phase.h"
 
+#include "foundation/EnumNames.h"
+
 namespace keldwick {
 
+namespace {
+
+constexpr EnumNames::Name<Phase> kPhaseNames[] = {
+    {Phase::offloadCopying, "offload-copying"},
+    {Phase::offloadVerified, "offload-verified"},
+    {Phase::offloadSwapping, "offload-swapping"},
+    {Phase::offloadCleanup, "offload-cleanup"},
+    {Phase::offloaded, "offloaded"},
+    {Phase::restoreCopying, "restore-copying"},
+    {Phase::restoreSwapping, "restore-swapping"},
+    {Phase::restoreCleanup, "restore-cleanup"},
+    {Phase::restored, "restored"},
+    {Phase::abandoned, "abandoned"},
+    {Phase::superseded, "superseded"},
+    {Phase::returned, "returned"},
+    {Phase::linkMissing, "link-missing"},
+};
+
+}  // namespace
+
 std::string_view toString(Phase phase) {
-    switch (phase) {
-        case Phase::offloadCopying: return "offload-copying";
-        case Phase::offloadVerified: return "offload-verified";
-        case Phase::offloadSwapping: return "offload-swapping";
-        case Phase::offloadCleanup: return "offload-cleanup";
-        case Phase::offloaded: return "offloaded";
-        case Phase::restoreCopying: return "restore-copying";
-        case Phase::restoreSwapping: return "restore-swapping";
-        case Phase::restoreCleanup: return "restore-cleanup";
-        case Phase::restored: return "restored";
-        case Phase::abandoned: return "abandoned";
-        case Phase::superseded: return "superseded";
-        case Phase::returned: return "returned";
-        case Phase::linkMissing: return "link-missing";
-    }
-    return "offload-copying";
+    return EnumNames::spellingOf(kPhaseNames, phase, "offload-copying");
 }
 
 std::optional<Phase> parsePhase(std::string_view text) {
-    for (Phase phase : allPhases) {
-        if (toString(phase) == text) return phase;
-    }
-    return std::nullopt;
+    return EnumNames::valueOf(kPhaseNames, text);
 }
 
 bool isInFlight(Phase phase) {

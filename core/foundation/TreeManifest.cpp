@@ -3,25 +3,28 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "foundation/EnumNames.h"
 #include "foundation/Checksum.h"
 #include "foundation/Utf8.h"
 
 namespace keldwick {
 
+namespace {
+
+constexpr EnumNames::Name<TreeEntry::Kind> kKindNames[] = {
+    {TreeEntry::Kind::file, "file"},
+    {TreeEntry::Kind::directory, "directory"},
+    {TreeEntry::Kind::symlink, "symlink"},
+};
+
+}  // namespace
+
 std::string_view toString(TreeEntry::Kind kind) {
-    switch (kind) {
-        case TreeEntry::Kind::file: return "file";
-        case TreeEntry::Kind::directory: return "directory";
-        case TreeEntry::Kind::symlink: return "symlink";
-    }
-    return "file";
+    return EnumNames::spellingOf(kKindNames, kind, "file");
 }
 
 std::optional<TreeEntry::Kind> parseTreeEntryKind(std::string_view text) {
-    if (text == "file") return TreeEntry::Kind::file;
-    if (text == "directory") return TreeEntry::Kind::directory;
-    if (text == "symlink") return TreeEntry::Kind::symlink;
-    return std::nullopt;
+    return EnumNames::valueOf(kKindNames, text);
 }
 
 int64_t TreeManifest::totalSize() const {

@@ -12,24 +12,20 @@
 #include <vector>
 
 #include "platform/FileIO.h"
+#include "platform/FileSystemKinds.h"
 #include "platform/Statx.h"
 
 namespace keldwick::platform {
 
 namespace {
 
-constexpr long kBtrfsMagic = 0x9123683E;
-constexpr long kXfsMagic = 0x58465342;
-constexpr long kBcachefsMagic = 0xca451a4e;
-constexpr long kOcfs2Magic = 0x7461636f;
-
 constexpr unsigned kBatch = 256;
 constexpr unsigned kMaxExtents = 16384;
 
 // The file systems whose files can share extents (reflinks).
 bool isSharingFileSystem(const struct statfs& fs) {
-    const long type = static_cast<long>(fs.f_type);
-    return type == kBtrfsMagic || type == kXfsMagic || type == kBcachefsMagic || type == kOcfs2Magic;
+    const FileSystemKind* kind = FileSystemKinds::withMagic(static_cast<uint32_t>(fs.f_type));
+    return kind && kind->sharesExtents;
 }
 
 bool sharesExtents(int fd) {

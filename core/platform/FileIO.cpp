@@ -17,6 +17,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/FileSystemKinds.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick::platform {
@@ -202,30 +203,28 @@ bool flushFolderBestEffort(const std::string& folder) noexcept {
 
 namespace {
 
-// FAT, exFAT, NTFS or FUSE: the file systems whose drivers may flush less than fsync
-// promises and whose modes come from the mount. Empty where the type can't be read.
-std::optional<bool> isForeignFormat(int fd) {
+// The kind of the file system holding `fd`: empty where the type can't be read, null
+// where the table doesn't know it.
+std::optional<const FileSystemKind*> kindOf(int fd) {
     struct statfs fileSystem {};
     if (calls().fstatfs(fd, &fileSystem) != 0) return std::nullopt;
-    switch (static_cast<unsigned long>(fileSystem.f_type)) {
-        case 0x4d44:      // vfat, msdos
-        case 0x2011BAB0:  // exfat
-        case 0x5346544e:  // ntfs
-        case 0x7366746e:  // ntfs3
-        case 0x65735546:  // fuse, fuseblk
-            return true;
-        default:
-            return false;
-    }
+    return FileSystemKinds::withMagic(static_cast<uint32_t>(fileSystem.f_type));
 }
 
 }  // namespace
 
-bool fsyncIsTrusted(int fd) { return isForeignFormat(fd) == false; }
+bool fsyncIsTrusted(int fd) {
+    const auto kind = kindOf(fd);
+    return kind && (!*kind || (*kind)->fsyncTrusted);
+}
 
-bool keepsModesNatively(int fd) { return isForeignFormat(fd) != true; }
+bool keepsModesNatively(int fd) {
+    const auto kind = kindOf(fd);
+    return !kind || !*kind || (*kind)->storesMetadata;
+}
 
-bool keepsHardLinks(int fd) { return isForeignFormat(fd) != true; }
+// The formats that make up owners and modes have no hard links either.
+bool keepsHardLinks(int fd) { return keepsModesNatively(fd); }
 
 void syncVolumeIfUntrusted(int fd, const std::string& pathForErrors) {
     if (!fsyncIsTrusted(fd)) syncVolume(fd, pathForErrors);

@@ -1,8 +1,9 @@
 #include "platform/MountFacts.h"
 
 #include <charconv>
-#include <set>
 #include <string_view>
+
+#include "platform/FileSystemKinds.h"
 
 namespace keldwick::platform::MountFacts {
 
@@ -18,17 +19,8 @@ bool isInside(std::string_view path, std::string_view folder) {
 }
 
 std::string normalized(const std::string& type) {
-    if (type == "vfat" || type == "msdos" || type == "fat" || type == "fuse.fusefat" || type == "umsdos") {
-        return "msdos";
-    }
-    if (type == "exfat" || type == "fuse.exfat") return "exfat";
-    if (type == "ntfs" || type == "ntfs3" || type == "fuse.ntfs-3g" || type == "fuse.ntfs" || type == "ntfs-3g") {
-        return "ntfs";
-    }
-    if (type == "hfsplus") return "hfs";
-    if (type == "hfs") return "hfs-standard";
-    if (type == "apfs" || type == "fuse.apfs" || type == "fuse.apfs-fuse") return "apfs";
-    return type;
+    const FileSystemKind* kind = FileSystemKinds::mounted(type);
+    return kind ? std::string(kind->name) : type;
 }
 
 }  // namespace
@@ -41,12 +33,8 @@ std::string fileSystemName(const std::string& mountType, const std::optional<std
 }
 
 bool isNetwork(const std::string& mountType) {
-    static const std::set<std::string, std::less<>> network = {
-        "nfs", "nfs4", "cifs", "smb3", "smbfs", "ncpfs", "ncp", "9p", "ceph", "glusterfs", "afs", "lustre",
-        "davfs", "coda", "ocfs2", "gfs2", "orangefs", "fuse.sshfs", "fuse.rclone", "fuse.s3fs", "fuse.gcsfuse",
-        "fuse.curlftpfs", "fuse.gvfsd-fuse", "fuse.smbnetfs", "fuse.glusterfs", "fuse.davfs2", "fuse.afpfs-ng",
-        "fuse.goofys", "fuse.ceph-fuse", "fuse.juicefs", "fuse.s3ql", "fuse.blobfuse2", "fuse.onedriver"};
-    return network.count(mountType) > 0;
+    const FileSystemKind* kind = FileSystemKinds::mounted(mountType);
+    return kind && kind->network;
 }
 
 bool isRootFileSystem(const MountEntry& entry, const std::vector<MountEntry>& table) {
@@ -59,12 +47,8 @@ bool isRootFileSystem(const MountEntry& entry, const std::vector<MountEntry>& ta
 }
 
 bool isHidden(const MountEntry& entry) {
-    static const std::set<std::string, std::less<>> pseudo = {
-        "proc", "sysfs", "cgroup", "cgroup2", "devtmpfs", "devpts", "mqueue", "debugfs", "tracefs", "securityfs",
-        "bpf", "pstore", "hugetlbfs", "binfmt_misc", "configfs", "fusectl", "autofs", "efivarfs", "rpc_pipefs",
-        "nsfs", "overlay", "squashfs", "ramfs", "selinuxfs", "nfsd", "fuse.portal", "fuse.gvfsd-fuse",
-        "fuse.lxcfs", "fuse.snapfuse"};
-    if (pseudo.count(entry.fsType)) return true;
+    const FileSystemKind* kind = FileSystemKinds::mounted(entry.fsType);
+    if (kind && kind->hidden) return true;
     // A folder of a file system mounted elsewhere (bind mounts of subfolders, btrfs subvolumes).
     if (entry.root != "/") return true;
 
@@ -82,8 +66,6 @@ bool isHidden(const MountEntry& entry) {
 }
 
 MountModes modesOf(const MountEntry& entry) {
-    static const std::set<std::string, std::less<>> kernelMount = {"vfat", "msdos", "fat", "umsdos", "exfat", "ntfs",
-                                                                    "ntfs3"};
     MountModes modes;
     if (entry.fsType == "fuse" || entry.fsType == "fuseblk" || startsWith(entry.fsType, "fuse.")) {
         modes.source = MountModes::Source::fuse;
@@ -91,7 +73,9 @@ MountModes modesOf(const MountEntry& entry) {
         modes.defaultPermissions = entry.hasOption("default_permissions");
         return modes;
     }
-    if (!kernelMount.count(entry.fsType)) return modes;
+    // Kernel drivers of formats without owners and modes make them up from the mount's options.
+    const FileSystemKind* kind = FileSystemKinds::mounted(entry.fsType);
+    if (!kind || kind->storesMetadata || !kind->hasKernelName(entry.fsType)) return modes;
     modes.source = MountModes::Source::kernelMount;
     auto mask = [&entry](std::string_view name) -> std::optional<mode_t> {
         auto text = entry.superOptionValue(name);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -10,12 +9,11 @@
 #include <cstdint>
 
 #include "platform/FileIO.h"
+#include "platform/FileSystemKinds.h"
 
 namespace keldwick::platform {
 
 namespace {
-
-constexpr long kBcachefsMagic = 0xca451a4e;
 
 // The first version of XFS's geometry record (xfs/xfs_fs.h), enough to read its flags.
 struct XfsGeometryV1 {
@@ -45,20 +43,14 @@ NameMatching xfsNameMatching(const char* path) {
 NameMatching volumeNameMatching(const char* path) {
     struct statfs fs;
     if (statfs(path, &fs) != 0) return NameMatching::unknown;
-    switch (static_cast<long>(fs.f_type)) {
-        case BTRFS_SUPER_MAGIC:
-            return NameMatching::exact;
-        case XFS_SUPER_MAGIC:
-            return xfsNameMatching(path);
-        case EXT4_SUPER_MAGIC:  // also ext2 and ext3
-        case F2FS_SUPER_MAGIC:
-        case TMPFS_MAGIC:
-        case OVERLAYFS_SUPER_MAGIC:
-        case kBcachefsMagic:
-            return NameMatching::perFolder;
-        default:
-            return NameMatching::unknown;
+    const FileSystemKind* kind = FileSystemKinds::withMagic(static_cast<uint32_t>(fs.f_type));
+    switch (kind ? kind->names : NamesMatch::unknown) {
+        case NamesMatch::exact: return NameMatching::exact;
+        case NamesMatch::perFolder: return NameMatching::perFolder;
+        case NamesMatch::byFormat: return xfsNameMatching(path);
+        case NamesMatch::unknown: return NameMatching::unknown;
     }
+    return NameMatching::unknown;
 }
 
 bool folderMatchesNamesExactly(int fd, NameMatching volume) {

@@ -2,28 +2,30 @@
 
 #include <algorithm>
 
+#include "foundation/EnumNames.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 
 namespace keldwick {
 
+namespace {
+
+constexpr EnumNames::Name<LastUsedSource> kSourceNames[] = {
+    {LastUsedSource::recentlyUsed, "recentlyUsed"},
+    {LastUsedSource::accessDate, "accessDate"},
+    {LastUsedSource::modificationDate, "modificationDate"},
+    {LastUsedSource::creationDate, "creationDate"},
+    {LastUsedSource::addedDate, "addedDate"},
+};
+
+}  // namespace
+
 std::string_view toString(LastUsedSource source) {
-    switch (source) {
-        case LastUsedSource::recentlyUsed: return "recentlyUsed";
-        case LastUsedSource::accessDate: return "accessDate";
-        case LastUsedSource::modificationDate: return "modificationDate";
-        case LastUsedSource::creationDate: return "creationDate";
-        case LastUsedSource::addedDate: return "addedDate";
-    }
-    return "modificationDate";
+    return EnumNames::spellingOf(kSourceNames, source, "modificationDate");
 }
 
 std::optional<LastUsedSource> parseLastUsedSource(std::string_view text) {
-    for (auto source : {LastUsedSource::recentlyUsed, LastUsedSource::accessDate, LastUsedSource::modificationDate,
-                        LastUsedSource::creationDate, LastUsedSource::addedDate}) {
-        if (toString(source) == text) return source;
-    }
-    return std::nullopt;
+    return EnumNames::valueOf(kSourceNames, text);
 }
 
 Candidate::Candidate(std::string path, bool isDirectory, int64_t size, int64_t fileCount, Date lastUsed,

@@ -1,21 +1,25 @@
 #include "scanning/WholeKind.h"
 
+#include "foundation/EnumNames.h"
+
 namespace keldwick {
 
+namespace {
+
+constexpr EnumNames::Name<WholeKind> kKindNames[] = {
+    {WholeKind::project, "project"},
+    {WholeKind::emulator, "emulator"},
+    {WholeKind::chosen, "chosen"},
+};
+
+}  // namespace
+
 std::string_view toString(WholeKind kind) {
-    switch (kind) {
-        case WholeKind::project: return "project";
-        case WholeKind::emulator: return "emulator";
-        case WholeKind::chosen: return "chosen";
-    }
-    return "chosen";
+    return EnumNames::spellingOf(kKindNames, kind, "chosen");
 }
 
 std::optional<WholeKind> parseWholeKind(std::string_view text) {
-    if (text == "project") return WholeKind::project;
-    if (text == "emulator") return WholeKind::emulator;
-    if (text == "chosen") return WholeKind::chosen;
-    return std::nullopt;
+    return EnumNames::valueOf(kKindNames, text);
 }
 
 }  // namespace keldwick

@@ -27,7 +27,7 @@ std::vector<Kind> kinds(const std::vector<DriveProblem>& problems) {
 }  // namespace
 
 TEST(DriveEligibilityTest, UsableFormatsPass) {
-    for (auto format : {"exfat", "ext4", "ext3", "ext2", "btrfs", "xfs", "f2fs"}) {
+    for (auto format : {"exfat", "ext4", "ext3", "ext2", "btrfs", "xfs", "f2fs", "bcachefs"}) {
         EXPECT_TRUE(DriveEligibility::problems(volume(format), std::nullopt).empty()) << format;
     }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "model/AppEnvironment.h"
@@ -28,8 +29,34 @@ TEST(ModelTypesTest, RawValuesRoundTrip) {
          {NoticeTarget::preview, NoticeTarget::suggested, NoticeTarget::offloaded, NoticeTarget::menu}) {
         EXPECT_EQ(parseNoticeTarget(toString(target)), target);
     }
+    EXPECT_EQ(toString(NoticeTarget::preview), "preview");
+    EXPECT_EQ(toString(NoticeTarget::suggested), "suggested");
+    EXPECT_EQ(toString(NoticeTarget::offloaded), "offloaded");
+    EXPECT_EQ(toString(NoticeTarget::menu), "menu");
     EXPECT_EQ(parseNoticeTarget("Offloaded"), std::nullopt);
     EXPECT_EQ(parseNoticeTarget(""), std::nullopt);
+}
+
+// The windows' table gives the ids requests carry, the titles and the folders the build and
+// the scripts read; the ids are exchanged between instances, so their spellings stay.
+TEST(ModelTypesTest, TheWindowsTableGivesIdsTitlesAndFolders) {
+    std::vector<std::string> ids;
+    for (AppWindow window : {AppWindow::onboarding, AppWindow::preview, AppWindow::offloaded, AppWindow::permission,
+                             AppWindow::systemData}) {
+        ids.emplace_back(toString(window));
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"onboarding", "preview", "offloaded", "permission", "systemData"}));
+    EXPECT_EQ(windowTitle(AppWindow::offloaded), "Files on Your Drive");
+    EXPECT_EQ(windowTitle(AppWindow::permission), "Keldwick Permission");
+    EXPECT_EQ(windowTitle(std::nullopt), "Settings");
+    EXPECT_EQ(trayPanelTitle(), "Keldwick");
+
+    std::vector<std::string> folders;
+    for (const WindowFacts& row : windowTable()) {
+        if (std::find(folders.begin(), folders.end(), row.folder) == folders.end()) folders.emplace_back(row.folder);
+        EXPECT_FALSE(row.title.empty()) << row.id;
+    }
+    EXPECT_EQ(folders, (std::vector<std::string>{"tray", "onboarding", "preview", "files", "systemdata", "settings"}));
 }
 
 TEST(ModelTypesTest, RequestsAndNoticesGetFreshIdentifiers) {
