@@ -16,6 +16,7 @@
 #include "platform/FileReading.h"
 #include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick {
 

@@ -36,7 +36,6 @@ ssize_t readLinkAt(int dirFd, const char* name, char* into, std::size_t size) {
 
 uint32_t randomBelow(uint32_t bound) { return ::arc4random_uniform(bound); }
 
-ssize_t randomBytes(void* into, std::size_t size) { return ::getrandom(into, size, 0); }
 
 off_t seekToEnd(int fd) { return ::lseek(fd, 0, SEEK_END); }
 

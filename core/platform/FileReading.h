@@ -39,10 +39,6 @@ ssize_t readLinkAt(int dirFd, const char* name, char* into, std::size_t size);
 // A uniformly random number below `bound` (which must be above 0), for sampling.
 uint32_t randomBelow(uint32_t bound);
 
-// Fills `into` from the kernel's random source (getrandom(2)): the count filled, or -1
-// with errno set (EINTR: try again).
-ssize_t randomBytes(void* into, std::size_t size);
-
 // lseek(2) to the end: the file's size as this descriptor sees it, or -1.
 off_t seekToEnd(int fd);
 
