@@ -11,6 +11,7 @@
 #include "platform/FileIO.h"
 #include "platform/FileReading.h"
 #include "platform/FileStatus.h"
+#include "platform/ProcessFacts.h"
 #include "platform/Processes.h"
 #include "platform/Users.h"
 #include "support/TempDir.h"
