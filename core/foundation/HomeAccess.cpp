@@ -8,6 +8,7 @@
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 #include "platform/ProcessFacts.h"
+#include "platform/Users.h"
 #include "platform/Statx.h"
 
 namespace keldwick::HomeAccess {
@@ -35,14 +36,14 @@ enum class Listing { opened, missing, refusedByMode, refused };
 bool modeRefuses(const std::string& path) {
     platform::MountStatus status;
     if (platform::statxWithMount(path.c_str(), 0, false, status) != 0) return false;
-    const uid_t user = platform::effectiveUser();
+    const uid_t user = platform::effectiveUserID();
     if (user == 0) return false;
     const unsigned mode = status.record.stx_mode;
     unsigned granted = mode & 07;
     if (status.record.stx_uid == user) {
         granted = (mode >> 6) & 07;
     } else {
-        bool member = status.record.stx_gid == platform::effectiveGroup();
+        bool member = status.record.stx_gid == platform::effectiveGroupID();
         if (!member) {
             const std::vector<gid_t> groups = platform::supplementaryGroups();
             member = std::find(groups.begin(), groups.end(), status.record.stx_gid) != groups.end();

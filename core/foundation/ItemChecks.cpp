@@ -9,6 +9,7 @@
 #include "foundation/ContentType.h"
 #include "foundation/Utf8.h"
 #include "platform/ProcessFacts.h"
+#include "platform/Users.h"
 
 namespace keldwick {
 
@@ -66,7 +67,7 @@ std::optional<std::string> databaseCompanion(const std::string& path) {
 }
 
 std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name) {
-    return reasonNotMovable(status, name, platform::realUser());
+    return reasonNotMovable(status, name, platform::realUserID());
 }
 
 std::optional<std::string> reasonNotMovable(const FileStat& status, std::string_view name, uint32_t userID) {

@@ -8,6 +8,7 @@
 #include "platform/FileIO.h"
 #include "platform/FileStatus.h"
 #include "platform/ProcessFacts.h"
+#include "platform/Users.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick::PrivateFolder {
@@ -31,14 +32,14 @@ void secure(const std::string& folder) {
     if (!fd) throw POSIXFailure("open", folder, errno);
     struct stat folderStatus {};
     if (platform::statusOf(fd.get(), folderStatus) != 0) throw POSIXFailure("open", folder, errno);
-    if (folderStatus.st_uid != platform::effectiveUser()) return;
+    if (folderStatus.st_uid != platform::effectiveUserID()) return;
     if (wider(folderStatus.st_mode, kFolderMode) && platform::calls().fchmod(fd.get(), kFolderMode) != 0) {
         throw POSIXFailure("chmod", folder, errno);
     }
     for (const std::string& name : platform::readNames(platform::duplicate(fd.get()), folder)) {
         struct stat status {};
         if (platform::statusAt(fd.get(), name.c_str(), status, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISREG(status.st_mode) || status.st_uid != platform::effectiveUser() || !wider(status.st_mode, kFileMode)) continue;
+        if (!S_ISREG(status.st_mode) || status.st_uid != platform::effectiveUserID() || !wider(status.st_mode, kFileMode)) continue;
         // The folder is the user's alone by now: the name can't be swapped for a link.
         if (platform::calls().fchmodAt(fd.get(), name.c_str(), kFileMode, 0) != 0) {
             throw POSIXFailure("chmod", PathUtil::join(folder, name), errno);

@@ -9,9 +9,6 @@
 
 namespace keldwick::platform {
 
-uid_t realUser() { return ::getuid(); }
-uid_t effectiveUser() { return ::geteuid(); }
-gid_t effectiveGroup() { return ::getegid(); }
 
 std::vector<gid_t> supplementaryGroups() {
     const int count = ::getgroups(0, nullptr);

@@ -1,5 +1,5 @@
 #pragma once
-// What this process is and where it runs: its users and groups, its id, its environment,
+// What this process is and where it runs (its user ids are in Users.h): its groups, its id, its environment,
 // the account's home, the host's name, and random bytes from the kernel.
 
 #include <cstddef>
@@ -12,9 +12,6 @@
 
 namespace keldwick::platform {
 
-uid_t realUser();
-uid_t effectiveUser();
-gid_t effectiveGroup();
 // The supplementary groups (getgroups(2)); empty where they can't be read.
 std::vector<gid_t> supplementaryGroups();
 int32_t processID();
