@@ -6,10 +6,11 @@
 #include "foundation/PathUtil.h"
 #include "foundation/XdgUserDirs.h"
 #include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 #include "platform/ProcessFacts.h"
-#include "platform/Users.h"
 #include "platform/Statx.h"
+#include "platform/Users.h"
 
 namespace keldwick::HomeAccess {
 
@@ -65,7 +66,7 @@ std::vector<std::string> homeProbes(const std::string& home) { return probePaths
 
 bool runsConfined() {
     const char* snap = platform::environment("SNAP");
-    return platform::exists("/.flatpak-info") || (snap && snap[0] != '\0');
+    return platform::mayAccess("/.flatpak-info", 0) || (snap && snap[0] != '\0');
 }
 
 std::optional<std::string> Reading::folderToShow() const {

@@ -36,6 +36,4 @@ std::optional<std::string> hostName() {
 
 ssize_t randomBytes(void* into, std::size_t size) { return ::getrandom(into, size, 0); }
 
-bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
 }  // namespace keldwick::platform

@@ -28,7 +28,5 @@ std::optional<std::string> hostName();
 // getrandom(2): the count filled, or -1 with errno set.
 ssize_t randomBytes(void* into, std::size_t size);
 
-// Whether anything exists at `path` (access(2) with F_OK, links followed).
-bool exists(const std::string& path);
 
 }  // namespace keldwick::platform
