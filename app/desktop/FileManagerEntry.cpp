@@ -7,7 +7,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/UserFolders.h"
 #include "platform/FileStatus.h"
-#include "platform/Users.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick::FileManagerEntry {
 

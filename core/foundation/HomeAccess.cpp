@@ -65,8 +65,7 @@ std::vector<std::string> homeProbes(const std::string& home) { return probePaths
 }  // namespace
 
 bool runsConfined() {
-    const char* snap = platform::environment("SNAP");
-    return platform::mayAccess("/.flatpak-info", 0) || (snap && snap[0] != '\0');
+    return platform::mayAccess("/.flatpak-info", 0) || !platform::environmentVariable("SNAP").value_or("").empty();
 }
 
 std::optional<std::string> Reading::folderToShow() const {

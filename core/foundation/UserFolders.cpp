@@ -6,15 +6,15 @@
 namespace keldwick::UserFolders {
 
 std::string home() {
-    if (const char* h = platform::environment("HOME"); h && h[0] == '/') return h;
+    if (std::string h = platform::environmentVariable("HOME").value_or(""); h.starts_with('/')) return h;
     return platform::accountHome().value_or(std::string());
 }
 
 namespace {
 
 std::string programFolder(const char* variable, const char* fallback, const std::string& home) {
-    const char* base = platform::environment(variable);
-    if (base && base[0] == '/') return PathUtil::join(base, "Keldwick");
+    const std::string base = platform::environmentVariable(variable).value_or("");
+    if (base.starts_with('/')) return PathUtil::join(base, "Keldwick");
     if (home.empty()) return home;
     return PathUtil::join(home, fallback);
 }
@@ -22,8 +22,8 @@ std::string programFolder(const char* variable, const char* fallback, const std:
 }  // namespace
 
 std::string dataHome(const std::string& home) {
-    const char* base = platform::environment("XDG_DATA_HOME");
-    if (base && base[0] == '/' && (home.empty() || !PathUtil::isInside(home, PathUtil::withoutTrailingSlashes(base)))) {
+    const std::string base = platform::environmentVariable("XDG_DATA_HOME").value_or("");
+    if (base.starts_with('/') && (home.empty() || !PathUtil::isInside(home, PathUtil::withoutTrailingSlashes(base)))) {
         return base;
     }
     if (home.empty()) return home;

@@ -115,8 +115,8 @@ std::vector<Entry> entries(const std::string& text, const std::string& givenHome
 }  // namespace
 
 std::string filePath(const std::string& home) {
-    const char* config = platform::environment("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') return PathUtil::join(config, "user-dirs.dirs");
+    const std::string config = platform::environmentVariable("XDG_CONFIG_HOME").value_or("");
+    if (config.starts_with('/')) return PathUtil::join(config, "user-dirs.dirs");
     return PathUtil::join(home, ".config/user-dirs.dirs");
 }
 

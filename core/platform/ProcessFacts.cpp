@@ -21,7 +21,11 @@ std::vector<gid_t> supplementaryGroups() {
 
 int32_t processID() { return static_cast<int32_t>(::getpid()); }
 
-const char* environment(const char* name) { return std::getenv(name); }
+std::optional<std::string> environmentVariable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
 
 std::optional<std::string> accountHome() {
     if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return std::string(entry->pw_dir);

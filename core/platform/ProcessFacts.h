@@ -16,8 +16,8 @@ namespace keldwick::platform {
 std::vector<gid_t> supplementaryGroups();
 int32_t processID();
 
-// The environment variable's value (getenv(3)); null when it is not set.
-const char* environment(const char* name);
+// The environment variable's value (getenv(3)); nothing when it is not set.
+std::optional<std::string> environmentVariable(const char* name);
 
 // The home folder the account database gives the real user; nothing when it has none.
 std::optional<std::string> accountHome();

@@ -4,8 +4,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 namespace keldwick::platform {
 
 uid_t effectiveUserID() { return ::geteuid(); }
@@ -22,12 +20,6 @@ std::optional<std::string> groupName(gid_t group) {
     const struct group* entry = ::getgrgid(group);
     if (entry == nullptr || entry->gr_name == nullptr) return std::nullopt;
     return std::string(entry->gr_name);
-}
-
-std::optional<std::string> environmentVariable(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
 }
 
 }  // namespace keldwick::platform

@@ -1,6 +1,5 @@
 #pragma once
-// Who this process runs as, what the user and group databases say of an id, and the
-// process's environment.
+// Who this process runs as, and what the user and group databases say of an id.
 
 #include <sys/types.h>
 
@@ -22,8 +21,5 @@ std::optional<Account> accountOf(uid_t user);
 
 // A group's name (getgrgid(3)); nothing where the group database has none.
 std::optional<std::string> groupName(gid_t group);
-
-// The value of the environment variable `name`; nothing where it isn't set.
-std::optional<std::string> environmentVariable(const char* name);
 
 }  // namespace keldwick::platform

@@ -8,7 +8,7 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
-#include "platform/Users.h"
+#include "platform/ProcessFacts.h"
 
 namespace keldwick::RecentlyUsed {
 

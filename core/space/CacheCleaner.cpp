@@ -31,12 +31,6 @@ std::optional<std::string> absoluteValue(const std::optional<std::string>& value
     return std::nullopt;
 }
 
-std::optional<std::string> environmentValue(const char* name) {
-    const char* value = platform::environment(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-}
-
 // The form of `path` to compare with others: resolved when it exists, as given otherwise.
 std::string comparable(const std::string& path) { return PathUtil::canonical(path).value_or(path); }
 
@@ -147,7 +141,7 @@ int64_t folderSize(const std::string& folder, const CacheLocation& location) {
 }  // namespace
 
 XdgFolders XdgFolders::fromEnvironment() {
-    return XdgFolders{environmentValue("XDG_CACHE_HOME"), environmentValue("XDG_DATA_HOME")};
+    return XdgFolders{platform::environmentVariable("XDG_CACHE_HOME"), platform::environmentVariable("XDG_DATA_HOME")};
 }
 
 std::vector<CacheLocation> table(const std::string& home, const std::set<std::string>& keepingAppCaches,

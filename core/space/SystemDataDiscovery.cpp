@@ -123,8 +123,8 @@ Places Places::of(const std::string& home) {
     Places places;
     places.home = home;
     places.dataHome = UserFolders::dataHome(home);
-    const char* dataDirs = platform::environment("XDG_DATA_DIRS");
-    places.applicationFolders = DesktopEntries::applicationFolders(places.dataHome, dataDirs ? dataDirs : "");
+    const std::string dataDirs = platform::environmentVariable("XDG_DATA_DIRS").value_or("");
+    places.applicationFolders = DesktopEntries::applicationFolders(places.dataHome, dataDirs);
     return places;
 }
 
