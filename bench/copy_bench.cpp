@@ -38,7 +38,7 @@
 #include "platform/FileIO.h"
 
 using namespace keldwick;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -46,9 +46,9 @@ namespace {
 class TimedFlushes final : public platform::FileSystemCalls {
 public:
     int fsync(int fd) override {
-        const auto start = Clock::now();
+        const auto start = SteadyClock::now();
         const int result = FileSystemCalls::fsync(fd);
-        spent += std::chrono::duration<double>(Clock::now() - start).count();
+        spent += std::chrono::duration<double>(SteadyClock::now() - start).count();
         ++count;
         return result;
     }

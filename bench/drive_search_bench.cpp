@@ -14,7 +14,7 @@
 #include "drives/VolumeDriveLocator.h"
 
 using namespace keldwick;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 int main() {
     const char* given = std::getenv("KELDWICK_SEARCHES");
@@ -23,10 +23,10 @@ int main() {
     VolumeDriveLocator locator(source);
     const std::string away = "5A3B9C1D-0000-4000-8000-0000000A11A7";
 
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     long found = 0;
     for (long i = 0; i < searches; ++i) found += locator.mountPoint(away).has_value();
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
     if (found != 0) {
         std::fprintf(stderr, "a volume claims to be the missing drive\n");
         return 1;

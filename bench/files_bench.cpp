@@ -90,7 +90,7 @@ Figures figures(std::vector<double> ms) {
 
 // Wall time, and the main thread's own CPU time: on a shared machine the first also counts
 // other processes' turns.
-struct Clock {
+struct Stopwatch {
     std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
     double cpu = threadMilliseconds();
     static double threadMilliseconds() {
@@ -112,7 +112,7 @@ void measure(int count) {
 
     std::vector<double> opened, openedCpu;
     for (int run = 0; run <= 7; ++run) {
-        const Clock start;
+        const Stopwatch start;
         FilesWindow window(host);
         window.show();
         QApplication::processEvents();
@@ -131,7 +131,7 @@ void measure(int count) {
     std::vector<double> refreshed, refreshedCpu;
     for (int run = 0; run <= kRuns; ++run) {
         host.model.records = records(count, run);
-        const Clock start;
+        const Stopwatch start;
         view.update();
         view.repaint();
         if (run > 0) refreshed.push_back(start.wallSince()), refreshedCpu.push_back(start.cpuSince());

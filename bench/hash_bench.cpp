@@ -30,7 +30,7 @@
 #include "foundation/Checksum.h"
 
 using namespace keldwick;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "foundation/Journal.h"
 
 using namespace keldwick;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -82,7 +82,7 @@ void JournalVsShellCommits(benchmark::State& state) {
 
     double journalSeconds = 0, shellSeconds = 0;
     for (auto _ : state) {
-        auto start = Clock::now();
+        auto start = SteadyClock::now();
         for (int i = 0; i < commitsPerRound / commitsPerItem; ++i) {
             auto record = journal.insert(item);
             journal.markVerified(record.id, std::string(64, 'a'), std::nullopt);
@@ -90,10 +90,10 @@ void JournalVsShellCommits(benchmark::State& state) {
             journal.setPhase(record.id, Phase::offloadCleanup);
             journal.setPhase(record.id, Phase::offloaded);
         }
-        const double journalRound = std::chrono::duration<double>(Clock::now() - start).count();
-        start = Clock::now();
+        const double journalRound = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        start = SteadyClock::now();
         runCommand("sqlite3 '" + shellPath + "' < '" + script + "' > /dev/null");
-        const double shellRound = std::chrono::duration<double>(Clock::now() - start).count();
+        const double shellRound = std::chrono::duration<double>(SteadyClock::now() - start).count();
         journalSeconds += journalRound;
         shellSeconds += shellRound;
         state.SetIterationTime(journalRound + shellRound);
@@ -136,13 +136,13 @@ void ChecksumVsOpensslDgst(benchmark::State& state) {
     double oursSeconds = 0, peerSeconds = 0;
     for (auto _ : state) {
         dropPages(path);
-        auto start = Clock::now();
+        auto start = SteadyClock::now();
         benchmark::DoNotOptimize(Checksum::sha256OfFile(path, Checksum::defaultChunkSize));
-        const double ours = std::chrono::duration<double>(Clock::now() - start).count();
+        const double ours = std::chrono::duration<double>(SteadyClock::now() - start).count();
         dropPages(path);
-        start = Clock::now();
+        start = SteadyClock::now();
         const auto output = runCommand("openssl dgst -sha256 -r '" + path + "'");
-        const double peer = std::chrono::duration<double>(Clock::now() - start).count();
+        const double peer = std::chrono::duration<double>(SteadyClock::now() - start).count();
         if (output.compare(0, 64, expected) != 0) state.SkipWithError("openssl disagrees on the digest");
         oursSeconds += ours;
         peerSeconds += peer;

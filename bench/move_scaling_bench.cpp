@@ -34,7 +34,7 @@
 
 using namespace keldwick;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -104,9 +104,9 @@ PerItem secondsPerItem(const std::string& folder, const std::string& seeded, lon
                          std::make_shared<NoFaults>(), nullptr, configuration);
     engine.inhibitor = [](const std::string&) { return -1; };
 
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     const RunSummary summary = engine.run(plan, false);
-    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const double elapsed = std::chrono::duration<double>(SteadyClock::now() - start).count();
     if (static_cast<long>(summary.completed.size()) != files) {
         std::fprintf(stderr, "moved %zu of %ld files%s%s\n", summary.completed.size(), files,
                      summary.failures.empty() ? "" : ": ",
@@ -116,14 +116,14 @@ PerItem secondsPerItem(const std::string& folder, const std::string& seeded, lon
     std::vector<int64_t> ids;
     for (const auto& path : summary.completed)
         for (const auto& record : journal->activeRecords(path)) ids.push_back(record.id);
-    const auto restoreStart = Clock::now();
+    const auto restoreStart = SteadyClock::now();
     for (int64_t id : ids) {
         if (engine.restore(id).phase != Phase::restored) {
             std::fprintf(stderr, "record %lld wasn't restored\n", static_cast<long long>(id));
             std::exit(1);
         }
     }
-    const double restoring = std::chrono::duration<double>(Clock::now() - restoreStart).count();
+    const double restoring = std::chrono::duration<double>(SteadyClock::now() - restoreStart).count();
     if (static_cast<long>(ids.size()) != files) {
         std::fprintf(stderr, "found %zu of %ld moved files' records\n", ids.size(), files);
         std::exit(1);

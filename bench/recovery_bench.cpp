@@ -47,7 +47,7 @@
 #include "foundation/TreeManifest.h"
 
 using namespace keldwick;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -59,9 +59,9 @@ long fromEnvironment(const char* name, long fallback) {
 }
 
 double seconds(const std::function<void()>& work) {
-    auto start = Clock::now();
+    auto start = SteadyClock::now();
     work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return std::chrono::duration<double>(SteadyClock::now() - start).count();
 }
 
 void writeFile(const std::string& path, std::string_view bytes) {
