@@ -152,8 +152,10 @@ int main(int argc, char** argv) {
         const std::string source = folder + "/large.bin", copy = folder + "/large.copy";
         {
             std::ofstream out(source, std::ios::binary);
-            std::string chunk = block(64 << 20, 1);
-            for (long written = 0; written < fileMB; written += 64) out << chunk;
+            const std::string chunk = block(64 << 20, 1);
+            // Exactly the size asked for: the verification below expects that many bytes.
+            for (long written = 0; written < fileMB; written += 64)
+                out.write(chunk.data(), std::min<long>(64, fileMB - written) << 20);
         }
         const double bytes = double(fileMB) * (1 << 20);
         auto fresh = [&] {
