@@ -264,7 +264,7 @@ struct World {
         AppServices services;
         services.preferences = std::make_shared<MemoryPreferences>();
         return std::make_unique<AppModel>(
-            AppEnvironment{home, support, std::make_shared<FolderDriveLocator>(chosen.id, drive), false},
+            AppEnvironment{home, support, std::make_shared<FolderDriveLocator>(chosen.id, drive), std::nullopt},
             std::move(services));
     }
 };
