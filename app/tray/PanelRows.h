@@ -20,6 +20,7 @@ public:
     explicit MenuActionRow(const PanelRow& row, QWidget* parent = nullptr);
     // Shows `row`'s texts and state, keeping the focus and the pointer's press.
     void setRow(const PanelRow& row);
+    PanelCommand command() const { return row_.command; }
 
     // Hovered or reached with Tab, and enabled: drawn on the accent colour.
     bool isHighlighted() const { return (underMouse() || hasFocus()) && isEnabled(); }

@@ -132,8 +132,19 @@ void TrayPanel::build() {
     qDeleteAll(shortcuts_);
     shortcuts_.clear();
     while (QLayoutItem* item = rows_->takeAt(0)) {
-        delete item->widget();
+        QWidget* widget = item->widget();
         delete item;
+        // A press through the accessibility layer shows the row down and clicks 100 ms
+        // later: a row rebuilt away meanwhile still runs the command it showed, then goes.
+        // A row held down by the pointer just goes: hidden, it gets no release.
+        if (auto* row = qobject_cast<MenuActionRow*>(widget); row && row->isDown()) {
+            row->hide();
+            row->disconnect(this);
+            connect(row, &QAbstractButton::clicked, this, [this, command = row->command()] { run(command); });
+            QTimer::singleShot(500, row, &QObject::deleteLater);
+            continue;
+        }
+        delete widget;
     }
     switch_ = nullptr;
     updateRows_.clear();

@@ -1,3 +1,5 @@
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QCheckBox>
 #include <QPointer>
@@ -245,6 +247,41 @@ TEST(TrayPanelTest, RowsRunTheirCommandsAndShortcutsOnlyWhenEnabled) {
 
     QTest::keyClick(&widget, Qt::Key_Escape);
     EXPECT_FALSE(widget.isVisible());
+}
+
+// A screen reader's press clicks a moment later (the button shows itself pressed first):
+// a panel rebuilt in between, as when a check ends, must still run what was pressed.
+TEST(TrayPanelTest, AnAccessiblePressSurvivesThePanelBeingRebuilt) {
+    TrayPanel widget;
+    std::vector<PanelCommand> ran;
+    widget.onCommand = [&](PanelCommand c) { ran.push_back(c); };
+    widget.show(panel(test::readyState(), std::nullopt, Date{0}));
+    widget.QWidget::show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+    MenuActionRow* quit = nullptr;
+    for (auto* r : widget.findChildren<MenuActionRow*>()) {
+        if (r->text() == QStringLiteral("Quit Keldwick")) quit = r;
+    }
+    ASSERT_NE(quit, nullptr);
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(quit);
+    ASSERT_TRUE(face && face->actionInterface());
+    face->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+
+    ModelState reshaped = test::readyState();
+    reshaped.canReadHome = false;  // adds a row
+    widget.show(panel(reshaped, std::nullopt, Date{0}));
+    QTest::qWait(300);
+    EXPECT_EQ(ran, std::vector<PanelCommand>{PanelCommand::quit});
+
+    // A row held down by the pointer when the panel is rebuilt is no click.
+    ran.clear();
+    for (auto* r : widget.findChildren<MenuActionRow*>()) {
+        if (r->isVisible() && r->text() == QStringLiteral("Quit Keldwick")) quit = r;
+    }
+    QTest::mousePress(quit, Qt::LeftButton);
+    widget.show(panel(test::readyState(), std::nullopt, Date{0}));
+    QTest::qWait(300);
+    EXPECT_TRUE(ran.empty());
 }
 
 TEST(TrayPanelTest, TabWalksTheSwitchAndTheRowsAndReturnChoosesOne) {
