@@ -208,6 +208,24 @@ TEST_F(TrayTest, UnderTheIconThePanelClosesWhenAnotherWindowTakesTheFocus) {
     EXPECT_TRUE(tray_->panel()->isVisible());
 }
 
+// A panel shown over `state`, recording the commands its rows run.
+struct ShownPanel {
+    TrayPanel widget;
+    std::vector<PanelCommand> ran;
+    explicit ShownPanel(const ModelState& state) {
+        widget.onCommand = [this](PanelCommand c) { ran.push_back(c); };
+        widget.show(panel(state, std::nullopt, Date{0}));
+        widget.QWidget::show();
+    }
+    // The shown command row titled `title`; null when there is none.
+    MenuActionRow* row(const QString& title) const {
+        for (auto* r : widget.findChildren<MenuActionRow*>()) {
+            if (r->isVisible() && r->text() == title) return r;
+        }
+        return nullptr;
+    }
+};
+
 TEST(TrayPanelTest, RowsRunTheirCommandsAndShortcutsOnlyWhenEnabled) {
     ModelState state = test::readyState();
     state.canReadHome = false;  // Free Up Space disabled
@@ -252,16 +270,9 @@ TEST(TrayPanelTest, RowsRunTheirCommandsAndShortcutsOnlyWhenEnabled) {
 // A screen reader's press clicks a moment later (the button shows itself pressed first):
 // a panel rebuilt in between, as when a check ends, must still run what was pressed.
 TEST(TrayPanelTest, AnAccessiblePressSurvivesThePanelBeingRebuilt) {
-    TrayPanel widget;
-    std::vector<PanelCommand> ran;
-    widget.onCommand = [&](PanelCommand c) { ran.push_back(c); };
-    widget.show(panel(test::readyState(), std::nullopt, Date{0}));
-    widget.QWidget::show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
-    MenuActionRow* quit = nullptr;
-    for (auto* r : widget.findChildren<MenuActionRow*>()) {
-        if (r->text() == QStringLiteral("Quit Keldwick")) quit = r;
-    }
+    ShownPanel shown(test::readyState());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.widget));
+    MenuActionRow* quit = shown.row(QStringLiteral("Quit Keldwick"));
     ASSERT_NE(quit, nullptr);
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(quit);
     ASSERT_TRUE(face && face->actionInterface());
@@ -269,19 +280,16 @@ TEST(TrayPanelTest, AnAccessiblePressSurvivesThePanelBeingRebuilt) {
 
     ModelState reshaped = test::readyState();
     reshaped.canReadHome = false;  // adds a row
-    widget.show(panel(reshaped, std::nullopt, Date{0}));
+    shown.widget.show(panel(reshaped, std::nullopt, Date{0}));
     QTest::qWait(300);
-    EXPECT_EQ(ran, std::vector<PanelCommand>{PanelCommand::quit});
+    EXPECT_EQ(shown.ran, std::vector<PanelCommand>{PanelCommand::quit});
 
     // A row held down by the pointer when the panel is rebuilt is no click.
-    ran.clear();
-    for (auto* r : widget.findChildren<MenuActionRow*>()) {
-        if (r->isVisible() && r->text() == QStringLiteral("Quit Keldwick")) quit = r;
-    }
-    QTest::mousePress(quit, Qt::LeftButton);
-    widget.show(panel(test::readyState(), std::nullopt, Date{0}));
+    shown.ran.clear();
+    QTest::mousePress(shown.row(QStringLiteral("Quit Keldwick")), Qt::LeftButton);
+    shown.widget.show(panel(test::readyState(), std::nullopt, Date{0}));
     QTest::qWait(300);
-    EXPECT_TRUE(ran.empty());
+    EXPECT_TRUE(shown.ran.empty());
 }
 
 TEST(TrayPanelTest, TabWalksTheSwitchAndTheRowsAndReturnChoosesOne) {
