@@ -5,16 +5,21 @@
 
 namespace keldwick::UserFolders {
 
+std::optional<std::string> absoluteVariable(const char* name) {
+    std::optional<std::string> value = platform::environmentVariable(name);
+    if (value && value->starts_with('/')) return value;
+    return std::nullopt;
+}
+
 std::string home() {
-    if (std::string h = platform::environmentVariable("HOME").value_or(""); h.starts_with('/')) return h;
+    if (std::optional<std::string> h = absoluteVariable("HOME")) return *h;
     return platform::accountHome().value_or(std::string());
 }
 
 namespace {
 
 std::string programFolder(const char* variable, const char* fallback, const std::string& home) {
-    const std::string base = platform::environmentVariable(variable).value_or("");
-    if (base.starts_with('/')) return PathUtil::join(base, "Keldwick");
+    if (std::optional<std::string> base = absoluteVariable(variable)) return PathUtil::join(*base, "Keldwick");
     if (home.empty()) return home;
     return PathUtil::join(home, fallback);
 }
@@ -22,10 +27,8 @@ std::string programFolder(const char* variable, const char* fallback, const std:
 }  // namespace
 
 std::string dataHome(const std::string& home) {
-    const std::string base = platform::environmentVariable("XDG_DATA_HOME").value_or("");
-    if (base.starts_with('/') && (home.empty() || !PathUtil::isInside(home, PathUtil::withoutTrailingSlashes(base)))) {
-        return base;
-    }
+    const std::optional<std::string> base = absoluteVariable("XDG_DATA_HOME");
+    if (base && (home.empty() || !PathUtil::isInside(home, PathUtil::withoutTrailingSlashes(*base)))) return *base;
     if (home.empty()) return home;
     return PathUtil::join(home, ".local/share");
 }

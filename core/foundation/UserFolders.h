@@ -1,9 +1,14 @@
 #pragma once
 // Where this user's home and the program's support folder are, from the environment.
 
+#include <optional>
 #include <string>
 
 namespace keldwick::UserFolders {
+
+// The environment variable's value when it is an absolute path; nothing when it is
+// unset, empty or relative (such a value names no folder of this user's).
+std::optional<std::string> absoluteVariable(const char* name);
 
 // $HOME when it is an absolute path, else the password database's home folder; "" when
 // neither gives one.

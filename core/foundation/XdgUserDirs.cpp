@@ -5,10 +5,10 @@
 #include <sstream>
 
 #include "foundation/PathUtil.h"
+#include "foundation/UserFolders.h"
 #include "platform/FileIO.h"
 #include "platform/FileReading.h"
 #include "platform/FileStatus.h"
-#include "platform/ProcessFacts.h"
 
 namespace keldwick::XdgUserDirs {
 
@@ -115,8 +115,7 @@ std::vector<Entry> entries(const std::string& text, const std::string& givenHome
 }  // namespace
 
 std::string filePath(const std::string& home) {
-    const std::string config = platform::environmentVariable("XDG_CONFIG_HOME").value_or("");
-    if (config.starts_with('/')) return PathUtil::join(config, "user-dirs.dirs");
+    if (auto config = UserFolders::absoluteVariable("XDG_CONFIG_HOME")) return PathUtil::join(*config, "user-dirs.dirs");
     return PathUtil::join(home, ".config/user-dirs.dirs");
 }
 

@@ -8,7 +8,7 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
-#include "platform/ProcessFacts.h"
+#include "foundation/UserFolders.h"
 
 namespace keldwick::RecentlyUsed {
 
@@ -133,14 +133,13 @@ std::unordered_map<std::string, Date> parseBookmarks(const std::string& document
 
 std::vector<std::string> defaultSources() {
     std::vector<std::string> sources;
-    const std::string home = platform::environmentVariable("HOME").value_or("");
-    const std::string dataHome = platform::environmentVariable("XDG_DATA_HOME").value_or("");
-    if (!dataHome.empty() && dataHome[0] == '/') {
-        sources.push_back(dataHome + "/recently-used.xbel");
-    } else if (!home.empty() && home[0] == '/') {
-        sources.push_back(home + "/.local/share/recently-used.xbel");
+    const std::optional<std::string> home = UserFolders::absoluteVariable("HOME");
+    if (const auto dataHome = UserFolders::absoluteVariable("XDG_DATA_HOME")) {
+        sources.push_back(*dataHome + "/recently-used.xbel");
+    } else if (home) {
+        sources.push_back(*home + "/.local/share/recently-used.xbel");
     }
-    if (!home.empty() && home[0] == '/') sources.push_back(home + "/.recently-used.xbel");
+    if (home) sources.push_back(*home + "/.recently-used.xbel");
     return sources;
 }
 
