@@ -229,21 +229,13 @@ struct ShownPanel {
 TEST(TrayPanelTest, RowsRunTheirCommandsAndShortcutsOnlyWhenEnabled) {
     ModelState state = test::readyState();
     state.canReadHome = false;  // Free Up Space disabled
-    TrayPanel widget;
-    std::vector<PanelCommand> ran;
+    ShownPanel shown(state);
+    TrayPanel& widget = shown.widget;
+    const std::vector<PanelCommand>& ran = shown.ran;
     std::vector<bool> switched;
-    widget.onCommand = [&](PanelCommand c) { ran.push_back(c); };
     widget.onSwitch = [&](bool on) { switched.push_back(on); };
-    widget.show(panel(state, std::nullopt, Date{0}));
-    widget.QWidget::show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
-
-    auto row = [&](const QString& title) {
-        for (auto* r : widget.findChildren<MenuActionRow*>()) {
-            if (r->text() == title) return r;
-        }
-        return static_cast<MenuActionRow*>(nullptr);
-    };
+    auto row = [&](const QString& title) { return shown.row(title); };
     MenuActionRow* freeUp = row(QStringLiteral("Free Up Space\u2026"));
     MenuActionRow* quit = row(QStringLiteral("Quit Keldwick"));
     ASSERT_TRUE(freeUp && quit);
@@ -293,11 +285,9 @@ TEST(TrayPanelTest, AnAccessiblePressSurvivesThePanelBeingRebuilt) {
 }
 
 TEST(TrayPanelTest, TabWalksTheSwitchAndTheRowsAndReturnChoosesOne) {
-    TrayPanel widget;
-    std::vector<PanelCommand> ran;
-    widget.onCommand = [&](PanelCommand c) { ran.push_back(c); };
-    widget.show(panel(test::readyState(), std::nullopt, Date{0}));
-    widget.QWidget::show();
+    ShownPanel shown(test::readyState());
+    TrayPanel& widget = shown.widget;
+    const std::vector<PanelCommand>& ran = shown.ran;
     widget.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&widget));
 
