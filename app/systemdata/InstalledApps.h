@@ -23,8 +23,9 @@ struct InstalledApp {
 class InstalledApps {
 public:
     // The session's application folders, the user's own first (a file there overrides
-    // the system's of the same name): $XDG_DATA_HOME (default ~/.local/share) and each
-    // of $XDG_DATA_DIRS (default /usr/local/share:/usr/share), each + "/applications".
+    // the system's of the same name), as System Data's listing reads them: the user's
+    // data folder (UserFolders::dataHome) and each of $XDG_DATA_DIRS (default
+    // /usr/local/share:/usr/share), each + "/applications".
     static std::vector<std::string> applicationFolders();
 
     // Reads the folders in order on first use. A folder that can't be listed, and a file

@@ -79,6 +79,7 @@ std::optional<DesktopEntry> DesktopEntry::parse(std::string_view text, std::stri
         if (key == "Name") entry.name = value;
         if (key == "StartupWMClass") entry.startupWMClass = value;
         if (key == "Exec") entry.program = programOf(value);
+        if (key == "Icon") entry.icon = value;
         if (key == "Hidden") hidden = value == "true";
     }
     if (entry.name.empty() || hidden) return std::nullopt;

@@ -15,6 +15,7 @@ struct DesktopEntry {
     std::string name;            // Name (the unlocalised one)
     std::string startupWMClass;  // StartupWMClass; may be empty
     std::string program;         // the last component of Exec's program ("krita"); may be empty
+    std::string icon = {};       // Icon: a theme icon's name or an absolute file; may be empty
 
     bool operator==(const DesktopEntry&) const = default;
 
