@@ -76,7 +76,8 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
     if (located_)
         located_->confirm();
     else
-        located_ = std::make_shared<const LocatedDrive>(LocatedDrive::locate(context.locator.get(), drive.id, !dryRun));
+        located_ = std::make_shared<const LocatedDrive>(LocatedDrive::locate(context.locator.get(), drive.id, !dryRun,
+                                                                                    context.configuration.machineFolder));
     const LocatedDrive& located = *located_;
     const std::string root = located.root();
     checkPlace(candidate, status, root);
