@@ -122,7 +122,10 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     createDirectoryDurably(PathUtil::parent(destination.path));
 
     const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
-    const auto [measured, expected] = measureDriveCopy(record, root, drivePath, driveStat);
+    // Named, not a structured binding: the lambda below captures it, which clang before 16 refuses.
+    const auto measuredCopy = measureDriveCopy(record, root, drivePath, driveStat);
+    const int64_t measured = measuredCopy.first;
+    const std::optional<std::vector<TreeEntry>>& expected = measuredCopy.second;
     checkRoomOnThisComputer(std::max(measured, record.size), PathUtil::parent(destination.path));
 
     const std::string workingCopy = temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
