@@ -245,4 +245,33 @@ std::optional<std::vector<std::optional<PowerManagement>>> SysfsDeviceRegistry::
     return entries;
 }
 
+std::optional<DiskActivity> SysfsDeviceRegistry::diskActivity(const std::string& kernelName) const {
+    auto device = physicalDevice(kernelName);
+    if (!device) return std::nullopt;
+    auto since = millisecondsSinceActivity(device->disk);
+    auto counters = Sysfs::attribute(device->disk + "/stat");
+    if (!counters) return std::nullopt;
+    // "inflight" holds reads and writes in flight; the stat line's ninth field is their sum.
+    std::vector<std::string> fields;
+    auto inflight = Sysfs::attribute(device->disk + "/inflight");
+    std::string text = inflight ? *inflight : *counters;
+    for (size_t at = 0; at < text.size();) {
+        size_t start = text.find_first_not_of(" \t\n", at);
+        if (start == std::string::npos) break;
+        size_t end = text.find_first_of(" \t\n", start);
+        if (end == std::string::npos) end = text.size();
+        fields.push_back(text.substr(start, end - start));
+        at = end;
+    }
+    DiskActivity activity;
+    activity.diskName = Sysfs::lastComponent(device->disk);
+    activity.millisecondsSinceActivity = since;
+    if (inflight) {
+        for (const auto& field : fields) activity.requestsInFlight |= parseInteger(field).value_or(0) > 0;
+    } else if (fields.size() > 8) {
+        activity.requestsInFlight = parseInteger(fields[8]).value_or(0) > 0;
+    }
+    return activity;
+}
+
 }  // namespace keldwick::platform

@@ -1,0 +1,82 @@
+#include "drives/DrivePowerReader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+
+#include "drives/DriveHardware.h"
+#include "platform/SysfsDeviceRegistry.h"
+
+namespace keldwick {
+
+namespace {
+
+int64_t steadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr int kHighest = 4;
+
+DrivePowerState stateOf(platform::DiskPowerMode mode, const std::optional<int64_t>& sinceActivity) {
+    std::optional<int> milliseconds;
+    if (sinceActivity) milliseconds = static_cast<int>(std::min<int64_t>(*sinceActivity, INT32_MAX));
+    return {mode == platform::DiskPowerMode::standby ? 1 : kHighest, kHighest, milliseconds};
+}
+
+}  // namespace
+
+DrivePowerReader::DrivePowerReader(const platform::DeviceRegistry& registry,
+                                   std::shared_ptr<const platform::DiskPowerModes> modes,
+                                   std::function<int64_t()> clockMilliseconds)
+    : registry_(registry),
+      modes_(std::move(modes)),
+      clock_(clockMilliseconds ? std::move(clockMilliseconds) : steadyMilliseconds) {}
+
+DrivePowerReader& DrivePowerReader::system() {
+    static DrivePowerReader reader(platform::SysfsDeviceRegistry::system(), std::make_shared<platform::UDisksPower>());
+    return reader;
+}
+
+std::optional<DrivePowerState> DrivePowerReader::read(const std::string& kernelName) {
+    auto bySysfs = DriveHardware::powerState(kernelName, registry_);
+    if (bySysfs && bySysfs->isAsleep()) return bySysfs;
+    if (!modes_) return bySysfs;
+    auto activity = registry_.diskActivity(kernelName);
+    if (!activity || activity->diskName.empty()) return bySysfs;
+    const std::string& disk = activity->diskName;
+
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (activity->requestsInFlight) {
+            auto last = lastAnswer_.find(disk);
+            if (last == lastAnswer_.end()) return bySysfs;
+            return stateOf(last->second, activity->millisecondsSinceActivity);
+        }
+        auto refused = refusedAt_.find(disk);
+        if (refused != refusedAt_.end()) {
+            if (clock_() - refused->second < refusalPauseMilliseconds) return bySysfs;
+            refusedAt_.erase(refused);
+        }
+    }
+
+    // Asked without the lock: the query may take its whole timeout.
+    const platform::PowerModeAnswer answer = modes_->powerMode(disk);
+    std::lock_guard<std::mutex> guard(lock_);
+    if (const auto* refused = std::get_if<platform::PowerModeRefused>(&answer)) {
+        // A disk too busy to answer in time keeps its last answer, as one with work in flight.
+        if (refused->timedOut) {
+            auto last = lastAnswer_.find(disk);
+            if (last == lastAnswer_.end()) return bySysfs;
+            return stateOf(last->second, activity->millisecondsSinceActivity);
+        }
+        lastAnswer_.erase(disk);
+        refusedAt_[disk] = clock_();
+        return bySysfs;
+    }
+    const auto mode = std::get<platform::DiskPowerMode>(answer);
+    lastAnswer_[disk] = mode;
+    return stateOf(mode, activity->millisecondsSinceActivity);
+}
+
+}  // namespace keldwick

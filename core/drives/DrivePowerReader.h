@@ -1,0 +1,58 @@
+#pragma once
+// A drive's power state, read where Linux tells it without waking the disk.
+//
+// Runtime power management in sysfs knows a disk the kernel suspended; a hard disk that
+// spun down by its own firmware (most USB disks) stays "active" there. So, for each reading:
+// 1. A disk sysfs says is suspended or resuming is asleep by that word alone: any query
+//    would resume it.
+// 2. Otherwise the disk's own power mode is asked (udisks2: standby is state 1 of 4,
+//    spinning 4 of 4), with the time since activity from its I/O counters.
+// 3. A disk with requests in flight is not asked: the question would wait behind them and
+//    answer once it no longer matters. Its last answer stands, with the fresh activity, so a
+//    disk in standby that was just sent work reads as asleep with new activity, which the
+//    wake detector shows as waking while it spins up. Without a last answer, sysfs's rule.
+// 4. Where the query is refused (no udisks2, polkit, a disk without ATA), sysfs's rule
+//    stands, and that disk is not asked again for a minute. A query that timed out is no
+//    refusal: the disk was too busy to answer, so its last answer stands as in 3, and it is
+//    asked again at the next reading.
+// Thread-safe; a reading may block for the query's timeout, so it belongs off the main thread.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "drives/DrivePowerState.h"
+#include "platform/DeviceRegistry.h"
+#include "platform/UDisksPower.h"
+
+namespace keldwick {
+
+class DrivePowerReader {
+public:
+    static constexpr int64_t refusalPauseMilliseconds = 60'000;
+
+    // `modes` may be null (sysfs only); `clockMilliseconds` is a steady clock (default:
+    // std::chrono::steady_clock). `registry` outlives the reader.
+    DrivePowerReader(const platform::DeviceRegistry& registry, std::shared_ptr<const platform::DiskPowerModes> modes,
+                     std::function<int64_t()> clockMilliseconds = {});
+
+    // The reader of the real system: sysfs and udisks2.
+    static DrivePowerReader& system();
+
+    // Nothing when neither source can tell.
+    std::optional<DrivePowerState> read(const std::string& kernelName);
+
+private:
+    const platform::DeviceRegistry& registry_;
+    std::shared_ptr<const platform::DiskPowerModes> modes_;
+    std::function<int64_t()> clock_;
+    std::mutex lock_;
+    std::map<std::string, platform::DiskPowerMode> lastAnswer_;  // by disk
+    std::map<std::string, int64_t> refusedAt_;                   // by disk
+};
+
+}  // namespace keldwick
