@@ -42,6 +42,13 @@ std::optional<DrivePowerState> DrivePowerReader::read(const std::string& kernelN
     auto bySysfs = DriveHardware::powerState(kernelName, registry_);
     if (bySysfs && bySysfs->isAsleep()) return bySysfs;
     if (!modes_) return bySysfs;
+    // Whatever rule picked the reading, a device on the way up that is suspended or resuming
+    // would be resumed by a query.
+    if (auto entries = registry_.powerEntries(kernelName)) {
+        for (const auto& entry : *entries) {
+            if (entry && entry->devicePowerState && *entry->devicePowerState < kHighest) return bySysfs;
+        }
+    }
     auto activity = registry_.diskActivity(kernelName);
     if (!activity || activity->diskName.empty()) return bySysfs;
     const std::string& disk = activity->diskName;

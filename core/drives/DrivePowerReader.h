@@ -4,7 +4,8 @@
 // Runtime power management in sysfs knows a disk the kernel suspended; a hard disk that
 // spun down by its own firmware (most USB disks) stays "active" there. So, for each reading:
 // 1. A disk sysfs says is suspended or resuming is asleep by that word alone: any query
-//    would resume it.
+//    would resume it. Nor is a disk asked when any device on its way up is suspended or
+//    resuming, whatever its power control says.
 // 2. Otherwise the disk's own power mode is asked (udisks2: standby is state 1 of 4,
 //    spinning 4 of 4), with the time since activity from its I/O counters.
 // 3. A disk with requests in flight is not asked: the question would wait behind them and

@@ -73,6 +73,11 @@ TEST_F(DrivePowerReaderTest, ADiskTheKernelSuspendedIsNeverAsked) {
         ASSERT_TRUE(reading) << status;
         EXPECT_TRUE(reading->isAsleep()) << status;
     }
+    // Its own SCSI device resuming, with runtime power management off: the sysfs rule
+    // (the USB device, active), still never a query.
+    fixture.power(usb, "active", "auto");
+    fixture.power(scsi, "resuming", "on");
+    EXPECT_EQ(reader.read("sdb1")->devicePowerState, 4);
     EXPECT_TRUE(modes->asked.empty());
 }
 
