@@ -26,6 +26,11 @@ DrivePowerState stateOf(platform::DiskPowerMode mode, const std::optional<int64_
 
 }  // namespace
 
+bool DrivePowerReader::hasServedSince(const Answer& answer, const platform::DiskActivity& activity) {
+    return answer.completedRequests && activity.completedRequests &&
+           *activity.completedRequests > *answer.completedRequests;
+}
+
 DrivePowerReader::DrivePowerReader(const platform::DeviceRegistry& registry,
                                    std::shared_ptr<const platform::DiskPowerModes> modes,
                                    std::function<int64_t()> clockMilliseconds)
@@ -58,7 +63,8 @@ std::optional<DrivePowerState> DrivePowerReader::read(const std::string& kernelN
         if (activity->requestsInFlight) {
             auto last = lastAnswer_.find(disk);
             if (last == lastAnswer_.end()) return bySysfs;
-            return stateOf(last->second, activity->millisecondsSinceActivity);
+            if (hasServedSince(last->second, *activity)) last->second.mode = platform::DiskPowerMode::spinning;
+            return stateOf(last->second.mode, activity->millisecondsSinceActivity);
         }
         auto refused = refusedAt_.find(disk);
         if (refused != refusedAt_.end()) {
@@ -75,14 +81,15 @@ std::optional<DrivePowerState> DrivePowerReader::read(const std::string& kernelN
         if (refused->timedOut) {
             auto last = lastAnswer_.find(disk);
             if (last == lastAnswer_.end()) return bySysfs;
-            return stateOf(last->second, activity->millisecondsSinceActivity);
+            if (hasServedSince(last->second, *activity)) last->second.mode = platform::DiskPowerMode::spinning;
+            return stateOf(last->second.mode, activity->millisecondsSinceActivity);
         }
         lastAnswer_.erase(disk);
         refusedAt_[disk] = clock_();
         return bySysfs;
     }
     const auto mode = std::get<platform::DiskPowerMode>(answer);
-    lastAnswer_[disk] = mode;
+    lastAnswer_[disk] = Answer{mode, activity->completedRequests};
     return stateOf(mode, activity->millisecondsSinceActivity);
 }
 

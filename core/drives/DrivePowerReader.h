@@ -11,7 +11,9 @@
 // 3. A disk with requests in flight is not asked: the question would wait behind them and
 //    answer once it no longer matters. Its last answer stands, with the fresh activity, so a
 //    disk in standby that was just sent work reads as asleep with new activity, which the
-//    wake detector shows as waking while it spins up. Without a last answer, sysfs's rule.
+//    wake detector shows as waking while it spins up. A disk that completed requests since
+//    it answered standby has spun up, whatever is still in flight (a long copy keeps work in
+//    flight at every reading). Without a last answer, sysfs's rule.
 // 4. Where the query is refused (no udisks2, polkit, a disk without ATA), sysfs's rule
 //    stands, and that disk is not asked again for a minute. A query that timed out is no
 //    refusal: the disk was too busy to answer, so its last answer stands as in 3, and it is
@@ -52,7 +54,14 @@ private:
     std::shared_ptr<const platform::DiskPowerModes> modes_;
     std::function<int64_t()> clock_;
     std::mutex lock_;
-    std::map<std::string, platform::DiskPowerMode> lastAnswer_;  // by disk
+    struct Answer {
+        platform::DiskPowerMode mode;
+        std::optional<int64_t> completedRequests;  // when it was given
+    };
+    // Requests completed since the answer: a disk in standby can't complete one.
+    static bool hasServedSince(const Answer& answer, const platform::DiskActivity& activity);
+
+    std::map<std::string, Answer> lastAnswer_;  // by disk
     std::map<std::string, int64_t> refusedAt_;                   // by disk
 };
 

@@ -36,6 +36,7 @@ struct PowerManagement {
 struct DiskActivity {
     std::string diskName;                         // the whole disk's kernel name ("sdb")
     bool requestsInFlight = false;                // requests issued and not yet completed
+    std::optional<int64_t> completedRequests;     // reads and writes the disk completed
     std::optional<int64_t> millisecondsSinceActivity;  // absent on the first reading of a disk
 };
 

@@ -53,6 +53,19 @@ std::optional<int64_t> parseUsbSpeed(const std::optional<std::string>& text) {
     return static_cast<int64_t>(megabits * 1000000.0 + 0.5);
 }
 
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> found;
+    for (size_t at = 0; at < text.size();) {
+        size_t start = text.find_first_not_of(" \t\n", at);
+        if (start == std::string::npos) break;
+        size_t end = text.find_first_of(" \t\n", start);
+        if (end == std::string::npos) end = text.size();
+        found.push_back(text.substr(start, end - start));
+        at = end;
+    }
+    return found;
+}
+
 std::optional<std::string> nonEmpty(std::optional<std::string> text) {
     if (!text || text->find_first_not_of(" \t\n") == std::string::npos) return std::nullopt;
     return text;
@@ -251,25 +264,20 @@ std::optional<DiskActivity> SysfsDeviceRegistry::diskActivity(const std::string&
     auto since = millisecondsSinceActivity(device->disk);
     auto counters = Sysfs::attribute(device->disk + "/stat");
     if (!counters) return std::nullopt;
-    // "inflight" holds reads and writes in flight; the stat line's ninth field is their sum.
-    std::vector<std::string> fields;
-    auto inflight = Sysfs::attribute(device->disk + "/inflight");
-    std::string text = inflight ? *inflight : *counters;
-    for (size_t at = 0; at < text.size();) {
-        size_t start = text.find_first_not_of(" \t\n", at);
-        if (start == std::string::npos) break;
-        size_t end = text.find_first_of(" \t\n", start);
-        if (end == std::string::npos) end = text.size();
-        fields.push_back(text.substr(start, end - start));
-        at = end;
-    }
+    const auto fields = words(*counters);
+    auto field = [&fields](size_t index) {
+        return index < fields.size() ? parseInteger(fields[index]).value_or(0) : int64_t{0};
+    };
     DiskActivity activity;
     activity.diskName = Sysfs::lastComponent(device->disk);
     activity.millisecondsSinceActivity = since;
-    if (inflight) {
-        for (const auto& field : fields) activity.requestsInFlight |= parseInteger(field).value_or(0) > 0;
-    } else if (fields.size() > 8) {
-        activity.requestsInFlight = parseInteger(fields[8]).value_or(0) > 0;
+    // The stat line: reads completed first, writes completed fifth, requests in flight ninth.
+    if (fields.size() > 4) activity.completedRequests = field(0) + field(4);
+    // "inflight" holds reads and writes in flight apart; older kernels have only the sum.
+    if (auto inflight = Sysfs::attribute(device->disk + "/inflight")) {
+        for (const auto& count : words(*inflight)) activity.requestsInFlight |= parseInteger(count).value_or(0) > 0;
+    } else {
+        activity.requestsInFlight = field(8) > 0;
     }
     return activity;
 }

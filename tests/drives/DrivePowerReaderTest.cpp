@@ -36,10 +36,9 @@ protected:
         scsi = disk.substr(0, disk.size() - std::string("/block/sdb").size());
         usb = scsi.substr(0, scsi.find("/2-1:1.0"));
     }
-    // New work reaches the disk: its counters move, and `inFlight` requests wait.
-    void work(int inFlight) {
-        ++ios;
-        fixture.attribute(disk, "stat", std::to_string(ios) + " 0 8 0 0 0 0 0 " + std::to_string(inFlight) + " 0 0");
+    // The disk's counters: reads it completed, and reads waiting for it.
+    void counters(int completed, int inFlight) {
+        fixture.attribute(disk, "stat", std::to_string(completed) + " 0 8 0 0 0 0 0 " + std::to_string(inFlight) + " 0 0");
         fixture.attribute(disk, "inflight", std::to_string(inFlight) + " 0");
     }
 
@@ -50,7 +49,6 @@ protected:
     std::shared_ptr<ScriptedModes> modes = std::make_shared<ScriptedModes>();
     DrivePowerReader reader{registry, modes, [this] { return clock; }};
     std::string disk, scsi, usb;
-    int ios = 1;
 };
 
 TEST_F(DrivePowerReaderTest, TheDisksOwnModeTellsStandbyThatSysfsCallsActive) {
@@ -95,21 +93,33 @@ TEST_F(DrivePowerReaderTest, AStandbyDiskSentWorkShowsWakingUntilItAnswersSpinni
 
     // A read reaches the sleeping disk and waits while it spins up: it isn't asked (the
     // question would wait behind the read), and its standby answer stands with new activity.
-    work(1);
+    counters(1, 1);
     const size_t askedBefore = modes->asked.size();
     EXPECT_EQ(step(1), DriveWakeState::waking);
     EXPECT_EQ(step(1), DriveWakeState::waking);
     EXPECT_EQ(modes->asked.size(), askedBefore);
 
     // The read is done: asked again, the disk is spinning.
-    work(0);
+    counters(2, 0);
     modes->answers = {DiskPowerMode::spinning};
     EXPECT_EQ(step(1), DriveWakeState::awake);
     EXPECT_EQ(modes->asked.size(), askedBefore + 1);
 
+    // Back in standby, then a long copy: reads complete while others wait at every reading.
+    // A completed read proves the disk spun up, unasked.
+    modes->answers = {DiskPowerMode::standby};
+    EXPECT_EQ(step(1), DriveWakeState::asleep);
+    counters(2, 1);
+    EXPECT_EQ(step(1), DriveWakeState::waking);
+    counters(40, 3);
+    EXPECT_EQ(step(1), DriveWakeState::awake);
+    counters(90, 2);
+    EXPECT_EQ(step(1), DriveWakeState::awake);
+    EXPECT_EQ(modes->asked.size(), askedBefore + 2);
+
     // Work in flight without any answer yet: the sysfs rule.
     DrivePowerReader fresh{registry, modes};
-    work(2);
+    counters(91, 2);
     EXPECT_EQ(fresh.read("sdb1"), (DrivePowerState{4, 4, 0}));
 }
 
@@ -128,9 +138,9 @@ TEST_F(DrivePowerReaderTest, RefusalsFallBackToSysfsAndPauseTheQuestionsButTimeo
     clock += DrivePowerReader::refusalPauseMilliseconds - 1;
     EXPECT_FALSE(reader.read("sdb1")->isAsleep());
     // The refusal forgot the standby answer: work in flight now reads by sysfs.
-    work(1);
+    counters(1, 1);
     EXPECT_FALSE(reader.read("sdb1")->isAsleep());
-    work(0);
+    counters(2, 0);
     EXPECT_EQ(modes->asked.size(), 4u);
     clock += 1;
     EXPECT_TRUE(reader.read("sdb1")->isAsleep());
@@ -174,6 +184,9 @@ TEST(SysfsDiskActivityTest, NamesTheWholeDiskAndItsRequestsInFlight) {
         ASSERT_TRUE(activity);
         EXPECT_EQ(activity->requestsInFlight, c.inFlight) << c.stat << " / " << (c.inflight ? c.inflight : "-");
     }
+    // Completed: reads (first field) and writes (fifth).
+    fixture.attribute(disk, "stat", "4 1 64 9 6 2 48 7 0 20 16");
+    EXPECT_EQ(registry.diskActivity("sdb")->completedRequests, 10);
     EXPECT_FALSE(registry.diskActivity("sdz"));
 }
 
