@@ -2,8 +2,11 @@
 
 #include <cstdlib>
 
+#include "drives/DrivePowerReader.h"
 #include "platform/FakeUDisks.h"
+#include "platform/SysfsDeviceRegistry.h"
 #include "platform/UDisksPower.h"
+#include "support/SysfsFixture.h"
 
 using namespace keldwick;
 using platform::DiskPowerMode;
@@ -87,6 +90,29 @@ TEST(UDisksPowerTest, WithoutUDisksOrWithoutABusNothingIsTold) {
     EXPECT_NE(refusalOf(UDisksPower().powerMode("sdb")).find("no system bus"), std::string::npos);
     if (previous) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", kept.c_str(), 1);
     else ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
+// The whole reading: a partition's disk asked of udisks2, sysfs where udisks2 refuses.
+TEST(UDisksPowerTest, APartitionsDiskReadsAsleepThroughUDisksAndBySysfsWhenRefused) {
+    FakeUDisks udisks;
+    if (udisks.skipReason()) GTEST_SKIP() << *udisks.skipReason();
+    test::TempDir temp;
+    test::SysfsFixture fixture{temp.path()};
+    std::string disk = fixture.usbDisk("sdb", "8:16", "5000");
+    fixture.partition(disk, "sdb1", "8:17");
+    platform::SysfsDeviceRegistry registry{fixture.roots()};
+    DrivePowerReader reader{registry, std::make_shared<UDisksPower>()};
+
+    udisks.set("sdb", {.drive = kDrive, .state = 0x00});
+    auto standby = reader.read("sdb1");
+    ASSERT_TRUE(standby);
+    EXPECT_TRUE(standby->isAsleep());
+
+    DrivePowerReader refused{registry, std::make_shared<UDisksPower>()};
+    udisks.set("sdb", {.drive = kDrive, .errorName = "org.freedesktop.UDisks2.Error.NotAuthorized"});
+    auto bySysfs = refused.read("sdb1");
+    ASSERT_TRUE(bySysfs);
+    EXPECT_EQ(bySysfs->devicePowerState, 4);  // the USB device, active under "auto"
 }
 
 TEST(UDisksPowerTest, BlockObjectPathsEscapeAsUDisksDoes) {
