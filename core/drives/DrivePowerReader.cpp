@@ -61,10 +61,7 @@ std::optional<DrivePowerState> DrivePowerReader::read(const std::string& kernelN
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (activity->requestsInFlight) {
-            auto last = lastAnswer_.find(disk);
-            if (last == lastAnswer_.end()) return bySysfs;
-            if (hasServedSince(last->second, *activity)) last->second.mode = platform::DiskPowerMode::spinning;
-            return stateOf(last->second.mode, activity->millisecondsSinceActivity);
+            if (auto standing = lastStanding(disk, *activity)) return standing;
         }
         auto refused = refusedAt_.find(disk);
         if (refused != refusedAt_.end()) {
@@ -79,10 +76,8 @@ std::optional<DrivePowerState> DrivePowerReader::read(const std::string& kernelN
     if (const auto* refused = std::get_if<platform::PowerModeRefused>(&answer)) {
         // A disk too busy to answer in time keeps its last answer, as one with work in flight.
         if (refused->timedOut) {
-            auto last = lastAnswer_.find(disk);
-            if (last == lastAnswer_.end()) return bySysfs;
-            if (hasServedSince(last->second, *activity)) last->second.mode = platform::DiskPowerMode::spinning;
-            return stateOf(last->second.mode, activity->millisecondsSinceActivity);
+            auto standing = lastStanding(disk, *activity);
+            return standing ? standing : bySysfs;
         }
         lastAnswer_.erase(disk);
         refusedAt_[disk] = clock_();
@@ -91,6 +86,14 @@ std::optional<DrivePowerState> DrivePowerReader::read(const std::string& kernelN
     const auto mode = std::get<platform::DiskPowerMode>(answer);
     lastAnswer_[disk] = Answer{mode, activity->completedRequests};
     return stateOf(mode, activity->millisecondsSinceActivity);
+}
+
+std::optional<DrivePowerState> DrivePowerReader::lastStanding(const std::string& disk,
+                                                              const platform::DiskActivity& activity) {
+    auto last = lastAnswer_.find(disk);
+    if (last == lastAnswer_.end()) return std::nullopt;
+    if (hasServedSince(last->second, activity)) last->second.mode = platform::DiskPowerMode::spinning;
+    return stateOf(last->second.mode, activity.millisecondsSinceActivity);
 }
 
 }  // namespace keldwick

@@ -13,7 +13,8 @@
 //    disk in standby that was just sent work reads as asleep with new activity, which the
 //    wake detector shows as waking while it spins up. A disk that completed requests since
 //    it answered standby has spun up, whatever is still in flight (a long copy keeps work in
-//    flight at every reading). Without a last answer, sysfs's rule.
+//    flight at every reading). Without a last answer it is asked all the same: the watch
+//    needs a first reading.
 // 4. Where the query is refused (no udisks2, polkit, a disk without ATA), sysfs's rule
 //    stands, and that disk is not asked again for a minute. A query that timed out is no
 //    refusal: the disk was too busy to answer, so its last answer stands as in 3, and it is
@@ -60,6 +61,9 @@ private:
     };
     // Requests completed since the answer: a disk in standby can't complete one.
     static bool hasServedSince(const Answer& answer, const platform::DiskActivity& activity);
+    // The last answer of `disk` with the fresh activity (spinning once it served requests);
+    // nothing without one. Under the lock.
+    std::optional<DrivePowerState> lastStanding(const std::string& disk, const platform::DiskActivity& activity);
 
     std::map<std::string, Answer> lastAnswer_;  // by disk
     std::map<std::string, int64_t> refusedAt_;                   // by disk

@@ -117,10 +117,11 @@ TEST_F(DrivePowerReaderTest, AStandbyDiskSentWorkShowsWakingUntilItAnswersSpinni
     EXPECT_EQ(step(1), DriveWakeState::awake);
     EXPECT_EQ(modes->asked.size(), askedBefore + 2);
 
-    // Work in flight without any answer yet: the sysfs rule.
+    // Work in flight without any answer yet: asked all the same.
     DrivePowerReader fresh{registry, modes};
     counters(91, 2);
-    EXPECT_EQ(fresh.read("sdb1"), (DrivePowerState{4, 4, 0}));
+    EXPECT_EQ(fresh.read("sdb1"), (DrivePowerState{1, 4, 0}));
+    EXPECT_EQ(modes->asked.size(), askedBefore + 3);
 }
 
 TEST_F(DrivePowerReaderTest, RefusalsFallBackToSysfsAndPauseTheQuestionsButTimeoutsDoNot) {
