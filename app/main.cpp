@@ -117,7 +117,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     AppModel model(std::move(environment), desktopServices(), std::move(instanceLock));
     // The updater's two switches are the user's choice across starts.
     const std::unique_ptr<QSettings> updaterSettings = updaterStore(UserFolders::config());
-    Updater updater(bundleInfo(), installation, updaterSettings.get());
+    Updater updater(buildConfiguration(), installation, updaterSettings.get());
     ProgramWiring wiring(model, updater);
     WindowRegistry& windows = wiring.program().windows();
     windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));

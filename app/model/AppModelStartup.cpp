@@ -14,8 +14,6 @@ namespace keldwick {
 
 void AppModel::start() {
     assertMainThread();
-    // Reachable from outside (the file-manager entry, quitting) before anything can call in.
-    if (instanceLock_) runningSlot() = this;
     startup_.start(instanceLock_ != nullptr);
 }
 

@@ -1,4 +1,4 @@
-// Drives coming and going, mounting slowly or sleeping; full disk access and the other
+// Drives coming and going, mounting slowly or sleeping; home access and the other
 // drives that hold moved items; the drive options of the first-run guide.
 
 #include "model/DriveController.h"

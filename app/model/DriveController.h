@@ -1,6 +1,6 @@
 #pragma once
 // The chosen drive and the volumes around it: where the drive is mounted, a drive that
-// mounts slowly, a hard disk waking, full disk access, the other drives holding moved
+// mounts slowly, a hard disk waking, home access, the other drives holding moved
 // items, and the drive options the first-run guide offers. It writes the drive's fields of
 // the store's state and tells the model what follows (connected, accessGranted). Main
 // thread only; its timers end with it.
@@ -93,7 +93,7 @@ public:
 signals:
     // The chosen drive was mounted: interrupted work is settled, then a check.
     void connected();
-    // Full disk access was granted after set-up: a check soon.
+    // Home access was granted after set-up: a check soon.
     void accessGranted();
 
 private:

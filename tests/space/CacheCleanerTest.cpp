@@ -16,7 +16,7 @@ using namespace keldwick::test;
 
 namespace {
 
-const std::set<std::string> kOwnBundle = {"com.orvandel.Keldwick"};
+const std::set<std::string> kOwnCaches = {"com.orvandel.Keldwick"};
 
 const CacheLocation* find(const std::vector<CacheLocation>& list, const std::string& name) {
     auto it = std::find_if(list.begin(), list.end(), [&](const CacheLocation& l) { return l.name == name; });
@@ -61,7 +61,7 @@ int answerOfChild(const std::function<char()>& body) {
 }  // namespace
 
 TEST(CacheCleanerTable, RowsInOrderWithTheirFoldersAndKeptNames) {
-    auto rows = CacheCleaner::table("/h", kOwnBundle);
+    auto rows = CacheCleaner::table("/h", kOwnCaches);
     ASSERT_EQ(rows.size(), 6u);
     EXPECT_EQ(names(rows), (std::vector<std::string>{"npm cache", "Gradle caches", "Rust downloads", "Bun cache",
                                                      "Yarn cache", "App and tool caches"}));
@@ -104,18 +104,18 @@ TEST(CacheCleanerTable, TheSupportFolderInsideACacheFolderIsKept) {
 
 TEST(CacheCleanerLocations, NothingPresentListsNothing) {
     TempDir home;
-    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnCaches).empty());
     makeDirs(home / ".npm/_cacache");  // present but empty
     writeFile(home / ".cache/.DS_Store", "x");
-    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnCaches).empty());
 }
 
 TEST(CacheCleanerLocations, EveryKindIsMeasuredAndCleared) {
     TempDir home;
-    for (const auto& location : CacheCleaner::table(home.path(), kOwnBundle)) {
+    for (const auto& location : CacheCleaner::table(home.path(), kOwnCaches)) {
         for (const auto& folder : location.folders) writeSized(folder + "/entry/blob", 4096);
     }
-    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    auto found = CacheCleaner::locations(home.path(), kOwnCaches);
     ASSERT_EQ(found.size(), 6u);
     for (const auto& location : found) {
         auto result = CacheCleaner::clear(location, FakeOpenFiles());
@@ -126,7 +126,7 @@ TEST(CacheCleanerLocations, EveryKindIsMeasuredAndCleared) {
             EXPECT_TRUE(exists(folder)) << folder;
         }
     }
-    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnCaches).empty());
 }
 
 TEST(CacheCleanerLocations, MeasuresLargestFirstWithTiesInTableOrder) {
@@ -135,7 +135,7 @@ TEST(CacheCleanerLocations, MeasuresLargestFirstWithTiesInTableOrder) {
     fillCache(home / ".npm/_cacache", 8192);
     writeSized(home / ".cargo/registry/cache/big", 200000);
 
-    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    auto found = CacheCleaner::locations(home.path(), kOwnCaches);
     ASSERT_EQ(names(found), (std::vector<std::string>{"Rust downloads", "npm cache", "Gradle caches"}));
     const int64_t npm = allocatedOf(home / ".npm/_cacache/a/one") + allocatedOf(home / ".npm/_cacache/a/deeper/two") +
                         allocatedOf(home / ".npm/_cacache/b");
@@ -156,7 +156,7 @@ TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
     writeSized(home / ".cache/JetBrains/IntelliJIdea2024.1/LocalHistory/changes.storage", 4096);
     writeSized(home / ".cache/Google/AndroidStudio2024.1/LocalHistory/changes.storage", 4096);
 
-    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    auto found = CacheCleaner::locations(home.path(), kOwnCaches);
     const CacheLocation* tools = find(found, "App and tool caches");
     ASSERT_TRUE(tools);
     EXPECT_EQ(tools->size, allocatedOf(home / ".cache/pip/http/blob"));
@@ -175,7 +175,7 @@ TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
         EXPECT_TRUE(exists(home / stays)) << stays;
     }
     EXPECT_TRUE(exists(home / ".cache"));  // the folders themselves stay
-    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnCaches).empty());
 }
 
 TEST(CacheCleanerLocations, XdgCacheFolderIsTheOneCleared) {
@@ -183,7 +183,7 @@ TEST(CacheCleanerLocations, XdgCacheFolderIsTheOneCleared) {
     const std::string home = root / "home";
     writeSized(home + "/.cache/pip/blob", 4096);
     writeSized(root / "xdg-cache/uv/blob", 4096);
-    auto found = CacheCleaner::locations(home, kOwnBundle, {root / "xdg-cache", std::nullopt});
+    auto found = CacheCleaner::locations(home, kOwnCaches, {root / "xdg-cache", std::nullopt});
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].folders, std::vector<std::string>{root / "xdg-cache"});
     CacheCleaner::clear(found[0], FakeOpenFiles());
