@@ -118,7 +118,7 @@ TEST_F(OnboardingModelTest, RefusedAndNetworkVolumesAreListedWithWhyTheyCantServ
     EXPECT_EQ(options[1].id(), "/media/u/Open");
     EXPECT_EQ(options[1].problems,
               (std::vector<DriveProblem>{DriveProblem::untrusted(
-                  "Every user of this computer can change it: mount it with `umask=022`, or format it as ext4.")}));
+                  "Every user of this computer can change it: mount it with \u201cumask=022\u201d, or format it as ext4.")}));
     EXPECT_EQ(options[2].id(), "/mnt/share");
     EXPECT_EQ(options[2].problems, (std::vector<DriveProblem>{DriveProblem::networkVolume()}));
     EXPECT_EQ(std::count(asked.begin(), asked.end(), "/mnt/share"), 0);
