@@ -1,11 +1,16 @@
 #include "model/DriveOption.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <stdexcept>
 
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveEligibility.h"
+#include "drives/DriveLayout.h"
 #include "drives/DriveMarker.h"
 #include "drives/DriveTrust.h"
+#include "foundation/MachineIdentity.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 
@@ -26,6 +31,9 @@ DriveOption::System DriveOption::System::live(std::shared_ptr<const Clock> clock
     system.trust = [user = DriveTrust::User::current()](const VolumeInfo& volume) {
         return DriveTrust::judgeMountedAt(volume.mountPath, user, std::nullopt).refusal;
     };
+    system.records = [](const std::string& root) {
+        return DriveLayout::holdsRecords(root, MachineIdentity::current(), MachineIdentity::folderName());
+    };
     return system;
 }
 
@@ -42,6 +50,7 @@ std::vector<DriveOption> DriveOption::all(const System& system) {
                 }
             }
             option.existing = system.marker(volume.mountPath);
+            if (option.existing && system.records) option.usedBefore = system.records(volume.mountPath);
         }
         option.volume = std::move(volume);
         options.push_back(std::move(option));
@@ -53,10 +62,23 @@ std::vector<DriveOption> DriveOption::all(const System& system) {
     return options;
 }
 
+DriveProfile DriveOption::testSpeed(const System& system) const {
+    return DriveProfile{hardware, system.benchmark(volume.mountPath)};
+}
+
+Drive DriveOption::mark(const System& system) const {
+    try {
+        return system.adopt(volume.mountPath, volume.name);
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() != ENOSPC && failure.code() != EDQUOT) throw;
+        throw std::runtime_error("There isn't enough room on the drive for Keldwick's folder. Free some space on it "
+                                 "and try again.");
+    }
+}
+
 std::pair<Drive, DriveProfile> DriveOption::measure(const System& system) const {
-    Drive drive = system.adopt(volume.mountPath, volume.name);
-    BenchmarkResult result = system.benchmark(volume.mountPath);
-    return {drive, DriveProfile{hardware, result}};
+    DriveProfile profile = testSpeed(system);
+    return {mark(system), std::move(profile)};
 }
 
 }  // namespace keldwick
