@@ -1,8 +1,6 @@
 #include "model/DriveOption.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <stdexcept>
 
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveEligibility.h"
@@ -10,7 +8,6 @@
 #include "drives/DriveMarker.h"
 #include "drives/DriveTrust.h"
 #include "foundation/MachineIdentity.h"
-#include "platform/POSIXFailure.h"
 
 namespace keldwick {
 
@@ -66,15 +63,7 @@ DriveProfile DriveOption::testSpeed(const System& system) const {
     return DriveProfile{hardware, system.benchmark(volume.mountPath)};
 }
 
-Drive DriveOption::mark(const System& system) const {
-    try {
-        return system.adopt(volume.mountPath, volume.name);
-    } catch (const POSIXFailure& failure) {
-        if (failure.code() != ENOSPC && failure.code() != EDQUOT) throw;
-        throw std::runtime_error("There isn't enough room on the drive for Keldwick's folder. Free some space on it "
-                                 "and try again.");
-    }
-}
+Drive DriveOption::mark(const System& system) const { return system.adopt(volume.mountPath, volume.name); }
 
 std::pair<Drive, DriveProfile> DriveOption::measure(const System& system) const {
     DriveProfile profile = testSpeed(system);

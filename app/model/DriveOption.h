@@ -68,8 +68,8 @@ struct DriveOption {
     // throws (a full drive in a sentence).
     DriveProfile testSpeed(const System& system) const;
     // Marks the volume as the drive (keeping a marker already there): the choice is
-    // confirmed. Throws what marking throws; a drive without room for the folder and
-    // marker in a sentence.
+    // confirmed. Throws what marking throws (a drive without room for the folder and
+    // marker in a sentence).
     Drive mark(const System& system) const;
     // The speed test, then, when it succeeded, the mark: a choice confirmed by picking.
     std::pair<Drive, DriveProfile> measure(const System& system) const;

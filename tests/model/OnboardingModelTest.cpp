@@ -258,7 +258,8 @@ TEST_F(OnboardingModelTest, ATestOrAMarkThatFailsUndoesThePick) {
     };
     system.adopt = [this](const std::string& root, const std::string& name) -> Drive {
         ++adopts;
-        if (root.find("tight") != std::string::npos) throw POSIXFailure("write", root + "/Keldwick/x", ENOSPC);
+        if (root.find("tight") != std::string::npos)
+            throw DriveMarker::NoRoom(POSIXFailure("write", root + "/Keldwick/x", ENOSPC));
         if (root.find("broken") != std::string::npos) throw std::runtime_error("The folder can't be written.");
         return Drive{"ID-" + name, name};
     };
