@@ -2,10 +2,12 @@
 
 #include "foundation/Log.h"
 #include "foundation/PrivateFolder.h"
+#include "foundation/SettingsFile.h"
 #include "model/MainThread.h"
 #include "platform/Users.h"
 
 #include <QSettings>
+
 #include <QUrl>
 
 #ifndef KELDWICK_SU_FEED_URL
@@ -28,6 +30,13 @@ UpdaterConfiguration buildConfiguration() {
 
 std::unique_ptr<QSettings> updaterStore(const std::string& configFolder) {
     const std::string path = configFolder + "/Keldwick.conf";
+    // The toolkit would block for good reading a FIFO, or take the memory of a huge file:
+    // such a file is set aside (when the start has not done so already), and one that
+    // can't be moved leaves the switches unsaved for this run.
+    if (!SettingsFile::prepare(path).usable) {
+        Log::error("updates", "The update settings file can't be used: " + path);
+        return nullptr;
+    }
     try {
         PrivateFolder::secure(configFolder);
         PrivateFolder::createFile(path);

@@ -39,7 +39,8 @@ QString appVersionText(const UpdaterConfiguration& configuration = buildConfigur
 
 // The updater's switches' store: the toolkit settings file "Keldwick.conf" in
 // `configFolder` (the program's config folder), created 0600 first so that every later
-// write keeps that mode.
+// write keeps that mode. Nothing (the switches stay unsaved) while something other than a
+// regular file of a sane size stands there and can't be set aside.
 std::unique_ptr<QSettings> updaterStore(const std::string& configFolder);
 
 class Updater final : public QObject, private UpdateUserDriverDelegate {

@@ -87,8 +87,10 @@ public:
 
     // The drive options the guide offers, listed on a background thread.
     void listOptions(std::function<void(EngineOutcome<std::vector<DriveOption>>)> done);
-    // Marks and speed-tests `option` on a background thread.
-    void measure(const DriveOption& option, std::function<void(EngineOutcome<std::pair<Drive, DriveProfile>>)> done);
+    // Speed-tests `option` on a background thread; nothing is left on it.
+    void testSpeed(const DriveOption& option, std::function<void(EngineOutcome<DriveProfile>)> done);
+    // Marks `option` as the drive on a background thread: the user confirmed it.
+    void mark(const DriveOption& option, std::function<void(EngineOutcome<Drive>)> done);
 
 signals:
     // The chosen drive was mounted: interrupted work is settled, then a check.

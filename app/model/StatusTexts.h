@@ -65,6 +65,8 @@ std::optional<std::string> progressText(const ModelState& state);
 // The status while the settings file, found damaged at start and set aside, has not been
 // replaced by a finished setup; also the notice posted at start.
 MenuStatus settingsSetAsideStatus();
+// Keldwick.conf (the update switches) was damaged and set aside at start.
+MenuStatus preferencesSetAsideStatus();
 
 // The alert of a launch that finds Keldwick running and gets no answer from it: where to
 // look for it, in the tray when the desktop has one.

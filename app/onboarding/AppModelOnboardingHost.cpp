@@ -24,6 +24,7 @@ FolderShowing AppModelOnboardingHost::openAccessSettings() { return model_.drive
 void AppModelOnboardingHost::refreshDrives() { model_.onboarding().refreshDrives(); }
 
 void AppModelOnboardingHost::choose(const DriveOption& option) { model_.onboarding().choose(option); }
+void AppModelOnboardingHost::confirmDrive() { model_.onboarding().confirmDrive(); }
 
 void AppModelOnboardingHost::loadFolders() { model_.onboarding().loadFolders(); }
 

@@ -19,6 +19,7 @@ public:
     FolderShowing openAccessSettings() override;
     void refreshDrives() override;
     void choose(const DriveOption& option) override;
+    void confirmDrive() override;
     void loadFolders() override;
     void addFolder() override;
     void estimateMovable() override;

@@ -40,7 +40,7 @@ DriveStep::DriveStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
 
     OnboardingModel& model = host_.onboarding();
     for (auto signal : {&OnboardingModel::drivesChanged, &OnboardingModel::chosenDriveIDChanged,
-                        &OnboardingModel::isMeasuringChanged})
+                        &OnboardingModel::isMeasuringChanged, &OnboardingModel::isMarkingChanged})
         connect(&model, signal, this, &DriveStep::renderRows);
     for (auto signal : {&OnboardingModel::isMeasuringChanged, &OnboardingModel::driveChanged,
                         &OnboardingModel::profileChanged, &OnboardingModel::driveErrorChanged})
@@ -99,7 +99,7 @@ void DriveStep::renderRows() {
     for (const DriveOption& option : model.drives()) {
         const bool chosen = model.chosenDriveID() == option.id();
         auto* row = new DriveRow(option, chosen, [this, option] { host_.choose(option); }, list_->parentWidget());
-        row->setEnabled(!model.isMeasuring());
+        row->setEnabled(!model.isMeasuring() && !model.isMarking());
         list_->insertWidget(list_->count() - 1, row);
         rows_.push_back(row);
     }
@@ -109,7 +109,7 @@ void DriveStep::renderRows() {
 void DriveStep::renderStatus() {
     const OnboardingModel& model = host_.onboarding();
     const DriveStepStatus status =
-        driveStepStatus(model.isMeasuring(), model.drive(), model.profile(), model.driveError());
+        driveStepStatus(model.isMeasuring(), model.measuredName(), model.profile(), model.driveError());
     measuring_->setVisible(status.kind == DriveStepStatus::Kind::measuring);
     ready_->setVisible(status.kind == DriveStepStatus::Kind::ready);
     error_->setVisible(status.kind == DriveStepStatus::Kind::failed);

@@ -31,6 +31,8 @@ public:
     // Lists the drives again; the list arrives in onboarding().drives().
     virtual void refreshDrives() = 0;
     virtual void choose(const DriveOption& option) = 0;
+    // Continue on the drive page: the measured pick becomes the drive.
+    virtual void confirmDrive() = 0;
     virtual void loadFolders() = 0;
     virtual void addFolder() = 0;
     virtual void estimateMovable() = 0;

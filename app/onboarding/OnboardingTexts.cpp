@@ -42,11 +42,11 @@ std::string folderSummary(const std::vector<FolderChoice>& folders, const std::s
     return "Keldwick looks for old files in " + managedFolderNames(chosen, locale) + ".";
 }
 
-DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<Drive>& drive,
-                        const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError) {
+DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<std::string>& measuredName,
+                                const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError) {
     if (isMeasuring)
         return {DriveStepStatus::Kind::measuring, "Checking the drive's speed (about 10 seconds)\u2026", ""};
-    if (profile && drive) return {DriveStepStatus::Kind::ready, drive->name + " is ready", profile->summary()};
+    if (profile && measuredName) return {DriveStepStatus::Kind::ready, *measuredName + " is ready", profile->summary()};
     if (driveError) return {DriveStepStatus::Kind::failed, *driveError, ""};
     return {};
 }

@@ -35,8 +35,9 @@ struct DriveStepStatus {
     std::string text;   // ready: the profile's summary
     bool operator==(const DriveStepStatus&) const = default;
 };
-DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<Drive>& drive,
-                        const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError);
+// `measuredName`: the volume name of the pick whose speed test succeeded.
+DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<std::string>& measuredName,
+                                const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError);
 
 // ---- Done page ----
 struct DoneTexts {

@@ -21,7 +21,7 @@ std::string driveRowSpaceText(const VolumeInfo& volume) {
 }
 
 bool driveRowShowsUsedBefore(const DriveOption& option) {
-    return option.existing.has_value() && option.problems.empty();
+    return option.usedBefore && option.problems.empty();
 }
 
 std::optional<std::string> driveRowProblemText(const DriveOption& option) {

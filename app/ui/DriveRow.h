@@ -18,7 +18,8 @@ namespace keldwick {
 
 // "<available> free of <total>".
 std::string driveRowSpaceText(const VolumeInfo& volume);
-// Whether the row says the drive was used before: a marker and no problems.
+// Whether the row says the drive was used before: this computer's records on it, and no
+// problems.
 bool driveRowShowsUsedBefore(const DriveOption& option);
 // The most helpful problem's explanation, if any.
 std::optional<std::string> driveRowProblemText(const DriveOption& option);

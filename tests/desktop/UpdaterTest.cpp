@@ -18,7 +18,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
@@ -357,6 +360,37 @@ TEST_F(UpdaterTest, TheSwitchesKeepTheUsersChoiceAcrossStarts) {
     auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store.get());
     EXPECT_FALSE(updater->controller()->automaticallyChecksForUpdates());
     EXPECT_TRUE(updater->controller()->automaticallyDownloadsUpdates());
+}
+
+// A FIFO (or a huge file) at Keldwick.conf would hang the toolkit's read for good, or take
+// its memory: it is set aside unopened and the switches start from their defaults.
+TEST_F(UpdaterTest, ASettingsFileThatIsNoFileIsSetAsideAndTheSwitchesStartAfresh) {
+    for (const char* kind : {"fifo", "50 MB"}) {
+        SCOPED_TRACE(kind);
+        test::TempDir dir;
+        const std::string prefix = test::makePrefix(dir, "100");
+        const std::string config = dir / "config/Keldwick";
+        test::makeDirs(config);
+        const std::string path = config + "/Keldwick.conf";
+        if (std::string(kind) == "fifo") {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        } else {
+            test::writeFile(path, "[General]\n");
+            ASSERT_EQ(::truncate(path.c_str(), 50'000'000), 0);
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const auto store = updaterStore(config);
+        ASSERT_TRUE(store);
+        auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store.get());
+        EXPECT_TRUE(updater->controller()->automaticallyChecksForUpdates());
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        struct stat aside {};
+        EXPECT_EQ(::lstat((path + ".corrupt").c_str(), &aside), 0);
+        struct stat fresh {};
+        ASSERT_EQ(::lstat(path.c_str(), &fresh), 0);
+        EXPECT_TRUE(S_ISREG(fresh.st_mode));
+        EXPECT_LT(fresh.st_size, 1000);
+    }
 }
 
 TEST_F(UpdaterTest, AnInstallThatThrowsEndsInAFailureEvenWithoutAMessage) {

@@ -47,6 +47,7 @@ TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
         if (root == usedBefore) return Drive{"0C7E1D2A-0000-4000-8000-000000000002", "Backup 2TB"};
         return std::nullopt;
     };
+    guide.system.records = [usedBefore](const std::string& root) { return root == usedBefore; };
     guide.make();
     guide.model->refresh();
 

@@ -49,7 +49,7 @@ TEST(SpacePageTexts, FolderSummary) {
 }
 
 TEST(DrivePageTexts, StatusLine) {
-    const Drive drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    const std::optional<std::string> drive = "Backup";
     const DriveProfile profile;
     const std::string error = "Keldwick couldn't use Backup: Read-only file system";
     using Kind = DriveStepStatus::Kind;

@@ -89,13 +89,15 @@ struct OnboardingWorld {
         return model->onboarding();
     }
 
-    // Picks the first listed drive and waits for its measuring.
+    // Picks the first listed drive, waits for its measuring and confirms it.
     bool chooseFirstDrive() {
         auto& onboarding = model->onboarding();
         onboarding.refreshDrives();
         if (!pumpUntil([&] { return !onboarding.drives().empty(); })) return false;
         onboarding.choose(onboarding.drives().front());
-        return pumpUntil([&] { return !onboarding.isMeasuring(); }) && onboarding.drive().has_value();
+        if (!pumpUntil([&] { return !onboarding.isMeasuring(); }) || !onboarding.profile()) return false;
+        onboarding.confirmDrive();
+        return pumpUntil([&] { return !onboarding.isMarking(); }) && onboarding.drive().has_value();
     }
 };
 

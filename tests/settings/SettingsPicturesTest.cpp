@@ -107,12 +107,14 @@ TEST(SettingsPicturesTest, EachTab) {
         archive.volume.availableBytes = 1'214 * GB;
         archive.volume.totalBytes = 2'000 * GB;
         archive.existing = Drive{"D1", test::longDriveName};
+        archive.usedBefore = true;
         stick = archive;
         stick.volume.name = "STICK";
         stick.volume.mountPath = "/media/u/STICK";
         stick.volume.availableBytes = 60 * GB;
         stick.volume.totalBytes = 64 * GB;
         stick.existing.reset();
+        stick.usedBefore = false;
         DriveChooser chooser({archive, stick}, host.model.settings.drive, nullptr);
         save(chooser, "chooser");
         DriveChooser none({}, host.model.settings.drive, nullptr);

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -356,4 +361,88 @@ TEST(SpaceSizes, SumsSaturateAtTheTop) {
     EXPECT_EQ(SpaceSizes::add(max - 1, 5), max);
     EXPECT_EQ(SpaceSizes::add(max, max), max);
     EXPECT_EQ(SpaceSizes::add(40, 2), 42);
+}
+
+namespace {
+
+// A Unix socket bound at `path`, listening while the object lives, as a program's would.
+struct ListeningSocket {
+    int fd = -1;
+    explicit ListeningSocket(const std::string& path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.size() >= sizeof address.sun_path) return;
+        std::copy(path.begin(), path.end(), address.sun_path);
+        fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (fd < 0) return;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 1) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~ListeningSocket() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+bool isKind(const std::string& path, mode_t kind) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == kind;
+}
+
+}  // namespace
+
+// Clearing removes files, links and folders, never a socket, a FIFO or a device node: a
+// folder holding a socket (listening or left behind) stays whole, one holding a FIFO loses
+// everything else. What is measured first is what clearing frees.
+TEST(CacheCleanerClear, SocketsFifosAndDevicesSurviveAndASocketsFolderStaysWhole) {
+    TempDir home;
+    const std::string cache = home / ".cache";
+    writeSized(cache + "/at-spi/other", 4096);
+    ListeningSocket bus(cache + "/at-spi/bus");
+    if (bus.fd < 0) GTEST_SKIP() << "can't listen on a Unix socket here";
+    writeSized(cache + "/app/run/state", 4096);
+    {
+        ListeningSocket stale(cache + "/app/run/sock");  // closed at once: only the name stays
+    }
+    writeSized(cache + "/pipes/deep/data", 4096);
+    ASSERT_EQ(::mkfifo((cache + "/pipes/deep/fifo").c_str(), 0600), 0);
+    writeSized(cache + "/pipes/plain", 4096);
+    ASSERT_EQ(::mkfifo((cache + "/fifo").c_str(), 0600), 0);
+    const bool device = ::geteuid() == 0 && ::mknod((cache + "/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    writeSized(cache + "/old", 4096);
+    const int64_t freeable =
+        allocatedOf(cache + "/pipes/deep/data") + allocatedOf(cache + "/pipes/plain") + allocatedOf(cache + "/old");
+
+    auto location = *find(CacheCleaner::locations(home.path(), {}), "App and tool caches");
+    EXPECT_EQ(location.size, freeable);
+    auto result = CacheCleaner::clear(location, FakeOpenFiles(std::vector<OpenFileUsage>{}));
+    EXPECT_EQ(result.freed, freeable);
+    std::sort(result.kept.begin(), result.kept.end());
+    std::vector<std::string> kept = {cache + "/app", cache + "/at-spi", cache + "/fifo", cache + "/pipes"};
+    if (device) kept.push_back(cache + "/null");
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(result.kept, kept);
+
+    EXPECT_TRUE(isKind(cache + "/at-spi/bus", S_IFSOCK));
+    EXPECT_TRUE(exists(cache + "/at-spi/other"));
+    EXPECT_TRUE(isKind(cache + "/app/run/sock", S_IFSOCK));
+    EXPECT_TRUE(exists(cache + "/app/run/state"));
+    EXPECT_TRUE(isKind(cache + "/pipes/deep/fifo", S_IFIFO));
+    EXPECT_FALSE(exists(cache + "/pipes/deep/data"));
+    EXPECT_FALSE(exists(cache + "/pipes/plain"));
+    EXPECT_TRUE(isKind(cache + "/fifo", S_IFIFO));
+    if (device) {
+        EXPECT_TRUE(isKind(cache + "/null", S_IFCHR));
+    }
+    EXPECT_FALSE(exists(cache + "/old"));
+
+    // The listening socket still answers.
+    const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = cache + "/at-spi/bus";
+    std::copy(path.begin(), path.end(), address.sun_path);
+    EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(client);
 }

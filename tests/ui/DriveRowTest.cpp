@@ -20,8 +20,10 @@ TEST(DriveRowTest, Texts) {
     DriveOption usb = plain;
     usb.hardware = DriveHardware(DriveHardware::Medium::solidState, "USB", std::nullopt, "Acme", "Portable",
                                  10'000'000'000);
-    DriveOption used = plain;
-    used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    DriveOption marked = plain;  // marked by a pick, nothing moved to it yet
+    marked.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    DriveOption used = marked;
+    used.usedBefore = true;
     DriveOption broken = used;
     broken.problems = {DriveProblem::readOnly()};
 
@@ -33,7 +35,8 @@ TEST(DriveRowTest, Texts) {
         bool usedBefore;
         bool problem;
     };
-    for (const auto& c : {Case{&plain, false, false}, Case{&used, true, false}, Case{&broken, false, true}}) {
+    for (const auto& c : {Case{&plain, false, false}, Case{&marked, false, false}, Case{&used, true, false},
+                          Case{&broken, false, true}}) {
         EXPECT_EQ(driveRowShowsUsedBefore(*c.option), c.usedBefore);
         EXPECT_EQ(driveRowProblemText(*c.option).has_value(), c.problem);
     }
@@ -56,6 +59,7 @@ TEST(DriveRowTest, OffersOnlyWhatTheDriveAllows) {
     DriveOption usable = option("<b>Backup</b>");
     DriveOption used = usable;
     used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    used.usedBefore = true;
     DriveOption broken = used;
     broken.problems = {DriveProblem::readOnly()};
     struct Case {
