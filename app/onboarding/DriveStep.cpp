@@ -50,13 +50,15 @@ DriveStep::DriveStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
     renderStatus();
 }
 
-// The list keeps the page's size however many drives there are.
+// The list fills the page's room and scrolls when more drives are plugged in than fit.
 QWidget* DriveStep::createList() {
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
-    scroll->setMaximumHeight(190);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // It scrolls to the row Tab reaches; the area itself is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    listScroll_ = scroll;
     auto* listArea = new QWidget(scroll);
     list_ = new QVBoxLayout(listArea);
     list_->setContentsMargins(0, 0, 0, 0);
@@ -104,6 +106,8 @@ void DriveStep::renderRows() {
         rows_.push_back(row);
     }
     empty_->setVisible(model.drives().empty());
+    // As tall as its rows, as far as the window's height goes.
+    listScroll_->updateGeometry();
 }
 
 void DriveStep::renderStatus() {

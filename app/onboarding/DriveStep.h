@@ -40,6 +40,7 @@ private:
 
     OnboardingHost& host_;
     QWidget* empty_;
+    QWidget* listScroll_ = nullptr;
     QVBoxLayout* list_;
     std::vector<DriveRow*> rows_;
     QWidget* measuring_;

@@ -13,6 +13,7 @@
 #include "onboarding/SpaceStep.h"
 #include "onboarding/WelcomeStep.h"
 #include "ui/Divider.h"
+#include "ui/KeyboardReach.h"
 
 namespace keldwick {
 
@@ -31,6 +32,8 @@ OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The page scrolls to the control Tab reaches; the area itself is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll_ = scroll;
     auto* area = new QWidget(scroll);
     auto* centred = new QHBoxLayout(area);
@@ -73,6 +76,13 @@ OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     showPage();
 }
 
+bool OnboardingWindow::focusNextPrevChild(bool next) {
+    // Pages make their controls after the bar, some while shown (a drive plugged in): Tab
+    // follows reading order, so the bar goes back to the end first.
+    putLastInTabOrder(this, {back_, later_, primary_});
+    return QDialog::focusNextPrevChild(next);
+}
+
 void OnboardingWindow::move(int offset) {
     if (auto step = movedStep(host_.onboarding().step(), offset)) host_.onboarding().setStep(*step);
 }
@@ -101,6 +111,7 @@ void OnboardingWindow::showPage() {
     }
     area_->addWidget(page_);
     page_->show();
+    putLastInTabOrder(this, {back_, later_, primary_});
     renderBar();
 }
 

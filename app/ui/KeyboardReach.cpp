@@ -74,6 +74,24 @@ void reachByKeyboard(QWidget* window) {
     }
 }
 
+void putLastInTabOrder(QWidget* window, const std::vector<QWidget*>& controls) {
+    const auto isMoved = [&](QWidget* widget) {
+        for (QWidget* control : controls)
+            if (control && (widget == control || control->isAncestorOf(widget))) return true;
+        return false;
+    };
+    // The last other widget of the chain that can take focus (setTabOrder links only those).
+    QWidget* anchor = window->previousInFocusChain();
+    while (anchor && anchor != window && (isMoved(anchor) || anchor->focusPolicy() == Qt::NoFocus))
+        anchor = anchor->previousInFocusChain();
+    if (!anchor || anchor == window) return;
+    for (QWidget* control : controls) {
+        if (!control || control->focusPolicy() == Qt::NoFocus) continue;
+        QWidget::setTabOrder(anchor, control);
+        anchor = control;
+    }
+}
+
 void reachRowsByKeyboard(QAbstractItemView* view, std::function<void(const RowMenuRequest&)> showMenu) {
     view->setTabKeyNavigation(false);
     view->setContextMenuPolicy(Qt::DefaultContextMenu);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <vector>
 
 class QAbstractItemView;
 class QWidget;
@@ -26,6 +27,10 @@ struct RowMenuRequest {
     std::optional<QModelIndex> clicked;
     QPoint at;
 };
+
+// Moves `controls`, in their order, to the end of `window`'s Tab order: after every other
+// control, however late that was made.
+void putLastInTabOrder(QWidget* window, const std::vector<QWidget*>& controls);
 
 // Makes a list or table part of its window's keyboard order: Tab and Shift+Tab leave it for
 // the next control (rather than moving between cells), and a right click, Shift+F10 and the
