@@ -253,7 +253,11 @@ std::vector<QToolButton*> DriveContentsView::crumbButtons() const {
 
 void DriveContentsView::renderCrumbs() {
     while (QLayoutItem* item = crumbBar_->takeAt(0)) {
-        if (item->widget() && item->widget() != back_) item->widget()->deleteLater();
+        // Hidden at once: until it goes, Tab would still reach it.
+        if (item->widget() && item->widget() != back_) {
+            item->widget()->hide();
+            item->widget()->deleteLater();
+        }
         delete item;
     }
     crumbBar_->addWidget(back_);

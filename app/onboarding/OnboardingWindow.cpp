@@ -13,7 +13,6 @@
 #include "onboarding/SpaceStep.h"
 #include "onboarding/WelcomeStep.h"
 #include "ui/Divider.h"
-#include "ui/KeyboardReach.h"
 
 namespace keldwick {
 
@@ -76,13 +75,6 @@ OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     showPage();
 }
 
-bool OnboardingWindow::focusNextPrevChild(bool next) {
-    // Pages make their controls after the bar, some while shown (a drive plugged in): Tab
-    // follows reading order, so the bar goes back to the end first.
-    putLastInTabOrder(this, {back_, later_, primary_});
-    return QDialog::focusNextPrevChild(next);
-}
-
 void OnboardingWindow::move(int offset) {
     if (auto step = movedStep(host_.onboarding().step(), offset)) host_.onboarding().setStep(*step);
 }
@@ -111,7 +103,6 @@ void OnboardingWindow::showPage() {
     }
     area_->addWidget(page_);
     page_->show();
-    putLastInTabOrder(this, {back_, later_, primary_});
     renderBar();
 }
 

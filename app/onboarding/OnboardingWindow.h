@@ -38,9 +38,6 @@ public:
     // Moves the guide `offset` steps; nothing past either end.
     void move(int offset);
 
-protected:
-    bool focusNextPrevChild(bool next) override;
-
 private:
     void showPage();
     void renderBar();

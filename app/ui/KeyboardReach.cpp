@@ -6,6 +6,8 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QShortcut>
+#include <algorithm>
+#include <vector>
 
 namespace keldwick {
 namespace {
@@ -27,6 +29,23 @@ protected:
         button->animateClick();
         return true;
     }
+};
+
+// setTabOrder links only widgets that Tab can reach; a focus proxy stands for its widget.
+bool isTabStop(QWidget* widget) {
+    return (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && !widget->focusProxy();
+}
+
+// Before a Tab reaches the focused control, its window's order is set to reading order:
+// controls made later (rows of a list, a page's content after its buttons) join the
+// focus chain at its end, wherever they are shown.
+class ReadingOrder final : public QObject {
+public:
+    using QObject::QObject;
+    static constexpr const char* property = "keldwickReadingOrder";
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 class RowMenuRequests final : public QObject {
@@ -63,10 +82,26 @@ void requestMenu(QWidget* window) {
     QApplication::sendEvent(focused, &request);
 }
 
+bool ReadingOrder::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Tab && key != Qt::Key_Backtab) return false;
+    QWidget* window = static_cast<QWidget*>(watched)->window();
+    if (window->property(property).toBool()) followReadingOrder(window);
+    return false;
+}
+
 }  // namespace
 
 void reachByKeyboard(QWidget* window) {
     window->installEventFilter(new ReturnPresses(window));
+    window->setProperty(ReadingOrder::property, true);
+    static ReadingOrder* readingOrder = [] {
+        auto* filter = new ReadingOrder(qApp);
+        qApp->installEventFilter(filter);
+        return filter;
+    }();
+    (void)readingOrder;
     for (const QKeySequence& keys : {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
         auto* shortcut = new QShortcut(keys, window);
         shortcut->setContext(Qt::WindowShortcut);
@@ -74,22 +109,22 @@ void reachByKeyboard(QWidget* window) {
     }
 }
 
-void putLastInTabOrder(QWidget* window, const std::vector<QWidget*>& controls) {
-    const auto isMoved = [&](QWidget* widget) {
-        for (QWidget* control : controls)
-            if (control && (widget == control || control->isAncestorOf(widget))) return true;
-        return false;
-    };
-    // The last other widget of the chain that can take focus (setTabOrder links only those).
-    QWidget* anchor = window->previousInFocusChain();
-    while (anchor && anchor != window && (isMoved(anchor) || anchor->focusPolicy() == Qt::NoFocus))
-        anchor = anchor->previousInFocusChain();
-    if (!anchor || anchor == window) return;
-    for (QWidget* control : controls) {
-        if (!control || control->focusPolicy() == Qt::NoFocus) continue;
-        QWidget::setTabOrder(anchor, control);
-        anchor = control;
+void followReadingOrder(QWidget* window) {
+    std::vector<QWidget*> controls;
+    for (QWidget* w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain()) {
+        if (w->window() == window && w->isVisible() && isTabStop(w)) controls.push_back(w);
     }
+    // Top to bottom by the middle of each control, left to right on a line: no control
+    // then comes after one lying wholly below it.
+    const auto place = [window](QWidget* w) { return QRect(w->mapTo(window, QPoint(0, 0)), w->size()); };
+    std::vector<QWidget*> sorted = controls;
+    std::stable_sort(sorted.begin(), sorted.end(), [&](QWidget* a, QWidget* b) {
+        const QRect ra = place(a), rb = place(b);
+        if (ra.center().y() != rb.center().y()) return ra.center().y() < rb.center().y();
+        return ra.left() < rb.left();
+    });
+    if (sorted == controls) return;
+    for (size_t i = 1; i < sorted.size(); ++i) QWidget::setTabOrder(sorted[i - 1], sorted[i]);
 }
 
 void reachRowsByKeyboard(QAbstractItemView* view, std::function<void(const RowMenuRequest&)> showMenu) {

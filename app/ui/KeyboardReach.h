@@ -1,6 +1,7 @@
 #pragma once
 // Keys every window answers alike, whatever control has the focus, so each window can be
 // worked without a mouse:
+// - Tab and Shift+Tab follow reading order.
 // - Return and Enter press the focused button. Tool buttons, check boxes and push buttons
 //   outside dialogs ignore them otherwise, and a dialog would press its default button.
 // - Shift+F10 and the Menu key ask the focused control for its menu, placed under the
@@ -11,7 +12,6 @@
 #include <functional>
 #include <optional>
 #include <set>
-#include <vector>
 
 class QAbstractItemView;
 class QWidget;
@@ -28,9 +28,10 @@ struct RowMenuRequest {
     QPoint at;
 };
 
-// Moves `controls`, in their order, to the end of `window`'s Tab order: after every other
-// control, however late that was made.
-void putLastInTabOrder(QWidget* window, const std::vector<QWidget*>& controls);
+// Sets `window`'s Tab order to reading order: its shown controls top to bottom, left to
+// right on a line, however late each was made. The windows given the keys above do this
+// before each Tab.
+void followReadingOrder(QWidget* window);
 
 // Makes a list or table part of its window's keyboard order: Tab and Shift+Tab leave it for
 // the next control (rather than moving between cells), and a right click, Shift+F10 and the
