@@ -3,15 +3,14 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "onboarding/OnboardingHost.h"
 #include "onboarding/PermissionInstructions.h"
 #include "onboarding/StepHeader.h"
+#include "ui/ScreenFit.h"
 
 namespace keldwick {
 
@@ -70,13 +69,8 @@ QSize PermissionWindow::sizeHint() const {
 void PermissionWindow::fitContent() {
     // Lines just shown or hidden: measure them, not what the layout remembered.
     content_->layout()->invalidate();
-    QSize wanted = sizeHint();
-    if (QScreen* shown = screen()) {
-        // The title bar and frame come out of the screen's free height too.
-        const int frame = isVisible() ? frameGeometry().height() - geometry().height() : 0;
-        wanted.setHeight(std::min(wanted.height(), shown->availableGeometry().height() - frame));
-    }
-    setFixedSize(wanted);
+    const QSize wanted = sizeHint();
+    setFixedSize(wanted.width(), heightOnScreen(*this, wanted.height()));
 }
 
 bool PermissionWindow::event(QEvent* event) {

@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QShortcut>
+#include <QTextEdit>
 #include <algorithm>
 #include <vector>
 
@@ -36,9 +39,9 @@ bool isTabStop(QWidget* widget) {
     return (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && !widget->focusProxy();
 }
 
-// Before a Tab reaches the focused control, its window's order is set to reading order:
-// controls made later (rows of a list, a page's content after its buttons) join the
-// focus chain at its end, wherever they are shown.
+// Tab and Shift+Tab move the focus in reading order. Qt follows the order the controls
+// were made in, and controls made later (rows of a list, a page's content after its
+// buttons) come at its end, wherever they are shown.
 class ReadingOrder final : public QObject {
 public:
     using QObject::QObject;
@@ -84,11 +87,36 @@ void requestMenu(QWidget* window) {
 
 bool ReadingOrder::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key != Qt::Key_Tab && key != Qt::Key_Backtab) return false;
-    QWidget* window = static_cast<QWidget*>(watched)->window();
-    if (window->property(property).toBool()) followReadingOrder(window);
-    return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool forward = key->key() == Qt::Key_Tab && !(key->modifiers() & ~Qt::KeypadModifier);
+    const bool backward = key->key() == Qt::Key_Backtab;
+    if (!forward && !backward) return false;
+    auto* focused = static_cast<QWidget*>(watched);
+    QWidget* window = focused->window();
+    // The focused control's keys, or the window's own while nothing has the focus.
+    QWidget* holder = QApplication::focusWidget();
+    if (!window->property(property).toBool() || (holder ? focused != holder : focused != window)) return false;
+    // Controls that take Tab themselves keep it.
+    if (auto* text = qobject_cast<QTextEdit*>(focused); text && !text->tabChangesFocus()) return false;
+    if (auto* text = qobject_cast<QPlainTextEdit*>(focused); text && !text->tabChangesFocus()) return false;
+    if (auto* view = qobject_cast<QAbstractItemView*>(focused); view && view->tabKeyNavigation()) return false;
+    const std::vector<QWidget*> order = readingOrder(window);
+    if (order.empty()) return false;
+    // The control holding the focus: the focused widget or the one it stands in for.
+    auto at = std::find_if(order.begin(), order.end(), [&](QWidget* w) { return w == focused || w->isAncestorOf(focused); });
+    size_t next = 0;
+    if (at != order.end()) {
+        const size_t index = size_t(at - order.begin());
+        next = forward ? (index + 1) % order.size() : (index + order.size() - 1) % order.size();
+    } else if (backward) {
+        next = order.size() - 1;
+    }
+    QWidget* target = order[next];
+    target->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    // A scrolled page brings the control into view, as its own Tab would.
+    for (QWidget* up = target->parentWidget(); up && up != window; up = up->parentWidget())
+        if (auto* scroll = qobject_cast<QScrollArea*>(up)) scroll->ensureWidgetVisible(target);
+    return true;
 }
 
 }  // namespace
@@ -109,22 +137,20 @@ void reachByKeyboard(QWidget* window) {
     }
 }
 
-void followReadingOrder(QWidget* window) {
+std::vector<QWidget*> readingOrder(QWidget* window) {
     std::vector<QWidget*> controls;
     for (QWidget* w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain()) {
-        if (w->window() == window && w->isVisible() && isTabStop(w)) controls.push_back(w);
+        if (w->window() == window && w->isVisible() && w->isEnabled() && isTabStop(w)) controls.push_back(w);
     }
     // Top to bottom by the middle of each control, left to right on a line: no control
-    // then comes after one lying wholly below it.
+    // then comes after one lying wholly below it. Equal places keep the chain's order.
     const auto place = [window](QWidget* w) { return QRect(w->mapTo(window, QPoint(0, 0)), w->size()); };
-    std::vector<QWidget*> sorted = controls;
-    std::stable_sort(sorted.begin(), sorted.end(), [&](QWidget* a, QWidget* b) {
+    std::stable_sort(controls.begin(), controls.end(), [&](QWidget* a, QWidget* b) {
         const QRect ra = place(a), rb = place(b);
         if (ra.center().y() != rb.center().y()) return ra.center().y() < rb.center().y();
         return ra.left() < rb.left();
     });
-    if (sorted == controls) return;
-    for (size_t i = 1; i < sorted.size(); ++i) QWidget::setTabOrder(sorted[i - 1], sorted[i]);
+    return controls;
 }
 
 void reachRowsByKeyboard(QAbstractItemView* view, std::function<void(const RowMenuRequest&)> showMenu) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <vector>
 
 class QAbstractItemView;
 class QWidget;
@@ -28,10 +29,10 @@ struct RowMenuRequest {
     QPoint at;
 };
 
-// Sets `window`'s Tab order to reading order: its shown controls top to bottom, left to
-// right on a line, however late each was made. The windows given the keys above do this
-// before each Tab.
-void followReadingOrder(QWidget* window);
+// The controls Tab reaches in `window`, in reading order: top to bottom, left to right on
+// a line, however late each was made. Tab and Shift+Tab follow it in the windows given
+// the keys above.
+std::vector<QWidget*> readingOrder(QWidget* window);
 
 // Makes a list or table part of its window's keyboard order: Tab and Shift+Tab leave it for
 // the next control (rather than moving between cells), and a right click, Shift+F10 and the
