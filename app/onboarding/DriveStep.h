@@ -40,7 +40,6 @@ private:
 
     OnboardingHost& host_;
     QWidget* empty_;
-    QWidget* listScroll_ = nullptr;
     QVBoxLayout* list_;
     std::vector<DriveRow*> rows_;
     QWidget* measuring_;
