@@ -49,6 +49,7 @@
 #include "shell/WindowAppearance.h"
 #include "systemdata/AppModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
+#include "ui/ButtonPadding.h"
 #include "ui/DialogPorts.h"
 #include "ui/InterfaceLocale.h"
 #include "ui/Symbols.h"
@@ -83,6 +84,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     // Closing a window never ends a tray program.
     QApplication::setQuitOnLastWindowClosed(false);
     Symbols::useDesktopIconTheme();
+    keepButtonPadding();
     // Every window carries the program's icon, installed or run from the build tree.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("keldwick"), TrayGlyph::programIcon()));
 

@@ -19,6 +19,8 @@ OnboardingModel& AppModelOnboardingHost::onboarding() { return model_.onboarding
 
 void AppModelOnboardingHost::refreshHomeAccess() { model_.drives().refreshHomeAccess(); }
 
+HomeAccess::Sandbox AppModelOnboardingHost::sandbox() const { return model_.services().facts.sandbox; }
+
 FolderShowing AppModelOnboardingHost::openAccessSettings() { return model_.drives().openHomeAccessSettings(); }
 
 void AppModelOnboardingHost::refreshDrives() { model_.onboarding().refreshDrives(); }

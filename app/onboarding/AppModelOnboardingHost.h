@@ -16,6 +16,7 @@ public:
 
     OnboardingModel& onboarding() override;
     void refreshHomeAccess() override;
+    HomeAccess::Sandbox sandbox() const override;
     FolderShowing openAccessSettings() override;
     void refreshDrives() override;
     void choose(const DriveOption& option) override;

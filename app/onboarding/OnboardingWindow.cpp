@@ -31,6 +31,8 @@ OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The page scrolls to the control Tab reaches; the area itself is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll_ = scroll;
     auto* area = new QWidget(scroll);
     auto* centred = new QHBoxLayout(area);

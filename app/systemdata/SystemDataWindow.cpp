@@ -117,6 +117,8 @@ QWidget* SystemDataWindow::createSections() {
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The sections scroll to the control Tab reaches; the area itself is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* list = new QWidget(scroll);
     auto* sections = new QVBoxLayout(list);
     sections->setContentsMargins(14, 10, 14, 10);

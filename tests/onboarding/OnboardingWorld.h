@@ -51,6 +51,7 @@ struct OnboardingWorld {
     std::shared_ptr<DrainedExecutor> executor = std::make_shared<DrainedExecutor>();
     std::vector<VolumeInfo> volumes;
     DriveOption::System system;
+    HomeAccess::Sandbox sandbox;  // where the program runs, as its facts tell
     std::unique_ptr<AppModel> model;
     std::unique_ptr<AppModelOnboardingHost> host;
 
@@ -82,6 +83,7 @@ struct OnboardingWorld {
     OnboardingModel& make() {
         auto services = world.services();
         services.driveSystem = system;
+        services.facts.sandbox = sandbox;
         services.background = executor;
         model = std::make_unique<AppModel>(
             AppEnvironment{world.home, world.support, world.locator, {}}, std::move(services));
