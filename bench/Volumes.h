@@ -26,7 +26,7 @@ namespace keldwick::bench {
 
 // Runs `command` with its output thrown away; true when it exits with 0.
 inline bool quietly(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
 }
 
 // The command's first line of output, without its newline; empty when it fails.
