@@ -5,7 +5,8 @@
 // drive copy goes, a link to make again). The peer, timed in the same run, is the work on
 // files no recovery can skip, done as recovery must do it: `openssl dgst -sha256` over
 // copies of the very files recovery hashes, then `rm` of copies of the items recovery
-// deletes and `sync -f`, as recovery flushes what it removed. The peer works on copies
+// deletes and `sync` of the folders they were in, as recovery flushes the folders whose
+// entries it removed. The peer works on copies
 // made for it beside them, so either side may go first: the order alternates from round
 // to round. Both sides read from the medium: every page is written back and the pages of
 // the files to hash dropped before each side runs. Each round stages its world afresh.
@@ -354,16 +355,14 @@ PeerWorld copiesFor(const Staged& world) {
     return peer;
 }
 
-// openssl over the peer's files to hash, then rm of its items to delete, flushed.
+// openssl over the peer's files to hash, then rm of its items to delete and a flush of
+// each folder they were in.
 std::pair<double, double> runPeer(const Staged& world, const PeerWorld& peer) {
     const double hashing = xargsOver(world.folder, peer.hashed, "openssl dgst -sha256");
-    const std::string flush = "sync -f '" + world.folder + "/peer-deleted'";
-    const double removing = xargsOver(world.folder, peer.deleted, "rm -rf --") + seconds([&] {
-        if (std::system(flush.c_str()) != 0) {
-            std::fprintf(stderr, "command failed: %s\n", flush.c_str());
-            std::exit(1);
-        }
-    });
+    std::set<std::string> folders;
+    for (const auto& path : peer.deleted) folders.insert(std::filesystem::path(path).parent_path().string());
+    const double removing = xargsOver(world.folder, peer.deleted, "rm -rf --") +
+                            xargsOver(world.folder, {folders.begin(), folders.end()}, "sync --");
     return {hashing, removing};
 }
 
@@ -487,7 +486,7 @@ int main() {
     const auto read = medianOf([](const Round& r) { return r.bytesRead; });
     const auto again = medianOf([](const Round& r) { return r.settledAgain; });
     const double perRecord = 1e6 / double(count);
-    std::printf("\nrecovery of %ld records, %ld rounds, peer then recovery (median, fastest-slowest):\n", count, roundCount);
+    std::printf("\nrecovery of %ld records, %ld alternated rounds (median, fastest-slowest):\n", count, roundCount);
     std::printf("  %-44s %.3f s (%.3f-%.3f), %.1f us per record, %.1f MB read (rchar: journal and every read call "
                 "of the process) for %.1f MB of files to hash\n",
                 "Keldwick's recovery", ours[0], ours[1], ours[2], ours[0] * perRecord, read[0] / 1e6,
