@@ -564,6 +564,19 @@ int64_t Journal::newestRecordID() {
     return rows.empty() ? 0 : integer(rows.front().values.at(0)).value_or(0);
 }
 
+Journal::ChangeStamp Journal::changeStamp() {
+    std::lock_guard guard(lock());
+    auto pragma = [this](const char* name) {
+        auto rows = db_.query(std::string("PRAGMA ") + name);
+        return rows.empty() ? 0 : integer(rows.front().values.at(0)).value_or(0);
+    };
+    ChangeStamp stamp;
+    stamp.otherConnections = pragma("data_version");
+    stamp.ownChanges = sqlite3_total_changes64(db_.handle());
+    stamp.schema = pragma("schema_version");
+    return stamp;
+}
+
 std::vector<OffloadRecord> Journal::activeRecords(const std::string& originalPath) {
     std::lock_guard guard(lock());
     auto records = decodeRecords(db_.query("SELECT * FROM records WHERE original_path = ? ORDER BY id", {originalPath}));

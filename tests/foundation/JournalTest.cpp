@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <barrier>
+#include <functional>
 #include <thread>
 
 #include "platform/POSIXFailure.h"
@@ -285,6 +286,41 @@ TEST(JournalTest, InsertReturnsTheStoredRecord) {
 
     EXPECT_FALSE(journal->record(99));
     EXPECT_EQ(journal->allRecords(), (std::vector<OffloadRecord>{first, second}));
+}
+
+// A reader that keeps what it read while the stamp holds must see every kind of change:
+// its own connection's writes, another connection's commits and a changed table.
+TEST(JournalTest, TheChangeStampMovesWithEveryChangeAndOnlyThen) {
+    test::TempDir dir;
+    const std::string path = dir / "journal.sqlite";
+    auto journal = Journal::open(path);
+    auto other = Journal::open(path);
+    const int64_t id = journal->insert(newRecord("/home/u/a")).id;
+
+    Journal::ChangeStamp before = journal->changeStamp();
+    (void)journal->allRecords();
+    (void)journal->pins();
+    EXPECT_EQ(journal->changeStamp(), before) << "reading changes nothing";
+
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"own insert", [&] { journal->insert(newRecord("/home/u/b")); }},
+        {"own phase", [&] { journal->setPhase(id, Phase::offloaded); }},
+        {"own event", [&] { journal->log("noted"); }},
+        {"other connection's insert", [&] { other->insert(newRecord("/home/u/c")); }},
+        {"other connection's pin", [&] { other->pin("/home/u/Keep"); }},
+        {"own table renamed", [&] { journal->db().exec("ALTER TABLE pins RENAME TO pins_away"); }},
+        {"other's table renamed back", [&] { other->db().exec("ALTER TABLE pins_away RENAME TO pins"); }},
+    };
+    for (const auto& [what, change] : changes) {
+        change();
+        const Journal::ChangeStamp after = journal->changeStamp();
+        EXPECT_NE(after, before) << what;
+        EXPECT_EQ(journal->changeStamp(), after) << what << ": nothing since";
+        before = after;
+    }
+    // A transaction that changed nothing leaves the stamp.
+    journal->transaction([] {});
+    EXPECT_EQ(journal->changeStamp(), before);
 }
 
 TEST(JournalTest, SelectsRecordsByPhaseAndPath) {
