@@ -169,9 +169,11 @@ struct statx_timestamp timestampOf(Timespec t) {
 
 // After its data and metadata, a copied file is flushed; with `fileAndVolume`, its whole
 // volume too where the file system's fsync can't be trusted. `later`: its write-back is
-// only started, and the copy is handed back open for the caller to flush (a tree flushes
-// its files together, so that one journal commit covers many of them, not one each).
-enum class Flush { file, fileAndVolume, later };
+// only started, and the copy is handed back open for the caller to flush (a tree on a
+// volume whose fsync can't be trusted flushes its files together at the end). `byVolume`:
+// nothing is flushed or dropped here; the caller makes the whole tree durable with one
+// syncfs, and the verification that follows drops the (then clean) pages before reading.
+enum class Flush { file, fileAndVolume, later, byVolume };
 
 struct CopiedFile {
     std::string sha256;
@@ -235,6 +237,11 @@ CopiedFile copyOpenFile(const Fd& source, const struct statx& before, const std:
     if (flush == Flush::later) {
         platform::startWriteBack(destination.get(), destinationPath);
         return {copied.sha256, copied.bytes, std::move(destination)};
+    }
+    if (flush == Flush::byVolume) {
+        if (platform::closeReporting(destination) != 0 && errno != EINTR)
+            throw POSIXFailure("write", destinationPath, errno);
+        return {copied.sha256, copied.bytes, Fd()};
     }
     platform::flushFile(destination.get(), destinationPath);
     if (flush == Flush::fileAndVolume) platform::syncVolumeIfUntrusted(destination.get(), destinationPath);
@@ -414,6 +421,12 @@ public:
           trust_(trust),
           sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
+        // The volume's descriptor, opened before anything is written: syncfs reports a
+        // failed write-back on the volume only to descriptors opened before it happened.
+        const std::string parent = PathUtil::parent(destination_);
+        volume_ = platform::openDirectory(AT_FDCWD, parent);
+        if (volume_.get() < 0) throw POSIXFailure("open", parent, errno);
+        byVolume_ = platform::fsyncIsTrusted(volume_.get());
         if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
             throw POSIXFailure("mkdir", destination_, errno);
         destinationTop_ = platform::openDirectory(AT_FDCWD, destination_, O_NOFOLLOW);
@@ -464,13 +477,14 @@ public:
                         break;
                     }
                     auto copied = copyOpenFile(source, record, names.source, frame.destination.get(), names.name,
-                                               names.destination, Flush::later, chunkSize,
+                                               names.destination, byVolume_ ? Flush::byVolume : Flush::later,
+                                               chunkSize,
                                                [&](int64_t done) {
                                                    if (progress) progress(earlierFiles + done);
                                                },
                                                trust_, relative);
                     source.reset();
-                    pending_.add(std::move(copied.unflushed), names.destination);
+                    if (copied.unflushed) pending_.add(std::move(copied.unflushed), names.destination);
                     earlierFiles += copied.bytes;
                     entry.size = copied.bytes;
                     entry.sha256 = std::move(copied.sha256);
@@ -484,8 +498,9 @@ public:
         return entries;
     }
 
-    // Folders last and deepest first: creating their content moved their dates. Each is
-    // flushed once its entries and metadata are final.
+    // Folders last and deepest first: creating their content moved their dates. Where the
+    // volume's fsync can't be trusted, each is flushed once its entries and metadata are
+    // final; elsewhere flush() covers them.
     void applyFolderMetadata(const std::vector<TreeEntry>& entries) {
         for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
             if (it->kind != TreeEntry::Kind::directory) continue;
@@ -495,14 +510,22 @@ public:
             Fd destinationDir = platform::openDirectory(destinationTop_.get(), it->path, O_NOFOLLOW);
             if (destinationDir.get() < 0) throw POSIXFailure("open", destinationPath, errno);
             applyFolder(it->path, sourceDir.get(), destinationDir.get());
-            platform::flushFolderAt(destinationDir.get(), destinationPath);
+            if (!byVolume_) platform::flushFolderAt(destinationDir.get(), destinationPath);
         }
         applyFolder("", sourceTop_.get(), destinationTop_.get());
-        platform::flushFolderAt(destinationTop_.get(), destination_);
+        if (!byVolume_) platform::flushFolderAt(destinationTop_.get(), destination_);
     }
 
-    // Where fsync can't be trusted, the whole volume as well.
-    void flush() { platform::syncVolumeIfUntrusted(destinationTop_.get(), destination_); }
+    // The whole tree durable in one wait: one syncfs of the volume where its fsync can be
+    // trusted (the disk merges the writes of every file and folder, where a fsync each
+    // would wait its turn once per file); elsewhere the flushes made so far and a syncfs
+    // as well, since fsync there may flush less than it covers.
+    void flush() {
+        if (byVolume_)
+            platform::syncVolume(volume_.get(), destination_);
+        else
+            platform::syncVolumeIfUntrusted(destinationTop_.get(), destination_);
+    }
 
     // The names the copy made of one file, by path: their group's number.
     const FileCopier::LinkGroups& linkGroups() const { return linked_; }
@@ -647,6 +670,8 @@ private:
     Walk walked_;
     Trust trust_;
     Fd sourceTop_;
+    Fd volume_;  // the folder the copy is made in
+    bool byVolume_ = false;
     Fd destinationTop_;
     PendingFlushes pending_;
     std::map<int64_t, FirstCopy> firstCopies_;  // by group key
