@@ -24,9 +24,12 @@ platform::Fd readAhead(const std::string& path, int64_t size, bool fromMedium) {
 }  // namespace
 
 Prefetcher::Prefetcher(std::vector<File> files, bool fromMedium)
-    : files_(std::move(files)), opened_(files_.size()), fromMedium_(fromMedium), thread_([this] { run(); }) {}
+    : files_(std::move(files)), opened_(files_.size()), fromMedium_(fromMedium) {
+    if (files_.size() >= kMinFiles) thread_ = std::thread([this] { run(); });
+}
 
 Prefetcher::~Prefetcher() {
+    if (!thread_.joinable()) return;
     {
         std::lock_guard guard(lock_);
         stop_ = true;
@@ -36,6 +39,7 @@ Prefetcher::~Prefetcher() {
 }
 
 platform::Fd Prefetcher::reach(size_t index) {
+    if (!thread_.joinable()) return platform::Fd();
     std::unique_lock guard(lock_);
     reader_ = index;
     // The thread reading ahead waits for room in its window. Woken for every file, it

@@ -25,7 +25,8 @@ public:
     };
 
     // `fromMedium`: each file's cached (clean) pages are dropped before it is read
-    // ahead, so what is then read comes from the medium.
+    // ahead, so what is then read comes from the medium. With fewer than kMinFiles
+    // files nothing is read ahead and no thread started.
     Prefetcher(std::vector<File> files, bool fromMedium);
     ~Prefetcher();
     Prefetcher(const Prefetcher&) = delete;
@@ -41,6 +42,9 @@ public:
 
     // Files up to this size are read ahead.
     static constexpr int64_t kMaxFileSize = 1 << 20;
+    // Fewer files than this are left to the reader alone: a thread started for each small
+    // folder (a recovery hashes thousands) costs more than reading ahead saves.
+    static constexpr size_t kMinFiles = 16;
 
 private:
     void run();

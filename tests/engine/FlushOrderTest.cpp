@@ -180,3 +180,46 @@ INSTANTIATE_TEST_SUITE_P(Moves, FlushOrderTest,
 
 }  // namespace
 }  // namespace keldwick
+
+namespace keldwick {
+namespace {
+
+// What a single file's move waits for, once the drive's folders exist: its copy, the
+// copy's name, the link's place at home and the drive manifest's line, whatever the
+// file's size (a large file's write-back is started and awaited as it goes, never
+// flushed). The journal's commits come on top.
+class SingleFileFlushTest : public test::OffloadFixture {
+protected:
+    std::vector<std::string> flushesOfMoving(const std::string& name, size_t size) {
+        const std::string item = home + "/" + name;
+        test::writeFile(item, std::string(size, 'f'));
+        RecordingCalls recording;
+        {
+            platform::ScopedFileSystemCalls scoped(recording);
+            EXPECT_EQ(move(item).kind, OffloadExecutor::Outcome::Kind::moved);
+        }
+        const std::string drive = std::filesystem::canonical(root);
+        const std::string realHome = std::filesystem::canonical(home);
+        std::vector<std::string> flushes;
+        for (const auto& call : recording.calls()) {
+            if (call.name != "fsync" && call.name != "syncfs") continue;
+            std::string what = call.path.find(".keldwick-partial") != std::string::npos ? "copy"
+                               : call.path.find("manifest") != std::string::npos      ? "manifest"
+                               : under(call.path, realHome)                            ? "home folder"
+                               : under(call.path, drive)                               ? "drive folder"
+                                                                                       : call.path;
+            flushes.push_back(call.name + " " + what);
+        }
+        return flushes;
+    }
+};
+
+TEST_F(SingleFileFlushTest, SmallAndLargeFilesWaitForTheSameFlushes) {
+    flushesOfMoving("first.txt", 10);  // makes the drive's folders
+    const std::vector<std::string> expected{"fsync copy", "fsync drive folder", "fsync home folder", "fsync manifest"};
+    EXPECT_EQ(flushesOfMoving("small.txt", 4096), expected);
+    EXPECT_EQ(flushesOfMoving("large.bin", 6 << 20), expected);
+}
+
+}  // namespace
+}  // namespace keldwick
