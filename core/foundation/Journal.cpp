@@ -712,6 +712,30 @@ std::vector<TreeEntry> Journal::treeEntries(int64_t id) {
     return entries;
 }
 
+std::map<int64_t, std::vector<TreeEntry>> Journal::treeEntries(const std::vector<int64_t>& ids) {
+    // Well within SQLite's limit on the parameters of one statement.
+    constexpr size_t perQuery = 256;
+    std::lock_guard guard(lock());
+    std::map<int64_t, std::vector<TreeEntry>> trees;
+    for (size_t begin = 0; begin < ids.size(); begin += perQuery) {
+        const size_t end = std::min(ids.size(), begin + perQuery);
+        std::string marks;
+        std::vector<SQLValue> parameters;
+        for (size_t i = begin; i < end; ++i) {
+            marks += i == begin ? "?" : ",?";
+            parameters.emplace_back(ids[i]);
+        }
+        for (const auto& row : db_.query("SELECT * FROM tree_entries WHERE record_id IN (" + marks +
+                                             ") ORDER BY record_id, position",
+                                         parameters)) {
+            auto id = integer(row["record_id"]);
+            auto entry = decodeTreeEntry(row);
+            if (id && entry) trees[*id].push_back(std::move(*entry));
+        }
+    }
+    return trees;
+}
+
 // MARK: Pins
 
 std::vector<std::string> Journal::pins() {

@@ -216,6 +216,8 @@ public:
     void setRestoreChecksum(int64_t id, const std::string& checksum);
     // In manifest order; rows that can't be read are left out.
     std::vector<TreeEntry> treeEntries(int64_t id);
+    // The same for many records in a few reads: each id that has a tree, with it.
+    std::map<int64_t, std::vector<TreeEntry>> treeEntries(const std::vector<int64_t>& ids);
 
     // Pinned paths in byte order.
     std::vector<std::string> pins();

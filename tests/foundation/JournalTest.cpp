@@ -642,3 +642,26 @@ TEST(JournalTest, LogNeverThrows) {
     journal->db().exec("DROP TABLE events");
     journal->log("no table");
 }
+
+
+// Trees read together are the trees read one by one, past the number of ids one query
+// takes, and a record without a tree is simply absent.
+TEST(JournalTreesTest, ManyTreesReadTogetherMatchEachReadAlone) {
+    auto journal = Journal::inMemory();
+    std::vector<int64_t> ids;
+    for (int i = 0; i < 300; ++i) {
+        auto record = journal->insert(newRecord("/item" + std::to_string(i)));
+        if (i % 3 != 0) journal->markVerified(record.id, "sum", tree(1 + i % 4));
+        ids.push_back(record.id);
+    }
+    ids.push_back(99'999);  // no such record
+    const auto trees = journal->treeEntries(ids);
+    EXPECT_EQ(trees.size(), 200u);
+    for (int64_t id : ids) {
+        const auto alone = journal->treeEntries(id);
+        auto found = trees.find(id);
+        EXPECT_EQ(found == trees.end() ? std::vector<TreeEntry>{} : found->second, alone) << id;
+    }
+    EXPECT_TRUE(journal->treeEntries(std::vector<int64_t>{}).empty());
+}
+
