@@ -2,10 +2,11 @@
 
 #include <QThreadPool>
 #include <QTimer>
-#include <malloc.h>
 
 #include <atomic>
 #include <utility>
+
+#include "foundation/BackgroundThread.h"
 
 namespace keldwick {
 
@@ -15,7 +16,7 @@ void releaseFreedMemorySoon() {
     QTimer::singleShot(0, [] {
         QThreadPool::globalInstance()->start([] {
             pending = false;
-            malloc_trim(0);
+            BackgroundThread::releaseFreedMemory();
         });
     });
 }

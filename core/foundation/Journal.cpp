@@ -207,17 +207,6 @@ std::string switchToWriteAheadLogging(SQLiteConnection& db, int busyTimeoutMilli
     }
 }
 
-// Flushes the write-ahead log with SQLite's own flush, the one a full commit ends with,
-// which makes every commit appended to it durable.
-void flushLog(SQLiteConnection& db) {
-    sqlite3_file* file = nullptr;
-    int code = sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_JOURNAL_POINTER, &file);
-    if (code != SQLITE_OK) throw SQLiteError(code, "the write-ahead log can't be reached");
-    if (!file || !file->pMethods) return;  // not opened yet: nothing was written to it
-    code = file->pMethods->xSync(file, SQLITE_SYNC_NORMAL);
-    if (code != SQLITE_OK) throw SQLiteError(code, "the write-ahead log couldn't be flushed");
-}
-
 void execIgnoringFailure(SQLiteConnection& db, const char* sql) noexcept {
     try {
         db.exec(sql);
@@ -404,7 +393,7 @@ Journal::GroupCommit::~GroupCommit() {
         Log::error(logCategory, std::string("Couldn't flush the journal's commits one by one again: ") + error.what());
     }
     try {
-        flushLog(journal_.db_);
+        journal_.db_.flushWriteAheadLog();
     } catch (const std::exception& error) {
         Log::error(logCategory, std::string("Couldn't flush the journal: ") + error.what());
     }
@@ -412,7 +401,7 @@ Journal::GroupCommit::~GroupCommit() {
 
 void Journal::makeDurable() {
     std::lock_guard guard(lock());
-    if (groupDepth_ > 0) flushLog(db_);
+    if (groupDepth_ > 0) db_.flushWriteAheadLog();
 }
 
 // MARK: Events
