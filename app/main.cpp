@@ -116,10 +116,11 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     // installs left.
     const SelfInstall::Installation installation = SelfInstall::current();
     if (installation.prefix) SelfInstall::settle(*installation.prefix, installation.version);
-    AppModel model(std::move(environment), desktopServices(), std::move(instanceLock));
-    // The updater's two switches are the user's choice across starts.
-    const std::unique_ptr<QSettings> updaterSettings = updaterStore(UserFolders::config());
-    Updater updater(buildConfiguration(), installation, updaterSettings.get());
+    AppServices services = desktopServices();
+    // The updater's two switches are the user's choice across starts, in the one store.
+    const std::shared_ptr<Preferences> preferences = services.preferences;
+    AppModel model(std::move(environment), std::move(services), std::move(instanceLock));
+    Updater updater(buildConfiguration(), installation, preferences);
     ProgramWiring wiring(model, updater);
     WindowRegistry& windows = wiring.program().windows();
     windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));

@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 
+#include "foundation/Clock.h"
 #include "foundation/Checksum.h"
 #include "foundation/Journal.h"
 
@@ -72,7 +73,7 @@ void JournalVsShellCommits(benchmark::State& state) {
             out << "BEGIN IMMEDIATE; INSERT INTO t (phase, at) VALUES ('offloaded', julianday('now')); COMMIT;\n";
         }
     }
-    Journal journal(journalPath);
+    Journal journal(journalPath, Clock::system());
     NewRecord item;
     item.originalPath = "/home/u/Documents/old.mov";
     item.driveID = "DRIVE";

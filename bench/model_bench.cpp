@@ -50,6 +50,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/Clock.h"
 #include "Volumes.h"
 #include "drives/DriveMarker.h"
 #include "drives/FolderDriveLocator.h"
@@ -251,7 +252,7 @@ struct World {
         drive = root + "/drive";
         fs::create_directories(home + "/Downloads");
         fs::create_directories(drive);
-        chosen = DriveMarker::adopt(drive, "Bench");
+        chosen = DriveMarker::adopt(drive, "Bench", *Clock::system());
         AppSettings settings;
         settings.onboardingComplete = true;
         settings.drive = chosen;
@@ -287,7 +288,7 @@ void refreshAndWait(AppModel& model) {
 
 // `count` records of items moved to the chosen drive.
 void seedJournal(const World& world, long count) {
-    Journal journal(world.support + "/journal.sqlite");
+    Journal journal(world.support + "/journal.sqlite", Clock::system());
     journal.transaction([&] {
         for (long i = 0; i < count; ++i) {
             NewRecord record;
@@ -316,7 +317,7 @@ void runOfFiles(const World& world, long files, long records, size_t bytes, cons
         plan.items.push_back(std::move(item));
     }
     // The engine refuses an item changed after the scan dated it; writing just now did.
-    for (auto& item : plan.items) item.lastUsed = Date::now();
+    for (auto& item : plan.items) item.lastUsed = Clock::system()->now();
     auto model = world.model();
     refreshAndWait(*model);
     GapMeter meter;

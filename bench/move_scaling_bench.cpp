@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/Clock.h"
 #include "drives/DriveLayout.h"
 #include "drives/FolderDriveLocator.h"
 #include "engine/OffloadEngine.h"
@@ -49,8 +50,8 @@ long fromEnvironment(const char* name, long fallback) {
 
 // A journal of `count` items of the drive, moved earlier from another folder of the home.
 void seed(const std::string& path, const std::string& home, long count) {
-    Journal journal(path);
-    const Date now = Date::now();
+    Journal journal(path, Clock::system());
+    const Date now = Clock::system()->now();
     journal.transaction([&] {
         for (long i = 0; i < count; ++i) {
             const std::string original = home + "/Archive/" + std::to_string(i / 1000) + "/item-" + std::to_string(i) + ".bin";
@@ -89,7 +90,7 @@ PerItem secondsPerItem(const std::string& folder, const std::string& seeded, lon
         const std::string path = home + "/Documents/file-" + std::to_string(i) + ".txt";
         std::ofstream(path, std::ios::binary) << bytes;
         utimensat(AT_FDCWD, path.c_str(), times, 0);
-        plan.items.emplace_back(path, false, 4096, 1, Date::now().adding(60), LastUsedSource::modificationDate);
+        plan.items.emplace_back(path, false, 4096, 1, Clock::system()->now().adding(60), LastUsedSource::modificationDate);
         plan.bytesNeeded += 4096;
     }
 
@@ -99,7 +100,7 @@ PerItem secondsPerItem(const std::string& folder, const std::string& seeded, lon
     configuration.homeFolder = home;
     configuration.driveReserveBytes = 0;
     configuration.computerReserveBytes = 0;
-    auto journal = Journal::open(support + "/journal.sqlite");
+    auto journal = Journal::open(support + "/journal.sqlite", Clock::system());
     OffloadEngine engine(journal, drive, std::make_shared<FolderDriveLocator>(drive.id, root), nullptr, {},
                          std::make_shared<NoFaults>(), nullptr, configuration);
     engine.inhibitor = [](const std::string&) { return -1; };

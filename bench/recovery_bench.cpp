@@ -38,6 +38,7 @@
 #include <tuple>
 #include <vector>
 
+#include "foundation/Clock.h"
 #include "drives/DriveLayout.h"
 #include "drives/FolderDriveLocator.h"
 #include "engine/FileCopier.h"
@@ -143,7 +144,7 @@ Staged stage(const std::string& base, long count, const EngineConfiguration& con
     world.drive = base + "/drive";
     world.journalPath = base + "/journal/journal.sqlite";
     createDirectory(world.drive);
-    auto journal = Journal::open(world.journalPath);
+    auto journal = Journal::open(world.journalPath, Clock::system());
 
     std::mt19937 sizes(11);
     std::string pool(1 << 20, '\0');
@@ -399,7 +400,7 @@ Round runRound(const std::string& base, long count, const EngineConfiguration& c
     if (peerFirst) peer();
     dropPages(world.hashed);
 
-    auto journal = Journal::open(world.journalPath);  // as at start-up: nothing cached
+    auto journal = Journal::open(world.journalPath, Clock::system());  // as at start-up: nothing cached
     OffloadEngine engine(journal, Drive{driveID, "Bench Drive"}, std::make_shared<FolderDriveLocator>(driveID, world.drive),
                          std::make_shared<ProcessOpenFileChecker>(), RuleList{}, std::make_shared<NoFaults>(),
                          std::make_shared<NoIconPlacing>(), configuration);

@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/Clock.h"
 #include "Alternation.h"
 #include "foundation/Date.h"
 #include "scanning/NeverTouch.h"
@@ -263,7 +264,7 @@ int scanChild(int argc, char** argv) {
     for (const auto& folder : NeverTouch::systemFolders()) {
         if (folder != "/tmp" && folder != "/var") system.push_back(folder);
     }
-    Scanner scanner(policy, NeverTouch::rules(home, {}, {}, {}, system), {}, {}, Date::now().adding(1000 * 86'400.0));
+    Scanner scanner(policy, NeverTouch::rules(home, {}, {}, {}, system), {}, {}, Clock::system()->now().adding(1000 * 86'400.0));
     scanner.threads = threads;
     Measure m;
     m.baselineKiB = residentKiB();

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "foundation/Clock.h"
 #include "foundation/Journal.h"
 #include "foundation/PathUtil.h"
 #include "scanning/SettingsStore.h"
@@ -35,8 +36,8 @@ int main(int argc, char** argv) {
 
     const std::string downloads = PathUtil::join(home, "Downloads");
     std::filesystem::create_directories(downloads);
-    Journal journal(PathUtil::join(support, "journal.sqlite"));
-    const Date now = Date::now();
+    Journal journal(PathUtil::join(support, "journal.sqlite"), Clock::system());
+    const Date now = Clock::system()->now();
     journal.transaction([&] {
         for (long i = 0; i < count; ++i) {
             const std::string name = "item-" + std::to_string(i) + ".bin";

@@ -8,14 +8,13 @@
 #include <QGuiApplication>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSettings>
 
 namespace keldwick {
 
 namespace {
 
-const QString automaticKey = QStringLiteral("updates/automaticallyChecks");
-const QString downloadsKey = QStringLiteral("updates/automaticallyDownloads");
+const std::string automaticKey = "updates/automaticallyChecks";
+const std::string downloadsKey = "updates/automaticallyDownloads";
 constexpr int firstCheckMs = 60 * 1000;
 constexpr int checkIntervalMs = 86400 * 1000;
 constexpr int transferTimeoutMs = 60 * 1000;
@@ -34,7 +33,7 @@ QString notHttps(const QUrl& url) {
 }  // namespace
 
 UpdateController::UpdateController(QUrl feed, QString publicKey, QString currentVersion,
-                                   UpdateUserDriverDelegate* delegate, QSettings* store, QObject* parent)
+                                   UpdateUserDriverDelegate* delegate, std::shared_ptr<Preferences> store, QObject* parent)
     : QObject(parent),
       openPage([](const QUrl& url) { QDesktopServices::openUrl(url); }),
       hasFocus([] { return QGuiApplication::applicationState() == Qt::ApplicationActive; }),
@@ -42,13 +41,13 @@ UpdateController::UpdateController(QUrl feed, QString publicKey, QString current
       publicKey_(std::move(publicKey)),
       currentVersion_(std::move(currentVersion)),
       delegate_(delegate),
-      store_(store),
+      store_(std::move(store)),
       relay_(this),
       work_(ThreadPoolExecutor::shared(), relay_.shared()) {
     assertMainThread();
     if (store_ != nullptr) {
-        automaticChecks_ = store_->value(automaticKey, true).toBool();
-        automaticDownloads_ = store_->value(downloadsKey, false).toBool();
+        automaticChecks_ = store_->value(automaticKey).value_or("true") == "true";
+        automaticDownloads_ = store_->value(downloadsKey).value_or("false") == "true";
     }
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, [this] {
@@ -85,7 +84,7 @@ void UpdateController::setAutomaticallyChecksForUpdates(bool on) {
     assertMainThread();
     automaticChecks_ = on;
     if (store_ != nullptr) {
-        store_->setValue(automaticKey, on);
+        store_->setValue(automaticKey, on ? "true" : "false");
     }
     schedule();
 }
@@ -103,7 +102,7 @@ void UpdateController::setAutomaticallyDownloadsUpdates(bool on) {
     assertMainThread();
     automaticDownloads_ = on;
     if (store_ != nullptr) {
-        store_->setValue(downloadsKey, on);
+        store_->setValue(downloadsKey, on ? "true" : "false");
     }
 }
 

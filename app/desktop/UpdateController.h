@@ -12,12 +12,12 @@
 // to an address that isn't https, and a failed download each end the check with
 // `checkFailed` and a clear message.
 
+#include "model/ModelPorts.h"
 #include "desktop/Appcast.h"
 #include "model/BackgroundWork.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 #include <QByteArray>
 #include <QUrl>
@@ -25,7 +25,6 @@
 #include <optional>
 
 class QNetworkReply;
-class QSettings;
 
 namespace keldwick {
 
@@ -48,10 +47,10 @@ class UpdateController final : public QObject {
     Q_OBJECT
 
 public:
-    // Nothing happens until `startUpdater`. `store` keeps the automatic-check switch
-    // (in memory when none). Main thread only.
+    // Nothing happens until `startUpdater`. `store` (the program's one settings store) keeps
+    // the two switches; in memory when none. Main thread only.
     UpdateController(QUrl feed, QString publicKey, QString currentVersion, UpdateUserDriverDelegate* delegate,
-                     QSettings* store = nullptr, QObject* parent = nullptr);
+                     std::shared_ptr<Preferences> store = nullptr, QObject* parent = nullptr);
 
     // Allows checks and starts the schedule of automatic ones (daily, the first a minute
     // after the start).
@@ -130,7 +129,7 @@ private:
     QString publicKey_;
     QString currentVersion_;
     UpdateUserDriverDelegate* delegate_;
-    QPointer<QSettings> store_;
+    std::shared_ptr<Preferences> store_;
     bool automaticChecks_ = true;
     bool automaticDownloads_ = false;
     bool installing_ = false;

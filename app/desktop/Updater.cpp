@@ -1,12 +1,8 @@
 #include "desktop/Updater.h"
 
-#include "foundation/Log.h"
-#include "foundation/PrivateFolder.h"
-#include "foundation/SettingsFile.h"
 #include "model/MainThread.h"
 #include "platform/Users.h"
 
-#include <QSettings>
 
 #include <QUrl>
 
@@ -28,25 +24,6 @@ UpdaterConfiguration buildConfiguration() {
                                 QStringLiteral(KELDWICK_SU_PUBLIC_ED_KEY)};
 }
 
-std::unique_ptr<QSettings> updaterStore(const std::string& configFolder) {
-    const std::string path = configFolder + "/Keldwick.conf";
-    // The toolkit would block for good reading a FIFO, or take the memory of a huge file:
-    // such a file is set aside (when the start has not done so already), and one that
-    // can't be moved leaves the switches unsaved for this run.
-    if (!SettingsFile::prepare(path).usable) {
-        Log::error("updates", "The update settings file can't be used: " + path);
-        return nullptr;
-    }
-    try {
-        PrivateFolder::secure(configFolder);
-        PrivateFolder::createFile(path);
-    } catch (const std::exception& error) {
-        // The switches still work for this run; the toolkit says why they weren't kept.
-        Log::error("updates", std::string("The update settings file can't be made private: ") + error.what());
-    }
-    return std::make_unique<QSettings>(QString::fromStdString(path), QSettings::IniFormat);
-}
-
 bool updatesConfigured(const UpdaterConfiguration& configuration) {
     const QUrl url(configuration.feedURL, QUrl::StrictMode);
     return !configuration.publicKey.isEmpty() && url.isValid() && !url.host().isEmpty() &&
@@ -58,14 +35,14 @@ QString appVersionText(const UpdaterConfiguration& configuration) {
     return shown(configuration.version) + QStringLiteral(" (") + shown(configuration.build) + QStringLiteral(")");
 }
 
-Updater::Updater(const UpdaterConfiguration& configuration, SelfInstall::Installation installation, QSettings* store,
-                 QObject* parent)
+Updater::Updater(const UpdaterConfiguration& configuration, SelfInstall::Installation installation,
+                 std::shared_ptr<Preferences> store, QObject* parent)
     : QObject(parent), installation_(std::move(installation)) {
     assertMainThread();
     isConfigured_ = updatesConfigured(configuration);
     const QString publicKey = configuration.publicKey;
     controller_ = std::make_unique<UpdateController>(QUrl(configuration.feedURL), publicKey, configuration.build,
-                                                     static_cast<UpdateUserDriverDelegate*>(this), store);
+                                                     static_cast<UpdateUserDriverDelegate*>(this), std::move(store));
     if (installation_.prefix) {
         controller_->setInstaller([prefix = *installation_.prefix, publicKey, uid = platform::effectiveUserID()](
                                       const AppcastItem& update, const QByteArray& archive) {

@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 
-class QSettings;
 
 namespace keldwick {
 
@@ -37,11 +36,6 @@ bool updatesConfigured(const UpdaterConfiguration& configuration);
 // The version, " (", the build and ")"; "?" for either that is empty.
 QString appVersionText(const UpdaterConfiguration& configuration = buildConfiguration());
 
-// The updater's switches' store: the toolkit settings file "Keldwick.conf" in
-// `configFolder` (the program's config folder), created 0600 first so that every later
-// write keeps that mode. Nothing (the switches stay unsaved) while something other than a
-// regular file of a sane size stands there and can't be set aside.
-std::unique_ptr<QSettings> updaterStore(const std::string& configFolder);
 
 class Updater final : public QObject, private UpdateUserDriverDelegate {
     Q_OBJECT
@@ -52,7 +46,8 @@ public:
     // where the program runs and whether it can replace itself there; where it can, the
     // controller installs updates into it.
     explicit Updater(const UpdaterConfiguration& configuration = buildConfiguration(),
-                     SelfInstall::Installation installation = SelfInstall::current(), QSettings* store = nullptr,
+                     SelfInstall::Installation installation = SelfInstall::current(),
+                     std::shared_ptr<Preferences> store = nullptr,
                      QObject* parent = nullptr);
 
     const std::optional<QString>& availableUpdate() const { return availableUpdate_; }

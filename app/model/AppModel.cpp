@@ -37,7 +37,8 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, std::unique
       settings_(modelStore_, PathUtil::join(support_, "settings.json"), services_.notifier, services_.preferences,
                 services_.loginItem),
       drives_(modelStore_, services_, locator_, settings_, work_),
-      onboarding_(modelStore_, settings_, drives_, work_, services_.filePicker),
+      onboarding_(modelStore_, PlanSources{services_.clock, services_.facts.availableBytes}, settings_, drives_, work_,
+                  services_.filePicker),
       operations_(modelStore_, services_, *this),
       checks_(modelStore_, services_, settings_, operations_, *this, work_),
       startup_(modelStore_, services_, drives_, operations_, checks_, *this) {

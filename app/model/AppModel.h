@@ -133,10 +133,6 @@ public:
 
     // ---- Scans ----
     RuleList scanRules() const;
-    // A builder for `folders` with the current settings carrying `profile`, without recent
-    // items, the scan rules, the open-file checker, the emulator devices when projects and
-    // devices may move, and the home's standard folders as fixed folders.
-    PlanBuilder planBuilder(const std::vector<std::string>& folders, const DriveProfile& profile) const;
 
     // ---- Pins ----
     // Keeps items on the computer from now on, each pinned with its folder resolved; the

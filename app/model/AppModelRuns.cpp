@@ -54,9 +54,8 @@ void AppModel::openPreview(PreviewKind kind, std::optional<int64_t> goal, std::o
         preview->apply(std::move(findings->report), findings->driveRoom);
         return;
     }
-    PlanBuilder builder = scanBuilder(state_, aim.includingRecent);
-    builder.clock = services_.clock;
-    builder.availableBytes = services_.facts.availableBytes;
+    PlanBuilder builder =
+        scanBuilder(state_, PlanSources{services_.clock, services_.facts.availableBytes}, aim.includingRecent);
     preview->scan(std::move(builder), *state_.driveRoot, [background = services_.background](std::function<void()> work) {
         background->run(WorkPriority::user, std::move(work));
     });

@@ -115,9 +115,6 @@ std::vector<std::string> AppModel::recentlyRestoredPaths() {
 
 RuleList AppModel::scanRules() const { return keldwick::scanRules(state_); }
 
-PlanBuilder AppModel::planBuilder(const std::vector<std::string>& folders, const DriveProfile& profile) const {
-    return keldwick::planBuilder(state_, folders, profile);
-}
 
 void AppModel::pin(const std::vector<std::string>& paths) {
     assertMainThread();

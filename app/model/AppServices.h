@@ -49,8 +49,8 @@ struct SystemFacts {
 
 struct AppServices {
     // The model's clock, and the core's: the journal, the engines and the drive system
-    // below take this one, so their stamps agree with the model's time.
-    std::shared_ptr<const Clock> clock = Clock::system();
+    // below take this one, so their stamps agree with the model's time. Must be given.
+    std::shared_ptr<const Clock> clock;
     std::shared_ptr<Timers> timers = std::make_shared<QtTimers>();
     std::shared_ptr<BackgroundExecutor> background = ThreadPoolExecutor::shared();
     EngineFactory engines = CoreEngine::factory();
@@ -66,8 +66,8 @@ struct AppServices {
     // Opens an address with the desktop; false when nothing opened it.
     std::function<bool(const std::string& url)> openURL = [](const std::string&) { return false; };
     SystemFacts facts = SystemFacts::live();
-    // Listing and measuring drive options (made with `clock`: replace both together).
-    DriveOption::System driveSystem = DriveOption::System::live(clock);
+    // Listing and measuring drive options (made with `clock`: set both together).
+    DriveOption::System driveSystem;
 
     AppServices();
 };

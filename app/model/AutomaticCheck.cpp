@@ -110,10 +110,12 @@ std::vector<std::string> recentlyFailedPaths(const std::vector<OffloadRecord>& a
 
 namespace {
 
-PlanBuilder builderFor(const ModelState& state, const AppSettings& settings, std::vector<std::string> folders,
-                       RuleList rules, bool includingRecent) {
+PlanBuilder builderFor(const ModelState& state, const PlanSources& sources, const AppSettings& settings,
+                       std::vector<std::string> folders, RuleList rules, bool includingRecent) {
     PlanBuilder builder(std::move(folders), std::move(rules), settings.policy(includingRecent),
                         std::make_shared<ProcessOpenFileChecker>());
+    builder.clock = sources.clock;
+    builder.availableBytes = sources.availableBytes;
     if (settings.moveProjectsAndEmulators) builder.emulatorDevices = AndroidDevices::devicesFolder(state.home);
     builder.fixedFolders = NeverTouch::standardFolders(state.home);
     builder.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -122,15 +124,17 @@ PlanBuilder builderFor(const ModelState& state, const AppSettings& settings, std
 
 }  // namespace
 
-PlanBuilder scanBuilder(const ModelState& state, bool includingRecent,
+PlanBuilder scanBuilder(const ModelState& state, const PlanSources& sources, bool includingRecent,
                         const std::optional<std::vector<std::string>>& failedPaths) {
     RuleList rules = scanRules(state);
     if (failedPaths) rules.push_back(Automation::failureRule(*failedPaths));
-    return builderFor(state, state.settings, state.settings.managedFolders, std::move(rules), includingRecent);
+    return builderFor(state, sources, state.settings, state.settings.managedFolders, std::move(rules),
+                      includingRecent);
 }
 
-PlanBuilder automaticCheckBuilder(const ModelState& state, const std::vector<std::string>& failedPaths) {
-    PlanBuilder builder = scanBuilder(state, true, failedPaths);
+PlanBuilder automaticCheckBuilder(const ModelState& state, const PlanSources& sources,
+                                  const std::vector<std::string>& failedPaths) {
+    PlanBuilder builder = scanBuilder(state, sources, true, failedPaths);
     builder.threads = std::min(builder.threads, automaticScanThreads);
     return builder;
 }
@@ -140,10 +144,11 @@ void keepFailedOut(PlanBuilder& builder, const std::vector<std::string>& failedP
     builder.rules.back() = Automation::failureRule(failedPaths);
 }
 
-PlanBuilder planBuilder(const ModelState& state, const std::vector<std::string>& folders, const DriveProfile& profile) {
+PlanBuilder planBuilder(const ModelState& state, const PlanSources& sources, const std::vector<std::string>& folders,
+                        const DriveProfile& profile) {
     AppSettings settings = state.settings;
     settings.driveProfile = profile;
-    return builderFor(state, settings, folders, scanRules(state), false);
+    return builderFor(state, sources, settings, folders, scanRules(state), false);
 }
 
 std::string pinForm(const std::string& path) {

@@ -6,12 +6,15 @@
 // scan uses. The model runs the check and writes what these give.
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "drives/DriveProfile.h"
+#include "foundation/Clock.h"
 #include "foundation/Date.h"
 #include "foundation/OffloadRecord.h"
 #include "model/ModelState.h"
@@ -82,22 +85,31 @@ std::vector<std::string> recentlyFailedPaths(const std::vector<OffloadRecord>& a
 // the user waits for (the preview, the first-run estimate) use every core.
 constexpr int automaticScanThreads = 2;
 
+// Where every plan's time and free space come from: the model's own, so that a test's
+// clock and volumes reach each plan the program builds.
+struct PlanSources {
+    std::shared_ptr<const Clock> clock;
+    std::function<std::optional<int64_t>(const std::string& path)> availableBytes;
+};
+
 // The builder of automatic and preview scans over the managed folders, on every core: the scan rules
 // (plus a rule keeping `failedPaths` out, when given), the settings' policy with or
 // without recent items, the process open-file checker, the emulator devices when projects and
 // devices may move, and the home's standard folders as fixed folders.
-PlanBuilder scanBuilder(const ModelState& state, bool includingRecent,
+PlanBuilder scanBuilder(const ModelState& state, const PlanSources& sources, bool includingRecent,
                         const std::optional<std::vector<std::string>>& failedPaths = std::nullopt);
 // An automatic check's builder: scanBuilder with recent items and `failedPaths` kept out,
 // on automaticScanThreads threads at most.
-PlanBuilder automaticCheckBuilder(const ModelState& state, const std::vector<std::string>& failedPaths);
+PlanBuilder automaticCheckBuilder(const ModelState& state, const PlanSources& sources,
+                                  const std::vector<std::string>& failedPaths);
 // Replaces the failed items an automaticCheckBuilder keeps out, so that the journal's
 // failures can be read where the scan runs.
 void keepFailedOut(PlanBuilder& builder, const std::vector<std::string>& failedPaths);
 
 // A builder for `folders` as if the drive had `profile` (a drive not chosen yet), without
 // recent items and without the failure rule.
-PlanBuilder planBuilder(const ModelState& state, const std::vector<std::string>& folders, const DriveProfile& profile);
+PlanBuilder planBuilder(const ModelState& state, const PlanSources& sources, const std::vector<std::string>& folders,
+                        const DriveProfile& profile);
 
 // The form a pin is stored in: the parent folder resolved (as given when that fails), the
 // item itself not, so a pinned link stays the link.

@@ -125,9 +125,7 @@ void CheckController::findings(int64_t bytesNeeded, std::function<void(std::opti
         return;
     }
     store_.set<ModelField::activity>(Activity::scanning);
-    PlanBuilder builder = automaticCheckBuilder(state_, {});
-    builder.clock = services_.clock;
-    builder.availableBytes = services_.facts.availableBytes;
+    PlanBuilder builder = automaticCheckBuilder(state_, PlanSources{services_.clock, services_.facts.availableBytes}, {});
     struct Found {
         PlanBuilder::Result result;
         int64_t room = 0;

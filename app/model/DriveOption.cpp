@@ -1,6 +1,7 @@
 #include "model/DriveOption.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveEligibility.h"
@@ -12,7 +13,7 @@
 namespace keldwick {
 
 DriveOption::System DriveOption::System::live(std::shared_ptr<const Clock> clock) {
-    if (!clock) clock = Clock::system();
+    if (!clock) throw std::invalid_argument("the drive system needs a clock");
     System system;
     system.volumes = [] { return VolumeInfo::externalCandidates(); };
     system.hardware = [](const std::string& kernelName) { return DriveHardware::inspect(kernelName); };

@@ -51,7 +51,7 @@ struct DriveOption {
         std::function<bool(const std::string& root)> records;
 
         // The system's, with the marker's and the speed test's dates from `clock`.
-        static System live(std::shared_ptr<const Clock> clock = Clock::system());
+        static System live(std::shared_ptr<const Clock> clock);
     };
 
     // Every candidate volume with its hardware, problems, marker and records (asked only of

@@ -5,6 +5,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
+#include "foundation/PrivateFolder.h"
 #include "foundation/SettingsFile.h"
 #include "foundation/UserFolders.h"
 
@@ -45,6 +46,14 @@ void StoredPreferences::setValue(const std::string& key, const std::optional<std
     if (!canOpen()) {
         unsaved_.setValue(key, value);
         return;
+    }
+    try {
+        // Made 0600 in a private folder before the toolkit writes it, so that every later
+        // write keeps that mode.
+        PrivateFolder::secure(PathUtil::parent(path_));
+        PrivateFolder::createFile(path_);
+    } catch (const std::exception& error) {
+        Log::error("app", std::string("The settings file can't be made private: ") + error.what());
     }
     QSettings settings(QString::fromStdString(path_), QSettings::IniFormat);
     if (value) {

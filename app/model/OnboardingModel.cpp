@@ -19,10 +19,12 @@ std::optional<OnboardingModel::Step> OnboardingModel::stepFromRaw(int raw) {
     return static_cast<Step>(raw);
 }
 
-OnboardingModel::OnboardingModel(const ModelStore& store, SettingsController& settings, DriveController& drives,
+OnboardingModel::OnboardingModel(const ModelStore& store, PlanSources sources, SettingsController& settings,
+                                 DriveController& drives,
                                  BackgroundWork work, std::shared_ptr<FilePicker> picker, QObject* parent)
     : QObject(parent),
       store_(store),
+      sources_(std::move(sources)),
       settings_(settings),
       driveController_(drives),
       work_(std::move(work)),
@@ -127,7 +129,7 @@ void OnboardingModel::estimateMovable() {
     if (!store_.state().canReadHome || store_.state().journalProblem) return;
     std::vector<std::string> paths;
     for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
-    auto builder = planBuilder(store_.state(), paths, *profile_);
+    auto builder = planBuilder(store_.state(), sources_, paths, *profile_);
     work_.run<int64_t>(
         WorkPriority::user, [builder = std::move(builder), root = *driveRoot_] { return builder.movableBytes(root); },
         [this, estimate](EngineOutcome<int64_t> outcome) {

@@ -20,6 +20,7 @@
 
 #include "drives/Drive.h"
 #include "drives/DriveProfile.h"
+#include "model/AutomaticCheck.h"
 #include "model/BackgroundWork.h"
 #include "model/DriveOption.h"
 
@@ -47,7 +48,7 @@ public:
     static std::optional<Step> stepFromRaw(int raw);
 
     // Everything handed in outlives the guide.
-    OnboardingModel(const ModelStore& store, SettingsController& settings, DriveController& drives,
+    OnboardingModel(const ModelStore& store, PlanSources sources, SettingsController& settings, DriveController& drives,
                     BackgroundWork work, std::shared_ptr<FilePicker> picker, QObject* parent = nullptr);
 
     Step step() const { return step_; }
@@ -134,6 +135,7 @@ private:
     FolderChoice folderChoice(std::string path) const;
 
     const ModelStore& store_;
+    PlanSources sources_;  // the model's clock and free space, for the estimate's plan
     SettingsController& settings_;
     DriveController& driveController_;
     BackgroundWork work_;

@@ -17,6 +17,8 @@ namespace keldwick {
 
 AppServices desktopServices() {
     AppServices services;
+    services.clock = Clock::system();
+    services.driveSystem = DriveOption::System::live(services.clock);
     services.notifier = std::make_shared<Notifier>(QDBusConnection::sessionBus());
     services.watcher = std::make_shared<DriveWatcher>(DriveWatcher::Options{});
     services.ejectGuard = std::make_shared<EjectGuard>(EjectGuard::Options{});

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 
 #include "drives/DriveLayout.h"
 #include "foundation/EngineError.h"
@@ -210,6 +211,7 @@ void DriveBenchmark::removeStaleFiles(const std::string& folder, double now) {
 }
 
 BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationFlag* cancel) const {
+    if (!clock) throw std::invalid_argument("the speed test needs a clock");
     const std::string folder = PathUtil::join(root, DriveLayout::folderName(root));
     struct stat before {};
     const bool hadFolder = platform::statusNoFollow(folder, before) == 0;

@@ -30,8 +30,9 @@ struct DriveBenchmark {
     double readBudget = 4.0;       // seconds; past minBytes, reading stops after this
     int randomSamples = 96;        // random 4,096-byte reads
     int chunkSize = 8 << 20;       // each sequential write and read
-    // Dates the result and ages the leftovers of earlier tests.
-    std::shared_ptr<const Clock> clock = Clock::system();
+    // Dates the result and ages the leftovers of earlier tests; must be given
+    // (std::invalid_argument from run() when none).
+    std::shared_ptr<const Clock> clock;
 
     static constexpr const char* filePrefix = ".keldwick-benchmark-";
     // Leftovers of a test that died are removed once they are this old.

@@ -71,6 +71,6 @@ std::optional<Drive> read(const std::string& root);
 // than a folder stands in its place, "rename" when an unreadable marker can't be set
 // aside, and the atomic write's failures (NoRoom when the drive or the user's quota on it
 // is full); the folder and read-me made until then stay.
-Drive adopt(const std::string& root, const std::string& name, const Clock& clock = *Clock::system());
+Drive adopt(const std::string& root, const std::string& name, const Clock& clock);
 
 }  // namespace keldwick::DriveMarker

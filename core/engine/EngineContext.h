@@ -4,6 +4,7 @@
 // copier and rules are values.
 
 #include <memory>
+#include <stdexcept>
 
 #include "drives/DriveLocating.h"
 #include "engine/DriveCopies.h"
@@ -33,15 +34,17 @@ struct EngineContext {
     std::shared_ptr<DriveCopies> driveCopies;
     // The time the engine stamps (manifest entries): the journal's clock, so the drive's
     // records and the journal's agree.
-    std::shared_ptr<const Clock> clock = Clock::system();
+    std::shared_ptr<const Clock> clock;
 
-    // A context whose copier uses the configuration's chunk size.
+    // A context whose copier uses the configuration's chunk size; `journal` must be given
+    // (std::invalid_argument), its clock is the engine's.
     static EngineContext make(std::shared_ptr<Journal> journal, std::shared_ptr<DriveLocating> locator,
                               std::shared_ptr<OpenFileChecking> openFiles, std::shared_ptr<FaultInjecting> faults,
                               std::shared_ptr<IconPlacing> icons, EngineConfiguration configuration, RuleList rules) {
         FileCopier copier(configuration.chunkSize);
+        if (!journal) throw std::invalid_argument("the engine needs a journal");
         auto driveCopies = std::make_shared<DriveCopies>(journal);
-        auto clock = journal ? journal->clock() : Clock::system();
+        auto clock = journal->clock();
         return EngineContext{std::move(journal), std::move(locator),      std::move(openFiles),
                              std::move(faults),  std::move(icons),        std::move(configuration),
                              copier,             std::move(rules),        std::move(driveCopies),

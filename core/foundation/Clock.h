@@ -14,7 +14,7 @@ public:
     virtual ~Clock() = default;
     virtual Date now() const = 0;
 
-    // The real clock, shared; what every part takes when given none.
+    // The real clock, shared: what the program hands down from its start.
     static std::shared_ptr<const Clock> system();
 };
 

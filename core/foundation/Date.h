@@ -24,9 +24,6 @@ struct Date {
     // the settings file's dates).
     static constexpr double referenceOffset1970To2001 = 978307200.0;
 
-    // The system clock's reading. Only SystemClock reads it: the rest of the core takes its
-    // time from an injected Clock.
-    static Date now();
     static Date fromTimespec(Timespec t);
     static Date fromSecondsSince2001(double s) { return Date{s + referenceOffset1970To2001}; }
     double secondsSince2001() const { return secondsSince1970 - referenceOffset1970To2001; }
@@ -41,6 +38,12 @@ struct Date {
     double timeIntervalSince(Date other) const { return secondsSince1970 - other.secondsSince1970; }
 
     auto operator<=>(const Date&) const = default;
+
+private:
+    // The system clock's reading, for SystemClock alone: everything else takes its time
+    // from an injected Clock.
+    friend class SystemClock;
+    static Date now();
 };
 
 }  // namespace keldwick

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "foundation/FileOps.h"
@@ -215,12 +216,19 @@ void execIgnoringFailure(SQLiteConnection& db, const char* sql) noexcept {
     }
 }
 
+// A journal stamps everything it keeps: without the caller's clock its times would be
+// another's.
+std::shared_ptr<const Clock> requireClock(std::shared_ptr<const Clock> clock) {
+    if (!clock) throw std::invalid_argument("the journal needs a clock");
+    return clock;
+}
+
 }  // namespace
 
 // MARK: Opening
 
-Journal::Journal(std::string path, int busyTimeoutMilliseconds, std::shared_ptr<const Clock> clock)
-    : path_(std::move(path)), clock_(clock ? std::move(clock) : Clock::system()), db_(preparedPath(path_), busyTimeoutMilliseconds) {
+Journal::Journal(std::string path, std::shared_ptr<const Clock> clock, int busyTimeoutMilliseconds)
+    : path_(std::move(path)), clock_(requireClock(std::move(clock))), db_(preparedPath(path_), busyTimeoutMilliseconds) {
     const std::string mode = switchToWriteAheadLogging(db_, busyTimeoutMilliseconds);
     db_.exec("PRAGMA synchronous = FULL");
     db_.exec("PRAGMA foreign_keys = ON");
@@ -229,7 +237,7 @@ Journal::Journal(std::string path, int busyTimeoutMilliseconds, std::shared_ptr<
 }
 
 std::shared_ptr<Journal> Journal::open(const std::string& path, std::shared_ptr<const Clock> clock) {
-    return std::make_shared<Journal>(path, SQLiteConnection::defaultBusyTimeoutMilliseconds, std::move(clock));
+    return std::make_shared<Journal>(path, std::move(clock));
 }
 
 std::shared_ptr<Journal> Journal::inMemory(std::shared_ptr<const Clock> clock) { return open(":memory:", std::move(clock)); }
@@ -561,7 +569,7 @@ Journal::ChangeStamp Journal::changeStamp() {
     };
     ChangeStamp stamp;
     stamp.otherConnections = pragma("data_version");
-    stamp.ownChanges = sqlite3_total_changes64(db_.handle());
+    stamp.ownChanges = db_.totalChanges();
     stamp.schema = pragma("schema_version");
     return stamp;
 }

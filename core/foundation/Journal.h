@@ -50,14 +50,15 @@ public:
     // to version 7; a later version is left as it is. Throws POSIXFailure ("mkdir") or
     // SQLiteError; nothing stays open on failure. Several processes may open one new file
     // at once: each migration step checks the version again inside its own transaction.
-    // Every time the journal stamps (records, events, pins) is `clock`'s.
-    explicit Journal(std::string path, int busyTimeoutMilliseconds = SQLiteConnection::defaultBusyTimeoutMilliseconds,
-                     std::shared_ptr<const Clock> clock = Clock::system());
+    // Every time the journal stamps (records, events, pins) is `clock`'s, which must be
+    // given (std::invalid_argument when null).
+    Journal(std::string path, std::shared_ptr<const Clock> clock,
+            int busyTimeoutMilliseconds = SQLiteConnection::defaultBusyTimeoutMilliseconds);
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    static std::shared_ptr<Journal> open(const std::string& path, std::shared_ptr<const Clock> clock = Clock::system());
-    static std::shared_ptr<Journal> inMemory(std::shared_ptr<const Clock> clock = Clock::system());
+    static std::shared_ptr<Journal> open(const std::string& path, std::shared_ptr<const Clock> clock);
+    static std::shared_ptr<Journal> inMemory(std::shared_ptr<const Clock> clock);
 
     const std::string& path() const { return path_; }
     // The clock the journal stamps with; the engine working on the journal takes it too.

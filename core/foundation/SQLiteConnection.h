@@ -74,6 +74,9 @@ public:
                    const std::function<void(const SQLRow&)>& each);
     // PRAGMA user_version; 0 when it can't be read as an integer.
     int64_t userVersion();
+    // Rows this connection has changed since it opened (SQLite's total_changes): a change
+    // stamp of its own writes.
+    int64_t totalChanges() const;
     // True while a transaction is open on this connection.
     bool inTransaction() const;
     // Flushes the write-ahead log with SQLite's own flush, the one a full commit ends with,

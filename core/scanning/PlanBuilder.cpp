@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "drives/VolumeInfo.h"
@@ -58,7 +59,8 @@ PlanBuilder::Result PlanBuilder::build(int64_t bytesNeeded, const std::string& d
 
     OffloadPolicy scanPolicy = policy;
     scanPolicy.driveIsNativeFormat = storesMetadataNatively ? storesMetadataNatively(driveRoot) : true;
-    Scanner scanner(std::move(scanPolicy), rules, std::move(dates), std::move(uses), (clock ? clock : Clock::system())->now());
+    if (!clock) throw std::invalid_argument("a plan needs a clock");
+    Scanner scanner(std::move(scanPolicy), rules, std::move(dates), std::move(uses), clock->now());
     scanner.emulatorDevices = emulatorDevices;
     for (const auto& folder : fixedFolders)
         if (auto real = PathUtil::canonical(folder)) scanner.fixedFolders.insert(*real);

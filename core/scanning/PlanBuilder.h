@@ -35,12 +35,13 @@ struct PlanBuilder {
 
     // Where the facts come from; tests replace them. Defaults: the recently-used bookmark
     // dates under the given roots, the volume's available bytes (nothing when unreadable),
-    // whether the drive's volume keeps file metadata natively, and the real clock (items'
-    // ages are counted up to its now).
+    // whether the drive's volume keeps file metadata natively.
     std::function<std::unordered_map<std::string, Date>(const std::vector<std::string>&)> lastUsedDates;
     std::function<std::optional<int64_t>(const std::string&)> availableBytes;
     std::function<bool(const std::string&)> storesMetadataNatively;
-    std::shared_ptr<const Clock> clock = Clock::system();
+    // Items' ages are counted up to its now; must be given (std::invalid_argument from the
+    // builds when none).
+    std::shared_ptr<const Clock> clock;
 
     PlanBuilder(std::vector<std::string> folders, RuleList rules, OffloadPolicy policy,
                 std::shared_ptr<const OpenFileChecking> openFiles);

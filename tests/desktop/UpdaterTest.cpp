@@ -4,6 +4,7 @@
 #include "desktop/EdSignature.h"
 #include "desktop/SigningKey.h"
 #include "desktop/UpdateArchives.h"
+#include "foundation/SettingsFile.h"
 
 #include <QFile>
 #include <QSettings>
@@ -224,9 +225,9 @@ protected:
     // Without an installation it can replace, installing opens the download page.
     std::unique_ptr<Updater> makeUpdater(const QString& feedUrl,
                                          SelfInstall::Installation installation = {std::nullopt, "100", "no"},
-                                         QSettings* store = nullptr) {
+                                         std::shared_ptr<Preferences> store = nullptr) {
         const UpdaterConfiguration configuration{"1.0", "100", feedUrl, key_.publicKey()};
-        auto updater = std::make_unique<Updater>(configuration, installation, store);
+        auto updater = std::make_unique<Updater>(configuration, installation, std::move(store));
         updater->controller()->openPage = [this](const QUrl& url) { opened_.push_back(url); };
         updater->controller()->hasFocus = [this] { return focus_; };
         failures_ = std::make_unique<QSignalSpy>(updater->controller(), &UpdateController::checkFailed);
@@ -345,8 +346,8 @@ TEST_F(UpdaterTest, TheSwitchesKeepTheUsersChoiceAcrossStarts) {
     const std::string prefix = test::makePrefix(dir, "100");
     const std::string config = dir / "config/Keldwick";
     {
-        const auto store = updaterStore(config);
-        auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store.get());
+        auto store = std::make_shared<StoredPreferences>(config + "/Keldwick.conf");
+        auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store);
         EXPECT_TRUE(updater->controller()->automaticallyChecksForUpdates());
         EXPECT_FALSE(updater->controller()->automaticallyDownloadsUpdates());
         updater->controller()->setAutomaticallyChecksForUpdates(false);
@@ -356,8 +357,8 @@ TEST_F(UpdaterTest, TheSwitchesKeepTheUsersChoiceAcrossStarts) {
     ASSERT_EQ(::stat((config + "/Keldwick.conf").c_str(), &file), 0);
     EXPECT_EQ(file.st_mode & 07777, 0600u);
 
-    const auto store = updaterStore(config);
-    auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store.get());
+    auto store = std::make_shared<StoredPreferences>(config + "/Keldwick.conf");
+    auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store);
     EXPECT_FALSE(updater->controller()->automaticallyChecksForUpdates());
     EXPECT_TRUE(updater->controller()->automaticallyDownloadsUpdates());
 }
@@ -379,11 +380,12 @@ TEST_F(UpdaterTest, ASettingsFileThatIsNoFileIsSetAsideAndTheSwitchesStartAfresh
             ASSERT_EQ(::truncate(path.c_str(), 50'000'000), 0);
         }
         const auto started = std::chrono::steady_clock::now();
-        const auto store = updaterStore(config);
-        ASSERT_TRUE(store);
-        auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store.get());
+        const SettingsFile::Prepared prepared = SettingsFile::prepare(path);
+        auto store = std::make_shared<StoredPreferences>(path, prepared.setAside);
+        auto updater = makeUpdater(server_.url("/appcast.xml"), {prefix, "100", ""}, store);
         EXPECT_TRUE(updater->controller()->automaticallyChecksForUpdates());
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        updater->controller()->setAutomaticallyDownloadsUpdates(false);  // a write makes the file afresh
         struct stat aside {};
         EXPECT_EQ(::lstat((path + ".corrupt").c_str(), &aside), 0);
         struct stat fresh {};

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <thread>
 
+#include "foundation/Clock.h"
 #include "drives/DriveBenchmark.h"
 #include "foundation/EngineError.h"
 #include "platform/POSIXFailure.h"
@@ -25,6 +26,7 @@ constexpr int64_t MiB = 1 << 20;
 
 DriveBenchmark small() {
     DriveBenchmark b;
+    b.clock = Clock::system();
     b.chunkSize = static_cast<int>(MiB);
     b.minBytes = 2 * MiB;
     b.maxBytes = 4 * MiB;
@@ -56,6 +58,7 @@ bool isFolder(const std::string& path) {
 
 TEST(DriveBenchmarkTest, StopRulesPercentilesAndUnits) {
     DriveBenchmark b;
+    b.clock = Clock::system();
     // A fast drive stops at 512 MiB (64 chunks) however little time has passed.
     EXPECT_TRUE(b.keepsWriting(63 * 8 * MiB, 0.5));
     EXPECT_FALSE(b.keepsWriting(64 * 8 * MiB, 0.5));
@@ -88,7 +91,7 @@ TEST(DriveBenchmarkTest, MeasuresARealFolderAndLeavesOnlyTheProgramFolder) {
     // Left by a test that died just now: two hours ago by the given clock, so stale.
     test::writeFile(drive / "Keldwick/.keldwick-benchmark-LEFT", "x");
     DriveBenchmark benchmark = small();
-    benchmark.clock = std::make_shared<test::ManualClock>(Date::now().adding(7'200));
+    benchmark.clock = std::make_shared<test::ManualClock>(Clock::system()->now().adding(7'200));
     BenchmarkResult r = benchmark.run(drive.path(), nullptr);
     EXPECT_EQ(r.bytesTested, 2 * MiB);  // budgets of 0: stop right at minBytes
     for (double v : {r.sequentialWriteMBps, r.sequentialReadMBps, r.randomReadMedianMs, r.randomReadP90Ms}) {

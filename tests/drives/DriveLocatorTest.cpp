@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "foundation/Clock.h"
 #include "drives/DriveMarker.h"
 #include "drives/FolderDriveLocator.h"
 #include "drives/VolumeDriveLocator.h"
@@ -86,8 +87,8 @@ protected:
 TEST_F(VolumeLocatorTest, SearchesOnceThenTrustsTheSameMount) {
     volume("Other", 10);
     std::string a = volume("Archive", 11);
-    DriveMarker::adopt(temp / "Other", "Other");
-    Drive drive = DriveMarker::adopt(a, "Archive");
+    DriveMarker::adopt(temp / "Other", "Other", *Clock::system());
+    Drive drive = DriveMarker::adopt(a, "Archive", *Clock::system());
 
     EXPECT_FALSE(locator.mountPoint(""));
     EXPECT_EQ(source->searches, 0);
@@ -107,7 +108,7 @@ TEST_F(VolumeLocatorTest, SearchesOnceThenTrustsTheSameMount) {
 
 TEST_F(VolumeLocatorTest, RemountedElsewhereOrReplacedAtTheSamePath) {
     std::string first = volume("Drive", 20);
-    Drive drive = DriveMarker::adopt(first, "Drive");
+    Drive drive = DriveMarker::adopt(first, "Drive", *Clock::system());
     EXPECT_EQ(locator.mountPoint(drive.id), first);
 
     // Unplugged and plugged in again at another path; the old path is now an empty folder.
@@ -119,7 +120,7 @@ TEST_F(VolumeLocatorTest, RemountedElsewhereOrReplacedAtTheSamePath) {
     // Another volume mounted where the drive was: a new mount, so the drive is searched for.
     std::filesystem::rename(second + "/Keldwick", temp / "away");
     source->mounts[second] = mount(22);
-    DriveMarker::adopt(second, "Stranger");
+    DriveMarker::adopt(second, "Stranger", *Clock::system());
     EXPECT_FALSE(locator.mountPoint(drive.id));
 }
 
@@ -129,7 +130,7 @@ TEST_F(VolumeLocatorTest, RemountedElsewhereOrReplacedAtTheSamePath) {
 TEST_F(VolumeLocatorTest, TwoVolumesWithOneMarkerAreNeitherTaken) {
     std::string a = volume("A", 30);
     std::string b = volume("B", 31);
-    Drive drive = DriveMarker::adopt(a, "A");
+    Drive drive = DriveMarker::adopt(a, "A", *Clock::system());
     std::filesystem::copy(a + "/Keldwick", b + "/Keldwick", std::filesystem::copy_options::recursive);
     EXPECT_FALSE(locator.mountPoint(drive.id));
     EXPECT_EQ(locator.refusals(drive.id), (std::vector<DriveRefusal>{{a, DriveRefusal::Kind::duplicate, b},
@@ -149,7 +150,7 @@ TEST_F(VolumeLocatorTest, TwoVolumesWithOneMarkerAreNeitherTaken) {
 TEST_F(VolumeLocatorTest, WeakIdentitiesAreConfirmedByTheMarker) {
     std::string a = volume("Fuse", 40);
     source->mounts[a] = MountIdentity{40, false, 7 << 8, 0};
-    Drive drive = DriveMarker::adopt(a, "Fuse");
+    Drive drive = DriveMarker::adopt(a, "Fuse", *Clock::system());
     EXPECT_EQ(locator.mountPoint(drive.id), a);
     int reads = source->markerReads;
     EXPECT_EQ(locator.mountPoint(drive.id), a);
@@ -157,13 +158,13 @@ TEST_F(VolumeLocatorTest, WeakIdentitiesAreConfirmedByTheMarker) {
 
     // Same old-style identity, different volume behind it.
     std::filesystem::remove_all(a + "/Keldwick");
-    DriveMarker::adopt(a, "Stranger");
+    DriveMarker::adopt(a, "Stranger", *Clock::system());
     EXPECT_FALSE(locator.mountPoint(drive.id));
 }
 
 TEST_F(VolumeLocatorTest, ConcurrentLookupsSearchOnce) {
     std::string a = volume("Drive", 50);
-    Drive drive = DriveMarker::adopt(a, "Drive");
+    Drive drive = DriveMarker::adopt(a, "Drive", *Clock::system());
     std::vector<std::thread> threads;
     std::atomic<int> found{0};
     for (int i = 0; i < 8; ++i) {
@@ -233,7 +234,7 @@ TEST_F(VolumeLocatorTest, AMarkerOnAVolumeOfAnotherUserIsRefusedAndNamed) {
         std::filesystem::remove_all(temp.path() + "/drive");
         const std::string planted = volume("planted", 60, c.type);
         const std::string real = volume("drive", 61);
-        Drive drive = DriveMarker::adopt(real, "Archive");
+        Drive drive = DriveMarker::adopt(real, "Archive", *Clock::system());
         test::chownTree(real + "/Keldwick", 1000);
         std::filesystem::copy(real + "/Keldwick", planted + "/Keldwick", std::filesystem::copy_options::recursive);
         c.plant(planted + "/Keldwick");
@@ -324,7 +325,7 @@ TEST_F(VolumeLocatorTest, TheChooserOffersExactlyWhatTheLocatorTakes) {
         std::filesystem::remove_all(temp.path() + "/v");
         const std::string root = volume("v", 80);
         source->modes[root] = c.modes;
-        Drive drive = DriveMarker::adopt(root, "Archive");
+        Drive drive = DriveMarker::adopt(root, "Archive", *Clock::system());
         const std::string folder = root + "/Keldwick";
         const std::string marker = folder + "/.keldwick-drive.json";
         test::chownTree(folder, c.folderOwner);
@@ -364,7 +365,7 @@ TEST_F(VolumeLocatorTest, AReadOnlyVolumeIsJudgedAsItWillBeSeen) {
     if (!mounted.mounted()) GTEST_SKIP() << "tmpfs could not be mounted";
     source->volumes.push_back({root, std::nullopt});
     source->mounts[root] = mount(90);
-    Drive drive = DriveMarker::adopt(root, "Archive");
+    Drive drive = DriveMarker::adopt(root, "Archive", *Clock::system());
     test::chownTree(root + "/Keldwick", 1000);
     ::chmod((root + "/Keldwick").c_str(), 0777);
     ASSERT_TRUE(test::run("mount -o remount,ro '" + root + "'"));
@@ -417,7 +418,7 @@ TEST(DriveTrustTest, AnOpenFolderIsJudgedAsItIsAndNeverChanged) {
     test::TempDir temp;
     const std::string root = temp / "drive";
     test::makeDirs(root);
-    DriveMarker::adopt(root, "Archive");
+    DriveMarker::adopt(root, "Archive", *Clock::system());
     const std::string folder = root + "/Keldwick";
     test::chownTree(folder, 1000);
     ::chmod(folder.c_str(), 0711);
@@ -517,7 +518,7 @@ TEST(DriveTrustTest, NarrowingGoesThroughTheCallTableAndOnlyForTheUsersOwn) {
         SCOPED_TRACE(c.name);
         const std::string root = temp / c.name;
         test::makeDirs(root);
-        Drive drive = DriveMarker::adopt(root, "Archive");
+        Drive drive = DriveMarker::adopt(root, "Archive", *Clock::system());
         test::chownTree(root + "/Keldwick", c.owner);
         ::chmod((root + "/Keldwick").c_str(), 0777);
         ::chmod((root + "/Keldwick/.keldwick-drive.json").c_str(), 0666);
@@ -533,7 +534,7 @@ TEST(DriveTrustTest, NarrowingGoesThroughTheCallTableAndOnlyForTheUsersOwn) {
 TEST_F(VolumeLocatorTest, RefusalsLastAsLongAsTheCopy) {
     const std::string planted = volume("planted", 70, "tmpfs");
     const std::string real = volume("drive", 71);
-    Drive drive = DriveMarker::adopt(real, "Archive");
+    Drive drive = DriveMarker::adopt(real, "Archive", *Clock::system());
     std::filesystem::copy(real + "/Keldwick", planted + "/Keldwick", std::filesystem::copy_options::recursive);
     EXPECT_EQ(locator.mountPoint(drive.id), real);
     EXPECT_EQ(locator.refusals(drive.id).size(), 1u);
@@ -567,7 +568,7 @@ TEST(DriveTrustTest, JudgedAsAnotherUser) {
         const std::string root = temp / c.name;
         test::makeDirs(root);
         ::chmod(root.c_str(), 0755);
-        Drive drive = DriveMarker::adopt(root, c.name);
+        Drive drive = DriveMarker::adopt(root, c.name, *Clock::system());
         test::chownTree(root + "/Keldwick", c.owner);
         ::chmod((root + "/Keldwick").c_str(), c.mode);
         const int status = test::runAsNobody([&] {
@@ -597,7 +598,7 @@ TEST(VolumeLocatorRealTest, FindsTheDriveAfterARemountAndRefusesAStrangerAtItsOl
     {
         test::LoopVolume a(temp / "a.img", 8, "mkfs.exfat -L A", "mount.exfat-fuse -o umask=022", p);
         if (!a.mounted()) GTEST_SKIP() << a.error();
-        drive = DriveMarker::adopt(p, "A");
+        drive = DriveMarker::adopt(p, "A", *Clock::system());
         EXPECT_EQ(locator.mountPoint(drive.id), p);
         a.unmount();
         EXPECT_FALSE(locator.mountPoint(drive.id));
@@ -609,7 +610,7 @@ TEST(VolumeLocatorRealTest, FindsTheDriveAfterARemountAndRefusesAStrangerAtItsOl
     {
         test::LoopVolume b(temp / "b.img", 8, "mkfs.exfat -L B", "mount.exfat-fuse -o umask=022", q);
         if (!b.mounted()) GTEST_SKIP() << b.error();
-        Drive stranger = DriveMarker::adopt(q, "B");
+        Drive stranger = DriveMarker::adopt(q, "B", *Clock::system());
         EXPECT_NE(stranger.id, drive.id);
         EXPECT_FALSE(locator.mountPoint(drive.id));
         EXPECT_EQ(locator.mountPoint(stranger.id), q);
@@ -617,7 +618,7 @@ TEST(VolumeLocatorRealTest, FindsTheDriveAfterARemountAndRefusesAStrangerAtItsOl
     {
         test::LoopVolume open(temp / "c.img", 8, "mkfs.exfat -L C", "mount.exfat-fuse", p);
         if (!open.mounted()) GTEST_SKIP() << open.error();
-        Drive everyones = DriveMarker::adopt(p, "C");
+        Drive everyones = DriveMarker::adopt(p, "C", *Clock::system());
         EXPECT_FALSE(locator.mountPoint(everyones.id));
         EXPECT_EQ(locator.refusals(everyones.id),
                   (std::vector<DriveRefusal>{{p, DriveRefusal::Kind::modesFromMount, "Keldwick folder"}}));
@@ -654,7 +655,7 @@ TEST(VolumeLocatorRealTest, FuseMountsAreJudgedAsTheyAreMounted) {
             std::cerr << "skipped " << row.name << ": " << volume.error() << "\n";
             continue;
         }
-        const Drive drive = DriveMarker::adopt(point, "Drive");
+        const Drive drive = DriveMarker::adopt(point, "Drive", *Clock::system());
         const auto chosen = DriveTrust::judgeMountedAt(point, user, std::nullopt);
         VolumeDriveLocator locator;
         const bool found = locator.mountPoint(drive.id) == point;
@@ -681,7 +682,7 @@ TEST(VolumeLocatorRealTest, ATmpfsCarryingTheMarkerIsRefusedBesideTheRealDrive) 
     test::LoopVolume ext4(temp / "drive.img", 16, "mkfs.ext4 -q -F -L Drive", "mount", real);
     if (!ext4.mounted()) GTEST_SKIP() << ext4.error();
 
-    Drive drive = DriveMarker::adopt(real, "Drive");
+    Drive drive = DriveMarker::adopt(real, "Drive", *Clock::system());
     std::filesystem::copy(real + "/Keldwick", planted + "/Keldwick", std::filesystem::copy_options::recursive);
     VolumeDriveLocator locator;
     EXPECT_EQ(locator.mountPoint(drive.id), real);

@@ -1,3 +1,4 @@
+#include "foundation/Clock.h"
 #include "drives/DriveMarker.h"
 
 #include <dirent.h>
@@ -47,7 +48,7 @@ TEST(DriveMarkerTest, AdoptingAnEmptyDriveWritesFolderReadMeAndMarker) {
     test::TempDir root;
     EXPECT_EQ(DriveMarker::read(root.path()), std::nullopt);
 
-    Drive drive = DriveMarker::adopt(root.path(), "Backup Disk");
+    Drive drive = DriveMarker::adopt(root.path(), "Backup Disk", *Clock::system());
     EXPECT_EQ(drive.name, "Backup Disk");
     ASSERT_EQ(drive.id.size(), 36u);
     for (char c : drive.id) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || c == '-') << drive.id;
@@ -78,20 +79,20 @@ TEST(DriveMarkerTest, AdoptingAnEmptyDriveWritesFolderReadMeAndMarker) {
     // A volume label that is not UTF-8 is recorded with U+FFFD, and the identity handed
     // back is the one the marker holds.
     test::TempDir other;
-    Drive stick = DriveMarker::adopt(other.path(), "CL\x90");
+    Drive stick = DriveMarker::adopt(other.path(), "CL\x90", *Clock::system());
     EXPECT_EQ(stick.name, "CL\xEF\xBF\xBD");
     EXPECT_EQ(DriveMarker::read(other.path()), stick);
 }
 
 TEST(DriveMarkerTest, AdoptingAKnownDriveKeepsItsIdentityAndMarker) {
     test::TempDir root;
-    Drive first = DriveMarker::adopt(root.path(), "First");
+    Drive first = DriveMarker::adopt(root.path(), "First", *Clock::system());
     const std::string marker = root / "Keldwick/.keldwick-drive.json";
     const std::string before = test::readFile(marker);
     const ino_t markerInode = inode(marker);
     ASSERT_EQ(::unlink((root / "Keldwick/About This Folder.txt").c_str()), 0);
 
-    EXPECT_EQ(DriveMarker::adopt(root.path(), "Second"), first);
+    EXPECT_EQ(DriveMarker::adopt(root.path(), "Second", *Clock::system()), first);
     EXPECT_EQ(test::readFile(marker), before);
     EXPECT_EQ(inode(marker), markerInode);
     EXPECT_EQ(test::readFile(root / "Keldwick/About This Folder.txt"), DriveMarker::readMeText());
@@ -101,7 +102,7 @@ TEST(DriveMarkerTest, AdoptingAKnownDriveKeepsItsIdentityAndMarker) {
     test::writeFile(legacy / "Marrowfen/.marrowfen-drive.json", kValidMarker);
     Drive old{"0B7C8E2A-1111-4222-8333-444455556666", "Archive"};
     EXPECT_EQ(DriveMarker::read(legacy.path()), old);
-    EXPECT_EQ(DriveMarker::adopt(legacy.path(), "Ignored"), old);
+    EXPECT_EQ(DriveMarker::adopt(legacy.path(), "Ignored", *Clock::system()), old);
     EXPECT_EQ(namesIn(legacy.path()), std::vector<std::string>{"Marrowfen"});
     EXPECT_EQ(namesIn(legacy / "Marrowfen"),
               (std::vector<std::string>{".marrowfen-drive.json", "About This Folder.txt"}));
@@ -173,7 +174,7 @@ TEST(DriveMarkerTest, AHostileDriveCannotRedirectTheMarker) {
     test::makeDirs(linked / "Keldwick");
     ASSERT_EQ(::symlink(victim.c_str(), (linked / "Keldwick/.keldwick-drive.json").c_str()), 0);
     EXPECT_EQ(DriveMarker::read(linked.path()), std::nullopt);
-    Drive drive = DriveMarker::adopt(linked.path(), "Mine");
+    Drive drive = DriveMarker::adopt(linked.path(), "Mine", *Clock::system());
     EXPECT_NE(drive.id, "0B7C8E2A-1111-4222-8333-444455556666");
     EXPECT_EQ(test::readFile(victim), kValidMarker);
 
@@ -187,13 +188,13 @@ TEST(DriveMarkerTest, AHostileDriveCannotRedirectTheMarker) {
     test::TempDir redirected;
     ASSERT_EQ(::symlink(outside.path().c_str(), (redirected / "Keldwick").c_str()), 0);
     EXPECT_EQ(DriveMarker::read(redirected.path()), std::nullopt);
-    EXPECT_THROW(DriveMarker::adopt(redirected.path(), "X"), POSIXFailure);
+    EXPECT_THROW(DriveMarker::adopt(redirected.path(), "X", *Clock::system()), POSIXFailure);
     EXPECT_EQ(namesIn(outside.path()), std::vector<std::string>{"victim.json"});
 
     test::TempDir plain;
     test::writeFile(plain / "Keldwick", "");
     test::writeFile(plain / "Marrowfen/.marrowfen-drive.json", kValidMarker);
-    EXPECT_THROW(DriveMarker::adopt(plain.path(), "X"), POSIXFailure);
+    EXPECT_THROW(DriveMarker::adopt(plain.path(), "X", *Clock::system()), POSIXFailure);
 }
 
 TEST(DriveTest, CodesAsJSON) {
@@ -236,7 +237,7 @@ TEST(DriveWritesTest, AMarkerWithoutRoomIsToldInASentence) {
         full.code = code;
         platform::ScopedFileSystemCalls scoped(full);
         try {
-            DriveMarker::adopt(drive.path(), "USB STICK");
+            DriveMarker::adopt(drive.path(), "USB STICK", *Clock::system());
             FAIL() << "the marker was written";
         } catch (const DriveMarker::NoRoom& noRoom) {
             EXPECT_NE(code, EIO);
@@ -266,7 +267,7 @@ TEST(DriveWritesTest, AFailedFolderFlushFailsTheWrite) {
     entry.originalPath = "/home/ann/a";
     entry.relativePath = "Keldwick/M/home/ann/a";
     EXPECT_TRUE(failsWithEIO([&] { DriveManifest(DriveLayout::appFolder(manifestDrive.path())).append(entry); }));
-    EXPECT_TRUE(failsWithEIO([&] { DriveMarker::adopt(markerDrive.path(), "Backup Disk"); }));
+    EXPECT_TRUE(failsWithEIO([&] { DriveMarker::adopt(markerDrive.path(), "Backup Disk", *Clock::system()); }));
     EXPECT_FALSE(platform::flushFolderBestEffort(markerDrive.path()));
 }
 
@@ -293,7 +294,7 @@ TEST(DriveWritesTest, AWriteWhoseFolderCantBeFlushedFails) {
         {"marker",
          [](const std::string& root) {
              try {
-                 DriveMarker::adopt(root, "Backup Disk");
+                 DriveMarker::adopt(root, "Backup Disk", *Clock::system());
              } catch (const POSIXFailure& failure) {
                  return failure.code() == EACCES;
              }

@@ -1,3 +1,4 @@
+#include "foundation/Clock.h"
 #include "engine/DriveCopies.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +47,7 @@ TEST(DriveCopiesTest, ACopyHoldsUnfinishedRecordsAtOrBeneathItsPlaceOnItsDrive) 
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto journal = Journal::inMemory();
+        auto journal = Journal::inMemory(Clock::system());
         add(*journal, "K/M/Docs/unrelated");
         const auto mine = add(*journal, c.mine);
         const auto theirs = add(*journal, c.theirs, c.phase, c.drive);
@@ -59,7 +60,7 @@ TEST(DriveCopiesTest, ACopyHoldsUnfinishedRecordsAtOrBeneathItsPlaceOnItsDrive) 
 // was rolled back, whose ids SQLite gives out again.
 TEST(DriveCopiesTest, StaysInStepWithTheJournalAcrossQuestions) {
     test::TempDir folder;
-    auto journal = Journal::open(folder / "journal.sqlite");
+    auto journal = Journal::open(folder / "journal.sqlite", Clock::system());
     const auto mine = add(*journal, "K/M/Album");
     DriveCopies copies(journal);
     EXPECT_EQ(copies.heldInside(mine), 0);
@@ -83,7 +84,7 @@ TEST(DriveCopiesTest, StaysInStepWithTheJournalAcrossQuestions) {
     journal->setPhase(reused.id, Phase::superseded);
 
     // Another writer of the same journal file, as another process would be.
-    auto other = Journal::open(folder / "journal.sqlite");
+    auto other = Journal::open(folder / "journal.sqlite", Clock::system());
     add(*other, "K/M/Album", Phase::offloaded, driveB);
     const auto elsewhere = add(*other, "K/M/ALBUM/four.jpg");
     EXPECT_EQ(copies.heldInside(mine), elsewhere.id);
@@ -92,7 +93,7 @@ TEST(DriveCopiesTest, StaysInStepWithTheJournalAcrossQuestions) {
 // A first question asked inside a transaction keeps nothing of what it read: what that
 // transaction added is gone once it rolls back.
 TEST(DriveCopiesTest, AFirstReadInsideATransactionIsNotKept) {
-    auto journal = Journal::inMemory();
+    auto journal = Journal::inMemory(Clock::system());
     const auto mine = add(*journal, "K/M/Album");
     DriveCopies copies(journal);
     {

@@ -6,6 +6,7 @@
 #include "engine/EngineConfiguration.h"
 #include "engine/EngineContext.h"
 #include "support/FaultActions.h"
+#include "support/ManualClock.h"
 
 using namespace keldwick;
 
@@ -80,8 +81,12 @@ TEST(EngineVocabularyTest, DefaultsAndNoIconPlacing) {
 TEST(EngineVocabularyTest, ContextCopierUsesTheConfiguredChunkSize) {
     EngineConfiguration configuration;
     configuration.chunkSize = 65536;
-    auto context = EngineContext::make(nullptr, nullptr, nullptr, std::make_shared<NoFaults>(),
+    const auto clock = std::make_shared<test::ManualClock>();
+    auto context = EngineContext::make(Journal::inMemory(clock), nullptr, nullptr, std::make_shared<NoFaults>(),
                                        std::make_shared<NoIconPlacing>(), configuration, {});
     EXPECT_EQ(context.copier.chunkSize, 65536);
     EXPECT_EQ(context.configuration, configuration);
+    EXPECT_EQ(context.clock, clock) << "the engine's time is the journal's";
+    EXPECT_THROW(EngineContext::make(nullptr, nullptr, nullptr, nullptr, nullptr, configuration, {}),
+                 std::invalid_argument);
 }

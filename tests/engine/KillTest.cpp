@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "foundation/Clock.h"
 #include "support/EngineWorld.h"
 #include "drives/FolderDriveLocator.h"
 #include "engine/OffloadEngine.h"
@@ -44,7 +45,7 @@ std::string scratchBase() {
 
 class KillWorld : public test::EngineWorld {
 public:
-    KillWorld() : EngineWorld(Journal::inMemory(), scratchBase()), documents(home + "/Documents") {}
+    KillWorld() : EngineWorld(Journal::inMemory(Clock::system()), scratchBase()), documents(home + "/Documents") {}
 
     // A few files of one to several chunks and a folder of files in sub-folders.
     void generate() {
@@ -84,7 +85,7 @@ public:
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         std::mt19937 pick(seed);
         try {
-            auto journal = Journal::open(journalPath());
+            auto journal = Journal::open(journalPath(), Clock::system());
             auto made = engine(journal);
             std::vector<std::string> paths;
             for (const auto& [path, content] : originals) paths.push_back(path);
@@ -110,7 +111,7 @@ public:
     }
 
     static Candidate candidateFor(const std::string& path) {
-        return test::candidateFor(path, Date::now().adding(3600));
+        return test::candidateFor(path, Clock::system()->now().adding(3600));
     }
 
     const std::string documents;
@@ -173,7 +174,7 @@ TEST_P(RealKill, EveryByteSurvivesSigkillAtRandomMoments) {
         ::close(beats[0]);  // only now, so the child can't die of a closed pipe before the kill
         ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself with " << WEXITSTATUS(status);
 
-        auto journal = Journal::open(world.journalPath());
+        auto journal = Journal::open(world.journalPath(), Clock::system());
         for (const auto& record : journal->allRecords())
             if (isInFlight(record.phase)) ++phasesFound[std::string(toString(record.phase))];
         world.engine(journal)->recover();

@@ -11,6 +11,7 @@
 #include <map>
 #include <tuple>
 
+#include "foundation/Clock.h"
 #include "engine/OffloadExecutor.h"
 #include "engine/OffloadFixture.h"
 #include "engine/RecoveryManager.h"
@@ -218,7 +219,7 @@ TEST_F(OffloadCrash, KilledProcessLeavesWhatRecoveryCanSettle) {
             pid_t child = ::fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
-                journal = Journal::open(journalPath);
+                journal = Journal::open(journalPath, Clock::system());
                 auto actions = std::make_shared<test::FaultActions>();
                 actions->at(point, [](const FaultContext&) { ::kill(::getpid(), SIGKILL); });
                 faults->inner = actions;
@@ -232,7 +233,7 @@ TEST_F(OffloadCrash, KilledProcessLeavesWhatRecoveryCanSettle) {
             ASSERT_EQ(::waitpid(child, &status, 0), child);
             ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << status;
 
-            journal = Journal::open(journalPath);
+            journal = Journal::open(journalPath, Clock::system());
             recover();
             expectVisible(item, original, "after recovery");
             expectSettled(item, original);

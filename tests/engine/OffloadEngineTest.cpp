@@ -1,3 +1,4 @@
+#include "foundation/Clock.h"
 #include "engine/OffloadEngine.h"
 
 #include <fcntl.h>
@@ -215,7 +216,7 @@ TEST_F(OffloadEngineTest, RestoreAllGoesOnPastAnItemOfAnotherDriveThatIsAway) {
     ::unlink(old.c_str());
     ASSERT_EQ(::symlink("/media/elsewhere/Keldwick/Test Machine/Old.txt", old.c_str()), 0);
     auto elsewhere = world.journal->insert(NewRecord{old, "EARLIER-DRIVE", world.relativeFor(old), false, 10,
-                                                     std::nullopt, Phase::offloaded, "0123", Date::now()});
+                                                     std::nullopt, Phase::offloaded, "0123", Clock::system()->now()});
     const std::string path = world.makeFile("A.txt", 1'000);
     const auto content = contentOf(path);
     auto record = world.offloadByHand(path);
@@ -368,7 +369,7 @@ TEST_F(OffloadEngineTest, EnginesOverOneJournalRunOneOperationAtATime) {
 // its start-up recovery while this one waits between verifying a copy and swapping it in.
 TEST(OffloadEngineProcessesTest, ARecoveryInAnotherProcessWaitsForAMoveToEnd) {
     test::TempDir tmp;
-    EngineWorld world(Journal::open(tmp / "journal.sqlite"));
+    EngineWorld world(Journal::open(tmp / "journal.sqlite", Clock::system()));
     const std::string path = world.makeFile("Report.txt");
     const auto precious = contentOf(path);
 
@@ -380,7 +381,7 @@ TEST(OffloadEngineProcessesTest, ARecoveryInAnotherProcessWaitsForAMoveToEnd) {
         // Forked before the move takes any lock: the child's engine is a separate process's.
         char byte = 0;
         if (::read(go[0], &byte, 1) != 1) std::_Exit(2);
-        OffloadEngine other(Journal::open(tmp / "journal.sqlite"), world.drive, world.locator, world.openFiles,
+        OffloadEngine other(Journal::open(tmp / "journal.sqlite", Clock::system()), world.drive, world.locator, world.openFiles,
                             RuleList{}, std::make_shared<NoFaults>(), world.icons, world.configuration);
         other.inhibitor = [](const std::string&) { return -1; };
         other.recover();
@@ -453,7 +454,7 @@ TEST_P(OffloadEngineLockedJournalTest, AMoveWhoseJournalLocksAfterTheSwapIsFinis
     const bool folder = GetParam();
     test::TempDir tmp;
     const std::string journalPath = tmp / "journal.sqlite";
-    EngineWorld world(std::make_shared<Journal>(journalPath, 20));
+    EngineWorld world(std::make_shared<Journal>(journalPath, Clock::system(), 20));
     const std::string path = folder ? world.makeFolder("Album", false) : world.makeFile("Report.txt");
 
     std::unique_ptr<SQLiteConnection> other;

@@ -1,3 +1,4 @@
+#include "foundation/Clock.h"
 #include "engine/OffloadExecutor.h"
 #include "engine/HeldPlaces.h"
 
@@ -135,11 +136,11 @@ TEST(OffloadExecutorJournalTest, AMoveCommitsOnceForEachPhaseItRecords) {
     test::PowerCutJournalFiles files;  // counts the commits; the power stays on
     test::TempDir journalFolder;
     {
-        test::EngineWorld world(Journal::open(journalFolder / "journal.sqlite"));
+        test::EngineWorld world(Journal::open(journalFolder / "journal.sqlite", Clock::system()));
         const std::string path = test::writeFile(world.home + "/Documents/report.txt", "quarterly numbers");
         const int before = files.commits();
         auto outcome =
-            world.executor().offload(test::candidateFor(path, Date::now().adding(60)), false, nullptr, nullptr);
+            world.executor().offload(test::candidateFor(path, Clock::system()->now().adding(60)), false, nullptr, nullptr);
         ASSERT_EQ(outcome.record.phase, Phase::offloaded);
         // The record ("copying"), "verified", "swapping", "offloaded".
         EXPECT_EQ(files.commits() - before, 4);
@@ -155,7 +156,7 @@ TEST(OffloadExecutorJournalTest, AMoveCommitsOnceForEachPhaseItRecords) {
 
 TEST_F(OffloadExecutorTest, ManifestLineOfAMovedFile) {
     const std::string file = writeFile(home + "/a/b.txt", "bee");
-    const Date before = Date::now();
+    const Date before = Clock::system()->now();
     move(file);
     const std::string text = readFile(root + "/Keldwick/.keldwick-manifest.jsonl");
     ASSERT_FALSE(text.empty());
@@ -360,7 +361,7 @@ TEST_F(OffloadExecutorTest, RefusesFoldersHoldingLinksOrUsedSinceTheScan) {
 
     ::unlink((folder + "/src/alias.c").c_str());
     auto stale = candidateFor(folder);
-    stale.lastUsed = Date::now().adding(-3600);
+    stale.lastUsed = Clock::system()->now().adding(-3600);
     EXPECT_EQ(refusal(stale), EngineError::notEligible(folder, "Used since the last check"));
 
     const std::string locked = writeFile(folder + "/other.txt", "o");
@@ -387,7 +388,7 @@ TEST_F(OffloadExecutorTest, AFileDatedInTheFutureIsRefusedForItsClock) {
     const std::string file = writeFile(home + "/ahead.txt", "a");
     const std::string folder = home + "/Ahead";
     const std::string inner = writeFile(folder + "/inner.txt", "i");
-    const Date now = Date::now();
+    const Date now = Clock::system()->now();
     for (const std::string& path : {file, inner}) {
         const double ahead = now.adding(3'600).secondsSince1970;
         const struct timespec times[2] = {{static_cast<time_t>(ahead), 0}, {static_cast<time_t>(ahead), 0}};
@@ -503,11 +504,11 @@ TEST_F(OffloadExecutorTest, WholeEmulatorDeviceMustBeIdleAndUnusedSinceTheScan) 
 
     ASSERT_EQ(::unlink((device + "/multiinstance.lock").c_str()), 0);
     // Booted after the scan dated it; a boot date ahead of the clock is the clock's fault.
-    const time_t minuteAgo = static_cast<time_t>(Date::now().adding(-60).secondsSince1970);
+    const time_t minuteAgo = static_cast<time_t>(Clock::system()->now().adding(-60).secondsSince1970);
     const struct timespec booted[2] = {{minuteAgo, 0}, {minuteAgo, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (device + "/userdata-qemu.img").c_str(), booted, 0), 0);
     auto scannedEarlier = candidateFor(device, WholeKind::emulator);
-    scannedEarlier.lastUsed = Date::now().adding(-3'600);
+    scannedEarlier.lastUsed = Clock::system()->now().adding(-3'600);
     EXPECT_EQ(refusal(scannedEarlier), EngineError::notEligible(device, "Used since the last check"));
     const struct timespec ahead[2] = {{2'208'988'800, 0}, {2'208'988'800, 0}};  // 2040
     ASSERT_EQ(::utimensat(AT_FDCWD, (device + "/userdata-qemu.img").c_str(), ahead, 0), 0);

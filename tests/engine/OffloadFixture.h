@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "foundation/Clock.h"
 #include "support/EngineWorld.h"
 
 namespace keldwick::test {
@@ -18,7 +19,7 @@ protected:
 
     // The item as a scan would have proposed it just now.
     Candidate candidateFor(const std::string& path, std::optional<WholeKind> whole = std::nullopt) const {
-        return test::candidateFor(path, Date::now().adding(60), whole);
+        return test::candidateFor(path, Clock::system()->now().adding(60), whole);
     }
 
     OffloadExecutor::Outcome move(const std::string& path) {

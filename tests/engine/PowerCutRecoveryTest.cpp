@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Clock.h"
 #include "EngineWorldChecks.h"
 #include "support/EngineWorld.h"
 #include "engine/OffloadEngine.h"
@@ -81,7 +82,7 @@ public:
         // The journal closes with the power off, so closing makes nothing durable.
         world_.journal.reset();
         files_.putBackDurableBytes();
-        world_.journal = Journal::open(journalPath_);
+        world_.journal = Journal::open(journalPath_, Clock::system());
 
         engineOver(world_)->recover();
         expectSettled(world_, precious_);
@@ -155,7 +156,7 @@ private:
     PowerCutJournalFiles files_;  // before the journal opens, after it closes
     test::TempDir journalFolder_;
     std::string journalPath_ = journalFolder_ / "journal.sqlite";
-    EngineWorld world_{Journal::open(journalPath_)};
+    EngineWorld world_{Journal::open(journalPath_, Clock::system())};
     std::vector<Content> precious_;
     bool alone_;
     std::vector<OffloadRecord> restores_;

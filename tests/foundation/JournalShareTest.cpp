@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/Clock.h"
 #include "foundation/Journal.h"
 
 namespace keldwick {
@@ -32,7 +33,7 @@ void onMembers(Journal::Share& share, int count, const std::function<void(int)>&
 TEST(JournalShareTest, MembersWorkLandsInTheOneCommitOrGoesWithItsRollback) {
     for (bool commit : {true, false}) {
         SCOPED_TRACE(commit ? "commit" : "rollback");
-        auto journal = Journal::inMemory();
+        auto journal = Journal::inMemory(Clock::system());
         std::set<std::string> expected;
         {
             Journal::Transaction transaction(*journal);
@@ -67,7 +68,7 @@ TEST(JournalShareTest, MembersWorkLandsInTheOneCommitOrGoesWithItsRollback) {
 }
 
 TEST(JournalShareTest, AThreadOutsideWaitsAndNeverWritesIntoTheShare) {
-    auto journal = Journal::inMemory();
+    auto journal = Journal::inMemory(Clock::system());
     std::atomic<bool> pinned{false};
     std::thread outside;
     {

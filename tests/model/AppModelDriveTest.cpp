@@ -5,6 +5,7 @@
 
 #include <QSignalSpy>
 
+#include "foundation/Clock.h"
 #include "model/DriveLog.h"
 #include "model/ModelFakes.h"
 #include "model/StatusTexts.h"
@@ -342,7 +343,7 @@ TEST_F(AppModelDriveTest, RecoveryReportsFinishedMovesAndRemovedShortcuts) {
 TEST_F(AppModelDriveTest, AMoveRecoveryUndidIsToldAsUndoneAndStaysSoAfterARestart) {
     int64_t id = 0;
     {
-        Journal journal(world.support + "/journal.sqlite");
+        Journal journal(world.support + "/journal.sqlite", Clock::system());
         id = journal.insert(recordOn(world.home + "/bigbackup.tar", world.drive.id)).id;
         journal.setPhase(id, Phase::abandoned);
     }

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+#include "foundation/Clock.h"
 #include "model/ModelFakes.h"
 #include "model/RefreshReading.h"
 #include "model/StatusTexts.h"
@@ -201,8 +202,8 @@ TEST_F(AppModelRefreshTest, TheRecordsAreSharedUntilARefreshReadsAChange) {
 TEST_F(AppModelRefreshTest, AnUnchangedJournalIsNotReadAgain) {
     world.writeReadySettings();
     world.locator->set(world.drive.id, world.driveRoot);
-    auto journal = Journal::open(world.dir / "journal.sqlite");
-    auto other = Journal::open(world.dir / "journal.sqlite");
+    auto journal = Journal::open(world.dir / "journal.sqlite", Clock::system());
+    auto other = Journal::open(world.dir / "journal.sqlite", Clock::system());
     journal->insert(recordOn(world.home + "/a.mov", world.drive.id));
     journal->insert(recordOn(world.home + "/b.mov", world.drive.id, Phase::restored));
     AppServices services = world.services();

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "foundation/Clock.h"
 #include "drives/DriveLayout.h"
 #include "engine/EngineConfiguration.h"
 #include "foundation/DriveManifest.h"
@@ -88,7 +89,7 @@ protected:
         const std::string head = "item " + name + "\n";
         EXPECT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
         EXPECT_EQ(::posix_fallocate(fd, 0, size), 0);
-        const timespec old{static_cast<time_t>(Date::now().secondsSince1970) - 100 * 86'400, 0};
+        const timespec old{static_cast<time_t>(Clock::system()->now().secondsSince1970) - 100 * 86'400, 0};
         const timespec times[2] = {old, old};
         EXPECT_EQ(::futimens(fd, times), 0);
         ::close(fd);
@@ -378,7 +379,7 @@ TEST_F(ModelWorkTest, AFailedMoveIsNoticedOnceADayAcrossARestartAndClockJumps) {
     model.reset();
     Date failedAt;
     {
-        Journal journal(world.support + "/journal.sqlite");
+        Journal journal(world.support + "/journal.sqlite", Clock::system());
         const auto abandoned = journal.records({Phase::abandoned});
         ASSERT_EQ(abandoned.size(), 1u);
         EXPECT_EQ(abandoned[0].originalPath, a);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ModelStateFixtures.h"
+#include "support/ManualClock.h"
 #include "foundation/PathUtil.h"
 #include "foundation/AndroidDevices.h"
 #include "model/AutomaticCheck.h"
@@ -192,7 +193,9 @@ TEST(AutomaticCheckTest, BuildersAndFailedPaths) {
     EXPECT_EQ(failed, (std::vector<std::string>{"/home/u/Abandoned", "/home/u/New"}));
 
     const size_t standardRules = scanRules(state).size();
-    PlanBuilder automatic = scanBuilder(state, true, failed);
+    const auto clock = std::make_shared<test::ManualClock>(now);
+    const PlanSources sources{clock, [](const std::string&) { return std::optional<int64_t>(5'000); }};
+    PlanBuilder automatic = scanBuilder(state, sources, true, failed);
     ASSERT_EQ(automatic.rules.size(), standardRules + 1);
     auto failureRule = std::dynamic_pointer_cast<const PinnedRule>(automatic.rules.back());
     ASSERT_TRUE(failureRule);
@@ -205,13 +208,13 @@ TEST(AutomaticCheckTest, BuildersAndFailedPaths) {
     EXPECT_TRUE(automatic.openFiles);
 
     state.settings.moveProjectsAndEmulators = false;
-    PlanBuilder preview = scanBuilder(state, false);
+    PlanBuilder preview = scanBuilder(state, sources, false);
     EXPECT_EQ(preview.rules.size(), standardRules);
     EXPECT_EQ(preview.policy, state.settings.policy(false));
     EXPECT_FALSE(preview.emulatorDevices);
 
     const DriveProfile profile;
-    PlanBuilder onboarding = planBuilder(state, {"/home/u/Videos"}, profile);
+    PlanBuilder onboarding = planBuilder(state, sources, {"/home/u/Videos"}, profile);
     AppSettings withProfile = state.settings;
     withProfile.driveProfile = profile;
     EXPECT_EQ(onboarding.folders, std::vector<std::string>{"/home/u/Videos"});
@@ -220,8 +223,12 @@ TEST(AutomaticCheckTest, BuildersAndFailedPaths) {
 
     // The scans the user waits for use every core; an automatic check, two at most.
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    for (const PlanBuilder* builder : {&automatic, &preview, &onboarding}) EXPECT_EQ(builder->threads, cores);
-    PlanBuilder check = automaticCheckBuilder(state, failed);
+    for (const PlanBuilder* builder : {&automatic, &preview, &onboarding}) {
+        EXPECT_EQ(builder->threads, cores);
+        EXPECT_EQ(builder->clock, clock) << "every plan takes the model's clock";
+        EXPECT_EQ(builder->availableBytes("/"), 5'000);
+    }
+    PlanBuilder check = automaticCheckBuilder(state, sources, failed);
     EXPECT_EQ(check.threads, std::min(cores, 2));
     EXPECT_EQ(check.rules.size(), automatic.rules.size());
     EXPECT_EQ(check.policy, state.settings.policy(true));

@@ -9,9 +9,11 @@
 
 #include <QSignalSpy>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveMarker.h"
+#include "foundation/Clock.h"
 #include "model/ModelFakes.h"
 #include "platform/POSIXFailure.h"
 #include "scanning/SettingsStore.h"
@@ -429,6 +431,31 @@ TEST_F(OnboardingModelTest, AnEstimateNeedsPermissionAJournalAndIsDroppedWhenOve
     EXPECT_GE(*onboarding.movableBytes(), 0);
 }
 
+// The estimate's plan ages items by the model's clock: a file last used 40 days before
+// the model's now counts, whatever the real date is.
+TEST_F(OnboardingModelTest, TheEstimateAgesItemsByTheModelsClock) {
+    makeDirs(world.home + "/Downloads");
+    const std::string file = world.home + "/Downloads/old.bin";
+    writeFile(file, std::string(12 << 20, 'x'));
+    const double used = world.clock->now().adding(-40 * 86'400.0).secondsSince1970;
+    const struct timespec times[2] = {{static_cast<time_t>(used), 0}, {static_cast<time_t>(used), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    auto model = make();
+    model->drives().refreshHomeAccess();
+    auto& onboarding = model->onboarding();
+    onboarding.choose(DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
+    ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+    onboarding.loadFolders();
+
+    for (const auto& [offset, movable] : {std::pair{0.0, true}, std::pair{-20 * 86'400.0, false}}) {
+        SCOPED_TRACE(offset);
+        world.clock->advance(offset);
+        onboarding.estimateMovable();
+        ASSERT_TRUE(pumpUntil([&] { return onboarding.movableBytes().has_value(); }));
+        EXPECT_EQ(*onboarding.movableBytes() >= (12 << 20), movable) << *onboarding.movableBytes();
+    }
+}
+
 TEST_F(OnboardingModelTest, ALoopMountedDriveIsChosenAndMeasured) {
     if (auto reason = mountSkipReason("mkfs.ext4")) GTEST_SKIP() << *reason;
     const std::string mountPoint = world.dir / "mnt";
@@ -437,10 +464,11 @@ TEST_F(OnboardingModelTest, ALoopMountedDriveIsChosenAndMeasured) {
     LoopVolume volume(world.dir / "drive.img", 2200, "mkfs.ext4 -q -F -L Loopy", "mount", mountPoint);
     if (!volume.mounted()) GTEST_SKIP() << "couldn't mount a loop volume: " << volume.error();
 
-    system = DriveOption::System::live();
+    system = DriveOption::System::live(Clock::system());
     // A short speed test: the small volume could not hold the full one.
     system.benchmark = [](const std::string& root) {
         DriveBenchmark benchmark;
+        benchmark.clock = Clock::system();
         benchmark.minBytes = benchmark.maxBytes = 8 << 20;
         benchmark.chunkSize = 1 << 20;
         benchmark.randomSamples = 8;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "foundation/Clock.h"
 #include "foundation/PathUtil.h"
 #include "model/PreviewModel.h"
 #include "support/ManualClock.h"
@@ -178,7 +179,7 @@ TEST(PreviewModelTest, ScanAppliesTheReportAndTheDriveRoom) {
     PlanBuilder builder({folder}, {}, policy, nullptr);
     builder.lastUsedDates = [](const std::vector<std::string>&) { return std::unordered_map<std::string, Date>{}; };
     builder.storesMetadataNatively = [](const std::string&) { return true; };
-    builder.clock = std::make_shared<test::ManualClock>(Date::now().adding(100 * 86'400.0));
+    builder.clock = std::make_shared<test::ManualClock>(Clock::system()->now().adding(100 * 86'400.0));
     const auto inline_ = [](std::function<void()> work) { work(); };
 
     struct Case {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "foundation/Clock.h"
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveMarker.h"
 #include "onboarding/DriveStep.h"
@@ -24,10 +25,11 @@ TEST(DriveStepRealDriveTest, ALoopDriveMountedWhileShownIsChosenAndMeasured) {
     OnboardingWorld guide;
     const std::string mountPoint = guide.world.dir / "media/Loopy";
     makeDirs(mountPoint);
-    guide.system = DriveOption::System::live();
+    guide.system = DriveOption::System::live(Clock::system());
     // A short speed test: the small volume could not hold the full one.
     guide.system.benchmark = [](const std::string& root) {
         DriveBenchmark benchmark;
+        benchmark.clock = Clock::system();
         benchmark.minBytes = benchmark.maxBytes = 8 << 20;
         benchmark.chunkSize = 1 << 20;
         benchmark.randomSamples = 8;

@@ -1,3 +1,4 @@
+#include "foundation/Clock.h"
 #include "support/PowerCutSimulator.h"
 
 #include <fcntl.h>
@@ -431,7 +432,7 @@ TEST(PowerCutSimulator, ChangesByPathOwnersAndInodeFlagsLastOnlyOnceFlushed) {
 
 TEST(PowerCutSimulator, JournalCommitsAreCutPointsAndACutCommitIsLost) {
     TempDir tmp;
-    auto journal = Journal::inMemory();
+    auto journal = Journal::inMemory(Clock::system());
     NewRecord record;
     record.originalPath = "/home/a/Report.txt";
     record.driveID = "DRIVE-1";

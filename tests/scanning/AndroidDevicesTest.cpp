@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "foundation/Clock.h"
 #include "foundation/AndroidDevices.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
@@ -56,7 +57,7 @@ TEST(AndroidDevicesTest, DevicesThroughTheScannerAndSystemData) {
     test::TempDir dir;
     const std::string home = *PathUtil::canonical(dir.path()) + "/home";
     const std::string devices = AndroidDevices::devicesFolder(home);
-    const Date now = Date::now().adding(1000 * kDay);
+    const Date now = Clock::system()->now().adding(1000 * kDay);
     const Date booted{static_cast<double>(static_cast<int64_t>(now.adding(-kDay).secondsSince1970))};
     std::vector<OpenFileUsage> uses;
     for (const auto& c : cases) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "foundation/Clock.h"
 #include "foundation/EngineError.h"
 #include "foundation/PathUtil.h"
 #include "scanning/PlanBuilder.h"
@@ -38,13 +39,14 @@ struct Fixture {
         policy.minimumItemSize = 1;
         policy.allowFolders = false;
         PlanBuilder b({root}, {}, policy, openFiles);
+        b.clock = Clock::system();
         b.lastUsedDates = [this](const std::vector<std::string>& roots) {
             datesAskedFor.push_back(roots);
             return std::unordered_map<std::string, Date>{};
         };
         b.availableBytes = [this](const std::string&) { return available; };
         b.storesMetadataNatively = [](const std::string&) { return true; };
-        b.clock = std::make_shared<test::ManualClock>(Date::now().adding(100 * 86'400.0));
+        b.clock = std::make_shared<test::ManualClock>(Clock::system()->now().adding(100 * 86'400.0));
         return b;
     }
 };

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 
+#include "foundation/Clock.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
 #include "foundation/FileStat.h"
@@ -106,7 +107,7 @@ protected:
     test::TempDir dir;
     std::string root;
     OffloadPolicy policy;
-    Date now = Date::now().adding(1000 * kDay);
+    Date now = Clock::system()->now().adding(1000 * kDay);
 };
 
 // Records the folders named "folder …" the rules are asked about, in the order asked
@@ -198,7 +199,7 @@ TEST_F(ScannerTest, OutermostQualifyingFolderHoldsInnerProposalsAsParts) {
 TEST_F(ScannerTest, AScanLeavesFoldersAccessTimesAsTheyWere) {
     file("Pictures/set1/a.jpg");
     file("Pictures/b.jpg");
-    const Date accessed = Date::now().adding(-400 * kDay);
+    const Date accessed = Clock::system()->now().adding(-400 * kDay);
     for (const std::string& folder : {root + "/Pictures/set1", root + "/Pictures"})
         setTimes(folder, accessed, accessed.adding(kDay));
 
@@ -503,14 +504,14 @@ TEST_F(ScannerTest, LastUsedDatesFromBookmarksAndFileTimes) {
     const std::string opened = file("opened.pdf");
     const std::string read = file("read.pdf");
     const std::string both = file("both.pdf");
-    setTimes(read, now.adding(-kDay), Date::now().adding(-100 * kDay));
-    setTimes(both, now.adding(-kDay), Date::now().adding(-100 * kDay));
+    setTimes(read, now.adding(-kDay), Clock::system()->now().adding(-100 * kDay));
+    setTimes(both, now.adding(-kDay), Clock::system()->now().adding(-100 * kDay));
     const auto stamp = [](Date date) { return date.iso8601(); };
     const std::string xbel = writeFile(
         dir.path() + "/recently-used.xbel",
         "<?xml version=\"1.0\"?><xbel version=\"1.0\">"
         "<bookmark href=\"file://" + opened + "\" modified=\"" + stamp(now.adding(-2 * kDay)) + "\"/>"
-        "<bookmark href=\"file://" + both + "\" modified=\"" + stamp(Date::now().adding(-50 * kDay)) + "\"/>"
+        "<bookmark href=\"file://" + both + "\" modified=\"" + stamp(Clock::system()->now().adding(-50 * kDay)) + "\"/>"
         "</xbel>");
 
     Scanner scan = scanner();

@@ -10,6 +10,7 @@
 
 #include <random>
 
+#include "foundation/Clock.h"
 #include "engine/OffloadEngine.h"
 #include "foundation/PathUtil.h"
 #include "scanning/ManualMove.h"
@@ -78,7 +79,7 @@ TEST_F(SharedExtentsTest, CopiesInsideTheItemCountOnceAndCopiesOfOutsideFilesFre
     policy.minimumAge = 30 * kDay;
     policy.minimumItemSize = 1;
     policy.folderInactivity = 90 * kDay;
-    const auto report = Scanner(policy, {}, {}, {}, Date::now().adding(1000 * kDay)).scan({home});
+    const auto report = Scanner(policy, {}, {}, {}, Clock::system()->now().adding(1000 * kDay)).scan({home});
 
     const Candidate* footage = nullptr;
     for (const auto& candidate : report.candidates)
@@ -110,14 +111,14 @@ TEST_F(SharedExtentsTest, CopiesInsideTheItemCountOnceAndCopiesOfOutsideFilesFre
 
 // Picked by hand, an item that frees nothing still moves, and the log says why no room came of it.
 TEST_F(SharedExtentsTest, AHandPickedMoveThatFreesNothingGoesAndSaysSo) {
-    const auto chosen = ManualMove::candidates({home + "/Clips", home + "/Footage"}, home, {}, true, Date::now());
+    const auto chosen = ManualMove::candidates({home + "/Clips", home + "/Footage"}, home, {}, true, Clock::system()->now());
     EXPECT_TRUE(chosen.refusals.empty());
     ASSERT_EQ(chosen.candidates.size(), 2u);
     EXPECT_EQ(chosen.candidates[0].size, 0);
     EXPECT_GE(chosen.candidates[1].size, MB);
 
     test::makeDirs(dir.path() + "/btrfs/world");
-    world = std::make_unique<test::EngineWorld>(Journal::inMemory(), dir.path() + "/btrfs/world");
+    world = std::make_unique<test::EngineWorld>(Journal::inMemory(Clock::system()), dir.path() + "/btrfs/world");
     const std::string clips = world->home + "/Clips";
     test::makeDirs(clips);
     reflink(home + "/Clips/clip.mov", clips + "/clip.mov");

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "foundation/Clock.h"
 #include "foundation/FileStat.h"
 #include "scanning/WholeFolderInspector.h"
 #include "support/TempDir.h"
@@ -22,7 +23,7 @@ int64_t ownSize(const std::string& path) {
 }
 
 // Far enough ahead that nothing made by the test counts as too recent.
-Date later() { return Date::now().adding(3600); }
+Date later() { return Clock::system()->now().adding(3600); }
 
 }  // namespace
 
@@ -46,7 +47,7 @@ TEST(WholeFolderInspectorTest, EmptyFolderTakesItsOwnDates) {
     // Already past the stop date at the root: no walk at all.
     test::makeDirs(dir / "root-recent");
     fifoAt(dir / "root-recent/pipe");
-    inspector.stopIfUsedAfter = Date::now().adding(-60);
+    inspector.stopIfUsedAfter = Clock::system()->now().adding(-60);
     EXPECT_EQ(inspector.inspect(dir / "root-recent"), Result::usedRecently());
 }
 
@@ -130,7 +131,7 @@ TEST(WholeFolderInspectorTest, StopsAtTheFirstRecentUse) {
     test::writeFile(root + "/a.txt", "new");
     fifoAt(root + "/z-pipe");
     WholeFolderInspector inspector;
-    inspector.stopIfUsedAfter = Date::now().adding(-3600);
+    inspector.stopIfUsedAfter = Clock::system()->now().adding(-3600);
     EXPECT_EQ(inspector.inspect(root), Result::usedRecently());
     inspector.stopIfUsedAfter = later();
     EXPECT_EQ(inspector.inspect(root), Result::blocked("A special file (“z-pipe”)"));

@@ -19,6 +19,7 @@
 
 #include <set>
 
+#include "foundation/Clock.h"
 #include "drives/Drive.h"
 #include "drives/DriveLayout.h"
 #include "engine/EngineContext.h"
@@ -54,7 +55,7 @@ public:
     static constexpr const char* driveID = "0F0E0D0C-0B0A-0908-0706-050403020100";
 
     // Under `base` when given, else under the system's temporary folder.
-    explicit EngineWorld(std::shared_ptr<Journal> journal = Journal::inMemory(), const std::string& base = "")
+    explicit EngineWorld(std::shared_ptr<Journal> journal = Journal::inMemory(Clock::system()), const std::string& base = "")
         : tmp(base), home(tmp / "home"), root(tmp / "drive"), journal(std::move(journal)) {
         makeDirs(home + "/Documents");
         makeDirs(root);
@@ -141,7 +142,7 @@ public:
         createDirectory(PathUtil::parent(drivePath));
         auto status = FileStat::read(path);
         NewRecord record{path, drive.id, relativeFor(path), status->isDirectory(), 0, std::nullopt,
-                         Phase::offloaded, std::nullopt, Date::now().adding(-60)};
+                         Phase::offloaded, std::nullopt, Clock::system()->now().adding(-60)};
         std::optional<std::vector<TreeEntry>> entries;
         if (status->isDirectory()) {
             entries = copier.copyTree(path, drivePath, {});
@@ -313,7 +314,7 @@ inline std::vector<std::string> workingNamesUnder(const std::string& folder) {
 
 // The item as a scan would propose it: its whole size, one file, last used at `lastUsed`
 // (nothing at `path`: an empty file).
-inline Candidate candidateFor(const std::string& path, Date lastUsed = Date::now().adding(60),
+inline Candidate candidateFor(const std::string& path, Date lastUsed = Clock::system()->now().adding(60),
                               std::optional<WholeKind> whole = std::nullopt) {
     auto status = FileStat::read(path);
     const bool folder = status && status->isDirectory();
