@@ -244,7 +244,7 @@ BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationF
         if (created) platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0);
         removeFolder();
         if (failure.code() == ENOSPC || failure.code() == EDQUOT) {
-            throw DriveBenchmarkNoRoom("There isn't enough room on the drive for its speed test: it needs " +
+            throw DriveBenchmarkNoRoom("There isn't enough room on the drive for its speed test, which needs " +
                                        byteCountText(minBytes) + " free.");
         }
         throw;

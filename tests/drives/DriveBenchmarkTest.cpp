@@ -163,7 +163,7 @@ TEST(DriveBenchmarkTest, AFullDriveFailsWithASentenceAndKeepsNothing) {
         b.run(mountPoint, nullptr);
         FAIL() << "expected the drive to fill up";
     } catch (const DriveBenchmarkNoRoom& full) {
-        EXPECT_STREQ(full.what(), "There isn't enough room on the drive for its speed test: it needs 8.39 MB free.");
+        EXPECT_STREQ(full.what(), "There isn't enough room on the drive for its speed test, which needs 8.39 MB free.");
     }
     EXPECT_TRUE(names(mountPoint).empty());
 }

@@ -255,7 +255,7 @@ TEST_F(OnboardingModelTest, ATestOrAMarkThatFailsUndoesThePick) {
     system.benchmark = [this](const std::string& root) {
         ++benchmarks;
         if (root.find("full") != std::string::npos)
-            throw DriveBenchmarkNoRoom("There isn't enough room on the drive for its speed test: it needs 67.1 MB free.");
+            throw DriveBenchmarkNoRoom("There isn't enough room on the drive for its speed test, which needs 67.1 MB free.");
         return measured();
     };
     system.adopt = [this](const std::string& root, const std::string& name) -> Drive {
@@ -272,7 +272,7 @@ TEST_F(OnboardingModelTest, ATestOrAMarkThatFailsUndoesThePick) {
     };
     const Row rows[] = {
         {"full", false,
-         "Keldwick couldn't use Stick: There isn't enough room on the drive for its speed test: it needs 67.1 MB "
+         "Keldwick couldn't use Stick: There isn't enough room on the drive for its speed test, which needs 67.1 MB "
          "free."},
         {"broken", true, "Keldwick couldn't use Stick: The folder can't be written."},
         {"tight", true,
