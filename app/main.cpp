@@ -16,6 +16,7 @@
 #include <cstring>
 #include <optional>
 
+#include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
 #include "desktop/FileManagerEntry.h"
 #include "desktop/LoginItem.h"
@@ -45,6 +46,7 @@
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
 #include "shell/TerminationSignal.h"
+#include "shell/WindowAppearance.h"
 #include "systemdata/AppModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
 #include "ui/ButtonPadding.h"
@@ -128,6 +130,8 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));
     windows.add(std::nullopt, settingsWindowEntry(wiring.host<AppModelSettingsHost>(model, updater)));
     PortalSettings portal;
+    DesktopColorScheme colorScheme(portal);
+    WindowAppearance appearance(colorScheme);
     DesktopMotion motion(portal);
     wiring.program().tray().followMotion(motion);
     wiring.listen(instance);

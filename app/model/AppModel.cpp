@@ -97,6 +97,7 @@ void AppModel::followSettings(const SettingsFollowUps& followUps) {
         drives_.watchDriveWake();
     }
     if (followUps.clearStall) modelStore_.set<ModelField::stall>(std::nullopt);
+    if (followUps.askFirstChosen && preview_) preview_->setKeepAsking(*state_.settings.askFirstChoice);
     switch (followUps.reschedule) {
         case CheckReschedule::soon:
             checks_.scheduleCheck(rescheduleSoonSeconds);

@@ -50,7 +50,8 @@ public:
 
     const std::shared_ptr<DriveLocating>& locator() const { return locator_; }
     bool isMountWatchRunning() const { return mountingTask_ != nullptr; }
-    bool isWakeWatchRunning() const { return wakeTask_ != nullptr; }
+    // From the start of a watch (its first reading is under way) until it ends.
+    bool isWakeWatchRunning() const { return wakeDisk_.has_value(); }
 
     // Re-reads where the chosen drive is mounted, then the mount watch.
     void refreshDrive();
@@ -65,7 +66,11 @@ public:
     void diskChanged(const std::string& kernelName, const std::optional<DiskVolume>& volume);
     void updateDriveMounting();
     void endMountWatch();
+    // Watches a hard disk's power state while it is the chosen drive: a reading off the main
+    // thread (it may wait on the system bus), then one a second after each answer, so
+    // readings never pile up. A disk whose first reading tells nothing is not watched.
     void watchDriveWake();
+    void endWakeWatch();
 
     void refreshHomeAccess();
     // Takes a probe's answer; access newly granted after set-up asks for a check (accessGranted).
@@ -94,7 +99,7 @@ signals:
 private:
     Date now() const { return services_.clock->now(); }
     void post(const Notice& notice);
-    void pollDriveWake(std::string kernelName);
+    void readDriveWake(bool first);
     void mountWatchMarked();
 
     ModelStore& store_;
@@ -105,6 +110,8 @@ private:
     std::unique_ptr<Timer> wakeTask_;
     std::unique_ptr<Timer> mountingTask_;
     WakeDetector wakeDetector_;
+    std::optional<std::string> wakeDisk_;  // the kernel name watched
+    uint64_t wakeWatch_ = 0;               // which watch a reading belongs to
     bool probedHomeAccess_ = false;
     // Whether the drive was mounted when its coming or going was last acted on (or first
     // read); none before the first reading of the chosen drive.

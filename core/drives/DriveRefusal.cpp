@@ -23,6 +23,13 @@ std::string DriveRefusal::explanation() const {
             return "Other users of this computer can rename its " + detail +
                    " and put another in its place. Make the drive's top folder writable only by you, for example "
                    "with `sudo chmod 755` on it.";
+        case Kind::innerFolderForeign:
+            return "A folder inside Keldwick on this drive belongs to another account: \u201c" + detail +
+                   "\u201d. If the drive is yours, make your account its owner (for example with \u201csudo chown -R "
+                   "$USER\u201d on it), or move it out of the Keldwick folder.";
+        case Kind::innerFolderOpen:
+            return "Other users of this computer can change a folder inside Keldwick on this drive: \u201c" + detail +
+                   "\u201d. Make it writable only by you, for example with \u201cchmod go-w\u201d on it.";
         case Kind::duplicate:
             return "Another volume, at " + detail + ", holds the same marker. Unplug the one that isn't your drive.";
     }

@@ -16,6 +16,8 @@ struct DriveRefusal {
         modesFromMount,      // the mount gives every user write access (FAT, exFAT, NTFS)
         noPermissionChecks,  // a FUSE mount open to all users whose permissions the kernel doesn't check
         othersCanReplace,    // other users may write to the folder above its Keldwick folder
+        innerFolderForeign,  // a folder Keldwick uses inside its Keldwick folder belongs to another account
+        innerFolderOpen,     // other users may write to a folder Keldwick uses inside its Keldwick folder
     };
 
     std::string mountPath;
@@ -23,7 +25,8 @@ struct DriveRefusal {
     // notADisk, noPermissionChecks: the mount's type; anotherOwner: "Keldwick folder",
     // "drive marker" or "top folder"; othersCanChange, modesFromMount: "Keldwick folder"
     // or "drive marker"; othersCanReplace: "Keldwick folder"; duplicate: the other
-    // volume's mount path.
+    // volume's mount path; innerFolderForeign, innerFolderOpen: the folder's path below
+    // the Keldwick folder ("Keldwick/Studio (1A2B3C4D)/home").
     std::string detail;
 
     // Two sentences: what is wrong with the volume, then what the user can do about it,

@@ -7,6 +7,7 @@
 #include "drives/DriveMarker.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/FileOps.h"
+#include "foundation/MachineIdentity.h"
 #include "foundation/PathUtil.h"
 #include "platform/BlockDevices.h"
 #include "platform/FileIO.h"
@@ -107,6 +108,19 @@ std::optional<DriveRefusal> judgeFolder(const std::string& root, int folderFd, c
         if (platform::statusOf(marker.get(), markerSt) != 0) return DriveRefusal{root, DriveRefusal::Kind::anotherOwner, "drive marker"};
         if (auto refusal = judgeItem(markerSt, root, "drive marker", user, modes, narrowable)) return refusal;
     }
+    if (!user.computerFolder.empty()) {
+        // This computer's folder, when there is one: its copies live under it.
+        const platform::Fd computer = platform::openDirectory(folderFd, user.computerFolder, O_NOFOLLOW);
+        struct stat computerSt {};
+        if (computer && platform::statusOf(computer.get(), computerSt) == 0) {
+            if (auto refusal = judgeInnerFolder(computerSt, root, PathUtil::join(folderName, user.computerFolder), user,
+                                                modes, narrowable))
+                return refusal;
+        } else if (!computer && errno != ENOENT) {
+            // A link or a file in its place: nothing of this computer's can go there.
+            return DriveRefusal{root, DriveRefusal::Kind::innerFolderForeign, PathUtil::join(folderName, user.computerFolder)};
+        }
+    }
     const platform::Fd above = platform::openDirectory(folderFd, "..", O_NOFOLLOW);
     struct stat aboveSt {};
     if (!above || platform::statusOf(above.get(), aboveSt) != 0) {
@@ -149,6 +163,9 @@ void narrow(int folderFd, const User& user) {
     }
     const mode_t loose = markerSt.st_mode & (S_IWGRP | S_IWOTH);
     if (loose != 0) platform::calls().fchmod(marker.get(), markerSt.st_mode & 07777 & ~loose);
+    if (user.computerFolder.empty()) return;
+    const platform::Fd computer = platform::openDirectory(folderFd, user.computerFolder, O_NOFOLLOW);
+    if (computer) narrowInnerFolder(computer.get(), user, MountModes{});
 }
 
 }  // namespace
@@ -165,7 +182,24 @@ User User::current() {
     if (const auto group = platform::groupName(primary); group && !name.empty() && name == *group) {
         user.privateGroup = primary;
     }
+    user.computerFolder = MachineIdentity::folderName();
     return user;
+}
+
+std::optional<DriveRefusal> judgeInnerFolder(const struct stat& st, const std::string& root, const std::string& relative,
+                                             const User& user, const MountModes& modes, bool narrowable) {
+    if (!keepsModes(modes)) return std::nullopt;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != user.uid)
+        return DriveRefusal{root, DriveRefusal::Kind::innerFolderForeign, relative};
+    if (othersWrite(st, modes, user) == 0 || narrowable) return std::nullopt;
+    return DriveRefusal{root, DriveRefusal::Kind::innerFolderOpen, relative};
+}
+
+void narrowInnerFolder(int folderFd, const User& user, const MountModes& modes) {
+    struct stat st {};
+    if (!keepsModes(modes) || platform::statusOf(folderFd, st) != 0 || st.st_uid != user.uid) return;
+    const mode_t loose = othersWrite(st, modes, user);
+    if (loose != 0) platform::calls().fchmod(folderFd, st.st_mode & 07777 & ~loose);
 }
 
 std::optional<DriveRefusal> volumeRefusal(const std::string& mountPath, const std::string& mountType,

@@ -56,9 +56,27 @@ struct User {
     // The user's private group (the primary group named like the user): its write bit
     // gives nobody else a way in, so drives prepared under umask 002 stay usable.
     std::optional<gid_t> privateGroup;
+    // This computer's folder inside the Keldwick folder, judged with it: its name is no
+    // secret, so anyone who held the drive could have left it open to others. None when empty.
+    std::string computerFolder;
 
+    // The user running this process, with this computer's folder name.
     static User current();
 };
+
+// Judges a folder Keldwick uses beneath the Keldwick folder (this computer's folder, or a
+// folder of an item's original path mirrored below it), as `st` shows it, named by
+// `relative` below the drive's root: it must be the user's (not root's nor another
+// account's) and nobody else may write to it (the user's private group aside). With
+// `narrowable`, a loose folder of the user's counts as trusted, since it is narrowed
+// before use. Where the mount gives owners and modes, the mount's judgement stands for
+// every folder: nothing. Never throws.
+std::optional<DriveRefusal> judgeInnerFolder(const struct stat& st, const std::string& root, const std::string& relative,
+                                             const User& user, const platform::MountModes& modes, bool narrowable);
+// Takes from the user's own folder, open as `folderFd` (not O_PATH), the write bits that
+// let others in, through the platform's call table. Nothing for a folder of another
+// account or where the mount gives the modes; a failure leaves the judgement after to decide.
+void narrowInnerFolder(int folderFd, const User& user, const platform::MountModes& modes);
 
 // Why the volume mounted at `mountPath` can't be a drive at all: its mount type is not a
 // disk file system ("tmpfs", "overlay", "fuse.sshfs", ...), or it is not mounted from a

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "drives/DriveLayout.h"
+#include "engine/DriveExposure.h"
 #include "engine/DrivePath.h"
 #include "engine/RecoveryTexts.h"
 #include "foundation/Checksum.h"
@@ -16,6 +17,7 @@
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
+#include "platform/FileStatus.h"
 #include "platform/POSIXFailure.h"
 
 namespace keldwick {
@@ -24,7 +26,7 @@ namespace {
 
 constexpr size_t digestChunkSize = 4'194'304;
 
-void flushDeletionsIn(const std::string& root, const std::set<std::string>& folders);
+void flushDeletionsIn(const std::string& root, const std::vector<std::shared_ptr<const platform::Fd>>& folders);
 
 }  // namespace
 
@@ -32,8 +34,10 @@ std::shared_ptr<const LocatedDrive> ItemSteps::heldDrive(const std::string& driv
     if (!context.locator) return nullptr;
     auto locate = [&]() -> std::shared_ptr<const LocatedDrive> {
         try {
-            return std::make_shared<const LocatedDrive>(
-                LocatedDrive::locateToBringBack(context.locator.get(), driveID));
+            auto located = std::make_shared<const LocatedDrive>(LocatedDrive::locateToBringBack(
+                context.locator.get(), driveID, context.configuration.machineFolder));
+            if (located->refusal()) DriveExposure::note(*context.journal, driveID, located->refusal()->explanation());
+            return located;
         } catch (const std::exception&) {
             return nullptr;
         }
@@ -52,10 +56,16 @@ std::optional<std::string> ItemSteps::mountPoint(const std::string& driveID) {
     return drive->root();
 }
 
-std::string ItemSteps::reached(const LocatedDrive& drive, const std::string& drivePath) {
-    DrivePath::requireBeneath(drive.root(), drivePath);
-    return drive.beneath(drivePath);
+LocatedDrive::Place ItemSteps::reached(const LocatedDrive& drive, const std::string& drivePath) {
+    return drive.reach(drivePath, LocatedDrive::Reach::read);
 }
+
+namespace {
+
+// Whether a failure to reach a place on the drive says only that nothing is there.
+bool nothingThere(const POSIXFailure& failure) { return failure.code() == ENOENT; }
+
+}  // namespace
 
 RecoveryResult ItemSteps::result(const OffloadRecord& record, RecoveryAction action,
                                        std::optional<std::string> detail) const {
@@ -75,7 +85,12 @@ void ItemSteps::removeLeftovers(const std::string& path, const OffloadRecord& re
     auto drive = heldDrive(record.driveID);
     if (!drive) throw EngineError::driveUnavailable();
     drive->confirm();
-    clearAway(reached(*drive, path), record);
+    try {
+        const LocatedDrive::Place place = reached(*drive, path);
+        clearAway(place.path(), record);
+    } catch (const POSIXFailure& failure) {
+        if (!nothingThere(failure)) throw;
+    }
 }
 
 void ItemSteps::clearAway(const std::string& path, const OffloadRecord& record) {
@@ -93,23 +108,29 @@ void ItemSteps::removeFromDrive(const std::string& drivePath, const OffloadRecor
     auto drive = heldDrive(record.driveID);
     if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
     // Flushed through the held folder too: while a pass holds the flushes back, its drives stay held.
-    flushDriveDeletions(drive->appFolder(), clearFromDrive(drivePath, record, *drive));
+    if (auto standing = clearFromDrive(drivePath, record, *drive)) flushDriveDeletions(drive->appFolder(), standing);
 }
 
 void ItemSteps::removeFromDrive(const std::string& drivePath, const OffloadRecord& record,
                                 const LocatedDrive& located) {
-    const std::string onDrive = clearFromDrive(drivePath, record, located);
-    flushDeletionsIn(located.appFolder(), {PathUtil::parent(onDrive)});
+    if (auto standing = clearFromDrive(drivePath, record, located)) flushDeletionsIn(located.appFolder(), {standing});
 }
 
-std::string ItemSteps::clearFromDrive(const std::string& drivePath, const OffloadRecord& record,
-                                      const LocatedDrive& located) {
+std::shared_ptr<const platform::Fd> ItemSteps::clearFromDrive(const std::string& drivePath,
+                                                              const OffloadRecord& record,
+                                                              const LocatedDrive& located) {
     located.confirm();
-    const std::string onDrive = reached(located, drivePath);
-    DrivePath::requireBeneath(located.appFolder(), onDrive);
-    clearAway(onDrive, record);
-    removeEmptyParents(PathUtil::parent(onDrive), located.appFolder());
-    return onDrive;
+    // Reached one folder at a time from the held Keldwick folder and acted on through the
+    // last one's descriptor: a folder swapped for a link meanwhile leads nowhere else.
+    std::optional<LocatedDrive::Place> place;
+    try {
+        place = reached(located, drivePath);
+    } catch (const POSIXFailure& failure) {
+        if (nothingThere(failure)) return nullptr;  // gone already, with its folder
+        throw;
+    }
+    clearAway(place->path(), record);
+    return place->removeEmptyFolders();
 }
 
 void ItemSteps::appendManifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
@@ -436,45 +457,34 @@ void ItemSteps::requireHoldsNoOtherItems(const OffloadRecord& record) {
 namespace {
 
 // The nearest folder at or above `folder` that still stands, no higher than `root`.
-std::string standingFolder(const std::string& folder, const std::string& root) {
-    const std::string top = PathUtil::withoutTrailingSlashes(root);
-    std::string current = PathUtil::withoutTrailingSlashes(folder);
-    while (current != top && PathUtil::isInside(current, top)) {
-        auto status = FileStat::peek(current);
-        if (status && status->isDirectory()) return current;
-        current = PathUtil::parent(current);
-    }
-    return top;
-}
-
-// Makes the entry changes that deletions made in `folders`, on the drive at `root`,
-// durable: a fsync of the nearest folder still standing at or above each (the folders
-// emptied by the deletions are gone, their removal recorded in the folder above), or one
-// syncfs of the drive where its fsync can't be trusted to cover a folder's entries.
-// Throws POSIXFailure ("open", "fsync" or "syncfs").
-void flushDeletionsIn(const std::string& root, const std::set<std::string>& folders) {
+// Makes the entry changes that deletions made in `folders` (held open), on the drive
+// whose held Keldwick folder is `root`, durable: a fsync of each, or one syncfs of the
+// drive where its fsync can't be trusted to cover a folder's entries. Throws
+// POSIXFailure ("open", "fsync" or "syncfs").
+void flushDeletionsIn(const std::string& root, const std::vector<std::shared_ptr<const platform::Fd>>& folders) {
     platform::Fd top = platform::openDirectory(AT_FDCWD, root);
     if (!top) throw POSIXFailure("open", root, errno);
     if (!platform::fsyncIsTrusted(top.get())) {
         platform::syncVolume(top.get(), root);
         return;
     }
-    std::set<std::string> standing;
-    for (const auto& folder : folders) standing.insert(standingFolder(folder, root));
-    for (const auto& folder : standing) platform::flushFolder(folder);
+    std::set<std::pair<dev_t, ino_t>> flushed;
+    for (const auto& folder : folders) {
+        struct stat st {};
+        if (platform::statusOf(folder->get(), st) == 0 && !flushed.insert({st.st_dev, st.st_ino}).second) continue;
+        platform::flushFolderAt(folder->get(), root);
+    }
 }
 
 }  // namespace
 
-void ItemSteps::flushDriveDeletions(const std::string& root, const std::string& drivePath) {
-    // Which folders still stand is settled at the flush: a held one may be emptied meanwhile.
-    const std::string folder = PathUtil::parent(drivePath);
+void ItemSteps::flushDriveDeletions(const std::string& appFolder, std::shared_ptr<const platform::Fd> standing) {
     if (!heldDriveFlushes_) {
-        flushDeletionsIn(root, {folder});
+        flushDeletionsIn(appFolder, {standing});
         return;
     }
     std::lock_guard guard(heldDriveFlushes_->lock);
-    heldDriveFlushes_->folders[root].insert(folder);
+    heldDriveFlushes_->folders[appFolder].push_back(std::move(standing));
 }
 
 void ItemSteps::DriveFlushes::flush() const {

@@ -102,7 +102,7 @@ protected:
     std::optional<std::string> mountPoint(const std::string& driveID);
     // heldDrive's path for `drivePath` (a path on it below its root), reached through
     // its held Keldwick folder.
-    static std::string reached(const LocatedDrive& drive, const std::string& drivePath);
+    static LocatedDrive::Place reached(const LocatedDrive& drive, const std::string& drivePath);
     // The record's manifest line as of now.
     DriveManifest::Entry manifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
                                        const std::optional<std::vector<TreeEntry>>& entries);
@@ -197,19 +197,21 @@ protected:
     // journal changes that follow them commit, by drive.
     struct DriveFlushes {
         std::mutex lock;
-        std::map<std::string, std::set<std::string>> folders;  // drive root -> folders
+        // The held Keldwick folder's path -> the folders, held open, whose entries changed.
+        std::map<std::string, std::vector<std::shared_ptr<const platform::Fd>>> folders;
         void flush() const;  // throws as flushDeletionsIn
     };
     DriveFlushes* heldDriveFlushes_ = nullptr;
     // Deletions on the drive at `root` must outlast a power cut before the journal change
     // that finishes them: a finished record's copy that came back would stay there for
-    // good. `drivePath` was removed, with the empty folders above it: what changed is
-    // recorded in the nearest folder above it that is left. Flushes that folder now, or
-    // while a pass holds the flushes back, at its commit.
-    void flushDriveDeletions(const std::string& root, const std::string& drivePath);
+    // good. `standing` is the nearest folder left above what was removed (the folders
+    // emptied went with it), `appFolder` the held Keldwick folder it lies in. Flushes it
+    // now, or while a pass holds the flushes back, at its commit.
+    void flushDriveDeletions(const std::string& appFolder, std::shared_ptr<const platform::Fd> standing);
     // Removes the record's copy at `drivePath` through `located` with the folders it
-    // leaves empty; gives the path it was reached by.
-    std::string clearFromDrive(const std::string& drivePath, const OffloadRecord& record, const LocatedDrive& located);
+    // leaves empty; gives the nearest folder left.
+    std::shared_ptr<const platform::Fd> clearFromDrive(const std::string& drivePath, const OffloadRecord& record,
+                                                        const LocatedDrive& located);
 };
 
 // A free name beside an item: parent + "/" + base + suffix + tail, where tail is "." +

@@ -5,6 +5,7 @@
 #include "drives/DriveLayout.h"
 #include "drives/DriveTrust.h"
 #include "foundation/EngineError.h"
+#include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
 #include "platform/FileStatus.h"
@@ -50,6 +51,7 @@ struct LocatedDrive::Held {
     // The mount's modes as found: they change only with a remount, which the root's
     // mount id tells.
     platform::MountModes modes;
+    DriveTrust::User user;
 };
 
 LocatedDrive::LocatedDrive(const DriveLocating* locator, std::string driveID, std::string root, Identity rootIdentity,
@@ -71,7 +73,7 @@ LocatedDrive::LocatedDrive(const DriveLocating* locator, std::string driveID, st
 
 std::optional<LocatedDrive> LocatedDrive::open(const DriveLocating* locator, const std::string& driveID,
                                                const std::string& root, std::optional<DriveRefusal> refusal,
-                                               bool create) {
+                                               bool create, const std::string& computerFolder) {
     auto rootIdentity = identify(root);
     if (!rootIdentity) return std::nullopt;
     platform::Fd rootFd = platform::openDirectory(AT_FDCWD, root, O_NOFOLLOW);
@@ -90,27 +92,33 @@ std::optional<LocatedDrive> LocatedDrive::open(const DriveLocating* locator, con
     }
     if (platform::statusOf(held->folder.get(), held->status) != 0) return std::nullopt;
     held->modes = DriveTrust::modesAt(root);
-    if (!refusal)
-        refusal = DriveTrust::judgeOpenFolder(root, held->folder.get(), DriveTrust::User::current(), held->modes);
-    return LocatedDrive(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
+    held->user = DriveTrust::User::current();
+    held->user.computerFolder = computerFolder;
+    if (!refusal) refusal = DriveTrust::judgeOpenFolder(root, held->folder.get(), held->user, held->modes);
+    LocatedDrive located(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
+    located.computerFolder_ = computerFolder;
+    return located;
 }
 
-LocatedDrive LocatedDrive::locate(const DriveLocating* locator, const std::string& driveID, bool forWriting) {
+LocatedDrive LocatedDrive::locate(const DriveLocating* locator, const std::string& driveID, bool forWriting,
+                                  const std::string& computerFolder) {
     auto root = locator ? locator->mountPoint(driveID) : std::nullopt;
     if (!root) throw EngineError::driveUnavailable();
-    auto located = open(locator, driveID, *root, std::nullopt, forWriting);
+    auto located = open(locator, driveID, *root, std::nullopt, forWriting, computerFolder);
     if (!located) throw EngineError::driveUnavailable();
     if (located->refusal_) throw EngineError::driveUntrusted(refusedText(*located->refusal_));
     return std::move(*located);
 }
 
-LocatedDrive LocatedDrive::locateToBringBack(const DriveLocating* locator, const std::string& driveID) {
+LocatedDrive LocatedDrive::locateToBringBack(const DriveLocating* locator, const std::string& driveID,
+                                             const std::string& computerFolder) {
     if (!locator) throw EngineError::driveUnavailable();
     if (auto root = locator->mountPoint(driveID)) {
-        if (auto located = open(locator, driveID, *root, std::nullopt, false)) return std::move(*located);
+        if (auto located = open(locator, driveID, *root, std::nullopt, false, computerFolder)) return std::move(*located);
     }
     for (const auto& refusal : locator->refusals(driveID)) {
-        if (auto located = open(locator, driveID, refusal.mountPath, refusal, false)) return std::move(*located);
+        if (auto located = open(locator, driveID, refusal.mountPath, refusal, false, computerFolder))
+            return std::move(*located);
     }
     throw EngineError::driveUnavailable();
 }
@@ -120,13 +128,83 @@ std::string LocatedDrive::manifestFolder() const {
     return heldPath_ == realFolder_ ? realFolder_ : heldPath_ + "/.";
 }
 
-std::string LocatedDrive::beneath(const std::string& drivePath) const {
-    if (drivePath == realFolder_) return heldPath_;
-    const std::string prefix = realFolder_ + "/";
-    if (drivePath.compare(0, prefix.size(), prefix) != 0 || drivePath.size() == prefix.size())
-        throw POSIXFailure("resolve", drivePath, EXDEV);
-    return heldPath_ + "/" + drivePath.substr(prefix.size());
+std::string LocatedDrive::Place::folderPath() const {
+    return "/proc/self/fd/" + std::to_string(folderFd());
 }
+
+std::string LocatedDrive::Place::path() const { return folderPath() + "/" + name; }
+
+std::shared_ptr<const platform::Fd> LocatedDrive::Place::removeEmptyFolders() const {
+    // folders[0] is the Keldwick folder and folders[1] this computer's: both stay.
+    size_t standing = folders.size() - 1;
+    while (standing >= 2 &&
+           platform::calls().unlinkAt(folders[standing - 1]->get(), names[standing].c_str(), AT_REMOVEDIR) == 0)
+        --standing;
+    return folders[standing];
+}
+
+LocatedDrive::Place LocatedDrive::reach(const std::string& drivePath, Reach how) const {
+    const std::string prefix = realFolder_ + "/";
+    if (!held_->folder || drivePath.compare(0, prefix.size(), prefix) != 0 || drivePath.size() == prefix.size())
+        throw POSIXFailure("resolve", drivePath, EXDEV);
+    std::vector<std::string> parts;
+    for (size_t start = prefix.size();;) {
+        const size_t slash = drivePath.find('/', start);
+        parts.push_back(drivePath.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    for (const auto& part : parts)
+        if (part.empty() || part == "." || part == "..") throw POSIXFailure("resolve", drivePath, EXDEV);
+
+    Place place;
+    place.name = parts.back();
+    parts.pop_back();
+    // The held descriptor is shared, never closed here.
+    place.folders.push_back(std::shared_ptr<const platform::Fd>(held_, &held_->folder));
+    place.names.emplace_back();
+    std::string relative = DriveLayout::folderName(root_);
+    for (const auto& part : parts) {
+        relative += "/" + part;
+        const int parent = place.folders.back()->get();
+        platform::Fd folder = platform::openDirectory(parent, part, O_NOFOLLOW);
+        if (!folder && errno == ENOENT && how == Reach::write) {
+            // Made for the user alone; a folder made meanwhile by somebody else is judged below.
+            if (platform::calls().mkdirAt(parent, part.c_str(), 0700) == 0) {
+                platform::flushFolderAt(parent, relative);
+            } else if (errno != EEXIST) {
+                throw POSIXFailure("mkdir", PathUtil::join(root_, relative), errno);
+            }
+            folder = platform::openDirectory(parent, part, O_NOFOLLOW);
+        }
+        if (!folder) {
+            const int error = errno == ENOTDIR ? ELOOP : errno;  // O_NOFOLLOW|O_DIRECTORY on a link gives ENOTDIR
+            struct stat what {};
+            const bool isLink = platform::statusAt(parent, part.c_str(), what, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                S_ISLNK(what.st_mode);
+            throw POSIXFailure("resolve", drivePath, isLink ? ELOOP : (error == ELOOP ? ENOTDIR : error));
+        }
+        struct stat st {};
+        if (platform::statusOf(folder.get(), st) != 0) throw POSIXFailure("resolve", drivePath, errno);
+        if (st.st_dev != held_->status.st_dev) throw POSIXFailure("resolve", drivePath, EXDEV);
+        if (how == Reach::write) DriveTrust::narrowInnerFolder(folder.get(), held_->user, held_->modes);
+        if (platform::statusOf(folder.get(), st) != 0) throw POSIXFailure("resolve", drivePath, errno);
+        if (auto refusal = DriveTrust::judgeInnerFolder(st, root_, relative, held_->user, held_->modes, false)) {
+            const std::string text = refusal->explanation();
+            if (!*exposure_) {
+                *exposure_ = text;
+                Log::notice("drives", "Found on the drive at " + root_ + ": " + text);
+            }
+            place.exposed = true;
+            if (how == Reach::write) throw EngineError::driveUntrusted("Keldwick won't move files to the volume at " + root_ + ". " + text);
+        }
+        place.folders.push_back(std::make_shared<const platform::Fd>(std::move(folder)));
+        place.names.push_back(part);
+    }
+    return place;
+}
+
+std::optional<std::string> LocatedDrive::exposure() const { return *exposure_; }
 
 void LocatedDrive::keepPrivate(const std::string& machineFolder) const {
     if (!trusted() || !held_->folder) return;

@@ -18,10 +18,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drives/DriveLocating.h"
 #include "drives/DriveRefusal.h"
 #include "foundation/EngineError.h"
+#include "platform/FileIO.h"
 #include "platform/Types.h"
 
 namespace keldwick {
@@ -36,19 +38,53 @@ public:
         bool operator==(const Identity&) const = default;
     };
 
+    // A place on the drive reached from the held Keldwick folder one folder at a time
+    // (each opened without following links, on the same file system, and judged as it was
+    // opened), with every folder on the way held open. `path()` names the last component
+    // through its folder's descriptor, so nothing above it is looked up by name again;
+    // valid while the Place lives.
+    struct Place {
+        // The folders from the Keldwick folder down to the item's parent, and their names
+        // (the Keldwick folder's is empty).
+        std::vector<std::shared_ptr<const platform::Fd>> folders;
+        std::vector<std::string> names;
+        std::string name;  // the last component, the item
+        // Whether a folder on the way belongs to another account or others may write to
+        // it: what lies beneath may have been put there by somebody else.
+        bool exposed = false;
+
+        int folderFd() const { return folders.back()->get(); }
+        // The parent folder, and the item in it, through the parent's descriptor.
+        std::string folderPath() const;
+        std::string path() const;
+        // Removes the folders on the way that are empty, from the parent up (never the
+        // Keldwick folder nor this computer's folder); gives the nearest that is left, whose
+        // entries changed.
+        std::shared_ptr<const platform::Fd> removeEmptyFolders() const;
+    };
+    enum class Reach {
+        read,    // folders must exist; one others could have written marks the place exposed
+        write,   // missing folders are made (0700); one that is another account's or that
+                 // others may write (when it can't be narrowed) is refused
+    };
+
     // The drive as the locator takes it, with its Keldwick folder open and judged; made
     // first (0711) when `forWriting` and it is missing, else a missing folder is held as
     // absent and nothing may be written. Throws EngineError::driveUnavailable when the
     // drive isn't there, driveUntrusted (naming why) when its Keldwick folder can't be
     // trusted.
-    static LocatedDrive locate(const DriveLocating* locator, const std::string& driveID, bool forWriting = true);
+    // `computerFolder`, this computer's folder inside it, is judged with it (see
+    // DriveTrust::User); none when empty.
+    static LocatedDrive locate(const DriveLocating* locator, const std::string& driveID, bool forWriting = true,
+                               const std::string& computerFolder = {});
 
     // For bringing items back only: the drive as locate() finds it, else a mounted volume
     // the locator refused that carries this drive's id, held as untrusted (trusted() is
     // false): what comes from it is taken only where it matches the journal, and nothing
     // is written there but the removal of an item's own copy and its manifest line.
     // Throws EngineError::driveUnavailable when no volume carries the id.
-    static LocatedDrive locateToBringBack(const DriveLocating* locator, const std::string& driveID);
+    static LocatedDrive locateToBringBack(const DriveLocating* locator, const std::string& driveID,
+                                          const std::string& computerFolder = {});
 
     const std::string& root() const { return root_; }
     // Whether the locator took the volume and its Keldwick folder passed the judgement.
@@ -61,9 +97,15 @@ public:
     const std::string& appFolder() const { return heldPath_; }
     // The same as DriveManifest wants it: a path whose last component is no link.
     std::string manifestFolder() const;
-    // `drivePath`, a path in the Keldwick folder under root(), as reached through the held
-    // folder. Throws POSIXFailure "resolve" (EXDEV) for a path outside it.
-    std::string beneath(const std::string& drivePath) const;
+    // `drivePath`, a path in the Keldwick folder under root() (below the folder itself),
+    // reached from the held folder as Place says. Throws POSIXFailure "resolve" with EXDEV
+    // (outside the folder, "." or "..", another file system on the way), ELOOP (a link on
+    // the way), ENOTDIR or ENOENT (reading: a folder missing), "mkdir" when making one
+    // fails, and EngineError::driveUntrusted (writing: a folder of another account, or one
+    // others may write that can't be narrowed), naming the folder.
+    Place reach(const std::string& drivePath, Reach how) const;
+    // The sentence of the first inner folder found exposed, or nothing.
+    std::optional<std::string> exposure() const;
 
     // Keeps what this computer keeps on an accepted drive private where its file system
     // keeps modes: creates this computer's folder 0700 (narrowing it when it is the user's
@@ -85,7 +127,7 @@ private:
                  std::shared_ptr<const Held> held, std::optional<DriveRefusal> refusal);
     static std::optional<LocatedDrive> open(const DriveLocating* locator, const std::string& driveID,
                                             const std::string& root, std::optional<DriveRefusal> refusal,
-                                            bool create);
+                                            bool create, const std::string& computerFolder);
     // Why the drive can't be used now; nothing when it can.
     std::optional<EngineError> problem() const;
 
@@ -97,6 +139,9 @@ private:
     std::string realFolder_;
     std::string heldPath_;
     std::optional<DriveRefusal> refusal_;
+    std::string computerFolder_;
+    // The first inner folder found exposed by reach(), shared by the copies of this object.
+    std::shared_ptr<std::optional<std::string>> exposure_ = std::make_shared<std::optional<std::string>>();
 };
 
 }  // namespace keldwick

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "drives/DriveLayout.h"
+#include "engine/DriveExposure.h"
 #include "engine/ItemMetadata.h"
 #include "engine/DrivePath.h"
 #include "engine/FaultInjecting.h"
@@ -90,14 +91,26 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     // through the Keldwick folder the operation holds, so a folder put in its place
     // meanwhile receives nothing.
     const std::string drivePath = record.drivePath(located.root());
-    const std::string onDrive = located.beneath(drivePath);
+    located.confirm();
+    located.keepPrivate(context.configuration.machineFolder);
+    // Every folder on the way opened and judged once, then acted on through its descriptor.
+    const LocatedDrive::Place place = [&] {
+        try {
+            return located.reach(drivePath, LocatedDrive::Reach::write);
+        } catch (const EngineError&) {
+            // Remembered: what lies beneath may be somebody else's from now on.
+            if (auto exposure = located.exposure()) DriveExposure::note(*context.journal, drive.id, *exposure);
+            throw;
+        }
+    }();
+    const std::string onDrive = place.path();
     const std::string partial = temporaryPath(onDrive, TemporaryKind::partial, record.id);
     // Fault points name working items by their paths on the drive.
     const std::string partialOnDrive = temporaryPath(drivePath, TemporaryKind::partial, record.id);
     reach(FaultPoint::offloadRecorded, std::nullopt);
 
     const auto [before, identity] = fingerprintItem(record);
-    prepareDrive(record, located, drivePath, partial, clearLeftovers);
+    prepareDrive(record, onDrive, partial, clearLeftovers);
     Copied copied = copyToPartial(record, partial, partialOnDrive, cancel, progress, reach);
 
     // A copy whose drive went away meanwhile may have been written elsewhere.
@@ -129,18 +142,9 @@ std::pair<FingerprintSnapshot, std::string> OffloadExecutor::fingerprintItem(con
     return {std::move(before), itemIdentity(*itself)};
 }
 
-void OffloadExecutor::prepareDrive(const OffloadRecord& record, const LocatedDrive& located,
-                                   const std::string& drivePath, const std::string& partial, bool clearLeftovers) {
-    // The folders on the drive, never through a link planted there, nor on the startup
-    // disk in the folder a drive that went away was mounted at.
-    const std::string& root = located.root();
-    const std::string onDrive = located.beneath(drivePath);
-    located.confirm();
-    located.keepPrivate(context.configuration.machineFolder);
-    DrivePath::requireBeneath(root, drivePath);
-    DrivePath::requireBeneath(located.appFolder(), onDrive);
-    createDirectoryDurably(PathUtil::parent(onDrive));
-    DrivePath::requireBeneath(located.appFolder(), onDrive);
+void OffloadExecutor::prepareDrive(const OffloadRecord& record, const std::string& onDrive, const std::string& partial,
+                                   bool clearLeftovers) {
+    // The folders on the way were made or judged by the walk that reached onDrive.
     PathUtil::removeTree(partial);
 
     // Our own unfinished copy from an earlier attempt.

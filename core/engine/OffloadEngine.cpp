@@ -131,7 +131,8 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
         const std::string name = ItemName::display(candidate.path);
         try {
             if (!located)
-                located = std::make_shared<const LocatedDrive>(LocatedDrive::locate(context_.locator.get(), drive_.id, !dryRun));
+                located = std::make_shared<const LocatedDrive>(LocatedDrive::locate(
+                    context_.locator.get(), drive_.id, !dryRun, context_.configuration.machineFolder));
             auto outcome = OffloadExecutor(context_, drive_, places, located).offload(candidate, dryRun, cancel, [&](int64_t done) {
                 if (progress) progress(EngineProgress{name, index, count, done, candidate.size});
             });

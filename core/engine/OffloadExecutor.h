@@ -149,8 +149,8 @@ private:
     std::pair<FingerprintSnapshot, std::string> fingerprintItem(const OffloadRecord& record);
     // The copy's folders on the drive made, an old partial copy removed, and our own
     // unfinished copy cleared when `clearLeftovers`.
-    void prepareDrive(const OffloadRecord& record, const LocatedDrive& located, const std::string& drivePath,
-                      const std::string& partial, bool clearLeftovers);
+    void prepareDrive(const OffloadRecord& record, const std::string& onDrive, const std::string& partial,
+                      bool clearLeftovers);
     Copied copyToPartial(const OffloadRecord& record, const std::string& partial, const std::string& partialOnDrive,
                          const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress,
                          const Reach& reach);

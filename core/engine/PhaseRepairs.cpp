@@ -49,7 +49,7 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
     auto root = mountPoint(record.driveID);
 
     bool undoOnDrive = root.has_value();
-    if (!itemAt(record.originalPath) && record.checksum && root && itemAt(onDrive(record, *root)))
+    if (!itemAt(record.originalPath) && record.checksum && root && driveCopyIsThere(record, *root))
         return markRecord(record,
                           "It disappeared from your computer while it was being moved. The copy on your drive was kept.",
                           Phase::linkMissing, RecoveryAction::markedLinkMissing);
@@ -176,7 +176,7 @@ RecoveryResult RecoveryManager::finishOffloadCleanup(const OffloadRecord& record
 
 RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
     auto root = mountPoint(record.driveID);
-    if (!root || !itemAt(onDrive(record, *root)))
+    if (!root || !driveCopyIsThere(record, *root))
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
     // The link leads to the drive where it is mounted, not through the folder held.
     const std::string target = record.drivePath(*root);
@@ -205,7 +205,8 @@ std::optional<RecoveryResult> RecoveryManager::removeFromRefusedVolume(const Off
     const std::string name = quoted(ItemName::display(record.originalPath));
     // Only the item's own copy goes: what stands at its place there must be what came back.
     const auto& expected = record.restoreChecksum ? record.restoreChecksum : record.checksum;
-    auto status = FileStat::peek(onDrive(record, root));
+    const auto place = onDrive(record, root);
+    auto status = place ? FileStat::peek(place->path()) : std::nullopt;
     if (status && !status->isSymlink() && (!expected || digestOfDriveCopy(record, root) != *expected))
         return markRecord(record,
                           name + " is back on your computer. What is at its place on the drive isn't its copy any "
@@ -311,7 +312,7 @@ RecoveryResult RecoveryManager::deferRestoreCleanup(const OffloadRecord& record)
 RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& record) {
     auto root = mountPoint(record.driveID);
     if (!root) return deferRestoreCleanup(record);
-    if (itemAt(onDrive(record, *root))) {
+    if (driveCopyIsThere(record, *root)) {
         auto restored = FileStat::peek(record.originalPath);
         bool same = restored && !restored->isSymlink() && restored->isDirectory() == record.isDirectory &&
                     digestOfDriveCopy(record, *root) == digestOf(record.originalPath, record.isDirectory);

@@ -490,7 +490,12 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
             outOfBounds.push_back(entry.originalPath);
             continue;
         }
-        if (!FileStat::peek(drive->beneath(drivePath))) continue;
+        try {
+            const LocatedDrive::Place place = drive->reach(drivePath, LocatedDrive::Reach::read);
+            if (!FileStat::peek(place.path())) continue;
+        } catch (const POSIXFailure&) {
+            continue;  // nothing there, or nothing reachable without leaving the folders judged
+        }
         // Anyone may write a line into this computer's folder on a drive: the proof that
         // the item was moved from this home is the link the move left in its place.
         if (!leadsTo(entry.originalPath, entry.relativePath)) {
@@ -619,7 +624,7 @@ void RecoveryManager::finishPendingDeletions() {
             auto root = mountPoint(record.driveID);
             if (!root) continue;
             if (!driveCopyStands(record, root)) {
-                if (FileStat::peek(onDrive(record, *root))) keepDifferingOriginal(record, trash);
+                if (driveCopyIsThere(record, *root)) keepDifferingOriginal(record, trash);
                 continue;
             }
             deleteDisplacedFolder(record, trash);

@@ -158,9 +158,12 @@ private:
     void putOriginalBack(const OffloadRecord& record, const std::string& displaced);
     std::string digestOfDriveCopy(const OffloadRecord& record, const std::string& root);
     // The record's drive copy as reached through the Keldwick folder held on the drive at
-    // `root` (EngineError::driveUnavailable when the drive held isn't there). The path
-    // holds only while the pass holds the drive: every entry of recovery holds one.
-    std::string onDrive(const OffloadRecord& record, const std::string& root);
+    // `root` (EngineError::driveUnavailable when the drive held isn't there), walked down
+    // one folder at a time as LocatedDrive::reach does; nothing when a folder on the way
+    // is missing. Its path holds while the Place lives.
+    std::optional<LocatedDrive::Place> onDrive(const OffloadRecord& record, const std::string& root);
+    // Whether anything stands at the record's place on that drive.
+    bool driveCopyIsThere(const OffloadRecord& record, const std::string& root);
     // Whether the record's drive is held and the locator took it.
     bool driveIsTrusted(const OffloadRecord& record);
     // Why the record's drive, held but refused, can't be written; nothing when it can.

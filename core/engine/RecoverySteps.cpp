@@ -32,10 +32,20 @@ constexpr size_t digestChunkSize = 4'194'304;
 
 // --- Helpers of the repairs.
 
-std::string RecoveryManager::onDrive(const OffloadRecord& record, const std::string& root) {
+std::optional<LocatedDrive::Place> RecoveryManager::onDrive(const OffloadRecord& record, const std::string& root) {
     auto drive = heldDrive(record.driveID);
     if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
-    return reached(*drive, record.drivePath(root));
+    try {
+        return reached(*drive, record.drivePath(root));
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() == ENOENT) return std::nullopt;
+        throw;
+    }
+}
+
+bool RecoveryManager::driveCopyIsThere(const OffloadRecord& record, const std::string& root) {
+    const auto place = onDrive(record, root);
+    return place && FileStat::peek(place->path()).has_value();
 }
 
 std::optional<std::string> RecoveryManager::refusedVolume(const OffloadRecord& record) {
@@ -52,7 +62,9 @@ bool RecoveryManager::driveIsTrusted(const OffloadRecord& record) {
 }
 
 std::string RecoveryManager::digestOfDriveCopy(const OffloadRecord& record, const std::string& root) {
-    const std::string path = onDrive(record, root);
+    const auto place = onDrive(record, root);
+    if (!place) throw EngineError::driveCopyMissing(record.originalPath);
+    const std::string path = place->path();
     if (!record.isDirectory) return Checksum::sha256OfFile(path, digestChunkSize);
     std::set<std::string> own;
     for (const auto& entry : context.journal->treeEntries(record.id)) own.insert(entry.path);
@@ -65,7 +77,9 @@ std::string RecoveryManager::digestOfDriveCopy(const OffloadRecord& record, cons
 
 bool RecoveryManager::isOwnDriveCopy(const OffloadRecord& record, const std::string& root) {
     if (!record.checksum) return false;
-    auto status = FileStat::peek(onDrive(record, root));
+    const auto place = onDrive(record, root);
+    if (!place) return false;
+    auto status = FileStat::peek(place->path());
     if (!status || status->isDirectory() != record.isDirectory || status->isSymlink()) return false;
     return digestOfDriveCopy(record, root) == *record.checksum;
 }
@@ -114,7 +128,8 @@ std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const 
     }
     if (driveCopyStands(record, root)) return std::nullopt;
     const std::string drivePath = record.drivePath(*root);
-    if (DrivePath::isBeneath(*root, drivePath) && FileStat::peek(onDrive(record, *root))) {
+    const auto place = DrivePath::isBeneath(*root, drivePath) ? onDrive(record, *root) : std::nullopt;
+    if (place && FileStat::peek(place->path())) {
         // A copy stands there but isn't the one verified: the original takes the link's
         // place again and the move is undone.
         putOriginalBack(record, displaced);
@@ -131,7 +146,14 @@ void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::st
     if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
     // Every deletion beneath the Keldwick folder held, never one put in its place.
     drive->confirm();
-    const std::string drivePath = reached(*drive, record.drivePath(root));
+    std::optional<LocatedDrive::Place> place;
+    try {
+        place = reached(*drive, record.drivePath(root));
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() == ENOENT) return;  // gone with its folder
+        throw;
+    }
+    const std::string drivePath = place->path();
     PathUtil::removeTree(temporaryPath(drivePath, TemporaryKind::partial, record.id));
     PathUtil::removeTree(temporaryPath(drivePath, TemporaryKind::trash, record.id));
     if (FileStat::peek(drivePath)) {
@@ -142,8 +164,7 @@ void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::st
                                      "'s place on the drive alone: it isn't the copy Keldwick made.",
                                  EventLevel::warning, record.id);
     }
-    removeEmptyParents(PathUtil::parent(drivePath), drive->appFolder());
-    flushDriveDeletions(drive->appFolder(), drivePath);
+    flushDriveDeletions(drive->appFolder(), place->removeEmptyFolders());
 }
 
 RecoveryResult RecoveryManager::finishMove(const OffloadRecord& record) {

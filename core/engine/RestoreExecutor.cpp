@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/DriveExposure.h"
 #include "engine/DrivePath.h"
 #include "engine/ItemMetadata.h"
 #include "engine/ItemSteps.h"
@@ -40,10 +41,14 @@ int64_t bytesAtHome(const FileStat& driveFile, const std::map<std::string, int64
     return std::min(driveFile.size, found->second);
 }
 
-std::string changedOnRefusedText(const std::string& name, const LocatedDrive& located) {
+std::string changedOnRefusedText(const std::string& name, const LocatedDrive& located,
+                                 const std::optional<std::string>& exposure) {
     std::string text = quoted(name) + " changed on the drive since it was moved, and Keldwick takes nothing changed "
                        "from the volume at " + located.root() + ", so it stays there. Its shortcut still opens it.";
-    if (located.refusal()) text += " " + located.refusal()->explanation();
+    if (located.refusal())
+        text += " " + located.refusal()->explanation();
+    else if (exposure)
+        text += " Other users could have changed it there: " + *exposure;
     return text;
 }
 
@@ -95,17 +100,32 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     const std::string name = ItemName::display(record.originalPath);
 
     // A volume the locator refused still gives back what it holds, checked against the journal.
-    located_ = LocatedDrive::locateToBringBack(context.locator.get(), record.driveID);
+    located_ = LocatedDrive::locateToBringBack(context.locator.get(), record.driveID,
+                                               context.configuration.machineFolder);
     const std::string root = located_->root();
     realDrivePath_ = record.drivePath(root);
-    const FileStat driveStat = checkDriveCopy(record, root, realDrivePath_);
-    // Read and deleted through the Keldwick folder this restore holds.
-    const std::string drivePath = located_->beneath(realDrivePath_);
+    // Read and deleted through the folders this walk opened and judged, never by name again.
+    DrivePath::requireBeneath(root, realDrivePath_);
+    try {
+        drivePlace_ = located_->reach(realDrivePath_, LocatedDrive::Reach::read);
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() == ENOENT) throw EngineError::driveCopyMissing(record.originalPath);
+        throw;
+    }
+    if (located_->refusal()) DriveExposure::note(journal, record.driveID, located_->refusal()->explanation());
+    if (auto exposure = located_->exposure()) DriveExposure::note(journal, record.driveID, *exposure);
+    exposure_ = DriveExposure::known(journal, record.driveID);
+    contentIsTheUsers_ = located_->trusted() && !drivePlace_->exposed && !exposure_;
+    const std::string drivePath = drivePlace_->path();
+    const FileStat driveStat = checkDriveCopy(record, drivePath);
     const Destination destination = chooseDestination(record, copySuffix);
     createDirectoryDurably(PathUtil::parent(destination.path));
 
     const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
-    const auto [measured, expected] = measureDriveCopy(record, root, drivePath, driveStat);
+    // Named, not a structured binding: the lambda below captures it, which clang before 16 refuses.
+    const auto measuredCopy = measureDriveCopy(record, root, drivePath, driveStat);
+    const int64_t measured = measuredCopy.first;
+    const std::optional<std::vector<TreeEntry>>& expected = measuredCopy.second;
     checkRoomOnThisComputer(std::max(measured, record.size), PathUtil::parent(destination.path));
 
     const std::string workingCopy = temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
@@ -141,10 +161,7 @@ OffloadRecord RestoreExecutor::checkRecord(int64_t recordID, const std::optional
     return record;
 }
 
-FileStat RestoreExecutor::checkDriveCopy(const OffloadRecord& record, const std::string& root,
-                                         const std::string& drivePath) {
-    // The drive is untrusted: what is read from it and later deleted must lie beneath it.
-    DrivePath::requireBeneath(root, drivePath);
+FileStat RestoreExecutor::checkDriveCopy(const OffloadRecord& record, const std::string& drivePath) {
     // The drive copy is deleted at the end: never while it holds another item's copy.
     ItemSteps(context).requireHoldsNoOtherItems(record);
 
@@ -152,7 +169,7 @@ FileStat RestoreExecutor::checkDriveCopy(const OffloadRecord& record, const std:
     if (!driveStat || (record.isDirectory ? !driveStat->isDirectory() : !driveStat->isFile()))
         throw EngineError::driveCopyMissing(record.originalPath);
 
-    if (context.openFiles) checkNotInUse(drivePath, *context.openFiles);
+    if (context.openFiles) checkNotInUse(realDrivePath_, *context.openFiles);
     return *driveStat;
 }
 
@@ -240,9 +257,11 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
     copier.recordedAttributes = copier.recorded && located_->trusted() &&
                                 ItemMetadata::digest(drivePath, recordedEntries) == copier.recorded->digest;
     noteMetadata(record, copier);
+    // Changed content is the user's own edit only where nobody else could have made it.
     auto requireAsMoved = [&](const std::string& digest) {
-        if (located_->trusted() || (record.checksum && digest == *record.checksum)) return;
-        throw EngineError::driveUntrusted(changedOnRefusedText(ItemName::display(record.originalPath), *located_));
+        if (contentIsTheUsers_ || (record.checksum && digest == *record.checksum)) return;
+        throw EngineError::driveUntrusted(
+            changedOnRefusedText(ItemName::display(record.originalPath), *located_, exposure_));
     };
 
     std::string restoreChecksum;

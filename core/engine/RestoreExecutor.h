@@ -100,9 +100,9 @@ private:
 
     // The record, in a phase that may be brought back this way.
     OffloadRecord checkRecord(int64_t recordID, const std::optional<std::string>& copySuffix);
-    // The drive copy: beneath the drive, holding no other item's copy, of the item's kind
+    // The drive copy, as reached through the held folders: holding no other item's copy, of the item's kind
     // and not in use. Gives its status.
-    FileStat checkDriveCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath);
+    FileStat checkDriveCopy(const OffloadRecord& record, const std::string& drivePath);
     // The original path with the record's own link at it or empty, or a free sibling name.
     Destination chooseDestination(const OffloadRecord& record, const std::optional<std::string>& copySuffix);
     // The bytes the drive copy will take at home (the names the move recorded as one file,
@@ -142,6 +142,13 @@ private:
     void noteUntrusted(const OffloadRecord& record);
     // The drive copy's path below the drive's root as the locator names it.
     std::string realDrivePath_;
+    // The copy's place, reached folder by folder from the held Keldwick folder.
+    std::optional<LocatedDrive::Place> drivePlace_;
+    // Whether only the user could have written the copy all along: the drive trusted, no
+    // folder on the way exposed to others, and none ever found so (DriveExposure).
+    bool contentIsTheUsers_ = false;
+    // Why not, for the texts.
+    std::optional<std::string> exposure_;
 };
 
 }  // namespace keldwick

@@ -191,7 +191,7 @@ mode_t modeOf(const std::string& path) {
 // files to any owner.
 TEST_F(VolumeLocatorTest, AMarkerOnAVolumeOfAnotherUserIsRefusedAndNamed) {
     if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
-    source->user = DriveTrust::User{1000, 1000};
+    source->user = DriveTrust::User{1000, 1000, {}};
     using Kind = DriveRefusal::Kind;
     struct Case {
         const char* name;
@@ -259,7 +259,7 @@ TEST_F(VolumeLocatorTest, AMarkerOnAVolumeOfAnotherUserIsRefusedAndNamed) {
 // The user is a made-up uid 1000 whose private group is 1000.
 TEST_F(VolumeLocatorTest, TheChooserOffersExactlyWhatTheLocatorTakes) {
     if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
-    const DriveTrust::User user{1000, 1000};
+    const DriveTrust::User user{1000, 1000, {}};
     source->user = user;
     using Kind = DriveRefusal::Kind;
     using Source = platform::MountModes::Source;
@@ -357,7 +357,7 @@ TEST_F(VolumeLocatorTest, TheChooserOffersExactlyWhatTheLocatorTakes) {
 // it as the locator will see it: refused by both, and unchanged.
 TEST_F(VolumeLocatorTest, AReadOnlyVolumeIsJudgedAsItWillBeSeen) {
     if (auto reason = test::mountSkipReason()) GTEST_SKIP() << *reason;
-    const DriveTrust::User user{1000, 1000};
+    const DriveTrust::User user{1000, 1000, {}};
     source->user = user;
     const std::string root = temp / "ro";
     test::TmpfsMount mounted(root, "size=1m,mode=0755");
@@ -379,7 +379,7 @@ TEST_F(VolumeLocatorTest, AReadOnlyVolumeIsJudgedAsItWillBeSeen) {
 // A volume not yet used is judged as a Keldwick folder made on it would be.
 TEST(DriveTrustTest, AVolumeWithoutAFolderIsJudgedAsItsNewFolderWouldBe) {
     if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
-    const DriveTrust::User user{1000, 1000};
+    const DriveTrust::User user{1000, 1000, {}};
     using Kind = DriveRefusal::Kind;
     using Source = platform::MountModes::Source;
     struct Case {
@@ -413,7 +413,7 @@ TEST(DriveTrustTest, AVolumeWithoutAFolderIsJudgedAsItsNewFolderWouldBe) {
 // door opened above it after it was opened is seen.
 TEST(DriveTrustTest, AnOpenFolderIsJudgedAsItIsAndNeverChanged) {
     if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
-    const DriveTrust::User user{1000, 1000};
+    const DriveTrust::User user{1000, 1000, {}};
     test::TempDir temp;
     const std::string root = temp / "drive";
     test::makeDirs(root);
@@ -438,6 +438,54 @@ TEST(DriveTrustTest, AnOpenFolderIsJudgedAsItIsAndNeverChanged) {
               (DriveRefusal{root, DriveRefusal::Kind::anotherOwner, "Keldwick folder"}));
 }
 
+// Every folder below the Keldwick folder is judged as the user's own or not at all: the
+// owner must be the user, and nobody but the user (and their private group) may write.
+TEST(DriveTrustTest, InnerFoldersAreTheUsersAndClosedToOthers) {
+    const DriveTrust::User user{1000, 1000, {}};
+    using Kind = DriveRefusal::Kind;
+    platform::MountModes fromMount;
+    fromMount.source = platform::MountModes::Source::kernelMount;
+    struct Case {
+        const char* name;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        bool narrowable;
+        platform::MountModes modes;
+        std::optional<Kind> refused;
+    };
+    const Case cases[] = {
+        {"private", 1000, 1000, S_IFDIR | 0700, false, {}, std::nullopt},
+        {"readable by all", 1000, 1000, S_IFDIR | 0755, false, {}, std::nullopt},
+        {"private group writes", 1000, 1000, S_IFDIR | 0775, false, {}, std::nullopt},
+        {"another group writes", 1000, 100, S_IFDIR | 0775, false, {}, Kind::innerFolderOpen},
+        {"everyone writes", 1000, 1000, S_IFDIR | 0777, false, {}, Kind::innerFolderOpen},
+        {"sticky is no help", 1000, 1000, S_IFDIR | 01777, false, {}, Kind::innerFolderOpen},
+        {"the user's, narrowed before use", 1000, 100, S_IFDIR | 0777, true, {}, std::nullopt},
+        {"root's", 0, 0, S_IFDIR | 0755, true, {}, Kind::innerFolderForeign},
+        {"another account's, open", 65534, 65534, S_IFDIR | 0777, true, {}, Kind::innerFolderForeign},
+        {"a file in its place", 1000, 1000, S_IFREG | 0600, true, {}, Kind::innerFolderForeign},
+        {"a link in its place", 1000, 1000, S_IFLNK | 0777, true, {}, Kind::innerFolderForeign},
+        {"modes from the mount", 0, 0, S_IFDIR | 0777, false, fromMount, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        struct stat st {};
+        st.st_uid = c.owner;
+        st.st_gid = c.group;
+        st.st_mode = c.mode;
+        const auto refusal = DriveTrust::judgeInnerFolder(st, "/media/a/Drive", "Keldwick/PC (1A)/home", user, c.modes,
+                                                          c.narrowable);
+        ASSERT_EQ(refusal.has_value(), c.refused.has_value());
+        if (!refusal) continue;
+        EXPECT_EQ(refusal->kind, *c.refused);
+        EXPECT_EQ(refusal->detail, "Keldwick/PC (1A)/home");
+        const std::string text = refusal->explanation();
+        EXPECT_NE(text.find("“Keldwick/PC (1A)/home”"), std::string::npos) << text;
+        EXPECT_EQ(text.find('`'), std::string::npos) << text;
+    }
+}
+
 namespace {
 
 // Counts the mode changes made through the call table.
@@ -456,7 +504,7 @@ public:
 // own folder is ever changed.
 TEST(DriveTrustTest, NarrowingGoesThroughTheCallTableAndOnlyForTheUsersOwn) {
     if (::geteuid() != 0) GTEST_SKIP() << "handing files to other owners needs root";
-    const DriveTrust::User user{1000, 1000};
+    const DriveTrust::User user{1000, 1000, {}};
     test::TempDir temp;
     struct Case {
         const char* name;

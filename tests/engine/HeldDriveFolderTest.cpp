@@ -9,9 +9,15 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
 
 #include "drives/DriveLayout.h"
+#include "engine/DriveExposure.h"
 #include "engine/OffloadEngine.h"
 #include "engine/RecoveryManager.h"
 #include "engine/RestoreExecutor.h"
@@ -248,7 +254,9 @@ class FailingDriveRenames final : public platform::FileSystemCalls {
 public:
     explicit FailingDriveRenames(std::string marker, int error) : marker_(std::move(marker)), error_(error) {}
     int renameAt(int fromDirFd, const char* from, int toDirFd, const char* to, unsigned flags) override {
-        if (std::string(from).find(marker_) != std::string::npos) {
+        // Renames on the drive go through its held folders, so the folder is read off the descriptor.
+        const std::string where = fromDirFd == AT_FDCWD ? throughDescriptors(from) : folderOf(fromDirFd) + "/" + from;
+        if (where.find(marker_) != std::string::npos) {
             errno = error_;
             return -1;
         }
@@ -256,6 +264,18 @@ public:
     }
 
 private:
+    static std::string throughDescriptors(const std::string& path) {
+        const std::string prefix = "/proc/self/fd/";
+        if (path.rfind(prefix, 0) != 0) return path;
+        const size_t slash = path.find('/', prefix.size());
+        return folderOf(std::stoi(path.substr(prefix.size(), slash - prefix.size()))) +
+               (slash == std::string::npos ? "" : path.substr(slash));
+    }
+    static std::string folderOf(int fd) {
+        std::error_code error;
+        return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string();
+    }
+
     std::string marker_;
     int error_;
 };
@@ -422,6 +442,136 @@ TEST_F(HeldDriveFolderTest, AnotherUsersProcessSwappingTheFolderBetweenItemsGets
     EXPECT_EQ(plantedStatus.st_uid, test::kNobody) << "the planted folder is his";
     // The first item is whole in the user's own folder, wherever he put it.
     EXPECT_EQ(contentOf(aside + "/" + world.configuration.machineFolder + first), firstContent);
+}
+
+// The first folder of the user's mirrored home path on the drive ("<computer>/tmp").
+std::string mirroredTop(const EngineWorld& world) {
+    return world.appFolder() + "/" + world.configuration.machineFolder + world.home.substr(0, world.home.find('/', 1));
+}
+
+// A folder below the Keldwick folder that another account holds or everyone may write: no
+// new move goes there (its owner could delete or swap the copy), and nothing is lost.
+TEST_F(HeldDriveFolderTest, AFolderBelowTheKeldwickFolderThatIsntTheUsersRefusesMoves) {
+    if (::geteuid() != 0) GTEST_SKIP() << "handing folders to other owners needs root";
+    struct Case {
+        const char* name;
+        bool computerFolder;  // else the mirrored home path's first folder
+        uid_t owner;
+        mode_t mode;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"this computer's folder, another account's and open", true, test::kNobody, 0777, "belongs to another account"},
+        {"a mirrored folder, another account's", false, test::kNobody, 0755, "belongs to another account"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineWorld fresh;
+        const std::string path = fresh.makeFile("thesis.pdf", 30'000);
+        const auto content = contentOf(path);
+        const std::string folder =
+            c.computerFolder ? fresh.appFolder() + "/" + fresh.configuration.machineFolder : mirroredTop(fresh);
+        std::filesystem::create_directories(folder);
+        ASSERT_EQ(::chown(folder.c_str(), c.owner, c.owner), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.mode), 0);
+        try {
+            engineOver(fresh)->offload(candidateFor(path), false);
+            ADD_FAILURE() << "moved into a folder another account controls";
+        } catch (const EngineError& error) {
+            EXPECT_EQ(error.kind(), EngineError::Kind::driveUntrusted);
+            EXPECT_NE(std::string(error.what()).find(c.says), std::string::npos) << error.what();
+        }
+        EXPECT_TRUE(contentOf(path) == content) << "the original never left";
+        EXPECT_EQ(filesUnder(folder), std::vector<std::string>{}) << "nothing was written there";
+        for (const auto& record : fresh.journal->allRecords()) EXPECT_EQ(record.phase, Phase::abandoned);
+    }
+}
+
+// Once a folder on the way to a copy was open to others, a copy whose bytes changed is not
+// the user's edit: it stays on the drive with its link, named, and the journal remembers the
+// drive, so tidying the folder afterwards doesn't make later changes the user's.
+TEST_F(HeldDriveFolderTest, ChangedBytesOnADriveOthersCouldWriteStayThere) {
+    if (::geteuid() != 0) GTEST_SKIP() << "handing folders to other owners needs root";
+    const std::string first = world.makeFile("thesis.pdf", 30'000);
+    const std::string second = world.makeFile("notes.txt", 3'000);
+    engineOver(world)->offload(candidateFor(first), false);
+    engineOver(world)->offload(candidateFor(second), false);
+    ASSERT_EQ(::chmod(mirroredTop(world).c_str(), 0777), 0);
+    // Someone else's bytes, dated after the move as an edit through the link would be.
+    test::writeFile(world.drivePathFor(first), "his 26 bytes, newer ones.");
+
+    RunSummary summary = engineOver(world)->restoreAll();
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_NE(summary.failures[0].message.find("\u201Cthesis.pdf\u201D changed on the drive since it was moved"),
+              std::string::npos)
+        << summary.failures[0].message;
+    EXPECT_TRUE(FileStat::read(first)->isSymlink()) << "the link still opens it";
+    EXPECT_EQ(test::readFile(world.drivePathFor(first)), "his 26 bytes, newer ones.");
+    EXPECT_TRUE(FileStat::read(second)->isFile()) << "unchanged items still come home";
+    EXPECT_TRUE(DriveExposure::known(*world.journal, world.drive.id).has_value());
+
+    // Tidied, later: the drive is still one others could have written meanwhile.
+    ASSERT_EQ(::chmod(mirroredTop(world).c_str(), 0700), 0);
+    summary = engineOver(world)->restoreAll();
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_TRUE(FileStat::read(first)->isSymlink());
+}
+
+// Another process keeps exchanging the first folder of the mirrored home path with a link
+// to the real one while files move and come back: every step acts through the folders it
+// opened, so nothing of the home outside the items is touched, and each item is either
+// home whole or a working link to its verified copy.
+TEST_F(HeldDriveFolderTest, ExchangingAFolderForALinkIntoTheHomeReachesNothingThere) {
+    constexpr int kItems = 40;
+    std::map<std::string, decltype(contentOf(""))> contents;
+    OffloadPlan plan;
+    for (int i = 0; i < kItems; ++i) {
+        const std::string path = world.makeFile("file-" + std::to_string(i) + ".bin", 4'000 + i);
+        contents[path] = contentOf(path);
+        plan.items.push_back(candidateFor(path));
+    }
+    // The mirrored folders exist before the race starts, as after an earlier move.
+    std::filesystem::create_directories(world.drivePathFor(world.home + "/Documents"));
+    const std::string real = mirroredTop(world);
+    const std::string link = real + ".his";
+    const std::string target = world.home.substr(0, world.home.find('/', 1));
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> exchanges{0};
+    std::thread racer([&] {
+        while (!stop) {
+            if (::renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0) ++exchanges;
+        }
+    });
+    engineOver(world)->run(plan, false);
+    engineOver(world)->restoreAll();
+    engineOver(world)->run(plan, false);
+    stop = true;
+    racer.join();
+    if (exchanges % 2 == 1) {
+        ASSERT_EQ(::renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE), 0);
+    }
+    EXPECT_GT(exchanges.load(), 0);
+    world.recover();
+
+    std::set<std::string> inHome;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(world.home)) inHome.insert(entry.path());
+    std::set<std::string> expected{world.home + "/Documents"};
+    for (const auto& [path, content] : contents) {
+        SCOPED_TRACE(path);
+        expected.insert(path);
+        const auto status = FileStat::read(path);
+        ASSERT_TRUE(status);
+        if (status->isSymlink()) {
+            // A copy may have taken a free name beside one left by an earlier, failed try.
+            const std::string copy = readLink(path).value_or("");
+            EXPECT_EQ(PathUtil::parent(copy), PathUtil::parent(world.drivePathFor(path)));
+            EXPECT_TRUE(contentOf(copy) == content) << "a working link to its verified copy";
+        } else {
+            EXPECT_TRUE(contentOf(path) == content) << "home whole";
+        }
+    }
+    EXPECT_EQ(inHome, expected) << "nothing else in the home was written, and no working file is left";
 }
 
 TEST(ProcessUmask, IsReadFromTheStatusText) {

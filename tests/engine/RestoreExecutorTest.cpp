@@ -200,7 +200,9 @@ TEST_F(RestoreExecutorTest, AFileComesBackInPlaceAndItsDriveCopyGoes) {
     EXPECT_TRUE(FileStat::read(path)->isFile());
     EXPECT_FALSE(FileStat::peek(world.drivePathFor(path)));
     EXPECT_TRUE(FileStat::peek(world.appFolder())) << "the app folder stays";
-    EXPECT_FALSE(FileStat::peek(world.appFolder() + "/Test Machine")) << "emptied folders go";
+    const std::string mirroredTop = world.home.substr(0, world.home.find('/', 1));
+    EXPECT_FALSE(FileStat::peek(world.appFolder() + "/Test Machine" + mirroredTop)) << "emptied folders go";
+    EXPECT_TRUE(FileStat::peek(world.appFolder() + "/Test Machine")) << "this computer's judged folder stays";
     EXPECT_TRUE(workingNamesUnder(world.home).empty());
     EXPECT_EQ(reported.back(), 10'000);
     EXPECT_EQ(injected->reached(),

@@ -243,11 +243,19 @@ struct ModelWorld {
     std::optional<int64_t> freeBytes = 100'000'000'000;
     std::optional<int64_t> totalBytes = 500'000'000'000;
     std::map<std::string, VolumeInfo> volumes;                // by mount path
-    std::map<std::string, DrivePowerState> powerStates;      // by kernel name
+    // The power state a disk reads as (by kernel name), read off the main thread.
+    void setPowerState(const std::string& kernelName, std::optional<DrivePowerState> state);
+    std::atomic<int> powerReadings{0};
     std::shared_ptr<FakeDriveLocator> locator = std::make_shared<FakeDriveLocator>();
 
     ModelWorld();
     ~ModelWorld();
+
+private:
+    std::mutex powerLock_;
+    std::map<std::string, DrivePowerState> powerStates_;
+
+public:
     // Setup complete with the drive chosen, one managed folder, written to settings.json.
     void writeReadySettings();
     AppServices services();

@@ -311,10 +311,11 @@ TEST(SettingsStoreTest, EachKeyReadsItsKindAndDropsAnyOther) {
         {"isPaused", true, 1},
         {"dryRunMode", true, "yes"},
         {"automaticRunsApproved", true, 1.0},
+        {"askFirstChoice", false, "no"},
         {"checkIntervalMinutes", 45, "45"},
         {"notificationsEnabled", false, nlohmann::json::array({false})},
     };
-    EXPECT_EQ(cases.size(), AppSettings().toJson().size() + 3);  // the three optional keys
+    EXPECT_EQ(cases.size(), AppSettings().toJson().size() + 4);  // the four optional keys
     TempDir dir;
     for (const auto& c : cases) {
         const AppSettings good = loaded(dir, nlohmann::json{{c.key, c.good}}.dump());

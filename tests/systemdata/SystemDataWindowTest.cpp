@@ -126,7 +126,7 @@ TEST_F(SystemDataWindowTest, ClearingTheChosenCachesReportsWhatStayedAndMeasures
     EXPECT_EQ(window->footerLabel()->text(), QString::fromUtf8(kClearingCaches));
     host.clearDone({900'000'000, 1});
     EXPECT_EQ(window->footerLabel()->text(),
-              QString::fromUtf8("Freed 900 MB. 1 item was open in an app, so they stayed."));
+              QString::fromUtf8("Freed 900 MB. 1 item was open in an app, so it stayed."));
     ASSERT_EQ(host.cacheCalls.size(), 2u);
     host.cacheCalls[1]({cache("Browsers", 100'000'000, true), cache("Tools", 2'000'000'000, false)});
     EXPECT_EQ(window->view().chosen, (std::set<std::string>{"Browsers"}));
