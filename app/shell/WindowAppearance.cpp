@@ -5,11 +5,12 @@
 #include <QStyleFactory>
 
 #include "model/MainThread.h"
+#include "ui/ButtonPadding.h"
 
 namespace keldwick {
 
 WindowAppearance::WindowAppearance(DesktopColorScheme& scheme, QObject* parent)
-    : QObject(parent), platformStyle_(QApplication::style()->name()), platformPalette_(QApplication::palette()) {
+    : QObject(parent), platformStyle_(styleName(QApplication::style())), platformPalette_(QApplication::palette()) {
     assertMainThread();
     connect(&scheme, &DesktopColorScheme::schemeChanged, this, &WindowAppearance::follow);
     follow(scheme.scheme());
@@ -25,17 +26,18 @@ void WindowAppearance::follow(std::optional<ColorScheme> scheme) {
 void WindowAppearance::apply(WindowLook look) {
     look_ = look;
     // The style first: setting one puts its own palette in place, which ours then replaces.
+    // Each keeps the buttons' padding.
     switch (look) {
         case WindowLook::platform:
-            if (QStyle* style = QStyleFactory::create(platformStyle_)) QApplication::setStyle(style);
+            if (QStyle* style = paddedStyle(platformStyle_)) QApplication::setStyle(style);
             QApplication::setPalette(platformPalette_);
             break;
         case WindowLook::fusionDark:
-            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+            QApplication::setStyle(paddedStyle(QStringLiteral("Fusion")));
             QApplication::setPalette(darkPalette());
             break;
         case WindowLook::fusionLight: {
-            QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"));
+            QStyle* fusion = paddedStyle(QStringLiteral("Fusion"));
             QApplication::setStyle(fusion);
             QApplication::setPalette(fusion->standardPalette());
             break;

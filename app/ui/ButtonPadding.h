@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QProxyStyle>
+#include <QStyleFactory>
 #include <algorithm>
 
 namespace keldwick {
@@ -28,10 +29,22 @@ public:
     }
 };
 
+// The name of `style` (QStyleFactory's): the style under the padding where it has one.
+inline QString styleName(const QStyle* style) {
+    if (auto* padded = dynamic_cast<const ButtonPadding*>(style)) return padded->baseStyle()->name();
+    return style->name();
+}
+
+// The style named `key` with the padding over it; null when there is no such style.
+inline QStyle* paddedStyle(const QString& key) {
+    if (!QStyleFactory::keys().contains(key, Qt::CaseInsensitive)) return nullptr;
+    return new ButtonPadding(key);
+}
+
 // Puts the padding over the application's style as it is now.
 inline void keepButtonPadding() {
     if (dynamic_cast<ButtonPadding*>(QApplication::style())) return;
-    QApplication::setStyle(new ButtonPadding(QApplication::style()->name()));
+    if (QStyle* padded = paddedStyle(QApplication::style()->name())) QApplication::setStyle(padded);
 }
 
 }  // namespace keldwick

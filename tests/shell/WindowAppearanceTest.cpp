@@ -9,6 +9,7 @@
 
 #include "desktop/FakePortal.h"
 #include "desktop/PortalSettings.h"
+#include "ui/ButtonPadding.h"
 #include "desktop/PrivateBus.h"
 
 namespace keldwick {
@@ -21,7 +22,7 @@ TEST(WindowAppearanceTest, TheApplicationFollowsThePortalLive) {
     if (bus.skipReason()) GTEST_SKIP() << *bus.skipReason();
     const QString space = QString::fromLatin1(appearanceNamespace);
     const QString key = QString::fromLatin1(colorSchemeKey);
-    const QString platformStyle = QApplication::style()->name();
+    const QString platformStyle = styleName(QApplication::style());
     const QPalette platformPalette = QApplication::palette();
     ASSERT_FALSE(isDarkPalette(platformPalette));  // the offscreen platform draws light
     {
@@ -32,7 +33,7 @@ TEST(WindowAppearanceTest, TheApplicationFollowsThePortalLive) {
         WindowAppearance appearance(scheme);
         QWidget window;
         ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.look() == WindowLook::fusionDark; }, 10000));
-        EXPECT_EQ(QApplication::style()->name(), QStringLiteral("fusion"));
+        EXPECT_EQ(styleName(QApplication::style()), QStringLiteral("fusion"));
         EXPECT_TRUE(isDarkPalette(QApplication::palette()));
         // A window already made takes it up as the change reaches it.
         EXPECT_TRUE(QTest::qWaitFor([&] { return isDarkPalette(window.palette()); }, 10000));
@@ -45,7 +46,7 @@ TEST(WindowAppearanceTest, TheApplicationFollowsThePortalLive) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.look() == WindowLook::fusionDark; }, 10000));
         fake.change(space, key, 0u);
         ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.look() == WindowLook::platform; }, 10000));
-        EXPECT_EQ(QApplication::style()->name(), platformStyle);
+        EXPECT_EQ(styleName(QApplication::style()), platformStyle);
         EXPECT_EQ(QApplication::palette().color(QPalette::Window), platformPalette.color(QPalette::Window));
         EXPECT_EQ(QApplication::palette().color(QPalette::Text), platformPalette.color(QPalette::Text));
     }
@@ -67,7 +68,7 @@ TEST(WindowAppearanceTest, TheApplicationFollowsThePortalLive) {
         appearance.follow(ColorScheme::noPreference);
         EXPECT_TRUE(isDarkPalette(QApplication::palette()));
     }
-    QApplication::setStyle(QStyleFactory::create(platformStyle));
+    QApplication::setStyle(paddedStyle(platformStyle));
     QApplication::setPalette(platformPalette);
 }
 
