@@ -127,6 +127,9 @@ void CheckController::findings(int64_t bytesNeeded, std::function<void(std::opti
     PlanBuilder builder = automaticCheckBuilder(state_, {});
     builder.clock = services_.clock;
     builder.availableBytes = services_.facts.availableBytes;
+    // Quitting stops the scan: the executor sets its flag.
+    auto cancel = std::make_shared<CancellationFlag>();
+    builder.cancel = cancel;
     struct Found {
         PlanBuilder::Result result;
         int64_t room = 0;
@@ -166,7 +169,8 @@ void CheckController::findings(int64_t bytesNeeded, std::function<void(std::opti
             steps_.setLastStallNotice(stall.lastStallNotice);
             if (stall.notice) steps_.post(*stall.notice);
             done(std::nullopt);
-        });
+        },
+        cancel);
 }
 
 }  // namespace keldwick

@@ -1,6 +1,7 @@
 #include "model/FreedMemory.h"
 
-#include <QThreadPool>
+#include "model/BackgroundExecutor.h"
+
 #include <QTimer>
 #include <malloc.h>
 
@@ -13,7 +14,7 @@ void releaseFreedMemorySoon() {
     static std::atomic<bool> pending{false};
     if (pending.exchange(true)) return;
     QTimer::singleShot(0, [] {
-        QThreadPool::globalInstance()->start([] {
+        ThreadPoolExecutor::shared()->run(WorkPriority::background, [] {
             pending = false;
             malloc_trim(0);
         });
@@ -22,7 +23,8 @@ void releaseFreedMemorySoon() {
 
 void releaseElsewhere(RecordList records) {
     if (records.empty()) return;
-    QThreadPool::globalInstance()->start([records = std::move(records)]() mutable { records = RecordList(); });
+    ThreadPoolExecutor::shared()->run(WorkPriority::background,
+                                      [records = std::move(records)]() mutable { records = RecordList(); });
     releaseFreedMemorySoon();
 }
 

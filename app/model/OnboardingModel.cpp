@@ -78,11 +78,10 @@ bool OnboardingModel::canContinue() const {
 
 void OnboardingModel::refreshDrives() {
     assertMainThread();
-    const uint64_t listing = ++listing_;
-    driveController_.listOptions([this, listing](EngineOutcome<std::vector<DriveOption>> outcome) {
-        if (listing != listing_ || !outcome.succeeded()) return;
-        setDrives(std::move(*outcome.value));
-    });
+    driveController_.listOptions(listing_.replace<std::vector<DriveOption>>(
+        [this](EngineOutcome<std::vector<DriveOption>> outcome) {
+            if (outcome.succeeded()) setDrives(std::move(*outcome.value));
+        }));
 }
 
 FolderChoice OnboardingModel::folderChoice(std::string path) const {
@@ -121,39 +120,41 @@ void OnboardingModel::addFolder() {
 
 void OnboardingModel::estimateMovable() {
     assertMainThread();
-    const uint64_t estimate = ++estimate_;
+    // An estimate overtaken by a newer one, or cancelled, stops and is dropped.
+    estimate_.cancel();
     assign(movableBytes_, std::nullopt, &OnboardingModel::movableBytesChanged);
     if (!profile_ || !driveRoot_) return;
     if (!store_.state().canReadHome || store_.state().journalProblem) return;
     std::vector<std::string> paths;
     for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
     auto builder = planBuilder(store_.state(), paths, *profile_);
-    work_.run<int64_t>(
-        WorkPriority::user, [builder = std::move(builder), root = *driveRoot_] { return builder.movableBytes(root); },
-        [this, estimate](EngineOutcome<int64_t> outcome) {
-            // An estimate overtaken by a newer one, or cancelled, is dropped.
-            if (estimate != estimate_ || !outcome.succeeded()) return;
-            assign(movableBytes_, *outcome.value, &OnboardingModel::movableBytesChanged);
+    estimate_.run<int64_t>(
+        WorkPriority::user,
+        [builder = std::move(builder), root = *driveRoot_](const LatestJob::Cancel& cancel) mutable {
+            builder.cancel = cancel;
+            return builder.movableBytes(root);
+        },
+        [this](EngineOutcome<int64_t> outcome) {
+            if (outcome.succeeded()) assign(movableBytes_, *outcome.value, &OnboardingModel::movableBytesChanged);
         });
 }
 
 void OnboardingModel::cancelEstimate() {
     assertMainThread();
-    ++estimate_;
+    estimate_.cancel();
 }
 
 void OnboardingModel::choose(const DriveOption& option) {
     assertMainThread();
-    const uint64_t pick = ++pick_;
     assign(chosenDriveID_, option.id(), &OnboardingModel::chosenDriveIDChanged);
     assign(drive_, std::nullopt, &OnboardingModel::driveChanged);
     assign(profile_, std::nullopt, &OnboardingModel::profileChanged);
     assign(driveRoot_, std::nullopt, &OnboardingModel::driveRootChanged);
     assign(driveError_, std::nullopt, &OnboardingModel::driveErrorChanged);
     assign(isMeasuring_, true, &OnboardingModel::isMeasuringChanged);
-    driveController_.measure(option, [this, pick, option](EngineOutcome<std::pair<Drive, DriveProfile>> outcome) {
-        // A later pick owns the fields now; this one's outcome is no longer wanted.
-        if (pick != pick_) return;
+    // A later pick owns the fields; an earlier one's outcome is no longer wanted.
+    driveController_.measure(option, pick_.replace<std::pair<Drive, DriveProfile>>(
+                                         [this, option](EngineOutcome<std::pair<Drive, DriveProfile>> outcome) {
         if (outcome.succeeded()) {
             assign(drive_, outcome.value->first, &OnboardingModel::driveChanged);
             assign(profile_, outcome.value->second, &OnboardingModel::profileChanged);
@@ -164,7 +165,7 @@ void OnboardingModel::choose(const DriveOption& option) {
             assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
         }
         assign(isMeasuring_, false, &OnboardingModel::isMeasuringChanged);
-    });
+    }));
 }
 
 std::optional<std::string> OnboardingModel::finish() {
