@@ -46,6 +46,8 @@ public:
             const auto current = state.lock();
             if (!current || current->turn != turn) return;
             current->running = false;
+            // Answered: the next one has nothing to cancel.
+            current->flag = std::make_shared<CancellationFlag>();
             if (done) done(std::move(outcome));
         };
     }
