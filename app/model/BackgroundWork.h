@@ -70,8 +70,6 @@ public:
         }
     }
 
-    const std::shared_ptr<BackgroundExecutor>& executor() const { return executor_; }
-
 private:
     std::shared_ptr<BackgroundExecutor> executor_;
     std::shared_ptr<MainThreadRelay> relay_;
