@@ -1,12 +1,12 @@
 #include "model/FreedMemory.h"
 
-#include "model/BackgroundExecutor.h"
-
 #include <QTimer>
-#include <malloc.h>
 
 #include <atomic>
 #include <utility>
+
+#include "foundation/BackgroundThread.h"
+#include "model/BackgroundExecutor.h"
 
 namespace keldwick {
 
@@ -16,15 +16,19 @@ void releaseFreedMemorySoon() {
     QTimer::singleShot(0, [] {
         ThreadPoolExecutor::shared()->run(WorkPriority::background, [] {
             pending = false;
-            malloc_trim(0);
+            BackgroundThread::releaseFreedMemory();
         });
     });
 }
 
 void releaseElsewhere(RecordList records) {
     if (records.empty()) return;
-    ThreadPoolExecutor::shared()->run(WorkPriority::background,
-                                      [records = std::move(records)]() mutable { records = RecordList(); });
+    // Trimmed by the same task once the list is gone: a trim running beside the freeing
+    // would miss what is freed after it, and that would stay mapped until the next one.
+    ThreadPoolExecutor::shared()->run(WorkPriority::background, [records = std::move(records)]() mutable {
+        records = RecordList();
+        BackgroundThread::releaseFreedMemory();
+    });
     releaseFreedMemorySoon();
 }
 

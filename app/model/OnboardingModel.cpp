@@ -70,7 +70,7 @@ bool OnboardingModel::canContinue() const {
         case Step::space:
             return !chosenFolders().empty();
         case Step::drive:
-            return drive_.has_value() && !isMeasuring_;
+            return profile_.has_value() && measured_.has_value() && !isMeasuring_ && !isMarking_;
         default:
             return true;
     }
@@ -146,18 +146,21 @@ void OnboardingModel::cancelEstimate() {
 
 void OnboardingModel::choose(const DriveOption& option) {
     assertMainThread();
+    measured_.reset();
     assign(chosenDriveID_, option.id(), &OnboardingModel::chosenDriveIDChanged);
     assign(drive_, std::nullopt, &OnboardingModel::driveChanged);
+    assign(measuredName_, std::nullopt, &OnboardingModel::profileChanged);
     assign(profile_, std::nullopt, &OnboardingModel::profileChanged);
     assign(driveRoot_, std::nullopt, &OnboardingModel::driveRootChanged);
     assign(driveError_, std::nullopt, &OnboardingModel::driveErrorChanged);
+    assign(isMarking_, false, &OnboardingModel::isMarkingChanged);
     assign(isMeasuring_, true, &OnboardingModel::isMeasuringChanged);
     // A later pick owns the fields; an earlier one's outcome is no longer wanted.
-    driveController_.measure(option, pick_.replace<std::pair<Drive, DriveProfile>>(
-                                         [this, option](EngineOutcome<std::pair<Drive, DriveProfile>> outcome) {
+    driveController_.testSpeed(option, pick_.replace<DriveProfile>([this, option](EngineOutcome<DriveProfile> outcome) {
         if (outcome.succeeded()) {
-            assign(drive_, outcome.value->first, &OnboardingModel::driveChanged);
-            assign(profile_, outcome.value->second, &OnboardingModel::profileChanged);
+            measured_ = option;
+            assign(measuredName_, option.volume.name, &OnboardingModel::profileChanged);
+            assign(profile_, *outcome.value, &OnboardingModel::profileChanged);
             assign(driveRoot_, option.volume.mountPath, &OnboardingModel::driveRootChanged);
         } else {
             assign(driveError_, "Keldwick couldn't use " + option.volume.name + ": " + outcome.errorText(),
@@ -165,6 +168,33 @@ void OnboardingModel::choose(const DriveOption& option) {
             assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
         }
         assign(isMeasuring_, false, &OnboardingModel::isMeasuringChanged);
+    }));
+}
+
+void OnboardingModel::confirmDrive() {
+    assertMainThread();
+    if (!measured_ || !profile_ || isMeasuring_ || isMarking_) return;
+    if (drive_) {
+        setStep(Step::space);
+        return;
+    }
+    const DriveOption option = *measured_;
+    assign(isMarking_, true, &OnboardingModel::isMarkingChanged);
+    // Marking belongs to the pick it confirms: a later pick drops its outcome.
+    driveController_.mark(option, pick_.replace<Drive>([this, option](EngineOutcome<Drive> outcome) {
+        assign(isMarking_, false, &OnboardingModel::isMarkingChanged);
+        if (outcome.succeeded()) {
+            assign(drive_, *outcome.value, &OnboardingModel::driveChanged);
+            setStep(Step::space);
+            return;
+        }
+        measured_.reset();
+        assign(measuredName_, std::nullopt, &OnboardingModel::profileChanged);
+        assign(profile_, std::nullopt, &OnboardingModel::profileChanged);
+        assign(driveRoot_, std::nullopt, &OnboardingModel::driveRootChanged);
+        assign(driveError_, "Keldwick couldn't use " + option.volume.name + ": " + outcome.errorText(),
+               &OnboardingModel::driveErrorChanged);
+        assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
     }));
 }
 
