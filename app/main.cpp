@@ -31,6 +31,7 @@
 #include "foundation/UserFolders.h"
 #include "tray/TrayGlyph.h"
 #include "model/AppModel.h"
+#include "model/QuitWait.h"
 #include "onboarding/AppModelOnboardingHost.h"
 #include "onboarding/OnboardingWindow.h"
 #include "onboarding/PermissionWindow.h"
@@ -144,11 +145,15 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     relaunch = wiring.relaunchProgram();
     // Work still running on a worker (start-up recovery, a check's scan, a refresh reading
     // every record) must never meet the destructors of what it uses, this function's
-    // objects or the process's statics: leave without running them; the journal and
-    // start-up recovery settle what it was doing. Reading work ends within the wait.
-    const auto wait = std::chrono::seconds(relaunch ? 30 : 1);
-    const bool finished = !model.isBusy() && ThreadPoolExecutor::finishWithin(wait);
-    if (!finished) {
+    // objects or the process's statics. Quitting stops the executor and waits for its work
+    // until the one deadline, 30 seconds from the quit request; past it the process leaves
+    // without running them, with the journal's lock held so that no transaction of its own
+    // is half done, and the journal and start-up recovery settle what the work was doing.
+    const auto deadline = wiring.quitter().deadline().value_or(std::chrono::steady_clock::now() + QuitWait::limit);
+    QuitWait wait = finishForQuit(*ThreadPoolExecutor::shared(), deadline, model.journal());
+    if (!wait.finished) {
+        if (!wait.journal.owns_lock() && model.journal())
+            std::fprintf(stderr, "Keldwick: quitting while the journal is written; the next start settles it\n");
         if (relaunch) std::fprintf(stderr, "Keldwick: work still runs; start %s again yourself\n", relaunch->c_str());
         std::fflush(nullptr);
         std::_Exit(status);

@@ -1,11 +1,11 @@
 #include "desktop/DesktopIconPlaces.h"
 
 #include "foundation/PathUtil.h"
+#include "model/BackgroundExecutor.h"
 
 #include <QByteArray>
 #include <QProcess>
 #include <QThread>
-#include <QThreadPool>
 #include <QUrl>
 #include <charconv>
 #include <cmath>
@@ -168,14 +168,18 @@ void DesktopIconPlaces::restore(const IconPlace& place, const std::string& path)
     }
     QStringList arguments = {QStringLiteral("set"), QStringLiteral("--nofollow-symlinks"),
                              QStringLiteral("--type=string"), locationArgument(path), key, position};
-    QThreadPool::globalInstance()->start([shared = shared_, arguments] {
-        for (int attempt = 0; attempt < restoreAttempts; ++attempt) {
+    // Retried while the file manager catches up with the file coming back; quitting stops
+    // the retries rather than wait for them.
+    auto cancel = std::make_shared<CancellationFlag>();
+    ThreadPoolExecutor::shared()->runCancellable(WorkPriority::waiting, [shared = shared_, arguments, cancel] {
+        for (int attempt = 0; attempt < restoreAttempts && !cancel->isCancelled(); ++attempt) {
             QThread::msleep(restoreWaitMs);
+            if (cancel->isCancelled()) return;
             if (runTool(shared->gio, arguments, shared->environment, toolDeadlineMs)) {
                 return;
             }
         }
-    });
+    }, cancel);
 }
 
 }  // namespace keldwick

@@ -24,14 +24,9 @@ DriveWatcher::DriveWatcher(Options options, QObject* parent)
     wake_.onWake = [this] {
         if (onWake) onWake();
     };
-    worker_.setMaxThreadCount(1);
 }
 
-DriveWatcher::~DriveWatcher() {
-    // A probe still running ends here; what it reports is dropped with this object.
-    worker_.waitForDone();
-    mountTableFd_.reset();
-}
+DriveWatcher::~DriveWatcher() { mountTableFd_.reset(); }
 
 std::optional<DiskVolume> DriveWatcher::diskVolume(const platform::BlockDevices::Identity& identity,
                                                    const std::optional<std::string>& mountPoint) {
@@ -108,7 +103,7 @@ void DriveWatcher::readUevents() {
 }
 
 void DriveWatcher::probe(Request request) {
-    worker_.start([this, relay = relay_.shared(), roots = options_.roots, request = std::move(request)] {
+    probes_.run([this, relay = relay_.shared(), roots = options_.roots, request = std::move(request)] {
         Snapshot snapshot = take(roots, request);
         relay->post([this, snapshot = std::move(snapshot)] { apply(snapshot); });
     });

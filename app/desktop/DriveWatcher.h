@@ -11,7 +11,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <functional>
@@ -24,6 +23,7 @@
 #include "desktop/UeventSource.h"
 #include "desktop/WakeWatch.h"
 #include "drives/DiskList.h"
+#include "model/BackgroundExecutor.h"
 #include "model/MainThreadRelay.h"
 #include "model/ModelPorts.h"
 #include "platform/BlockDevices.h"
@@ -109,8 +109,9 @@ private:
 
     // Hands each probe's snapshot back, in the order the probes end.
     OwnedRelay relay_;
-    // One thread, so probes finish in the order they were asked for.
-    QThreadPool worker_;
+    // One at a time, so probes finish in the order they were asked for; a probe still
+    // running when the watcher goes ends on its own, and what it reports is dropped.
+    SerialWork probes_{ThreadPoolExecutor::shared(), WorkPriority::waiting};
 };
 
 }  // namespace keldwick

@@ -7,7 +7,6 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QTableView>
-#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <exception>
@@ -205,9 +204,9 @@ void DriveContentsView::back() {
 }
 
 void DriveContentsView::load() {
-    const uint64_t generation = ++generation_;
     table_->clearSelection();
     if (!root_) {
+        listing_.cancel();
         isLoading_ = false;
         render();
         return;
@@ -216,26 +215,18 @@ void DriveContentsView::load() {
     failure_.reset();
     render();
     // The worker reaches the host only through this copy of the pointer, and the view only
-    // through the relay. Qt's shared pool, not the model's: listings of a drive slow to
-    // answer must not hold up the model's own work.
+    // through the relay.
     const FilesHost* host = &host_;
-    QThreadPool::globalInstance()->start([host, relay = relay_.shared(), folder = shownFolder(), generation, this] {
-        std::vector<DriveItem> items;
-        std::optional<std::string> failure;
-        try {
-            items = host->listFolder(folder);
-        } catch (const std::exception& error) {
-            failure = error.what();
-        }
-        relay->post([this, generation, items = std::move(items), failure = std::move(failure)]() mutable {
-            apply(generation, std::move(items), std::move(failure));
+    listing_.run<std::vector<DriveItem>>(
+        WorkPriority::waiting,
+        [host, folder = shownFolder()](const LatestJob::Cancel&) { return host->listFolder(folder); },
+        [this](EngineOutcome<std::vector<DriveItem>> outcome) {
+            if (outcome.succeeded()) return apply(std::move(*outcome.value), std::nullopt);
+            apply({}, outcome.errorText());
         });
-    });
 }
 
-void DriveContentsView::apply(uint64_t generation, std::vector<DriveItem> items, std::optional<std::string> failure) {
-    // A listing of a folder no longer shown: the newer one decides.
-    if (generation != generation_) return;
+void DriveContentsView::apply(std::vector<DriveItem> items, std::optional<std::string> failure) {
     items_ = failure ? std::vector<DriveItem>{} : std::move(items);
     failure_ = std::move(failure);
     isLoading_ = false;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "drives/DriveBrowser.h"
+#include "model/LatestJob.h"
 #include "model/MainThreadRelay.h"
 
 class QHBoxLayout;
@@ -77,7 +78,7 @@ private:
     std::string shownFolder() const;
     void driveRootChanged();
     void load();
-    void apply(uint64_t generation, std::vector<DriveItem> items, std::optional<std::string> failure);
+    void apply(std::vector<DriveItem> items, std::optional<std::string> failure);
     void render();
     void renderCrumbs();
     void placeLoadingIndicator();
@@ -90,9 +91,11 @@ private:
     bool isLoading_ = false;
     std::optional<std::string> failure_;
     std::string search_;
-    uint64_t generation_ = 0;
     std::string shownDriveName_;
     OwnedRelay relay_;
+    // The newest listing; one of a folder left behind is dropped. On the executor's threads
+    // that wait on devices: a drive slow to answer must not hold up the model's own work.
+    LatestJob listing_{BackgroundWork(ThreadPoolExecutor::shared(), relay_.shared())};
 
     QWidget* unplugged_;
     QWidget* browser_;

@@ -37,6 +37,7 @@
 #include "model/CheckController.h"
 #include "model/ChosenMove.h"
 #include "model/DriveController.h"
+#include "model/LatestJob.h"
 #include "model/MainThread.h"
 #include "model/MainThreadRelay.h"
 #include "model/ModelState.h"
@@ -185,7 +186,7 @@ private:
     // refresh() read on the calling thread: start-up shows its first status complete.
     void refreshNow() override;
     RefreshSources refreshSources() const;
-    void applyRefresh(uint64_t serial, RefreshReading reading);
+    void applyRefresh(RefreshReading reading);
     // What a settings write calls for beyond the settings.
     void followSettings(const SettingsFollowUps& followUps);
     void noteJournalRead(const std::optional<std::string>& error);
@@ -209,7 +210,6 @@ private:
     std::unique_ptr<InstanceLock> instanceLock_;
     std::shared_ptr<Journal> journal_;
     std::shared_ptr<EngineOperations> engine_;
-    uint64_t refreshSerial_ = 0;          // of the latest refresh started
     // The journal's stamp when the listed records were read, and the restored ones read
     // with them: a refresh while the stamp holds reads no record again.
     std::optional<Journal::ChangeStamp> recordsStamp_;
@@ -218,6 +218,7 @@ private:
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
     OwnedRelay relay_;
     BackgroundWork work_;
+    LatestJob refreshJob_{work_};  // the newest refresh reading
     SettingsController settings_;
     DriveController drives_;
     OnboardingModel onboarding_;

@@ -56,9 +56,13 @@ void AppModel::openPreview(PreviewKind kind, std::optional<int64_t> goal, std::o
     }
     PlanBuilder builder =
         scanBuilder(state_, PlanSources{services_.clock, services_.facts.availableBytes}, aim.includingRecent);
-    preview->scan(std::move(builder), *state_.driveRoot, [background = services_.background](std::function<void()> work) {
-        background->run(WorkPriority::user, std::move(work));
-    });
+    // Quitting stops the scan: the executor sets its flag.
+    auto cancel = std::make_shared<CancellationFlag>();
+    builder.cancel = cancel;
+    preview->scan(std::move(builder), *state_.driveRoot,
+                  [background = services_.background, cancel](std::function<void()> work) {
+                      background->runCancellable(WorkPriority::user, std::move(work), cancel);
+                  });
 }
 
 // Takes its own share of the preview: approving drops the model's, which may be the one

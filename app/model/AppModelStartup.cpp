@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 #include "foundation/XdgUserDirs.h"
 #include "model/AppModel.h"
@@ -20,18 +21,20 @@ void AppModel::start() {
 void AppModel::refresh(Done done) {
     assertMainThread();
     if (done) refreshWaiters_.push_back(std::move(done));
-    const uint64_t serial = ++refreshSerial_;
-    auto relay = relay_.shared();
-    services_.background->run(WorkPriority::user, [this, relay, serial, sources = refreshSources()] {
-        auto reading = std::make_shared<RefreshReading>(readRefresh(sources));
-        relay->post([this, serial, reading] { applyRefresh(serial, std::move(*reading)); });
-    });
+    // A newer refresh replaces one still reading: its values are the ones to show, and its
+    // end calls the waiters.
+    refreshJob_.run<RefreshReading>(
+        WorkPriority::user, [sources = refreshSources()](const LatestJob::Cancel&) { return readRefresh(sources); },
+        [this](EngineOutcome<RefreshReading> outcome) {
+            if (outcome.succeeded()) return applyRefresh(std::move(*outcome.value));
+            Log::error("app", "Reading the state again failed: " + outcome.errorText());
+        });
 }
 
 void AppModel::refreshNow() {
     assertMainThread();
-    const uint64_t serial = ++refreshSerial_;
-    applyRefresh(serial, readRefresh(refreshSources()));
+    refreshJob_.cancel();
+    applyRefresh(readRefresh(refreshSources()));
 }
 
 RefreshSources AppModel::refreshSources() const {
@@ -40,11 +43,8 @@ RefreshSources AppModel::refreshSources() const {
                           recordsStamp_,  restored_};
 }
 
-void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
+void AppModel::applyRefresh(RefreshReading reading) {
     assertMainThread();
-    // A newer refresh has started: its values are the ones to show, and its end calls the
-    // waiters.
-    if (serial != refreshSerial_) return;
     // The drive was changed while this was read: what was read belongs to the old one.
     if (reading.drive != state_.settings.drive) {
         refresh();

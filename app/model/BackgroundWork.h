@@ -44,7 +44,13 @@ public:
     // main thread, unless the relay is closed by then.
     template <class T>
     void run(WorkPriority priority, std::function<T()> work, std::function<void(EngineOutcome<T>)> done) const {
-        executor_->run(priority, [relay = relay_, work = std::move(work), done = std::move(done)]() mutable {
+        run<T>(priority, std::move(work), std::move(done), nullptr);
+    }
+    // As above, for work that watches `cancel`, which the executor sets when it stops.
+    template <class T>
+    void run(WorkPriority priority, std::function<T()> work, std::function<void(EngineOutcome<T>)> done,
+             std::shared_ptr<CancellationFlag> cancel) const {
+        auto task = [relay = relay_, work = std::move(work), done = std::move(done)]() mutable {
             auto outcome = std::make_shared<EngineOutcome<T>>();
             try {
                 outcome->value.emplace(work());
@@ -56,7 +62,12 @@ public:
             relay->post([outcome, done = std::move(done)] {
                 if (done) done(std::move(*outcome));
             });
-        });
+        };
+        if (cancel) {
+            executor_->runCancellable(priority, std::move(task), std::move(cancel));
+        } else {
+            executor_->run(priority, std::move(task));
+        }
     }
 
 private:

@@ -126,6 +126,9 @@ void CheckController::findings(int64_t bytesNeeded, std::function<void(std::opti
     }
     store_.set<ModelField::activity>(Activity::scanning);
     PlanBuilder builder = automaticCheckBuilder(state_, PlanSources{services_.clock, services_.facts.availableBytes}, {});
+    // Quitting stops the scan: the executor sets its flag.
+    auto cancel = std::make_shared<CancellationFlag>();
+    builder.cancel = cancel;
     struct Found {
         PlanBuilder::Result result;
         int64_t room = 0;
@@ -167,7 +170,8 @@ void CheckController::findings(int64_t bytesNeeded, std::function<void(std::opti
             steps_.setLastStallNotice(stall.lastStallNotice);
             if (stall.notice) steps_.post(*stall.notice);
             done(std::nullopt);
-        });
+        },
+        cancel);
 }
 
 }  // namespace keldwick

@@ -93,6 +93,8 @@ private:
     void run(const BackgroundWork& work, WorkPriority priority, EngineOperations::Cancel cancel,
              EngineOperations::Progress progress) override {
         // The work (and the engine it holds) moves to the background thread and is released there.
+        // Its flag is the executor's to set as well, when the program quits.
+        auto flag = cancel;
         work.run<T>(
             priority,
             [cancel = std::move(cancel), progress = std::move(progress), work = std::move(work_)] {
@@ -101,7 +103,8 @@ private:
             [this](EngineOutcome<T> outcome) {
                 outcome_ = std::move(outcome);
                 finish();
-            });
+            },
+            std::move(flag));
     }
 
     Work work_;

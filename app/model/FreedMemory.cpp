@@ -1,12 +1,12 @@
 #include "model/FreedMemory.h"
 
-#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
 #include <utility>
 
 #include "foundation/BackgroundThread.h"
+#include "model/BackgroundExecutor.h"
 
 namespace keldwick {
 
@@ -14,7 +14,7 @@ void releaseFreedMemorySoon() {
     static std::atomic<bool> pending{false};
     if (pending.exchange(true)) return;
     QTimer::singleShot(0, [] {
-        QThreadPool::globalInstance()->start([] {
+        ThreadPoolExecutor::shared()->run(WorkPriority::background, [] {
             pending = false;
             BackgroundThread::releaseFreedMemory();
         });
@@ -25,7 +25,7 @@ void releaseElsewhere(RecordList records) {
     if (records.empty()) return;
     // Trimmed by the same task once the list is gone: a trim running beside the freeing
     // would miss what is freed after it, and that would stay mapped until the next one.
-    QThreadPool::globalInstance()->start([records = std::move(records)]() mutable {
+    ThreadPoolExecutor::shared()->run(WorkPriority::background, [records = std::move(records)]() mutable {
         records = RecordList();
         BackgroundThread::releaseFreedMemory();
     });

@@ -80,11 +80,10 @@ bool OnboardingModel::canContinue() const {
 
 void OnboardingModel::refreshDrives() {
     assertMainThread();
-    const uint64_t listing = ++listing_;
-    driveController_.listOptions([this, listing](EngineOutcome<std::vector<DriveOption>> outcome) {
-        if (listing != listing_ || !outcome.succeeded()) return;
-        setDrives(std::move(*outcome.value));
-    });
+    driveController_.listOptions(listing_.replace<std::vector<DriveOption>>(
+        [this](EngineOutcome<std::vector<DriveOption>> outcome) {
+            if (outcome.succeeded()) setDrives(std::move(*outcome.value));
+        }));
 }
 
 FolderChoice OnboardingModel::folderChoice(std::string path) const {
@@ -123,30 +122,32 @@ void OnboardingModel::addFolder() {
 
 void OnboardingModel::estimateMovable() {
     assertMainThread();
-    const uint64_t estimate = ++estimate_;
+    // An estimate overtaken by a newer one, or cancelled, stops and is dropped.
+    estimate_.cancel();
     assign(movableBytes_, std::nullopt, &OnboardingModel::movableBytesChanged);
     if (!profile_ || !driveRoot_) return;
     if (!store_.state().canReadHome || store_.state().journalProblem) return;
     std::vector<std::string> paths;
     for (const auto& folder : chosenFolders()) paths.push_back(folder.path);
     auto builder = planBuilder(store_.state(), sources_, paths, *profile_);
-    work_.run<int64_t>(
-        WorkPriority::user, [builder = std::move(builder), root = *driveRoot_] { return builder.movableBytes(root); },
-        [this, estimate](EngineOutcome<int64_t> outcome) {
-            // An estimate overtaken by a newer one, or cancelled, is dropped.
-            if (estimate != estimate_ || !outcome.succeeded()) return;
-            assign(movableBytes_, *outcome.value, &OnboardingModel::movableBytesChanged);
+    estimate_.run<int64_t>(
+        WorkPriority::user,
+        [builder = std::move(builder), root = *driveRoot_](const LatestJob::Cancel& cancel) mutable {
+            builder.cancel = cancel;
+            return builder.movableBytes(root);
+        },
+        [this](EngineOutcome<int64_t> outcome) {
+            if (outcome.succeeded()) assign(movableBytes_, *outcome.value, &OnboardingModel::movableBytesChanged);
         });
 }
 
 void OnboardingModel::cancelEstimate() {
     assertMainThread();
-    ++estimate_;
+    estimate_.cancel();
 }
 
 void OnboardingModel::choose(const DriveOption& option) {
     assertMainThread();
-    const uint64_t pick = ++pick_;
     measured_.reset();
     assign(chosenDriveID_, option.id(), &OnboardingModel::chosenDriveIDChanged);
     assign(drive_, std::nullopt, &OnboardingModel::driveChanged);
@@ -156,9 +157,8 @@ void OnboardingModel::choose(const DriveOption& option) {
     assign(driveError_, std::nullopt, &OnboardingModel::driveErrorChanged);
     assign(isMarking_, false, &OnboardingModel::isMarkingChanged);
     assign(isMeasuring_, true, &OnboardingModel::isMeasuringChanged);
-    driveController_.testSpeed(option, [this, pick, option](EngineOutcome<DriveProfile> outcome) {
-        // A later pick owns the fields now; this one's outcome is no longer wanted.
-        if (pick != pick_) return;
+    // A later pick owns the fields; an earlier one's outcome is no longer wanted.
+    driveController_.testSpeed(option, pick_.replace<DriveProfile>([this, option](EngineOutcome<DriveProfile> outcome) {
         if (outcome.succeeded()) {
             measured_ = option;
             assign(measuredName_, option.volume.name, &OnboardingModel::profileChanged);
@@ -170,7 +170,7 @@ void OnboardingModel::choose(const DriveOption& option) {
             assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
         }
         assign(isMeasuring_, false, &OnboardingModel::isMeasuringChanged);
-    });
+    }));
 }
 
 void OnboardingModel::confirmDrive() {
@@ -180,11 +180,10 @@ void OnboardingModel::confirmDrive() {
         setStep(Step::space);
         return;
     }
-    const uint64_t pick = pick_;
     const DriveOption option = *measured_;
     assign(isMarking_, true, &OnboardingModel::isMarkingChanged);
-    driveController_.mark(option, [this, pick, option](EngineOutcome<Drive> outcome) {
-        if (pick != pick_) return;
+    // Marking belongs to the pick it confirms: a later pick drops its outcome.
+    driveController_.mark(option, pick_.replace<Drive>([this, option](EngineOutcome<Drive> outcome) {
         assign(isMarking_, false, &OnboardingModel::isMarkingChanged);
         if (outcome.succeeded()) {
             assign(drive_, *outcome.value, &OnboardingModel::driveChanged);
@@ -198,7 +197,7 @@ void OnboardingModel::confirmDrive() {
         assign(driveError_, "Keldwick couldn't use " + option.volume.name + ": " + outcome.errorText(),
                &OnboardingModel::driveErrorChanged);
         assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
-    });
+    }));
 }
 
 std::optional<std::string> OnboardingModel::finish() {

@@ -22,6 +22,7 @@
 #include "drives/DriveProfile.h"
 #include "model/AutomaticCheck.h"
 #include "model/BackgroundWork.h"
+#include "model/LatestJob.h"
 #include "model/DriveOption.h"
 
 namespace keldwick {
@@ -157,9 +158,9 @@ private:
     int64_t keepFreeBytes_;
     bool openAtLogin_ = true;
 
-    uint64_t pick_ = 0;      // the latest choose()
-    uint64_t estimate_ = 0;  // the latest estimateMovable() or cancelEstimate()
-    uint64_t listing_ = 0;   // the latest refreshDrives()
+    LatestJob pick_{work_};      // the newest choose()
+    LatestJob estimate_{work_};  // the newest estimateMovable(), until cancelEstimate()
+    LatestJob listing_{work_};   // the newest refreshDrives()
 };
 
 }  // namespace keldwick

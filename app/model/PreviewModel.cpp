@@ -1,9 +1,8 @@
 #include "model/PreviewModel.h"
 
-#include <QThreadPool>
-
 #include <utility>
 
+#include "model/BackgroundExecutor.h"
 #include "scanning/Ranker.h"
 
 namespace keldwick {
@@ -82,7 +81,7 @@ void PreviewModel::scan(PlanBuilder builder, std::string driveRoot, const Backgr
     if (start) {
         start(std::move(work));
     } else {
-        QThreadPool::globalInstance()->start(std::move(work));
+        ThreadPoolExecutor::shared()->run(WorkPriority::user, std::move(work));
     }
 }
 

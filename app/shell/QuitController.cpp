@@ -12,6 +12,7 @@ QuitController::QuitController(Hooks hooks, std::chrono::milliseconds limit, std
 void QuitController::request() {
     if (requested_) return;
     requested_ = true;
+    deadline_ = std::chrono::steady_clock::now() + limit_;
     if (!hooks_.busy()) {
         hooks_.quit();
         return;

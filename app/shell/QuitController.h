@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace keldwick {
 
@@ -30,6 +31,9 @@ public:
     // A second request changes nothing.
     void request();
     bool isWaiting() const { return poll_.isActive(); }
+    // The limit after the first request: the one deadline for the operation and for the
+    // background work waited for after the event loop ends. None before a request.
+    std::optional<std::chrono::steady_clock::time_point> deadline() const { return deadline_; }
 
 private:
     void check();
@@ -39,6 +43,7 @@ private:
     QTimer poll_;
     QElapsedTimer waited_;  // monotonic
     bool requested_ = false;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
 
 }  // namespace keldwick

@@ -414,6 +414,8 @@ private:
 Result runPipelined(const Source& source, Destination destination, size_t chunkSize, const Progress& progress) {
     Pipeline pipeline(chunkSize);
     const bool writing = destination.fd >= 0;
+    // Threads of their own, not TaskPool tasks: each owns one blocking stream (the reads of
+    // the source, the writes of the copy) for the whole file while this thread hashes.
     std::thread reader([&] { pipeline.read(source); });
     std::thread writer;
     if (writing) writer = std::thread([&] { pipeline.write(destination); });

@@ -57,6 +57,8 @@ private:
     size_t reader_ = 0;   // index the reader is at
     size_t handled_ = 0;  // files handled so far
     bool stop_ = false;
+    // A thread of its own, not a TaskPool task: it owns the blocking reads ahead of the
+    // reader for the whole pass, paced by reach().
     std::thread thread_;
 };
 

@@ -83,6 +83,8 @@ public:
     ReadAhead(int fd, size_t chunkSize) : fd_(fd), chunkSize_(chunkSize) {
         for (auto& slot : slots_)
             if (::posix_memalign(&slot.buffer.bytes, bufferAlignment, chunkSize) != 0) throw std::bad_alloc();
+        // A thread of its own, not a TaskPool task: it owns the file's blocking reads from
+        // first to last while the caller hashes.
         reader_ = std::thread([this] { readAll(); });
     }
     ~ReadAhead() {

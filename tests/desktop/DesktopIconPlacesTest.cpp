@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTest>
-#include <QThreadPool>
+#include "model/BackgroundExecutor.h"
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -141,7 +141,7 @@ TEST(IconPlacingToolTest, RestoreTriesEightTimesAndStopsAtTheFirstSuccess) {
         FakeGio gio(c.body);
         DesktopIconPlaces placing("/d", gio.program());
         placing.restore(IconPlace{1, 2}, "/d/item");
-        QThreadPool::globalInstance()->waitForDone();
+        ThreadPoolExecutor::shared()->finishWithin(std::chrono::seconds(30));
         EXPECT_EQ(gio.runs(), c.runs) << c.body;
     }
 }
@@ -154,7 +154,7 @@ TEST(IconPlacingToolTest, PlacesThatCantBeWrittenAreNotRestored) {
         placing.restore(IconPlace{value, 1}, "/d/item");
         placing.restore(IconPlace{1, -value}, "/d/item");
     }
-    QThreadPool::globalInstance()->waitForDone();
+    ThreadPoolExecutor::shared()->finishWithin(std::chrono::seconds(30));
     EXPECT_EQ(gio.runs(), 0);
 }
 
@@ -218,7 +218,7 @@ TEST_F(RealGioTest, ReadsTheFirstPositionKeyAndRestoresItOnTheLink) {
         ::unlink(path.c_str());
         ASSERT_EQ(::symlink("/nowhere", path.c_str()), 0);
         placing.restore(IconPlace{-300.7, 40.2}, path);
-        QThreadPool::globalInstance()->waitForDone();
+        ThreadPoolExecutor::shared()->finishWithin(std::chrono::seconds(30));
         EXPECT_EQ(placing.place(path), (IconPlace{-300, 40})) << c.name;
     }
     // The first key in order wins.

@@ -1,7 +1,7 @@
 #pragma once
 // The files window's tests and pictures run over this stand-in for the model.
 
-#include <QThreadPool>
+#include "model/BackgroundExecutor.h"
 #include <functional>
 #include <set>
 #include <string>
@@ -30,7 +30,7 @@ public:
         model.settings.drive = Drive{"ID", "Vault"};
         model.driveRoot = "/media/u/Vault";
     }
-    ~FakeFilesHost() override { QThreadPool::globalInstance()->waitForDone(); }
+    ~FakeFilesHost() override { ThreadPoolExecutor::shared()->finishWithin(std::chrono::seconds(30)); }
 
     DriveStatus driveStatus(const OffloadRecord&) const override {
         return {model.settings.drive ? model.settings.drive->name : "Vault", model.driveRoot.has_value()};

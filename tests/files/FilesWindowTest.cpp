@@ -13,7 +13,7 @@
 #include <QToolBar>
 #include <QContextMenuEvent>
 #include <QAction>
-#include <QThreadPool>
+#include "model/BackgroundExecutor.h"
 #include <QToolButton>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -311,7 +311,7 @@ TEST(DriveContentsViewTest, AStaleListingIsDropped) {
     view.setFolder("/drive/fast");
     ASSERT_TRUE(waitListed(view));
     release.release();
-    QThreadPool::globalInstance()->waitForDone();
+    ThreadPoolExecutor::shared()->finishWithin(std::chrono::seconds(30));
     QCoreApplication::processEvents();
     ASSERT_EQ(view.items().size(), 1u);
     EXPECT_EQ(view.items()[0].path, "/drive/fast/only");
@@ -330,7 +330,7 @@ TEST(DriveContentsViewTest, AListingEndingAfterTheViewIsGoneIsDropped) {
     EXPECT_TRUE(view->isLoading());
     view.reset();
     release.release();
-    QThreadPool::globalInstance()->waitForDone();
+    ThreadPoolExecutor::shared()->finishWithin(std::chrono::seconds(30));
     QCoreApplication::processEvents();
 }
 

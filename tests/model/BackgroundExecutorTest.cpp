@@ -69,10 +69,10 @@ TEST(BackgroundExecutorTest, FinishingSaysWhetherWorkStillRuns) {
             ended = true;
         });
         ASSERT_TRUE(pumpUntil([&] { return started.load(); }));
-        EXPECT_FALSE(ThreadPoolExecutor::finishWithin(std::chrono::milliseconds(30)));
+        EXPECT_FALSE(ThreadPoolExecutor::shared()->finishWithin(std::chrono::milliseconds(30)));
         EXPECT_FALSE(ended);
         release = true;
-        EXPECT_TRUE(ThreadPoolExecutor::finishWithin(std::chrono::seconds(10)));
+        EXPECT_TRUE(ThreadPoolExecutor::shared()->finishWithin(std::chrono::seconds(10)));
         EXPECT_TRUE(ended);
 
         std::atomic<bool> again{false};

@@ -353,6 +353,30 @@ TEST_F(OnboardingModelTest, OnlyTheLatestPickIsApplied) {
     EXPECT_EQ(onboarding.chosenDriveID(), world.dir / "fast");
 }
 
+TEST_F(OnboardingModelTest, OnlyTheLatestDriveListingIsShown) {
+    auto held = std::make_shared<HeldExecutor>();
+    auto services = world.services();
+    services.driveSystem = system;
+    services.background = held;
+    auto model = std::make_unique<AppModel>(AppEnvironment{world.home, world.support, world.locator, {}},
+                                            std::move(services));
+    auto& onboarding = model->onboarding();
+    const size_t before = held->held();
+    onboarding.refreshDrives();
+    onboarding.refreshDrives();
+    ASSERT_EQ(held->held(), before + 2);
+    // The newer listing ends first and is shown; the older one, ending later with other
+    // volumes, is dropped.
+    volumes = {volumeNamed("New", "/media/u/New")};
+    held->runHeld(before + 1);
+    ASSERT_TRUE(pumpUntil([&] { return onboarding.drives().size() == 1; }));
+    volumes = {volumeNamed("Old", "/media/u/Old"), volumeNamed("Older", "/media/u/Older")};
+    held->runHeld(before);
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    ASSERT_EQ(onboarding.drives().size(), 1u);
+    EXPECT_EQ(onboarding.drives()[0].id(), "/media/u/New");
+}
+
 TEST_F(OnboardingModelTest, FinishWritesEveryChoiceInOneChangeAndStartsChecking) {
     struct Case {
         int64_t keep;

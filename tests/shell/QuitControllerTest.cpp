@@ -26,8 +26,16 @@ TEST(QuitControllerTest, WaitsForAStoppedMoveUpToTheLimit) {
         bool busy = c.busy;
         int cancels = 0, quits = 0;
         QuitController quitter({[&] { return busy; }, [&] { ++cancels; }, [&] { ++quits; }}, 400ms, 20ms);
+        EXPECT_FALSE(quitter.deadline());
+        const auto asked = std::chrono::steady_clock::now();
         quitter.request();
+        // One deadline for everything that follows, the operation and the background work.
+        ASSERT_TRUE(quitter.deadline());
+        const auto deadline = *quitter.deadline();
+        EXPECT_GE(deadline, asked + 400ms);
+        EXPECT_LE(deadline, std::chrono::steady_clock::now() + 400ms);
         quitter.request();  // a second Quit while waiting changes nothing
+        EXPECT_EQ(quitter.deadline(), deadline);
         EXPECT_EQ(cancels, c.cancels);
         EXPECT_EQ(quits, c.quitAtOnce ? 1 : 0);
         if (c.quitAtOnce) continue;
