@@ -49,6 +49,7 @@
 #include "shell/WindowAppearance.h"
 #include "systemdata/AppModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
+#include "ui/ButtonPadding.h"
 #include "ui/DialogPorts.h"
 #include "ui/InterfaceLocale.h"
 #include "ui/Symbols.h"
@@ -83,6 +84,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     // Closing a window never ends a tray program.
     QApplication::setQuitOnLastWindowClosed(false);
     Symbols::useDesktopIconTheme();
+    keepButtonPadding();
     // Every window carries the program's icon, installed or run from the build tree.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("keldwick"), TrayGlyph::programIcon()));
 
@@ -117,7 +119,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     AppModel model(std::move(environment), desktopServices(), std::move(instanceLock));
     // The updater's two switches are the user's choice across starts.
     const std::unique_ptr<QSettings> updaterSettings = updaterStore(UserFolders::config());
-    Updater updater(bundleInfo(), installation, updaterSettings.get());
+    Updater updater(buildConfiguration(), installation, updaterSettings.get());
     ProgramWiring wiring(model, updater);
     WindowRegistry& windows = wiring.program().windows();
     windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));

@@ -10,6 +10,7 @@
 #include "files/DriveContentsView.h"
 #include "files/FilesHost.h"
 #include "files/MovedFilesView.h"
+#include "ui/Accessibility.h"
 #include "ui/PlainText.h"
 #include "model/StatusTexts.h"
 
@@ -47,6 +48,7 @@ FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent)
     toolbar->addWidget(right);
     search_ = new QLineEdit(toolbar);
     search_->setClearButtonEnabled(true);
+    nameClearButton(search_, QStringLiteral("Clear Search"));
     search_->setFixedWidth(220);
     search_->setAccessibleName(QStringLiteral("Search"));
     toolbar->addWidget(search_);

@@ -160,13 +160,6 @@ void AppModel::stampAutomaticCacheClear() {
 // on is dropped, its relay closed with the model.
 AppModel::~AppModel() = default;
 
-QPointer<AppModel>& AppModel::runningSlot() {
-    static QPointer<AppModel> model;
-    return model;
-}
-
-AppModel* AppModel::running() { return runningSlot().data(); }
-
 bool AppModel::isBusy() const { return keldwick::isBusy(state_.activity); }
 
 void AppModel::requestWindow(AppWindow window) {

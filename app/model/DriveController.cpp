@@ -1,4 +1,4 @@
-// Drives coming and going, mounting slowly or sleeping; full disk access and the other
+// Drives coming and going, mounting slowly or sleeping; home access and the other
 // drives that hold moved items; the drive options of the first-run guide.
 
 #include "model/DriveController.h"
@@ -235,12 +235,17 @@ void DriveController::listOptions(std::function<void(EngineOutcome<std::vector<D
         WorkPriority::user, [system = services_.driveSystem] { return DriveOption::all(system); }, std::move(done));
 }
 
-void DriveController::measure(const DriveOption& option,
-                              std::function<void(EngineOutcome<std::pair<Drive, DriveProfile>>)> done) {
+void DriveController::testSpeed(const DriveOption& option, std::function<void(EngineOutcome<DriveProfile>)> done) {
     assertMainThread();
-    work_.run<std::pair<Drive, DriveProfile>>(
-        WorkPriority::user, [option, system = services_.driveSystem] { return option.measure(system); },
+    work_.run<DriveProfile>(
+        WorkPriority::user, [option, system = services_.driveSystem] { return option.testSpeed(system); },
         std::move(done));
+}
+
+void DriveController::mark(const DriveOption& option, std::function<void(EngineOutcome<Drive>)> done) {
+    assertMainThread();
+    work_.run<Drive>(
+        WorkPriority::user, [option, system = services_.driveSystem] { return option.mark(system); }, std::move(done));
 }
 
 }  // namespace keldwick

@@ -1,6 +1,6 @@
 #pragma once
 // The chosen drive and the volumes around it: where the drive is mounted, a drive that
-// mounts slowly, a hard disk waking, full disk access, the other drives holding moved
+// mounts slowly, a hard disk waking, home access, the other drives holding moved
 // items, and the drive options the first-run guide offers. It writes the drive's fields of
 // the store's state and tells the model what follows (connected, accessGranted). Main
 // thread only; its timers end with it.
@@ -87,13 +87,15 @@ public:
 
     // The drive options the guide offers, listed on a background thread.
     void listOptions(std::function<void(EngineOutcome<std::vector<DriveOption>>)> done);
-    // Marks and speed-tests `option` on a background thread.
-    void measure(const DriveOption& option, std::function<void(EngineOutcome<std::pair<Drive, DriveProfile>>)> done);
+    // Speed-tests `option` on a background thread; nothing is left on it.
+    void testSpeed(const DriveOption& option, std::function<void(EngineOutcome<DriveProfile>)> done);
+    // Marks `option` as the drive on a background thread: the user confirmed it.
+    void mark(const DriveOption& option, std::function<void(EngineOutcome<Drive>)> done);
 
 signals:
     // The chosen drive was mounted: interrupted work is settled, then a check.
     void connected();
-    // Full disk access was granted after set-up: a check soon.
+    // Home access was granted after set-up: a check soon.
     void accessGranted();
 
 private:

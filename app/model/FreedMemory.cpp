@@ -23,7 +23,12 @@ void releaseFreedMemorySoon() {
 
 void releaseElsewhere(RecordList records) {
     if (records.empty()) return;
-    QThreadPool::globalInstance()->start([records = std::move(records)]() mutable { records = RecordList(); });
+    // Trimmed by the same task once the list is gone: a trim running beside the freeing
+    // would miss what is freed after it, and that would stay mapped until the next one.
+    QThreadPool::globalInstance()->start([records = std::move(records)]() mutable {
+        records = RecordList();
+        malloc_trim(0);
+    });
     releaseFreedMemorySoon();
 }
 

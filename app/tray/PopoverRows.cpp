@@ -203,6 +203,11 @@ PanelContents panel(const ModelState& state, const std::optional<std::string>& a
     return result;
 }
 
+std::string accessibleRowName(const PanelRow& row) {
+    const std::string second = row.kind == PanelRow::Kind::status ? row.detail.value_or("") : row.value;
+    return second.empty() ? row.title : row.title + ", " + second;
+}
+
 std::string storageAccessibleValue(const PanelRow& row) {
     std::string text = row.value;
     if (row.fill) {

@@ -553,6 +553,19 @@ int64_t Journal::newestRecordID() {
     return rows.empty() ? 0 : integer(rows.front().values.at(0)).value_or(0);
 }
 
+Journal::ChangeStamp Journal::changeStamp() {
+    std::lock_guard guard(lock());
+    auto pragma = [this](const char* name) {
+        auto rows = db_.query(std::string("PRAGMA ") + name);
+        return rows.empty() ? 0 : integer(rows.front().values.at(0)).value_or(0);
+    };
+    ChangeStamp stamp;
+    stamp.otherConnections = pragma("data_version");
+    stamp.ownChanges = sqlite3_total_changes64(db_.handle());
+    stamp.schema = pragma("schema_version");
+    return stamp;
+}
+
 std::vector<OffloadRecord> Journal::activeRecords(const std::string& originalPath) {
     std::lock_guard guard(lock());
     auto records = decodeRecords(db_.query("SELECT * FROM records WHERE original_path = ? ORDER BY id", {originalPath}));
@@ -686,6 +699,30 @@ std::vector<TreeEntry> Journal::treeEntries(int64_t id) {
         if (auto entry = decodeTreeEntry(row)) entries.push_back(std::move(*entry));
     }
     return entries;
+}
+
+std::map<int64_t, std::vector<TreeEntry>> Journal::treeEntries(const std::vector<int64_t>& ids) {
+    // Well within SQLite's limit on the parameters of one statement.
+    constexpr size_t perQuery = 256;
+    std::lock_guard guard(lock());
+    std::map<int64_t, std::vector<TreeEntry>> trees;
+    for (size_t begin = 0; begin < ids.size(); begin += perQuery) {
+        const size_t end = std::min(ids.size(), begin + perQuery);
+        std::string marks;
+        std::vector<SQLValue> parameters;
+        for (size_t i = begin; i < end; ++i) {
+            marks += i == begin ? "?" : ",?";
+            parameters.emplace_back(ids[i]);
+        }
+        for (const auto& row : db_.query("SELECT * FROM tree_entries WHERE record_id IN (" + marks +
+                                             ") ORDER BY record_id, position",
+                                         parameters)) {
+            auto id = integer(row["record_id"]);
+            auto entry = decodeTreeEntry(row);
+            if (id && entry) trees[*id].push_back(std::move(*entry));
+        }
+    }
+    return trees;
 }
 
 // MARK: Pins

@@ -74,7 +74,7 @@ TEST(ChosenMoveTest, PlansAndReports) {
          },
          ChosenProblem{"Keldwick won't use the volume at /media/u/Archive",
                        "Other users of this computer can rename its Keldwick folder and put another in its place. "
-                       "Make the drive's top folder writable only by you, for example with `sudo chmod 755` on it."},
+                       "Make the drive's top folder writable only by you, for example with \u201csudo chmod 755\u201d on it."},
          {}, std::nullopt},
         {"journal unusable", {file}, [](ModelState& s) { s.journalProblem = "disk I/O error"; },
          ChosenProblem{"Keldwick can't open its records",

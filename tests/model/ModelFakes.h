@@ -233,7 +233,7 @@ struct ModelWorld {
     std::shared_ptr<RecordingAlerts> alerts = std::make_shared<RecordingAlerts>();
     std::shared_ptr<ScriptedPicker> picker = std::make_shared<ScriptedPicker>();
     std::shared_ptr<RecordingLoginItem> loginItem = std::make_shared<RecordingLoginItem>();
-    std::shared_ptr<MemoryPreferences> preferences = std::make_shared<MemoryPreferences>();
+    std::shared_ptr<Preferences> preferences = std::make_shared<MemoryPreferences>();
     int terminations = 0;
     bool homeAccess = true;
     // What the probe finds besides: folders closed by their own mode, and the one that blocks.

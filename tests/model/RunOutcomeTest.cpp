@@ -90,8 +90,8 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
          failureNotice("Moved 0 files (0 bytes) to Archive. Archive was unplugged."), std::nullopt, kNow},
         {"cancelled with nothing moved", summary({}, 0, {}, true), true, [](ModelState&) {},
          "Moved 0 files (0 bytes) to Archive. Stopped early.", std::nullopt, Stall::nothingToMove, std::nullopt},
-        {"cancelled and stopped, in that order", summary({"/home/u/a"}, 2'000, {}, true, "The Mac is full."), false,
-         [](ModelState&) {}, "Moved 1 file (2.00 KB) to Archive. Stopped early. The Mac is full.",
+        {"cancelled and stopped, in that order", summary({"/home/u/a"}, 2'000, {}, true, "This computer is full."), false,
+         [](ModelState&) {}, "Moved 1 file (2.00 KB) to Archive. Stopped early. This computer is full.",
          Notice{"Freed up 2.00 KB", "Moved 1 file to Archive. It's still in the same folder \u2014 it opens "
                                    "whenever the drive is plugged in.",
                 NoticeTarget::offloaded, std::nullopt},

@@ -8,10 +8,13 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <set>
 
+#include "support/KeyboardWalk.h"
 #include "support/TempDir.h"
 #include "ui/ElidedLabel.h"
 #include "ui/EmptyStateView.h"
@@ -257,6 +260,36 @@ TEST(FilePickerTest, TheFoldersPickerSaysAddForASelectedFolder) {
     button->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.chosenPaths(), std::vector<std::string>{home / "Videos"});
+}
+
+// Controls made after a window's buttons still come first in Tab order, where they are
+// read; the keyboard walk tells when they don't, and when a control Tab reaches has no name.
+TEST(KeyboardWalkTest, TabFollowsReadingOrderHoweverLateAControlWasMade) {
+    const auto window = [](QWidget& into, bool named) {
+        auto* layout = new QVBoxLayout(&into);
+        auto* content = new QWidget(&into);
+        auto* rows = new QVBoxLayout(content);
+        layout->addWidget(content, 1);
+        auto* done = new QPushButton(QStringLiteral("Done"), &into);
+        layout->addWidget(done);
+        // Rows made after the button, as a list fills in once its data arrives.
+        for (const char* title : {"First", "Second"}) rows->addWidget(new QPushButton(QString::fromLatin1(title), content));
+        auto* unnamed = new QToolButton(content);
+        if (named) unnamed->setAccessibleName(QStringLiteral("More"));
+        rows->addWidget(unnamed);
+    };
+    QWidget plain;
+    window(plain, true);
+    plain.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plain));
+    EXPECT_NE(test::keyboardOrderProblem(plain).find("Tab goes back up from QPushButton \"Done\""), std::string::npos);
+
+    QWidget reached;
+    window(reached, false);
+    ASSERT_TRUE(test::activateForKeys(reached));
+    const std::string problem = test::keyboardOrderProblem(reached);
+    EXPECT_EQ(problem.find("goes back up"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("Tab reaches an unnamed QToolButton"), std::string::npos) << problem;
 }
 
 }  // namespace
