@@ -27,7 +27,7 @@ void releaseElsewhere(RecordList records) {
     // would miss what is freed after it, and that would stay mapped until the next one.
     QThreadPool::globalInstance()->start([records = std::move(records)]() mutable {
         records = RecordList();
-        malloc_trim(0);
+        BackgroundThread::releaseFreedMemory();
     });
     releaseFreedMemorySoon();
 }

@@ -561,7 +561,7 @@ Journal::ChangeStamp Journal::changeStamp() {
     };
     ChangeStamp stamp;
     stamp.otherConnections = pragma("data_version");
-    stamp.ownChanges = sqlite3_total_changes64(db_.handle());
+    stamp.ownChanges = db_.totalChanges();
     stamp.schema = pragma("schema_version");
     return stamp;
 }
