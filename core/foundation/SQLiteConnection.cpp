@@ -204,6 +204,8 @@ int64_t SQLiteConnection::userVersion() {
 
 bool SQLiteConnection::inTransaction() const { return sqlite3_get_autocommit(handle_) == 0; }
 
+int64_t SQLiteConnection::totalChanges() const { return sqlite3_total_changes64(handle_); }
+
 void SQLiteConnection::flushWriteAheadLog() {
     sqlite3_file* file = nullptr;
     int code = sqlite3_file_control(handle_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &file);

@@ -79,6 +79,8 @@ public:
     int64_t totalChanges() const;
     // True while a transaction is open on this connection.
     bool inTransaction() const;
+    // The rows this connection's statements changed since it opened (sqlite3_total_changes64).
+    int64_t totalChanges() const;
     // Flushes the write-ahead log with SQLite's own flush, the one a full commit ends with,
     // which makes every commit appended to it durable. Nothing to do before the log was
     // opened; throws SQLiteError when the log can't be reached or flushed.
