@@ -101,7 +101,24 @@ void OperationsController::settle(EngineJob* job, Done then) {
         store_.announce(ModelField::job);
         job->deleteLater();
         then();
+        if (!recoveryAfterWork_ || state().activity != Activity::idle) return;
+        auto waiting = std::move(*recoveryAfterWork_);
+        recoveryAfterWork_.reset();
+        recoverInterrupted([waiting = std::move(waiting)] {
+            for (const auto& done : waiting)
+                if (done) done();
+        });
     });
+}
+
+void OperationsController::recoverWhenIdle(Done done) {
+    assertMainThread();
+    if (state().activity == Activity::idle) {
+        recoverInterrupted(std::move(done));
+        return;
+    }
+    if (!recoveryAfterWork_) recoveryAfterWork_.emplace();
+    recoveryAfterWork_->push_back(std::move(done));
 }
 
 void OperationsController::recoverInterrupted(Done done) {
