@@ -72,7 +72,8 @@ public:
     // first (0711) when `forWriting` and it is missing, else a missing folder is held as
     // absent and nothing may be written. Throws EngineError::driveUnavailable when the
     // drive isn't there, driveUntrusted (naming why) when its Keldwick folder can't be
-    // trusted.
+    // trusted, or when its format is one Keldwick won't move files to (the volume's
+    // own word, DriveTrust::formatRefusal).
     // `computerFolder`, this computer's folder inside it, is judged with it (see
     // DriveTrust::User); none when empty.
     static LocatedDrive locate(const DriveLocating* locator, const std::string& driveID, bool forWriting = true,
