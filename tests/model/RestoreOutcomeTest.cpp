@@ -169,6 +169,17 @@ TEST(RestoreOutcomeTest, RecoveryNotices) {
                   .lastRun,
               "Finished 2 interrupted moves. Nothing was lost. Undid 2 interrupted moves. They're still on your "
               "computer.");
+    // A bring-back is never called a move, finished or undone.
+    EXPECT_EQ(recoveryOutcome({undid("Tilecraft", 7)}, "Archive", {}, {7}).lastRun,
+              "Bringing back \u201CTilecraft\u201D was interrupted. It's still on the drive, and its shortcut still "
+              "opens it.");
+    EXPECT_EQ(recoveryOutcome({result("a", RecoveryAction::rolledForward), undid("b", 8), undid("c", 9),
+                               RecoveryResult{10, "d", RecoveryAction::rolledForward, std::nullopt}},
+                              "Archive", {}, {8, 9, 10})
+                  .lastRun,
+              "Finished an interrupted move of \u201Ca\u201D. Nothing was lost. Finished bringing back \u201Cd\u201D. "
+              "Nothing was lost. Bringing back 2 items was interrupted. They're still on the drive, and their "
+              "shortcuts still open them.");
     for (const auto& c : cases) {
         RecoveryOutcome outcome = recoveryOutcome(c.results, "Archive");
         EXPECT_EQ(outcome.lastRun, c.lastRun);
