@@ -108,12 +108,14 @@ LocatedDrive LocatedDrive::locate(const DriveLocating* locator, const std::strin
     if (!root) throw EngineError::driveUnavailable();
     // Whatever found the drive, nothing new goes to a format Keldwick can't use: the
     // volume's own word on its format (a FUSE mount's included), as the chooser asks it.
-    if (const auto volume = VolumeInfo::read(*root))
+    const auto volume = VolumeInfo::read(*root);
+    if (volume)
         if (auto refusal = DriveTrust::formatRefusal(*root, platform::FileSystemKinds::named(volume->fileSystem)))
             throw EngineError::driveUntrusted(refusedText(*refusal));
     auto located = open(locator, driveID, *root, std::nullopt, forWriting, computerFolder);
     if (!located) throw EngineError::driveUnavailable();
     if (located->refusal_) throw EngineError::driveUntrusted(refusedText(*located->refusal_));
+    if (volume) located->fileSystem_ = volume->fileSystem;
     return std::move(*located);
 }
 
