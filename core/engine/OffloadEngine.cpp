@@ -220,7 +220,7 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
     RunSummary summary;
     // Each drive that holds some of them is located once, and each of its items comes back
     // through the folder held then. A drive that isn't plugged in is left out with its
-    // items; only the drive in use being away is told, as why nothing of it came back.
+    // items; the drive in use being away is told only when it leaves nothing to bring back.
     struct DriveInRun {
         std::shared_ptr<const LocatedDrive> held;  // none: each item locates it and fails with the reason
         bool away = false;
@@ -235,7 +235,6 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
         } catch (const EngineError& error) {
             if (error.kind() != EngineError::Kind::driveUnavailable) continue;
             drive.away = true;
-            if (driveID == drive_.id) summary.stoppedBecause = error.message();
         } catch (const std::exception&) {
             // Told by each of its items.
         }
@@ -243,6 +242,8 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
     std::vector<std::pair<int64_t, std::string>> kept;
     for (const auto& entry : found)
         if (!drives[entry.second].away) kept.push_back(entry);
+    if (kept.empty() && drives.count(drive_.id) && drives[drive_.id].away)
+        summary.stoppedBecause = EngineError::driveUnavailable().message();
 
     const auto count = static_cast<int64_t>(kept.size());
     for (int64_t index = 0; index < count; ++index) {

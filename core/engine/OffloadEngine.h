@@ -91,7 +91,8 @@ public:
     // Brings back every "offloaded" item and every "link-missing" item whose place is
     // free, by record id, from every drive that is plugged in: each drive is located once
     // and its items come back through the folder held then. The items of a drive that
-    // isn't plugged in are left out (the drive in use being away is the stoppedBecause).
+    // isn't plugged in are left out (the drive in use being away is the stoppedBecause when
+    // no other drive gives anything back).
     // Failures are collected and the run goes on; an item this computer has no room for
     // stays on its drive (noRoom) and the run goes on with the rest, as a smaller one may
     // fit; a drive that goes away ends that drive's items only (stoppedBecause);
