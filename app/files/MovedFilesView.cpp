@@ -174,6 +174,9 @@ QHBoxLayout* MovedFilesView::createBottomBar() {
     bottom->setContentsMargins(12, 12, 12, 12);
     // A long drive name shortens the summary rather than running it under the buttons.
     status_ = new ElidedLabel(QString(), this);
+    // A problem is a sentence or more the user needs whole: wrapped, never cut.
+    problem_ = plainLabel(QString(), this, true);
+    problem_->setMinimumWidth(160);
     progress_ = new QProgressBar(this);
     progress_->setFixedWidth(140);
     progress_->setTextVisible(false);
@@ -184,6 +187,7 @@ QHBoxLayout* MovedFilesView::createBottomBar() {
                     QStringLiteral("Copies the file back to its folder on your computer and removes it from the drive."));
     restoreAll_ = new QPushButton(QStringLiteral("Bring Everything Back\u2026"), this);
     bottom->addWidget(status_, 1);
+    bottom->addWidget(problem_, 1);
     bottom->addWidget(progress_);
     bottom->addWidget(stop_);
     bottom->addStretch();
@@ -303,13 +307,17 @@ void MovedFilesView::update() {
     }
 
     const BottomStatus bottom = bottomStatus(state);
-    status_->setFullText(text(bottom.text));
-    status_->setHelp(bottom.kind == BottomStatus::Kind::problem ? text(bottom.text) : QString());
+    const bool isProblem = bottom.kind == BottomStatus::Kind::problem;
+    status_->setVisible(!isProblem);
+    problem_->setVisible(isProblem);
+    status_->setFullText(isProblem ? QString() : text(bottom.text));
+    problem_->setText(isProblem ? text(bottom.text) : QString());
     QPalette palette = status_->palette();
-    palette.setColor(QPalette::WindowText, bottom.kind == BottomStatus::Kind::problem
-                                               ? brandOrange()
-                                               : tintColor(Tint::secondary));
+    palette.setColor(QPalette::WindowText, tintColor(Tint::secondary));
     status_->setPalette(palette);
+    palette = problem_->palette();
+    palette.setColor(QPalette::WindowText, brandOrange());
+    problem_->setPalette(palette);
     const bool showsProgress = bottom.kind == BottomStatus::Kind::progress;
     progress_->setVisible(showsProgress);
     stop_->setVisible(showsProgress);

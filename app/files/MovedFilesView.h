@@ -59,6 +59,8 @@ public:
     DropOverlay* dropOverlay() const { return dropOverlay_; }
     QWidget* problemBar() const { return problemBar_; }
     QLabel* statusLabel() const { return status_; }
+    // The footer's problem, wrapped so it shows whole; hidden while there is none.
+    QLabel* problemLabel() const { return problem_; }
     QPushButton* selectionButton() const { return selectionButton_; }
     EmptyStateView* emptyState() const { return empty_; }
     // The confirmation shown now, or null.
@@ -102,6 +104,7 @@ private:
     QPushButton* problemFirst_;
     QPushButton* problemDelete_;
     ElidedLabel* status_;
+    QLabel* problem_;
     QProgressBar* progress_;
     QPushButton* stop_;
     QPushButton* moveFiles_;

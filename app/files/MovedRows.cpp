@@ -6,8 +6,10 @@
 #include "foundation/Formatting.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
+#include "foundation/Saturating.h"
 #include "model/DisplayTexts.h"
 #include "model/OtherDrives.h"
+#include "model/RestoreOutcome.h"
 #include "model/StatusTexts.h"
 
 namespace keldwick {
@@ -58,6 +60,11 @@ StatusLabel statusLabel(Phase phase, const std::string& driveName, bool driveCon
                 return {"check-filled", Tint::green, "On " + driveName, "Opens from its shortcut on your computer."};
             return {"drive-missing", Tint::orange, "Drive not plugged in",
                     "Plug in " + driveName + " to open this file."};
+        case Phase::restoreCopying:
+        case Phase::restoreSwapping:
+        case Phase::restoreCleanup:
+            return {"hourglass", Tint::orange, "Finishing up\u2026",
+                    "Keldwick will finish or undo bringing this back automatically."};
         default:
             return {"hourglass", Tint::orange, "Finishing up\u2026",
                     "Keldwick will finish or undo this move automatically."};
@@ -79,6 +86,13 @@ std::optional<Problem> problemOf(const OffloadRecord& record, const std::string&
                                                  " on your computer now \u2014 maybe a newer version saved by an app, "
                                                  "maybe a different file. The copy Keldwick moved is still on " +
                                                  driveName + ".")};
+        case Phase::restoreCopying:
+        case Phase::restoreSwapping:
+        case Phase::restoreCleanup:
+            // A bring-back is never called a move.
+            return Problem{"hourglass", "Bringing back " + quotedName(record) +
+                                            " was interrupted. Keldwick will finish or undo it automatically. "
+                                            "Nothing will be lost."};
         default:
             return Problem{"hourglass", "Moving " + quotedName(record) +
                                             " was interrupted. Keldwick will finish or undo it automatically. "
@@ -229,25 +243,35 @@ BottomButtons bottomButtons(const ModelState& state, const std::set<int64_t>& se
     buttons.selectionTitle = counted < 2 ? "Bring Back"
                                          : "Bring Back " + std::to_string(counted) + (anyFolder ? " Items" : " Files");
     buttons.selectionEnabled = anyRestorable && idle(state);
-    buttons.restoreAllEnabled = hasOffloaded(state) && chosenDriveReachable(state) && idle(state);
+    buttons.restoreAllEnabled = !recordsToBringBackAll(state).empty() && idle(state);
     return buttons;
 }
 
 Confirmation restoreAllConfirmation(const ModelState& state) {
-    const auto offloaded = offloadedRecords(state);
+    auto covered = recordsToBringBackAll(state);
+    if (covered.empty()) covered = offloadedRecords(state);
     Confirmation c;
-    c.title = offloaded.size() == 1 ? "Bring " + quotedName(offloaded.front()) + " back to your computer?"
-                                    : "Bring all " + recordCountText(offloaded) + " back to your computer?";
+    c.title = covered.size() == 1 ? "Bring " + quotedName(covered.front()) + " back to your computer?"
+                                  : "Bring all " + recordCountText(covered) + " back to your computer?";
     c.button = "Bring Everything Back";
-    if (state.computerFreeBytes) {
-        const int64_t total = offloadedBytes(state);
-        const std::string totalText = byteCountText(total), freeText = byteCountText(*state.computerFreeBytes);
-        c.message = *state.computerFreeBytes >= total
-                        ? totalText + " will be copied back to this computer (it has " + freeText + " free) and removed from " +
-                              driveDisplayName(state) + ". Keldwick won't move them again for at least " +
-                              std::to_string(state.settings.minimumAgeDays) + " days."
-                        : "That's " + totalText + ", but this computer only has " + freeText +
-                              " free. Keldwick will bring back what fits and then stop safely.";
+    // The room the engine acts on: the free space beyond the reserve it keeps.
+    if (const auto room = roomForBringingBack(state)) {
+        int64_t total = 0;
+        for (const auto& record : covered) total = Saturating::add(total, record.size);
+        const int64_t fits = bytesThatFit(covered, *room);
+        const std::string totalText = byteCountText(total), reserveText = byteCountText(computerReserveBytes());
+        const std::string drives = driveNamesText(state, covered);
+        if (fits == total)
+            c.message = totalText + " will be copied back to this computer (it has " + byteCountText(*room) +
+                        " free beyond the " + reserveText + " Keldwick keeps free on it) and removed from " + drives +
+                        ". Keldwick won't move them again for at least " +
+                        std::to_string(state.settings.minimumAgeDays) + " days.";
+        else if (fits > 0)
+            c.message = totalText + " to bring back; " + byteCountText(fits) + " fits now, keeping " + reserveText +
+                        " free on this computer. The rest stays on " + drives + ".";
+        else
+            c.message = totalText + " to bring back; none of it fits now, keeping " + reserveText +
+                        " free on this computer. It stays on " + drives + ".";
     }
     return c;
 }

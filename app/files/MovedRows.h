@@ -129,6 +129,8 @@ struct Confirmation {
     std::string button;
     bool operator==(const Confirmation&) const = default;
 };
+// Bring Everything Back's question over what it covers (recordsToBringBackAll), naming
+// their drives and what fits in the room the engine counts.
 Confirmation restoreAllConfirmation(const ModelState& state);
 Confirmation deleteConfirmation(const OffloadRecord& record, const ModelState& state);
 

@@ -82,7 +82,7 @@ AppModel::AppModel(AppEnvironment environment, AppServices services, std::unique
 
     connect(&settings_, &SettingsController::followUps, this, &AppModel::followSettings);
     connect(&drives_, &DriveController::connected, this, [this] {
-        operations_.recoverInterrupted([this] {
+        operations_.recoverWhenIdle([this] {
             checks_.check();
         });
     });

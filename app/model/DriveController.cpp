@@ -3,6 +3,8 @@
 
 #include "model/DriveController.h"
 
+#include <set>
+
 #include <QUrl>
 #include <cmath>
 
@@ -65,17 +67,29 @@ void DriveController::volumesChanged() {
     // Compared with the place last acted on, not with the state: a refresh that read the
     // volumes between the unmount and this report has written the new place already.
     const bool wasSet = placeActedOn_.value_or(state.driveRoot.has_value());
+    std::set<std::string> otherPluggedIn;
+    for (const auto& [id, status] : state.otherDrives)
+        if (status.connected) otherPluggedIn.insert(id);
     refreshDrive();
     refreshOtherDrives();
+    // An earlier drive coming back may carry a restore it cut short: settled as the
+    // chosen drive's are.
+    bool otherCame = false;
+    for (const auto& [id, status] : state.otherDrives)
+        if (status.connected && !otherPluggedIn.count(id)) otherCame = true;
     const bool isSet = state.driveRoot.has_value();
     placeActedOn_ = isSet;
-    if (wasSet == isSet) return;
+    if (wasSet == isSet) {
+        if (otherCame) emit connected();
+        return;
+    }
     // A problem the files window showed was about the drive as it was.
     store_.set<ModelField::filesProblem>(std::nullopt);
 
     if (wasSet) {
         logDrive("Drive disconnected");
         endWakeWatch();
+        if (otherCame) emit connected();
         if (!hasOffloaded(state)) return;
         post(Notice{driveDisplayName(state) + " was unplugged",
                     offloadedCountText(state) + " on it won't open until you plug it back in.",

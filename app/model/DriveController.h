@@ -61,7 +61,8 @@ public:
     void forgetLocations();
 
     // A volume was mounted or unmounted: re-reads the drive and the other drives, and
-    // tells of the chosen drive coming (connected) or going (a notice).
+    // tells of the chosen drive or an earlier one coming (connected) or of the chosen
+    // drive going (a notice).
     void volumesChanged();
     void diskChanged(const std::string& kernelName, const std::optional<DiskVolume>& volume);
     void updateDriveMounting();
@@ -93,7 +94,8 @@ public:
     void mark(const DriveOption& option, std::function<void(EngineOutcome<Drive>)> done);
 
 signals:
-    // The chosen drive was mounted: interrupted work is settled, then a check.
+    // The chosen drive, or an earlier one holding items, was mounted: interrupted work is
+    // settled, then a check.
     void connected();
     // Home access was granted after set-up: a check soon.
     void accessGranted();

@@ -101,7 +101,24 @@ void OperationsController::settle(EngineJob* job, Done then) {
         store_.announce(ModelField::job);
         job->deleteLater();
         then();
+        if (!recoveryAfterWork_ || state().activity != Activity::idle) return;
+        auto waiting = std::move(*recoveryAfterWork_);
+        recoveryAfterWork_.reset();
+        recoverInterrupted([waiting = std::move(waiting)] {
+            for (const auto& done : waiting)
+                if (done) done();
+        });
     });
+}
+
+void OperationsController::recoverWhenIdle(Done done) {
+    assertMainThread();
+    if (state().activity == Activity::idle) {
+        recoverInterrupted(std::move(done));
+        return;
+    }
+    if (!recoveryAfterWork_) recoveryAfterWork_.emplace();
+    recoveryAfterWork_->push_back(std::move(done));
 }
 
 void OperationsController::recoverInterrupted(Done done) {
@@ -116,12 +133,22 @@ void OperationsController::recoverInterrupted(Done done) {
     } catch (const std::exception&) {
         lastEventBefore = 0;
     }
+    // The bring-backs cut short, told as such once settled (their records' phase then no
+    // longer says what they were).
+    std::set<int64_t> bringBacks;
+    try {
+        for (const auto& record :
+             steps_.journal()->records({Phase::restoreCopying, Phase::restoreSwapping, Phase::restoreCleanup}))
+            bringBacks.insert(record.id);
+    } catch (const std::exception&) {
+        bringBacks.clear();
+    }
     perform<std::vector<RecoveryResult>>(
         Activity::recovering, nullptr,
         [](EngineOperations& engine, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
             return engine.recover();
         },
-        [this, done, lastEventBefore](EngineOutcome<std::vector<RecoveryResult>> outcome) {
+        [this, done, lastEventBefore, bringBacks](EngineOutcome<std::vector<RecoveryResult>> outcome) {
             if (outcome.succeeded()) {
                 // A rolled-back move leaves its record abandoned; a rolled-back restore, on the drive.
                 std::set<int64_t> undoneMoves;
@@ -134,7 +161,7 @@ void OperationsController::recoverInterrupted(Done done) {
                         // Unread: told as finished, as before the journal could say more.
                     }
                 }
-                auto report = recoveryOutcome(*outcome.value, driveDisplayName(state()), undoneMoves);
+                auto report = recoveryOutcome(*outcome.value, driveDisplayName(state()), undoneMoves, bringBacks);
                 if (report.lastRun) steps_.setLastRun(*report.lastRun);
                 if (report.notice) postNotice(*services_.notifier, *report.notice);
                 std::vector<JournalEvent> events;

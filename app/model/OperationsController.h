@@ -73,6 +73,10 @@ public:
 
     // Settles moves and restores cut short and tells the user what was finished.
     void recoverInterrupted(Done done = {});
+    // The same now when idle, else as soon as the running work has ended (`done` then
+    // waits for it): a drive that comes back while a restore runs still has what was cut
+    // short on it settled without a restart.
+    void recoverWhenIdle(Done done = {});
 
     // The one road by which planned items move: refused (none) while something else runs
     // or, unless it only tests, while the journal is unusable; then the result line, the
@@ -112,6 +116,8 @@ private:
     Steps& steps_;
     QPointer<EngineJob> job_;
     std::optional<Date> lastSpaceReading_;  // during the running job
+    // recoverWhenIdle's callers waiting for the running work to end; none: no recovery asked.
+    std::optional<std::vector<Done>> recoveryAfterWork_;
 };
 
 template <class T>

@@ -21,25 +21,42 @@ std::vector<const RecoveryResult*> withAction(const std::vector<RecoveryResult>&
 }  // namespace
 
 RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, const std::string& driveName,
-                                const std::set<int64_t>& undoneMoves) {
+                                const std::set<int64_t>& undoneMoves, const std::set<int64_t>& bringBacks) {
     RecoveryOutcome outcome;
-    std::vector<const RecoveryResult*> finished, undone;
+    std::vector<const RecoveryResult*> finished, undone, broughtBack, stillOnDrive;
     for (const RecoveryResult* result : withAction(results, {RecoveryAction::rolledBack, RecoveryAction::rolledForward})) {
-        const bool undid = result->action == RecoveryAction::rolledBack && undoneMoves.count(result->recordID);
+        const bool rolledBack = result->action == RecoveryAction::rolledBack;
+        if (bringBacks.count(result->recordID)) {
+            (rolledBack ? stillOnDrive : broughtBack).push_back(result);
+            continue;
+        }
+        const bool undid = rolledBack && undoneMoves.count(result->recordID);
         (undid ? undone : finished).push_back(result);
     }
     std::string line;
+    const auto add = [&line](const std::string& sentence) { line += (line.empty() ? "" : " ") + sentence; };
     if (finished.size() == 1) {
-        line = "Finished an interrupted move of \u201C" + finished.front()->name + "\u201D. Nothing was lost.";
+        add("Finished an interrupted move of \u201C" + finished.front()->name + "\u201D. Nothing was lost.");
     } else if (finished.size() > 1) {
-        line = "Finished " + std::to_string(finished.size()) + " interrupted moves. Nothing was lost.";
+        add("Finished " + std::to_string(finished.size()) + " interrupted moves. Nothing was lost.");
     }
     if (!undone.empty()) {
-        if (!line.empty()) line += " ";
-        line += undone.size() == 1 ? "Undid an interrupted move of \u201C" + undone.front()->name +
-                                         "\u201D. It's still on your computer."
-                                   : "Undid " + std::to_string(undone.size()) +
-                                         " interrupted moves. They're still on your computer.";
+        add(undone.size() == 1 ? "Undid an interrupted move of \u201C" + undone.front()->name +
+                                     "\u201D. It's still on your computer."
+                               : "Undid " + std::to_string(undone.size()) +
+                                     " interrupted moves. They're still on your computer.");
+    }
+    if (!broughtBack.empty()) {
+        add(broughtBack.size() == 1
+                ? "Finished bringing back \u201C" + broughtBack.front()->name + "\u201D. Nothing was lost."
+                : "Finished bringing back " + std::to_string(broughtBack.size()) + " items. Nothing was lost.");
+    }
+    if (!stillOnDrive.empty()) {
+        add(stillOnDrive.size() == 1
+                ? "Bringing back \u201C" + stillOnDrive.front()->name +
+                      "\u201D was interrupted. It's still on the drive, and its shortcut still opens it."
+                : "Bringing back " + std::to_string(stillOnDrive.size()) +
+                      " items was interrupted. They're still on the drive, and their shortcuts still open them.");
     }
     if (!line.empty()) outcome.lastRun = line;
     const auto missing = withAction(results, {RecoveryAction::markedLinkMissing});

@@ -25,11 +25,16 @@ struct RecoveryOutcome {
 // moves. ..."); moves that were undone (the rolled-back records in `undoneMoves`) give
 // "Undid an interrupted move of “name”. It's still on your computer." (or "Undid 2
 // interrupted moves. They're still on your computer."), after the first when both occur;
-// neither posts a notice. Shortcuts marked missing give one notice "The shortcut to
+// neither posts a notice. The records in `bringBacks` were being brought back, never
+// called moves: finished, "Finished bringing back “name”. Nothing was lost." (or
+// "Finished bringing back 2 items. ..."); undone, "Bringing back “name” was interrupted.
+// It's still on the drive, and its shortcut still opens it." (or "Bringing back 2 items
+// was interrupted. They're still on the drive, and their shortcuts still open them."),
+// after the moves' lines. Shortcuts marked missing give one notice "The shortcut to
 // “name” was removed" (or "3 shortcuts were removed") that opens the files window. Other
 // actions say nothing.
 RecoveryOutcome recoveryOutcome(const std::vector<RecoveryResult>& results, const std::string& driveName,
-                                const std::set<int64_t>& undoneMoves = {});
+                                const std::set<int64_t>& undoneMoves = {}, const std::set<int64_t>& bringBacks = {});
 
 // Recovery can find items in the drive's manifest that it leaves there without adding them
 // to the list (their places lie outside the home folder, or their copies overlap). The

@@ -35,6 +35,24 @@ std::string restoredText(const std::vector<OffloadRecord>& restored, const std::
 // "Brought back the copy of “Taxes” from Archive, next to the one on your computer."
 std::string restoredCopyText(const OffloadRecord& record, const std::string& driveName);
 
+// Bring Everything Back covers every "offloaded" record whose drive is plugged in: the
+// chosen one (mounted, taken or refused) and any earlier one. By record id, the order the
+// engine takes them in.
+std::vector<OffloadRecord> recordsToBringBackAll(const ModelState& state);
+
+// The names of the records' drives, each once, in the records' order: "Vault",
+// "Vault and Archive", "Vault, Archive and Old".
+std::string driveNamesText(const ModelState& state, const std::vector<OffloadRecord>& records);
+
+// What this computer keeps free when items come back: the engine's reserve.
+int64_t computerReserveBytes();
+// The room items may take on this computer: its free space beyond the reserve, as the
+// engine counts it (never below 0); none while the free space is unknown.
+std::optional<int64_t> roomForBringingBack(const ModelState& state);
+// The bytes of `records` that come back into `room` when they are taken in order and each
+// one that doesn't fit in what is left is skipped, as the engine does.
+int64_t bytesThatFit(const std::vector<OffloadRecord>& records, int64_t room);
+
 struct RestoreAllOutcome {
     std::string lastRun;
     std::optional<std::string> filesProblem;  // none when everything is back
@@ -43,9 +61,11 @@ struct RestoreAllOutcome {
 };
 
 // After bringing everything back, with `state` holding the records as refreshed after the
-// run: "Brought back 1 item (2.00 KB) to your computer." and the failures, " Stopped early."
-// and the engine's reason. Everything is back when nothing failed or stopped and no record
-// is on the drive or needs attention; otherwise the text stays as the files problem.
+// run: "Brought back 1 item (2.00 KB) to your computer." and the failures, what stayed for
+// lack of room (" 3 items stay on your drive: there isn't room for them on your
+// computer."), " Stopped early." and the engine's reason. Everything is back when nothing
+// failed, stayed or stopped and no record is on any drive or needs attention; otherwise
+// the text stays as the files problem and the notice names the drives still holding items.
 RestoreAllOutcome restoreAllOutcome(const ModelState& state, const RunSummary& summary);
 
 // Titles of the restore operations' problem reports.

@@ -1,5 +1,7 @@
 #include "drives/DriveRefusal.h"
 
+#include "drives/DriveProblem.h"
+
 namespace keldwick {
 
 std::string DriveRefusal::explanation() const {
@@ -32,6 +34,9 @@ std::string DriveRefusal::explanation() const {
                    "\u201d. Make it writable only by you, for example with \u201cchmod go-w\u201d on it.";
         case Kind::duplicate:
             return "Another volume, at " + detail + ", holds the same marker. Unplug the one that isn't your drive.";
+        case Kind::formatNotUsable:
+            // The drive chooser's sentence for the format.
+            return DriveProblem::unsupportedFormat(detail).explanation();
     }
     return {};
 }

@@ -18,6 +18,7 @@ struct DriveRefusal {
         othersCanReplace,    // other users may write to the folder above its Keldwick folder
         innerFolderForeign,  // a folder Keldwick uses inside its Keldwick folder belongs to another account
         innerFolderOpen,     // other users may write to a folder Keldwick uses inside its Keldwick folder
+        formatNotUsable,     // a disk format Keldwick won't move files to (HFS+, APFS, ...): its items still come back
     };
 
     std::string mountPath;
@@ -26,7 +27,8 @@ struct DriveRefusal {
     // "drive marker" or "top folder"; othersCanChange, modesFromMount: "Keldwick folder"
     // or "drive marker"; othersCanReplace: "Keldwick folder"; duplicate: the other
     // volume's mount path; innerFolderForeign, innerFolderOpen: the folder's path below
-    // the Keldwick folder ("Keldwick/Studio (1A2B3C4D)/home").
+    // the Keldwick folder ("Keldwick/Studio (1A2B3C4D)/home"); formatNotUsable: the format
+    // as the drive checks name it ("hfs", "apfs").
     std::string detail;
 
     // Two sentences: what is wrong with the volume, then what the user can do about it,

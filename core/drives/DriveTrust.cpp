@@ -208,6 +208,12 @@ std::optional<DriveRefusal> volumeRefusal(const std::string& mountPath, const st
     return DriveRefusal{mountPath, DriveRefusal::Kind::notADisk, mountType};
 }
 
+std::optional<DriveRefusal> formatRefusal(const std::string& mountPath, const platform::FileSystemKind* kind) {
+    if (!kind || !kind->disk || kind->usable || kind->advice == platform::RefusalAdvice::fat32) return std::nullopt;
+    if (kind->name == "fuseblk" || kind->name == "fuse") return std::nullopt;
+    return DriveRefusal{mountPath, DriveRefusal::Kind::formatNotUsable, std::string(kind->name)};
+}
+
 platform::MountModes modesAt(const std::string& path, const platform::SystemRoots& roots) {
     platform::MountStatus status;
     if (path.empty() || platform::statxWithMount(path.c_str(), 0, false, status) != 0 || !status.mountID) return {};

@@ -43,6 +43,7 @@
 
 #include "drives/Drive.h"
 #include "drives/DriveRefusal.h"
+#include "platform/FileSystemKinds.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 #include "platform/SystemRoots.h"
@@ -83,6 +84,12 @@ void narrowInnerFolder(int folderFd, const User& user, const platform::MountMode
 // block device. Nothing when it may be one.
 std::optional<DriveRefusal> volumeRefusal(const std::string& mountPath, const std::string& mountType,
                                           bool onBlockDevice);
+
+// Why a disk volume of this kind takes no new moves: its format is one Keldwick can't
+// use (HFS+, APFS, NTFS, ...), the chooser's refusal. Nothing for a usable format, for
+// FAT32 (usable but for files over 4 GB, which each copy refuses), for an unknown kind,
+// and for a FUSE mount whose real format only the volume tells.
+std::optional<DriveRefusal> formatRefusal(const std::string& mountPath, const platform::FileSystemKind* kind);
 
 struct Examined {
     std::optional<Drive> drive;           // the marker's identity, trusted or not

@@ -6,6 +6,7 @@
 #include "drives/VolumeInfo.h"
 #include "platform/BlockDevices.h"
 #include "platform/FileStatus.h"
+#include "platform/FileSystemKinds.h"
 #include "platform/MountFacts.h"
 #include "platform/MountTable.h"
 #include "platform/Statx.h"
@@ -21,7 +22,10 @@ std::vector<VolumeCandidate> SystemVolumeSource::candidates() const {
     cachedMounts_.clear();
     for (const auto& entry : VolumeInfo::localExternalMountsIn(platform::MountTable::parse(table))) {
         const bool onBlockDevice = platform::BlockDevices::nameForMount(entry, roots_).has_value();
-        candidates.push_back({entry.mountPoint, DriveTrust::volumeRefusal(entry.mountPoint, entry.fsType, onBlockDevice)});
+        auto refusal = DriveTrust::volumeRefusal(entry.mountPoint, entry.fsType, onBlockDevice);
+        // A drive chosen before its format was refused takes nothing new; it still gives back what it holds.
+        if (!refusal) refusal = DriveTrust::formatRefusal(entry.mountPoint, platform::FileSystemKinds::mounted(entry.fsType));
+        candidates.push_back({entry.mountPoint, std::move(refusal)});
         cachedMounts_[entry.mountPoint] = {entry, onBlockDevice};
     }
     cachedTable_ = std::move(table);

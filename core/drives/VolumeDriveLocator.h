@@ -41,7 +41,9 @@ struct MountIdentity {
 // A volume the locator may search, and why it can't be the drive when it can't.
 struct VolumeCandidate {
     std::string mountPath;
-    std::optional<DriveRefusal> refusal;  // not a disk volume (DriveTrust::volumeRefusal)
+    // Not a disk volume (DriveTrust::volumeRefusal), or one of a format Keldwick won't
+    // move files to (DriveTrust::formatRefusal).
+    std::optional<DriveRefusal> refusal;
 };
 
 // What the locator asks of the system; tests hand in their own.

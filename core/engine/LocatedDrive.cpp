@@ -4,11 +4,13 @@
 
 #include "drives/DriveLayout.h"
 #include "drives/DriveTrust.h"
+#include "drives/VolumeInfo.h"
 #include "foundation/EngineError.h"
 #include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 #include "platform/FileIO.h"
 #include "platform/FileStatus.h"
+#include "platform/FileSystemKinds.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Statx.h"
 #include "platform/Users.h"
@@ -104,9 +106,16 @@ LocatedDrive LocatedDrive::locate(const DriveLocating* locator, const std::strin
                                   const std::string& computerFolder) {
     auto root = locator ? locator->mountPoint(driveID) : std::nullopt;
     if (!root) throw EngineError::driveUnavailable();
+    // Whatever found the drive, nothing new goes to a format Keldwick can't use: the
+    // volume's own word on its format (a FUSE mount's included), as the chooser asks it.
+    const auto volume = VolumeInfo::read(*root);
+    if (volume)
+        if (auto refusal = DriveTrust::formatRefusal(*root, platform::FileSystemKinds::named(volume->fileSystem)))
+            throw EngineError::driveUntrusted(refusedText(*refusal));
     auto located = open(locator, driveID, *root, std::nullopt, forWriting, computerFolder);
     if (!located) throw EngineError::driveUnavailable();
     if (located->refusal_) throw EngineError::driveUntrusted(refusedText(*located->refusal_));
+    if (volume) located->fileSystem_ = volume->fileSystem;
     return std::move(*located);
 }
 

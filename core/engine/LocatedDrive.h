@@ -72,7 +72,8 @@ public:
     // first (0711) when `forWriting` and it is missing, else a missing folder is held as
     // absent and nothing may be written. Throws EngineError::driveUnavailable when the
     // drive isn't there, driveUntrusted (naming why) when its Keldwick folder can't be
-    // trusted.
+    // trusted, or when its format is one Keldwick won't move files to (the volume's
+    // own word, DriveTrust::formatRefusal).
     // `computerFolder`, this computer's folder inside it, is judged with it (see
     // DriveTrust::User); none when empty.
     static LocatedDrive locate(const DriveLocating* locator, const std::string& driveID, bool forWriting = true,
@@ -104,6 +105,9 @@ public:
     // fails, and EngineError::driveUntrusted (writing: a folder of another account, or one
     // others may write that can't be narrowed), naming the folder.
     Place reach(const std::string& drivePath, Reach how) const;
+    // The volume's format as the drive checks name it ("ext4", "msdos", ...), as locate()
+    // read it; empty when it couldn't be read or the drive was located to bring back.
+    const std::string& fileSystem() const { return fileSystem_; }
     // The sentence of the first inner folder found exposed, or nothing.
     std::optional<std::string> exposure() const;
 
@@ -140,6 +144,7 @@ private:
     std::string heldPath_;
     std::optional<DriveRefusal> refusal_;
     std::string computerFolder_;
+    std::string fileSystem_;
     // The first inner folder found exposed by reach(), shared by the copies of this object.
     std::shared_ptr<std::optional<std::string>> exposure_ = std::make_shared<std::optional<std::string>>();
 };

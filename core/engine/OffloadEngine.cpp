@@ -1,6 +1,7 @@
 #include "engine/OffloadEngine.h"
 
 #include <cerrno>
+#include <map>
 #include <mutex>
 #include <utility>
 
@@ -175,7 +176,8 @@ RunSummary OffloadEngine::run(const OffloadPlan& plan, bool dryRun, const std::s
 
 OffloadRecord OffloadEngine::restoreOne(int64_t recordID, const std::optional<std::string>& copySuffix,
                                         const std::shared_ptr<CancellationFlag>& cancel,
-                                        const ProgressCallback& progress, int64_t index, int64_t count) {
+                                        const ProgressCallback& progress, int64_t index, int64_t count,
+                                        const std::shared_ptr<const LocatedDrive>& heldDrive) {
     std::string name;
     int64_t total = 0;
     try {
@@ -186,7 +188,9 @@ OffloadRecord OffloadEngine::restoreOne(int64_t recordID, const std::optional<st
     } catch (const std::exception&) {
         // Only the progress report needs these; the executor reports a failing journal.
     }
-    return RestoreExecutor(context_).restore(recordID, copySuffix, cancel, [&](int64_t done) {
+    RestoreExecutor executor(context_);
+    executor.heldDrive = heldDrive;
+    return executor.restore(recordID, copySuffix, cancel, [&](int64_t done) {
         if (progress) progress(EngineProgress{name, index, count, done, total});
     });
 }
@@ -207,13 +211,40 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
                                      const ProgressCallback& progress) {
     Frame frame(*this, workingName);
     OffloadEngineAssertion restoring(inhibitor, restoringName);
-    std::vector<std::pair<int64_t, std::string>> kept;  // record id, its drive's id
+    std::vector<std::pair<int64_t, std::string>> found;  // record id, its drive's id
     for (const auto& record : journal_->records({Phase::offloaded, Phase::linkMissing})) {
         // A missing link whose place is taken now is left to the user.
         if (record.phase == Phase::offloaded || !FileStat::peek(record.originalPath))
-            kept.emplace_back(record.id, record.driveID);
+            found.emplace_back(record.id, record.driveID);
     }
     RunSummary summary;
+    // Each drive that holds some of them is located once, and each of its items comes back
+    // through the folder held then. A drive that isn't plugged in is left out with its
+    // items; the drive in use being away is told only when it leaves nothing to bring back.
+    struct DriveInRun {
+        std::shared_ptr<const LocatedDrive> held;  // none: each item locates it and fails with the reason
+        bool away = false;
+    };
+    std::map<std::string, DriveInRun> drives;
+    for (const auto& [id, driveID] : found) {
+        if (drives.count(driveID)) continue;
+        DriveInRun& drive = drives[driveID];
+        try {
+            drive.held = std::make_shared<const LocatedDrive>(
+                LocatedDrive::locateToBringBack(context_.locator.get(), driveID, context_.configuration.machineFolder));
+        } catch (const EngineError& error) {
+            if (error.kind() != EngineError::Kind::driveUnavailable) continue;
+            drive.away = true;
+        } catch (const std::exception&) {
+            // Told by each of its items.
+        }
+    }
+    std::vector<std::pair<int64_t, std::string>> kept;
+    for (const auto& entry : found)
+        if (!drives[entry.second].away) kept.push_back(entry);
+    if (kept.empty() && drives.count(drive_.id) && drives[drive_.id].away)
+        summary.stoppedBecause = EngineError::driveUnavailable().message();
+
     const auto count = static_cast<int64_t>(kept.size());
     for (int64_t index = 0; index < count; ++index) {
         const auto& [id, driveID] = kept[static_cast<size_t>(index)];
@@ -221,34 +252,41 @@ RunSummary OffloadEngine::restoreAll(const std::shared_ptr<CancellationFlag>& ca
             summary.cancelled = true;
             break;
         }
+        DriveInRun& drive = drives[driveID];
+        // A drive that went away ends only its own items: the others' may still come back.
+        if (drive.away) continue;
         std::string originalPath;
         try {
             if (auto record = journal_->record(id)) originalPath = record->originalPath;
         } catch (const std::exception&) {
         }
         try {
-            auto record = restoreOne(id, std::nullopt, cancel, progress, index, count);
+            auto record = restoreOne(id, std::nullopt, cancel, progress, index, count, drive.held);
             summary.completed.push_back(record.originalPath);
             summary.bytes += record.size;
         } catch (const CancellationError&) {
             summary.cancelled = true;
             break;
         } catch (const EngineError& error) {
-            // An item of an earlier drive that is away fails alone: the drive in use may
-            // still give back everything it holds.
-            const bool driveAway = error.kind() == EngineError::Kind::driveUnavailable && driveID == drive_.id;
-            if (driveAway || error.kind() == EngineError::Kind::notEnoughSpaceOnComputer) {
-                summary.stoppedBecause = error.message();
-                break;
+            if (error.kind() == EngineError::Kind::driveUnavailable) {
+                drive.away = true;
+                if (!summary.stoppedBecause) summary.stoppedBecause = error.message();
+            } else if (error.kind() == EngineError::Kind::notEnoughSpaceOnComputer) {
+                // A smaller item may still fit: this one stays on its drive and is named once, with the others.
+                summary.noRoom.push_back(originalPath);
+            } else {
+                summary.failures.push_back(RunFailure{originalPath, error.what()});
             }
-            summary.failures.push_back(RunFailure{originalPath, error.what()});
         } catch (const std::exception& error) {
             summary.failures.push_back(RunFailure{originalPath, error.what()});
         }
     }
-    journal_->log("Restored " + std::to_string(summary.completed.size()) + " of " + std::to_string(count) +
-                      " items (" + byteCountText(summary.bytes) + ").",
-                  EventLevel::info);
+    std::string text = "Restored " + std::to_string(summary.completed.size()) + " of " + std::to_string(count) +
+                       " items (" + byteCountText(summary.bytes) + ").";
+    if (!summary.noRoom.empty())
+        text += " " + std::to_string(summary.noRoom.size()) +
+                " stayed on the drive for lack of room on this computer.";
+    journal_->log(text, EventLevel::info);
     return summary;
 }
 

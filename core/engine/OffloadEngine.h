@@ -28,6 +28,7 @@
 #include "engine/EngineProgress.h"
 #include "engine/FaultInjecting.h"
 #include "engine/IconPlacing.h"
+#include "engine/LocatedDrive.h"
 #include "engine/OffloadExecutor.h"
 #include "engine/RecoveryResult.h"
 #include "engine/RunSummary.h"
@@ -88,8 +89,14 @@ public:
     OffloadRecord restoreAsCopy(int64_t recordID, const std::shared_ptr<CancellationFlag>& cancel = nullptr,
                                 const ProgressCallback& progress = {});
     // Brings back every "offloaded" item and every "link-missing" item whose place is
-    // free, by record id. Failures are collected; cancellation, a drive that is gone and
-    // a full computer stop the loop. Ends with one summary event. Throws only when the
+    // free, by record id, from every drive that is plugged in: each drive is located once
+    // and its items come back through the folder held then. The items of a drive that
+    // isn't plugged in are left out (the drive in use being away is the stoppedBecause when
+    // no other drive gives anything back).
+    // Failures are collected and the run goes on; an item this computer has no room for
+    // stays on its drive (noRoom) and the run goes on with the rest, as a smaller one may
+    // fit; a drive that goes away ends that drive's items only (stoppedBecause);
+    // cancellation stops the loop. Ends with one summary event. Throws only when the
     // journal can't be read at the start.
     RunSummary restoreAll(const std::shared_ptr<CancellationFlag>& cancel = nullptr,
                           const ProgressCallback& progress = {});
@@ -109,7 +116,8 @@ private:
 
     OffloadRecord restoreOne(int64_t recordID, const std::optional<std::string>& copySuffix,
                              const std::shared_ptr<CancellationFlag>& cancel, const ProgressCallback& progress,
-                             int64_t index, int64_t count);
+                             int64_t index, int64_t count,
+                             const std::shared_ptr<const LocatedDrive>& heldDrive = nullptr);
 
     std::shared_ptr<Journal> journal_;
     Drive drive_;

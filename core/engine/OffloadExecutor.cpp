@@ -6,6 +6,7 @@
 #include <set>
 
 #include "drives/DriveLayout.h"
+#include "drives/FileSystemFormats.h"
 #include "drives/VolumeInfo.h"
 #include "engine/DrivePath.h"
 #include "engine/FaultInjecting.h"
@@ -39,6 +40,9 @@ bool overlapsDrive(const std::string& path, const std::string& root) {
 }
 
 // Whether the drive at `root` can give one file several names.
+// The largest file FAT32 holds: 4 GiB less one byte.
+constexpr int64_t kFat32LargestFile = 4'294'967'295;
+
 bool keepsHardLinks(const std::string& root) {
     platform::Fd folder = platform::openDirectory(AT_FDCWD, root);
     if (!folder) throw POSIXFailure("open", root, errno);
@@ -227,8 +231,10 @@ int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileSta
     // What it holds now: every entry of a folder must be movable and on the same disk,
     // unless the folder moves as one piece.
     int64_t total = 0;
+    int64_t largestFile = 0;
     if (status.isFile()) {
         total = status.size;
+        largestFile = status.size;
     } else {
         FileCopier::HardLinks links;
         const auto entries = context.copier.walk(path, FileCopier::SpecialFiles::refuse, links);
@@ -237,6 +243,7 @@ int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileSta
         for (const auto& entry : entries) {
             auto group = links.groups.find(entry.path);
             if (group == links.groups.end() || counted.insert(group->second).second) total += entry.size;
+            if (entry.kind == TreeEntry::Kind::file) largestFile = std::max(largestFile, entry.size);
         }
         if (!links.groups.empty() && !keepsHardLinks(root))
             throw EngineError::notEligible(path, "Has files that are hard links of each other, which this drive's "
@@ -258,6 +265,10 @@ int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileSta
             }
         }
     }
+    // FAT32 takes no file of 4 GiB or more: refused before anything is copied, not after 4 GiB of it.
+    if (located_ && FileSystemFormats::cantHoldBigFiles(located_->fileSystem()) && largestFile > kFat32LargestFile)
+        throw EngineError::notEligible(path, "Has a file bigger than 4 GB, which a drive formatted as FAT32 can't "
+                                             "hold");
 
     // Used since the scan dated it, or dated ahead of this computer's clock, which no use
     // explains: the user hears which.

@@ -100,8 +100,13 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     const std::string name = ItemName::display(record.originalPath);
 
     // A volume the locator refused still gives back what it holds, checked against the journal.
-    located_ = LocatedDrive::locateToBringBack(context.locator.get(), record.driveID,
-                                               context.configuration.machineFolder);
+    if (heldDrive) {
+        heldDrive->confirm();
+        located_ = *heldDrive;
+    } else {
+        located_ = LocatedDrive::locateToBringBack(context.locator.get(), record.driveID,
+                                                   context.configuration.machineFolder);
+    }
     const std::string root = located_->root();
     realDrivePath_ = record.drivePath(root);
     // Read and deleted through the folders this walk opened and judged, never by name again.
@@ -227,7 +232,9 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
 void RestoreExecutor::checkRoomOnThisComputer(int64_t needed, const std::string& destinationFolder) {
     const int64_t available = (availableBytes ? availableBytes(destinationFolder) : std::nullopt).value_or(0) -
                               context.configuration.computerReserveBytes;
-    if (needed > available) throw EngineError::notEnoughSpaceOnComputer(needed, std::max<int64_t>(available, 0));
+    if (needed > available)
+        throw EngineError::notEnoughSpaceOnComputer(needed, std::max<int64_t>(available, 0),
+                                                    context.configuration.computerReserveBytes);
 }
 
 void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& root, const std::string& drivePath,

@@ -41,6 +41,9 @@ public:
     EngineContext context;
     // VolumeSpace::availableBytes; tests put this computer's free space where they need it.
     SpaceProbe availableBytes;
+    // The record's drive as a run over many items holds it (LocatedDrive::locateToBringBack),
+    // confirmed still there before it serves; none: restore() locates the drive itself.
+    std::shared_ptr<const LocatedDrive> heldDrive;
 
     // Brings the record's item back and returns the record as the journal holds it
     // afterwards: "restored", or "returned" when both versions were kept (callers read

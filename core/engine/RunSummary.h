@@ -28,14 +28,17 @@ struct RunSummary {
     std::vector<RunFailure> failures;
     // The cancel flag was set, or an item reported cancellation.
     bool cancelled = false;
-    // The sentence of the error that stopped the loop early (the drive went away, the
-    // computer is full).
+    // The sentence of the error that stopped the loop early (the drive went away), or, in
+    // a restore of everything, the items of one drive (that drive went away).
     std::optional<std::string> stoppedBecause;
     bool dryRun = false;
     // Original paths of the items among `completed` whose link is in place but whose
     // record could not be finished (the journal failed after the swap): recovery
     // finishes them at the next start.
     std::vector<std::string> finishing;
+    // A restore of everything: original paths of the items left on their drive because
+    // this computer had no room for them, in the order tried.
+    std::vector<std::string> noRoom;
 
     bool operator==(const RunSummary&) const = default;
 };

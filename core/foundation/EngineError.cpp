@@ -41,6 +41,10 @@ std::string EngineError::messageFor(const Payload& p) {
             return "There isn't enough room on your drive (needs " + byteCountText(p.needed) + ", has " +
                    byteCountText(p.available) + " free).";
         case Kind::notEnoughSpaceOnComputer:
+            if (p.reserve > 0)
+                return "There isn't enough room on your computer (needs " + byteCountText(p.needed) + ", has " +
+                       byteCountText(p.available) + " free beyond the " + byteCountText(p.reserve) +
+                       " Keldwick keeps free on it).";
             return "There isn't enough room on your computer (needs " + byteCountText(p.needed) + ", has " +
                    byteCountText(p.available) + " free).";
         case Kind::sourceMissing:
@@ -89,8 +93,9 @@ EngineError EngineError::notEnoughSpaceOnDrive(int64_t needed, int64_t available
     return EngineError(
         {.kind = Kind::notEnoughSpaceOnDrive, .needed = needed, .available = available, .reserve = reserve});
 }
-EngineError EngineError::notEnoughSpaceOnComputer(int64_t needed, int64_t available) {
-    return EngineError({.kind = Kind::notEnoughSpaceOnComputer, .needed = needed, .available = available});
+EngineError EngineError::notEnoughSpaceOnComputer(int64_t needed, int64_t available, int64_t reserve) {
+    return EngineError(
+        {.kind = Kind::notEnoughSpaceOnComputer, .needed = needed, .available = available, .reserve = reserve});
 }
 EngineError EngineError::sourceMissing(std::string path) {
     return EngineError({.kind = Kind::sourceMissing, .path = std::move(path)});

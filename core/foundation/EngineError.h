@@ -38,7 +38,8 @@ public:
     // `available` is what lies above `reserve`, the room always left free on the drive; the
     // text names the reserve, so it reads like the drive's free space shown elsewhere.
     static EngineError notEnoughSpaceOnDrive(int64_t needed, int64_t available, int64_t reserve = 0);
-    static EngineError notEnoughSpaceOnComputer(int64_t needed, int64_t available);
+    // The same for this computer, whose reserve Keldwick keeps free on it.
+    static EngineError notEnoughSpaceOnComputer(int64_t needed, int64_t available, int64_t reserve = 0);
     static EngineError sourceMissing(std::string path);
     static EngineError notEligible(std::string path, std::string reason);
     static EngineError sourceChanged(std::string path);

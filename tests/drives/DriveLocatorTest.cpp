@@ -13,7 +13,9 @@
 #include "foundation/Clock.h"
 #include "drives/DriveMarker.h"
 #include "drives/FolderDriveLocator.h"
+#include "drives/DriveProblem.h"
 #include "drives/VolumeDriveLocator.h"
+#include "platform/FileSystemKinds.h"
 #include "drives/VolumeInfo.h"
 #include "platform/FileIO.h"
 #include "platform/Statx.h"
@@ -726,6 +728,51 @@ TEST(SystemVolumeSourceTest, CandidatesFollowEveryChangeOfTheMountTable) {
     // Something else mounted in its place.
     test::writeFile(roots.mountinfo, startup + "24 20 0:61 / " + drive + " rw - tmpfs tmpfs rw\n");
     EXPECT_EQ(refusalAt(), (DriveRefusal{drive, DriveRefusal::Kind::notADisk, "tmpfs"}));
+}
+
+// A drive whose format Keldwick can't use is refused for new moves with the chooser's own
+// sentence, whichever way it is mounted; FAT32 (limited per file), usable formats, FUSE
+// mounts whose real format only the volume tells, and non-disks pass this judgement.
+TEST(SystemVolumeSourceTest, AFormatKeldwickCantUseIsRefused) {
+    test::TempDir temp;
+    test::SysfsFixture fixture(temp / "system");
+    fixture.partition(fixture.usbDisk("sdb", "8:16", "5000"), "sdb1", "8:17");
+    const auto roots = fixture.roots();
+    const std::string drive = temp / "Drive";
+    test::makeDirs(drive);
+    const std::string startup = "20 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n";
+    struct Case {
+        const char* mountType;
+        std::optional<std::string> refusedAs;  // the format as the drive checks name it
+    };
+    int mountID = 30;
+    for (const Case& c : std::vector<Case>{{"hfsplus", "hfs"},
+                                           {"apfs", "apfs"},
+                                           {"ntfs3", "ntfs"},
+                                           {"vfat", std::nullopt},
+                                           {"exfat", std::nullopt},
+                                           {"btrfs", std::nullopt},
+                                           {"fuseblk", std::nullopt}}) {
+        test::writeFile(roots.mountinfo, startup + std::to_string(++mountID) + " 20 8:17 / " + drive + " rw - " +
+                                             c.mountType + " /dev/sdb1 rw\n");
+        SystemVolumeSource source(roots);
+        const auto candidates = source.candidates();
+        ASSERT_EQ(candidates.size(), 1u) << c.mountType;
+        if (!c.refusedAs) {
+            EXPECT_EQ(candidates.front().refusal, std::nullopt) << c.mountType;
+            continue;
+        }
+        ASSERT_TRUE(candidates.front().refusal) << c.mountType;
+        const DriveRefusal& refusal = *candidates.front().refusal;
+        EXPECT_EQ(refusal, (DriveRefusal{drive, DriveRefusal::Kind::formatNotUsable, *c.refusedAs})) << c.mountType;
+        EXPECT_EQ(refusal.explanation(), DriveProblem::unsupportedFormat(*c.refusedAs).explanation()) << c.mountType;
+    }
+    EXPECT_EQ(DriveTrust::formatRefusal("/media/u/Old", platform::FileSystemKinds::named("hfs"))->explanation(),
+              "This drive is formatted as Mac OS Extended (HFS+), which Linux writes only with its journal turned off. "
+              "Use a different drive, or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes "
+              "everything on it.");
+    EXPECT_EQ(DriveTrust::formatRefusal("/tmp", platform::FileSystemKinds::named("tmpfs")), std::nullopt);
+    EXPECT_EQ(DriveTrust::formatRefusal("/x", nullptr), std::nullopt);
 }
 
 // The modes of the mount holding a path come from the mount table the roots name: a

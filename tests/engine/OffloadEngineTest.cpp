@@ -16,7 +16,9 @@
 #include "foundation/DriveManifest.h"
 #include "foundation/EngineError.h"
 #include "foundation/ItemChecks.h"
+#include "foundation/Formatting.h"
 #include "foundation/SQLiteConnection.h"
+#include "foundation/VolumeSpace.h"
 #include "support/FaultActions.h"
 #include "support/ManualClock.h"
 
@@ -191,51 +193,121 @@ TEST_F(OffloadEngineTest, RestoreAllBringsBackWhatHasAFreePlace) {
     EXPECT_EQ(world.eventTexts().back(), "Restored 0 of 0 items (0 bytes).");
 }
 
-TEST_F(OffloadEngineTest, RestoreAllStopsWhenTheMacIsFullAndCollectsOtherFailures) {
+// A computer too full for one item still takes the smaller ones after it: the item that
+// doesn't fit stays on the drive, named once, and the room counted is the file system's
+// free space less the reserve.
+TEST_F(OffloadEngineTest, RestoreAllSkipsWhatDoesntFitAndBringsBackTheRest) {
+    constexpr int64_t MB = 1'000'000;
+    auto missing = world.offloadByHand(world.makeFile("Gone.txt"));
+    PathUtil::removeTree(world.drivePathFor(missing.originalPath));
     auto first = world.offloadByHand(world.makeFile("A.txt"));
-    auto second = world.offloadByHand(world.makeFile("B.txt"));
-    auto third = world.offloadByHand(world.makeFile("C.txt"));
-    PathUtil::removeTree(world.drivePathFor(first.originalPath));
+    auto big = world.offloadByHand(world.makeFile("Big.bin", 64 * MB));
+    auto last = world.offloadByHand(world.makeFile("C.txt"));
+    // 32 MB of room beyond the reserve: wide enough that other work on this disk can't
+    // tip either side.
+    const auto free = VolumeSpace::availableBytes(world.home);
+    ASSERT_TRUE(free);
+    world.configuration.computerReserveBytes = *free - 32 * MB;
 
-    world.configuration.computerReserveBytes = int64_t{1} << 62;
     auto summary = engine()->restoreAll();
-    ASSERT_EQ(summary.failures.size(), 1u);
-    EXPECT_EQ(summary.failures[0], (RunFailure{first.originalPath,
-                                               EngineError::driveCopyMissing(first.originalPath).message()}));
-    ASSERT_TRUE(summary.stoppedBecause);
-    EXPECT_EQ(summary.stoppedBecause->rfind("There isn't enough room on your computer", 0), 0u);
-    EXPECT_TRUE(summary.completed.empty());
-    EXPECT_EQ(world.phaseOf(second.id), Phase::offloaded);
-    EXPECT_EQ(world.phaseOf(third.id), Phase::offloaded);
+    EXPECT_EQ(summary.completed, (std::vector<std::string>{first.originalPath, last.originalPath}));
+    EXPECT_EQ(summary.noRoom, std::vector<std::string>{big.originalPath});
+    EXPECT_EQ(summary.failures, (std::vector<RunFailure>{{missing.originalPath,
+                                                          EngineError::driveCopyMissing(missing.originalPath).message()}}));
+    EXPECT_FALSE(summary.stoppedBecause);
+    EXPECT_EQ(world.phaseOf(first.id), Phase::restored);
+    EXPECT_EQ(world.phaseOf(last.id), Phase::restored);
+    EXPECT_EQ(world.phaseOf(big.id), Phase::offloaded);
+    EXPECT_TRUE(FileStat::peek(world.drivePathFor(big.originalPath)));
+    EXPECT_EQ(world.eventTexts().back(),
+              "Restored 2 of 4 items (20.0 KB). 1 stayed on the drive for lack of room on this computer.");
+
+    // Brought back alone, its refusal names the reserve the room was counted beyond.
+    try {
+        engine()->restore(big.id);
+        ADD_FAILURE() << "restored without room";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error.kind(), EngineError::Kind::notEnoughSpaceOnComputer);
+        EXPECT_NE(error.message().find(" free beyond the " + byteCountText(world.configuration.computerReserveBytes) +
+                                       " Keldwick keeps free on it)."),
+                  std::string::npos)
+            << error.message();
+    }
 }
 
-// An item left on an earlier drive that is away can't come back now, but it doesn't keep
-// the items of the drive in use from coming back; that drive going away still stops all.
-TEST_F(OffloadEngineTest, RestoreAllGoesOnPastAnItemOfAnotherDriveThatIsAway) {
-    const std::string old = world.makeFile("Old.txt");
-    ::unlink(old.c_str());
-    ASSERT_EQ(::symlink("/media/elsewhere/Keldwick/Test Machine/Old.txt", old.c_str()), 0);
-    auto elsewhere = world.journal->insert(NewRecord{old, "EARLIER-DRIVE", world.relativeFor(old), false, 10,
-                                                     std::nullopt, Phase::offloaded, "0123", Clock::system()->now()});
+// Every plugged-in drive's items come back in one run, each drive's through its own
+// folder; a drive that isn't plugged in is left out, and the drive in use being away is
+// told when nothing else comes back.
+TEST_F(OffloadEngineTest, RestoreAllBringsBackEveryPluggedInDrivesItems) {
+    const std::string earlier = world.tmp.path() + "/earlier";
+    world.locator->set("EARLIER-DRIVE", earlier);
+    const std::string old = world.makeFile("Old.txt", 1'000);
+    const auto oldContent = contentOf(old);
+    world.offloadByHand(old, "EARLIER-DRIVE", earlier);
     const std::string path = world.makeFile("A.txt", 1'000);
     const auto content = contentOf(path);
     auto record = world.offloadByHand(path);
 
-    world.locator->present = false;
-    auto stopped = engine()->restoreAll();
-    EXPECT_EQ(stopped.failures, (std::vector<RunFailure>{{old, EngineError::driveUnavailable().message()}}));
-    EXPECT_EQ(stopped.stoppedBecause, EngineError::driveUnavailable().message());
-    EXPECT_TRUE(stopped.completed.empty());
+    world.locator->set(world.drive.id, std::nullopt);
+    auto away = engine()->restoreAll();
+    EXPECT_EQ(away.completed, std::vector<std::string>{old});
+    EXPECT_FALSE(away.stoppedBecause);
+    EXPECT_TRUE(away.failures.empty());
+    EXPECT_EQ(contentOf(old), oldContent);
+    EXPECT_FALSE(FileStat::peek(earlier + "/" + world.relativeFor(old)));
+    EXPECT_EQ(world.eventTexts().back(), "Restored 1 of 1 items (1.00 KB).");
 
-    world.locator->present = true;
+    // An earlier drive away, the one in use back: that one's items come, nothing is told.
+    const std::string older = world.makeFile("Older.txt", 1'000);
+    auto olderRecord = world.offloadByHand(older, "EARLIER-DRIVE", earlier);
+    world.locator->set("EARLIER-DRIVE", std::nullopt);
+    world.locator->set(world.drive.id, world.root);
     auto summary = engine()->restoreAll();
-    EXPECT_EQ(summary.completed, (std::vector<std::string>{path}));
-    EXPECT_EQ(summary.failures, (std::vector<RunFailure>{{old, EngineError::driveUnavailable().message()}}));
+    EXPECT_EQ(summary.completed, std::vector<std::string>{path});
+    EXPECT_TRUE(summary.failures.empty());
     EXPECT_FALSE(summary.stoppedBecause);
     EXPECT_EQ(contentOf(path), content);
     EXPECT_EQ(world.phaseOf(record.id), Phase::restored);
-    EXPECT_EQ(world.phaseOf(elsewhere.id), Phase::offloaded);
-    EXPECT_EQ(world.eventTexts().back(), "Restored 1 of 2 items (1.00 KB).");
+    EXPECT_EQ(world.phaseOf(olderRecord.id), Phase::offloaded);
+    EXPECT_EQ(world.eventTexts().back(), "Restored 1 of 1 items (1.00 KB).");
+
+    // Neither plugged in: nothing to try, and the drive in use is why.
+    world.locator->set(world.drive.id, std::nullopt);
+    world.offloadByHand(world.makeFile("B.txt", 1'000));
+    auto nothing = engine()->restoreAll();
+    EXPECT_TRUE(nothing.completed.empty());
+    EXPECT_EQ(nothing.stoppedBecause, EngineError::driveUnavailable().message());
+    EXPECT_EQ(world.eventTexts().back(), "Restored 0 of 0 items (0 bytes).");
+}
+
+// A drive unplugged while its first item comes back ends only its own items; the
+// interrupted one is settled by the recovery that follows the drive's return.
+TEST_F(OffloadEngineTest, ADriveGoingAwayDuringRestoreAllStopsOnlyItsItems) {
+    const std::string earlier = world.tmp.path() + "/earlier";
+    world.locator->set("EARLIER-DRIVE", earlier);
+    const std::string firstPath = world.makeFile("Old1.txt", 1'000);
+    const auto firstContent = contentOf(firstPath);
+    auto first = world.offloadByHand(firstPath, "EARLIER-DRIVE", earlier);
+    auto second = world.offloadByHand(world.makeFile("Old2.txt", 1'000), "EARLIER-DRIVE", earlier);
+    const std::string path = world.makeFile("A.txt", 1'000);
+    auto record = world.offloadByHand(path);
+    actions()->onceAt(FaultPoint::restoreRecorded,
+                      [&](const FaultContext&) { world.locator->set("EARLIER-DRIVE", std::nullopt); });
+
+    auto summary = engine()->restoreAll();
+    EXPECT_EQ(summary.completed, std::vector<std::string>{path});
+    EXPECT_EQ(summary.stoppedBecause, EngineError::driveUnavailable().message());
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_EQ(world.phaseOf(record.id), Phase::restored);
+    EXPECT_EQ(world.phaseOf(second.id), Phase::offloaded);
+    const std::set<Phase> inFlight{Phase::restoreCopying, Phase::restoreSwapping, Phase::restoreCleanup};
+    EXPECT_TRUE(inFlight.count(world.phaseOf(first.id)));
+
+    world.locator->set("EARLIER-DRIVE", earlier);
+    engine()->recover();
+    EXPECT_EQ(world.phaseOf(first.id), Phase::restored);
+    EXPECT_EQ(contentOf(first.originalPath), firstContent);
+    EXPECT_EQ(engine()->restoreAll().completed, std::vector<std::string>{second.originalPath});
 }
 
 TEST_F(OffloadEngineTest, RestoreAsCopyNamesTheCopyAfterTheDrive) {

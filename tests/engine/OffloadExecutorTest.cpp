@@ -870,5 +870,35 @@ TEST_F(OffloadExecutorTest, MovesOntoALoopMountedExt4Drive) {
     EXPECT_EQ(DriveManifest{DriveLayout::appFolder(mountPoint)}.latestEntries("machine-1").size(), 2u);
 }
 
+// FAT32 holds no file of 4 GiB or more: an item with one is refused before anything is
+// written, while one that fits still moves.
+TEST_F(OffloadExecutorTest, AFat32DriveRefusesAFileTooBigForItBeforeWriting) {
+    if (auto reason = test::mountSkipReason("mkfs.vfat")) GTEST_SKIP() << *reason;
+    const std::string mountPoint = tmp / "fat32";
+    makeDirs(mountPoint);
+    test::LoopVolume volume(tmp / "fat32.img", 64, "mkfs.vfat -F 32 -n TRAVEL", "mount -o umask=077", mountPoint);
+    if (!volume.mounted()) GTEST_SKIP() << "can't mount: " << volume.error();
+    root = mountPoint;
+    locator->mounts[drive.id] = mountPoint;
+
+    const std::string big = home + "/Videos/Holiday.mov";
+    makeDirs(home + "/Videos");
+    ASSERT_TRUE(test::run("truncate -s 4294967296 " + big));  // one byte past the limit, a hole
+    try {
+        move(big);
+        ADD_FAILURE() << "moved";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error.message(), EngineError::notEligible(big, "Has a file bigger than 4 GB, which a drive "
+                                                                 "formatted as FAT32 can't hold")
+                                       .message());
+    }
+    EXPECT_TRUE(FileStat::read(big)->isFile());
+    EXPECT_TRUE(journal->allRecords().empty());
+    EXPECT_FALSE(FileStat::peek(mountPoint + "/" + relativeFor(big)));
+
+    const std::string small = writeFile(home + "/Videos/clip.mov", std::string(9'000, 'c'));
+    EXPECT_EQ(move(small).record.phase, Phase::offloaded);
+}
+
 }  // namespace
 }  // namespace keldwick

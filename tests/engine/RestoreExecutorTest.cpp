@@ -173,10 +173,10 @@ TEST_F(RestoreExecutorTest, ComputerSpaceOfExactlyWhatIsNeededPlusTheReservePass
     auto tight = executor();
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(10'999); };
     EXPECT_EQ(engineErrorOf([&] { tight.restore(record.id, std::nullopt); }),
-              EngineError::notEnoughSpaceOnComputer(10'000, 9'999));
+              EngineError::notEnoughSpaceOnComputer(10'000, 9'999, 1'000));
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(500); };
     EXPECT_EQ(engineErrorOf([&] { tight.restore(record.id, std::nullopt); }),
-              EngineError::notEnoughSpaceOnComputer(10'000, 0));
+              EngineError::notEnoughSpaceOnComputer(10'000, 0, 1'000));
     EXPECT_EQ(world.phaseOf(record.id), Phase::offloaded);
 
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(11'000); };

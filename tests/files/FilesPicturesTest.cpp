@@ -155,6 +155,15 @@ TEST(FilesPicturesTest, BothTabsWithAFullJournalAndARealDrive) {
         host.model.driveRoot = drive.path();
     }
     {
+        // Bring Everything Back left items on the drive: the footer says so whole.
+        host.model.filesProblem =
+            "Brought back 12 items (1.20 GB) to your computer. 3 items stay on your drive: there isn't room for them "
+            "on your computer.";
+        FilesWindow window(host);
+        save(window, "moved-problem");
+        host.model.filesProblem.reset();
+    }
+    {
         host.model.filesTab = FilesTab::everything;
         FilesWindow window(host);
         ASSERT_NE(window.everything(), nullptr);

@@ -495,5 +495,41 @@ TEST(FilesLayoutTest, ALargeFontGrowsTheRowsAndColumnsAndALongNameKeepsOffTheBut
     QApplication::setFont(before);
 }
 
+// A problem in the footer is read whole: wrapped beside the buttons, never cut mid-word.
+TEST(FilesLayoutTest, ALongProblemShowsWholeInTheFooter) {
+    test::FakeFilesHost host;
+    host.model.settings.drive = keldwick::Drive{"ID", "Vault"};
+    host.model.records = {record(1, "Report.ods", Phase::offloaded)};
+    const std::string problem =
+        "Brought back 0 items (0 bytes) to your computer. 5 items stay on your drive: there isn't room for them on "
+        "your computer. There isn't enough room on your computer (needs 136 MB, has 11.3 MB free beyond the 1.07 GB "
+        "Keldwick keeps free on it).";
+    host.model.filesProblem = problem;
+    FilesWindow window(host);
+    window.resize(FilesWindow::defaultWidth, FilesWindow::defaultHeight);
+    window.show();
+    QCoreApplication::processEvents();
+    MovedFilesView* view = window.moved();
+    ASSERT_NE(view, nullptr);
+    QLabel* shown = view->problemLabel();
+    ASSERT_TRUE(shown->isVisible());
+    EXPECT_FALSE(view->statusLabel()->isVisible());
+    EXPECT_EQ(shown->text().toStdString(), problem);
+    EXPECT_EQ(shown->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(shown->wordWrap());
+    EXPECT_GE(shown->height(), shown->heightForWidth(shown->width())) << "every wrapped line has its room";
+    for (QPushButton* button : view->findChildren<QPushButton*>()) {
+        if (!button->isVisible() || button->parentWidget() != shown->parentWidget()) continue;
+        EXPECT_FALSE(shown->geometry().intersects(button->geometry())) << button->text().toStdString();
+    }
+    const QStringList cut = test::cutTexts(&window);
+    EXPECT_TRUE(cut.isEmpty()) << cut.join("; ").toStdString();
+
+    host.model.filesProblem.reset();
+    view->update();
+    EXPECT_FALSE(shown->isVisible());
+    EXPECT_TRUE(view->statusLabel()->isVisible());
+}
+
 }  // namespace
 }  // namespace keldwick

@@ -90,7 +90,8 @@ TEST(MovedListTest, ProblemBarNeedsExactlyOneSelectedProblem) {
     const std::vector<OffloadRecord> records = {
         record(1, "/home/u/a.txt", Phase::offloaded), record(2, "/home/u/b.txt", Phase::linkMissing),
         record(3, "/home/u/c.txt", Phase::returned, 1, false, "Kept aside"),
-        record(4, "/home/u/d.txt", Phase::offloadSwapping, 1, false, "ignored")};
+        record(4, "/home/u/d.txt", Phase::offloadSwapping, 1, false, "ignored"),
+        record(5, "/home/u/Tilecraft", Phase::restoreCopying, 1, true)};
     struct Case {
         std::set<int64_t> selection;
         std::optional<std::string> text;
@@ -102,7 +103,10 @@ TEST(MovedListTest, ProblemBarNeedsExactlyOneSelectedProblem) {
              {{2, 99}, "The shortcut to \u201Cb.txt\u201D was deleted or moved, but the file is still safe on Vault."},
              {{3}, "Kept aside"},
              {{4}, "Moving \u201Cd.txt\u201D was interrupted. Keldwick will finish or undo it automatically. Nothing "
-                   "will be lost."}}) {
+                   "will be lost."},
+             // A bring-back cut short is never called a move.
+             {{5}, "Bringing back \u201CTilecraft\u201D was interrupted. Keldwick will finish or undo it automatically. "
+                   "Nothing will be lost."}}) {
         auto chosen = problemRecord(records, c.selection);
         std::optional<std::string> text;
         if (chosen) text = problemOf(*chosen, "Vault")->text;
@@ -279,29 +283,54 @@ TEST(MovedActionsTest, ARefusedDriveStillGivesItsItemsBack) {
 }
 
 TEST(MovedActionsTest, Confirmations) {
+    constexpr int64_t reserve = 1'073'741'824;  // the engine's, "1.07 GB"
     ModelState state = mounted({record(1, "/home/u/a.txt", Phase::offloaded, 3000)});
     EXPECT_EQ(restoreAllConfirmation(state).title, "Bring \u201Ca.txt\u201D back to your computer?");
     EXPECT_EQ(restoreAllConfirmation(state).message, "");  // free space unknown
-    state.computerFreeBytes = 3000;
+    // The room told is the room the engine counts: the free space beyond the reserve.
+    state.computerFreeBytes = reserve + 3000;
     EXPECT_EQ(restoreAllConfirmation(state).message,
-              "3.00 KB will be copied back to this computer (it has 3.00 KB free) and removed from Vault. Keldwick won't "
-              "move them again for at least 30 days.");
-    state.computerFreeBytes = 2999;
+              "3.00 KB will be copied back to this computer (it has 3.00 KB free beyond the 1.07 GB Keldwick keeps free "
+              "on it) and removed from Vault. Keldwick won't move them again for at least 30 days.");
+    state.computerFreeBytes = reserve + 2999;
     EXPECT_EQ(restoreAllConfirmation(state).message,
-              "That's 3.00 KB, but this computer only has 3.00 KB free. Keldwick will bring back what fits and then stop "
-              "safely.");
-    state.records.push_back(record(2, "/home/u/b", Phase::offloaded));
+              "3.00 KB to bring back; none of it fits now, keeping 1.07 GB free on this computer. It stays on Vault.");
+    state.computerFreeBytes = 1000;
+    EXPECT_EQ(restoreAllConfirmation(state).message,
+              "3.00 KB to bring back; none of it fits now, keeping 1.07 GB free on this computer. It stays on Vault.");
+    // Taken in the engine's order, an item too big is skipped and a later one still fits.
+    state.records = {record(3, "/home/u/c", Phase::offloaded, 18'000'000),
+                     record(2, "/home/u/b", Phase::offloaded, 136'000'000),
+                     record(1, "/home/u/a.txt", Phase::offloaded, 3000)};
+    state.computerFreeBytes = reserve + 20'000'000;
+    EXPECT_EQ(restoreAllConfirmation(state).title, "Bring all 3 files back to your computer?");
+    EXPECT_EQ(restoreAllConfirmation(state).message,
+              "154 MB to bring back; 18.0 MB fits now, keeping 1.07 GB free on this computer. The rest stays on "
+              "Vault.");
+    state.records = {record(1, "/home/u/a.txt", Phase::offloaded, 3000), record(2, "/home/u/b", Phase::offloaded)};
+    state.computerFreeBytes = reserve + 3000;
     EXPECT_EQ(restoreAllConfirmation(state).title, "Bring all 2 files back to your computer?");
 
-    // After a change of drive, the records of the earlier one are neither counted nor
-    // said to be removed from this one.
+    // An earlier drive that isn't plugged in: its records are neither counted nor said to
+    // be removed from this one.
     OffloadRecord earlier = record(3, "/home/u/old.iso", Phase::offloaded, 6'620'000'000);
     earlier.driveID = "D0";
     state.records.push_back(earlier);
     EXPECT_EQ(restoreAllConfirmation(state).title, "Bring all 2 files back to your computer?");
     EXPECT_EQ(summaryText(state), "2 files \u00B7 4.00 KB on Vault");
+    // Plugged in, they come back in the same run, and both drives are named.
+    state.otherDrives["D0"] = DriveStatus{"My Backup", true};
+    state.computerFreeBytes = reserve + 7'000'000'000;
+    EXPECT_EQ(restoreAllConfirmation(state).title, "Bring all 3 files back to your computer?");
+    EXPECT_EQ(restoreAllConfirmation(state).message,
+              "6.62 GB will be copied back to this computer (it has 7.00 GB free beyond the 1.07 GB Keldwick keeps "
+              "free on it) and removed from Vault and My Backup. Keldwick won't move them again for at least 30 "
+              "days.");
     state.records = {earlier};
     EXPECT_EQ(summaryText(state), "Nothing on Vault right now");
+    EXPECT_TRUE(bottomButtons(state, {}, connected(true)).restoreAllEnabled) << "the earlier drive's items";
+    EXPECT_EQ(restoreAllConfirmation(state).title, "Bring \u201Cold.iso\u201D back to your computer?");
+    state.otherDrives["D0"].connected = false;
     EXPECT_FALSE(bottomButtons(state, {}, connected(true)).restoreAllEnabled);
 
     EXPECT_EQ(deleteConfirmation(record(1, "/x/r", Phase::returned), state).title,

@@ -20,6 +20,9 @@ TEST(EngineErrorTest, EveryCaseHasItsSentence) {
          "There isn't enough room on your drive (needs 126 MB, has 45.3 MB free beyond the 1.07 GB Keldwick always "
          "leaves free on it)."},
         {EngineError::notEnoughSpaceOnComputer(1, 0), "There isn't enough room on your computer (needs 1 byte, has 0 bytes free)."},
+        {EngineError::notEnoughSpaceOnComputer(136'000'000, 11'300'000, 1'073'741'824),
+         "There isn't enough room on your computer (needs 136 MB, has 11.3 MB free beyond the 1.07 GB Keldwick keeps "
+         "free on it)."},
         {EngineError::sourceMissing(p), "\u201CTrip.mov\u201D isn't there anymore."},
         {EngineError::notEligible(p, "Locked"), "\u201CTrip.mov\u201D stays on your computer (Locked)."},
         {EngineError::sourceChanged(p),

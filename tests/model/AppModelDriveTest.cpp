@@ -111,6 +111,47 @@ TEST_F(AppModelDriveTest, PluggingInRecoversThenChecks) {
     EXPECT_EQ(driveLog.lines().back(), "Drive connected");
 }
 
+// A bring-back an unplug cut short is settled when its drive comes back, without a
+// restart: an earlier drive's as the chosen one's, and one that comes back while other
+// work runs once that work has ended.
+TEST_F(AppModelDriveTest, ADriveComingBackSettlesWhatItsUnplugCutShort) {
+    auto model = started();
+    const auto recoveries = [&] {
+        int total = 0;
+        for (auto& engine : world.engines->built) total += engine->recoverCalls;
+        return total;
+    };
+    model->journal()->insert(recordOn(world.home + "/Tilecraft", "OLD-ID"));
+    model->services().facts.driveNameAt = [](const std::string&) { return std::optional<std::string>("Spare"); };
+    ASSERT_TRUE(refreshed(*model));
+    const int before = recoveries();
+    world.locator->set("OLD-ID", world.dir / "spare");
+    model->drives().volumesChanged();
+    EXPECT_EQ(model->state().activity, Activity::recovering);
+    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    EXPECT_EQ(recoveries(), before + 1);
+    model->drives().volumesChanged();  // nothing came: nothing more
+    EXPECT_EQ(recoveries(), before + 1);
+
+    // The chosen drive back while a restore of other items still runs.
+    world.locator->set(world.drive.id, std::nullopt);
+    model->drives().volumesChanged();
+    std::atomic<bool> release{false};
+    bool restored = false;
+    model->operations().perform<int>(
+        Activity::restoring, nullptr,
+        [&](EngineOperations&, const EngineOperations::Cancel&, const EngineOperations::Progress&) {
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return 0;
+        },
+        [&](EngineOutcome<int>) { restored = true; });
+    world.locator->set(world.drive.id, world.driveRoot);
+    model->drives().volumesChanged();
+    EXPECT_EQ(recoveries(), before + 1) << "nothing beside the running work";
+    release = true;
+    ASSERT_TRUE(pumpUntil([&] { return restored && model->state().activity == Activity::idle && recoveries() == before + 2; }));
+}
+
 TEST(AppModelUnplugTest, ARefreshBetweenTheUnmountAndItsReportHidesNeitherGoingNorComing) {
     ModelWorld world;
     CapturedLog driveLog(keldwickDriveLog());

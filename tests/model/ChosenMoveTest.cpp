@@ -126,8 +126,8 @@ TEST(ChosenMoveTest, PlansAndReports) {
 TEST(ChosenMoveTest, MessageAfterTheRun) {
     const ChosenMovePlan withRefusal{std::nullopt, OffloadPlan{}, "refused"};
     const ChosenMovePlan clean{std::nullopt, OffloadPlan{}, std::nullopt};
-    const RunSummary failed{{}, 0, {{"/a", "first failure"}, {"/b", "second"}}, false, std::nullopt, false, {}};
-    const RunSummary moved{{"/a"}, 1, {}, false, std::nullopt, false, {}};
+    const RunSummary failed{{}, 0, {{"/a", "first failure"}, {"/b", "second"}}, false, std::nullopt, false, {}, {}};
+    const RunSummary moved{{"/a"}, 1, {}, false, std::nullopt, false, {}, {}};
     EXPECT_EQ(chosenMoveMessage(withRefusal, failed, "last"), "refused");
     EXPECT_EQ(chosenMoveMessage(clean, failed, "last"), "first failure");
     EXPECT_EQ(chosenMoveMessage(clean, moved, "last"), std::nullopt);

@@ -59,21 +59,21 @@ TEST(RestoreOutcomeTest, RestoreAll) {
         bool everythingBack;
     };
     const std::vector<Case> cases = {
-        {"all back", RunSummary{{"/a", "/b"}, 3'000, {}, false, std::nullopt, false, {}},
+        {"all back", RunSummary{{"/a", "/b"}, 3'000, {}, false, std::nullopt, false, {}, {}},
          {record("/a", Phase::restored)}, "Brought back 2 items (3.00 KB) to your computer.", true},
-        {"one back while others stay", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false, {}},
+        {"one back while others stay", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false, {}, {}},
          {record("/b", Phase::offloaded)}, "Brought back 1 item (1 byte) to your computer.", false},
-        {"one needing attention remains", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false, {}},
+        {"one needing attention remains", RunSummary{{"/a"}, 1, {}, false, std::nullopt, false, {}, {}},
          {record("/b", Phase::linkMissing)}, "Brought back 1 item (1 byte) to your computer.", false},
-        {"one failure", RunSummary{{}, 0, {{"/b", "“b” is open"}}, false, std::nullopt, false, {}}, {},
+        {"one failure", RunSummary{{}, 0, {{"/b", "“b” is open"}}, false, std::nullopt, false, {}, {}}, {},
          "Brought back 0 items (0 bytes) to your computer. “b” is open", false},
         {"failures, cancelled and stopped",
-         RunSummary{{"/a"}, 5, {{"/b", "“b” is open"}, {"/c", "“c” is open"}}, true, "Archive was unplugged.", false, {}},
+         RunSummary{{"/a"}, 5, {{"/b", "“b” is open"}, {"/c", "“c” is open"}}, true, "Archive was unplugged.", false, {}, {}},
          {}, "Brought back 1 item (5 bytes) to your computer. 2 couldn't come back, for example: “b” is open Stopped "
              "early. Archive was unplugged.",
          false},
         // The drive is mounted but refused: the reason, never "isn't plugged in".
-        {"stopped on a refused drive", RunSummary{{}, 0, {}, false, "Your drive isn't plugged in.", false, {}},
+        {"stopped on a refused drive", RunSummary{{}, 0, {}, false, "Your drive isn't plugged in.", false, {}, {}},
          {record("/b", Phase::offloaded)},
          "Brought back 0 items (0 bytes) to your computer. Keldwick won't use the volume at /media/ann/Archive. Its "
          "Keldwick folder belongs to another account on this computer. If the drive is yours, make your account its "
@@ -94,6 +94,43 @@ TEST(RestoreOutcomeTest, RestoreAll) {
                   (Notice{c.everythingBack ? "Everything is back on your computer" : "Some files are still on Archive",
                           c.text, NoticeTarget::offloaded, std::nullopt}))
             << c.name;
+    }
+}
+
+// What stayed for lack of room is told once, whatever the number; items left on an
+// earlier drive keep everything from being back, and the notice names where they are.
+TEST(RestoreOutcomeTest, RestoreAllNamesWhatStayedAndWhere) {
+    ModelState state = readyState();
+    OffloadRecord earlier = record("/home/u/old.iso", Phase::offloaded, false, 5, "EARLIER");
+    state.otherDrives["EARLIER"] = DriveStatus{"My Backup", true};
+    struct Case {
+        std::vector<std::string> noRoom;
+        std::vector<OffloadRecord> recordsAfter;
+        std::string text;
+        std::string title;
+    };
+    const std::vector<Case> cases = {
+        {{"/home/u/Big.mov"}, {record("/home/u/Big.mov", Phase::offloaded)},
+         "Brought back 2 items (3.00 KB) to your computer. \u201CBig.mov\u201D stays on your drive: there isn't room "
+         "for it on your computer.",
+         "Some files are still on Archive"},
+        {{"/home/u/a", "/home/u/b", "/home/u/c"},
+         {record("/home/u/a", Phase::offloaded), earlier, record("/home/u/b", Phase::offloaded)},
+         "Brought back 2 items (3.00 KB) to your computer. 3 items stay on your drive: there isn't room for them on "
+         "your computer.",
+         "Some files are still on Archive and My Backup"},
+        {{}, {earlier}, "Brought back 2 items (3.00 KB) to your computer.", "Some files are still on My Backup"},
+    };
+    for (const auto& c : cases) {
+        RunSummary summary;
+        summary.completed = {"/home/u/x", "/home/u/y"};
+        summary.bytes = 3'000;
+        summary.noRoom = c.noRoom;
+        state.records = c.recordsAfter;
+        const RestoreAllOutcome outcome = restoreAllOutcome(state, summary);
+        EXPECT_EQ(outcome.lastRun, c.text);
+        EXPECT_EQ(outcome.filesProblem, c.text);
+        EXPECT_EQ(outcome.notice.title, c.title);
     }
 }
 
@@ -132,6 +169,17 @@ TEST(RestoreOutcomeTest, RecoveryNotices) {
                   .lastRun,
               "Finished 2 interrupted moves. Nothing was lost. Undid 2 interrupted moves. They're still on your "
               "computer.");
+    // A bring-back is never called a move, finished or undone.
+    EXPECT_EQ(recoveryOutcome({undid("Tilecraft", 7)}, "Archive", {}, {7}).lastRun,
+              "Bringing back \u201CTilecraft\u201D was interrupted. It's still on the drive, and its shortcut still "
+              "opens it.");
+    EXPECT_EQ(recoveryOutcome({result("a", RecoveryAction::rolledForward), undid("b", 8), undid("c", 9),
+                               RecoveryResult{10, "d", RecoveryAction::rolledForward, std::nullopt}},
+                              "Archive", {}, {8, 9, 10})
+                  .lastRun,
+              "Finished an interrupted move of \u201Ca\u201D. Nothing was lost. Finished bringing back \u201Cd\u201D. "
+              "Nothing was lost. Bringing back 2 items was interrupted. They're still on the drive, and their "
+              "shortcuts still open them.");
     for (const auto& c : cases) {
         RecoveryOutcome outcome = recoveryOutcome(c.results, "Archive");
         EXPECT_EQ(outcome.lastRun, c.lastRun);

@@ -24,7 +24,7 @@ const OffloadPlan kPlan{{item("/home/u/a", false), item("/home/u/b", false), ite
 
 RunSummary summary(std::vector<std::string> completed, int64_t bytes, std::vector<RunFailure> failures = {},
                    bool cancelled = false, std::optional<std::string> stopped = std::nullopt, bool dryRun = false) {
-    return RunSummary{std::move(completed), bytes, std::move(failures), cancelled, std::move(stopped), dryRun, {}};
+    return RunSummary{std::move(completed), bytes, std::move(failures), cancelled, std::move(stopped), dryRun, {}, {}};
 }
 
 const std::vector<RunFailure> kThreeFailures = {

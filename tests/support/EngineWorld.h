@@ -136,12 +136,14 @@ public:
     // Leaves the item as a finished move would: its copy at its drive path, a link in its
     // place and an "offloaded" record with checksum and tree. The record's creation date
     // is a minute ago, so the copy's own dates are not "saved since the move".
-    OffloadRecord offloadByHand(const std::string& path) {
+    OffloadRecord offloadByHand(const std::string& path) { return offloadByHand(path, drive.id, root); }
+    // The same onto another drive, mounted at `driveRoot`.
+    OffloadRecord offloadByHand(const std::string& path, const std::string& driveID, const std::string& driveRoot) {
         FileCopier copier(configuration.chunkSize);
-        const std::string drivePath = drivePathFor(path);
+        const std::string drivePath = driveRoot + "/" + relativeFor(path);
         createDirectory(PathUtil::parent(drivePath));
         auto status = FileStat::read(path);
-        NewRecord record{path, drive.id, relativeFor(path), status->isDirectory(), 0, std::nullopt,
+        NewRecord record{path, driveID, relativeFor(path), status->isDirectory(), 0, std::nullopt,
                          Phase::offloaded, std::nullopt, Clock::system()->now().adding(-60)};
         std::optional<std::vector<TreeEntry>> entries;
         if (status->isDirectory()) {
