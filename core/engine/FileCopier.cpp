@@ -102,11 +102,13 @@ void requireKeyAttributes(const platform::MetadataTarget& from, const platform::
 struct Trust {
     std::optional<mode_t> umask;
     const RecordedMetadata* recorded = nullptr;
-    bool attributes = false;
+    bool acls = false;
+    bool userAttributes = false;
 };
 
 Trust trustOf(const FileCopier& copier) {
-    return {copier.untrustedUmask, copier.recorded ? &*copier.recorded : nullptr, copier.recordedAttributes};
+    return {copier.untrustedUmask, copier.recorded ? &*copier.recorded : nullptr, copier.recordedACLs,
+            copier.userAttributes};
 }
 
 struct Times {
@@ -121,8 +123,8 @@ struct Times {
 // capped by the mask, never a set-ID or sticky bit, an owner, an attribute, an ACL or a
 // lock attribute: none of those is covered by the digests that vouch for the content.
 // Where the journal recorded the item, an entry it holds gets its recorded mode, the item
-// itself its owner, and, when the record's digest vouched for them, the source's user
-// attributes and ACLs.
+// itself its owner, and, when the record's digests vouched for them, the source's ACLs;
+// user attributes come as `trust.userAttributes` says.
 void applyMetadata(const struct statx& source, const platform::MetadataTarget& from,
                    const platform::MetadataTarget& to, const std::string& sourcePath, std::optional<Times> times,
                    const Trust& trust, const std::string& relative) {
@@ -133,7 +135,11 @@ void applyMetadata(const struct statx& source, const platform::MetadataTarget& f
         if (!to.isLink()) {
             if (recorded && relative.empty()) (void)platform::calls().fchown(to.fd, trust.recorded->uid, trust.recorded->gid);
             // Attributes before the mode: an ACL sets the group bits, which the mode then sets as they were.
-            if (recorded && trust.attributes) platform::copyCarriedXattrs(from, to);
+            if (recorded && trust.acls) platform::copyCarriedXattrs(from, to, platform::Carried::acls);
+            if (trust.userAttributes) {
+                const auto names = platform::copyCarriedXattrs(from, to, platform::Carried::user);
+                requireKeyAttributes(from, to, sourcePath, names);
+            }
             const mode_t mode = recorded ? recordedMode->second & 07777 : source.stx_mode & 0777 & ~*trust.umask;
             if (platform::calls().fchmod(to.fd, mode) != 0) throw POSIXFailure("chmod", to.path, errno);
         }
@@ -667,7 +673,12 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     auto status = FileStat::read(source);
     if (!status) throw POSIXFailure("lstat", source, ENOENT);
     if (!status->isDirectory()) throw EngineError::unsupportedItem(source);
-    TreeCopy copy(source, destination, Walker(source, SpecialFiles::refuse).run(), trustOf(*this));
+    Walk walked = Walker(source, SpecialFiles::refuse).run();
+    if (!leaveOut.empty())
+        std::erase_if(walked.entries, [&](const TreeEntry& entry) {
+            return entry.kind == TreeEntry::Kind::symlink && leaveOut.count(entry.path);
+        });
+    TreeCopy copy(source, destination, std::move(walked), trustOf(*this));
     auto entries = copy.copyEntries(chunkSize, progress);
     copy.applyFolderMetadata(entries);
     copy.flush();

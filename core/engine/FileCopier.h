@@ -62,10 +62,16 @@ public:
     // With untrustedUmask: what the journal recorded of the item copied back. Each entry
     // it holds gets its recorded mode (set-ID bits only where they were) instead of the
     // capped one, the item itself its recorded owner where this process may give it, and
-    // with `recordedAttributes` (the record's digest vouched for them) the source's user
-    // attributes and POSIX ACLs.
+    // with `recordedACLs` (the record's digests vouched for them) the source's POSIX ACLs.
     std::optional<RecordedMetadata> recorded;
-    bool recordedAttributes = false;
+    bool recordedACLs = false;
+    // With untrustedUmask: every entry takes the source's user attributes (tags, comments,
+    // where a download came from), which grant nothing; tags and comments it can't take
+    // fail the copy as they do a move.
+    bool userAttributes = false;
+    // Entries of a folder copy (relative paths) that copyTree leaves where they are: links
+    // the caller judged must not come along.
+    std::set<std::string> leaveOut;
 
     // Copies the regular file `source` (a final link is not followed) to `destination`,
     // which must not exist (created exclusively, never through a link), with the
