@@ -415,9 +415,10 @@ bool isPrefetched(int64_t size) { return size <= Prefetcher::kMaxFileSize; }
 // every entry is reached beneath them by descriptor.
 class TreeCopy {
 public:
-    TreeCopy(std::string source, std::string destination, Walk walked, Trust trust)
+    TreeCopy(std::string source, std::string destination, Walk walked, Trust trust,
+             const std::map<std::string, std::string>* cloneCandidates = nullptr)
         : source_(std::move(source)), destination_(std::move(destination)), walked_(std::move(walked)),
-          trust_(trust),
+          trust_(trust), cloneCandidates_(cloneCandidates),
           sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
         if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
@@ -469,6 +470,14 @@ public:
                         entry.sha256 = first->sha256;
                         break;
                     }
+                    if (auto cloned = cloneOfSameContent(frame, names, source, record, relative, chunkSize)) {
+                        earlierFiles += cloned->bytes;
+                        if (progress) progress(earlierFiles);
+                        entry.size = cloned->bytes;
+                        entry.sha256 = std::move(cloned->sha256);
+                        remember(relative, record, entry);
+                        break;
+                    }
                     auto copied = copyOpenFile(source, record, names.source, frame.destination.get(), names.name,
                                                names.destination, Flush::later, chunkSize,
                                                [&](int64_t done) {
@@ -481,6 +490,7 @@ public:
                     entry.size = copied.bytes;
                     entry.sha256 = std::move(copied.sha256);
                     remember(relative, record, entry);
+                    if (cloneCandidates_) byContent_.emplace(*entry.sha256, std::make_pair(relative, entry.size));
                     break;
                 }
             }
@@ -641,6 +651,53 @@ private:
         return true;
     }
 
+    // The file as a clone of the copy already made of the same content, for a file the
+    // caller expects to hold it; nothing to copy it as usual (another content, a volume
+    // that can't clone, a copy that can't be opened), with `source` open on it again.
+    std::optional<CopiedFile> cloneOfSameContent(const Frame& frame, const Names& names, Fd& source,
+                                                 const struct statx& record, const std::string& relative,
+                                                 int64_t chunkSize) {
+        if (!cloneCandidates_ || cannotClone_) return std::nullopt;
+        auto expected = cloneCandidates_->find(relative);
+        if (expected == cloneCandidates_->end()) return std::nullopt;
+        auto earlier = byContent_.find(expected->second);
+        if (earlier == byContent_.end() || earlier->second.second != static_cast<int64_t>(record.stx_size))
+            return std::nullopt;
+        // Same content only as read from the drive now, whatever the journal expected.
+        const auto hashed = ChunkStream::hashFromMedium(source.get(), chunkSize, names.source);
+        std::optional<CopiedFile> cloned;
+        if (hashed.sha256 == expected->second && hashed.bytes == earlier->second.second) {
+            Fd from(platform::openReadAt(destinationTop_.get(), earlier->second.first.c_str(), O_NOFOLLOW));
+            Fd copy(platform::calls().openAt(frame.destination.get(), names.name.c_str(),
+                                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (copy.get() < 0) throw POSIXFailure("create", names.destination, errno);
+            if (from && platform::calls().cloneFile(copy.get(), from.get()) == 0) {
+                cloned = CopiedFile{hashed.sha256, hashed.bytes, std::move(copy)};
+            } else {
+                cannotClone_ = true;
+                copy.reset();
+                if (platform::calls().unlinkAt(frame.destination.get(), names.name.c_str(), 0) != 0)
+                    throw POSIXFailure("unlink", names.destination, errno);
+            }
+        }
+        if (!cloned) {
+            source = Fd();
+            const struct statx again = openedFile(frame, names, source);
+            if (again.stx_ino != record.stx_ino) throw EngineError::sourceChanged(names.source);
+            return std::nullopt;
+        }
+        // A file written while it was read matches no version of it.
+        const struct statx after = statOf(source.get(), names.source);
+        if (after.stx_size != record.stx_size || !sameTime(after.stx_mtime, record.stx_mtime) ||
+            !sameTime(after.stx_ctime, record.stx_ctime))
+            throw EngineError::sourceChanged(names.source);
+        applyMetadata(record, {source.get(), names.source}, {cloned->unflushed.get(), names.destination},
+                      names.source, timesOf(record), trust_, relative);
+        source.reset();
+        pending_.add(std::move(cloned->unflushed), names.destination);
+        return cloned;
+    }
+
     void applyFolder(const std::string& relative, int sourceFd, int destinationFd) {
         const struct statx& before = walked_.folders.at(relative);
         std::string sourcePath = childPath(source_, relative);
@@ -652,11 +709,15 @@ private:
     std::string destination_;
     Walk walked_;
     Trust trust_;
+    const std::map<std::string, std::string>* cloneCandidates_ = nullptr;
     Fd sourceTop_;
     Fd destinationTop_;
     PendingFlushes pending_;
     std::map<int64_t, FirstCopy> firstCopies_;  // by group key
     FileCopier::LinkGroups linked_;
+    // The first copy written of each content: its relative path and size, by digest.
+    std::map<std::string, std::pair<std::string, int64_t>> byContent_;
+    bool cannotClone_ = false;  // the destination refused a clone once: it won't take one
 };
 
 }  // namespace
@@ -678,7 +739,8 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
         std::erase_if(walked.entries, [&](const TreeEntry& entry) {
             return entry.kind == TreeEntry::Kind::symlink && leaveOut.count(entry.path);
         });
-    TreeCopy copy(source, destination, std::move(walked), trustOf(*this));
+    TreeCopy copy(source, destination, std::move(walked), trustOf(*this),
+                  cloneCandidates.empty() ? nullptr : &cloneCandidates);
     auto entries = copy.copyEntries(chunkSize, progress);
     copy.applyFolderMetadata(entries);
     copy.flush();

@@ -72,6 +72,12 @@ public:
     // Entries of a folder copy (relative paths) that copyTree leaves where they are: links
     // the caller judged must not come along.
     std::set<std::string> leaveOut;
+    // Files of a folder copy expected to hold the same content as another of its files, by
+    // relative path, with the digest expected (the journal's). Each is hashed from the
+    // source first; where that digest is the one of a file this copy already holds, the
+    // file is cloned from that copy (sharing its blocks) instead of written again, where
+    // the destination's file system can. Otherwise it is copied as any other.
+    std::map<std::string, std::string> cloneCandidates;
 
     // Copies the regular file `source` (a final link is not followed) to `destination`,
     // which must not exist (created exclusively, never through a link), with the

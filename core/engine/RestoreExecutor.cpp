@@ -22,6 +22,7 @@
 #include "foundation/PathUtil.h"
 #include "foundation/AndroidDevices.h"
 #include "foundation/VolumeSpace.h"
+#include "platform/Extents.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 #include "platform/ProcFS.h"
@@ -124,7 +125,8 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     createDirectoryDurably(PathUtil::parent(destination.path));
 
     const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
-    const auto [measured, expected] = measureDriveCopy(record, root, drivePath, driveStat);
+    const auto [measured, expected] =
+        measureDriveCopy(record, root, drivePath, driveStat, PathUtil::parent(destination.path));
     takenLinks_.clear();
     leftLinks_.clear();
     leftOnDriveText_.reset();
@@ -196,7 +198,9 @@ RestoreExecutor::Destination RestoreExecutor::chooseDestination(const OffloadRec
 }
 
 std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measureDriveCopy(
-    const OffloadRecord& record, const std::string& root, const std::string& drivePath, const FileStat& driveStat) {
+    const OffloadRecord& record, const std::string& root, const std::string& drivePath, const FileStat& driveStat,
+    const std::string& destinationFolder) {
+    cloneCandidates_.clear();
     const auto metadata = context.journal->recordedMetadata(record.id);
     const std::map<std::string, int64_t> sparse = metadata ? metadata->sparseEntries : std::map<std::string, int64_t>{};
     if (!record.isDirectory) return {bytesAtHome(driveStat, sparse, ""), std::nullopt};
@@ -204,7 +208,17 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
     // folder's files are not expected back unless the journal recorded them.
     auto walked = context.copier.walk(drivePath);
     std::set<std::string> recorded;
-    for (const auto& entry : context.journal->treeEntries(record.id)) recorded.insert(entry.path);
+    std::map<std::string, const TreeEntry*> recordedFiles;
+    const auto recordedEntries = context.journal->treeEntries(record.id);
+    for (const auto& entry : recordedEntries) {
+        recorded.insert(entry.path);
+        if (entry.kind == TreeEntry::Kind::file && entry.sha256) recordedFiles[entry.path] = &entry;
+    }
+    // Files the journal saw with the content of an earlier one (reflinked copies, or just
+    // copies) can share that one's blocks at home where its file system clones.
+    const bool homeClones = platform::volumeSharesExtents(destinationFolder.c_str());
+    std::set<std::string> contents;
+    int64_t repeated = 0;
     std::set<std::string> sidecars;
     for (const auto& path : context.copier.sidecarPaths(walked, root))
         if (!recorded.count(path)) sidecars.insert(path);
@@ -220,10 +234,23 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
             const auto file = entry.kind == TreeEntry::Kind::file && sparse.count(entry.path)
                                   ? FileStat::read(PathUtil::join(drivePath, entry.path))
                                   : std::nullopt;
-            measured += file ? bytesAtHome(*file, sparse, entry.path) : entry.size;
+            const int64_t bytes = file ? bytesAtHome(*file, sparse, entry.path) : entry.size;
+            auto seen = entry.kind == TreeEntry::Kind::file ? recordedFiles.find(entry.path) : recordedFiles.end();
+            const bool again = seen != recordedFiles.end() && seen->second->size == entry.size && entry.size > 0 &&
+                               !contents.insert(*seen->second->sha256).second;
+            if (again) {
+                repeated += bytes;
+                if (homeClones) cloneCandidates_[entry.path] = *seen->second->sha256;
+            }
+            if (!again || !homeClones) measured += bytes;
         }
         expected.push_back(std::move(entry));
     }
+    if (repeated > 0 && !homeClones)
+        context.journal->log(quoted(ItemName::display(record.originalPath)) +
+                                 " holds copies of the same content that this computer's file system can't share, so "
+                                 "each is written in full: bringing it back takes " + byteCountText(measured) + ".",
+                             EventLevel::info, record.id);
     return {measured, std::move(expected)};
 }
 
@@ -292,6 +319,7 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         restoreChecksum = digest;
     } else {
         copier.leaveOut = leftLinks_;
+    copier.cloneCandidates = cloneCandidates_;
         const auto entries = copier.copyTree(drivePath, workingCopy, step);
         requireAsMoved(TreeManifest{entries}.digest());
         checkCopiedShapes(record, entries, recordedEntries);

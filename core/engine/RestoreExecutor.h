@@ -108,12 +108,18 @@ private:
     // The original path with the record's own link at it or empty, or a free sibling name.
     Destination chooseDestination(const OffloadRecord& record, const std::optional<std::string>& copySuffix);
     // The bytes the drive copy will take at home (the names the move recorded as one file,
-    // once; files that had holes at the move by what they take) and, for a folder, the
-    // entries expected back.
+    // once; files that had holes at the move by what they take; where the home's file
+    // system clones, each content the journal recorded once, its further files becoming
+    // cloneCandidates_) and, for a folder, the entries expected back. Where the home can't
+    // clone such files, logs that each is written in full.
     std::pair<int64_t, std::optional<std::vector<TreeEntry>>> measureDriveCopy(const OffloadRecord& record,
                                                                                const std::string& root,
                                                                                const std::string& drivePath,
-                                                                               const FileStat& driveStat);
+                                                                               const FileStat& driveStat,
+                                                                               const std::string& destinationFolder);
+    // Files expected to hold the content of an earlier file of the item, with the digest
+    // the journal recorded: cloned at home from that file's copy (FileCopier).
+    std::map<std::string, std::string> cloneCandidates_;
     // Room on this computer above its reserve (EngineError::notEnoughSpaceOnComputer).
     void checkRoomOnThisComputer(int64_t needed, const std::string& destinationFolder);
 
