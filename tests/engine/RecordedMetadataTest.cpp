@@ -19,6 +19,7 @@
 #include "foundation/EngineError.h"
 #include "platform/ProcFS.h"
 #include "support/EngineWorld.h"
+#include "support/FaultActions.h"
 #include "support/RealMounts.h"
 
 namespace keldwick {
@@ -235,6 +236,19 @@ TEST_F(RecordedMetadataTest, LinksSavedThroughTheLinkComeHomeWhereTheyLeadSomewh
             EXPECT_EQ(done.error, text);
             EXPECT_TRUE(world.logged(text));
             EXPECT_TRUE(FileStat::read(copy + "/.venv/bin/x")->isSymlink()) << "it stays on the drive";
+
+            // Brought back again as a copy: the same rules, and an absolute link into the
+            // item names what stands at its place now, here under the temporary folder.
+            const OffloadRecord again = RestoreExecutor(world.context()).restore(done.id, " (from the drive)");
+            const std::string beside = folder + " (from the drive)";
+            EXPECT_EQ(again.phase, Phase::returned);
+            EXPECT_EQ(again.error, "Links in \u201Coldproject\u201D that point to places another user can change, or "
+                                   "that aren't on this computer, were left on your drive: \u201C.venv/bin/x\u201D and "
+                                   "\u201C.venv/first\u201D. The rest of \u201Coldproject\u201D is back on your "
+                                   "computer.");
+            EXPECT_EQ(fs::read_symlink(beside + "/.venv/bin/python3"), "python3.11");
+            EXPECT_FALSE(FileStat::peek(beside + "/.venv/first"));
+            fs::remove_all(beside);
         } else {
             EXPECT_EQ(done.phase, Phase::restored);
             EXPECT_FALSE(FileStat::peek(copy));
@@ -242,6 +256,33 @@ TEST_F(RecordedMetadataTest, LinksSavedThroughTheLinkComeHomeWhereTheyLeadSomewh
         fs::remove_all(folder);
         fs::remove_all(copy);
     }
+}
+
+// The links are judged before the copy and again on it: one re-pointed in between keeps
+// the item on the drive, and nothing of it stays at home.
+TEST_F(RecordedMetadataTest, ALinkRepointedAfterItWasJudgedKeepsTheItemOnTheDrive) {
+    const std::string folder = world.makeFolder("proj", false);
+    const std::string copy = move(folder);
+    test::writeFile(copy + "/bin/python3.11", "#!python\n");
+    fs::create_symlink("python3.11", copy + "/bin/python3");
+    auto actions = std::make_shared<test::FaultActions>();
+    actions->onceAt(FaultPoint::restoreRecorded, [&](const FaultContext&) {
+        fs::remove(copy + "/bin/python3");
+        fs::create_symlink(world.tmp.path(), copy + "/bin/python3");
+    });
+    world.faults->inner = actions;
+
+    try {
+        restore(folder);
+        ADD_FAILURE() << "brought back";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(std::string(error.what()), "\u201Cbin/python3\u201D in \u201Cproj\u201D changed on the drive while it "
+                                             "was being brought back, so \u201Cproj\u201D stays on the drive, and "
+                                             "nothing of it came back.");
+    }
+    EXPECT_TRUE(FileStat::read(folder)->isSymlink());
+    EXPECT_EQ(world.journal->allRecords().front().phase, Phase::offloaded);
+    EXPECT_TRUE(test::workingNamesUnder(world.home).empty());
 }
 
 TEST_F(RecordedMetadataTest, ARecordWithoutModesStripsSetIDBitsAndCapsToTheUmask) {
