@@ -416,9 +416,10 @@ bool isPrefetched(int64_t size) { return size <= Prefetcher::kMaxFileSize; }
 class TreeCopy {
 public:
     TreeCopy(std::string source, std::string destination, Walk walked, Trust trust,
-             const std::map<std::string, std::string>* cloneCandidates = nullptr)
+             const std::map<std::string, std::string>* cloneCandidates = nullptr,
+             std::optional<int64_t> cloneAllowance = std::nullopt)
         : source_(std::move(source)), destination_(std::move(destination)), walked_(std::move(walked)),
-          trust_(trust), cloneCandidates_(cloneCandidates),
+          trust_(trust), cloneCandidates_(cloneCandidates), cloneAllowance_(cloneAllowance),
           sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
         if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
@@ -477,6 +478,12 @@ public:
                         entry.sha256 = std::move(cloned->sha256);
                         remember(relative, record, entry);
                         break;
+                    }
+                    if (cloneCandidates_ && cloneCandidates_->count(relative)) {
+                        // Counted as a clone, it takes room after all.
+                        unclonedBytes_ += static_cast<int64_t>(record.stx_size);
+                        if (cloneAllowance_ && unclonedBytes_ > *cloneAllowance_)
+                            throw EngineError::notEnoughSpaceOnComputer(unclonedBytes_, *cloneAllowance_);
                     }
                     auto copied = copyOpenFile(source, record, names.source, frame.destination.get(), names.name,
                                                names.destination, Flush::later, chunkSize,
@@ -710,6 +717,8 @@ private:
     Walk walked_;
     Trust trust_;
     const std::map<std::string, std::string>* cloneCandidates_ = nullptr;
+    std::optional<int64_t> cloneAllowance_;
+    int64_t unclonedBytes_ = 0;
     Fd sourceTop_;
     Fd destinationTop_;
     PendingFlushes pending_;
@@ -740,7 +749,7 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
             return entry.kind == TreeEntry::Kind::symlink && leaveOut.count(entry.path);
         });
     TreeCopy copy(source, destination, std::move(walked), trustOf(*this),
-                  cloneCandidates.empty() ? nullptr : &cloneCandidates);
+                  cloneCandidates.empty() ? nullptr : &cloneCandidates, cloneAllowance);
     auto entries = copy.copyEntries(chunkSize, progress);
     copy.applyFolderMetadata(entries);
     copy.flush();

@@ -78,6 +78,11 @@ public:
     // file is cloned from that copy (sharing its blocks) instead of written again, where
     // the destination's file system can. Otherwise it is copied as any other.
     std::map<std::string, std::string> cloneCandidates;
+    // With cloneCandidates: the bytes such files may take when they are written in full
+    // after all (a content other than expected, a copy that can't be cloned). Past it the
+    // copy stops with EngineError::notEnoughSpaceOnComputer(bytes they would take, this
+    // allowance), before the volume fills. Nothing: no limit.
+    std::optional<int64_t> cloneAllowance;
 
     // Copies the regular file `source` (a final link is not followed) to `destination`,
     // which must not exist (created exclusively, never through a link), with the

@@ -132,6 +132,11 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     leftOnDriveText_.reset();
     if (expected) planShapes(record, *expected, journal.treeEntries(record.id), destination);
     checkRoomOnThisComputer(std::max(measured, record.size), PathUtil::parent(destination.path));
+    counted_ = std::max(measured, record.size);
+    roomBeyondCount_.reset();
+    if (!cloneCandidates_.empty() && availableBytes)
+        if (auto free = availableBytes(PathUtil::parent(destination.path)))
+            roomBeyondCount_ = std::max<int64_t>(*free - context.configuration.computerReserveBytes - counted_, 0);
 
     const std::string workingCopy = temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
     PathUtil::removeTree(workingCopy);
@@ -320,7 +325,16 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
     } else {
         copier.leaveOut = leftLinks_;
     copier.cloneCandidates = cloneCandidates_;
-        const auto entries = copier.copyTree(drivePath, workingCopy, step);
+    copier.cloneAllowance = roomBeyondCount_;
+        const auto entries = [&] {
+            try {
+                return copier.copyTree(drivePath, workingCopy, step);
+            } catch (const EngineError& error) {
+                // Files counted once turned out to need room of their own: the whole figures.
+                if (error.kind() != EngineError::Kind::notEnoughSpaceOnComputer || !roomBeyondCount_) throw;
+                throw EngineError::notEnoughSpaceOnComputer(counted_ + error.needed(), counted_ + error.available());
+            }
+        }();
         requireAsMoved(TreeManifest{entries}.digest());
         checkCopiedShapes(record, entries, recordedEntries);
         try {

@@ -120,6 +120,9 @@ private:
     // Files expected to hold the content of an earlier file of the item, with the digest
     // the journal recorded: cloned at home from that file's copy (FileCopier).
     std::map<std::string, std::string> cloneCandidates_;
+    // The bytes counted for the copy, and the room above them then (with cloneCandidates_).
+    int64_t counted_ = 0;
+    std::optional<int64_t> roomBeyondCount_;
     // Room on this computer above its reserve (EngineError::notEnoughSpaceOnComputer).
     void checkRoomOnThisComputer(int64_t needed, const std::string& destinationFolder);
 

@@ -12,6 +12,7 @@
 
 #include "engine/OffloadEngine.h"
 #include "engine/RestoreExecutor.h"
+#include "foundation/EngineError.h"
 #include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
 #include "platform/Extents.h"
@@ -182,6 +183,36 @@ TEST_F(SharedExtentsTest, AReflinkedFolderComesBackClonedIntoAHomeWithLessRoomTh
         for (const auto& extent : *extents) EXPECT_TRUE(extent.shared) << path << " was written, not cloned";
     }
     EXPECT_EQ(test::readFile(footage + "/notes.txt"), "cut at 00:42\n");
+}
+
+// Copies counted as one content that differ on the drive now take room of their own: the
+// copy stops before the home fills, with the whole figures, and nothing stays at home.
+TEST_F(SharedExtentsTest, CopiesThatDifferOnTheDriveNowStopTheCopyBeforeTheHomeFills) {
+    test::makeDirs(dir.path() + "/btrfs/world");
+    world = std::make_unique<test::EngineWorld>(Journal::inMemory(), dir.path() + "/btrfs/world");
+    const std::string footage = world->home + "/Footage";
+    test::makeDirs(footage);
+    randomFile(footage + "/take1.mov", 11);
+    for (int i = 2; i <= 6; ++i) reflink(footage + "/take1.mov", footage + "/take" + std::to_string(i) + ".mov");
+    const auto chosen = ManualMove::candidates({footage}, world->home, {}, true, Date::now());
+    ASSERT_EQ(chosen.candidates.size(), 1u);
+    const auto moved = test::engineOver(*world)->offload(chosen.candidates[0], false);
+    ASSERT_EQ(moved.record.phase, Phase::offloaded);
+    const std::string copy = world->drivePath(moved.record);
+    for (int i = 4; i <= 6; ++i) randomFile(copy + "/take" + std::to_string(i) + ".mov", 20 + i);
+
+    RestoreExecutor restorer(world->context());
+    restorer.availableBytes = [](const std::string&) { return std::optional<int64_t>(3 * MB); };
+    try {
+        restorer.restore(moved.record.id, std::nullopt);
+        ADD_FAILURE() << "brought back";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error.kind(), EngineError::Kind::notEnoughSpaceOnComputer);
+        EXPECT_GT(error.needed(), 3 * MB);
+        EXPECT_EQ(error.available(), 3 * MB);
+    }
+    EXPECT_EQ(world->phaseOf(moved.record.id), Phase::offloaded);
+    EXPECT_TRUE(test::workingNamesUnder(world->home).empty());
 }
 
 }  // namespace
