@@ -293,8 +293,9 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
     const auto recordedEntries = record.isDirectory ? journal.treeEntries(record.id) : ItemMetadata::ofFile();
     const bool asRecorded = copier.recorded && located_->trusted() &&
                             ItemMetadata::digest(drivePath, recordedEntries) == copier.recorded->digest;
-    copier.recordedACLs = asRecorded || (copier.recorded && located_->trusted() && !copier.recorded->aclDigest.empty() &&
-                                         ItemMetadata::aclDigest(drivePath, recordedEntries) == copier.recorded->aclDigest);
+    const bool aclsAsRecorded = copier.recorded && located_->trusted() && !copier.recorded->aclDigest.empty() &&
+                                ItemMetadata::aclDigest(drivePath, recordedEntries) == copier.recorded->aclDigest;
+    copier.recordedACLs = asRecorded || aclsAsRecorded;
     copier.userAttributes = asRecorded || contentIsTheUsers_;
     noteMetadata(record, copier, drivePath, recordedEntries);
     // Changed content is the user's own edit only where nobody else could have made it.
