@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
-#include <cstdio>
+#include <QtGlobal>
 
 #include "tray/TrayGlyph.h"
 
@@ -13,7 +13,7 @@ using namespace keldwick;
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: keldwick_icons THEME-FOLDER\n");
+        qCritical("usage: keldwick_icons THEME-FOLDER");
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         const QString apps = QStringLiteral("%1/%2x%2/apps").arg(folder).arg(size);
         const QString file = apps + QStringLiteral("/keldwick.png");
         if (!QDir().mkpath(apps) || !TrayGlyph::programImage(size).save(file, "PNG")) {
-            std::fprintf(stderr, "keldwick_icons: can't write %s\n", qPrintable(file));
+            qCritical("keldwick_icons: can't write %s", qPrintable(file));
             return 1;
         }
     }

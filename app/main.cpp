@@ -16,6 +16,7 @@
 #include <cstring>
 #include <optional>
 
+#include "desktop/DesktopColorScheme.h"
 #include "desktop/DesktopMotion.h"
 #include "desktop/FileManagerEntry.h"
 #include "desktop/LoginItem.h"
@@ -45,8 +46,10 @@
 #include "shell/ProgramWiring.h"
 #include "shell/Session.h"
 #include "shell/TerminationSignal.h"
+#include "shell/WindowAppearance.h"
 #include "systemdata/AppModelSystemDataHost.h"
 #include "systemdata/SystemDataWindow.h"
+#include "ui/ButtonPadding.h"
 #include "ui/DialogPorts.h"
 #include "ui/InterfaceLocale.h"
 #include "ui/Symbols.h"
@@ -81,6 +84,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     // Closing a window never ends a tray program.
     QApplication::setQuitOnLastWindowClosed(false);
     Symbols::useDesktopIconTheme();
+    keepButtonPadding();
     // Every window carries the program's icon, installed or run from the build tree.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("keldwick"), TrayGlyph::programIcon()));
 
@@ -115,7 +119,7 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     AppModel model(std::move(environment), desktopServices(), std::move(instanceLock));
     // The updater's two switches are the user's choice across starts.
     const std::unique_ptr<QSettings> updaterSettings = updaterStore(UserFolders::config());
-    Updater updater(bundleInfo(), installation, updaterSettings.get());
+    Updater updater(buildConfiguration(), installation, updaterSettings.get());
     ProgramWiring wiring(model, updater);
     WindowRegistry& windows = wiring.program().windows();
     windows.add(AppWindow::preview, previewWindowEntry(wiring.host<AppModelPreviewHost>(model)));
@@ -126,6 +130,8 @@ int runProgram(const Launch& launch, int& toolkitCount, char** toolkitArguments,
     windows.add(AppWindow::permission, permissionWindowEntry(onboardingHost));
     windows.add(std::nullopt, settingsWindowEntry(wiring.host<AppModelSettingsHost>(model, updater)));
     PortalSettings portal;
+    DesktopColorScheme colorScheme(portal);
+    WindowAppearance appearance(colorScheme);
     DesktopMotion motion(portal);
     wiring.program().tray().followMotion(motion);
     wiring.listen(instance);

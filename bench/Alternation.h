@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <utility>
@@ -48,8 +49,18 @@ inline double secondsOf(const std::function<void()>& work) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// "1.23 0.98 0.75": the load averages over 1, 5 and 15 minutes.
+inline std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 // One side of a comparison. `prepare` runs before each timed run, untimed (to drop the
-// pages the run must read from the medium, or to remove the previous run's copy).
+// pages the run must read from the medium, or to remove the previous run's copy). A run
+// may leave part of itself out of its time with `untimed` (a peer's page-dropping pass
+// between its copy and its verify, a check of what is cached).
 struct Side {
     Side(std::string name, std::function<void()> run, std::function<void()> prepare = [] {})
         : name(std::move(name)), run(std::move(run)), prepare(std::move(prepare)) {}
@@ -57,6 +68,9 @@ struct Side {
     std::function<void()> run;
     std::function<void()> prepare;
     Timings timings;
+    double excluded = 0;  // seconds of the current run left out by `untimed`
+
+    void untimed(const std::function<void()>& work) { excluded += secondsOf(work); }
 };
 
 // Runs every side once per round, in turn, the first side first in odd rounds and last
@@ -67,7 +81,9 @@ inline void alternate(std::vector<Side*> sides, int count = rounds()) {
         if (round % 2) std::reverse(order.begin(), order.end());
         for (Side* side : order) {
             side->prepare();
-            side->timings.seconds.push_back(secondsOf(side->run));
+            side->excluded = 0;
+            const double taken = secondsOf(side->run);
+            side->timings.seconds.push_back(taken - side->excluded);
         }
     }
 }
@@ -83,9 +99,10 @@ inline std::string describe(const Timings& t) {
 // Prints both sides and the ratio of Keldwick's median time to the peer's.
 inline void printRatio(const char* what, const Side& ours, const Side& peer) {
     const double a = ours.timings.median(), b = peer.timings.median();
-    std::printf("%s\n  %-40s %s\n  %-40s %s\n  time ratio %.2fx (Keldwick / peer; below 1: Keldwick is faster)\n",
+    std::printf("%s\n  %-40s %s\n  %-40s %s\n  time ratio %.2fx (Keldwick / peer; below 1: Keldwick is faster); "
+                "load %s\n",
                 what, ours.name.c_str(), describe(ours.timings).c_str(), peer.name.c_str(),
-                describe(peer.timings).c_str(), b > 0 ? a / b : 0.0);
+                describe(peer.timings).c_str(), b > 0 ? a / b : 0.0, loadAverage().c_str());
     std::fflush(stdout);
 }
 

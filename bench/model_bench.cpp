@@ -18,9 +18,14 @@
 // is skipped. Beside the longest run it prints where the main thread was: a watchdog
 // thread takes the main thread's stack once it has run 10 ms of CPU time without ticking.
 //
+// Every move meets a real file system: as root the home and the drive are ext4 images on
+// loop devices with direct I/O (in /var/tmp), else two folders beneath the home; the
+// scan's tree and the start-up's journal live in memory (/dev/shm), as what they measure
+// is the main thread, not the disk.
+//
 // KELDWICK_MODEL_RECORDS, KELDWICK_MODEL_ENTRIES and KELDWICK_MODEL_FILES change the
-// sizes; KELDWICK_MODEL_TMP the folder the trees are made in (default /dev/shm);
-// KELDWICK_MODEL_EXT4_FILES the number of files moved on ext4 (default 200).
+// sizes; KELDWICK_MODEL_TMP the folder the scan's tree is made in (default /dev/shm);
+// KELDWICK_MODEL_EXT4_FILES the number of 1 MiB files moved on ext4 (default 200).
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -45,6 +50,7 @@
 #include <thread>
 #include <vector>
 
+#include "Volumes.h"
 #include "drives/DriveMarker.h"
 #include "drives/FolderDriveLocator.h"
 #include "model/AppModel.h"
@@ -225,9 +231,8 @@ private:
     std::vector<void*> longestStack_;
 };
 
-// The trees live in memory (/dev/shm) unless KELDWICK_MODEL_TMP names a folder: what is
-// measured is the model's main thread, not the disk's flushes, which on a shared virtual
-// disk make a move of 10,000 files take an hour.
+// The scan's tree lives in memory (/dev/shm) unless KELDWICK_MODEL_TMP names a folder:
+// what the scan measures is the model's main thread.
 std::string benchRoot() {
     if (const char* folder = std::getenv("KELDWICK_MODEL_TMP")) return folder;
     if (fs::is_directory("/dev/shm")) return "/dev/shm";
@@ -340,52 +345,40 @@ void runOfFiles(const World& world, long files, long records, size_t bytes, cons
     std::printf("  the longest main-thread run was in: %s\n", meter.where().c_str());
 }
 
-void runOfSmallFiles(long files, long records) {
-    World world("run");
-    runOfFiles(world, files, records, 1024, "small files");
+// Where the moves' volumes go: on the disk, never in memory; as root beside the loop
+// images' usual place, else beneath the home.
+std::string movesFolder(const char* name) {
+    const char* home = std::getenv("HOME");
+    const std::string base = geteuid() == 0 || !home || !*home ? "/var/tmp" : home;
+    return base + "/keldwick-model-bench-" + name + "-" + std::to_string(getpid());
 }
 
-// Runs `command` quietly; true when it exits with 0.
-bool quietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// An ext4 image of `megabytes` mounted on a loop device at `at`; unmounted (and the device
-// freed) when it goes.
-struct Ext4Volume {
-    std::string image, at;
-    bool mounted = false;
-    Ext4Volume(std::string imagePath, std::string mountPoint, long megabytes) : image(std::move(imagePath)), at(std::move(mountPoint)) {
-        fs::create_directories(at);
-        mounted = quietly("truncate -s " + std::to_string(megabytes) + "M '" + image + "'") &&
-                  quietly("mkfs.ext4 -q -F '" + image + "'") && quietly("mount -o loop '" + image + "' '" + at + "'");
+void runOfSmallFiles(long files, long records) {
+    const std::string folder = movesFolder("run");
+    {
+        // The drive keeps its reserve free beyond what it takes (images are sparse).
+        bench::HomeAndDrive volumes(folder, 64 + files / 50, 1600 + files / 50);
+        std::printf("run of small files: %s\n", volumes.description.c_str());
+        World world("run", folder);
+        runOfFiles(world, files, records, 1024, "small files");
     }
-    ~Ext4Volume() {
-        if (mounted && !quietly("umount '" + at + "'")) quietly("umount -l '" + at + "'");
-        std::error_code ignored;
-        fs::remove(image, ignored);
-    }
-};
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
 
-// The home and the drive on ext4 volumes of their own, files of 1 MiB. The images live in
-// the system's temporary folder, on the disk rather than in memory where it can.
+// The home and the drive on ext4 volumes of their own, files of 1 MiB; the images on the
+// disk, in /var/tmp.
 void runOnExt4(long files, long records) {
-    if (geteuid() != 0) {
-        std::printf("run on ext4: skipped, loop-mounting volumes needs root\n");
-        return;
-    }
-    if (!quietly("command -v mkfs.ext4")) {
-        std::printf("run on ext4: skipped, mkfs.ext4 is missing\n");
-        return;
-    }
-    const std::string folder = "/var/tmp/keldwick-model-bench-ext4-" + std::to_string(getpid());
+    const std::string folder = movesFolder("ext4");
     fs::create_directories(folder);
     constexpr size_t bytes = 1 << 20;
     // The drive keeps about a gigabyte free beyond what it takes: its image is sparse.
     const long megabytes = 64 + files * 2;
     {
-        Ext4Volume home(folder + "/home.img", folder + "/home", megabytes);
-        Ext4Volume drive(folder + "/drive.img", folder + "/drive", 1536 + megabytes);
+        bench::LoopVolume home(folder + "/home.img", folder + "/home", megabytes);
+        bench::LoopVolume drive(folder + "/drive.img", folder + "/drive", 1536 + megabytes);
         if (!home.mounted || !drive.mounted) {
-            std::printf("run on ext4: skipped, the loop volumes could not be made or mounted here\n");
+            std::printf("run on ext4: skipped, %s\n", !home.mounted ? home.why.c_str() : drive.why.c_str());
         } else {
             World world("ext4", folder);
             runOfFiles(world, files, records, bytes, "1 MiB files on ext4 loop volumes");
@@ -459,6 +452,6 @@ int main(int argc, char** argv) {
     scanOfEntries(sizeFromEnvironment("KELDWICK_MODEL_ENTRIES", 200'000), records);
     runOfSmallFiles(sizeFromEnvironment("KELDWICK_MODEL_FILES", 1'000), records);
     runOnExt4(sizeFromEnvironment("KELDWICK_MODEL_EXT4_FILES", 200), records);
-    std::printf("trees made in %s\n", benchRoot().c_str());
+    std::printf("scan tree made in %s\n", benchRoot().c_str());
     return 0;
 }

@@ -4,7 +4,9 @@
 // KELDWICK_SCAN_ENTRIES sets others, comma-separated), in a typical and a project-heavy
 // shape, then times `du -s ROOTS`, `find ROOTS -printf '%s %T@ %A@\n'`, `gdu -npc HOME`
 // and Scanner::scan on one thread and on every core (KELDWICK_SCAN_THREADS sets the
-// count), each in a child process so that its peak memory and CPU time are its own. The
+// count), each a program started afresh (this one, asked to scan), so that its peak
+// memory and CPU time are its own and every side is timed the same way: from launch to
+// exit. The
 // tools take turns within each round (KELDWICK_BENCH_ROUNDS, at least 3): cold, every
 // cache of the machine dropped before each run (needs root; skipped with a line
 // otherwise), then warm, after one discarded run of each. Prints the median wall and CPU
@@ -247,47 +249,52 @@ Measure runGdu(const Tree& tree) {
     return m;
 }
 
-// Runs one scan in a child process; the child reports its timing through a pipe.
-Measure runScanner(const Tree& tree, bool everyFile, int threads) {
-    int channel[2];
-    if (pipe(channel) != 0) std::exit(1);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(channel[0]);
-        OffloadPolicy policy;
-        if (everyFile) policy.minimumItemSize = 0;
-        std::vector<std::string> system;
-        for (const auto& folder : NeverTouch::systemFolders()) {
-            if (folder != "/tmp" && folder != "/var") system.push_back(folder);
-        }
-        Scanner scanner(policy, NeverTouch::rules(tree.home, {}, {}, {}, system), {}, {},
-                        Date::now().adding(1000 * 86'400.0));
-        scanner.threads = threads;
-        Measure m;
-        m.baselineKiB = residentKiB();
-        const long long heapBefore = heapInUse();
-        const auto start = std::chrono::steady_clock::now();
-        const ScanReport report = scanner.scan(tree.roots);
-        m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        m.detail = static_cast<long long>(report.candidates.size());
-        m.heldBytes = heapInUse() - heapBefore;
-        if (write(channel[1], &m, sizeof m) != sizeof m) _exit(1);
-        _exit(0);
+// The scan as a program of its own: this one started with "--scan EVERY-FILE THREADS HOME
+// OUT ROOT...", which writes what only it can tell (candidates, heap held, resident size
+// before the walk) to OUT and exits.
+int scanChild(int argc, char** argv) {
+    const bool everyFile = std::string(argv[2]) == "1";
+    const int threads = std::atoi(argv[3]);
+    const std::string home = argv[4], out = argv[5];
+    const std::vector<std::string> roots(argv + 6, argv + argc);
+    OffloadPolicy policy;
+    if (everyFile) policy.minimumItemSize = 0;
+    std::vector<std::string> system;
+    for (const auto& folder : NeverTouch::systemFolders()) {
+        if (folder != "/tmp" && folder != "/var") system.push_back(folder);
     }
-    close(channel[1]);
+    Scanner scanner(policy, NeverTouch::rules(home, {}, {}, {}, system), {}, {}, Date::now().adding(1000 * 86'400.0));
+    scanner.threads = threads;
     Measure m;
-    const bool got = read(channel[0], &m, sizeof m) == sizeof m;
-    close(channel[0]);
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "scan failed\n");
+    m.baselineKiB = residentKiB();
+    const long long heapBefore = heapInUse();
+    const ScanReport report = scanner.scan(roots);
+    m.detail = static_cast<long long>(report.candidates.size());
+    m.heldBytes = heapInUse() - heapBefore;
+    FILE* file = std::fopen(out.c_str(), "w");
+    if (!file) return 1;
+    std::fprintf(file, "%lld %lld %ld\n", m.detail, m.heldBytes, m.baselineKiB);
+    return std::fclose(file) == 0 ? 0 : 1;
+}
+
+// Runs one scan as a program started afresh, timed from launch to exit like the peers.
+Measure runScanner(const Tree& tree, bool everyFile, int threads) {
+    const std::string out = tree.home + ".scan-result";
+    std::vector<std::string> args = {"/proc/self/exe", "--scan", everyFile ? "1" : "0", std::to_string(threads),
+                                     tree.home, out};
+    args.insert(args.end(), tree.roots.begin(), tree.roots.end());
+    Measure m;
+    if (!runTool(args, m)) {
+        std::perror("scan");
         std::exit(1);
     }
-    m.peakKiB = usage.ru_maxrss;
-    m.cpuSeconds = cpuOf(usage);
-    m.load = loadAverage();
+    FILE* file = std::fopen(out.c_str(), "r");
+    if (!file || std::fscanf(file, "%lld %lld %ld", &m.detail, &m.heldBytes, &m.baselineKiB) != 3) {
+        std::fprintf(stderr, "the scan wrote no result\n");
+        std::exit(1);
+    }
+    std::fclose(file);
+    std::remove(out.c_str());
     return m;
 }
 
@@ -366,7 +373,9 @@ void printRow(const char* shape, const std::string& run, const Measure& m, const
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc >= 7 && std::string(argv[1]) == "--scan") return scanChild(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const char* tmp = std::getenv("TMPDIR");
     std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/keldwick-scan-bench-XXXXXX";
     if (!mkdtemp(base.data())) {

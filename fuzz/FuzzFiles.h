@@ -7,18 +7,25 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
 namespace keldwick::fuzz {
 
 inline const std::string& scratchFolder() {
-    static const std::string folder = [] {
+    // Never destroyed, so the removal at exit still knows it.
+    static const std::string* folder = [] {
         char pattern[] = "/dev/shm/keldwick-fuzz-XXXXXX";
         if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
-        return std::string(pattern);
+        auto* made = new std::string(pattern);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(scratchFolder(), ignored);
+        });
+        return made;
     }();
-    return folder;
+    return *folder;
 }
 
 // A drive root in the scratch folder, with its app folder made.

@@ -1,5 +1,6 @@
 #include "desktop/DesktopColorScheme.h"
 
+#include <QColor>
 #include <QPointer>
 
 #include "model/MainThread.h"
@@ -26,6 +27,45 @@ std::optional<ColorScheme> colorSchemeFrom(const std::optional<QVariant>& value)
     default:
         return std::nullopt;
     }
+}
+
+WindowLook windowLookFor(std::optional<ColorScheme> scheme, bool platformIsDark) {
+    if (scheme == ColorScheme::dark) return platformIsDark ? WindowLook::platform : WindowLook::fusionDark;
+    if (scheme == ColorScheme::light) return platformIsDark ? WindowLook::fusionLight : WindowLook::platform;
+    return WindowLook::platform;
+}
+
+bool isDarkPalette(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
+}
+
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
+    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::BrightText, Qt::white);
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(0x78, 0xae, 0xed));
+    dark.setColor(QPalette::LinkVisited, QColor(0xb0, 0x8c, 0xe8));
+    dark.setColor(QPalette::PlaceholderText, QColor(0xa0, 0xa0, 0xa0));
+    dark.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
+    dark.setColor(QPalette::Midlight, QColor(0x48, 0x48, 0x48));
+    dark.setColor(QPalette::Mid, QColor(0x40, 0x40, 0x40));
+    dark.setColor(QPalette::Dark, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Shadow, QColor(0x10, 0x10, 0x10));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
+    }
+    dark.setColor(QPalette::Disabled, QPalette::Highlight, QColor(0x50, 0x50, 0x50));
+    return dark;
 }
 
 DesktopColorScheme::DesktopColorScheme(PortalSettings& portal, QObject* parent) : QObject(parent) {

@@ -2,15 +2,15 @@
 // The program's software updates: whether they are set up in this build, whether a
 // check can start now, and the version of a found update left to the menu to show.
 //
-// The feed address ("SUFeedURL") and signing key ("SUPublicEDKey") are build settings;
-// a build without them has updates switched off: the controller exists but never starts.
+// The feed address and signing key are build settings (the CMake options SUFeedURL and
+// SUPublicEDKey); a build without them has updates switched off: the controller exists
+// but never starts.
 
 #include "desktop/SelfInstall.h"
 #include "desktop/UpdateController.h"
 
 #include <QObject>
 #include <QString>
-#include <QVariantMap>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,22 +19,28 @@ class QSettings;
 
 namespace keldwick {
 
-// The build's information entries: "SUFeedURL", "SUPublicEDKey" (absent when the build
-// sets none), "CFBundleShortVersionString" and "CFBundleVersion".
-QVariantMap bundleInfo();
+// What the updater needs to know of this build.
+struct UpdaterConfiguration {
+    QString version;    // shown to the user ("1.2")
+    QString build;      // compared with the feed's versions ("120")
+    QString feedURL;    // the update feed's address; empty when the build sets none
+    QString publicKey;  // the Ed25519 key, base64, update archives are verified with; may be empty
+};
 
-// Whether `info` has a usable feed and key: a non-empty key, and a feed that parses as a
-// URL with a host and isn't the "YOUR-SITE" placeholder. Entries that aren't strings
-// count as empty.
-bool updatesConfigured(const QVariantMap& info);
+// This build's configuration.
+UpdaterConfiguration buildConfiguration();
 
-// The short version, " (", the build version and ")"; "?" for an entry that is missing or
-// isn't a string.
-QString appVersionText(const QVariantMap& info = bundleInfo());
+// Whether `configuration` has a usable feed and key: a non-empty key, and a feed that
+// parses as a URL with a host and isn't the "YOUR-SITE" placeholder.
+bool updatesConfigured(const UpdaterConfiguration& configuration);
+
+// The version, " (", the build and ")"; "?" for either that is empty.
+QString appVersionText(const UpdaterConfiguration& configuration = buildConfiguration());
 
 // The updater's switches' store: the toolkit settings file "Keldwick.conf" in
 // `configFolder` (the program's config folder), created 0600 first so that every later
-// write keeps that mode.
+// write keeps that mode. Nothing (the switches stay unsaved) while something other than a
+// regular file of a sane size stands there and can't be set aside.
 std::unique_ptr<QSettings> updaterStore(const std::string& configFolder);
 
 class Updater final : public QObject, private UpdateUserDriverDelegate {
@@ -45,7 +51,7 @@ public:
     // `canCheckForUpdates` holds the controller's value on return. `installation` says
     // where the program runs and whether it can replace itself there; where it can, the
     // controller installs updates into it.
-    explicit Updater(const QVariantMap& info = bundleInfo(),
+    explicit Updater(const UpdaterConfiguration& configuration = buildConfiguration(),
                      SelfInstall::Installation installation = SelfInstall::current(), QSettings* store = nullptr,
                      QObject* parent = nullptr);
 

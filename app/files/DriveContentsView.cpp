@@ -1,6 +1,7 @@
 #include "files/DriveContentsView.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -20,6 +21,7 @@
 #include "ui/KeyboardReach.h"
 #include "ui/PlainText.h"
 #include "ui/RelativeDate.h"
+#include "ui/StepStyle.h"
 #include "ui/Symbols.h"
 #include "ui/TableFit.h"
 #include "ui/TabularDigits.h"
@@ -84,9 +86,10 @@ QWidget* DriveContentsView::createNote() {
     noteRow->setContentsMargins(12, 8, 12, 8);
     auto* noteIcon = new QLabel(noteBox_);
     noteIcon->setPixmap(Symbols::icon("info").pixmap(16, 16));
-    note_ = plainLabel(
+    note_ = secondaryLabel(
         QStringLiteral("These are files Keldwick moved. To bring this computer's back, use Moved from This Computer."), noteBox_,
         true);
+    note_->setFont(style::calloutFont(note_->font()));
     noteRow->addWidget(noteIcon);
     noteRow->addWidget(note_, 1);
     noteLayout->addLayout(noteRow);
@@ -127,6 +130,7 @@ QTableView* DriveContentsView::createTable() {
     loading_->hide();
     connect(table_, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { open(model_->pathsOf({index})); });
+    table_->installEventFilter(this);
     reachRowsByKeyboard(table_, [this](const RowMenuRequest& request) {
         const auto pathOf = [this](const QModelIndex& index) -> std::optional<std::string> {
             if (!index.isValid()) return std::nullopt;
@@ -155,9 +159,7 @@ QHBoxLayout* DriveContentsView::createFooter() {
     // A note under the list: a little smaller than the body text, in the secondary colour.
     const auto calloutLabel = [this](const QString& text) {
         QLabel* label = secondaryLabel(text, browser_);
-        QFont callout = label->font();
-        callout.setPointSizeF(callout.pointSizeF() * 12.0 / 13.0);
-        label->setFont(callout);
+        label->setFont(style::calloutFont(label->font()));
         return label;
     };
     count_ = calloutLabel(QString());
@@ -165,6 +167,18 @@ QHBoxLayout* DriveContentsView::createFooter() {
     footer->addStretch();
     footer->addWidget(calloutLabel(QStringLiteral("Drag files out to copy them to your computer.")));
     return footer;
+}
+
+bool DriveContentsView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == table_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && table_->currentIndex().isValid()) {
+            open(model_->pathsOf({table_->currentIndex()}));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 std::string DriveContentsView::shownFolder() const { return folder_.value_or(root_.value_or("")); }
@@ -239,7 +253,11 @@ std::vector<QToolButton*> DriveContentsView::crumbButtons() const {
 
 void DriveContentsView::renderCrumbs() {
     while (QLayoutItem* item = crumbBar_->takeAt(0)) {
-        if (item->widget() && item->widget() != back_) item->widget()->deleteLater();
+        // Hidden at once: until it goes, Tab would still reach it.
+        if (item->widget() && item->widget() != back_) {
+            item->widget()->hide();
+            item->widget()->deleteLater();
+        }
         delete item;
     }
     crumbBar_->addWidget(back_);

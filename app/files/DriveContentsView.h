@@ -65,6 +65,8 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Return or Enter on the table opens its current row, as a double-click does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* createBrowser();

@@ -49,6 +49,8 @@ QVariant DriveTable::data(const QModelIndex& index, int role) const {
                 case modifiedColumn:
                     return QString::fromStdString(abbreviatedDateText(item.modified, true));
                 case sizeColumn:
+                    // A folder's size is left blank: a dash beside its kind would read as "— Folder".
+                    if (item.isFolder) return QString();
                     return item.size ? QString::fromStdString(byteCountText(*item.size)) : QStringLiteral("\u2014");
                 case kindColumn: return kindText(item);
             }

@@ -10,6 +10,7 @@
 #include "files/DriveContentsView.h"
 #include "files/FilesHost.h"
 #include "files/MovedFilesView.h"
+#include "ui/Accessibility.h"
 #include "ui/PlainText.h"
 #include "model/StatusTexts.h"
 
@@ -21,8 +22,13 @@ FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent)
     resize(defaultWidth, defaultHeight);
 
     auto* toolbar = addToolBar(QStringLiteral("Show"));
+    toolbar_ = toolbar;
+    // The tabs and the search are the window's own controls: nothing offers to hide them
+    // (createPopupMenu has no entry for them) and nothing moves them.
     toolbar->setMovable(false);
     toolbar->setFloatable(false);
+    toolbar->toggleViewAction()->setVisible(false);
+    toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
     auto* left = new QWidget(toolbar);
     left->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(left);
@@ -42,6 +48,7 @@ FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent)
     toolbar->addWidget(right);
     search_ = new QLineEdit(toolbar);
     search_->setClearButtonEnabled(true);
+    nameClearButton(search_, QStringLiteral("Clear Search"));
     search_->setFixedWidth(220);
     search_->setAccessibleName(QStringLiteral("Search"));
     toolbar->addWidget(search_);
@@ -59,12 +66,20 @@ FilesWindow::FilesWindow(FilesHost& host, QWidget* parent) : QMainWindow(parent)
     connect(everythingTab_, &QToolButton::toggled, this, [this](bool on) {
         if (on && !following_) host_.setFilesTab(FilesTab::everything);
     });
-    connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (moved_) moved_->setSearch(text);
-        if (everything_) everything_->setSearch(text);
-    });
+    connect(search_, &QLineEdit::textChanged, this, &FilesWindow::applySearch);
+    // Should the bar ever be hidden all the same, its filter goes with it.
+    connect(toolbar, &QToolBar::visibilityChanged, this, &FilesWindow::applySearch);
     connect(&host_, &FilesHost::stateChanged, this, &FilesWindow::follow);
     follow();
+}
+
+QMenu* FilesWindow::createPopupMenu() { return nullptr; }
+
+// The filter in force is the one the user can see: none while the field is hidden.
+void FilesWindow::applySearch() {
+    const QString text = toolbar_->isHidden() ? QString() : search_->text();
+    if (moved_) moved_->setSearch(text);
+    if (everything_) everything_->setSearch(text);
 }
 
 MovedFilesView* FilesWindow::moved() const { return moved_; }

@@ -11,6 +11,8 @@
 #include "ui/WindowRegistry.h"
 
 class QLineEdit;
+class QMenu;
+class QToolBar;
 class QToolButton;
 
 namespace keldwick {
@@ -38,17 +40,22 @@ public:
     QToolButton* everythingTab() const { return everythingTab_; }
     QLineEdit* searchField() const { return search_; }
 
+    // No menu of bars to hide: the toolbar always shows.
+    QMenu* createPopupMenu() override;
+
 protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
     void follow();
+    void applySearch();
     void showTab(FilesTab tab);
 
     FilesHost& host_;
     QToolButton* movedTab_;
     QToolButton* everythingTab_;
     QLineEdit* search_;
+    QToolBar* toolbar_;
     std::optional<FilesTab> shown_;
     bool following_ = false;
     QPointer<MovedFilesView> moved_;

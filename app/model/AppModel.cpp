@@ -97,6 +97,7 @@ void AppModel::followSettings(const SettingsFollowUps& followUps) {
         drives_.watchDriveWake();
     }
     if (followUps.clearStall) modelStore_.set<ModelField::stall>(std::nullopt);
+    if (followUps.askFirstChosen && preview_) preview_->setKeepAsking(*state_.settings.askFirstChoice);
     switch (followUps.reschedule) {
         case CheckReschedule::soon:
             checks_.scheduleCheck(rescheduleSoonSeconds);
@@ -158,13 +159,6 @@ void AppModel::stampAutomaticCacheClear() {
 // Work still running keeps its engine and journal (shared); what it hands back from now
 // on is dropped, its relay closed with the model.
 AppModel::~AppModel() = default;
-
-QPointer<AppModel>& AppModel::runningSlot() {
-    static QPointer<AppModel> model;
-    return model;
-}
-
-AppModel* AppModel::running() { return runningSlot().data(); }
 
 bool AppModel::isBusy() const { return keldwick::isBusy(state_.activity); }
 

@@ -21,7 +21,6 @@
 // and caches (AppModelCaches.cpp).
 
 #include <QObject>
-#include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -74,9 +73,6 @@ public:
              QObject* parent = nullptr);
     ~AppModel() override;
 
-    // The model start() made reachable from outside (the file-manager entry, quitting).
-    static AppModel* running();
-
     // ---- State ----
     const ModelState& state() const { return state_; }
     // The state's owner and its one change signal.
@@ -90,7 +86,7 @@ public:
     const BackgroundWork& work() const { return work_; }
     // The settings' one write path and the preferences beside them.
     SettingsController& settings() { return settings_; }
-    // The chosen drive, the volumes around it and full disk access.
+    // The chosen drive, the volumes around it and home access.
     DriveController& drives() { return drives_; }
     // Runs, restores, drive copies deleted and recovery, each a job.
     OperationsController& operations() { return operations_; }
@@ -121,7 +117,7 @@ public:
     // Whether the desktop has a tray, known once the program shows its icon (before
     // start): the texts that point at the tray follow it.
     void setHasTray(bool hasTray);
-    // Reloads free space, full disk access, the drive, records, other drives, pins and
+    // Reloads free space, home access, the drive, records, other drives, pins and
     // recently restored paths; rebuilds the engine when the recently restored paths changed.
     // The disk is read on a background thread and the values are applied on the main
     // thread; only the latest refresh applies (one overtaken by a newer one is dropped).
@@ -187,7 +183,6 @@ signals:
     void panelRequested();
 
 private:
-    static QPointer<AppModel>& runningSlot();
     void setEngine(std::shared_ptr<EngineOperations> engine);
     Date now() const { return services_.clock->now(); }
     void post(const Notice& notice) override;
@@ -219,6 +214,10 @@ private:
     std::shared_ptr<Journal> journal_;
     std::shared_ptr<EngineOperations> engine_;
     uint64_t refreshSerial_ = 0;          // of the latest refresh started
+    // The journal's stamp when the listed records were read, and the restored ones read
+    // with them: a refresh while the stamp holds reads no record again.
+    std::optional<Journal::ChangeStamp> recordsStamp_;
+    std::vector<OffloadRecord> restored_;
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
     OwnedRelay relay_;

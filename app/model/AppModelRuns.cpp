@@ -14,7 +14,11 @@ namespace keldwick {
 
 void AppModel::refreshPreview() {
     assertMainThread();
-    if (preview_ && shouldRefreshPreview(state_)) openPreview(preview_->kind(), std::nullopt, std::nullopt, false);
+    if (!preview_ || !shouldRefreshPreview(state_)) return;
+    // The switch the user set in this preview stays as they set it.
+    const bool keepAsking = preview_->keepAsking();
+    openPreview(preview_->kind(), std::nullopt, std::nullopt, false);
+    if (preview_) preview_->setKeepAsking(keepAsking);
 }
 
 void AppModel::setPreview(std::shared_ptr<PreviewModel> preview) {
@@ -40,6 +44,9 @@ void AppModel::openPreview(PreviewKind kind, std::optional<int64_t> goal, std::o
     }
     const PreviewGoal aim = previewGoal(state_, kind, goal);
     auto preview = std::make_shared<PreviewModel>(kind, aim.goalBytes, state_.settings.dryRunMode);
+    // "Ask me every time" starts from what the user chose in Settings, unticked until they
+    // chose; approving with it unticked approves automatic runs.
+    preview->setKeepAsking(state_.settings.askFirstChoice.value_or(false));
     // The replaced preview's scan runs on and fills in only that preview.
     setPreview(preview);
     if (showWindow) requestWindow(AppWindow::preview);

@@ -14,8 +14,6 @@ namespace keldwick {
 
 void AppModel::start() {
     assertMainThread();
-    // Reachable from outside (the file-manager entry, quitting) before anything can call in.
-    if (instanceLock_) runningSlot() = this;
     startup_.start(instanceLock_ != nullptr);
 }
 
@@ -38,7 +36,8 @@ void AppModel::refreshNow() {
 
 RefreshSources AppModel::refreshSources() const {
     return RefreshSources{state_.home,    state_.settings.drive, journal_,
-                          locator_,       services_.facts,       state_.records, state_.settings.managedFolders};
+                          locator_,       services_.facts,       state_.records, state_.settings.managedFolders,
+                          recordsStamp_,  restored_};
 }
 
 void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
@@ -60,9 +59,11 @@ void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
         // Whichever list isn't kept, the old one or the one just read, is freed elsewhere.
         RecordList replaced = state_.records;
         if (modelStore_.set<ModelField::records>(*reading.records)) releaseElsewhere(std::move(replaced));
-        releaseElsewhere(std::move(*reading.records));
+        if (!reading.records->sharesWith(state_.records)) releaseElsewhere(std::move(*reading.records));
         modelStore_.set<ModelField::otherDrives>(otherDrives(reading.otherDrives, state_.otherDrives));
         modelStore_.set<ModelField::hasBroughtFilesBack>(reading.hasBroughtFilesBack);
+        recordsStamp_ = reading.recordsStamp;
+        restored_ = reading.restored;
     }
     if (reading.pins) modelStore_.set<ModelField::pins>(std::move(*reading.pins));
     noteJournalRead(reading.journalError);
@@ -71,8 +72,9 @@ void AppModel::applyRefresh(uint64_t serial, RefreshReading reading) {
         auto restored = recentlyRestored(reading.restored, now(), state_.settings.minimumAgeDays);
         if (modelStore_.set<ModelField::recentlyRestored>(std::move(restored)))
             setEngine(makeEngine());
-        // The rest of the reading is free once this returns.
-        releaseFreedMemorySoon();
+        // The rest of the reading is free once this returns; a reading that kept the
+        // records it had read nothing to give back.
+        if (reading.recordsRead) releaseFreedMemorySoon();
     }
 
     auto waiters = std::move(refreshWaiters_);

@@ -14,6 +14,7 @@ SystemFacts SystemFacts::live() {
     facts.homeAccess = [](const std::string& home, const std::vector<std::string>& managed) {
         return HomeAccess::read(home, managed);
     };
+    facts.sandbox = HomeAccess::sandbox();
     facts.volumeInfo = [](const std::string& mountPath) { return VolumeInfo::read(mountPath); };
     facts.driveNameAt = [](const std::string& mountPath) { return keldwick::driveNameAt(mountPath); };
     facts.powerState = [](const std::string& kernelName) { return DriveHardware::powerState(kernelName); };

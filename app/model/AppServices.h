@@ -33,6 +33,8 @@ struct SystemFacts {
     // home's standard folders.
     std::function<HomeAccess::Reading(const std::string& home, const std::vector<std::string>& managed)>
         homeAccess;
+    // The sandbox the program runs in, whose own command lets it into the home.
+    HomeAccess::Sandbox sandbox;
     std::function<std::optional<VolumeInfo>(const std::string& mountPath)> volumeInfo;
     // The name a mounted drive goes by (its marker's, else its volume's).
     std::function<std::optional<std::string>(const std::string& mountPath)> driveNameAt;

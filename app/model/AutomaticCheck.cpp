@@ -65,13 +65,15 @@ StallOutcome stallOutcome(const ModelState& state, bool foundCandidates, Date no
         outcome.notice = Notice{"Your computer is still low on space", "Choose the folders Keldwick may look in, in Settings.",
                                 NoticeTarget::menu, "nothing-to-move"};
     } else {
-        // The file manager's entry only where it is installed for this program.
+        // The panel's own entry first; the file manager's only where it is installed for
+        // this program, else the command line.
+        const std::string panel = "choose Move Files to " + driveDisplayName(state) + "\u2026 in Keldwick's panel";
         const std::string how = state.moveEntry
                                     ? "right-click it in the file manager and choose " + *state.moveEntry + "."
-                                    : "run keldwick --move with its path in a terminal.";
+                                    : "run \u201Ckeldwick --move\u201D with its path in a terminal.";
         outcome.notice = Notice{"Your computer is still low on space",
                                 "Keldwick has moved everything it can: the rest is recent, in use or protected. To "
-                                "move something anyway, " + how,
+                                "move something anyway, " + panel + ", or " + how,
                                 NoticeTarget::menu, "nothing-to-move"};
     }
     return outcome;

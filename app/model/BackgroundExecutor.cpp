@@ -2,22 +2,12 @@
 
 #include <QDeadlineTimer>
 #include <QThreadPool>
-#include <algorithm>
-#include <cerrno>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+
+#include "foundation/BackgroundThread.h"
 
 namespace keldwick {
 
 namespace {
-
-// linux/ioprio.h is not in every libc's headers; the values are the kernel's ABI.
-constexpr int ioprioWhoProcess = 1;
-constexpr int ioprioClassIdle = 3;
-constexpr int ioprioClassShift = 13;
-constexpr int backgroundNice = 10;
-constexpr int maximumNice = 19;
 
 QThreadPool& pool(WorkPriority priority) {
     // Never destroyed: a pool's destructor waits for its work, and work may outlive
@@ -37,19 +27,7 @@ QThreadPool& pool(WorkPriority priority) {
 
 }  // namespace
 
-bool ThreadPoolExecutor::lowerCurrentThreadPriority() {
-    const pid_t thread = static_cast<pid_t>(syscall(SYS_gettid));
-    // On Linux nice and the I/O class belong to the thread named by its id. The nice value
-    // only ever goes up from where it is, so a program started niced stays below it.
-    errno = 0;
-    const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
-    const int raised = std::min(current + backgroundNice, maximumNice);
-    const bool niced = (errno == 0 && raised <= current) ||
-                       setpriority(PRIO_PROCESS, static_cast<id_t>(thread), raised) == 0;
-    const bool idle =
-        syscall(SYS_ioprio_set, ioprioWhoProcess, thread, ioprioClassIdle << ioprioClassShift) == 0;
-    return niced && idle;
-}
+bool ThreadPoolExecutor::lowerCurrentThreadPriority() { return BackgroundThread::lowerPriority(); }
 
 void ThreadPoolExecutor::run(WorkPriority priority, std::function<void()> work) {
     if (priority == WorkPriority::user) {

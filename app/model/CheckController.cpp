@@ -4,6 +4,7 @@
 
 #include "foundation/Log.h"
 #include "model/AutomaticCheck.h"
+#include "model/FreedMemory.h"
 #include "model/MainThread.h"
 
 namespace keldwick {
@@ -148,6 +149,8 @@ void CheckController::findings(int64_t bytesNeeded, std::function<void(std::opti
             return found;
         },
         [this, done = std::move(done)](EngineOutcome<Found> outcome) {
+            // The journal's records the worker read are freed: their memory goes back.
+            releaseFreedMemorySoon();
             // A clearing that started beside the scan keeps its own activity.
             if (state_.activity == Activity::scanning) store_.set<ModelField::activity>(Activity::idle);
             if (!outcome.succeeded()) {

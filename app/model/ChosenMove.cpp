@@ -16,6 +16,18 @@ std::string refusalText(const ManualMove::Refusal& refusal) {
     return "\u201C" + ItemName::display(refusal.path) + "\u201D stays on your computer: " + reason + ".";
 }
 
+std::string refusalsText(const std::vector<ManualMove::Refusal>& refusals) {
+    if (refusals.empty()) return {};
+    std::string text = refusalText(refusals.front());
+    const size_t others = refusals.size() - 1;
+    if (others == 0) return text;
+    if (others > 3) return text + " " + std::to_string(others) + " other items stay too.";
+    auto quoted = [&](size_t i) { return "\u201C" + ItemName::display(refusals[i].path) + "\u201D"; };
+    std::string names = quoted(1);
+    for (size_t i = 2; i <= others; ++i) names += (i == others ? " and " : ", ") + quoted(i);
+    return text + " " + names + (others == 1 ? " stays too." : " stay too.");
+}
+
 std::optional<ChosenProblem> chosenMoveRefusal(const ModelState& state) {
     const std::string name = driveDisplayName(state);
     if (state.settings.onboardingComplete && !state.driveRoot && !state.driveRefusals.empty()) {
@@ -62,7 +74,7 @@ ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::st
     }
 
     ChosenMovePlan plan;
-    if (!result.refusals.empty()) plan.firstProblem = refusalText(result.refusals.front());
+    if (!result.refusals.empty()) plan.firstProblem = refusalsText(result.refusals);
     if (!result.candidates.empty()) {
         plan.plan = OffloadPlan{std::move(result.candidates), std::numeric_limits<int64_t>::max()};
         return plan;

@@ -28,6 +28,11 @@ struct ChosenProblem {
 // (the reason with its first letter lowercased).
 std::string refusalText(const ManualMove::Refusal& refusal);
 
+// Every refused item, so none goes unmentioned: the first one's line, then the others by
+// name ("“Musik” stays too.", "“A”, “B” and “C” stay too.") or, beyond three, by count
+// ("5 other items stay too."). Empty for none.
+std::string refusalsText(const std::vector<ManualMove::Refusal>& refusals);
+
 // Why no chosen item can move now, in this order: a volume carrying the drive mounted
 // but refused ("Keldwick won't use the volume at …" and why), setup incomplete or the
 // drive not plugged in ("Plug in Archive"), the journal unusable outside test mode, another
@@ -39,7 +44,7 @@ struct ChosenMovePlan {
     std::optional<ChosenProblem> report;
     // Run these candidates, in the order given, with chosenRules; nothing to goal them.
     std::optional<OffloadPlan> plan;
-    // The first refusal's line, when some items stay while others move.
+    // The refusals' line (refusalsText), when some items stay while others move.
     std::optional<std::string> firstProblem;
     bool operator==(const ChosenMovePlan&) const = default;
 };
@@ -47,8 +52,8 @@ struct ChosenMovePlan {
 // Decides a move of `paths`: none of the three for an empty list, or when every path is
 // looked at and nothing is refused nor movable. Paths already on the drive are refused
 // with "It's already on " + the drive's name, after the core's own refusals; one refusal
-// alone is titled "Couldn't move “name”", several "Couldn't move these files", and only
-// the first is put into words. The home folder itself, its standard folders and the managed
+// alone is titled "Couldn't move “name”", several "Couldn't move these files", and the
+// message names them all (refusalsText). The home folder itself, its standard folders and the managed
 // folders stay in place. `driveIsNativeFormat`: the drive keeps links, owners and
 // modes natively.
 ChosenMovePlan planChosenMove(const ModelState& state, const std::vector<std::string>& paths,

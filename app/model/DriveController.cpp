@@ -1,4 +1,4 @@
-// Drives coming and going, mounting slowly or sleeping; full disk access and the other
+// Drives coming and going, mounting slowly or sleeping; home access and the other
 // drives that hold moved items; the drive options of the first-run guide.
 
 #include "model/DriveController.h"
@@ -75,8 +75,7 @@ void DriveController::volumesChanged() {
 
     if (wasSet) {
         logDrive("Drive disconnected");
-        wakeTask_.reset();
-        store_.set<ModelField::wakeState>(DriveWakeState::awake);
+        endWakeWatch();
         if (!hasOffloaded(state)) return;
         post(Notice{driveDisplayName(state) + " was unplugged",
                     offloadedCountText(state) + " on it won't open until you plug it back in.",
@@ -149,23 +148,42 @@ void DriveController::endMountWatch() {
 
 void DriveController::watchDriveWake() {
     assertMainThread();
-    wakeTask_.reset();
-    store_.set<ModelField::wakeState>(DriveWakeState::awake);
+    endWakeWatch();
     const ModelState& state = store_.state();
     const auto& profile = state.settings.driveProfile;
     if (!profile || profile->tier() != DriveTier::hardDrive) return;
     if (!state.driveVolume || !state.driveVolume->kernelName) return;
-    const std::string kernelName = *state.driveVolume->kernelName;
-    if (!services_.facts.powerState(kernelName)) return;
+    wakeDisk_ = *state.driveVolume->kernelName;
     wakeDetector_ = WakeDetector{};
     wakeDetector_.timeout = wakeDetectorTimeout;
-    pollDriveWake(kernelName);
+    readDriveWake(true);
 }
 
-void DriveController::pollDriveWake(std::string kernelName) {
-    const auto answer = wakeDetector_.update(services_.facts.powerState(kernelName), now());
-    store_.set<ModelField::wakeState>(answer);
-    wakeTask_ = services_.timers->after(wakePollInterval, [this, kernelName] { pollDriveWake(kernelName); });
+void DriveController::endWakeWatch() {
+    assertMainThread();
+    // A reading still under way belongs to the watch that ends: it is dropped on its return.
+    ++wakeWatch_;
+    wakeTask_.reset();
+    wakeDisk_.reset();
+    store_.set<ModelField::wakeState>(DriveWakeState::awake);
+}
+
+void DriveController::readDriveWake(bool first) {
+    wakeTask_.reset();
+    const uint64_t watch = wakeWatch_;
+    work_.run<std::optional<DrivePowerState>>(
+        WorkPriority::background,
+        [read = services_.facts.powerState, kernelName = *wakeDisk_] { return read(kernelName); },
+        [this, watch, first](EngineOutcome<std::optional<DrivePowerState>> outcome) {
+            if (watch != wakeWatch_) return;
+            std::optional<DrivePowerState> reading = outcome.value ? *outcome.value : std::nullopt;
+            if (first && !reading) {
+                endWakeWatch();
+                return;
+            }
+            store_.set<ModelField::wakeState>(wakeDetector_.update(reading, now()));
+            wakeTask_ = services_.timers->after(wakePollInterval, [this] { readDriveWake(false); });
+        });
 }
 
 void DriveController::refreshHomeAccess() {
@@ -217,12 +235,17 @@ void DriveController::listOptions(std::function<void(EngineOutcome<std::vector<D
         WorkPriority::user, [system = services_.driveSystem] { return DriveOption::all(system); }, std::move(done));
 }
 
-void DriveController::measure(const DriveOption& option,
-                              std::function<void(EngineOutcome<std::pair<Drive, DriveProfile>>)> done) {
+void DriveController::testSpeed(const DriveOption& option, std::function<void(EngineOutcome<DriveProfile>)> done) {
     assertMainThread();
-    work_.run<std::pair<Drive, DriveProfile>>(
-        WorkPriority::user, [option, system = services_.driveSystem] { return option.measure(system); },
+    work_.run<DriveProfile>(
+        WorkPriority::user, [option, system = services_.driveSystem] { return option.testSpeed(system); },
         std::move(done));
+}
+
+void DriveController::mark(const DriveOption& option, std::function<void(EngineOutcome<Drive>)> done) {
+    assertMainThread();
+    work_.run<Drive>(
+        WorkPriority::user, [option, system = services_.driveSystem] { return option.mark(system); }, std::move(done));
 }
 
 }  // namespace keldwick

@@ -1,6 +1,6 @@
 #pragma once
 // The chosen drive and the volumes around it: where the drive is mounted, a drive that
-// mounts slowly, a hard disk waking, full disk access, the other drives holding moved
+// mounts slowly, a hard disk waking, home access, the other drives holding moved
 // items, and the drive options the first-run guide offers. It writes the drive's fields of
 // the store's state and tells the model what follows (connected, accessGranted). Main
 // thread only; its timers end with it.
@@ -50,7 +50,8 @@ public:
 
     const std::shared_ptr<DriveLocating>& locator() const { return locator_; }
     bool isMountWatchRunning() const { return mountingTask_ != nullptr; }
-    bool isWakeWatchRunning() const { return wakeTask_ != nullptr; }
+    // From the start of a watch (its first reading is under way) until it ends.
+    bool isWakeWatchRunning() const { return wakeDisk_.has_value(); }
 
     // Re-reads where the chosen drive is mounted, then the mount watch.
     void refreshDrive();
@@ -65,7 +66,11 @@ public:
     void diskChanged(const std::string& kernelName, const std::optional<DiskVolume>& volume);
     void updateDriveMounting();
     void endMountWatch();
+    // Watches a hard disk's power state while it is the chosen drive: a reading off the main
+    // thread (it may wait on the system bus), then one a second after each answer, so
+    // readings never pile up. A disk whose first reading tells nothing is not watched.
     void watchDriveWake();
+    void endWakeWatch();
 
     void refreshHomeAccess();
     // Takes a probe's answer; access newly granted after set-up asks for a check (accessGranted).
@@ -82,19 +87,21 @@ public:
 
     // The drive options the guide offers, listed on a background thread.
     void listOptions(std::function<void(EngineOutcome<std::vector<DriveOption>>)> done);
-    // Marks and speed-tests `option` on a background thread.
-    void measure(const DriveOption& option, std::function<void(EngineOutcome<std::pair<Drive, DriveProfile>>)> done);
+    // Speed-tests `option` on a background thread; nothing is left on it.
+    void testSpeed(const DriveOption& option, std::function<void(EngineOutcome<DriveProfile>)> done);
+    // Marks `option` as the drive on a background thread: the user confirmed it.
+    void mark(const DriveOption& option, std::function<void(EngineOutcome<Drive>)> done);
 
 signals:
     // The chosen drive was mounted: interrupted work is settled, then a check.
     void connected();
-    // Full disk access was granted after set-up: a check soon.
+    // Home access was granted after set-up: a check soon.
     void accessGranted();
 
 private:
     Date now() const { return services_.clock->now(); }
     void post(const Notice& notice);
-    void pollDriveWake(std::string kernelName);
+    void readDriveWake(bool first);
     void mountWatchMarked();
 
     ModelStore& store_;
@@ -105,6 +112,8 @@ private:
     std::unique_ptr<Timer> wakeTask_;
     std::unique_ptr<Timer> mountingTask_;
     WakeDetector wakeDetector_;
+    std::optional<std::string> wakeDisk_;  // the kernel name watched
+    uint64_t wakeWatch_ = 0;               // which watch a reading belongs to
     bool probedHomeAccess_ = false;
     // Whether the drive was mounted when its coming or going was last acted on (or first
     // read); none before the first reading of the chosen drive.

@@ -4,8 +4,10 @@
 
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveEligibility.h"
+#include "drives/DriveLayout.h"
 #include "drives/DriveMarker.h"
 #include "drives/DriveTrust.h"
+#include "foundation/MachineIdentity.h"
 
 namespace keldwick {
 
@@ -26,6 +28,9 @@ DriveOption::System DriveOption::System::live(std::shared_ptr<const Clock> clock
     system.trust = [user = DriveTrust::User::current()](const VolumeInfo& volume) {
         return DriveTrust::judgeMountedAt(volume.mountPath, user, std::nullopt).refusal;
     };
+    system.records = [](const std::string& root) {
+        return DriveLayout::holdsRecords(root, MachineIdentity::current(), MachineIdentity::folderName());
+    };
     return system;
 }
 
@@ -42,6 +47,7 @@ std::vector<DriveOption> DriveOption::all(const System& system) {
                 }
             }
             option.existing = system.marker(volume.mountPath);
+            if (option.existing && system.records) option.usedBefore = system.records(volume.mountPath);
         }
         option.volume = std::move(volume);
         options.push_back(std::move(option));
@@ -53,10 +59,15 @@ std::vector<DriveOption> DriveOption::all(const System& system) {
     return options;
 }
 
+DriveProfile DriveOption::testSpeed(const System& system) const {
+    return DriveProfile{hardware, system.benchmark(volume.mountPath)};
+}
+
+Drive DriveOption::mark(const System& system) const { return system.adopt(volume.mountPath, volume.name); }
+
 std::pair<Drive, DriveProfile> DriveOption::measure(const System& system) const {
-    Drive drive = system.adopt(volume.mountPath, volume.name);
-    BenchmarkResult result = system.benchmark(volume.mountPath);
-    return {drive, DriveProfile{hardware, result}};
+    DriveProfile profile = testSpeed(system);
+    return {mark(system), std::move(profile)};
 }
 
 }  // namespace keldwick

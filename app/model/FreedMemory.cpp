@@ -2,10 +2,11 @@
 
 #include <QThreadPool>
 #include <QTimer>
-#include <malloc.h>
 
 #include <atomic>
 #include <utility>
+
+#include "foundation/BackgroundThread.h"
 
 namespace keldwick {
 
@@ -15,14 +16,19 @@ void releaseFreedMemorySoon() {
     QTimer::singleShot(0, [] {
         QThreadPool::globalInstance()->start([] {
             pending = false;
-            malloc_trim(0);
+            BackgroundThread::releaseFreedMemory();
         });
     });
 }
 
 void releaseElsewhere(RecordList records) {
     if (records.empty()) return;
-    QThreadPool::globalInstance()->start([records = std::move(records)]() mutable { records = RecordList(); });
+    // Trimmed by the same task once the list is gone: a trim running beside the freeing
+    // would miss what is freed after it, and that would stay mapped until the next one.
+    QThreadPool::globalInstance()->start([records = std::move(records)]() mutable {
+        records = RecordList();
+        malloc_trim(0);
+    });
     releaseFreedMemorySoon();
 }
 

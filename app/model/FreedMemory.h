@@ -15,7 +15,8 @@ namespace keldwick {
 // Calls made while one is pending join it.
 void releaseFreedMemorySoon();
 
-// Drops `records` on a thread of Qt's global pool, then gives the memory back as above.
+// Drops `records` on a thread of Qt's global pool, then gives the memory back, in that
+// order on that thread, and as above.
 // Where another holder still shares the list, that holder frees it later.
 void releaseElsewhere(RecordList records);
 

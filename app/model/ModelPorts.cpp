@@ -4,6 +4,9 @@
 #include <algorithm>
 
 #include "foundation/Log.h"
+#include "foundation/PathUtil.h"
+#include "foundation/SettingsFile.h"
+#include "foundation/UserFolders.h"
 
 namespace keldwick {
 
@@ -19,15 +22,31 @@ void LoggedAlerts::present(const std::string& message, const std::string& inform
     Log::notice("app", message + " " + informative);
 }
 
+StoredPreferences::StoredPreferences(std::string path, bool setAside) : path_(std::move(path)), setAside_(setAside) {}
+
+std::string StoredPreferences::defaultPath() { return PathUtil::join(UserFolders::config(), "Keldwick.conf"); }
+
+bool StoredPreferences::canOpen() const {
+    // Looked at afresh before each open: stat never blocks where an open could.
+    return !path_.empty() && SettingsFile::judge(path_) != SettingsFile::State::unusable;
+}
+
 std::optional<std::string> StoredPreferences::value(const std::string& key) const {
-    QSettings settings(QStringLiteral("Keldwick"), QStringLiteral("Keldwick"));
+    if (!canOpen()) return unsaved_.value(key);
+    // The one file by its path: the toolkit's own lookup would also read an organisation-wide
+    // file beside the folder, unjudged.
+    QSettings settings(QString::fromStdString(path_), QSettings::IniFormat);
     const QVariant stored = settings.value(QString::fromStdString(key));
     if (!stored.isValid()) return std::nullopt;
     return stored.toString().toStdString();
 }
 
 void StoredPreferences::setValue(const std::string& key, const std::optional<std::string>& value) {
-    QSettings settings(QStringLiteral("Keldwick"), QStringLiteral("Keldwick"));
+    if (!canOpen()) {
+        unsaved_.setValue(key, value);
+        return;
+    }
+    QSettings settings(QString::fromStdString(path_), QSettings::IniFormat);
     if (value) {
         settings.setValue(QString::fromStdString(key), QString::fromStdString(*value));
     } else {

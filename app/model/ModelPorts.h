@@ -104,6 +104,8 @@ public:
     virtual std::optional<std::string> value(const std::string& key) const = 0;
     // None removes the key.
     virtual void setValue(const std::string& key, const std::optional<std::string>& value) = 0;
+    // Their file was damaged and set aside at the start: the user hears of it.
+    virtual bool wasSetAside() const { return false; }
 };
 
 class QuietNotices final : public NoticePosting {
@@ -140,13 +142,6 @@ public:
     void set(bool) override {}
 };
 
-// QSettings of the user scope, organisation and application "Keldwick".
-class StoredPreferences final : public Preferences {
-public:
-    std::optional<std::string> value(const std::string& key) const override;
-    void setValue(const std::string& key, const std::optional<std::string>& value) override;
-};
-
 // Kept in memory for one run.
 class MemoryPreferences final : public Preferences {
 public:
@@ -155,6 +150,29 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::string>> values_;
+};
+
+// The toolkit's settings file "Keldwick.conf" in the program's configuration folder
+// (~/.config/Keldwick unless $XDG_CONFIG_HOME says otherwise), the one the updater keeps
+// its switches in. It is opened only while it is a regular file (or a link to one) of
+// a sane size: anything else would hang the toolkit's read for good. Meanwhile the values
+// live in memory for the run.
+class StoredPreferences final : public Preferences {
+public:
+    // `setAside`: the start found the file damaged and moved it aside.
+    explicit StoredPreferences(std::string path = defaultPath(), bool setAside = false);
+    static std::string defaultPath();
+
+    std::optional<std::string> value(const std::string& key) const override;
+    void setValue(const std::string& key, const std::optional<std::string>& value) override;
+    bool wasSetAside() const override { return setAside_; }
+
+private:
+    bool canOpen() const;
+
+    std::string path_;
+    bool setAside_ = false;
+    MemoryPreferences unsaved_;
 };
 
 }  // namespace keldwick

@@ -50,7 +50,7 @@ struct DriveMounting {
 struct StallState {
     Stall kind = Stall::nothingToMove;
     Date date;
-    int64_t freeBytes = 0;  // free space on the Mac when it was recorded
+    int64_t freeBytes = 0;  // free space on this computer when it was recorded
     bool operator==(const StallState&) const = default;
 };
 
@@ -87,7 +87,7 @@ struct ModelState {
     AppSettings settings;
     RecordList records;  // the listed ones (see listedRecords), newest change first
     bool hasBroughtFilesBack = false;
-    std::vector<std::string> pins;              // paths kept on the Mac
+    std::vector<std::string> pins;              // paths kept on this computer
     std::vector<std::string> recentlyRestored;  // paths
     std::optional<int64_t> computerFreeBytes;
     std::optional<int64_t> computerTotalBytes;

@@ -70,7 +70,7 @@ bool OnboardingModel::canContinue() const {
         case Step::space:
             return !chosenFolders().empty();
         case Step::drive:
-            return drive_.has_value() && !isMeasuring_;
+            return profile_.has_value() && measured_.has_value() && !isMeasuring_ && !isMarking_;
         default:
             return true;
     }
@@ -145,18 +145,22 @@ void OnboardingModel::cancelEstimate() {
 void OnboardingModel::choose(const DriveOption& option) {
     assertMainThread();
     const uint64_t pick = ++pick_;
+    measured_.reset();
     assign(chosenDriveID_, option.id(), &OnboardingModel::chosenDriveIDChanged);
     assign(drive_, std::nullopt, &OnboardingModel::driveChanged);
+    assign(measuredName_, std::nullopt, &OnboardingModel::profileChanged);
     assign(profile_, std::nullopt, &OnboardingModel::profileChanged);
     assign(driveRoot_, std::nullopt, &OnboardingModel::driveRootChanged);
     assign(driveError_, std::nullopt, &OnboardingModel::driveErrorChanged);
+    assign(isMarking_, false, &OnboardingModel::isMarkingChanged);
     assign(isMeasuring_, true, &OnboardingModel::isMeasuringChanged);
-    driveController_.measure(option, [this, pick, option](EngineOutcome<std::pair<Drive, DriveProfile>> outcome) {
+    driveController_.testSpeed(option, [this, pick, option](EngineOutcome<DriveProfile> outcome) {
         // A later pick owns the fields now; this one's outcome is no longer wanted.
         if (pick != pick_) return;
         if (outcome.succeeded()) {
-            assign(drive_, outcome.value->first, &OnboardingModel::driveChanged);
-            assign(profile_, outcome.value->second, &OnboardingModel::profileChanged);
+            measured_ = option;
+            assign(measuredName_, option.volume.name, &OnboardingModel::profileChanged);
+            assign(profile_, *outcome.value, &OnboardingModel::profileChanged);
             assign(driveRoot_, option.volume.mountPath, &OnboardingModel::driveRootChanged);
         } else {
             assign(driveError_, "Keldwick couldn't use " + option.volume.name + ": " + outcome.errorText(),
@@ -164,6 +168,34 @@ void OnboardingModel::choose(const DriveOption& option) {
             assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
         }
         assign(isMeasuring_, false, &OnboardingModel::isMeasuringChanged);
+    });
+}
+
+void OnboardingModel::confirmDrive() {
+    assertMainThread();
+    if (!measured_ || !profile_ || isMeasuring_ || isMarking_) return;
+    if (drive_) {
+        setStep(Step::space);
+        return;
+    }
+    const uint64_t pick = pick_;
+    const DriveOption option = *measured_;
+    assign(isMarking_, true, &OnboardingModel::isMarkingChanged);
+    driveController_.mark(option, [this, pick, option](EngineOutcome<Drive> outcome) {
+        if (pick != pick_) return;
+        assign(isMarking_, false, &OnboardingModel::isMarkingChanged);
+        if (outcome.succeeded()) {
+            assign(drive_, *outcome.value, &OnboardingModel::driveChanged);
+            setStep(Step::space);
+            return;
+        }
+        measured_.reset();
+        assign(measuredName_, std::nullopt, &OnboardingModel::profileChanged);
+        assign(profile_, std::nullopt, &OnboardingModel::profileChanged);
+        assign(driveRoot_, std::nullopt, &OnboardingModel::driveRootChanged);
+        assign(driveError_, "Keldwick couldn't use " + option.volume.name + ": " + outcome.errorText(),
+               &OnboardingModel::driveErrorChanged);
+        assign(chosenDriveID_, std::nullopt, &OnboardingModel::chosenDriveIDChanged);
     });
 }
 

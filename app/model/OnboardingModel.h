@@ -54,7 +54,12 @@ public:
     const std::vector<DriveOption>& drives() const { return drives_; }
     const std::optional<std::string>& chosenDriveID() const { return chosenDriveID_; }
     bool isMeasuring() const { return isMeasuring_; }
+    // The picked drive is being marked as the drive (the user pressed Continue).
+    bool isMarking() const { return isMarking_; }
+    // The marked drive: set once the pick is confirmed.
     const std::optional<Drive>& drive() const { return drive_; }
+    // The volume name of the pick whose speed test succeeded.
+    const std::optional<std::string>& measuredName() const { return measuredName_; }
     const std::optional<DriveProfile>& profile() const { return profile_; }
     const std::optional<std::string>& driveRoot() const { return driveRoot_; }
     const std::optional<std::string>& driveError() const { return driveError_; }
@@ -73,7 +78,8 @@ public:
 
     // The folders switched on, in list order.
     std::vector<FolderChoice> chosenFolders() const;
-    // Space: a folder is on. Drive: a drive is measured and no measuring runs. Else true.
+    // Space: a folder is on. Drive: a drive is measured, and no measuring or marking
+    // runs. Else true.
     bool canContinue() const;
 
     // Lists the drive options on a background thread and stores them when they arrive.
@@ -88,8 +94,13 @@ public:
     void estimateMovable();
     // The page that asked for the estimate went away: a late result is dropped.
     void cancelEstimate();
-    // Marks and speed-tests the option; only the latest pick's outcome is applied.
+    // Speed-tests the option, which leaves nothing on it; only the latest pick's outcome
+    // is applied.
     void choose(const DriveOption& option);
+    // Continue on the drive step: marks the measured pick as the drive (once; a pick
+    // already marked stays), then moves on to the space step. A failure undoes the pick
+    // and says why in driveError. Nothing without a measured pick.
+    void confirmDrive();
     // Writes drive, profile, folders, keep-free level and target, and setup complete in
     // one settings change; sets the login item, then announces finished (the checking
     // starts). Nothing without a measured drive. Gives the login item's error when it
@@ -101,6 +112,7 @@ signals:
     void drivesChanged();
     void chosenDriveIDChanged();
     void isMeasuringChanged();
+    void isMarkingChanged();
     void driveChanged();
     void profileChanged();
     void driveRootChanged();
@@ -131,6 +143,9 @@ private:
     std::vector<DriveOption> drives_;
     std::optional<std::string> chosenDriveID_;
     bool isMeasuring_ = false;
+    bool isMarking_ = false;
+    std::optional<DriveOption> measured_;  // the pick whose speed test succeeded
+    std::optional<std::string> measuredName_;
     std::optional<Drive> drive_;
     std::optional<DriveProfile> profile_;
     std::optional<std::string> driveRoot_;

@@ -1,7 +1,5 @@
 #include "model/OtherDrives.h"
 
-#include <set>
-
 #include "drives/DriveMarker.h"
 #include "drives/VolumeInfo.h"
 #include "model/StatusTexts.h"
@@ -20,14 +18,11 @@ std::optional<std::string> driveNameAt(const std::string& mountPath) {
     return std::nullopt;
 }
 
-MountedDrives mountedOtherDrives(const std::vector<OffloadRecord>& records, const std::string& chosenID,
+MountedDrives mountedOtherDrives(const RecordList& records, const std::string& chosenID,
                                  const DriveLocating& locator, const DriveNameReader& nameAt) {
-    std::set<std::string> ids;
-    for (const auto& record : records) ids.insert(record.driveID);
-    ids.erase(chosenID);
-
     MountedDrives drives;
-    for (const auto& id : ids) {
+    for (const auto& id : records.driveIDs()) {
+        if (id == chosenID) continue;
         auto& name = drives[id];
         if (auto mountPath = locator.mountPoint(id)) name = nameAt(*mountPath).value_or(kOtherDriveName);
     }

@@ -23,9 +23,9 @@ using DriveNameReader = std::function<std::optional<std::string>(const std::stri
 
 // Each drive id of `records` except `chosenID`: the name the drive goes by where it is
 // mounted (`nameAt`, "your other drive" when that gives none), or none when it is not
-// mounted. Reads the disk; any thread.
+// mounted. Reads the disk; any thread. Costs what the drives cost, not the records.
 using MountedDrives = std::map<std::string, std::optional<std::string>>;
-MountedDrives mountedOtherDrives(const std::vector<OffloadRecord>& records, const std::string& chosenID,
+MountedDrives mountedOtherDrives(const RecordList& records, const std::string& chosenID,
                                  const DriveLocating& locator, const DriveNameReader& nameAt = driveNameAt);
 
 // Those drives as the model lists them: an unplugged one keeps the name `known` holds for

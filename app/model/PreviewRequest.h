@@ -15,7 +15,7 @@ struct PreviewGoal {
     bool operator==(const PreviewGoal&) const = default;
 };
 
-// Suggested previews, and the user's own while the Mac has at least its keep-free level
+// Suggested previews, and the user's own while this computer has at least its keep-free level
 // free, aim at everything without recent files. The first automatic run, and the user's
 // own below the keep-free level, aim at the target minus the free space (free space not
 // measured counts as 0; never below 0) and include recent files. A given goal replaces

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <initializer_list>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "foundation/OffloadRecord.h"
@@ -27,6 +29,8 @@ public:
 
     // The records, also where a function takes a vector.
     const Records& all() const;
+    // Each drive id of the records, once.
+    const std::set<std::string>& driveIDs() const;
     operator const Records&() const { return all(); }  // NOLINT: read as a vector
 
     const_iterator begin() const { return all().begin(); }
@@ -38,17 +42,23 @@ public:
     const OffloadRecord& back() const { return all().back(); }
 
     void push_back(OffloadRecord record);
-    void clear() { records_.reset(); }
+    void clear() { held_.reset(); }
 
     // Whether both are the same list (not merely equal records).
-    bool sharesWith(const RecordList& other) const { return records_ == other.records_; }
+    bool sharesWith(const RecordList& other) const { return held_ == other.held_; }
 
     friend bool operator==(const RecordList& a, const RecordList& b) {
-        return a.records_ == b.records_ || a.all() == b.all();
+        return a.held_ == b.held_ || a.all() == b.all();
     }
 
 private:
-    std::shared_ptr<const Records> records_;  // none: empty
+    struct Held {
+        Records records;
+        std::set<std::string> driveIDs;
+    };
+    static std::shared_ptr<const Held> hold(Records records);
+
+    std::shared_ptr<const Held> held_;  // none: empty
 };
 
 }  // namespace keldwick

@@ -56,14 +56,23 @@ RefreshReading readRefresh(const RefreshSources& sources) {
     reading.chosenDrive = readDrive(sources.drive, *sources.locator, sources.facts);
 
     try {
-        std::vector<OffloadRecord> all = sources.journal->allRecords();
-        for (auto& record : all) {
-            if (record.phase == Phase::restored) reading.restored.push_back(std::move(record));
+        // Taken before the read: a commit landing during it changes the next stamp.
+        const Journal::ChangeStamp stamp = sources.journal->changeStamp();
+        if (sources.recordsStamp == stamp) {
+            reading.records = sources.shown;
+            reading.restored = sources.restored;
+        } else {
+            std::vector<OffloadRecord> all = sources.journal->allRecords();
+            reading.recordsRead = true;
+            for (auto& record : all) {
+                if (record.phase == Phase::restored) reading.restored.push_back(std::move(record));
+            }
+            std::vector<OffloadRecord> listed = listedRecords(std::move(all));
+            // Compared here rather than on the main thread; the same records keep their list.
+            reading.records = listed == sources.shown.all() ? sources.shown : RecordList(std::move(listed));
         }
+        reading.recordsStamp = stamp;
         reading.hasBroughtFilesBack = !reading.restored.empty();
-        std::vector<OffloadRecord> listed = listedRecords(std::move(all));
-        // Compared here rather than on the main thread; the same records keep their list.
-        reading.records = listed == sources.shown.all() ? sources.shown : RecordList(std::move(listed));
         reading.otherDrives = mountedOtherDrives(*reading.records, sources.drive ? sources.drive->id : std::string(),
                                                  *sources.locator, sources.facts.driveNameAt);
     } catch (const std::exception& e) {

@@ -2,8 +2,10 @@
 // What a refresh of the model reads from the disk: free space, the access probe, where the
 // chosen drive is mounted, the journal's records and pins, and where the other drives the
 // records name are mounted. With a large journal or a slow volume this takes long, so the
-// model reads on a worker thread and applies the values on the main thread. Nothing here
-// touches the model: any thread may read.
+// model reads on a worker thread and applies the values on the main thread; and a journal
+// that has not changed since the last reading is not read again, so that the periodic
+// check at rest costs nothing that grows with the records. Nothing here touches the model:
+// any thread may read.
 
 #include <cstdint>
 #include <map>
@@ -43,6 +45,10 @@ struct RefreshSources {
     SystemFacts facts;
     RecordList shown;  // the records the model lists now: a reading of the same ones shares them
     std::vector<std::string> managedFolders;
+    // The journal's stamp when `shown` and `restored` were read, if they were: while the
+    // journal's stamp is the same, a reading keeps them rather than reading every record.
+    std::optional<Journal::ChangeStamp> recordsStamp;
+    std::vector<OffloadRecord> restored;
 };
 
 struct RefreshReading {
@@ -58,6 +64,8 @@ struct RefreshReading {
     bool hasBroughtFilesBack = false;
     std::vector<OffloadRecord> restored;  // records in phase "restored", in journal order
     MountedDrives otherDrives;            // of the listed records, when they were read
+    std::optional<Journal::ChangeStamp> recordsStamp;  // taken before the records were read
+    bool recordsRead = false;  // every record was read, not kept from the last reading
     std::optional<std::vector<std::string>> pins;
     std::optional<std::string> journalError;
 };

@@ -88,11 +88,13 @@ RunOutcome runOutcome(const ModelState& state, const OffloadPlan& plan, const Ru
                                 "Keldwick would have moved " + count + " (" + size + "). Nothing was moved.",
                                 NoticeTarget::menu, "test-run"};
     } else if (!summary.completed.empty()) {
-        outcome.notice = Notice{"Freed up " + size,
-                                "Moved " + count + " to " + drive +
-                                    ". They're still in the same folders \u2014 they open whenever the drive is "
-                                    "plugged in.",
-                                NoticeTarget::offloaded, std::nullopt};
+        const std::string where = summary.completed.size() == 1
+                                      ? ". It's still in the same folder \u2014 it opens whenever the drive is "
+                                        "plugged in."
+                                      : ". They're still in the same folders \u2014 they open whenever the drive is "
+                                        "plugged in.";
+        outcome.notice = Notice{"Freed up " + size, "Moved " + count + " to " + drive + where, NoticeTarget::offloaded,
+                                std::nullopt};
     } else if (!summary.failures.empty() || summary.stoppedBecause) {
         // A notice time from the future (the clock was set back) counts as now, and is
         // stored as now, so it can't hold notices back for longer than one interval.

@@ -10,7 +10,12 @@ namespace keldwick {
 namespace SettingsChanges {
 
 SettingsChange approveAutomaticRuns() {
-    return [](AppSettings& s) { s.automaticRunsApproved = true; };
+    return [](AppSettings& s) {
+        s.automaticRunsApproved = true;
+        // The preview's switch started from the user's choice, so approving means they
+        // changed it there.
+        if (s.askFirstChoice) s.askFirstChoice = false;
+    };
 }
 
 SettingsChange togglePaused() {
@@ -22,11 +27,17 @@ SettingsChange togglePaused(bool moveAutomatically) {
 }
 
 SettingsChange toggleAutomaticRunsApproved() {
-    return [](AppSettings& s) { s.automaticRunsApproved = !s.automaticRunsApproved; };
+    return [](AppSettings& s) {
+        s.automaticRunsApproved = !s.automaticRunsApproved;
+        s.askFirstChoice = !s.automaticRunsApproved;
+    };
 }
 
 SettingsChange toggleAutomaticRunsApproved(bool askFirst) {
-    return [askFirst](AppSettings& s) { s.automaticRunsApproved = !askFirst; };
+    return [askFirst](AppSettings& s) {
+        s.automaticRunsApproved = !askFirst;
+        s.askFirstChoice = askFirst;
+    };
 }
 
 SettingsChange setThresholdBytes(int64_t bytes) {
@@ -115,6 +126,7 @@ SettingsFollowUps settingsFollowUps(const AppSettings& old, const AppSettings& n
     followUps.rebuildEngine = any({Kind::drive, Kind::engine});
     const bool decisive = any({Kind::decide, Kind::engine, Kind::drive});
     followUps.clearStall = decisive;
+    followUps.askFirstChosen = now.askFirstChoice && now.askFirstChoice != old.askFirstChoice;
     if (now.onboardingComplete && started) {
         if (decisive) {
             followUps.reschedule = CheckReschedule::soon;

@@ -19,11 +19,14 @@ using SettingsChange = std::function<void(AppSettings&)>;
 
 namespace SettingsChanges {
 
+// Approves automatic runs; a choice the user made to be asked first becomes their choice not
+// to be (only the preview approves, and its switch starts from that choice).
 SettingsChange approveAutomaticRuns();
 // Flips isPaused; with the "Move files automatically" switch's new value, stores its negation.
 SettingsChange togglePaused();
 SettingsChange togglePaused(bool moveAutomatically);
 // Flips automaticRunsApproved; with the ask-first switch's new value, stores its negation.
+// Either way the new ask-first value is kept as the user's own choice (askFirstChoice).
 SettingsChange toggleAutomaticRunsApproved();
 SettingsChange toggleAutomaticRunsApproved(bool askFirst);
 // The keep-free level, and the target above it (AppSettings::target).
@@ -63,6 +66,9 @@ struct SettingsFollowUps {
     CheckReschedule reschedule = CheckReschedule::none;
     // The drive or a setting the engine honours changed: a new engine is built.
     bool rebuildEngine = false;
+    // The user chose anew whether to be asked before files move: an open preview's switch
+    // shows that choice.
+    bool askFirstChosen = false;
     bool operator==(const SettingsFollowUps&) const = default;
 };
 

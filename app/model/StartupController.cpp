@@ -43,6 +43,10 @@ void StartupController::start(bool holdsInstanceLock) {
         const MenuStatus setAside = settingsSetAsideStatus();
         steps_.post(Notice{setAside.headline, setAside.detail.value_or(""), NoticeTarget::menu, std::nullopt});
     }
+    if (services_.preferences && services_.preferences->wasSetAside()) {
+        const MenuStatus setAside = preferencesSetAsideStatus();
+        steps_.post(Notice{setAside.headline, setAside.detail.value_or(""), NoticeTarget::menu, std::nullopt});
+    }
     steps_.refreshNow();
     drives_.watchDriveWake();
     if (!state.settings.onboardingComplete) steps_.requestWindow(AppWindow::onboarding);

@@ -144,6 +144,14 @@ MenuStatus settingsSetAsideStatus() {
                   2);
 }
 
+MenuStatus preferencesSetAsideStatus() {
+    return status("Keldwick set aside a damaged file",
+                  "Keldwick.conf in ~/.config/Keldwick couldn't be read, so it was renamed Keldwick.conf.corrupt and "
+                  "the update choices are back to their defaults. Your settings and the files Keldwick moved are "
+                  "unchanged.",
+                  2);
+}
+
 MenuStatus alreadyRunningAlert(bool hasTray) {
     // Without a tray there is nothing to look for, and a launch that got no answer can't
     // have shown the panel either.

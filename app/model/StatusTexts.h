@@ -65,6 +65,8 @@ std::optional<std::string> progressText(const ModelState& state);
 // The status while the settings file, found damaged at start and set aside, has not been
 // replaced by a finished setup; also the notice posted at start.
 MenuStatus settingsSetAsideStatus();
+// Keldwick.conf (the update switches) was damaged and set aside at start.
+MenuStatus preferencesSetAsideStatus();
 
 // The alert of a launch that finds Keldwick running and gets no answer from it: where to
 // look for it, in the tray when the desktop has one.
@@ -84,13 +86,13 @@ std::string driveMessage(const ModelState& state, const std::string& message);
 // folders, low space by stall, else plenty of room).
 MenuStatus statusText(const ModelState& state);
 
-// The Mac's fill, with the keep-free mark only once setup is complete.
+// This computer's fill, with the keep-free mark only once setup is complete.
 FillLevel computerFillLevel(const ModelState& state);
 // The drive's used fraction, clamped to 0...1 (0 for a total below 1); none without a
 // mounted drive volume.
 std::optional<double> driveFillFraction(const ModelState& state);
 
-// driveAway when moved items are on a chosen drive that is away, overflow when the Mac is
+// driveAway when moved items are on a chosen drive that is away, overflow when this computer is
 // past its keep-free mark (both only after setup), attention at status level 2, else none.
 TrayGlyph::Mark trayMark(const ModelState& state);
 

@@ -19,11 +19,14 @@ OnboardingModel& AppModelOnboardingHost::onboarding() { return model_.onboarding
 
 void AppModelOnboardingHost::refreshHomeAccess() { model_.drives().refreshHomeAccess(); }
 
+HomeAccess::Sandbox AppModelOnboardingHost::sandbox() const { return model_.services().facts.sandbox; }
+
 FolderShowing AppModelOnboardingHost::openAccessSettings() { return model_.drives().openHomeAccessSettings(); }
 
 void AppModelOnboardingHost::refreshDrives() { model_.onboarding().refreshDrives(); }
 
 void AppModelOnboardingHost::choose(const DriveOption& option) { model_.onboarding().choose(option); }
+void AppModelOnboardingHost::confirmDrive() { model_.onboarding().confirmDrive(); }
 
 void AppModelOnboardingHost::loadFolders() { model_.onboarding().loadFolders(); }
 

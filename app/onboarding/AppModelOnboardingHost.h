@@ -16,9 +16,11 @@ public:
 
     OnboardingModel& onboarding() override;
     void refreshHomeAccess() override;
+    HomeAccess::Sandbox sandbox() const override;
     FolderShowing openAccessSettings() override;
     void refreshDrives() override;
     void choose(const DriveOption& option) override;
+    void confirmDrive() override;
     void loadFolders() override;
     void addFolder() override;
     void estimateMovable() override;

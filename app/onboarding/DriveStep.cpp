@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "onboarding/OnboardingHost.h"
@@ -40,7 +39,7 @@ DriveStep::DriveStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
 
     OnboardingModel& model = host_.onboarding();
     for (auto signal : {&OnboardingModel::drivesChanged, &OnboardingModel::chosenDriveIDChanged,
-                        &OnboardingModel::isMeasuringChanged})
+                        &OnboardingModel::isMeasuringChanged, &OnboardingModel::isMarkingChanged})
         connect(&model, signal, this, &DriveStep::renderRows);
     for (auto signal : {&OnboardingModel::isMeasuringChanged, &OnboardingModel::driveChanged,
                         &OnboardingModel::profileChanged, &OnboardingModel::driveErrorChanged})
@@ -50,20 +49,14 @@ DriveStep::DriveStep(OnboardingHost& host, QWidget* parent) : QWidget(parent), h
     renderStatus();
 }
 
-// The list keeps the page's size however many drives there are.
+// The rows, as tall as their lines: the page takes the window's height, and the window
+// scrolls the page when more drives are plugged in than fit.
 QWidget* DriveStep::createList() {
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setMaximumHeight(190);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* listArea = new QWidget(scroll);
+    auto* listArea = new QWidget(this);
     list_ = new QVBoxLayout(listArea);
     list_->setContentsMargins(0, 0, 0, 0);
     list_->setSpacing(8);
-    list_->addStretch();
-    scroll->setWidget(listArea);
-    return scroll;
+    return listArea;
 }
 
 // The line shown while the chosen drive's speed is measured.
@@ -99,8 +92,8 @@ void DriveStep::renderRows() {
     for (const DriveOption& option : model.drives()) {
         const bool chosen = model.chosenDriveID() == option.id();
         auto* row = new DriveRow(option, chosen, [this, option] { host_.choose(option); }, list_->parentWidget());
-        row->setEnabled(!model.isMeasuring());
-        list_->insertWidget(list_->count() - 1, row);
+        row->setEnabled(!model.isMeasuring() && !model.isMarking());
+        list_->addWidget(row);
         rows_.push_back(row);
     }
     empty_->setVisible(model.drives().empty());
@@ -109,7 +102,7 @@ void DriveStep::renderRows() {
 void DriveStep::renderStatus() {
     const OnboardingModel& model = host_.onboarding();
     const DriveStepStatus status =
-        driveStepStatus(model.isMeasuring(), model.drive(), model.profile(), model.driveError());
+        driveStepStatus(model.isMeasuring(), model.measuredName(), model.profile(), model.driveError());
     measuring_->setVisible(status.kind == DriveStepStatus::Kind::measuring);
     ready_->setVisible(status.kind == DriveStepStatus::Kind::ready);
     error_->setVisible(status.kind == DriveStepStatus::Kind::failed);

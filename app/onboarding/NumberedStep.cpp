@@ -45,6 +45,8 @@ NumberedStep::NumberedStep(int number, const QString& markdown, QWidget* parent)
     text_->setTextFormat(Qt::MarkdownText);
     text_->setWordWrap(true);
     setMarkdownText(text_, markdown);
+    // A step may hold a command to copy into a terminal.
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(text_, 1);
     // One element for accessibility: the words without their markup.
     setAccessibleName(QString::number(number) + QStringLiteral(". ") + withoutMarkup(markdown));

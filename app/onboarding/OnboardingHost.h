@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "foundation/HomeAccess.h"
 #include "model/DriveController.h"
 #include "model/OnboardingModel.h"
 #include "ui/WindowHost.h"
@@ -24,6 +25,8 @@ public:
 
     // Probes whether the program can reach the user's folders; stateChanged follows a change.
     virtual void refreshHomeAccess() = 0;
+    // The sandbox the program runs in, whose command the instructions give.
+    virtual HomeAccess::Sandbox sandbox() const = 0;
     // Shows the folder that refuses access in the file manager: which folder, and whether
     // anything showed it.
     virtual FolderShowing openAccessSettings() = 0;
@@ -31,6 +34,8 @@ public:
     // Lists the drives again; the list arrives in onboarding().drives().
     virtual void refreshDrives() = 0;
     virtual void choose(const DriveOption& option) = 0;
+    // Continue on the drive page: the measured pick becomes the drive.
+    virtual void confirmDrive() = 0;
     virtual void loadFolders() = 0;
     virtual void addFolder() = 0;
     virtual void estimateMovable() = 0;

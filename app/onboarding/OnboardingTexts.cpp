@@ -12,11 +12,35 @@ namespace {
 constexpr int64_t kGigabyte = 1'000'000'000;
 }
 
-const char* const kPermissionBlocked =
-    "Keldwick can't open the folders in your home. That happens when it runs confined: in a "
-    "Flatpak or Snap sandbox without access to your home folder, or under an AppArmor or SELinux "
-    "rule. Give it access to your home folder (for a Flatpak: flatpak override --user "
-    "--filesystem=home), then come back here.";
+std::optional<std::string> sandboxCommand(const HomeAccess::Sandbox& sandbox) {
+    switch (sandbox.kind) {
+    case HomeAccess::Sandbox::Kind::flatpak:
+        return "flatpak override --user --filesystem=home " + sandbox.id;
+    case HomeAccess::Sandbox::Kind::snap:
+        return "snap connect " + sandbox.id + ":home";
+    case HomeAccess::Sandbox::Kind::none:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> sandboxStepText(const HomeAccess::Sandbox& sandbox) {
+    const auto command = sandboxCommand(sandbox);
+    if (!command) return std::nullopt;
+    const std::string kind = sandbox.kind == HomeAccess::Sandbox::Kind::flatpak ? "Flatpak" : "Snap";
+    // A Flatpak's permissions take effect at its next start; a Snap's connection at once.
+    return "Keldwick runs in a **" + kind + "** sandbox. Give it your home folder: in a terminal, run `" + *command +
+           (sandbox.kind == HomeAccess::Sandbox::Kind::flatpak ? "`, then start Keldwick again." : "`.");
+}
+
+std::string permissionBlockedText(const HomeAccess::Sandbox& sandbox) {
+    const std::string why =
+        "Keldwick can't open the folders in your home. That happens when it runs confined: in a Flatpak or Snap "
+        "sandbox without access to your home folder, or under an AppArmor or SELinux rule. ";
+    if (const auto command = sandboxCommand(sandbox))
+        return why + "Give it access to your home folder (in a terminal: " + *command + "), then come back here.";
+    return why + "Give it access to your home folder, then come back here.";
+}
 
 std::string driveNameOrDefault(const std::optional<Drive>& drive) {
     return drive ? drive->name : kYourDrive;
@@ -42,11 +66,11 @@ std::string folderSummary(const std::vector<FolderChoice>& folders, const std::s
     return "Keldwick looks for old files in " + managedFolderNames(chosen, locale) + ".";
 }
 
-DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<Drive>& drive,
-                        const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError) {
+DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<std::string>& measuredName,
+                                const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError) {
     if (isMeasuring)
         return {DriveStepStatus::Kind::measuring, "Checking the drive's speed (about 10 seconds)\u2026", ""};
-    if (profile && drive) return {DriveStepStatus::Kind::ready, drive->name + " is ready", profile->summary()};
+    if (profile && measuredName) return {DriveStepStatus::Kind::ready, *measuredName + " is ready", profile->summary()};
     if (driveError) return {DriveStepStatus::Kind::failed, *driveError, ""};
     return {};
 }
@@ -106,8 +130,9 @@ std::string shownFolder(const std::string& folder, const std::string& home) {
 
 }  // namespace
 
-std::optional<std::string> showFolderAnswer(const FolderShowing& showing, const std::string& home) {
-    if (!showing.folder) return std::string(kPermissionBlocked);
+std::optional<std::string> showFolderAnswer(const FolderShowing& showing, const std::string& home,
+                                            const HomeAccess::Sandbox& sandbox) {
+    if (!showing.folder) return permissionBlockedText(sandbox);
     if (showing.shown) return std::nullopt;
     return "Nothing could show " + shownFolder(*showing.folder, home) +
            ": no file manager answered. Open it in your file manager yourself and, in its Properties, let "

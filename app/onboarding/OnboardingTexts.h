@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/HomeAccess.h"
 #include "model/DriveController.h"
 #include "model/DriveOption.h"
 #include "model/ModelState.h"
@@ -35,8 +36,9 @@ struct DriveStepStatus {
     std::string text;   // ready: the profile's summary
     bool operator==(const DriveStepStatus&) const = default;
 };
-DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<Drive>& drive,
-                        const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError);
+// `measuredName`: the volume name of the pick whose speed test succeeded.
+DriveStepStatus driveStepStatus(bool isMeasuring, const std::optional<std::string>& measuredName,
+                                const std::optional<DriveProfile>& profile, const std::optional<std::string>& driveError);
 
 // ---- Done page ----
 struct DoneTexts {
@@ -66,12 +68,21 @@ std::optional<OnboardingModel::Step> movedStep(OnboardingModel::Step step, int o
 
 // ---- Permission ----
 // What shuts the program out of the home on Linux and how to let it in: shown instead of
-// opening a settings page, which Linux has none of.
-extern const char* const kPermissionBlocked;
+// opening a settings page, which Linux has none of. In a sandbox it ends with the
+// sandbox's own command.
+std::string permissionBlockedText(const HomeAccess::Sandbox& sandbox);
+
+// The command that gives the program the home in its sandbox, naming this program alone
+// (an override without an application id would open the home to every Flatpak); none
+// outside a sandbox.
+std::optional<std::string> sandboxCommand(const HomeAccess::Sandbox& sandbox);
+// The numbered step with that command; none outside a sandbox.
+std::optional<std::string> sandboxStepText(const HomeAccess::Sandbox& sandbox);
 
 // What the page says once "Show the Folder" was pressed: nothing when the folder showed;
 // what blocks access when no folder refuses; where to go when nothing could show it.
-std::optional<std::string> showFolderAnswer(const FolderShowing& showing, const std::string& home);
+std::optional<std::string> showFolderAnswer(const FolderShowing& showing, const std::string& home,
+                                            const HomeAccess::Sandbox& sandbox = {});
 
 // The standard folders whose own permissions keep the user out, named: none when none does.
 std::optional<std::string> refusedByModeNote(const std::vector<std::string>& folders, const std::string& home);

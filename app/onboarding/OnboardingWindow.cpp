@@ -31,6 +31,8 @@ OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The page scrolls to the control Tab reaches; the area itself is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll_ = scroll;
     auto* area = new QWidget(scroll);
     auto* centred = new QHBoxLayout(area);
@@ -66,8 +68,8 @@ OnboardingWindow::OnboardingWindow(OnboardingHost& host, QWidget* parent)
     OnboardingModel& model = host_.onboarding();
     connect(&model, &OnboardingModel::stepChanged, this, &OnboardingWindow::showPage);
     // What the primary button's state depends on.
-    for (auto signal : {&OnboardingModel::isMeasuringChanged, &OnboardingModel::driveChanged,
-                        &OnboardingModel::foldersChanged})
+    for (auto signal : {&OnboardingModel::isMeasuringChanged, &OnboardingModel::isMarkingChanged,
+                        &OnboardingModel::driveChanged, &OnboardingModel::profileChanged, &OnboardingModel::foldersChanged})
         connect(&model, signal, this, &OnboardingWindow::renderBar);
     connect(&host_, &OnboardingHost::stateChanged, this, &OnboardingWindow::renderBar);
     showPage();
@@ -116,6 +118,12 @@ void OnboardingWindow::renderBar() {
 void OnboardingWindow::primaryPressed() {
     if (host_.onboarding().step() == OnboardingModel::Step::done) {
         finish(false);
+        return;
+    }
+    // The drive becomes the drive here, not when it was tried: the guide moves on once
+    // it is marked.
+    if (host_.onboarding().step() == OnboardingModel::Step::drive) {
+        host_.confirmDrive();
         return;
     }
     move(+1);

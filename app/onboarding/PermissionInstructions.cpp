@@ -23,24 +23,23 @@ PermissionInstructions::PermissionInstructions(OnboardingHost& host, QWidget* pa
     auto* steps = new QVBoxLayout(steps_);
     steps->setContentsMargins(0, 0, 0, 0);
     steps->setSpacing(14);
+    int number = 0;
     steps->addWidget(new NumberedStep(
-        1,
+        ++number,
         QStringLiteral("A folder's own permissions can keep Keldwick out. Click **Show the Folder** below and, in its "
                        "**Properties**, let yourself open it."),
         steps_));
-    steps->addWidget(new NumberedStep(
-        2,
-        QStringLiteral("Running in a **Flatpak** or **Snap** sandbox? Give it your home folder (for a Flatpak: "
-                       "flatpak override --user --filesystem=home)."),
-        steps_));
-    steps->addWidget(new NumberedStep(3, QStringLiteral("Come back here. This page updates by itself."), steps_));
+    // Only a sandbox's own command lets it in, and only there is it worth a step.
+    if (const auto sandboxStep = sandboxStepText(host.sandbox()))
+        steps->addWidget(new NumberedStep(++number, QString::fromStdString(*sandboxStep), steps_));
+    steps->addWidget(new NumberedStep(++number, QStringLiteral("Come back here. This page updates by itself."), steps_));
     settingsButton_ = new QPushButton(QStringLiteral("Show the Folder"), steps_);
     settingsButton_->setAutoDefault(false);
     style::font(settingsButton_, 1.1, QFont::Normal);
     settingsButton_->setMinimumHeight(32);
     steps->addSpacing(4);
     steps->addWidget(settingsButton_, 0, Qt::AlignLeft);
-    blocked_ = plainLabel(QString::fromUtf8(kPermissionBlocked), steps_, true);
+    blocked_ = plainLabel(QString(), steps_, true);
     blocked_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     blocked_->hide();
     steps->addWidget(blocked_);
@@ -91,7 +90,7 @@ void PermissionInstructions::render() {
 
 void PermissionInstructions::openSettings() {
     // No folder refuses (a sandbox hides folders instead), or nothing could show it: say so.
-    const auto answer = showFolderAnswer(host_.openAccessSettings(), host_.state().home);
+    const auto answer = showFolderAnswer(host_.openAccessSettings(), host_.state().home, host_.sandbox());
     blocked_->setText(QString::fromStdString(answer.value_or("")));
     blocked_->setVisible(answer.has_value());
 }

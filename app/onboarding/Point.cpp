@@ -14,7 +14,7 @@ Point::Point(const std::string& systemImage, const QString& title, const QString
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(14);
-    auto* icon = style::symbolLabel(systemImage, 22, this);
+    auto* icon = style::accentSymbolLabel(systemImage, 22, this);
     icon->setFixedWidth(32);
     icon->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     row->addWidget(icon, 0, Qt::AlignTop);

@@ -17,7 +17,7 @@ StepHeader::StepHeader(std::optional<std::string> systemImage, const QString& ti
     layout->setContentsMargins(0, 0, 0, 20);
     layout->setSpacing(10);
     if (systemImage) {
-        icon_ = style::symbolLabel(*systemImage, 40, this);
+        icon_ = style::accentSymbolLabel(*systemImage, 40, this);
         icon_->setFixedHeight(52);
     } else {
         icon_ = new QLabel(this);

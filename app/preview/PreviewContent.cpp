@@ -244,7 +244,8 @@ void PreviewContent::render() {
     renderTimer_.stop();
     if (!preview_) return;
     if (rowsStale_) {
-        table_->setRows(previewRows(*preview_));
+        // A re-plan leaves each row where the user saw it.
+        table_->setRows(keepingOrder(previewRows(*preview_), table_->rows()));
         rowsStale_ = false;
     }
     screen_ = previewScreen(host_.state(), preview_);

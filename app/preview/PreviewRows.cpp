@@ -1,5 +1,7 @@
 #include "preview/PreviewRows.h"
 
+#include <unordered_map>
+
 #include "foundation/Formatting.h"
 #include "foundation/ItemName.h"
 #include "foundation/PathUtil.h"
@@ -17,6 +19,26 @@ std::vector<PreviewRow> previewRows(const PreviewModel& preview) {
         for (const Candidate& item : preview.plan()->items) rows.push_back({item, true});
     }
     for (Candidate& item : excluded) rows.push_back({std::move(item), false});
+    return rows;
+}
+
+std::vector<PreviewRow> keepingOrder(std::vector<PreviewRow> fresh, const std::vector<PreviewRow>& shown) {
+    std::unordered_map<std::string, size_t> freshAt;
+    freshAt.reserve(fresh.size());
+    for (size_t i = 0; i < fresh.size(); ++i) freshAt.emplace(fresh[i].candidate.path, i);
+    // The rows still there in their shown order, then the new ones, so no row shown moves.
+    std::vector<bool> placed(fresh.size(), false);
+    std::vector<PreviewRow> rows;
+    rows.reserve(fresh.size());
+    for (const PreviewRow& row : shown) {
+        auto found = freshAt.find(row.candidate.path);
+        if (found == freshAt.end() || placed[found->second]) continue;
+        placed[found->second] = true;
+        rows.push_back(std::move(fresh[found->second]));
+    }
+    for (size_t i = 0; i < fresh.size(); ++i) {
+        if (!placed[i]) rows.push_back(std::move(fresh[i]));
+    }
     return rows;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The rows of the preview's table and the texts of their cells: first each item the plan
-// would move, in plan order, then each item the user excluded, in scan order. A row is
-// known by its path. Plain functions; main thread only where they read the preview.
+// would move, in plan order, then each item the user excluded, in scan order; later plans
+// of the same preview keep the rows where they were shown. A row is known by its path. Plain functions; main thread only where they read the preview.
 
 #include <optional>
 #include <string>
@@ -22,6 +22,11 @@ struct PreviewRow {
 };
 
 std::vector<PreviewRow> previewRows(const PreviewModel& preview);
+
+// The rows of a new plan of the same preview, in the order the table shows them: a row
+// shown before keeps its place (unticking or re-ticking it moves nothing), rows gone close
+// up, and rows not shown before come after them all, in `fresh`'s order.
+std::vector<PreviewRow> keepingOrder(std::vector<PreviewRow> fresh, const std::vector<PreviewRow>& shown);
 
 struct PreviewRowTexts {
     std::string toggleLabel;  // for accessibility: "Move <name>"

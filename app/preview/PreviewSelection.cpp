@@ -14,7 +14,15 @@ PreviewSelection::PreviewSelection(PreviewTable* table, QItemSelectionModel* sel
         paths_ = {rows.begin(), rows.end()};
     });
     // The selection model drops its selection on a reset before this runs.
-    connect(table_, &PreviewTable::modelAboutToBeReset, this, [this] { restoring_ = true; });
+    connect(table_, &PreviewTable::modelAboutToBeReset, this, [this] {
+        restoring_ = true;
+        const QModelIndex current = selection_->currentIndex();
+        current_.reset();
+        if (current.isValid() && current.row() < table_->rowCount()) {
+            current_ = table_->rowAt(current.row()).candidate.path;
+            currentColumn_ = current.column();
+        }
+    });
     connect(table_, &PreviewTable::modelReset, this, [this] { restore(); });
 }
 
@@ -25,6 +33,12 @@ void PreviewSelection::restore() {
     }
     paths_ = std::move(kept);
     selection_->select(table_->selectionOf(paths_), QItemSelectionModel::ClearAndSelect);
+    // The cursor stays on its row, so the next key acts where the user left off.
+    if (current_) {
+        if (auto row = table_->rowOf(*current_)) {
+            selection_->setCurrentIndex(table_->index(*row, currentColumn_), QItemSelectionModel::NoUpdate);
+        }
+    }
     restoring_ = false;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
-// The table's selection held as the rows' paths, so it survives a re-plan, which replaces
-// every row: after each reset the rows whose paths were selected are selected again, and
-// paths no longer in the table are forgotten.
+// The table's selection and its current row held as the rows' paths, so they survive a
+// re-plan, which replaces every row: after each reset the rows whose paths were selected
+// are selected again, the cursor goes back to its row (and column), and paths no longer in
+// the table are forgotten.
 
 #include <QObject>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -28,6 +30,8 @@ private:
     PreviewTable* table_;
     QItemSelectionModel* selection_;
     std::set<std::string> paths_;
+    std::optional<std::string> current_;
+    int currentColumn_ = 0;
     bool restoring_ = false;
 };
 

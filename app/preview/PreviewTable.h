@@ -2,7 +2,8 @@
 // The preview's table: one row per planned item, then one per excluded item (see
 // previewRows), with a tick box that excludes or re-includes the row's item. The rows
 // keep that order: the plan's order is what the run would do, so the table offers no
-// sorting. A row is known by its path; a re-plan replaces the rows.
+// sorting. A row is known by its path; a re-plan replaces the rows (in the order they were
+// shown: keepingOrder).
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -37,8 +38,9 @@ public:
 
     // Replaces every row (a reset).
     void setRows(std::vector<PreviewRow> rows);
-    // The row at `row`.
+    // The row at `row`, and every row in table order.
     const PreviewRow& rowAt(int row) const;
+    const std::vector<PreviewRow>& rows() const { return rows_; }
     std::optional<int> rowOf(const std::string& path) const;
 
     // The paths of the rows of `indexes`, each once, in path order.

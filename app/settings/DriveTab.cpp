@@ -5,12 +5,14 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QEvent>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "settings/SettingsHost.h"
 #include "settings/SettingsScreens.h"
 #include "ui/DriveRow.h"
+#include "ui/ScreenFit.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
@@ -23,17 +25,31 @@ QString text(const std::string& value) { return QString::fromStdString(value); }
 
 }  // namespace
 
+namespace {
+constexpr int chooserWidth = 540;
+constexpr int chooserMargin = 20;
+}
+
 DriveChooser::DriveChooser(const std::vector<DriveOption>& options, const std::optional<Drive>& stored,
                            QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("Choose a drive"));
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedWidth(540);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 20, 20, 20);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The rows scroll to the button Tab reaches; the area itself is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    rows_ = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(rows_);
+    layout->setContentsMargins(chooserMargin, chooserMargin, chooserMargin, 0);
     layout->setSpacing(12);
-    QLabel* headline = plainLabel(QStringLiteral("Choose a drive"), this);
+    QLabel* headline = plainLabel(QStringLiteral("Choose a drive"), rows_);
     QFont bold = headline->font();
     bold.setBold(true);
     headline->setFont(bold);
@@ -42,22 +58,46 @@ DriveChooser::DriveChooser(const std::vector<DriveOption>& options, const std::o
         layout->addWidget(new DriveRow(option, chooserMarksChosen(option, stored), [this, option] {
             close();
             emit chosen(option);
-        }, this));
+        }, rows_));
     }
     if (options.empty()) {
         auto* empty = new QHBoxLayout;
-        auto* icon = new QLabel(this);
+        auto* icon = new QLabel(rows_);
         icon->setPixmap(Symbols::icon("cable").pixmap(16, 16));
         empty->addWidget(icon);
-        empty->addWidget(secondaryLabel(QString::fromUtf8(kNoDriveFound), this, true), 1);
+        empty->addWidget(secondaryLabel(QString::fromUtf8(kNoDriveFound), rows_, true), 1);
         layout->addLayout(empty);
     }
-    auto* buttons = new QHBoxLayout;
+    layout->addStretch();
+    scroll->setWidget(rows_);
+    outer->addWidget(scroll, 1);
+
+    bar_ = new QWidget(this);
+    auto* buttons = new QHBoxLayout(bar_);
+    buttons->setContentsMargins(chooserMargin, 12, chooserMargin, chooserMargin);
     buttons->addStretch();
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), bar_);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    outer->addWidget(bar_);
+    fitContent();
+}
+
+QSize DriveChooser::sizeHint() const {
+    return {chooserWidth, rows_->layout()->totalHeightForWidth(chooserWidth) + bar_->sizeHint().height()};
+}
+
+void DriveChooser::fitContent() {
+    rows_->layout()->invalidate();
+    setFixedSize(chooserWidth, heightOnScreen(*this, sizeHint().height()));
+}
+
+bool DriveChooser::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    if (event->type() == QEvent::Show || event->type() == QEvent::FontChange ||
+        event->type() == QEvent::ScreenChangeInternal)
+        fitContent();
+    return handled;
 }
 
 DriveTab::DriveTab(SettingsHost& host, QWidget* parent) : QWidget(parent), host_(host) {

@@ -25,14 +25,29 @@ class SettingsHost;
 
 // "Choose a drive": one row per drive offered; choosing one closes the chooser and hands
 // the option on. Escape and "Cancel" close it without a choice.
+// The drives to choose from, each row as tall as its lines; where the screen is lower
+// than all of them, the rows scroll between the headline and Cancel.
 class DriveChooser final : public QDialog {
     Q_OBJECT
 
 public:
     DriveChooser(const std::vector<DriveOption>& options, const std::optional<Drive>& stored, QWidget* parent);
 
+    // 540 wide, as tall as every row's lines.
+    QSize sizeHint() const override;
+
+protected:
+    // Takes the size hint again, held to the screen's free height, when lines change.
+    bool event(QEvent* event) override;
+
 signals:
     void chosen(const keldwick::DriveOption& option);
+
+private:
+    void fitContent();
+
+    QWidget* rows_;
+    QWidget* bar_;
 };
 
 class DriveTab final : public QWidget {

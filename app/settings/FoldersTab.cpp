@@ -87,7 +87,7 @@ FoldersTab::FoldersTab(SettingsHost& host, QWidget* parent) : QWidget(parent), h
     setFooter(pins_, QStringLiteral("Keldwick never moves these, or anything inside these folders."));
     layout->addWidget(pins_.widget);
 
-    FormSection never = formSection(QStringLiteral("Keldwick never moves"), this);
+    FormSection never = formSection(QString::fromUtf8(kNeverMovedTitle), this);
     for (const NeverMovedRow& row : neverMovedRows()) {
         auto* line = new QHBoxLayout;
         line->addWidget(symbolLabel(row.symbol, this), 0, Qt::AlignTop);

@@ -116,8 +116,9 @@ const std::vector<NeverMovedRow>& neverMovedRows() {
         {"cloud-folder", "Folders synced by Dropbox, Nextcloud, Syncthing, Google Drive and others"},
         {"document-recent", "Files that are open right now"},
         {"code", "Code projects you're working on (unused ones move in one piece)"},
-        {"library",
-         "Your hidden folders (settings, caches and keys), the Trash and system folders"},
+        // Unused emulators move with the setting for them; what System Data moves is the user's
+        // own choice in its window, so the heading says "on its own".
+        {"library", "Your hidden folders (apart from unused Android emulators), the Trash and system folders"},
     };
     return rows;
 }

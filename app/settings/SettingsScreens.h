@@ -94,6 +94,8 @@ struct FoldersScreen {
 // `rules` are the scan rules of the moment: a folder a scan would skip says why.
 FoldersScreen foldersScreen(const ModelState& state, const RuleList& rules);
 
+// The heading of the items the program never moves by itself.
+inline constexpr const char* kNeverMovedTitle = "Keldwick never moves on its own";
 // The six kinds of items the program never moves, in the order shown.
 const std::vector<NeverMovedRow>& neverMovedRows();
 

@@ -57,6 +57,8 @@ void SettingsWindow::createTabs() {
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setAccessibleName(QStringLiteral("Settings"));
+    // The page scrolls to the control Tab reaches; the area itself is no stop.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     pageBox_ = new QWidget;
     auto* pageLayout = new QVBoxLayout(pageBox_);
     pageLayout->setContentsMargins(0, 0, 0, 0);

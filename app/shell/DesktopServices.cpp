@@ -9,6 +9,8 @@
 #include "desktop/DesktopIconPlaces.h"
 #include "desktop/LoginItem.h"
 #include "desktop/Notifier.h"
+#include "foundation/SettingsFile.h"
+#include "model/ModelPorts.h"
 #include "ui/DialogPorts.h"
 
 namespace keldwick {
@@ -21,6 +23,11 @@ AppServices desktopServices() {
     services.filePicker = std::make_shared<DialogFilePicker>();
     services.alerts = std::make_shared<MessageBoxAlerts>();
     services.loginItem = std::make_shared<AutostartLoginItem>();
+    // The toolkit's settings file is judged before anything opens it: a damaged one is set
+    // aside, and the start goes on with the defaults.
+    const std::string preferences = StoredPreferences::defaultPath();
+    const SettingsFile::Prepared prepared = SettingsFile::prepare(preferences);
+    services.preferences = std::make_shared<StoredPreferences>(preferences, prepared.setAside);
     services.openURL = [](const std::string& url) {
         return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
     };

@@ -67,7 +67,7 @@ ProgramWiring::ProgramWiring(AppModel& model, Updater& updater, std::function<vo
     prompts_ = std::make_unique<UpdatePrompts>(
         *updater.controller(),
         [this](const QString& program) { relaunchWhenIdle(QFile::encodeName(program).toStdString()); },
-        bundleInfo().value(QStringLiteral("CFBundleShortVersionString"), QStringLiteral("?")).toString().toStdString());
+        buildConfiguration().version.toStdString());
 }
 
 void ProgramWiring::relaunchWhenIdle(std::string program) {

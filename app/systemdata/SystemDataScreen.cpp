@@ -102,8 +102,8 @@ SystemDataScreen systemDataScreen(const ModelState& state, const SystemDataState
 std::string clearedMessage(int64_t freed, int64_t kept) {
     std::string text = "Freed " + byteCountText(freed) + ".";
     if (kept == 0) return text;
-    return text + " " + std::to_string(kept) + " item" + (kept == 1 ? " was" : "s were") +
-           " open in an app, so they stayed.";
+    return text + " " + std::to_string(kept) + (kept == 1 ? " item was open in an app, so it stayed."
+                                                          : " items were open in an app, so they stayed.");
 }
 
 std::string movingText(const MovableData& item, const ModelState& state) {

@@ -117,6 +117,8 @@ QWidget* SystemDataWindow::createSections() {
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The sections scroll to the control Tab reaches; the area itself is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* list = new QWidget(scroll);
     auto* sections = new QVBoxLayout(list);
     sections->setContentsMargins(14, 10, 14, 10);
@@ -290,6 +292,23 @@ void SystemDataWindow::rebuildMovable(const std::vector<MovableRow>& rows) {
 }
 
 void SystemDataWindow::clearChosen() {
+    if (chosenBytes(view_) == 0 || view_.working) return;
+    // The question names what clearing would free now, not when the window opened: the
+    // caches are measured again first.
+    view_.working = kAddingUp;
+    render();
+    QPointer<SystemDataWindow> self(this);
+    host_.cacheLocations([self](std::vector<CacheLocation> locations) {
+        if (!self) return;
+        self->view_.working.reset();
+        self->view_.caches = std::move(locations);
+        self->render();
+        self->askAndClear();
+    });
+}
+
+void SystemDataWindow::askAndClear() {
+    // Nothing ticked holds anything now: the rows say so, and nothing is asked.
     if (chosenBytes(view_) == 0 || view_.working) return;
     if (!confirm_(this, text(systemDataScreen(host_.state(), view_, host_.now()).confirmTitle))) return;
     if (view_.working || !view_.caches) return;

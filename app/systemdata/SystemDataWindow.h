@@ -43,7 +43,9 @@ public:
     // Redraws from the window's state and the model's.
     void render();
     // Asks, then clears the ticked caches.
+    // Measures the caches again, then asks about the ticked ones with their fresh size.
     void clearChosen();
+    void askAndClear();
     void move(const std::string& path);
 
 private:

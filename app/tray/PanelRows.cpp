@@ -7,7 +7,9 @@
 #include <cmath>
 
 #include "ui/Brand.h"
+#include "ui/Accessibility.h"
 #include "ui/PlainText.h"
+#include "ui/StepStyle.h"
 #include "ui/Symbols.h"
 #include "ui/TabularDigits.h"
 
@@ -50,7 +52,8 @@ void MenuActionRow::setRow(const PanelRow& row) {
     row_ = row;
     setEnabled(row.enabled);
     setText(QString::fromStdString(row.title));
-    setAccessibleName(text());
+    setAccessibleName(QString::fromStdString(accessibleRowName(row)));
+    setAccessibleDescription(shortcutHint());
     update();
 }
 
@@ -104,9 +107,13 @@ void MenuActionRow::paintEvent(QPaintEvent*) {
     const QRectF titleArea(textArea.left(), textArea.top(), std::max(0.0, right - 8 - textArea.left()), textArea.height());
     const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, int(titleArea.width()));
     painter.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
-    // A shortened title is read whole in the tooltip.
-    const QString tip = shown != text() ? text() : QString();
-    if (accessibleDescription() != tip) setPlainToolTip(this, tip);
+    // A shortened title is read whole in the tooltip. A screen reader has it in the name,
+    // and its description must not be empty, or it would read the tooltip's markup.
+    const bool shortened = shown != text();
+    const QString tip = shortened ? toolTipText(text()) : QString();
+    const QString description = row_.shortcut ? shortcutHint() : shortened ? text() : QString();
+    if (toolTip() != tip) setToolTip(tip);
+    if (accessibleDescription() != description) setAccessibleDescription(description);
 }
 
 MenuInfoRow::MenuInfoRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) {
@@ -154,6 +161,88 @@ void MenuInfoRow::paintEvent(QPaintEvent*) {
             setAccessibleDescription(shown != title ? title : QString());
         }
     }
+}
+
+namespace {
+
+constexpr int statusSymbolSize = 26;
+constexpr int statusSpacing = 10;
+constexpr int statusPadding = 6;
+
+}  // namespace
+
+StatusBlock::StatusBlock(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) {
+    // Its painted symbol is no element.
+    static const bool once = (readAsOneElement(staticMetaObject, QAccessible::StaticText), true);
+    (void)once;
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    setRow(row);
+}
+
+void StatusBlock::setRow(const PanelRow& row) {
+    row_ = row;
+    setAccessibleName(QString::fromStdString(accessibleRowName(row)));
+    updateGeometry();
+    update();
+}
+
+QFont StatusBlock::headlineFont() const {
+    QFont semibold = font();
+    semibold.setWeight(QFont::DemiBold);
+    return semibold;
+}
+
+QFont StatusBlock::detailFont() const { return style::calloutFont(font()); }
+
+QRect StatusBlock::headlineRect(int width) const {
+    const int left = margin + statusSymbolSize + statusSpacing;
+    const int textWidth = std::max(1, width - left - margin);
+    const QRect bounds = QFontMetrics(headlineFont())
+                             .boundingRect(QRect(0, 0, textWidth, 100000), Qt::TextWordWrap,
+                                           QString::fromStdString(row_.title));
+    return {left, statusPadding, textWidth, bounds.height()};
+}
+
+QRect StatusBlock::detailRect(int width) const {
+    const QRect headline = headlineRect(width);
+    if (!row_.detail || row_.detail->empty()) return {headline.left(), headline.bottom() + 1, headline.width(), 0};
+    const QRect bounds = QFontMetrics(detailFont())
+                             .boundingRect(QRect(0, 0, headline.width(), 100000), Qt::TextWordWrap,
+                                           QString::fromStdString(*row_.detail));
+    return {headline.left(), headline.bottom() + 1 + 2, headline.width(), bounds.height()};
+}
+
+int StatusBlock::heightForWidth(int width) const {
+    const int texts = detailRect(width).bottom() + 1;
+    return std::max(statusPadding + statusSymbolSize, texts) + statusPadding;
+}
+
+QSize StatusBlock::sizeHint() const {
+    const int width = std::max(this->width(), 300);
+    return {width, heightForWidth(width)};
+}
+
+QSize StatusBlock::minimumSizeHint() const { return {margin * 2 + statusSymbolSize + statusSpacing + 40, heightForWidth(300)}; }
+
+void StatusBlock::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF circle(margin, statusPadding, statusSymbolSize, statusSymbolSize);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colorOf(row_.tint, palette()));
+    painter.drawEllipse(circle);
+    Symbols::drawn(row_.symbol, Qt::white).paint(&painter, circle.adjusted(6, 6, -6, -6).toRect());
+    painter.setPen(colorOf(Tint::primary, palette()));
+    painter.setFont(headlineFont());
+    painter.drawText(headlineRect(width()), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
+                     QString::fromStdString(row_.title));
+    if (!row_.detail || row_.detail->empty()) return;
+    painter.setPen(colorOf(Tint::secondary, palette()));
+    painter.setFont(detailFont());
+    painter.drawText(detailRect(width()), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
+                     QString::fromStdString(*row_.detail));
 }
 
 StorageBarRow::StorageBarRow(const PanelRow& row, QWidget* parent) : QWidget(parent), row_(row) { setRow(row); }

@@ -13,6 +13,8 @@ namespace keldwick {
 
 QColor colorOf(Tint tint, const QPalette& palette);
 
+// A command row, read by a screen reader as its title with its trailing text ("Show Files
+// on Archive…, 3 need attention"), its shortcut as the description.
 class MenuActionRow final : public QAbstractButton {
     Q_OBJECT
 
@@ -53,6 +55,34 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    PanelRow row_;
+};
+
+// The status: a white symbol on a filled circle beside the headline and, wrapped below it,
+// the detail. It paints all of it itself, so a screen reader meets one element named by
+// the texts, and never the symbol.
+class StatusBlock final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StatusBlock(const PanelRow& row, QWidget* parent = nullptr);
+    void setRow(const PanelRow& row);
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QFont headlineFont() const;
+    QFont detailFont() const;
+    // The texts' rectangles for a block `width` wide.
+    QRect headlineRect(int width) const;
+    QRect detailRect(int width) const;
+
     PanelRow row_;
 };
 

@@ -33,6 +33,25 @@ std::string subtitle(const AppSettings& settings) {
     return "Keeps " + std::to_string(settings.thresholdBytes / 1'000'000'000) + " GB free on this computer";
 }
 
+}  // namespace
+
+std::optional<double> progressFill(const std::optional<EngineProgress>& progress) {
+    if (!progress) return std::nullopt;
+    const double part = progress->itemBytesTotal >= 1 ? std::clamp(static_cast<double>(progress->itemBytesDone) /
+                                                                       static_cast<double>(progress->itemBytesTotal),
+                                                                   0.0, 1.0)
+                                                      : 0.0;
+    if (progress->itemCount >= 2) {
+        const double count = static_cast<double>(progress->itemCount);
+        const double index = std::clamp(static_cast<double>(progress->itemIndex), 0.0, count - 1);
+        return (index + part) / count;
+    }
+    if (progress->itemBytesTotal < 1) return std::nullopt;
+    return part;
+}
+
+namespace {
+
 void addStatus(const ModelState& state, std::vector<PanelRow>& rows) {
     const MenuStatus status = statusText(state);
     if (status.level == 0) return;
@@ -50,11 +69,7 @@ void addStatus(const ModelState& state, std::vector<PanelRow>& rows) {
     progress.title = "Stop";
     progress.help = stopHelp;
     progress.command = PanelCommand::stop;
-    if (state.progress && state.progress->itemBytesTotal >= 1) {
-        progress.fill = std::clamp(static_cast<double>(state.progress->itemBytesDone) /
-                                       static_cast<double>(state.progress->itemBytesTotal),
-                                   0.0, 1.0);
-    }
+    progress.fill = progressFill(state.progress);
     rows.push_back(progress);
 }
 
@@ -186,6 +201,11 @@ PanelContents panel(const ModelState& state, const std::optional<std::string>& a
     addMovedAndLastRun(state, now, locale, result.rows);
     addCommands(state, availableUpdate, result.rows);
     return result;
+}
+
+std::string accessibleRowName(const PanelRow& row) {
+    const std::string second = row.kind == PanelRow::Kind::status ? row.detail.value_or("") : row.value;
+    return second.empty() ? row.title : row.title + ", " + second;
 }
 
 std::string storageAccessibleValue(const PanelRow& row) {

@@ -75,6 +75,15 @@ bool canMoveNow(const ModelState& state);
 PanelContents panel(const ModelState& state, const std::optional<std::string>& availableUpdate, Date now,
             const std::string& locale = "");
 
+// The progress bar's fill, the fraction its text tells: while item i of n is copied ("i of
+// n: name"), between (i - 1) / n and i / n by the item's bytes; one item alone fills by
+// its bytes, and without a byte count it has no fill (an indeterminate bar).
+std::optional<double> progressFill(const std::optional<EngineProgress>& progress);
+
+// What a screen reader says for a row: a command row its title and trailing text, the
+// status its headline and detail, joined with ", ".
+std::string accessibleRowName(const PanelRow& row);
+
 // The storage bar's description for accessibility: the value and "<n> percent full"
 // (the fill rounded half away from zero), the non-empty ones joined with ", ".
 std::string storageAccessibleValue(const PanelRow& row);

@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -19,7 +18,6 @@
 #include "ui/KeyboardReach.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainText.h"
-#include "ui/Symbols.h"
 
 namespace keldwick {
 
@@ -35,20 +33,6 @@ QWidget* padded(QWidget* inner, int left, int top, int right, int bottom) {
     layout->setContentsMargins(left, top, right, bottom);
     layout->addWidget(inner);
     return box;
-}
-
-// A white symbol on a filled circle, 26 points across.
-QPixmap statusSymbol(const PanelRow& row, const QPalette& palette) {
-    QPixmap pixmap(26, 26);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colorOf(row.tint, palette));
-    painter.drawEllipse(QRectF(0, 0, 26, 26));
-    Symbols::drawn(row.symbol, Qt::white).paint(&painter, QRect(6, 6, 14, 14));
-    painter.end();
-    return pixmap;
 }
 
 }  // namespace
@@ -214,29 +198,9 @@ void TrayPanel::build() {
             break;
         }
         case PanelRow::Kind::status: {
-            auto* box = new QWidget;
-            auto* layout = new QHBoxLayout(box);
-            layout->setContentsMargins(margin, 6, margin, 6);
-            layout->setSpacing(10);
-            auto* symbol = new QLabel;
-            symbol->setFixedSize(26, 26);
-            layout->addWidget(symbol, 0, Qt::AlignTop);
-            auto* texts = new QVBoxLayout;
-            texts->setSpacing(2);
-            QLabel* headline = plainLabel(QString(), nullptr, true);
-            QFont semibold = headline->font();
-            semibold.setWeight(QFont::DemiBold);
-            headline->setFont(semibold);
-            texts->addWidget(headline);
-            QLabel* detail = row.detail ? secondaryLabel(QString(), nullptr, true) : nullptr;
-            if (detail) texts->addWidget(detail);
-            layout->addLayout(texts, 1);
-            rows_->addWidget(box);
-            update = [this, symbol, headline, detail](const PanelRow& shown) {
-                symbol->setPixmap(statusSymbol(shown, palette()));
-                headline->setText(text(shown.title));
-                if (detail) detail->setText(text(shown.detail.value_or("")));
-            };
+            auto* block = new StatusBlock(row);
+            rows_->addWidget(block);
+            update = [block](const PanelRow& shown) { block->setRow(shown); };
             break;
         }
         case PanelRow::Kind::progress: {

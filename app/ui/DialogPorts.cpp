@@ -66,7 +66,14 @@ std::optional<std::vector<std::string>> DialogFilePicker::pick(const PickRequest
         // The toggle needs Qt's own dialog, which the option above asked for.
         if (request.hiddenFilesToggle) new HiddenFilesToggle(dialog.get());
     }
-    if (!request.button.empty()) dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(request.button));
+    if (!request.button.empty()) {
+        const QString label = QString::fromStdString(request.button);
+        if (auto* both = dynamic_cast<FilesOrFoldersDialog*>(dialog.get())) {
+            both->setAcceptLabel(label);
+        } else {
+            dialog->setLabelText(QFileDialog::Accept, label);
+        }
+    }
     if (!request.title.empty()) dialog->setWindowTitle(QString::fromStdString(request.title));
     if (!request.message.empty()) showMessage(*dialog, QString::fromStdString(request.message));
     if (dialog->exec() != QDialog::Accepted) return std::nullopt;

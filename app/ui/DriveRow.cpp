@@ -10,6 +10,7 @@
 #include "foundation/Formatting.h"
 #include "ui/Brand.h"
 #include "ui/ElidedLabel.h"
+#include "ui/Accessibility.h"
 #include "ui/PlainText.h"
 #include "ui/StepStyle.h"
 #include "ui/Symbols.h"
@@ -21,7 +22,7 @@ std::string driveRowSpaceText(const VolumeInfo& volume) {
 }
 
 bool driveRowShowsUsedBefore(const DriveOption& option) {
-    return option.existing.has_value() && option.problems.empty();
+    return option.usedBefore && option.problems.empty();
 }
 
 std::optional<std::string> driveRowProblemText(const DriveOption& option) {
@@ -43,8 +44,31 @@ std::string driveRowHelp(const DriveOption& option) {
     return help;
 }
 
+namespace {
+constexpr const char* usedBeforeText = "Keldwick has used this drive before. It will pick up where it left off.";
+}
+
+std::string driveRowAccessibleName(const DriveOption& option, bool isChosen) {
+    std::string name = option.volume.name + ", " + driveRowSpaceText(option.volume);
+    if (isChosen) return name + ", Chosen";
+    if (driveRowShowsUsedBefore(option)) name += std::string(", ") + usedBeforeText;
+    if (auto problem = driveRowProblemText(option)) name += ", " + *problem;
+    return name;
+}
+
+std::string driveRowButtonName(const DriveOption& option) {
+    return "Use \u201c" + option.volume.name + "\u201d";
+}
+
 DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void()> choose, QWidget* parent)
     : QFrame(parent), option_(option), isChosen_(isChosen) {
+    static const bool once = (readAsOneElement(staticMetaObject, QAccessible::ListItem,
+                                               [](const QWidget* row) -> QList<QWidget*> {
+                                                   auto* button = static_cast<const DriveRow*>(row)->chooseButton();
+                                                   return button ? QList<QWidget*>{button} : QList<QWidget*>{};
+                                               }),
+                              true);
+    (void)once;
     const bool usable = option.problems.empty();
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 12, 12, 12);
@@ -61,8 +85,7 @@ DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void(
     style::secondary(space);
     lines->addWidget(space);
     if (driveRowShowsUsedBefore(option)) {
-        usedBefore_ = plainLabel(
-            QStringLiteral("Keldwick has used this drive before. It will pick up where it left off."), this, true);
+        usedBefore_ = plainLabel(QString::fromUtf8(usedBeforeText), this, true);
         style::secondary(usedBefore_);
         lines->addWidget(usedBefore_);
     }
@@ -82,12 +105,14 @@ DriveRow::DriveRow(const DriveOption& option, bool isChosen, std::function<void(
         row->addWidget(check, 0, Qt::AlignTop);
     } else if (usable) {
         button_ = new QPushButton(QStringLiteral("Use This Drive"), this);
+        button_->setAccessibleName(QString::fromStdString(driveRowButtonName(option)));
         connect(button_, &QPushButton::clicked, this, [choose = std::move(choose)] {
             if (choose) choose();
         });
         row->addWidget(button_, 0, Qt::AlignTop);
     }
     setPlainToolTip(this, QString::fromStdString(driveRowHelp(option)));
+    setAccessibleName(QString::fromStdString(driveRowAccessibleName(option, isChosen)));
 }
 
 void DriveRow::paintEvent(QPaintEvent* event) {

@@ -2,7 +2,8 @@
 // One drive offered as the place for moved files: its name, free space, whether the
 // program used it before or why it can't be used, and either the mark of the chosen
 // drive or "Use This Drive". Names and explanations are plain text; the tooltip gives
-// the file system, the connection and the product.
+// the file system, the connection and the product. A screen reader meets the row as one
+// element named by all of that, holding only its button.
 
 #include <QFrame>
 #include <functional>
@@ -18,12 +19,18 @@ namespace keldwick {
 
 // "<available> free of <total>".
 std::string driveRowSpaceText(const VolumeInfo& volume);
-// Whether the row says the drive was used before: a marker and no problems.
+// Whether the row says the drive was used before: this computer's records on it, and no
+// problems.
 bool driveRowShowsUsedBefore(const DriveOption& option);
 // The most helpful problem's explanation, if any.
 std::optional<std::string> driveRowProblemText(const DriveOption& option);
 // File system in upper case · connection · product, absent parts skipped.
 std::string driveRowHelp(const DriveOption& option);
+// What a screen reader says for the row: the drive's name, its space, then whether it is
+// the chosen one, was used before, or why it can't be used; joined with ", ".
+std::string driveRowAccessibleName(const DriveOption& option, bool isChosen);
+// The accessible name of the row's "Use This Drive" button, which names its drive.
+std::string driveRowButtonName(const DriveOption& option);
 
 class DriveRow final : public QFrame {
     Q_OBJECT

@@ -50,12 +50,21 @@ FilesOrFoldersDialog::FilesOrFoldersDialog(QWidget* parent, const QString& title
         connect(name, &QLineEdit::textChanged, this, &FilesOrFoldersDialog::retitle);
     }
     if (auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView")); view && view->selectionModel()) {
-        // A selection made in the list fills the name field with its names: they are no typed
-        // path. One the typing made (Qt selects the row a name completes to) keeps it typed.
-        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        // A selection made in the list is what the button takes: the typed path no longer
+        // counts, wherever the focus is. Only the selection the typing made itself keeps
+        // it typed: Qt selects the row a typed name names, and drops the old selection as
+        // the user types. Either way the button's title is ours again (Qt titles it "Open"
+        // for any folder selected).
+        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, view] {
             auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            if (name && name->hasFocus()) return;
-            typed_ = false;
+            const std::optional<std::string> folder = typedFolder();
+            std::vector<std::string> selected;
+            for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
+                selected.push_back(QFile::encodeName(index.data(QFileSystemModel::FilePathRole).toString()).toStdString());
+            }
+            const bool byTyping =
+                folder && (selected.empty() ? name && name->hasFocus() : selected == std::vector<std::string>{*folder});
+            if (!byTyping) typed_ = false;
             retitle();
         });
     }
@@ -63,6 +72,7 @@ FilesOrFoldersDialog::FilesOrFoldersDialog(QWidget* parent, const QString& title
         typed_ = false;
         retitle();
     });
+    if (QPushButton* button = acceptButton()) acceptLabel_ = button->text();
     if (hiddenFilesToggle) toggle_ = new HiddenFilesToggle(this);
 }
 
@@ -75,16 +85,28 @@ std::optional<std::string> FilesOrFoldersDialog::typedFolder() const {
                                  [](const std::string& path) { return QFileInfo(QFile::decodeName(path.c_str())).isDir(); });
 }
 
-void FilesOrFoldersDialog::retitle() {
+QPushButton* FilesOrFoldersDialog::acceptButton() const {
     auto* box = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    QPushButton* button = box ? box->button(QDialogButtonBox::Open) : nullptr;
+    return box ? box->button(QDialogButtonBox::Open) : nullptr;
+}
+
+void FilesOrFoldersDialog::setAcceptLabel(const QString& label) {
+    acceptLabel_ = label;
+    setLabelText(QFileDialog::Accept, label);
+    retitle();
+}
+
+// Qt's labelText(Accept) reads the button back, which Qt itself titles "Open" whenever a
+// folder is selected: the label to show is kept here.
+void FilesOrFoldersDialog::retitle() {
+    QPushButton* button = acceptButton();
     if (!button) return;
     if (typedFolder()) {
         button->setText(QStringLiteral("Open"));
         button->setEnabled(true);
         return;
     }
-    button->setText(labelText(QFileDialog::Accept));
+    button->setText(acceptLabel_);
 }
 
 void FilesOrFoldersDialog::accept() {

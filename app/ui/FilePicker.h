@@ -4,13 +4,17 @@
 // so this is Qt's own dialog, whose accept button takes whatever is selected, folders too.
 // A folder is opened, never taken, where the user asked to open it: a path typed in the
 // name field that leads to a folder turns the button to "Open", and Return or the button
-// then goes into that folder. Return on a folder in the list opens it as well.
+// then goes into that folder. Return on a folder in the list opens it as well. A folder
+// selected in the list is taken, and the button keeps its own title ("Add", "Move").
 
 #include <QFileDialog>
+#include <QString>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+class QPushButton;
 
 namespace keldwick {
 
@@ -35,6 +39,10 @@ public:
     HiddenFilesToggle* hiddenFilesToggle() const { return toggle_; }
     // The folder the name field's typed text leads to, if any.
     std::optional<std::string> typedFolder() const;
+    // The accept button's title for what is selected (setLabelText's Accept label, which
+    // Qt's own titling would replace with "Open" for a selected folder). A typed path
+    // leading to a folder still turns it to "Open".
+    void setAcceptLabel(const QString& label);
 
 public slots:
     // Opens the folder typed in the name field; otherwise takes the selected rows (folders
@@ -43,9 +51,11 @@ public slots:
 
 private:
     void retitle();
+    QPushButton* acceptButton() const;
 
     std::vector<std::string> chosen_;
     HiddenFilesToggle* toggle_ = nullptr;
+    QString acceptLabel_;
     // The name field holds what the user typed, not the names Qt fills in for a selection.
     bool typed_ = false;
 };

@@ -89,6 +89,7 @@ void KeepFreePicker::rebuild() {
     const std::vector<int64_t> choices = keepFreeChoices(selection_);
     if (choices == choices_) {
         for (size_t i = 0; i < rows_.size(); ++i) rows_[i].radio->setChecked(choices_[i] == selection_);
+        focusOnChecked();
         return;
     }
     for (const Row& row : rows_) {
@@ -116,6 +117,17 @@ void KeepFreePicker::rebuild() {
         h->addWidget(caption, 1);
         layout_->addWidget(line);
         rows_.push_back({radio, caption});
+    }
+    focusOnChecked();
+}
+
+void KeepFreePicker::focusOnChecked() {
+    // Tab into the group lands on the checked choice (the first when none is); the arrow
+    // keys reach the others. Qt sorts this out only once a choice has had the focus.
+    const bool anyChecked = std::any_of(rows_.begin(), rows_.end(), [](const Row& r) { return r.radio->isChecked(); });
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        const bool stop = anyChecked ? rows_[i].radio->isChecked() : i == 0;
+        rows_[i].radio->setFocusPolicy(stop ? Qt::StrongFocus : Qt::ClickFocus);
     }
 }
 

@@ -43,6 +43,7 @@ signals:
 private:
     void rebuild();
     void pick(int64_t bytes);
+    void focusOnChecked();
 
     struct Row {
         QRadioButton* radio;

@@ -1,6 +1,7 @@
 #pragma once
 // Keys every window answers alike, whatever control has the focus, so each window can be
 // worked without a mouse:
+// - Tab and Shift+Tab follow reading order.
 // - Return and Enter press the focused button. Tool buttons, check boxes and push buttons
 //   outside dialogs ignore them otherwise, and a dialog would press its default button.
 // - Shift+F10 and the Menu key ask the focused control for its menu, placed under the
@@ -11,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <vector>
 
 class QAbstractItemView;
 class QWidget;
@@ -26,6 +28,11 @@ struct RowMenuRequest {
     std::optional<QModelIndex> clicked;
     QPoint at;
 };
+
+// The controls Tab reaches in `window`, in reading order: top to bottom, left to right on
+// a line, however late each was made. Tab and Shift+Tab follow it in the windows given
+// the keys above.
+std::vector<QWidget*> readingOrder(QWidget* window);
 
 // Makes a list or table part of its window's keyboard order: Tab and Shift+Tab leave it for
 // the next control (rather than moving between cells), and a right click, Shift+F10 and the

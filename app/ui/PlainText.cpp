@@ -38,7 +38,9 @@ void setPlainToolTip(QWidget* widget, const QString& text) {
     widget->setAccessibleDescription(text);
 }
 
-QString withoutMarkup(const QString& markdown) { return QString(markdown).remove(QStringLiteral("**")); }
+QString withoutMarkup(const QString& markdown) {
+    return QString(markdown).remove(QStringLiteral("**")).remove(QLatin1Char('`'));
+}
 
 void setMarkdownText(QLabel* label, const QString& markdown) {
     label->setText(markdown);

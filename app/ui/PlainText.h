@@ -31,7 +31,7 @@ QString toolTipText(const QString& text);
 // same words: a screen reader would otherwise read the tooltip's markup.
 void setPlainToolTip(QWidget* widget, const QString& text);
 
-// The words of a Markdown text without its emphasis marks, as a screen reader should say them.
+// The words of a Markdown text without its emphasis and code marks, as a screen reader should say them.
 QString withoutMarkup(const QString& markdown);
 
 // Shows `markdown` in a Markdown label and names the label by its plain words.

@@ -2,13 +2,46 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QEvent>
 #include <QPainter>
+#include <string>
 
 #include "ui/PlainText.h"
 
 #include "ui/Symbols.h"
 
 namespace keldwick::style {
+
+namespace {
+
+class AccentSymbol final : public QLabel {
+public:
+    AccentSymbol(std::string_view symbol, int pixels, QWidget* parent)
+        : QLabel(parent), symbol_(symbol), pixels_(pixels) {
+        setAlignment(Qt::AlignCenter);
+        setAccessibleName(QString());
+        setFocusPolicy(Qt::NoFocus);
+        draw();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange) draw();
+    }
+
+private:
+    void draw() { setPixmap(Symbols::drawn(symbol_, palette().color(QPalette::Highlight)).pixmap(pixels_, pixels_)); }
+
+    std::string symbol_;
+    int pixels_;
+};
+
+}  // namespace
+
+QLabel* accentSymbolLabel(std::string_view symbol, int pixels, QWidget* parent) {
+    return new AccentSymbol(symbol, pixels, parent);
+}
 
 QLabel* symbolLabel(std::string_view symbol, int pixels, QWidget* parent, bool dimmed) {
     auto* label = new QLabel(parent);
@@ -27,6 +60,12 @@ void tint(QWidget* widget, const QColor& color) {
     palette.setColor(QPalette::Text, color);
     widget->setPalette(palette);
     widget->setForegroundRole(QPalette::WindowText);
+}
+
+QFont calloutFont(const QFont& body) {
+    QFont callout = body;
+    callout.setPointSizeF(body.pointSizeF() * 12.0 / 13.0);
+    return callout;
 }
 
 void font(QWidget* widget, double scale, int weight) {

@@ -4,6 +4,7 @@
 // settings tabs that reuse the pieces.
 
 #include <QColor>
+#include <QFont>
 #include <QString>
 #include <string_view>
 
@@ -15,10 +16,15 @@ namespace keldwick::style {
 // A label showing `symbol` at `pixels`, greyed when `dimmed`; decoration only, so it is
 // left out of accessibility.
 QLabel* symbolLabel(std::string_view symbol, int pixels, QWidget* parent, bool dimmed = false);
+// The same in the accent colour (the palette's highlight), drawn again when the palette
+// changes.
+QLabel* accentSymbolLabel(std::string_view symbol, int pixels, QWidget* parent);
 // Text drawn in the palette's secondary (placeholder) colour.
 void secondary(QWidget* widget);
 // Text drawn in `color`.
 void tint(QWidget* widget, const QColor& color);
+// The callout font: 12 points to the body's 13.
+QFont calloutFont(const QFont& body);
 // The font scaled by `scale`, with `weight`.
 void font(QWidget* widget, double scale, int weight);
 // A symbol beside a wrapped plain text: in the secondary style, or in `color` (symbol

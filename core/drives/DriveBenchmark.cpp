@@ -10,6 +10,7 @@
 #include "drives/DriveLayout.h"
 #include "foundation/EngineError.h"
 #include "foundation/FileOps.h"
+#include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "platform/FileIO.h"
@@ -210,7 +211,13 @@ void DriveBenchmark::removeStaleFiles(const std::string& folder, double now) {
 
 BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationFlag* cancel) const {
     const std::string folder = PathUtil::join(root, DriveLayout::folderName(root));
+    struct stat before {};
+    const bool hadFolder = platform::statusNoFollow(folder, before) == 0;
     createDirectory(folder);
+    // The folder a test made goes with it: a drive tried and not chosen keeps no trace.
+    auto removeFolder = [&] {
+        if (!hadFolder) platform::calls().unlinkAt(AT_FDCWD, folder.c_str(), AT_REMOVEDIR);
+    };
     removeStaleFiles(folder, clock->now().secondsSince1970);
     const std::string path = PathUtil::join(folder, std::string(filePrefix) + UUID::random());
 
@@ -221,6 +228,7 @@ BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationF
         Latency random = latency(randomReadPhase(*this, path, span, cancel));
         Timed read = sequentialReadPhase(*this, path, cancel);
         platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0);
+        removeFolder();
         BenchmarkResult result;
         result.sequentialWriteMBps = megabytesPerSecond(write.bytes, write.seconds);
         result.sequentialReadMBps = megabytesPerSecond(read.bytes, read.seconds);
@@ -229,9 +237,18 @@ BenchmarkResult DriveBenchmark::run(const std::string& root, const CancellationF
         result.bytesTested = write.bytes;
         result.date = clock->now();
         return result;
-    } catch (...) {
+    } catch (const POSIXFailure& failure) {
         // A "create" failure (the name was taken) leaves that other file alone.
         if (created) platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0);
+        removeFolder();
+        if (failure.code() == ENOSPC || failure.code() == EDQUOT) {
+            throw DriveBenchmarkNoRoom("There isn't enough room on the drive for its speed test: it needs " +
+                                       byteCountText(minBytes) + " free.");
+        }
+        throw;
+    } catch (...) {
+        if (created) platform::calls().unlinkAt(AT_FDCWD, path.c_str(), 0);
+        removeFolder();
         throw;
     }
 }

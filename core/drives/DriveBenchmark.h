@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@
 #include "foundation/Clock.h"
 
 namespace keldwick {
+
+// The drive has no room for the test's file: what() is the sentence the user reads.
+class DriveBenchmarkNoRoom : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 struct DriveBenchmark {
     int64_t maxBytes = 512 << 20;  // the write phase never writes more
@@ -34,8 +41,10 @@ struct DriveBenchmark {
     // missing, removes stale leftovers of earlier tests, writes, reads at random, reads
     // sequentially and removes its file. `cancel` may be null (the test can't be
     // stopped). Throws POSIXFailure ("mkdir", "create", "write", "fsync", "open",
-    // "read") and CancellationError, checked before each chunk and each random read;
-    // the temporary file is removed on every road.
+    // "read"), DriveBenchmarkNoRoom when the drive is full (or the user's quota is) and
+    // CancellationError, checked before each chunk and each random read. On every road
+    // it leaves nothing it didn't find: its file is removed, and so is the program's
+    // folder when the test made it (only while it is empty: never what others put there).
     BenchmarkResult run(const std::string& root, const CancellationFlag* cancel) const;
 
     // Whether the write (or sequential read) phase takes another chunk after that many

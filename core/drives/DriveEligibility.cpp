@@ -27,6 +27,7 @@ std::vector<DriveProblem> problems(const VolumeInfo& volume, const std::optional
             found.push_back(DriveProblem::unsupportedFormat(volume.fileSystem));
         }
     }
+    if (volume.isLocal && volume.totalBytes <= kTooSmallBytes) found.push_back(DriveProblem::tooSmall());
     return found;
 }
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "drives/DrivePowerReader.h"
 #include "foundation/EnumNames.h"
 #include "platform/SysfsDeviceRegistry.h"
 
@@ -68,7 +69,7 @@ std::optional<DriveHardware> DriveHardware::inspect(const std::string& kernelNam
 }
 
 std::optional<DrivePowerState> DriveHardware::powerState(const std::string& kernelName) {
-    return powerState(kernelName, platform::SysfsDeviceRegistry::system());
+    return DrivePowerReader::system().read(kernelName);
 }
 
 std::optional<DrivePowerState> DriveHardware::powerState(const std::string& kernelName,

@@ -49,10 +49,12 @@ struct DriveHardware {
     static std::optional<DriveHardware> inspect(const std::string& kernelName);
     static std::optional<DriveHardware> inspect(const std::string& kernelName, const platform::DeviceRegistry& registry);
 
-    // The power state of the nearest entry, from the device up, with a usable power
-    // dictionary (one with "IdleTimerPeriod" and both state numbers); nothing when no device
-    // has this name or no entry has one.
+    // The system's reading: sysfs and the disk's own power mode (DrivePowerReader). May
+    // block on the system bus: call it off the main thread.
     static std::optional<DrivePowerState> powerState(const std::string& kernelName);
+    // The registry's rule: the power state of the nearest entry, from the device up, with a
+    // usable power dictionary (one with "IdleTimerPeriod" and both state numbers); nothing
+    // when no device has this name or no entry has one.
     static std::optional<DrivePowerState> powerState(const std::string& kernelName, const platform::DeviceRegistry& registry);
 
     bool operator==(const DriveHardware&) const = default;

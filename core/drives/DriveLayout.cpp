@@ -1,10 +1,12 @@
 #include "drives/DriveLayout.h"
 
 #include "drives/DriveMarker.h"
+#include "foundation/DriveManifest.h"
 #include "foundation/FileOps.h"
 #include "foundation/PathUtil.h"
 #include "foundation/UUID.h"
 #include "foundation/Utf8.h"
+#include "platform/FileIO.h"
 #include "platform/FileStatus.h"
 
 namespace keldwick {
@@ -33,6 +35,27 @@ std::string folderName(const std::string& root) {
 }
 
 std::string appFolder(const std::string& root) { return PathUtil::join(root, folderName(root)); }
+
+bool holdsRecords(const std::string& root, const std::string& machineID, const std::string& machineFolder) {
+    const std::string app = appFolder(root);
+    try {
+        for (const auto& entry : DriveManifest(app).read()) {
+            if (!entry.machine || *entry.machine == machineID) return true;
+        }
+    } catch (const std::exception&) {
+        // A manifest that can't be read lists nothing; the copies may still be there.
+    }
+    if (machineFolder.empty()) return false;
+    platform::Fd folder = platform::openDirectory(AT_FDCWD, app, O_NOFOLLOW);
+    if (!folder) return false;
+    platform::Fd own = platform::openDirectory(folder.get(), machineFolder, O_NOFOLLOW);
+    if (!own) return false;
+    try {
+        return !platform::readNames(std::move(own), PathUtil::join(app, machineFolder)).empty();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 std::string relativePath(const std::string& original, const std::string& machine, const std::string& folder) {
     return folder + "/" + machine + original;

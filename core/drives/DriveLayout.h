@@ -24,6 +24,12 @@ std::string folderName(const std::string& root);
 // root joined with folderName(root).
 std::string appFolder(const std::string& root);
 
+// Whether the drive at `root` holds records of this computer: its manifest lists an item
+// this computer moved (an entry of `machineID`, or of no machine), or this computer's
+// folder there holds anything. Read as everything on a drive is (no links followed, the
+// manifest size-capped); what can't be read holds nothing. Never throws.
+bool holdsRecords(const std::string& root, const std::string& machineID, const std::string& machineFolder);
+
 // folder + "/" + machine + original, e.g. "Keldwick/Studio (1A2B3C4D)/Users/ann/big.iso".
 // Plain concatenation; `original` is an absolute path and begins with "/".
 std::string relativePath(const std::string& original, const std::string& machine, const std::string& folder);

@@ -121,7 +121,13 @@ std::optional<Drive> read(const std::string& root) {
     return Drive{contents->id, contents->name};
 }
 
-Drive adopt(const std::string& root, const std::string& name, const Clock& clock) {
+NoRoom::NoRoom(const POSIXFailure& failure)
+    : POSIXFailure(failure),
+      sentence_("There isn't enough room on the drive for Keldwick's folder. Free some space on it and try again.") {}
+
+namespace {
+
+Drive adoptUnchecked(const std::string& root, const std::string& name, const Clock& clock) {
     const std::string folder = DriveLayout::appFolder(root);
     const std::string readMe = PathUtil::join(folder, kReadMeName);
 
@@ -149,6 +155,19 @@ Drive adopt(const std::string& root, const std::string& name, const Clock& clock
     }
     AtomicFile::write(marker, bytes);
     return Drive{contents.id, contents.name};
+}
+
+}  // namespace
+
+Drive adopt(const std::string& root, const std::string& name, const Clock& clock) {
+    try {
+        return adoptUnchecked(root, name, clock);
+    } catch (const NoRoom&) {
+        throw;
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() == ENOSPC || failure.code() == EDQUOT) throw NoRoom(failure);
+        throw;
+    }
 }
 
 }  // namespace keldwick::DriveMarker

@@ -17,8 +17,20 @@
 #include "drives/Drive.h"
 #include "foundation/Clock.h"
 #include "foundation/Date.h"
+#include "platform/POSIXFailure.h"
 
 namespace keldwick::DriveMarker {
+
+// The drive (or the user's quota on it) has no room for the folder and marker: the POSIX
+// failure it is, told as the sentence the user reads.
+class NoRoom : public POSIXFailure {
+public:
+    explicit NoRoom(const POSIXFailure& failure);
+    const char* what() const noexcept override { return sentence_.c_str(); }
+
+private:
+    std::string sentence_;
+};
 
 struct Contents {
     int64_t version = 1;  // written as 1; not checked when reading
@@ -57,7 +69,8 @@ std::optional<Drive> read(const std::string& root);
 //   The new marker's date and the aside name's are `clock`'s now.
 // Throws POSIXFailure: "mkdir" when the app folder can't be created or something other
 // than a folder stands in its place, "rename" when an unreadable marker can't be set
-// aside, and the atomic write's failures; the folder and read-me made until then stay.
+// aside, and the atomic write's failures (NoRoom when the drive or the user's quota on it
+// is full); the folder and read-me made until then stay.
 Drive adopt(const std::string& root, const std::string& name, const Clock& clock = *Clock::system());
 
 }  // namespace keldwick::DriveMarker

@@ -1,6 +1,10 @@
 #include "drives/DriveProblem.h"
 
+#include <algorithm>
+
+#include "drives/DriveEligibility.h"
 #include "drives/FileSystemFormats.h"
+#include "foundation/Formatting.h"
 
 namespace keldwick {
 
@@ -37,13 +41,22 @@ std::string DriveProblem::explanation() const {
             return "This drive can't hold files bigger than 4 GB (it's formatted as FAT32). Use a different drive, "
                    "or erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.";
         case Kind::untrusted: return reason;
+        case Kind::tooSmall:
+            return "This drive is too small: Keldwick keeps " + byteCountText(DriveEligibility::kReserveBytes) +
+                   " free on it, so nothing would fit. Use a drive of at least " +
+                   byteCountText(DriveEligibility::kSmallestUsableBytes) + ".";
     }
     return {};
 }
 
 std::optional<DriveProblem> DriveProblem::mostHelpful(const std::vector<DriveProblem>& problems) {
+    auto erasingHelps = [](const DriveProblem& problem) {
+        return problem.kind == Kind::fat32 || problem.kind == Kind::unsupportedFormat;
+    };
+    const bool small = std::any_of(problems.begin(), problems.end(),
+                                   [](const DriveProblem& problem) { return problem.kind == Kind::tooSmall; });
     for (const auto& problem : problems) {
-        if (problem.kind == Kind::fat32 || problem.kind == Kind::unsupportedFormat) return problem;
+        if (erasingHelps(problem) != small) return problem;
     }
     if (problems.empty()) return std::nullopt;
     return problems.front();

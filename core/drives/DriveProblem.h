@@ -12,6 +12,7 @@ struct DriveProblem {
     enum class Kind {
         unsupportedFormat, startupDisk, internalDisk, networkVolume, readOnly, diskImage, backups, fat32,
         untrusted,  // the drive locator would refuse it (DriveRefusal)
+        tooSmall,   // nothing would fit beside the space always kept free on it
     };
 
     Kind kind = Kind::startupDisk;
@@ -27,11 +28,13 @@ struct DriveProblem {
     static DriveProblem backups() { return {Kind::backups, {}, {}}; }
     static DriveProblem fat32() { return {Kind::fat32, {}, {}}; }
     static DriveProblem untrusted(std::string reason) { return {Kind::untrusted, {}, std::move(reason)}; }
+    static DriveProblem tooSmall() { return {Kind::tooSmall, {}, {}}; }
 
     std::string explanation() const;
 
     // The problem to show: the first one the user can fix by erasing the drive (fat32 or
-    // unsupportedFormat), else the first; nothing for an empty list.
+    // unsupportedFormat), else the first; nothing for an empty list. Erasing never makes a
+    // drive that is too small usable: with tooSmall listed, the first other problem wins.
     static std::optional<DriveProblem> mostHelpful(const std::vector<DriveProblem>& problems);
 
     bool operator==(const DriveProblem&) const = default;

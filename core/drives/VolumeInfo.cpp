@@ -79,6 +79,8 @@ VolumeInfo build(const platform::MountEntry& entry, const struct statvfs& space,
     volume.name = Utf8::replacingInvalid(identity.label ? *identity.label : platform::Sysfs::lastComponent(entry.mountPoint));
     if (volume.name.empty()) volume.name = entry.mountPoint;  // "/"
     volume.volumeUUID = identity.uuid;
+    // Under FUSE without a readable device or a udev record, the daemon serving it tells.
+    if (!identity.type) identity.type = platform::MountFacts::fuseDaemonType(entry, roots);
     volume.fileSystem = platform::MountFacts::fileSystemName(entry.fsType, identity.type);
     if (volume.kernelName) {
         auto facts = platform::SysfsDeviceRegistry(roots).characteristics(*volume.kernelName);
@@ -203,6 +205,7 @@ public:
         if (needsProbe) {
             if (auto name = platform::BlockDevices::nameForMount(*entry, roots))
                 probed = platform::BlockDevices::identify(*name, roots).type;
+            if (!probed) probed = platform::MountFacts::fuseDaemonType(*entry, roots);
         }
         const bool native =
             FileSystemFormats::storesMetadataNatively(platform::MountFacts::fileSystemName(entry->fsType, probed));

@@ -424,36 +424,31 @@ Result runPipelined(const Source& source, Destination destination, size_t chunkS
     return result;
 }
 
+// A file of one chunk at most: its pages are left to the kernel (they are clean, and a
+// moved original's go with it), so that it costs no call beyond its reads.
 Result runSerial(const Source& source, Destination destination, size_t chunkSize, const Progress& progress) {
     AlignedBuffer buffer(chunkSize);
     Checksum::Hasher hasher;
-    Dropper dropper(source.fd);
     std::vector<Range> data;
     int64_t total = 0;
     for (;;) {
         size_t n = readChunk(source, buffer.bytes, chunkSize, total, data);
-        if (n == 0) {
-            dropper.finish();
-            break;
-        }
-        dropper.consumedUpTo(total + static_cast<int64_t>(n));
+        if (n == 0) break;
         hasher.update(buffer.bytes, n);
         if (destination.fd >= 0) (void)writeChunk(destination, buffer.bytes, total, n, data);
         total += static_cast<int64_t>(n);
         if (progress) progress(total);
         // A short chunk without holes ended at a read that found the end: a small file is
         // read in one call and that one.
-        if (!source.holes && n < chunkSize) {
-            dropper.finish();
-            break;
-        }
+        if (!source.holes && n < chunkSize) break;
     }
     return {hasher.finishHex(), total};
 }
 
 // A file within the kernel's usual read-ahead window (128 KiB) is read ahead whole by
-// its first read; only larger ones gain from the doubled window of sequential advice.
-bool widerReadAheadHelps(int64_t size) { return size < 0 || size > 128 * 1024; }
+// its first read, and the engine reads files up to 1 MiB ahead itself; only larger ones
+// gain from the doubled window of sequential advice.
+bool widerReadAheadHelps(int64_t size) { return size < 0 || size > 1024 * 1024; }
 
 bool worthPipelining(int64_t size, size_t chunkSize) { return size > static_cast<int64_t>(chunkSize); }
 
@@ -491,11 +486,12 @@ Result copy(int source, int destination, int64_t chunkSize, Holes holes, const P
     return result;
 }
 
-Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool alreadyDropped) {
+Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool alreadyDropped,
+                      const struct statx* status) {
     size_t chunk = checkedChunkSize(chunkSize);
     if (!alreadyDropped) dropCachedPages(fd);
     Destination none{};
-    const Source source = sourceOf(fd, path);
+    const Source source = sourceOf(fd, path, status);
     if (widerReadAheadHelps(source.size)) platform::adviseCache(fd, 0, 0, platform::CacheAdvice::sequential);
     return worthPipelining(source.size, chunk) ? runPipelined(source, none, chunk, nullptr)
                                                : runSerial(source, none, serialBuffer(source.size, chunk), nullptr);

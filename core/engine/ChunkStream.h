@@ -48,7 +48,9 @@ Result copy(int source, int destination, int64_t chunkSize, Holes holes, const P
 // first), and the pages read are dropped again afterwards. `alreadyDropped`: the caller
 // dropped them and may have read the file ahead from the medium since. Throws
 // POSIXFailure "read".
-Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool alreadyDropped = false);
+// `status`: the file's status as the caller just read it from the same descriptor.
+Result hashFromMedium(int fd, int64_t chunkSize, const std::string& path, bool alreadyDropped = false,
+                      const struct statx* status = nullptr);
 
 // Drops the file's cached pages; they must be clean (flushed) to go.
 void dropCachedPages(int fd);

@@ -57,6 +57,21 @@ bool sameDevice(const struct statx& a, const struct statx& b) {
     return a.stx_dev_major == b.stx_dev_major && a.stx_dev_minor == b.stx_dev_minor;
 }
 
+// A file's device and inode.
+std::pair<uint64_t, uint64_t> identityOf(const struct statx& record) {
+    return {(static_cast<uint64_t>(record.stx_dev_major) << 32) | record.stx_dev_minor, record.stx_ino};
+}
+
+// The descriptor a Prefetcher opened by path, when it holds the regular file expected
+// there (`expected`, as judged beneath a descriptor) and `record` is its status; else
+// nothing, and the caller opens the file itself.
+Fd ifTheFile(Fd ahead, std::pair<uint64_t, uint64_t> expected, struct statx& record) {
+    if (!ahead || platform::statxOfDescriptor(ahead.get(), record) != 0 || !S_ISREG(record.stx_mode) ||
+        identityOf(record) != expected)
+        return Fd();
+    return ahead;
+}
+
 bool sameTime(const struct statx_timestamp& a, const struct statx_timestamp& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -175,9 +190,11 @@ struct statx_timestamp timestampOf(Timespec t) {
 
 // After its data and metadata, a copied file is flushed; with `fileAndVolume`, its whole
 // volume too where the file system's fsync can't be trusted. `later`: its write-back is
-// only started, and the copy is handed back open for the caller to flush (a tree flushes
-// its files together, so that one journal commit covers many of them, not one each).
-enum class Flush { file, fileAndVolume, later };
+// only started, and the copy is handed back open for the caller to flush (a tree on a
+// volume whose fsync can't be trusted flushes its files together at the end). `byVolume`:
+// nothing is flushed or dropped here; the caller makes the whole tree durable with one
+// syncfs, and the verification that follows drops the (then clean) pages before reading.
+enum class Flush { file, fileAndVolume, later, byVolume };
 
 struct CopiedFile {
     std::string sha256;
@@ -242,6 +259,11 @@ CopiedFile copyOpenFile(const Fd& source, const struct statx& before, const std:
         platform::startWriteBack(destination.get(), destinationPath);
         return {copied.sha256, copied.bytes, std::move(destination)};
     }
+    if (flush == Flush::byVolume) {
+        if (platform::closeReporting(destination) != 0 && errno != EINTR)
+            throw POSIXFailure("write", destinationPath, errno);
+        return {copied.sha256, copied.bytes, Fd()};
+    }
     platform::flushFile(destination.get(), destinationPath);
     if (flush == Flush::fileAndVolume) platform::syncVolumeIfUntrusted(destination.get(), destinationPath);
     // Only clean pages go: after the flush, all of them.
@@ -274,6 +296,9 @@ struct LinkedFile {
 // than one name (one device holds the whole tree, so an inode number names a file).
 struct Walk {
     std::vector<TreeEntry> entries;
+    // Each file's device and inode, in walk order: what a descriptor opened for it later
+    // by its path must be.
+    std::vector<std::pair<uint64_t, uint64_t>> files;
     std::map<std::string, struct statx> folders;  // by relative path; "" is the top
     std::map<std::string, uint64_t> inodeOf;      // files with more than one name, by relative path
     std::map<uint64_t, LinkedFile> linked;
@@ -332,6 +357,7 @@ private:
             switch (*kind) {
                 case TreeEntry::Kind::file:
                     entry.size = static_cast<int64_t>(record.stx_size);
+                    result_.files.push_back(identityOf(record));
                     if (record.stx_nlink >= 2) {
                         LinkedFile& file = result_.linked[record.stx_ino];
                         file.linkCount = record.stx_nlink;
@@ -381,23 +407,28 @@ std::string lastComponent(const std::string& relative) {
 // Files with several names already hashed in one pass over a tree, by device and inode.
 using HashedFiles = std::map<std::pair<uint64_t, uint64_t>, ChunkStream::Result>;
 
-// The digest and size of a file as the medium holds it. `prefetched`: a Prefetcher
-// reading from the medium has dropped and read it ahead. With `hashed`, a file with
-// several names is read once: the name opened now is the file read before.
-ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize, bool prefetched = false,
-                             HashedFiles* hashed = nullptr) {
-    Fd fd(openQuietly(AT_FDCWD, path.c_str(), O_NONBLOCK));
-    if (fd.get() < 0) throw POSIXFailure("open", path, errno);
-    struct statx record = statOf(fd.get(), path);
-    if (!S_ISREG(record.stx_mode)) throw POSIXFailure("open", path, EINVAL);
-    const std::pair<uint64_t, uint64_t> file{(static_cast<uint64_t>(record.stx_dev_major) << 32) | record.stx_dev_minor,
-                                             record.stx_ino};
-    const bool named = hashed && record.stx_nlink >= 2;
-    if (named) {
+// The digest and size of a file as the medium holds it. With `hashed`, a file with
+// several names is read once: the name opened now is the file read before. `ahead`: the
+// descriptor a Prefetcher reading from the medium dropped and read the file ahead
+// through, used when it is the file `named` (the path's status just read) says.
+ChunkStream::Result hashFile(const std::string& path, int64_t chunkSize, HashedFiles* hashed = nullptr,
+                             Fd ahead = Fd(), const struct statx* named = nullptr) {
+    struct statx record;
+    Fd fd = named ? ifTheFile(std::move(ahead), identityOf(*named), record) : Fd();
+    const bool dropped = fd.valid();
+    if (!fd) {
+        fd = openQuietly(AT_FDCWD, path.c_str(), O_NONBLOCK);
+        if (fd.get() < 0) throw POSIXFailure("open", path, errno);
+        record = statOf(fd.get(), path);
+        if (!S_ISREG(record.stx_mode)) throw POSIXFailure("open", path, EINVAL);
+    }
+    const auto file = identityOf(record);
+    const bool several = hashed && record.stx_nlink >= 2;
+    if (several) {
         if (auto found = hashed->find(file); found != hashed->end()) return found->second;
     }
-    auto result = ChunkStream::hashFromMedium(fd.get(), chunkSize, path, prefetched);
-    if (named) hashed->emplace(file, result);
+    auto result = ChunkStream::hashFromMedium(fd.get(), chunkSize, path, dropped, &record);
+    if (several) hashed->emplace(file, result);
     return result;
 }
 
@@ -408,8 +439,6 @@ std::vector<Prefetcher::File> filesOf(const std::string& root, const std::vector
         if (entry.kind == TreeEntry::Kind::file) files.push_back({childPath(root, entry.path), entry.size});
     return files;
 }
-
-bool isPrefetched(int64_t size) { return size <= Prefetcher::kMaxFileSize; }
 
 // One folder copy: the walk of the source, and the two top folders held open so that
 // every entry is reached beneath them by descriptor.
@@ -422,6 +451,12 @@ public:
           trust_(trust), cloneCandidates_(cloneCandidates), cloneAllowance_(cloneAllowance),
           sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
+        // The volume's descriptor, opened before anything is written: syncfs reports a
+        // failed write-back on the volume only to descriptors opened before it happened.
+        const std::string parent = PathUtil::parent(destination_);
+        volume_ = platform::openDirectory(AT_FDCWD, parent);
+        if (volume_.get() < 0) throw POSIXFailure("open", parent, errno);
+        byVolume_ = platform::fsyncIsTrusted(volume_.get());
         if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
             throw POSIXFailure("mkdir", destination_, errno);
         destinationTop_ = platform::openDirectory(AT_FDCWD, destination_, O_NOFOLLOW);
@@ -448,12 +483,14 @@ public:
             Frame& frame = stack.back();
             const Names names{lastComponent(relative), PathUtil::join(source_, relative),
                               PathUtil::join(destination_, relative)};
-            // A file is opened once and its status read from the open descriptor; other
-            // entries are checked by name.
+            // A file is opened once (by the prefetcher, or here when that isn't the file
+            // walked) and its status read from the open descriptor; other entries are
+            // checked by name.
             Fd source;
-            const struct statx record = walkedEntry.kind == TreeEntry::Kind::file
-                                            ? openedFile(frame, names, source)
-                                            : checkedStatus(frame, names, walkedEntry);
+            const struct statx record =
+                walkedEntry.kind == TreeEntry::Kind::file
+                    ? openedFile(frame, names, source, prefetcher.reach(fileIndex), walked_.files.at(fileIndex))
+                    : checkedStatus(frame, names, walkedEntry);
 
             TreeEntry entry{relative, walkedEntry.kind, 0, std::nullopt, std::nullopt};
             switch (walkedEntry.kind) {
@@ -464,7 +501,7 @@ public:
                     entry.target = copyLink(frame, names, record, walkedEntry, trust_.umask.has_value());
                     break;
                 case TreeEntry::Kind::file: {
-                    prefetcher.reach(fileIndex++);
+                    ++fileIndex;
                     const FirstCopy* first = linkable(names, record, relative, chunkSize);
                     if (first && linkTo(*first, frame, names, relative)) {
                         entry.size = first->bytes;
@@ -486,13 +523,14 @@ public:
                             throw EngineError::notEnoughSpaceOnComputer(unclonedBytes_, *cloneAllowance_);
                     }
                     auto copied = copyOpenFile(source, record, names.source, frame.destination.get(), names.name,
-                                               names.destination, Flush::later, chunkSize,
+                                               names.destination, byVolume_ ? Flush::byVolume : Flush::later,
+                                               chunkSize,
                                                [&](int64_t done) {
                                                    if (progress) progress(earlierFiles + done);
                                                },
                                                trust_, relative);
                     source.reset();
-                    pending_.add(std::move(copied.unflushed), names.destination);
+                    if (copied.unflushed) pending_.add(std::move(copied.unflushed), names.destination);
                     earlierFiles += copied.bytes;
                     entry.size = copied.bytes;
                     entry.sha256 = std::move(copied.sha256);
@@ -507,8 +545,9 @@ public:
         return entries;
     }
 
-    // Folders last and deepest first: creating their content moved their dates. Each is
-    // flushed once its entries and metadata are final.
+    // Folders last and deepest first: creating their content moved their dates. Where the
+    // volume's fsync can't be trusted, each is flushed once its entries and metadata are
+    // final; elsewhere flush() covers them.
     void applyFolderMetadata(const std::vector<TreeEntry>& entries) {
         for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
             if (it->kind != TreeEntry::Kind::directory) continue;
@@ -518,14 +557,22 @@ public:
             Fd destinationDir = platform::openDirectory(destinationTop_.get(), it->path, O_NOFOLLOW);
             if (destinationDir.get() < 0) throw POSIXFailure("open", destinationPath, errno);
             applyFolder(it->path, sourceDir.get(), destinationDir.get());
-            platform::flushFolderAt(destinationDir.get(), destinationPath);
+            if (!byVolume_) platform::flushFolderAt(destinationDir.get(), destinationPath);
         }
         applyFolder("", sourceTop_.get(), destinationTop_.get());
-        platform::flushFolderAt(destinationTop_.get(), destination_);
+        if (!byVolume_) platform::flushFolderAt(destinationTop_.get(), destination_);
     }
 
-    // Where fsync can't be trusted, the whole volume as well.
-    void flush() { platform::syncVolumeIfUntrusted(destinationTop_.get(), destination_); }
+    // The whole tree durable in one wait: one syncfs of the volume where its fsync can be
+    // trusted (the disk merges the writes of every file and folder, where a fsync each
+    // would wait its turn once per file); elsewhere the flushes made so far and a syncfs
+    // as well, since fsync there may flush less than it covers.
+    void flush() {
+        if (byVolume_)
+            platform::syncVolume(volume_.get(), destination_);
+        else
+            platform::syncVolumeIfUntrusted(destinationTop_.get(), destination_);
+    }
 
     // The names the copy made of one file, by path: their group's number.
     const FileCopier::LinkGroups& linkGroups() const { return linked_; }
@@ -564,8 +611,15 @@ private:
 
     // The walked file opened for copying, into `source`, and its status read from it,
     // with the errors the check by name gives: gone is a changed source, and anything
-    // but a regular file now (a link, a FIFO, a socket) can't be copied.
-    static struct statx openedFile(const Frame& frame, const Names& names, Fd& source) {
+    // but a regular file now (a link, a FIFO, a socket) can't be copied. `ahead`, opened
+    // by path, serves only when it is the very file the walk judged (`walked`).
+    static struct statx openedFile(const Frame& frame, const Names& names, Fd& source, Fd ahead,
+                                   std::pair<uint64_t, uint64_t> walked) {
+        struct statx known;
+        source = ifTheFile(std::move(ahead), walked, known);
+        // Still under its name: whatever took the name after the walk is refused below.
+        struct statx named;
+        if (source && statAt(frame.source.get(), names.name, named) == 0 && identityOf(named) == walked) return known;
         source = openQuietly(frame.source.get(), names.name.c_str(), O_NONBLOCK);
         if (source.get() < 0) {
             if (errno == ENOENT || errno == ENOTDIR) throw EngineError::sourceChanged(names.source);
@@ -720,6 +774,8 @@ private:
     std::optional<int64_t> cloneAllowance_;
     int64_t unclonedBytes_ = 0;
     Fd sourceTop_;
+    Fd volume_;  // the folder the copy is made in
+    bool byVolume_ = false;
     Fd destinationTop_;
     PendingFlushes pending_;
     std::map<int64_t, FirstCopy> firstCopies_;  // by group key
@@ -782,9 +838,11 @@ std::vector<TreeEntry> FileCopier::hashedEntries(const std::string& folder, std:
     HashedFiles hashed;
     for (auto& entry : entries) {
         if (entry.kind != TreeEntry::Kind::file) continue;
-        prefetcher.reach(fileIndex++);
-        entry.sha256 =
-            hashFile(PathUtil::join(folder, entry.path), chunkSize, isPrefetched(entry.size), &hashed).sha256;
+        const std::string path = PathUtil::join(folder, entry.path);
+        Fd ahead = prefetcher.reach(fileIndex++);
+        struct statx named;
+        const bool known = ahead && statAt(AT_FDCWD, path, named) == 0;
+        entry.sha256 = hashFile(path, chunkSize, &hashed, std::move(ahead), known ? &named : nullptr).sha256;
     }
     return entries;
 }
@@ -850,9 +908,9 @@ void FileCopier::verify(const std::string& root, const std::vector<TreeEntry>& e
                 if (readLinkAt(AT_FDCWD, path) != entry.target) throw EngineError::checksumMismatch(path);
                 break;
             case TreeEntry::Kind::file: {
-                prefetcher.reach(fileIndex++);
+                Fd ahead = prefetcher.reach(fileIndex++);
                 if (static_cast<int64_t>(record.stx_size) != entry.size) throw EngineError::checksumMismatch(path);
-                auto hashed = hashFile(path, chunkSize, isPrefetched(entry.size), &hashedFiles);
+                auto hashed = hashFile(path, chunkSize, &hashedFiles, std::move(ahead), &record);
                 if (hashed.bytes != entry.size || !entry.sha256 || hashed.sha256 != *entry.sha256)
                     throw EngineError::checksumMismatch(path);
                 break;

@@ -56,6 +56,13 @@ std::optional<std::string> ItemSteps::mountPoint(const std::string& driveID) {
     return drive->root();
 }
 
+std::vector<TreeEntry> ItemSteps::treeOf(const OffloadRecord& record) {
+    if (knownTrees_) {
+        if (auto found = knownTrees_->find(record.id); found != knownTrees_->end()) return found->second;
+    }
+    return context.journal->treeEntries(record.id);
+}
+
 LocatedDrive::Place ItemSteps::reached(const LocatedDrive& drive, const std::string& drivePath) {
     return drive.reach(drivePath, LocatedDrive::Reach::read);
 }
@@ -354,7 +361,7 @@ bool ItemSteps::holdsOnlyCopiedEntries(const std::string& folder, const OffloadR
     auto status = FileStat::peek(folder);
     if (!status || !status->isDirectory() || !record.checksum) return false;
     std::map<std::string, TreeEntry> recorded;
-    for (auto& entry : context.journal->treeEntries(record.id)) recorded.emplace(entry.path, std::move(entry));
+    for (auto& entry : treeOf(record)) recorded.emplace(entry.path, std::move(entry));
     if (recorded.empty()) return matchesChecksum(folder, record);
     for (const auto& entry : context.copier.hashedEntries(folder, {})) {
         auto found = recorded.find(entry.path);

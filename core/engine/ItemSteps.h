@@ -121,6 +121,12 @@ protected:
     std::string keepChangedFolder(const OffloadRecord& record, const std::string& displaced,
                                   const std::optional<std::string>& folder = std::nullopt);
     bool holdsOnlyCopiedEntries(const std::string& folder, const OffloadRecord& record);
+    // The record's tree as the journal holds it: from the trees a pass read together
+    // (knownTrees_) when it holds them, else read now.
+    std::vector<TreeEntry> treeOf(const OffloadRecord& record);
+    // Set by a pass for the records it repairs (each with its tree, empty when it has
+    // none), read-only while they run.
+    const std::map<int64_t, std::vector<TreeEntry>>* knownTrees_ = nullptr;
     RecoveryResult updateLink(const OffloadRecord& record, const std::string& target);
     // The digest of the item at `path`: a folder's tree digest or a file's SHA-256.
     std::string digestOf(const std::string& path, bool isDirectory);

@@ -247,8 +247,9 @@ std::optional<EngineError> LocatedDrive::problem() const {
     if (platform::statusNoFollow(realFolder_, atPath) != 0 || !sameFile(atPath, held_->status))
         return EngineError::driveUntrusted(replacedText());
     if (trusted()) {
-        if (auto refusal =
-                DriveTrust::judgeOpenFolder(root_, held_->folder.get(), DriveTrust::User::current(), held_->modes))
+        // Judged for the user it was located for: reading the user and group databases
+        // again at every look would cost a read of each per step of every item.
+        if (auto refusal = DriveTrust::judgeOpenFolder(root_, held_->folder.get(), held_->user, held_->modes))
             return EngineError::driveUntrusted(refusedText(*refusal));
     }
     return std::nullopt;

@@ -48,6 +48,13 @@ bool keepsHardLinks(const std::string& root) {
 // The newest of a status's modification and creation dates.
 Date newestOf(const FileStat& status) { return std::max(status.modificationDate(), status.creationDate()); }
 
+// Why an item dated after its check can't move: a date ahead of the clock (beyond the
+// second a check allows) is the clock's doing, not a use.
+const char* newerThanCheckReason(Date newest, Date now) {
+    return newest > now.adding(1) ? "Its date is in the future: check this computer's clock"
+                                  : "Used since the last check";
+}
+
 }  // namespace
 
 OffloadExecutor::OffloadExecutor(EngineContext context, Drive drive, std::shared_ptr<HeldPlaces> places,
@@ -252,9 +259,10 @@ int64_t OffloadExecutor::checkContents(const Candidate& candidate, const FileSta
         }
     }
 
-    // Used since the scan dated it.
+    // Used since the scan dated it, or dated ahead of this computer's clock, which no use
+    // explains: the user hears which.
     if (!candidate.whole && newest > candidate.lastUsed.adding(1))
-        throw EngineError::notEligible(path, "Used since the last check");
+        throw EngineError::notEligible(path, newerThanCheckReason(newest, context.clock->now()));
     return total;
 }
 
@@ -310,7 +318,7 @@ void OffloadExecutor::recheckWhole(const Candidate& candidate, WholeKind kind, c
             throw EngineError::notEligible(path, result.reason);
         case WholeFolderInspector::Result::Kind::movable:
             if (result.summary.lastUsed > candidate.lastUsed.adding(1))
-                throw EngineError::notEligible(path, "Used since the last check");
+                throw EngineError::notEligible(path, newerThanCheckReason(result.summary.lastUsed, context.clock->now()));
             break;
         case WholeFolderInspector::Result::Kind::usedRecently:
             break;

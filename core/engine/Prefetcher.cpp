@@ -13,19 +13,23 @@ constexpr int64_t kWindowBytes = 32 << 20;
 // How many files the reader passes before it wakes the thread reading ahead.
 constexpr size_t kWakeEvery = 16;
 
-void readAhead(const std::string& path, int64_t size, bool fromMedium) {
-    const platform::Fd fd = platform::openRead(path, O_NOFOLLOW | O_NONBLOCK | O_NOATIME);
-    if (!fd) return;  // the reader will report it
+platform::Fd readAhead(const std::string& path, int64_t size, bool fromMedium) {
+    platform::Fd fd = platform::openRead(path, O_NOFOLLOW | O_NONBLOCK | O_NOATIME);
+    if (!fd) return fd;  // the reader opens it itself and reports why it can't
     if (fromMedium) platform::adviseCache(fd.get(), 0, 0, platform::CacheAdvice::dropPages);
     platform::adviseCache(fd.get(), 0, size, platform::CacheAdvice::willNeed);
+    return fd;
 }
 
 }  // namespace
 
 Prefetcher::Prefetcher(std::vector<File> files, bool fromMedium)
-    : files_(std::move(files)), fromMedium_(fromMedium), thread_([this] { run(); }) {}
+    : files_(std::move(files)), opened_(files_.size()), fromMedium_(fromMedium) {
+    if (files_.size() >= kMinFiles) thread_ = std::thread([this] { run(); });
+}
 
 Prefetcher::~Prefetcher() {
+    if (!thread_.joinable()) return;
     {
         std::lock_guard guard(lock_);
         stop_ = true;
@@ -34,7 +38,8 @@ Prefetcher::~Prefetcher() {
     thread_.join();
 }
 
-void Prefetcher::reach(size_t index) {
+platform::Fd Prefetcher::reach(size_t index) {
+    if (!thread_.joinable()) return platform::Fd();
     std::unique_lock guard(lock_);
     reader_ = index;
     // The thread reading ahead waits for room in its window. Woken for every file, it
@@ -42,6 +47,8 @@ void Prefetcher::reach(size_t index) {
     // been read, and at once when the reader has caught up with it.
     if (handled_ <= index || index % kWakeEvery == 0) changed_.notify_all();
     changed_.wait(guard, [&] { return stop_ || handled_ > index; });
+    if (index >= opened_.size() || handled_ <= index) return platform::Fd();
+    return std::move(opened_[index]);
 }
 
 void Prefetcher::run() {
@@ -60,12 +67,14 @@ void Prefetcher::run() {
             });
             if (stop_) return;
         }
+        platform::Fd opened;
         if (files_[i].size <= kMaxFileSize) {
-            readAhead(files_[i].path, files_[i].size, fromMedium_);
+            opened = readAhead(files_[i].path, files_[i].size, fromMedium_);
             aheadBytes += files_[i].size;
         }
         {
             std::lock_guard guard(lock_);
+            opened_[i] = std::move(opened);
             handled_ = i + 1;
         }
         changed_.notify_all();

@@ -196,10 +196,24 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
     std::mutex entriesLock;
     heldStepsLock_ = &stepsLock;
     heldEntriesLock_ = &entriesLock;
+    // The trees of the folders to repair, read together rather than one query a record.
+    std::map<int64_t, std::vector<TreeEntry>> trees;
+    try {
+        std::vector<int64_t> folders;
+        for (const auto& record : records)
+            if (record.isDirectory) folders.push_back(record.id);
+        trees = context.journal->treeEntries(folders);
+        for (int64_t id : folders) trees.try_emplace(id);
+        knownTrees_ = &trees;
+    } catch (const std::exception& error) {
+        // Each repair then reads its own, and reports what fails.
+        Log::error("journal", std::string("Recovery couldn't read the trees of the unfinished records: ") + error.what());
+    }
     // Nothing of the pass outlives it, however it ends.
     struct PassEnd {
         RecoveryManager& manager;
         ~PassEnd() {
+            manager.knownTrees_ = nullptr;
             manager.heldSteps_.reset();
             manager.heldStepsLock_ = nullptr;
             manager.heldEntriesLock_ = nullptr;

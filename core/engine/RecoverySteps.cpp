@@ -67,7 +67,7 @@ std::string RecoveryManager::digestOfDriveCopy(const OffloadRecord& record, cons
     const std::string path = place->path();
     if (!record.isDirectory) return Checksum::sha256OfFile(path, digestChunkSize);
     std::set<std::string> own;
-    for (const auto& entry : context.journal->treeEntries(record.id)) own.insert(entry.path);
+    for (const auto& entry : treeOf(record)) own.insert(entry.path);
     std::set<std::string> excluded;
     auto walked = context.copier.walk(path, FileCopier::SpecialFiles::skip);
     for (const auto& sidecar : context.copier.sidecarPaths(walked, root))

@@ -125,8 +125,11 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     createDirectoryDurably(PathUtil::parent(destination.path));
 
     const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
-    const auto [measured, expected] =
+    // Named, not a structured binding: the lambda below captures it, which clang before 16 refuses.
+    const auto measuredCopy =
         measureDriveCopy(record, root, drivePath, driveStat, PathUtil::parent(destination.path));
+    const int64_t measured = measuredCopy.first;
+    const std::optional<std::vector<TreeEntry>>& expected = measuredCopy.second;
     takenLinks_.clear();
     leftLinks_.clear();
     leftOnDriveText_.reset();

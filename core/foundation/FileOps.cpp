@@ -33,20 +33,32 @@ std::vector<std::string> listDirectoryAt(int fd, const std::string& folder) {
 
 namespace {
 
-void removeEntry(int dirfd, const char* name, const std::string& path);
+// What a removal may leave: nothing, or the special files (sockets, FIFOs, device nodes)
+// and the folders that hold them.
+enum class Keeping { nothing, specialFiles };
+
+bool isSpecialFile(mode_t mode) { return S_ISSOCK(mode) || S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode); }
+
+bool removeEntry(int dirfd, const char* name, const std::string& path, Keeping keeping);
 
 // Removes everything inside the folder open as `fd`, entry by entry through the
 // descriptor, so that renaming a folder above or swapping one for a link mid-walk can't
-// send the removal anywhere else.
-void removeContents(int fd, const std::string& path) {
-    for (const std::string& name : listDirectoryAt(fd, path)) removeEntry(fd, name.c_str(), PathUtil::join(path, name));
+// send the removal anywhere else. True when nothing was kept.
+bool removeContents(int fd, const std::string& path, Keeping keeping) {
+    bool all = true;
+    for (const std::string& name : listDirectoryAt(fd, path)) {
+        if (!removeEntry(fd, name.c_str(), PathUtil::join(path, name), keeping)) all = false;
+    }
+    return all;
 }
 
-void removeEntry(int dirfd, const char* name, const std::string& path) {
+// True when the entry is gone; false only for what `keeping` keeps.
+bool removeEntry(int dirfd, const char* name, const std::string& path, Keeping keeping) {
     struct statx record;
     int error = platform::statxNoFollow(dirfd, name, record);
-    if (error == ENOENT || error == ENOTDIR) return;  // nothing there (any more)
+    if (error == ENOENT || error == ENOTDIR) return true;  // nothing there (any more)
     if (error != 0) throw POSIXFailure("lstat", path, error);
+    if (keeping == Keeping::specialFiles && isSpecialFile(record.stx_mode)) return false;
 
     if (platform::portableFlags(record) != 0) platform::changeLockBits(dirfd, name, 0, platform::kLockMask);
 
@@ -56,10 +68,11 @@ void removeEntry(int dirfd, const char* name, const std::string& path) {
         // glibc does a no-follow chmod through an O_PATH descriptor; a link gets ENOTSUP.
         platform::calls().fchmodAt(dirfd, name, 0700, AT_SYMLINK_NOFOLLOW);
         platform::resetAcl(dirfd, name, true);
+        bool all = true;
         {
             platform::Fd folder = platform::openDirectory(dirfd, name, O_NOFOLLOW);
             if (!folder) {
-                if (errno == ENOENT) return;
+                if (errno == ENOENT) return true;
                 throw POSIXFailure("opendir", path, errno);
             }
             struct stat opened;
@@ -69,17 +82,19 @@ void removeEntry(int dirfd, const char* name, const std::string& path) {
                 // Replaced between the look and the open: don't guess what to remove.
                 throw POSIXFailure("opendir", path, EAGAIN);
             }
-            removeContents(folder.get(), path);
+            all = removeContents(folder.get(), path, keeping);
         }
+        // A folder that keeps something stays, with what it keeps.
+        if (!all) return false;
         if (platform::calls().unlinkAt(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) throw POSIXFailure("rmdir", path, errno);
-        return;
+        return true;
     }
 
-    if (platform::calls().unlinkAt(dirfd, name, 0) == 0 || errno == ENOENT) return;
+    if (platform::calls().unlinkAt(dirfd, name, 0) == 0 || errno == ENOENT) return true;
     error = errno;
     if (error == EPERM || error == EACCES) {
         platform::resetAcl(dirfd, name, false);
-        if (platform::calls().unlinkAt(dirfd, name, 0) == 0 || errno == ENOENT) return;
+        if (platform::calls().unlinkAt(dirfd, name, 0) == 0 || errno == ENOENT) return true;
         error = errno;
     }
     throw POSIXFailure("unlink", path, error);
@@ -93,7 +108,13 @@ void removeTree(const std::string& path) {
     // "link/" would resolve the link; the item to remove is the link itself.
     std::string item = PathUtil::withoutTrailingSlashes(path);
     if (item.empty()) return;
-    removeEntry(AT_FDCWD, item.c_str(), item);
+    removeEntry(AT_FDCWD, item.c_str(), item, Keeping::nothing);
+}
+
+bool removeTreeKeepingSpecialFiles(const std::string& path) {
+    std::string item = PathUtil::withoutTrailingSlashes(path);
+    if (item.empty()) return true;
+    return removeEntry(AT_FDCWD, item.c_str(), item, Keeping::specialFiles);
 }
 
 }  // namespace PathUtil

@@ -68,6 +68,17 @@ bool runsConfined() {
     return platform::mayAccess("/.flatpak-info", 0) || !platform::environmentVariable("SNAP").value_or("").empty();
 }
 
+Sandbox sandboxFrom(const std::function<std::optional<std::string>(const char*)>& environment) {
+    const auto named = [&](const char* name) { return environment(name).value_or(""); };
+    if (const std::string id = named("FLATPAK_ID"); !id.empty()) return {Sandbox::Kind::flatpak, id};
+    std::string snap = named("SNAP_INSTANCE_NAME");
+    if (snap.empty()) snap = named("SNAP_NAME");
+    if (!snap.empty()) return {Sandbox::Kind::snap, snap};
+    return {};
+}
+
+Sandbox sandbox() { return sandboxFrom([](const char* name) { return platform::environmentVariable(name); }); }
+
 std::optional<std::string> Reading::folderToShow() const {
     if (blockedBy) return blockedBy;
     if (!refusedByMode.empty()) return refusedByMode.front();

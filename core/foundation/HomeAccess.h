@@ -6,6 +6,7 @@
 // permissions keep the user out is the user's choice, not confinement: it is named, but
 // doesn't count against access (nothing in it is moved).
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,22 @@ Reading read(const std::string& home, const std::vector<std::string>& managed);
 
 // Whether this process runs in a Flatpak or Snap sandbox.
 bool runsConfined();
+
+// The sandbox this process runs in and the name it is known by there: a Flatpak's
+// application id, a Snap's instance name, the names its commands take.
+struct Sandbox {
+    enum class Kind { none, flatpak, snap };
+    Kind kind = Kind::none;
+    std::string id;
+    bool operator==(const Sandbox&) const = default;
+};
+
+// The sandbox told by the environment each one sets in its processes: FLATPAK_ID in a
+// Flatpak, SNAP_INSTANCE_NAME (SNAP_NAME on older snapd) in a Snap. An empty or missing
+// name tells nothing: without it no command could name this program alone.
+Sandbox sandboxFrom(const std::function<std::optional<std::string>(const char*)>& environment);
+// sandboxFrom(this process's environment).
+Sandbox sandbox();
 
 // The folders to probe: the desktop, documents, downloads, music, pictures and videos
 // folders named in a user-dirs.dirs text ("$HOME/…" or absolute paths inside the home;

@@ -210,17 +210,6 @@ std::string switchToWriteAheadLogging(SQLiteConnection& db, int busyTimeoutMilli
     }
 }
 
-// Flushes the write-ahead log with SQLite's own flush, the one a full commit ends with,
-// which makes every commit appended to it durable.
-void flushLog(SQLiteConnection& db) {
-    sqlite3_file* file = nullptr;
-    int code = sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_JOURNAL_POINTER, &file);
-    if (code != SQLITE_OK) throw SQLiteError(code, "the write-ahead log can't be reached");
-    if (!file || !file->pMethods) return;  // not opened yet: nothing was written to it
-    code = file->pMethods->xSync(file, SQLITE_SYNC_NORMAL);
-    if (code != SQLITE_OK) throw SQLiteError(code, "the write-ahead log couldn't be flushed");
-}
-
 void execIgnoringFailure(SQLiteConnection& db, const char* sql) noexcept {
     try {
         db.exec(sql);
@@ -407,7 +396,7 @@ Journal::GroupCommit::~GroupCommit() {
         Log::error(logCategory, std::string("Couldn't flush the journal's commits one by one again: ") + error.what());
     }
     try {
-        flushLog(journal_.db_);
+        journal_.db_.flushWriteAheadLog();
     } catch (const std::exception& error) {
         Log::error(logCategory, std::string("Couldn't flush the journal: ") + error.what());
     }
@@ -415,7 +404,7 @@ Journal::GroupCommit::~GroupCommit() {
 
 void Journal::makeDurable() {
     std::lock_guard guard(lock());
-    if (groupDepth_ > 0) flushLog(db_);
+    if (groupDepth_ > 0) db_.flushWriteAheadLog();
 }
 
 // MARK: Events
@@ -567,6 +556,19 @@ int64_t Journal::newestRecordID() {
     return rows.empty() ? 0 : integer(rows.front().values.at(0)).value_or(0);
 }
 
+Journal::ChangeStamp Journal::changeStamp() {
+    std::lock_guard guard(lock());
+    auto pragma = [this](const char* name) {
+        auto rows = db_.query(std::string("PRAGMA ") + name);
+        return rows.empty() ? 0 : integer(rows.front().values.at(0)).value_or(0);
+    };
+    ChangeStamp stamp;
+    stamp.otherConnections = pragma("data_version");
+    stamp.ownChanges = sqlite3_total_changes64(db_.handle());
+    stamp.schema = pragma("schema_version");
+    return stamp;
+}
+
 std::vector<OffloadRecord> Journal::activeRecords(const std::string& originalPath) {
     std::lock_guard guard(lock());
     auto records = decodeRecords(db_.query("SELECT * FROM records WHERE original_path = ? ORDER BY id", {originalPath}));
@@ -702,6 +704,30 @@ std::vector<TreeEntry> Journal::treeEntries(int64_t id) {
         if (auto entry = decodeTreeEntry(row)) entries.push_back(std::move(*entry));
     }
     return entries;
+}
+
+std::map<int64_t, std::vector<TreeEntry>> Journal::treeEntries(const std::vector<int64_t>& ids) {
+    // Well within SQLite's limit on the parameters of one statement.
+    constexpr size_t perQuery = 256;
+    std::lock_guard guard(lock());
+    std::map<int64_t, std::vector<TreeEntry>> trees;
+    for (size_t begin = 0; begin < ids.size(); begin += perQuery) {
+        const size_t end = std::min(ids.size(), begin + perQuery);
+        std::string marks;
+        std::vector<SQLValue> parameters;
+        for (size_t i = begin; i < end; ++i) {
+            marks += i == begin ? "?" : ",?";
+            parameters.emplace_back(ids[i]);
+        }
+        for (const auto& row : db_.query("SELECT * FROM tree_entries WHERE record_id IN (" + marks +
+                                             ") ORDER BY record_id, position",
+                                         parameters)) {
+            auto id = integer(row["record_id"]);
+            auto entry = decodeTreeEntry(row);
+            if (id && entry) trees[*id].push_back(std::move(*entry));
+        }
+    }
+    return trees;
 }
 
 // MARK: Pins

@@ -182,6 +182,19 @@ public:
                 const std::function<void(const RecordPlace&)>& each, int64_t afterID = 0);
     // The largest id a record has now; 0 when there is none.
     int64_t newestRecordID();
+
+    // Taken before a read, tells a later reader whether it may keep what it read: two
+    // stamps are equal only when nothing was committed in between, by this connection
+    // (rows it changed) or by any other (SQLite's data version), and no table was changed
+    // or renamed (the schema's version). Unequal stamps say nothing more than "maybe
+    // changed". Throws SQLiteError.
+    struct ChangeStamp {
+        int64_t otherConnections = 0;
+        int64_t ownChanges = 0;
+        int64_t schema = 0;
+        bool operator==(const ChangeStamp&) const = default;
+    };
+    ChangeStamp changeStamp();
     // The not-finished records whose original path is exactly `originalPath`, by id.
     std::vector<OffloadRecord> activeRecords(const std::string& originalPath);
     // The original paths whose records in phases not finished belong to more than one drive.
@@ -203,6 +216,8 @@ public:
     void setRestoreChecksum(int64_t id, const std::string& checksum);
     // In manifest order; rows that can't be read are left out.
     std::vector<TreeEntry> treeEntries(int64_t id);
+    // The same for many records in a few reads: each id that has a tree, with it.
+    std::map<int64_t, std::vector<TreeEntry>> treeEntries(const std::vector<int64_t>& ids);
 
     // Pinned paths in byte order.
     std::vector<std::string> pins();

@@ -45,4 +45,9 @@ std::optional<std::string> canonical(const std::string& path);
 // failure; what was removed until then stays removed.
 void removeTree(const std::string& path);
 
+// removeTree() that leaves sockets, FIFOs and device nodes where they are, and with them
+// the folders that hold them: a program may be listening there. True when the item is
+// gone whole, false when something was kept. Throws as removeTree().
+bool removeTreeKeepingSpecialFiles(const std::string& path);
+
 }  // namespace keldwick::PathUtil

@@ -202,4 +202,13 @@ int64_t SQLiteConnection::userVersion() {
 
 bool SQLiteConnection::inTransaction() const { return sqlite3_get_autocommit(handle_) == 0; }
 
+void SQLiteConnection::flushWriteAheadLog() {
+    sqlite3_file* file = nullptr;
+    int code = sqlite3_file_control(handle_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &file);
+    if (code != SQLITE_OK) throw SQLiteError(code, "the write-ahead log can't be reached");
+    if (!file || !file->pMethods) return;  // not opened yet: nothing was written to it
+    code = file->pMethods->xSync(file, SQLITE_SYNC_NORMAL);
+    if (code != SQLITE_OK) throw SQLiteError(code, "the write-ahead log couldn't be flushed");
+}
+
 }  // namespace keldwick

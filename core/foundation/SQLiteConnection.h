@@ -76,6 +76,10 @@ public:
     int64_t userVersion();
     // True while a transaction is open on this connection.
     bool inTransaction() const;
+    // Flushes the write-ahead log with SQLite's own flush, the one a full commit ends with,
+    // which makes every commit appended to it durable. Nothing to do before the log was
+    // opened; throws SQLiteError when the log can't be reached or flushed.
+    void flushWriteAheadLog();
 
     sqlite3* handle() const { return handle_; }
 

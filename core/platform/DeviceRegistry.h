@@ -32,6 +32,14 @@ struct PowerManagement {
     std::optional<int64_t> timeSinceLastTickle;  // milliseconds
 };
 
+// What the whole disk behind a name is doing, from its I/O counters.
+struct DiskActivity {
+    std::string diskName;                         // the whole disk's kernel name ("sdb")
+    bool requestsInFlight = false;                // requests issued and not yet completed
+    std::optional<int64_t> completedRequests;     // reads and writes the disk completed
+    std::optional<int64_t> millisecondsSinceActivity;  // absent on the first reading of a disk
+};
+
 class DeviceRegistry {
 public:
     virtual ~DeviceRegistry() = default;
@@ -41,6 +49,12 @@ public:
     // absent. Nothing when no device has this name.
     virtual std::optional<std::vector<std::optional<PowerManagement>>> powerEntries(
         const std::string& kernelName) const = 0;
+    // The disk behind a name (a partition's disk, a device-mapper or md device's first
+    // underlying disk); nothing when no device has this name or it has no I/O counters.
+    virtual std::optional<DiskActivity> diskActivity(const std::string& kernelName) const {
+        (void)kernelName;
+        return std::nullopt;
+    }
 };
 
 }  // namespace keldwick::platform

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/FileSystemKinds.h"
+#include "platform/ProcFS.h"
 
 namespace keldwick::platform::MountFacts {
 
@@ -30,6 +31,31 @@ bool needsProbe(const std::string& mountType) { return mountType == "fuseblk" ||
 std::string fileSystemName(const std::string& mountType, const std::optional<std::string>& probedType) {
     if (needsProbe(mountType) && probedType && !probedType->empty()) return normalized(*probedType);
     return normalized(mountType);
+}
+
+std::optional<std::string> fuseDaemonType(const MountEntry& entry, const SystemRoots& roots) {
+    if (!needsProbe(entry.fsType) || entry.source.empty() || entry.source.front() != '/') return std::nullopt;
+    // The daemons that serve a block device through FUSE, by the names they are started as.
+    static const std::pair<std::string_view, std::string_view> daemons[] = {
+        {"mount.exfat-fuse", "exfat"}, {"exfat-fuse", "exfat"},         {"mount.exfat", "exfat"},
+        {"ntfs-3g", "ntfs"},           {"mount.ntfs-3g", "ntfs"},       {"lowntfs-3g", "ntfs"},
+        {"mount.lowntfs-3g", "ntfs"},  {"mount.ntfs", "ntfs"},
+    };
+    const ProcFS procfs(roots.proc);
+    for (int32_t pid : procfs.processIDs()) {
+        const std::vector<std::string> arguments = procfs.commandLine(pid);
+        if (arguments.size() < 2) continue;
+        const std::string_view program = std::string_view(arguments[0]).substr(arguments[0].rfind('/') + 1);
+        std::optional<std::string_view> type;
+        for (const auto& [name, served] : daemons) {
+            if (program == name) type = served;
+        }
+        if (!type) continue;
+        for (size_t i = 1; i < arguments.size(); ++i) {
+            if (arguments[i] == entry.source) return std::string(*type);
+        }
+    }
+    return std::nullopt;
 }
 
 bool isNetwork(const std::string& mountType) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/MountTable.h"
+#include "platform/SystemRoots.h"
 
 namespace keldwick::platform {
 
@@ -49,6 +50,13 @@ std::string fileSystemName(const std::string& mountType, const std::optional<std
 
 // True when the mount type hides the real format behind FUSE.
 bool needsProbe(const std::string& mountType);
+
+// The format a FUSE mount of a block device is served as, told by its daemon: a process
+// (under roots.proc) started as exfat-fuse or ntfs-3g (by any of their program names) with
+// the mount's source device among its arguments gives "exfat" or "ntfs". For a user who
+// can't read the device and has no udev record of it, the one way to know. Nothing for
+// other mounts, or when no such process can be seen.
+std::optional<std::string> fuseDaemonType(const MountEntry& entry, const SystemRoots& roots);
 
 // Network and remote file systems (NFS, SMB, sshfs, ...). FUSE mounts of local devices are local.
 bool isNetwork(const std::string& mountType);

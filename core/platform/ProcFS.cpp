@@ -179,6 +179,20 @@ std::optional<std::string> ProcFS::shortName(int32_t pid) const {
     return text;
 }
 
+std::vector<std::string> ProcFS::commandLine(int32_t pid) const {
+    std::vector<std::string> arguments;
+    auto text = readWhole(processPath(pid, "cmdline"), 65536);
+    if (!text) return arguments;
+    size_t start = 0;
+    while (start < text->size()) {
+        size_t end = text->find('\0', start);
+        if (end == std::string::npos) end = text->size();
+        arguments.push_back(text->substr(start, end - start));
+        start = end + 1;
+    }
+    return arguments;
+}
+
 std::optional<int32_t> ProcFS::parentID(int32_t pid) const {
     auto text = readWhole(processPath(pid, "stat"), 65536);
     if (!text) return std::nullopt;

@@ -51,6 +51,10 @@ public:
     // The short command name ("comm"), without its line feed.
     std::optional<std::string> shortName(int32_t pid) const;
 
+    // The arguments the process was started with ("cmdline"), argv[0] first; empty when
+    // unreadable (a kernel thread has none).
+    std::vector<std::string> commandLine(int32_t pid) const;
+
     // The parent process id from the "stat" line.
     std::optional<int32_t> parentID(int32_t pid) const;
 

@@ -53,6 +53,19 @@ std::optional<int64_t> parseUsbSpeed(const std::optional<std::string>& text) {
     return static_cast<int64_t>(megabits * 1000000.0 + 0.5);
 }
 
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> found;
+    for (size_t at = 0; at < text.size();) {
+        size_t start = text.find_first_not_of(" \t\n", at);
+        if (start == std::string::npos) break;
+        size_t end = text.find_first_of(" \t\n", start);
+        if (end == std::string::npos) end = text.size();
+        found.push_back(text.substr(start, end - start));
+        at = end;
+    }
+    return found;
+}
+
 std::optional<std::string> nonEmpty(std::optional<std::string> text) {
     if (!text || text->find_first_not_of(" \t\n") == std::string::npos) return std::nullopt;
     return text;
@@ -243,6 +256,30 @@ std::optional<std::vector<std::optional<PowerManagement>>> SysfsDeviceRegistry::
         entries.push_back(power);
     }
     return entries;
+}
+
+std::optional<DiskActivity> SysfsDeviceRegistry::diskActivity(const std::string& kernelName) const {
+    auto device = physicalDevice(kernelName);
+    if (!device) return std::nullopt;
+    auto since = millisecondsSinceActivity(device->disk);
+    auto counters = Sysfs::attribute(device->disk + "/stat");
+    if (!counters) return std::nullopt;
+    const auto fields = words(*counters);
+    auto field = [&fields](size_t index) {
+        return index < fields.size() ? parseInteger(fields[index]).value_or(0) : int64_t{0};
+    };
+    DiskActivity activity;
+    activity.diskName = Sysfs::lastComponent(device->disk);
+    activity.millisecondsSinceActivity = since;
+    // The stat line: reads completed first, writes completed fifth, requests in flight ninth.
+    if (fields.size() > 4) activity.completedRequests = field(0) + field(4);
+    // "inflight" holds reads and writes in flight apart; older kernels have only the sum.
+    if (auto inflight = Sysfs::attribute(device->disk + "/inflight")) {
+        for (const auto& count : words(*inflight)) activity.requestsInFlight |= parseInteger(count).value_or(0) > 0;
+    } else {
+        activity.requestsInFlight = field(8) > 0;
+    }
+    return activity;
 }
 
 }  // namespace keldwick::platform

@@ -16,6 +16,8 @@
 //   only when the kernel may suspend it (power/control "auto"). States: suspended and
 //   suspending 1, resuming 2, active 4, highest 4. Time since activity comes from the disk's
 //   I/O counters, remembered between calls (absent on the first reading of a disk).
+// - Activity: the disk's requests in flight (its "inflight" counts, else the stat line's),
+//   and the same time since activity.
 // - A device-mapper or md device stands for its first underlying device (by name).
 
 #include <cstdint>
@@ -40,6 +42,7 @@ public:
     std::optional<DeviceCharacteristics> characteristics(const std::string& kernelName) const override;
     std::optional<std::vector<std::optional<PowerManagement>>> powerEntries(
         const std::string& kernelName) const override;
+    std::optional<DiskActivity> diskActivity(const std::string& kernelName) const override;
 
 private:
     struct Device {

@@ -11,6 +11,7 @@ struct SystemRoots {
     std::string mountinfo = "/proc/self/mountinfo";
     std::string dev = "/dev";
     std::string udevData = "/run/udev/data";
+    std::string proc = "/proc";
 
     // The real system's roots (one shared instance).
     static const SystemRoots& system();

@@ -44,7 +44,9 @@ enum class SettingFollowUp {
 // range and follow-up. JSON reading and writing, normalising and the follow-ups all go by
 // this table; the struct's fields are declared from it. An absent optional writes no key.
 // The keep-free level (thresholdBytes) is kept free: below it a run is due, and a run frees
-// space up to targetBytes; minimumItemMegabytes counts decimal megabytes.
+// space up to targetBytes; minimumItemMegabytes counts decimal megabytes. askFirstChoice is
+// what the user last chose for "Ask me before moving files" themselves (none until they
+// do), so that a default never stands in for a choice they made.
 #define KELDWICK_APP_SETTINGS(X)                                                                                       \
     X(onboardingComplete, "onboardingComplete", bool, false, SettingRange::any, decide)                                \
     X(drive, "drive", std::optional<Drive>, std::nullopt, SettingRange::any, drive)                                    \
@@ -61,6 +63,7 @@ enum class SettingFollowUp {
     X(isPaused, "isPaused", bool, false, SettingRange::any, decide)                                                    \
     X(dryRunMode, "dryRunMode", bool, false, SettingRange::any, decide)                                                \
     X(automaticRunsApproved, "automaticRunsApproved", bool, false, SettingRange::any, none)                            \
+    X(askFirstChoice, "askFirstChoice", std::optional<bool>, std::nullopt, SettingRange::any, none)                    \
     X(checkIntervalMinutes, "checkIntervalMinutes", int64_t, 10, SettingRange::between(1, 1440), interval)             \
     X(notificationsEnabled, "notificationsEnabled", bool, true, SettingRange::any, none)
 

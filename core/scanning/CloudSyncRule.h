@@ -7,19 +7,13 @@ namespace keldwick {
 
 class CloudSyncRule final : public ScanRule {
 public:
-    explicit CloudSyncRule(bool checksICloud) : checksICloud_(checksICloud) {}
-
     // Folders only.
     std::optional<std::string> skipReason(const std::string& path, const FileStat& stat, bool isPackage) const override;
     // The nearest synced folder above; its reason is given unchanged (no inside-note).
     std::optional<std::string> skipReasonForAncestorsOf(const std::string& path) const override;
 
-    bool checksICloud() const { return checksICloud_; }
-
 private:
     std::optional<std::string> syncReason(const std::string& folder) const;
-
-    bool checksICloud_;
 };
 
 }  // namespace keldwick

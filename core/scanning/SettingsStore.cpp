@@ -13,6 +13,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/JsonFields.h"
 #include "foundation/Log.h"
+#include "foundation/SettingsFile.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 // A settings file is a few kilobytes. The bound also caps the memory its parse can take,
 // which is many times the text for a hostile file.
-constexpr size_t maximumSize = 1u << 20;
+constexpr size_t maximumSize = SettingsFile::kMaximumSize;
 
 std::string parentOf(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -76,7 +77,8 @@ std::string overflowingNumbersAsNull(const std::string& text) {
 SettingsStore::FileState SettingsStore::inspect(AppSettings* decoded) const {
     std::string bytes;
     try {
-        bytes = AtomicFile::read(path, maximumSize);
+        // A link to the real file (a dotfile manager's) is followed; nothing else is opened.
+        bytes = SettingsFile::read(path, maximumSize);
         auto json = nlohmann::json::parse(overflowingNumbersAsNull(bytes));
         AppSettings settings = AppSettings::fromJson(json);
         if (decoded) *decoded = std::move(settings);
@@ -89,17 +91,12 @@ SettingsStore::FileState SettingsStore::inspect(AppSettings* decoded) const {
     } catch (const JsonFields::Mismatch& error) {
         Log::error("settings", std::string("settings file can't be decoded: ") + error.what());
     }
-    const std::string aside = path + ".corrupt";
-    platform::FileSystemCalls& calls = platform::calls();
-    calls.unlinkAt(AT_FDCWD, aside.c_str(), 0);
-    if (calls.renameAt(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), 0) != 0) {
-        int code = errno;
-        if (code == ENOENT) return FileState::missing;
-        Log::error("settings", POSIXFailure("rename", path + " → " + aside, code).what());
-        return FileState::stuck;
+    switch (SettingsFile::setAside(path)) {
+        case SettingsFile::Aside::moved: return FileState::moved;
+        case SettingsFile::Aside::missing: return FileState::missing;
+        case SettingsFile::Aside::stuck: break;
     }
-    Log::notice("settings", "moved the damaged settings file aside to " + aside);
-    return FileState::moved;
+    return FileState::stuck;
 }
 
 AppSettings SettingsStore::load(bool* setAside) const {

@@ -11,7 +11,9 @@ struct SettingsStore {
     std::string path;  // full path of the settings file
 
     // Never fails. A missing file is a first start: defaults. A file that exists but can't
-    // be read or decoded is moved aside to path + ".corrupt" (replacing an older one) and
+    // be read or decoded (anything but a regular file or a link to one, or larger than
+    // 1 MB: never opened, so nothing blocks) is moved aside to path + ".corrupt" (the
+    // entry itself, never a link's target; replacing an older one) and
     // defaults are returned, so the user's file survives the next save. A decoded file is
     // normalised. `setAside`, when given, tells whether the file was moved aside now (the
     // program says so: the user's choices are gone, the moved files are not).

@@ -121,6 +121,40 @@ bool isOnOtherMount(const std::string& entry, const ResolvedFolder& folder) {
     return deviceOf(record) != folder.device || platform::isMountRoot(record);
 }
 
+// What one walk of an entry finds: the bytes removing it would free, and whether it is
+// or holds a socket (by the walk's own lstat: listening or not, a program may use it).
+struct EntryFacts {
+    int64_t size = 0;
+    bool holdsSocket = false;
+};
+
+EntryFacts entryFacts(const std::string& path) {
+    EntryFacts facts;
+    struct statx top {};
+    if (platform::statxNoFollow(AT_FDCWD, path.c_str(), top) != 0) return facts;
+    if (S_ISSOCK(top.stx_mode)) facts.holdsSocket = true;
+    if (S_ISREG(top.stx_mode)) facts.size = SpaceSizes::allocatedIfSoleLink(top);
+    if (!S_ISDIR(top.stx_mode)) return facts;
+
+    const uint64_t device = deviceOf(top);
+    std::vector<std::string> relatives;
+    collectRelativePaths("", path, relatives);
+    std::string skipBelow;  // a nested mount: removal stops there, so measuring does too
+    for (const auto& relative : relatives) {
+        if (!skipBelow.empty() && PathUtil::isInside(relative, skipBelow)) continue;
+        skipBelow.clear();
+        struct statx record {};
+        if (platform::statxNoFollow(AT_FDCWD, PathUtil::join(path, relative).c_str(), record) != 0) continue;
+        if (deviceOf(record) != device || platform::isMountRoot(record)) {
+            skipBelow = relative;
+            continue;
+        }
+        if (S_ISSOCK(record.stx_mode)) facts.holdsSocket = true;
+        if (S_ISREG(record.stx_mode)) facts.size = SpaceSizes::add(facts.size, SpaceSizes::allocatedIfSoleLink(record));
+    }
+    return facts;
+}
+
 bool isHeldOpen(const std::string& entry, const std::vector<std::string>& openPaths) {
     return std::any_of(openPaths.begin(), openPaths.end(),
                        [&](const std::string& open) { return PathUtil::isInside(open, entry); });
@@ -133,7 +167,10 @@ int64_t folderSize(const std::string& folder, const CacheLocation& location) {
     for (const auto& name : removableNames(*resolved, location)) {
         const std::string entry = PathUtil::join(resolved->path, name);
         if (isOnOtherMount(entry, *resolved)) continue;
-        total = SpaceSizes::add(total, entrySize(entry));
+        // Clearing leaves an entry holding a socket: it frees nothing.
+        const EntryFacts facts = entryFacts(entry);
+        if (facts.holdsSocket) continue;
+        total = SpaceSizes::add(total, facts.size);
     }
     return total;
 }
@@ -220,10 +257,18 @@ ClearResult clear(const CacheLocation& location, const OpenFileChecking& openFil
                 result.kept.push_back(shown);
                 continue;
             }
-            const int64_t size = entrySize(entry);
+            // A program may listen on a socket here (the accessibility bus puts its own
+            // in ~/.cache without a runtime folder): the entry that holds it stays whole.
+            const EntryFacts facts = entryFacts(entry);
+            if (facts.holdsSocket) {
+                result.kept.push_back(shown);
+                continue;
+            }
             try {
-                PathUtil::removeTree(entry);
-                result.freed = SpaceSizes::add(result.freed, size);
+                // FIFOs and device nodes stay, with the folders that hold them.
+                const bool whole = PathUtil::removeTreeKeepingSpecialFiles(entry);
+                result.freed = SpaceSizes::add(result.freed, facts.size);
+                if (!whole) result.kept.push_back(shown);
             } catch (...) {
                 result.kept.push_back(shown);
             }
@@ -232,29 +277,6 @@ ClearResult clear(const CacheLocation& location, const OpenFileChecking& openFil
     return result;
 }
 
-int64_t entrySize(const std::string& path) {
-    struct statx top {};
-    if (platform::statxNoFollow(AT_FDCWD, path.c_str(), top) != 0) return 0;
-    if (S_ISREG(top.stx_mode)) return SpaceSizes::allocatedIfSoleLink(top);
-    if (!S_ISDIR(top.stx_mode)) return 0;
-
-    const uint64_t device = deviceOf(top);
-    std::vector<std::string> relatives;
-    collectRelativePaths("", path, relatives);
-    int64_t total = 0;
-    std::string skipBelow;  // a nested mount: removal stops there, so measuring does too
-    for (const auto& relative : relatives) {
-        if (!skipBelow.empty() && PathUtil::isInside(relative, skipBelow)) continue;
-        skipBelow.clear();
-        struct statx record {};
-        if (platform::statxNoFollow(AT_FDCWD, PathUtil::join(path, relative).c_str(), record) != 0) continue;
-        if (deviceOf(record) != device || platform::isMountRoot(record)) {
-            skipBelow = relative;
-            continue;
-        }
-        if (S_ISREG(record.stx_mode)) total = SpaceSizes::add(total, SpaceSizes::allocatedIfSoleLink(record));
-    }
-    return total;
-}
+int64_t entrySize(const std::string& path) { return entryFacts(path).size; }
 
 }  // namespace keldwick::CacheCleaner

@@ -35,20 +35,24 @@ struct XdgFolders {
 std::vector<CacheLocation> table(const std::string& home, const std::set<std::string>& keepingAppCaches,
                                  const XdgFolders& xdg = {});
 
-// The locations that hold something to clear, `size` measured, largest first (equal
-// sizes in table order). Never throws.
+// The locations that hold something to clear, `size` measured as clear() would free it
+// (entries holding a socket add nothing), largest first (equal sizes in table order).
+// Never throws.
 std::vector<CacheLocation> locations(const std::string& home, const std::set<std::string>& keepingAppCaches,
                                      const XdgFolders& xdg = {});
 
 struct ClearResult {
-    int64_t freed = 0;              // bytes of the entries removed whole
+    int64_t freed = 0;              // bytes of the files removed
     std::vector<std::string> kept;  // entries left in place: in use, on another mount, or not removable
 };
 
-// Empties the location's folders (never the folders themselves). An entry holding a
-// file that `openFiles` reports open stays and is listed once in `kept`; an entry that
-// can't be removed whole is listed in `kept` and adds nothing to `freed`. Entries kept by
-// name or prefix are neither removed nor listed. Never throws.
+// Empties the location's folders (never the folders themselves) of regular files, links
+// and folders; sockets, FIFOs and device nodes are never removed. An entry that is or
+// holds a socket (listening or not), or holds a file that `openFiles` reports open,
+// stays whole and is listed once in `kept`. An entry that keeps a FIFO or device node
+// loses everything else, adds what that freed and is listed in `kept`; one that can't
+// be removed is listed in `kept` and adds nothing to `freed`. Entries kept by name or
+// prefix are neither removed nor listed. Never throws.
 ClearResult clear(const CacheLocation& location, const OpenFileChecking& openFiles);
 
 // Bytes on disk that removing the entry would free: the allocated size of each regular

@@ -1,5 +1,7 @@
 #include "desktop/DesktopColorScheme.h"
 
+#include <QColor>
+#include <QPalette>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -43,6 +45,38 @@ TEST(DesktopColorSchemeTest, FollowsThePortalFromItsFirstAnswerOnAndIsUnknownWit
         QTest::qWait(300);
         EXPECT_EQ(scheme.scheme(), std::nullopt);
         EXPECT_EQ(changes.count(), 0);
+    }
+}
+
+TEST(DesktopColorSchemeTest, TheLookFollowsTheSchemeAndKeepsAMatchingPlatformPalette) {
+    using L = WindowLook;
+    struct Case {
+        std::optional<ColorScheme> scheme;
+        bool platformIsDark;
+        WindowLook look;
+    };
+    const Case cases[] = {
+        {ColorScheme::dark, false, L::fusionDark},        {ColorScheme::dark, true, L::platform},
+        {ColorScheme::light, false, L::platform},         {ColorScheme::light, true, L::fusionLight},
+        {ColorScheme::noPreference, false, L::platform},  {ColorScheme::noPreference, true, L::platform},
+        {std::nullopt, false, L::platform},               {std::nullopt, true, L::platform},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(windowLookFor(c.scheme, c.platformIsDark), c.look)
+            << (c.scheme ? int(*c.scheme) : -1) << " over a " << (c.platformIsDark ? "dark" : "light") << " platform";
+    }
+    EXPECT_TRUE(isDarkPalette(darkPalette()));
+    QPalette light;
+    light.setColor(QPalette::Window, QColor(0xef, 0xef, 0xef));
+    light.setColor(QPalette::WindowText, Qt::black);
+    EXPECT_FALSE(isDarkPalette(light));
+    // Every text of the dark palette reads on its own background.
+    const QPalette dark = darkPalette();
+    for (auto [text, background] : {std::pair{QPalette::WindowText, QPalette::Window}, {QPalette::Text, QPalette::Base},
+                                    {QPalette::ButtonText, QPalette::Button},
+                                    {QPalette::HighlightedText, QPalette::Highlight},
+                                    {QPalette::ToolTipText, QPalette::ToolTipBase}}) {
+        EXPECT_GT(dark.color(text).lightness() - dark.color(background).lightness(), 100) << int(text);
     }
 }
 

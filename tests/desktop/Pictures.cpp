@@ -1,5 +1,7 @@
 #include "desktop/Pictures.h"
 
+#include "desktop/DesktopColorScheme.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractSlider>
@@ -115,28 +117,10 @@ QStringList cutTexts(const QWidget* window) {
 
 void usePictureTheme() {
     if (qEnvironmentVariable("KELDWICK_PICTURES_THEME") != QLatin1String("dark")) return;
-    // What qt6ct's dark scheme gives an application: Fusion over a dark palette.
+    // What the program draws when the desktop prefers dark and the platform gives no dark
+    // palette of its own: Fusion over its dark palette.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
-    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-    dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
-    dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::PlaceholderText, QColor(0xa0, 0xa0, 0xa0));
-    dark.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3a));
-    dark.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
-    dark.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
-    dark.setColor(QPalette::Mid, QColor(0x40, 0x40, 0x40));
-    dark.setColor(QPalette::Dark, QColor(0x20, 0x20, 0x20));
-    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
-    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
-    QApplication::setPalette(dark);
+    QApplication::setPalette(darkPalette());
 }
 
 void savePicture(QWidget& window, QSize size, const QString& name) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "drives/DriveEligibility.h"
+#include "drives/DriveRefusal.h"
 #include "drives/FileSystemFormats.h"
 #include "support/TempDir.h"
 
@@ -15,6 +16,7 @@ VolumeInfo volume(std::string fileSystem, std::string mountPath = "/nonexistent/
     v.name = "Drive";
     v.fileSystem = std::move(fileSystem);
     v.isLocal = true;
+    v.totalBytes = 500'000'000'000;
     return v;
 }
 
@@ -127,4 +129,72 @@ TEST(DriveEligibilityTest, ExplanationsWordForWord) {
     EXPECT_EQ(DriveProblem::fat32().explanation(),
               "This drive can't hold files bigger than 4 GB (it's formatted as FAT32). Use a different drive, or "
               "erase it as ext4 or exFAT in the Disks utility \u2014 erasing deletes everything on it.");
+}
+
+// A volume that can hold nothing beside the reserve is refused by its size, whatever its
+// format: erasing would not help, so the advice to erase never shows for it.
+TEST(DriveEligibilityTest, AVolumeOfAtMostTheReservePlusAGigabyteIsTooSmall) {
+    struct Row {
+        const char* name;
+        std::string format;
+        int64_t total;
+        bool local;
+        std::vector<Kind> kinds;
+        std::optional<Kind> shown;
+    };
+    const int64_t limit = DriveEligibility::kTooSmallBytes;
+    const Row rows[] = {
+        {"a 1.07 GB exFAT stick", "exfat", 1'073'741'824, true, {Kind::tooSmall}, Kind::tooSmall},
+        {"a 511 MB ext4 drive", "ext4", 511'000'000, true, {Kind::tooSmall}, Kind::tooSmall},
+        {"exactly the limit", "ext4", limit, true, {Kind::tooSmall}, Kind::tooSmall},
+        {"a byte above it", "ext4", limit + 1, true, {}, std::nullopt},
+        {"a small FAT32 stick", "msdos", 1'000'000'000, true, {Kind::fat32, Kind::tooSmall}, Kind::tooSmall},
+        {"a small read-only stick", "exfat", 900'000'000, true, {Kind::readOnly, Kind::tooSmall}, Kind::readOnly},
+        {"a share, whose size is never read", "nfs4", 0, false, {Kind::networkVolume}, Kind::networkVolume},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto v = volume(row.format);
+        v.totalBytes = row.total;
+        v.isLocal = row.local;
+        v.isReadOnly = std::string(row.name).find("read-only") != std::string::npos;
+        const auto found = DriveEligibility::problems(v, std::nullopt);
+        EXPECT_EQ(kinds(found), row.kinds);
+        const auto shown = DriveProblem::mostHelpful(found);
+        EXPECT_EQ(shown ? std::optional(shown->kind) : std::nullopt, row.shown);
+    }
+    EXPECT_EQ(DriveProblem::tooSmall().explanation(),
+              "This drive is too small: Keldwick keeps 1.07 GB free on it, so nothing would fit. Use a drive of at "
+              "least 2.08 GB.");
+}
+
+// What the user reads is plain text: no Markdown, no backticks around commands.
+TEST(DriveEligibilityTest, NoProblemOrRefusalTextCarriesMarkup) {
+    auto plain = [](const std::string& text) {
+        return text.find('`') == std::string::npos && text.find("**") == std::string::npos;
+    };
+    // Every kind, including ones added after this test: the enumerations count up from 0,
+    // and only a value past the last kind explains nothing.
+    int problems = 0;
+    for (int raw = 0;; ++raw) {
+        DriveProblem problem{static_cast<DriveProblem::Kind>(raw), "zfs", "a reason"};
+        const std::string text = problem.explanation();
+        if (text.empty()) break;
+        ++problems;
+        EXPECT_TRUE(plain(text)) << text;
+    }
+    EXPECT_GE(problems, 10);
+    int refusals = 0;
+    for (int raw = 0;; ++raw) {
+        bool any = false;
+        for (const char* detail : {"Keldwick folder", "drive marker", "top folder", "FUSE", "/media/ann/Other"}) {
+            const std::string text = DriveRefusal{"/media/ann/Drive", static_cast<DriveRefusal::Kind>(raw), detail}.explanation();
+            if (text.empty()) continue;
+            any = true;
+            EXPECT_TRUE(plain(text)) << text;
+        }
+        if (!any) break;
+        ++refusals;
+    }
+    EXPECT_GE(refusals, 7);
 }

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <unordered_set>
 #include <unistd.h>
 
+#include "foundation/DriveManifest.h"
 #include "foundation/FileOps.h"
 #include "foundation/Utf8.h"
 #include "support/TempDir.h"
@@ -73,4 +75,61 @@ TEST(DriveLayoutTest, UniqueNamesGoBeforeTheExtension) {
     ASSERT_EQ(last.size(), base.size() + 1 + 6 + 36);
     EXPECT_EQ(last.substr(0, base.size() + 7), base + "/notes ");
     EXPECT_EQ(last.find(".txt"), std::string::npos);
+}
+
+// "Used before" rests on what this computer left on the drive, not on the marker alone.
+TEST(DriveLayoutTest, RecordsAreThisComputersManifestLinesOrCopies) {
+    const std::string us = "MAC-A";
+    const std::string ours = "Studio (1A2B3C4D)";
+    auto line = [](std::optional<std::string> machine) {
+        DriveManifest::Entry e;
+        e.machine = std::move(machine);
+        e.originalPath = "/home/ann/big.iso";
+        e.relativePath = "Keldwick/Studio (1A2B3C4D)/home/ann/big.iso";
+        e.size = 10;
+        e.date = Date{1740821400};
+        return DriveManifest::encode(e) + "\n";
+    };
+    struct Row {
+        const char* name;
+        std::function<void(const std::string& root)> make;
+        bool holds;
+    };
+    const Row rows[] = {
+        {"nothing at all", [](const std::string&) {}, false},
+        {"only a marker and the read-me",
+         [](const std::string& r) {
+             test::writeFile(r + "/Keldwick/.keldwick-drive.json", "{}");
+             test::writeFile(r + "/Keldwick/About This Folder.txt", "x");
+         },
+         false},
+        {"an empty manifest", [](const std::string& r) { test::writeFile(r + "/Keldwick/.keldwick-manifest.jsonl", ""); },
+         false},
+        {"a manifest line of ours",
+         [&](const std::string& r) { test::writeFile(r + "/Keldwick/.keldwick-manifest.jsonl", line(us)); }, true},
+        {"a line of no machine",
+         [&](const std::string& r) { test::writeFile(r + "/Keldwick/.keldwick-manifest.jsonl", line(std::nullopt)); },
+         true},
+        {"only another computer's line",
+         [&](const std::string& r) { test::writeFile(r + "/Keldwick/.keldwick-manifest.jsonl", line("MAC-B")); },
+         false},
+        {"an empty folder of ours", [&](const std::string& r) { test::makeDirs(r + "/Keldwick/" + ours); }, false},
+        {"a copy in our folder",
+         [&](const std::string& r) { test::writeFile(r + "/Keldwick/" + ours + "/home/ann/big.iso", "x"); }, true},
+        {"a copy in another computer's folder",
+         [&](const std::string& r) { test::writeFile(r + "/Keldwick/Laptop (99999999)/home/ann/a", "x"); }, false},
+        {"our folder as a link to a full one",
+         [&](const std::string& r) {
+             test::writeFile(r + "/elsewhere/a", "x");
+             test::makeDirs(r + "/Keldwick");
+             ASSERT_EQ(::symlink((r + "/elsewhere").c_str(), (r + "/Keldwick/" + ours).c_str()), 0);
+         },
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir root;
+        row.make(root.path());
+        EXPECT_EQ(DriveLayout::holdsRecords(root.path(), us, ours), row.holds);
+    }
 }

@@ -215,7 +215,40 @@ struct FailingFlushes : platform::FileSystemCalls {
     }
 };
 
+// A drive (or quota) that is full once the folder is made.
+struct FullDrive : platform::FileSystemCalls {
+    int code = ENOSPC;
+    ssize_t write(int, const void*, std::size_t) override {
+        errno = code;
+        return -1;
+    }
+};
+
 }  // namespace
+
+// A full drive is told in a sentence, never as the raw write failure; it is still the
+// POSIX failure it was for callers that look at the call and its code.
+TEST(DriveWritesTest, AMarkerWithoutRoomIsToldInASentence) {
+    for (int code : {ENOSPC, EDQUOT, EIO}) {
+        SCOPED_TRACE(code);
+        test::TempDir drive;
+        FullDrive full;
+        full.code = code;
+        platform::ScopedFileSystemCalls scoped(full);
+        try {
+            DriveMarker::adopt(drive.path(), "USB STICK");
+            FAIL() << "the marker was written";
+        } catch (const DriveMarker::NoRoom& noRoom) {
+            EXPECT_NE(code, EIO);
+            EXPECT_STREQ(noRoom.what(),
+                         "There isn't enough room on the drive for Keldwick's folder. Free some space on it and try again.");
+            EXPECT_EQ(noRoom.code(), code);
+        } catch (const POSIXFailure& failure) {
+            EXPECT_EQ(code, EIO);
+            EXPECT_EQ(failure.code(), EIO);
+        }
+    }
+}
 
 TEST(DriveWritesTest, AFailedFolderFlushFailsTheWrite) {
     FailingFlushes failing;

@@ -51,6 +51,7 @@ TEST(FileSystemKindsTest, BcachefsIsAUsableNativeDriveThatSharesExtents) {
     volume.fileSystem = "bcachefs";
     volume.mountPath = "/media/ann/BIG";
     volume.isLocal = true;
+    volume.totalBytes = 4'000'000'000'000;
     EXPECT_TRUE(DriveEligibility::problems(volume, std::nullopt).empty());
 }
 
@@ -171,6 +172,7 @@ TEST(FileSystemKindsTest, RefusedFormatsAdviseFromTheTable) {
     stick.fileSystem = "msdos";
     stick.mountPath = "/media/ann/STICK";
     stick.isLocal = true;
+    stick.totalBytes = 32'000'000'000;
     ASSERT_EQ(DriveEligibility::problems(stick, std::nullopt).size(), 1u);
     EXPECT_EQ(DriveEligibility::problems(stick, std::nullopt)[0].kind, DriveProblem::Kind::fat32);
 }

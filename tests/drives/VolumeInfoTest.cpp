@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -247,4 +248,27 @@ TEST(BlockDevicesTest, LibblkidReadsTheSuperBlockWithoutUdev) {
     auto identity = platform::BlockDevices::identify("sdx1", fixture.roots());
     EXPECT_EQ(identity, (platform::BlockDevices::Identity{"vfat", "22B2-160F", "KELSTICK"}));
     EXPECT_EQ(platform::BlockDevices::identify("missing", fixture.roots()), platform::BlockDevices::Identity{});
+}
+
+// An exFAT stick through FUSE, for a user who can't read the device and has no udev
+// record of it: the daemon serving the mount tells its format, and nothing else does.
+TEST_F(VolumeFixtureTest, AFuseMountWithoutAnyRecordIsKnownByItsDaemon) {
+    ASSERT_EQ(::unlink((fixture.root() + "/udev/b8:17").c_str()), 0);
+    const std::string ssd = temp / "media/ann/SANDISK SSD";
+    auto formatOf = [&] { return VolumeInfo::read(ssd, fixture.roots()).value().fileSystem; };
+    EXPECT_EQ(formatOf(), "fuseblk");
+    EXPECT_FALSE(VolumeInfo::storesMetadataNatively(ssd, fixture.roots()));
+
+    auto process = [&](const std::string& pid, const std::string& arguments) {
+        test::writeFile(fixture.root() + "/proc/" + pid + "/cmdline", arguments);
+    };
+    using namespace std::string_literals;
+    process("880", "blkid\0/dev/sdb1\0"s);                                  // names the device, serves nothing
+    process("881", "/usr/sbin/ntfs-3g\0/dev/sdc9\0/media/ann/Other\0"s);    // serves another device
+    EXPECT_EQ(formatOf(), "fuseblk");
+    process("900", "/sbin/mount.exfat-fuse\0-o\0rw\0/dev/sdb1\0"s + ssd + "\0"s);
+    EXPECT_EQ(formatOf(), "exfat");
+    ASSERT_EQ(::unlink((fixture.root() + "/proc/900/cmdline").c_str()), 0);
+    process("901", "ntfs-3g\0/dev/sdb1\0"s + ssd + "\0"s);
+    EXPECT_EQ(formatOf(), "ntfs");
 }

@@ -381,6 +381,27 @@ TEST_F(OffloadExecutorTest, UsedSinceTheLastCheckAllowsExactlyOneSecond) {
     EXPECT_EQ(executor().offload(candidate, true, nullptr, nullptr).kind, OffloadExecutor::Outcome::Kind::wouldMove);
 }
 
+// A file dated ahead of the clock (the clock was set back after it was written) is no file
+// used since its check: the refusal says what is wrong, for a file and inside a folder.
+TEST_F(OffloadExecutorTest, AFileDatedInTheFutureIsRefusedForItsClock) {
+    const std::string file = writeFile(home + "/ahead.txt", "a");
+    const std::string folder = home + "/Ahead";
+    const std::string inner = writeFile(folder + "/inner.txt", "i");
+    const Date now = Date::now();
+    for (const std::string& path : {file, inner}) {
+        const double ahead = now.adding(3'600).secondsSince1970;
+        const struct timespec times[2] = {{static_cast<time_t>(ahead), 0}, {static_cast<time_t>(ahead), 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    for (const std::string& path : {file, folder}) {
+        SCOPED_TRACE(path);
+        auto candidate = candidateFor(path);
+        candidate.lastUsed = now;  // picked by hand just now
+        EXPECT_EQ(refusal(candidate),
+                  EngineError::notEligible(path, "Its date is in the future: check this computer's clock"));
+    }
+}
+
 TEST_F(OffloadExecutorTest, RefusesWithoutRoomAboveTheReserve) {
     // A drive of its own, so that nothing else changes its free space meanwhile.
     if (auto reason = test::mountSkipReason()) GTEST_SKIP() << *reason;
@@ -481,10 +502,17 @@ TEST_F(OffloadExecutorTest, WholeEmulatorDeviceMustBeIdleAndUnusedSinceTheScan) 
     EXPECT_EQ(refusal(candidateFor(device, WholeKind::emulator)), EngineError::notEligible(device, "Running"));
 
     ASSERT_EQ(::unlink((device + "/multiinstance.lock").c_str()), 0);
-    const struct timespec booted[2] = {{2'208'988'800, 0}, {2'208'988'800, 0}};  // 2040
+    // Booted after the scan dated it; a boot date ahead of the clock is the clock's fault.
+    const time_t minuteAgo = static_cast<time_t>(Date::now().adding(-60).secondsSince1970);
+    const struct timespec booted[2] = {{minuteAgo, 0}, {minuteAgo, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (device + "/userdata-qemu.img").c_str(), booted, 0), 0);
+    auto scannedEarlier = candidateFor(device, WholeKind::emulator);
+    scannedEarlier.lastUsed = Date::now().adding(-3'600);
+    EXPECT_EQ(refusal(scannedEarlier), EngineError::notEligible(device, "Used since the last check"));
+    const struct timespec ahead[2] = {{2'208'988'800, 0}, {2'208'988'800, 0}};  // 2040
+    ASSERT_EQ(::utimensat(AT_FDCWD, (device + "/userdata-qemu.img").c_str(), ahead, 0), 0);
     EXPECT_EQ(refusal(candidateFor(device, WholeKind::emulator)),
-              EngineError::notEligible(device, "Used since the last check"));
+              EngineError::notEligible(device, "Its date is in the future: check this computer's clock"));
 
     const struct timespec old[2] = {{1'577'836'800, 0}, {1'577'836'800, 0}};  // 2020
     ASSERT_EQ(::utimensat(AT_FDCWD, (device + "/userdata-qemu.img").c_str(), old, 0), 0);

@@ -169,7 +169,7 @@ TEST_F(RestoreExecutorTest, ADriveCopyOfTheWrongKindIsMissing) {
     EXPECT_EQ(engineErrorOf([&] { restore(record.id); }), EngineError::driveCopyMissing(record.originalPath));
 }
 
-TEST_F(RestoreExecutorTest, MacSpaceOfExactlyWhatIsNeededPlusTheReservePasses) {
+TEST_F(RestoreExecutorTest, ComputerSpaceOfExactlyWhatIsNeededPlusTheReservePasses) {
     world.configuration.computerReserveBytes = 1'000;
     auto record = world.offloadByHand(world.makeFile("Report.txt", 10'000));
     auto tight = executor();

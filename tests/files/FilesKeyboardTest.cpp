@@ -1,6 +1,7 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "files/DriveContentsView.h"
+#include "files/DriveTable.h"
 #include "files/FakeFilesHost.h"
 #include "files/FilesWindow.h"
 #include "files/MovedFilesView.h"
@@ -124,6 +126,56 @@ TEST_F(FilesKeyboardTest, MenuKeysOfferTheSelectionsActions) {
         QTest::qWait(300);  // the press is animated
     }
     EXPECT_EQ(host.calls.back(), "chooseFilesToMove");
+}
+
+// Return on the browser's focused row does what a double-click does: a file opens, a
+// folder is entered. A folder shows its kind with no size beside it.
+TEST_F(FilesKeyboardTest, ReturnOnABrowserRowOpensItAsADoubleClickDoes) {
+    FilesWindow window(host);
+    ASSERT_TRUE(test::activateForKeys(window));
+    window.everythingTab()->click();
+    DriveContentsView& view = *window.everything();
+    QSignalSpy listed(&view, &DriveContentsView::listed);
+    ASSERT_TRUE(view.isLoading() ? listed.wait(5000) : true);
+    QTableView* table = view.table();
+    const auto rowNamed = [&](const QString& name) {
+        for (int row = 0; row < view.model()->rowCount(); ++row)
+            if (view.model()->index(row, DriveTable::nameColumn).data().toString() == name) return row;
+        return -1;
+    };
+    const int file = rowNamed("one.txt"), folder = rowNamed("Folder");
+    ASSERT_GE(file, 0);
+    ASSERT_GE(folder, 0);
+    EXPECT_EQ(view.model()->index(folder, DriveTable::sizeColumn).data().toString(), "");
+    EXPECT_EQ(view.model()->index(folder, DriveTable::kindColumn).data().toString(), "Folder");
+
+    table->setFocus();
+    table->setCurrentIndex(view.model()->index(file, 0));
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_EQ(host.opened, std::vector<std::string>{drive / "one.txt"});
+    table->setCurrentIndex(view.model()->index(folder, 0));
+    QTest::keyClick(table, Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_TRUE(view.isLoading() ? listed.wait(5000) : true);
+    ASSERT_EQ(view.crumbButtons().size(), 2u);
+    EXPECT_EQ(view.crumbButtons().back()->text(), "Folder");
+    EXPECT_EQ(host.opened.size(), 1u);
+}
+
+// The search field's clear button, a button of Qt's own, is named for a screen reader.
+TEST_F(FilesKeyboardTest, TheSearchFieldsClearButtonIsNamed) {
+    FilesWindow window(host);
+    window.show();
+    auto* search = window.findChild<QLineEdit*>();
+    ASSERT_NE(search, nullptr);
+    search->setText(QStringLiteral("iso"));
+    QCoreApplication::processEvents();
+    int named = 0;
+    for (auto* button : search->findChildren<QToolButton*>()) {
+        if (!button->isVisible()) continue;
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), "Clear Search");
+        ++named;
+    }
+    EXPECT_EQ(named, 1);
 }
 
 TEST_F(FilesKeyboardTest, AccessibleNamesAndDescriptionsArePlainText) {

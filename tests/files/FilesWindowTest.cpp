@@ -10,6 +10,9 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <QToolBar>
+#include <QContextMenuEvent>
+#include <QAction>
 #include <QThreadPool>
 #include <QToolButton>
 #include <QUrl>
@@ -345,6 +348,39 @@ TEST(FilesWindowTest, CtrlFGoesToTheSearchFromAnywhereInTheWindow) {
     EXPECT_EQ(QApplication::focusWidget(), window->searchField());
     EXPECT_EQ(window->searchField()->selectedText(), "old");  // typing replaces the last search
     window->close();
+}
+
+// The toolbar can't be hidden: no "Show" entry by right-click or the Menu key, none in the
+// window's own menu; and were it hidden, its search would stop filtering.
+TEST(FilesWindowTest, TheToolbarCantBeHiddenAndItsSearchGoesWithIt) {
+    FakeHost host;
+    host.model.records = {record(1, "a.iso", Phase::offloaded), record(2, "b.zip", Phase::offloaded)};
+    FilesWindow window(host);
+    window.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.createPopupMenu(), nullptr);
+    auto* toolbar = window.findChild<QToolBar*>();
+    ASSERT_NE(toolbar, nullptr);
+    EXPECT_FALSE(toolbar->isMovable());
+    EXPECT_FALSE(toolbar->toggleViewAction()->isVisible());
+    for (QWidget* target : {static_cast<QWidget*>(window.movedTab()), static_cast<QWidget*>(toolbar)}) {
+        QContextMenuEvent byKey(QContextMenuEvent::Keyboard, QPoint(4, 4), target->mapToGlobal(QPoint(4, 4)));
+        QCoreApplication::sendEvent(target, &byKey);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    }
+
+    auto shown = [&] { return window.moved()->model()->rowCount(); };
+    ASSERT_EQ(shown(), 2);
+    window.searchField()->setText("a.iso");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), 1);
+    toolbar->hide();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), 2);
+    toolbar->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), 1);
 }
 
 TEST(FilesWindowTest, TabsLiveInTheModel) {

@@ -131,7 +131,7 @@ TEST(MovedListTest, BottomStatusFirstCaseWins) {
     state.driveRefusals = {{"/media/u/Vault", DriveRefusal::Kind::modesFromMount, "Keldwick folder"}};
     EXPECT_EQ(bottomStatus(state).text, "Keldwick won't use the volume at /media/u/Vault.");
     EXPECT_EQ(driveAwayBanner(state), "Keldwick won't use the volume at /media/u/Vault. Every user of this computer "
-                                      "can change it: mount it with `umask=022`, or format it as ext4.");
+                                      "can change it: mount it with \u201cumask=022\u201d, or format it as ext4.");
     state.driveRefusals.clear();
     state.records = {record(3, "/home/u/c", Phase::returned)};  // away, but nothing offloaded
     EXPECT_EQ(bottomStatus(state).text, "Nothing on Vault right now");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <barrier>
+#include <functional>
 #include <thread>
 
 #include "platform/POSIXFailure.h"
@@ -285,6 +286,41 @@ TEST(JournalTest, InsertReturnsTheStoredRecord) {
 
     EXPECT_FALSE(journal->record(99));
     EXPECT_EQ(journal->allRecords(), (std::vector<OffloadRecord>{first, second}));
+}
+
+// A reader that keeps what it read while the stamp holds must see every kind of change:
+// its own connection's writes, another connection's commits and a changed table.
+TEST(JournalTest, TheChangeStampMovesWithEveryChangeAndOnlyThen) {
+    test::TempDir dir;
+    const std::string path = dir / "journal.sqlite";
+    auto journal = Journal::open(path);
+    auto other = Journal::open(path);
+    const int64_t id = journal->insert(newRecord("/home/u/a")).id;
+
+    Journal::ChangeStamp before = journal->changeStamp();
+    (void)journal->allRecords();
+    (void)journal->pins();
+    EXPECT_EQ(journal->changeStamp(), before) << "reading changes nothing";
+
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"own insert", [&] { journal->insert(newRecord("/home/u/b")); }},
+        {"own phase", [&] { journal->setPhase(id, Phase::offloaded); }},
+        {"own event", [&] { journal->log("noted"); }},
+        {"other connection's insert", [&] { other->insert(newRecord("/home/u/c")); }},
+        {"other connection's pin", [&] { other->pin("/home/u/Keep"); }},
+        {"own table renamed", [&] { journal->db().exec("ALTER TABLE pins RENAME TO pins_away"); }},
+        {"other's table renamed back", [&] { other->db().exec("ALTER TABLE pins_away RENAME TO pins"); }},
+    };
+    for (const auto& [what, change] : changes) {
+        change();
+        const Journal::ChangeStamp after = journal->changeStamp();
+        EXPECT_NE(after, before) << what;
+        EXPECT_EQ(journal->changeStamp(), after) << what << ": nothing since";
+        before = after;
+    }
+    // A transaction that changed nothing leaves the stamp.
+    journal->transaction([] {});
+    EXPECT_EQ(journal->changeStamp(), before);
 }
 
 TEST(JournalTest, SelectsRecordsByPhaseAndPath) {
@@ -606,3 +642,26 @@ TEST(JournalTest, LogNeverThrows) {
     journal->db().exec("DROP TABLE events");
     journal->log("no table");
 }
+
+
+// Trees read together are the trees read one by one, past the number of ids one query
+// takes, and a record without a tree is simply absent.
+TEST(JournalTreesTest, ManyTreesReadTogetherMatchEachReadAlone) {
+    auto journal = Journal::inMemory();
+    std::vector<int64_t> ids;
+    for (int i = 0; i < 300; ++i) {
+        auto record = journal->insert(newRecord("/item" + std::to_string(i)));
+        if (i % 3 != 0) journal->markVerified(record.id, "sum", tree(1 + i % 4));
+        ids.push_back(record.id);
+    }
+    ids.push_back(99'999);  // no such record
+    const auto trees = journal->treeEntries(ids);
+    EXPECT_EQ(trees.size(), 200u);
+    for (int64_t id : ids) {
+        const auto alone = journal->treeEntries(id);
+        auto found = trees.find(id);
+        EXPECT_EQ(found == trees.end() ? std::vector<TreeEntry>{} : found->second, alone) << id;
+    }
+    EXPECT_TRUE(journal->treeEntries(std::vector<int64_t>{}).empty());
+}
+

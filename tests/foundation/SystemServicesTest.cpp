@@ -8,6 +8,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "foundation/HomeAccess.h"
 #include "foundation/InstanceLock.h"
@@ -201,6 +205,33 @@ TEST(VolumeSpaceTest, AMissingPathReportsTheVolumeOfItsNearestAncestor) {
     for (const char* bad : {"", "relative/path", "relative"}) {
         EXPECT_EQ(VolumeSpace::availableBytes(bad), std::nullopt) << bad;
         EXPECT_EQ(VolumeSpace::totalBytes(bad), std::nullopt) << bad;
+    }
+}
+
+// The sandbox and its own name come from what each sandbox sets; an empty name tells
+// nothing, and a Flatpak's id wins over a Snap's leftovers.
+TEST(HomeAccessTest, TheSandboxIsToldByItsEnvironment) {
+    using Kind = HomeAccess::Sandbox::Kind;
+    struct Case {
+        std::map<std::string, std::string> environment;
+        HomeAccess::Sandbox expected;
+    };
+    const std::vector<Case> cases = {
+        {{}, {}},
+        {{{"FLATPAK_ID", "com.orvandel.Keldwick"}}, {Kind::flatpak, "com.orvandel.Keldwick"}},
+        {{{"FLATPAK_ID", ""}}, {}},
+        {{{"SNAP_INSTANCE_NAME", "keldwick_beta"}, {"SNAP_NAME", "keldwick"}}, {Kind::snap, "keldwick_beta"}},
+        {{{"SNAP_NAME", "keldwick"}}, {Kind::snap, "keldwick"}},
+        {{{"SNAP_INSTANCE_NAME", ""}, {"SNAP_NAME", ""}}, {}},
+        {{{"FLATPAK_ID", "org.example.App"}, {"SNAP_NAME", "keldwick"}}, {Kind::flatpak, "org.example.App"}},
+    };
+    for (const Case& c : cases) {
+        const auto sandbox = HomeAccess::sandboxFrom([&](const char* name) -> std::optional<std::string> {
+            const auto found = c.environment.find(name);
+            if (found == c.environment.end()) return std::nullopt;
+            return found->second;
+        });
+        EXPECT_EQ(sandbox, c.expected) << c.environment.size();
     }
 }
 

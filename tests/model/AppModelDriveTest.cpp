@@ -7,6 +7,7 @@
 
 #include "model/DriveLog.h"
 #include "model/ModelFakes.h"
+#include "model/StatusTexts.h"
 #include "scanning/SettingsStore.h"
 #include "support/CapturedLog.h"
 
@@ -148,7 +149,7 @@ TEST(AppModelUnplugTest, ARefreshBetweenTheUnmountAndItsReportHidesNeitherGoingN
     EXPECT_EQ(driveLog.lines(), (std::vector<std::string>{"Drive disconnected", "Drive connected"}));
 }
 
-TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
+TEST_F(AppModelDriveTest, WakeWatchReadsOffTheMainThreadAndShowsAStandbyDiskWaking) {
     AppSettings settings = SettingsStore{world.support + "/settings.json"}.load();
     settings.driveProfile = DriveProfile{DriveHardware(DriveHardware::Medium::rotational), std::nullopt};
     SettingsStore{world.support + "/settings.json"}.save(settings);
@@ -158,13 +159,21 @@ TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
     volume.name = "Archive";
     volume.kernelName = "sdb1";
     world.volumes[world.driveRoot] = volume;
-    world.powerStates["sdb1"] = DrivePowerState(1, 4);  // asleep
+    world.setPowerState("sdb1", DrivePowerState(1, 4, 9000));  // in standby, idle for a while
     auto model = started();
     ASSERT_TRUE(model->drives().isWakeWatchRunning());
-    EXPECT_EQ(model->state().wakeState, DriveWakeState::asleep);
-    world.powerStates["sdb1"] = DrivePowerState(4, 4);
+    ASSERT_TRUE(pumpUntil([&] { return model->state().wakeState == DriveWakeState::asleep; }));
+
+    // Work reaches the disk still in standby: it reads asleep with fresh activity.
+    world.setPowerState("sdb1", DrivePowerState(1, 4, 100));
     world.timers->advance(1);
-    EXPECT_EQ(model->state().wakeState, DriveWakeState::awake);
+    ASSERT_TRUE(pumpUntil([&] { return model->state().wakeState == DriveWakeState::waking; }));
+    EXPECT_EQ(statusText(model->state()).headline, "Waking up Archive\u2026");
+
+    // Spun up.
+    world.setPowerState("sdb1", DrivePowerState(4, 4, 0));
+    world.timers->advance(1);
+    ASSERT_TRUE(pumpUntil([&] { return model->state().wakeState == DriveWakeState::awake; }));
 
     world.locator->set(world.drive.id, std::nullopt);
     model->drives().volumesChanged();
@@ -180,6 +189,16 @@ TEST_F(AppModelDriveTest, WakeWatchPollsAHardDiskEverySecondUntilUnplugged) {
     ASSERT_TRUE(refreshed(*ssd));
     ssd->drives().watchDriveWake();
     EXPECT_FALSE(ssd->drives().isWakeWatchRunning());
+    ssd.reset();
+
+    // A hard disk whose first reading tells nothing is not watched.
+    settings.driveProfile = DriveProfile{DriveHardware(DriveHardware::Medium::rotational), std::nullopt};
+    SettingsStore{world.support + "/settings.json"}.save(settings);
+    world.setPowerState("sdb1", std::nullopt);
+    const int before = world.powerReadings;
+    auto unknown = started();
+    ASSERT_TRUE(pumpUntil([&] { return world.powerReadings > before && !unknown->drives().isWakeWatchRunning(); }));
+    EXPECT_EQ(unknown->state().wakeState, DriveWakeState::awake);
 }
 
 TEST_F(AppModelDriveTest, NewlyGrantedAccessSchedulesACheckOnlyOnceSetupIsComplete) {

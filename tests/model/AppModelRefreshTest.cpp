@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "model/ModelFakes.h"
+#include "model/RefreshReading.h"
 #include "model/StatusTexts.h"
 
 namespace keldwick::test {
@@ -192,6 +193,51 @@ TEST_F(AppModelRefreshTest, TheRecordsAreSharedUntilARefreshReadsAChange) {
     edited.push_back(shown.front());
     EXPECT_EQ(edited.size(), 3u);
     EXPECT_EQ(shown.size(), 2u);
+}
+
+// A refresh over a journal that has not changed since the last reading reads no record
+// (at rest the periodic check then costs nothing that grows with the records); any change
+// to the journal, by this connection or another, is read in full.
+TEST_F(AppModelRefreshTest, AnUnchangedJournalIsNotReadAgain) {
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    auto journal = Journal::open(world.dir / "journal.sqlite");
+    auto other = Journal::open(world.dir / "journal.sqlite");
+    journal->insert(recordOn(world.home + "/a.mov", world.drive.id));
+    journal->insert(recordOn(world.home + "/b.mov", world.drive.id, Phase::restored));
+    AppServices services = world.services();
+    RefreshSources sources{world.home, world.drive, journal, world.locator, services.facts, {}, {}, std::nullopt, {}};
+
+    auto read = [&] {
+        RefreshReading reading = readRefresh(sources);
+        EXPECT_FALSE(reading.journalError);
+        // As the model keeps a reading.
+        sources.shown = *reading.records;
+        sources.recordsStamp = reading.recordsStamp;
+        sources.restored = reading.restored;
+        return reading;
+    };
+    RefreshReading first = read();
+    EXPECT_TRUE(first.recordsRead);
+    ASSERT_EQ(first.records->size(), 1u);
+    EXPECT_EQ(first.restored.size(), 1u);
+
+    RefreshReading again = read();
+    EXPECT_FALSE(again.recordsRead);
+    EXPECT_TRUE(again.records->sharesWith(first.records.value()));
+    EXPECT_EQ(again.restored, first.restored);
+    EXPECT_TRUE(again.hasBroughtFilesBack);
+
+    other->insert(recordOn(world.home + "/c.mov", world.drive.id));
+    RefreshReading afterOther = read();
+    EXPECT_TRUE(afterOther.recordsRead);
+    EXPECT_EQ(afterOther.records->size(), 2u);
+
+    journal->setPhase(afterOther.records->front().id, Phase::linkMissing);
+    RefreshReading afterOwn = read();
+    EXPECT_TRUE(afterOwn.recordsRead);
+    EXPECT_EQ(afterOwn.records->front().phase, Phase::linkMissing);
+    EXPECT_FALSE(read().recordsRead);
 }
 
 }  // namespace

@@ -223,6 +223,7 @@ TEST_F(ModelWorkTest, FirstRunAsksFirstAndApprovalIsNeverADecline) {
     auto preview = model->preview();
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->kind(), PreviewKind::firstAutomatic);
+    EXPECT_FALSE(preview->keepAsking());  // no choice made yet
     EXPECT_FALSE(preview->isScanning());
     ASSERT_TRUE(preview->plan());
     EXPECT_EQ(preview->plan()->items.size(), 2u);
@@ -255,6 +256,35 @@ TEST_F(ModelWorkTest, FirstRunAsksFirstAndApprovalIsNeverADecline) {
     EXPECT_EQ(posted("ask-first").size(), asked);
     live(60);
     EXPECT_EQ(posted("ask-first").size(), asked + 1);
+}
+
+// "Ask me before moving files" ticked in Settings: the first-run preview's "ask me every
+// time" starts ticked, approving runs the plan and leaves the choice standing, and a new
+// choice in Settings reaches a preview already open.
+TEST_F(ModelWorkTest, ThePreviewStartsFromTheAskFirstChoiceAndApprovingKeepsIt) {
+    const std::string a = make("a.mov", 3 * MB);
+    build([](AppSettings& s) {
+        s.automaticRunsApproved = false;
+        s.askFirstChoice = true;
+    });
+    startAndSettle();
+    live(3 * 3'600);
+    auto preview = model->preview();
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->kind(), PreviewKind::firstAutomatic);
+    EXPECT_TRUE(preview->keepAsking());
+
+    model->settings().update(SettingsChanges::toggleAutomaticRunsApproved(false));
+    EXPECT_FALSE(preview->keepAsking());
+    model->settings().update(SettingsChanges::toggleAutomaticRunsApproved(true));
+    EXPECT_TRUE(preview->keepAsking());
+
+    bool approved = false;
+    model->approvePreview(preview, [&] { approved = true; });
+    ASSERT_TRUE(waitFor([&] { return approved; }));
+    EXPECT_TRUE(isLink(a));
+    EXPECT_FALSE(model->state().settings.automaticRunsApproved);
+    EXPECT_EQ(model->state().settings.askFirstChoice, true);
 }
 
 TEST_F(ModelWorkTest, TestModeMovesNothingAndRescansHourly) {
@@ -408,7 +438,7 @@ TEST_F(ModelWorkTest, HandPickedMovesAndTheirRefusals) {
     EXPECT_EQ(world.notices->posted.back().identifier, "move-chosen");
     EXPECT_EQ(world.notices->posted.back().title, "Couldn't move \u201Chome\u201D");
     EXPECT_EQ(move({downloads + "/gone", downloads + "/gone2"}),
-              "\u201Cgone\u201D stays on your computer: it isn't there anymore.");
+              "\u201Cgone\u201D stays on your computer: it isn't there anymore. \u201Cgone2\u201D stays too.");
     EXPECT_EQ(world.notices->posted.back().title, "Couldn't move these files");
 
     // One moves; the problem reported is the refusal, without a notice of its own.

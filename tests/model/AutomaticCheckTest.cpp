@@ -162,11 +162,13 @@ TEST(AutomaticCheckTest, StallNoticesOncePerKindADay) {
                       NoticeTarget::offloaded, "drive-full"}));
     EXPECT_EQ(stallOutcome(fresh, false, now).notice->body,
               "Keldwick has moved everything it can: the rest is recent, in use or protected. To move something "
-              "anyway, run keldwick --move with its path in a terminal.");
+              "anyway, choose Move Files to Archive\u2026 in Keldwick's panel, or run \u201Ckeldwick --move\u201D "
+              "with its path in a terminal.");
     fresh.moveEntry = "Scripts \u25B8 Move to Keldwick Drive";
     EXPECT_EQ(stallOutcome(fresh, false, now).notice->body,
               "Keldwick has moved everything it can: the rest is recent, in use or protected. To move something "
-              "anyway, right-click it in the file manager and choose Scripts \u25B8 Move to Keldwick Drive.");
+              "anyway, choose Move Files to Archive\u2026 in Keldwick's panel, or right-click it in the file "
+              "manager and choose Scripts \u25B8 Move to Keldwick Drive.");
     fresh.settings.managedFolders.clear();
     EXPECT_EQ(stallOutcome(fresh, false, now).notice,
               (Notice{"Your computer is still low on space", "Choose the folders Keldwick may look in, in Settings.",

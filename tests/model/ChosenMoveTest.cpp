@@ -23,6 +23,27 @@ TEST(ChosenMoveTest, RefusalLines) {
     }
 }
 
+// No refused item goes unmentioned: the others by name up to three, then by count.
+TEST(ChosenMoveTest, EveryRefusalIsNamed) {
+    auto refused = [](std::vector<std::string> names) {
+        std::vector<ManualMove::Refusal> list;
+        for (const auto& name : names) list.push_back({"/home/u/" + name, "Kept on this computer"});
+        return list;
+    };
+    const std::string first = "\u201CBilder\u201D stays on your computer: kept on this computer.";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, ""},
+        {{"Bilder"}, first},
+        {{"Bilder", "Musik"}, first + " \u201CMusik\u201D stays too."},
+        {{"Bilder", "Musik", "Videos"}, first + " \u201CMusik\u201D and \u201CVideos\u201D stay too."},
+        {{"Bilder", "Musik", "Videos", "a"}, first + " \u201CMusik\u201D, \u201CVideos\u201D and \u201Ca\u201D stay too."},
+        {{"Bilder", "Musik", "Videos", "a", "b"}, first + " 4 other items stay too."},
+    };
+    for (const auto& [names, text] : cases) {
+        EXPECT_EQ(refusalsText(refused(names)), text) << names.size();
+    }
+}
+
 TEST(ChosenMoveTest, PlansAndReports) {
     test::TempDir home;
     const std::string file = test::writeFile(home / "report.pdf", "pdf");
@@ -53,7 +74,7 @@ TEST(ChosenMoveTest, PlansAndReports) {
          },
          ChosenProblem{"Keldwick won't use the volume at /media/u/Archive",
                        "Other users of this computer can rename its Keldwick folder and put another in its place. "
-                       "Make the drive's top folder writable only by you, for example with `sudo chmod 755` on it."},
+                       "Make the drive's top folder writable only by you, for example with \u201csudo chmod 755\u201d on it."},
          {}, std::nullopt},
         {"journal unusable", {file}, [](ModelState& s) { s.journalProblem = "disk I/O error"; },
          ChosenProblem{"Keldwick can't open its records",
@@ -73,7 +94,9 @@ TEST(ChosenMoveTest, PlansAndReports) {
                        "\u201Cmoved.mov\u201D stays on your computer: it's already on Archive."},
          {}, std::nullopt},
         {"several refused, the core's refusals first", {onDrive, gone, gone2}, [](ModelState&) {},
-         ChosenProblem{"Couldn't move these files", "\u201Cgone\u201D stays on your computer: it isn't there anymore."},
+         ChosenProblem{"Couldn't move these files",
+                       "\u201Cgone\u201D stays on your computer: it isn't there anymore. \u201Cgone2\u201D and "
+                       "\u201Cmoved.mov\u201D stay too."},
          {}, std::nullopt},
         {"the home folder itself", {home.path()}, [](ModelState&) {},
          ChosenProblem{"Couldn't move \u201C" + homeName + "\u201D",

@@ -219,11 +219,19 @@ AppServices ModelWorld::services() {
     };
     s.facts.driveNameAt = [](const std::string&) -> std::optional<std::string> { return std::nullopt; };
     s.facts.powerState = [this](const std::string& bsd) -> std::optional<DrivePowerState> {
-        auto found = powerStates.find(bsd);
-        if (found == powerStates.end()) return std::nullopt;
+        std::lock_guard<std::mutex> guard(powerLock_);
+        ++powerReadings;
+        auto found = powerStates_.find(bsd);
+        if (found == powerStates_.end()) return std::nullopt;
         return found->second;
     };
     return s;
+}
+
+void ModelWorld::setPowerState(const std::string& kernelName, std::optional<DrivePowerState> state) {
+    std::lock_guard<std::mutex> guard(powerLock_);
+    if (state) powerStates_[kernelName] = *state;
+    else powerStates_.erase(kernelName);
 }
 
 std::unique_ptr<AppModel> ModelWorld::make() {

@@ -233,7 +233,7 @@ struct ModelWorld {
     std::shared_ptr<RecordingAlerts> alerts = std::make_shared<RecordingAlerts>();
     std::shared_ptr<ScriptedPicker> picker = std::make_shared<ScriptedPicker>();
     std::shared_ptr<RecordingLoginItem> loginItem = std::make_shared<RecordingLoginItem>();
-    std::shared_ptr<MemoryPreferences> preferences = std::make_shared<MemoryPreferences>();
+    std::shared_ptr<Preferences> preferences = std::make_shared<MemoryPreferences>();
     int terminations = 0;
     bool homeAccess = true;
     // What the probe finds besides: folders closed by their own mode, and the one that blocks.
@@ -243,11 +243,19 @@ struct ModelWorld {
     std::optional<int64_t> freeBytes = 100'000'000'000;
     std::optional<int64_t> totalBytes = 500'000'000'000;
     std::map<std::string, VolumeInfo> volumes;                // by mount path
-    std::map<std::string, DrivePowerState> powerStates;      // by kernel name
+    // The power state a disk reads as (by kernel name), read off the main thread.
+    void setPowerState(const std::string& kernelName, std::optional<DrivePowerState> state);
+    std::atomic<int> powerReadings{0};
     std::shared_ptr<FakeDriveLocator> locator = std::make_shared<FakeDriveLocator>();
 
     ModelWorld();
     ~ModelWorld();
+
+private:
+    std::mutex powerLock_;
+    std::map<std::string, DrivePowerState> powerStates_;
+
+public:
     // Setup complete with the drive chosen, one managed folder, written to settings.json.
     void writeReadySettings();
     AppServices services();

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <map>
 
 #include <QSignalSpy>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveMarker.h"
 #include "model/ModelFakes.h"
+#include "platform/POSIXFailure.h"
 #include "scanning/SettingsStore.h"
 #include "support/RealMounts.h"
 
@@ -92,7 +95,7 @@ TEST_F(OnboardingModelTest, DriveOptionsListUsableFirstThenByPlainName) {
     EXPECT_FALSE(options[3].problems.empty());
     EXPECT_TRUE(options[0].hardware);  // only a volume with a kernel name has hardware
     EXPECT_FALSE(options[1].hardware);
-    EXPECT_TRUE(DriveOption::all(DriveOption::System{[] { return std::vector<VolumeInfo>{}; }, {}, {}, {}, {}, {}}).empty());
+    EXPECT_TRUE(DriveOption::all(DriveOption::System{[] { return std::vector<VolumeInfo>{}; }, {}, {}, {}, {}, {}, {}}).empty());
 }
 
 // A volume the locator would refuse is listed with why, never as choosable; a network
@@ -118,7 +121,7 @@ TEST_F(OnboardingModelTest, RefusedAndNetworkVolumesAreListedWithWhyTheyCantServ
     EXPECT_EQ(options[1].id(), "/media/u/Open");
     EXPECT_EQ(options[1].problems,
               (std::vector<DriveProblem>{DriveProblem::untrusted(
-                  "Every user of this computer can change it: mount it with `umask=022`, or format it as ext4.")}));
+                  "Every user of this computer can change it: mount it with \u201cumask=022\u201d, or format it as ext4.")}));
     EXPECT_EQ(options[2].id(), "/mnt/share");
     EXPECT_EQ(options[2].problems, (std::vector<DriveProblem>{DriveProblem::networkVolume()}));
     EXPECT_EQ(std::count(asked.begin(), asked.end(), "/mnt/share"), 0);
@@ -213,18 +216,110 @@ TEST_F(OnboardingModelTest, DefaultFoldersFollowTheUsersFolderNames) {
     }
 }
 
-TEST_F(OnboardingModelTest, MeasuringThatFailsAtTheMarkerUndoesThePickWithoutASpeedTest) {
+// A pick is only tried: its speed test leaves nothing, and the drive is marked once the
+// user continues with it, once however often they come back.
+TEST_F(OnboardingModelTest, APickIsTestedFirstAndMarkedOnlyWhenConfirmed) {
     auto model = make();
     auto& onboarding = model->onboarding();
-    onboarding.choose(DriveOption{volumeNamed("Stick", world.dir / "broken"), {}, {}, {}});
-    EXPECT_EQ(onboarding.chosenDriveID(), world.dir / "broken");
+    onboarding.setStep(OnboardingModel::Step::drive);
+    onboarding.confirmDrive();  // nothing picked: nothing happens
+    EXPECT_EQ(onboarding.step(), OnboardingModel::Step::drive);
+    onboarding.choose(DriveOption{volumeNamed("Fast", world.dir / "fast"), {}, {}, {}});
+    EXPECT_FALSE(onboarding.canContinue());
     ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
-    EXPECT_EQ(onboarding.driveError(), "Keldwick couldn't use Stick: The folder can't be written.");
-    EXPECT_FALSE(onboarding.chosenDriveID());
+    EXPECT_EQ(benchmarks, 1);
+    EXPECT_EQ(adopts, 0);
     EXPECT_FALSE(onboarding.drive());
-    EXPECT_FALSE(onboarding.profile());
-    EXPECT_FALSE(onboarding.driveRoot());
-    EXPECT_EQ(benchmarks, 0);
+    EXPECT_EQ(onboarding.measuredName(), "Fast");
+    EXPECT_TRUE(onboarding.profile());
+    EXPECT_TRUE(onboarding.canContinue());
+
+    onboarding.confirmDrive();
+    EXPECT_TRUE(onboarding.isMarking());
+    EXPECT_FALSE(onboarding.canContinue());
+    ASSERT_TRUE(pumpUntil([&] { return onboarding.drive().has_value(); }));
+    EXPECT_EQ(onboarding.drive(), (Drive{"ID-Fast", "Fast"}));
+    EXPECT_EQ(onboarding.step(), OnboardingModel::Step::space);
+    EXPECT_EQ(adopts, 1);
+
+    onboarding.setStep(OnboardingModel::Step::drive);
+    onboarding.confirmDrive();
+    EXPECT_EQ(onboarding.step(), OnboardingModel::Step::space);
+    EXPECT_EQ(adopts, 1);
+}
+
+// A speed test or a mark that fails undoes the pick and says why in a sentence.
+TEST_F(OnboardingModelTest, ATestOrAMarkThatFailsUndoesThePick) {
+    system.benchmark = [this](const std::string& root) {
+        ++benchmarks;
+        if (root.find("full") != std::string::npos)
+            throw DriveBenchmarkNoRoom("There isn't enough room on the drive for its speed test: it needs 67.1 MB free.");
+        return measured();
+    };
+    system.adopt = [this](const std::string& root, const std::string& name) -> Drive {
+        ++adopts;
+        if (root.find("tight") != std::string::npos)
+            throw DriveMarker::NoRoom(POSIXFailure("write", root + "/Keldwick/x", ENOSPC));
+        if (root.find("broken") != std::string::npos) throw std::runtime_error("The folder can't be written.");
+        return Drive{"ID-" + name, name};
+    };
+    struct Row {
+        const char* folder;
+        bool tested;  // the speed test passed, so Continue was pressed
+        const char* error;
+    };
+    const Row rows[] = {
+        {"full", false,
+         "Keldwick couldn't use Stick: There isn't enough room on the drive for its speed test: it needs 67.1 MB "
+         "free."},
+        {"broken", true, "Keldwick couldn't use Stick: The folder can't be written."},
+        {"tight", true,
+         "Keldwick couldn't use Stick: There isn't enough room on the drive for Keldwick's folder. Free some space on "
+         "it and try again."},
+    };
+    auto model = make();
+    auto& onboarding = model->onboarding();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder);
+        adopts = 0;
+        onboarding.setStep(OnboardingModel::Step::drive);
+        onboarding.choose(DriveOption{volumeNamed("Stick", world.dir / row.folder), {}, {}, {}});
+        ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+        if (row.tested) {
+            ASSERT_TRUE(onboarding.profile());
+            onboarding.confirmDrive();
+            ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMarking(); }));
+        }
+        EXPECT_EQ(onboarding.driveError(), row.error);
+        EXPECT_EQ(adopts, row.tested ? 1 : 0);
+        EXPECT_FALSE(onboarding.chosenDriveID());
+        EXPECT_FALSE(onboarding.drive());
+        EXPECT_FALSE(onboarding.profile());
+        EXPECT_FALSE(onboarding.driveRoot());
+        EXPECT_FALSE(onboarding.canContinue());
+        EXPECT_EQ(onboarding.step(), OnboardingModel::Step::drive);
+    }
+}
+
+// "Used before" is a drive holding this computer's records, not any drive with a marker.
+TEST_F(OnboardingModelTest, ADriveIsUsedBeforeOnlyWithRecordsOfThisComputer) {
+    volumes = {volumeNamed("Kept", "/media/u/Kept"), volumeNamed("Tried", "/media/u/Tried"),
+               volumeNamed("New", "/media/u/New")};
+    system.marker = [](const std::string& root) -> std::optional<Drive> {
+        if (root == "/media/u/New") return std::nullopt;
+        return Drive{"ID" + root, "Old"};
+    };
+    std::vector<std::string> asked;
+    system.records = [&asked](const std::string& root) {
+        asked.push_back(root);
+        return root == "/media/u/Kept";
+    };
+    std::map<std::string, bool> usedBefore;
+    for (const auto& option : DriveOption::all(system)) {
+        usedBefore[option.volume.name] = option.usedBefore;
+    }
+    EXPECT_EQ(usedBefore, (std::map<std::string, bool>{{"Kept", true}, {"New", false}, {"Tried", false}}));
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "/media/u/New"), 0) << "no marker: nothing more is read";
 }
 
 TEST_F(OnboardingModelTest, OnlyTheLatestPickIsApplied) {
@@ -235,17 +330,23 @@ TEST_F(OnboardingModelTest, OnlyTheLatestPickIsApplied) {
             while (!releaseFirst) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return measured();
     };
+    std::atomic<int> finished{0};
+    system.benchmark = [&, inner = system.benchmark](const std::string& root) {
+        auto result = inner(root);
+        ++finished;
+        return result;
+    };
     auto model = make();
     auto& onboarding = model->onboarding();
     onboarding.choose(DriveOption{volumeNamed("Slow", world.dir / "slow"), {}, {}, {}});
     onboarding.choose(DriveOption{volumeNamed("Fast", world.dir / "fast"), {}, {}, {}});
-    ASSERT_TRUE(pumpUntil([&] { return onboarding.drive().has_value(); }));
-    EXPECT_EQ(onboarding.drive()->name, "Fast");
+    ASSERT_TRUE(pumpUntil([&] { return onboarding.profile().has_value(); }));
+    EXPECT_EQ(onboarding.measuredName(), "Fast");
     EXPECT_FALSE(onboarding.isMeasuring());
     releaseFirst = true;
-    ASSERT_TRUE(pumpUntil([&] { return adopts == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return finished == 2; }));
     for (int i = 0; i < 50; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    EXPECT_EQ(onboarding.drive()->name, "Fast");
+    EXPECT_EQ(onboarding.measuredName(), "Fast");
     EXPECT_EQ(onboarding.driveRoot(), world.dir / "fast");
     EXPECT_EQ(onboarding.chosenDriveID(), world.dir / "fast");
 }
@@ -267,6 +368,10 @@ TEST_F(OnboardingModelTest, FinishWritesEveryChoiceInOneChangeAndStartsChecking)
 
         onboarding.choose(DriveOption{volumeNamed("Fast", world.driveRoot), {}, {}, {}});
         ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
+        onboarding.finish();  // tested, not confirmed: nothing written
+        EXPECT_FALSE(std::filesystem::exists(world.support + "/settings.json"));
+        onboarding.confirmDrive();
+        ASSERT_TRUE(pumpUntil([&] { return onboarding.drive().has_value(); }));
         onboarding.loadFolders();
         onboarding.setKeepFreeBytes(c.keep);
         onboarding.setOpenAtLogin(false);
@@ -328,7 +433,8 @@ TEST_F(OnboardingModelTest, ALoopMountedDriveIsChosenAndMeasured) {
     if (auto reason = mountSkipReason("mkfs.ext4")) GTEST_SKIP() << *reason;
     const std::string mountPoint = world.dir / "mnt";
     makeDirs(mountPoint);
-    LoopVolume volume(world.dir / "drive.img", 96, "mkfs.ext4 -q -F -L Loopy", "mount", mountPoint);
+    // Large enough to hold something beside the space always kept free (a sparse image).
+    LoopVolume volume(world.dir / "drive.img", 2200, "mkfs.ext4 -q -F -L Loopy", "mount", mountPoint);
     if (!volume.mounted()) GTEST_SKIP() << "couldn't mount a loop volume: " << volume.error();
 
     system = DriveOption::System::live();
@@ -351,11 +457,18 @@ TEST_F(OnboardingModelTest, ALoopMountedDriveIsChosenAndMeasured) {
     const DriveOption option = onboarding.drives()[0];
     EXPECT_EQ(option.id(), mountPoint);
     EXPECT_FALSE(option.existing);
+    EXPECT_EQ(std::count(option.problems.begin(), option.problems.end(), DriveProblem::tooSmall()), 0);
     onboarding.choose(option);
     ASSERT_TRUE(pumpUntil([&] { return !onboarding.isMeasuring(); }));
     ASSERT_FALSE(onboarding.driveError()) << *onboarding.driveError();
-    ASSERT_TRUE(onboarding.drive());
+    EXPECT_FALSE(std::filesystem::exists(mountPoint + "/Keldwick")) << "a drive tried keeps nothing";
+    onboarding.confirmDrive();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding.drive().has_value(); }));
     EXPECT_EQ(DriveMarker::read(mountPoint), onboarding.drive());
+    // Marked, but nothing moved to it yet: not "used before" when listed again.
+    onboarding.refreshDrives();
+    ASSERT_TRUE(pumpUntil([&] { return !onboarding.drives().empty() && onboarding.drives()[0].existing; }));
+    EXPECT_FALSE(onboarding.drives()[0].usedBefore);
     ASSERT_TRUE(onboarding.profile() && onboarding.profile()->benchmark);
     EXPECT_GT(onboarding.profile()->benchmark->sequentialWriteMBps, 0);
     EXPECT_EQ(onboarding.driveRoot(), mountPoint);

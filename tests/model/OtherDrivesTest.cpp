@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 #include "ModelStateFixtures.h"
 #include "model/OtherDrives.h"
 #include "support/FakeDriveLocator.h"
@@ -48,4 +52,28 @@ TEST(OtherDrivesTest, NamesAndConnections) {
     // Without a chosen drive, every record's drive is another drive.
     state.settings.drive.reset();
     EXPECT_EQ(otherDrives(state, locator, nameAt).count(chosen), 1u);
+}
+
+// The drive ids are found once per list, each once, whatever order the records come in.
+TEST(OtherDrivesTest, AListKnowsEachDriveItsRecordsNameOnce) {
+    const struct {
+        std::vector<std::string> drives;
+        std::set<std::string> ids;
+    } cases[] = {
+        {{}, {}},
+        {{"A"}, {"A"}},
+        {{"A", "A", "A"}, {"A"}},
+        {{"B", "A", "B", "C", "A"}, {"A", "B", "C"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<OffloadRecord> records;
+        for (const auto& drive : c.drives) records.push_back(record("/x", Phase::offloaded, false, 1, drive));
+        RecordList list(records);
+        EXPECT_EQ(list.driveIDs(), c.ids) << c.drives.size();
+        // An edited list knows its new drive too; the one it was copied from is unchanged.
+        RecordList edited = list;
+        edited.push_back(record("/y", Phase::offloaded, false, 1, "NEW"));
+        EXPECT_TRUE(edited.driveIDs().contains("NEW"));
+        EXPECT_FALSE(list.driveIDs().contains("NEW"));
+    }
 }

@@ -77,7 +77,7 @@ TEST(RestoreOutcomeTest, RestoreAll) {
          {record("/b", Phase::offloaded)},
          "Brought back 0 items (0 bytes) to your computer. Keldwick won't use the volume at /media/ann/Archive. Its "
          "Keldwick folder belongs to another account on this computer. If the drive is yours, make your account its "
-         "owner, for example with `sudo chown -R $USER` on its Keldwick folder.",
+         "owner, for example with \u201csudo chown -R $USER\u201d on its Keldwick folder.",
          false},
     };
     for (const auto& c : cases) {

@@ -62,7 +62,7 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
          summary({"/home/u/a"}, 1, {{"/home/u/d", "“d” changed"}}), true,
          [](ModelState& s) { s.stall = StallState{Stall::driveFull, Date{5}, 7}; },
          "Moved 1 file (1 byte) to Archive. “d” changed",
-         Notice{"Freed up 1 byte", "Moved 1 file to Archive. They're still in the same folders \u2014 they open "
+         Notice{"Freed up 1 byte", "Moved 1 file to Archive. It's still in the same folder \u2014 it opens "
                                   "whenever the drive is plugged in.",
                 NoticeTarget::offloaded, std::nullopt},
          Stall::driveFull, std::nullopt},
@@ -90,9 +90,9 @@ TEST(RunOutcomeTest, ResultLinesNoticesAndStalls) {
          failureNotice("Moved 0 files (0 bytes) to Archive. Archive was unplugged."), std::nullopt, kNow},
         {"cancelled with nothing moved", summary({}, 0, {}, true), true, [](ModelState&) {},
          "Moved 0 files (0 bytes) to Archive. Stopped early.", std::nullopt, Stall::nothingToMove, std::nullopt},
-        {"cancelled and stopped, in that order", summary({"/home/u/a"}, 2'000, {}, true, "The Mac is full."), false,
-         [](ModelState&) {}, "Moved 1 file (2.00 KB) to Archive. Stopped early. The Mac is full.",
-         Notice{"Freed up 2.00 KB", "Moved 1 file to Archive. They're still in the same folders \u2014 they open "
+        {"cancelled and stopped, in that order", summary({"/home/u/a"}, 2'000, {}, true, "This computer is full."), false,
+         [](ModelState&) {}, "Moved 1 file (2.00 KB) to Archive. Stopped early. This computer is full.",
+         Notice{"Freed up 2.00 KB", "Moved 1 file to Archive. It's still in the same folder \u2014 it opens "
                                    "whenever the drive is plugged in.",
                 NoticeTarget::offloaded, std::nullopt},
          std::nullopt, std::nullopt},

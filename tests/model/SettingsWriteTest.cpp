@@ -31,7 +31,9 @@ TEST(SettingsWriteTest, FollowUpsOfEachChange) {
     };
     const std::vector<Case> cases = {
         {"approve", SettingsChanges::approveAutomaticRuns(), true, {false, false, R::none}},
-        {"toggle approval", SettingsChanges::toggleAutomaticRunsApproved(), true, {false, false, R::none}},
+        {"toggle approval", SettingsChanges::toggleAutomaticRunsApproved(), true, {false, false, R::none, false, true}},
+        {"ask first, chosen again", SettingsChanges::toggleAutomaticRunsApproved(true), true, {false, false, R::none},
+         [](AppSettings& s) { s.askFirstChoice = true; }},
         {"pause", SettingsChanges::togglePaused(), true, {false, true, R::soon}},
         {"resume", SettingsChanges::togglePaused(true), true, {false, true, R::soon},
          [](AppSettings& s) { s.isPaused = true; }},
@@ -125,8 +127,20 @@ TEST(SettingsWriteTest, ApplyingChanges) {
     EXPECT_FALSE(toggles.isPaused);
     SettingsChanges::toggleAutomaticRunsApproved(false)(toggles);
     EXPECT_TRUE(toggles.automaticRunsApproved);
+    EXPECT_EQ(toggles.askFirstChoice, false);
     SettingsChanges::toggleAutomaticRunsApproved()(toggles);
     EXPECT_FALSE(toggles.automaticRunsApproved);
+    EXPECT_EQ(toggles.askFirstChoice, true);
+
+    // Approving from the preview records no choice the user never made, and replaces one
+    // they made (the preview's switch started from it and they unticked it).
+    AppSettings unchosen = old;
+    SettingsChanges::approveAutomaticRuns()(unchosen);
+    EXPECT_TRUE(unchosen.automaticRunsApproved);
+    EXPECT_EQ(unchosen.askFirstChoice, std::nullopt);
+    SettingsChanges::approveAutomaticRuns()(toggles);
+    EXPECT_TRUE(toggles.automaticRunsApproved);
+    EXPECT_EQ(toggles.askFirstChoice, false);
 
     AppSettings finished;
     SettingsChanges::completeOnboarding(Drive{"ID-9", "New"}, DriveProfile{}, {"/home/u/Desktop"}, 10'000'000'000,

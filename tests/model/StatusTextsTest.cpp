@@ -134,7 +134,7 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
              s.driveRefusals = {{"/media/ann/Stick", DriveRefusal::Kind::modesFromMount, "Keldwick folder"}};
          },
          "Keldwick won't use the volume at /media/ann/Stick",
-         "It holds the marker of Archive. Every user of this computer can change it: mount it with `umask=022`, or "
+         "It holds the marker of Archive. Every user of this computer can change it: mount it with \u201cumask=022\u201d, or "
          "format it as ext4.",
          2},
         {"the drive's folder of another account",
@@ -144,7 +144,7 @@ TEST(StatusTextsTest, StatusTableRowsAndPrecedence) {
          },
          "Keldwick won't use the volume at /media/ann/Stick",
          "It holds the marker of Archive. Its Keldwick folder belongs to another account on this computer. If the "
-         "drive is yours, make your account its owner, for example with `sudo chown -R $USER` on its Keldwick "
+         "drive is yours, make your account its owner, for example with \u201csudo chown -R $USER\u201d on its Keldwick "
          "folder.",
          2},
         {"two volumes with one marker",

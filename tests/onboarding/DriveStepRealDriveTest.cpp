@@ -6,6 +6,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "drives/DriveBenchmark.h"
 #include "drives/DriveMarker.h"
 #include "onboarding/DriveStep.h"
@@ -51,7 +53,8 @@ TEST(DriveStepRealDriveTest, ALoopDriveMountedWhileShownIsChosenAndMeasured) {
     EXPECT_TRUE(page.rows().empty());
     EXPECT_TRUE(page.emptyNote()->isVisibleTo(&page));
 
-    auto volume = std::make_unique<LoopVolume>(guide.world.dir / "drive.img", 96, "mkfs.ext4 -q -F -L Loopy",
+    // Large enough to hold something beside the space always kept free (a sparse image).
+    auto volume = std::make_unique<LoopVolume>(guide.world.dir / "drive.img", 2200, "mkfs.ext4 -q -F -L Loopy",
                                                "mount", mountPoint);
     if (!volume->mounted()) GTEST_SKIP() << "couldn't mount a loop volume: " << volume->error();
     // What the drive watcher reports when the mount table changes.
@@ -72,9 +75,18 @@ TEST(DriveStepRealDriveTest, ALoopDriveMountedWhileShownIsChosenAndMeasured) {
     ASSERT_FALSE(onboarding.driveError()) << *onboarding.driveError();
     EXPECT_TRUE(page.ready()->isVisibleTo(&page));
     EXPECT_EQ(page.ready()->titleLabel()->text(), "Loopy is ready");
-    EXPECT_EQ(DriveMarker::read(mountPoint), onboarding.drive());
+    // Tried, not yet chosen: the drive holds nothing of the program.
+    EXPECT_FALSE(DriveMarker::read(mountPoint));
+    EXPECT_FALSE(std::filesystem::exists(mountPoint + "/Keldwick"));
     ASSERT_EQ(page.rows().size(), 1u);
     EXPECT_TRUE(page.rows()[0]->isChosen());
+    EXPECT_FALSE(page.rows()[0]->usedBeforeLabel());
+    // Continue marks it.
+    onboarding.confirmDrive();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding.drive().has_value(); }));
+    EXPECT_EQ(DriveMarker::read(mountPoint), onboarding.drive());
+    EXPECT_EQ(onboarding.step(), OnboardingModel::Step::space);
+    onboarding.setStep(OnboardingModel::Step::drive);
 
     volume.reset();
     guide.model->drives().volumesChanged();

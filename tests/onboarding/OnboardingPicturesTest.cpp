@@ -1,6 +1,8 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScreen>
+#include <QScrollBar>
 #include <gtest/gtest.h>
 
 #include "desktop/Pictures.h"
@@ -20,6 +22,24 @@ using Step = OnboardingModel::Step;
 
 void save(QWidget& window, QSize size, const char* name) {
     test::savePicture(window, size, QStringLiteral("onboarding-%1").arg(QLatin1String(name)));
+}
+
+// The window at the size it takes for what it says, after its button was pressed when asked.
+void savePermission(OnboardingHost& host, const char* name, bool press = false) {
+    PermissionWindow window(host);
+    window.show();
+    if (press) window.instructions()->settingsButton()->click();
+    QCoreApplication::processEvents();
+    // As tall as its words (at least its usual height), as far as the screen goes; the
+    // words scroll only where it doesn't.
+    const int frame = window.frameGeometry().height() - window.height();
+    const int wanted = window.sizeHint().height(), room = window.screen()->availableGeometry().height() - frame;
+    EXPECT_GE(wanted, PermissionWindow::defaultHeight);
+    EXPECT_EQ(window.size(), QSize(PermissionWindow::defaultWidth, std::min(wanted, room))) << name;
+    if (wanted <= room) {
+        EXPECT_EQ(window.scrollArea()->verticalScrollBar()->maximum(), 0) << name;
+    }
+    save(window, window.size(), name);
 }
 
 void saveGuide(OnboardingWorld& guide, Step step, const char* name,
@@ -47,6 +67,7 @@ TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
         if (root == usedBefore) return Drive{"0C7E1D2A-0000-4000-8000-000000000002", "Backup 2TB"};
         return std::nullopt;
     };
+    guide.system.records = [usedBefore](const std::string& root) { return root == usedBefore; };
     guide.make();
     guide.model->refresh();
 
@@ -80,15 +101,44 @@ TEST(OnboardingPicturesTest, EveryPageAndThePermissionWindow) {
     // (a file's change time, its date added here, is always now): the page without it.
     saveGuide(guide, Step::done, "done");
 
-    {
-        PermissionWindow window(*guide.host);
-        save(window, QSize(PermissionWindow::defaultWidth, PermissionWindow::defaultHeight), "permission");
-    }
+    savePermission(*guide.host, "permission");
     guide.world.homeAccess = true;
     guide.model->drives().refreshHomeAccess();
-    {
-        PermissionWindow window(*guide.host);
-        save(window, QSize(PermissionWindow::defaultWidth, PermissionWindow::defaultHeight), "permission-granted");
+    savePermission(*guide.host, "permission-granted");
+}
+
+// The permission window in each state it can be in, at the size it takes: its words
+// grow with the sandbox's step, a refused folder's note and the answer to its button.
+TEST(OnboardingPicturesTest, ThePermissionWindowInEachState) {
+    Symbols::useDesktopIconTheme();
+    struct Case {
+        const char* name;
+        HomeAccess::Sandbox sandbox;
+        std::vector<std::string> refusedByMode;  // under the home
+        std::optional<std::string> blockedBy;    // under the home
+        bool press = false;                      // "Show the Folder"
+        bool shows = true;                       // whether a file manager answers
+    };
+    const HomeAccess::Sandbox flatpak{HomeAccess::Sandbox::Kind::flatpak, "com.orvandel.Keldwick"};
+    const HomeAccess::Sandbox snap{HomeAccess::Sandbox::Kind::snap, "keldwick"};
+    const std::vector<Case> cases = {
+        {"permission-flatpak-refused-folder", flatpak, {"Music"}, std::nullopt},
+        {"permission-flatpak-shown", flatpak, {}, std::nullopt, true},
+        {"permission-snap-shown", snap, {"Music", "Videos"}, "Documents", true},
+        {"permission-show-failed", {}, {"Music"}, "Documents", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OnboardingWorld guide;
+        guide.sandbox = c.sandbox;
+        guide.world.homeAccess = false;
+        for (const auto& folder : c.refusedByMode) guide.world.refusedByMode.push_back(guide.world.home + "/" + folder);
+        if (c.blockedBy) guide.world.blockedBy = guide.world.home + "/" + *c.blockedBy;
+        guide.make();
+        const bool shows = c.shows;
+        guide.model->services().openURL = [shows](const std::string&) { return shows; };
+        guide.model->drives().refreshHomeAccess();
+        savePermission(*guide.host, c.name, c.press);
     }
 }
 

@@ -49,7 +49,7 @@ TEST(SpacePageTexts, FolderSummary) {
 }
 
 TEST(DrivePageTexts, StatusLine) {
-    const Drive drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    const std::optional<std::string> drive = "Backup";
     const DriveProfile profile;
     const std::string error = "Keldwick couldn't use Backup: Read-only file system";
     using Kind = DriveStepStatus::Kind;
@@ -127,6 +127,29 @@ TEST(OnboardingBarTest, MovesOneStepWithinTheEnds) {
     for (const auto& c : cases) EXPECT_EQ(movedStep(c.from, c.offset), c.to) << static_cast<int>(c.from);
 }
 
+// Only in a sandbox is its command given, and it names this program alone: an override
+// without the application id would open the home to every Flatpak.
+TEST(PermissionTextsTest, TheSandboxsOwnCommandNamesTheProgram) {
+    using Kind = HomeAccess::Sandbox::Kind;
+    const HomeAccess::Sandbox flatpak{Kind::flatpak, "com.orvandel.Keldwick"}, snap{Kind::snap, "keldwick"};
+    EXPECT_EQ(sandboxCommand({}), std::nullopt);
+    EXPECT_EQ(sandboxStepText({}), std::nullopt);
+    EXPECT_EQ(sandboxCommand(flatpak), "flatpak override --user --filesystem=home com.orvandel.Keldwick");
+    EXPECT_EQ(sandboxCommand(snap), "snap connect keldwick:home");
+    EXPECT_EQ(sandboxStepText(flatpak),
+              "Keldwick runs in a **Flatpak** sandbox. Give it your home folder: in a terminal, run `flatpak override "
+              "--user --filesystem=home com.orvandel.Keldwick`, then start Keldwick again.");
+    EXPECT_EQ(sandboxStepText(snap),
+              "Keldwick runs in a **Snap** sandbox. Give it your home folder: in a terminal, run `snap connect "
+              "keldwick:home`.");
+    for (const auto& sandbox : {flatpak, snap}) {
+        const std::string blocked = permissionBlockedText(sandbox);
+        EXPECT_NE(blocked.find("(in a terminal: " + *sandboxCommand(sandbox) + ")"), std::string::npos) << blocked;
+        EXPECT_EQ(showFolderAnswer({}, "/home/u", sandbox), blocked);
+    }
+    EXPECT_EQ(permissionBlockedText({}).find("flatpak override"), std::string::npos);
+}
+
 TEST(PermissionTextsTest, TheFoldersAreNamedAsTheUserKnowsThem) {
     EXPECT_EQ(refusedByModeNote({}, "/home/u"), std::nullopt);
     EXPECT_EQ(refusedByModeNote({"/home/u/Documents"}, "/home/u/"),
@@ -136,7 +159,7 @@ TEST(PermissionTextsTest, TheFoldersAreNamedAsTheUserKnowsThem) {
               "permissions, so Keldwick leaves them alone.");
 
     EXPECT_EQ(showFolderAnswer({"/home/u/Documents", true}, "/home/u"), std::nullopt);
-    EXPECT_EQ(showFolderAnswer({}, "/home/u"), std::string(kPermissionBlocked));
+    EXPECT_EQ(showFolderAnswer({}, "/home/u"), permissionBlockedText({}));
     const auto unanswered = showFolderAnswer({"/home/u/Documents", false}, "/home/u");
     ASSERT_TRUE(unanswered);
     EXPECT_EQ(unanswered->rfind("Nothing could show \u201c~/Documents\u201d: no file manager answered.", 0), 0u);

@@ -51,6 +51,7 @@ struct OnboardingWorld {
     std::shared_ptr<DrainedExecutor> executor = std::make_shared<DrainedExecutor>();
     std::vector<VolumeInfo> volumes;
     DriveOption::System system;
+    HomeAccess::Sandbox sandbox;  // where the program runs, as its facts tell
     std::unique_ptr<AppModel> model;
     std::unique_ptr<AppModelOnboardingHost> host;
 
@@ -82,6 +83,7 @@ struct OnboardingWorld {
     OnboardingModel& make() {
         auto services = world.services();
         services.driveSystem = system;
+        services.facts.sandbox = sandbox;
         services.background = executor;
         model = std::make_unique<AppModel>(
             AppEnvironment{world.home, world.support, world.locator, {}}, std::move(services));
@@ -89,13 +91,15 @@ struct OnboardingWorld {
         return model->onboarding();
     }
 
-    // Picks the first listed drive and waits for its measuring.
+    // Picks the first listed drive, waits for its measuring and confirms it.
     bool chooseFirstDrive() {
         auto& onboarding = model->onboarding();
         onboarding.refreshDrives();
         if (!pumpUntil([&] { return !onboarding.drives().empty(); })) return false;
         onboarding.choose(onboarding.drives().front());
-        return pumpUntil([&] { return !onboarding.isMeasuring(); }) && onboarding.drive().has_value();
+        if (!pumpUntil([&] { return !onboarding.isMeasuring(); }) || !onboarding.profile()) return false;
+        onboarding.confirmDrive();
+        return pumpUntil([&] { return !onboarding.isMarking(); }) && onboarding.drive().has_value();
     }
 };
 

@@ -63,7 +63,7 @@ TEST(PermissionWindowTest, WithoutASettingsPageTheButtonExplainsWhatBlocksAccess
     EXPECT_FALSE(instructions->blockedLabel()->isVisibleTo(window));
     instructions->settingsButton()->click();
     EXPECT_TRUE(instructions->blockedLabel()->isVisibleTo(window));
-    EXPECT_EQ(instructions->blockedLabel()->text().toStdString(), kPermissionBlocked);
+    EXPECT_EQ(instructions->blockedLabel()->text().toStdString(), permissionBlockedText({}));
     QTest::keyClick(window.data(), Qt::Key_Escape);
     EXPECT_TRUE(pumpUntil([&] { return window.isNull(); }));
 }

@@ -2,17 +2,21 @@
 // the system call would, including where it fails.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/FileIO.h"
 #include "platform/FileReading.h"
 #include "platform/FileStatus.h"
 #include "platform/ProcessFacts.h"
 #include "platform/Processes.h"
+#include "platform/Scheduling.h"
 #include "platform/Users.h"
 #include "support/TempDir.h"
 
@@ -109,6 +113,36 @@ TEST(FileStatus, AccessIsJudgedAsTheSystemDoes) {
     const auto cwd = platform::workingFolder();
     ASSERT_TRUE(cwd);
     EXPECT_EQ(cwd->front(), '/');
+}
+
+// Nice belongs to one thread: raising it on a thread of its own leaves the test's thread
+// as it was, goes up by the steps asked, stops at 19 and never comes back down.
+TEST(Scheduling, NiceIsRaisedOnTheCallingThreadOnlyAndNeverLowered) {
+    EXPECT_EQ(platform::currentThreadId(), ::getpid());  // the main thread's id is the process's
+    errno = 0;
+    const int mine = ::getpriority(PRIO_PROCESS, 0);
+    ASSERT_EQ(errno, 0);
+    pid_t other = 0;
+    int start = 0, afterTwo = 0, afterMany = 0, afterLowering = 0;
+    bool raised = false, capped = false, kept = false;
+    std::thread([&] {
+        other = platform::currentThreadId();
+        start = ::getpriority(PRIO_PROCESS, static_cast<id_t>(other));
+        raised = platform::raiseNice(other, 2);
+        afterTwo = ::getpriority(PRIO_PROCESS, static_cast<id_t>(other));
+        capped = platform::raiseNice(other, 100);
+        afterMany = ::getpriority(PRIO_PROCESS, static_cast<id_t>(other));
+        kept = platform::raiseNice(other, -5);
+        afterLowering = ::getpriority(PRIO_PROCESS, static_cast<id_t>(other));
+        platform::setIdleIoClass(other);  // may be refused in a container; must not throw
+    }).join();
+    EXPECT_NE(other, ::getpid());
+    EXPECT_TRUE(raised && capped && kept);
+    EXPECT_EQ(afterTwo, std::min(start + 2, 19));
+    EXPECT_EQ(afterMany, 19);
+    EXPECT_EQ(afterLowering, 19);
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, 0), mine);
+    EXPECT_FALSE(platform::raiseNice(-1, 1));  // no such thread
 }
 
 TEST(Users, TheProcessIdentityAndEnvironmentAreThoseOfTheSystem) {

@@ -54,6 +54,40 @@ TEST(PreviewKeyboardTest, TabLeavesTheListAndTheMenuKeysActOnTheSelection) {
     EXPECT_EQ(offered, (std::vector<std::string>{"Always Keep on This Computer", "Show in Folder"}));
 }
 
+// Space on a row's tick box unticks it where it is, and the cursor stays on it, so the
+// next key acts on the same row.
+TEST(PreviewKeyboardTest, UntickingARowKeepsItsPlaceAndTheCursor) {
+    test::FakePreviewHost host;
+    host.start(PreviewKind::firstAutomatic).apply(found(), 100 * GB);
+    PreviewWindow window(host);
+    ASSERT_TRUE(test::activateForKeys(window));
+    QCoreApplication::processEvents();
+    QTableView* view = window.content()->findChild<QTableView*>();
+    ASSERT_NE(view, nullptr);
+    auto* table = qobject_cast<PreviewTable*>(view->model());
+    ASSERT_NE(table, nullptr);
+    auto order = [&] {
+        std::vector<std::string> paths;
+        for (const PreviewRow& row : table->rows()) paths.push_back(row.candidate.path);
+        return paths;
+    };
+    // Two of the three fill the goal; unticking the first brings the third in below.
+    const std::vector<std::string> before = order();
+    ASSERT_EQ(before.size(), 2u);
+    view->setFocus();
+    view->setCurrentIndex(table->index(0, PreviewTable::toggleColumn));
+    QTest::keyClick(view, Qt::Key_Space);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(table->rowAt(0).included);
+    EXPECT_EQ(order(), (std::vector<std::string>{before[0], before[1], "/home/u/Downloads/c.tar"}));
+    EXPECT_EQ(view->currentIndex(), table->index(0, PreviewTable::toggleColumn));
+    QTest::keyClick(view, Qt::Key_Space);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(table->rowAt(0).included);
+    EXPECT_EQ(order(), before);
+    EXPECT_EQ(view->currentIndex(), table->index(0, PreviewTable::toggleColumn));
+}
+
 TEST(PreviewKeyboardTest, ReturnClosesAPreviewWithNothingToMove) {
     test::FakePreviewHost host;
     host.start().apply(ScanReport{}, 100 * GB);

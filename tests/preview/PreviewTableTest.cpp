@@ -54,7 +54,8 @@ struct Fixture {
         preview.apply(std::move(found), room);
         refresh();
     }
-    void refresh() { table.setRows(previewRows(preview)); }
+    // As the window does: the rows keep the order they were shown in.
+    void refresh() { table.setRows(keepingOrder(previewRows(preview), table.rows())); }
     std::vector<std::pair<std::string, bool>> shown() const {
         std::vector<std::pair<std::string, bool>> rows;
         for (int r = 0; r < table.rowCount(); ++r) {
@@ -79,17 +80,17 @@ TEST(PreviewTableTest, TicksExcludeAndReincludePartsOfABigFolder) {
     Fixture f(15 * GB, 1000 * GB);
     EXPECT_EQ(f.shown(), (Rows{{"/home/u/Big/a", true}}));
 
-    // Unticking the part: the next part takes its place, and the part shows unticked
-    // below the planned rows; it is never planned again behind the user's back.
+    // Unticking the part: it stays where it was, unticked, and the next part comes in
+    // below it; it is never planned again behind the user's back.
     EXPECT_TRUE(f.tick("/home/u/Big/a", false));
     EXPECT_EQ(f.toggles, 1);
-    EXPECT_EQ(f.shown(), (Rows{{"/home/u/Big/b", true}, {"/home/u/Big/a", false}}));
+    EXPECT_EQ(f.shown(), (Rows{{"/home/u/Big/a", false}, {"/home/u/Big/b", true}}));
     // A tick that changes nothing calls nothing.
     EXPECT_FALSE(f.tick("/home/u/Big/a", false));
     EXPECT_EQ(f.toggles, 1);
 
     f.tick("/home/u/Big/b", false);
-    EXPECT_EQ(f.shown(), (Rows{{"/home/u/Big/c", true}, {"/home/u/Big/a", false}, {"/home/u/Big/b", false}}));
+    EXPECT_EQ(f.shown(), (Rows{{"/home/u/Big/a", false}, {"/home/u/Big/b", false}, {"/home/u/Big/c", true}}));
     // Ticking a part again restores its plan; c, neither planned nor excluded, goes.
     f.tick("/home/u/Big/a", true);
     EXPECT_EQ(f.shown(), (Rows{{"/home/u/Big/a", true}, {"/home/u/Big/b", false}}));
@@ -99,7 +100,7 @@ TEST(PreviewTableTest, ARowThePlannerDoesNotTakeBackLeavesTheTable) {
     Fixture f(5 * GB, 1000 * GB, pair());
     EXPECT_EQ(f.shown(), (Rows{{"/home/u/x", true}}));
     f.tick("/home/u/x", false);
-    EXPECT_EQ(f.shown(), (Rows{{"/home/u/y", true}, {"/home/u/x", false}}));
+    EXPECT_EQ(f.shown(), (Rows{{"/home/u/x", false}, {"/home/u/y", true}}));
     // Nothing planned: the excluded rows stay.
     f.tick("/home/u/y", false);
     EXPECT_EQ(f.shown(), (Rows{{"/home/u/x", false}, {"/home/u/y", false}}));
@@ -141,10 +142,13 @@ TEST(PreviewTableTest, SelectionIsKeptByPathAcrossReplans) {
     model.select(f.table.selectionOf({"/home/u/x"}), QItemSelectionModel::ClearAndSelect);
     EXPECT_EQ(selection.paths(), (std::set<std::string>{"/home/u/x"}));
 
-    // Excluding x moves it to the bottom, still selected; y, now first, is not.
+    // Excluding x leaves it in its row, still selected and current; y, come in below, is
+    // not selected.
+    model.setCurrentIndex(f.table.index(0, PreviewTable::toggleColumn), QItemSelectionModel::NoUpdate);
     f.tick("/home/u/x", false);
     EXPECT_EQ(f.table.pathsOf(model.selectedRows()), (std::vector<std::string>{"/home/u/x"}));
-    EXPECT_EQ(*f.table.rowOf("/home/u/x"), 1);
+    EXPECT_EQ(*f.table.rowOf("/home/u/x"), 0);
+    EXPECT_EQ(model.currentIndex(), f.table.index(0, PreviewTable::toggleColumn));
     model.select(f.table.selectionOf({"/home/u/y"}), QItemSelectionModel::Select);
     EXPECT_EQ(selection.paths(), (std::set<std::string>{"/home/u/x", "/home/u/y"}));
 
@@ -155,6 +159,35 @@ TEST(PreviewTableTest, SelectionIsKeptByPathAcrossReplans) {
     EXPECT_EQ(f.table.pathsOf(model.selectedRows()), (std::vector<std::string>{"/home/u/x"}));
     model.clearSelection();
     EXPECT_TRUE(selection.paths().empty());
+}
+
+TEST(PreviewTableTest, ANewPlanKeepsTheRowsWhereTheyWereShown) {
+    auto rows = [](std::vector<std::pair<const char*, bool>> list) {
+        std::vector<PreviewRow> made;
+        for (const auto& [name, included] : list) made.push_back({item(std::string("/home/u/") + name, GB, 1), included});
+        return made;
+    };
+    auto paths = [](const std::vector<PreviewRow>& list) {
+        std::vector<std::pair<std::string, bool>> named;
+        for (const auto& row : list) named.emplace_back(row.candidate.path.substr(8), row.included);
+        return named;
+    };
+    struct Case {
+        const char* name;
+        std::vector<PreviewRow> fresh, shown;
+        Rows expected;
+    };
+    const std::vector<Case> cases = {
+        {"first plan", rows({{"a", true}, {"b", true}}), {}, {{"a", true}, {"b", true}}},
+        {"unticked in the middle", rows({{"a", true}, {"c", true}, {"d", true}, {"b", false}}),
+         rows({{"a", true}, {"b", true}, {"c", true}}), {{"a", true}, {"b", false}, {"c", true}, {"d", true}}},
+        {"ticked again, the newcomer gone", rows({{"a", true}, {"b", true}, {"c", true}}),
+         rows({{"a", true}, {"b", false}, {"c", true}, {"d", true}}), {{"a", true}, {"b", true}, {"c", true}}},
+        {"nothing left", {}, rows({{"a", true}}), {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(paths(keepingOrder(c.fresh, c.shown)), c.expected) << c.name;
+    }
 }
 
 TEST(PreviewTableTest, SkippedSummary) {

@@ -234,9 +234,9 @@ TEST(PreviewWindowTest, KeepingOnThisComputerPinsAndExcludesWithoutAScan) {
     EXPECT_EQ(content->menuPaths(1), (std::vector<std::string>{"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"}));
     preview.toggle("/home/u/Downloads/b.zip");
     settle();
-    // Rows a, c, then b excluded; the selection followed b down.
-    EXPECT_EQ(content->menuPaths(1), std::vector<std::string>{"/home/u/Downloads/c.tar"});
-    EXPECT_EQ(content->menuPaths(2), (std::vector<std::string>{"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"}));
+    // Rows a, b excluded in its place, then c come in below; the selection stayed.
+    EXPECT_EQ(content->menuPaths(1), (std::vector<std::string>{"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"}));
+    EXPECT_EQ(content->menuPaths(2), std::vector<std::string>{"/home/u/Downloads/c.tar"});
     EXPECT_TRUE(content->menuPaths(-1).empty());
 
     content->keepOnThisComputer({"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"});
@@ -245,7 +245,9 @@ TEST(PreviewWindowTest, KeepingOnThisComputerPinsAndExcludesWithoutAScan) {
     // b stays excluded (it was already), a joins it.
     EXPECT_EQ(preview.excluded(), (std::set<std::string>{"/home/u/Downloads/a.iso", "/home/u/Downloads/b.zip"}));
     EXPECT_TRUE(preview.report().has_value());
-    EXPECT_EQ(content->table()->rowAt(0).candidate.path, "/home/u/Downloads/c.tar");
+    EXPECT_EQ(content->table()->rowAt(0).candidate.path, "/home/u/Downloads/a.iso");
+    EXPECT_FALSE(content->table()->rowAt(0).included);
+    EXPECT_EQ(content->table()->rowAt(2).candidate.path, "/home/u/Downloads/c.tar");
 }
 
 }  // namespace

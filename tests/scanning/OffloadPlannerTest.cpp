@@ -85,7 +85,7 @@ TEST(OffloadPlannerTest, KeepsWithinTheDriveRoom) {
     plan = planner.plan({folder("/f", 3, GB)}, GB, 2 * GB);
     EXPECT_EQ(paths(plan), std::vector<std::string>{"/f/p0"});
 
-    // The drive is charged the larger drive size; the Mac counts the size.
+    // The drive is charged the larger drive size; this computer counts the size.
     plan = planner.plan({item("/sparse", GB, {}, 4 * GB), item("/next", GB, {}, 2 * GB)}, 3 * GB, 5 * GB);
     EXPECT_EQ(paths(plan), std::vector<std::string>{"/sparse"});
     EXPECT_EQ(plan.totalBytes(), GB);

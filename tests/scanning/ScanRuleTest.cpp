@@ -224,7 +224,7 @@ TEST(ScanRuleTest, ProjectDetection) {
 
 TEST(ScanRuleTest, CloudSyncMarkers) {
     test::TempDir dir;
-    CloudSyncRule rule(true);
+    CloudSyncRule rule;
     struct Case {
         const char* marker;
         const char* service;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <limits>
 
 #include "platform/POSIXFailure.h"
@@ -311,10 +312,11 @@ TEST(SettingsStoreTest, EachKeyReadsItsKindAndDropsAnyOther) {
         {"isPaused", true, 1},
         {"dryRunMode", true, "yes"},
         {"automaticRunsApproved", true, 1.0},
+        {"askFirstChoice", false, "no"},
         {"checkIntervalMinutes", 45, "45"},
         {"notificationsEnabled", false, nlohmann::json::array({false})},
     };
-    EXPECT_EQ(cases.size(), AppSettings().toJson().size() + 3);  // the three optional keys
+    EXPECT_EQ(cases.size(), AppSettings().toJson().size() + 4);  // the four optional keys
     TempDir dir;
     for (const auto& c : cases) {
         const AppSettings good = loaded(dir, nlohmann::json{{c.key, c.good}}.dump());
@@ -463,4 +465,61 @@ TEST(AppSettingsTest, KeepFreeArithmetic) {
         s.thresholdBytes = m.threshold;
         EXPECT_NEAR(s.keepFreeMark(m.total), m.mark, 1e-12) << m.threshold << "/" << m.total;
     }
+}
+
+// What stands at settings.json decides whether it is opened at all: a regular file or a
+// link to one is read; anything else is set aside unopened (a FIFO would block the start
+// for good), the entry itself, never a link's target.
+TEST(SettingsStoreTest, OnlyARegularFileOrALinkToOneIsOpened) {
+    AppSettings mine;
+    mine.minimumAgeDays = 45;
+    struct Row {
+        const char* name;
+        std::function<void(const std::string& dir, const std::string& path)> make;
+        bool read;
+    };
+    const Row rows[] = {
+        {"a link to the real file, as a dotfile manager makes",
+         [&](const std::string& dir, const std::string& path) {
+             SettingsStore{dir + "/dotfiles/settings.json"}.save(mine);
+             ASSERT_EQ(::symlink((dir + "/dotfiles/settings.json").c_str(), path.c_str()), 0);
+         },
+         true},
+        {"a FIFO", [](const std::string&, const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+         false},
+        {"a link to a FIFO",
+         [](const std::string& dir, const std::string& path) {
+             ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+             ASSERT_EQ(::symlink((dir + "/pipe").c_str(), path.c_str()), 0);
+         },
+         false},
+        {"a link to nothing",
+         [](const std::string& dir, const std::string& path) {
+             ASSERT_EQ(::symlink((dir + "/gone").c_str(), path.c_str()), 0);
+         },
+         false},
+        {"a folder", [](const std::string&, const std::string& path) { test::makeDirs(path + "/inside"); }, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string path = dir / "settings.json";
+        row.make(dir.path(), path);
+        bool setAside = false;
+        const AppSettings got = SettingsStore{path}.load(&setAside);
+        EXPECT_EQ(got.minimumAgeDays, row.read ? 45 : AppSettings().minimumAgeDays);
+        EXPECT_EQ(setAside, !row.read);
+        EXPECT_EQ(exists(path + ".corrupt"), !row.read);
+        EXPECT_EQ(exists(path), row.read);
+    }
+    // The target behind a link that was set aside is untouched.
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((dir / "pipe").c_str(), (dir / "settings.json").c_str()), 0);
+    SettingsStore{dir / "settings.json"}.load();
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "settings.json.corrupt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::lstat((dir / "pipe").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }

@@ -30,7 +30,7 @@ protected:
     }
 
     test::ModelWorld world;
-    Updater updater{QVariantMap{}};
+    Updater updater{UpdaterConfiguration{}};
     std::vector<std::string> benchmarked;
 };
 

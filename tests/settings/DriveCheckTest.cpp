@@ -24,6 +24,7 @@ struct CheckWorld {
     int writes = 0;
     std::vector<std::string> benchmarked;
     std::vector<std::string> inspected;
+    std::vector<std::string> adopted;
     std::function<BenchmarkResult(const std::string&)> benchmark = [](const std::string&) {
         return BenchmarkResult{300, 350, 0.3, 0.5, 64 << 20, Date{1'800'000'000}};
     };
@@ -47,7 +48,10 @@ struct CheckWorld {
             return DriveHardware(DriveHardware::Medium::solidState, "USB");
         };
         system.marker = [](const std::string&) -> std::optional<Drive> { return std::nullopt; };
-        system.adopt = [](const std::string&, const std::string& name) { return Drive{"D2", name}; };
+        system.adopt = [this](const std::string& root, const std::string& name) {
+            adopted.push_back(root);
+            return Drive{"D2", name};
+        };
         check = std::make_unique<DriveCheck>(DriveCheck::Ports{
             [this]() -> const ModelState& { return state; },
             [this](const SettingsChange& change) {
@@ -136,11 +140,13 @@ TEST(DriveCheckTest, FailuresKeepTheSettingsAndSayWhy) {
     EXPECT_EQ(world.state.settings.drive, (Drive{"D1", "Archive"}));
     EXPECT_EQ(world.check->work().error, "Keldwick couldn't use Stick: No space left");
     EXPECT_FALSE(world.check->work().working);
+    EXPECT_TRUE(world.adopted.empty()) << "a drive whose speed test failed is not marked";
 
     // A drive that measures becomes the chosen one, with its profile, in one write.
     world.benchmark = [](const std::string&) { return BenchmarkResult{}; };
     ASSERT_TRUE(world.check->useDrive(world.option("Stick")));
     world.pending[2].finish();
+    EXPECT_EQ(world.adopted, std::vector<std::string>{"/media/u/Stick"});
     EXPECT_EQ(world.writes, 1);
     EXPECT_EQ(world.state.settings.drive, (Drive{"D2", "Stick"}));
     EXPECT_TRUE(world.state.settings.driveProfile->benchmark);

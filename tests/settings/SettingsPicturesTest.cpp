@@ -14,8 +14,10 @@ namespace {
 constexpr int64_t GB = 1'000'000'000;
 
 void save(QWidget& window, const char* name) {
-    // The settings window sizes itself to its tab and the screen; the chooser to its rows.
-    if (!qobject_cast<SettingsWindow*>(&window)) window.adjustSize();
+    // The settings window sizes itself to its tab and the screen; the chooser to its rows
+    // and the screen.
+    if (qobject_cast<DriveChooser*>(&window)) window.show();
+    else if (!qobject_cast<SettingsWindow*>(&window)) window.adjustSize();
     test::savePicture(window, window.size(),
                       QStringLiteral("settings-%1").arg(QLatin1String(name)));
 }
@@ -107,13 +109,31 @@ TEST(SettingsPicturesTest, EachTab) {
         archive.volume.availableBytes = 1'214 * GB;
         archive.volume.totalBytes = 2'000 * GB;
         archive.existing = Drive{"D1", test::longDriveName};
+        archive.usedBefore = true;
         stick = archive;
         stick.volume.name = "STICK";
         stick.volume.mountPath = "/media/u/STICK";
         stick.volume.availableBytes = 60 * GB;
         stick.volume.totalBytes = 64 * GB;
         stick.existing.reset();
-        DriveChooser chooser({archive, stick}, host.model.settings.drive, nullptr);
+        stick.usedBefore = false;
+        // A drive used before that one could switch to, and two that can't be used: each row
+        // shows all its lines.
+        DriveOption before = stick;
+        before.volume.name = "Backup 2TB";
+        before.volume.mountPath = "/media/u/Backup";
+        before.existing = Drive{"D2", "Backup 2TB"};
+        before.usedBefore = true;
+        DriveOption readOnly = stick;
+        readOnly.volume.name = "CAMERA";
+        readOnly.volume.mountPath = "/media/u/CAMERA";
+        readOnly.problems = {DriveProblem::readOnly()};
+        DriveOption fat = stick;
+        fat.volume.name = "OLD STICK";
+        fat.volume.mountPath = "/media/u/OLD";
+        fat.volume.fileSystem = "msdos";
+        fat.problems = {DriveProblem::fat32()};
+        DriveChooser chooser({archive, stick, before, readOnly, fat}, host.model.settings.drive, nullptr);
         save(chooser, "chooser");
         DriveChooser none({}, host.model.settings.drive, nullptr);
         save(none, "chooser-empty");

@@ -121,7 +121,8 @@ TEST(FoldersScreenTest, FoldersPinsAndTheirTexts) {
     const auto& never = neverMovedRows();
     ASSERT_EQ(never.size(), 6u);
     EXPECT_EQ(never[0], (NeverMovedRow{"application", "Apps and their parts"}));
-    EXPECT_EQ(never[5].symbol, "library");
+    EXPECT_EQ(never[5], (NeverMovedRow{"library", "Your hidden folders (apart from unused Android emulators), the "
+                                                  "Trash and system folders"}));
 }
 
 TEST(DriveScreenTest, WhatTheTabShowsInEachState) {

@@ -182,6 +182,11 @@ TEST(DriveTabTest, ACheckUnderWayShowsInANewWindowAndTheChooserMarksTheDrive) {
     EXPECT_TRUE(rows[0]->isChosen());
     EXPECT_FALSE(rows[1]->isChosen());
     ASSERT_TRUE(rows[1]->chooseButton());
+    // By keyboard: the rows' buttons in reading order before Cancel, each naming its drive.
+    DriveChooser* chooser = tab.chooser();
+    ASSERT_TRUE(test::activateForKeys(*chooser));
+    EXPECT_EQ(test::keyboardOrderProblem(*chooser), "");
+    EXPECT_EQ(rows[1]->chooseButton()->accessibleName(), QString::fromUtf8("Use \u201cStick\u201d"));
     rows[1]->chooseButton()->click();
     ASSERT_EQ(host.used.size(), 1u);
     EXPECT_EQ(host.used[0].volume.name, "Stick");

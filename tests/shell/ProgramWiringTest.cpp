@@ -37,7 +37,7 @@ protected:
     std::atomic<bool> holdRuns{false};      // runs go on until cancelled
     std::atomic<bool> holdRecovery{false};  // start-up recovery goes on until released
     std::unique_ptr<AppModel> model;
-    Updater updater{QVariantMap{}};
+    Updater updater{UpdaterConfiguration{}};
     int quits = 0;
     std::unique_ptr<ProgramWiring> wiring;
 

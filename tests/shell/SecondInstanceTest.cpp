@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QTest>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <gtest/gtest.h>
@@ -92,6 +94,41 @@ TEST(SecondInstanceTest, ALaunchInAnotherSessionEndsBeforeTouchingTheRunningInst
 
     ::kill(static_cast<pid_t>(running.process.processId()), SIGTERM);
     EXPECT_TRUE(running.endsWithin(60'000));
+}
+
+// The toolkit's settings file as a FIFO, or as a file of 50 MB: the program starts as
+// usual (it opens its journal and answers a termination), the file set aside unopened.
+TEST(SecondInstanceTest, AToolkitSettingsFileThatIsNoFileDoesNotHoldUpTheStart) {
+    test::PrivateBus session;
+    if (session.skipReason()) GTEST_SKIP() << *session.skipReason();
+    for (const char* kind : {"fifo", "50 MB"}) {
+        SCOPED_TRACE(kind);
+        test::TempDir dir;
+        test::makeDirs(dir / "home");
+        const std::string conf = dir / "config/Keldwick/Keldwick.conf";
+        test::makeDirs(dir / "config/Keldwick");
+        if (std::string(kind) == "fifo") {
+            ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
+        } else {
+            test::writeFile(conf, "[General]\n");
+            ASSERT_EQ(::truncate(conf.c_str(), 50'000'000), 0);
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SESSION_BUS_ADDRESS", session.address());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("HOME", q(dir / "home"));
+        env.insert("XDG_DATA_HOME", q(dir / "data"));
+        env.insert("XDG_CONFIG_HOME", q(dir / "config"));
+        env.insert("ASAN_OPTIONS", "detect_leaks=0");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        Launch program(env);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return holdsOpen(program.process.processId(), "/journal.sqlite"); }, 60'000))
+            << program.errors.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(q(conf + ".corrupt")));
+        ::kill(static_cast<pid_t>(program.process.processId()), SIGTERM);
+        EXPECT_TRUE(program.endsWithin(60'000)) << program.errors.toStdString();
+    }
 }
 
 }  // namespace

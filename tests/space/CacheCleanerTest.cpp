@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -16,7 +21,7 @@ using namespace keldwick::test;
 
 namespace {
 
-const std::set<std::string> kOwnBundle = {"com.orvandel.Keldwick"};
+const std::set<std::string> kOwnCaches = {"com.orvandel.Keldwick"};
 
 const CacheLocation* find(const std::vector<CacheLocation>& list, const std::string& name) {
     auto it = std::find_if(list.begin(), list.end(), [&](const CacheLocation& l) { return l.name == name; });
@@ -61,7 +66,7 @@ int answerOfChild(const std::function<char()>& body) {
 }  // namespace
 
 TEST(CacheCleanerTable, RowsInOrderWithTheirFoldersAndKeptNames) {
-    auto rows = CacheCleaner::table("/h", kOwnBundle);
+    auto rows = CacheCleaner::table("/h", kOwnCaches);
     ASSERT_EQ(rows.size(), 6u);
     EXPECT_EQ(names(rows), (std::vector<std::string>{"npm cache", "Gradle caches", "Rust downloads", "Bun cache",
                                                      "Yarn cache", "App and tool caches"}));
@@ -104,18 +109,18 @@ TEST(CacheCleanerTable, TheSupportFolderInsideACacheFolderIsKept) {
 
 TEST(CacheCleanerLocations, NothingPresentListsNothing) {
     TempDir home;
-    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnCaches).empty());
     makeDirs(home / ".npm/_cacache");  // present but empty
     writeFile(home / ".cache/.DS_Store", "x");
-    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnCaches).empty());
 }
 
 TEST(CacheCleanerLocations, EveryKindIsMeasuredAndCleared) {
     TempDir home;
-    for (const auto& location : CacheCleaner::table(home.path(), kOwnBundle)) {
+    for (const auto& location : CacheCleaner::table(home.path(), kOwnCaches)) {
         for (const auto& folder : location.folders) writeSized(folder + "/entry/blob", 4096);
     }
-    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    auto found = CacheCleaner::locations(home.path(), kOwnCaches);
     ASSERT_EQ(found.size(), 6u);
     for (const auto& location : found) {
         auto result = CacheCleaner::clear(location, FakeOpenFiles());
@@ -126,7 +131,7 @@ TEST(CacheCleanerLocations, EveryKindIsMeasuredAndCleared) {
             EXPECT_TRUE(exists(folder)) << folder;
         }
     }
-    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnCaches).empty());
 }
 
 TEST(CacheCleanerLocations, MeasuresLargestFirstWithTiesInTableOrder) {
@@ -135,7 +140,7 @@ TEST(CacheCleanerLocations, MeasuresLargestFirstWithTiesInTableOrder) {
     fillCache(home / ".npm/_cacache", 8192);
     writeSized(home / ".cargo/registry/cache/big", 200000);
 
-    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    auto found = CacheCleaner::locations(home.path(), kOwnCaches);
     ASSERT_EQ(names(found), (std::vector<std::string>{"Rust downloads", "npm cache", "Gradle caches"}));
     const int64_t npm = allocatedOf(home / ".npm/_cacache/a/one") + allocatedOf(home / ".npm/_cacache/a/deeper/two") +
                         allocatedOf(home / ".npm/_cacache/b");
@@ -156,7 +161,7 @@ TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
     writeSized(home / ".cache/JetBrains/IntelliJIdea2024.1/LocalHistory/changes.storage", 4096);
     writeSized(home / ".cache/Google/AndroidStudio2024.1/LocalHistory/changes.storage", 4096);
 
-    auto found = CacheCleaner::locations(home.path(), kOwnBundle);
+    auto found = CacheCleaner::locations(home.path(), kOwnCaches);
     const CacheLocation* tools = find(found, "App and tool caches");
     ASSERT_TRUE(tools);
     EXPECT_EQ(tools->size, allocatedOf(home / ".cache/pip/http/blob"));
@@ -175,7 +180,7 @@ TEST(CacheCleanerLocations, KeptNamesAreNeitherMeasuredNorCleared) {
         EXPECT_TRUE(exists(home / stays)) << stays;
     }
     EXPECT_TRUE(exists(home / ".cache"));  // the folders themselves stay
-    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnBundle).empty());
+    EXPECT_TRUE(CacheCleaner::locations(home.path(), kOwnCaches).empty());
 }
 
 TEST(CacheCleanerLocations, XdgCacheFolderIsTheOneCleared) {
@@ -183,7 +188,7 @@ TEST(CacheCleanerLocations, XdgCacheFolderIsTheOneCleared) {
     const std::string home = root / "home";
     writeSized(home + "/.cache/pip/blob", 4096);
     writeSized(root / "xdg-cache/uv/blob", 4096);
-    auto found = CacheCleaner::locations(home, kOwnBundle, {root / "xdg-cache", std::nullopt});
+    auto found = CacheCleaner::locations(home, kOwnCaches, {root / "xdg-cache", std::nullopt});
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].folders, std::vector<std::string>{root / "xdg-cache"});
     CacheCleaner::clear(found[0], FakeOpenFiles());
@@ -356,4 +361,88 @@ TEST(SpaceSizes, SumsSaturateAtTheTop) {
     EXPECT_EQ(SpaceSizes::add(max - 1, 5), max);
     EXPECT_EQ(SpaceSizes::add(max, max), max);
     EXPECT_EQ(SpaceSizes::add(40, 2), 42);
+}
+
+namespace {
+
+// A Unix socket bound at `path`, listening while the object lives, as a program's would.
+struct ListeningSocket {
+    int fd = -1;
+    explicit ListeningSocket(const std::string& path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.size() >= sizeof address.sun_path) return;
+        std::copy(path.begin(), path.end(), address.sun_path);
+        fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (fd < 0) return;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 1) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~ListeningSocket() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+bool isKind(const std::string& path, mode_t kind) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == kind;
+}
+
+}  // namespace
+
+// Clearing removes files, links and folders, never a socket, a FIFO or a device node: a
+// folder holding a socket (listening or left behind) stays whole, one holding a FIFO loses
+// everything else. What is measured first is what clearing frees.
+TEST(CacheCleanerClear, SocketsFifosAndDevicesSurviveAndASocketsFolderStaysWhole) {
+    TempDir home;
+    const std::string cache = home / ".cache";
+    writeSized(cache + "/at-spi/other", 4096);
+    ListeningSocket bus(cache + "/at-spi/bus");
+    if (bus.fd < 0) GTEST_SKIP() << "can't listen on a Unix socket here";
+    writeSized(cache + "/app/run/state", 4096);
+    {
+        ListeningSocket stale(cache + "/app/run/sock");  // closed at once: only the name stays
+    }
+    writeSized(cache + "/pipes/deep/data", 4096);
+    ASSERT_EQ(::mkfifo((cache + "/pipes/deep/fifo").c_str(), 0600), 0);
+    writeSized(cache + "/pipes/plain", 4096);
+    ASSERT_EQ(::mkfifo((cache + "/fifo").c_str(), 0600), 0);
+    const bool device = ::geteuid() == 0 && ::mknod((cache + "/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    writeSized(cache + "/old", 4096);
+    const int64_t freeable =
+        allocatedOf(cache + "/pipes/deep/data") + allocatedOf(cache + "/pipes/plain") + allocatedOf(cache + "/old");
+
+    auto location = *find(CacheCleaner::locations(home.path(), {}), "App and tool caches");
+    EXPECT_EQ(location.size, freeable);
+    auto result = CacheCleaner::clear(location, FakeOpenFiles(std::vector<OpenFileUsage>{}));
+    EXPECT_EQ(result.freed, freeable);
+    std::sort(result.kept.begin(), result.kept.end());
+    std::vector<std::string> kept = {cache + "/app", cache + "/at-spi", cache + "/fifo", cache + "/pipes"};
+    if (device) kept.push_back(cache + "/null");
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(result.kept, kept);
+
+    EXPECT_TRUE(isKind(cache + "/at-spi/bus", S_IFSOCK));
+    EXPECT_TRUE(exists(cache + "/at-spi/other"));
+    EXPECT_TRUE(isKind(cache + "/app/run/sock", S_IFSOCK));
+    EXPECT_TRUE(exists(cache + "/app/run/state"));
+    EXPECT_TRUE(isKind(cache + "/pipes/deep/fifo", S_IFIFO));
+    EXPECT_FALSE(exists(cache + "/pipes/deep/data"));
+    EXPECT_FALSE(exists(cache + "/pipes/plain"));
+    EXPECT_TRUE(isKind(cache + "/fifo", S_IFIFO));
+    if (device) {
+        EXPECT_TRUE(isKind(cache + "/null", S_IFCHR));
+    }
+    EXPECT_FALSE(exists(cache + "/old"));
+
+    // The listening socket still answers.
+    const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = cache + "/at-spi/bus";
+    std::copy(path.begin(), path.end(), address.sun_path);
+    EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(client);
 }

@@ -70,13 +70,39 @@ inline TabWalk walkByTab(QWidget& window, bool backwards, int limit = 100) {
     return walk;
 }
 
+// Where `widget` is in `window`, by the window's coordinates (a control scrolled out of
+// view keeps its place in the page).
+inline QRect placeIn(const QWidget& window, const QWidget* widget) {
+    return {widget->mapTo(&window, QPoint(0, 0)), widget->size()};
+}
+
+// Whether going from `from` to `to` goes back up the page: `to` lies wholly above `from`.
+// (No window has side by side columns, which would be read one after the other.)
+inline bool goesBackUp(const QRect& from, const QRect& to) { return to.bottom() < from.top(); }
+
+// What a screen reader calls `widget`.
+inline QString accessibleNameOf(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name).trimmed() : QString();
+}
+
+// The control the window's first Tab reaches while nothing has the focus; the focus
+// stays there.
+inline QWidget* firstByTab(QWidget& window) {
+    if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+    QTest::keyClick(&window, Qt::Key_Tab);
+    return QApplication::focusWidget();
+}
+
 // Checks the window's keyboard order from its first control: Tab reaches every control
-// once and comes back, and Shift+Tab walks the same circle the other way. Empty when it
-// holds, else what failed, naming the controls by class and accessible name.
+// once and comes back, Shift+Tab walks the same circle the other way, the circle from the
+// window's start follows reading order (top to bottom, a column at a time), every control
+// on it has a name, and Tab into a group of radio buttons lands on the checked one. Empty
+// when it holds, else what failed, naming the controls by class and accessible name.
 inline std::string keyboardOrderProblem(QWidget& window) {
     const auto describe = [](QWidget* w) {
         if (!w) return std::string("(none)");
-        return std::string(w->metaObject()->className()) + " \"" + w->accessibleName().toStdString() + "\" " +
+        return std::string(w->metaObject()->className()) + " \"" + accessibleNameOf(w).toStdString() + "\" " +
                w->objectName().toStdString();
     };
     std::map<QObject*, std::set<QWidget*>> radioGroups;
@@ -101,6 +127,28 @@ inline std::string keyboardOrderProblem(QWidget& window) {
     const TabWalk backward = walkByTab(window, true);
     std::vector<QWidget*> reversed(forward.visited.rbegin(), forward.visited.rend());
     if (!backward.cameBack || backward.visited != reversed) problem += "Shift+Tab doesn't walk the way back\n";
+
+    // The circle, from the control the window's first Tab reaches.
+    std::vector<QWidget*> circle{start};
+    circle.insert(circle.end(), forward.visited.begin(), forward.visited.end());
+    QWidget* const first = firstByTab(window);
+    const auto from = std::find(circle.begin(), circle.end(), first);
+    if (from != circle.end()) std::rotate(circle.begin(), from, circle.end());
+    else problem += "The first Tab reaches " + describe(first) + ", off the circle\n";
+    for (size_t i = 0; i + 1 < circle.size(); ++i) {
+        if (goesBackUp(placeIn(window, circle[i]), placeIn(window, circle[i + 1])))
+            problem += "Tab goes back up from " + describe(circle[i]) + " to " + describe(circle[i + 1]) + "\n";
+    }
+    for (QWidget* control : circle) {
+        if (accessibleNameOf(control).isEmpty()) problem += "Tab reaches an unnamed " + describe(control) + "\n";
+        auto* radio = qobject_cast<QRadioButton*>(control);
+        if (!radio || radio->isChecked()) continue;
+        bool anyChecked = radio->group() && radio->group()->checkedButton();
+        if (!radio->group() && radio->autoExclusive())
+            for (auto* other : radio->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly))
+                anyChecked = anyChecked || other->isChecked();
+        if (anyChecked) problem += "Tab lands on the unchecked " + describe(radio) + " of its group\n";
+    }
     return problem;
 }
 

@@ -23,6 +23,7 @@ platform::SystemRoots SysfsFixture::roots() const {
     roots.dev = root_ + "/dev";
     roots.udevData = root_ + "/udev";
     roots.mountinfo = root_ + "/mountinfo";
+    roots.proc = root_ + "/proc";
     return roots;
 }
 

@@ -83,7 +83,7 @@ TEST(SystemDataScreenTest, CacheRowsFollowTheTicks) {
 TEST(SystemDataScreenTest, ClearedMessages) {
     const std::string freed = byteCountText(1'500'000'000);
     EXPECT_EQ(clearedMessage(1'500'000'000, 0), "Freed " + freed + ".");
-    EXPECT_EQ(clearedMessage(1'500'000'000, 1), "Freed " + freed + ". 1 item was open in an app, so they stayed.");
+    EXPECT_EQ(clearedMessage(1'500'000'000, 1), "Freed " + freed + ". 1 item was open in an app, so it stayed.");
     EXPECT_EQ(clearedMessage(1'500'000'000, 3),
               "Freed " + freed + ". 3 items were open in an app, so they stayed.");
 }

@@ -70,13 +70,15 @@ MovableData movable(const std::string& path, const std::string& name) {
 struct SystemDataWindowTest : ::testing::Test {
     FakeHost host;
     bool asked = false;
+    QString question;
     void SetUp() override {
         host.model.settings.onboardingComplete = true;
         host.model.driveRoot = drive.path();
     }
     SystemDataWindow* open() {
-        return new SystemDataWindow(host, [this](QWidget*, const QString&) {
+        return new SystemDataWindow(host, [this](QWidget*, const QString& title) {
             asked = true;
+            question = title;
             return true;
         });
     }
@@ -118,6 +120,8 @@ TEST_F(SystemDataWindowTest, ClearingTheChosenCachesReportsWhatStayedAndMeasures
     std::unique_ptr<SystemDataWindow> window(open());
     host.cacheCalls[0]({cache("Browsers", 1'000'000'000, true), cache("Tools", 2'000'000'000, false)});
     window->clearButton()->click();
+    ASSERT_EQ(host.cacheCalls.size(), 2u);
+    host.cacheCalls[1]({cache("Browsers", 1'000'000'000, true), cache("Tools", 2'000'000'000, false)});
     EXPECT_TRUE(asked);
     ASSERT_EQ(host.cleared.size(), 1u);
     ASSERT_EQ(host.cleared[0].size(), 1u);
@@ -126,11 +130,35 @@ TEST_F(SystemDataWindowTest, ClearingTheChosenCachesReportsWhatStayedAndMeasures
     EXPECT_EQ(window->footerLabel()->text(), QString::fromUtf8(kClearingCaches));
     host.clearDone({900'000'000, 1});
     EXPECT_EQ(window->footerLabel()->text(),
-              QString::fromUtf8("Freed 900 MB. 1 item was open in an app, so they stayed."));
-    ASSERT_EQ(host.cacheCalls.size(), 2u);
-    host.cacheCalls[1]({cache("Browsers", 100'000'000, true), cache("Tools", 2'000'000'000, false)});
+              QString::fromUtf8("Freed 900 MB. 1 item was open in an app, so it stayed."));
+    ASSERT_EQ(host.cacheCalls.size(), 3u);
+    host.cacheCalls[2]({cache("Browsers", 100'000'000, true), cache("Tools", 2'000'000'000, false)});
     EXPECT_EQ(window->view().chosen, (std::set<std::string>{"Browsers"}));
     EXPECT_EQ(window->clearButton()->text(), QString::fromUtf8("Clear 100 MB\u2026"));
+}
+
+// The caches grew since the window opened (or shrank to nothing): the question names what
+// clearing would free when it is asked, and nothing is asked with nothing to clear.
+TEST_F(SystemDataWindowTest, TheQuestionNamesTheSizeMeasuredWhenItIsAsked) {
+    std::unique_ptr<SystemDataWindow> window(open());
+    host.cacheCalls[0]({cache("Browsers", 4'100, true)});
+    window->clearButton()->click();
+    EXPECT_FALSE(asked) << "not before the caches are measured again";
+    EXPECT_FALSE(window->clearButton()->isEnabled());
+    EXPECT_EQ(window->footerLabel()->text(), QString::fromUtf8(kAddingUp));
+    ASSERT_EQ(host.cacheCalls.size(), 2u);
+    host.cacheCalls[1]({cache("Browsers", 5'000'000, true)});
+    EXPECT_EQ(question, QString::fromUtf8("Delete 5.00 MB of caches?"));
+    ASSERT_EQ(host.cleared.size(), 1u);
+    EXPECT_EQ(host.cleared[0][0].size, 5'000'000);
+    host.clearDone({5'000'000, 0});
+    host.cacheCalls[2]({cache("Browsers", 3'000, true)});
+
+    asked = false;
+    window->clearButton()->click();
+    host.cacheCalls[3]({});
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(host.cleared.size(), 1u);
 }
 
 TEST_F(SystemDataWindowTest, MovingOneItem) {

@@ -62,6 +62,33 @@ TEST(PopoverRowsTest, HeaderSubtitleAndSwitch) {
               "Paused. Turn on to let Keldwick free up space when your computer runs low.");
 }
 
+// The bar stands where "12 of 23" says: item 12's stretch of the bar fills by its bytes.
+TEST(PopoverRowsTest, TheProgressBarTellsTheFractionItsTextTells) {
+    struct Case {
+        EngineProgress progress;
+        std::optional<double> fill;
+    };
+    const Case cases[] = {
+        {{"a", 11, 23, 0, 1000}, 11.0 / 23},
+        {{"a", 11, 23, 500, 1000}, 11.5 / 23},
+        {{"a", 11, 23, 1000, 1000}, 12.0 / 23},
+        {{"a", 11, 23, 0, 0}, 11.0 / 23},       // no byte count yet
+        {{"a", 40, 23, 2000, 1000}, 1.0},        // past its end: held to the last item, full
+        {{"a", -3, 23, 0, 1000}, 0.0},
+        {{"a", 0, 1, 250, 1000}, 0.25},          // one item: its bytes
+        {{"a", 0, 1, 0, 0}, std::nullopt},       // one item without a byte count
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.progress.itemIndex) + " of " + std::to_string(c.progress.itemCount));
+        const auto fill = progressFill(c.progress);
+        ASSERT_EQ(fill.has_value(), c.fill.has_value());
+        if (fill) {
+            EXPECT_DOUBLE_EQ(*fill, *c.fill);
+        }
+    }
+    EXPECT_EQ(progressFill(std::nullopt), std::nullopt);
+}
+
 TEST(PopoverRowsTest, StatusAndProgress) {
     ModelState idle = test::readyState();
     ModelState moving = idle;
@@ -80,8 +107,8 @@ TEST(PopoverRowsTest, StatusAndProgress) {
     const Case cases[] = {
         {"nothing to report", idle, false, false, std::nullopt},
         {"moving without progress yet", moving, true, true, std::nullopt},
-        {"an item of 0 bytes", emptyItem, true, true, std::nullopt},
-        {"10 of 100 bytes", halfway, true, true, 0.1},
+        {"the second of two items, of 0 bytes", emptyItem, true, true, 0.5},
+        {"10 of 100 bytes of the second of two", halfway, true, true, 0.55},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,4 +1,5 @@
 #include <QAccessible>
+#include <algorithm>
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QCheckBox>
@@ -182,6 +183,49 @@ TEST(PanelRowsTest, ALabelAndValueRowIsOneElementWithEqualWidthDigits) {
         }
         EXPECT_DOUBLE_EQ(TabularDigits::width(font, text), TabularDigits::width(font, zeros));
     }
+}
+
+// A screen reader meets the status as one static text named by its headline and detail,
+// never its symbol; a command row says its trailing text and, as its description, its
+// shortcut.
+TEST(TrayPanelTest, TheStatusIsOneElementAndRowsSayTheirTrailingTextAndShortcut) {
+    ModelState state = test::readyState();
+    state.activity = Activity::moving;
+    state.records = {test::record("/home/u/a.iso", Phase::linkMissing)};
+    TrayPanel widget;
+    const PanelContents contents = panel(state, std::nullopt, Date{0});
+    widget.show(contents);
+    widget.QWidget::show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+    const auto statusRow = std::find_if(contents.rows.begin(), contents.rows.end(),
+                                        [](const PanelRow& r) { return r.kind == PanelRow::Kind::status; });
+    ASSERT_NE(statusRow, contents.rows.end());
+    auto* block = widget.findChild<StatusBlock*>();
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(block->findChildren<QWidget*>().isEmpty());
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(block);
+    ASSERT_NE(face, nullptr);
+    EXPECT_EQ(face->role(), QAccessible::StaticText);
+    EXPECT_EQ(face->childCount(), 0);
+    const std::string expected =
+        statusRow->title + (statusRow->detail && !statusRow->detail->empty() ? ", " + *statusRow->detail : "");
+    EXPECT_EQ(face->text(QAccessible::Name).toStdString(), expected);
+    // Its wrapped lines are all shown.
+    EXPECT_GE(block->height(), block->heightForWidth(block->width()));
+
+    const auto row = [&](const QString& title) -> MenuActionRow* {
+        for (auto* r : widget.findChildren<MenuActionRow*>())
+            if (r->text() == title) return r;
+        return nullptr;
+    };
+    MenuActionRow* files = row(QStringLiteral("Show Files on Archive\u2026"));
+    MenuActionRow* quit = row(QStringLiteral("Quit Keldwick"));
+    ASSERT_TRUE(files && quit);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(files)->text(QAccessible::Name),
+              QStringLiteral("Show Files on Archive\u2026, 1 need attention"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(files)->text(QAccessible::Description), QString());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(quit)->text(QAccessible::Name), QStringLiteral("Quit Keldwick"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(quit)->text(QAccessible::Description), QStringLiteral("Ctrl+Q"));
 }
 
 TEST_F(TrayTest, UnderTheIconThePanelClosesWhenAnotherWindowTakesTheFocus) {

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -20,8 +21,10 @@ TEST(DriveRowTest, Texts) {
     DriveOption usb = plain;
     usb.hardware = DriveHardware(DriveHardware::Medium::solidState, "USB", std::nullopt, "Acme", "Portable",
                                  10'000'000'000);
-    DriveOption used = plain;
-    used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    DriveOption marked = plain;  // marked by a pick, nothing moved to it yet
+    marked.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    DriveOption used = marked;
+    used.usedBefore = true;
     DriveOption broken = used;
     broken.problems = {DriveProblem::readOnly()};
 
@@ -33,7 +36,8 @@ TEST(DriveRowTest, Texts) {
         bool usedBefore;
         bool problem;
     };
-    for (const auto& c : {Case{&plain, false, false}, Case{&used, true, false}, Case{&broken, false, true}}) {
+    for (const auto& c : {Case{&plain, false, false}, Case{&marked, false, false}, Case{&used, true, false},
+                          Case{&broken, false, true}}) {
         EXPECT_EQ(driveRowShowsUsedBefore(*c.option), c.usedBefore);
         EXPECT_EQ(driveRowProblemText(*c.option).has_value(), c.problem);
     }
@@ -56,6 +60,7 @@ TEST(DriveRowTest, OffersOnlyWhatTheDriveAllows) {
     DriveOption usable = option("<b>Backup</b>");
     DriveOption used = usable;
     used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    used.usedBefore = true;
     DriveOption broken = used;
     broken.problems = {DriveProblem::readOnly()};
     struct Case {
@@ -94,6 +99,45 @@ TEST(DriveRowTest, OffersOnlyWhatTheDriveAllows) {
     EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* l) { return l->accessibleName() == "Chosen"; }));
 }
 
+
+// A screen reader meets a row as one element saying the drive, its space and its status,
+// holding only its button, whose name says which drive it chooses.
+TEST(DriveRowTest, ReadsAsOneElementWhoseButtonNamesItsDrive) {
+    DriveOption usable = option("Backup");
+    DriveOption used = usable;
+    used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    DriveOption broken = usable;
+    broken.problems = {DriveProblem::readOnly()};
+    const std::string space = "Backup, 400 GB free of 1.00 TB";
+    struct Case {
+        const char* name;
+        const DriveOption* option;
+        bool chosen;
+        std::string reading;
+    };
+    const Case cases[] = {
+        {"usable", &usable, false, space},
+        {"chosen", &usable, true, space + ", Chosen"},
+        {"used before", &used, false,
+         space + ", Keldwick has used this drive before. It will pick up where it left off."},
+        {"problem", &broken, false, space + ", " + DriveProblem::readOnly().explanation()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(driveRowAccessibleName(*c.option, c.chosen), c.reading);
+        DriveRow row(*c.option, c.chosen, {});
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(&row);
+        ASSERT_NE(face, nullptr);
+        EXPECT_EQ(face->role(), QAccessible::ListItem);
+        EXPECT_EQ(face->text(QAccessible::Name).toStdString(), c.reading);
+        ASSERT_EQ(face->childCount(), row.chooseButton() ? 1 : 0);
+        if (!row.chooseButton()) continue;
+        EXPECT_EQ(row.chooseButton()->text(), "Use This Drive");
+        EXPECT_EQ(face->child(0)->text(QAccessible::Name), QString::fromUtf8("Use \u201cBackup\u201d"));
+        EXPECT_EQ(face->indexOfChild(face->child(0)), 0);
+        EXPECT_EQ(face->child(0)->parent()->object(), &row);
+    }
+}
 
 }  // namespace
 }  // namespace keldwick

@@ -1,7 +1,12 @@
+#include <QApplication>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
+#include "support/KeyboardWalk.h"
 #include "ui/KeepFreePicker.h"
 
 namespace keldwick {
@@ -55,6 +60,27 @@ TEST(KeepFreePickerTest, RowsAndPicks) {
     EXPECT_EQ(picks.count(), 1);
 }
 
+// Tab into the choices lands on the checked one, before and after a pick; the arrow keys
+// move between them.
+TEST(KeepFreePickerTest, TabLandsOnTheCheckedChoice) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* before = new QPushButton(QStringLiteral("Before"), &window);
+    layout->addWidget(before);
+    auto* picker = new KeepFreePicker(20 * GB, &window);
+    layout->addWidget(picker);
+    ASSERT_TRUE(test::activateForKeys(window));
+    for (int checked : {1, 2}) {
+        SCOPED_TRACE(checked);
+        before->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(before, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), picker->radio(checked));
+        EXPECT_EQ(test::keyboardOrderProblem(window), "");
+        picker->radio(checked)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(picker->radio(checked), Qt::Key_Down);
+    }
+    EXPECT_EQ(picker->selection(), 50 * GB);
+}
 
 }  // namespace
 }  // namespace keldwick

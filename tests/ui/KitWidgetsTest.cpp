@@ -8,9 +8,13 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
+#include <filesystem>
 #include <set>
 
+#include "support/KeyboardWalk.h"
 #include "support/TempDir.h"
 #include "ui/ElidedLabel.h"
 #include "ui/EmptyStateView.h"
@@ -186,7 +190,7 @@ TEST(FilePickerTest, ReturnOnATypedFolderOpensItAndMoveTakesTheSelection) {
     test::writeFile(home / "Pictures/set0/a.jpg", "a");
     test::writeFile(home / "Pictures/set0/b.jpg", "b");
     FilesOrFoldersDialog dialog(nullptr, QStringLiteral("Move Files"), home / "Pictures");
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Move"));
+    dialog.setAcceptLabel(QStringLiteral("Move"));
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -212,6 +216,80 @@ TEST(FilePickerTest, ReturnOnATypedFolderOpensItAndMoveTakesTheSelection) {
     button->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.chosenPaths(), std::vector<std::string>{home / "Pictures/set0/b.jpg"});
+}
+
+// The folders picker's button says what pressing it does: with a folder selected by a
+// click (or by the keyboard) it adds that folder, so it reads "Add"; only a typed path that
+// leads to a folder turns it to "Open".
+TEST(FilePickerTest, TheFoldersPickerSaysAddForASelectedFolder) {
+    test::TempDir home;
+    for (const char* name : {"Videos", "Music"}) std::filesystem::create_directories(home / name);
+    FilesOrFoldersDialog dialog(nullptr, QStringLiteral("Add Folders"), home.path(), true, false);
+    dialog.setAcceptLabel(QStringLiteral("Add"));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto* button = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Open);
+    auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+    ASSERT_NE(view, nullptr);
+    auto* model = qobject_cast<QFileSystemModel*>(view->model());
+    const QString folder = QString::fromStdString(home.path());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(model->index(folder)) == 2; }, 5000));
+    QCoreApplication::processEvents();
+
+    const QModelIndex videos = model->index(QString::fromStdString(home / "Videos"));
+    ASSERT_TRUE(videos.isValid());
+    view->scrollTo(videos);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(videos).center());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(button->text(), "Add");
+    EXPECT_TRUE(button->isEnabled());
+    QTest::keyClick(view, Qt::Key_Down);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(button->text(), "Add");
+
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    name->setFocus();
+    name->clear();
+    QTest::keyClicks(name, QString::fromStdString(home / "Music"));
+    EXPECT_EQ(button->text(), "Open");
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(videos).center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(button->text(), "Add");
+    button->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.chosenPaths(), std::vector<std::string>{home / "Videos"});
+}
+
+// Controls made after a window's buttons still come first in Tab order, where they are
+// read; the keyboard walk tells when they don't, and when a control Tab reaches has no name.
+TEST(KeyboardWalkTest, TabFollowsReadingOrderHoweverLateAControlWasMade) {
+    const auto window = [](QWidget& into, bool named) {
+        auto* layout = new QVBoxLayout(&into);
+        auto* content = new QWidget(&into);
+        auto* rows = new QVBoxLayout(content);
+        layout->addWidget(content, 1);
+        auto* done = new QPushButton(QStringLiteral("Done"), &into);
+        layout->addWidget(done);
+        // Rows made after the button, as a list fills in once its data arrives.
+        for (const char* title : {"First", "Second"}) rows->addWidget(new QPushButton(QString::fromLatin1(title), content));
+        auto* unnamed = new QToolButton(content);
+        if (named) unnamed->setAccessibleName(QStringLiteral("More"));
+        rows->addWidget(unnamed);
+    };
+    QWidget plain;
+    window(plain, true);
+    plain.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plain));
+    EXPECT_NE(test::keyboardOrderProblem(plain).find("Tab goes back up from QPushButton \"Done\""), std::string::npos);
+
+    QWidget reached;
+    window(reached, false);
+    ASSERT_TRUE(test::activateForKeys(reached));
+    const std::string problem = test::keyboardOrderProblem(reached);
+    EXPECT_EQ(problem.find("goes back up"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("Tab reaches an unnamed QToolButton"), std::string::npos) << problem;
 }
 
 }  // namespace
