@@ -743,7 +743,7 @@ private:
         }
         if (!cloned) {
             source = Fd();
-            const struct statx again = openedFile(frame, names, source);
+            const struct statx again = openedFile(frame, names, source, Fd(), identityOf(record));
             if (again.stx_ino != record.stx_ino) throw EngineError::sourceChanged(names.source);
             return std::nullopt;
         }
