@@ -117,11 +117,13 @@ void requireKeyAttributes(const platform::MetadataTarget& from, const platform::
 struct Trust {
     std::optional<mode_t> umask;
     const RecordedMetadata* recorded = nullptr;
-    bool attributes = false;
+    bool acls = false;
+    bool userAttributes = false;
 };
 
 Trust trustOf(const FileCopier& copier) {
-    return {copier.untrustedUmask, copier.recorded ? &*copier.recorded : nullptr, copier.recordedAttributes};
+    return {copier.untrustedUmask, copier.recorded ? &*copier.recorded : nullptr, copier.recordedACLs,
+            copier.userAttributes};
 }
 
 struct Times {
@@ -136,8 +138,8 @@ struct Times {
 // capped by the mask, never a set-ID or sticky bit, an owner, an attribute, an ACL or a
 // lock attribute: none of those is covered by the digests that vouch for the content.
 // Where the journal recorded the item, an entry it holds gets its recorded mode, the item
-// itself its owner, and, when the record's digest vouched for them, the source's user
-// attributes and ACLs.
+// itself its owner, and, when the record's digests vouched for them, the source's ACLs;
+// user attributes come as `trust.userAttributes` says.
 void applyMetadata(const struct statx& source, const platform::MetadataTarget& from,
                    const platform::MetadataTarget& to, const std::string& sourcePath, std::optional<Times> times,
                    const Trust& trust, const std::string& relative) {
@@ -148,7 +150,11 @@ void applyMetadata(const struct statx& source, const platform::MetadataTarget& f
         if (!to.isLink()) {
             if (recorded && relative.empty()) (void)platform::calls().fchown(to.fd, trust.recorded->uid, trust.recorded->gid);
             // Attributes before the mode: an ACL sets the group bits, which the mode then sets as they were.
-            if (recorded && trust.attributes) platform::copyCarriedXattrs(from, to);
+            if (recorded && trust.acls) platform::copyCarriedXattrs(from, to, platform::Carried::acls);
+            if (trust.userAttributes) {
+                const auto names = platform::copyCarriedXattrs(from, to, platform::Carried::user);
+                requireKeyAttributes(from, to, sourcePath, names);
+            }
             const mode_t mode = recorded ? recordedMode->second & 07777 : source.stx_mode & 0777 & ~*trust.umask;
             if (platform::calls().fchmod(to.fd, mode) != 0) throw POSIXFailure("chmod", to.path, errno);
         }
@@ -438,9 +444,11 @@ std::vector<Prefetcher::File> filesOf(const std::string& root, const std::vector
 // every entry is reached beneath them by descriptor.
 class TreeCopy {
 public:
-    TreeCopy(std::string source, std::string destination, Walk walked, Trust trust)
+    TreeCopy(std::string source, std::string destination, Walk walked, Trust trust,
+             const std::map<std::string, std::string>* cloneCandidates = nullptr,
+             std::optional<int64_t> cloneAllowance = std::nullopt)
         : source_(std::move(source)), destination_(std::move(destination)), walked_(std::move(walked)),
-          trust_(trust),
+          trust_(trust), cloneCandidates_(cloneCandidates), cloneAllowance_(cloneAllowance),
           sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
         // The volume's descriptor, opened before anything is written: syncfs reports a
@@ -500,6 +508,20 @@ public:
                         entry.sha256 = first->sha256;
                         break;
                     }
+                    if (auto cloned = cloneOfSameContent(frame, names, source, record, relative, chunkSize)) {
+                        earlierFiles += cloned->bytes;
+                        if (progress) progress(earlierFiles);
+                        entry.size = cloned->bytes;
+                        entry.sha256 = std::move(cloned->sha256);
+                        remember(relative, record, entry);
+                        break;
+                    }
+                    if (cloneCandidates_ && cloneCandidates_->count(relative)) {
+                        // Counted as a clone, it takes room after all.
+                        unclonedBytes_ += static_cast<int64_t>(record.stx_size);
+                        if (cloneAllowance_ && unclonedBytes_ > *cloneAllowance_)
+                            throw EngineError::notEnoughSpaceOnComputer(unclonedBytes_, *cloneAllowance_);
+                    }
                     auto copied = copyOpenFile(source, record, names.source, frame.destination.get(), names.name,
                                                names.destination, byVolume_ ? Flush::byVolume : Flush::later,
                                                chunkSize,
@@ -513,6 +535,7 @@ public:
                     entry.size = copied.bytes;
                     entry.sha256 = std::move(copied.sha256);
                     remember(relative, record, entry);
+                    if (cloneCandidates_) byContent_.emplace(*entry.sha256, std::make_pair(relative, entry.size));
                     break;
                 }
             }
@@ -689,6 +712,53 @@ private:
         return true;
     }
 
+    // The file as a clone of the copy already made of the same content, for a file the
+    // caller expects to hold it; nothing to copy it as usual (another content, a volume
+    // that can't clone, a copy that can't be opened), with `source` open on it again.
+    std::optional<CopiedFile> cloneOfSameContent(const Frame& frame, const Names& names, Fd& source,
+                                                 const struct statx& record, const std::string& relative,
+                                                 int64_t chunkSize) {
+        if (!cloneCandidates_ || cannotClone_) return std::nullopt;
+        auto expected = cloneCandidates_->find(relative);
+        if (expected == cloneCandidates_->end()) return std::nullopt;
+        auto earlier = byContent_.find(expected->second);
+        if (earlier == byContent_.end() || earlier->second.second != static_cast<int64_t>(record.stx_size))
+            return std::nullopt;
+        // Same content only as read from the drive now, whatever the journal expected.
+        const auto hashed = ChunkStream::hashFromMedium(source.get(), chunkSize, names.source);
+        std::optional<CopiedFile> cloned;
+        if (hashed.sha256 == expected->second && hashed.bytes == earlier->second.second) {
+            Fd from(platform::openReadAt(destinationTop_.get(), earlier->second.first.c_str(), O_NOFOLLOW));
+            Fd copy(platform::calls().openAt(frame.destination.get(), names.name.c_str(),
+                                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (copy.get() < 0) throw POSIXFailure("create", names.destination, errno);
+            if (from && platform::calls().cloneFile(copy.get(), from.get()) == 0) {
+                cloned = CopiedFile{hashed.sha256, hashed.bytes, std::move(copy)};
+            } else {
+                cannotClone_ = true;
+                copy.reset();
+                if (platform::calls().unlinkAt(frame.destination.get(), names.name.c_str(), 0) != 0)
+                    throw POSIXFailure("unlink", names.destination, errno);
+            }
+        }
+        if (!cloned) {
+            source = Fd();
+            const struct statx again = openedFile(frame, names, source, Fd(), identityOf(record));
+            if (again.stx_ino != record.stx_ino) throw EngineError::sourceChanged(names.source);
+            return std::nullopt;
+        }
+        // A file written while it was read matches no version of it.
+        const struct statx after = statOf(source.get(), names.source);
+        if (after.stx_size != record.stx_size || !sameTime(after.stx_mtime, record.stx_mtime) ||
+            !sameTime(after.stx_ctime, record.stx_ctime))
+            throw EngineError::sourceChanged(names.source);
+        applyMetadata(record, {source.get(), names.source}, {cloned->unflushed.get(), names.destination},
+                      names.source, timesOf(record), trust_, relative);
+        source.reset();
+        pending_.add(std::move(cloned->unflushed), names.destination);
+        return cloned;
+    }
+
     void applyFolder(const std::string& relative, int sourceFd, int destinationFd) {
         const struct statx& before = walked_.folders.at(relative);
         std::string sourcePath = childPath(source_, relative);
@@ -700,6 +770,9 @@ private:
     std::string destination_;
     Walk walked_;
     Trust trust_;
+    const std::map<std::string, std::string>* cloneCandidates_ = nullptr;
+    std::optional<int64_t> cloneAllowance_;
+    int64_t unclonedBytes_ = 0;
     Fd sourceTop_;
     Fd volume_;  // the folder the copy is made in
     bool byVolume_ = false;
@@ -707,6 +780,9 @@ private:
     PendingFlushes pending_;
     std::map<int64_t, FirstCopy> firstCopies_;  // by group key
     FileCopier::LinkGroups linked_;
+    // The first copy written of each content: its relative path and size, by digest.
+    std::map<std::string, std::pair<std::string, int64_t>> byContent_;
+    bool cannotClone_ = false;  // the destination refused a clone once: it won't take one
 };
 
 }  // namespace
@@ -723,7 +799,13 @@ std::vector<TreeEntry> FileCopier::copyTree(const std::string& source, const std
     auto status = FileStat::read(source);
     if (!status) throw POSIXFailure("lstat", source, ENOENT);
     if (!status->isDirectory()) throw EngineError::unsupportedItem(source);
-    TreeCopy copy(source, destination, Walker(source, SpecialFiles::refuse).run(), trustOf(*this));
+    Walk walked = Walker(source, SpecialFiles::refuse).run();
+    if (!leaveOut.empty())
+        std::erase_if(walked.entries, [&](const TreeEntry& entry) {
+            return entry.kind == TreeEntry::Kind::symlink && leaveOut.count(entry.path);
+        });
+    TreeCopy copy(source, destination, std::move(walked), trustOf(*this),
+                  cloneCandidates.empty() ? nullptr : &cloneCandidates, cloneAllowance);
     auto entries = copy.copyEntries(chunkSize, progress);
     copy.applyFolderMetadata(entries);
     copy.flush();

@@ -62,10 +62,27 @@ public:
     // With untrustedUmask: what the journal recorded of the item copied back. Each entry
     // it holds gets its recorded mode (set-ID bits only where they were) instead of the
     // capped one, the item itself its recorded owner where this process may give it, and
-    // with `recordedAttributes` (the record's digest vouched for them) the source's user
-    // attributes and POSIX ACLs.
+    // with `recordedACLs` (the record's digests vouched for them) the source's POSIX ACLs.
     std::optional<RecordedMetadata> recorded;
-    bool recordedAttributes = false;
+    bool recordedACLs = false;
+    // With untrustedUmask: every entry takes the source's user attributes (tags, comments,
+    // where a download came from), which grant nothing; tags and comments it can't take
+    // fail the copy as they do a move.
+    bool userAttributes = false;
+    // Entries of a folder copy (relative paths) that copyTree leaves where they are: links
+    // the caller judged must not come along.
+    std::set<std::string> leaveOut;
+    // Files of a folder copy expected to hold the same content as another of its files, by
+    // relative path, with the digest expected (the journal's). Each is hashed from the
+    // source first; where that digest is the one of a file this copy already holds, the
+    // file is cloned from that copy (sharing its blocks) instead of written again, where
+    // the destination's file system can. Otherwise it is copied as any other.
+    std::map<std::string, std::string> cloneCandidates;
+    // With cloneCandidates: the bytes such files may take when they are written in full
+    // after all (a content other than expected, a copy that can't be cloned). Past it the
+    // copy stops with EngineError::notEnoughSpaceOnComputer(bytes they would take, this
+    // allowance), before the volume fills. Nothing: no limit.
+    std::optional<int64_t> cloneAllowance;
 
     // Copies the regular file `source` (a final link is not followed) to `destination`,
     // which must not exist (created exclusively, never through a link), with the

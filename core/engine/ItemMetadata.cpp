@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <set>
 
 #include "foundation/Checksum.h"
 #include "foundation/FileOps.h"
@@ -65,10 +66,13 @@ RecordedMetadata record(const std::string& original, const std::string& copy, co
         }
     }
     recorded.digest = digest(copy, entries);
+    recorded.aclDigest = aclDigest(copy, entries);
     return recorded;
 }
 
-std::string digest(const std::string& root, const std::vector<TreeEntry>& entries) {
+namespace {
+
+std::string digestOf(const std::string& root, const std::vector<TreeEntry>& entries, platform::Carried which) {
     std::vector<const TreeEntry*> sorted = withItself(entries);
     std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->path < b->path; });
     Checksum::Hasher hasher;
@@ -87,6 +91,7 @@ std::string digest(const std::string& root, const std::vector<TreeEntry>& entrie
             add(hasher, S_ISDIR(status.stx_mode) ? "directory" : S_ISREG(status.stx_mode) ? "file" : "other");
         }
         for (const auto& [name, value] : platform::carriedAttributes(path)) {
+            if (!platform::isCarried(name, which)) continue;
             add(hasher, name);
             add(hasher, value);
         }
@@ -94,21 +99,69 @@ std::string digest(const std::string& root, const std::vector<TreeEntry>& entrie
     return hasher.finishHex();
 }
 
-std::optional<std::string> firstChangedShape(const std::vector<TreeEntry>& copied,
-                                             const std::vector<TreeEntry>& recorded) {
+}  // namespace
+
+std::string digest(const std::string& root, const std::vector<TreeEntry>& entries) {
+    return digestOf(root, entries, platform::Carried::all);
+}
+
+std::string aclDigest(const std::string& root, const std::vector<TreeEntry>& entries) {
+    return digestOf(root, entries, platform::Carried::acls);
+}
+
+bool hasACLs(const std::string& root, const std::vector<TreeEntry>& entries) {
+    for (const auto* entry : withItself(entries)) {
+        if (entry->kind == TreeEntry::Kind::symlink) continue;
+        for (const auto& [name, value] : platform::carriedAttributes(at(root, entry->path)))
+            if (platform::isCarried(name, platform::Carried::acls)) return true;
+    }
+    return false;
+}
+
+namespace {
+
+std::string shapeOf(const TreeEntry& entry) {
+    switch (entry.kind) {
+        case TreeEntry::Kind::file:
+            return "a file";
+        case TreeEntry::Kind::directory:
+            return "a folder";
+        case TreeEntry::Kind::symlink:
+            break;
+    }
+    return entry.target ? "a link to \u201C" + *entry.target + "\u201D" : "a link";
+}
+
+}  // namespace
+
+std::optional<ChangedShape> firstChangedShape(const std::vector<TreeEntry>& found,
+                                              const std::vector<TreeEntry>& recorded) {
     std::map<std::string, const TreeEntry*> byPath;
     for (const auto& entry : recorded) byPath[entry.path] = &entry;
-    for (const auto& entry : copied) {
-        auto found = byPath.find(entry.path);
-        if (found == byPath.end()) {
-            if (entry.kind == TreeEntry::Kind::symlink) return entry.path;
-            continue;
+    for (const auto& entry : found) {
+        auto match = byPath.find(entry.path);
+        if (match == byPath.end()) continue;
+        const TreeEntry& was = *match->second;
+        if (was.kind != entry.kind) {
+            // Of another kind: the targets would only clutter the sentence.
+            TreeEntry before = was, after = entry;
+            before.target.reset();
+            after.target.reset();
+            return ChangedShape{entry.path, shapeOf(before), shapeOf(after)};
         }
-        const TreeEntry& was = *found->second;
-        if (was.kind != entry.kind) return entry.path;
-        if (entry.kind == TreeEntry::Kind::symlink && was.target && was.target != entry.target) return entry.path;
+        if (entry.kind == TreeEntry::Kind::symlink && was.target && was.target != entry.target)
+            return ChangedShape{entry.path, shapeOf(was), shapeOf(entry)};
     }
     return std::nullopt;
+}
+
+std::vector<TreeEntry> addedLinks(const std::vector<TreeEntry>& found, const std::vector<TreeEntry>& recorded) {
+    std::set<std::string> paths;
+    for (const auto& entry : recorded) paths.insert(entry.path);
+    std::vector<TreeEntry> added;
+    for (const auto& entry : found)
+        if (entry.kind == TreeEntry::Kind::symlink && !paths.count(entry.path)) added.push_back(entry);
+    return added;
 }
 
 }  // namespace keldwick::ItemMetadata

@@ -12,6 +12,7 @@
 
 #include "foundation/RecordedMetadata.h"
 #include "foundation/TreeManifest.h"
+#include "platform/Metadata.h"
 
 namespace keldwick::ItemMetadata {
 
@@ -27,11 +28,26 @@ RecordedMetadata record(const std::string& original, const std::string& copy, co
 // target and carried attributes as `root` holds them now (an entry missing there counts
 // as a kind of its own), the item itself included.
 std::string digest(const std::string& root, const std::vector<TreeEntry>& entries);
+// The same with only the POSIX ACLs among the attributes (RecordedMetadata::aclDigest).
+std::string aclDigest(const std::string& root, const std::vector<TreeEntry>& entries);
+// Whether any of the entries as `root` holds them now carries a POSIX ACL.
+bool hasACLs(const std::string& root, const std::vector<TreeEntry>& entries);
 
-// The first entry of a copy brought back that would come home in another shape than it
-// left: a link the record doesn't hold, or with another target, or an entry recorded as
-// another kind. Nothing when every entry is as recorded or new and not a link.
-std::optional<std::string> firstChangedShape(const std::vector<TreeEntry>& copied,
-                                             const std::vector<TreeEntry>& recorded);
+// A recorded entry of a folder that would come home in another shape than it left: of
+// another kind, or a recorded link now pointing elsewhere. `was` and `now` describe it
+// for the user ("a folder", "a link", "a link to “a.txt”").
+struct ChangedShape {
+    std::string path;
+    std::string was;
+    std::string now;
+    bool operator==(const ChangedShape&) const = default;
+};
+// The first such entry of `found` (the drive copy's entries, or the copy brought back).
+// Only the record's own entries are compared: entries added since are not changes of
+// shape (see addedLinks).
+std::optional<ChangedShape> firstChangedShape(const std::vector<TreeEntry>& found,
+                                              const std::vector<TreeEntry>& recorded);
+// The links among `found` that the record doesn't hold, in walk order.
+std::vector<TreeEntry> addedLinks(const std::vector<TreeEntry>& found, const std::vector<TreeEntry>& recorded);
 
 }  // namespace keldwick::ItemMetadata

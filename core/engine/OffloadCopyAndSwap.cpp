@@ -1,9 +1,11 @@
 // The back half of a move: copy, verify, link swap. Before each file-system step the
 // journal already holds the phase from which recovery finishes or undoes it.
 
+#include <algorithm>
 #include <cerrno>
 
 #include "drives/DriveLayout.h"
+
 #include "engine/DriveExposure.h"
 #include "engine/ItemMetadata.h"
 #include "engine/DrivePath.h"
@@ -28,11 +30,13 @@ namespace {
 
 // The journal's line for a finished move. A move that freed nothing though the item took
 // room here (its holes aside) freed nothing because its blocks are shared (reflinks on
-// btrfs or xfs), and says so: picked by hand, it still goes.
+// btrfs or xfs), and says so: picked by hand, it still goes. One whose files are reflinked
+// copies of each other frees less than it takes on the drive, which holds each copy in
+// full, and says both.
 std::string movedText(const OffloadRecord& verified, const std::string& driveName, const std::string& driveCopy,
                       const std::optional<std::vector<TreeEntry>>& entries, Journal& journal) {
     const std::string name = quoted(ItemName::display(verified.originalPath));
-    if (verified.size == 0 && platform::volumeSharesExtents(PathUtil::parent(verified.originalPath).c_str())) {
+    if (platform::volumeSharesExtents(PathUtil::parent(verified.originalPath).c_str())) {
         const auto recorded = journal.recordedMetadata(verified.id);
         auto took = [&](const std::string& path, int64_t size) {
             if (!recorded) return size;
@@ -46,9 +50,14 @@ std::string movedText(const OffloadRecord& verified, const std::string& driveNam
         } else if (auto copy = FileStat::peek(driveCopy)) {
             taken = took("", copy->size);
         }
-        if (taken > 0)
+        if (verified.size == 0 && taken > 0)
             return "Moved " + name + " to " + driveName +
                    ". It frees no space on this computer: its data is shared with a snapshot or another copy.";
+        // Shared copies, not the rounding of blocks.
+        constexpr int64_t kMiB = 1'048'576;
+        if (verified.size > 0 && taken - verified.size >= std::max(kMiB, verified.size / 10))
+            return "Moved " + name + " to " + driveName + ": frees " + byteCountText(verified.size) + "; " +
+                   byteCountText(taken) + " on the drive.";
     }
     return "Moved " + name + " (" + byteCountText(verified.size) + ") to " + driveName + ".";
 }

@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/AddedLinks.h"
 #include "engine/DriveExposure.h"
 #include "engine/DrivePath.h"
 #include "engine/ItemMetadata.h"
@@ -21,9 +22,11 @@
 #include "foundation/PathUtil.h"
 #include "foundation/AndroidDevices.h"
 #include "foundation/VolumeSpace.h"
+#include "platform/Extents.h"
 #include "platform/FileIO.h"
 #include "platform/POSIXFailure.h"
 #include "platform/ProcFS.h"
+#include "platform/Users.h"
 #include "scanning/DevelopmentRule.h"
 
 namespace keldwick {
@@ -128,10 +131,20 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
 
     const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
     // Named, not a structured binding: the lambda below captures it, which clang before 16 refuses.
-    const auto measuredCopy = measureDriveCopy(record, root, drivePath, driveStat);
+    const auto measuredCopy =
+        measureDriveCopy(record, root, drivePath, driveStat, PathUtil::parent(destination.path));
     const int64_t measured = measuredCopy.first;
     const std::optional<std::vector<TreeEntry>>& expected = measuredCopy.second;
+    takenLinks_.clear();
+    leftLinks_.clear();
+    leftOnDriveText_.reset();
+    if (expected) planShapes(record, *expected, journal.treeEntries(record.id), destination);
     checkRoomOnThisComputer(std::max(measured, record.size), PathUtil::parent(destination.path));
+    counted_ = std::max(measured, record.size);
+    roomBeyondCount_.reset();
+    if (!cloneCandidates_.empty() && availableBytes)
+        if (auto free = availableBytes(PathUtil::parent(destination.path)))
+            roomBeyondCount_ = std::max<int64_t>(*free - context.configuration.computerReserveBytes - counted_, 0);
 
     const std::string workingCopy = temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
     PathUtil::removeTree(workingCopy);
@@ -198,7 +211,9 @@ RestoreExecutor::Destination RestoreExecutor::chooseDestination(const OffloadRec
 }
 
 std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measureDriveCopy(
-    const OffloadRecord& record, const std::string& root, const std::string& drivePath, const FileStat& driveStat) {
+    const OffloadRecord& record, const std::string& root, const std::string& drivePath, const FileStat& driveStat,
+    const std::string& destinationFolder) {
+    cloneCandidates_.clear();
     const auto metadata = context.journal->recordedMetadata(record.id);
     const std::map<std::string, int64_t> sparse = metadata ? metadata->sparseEntries : std::map<std::string, int64_t>{};
     if (!record.isDirectory) return {bytesAtHome(driveStat, sparse, ""), std::nullopt};
@@ -206,7 +221,17 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
     // folder's files are not expected back unless the journal recorded them.
     auto walked = context.copier.walk(drivePath);
     std::set<std::string> recorded;
-    for (const auto& entry : context.journal->treeEntries(record.id)) recorded.insert(entry.path);
+    std::map<std::string, const TreeEntry*> recordedFiles;
+    const auto recordedEntries = context.journal->treeEntries(record.id);
+    for (const auto& entry : recordedEntries) {
+        recorded.insert(entry.path);
+        if (entry.kind == TreeEntry::Kind::file && entry.sha256) recordedFiles[entry.path] = &entry;
+    }
+    // Files the journal saw with the content of an earlier one (reflinked copies, or just
+    // copies) can share that one's blocks at home where its file system clones.
+    const bool homeClones = platform::volumeSharesExtents(destinationFolder.c_str());
+    std::set<std::string> contents;
+    int64_t repeated = 0;
     std::set<std::string> sidecars;
     for (const auto& path : context.copier.sidecarPaths(walked, root))
         if (!recorded.count(path)) sidecars.insert(path);
@@ -222,10 +247,23 @@ std::pair<int64_t, std::optional<std::vector<TreeEntry>>> RestoreExecutor::measu
             const auto file = entry.kind == TreeEntry::Kind::file && sparse.count(entry.path)
                                   ? FileStat::read(PathUtil::join(drivePath, entry.path))
                                   : std::nullopt;
-            measured += file ? bytesAtHome(*file, sparse, entry.path) : entry.size;
+            const int64_t bytes = file ? bytesAtHome(*file, sparse, entry.path) : entry.size;
+            auto seen = entry.kind == TreeEntry::Kind::file ? recordedFiles.find(entry.path) : recordedFiles.end();
+            const bool again = seen != recordedFiles.end() && seen->second->size == entry.size && entry.size > 0 &&
+                               !contents.insert(*seen->second->sha256).second;
+            if (again) {
+                repeated += bytes;
+                if (homeClones) cloneCandidates_[entry.path] = *seen->second->sha256;
+            }
+            if (!again || !homeClones) measured += bytes;
         }
         expected.push_back(std::move(entry));
     }
+    if (repeated > 0 && !homeClones)
+        context.journal->log(quoted(ItemName::display(record.originalPath)) +
+                                 " holds copies of the same content that this computer's file system can't share, so "
+                                 "each is written in full: bringing it back takes " + byteCountText(measured) + ".",
+                             EventLevel::info, record.id);
     return {measured, std::move(expected)};
 }
 
@@ -254,16 +292,22 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         }
     };
 
-    // Only content comes from the drive, which anyone who held it may have changed: modes
-    // and owner come from the journal's record, attributes only as it vouches for them.
-    // From a refused volume content counts only as it was moved.
+    // Only content comes from the drive, which anyone who held it may have changed: modes,
+    // owner, set-ID bits and ACLs come from the journal's record, ACLs only as it vouches
+    // for them. User attributes grant nothing: from a drive only the user could write they
+    // are the user's own, saved through the link, else they come only as the record
+    // vouches for them. From a refused volume content counts only as it was moved.
     FileCopier copier = context.copier;
     copier.untrustedUmask = platform::ProcFS().ownUmask().value_or(077);
     copier.recorded = journal.recordedMetadata(record.id);
     const auto recordedEntries = record.isDirectory ? journal.treeEntries(record.id) : ItemMetadata::ofFile();
-    copier.recordedAttributes = copier.recorded && located_->trusted() &&
-                                ItemMetadata::digest(drivePath, recordedEntries) == copier.recorded->digest;
-    noteMetadata(record, copier);
+    const bool asRecorded = copier.recorded && located_->trusted() &&
+                            ItemMetadata::digest(drivePath, recordedEntries) == copier.recorded->digest;
+    const bool aclsAsRecorded = copier.recorded && located_->trusted() && !copier.recorded->aclDigest.empty() &&
+                                ItemMetadata::aclDigest(drivePath, recordedEntries) == copier.recorded->aclDigest;
+    copier.recordedACLs = asRecorded || aclsAsRecorded;
+    copier.userAttributes = asRecorded || contentIsTheUsers_;
+    noteMetadata(record, copier, drivePath, recordedEntries);
     // Changed content is the user's own edit only where nobody else could have made it.
     auto requireAsMoved = [&](const std::string& digest) {
         if (contentIsTheUsers_ || (record.checksum && digest == *record.checksum)) return;
@@ -290,9 +334,20 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
         }
         restoreChecksum = digest;
     } else {
-        const auto entries = copier.copyTree(drivePath, workingCopy, step);
+        copier.leaveOut = leftLinks_;
+    copier.cloneCandidates = cloneCandidates_;
+    copier.cloneAllowance = roomBeyondCount_;
+        const auto entries = [&] {
+            try {
+                return copier.copyTree(drivePath, workingCopy, step);
+            } catch (const EngineError& error) {
+                // Files counted once turned out to need room of their own: the whole figures.
+                if (error.kind() != EngineError::Kind::notEnoughSpaceOnComputer || !roomBeyondCount_) throw;
+                throw EngineError::notEnoughSpaceOnComputer(counted_ + error.needed(), counted_ + error.available());
+            }
+        }();
         requireAsMoved(TreeManifest{entries}.digest());
-        refuseChangedShape(record, entries, recordedEntries);
+        checkCopiedShapes(record, entries, recordedEntries);
         try {
             copier.verify(workingCopy, entries);
         } catch (const EngineError& error) {
@@ -392,6 +447,10 @@ void RestoreExecutor::finishInPlace(const OffloadRecord& record, const std::stri
         journal.log(returnedText(name), EventLevel::warning, record.id);
         return;
     }
+    if (leftOnDriveText_) {
+        keepBoth(record, leftOnDriveText_);
+        return;
+    }
     if (!driveCopyUnchanged(record, drivePath, before)) {
         keepBoth(record, std::nullopt);
         return;
@@ -422,6 +481,10 @@ void RestoreExecutor::finishAsCopy(const OffloadRecord& record, const std::strin
     if (driveChanged) {
         journal.setPhase(record.id, Phase::returned, returnedText(name));
         journal.log(returnedText(name), EventLevel::warning, record.id);
+        return;
+    }
+    if (leftOnDriveText_) {
+        keepBoth(record, leftOnDriveText_);
         return;
     }
     journal.setPhase(record.id, Phase::restoreCleanup);
@@ -459,26 +522,122 @@ bool RestoreExecutor::deleteDriveCopy(const OffloadRecord& record, const std::st
     }
 }
 
-void RestoreExecutor::refuseChangedShape(const OffloadRecord& record, const std::vector<TreeEntry>& copied,
+void RestoreExecutor::refuseChangedShape(const OffloadRecord& record, const std::vector<TreeEntry>& found,
                                          const std::vector<TreeEntry>& recorded) {
-    const auto changed = ItemMetadata::firstChangedShape(copied, recorded);
+    const auto changed = ItemMetadata::firstChangedShape(found, recorded);
     if (!changed) return;
     const std::string name = ItemName::display(record.originalPath);
-    throw EngineError::driveUntrusted(quoted(*changed) + " in " + quoted(name) +
-                                      " isn't what was moved: on the drive a link or another kind of item took its "
-                                      "place, so " + quoted(name) + " stays on the drive, and nothing of it came back.");
+    throw EngineError::driveUntrusted(quoted(changed->path) + " in " + quoted(name) + " was " + changed->was +
+                                      " when it was moved and is now " + changed->now + ", so " + quoted(name) +
+                                      " stays on the drive, and nothing of it came back.");
 }
 
-void RestoreExecutor::noteMetadata(const OffloadRecord& record, const FileCopier& copier) {
+void RestoreExecutor::planShapes(const OffloadRecord& record, const std::vector<TreeEntry>& found,
+                                 const std::vector<TreeEntry>& recorded, const Destination& destination) {
+    refuseChangedShape(record, found, recorded);
+    const std::string name = ItemName::display(record.originalPath);
+    if (!contentIsTheUsers_) {
+        // Whatever was added there may be somebody else's: the item stays, as a changed copy does.
+        std::set<std::string> paths;
+        for (const auto& entry : recorded) paths.insert(entry.path);
+        const bool added = !recorded.empty() && std::any_of(found.begin(), found.end(), [&](const TreeEntry& entry) {
+            return !paths.count(entry.path);
+        });
+        if (added) throw EngineError::driveUntrusted(changedOnRefusedText(name, *located_, exposure_));
+        for (const auto& link : ItemMetadata::addedLinks(found, recorded)) leftLinks_.insert(link.path);
+        if (!leftLinks_.empty())
+            throw EngineError::driveUntrusted(changedOnRefusedText(name, *located_, exposure_));
+        return;
+    }
+    const auto entries = entriesByPath(found);
+    const std::string& home = record.originalPath;
+    auto insideHome = [&](const std::string& path) { return path == home || PathUtil::isInside(path, home); };
+    std::vector<std::pair<std::string, std::string>> left;  // path, why
+    for (const auto& link : ItemMetadata::addedLinks(found, recorded)) {
+        const std::string target = link.target.value_or("");
+        bool inside = !target.empty() && AddedLinks::staysInside(entries, link.path, target);
+        std::string place;
+        if (!inside && !target.empty()) {
+            const std::string linkFolder = PathUtil::parent(PathUtil::join(home, link.path));
+            place = AddedLinks::lexicallyNormal(target.front() == '/' ? target : linkFolder + "/" + target);
+            // An absolute link into the item names it where it comes home, not where a copy arrives.
+            if (insideHome(place) && destination.path == home)
+                inside = AddedLinks::staysInside(entries, "", place == home ? "." : place.substr(home.size() + 1));
+        }
+        if (inside) {
+            takenLinks_[link.path] = target;
+            continue;
+        }
+        std::optional<std::string> why;
+        if (target.empty()) {
+            why = "points nowhere";
+        } else if (insideHome(place)) {
+            // Judged at home, it would be looked up through the item's own link to the drive.
+            why = "leads back into " + quoted(name) + " by a way Keldwick can't check";
+        } else if (auto refusal = AddedLinks::judgePlace(place, platform::effectiveUserID())) {
+            why = *refusal == AddedLinks::Refusal::missing ? "points to a place that isn't on this computer"
+                  : *refusal == AddedLinks::Refusal::fileOthersCanChange
+                      ? "points to a file another user can change"
+                      : "points to a folder another user can change";
+        }
+        if (!why) {
+            takenLinks_[link.path] = target;
+            continue;
+        }
+        leftLinks_.insert(link.path);
+        left.emplace_back(link.path, *why);
+    }
+    if (left.empty()) return;
+    std::string text;
+    if (left.size() == 1) {
+        text = quoted(left.front().first) + " in " + quoted(name) + " " + left.front().second +
+               ", so it was left on your drive.";
+    } else {
+        std::string names;
+        for (size_t i = 0; i < left.size(); ++i)
+            names += (i == 0 ? "" : i + 1 == left.size() ? " and " : ", ") + quoted(left[i].first);
+        text = "Links in " + quoted(name) + " that point to places another user can change, or that aren't on this "
+               "computer, were left on your drive: " + names + ".";
+    }
+    leftOnDriveText_ = text + " The rest of " + quoted(name) + " is back on your computer.";
+}
+
+void RestoreExecutor::checkCopiedShapes(const OffloadRecord& record, const std::vector<TreeEntry>& copied,
+                                        const std::vector<TreeEntry>& recorded) {
+    refuseChangedShape(record, copied, recorded);
+    const std::string name = ItemName::display(record.originalPath);
+    for (const auto& link : ItemMetadata::addedLinks(copied, recorded)) {
+        auto judged = takenLinks_.find(link.path);
+        if (judged != takenLinks_.end() && judged->second == link.target) continue;
+        throw EngineError::driveUntrusted(quoted(link.path) + " in " + quoted(name) +
+                                          " changed on the drive while it was being brought back, so " + quoted(name) +
+                                          " stays on the drive, and nothing of it came back.");
+    }
+}
+
+void RestoreExecutor::noteMetadata(const OffloadRecord& record, const FileCopier& copier,
+                                   const std::string& drivePath, const std::vector<TreeEntry>& recordedEntries) {
     const std::string name = quoted(ItemName::display(record.originalPath));
     if (!copier.recorded) {
-        context.journal->log(name + " comes back with no set-ID bit, ACL or attribute from the drive, and with "
-                                    "permissions no wider than your umask allows: Keldwick has no record of what "
-                                    "they were.",
+        context.journal->log(name + (copier.userAttributes ? " comes back with its tags and other attributes but no "
+                                                             "set-ID bit or ACL from the drive"
+                                                           : " comes back with no set-ID bit, ACL or attribute from the "
+                                                             "drive") +
+                                 ", and with permissions no wider than your umask allows: Keldwick has no record of "
+                                 "what they were.",
                              EventLevel::info, record.id);
-    } else if (located_->trusted() && !copier.recordedAttributes) {
-        context.journal->log(name + " comes back without the ACLs and attributes its copy on the drive has now: "
-                                    "they changed on the drive since it was moved.",
+        return;
+    }
+    if (!located_->trusted()) return;
+    if (!copier.userAttributes) {
+        context.journal->log(name + (copier.recordedACLs ? " comes back without the attributes"
+                                                         : " comes back without the ACLs and attributes") +
+                                 " its copy on the drive has now: they changed on the drive since it was moved.",
+                             EventLevel::warning, record.id);
+    } else if (!copier.recordedACLs &&
+               (!copier.recorded->aclDigest.empty() || ItemMetadata::hasACLs(drivePath, recordedEntries))) {
+        context.journal->log(name + " comes back without the ACLs its copy on the drive has now: they changed on the "
+                                    "drive since it was moved.",
                              EventLevel::warning, record.id);
     }
 }

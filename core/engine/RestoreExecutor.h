@@ -11,8 +11,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -109,12 +111,21 @@ private:
     // The original path with the record's own link at it or empty, or a free sibling name.
     Destination chooseDestination(const OffloadRecord& record, const std::optional<std::string>& copySuffix);
     // The bytes the drive copy will take at home (the names the move recorded as one file,
-    // once; files that had holes at the move by what they take) and, for a folder, the
-    // entries expected back.
+    // once; files that had holes at the move by what they take; where the home's file
+    // system clones, each content the journal recorded once, its further files becoming
+    // cloneCandidates_) and, for a folder, the entries expected back. Where the home can't
+    // clone such files, logs that each is written in full.
     std::pair<int64_t, std::optional<std::vector<TreeEntry>>> measureDriveCopy(const OffloadRecord& record,
                                                                                const std::string& root,
                                                                                const std::string& drivePath,
-                                                                               const FileStat& driveStat);
+                                                                               const FileStat& driveStat,
+                                                                               const std::string& destinationFolder);
+    // Files expected to hold the content of an earlier file of the item, with the digest
+    // the journal recorded: cloned at home from that file's copy (FileCopier).
+    std::map<std::string, std::string> cloneCandidates_;
+    // The bytes counted for the copy, and the room above them then (with cloneCandidates_).
+    int64_t counted_ = 0;
+    std::optional<int64_t> roomBeyondCount_;
     // Room on this computer above its reserve (EngineError::notEnoughSpaceOnComputer).
     void checkRoomOnThisComputer(int64_t needed, const std::string& destinationFolder);
 
@@ -134,13 +145,30 @@ private:
     // Removes the drive copy; false when a refused volume keeps it (the record then
     // stays in cleanup on a read-only volume, else ends "returned").
     bool deleteDriveCopy(const OffloadRecord& record, const std::string& root, const std::string& drivePath);
-    // Throws driveUntrusted naming the first entry of the copied folder that came back in
-    // another shape than it was moved (a link planted, a folder turned into a link).
-    void refuseChangedShape(const OffloadRecord& record, const std::vector<TreeEntry>& copied,
+    // Throws driveUntrusted naming the first recorded entry of the folder that is in another
+    // shape than it was moved (a folder turned into a link, a recorded link re-pointed).
+    void refuseChangedShape(const OffloadRecord& record, const std::vector<TreeEntry>& found,
                             const std::vector<TreeEntry>& recorded);
+    // Decides, from the drive copy's entries and the record, before anything is copied:
+    // refuses a changed shape; from a drive others could write, refuses anything added;
+    // else judges each added link (AddedLinks) into takenLinks_ or leftLinks_.
+    void planShapes(const OffloadRecord& record, const std::vector<TreeEntry>& found,
+                    const std::vector<TreeEntry>& recorded, const Destination& destination);
+    // The same judgement on the copy brought back: a changed shape, or a link that was not
+    // judged as it is now, keeps the item on the drive.
+    void checkCopiedShapes(const OffloadRecord& record, const std::vector<TreeEntry>& copied,
+                           const std::vector<TreeEntry>& recorded);
+    // Added links that come home, with the target they were judged by.
+    std::map<std::string, std::string> takenLinks_;
+    // Added links left on the drive, and the sentence that names them (the record then
+    // ends "returned", the drive copy kept with them).
+    std::set<std::string> leftLinks_;
+    std::optional<std::string> leftOnDriveText_;
     // Logs what the copy takes besides its content where that is not what was moved: no
-    // record of modes (an older or adopted record), or attributes changed on the drive.
-    void noteMetadata(const OffloadRecord& record, const FileCopier& copier);
+    // record of modes (an older or adopted record), or ACLs (and, from a drive others
+    // could write, attributes) changed on the drive: once per item.
+    void noteMetadata(const OffloadRecord& record, const FileCopier& copier, const std::string& drivePath,
+                      const std::vector<TreeEntry>& recordedEntries);
     // Logs that the item came from a refused volume, when it did.
     void noteUntrusted(const OffloadRecord& record);
     // The drive copy's path below the drive's root as the locator names it.

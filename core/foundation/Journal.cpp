@@ -92,6 +92,9 @@ constexpr const char* migrationScripts[] = {
     "ALTER TABLE tree_entries ADD COLUMN link_group INTEGER;\n"
     "ALTER TABLE tree_entries ADD COLUMN sparse INTEGER;\n"
     "PRAGMA user_version = 8;",
+
+    "ALTER TABLE records ADD COLUMN acl_digest TEXT;\n"
+    "PRAGMA user_version = 9;",
 };
 
 constexpr const char* insertEventSQL = "INSERT INTO events (record_id, at, level, message) VALUES (?, ?, ?, ?)";
@@ -609,11 +612,12 @@ void Journal::markVerified(int64_t id, const std::string& checksum,
     };
     transaction([&] {
         db_.run("UPDATE records SET checksum = ?, original_identity = ?, phase = ?, updated_at = ?, mode = ?, uid = ?,"
-                " gid = ?, metadata_digest = ? WHERE id = ?",
+                " gid = ?, metadata_digest = ?, acl_digest = ? WHERE id = ?",
                 {checksum, textOrNull(originalIdentity), std::string(toString(Phase::offloadVerified)),
                  clock_->now().secondsSince1970, number([](const auto& m) { return m.mode; }),
                  number([](const auto& m) { return m.uid; }), number([](const auto& m) { return m.gid; }),
-                 metadata ? SQLValue(metadata->digest) : SQLValue(nullptr), id});
+                 metadata ? SQLValue(metadata->digest) : SQLValue(nullptr),
+                 metadata && !metadata->aclDigest.empty() ? SQLValue(metadata->aclDigest) : SQLValue(nullptr), id});
         // A file item's holes are its own; a folder's are its entries'.
         const auto itself = metadata ? metadata->sparseEntries.find("") : std::map<std::string, int64_t>::const_iterator{};
         db_.run("UPDATE records SET sparse = ? WHERE id = ?",
@@ -626,7 +630,8 @@ void Journal::markVerified(int64_t id, const std::string& checksum,
 
 std::optional<RecordedMetadata> Journal::recordedMetadata(int64_t id) {
     std::lock_guard guard(lock());
-    auto rows = db_.query("SELECT mode, uid, gid, metadata_digest, sparse FROM records WHERE id = ?", {id});
+    auto rows =
+        db_.query("SELECT mode, uid, gid, metadata_digest, acl_digest, sparse FROM records WHERE id = ?", {id});
     if (rows.empty()) return std::nullopt;
     auto mode = integer(rows.front()["mode"]);
     auto uid = integer(rows.front()["uid"]);
@@ -635,7 +640,7 @@ std::optional<RecordedMetadata> Journal::recordedMetadata(int64_t id) {
     // Records written before modes were kept, and adopted ones, have none.
     if (!mode || !uid || !gid || !digest) return std::nullopt;
     RecordedMetadata metadata{static_cast<uint32_t>(*mode), static_cast<uint32_t>(*uid), static_cast<uint32_t>(*gid),
-                              std::move(*digest), {}, {}, {}};
+                              std::move(*digest), {}, {}, {}, text(rows.front()["acl_digest"]).value_or("")};
     if (auto sparse = integer(rows.front()["sparse"])) metadata.sparseEntries.emplace("", *sparse);
     for (const auto& row : db_.query("SELECT path, mode, link_group, sparse FROM tree_entries WHERE record_id = ? AND"
                                      " (mode IS NOT NULL OR link_group IS NOT NULL OR sparse IS NOT NULL)",

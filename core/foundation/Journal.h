@@ -44,7 +44,7 @@ struct RecordPlace {
 
 class Journal {
 public:
-    static constexpr int64_t schemaVersion = 8;
+    static constexpr int64_t schemaVersion = 9;
 
     // Opens or creates the database at `path` (creating its folder) and brings its schema
     // to version 7; a later version is left as it is. Throws POSIXFailure ("mkdir") or

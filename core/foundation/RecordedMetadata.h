@@ -23,6 +23,9 @@ struct RecordedMetadata {
     // The files that had holes, by relative path ("" for a single file), with the bytes
     // they took: they come home with their holes, and room is counted by those bytes.
     std::map<std::string, int64_t> sparseEntries;
+    // The same digest over kinds, link targets and POSIX ACLs only, so that ACLs that did
+    // not change come home although a tag did; empty in records made before it was kept.
+    std::string aclDigest;
 
     bool operator==(const RecordedMetadata&) const = default;
 };

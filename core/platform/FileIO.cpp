@@ -163,6 +163,7 @@ int FileSystemCalls::lsetxattr(const char* path, const char* name, const void* v
 }
 int FileSystemCalls::lremovexattr(const char* path, const char* name) { return ::lremovexattr(path, name); }
 int FileSystemCalls::setInodeFlags(int fd, int flags) { return ::ioctl(fd, FS_IOC_SETFLAGS, &flags); }
+int FileSystemCalls::cloneFile(int destinationFd, int sourceFd) { return ::ioctl(destinationFd, FICLONE, sourceFd); }
 int FileSystemCalls::flock(int fd, int operation) { return ::flock(fd, operation); }
 
 namespace {

@@ -142,6 +142,10 @@ public:
     virtual int lremovexattr(const char* path, const char* name);
     // ioctl(FS_IOC_SETFLAGS): the inode flag word of an open file or folder.
     virtual int setInodeFlags(int fd, int flags);
+    // ioctl(FICLONE): the file open for writing as `destinationFd` made to share all the
+    // blocks of the one open as `sourceFd` (btrfs, XFS with reflink); durable once flushed.
+    // EOPNOTSUPP, EXDEV or EINVAL where the file system can't.
+    virtual int cloneFile(int destinationFd, int sourceFd);
 };
 
 // The calls in force: the real system unless a test installed another.

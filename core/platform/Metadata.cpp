@@ -90,12 +90,27 @@ std::vector<std::pair<std::string, std::string>> carriedAttributes(const std::st
     return carried;
 }
 
-void copyCarriedXattrs(const MetadataTarget& from, const MetadataTarget& to) {
-    for (const auto& name : xattrNames(from)) {
-        if (!isCarriedAttribute(name)) continue;
+bool isCarried(const std::string& name, Carried which) {
+    const bool user = name.rfind("user.", 0) == 0;
+    switch (which) {
+        case Carried::all:
+            return isCarriedAttribute(name);
+        case Carried::user:
+            return user;
+        case Carried::acls:
+            return !user && isCarriedAttribute(name);
+    }
+    return false;
+}
+
+std::vector<std::string> copyCarriedXattrs(const MetadataTarget& from, const MetadataTarget& to, Carried which) {
+    std::vector<std::string> names = xattrNames(from);
+    for (const auto& name : names) {
+        if (!isCarried(name, which)) continue;
         auto value = xattrValue(from, name);
         if (value) (void)setRaw(to, name, *value);
     }
+    return names;
 }
 
 std::vector<std::string> copyXattrs(const MetadataTarget& from, const MetadataTarget& to) {

@@ -37,8 +37,14 @@ bool isCarriedAttribute(const std::string& name);
 // The item's carried attributes by name. Items are named by path here, links included:
 // a file whose own mode refuses reading still has its attributes read.
 std::vector<std::pair<std::string, std::string>> carriedAttributes(const std::string& path);
-// copyXattrs limited to the carried attributes (isCarriedAttribute).
-void copyCarriedXattrs(const MetadataTarget& from, const MetadataTarget& to);
+// Which of the carried attributes: the user's own (user.*, which grant nothing) and the
+// POSIX ACLs (which grant access).
+enum class Carried { all, user, acls };
+bool isCarried(const std::string& name, Carried which);
+// copyXattrs limited to the carried attributes of the kind asked for. Gives the names
+// `from` listed, for the check of the ones that matter.
+std::vector<std::string> copyCarriedXattrs(const MetadataTarget& from, const MetadataTarget& to,
+                                           Carried which = Carried::all);
 
 // Copies every extended attribute of `from` that `to` accepts, the POSIX ACLs
 // ("system.posix_acl_access", "system.posix_acl_default") included. Attributes the

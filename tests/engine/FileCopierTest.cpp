@@ -721,3 +721,56 @@ TEST(FileCopierTimesTest, WalksAndCopiesLeaveFoldersAccessTimesAndCopiesKeepThem
         EXPECT_EQ(copied.modificationTime, (Timespec{1'750'000'000, 22})) << relative;
     }
 }
+
+namespace {
+
+// Clones refused, or counted: what a volume that can't share blocks answers.
+class CloneCalls final : public platform::FileSystemCalls {
+public:
+    bool refuse = true;
+    int clones = 0;
+    int cloneFile(int destination, int source) override {
+        ++clones;
+        if (!refuse) return platform::FileSystemCalls::cloneFile(destination, source);
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+};
+
+}  // namespace
+
+// Files expected to repeat an earlier content are hashed first: a clone is tried only
+// where the content read matches, and a refused one is written as any other file.
+TEST(FileCopierTreeTest, FilesOfAContentAlreadyCopiedAreClonedOrWrittenWhereTheVolumeCant) {
+    test::TempDir dir;
+    const std::string source = dir / "Footage";
+    writeFile(source + "/a.mov", std::string(50'000, 'a'));
+    writeFile(source + "/b.mov", std::string(50'000, 'a'));
+    writeFile(source + "/c.mov", std::string(50'000, 'c'));
+    writeFile(source + "/d.mov", std::string(50'000, 'a'));
+    const std::string same = Checksum::sha256(std::string(50'000, 'a'));
+    CloneCalls calls;
+    platform::ScopedFileSystemCalls scoped(calls);
+    FileCopier copier(4096);
+    // "c" was expected to repeat "a" but doesn't any more.
+    copier.cloneCandidates = {{"b.mov", same}, {"c.mov", same}, {"d.mov", same}};
+
+    const auto entries = copier.copyTree(source, dir / "copy", {});
+
+    ASSERT_EQ(entries.size(), 4u);
+    for (const char* name : {"a.mov", "b.mov", "d.mov"})
+        EXPECT_EQ(readFile(dir / "copy" + "/" + name), std::string(50'000, 'a')) << name;
+    EXPECT_EQ(readFile(dir / "copy/c.mov"), std::string(50'000, 'c'));
+    EXPECT_EQ(entries[2].sha256, Checksum::sha256(std::string(50'000, 'c')));
+    EXPECT_EQ(calls.clones, 1) << "one refusal is enough to know the volume can't";
+    copier.verify(dir / "copy", entries);
+
+    // Counted as clones, the written ones may take no more than the allowance.
+    copier.cloneAllowance = 60'000;
+    try {
+        copier.copyTree(source, dir / "again", {});
+        ADD_FAILURE() << "copied";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error, EngineError::notEnoughSpaceOnComputer(100'000, 60'000));
+    }
+}

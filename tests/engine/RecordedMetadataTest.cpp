@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "drives/DriveLayout.h"
+#include "engine/AddedLinks.h"
 #include "engine/ItemMetadata.h"
 #include "engine/OffloadEngine.h"
 #include "engine/RestoreExecutor.h"
@@ -18,6 +19,7 @@
 #include "foundation/EngineError.h"
 #include "platform/ProcFS.h"
 #include "support/EngineWorld.h"
+#include "support/FaultActions.h"
 #include "support/RealMounts.h"
 
 namespace keldwick {
@@ -57,8 +59,9 @@ class RecordedMetadataTest : public ::testing::Test {
 protected:
     EngineWorld world;
 
-    std::string move(const std::string& path) {
-        const auto outcome = engineOver(world)->offload(candidateFor(path), false);
+    // Moved as the scan proposes it, or as a folder chosen whole, links and all.
+    std::string move(const std::string& path, std::optional<WholeKind> whole = std::nullopt) {
+        const auto outcome = engineOver(world)->offload(candidateFor(path, Date::now().adding(60), whole), false);
         EXPECT_EQ(outcome.record.phase, Phase::offloaded);
         return world.drivePathFor(path);
     }
@@ -106,6 +109,7 @@ TEST_F(RecordedMetadataTest, ModesAttributesAndACLsComeBackAsTheyWereMoved) {
 
 // Someone who held the drive adds ACLs for himself to a private folder's copy and makes
 // the copy of a program his own set-ID one, dated after the move as a save would be.
+// User attributes grant nothing: from a drive only the user could write they come along.
 TEST_F(RecordedMetadataTest, PlantedACLsAndSetIDBitsStayOnTheDrive) {
     const std::string folder = makeTaxes();
     const std::string program = world.makeFile("backup-now");
@@ -131,24 +135,24 @@ TEST_F(RecordedMetadataTest, PlantedACLsAndSetIDBitsStayOnTheDrive) {
         EXPECT_FALSE(hasAttribute(folder, name)) << name;
         EXPECT_FALSE(hasAttribute(folder + "/one.txt", name)) << name;
     }
-    EXPECT_FALSE(hasAttribute(folder + "/sub", "user.planted"));
+    EXPECT_TRUE(hasAttribute(folder + "/sub", "user.planted"));
     EXPECT_EQ(modeOf(folder), 0700u);
     EXPECT_EQ(modeOf(folder + "/one.txt"), 0600u);
     EXPECT_EQ(modeOf(folder + "/sub/two.txt"), 0640u);
     const mode_t mask = platform::ProcFS().ownUmask().value_or(077);
     EXPECT_EQ(modeOf(folder + "/sub/new.sh"), 0777u & ~mask) << "what the record doesn't hold comes as a plain file";
-    EXPECT_FALSE(hasAttribute(folder + "/sub/new.sh", "user.planted"));
+    EXPECT_TRUE(hasAttribute(folder + "/sub/new.sh", "user.planted"));
     EXPECT_EQ(test::readFile(program), "#!/bin/sh\nid\n") << "content saved through the link comes home";
     EXPECT_EQ(modeOf(program), 0755u) << "but never with a set-ID bit it didn't have";
-    EXPECT_TRUE(world.logged("\u201CTaxes\u201D comes back without the ACLs and attributes its copy on the drive has "
-                             "now: they changed on the drive since it was moved."));
+    EXPECT_TRUE(world.logged("\u201CTaxes\u201D comes back without the ACLs its copy on the drive has now: they changed "
+                             "on the drive since it was moved."));
 }
 
-TEST_F(RecordedMetadataTest, AFolderTurnedIntoALinkOnTheDriveKeepsTheItemThere) {
+TEST_F(RecordedMetadataTest, ARecordedEntryOfAnotherShapeKeepsTheItemThere) {
     struct Case {
         const char* what;
         std::function<void(const std::string& copy)> change;
-        std::string named;
+        std::string text;
     };
     const std::vector<Case> cases = {
         {"a folder swapped for a link",
@@ -156,30 +160,129 @@ TEST_F(RecordedMetadataTest, AFolderTurnedIntoALinkOnTheDriveKeepsTheItemThere) 
              fs::remove_all(copy + "/sub");
              fs::create_directory_symlink(world.tmp.path(), copy + "/sub");
          },
-         "sub"},
-        {"a link added", [](const std::string& copy) { fs::create_symlink("/etc/passwd", copy + "/notes"); }, "notes"},
+         "\u201Csub\u201D in \u201CTaxes\u201D was a folder when it was moved and is now a link, so \u201CTaxes\u201D "
+         "stays on the drive, and nothing of it came back."},
+        {"a recorded link re-pointed",
+         [](const std::string& copy) {
+             fs::remove(copy + "/link-to-one");
+             fs::create_symlink("sub/two.txt", copy + "/link-to-one");
+         },
+         "\u201Clink-to-one\u201D in \u201CTaxes\u201D was a link to \u201Cone.txt\u201D when it was moved and is now a "
+         "link to \u201Csub/two.txt\u201D, so"},
+        {"a file become a folder",
+         [](const std::string& copy) {
+             fs::remove(copy + "/one.txt");
+             fs::create_directory(copy + "/one.txt");
+         },
+         "\u201Cone.txt\u201D in \u201CTaxes\u201D was a file when it was moved and is now a folder, so"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EngineWorld fresh;
         std::swap(world.journal, fresh.journal);
         const std::string folder = makeTaxes();
-        const std::string copy = move(folder);
+        fs::create_symlink("one.txt", folder + "/link-to-one");
+        const std::string copy = move(folder, WholeKind::chosen);
         c.change(copy);
 
         const RunSummary summary = engineOver(world)->restoreAll();
 
         ASSERT_EQ(summary.failures.size(), 1u);
-        EXPECT_NE(summary.failures[0].message.find("\u201C" + c.named + "\u201D in \u201CTaxes\u201D isn't what was "
-                                                                        "moved"),
-                  std::string::npos)
-            << summary.failures[0].message;
+        EXPECT_NE(summary.failures[0].message.find(c.text), std::string::npos) << summary.failures[0].message;
         EXPECT_TRUE(FileStat::read(folder)->isSymlink()) << "the link still leads to the drive";
         EXPECT_EQ(world.journal->allRecords().front().phase, Phase::offloaded);
         EXPECT_TRUE(test::workingNamesUnder(world.home).empty());
         fs::remove(folder);
         fs::remove_all(copy);
     }
+}
+
+// A virtual environment made through the item's link: links into the item and to a system
+// file come home; one into a folder others can write stays on the drive, named once.
+TEST_F(RecordedMetadataTest, LinksSavedThroughTheLinkComeHomeWhereTheyLeadSomewhereSafe) {
+    const std::string shared = world.tmp / "shared";
+    fs::create_directories(shared);
+    require(::chmod(shared.c_str(), 01777), "chmod");
+    for (const bool withUnsafe : {false, true}) {
+        SCOPED_TRACE(withUnsafe ? "with a link into a folder others write" : "only safe links");
+        EngineWorld fresh;
+        std::swap(world.journal, fresh.journal);
+        const std::string folder = world.makeFolder("oldproject", false);
+        const std::string copy = move(folder);
+        test::writeFile(copy + "/.venv/bin/python3.11", "#!python\n");
+        test::writeFile(copy + "/.venv/lib/site.py", "import os\n");
+        fs::create_symlink("python3.11", copy + "/.venv/bin/python3");
+        fs::create_symlink("python3", copy + "/.venv/bin/python");
+        fs::create_symlink("lib", copy + "/.venv/lib64");
+        fs::create_symlink("../lib64/site.py", copy + "/.venv/bin/site");
+        fs::create_symlink(folder + "/one.txt", copy + "/.venv/first");
+        fs::create_symlink("/etc/passwd", copy + "/.venv/bin/accounts");
+        if (withUnsafe) fs::create_symlink(shared, copy + "/.venv/bin/x");
+
+        const OffloadRecord done = restore(folder);
+
+        EXPECT_EQ(test::readFile(folder + "/.venv/bin/python"), "#!python\n");
+        EXPECT_EQ(fs::read_symlink(folder + "/.venv/bin/python3"), "python3.11");
+        EXPECT_EQ(fs::read_symlink(folder + "/.venv/lib64"), "lib");
+        EXPECT_EQ(test::readFile(folder + "/.venv/bin/site"), "import os\n");
+        EXPECT_EQ(fs::read_symlink(folder + "/.venv/first"), folder + "/one.txt");
+        EXPECT_EQ(fs::read_symlink(folder + "/.venv/bin/accounts"), "/etc/passwd");
+        EXPECT_FALSE(FileStat::peek(folder + "/.venv/bin/x"));
+        if (withUnsafe) {
+            const std::string text = "\u201C.venv/bin/x\u201D in \u201Coldproject\u201D points to a folder another user "
+                                     "can change, so it was left on your drive. The rest of \u201Coldproject\u201D is "
+                                     "back on your computer.";
+            EXPECT_EQ(done.phase, Phase::returned);
+            EXPECT_EQ(done.error, text);
+            EXPECT_TRUE(world.logged(text));
+            EXPECT_TRUE(FileStat::read(copy + "/.venv/bin/x")->isSymlink()) << "it stays on the drive";
+
+            // Brought back again as a copy: the same rules, and an absolute link into the
+            // item names what stands at its place now, here under the temporary folder.
+            const OffloadRecord again = RestoreExecutor(world.context()).restore(done.id, " (from the drive)");
+            const std::string beside = folder + " (from the drive)";
+            EXPECT_EQ(again.phase, Phase::returned);
+            EXPECT_EQ(again.error, "Links in \u201Coldproject\u201D that point to places another user can change, or "
+                                   "that aren't on this computer, were left on your drive: \u201C.venv/bin/x\u201D and "
+                                   "\u201C.venv/first\u201D. The rest of \u201Coldproject\u201D is back on your "
+                                   "computer.");
+            EXPECT_EQ(fs::read_symlink(beside + "/.venv/bin/python3"), "python3.11");
+            EXPECT_FALSE(FileStat::peek(beside + "/.venv/first"));
+            fs::remove_all(beside);
+        } else {
+            EXPECT_EQ(done.phase, Phase::restored);
+            EXPECT_FALSE(FileStat::peek(copy));
+        }
+        fs::remove_all(folder);
+        fs::remove_all(copy);
+    }
+}
+
+// The links are judged before the copy and again on it: one re-pointed in between keeps
+// the item on the drive, and nothing of it stays at home.
+TEST_F(RecordedMetadataTest, ALinkRepointedAfterItWasJudgedKeepsTheItemOnTheDrive) {
+    const std::string folder = world.makeFolder("proj", false);
+    const std::string copy = move(folder);
+    test::writeFile(copy + "/bin/python3.11", "#!python\n");
+    fs::create_symlink("python3.11", copy + "/bin/python3");
+    auto actions = std::make_shared<test::FaultActions>();
+    actions->onceAt(FaultPoint::restoreRecorded, [&](const FaultContext&) {
+        fs::remove(copy + "/bin/python3");
+        fs::create_symlink(world.tmp.path(), copy + "/bin/python3");
+    });
+    world.faults->inner = actions;
+
+    try {
+        restore(folder);
+        ADD_FAILURE() << "brought back";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(std::string(error.what()), "\u201Cbin/python3\u201D in \u201Cproj\u201D changed on the drive while it "
+                                             "was being brought back, so \u201Cproj\u201D stays on the drive, and "
+                                             "nothing of it came back.");
+    }
+    EXPECT_TRUE(FileStat::read(folder)->isSymlink());
+    EXPECT_EQ(world.journal->allRecords().front().phase, Phase::offloaded);
+    EXPECT_TRUE(test::workingNamesUnder(world.home).empty());
 }
 
 TEST_F(RecordedMetadataTest, ARecordWithoutModesStripsSetIDBitsAndCapsToTheUmask) {
@@ -202,9 +305,9 @@ TEST_F(RecordedMetadataTest, ARecordWithoutModesStripsSetIDBitsAndCapsToTheUmask
     EXPECT_EQ(modeOf(path), fileMode & 0777 & ~mask);
     EXPECT_EQ(modeOf(folder + "/one.txt"), 0777u & ~mask);
     EXPECT_FALSE(hasAttribute(path, "system.posix_acl_access"));
-    EXPECT_TRUE(world.logged("\u201Cold-tool\u201D comes back with no set-ID bit, ACL or attribute from the drive, and "
-                             "with permissions no wider than your umask allows: Keldwick has no record of what they "
-                             "were."));
+    EXPECT_TRUE(world.logged("\u201Cold-tool\u201D comes back with its tags and other attributes but no set-ID bit or "
+                             "ACL from the drive, and with permissions no wider than your umask allows: Keldwick has "
+                             "no record of what they were."));
 }
 
 // A volume that keeps no modes gives every file the mount's: the record brings back
@@ -275,6 +378,86 @@ TEST_F(RecordedMetadataTest, AManifestLineIsAdoptedOnlyWhereItsLinkStandsInTheHo
     EXPECT_EQ(modeOf(ours) & 07000, 0u);
 }
 
+std::string attribute(const std::string& path, const char* name) {
+    std::string value(256, '\0');
+    const ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
+    value.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    return value;
+}
+
+void setAttribute(const std::string& path, const char* name, const std::string& value) {
+    require(::setxattr(path.c_str(), name, value.data(), value.size(), 0), "setxattr");
+}
+
+// Tags and comments are the user's: they come home from the drive copy whatever record
+// the item has, and a tag set through the link doesn't cost the ACLs that didn't change.
+TEST_F(RecordedMetadataTest, TagsAndCommentsSavedThroughTheLinkComeHome) {
+    const std::string url = "https://example.org/report.pdf";
+    {
+        SCOPED_TRACE("a file moved with the journal's record, tagged through its link");
+        const std::string file = world.makeFile("report.pdf");
+        setAttribute(file, "user.xdg.origin.url", url);
+        const std::string copy = move(file);
+        setAttribute(copy, "user.xdg.tags", "taxes,2026");
+        EXPECT_EQ(restore(file).phase, Phase::restored);
+        EXPECT_EQ(attribute(file, "user.xdg.origin.url"), url);
+        EXPECT_EQ(attribute(file, "user.xdg.tags"), "taxes,2026");
+    }
+    {
+        SCOPED_TRACE("a folder with an ACL, a file in it tagged through the link");
+        const std::string folder = makeTaxes();
+        grantACL(folder + "/one.txt", 4242);
+        const std::string copy = move(folder);
+        setAttribute(copy + "/one.txt", "user.xdg.tags", "keep");
+        test::writeFile(copy + "/added.txt", "new");
+        setAttribute(copy + "/added.txt", "user.xdg.comment", "saved later");
+        EXPECT_EQ(restore(folder).phase, Phase::restored);
+        EXPECT_EQ(attribute(folder + "/one.txt", "user.xdg.tags"), "keep");
+        EXPECT_EQ(attribute(folder + "/added.txt", "user.xdg.comment"), "saved later");
+        EXPECT_TRUE(hasAttribute(folder + "/one.txt", "system.posix_acl_access")) << "the ACL didn't change";
+        EXPECT_FALSE(world.logged("\u201CTaxes\u201D comes back without the ACLs"));
+    }
+    {
+        SCOPED_TRACE("moved by a version that kept no record of metadata");
+        const std::string folder = world.makeFolder("Old", false);
+        setAttribute(folder + "/one.txt", "user.xdg.comment", "from before");
+        const OffloadRecord old = world.offloadByHand(folder);
+        grantACL(world.drivePath(old) + "/one.txt", 65534);
+        ASSERT_FALSE(world.journal->recordedMetadata(old.id));
+        RestoreExecutor(world.context()).restore(old.id, std::nullopt);
+        EXPECT_EQ(attribute(folder + "/one.txt", "user.xdg.comment"), "from before");
+        EXPECT_FALSE(hasAttribute(folder + "/one.txt", "system.posix_acl_access")) << "an ACL never comes unrecorded";
+        EXPECT_TRUE(world.logged("\u201COld\u201D comes back with its tags and other attributes but no set-ID bit or ACL "
+                                 "from the drive, and with permissions no wider than your umask allows: Keldwick has "
+                                 "no record of what they were."));
+    }
+}
+
+TEST_F(RecordedMetadataTest, AnAdoptedItemComesHomeWithItsComment) {
+    DriveManifest manifest{DriveLayout::appFolder(world.root)};
+    const std::string original = world.home + "/Documents/notes.txt";
+    DriveManifest::Entry entry;
+    entry.machine = world.configuration.machineID;
+    entry.originalPath = original;
+    entry.relativePath = world.relativeFor(original);
+    entry.size = 6;
+    entry.checksum = Checksum::sha256("notes\n");
+    entry.date = Date{1'700'000'000};
+    const std::string copy = PathUtil::join(world.root, entry.relativePath);
+    test::writeFile(copy, "notes\n");
+    setAttribute(copy, "user.xdg.comment", "kept on the drive");
+    manifest.append(entry);
+    fs::create_directories(world.home + "/Documents");
+    fs::create_symlink(copy, original);
+
+    world.manager().adoptManifestEntries(EngineWorld::driveID);
+    ASSERT_EQ(world.journal->allRecords().size(), 1u);
+
+    EXPECT_EQ(RestoreExecutor(world.context()).restore(world.journal->allRecords().front().id, std::nullopt).phase,
+              Phase::restored);
+    EXPECT_EQ(attribute(original, "user.xdg.comment"), "kept on the drive");
+}
+
 TEST(ItemMetadataTest, TheDigestCoversKindsTargetsAndCarriedAttributesOnly) {
     test::TempDir dir;
     const std::string root = dir / "item";
@@ -295,18 +478,65 @@ TEST(ItemMetadataTest, TheDigestCoversKindsTargetsAndCarriedAttributesOnly) {
     fs::create_symlink("elsewhere", root + "/link");
     EXPECT_NE(ItemMetadata::digest(root, entries), tagged);
 
-    // Shapes: a recorded link re-pointed, a new link, a file become a folder; new plain entries are fine.
+    // Shapes: only the record's own entries count; links added are listed apart.
     const std::vector<TreeEntry> recorded = entries;
     auto with = [&](TreeEntry extra) {
-        auto copied = entries;
-        copied.push_back(std::move(extra));
-        return ItemMetadata::firstChangedShape(copied, recorded);
+        auto found = entries;
+        found.push_back(std::move(extra));
+        return ItemMetadata::firstChangedShape(found, recorded);
     };
+    using Shape = ItemMetadata::ChangedShape;
     EXPECT_EQ(ItemMetadata::firstChangedShape(entries, recorded), std::nullopt);
     EXPECT_EQ(with({"new.txt", TreeEntry::Kind::file, 1, {}, {}}), std::nullopt);
-    EXPECT_EQ(with({"new", TreeEntry::Kind::symlink, 0, {}, std::string("/etc")}), "new");
-    EXPECT_EQ(with({"link", TreeEntry::Kind::symlink, 0, {}, std::string("/etc")}), "link");
-    EXPECT_EQ(with({"a.txt", TreeEntry::Kind::directory, 0, {}, {}}), "a.txt");
+    EXPECT_EQ(with({"new", TreeEntry::Kind::symlink, 0, {}, std::string("/etc")}), std::nullopt);
+    EXPECT_EQ(with({"link", TreeEntry::Kind::symlink, 0, {}, std::string("/etc")}),
+              (Shape{"link", "a link to \u201Ca.txt\u201D", "a link to \u201C/etc\u201D"}));
+    EXPECT_EQ(with({"a.txt", TreeEntry::Kind::directory, 0, {}, {}}), (Shape{"a.txt", "a file", "a folder"}));
+    auto found = entries;
+    found.push_back({"new", TreeEntry::Kind::symlink, 0, {}, std::string("/etc")});
+    found.push_back({"new.txt", TreeEntry::Kind::file, 1, {}, {}});
+    const auto added = ItemMetadata::addedLinks(found, recorded);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(added[0].path, "new");
+}
+
+TEST(AddedLinksTest, ALinkStaysInsideOnlyWhileItsResolutionDoes) {
+    std::unordered_map<std::string, TreeEntry> entries;
+    auto link = [&](const std::string& path, const std::string& target) {
+        entries[path] = TreeEntry{path, TreeEntry::Kind::symlink, 0, {}, target};
+    };
+    link("lib64", "lib");
+    link("out", "/usr");
+    link("up", "..");
+    const struct {
+        const char* path;
+        const char* target;
+        bool inside;
+    } cases[] = {
+        {"bin/python3", "python3.11", true},  {"bin/site", "../lib64/site.py", true},
+        {"bin/a", "../../elsewhere", false},  {"bin/b", "/usr/bin/python3", false},
+        {"bin/c", "../out/lib", false},       {"bin/d", "../up/x", false},
+        {"top", ".", true},                   {"bin/e", "./../bin/./python3", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AddedLinks::staysInside(entries, c.path, c.target), c.inside) << c.path << " -> " << c.target;
+    link("loop", "loop");
+    EXPECT_FALSE(AddedLinks::staysInside(entries, "x", "loop/y")) << "a loop never ends inside";
+    EXPECT_EQ(AddedLinks::lexicallyNormal("/home/u/p/.venv/../x/./y"), "/home/u/p/x/y");
+}
+
+TEST(AddedLinksTest, APlaceIsSafeOnlyWhenNoOtherUserCanChangeAnythingOnTheWay) {
+    test::TempDir dir;
+    const uid_t me = ::geteuid();
+    using R = AddedLinks::Refusal;
+    EXPECT_EQ(AddedLinks::judgePlace("/etc/passwd", me), std::nullopt);
+    EXPECT_EQ(AddedLinks::judgePlace("/etc/no-such-file-here", me), R::missing);
+    // The temporary folder anyone may write (sticky or not) is on the way.
+    EXPECT_EQ(AddedLinks::judgePlace(dir.path(), me), R::folderOthersCanChange);
+    EXPECT_EQ(AddedLinks::judgePlace("/tmp", me), R::folderOthersCanChange);
+    // Another account's system file, judged for someone else: root's still counts.
+    EXPECT_EQ(AddedLinks::judgePlace("/etc/passwd", 4242), std::nullopt);
+    EXPECT_EQ(AddedLinks::judgePlace("relative/path", me), R::missing);
 }
 
 }  // namespace

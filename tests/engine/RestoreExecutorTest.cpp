@@ -12,6 +12,8 @@
 #include "foundation/Utf8.h"
 #include "platform/POSIXFailure.h"
 #include "platform/Rename.h"
+#include "foundation/Formatting.h"
+#include "platform/Extents.h"
 #include "support/EngineWorld.h"
 #include "support/FaultActions.h"
 
@@ -181,6 +183,27 @@ TEST_F(RestoreExecutorTest, ComputerSpaceOfExactlyWhatIsNeededPlusTheReservePass
 
     tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(11'000); };
     EXPECT_EQ(tight.restore(record.id, std::nullopt).phase, Phase::restored);
+}
+
+// Copies of one content are counted once only where this computer's file system can
+// clone them; on ext4 each is written, and the log says why it takes that much.
+TEST_F(RestoreExecutorTest, CopiesOfOneContentCountInFullWhereTheHomeCantClone) {
+    if (platform::volumeSharesExtents(world.home.c_str())) GTEST_SKIP() << "the temporary folder's file system clones";
+    const std::string folder = world.home + "/Documents/Footage";
+    const std::string take(6'000, 't');
+    for (const char* name : {"take1.mov", "take2.mov", "take3.mov"}) writeFile(folder + "/" + name, take);
+    const OffloadRecord record = world.offloadByHand(folder);
+    auto tight = executor();
+    tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(17'999); };
+    EXPECT_EQ(engineErrorOf([&] { tight.restore(record.id, std::nullopt); }),
+              EngineError::notEnoughSpaceOnComputer(18'000, 17'999));
+    EXPECT_TRUE(world.logged("\u201CFootage\u201D holds copies of the same content that this computer's file system "
+                             "can't share, so each is written in full: bringing it back takes " +
+                             byteCountText(18'000) + "."))
+        << ::testing::PrintToString(world.eventTexts());
+    tight.availableBytes = [](const std::string&) { return std::optional<int64_t>(18'000); };
+    EXPECT_EQ(tight.restore(record.id, std::nullopt).phase, Phase::restored);
+    EXPECT_EQ(readFile(folder + "/take3.mov"), take);
 }
 
 // --- Bringing items back.

@@ -105,12 +105,12 @@ TEST(JournalTest, NewFileReachesTheLatestVersionWithDurableSettings) {
     {
         Journal journal(path, Clock::system());
         auto& db = journal.db();
-        EXPECT_EQ(db.userVersion(), 8);
+        EXPECT_EQ(db.userVersion(), 9);
         EXPECT_EQ(columns(db, "records"),
                   (std::vector<std::string>{"id", "original_path", "drive_id", "drive_relative_path", "is_directory",
                                             "size", "checksum", "phase", "last_used", "created_at", "updated_at",
                                             "error", "restore_checksum", "original_identity", "mode", "uid", "gid",
-                                            "metadata_digest", "sparse"}));
+                                            "metadata_digest", "sparse", "acl_digest"}));
         EXPECT_EQ(columns(db, "tree_entries"), (std::vector<std::string>{"record_id", "position", "path", "kind", "size",
                                                                          "sha256", "target", "mode", "link_group",
                                                                          "sparse"}));
@@ -139,9 +139,9 @@ TEST(JournalTest, MigratesEveryOlderVersionKeepingItsRows) {
         buildOldJournal(path, version);
         Journal journal(path, Clock::system());
         auto& db = journal.db();
-        EXPECT_EQ(db.userVersion(), 8);
+        EXPECT_EQ(db.userVersion(), 9);
         EXPECT_EQ(columns(db, "tree_entries").back(), "sparse");
-        EXPECT_EQ(columns(db, "records").back(), "sparse");
+        EXPECT_EQ(columns(db, "records").back(), "acl_digest");
         if (version == 0) {
             EXPECT_TRUE(journal.allRecords().empty());
             continue;
@@ -182,10 +182,10 @@ TEST(JournalTest, LeavesALaterSchemaAlone) {
     const auto path = dir / "journal.sqlite";
     {
         SQLiteConnection db(path);
-        db.exec("CREATE TABLE future (x); PRAGMA user_version = 9;");
+        db.exec("CREATE TABLE future (x); PRAGMA user_version = 10;");
     }
     Journal journal(path, Clock::system());
-    EXPECT_EQ(journal.db().userVersion(), 9);
+    EXPECT_EQ(journal.db().userVersion(), 10);
     EXPECT_TRUE(journal.db().query("SELECT name FROM sqlite_master WHERE name = 'records'").empty());
 }
 
@@ -453,7 +453,7 @@ TEST(JournalTest, MarkVerifiedChangesChecksumPhaseAndTreeTogether) {
     journal->db().exec("DROP TRIGGER refuse");
     // So do the bytes taken by the entries that had holes; the others' stay empty.
     RecordedMetadata metadata{0700, 1000, 100, "meta", {{"", 0700}, {"f0", 04755}, {"f1", 0600}},
-                              {{"f0", 1}, {"f1", 1}}, {{"f1", 8192}}};
+                              {{"f0", 1}, {"f1", 1}}, {{"f1", 8192}}, "acls"};
     RecordedMetadata withStray = metadata;
     withStray.linkGroups["l"] = 2;
     journal->markVerified(record.id, "digest-4", tree(2), std::nullopt, withStray);
@@ -467,7 +467,7 @@ TEST(JournalTest, MarkVerifiedChangesChecksumPhaseAndTreeTogether) {
 
     // A file item's holes are the record's own.
     auto file = journal->insert(newRecord("/image"));
-    const RecordedMetadata ofFile{0644, 1000, 100, "meta", {{"", 0644}}, {}, {{"", 4096}}};
+    const RecordedMetadata ofFile{0644, 1000, 100, "meta", {{"", 0644}}, {}, {{"", 4096}}, ""};
     journal->markVerified(file.id, "digest-5", std::nullopt, std::nullopt, ofFile);
     EXPECT_EQ(journal->recordedMetadata(file.id), ofFile);
     EXPECT_EQ(journal->db().query("SELECT sparse FROM records WHERE id = ?", {file.id})[0]["sparse"],

@@ -12,7 +12,11 @@
 
 #include "foundation/Clock.h"
 #include "engine/OffloadEngine.h"
+#include "engine/RestoreExecutor.h"
+#include "foundation/EngineError.h"
+#include "foundation/Formatting.h"
 #include "foundation/PathUtil.h"
+#include "platform/Extents.h"
 #include "scanning/ManualMove.h"
 #include "scanning/Scanner.h"
 #include "scanning/WholeFolderInspector.h"
@@ -140,6 +144,76 @@ TEST_F(SharedExtentsTest, AHandPickedMoveThatFreesNothingGoesAndSaysSo) {
     blank.size = 0;  // its allocated size, as a hand-picked file is weighed
     EXPECT_EQ(test::engineOver(*world)->offload(blank, false).record.phase, Phase::offloaded);
     EXPECT_EQ(world->journal->events(1)[0].message, "Moved \u201Cblank.img\u201D (0 bytes) to " + world->drive.name + ".");
+}
+
+// Ten reflinked copies of one take: moved by hand the folder frees one take and says what
+// the drive holds; it comes back into a home with less room than its size, cloned again.
+TEST_F(SharedExtentsTest, AReflinkedFolderComesBackClonedIntoAHomeWithLessRoomThanItsSize) {
+    test::makeDirs(dir.path() + "/btrfs/world");
+    world = std::make_unique<test::EngineWorld>(Journal::inMemory(), dir.path() + "/btrfs/world");
+    const std::string footage = world->home + "/Footage";
+    test::makeDirs(footage);
+    randomFile(footage + "/take01.mov", 7);
+    auto takeName = [&](int i) { return footage + "/take" + (i < 10 ? "0" : "") + std::to_string(i) + ".mov"; };
+    for (int i = 2; i <= 10; ++i) reflink(takeName(1), takeName(i));
+    test::writeFile(footage + "/notes.txt", "cut at 00:42\n");
+    const std::string take = test::readFile(footage + "/take01.mov");
+
+    const auto chosen = ManualMove::candidates({footage}, world->home, {}, true, Date::now());
+    ASSERT_EQ(chosen.candidates.size(), 1u);
+    const Candidate candidate = chosen.candidates[0];
+    ASSERT_LT(candidate.size, 2 * MB);
+    const auto moved = test::engineOver(*world)->offload(candidate, false);
+    ASSERT_EQ(moved.record.phase, Phase::offloaded);
+    EXPECT_EQ(world->journal->events(moved.record.id)[0].message,
+              "Moved \u201CFootage\u201D to " + world->drive.name + ": frees " + byteCountText(candidate.size) + "; " +
+                  byteCountText(10 * MB + 13) + " on the drive.");
+
+    RestoreExecutor restorer(world->context());
+    restorer.availableBytes = [](const std::string&) { return std::optional<int64_t>(MB / 2); };
+    EXPECT_THROW(restorer.restore(moved.record.id, std::nullopt), EngineError) << "not even one take fits";
+    EXPECT_EQ(world->phaseOf(moved.record.id), Phase::offloaded);
+
+    restorer.availableBytes = [](const std::string&) { return std::optional<int64_t>(3 * MB); };
+    EXPECT_EQ(restorer.restore(moved.record.id, std::nullopt).phase, Phase::restored);
+    for (int i = 1; i <= 10; ++i) {
+        const std::string path = takeName(i);
+        EXPECT_EQ(test::readFile(path), take) << path;
+        const auto extents = platform::extentMap(path.c_str());
+        ASSERT_TRUE(extents) << path;
+        for (const auto& extent : *extents) EXPECT_TRUE(extent.shared) << path << " was written, not cloned";
+    }
+    EXPECT_EQ(test::readFile(footage + "/notes.txt"), "cut at 00:42\n");
+}
+
+// Copies counted as one content that differ on the drive now take room of their own: the
+// copy stops before the home fills, with the whole figures, and nothing stays at home.
+TEST_F(SharedExtentsTest, CopiesThatDifferOnTheDriveNowStopTheCopyBeforeTheHomeFills) {
+    test::makeDirs(dir.path() + "/btrfs/world");
+    world = std::make_unique<test::EngineWorld>(Journal::inMemory(), dir.path() + "/btrfs/world");
+    const std::string footage = world->home + "/Footage";
+    test::makeDirs(footage);
+    randomFile(footage + "/take1.mov", 11);
+    for (int i = 2; i <= 6; ++i) reflink(footage + "/take1.mov", footage + "/take" + std::to_string(i) + ".mov");
+    const auto chosen = ManualMove::candidates({footage}, world->home, {}, true, Date::now());
+    ASSERT_EQ(chosen.candidates.size(), 1u);
+    const auto moved = test::engineOver(*world)->offload(chosen.candidates[0], false);
+    ASSERT_EQ(moved.record.phase, Phase::offloaded);
+    const std::string copy = world->drivePath(moved.record);
+    for (int i = 4; i <= 6; ++i) randomFile(copy + "/take" + std::to_string(i) + ".mov", 20 + i);
+
+    RestoreExecutor restorer(world->context());
+    restorer.availableBytes = [](const std::string&) { return std::optional<int64_t>(3 * MB); };
+    try {
+        restorer.restore(moved.record.id, std::nullopt);
+        ADD_FAILURE() << "brought back";
+    } catch (const EngineError& error) {
+        EXPECT_EQ(error.kind(), EngineError::Kind::notEnoughSpaceOnComputer);
+        EXPECT_GT(error.needed(), 3 * MB);
+        EXPECT_EQ(error.available(), 3 * MB);
+    }
+    EXPECT_EQ(world->phaseOf(moved.record.id), Phase::offloaded);
+    EXPECT_TRUE(test::workingNamesUnder(world->home).empty());
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -94,6 +95,11 @@ public:
     int lsetxattr(const char* path, const char* name, const void* value, std::size_t size, int flags) override;
     int lremovexattr(const char* path, const char* name) override;
     int setInodeFlags(int fd, int flags) override;
+    // The blocks a clone would share are not tracked: the copier writes the file instead.
+    int cloneFile(int, int) override {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
     // A lock makes nothing durable; with the power off taking one is refused like every
     // call, while letting one go still works (a holder's destructor lets go).
     int flock(int fd, int operation) override;
