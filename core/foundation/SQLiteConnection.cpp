@@ -192,8 +192,6 @@ void SQLiteConnection::queryEach(const std::string& sql, const std::vector<SQLVa
     }
 }
 
-int64_t SQLiteConnection::totalChanges() const { return sqlite3_total_changes64(handle_); }
-
 int64_t SQLiteConnection::userVersion() {
     auto rows = query("PRAGMA user_version");
     if (rows.empty()) return 0;

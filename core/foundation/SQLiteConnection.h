@@ -74,9 +74,6 @@ public:
                    const std::function<void(const SQLRow&)>& each);
     // PRAGMA user_version; 0 when it can't be read as an integer.
     int64_t userVersion();
-    // Rows this connection has changed since it opened (SQLite's total_changes): a change
-    // stamp of its own writes.
-    int64_t totalChanges() const;
     // True while a transaction is open on this connection.
     bool inTransaction() const;
     // The rows this connection's statements changed since it opened (sqlite3_total_changes64).

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "foundation/Clock.h"
 #include "drives/DriveLayout.h"
 #include "engine/AddedLinks.h"
 #include "engine/ItemMetadata.h"
@@ -61,7 +62,7 @@ protected:
 
     // Moved as the scan proposes it, or as a folder chosen whole, links and all.
     std::string move(const std::string& path, std::optional<WholeKind> whole = std::nullopt) {
-        const auto outcome = engineOver(world)->offload(candidateFor(path, Date::now().adding(60), whole), false);
+        const auto outcome = engineOver(world)->offload(candidateFor(path, Clock::system()->now().adding(60), whole), false);
         EXPECT_EQ(outcome.record.phase, Phase::offloaded);
         return world.drivePathFor(path);
     }

@@ -150,7 +150,7 @@ TEST_F(SharedExtentsTest, AHandPickedMoveThatFreesNothingGoesAndSaysSo) {
 // the drive holds; it comes back into a home with less room than its size, cloned again.
 TEST_F(SharedExtentsTest, AReflinkedFolderComesBackClonedIntoAHomeWithLessRoomThanItsSize) {
     test::makeDirs(dir.path() + "/btrfs/world");
-    world = std::make_unique<test::EngineWorld>(Journal::inMemory(), dir.path() + "/btrfs/world");
+    world = std::make_unique<test::EngineWorld>(Journal::inMemory(Clock::system()), dir.path() + "/btrfs/world");
     const std::string footage = world->home + "/Footage";
     test::makeDirs(footage);
     randomFile(footage + "/take01.mov", 7);
@@ -159,7 +159,7 @@ TEST_F(SharedExtentsTest, AReflinkedFolderComesBackClonedIntoAHomeWithLessRoomTh
     test::writeFile(footage + "/notes.txt", "cut at 00:42\n");
     const std::string take = test::readFile(footage + "/take01.mov");
 
-    const auto chosen = ManualMove::candidates({footage}, world->home, {}, true, Date::now());
+    const auto chosen = ManualMove::candidates({footage}, world->home, {}, true, Clock::system()->now());
     ASSERT_EQ(chosen.candidates.size(), 1u);
     const Candidate candidate = chosen.candidates[0];
     ASSERT_LT(candidate.size, 2 * MB);
@@ -190,12 +190,12 @@ TEST_F(SharedExtentsTest, AReflinkedFolderComesBackClonedIntoAHomeWithLessRoomTh
 // copy stops before the home fills, with the whole figures, and nothing stays at home.
 TEST_F(SharedExtentsTest, CopiesThatDifferOnTheDriveNowStopTheCopyBeforeTheHomeFills) {
     test::makeDirs(dir.path() + "/btrfs/world");
-    world = std::make_unique<test::EngineWorld>(Journal::inMemory(), dir.path() + "/btrfs/world");
+    world = std::make_unique<test::EngineWorld>(Journal::inMemory(Clock::system()), dir.path() + "/btrfs/world");
     const std::string footage = world->home + "/Footage";
     test::makeDirs(footage);
     randomFile(footage + "/take1.mov", 11);
     for (int i = 2; i <= 6; ++i) reflink(footage + "/take1.mov", footage + "/take" + std::to_string(i) + ".mov");
-    const auto chosen = ManualMove::candidates({footage}, world->home, {}, true, Date::now());
+    const auto chosen = ManualMove::candidates({footage}, world->home, {}, true, Clock::system()->now());
     ASSERT_EQ(chosen.candidates.size(), 1u);
     const auto moved = test::engineOver(*world)->offload(chosen.candidates[0], false);
     ASSERT_EQ(moved.record.phase, Phase::offloaded);
