@@ -451,16 +451,14 @@ public:
           trust_(trust), cloneCandidates_(cloneCandidates), cloneAllowance_(cloneAllowance),
           sourceTop_(openQuietly(AT_FDCWD, source_.c_str(), O_DIRECTORY)) {
         if (sourceTop_.get() < 0) throw POSIXFailure("opendir", source_, errno);
-        // The volume's descriptor, opened before anything is written: syncfs reports a
-        // failed write-back on the volume only to descriptors opened before it happened.
-        const std::string parent = PathUtil::parent(destination_);
-        volume_ = platform::openDirectory(AT_FDCWD, parent);
-        if (volume_.get() < 0) throw POSIXFailure("open", parent, errno);
-        byVolume_ = platform::fsyncIsTrusted(volume_.get());
         if (platform::calls().mkdirAt(AT_FDCWD, destination_.c_str(), 0700) != 0)
             throw POSIXFailure("mkdir", destination_, errno);
+        // Opened before anything is written in it: syncfs reports a failed write-back on
+        // the volume only through descriptors opened before it happened. And it is the
+        // copy's own volume, whatever its parent's name leads to.
         destinationTop_ = platform::openDirectory(AT_FDCWD, destination_, O_NOFOLLOW);
         if (destinationTop_.get() < 0) throw POSIXFailure("open", destination_, errno);
+        byVolume_ = platform::fsyncIsTrusted(destinationTop_.get());
     }
 
     // Every walked entry copied in walk order, each checked against the walk first.
@@ -569,7 +567,7 @@ public:
     // as well, since fsync there may flush less than it covers.
     void flush() {
         if (byVolume_)
-            platform::syncVolume(volume_.get(), destination_);
+            platform::syncVolume(destinationTop_.get(), destination_);
         else
             platform::syncVolumeIfUntrusted(destinationTop_.get(), destination_);
     }
@@ -774,9 +772,8 @@ private:
     std::optional<int64_t> cloneAllowance_;
     int64_t unclonedBytes_ = 0;
     Fd sourceTop_;
-    Fd volume_;  // the folder the copy is made in
-    bool byVolume_ = false;
     Fd destinationTop_;
+    bool byVolume_ = false;  // the whole tree made durable by one syncfs
     PendingFlushes pending_;
     std::map<int64_t, FirstCopy> firstCopies_;  // by group key
     FileCopier::LinkGroups linked_;

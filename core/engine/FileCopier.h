@@ -8,11 +8,14 @@
 // "chmod", "utimens") or EngineError. The copier never deletes what it created: a
 // partial copy left by a failure is the caller's to remove.
 //
-// Durability: a copy is flushed before it is returned (fsync of each file after its data
-// and metadata and of each folder of a tree after its entries and metadata; where the
-// file system's fsync can't be trusted, syncfs of it as well), and verify() and the
-// hashes of what lies on a drive read from the medium, not from the page cache. The
-// copy's own name in the folder it was made in is the caller's to flush.
+// Durability: a copy is flushed before it is returned, and verify() and the hashes of
+// what lies on a drive read from the medium, not from the page cache. A file: fsync after
+// its data and metadata. A tree: every file and folder written, then one syncfs of its
+// volume (through the tree's top folder, opened before anything was written in it), so
+// the whole tree costs one wait; where the file system's fsync can't be trusted, fsync
+// of each file after its data and metadata and of each folder after its entries and
+// metadata, and syncfs as well. The copy's own name in the folder it was made in is the
+// caller's to flush.
 
 #include <cstdint>
 #include <functional>
