@@ -60,6 +60,7 @@ TEST(DriveRowTest, OffersOnlyWhatTheDriveAllows) {
     DriveOption usable = option("<b>Backup</b>");
     DriveOption used = usable;
     used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    used.usedBefore = true;  // this computer's records are on it
     used.usedBefore = true;
     DriveOption broken = used;
     broken.problems = {DriveProblem::readOnly()};
@@ -106,6 +107,7 @@ TEST(DriveRowTest, ReadsAsOneElementWhoseButtonNamesItsDrive) {
     DriveOption usable = option("Backup");
     DriveOption used = usable;
     used.existing = Drive{"6F1C2A5E-0000-4000-8000-000000000001", "Backup"};
+    used.usedBefore = true;  // this computer's records are on it
     DriveOption broken = usable;
     broken.problems = {DriveProblem::readOnly()};
     const std::string space = "Backup, 400 GB free of 1.00 TB";
