@@ -4,9 +4,11 @@
 // KELDWICK_SCAN_ENTRIES sets others, comma-separated), in a typical and a project-heavy
 // shape, then times `du -s ROOTS`, `find ROOTS -printf '%s %T@ %A@\n'`, `gdu -npc HOME`
 // and Scanner::scan on one thread and on every core (KELDWICK_SCAN_THREADS sets the
-// count), each a program started afresh (this one, asked to scan), so that its peak
-// memory and CPU time are its own and every side is timed the same way: from launch to
-// exit. The
+// count), each a program started afresh (this one, asked to scan), so that its CPU time
+// is its own and every side is timed the same way: from launch to exit. (The peers' peak
+// memory is what the kernel reports to this parent, which counts the pages the launch
+// began with, about this program's own size; the scanner reports its own high-water
+// mark.) The
 // tools take turns within each round (KELDWICK_BENCH_ROUNDS, at least 3): cold, every
 // cache of the machine dropped before each run (needs root; skipped with a line
 // otherwise), then warm, after one discarded run of each. Prints the median wall and CPU
@@ -272,9 +274,18 @@ int scanChild(int argc, char** argv) {
     const ScanReport report = scanner.scan(roots);
     m.detail = static_cast<long long>(report.candidates.size());
     m.heldBytes = heapInUse() - heapBefore;
+    // Its own peak, from the kernel's high-water mark: the rusage its parent gets counts
+    // the parent's pages the launch began with as well.
+    long peakKiB = 0;
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "VmHWM: %ld", &peakKiB) == 1) break;
+        std::fclose(status);
+    }
     FILE* file = std::fopen(out.c_str(), "w");
     if (!file) return 1;
-    std::fprintf(file, "%lld %lld %ld\n", m.detail, m.heldBytes, m.baselineKiB);
+    std::fprintf(file, "%lld %lld %ld %ld\n", m.detail, m.heldBytes, m.baselineKiB, peakKiB);
     return std::fclose(file) == 0 ? 0 : 1;
 }
 
@@ -290,7 +301,7 @@ Measure runScanner(const Tree& tree, bool everyFile, int threads) {
         std::exit(1);
     }
     FILE* file = std::fopen(out.c_str(), "r");
-    if (!file || std::fscanf(file, "%lld %lld %ld", &m.detail, &m.heldBytes, &m.baselineKiB) != 3) {
+    if (!file || std::fscanf(file, "%lld %lld %ld %ld", &m.detail, &m.heldBytes, &m.baselineKiB, &m.peakKiB) != 4) {
         std::fprintf(stderr, "the scan wrote no result\n");
         std::exit(1);
     }

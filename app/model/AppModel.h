@@ -213,7 +213,7 @@ private:
     // The journal's stamp when the listed records were read, and the restored ones read
     // with them: a refresh while the stamp holds reads no record again.
     std::optional<Journal::ChangeStamp> recordsStamp_;
-    std::vector<OffloadRecord> restored_;
+    RecordList restored_;
     std::vector<Done> refreshWaiters_;    // called when the latest refresh applies
     bool journalProblemIsRead_ = false;   // journalProblem tells of a failed read, not of opening
     OwnedRelay relay_;

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "model/FreedMemory.h"
 #include "model/RecoveryOutcome.h"
 #include "model/RestoreOutcome.h"
 #include "model/RunOutcome.h"
@@ -100,6 +101,9 @@ void OperationsController::settle(EngineJob* job, Done then) {
         job_ = nullptr;
         store_.announce(ModelField::job);
         job->deleteLater();
+        // The work freed what it read (recovery reads the whole journal) on its worker;
+        // the refresh may have read nothing new, so the memory is given back here.
+        releaseFreedMemorySoon();
         then();
         if (!recoveryAfterWork_ || state().activity != Activity::idle) return;
         auto waiting = std::move(*recoveryAfterWork_);

@@ -64,9 +64,11 @@ RefreshReading readRefresh(const RefreshSources& sources) {
         } else {
             std::vector<OffloadRecord> all = sources.journal->allRecords();
             reading.recordsRead = true;
+            std::vector<OffloadRecord> restored;
             for (auto& record : all) {
-                if (record.phase == Phase::restored) reading.restored.push_back(std::move(record));
+                if (record.phase == Phase::restored) restored.push_back(std::move(record));
             }
+            reading.restored = RecordList(std::move(restored));
             std::vector<OffloadRecord> listed = listedRecords(std::move(all));
             // Compared here rather than on the main thread; the same records keep their list.
             reading.records = listed == sources.shown.all() ? sources.shown : RecordList(std::move(listed));

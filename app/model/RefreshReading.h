@@ -48,7 +48,7 @@ struct RefreshSources {
     // The journal's stamp when `shown` and `restored` were read, if they were: while the
     // journal's stamp is the same, a reading keeps them rather than reading every record.
     std::optional<Journal::ChangeStamp> recordsStamp;
-    std::vector<OffloadRecord> restored;
+    RecordList restored;
 };
 
 struct RefreshReading {
@@ -62,7 +62,7 @@ struct RefreshReading {
     // the first failure's message: the model then keeps what it showed before.
     std::optional<RecordList> records;    // the listed ones, newest change first
     bool hasBroughtFilesBack = false;
-    std::vector<OffloadRecord> restored;  // records in phase "restored", in journal order
+    RecordList restored;                  // records in phase "restored", in journal order
     MountedDrives otherDrives;            // of the listed records, when they were read
     std::optional<Journal::ChangeStamp> recordsStamp;  // taken before the records were read
     bool recordsRead = false;  // every record was read, not kept from the last reading
