@@ -190,6 +190,7 @@ OffloadRecord OffloadEngine::restoreOne(int64_t recordID, const std::optional<st
     }
     RestoreExecutor executor(context_);
     executor.heldDrive = heldDrive;
+    if (homeSpace) executor.availableBytes = homeSpace;
     return executor.restore(recordID, copySuffix, cancel, [&](int64_t done) {
         if (progress) progress(EngineProgress{name, index, count, done, total});
     });

@@ -63,6 +63,9 @@ public:
 
     // Where the sleep inhibitors come from; empty (the default) asks logind. For tests.
     SleepAssertion::Inhibitor inhibitor;
+    // This computer's free space as bringing back counts it; empty (the default) reads the
+    // volume. For tests, whose disk other work shares.
+    std::function<std::optional<int64_t>(const std::string& path)> homeSpace;
 
     // The drive's mount path now, or nothing when it isn't attached. Takes no lock.
     std::optional<std::string> driveRoot() const;
