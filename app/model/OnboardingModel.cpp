@@ -20,8 +20,8 @@ std::optional<OnboardingModel::Step> OnboardingModel::stepFromRaw(int raw) {
 }
 
 OnboardingModel::OnboardingModel(const ModelStore& store, PlanSources sources, SettingsController& settings,
-                                 DriveController& drives,
-                                 BackgroundWork work, std::shared_ptr<FilePicker> picker, QObject* parent)
+                                 DriveController& drives, BackgroundWork work, std::shared_ptr<FilePicker> picker,
+                                 QObject* parent)
     : QObject(parent),
       store_(store),
       sources_(std::move(sources)),

@@ -63,16 +63,14 @@ std::vector<TreeEntry> ItemSteps::treeOf(const OffloadRecord& record) {
     return context.journal->treeEntries(record.id);
 }
 
-LocatedDrive::Place ItemSteps::reached(const LocatedDrive& drive, const std::string& drivePath) {
-    return drive.reach(drivePath, LocatedDrive::Reach::read);
+std::optional<LocatedDrive::Place> ItemSteps::reached(const LocatedDrive& drive, const std::string& drivePath) {
+    try {
+        return drive.reach(drivePath, LocatedDrive::Reach::read);
+    } catch (const POSIXFailure& failure) {
+        if (failure.code() == ENOENT) return std::nullopt;  // gone already, with its folder
+        throw;
+    }
 }
-
-namespace {
-
-// Whether a failure to reach a place on the drive says only that nothing is there.
-bool nothingThere(const POSIXFailure& failure) { return failure.code() == ENOENT; }
-
-}  // namespace
 
 RecoveryResult ItemSteps::result(const OffloadRecord& record, RecoveryAction action,
                                        std::optional<std::string> detail) const {
@@ -92,12 +90,7 @@ void ItemSteps::removeLeftovers(const std::string& path, const OffloadRecord& re
     auto drive = heldDrive(record.driveID);
     if (!drive) throw EngineError::driveUnavailable();
     drive->confirm();
-    try {
-        const LocatedDrive::Place place = reached(*drive, path);
-        clearAway(place.path(), record);
-    } catch (const POSIXFailure& failure) {
-        if (!nothingThere(failure)) throw;
-    }
+    if (const auto place = reached(*drive, path)) clearAway(place->path(), record);
 }
 
 void ItemSteps::clearAway(const std::string& path, const OffloadRecord& record) {
@@ -129,13 +122,8 @@ std::shared_ptr<const platform::Fd> ItemSteps::clearFromDrive(const std::string&
     located.confirm();
     // Reached one folder at a time from the held Keldwick folder and acted on through the
     // last one's descriptor: a folder swapped for a link meanwhile leads nowhere else.
-    std::optional<LocatedDrive::Place> place;
-    try {
-        place = reached(located, drivePath);
-    } catch (const POSIXFailure& failure) {
-        if (nothingThere(failure)) return nullptr;  // gone already, with its folder
-        throw;
-    }
+    const auto place = reached(located, drivePath);
+    if (!place) return nullptr;
     clearAway(place->path(), record);
     return place->removeEmptyFolders();
 }
@@ -463,7 +451,6 @@ void ItemSteps::requireHoldsNoOtherItems(const OffloadRecord& record) {
 
 namespace {
 
-// The nearest folder at or above `folder` that still stands, no higher than `root`.
 // Makes the entry changes that deletions made in `folders` (held open), on the drive
 // whose held Keldwick folder is `root`, durable: a fsync of each, or one syncfs of the
 // drive where its fsync can't be trusted to cover a folder's entries. Throws

@@ -100,9 +100,9 @@ protected:
     std::shared_ptr<const LocatedDrive> heldDrive(const std::string& driveID);
     // The root of heldDrive, trusted or not.
     std::optional<std::string> mountPoint(const std::string& driveID);
-    // heldDrive's path for `drivePath` (a path on it below its root), reached through
-    // its held Keldwick folder.
-    static LocatedDrive::Place reached(const LocatedDrive& drive, const std::string& drivePath);
+    // `drivePath` (a path on the drive below its root) reached through its held Keldwick
+    // folder, for reading; nothing when a folder on the way is gone (the item with it).
+    static std::optional<LocatedDrive::Place> reached(const LocatedDrive& drive, const std::string& drivePath);
     // The record's manifest line as of now.
     DriveManifest::Entry manifestEntry(const OffloadRecord& record, DriveManifest::Entry::Event event,
                                        const std::optional<std::vector<TreeEntry>>& entries);

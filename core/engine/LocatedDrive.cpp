@@ -97,9 +97,7 @@ std::optional<LocatedDrive> LocatedDrive::open(const DriveLocating* locator, con
     held->user = DriveTrust::User::current();
     held->user.computerFolder = computerFolder;
     if (!refusal) refusal = DriveTrust::judgeOpenFolder(root, held->folder.get(), held->user, held->modes);
-    LocatedDrive located(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
-    located.computerFolder_ = computerFolder;
-    return located;
+    return LocatedDrive(locator, driveID, root, *rootIdentity, std::move(held), std::move(refusal));
 }
 
 LocatedDrive LocatedDrive::locate(const DriveLocating* locator, const std::string& driveID, bool forWriting,
@@ -187,11 +185,12 @@ LocatedDrive::Place LocatedDrive::reach(const std::string& drivePath, Reach how)
             folder = platform::openDirectory(parent, part, O_NOFOLLOW);
         }
         if (!folder) {
-            const int error = errno == ENOTDIR ? ELOOP : errno;  // O_NOFOLLOW|O_DIRECTORY on a link gives ENOTDIR
+            // O_NOFOLLOW | O_DIRECTORY gives ENOTDIR for a link as for a file: a link is told as one.
+            const int error = errno;
             struct stat what {};
             const bool isLink = platform::statusAt(parent, part.c_str(), what, AT_SYMLINK_NOFOLLOW) == 0 &&
                                 S_ISLNK(what.st_mode);
-            throw POSIXFailure("resolve", drivePath, isLink ? ELOOP : (error == ELOOP ? ENOTDIR : error));
+            throw POSIXFailure("resolve", drivePath, isLink ? ELOOP : error);
         }
         struct stat st {};
         if (platform::statusOf(folder.get(), st) != 0) throw POSIXFailure("resolve", drivePath, errno);

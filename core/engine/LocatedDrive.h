@@ -143,7 +143,6 @@ private:
     std::string realFolder_;
     std::string heldPath_;
     std::optional<DriveRefusal> refusal_;
-    std::string computerFolder_;
     std::string fileSystem_;
     // The first inner folder found exposed by reach(), shared by the copies of this object.
     std::shared_ptr<std::optional<std::string>> exposure_ = std::make_shared<std::optional<std::string>>();

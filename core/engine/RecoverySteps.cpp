@@ -35,12 +35,7 @@ constexpr size_t digestChunkSize = 4'194'304;
 std::optional<LocatedDrive::Place> RecoveryManager::onDrive(const OffloadRecord& record, const std::string& root) {
     auto drive = heldDrive(record.driveID);
     if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
-    try {
-        return reached(*drive, record.drivePath(root));
-    } catch (const POSIXFailure& failure) {
-        if (failure.code() == ENOENT) return std::nullopt;
-        throw;
-    }
+    return reached(*drive, record.drivePath(root));
 }
 
 bool RecoveryManager::driveCopyIsThere(const OffloadRecord& record, const std::string& root) {
@@ -146,13 +141,8 @@ void RecoveryManager::removeDriveCopy(const OffloadRecord& record, const std::st
     if (!drive || drive->root() != root) throw EngineError::driveUnavailable();
     // Every deletion beneath the Keldwick folder held, never one put in its place.
     drive->confirm();
-    std::optional<LocatedDrive::Place> place;
-    try {
-        place = reached(*drive, record.drivePath(root));
-    } catch (const POSIXFailure& failure) {
-        if (failure.code() == ENOENT) return;  // gone with its folder
-        throw;
-    }
+    const auto place = reached(*drive, record.drivePath(root));
+    if (!place) return;
     const std::string drivePath = place->path();
     PathUtil::removeTree(temporaryPath(drivePath, TemporaryKind::partial, record.id));
     PathUtil::removeTree(temporaryPath(drivePath, TemporaryKind::trash, record.id));
