@@ -267,16 +267,17 @@ std::string ItemSteps::renameBeside(const OffloadRecord& record, const std::stri
     return kept;
 }
 
-std::string ItemSteps::keepBeside(const OffloadRecord& record, const std::string& path) {
-    const std::string kept = renameBeside(record, path);
+std::string ItemSteps::keepBeside(const OffloadRecord& record, const std::string& path,
+                                  const std::optional<std::string>& folder) {
+    const std::string kept = renameBeside(record, path, folder);
     context.journal->log("Kept " + quoted(ItemName::display(record.originalPath)) + " as " + quoted(PathUtil::name(kept)) +
                              " because a new item appeared in its place.",
                          EventLevel::warning, record.id);
     return kept;
 }
 
-bool ItemSteps::replaceOwnLink(const OffloadRecord& record, const std::string& source) {
-    const std::string& original = record.originalPath;
+bool ItemSteps::replaceOwnLink(const OffloadRecord& record, const std::string& source, const HomeFolder& home) {
+    const std::string original = home.item();
     if (swapItems(source, original)) {
         if (isLinkToDriveCopy(source, record)) {
             unlinkIfOurs(source, record);
@@ -287,14 +288,14 @@ bool ItemSteps::replaceOwnLink(const OffloadRecord& record, const std::string& s
     }
     // Without an exchange, whatever stands at the path is moved aside and looked at
     // before anything takes its place, so a save that lands meanwhile is never lost.
-    const std::string aside = temporaryPath(original, TemporaryKind::restore, record.id);
+    const std::string aside = home.working(TemporaryKind::restore, record.id);
     unlinkIfOurs(aside, record);  // left by an attempt that was cut short
     renameExclusive(original, aside);
     if (!isLinkToDriveCopy(aside, record)) {
         try {
             renameExclusive(aside, original);
         } catch (const POSIXFailure&) {
-            keepBeside(record, aside);
+            keepBeside(record, aside, home.path());
         }
         return false;
     }
@@ -428,12 +429,13 @@ bool ItemSteps::isOwnLink(const std::string& path, const OffloadRecord& record) 
 }
 
 RecoveryResult ItemSteps::updateLink(const OffloadRecord& record, const std::string& target) {
-    clearLockFlags(record.originalPath);
-    const std::string staged = temporaryPath(record.originalPath, TemporaryKind::link, record.id);
+    const HomeFolder home(record.originalPath);
+    clearLockFlags(home.item());
+    const std::string staged = home.working(TemporaryKind::link, record.id);
     PathUtil::removeTree(staged);
     if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, staged.c_str()) != 0)
         throw POSIXFailure("symlink", staged, errno);
-    if (!replaceOwnLink(record, staged)) {
+    if (!replaceOwnLink(record, staged, home)) {
         unlinkIfOurs(staged, record);
         return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
     }

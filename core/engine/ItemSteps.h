@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/EngineContext.h"
+#include "engine/HomeFolder.h"
 #include "engine/LocatedDrive.h"
 #include "engine/RecoveryResult.h"
 #include "foundation/DriveManifest.h"
@@ -66,12 +67,14 @@ public:
     // not given) under the recovered name, with a warning. Gives the warning when kept.
     std::optional<std::string> deleteDisplacedFolder(const OffloadRecord& record, const std::string& trash,
                                                      const std::optional<std::string>& folder = std::nullopt);
-    // Puts `source` back at the original path in place of the record's link; false, with
-    // `source` left where it is, when something else stands there.
-    bool replaceOwnLink(const OffloadRecord& record, const std::string& source);
-    // Renames the item at `path` to a free " (recovered by Keldwick)" name beside the
-    // original, with a warning event; gives that name.
-    std::string keepBeside(const OffloadRecord& record, const std::string& path);
+    // Puts `source` back at the original path, in its folder as `home` holds it, in place
+    // of the record's link; false, with `source` left where it is, when something else
+    // stands there.
+    bool replaceOwnLink(const OffloadRecord& record, const std::string& source, const HomeFolder& home);
+    // Renames the item at `path` to a free " (recovered by Keldwick)" name in `folder` (the
+    // original's parent when not given), with a warning event; gives that name.
+    std::string keepBeside(const OffloadRecord& record, const std::string& path,
+                           const std::optional<std::string>& folder = std::nullopt);
     // The item at `path` has the record's checksum; throws when reading fails.
     bool matchesChecksum(const std::string& path, const OffloadRecord& record);
 

@@ -66,31 +66,10 @@ void makeLink(const std::string& target, const std::string& at) {
     if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, at.c_str()) != 0) throw POSIXFailure("symlink", at, errno);
 }
 
-// The folder an item sits in, held open from the swap to the end of its cleanup. Its
-// entries are reached through the descriptor, so a folder renamed or moved meanwhile
-// still has the displaced original removed (or kept in sight), never left behind under
-// a hidden working name.
-class HeldFolder {
-public:
-    explicit HeldFolder(const std::string& folder) : fd_(platform::openDirectory(AT_FDCWD, folder)) {
-        if (!fd_) throw POSIXFailure("open", folder, errno);
-        path_ = "/proc/self/fd/" + std::to_string(fd_.get());
-        if (!FileStat::peek(path_ + "/.")) path_ = folder;  // without procfs, by name alone
-    }
-
-    // The folder, wherever it is now.
-    const std::string& path() const { return path_; }
-    // The entry of that name in it.
-    std::string entry(const std::string& name) const { return PathUtil::join(path_, name); }
-
-private:
-    platform::Fd fd_;
-    std::string path_;
-};
-
 }  // namespace
 
-void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, bool clearLeftovers,
+void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, const HomeFolder& home,
+                                  bool clearLeftovers,
                                   const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress) {
     const std::string& original = record.originalPath;
     const Reach reach = [&](FaultPoint point, std::optional<std::string> working) {
@@ -118,36 +97,37 @@ void OffloadExecutor::copyAndSwap(const OffloadRecord& record, const LocatedDriv
     const std::string partialOnDrive = temporaryPath(drivePath, TemporaryKind::partial, record.id);
     reach(FaultPoint::offloadRecorded, std::nullopt);
 
-    const auto [before, identity] = fingerprintItem(record);
+    const auto [before, identity] = fingerprintItem(record, home);
     prepareDrive(record, onDrive, partial, clearLeftovers);
-    Copied copied = copyToPartial(record, partial, partialOnDrive, cancel, progress, reach);
+    Copied copied = copyToPartial(record, home, partial, partialOnDrive, cancel, progress, reach);
 
     // A copy whose drive went away meanwhile may have been written elsewhere.
     reach(FaultPoint::offloadCopied, partialOnDrive);
     located.confirm();
     verifyCopy(record, partial, copied);
 
-    const FingerprintSnapshot named = nameCopy(record, located, partial, onDrive, copied, identity);
+    const FingerprintSnapshot named = nameCopy(record, home, located, partial, onDrive, copied, identity);
     reach(FaultPoint::offloadVerified, drivePath);
     // The last look: from here nothing is written to the drive, and the copy under its
     // final name is durable on the drive located, so the original may go even if the
     // drive leaves after this.
     located.confirm();
-    checkBeforeSwap(record, onDrive, before, named, cancel);
+    checkBeforeSwap(record, home, onDrive, before, named, cancel);
 
     OffloadRecord verified = record;
     verified.checksum = copied.checksum;
-    swapKeepingIconPlace(verified, drivePath, before, reach);
+    swapKeepingIconPlace(verified, home, drivePath, before, reach);
     finishMove(verified, located, copied.entries);
 }
 
-std::pair<FingerprintSnapshot, std::string> OffloadExecutor::fingerprintItem(const OffloadRecord& record) {
+std::pair<FingerprintSnapshot, std::string> OffloadExecutor::fingerprintItem(const OffloadRecord& record,
+                                                                             const HomeFolder& home) {
     // What the item looks like before a byte is copied, and which item it is: after a
     // crash, recovery tells the item itself from another put at its place by that.
-    const std::string& original = record.originalPath;
-    FingerprintSnapshot before = Fingerprint::snapshot(original, record.isDirectory);
-    const auto itself = FileStat::read(original);
-    if (!itself || itself->inode != before.fingerprints.at("").inode) throw EngineError::sourceChanged(original);
+    FingerprintSnapshot before = Fingerprint::snapshot(home.item(), record.isDirectory);
+    const auto itself = FileStat::read(home.item());
+    if (!itself || itself->inode != before.fingerprints.at("").inode)
+        throw EngineError::sourceChanged(record.originalPath);
     return {std::move(before), itemIdentity(*itself)};
 }
 
@@ -165,7 +145,8 @@ void OffloadExecutor::prepareDrive(const OffloadRecord& record, const std::strin
     }
 }
 
-OffloadExecutor::Copied OffloadExecutor::copyToPartial(const OffloadRecord& record, const std::string& partial,
+OffloadExecutor::Copied OffloadExecutor::copyToPartial(const OffloadRecord& record, const HomeFolder& home,
+                                                       const std::string& partial,
                                                        const std::string& partialOnDrive,
                                                        const std::shared_ptr<CancellationFlag>& cancel,
                                                        const Progress& progress, const Reach& reach) {
@@ -181,10 +162,10 @@ OffloadExecutor::Copied OffloadExecutor::copyToPartial(const OffloadRecord& reco
     };
     Copied copied;
     if (record.isDirectory) {
-        copied.entries = context.copier.copyTree(record.originalPath, partial, tick, &copied.linkGroups);
+        copied.entries = context.copier.copyTree(home.item(), partial, tick, &copied.linkGroups);
         copied.checksum = TreeManifest{*copied.entries}.digest();
     } else {
-        copied.checksum = context.copier.copyFile(record.originalPath, partial, true, tick);
+        copied.checksum = context.copier.copyFile(home.item(), partial, true, tick);
     }
     return copied;
 }
@@ -203,14 +184,15 @@ void OffloadExecutor::verifyCopy(const OffloadRecord& record, const std::string&
     }
 }
 
-FingerprintSnapshot OffloadExecutor::nameCopy(const OffloadRecord& record, const LocatedDrive& located,
-                                              const std::string& partial, const std::string& drivePath,
-                                              const Copied& copied, const std::string& identity) {
+FingerprintSnapshot OffloadExecutor::nameCopy(const OffloadRecord& record, const HomeFolder& home,
+                                              const LocatedDrive& located, const std::string& partial,
+                                              const std::string& drivePath, const Copied& copied,
+                                              const std::string& identity) {
     // Verified, then its final name; a copy only counts once its name is durable.
     located.confirm();
     // What the item was beyond its content, so that only that comes home.
     RecordedMetadata metadata =
-        ItemMetadata::record(record.originalPath, partial, copied.entries.value_or(ItemMetadata::ofFile()));
+        ItemMetadata::record(home.item(), partial, copied.entries.value_or(ItemMetadata::ofFile()));
     metadata.linkGroups = copied.linkGroups;
     context.journal->markVerified(record.id, copied.checksum, copied.entries, identity, metadata);
     renameExclusive(partial, drivePath);
@@ -219,13 +201,16 @@ FingerprintSnapshot OffloadExecutor::nameCopy(const OffloadRecord& record, const
     return Fingerprint::snapshot(drivePath, record.isDirectory);
 }
 
-void OffloadExecutor::checkBeforeSwap(const OffloadRecord& record, const std::string& drivePath,
-                                      const FingerprintSnapshot& before, const FingerprintSnapshot& named,
+void OffloadExecutor::checkBeforeSwap(const OffloadRecord& record, const HomeFolder& home,
+                                      const std::string& drivePath, const FingerprintSnapshot& before,
+                                      const FingerprintSnapshot& named,
                                       const std::shared_ptr<CancellationFlag>& cancel) {
     // The original must be exactly as copied, unused, and the user must not have asked
-    // to stop.
+    // to stop. Its folder must still be at its path: a link made in a folder renamed away
+    // meanwhile would not stand where the journal says.
     const std::string& original = record.originalPath;
-    if (!sameSnapshot(before, Fingerprint::snapshot(original, record.isDirectory), Fingerprint::same))
+    if (!sameSnapshot(before, Fingerprint::snapshot(home.item(), record.isDirectory), Fingerprint::same) ||
+        !home.stillInPlace())
         throw EngineError::sourceChanged(original);
     if (context.openFiles) checkNotInUse(original, *context.openFiles);
     if (cancel && cancel->isCancelled()) throw CancellationError();
@@ -235,8 +220,9 @@ void OffloadExecutor::checkBeforeSwap(const OffloadRecord& record, const std::st
     if (!copyStillStands(record, drivePath, named)) throw EngineError::driveCopyMissing(original);
 }
 
-void OffloadExecutor::swapKeepingIconPlace(const OffloadRecord& verified, const std::string& drivePath,
-                                           const FingerprintSnapshot& before, const Reach& reach) {
+void OffloadExecutor::swapKeepingIconPlace(const OffloadRecord& verified, const HomeFolder& home,
+                                           const std::string& drivePath, const FingerprintSnapshot& before,
+                                           const Reach& reach) {
     // The icon's place in its folder, which the link takes over.
     const std::string& original = verified.originalPath;
     std::optional<IconPlace> place;
@@ -250,9 +236,9 @@ void OffloadExecutor::swapKeepingIconPlace(const OffloadRecord& verified, const 
 
     context.journal->setPhase(verified.id, Phase::offloadSwapping);
     if (verified.isDirectory)
-        swapFolder(verified, drivePath, before, reach);
+        swapFolder(verified, home, drivePath, before, reach);
     else
-        swapFile(verified, drivePath, before, reach);
+        swapFile(verified, home, drivePath, before, reach);
 
     if (place && context.icons) {
         try {
@@ -288,13 +274,12 @@ bool OffloadExecutor::copyStillStands(const OffloadRecord& record, const std::st
     }
 }
 
-void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& drivePath,
+void OffloadExecutor::swapFile(const OffloadRecord& record, const HomeFolder& home, const std::string& drivePath,
                                const FingerprintSnapshot& before, const Reach& reach) {
     const std::string& original = record.originalPath;
     const std::string stagedName = temporaryPath(original, TemporaryKind::link, record.id);
-    const HeldFolder parent(PathUtil::parent(original));
-    const std::string here = parent.entry(PathUtil::name(original));
-    const std::string staged = parent.entry(PathUtil::name(stagedName));
+    const std::string here = home.item();
+    const std::string staged = home.working(TemporaryKind::link, record.id);
     ItemSteps steps(context);
 
     // The link, ready beside the file.
@@ -328,7 +313,7 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
     if (!sameSnapshot(before, Fingerprint::snapshot(staged, false), Fingerprint::sameIgnoringChangeDate) ||
         !steps.matchesChecksum(staged, record)) {
         // Written to around the swap: it goes back to its place.
-        if (!steps.replaceOwnLink(record, staged)) steps.keepBeside(record, staged);
+        if (!steps.replaceOwnLink(record, staged, home)) steps.keepBeside(record, staged, home.path());
         throw EngineError::sourceChanged(original);
     }
     swapped_ = true;
@@ -336,16 +321,15 @@ void OffloadExecutor::swapFile(const OffloadRecord& record, const std::string& d
         throw POSIXFailure("unlink", stagedName, errno);
 
     // The original is gone already: nothing is deleted on this flush's strength.
-    platform::flushFolderBestEffort(parent.path());
+    platform::flushFolderBestEffort(home.path());
 }
 
-void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string& drivePath,
+void OffloadExecutor::swapFolder(const OffloadRecord& record, const HomeFolder& home, const std::string& drivePath,
                                  const FingerprintSnapshot& before, const Reach& reach) {
     const std::string& original = record.originalPath;
     const std::string trashName = temporaryPath(original, TemporaryKind::trash, record.id);
-    const HeldFolder parent(PathUtil::parent(original));
-    const std::string here = parent.entry(PathUtil::name(original));
-    const std::string trash = parent.entry(PathUtil::name(trashName));
+    const std::string here = home.item();
+    const std::string trash = home.working(TemporaryKind::trash, record.id);
 
     // The folder steps aside; changed meanwhile, it comes straight back.
     renameItem(here, trash);
@@ -358,12 +342,12 @@ void OffloadExecutor::swapFolder(const OffloadRecord& record, const std::string&
     // The link in its place.
     makeLink(drivePath, here);
     swapped_ = true;
-    platform::flushFolder(parent.path());
+    platform::flushFolder(home.path());
 
     // Only now may the displaced folder go, and only when all it holds was copied.
     context.journal->setPhase(record.id, Phase::offloadCleanup);
     reach(FaultPoint::offloadSwapped, trashName);
-    ItemSteps(context).deleteDisplacedFolder(record, trash, parent.path());
+    ItemSteps(context).deleteDisplacedFolder(record, trash, home.path());
 }
 
 }  // namespace keldwick

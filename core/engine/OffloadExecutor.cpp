@@ -117,10 +117,13 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
     });
     places->refresh(record);
     std::optional<std::string> unfinished;
+    std::shared_ptr<const HomeFolder> home;
     try {
         runRepairingOnFailure(context, located, record.id, "Couldn't move " + quoted(ItemName::display(path)), [&] {
             try {
-                copyAndSwap(record, located, destination.clearLeftovers, cancel, progress);
+                // The item's folder, held from the first look at the item to its cleanup.
+                home = std::make_shared<const HomeFolder>(record.originalPath);
+                copyAndSwap(record, located, *home, destination.clearLeftovers, cancel, progress);
             } catch (const std::exception& failure) {
                 // The item is on the drive and its link in place: the move happened. Its
                 // record's phase (written before each step) lets the next start's
@@ -128,7 +131,7 @@ OffloadExecutor::Outcome OffloadExecutor::offload(const Candidate& candidate, bo
                 if (!swapped_) throw;
                 unfinished = failure.what();
             }
-        });
+        }, home);
     } catch (...) {
         // Recovery may have let the place go (or kept it); the index follows the journal.
         try {

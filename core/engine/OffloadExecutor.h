@@ -26,6 +26,7 @@
 #include "engine/EngineContext.h"
 #include "engine/FaultPoint.h"
 #include "engine/HeldPlaces.h"
+#include "engine/HomeFolder.h"
 #include "engine/LocatedDrive.h"
 #include "foundation/CancellationFlag.h"
 #include "foundation/FileStat.h"
@@ -130,7 +131,8 @@ private:
     // changed original back at its path; the record's phase tells recovery the rest.
     // Each step on the drive first confirms the drive is still where it was located
     // (EngineError::driveUnavailable), the last once the copy's final name is durable.
-    void copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, bool clearLeftovers,
+    void copyAndSwap(const OffloadRecord& record, const LocatedDrive& located, const HomeFolder& home,
+                     bool clearLeftovers,
                      const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress);
 
     // Reaches a fault point for this record with the given working path.
@@ -146,24 +148,28 @@ private:
     // --- The steps of copyAndSwap(), in their order.
 
     // The item's fingerprints before a byte is copied, and its identity.
-    std::pair<FingerprintSnapshot, std::string> fingerprintItem(const OffloadRecord& record);
+    std::pair<FingerprintSnapshot, std::string> fingerprintItem(const OffloadRecord& record, const HomeFolder& home);
     // The copy's folders on the drive made, an old partial copy removed, and our own
     // unfinished copy cleared when `clearLeftovers`.
     void prepareDrive(const OffloadRecord& record, const std::string& onDrive, const std::string& partial,
                       bool clearLeftovers);
-    Copied copyToPartial(const OffloadRecord& record, const std::string& partial, const std::string& partialOnDrive,
+    Copied copyToPartial(const OffloadRecord& record, const HomeFolder& home, const std::string& partial,
+                         const std::string& partialOnDrive,
                          const std::shared_ptr<CancellationFlag>& cancel, const Progress& progress,
                          const Reach& reach);
     // Throws EngineError::checksumMismatch naming the item when the copy reads back otherwise.
     void verifyCopy(const OffloadRecord& record, const std::string& partial, const Copied& copied);
     // "offload-verified", then the copy's final name, made durable. Gives its fingerprints.
-    FingerprintSnapshot nameCopy(const OffloadRecord& record, const LocatedDrive& located, const std::string& partial,
-                                 const std::string& drivePath, const Copied& copied, const std::string& identity);
-    // The original unchanged and unused, no cancel, and the named copy still standing.
-    void checkBeforeSwap(const OffloadRecord& record, const std::string& drivePath, const FingerprintSnapshot& before,
-                         const FingerprintSnapshot& named, const std::shared_ptr<CancellationFlag>& cancel);
+    FingerprintSnapshot nameCopy(const OffloadRecord& record, const HomeFolder& home, const LocatedDrive& located,
+                                 const std::string& partial, const std::string& drivePath, const Copied& copied,
+                                 const std::string& identity);
+    // The original unchanged, unused and still in its folder at its path, no cancel, and
+    // the named copy still standing.
+    void checkBeforeSwap(const OffloadRecord& record, const HomeFolder& home, const std::string& drivePath,
+                         const FingerprintSnapshot& before, const FingerprintSnapshot& named,
+                         const std::shared_ptr<CancellationFlag>& cancel);
     // "offload-swapping", the link in the original's place, and the icon's place kept.
-    void swapKeepingIconPlace(const OffloadRecord& verified, const std::string& drivePath,
+    void swapKeepingIconPlace(const OffloadRecord& verified, const HomeFolder& home, const std::string& drivePath,
                               const FingerprintSnapshot& before, const Reach& reach);
     // "offloaded", its event and, while the drive is still there, the manifest's line.
     void finishMove(const OffloadRecord& verified, const LocatedDrive& located,
@@ -174,10 +180,11 @@ private:
     bool copyStillStands(const OffloadRecord& record, const std::string& drivePath,
                          const FingerprintSnapshot& copied);
     // The record given carries the verified checksum.
-    void swapFile(const OffloadRecord& record, const std::string& drivePath, const FingerprintSnapshot& before,
-                  const Reach& reach);
-    void swapFolder(const OffloadRecord& record, const std::string& drivePath, const FingerprintSnapshot& before,
-                    const Reach& reach);
+    // Both act in the item's folder as `home` holds it.
+    void swapFile(const OffloadRecord& record, const HomeFolder& home, const std::string& drivePath,
+                  const FingerprintSnapshot& before, const Reach& reach);
+    void swapFolder(const OffloadRecord& record, const HomeFolder& home, const std::string& drivePath,
+                    const FingerprintSnapshot& before, const Reach& reach);
 };
 
 // Whether `after` shows the same items as `before`: as many entries, the same folders,

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <map>
 
+#include "engine/HomeFolder.h"
 #include "engine/RecoveryManager.h"
 #include "engine/RecoveryTexts.h"
 #include "foundation/EngineError.h"
@@ -22,15 +23,6 @@ using RecoveryTexts::quoted;
 
 namespace {
 
-std::string stagedPath(const OffloadRecord& record) {
-    return temporaryPath(record.originalPath, TemporaryKind::link, record.id);
-}
-std::string trashPath(const OffloadRecord& record) {
-    return temporaryPath(record.originalPath, TemporaryKind::trash, record.id);
-}
-std::string restoreCopyPath(const OffloadRecord& record) {
-    return temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
-}
 
 bool itemAt(const std::string& path) { return FileStat::peek(path).has_value(); }
 
@@ -44,12 +36,13 @@ bool nonLinkItemAt(const std::string& path) {
 // --- The offload road.
 
 RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, const Failure& failure) {
-    if (isOwnLink(record.originalPath, record)) return resolveOffloadSwap(record, failure);
-    unlinkIfOurs(stagedPath(record), record);
+    const auto home = homeOf(record);
+    if (isOwnLink(home->item(), record)) return resolveOffloadSwap(record, failure);
+    unlinkIfOurs(home->working(TemporaryKind::link, record.id), record);
     auto root = mountPoint(record.driveID);
 
     bool undoOnDrive = root.has_value();
-    if (!itemAt(record.originalPath) && record.checksum && root && driveCopyIsThere(record, *root))
+    if (!itemAt(home->item()) && record.checksum && root && driveCopyIsThere(record, *root))
         return markRecord(record,
                           "It disappeared from your computer while it was being moved. The copy on your drive was kept.",
                           Phase::linkMissing, RecoveryAction::markedLinkMissing);
@@ -85,9 +78,12 @@ RecoveryResult RecoveryManager::rollBackOffload(const OffloadRecord& record, con
 }
 
 RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, const Failure& failure) {
-    const std::string& original = record.originalPath;
-    const std::string staged = stagedPath(record);
-    const std::string trash = trashPath(record);
+    // Every look and step in the item's folder as held here.
+    const auto held = homeOf(record);
+    const HomeFolder& home = *held;
+    const std::string original = home.item();
+    const std::string staged = home.working(TemporaryKind::link, record.id);
+    const std::string trash = home.working(TemporaryKind::trash, record.id);
     const std::string displaced = record.isDirectory ? trash : staged;
 
     if (isOwnLink(original, record)) {
@@ -100,10 +96,10 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
         if (!matchesChecksum(displaced, record)) {
             if (!record.isDirectory) {
                 // The version on this computer takes the link's place again; the move is undone.
-                putOriginalBack(record, displaced);
-                return rollBackOffload(record, EngineError::sourceChanged(original).message());
+                putOriginalBack(record, displaced, home);
+                return rollBackOffload(record, EngineError::sourceChanged(record.originalPath).message());
             }
-            std::string message = keepChangedFolder(record, displaced);
+            std::string message = keepChangedFolder(record, displaced, home.path());
             context.journal->setPhase(record.id, Phase::offloaded);
             context.journal->log(message, EventLevel::warning, record.id);
             return result(record, RecoveryAction::rolledForward, message);
@@ -111,7 +107,7 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
         if (refusedVolume(record)) {
             // No move is finished onto a refused volume: the original, whole, takes the
             // link's place again.
-            putOriginalBack(record, displaced);
+            putOriginalBack(record, displaced, home);
             return rollBackOffload(record, failure);
         }
         if (record.isDirectory) {
@@ -122,12 +118,13 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
                 record, std::nullopt, [this, id = record.id] { context.journal->setPhase(id, Phase::offloadCleanup); },
                 [this, cleaning] { return finishOffloadCleanup(cleaning); });
         }
-        if (auto deferred = deferUnlessDriveCopyStands(record, mountPoint(record.driveID), displaced))
+        if (auto deferred = deferUnlessDriveCopyStands(record, mountPoint(record.driveID), displaced, home))
             return *deferred;
         PathUtil::removeTree(displaced);
         // The set-aside file's removal must outlast a power cut before the move counts as
         // finished: nothing would look for it at its working name afterwards.
-        return afterDurable(record, PathUtil::parent(original), [] {}, [this, record] { return finishMove(record); });
+        return afterDurable(record, PathUtil::parent(record.originalPath), [] {},
+                            [this, record] { return finishMove(record); });
     }
 
     if (!itemAt(original)) {
@@ -140,7 +137,7 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
             context.journal->setPhase(record.id, Phase::offloaded);
             return result(record, RecoveryAction::rolledForward);
         }
-        return recreateLink(record);
+        return recreateLink(record, original);
     }
 
     // Another item stands at the original path: the original itself when the swap never
@@ -149,8 +146,8 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
     const bool linkStillWaiting = isLinkToDriveCopy(staged, record);
     unlinkIfOurs(staged, record);
     std::optional<std::string> kept;
-    if (record.isDirectory && itemAt(trash)) kept = keepBeside(record, trash);
-    if (!record.isDirectory && nonLinkItemAt(staged)) kept = keepBeside(record, staged);
+    if (record.isDirectory && itemAt(trash)) kept = keepBeside(record, trash, home.path());
+    if (!record.isDirectory && nonLinkItemAt(staged)) kept = keepBeside(record, staged, home.path());
     // Undoing the move deletes the drive copy, so the moved item must be proven to be on
     // this machine: the swap never happened (its link still waits beside the item), or
     // the item at the original path or the one just kept beside it is the recorded item
@@ -162,10 +159,12 @@ RecoveryResult RecoveryManager::resolveOffloadSwap(const OffloadRecord& record, 
 }
 
 RecoveryResult RecoveryManager::finishOffloadCleanup(const OffloadRecord& record) {
-    const std::string trash = trashPath(record);
+    const auto held = homeOf(record);
+    const HomeFolder& home = *held;
+    const std::string trash = home.working(TemporaryKind::trash, record.id);
     auto root = mountPoint(record.driveID);
-    if (auto deferred = deferUnlessDriveCopyStands(record, root, trash)) return *deferred;
-    std::optional<std::string> changedMessage = deleteDisplacedFolder(record, trash);
+    if (auto deferred = deferUnlessDriveCopyStands(record, root, trash, home)) return *deferred;
+    std::optional<std::string> changedMessage = deleteDisplacedFolder(record, trash, home.path());
     finishMove(record);
     if (auto again = context.journal->record(record.id)) {
         RecoveryResult linkResult = checkLink(*again);
@@ -174,13 +173,13 @@ RecoveryResult RecoveryManager::finishOffloadCleanup(const OffloadRecord& record
     return result(record, RecoveryAction::rolledForward, changedMessage);
 }
 
-RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
+RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record, const std::string& at) {
     auto root = mountPoint(record.driveID);
     if (!root || !driveCopyIsThere(record, *root))
         return result(record, RecoveryAction::deferred, RecoveryTexts::driveNotConnected);
     // The link leads to the drive where it is mounted, not through the folder held.
     const std::string target = record.drivePath(*root);
-    if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, record.originalPath.c_str()) != 0)
+    if (platform::calls().symlinkAt(target.c_str(), AT_FDCWD, at.c_str()) != 0)
         throw POSIXFailure("symlink", record.originalPath, errno);
     context.journal->setPhase(record.id, Phase::offloaded);
     context.journal->log("Re-created the link for " + quoted(ItemName::display(record.originalPath)) + "; it's on the drive.",
@@ -188,8 +187,9 @@ RecoveryResult RecoveryManager::recreateLink(const OffloadRecord& record) {
     return result(record, RecoveryAction::rolledForward);
 }
 
-void RecoveryManager::keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced) {
-    const std::string kept = renameBeside(record, displaced);
+void RecoveryManager::keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced,
+                                            const std::string& folder) {
+    const std::string kept = renameBeside(record, displaced, folder);
     context.journal->log("The copy of " + quoted(ItemName::display(record.originalPath)) +
                              " on your drive is no longer the one Keldwick checked, so its original was kept next "
                              "to its shortcut as " +
@@ -231,27 +231,32 @@ std::optional<RecoveryResult> RecoveryManager::removeFromRefusedVolume(const Off
 }
 
 RecoveryResult RecoveryManager::resolveRestoreCopy(const OffloadRecord& record, const Failure& failure) {
-    if (isOwnLink(record.originalPath, record)) {
+    const auto home = homeOf(record);
+    if (isOwnLink(home->item(), record)) {
         context.journal->setPhase(record.id, Phase::offloaded, failure);
         context.journal->log("The restore of " + quoted(ItemName::display(record.originalPath)) +
                                  " was interrupted. It's still on the drive and its link still works.",
                              EventLevel::info, record.id);
         return result(record, RecoveryAction::rolledBack);
     }
-    if (!itemAt(record.originalPath))
+    if (!itemAt(home->item()))
         return markRecord(record, RecoveryTexts::shortcutDeleted, Phase::linkMissing,
                           RecoveryAction::markedLinkMissing);
     return markRecord(record, RecoveryTexts::anotherFile, Phase::returned, RecoveryAction::markedReturned);
 }
 
 RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, const Failure& failure) {
-    const std::string& original = record.originalPath;
-    const std::string staged = stagedPath(record);
-    const std::string restoreCopy = restoreCopyPath(record);
+    // Every look and step in the item's folder as held here.
+    const auto held = homeOf(record);
+    const HomeFolder& home = *held;
+    const std::string original = home.item();
+    const std::string staged = home.working(TemporaryKind::link, record.id);
+    const std::string restoreCopy = home.working(TemporaryKind::restore, record.id);
+    const std::string name = PathUtil::name(record.originalPath);
 
     if (itemAt(staged) && !isLinkToDriveCopy(staged, record)) {
-        const std::string kept = uniqueSiblingPath(PathUtil::name(original), RecoveryTexts::recoveredSuffix,
-                                                   PathUtil::parent(original), false);
+        const std::string kept =
+            uniqueSiblingPath(name, RecoveryTexts::recoveredSuffix, home.path(), false);
         renameExclusive(staged, kept);
         context.journal->log("Found an item hidden at a working name and kept it as " + quoted(PathUtil::name(kept)) +
                                  ".",
@@ -276,8 +281,7 @@ RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, 
         // whatever else is kept beside it unless it is the restored bytes again.
         if (matchesRestoreChecksum(original, record)) swapItems(restoreCopy, original);
         if (!matchesRestoreChecksum(restoreCopy, record))
-            renameExclusive(restoreCopy, uniqueSiblingPath(PathUtil::name(original), RecoveryTexts::restoredSuffix,
-                                                           PathUtil::parent(original), false));
+            renameExclusive(restoreCopy, uniqueSiblingPath(name, RecoveryTexts::restoredSuffix, home.path(), false));
         else
             PathUtil::removeTree(restoreCopy);
         return markRecord(record,
@@ -298,7 +302,7 @@ RecoveryResult RecoveryManager::resolveRestoreSwap(const OffloadRecord& record, 
     // The restored item was taken away after the swap: the old link set aside at the
     // working name has no use left, and a new one stands in for the item.
     unlinkIfOurs(restoreCopy, record);
-    return recreateLink(record);
+    return recreateLink(record, original);
 }
 
 // The restored item is in place; its drive copy waits for the drive.
@@ -313,9 +317,10 @@ RecoveryResult RecoveryManager::finishRestoreAfterSwap(const OffloadRecord& reco
     auto root = mountPoint(record.driveID);
     if (!root) return deferRestoreCleanup(record);
     if (driveCopyIsThere(record, *root)) {
-        auto restored = FileStat::peek(record.originalPath);
+        const auto home = homeOf(record);
+        auto restored = FileStat::peek(home->item());
         bool same = restored && !restored->isSymlink() && restored->isDirectory() == record.isDirectory &&
-                    digestOfDriveCopy(record, *root) == digestOf(record.originalPath, record.isDirectory);
+                    digestOfDriveCopy(record, *root) == digestOf(home->item(), record.isDirectory);
         if (!same)
             return markRecord(record,
                               quoted(ItemName::display(record.originalPath)) +

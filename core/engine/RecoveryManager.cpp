@@ -406,7 +406,7 @@ std::optional<RecoveryResult> RecoveryManager::repair(const OffloadRecord& recor
             case Phase::offloadCleanup:
                 return finishOffloadCleanup(record);
             case Phase::restoreCopying:
-                PathUtil::removeTree(temporaryPath(record.originalPath, TemporaryKind::restore, record.id));
+                PathUtil::removeTree(homeOf(record)->working(TemporaryKind::restore, record.id));
                 return resolveRestoreCopy(record, failure);
             case Phase::restoreSwapping:
                 return resolveRestoreSwap(record, failure);
@@ -627,21 +627,24 @@ void RecoveryManager::finishPendingDeletions() {
     AwayForThePass pass(*this);
     for (const auto& record : records) {
         if (!record.isDirectory) continue;
-        const std::string trash = temporaryPath(record.originalPath, TemporaryKind::trash, record.id);
-        auto displaced = FileStat::peek(trash);
-        if (!displaced || !displaced->isDirectory()) continue;
+        if (!FileStat::peek(temporaryPath(record.originalPath, TemporaryKind::trash, record.id))) continue;
         try {
-            if (!isOwnLink(record.originalPath, record)) continue;
+            // From here on in the folder as held.
+            const HomeFolder home(record.originalPath);
+            const std::string trash = home.working(TemporaryKind::trash, record.id);
+            auto displaced = FileStat::peek(trash);
+            if (!displaced || !displaced->isDirectory()) continue;
+            if (!isOwnLink(home.item(), record)) continue;
             // The displaced folder holds the item's last bytes on this machine until the
             // drive copy is seen in place, whole. A copy that differs now (damaged, or
             // changed through its link since) never will be: the folder is kept in view.
             auto root = mountPoint(record.driveID);
             if (!root) continue;
             if (!driveCopyStands(record, root)) {
-                if (driveCopyIsThere(record, *root)) keepDifferingOriginal(record, trash);
+                if (driveCopyIsThere(record, *root)) keepDifferingOriginal(record, trash, home.path());
                 continue;
             }
-            deleteDisplacedFolder(record, trash);
+            deleteDisplacedFolder(record, trash, home.path());
         } catch (const std::exception& error) {
             context.journal->log("Couldn't finish deleting the original of " + quoted(ItemName::display(record.originalPath)) + " (" +
                                      error.what() +

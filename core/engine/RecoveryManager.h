@@ -63,6 +63,9 @@ public:
     // Repairs one record from its phase after its operation failed with `failure`.
     // Nothing when the journal doesn't know the id.
     std::optional<RecoveryResult> recoverRecord(int64_t recordID, const Failure& failure);
+    // The folder an operation held its item in, for the repair of that item right after
+    // it failed; other records' folders are opened afresh.
+    void holdHome(std::shared_ptr<const HomeFolder> home) { heldHome_ = std::move(home); }
     std::optional<RecoveryResult> recoverRecord(int64_t recordID, const std::exception& failure) {
         return recoverRecord(recordID, Failure(failure.what()));
     }
@@ -83,7 +86,8 @@ private:
     RecoveryResult resolveRestoreSwap(const OffloadRecord& record, const Failure& failure);  // restore-swapping
     RecoveryResult finishRestoreCleanup(const OffloadRecord& record);  // restore-cleanup
     RecoveryResult finishRestoreAfterSwap(const OffloadRecord& record);
-    RecoveryResult recreateLink(const OffloadRecord& record);
+    // A new link at `at`, the original path as its folder is held.
+    RecoveryResult recreateLink(const OffloadRecord& record, const std::string& at);
 
     // --- Digest tests; they throw when reading fails.
 
@@ -137,8 +141,12 @@ private:
     // the record was restored or discarded.
     static bool closesEntry(const OffloadRecord& record, const DriveManifest::Entry& entry,
                             const std::string& driveID);
-    void keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced);
+    void keepDifferingOriginal(const OffloadRecord& record, const std::string& displaced, const std::string& folder);
     RecoveryResult finishMove(const OffloadRecord& record);
+    // The record's folder at home: the one held (see holdHome) when it is the record's,
+    // else opened now.
+    std::shared_ptr<const HomeFolder> homeOf(const OffloadRecord& record) const;
+    std::shared_ptr<const HomeFolder> heldHome_;
     RecoveryResult deferRestoreCleanup(const OffloadRecord& record);
     // Removes a restored item's own copy from a refused volume (`refused` says why it is
     // refused); nothing when it is gone. Else the record's result: deferred in cleanup on
@@ -148,14 +156,15 @@ private:
     // Nothing when the displaced original may go (gone already, or its drive copy holds the
     // recorded digest); otherwise a deferral while the drive is away or its copy missing,
     // or, when a different copy stands there, the original put back and the move undone.
+    // `displaced` lies in the original's folder as `home` holds it.
     std::optional<RecoveryResult> deferUnlessDriveCopyStands(const OffloadRecord& record,
                                                             const std::optional<std::string>& root,
-                                                            const std::string& displaced);
+                                                            const std::string& displaced, const HomeFolder& home);
     // Whether the drive copy lies beneath the located root with the record's digest.
     bool driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root);
     // The displaced original back at its place: over the record's own link, or into an
     // empty place; beside whatever else stands there.
-    void putOriginalBack(const OffloadRecord& record, const std::string& displaced);
+    void putOriginalBack(const OffloadRecord& record, const std::string& displaced, const HomeFolder& home);
     std::string digestOfDriveCopy(const OffloadRecord& record, const std::string& root);
     // The record's drive copy as reached through the Keldwick folder held on the drive at
     // `root` (EngineError::driveUnavailable when the drive held isn't there), walked down

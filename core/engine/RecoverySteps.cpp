@@ -103,16 +103,23 @@ bool RecoveryManager::driveCopyStands(const OffloadRecord& record, const std::op
     return isOwnDriveCopy(record, *root);
 }
 
-void RecoveryManager::putOriginalBack(const OffloadRecord& record, const std::string& displaced) {
-    if (!FileStat::peek(record.originalPath))
-        renameExclusive(displaced, record.originalPath);
-    else if (!replaceOwnLink(record, displaced))
-        keepBeside(record, displaced);
+std::shared_ptr<const HomeFolder> RecoveryManager::homeOf(const OffloadRecord& record) const {
+    if (heldHome_ && heldHome_->itemPath() == record.originalPath) return heldHome_;
+    return std::make_shared<const HomeFolder>(record.originalPath);
+}
+
+void RecoveryManager::putOriginalBack(const OffloadRecord& record, const std::string& displaced,
+                                      const HomeFolder& home) {
+    if (!FileStat::peek(home.item()))
+        renameExclusive(displaced, home.item());
+    else if (!replaceOwnLink(record, displaced, home))
+        keepBeside(record, displaced, home.path());
 }
 
 std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const OffloadRecord& record,
                                                                           const std::optional<std::string>& root,
-                                                                          const std::string& displaced) {
+                                                                          const std::string& displaced,
+                                                                          const HomeFolder& home) {
     if (!FileStat::peek(displaced)) return std::nullopt;  // nothing left to delete
     if (!root) {
         context.journal->log(quoted(ItemName::display(record.originalPath)) +
@@ -127,7 +134,7 @@ std::optional<RecoveryResult> RecoveryManager::deferUnlessDriveCopyStands(const 
     if (place && FileStat::peek(place->path())) {
         // A copy stands there but isn't the one verified: the original takes the link's
         // place again and the move is undone.
-        putOriginalBack(record, displaced);
+        putOriginalBack(record, displaced, home);
         return rollBackOffload(record, EngineError::checksumMismatch(record.originalPath).message());
     }
     const std::string detail = EngineError::driveCopyMissing(record.originalPath).message();

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/EngineContext.h"
+#include "engine/HomeFolder.h"
 #include "engine/LocatedDrive.h"
 
 namespace keldwick {
@@ -18,7 +20,10 @@ namespace keldwick {
 // and the record waits for a recovery that finds the drive), and rethrows that error. A
 // repair that fails reports its own trouble; the steps' error is what the caller needs.
 // Anything else thrown (a simulated crash) passes untouched, as after a real crash.
+// `home`, once the steps set it, is the item's folder as they held it: the repair acts in
+// that folder too, not in whatever its path names by then.
 void runRepairingOnFailure(const EngineContext& context, const LocatedDrive& located, int64_t recordID,
-                           const std::string& lead, const std::function<void()>& steps);
+                           const std::string& lead, const std::function<void()>& steps,
+                           const std::shared_ptr<const HomeFolder>& home);
 
 }  // namespace keldwick

@@ -93,7 +93,10 @@ std::unordered_map<std::string, TreeEntry> RestoreExecutor::entriesByPath(const 
 
 void RestoreExecutor::reach(FaultPoint point, const OffloadRecord& record,
                             const std::optional<std::string>& workingCopyPath) {
-    if (context.faults) context.faults->reach(point, FaultContext{record.id, record.originalPath, workingCopyPath});
+    // Working items by their paths by name: what a fault leaves must be found without this process.
+    std::optional<std::string> named = workingCopyPath;
+    if (named && home_) named = home_->named(*named);
+    if (context.faults) context.faults->reach(point, FaultContext{record.id, record.originalPath, named});
 }
 
 OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std::string>& copySuffix,
@@ -126,8 +129,11 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
     contentIsTheUsers_ = located_->trusted() && !drivePlace_->exposed && !exposure_;
     const std::string drivePath = drivePlace_->path();
     const FileStat driveStat = checkDriveCopy(record, drivePath);
+    // From here on every look at home and every step there (the working copy, the swap,
+    // the removals) goes through the item's folder as opened now.
+    createDirectoryDurably(PathUtil::parent(record.originalPath));
+    home_ = std::make_shared<const HomeFolder>(record.originalPath);
     const Destination destination = chooseDestination(record, copySuffix);
-    createDirectoryDurably(PathUtil::parent(destination.path));
 
     const FingerprintSnapshot before = Fingerprint::snapshot(drivePath, record.isDirectory);
     // Named, not a structured binding: the lambda below captures it, which clang before 16 refuses.
@@ -146,15 +152,16 @@ OffloadRecord RestoreExecutor::restore(int64_t recordID, const std::optional<std
         if (auto free = availableBytes(PathUtil::parent(destination.path)))
             roomBeyondCount_ = std::max<int64_t>(*free - context.configuration.computerReserveBytes - counted_, 0);
 
-    const std::string workingCopy = temporaryPath(record.originalPath, TemporaryKind::restore, record.id);
+    const std::string workingCopy = home_->working(TemporaryKind::restore, record.id);
+    const std::string placed = home_->entry(PathUtil::name(destination.path));
     PathUtil::removeTree(workingCopy);
 
     journal.setPhase(record.id, Phase::restoreCopying);
     runRepairingOnFailure(context, *located_, record.id, "Couldn't bring back " + quoted(name), [&] {
         journal.log("Bringing back " + quoted(name) + "\u2026", EventLevel::info, record.id);
-        copyBack(record, root, drivePath, before, expected, workingCopy, destination.path, destination.replacesLink,
-                 cancel, progress);
-    });
+        copyBack(record, root, drivePath, before, expected, workingCopy, placed, destination.replacesLink, cancel,
+                 progress);
+    }, home_);
     return journal.record(record.id).value_or(record);
 }
 
@@ -196,16 +203,16 @@ RestoreExecutor::Destination RestoreExecutor::chooseDestination(const OffloadRec
     const bool asCopy = copySuffix.has_value();
     Destination destination{record.originalPath, !asCopy && record.phase == Phase::offloaded};
     if (destination.replacesLink) {
-        if (!ItemSteps(context).isOwnLink(record.originalPath, record)) {
+        if (!ItemSteps(context).isOwnLink(home_->item(), record)) {
             ItemSteps(context).checkLink(record);
             throw EngineError::linkReplaced(record.originalPath);
         }
     } else if (!asCopy) {
-        if (FileStat::peek(record.originalPath)) throw EngineError::destinationExists(record.originalPath);
+        if (FileStat::peek(home_->item())) throw EngineError::destinationExists(record.originalPath);
     } else {
         // A folder's name has no extension to keep: "Photos.2019" becomes "Photos.2019 (from X)".
-        destination.path = uniqueSiblingPath(PathUtil::name(record.originalPath), *copySuffix,
-                                             PathUtil::parent(record.originalPath), !record.isDirectory);
+        destination.path = home_->named(uniqueSiblingPath(PathUtil::name(record.originalPath), *copySuffix,
+                                                          home_->path(), !record.isDirectory));
     }
     return destination;
 }
@@ -365,7 +372,7 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
     reach(FaultPoint::restoreVerified, record, workingCopy);
     if (cancel && cancel->isCancelled()) throw CancellationError();
 
-    if (destination != record.originalPath) {
+    if (destination != home_->item()) {
         finishAsCopy(record, root, drivePath, before, driveChanged, workingCopy, destination, savedFlags);
         return;
     }
@@ -382,8 +389,8 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
     try {
         journal.setPhase(record.id, Phase::restoreSwapping);
         putInPlace(record, workingCopy, replacesLink);
-        restoreLockFlags(record.originalPath, savedFlags);
-        platform::flushFolder(PathUtil::parent(record.originalPath));
+        restoreLockFlags(home_->item(), savedFlags);
+        platform::flushFolder(home_->path());
         reach(FaultPoint::restoreSwapped, record, std::nullopt);
         finishInPlace(record, root, drivePath, before, driveChanged);
     } catch (...) {
@@ -394,7 +401,7 @@ void RestoreExecutor::copyBack(const OffloadRecord& record, const std::string& r
 }
 
 void RestoreExecutor::putInPlace(const OffloadRecord& record, const std::string& workingCopy, bool replacesLink) {
-    const std::string& original = record.originalPath;
+    const std::string original = home_->item();
     if (!replacesLink) {
         renameExclusive(workingCopy, original);
         return;
@@ -404,19 +411,19 @@ void RestoreExecutor::putInPlace(const OffloadRecord& record, const std::string&
         if (!isLinkToDriveCopy(workingCopy, record)) {
             // Something else took the link's place meanwhile: it goes back, untouched.
             swapItems(workingCopy, original);
-            throw EngineError::linkReplaced(original);
+            throw EngineError::linkReplaced(record.originalPath);
         }
         reach(FaultPoint::restoreSwapped, record, workingCopy);
         removeFile(workingCopy);
         return;
     }
     // No exchange here: move the link aside, check it is ours, then move the copy in.
-    const std::string linkName = temporaryPath(original, TemporaryKind::link, record.id);
+    const std::string linkName = home_->working(TemporaryKind::link, record.id);
     if (isLinkToDriveCopy(linkName, record)) removeFile(linkName);
     renameExclusive(original, linkName);
     if (!isLinkToDriveCopy(linkName, record)) {
         renameExclusive(linkName, original);
-        throw EngineError::linkReplaced(original);
+        throw EngineError::linkReplaced(record.originalPath);
     }
     reach(FaultPoint::restoreLinkRemoved, record, linkName);
     renameExclusive(workingCopy, original);

@@ -22,6 +22,7 @@
 
 #include "engine/EngineContext.h"
 #include "engine/FileCopier.h"
+#include "engine/HomeFolder.h"
 #include "engine/LocatedDrive.h"
 #include "foundation/CancellationFlag.h"
 #include "foundation/FileStat.h"
@@ -108,7 +109,8 @@ private:
     // The drive copy, as reached through the held folders: holding no other item's copy, of the item's kind
     // and not in use. Gives its status.
     FileStat checkDriveCopy(const OffloadRecord& record, const std::string& drivePath);
-    // The original path with the record's own link at it or empty, or a free sibling name.
+    // The original path with the record's own link at it or empty, or a free sibling name,
+    // looked at in the folder held (home_).
     Destination chooseDestination(const OffloadRecord& record, const std::optional<std::string>& copySuffix);
     // The bytes the drive copy will take at home (the names the move recorded as one file,
     // once; files that had holes at the move by what they take; where the home's file
@@ -133,6 +135,8 @@ private:
     // manifest written, only while it is still there (else EngineError::driveUnavailable
     // and the record waits for recovery).
     std::optional<LocatedDrive> located_;
+    // The item's folder at home, held from the working copy's first byte to the swap.
+    std::shared_ptr<const HomeFolder> home_;
     void reach(FaultPoint point, const OffloadRecord& record, const std::optional<std::string>& workingCopyPath);
     bool driveCopyUnchanged(const OffloadRecord& record, const std::string& drivePath,
                             const FingerprintSnapshot& before);
