@@ -6,10 +6,14 @@
 // finished move leaves them, or part way, so each road and each recovery is tested on its
 // own.
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,6 +22,7 @@
 #include <vector>
 
 #include <set>
+#include <thread>
 
 #include "foundation/Clock.h"
 #include "drives/Drive.h"
@@ -333,6 +338,30 @@ inline Candidate candidateFor(const std::string& path, Date lastUsed = Clock::sy
     Candidate candidate(path, folder, size, 1, lastUsed, LastUsedSource::modificationDate);
     candidate.whole = whole;
     return candidate;
+}
+
+// Runs `work` while another thread keeps exchanging the items at `first` and `second`
+// (renameat2 RENAME_EXCHANGE in a tight loop), then leaves both where they began. Gives
+// how many exchanges went through.
+inline int whileExchanging(const std::string& first, const std::string& second, const std::function<void()>& work) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> exchanges{0};
+    std::thread racer([&] {
+        while (!stop)
+            if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0) ++exchanges;
+    });
+    try {
+        work();
+    } catch (...) {
+        stop = true;
+        racer.join();
+        throw;
+    }
+    stop = true;
+    racer.join();
+    if (exchanges % 2 == 1 && ::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) != 0)
+        throw std::runtime_error("renameat2");
+    return exchanges;
 }
 
 // An engine over the world's parts, with no sleep inhibitor.
