@@ -12,7 +12,9 @@ namespace keldwick {
 
 HomeFolder::HomeFolder(const std::string& item)
     : itemPath_(item), folder_(PathUtil::parent(item)), name_(PathUtil::name(item)), path_(folder_) {
-    fd_ = platform::openDirectory(AT_FDCWD, folder_);
+    // O_PATH: held to reach entries, never read, so a folder the user may enter and
+    // write but not list still works as it does by name.
+    fd_ = platform::openDirectory(AT_FDCWD, folder_, O_PATH);
     if (!fd_) {
         if (errno == ENOENT || errno == ENOTDIR) return;
         throw POSIXFailure("open", folder_, errno);
