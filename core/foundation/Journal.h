@@ -245,7 +245,9 @@ private:
                             const std::map<std::string, uint32_t>* modes = nullptr,
                             const std::map<std::string, int64_t>* linkGroups = nullptr,
                             const std::map<std::string, int64_t>* sparse = nullptr);
-    std::vector<OffloadRecord> decodeRecords(const std::vector<SQLRow>& rows) const;
+    // The records a "SELECT * FROM records ..." statement gives, in its order; rows that
+    // can't be read as records are skipped. The caller holds the lock.
+    std::vector<OffloadRecord> readRecords(const std::string& sql, const std::vector<SQLValue>& parameters);
 
     std::string path_;
     std::shared_ptr<const Clock> clock_;
