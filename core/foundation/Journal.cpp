@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "foundation/FileOps.h"
 #include "foundation/Formatting.h"
@@ -548,8 +549,10 @@ std::vector<OffloadRecord> Journal::readRecords(const std::string& sql, const st
     return records;
 }
 
-std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
-    if (phases.empty()) return {};
+namespace {
+
+// "?,?,…" for the phases, and the phases as parameters.
+std::pair<std::string, std::vector<SQLValue>> phaseParameters(const std::set<Phase>& phases) {
     std::string placeholders;
     std::vector<SQLValue> parameters;
     for (Phase phase : phases) {
@@ -557,8 +560,26 @@ std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
         placeholders += "?";
         parameters.emplace_back(std::string(toString(phase)));
     }
+    return {std::move(placeholders), std::move(parameters)};
+}
+
+}  // namespace
+
+std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
+    if (phases.empty()) return {};
+    auto [placeholders, parameters] = phaseParameters(phases);
     std::lock_guard guard(lock());
     return readRecords("SELECT * FROM records WHERE phase IN (" + placeholders + ") ORDER BY id", parameters);
+}
+
+std::vector<OffloadRecord> Journal::folderRecords(const std::set<Phase>& phases) {
+    if (phases.empty()) return {};
+    auto [placeholders, parameters] = phaseParameters(phases);
+    std::lock_guard guard(lock());
+    // A folder as the records' decoding reads one: a non-zero integer.
+    return readRecords("SELECT * FROM records WHERE phase IN (" + placeholders +
+                           ") AND typeof(is_directory) = 'integer' AND is_directory <> 0 ORDER BY id",
+                       parameters);
 }
 
 void Journal::places(const std::string& driveID, const std::set<Phase>& phases,

@@ -175,6 +175,8 @@ public:
     std::optional<OffloadRecord> record(int64_t id);
     // The records in any of the phases, by ascending id; an empty set touches nothing.
     std::vector<OffloadRecord> records(const std::set<Phase>& phases);
+    // Of those, the folders only: the journal leaves the files unread.
+    std::vector<OffloadRecord> folderRecords(const std::set<Phase>& phases);
     std::vector<OffloadRecord> allRecords();
     // Hands `each` the place of every record of the drive in any of the phases with an id
     // above `afterID`, by ascending id, read in one pass of four columns without keeping

@@ -409,6 +409,19 @@ TEST(JournalTest, ReadsOfManyRecordsGiveEachRowItsOwnValues) {
     EXPECT_FALSE(all[3].error);
     EXPECT_FALSE(all[4].restoreChecksum);
     EXPECT_EQ(journal->records({Phase::offloaded}), (std::vector<OffloadRecord>{all[1], all[3], all[5]}));
+
+    // The folders of some phases: as the records read, whatever the column holds.
+    EXPECT_EQ(journal->folderRecords({Phase::offloaded}), (std::vector<OffloadRecord>{all[3]}));
+    EXPECT_EQ(journal->folderRecords({Phase::offloaded, Phase::offloadCopying}),
+              (std::vector<OffloadRecord>{all[0], all[3]}));
+    journal->db().exec("UPDATE records SET is_directory = 'yes' WHERE id = " + std::to_string(all[3].id));
+    journal->db().exec("UPDATE records SET is_directory = 2 WHERE id = " + std::to_string(all[5].id));
+    auto folders = journal->folderRecords({Phase::offloaded});
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(folders[0].id, all[5].id);
+    EXPECT_TRUE(folders[0].isDirectory);
+    EXPECT_FALSE(journal->record(all[3].id)->isDirectory);
+    EXPECT_TRUE(journal->folderRecords({}).empty());
 }
 
 TEST(JournalTest, SkipsRowsThatCantBeRead) {
