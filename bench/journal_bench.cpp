@@ -1,5 +1,6 @@
 // Journal commits against the sqlite3 shell doing one-row transactions in the same
-// WAL/FULL mode in the same folder, and file hashing against `openssl dgst -sha256`, both
+// WAL/FULL mode in the same folder, reading every one of 100,000 records (what a refresh
+// and start-up recovery read) against the shell selecting the same rows, and file hashing against `openssl dgst -sha256`, both
 // reading the file from the medium (its pages dropped before each side). The sides take
 // turns within every iteration; each benchmark runs three repetitions (or as many as
 // --benchmark_repetitions asks), and the summary prints each side's median and spread
@@ -105,6 +106,53 @@ void JournalVsShellCommits(benchmark::State& state) {
     state.counters["peer_s"] = shellSeconds / iterations;
 }
 
+constexpr int readRecordCount = 100'000;
+
+// A journal of readRecordCount moved files, written once.
+const std::string& readJournal() {
+    static const std::string path = [] {
+        std::string file = benchFolder() + "/read.sqlite";
+        Journal journal(file, Clock::system());
+        const Date now = Clock::system()->now();
+        journal.transaction([&] {
+            for (int i = 0; i < readRecordCount; ++i) {
+                const std::string name = "item-" + std::to_string(i) + ".bin";
+                journal.insert(NewRecord{"/home/u/Downloads/" + name, "6F1C2A5E-0000-4000-8000-00000000BE4C",
+                                         "Keldwick/Downloads/" + name, false, 1'000'000 + i,
+                                         now.adding(-100.0 * 86'400), Phase::offloaded, std::string(64, 'a'),
+                                         now.adding(-double(readRecordCount - i))});
+            }
+        });
+        return file;
+    }();
+    return path;
+}
+
+// Both read every row in id order: the journal into records, the shell into its text
+// (thrown away). The shell's time includes its start, a few milliseconds.
+void JournalVsShellReadAll(benchmark::State& state) {
+    const auto& path = readJournal();
+    Journal journal(path, Clock::system());
+    const std::string command = "sqlite3 -readonly '" + path + "' 'SELECT * FROM records ORDER BY id' > /dev/null";
+    runCommand(command);  // warm up: both read from the page cache
+    double journalSeconds = 0, shellSeconds = 0;
+    for (auto _ : state) {
+        auto start = SteadyClock::now();
+        const auto records = journal.allRecords();
+        const double ours = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        if (records.size() != size_t(readRecordCount)) state.SkipWithError("the journal read the wrong count");
+        start = SteadyClock::now();
+        runCommand(command);
+        const double peer = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        journalSeconds += ours;
+        shellSeconds += peer;
+        state.SetIterationTime(ours + peer);
+    }
+    const double iterations = double(state.iterations());
+    state.counters["ours_s"] = journalSeconds / iterations;
+    state.counters["peer_s"] = shellSeconds / iterations;
+}
+
 constexpr size_t hashFileSize = 64 << 20;
 
 const std::string& hashFile() {
@@ -155,6 +203,7 @@ void ChecksumVsOpensslDgst(benchmark::State& state) {
 }
 
 BENCHMARK(JournalVsShellCommits)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(3.0)->Repetitions(3);
+BENCHMARK(JournalVsShellReadAll)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(2.0)->Repetitions(3);
 BENCHMARK(ChecksumVsOpensslDgst)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(2.0)->Repetitions(3);
 
 // Keeps each repetition's seconds per iteration of both sides (the aggregates the
@@ -212,8 +261,16 @@ int main(int argc, char** argv) {
     std::printf("\n");
     printRatio(reporter, "JournalVsShellCommits", "journal commits vs the sqlite3 shell (WAL, synchronous=FULL)",
                commitsPerRound, "commits");
+    printRatio(reporter, "JournalVsShellReadAll", "reading 100,000 records vs the sqlite3 shell selecting them",
+               readRecordCount, "records");
     printRatio(reporter, "ChecksumVsOpensslDgst", "file SHA-256 vs openssl dgst, both from the medium",
                double(hashFileSize) / 1e6, "MB");
+    if (FILE* load = std::fopen("/proc/loadavg", "r")) {
+        double one = 0, five = 0, fifteen = 0;
+        if (std::fscanf(load, "%lf %lf %lf", &one, &five, &fifteen) == 3)
+            std::printf("load average %.2f %.2f %.2f\n", one, five, fifteen);
+        std::fclose(load);
+    }
     std::filesystem::remove_all(benchFolder());
     benchmark::Shutdown();
     return 0;

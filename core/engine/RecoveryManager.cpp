@@ -621,7 +621,7 @@ std::vector<RecoveryResult> RecoveryManager::checkLinks() {
 void RecoveryManager::finishPendingDeletions() {
     std::vector<OffloadRecord> records;
     try {
-        records = context.journal->records({Phase::offloaded});
+        records = context.journal->folderRecords({Phase::offloaded});
     } catch (const std::exception&) {
     }
     AwayForThePass pass(*this);

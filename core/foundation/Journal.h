@@ -175,6 +175,8 @@ public:
     std::optional<OffloadRecord> record(int64_t id);
     // The records in any of the phases, by ascending id; an empty set touches nothing.
     std::vector<OffloadRecord> records(const std::set<Phase>& phases);
+    // Of those, the folders only: the journal leaves the files unread.
+    std::vector<OffloadRecord> folderRecords(const std::set<Phase>& phases);
     std::vector<OffloadRecord> allRecords();
     // Hands `each` the place of every record of the drive in any of the phases with an id
     // above `afterID`, by ascending id, read in one pass of four columns without keeping
@@ -245,7 +247,9 @@ private:
                             const std::map<std::string, uint32_t>* modes = nullptr,
                             const std::map<std::string, int64_t>* linkGroups = nullptr,
                             const std::map<std::string, int64_t>* sparse = nullptr);
-    std::vector<OffloadRecord> decodeRecords(const std::vector<SQLRow>& rows) const;
+    // The records a "SELECT * FROM records ..." statement gives, in its order; rows that
+    // can't be read as records are skipped. The caller holds the lock.
+    std::vector<OffloadRecord> readRecords(const std::string& sql, const std::vector<SQLValue>& parameters);
 
     std::string path_;
     std::shared_ptr<const Clock> clock_;

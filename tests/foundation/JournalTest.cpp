@@ -383,6 +383,47 @@ TEST(JournalTest, NamesThePathsThatUnfinishedRecordsOfSeveralDrivesHold) {
     EXPECT_EQ(journal->pathsOfSeveralDrives(), (std::set<std::string>{"/both", "/three"}));
 }
 
+TEST(JournalTest, ReadsOfManyRecordsGiveEachRowItsOwnValues) {
+    // Rows are decoded one after another from one reused row: a field that is empty in one
+    // record must not take the value the record before it had.
+    auto journal = Journal::inMemory(Clock::system());
+    for (int i = 0; i < 6; ++i) {
+        NewRecord record = newRecord("/r" + std::to_string(i), i % 2 ? Phase::offloaded : Phase::offloadCopying);
+        record.isDirectory = i % 3 == 0;
+        record.size = i;
+        if (i % 2) {
+            record.checksum = std::string(64, char('a' + i));
+            record.lastUsed = Date{1000.0 + i};
+        }
+        const int64_t id = journal->insert(record).id;
+        if (i % 2) journal->setRestoreChecksum(id, std::string(64, 'f'));
+        if (i == 2) journal->setPhase(id, Phase::returned, std::string("the drive went away"));
+    }
+    const std::vector<OffloadRecord> all = journal->allRecords();
+    ASSERT_EQ(all.size(), 6u);
+    for (const auto& record : all) EXPECT_EQ(journal->record(record.id), record) << record.originalPath;
+    EXPECT_EQ(all[1].checksum, std::string(64, 'b'));
+    EXPECT_FALSE(all[2].checksum);
+    EXPECT_FALSE(all[2].lastUsed);
+    EXPECT_EQ(all[2].error, std::string("the drive went away"));
+    EXPECT_FALSE(all[3].error);
+    EXPECT_FALSE(all[4].restoreChecksum);
+    EXPECT_EQ(journal->records({Phase::offloaded}), (std::vector<OffloadRecord>{all[1], all[3], all[5]}));
+
+    // The folders of some phases: as the records read, whatever the column holds.
+    EXPECT_EQ(journal->folderRecords({Phase::offloaded}), (std::vector<OffloadRecord>{all[3]}));
+    EXPECT_EQ(journal->folderRecords({Phase::offloaded, Phase::offloadCopying}),
+              (std::vector<OffloadRecord>{all[0], all[3]}));
+    journal->db().exec("UPDATE records SET is_directory = 'yes' WHERE id = " + std::to_string(all[3].id));
+    journal->db().exec("UPDATE records SET is_directory = 2 WHERE id = " + std::to_string(all[5].id));
+    auto folders = journal->folderRecords({Phase::offloaded});
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(folders[0].id, all[5].id);
+    EXPECT_TRUE(folders[0].isDirectory);
+    EXPECT_FALSE(journal->record(all[3].id)->isDirectory);
+    EXPECT_TRUE(journal->folderRecords({}).empty());
+}
+
 TEST(JournalTest, SkipsRowsThatCantBeRead) {
     auto journal = Journal::inMemory(Clock::system());
     auto& db = journal->db();
