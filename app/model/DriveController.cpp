@@ -3,6 +3,7 @@
 
 #include "model/DriveController.h"
 
+#include <algorithm>
 #include <set>
 
 #include <QUrl>
@@ -10,6 +11,7 @@
 
 #include "drives/VolumeDriveLocator.h"
 #include "foundation/HomeAccess.h"
+#include "foundation/Log.h"
 #include "foundation/PathUtil.h"
 #include "model/DisplayTexts.h"
 #include "model/DriveLog.h"
@@ -60,18 +62,71 @@ void DriveController::forgetLocations() {
     store_.set<ModelField::filesProblem>(std::nullopt);
 }
 
-void DriveController::volumesChanged() {
+void DriveController::volumesChanged(std::function<void()> done) {
     assertMainThread();
     store_.announce(ModelField::mounts);
+    if (done) volumesWaiters_.push_back(std::move(done));
+    if (!otherPluggedInBefore_) {
+        std::set<std::string> pluggedIn;
+        for (const auto& [id, status] : store_.state().otherDrives)
+            if (status.connected) pluggedIn.insert(id);
+        otherPluggedInBefore_ = std::move(pluggedIn);
+    }
+    readVolumes();
+}
+
+void DriveController::readVolumes() {
+    const ModelState& state = store_.state();
+    // Copies: the worker reads only what it holds.
+    volumesJob_.run<VolumesReading>(
+        WorkPriority::waiting,
+        [drive = state.settings.drive, records = state.records, locator = locator_,
+         facts = services_.facts](const LatestJob::Cancel&) {
+            VolumesReading reading;
+            reading.drive = drive;
+            reading.chosenDrive = readDrive(drive, *locator, facts);
+            reading.otherDrives =
+                mountedOtherDrives(records, drive ? drive->id : std::string(), *locator, facts.driveNameAt);
+            return reading;
+        },
+        [this](EngineOutcome<VolumesReading> outcome) { applyVolumes(std::move(outcome)); });
+}
+
+void DriveController::applyVolumes(EngineOutcome<VolumesReading> outcome) {
+    assertMainThread();
+    if (outcome.succeeded()) {
+        const ModelState& state = store_.state();
+        // The drive or the records' drives changed while this was read: what was read
+        // belongs to them as they were.
+        const std::string chosen = state.settings.drive ? state.settings.drive->id : std::string();
+        std::set<std::string> others = state.records.driveIDs();
+        others.erase(chosen);
+        const auto& read = outcome.value->otherDrives;
+        const bool current = outcome.value->drive == state.settings.drive && others.size() == read.size() &&
+                             std::equal(others.begin(), others.end(), read.begin(),
+                                        [](const std::string& id, const auto& entry) { return id == entry.first; });
+        if (!current) {
+            readVolumes();
+            return;
+        }
+    } else {
+        Log::error("app", "Reading the volumes failed: " + outcome.errorText());
+    }
+    const std::set<std::string> otherPluggedIn = std::move(otherPluggedInBefore_).value_or(std::set<std::string>{});
+    otherPluggedInBefore_.reset();
+    auto waiters = std::move(volumesWaiters_);
+    volumesWaiters_.clear();
+    if (outcome.succeeded()) actOnVolumes(std::move(*outcome.value), otherPluggedIn);
+    for (auto& waiter : waiters) waiter();
+}
+
+void DriveController::actOnVolumes(VolumesReading reading, const std::set<std::string>& otherPluggedIn) {
     const ModelState& state = store_.state();
     // Compared with the place last acted on, not with the state: a refresh that read the
-    // volumes between the unmount and this report has written the new place already.
+    // volumes between the unmount and this reading has written the new place already.
     const bool wasSet = placeActedOn_.value_or(state.driveRoot.has_value());
-    std::set<std::string> otherPluggedIn;
-    for (const auto& [id, status] : state.otherDrives)
-        if (status.connected) otherPluggedIn.insert(id);
-    refreshDrive();
-    refreshOtherDrives();
+    apply(std::move(reading.chosenDrive));
+    store_.set<ModelField::otherDrives>(otherDrives(reading.otherDrives, state.otherDrives));
     // An earlier drive coming back may carry a restore it cut short: settled as the
     // chosen drive's are.
     bool otherCame = false;
@@ -218,11 +273,6 @@ void DriveController::applyHomeAccess(const HomeAccess::Reading& reading) {
     probedHomeAccess_ = true;
     if (!firstProbe && !before && granted && state.started && state.settings.onboardingComplete && !state.isChecking)
         emit accessGranted();
-}
-
-void DriveController::refreshOtherDrives() {
-    assertMainThread();
-    store_.set<ModelField::otherDrives>(otherDrives(store_.state(), *locator_, services_.facts.driveNameAt));
 }
 
 FolderShowing DriveController::openHomeAccessSettings() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,8 +18,10 @@
 #include "drives/WakeDetector.h"
 #include "model/AppServices.h"
 #include "model/BackgroundWork.h"
+#include "model/LatestJob.h"
 #include "model/ModelStore.h"
 #include "model/Notice.h"
+#include "model/OtherDrives.h"
 #include "model/RefreshReading.h"
 
 namespace keldwick {
@@ -60,10 +63,13 @@ public:
     // A new drive was chosen: the places its predecessor was found are forgotten.
     void forgetLocations();
 
-    // A volume was mounted or unmounted: re-reads the drive and the other drives, and
+    // A volume was mounted or unmounted: re-reads the drive and the other drives on a
+    // worker (the locator may wait on a slow volume or on a lock the engine holds), then
     // tells of the chosen drive or an earlier one coming (connected) or of the chosen
-    // drive going (a notice).
-    void volumesChanged();
+    // drive going (a notice). A change while a reading is under way replaces it: a burst
+    // of changes is read once, at its end, and compared with the state before the burst.
+    // `done`, if any, is called on the main thread once the change has been acted on.
+    void volumesChanged(std::function<void()> done = nullptr);
     void diskChanged(const std::string& kernelName, const std::optional<DiskVolume>& volume);
     void updateDriveMounting();
     void endMountWatch();
@@ -83,7 +89,6 @@ public:
     // access, or where to go, instead of pretending something opened.
     FolderShowing openHomeAccessSettings();
 
-    void refreshOtherDrives();
     DriveStatus driveStatus(const OffloadRecord& record) const;
 
     // The drive options the guide offers, listed on a background thread.
@@ -101,7 +106,18 @@ signals:
     void accessGranted();
 
 private:
+    // What a mount change reads: where the chosen drive is, and the other drives that the
+    // records name.
+    struct VolumesReading {
+        std::optional<Drive> drive;  // the drive it was read for
+        DriveReading chosenDrive;
+        MountedDrives otherDrives;
+    };
+
     Date now() const { return services_.clock->now(); }
+    void readVolumes();
+    void applyVolumes(EngineOutcome<VolumesReading> outcome);
+    void actOnVolumes(VolumesReading reading, const std::set<std::string>& otherPluggedIn);
     void post(const Notice& notice);
     void readDriveWake(bool first);
     void mountWatchMarked();
@@ -111,6 +127,10 @@ private:
     std::shared_ptr<DriveLocating> locator_;
     SettingsController& settings_;
     BackgroundWork work_;
+    LatestJob volumesJob_{work_};  // the newest mount change's reading
+    // The other drives plugged in before the first change the pending reading covers.
+    std::optional<std::set<std::string>> otherPluggedInBefore_;
+    std::vector<std::function<void()>> volumesWaiters_;
     std::unique_ptr<Timer> wakeTask_;
     std::unique_ptr<Timer> mountingTask_;
     WakeDetector wakeDetector_;

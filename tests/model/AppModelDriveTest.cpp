@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QThread>
 
 #include "foundation/Clock.h"
 #include "model/DriveLog.h"
@@ -56,7 +57,7 @@ TEST_F(AppModelDriveTest, MountWatchMarksMountingAfterTheGraceThenStuckOrMounted
             world.timers->advance(*c.mountedAfter);
             world.locator->set(world.drive.id, world.driveRoot);
             model->drives().diskChanged("sdb1", DiskVolume{"VOL-UUID", "Archive", world.driveRoot});
-            model->drives().volumesChanged();
+            ASSERT_TRUE(volumesRead(*model));
             EXPECT_EQ(model->state().settings.driveVolumeUUID, "VOL-UUID");
         }
         world.timers->advance(200 - c.mountedAfter.value_or(0));
@@ -79,8 +80,8 @@ TEST(AppModelUnplugTest, UnpluggingPostsDriveOfflineOnlyWithItemsOnIt) {
             model->journal()->insert(recordOn(world.home + "/f" + std::to_string(i), world.drive.id));
         ASSERT_TRUE(refreshed(*model));
         world.locator->set(world.drive.id, std::nullopt);
-        model->drives().volumesChanged();
-        model->drives().volumesChanged();  // still gone: nothing more
+        ASSERT_TRUE(volumesRead(*model));
+        ASSERT_TRUE(volumesRead(*model));  // still gone: nothing more
         EXPECT_EQ(driveLog.lines(), std::vector<std::string>{"Drive disconnected"});
         if (items == 0) {
             EXPECT_TRUE(world.notices->posted.empty());
@@ -101,7 +102,7 @@ TEST_F(AppModelDriveTest, PluggingInRecoversThenChecks) {
     auto model = started();
     const int recoveries = world.engines->last()->recoverCalls;
     world.locator->set(world.drive.id, world.driveRoot);
-    model->drives().volumesChanged();
+    ASSERT_TRUE(volumesRead(*model));
     EXPECT_EQ(model->state().activity, Activity::recovering);
     ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
     int total = 0;
@@ -126,16 +127,16 @@ TEST_F(AppModelDriveTest, ADriveComingBackSettlesWhatItsUnplugCutShort) {
     ASSERT_TRUE(refreshed(*model));
     const int before = recoveries();
     world.locator->set("OLD-ID", world.dir / "spare");
-    model->drives().volumesChanged();
+    ASSERT_TRUE(volumesRead(*model));
     EXPECT_EQ(model->state().activity, Activity::recovering);
     ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
     EXPECT_EQ(recoveries(), before + 1);
-    model->drives().volumesChanged();  // nothing came: nothing more
+    ASSERT_TRUE(volumesRead(*model));  // nothing came: nothing more
     EXPECT_EQ(recoveries(), before + 1);
 
     // The chosen drive back while a restore of other items still runs.
     world.locator->set(world.drive.id, std::nullopt);
-    model->drives().volumesChanged();
+    ASSERT_TRUE(volumesRead(*model));
     std::atomic<bool> release{false};
     bool restored = false;
     model->operations().perform<int>(
@@ -146,7 +147,7 @@ TEST_F(AppModelDriveTest, ADriveComingBackSettlesWhatItsUnplugCutShort) {
         },
         [&](EngineOutcome<int>) { restored = true; });
     world.locator->set(world.drive.id, world.driveRoot);
-    model->drives().volumesChanged();
+    ASSERT_TRUE(volumesRead(*model));
     EXPECT_EQ(recoveries(), before + 1) << "nothing beside the running work";
     release = true;
     ASSERT_TRUE(pumpUntil([&] { return restored && model->state().activity == Activity::idle && recoveries() == before + 2; }));
@@ -172,7 +173,7 @@ TEST(AppModelUnplugTest, ARefreshBetweenTheUnmountAndItsReportHidesNeitherGoingN
     world.locator->set(world.drive.id, std::nullopt);
     ASSERT_TRUE(refreshed(*model));
     EXPECT_FALSE(model->state().driveRoot);
-    model->drives().volumesChanged();
+    ASSERT_TRUE(volumesRead(*model));
     ASSERT_EQ(world.notices->posted.size(), 1u);
     EXPECT_EQ(world.notices->posted[0].title, "Archive was unplugged");
     EXPECT_FALSE(model->state().filesProblem);
@@ -182,13 +183,84 @@ TEST(AppModelUnplugTest, ARefreshBetweenTheUnmountAndItsReportHidesNeitherGoingN
     for (auto& engine : world.engines->built) recoveries += engine->recoverCalls;
     world.locator->set(world.drive.id, world.driveRoot);
     ASSERT_TRUE(refreshed(*model));
-    model->drives().volumesChanged();
+    ASSERT_TRUE(volumesRead(*model));
     EXPECT_EQ(model->state().activity, Activity::recovering);
     ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
     int total = 0;
     for (auto& engine : world.engines->built) total += engine->recoverCalls;
     EXPECT_EQ(total, recoveries + 1);
     EXPECT_EQ(driveLog.lines(), (std::vector<std::string>{"Drive disconnected", "Drive connected"}));
+}
+
+// A mount change is read on a worker: a locator stuck on a slow volume holds up neither
+// the main thread nor the change it reports once it answers.
+TEST_F(AppModelDriveTest, AMountChangeIsReadOffTheMainThread) {
+    auto model = started();
+    ASSERT_TRUE(world.executor->waitIdle());
+    std::atomic<bool> release{false};
+    std::atomic<int> askedOnMain{0};
+    world.locator->whenAsked = [&] {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            ++askedOnMain;
+            return;
+        }
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    world.locator->set(world.drive.id, world.driveRoot);
+    bool acted = false;
+    model->drives().volumesChanged([&] { acted = true; });
+    EXPECT_FALSE(model->state().driveRoot);
+    release = true;
+    ASSERT_TRUE(pumpUntil([&] { return acted && model->state().activity == Activity::idle; }));
+    EXPECT_EQ(model->state().driveRoot, world.driveRoot);
+    EXPECT_EQ(askedOnMain, 0);
+    ASSERT_TRUE(world.executor->waitIdle());
+    world.locator->whenAsked = nullptr;
+}
+
+// Unplugged and plugged back in before the first reading answers: the newest reading is
+// the one acted on, and the older one, answering last, is dropped.
+TEST(AppModelUnplugTest, ABurstOfMountChangesActsOnlyOnTheNewestReading) {
+    ModelWorld world;
+    std::atomic<bool> holdNames{false};
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    CapturedLog driveLog(keldwickDriveLog());
+    world.writeReadySettings();
+    world.locator->set(world.drive.id, world.driveRoot);
+    world.locator->set("OLD-ID", world.dir / "spare");
+    auto model = world.make();
+    model->start();
+    ASSERT_TRUE(pumpUntil([&] { return model->state().activity == Activity::idle; }));
+    model->journal()->insert(recordOn(world.home + "/f", world.drive.id));
+    model->journal()->insert(recordOn(world.home + "/old", "OLD-ID"));
+    // The other drive's name is read after the chosen drive's place: the first reading
+    // holds there, having read the drive gone.
+    model->services().facts.driveNameAt = [&](const std::string&) {
+        if (holdNames.exchange(false)) {
+            held = true;
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return std::optional<std::string>("Spare");
+    };
+    ASSERT_TRUE(refreshed(*model));
+    ASSERT_TRUE(world.executor->waitIdle());
+    driveLog.clear();
+    world.notices->posted.clear();
+
+    world.locator->set(world.drive.id, std::nullopt);
+    holdNames = true;
+    model->drives().volumesChanged();
+    ASSERT_TRUE(pumpUntil([&] { return held.load(); }));
+    world.locator->set(world.drive.id, world.driveRoot);
+    ASSERT_TRUE(volumesRead(*model));
+    release = true;
+    ASSERT_TRUE(world.executor->waitIdle());
+    QCoreApplication::processEvents();  // the older answer, handed back
+    EXPECT_EQ(model->state().driveRoot, world.driveRoot);
+    EXPECT_EQ(model->state().otherDrives.at("OLD-ID"), (DriveStatus{"Spare", true}));
+    EXPECT_TRUE(driveLog.lines().empty());
+    EXPECT_TRUE(world.notices->posted.empty());
 }
 
 TEST_F(AppModelDriveTest, WakeWatchReadsOffTheMainThreadAndShowsAStandbyDiskWaking) {
@@ -218,7 +290,7 @@ TEST_F(AppModelDriveTest, WakeWatchReadsOffTheMainThreadAndShowsAStandbyDiskWaki
     ASSERT_TRUE(pumpUntil([&] { return model->state().wakeState == DriveWakeState::awake; }));
 
     world.locator->set(world.drive.id, std::nullopt);
-    model->drives().volumesChanged();
+    ASSERT_TRUE(volumesRead(*model));
     EXPECT_FALSE(model->drives().isWakeWatchRunning());
     EXPECT_EQ(model->state().wakeState, DriveWakeState::awake);
 
@@ -326,7 +398,7 @@ TEST_F(AppModelDriveTest, OtherDrivesKeepTheNameLearnedWhilePlugged) {
     ASSERT_TRUE(refreshed(*model));
     EXPECT_EQ(model->state().otherDrives.at("OLD-ID"), (DriveStatus{"Spare", true}));
     world.locator->set("OLD-ID", std::nullopt);
-    model->drives().volumesChanged();
+    ASSERT_TRUE(volumesRead(*model));
     EXPECT_EQ(model->state().otherDrives.at("OLD-ID"), (DriveStatus{"Spare", false}));
     for (const auto& record : model->state().records) {
         const auto status = model->drives().driveStatus(record);

@@ -1,6 +1,8 @@
 #include "model/ModelFakes.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QThread>
 #include <algorithm>
 #include <thread>
@@ -266,6 +268,19 @@ bool refreshed(AppModel& model) {
     bool applied = false;
     model.refresh([&applied] { applied = true; });
     return pumpUntil([&applied] { return applied; });
+}
+
+bool volumesRead(AppModel& model) {
+    QEventLoop loop;
+    bool acted = false;
+    model.drives().volumesChanged([&] {
+        acted = true;
+        loop.quit();
+    });
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    // Quit from the answer itself: events posted after it wait for the test.
+    if (!acted) loop.exec();
+    return acted;
 }
 
 }  // namespace keldwick::test

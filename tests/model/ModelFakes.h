@@ -272,4 +272,8 @@ bool pumpUntil(const std::function<bool()>& done);
 // Refreshes the model and runs the event loop until that refresh has applied.
 bool refreshed(AppModel& model);
 
+// Reports a mount change and runs the event loop until the model has acted on it, and no
+// further: what that started (a recovery) is still under way.
+bool volumesRead(AppModel& model);
+
 }  // namespace keldwick::test
