@@ -517,8 +517,12 @@ std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
         parameters.emplace_back(std::string(toString(phase)));
     }
     std::lock_guard guard(lock());
-    return decodeRecords(
-        db_.query("SELECT * FROM records WHERE phase IN (" + placeholders + ") ORDER BY id", parameters));
+    // The ids from the phase index alone, then the rows in id order: looking each row up
+    // from the index and sorting the rows after would read the table once per phase and
+    // spill the sort to a temporary file when many records match.
+    return decodeRecords(db_.query("SELECT * FROM records WHERE id IN (SELECT id FROM records WHERE phase IN (" +
+                                       placeholders + ")) ORDER BY id",
+                                   parameters));
 }
 
 void Journal::places(const std::string& driveID, const std::set<Phase>& phases,
