@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "drives/DriveLayout.h"
 #include "engine/DrivePath.h"
@@ -33,9 +34,11 @@ namespace {
 
 // Held steps run at the latest after this many, however quick the repairs.
 constexpr size_t maxHeldSteps = 4096;
-// Repairs and held steps run on this many threads besides the caller's once there are
-// enough of them for the waits on the disk and the system's calls to overlap.
-constexpr size_t maxStepThreads = 3;
+// Repairs and held steps run on up to this many threads besides the caller's, one per
+// processor beyond the caller's but at least 3, once there are enough of them for the
+// waits on the disk and the system's calls to overlap.
+constexpr size_t maxStepThreads = 7;
+constexpr size_t minStepThreads = 3;
 constexpr size_t minStepsForThreads = 16;
 // Repairs whose journal changes share one commit; other threads wait for the journal meanwhile.
 constexpr size_t maxBatchedRepairs = 256;
@@ -49,7 +52,9 @@ thread_local size_t repairSlot = 0;
 void runSideBySide(const std::vector<std::string>& places, Journal::Share* share,
                    const std::function<void(size_t)>& work) {
     const auto groups = groupsByPlace(places);
-    const size_t helpers = places.size() < minStepsForThreads ? 0 : std::min(maxStepThreads, groups.size() - 1);
+    static const size_t stepThreads =
+        std::clamp<size_t>(std::thread::hardware_concurrency(), minStepThreads + 1, maxStepThreads + 1) - 1;
+    const size_t helpers = places.size() < minStepsForThreads ? 0 : std::min(stepThreads, groups.size() - 1);
     TaskPool pool(static_cast<int>(helpers) + 1, [&](const TaskPool::Task& task, int) {
         for (size_t index : groups[task.index]) work(index);
     });
