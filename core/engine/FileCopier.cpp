@@ -937,8 +937,10 @@ void FileCopier::copyMetadata(const std::string& source, const std::string& dest
 
 std::set<std::string> FileCopier::sidecarPaths(const std::vector<TreeEntry>& entries,
                                                const std::string& driveRoot) const {
-    if (VolumeInfo::storesMetadataNatively(driveRoot)) return {};
-    return sidecarsAmong(entries);
+    // The volume is asked only when there is a companion to leave out: asking reads the mount table.
+    auto sidecars = sidecarsAmong(entries);
+    if (sidecars.empty() || VolumeInfo::storesMetadataNatively(driveRoot)) return {};
+    return sidecars;
 }
 
 std::set<std::string> FileCopier::sidecarsAmong(const std::vector<TreeEntry>& entries) {

@@ -164,7 +164,7 @@ protected:
 
     // Whether a record of another drive, in a phase not finished, has the same original path.
     bool hasRivalRecord(const OffloadRecord& record);
-    // While a pass of link checks runs: the only places that may have such a record.
+    // While a pass of repairs or link checks runs: the only places that may have such a record.
     std::optional<std::set<std::string>> contestedPlaces_;
 
     // The manifest entries a pass holds back to write in one go once its journal changes

@@ -1,6 +1,8 @@
 #include "engine/LocatedDrive.h"
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 
 #include "drives/DriveLayout.h"
 #include "drives/DriveTrust.h"
@@ -47,6 +49,48 @@ std::string refusedText(const DriveRefusal& refusal) {
 
 }  // namespace
 
+struct LocatedDrive::ReachedFolders {
+    struct Folder {
+        std::shared_ptr<const platform::Fd> fd;
+        bool exposed = false;
+    };
+    // Enough for the folders of the items a pass works on in turn; past it all are let go
+    // and opened again as needed, so that a drive of many folders never holds as many
+    // descriptors.
+    static constexpr size_t limit = 256;
+
+    std::optional<Folder> find(const std::string& below) {
+        std::lock_guard guard(lock);
+        auto found = folders.find(below);
+        if (found == folders.end()) return std::nullopt;
+        return found->second;
+    }
+    void keep(const std::string& below, Folder folder) {
+        std::lock_guard guard(lock);
+        if (folders.size() >= limit && !folders.contains(below)) folders.clear();
+        folders.insert_or_assign(below, std::move(folder));
+    }
+    void forget(const std::string& below) {
+        std::lock_guard guard(lock);
+        folders.erase(below);
+    }
+
+    std::mutex lock;
+    // By the path below the Keldwick folder.
+    std::map<std::string, Folder> folders;
+};
+
+namespace {
+
+// The path below the Keldwick folder of the place's folder at `depth` (1: the first below it).
+std::string pathBelow(const std::vector<std::string>& names, size_t depth) {
+    std::string below;
+    for (size_t i = 1; i <= depth; ++i) below += (i > 1 ? "/" : "") + names[i];
+    return below;
+}
+
+}  // namespace
+
 struct LocatedDrive::Held {
     platform::Fd folder;
     struct stat status {};
@@ -63,7 +107,8 @@ LocatedDrive::LocatedDrive(const DriveLocating* locator, std::string driveID, st
       root_(std::move(root)),
       rootIdentity_(rootIdentity),
       held_(std::move(held)),
-      refusal_(std::move(refusal)) {
+      refusal_(std::move(refusal)),
+      reached_(std::make_shared<ReachedFolders>()) {
     realFolder_ = DriveLayout::appFolder(root_);
     heldPath_ = realFolder_;
     if (!held_->folder) return;
@@ -145,8 +190,10 @@ std::shared_ptr<const platform::Fd> LocatedDrive::Place::removeEmptyFolders() co
     // folders[0] is the Keldwick folder and folders[1] this computer's: both stay.
     size_t standing = folders.size() - 1;
     while (standing >= 2 &&
-           platform::calls().unlinkAt(folders[standing - 1]->get(), names[standing].c_str(), AT_REMOVEDIR) == 0)
+           platform::calls().unlinkAt(folders[standing - 1]->get(), names[standing].c_str(), AT_REMOVEDIR) == 0) {
+        if (reached) reached->forget(pathBelow(names, standing));
         --standing;
+    }
     return folders[standing];
 }
 
@@ -170,9 +217,21 @@ LocatedDrive::Place LocatedDrive::reach(const std::string& drivePath, Reach how)
     // The held descriptor is shared, never closed here.
     place.folders.push_back(std::shared_ptr<const platform::Fd>(held_, &held_->folder));
     place.names.emplace_back();
-    std::string relative = DriveLayout::folderName(root_);
+    std::string relative = PathUtil::name(realFolder_);  // the held folder, never looked up again
+    std::string below;
     for (const auto& part : parts) {
         relative += "/" + part;
+        below += (below.empty() ? "" : "/") + part;
+        // Reading takes a folder judged before as it was judged; writing judges each anew,
+        // as it narrows what it may.
+        if (how == Reach::read) {
+            if (auto known = reached_->find(below)) {
+                place.exposed = place.exposed || known->exposed;
+                place.folders.push_back(std::move(known->fd));
+                place.names.push_back(part);
+                continue;
+            }
+        }
         const int parent = place.folders.back()->get();
         platform::Fd folder = platform::openDirectory(parent, part, O_NOFOLLOW);
         if (!folder && errno == ENOENT && how == Reach::write) {
@@ -195,20 +254,26 @@ LocatedDrive::Place LocatedDrive::reach(const std::string& drivePath, Reach how)
         struct stat st {};
         if (platform::statusOf(folder.get(), st) != 0) throw POSIXFailure("resolve", drivePath, errno);
         if (st.st_dev != held_->status.st_dev) throw POSIXFailure("resolve", drivePath, EXDEV);
-        if (how == Reach::write) DriveTrust::narrowInnerFolder(folder.get(), held_->user, held_->modes);
-        if (platform::statusOf(folder.get(), st) != 0) throw POSIXFailure("resolve", drivePath, errno);
+        if (how == Reach::write) {
+            DriveTrust::narrowInnerFolder(folder.get(), held_->user, held_->modes);
+            if (platform::statusOf(folder.get(), st) != 0) throw POSIXFailure("resolve", drivePath, errno);
+        }
+        bool exposed = false;
         if (auto refusal = DriveTrust::judgeInnerFolder(st, root_, relative, held_->user, held_->modes, false)) {
             const std::string text = refusal->explanation();
             if (!*exposure_) {
                 *exposure_ = text;
                 Log::notice("drives", "Found on the drive at " + root_ + ": " + text);
             }
-            place.exposed = true;
+            exposed = place.exposed = true;
             if (how == Reach::write) throw EngineError::driveUntrusted("Keldwick won't move files to the volume at " + root_ + ". " + text);
         }
-        place.folders.push_back(std::make_shared<const platform::Fd>(std::move(folder)));
+        auto held = std::make_shared<const platform::Fd>(std::move(folder));
+        reached_->keep(below, {held, exposed});
+        place.folders.push_back(std::move(held));
         place.names.push_back(part);
     }
+    place.reached = reached_;
     return place;
 }
 

@@ -29,6 +29,8 @@
 namespace keldwick {
 
 class LocatedDrive {
+    struct ReachedFolders;
+
 public:
     // The device, inode and mount id of a folder (links not followed).
     struct Identity {
@@ -52,6 +54,8 @@ public:
         // Whether a folder on the way belongs to another account or others may write to
         // it: what lies beneath may have been put there by somebody else.
         bool exposed = false;
+        // The drive's folders reached so far, which removeEmptyFolders keeps current.
+        std::shared_ptr<ReachedFolders> reached;
 
         int folderFd() const { return folders.back()->get(); }
         // The parent folder, and the item in it, through the parent's descriptor.
@@ -99,7 +103,9 @@ public:
     // The same as DriveManifest wants it: a path whose last component is no link.
     std::string manifestFolder() const;
     // `drivePath`, a path in the Keldwick folder under root() (below the folder itself),
-    // reached from the held folder as Place says. Throws POSIXFailure "resolve" with EXDEV
+    // reached from the held folder as Place says. Reading takes the folders on the way as
+    // they were opened and judged before while this drive is held (a few hundred at
+    // most): many items share them. Throws POSIXFailure "resolve" with EXDEV
     // (outside the folder, "." or "..", another file system on the way), ELOOP (a link on
     // the way), ENOTDIR or ENOENT (reading: a folder missing), "mkdir" when making one
     // fails, and EngineError::driveUntrusted (writing: a folder of another account, or one
@@ -146,6 +152,8 @@ private:
     std::string fileSystem_;
     // The first inner folder found exposed by reach(), shared by the copies of this object.
     std::shared_ptr<std::optional<std::string>> exposure_ = std::make_shared<std::optional<std::string>>();
+    // The inner folders reach() opened and judged, shared by the copies of this object.
+    std::shared_ptr<ReachedFolders> reached_;
 };
 
 }  // namespace keldwick

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "drives/DriveLayout.h"
 #include "engine/DrivePath.h"
@@ -33,9 +34,11 @@ namespace {
 
 // Held steps run at the latest after this many, however quick the repairs.
 constexpr size_t maxHeldSteps = 4096;
-// Repairs and held steps run on this many threads besides the caller's once there are
-// enough of them for the waits on the disk and the system's calls to overlap.
-constexpr size_t maxStepThreads = 3;
+// Repairs and held steps run on up to this many threads besides the caller's, one per
+// processor beyond the caller's but at least 3, once there are enough of them for the
+// waits on the disk and the system's calls to overlap.
+constexpr size_t maxStepThreads = 7;
+constexpr size_t minStepThreads = 3;
 constexpr size_t minStepsForThreads = 16;
 // Repairs whose journal changes share one commit; other threads wait for the journal meanwhile.
 constexpr size_t maxBatchedRepairs = 256;
@@ -49,7 +52,9 @@ thread_local size_t repairSlot = 0;
 void runSideBySide(const std::vector<std::string>& places, Journal::Share* share,
                    const std::function<void(size_t)>& work) {
     const auto groups = groupsByPlace(places);
-    const size_t helpers = places.size() < minStepsForThreads ? 0 : std::min(maxStepThreads, groups.size() - 1);
+    static const size_t stepThreads =
+        std::clamp<size_t>(std::thread::hardware_concurrency(), minStepThreads + 1, maxStepThreads + 1) - 1;
+    const size_t helpers = places.size() < minStepsForThreads ? 0 : std::min(stepThreads, groups.size() - 1);
     TaskPool pool(static_cast<int>(helpers) + 1, [&](const TaskPool::Task& task, int) {
         for (size_t index : groups[task.index]) work(index);
     });
@@ -196,6 +201,13 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
     std::mutex entriesLock;
     heldStepsLock_ = &stepsLock;
     heldEntriesLock_ = &entriesLock;
+    // The places more than one drive's records hold, read once: repairs only ever finish
+    // records or keep them unfinished, so no other place gains a rival in this pass.
+    try {
+        contestedPlaces_ = context.journal->pathsOfSeveralDrives();
+    } catch (const std::exception&) {
+        contestedPlaces_.reset();  // each repair asks the journal
+    }
     // The trees of the folders to repair, read together rather than one query a record.
     std::map<int64_t, std::vector<TreeEntry>> trees;
     try {
@@ -214,6 +226,7 @@ std::vector<RecoveryResult> RecoveryManager::recoverInFlight() {
         RecoveryManager& manager;
         ~PassEnd() {
             manager.knownTrees_ = nullptr;
+            manager.contestedPlaces_.reset();
             manager.heldSteps_.reset();
             manager.heldStepsLock_ = nullptr;
             manager.heldEntriesLock_ = nullptr;
@@ -452,14 +465,22 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
         return results;
     }
     std::set<std::string> activePaths;
-    DrivePathOverlaps liveCopies;
     std::map<std::string, const OffloadRecord*> latest;  // by original path, the newest record
     for (const auto& record : known) {
         latest.insert_or_assign(record.originalPath, &record);
-        if (isFinished(record.phase)) continue;
-        activePaths.insert(record.originalPath);
-        if (record.driveID == driveID) liveCopies.add(record.driveRelativePath);
+        if (!isFinished(record.phase)) activePaths.insert(record.originalPath);
     }
+    // The live records' drive copies, gathered once an entry gets as far as asking: most
+    // starts find every entry in the journal already.
+    std::optional<DrivePathOverlaps> liveCopies;
+    auto overlapsLiveCopy = [&](const std::string& relative) {
+        if (!liveCopies) {
+            liveCopies.emplace();
+            for (const auto& record : known)
+                if (!isFinished(record.phase) && record.driveID == driveID) liveCopies->add(record.driveRelativePath);
+        }
+        return liveCopies->overlaps(relative);
+    };
 
     // Only what this machine put in its own folder on the drive may join the journal:
     // a manifest is read from a removable drive, and an adopted record's drive path is
@@ -484,14 +505,21 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
                      !context.configuration.machineFolder.empty();
         if (clean && entry.entries)
             for (const auto& treeEntry : *entry.entries) clean = clean && PathUtil::isCleanRelative(treeEntry.path);
-        const std::string drivePath = PathUtil::join(*root, entry.relativePath);
-        if (!clean || !DrivePath::isBeneath(*root, drivePath)) {
+        auto leftOut = [&] {
             Log::notice("drive", "Recovery left out a manifest entry outside this computer's folder: " + entry.relativePath);
+        };
+        if (!clean) {
+            leftOut();
             continue;
         }
         // What the journal holds already is no news, wherever it lies: System Data moves
-        // items from places no adoption may take.
+        // items from places no adoption may take. Told before the drive is asked.
         if (activePaths.contains(entry.originalPath)) continue;
+        const std::string drivePath = PathUtil::join(*root, entry.relativePath);
+        if (!DrivePath::isBeneath(*root, drivePath)) {
+            leftOut();
+            continue;
+        }
         if (auto found = latest.find(entry.originalPath); found != latest.end() && closesEntry(*found->second, entry, driveID)) {
             // The drive left before the line saying so reached it.
             appendManifestEntry(*found->second,
@@ -516,7 +544,7 @@ std::vector<RecoveryResult> RecoveryManager::adoptManifestEntries(const std::str
             unlinked.push_back(entry.originalPath);
             continue;
         }
-        if (liveCopies.overlaps(entry.relativePath)) {
+        if (overlapsLiveCopy(entry.relativePath)) {
             overlapping.push_back(entry.originalPath);
             continue;
         }

@@ -96,8 +96,13 @@ bool RecoveryManager::matchesRestoreChecksum(const std::string& path, const Offl
 
 bool RecoveryManager::driveCopyStands(const OffloadRecord& record, const std::optional<std::string>& root) {
     if (!root) return false;
-    const std::string drivePath = record.drivePath(*root);
-    if (!DrivePath::isBeneath(*root, drivePath)) return false;
+    // Reached from the held folder, which refuses a link, another file system or ".."
+    // on the way as the path's own check would.
+    try {
+        onDrive(record, *root);
+    } catch (const POSIXFailure&) {
+        return false;
+    }
     // The whole digest, not sizes: after an unclean unplug, or behind a bridge that
     // dropped a flush, a damaged copy keeps its size.
     return isOwnDriveCopy(record, *root);

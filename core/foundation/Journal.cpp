@@ -569,7 +569,12 @@ std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
     if (phases.empty()) return {};
     auto [placeholders, parameters] = phaseParameters(phases);
     std::lock_guard guard(lock());
-    return readRecords("SELECT * FROM records WHERE phase IN (" + placeholders + ") ORDER BY id", parameters);
+    // The ids from the phase index alone, then the rows in id order: looking each row up
+    // from the index and sorting the rows after would read the table once per phase and
+    // spill the sort to a temporary file when many records match.
+    return readRecords("SELECT * FROM records WHERE id IN (SELECT id FROM records WHERE phase IN (" + placeholders +
+                           ")) ORDER BY id",
+                       parameters);
 }
 
 std::vector<OffloadRecord> Journal::folderRecords(const std::set<Phase>& phases) {
@@ -577,8 +582,8 @@ std::vector<OffloadRecord> Journal::folderRecords(const std::set<Phase>& phases)
     auto [placeholders, parameters] = phaseParameters(phases);
     std::lock_guard guard(lock());
     // A folder as the records' decoding reads one: a non-zero integer.
-    return readRecords("SELECT * FROM records WHERE phase IN (" + placeholders +
-                           ") AND typeof(is_directory) = 'integer' AND is_directory <> 0 ORDER BY id",
+    return readRecords("SELECT * FROM records WHERE id IN (SELECT id FROM records WHERE phase IN (" + placeholders +
+                           ")) AND typeof(is_directory) = 'integer' AND is_directory <> 0 ORDER BY id",
                        parameters);
 }
 

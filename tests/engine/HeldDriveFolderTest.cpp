@@ -16,6 +16,7 @@
 
 #include "drives/DriveLayout.h"
 #include "engine/DriveExposure.h"
+#include "engine/LocatedDrive.h"
 #include "engine/OffloadEngine.h"
 #include "engine/RecoveryManager.h"
 #include "engine/RestoreExecutor.h"
@@ -560,6 +561,38 @@ TEST_F(HeldDriveFolderTest, ExchangingAFolderForALinkIntoTheHomeReachesNothingTh
         }
     }
     EXPECT_EQ(inHome, expected) << "nothing else in the home was written, and no working file is left";
+}
+
+// A pass reaches many items through the same folders on the drive: each is opened and
+// judged once, what the judgement found stays with every place reached through it, and a
+// folder the pass removed is looked for again rather than through the one it held.
+TEST_F(HeldDriveFolderTest, FoldersReachedOnceKeepTheirJudgementAndFollowRemovals) {
+    const std::string pictures = world.appFolder() + "/" + world.configuration.machineFolder + "/Pictures";
+    const std::string folder = pictures + "/2024";
+    std::filesystem::create_directories(folder);
+    test::writeFile(folder + "/a.jpg", "a");
+    test::writeFile(folder + "/b.jpg", "b");
+    ASSERT_EQ(::chmod(pictures.c_str(), 0777), 0);  // others may write: what lies below is exposed
+    const LocatedDrive drive =
+        LocatedDrive::locate(world.locator.get(), world.drive.id, false, world.configuration.machineFolder);
+
+    const LocatedDrive::Place first = drive.reach(folder + "/a.jpg", LocatedDrive::Reach::read);
+    const LocatedDrive::Place second = drive.reach(folder + "/b.jpg", LocatedDrive::Reach::read);
+    EXPECT_TRUE(first.exposed);
+    EXPECT_TRUE(second.exposed) << "the folder judged before keeps what the judgement found";
+    EXPECT_TRUE(FileStat::peek(second.path()));
+
+    // The items and the folders they leave empty go; an app makes the same folders again.
+    ASSERT_EQ(::unlinkat(first.folderFd(), "a.jpg", 0), 0);
+    ASSERT_EQ(::unlinkat(second.folderFd(), "b.jpg", 0), 0);
+    second.removeEmptyFolders();
+    ASSERT_FALSE(std::filesystem::exists(pictures));
+    std::filesystem::create_directories(folder);
+    test::writeFile(folder + "/c.jpg", "c");
+
+    const LocatedDrive::Place again = drive.reach(folder + "/c.jpg", LocatedDrive::Reach::read);
+    EXPECT_TRUE(FileStat::peek(again.path())) << "reached in the folders there now, not the ones removed";
+    EXPECT_FALSE(again.exposed) << "the new folders are judged as they are";
 }
 
 TEST(ProcessUmask, IsReadFromTheStatusText) {

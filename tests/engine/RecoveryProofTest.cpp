@@ -171,9 +171,10 @@ TEST(ItemAtTheOriginalPlaceTest, TheDriveCopyGoesOnlyWhenTheItemIsProvenTheMoved
 // One path moved to two drives: drive A's record lost its link, a newer version then
 // went to drive B, whose link now stands at the path and whose drive is away. The link's
 // text ends the same on both drives; it is never taken for A's, so A's record neither
-// takes it back nor points it at A, and A's older copy may be discarded.
+// takes it back nor points it at A, nor takes it for A's when repairing A's restore cut
+// short, and A's older copy may be discarded.
 TEST(LinkOfAnotherDriveTest, ARecordNeverTakesOverALinkIntoAnotherDrive) {
-    enum class Check { linkPass, linkPassDriveAway, staleOffloadedRecord, discard };
+    enum class Check { linkPass, linkPassDriveAway, staleOffloadedRecord, repairPass, discard };
     struct Case {
         const char* name;
         Check check;
@@ -184,6 +185,7 @@ TEST(LinkOfAnotherDriveTest, ARecordNeverTakesOverALinkIntoAnotherDrive) {
         {"link pass, A present", Check::linkPass, Phase::linkMissing, Phase::linkMissing},
         {"link pass, A away", Check::linkPassDriveAway, Phase::linkMissing, Phase::linkMissing},
         {"A's record still offloaded", Check::staleOffloadedRecord, Phase::offloaded, Phase::linkMissing},
+        {"A's restore cut short", Check::repairPass, Phase::restoreCopying, Phase::returned},
         {"A's older copy discarded", Check::discard, Phase::linkMissing, Phase::superseded},
     };
     for (const auto& c : cases) {
