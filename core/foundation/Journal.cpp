@@ -565,7 +565,14 @@ std::pair<std::string, std::vector<SQLValue>> phaseParameters(const std::set<Pha
 
 }  // namespace
 
-std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
+std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) { return recordsIn(phases, ""); }
+
+std::vector<OffloadRecord> Journal::folderRecords(const std::set<Phase>& phases) {
+    // A folder as the records' decoding reads one: a non-zero integer.
+    return recordsIn(phases, " AND typeof(is_directory) = 'integer' AND is_directory <> 0");
+}
+
+std::vector<OffloadRecord> Journal::recordsIn(const std::set<Phase>& phases, const std::string& andAlso) {
     if (phases.empty()) return {};
     auto [placeholders, parameters] = phaseParameters(phases);
     std::lock_guard guard(lock());
@@ -573,17 +580,7 @@ std::vector<OffloadRecord> Journal::records(const std::set<Phase>& phases) {
     // from the index and sorting the rows after would read the table once per phase and
     // spill the sort to a temporary file when many records match.
     return readRecords("SELECT * FROM records WHERE id IN (SELECT id FROM records WHERE phase IN (" + placeholders +
-                           ")) ORDER BY id",
-                       parameters);
-}
-
-std::vector<OffloadRecord> Journal::folderRecords(const std::set<Phase>& phases) {
-    if (phases.empty()) return {};
-    auto [placeholders, parameters] = phaseParameters(phases);
-    std::lock_guard guard(lock());
-    // A folder as the records' decoding reads one: a non-zero integer.
-    return readRecords("SELECT * FROM records WHERE id IN (SELECT id FROM records WHERE phase IN (" + placeholders +
-                           ")) AND typeof(is_directory) = 'integer' AND is_directory <> 0 ORDER BY id",
+                           "))" + andAlso + " ORDER BY id",
                        parameters);
 }
 

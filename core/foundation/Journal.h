@@ -250,6 +250,8 @@ private:
     // The records a "SELECT * FROM records ..." statement gives, in its order; rows that
     // can't be read as records are skipped. The caller holds the lock.
     std::vector<OffloadRecord> readRecords(const std::string& sql, const std::vector<SQLValue>& parameters);
+    // The records in `phases` that also meet `andAlso` (" AND …", or empty), in id order.
+    std::vector<OffloadRecord> recordsIn(const std::set<Phase>& phases, const std::string& andAlso);
 
     std::string path_;
     std::shared_ptr<const Clock> clock_;
