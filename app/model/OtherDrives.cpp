@@ -43,12 +43,6 @@ std::map<std::string, DriveStatus> otherDrives(const MountedDrives& mounted,
     return drives;
 }
 
-std::map<std::string, DriveStatus> otherDrives(const ModelState& state, const DriveLocating& locator,
-                                               const DriveNameReader& nameAt) {
-    const std::string chosen = state.settings.drive ? state.settings.drive->id : std::string();
-    return otherDrives(mountedOtherDrives(state.records, chosen, locator, nameAt), state.otherDrives);
-}
-
 bool chosenDriveReachable(const ModelState& state) {
     return state.driveRoot.has_value() || !state.driveRefusals.empty();
 }

@@ -33,11 +33,6 @@ MountedDrives mountedOtherDrives(const RecordList& records, const std::string& c
 std::map<std::string, DriveStatus> otherDrives(const MountedDrives& mounted,
                                                const std::map<std::string, DriveStatus>& known);
 
-// One entry for each drive id of the records, whatever their phase, except the chosen
-// drive's, named as above.
-std::map<std::string, DriveStatus> otherDrives(const ModelState& state, const DriveLocating& locator,
-                                               const DriveNameReader& nameAt = driveNameAt);
-
 // Whether the chosen drive's items can be brought back now: it is mounted, whether the
 // locator took it or refused it (a refused volume still gives back what it holds, checked
 // against the journal).

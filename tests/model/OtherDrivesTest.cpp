@@ -12,6 +12,17 @@ using namespace keldwick;
 using keldwick::test::readyState;
 using keldwick::test::record;
 
+namespace {
+
+// What a mount change reads and the model then lists, for the drives other than the chosen one.
+std::map<std::string, DriveStatus> otherDrives(const ModelState& state, const DriveLocating& locator,
+                                               const DriveNameReader& nameAt) {
+    const std::string chosen = state.settings.drive ? state.settings.drive->id : std::string();
+    return keldwick::otherDrives(mountedOtherDrives(state.records, chosen, locator, nameAt), state.otherDrives);
+}
+
+}  // namespace
+
 TEST(OtherDrivesTest, NamesAndConnections) {
     ModelState state = readyState();
     const std::string chosen = state.settings.drive->id;
